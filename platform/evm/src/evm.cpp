@@ -1,0 +1,1045 @@
+// Event managers. One process-wide lock guards every manager, queue, channel and waiting sender:
+// the state is small, the critical sections are short, and one lock makes the virtual-time
+// settling (which must see all managers at once) simple and race-free.
+
+#include "evm.h"
+#include "evm_alarm.h"
+#include "evm_test.h"
+#include "plat_clock.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+enum class thr_state { running, waiting, sending };
+
+// What the settling of virtual time needs to know of a thread.
+struct thr_rec {
+    std::thread::id tid;
+    thr_state state = thr_state::running;
+    bool server = false;  // has blocked in event_block: the settling waits for it
+    event_mgr_type *waiting_on = nullptr;
+};
+
+enum class ev_kind { async, message, alarm, conn_notify, conn_open };
+
+using alarm_key = std::pair<uint64_t, uint64_t>;  // deadline, sequence
+
+struct client_rec;
+
+} // namespace
+
+struct event_type {
+    ev_kind kind;
+    event_mgr_type *evm;
+    int32_t code = 0;
+    int32_t value = 0;
+    msg_client_type client = 0;
+    evm_alarm_type *alarm = nullptr;
+    event_conn_type *conn = nullptr;
+    uint32_t conn_event = 0;
+    bool cancelled = false;
+};
+
+struct evm_alarm_type {
+    event_mgr_type *evm;
+    evm_alarm_fn fn;
+    void *context;
+    uint64_t deadline = EVM_ALARM_NEVER;
+    alarm_key key{EVM_ALARM_NEVER, 0};
+    event_type *queued = nullptr;  // the queued firing, if any
+};
+
+struct event_conn_type {
+    event_mgr_type *evm;
+    event_conn_open_fn open_cb;
+    void *context;
+    uint32_t flags;
+    event_conn_notify_fn notify_cb = nullptr;
+    void *notify_context = nullptr;
+    uint32_t notify_mask = 0;
+    enum class st { closed, opening, up, retrying } state = st::closed;
+    int32_t id = -1;
+    evm_alarm_type *retry_alarm = nullptr;
+};
+
+namespace {
+
+struct async_rec {
+    event_async_handler_fn handler;
+    void *context;
+    event_async_ctx_type record;
+};
+
+struct msg_handler_rec {
+    event_msg_handler_fn handler;
+    void *context;
+};
+
+} // namespace
+
+struct event_mgr_type {
+    int32_t coid;
+    std::string name;
+    uint32_t flags;
+    std::thread::id creator;
+    thr_rec *owner = nullptr;
+    std::deque<event_type *> queue;
+    std::condition_variable cv;
+    int wakeups = 0;
+    int32_t next_code = 1;
+    std::unordered_map<int32_t, async_rec> async;
+    std::unordered_map<uint32_t, msg_handler_rec> handlers;
+    std::map<alarm_key, evm_alarm_type *> armed;
+    std::unordered_set<evm_alarm_type *> alarms;
+    std::unordered_set<event_conn_type *> conns;
+};
+
+namespace {
+
+struct client_rec {
+    msg_client_type id;
+    event_mgr_type *target;
+    std::shared_ptr<std::vector<uint8_t>> msg;
+    void *reply;
+    size_t reply_size;
+    thr_rec *sender;
+    std::condition_variable cv;
+    bool done = false;
+    int32_t status = 0;
+    int err = 0;
+};
+
+struct globals {
+    std::mutex mu;
+    std::condition_variable settle_cv;
+    std::map<int32_t, event_mgr_type *> managers;  // by coid; ordered so settling is repeatable
+    std::unordered_set<const event_mgr_type *> live;
+    std::map<std::string, event_mgr_type *> channels;
+    std::unordered_map<int32_t, int32_t> chans;  // channel id -> coid of its manager
+    std::unordered_map<msg_client_type, client_rec *> clients;
+    std::vector<thr_rec *> threads;
+    int32_t next_coid = 1;
+    int32_t next_chan = 1;
+    msg_client_type next_client = 1;
+    uint64_t alarm_seq = 0;
+};
+
+globals &g()
+{
+    static auto *state = new globals;  // never destroyed: threads may outlive static destruction
+    return *state;
+}
+
+// The calling thread's record, created on first use and dropped when the thread ends.
+struct thr_holder {
+    thr_rec *rec = nullptr;
+    ~thr_holder()
+    {
+        if (rec == nullptr)
+            return;
+        std::lock_guard guard(g().mu);
+        auto &threads = g().threads;
+        threads.erase(std::remove(threads.begin(), threads.end(), rec), threads.end());
+        for (auto &[coid, m] : g().managers)
+            if (m->owner == rec)
+                m->owner = nullptr;
+        g().settle_cv.notify_all();
+        delete rec;
+    }
+};
+thread_local thr_holder this_thread_rec;
+
+// Lock held.
+thr_rec *self_locked()
+{
+    if (this_thread_rec.rec == nullptr) {
+        this_thread_rec.rec = new thr_rec;
+        this_thread_rec.rec->tid = std::this_thread::get_id();
+        g().threads.push_back(this_thread_rec.rec);
+    }
+    return this_thread_rec.rec;
+}
+
+constexpr uint32_t msg_key(uint16_t code, uint16_t facility)
+{
+    return static_cast<uint32_t>(code) << 16 | facility;
+}
+
+event_mgr_type *manager_locked(int32_t coid)
+{
+    auto it = g().managers.find(coid);
+    return it == g().managers.end() ? nullptr : it->second;
+}
+
+bool alive_locked(const event_mgr_type *m)
+{
+    return m != nullptr && g().live.count(m) != 0;
+}
+
+void push_locked(event_mgr_type *m, event_type *ev)
+{
+    m->queue.push_back(ev);
+    m->cv.notify_all();
+}
+
+void alarm_disarm_locked(evm_alarm_type *a)
+{
+    if (a->evm != nullptr && a->deadline != EVM_ALARM_NEVER)
+        a->evm->armed.erase(a->key);
+    a->deadline = EVM_ALARM_NEVER;
+}
+
+// Queue the firing of every alarm whose deadline the clock has reached, earliest first.
+void collect_due_locked(event_mgr_type *m, uint64_t now)
+{
+    while (!m->armed.empty() && m->armed.begin()->first.first <= now) {
+        evm_alarm_type *a = m->armed.begin()->second;
+        alarm_disarm_locked(a);
+        if (a->queued != nullptr)
+            continue;
+        auto *ev = new event_type{ev_kind::alarm, m};
+        ev->alarm = a;
+        a->queued = ev;
+        m->queue.push_back(ev);
+    }
+}
+
+bool has_work_locked(const event_mgr_type *m, uint64_t now)
+{
+    return !m->queue.empty() || (!m->armed.empty() && m->armed.begin()->first.first <= now);
+}
+
+event_type *take_locked(event_mgr_type *m)
+{
+    collect_due_locked(m, plat_clock_mono_ns());
+    if (m->queue.empty())
+        return nullptr;
+    event_type *ev = m->queue.front();
+    m->queue.pop_front();
+    return ev;
+}
+
+void complete_client_locked(client_rec *c, int32_t status, int err)
+{
+    c->done = true;
+    c->status = status;
+    c->err = err;
+    g().clients.erase(c->id);
+    if (c->sender != nullptr && c->sender->state == thr_state::sending)
+        c->sender->state = thr_state::running;
+    c->cv.notify_all();
+}
+
+void conn_queue_locked(event_conn_type *conn, ev_kind kind, uint32_t event)
+{
+    if (conn->evm == nullptr)
+        return;
+    if (kind == ev_kind::conn_notify && (conn->notify_cb == nullptr || (conn->notify_mask & event) == 0))
+        return;
+    auto *ev = new event_type{kind, conn->evm};
+    ev->conn = conn;
+    ev->conn_event = event;
+    push_locked(conn->evm, ev);
+}
+
+// One open attempt, lock not held. Runs the open callback.
+void conn_attempt(event_conn_type *conn)
+{
+    event_conn_open_fn cb;
+    void *ctx;
+    {
+        std::lock_guard guard(g().mu);
+        conn->state = event_conn_type::st::opening;
+        cb = conn->open_cb;
+        ctx = conn->context;
+    }
+    int id = cb(conn, ctx);
+    std::lock_guard guard(g().mu);
+    if (id >= 0) {
+        conn->state = event_conn_type::st::up;
+        conn->id = id;
+        conn_queue_locked(conn, ev_kind::conn_notify, EVENT_CONN_UP);
+        return;
+    }
+    conn->state = event_conn_type::st::retrying;
+    conn->id = -1;
+    if (conn->retry_alarm != nullptr) {
+        // evm_alarm_set takes the lock itself; set the fields directly.
+        evm_alarm_type *a = conn->retry_alarm;
+        if (a->evm != nullptr) {
+            alarm_disarm_locked(a);
+            a->deadline = plat_clock_mono_ns() + EVM_CONN_RETRY_MS * 1000000ull;
+            a->key = {a->deadline, ++g().alarm_seq};
+            a->evm->armed.emplace(a->key, a);
+            a->evm->cv.notify_all();
+        }
+    }
+}
+
+void conn_retry_fired(evm_alarm_type *, void *context)
+{
+    auto *conn = static_cast<event_conn_type *>(context);
+    {
+        std::lock_guard guard(g().mu);
+        if (conn->state != event_conn_type::st::retrying)
+            return;
+    }
+    conn_attempt(conn);
+}
+
+// ---- virtual-time settling -------------------------------------------------------------------
+
+bool runnable_here_locked(const event_mgr_type *m, const thr_rec *self)
+{
+    if (m->owner == self)
+        return true;
+    return m->owner == nullptr && m->creator == self->tid;
+}
+
+void settle_all()
+{
+    std::unique_lock lock(g().mu);
+    thr_rec *self = self_locked();
+    for (;;) {
+        const uint64_t now = plat_clock_mono_ns();
+        event_type *ev = nullptr;
+        for (auto &[coid, m] : g().managers) {
+            if (runnable_here_locked(m, self) && has_work_locked(m, now)) {
+                ev = take_locked(m);
+                if (ev != nullptr)
+                    break;
+            }
+        }
+        if (ev != nullptr) {
+            lock.unlock();
+            zq_event_dispatch(ev);
+            lock.lock();
+            continue;
+        }
+        bool busy = false;
+        for (thr_rec *t : g().threads)
+            if (t != self && t->server && t->state == thr_state::running)
+                busy = true;
+        for (auto &[coid, m] : g().managers) {
+            thr_rec *o = m->owner;
+            if (o != nullptr && o != self && o->state == thr_state::waiting && o->waiting_on == m &&
+                has_work_locked(m, now)) {
+                m->cv.notify_all();
+                busy = true;
+            }
+        }
+        if (!busy)
+            return;
+        g().settle_cv.wait(lock);
+    }
+}
+
+bool next_deadline_after(uint64_t after, uint64_t *deadline)
+{
+    std::lock_guard guard(g().mu);
+    bool found = false;
+    uint64_t best = 0;
+    for (auto &[coid, m] : g().managers) {
+        auto it = m->armed.lower_bound(alarm_key{after + 1, 0});
+        if (it != m->armed.end() && (!found || it->first.first < best)) {
+            best = it->first.first;
+            found = true;
+        }
+    }
+    if (found)
+        *deadline = best;
+    return found;
+}
+
+const plat_clock_sched_ops_type sched_ops{next_deadline_after, settle_all};
+
+void register_zerr_table()
+{
+    static const zerr_info_type rows[] = {
+        {1, "Invalid argument to the event manager"},
+        {2, "Event manager out of memory"},
+        {3, "Event manager or connection no longer exists"},
+    };
+    static const zerr_data_type table{2, "evm", EVM_ZERR_FACILITY, 3, rows, 0, 0};
+    zerr_register(&table);
+}
+
+} // namespace
+
+// ---- managers and the loop ---------------------------------------------------------------------
+
+event_mgr_type *event_create_manager(event_mgr_type *, const char *name, uint32_t flags)
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        plat_clock_register_scheduler(&sched_ops);
+        register_zerr_table();
+    });
+    if (name != nullptr && name[0] == '\0') {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::lock_guard guard(g().mu);
+    if (name != nullptr && g().channels.count(name) != 0) {
+        errno = EEXIST;
+        return nullptr;
+    }
+    auto *m = new event_mgr_type;
+    m->coid = g().next_coid++;
+    m->name = name != nullptr ? name : "";
+    m->flags = flags;
+    m->creator = std::this_thread::get_id();
+    self_locked();
+    g().managers.emplace(m->coid, m);
+    g().live.insert(m);
+    if (name != nullptr)
+        g().channels.emplace(m->name, m);
+    return m;
+}
+
+event_mgr_type *event_manager_create(event_mgr_type *parent, const char *name, uint32_t flags)
+{
+    return event_create_manager(parent, name, flags);
+}
+
+int event_manager_destroy(event_mgr_type *evm)
+{
+    if (evm == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    g().managers.erase(evm->coid);
+    g().live.erase(evm);
+    // A thread that served only this manager no longer holds up the settling of virtual time.
+    if (thr_rec *owner = evm->owner) {
+        bool serves_other = false;
+        for (auto &[coid, m] : g().managers)
+            serves_other = serves_other || m->owner == owner;
+        if (!serves_other)
+            owner->server = false;
+    }
+    if (!evm->name.empty())
+        g().channels.erase(evm->name);
+    std::vector<client_rec *> waiting;
+    for (auto &[id, c] : g().clients)
+        if (c->target == evm)
+            waiting.push_back(c);
+    for (client_rec *c : waiting)
+        complete_client_locked(c, -1, EPIPE);
+    for (event_type *ev : evm->queue) {
+        if (ev->kind == ev_kind::alarm && ev->alarm != nullptr)
+            ev->alarm->queued = nullptr;
+        delete ev;
+    }
+    for (evm_alarm_type *a : evm->alarms) {
+        a->evm = nullptr;
+        a->deadline = EVM_ALARM_NEVER;
+        a->queued = nullptr;
+    }
+    for (event_conn_type *c : evm->conns)
+        c->evm = nullptr;
+    g().settle_cv.notify_all();
+    delete evm;
+    return 0;
+}
+
+event_type *event_block(event_mgr_type *evm)
+{
+    if (evm == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::unique_lock lock(g().mu);
+    thr_rec *self = self_locked();
+    self->server = true;
+    evm->owner = self;
+    for (;;) {
+        if (evm->wakeups > 0) {
+            --evm->wakeups;
+            self->state = thr_state::running;
+            self->waiting_on = nullptr;
+            errno = EINTR;
+            return nullptr;
+        }
+        if (event_type *ev = take_locked(evm)) {
+            self->state = thr_state::running;
+            self->waiting_on = nullptr;
+            return ev;
+        }
+        self->state = thr_state::waiting;
+        self->waiting_on = evm;
+        g().settle_cv.notify_all();
+        if (plat_clock_is_virtual() || evm->armed.empty()) {
+            evm->cv.wait(lock);
+        } else {
+            const uint64_t now = plat_clock_mono_ns();
+            const uint64_t due = evm->armed.begin()->first.first;
+            if (due > now)
+                evm->cv.wait_for(lock, std::chrono::nanoseconds(due - now));
+        }
+    }
+}
+
+int zq_event_dispatch(event_type *ev)
+{
+    if (ev == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::unique_ptr<event_type> owned(ev);
+    std::unique_lock lock(g().mu);
+    if (ev->cancelled || !alive_locked(ev->evm))
+        return 0;
+    event_mgr_type *m = ev->evm;
+    switch (ev->kind) {
+    case ev_kind::async: {
+        auto it = m->async.find(ev->code);
+        if (it == m->async.end())
+            return 0;  // detached since it was posted
+        event_async_ctx_type record = it->second.record;
+        event_async_handler_fn handler = it->second.handler;
+        void *context = it->second.context;
+        lock.unlock();
+        return handler(&record, ev->value, context);
+    }
+    case ev_kind::message: {
+        auto it = g().clients.find(ev->client);
+        if (it == g().clients.end())
+            return 0;  // the sender was released meanwhile
+        client_rec *c = it->second;
+        std::shared_ptr<std::vector<uint8_t>> msg = c->msg;
+        uint16_t code = 0;
+        uint16_t facility = 0;
+        memcpy(&code, msg->data(), 2);
+        memcpy(&facility, msg->data() + 2, 2);
+        auto h = m->handlers.find(msg_key(code, facility));
+        if (h == m->handlers.end()) {
+            complete_client_locked(c, -1, ENOSYS);
+            return 0;
+        }
+        msg_handler_rec rec = h->second;
+        lock.unlock();
+        return rec.handler(ev->client, msg->data(), msg->size(), rec.context);
+    }
+    case ev_kind::alarm: {
+        evm_alarm_type *a = ev->alarm;
+        if (a == nullptr)
+            return 0;
+        a->queued = nullptr;
+        evm_alarm_fn fn = a->fn;
+        void *context = a->context;
+        lock.unlock();
+        fn(a, context);
+        return 0;
+    }
+    case ev_kind::conn_notify: {
+        event_conn_type *conn = ev->conn;
+        if (conn->notify_cb == nullptr || (conn->notify_mask & ev->conn_event) == 0)
+            return 0;
+        event_conn_notify_fn cb = conn->notify_cb;
+        void *context = conn->notify_context;
+        lock.unlock();
+        return cb(conn, ev->conn_event, context);
+    }
+    case ev_kind::conn_open: {
+        event_conn_type *conn = ev->conn;
+        if (conn->state != event_conn_type::st::closed)
+            return 0;
+        lock.unlock();
+        conn_attempt(conn);
+        return 0;
+    }
+    }
+    return 0;
+}
+
+int event_manager_wakeup(event_mgr_type *evm)
+{
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    ++evm->wakeups;
+    evm->cv.notify_all();
+    return 0;
+}
+
+int set_thread_name(const char *name)
+{
+    if (name == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    char buf[16] = {};
+    strncpy(buf, name, sizeof buf - 1);
+    int rc = pthread_setname_np(pthread_self(), buf);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return 0;
+}
+
+// ---- asynchronous events ---------------------------------------------------------------------
+
+int event_async_attach_event(event_mgr_type *evm, int32_t ev_class, event_async_handler_fn handler,
+                             void *context, event_async_ctx_type *out)
+{
+    if (evm == nullptr || handler == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int32_t code = evm->next_code++;
+    event_async_ctx_type record{evm, code, evm->coid, ev_class, 0};
+    evm->async[code] = async_rec{handler, context, record};
+    if (out != nullptr)
+        *out = record;
+    return code;
+}
+
+int event_async_attach(event_mgr_type *evm, int32_t code, event_async_handler_fn handler, void *context)
+{
+    if (evm == nullptr || code < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (handler == nullptr) {
+        if (evm->async.erase(code) == 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        return 0;
+    }
+    auto it = evm->async.find(code);
+    int32_t ev_class = it != evm->async.end() ? it->second.record.ev_class : 0;
+    evm->async[code] = async_rec{handler, context, {evm, code, evm->coid, ev_class, 0}};
+    if (code >= evm->next_code)
+        evm->next_code = code + 1;
+    return 0;
+}
+
+int event_send_async(int32_t coid, int32_t code, int32_t value)
+{
+    std::lock_guard guard(g().mu);
+    event_mgr_type *m = manager_locked(coid);
+    if (m == nullptr) {
+        errno = ESRCH;
+        return -1;
+    }
+    if (m->async.count(code) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    auto *ev = new event_type{ev_kind::async, m};
+    ev->code = code;
+    ev->value = value;
+    push_locked(m, ev);
+    return 0;
+}
+
+int32_t event_manager_coid(const event_mgr_type *evm)
+{
+    return evm != nullptr ? evm->coid : -1;
+}
+
+// ---- messages --------------------------------------------------------------------------------
+
+int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility,
+                         event_msg_handler_fn handler, void *context)
+{
+    if (evm == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const uint32_t key = msg_key(code, facility);
+    if (handler == nullptr) {
+        if (evm->handlers.erase(key) == 0) {
+            errno = ENOENT;
+            return -1;
+        }
+        return 0;
+    }
+    if (!evm->handlers.emplace(key, msg_handler_rec{handler, context}).second) {
+        errno = EEXIST;
+        return -1;
+    }
+    return 0;
+}
+
+int msg_chan_connect(const char *name, uint32_t, uint32_t, int32_t *chan)
+{
+    if (name == nullptr || chan == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    auto it = g().channels.find(name);
+    if (it == g().channels.end()) {
+        errno = ENOENT;
+        return -1;
+    }
+    int32_t id = g().next_chan++;
+    g().chans[id] = it->second->coid;
+    *chan = id;
+    return 0;
+}
+
+int msg_chan_disconnect(int32_t chan)
+{
+    std::lock_guard guard(g().mu);
+    if (g().chans.erase(chan) == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return 0;
+}
+
+int msg_send(int32_t chan, const void *msg, size_t size, void *reply, size_t reply_size)
+{
+    if (msg == nullptr || size < 4 || (reply == nullptr && reply_size != 0)) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::unique_lock lock(g().mu);
+    auto it = g().chans.find(chan);
+    if (it == g().chans.end()) {
+        errno = EINVAL;
+        return -1;
+    }
+    event_mgr_type *m = manager_locked(it->second);
+    if (m == nullptr) {
+        errno = EPIPE;
+        return -1;
+    }
+    thr_rec *self = self_locked();
+    if (m->owner == self) {
+        errno = EDEADLK;
+        return -1;
+    }
+    uint16_t code = 0;
+    uint16_t facility = 0;
+    memcpy(&code, msg, 2);
+    memcpy(&facility, static_cast<const uint8_t *>(msg) + 2, 2);
+    if (m->handlers.count(msg_key(code, facility)) == 0) {
+        errno = ENOSYS;
+        return -1;
+    }
+    client_rec c;
+    c.id = g().next_client++;
+    c.target = m;
+    c.msg = std::make_shared<std::vector<uint8_t>>(static_cast<const uint8_t *>(msg),
+                                                   static_cast<const uint8_t *>(msg) + size);
+    c.reply = reply;
+    c.reply_size = reply_size;
+    c.sender = self;
+    g().clients.emplace(c.id, &c);
+    auto *ev = new event_type{ev_kind::message, m};
+    ev->client = c.id;
+    push_locked(m, ev);
+    const thr_state before = self->state;
+    self->state = thr_state::sending;
+    g().settle_cv.notify_all();
+    c.cv.wait(lock, [&c] { return c.done; });
+    self->state = before;
+    if (c.status == -1) {
+        errno = c.err;
+        return -1;
+    }
+    return c.status;
+}
+
+int msg_reply(msg_client_type client, int32_t status, const void *data, size_t size)
+{
+    if (status == -1) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    auto it = g().clients.find(client);
+    if (it == g().clients.end()) {
+        errno = ESRCH;
+        return -1;
+    }
+    client_rec *c = it->second;
+    if (data != nullptr && c->reply != nullptr)
+        memcpy(c->reply, data, std::min(size, c->reply_size));
+    complete_client_locked(c, status, 0);
+    return 0;
+}
+
+int msg_error(msg_client_type client, int err)
+{
+    std::lock_guard guard(g().mu);
+    auto it = g().clients.find(client);
+    if (it == g().clients.end()) {
+        errno = ESRCH;
+        return -1;
+    }
+    complete_client_locked(it->second, -1, err != 0 ? err : EIO);
+    return 0;
+}
+
+// ---- connections -----------------------------------------------------------------------------
+
+zerrno event_conn_create(event_mgr_type *evm, event_conn_open_fn open_cb, uint32_t flags, void *context,
+                         event_conn_type **conn)
+{
+    if (evm == nullptr || open_cb == nullptr || conn == nullptr)
+        return EVM_ERR_INVALID;
+    evm_alarm_type *alarm = evm_alarm_new(evm, conn_retry_fired, nullptr);
+    if (alarm == nullptr)
+        return EVM_ERR_GONE;
+    auto *c = new event_conn_type{evm, open_cb, context, flags};
+    c->retry_alarm = alarm;
+    alarm->context = c;
+    std::lock_guard guard(g().mu);
+    evm->conns.insert(c);
+    *conn = c;
+    return ZERR_OK;
+}
+
+zerrno event_conn_notify(event_conn_type *conn, uint32_t events, event_conn_notify_fn notify_cb, void *context)
+{
+    if (conn == nullptr)
+        return EVM_ERR_INVALID;
+    std::lock_guard guard(g().mu);
+    conn->notify_cb = notify_cb;
+    conn->notify_context = context;
+    conn->notify_mask = events;
+    return ZERR_OK;
+}
+
+zerrno event_conn_open(event_conn_type *conn)
+{
+    if (conn == nullptr)
+        return EVM_ERR_INVALID;
+    {
+        std::lock_guard guard(g().mu);
+        if (conn->evm == nullptr)
+            return EVM_ERR_GONE;
+        if (conn->state != event_conn_type::st::closed)
+            return EVENT_CONN_ALREADY_OPEN;
+    }
+    conn_attempt(conn);
+    return ZERR_OK;
+}
+
+static zerrno conn_drop(event_conn_type *conn, uint32_t event)
+{
+    if (conn == nullptr)
+        return EVM_ERR_INVALID;
+    std::lock_guard guard(g().mu);
+    if (conn->evm == nullptr)
+        return EVM_ERR_GONE;
+    if (conn->state != event_conn_type::st::up)
+        return ZERR_OK;  // not up: already reopening
+    conn->state = event_conn_type::st::closed;
+    conn->id = -1;
+    conn_queue_locked(conn, ev_kind::conn_notify, event);
+    conn_queue_locked(conn, ev_kind::conn_open, 0);
+    return ZERR_OK;
+}
+
+zerrno event_conn_error(event_conn_type *conn)
+{
+    return conn_drop(conn, EVENT_CONN_DOWN);
+}
+
+zerrno event_conn_peer_closed(event_conn_type *conn)
+{
+    return conn_drop(conn, EVENT_CONN_CLOSED);
+}
+
+zerrno event_conn_destroy(event_conn_type *conn)
+{
+    if (conn == nullptr)
+        return EVM_ERR_INVALID;
+    evm_alarm_type *alarm = nullptr;
+    {
+        std::lock_guard guard(g().mu);
+        if (conn->evm != nullptr) {
+            for (event_type *ev : conn->evm->queue)
+                if (ev->conn == conn)
+                    ev->cancelled = true;
+            conn->evm->conns.erase(conn);
+        }
+        alarm = conn->retry_alarm;
+    }
+    evm_alarm_free(alarm);
+    delete conn;
+    return ZERR_OK;
+}
+
+int32_t event_conn_id(const event_conn_type *conn)
+{
+    if (conn == nullptr)
+        return -1;
+    std::lock_guard guard(g().mu);
+    return conn->state == event_conn_type::st::up ? conn->id : -1;
+}
+
+bool event_conn_is_up(const event_conn_type *conn)
+{
+    return event_conn_id(conn) >= 0;
+}
+
+// ---- alarms ----------------------------------------------------------------------------------
+
+evm_alarm_type *evm_alarm_new(event_mgr_type *evm, evm_alarm_fn fn, void *context)
+{
+    if (evm == nullptr || fn == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    auto *a = new evm_alarm_type{evm, fn, context};
+    evm->alarms.insert(a);
+    return a;
+}
+
+void evm_alarm_set(evm_alarm_type *alarm, uint64_t deadline_ns)
+{
+    if (alarm == nullptr)
+        return;
+    std::lock_guard guard(g().mu);
+    if (alarm->evm == nullptr || alarm->deadline == deadline_ns)
+        return;
+    event_mgr_type *m = alarm->evm;
+    alarm_disarm_locked(alarm);
+    if (deadline_ns == EVM_ALARM_NEVER)
+        return;
+    const bool earliest = m->armed.empty() || deadline_ns < m->armed.begin()->first.first;
+    alarm->deadline = deadline_ns;
+    alarm->key = {deadline_ns, ++g().alarm_seq};
+    m->armed.emplace(alarm->key, alarm);
+    if (earliest)
+        m->cv.notify_all();  // a timed wait must wake earlier
+}
+
+uint64_t evm_alarm_deadline(const evm_alarm_type *alarm)
+{
+    if (alarm == nullptr)
+        return EVM_ALARM_NEVER;
+    std::lock_guard guard(g().mu);
+    return alarm->deadline;
+}
+
+void evm_alarm_free(evm_alarm_type *alarm)
+{
+    if (alarm == nullptr)
+        return;
+    {
+        std::lock_guard guard(g().mu);
+        alarm_disarm_locked(alarm);
+        if (alarm->queued != nullptr)
+            alarm->queued->alarm = nullptr;
+        if (alarm->evm != nullptr)
+            alarm->evm->alarms.erase(alarm);
+    }
+    delete alarm;
+}
+
+event_mgr_type *evm_alarm_manager(const evm_alarm_type *alarm)
+{
+    if (alarm == nullptr)
+        return nullptr;
+    std::lock_guard guard(g().mu);
+    return alarm->evm;
+}
+
+// ---- test control ----------------------------------------------------------------------------
+
+size_t evm_run_until_idle(event_mgr_type *evm)
+{
+    size_t count = 0;
+    for (;;) {
+        event_type *ev = nullptr;
+        {
+            std::lock_guard guard(g().mu);
+            if (!alive_locked(evm))
+                return count;
+            ev = take_locked(evm);
+        }
+        if (ev == nullptr)
+            return count;
+        zq_event_dispatch(ev);
+        ++count;
+    }
+}
+
+size_t evm_queued(event_mgr_type *evm)
+{
+    std::lock_guard guard(g().mu);
+    return alive_locked(evm) ? evm->queue.size() : 0;
+}
+
+void evm_settle_all(void)
+{
+    settle_all();
+}
+
+size_t evm_waiting_senders(void)
+{
+    std::lock_guard guard(g().mu);
+    return g().clients.size();
+}
+
+void evm_wait_until_served(event_mgr_type *evm)
+{
+    std::unique_lock lock(g().mu);
+    thr_rec *self = self_locked();
+    g().settle_cv.wait(lock, [evm, self] {
+        return !alive_locked(evm) || (evm->owner != nullptr && evm->owner != self &&
+                                      evm->owner->state == thr_state::waiting && evm->owner->waiting_on == evm);
+    });
+}
+
+event_mgr_type *evm_find_channel(const char *name)
+{
+    if (name == nullptr)
+        return nullptr;
+    std::lock_guard guard(g().mu);
+    auto it = g().channels.find(name);
+    return it == g().channels.end() ? nullptr : it->second;
+}
