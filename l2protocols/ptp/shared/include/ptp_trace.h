@@ -1,0 +1,174 @@
+// Trace points: the id scheme shared by every PTP process, the form in which trace points are
+// kept as data (ptp_trace_points.h), and the one call that writes a point into a trace buffer.
+//
+// A trace id is 64 bits:
+//   low word:  bits 0-19 the point's number, bits 20-31 its class (the process kind that owns
+//              the point: PTP_TRACE_CLASS_*);
+//   high word: bits 0-7 the number of 64-bit arguments; from bit 8 up one flag per argument that
+//              the record stores as text (bit 8 the first argument, bit 9 the second, ...);
+//              records that carry a peer address add its address-format word from bit 40
+//              (bit 8 of the high word) up, see ptp_jotlog_addr_fmt_get.
+// Every id is derived from a point's definition (ptp_trace_point_id), never written by hand, so
+// the emitters and the trace display tool cannot disagree on it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <type_traits>
+
+#include "jotlog.h"
+
+using ptp_trace_id = uint64_t;
+
+inline constexpr uint32_t PTP_TRACE_CLASS_TESSEL = 0x100000;
+inline constexpr uint32_t PTP_TRACE_CLASS_QUORRIN = 0x200000;
+inline constexpr uint32_t PTP_TRACE_CLASS_UTIL = 0x800000;
+inline constexpr uint32_t PTP_TRACE_CLASS_SARDO = 0x1000000;
+
+inline constexpr uint32_t PTP_TRACE_CLASS_MASK = 0xfff00000;
+inline constexpr uint32_t PTP_TRACE_NUMBER_MASK = 0x000fffff;
+inline constexpr uint32_t PTP_TRACE_MAX_ARGS = 8;
+
+// How the display tool turns one argument word into text. Only PTP_TRACE_ARG_TEXT changes what
+// is recorded (the writer copies the text); the others are words recorded as they stand.
+enum ptp_trace_arg_kind : uint8_t {
+    PTP_TRACE_ARG_NONE = 0,
+    PTP_TRACE_ARG_UINT,            // printed as it stands ("%lu", "%lx", ...)
+    PTP_TRACE_ARG_INT,             // a signed value ("%ld", "%d")
+    PTP_TRACE_ARG_TEXT,            // a text stored in the record ("%s")
+    PTP_TRACE_ARG_ZERR,            // a zerrno, printed as its error text ("%s")
+    PTP_TRACE_ARG_IFHANDLE,        // an interface handle, printed as its name ("%s")
+    PTP_TRACE_ARG_NODE_ID,         // a node id, printed as its name ("%s")
+    PTP_TRACE_ARG_ISSU_ROLE,       // an upgrade role, printed as the platform's role name ("%s")
+    PTP_TRACE_ARG_ISSU_MILESTONE,  // an upgrade milestone, printed as its name ("%s")
+    PTP_TRACE_ARG_ISSU_READY,      // a ready flag: "yes", "no" or "unknown" ("%s")
+};
+
+// One trace point, as data: its class and number, the text the display tool prints, and the
+// kind of each argument (the count is the number of kinds before the first NONE).
+struct ptp_trace_point_type {
+    uint32_t trace_class;
+    uint32_t number;
+    const char *format;
+    std::array<ptp_trace_arg_kind, PTP_TRACE_MAX_ARGS> args;
+};
+
+constexpr uint32_t ptp_trace_point_nargs(const ptp_trace_point_type &point)
+{
+    uint32_t n = 0;
+    while (n < PTP_TRACE_MAX_ARGS && point.args[n] != PTP_TRACE_ARG_NONE)
+        ++n;
+    return n;
+}
+
+// Bit i set: argument i is recorded as text.
+constexpr uint32_t ptp_trace_point_text_mask(const ptp_trace_point_type &point)
+{
+    uint32_t mask = 0;
+    for (uint32_t i = 0; i < ptp_trace_point_nargs(point); ++i)
+        if (point.args[i] == PTP_TRACE_ARG_TEXT)
+            mask |= 1u << i;
+    return mask;
+}
+
+constexpr ptp_trace_id ptp_trace_point_id(const ptp_trace_point_type &point)
+{
+    const uint64_t high = ptp_trace_point_nargs(point) | ptp_trace_point_text_mask(point) << 8;
+    return high << 32 | (point.trace_class & PTP_TRACE_CLASS_MASK) |
+           (point.number & PTP_TRACE_NUMBER_MASK);
+}
+
+// The parts of an id, as the display tool reads them.
+constexpr uint32_t ptp_trace_id_class(ptp_trace_id id) { return static_cast<uint32_t>(id) & PTP_TRACE_CLASS_MASK; }
+constexpr uint32_t ptp_trace_id_number(ptp_trace_id id) { return static_cast<uint32_t>(id) & PTP_TRACE_NUMBER_MASK; }
+constexpr uint32_t ptp_trace_id_nargs(ptp_trace_id id) { return static_cast<uint32_t>(id >> 32) & 0xff; }
+
+// Address-format word of a traced ptp_address_type: row = argument position used for the
+// address, encap = its encapsulation (0 unknown or no address, 1 Ethernet, 2 IPv4, 3 IPv6). The
+// caller ORs the word, shifted left by 40, into the trace id. Out-of-range rows or encapsulations
+// give 0.
+inline constexpr uint32_t PTP_TRACE_ADDR_FMT_ROWS = 7;
+inline constexpr std::array<std::array<uint32_t, 4>, PTP_TRACE_ADDR_FMT_ROWS> ptp_trace_addr_fmt_table = {{
+    {0x0, 0x0, 0x200, 0x2},
+    {0x0, 0x0, 0x400, 0x4},
+    {0x0, 0x0, 0x800, 0x8},
+    {0x2, 0x2, 0xA02, 0xA},
+    {0x0, 0x0, 0x1000, 0x10},
+    {0x0, 0x0, 0x2000, 0x20},
+    {0x0, 0x0, 0x2400, 0x24},
+}};
+constexpr uint32_t ptp_jotlog_addr_fmt_get(uint32_t row, uint32_t encap)
+{
+    return row < PTP_TRACE_ADDR_FMT_ROWS && encap < 4 ? ptp_trace_addr_fmt_table[row][encap] : 0;
+}
+inline constexpr uint32_t PTP_TRACE_ADDR_FMT_SHIFT = 40;
+
+// ---- Writing ------------------------------------------------------------------------------
+
+namespace ptp_trace_detail {
+
+template <typename T>
+constexpr bool word_ok(ptp_trace_arg_kind kind)
+{
+    if (kind == PTP_TRACE_ARG_TEXT)
+        return std::is_same_v<T, const char *> || std::is_same_v<T, char *>;
+    return std::is_integral_v<T> || std::is_enum_v<T>;
+}
+
+template <const ptp_trace_point_type &P, typename... A>
+constexpr bool args_ok()
+{
+    if (sizeof...(A) != ptp_trace_point_nargs(P))
+        return false;
+    uint32_t i = 0;
+    return (word_ok<A>(P.args[i++]) && ... && true);
+}
+
+inline uint64_t word(const char *text) { return jotlog_text_arg(text); }
+inline uint64_t word(char *text) { return jotlog_text_arg(text); }
+template <typename T>
+inline uint64_t word(T value)
+{
+    if constexpr (std::is_enum_v<T>)
+        return static_cast<uint64_t>(static_cast<std::underlying_type_t<T>>(value));
+    else
+        return static_cast<uint64_t>(value);
+}
+
+} // namespace ptp_trace_detail
+
+// Writes point P with the given arguments into each handle that is not null (a process that has
+// not opened or published its buffers simply records nothing). The arguments are checked against
+// the point's definition at compile time: the count must match, a text argument must be a
+// character pointer and every other argument an integer or an enum.
+template <const ptp_trace_point_type &P, typename... A>
+inline void ptp_trace(std::initializer_list<jotlog_handle_type> handles, A... args)
+{
+    static_assert(ptp_trace_detail::args_ok<P, A...>(),
+                  "trace arguments differ from the trace point's definition");
+    constexpr ptp_trace_id id = ptp_trace_point_id(P);
+    constexpr uint32_t text_mask = ptp_trace_point_text_mask(P);
+    const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
+    for (jotlog_handle_type handle : handles)
+        if (handle != nullptr)
+            _jotlog(handle, id, text_mask, words, sizeof...(A));
+}
+
+// The same for a point that carries a peer address: addr_fmt is the address-format word of
+// ptp_jotlog_addr_fmt_get, ORed into the id from bit 40 up. It only tells the display tool how
+// the address words read; which arguments are texts still comes from the point's definition.
+template <const ptp_trace_point_type &P, typename... A>
+inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, uint32_t addr_fmt,
+                           A... args)
+{
+    static_assert(ptp_trace_detail::args_ok<P, A...>(),
+                  "trace arguments differ from the trace point's definition");
+    const ptp_trace_id id = ptp_trace_point_id(P) | static_cast<uint64_t>(addr_fmt) << PTP_TRACE_ADDR_FMT_SHIFT;
+    constexpr uint32_t text_mask = ptp_trace_point_text_mask(P);
+    const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
+    for (jotlog_handle_type handle : handles)
+        if (handle != nullptr)
+            _jotlog(handle, id, text_mask, words, sizeof...(A));
+}
