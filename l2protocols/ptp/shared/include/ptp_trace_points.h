@@ -55,6 +55,51 @@
 #define PTP_TRACE_POINTS_TESSEL(X) \
     X(MGD_TIMER_ERROR, 1238, "Unexpected managed timer error encountered whilst %s: %s", \
       PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
+    X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
+    X(DB_IDB_CREATED, 402, "%s: Creating and inserting a new idb into %s database", \
+      PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(DB_IDB_DELETED, 403, "%s: Deleting interface from %s database", PTP_TRACE_ARG_TEXT, \
+      PTP_TRACE_ARG_TEXT) \
+    X(DB_MASTER_TREE_INIT_FAILED, 404, "[ERROR] Failed to initialise a Master DB tree") \
+    X(DB_SLAVE_TREE_INIT_FAILED, 405, "[ERROR] Failed to initialise a Slave DB tree") \
+    X(CFG_MASTER_TABLE_IGNORED, 859, \
+      "%s: Profile master table config ignored as it is not supported on this interface", \
+      PTP_TRACE_ARG_IFHANDLE) \
+    X(CFG_MASTER_TABLE_MULTICAST_IGNORED, 860, \
+      "%s: Profile master table multicast config ignored as it is not supported on this interface", \
+      PTP_TRACE_ARG_IFHANDLE) \
+    X(CFG_SLAVE_TABLE_IGNORED, 861, \
+      "%s: Profile slave table config ignored as it is not supported on this interface", \
+      PTP_TRACE_ARG_IFHANDLE) \
+    X(STATS_INVALID_DB_RESET, 3200, "Invalid stats database when restarting") \
+    X(STATS_OPEN_FAILED, 3201, "Failed to open shared memory window") \
+    X(STATS_CLOSE_FAILED, 3202, "Failed to close shared memory window") \
+    X(STATS_VERSION_RESET, 3203, "Failed to reset shared memory window") \
+    X(STATS_PEER_CREATE_FAILED, 3204, "Failed to create stats entry for peer") \
+    X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
+    X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
+    X(BMC_IF_INSERTED, 0x578, "%s: Inserted into BMC list at position %lu, head %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE) \
+    X(BMC_IF_REMOVED, 0x579, "%s: Removed from BMC list, head %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE) \
+    X(BMC_GLOBAL_RECEIVED, 0x57a, "Global BMC 0x%08lx%08lx, advertised 0x%08lx%08lx, changed %lu", \
+      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_NODE_CHANGED, 0x57b, "Node BMC changed: new 0x%08lx%08lx, old 0x%08lx%08lx, master %lu %016lx%016lx", \
+      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_SLAVE_SUPPORT, 0x57c, "Slave support changed to %lu", PTP_TRACE_ARG_UINT) \
+    X(ISSU_MILESTONE_STARTED, 0xaf0, "Started milestone '%s'", PTP_TRACE_ARG_ISSU_MILESTONE) \
+    X(ISSU_MILESTONE_START_FAILED, 0xaf1, "[ERROR] Failed to mark milestone '%s' as started: %s", \
+      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ZERR) \
+    X(ISSU_MILESTONE_MET, 0xaf2, "Met milestone '%s', ready answered %lu, ISSU ready: %s", \
+      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ISSU_READY) \
+    X(ISSU_REGISTER_MILESTONES, 0xaf4, "Registering ISSU milestones") \
+    X(ISSU_REGISTER_MILESTONES_DONE, 0xaf5, "Registered ISSU milestones") \
+    X(ISSU_START_THREAD_RESYNC, 0xaf6, "Starting thread resync ISSU milestone") \
+    X(ISSU_START_THREAD_RESYNC_DONE, 0xaf7, "Started thread resync ISSU milestone") \
+    X(ISSU_START_CHKPT, 0xaf8, "Starting checkpoint ISSU milestone") \
+    X(ISSU_START_CHKPT_DONE, 0xaf9, "Started checkpoint ISSU milestone") \
     X(FSM_STATE_CHANGE, 0x640, "%s: [%lu]: Change to state %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(FSM_RESUME, 0x641, "%s: [%lu]: Resuming FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
     X(FSM_DELAY_RESP_OFFLOADED, 0x64a, "%s: [%lu]: Delay-resp message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
@@ -80,7 +125,33 @@
     X(FSM_SHUTDOWN, 0x66e, "%s: [%lu]: Shutting down FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
     X(FSM_POSTPONED_FMC, 0x66f, "%s: [%lu]: Perform postponed foreign-master change", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
     X(FSM_START, 0x694, "%s: [%lu]: Starting FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "%s: [%lu]: Updating FSM database in secondary ISSU role. Old port state was %lu, new port state is %lu. Best foreign master before %lu, now %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT)
+    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "%s: [%lu]: Updating FSM database in secondary ISSU role. Old port state was %lu, new port state is %lu. Best foreign master before %lu, now %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_TLV_BAD_LENGTH, 0x648, "%s: [%lu]: TLV type %lu is incorrect length - length is %lu, should be %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_NONNEGOTIATED, 0x649, "%s: [%lu]: Unicast grant request received when non negotiated.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_PEER_TREE_INIT_FAILED, 0x677, "[ERROR] %s: [%lu]: Failed to initialise unicast grant tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_RESTORE_REFUSED, 0x678, "[ERROR] %s: [%lu]: Not restoring unicast-grant, since unicast grant not yet allowed", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_INVALID_TYPE, 0x679, "%s: [%lu]: Received unicast-request TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_INVALID_TYPE, 0x67a, "%s: [%lu]: Received unicast-cancel TLV for invalid message type %lu - dropping", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_INVALID_TYPE, 0x67b, "%s: [%lu]: Received unicast-grant TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_UNKNOWN_MASTER, 0x67c, "%s: [%lu]: Unicast-grant TLV received from unknown master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_DENIED, 0x67d, "%s: [%lu]: Unicast-grant denial received from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_TOO_SHORT, 0x67e, "%s: [%lu]: Unicast-grant TLV has too short a duration %lu from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_MULTICAST_MASTER, 0x67f, "%s: [%lu]: Unicast-grant TLV for message-type %lu received from multicast master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_NOT_SLAVING, 0x680, "%s: [%lu]: Unicast-grant TLV for message-type %lu received when not slaving from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_NONNEGOTIATED, 0x681, "%s: [%lu]: Unicast-grant request received for non-negotiated unicast peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_REPLY_SENT, 0x682, "%s: [%lu]: Sent %lu Unicast-Grant TLVs and %lu deny TLVs to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_SENT, 0x683, "%s: [%lu]: Sent Unicast-Request TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x684, "%s: [%lu]: Sent Unicast-Request TLV for Sync and Delay-Resp to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_SENT, 0x685, "%s: [%lu]: Sent Unicast-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ACK_CANCEL_SENT, 0x686, "%s: [%lu]: Sent Unicast-Ack-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ANNOUNCE_GRANTED, 0x687, "%s: [%lu]: Granting Announce messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_GRANTED, 0x688, "%s: [%lu]: Granting Sync messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DELAY_RESP_GRANTED, 0x689, "%s: [%lu]: Granting Delay-Resp messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ANNOUNCE_EXPIRED, 0x68a, "%s: [%lu]: Announce grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_EXPIRED, 0x68b, "%s: [%lu]: Sync grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "%s: [%lu]: Delay-Resp grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_IGNORED, 0x68f, "%s: [%lu]: Received unicast grant cancel for message type %lu from peer 0x%lx 0x%lx (address kind %lu) for which we have two grants. Ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "%s: [%lu]: Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 #define PTP_TRACE_POINTS_QUORRIN(X)

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tessel_alloc.h"
+#include "tessel_db.h"
+#include "tessel_hash.h"
+
+namespace {
+
+struct rec {
+    tessel_db_h_type header;
+    uint32_t payload;
+};
+
+class DbTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db.name = "Test";
+        ASSERT_EQ(tessel_db_init(&db), ZERR_OK);
+    }
+    void TearDown() override
+    {
+        std::vector<std::string> names;
+        tessel_db_walk([](void *idb, void *c) {
+            static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
+            return true;
+        }, &names, nullptr, false, &db);
+        for (const std::string &n : names) {
+            void *idb;
+            ASSERT_EQ(tessel_db_get_by_ifname(n.c_str(), &db, &idb), ZERR_OK);
+            auto *h = static_cast<tessel_db_h_type *>(idb);
+            tessel_db_delete(&h, &db);
+        }
+        tessel_db_cleanup(&db);
+    }
+    rec *create(const std::string &name, ifhtype handle = 0)
+    {
+        void *idb = nullptr;
+        EXPECT_EQ(tessel_db_create(name.c_str(), sizeof(rec), &db, &idb), ZERR_OK);
+        if (handle != 0) {
+            tessel_db_add_ifhandle(handle, &db, &static_cast<rec *>(idb)->header);
+        }
+        return static_cast<rec *>(idb);
+    }
+    std::vector<std::string> walk(const char *start, bool skip)
+    {
+        std::vector<std::string> out;
+        tessel_db_walk([](void *idb, void *c) {
+            static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
+            return true;
+        }, &out, start, skip, &db);
+        return out;
+    }
+    tessel_db_info_type db{};
+};
+
+TEST(HashTableTest, CreateRefusesBadGeometry)
+{
+    struct row {
+        uint16_t initial, max;
+        bool own_hash;
+        uint32_t key_len;
+        int rc;
+    };
+    auto hash = [](const void *, uint32_t, void *) -> uint64_t { return 0; };
+    for (const row &r : std::vector<row>{{0, 16, false, 4, EINVAL},
+                                         {16, 16, false, 4, EINVAL},   // equal to the maximum
+                                         {17, 16, false, 4, EINVAL},
+                                         {8, 16, false, 8, EINVAL},    // default hash needs 4
+                                         {8, 16, true, 8, 0},
+                                         {15, 16, false, 4, 0}}) {
+        ptp_hash_table_h_type t = nullptr;
+        EXPECT_EQ(ptp_hash_table_create(1, r.initial, r.max, r.own_hash ? +hash : nullptr, nullptr, r.key_len, &t),
+                  r.rc)
+            << r.initial << "/" << r.max;
+        EXPECT_EQ(t == nullptr, r.rc != 0);
+        ptp_hash_table_free(t);
+    }
+    ptp_hash_table_h_type t = nullptr;
+    tessel_alloc_test_fail(1, 1);  // the bucket array
+    EXPECT_EQ(ptp_hash_table_create(1, 8, 16, nullptr, nullptr, 4, &t), ENOMEM);
+    EXPECT_EQ(t, nullptr);
+}
+
+struct hnode {
+    ptp_hash_node_type node;
+    uint32_t key;
+};
+
+// The load rule: grow when entries * 100 / buckets (integer) is above 100, shrink below 12 but
+// never under the initial count; the interface-handle hash only ever sees powers of two.
+TEST(HashTableTest, GrowsAndShrinksByTheLoadRule)
+{
+    ptp_hash_table_h_type t = nullptr;
+    ASSERT_EQ(ptp_hash_table_create(1, 256, 16192, nullptr, nullptr, 4, &t), 0);
+    std::vector<hnode> nodes(20000);
+    for (uint32_t i = 0; i < nodes.size(); i++) {
+        nodes[i].key = 0x1000 + i * 8;
+    }
+    for (uint32_t i = 0; i < 258; i++) {
+        ptp_hash_table_insert(t, &nodes[i].node);
+    }
+    EXPECT_EQ(t->cur_buckets, 256);  // 258 * 100 / 256 == 100: not above
+    ptp_hash_table_insert(t, &nodes[258].node);
+    EXPECT_EQ(t->cur_buckets, 512);
+    for (uint32_t i = 259; i < nodes.size(); i++) {
+        ptp_hash_table_insert(t, &nodes[i].node);
+    }
+    EXPECT_EQ(t->cur_buckets, 8192);  // 16192 is no power of two: the table stops at 8192
+    for (const hnode &n : nodes) {
+        ASSERT_EQ(ptp_hash_table_lookup(t, &n.key), &n.node);
+    }
+    uint32_t missing = 7;
+    EXPECT_EQ(ptp_hash_table_lookup(t, &missing), nullptr);
+    for (uint32_t i = 0; i < nodes.size() - 10; i++) {
+        ptp_hash_table_remove(t, &nodes[i].node);
+        EXPECT_EQ(nodes[i].node.pprev, nullptr);
+    }
+    EXPECT_EQ(t->cur_buckets, 256);
+    EXPECT_EQ(t->entry_count, 10u);
+    for (size_t i = nodes.size() - 10; i < nodes.size(); i++) {
+        EXPECT_EQ(ptp_hash_table_lookup(t, &nodes[i].key), &nodes[i].node);
+    }
+    int emptied = 0;
+    ptp_hash_table_destroy(t, [](ptp_hash_node_type *n, void *c) {
+        ++*static_cast<int *>(c);
+        EXPECT_EQ(n->pprev, nullptr);
+    }, &emptied);
+    EXPECT_EQ(emptied, 10);
+}
+
+TEST(HashTableTest, FailedGrowthKeepsEveryEntry)
+{
+    ptp_hash_table_h_type t = nullptr;
+    ASSERT_EQ(ptp_hash_table_create(1, 4, 64, nullptr, nullptr, 4, &t), 0);
+    std::vector<hnode> nodes(40);
+    tessel_alloc_test_fail(0, 1000);
+    for (uint32_t i = 0; i < nodes.size(); i++) {
+        nodes[i].key = i + 1;
+        ptp_hash_table_insert(t, &nodes[i].node);
+    }
+    tessel_alloc_test_fail(0, 0);
+    EXPECT_EQ(t->cur_buckets, 4);
+    for (const hnode &n : nodes) {
+        EXPECT_EQ(ptp_hash_table_lookup(t, &n.key), &n.node);
+    }
+    ptp_hash_table_insert(t, &(new hnode{{}, 999})->node);  // growth works again
+    EXPECT_EQ(t->cur_buckets, 8);
+    ptp_hash_table_destroy(t, [](ptp_hash_node_type *n, void *) {
+        if (reinterpret_cast<hnode *>(n)->key == 999) {
+            delete reinterpret_cast<hnode *>(n);
+        }
+    }, nullptr);
+}
+
+TEST_F(DbTest, LookupsByNameAndHandleThroughGrowthAndDeletes)
+{
+    std::vector<rec *> recs;
+    for (uint32_t i = 0; i < 3000; i++) {
+        recs.push_back(create("Gi0/0/0/" + std::to_string(i), 0x4000 + i * 64));
+    }
+    EXPECT_EQ(db.count, 3000u);
+    EXPECT_EQ(db.hash->cur_buckets, 4096);
+    // Delete every other one, then look everything up both ways.
+    for (uint32_t i = 0; i < 3000; i += 2) {
+        tessel_db_h_type *h = &recs[i]->header;
+        tessel_db_delete(&h, &db);
+        EXPECT_EQ(h, nullptr);
+    }
+    for (uint32_t i = 0; i < 3000; i++) {
+        void *by_name = nullptr;
+        void *by_handle = nullptr;
+        std::string name = "Gi0/0/0/" + std::to_string(i);
+        zerrno rn = tessel_db_get_by_ifname(name.c_str(), &db, &by_name);
+        zerrno rh = tessel_db_get_by_ifhandle(0x4000 + i * 64, &db, &by_handle);
+        if (i % 2 == 0) {
+            EXPECT_EQ(rn, TESSEL_DB_ERR_NO_ENTRY);
+            EXPECT_EQ(rh, TESSEL_DB_ERR_NO_ENTRY);
+            EXPECT_EQ(by_handle, nullptr);
+        } else {
+            EXPECT_EQ(by_name, recs[i]);
+            EXPECT_EQ(by_handle, recs[i]);
+        }
+    }
+    EXPECT_EQ(db.count, 1500u);
+    EXPECT_EQ(db.hash->cur_buckets, 4096);  // load 36: no shrink yet
+}
+
+TEST_F(DbTest, NamesHandlesAndDuplicates)
+{
+    rec *a = create("Gi0/0/0/1");
+    void *idb = nullptr;
+    EXPECT_EQ(tessel_db_create("Gi0/0/0/1", sizeof(rec), &db, &idb), TESSEL_DB_ERR_ENTRY_EXISTS);
+    EXPECT_EQ(idb, nullptr);
+    EXPECT_EQ(db.count, 1u);
+
+    // Without a handle: found by name only.
+    EXPECT_EQ(tessel_db_get_by_ifhandle(0, &db, &idb), TESSEL_DB_ERR_NO_ENTRY);
+    tessel_db_add_ifhandle(0x100, &db, &a->header);
+    tessel_db_add_ifhandle(0x100, &db, &a->header);
+    EXPECT_EQ(db.hash->entry_count, 1u);
+    // A new handle for an indexed record moves it.
+    tessel_db_add_ifhandle(0x200, &db, &a->header);
+    EXPECT_EQ(db.hash->entry_count, 1u);
+    EXPECT_EQ(tessel_db_get_by_ifhandle(0x100, &db, &idb), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_db_get_by_ifhandle(0x200, &db, &idb), ZERR_OK);
+    tessel_db_remove_ifhandle(&db, &a->header);
+    EXPECT_EQ(a->header.ifhandle, 0u);
+    EXPECT_EQ(db.hash->entry_count, 0u);
+    tessel_db_remove_ifhandle(&db, &a->header);  // not there: harmless
+
+    std::string long_name(70, 'x');
+    rec *b = create(long_name);
+    EXPECT_EQ(std::string(b->header.ifname), long_name.substr(0, 63));
+    EXPECT_EQ(tessel_db_get_by_ifname(long_name.c_str(), &db, &idb), ZERR_OK);
+    EXPECT_EQ(idb, b);
+
+    tessel_alloc_test_fail(0, 1);
+    EXPECT_EQ(tessel_db_create("Gi0/0/0/9", sizeof(rec), &db, &idb), TESSEL_ERR_NOMEM);
+    EXPECT_EQ(db.count, 2u);
+}
+
+TEST_F(DbTest, WalkFromAStartName)
+{
+    for (const char *n : {"a", "c", "e", "g"}) {
+        create(n);
+    }
+    EXPECT_EQ(walk(nullptr, false), (std::vector<std::string>{"a", "c", "e", "g"}));
+    EXPECT_EQ(walk("c", false), (std::vector<std::string>{"c", "e", "g"}));
+    EXPECT_EQ(walk("c", true), (std::vector<std::string>{"e", "g"}));
+    EXPECT_EQ(walk("d", true), (std::vector<std::string>{"e", "g"}));
+    EXPECT_EQ(walk("z", false), std::vector<std::string>{});
+    // From the start the callback's answer stops the walk.
+    int seen = 0;
+    tessel_db_walk([](void *, void *c) { return ++*static_cast<int *>(c) < 2; }, &seen, nullptr, false, &db);
+    EXPECT_EQ(seen, 2);
+}
+
+TEST_F(DbTest, AddressListsCompareInOrder)
+{
+    uint32_t a[] = {1, 2, 3};
+    uint32_t b[] = {1, 3, 2};
+    EXPECT_TRUE(tessel_db_ipv4_addr_list_equal(nullptr, 0, nullptr, 0));
+    EXPECT_TRUE(tessel_db_ipv4_addr_list_equal(a, 3, a, 3));
+    EXPECT_FALSE(tessel_db_ipv4_addr_list_equal(a, 3, b, 3));
+    EXPECT_FALSE(tessel_db_ipv4_addr_list_equal(a, 3, a, 2));
+    uint8_t v6a[2][16] = {{1}, {2}};
+    uint8_t v6b[2][16] = {{1}, {3}};
+    EXPECT_TRUE(tessel_db_ipv6_addr_list_equal(v6a, 2, v6a, 2));
+    EXPECT_FALSE(tessel_db_ipv6_addr_list_equal(v6a, 2, v6b, 2));
+}
+
+TEST_F(DbTest, DeletingFromAnEmptyDatabaseIsAnInternalError)
+{
+    rec r{};
+    tessel_db_h_type *h = &r.header;
+    EXPECT_DEATH(tessel_db_delete(&h, &db), "count > 0");
+}
+
+}  // namespace

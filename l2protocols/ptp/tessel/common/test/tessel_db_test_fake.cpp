@@ -1,0 +1,1 @@
+#include "tessel_common_fakes.inc"

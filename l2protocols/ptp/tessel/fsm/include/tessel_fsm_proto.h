@@ -1,0 +1,177 @@
+// The protocol side of every PTP message of a port: the common header of sent messages, the
+// single entry of received ones (checks, counting, routing by type), and the port's
+// foreign-master records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ptp_types.h"
+#include "tessel_fsm_foreign_master.h"
+#include "zerrno.h"
+
+struct tessel_proto_idb_type;
+
+// ---- IEEE 1588 version 2 common header (34 bytes, big-endian) ----
+
+inline constexpr size_t PTP_MSG_HDR_LEN = 34;
+inline constexpr uint8_t PTP_VERSION = 2;
+
+// The header as it stands on the wire.
+struct ptp_msg_hdr_type {
+    uint8_t octets[PTP_MSG_HDR_LEN];
+};
+static_assert(sizeof(ptp_msg_hdr_type) == PTP_MSG_HDR_LEN);
+
+// Byte offsets of the header fields.
+enum ptp_msg_hdr_offset_type : uint32_t {
+    PTP_HDR_OFF_TYPE = 0,           // high nibble transportSpecific, low nibble messageType
+    PTP_HDR_OFF_VERSION = 1,        // low nibble versionPTP
+    PTP_HDR_OFF_LENGTH = 2,
+    PTP_HDR_OFF_DOMAIN = 4,
+    PTP_HDR_OFF_FLAGS = 6,
+    PTP_HDR_OFF_CORRECTION = 8,
+    PTP_HDR_OFF_SOURCE_CLOCK = 20,
+    PTP_HDR_OFF_SOURCE_PORT = 28,
+    PTP_HDR_OFF_SEQUENCE = 30,
+    PTP_HDR_OFF_CONTROL = 32,
+    PTP_HDR_OFF_LOG_INTERVAL = 33,
+};
+
+// flagField bits (ptp_msg_flags_type).
+enum ptp_msg_flags_type : uint16_t {
+    PTP_FLAG_LEAP61 = 0x0001,
+    PTP_FLAG_LEAP59 = 0x0002,
+    PTP_FLAG_UTC_OFFSET_VALID = 0x0004,
+    PTP_FLAG_PTP_TIMESCALE = 0x0008,
+    PTP_FLAG_TIME_TRACEABLE = 0x0010,
+    PTP_FLAG_FREQUENCY_TRACEABLE = 0x0020,
+    PTP_FLAG_ALTERNATE_MASTER = 0x0100,
+    PTP_FLAG_UNICAST = 0x0400,
+};
+
+// Minimum lengths of the messages the agent reads.
+inline constexpr size_t PTP_ANNOUNCE_MIN_LEN = 64;
+inline constexpr size_t PTP_SIGNALING_MIN_LEN = 44;
+inline constexpr size_t PTP_TLV_HDR_LEN = 4;
+
+// Decoded header fields of a received message.
+struct ptp_msg_hdr_fields_type {
+    uint8_t transport_specific;
+    uint8_t message_type;  // ptp_message_type
+    uint8_t version;
+    uint16_t message_length;
+    uint8_t domain;
+    uint16_t flags;
+    int64_t correction;
+    ptp_port_id_type source_port_id;
+    uint16_t sequence_id;
+    uint8_t control;
+    int8_t log_interval;
+};
+
+// Decodes the first 34 bytes; false (nothing read) when len is below 34.
+bool ptp_msg_hdr_decode(const uint8_t *msg, size_t len, ptp_msg_hdr_fields_type *out);
+
+// Packet counter class of a message type (0..15).
+uint32_t ptp_fsm_proto_msg_class(uint32_t message_type);
+
+// controlField of a message type.
+uint8_t ptp_fsm_proto_msg_control(uint32_t message_type);
+
+// Fills a header (zeroed by the caller) for a message the port sends. The local clock must be
+// known.
+void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr,
+                                 uint32_t message_type, uint16_t length, uint16_t flags,
+                                 uint16_t sequence_id, int8_t log_interval);
+
+// ---- Receive ----
+
+// Result of the checks that need only the bytes of a message: accepted (reason < 0) or dropped
+// with a packet counter class and a node drop reason.
+struct ptp_fsm_proto_rx_check_type {
+    int drop_reason;     // tessel_packet_drop_reason_type, or -1 when the message passes
+    uint32_t drop_class; // packet counter class of the drop
+    ptp_msg_hdr_fields_type hdr;  // valid when the header could be read
+};
+
+// Structural checks of a received message of len bytes: a full header, a messageLength of at
+// least a header and at most the bytes received (else TooShort), version 2 (else
+// InvalidPacket), and the expected domain (else WrongDomain).
+ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len,
+                                                   uint8_t expected_domain);
+
+// The single entry of every received PTP message of a port. msg holds len bytes as received;
+// only the first messageLength of them belong to the message. Every rejection is a counted
+// drop; nothing here fails.
+void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len,
+                             const uint8_t *timestamp, const ptp_address_type *src,
+                             const ptp_address_type *dst);
+
+// The Signaling TLV walk (messageLength bytes at msg, already checked against the bytes
+// received).
+void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
+                                uint16_t msg_len, const ptp_msg_hdr_fields_type &hdr,
+                                const ptp_address_type *src, const ptp_address_type *dst);
+
+// ---- Foreign-master records ----
+
+// Delete options: bit 0 keeps the peer index.
+enum ptp_fsm_proto_peer_del_opts_type : uint32_t {
+    PTP_FSM_PROTO_PEER_DEL_NONE = 0,
+    PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX = 0x1,
+};
+
+// Tree order: address kind, then Ethernet bytes in memory order, IPv4 word, IPv6 halves.
+int ptp_fsm_proto_foreign_master_compare(const void *a, const void *b, void *context);
+
+// Initialises the port's foreign-master tree; false on failure.
+bool ptp_fsm_proto_foreign_master_tree_init(tessel_proto_idb_type *port);
+
+ptp_fsm_foreign_master_type *ptp_fsm_proto_foreign_master_find(tessel_proto_idb_type *port,
+                                                               const ptp_address_type *addr);
+
+// Creates a foreign master for peer (sent_to may be null: the port's own address of its
+// encapsulation); skip_peer_index leaves the peer index alone (checkpoint restore).
+zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
+                                        const ptp_address_type *peer,
+                                        const ptp_address_type *sent_to, bool skip_peer_index,
+                                        ptp_fsm_foreign_master_type **out);
+
+// Deletes an unranked record (options: ptp_fsm_proto_peer_del_opts_type).
+void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port,
+                                         ptp_fsm_foreign_master_type *fm, uint32_t options);
+
+// Destroys every record of the tree, each taken out of listening first.
+void ptp_fsm_proto_foreign_master_tree_destroy(tessel_proto_idb_type *port);
+
+// Master-table part of listening start, then the port's listening timers.
+void ptp_fsm_proto_start_listening(tessel_proto_idb_type *port);
+// Listening timers stopped, every foreign master destroyed, the tree re-initialised.
+void ptp_fsm_proto_end_listening(tessel_proto_idb_type *port);
+
+// Re-applies the port's master table to its foreign masters.
+void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *port);
+
+// ---- Slave side ----
+
+// Slaves the port to its best foreign master (the ranked list must not be empty).
+void ptp_fsm_proto_start_slave(tessel_proto_idb_type *port);
+// Switches the slaving master to the current best.
+void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port);
+void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port);
+
+// Restarts listening to a record: its unicast side and, when not Unicast, its Announce receipt.
+void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
+                                           ptp_fsm_foreign_master_type *fm, bool slaving);
+
+// ---- Checkpoint form of the best foreign master ----
+
+// Re-creates the best foreign master from its checkpoint record (no peer index acquired),
+// qualified and ranked at once.
+zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *port,
+                                                 const tessel_chkpt_foreign_master_type *rec,
+                                                 bool slaving, bool start_listening);
+// present = 1 and rec filled when the port (not held Passive) has a best foreign master.
+void ptp_fsm_proto_best_foreign_master_get_chkpt(tessel_proto_idb_type *port, int *present,
+                                                 tessel_chkpt_foreign_master_type *rec);

@@ -1,0 +1,73 @@
+// Debug lines and trace records of the state-machine modules, and their internal-error stop.
+// Private to the library.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+
+#include "ptp_types.h"
+
+struct tessel_proto_idb_type;
+
+// The agent's debug areas this module prints in.
+enum ptp_fsm_area_type : uint32_t {
+    PTP_FSM_AREA_PROTOCOL = 0,
+    PTP_FSM_AREA_PACKET = 1,
+    PTP_FSM_AREA_FSM = 11,
+};
+
+// The agent's trace buffers, as a set.
+enum ptp_fsm_trace_buf_type : uint32_t {
+    PTP_FSM_TRACE_DET = 0x1,
+    PTP_FSM_TRACE_SUM = 0x2,
+    PTP_FSM_TRACE_UNQ = 0x4,
+    PTP_FSM_TRACE_PKT = 0x8,
+};
+
+// Upper-case label of an area ("PROTOCOL", "PACKET", "FSM").
+const char *ptp_fsm_area_label(uint32_t area);
+
+// True while the area is switched on (so that callers skip formatting otherwise).
+bool ptp_fsm_debug_on(uint32_t area);
+
+// One debug line on an area about an interface (0: none).
+void ptp_fsm_debug(uint32_t area, ifhtype ifhandle, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// One trace record with the given argument words into each buffer of the set.
+void ptp_fsm_trace_args(uint32_t buffers, uint64_t id, const uint64_t *args, uint32_t count);
+
+template <typename... A>
+inline void ptp_fsm_trace(uint32_t buffers, uint64_t id, A... args)
+{
+    const std::array<uint64_t, sizeof...(A) == 0 ? 1 : sizeof...(A)> words{
+        static_cast<uint64_t>(args)...};
+    ptp_fsm_trace_args(buffers, id, words.data(), sizeof...(A));
+}
+
+// An internal error: prints the reason and ends the process.
+[[noreturn]] void ptp_fsm_internal_error(const char *what, const char *file, int line);
+
+#define PTP_FSM_ASSERT(cond)                                                                  \
+    do {                                                                                      \
+        if (!(cond)) {                                                                        \
+            ptp_fsm_internal_error(#cond, __FILE__, __LINE__);                                \
+        }                                                                                     \
+    } while (0)
+
+// Name and current state text of a port, for the "%s: %s: [%s]: " prefix.
+const char *ptp_fsm_port_name(const tessel_proto_idb_type *port);
+const char *ptp_fsm_port_state_name(const tessel_proto_idb_type *port);
+ifhtype ptp_fsm_port_ifhandle(const tessel_proto_idb_type *port);
+
+// A debug line with the prefix "%s: %s: [%s]: " filled with the area label, the interface name
+// and the current state; format is the whole text, prefix included.
+#define PTP_FSM_DEBUG_PORT(area, port, format, ...)                                           \
+    do {                                                                                      \
+        if (ptp_fsm_debug_on(area)) {                                                         \
+            ptp_fsm_debug((area), ptp_fsm_port_ifhandle(port), format, ptp_fsm_area_label(area), \
+                          ptp_fsm_port_name(port),                                            \
+                          ptp_fsm_port_state_name(port) __VA_OPT__(, ) __VA_ARGS__);          \
+        }                                                                                     \
+    } while (0)

@@ -1,0 +1,45 @@
+// Receive-path helpers shared by the dispatch and the foreign-master data set. Private to the
+// library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ptp_types.h"
+
+struct tessel_proto_idb_type;
+struct tessel_local_clock_type;
+
+// One dropped packet of the class on the port and one node drop reason.
+void ptp_fsm_proto_rx_drop(tessel_proto_idb_type *port, uint32_t drop_class, uint32_t reason);
+
+// Source port number of this port's messages: 1 under G.8265.1, else its port number.
+uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port);
+
+// Domain of the port's messages: its interop domain when set, else the local clock's.
+uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
+                                      const tessel_local_clock_type *local);
+
+// Text of an address for debug lines (one of a small ring of buffers).
+const char *ptp_fsm_address_str(const ptp_address_type *addr);
+
+// A trace record with the interface handle, the state and the address (three words), with the
+// address-format code in the id.
+void ptp_fsm_trace_address(uint32_t buffers, uint64_t id, const tessel_proto_idb_type *port,
+                           const ptp_address_type *addr);
+
+struct ptp_fsm_foreign_master_type;
+
+// Records collected during a tree walk for deletion after it. An entry that cannot be
+// allocated is reported under the label and the record stays.
+struct timeout_list {
+    ptp_fsm_foreign_master_type **items = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+
+    timeout_list() = default;
+    timeout_list(const timeout_list &) = delete;
+    timeout_list &operator=(const timeout_list &) = delete;
+    ~timeout_list();
+    bool add(ptp_fsm_foreign_master_type *fm, const char *label);
+};

@@ -1,0 +1,201 @@
+#include "shmwin.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+class ShmwinTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prefix = "shmwin_test." + std::to_string(getpid()) + ".";
+        shmwin_test_set_prefix(prefix.c_str());
+        shmwin_test_unlink("w");
+    }
+    void TearDown() override
+    {
+        shmwin_process_cleanup();
+        shmwin_test_unlink("w");
+    }
+    std::string prefix;
+};
+
+struct check_rec {
+    int calls = 0;
+    uint32_t found = 0;
+    bool reset = false;
+    zerrno answer = 0;
+};
+
+zerrno record_check(shmwin_handle_type win, void *, uint32_t found, void *context)
+{
+    auto *rec = static_cast<check_rec *>(context);
+    rec->calls++;
+    rec->found = found;
+    if (rec->reset) {
+        EXPECT_EQ(shmwin_reset(win), 0u);
+    }
+    return rec->answer;
+}
+
+TEST_F(ShmwinTest, HeaderAndAllocationsSurviveCloseAndReopen)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 6, nullptr, nullptr, &win, &hdr), 0u);
+    EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(hdr), static_cast<uint8_t *>(hdr) + 32),
+              std::vector<uint8_t>(32, 0));
+    void *p;
+    ASSERT_EQ(shmwin_malloc(win, 100, &p), 0u);
+    std::strcpy(static_cast<char *>(p), "kept");
+    uint64_t off = shmwin_ptr_to_offset(win, p);
+    std::memcpy(hdr, &off, 8);
+    ASSERT_EQ(shmwin_close(win), 0u);
+
+    check_rec rec;
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 6, record_check, &rec, &win, &hdr), 0u);
+    EXPECT_EQ(rec.calls, 1);
+    EXPECT_EQ(rec.found, 6u);
+    std::memcpy(&off, hdr, 8);
+    EXPECT_STREQ(static_cast<char *>(shmwin_offset_to_ptr(win, off)), "kept");
+    EXPECT_EQ(shmwin_test_live_allocations(win), 1u);
+}
+
+TEST_F(ShmwinTest, VersionCheckDecidesOnAnotherLayout)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 5, nullptr, nullptr, &win, &hdr), 0u);
+    std::memset(hdr, 0xAB, 32);
+    ASSERT_EQ(shmwin_close(win), 0u);
+
+    // Refused: the open fails and the window stays as it was.
+    check_rec refuse{0, 0, false, EPROTO};
+    EXPECT_EQ(shmwin_open_win_v1("w", 32, 6, record_check, &refuse, &win, &hdr), static_cast<zerrno>(EPROTO));
+    EXPECT_EQ(win, nullptr);
+    EXPECT_EQ(refuse.found, 5u);
+
+    // Accepted after a reset: the header is zero and the window takes the new version.
+    check_rec reset{0, 0, true, 0};
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 6, record_check, &reset, &win, &hdr), 0u);
+    EXPECT_EQ(static_cast<uint8_t *>(hdr)[0], 0u);
+    ASSERT_EQ(shmwin_close(win), 0u);
+    check_rec again;
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 6, record_check, &again, &win, &hdr), 0u);
+    EXPECT_EQ(again.found, 6u);
+}
+
+TEST_F(ShmwinTest, HeaderOfAnotherSizeIsNeverHandedOut)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 32, 6, nullptr, nullptr, &win, &hdr), 0u);
+    ASSERT_EQ(shmwin_close(win), 0u);
+    check_rec accept;
+    EXPECT_EQ(shmwin_open_win_v1("w", 296, 6, record_check, &accept, &win, &hdr), static_cast<zerrno>(EPROTO));
+    check_rec reset{0, 0, true, 0};
+    EXPECT_EQ(shmwin_open_win_v1("w", 296, 6, record_check, &reset, &win, &hdr), 0u);
+}
+
+TEST_F(ShmwinTest, FreeReusesAndRefusesWhatIsNotAnAllocation)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &win, &hdr), 0u);
+    void *a, *b, *big;
+    ASSERT_EQ(shmwin_malloc(win, 192, &a), 0u);
+    ASSERT_EQ(shmwin_malloc(win, 5000, &big), 0u);
+    EXPECT_EQ(shmwin_free(win, a), 0u);
+    EXPECT_EQ(shmwin_free(win, a), static_cast<zerrno>(EINVAL));  // double free
+    EXPECT_EQ(shmwin_free(win, hdr), static_cast<zerrno>(EINVAL));
+    EXPECT_EQ(shmwin_free(win, static_cast<char *>(big) + 16), static_cast<zerrno>(EINVAL));
+    ASSERT_EQ(shmwin_malloc(win, 184, &b), 0u);  // same 16-byte class
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(shmwin_free(win, big), 0u);
+    void *big2;
+    ASSERT_EQ(shmwin_malloc(win, 4000, &big2), 0u);
+    EXPECT_EQ(big, big2);
+    EXPECT_EQ(shmwin_test_live_allocations(win), 2u);
+    EXPECT_EQ(shmwin_reset(win), 0u);
+    EXPECT_EQ(shmwin_test_live_allocations(win), 0u);
+}
+
+TEST_F(ShmwinTest, FullWindowAndInjectedFailures)
+{
+    shmwin_test_set_window_size(1u << 20);
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &win, &hdr), 0u);
+    void *p = nullptr;
+    zerrno rc = 0;
+    int n = 0;
+    while ((rc = shmwin_malloc(win, 4096, &p)) == 0) {
+        n++;
+    }
+    EXPECT_EQ(rc, static_cast<zerrno>(ENOMEM));
+    EXPECT_GT(n, 200);
+    shmwin_test_set_window_size(16u << 20);
+
+    shmwin_test_fail(shmwin_test_op::reset, EIO, 1);
+    EXPECT_EQ(shmwin_reset(win), static_cast<zerrno>(EIO));
+    EXPECT_EQ(shmwin_reset(win), 0u);
+    shmwin_test_fail(shmwin_test_op::open, ENOSPC, 1);
+    shmwin_handle_type w2;
+    EXPECT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &w2, &hdr), static_cast<zerrno>(ENOSPC));
+}
+
+// A process that fills a window and is killed with SIGKILL leaves it for the next process,
+// which may map it elsewhere and follows the offsets.
+TEST_F(ShmwinTest, WindowOutlivesAKilledProcess)
+{
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        setenv("SHMWIN_PREFIX", prefix.c_str(), 1);
+        execl(SHMWIN_TEST_CHILD, SHMWIN_TEST_CHILD, "w", "100", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char line[128] = {};
+    ssize_t got = read(out[0], line, sizeof(line) - 1);
+    close(out[0]);
+    ASSERT_GT(got, 0);
+    ASSERT_EQ(std::strncmp(line, "ready", 5), 0) << line;
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 64, 1, nullptr, nullptr, &win, &hdr), 0u);
+    uint64_t off;
+    std::memcpy(&off, hdr, 8);
+    std::vector<uint64_t> seen;
+    while (off != 0) {
+        auto *p = static_cast<uint64_t *>(shmwin_offset_to_ptr(win, off));
+        ASSERT_NE(p, nullptr);
+        seen.push_back(p[0]);
+        off = p[1];
+    }
+    ASSERT_EQ(seen.size(), 100u);
+    for (size_t i = 0; i < seen.size(); i++) {
+        EXPECT_EQ(seen[i], 99 - i);
+    }
+    EXPECT_EQ(shmwin_test_live_allocations(win), 100u);
+}
+
+}  // namespace
