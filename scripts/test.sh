@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything under the sanitizers and runs every test (unit, integration, interop).
+# Builds everything under the sanitizers and runs every test (unit, integration, interop), then a
+# short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -8,4 +9,8 @@ cmake --build --preset asan -j "$jobs"
 # The optimised build must stay warning-free too, and it carries the benchmarks.
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
+# The fuzz targets need clang; only they and what they link are built there.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+ctest --preset fuzz
 ctest --preset asan -j "$jobs"

@@ -18,7 +18,7 @@ arg_types<T...> arg_types_of(T...);  // unevaluated only
 enum class conv : uint8_t { none, int_, long_, llong, uint_, ulong, ullong, text };
 
 template <typename T>
-consteval conv conv_of()
+constexpr conv conv_of()
 {
     if constexpr (std::is_same_v<T, const char *> || std::is_same_v<T, char *>)
         return conv::text;
@@ -46,7 +46,7 @@ struct conv_list {
     bool ok = true;
 };
 
-consteval conv_list parse_format(std::string_view fmt)
+constexpr conv_list parse_format(std::string_view fmt)
 {
     conv_list out;
     for (size_t i = 0; i < fmt.size(); ++i) {
@@ -94,7 +94,7 @@ consteval conv_list parse_format(std::string_view fmt)
 }
 
 template <typename... T>
-consteval bool format_accepts(std::string_view fmt, arg_types<T...>)
+constexpr bool format_accepts(std::string_view fmt, arg_types<T...>)
 {
     conv_list want = parse_format(fmt);
     std::array<conv, sizeof...(T) + 1> have{conv_of<T>()..., conv::none};
@@ -122,7 +122,7 @@ constexpr catalogue_row rows[] = {
 };
 static_assert(std::size(rows) == PTP_SYSLOG_MSG_COUNT);
 
-consteval bool rows_sorted()
+constexpr bool rows_sorted()
 {
     for (size_t i = 1; i < std::size(rows); ++i)
         if (!(rows[i - 1].mnemonic < rows[i].mnemonic))
