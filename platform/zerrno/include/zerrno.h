@@ -43,7 +43,8 @@ zerrno zerr_register(const zerr_data_type *data);
 // Loads a table library by path and registers its exported "zerr_data".
 zerrno zerr_load_library(const char *path);
 
-// The message of a code: the registered row text, strerror() for a bare errno, "Success" for 0,
+// The message of a code: the registered row text (by facility and number, whatever the top
+// bits), strerror() for a bare errno (below 512), "Success" for 0,
 // otherwise "Unknown error 0x%08x". The result stays valid until the calling thread's next call
 // that had to format an unknown code.
 const char *zerr_strerror(zerrno code);

@@ -50,8 +50,10 @@ const char *zerr_strerror(zerrno code)
 {
     if (code == ZERR_OK)
         return "Success";
-    if (!zerr_is_code(code))
-        return code < 512 ? strerror(static_cast<int>(code)) : "Unknown error";
+    // Anything above the errno bits names a facility and row, whatever its top bits say
+    // (some platform codes carry bit 31 instead of bit 30).
+    if (code < 512)
+        return strerror(static_cast<int>(code));
     {
         std::lock_guard guard(registry_lock);
         auto it = registry().find(zerr_facility(code));

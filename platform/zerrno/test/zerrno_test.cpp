@@ -28,6 +28,8 @@ TEST(Zerrno, StrerrorFindsRowsByNumberNotPosition)
     EXPECT_STREQ(zerr_strerror(0xC7F28200u), "first");
     EXPECT_STREQ(zerr_strerror(zerr_make(0xFE5, 9)), "Unknown error 0x47f29200");
     EXPECT_STREQ(zerr_strerror(0), "Success");
+    // A code with bit 31 rather than bit 30 still finds its row.
+    EXPECT_STREQ(zerr_strerror(0x80000000u | (0xFE5u << 15) | (7u << 9)), "seventh");
     zerr_registry_reset();
     EXPECT_STREQ(zerr_strerror(zerr_make(0xFE5, 3)), "Unknown error 0x47f28600");
 }

@@ -13,6 +13,7 @@
 
 #include "ptp_bags.h"
 #include "ptp_enums.h"
+#include "ptp_nodes.h"
 #include "ptp_types.h"
 
 inline constexpr size_t PTP_STR_POOL_COUNT = 10;

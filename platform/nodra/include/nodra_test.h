@@ -1,0 +1,32 @@
+// Test control of the database: seed items, override the client library path, inject failures
+// and look at what the clients did.
+#pragma once
+
+#include <cstdint>
+
+#include "nodra.h"
+
+// Forgets every item, the library path override, pending failures and the counters. Bindings and
+// lists still held stay valid (and counted as open).
+void nodra_test_reset();
+
+// Creates or replaces the item at the absolute path (starting with "/", not ending with "/", no
+// empty element) with a value of the given type and bytes (data may be null when length is 0).
+zerrno nodra_test_item_set(const char *path, uint32_t type, const void *data, uint32_t length);
+// Removes the item at path, or, for a path ending in "/", every item below it.
+// NODRA_ERR_NOT_FOUND when nothing was removed.
+zerrno nodra_test_item_remove(const char *path);
+
+// Overrides the client library path (null: back to $PTP_NODRA_LIB or the default).
+void nodra_test_set_client_library_path(const char *path);
+
+enum class nodra_test_op { bind, unbind, list, list_next };
+// After `after` more calls of op that run normally, the next `count` calls fail with err and
+// change nothing (count 0 cancels).
+void nodra_test_fail(nodra_test_op op, zerrno err, uint32_t count, uint32_t after = 0);
+
+// Database calls (bind, unbind, list, list_next, list_free) since the last reset.
+uint32_t nodra_test_call_count();
+// Bindings not yet unbound; lists not yet freed.
+uint32_t nodra_test_open_bindings();
+uint32_t nodra_test_open_lists();
