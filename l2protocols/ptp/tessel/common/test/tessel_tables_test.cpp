@@ -1,10 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "jotlog.h"
 #include "ptp_address.h"
+#include "ptp_debug.h"
 #include "qor_log.h"
 #include "tessel_alloc.h"
 #include "tessel_master_db.h"
@@ -205,6 +209,97 @@ TEST_F(TablesTest, SlaveTableCopiesBothFlags)
     EXPECT_EQ(tessel_slave_db_count(&d), 0u);
     tessel_slave_db_destroy(&s);
     tessel_slave_db_destroy(&d);
+}
+
+
+// The ignored entries are traced with the port's interface handle into the detail and
+// unique-event buffers.
+class TablesTraceTest : public TablesTest {
+protected:
+    void SetUp() override
+    {
+        char dir[] = "/tmp/tessel_tables_test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        run_dir = dir;
+        jotlog_set_run_dir(dir);
+        ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
+        ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+        TablesTest::SetUp();
+    }
+    void TearDown() override
+    {
+        TablesTest::TearDown();
+        ptp_jotlog_close(buffers, std::size(buffers));
+        ptp_jotlog_ctx_set({}, {}, {});
+        jotlog_set_run_dir(nullptr);
+        std::filesystem::remove_all(run_dir);
+    }
+    // (id, first argument) of every record of a buffer.
+    static std::vector<std::pair<uint64_t, uint64_t>> records(const char *buffer)
+    {
+        std::vector<std::pair<uint64_t, uint64_t>> out;
+        jotlog_read(
+            buffer,
+            [](const jotlog_record_type *r, void *c) {
+                static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(c)->emplace_back(r->id,
+                                                                                            r->nargs > 0 ? r->args[0] : ~0ull);
+                return true;
+            },
+            &out);
+        return out;
+    }
+
+    ptp_jotlog_buffer_type buffers[3] = {
+        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
+    };
+    std::string run_dir;
+};
+
+TEST_F(TablesTraceTest, IgnoredEntriesAreTracedWithThePort)
+{
+    struct row {
+        const char *what;
+        ptp_address_type address;
+        uint32_t multicast;
+        bool slave;
+        uint64_t id;
+    };
+    const row rows[] = {
+        {"Ethernet master on an IP port", mac(1), 0, false, 0x10010035B},
+        {"multicast master on a unicast port", v4(1), 1, false, 0x10010035C},
+        {"IPv6 slave on an IPv4 port", v6(1), 0, true, 0x10010035D},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        tessel_master_db_destroy(&src);
+        ASSERT_EQ(tessel_master_db_init(&src), ZERR_OK);
+        const size_t det_before = records("ptp/tessel/det").size();
+        const size_t unq_before = records("ptp/tessel/unq").size();
+        if (r.slave) {
+            tessel_slave_table_type s{};
+            tessel_slave_table_type d{};
+            ASSERT_EQ(tessel_slave_db_init(&s), ZERR_OK);
+            ASSERT_EQ(tessel_slave_db_init(&d), ZERR_OK);
+            tessel_slave_db_type *e = nullptr;
+            ASSERT_EQ(tessel_slave_db_add(&s, &r.address, &e), ZERR_OK);
+            EXPECT_EQ(tessel_slave_db_copy(&d, &s, false, false, &port), ZERR_OK);
+            tessel_slave_db_destroy(&s);
+            tessel_slave_db_destroy(&d);
+        } else {
+            tessel_master_db_type *e = add(r.address);
+            e->multicast = r.multicast;
+            e->flags = r.multicast != 0 ? TESSEL_MASTER_DB_MULTICAST_SET : 0;
+            EXPECT_EQ(tessel_master_db_copy(&dst, &src, false, false, false, &port), ZERR_OK);
+        }
+        const std::vector<std::pair<uint64_t, uint64_t>> want{{r.id, 0x40}};
+        auto det = records("ptp/tessel/det");
+        auto unq = records("ptp/tessel/unq");
+        EXPECT_EQ(decltype(det)(det.begin() + det_before, det.end()), want);
+        EXPECT_EQ(decltype(unq)(unq.begin() + unq_before, unq.end()), want);
+        EXPECT_TRUE(records("ptp/tessel/sum").empty());
+    }
 }
 
 }  // namespace

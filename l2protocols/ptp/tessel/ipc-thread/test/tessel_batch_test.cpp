@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "plat_debug.h"
+#include "ptp_debug.h"
 #include "tessel_alloc.h"
 #include "tessel_batch.h"
 
@@ -75,6 +80,46 @@ TEST(BatchTest, ElementSizeZeroIsAnInternalError)
 {
     tessel_batch_info_type b;
     EXPECT_DEATH(tessel_batch_init(&b, 0, "x"), "element_size > 0");
+}
+
+
+// The agent's debug areas, as its main registers them.
+const ptp_debug_component_type agent_areas[] = {
+    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},     {2, "database", "DATABASE"},
+    {3, "main", "MAIN"},         {4, "im", "IM"},             {5, "config", "CONFIG"},
+    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},       {8, "thread_ctrl", "THREAD-CTRL"},
+    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},          {11, "fsm", "FSM"},
+    {12, "edm", "EDM"},          {13, "comms", "COMMS"},      {14, "offload", "OFFLOAD"},
+    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},     {17, "fib", "FIB"},
+    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
+};
+
+// A batch's life prints on the batch area at detail level only: a support filter hides it.
+TEST(BatchTest, DebugLinesOnTheBatchAreaAtDetailLevel)
+{
+    debug_event_type areas[std::size(agent_areas)]{};
+    ASSERT_EQ(ptp_debug_register(nullptr, areas, agent_areas, std::size(agent_areas), nullptr), ZERR_OK);
+    struct row {
+        const char *filter;
+        std::vector<std::string> lines;
+    };
+    const row rows[] = {
+        {"internal:",
+         {"BATCH: Intialized batch: IDB batch", "BATCH: (Re-)allocated batch IDB batch, size 40",
+          "BATCH: (Re-)allocated batch IDB batch, size 80", "BATCH: Finished batch: IDB batch"}},
+        {"support:", {}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.filter);
+        ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "batch", r.filter), ZERR_OK);
+        debug_capture_clear();
+        tessel_batch_info_type b;
+        tessel_batch_init(&b, sizeof(uint32_t), "IDB batch");
+        EXPECT_EQ(fill(&b, 0, 41), 41u);
+        tessel_batch_finish(&b);
+        EXPECT_EQ(debug_captured(), r.lines);
+    }
+    ptp_debug_cleanup();
 }
 
 }  // namespace

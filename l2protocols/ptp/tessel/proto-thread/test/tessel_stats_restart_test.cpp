@@ -6,13 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "jotlog.h"
+#include "plat_debug.h"
 #include "ptp_address.h"
+#include "ptp_debug.h"
 #include "qor_log.h"
 #include "shmwin.h"
 #include "tessel_proto_db.h"
@@ -339,6 +345,202 @@ TEST_F(StatsTest, RecordOwningAnAddress)
     EXPECT_EQ(found, eth);
     ptp_address_type other = v4(8);
     EXPECT_EQ(tessel_proto_db_get_by_addr(&other, nullptr), TESSEL_PROTO_DB_ADDR_NOT_FOUND);
+}
+
+
+// ---- Debug lines and trace points --------------------------------------------------------
+
+// The agent's debug areas, as its main registers them.
+const ptp_debug_component_type agent_areas[] = {
+    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},     {2, "database", "DATABASE"},
+    {3, "main", "MAIN"},         {4, "im", "IM"},             {5, "config", "CONFIG"},
+    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},       {8, "thread_ctrl", "THREAD-CTRL"},
+    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},          {11, "fsm", "FSM"},
+    {12, "edm", "EDM"},          {13, "comms", "COMMS"},      {14, "offload", "OFFLOAD"},
+    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},     {17, "fib", "FIB"},
+    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
+};
+
+// The counters with the stats debug area on and the agent's trace buffers open.
+class StatsLogTest : public StatsTest {
+protected:
+    void SetUp() override
+    {
+        StatsTest::SetUp();
+        char dir[] = "/tmp/tessel_stats_test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        run_dir = dir;
+        jotlog_set_run_dir(dir);
+        ASSERT_EQ(ptp_debug_register(nullptr, areas, agent_areas, std::size(agent_areas), nullptr), ZERR_OK);
+        ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
+        ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+        ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "stats", nullptr), ZERR_OK);
+        debug_capture_clear();
+    }
+    void TearDown() override
+    {
+        StatsTest::TearDown();
+        ptp_jotlog_close(buffers, std::size(buffers));
+        ptp_jotlog_ctx_set({}, {}, {});
+        ptp_debug_cleanup();
+        jotlog_set_run_dir(nullptr);
+        std::filesystem::remove_all(run_dir);
+    }
+    // Ids of a buffer's stats records (the records' numbers 3200-3399), oldest first; the
+    // database's records of the ports are left out.
+    static std::vector<uint64_t> trace_ids(const char *buffer)
+    {
+        std::vector<uint64_t> out;
+        jotlog_read(
+            buffer,
+            [](const jotlog_record_type *r, void *c) {
+                const uint64_t number = r->id & 0xfffff;
+                if (number >= 3200 && number < 3400) {
+                    static_cast<std::vector<uint64_t> *>(c)->push_back(r->id);
+                }
+                return true;
+            },
+            &out);
+        return out;
+    }
+    // Ends the window and every record between the cases of one test.
+    void reset_all()
+    {
+        StatsTest::TearDown();
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+        ASSERT_EQ(tessel_proto_db_init(), ZERR_OK);
+    }
+
+    debug_event_type areas[std::size(agent_areas)]{};
+    ptp_jotlog_buffer_type buffers[3] = {
+        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
+    };
+    std::string run_dir;
+};
+
+// Writes a window header as another process left it.
+void leave_window(uint32_t version, uint32_t initialised, uint32_t consistent)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE, version, nullptr, nullptr, &win,
+                                 &hdr),
+              0u);
+    std::memset(hdr, 0, TESSEL_STATS_SHMEM_HDR_SIZE);
+    std::memcpy(static_cast<uint8_t *>(hdr) + 284, &consistent, 4);
+    std::memcpy(static_cast<uint8_t *>(hdr) + 288, &initialised, 4);
+    ASSERT_EQ(shmwin_close(win), 0u);
+}
+
+TEST_F(StatsLogTest, RecoveryAfterARestartOnTheStatsArea)
+{
+    run_and_kill_child();
+    // Ports 1 and 4 come back (4 is new), port 5 has no handle; ports 2 and 3 are gone.
+    add_port("Gi0/0/0/1", 0x101);
+    add_port("Gi0/0/0/4", 0x104);
+    tessel_proto_idb_type *no_handle = nullptr;
+    ASSERT_EQ(tessel_proto_db_create("Gi0/0/0/5", &no_handle), ZERR_OK);
+    ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+    tessel_stats_recover_after_restart();
+    const std::string ok = zerr_strerror(0);
+    EXPECT_EQ(debug_captured(),
+              (std::vector<std::string>{
+                  "STATS: Opening shared memory window",
+                  "STATS: Opened shmwin window: " + ok,
+                  "STATS: In restart flow",
+                  "STATS: Begin the Proto DB walk during startup",
+                  "STATS: Matching IDB in shared memory identified for interface Gi0/0/0/1 (0x00000101)in Proto DB",
+                  "STATS: No matching IDB identified in shared memory for interface Gi0/0/0/4 (0x00000104) in Proto "
+                  "DB; creating new IDB in shared memory",
+                  "STATS: Allocating shared memory",
+                  "STATS: [ERROR] Failed to find/recreate intf entry after restart",
+                  "STATS: Walking shared memory DB to check for matching Proto IDBs",
+                  "STATS: No Proto DB entry for ifhandle (0x00000102)",
+                  "STATS: Freeing shared memory",
+                  "STATS: No Proto DB entry for ifhandle (0x00000103)",
+                  "STATS: Freeing shared memory",  // peer .3
+                  "STATS: Freeing shared memory",
+              }));
+    for (const char *buffer : {"ptp/tessel/det", "ptp/tessel/unq"}) {
+        EXPECT_EQ(trace_ids(buffer), std::vector<uint64_t>{0x100C85}) << buffer;
+    }
+}
+
+TEST_F(StatsLogTest, WindowFailuresAreTracedAndPrinted)
+{
+    const std::string ok = zerr_strerror(0);
+    struct row {
+        const char *what;
+        std::function<void()> run;
+        uint64_t trace_id;
+        std::vector<std::string> lines;
+    };
+    const row rows[] = {
+        {"open fails",
+         [] {
+             shmwin_test_fail(shmwin_test_op::open, EACCES, 1);
+             EXPECT_NE(tessel_stats_init(), ZERR_OK);
+         },
+         0x100C81,
+         {"STATS: Opening shared memory window",
+          std::string("STATS: Opened shmwin window: ") + zerr_strerror(static_cast<zerrno>(EACCES)),
+          "STATS: Cleaning up shared memory resources"}},
+        {"torn window",
+         [] {
+             leave_window(TESSEL_STATS_SHMEM_VERSION, 1, 0);
+             EXPECT_EQ(tessel_stats_init(), ZERR_OK);
+         },
+         0x100C80,
+         {"STATS: Opening shared memory window", "STATS: Opened shmwin window: " + ok,
+          "STATS: Resetting shared memory"}},
+        {"window of another version",
+         [] {
+             leave_window(5, 1, 1);
+             EXPECT_EQ(tessel_stats_init(), ZERR_OK);
+         },
+         0x100C83,
+         {"STATS: Opening shared memory window", "STATS: Resetting shared memory",
+          "STATS: Opened shmwin window: " + ok}},
+        {"peer entry allocation fails",
+         [this] {
+             ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+             tessel_proto_idb_type *p = add_port("Gi0/0/0/1", 0x101);
+             ASSERT_EQ(tessel_stats_intf_create_stats_entry(p), ZERR_OK);
+             ptp_address_type a = v4(1);
+             shmwin_test_fail(shmwin_test_op::malloc, ENOMEM, 1);
+             tessel_stats_increment_packet_counter(p, &a, TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_RECEIVED, 1);
+         },
+         0x100C84,
+         {"STATS: Opening shared memory window", "STATS: Opened shmwin window: " + ok,
+          "STATS: Allocating shared memory", "STATS: Allocating shared memory"}},
+        {"close fails",
+         [] {
+             ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+             shmwin_test_fail(shmwin_test_op::close, EIO, 1);
+             tessel_stats_close();
+             shmwin_process_cleanup();  // releases the window the failed close left open
+         },
+         0x100C82,
+         {"STATS: Opening shared memory window", "STATS: Opened shmwin window: " + ok,
+          "STATS: Closing shared memory window"}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        const size_t det_before = trace_ids("ptp/tessel/det").size();
+        const size_t unq_before = trace_ids("ptp/tessel/unq").size();
+        debug_capture_clear();
+        r.run();
+        EXPECT_EQ(debug_captured(), r.lines);
+        for (auto [buffer, before] : {std::pair{"ptp/tessel/det", det_before}, std::pair{"ptp/tessel/unq", unq_before}}) {
+            std::vector<uint64_t> ids = trace_ids(buffer);
+            EXPECT_EQ(std::vector<uint64_t>(ids.begin() + static_cast<std::ptrdiff_t>(before), ids.end()),
+                      std::vector<uint64_t>{r.trace_id})
+                << buffer;
+        }
+        reset_all();
+    }
 }
 
 }  // namespace
