@@ -8,8 +8,13 @@
 
 #include "zerrno.h"
 
+// The two PTP error facilities; the configuration-check header names them too, and a program
+// may include both headers.
+#ifndef PTP_ZERR_FACILITY_IDS
+#define PTP_ZERR_FACILITY_IDS
 inline constexpr uint32_t PTP_ZERR_FACILITY = 0xFE5;
 inline constexpr uint32_t PTP_ZERR_FACILITY2 = 0x1F29;
+#endif
 inline constexpr uint32_t PTP_ZERR_INFO_COUNT = 63;
 inline constexpr uint32_t PTP_ZERR_INFO2_COUNT = 30;
 inline constexpr uint64_t PTP_ZERR_DATA_VERSION = 2;

@@ -11,16 +11,17 @@
 #include <cstdint>
 
 #include "bgen_args.h"
+#include "ptp_enums.h"  // the database event bits PTP_CFG_EVENT_*
 #include "ptp_types.h"
 #include "zerrno.h"
 
-// Database event bits.
-inline constexpr uint32_t PTP_CFG_EVENT_CREATE = 0x1;
-inline constexpr uint32_t PTP_CFG_EVENT_SET = 0x2;
-inline constexpr uint32_t PTP_CFG_EVENT_DELETE = 0x4;
-
+// The two PTP error facilities; the error-table header names them too, and a program may
+// include both headers.
+#ifndef PTP_ZERR_FACILITY_IDS
+#define PTP_ZERR_FACILITY_IDS
 inline constexpr uint32_t PTP_ZERR_FACILITY = 0xFE5;
 inline constexpr uint32_t PTP_ZERR_FACILITY2 = 0x1F29;
+#endif
 
 // Codes the checks return (messages in the PTP error tables).
 inline constexpr zerrno PTP_CFG_ERR_PROFILE_NAME = zerr_make(PTP_ZERR_FACILITY, 15);
@@ -135,7 +136,7 @@ bool ptp_cfg_check_addr_is_multicast(const ptp_address_type *addr);
 // Common arguments: event, new value, verify result (null: only the code is returned), error
 // text out (may be null), the item's outputs, key arguments, profile name out (may be null;
 // PTP_PROFILE_NAME_MAX + 1 bytes), is-delete out (may be null). Items with a previous value
-// decode it (prev may be null) on every event but a create.
+// decode it (prev may be null) on every event but a create; multicast decodes it on every event.
 
 zerrno ptp_cfg_profile_check_encap(uint32_t event, const bgen_value_td *nv,
                                    uint32_t *verify_result, char **err_text, uint32_t *encap,

@@ -54,7 +54,7 @@ enum ptp_network_type_type : uint32_t {
     PTP_NETWORK_TYPE_HIGH_PDV = 1,
 };
 
-// Configuration event bits.
+// Database event bits of a configuration item: bit 0 create, bit 1 set, bit 2 delete.
 inline constexpr uint32_t PTP_CFG_EVENT_CREATE = 0x1;
 inline constexpr uint32_t PTP_CFG_EVENT_SET = 0x2;
 inline constexpr uint32_t PTP_CFG_EVENT_DELETE = 0x4;

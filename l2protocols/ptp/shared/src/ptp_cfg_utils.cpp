@@ -880,9 +880,9 @@ zerrno ptp_cfg_profile_check_multicast(uint32_t event, const bgen_value_td *nv,
     if (rc == ZERR_OK) {
         uint32_t m = 0;
         ptp_address_type a{};
-        rc = ptp_cfg_check_multicast(event, nv, &m, &a, nullptr,
-                                     wants_prev(event, prev) ? prev : nullptr, prev_mode,
-                                     prev_addr);
+        // As the interface item: a given previous tuple is decoded on every event, a create
+        // included.
+        rc = ptp_cfg_check_multicast(event, nv, &m, &a, nullptr, prev, prev_mode, prev_addr);
         if (rc == ZERR_OK && !deleting(event)) {
             if (mode != nullptr)
                 *mode = m;

@@ -9,9 +9,25 @@
 
 #include "ptp_address.h"
 #include "ptp_cfg_utils.h"
+#include "ptp_strings.h"  // a program that checks values also names them: both headers at once
 #include "tuple.h"
 
 namespace {
+
+// The codes as the error tables number them.
+static_assert(PTP_CFG_ERR_PROFILE_NAME == 0x47F29E00u && PTP_CFG_ERR_ENCAP == 0x47F2A000u &&
+              PTP_CFG_ERR_ANNCE_IVL == 0x47F2A400u && PTP_CFG_ERR_SYNC_IVL == 0x47F2A600u &&
+              PTP_CFG_ERR_ANNCE_TOUT == 0x47F2A800u && PTP_CFG_ERR_DR_MIN_IVL == 0x47F2AA00u &&
+              PTP_CFG_ERR_PORT_STATE == 0x47F2AC00u && PTP_CFG_ERR_LOCAL_PRIORITY == 0x47F2AE00u &&
+              PTP_CFG_ERR_TRANSPORT == 0x47F2B000u && PTP_CFG_ERR_DELAY_ASYMMETRY == 0x47F2B200u &&
+              PTP_CFG_ERR_SOURCE_IP == 0x47F2B400u && PTP_CFG_ERR_COS == 0x47F2B600u &&
+              PTP_CFG_ERR_DSCP == 0x47F2B800u && PTP_CFG_ERR_TUPLE == 0x47F2BA00u &&
+              PTP_CFG_ERR_ARGUMENT == 0x47F2BC00u && PTP_CFG_ERR_DOMAIN == 0x47F2C200u &&
+              PTP_CFG_ERR_PRIORITY == 0x47F2C400u && PTP_CFG_ERR_CLOCK_CLASS == 0x47F2C600u &&
+              PTP_CFG_ERR_SOURCE_IPV6 == 0x47F2DC00u && PTP_CFG_ERR_GRANT_DURATION == 0x47F2E000u &&
+              PTP_CFG_ERR_MESSAGE_TIMEOUT == 0x47F2E200u && PTP_CFG_ERR_PROFILE == 0x47F2E800u &&
+              PTP_CFG_ERR_MAC == 0x47F2F000u && PTP_CFG_ERR_MASTER_MULTICAST == 0x4F949000u &&
+              PTP_CFG_ERR_CLOCK_ACCURACY == 0x4F949400u && PTP_CFG_ERR_OSLV == 0x4F949600u);
 
 // An item value as the database would hand it over.
 struct value {
@@ -584,7 +600,9 @@ TEST(ProfileChecks, WithoutVerifyResultOnlyTheCodeComesBack)
     EXPECT_FALSE(del);
 }
 
-TEST(ProfileChecks, PreviousValuesDecodeExceptOnCreate)
+// Intervals, clock operation and delay asymmetry skip the previous value on a create;
+// multicast, like its interface item, decodes it on every event.
+TEST(ProfileChecks, PreviousValues)
 {
     bgen_args_td args = profile_args();
     value now = pair(0x3, 1, 3);
@@ -637,6 +655,13 @@ TEST(ProfileChecks, PreviousValuesDecodeExceptOnCreate)
     ptp_address_set_mac(&dflt, PTP_MULTICAST_MAC_DEFAULT);
     EXPECT_EQ(ptp_address_equal(&addr, &peer), 1);
     EXPECT_EQ(ptp_address_equal(&prev_addr, &dflt), 1);
+    prev_mode = 9;
+    EXPECT_EQ(ptp_cfg_profile_check_multicast(PTP_CFG_EVENT_CREATE, &mnv, nullptr, nullptr, &mode,
+                                              &addr, &prev_mode, &prev_addr, &mpv, &args,
+                                              nullptr, nullptr),
+              OK);
+    EXPECT_EQ(prev_mode, 1u);
+    EXPECT_STREQ(ptp_cfg_event_to_str(PTP_CFG_EVENT_CREATE), "Create");
 }
 
 bgen_args_td table_args(uint32_t kind, const char *mac, uint32_t family, const char *ip)
