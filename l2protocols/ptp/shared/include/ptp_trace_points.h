@@ -151,7 +151,19 @@
     X(UNICAST_SYNC_EXPIRED, 0x68b, "%s: [%lu]: Sync grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "%s: [%lu]: Delay-Resp grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(UNICAST_CANCEL_IGNORED, 0x68f, "%s: [%lu]: Received unicast grant cancel for message type %lu from peer 0x%lx 0x%lx (address kind %lu) for which we have two grants. Ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "%s: [%lu]: Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT)
+    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "%s: [%lu]: Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_TX_FAILED, 0x700, "[ERROR] %s: Packet transmit failed (value %lu): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_FIB_DATA_ADDED, 0x701, "%s: Wrote %lu bytes of FIB next hop information for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PKT_DUMP, 0x702, "%s: [%lu] len %lu, peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PKT_DUMP_WORDS7, 0x703, "    %08lx %08lx %08lx %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_DUMP_WORDS4, 0x704, "    %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_FAILED, 0x705, "[ERROR] Incoming packet on encap %lu dropped (value %lu): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_DROP, 0x706, "%s: [ERROR] Incoming packet dropped (encap %lu, drop reason %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_DUMP, 0x707, "Incoming packet error, len %lu, encap %lu, subtype %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_ATTACH_FAILED, 0x708, "[ERROR] SPIO attach failed for interface %s: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SPIO_INIT_FAILED, 0x709, "[ERROR] Failed to initialize SPIO connection of kind %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_CTX_CLEANUP_FAILED, 0x70a, "Unable to cleanup ctx library: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RETURNED_TS_FAILED, 0x70b, "[ERROR] Returned timestamp for packet-id %lu dropped: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 #define PTP_TRACE_POINTS_QUORRIN(X)

@@ -14,13 +14,19 @@ struct ptp_fsm_foreign_master_type;
 struct ptp_fsm_peer_entry_type;
 struct tessel_chkpt_foreign_master_type;
 
+// The port manager, the upgrade client and the best-master list are defined in the protocol
+// thread's library (tessel_port_mgr.h, tessel_issu.h, tessel_bmc.h), whose headers this library
+// cannot include; those headers include this one, so both sides see one declaration.
+
 // ---- Port manager ----
 uint32_t tessel_port_mgr_get_profile(void);               // ptp_profile_type
 uint32_t tessel_port_mgr_get_telecom_clock_type(void);    // ptp_telecom_clock_type
 
 // ---- In-service upgrade client ----
+inline constexpr uint32_t TESSEL_ISSU_ROLE_NONE = 0;
 inline constexpr uint32_t TESSEL_ISSU_ROLE_PRIMARY = 1;
 inline constexpr uint32_t TESSEL_ISSU_ROLE_SECONDARY = 2;
+inline constexpr uint32_t TESSEL_ISSU_ROLE_RETIRING = 3;
 uint32_t tessel_issu_get_issu_role(void);
 
 // ---- Best-master list ----

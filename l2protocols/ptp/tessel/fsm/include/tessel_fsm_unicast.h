@@ -16,11 +16,11 @@
 
 #include "ptp_types.h"
 #include "tessel_fsm_peer_entry.h"
-#include "tessel_fsm_unicast_deps.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
 struct ptp_fsm_foreign_master_type;
+struct tessel_chkpt_unicast_grant_type;
 
 // Node-wide limit of unicast peers, and their current number.
 inline constexpr uint32_t PTP_FSM_UNICAST_MAX_PEERS = 2500;

@@ -1,7 +1,8 @@
 // Calls unicast negotiation makes into agent modules that have no header in reach of this
 // library yet: packet transmit, adjacency and FIB reachability of unicast peers, the grant
 // checkpoint, and the protocol thread's managed timers. Each declaration is the module's own
-// function (or record); the module defines it.
+// function (or record); the module defines it. Only the unicast sources include this header:
+// the records here have their own homes in the protocol thread's headers.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +14,10 @@
 
 struct tessel_proto_idb_type;
 struct ptp_fsm_peer_entry_type;
+struct ptp_fsm_foreign_master_type;
 
 // ---- Adjacency ----
-inline constexpr size_t ADJ_REWRITE_LEN = 60;
+inline constexpr uint32_t ADJ_REWRITE_LEN = 60;
 // The L2 header to put in front of an IPv4 packet towards a peer (length 0: none).
 struct ptp_adjacency_type {
     uint8_t rewrite_str[ADJ_REWRITE_LEN];

@@ -8,6 +8,7 @@
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
+#include "ptp_strings.h"
 #include "ptp_time.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
@@ -284,16 +285,6 @@ namespace {
 
 enum class fm_origin { existing, created, revived };
 
-const char *profile_name(uint32_t profile)
-{
-    switch (profile) {
-    case PTP_PROFILE_G8265_1: return "G.8265.1";
-    case PTP_PROFILE_G8275_1: return "G.8275.1";
-    case PTP_PROFILE_G8275_2: return "G.8275.2";
-    default: return "Default";
-    }
-}
-
 // Validation of an Announce from a master other than this clock: builds the clock and returns
 // the drop reason, or -1 when it is accepted.
 int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_type *fm,
@@ -381,13 +372,20 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         const zerrno rc = tessel_profile_clock_check(*c, static_cast<ptp_profile_type>(node_mode),
                                                      hdr.flags & PTP_FLAG_ALTERNATE_MASTER);
         if (rc != ZERR_OK) {
-            const char *name = profile_name(node_mode);
+            const char *name = ptp_profile_to_str(node_mode);
             switch (rc) {
             case TESSEL_ERR_CLOCK_CLASS_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                    "%s: %s: [%s]: Clock class %u not allowed by %s", c->clock_class, name);
                 ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100690ull, ptp_fsm_port_ifhandle(port), state,
                               c->clock_class, node_mode);
+                break;
+            case TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT:
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
+                                   "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
+                                   c->accuracy, name);
+                ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100691ull, ptp_fsm_port_ifhandle(port), state,
+                              c->accuracy, node_mode);
                 break;
             case TESSEL_ERR_OSLV_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
@@ -398,8 +396,8 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
                 break;
             default:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: Flag '%s' not allowed by %s", "alternateMasterFlag",
-                                   name);
+                                   "%s: %s: [%s]: Flag '%s' not allowed by %s",
+                                   ptp_msg_flag_to_str(PTP_FLAG_ALTERNATE_MASTER), name);
                 ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100693ull, ptp_fsm_port_ifhandle(port), state,
                               PTP_FLAG_ALTERNATE_MASTER, node_mode);
                 break;
@@ -592,7 +590,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         fm->announce_count = 1;
         fm->announce_id_array[0] = now;
         clock_gettime(CLOCK_REALTIME, &fm->first_announce_time);
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: New foreign master %s received", ptp_fsm_address_str(src));
         ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100672ull, port, src);
         return;
@@ -603,9 +601,11 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
     fm->announce_id_array[1] = fm->announce_id_array[0];
     fm->announce_id_array[0] = now;
 
+    // The head of the ranked list, held Passive or not: a held port must not run its counter
+    // down while its best master is still heard, or it would time out the moment it is released.
     if ((state == PTP_PORT_STATE_PASSIVE || state == PTP_PORT_STATE_UNCALIBRATED ||
          state == PTP_PORT_STATE_SLAVE) &&
-        ptp_fsm_announce_best_foreign_master(port) == fm) {
+        port->fsm.foreign_master_ranked_list == fm) {
         port->fsm.announce_timeout_counter = port->config.announce_timeout;
     }
 
@@ -841,8 +841,11 @@ zerrno ptp_fsm_announce_timers_create(tessel_proto_idb_type *port)
     if (rc == ZERR_OK) {
         rc = ptp_timer_create(&port->fsm.delay_resp_receive_timer, delay_resp_receive_timer_cb, port);
     }
-    // One resume timer for the node: an armed one is kept, whichever port created it.
-    fm_timeouts.suspended = false;
+    // One resume timer for the node: an armed one is kept, whichever port created it, and so is
+    // the suspension it will end (a port created meanwhile must not end it for every port).
+    if (!ptp_timer_is_running(&fm_timeouts.resume_timer)) {
+        fm_timeouts.suspended = false;
+    }
     if (rc == ZERR_OK && !(fm_timeouts.resume_timer.flags & PTP_TIMER_FLAG_ALLOCATED)) {
         rc = ptp_timer_create(&fm_timeouts.resume_timer, resume_timer_cb, nullptr);
     }

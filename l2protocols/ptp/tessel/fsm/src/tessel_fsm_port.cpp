@@ -828,7 +828,8 @@ void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_fla
         ptp_fsm_port_reset_announce_timeout(port);
     }
     if ((change_flags & PTP_FSM_CHANGE_PORT_STATE) != 0 && is_listening_state(state)) {
-        if (ptp_fsm_port_is_slave_only(port)) {
+        // The configured value decides; a slave-only clock type is left to the start's own check.
+        if (port->config.port_state == PTP_RESTRICT_PORT_STATE_SLAVE_ONLY) {
             ptp_fsm_announce_stop_announce_timeout(port);
         } else if (!port->fsm.is_announce_timeout_running) {
             ptp_fsm_port_start_announce_timeout(port);

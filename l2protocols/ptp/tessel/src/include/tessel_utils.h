@@ -18,6 +18,8 @@ inline constexpr uint32_t TESSEL_FSYNC_QL_OPTION_1 = 1;
 
 // Results of tessel_profile_clock_check.
 inline constexpr zerrno TESSEL_ERR_CLOCK_CLASS_INCONSISTENT = 0x4F949800u;
+// The clock check never finds the accuracy inconsistent; the code is still named by receivers.
+inline constexpr zerrno TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT = 0x4F949A00u;
 inline constexpr zerrno TESSEL_ERR_OSLV_INCONSISTENT = 0x4F949C00u;
 inline constexpr zerrno TESSEL_ERR_FLAGS_INCONSISTENT = 0x4F949E00u;
 

@@ -1,0 +1,23 @@
+// The port manager's node-wide state, shared by its two source files. Private to the library.
+#pragma once
+
+#include <cstdint>
+
+#include "evm.h"
+#include "tessel_port_mgr.h"
+
+struct tessel_port_mgr_state_type {
+    event_mgr_type *evm = nullptr;
+    uint32_t ptp_enabled = 0;
+    tessel_port_mgr_local_clock_type local_clock{};
+    uint32_t local_clock_known = 0;
+    uint32_t profile = 0;
+    uint32_t telecom_clock_type = 0;
+    uint8_t min_clock_class = 0;
+    uint32_t active = 0;
+};
+
+extern tessel_port_mgr_state_type tessel_port_mgr_state;
+
+// Runs the readiness check with the flags and the start flag on every record.
+void tessel_port_mgr_reevaluate_all(uint32_t change_flags);

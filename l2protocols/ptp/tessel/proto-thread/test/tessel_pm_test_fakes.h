@@ -1,0 +1,21 @@
+// What the recording fakes of the port manager's neighbours saw, and how they answer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zerrno.h"
+
+struct pm_fake_state_type {
+    std::vector<std::string> calls;
+    zerrno tables_register_result = 0;
+    uint32_t idt_expired = 0;
+    bool caps_slave = true;
+    bool caps_slave_ext = false;
+    bool caps_platform_adjacency = false;
+};
+
+extern pm_fake_state_type pm_fake;
+
+void pm_fake_reset();

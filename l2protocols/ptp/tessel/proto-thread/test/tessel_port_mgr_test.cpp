@@ -1,0 +1,368 @@
+// The port manager: start and stop order, global events, interface updates and readiness.
+#include "tessel_bmc.h"
+#include "tessel_if_config.h"
+#include "tessel_master_db.h"
+#include "tessel_pm_test_env.h"
+#include "tessel_port_mgr.h"
+#include "tessel_proto_db.h"
+#include "tessel_slave_db.h"
+#include "tessel_stats.h"
+
+namespace {
+
+constexpr uint64_t GM_ID = 0x00AA00FFFE000001;
+constexpr uint64_t LOCAL_ID = 0x00BB00FFFE000002;
+
+const std::vector<std::string> init_order = {
+    "packet_init",         "offload_init",          "fib_init",   "adjacency_init", "comms_init",
+    "edm_trap_init",       "packet_resync_start",   "chkpt_tables_register", "chkpt_read", "port_num_init",
+    "offload_flush",       "packet_resync_end",
+};
+const std::vector<std::string> shutdown_order = {
+    "port_num_cleanup", "chkpt_shutdown",  "edm_trap_cleanup",  "comms_cleanup",
+    "offload_shutdown", "packet_cleanup",  "adjacency_cleanup", "fib_close",
+};
+
+struct ipc_record {
+    tessel_ipc_idb_type r{};
+    ipc_record(const char *name, ifhtype ifh)
+    {
+        std::strncpy(r.header.ifname, name, sizeof r.header.ifname - 1);
+        r.header.ifhandle = ifh;
+        r.if_type = 1;
+        r.im_state = 3;
+        r.ether_info_len = 6;
+        r.applied_config.encap = PTP_ENCAP_IPV4;
+        r.applied_config.announce_timeout = 3;
+        r.applied_ipv4_addr = 0x0A000001;
+        tessel_master_db_init(&r.applied_config.master_table);
+        tessel_slave_db_init(&r.applied_config.slave_table);
+        r.flags = TESSEL_IPC_FLAG_UPDATE_CREATED | TESSEL_IPC_FLAG_ENABLED | TESSEL_IPC_FLAG_VRF_ID_KNOWN |
+                  TESSEL_IPC_FLAG_ETHER_INFO_KNOWN;
+    }
+    ~ipc_record()
+    {
+        tessel_master_db_destroy(&r.applied_config.master_table);
+        tessel_slave_db_destroy(&r.applied_config.slave_table);
+    }
+};
+
+class PortMgrTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        pm_fake_reset();
+        issul_test_reset();
+        issul_test_set_role(ISSUL_ROLE_PRIMARY);
+        evm = event_create_manager(nullptr, nullptr, 0);
+        pm_debug_setup(evm);
+        ASSERT_EQ(tessel_issu_init(evm), 0u);
+        init_rc = tessel_port_mgr_init(evm);
+        debug_set_area(PTP_DEBUG_PATH, "port_mgr", nullptr);
+        debug_capture_clear();
+    }
+    void TearDown() override
+    {
+        for (auto &rec : records) {
+            rec->r.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
+            tessel_port_mgr_if_update(&rec->r);
+        }
+        records.clear();
+        tessel_port_mgr_ptp_disable();
+        tessel_bmc_reset();
+        pm_fake.calls.clear();
+        tessel_port_mgr_shutdown();
+        EXPECT_EQ(pm_fake.calls, shutdown_order);
+        ptp_debug_cleanup();
+        event_manager_destroy(evm);
+    }
+    tessel_proto_idb_type *create(const char *name, ifhtype ifh)
+    {
+        records.push_back(std::make_unique<ipc_record>(name, ifh));
+        tessel_port_mgr_if_update(&records.back()->r);
+        tessel_proto_idb_type *idb = nullptr;
+        EXPECT_EQ(tessel_proto_db_get_by_ifname(name, &idb), 0u);
+        return idb;
+    }
+    void globals()
+    {
+        tessel_port_mgr_ptp_enable();
+        tessel_port_mgr_local_clock_type local{};
+        local.clock_id = LOCAL_ID;
+        local.domain = 24;
+        tessel_port_mgr_local_clock_update(&local);
+        global_update(1, 0);
+    }
+    void global_update(uint32_t selected, uint32_t synced)
+    {
+        const ptp_clock_type gm = pm_clock(GM_ID, 100, 1);
+        const ptp_clock_type adv = pm_clock(LOCAL_ID, 128, 0);
+        tessel_port_mgr_global_bmc_update(&gm, &adv, selected, synced, 1);
+    }
+    static void attached(tessel_proto_idb_type *idb)
+    {
+        idb->is_spio_attached = 1;
+        idb->attached_encap = idb->config.encap;
+        idb->attached_ifhandle = idb->header.ifhandle;
+        tessel_port_mgr_spio_attach_event(idb);
+    }
+    tessel_proto_idb_type *ready_port(const char *name, ifhtype ifh)
+    {
+        tessel_proto_idb_type *idb = create(name, ifh);
+        tessel_port_mgr_port_num_change(idb, static_cast<uint16_t>(ifh));
+        attached(idb);
+        EXPECT_NE(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+        return idb;
+    }
+    event_mgr_type *evm = nullptr;
+    zerrno init_rc = 0;
+    std::vector<std::unique_ptr<ipc_record>> records;
+};
+
+// The readiness lines, without the state machine's own reports in between.
+std::vector<std::string> lines()
+{
+    std::vector<std::string> out;
+    for (const std::string &l : debug_captured()) {
+        if (l.find("Port state change") == std::string::npos) {
+            out.push_back(l);
+        }
+    }
+    return out;
+}
+std::string last_line() { return lines().empty() ? "" : lines().back(); }
+
+TEST_F(PortMgrTest, ServicesStartInTheirFixedOrder)
+{
+    EXPECT_EQ(init_rc, 0u);
+    EXPECT_EQ(pm_fake.calls, init_order);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 1u);
+    // A second attempt to go active starts nothing twice.
+    pm_fake.calls.clear();
+    EXPECT_EQ(tessel_port_mgr_go_active(), 0u);
+    EXPECT_TRUE(pm_fake.calls.empty());
+}
+
+TEST_F(PortMgrTest, FailedCheckpointRegistrationStillStartsThePortNumberClient)
+{
+    tessel_port_mgr_shutdown();
+    pm_fake_reset();
+    pm_fake.tables_register_result = 0x47F28A00u;
+    issul_test_set_role(ISSUL_ROLE_PRIMARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    EXPECT_EQ(tessel_port_mgr_init(evm), 0x47F28A00u);
+    EXPECT_EQ(pm_count("chkpt_read"), 0);
+    EXPECT_EQ(pm_count("port_num_batches_init"), 1);
+    EXPECT_EQ(pm_count("packet_process_attach"), 1);
+    EXPECT_EQ(pm_count("port_num_init"), 1);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 1u);
+}
+
+TEST_F(PortMgrTest, SecondaryStartsTheTransferTimerAndGoesActiveOnlyWithItsMilestones)
+{
+    tessel_port_mgr_shutdown();
+    pm_fake_reset();
+    issul_test_set_role(ISSUL_ROLE_SECONDARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
+    EXPECT_EQ(pm_count("chkpt_idt_timer_start"), 1);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 0u);
+    EXPECT_EQ(tessel_port_mgr_go_active(), 0u);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 0u);
+    tessel_issu_milestone_met(TESSEL_ISSU_MILESTONE_CHKPT);
+    tessel_issu_milestone_met(TESSEL_ISSU_MILESTONE_THREAD_RESYNC);
+    EXPECT_EQ(tessel_port_mgr_go_active(), 0u);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 1u);
+    EXPECT_EQ(issul_test_milestone_status(TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC), ISSUL_MILESTONE_STARTED);
+}
+
+TEST_F(PortMgrTest, ReadinessConditionsInOrderAndTheLastOneStartsThePortOnce)
+{
+    tessel_proto_idb_type *idb = create("Gi0/0/0/0", 0x101);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as PTP is not enabled");
+    tessel_port_mgr_ptp_enable();
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as local clock is not known");
+    tessel_port_mgr_local_clock_type local{};
+    local.clock_id = LOCAL_ID;
+    tessel_port_mgr_local_clock_update(&local);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as best master clock is not known");
+    global_update(1, 0);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as port number not assigned");
+    tessel_port_mgr_port_num_change(idb, 7);
+    EXPECT_EQ(last_line(),
+              "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as SPIO not attached with correct encap and handle");
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+    attached(idb);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) is now ready");
+    EXPECT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_LISTEN));
+    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_READY_TRANSITIONS], 1u);
+    tessel_port_mgr_spio_attach_event(idb);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) ready update. Change flags 0x0");
+    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_READY_TRANSITIONS], 1u);
+    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_READY_UPDATES], 1u);
+}
+
+struct condition_case {
+    const char *text;
+    void (*brk)(tessel_proto_idb_type *idb);
+    void (*mend)(tessel_proto_idb_type *idb);
+};
+
+const condition_case condition_cases[] = {
+    {"interface handle is not known", [](tessel_proto_idb_type *i) { i->header.ifhandle = 0; },
+     [](tessel_proto_idb_type *i) { i->header.ifhandle = 0x101; }},
+    {"interface type is not known", [](tessel_proto_idb_type *i) { i->if_type = 0; },
+     [](tessel_proto_idb_type *i) { i->if_type = 1; }},
+    {"state is down", [](tessel_proto_idb_type *i) { i->im_state = 2; },
+     [](tessel_proto_idb_type *i) { i->im_state = 3; }},
+    {"Ethernet info isn't known",
+     [](tessel_proto_idb_type *i) { i->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_ETHER_INFO_KNOWN); },
+     [](tessel_proto_idb_type *i) { i->flags |= TESSEL_PROTO_IDB_ETHER_INFO_KNOWN; }},
+    {"IPv4 address isn't known", [](tessel_proto_idb_type *i) { i->ipv4_addr = 0xFFFFFFFF; },
+     [](tessel_proto_idb_type *i) { i->ipv4_addr = 0x0A000001; }},
+    {"VRF ID isn't known",
+     [](tessel_proto_idb_type *i) { i->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_VRF_ID_KNOWN); },
+     [](tessel_proto_idb_type *i) { i->flags |= TESSEL_PROTO_IDB_VRF_ID_KNOWN; }},
+    {"IPv6 address isn't known", [](tessel_proto_idb_type *i) { i->config.encap = PTP_ENCAP_IPV6; },
+     [](tessel_proto_idb_type *i) { i->config.encap = PTP_ENCAP_IPV4; }},
+    {"this instance of PTP is not in Primary ISSU role",
+     [](tessel_proto_idb_type *) { tessel_issu_role_change_cb(nullptr, TESSEL_ISSU_ROLE_RETIRING); },
+     [](tessel_proto_idb_type *) { issul_test_reset(); }},
+};
+
+TEST_F(PortMgrTest, EachMissingConditionGivesItsTextAndStopsThePort)
+{
+    globals();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    for (const condition_case &c : condition_cases) {
+        SCOPED_TRACE(c.text);
+        if (std::string(c.text).find("ISSU") != std::string::npos) {
+            break;  // last row: the role does not come back in this process
+        }
+        c.brk(idb);
+        debug_capture_clear();
+        tessel_port_mgr_readiness_check(idb, 0, true);
+        EXPECT_EQ(lines(), (std::vector<std::string>{
+                                        "PORT-MGR: Checking readiness of interface Gi0/0/0/0 (0x" +
+                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") + ")",
+                                        "PORT-MGR: Interface Gi0/0/0/0 (0x" +
+                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") +
+                                            ") not ready as " + c.text,
+                                        "PORT-MGR: Interface Gi0/0/0/0 (0x" +
+                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") +
+                                            ") no longer ready"}));
+        EXPECT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_INITIALIZING));
+        c.mend(idb);
+        tessel_port_mgr_readiness_check(idb, 0, true);
+        EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) is now ready");
+    }
+    const condition_case &role = condition_cases[std::size(condition_cases) - 1];
+    role.brk(idb);
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+    EXPECT_EQ(pm_lines_with("not ready as this instance").size(), 1u);
+    issul_test_set_role(ISSUL_ROLE_PRIMARY);
+    tessel_issu_fini();
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+}
+
+TEST_F(PortMgrTest, GlobalBestMasterUpdateReachesEveryPortOnce)
+{
+    globals();
+    std::vector<tessel_proto_idb_type *> ports = {ready_port("Gi0/0/0/0", 0x101), ready_port("Gi0/0/0/1", 0x102),
+                                                  ready_port("Gi0/0/0/2", 0x103)};
+    std::vector<uint32_t> before;
+    for (tessel_proto_idb_type *p : ports) {
+        before.push_back(p->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES]);
+    }
+    pm_fake.calls.clear();
+    global_update(1, 1);
+    for (size_t i = 0; i < ports.size(); i++) {
+        EXPECT_EQ(ports[i]->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before[i] + 1);
+    }
+    EXPECT_EQ(pm_count("chkpt_gl_bmc"), 1);
+    // The same update again changes no port's state.
+    global_update(1, 1);
+    for (size_t i = 0; i < ports.size(); i++) {
+        EXPECT_EQ(ports[i]->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before[i] + 1);
+    }
+}
+
+TEST_F(PortMgrTest, EnableTwiceAndTheSameLocalClockTwiceReevaluateOnce)
+{
+    globals();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    pm_fake.calls.clear();
+    tessel_port_mgr_ptp_enable();
+    EXPECT_EQ(pm_count("port_num_resync"), 0);
+    const uint32_t updates = idb->event_counters[TESSEL_PROTO_IDB_EVENT_READY_UPDATES];
+    const uint32_t changes = tessel_stats_get_node_event_counters()->node[TESSEL_NODE_EVENT_LOCAL_CLOCK_CHANGES];
+    tessel_port_mgr_local_clock_type local{};
+    local.clock_id = LOCAL_ID;
+    local.domain = 24;
+    tessel_port_mgr_local_clock_update(&local);
+    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_READY_UPDATES], updates);
+    EXPECT_EQ(tessel_stats_get_node_event_counters()->node[TESSEL_NODE_EVENT_LOCAL_CLOCK_CHANGES], changes + 1);
+    tessel_port_mgr_ptp_disable();
+    EXPECT_EQ(idb->port_num, 0u);
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+    EXPECT_EQ(tessel_port_mgr_get_local_clock(), nullptr);
+}
+
+TEST_F(PortMgrTest, CreationConsumesEveryUpdateFlagSoNoneComesBackLater)
+{
+    globals();
+    records.push_back(std::make_unique<ipc_record>("Gi0/0/0/0", 0x101));
+    tessel_ipc_idb_type &ipc = records.back()->r;
+    // Items the IPC thread marked while the interface was being created.
+    ipc.flags |= 1ull << 8 | 1ull << 20 | 1ull << 25 | 1ull << 33 | 1ull << 37 | 1ull << 38;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(ipc.flags & TESSEL_IPC_FLAG_UPDATE_ALL, 0u);
+    EXPECT_NE(ipc.flags & TESSEL_IPC_FLAG_ENABLED, 0u);
+    tessel_proto_idb_type *idb = nullptr;
+    ASSERT_EQ(tessel_proto_db_get_by_ifname("Gi0/0/0/0", &idb), 0u);
+    tessel_port_mgr_port_num_change(idb, 1);
+    attached(idb);
+    // A line-state change alone later is a ready update with no change flag.
+    ipc.flags |= 1ull << 14;
+    debug_capture_clear();
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) ready update. Change flags 0x0");
+    // The same with a real change carries just its flag.
+    ipc.applied_config.sync_interval = -3;
+    ipc.flags |= 1ull << 5;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) ready update. Change flags 0x40");
+    EXPECT_EQ(idb->config.sync_interval, -3);
+    // A changed encapsulation is never a ready update: the port waits for the new attachment.
+    ipc.applied_config.encap = PTP_ENCAP_ETHERNET;
+    ipc.flags |= 1ull << 2;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+    EXPECT_TRUE(pm_lines_with("ready update. Change flags 0x8").empty());
+}
+
+TEST_F(PortMgrTest, BestForeignMasterChangeReachesTheListAndThePortsStateMachine)
+{
+    globals();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    ptp_fsm_foreign_master_type fm{};
+    fm.master_clock = pm_clock(0xFF11, 200, 2);  // worse than the clock we advertise
+    fm.peer_addr.encap = PTP_ENCAP_IPV4;
+    const uint32_t before = idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES];
+    pm_fake.calls.clear();
+    debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr);
+    debug_capture_clear();
+    idb->fsm.foreign_master_ranked_list = &fm;
+    tessel_port_mgr_foreign_master_change(idb);
+    EXPECT_EQ(tessel_bmc_list_head(), idb);
+    EXPECT_EQ(pm_count("comms_bmc_send"), 1);  // the node's best master changed
+    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before + 1);
+    EXPECT_EQ(pm_lines_with("BMC-Master-event").size(), 1u);  // fed into this port's state machine
+    EXPECT_GE(pm_count("chkpt_if_update"), 1);
+    // Leaving the list before the record goes.
+    tessel_bmc_if_delete(idb);
+    idb->fsm.foreign_master_ranked_list = nullptr;
+    EXPECT_EQ(tessel_bmc_list_head(), nullptr);
+}
+
+}  // namespace

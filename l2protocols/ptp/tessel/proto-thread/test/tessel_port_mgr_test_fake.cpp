@@ -1,0 +1,1 @@
+#include "tessel_pm_test_fakes.inc"
