@@ -9,6 +9,7 @@
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
+#include "ptp_strings.h"
 #include "ptp_trace.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
@@ -665,39 +666,18 @@ bool timeout_list::add(ptp_fsm_foreign_master_type *fm, const char *label)
 
 const char *ptp_fsm_address_str(const ptp_address_type *addr)
 {
-    static thread_local std::array<std::array<char, 48>, 4> ring;
-    static thread_local unsigned next;
-    char *buf = ring[next++ % ring.size()].data();
-    const size_t size = ring[0].size();
-    if (addr == nullptr) {
-        std::snprintf(buf, size, "none");
-        return buf;
-    }
-    const uint8_t *v = addr->value;
-    switch (addr->encap) {
-    case PTP_ENCAP_ETHERNET:
-        std::snprintf(buf, size, "%02x%02x.%02x%02x.%02x%02x", v[0], v[1], v[2], v[3], v[4], v[5]);
-        break;
-    case PTP_ENCAP_IPV4:
-        std::snprintf(buf, size, "%u.%u.%u.%u", v[0], v[1], v[2], v[3]);
-        break;
-    case PTP_ENCAP_IPV6:
-        std::snprintf(buf, size, "%x:%x:%x:%x:%x:%x:%x:%x", rd16(v), rd16(v + 2), rd16(v + 4),
-                      rd16(v + 6), rd16(v + 8), rd16(v + 10), rd16(v + 12), rd16(v + 14));
-        break;
-    default:
-        std::snprintf(buf, size, "unknown");
-        break;
-    }
-    return buf;
+    // Addresses read the same in every debug line of every PTP process.
+    return ptp_address_to_str(addr);
 }
 
 void ptp_fsm_trace_address(uint32_t buffers, uint64_t id, const tessel_proto_idb_type *port,
                            const ptp_address_type *addr)
 {
     const uint64_t fmt = ptp_jotlog_addr_fmt_get(2, addr->encap);
+    // The address words as the trace display reads them back (ptp_address_trace_to_str).
     const uint64_t words[5] = {ptp_fsm_port_ifhandle(port), port->fsm.PortState,
-                               rd64(addr->value), rd64(addr->value + 8), addr->encap};
+                               ptp_address_trace_value(addr), ptp_address_trace_mac_low(addr),
+                               addr->encap};
     ptp_fsm_trace_args(buffers, id | fmt << 40, words, 5);
 }
 

@@ -20,7 +20,7 @@ uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port);
 uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
                                       const tessel_local_clock_type *local);
 
-// Text of an address for debug lines (one of a small ring of buffers).
+// Text of an address for debug lines: ptp_address_to_str, from the shared text pool.
 const char *ptp_fsm_address_str(const ptp_address_type *addr);
 
 // A trace record with the interface handle, the state and the address (three words), with the

@@ -1,11 +1,18 @@
 // Receive dispatch, Announce receipt, qualification, ranking and time-outs of foreign masters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "evm.h"
+#include "evm_test.h"
+#include "plat_clock_test.h"
 #include "ptp_clock.h"
+#include "ptp_strings.h"
+#include "ptp_timer.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx_test_fake.h"
@@ -535,6 +542,136 @@ TEST_F(RxTest, G8275_2AlternateMasterFlagFromAKnownMaster)
     rx(announce(0x1000, 6, 1).set8(4, 44), &src);
     EXPECT_EQ(1u, total_drops());
     EXPECT_EQ(1u, fm->announce_count);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Held Passive and the announce timeout ----
+
+TEST_F(RxTest, HeldPassivePortKeepsItsTimeoutLoadedByItsBestMaster)
+{
+    // A port held Passive still hears its best master; released, it must not time out at once.
+    const ptp_address_type best_src = mac(1);
+    const ptp_address_type loop_src = mac(9);
+    const msg_builder looped = announce().set64(20, LOCAL_ID).set16(28, 1);
+    rx(announce(), &best_src);
+    rx(announce(), &best_src);
+    tick();
+    ASSERT_NE(nullptr, best());
+    port->fsm.PortState = PTP_PORT_STATE_PASSIVE;
+    port->fsm.is_announce_timeout_running = 1;
+    port->fsm.announce_timeout_counter = 3;
+
+    for (int i = 0; i < 10; i++) {  // held: looped Announces keep coming
+        rx(looped, &loop_src);
+        ASSERT_TRUE(port->fsm.is_held_passive);
+        rx(announce(), &best_src);
+        EXPECT_EQ(3, port->fsm.announce_timeout_counter) << "tick " << i;
+        tick();
+    }
+    for (int i = 0; i < 10; i++) {  // released after five quiet ticks
+        rx(announce(), &best_src);
+        tick();
+    }
+    EXPECT_FALSE(port->fsm.is_held_passive);
+    EXPECT_EQ(0, std::count(rx_fake.calls.begin(), rx_fake.calls.end(), "announce_timeout"));
+}
+
+// ---- Texts and trace words of Announce receipt ----
+
+TEST_F(RxTest, AnnounceReceiptTextsAndAddressWords)
+{
+    struct text_case {
+        const char *name;
+        uint32_t profile;
+        msg_builder msg;
+        const char *line;  // one of the debug lines
+    };
+    const std::vector<text_case> cases = {
+        {"new master", PTP_PROFILE_DEFAULT, announce(),
+         "PACKET: Gi0/0/0/1: [state]: New foreign master Ethernet 0200.0000.0007 received"},
+        {"class refused by the profile", PTP_PROFILE_G8275_1, announce(0x1000, 84, 1),
+         "PACKET: Gi0/0/0/1: [state]: Clock class 84 not allowed by G.8275.1"},
+        {"alternate master under G.8275.2", PTP_PROFILE_G8275_2,
+         announce(0x1000, 6, 1).set16(6, 0x0100),
+         "PACKET: Gi0/0/0/1: [state]: Flag 'alternativeMasterFlag' not allowed by G.8275.2"},
+    };
+    const ptp_address_type src = mac(7);
+    for (const text_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        rx_fake_reset();
+        rx_fake.debug_on = true;
+        rx_fake.profile = c.profile;
+        if (c.profile == PTP_PROFILE_G8275_2) {
+            // Every Announce counts as unicast here: the master must be known already.
+            ptp_fsm_foreign_master_type *fm = nullptr;
+            ASSERT_EQ(0u, ptp_fsm_proto_foreign_master_add(port, &src, nullptr, false, &fm));
+            fm->is_nonnegotiated = 1;
+            ptp_fsm_announce_foreign_master_start_listening(port, fm);
+        }
+        rx(c.msg, &src);
+        EXPECT_NE(rx_fake.debug_lines.end(),
+                  std::find(rx_fake.debug_lines.begin(), rx_fake.debug_lines.end(), c.line));
+        ptp_fsm_proto_foreign_master_tree_destroy(port);
+    }
+
+    // The address words of a trace record read back as the same address.
+    rx_fake_reset();
+    rx(announce(), &src);
+    const auto rec = std::find_if(rx_fake.traces.begin(), rx_fake.traces.end(),
+                                  [](const std::vector<uint64_t> &r) { return r[0] == 0x500100672ull; });
+    ASSERT_NE(rx_fake.traces.end(), rec);
+    ASSERT_EQ(6u, rec->size());
+    EXPECT_EQ(PTP_ENCAP_ETHERNET, (*rec)[5]);
+    EXPECT_STREQ("Ethernet 0200.0000.0007",
+                 ptp_address_trace_to_str(PTP_ENCAP_ETHERNET, (*rec)[3], (*rec)[4]));
+}
+
+// ---- Suspension of foreign-master time-outs across port creation ----
+
+event_mgr_type *timer_evm = nullptr;
+
+class RxTimerTest : public RxTest {
+protected:
+    static void SetUpTestSuite()
+    {
+        plat_clock_use_virtual();
+        timer_evm = event_create_manager(nullptr, "fsm-rx-test", 0);
+        ASSERT_NE(timer_evm, nullptr);
+        ASSERT_EQ(ptp_timer_init(timer_evm, 16, 32, nullptr, nullptr, 9, nullptr), 0u);
+    }
+    static void TearDownTestSuite()
+    {
+        ptp_timer_shutdown();
+        event_manager_destroy(timer_evm);
+        plat_clock_use_real();
+    }
+};
+
+TEST_F(RxTimerTest, APortCreatedDuringTheSuspensionDoesNotEndIt)
+{
+    const ptp_address_type src = mac(1);
+    rx(announce(), &src);
+    ptp_fsm_announce_suspend_foreign_master_timeouts(port);
+
+    // Another port's state machine starts while the 10 s run.
+    void *mem = ::operator new(sizeof(tessel_proto_idb_type));
+    std::memset(mem, 0, sizeof(tessel_proto_idb_type));
+    std::unique_ptr<tessel_proto_idb_type, port_deleter> other(static_cast<tessel_proto_idb_type *>(mem));
+    ASSERT_EQ(0u, ptp_fsm_announce_timers_create(other.get()));
+    EXPECT_TRUE(ptp_fsm_announce_foreign_master_timeouts_suspended());
+
+    tick(10);
+    EXPECT_EQ(1u, fm_count());
+
+    ASSERT_EQ(0u, plat_clock_advance_ms(PTP_FSM_FM_TIMEOUT_RESUME_MS));
+    evm_run_until_idle(timer_evm);
+    EXPECT_FALSE(ptp_fsm_announce_foreign_master_timeouts_suspended());
+    tick(1);
+    EXPECT_EQ(0u, fm_count());
+    ptp_fsm_announce_timers_destroy(other.get());
 }
 
 }  // namespace

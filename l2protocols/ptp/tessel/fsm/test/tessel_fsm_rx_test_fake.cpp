@@ -216,10 +216,34 @@ FAKE void ptp_fsm_offload_delay_resp_in(tessel_proto_idb_type *port, const uint8
     event_drop(port, 4);
 }
 
-FAKE const char *ptp_fsm_area_label(uint32_t) { return "PACKET"; }
-FAKE bool ptp_fsm_debug_on(uint32_t) { return false; }
-FAKE void ptp_fsm_debug(uint32_t, ifhtype, const char *, ...) {}
-FAKE void ptp_fsm_trace_args(uint32_t, uint64_t, const uint64_t *, uint32_t) {}
+FAKE const char *ptp_fsm_area_label(uint32_t area)
+{
+    switch (area) {
+    case 0: return "PROTOCOL";
+    case 1: return "PACKET";
+    case 11: return "FSM";
+    default: return "OTHER";
+    }
+}
+FAKE bool ptp_fsm_debug_on(uint32_t) { return rx_fake.debug_on; }
+FAKE void ptp_fsm_debug(uint32_t, ifhtype, const char *format, ...)
+{
+    if (!rx_fake.debug_on) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    rx_fake.debug_lines.emplace_back(line);
+}
+FAKE void ptp_fsm_trace_args(uint32_t, uint64_t id, const uint64_t *args, uint32_t count)
+{
+    std::vector<uint64_t> record{id};
+    record.insert(record.end(), args, args + count);
+    rx_fake.traces.push_back(record);
+}
 FAKE void ptp_fsm_internal_error(const char *what, const char *file, int line)
 {
     std::fprintf(stderr, "internal error: %s (%s:%d)\n", what, file, line);

@@ -26,6 +26,11 @@ struct rx_fake_state_type {
     uint32_t fmc_reports = 0;
     uint32_t tlvs_handled = 0;
     uint32_t request_walks = 0;
+    // Debug lines as printed ("AREA: interface: [state]: text") while debug_on is set.
+    bool debug_on = false;
+    std::vector<std::string> debug_lines;
+    // Trace records: id and argument words.
+    std::vector<std::vector<uint64_t>> traces;
 };
 
 extern rx_fake_state_type rx_fake;
