@@ -1,0 +1,953 @@
+// Packet receive and packet-I/O attachment: the three connections, the batched attachment of
+// ports to them, resynchronisation, and the receive callbacks.
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "avl2.h"
+#include "ip_helpers.h"
+#include "ptp_address.h"
+#include "ptp_alloc.h"
+#include "ptp_debug.h"
+#include "ptp_strings.h"
+#include "ptp_syslog.h"
+#include "tessel_alloc.h"
+#include "tessel_assert.h"
+#include "tessel_fsm.h"
+#include "tessel_fsm_proto.h"
+#include "tessel_fsm_types.h"
+#include "tessel_packet.h"
+#include "tessel_packet_deps.h"
+#include "tessel_packet_private.h"
+#include "tessel_proto_db.h"
+#include "tessel_stats.h"
+
+using namespace tessel_pkt;
+
+namespace {
+
+constexpr size_t IFNAME_LEN = TESSEL_DB_IFNAME_SIZE;
+constexpr size_t RX_PAYLOAD_MAX = 1500;
+constexpr size_t ERROR_DUMP_LEN = 84;
+
+struct attach_entry_type {
+    avl2_node_type node;  // first: the row of its tree
+    char ifname[IFNAME_LEN];
+    uint32_t ifhandle;
+};
+
+struct attach_batch_type {
+    avl2_tree_type attach_tree;
+    uint32_t attach_tree_size;
+    avl2_tree_type detach_tree;
+    uint32_t detach_tree_size;
+    bool is_init;
+};
+
+attach_batch_type batches[4];
+// Ports that want attachment, by name.
+std::set<std::string> attach_requested;
+
+// Copies a name, cut to fit, always terminated.
+void name_copy(char (&dst)[IFNAME_LEN], const char *src)
+{
+    size_t i = 0;
+    for (; i + 1 < IFNAME_LEN && src[i] != '\0'; i++) {
+        dst[i] = src[i];
+    }
+    dst[i] = '\0';
+}
+
+int entry_compare(const void *a, const void *b, void *)
+{
+    return std::strcmp(static_cast<const attach_entry_type *>(a)->ifname,
+                       static_cast<const attach_entry_type *>(b)->ifname);
+}
+
+attach_entry_type key_of(const char *ifname)
+{
+    attach_entry_type key{};
+    name_copy(key.ifname, ifname);
+    return key;
+}
+
+attach_entry_type *entry_find(avl2_tree_type *tree, const char *ifname)
+{
+    attach_entry_type key = key_of(ifname);
+    return reinterpret_cast<attach_entry_type *>(avl2_search(tree, &key));
+}
+
+bool entry_add(avl2_tree_type *tree, uint32_t *size, const char *ifname, uint32_t ifhandle)
+{
+    auto *e = static_cast<attach_entry_type *>(tessel_calloc(1, sizeof(attach_entry_type)));
+    if (e == nullptr) {
+        ptp_alloc_failure_report(sizeof(attach_entry_type), "SPIO attach batch entry");
+        return false;
+    }
+    name_copy(e->ifname, ifname);
+    e->ifhandle = ifhandle;
+    avl2_insert(tree, &e->node);
+    (*size)++;
+    return true;
+}
+
+void entry_remove(avl2_tree_type *tree, uint32_t *size, const char *ifname)
+{
+    attach_entry_type key = key_of(ifname);
+    avl2_node_type *row = avl2_delete(tree, &key);
+    if (row != nullptr) {
+        TESSEL_ASSERT(*size > 0);
+        (*size)--;
+        tessel_free(row);
+    }
+}
+
+void entry_free(avl2_node_type *row) { tessel_free(row); }
+
+void tree_clear(avl2_tree_type *tree, uint32_t *size)
+{
+    avl2_destroy(tree, entry_free);
+    avl2_init(tree, entry_compare, nullptr);
+    *size = 0;
+}
+
+void batches_destroy()
+{
+    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+        attach_batch_type &b = batches[e];
+        if (b.is_init) {
+            avl2_destroy(&b.attach_tree, entry_free);
+            avl2_destroy(&b.detach_tree, entry_free);
+        }
+        b = attach_batch_type{};
+    }
+    attach_requested.clear();
+}
+
+bool batches_init()
+{
+    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+        attach_batch_type &b = batches[e];
+        b = attach_batch_type{};
+        if (!avl2_init(&b.attach_tree, entry_compare, nullptr) || !avl2_init(&b.detach_tree, entry_compare, nullptr)) {
+            return false;
+        }
+        b.is_init = true;
+    }
+    return true;
+}
+
+void clear_attached(tessel_proto_idb_type *idb)
+{
+    idb->is_spio_attached = 0;
+    idb->attached_encap = PTP_ENCAP_UNKNOWN;
+    idb->attached_ifhandle = 0;
+}
+
+tessel_proto_idb_type *find_by_name(const char *ifname)
+{
+    tessel_proto_idb_type *idb = nullptr;
+    return tessel_proto_db_get_by_ifname(ifname, &idb) == 0 ? idb : nullptr;
+}
+
+const char *encap_word(uint32_t encap)
+{
+    return encap == PTP_ENCAP_ETHERNET ? "Ethernet" : encap == PTP_ENCAP_IPV4 ? "IPv4" : "IPv6";
+}
+
+// ---- Batches ----
+
+void process_attach_internal(uint32_t encap, int selector)
+{
+    TESSEL_ASSERT(encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6);
+    attach_batch_type &b = batches[encap];
+    if (!b.is_init) {
+        return;
+    }
+    avl2_tree_type *tree = selector == 1 ? &b.attach_tree : &b.detach_tree;
+    uint32_t *size = selector == 1 ? &b.attach_tree_size : &b.detach_tree_size;
+    const uint32_t n = *size;
+    if (n == 0) {
+        return;
+    }
+    struct array_type {
+        size_t element;
+        const char *what;
+        void *mem;
+    };
+    array_type arrays[4] = {{sizeof(uint32_t), "SPIO attach interface handle array", nullptr},
+                            {IFNAME_LEN, "SPIO attach interface name array", nullptr},
+                            {sizeof(uint32_t), "SPIO attach status array", nullptr},
+                            {sizeof(uint32_t), "SPIO attach direction array", nullptr}};
+    for (array_type &a : arrays) {
+        a.mem = tessel_calloc(n, a.element);
+        if (a.mem == nullptr) {
+            ptp_alloc_failure_report(n * a.element, a.what);
+            for (array_type &f : arrays) {
+                tessel_free(f.mem);
+            }
+            return;  // the batch stays for a later flush
+        }
+    }
+    auto *handles = static_cast<uint32_t *>(arrays[0].mem);
+    auto *names = static_cast<char(*)[IFNAME_LEN]>(arrays[1].mem);
+    auto *statuses = static_cast<uint32_t *>(arrays[2].mem);
+    auto *directions = static_cast<uint32_t *>(arrays[3].mem);
+    uint32_t slot = 0;
+    for (avl2_node_type *row = avl2_get_first(tree); row != nullptr && slot < n; row = avl2_get_next(tree, row)) {
+        auto *e = reinterpret_cast<attach_entry_type *>(row);
+        std::memcpy(names[slot], e->ifname, IFNAME_LEN);
+        handles[slot] = e->ifhandle;
+        directions[slot] = selector == 1 ? 1 : 0;
+        slot++;
+    }
+    tree_clear(tree, size);
+    spio_conn_type *conn = tessel_io_encap_to_spio_conn(encap);
+    zerrno rc = spio_attach2(conn, 0, slot, handles, directions, statuses);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG(0, "%s: [ERROR] SPIO attach failed: %s", zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_ATTACH_FAILED>({pkt_buffer(), unq_buffer()}, 0u, rc);
+        ptp_syslog_spio("attaching to interface", zerr_strerror(rc));
+        tessel_offload_resync_timers_start();
+        for (uint32_t i = 0; i < slot; i++) {
+            tessel_proto_idb_type *idb = find_by_name(names[i]);
+            if (idb == nullptr) {
+                continue;
+            }
+            if (selector == 0) {
+                clear_attached(idb);
+            }
+            tessel_port_mgr_spio_attach_event(idb);
+        }
+    } else {
+        for (uint32_t i = 0; i < slot; i++) {
+            tessel_proto_idb_type *idb = find_by_name(names[i]);
+            if (statuses[i] != 0) {
+                TESSEL_PKT_DEBUG(handles[i], "%s: [ERROR] SPIO attach failed for interface0x%8.8x: %s", handles[i],
+                                 zerr_strerror(statuses[i]));
+                ptp_trace<PTP_TRACE_TESSEL_PKT_ATTACH_FAILED>({pkt_buffer(), unq_buffer()}, handles[i], statuses[i]);
+                ptp_syslog_spio("attaching to interface", zerr_strerror(statuses[i]));
+                tessel_offload_resync_timers_start();
+            }
+            if (selector == 1) {
+                // A deleted record withdraws its pending attach first, so it is here; a missing
+                // one is left alone rather than trusted.
+                if (idb == nullptr) {
+                    continue;
+                }
+                if (statuses[i] == 0) {
+                    idb->is_spio_attached = 1;
+                    idb->attached_encap = encap;
+                    idb->attached_ifhandle = handles[i];
+                }
+                tessel_port_mgr_spio_attach_event(idb);
+            } else {
+                tessel_offload_if_sessions_cleanup(handles[i]);
+                if (idb != nullptr) {
+                    clear_attached(idb);
+                    tessel_port_mgr_spio_attach_event(idb);
+                }
+            }
+        }
+    }
+    for (array_type &a : arrays) {
+        tessel_free(a.mem);
+    }
+}
+
+// ---- Resync ----
+
+struct resync_walk_ctx {
+    uint32_t encap;
+};
+
+bool resync_walker(tessel_proto_idb_type *idb, void *context)
+{
+    const uint32_t encap = static_cast<resync_walk_ctx *>(context)->encap;
+    if (tessel_packet_attach_requested(idb) && idb->config.encap == encap) {
+        clear_attached(idb);
+        tessel_packet_attach(idb);
+    } else if (idb->is_spio_attached != 0 && idb->attached_encap == encap) {
+        // Its pending detach was dropped with the resync, which leaves it detached.
+        clear_attached(idb);
+        tessel_port_mgr_spio_attach_event(idb);
+    }
+    return true;
+}
+
+void attach_resync_common(uint32_t encap)
+{
+    attach_batch_type &b = batches[encap];
+    if (b.is_init) {
+        tree_clear(&b.detach_tree, &b.detach_tree_size);
+    }
+    resync_walk_ctx ctx{encap};
+    tessel_proto_db_walk(resync_walker, &ctx, nullptr, false);
+    process_attach_internal(encap, 1);
+}
+
+void resync_req(uint32_t encap, bool (*timer_running)(void), void (*retry_request)(void))
+{
+    const char *word = encap_word(encap);
+    TESSEL_PKT_DEBUG(0, "%s: Received %s SPIO resync req", word);
+    spio_conn_type *conn = tessel_io_encap_to_spio_conn(encap);
+    spio_resync_start(conn);
+    attach_resync_common(encap);
+    tessel_offload_sessions_resync(encap);
+    if (!timer_running()) {
+        retry_request();
+    }
+    spio_resync_end(conn);
+    TESSEL_PKT_DEBUG(0, "%s: Finished %s SPIO resync", word);
+}
+
+// ---- Receive ----
+
+uint64_t rx_fail(uint32_t encap, uint64_t value, zerrno rc)
+{
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_FAILED>({pkt_buffer(), unq_buffer()}, encap, value, rc);
+    return 0;
+}
+
+void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
+{
+    uint8_t b[ERROR_DUMP_LEN] = {};
+    size_t n = 0;
+    zerrno rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, b, sizeof b, &n);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Failed to read bad packet for dump: %s", zerr_strerror(rc));
+        rx_fail(encap, subtype, rc);
+        return;
+    }
+    if (debug_on()) {
+        static constexpr char digits[] = "0123456789abcdef";
+        std::string hex(2 * n, '0');
+        for (size_t i = 0; i < n; i++) {
+            hex[2 * i] = digits[b[i] >> 4];
+            hex[2 * i + 1] = digits[b[i] & 0x0F];
+        }
+        TESSEL_PKT_DEBUG(0, "%s: Incoming packet error, len %zu, encap %s (%u), subtype %u, hex %s", n,
+                         ptp_address_encap_to_str(encap), encap, subtype, hex.c_str());
+    }
+    jotlog_handle_type buf = pkt_buffer();
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP>({buf}, n, encap, subtype);
+    auto w = [&](size_t at) {
+        return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+               static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+    };
+    for (size_t at = 0; at < ERROR_DUMP_LEN; at += 28) {
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_WORDS7>({buf}, w(at), w(at + 4), w(at + 8), w(at + 12), w(at + 16),
+                                                     w(at + 20), w(at + 24));
+    }
+}
+
+// A counted drop of a message of a known port.
+void rx_drop(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap, uint32_t reason)
+{
+    tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_OTHER, 1);
+    tessel_stats_increment_packet_drop_reason(reason, 1);
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_DROP>({pkt_buffer(), unq_buffer()}, idb->header.ifhandle, encap, reason);
+    rx_error_dump(pkt, encap, 0);
+}
+
+bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *ifh, uint8_t ts[CTX_TIMESTAMP_LEN])
+{
+    zerrno rc = ctx_get_u32(pkt, CTX_OPT_IN_IFHANDLE, ifh);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain ifhandle for incoming packet: %s", zerr_strerror(rc));
+        rx_fail(encap, CTX_OPT_IN_IFHANDLE, rc);
+        rx_error_dump(pkt, encap, 0);
+        return false;
+    }
+    size_t n = 0;
+    rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, CTX_TIMESTAMP_LEN, &n);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(*ifh, "Unable to obtain timestamp for incoming packet: %s", zerr_strerror(rc));
+    } else if (n != CTX_TIMESTAMP_LEN) {
+        TESSEL_PKT_DEBUG_RAW(*ifh, "Only able to read %zu bytes of timestamp for incoming packet", n);
+        rc = TESSEL_PACKET_ERR_TRUNCATED;
+    }
+    if (rc != 0) {
+        rx_fail(encap, CTX_OPT_TIMESTAMP, rc);
+        rx_error_dump(pkt, encap, 0);
+        return false;
+    }
+    return true;
+}
+
+bool rx_port_encap_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap)
+{
+    if (idb->config.encap == encap) {
+        return true;
+    }
+    TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Incoming packet has incorrect encap - is %s, should be %s",
+                     idb->header.ifname, ptp_address_encap_to_str(encap), ptp_address_encap_to_str(idb->config.encap));
+    rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_INVALID_PACKET);
+    return false;
+}
+
+bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap, uint16_t msg_len)
+{
+    if (msg_len >= PTP_MSG_HDR_LEN) {
+        return true;
+    }
+    TESSEL_PKT_DEBUG(idb->header.ifhandle,
+                     "%s: [ERROR] %s: Received message of length %u, shorter than the minimum length of %zu - dropping",
+                     idb->header.ifname, static_cast<unsigned>(msg_len), PTP_MSG_HDR_LEN);
+    rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_TOO_SHORT);
+    return false;
+}
+
+uint16_t message_length(const uint8_t *msg) { return static_cast<uint16_t>(msg[2] << 8 | msg[3]); }
+
+// Hands a checked message on; the dump never reads past the bytes received.
+void rx_deliver(tessel_proto_idb_type *idb, const uint8_t *msg, size_t len, const uint8_t *ts,
+                const ptp_address_type *src, const ptp_address_type *dst)
+{
+    const uint16_t msg_len = message_length(msg);
+    tessel_packet_dump(idb, 0, msg, msg_len < len ? msg_len : static_cast<uint32_t>(len), src);
+    ptp_fsm_proto_packet_in(idb, msg, len, ts, src, dst);
+}
+
+void ethernet_rx_one(ctx_packet_type *pkt)
+{
+    const uint32_t encap = PTP_ENCAP_ETHERNET;
+    uint32_t ifh = 0;
+    uint8_t ts[CTX_TIMESTAMP_LEN];
+    if (!rx_ifhandle_and_timestamp(pkt, encap, &ifh, ts)) {
+        return;
+    }
+    // The PTP payload behind at most two 802.1Q tags.
+    uint32_t total = 0;
+    uint8_t *frame = nullptr;
+    size_t contig = 0;
+    zerrno rc = ctx_get_u32(pkt, CTX_OPT_CURRENT_LENGTH, &total);
+    if (rc == 0) {
+        rc = ctx_ptr(pkt, CTX_LAYER_FRAME, 0, &frame, &contig);
+    }
+    size_t hdr = 0;
+    uint32_t layout = 0;
+    if (rc == 0 && contig < (total < 26 ? total : 26u)) {
+        rc = PKTIO_ERR_RANGE;
+    }
+    if (rc == 0) {
+        auto type_at = [&](size_t off) { return static_cast<uint16_t>(frame[off] << 8 | frame[off + 1]); };
+        if (total >= 14 && type_at(12) == TESSEL_PACKET_ETHERTYPE) {
+            hdr = 14;
+        } else if (total >= 18 && type_at(16) == TESSEL_PACKET_ETHERTYPE) {
+            hdr = 18;
+            layout = 4;
+        } else if (total >= 22 && type_at(20) == TESSEL_PACKET_ETHERTYPE) {
+            hdr = 22;
+            layout = 0x40004;
+        } else {
+            rc = PKTIO_ERR_NOT_FOUND;
+        }
+    }
+    std::vector<uint8_t> copy;
+    const uint8_t *payload = nullptr;
+    size_t payload_len = 0;
+    if (rc == 0) {
+        payload_len = total - hdr;
+        if (contig >= total) {
+            payload = frame + hdr;
+        } else {
+            copy.resize(payload_len);
+            size_t n = 0;
+            rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), payload_len, &n);
+            if (rc == 0 && n != payload_len) {
+                rc = TESSEL_PACKET_ERR_TRUNCATED;
+            }
+            payload = copy.data();
+        }
+    }
+    if (rc == 0) {
+        rc = ctx_set_u32(pkt, CTX_OPT_L2_TAG_LAYOUT, layout);
+    }
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Unable to obtain payload from EPI: %s", zerr_strerror(rc));
+        rx_fail(encap, ifh, rc);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    uint8_t *dmac = nullptr;
+    uint8_t *smac = nullptr;
+    size_t dlen = 0;
+    size_t slen = 0;
+    if (ctx_ptr(pkt, CTX_LAYER_FRAME, 0, &dmac, &dlen) != 0 || dlen < 6 ||
+        ctx_ptr(pkt, CTX_LAYER_FRAME, 6, &smac, &slen) != 0 || slen < 6) {
+        TESSEL_PKT_DEBUG_RAW(ifh, "Failed to obtain mac-addresses from packet");
+        rx_fail(encap, ifh, PKTIO_ERR_RANGE);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    if (payload_len < PTP_MSG_HDR_LEN) {
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes", static_cast<unsigned>(payload_len));
+        rx_fail(encap, payload_len, TESSEL_PACKET_ERR_INVALID);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    tessel_proto_idb_type *idb = nullptr;
+    if (tessel_proto_db_get_by_ifhandle(ifh, &idb) != 0 || idb == nullptr) {
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping");
+        rx_fail(encap, ifh, TESSEL_PACKET_ERR_INVALID);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    if (!rx_port_encap_ok(idb, pkt, encap) || !rx_length_ok(idb, pkt, encap, message_length(payload))) {
+        return;
+    }
+    ptp_address_type src{};
+    ptp_address_set_mac(&src, smac);
+    rx_deliver(idb, payload, payload_len, ts, &src, nullptr);
+}
+
+bool port_owns_ipv4(const tessel_proto_idb_type *idb, const uint8_t addr[4])
+{
+    if (std::memcmp(addr, TESSEL_PACKET_IPV4_MCAST_ADDR, 4) == 0 ||
+        (idb->ipv4_addr != TESSEL_PROTO_IDB_IPV4_ADDR_NONE && std::memcmp(addr, &idb->ipv4_addr, 4) == 0)) {
+        return true;
+    }
+    for (uint32_t i = 0; i < idb->ipv4_addr_count; i++) {
+        if (std::memcmp(addr, &idb->ipv4_addr_list[i], 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool port_owns_ipv6(const tessel_proto_idb_type *idb, const uint8_t addr[16])
+{
+    if (std::memcmp(addr, TESSEL_PACKET_IPV6_MCAST_ADDR, 16) == 0 || std::memcmp(addr, idb->ipv6_addr, 16) == 0) {
+        return true;
+    }
+    for (uint32_t i = 0; i < idb->ipv6_addr_count; i++) {
+        if (std::memcmp(addr, idb->ipv6_addr_list[i], 16) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The IPv4 and IPv6 receive paths differ only in these.
+struct ip_kind_type {
+    uint32_t encap;
+    size_t hdr_len;
+    size_t src_off;
+    size_t dst_off;
+    const char *short_hdr_text;
+};
+
+void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
+{
+    const uint32_t encap = k.encap;
+    uint8_t hdr[IPV6_HDR_LEN] = {};
+    size_t n = 0;
+    zerrno rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, hdr, k.hdr_len, &n);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Error reading network header: %s", zerr_strerror(rc));
+        rx_fail(encap, k.hdr_len, rc);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    if (n < k.hdr_len) {
+        TESSEL_PKT_DEBUG_RAW(0, k.short_hdr_text, n);
+        rx_fail(encap, n, TESSEL_PACKET_ERR_TRUNCATED);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    std::vector<uint8_t> payload(RX_PAYLOAD_MAX);
+    size_t payload_len = 0;
+    rc = ctx_read(pkt, CTX_LAYER_APPLICATION, 0, payload.data(), payload.size(), &payload_len);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Error reading incoming packet: %s", zerr_strerror(rc));
+        rx_fail(encap, 0, rc);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    uint32_t ifh = 0;
+    uint8_t ts[CTX_TIMESTAMP_LEN];
+    if (!rx_ifhandle_and_timestamp(pkt, encap, &ifh, ts)) {
+        return;
+    }
+    if (payload_len < PTP_MSG_HDR_LEN) {
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %zu bytes", payload_len);
+        rx_fail(encap, payload_len, TESSEL_PACKET_ERR_INVALID);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    tessel_proto_idb_type *idb = nullptr;
+    if (tessel_proto_db_get_by_ifhandle(ifh, &idb) != 0) {
+        idb = nullptr;
+    }
+    const uint16_t msg_len = message_length(payload.data());
+    ptp_address_type src{};
+    ptp_address_type dst{};
+    if (msg_len >= PTP_MSG_HDR_LEN) {
+        const bool v4 = encap == PTP_ENCAP_IPV4;
+        if (v4) {
+            ptp_address_set_ipv4(&src, hdr + k.src_off);
+            ptp_address_set_ipv4(&dst, hdr + k.dst_off);
+        } else {
+            ptp_address_set_ipv6(&src, hdr + k.src_off);
+            ptp_address_set_ipv6(&dst, hdr + k.dst_off);
+        }
+        const bool for_port = idb != nullptr && (v4 ? port_owns_ipv4(idb, hdr + k.dst_off) : port_owns_ipv6(idb, hdr + k.dst_off));
+        if (!for_port) {
+            // Addressed to another port of the node (a loopback, say): that port takes it.
+            idb = nullptr;
+            tessel_proto_db_get_by_addr(&dst, &idb);
+        }
+    }
+    if (idb == nullptr) {
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping on ifh: %u", ifh);
+        rx_fail(encap, ifh, TESSEL_PACKET_ERR_INVALID);
+        rx_error_dump(pkt, encap, 0);
+        return;
+    }
+    if (!rx_length_ok(idb, pkt, encap, msg_len) || !rx_port_encap_ok(idb, pkt, encap)) {
+        return;
+    }
+    if (encap == PTP_ENCAP_IPV4) {
+        // Always checked: the header is this packet's own.
+        const uint16_t stored = static_cast<uint16_t>(hdr[10] << 8 | hdr[11]);
+        hdr[10] = hdr[11] = 0;
+        if (ipv4_checksum(hdr, IPV4_HDR_LEN) != stored) {
+            rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM);
+            return;
+        }
+    } else if (tessel_cfg_get_verify_checksum()) {
+        // The whole datagram, however long, is covered.
+        std::vector<uint8_t> net(IPV6_HDR_LEN + UDP_HDR_LEN + RX_PAYLOAD_MAX);
+        size_t got = 0;
+        rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, net.data(), net.size(), &got);
+        if (rc != 0 || got < IPV6_HDR_LEN + UDP_HDR_LEN) {
+            rx_fail(encap, got, rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED);
+            rx_error_dump(pkt, encap, 0);
+            return;
+        }
+        uint8_t *udp = net.data() + IPV6_HDR_LEN;
+        size_t udp_len = static_cast<size_t>(udp[4] << 8 | udp[5]);
+        if (udp_len < UDP_HDR_LEN || udp_len > got - IPV6_HDR_LEN) {
+            udp_len = 0;  // a length the bytes do not hold cannot verify
+        }
+        const uint16_t stored = static_cast<uint16_t>(udp[6] << 8 | udp[7]);
+        udp[6] = udp[7] = 0;
+        if (udp_len == 0 || ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len) != stored) {
+            rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED);
+            return;
+        }
+    }
+    rx_deliver(idb, payload.data(), payload_len, ts, &src, &dst);
+}
+
+void tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
+{
+    uint8_t ts[CTX_TIMESTAMP_LEN];
+    size_t n = 0;
+    zerrno rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, sizeof ts, &n);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain returned timestamp for packet-id %u: %s", packet_id, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_RETURNED_TS_FAILED>({pkt_buffer(), unq_buffer()}, packet_id, rc);
+        return;
+    }
+    if (n != CTX_TIMESTAMP_LEN) {
+        TESSEL_PKT_DEBUG_RAW(0, "Only able to read %zu bytes of returned timestamp for packet-id %u", n, packet_id);
+        ptp_trace<PTP_TRACE_TESSEL_PKT_RETURNED_TS_FAILED>({pkt_buffer(), unq_buffer()}, packet_id,
+                                                            TESSEL_PACKET_ERR_TRUNCATED);
+        return;
+    }
+    ptp_fsm_proto_returned_timestamp_in(packet_id, encap, ts);
+}
+
+void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
+{
+    uint32_t len = 0;
+    zerrno rc = ctx_get_u32(pkt, CTX_OPT_CURRENT_LENGTH, &len);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Failed to get notification length: %s", zerr_strerror(rc));
+        rx_fail(encap, 0, rc);
+        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        return;
+    }
+    if (len == 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Notification too short (%zu bytes)", static_cast<size_t>(len));
+        rx_fail(encap, 0, TESSEL_PACKET_ERR_INVALID);
+        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        return;
+    }
+    auto *buf = static_cast<uint8_t *>(tessel_calloc(1, len));
+    if (buf == nullptr) {
+        ptp_alloc_failure_report(len, "Offload notification buffer");
+        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        return;
+    }
+    size_t n = 0;
+    rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, buf, len, &n);
+    if (rc != 0) {
+        TESSEL_PKT_DEBUG_RAW(0, "Failed to read notification: %s", zerr_strerror(rc));
+    } else if (n != len) {
+        TESSEL_PKT_DEBUG_RAW(0, "Failed to read full notification: expected %zu bytes, read %zu bytes",
+                             static_cast<size_t>(len), n);
+        rc = TESSEL_PACKET_ERR_TRUNCATED;
+    } else {
+        rc = tessel_offload_notification_process(encap, buf, len);
+    }
+    if (rc != 0) {
+        rx_fail(encap, len, rc);
+        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+    }
+    tessel_free(buf);
+}
+
+// The common frame of the three receive callbacks.
+void rx_common(uint32_t count, ctx_packet_type **packets, uint32_t encap, void (*one)(ctx_packet_type *))
+{
+    for (uint32_t i = 0; i < count; i++) {
+        ctx_packet_type *pkt = packets[i];
+        uint8_t subtype = 0;
+        zerrno rc = ctx_get_u8(pkt, CTX_OPT_SUBTYPE, &subtype);
+        if (rc != 0) {
+            TESSEL_PKT_DEBUG_RAW(0, "Unable to get context subtype for incoming packet: %s", zerr_strerror(rc));
+            rx_fail(encap, CTX_OPT_SUBTYPE, rc);
+            rx_error_dump(pkt, encap, 0);
+            continue;
+        }
+        if (subtype == CTX_SUBTYPE_OFFLOAD_NOTIFICATION) {
+            offload_notification_rx(pkt, encap);
+            continue;
+        }
+        if (subtype != CTX_SUBTYPE_PACKET) {
+            TESSEL_PKT_DEBUG(0, "%s: [ERROR] Unexpected context subtype %u", static_cast<unsigned>(subtype));
+            rx_fail(encap, subtype, TESSEL_PACKET_ERR_INVALID);
+            continue;
+        }
+        uint32_t packet_id = 0;
+        rc = ctx_get_u32(pkt, CTX_OPT_PACKET_ID, &packet_id);
+        if (rc != 0) {
+            TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain packet-id for incoming packet: %s", zerr_strerror(rc));
+            rx_fail(encap, CTX_OPT_PACKET_ID, rc);
+            rx_error_dump(pkt, encap, 0);
+            continue;
+        }
+        if (packet_id != 0) {
+            tx_timestamp_rx(pkt, packet_id, encap);
+            continue;
+        }
+        one(pkt);
+    }
+    ctx_free(packets, count);
+}
+
+constexpr ip_kind_type IPV4_KIND{PTP_ENCAP_IPV4, IPV4_HDR_LEN, 12, 16,
+                                 "Failed to read full IPv4 header - could only read %zu bytes"};
+constexpr ip_kind_type IPV6_KIND{PTP_ENCAP_IPV6, IPV6_HDR_LEN, 8, 24,
+                                 "Failed to read full IPv6 header - could only read %zu bytes"};
+
+void ipv4_rx_one(ctx_packet_type *pkt) { ip_rx_one(pkt, IPV4_KIND); }
+void ipv6_rx_one(ctx_packet_type *pkt) { ip_rx_one(pkt, IPV6_KIND); }
+
+void connections_close()
+{
+    module_type &m = module();
+    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+        if (m.conn[e] != nullptr) {
+            spio_close(m.conn[e]);
+            m.conn[e] = nullptr;
+        }
+    }
+    m.resync_done = false;
+}
+
+}  // namespace
+
+// ---- Interfaces ------------------------------------------------------------------------------
+
+zerrno tessel_packet_init(event_mgr_type *evm)
+{
+    module_type &m = module();
+    if (!batches_init()) {
+        batches_destroy();
+        ptp_syslog_init_failed("Failed to initialize SPIO attach batches: ", zerr_strerror(TESSEL_PACKET_ERR_NOMEM));
+        return TESSEL_PACKET_ERR_NOMEM;
+    }
+    static constexpr struct {
+        uint32_t kind;
+        spio_rx_fn rx;
+        spio_resync_req_fn resync;
+    } kinds[] = {{SPIO_CONN_KIND_ETHERNET, tessel_packet_ethernet_rx, tessel_packet_ethernet_resync_req},
+                 {SPIO_CONN_KIND_IPV4, tessel_packet_ipv4_rx, tessel_packet_ipv4_resync_req},
+                 {SPIO_CONN_KIND_IPV6, tessel_packet_ipv6_rx, tessel_packet_ipv6_resync_req}};
+    for (uint32_t i = 0; i < 3; i++) {
+        spio_init_params_type params{SPIO_PARAMS_VERSION, kinds[i].rx, kinds[i].resync, kinds[i].kind, evm};
+        zerrno rc = spio_init(&params, &m.conn[PTP_ENCAP_ETHERNET + i]);
+        if (rc != 0) {
+            m.conn[PTP_ENCAP_ETHERNET + i] = nullptr;
+            ptp_syslog_init_failed("Failed to initialize SPIO connection: ", zerr_strerror(rc));
+            ptp_trace<PTP_TRACE_TESSEL_PKT_SPIO_INIT_FAILED>({pkt_buffer(), unq_buffer()}, kinds[i].kind, rc);
+            connections_close();
+            batches_destroy();
+            return rc;
+        }
+    }
+    zerrno rc = ctx_api_init(&m.ctx_api);
+    if (rc != 0) {
+        m.ctx_api = nullptr;
+        ptp_syslog_init_failed("Failed to initialize ctx library: ", zerr_strerror(rc));
+        connections_close();
+        batches_destroy();
+        return rc;
+    }
+    rc = epi_init(evm, TESSEL_PACKET_ETHERTYPE, &m.epi);
+    if (rc != 0) {
+        m.epi = nullptr;
+        ptp_syslog_init_failed("Failed to initialize EPI: ", zerr_strerror(rc));
+        ctx_api_cleanup(m.ctx_api);
+        m.ctx_api = nullptr;
+        connections_close();
+        batches_destroy();
+        return rc;
+    }
+    return 0;
+}
+
+void tessel_packet_cleanup(void)
+{
+    module_type &m = module();
+    if (m.epi != nullptr) {
+        epi_cleanup(m.epi);
+        m.epi = nullptr;
+    }
+    if (m.ctx_api != nullptr) {
+        zerrno rc = ctx_api_cleanup(m.ctx_api);
+        if (rc != 0) {
+            ptp_trace<PTP_TRACE_TESSEL_PKT_CTX_CLEANUP_FAILED>({pkt_buffer(), unq_buffer()}, rc);
+        }
+        m.ctx_api = nullptr;
+    }
+    connections_close();
+    batches_destroy();
+}
+
+void tessel_packet_trace_set(jotlog_handle_type handle) { module().pkt_trace = handle; }
+
+spio_conn_type *tessel_io_encap_to_spio_conn(uint32_t encap)
+{
+    return encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6 ? module().conn[encap] : nullptr;
+}
+
+bool tessel_packet_attach_requested(const tessel_proto_idb_type *idb)
+{
+    return attach_requested.count(idb->header.ifname) != 0;
+}
+
+void tessel_packet_attach(tessel_proto_idb_type *idb)
+{
+    const uint32_t encap = idb->config.encap;
+    TESSEL_ASSERT(encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6);
+    attach_requested.insert(idb->header.ifname);
+    attach_batch_type &b = batches[encap];
+    if (!b.is_init) {
+        return;
+    }
+    attach_entry_type *pending = entry_find(&b.detach_tree, idb->header.ifname);
+    if (pending != nullptr) {
+        TESSEL_ASSERT(idb->is_spio_attached != 0 && idb->config.encap == idb->attached_encap);
+        // Only a detach of the handle the port still has is undone; a stale handle still goes.
+        if (pending->ifhandle == idb->header.ifhandle) {
+            entry_remove(&b.detach_tree, &b.detach_tree_size, idb->header.ifname);
+        }
+    }
+    if (idb->is_spio_attached != 0 && idb->attached_encap == encap && idb->attached_ifhandle == idb->header.ifhandle &&
+        entry_find(&b.detach_tree, idb->header.ifname) == nullptr) {
+        return;
+    }
+    if (entry_find(&b.attach_tree, idb->header.ifname) == nullptr) {
+        entry_add(&b.attach_tree, &b.attach_tree_size, idb->header.ifname, idb->header.ifhandle);
+    }
+}
+
+void tessel_packet_detach(tessel_proto_idb_type *idb)
+{
+    attach_requested.erase(idb->header.ifname);
+    const uint32_t encap = idb->config.encap;
+    if (encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6 && batches[encap].is_init) {
+        attach_batch_type &b = batches[encap];
+        // A queued attach is withdrawn; the port may still be attached under an older handle,
+        // which the detach below takes away.
+        entry_remove(&b.attach_tree, &b.attach_tree_size, idb->header.ifname);
+    }
+    if (idb->is_spio_attached != 0) {
+        const uint32_t at = idb->attached_encap;
+        TESSEL_ASSERT(at >= PTP_ENCAP_ETHERNET && at <= PTP_ENCAP_IPV6);
+        attach_batch_type &b = batches[at];
+        if (b.is_init && entry_find(&b.detach_tree, idb->header.ifname) == nullptr) {
+            entry_add(&b.detach_tree, &b.detach_tree_size, idb->header.ifname, idb->attached_ifhandle);
+        }
+    }
+}
+
+void tessel_packet_process_attach(void)
+{
+    for (int selector : {0, 1}) {
+        for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+            process_attach_internal(e, selector);
+        }
+    }
+}
+
+uint32_t tessel_packet_batch_size(uint32_t encap, int selector)
+{
+    if (encap < PTP_ENCAP_ETHERNET || encap > PTP_ENCAP_IPV6) {
+        return 0;
+    }
+    return selector == 1 ? batches[encap].attach_tree_size : batches[encap].detach_tree_size;
+}
+
+void tessel_packet_resync_start(void)
+{
+    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+        spio_resync_start(module().conn[e]);
+    }
+}
+
+void tessel_packet_resync_end(void)
+{
+    for (uint32_t e = PTP_ENCAP_IPV6; e >= PTP_ENCAP_ETHERNET; e--) {
+        spio_resync_end(module().conn[e]);
+    }
+    module().resync_done = true;
+}
+
+bool tessel_packet_resync_done(void) { return module().resync_done; }
+
+void tessel_packet_ethernet_rx(uint32_t count, ctx_packet_type **packets)
+{
+    rx_common(count, packets, PTP_ENCAP_ETHERNET, ethernet_rx_one);
+}
+
+void tessel_packet_ipv4_rx(uint32_t count, ctx_packet_type **packets)
+{
+    rx_common(count, packets, PTP_ENCAP_IPV4, ipv4_rx_one);
+}
+
+void tessel_packet_ipv6_rx(uint32_t count, ctx_packet_type **packets)
+{
+    rx_common(count, packets, PTP_ENCAP_IPV6, ipv6_rx_one);
+}
+
+void tessel_packet_ethernet_resync_req(void)
+{
+    resync_req(PTP_ENCAP_ETHERNET, tessel_offload_ethernet_resync_timer_running, tessel_offload_ethernet_resync_request);
+}
+
+void tessel_packet_ipv4_resync_req(void)
+{
+    resync_req(PTP_ENCAP_IPV4, tessel_offload_ipv4_resync_timer_running, tessel_offload_ipv4_resync_request);
+}
+
+void tessel_packet_ipv6_resync_req(void)
+{
+    resync_req(PTP_ENCAP_IPV6, tessel_offload_ipv6_resync_timer_running, tessel_offload_ipv6_resync_request);
+}

@@ -1,0 +1,103 @@
+// Test control of the packet-I/O service: simulated interfaces joined by in-memory links, what
+// was sent, packets and notifications fed in, failures injected, offload sessions looked at.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ctx.h"
+#include "spio.h"
+#include "zerrno.h"
+
+// Forgets interfaces, links, the send log, injected failures and offload records. Connections
+// must be closed first.
+void pktio_test_reset();
+
+// A simulated interface (in-memory backend).
+zerrno pktio_test_intf_add(const char *name, uint32_t ifhandle, const uint8_t mac[6],
+                           bool is_l2 = true, bool is_bundle = false);
+void pktio_test_intf_remove(uint32_t ifhandle);
+// Joins two interfaces: what one sends the other receives.
+zerrno pktio_test_link(uint32_t ifhandle_a, uint32_t ifhandle_b);
+
+// One packet as it left an interface.
+struct pktio_test_sent_type {
+    uint32_t kind;       // connection kind it was sent on
+    uint32_t ifhandle;   // output interface
+    std::vector<uint8_t> bytes;  // the whole context as built (rewrite included)
+    uint32_t current_length;
+    int16_t app_start;
+    uint8_t direction;
+    uint8_t cos;
+    uint8_t priority;
+    uint32_t vrf_id;
+    uint8_t ts_option;
+    uint32_t packet_id;
+    uint32_t ts_offset;
+    uint32_t tag_layout;
+    std::vector<uint8_t> fib_data;
+};
+std::vector<pktio_test_sent_type> pktio_test_sent();
+void pktio_test_sent_clear();
+
+// Operations a failure can be injected into: the next `count` calls fail with `code`.
+enum class pktio_test_op : uint32_t {
+    CTX_API_INIT,
+    CTX_ALLOC,       // ctx_alloc returns null (code ignored)
+    CTX_WRITE,       // fails with code; code 0: short write (half the bytes)
+    CTX_READ,        // fails with code; code 0: short read (half the bytes)
+    CTX_SET_OPTION,  // any ctx_set_* of option `option`
+    CTX_GET_OPTION,  // any ctx_get_* of option `option`
+    EPI_INIT,
+    EPI_GENERATE,
+    SPIO_INIT,       // the next spio_init of kind `option` (0: any)
+    SPIO_ATTACH,     // the whole spio_attach2 call
+    SPIO_ATTACH_STATUS,  // the status of interface `option`
+    SPIO_SEND,
+    OFFLOAD_CREATE,
+    OFFLOAD_DELETE,
+};
+void pktio_test_fail(pktio_test_op op, zerrno code, uint32_t count = 1, uint32_t option = 0);
+
+// Interfaces attached to the open connection of a kind.
+std::vector<uint32_t> pktio_test_attached(uint32_t kind);
+// Calls made per connection kind.
+struct pktio_test_calls_type {
+    uint32_t attach_calls;
+    uint32_t resync_starts;
+    uint32_t resync_ends;
+    uint32_t forced_resyncs;
+};
+pktio_test_calls_type pktio_test_calls(uint32_t kind);
+
+// A packet for the connection of `kind` as if it arrived on ifhandle.
+struct pktio_test_rx_type {
+    uint32_t kind;
+    uint32_t ifhandle;
+    std::vector<uint8_t> bytes;   // the frame (Ethernet) or the IP packet (IPv4/IPv6)
+    bool with_timestamp = true;
+    std::vector<uint8_t> timestamp;  // 10 bytes; empty: the platform clock's time
+    uint8_t subtype = 0;
+    uint32_t packet_id = 0;
+    size_t contiguous = SIZE_MAX;  // contiguous prefix of the frame
+};
+// Queues the packet to the connection attached to the interface (or of the kind, for a
+// notification); false when there is none. It is delivered on the connection's event manager.
+bool pktio_test_inject(const pktio_test_rx_type &packet);
+// Several packets in one callback.
+bool pktio_test_inject_batch(const std::vector<pktio_test_rx_type> &packets);
+// Makes the service ask the open connection of a kind for a resync.
+void pktio_test_request_resync(uint32_t kind);
+
+// Offload sessions created and not deleted, per connection kind.
+struct pktio_test_session_type {
+    uint32_t ifhandle;
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> data;
+};
+std::vector<pktio_test_session_type> pktio_test_sessions(uint32_t kind);
+std::vector<spio_offload_stats_request_type> pktio_test_stats_requests(uint32_t kind);
+
+// Packets that reached no attached connection.
+uint64_t pktio_test_unclaimed();

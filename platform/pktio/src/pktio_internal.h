@@ -1,0 +1,65 @@
+// State shared by the parts of the packet-I/O service. Private to the library.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ctx.h"
+#include "pktio_test.h"
+#include "spio.h"
+
+struct ctx_packet_type {
+    std::vector<uint8_t> data;  // capacity bytes
+    size_t used = 0;            // end of the bytes written or delivered
+    size_t contiguous = SIZE_MAX;
+    size_t net_off = 0;
+    bool has_net = false;
+    std::array<uint64_t, CTX_OPT_COUNT> opt{};
+    std::array<bool, CTX_OPT_COUNT> opt_set{};
+    std::vector<uint8_t> timestamp;
+    bool has_timestamp = false;
+    std::vector<uint8_t> fib;
+};
+
+namespace pktio {
+
+// One injected failure: the call fails `count` more times with `code`.
+struct failure_type {
+    zerrno code = 0;
+    uint32_t count = 0;
+    uint32_t option = 0;
+};
+
+// Consumes one injected failure of op (matching option when given); true when the call must
+// fail, with the code in *code.
+bool fail_take(pktio_test_op op, uint32_t option, zerrno *code);
+
+// The encapsulation of a connection kind (1, 2, 3), 0 for others.
+uint32_t kind_index(uint32_t kind);
+
+// Hands a received packet of kind to the connection attached to ifhandle (notifications go to
+// the open connection of the kind). Takes the context; false (context freed) when none claims it.
+bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet);
+
+// A received context from bytes: frame at layer 1, network header at net_off (IP kinds), the
+// application start, input interface, subtype, packet-id and a timestamp (the platform clock's
+// real-time when ts is empty).
+ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len,
+                                const std::vector<uint8_t> &ts, bool with_ts);
+
+// The 10-byte timestamp form of a time in nanoseconds since the epoch.
+std::vector<uint8_t> timestamp_bytes(int64_t ns);
+
+// The interface registry shared by both backends.
+zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2,
+                     bool is_bundle, bool is_linux);
+void intf_unregister(uint32_t ifhandle);
+
+// Linux backend: sends the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet)
+// out of the device bound to ifhandle.
+zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
+
+}  // namespace pktio

@@ -1,0 +1,409 @@
+// The Linux-device backend: a packet socket per device for everything received and for Ethernet
+// sends, raw IP sockets for IPv4/IPv6 sends, and UDP sockets on ports 319 and 320 that hold the
+// ports (and the multicast memberships) so that the kernel neither rejects nor filters PTP.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "pktio_internal.h"
+#include "pktio_linux.h"
+
+namespace {
+
+constexpr uint16_t ET_PTP = 0x88F7;
+constexpr uint16_t ET_VLAN = 0x8100;
+constexpr uint16_t ET_QINQ = 0x88A8;
+constexpr uint16_t ET_IPV4 = 0x0800;
+constexpr uint16_t ET_IPV6 = 0x86DD;
+
+// Our IPv6 header goes out as built (the option's number where the C library lacks its name).
+#ifdef IPV6_HDRINCL
+constexpr int IPV6_HDRINCL_OPT = IPV6_HDRINCL;
+#else
+constexpr int IPV6_HDRINCL_OPT = 36;
+#endif
+
+zerrno io_error(int err) { return zerr_make(PKTIO_ZERR_FACILITY, 6, static_cast<uint32_t>(err)); }
+
+struct linux_intf_type {
+    uint32_t ifhandle = 0;
+    std::string devname;
+    int ifindex = 0;
+    uint8_t mac[6] = {};
+    int pkt_fd = -1;
+    int raw4_fd = -1;
+    int raw6_fd = -1;
+    std::vector<int> udp_fds;
+    int stop_fd = -1;
+    std::thread reader;
+
+    ~linux_intf_type()
+    {
+        if (reader.joinable()) {
+            uint64_t one = 1;
+            ssize_t w = write(stop_fd, &one, sizeof one);
+            (void)w;
+            reader.join();
+        }
+        for (int fd : {pkt_fd, raw4_fd, raw6_fd, stop_fd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        for (int fd : udp_fds) {
+            close(fd);
+        }
+    }
+};
+
+std::mutex linux_mu;
+std::map<uint32_t, std::unique_ptr<linux_intf_type>> &linux_intfs()
+{
+    static auto *m = new std::map<uint32_t, std::unique_ptr<linux_intf_type>>;
+    return *m;
+}
+
+uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+// Classifies one received frame and hands it on: PTP over Ethernet (behind at most two tags),
+// or UDP to port 319/320 over IPv4/IPv6.
+void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector<uint8_t> &ts)
+{
+    if (len < 14) {
+        return;
+    }
+    size_t off = 12;
+    for (int tags = 0; tags < 2 && off + 4 <= len; tags++) {
+        const uint16_t t = rd16(f + off);
+        if (t != ET_VLAN && t != ET_QINQ) {
+            break;
+        }
+        off += 4;
+    }
+    if (off + 2 > len) {
+        return;
+    }
+    const uint16_t type = rd16(f + off);
+    if (type == ET_PTP) {
+        pktio::deliver(SPIO_CONN_KIND_ETHERNET, ifhandle,
+                       pktio::rx_packet_make(SPIO_CONN_KIND_ETHERNET, ifhandle, f, len, ts, true));
+        return;
+    }
+    if (off != 12) {
+        return;  // IP behind tags is not carried here
+    }
+    const uint8_t *ip = f + 14;
+    const size_t iplen = len - 14;
+    if (type == ET_IPV4 && iplen >= 28 && (ip[0] >> 4) == 4 && ip[9] == 17) {
+        const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
+        const size_t total = std::min<size_t>(rd16(ip + 2), iplen);
+        if (ihl < 20 || total < ihl + 8) {
+            return;
+        }
+        const uint16_t dport = rd16(ip + ihl + 2);
+        if (dport == 319 || dport == 320) {
+            pktio::deliver(SPIO_CONN_KIND_IPV4, ifhandle,
+                           pktio::rx_packet_make(SPIO_CONN_KIND_IPV4, ifhandle, ip, total, ts, true));
+        }
+    } else if (type == ET_IPV6 && iplen >= 48 && (ip[0] >> 4) == 6 && ip[6] == 17) {
+        const size_t total = std::min<size_t>(40u + rd16(ip + 4), iplen);
+        const uint16_t dport = rd16(ip + 42);
+        if (total >= 48 && (dport == 319 || dport == 320)) {
+            pktio::deliver(SPIO_CONN_KIND_IPV6, ifhandle,
+                           pktio::rx_packet_make(SPIO_CONN_KIND_IPV6, ifhandle, ip, total, ts, true));
+        }
+    }
+}
+
+void reader_loop(linux_intf_type *intf)
+{
+    std::vector<uint8_t> buf(9216 + 4);
+    alignas(cmsghdr) uint8_t control[512];
+    for (;;) {
+        pollfd fds[2] = {{intf->pkt_fd, POLLIN, 0}, {intf->stop_fd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if ((fds[0].revents & POLLIN) == 0) {
+            continue;
+        }
+        sockaddr_ll from{};
+        iovec iov{buf.data() + 4, buf.size() - 4};
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(intf->pkt_fd, &msg, MSG_DONTWAIT);
+        if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING) {
+            continue;
+        }
+        std::vector<uint8_t> ts;
+        const tpacket_auxdata *aux = nullptr;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec t{};
+                std::memcpy(&t, CMSG_DATA(c), sizeof t);
+                ts = pktio::timestamp_bytes(static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec);
+            } else if (c->cmsg_level == SOL_PACKET && c->cmsg_type == PACKET_AUXDATA) {
+                aux = reinterpret_cast<const tpacket_auxdata *>(CMSG_DATA(c));
+            }
+        }
+        uint8_t *frame = buf.data() + 4;
+        size_t len = static_cast<size_t>(n);
+        // A tag the kernel took out of the frame goes back where it stood.
+        if (aux != nullptr && (aux->tp_status & TP_STATUS_VLAN_VALID) != 0 && len >= 12) {
+            const uint16_t tpid = (aux->tp_status & TP_STATUS_VLAN_TPID_VALID) != 0 ? aux->tp_vlan_tpid : ET_VLAN;
+            std::memmove(buf.data(), frame, 12);
+            frame = buf.data();
+            frame[12] = static_cast<uint8_t>(tpid >> 8);
+            frame[13] = static_cast<uint8_t>(tpid);
+            frame[14] = static_cast<uint8_t>(aux->tp_vlan_tci >> 8);
+            frame[15] = static_cast<uint8_t>(aux->tp_vlan_tci);
+            len += 4;
+        }
+        classify(intf->ifhandle, frame, len, ts);
+    }
+}
+
+// Enters a named network namespace for the life of the object (this thread only).
+struct netns_guard {
+    int saved = -1;
+    bool ok = true;
+    explicit netns_guard(const char *name)
+    {
+        if (name == nullptr) {
+            return;
+        }
+        saved = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        const std::string path = std::string("/var/run/netns/") + name;
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ok = saved >= 0 && fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    ~netns_guard()
+    {
+        if (saved >= 0) {
+            setns(saved, CLONE_NEWNET);
+            close(saved);
+        }
+    }
+};
+
+zerrno open_sockets(linux_intf_type *intf)
+{
+    const char *dev = intf->devname.c_str();
+    intf->ifindex = static_cast<int>(if_nametoindex(dev));
+    if (intf->ifindex == 0) {
+        return PKTIO_ERR_NOT_FOUND;
+    }
+    intf->pkt_fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    if (intf->pkt_fd < 0) {
+        return io_error(errno);
+    }
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, dev, IFNAMSIZ - 1);
+    if (ioctl(intf->pkt_fd, SIOCGIFHWADDR, &ifr) < 0) {
+        return io_error(errno);
+    }
+    std::memcpy(intf->mac, ifr.ifr_hwaddr.sa_data, 6);
+    sockaddr_ll sll{};
+    sll.sll_family = AF_PACKET;
+    sll.sll_protocol = htons(ETH_P_ALL);
+    sll.sll_ifindex = intf->ifindex;
+    int on = 1;
+    packet_mreq mr{};
+    mr.mr_ifindex = intf->ifindex;
+    mr.mr_type = PACKET_MR_ALLMULTI;
+    if (bind(intf->pkt_fd, reinterpret_cast<sockaddr *>(&sll), sizeof sll) < 0 ||
+        setsockopt(intf->pkt_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) < 0 ||
+        setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) < 0 ||
+        setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &mr, sizeof mr) < 0) {
+        return io_error(errno);
+    }
+    const socklen_t devlen = static_cast<socklen_t>(intf->devname.size() + 1);
+    intf->raw4_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    ip_mreqn mreqn{};
+    mreqn.imr_ifindex = intf->ifindex;
+    int zero = 0;
+    if (intf->raw4_fd < 0 || setsockopt(intf->raw4_fd, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) < 0 ||
+        setsockopt(intf->raw4_fd, SOL_SOCKET, SO_BINDTODEVICE, dev, devlen) < 0 ||
+        setsockopt(intf->raw4_fd, IPPROTO_IP, IP_MULTICAST_IF, &mreqn, sizeof mreqn) < 0 ||
+        setsockopt(intf->raw4_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &zero, sizeof zero) < 0) {
+        return io_error(errno);
+    }
+    intf->raw6_fd = socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    if (intf->raw6_fd < 0 || setsockopt(intf->raw6_fd, IPPROTO_IPV6, IPV6_HDRINCL_OPT, &on, sizeof on) < 0 ||
+        setsockopt(intf->raw6_fd, SOL_SOCKET, SO_BINDTODEVICE, dev, devlen) < 0 ||
+        setsockopt(intf->raw6_fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &intf->ifindex, sizeof intf->ifindex) < 0 ||
+        setsockopt(intf->raw6_fd, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &zero, sizeof zero) < 0) {
+        return io_error(errno);
+    }
+    // Port holders with the PTP multicast memberships. Best effort: a device without IPv6 still
+    // carries Ethernet and IPv4.
+    for (uint16_t port : {uint16_t{319}, uint16_t{320}}) {
+        int fd4 = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd4 >= 0) {
+            intf->udp_fds.push_back(fd4);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port);
+            ip_mreqn m{};
+            inet_pton(AF_INET, "224.0.1.129", &m.imr_multiaddr);
+            m.imr_ifindex = intf->ifindex;
+            setsockopt(fd4, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            setsockopt(fd4, SOL_SOCKET, SO_BINDTODEVICE, dev, devlen);
+            if (bind(fd4, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                setsockopt(fd4, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m);
+            }
+        }
+        int fd6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd6 >= 0) {
+            intf->udp_fds.push_back(fd6);
+            sockaddr_in6 a{};
+            a.sin6_family = AF_INET6;
+            a.sin6_port = htons(port);
+            ipv6_mreq m{};
+            inet_pton(AF_INET6, "ff0e::181", &m.ipv6mr_multiaddr);
+            m.ipv6mr_interface = static_cast<unsigned>(intf->ifindex);
+            setsockopt(fd6, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+            setsockopt(fd6, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+            setsockopt(fd6, SOL_SOCKET, SO_BINDTODEVICE, dev, devlen);
+            if (bind(fd6, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                setsockopt(fd6, IPPROTO_IPV6, IPV6_JOIN_GROUP, &m, sizeof m);
+            }
+        }
+    }
+    intf->stop_fd = eventfd(0, EFD_CLOEXEC);
+    return intf->stop_fd < 0 ? io_error(errno) : 0;
+}
+
+}  // namespace
+
+zerrno pktio_linux_intf_add(const char *devname, uint32_t ifhandle, const char *netns)
+{
+    if (devname == nullptr || ifhandle == 0 || std::strlen(devname) >= IFNAMSIZ) {
+        return PKTIO_ERR_INVALID;
+    }
+    auto intf = std::make_unique<linux_intf_type>();
+    intf->ifhandle = ifhandle;
+    intf->devname = devname;
+    zerrno rc = 0;
+    {
+        netns_guard ns(netns);
+        rc = ns.ok ? open_sockets(intf.get()) : PKTIO_ERR_NOT_FOUND;
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    rc = pktio::intf_register(devname, ifhandle, intf->mac, true, false, true);
+    if (rc != 0) {
+        return rc;
+    }
+    linux_intf_type *raw = intf.get();
+    raw->reader = std::thread(reader_loop, raw);
+    std::lock_guard<std::mutex> lock(linux_mu);
+    linux_intfs()[ifhandle] = std::move(intf);
+    return 0;
+}
+
+void pktio_linux_intf_remove(uint32_t ifhandle)
+{
+    std::unique_ptr<linux_intf_type> gone;
+    {
+        std::lock_guard<std::mutex> lock(linux_mu);
+        auto it = linux_intfs().find(ifhandle);
+        if (it == linux_intfs().end()) {
+            return;
+        }
+        gone = std::move(it->second);
+        linux_intfs().erase(it);
+    }
+    gone.reset();  // stops the reader before the interface disappears
+    pktio::intf_unregister(ifhandle);
+}
+
+zerrno pktio_linux_intf_mac(uint32_t ifhandle, uint8_t mac[6])
+{
+    std::lock_guard<std::mutex> lock(linux_mu);
+    auto it = linux_intfs().find(ifhandle);
+    if (it == linux_intfs().end()) {
+        return PKTIO_ERR_NOT_FOUND;
+    }
+    std::memcpy(mac, it->second->mac, 6);
+    return 0;
+}
+
+namespace pktio {
+
+zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len)
+{
+    std::lock_guard<std::mutex> lock(linux_mu);
+    auto it = linux_intfs().find(ifhandle);
+    if (it == linux_intfs().end()) {
+        return PKTIO_ERR_NOT_FOUND;
+    }
+    linux_intf_type *intf = it->second.get();
+    ssize_t n = -1;
+    if (kind == SPIO_CONN_KIND_ETHERNET) {
+        sockaddr_ll sll{};
+        sll.sll_family = AF_PACKET;
+        sll.sll_ifindex = intf->ifindex;
+        sll.sll_halen = 6;
+        if (len >= 6) {
+            std::memcpy(sll.sll_addr, bytes, 6);
+        }
+        n = sendto(intf->pkt_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&sll), sizeof sll);
+    } else if (kind == SPIO_CONN_KIND_IPV4) {
+        if (len < 20) {
+            return PKTIO_ERR_INVALID;
+        }
+        sockaddr_in dst{};
+        dst.sin_family = AF_INET;
+        std::memcpy(&dst.sin_addr, bytes + 16, 4);
+        n = sendto(intf->raw4_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
+    } else if (kind == SPIO_CONN_KIND_IPV6) {
+        if (len < 40) {
+            return PKTIO_ERR_INVALID;
+        }
+        sockaddr_in6 dst{};
+        dst.sin6_family = AF_INET6;
+        std::memcpy(&dst.sin6_addr, bytes + 24, 16);
+        dst.sin6_scope_id = static_cast<uint32_t>(intf->ifindex);
+        n = sendto(intf->raw6_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
+    } else {
+        return PKTIO_ERR_INVALID;
+    }
+    if (n < 0) {
+        return io_error(static_cast<uint32_t>(errno));
+    }
+    return static_cast<size_t>(n) == len ? 0 : PKTIO_ERR_IO;
+}
+
+}  // namespace pktio

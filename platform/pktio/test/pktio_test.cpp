@@ -1,0 +1,338 @@
+// The packet-I/O service: contexts, checksums, attribute blocks, frames, and connections over
+// in-memory links.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "ctx.h"
+#include "epi.h"
+#include "eth_encap.h"
+#include "evm.h"
+#include "evm_test.h"
+#include "ip_helpers.h"
+#include "pktio_test.h"
+#include "spio.h"
+
+namespace {
+
+// ---- IP helpers ----
+
+TEST(IpHelpers, Ipv4HeaderChecksumMatchesKnownHeader)
+{
+    // A well-known header whose checksum is 0xb861.
+    uint8_t h[20] = {0x45, 0x00, 0x00, 0x73, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11,
+                     0x00, 0x00, 0xc0, 0xa8, 0x00, 0x01, 0xc0, 0xa8, 0x00, 0xc7};
+    EXPECT_EQ(ipv4_checksum(h, 20), 0xb861);
+    h[10] = 0xb8;
+    h[11] = 0x61;
+    EXPECT_EQ(ipv4_checksum(h, 20), 0);  // a correct header sums to zero
+}
+
+TEST(IpHelpers, UlpChecksumsVerifyAndNeverGiveZero)
+{
+    const uint8_t s4[4] = {10, 0, 0, 1}, d4[4] = {224, 0, 1, 129};
+    std::vector<uint8_t> seg = {0x01, 0x40, 0x01, 0x40, 0x00, 0x0b, 0x00, 0x00, 0xab, 0xcd, 0xef};
+    uint16_t c = ipv4_ulp_checksum(17, s4, d4, seg.data(), seg.size());
+    seg[6] = static_cast<uint8_t>(c >> 8);
+    seg[7] = static_cast<uint8_t>(c);
+    // With the checksum in place the segment verifies (sum folds to zero, reported as 0xFFFF).
+    EXPECT_EQ(ipv4_ulp_checksum(17, s4, d4, seg.data(), seg.size()), 0xFFFF);
+    uint8_t s6[16] = {0xfd}, d6[16] = {0xff, 0x0e};
+    d6[15] = 0x81;
+    d6[14] = 0x01;
+    seg[6] = seg[7] = 0;
+    c = ipv6_ulp_checksum_heap(17, s6, d6, seg.data(), seg.size());
+    seg[6] = static_cast<uint8_t>(c >> 8);
+    seg[7] = static_cast<uint8_t>(c);
+    EXPECT_EQ(ipv6_ulp_checksum_heap(17, s6, d6, seg.data(), seg.size()), 0xFFFF);
+}
+
+TEST(IpHelpers, Ipv6HeaderAndMartians)
+{
+    uint8_t h[40];
+    const uint8_t s[16] = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const uint8_t d[16] = {0xff, 0x0e, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x81};
+    ipv6_init_header(h, 0xb8, 0, 74, 17, 64, s, d);
+    EXPECT_EQ(h[0], 0x6b);
+    EXPECT_EQ(h[1], 0x80);
+    EXPECT_EQ(h[5], 74);
+    EXPECT_EQ(h[6], 17);
+    EXPECT_EQ(h[7], 64);
+    EXPECT_EQ(std::memcmp(h + 24, d, 16), 0);
+    const uint8_t lo[4] = {127, 0, 0, 1}, ok4[4] = {10, 1, 2, 3}, mc[4] = {224, 0, 1, 129};
+    EXPECT_TRUE(ipv4_addr_is_martian(lo));
+    EXPECT_TRUE(ipv4_addr_is_martian(mc));
+    EXPECT_FALSE(ipv4_addr_is_martian(ok4));
+    EXPECT_TRUE(ipv6_addr_is_martian(d));
+    EXPECT_FALSE(ipv6_addr_is_martian(s));
+}
+
+// ---- Attribute blocks ----
+
+TEST(EthEncap, BlockRoundTripAndRefusals)
+{
+    const uint8_t mac[6] = {2, 0, 0, 0, 0, 9};
+    const uint32_t tags[2] = {0x88a80064, 0x810000c8};
+    uint8_t blk[32];
+    uint32_t len = eth_encap_attr_build(mac, tags, 2, blk, sizeof blk);
+    ASSERT_EQ(len, 15u);
+    uint8_t got[6];
+    ASSERT_EQ(eth_encap_attr_src_mac_get(blk, len, got), 0u);
+    EXPECT_EQ(std::memcmp(got, mac, 6), 0);
+    dot1q_rewritten_tag_stack_type st{};
+    ASSERT_EQ(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len, &st), 0u);
+    EXPECT_EQ(st.count, 2u);
+    EXPECT_EQ(st.tags[0], tags[0]);
+    EXPECT_EQ(st.tags[1], tags[1]);
+    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len - 1, &st), 0u);  // short
+    blk[6] = 3;
+    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len, &st), 0u);      // too many
+    EXPECT_NE(eth_encap_attr_src_mac_get(blk, 5, got), 0u);
+}
+
+// ---- Contexts ----
+
+TEST(Ctx, LayersOptionsAndBounds)
+{
+    ctx_api_type *api = nullptr;
+    ASSERT_EQ(ctx_api_init(&api), 0u);
+    ctx_packet_type *p = ctx_alloc(api, 10);
+    ASSERT_NE(p, nullptr);
+    const uint8_t bytes[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    size_t n = 0;
+    ASSERT_EQ(ctx_write(p, CTX_LAYER_FRAME, 0, bytes, 12, &n), 0u);
+    EXPECT_EQ(n, 10u);  // capacity ends the write
+    ASSERT_EQ(ctx_set_i16(p, CTX_OPT_APP_START, 4), 0u);
+    uint8_t out[16] = {};
+    ASSERT_EQ(ctx_read(p, CTX_LAYER_APPLICATION, 0, out, 16, &n), 0u);
+    EXPECT_EQ(n, 6u);
+    EXPECT_EQ(out[0], 5);
+    EXPECT_NE(ctx_read(p, CTX_LAYER_APPLICATION, 7, out, 1, &n), 0u);  // past the end
+    EXPECT_NE(ctx_read(p, CTX_LAYER_NETWORK, 0, out, 1, &n), 0u);      // no such layer
+    uint32_t v = 7;
+    ASSERT_EQ(ctx_get_u32(p, CTX_OPT_PACKET_ID, &v), 0u);
+    EXPECT_EQ(v, 0u);
+    EXPECT_NE(ctx_get_varlength(p, CTX_OPT_TIMESTAMP, out, 10, &n), 0u);
+    ASSERT_EQ(ctx_write(p, CTX_LAYER_FIB, 0, bytes, 3, &n), 0u);
+    ASSERT_EQ(ctx_read(p, CTX_LAYER_FIB, 0, out, 16, &n), 0u);
+    EXPECT_EQ(n, 3u);
+    ctx_free(&p, 1);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(ctx_api_cleanup(api), 0u);
+}
+
+TEST(Epi, FramesCarryTagsAndOptions)
+{
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    epi_handle_type *epi = nullptr;
+    ASSERT_EQ(epi_init(evm, 0x88F7, &epi), 0u);
+    const uint8_t tags[8] = {0x88, 0xa8, 0x00, 0x64, 0x81, 0x00, 0x00, 0xc8};
+    const uint8_t payload[3] = {0xaa, 0xbb, 0xcc};
+    epi_packet_request_type req{};
+    req.out_ifhandle = 0x40;
+    std::memset(req.dst_mac, 0x11, 6);
+    std::memset(req.src_mac, 0x22, 6);
+    req.tags = tags;
+    req.tag_bytes = 8;
+    req.cos = 5;
+    req.payload = payload;
+    req.payload_len = 3;
+    ctx_packet_type *p = nullptr;
+    ASSERT_EQ(epi_packet_generate(epi, &req, &p), 0u);
+    uint8_t f[32];
+    size_t n = 0;
+    ASSERT_EQ(ctx_read(p, CTX_LAYER_FRAME, 0, f, sizeof f, &n), 0u);
+    ASSERT_EQ(n, 25u);
+    EXPECT_EQ(std::memcmp(f + 12, tags, 8), 0);
+    EXPECT_EQ(f[20], 0x88);
+    EXPECT_EQ(f[21], 0xF7);
+    EXPECT_EQ(f[22], 0xaa);
+    uint32_t layout = 0;
+    ASSERT_EQ(ctx_get_u32(p, CTX_OPT_L2_TAG_LAYOUT, &layout), 0u);
+    EXPECT_EQ(layout, 0x40004u);
+    epi_packet_free(p);
+    req.tag_bytes = 12;
+    EXPECT_NE(epi_packet_generate(epi, &req, &p), 0u);
+    epi_cleanup(epi);
+    event_manager_destroy(evm);
+}
+
+// ---- Connections over in-memory links ----
+
+std::vector<std::vector<uint8_t>> received;
+std::vector<uint32_t> received_ifh;
+uint32_t resyncs = 0;
+
+void rx_cb(uint32_t count, ctx_packet_type **packets)
+{
+    for (uint32_t i = 0; i < count; i++) {
+        uint8_t b[256];
+        size_t n = 0;
+        ctx_read(packets[i], CTX_LAYER_FRAME, 0, b, sizeof b, &n);
+        received.emplace_back(b, b + n);
+        uint32_t ifh = 0;
+        ctx_get_u32(packets[i], CTX_OPT_IN_IFHANDLE, &ifh);
+        received_ifh.push_back(ifh);
+    }
+    ctx_free(packets, count);
+}
+void resync_cb() { resyncs++; }
+
+class SpioTest : public testing::Test {
+protected:
+    event_mgr_type *evm = nullptr;
+    spio_conn_type *eth = nullptr;
+    spio_conn_type *v4 = nullptr;
+    ctx_api_type *api = nullptr;
+
+    void SetUp() override
+    {
+        pktio_test_reset();
+        received.clear();
+        received_ifh.clear();
+        resyncs = 0;
+        evm = event_create_manager(nullptr, nullptr, 0);
+        const uint8_t m1[6] = {2, 0, 0, 0, 0, 1}, m2[6] = {2, 0, 0, 0, 0, 2};
+        ASSERT_EQ(pktio_test_intf_add("Gi0/0/0/1", 0x10, m1), 0u);
+        ASSERT_EQ(pktio_test_intf_add("Gi0/0/0/2", 0x20, m2), 0u);
+        ASSERT_EQ(pktio_test_link(0x10, 0x20), 0u);
+        spio_init_params_type p{SPIO_PARAMS_VERSION, rx_cb, resync_cb, SPIO_CONN_KIND_ETHERNET, evm};
+        ASSERT_EQ(spio_init(&p, &eth), 0u);
+        p.kind = SPIO_CONN_KIND_IPV4;
+        ASSERT_EQ(spio_init(&p, &v4), 0u);
+        ASSERT_EQ(ctx_api_init(&api), 0u);
+    }
+    void TearDown() override
+    {
+        spio_close(eth);
+        spio_close(v4);
+        ctx_api_cleanup(api);
+        event_manager_destroy(evm);
+        pktio_test_reset();
+    }
+    void attach(spio_conn_type *c, std::vector<uint32_t> h, uint32_t dir = 1)
+    {
+        std::vector<uint32_t> dirs(h.size(), dir), st(h.size(), 99);
+        ASSERT_EQ(spio_attach2(c, 0, static_cast<uint32_t>(h.size()), h.data(), dirs.data(), st.data()), 0u);
+        for (uint32_t s : st) {
+            EXPECT_EQ(s, 0u);
+        }
+    }
+    ctx_packet_type *frame(uint32_t out_ifh, std::vector<uint8_t> bytes)
+    {
+        ctx_packet_type *p = ctx_alloc(api, bytes.size());
+        size_t n = 0;
+        ctx_write(p, CTX_LAYER_FRAME, 0, bytes.data(), bytes.size(), &n);
+        ctx_set_u32(p, CTX_OPT_OUT_IFHANDLE, out_ifh);
+        ctx_set_u32(p, CTX_OPT_CURRENT_LENGTH, static_cast<uint32_t>(bytes.size()));
+        return p;
+    }
+};
+
+TEST_F(SpioTest, LinkCarriesFramesToTheAttachedPeer)
+{
+    attach(eth, {0x10, 0x20});
+    std::vector<uint8_t> f(60, 0x5a);
+    ctx_packet_type *p = frame(0x10, f);
+    ASSERT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), 0u);
+    evm_run_until_idle(evm);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], f);
+    EXPECT_EQ(received_ifh[0], 0x20u);
+    ASSERT_EQ(pktio_test_sent().size(), 1u);
+    EXPECT_EQ(pktio_test_sent()[0].ifhandle, 0x10u);
+}
+
+TEST_F(SpioTest, SendFailuresAreReportedAndNothingLeaves)
+{
+    attach(eth, {0x10});
+    ctx_packet_type *p = frame(0x20, std::vector<uint8_t>(60));
+    EXPECT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), PKTIO_ERR_NOT_ATTACHED);
+    p = frame(0x10, std::vector<uint8_t>(60));
+    EXPECT_EQ(spio_pd_intf_send(v4, 1, &p, 1, 0), PKTIO_ERR_NOT_ATTACHED);  // other connection
+    pktio_test_fail(pktio_test_op::SPIO_SEND, PKTIO_ERR_IO);
+    p = frame(0x10, std::vector<uint8_t>(60));
+    EXPECT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), PKTIO_ERR_IO);
+    EXPECT_TRUE(pktio_test_sent().empty());
+}
+
+TEST_F(SpioTest, AttachStatusesDetachAndClose)
+{
+    pktio_test_fail(pktio_test_op::SPIO_ATTACH_STATUS, PKTIO_ERR_IO, 1, 0x20);
+    std::vector<uint32_t> h = {0x10, 0x20, 0x99}, dirs = {1, 1, 1}, st(3, 7);
+    ASSERT_EQ(spio_attach2(eth, 0, 3, h.data(), dirs.data(), st.data()), 0u);
+    EXPECT_EQ(st, (std::vector<uint32_t>{0, PKTIO_ERR_IO, PKTIO_ERR_NOT_FOUND}));
+    EXPECT_EQ(pktio_test_attached(SPIO_CONN_KIND_ETHERNET), std::vector<uint32_t>{0x10});
+    pktio_test_fail(pktio_test_op::SPIO_ATTACH, PKTIO_ERR_IO);
+    EXPECT_EQ(spio_attach2(eth, 0, 3, h.data(), dirs.data(), st.data()), PKTIO_ERR_IO);
+    attach(eth, {0x10}, 0);
+    EXPECT_TRUE(pktio_test_attached(SPIO_CONN_KIND_ETHERNET).empty());
+    attach(eth, {0x20});
+    // A packet for an interface nobody attached is unclaimed.
+    pktio_test_rx_type in;
+    in.kind = SPIO_CONN_KIND_ETHERNET;
+    in.ifhandle = 0x10;
+    in.bytes.assign(60, 0);
+    EXPECT_FALSE(pktio_test_inject(in));
+    EXPECT_EQ(pktio_test_unclaimed(), 1u);
+    in.ifhandle = 0x20;
+    EXPECT_TRUE(pktio_test_inject(in));
+    spio_close(eth);
+    eth = nullptr;
+    evm_run_until_idle(evm);  // the queued packet went with the connection
+    EXPECT_TRUE(received.empty());
+}
+
+TEST_F(SpioTest, IpSendStripsTheRewriteAndResyncIsAsked)
+{
+    attach(v4, {0x10, 0x20});
+    std::vector<uint8_t> bytes(14 + 28 + 40, 0);
+    bytes[14] = 0x45;
+    ctx_packet_type *p = frame(0x10, bytes);
+    ctx_set_i16(p, CTX_OPT_APP_START, 14 + 28);
+    ASSERT_EQ(spio_pd_intf_send(v4, 1, &p, 1, 0), 0u);
+    evm_run_until_idle(evm);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].size(), 68u);
+    EXPECT_EQ(received[0][0], 0x45);
+    ASSERT_EQ(spio_force_resync(v4), 0u);
+    pktio_test_request_resync(SPIO_CONN_KIND_IPV4);
+    evm_run_until_idle(evm);
+    EXPECT_EQ(resyncs, 2u);
+}
+
+uint32_t done_calls = 0;
+void offload_done(uint32_t count, uint32_t *statuses, void *context)
+{
+    (void)statuses;
+    done_calls += count;
+    *static_cast<int *>(context) = 1;
+}
+
+TEST_F(SpioTest, OffloadSessionsAreRecorded)
+{
+    const uint8_t k1[2] = {1, 1}, d1[3] = {9, 9, 9};
+    const uint32_t ifh[1] = {0x10}, pv[1] = {0};
+    const void *keys[1] = {k1};
+    const void *data[1] = {d1};
+    const uint16_t kl[1] = {2}, dl[1] = {3};
+    spio_offload_request_type req{0, 1, ifh, pv, keys, kl, data, dl};
+    uint32_t statuses[1] = {0};
+    int ctx_flag = 0;
+    spio_offload_completion_type done{statuses, offload_done, &ctx_flag};
+    uint32_t id = 0;
+    ASSERT_EQ(spio_offload_nb(eth, &req, &done, &id), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_EQ(ctx_flag, 1);
+    ASSERT_EQ(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET).size(), 1u);
+    EXPECT_EQ(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET)[0].data, std::vector<uint8_t>(d1, d1 + 3));
+    spio_offload_delete_request_type del{0, 1, ifh, pv, keys, kl};
+    ASSERT_EQ(spio_offload_delete(eth, &del, statuses), 0u);
+    EXPECT_EQ(statuses[0], 0u);
+    ASSERT_EQ(spio_offload_delete(eth, &del, statuses), 0u);
+    EXPECT_EQ(statuses[0], PKTIO_ERR_NOT_FOUND);
+    EXPECT_TRUE(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET).empty());
+}
+
+}  // namespace
