@@ -7,6 +7,7 @@
 // Protocol thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ptp_types.h"
@@ -36,6 +37,16 @@ void tessel_port_mgr_global_bmc_update(const ptp_clock_type *bmc, const ptp_cloc
                                        uint32_t selected, uint32_t synced, uint32_t slave_supported);
 zerrno tessel_port_mgr_go_active(void);
 void tessel_port_mgr_issu_resync(void);
+
+// The controller's announce message as it arrived from the controller process (len bytes at
+// msg, multi-byte fields big-endian): 0 u64 local clock identity, 8 u8 domain, 16 the global best
+// master clock (80-byte clock wire form), 96 u32 synced, 104 the advertised clock, 184 u32 slave
+// operation supported, 188 u32 selected. Applies the global best-master update, then the local
+// clock. A message shorter than TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN changes nothing and returns
+// PTP_ZERR_INVALID_ARG; bytes past it are not read. The controller link drops the message itself
+// in the secondary upgrade role, and sends the node's best master after a successful call.
+inline constexpr size_t TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN = 192;
+zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len);
 
 // ---- Getters ------------------------------------------------------------------------------
 // (tessel_port_mgr_get_profile and tessel_port_mgr_get_telecom_clock_type: tessel_fsm_deps.h)

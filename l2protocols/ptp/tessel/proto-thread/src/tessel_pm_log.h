@@ -23,6 +23,15 @@ inline constexpr uint32_t TESSEL_AREA_ISSU = 19;
         }                                                                                      \
     } while (0)
 
+// One fixed line printed as it stands, without the area's label.
+#define TESSEL_PM_DEBUG_TEXT(area, ifhandle, text)                                              \
+    do {                                                                                       \
+        debug_event_type *pm_table_ = ptp_debug_table_get();                                   \
+        if (ptp_debug_enabled(pm_table_, (area))) {                                            \
+            ptp_debug_print((area), (ifhandle), PTP_DEBUG_LEVEL_SUPPORT, pm_table_, "%s", text); \
+        }                                                                                      \
+    } while (0)
+
 #define TESSEL_PM_DEBUG(area, ifhandle, format, ...) \
     TESSEL_PM_DEBUG_LEVEL(area, PTP_DEBUG_LEVEL_SUPPORT, ifhandle, format __VA_OPT__(, ) __VA_ARGS__)
 #define TESSEL_PM_DEBUG_ERR(area, ifhandle, format, ...) \

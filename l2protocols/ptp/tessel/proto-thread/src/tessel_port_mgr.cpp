@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "ptp_clock.h"
+#include "ptp_debug.h"
 #include "ptp_timer.h"
 #include "ptp_strings.h"
 #include "tessel_assert.h"
@@ -80,6 +82,23 @@ bool issu_resync_one(tessel_proto_idb_type *idb, void *)
 }
 
 const char *enabled_word(uint32_t enabled) { return enabled != 0 ? "" : "not "; }
+
+// The controller's announce message: field offsets.
+constexpr size_t ANNOUNCE_LOCAL_CLOCK_ID = 0;
+constexpr size_t ANNOUNCE_DOMAIN = 8;
+constexpr size_t ANNOUNCE_GLOBAL_BMC = 16;
+constexpr size_t ANNOUNCE_SYNCED = 96;
+constexpr size_t ANNOUNCE_ADVERTISED = 104;
+constexpr size_t ANNOUNCE_SLAVE_SUPPORTED = 184;
+constexpr size_t ANNOUNCE_SELECTED = 188;
+static_assert(ANNOUNCE_SELECTED + 4 == TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN);
+
+uint32_t get_be32(const uint8_t *p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+uint64_t get_be64(const uint8_t *p) { return uint64_t{get_be32(p)} << 32 | get_be32(p + 4); }
 
 }  // namespace
 
@@ -290,6 +309,29 @@ zerrno tessel_port_mgr_go_active(void)
     return rc != 0 ? rc : batches_rc;
 }
 
+zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len)
+{
+    if (msg == nullptr || len < TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN) {
+        return PTP_ZERR_INVALID_ARG;
+    }
+    ptp_clock_type global{};
+    ptp_clock_type advertised{};
+    zerrno rc = ptp_clock_from_wire(msg + ANNOUNCE_GLOBAL_BMC, PTP_CLOCK_WIRE_SIZE, &global);
+    if (rc == 0) {
+        rc = ptp_clock_from_wire(msg + ANNOUNCE_ADVERTISED, PTP_CLOCK_WIRE_SIZE, &advertised);
+    }
+    if (rc != 0) {
+        return rc;
+    }
+    tessel_port_mgr_local_clock_type local{};
+    local.clock_id = get_be64(msg + ANNOUNCE_LOCAL_CLOCK_ID);
+    local.domain = msg[ANNOUNCE_DOMAIN];
+    tessel_port_mgr_global_bmc_update(&global, &advertised, get_be32(msg + ANNOUNCE_SELECTED),
+                                      get_be32(msg + ANNOUNCE_SYNCED), get_be32(msg + ANNOUNCE_SLAVE_SUPPORTED));
+    tessel_port_mgr_local_clock_update(&local);
+    return 0;
+}
+
 void tessel_port_mgr_issu_resync(void)
 {
     tessel_offload_flush();
@@ -357,7 +399,7 @@ void tessel_port_mgr_unicast_grant_change(ptp_fsm_peer_entry_type *entry, int an
 
 void tessel_port_mgr_node_bmc_change(void)
 {
-    TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, 0, "%s: Received node BMC change");
+    TESSEL_PM_DEBUG_TEXT(TESSEL_AREA_PORT_MGR, 0, "Received node BMC change");
     tessel_stats_increment_node_event_counter(TESSEL_NODE_EVENT_NODE_BMC_CHANGE);
     tessel_comms_bmc_msg_send_damped();
 }

@@ -254,6 +254,34 @@ const item_row_type item_rows[] = {
     CFG_ROW(39, 0x10000000, copy_ipv6_list(idb, ipc)),
 };
 
+// What a creation had set up before it failed.
+struct create_progress_type {
+    bool master = false;
+    bool slave = false;
+    bool peer_index = false;
+    bool attach_queued = false;
+};
+
+// A record whose creation failed is taken out again: left in place, a later update or
+// readiness check would run a state machine that was never initialised.
+void discard_partial(tessel_proto_idb_type *idb, const create_progress_type &done)
+{
+    if (done.attach_queued) {
+        tessel_packet_detach(idb);
+    }
+    if (done.master) {
+        tessel_master_db_destroy(&idb->config.master_table);
+    }
+    if (done.slave) {
+        tessel_slave_db_destroy(&idb->config.slave_table);
+    }
+    if (done.peer_index) {
+        tessel_peer_index_idb_cleanup(idb);
+    }
+    tessel_stats_delete_intf_stats_entry(idb);
+    tessel_proto_db_delete(idb);
+}
+
 void if_create(tessel_ipc_idb_type *ipc)
 {
     const char *name = ipc->header.ifname;
@@ -261,13 +289,18 @@ void if_create(tessel_ipc_idb_type *ipc)
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Creating protocol thread IDB for interface %s (0x%8.8x)", name,
                     ifh);
     tessel_proto_idb_type *idb = nullptr;
+    create_progress_type done{};
     zerrno rc = tessel_proto_db_create(name, &idb);
-    bool created = rc == 0;
-    if (rc == 0 && (rc = tessel_master_db_init(&idb->config.master_table)) == 0 &&
-        (rc = tessel_master_db_copy_all(&idb->config.master_table, &ipc->applied_config.master_table)) == 0 &&
-        (rc = tessel_slave_db_init(&idb->config.slave_table)) == 0 &&
-        (rc = tessel_slave_db_copy_all(&idb->config.slave_table, &ipc->applied_config.slave_table)) == 0) {
-        rc = tessel_peer_index_idb_init(idb);
+    if (rc == 0 && (rc = tessel_master_db_init(&idb->config.master_table)) == 0) {
+        done.master = true;
+        rc = tessel_master_db_copy_all(&idb->config.master_table, &ipc->applied_config.master_table);
+    }
+    if (rc == 0 && (rc = tessel_slave_db_init(&idb->config.slave_table)) == 0) {
+        done.slave = true;
+        rc = tessel_slave_db_copy_all(&idb->config.slave_table, &ipc->applied_config.slave_table);
+    }
+    if (rc == 0 && (rc = tessel_peer_index_idb_init(idb)) == 0) {
+        done.peer_index = true;
     }
     if (rc == 0 && ifh != 0) {
         index_by_handle(idb, ifh);
@@ -295,12 +328,15 @@ void if_create(tessel_ipc_idb_type *ipc)
             tessel_port_num_request_add(idb);
         }
         reattach(idb);
+        done.attach_queued = idb->header.ifhandle != 0;
         rc = ptp_fsm_init(idb);
     }
     if (rc != 0) {
         TESSEL_PM_DEBUG_ERR(TESSEL_AREA_PORT_MGR, ifh,
                             "%s: [ERROR] Failed to create protocol thread IDB for interface %s (0x%8.8x)", name, ifh);
-        (void)created;
+        if (idb != nullptr) {
+            discard_partial(idb, done);
+        }
         return;
     }
     ipc->flags &= ~TESSEL_IPC_FLAG_UPDATE_ALL;
@@ -447,9 +483,10 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
     }
     if (reattach_needed) {
         reattach(idb);
-        return;
+    } else {
+        tessel_port_mgr_readiness_check(idb, change, true);
     }
-    tessel_port_mgr_readiness_check(idb, change, true);
+    // A new port-state configuration re-sorts the list whether or not the port re-attaches.
     if ((change & 0x200) != 0) {
         tessel_bmc_if_update(idb);
     }
@@ -467,7 +504,9 @@ void tessel_port_mgr_spio_attach_event(tessel_proto_idb_type *idb)
             }
             return;
         }
-        ptp_fsm_issu_secondary_update(idb, nullptr, nullptr);
+        // No checkpoint record: the secondary's view of the port is Initializing, no foreign master.
+        const ptp_port_state_type initializing = PTP_PORT_STATE_INITIALIZING;
+        ptp_fsm_issu_secondary_update(idb, &initializing, nullptr);
     }
     tessel_port_mgr_readiness_check(idb, 0, true);
 }

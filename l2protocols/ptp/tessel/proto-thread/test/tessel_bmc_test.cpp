@@ -88,7 +88,7 @@ protected:
 };
 
 // The foreign master a port hears, relative to the global best master and the advertised clock.
-enum class rel { none, gm_same, gm_changed, better, worse };
+enum class rel { none, gm_same, gm_changed, better, worse, held_passive, topology };
 
 struct state_case {
     const char *name;
@@ -116,6 +116,11 @@ const state_case state_cases[] = {
     {"default: on the global path, synced", 0, 1, rel::gm_same, 1, 1, true, ANY, LISTEN, SS},
     {"default: on the global path, not synced", 0, 1, rel::gm_same, 1, 0, true, ANY, LISTEN, S},
     {"default: properties changed, not selected", 0, 1, rel::gm_changed, 0, 0, true, ANY, LISTEN, S},
+    // On the path, unchanged, but not selected: ranked against the advertised clock instead.
+    {"default: on the global path, not selected", 0, 1, rel::gm_same, 0, 1, true, ANY, LISTEN, P},
+    {"default: held passive", 0, 1, rel::held_passive, 1, 1, true, ANY, LISTEN, M},
+    {"default: advertised clock, worse only by topology", 0, 1, rel::topology, 1, 1, true, ANY, LISTEN, P},
+    {"G.8275.2 T-TSC: held passive", 3, 2, rel::held_passive, 1, 1, true, ANY, LISTEN, P},
     {"default: slave not supported", 0, 1, rel::gm_same, 1, 1, false, ANY, LISTEN, P},
     {"default: slave already uncalibrated", 0, 1, rel::gm_same, 1, 0, true, ANY, PTP_PORT_STATE_UNCALIBRATED, NONE},
     {"default: slave synced already slave", 0, 1, rel::gm_same, 1, 1, true, ANY, PTP_PORT_STATE_SLAVE, NONE},
@@ -161,9 +166,16 @@ TEST_F(BmcTest, InterfaceStateTable)
         case rel::worse:
             m = fm(pm_clock(0xFF11, 200, 2));
             break;
+        case rel::held_passive:
+            m = fm(pm_clock(GM_ID, 100, 1));
+            break;
+        case rel::topology:
+            m = fm(pm_clock(LOCAL_ID, 128, 0, LOCAL_ID + 1));  // decided by the sender identity
+            break;
         }
         tessel_proto_idb_type *idb = port(("Gi0/0/0/" + std::to_string(idbs.size())).c_str(), c.port_state, m,
                                           c.port_state_cfg);
+        idb->fsm.is_held_passive = c.relation == rel::held_passive ? 1 : 0;
         tessel_bmc_if_update(idb);
         if (c.expected == NONE) {
             EXPECT_TRUE(reports.empty());
@@ -269,6 +281,30 @@ TEST_F(BmcTest, SlaveSupportOffEmptiesTheListAndTheSlaveTurnsPassive)
     EXPECT_EQ(tessel_bmc_is_slave_supported(10), 0u);
     pm_fake.caps_slave_ext = true;
     EXPECT_EQ(tessel_bmc_is_slave_supported(10), 1u);
+}
+
+TEST_F(BmcTest, TracePointsIntoTheDetailBuffer)
+{
+    tessel_proto_idb_type *a = port("Gi0/0/0/1", LISTEN, fm(pm_clock(0x30, 120), 1));
+    pm_trace_buffers trace;
+    trace.open();
+    tessel_bmc_if_update(a);  // inserted at 0, and the node's best master is now a's
+    global(1, 0);
+    global(1, 0);             // unchanged
+    tessel_bmc_slave_support_change(0);  // a leaves the list
+    const std::string addr0 = std::to_string(0x0A00000100000000ull);  // 10.0.0.1, first 8 bytes
+    const std::string gm = std::to_string(GM_ID >> 32) + "," + std::to_string(GM_ID & 0xFFFFFFFF);
+    const std::string adv = std::to_string(LOCAL_ID >> 32) + "," + std::to_string(LOCAL_ID & 0xFFFFFFFF);
+    EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/det"),
+              (std::vector<std::string>{
+                  "0x300100578(256,0,256)",
+                  "0x70010057b(0,48,0,0," + std::to_string(PTP_ENCAP_IPV4) + "," + addr0 + ",0)",
+                  "0x50010057a(" + gm + "," + adv + ",1)",
+                  "0x50010057a(" + gm + "," + adv + ",0)",
+                  "0x10010057c(0)",
+                  "0x200100579(256,0)",
+              }));
+    trace.close();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The upgrade client: role, milestones and role changes.
 #include "evm_test.h"
+#include "qor_log.h"
 #include "tessel_pm_test_env.h"
 #include "tessel_proto_db.h"
 
@@ -105,6 +106,53 @@ TEST_F(IssuTest, RoleChangesArriveOnTheEventManager)
     EXPECT_EQ(tessel_issu_get_issu_role(), TESSEL_ISSU_ROLE_PRIMARY);
     EXPECT_EQ(pm_fake.calls, (std::vector<std::string>{"offload_flush", "packet_resync_end", "chkpt_sweep_stale",
                                                        "peer_index_sweep", "port_num_resync", "comms_resync"}));
+}
+
+TEST_F(IssuTest, TracePointsAndFailureReports)
+{
+    pm_trace_buffers trace;
+    trace.open();
+    qor_errmsg_set_syslog(false);
+    qor_errmsg_capture_clear();
+    issul_test_set_role(ISSUL_ROLE_SECONDARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    // Registration and the two starts, each between a trace before and after.
+    EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/det"),
+              (std::vector<std::string>{"0x100af4()", "0x100af5()", "0x100af6()", "0x100af7()", "0x100af8()",
+                                        "0x100af9()"}));
+
+    // A failed start: the error line, its trace and MILESTONE_COMM_FAILED; the agent goes on.
+    issul_test_fail(issul_test_op::START, ISSUL_ERR_INVALID);
+    debug_capture_clear();
+    tessel_issu_milestone_start(TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC);
+    EXPECT_EQ(debug_captured(), (std::vector<std::string>{"ISSU: [ERROR] Failed to mark milestone 'Controller Resync' "
+                                                          "as started: " +
+                                                          std::string(zerr_strerror(ISSUL_ERR_INVALID))}));
+    const std::vector<qor_captured_msg> msgs = qor_errmsg_captured();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].mnemonic, "MILESTONE_COMM_FAILED");
+    EXPECT_EQ(msgs[0].text, "Failed to inform ZURO Vuri that milestone Controller Resync has been started: " +
+                                std::string(zerr_strerror(ISSUL_ERR_INVALID)));
+    // Then started and met, with the ready answer (514 is only started, so not ready).
+    tessel_issu_milestone_met(TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC);
+    EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/unq"),
+              (std::vector<std::string>{"0x200100af1(513," + std::to_string(ISSUL_ERR_INVALID) + ")",
+                                        "0x100100af0(513)", "0x300100af2(513,1,0)"}));
+
+    // A failed report of met is raised with "met".
+    qor_errmsg_capture_clear();
+    issul_test_fail(issul_test_op::MET, ISSUL_ERR_INVALID);
+    tessel_issu_milestone_met(TESSEL_ISSU_MILESTONE_THREAD_RESYNC);
+    ASSERT_EQ(qor_errmsg_captured().size(), 1u);
+    EXPECT_EQ(qor_errmsg_captured()[0].text, "Failed to inform ZURO Vuri that milestone Thread Resync has been met: " +
+                                                 std::string(zerr_strerror(ISSUL_ERR_INVALID)));
+    EXPECT_EQ(tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_THREAD_RESYNC), 1u);
+
+    // Role received, then an unexpected change: both into the summary buffer.
+    tessel_issu_role_change_cb(nullptr, TESSEL_ISSU_ROLE_RETIRING);
+    EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/sum"),
+              (std::vector<std::string>{"0x1008000ca(2)", "0x2008000c8(3,2)", "0x2008000c9(3,2)"}));
+    trace.close();
 }
 
 }  // namespace

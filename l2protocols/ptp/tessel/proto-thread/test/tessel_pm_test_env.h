@@ -3,13 +3,17 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "evm.h"
 #include "issul.h"
+#include "jotlog.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "tessel_fsm_foreign_master.h"
@@ -70,3 +74,49 @@ inline int pm_count(const std::string &call)
     }
     return n;
 }
+
+// The agent's three trace buffers, open in a private run directory for one test.
+struct pm_trace_buffers {
+    ptp_jotlog_buffer_type buffers[3] = {
+        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
+    };
+    std::string run_dir;
+
+    void open()
+    {
+        char dir[] = "/tmp/tessel_pm_test.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        run_dir = dir;
+        jotlog_set_run_dir(dir);
+        ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
+        ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+    }
+    void close()
+    {
+        ptp_jotlog_close(buffers, 3);
+        ptp_jotlog_ctx_set({}, {}, {});
+        jotlog_set_run_dir(nullptr);
+        std::filesystem::remove_all(run_dir);
+    }
+    // Each record of a buffer as "0x<id>(<arg>,...)".
+    static std::vector<std::string> lines(const char *buffer)
+    {
+        std::vector<std::string> out;
+        jotlog_read(
+            buffer,
+            [](const jotlog_record_type *r, void *c) {
+                char id[32];
+                std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
+                std::string line = id;
+                for (uint32_t i = 0; i < r->nargs; i++) {
+                    line += (i > 0 ? "," : "") + std::to_string(r->args[i]);
+                }
+                static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
+                return true;
+            },
+            &out);
+        return out;
+    }
+};

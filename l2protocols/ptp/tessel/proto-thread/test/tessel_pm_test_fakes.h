@@ -10,6 +10,7 @@
 struct pm_fake_state_type {
     std::vector<std::string> calls;
     zerrno tables_register_result = 0;
+    zerrno peer_index_init_result = 0;
     uint32_t idt_expired = 0;
     bool caps_slave = true;
     bool caps_slave_ext = false;

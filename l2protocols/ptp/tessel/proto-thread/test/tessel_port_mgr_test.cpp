@@ -4,6 +4,7 @@
 #include "tessel_master_db.h"
 #include "tessel_pm_test_env.h"
 #include "tessel_port_mgr.h"
+#include "tessel_port_mgr_deps.h"
 #include "tessel_proto_db.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
@@ -341,28 +342,232 @@ TEST_F(PortMgrTest, CreationConsumesEveryUpdateFlagSoNoneComesBackLater)
     EXPECT_TRUE(pm_lines_with("ready update. Change flags 0x8").empty());
 }
 
+// The re-entrant path: a port's best foreign master changes -> the port manager -> the
+// best-master list -> the port's best-master state -> an event into the same port's state
+// machine, which acts on it before the first call returns.
+struct reentrant_case {
+    const char *name;
+    ptp_clock_type clock;    // the port's new best foreign master
+    uint32_t synced;         // the controller's synced flag (the global best master is selected)
+    const char *event;       // what the state machine hears
+    uint32_t end_state;
+};
+
+const reentrant_case reentrant_cases[] = {
+    // Listen x BMC-Master is ignored: the port stays in Listen until its announce timeout.
+    {"worse than the advertised clock", pm_clock(0xFF11, 200, 2), 0, "BMC-Master-event", PTP_PORT_STATE_LISTEN},
+    {"better than the advertised clock", pm_clock(0x0011, 50, 2), 0, "BMC-Passive-event", PTP_PORT_STATE_PASSIVE},
+    {"the global best master, not synced", pm_clock(GM_ID, 100, 1), 0, "BMC-Slave-event",
+     PTP_PORT_STATE_UNCALIBRATED},
+    {"the global best master, synced", pm_clock(GM_ID, 100, 1), 1, "Master-Clock-Selected-event",
+     PTP_PORT_STATE_SLAVE},
+};
+
 TEST_F(PortMgrTest, BestForeignMasterChangeReachesTheListAndThePortsStateMachine)
+{
+    globals();
+    for (const reentrant_case &c : reentrant_cases) {
+        SCOPED_TRACE(c.name);
+        global_update(1, c.synced);
+        tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+        ASSERT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_LISTEN));
+        ptp_fsm_foreign_master_type fm{};
+        fm.master_clock = c.clock;
+        fm.peer_addr.encap = PTP_ENCAP_IPV4;
+        const uint32_t before = idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES];
+        pm_fake.calls.clear();
+        debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr);
+        debug_capture_clear();
+        idb->fsm.foreign_master_ranked_list = &fm;
+        tessel_port_mgr_foreign_master_change(idb);
+        EXPECT_EQ(tessel_bmc_list_head(), idb);
+        EXPECT_EQ(pm_count("comms_bmc_send"), 1);  // the node's best master changed
+        EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before + 1);
+        EXPECT_EQ(pm_lines_with(c.event).size(), 1u);
+        EXPECT_EQ(idb->fsm.PortState, c.end_state);
+        EXPECT_GE(pm_count("chkpt_if_update"), 1);
+        // Stop the port while its foreign master still exists, then take the record away.
+        tessel_port_mgr_ptp_disable();
+        EXPECT_EQ(idb->fsm.slaving_master, nullptr);
+        tessel_bmc_if_delete(idb);
+        idb->fsm.foreign_master_ranked_list = nullptr;
+        EXPECT_EQ(tessel_bmc_list_head(), nullptr);
+        records.back()->r.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
+        tessel_port_mgr_if_update(&records.back()->r);
+        records.pop_back();
+        globals();
+    }
+}
+
+// The controller's announce message, byte by byte as the controller writes it.
+std::vector<uint8_t> announce_msg(uint64_t local_id, uint8_t domain, uint32_t synced, uint32_t slave_supported,
+                                  uint32_t selected)
+{
+    std::vector<uint8_t> m(TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN, 0);
+    auto put = [&m](size_t at, uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; i++) {
+            m[at + i] = static_cast<uint8_t>(v >> (8 * (n - 1 - i)));
+        }
+    };
+    put(0, local_id, 8);
+    m[8] = domain;
+    // Global best master at 16: identity, priority1, class, steps removed, sender port identity.
+    put(16 + 0, GM_ID, 8);
+    m[16 + 8] = 100;
+    m[16 + 9] = 6;
+    put(16 + 12, 0x4E5D, 2);
+    m[16 + 14] = 128;
+    put(16 + 16, 3, 2);
+    put(16 + 24, 1, 4);
+    put(16 + 40, 0x1122334455667788, 8);
+    put(16 + 48, 0x0203, 2);
+    put(16 + 56, LOCAL_ID, 8);
+    put(16 + 64, 7, 2);
+    put(96, synced, 4);
+    // Advertised clock at 104.
+    put(104 + 0, LOCAL_ID, 8);
+    m[104 + 8] = 128;
+    put(104 + 16, 0, 2);
+    put(184, slave_supported, 4);
+    put(188, selected, 4);
+    return m;
+}
+
+TEST_F(PortMgrTest, AnnounceMessageIsReadBigEndianAtItsOffsetsAndAShortOneIsDropped)
+{
+    tessel_port_mgr_ptp_enable();
+    // One byte short (its own allocation, so that a read past it would be caught): nothing changes.
+    std::vector<uint8_t> full = announce_msg(LOCAL_ID, 24, 0, 0, 1);
+    const std::vector<uint8_t> shorter(full.begin(), full.end() - 1);
+    debug_capture_clear();
+    EXPECT_EQ(tessel_port_mgr_announce_msg_receive(shorter.data(), shorter.size()), PTP_ZERR_INVALID_ARG);
+    EXPECT_EQ(tessel_port_mgr_announce_msg_receive(nullptr, 0), PTP_ZERR_INVALID_ARG);
+    EXPECT_EQ(tessel_bmc_get_global_bmc(), nullptr);
+    EXPECT_EQ(tessel_port_mgr_get_local_clock(), nullptr);
+    EXPECT_TRUE(debug_captured().empty());
+
+    ASSERT_EQ(tessel_port_mgr_announce_msg_receive(full.data(), full.size()), 0u);
+    const ptp_clock_type *gm = tessel_bmc_get_global_bmc();
+    ASSERT_NE(gm, nullptr);
+    EXPECT_EQ(gm->clock_id, GM_ID);
+    EXPECT_EQ(gm->priority1, 100);
+    EXPECT_EQ(gm->clock_class, 6);
+    EXPECT_EQ(gm->offset_log_variance, 0x4E5D);
+    EXPECT_EQ(gm->steps_removed, 3);
+    EXPECT_EQ(gm->utc_offset_valid, 1u);
+    EXPECT_EQ(gm->sender.clock_id, 0x1122334455667788u);
+    EXPECT_EQ(gm->sender.port_num, 0x0203);
+    EXPECT_EQ(gm->receiver.port_num, 7);
+    ASSERT_NE(tessel_bmc_get_advertised_clock(), nullptr);
+    EXPECT_EQ(tessel_bmc_get_advertised_clock()->clock_id, LOCAL_ID);
+    const tessel_port_mgr_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    ASSERT_NE(local, nullptr);
+    EXPECT_EQ(local->clock_id, LOCAL_ID);
+    EXPECT_EQ(local->domain, 24u);
+    // The flags from 96, 184 and 188; the global update comes before the local clock (slave
+    // support switched off on the way, so the node's best master is sent again too).
+    const std::vector<std::string> got = lines();
+    const std::vector<std::string> want = {
+        "PORT-MGR: Received global BMC update. BMC clock ID 0xaa00fffe000001, advertised clock ID 0xbb00fffe000002. "
+        "BMC is selected, not synced. Slave operation is not supported",
+        "PORT-MGR: Received local clock information. ID 0xbb00fffe000002, domain 24",
+    };
+    std::vector<std::string> received;
+    for (const std::string &l : got) {
+        if (l.rfind("PORT-MGR: Received", 0) == 0) {
+            received.push_back(l);
+        }
+    }
+    EXPECT_EQ(received, want);
+    std::vector<uint8_t> other = announce_msg(LOCAL_ID, 24, 1, 1, 0);
+    other.resize(200);  // a longer message is read up to its known end
+    debug_capture_clear();
+    ASSERT_EQ(tessel_port_mgr_announce_msg_receive(other.data(), other.size()), 0u);
+    EXPECT_EQ(pm_lines_with("Received global BMC update").front(),
+              "PORT-MGR: Received global BMC update. BMC clock ID 0xaa00fffe000001, advertised clock ID "
+              "0xbb00fffe000002. BMC is not selected, synced. Slave operation is supported");
+}
+
+TEST_F(PortMgrTest, NodeBestMasterChangeIsCountedAndSentDamped)
+{
+    const uint32_t before = tessel_stats_get_node_event_counters()->node[TESSEL_NODE_EVENT_NODE_BMC_CHANGE];
+    pm_fake.calls.clear();
+    tessel_port_mgr_node_bmc_change();
+    EXPECT_EQ(debug_captured(), (std::vector<std::string>{"Received node BMC change"}));
+    EXPECT_EQ(tessel_stats_get_node_event_counters()->node[TESSEL_NODE_EVENT_NODE_BMC_CHANGE], before + 1);
+    EXPECT_EQ(pm_fake.calls, (std::vector<std::string>{"comms_bmc_send"}));
+}
+
+TEST_F(PortMgrTest, AFailedCreationLeavesNoRecordBehind)
+{
+    globals();
+    pm_fake.peer_index_init_result = 0xC7F28200u;
+    records.push_back(std::make_unique<ipc_record>("Gi0/0/0/0", 0x101));
+    tessel_ipc_idb_type &ipc = records.back()->r;
+    tessel_master_db_type *entry = nullptr;
+    ptp_address_type addr{};
+    addr.encap = PTP_ENCAP_IPV4;
+    addr.value[0] = 10;
+    ASSERT_EQ(tessel_master_db_add(&ipc.applied_config.master_table, &addr, &entry), 0u);
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(last_line(), "PORT-MGR: [ERROR] Failed to create protocol thread IDB for interface Gi0/0/0/0 (0x00000101)");
+    tessel_proto_idb_type *idb = nullptr;
+    EXPECT_NE(tessel_proto_db_get_by_ifname("Gi0/0/0/0", &idb), 0u);
+    EXPECT_NE(tessel_proto_db_get_by_ifhandle(0x101, &idb), 0u);
+    // The next update of that interface finds nothing to run a state machine on.
+    ipc.flags |= 1ull << 14;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(last_line().rfind("PORT-MGR: [ERROR] Failed to get protocol thread DB IDB to update for interface "
+                                "Gi0/0/0/0 (0x00000101): ",
+                                0),
+              0u);
+    // The interface comes back once creation works.
+    pm_fake.peer_index_init_result = 0;
+    ipc.flags |= TESSEL_IPC_FLAG_UPDATE_CREATED;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(tessel_proto_db_get_by_ifname("Gi0/0/0/0", &idb), 0u);
+    EXPECT_EQ(tessel_master_db_count(&idb->config.master_table), 1u);
+}
+
+TEST_F(PortMgrTest, PortStateChangeWithANewEncapsulationStillLeavesTheList)
 {
     globals();
     tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
     ptp_fsm_foreign_master_type fm{};
-    fm.master_clock = pm_clock(0xFF11, 200, 2);  // worse than the clock we advertise
+    fm.master_clock = pm_clock(0x0011, 50, 2);
     fm.peer_addr.encap = PTP_ENCAP_IPV4;
-    const uint32_t before = idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES];
-    pm_fake.calls.clear();
-    debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr);
-    debug_capture_clear();
     idb->fsm.foreign_master_ranked_list = &fm;
-    tessel_port_mgr_foreign_master_change(idb);
-    EXPECT_EQ(tessel_bmc_list_head(), idb);
-    EXPECT_EQ(pm_count("comms_bmc_send"), 1);  // the node's best master changed
-    EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before + 1);
-    EXPECT_EQ(pm_lines_with("BMC-Master-event").size(), 1u);  // fed into this port's state machine
-    EXPECT_GE(pm_count("chkpt_if_update"), 1);
-    // Leaving the list before the record goes.
-    tessel_bmc_if_delete(idb);
-    idb->fsm.foreign_master_ranked_list = nullptr;
+    tessel_bmc_if_update(idb);
+    ASSERT_EQ(tessel_bmc_list_head(), idb);
+    tessel_ipc_idb_type &ipc = records.back()->r;
+    ipc.applied_config.encap = PTP_ENCAP_ETHERNET;
+    ipc.applied_config.port_state = PTP_RESTRICT_PORT_STATE_MASTER_ONLY;
+    ipc.flags |= 1ull << 2 | 1ull << 10;
+    tessel_port_mgr_if_update(&ipc);
+    EXPECT_EQ(idb->config.port_state, static_cast<uint32_t>(PTP_RESTRICT_PORT_STATE_MASTER_ONLY));
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
     EXPECT_EQ(tessel_bmc_list_head(), nullptr);
+    idb->fsm.foreign_master_ranked_list = nullptr;
+}
+
+TEST_F(PortMgrTest, SecondaryRecoveryGivesARecordWithoutCheckpointTheInitialState)
+{
+    globals();
+    tessel_proto_idb_type *idb = create("Gi0/0/0/0", 0x101);
+    tessel_issu_fini();
+    issul_test_set_role(ISSUL_ROLE_SECONDARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    idb->fsm.PortState = PTP_PORT_STATE_MASTER;  // what the secondary's view held before
+    tessel_chkpt_recovering = 1;
+    debug_capture_clear();
+    tessel_port_mgr_spio_attach_event(idb);
+    tessel_chkpt_recovering = 0;
+    EXPECT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_INITIALIZING));
+    EXPECT_EQ(last_line(),
+              "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as this instance of PTP is not in Primary ISSU role");
+    tessel_issu_fini();
+    issul_test_set_role(ISSUL_ROLE_PRIMARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
 }
 
 }  // namespace
