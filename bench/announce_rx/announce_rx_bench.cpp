@@ -1,5 +1,6 @@
 // Cost of one received Announce, from message bytes to an updated, ranked foreign-master set,
-// on 2000 ports with 1 to 64 foreign masters each.
+// on 2000 ports with 1 to 64 foreign masters each. The same runs on 8 ports keep every record in
+// cache, which separates the cost of the algorithm from the cost of reaching 2000 ports' records.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -13,7 +14,6 @@
 namespace {
 
 constexpr uint64_t LOCAL_ID = 0x0011223344556677ull;
-constexpr size_t PORTS = 2000;
 
 std::vector<uint8_t> announce(uint64_t gm, uint8_t clock_class, uint16_t source_port)
 {
@@ -42,7 +42,7 @@ struct fixture {
     std::vector<ptp_address_type> addrs;
     std::vector<std::vector<uint8_t>> msgs[2];  // per master: two clock-class variants
 
-    explicit fixture(size_t masters)
+    fixture(size_t masters, size_t port_count)
     {
         rx_fake_reset();
         rx_fake.local_clock = {LOCAL_ID, 0};
@@ -57,7 +57,7 @@ struct fixture {
             msgs[0].push_back(announce(0x1000 + m, m % 2 ? 13 : 6, static_cast<uint16_t>(m + 1)));
             msgs[1].push_back(announce(0x1000 + m, m % 2 ? 14 : 7, static_cast<uint16_t>(m + 1)));
         }
-        for (size_t p = 0; p < PORTS; p++) {
+        for (size_t p = 0; p < port_count; p++) {
             void *mem = ::operator new(sizeof(tessel_proto_idb_type));
             std::memset(mem, 0, sizeof(tessel_proto_idb_type));
             auto *port = static_cast<tessel_proto_idb_type *>(mem);
@@ -90,11 +90,12 @@ struct fixture {
 void BM_AnnounceRx(benchmark::State &state)
 {
     const size_t masters = static_cast<size_t>(state.range(0));
-    fixture f(masters);
+    const size_t port_count = static_cast<size_t>(state.range(1));
+    fixture f(masters, port_count);
     size_t i = 0;
     for (auto _ : state) {
-        const size_t p = i % PORTS;
-        const size_t m = (i / PORTS) % masters;
+        const size_t p = i % port_count;
+        const size_t m = (i / port_count) % masters;
         ptp_fsm_proto_packet_in(f.ports[p], f.msgs[0][m].data(), 64, nullptr, &f.addrs[m], nullptr);
         i++;
     }
@@ -105,11 +106,12 @@ void BM_AnnounceRx(benchmark::State &state)
 void BM_AnnounceRxClockChange(benchmark::State &state)
 {
     const size_t masters = static_cast<size_t>(state.range(0));
-    fixture f(masters);
+    const size_t port_count = static_cast<size_t>(state.range(1));
+    fixture f(masters, port_count);
     size_t i = 0;
     for (auto _ : state) {
-        const size_t p = i % PORTS;
-        const size_t round = i / PORTS;
+        const size_t p = i % port_count;
+        const size_t round = i / port_count;
         const size_t m = round % masters;
         const size_t variant = (round / masters + 1) % 2;
         ptp_fsm_proto_packet_in(f.ports[p], f.msgs[variant][m].data(), 64, nullptr, &f.addrs[m],
@@ -121,5 +123,5 @@ void BM_AnnounceRxClockChange(benchmark::State &state)
 
 }  // namespace
 
-BENCHMARK(BM_AnnounceRx)->RangeMultiplier(2)->Range(1, 64);
-BENCHMARK(BM_AnnounceRxClockChange)->RangeMultiplier(2)->Range(1, 64);
+BENCHMARK(BM_AnnounceRx)->ArgsProduct({benchmark::CreateRange(1, 64, 2), {2000, 8}});
+BENCHMARK(BM_AnnounceRxClockChange)->ArgsProduct({benchmark::CreateRange(1, 64, 2), {2000, 8}});

@@ -52,12 +52,12 @@ void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *port, uin
                                                 uint32_t amount);
 void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t amount);
 
-// ---- Receive dispatch module: slave side, slave table, restore ----
-// (the module's own functions; declared here until its header carries them)
+// ---- Receive dispatch module: slave side, restore ----
+// (the module's own functions, as tessel_fsm_proto.h declares them; the slave-table change,
+// ptp_fsm_proto_slave_config_change, is declared there only)
 void ptp_fsm_proto_start_slave(tessel_proto_idb_type *port);
 void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port);
 void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port);
-void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *port);
 void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
                                            ptp_fsm_foreign_master_type *fm, bool slaving);
 zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *port,

@@ -153,6 +153,12 @@ void ptp_fsm_proto_end_listening(tessel_proto_idb_type *port);
 // Re-applies the port's master table to its foreign masters.
 void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *port);
 
+// Re-applies the port's slave table to its unicast peers: every non-negotiated slave of the
+// table (of the port's encapsulation) gets a non-negotiated peer entry, created or converted
+// from a negotiated one, that answers its Delay-Req; non-negotiated peers no longer in the table
+// are deleted.
+void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *port);
+
 // ---- Slave side ----
 
 // Slaves the port to its best foreign master (the ranked list must not be empty).

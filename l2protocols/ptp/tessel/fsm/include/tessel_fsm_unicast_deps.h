@@ -56,6 +56,8 @@ struct tessel_chkpt_unicast_grant_type {
 inline constexpr uint8_t TESSEL_CHKPT_GRANT_ANNOUNCE = 0x1;
 inline constexpr uint8_t TESSEL_CHKPT_GRANT_SYNC = 0x2;
 inline constexpr uint8_t TESSEL_CHKPT_GRANT_DELAY_RESP = 0x4;
+// The record is written by the port manager's grants-changed handler (client operation 4),
+// which every change of a peer's grants reaches; this module itself deletes it with the entry.
 void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *peer);
 void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *peer);
 

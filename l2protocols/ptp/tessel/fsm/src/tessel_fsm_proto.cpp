@@ -21,6 +21,9 @@
 #include "tessel_fsm_types.h"
 #include "tessel_interop_config.h"
 #include "tessel_master_db.h"
+#include "tessel_fsm_peer_entry.h"
+#include "tessel_fsm_unicast.h"
+#include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
 namespace {
@@ -968,5 +971,79 @@ void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *port)
             ptp_fsm_announce_foreign_master_unrank(port, fm);
         }
         ptp_fsm_proto_foreign_master_delete(port, fm, PTP_FSM_PROTO_PEER_DEL_NONE);
+    }
+}
+
+// ---- Slave-table change ----
+
+namespace {
+
+// A slave-table entry that asks for a non-negotiated slave: the value and its set bit.
+bool slave_entry_nonnegotiated(const tessel_slave_db_type *entry)
+{
+    constexpr uint8_t both = TESSEL_SLAVE_DB_CONFIGURED | TESSEL_SLAVE_DB_NON_NEGOTIATED;
+    return (entry->flags & both) == both;
+}
+
+// The peer is served without negotiation from now on, its Delay-Req answered.
+void peer_make_nonnegotiated(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *peer)
+{
+    ptp_fsm_offload_peer_session_update(port, peer);
+    peer->is_nonnegotiated = 1;
+    ptp_fsm_offload_peer_session_update(port, peer);
+    ptp_fsm_offload_peer_delay_req_reply_start(port, peer);
+}
+
+bool slave_config_walker(tessel_slave_db_type *entry, void *context)
+{
+    auto *port = static_cast<tessel_proto_idb_type *>(context);
+    // A slave configured as negotiated asks for its grants like any other slave: the table
+    // neither creates a peer for it nor keeps a non-negotiated one.
+    if (entry->address.encap != port->config.encap || !slave_entry_nonnegotiated(entry)) {
+        return true;
+    }
+    ptp_fsm_peer_entry_type *peer = ptp_fsm_unicast_peer_entry_find(port, &entry->address);
+    if (peer != nullptr) {
+        peer->is_resync_pending = 0;
+        if (!peer->is_nonnegotiated) {
+            peer_make_nonnegotiated(port, peer);
+        }
+        return true;
+    }
+    // The slave's port identity is learnt from nothing it sends: any port of any clock. A node
+    // already holding its limit of peers refuses the entry; the next table change tries again.
+    const ptp_port_id_type any_port{UINT64_MAX, 0xFFFF};
+    if (ptp_fsm_unicast_peer_entry_create(port, &entry->address, nullptr, &any_port, false, true,
+                                          &peer) == 0) {
+        peer_make_nonnegotiated(port, peer);
+    }
+    return true;
+}
+
+}  // namespace
+
+void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *port)
+{
+    avl2_tree_type *peers = &port->fsm.unicast_peer_tree;
+    for (avl2_node_type *row = avl2_get_first(peers); row != nullptr;
+         row = avl2_get_next(peers, row)) {
+        auto *peer = reinterpret_cast<ptp_fsm_peer_entry_type *>(row);
+        peer->is_resync_pending = peer->is_nonnegotiated;
+    }
+    tessel_slave_db_walk(slave_config_walker, &port->config.slave_table, port);
+    // Whatever is still marked left the table. The next row is taken before a row goes, so no
+    // list (and no allocation that could fail) is needed.
+    avl2_node_type *row = avl2_get_first(peers);
+    while (row != nullptr) {
+        auto *peer = reinterpret_cast<ptp_fsm_peer_entry_type *>(row);
+        row = avl2_get_next(peers, row);
+        if (!peer->is_resync_pending) {
+            continue;
+        }
+        PTP_FSM_ASSERT(peer->is_nonnegotiated);
+        peer->is_resync_pending = 0;
+        peer->is_nonnegotiated = 0;
+        ptp_fsm_offload_peer_session_update(port, peer);
+        ptp_fsm_unicast_peer_entry_delete(peer, PTP_FSM_PROTO_PEER_DEL_NONE);
     }
 }

@@ -760,12 +760,12 @@ struct request_reply_type {
     }
 };
 
-// Looks the sender's entry up, creating it when new and the node has room; null: deny.
-ptp_fsm_peer_entry_type *request_entry(tessel_proto_idb_type *port, const ptp_address_type *src,
-                                       const ptp_address_type *dst, const ptp_port_id_type *sender,
-                                       bool *at_limit)
+// The sender's entry for a request that passed the port's checks (e: the entry the message
+// found, or null): created when new and the node has room; null: deny.
+ptp_fsm_peer_entry_type *request_entry(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *e,
+                                       const ptp_address_type *src, const ptp_address_type *dst,
+                                       const ptp_port_id_type *sender, bool *at_limit)
 {
-    ptp_fsm_peer_entry_type *e = ptp_fsm_unicast_peer_entry_find(port, src);
     if (e == nullptr) {
         if (ptp_fsm_unicast_peer_count >= PTP_FSM_UNICAST_MAX_PEERS) {
             *at_limit = true;
@@ -851,7 +851,7 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
 
     if (!looked_up) {
         looked_up = true;
-        reply.entry = request_entry(port, reply.src, dst, reply.sender, &reply.at_limit);
+        reply.entry = request_entry(port, reply.entry, reply.src, dst, reply.sender, &reply.at_limit);
     }
     ptp_fsm_peer_entry_type *e = reply.entry;
     if (e == nullptr) {
@@ -912,6 +912,8 @@ void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_
         return;
     }
     request_reply_type reply{port, src, sender};
+    // A known sender's replies, denials included, carry its sequence id and go by its adjacency.
+    reply.entry = ptp_fsm_unicast_peer_entry_find(port, src);
     bool looked_up = false;
     size_t pos = PTP_SIGNALING_HDR_LEN;
     while (msg_len - pos >= PTP_MSG_TLV_HDR_LEN) {
@@ -1070,12 +1072,9 @@ void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type,
         }
         return;
     default:
-        // Only the receive path calls this, with the three types above; anything else is
-        // ignored rather than trusted.
-        PTP_FSM_DEBUG_PORT(AREA, port,
-                           "%s: %s: [%s]: Received a Signaling message containing an unsupported "
-                           "TLV, type %u - dropping",
-                           unsigned{tlv_type});
+        // The receive path calls this with the three types above only (it chooses the type,
+        // whatever the peer sent).
+        PTP_FSM_ASSERT(false && "unicast TLV type");
         return;
     }
 }

@@ -149,11 +149,18 @@ void send_combined_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_t
     start_s(combined_timer(fm), PTP_FSM_UNICAST_RETRY_S);
 }
 
-// A Unicast-Cancel for a message type to the master; signaling_id + 1.
-void send_cancel(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t type)
+// A Unicast-Cancel for a message type to the master; signaling_id + 1. target: the port
+// identity it goes to, null for the master's own. A master granted Announce may not have sent
+// one yet: while its identity is unknown (clock identity 0) the Cancel goes to all ports of
+// the master (all ones) rather than to an identity no port has.
+void send_cancel(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t type,
+                 const ptp_port_id_type *target = nullptr)
 {
-    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, fm->signaling_id,
-                                &fm->parent_port_id, ptp_fsm_unicast_dest_fm(fm));
+    if (target == nullptr && fm->parent_port_id.clock_id != 0) {
+        target = &fm->parent_port_id;
+    }
+    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, fm->signaling_id, target,
+                                ptp_fsm_unicast_dest_fm(fm));
     fm->signaling_id++;
 }
 
@@ -229,8 +236,9 @@ void split_combined_retry(tessel_proto_idb_type *port, ptp_fsm_foreign_master_ty
     }
 }
 
+// The Cancel goes back to the port that sent the grant.
 void grant_rejected(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t type,
-                    const ptp_address_type *src, bool not_slaving)
+                    const ptp_address_type *src, const ptp_port_id_type *sender, bool not_slaving)
 {
     if (not_slaving) {
         PTP_FSM_DEBUG_PORT(AREA, port,
@@ -247,7 +255,7 @@ void grant_rejected(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm
         ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_MULTICAST_MASTER,
                               port, {type}, src);
     }
-    send_cancel(port, fm, type);
+    send_cancel(port, fm, type, sender);
 }
 
 struct timer_row_type {
@@ -472,7 +480,7 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
     switch (type) {
     case PTP_MSG_ANNOUNCE:
         if (fm->transport != PTP_TRANSPORT_UNICAST) {
-            grant_rejected(port, fm, type, src, false);
+            grant_rejected(port, fm, type, src, sender, false);
             return;
         }
         fm->grant[K_ANN].duration = g.duration;
@@ -486,11 +494,11 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         return;
     case PTP_MSG_SYNC:
         if (slaving_checked && !fm->is_slaving) {
-            grant_rejected(port, fm, type, src, true);
+            grant_rejected(port, fm, type, src, sender, true);
             return;
         }
         if (fm->transport != PTP_TRANSPORT_UNICAST) {
-            grant_rejected(port, fm, type, src, false);
+            grant_rejected(port, fm, type, src, sender, false);
             return;
         }
         fm->grant[K_SYNC].duration = g.duration;
@@ -505,11 +513,11 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         return;
     case PTP_MSG_DELAY_RESP:
         if (slaving_checked && !fm->is_slaving) {
-            grant_rejected(port, fm, type, src, true);
+            grant_rejected(port, fm, type, src, sender, true);
             return;
         }
         if (fm->transport == PTP_TRANSPORT_MULTICAST) {
-            grant_rejected(port, fm, type, src, false);
+            grant_rejected(port, fm, type, src, sender, false);
             return;
         }
         fm->grant[K_DR].duration = g.duration;

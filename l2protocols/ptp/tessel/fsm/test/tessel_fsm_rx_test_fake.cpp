@@ -105,7 +105,18 @@ FAKE ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_t
     return nullptr;
 }
 FAKE void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *, uint32_t) {}
-FAKE void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *) {}
+FAKE zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *, const ptp_address_type *,
+                                              const ptp_address_type *, const ptp_port_id_type *,
+                                              bool, bool, ptp_fsm_peer_entry_type **out)
+{
+    *out = nullptr;
+    return 0xC7F28200u;
+}
+FAKE void ptp_fsm_offload_peer_session_update(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *) {}
+FAKE void ptp_fsm_offload_peer_delay_req_reply_start(tessel_proto_idb_type *,
+                                                     ptp_fsm_peer_entry_type *)
+{
+}
 FAKE zerrno ptp_fsm_unicast_fm_timers_create(ptp_fsm_foreign_master_type *) { return 0; }
 FAKE void ptp_fsm_unicast_fm_timers_delete(ptp_fsm_foreign_master_type *) {}
 FAKE void ptp_fsm_unicast_start_master_listen(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *)

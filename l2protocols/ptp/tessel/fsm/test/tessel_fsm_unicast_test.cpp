@@ -2,7 +2,9 @@
 // renewal, expiry and cancel on virtual time, and the slave's requests, retries and renewals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "tessel_fsm_unicast.h"
 #include "tessel_fsm_unicast_deps.h"
 #include "tessel_fsm_unicast_test_fake.h"
+#include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
 namespace {
@@ -612,6 +615,56 @@ TEST_F(Unicast, CancelFromAPeerThatIsBothMasterAndSlaveIsIgnored)
     EXPECT_TRUE(peer()->is_sync_granted);
 }
 
+TEST_F(Unicast, RepliesToAKnownPeerCarryItsSequenceIdDenialsToo)
+{
+    request(PTP_MSG_SYNC, -4, 300);
+    confirm(PTP_MSG_SYNC);  // sequence id 0
+    uc_fake.sent.clear();
+    uc_fake.calls.clear();
+    request(PTP_MSG_SYNC, -4, 0);  // a renewal of duration 0: denied
+    ASSERT_EQ(uc_fake.sent.size(), 1u);
+    const decoded_msg d = last_sent();
+    EXPECT_EQ(d.seq, 1u);
+    ASSERT_EQ(d.grants.size(), 1u);
+    EXPECT_EQ(d.grants[0].duration, 0u);
+    EXPECT_EQ(peer()->peer_sequence_id, 2u);
+    EXPECT_TRUE(peer()->is_sync_granted);  // the standing grant is untouched
+    // The peer's own adjacency: nothing is looked up for this reply.
+    EXPECT_EQ(std::count(uc_fake.calls.begin(), uc_fake.calls.end(), "adjacency_get"), 0);
+}
+
+// The port manager checkpoints a peer's grants from the grants-changed report: every change
+// has to reach it.
+TEST_F(Unicast, EveryGrantChangeIsReported)
+{
+    struct step {
+        const char *what;
+        std::function<void()> act;
+        int any_left;  // of the last report
+    };
+    const std::vector<step> steps{
+        {"new grant, once answered", [&] { request(PTP_MSG_SYNC, -4, 300); confirm(PTP_MSG_SYNC); }, 1},
+        {"renewal answered at once", [&] { request(PTP_MSG_SYNC, -4, 300); }, 1},
+        {"second grant", [&] { request(PTP_MSG_ANNOUNCE, 0, 60); confirm(PTP_MSG_ANNOUNCE); }, 1},
+        {"cancel by the slave", [&] { tlv_in(PTP_MSG_TLV_CANCEL_UNICAST, {0xB0, 0x00}, slave); }, 1},
+        {"expiry of the last grant", [&] { ASSERT_EQ(plat_clock_advance_s(300), 0u); }, 0},
+    };
+    for (const step &st : steps) {
+        SCOPED_TRACE(st.what);
+        const size_t before = uc_fake.grant_changes.size();
+        st.act();
+        ASSERT_GT(uc_fake.grant_changes.size(), before);
+        EXPECT_EQ(uc_fake.grant_changes.back().second, st.any_left);
+    }
+    EXPECT_EQ(peer(), nullptr);
+
+    request(PTP_MSG_DELAY_RESP, -4, 300);
+    const size_t before = uc_fake.grant_changes.size();
+    ptp_fsm_unicast_end_grants(port);
+    ASSERT_EQ(uc_fake.grant_changes.size(), before + 1);
+    EXPECT_EQ(uc_fake.grant_changes.back().second, 0);
+}
+
 TEST_F(Unicast, EndOfGrantsCancelsEveryGrant)
 {
     request(PTP_MSG_ANNOUNCE, 0, 300);
@@ -643,6 +696,8 @@ TEST_F(Unicast, RestoreDropsGrantsThatExpiredWhileDown)
     EXPECT_EQ(e->chkpt_id, 77u);
     EXPECT_TRUE(e->is_announce_granted);
     EXPECT_FALSE(e->is_sync_granted);
+    ASSERT_FALSE(uc_fake.grant_changes.empty());  // the dropped grant reaches the checkpoint
+    EXPECT_EQ(uc_fake.grant_changes.back(), std::make_pair(e, 1));
     ASSERT_EQ(plat_clock_advance_s(100), 0u);  // the rest of the Announce grant
     EXPECT_EQ(peer(), nullptr);
 
@@ -866,6 +921,42 @@ TEST_F(UnicastSlave, StopSlavingCancelsWhatWasGranted)
     EXPECT_TRUE(uc_fake.sent.empty());  // no timer of the slaving side is left
 }
 
+TEST_F(UnicastSlave, CancelsGoToTheMastersIdentityToAllPortsWhileUnknownAndRejectionsToTheSender)
+{
+    fm->parent_port_id = {};  // granted Announce, but none received yet
+    ptp_fsm_unicast_start_master_listen(port, fm);
+    grant_in(PTP_MSG_ANNOUNCE, 0, 300);
+    uc_fake.sent.clear();
+    ptp_fsm_unicast_end_master_listen(port, fm);
+    ASSERT_EQ(uc_fake.sent.size(), 1u);
+    decoded_msg d = last_sent();
+    EXPECT_EQ(d.cancels.at(0).second, PTP_MSG_ANNOUNCE);
+    EXPECT_EQ(d.target.clock_id, UINT64_MAX);
+    EXPECT_EQ(d.target.port_num, 0xFFFF);
+
+    // Known identity: the Cancel goes to it.
+    fm->parent_port_id = {0x7777, 1};
+    ptp_fsm_unicast_start_master_listen(port, fm);
+    grant_in(PTP_MSG_ANNOUNCE, 0, 300);
+    uc_fake.sent.clear();
+    ptp_fsm_unicast_end_master_listen(port, fm);
+    ASSERT_EQ(uc_fake.sent.size(), 1u);
+    d = last_sent();
+    EXPECT_EQ(d.target.clock_id, 0x7777u);
+    EXPECT_EQ(d.target.port_num, 1u);
+
+    // A grant refused (Announce from a mixed-mode master) is cancelled back to its sender.
+    fm->transport = PTP_TRANSPORT_MIXED;
+    uc_fake.sent.clear();
+    tlv_in(PTP_MSG_TLV_GRANT_UNICAST, {0xB0, 0x00, 0, 0, 1, 0x2C, 0, 1}, master, {0x8888, 9});
+    ASSERT_EQ(uc_fake.sent.size(), 1u);
+    d = last_sent();
+    EXPECT_EQ(d.cancels.at(0), std::make_pair(uint16_t{PTP_MSG_TLV_CANCEL_UNICAST}, uint8_t{PTP_MSG_ANNOUNCE}));
+    EXPECT_EQ(d.target.clock_id, 0x8888u);
+    EXPECT_EQ(d.target.port_num, 9u);
+    EXPECT_FALSE(fm->is_announce_granted);
+}
+
 TEST_F(UnicastSlave, NoLocalClockMeansNoSendAndNoStop)
 {
     uc_fake.local_clock_known = false;
@@ -873,6 +964,139 @@ TEST_F(UnicastSlave, NoLocalClockMeansNoSendAndNoStop)
     ASSERT_EQ(plat_clock_advance_s(8), 0u);
     EXPECT_TRUE(uc_fake.sent.empty());
     EXPECT_EQ(fm->signaling_id, 3u);
+}
+
+// ---- Slave table -------------------------------------------------------------------------------
+
+constexpr uint8_t NONNEG = TESSEL_SLAVE_DB_CONFIGURED | TESSEL_SLAVE_DB_NON_NEGOTIATED;
+
+class SlaveTable : public Unicast {
+protected:
+    void SetUp() override
+    {
+        Unicast::SetUp();
+        ASSERT_EQ(tessel_slave_db_init(&port->config.slave_table), 0u);
+    }
+    void TearDown() override
+    {
+        tessel_slave_db_destroy(&port->config.slave_table);
+        Unicast::TearDown();
+    }
+    void table_add(const ptp_address_type &a, uint8_t flags)
+    {
+        tessel_slave_db_type *e = nullptr;
+        ASSERT_EQ(tessel_slave_db_add(&port->config.slave_table, &a, &e), 0u);
+        e->flags = flags;
+    }
+};
+
+TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
+{
+    struct existing {
+        uint8_t last;
+        bool nonneg;  // else: a negotiated peer holding a Sync grant
+    };
+    struct slave_row {
+        ptp_address_type addr;
+        uint8_t flags;
+    };
+    struct result {
+        uint8_t last;
+        bool nonneg;
+        bool replying;  // answers its Delay-Req through the offload session
+        bool sync_granted;
+        bool any_port;  // the all-ones port identity of a peer the table created
+        bool operator==(const result &) const = default;
+    };
+    ptp_address_type mac{};
+    mac.encap = PTP_ENCAP_ETHERNET;
+    mac.value[3] = 40;
+    struct row {
+        const char *what;
+        std::vector<slave_row> table;
+        std::vector<existing> peers;
+        std::vector<result> after;
+    };
+    const row rows[] = {
+        {"new non-negotiated slave", {{ipv4(21), NONNEG}}, {}, {{21, true, true, false, true}}},
+        {"negotiated peer turns non-negotiated and keeps its grant", {{ipv4(21), NONNEG}},
+         {{21, false}}, {{21, true, true, true, false}}},
+        {"non-negotiated peer that left the table goes", {}, {{21, true}}, {}},
+        {"negotiated peer outside the table stays", {}, {{21, false}}, {{21, false, false, true, false}}},
+        {"slave configured as negotiated: none created, none kept",
+         {{ipv4(21), TESSEL_SLAVE_DB_NON_NEGOTIATED}, {ipv4(22), TESSEL_SLAVE_DB_CONFIGURED}},
+         {{21, true}}, {}},
+        {"entry of another encapsulation", {{mac, NONNEG}}, {}, {}},
+        {"mixed", {{ipv4(21), NONNEG}, {ipv4(23), NONNEG}},
+         {{21, true}, {22, true}, {24, false}},
+         {{21, true, false, false, false}, {23, true, true, false, true}, {24, false, false, true, false}}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        for (const slave_row &t : r.table) {
+            table_add(t.addr, t.flags);
+        }
+        for (const existing &p : r.peers) {
+            if (p.nonneg) {
+                const ptp_address_type a = ipv4(p.last);
+                ptp_fsm_peer_entry_type *e = nullptr;
+                ASSERT_EQ(ptp_fsm_unicast_peer_entry_create(port, &a, nullptr, &SLAVE_ID, false, true, &e), 0u);
+            } else {
+                request({{PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_SYNC, -4, 300)}}, ipv4(p.last));
+            }
+        }
+        uc_fake.sent.clear();
+
+        ptp_fsm_proto_slave_config_change(port);
+
+        std::vector<result> got;
+        for (avl2_node_type *n = avl2_get_first(&port->fsm.unicast_peer_tree); n != nullptr;
+             n = avl2_get_next(&port->fsm.unicast_peer_tree, n)) {
+            const auto *e = reinterpret_cast<const ptp_fsm_peer_entry_type *>(n);
+            EXPECT_FALSE(e->is_resync_pending);
+            got.push_back({e->peer_addr.value[3], static_cast<bool>(e->is_nonnegotiated),
+                           static_cast<bool>(e->is_delay_req_replying), static_cast<bool>(e->is_sync_granted),
+                           e->peer_port_id.clock_id == UINT64_MAX && e->peer_port_id.port_num == 0xFFFF});
+        }
+        EXPECT_EQ(got, r.after);
+        EXPECT_EQ(port->fsm.unicast_peer_count, r.after.size());
+        EXPECT_TRUE(uc_fake.sent.empty());  // nobody is told
+
+        ptp_fsm_unicast_delete_all_peers(port);
+        tessel_slave_db_destroy(&port->config.slave_table);
+        ASSERT_EQ(tessel_slave_db_init(&port->config.slave_table), 0u);
+    }
+}
+
+TEST_F(SlaveTable, SessionsFollowTheChangeAndARemovedPeerLeavesNothingBehind)
+{
+    table_add(ipv4(21), NONNEG);
+    request(PTP_MSG_SYNC, -4, 300);  // the negotiated peer .20
+    const ptp_address_type gone_addr = ipv4(22);
+    ptp_fsm_peer_entry_type *gone = nullptr;
+    ASSERT_EQ(ptp_fsm_unicast_peer_entry_create(port, &gone_addr, nullptr, &SLAVE_ID, false, true, &gone), 0u);
+    table_add(ipv4(20), NONNEG);
+    uc_fake.calls.clear();
+    uc_fake.chkpt_deletes = 0;
+
+    ptp_fsm_proto_slave_config_change(port);
+
+    // .20 converted (its session before and after, then Delay-Req answering), .21 created the
+    // same way, .22 rebuilt as negotiated before it goes with its peer index.
+    EXPECT_EQ(uc_fake.calls,
+              (std::vector<std::string>{"peer_session:20:neg", "peer_session:20:nonneg", "peer_session:20:nonneg",
+                                        "adjacency_request", "fib_pulse", "peer_index_acquire",
+                                        "peer_session:21:nonneg", "peer_session:21:nonneg",
+                                        "peer_session:21:nonneg", "peer_session:22:neg", "peer_index_release"}));
+    EXPECT_EQ(uc_fake.chkpt_deletes, 1u);
+    EXPECT_EQ(ptp_fsm_unicast_peer_entry_find(port, &gone_addr), nullptr);
+    EXPECT_EQ(ptp_fsm_unicast_peer_count, 2u);
+
+    // Applied again unchanged: nothing moves.
+    uc_fake.calls.clear();
+    ptp_fsm_proto_slave_config_change(port);
+    EXPECT_TRUE(uc_fake.calls.empty());
+    EXPECT_EQ(ptp_fsm_unicast_peer_count, 2u);
 }
 
 }  // namespace

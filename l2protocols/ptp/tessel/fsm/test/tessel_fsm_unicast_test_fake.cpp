@@ -132,7 +132,12 @@ FAKE zerrno eth_encap_attr_src_mac_get(const uint8_t *, uint32_t, uint8_t mac[PT
 // ---- Offload sessions ----
 FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
 FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) { rec("fm_session"); }
-FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) { rec("peer_session"); }
+// "peer_session:<last address byte>:<nonneg|neg>": what the session was built from.
+FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer)
+{
+    rec("peer_session:" + std::to_string(peer->peer_addr.value[3]) +
+        (peer->is_nonnegotiated ? ":nonneg" : ":neg"));
+}
 FAKE void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
 
 // ---- Node values ----
@@ -169,6 +174,3 @@ FAKE void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t am
         uc_fake.drop_reason[reason] += amount;
     }
 }
-
-// ---- Receive-path slave table (not exercised here) ----
-FAKE void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *) {}
