@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "mgd_timer.h"
+#include "tessel_adjacency_types.h"
 #include "ptp_types.h"
 #include "zerrno.h"
 
@@ -17,12 +18,6 @@ struct ptp_fsm_peer_entry_type;
 struct ptp_fsm_foreign_master_type;
 
 // ---- Adjacency ----
-inline constexpr uint32_t ADJ_REWRITE_LEN = 60;
-// The L2 header to put in front of an IPv4 packet towards a peer (length 0: none).
-struct ptp_adjacency_type {
-    uint8_t rewrite_str[ADJ_REWRITE_LEN];
-    uint16_t rewrite_str_len;
-};
 // Resolves and stores the adjacency of a newly created unicast peer.
 void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *peer);
 // The current adjacency towards an address, for a send (empty when there is none).

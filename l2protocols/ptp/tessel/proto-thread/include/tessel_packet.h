@@ -17,6 +17,7 @@
 #include "jotlog.h"
 #include "ptp_types.h"
 #include "spio.h"
+#include "tessel_adjacency_types.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -35,12 +36,6 @@ struct tessel_packet_ts_data_type {
     uint32_t offset;
 };
 
-// The adjacency of an IPv4 peer: the complete L2 header to put in front of its packets.
-inline constexpr uint32_t ADJ_REWRITE_LEN = 60;
-struct ptp_adjacency_type {
-    uint8_t rewrite_str[ADJ_REWRITE_LEN];
-    uint16_t rewrite_str_len;
-};
 
 // FIB next-hop data of a peer for the fast path.
 inline constexpr uint32_t TESSEL_FIB_UPDATE_PRESENT = 0x1;
