@@ -44,7 +44,31 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_ISSU_ROLE,       // an upgrade role, printed as the platform's role name ("%s")
     PTP_TRACE_ARG_ISSU_MILESTONE,  // an upgrade milestone, printed as its name ("%s")
     PTP_TRACE_ARG_ISSU_READY,      // a ready flag: "yes", "no" or "unknown" ("%s")
+    PTP_TRACE_ARG_PORT_STATE,      // a port state, printed as its name ("%s")
+    PTP_TRACE_ARG_MSG_TYPE,        // a PTP message type, printed as its name ("%s")
+    PTP_TRACE_ARG_PROFILE,         // a clock profile, printed as its name ("%s")
+    PTP_TRACE_ARG_MSG_FLAG,        // a PTP header flag, printed as its name ("%s")
+    // An address takes three words, value word, second word and encapsulation (the words of
+    // ptp_address_trace_value / ptp_address_trace_mac_low), and one "%s" (ptp_address_trace_to_str).
+    PTP_TRACE_ARG_ADDR,
+    PTP_TRACE_ARG_ADDR_WORD2,
+    PTP_TRACE_ARG_ADDR_ENCAP,
+    // A clock identity takes two words, upper and lower half, and one "%lx".
+    PTP_TRACE_ARG_CLOCK_ID,
+    PTP_TRACE_ARG_CLOCK_ID_LOWER,
+    PTP_TRACE_ARG_UNSHOWN,         // recorded, but the point's text shows no value for it
 };
+
+// Leading arguments: a point whose first argument is an interface handle is shown with the
+// interface's name and ": " before its text (nothing for handle 0), and when the second is a port
+// state, with the state's name and ": " as well. The format holds the text after that; its
+// placeholders take the other shown arguments in order. A point with no format (nullptr) has no
+// text: the display tool leaves its records undecoded.
+constexpr bool ptp_trace_arg_shown(ptp_trace_arg_kind kind)
+{
+    return kind != PTP_TRACE_ARG_ADDR_WORD2 && kind != PTP_TRACE_ARG_ADDR_ENCAP &&
+           kind != PTP_TRACE_ARG_CLOCK_ID_LOWER && kind != PTP_TRACE_ARG_UNSHOWN;
+}
 
 // One trace point, as data: its class and number, the text the display tool prints, and the
 // kind of each argument (the count is the number of kinds before the first NONE).
@@ -78,6 +102,57 @@ constexpr ptp_trace_id ptp_trace_point_id(const ptp_trace_point_type &point)
     const uint64_t high = ptp_trace_point_nargs(point) | ptp_trace_point_text_mask(point) << 8;
     return high << 32 | (point.trace_class & PTP_TRACE_CLASS_MASK) |
            (point.number & PTP_TRACE_NUMBER_MASK);
+}
+
+// The id of point P, for tables of ids and wrappers that take an id.
+template <const ptp_trace_point_type &P>
+inline constexpr ptp_trace_id ptp_trace_id_of = ptp_trace_point_id(P);
+
+// Position of the first argument of the given kind, or PTP_TRACE_MAX_ARGS when there is none
+// (the address-format row of a point that carries an address).
+constexpr uint32_t ptp_trace_point_arg_pos(const ptp_trace_point_type &point, ptp_trace_arg_kind kind)
+{
+    for (uint32_t i = 0; i < ptp_trace_point_nargs(point); ++i)
+        if (point.args[i] == kind)
+            return i;
+    return PTP_TRACE_MAX_ARGS;
+}
+
+// The arguments shown before the text (see Leading arguments above).
+constexpr uint32_t ptp_trace_point_lead_args(const ptp_trace_point_type &point)
+{
+    if (point.args[0] != PTP_TRACE_ARG_IFHANDLE)
+        return 0;
+    return point.args[1] == PTP_TRACE_ARG_PORT_STATE ? 2 : 1;
+}
+
+// Conversions in a format ("%%" prints a percent sign and takes no argument).
+constexpr uint32_t ptp_trace_format_conversions(const char *format)
+{
+    uint32_t n = 0;
+    for (const char *p = format; *p != '\0'; ++p) {
+        if (*p != '%')
+            continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        if (p[1] != '\0')
+            ++n;
+    }
+    return n;
+}
+
+// True when the point's text has one placeholder for each shown argument after the lead.
+constexpr bool ptp_trace_point_format_ok(const ptp_trace_point_type &point)
+{
+    if (point.format == nullptr)
+        return true;
+    uint32_t shown = 0;
+    for (uint32_t i = ptp_trace_point_lead_args(point); i < ptp_trace_point_nargs(point); ++i)
+        if (ptp_trace_arg_shown(point.args[i]))
+            ++shown;
+    return ptp_trace_format_conversions(point.format) == shown;
 }
 
 // The parts of an id, as the display tool reads them.

@@ -9,6 +9,12 @@
 
 #include "ptp_trace.h"
 
+// Argument groups: a port of the state machine (shown as "<interface>: <state>: " before the
+// text), an address (three words, one "%s") and a clock identity (two halves, one "%lx").
+#define PTP_TRACE_ARGS_PORT PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE
+#define PTP_TRACE_ARGS_ADDR PTP_TRACE_ARG_ADDR, PTP_TRACE_ARG_ADDR_WORD2, PTP_TRACE_ARG_ADDR_ENCAP
+#define PTP_TRACE_ARGS_CLOCK_ID PTP_TRACE_ARG_CLOCK_ID, PTP_TRACE_ARG_CLOCK_ID_LOWER
+
 // Shared-library code, in any process: allocation 0-99, timer wheel 100-199, upgrade client
 // 200-299.
 #define PTP_TRACE_POINTS_UTIL(X) \
@@ -53,8 +59,32 @@
 
 // The agent (tessel). Rows are added by the agent's modules as they are built.
 #define PTP_TRACE_POINTS_TESSEL(X) \
+    X(PM_IF_READY, 1229, "Interface is now ready", PTP_TRACE_ARG_IFHANDLE) \
+    X(PM_IF_NOT_READY, 1230, "Interface is no longer ready", PTP_TRACE_ARG_IFHANDLE) \
+    X(PM_IF_CREATE, 1231, "(0x%8.8lx) Creating protocol thread IDB for interface", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PM_IF_CREATE_FAILED, 1232, "(0x%8.8lx) Failed to create protocol thread IDB for interface: %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PM_IF_DELETE, 1233, "(0x%8.8lx) Deleting protocol thread IDB for interface", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PM_IF_DELETE_LOOKUP_FAILED, 1234, \
+      "(0x%8.8lx) Failed to get protocol thread DB IDB to delete for interface: %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PM_IF_SWEPT, 1235, "Deleting interface as it was not found in the IPC thread database", \
+      PTP_TRACE_ARG_IFHANDLE) \
+    X(PM_IF_UPDATE_LOOKUP_FAILED, 1236, \
+      "(0x%8.8lx) Failed to get protocol thread DB IDB to update for interface: %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PM_DB_SYNC_START, 1237, \
+      "Starting sync of IPC thread and protocol thread databases. PTP is %senabled", \
+      PTP_TRACE_ARG_TEXT) \
     X(MGD_TIMER_ERROR, 1238, "Unexpected managed timer error encountered whilst %s: %s", \
       PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(PM_INIT_PRE_DB, 1269, "Pre DB init") \
+    X(PM_INIT_PRE_TIMER, 1270, "Pre timer init, post DB init") \
+    X(PM_INIT_PRE_MGD_TIMER, 1271, "Pre mgd timer init, post timer init") \
+    X(PM_INIT_PRE_FSM, 1272, "Pre fsm init, post mgd timer + bmc init") \
+    X(PM_INIT_PRE_OFFLOAD, 1273, "Pre offload init, post pkt module init") \
     X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
     X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
     X(DB_IDB_CREATED, 402, "%s: Creating and inserting a new idb into %s database", \
@@ -64,13 +94,13 @@
     X(DB_MASTER_TREE_INIT_FAILED, 404, "[ERROR] Failed to initialise a Master DB tree") \
     X(DB_SLAVE_TREE_INIT_FAILED, 405, "[ERROR] Failed to initialise a Slave DB tree") \
     X(CFG_MASTER_TABLE_IGNORED, 859, \
-      "%s: Profile master table config ignored as it is not supported on this interface", \
+      "Profile master table config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
     X(CFG_MASTER_TABLE_MULTICAST_IGNORED, 860, \
-      "%s: Profile master table multicast config ignored as it is not supported on this interface", \
+      "Profile master table multicast config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
     X(CFG_SLAVE_TABLE_IGNORED, 861, \
-      "%s: Profile slave table config ignored as it is not supported on this interface", \
+      "Profile slave table config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
     X(STATS_INVALID_DB_RESET, 3200, "Invalid stats database when restarting") \
     X(STATS_OPEN_FAILED, 3201, "Failed to open shared memory window") \
@@ -79,9 +109,9 @@
     X(STATS_PEER_CREATE_FAILED, 3204, "Failed to create stats entry for peer") \
     X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
     X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
-    X(BMC_IF_INSERTED, 0x578, "%s: Inserted into BMC list at position %lu, head %s", \
+    X(BMC_IF_INSERTED, 0x578, "Inserted into BMC list at position %lu, head %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE) \
-    X(BMC_IF_REMOVED, 0x579, "%s: Removed from BMC list, head %s", \
+    X(BMC_IF_REMOVED, 0x579, "Removed from BMC list, head %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE) \
     X(BMC_GLOBAL_RECEIVED, 0x57a, "Global BMC 0x%08lx%08lx, advertised 0x%08lx%08lx, changed %lu", \
       PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
@@ -100,67 +130,102 @@
     X(ISSU_START_THREAD_RESYNC_DONE, 0xaf7, "Started thread resync ISSU milestone") \
     X(ISSU_START_CHKPT, 0xaf8, "Starting checkpoint ISSU milestone") \
     X(ISSU_START_CHKPT_DONE, 0xaf9, "Started checkpoint ISSU milestone") \
-    X(FSM_STATE_CHANGE, 0x640, "%s: [%lu]: Change to state %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(FSM_RESUME, 0x641, "%s: [%lu]: Resuming FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_DELAY_RESP_OFFLOADED, 0x64a, "%s: [%lu]: Delay-resp message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_DELAY_REQ_OFFLOADED, 0x64b, "%s: [%lu]: Delay-Req message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_FOLLOW_UP_OFFLOADED, 0x64c, "%s: [%lu]: Follow-Up message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_SYNC_OFFLOADED, 0x64d, "%s: [%lu]: Sync message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_FM_TREE_INIT_FAILED, 0x65e, "[ERROR] %s: [%lu]: Failed to initialise foreign master tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(FSM_STATE_CHANGE, 0x640, "Change to state %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_RESUME, 0x641, "Resuming FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_DELAY_RESP_OFFLOADED, 0x64a, "Delay-resp message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_DELAY_REQ_OFFLOADED, 0x64b, "Delay-Req message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_FOLLOW_UP_OFFLOADED, 0x64c, "Follow-Up message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_SYNC_OFFLOADED, 0x64d, "Sync message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_FM_TREE_INIT_FAILED, 0x65e, "[ERROR] Failed to initialise foreign master tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_RETURNED_TIMESTAMP, 0x65f, "[ERROR] Returned timestamp should be offloaded - ignoring") \
-    X(FSM_EV_READY, 0x660, "%s: [%lu]: Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_NOT_READY, 0x661, "%s: [%lu]: Not-Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_BMC_MASTER, 0x662, "%s: [%lu]: BMC-Master-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_BMC_PASSIVE, 0x663, "%s: [%lu]: BMC-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_BMC_SLAVE, 0x664, "%s: [%lu]: BMC-Slave-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_MASTER_CLOCK_SELECTED, 0x665, "%s: [%lu]: Master-Clock-Selected-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_SYNCHRONIZATION_FAULT, 0x666, "%s: [%lu]: Synchronization-Fault-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_FAULT_DETECTED, 0x667, "%s: [%lu]: Fault-Detected-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_FAULT_CLEARED, 0x668, "%s: [%lu]: Fault-Cleared-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_QUALIFICATION_TIMEOUT, 0x669, "%s: [%lu]: Qualification-Timeout-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_ANNOUNCE_TIMEOUT, 0x66a, "%s: [%lu]: Announce-Timeout-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_HOLD_PASSIVE, 0x66b, "%s: [%lu]: Hold-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_EV_UNHOLD_PASSIVE, 0x66c, "%s: [%lu]: Unhold-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_INIT, 0x66d, "%s: [%lu]: Initializing FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_SHUTDOWN, 0x66e, "%s: [%lu]: Shutting down FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_POSTPONED_FMC, 0x66f, "%s: [%lu]: Perform postponed foreign-master change", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_START, 0x694, "%s: [%lu]: Starting FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "%s: [%lu]: Updating FSM database in secondary ISSU role. Old port state was %lu, new port state is %lu. Best foreign master before %lu, now %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_TLV_BAD_LENGTH, 0x648, "%s: [%lu]: TLV type %lu is incorrect length - length is %lu, should be %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_NONNEGOTIATED, 0x649, "%s: [%lu]: Unicast grant request received when non negotiated.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_PEER_TREE_INIT_FAILED, 0x677, "[ERROR] %s: [%lu]: Failed to initialise unicast grant tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_RESTORE_REFUSED, 0x678, "[ERROR] %s: [%lu]: Not restoring unicast-grant, since unicast grant not yet allowed", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_REQUEST_INVALID_TYPE, 0x679, "%s: [%lu]: Received unicast-request TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_INVALID_TYPE, 0x67a, "%s: [%lu]: Received unicast-cancel TLV for invalid message type %lu - dropping", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_INVALID_TYPE, 0x67b, "%s: [%lu]: Received unicast-grant TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_UNKNOWN_MASTER, 0x67c, "%s: [%lu]: Unicast-grant TLV received from unknown master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_DENIED, 0x67d, "%s: [%lu]: Unicast-grant denial received from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_TOO_SHORT, 0x67e, "%s: [%lu]: Unicast-grant TLV has too short a duration %lu from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_MULTICAST_MASTER, 0x67f, "%s: [%lu]: Unicast-grant TLV for message-type %lu received from multicast master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_NOT_SLAVING, 0x680, "%s: [%lu]: Unicast-grant TLV for message-type %lu received when not slaving from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_REQUEST_NONNEGOTIATED, 0x681, "%s: [%lu]: Unicast-grant request received for non-negotiated unicast peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_REPLY_SENT, 0x682, "%s: [%lu]: Sent %lu Unicast-Grant TLVs and %lu deny TLVs to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_REQUEST_SENT, 0x683, "%s: [%lu]: Sent Unicast-Request TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x684, "%s: [%lu]: Sent Unicast-Request TLV for Sync and Delay-Resp to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_SENT, 0x685, "%s: [%lu]: Sent Unicast-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ACK_CANCEL_SENT, 0x686, "%s: [%lu]: Sent Unicast-Ack-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ANNOUNCE_GRANTED, 0x687, "%s: [%lu]: Granting Announce messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_GRANTED, 0x688, "%s: [%lu]: Granting Sync messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DELAY_RESP_GRANTED, 0x689, "%s: [%lu]: Granting Delay-Resp messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ANNOUNCE_EXPIRED, 0x68a, "%s: [%lu]: Announce grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_EXPIRED, 0x68b, "%s: [%lu]: Sync grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "%s: [%lu]: Delay-Resp grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_IGNORED, 0x68f, "%s: [%lu]: Received unicast grant cancel for message type %lu from peer 0x%lx 0x%lx (address kind %lu) for which we have two grants. Ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "%s: [%lu]: Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_TX_FAILED, 0x700, "[ERROR] %s: Packet transmit failed (value %lu): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(PKT_FIB_DATA_ADDED, 0x701, "%s: Wrote %lu bytes of FIB next hop information for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(PKT_DUMP, 0x702, "%s: [%lu] len %lu, peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(FSM_EV_READY, 0x660, "Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_NOT_READY, 0x661, "Not-Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_BMC_MASTER, 0x662, "BMC-Master-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_BMC_PASSIVE, 0x663, "BMC-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_BMC_SLAVE, 0x664, "BMC-Slave-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_MASTER_CLOCK_SELECTED, 0x665, "Master-Clock-Selected-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_SYNCHRONIZATION_FAULT, 0x666, "Synchronization-Fault-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_FAULT_DETECTED, 0x667, "Fault-Detected-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_FAULT_CLEARED, 0x668, "Fault-Cleared-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_QUALIFICATION_TIMEOUT, 0x669, "Qualification-Timeout-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_ANNOUNCE_TIMEOUT, 0x66a, "Announce-Timeout-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_HOLD_PASSIVE, 0x66b, "Hold-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_EV_UNHOLD_PASSIVE, 0x66c, "Unhold-Passive-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_INIT, 0x66d, "Initializing FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_SHUTDOWN, 0x66e, "Shutting down FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_POSTPONED_FMC, 0x66f, "Perform postponed foreign-master change", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_START, 0x694, "Starting FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "Updating FSM database in secondary ISSU role. Old port state was %lu, new port state is %lu. Best foreign master before %lu, now %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_SIG_FROM_SELF, 0x642, "[ERROR] Received a Signaling message from ourselves - sent on port 0x%lx, received on port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_SIG_NOT_FOR_US, 0x643, "[ERROR] Received a Signaling message not meant for us - target clock from peer %s, port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_UINT) \
+    X(FSM_SIG_NO_TLV_HEADER_SPACE, 0x644, "[ERROR] Received a Signaling message with insufficient space for next TLV header. Current position %lu, remaining length %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_SIG_NO_TLV_SPACE, 0x645, "[ERROR] Received a Signaling message with insufficient space for current TLV. TLV length %lu, remaining length %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_SIG_UNSUPPORTED_TLV, 0x646, "[ERROR] Received a Signaling message containing an unsupported TLV, type %lu - dropping", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT) \
+    X(FSM_MSG_TOO_SHORT, 0x647, "[ERROR] %s message is too short - length is %lu, should be at least %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_NOT_LISTENING, 0x64e, "Announce message received when not listening on the interface - ignoring", PTP_TRACE_ARGS_PORT) \
+    X(FSM_ANNOUNCE_UNKNOWN_MASTER, 0x64f, "[ERROR] Announce message received on master %s, which is not being listened to", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_ANNOUNCE_LOOPED_SAME_PORT, 0x650, "[ERROR] Received an Announce from the same port which sent it, 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_LOOPED_HIGHER_PORT, 0x651, "[ERROR] Received an Announce from ourselves from higher port number - dropping. Sent on port 0x%lx, received on port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_LOOPED_LOWER_PORT, 0x652, "[ERROR] Received an Announce from ourselves from lower port number. Sent on port 0x%lx, received on port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_STEPS_REMOVED, 0x653, "Dropping Announce message with steps removed %lu higher than steps removed %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_MIN_CLOCK_CLASS, 0x654, "Dropping Announce message with clock class %lu lower than in clock class %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ANNOUNCE_INCORRECT_ADDRESS, 0x655, "[ERROR] Announce message received from master %s that was sent to incorrect address", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_ANNOUNCE_SLAVE_ONLY_CLASS, 0x656, "Received clock class %lu which should be slave-only clock", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UNSHOWN) \
+    X(FSM_ANNOUNCE_RESERVED_CLOCK_ID, 0x657, "Received reserved clock ID", PTP_TRACE_ARGS_PORT) \
+    X(FSM_FM_NO_SYNC, 0x658, "No sync messages received for foreign master %s - moving to loss-sync state", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_FM_NO_DELAY_RESP, 0x659, "No delay-response messages received for foreign master %s - moving to loss-sync state", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_WRONG_DOMAIN, 0x65a, "Dropping PTP messages for a different clock domain %lu. Our domain is %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_PDELAY_NOT_SUPPORTED, 0x65b, nullptr, PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE) \
+    X(FSM_MANAGEMENT_NOT_SUPPORTED, 0x65c, "Management messages not supported - dropping", PTP_TRACE_ARGS_PORT) \
+    X(FSM_UNKNOWN_MSG_TYPE, 0x65d, "Unknown message type 0x%lx received - dropping", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT) \
+    X(FSM_FM_CREATED, 0x670, "New foreign-master entry for address %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_FM_DELETED, 0x671, "Foreign-master entry for address %s deleted", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_FM_NEW, 0x672, "New foreign master %s received", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_FM_TIMED_OUT, 0x673, "Foreign master %s timed out", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_BEST_FM_CHANGED, 0x674, "Best foreign master changed. %s.", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(FSM_BEST_FM_CLOCKS, 0x675, "Best foreign master changed. Parent clock-id 0x%lx, port 0x%lx. Grandmaster clock-id 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_CLOCK_ID) \
+    X(FSM_BEST_FM_NONE, 0x676, "No longer any best foreign master", PTP_TRACE_ARGS_PORT) \
+    X(FSM_PROFILE_CLOCK_CLASS, 0x690, "Clock class %lu not allowed by %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_PROFILE) \
+    X(FSM_PROFILE_CLOCK_ACCURACY, 0x691, "Clock accuracy 0x%lx not allowed by %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_PROFILE) \
+    X(FSM_PROFILE_OSLV, 0x692, "OSLV 0x%lx not allowed by %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_PROFILE) \
+    X(FSM_PROFILE_FLAG, 0x693, "Flag '%s' not allowed by %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_FLAG, PTP_TRACE_ARG_PROFILE) \
+    X(FSM_FM_TIMEOUTS_SUSPENDED, 0x696, "Foreign master timeouts suspended", PTP_TRACE_ARGS_PORT) \
+    X(FSM_FM_TIMEOUTS_RESUMED, 0x697, "Foreign master timeouts resumed", PTP_TRACE_ARGS_PORT) \
+    X(UNICAST_TLV_BAD_LENGTH, 0x648, "TLV type %lu is incorrect length - length is %lu, should be %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_NONNEGOTIATED, 0x649, "Unicast grant request received when non negotiated.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(UNICAST_PEER_TREE_INIT_FAILED, 0x677, "[ERROR] Failed to initialise unicast grant tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(UNICAST_RESTORE_REFUSED, 0x678, "[ERROR] Not restoring unicast-grant, since unicast grant not yet allowed", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(UNICAST_REQUEST_INVALID_TYPE, 0x679, "Received unicast-request TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_INVALID_TYPE, 0x67a, "Received unicast-cancel TLV for invalid message type %lu - dropping", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_INVALID_TYPE, 0x67b, "Received unicast-grant TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_UNKNOWN_MASTER, 0x67c, "Unicast-grant TLV received from unknown master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_DENIED, 0x67d, "Unicast-grant denial received from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_TOO_SHORT, 0x67e, "Unicast-grant TLV has too short a duration %lu from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_MULTICAST_MASTER, 0x67f, "Unicast-grant TLV for message-type %lu received from multicast master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_NOT_SLAVING, 0x680, "Unicast-grant TLV for message-type %lu received when not slaving from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_NONNEGOTIATED, 0x681, "Unicast-grant request received for non-negotiated unicast peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_REPLY_SENT, 0x682, "Sent %lu Unicast-Grant TLVs and %lu deny TLVs to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_SENT, 0x683, "Sent Unicast-Request TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x684, "Sent Unicast-Request TLV for Sync and Delay-Resp to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_SENT, 0x685, "Sent Unicast-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ACK_CANCEL_SENT, 0x686, "Sent Unicast-Ack-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ANNOUNCE_GRANTED, 0x687, "Granting Announce messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_GRANTED, 0x688, "Granting Sync messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DELAY_RESP_GRANTED, 0x689, "Granting Delay-Resp messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_ANNOUNCE_EXPIRED, 0x68a, "Announce grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_SYNC_EXPIRED, 0x68b, "Sync grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "Delay-Resp grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_CANCEL_IGNORED, 0x68f, "Received unicast grant cancel for message type %lu from peer 0x%lx 0x%lx (address kind %lu) for which we have two grants. Ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_TX_FAILED, 0x700, "[ERROR] Packet transmit failed (value %lu): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_FIB_DATA_ADDED, 0x701, "Wrote %lu bytes of FIB next hop information for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PKT_DUMP, 0x702, "[%lu] len %lu, peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(PKT_DUMP_WORDS7, 0x703, "    %08lx %08lx %08lx %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(PKT_DUMP_WORDS4, 0x704, "    %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(PKT_RX_FAILED, 0x705, "[ERROR] Incoming packet on encap %lu dropped (value %lu): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(PKT_RX_DROP, 0x706, "%s: [ERROR] Incoming packet dropped (encap %lu, drop reason %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_DROP, 0x706, "[ERROR] Incoming packet dropped (encap %lu, drop reason %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_DUMP, 0x707, "Incoming packet error, len %lu, encap %lu, subtype %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_ATTACH_FAILED, 0x708, "[ERROR] SPIO attach failed for interface %s: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_ATTACH_FAILED, 0x708, "[ERROR] SPIO attach failed for interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
     X(PKT_SPIO_INIT_FAILED, 0x709, "[ERROR] Failed to initialize SPIO connection of kind %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(PKT_CTX_CLEANUP_FAILED, 0x70a, "Unable to cleanup ctx library: %s", PTP_TRACE_ARG_ZERR) \
     X(PKT_RETURNED_TS_FAILED, 0x70b, "[ERROR] Returned timestamp for packet-id %lu dropped: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR)
@@ -223,6 +288,33 @@ constexpr const ptp_trace_point_type *ptp_trace_point_find(ptp_trace_id id)
         return nullptr;
     }
 }
+
+// Every row of a class has its own number, and every text one placeholder per shown argument.
+template <typename Table>
+constexpr bool ptp_trace_points_numbers_unique(const Table &table)
+{
+    for (size_t i = 0; i < table.size(); ++i)
+        for (size_t j = i + 1; j < table.size(); ++j)
+            if (table[i].number == table[j].number)
+                return false;
+    return true;
+}
+template <typename Table>
+constexpr bool ptp_trace_points_formats_ok(const Table &table)
+{
+    for (const ptp_trace_point_type &point : table)
+        if (!ptp_trace_point_format_ok(point))
+            return false;
+    return true;
+}
+static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_util), "two shared-library points share a number");
+static_assert(ptp_trace_points_formats_ok(ptp_trace_points_util), "a shared-library point's text and arguments differ");
+static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_tessel), "two agent points share a number");
+static_assert(ptp_trace_points_formats_ok(ptp_trace_points_tessel), "an agent point's text and arguments differ");
+static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_quorrin), "two controller points share a number");
+static_assert(ptp_trace_points_formats_ok(ptp_trace_points_quorrin), "a controller point's text and arguments differ");
+static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_sardo), "two global-process points share a number");
+static_assert(ptp_trace_points_formats_ok(ptp_trace_points_sardo), "a global-process point's text and arguments differ");
 
 // Ids written into the records, fixed since records outlive the programs that wrote them.
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_ALLOC_FAILED) == 0x20200800000);

@@ -10,6 +10,7 @@
 #include "ptp_clock.h"
 #include "ptp_strings.h"
 #include "ptp_time.h"
+#include "ptp_trace_points.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_deps.h"
@@ -191,8 +192,8 @@ void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *port)
                            ptp_fsm_address_str(&best->peer_addr),
                            static_cast<unsigned long>(best->parent_port_id.clock_id),
                            best->parent_port_id.port_num, static_cast<unsigned long>(c.clock_id));
-        ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100674ull, port, &best->peer_addr);
-        ptp_fsm_trace(PTP_FSM_TRACE_DET, 0x700100675ull, ptp_fsm_port_ifhandle(port),
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_BEST_FM_CHANGED>(PTP_FSM_TRACE_DET, port, &best->peer_addr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_BEST_FM_CLOCKS>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
                       port->fsm.PortState, ptp_clock_id_upper(best->parent_port_id.clock_id),
                       ptp_clock_id_lower(best->parent_port_id.clock_id),
                       best->parent_port_id.port_num, ptp_clock_id_upper(c.clock_id),
@@ -200,7 +201,7 @@ void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *port)
     } else {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
                            "%s: %s: [%s]: No longer any best foreign master");
-        ptp_fsm_trace(PTP_FSM_TRACE_DET, 0x200100676ull, ptp_fsm_port_ifhandle(port),
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_BEST_FM_NONE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
                       port->fsm.PortState);
     }
     ptp_fsm_client_foreign_master_change(port);
@@ -341,7 +342,7 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Steps removed %u higher than maximum allowed value %u",
                            body.steps_removed, 254u);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100653ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       body.steps_removed, 254);
         return TESSEL_PACKET_DROP_STEPS_REMOVED;
     }
@@ -349,14 +350,14 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Received clock class %u should be slave-only clock.",
                            c->clock_class);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100656ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       c->clock_class, 255);
         return TESSEL_PACKET_DROP_BAD_CLOCK_CLASS;
     }
     if (c->clock_id == UINT64_MAX) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Received clock ID of reserved value");
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x200100657ull, ptp_fsm_port_ifhandle(port), state);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
         return TESSEL_PACKET_DROP_RESERVED_CLOCK_ID;
     }
     const uint8_t min_class = tessel_port_mgr_get_min_clock_class();
@@ -364,7 +365,7 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Clock class %u lower than min clock class %u",
                            c->clock_class, min_class);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100654ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       c->clock_class, min_class);
         return TESSEL_PACKET_DROP_MIN_CLOCK_CLASS;
     }
@@ -377,28 +378,28 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
             case TESSEL_ERR_CLOCK_CLASS_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                    "%s: %s: [%s]: Clock class %u not allowed by %s", c->clock_class, name);
-                ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100690ull, ptp_fsm_port_ifhandle(port), state,
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                               c->clock_class, node_mode);
                 break;
             case TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                    "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
                                    c->accuracy, name);
-                ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100691ull, ptp_fsm_port_ifhandle(port), state,
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                               c->accuracy, node_mode);
                 break;
             case TESSEL_ERR_OSLV_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                    "%s: %s: [%s]: OSLV 0x%x not allowed by %s",
                                    c->offset_log_variance, name);
-                ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100692ull, ptp_fsm_port_ifhandle(port), state,
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_OSLV>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                               c->offset_log_variance, node_mode);
                 break;
             default:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                    "%s: %s: [%s]: Flag '%s' not allowed by %s",
                                    ptp_msg_flag_to_str(PTP_FLAG_ALTERNATE_MASTER), name);
-                ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100693ull, ptp_fsm_port_ifhandle(port), state,
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_FLAG>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                               PTP_FLAG_ALTERNATE_MASTER, node_mode);
                 break;
             }
@@ -420,7 +421,7 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
                            "%s: %s: [%s]: Received an Announce from the same port which sent "
                            "it, 0x%x",
                            sender_port);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x300100650ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       sender_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_SAME_PORT);
     } else if (own_port < sender_port) {
@@ -428,7 +429,7 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
                            "%s: %s: [%s]: Received an Announce from ourselves from higher port "
                            "number - dropping. Sent on port 0x%x, received on port 0x%x",
                            sender_port, own_port);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100651ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       sender_port, own_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT);
     } else {
@@ -445,7 +446,7 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
                            "%s: %s: [%s]: Received an Announce from ourselves from lower port "
                            "number. Sent on port 0x%x, received on port 0x%x",
                            sender_port, own_port);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x400100652ull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       sender_port, own_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_LOWER_PORT);
     }
@@ -467,7 +468,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Announce message received when not listening on the "
                            "interface - ignoring");
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x20010064eull, ptp_fsm_port_ifhandle(port), state);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
         announce_drop(port, TESSEL_PACKET_DROP_NOT_LISTENING);
         return;
     }
@@ -480,7 +481,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                            "%s: %s: [%s]: %s message is too short - length is %u, should be at "
                            "least %u",
                            "Announce", length, static_cast<unsigned>(PTP_ANNOUNCE_MIN_LEN));
-        ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x500100647ull,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                       ptp_fsm_port_ifhandle(port), state, PTP_MSG_ANNOUNCE, length,
                       PTP_ANNOUNCE_MIN_LEN);
         announce_drop(port, TESSEL_PACKET_DROP_TOO_SHORT);
@@ -528,7 +529,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                                "sent to incorrect address: sent to %s, expected %s ",
                                ptp_fsm_address_str(src), ptp_fsm_address_str(dst),
                                ptp_fsm_address_str(&fm->sent_to_addr));
-            ptp_fsm_trace_address(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, 0x500100655ull, port, src);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
             announce_drop(port, TESSEL_PACKET_DROP_INCORRECT_ADDRESS);
             return;
         }
@@ -538,7 +539,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                            "%s: %s: [%s]: Announce message received on master %s, which is not "
                            "being listened to",
                            ptp_fsm_address_str(src));
-        ptp_fsm_trace_address(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, 0x50010064full, port, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
         announce_drop(port, TESSEL_PACKET_DROP_UNKNOWN_MASTER);
         return;
     }
@@ -592,7 +593,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         clock_gettime(CLOCK_REALTIME, &fm->first_announce_time);
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: New foreign master %s received", ptp_fsm_address_str(src));
-        ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100672ull, port, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_NEW>(PTP_FSM_TRACE_DET, port, src);
         return;
     }
     if (fm->announce_count == 1) {
@@ -649,7 +650,7 @@ bool timeout_walker(avl2_node_type *node, void *context)
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
                                    "%s: %s: [%s]: Foreign master %s timed out",
                                    ptp_fsm_address_str(&fm->peer_addr));
-                ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100673ull, port, &fm->peer_addr);
+                ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_TIMED_OUT>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
                 ptp_fsm_announce_foreign_master_stop_listening(port, fm);
                 ptp_fsm_unicast_cancel_announce_grant(port, fm);
             }
@@ -657,7 +658,7 @@ bool timeout_walker(avl2_node_type *node, void *context)
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
                                "%s: %s: [%s]: Multicast foreign master %s timed out",
                                ptp_fsm_address_str(&fm->peer_addr));
-            ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100673ull, port, &fm->peer_addr);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_TIMED_OUT>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
             ctx->collected.add(fm, "Foreign master free list entry");
         }
     }
@@ -745,14 +746,14 @@ bool receive_walker(avl2_node_type *node, void *context)
                                "%s: %s: [%s]: No sync messages received for foreign master %s - "
                                "moving to loss-sync state",
                                ptp_fsm_address_str(&fm->peer_addr));
-            ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100658ull, port, &fm->peer_addr);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_NO_SYNC>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
             fm->ptsf_losssync_sync = 1;
         } else {
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
                                "%s: %s: [%s]: No delay-response messages received for foreign "
                                "master %s - moving to loss-sync state",
                                ptp_fsm_address_str(&fm->peer_addr));
-            ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100659ull, port, &fm->peer_addr);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_NO_DELAY_RESP>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
             fm->ptsf_losssync_delay_resp = 1;
         }
     } else if (received) {
@@ -880,7 +881,8 @@ void ptp_fsm_announce_suspend_foreign_master_timeouts(tessel_proto_idb_type *por
         ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port),
                       "%s: Foreign master timeouts suspended", ptp_fsm_area_label(PTP_FSM_AREA_FSM));
     }
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, 0x200100696ull, ptp_fsm_port_ifhandle(port), port->fsm.PortState);
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_SUSPENDED>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
+                                                              port->fsm.PortState);
 }
 
 void ptp_fsm_announce_resume_foreign_master_timeouts(void)
@@ -890,7 +892,8 @@ void ptp_fsm_announce_resume_foreign_master_timeouts(void)
         ptp_fsm_debug(PTP_FSM_AREA_FSM, 0, "%s: Foreign master timeouts resumed",
                       ptp_fsm_area_label(PTP_FSM_AREA_FSM));
     }
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, 0x200100697ull, 0, 0);
+    // Node-wide: no interface, no state.
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_RESUMED>(PTP_FSM_TRACE_DET, ifhtype{0}, uint32_t{0});
 }
 
 bool ptp_fsm_announce_foreign_master_timeouts_suspended(void)

@@ -39,6 +39,12 @@ void ptp_fsm_debug(uint32_t area, ifhtype ifhandle, const char *format, ...)
 
 void ptp_fsm_trace_args(uint32_t buffers, uint64_t id, const uint64_t *args, uint32_t count)
 {
+    ptp_fsm_trace_args_text(buffers, id, 0, args, count);
+}
+
+void ptp_fsm_trace_args_text(uint32_t buffers, uint64_t id, uint32_t text_mask, const uint64_t *args,
+                             uint32_t count)
+{
     const struct {
         uint32_t bit;
         jotlog_handle_type handle;
@@ -50,7 +56,7 @@ void ptp_fsm_trace_args(uint32_t buffers, uint64_t id, const uint64_t *args, uin
     };
     for (const auto &t : targets) {
         if ((buffers & t.bit) != 0 && t.handle != nullptr) {
-            _jotlog(t.handle, id, 0, args, count);
+            _jotlog(t.handle, id, text_mask, args, count);
         }
     }
 }

@@ -10,7 +10,7 @@
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
 #include "ptp_strings.h"
-#include "ptp_trace.h"
+#include "ptp_trace_points.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
@@ -197,7 +197,7 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
                                "%s: %s: [%s]: Dropping PTP messages for a different clock domain "
                                "%u. Our domain is %u",
                                check.hdr.domain, domain);
-            ptp_fsm_trace(PTP_FSM_TRACE_UNQ, 0x40010065aull, ptp_fsm_port_ifhandle(port), state,
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_WRONG_DOMAIN>(PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state,
                           check.hdr.domain, domain);
             break;
         case TESSEL_PACKET_DROP_INVALID_PACKET:
@@ -240,7 +240,7 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Peer-delay messages are not supported - dropping %s",
                            msg_type_name(hdr.message_type));
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x30010065bull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PDELAY_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       hdr.message_type);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
@@ -253,14 +253,14 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
     case PTP_MSG_MANAGEMENT:
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Management messages not supported - dropping");
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x20010065cull, ptp_fsm_port_ifhandle(port), state);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
     default:
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Unknown message type 0x%x received - dropping",
                            hdr.message_type);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x30010065dull, ptp_fsm_port_ifhandle(port), state,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_UNKNOWN_MSG_TYPE>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
                       hdr.message_type);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
@@ -277,7 +277,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                            "%s: %s: [%s]: %s message is too short - length is %u, should be at "
                            "least %u",
                            "Signaling", msg_len, static_cast<unsigned>(PTP_SIGNALING_MIN_LEN));
-        ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x500100647ull,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                       ptp_fsm_port_ifhandle(port), state, PTP_MSG_SIGNALING, msg_len,
                       PTP_SIGNALING_MIN_LEN);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_TOO_SHORT);
@@ -294,7 +294,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                            "%s: %s: [%s]: Received a Signaling message from ourselves - sent on "
                            "port 0x%x, received on port 0x%x",
                            sender.port_num, own_port);
-        ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x400100642ull,
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                       ptp_fsm_port_ifhandle(port), state, sender.port_num, own_port);
         uint32_t reason;
         if (sender.port_num == own_port) {
@@ -324,9 +324,8 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                            "clock 0x%lx (%s), port 0x%x",
                            static_cast<unsigned long>(target_clock), ptp_fsm_address_str(src),
                            target_port);
-        ptp_fsm_trace(PTP_FSM_TRACE_PKT, 0x600100643ull, ptp_fsm_port_ifhandle(port), state,
-                      ptp_clock_id_upper(target_clock), ptp_clock_id_lower(target_clock),
-                      target_port, src->encap);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US>(PTP_FSM_TRACE_PKT, port, src,
+                                                                  target_port);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_NOT_FOR_US);
         return;
     }
@@ -342,7 +341,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                "space for next TLV header. Current position %u, remaining "
                                "length %u",
                                pos, remaining);
-            ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x400100644ull,
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                           ptp_fsm_port_ifhandle(port), state, pos, remaining);
             ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING,
                                   TESSEL_PACKET_DROP_INVALID_TLVS);
@@ -355,7 +354,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                "%s: %s: [%s]: Received a Signaling message with insufficient "
                                "space for current TLV. TLV length %zu, remaining length %u",
                                tlv_len, remaining);
-            ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x400100645ull,
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                           ptp_fsm_port_ifhandle(port), state, tlv_len, remaining);
             ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING,
                                   TESSEL_PACKET_DROP_INVALID_TLVS);
@@ -374,7 +373,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                "%s: %s: [%s]: Received a Signaling message containing an "
                                "unsupported TLV, type %u - dropping",
                                tlv_type);
-            ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, 0x300100646ull,
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_UNSUPPORTED_TLV>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                           ptp_fsm_port_ifhandle(port), state, tlv_type);
             break;
         }
@@ -493,7 +492,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
                       "%s: New foreign-master entry for address %s",
                       ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_address_str(peer));
     }
-    ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100670ull, port, peer);
+    ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_CREATED>(PTP_FSM_TRACE_DET, port, peer);
     *out = fm;
 
     tessel_adjacency_foreign_master_request(fm);
@@ -534,7 +533,7 @@ void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port,
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
                        "%s: %s: [%s]: Foreign-master entry for address %s deleted",
                        ptp_fsm_address_str(&fm->peer_addr));
-    ptp_fsm_trace_address(PTP_FSM_TRACE_DET, 0x500100671ull, port, &fm->peer_addr);
+    ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_DELETED>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
     avl2_node_type *removed = avl2_delete(&port->fsm.foreign_master_table, fm);
     PTP_FSM_ASSERT(removed == &fm->tree_link);
     foreign_master_release(port, fm, options);
@@ -673,15 +672,29 @@ const char *ptp_fsm_address_str(const ptp_address_type *addr)
     return ptp_address_to_str(addr);
 }
 
-void ptp_fsm_trace_address(uint32_t buffers, uint64_t id, const tessel_proto_idb_type *port,
-                           const ptp_address_type *addr)
+void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point,
+                                 const tessel_proto_idb_type *port, const ptp_address_type *addr,
+                                 std::initializer_list<uint64_t> after)
 {
-    const uint64_t fmt = ptp_jotlog_addr_fmt_get(2, addr->encap);
-    // The address words as the trace display reads them back (ptp_address_trace_to_str).
-    const uint64_t words[5] = {ptp_fsm_port_ifhandle(port), port->fsm.PortState,
-                               ptp_address_trace_value(addr), ptp_address_trace_mac_low(addr),
-                               addr->encap};
-    ptp_fsm_trace_args(buffers, id | fmt << 40, words, 5);
+    const uint32_t row = ptp_trace_point_arg_pos(point, PTP_TRACE_ARG_ADDR);
+    const uint64_t fmt = ptp_jotlog_addr_fmt_get(row, addr->encap);
+    // The address words as the trace display reads them back (ptp_address_trace_to_str). An
+    // IPv6 address is its text, which the record must carry: the reader is another process.
+    std::array<uint64_t, PTP_TRACE_MAX_ARGS> words{};
+    uint32_t n = 0;
+    words[n++] = ptp_fsm_port_ifhandle(port);
+    words[n++] = port->fsm.PortState;
+    words[n++] = ptp_address_trace_value(addr);
+    words[n++] = ptp_address_trace_mac_low(addr);
+    words[n++] = addr->encap;
+    for (uint64_t w : after) {
+        if (n < PTP_TRACE_MAX_ARGS) {
+            words[n++] = w;
+        }
+    }
+    const uint32_t text_mask = addr->encap == PTP_ENCAP_IPV6 && words[row] != 0 ? 1u << row : 0;
+    ptp_fsm_trace_args_text(buffers, ptp_trace_point_id(point) | fmt << PTP_TRACE_ADDR_FMT_SHIFT,
+                            text_mask, words.data(), n);
 }
 
 // ---- Slave side ----

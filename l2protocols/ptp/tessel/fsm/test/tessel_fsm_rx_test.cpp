@@ -629,6 +629,27 @@ TEST_F(RxTest, AnnounceReceiptTextsAndAddressWords)
                  ptp_address_trace_to_str(PTP_ENCAP_ETHERNET, (*rec)[3], (*rec)[4]));
 }
 
+TEST_F(RxTest, AnIpv6AddressIsRecordedAsText)
+{
+    // The reader is another process: the address text must travel in the record, not as a
+    // pointer into this one.
+    ptp_address_type src{};
+    src.encap = PTP_ENCAP_IPV6;
+    src.value[0] = 0xFE;
+    src.value[1] = 0x80;
+    src.value[15] = 7;
+    rx_fake_reset();
+    ptp_fsm_foreign_master_type *fm = nullptr;
+    ASSERT_EQ(0u, ptp_fsm_proto_foreign_master_add(port, &src, nullptr, false, &fm));
+    ptp_fsm_proto_foreign_master_tree_destroy(port);
+    const uint64_t id = 0x80500100670ull;  // address-format code of an IPv6 address in third place
+    const auto rec = std::find_if(rx_fake.traces.begin(), rx_fake.traces.end(),
+                                  [id](const std::vector<uint64_t> &r) { return r[0] == id; });
+    ASSERT_NE(rx_fake.traces.end(), rec);
+    EXPECT_EQ(PTP_ENCAP_IPV6, (*rec)[5]);
+    EXPECT_EQ(1u << 2, rx_fake.trace_text_masks[static_cast<size_t>(rec - rx_fake.traces.begin())]);
+}
+
 // ---- Suspension of foreign-master time-outs across port creation ----
 
 event_mgr_type *timer_evm = nullptr;

@@ -254,6 +254,13 @@ FAKE void ptp_fsm_trace_args(uint32_t, uint64_t id, const uint64_t *args, uint32
     std::vector<uint64_t> record{id};
     record.insert(record.end(), args, args + count);
     rx_fake.traces.push_back(record);
+    rx_fake.trace_text_masks.push_back(0);
+}
+FAKE void ptp_fsm_trace_args_text(uint32_t buffers, uint64_t id, uint32_t text_mask, const uint64_t *args,
+                                  uint32_t count)
+{
+    ptp_fsm_trace_args(buffers, id, args, count);
+    rx_fake.trace_text_masks.back() = text_mask;
 }
 FAKE void ptp_fsm_internal_error(const char *what, const char *file, int line)
 {

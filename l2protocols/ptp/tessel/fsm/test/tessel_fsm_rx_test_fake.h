@@ -29,8 +29,9 @@ struct rx_fake_state_type {
     // Debug lines as printed ("AREA: interface: [state]: text") while debug_on is set.
     bool debug_on = false;
     std::vector<std::string> debug_lines;
-    // Trace records: id and argument words.
+    // Trace records: id and argument words, and which words are texts.
     std::vector<std::vector<uint64_t>> traces;
+    std::vector<uint32_t> trace_text_masks;
 };
 
 extern rx_fake_state_type rx_fake;

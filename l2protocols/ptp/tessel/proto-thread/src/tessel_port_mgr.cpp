@@ -125,24 +125,31 @@ uint32_t tessel_port_mgr_is_ptp_enabled(void) { return pm.ptp_enabled; }
 zerrno tessel_port_mgr_init(event_mgr_type *evm)
 {
     pm.evm = evm;
+    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_DB>({tessel_pm_det()});
     zerrno rc = tessel_proto_db_init();
     if (rc != 0) {
         return rc;
     }
+    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_TIMER>({tessel_pm_det()});
     rc = ptp_timer_init(evm, WHEEL_PARAM1, WHEEL_PARAM2, tessel_pm_unq(), tessel_pm_det(), TESSEL_AREA_PORT_MGR,
                         ptp_debug_table_get());
     if (rc != 0) {
         return rc;
     }
+    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER>({tessel_pm_det()});
     if ((rc = tessel_mgd_timer_init(evm)) != 0) {
         return rc;
     }
     tessel_bmc_register_callbacks(&bmc_callbacks);
+    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_FSM>({tessel_pm_det()});
     if ((rc = ptp_fsm_module_init(&fsm_callbacks)) != 0) {
         return rc;
     }
-    if ((rc = tessel_packet_init(evm)) != 0 || (rc = tessel_offload_init(evm)) != 0 ||
-        (rc = tessel_fib_init(evm)) != 0 || (rc = tessel_adjacency_init(evm)) != 0 ||
+    if ((rc = tessel_packet_init(evm)) != 0) {
+        return rc;
+    }
+    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD>({tessel_pm_det()});
+    if ((rc = tessel_offload_init(evm)) != 0 || (rc = tessel_fib_init(evm)) != 0 || (rc = tessel_adjacency_init(evm)) != 0 ||
         (rc = tessel_comms_init(evm)) != 0 || (rc = tessel_stats_init()) != 0 ||
         (rc = tessel_proto_edm_trap_init(evm)) != 0) {
         return rc;

@@ -288,6 +288,7 @@ void if_create(tessel_ipc_idb_type *ipc)
     const ifhtype ifh = ipc->header.ifhandle;
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Creating protocol thread IDB for interface %s (0x%8.8x)", name,
                     ifh);
+    ptp_trace<PTP_TRACE_TESSEL_PM_IF_CREATE>({tessel_pm_det()}, ifh, ifh);
     tessel_proto_idb_type *idb = nullptr;
     create_progress_type done{};
     zerrno rc = tessel_proto_db_create(name, &idb);
@@ -334,6 +335,7 @@ void if_create(tessel_ipc_idb_type *ipc)
     if (rc != 0) {
         TESSEL_PM_DEBUG_ERR(TESSEL_AREA_PORT_MGR, ifh,
                             "%s: [ERROR] Failed to create protocol thread IDB for interface %s (0x%8.8x)", name, ifh);
+        ptp_trace<PTP_TRACE_TESSEL_PM_IF_CREATE_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh, ifh, rc);
         if (idb != nullptr) {
             discard_partial(idb, done);
         }
@@ -347,6 +349,7 @@ void if_delete(tessel_proto_idb_type *idb)
 {
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
                     "%s: Deleting protocol thread IDB for interface %s (0x%8.8x)", IF_ARGS(idb));
+    ptp_trace<PTP_TRACE_TESSEL_PM_IF_DELETE>({tessel_pm_det()}, idb->header.ifhandle, idb->header.ifhandle);
     if (ready(idb)) {
         tessel_chkpt_if_delete(idb);
         idb->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_PORT_MGR_READY);
@@ -384,6 +387,7 @@ void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change
             ptp_fsm_port_config_change(idb, change_flags);
         } else {
             TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Interface %s (0x%8.8x) is now ready", IF_ARGS(idb));
+            ptp_trace<PTP_TRACE_TESSEL_PM_IF_READY>({tessel_pm_det()}, ifh);
             tessel_stats_increment_proto_idb_event_counter(idb, TESSEL_PROTO_IDB_EVENT_READY_TRANSITIONS);
             if (start) {
                 ptp_fsm_ready(idb);
@@ -399,6 +403,7 @@ void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change
         return;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Interface %s (0x%8.8x) no longer ready", IF_ARGS(idb));
+    ptp_trace<PTP_TRACE_TESSEL_PM_IF_NOT_READY>({tessel_pm_det()}, ifh);
     tessel_stats_increment_proto_idb_event_counter(idb, TESSEL_PROTO_IDB_EVENT_READY_TRANSITIONS);
     idb->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_PORT_MGR_READY);
     tessel_chkpt_if_delete(idb);
@@ -426,6 +431,7 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
             TESSEL_PM_DEBUG_ERR(TESSEL_AREA_PORT_MGR, ifh,
                                 "%s: [ERROR] Failed to get protocol thread DB IDB to delete for interface %s (0x%8.8x): %s",
                                 name, ifh, zerr_strerror(rc));
+            ptp_trace<PTP_TRACE_TESSEL_PM_IF_DELETE_LOOKUP_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh, ifh, rc);
         }
         return;
     }
@@ -433,6 +439,7 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
         TESSEL_PM_DEBUG_ERR(TESSEL_AREA_PORT_MGR, ifh,
                             "%s: [ERROR] Failed to get protocol thread DB IDB to update for interface %s (0x%8.8x): %s",
                             name, ifh, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_PM_IF_UPDATE_LOOKUP_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh, ifh, rc);
         return;
     }
     uint32_t change = 0;
@@ -728,6 +735,7 @@ bool sweep_collect(tessel_proto_idb_type *idb, void *context)
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
                     "%s: Deleting interface %s (0x%8.8x) as it was not found in the IPC thread database", IF_ARGS(idb));
+    ptp_trace<PTP_TRACE_TESSEL_PM_IF_SWEPT>({tessel_pm_det()}, idb->header.ifhandle);
     auto *batch = static_cast<tessel_batch_info_type *>(context);
     auto *slot = static_cast<tessel_proto_idb_type **>(tessel_batch_get_next_free_element(batch));
     if (slot != nullptr) {
@@ -744,6 +752,7 @@ void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t, uint32_t, uin
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, 0,
                     "%s: Starting sync of IPC thread and protocol thread databases. PTP is %senabled",
                     ptp_enabled != 0 ? "" : "not ");
+    ptp_trace<PTP_TRACE_TESSEL_PM_DB_SYNC_START>({tessel_pm_det()}, ptp_enabled != 0 ? "" : "not ");
     pm.ptp_enabled = ptp_enabled != 0 ? 1 : 0;
     tessel_ipc_db_walk(db_sync_if, nullptr, nullptr, false);
 

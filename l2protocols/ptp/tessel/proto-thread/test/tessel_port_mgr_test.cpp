@@ -570,4 +570,76 @@ TEST_F(PortMgrTest, SecondaryRecoveryGivesARecordWithoutCheckpointTheInitialStat
     ASSERT_EQ(tessel_issu_init(evm), 0u);
 }
 
+// ---- Trace points ----
+
+// The port manager's records of a buffer (numbers 1200-1399) as "0x<id>(<arg>,...)", texts quoted.
+std::vector<std::string> pm_records(const char *buffer)
+{
+    std::vector<std::string> out;
+    jotlog_read(
+        buffer,
+        [](const jotlog_record_type *r, void *c) {
+            const uint32_t number = static_cast<uint32_t>(r->id) & 0xFFFFF;
+            if (number < 1200 || number >= 1400) {
+                return true;
+            }
+            char id[32];
+            std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
+            std::string line = id;
+            for (uint32_t i = 0; i < r->nargs; i++) {
+                const char *text = jotlog_record_text(r, i);
+                line += (i > 0 ? "," : "") + (text != nullptr ? "'" + std::string(text) + "'" : std::to_string(r->args[i]));
+            }
+            static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
+            return true;
+        },
+        &out);
+    return out;
+}
+
+TEST_F(PortMgrTest, InitialisationStepsAreTracedInOrder)
+{
+    pm_trace_buffers trace;
+    trace.open();
+    tessel_port_mgr_shutdown();
+    ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
+    EXPECT_EQ(pm_records("ptp/tessel/det"),
+              (std::vector<std::string>{"0x1004f5()", "0x1004f6()", "0x1004f7()", "0x1004f8()", "0x1004f9()"}));
+    trace.close();
+}
+
+TEST_F(PortMgrTest, InterfaceLifeAndLookupFailuresAreTraced)
+{
+    globals();
+    pm_trace_buffers trace;
+    trace.open();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    idb->im_state = 2;
+    tessel_port_mgr_readiness_check(idb, 0, true);
+
+    // Updates and deletions of an interface the protocol thread does not know.
+    tessel_proto_idb_type *none = nullptr;
+    const zerrno missing = tessel_proto_db_get_by_ifname("Gi0/0/0/9", &none);
+    ASSERT_NE(missing, 0u);
+    ipc_record stray("Gi0/0/0/9", 0x109);
+    stray.r.flags = 1ull << 14;
+    tessel_port_mgr_if_update(&stray.r);
+    stray.r.flags = TESSEL_IPC_FLAG_UPDATE_DELETED;
+    tessel_port_mgr_if_update(&stray.r);
+
+    records.back()->r.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
+    tessel_port_mgr_if_update(&records.back()->r);
+    records.clear();
+    tessel_port_mgr_db_sync_start(0, 0, 0, PTP_PROFILE_DEFAULT, 0, 255);
+
+    const std::string err = std::to_string(missing);
+    EXPECT_EQ(pm_records("ptp/tessel/det"),
+              (std::vector<std::string>{"0x2001004cf(257,257)", "0x1001004cd(257)", "0x1001004ce(257)",
+                                        "0x3001004d4(265,265," + err + ")", "0x3001004d2(265,265," + err + ")",
+                                        "0x2001004d1(257,257)", "0x101001004d5('not ')"}));
+    EXPECT_EQ(pm_records("ptp/tessel/unq"),
+              (std::vector<std::string>{"0x3001004d4(265,265," + err + ")", "0x3001004d2(265,265," + err + ")"}));
+    trace.close();
+}
+
 }  // namespace

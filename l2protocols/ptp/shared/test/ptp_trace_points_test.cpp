@@ -1,0 +1,112 @@
+// The trace-point tables: the ids the agent's emitters write (fixed, since records outlive the
+// programs that wrote them) and the checks that keep every row's text and arguments in step.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "ptp_trace_points.h"
+
+namespace {
+
+struct id_case {
+    const ptp_trace_point_type &point;
+    ptp_trace_id id;
+};
+
+TEST(TracePoints, AgentIdsAreTheRecordedOnes)
+{
+    const id_case cases[] = {
+        {PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF, 0x400100642},
+        {PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US, 0x600100643},
+        {PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE, 0x400100644},
+        {PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE, 0x400100645},
+        {PTP_TRACE_TESSEL_FSM_SIG_UNSUPPORTED_TLV, 0x300100646},
+        {PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT, 0x500100647},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING, 0x20010064e},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER, 0x50010064f},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT, 0x300100650},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT, 0x400100651},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT, 0x400100652},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED, 0x400100653},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS, 0x400100654},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS, 0x500100655},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS, 0x400100656},
+        {PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID, 0x200100657},
+        {PTP_TRACE_TESSEL_FSM_FM_NO_SYNC, 0x500100658},
+        {PTP_TRACE_TESSEL_FSM_FM_NO_DELAY_RESP, 0x500100659},
+        {PTP_TRACE_TESSEL_FSM_WRONG_DOMAIN, 0x40010065a},
+        {PTP_TRACE_TESSEL_FSM_PDELAY_NOT_SUPPORTED, 0x30010065b},
+        {PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED, 0x20010065c},
+        {PTP_TRACE_TESSEL_FSM_UNKNOWN_MSG_TYPE, 0x30010065d},
+        {PTP_TRACE_TESSEL_FSM_FM_CREATED, 0x500100670},
+        {PTP_TRACE_TESSEL_FSM_FM_DELETED, 0x500100671},
+        {PTP_TRACE_TESSEL_FSM_FM_NEW, 0x500100672},
+        {PTP_TRACE_TESSEL_FSM_FM_TIMED_OUT, 0x500100673},
+        {PTP_TRACE_TESSEL_FSM_BEST_FM_CHANGED, 0x500100674},
+        {PTP_TRACE_TESSEL_FSM_BEST_FM_CLOCKS, 0x700100675},
+        {PTP_TRACE_TESSEL_FSM_BEST_FM_NONE, 0x200100676},
+        {PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS, 0x400100690},
+        {PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY, 0x400100691},
+        {PTP_TRACE_TESSEL_FSM_PROFILE_OSLV, 0x400100692},
+        {PTP_TRACE_TESSEL_FSM_PROFILE_FLAG, 0x400100693},
+        {PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_SUSPENDED, 0x200100696},
+        {PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_RESUMED, 0x200100697},
+        {PTP_TRACE_TESSEL_PM_IF_READY, 0x1001004cd},
+        {PTP_TRACE_TESSEL_PM_IF_NOT_READY, 0x1001004ce},
+        {PTP_TRACE_TESSEL_PM_IF_CREATE, 0x2001004cf},
+        {PTP_TRACE_TESSEL_PM_IF_CREATE_FAILED, 0x3001004d0},
+        {PTP_TRACE_TESSEL_PM_IF_DELETE, 0x2001004d1},
+        {PTP_TRACE_TESSEL_PM_IF_DELETE_LOOKUP_FAILED, 0x3001004d2},
+        {PTP_TRACE_TESSEL_PM_IF_SWEPT, 0x1001004d3},
+        {PTP_TRACE_TESSEL_PM_IF_UPDATE_LOOKUP_FAILED, 0x3001004d4},
+        {PTP_TRACE_TESSEL_PM_DB_SYNC_START, 0x101001004d5},
+        {PTP_TRACE_TESSEL_PM_INIT_PRE_DB, 0x1004f5},
+        {PTP_TRACE_TESSEL_PM_INIT_PRE_TIMER, 0x1004f6},
+        {PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER, 0x1004f7},
+        {PTP_TRACE_TESSEL_PM_INIT_PRE_FSM, 0x1004f8},
+        {PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD, 0x1004f9},
+    };
+    for (const id_case &c : cases) {
+        SCOPED_TRACE(c.point.format != nullptr ? c.point.format : "(no text)");
+        EXPECT_EQ(ptp_trace_point_id(c.point), c.id);
+        // The display tool finds the row from a record's id, address-format bits included.
+        const ptp_trace_point_type *row = ptp_trace_point_find(c.id | uint64_t{0xA02} << PTP_TRACE_ADDR_FMT_SHIFT);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(ptp_trace_point_id(*row), c.id);
+        EXPECT_EQ(row->format, c.point.format);
+    }
+}
+
+// Rows as a table might hold them by mistake, and the checks that refuse them.
+constexpr ptp_trace_point_type ok_port = {PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s",
+                                          {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}};
+constexpr ptp_trace_point_type lead_in_text = {PTP_TRACE_CLASS_TESSEL, 2, "%s: %s: Port %lu",
+                                               {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type one_short = {PTP_TRACE_CLASS_TESSEL, 3, "Sent %lu of %lu",
+                                            {PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type percent = {PTP_TRACE_CLASS_TESSEL, 4, "100%% of %lu",
+                                          {PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type clock_halves = {PTP_TRACE_CLASS_TESSEL, 5, "Clock 0x%lx, unshown extra",
+                                               {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN}};
+constexpr ptp_trace_point_type no_text = {PTP_TRACE_CLASS_TESSEL, 6, nullptr, {PTP_TRACE_ARG_UINT}};
+
+TEST(TracePoints, ChecksRefuseATextThatDoesNotFitItsArguments)
+{
+    static_assert(ptp_trace_point_format_ok(ok_port));
+    static_assert(!ptp_trace_point_format_ok(lead_in_text));
+    static_assert(!ptp_trace_point_format_ok(one_short));
+    static_assert(ptp_trace_point_format_ok(percent));
+    static_assert(ptp_trace_point_format_ok(clock_halves));
+    static_assert(ptp_trace_point_format_ok(no_text));
+    static_assert(ptp_trace_point_arg_pos(ok_port, PTP_TRACE_ARG_ADDR) == 3);
+    static_assert(ptp_trace_point_arg_pos(one_short, PTP_TRACE_ARG_ADDR) == PTP_TRACE_MAX_ARGS);
+
+    constexpr std::array<ptp_trace_point_type, 3> distinct = {{ok_port, percent, no_text}};
+    constexpr std::array<ptp_trace_point_type, 3> repeated = {{ok_port, percent, {PTP_TRACE_CLASS_TESSEL, 4, "", {}}}};
+    static_assert(ptp_trace_points_numbers_unique(distinct));
+    static_assert(!ptp_trace_points_numbers_unique(repeated));
+    static_assert(!ptp_trace_points_formats_ok(std::array<ptp_trace_point_type, 2>{{ok_port, one_short}}));
+    EXPECT_TRUE(ptp_trace_points_formats_ok(ptp_trace_points_tessel));
+}
+
+}  // namespace
