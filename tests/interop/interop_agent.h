@@ -102,19 +102,21 @@ struct agent_port {
     ~agent_port() { close(); }
 };
 
-// A Signaling message of the agent's port: header, target port identity (all ones), TLVs.
+// A Signaling message from a port identity (the agent's port by default): header, target port
+// identity (all ones), TLVs.
 struct signaling_msg {
     std::vector<uint8_t> b;
-    explicit signaling_msg(uint16_t seq)
+    explicit signaling_msg(uint16_t seq, uint64_t source_clock = AGENT_CLOCK_ID, uint16_t source_port = 1)
         : b(44, 0)
     {
         b[0] = 0x0C;
         b[1] = 2;
         b[6] = 0x04;  // unicast
         for (int i = 0; i < 8; i++) {
-            b[20 + i] = static_cast<uint8_t>(AGENT_CLOCK_ID >> (56 - 8 * i));
+            b[20 + i] = static_cast<uint8_t>(source_clock >> (56 - 8 * i));
         }
-        b[29] = 1;
+        b[28] = static_cast<uint8_t>(source_port >> 8);
+        b[29] = static_cast<uint8_t>(source_port);
         b[30] = static_cast<uint8_t>(seq >> 8);
         b[31] = static_cast<uint8_t>(seq);
         b[32] = 5;

@@ -3,14 +3,17 @@
 // the machine can run them, and a capture with the packet analyser.
 #pragma once
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,6 +45,17 @@ inline std::string missing_prerequisite(bool need_ptp4l, bool need_tshark)
     return "";
 }
 
+inline std::vector<std::string> split_lines(const std::string &s)
+{
+    std::vector<std::string> out;
+    std::stringstream in(s);
+    std::string line;
+    while (std::getline(in, line)) {
+        out.push_back(line);
+    }
+    return out;
+}
+
 inline int run(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
 inline std::string capture_output(const std::string &cmd)
@@ -70,6 +84,7 @@ struct veth_pair {
 
     veth_pair()
     {
+        sweep_stale();
         const std::string id = std::to_string(getpid() % 100000);
         ns_a = "tslA" + id;
         ns_b = "tslB" + id;
@@ -94,6 +109,20 @@ struct veth_pair {
         run("ip netns del " + ns_a);
         run("ip netns del " + ns_b);
     }
+    // Namespaces of test processes that died before their teardown (a sanitizer stop, a kill).
+    static void sweep_stale()
+    {
+        for (const std::string &line : split_lines(capture_output("ip netns list 2>/dev/null"))) {
+            const std::string name = line.substr(0, line.find(' '));
+            if (name.size() > 4 && (name.compare(0, 4, "tslA") == 0 || name.compare(0, 4, "tslB") == 0) &&
+                name.find_first_not_of("0123456789", 4) == std::string::npos) {
+                const std::string pid = name.substr(4);
+                if (kill(static_cast<pid_t>(std::stol(pid)), 0) != 0 && errno == ESRCH) {
+                    run("ip netns del " + name);
+                }
+            }
+        }
+    }
     int in_a(const std::string &cmd) const { return run("ip netns exec " + ns_a + " " + cmd); }
     int in_b(const std::string &cmd) const { return run("ip netns exec " + ns_b + " " + cmd); }
 };
@@ -108,6 +137,8 @@ struct ns_process {
         pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
+            // Gone with the test, even when it dies without its teardown.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             const std::string full = "exec ip netns exec " + ns + " " + cmd + " >" + logfile + " 2>&1";
             execl("/bin/sh", "sh", "-c", full.c_str(), static_cast<char *>(nullptr));
             _exit(127);
@@ -155,6 +186,17 @@ struct ns_process {
 inline std::string temp_path(const std::string &name)
 {
     return "/tmp/tessel-interop-" + std::to_string(getpid()) + "-" + name;
+}
+
+// Removes the files of a passed test (kept with INTEROP_KEEP set, to look at what passed).
+inline void remove_files(std::initializer_list<std::string> paths)
+{
+    if (std::getenv("INTEROP_KEEP") != nullptr) {
+        return;
+    }
+    for (const std::string &p : paths) {
+        std::remove(p.c_str());
+    }
 }
 
 }  // namespace interop

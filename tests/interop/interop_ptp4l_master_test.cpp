@@ -25,6 +25,8 @@ struct transport_case {
     const char *flag;
 };
 
+void PrintTo(const transport_case &c, std::ostream *os) { *os << c.name; }
+
 class InteropPtp4lMaster : public testing::TestWithParam<transport_case> {};
 
 TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)

@@ -1,0 +1,36 @@
+// The neighbours of unicast negotiation that are not built yet, as the negotiation interop tests
+// see them: node values of the port manager, packet counters, peer indices, FIB, adjacency, the
+// grant checkpoint and the offload sessions. The offload sessions are where a grant waits: the
+// test plays the offload plugin, confirming the intervals the negotiation asked for and, once an
+// Announce grant stands, sending the Announce stream it would send.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ptp_types.h"
+#include "tessel_fsm_peer_entry.h"
+#include "tessel_fsm_rx_deps.h"
+
+struct tessel_proto_idb_type;
+
+struct nb_state_type {
+    tessel_local_clock_type local_clock{0x020000fffe000a01ull, 0};
+    uint32_t profile = PTP_PROFILE_DEFAULT;
+    // Signaling packets the agent counted as sent and received.
+    uint32_t signaling_sent = 0;
+    uint32_t signaling_received = 0;
+    // Unicast peers with an offload session (created by the first session update, gone with the
+    // peer's checkpoint record).
+    std::set<ptp_fsm_peer_entry_type *> peer_sessions;
+    std::vector<std::string> calls;
+};
+
+extern nb_state_type nb;
+void nb_reset();
+
+// The offload plugin's report for every session: it applies the intervals the negotiation
+// granted, which sends the grants that wait for it. Returns the number of grant replies sent.
+uint32_t nb_offload_confirm(tessel_proto_idb_type *port);
