@@ -81,6 +81,7 @@ struct pktio_test_rx_type {
     uint8_t subtype = 0;
     uint32_t packet_id = 0;
     size_t contiguous = SIZE_MAX;  // contiguous prefix of the frame
+    int64_t current_length = -1;   // option 6 as reported (may claim more than the bytes); -1: their count
 };
 // Queues the packet to the connection attached to the interface (or of the kind, for a
 // notification); false when there is none. It is delivered on the connection's event manager.

@@ -216,7 +216,8 @@ zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const v
             return PKTIO_ERR_NOT_FOUND;
         }
     }
-    if (start + offset > packet->data.size()) {
+    // Written so that no offset, however large, wraps the bound.
+    if (start > packet->data.size() || offset > packet->data.size() - start) {
         return PKTIO_ERR_RANGE;
     }
     size_t n = std::min(len, packet->data.size() - start - offset);

@@ -799,6 +799,9 @@ ctx_packet_type *inject_make(const pktio_test_rx_type &packet)
         return nullptr;
     }
     p->contiguous = packet.contiguous;
+    if (packet.current_length >= 0) {
+        p->opt[CTX_OPT_CURRENT_LENGTH] = static_cast<uint64_t>(packet.current_length);
+    }
     p->opt[CTX_OPT_SUBTYPE] = packet.subtype;
     p->opt[CTX_OPT_PACKET_ID] = packet.packet_id;
     return p;

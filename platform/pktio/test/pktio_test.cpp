@@ -122,6 +122,30 @@ TEST(Ctx, LayersOptionsAndBounds)
     EXPECT_EQ(ctx_api_cleanup(api), 0u);
 }
 
+TEST(Ctx, ClaimedLengthsAndOffsetsNeverReachPastTheBytes)
+{
+    ctx_api_type *api = nullptr;
+    ASSERT_EQ(ctx_api_init(&api), 0u);
+    ctx_packet_type *p = ctx_alloc(api, 8);
+    ASSERT_NE(p, nullptr);
+    const uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    size_t n = 0;
+    ASSERT_EQ(ctx_write(p, CTX_LAYER_FRAME, 0, bytes, 8, &n), 0u);
+    ASSERT_EQ(ctx_set_u32(p, CTX_OPT_CURRENT_LENGTH, 0xFFFFFFF0u), 0u);
+    uint8_t out[32] = {};
+    ASSERT_EQ(ctx_read(p, CTX_LAYER_FRAME, 0, out, sizeof out, &n), 0u);
+    EXPECT_EQ(n, 8u);
+    EXPECT_NE(ctx_read(p, CTX_LAYER_FRAME, 0xFFFFFFEFu, out, 1, &n), 0u);
+    uint8_t *at = nullptr;
+    ASSERT_EQ(ctx_ptr(p, CTX_LAYER_FRAME, 2, &at, &n), 0u);
+    EXPECT_EQ(n, 6u);
+    ASSERT_EQ(ctx_set_i16(p, CTX_OPT_APP_START, 4), 0u);
+    EXPECT_NE(ctx_write(p, CTX_LAYER_APPLICATION, SIZE_MAX - 2, bytes, 8, &n), 0u);
+    EXPECT_NE(ctx_write(p, CTX_LAYER_FRAME, SIZE_MAX, bytes, 8, &n), 0u);
+    ctx_free(&p, 1);
+    EXPECT_EQ(ctx_api_cleanup(api), 0u);
+}
+
 TEST(Epi, FramesCarryTagsAndOptions)
 {
     event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);

@@ -57,18 +57,50 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_CLOCK_ID,
     PTP_TRACE_ARG_CLOCK_ID_LOWER,
     PTP_TRACE_ARG_UNSHOWN,         // recorded, but the point's text shows no value for it
+    PTP_TRACE_ARG_IFNAME,          // an interface name recorded as text, shown like a leading handle
+    PTP_TRACE_ARG_ISSU_READY_KNOWN,  // unshown: 0 when the ready flag after it is not known
+    PTP_TRACE_ARG_FLAG_NOT,        // a flag: "" when set, "not " when clear ("%s")
+    PTP_TRACE_ARG_FLAG_HAD,        // a flag: "had" or "didn't have" ("%s")
+    PTP_TRACE_ARG_FLAG_HAS,        // a flag: "has" or "doesn't have" ("%s")
+    PTP_TRACE_ARG_TLV_TYPE,        // a TLV type, printed as its name ("%s")
+    PTP_TRACE_ARG_ENCAP,           // an encapsulation, printed as its name ("%s")
+    PTP_TRACE_ARG_ENCAP_NAME_NUM,  // an encapsulation, printed as its name and its number ("%s (%lu)")
+    PTP_TRACE_ARG_PKT_DIRECTION,   // a packet direction: "O" out (1), "I" in (0) ("%s")
+    PTP_TRACE_ARG_GRANT_ACCEPT,    // a grant's outcome: "accept" when set, "deny" when clear ("%s")
+    // The value word of an address group shown in two parts, its encapsulation's name and the
+    // bare address ("%s %s"); the group's other two words follow as for PTP_TRACE_ARG_ADDR.
+    PTP_TRACE_ARG_ADDR_PARTS,
 };
 
-// Leading arguments: a point whose first argument is an interface handle is shown with the
-// interface's name and ": " before its text (nothing for handle 0), and when the second is a port
-// state, with the state's name and ": " as well. The format holds the text after that; its
-// placeholders take the other shown arguments in order. A point with no format (nullptr) has no
-// text: the display tool leaves its records undecoded.
-constexpr bool ptp_trace_arg_shown(ptp_trace_arg_kind kind)
+// The kinds whose word the writer records as a text (bit i of the record's text mask).
+constexpr bool ptp_trace_arg_is_text(ptp_trace_arg_kind kind)
 {
-    return kind != PTP_TRACE_ARG_ADDR_WORD2 && kind != PTP_TRACE_ARG_ADDR_ENCAP &&
-           kind != PTP_TRACE_ARG_CLOCK_ID_LOWER && kind != PTP_TRACE_ARG_UNSHOWN;
+    return kind == PTP_TRACE_ARG_TEXT || kind == PTP_TRACE_ARG_IFNAME;
 }
+
+// Leading arguments: a point whose first argument is an interface handle (or an interface name
+// recorded as text) is shown with the interface's name and ": " before its text (nothing for
+// handle 0), and when the second is a port state, with the state's name and ": " as well. The
+// format holds the text after that; its placeholders take the other shown arguments in order,
+// each as many placeholders as ptp_trace_arg_conversions gives. A point with no format (nullptr)
+// has no text: the display tool leaves its records undecoded.
+constexpr uint32_t ptp_trace_arg_conversions(ptp_trace_arg_kind kind)
+{
+    switch (kind) {
+    case PTP_TRACE_ARG_ADDR_WORD2:
+    case PTP_TRACE_ARG_ADDR_ENCAP:
+    case PTP_TRACE_ARG_CLOCK_ID_LOWER:
+    case PTP_TRACE_ARG_UNSHOWN:
+    case PTP_TRACE_ARG_ISSU_READY_KNOWN:
+        return 0;
+    case PTP_TRACE_ARG_ENCAP_NAME_NUM:
+    case PTP_TRACE_ARG_ADDR_PARTS:
+        return 2;
+    default:
+        return 1;
+    }
+}
+constexpr bool ptp_trace_arg_shown(ptp_trace_arg_kind kind) { return ptp_trace_arg_conversions(kind) != 0; }
 
 // One trace point, as data: its class and number, the text the display tool prints, and the
 // kind of each argument (the count is the number of kinds before the first NONE).
@@ -92,7 +124,7 @@ constexpr uint32_t ptp_trace_point_text_mask(const ptp_trace_point_type &point)
 {
     uint32_t mask = 0;
     for (uint32_t i = 0; i < ptp_trace_point_nargs(point); ++i)
-        if (point.args[i] == PTP_TRACE_ARG_TEXT)
+        if (ptp_trace_arg_is_text(point.args[i]))
             mask |= 1u << i;
     return mask;
 }
@@ -118,10 +150,27 @@ constexpr uint32_t ptp_trace_point_arg_pos(const ptp_trace_point_type &point, pt
     return PTP_TRACE_MAX_ARGS;
 }
 
+// Position of the value word of the point's address group (PTP_TRACE_ARG_ADDR or
+// PTP_TRACE_ARG_ADDR_PARTS), or PTP_TRACE_MAX_ARGS when it carries none.
+constexpr uint32_t ptp_trace_point_addr_pos(const ptp_trace_point_type &point)
+{
+    const uint32_t pos = ptp_trace_point_arg_pos(point, PTP_TRACE_ARG_ADDR);
+    return pos != PTP_TRACE_MAX_ARGS ? pos : ptp_trace_point_arg_pos(point, PTP_TRACE_ARG_ADDR_PARTS);
+}
+
+// True when the point's address group, if any, is whole: value word, second word, encapsulation.
+constexpr bool ptp_trace_point_addr_ok(const ptp_trace_point_type &point)
+{
+    const uint32_t pos = ptp_trace_point_addr_pos(point);
+    return pos == PTP_TRACE_MAX_ARGS ||
+           (pos + 2 < ptp_trace_point_nargs(point) && point.args[pos + 1] == PTP_TRACE_ARG_ADDR_WORD2 &&
+            point.args[pos + 2] == PTP_TRACE_ARG_ADDR_ENCAP);
+}
+
 // The arguments shown before the text (see Leading arguments above).
 constexpr uint32_t ptp_trace_point_lead_args(const ptp_trace_point_type &point)
 {
-    if (point.args[0] != PTP_TRACE_ARG_IFHANDLE)
+    if (point.args[0] != PTP_TRACE_ARG_IFHANDLE && point.args[0] != PTP_TRACE_ARG_IFNAME)
         return 0;
     return point.args[1] == PTP_TRACE_ARG_PORT_STATE ? 2 : 1;
 }
@@ -143,15 +192,14 @@ constexpr uint32_t ptp_trace_format_conversions(const char *format)
     return n;
 }
 
-// True when the point's text has one placeholder for each shown argument after the lead.
+// True when the point's text has the placeholders of the shown arguments after the lead.
 constexpr bool ptp_trace_point_format_ok(const ptp_trace_point_type &point)
 {
     if (point.format == nullptr)
         return true;
     uint32_t shown = 0;
     for (uint32_t i = ptp_trace_point_lead_args(point); i < ptp_trace_point_nargs(point); ++i)
-        if (ptp_trace_arg_shown(point.args[i]))
-            ++shown;
+        shown += ptp_trace_arg_conversions(point.args[i]);
     return ptp_trace_format_conversions(point.format) == shown;
 }
 
@@ -179,6 +227,8 @@ constexpr uint32_t ptp_jotlog_addr_fmt_get(uint32_t row, uint32_t encap)
     return row < PTP_TRACE_ADDR_FMT_ROWS && encap < 4 ? ptp_trace_addr_fmt_table[row][encap] : 0;
 }
 inline constexpr uint32_t PTP_TRACE_ADDR_FMT_SHIFT = 40;
+// The encapsulation word of an IPv6 address: its value word is a text.
+inline constexpr uint32_t PTP_TRACE_ADDR_ENCAP_IPV6 = 3;
 
 // ---- Writing ------------------------------------------------------------------------------
 
@@ -187,7 +237,7 @@ namespace ptp_trace_detail {
 template <typename T>
 constexpr bool word_ok(ptp_trace_arg_kind kind)
 {
-    if (kind == PTP_TRACE_ARG_TEXT)
+    if (ptp_trace_arg_is_text(kind))
         return std::is_same_v<T, const char *> || std::is_same_v<T, char *>;
     return std::is_integral_v<T> || std::is_enum_v<T>;
 }
@@ -243,6 +293,29 @@ inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, ui
     const ptp_trace_id id = ptp_trace_point_id(P) | static_cast<uint64_t>(addr_fmt) << PTP_TRACE_ADDR_FMT_SHIFT;
     constexpr uint32_t text_mask = ptp_trace_point_text_mask(P);
     const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
+    for (jotlog_handle_type handle : handles)
+        if (handle != nullptr)
+            _jotlog(handle, id, text_mask, words, sizeof...(A));
+}
+
+// The same for a point whose arguments include an address group in trace form (the words of
+// ptp_address_trace_value, ptp_address_trace_mac_low and ptp_address_encap_get, in that order):
+// the address-format word of its position and encapsulation goes into the id, and the value word
+// of an IPv6 address, which is its text, is recorded as text since the reader is another process.
+template <const ptp_trace_point_type &P, typename... A>
+inline void ptp_trace_address(std::initializer_list<jotlog_handle_type> handles, A... args)
+{
+    static_assert(ptp_trace_detail::args_ok<P, A...>(),
+                  "trace arguments differ from the trace point's definition");
+    constexpr uint32_t pos = ptp_trace_point_addr_pos(P);
+    static_assert(pos != PTP_TRACE_MAX_ARGS && ptp_trace_point_addr_ok(P), "the trace point carries no address");
+    const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
+    const uint32_t encap = static_cast<uint32_t>(words[pos + 2]);
+    uint32_t text_mask = ptp_trace_point_text_mask(P);
+    if (encap == PTP_TRACE_ADDR_ENCAP_IPV6 && words[pos] != 0)
+        text_mask |= 1u << pos;
+    const ptp_trace_id id = ptp_trace_point_id(P) |
+                            static_cast<uint64_t>(ptp_jotlog_addr_fmt_get(pos, encap)) << PTP_TRACE_ADDR_FMT_SHIFT;
     for (jotlog_handle_type handle : handles)
         if (handle != nullptr)
             _jotlog(handle, id, text_mask, words, sizeof...(A));

@@ -87,9 +87,9 @@
     X(PM_INIT_PRE_OFFLOAD, 1273, "Pre offload init, post pkt module init") \
     X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
     X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
-    X(DB_IDB_CREATED, 402, "%s: Creating and inserting a new idb into %s database", \
-      PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(DB_IDB_DELETED, 403, "%s: Deleting interface from %s database", PTP_TRACE_ARG_TEXT, \
+    X(DB_IDB_CREATED, 402, "Creating and inserting a new idb into %s database", \
+      PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_TEXT) \
+    X(DB_IDB_DELETED, 403, "Deleting interface from %s database", PTP_TRACE_ARG_IFNAME, \
       PTP_TRACE_ARG_TEXT) \
     X(DB_MASTER_TREE_INIT_FAILED, 404, "[ERROR] Failed to initialise a Master DB tree") \
     X(DB_SLAVE_TREE_INIT_FAILED, 405, "[ERROR] Failed to initialise a Slave DB tree") \
@@ -109,34 +109,34 @@
     X(STATS_PEER_CREATE_FAILED, 3204, "Failed to create stats entry for peer") \
     X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
     X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
-    X(BMC_IF_INSERTED, 0x578, "Inserted into BMC list at position %lu, head %s", \
+    X(BMC_IF_INSERTED, 1400, "Inserted interface into BMC list at position %lu. Head of list: interface %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE) \
-    X(BMC_IF_REMOVED, 0x579, "Removed from BMC list, head %s", \
+    X(BMC_IF_REMOVED, 1401, "Removed interface from BMC list. Head of list: interface %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE) \
-    X(BMC_GLOBAL_RECEIVED, 0x57a, "Global BMC 0x%08lx%08lx, advertised 0x%08lx%08lx, changed %lu", \
-      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(BMC_NODE_CHANGED, 0x57b, "Node BMC changed: new 0x%08lx%08lx, old 0x%08lx%08lx, master %lu %016lx%016lx", \
-      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, \
-      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(BMC_SLAVE_SUPPORT, 0x57c, "Slave support changed to %lu", PTP_TRACE_ARG_UINT) \
-    X(ISSU_MILESTONE_STARTED, 0xaf0, "Started milestone '%s'", PTP_TRACE_ARG_ISSU_MILESTONE) \
-    X(ISSU_MILESTONE_START_FAILED, 0xaf1, "[ERROR] Failed to mark milestone '%s' as started: %s", \
+    X(BMC_GLOBAL_RECEIVED, 1402, \
+      "Received global best master clock 0x%lx and advertised clock 0x%lx. BMC has %schanged", \
+      PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_FLAG_NOT) \
+    X(BMC_NODE_CHANGED, 1403, "Node BMC changed: new 0x%lx (%s), old 0x%lx", \
+      PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARGS_CLOCK_ID) \
+    X(BMC_SLAVE_SUPPORT, 1404, "Received slave support change. Slave is %ssupported", PTP_TRACE_ARG_FLAG_NOT) \
+    X(ISSU_MILESTONE_STARTED, 2800, "Started milestone '%s'", PTP_TRACE_ARG_ISSU_MILESTONE) \
+    X(ISSU_MILESTONE_START_FAILED, 2801, "Failed to mark milestone '%s' as started: %s", \
       PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ZERR) \
-    X(ISSU_MILESTONE_MET, 0xaf2, "Met milestone '%s', ready answered %lu, ISSU ready: %s", \
-      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ISSU_READY) \
-    X(ISSU_REGISTER_MILESTONES, 0xaf4, "Registering ISSU milestones") \
-    X(ISSU_REGISTER_MILESTONES_DONE, 0xaf5, "Registered ISSU milestones") \
-    X(ISSU_START_THREAD_RESYNC, 0xaf6, "Starting thread resync ISSU milestone") \
-    X(ISSU_START_THREAD_RESYNC_DONE, 0xaf7, "Started thread resync ISSU milestone") \
-    X(ISSU_START_CHKPT, 0xaf8, "Starting checkpoint ISSU milestone") \
-    X(ISSU_START_CHKPT_DONE, 0xaf9, "Started checkpoint ISSU milestone") \
+    X(ISSU_MILESTONE_MET, 2802, "Met milestone '%s', ISSU ready: %s", \
+      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ISSU_READY_KNOWN, PTP_TRACE_ARG_ISSU_READY) \
+    X(ISSU_REGISTER_MILESTONES, 2804, "Start ISSU register milestone") \
+    X(ISSU_REGISTER_MILESTONES_DONE, 2805, "Finish ISSU register milestone") \
+    X(ISSU_START_THREAD_RESYNC, 2806, "Start thread resync milestone") \
+    X(ISSU_START_THREAD_RESYNC_DONE, 2807, "Finish thread resync milestone") \
+    X(ISSU_START_CHKPT, 2808, "Start CHKPT recover milestone") \
+    X(ISSU_START_CHKPT_DONE, 2809, "Finish CHKPT recover milestone") \
     X(FSM_STATE_CHANGE, 0x640, "Change to state %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_RESUME, 0x641, "Resuming FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_DELAY_RESP_OFFLOADED, 0x64a, "Delay-resp message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_DELAY_REQ_OFFLOADED, 0x64b, "Delay-Req message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_FOLLOW_UP_OFFLOADED, 0x64c, "Follow-Up message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_SYNC_OFFLOADED, 0x64d, "Sync message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_FM_TREE_INIT_FAILED, 0x65e, "[ERROR] Failed to initialise foreign master tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_DELAY_RESP_OFFLOADED, 0x64a, "[ERROR] Delay-resp message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_DELAY_REQ_OFFLOADED, 0x64b, "[ERROR] Delay-Req message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_FOLLOW_UP_OFFLOADED, 0x64c, "[ERROR] Follow-Up message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_SYNC_OFFLOADED, 0x64d, "[ERROR] Sync message should be offloaded - ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
+    X(FSM_FM_TREE_INIT_FAILED, 0x65e, "Failed to initialise foreign master tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_RETURNED_TIMESTAMP, 0x65f, "[ERROR] Returned timestamp should be offloaded - ignoring") \
     X(FSM_EV_READY, 0x660, "Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_EV_NOT_READY, 0x661, "Not-Ready-event", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
@@ -155,7 +155,7 @@
     X(FSM_SHUTDOWN, 0x66e, "Shutting down FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_POSTPONED_FMC, 0x66f, "Perform postponed foreign-master change", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
     X(FSM_START, 0x694, "Starting FSM", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "Updating FSM database in secondary ISSU role. Old port state was %lu, new port state is %lu. Best foreign master before %lu, now %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(FSM_ISSU_SECONDARY_UPDATE, 0x695, "Updating FSM database in secondary ISSU role. Old port state was '%s', new port state is '%s'. Previously %s best foreign master, now %s best foreign master", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_FLAG_HAD, PTP_TRACE_ARG_FLAG_HAS) \
     X(FSM_SIG_FROM_SELF, 0x642, "[ERROR] Received a Signaling message from ourselves - sent on port 0x%lx, received on port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(FSM_SIG_NOT_FOR_US, 0x643, "[ERROR] Received a Signaling message not meant for us - target clock from peer %s, port 0x%lx", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_UINT) \
     X(FSM_SIG_NO_TLV_HEADER_SPACE, 0x644, "[ERROR] Received a Signaling message with insufficient space for next TLV header. Current position %lu, remaining length %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
@@ -191,44 +191,87 @@
     X(FSM_PROFILE_FLAG, 0x693, "Flag '%s' not allowed by %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_FLAG, PTP_TRACE_ARG_PROFILE) \
     X(FSM_FM_TIMEOUTS_SUSPENDED, 0x696, "Foreign master timeouts suspended", PTP_TRACE_ARGS_PORT) \
     X(FSM_FM_TIMEOUTS_RESUMED, 0x697, "Foreign master timeouts resumed", PTP_TRACE_ARGS_PORT) \
-    X(UNICAST_TLV_BAD_LENGTH, 0x648, "TLV type %lu is incorrect length - length is %lu, should be %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_NONNEGOTIATED, 0x649, "Unicast grant request received when non negotiated.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(UNICAST_PEER_TREE_INIT_FAILED, 0x677, "[ERROR] Failed to initialise unicast grant tree for this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(UNICAST_RESTORE_REFUSED, 0x678, "[ERROR] Not restoring unicast-grant, since unicast grant not yet allowed", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE) \
-    X(UNICAST_REQUEST_INVALID_TYPE, 0x679, "Received unicast-request TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_INVALID_TYPE, 0x67a, "Received unicast-cancel TLV for invalid message type %lu - dropping", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_INVALID_TYPE, 0x67b, "Received unicast-grant TLV for invalid message type %lu - denying", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_UNKNOWN_MASTER, 0x67c, "Unicast-grant TLV received from unknown master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_DENIED, 0x67d, "Unicast-grant denial received from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_TOO_SHORT, 0x67e, "Unicast-grant TLV has too short a duration %lu from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_MULTICAST_MASTER, 0x67f, "Unicast-grant TLV for message-type %lu received from multicast master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_NOT_SLAVING, 0x680, "Unicast-grant TLV for message-type %lu received when not slaving from master 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_REQUEST_NONNEGOTIATED, 0x681, "Unicast-grant request received for non-negotiated unicast peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_GRANT_REPLY_SENT, 0x682, "Sent %lu Unicast-Grant TLVs and %lu deny TLVs to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_REQUEST_SENT, 0x683, "Sent Unicast-Request TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x684, "Sent Unicast-Request TLV for Sync and Delay-Resp to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_SENT, 0x685, "Sent Unicast-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ACK_CANCEL_SENT, 0x686, "Sent Unicast-Ack-Cancel TLV for message type %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ANNOUNCE_GRANTED, 0x687, "Granting Announce messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_GRANTED, 0x688, "Granting Sync messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DELAY_RESP_GRANTED, 0x689, "Granting Delay-Resp messages at log interval %ld to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_ANNOUNCE_EXPIRED, 0x68a, "Announce grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_SYNC_EXPIRED, 0x68b, "Sync grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "Delay-Resp grant to peer 0x%lx 0x%lx (address kind %lu) has expired", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_CANCEL_IGNORED, 0x68f, "Received unicast grant cancel for message type %lu from peer 0x%lx 0x%lx (address kind %lu) for which we have two grants. Ignoring", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "Sent grant of duration %lu to peer 0x%lx 0x%lx (address kind %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PORT_STATE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_TX_FAILED, 0x700, "[ERROR] Packet transmit failed (value %lu): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(PKT_FIB_DATA_ADDED, 0x701, "Wrote %lu bytes of FIB next hop information for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(PKT_DUMP, 0x702, "[%lu] len %lu, peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(PKT_DUMP_WORDS7, 0x703, "    %08lx %08lx %08lx %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_DUMP_WORDS4, 0x704, "    %08lx %08lx %08lx %08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_RX_FAILED, 0x705, "[ERROR] Incoming packet on encap %lu dropped (value %lu): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(PKT_RX_DROP, 0x706, "[ERROR] Incoming packet dropped (encap %lu, drop reason %lu)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_RX_ERROR_DUMP, 0x707, "Incoming packet error, len %lu, encap %lu, subtype %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(PKT_ATTACH_FAILED, 0x708, "[ERROR] SPIO attach failed for interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
-    X(PKT_SPIO_INIT_FAILED, 0x709, "[ERROR] Failed to initialize SPIO connection of kind %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(PKT_CTX_CLEANUP_FAILED, 0x70a, "Unable to cleanup ctx library: %s", PTP_TRACE_ARG_ZERR) \
-    X(PKT_RETURNED_TS_FAILED, 0x70b, "[ERROR] Returned timestamp for packet-id %lu dropped: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR)
+    X(UNICAST_TLV_BAD_LENGTH, 0x648, "[ERROR] %s TLV is incorrect length - length is %lu, should be %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_TLV_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_NONNEGOTIATED, 0x649, "[ERROR] Packet non compatible with non-negotiated.", PTP_TRACE_ARGS_PORT) \
+    X(UNICAST_PEER_TREE_INIT_FAILED, 0x677, "Failed to initialise unicast grant tree for this interface", PTP_TRACE_ARGS_PORT) \
+    X(UNICAST_RESTORE_REFUSED, 0x678, "Not restoring unicast-grant, since unicast grant not yet allowed", PTP_TRACE_ARGS_PORT) \
+    X(UNICAST_REQUEST_INVALID_TYPE, 0x679, "Received unicast-request TLV for invalid message type %s - denying", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_CANCEL_INVALID_TYPE, 0x67a, "Received unicast-cancel TLV for invalid message type %s - dropping", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_GRANT_INVALID_TYPE, 0x67b, "Received unicast-grant TLV for invalid message type %s - dropping", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_GRANT_UNKNOWN_MASTER, 0x67c, "Unicast-grant TLV received from unknown master %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_GRANT_DENIED, 0x67d, "Unicast-grant denial received from master %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_GRANT_TOO_SHORT, 0x67e, "Unicast-grant TLV from master %s has too short a duration %lu", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_GRANT_MULTICAST_MASTER, 0x67f, "Unicast-grant TLV for message-type %s received from multicast master %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_GRANT_NOT_SLAVING, 0x680, "Unicast-grant TLV for message-type %s received from master %s when not slaving", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_REQUEST_NONNEGOTIATED, 0x681, "Unicast-grant received for non-negotiated unicast peer %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_GRANT_REPLY_SENT, 0x682, "Sending signaling message to peer %s countaining %lu Unicast-Grant TLVs and %lu Unicast-Grant deny TLVs", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(UNICAST_REQUEST_SENT, 0x683, "Sending Signaling message to peer %s containing Unicast-Request TLV for message type %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x684, "Sending Signaling message to peer %s containing Unicast-Request TLV for Sync and Delay-Resp", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_CANCEL_SENT, 0x685, "Sending Signaling message to peer %s containing Unicast-Cancel TLV for message type %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_ACK_CANCEL_SENT, 0x686, "Sending Signaling message to peer %s containing Unicast-Ack-Cancel TLV for message type %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_MSG_TYPE) \
+    X(UNICAST_ANNOUNCE_GRANTED, 0x687, "Granting Announce messages to peer %s at log interval %ld", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_INT) \
+    X(UNICAST_SYNC_GRANTED, 0x688, "Granting Sync messages to peer %s at log interval %ld", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_INT) \
+    X(UNICAST_DELAY_RESP_GRANTED, 0x689, "Granting Delay-Resp messages to peer %s at log interval %ld", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_INT) \
+    X(UNICAST_ANNOUNCE_EXPIRED, 0x68a, "Announce grant to peer %s has expired", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_SYNC_EXPIRED, 0x68b, "Sync grant to peer %s has expired", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_DELAY_RESP_EXPIRED, 0x68c, "Delay-Resp grant to peer %s has expired", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_CANCEL_IGNORED, 0x68f, "Received %s unicast grant cancel from peer %s for which we have two grants. Ignoring", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARGS_ADDR) \
+    X(UNICAST_DEFERRED_GRANT_SENT, 0x698, "Sent grant %s (duration %lu) to peer %s", PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_GRANT_ACCEPT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR) \
+    X(PKT_CTX_WRITE_FAILED, 1806, "[ERROR] ctx_write failed: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_CTX_WRITE_TRUNCATED, 1807, "ctx_write truncated packet to %ld bytes from %ld bytes", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(PKT_SET_CURRENT_LENGTH_FAILED, 1808, "Failed to set current-length to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_IFHANDLE_FAILED, 1809, "Failed to set ifhandle to 0x%8.8lx in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_APP_START_FAILED, 1810, "Failed to set application start to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_DIRECTION_FAILED, 1811, "Failed to set direction to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_COS_FAILED, 1812, "Failed to set CoS to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_PRIORITY_FAILED, 1813, "Failed to set priority to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_VRF_FAILED, 1814, "Failed to set VRF ID to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_TS_OPTION_FAILED, 1815, "Failed to set TS option to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_CTX_ALLOC_FAILED, 1816, "Failed to allocate a ctx packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_PACKET_ID_FAILED, 1817, "Failed to set packet-id to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_SET_OFFSET_FAILED, 1818, "Failed to set offset to %lu in packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_EPI_GENERATE_FAILED, 1839, "[ERROR] Failed to generate packet using EPI: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_FIB_DATA_ADDED, 1848, "ctx_write of %ld bytes with FIB next hop information for peer %s returned success", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_INT, PTP_TRACE_ARGS_ADDR) \
+    X(PKT_FIB_DATA_FAILED, 1857, "Failed to add optimized FIB data to PTP packet. Will need to be sent via slowpath instead: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_FIB_DATA_TRUNCATED, 1858, "ctx_write FIB data truncated packet to %ld bytes from %ld bytes", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(PKT_DUMP, 1844, "%s len %lu %s %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_PKT_DIRECTION, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ADDR_PARTS, PTP_TRACE_ARG_ADDR_WORD2, PTP_TRACE_ARG_ADDR_ENCAP) \
+    X(PKT_DUMP_BYTES_0, 1845, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_DUMP_BYTES_28, 1846, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_DUMP_BYTES_56, 1847, "%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_SPIO_INIT_FAILED, 1801, "[ERROR] Unable to initialise SPIO connection for protocol %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_CTX_CLEANUP_FAILED, 1805, "[ERROR] Unable to cleanup ctx library: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_DETACH_FAILED, 1840, "[ERROR] SPIO detach failed: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_DETACH_IF_FAILED, 1841, "[ERROR] SPIO detach failed for interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_ATTACH_FAILED, 1842, "[ERROR] SPIO attach failed: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_ATTACH_IF_FAILED, 1843, "[ERROR] SPIO attach failed for interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_IFHANDLE_FAILED, 1800, "[ERROR] Unable to obtain ifhandle for incoming packet: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_READ_FAILED, 1819, "[ERROR] Error reading incoming packet: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_NETWORK_HEADER_FAILED, 1820, "[ERROR] Error reading network header: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_NETWORK_HEADER_SHORT, 1821, "[ERROR] Failed to read full %s header - could only read %lu bytes", PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_NTFN_LENGTH_FAILED, 1822, "[ERROR] Failed to get notification length: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_NTFN_READ_FAILED, 1823, "[ERROR] Failed to read notification: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_NTFN_TOO_SHORT, 1824, "[ERROR] Notification too short (%lu bytes)", PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_NTFN_READ_SHORT, 1825, "[ERROR] Failed to read full notification: expected %lu bytes, read %lu bytes", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_PACKET_ID_FAILED, 1826, "[ERROR] Unable to obtain packet-id for incoming packet: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_SUBTYPE_FAILED, 1827, "[ERROR] Unable to get context subtype for incoming packet: %s", PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_SUBTYPE_UNEXPECTED, 1828, "[ERROR] Unexpected context subtype %lu", PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_TIMESTAMP_FAILED, 1829, "[ERROR] Unable to obtain timestamp for incoming packet: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_TIMESTAMP_SHORT, 1830, "[ERROR] Only able to read %lu bytes of timestamp for incoming packet", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_TOO_SHORT, 1831, "[ERROR] Incoming packet too short - only %lu bytes", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_UNKNOWN_INTERFACE, 1832, "[ERROR] Packet received on unknown interface, dropping", PTP_TRACE_ARG_IFHANDLE) \
+    X(PKT_RX_LENGTH_TOO_SHORT, 1833, "[ERROR] Packet length specified in header too short - only %lu bytes", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_RETURNED_TS_FAILED, 1834, "[ERROR] Unable to obtain returned timestamp for packet-id %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_RETURNED_TS_SHORT, 1835, "[ERROR] Only able to read %lu bytes of returned timestamp for packet-id %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_WRONG_ENCAP, 1836, "[ERROR] Incoming packet has incorrect encap - is %s, should be %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_ENCAP) \
+    X(PKT_RX_PAYLOAD_FAILED, 1837, "[ERROR] Unable to obtain payload from EPI: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(PKT_RX_MAC_FAILED, 1838, "[ERROR] Failed to obtain mac-addresses from packet", PTP_TRACE_ARG_IFHANDLE) \
+    X(PKT_RX_IPV6_CHECKSUM_MISMATCH, 1855, "Calculated and received UDP checksums on IPv6 packets do not match. Received: %lx, calculated: %lx", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_IPV4_CHECKSUM, 1856, "IPv4 packet received with checksum: %lx and calculated checksum: %lx", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_DUMP, 1849, "Incoming packet error, len %lu, encap %s (%lu), subtype %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ENCAP_NAME_NUM, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_BYTES_0, 1850, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_BYTES_28, 1851, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_BYTES_56, 1852, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 #define PTP_TRACE_POINTS_QUORRIN(X)
@@ -307,10 +350,19 @@ constexpr bool ptp_trace_points_formats_ok(const Table &table)
             return false;
     return true;
 }
+template <typename Table>
+constexpr bool ptp_trace_points_addrs_ok(const Table &table)
+{
+    for (const ptp_trace_point_type &point : table)
+        if (!ptp_trace_point_addr_ok(point))
+            return false;
+    return true;
+}
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_util), "two shared-library points share a number");
 static_assert(ptp_trace_points_formats_ok(ptp_trace_points_util), "a shared-library point's text and arguments differ");
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_tessel), "two agent points share a number");
 static_assert(ptp_trace_points_formats_ok(ptp_trace_points_tessel), "an agent point's text and arguments differ");
+static_assert(ptp_trace_points_addrs_ok(ptp_trace_points_tessel), "an agent point's address group is not whole");
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_quorrin), "two controller points share a number");
 static_assert(ptp_trace_points_formats_ok(ptp_trace_points_quorrin), "a controller point's text and arguments differ");
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_sardo), "two global-process points share a number");

@@ -65,6 +65,35 @@ TEST(TracePoints, AgentIdsAreTheRecordedOnes)
         {PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER, 0x1004f7},
         {PTP_TRACE_TESSEL_PM_INIT_PRE_FSM, 0x1004f8},
         {PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD, 0x1004f9},
+        {PTP_TRACE_TESSEL_FSM_STATE_CHANGE, 0x300100640},
+        {PTP_TRACE_TESSEL_FSM_EV_READY, 0x200100660},
+        {PTP_TRACE_TESSEL_FSM_FM_TREE_INIT_FAILED, 0x20010065e},
+        {PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED, 0x20010064d},
+        {PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE, 0x600100695},
+        {PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH, 0x500100648},
+        {PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED, 0x200100649},
+        {PTP_TRACE_TESSEL_UNICAST_PEER_TREE_INIT_FAILED, 0x200100677},
+        {PTP_TRACE_TESSEL_UNICAST_GRANT_TOO_SHORT, 0x60010067e},
+        {PTP_TRACE_TESSEL_UNICAST_GRANT_REPLY_SENT, 0x700100682},
+        {PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT, 0x600100683},
+        {PTP_TRACE_TESSEL_UNICAST_SYNC_DELAY_RESP_REQUEST_SENT, 0x500100684},
+        {PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED, 0x50010068a},
+        {PTP_TRACE_TESSEL_BMC_IF_INSERTED, 0x300100578},
+        {PTP_TRACE_TESSEL_BMC_IF_REMOVED, 0x200100579},
+        {PTP_TRACE_TESSEL_BMC_GLOBAL_RECEIVED, 0x50010057a},
+        {PTP_TRACE_TESSEL_BMC_NODE_CHANGED, 0x70010057b},
+        {PTP_TRACE_TESSEL_BMC_SLAVE_SUPPORT, 0x10010057c},
+        {PTP_TRACE_TESSEL_ISSU_MILESTONE_STARTED, 0x100100af0},
+        {PTP_TRACE_TESSEL_ISSU_MILESTONE_START_FAILED, 0x200100af1},
+        {PTP_TRACE_TESSEL_ISSU_MILESTONE_MET, 0x300100af2},
+        {PTP_TRACE_TESSEL_ISSU_REGISTER_MILESTONES, 0x100af4},
+        {PTP_TRACE_TESSEL_ISSU_START_CHKPT_DONE, 0x100af9},
+        {PTP_TRACE_TESSEL_DB_IDB_CREATED, 0x30200100192},
+        {PTP_TRACE_TESSEL_PKT_RX_IFHANDLE_FAILED, 0x100100708},
+        {PTP_TRACE_TESSEL_PKT_SPIO_INIT_FAILED, 0x200100709},
+        {PTP_TRACE_TESSEL_PKT_DUMP, 0x600100734},
+        {PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP, 0x300100739},
+        {PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP_READ_FAILED, 0x10010073d},
     };
     for (const id_case &c : cases) {
         SCOPED_TRACE(c.point.format != nullptr ? c.point.format : "(no text)");
@@ -107,6 +136,31 @@ TEST(TracePoints, ChecksRefuseATextThatDoesNotFitItsArguments)
     static_assert(!ptp_trace_points_numbers_unique(repeated));
     static_assert(!ptp_trace_points_formats_ok(std::array<ptp_trace_point_type, 2>{{ok_port, one_short}}));
     EXPECT_TRUE(ptp_trace_points_formats_ok(ptp_trace_points_tessel));
+}
+
+// Kinds whose word the text prints twice, or not at all, and an interface named by text.
+TEST(TracePoints, KindsThatDoNotPrintOncePerWord)
+{
+    // "encap %s (%lu)": one word, its name and its number.
+    static_assert(ptp_trace_arg_conversions(PTP_TRACE_ARG_ENCAP_NAME_NUM) == 2);
+    constexpr ptp_trace_point_type encap_once = {PTP_TRACE_CLASS_TESSEL, 7, "encap %s",
+                                                 {PTP_TRACE_ARG_ENCAP_NAME_NUM}};
+    static_assert(!ptp_trace_point_format_ok(encap_once));
+    static_assert(ptp_trace_point_format_ok(PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP));
+    // "%s %s": an address's encapsulation and the bare address, from one address group.
+    static_assert(ptp_trace_point_addr_pos(PTP_TRACE_TESSEL_PKT_DUMP) == 3);
+    static_assert(ptp_trace_point_addr_ok(PTP_TRACE_TESSEL_PKT_DUMP));
+    constexpr ptp_trace_point_type cut_group = {PTP_TRACE_CLASS_TESSEL, 8, "%s",
+                                                {PTP_TRACE_ARG_ADDR, PTP_TRACE_ARG_ADDR_WORD2}};
+    static_assert(!ptp_trace_point_addr_ok(cut_group));
+    // The "answered" word only tells whether the ready flag after it is known.
+    static_assert(ptp_trace_point_nargs(PTP_TRACE_TESSEL_ISSU_MILESTONE_MET) == 3);
+    static_assert(ptp_trace_point_format_ok(PTP_TRACE_TESSEL_ISSU_MILESTONE_MET));
+    // A name recorded as text leads the text like a handle, and travels as text.
+    static_assert(ptp_trace_point_lead_args(PTP_TRACE_TESSEL_DB_IDB_CREATED) == 1);
+    static_assert(ptp_trace_point_text_mask(PTP_TRACE_TESSEL_DB_IDB_CREATED) == 0x3);
+    EXPECT_STREQ(PTP_TRACE_TESSEL_DB_IDB_CREATED.format, "Creating and inserting a new idb into %s database");
+    EXPECT_TRUE(ptp_trace_points_addrs_ok(ptp_trace_points_tessel));
 }
 
 }  // namespace

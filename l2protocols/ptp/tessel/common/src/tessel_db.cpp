@@ -34,11 +34,16 @@ const char *db_label() { return ptp_debug_area_label(DB_DEBUG_AREA); }
 jotlog_handle_type det() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET); }
 jotlog_handle_type unq() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }
 
-// A name cut to the 63 characters an IDB keeps, in a key row for the name tree.
+// A key row for the name tree. Lookups cut the name to the 63 characters an IDB keeps; a walk's
+// start name keeps all 64 bytes the tree compares, so that a longer start name sorts after the
+// IDB stored under its first 63 characters.
 struct name_key_row {
     avl2_node_type node{};
     char ifname[TESSEL_DB_IFNAME_SIZE]{};
-    explicit name_key_row(const char *name) { std::strncpy(ifname, name, TESSEL_DB_IFNAME_SIZE - 1); }
+    explicit name_key_row(const char *name, size_t keep = TESSEL_DB_IFNAME_SIZE - 1)
+    {
+        std::memcpy(ifname, name, strnlen(name, keep));
+    }
 };
 
 }  // namespace
@@ -152,7 +157,7 @@ void tessel_db_walk(tessel_db_walk_fn callback, void *context, const char *start
         avl2_walk(&db->tree, walk_all, &ctx);
         return;
     }
-    name_key_row key(start_ifname);
+    name_key_row key(start_ifname, TESSEL_DB_IFNAME_SIZE);
     avl2_node_type *row = skip_start ? avl2_get_greater(&db->tree, &key) : avl2_get_greater_equal(&db->tree, &key);
     while (row != nullptr) {
         // Fetch the successor first: the callback may delete the IDB it is given.

@@ -235,14 +235,32 @@ TEST_F(DbTest, NamesHandlesAndDuplicates)
 
 TEST_F(DbTest, WalkFromAStartName)
 {
-    for (const char *n : {"a", "c", "e", "g"}) {
+    const std::string x63(63, 'x');
+    const std::string x70(70, 'x');
+    for (const std::string &n : {std::string("a"), std::string("c"), std::string("e"), std::string("g"), x63}) {
         create(n);
     }
-    EXPECT_EQ(walk(nullptr, false), (std::vector<std::string>{"a", "c", "e", "g"}));
-    EXPECT_EQ(walk("c", false), (std::vector<std::string>{"c", "e", "g"}));
-    EXPECT_EQ(walk("c", true), (std::vector<std::string>{"e", "g"}));
-    EXPECT_EQ(walk("d", true), (std::vector<std::string>{"e", "g"}));
-    EXPECT_EQ(walk("z", false), std::vector<std::string>{});
+    struct row {
+        std::string start;
+        bool skip;
+        std::vector<std::string> visited;
+    };
+    const row rows[] = {
+        {"c", false, {"c", "e", "g", x63}},
+        {"c", true, {"e", "g", x63}},
+        {"d", true, {"e", "g", x63}},
+        {"d", false, {"e", "g", x63}},
+        {"h", true, {x63}},
+        {"z", false, {}},
+        // Compared over 64 bytes: the IDB kept under the first 63 characters sorts before it.
+        {x70, false, {}},
+        {x63, false, {x63}},
+        {x63, true, {}},
+    };
+    for (const row &r : rows) {
+        EXPECT_EQ(walk(r.start.c_str(), r.skip), r.visited) << r.start << " skip " << r.skip;
+    }
+    EXPECT_EQ(walk(nullptr, false), (std::vector<std::string>{"a", "c", "e", "g", x63}));
     // From the start the callback's answer stops the walk.
     int seen = 0;
     tessel_db_walk([](void *, void *c) { return ++*static_cast<int *>(c) < 2; }, &seen, nullptr, false, &db);

@@ -43,14 +43,6 @@ void ptp_fsm_trace_args(uint32_t buffers, uint64_t id, const uint64_t *args, uin
 void ptp_fsm_trace_args_text(uint32_t buffers, uint64_t id, uint32_t text_mask, const uint64_t *args,
                              uint32_t count);
 
-template <typename... A>
-inline void ptp_fsm_trace(uint32_t buffers, uint64_t id, A... args)
-{
-    const std::array<uint64_t, sizeof...(A) == 0 ? 1 : sizeof...(A)> words{
-        static_cast<uint64_t>(args)...};
-    ptp_fsm_trace_args(buffers, id, words.data(), sizeof...(A));
-}
-
 // One record of trace point P (ptp_trace_points.h): its id comes from the point, and the
 // arguments are checked against the point's definition at compile time.
 template <const ptp_trace_point_type &P, typename... A>
@@ -59,7 +51,9 @@ inline void ptp_fsm_trace(uint32_t buffers, A... args)
     static_assert(ptp_trace_detail::args_ok<P, A...>(),
                   "trace arguments differ from the trace point's definition");
     static_assert(ptp_trace_point_text_mask(P) == 0, "state-machine points carry no texts");
-    ptp_fsm_trace(buffers, ptp_trace_id_of<P>, args...);
+    const std::array<uint64_t, sizeof...(A) == 0 ? 1 : sizeof...(A)> words{
+        ptp_trace_detail::word(args)...};
+    ptp_fsm_trace_args(buffers, ptp_trace_id_of<P>, words.data(), sizeof...(A));
 }
 
 // An internal error: prints the reason and ends the process.

@@ -30,11 +30,12 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED) == 0x
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED) == 0x20010064b);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED) == 0x20010064a);
 
-constexpr uint64_t TRACE_INIT = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_INIT);
-constexpr uint64_t TRACE_SHUTDOWN = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_SHUTDOWN);
-constexpr uint64_t TRACE_POSTPONED_FMC = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_POSTPONED_FMC);
-constexpr uint64_t TRACE_TREE_INIT_FAILED = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_FM_TREE_INIT_FAILED);
-constexpr uint64_t TRACE_RETURNED_TIMESTAMP = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_RETURNED_TIMESTAMP);
+// A point of a port that carries the interface and the current state only.
+template <const ptp_trace_point_type &P>
+void trace_port(uint32_t buffers, const tessel_proto_idb_type *port)
+{
+    ptp_fsm_trace<P>(buffers, ptp_fsm_port_ifhandle(port), uint32_t{port->fsm.PortState});
+}
 
 constexpr zerrno PTP_ERR_DB_INIT = 0x47F28C00;  // "Database initialization error"
 
@@ -49,24 +50,23 @@ int qualification_timer_cb(ptp_timer_type *, void *context, int *)
 // One event message handed to the agent although the offload plugin owns it.
 struct offloaded_msg_type {
     const char *text;
-    uint64_t trace_id;
+    void (*trace)(uint32_t buffers, const tessel_proto_idb_type *port);
     uint32_t counter_class;
 };
 
 constexpr offloaded_msg_type SYNC_IN = {
-    "%s: %s: [%s]: Sync message should be offloaded - ignoring", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED), 1};
+    "%s: %s: [%s]: Sync message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED>, 1};
 constexpr offloaded_msg_type FOLLOW_UP_IN = {
-    "%s: %s: [%s]: Follow-Up message should be offloaded - ignoring", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED), 2};
+    "%s: %s: [%s]: Follow-Up message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED>, 2};
 constexpr offloaded_msg_type DELAY_REQ_IN = {
-    "%s: %s: [%s]: Delay-Req message should be offloaded - ignoring", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED), 3};
+    "%s: %s: [%s]: Delay-Req message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED>, 3};
 constexpr offloaded_msg_type DELAY_RESP_IN = {
-    "%s: %s: [%s]: Delay-resp message should be offloaded - ignoring", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED), 4};
+    "%s: %s: [%s]: Delay-resp message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED>, 4};
 
 void offloaded_msg_drop(tessel_proto_idb_type *port, const offloaded_msg_type &m)
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, m.text);
-    ptp_fsm_trace(PTP_FSM_TRACE_PKT, m.trace_id, ptp_fsm_port_ifhandle(port),
-                  uint64_t{port->fsm.PortState});
+    m.trace(PTP_FSM_TRACE_PKT, port);
     tessel_stats_increment_packet_drop_counter(port, m.counter_class, 1);
     tessel_stats_increment_packet_drop_reason(PTP_FSM_DROP_REASON_NOT_FOR_US, 1);
 }
@@ -118,8 +118,7 @@ void ptp_fsm_client_unicast_grant_change(ptp_fsm_peer_entry_type *entry, int any
 zerrno ptp_fsm_init(tessel_proto_idb_type *port)
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Initializing FSM");
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_INIT, ptp_fsm_port_ifhandle(port),
-                  uint64_t{port->fsm.PortState});
+    trace_port<PTP_TRACE_TESSEL_FSM_INIT>(PTP_FSM_TRACE_DET, port);
 
     port->fsm.PortState = PTP_PORT_STATE_INITIALIZING;
     port->fsm.is_held_passive = 0;
@@ -134,8 +133,7 @@ zerrno ptp_fsm_init(tessel_proto_idb_type *port)
         ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port),
                       "%s: [ERROR] %s: Failed to initialise foreign master tree for this interface",
                       ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_port_name(port));
-        ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, TRACE_TREE_INIT_FAILED,
-                      ptp_fsm_port_ifhandle(port), uint64_t{port->fsm.PortState});
+        trace_port<PTP_TRACE_TESSEL_FSM_FM_TREE_INIT_FAILED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, port);
         err = PTP_ERR_DB_INIT;
     } else if ((err = ptp_fsm_announce_timers_create(port)) != 0) {
         ptp_fsm_proto_foreign_master_tree_destroy(port);
@@ -155,8 +153,7 @@ zerrno ptp_fsm_init(tessel_proto_idb_type *port)
 void ptp_fsm_shutdown(tessel_proto_idb_type *port)
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Shutting down FSM");
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_SHUTDOWN, ptp_fsm_port_ifhandle(port),
-                  uint64_t{port->fsm.PortState});
+    trace_port<PTP_TRACE_TESSEL_FSM_SHUTDOWN>(PTP_FSM_TRACE_DET, port);
     port->fsm.is_fsm_init = 0;
     ptp_fsm_unicast_port_shutdown(port);
     ptp_fsm_announce_timers_destroy(port);
@@ -185,8 +182,7 @@ void ptp_fsm_unlock(tessel_proto_idb_type *port)
     if ((postponed & PTP_FSM_SCHEDULED_FUNCTION_FMC) != 0) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port,
                            "%s: %s: [%s]: Perform postponed foreign-master change");
-        ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_POSTPONED_FMC, ptp_fsm_port_ifhandle(port),
-                      uint64_t{port->fsm.PortState});
+        trace_port<PTP_TRACE_TESSEL_FSM_POSTPONED_FMC>(PTP_FSM_TRACE_DET, port);
         ptp_fsm_announce_best_foreign_master_changed(port);
     }
 }
@@ -331,7 +327,7 @@ void ptp_fsm_offload_returned_timestamp_in(uint32_t, uint32_t, const void *)
 {
     ptp_fsm_debug(PTP_FSM_AREA_FSM, 0, "%s: [ERROR] Returned timestamp should be offloaded - ignoring",
                   ptp_fsm_area_label(PTP_FSM_AREA_FSM));
-    ptp_fsm_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, TRACE_RETURNED_TIMESTAMP);
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_RETURNED_TIMESTAMP>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ);
 }
 
 void ptp_fsm_proto_returned_timestamp_in(uint32_t packet_id, uint32_t encap, const void *timestamp)

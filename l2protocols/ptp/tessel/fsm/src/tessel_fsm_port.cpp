@@ -36,31 +36,31 @@ constexpr S FAULTY = PTP_PORT_STATE_FAULTY;
 
 // ---- Events: names (debug lines) and trace ids ----
 
+// A point of a port that carries the interface and the current state only.
+template <const ptp_trace_point_type &P>
+void trace_port(const tessel_proto_idb_type *port)
+{
+    ptp_fsm_trace<P>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), uint32_t{port->fsm.PortState});
+}
+
 struct event_desc_type {
     const char *name;
-    uint64_t trace_id;
+    void (*trace)(const tessel_proto_idb_type *port);
 };
 
 constexpr std::array<event_desc_type, PTP_FSM_EVENT_COUNT> event_table{{
-    {"Announce-Timeout", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT)},
-    {"Qualification-Timeout", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_QUALIFICATION_TIMEOUT)},
-    {"BMC-Master", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_BMC_MASTER)},
-    {"BMC-Passive", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_BMC_PASSIVE)},
-    {"Fault-Detected", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_FAULT_DETECTED)},
-    {"Fault-Cleared", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_FAULT_CLEARED)},
-    {"Ready", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_READY)},
-    {"Not-Ready", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_NOT_READY)},
-    {"Synchronization-Fault", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_SYNCHRONIZATION_FAULT)},
-    {"BMC-Slave", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_BMC_SLAVE)},
-    {"Master-Clock-Selected", ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_MASTER_CLOCK_SELECTED)},
+    {"Announce-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT>},
+    {"Qualification-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_QUALIFICATION_TIMEOUT>},
+    {"BMC-Master", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_MASTER>},
+    {"BMC-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_PASSIVE>},
+    {"Fault-Detected", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_DETECTED>},
+    {"Fault-Cleared", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_CLEARED>},
+    {"Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_READY>},
+    {"Not-Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_NOT_READY>},
+    {"Synchronization-Fault", trace_port<PTP_TRACE_TESSEL_FSM_EV_SYNCHRONIZATION_FAULT>},
+    {"BMC-Slave", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_SLAVE>},
+    {"Master-Clock-Selected", trace_port<PTP_TRACE_TESSEL_FSM_EV_MASTER_CLOCK_SELECTED>},
 }};
-
-constexpr uint64_t TRACE_HOLD_PASSIVE = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_HOLD_PASSIVE);
-constexpr uint64_t TRACE_UNHOLD_PASSIVE = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_UNHOLD_PASSIVE);
-constexpr uint64_t TRACE_STATE_CHANGE = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_STATE_CHANGE);
-constexpr uint64_t TRACE_START = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_START);
-constexpr uint64_t TRACE_RESUME = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_RESUME);
-constexpr uint64_t TRACE_SECONDARY_UPDATE = ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE);
 
 // Trace ids are fixed: records outlive the program that wrote them.
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT) == 0x20010066a);
@@ -140,16 +140,16 @@ bool is_listening_state(uint32_t state)
     return state == LISTEN || state == PASSIVE || state == UNCAL || state == SLAVE;
 }
 
-void event_debug_and_trace(tessel_proto_idb_type *port, const char *name, uint64_t trace_id)
+void event_debug_and_trace(tessel_proto_idb_type *port, const char *name,
+                           void (*trace)(const tessel_proto_idb_type *port))
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: %s-event", name);
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, trace_id, ptp_fsm_port_ifhandle(port),
-                  uint64_t{state_of(port)});
+    trace(port);
 }
 
 void event_log(tessel_proto_idb_type *port, ptp_fsm_event_type event)
 {
-    event_debug_and_trace(port, event_table[event].name, event_table[event].trace_id);
+    event_debug_and_trace(port, event_table[event].name, event_table[event].trace);
 }
 
 void event_ignored_held(tessel_proto_idb_type *port, ptp_fsm_event_type event)
@@ -494,8 +494,7 @@ void ptp_fsm_port_change_state(tessel_proto_idb_type *port, ptp_port_state_type 
     }
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Change to state %s",
                        ptp_port_state_to_str(state));
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_STATE_CHANGE, ptp_fsm_port_ifhandle(port),
-                  uint64_t{old}, uint64_t{state});
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_STATE_CHANGE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), old, state);
     port->fsm.PortState = state;
     const ptp_fsm_callbacks_type *cb = ptp_fsm_callbacks_get();
     if (cb->fsm_state_change != nullptr) {
@@ -639,14 +638,14 @@ void ptp_fsm_hold_passive(tessel_proto_idb_type *port)
                            "%s: %s: [%s]: Ignoring Hold-Passive-event when not listening");
         return;
     }
-    event_debug_and_trace(port, "Hold-Passive", TRACE_HOLD_PASSIVE);
+    event_debug_and_trace(port, "Hold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_HOLD_PASSIVE>);
     ptp_fsm_port_event_run(port, PTP_FSM_EVENT_BMC_PASSIVE);
     port->fsm.is_held_passive = 1;
 }
 
 void ptp_fsm_unhold_passive(tessel_proto_idb_type *port)
 {
-    event_debug_and_trace(port, "Unhold-Passive", TRACE_UNHOLD_PASSIVE);
+    event_debug_and_trace(port, "Unhold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_UNHOLD_PASSIVE>);
     port->fsm.is_held_passive = 0;
 }
 
@@ -876,7 +875,7 @@ void ptp_fsm_start(tessel_proto_idb_type *port)
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Starting FSM");
     const ptp_port_state_type state = state_of(port);
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_START, ptp_fsm_port_ifhandle(port), uint64_t{state});
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_START>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), state);
     if (state == INIT || state == LISTEN || state == PREMASTER || state == FAULTY ||
         state >= PTP_FSM_STATE_COUNT) {
         ptp_fsm_proto_start_listening(port);
@@ -909,7 +908,7 @@ void ptp_fsm_resume(tessel_proto_idb_type *port, ptp_port_state_type state,
 
     port->fsm.PortState = state;
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Resuming FSM");
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_RESUME, ptp_fsm_port_ifhandle(port), uint64_t{state});
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_RESUME>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), state);
 
     S mapped = state < PTP_FSM_STATE_COUNT ? resume_map[state] : LISTEN;
     ptp_fsm_proto_start_listening(port);
@@ -943,9 +942,9 @@ void ptp_fsm_issu_secondary_update(tessel_proto_idb_type *port, const ptp_port_s
                        ptp_port_state_to_str(old), ptp_port_state_to_str(new_state),
                        had != nullptr ? "had" : "didn't have",
                        best != nullptr ? "has" : "doesn't have");
-    ptp_fsm_trace(PTP_FSM_TRACE_DET, TRACE_SECONDARY_UPDATE, ptp_fsm_port_ifhandle(port),
-                  uint64_t{old}, uint64_t{old}, uint64_t{new_state}, uint64_t{had != nullptr},
-                  uint64_t{best != nullptr});
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), old,
+                                                              old, new_state, uint32_t{had != nullptr},
+                                                              uint32_t{best != nullptr});
 
     if (valid_new) {
         port->fsm.PortState = new_state;

@@ -674,25 +674,30 @@ const char *ptp_fsm_address_str(const ptp_address_type *addr)
 
 void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point,
                                  const tessel_proto_idb_type *port, const ptp_address_type *addr,
-                                 std::initializer_list<uint64_t> after)
+                                 std::initializer_list<uint64_t> others)
 {
     const uint32_t row = ptp_trace_point_arg_pos(point, PTP_TRACE_ARG_ADDR);
-    const uint64_t fmt = ptp_jotlog_addr_fmt_get(row, addr->encap);
+    const uint32_t encap = ptp_address_encap_get(addr);
+    const uint64_t fmt = ptp_jotlog_addr_fmt_get(row, encap);
+    const uint32_t nargs = ptp_trace_point_nargs(point);
     // The address words as the trace display reads them back (ptp_address_trace_to_str). An
     // IPv6 address is its text, which the record must carry: the reader is another process.
     std::array<uint64_t, PTP_TRACE_MAX_ARGS> words{};
     uint32_t n = 0;
     words[n++] = ptp_fsm_port_ifhandle(port);
     words[n++] = port->fsm.PortState;
-    words[n++] = ptp_address_trace_value(addr);
-    words[n++] = ptp_address_trace_mac_low(addr);
-    words[n++] = addr->encap;
-    for (uint64_t w : after) {
-        if (n < PTP_TRACE_MAX_ARGS) {
-            words[n++] = w;
+    const uint64_t *other = others.begin();
+    while (n < nargs) {
+        if (n == row && n + 3 <= nargs) {
+            words[n++] = ptp_address_trace_value(addr);
+            words[n++] = ptp_address_trace_mac_low(addr);
+            words[n++] = encap;
+        } else {
+            words[n++] = other != others.end() ? *other++ : 0;
         }
     }
-    const uint32_t text_mask = addr->encap == PTP_ENCAP_IPV6 && words[row] != 0 ? 1u << row : 0;
+    const uint32_t text_mask =
+        row < PTP_TRACE_MAX_ARGS && encap == PTP_ENCAP_IPV6 && words[row] != 0 ? 1u << row : 0;
     ptp_fsm_trace_args_text(buffers, ptp_trace_point_id(point) | fmt << PTP_TRACE_ADDR_FMT_SHIFT,
                             text_mask, words.data(), n);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 #include "ptp_trace.h"
 #include "ptp_types.h"
@@ -25,23 +26,24 @@ uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
 // Text of an address for debug lines: ptp_address_to_str, from the shared text pool.
 const char *ptp_fsm_address_str(const ptp_address_type *addr);
 
-// A trace record of a point that carries the interface handle, the state, the address (three
-// words, with the address-format code in the id) and then the given words.
+// A trace record of a point of a port that carries an address: the interface handle, the state,
+// then the point's other words in order, the address taking the place of its group (three
+// words in trace form, with the address-format code in the id; no address records zeros).
 void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point,
                                  const tessel_proto_idb_type *port, const ptp_address_type *addr,
-                                 std::initializer_list<uint64_t> after);
+                                 std::initializer_list<uint64_t> others);
 
 template <const ptp_trace_point_type &P, typename... A>
 inline void ptp_fsm_trace_address(uint32_t buffers, const tessel_proto_idb_type *port,
-                                  const ptp_address_type *addr, A... after)
+                                  const ptp_address_type *addr, A... others)
 {
     static_assert(P.args[0] == PTP_TRACE_ARG_IFHANDLE && P.args[1] == PTP_TRACE_ARG_PORT_STATE &&
-                      P.args[2] == PTP_TRACE_ARG_ADDR && P.args[3] == PTP_TRACE_ARG_ADDR_WORD2 &&
-                      P.args[4] == PTP_TRACE_ARG_ADDR_ENCAP &&
-                      ptp_trace_point_nargs(P) == 5 + sizeof...(A) &&
+                      ptp_trace_point_arg_pos(P, PTP_TRACE_ARG_ADDR) != PTP_TRACE_MAX_ARGS &&
+                      ptp_trace_point_addr_ok(P) && ptp_trace_point_nargs(P) == 5 + sizeof...(A) &&
                       ptp_trace_point_text_mask(P) == 0,
                   "the trace point is not one of a port and an address");
-    ptp_fsm_trace_address_point(buffers, P, port, addr, {static_cast<uint64_t>(after)...});
+    static_assert((... && (std::is_integral_v<A> || std::is_enum_v<A>)), "trace words are integers");
+    ptp_fsm_trace_address_point(buffers, P, port, addr, {ptp_trace_detail::word(others)...});
 }
 
 struct ptp_fsm_foreign_master_type;

@@ -47,30 +47,33 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED) == 0
 mgd_timer_parent *grant_timer_parent = nullptr;
 
 uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint64_t rd64(const uint8_t *p)
+
+template <const ptp_trace_point_type &P>
+void trace_granted(const tessel_proto_idb_type *port, const ptp_address_type *peer, int8_t interval)
 {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; i++) {
-        v = v << 8 | p[i];
-    }
-    return v;
+    ptp_fsm_trace_address<P>(PTP_FSM_TRACE_DET, port, peer, int64_t{interval});
+}
+template <const ptp_trace_point_type &P>
+void trace_expired(const tessel_proto_idb_type *port, const ptp_address_type *peer)
+{
+    ptp_fsm_trace_address<P>(PTP_FSM_TRACE_DET, port, peer);
 }
 
 struct kind_info_type {
     uint32_t msg_type;
     const char *name;
     const char *timer_name;
-    const ptp_trace_point_type *granted;
-    const ptp_trace_point_type *expired;
+    void (*granted)(const tessel_proto_idb_type *port, const ptp_address_type *peer, int8_t interval);
+    void (*expired)(const tessel_proto_idb_type *port, const ptp_address_type *peer);
     tessel_mgd_timer_handler_fn_type expire;
 };
 const std::array<kind_info_type, PTP_FSM_PEER_GRANT_KINDS> kinds{{
-    {PTP_MSG_ANNOUNCE, "Announce", "Announce grant timer", &PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_GRANTED,
-     &PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED, ptp_fsm_unicast_grant_announce_expire},
-    {PTP_MSG_SYNC, "Sync", "Sync grant timer", &PTP_TRACE_TESSEL_UNICAST_SYNC_GRANTED,
-     &PTP_TRACE_TESSEL_UNICAST_SYNC_EXPIRED, ptp_fsm_unicast_grant_sync_expire},
+    {PTP_MSG_ANNOUNCE, "Announce", "Announce grant timer", trace_granted<PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_GRANTED>,
+     trace_expired<PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED>, ptp_fsm_unicast_grant_announce_expire},
+    {PTP_MSG_SYNC, "Sync", "Sync grant timer", trace_granted<PTP_TRACE_TESSEL_UNICAST_SYNC_GRANTED>,
+     trace_expired<PTP_TRACE_TESSEL_UNICAST_SYNC_EXPIRED>, ptp_fsm_unicast_grant_sync_expire},
     {PTP_MSG_DELAY_RESP, "Delay-Resp", "Delay-Resp grant timer",
-     &PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_GRANTED, &PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_EXPIRED,
+     trace_granted<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_GRANTED>, trace_expired<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_EXPIRED>,
      ptp_fsm_unicast_grant_delay_resp_expire},
 }};
 
@@ -245,7 +248,7 @@ void grant_expire(ptp_fsm_peer_entry_type *e, uint32_t kind)
         ptp_fsm_debug(AREA, ptp_fsm_port_ifhandle(port), text, ptp_fsm_area_label(AREA),
                       ptp_fsm_address_str(&e->peer_addr));
     }
-    ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET, *kinds[kind].expired, port, {}, &e->peer_addr);
+    kinds[kind].expired(port, &e->peer_addr);
     grant_clear(e, kind);
     stream_stop(port, e, kind);
     grants_changed(e);
@@ -273,30 +276,6 @@ uint32_t ptp_fsm_unicast_kind_msg_type(uint32_t kind) { return kinds[kind % 3].m
 uint32_t ptp_fsm_unicast_renewal_time(uint32_t duration)
 {
     return duration < 240 ? duration * 3 / 4 : duration - 60;
-}
-
-void ptp_fsm_unicast_trace(uint32_t buffers, const ptp_trace_point_type &point,
-                           const tessel_proto_idb_type *port, std::initializer_list<uint64_t> middle,
-                           const ptp_address_type *addr)
-{
-    std::array<uint64_t, PTP_TRACE_MAX_ARGS> words{};
-    uint32_t n = 0;
-    words[n++] = ptp_fsm_port_ifhandle(port);
-    words[n++] = port->fsm.PortState;
-    for (uint64_t w : middle) {
-        if (n < PTP_TRACE_MAX_ARGS - 3) {
-            words[n++] = w;
-        }
-    }
-    const uint32_t row = n;
-    uint64_t id = ptp_trace_point_id(point);
-    if (addr != nullptr) {
-        words[n++] = rd64(addr->value);
-        words[n++] = rd64(addr->value + 8);
-        words[n++] = addr->encap;
-        id |= uint64_t{ptp_jotlog_addr_fmt_get(row, addr->encap)} << PTP_TRACE_ADDR_FMT_SHIFT;
-    }
-    ptp_fsm_trace_args(buffers, id, words.data(), n);
 }
 
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_type *fm)
@@ -376,10 +355,13 @@ zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_typ
                                "Unicast-Cancel TLV for message type %s",
                                ptp_fsm_address_str(dest.peer), type_name);
         }
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT,
-                              ack ? PTP_TRACE_TESSEL_UNICAST_ACK_CANCEL_SENT
-                                  : PTP_TRACE_TESSEL_UNICAST_CANCEL_SENT,
-                              port, {message_type}, dest.peer);
+        if (ack) {
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_ACK_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, dest.peer,
+                                                                            message_type);
+        } else {
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, dest.peer,
+                                                                        message_type);
+        }
     } else if (ack) {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send signaling message to peer %s containing "
@@ -422,8 +404,8 @@ zerrno ptp_fsm_unicast_port_init(tessel_proto_idb_type *port)
         ptp_fsm_debug(AREA, ptp_fsm_port_ifhandle(port),
                       "%s: [ERROR] %s: Failed to initialise unicast grant tree for this interface",
                       ptp_fsm_area_label(AREA), ptp_fsm_port_name(port));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_PEER_TREE_INIT_FAILED, port, {}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_PEER_TREE_INIT_FAILED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                      ptp_fsm_port_ifhandle(port), port->fsm.PortState);
         return ERR_DB_INIT;
     }
     return 0;
@@ -626,8 +608,8 @@ zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port,
                       "%s: [ERROR] %s: Not restoring unicast-grant, since unicast grant not yet "
                       "allowed",
                       ptp_fsm_area_label(AREA), ptp_fsm_port_name(port));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_RESTORE_REFUSED, port, {}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_RESTORE_REFUSED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                ptp_fsm_port_ifhandle(port), port->fsm.PortState);
         return ERR_RESTORE_NOT_ALLOWED;
     }
     const bool nonneg = (record->nonnegotiated_flags & 0x1) != 0;
@@ -743,8 +725,8 @@ struct request_reply_type {
                                "%s: %s: [%s]: Sending signaling message to peer %s countaining %u "
                                "Unicast-Grant TLVs and %u Unicast-Grant deny TLVs",
                                ptp_fsm_address_str(src), accepts, denies);
-            ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_REPLY_SENT, port,
-                                  {accepts, denies}, src);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_REPLY_SENT>(PTP_FSM_TRACE_PKT, port, src, accepts,
+                                                                             denies);
         } else {
             PTP_FSM_DEBUG_PORT(AREA, port,
                                "%s: %s: [%s]: Failed to send signaling message to peer %s "
@@ -807,8 +789,9 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
                            "%s: %s: [%s]: Received unicast-request TLV for invalid message type %s "
                            "- denying",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_REQUEST_INVALID_TYPE, port, {type}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_REQUEST_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                     ptp_fsm_port_ifhandle(port), port->fsm.PortState,
+                                                                     type);
         reply.add(type, requested, 0);
         return;
     }
@@ -868,8 +851,8 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
                            "%s: %s: [%s]: Unicast-grant request received for non-negotiated "
                            "unicast peer %s",
                            ptp_fsm_address_str(reply.src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_REQUEST_NONNEGOTIATED, port, {}, reply.src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_REQUEST_NONNEGOTIATED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                              port, reply.src);
         return;
     }
     // Grants go to the slave's current identity (it may have restarted with another one).
@@ -886,8 +869,7 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
             ptp_fsm_debug(AREA, ptp_fsm_port_ifhandle(port), text, ptp_fsm_area_label(AREA),
                           ptp_fsm_address_str(reply.src), int{interval});
         }
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET, *kinds[k].granted, port,
-                              {static_cast<uint64_t>(int64_t{interval})}, reply.src);
+        kinds[k].granted(port, reply.src, interval);
         set_granted(e, k, true);
         g.log_interval = interval;
         g.reply_pending = 1;
@@ -966,8 +948,8 @@ void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_
     }
     PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Sent grant %s to peer %s", "accept",
                        ptp_fsm_address_str(&entry->peer_addr));
-    ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_DEFERRED_GRANT_SENT, port,
-                          {g.duration}, &entry->peer_addr);
+    ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_DEFERRED_GRANT_SENT>(PTP_FSM_TRACE_PKT, port, &entry->peer_addr,
+                                                                        1u /* accept */, g.duration);
     entry->peer_sequence_id++;
     g.reply_pending = 0;
     grants_changed(entry);
@@ -985,9 +967,9 @@ bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expect
                        "%s: %s: [%s]: %s TLV is incorrect length - length is %u, should be %u",
                        tessel_tlv_type_to_string(tlv_type), static_cast<unsigned>(received),
                        static_cast<unsigned>(expected));
-    ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                          PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH, port,
-                          {tlv_type, received, expected}, nullptr);
+    ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                           ptp_fsm_port_ifhandle(port), port->fsm.PortState, tlv_type,
+                                                           received, expected);
     tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
     tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_INVALID_TLVS, 1);
     return false;
@@ -1005,8 +987,7 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
                            "%s: %s: [%s]: Received %s unicast grant cancel from peer %s for which "
                            "we have two grants. Ignoring",
                            ptp_msg_type_to_str(type), ptp_fsm_address_str(src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_CANCEL_IGNORED, port,
-                              {type}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_CANCEL_IGNORED>(PTP_FSM_TRACE_PKT, port, src, type);
         return;
     }
     if (fm == nullptr && e == nullptr) {
@@ -1020,8 +1001,9 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
                            "%s: %s: [%s]: Received unicast-cancel TLV for invalid message type %s "
                            "- dropping",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_CANCEL_INVALID_TYPE, port, {type}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_CANCEL_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                    ptp_fsm_port_ifhandle(port), port->fsm.PortState,
+                                                                    type);
         return;
     }
     if (fm != nullptr) {

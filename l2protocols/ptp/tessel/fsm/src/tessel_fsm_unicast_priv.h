@@ -46,12 +46,6 @@ zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_typ
                                    const ptp_port_id_type *target,
                                    const ptp_fsm_unicast_dest_type &dest);
 
-// Trace record: interface handle, port state, the middle words, then the address as three
-// words, with the address-format word in the id.
-void ptp_fsm_unicast_trace(uint32_t buffers, const ptp_trace_point_type &point,
-                           const tessel_proto_idb_type *port, std::initializer_list<uint64_t> middle,
-                           const ptp_address_type *addr);
-
 // The "Unicast grant timers" parent (null before module init).
 mgd_timer_parent *ptp_fsm_unicast_timer_parent(void);
 

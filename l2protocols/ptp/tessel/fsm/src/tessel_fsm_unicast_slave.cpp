@@ -110,8 +110,7 @@ void send_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, 
                            "%s: %s: [%s]: Sending Signaling message to peer %s containing "
                            "Unicast-Request TLV for message type %s",
                            ptp_fsm_address_str(&fm->peer_addr), ptp_msg_type_to_str(type));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT, port, {type},
-                              &fm->peer_addr);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT>(PTP_FSM_TRACE_PKT, port, &fm->peer_addr, type);
     } else {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send Signaling message to peer %s containing "
@@ -138,8 +137,8 @@ void send_combined_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_t
                            "%s: %s: [%s]: Sending Signaling message to peer %s containing "
                            "Unicast-Request TLV for Sync and Delay-Resp",
                            ptp_fsm_address_str(&fm->peer_addr));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_SYNC_DELAY_RESP_REQUEST_SENT,
-                              port, {}, &fm->peer_addr);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_SYNC_DELAY_RESP_REQUEST_SENT>(PTP_FSM_TRACE_PKT, port,
+                                                                                     &fm->peer_addr);
     } else {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send signaling message to peer %s containing "
@@ -245,15 +244,13 @@ void grant_rejected(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm
                            "%s: %s: [%s]: Unicast-grant TLV for message-type %s received from "
                            "master %s when not slaving",
                            ptp_msg_type_to_str(type), ptp_fsm_address_str(src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_NOT_SLAVING, port,
-                              {type}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_NOT_SLAVING>(PTP_FSM_TRACE_PKT, port, src, type);
     } else {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Unicast-grant TLV for message-type %s received from "
                            "multicast master %s",
                            ptp_msg_type_to_str(type), ptp_fsm_address_str(src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_MULTICAST_MASTER,
-                              port, {type}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_MULTICAST_MASTER>(PTP_FSM_TRACE_PKT, port, src, type);
     }
     send_cancel(port, fm, type, sender);
 }
@@ -445,8 +442,7 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
     if (fm == nullptr) {
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast-grant TLV received from unknown master %s",
                            ptp_fsm_address_str(src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER, port,
-                              {}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT, port, src);
         tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
         tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_UNKNOWN_MASTER, 1);
         ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, 0, sender,
@@ -455,8 +451,8 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
     }
     if (fm->is_nonnegotiated) {
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast grant request received when non negotiated.");
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED, port, {}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                    ptp_fsm_port_ifhandle(port), port->fsm.PortState);
         tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
         tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_NON_NEGOTIATED, 1);
         return;
@@ -464,15 +460,14 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
     if (g.duration == 0) {
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast-grant denial received from master %s",
                            ptp_fsm_address_str(src));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_DENIED, port, {}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_DENIED>(PTP_FSM_TRACE_PKT, port, src);
         return;
     }
     if (g.duration <= 3) {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Unicast-grant TLV from master %s has too short a duration %u",
                            ptp_fsm_address_str(src), g.duration);
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_PKT, PTP_TRACE_TESSEL_UNICAST_GRANT_TOO_SHORT, port,
-                              {g.duration}, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_TOO_SHORT>(PTP_FSM_TRACE_PKT, port, src, g.duration);
         return;
     }
     const uint32_t renew = ptp_fsm_unicast_renewal_time(g.duration);
@@ -538,8 +533,9 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
                            "%s: %s: [%s]: Received unicast-grant TLV for invalid message type %s - "
                            "denying",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_unicast_trace(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                              PTP_TRACE_TESSEL_UNICAST_GRANT_INVALID_TYPE, port, {type}, nullptr);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+                                                                   ptp_fsm_port_ifhandle(port), port->fsm.PortState,
+                                                                   type);
         return;
     }
 }

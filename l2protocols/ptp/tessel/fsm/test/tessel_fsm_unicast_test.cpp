@@ -2,17 +2,24 @@
 // renewal, expiry and cancel on virtual time, and the slave's requests, retries and renewals.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <functional>
 #include <memory>
 #include <vector>
 
 #include "evm.h"
+#include "jotlog.h"
 #include "plat_clock.h"
 #include "plat_clock_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
+#include "ptp_trace_points.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_signaling.h"
@@ -1097,6 +1104,54 @@ TEST_F(SlaveTable, SessionsFollowTheChangeAndARemovedPeerLeavesNothingBehind)
     ptp_fsm_proto_slave_config_change(port);
     EXPECT_TRUE(uc_fake.calls.empty());
     EXPECT_EQ(ptp_fsm_unicast_peer_count, 2u);
+}
+
+// ---- Trace records ----
+
+// The peer's address travels in trace form where the point's text shows it: after the port,
+// before the words the text prints after it.
+TEST_F(Unicast, GrantTracesCarryThePeerAddressInTraceForm)
+{
+    char dir[] = "/tmp/tessel_fsm_unicast_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    jotlog_set_run_dir(dir);
+    ptp_jotlog_buffer_type det{"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr};
+    ASSERT_EQ(ptp_jotlog_init(&det, 1), 0u);
+    ptp_jotlog_ctx_set(det, {}, {});
+
+    request(PTP_MSG_ANNOUNCE, 0, 60);
+    ASSERT_NE(peer(), nullptr);
+    EXPECT_TRUE(peer()->is_announce_granted);
+    ASSERT_EQ(plat_clock_advance_s(60), 0u);
+
+    std::vector<std::string> lines;
+    jotlog_read(
+        "ptp/tessel/det",
+        [](const jotlog_record_type *r, void *c) {
+            char id[32];
+            std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
+            std::string line = id;
+            for (uint32_t i = 0; i < r->nargs; i++) {
+                line += (i > 0 ? "," : "") + std::to_string(static_cast<int64_t>(r->args[i]));
+            }
+            static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
+            return true;
+        },
+        &lines);
+    ptp_jotlog_ctx_set({}, {}, {});
+    ptp_jotlog_close(&det, 1);
+    jotlog_set_run_dir(nullptr);
+    std::filesystem::remove_all(dir);
+
+    // 10.0.0.20 as one word, no low MAC word, IPv4; the address-format code of an IPv4
+    // address in third place in the id.
+    const std::string peer = std::to_string(0x0A000014) + ",0," + std::to_string(PTP_ENCAP_IPV4);
+    const std::string state = std::to_string(PTP_PORT_STATE_MASTER);
+    EXPECT_EQ(lines, (std::vector<std::string>{"0x8000600100687(256," + state + "," + peer + ",0)",
+                                               "0x800050010068a(256," + state + "," + peer + ")"}));
+    EXPECT_STREQ(PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_GRANTED.format,
+                 "Granting Announce messages to peer %s at log interval %ld");
+    EXPECT_STREQ(PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED.format, "Announce grant to peer %s has expired");
 }
 
 }  // namespace

@@ -272,15 +272,6 @@ void node_bmc_changed()
     }
 }
 
-uint64_t addr_word(const ptp_address_type &a, size_t from)
-{
-    uint64_t w = 0;
-    for (size_t i = 0; i < 8; i++) {
-        w = w << 8 | a.value[from + i];
-    }
-    return w;
-}
-
 }  // namespace
 
 void tessel_bmc_register_callbacks(const tessel_bmc_callbacks_type *callbacks)
@@ -325,11 +316,12 @@ void tessel_bmc_if_update(tessel_proto_idb_type *idb)
     const char *addr_text = bmc.node_valid ? ptp_address_to_str(&bmc.node_info.address) : "";
     TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh, "%s: Node BMC changed: new 0x%lx (%s), old 0x%lx",
                     static_cast<unsigned long>(new_id), addr_text, static_cast<unsigned long>(old_id));
-    const ptp_address_type &a = bmc.node_info.address;
-    ptp_trace<PTP_TRACE_TESSEL_BMC_NODE_CHANGED>(
-        {tessel_pm_det()}, ptp_clock_id_upper(new_id), ptp_clock_id_lower(new_id), ptp_clock_id_upper(old_id),
-        ptp_clock_id_lower(old_id), bmc.node_valid ? a.encap : 0u, bmc.node_valid ? addr_word(a, 0) : 0u,
-        bmc.node_valid ? addr_word(a, 8) : 0u);
+    // The words in the order the text shows them: new clock, its master's address, old clock.
+    const ptp_address_type *a = bmc.node_valid ? &bmc.node_info.address : nullptr;
+    ptp_trace_address<PTP_TRACE_TESSEL_BMC_NODE_CHANGED>(
+        {tessel_pm_det()}, ptp_clock_id_upper(new_id), ptp_clock_id_lower(new_id), ptp_address_trace_value(a),
+        ptp_address_trace_mac_low(a), ptp_address_encap_get(a), ptp_clock_id_upper(old_id),
+        ptp_clock_id_lower(old_id));
     node_bmc_changed();
 }
 

@@ -52,14 +52,6 @@ using namespace tessel_pkt;
 
 namespace {
 
-// A failure of the transmit path: traced with the interface, the value and the code.
-zerrno tx_fail(const tessel_proto_idb_type *idb, uint64_t value, zerrno rc)
-{
-    ptp_trace<PTP_TRACE_TESSEL_PKT_TX_FAILED>({pkt_buffer(), unq_buffer()}, idb->header.ifhandle,
-                                               value, rc);
-    return rc;
-}
-
 void put16(uint8_t *p, uint16_t v)
 {
     p[0] = static_cast<uint8_t>(v >> 8);
@@ -158,21 +150,24 @@ zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt,
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set TS option to %u in packet: %s",
                          name, option, zerr_strerror(rc));
-        return tx_fail(idb, option, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_TS_OPTION_FAILED>(idb->header.ifhandle, option, rc);
+        return rc;
     }
     const uint32_t id = option == TESSEL_PACKET_TS_RETURNED ? ts->packet_id : 0;
     rc = ctx_set_u32(pkt, CTX_OPT_PACKET_ID, id);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set packet-id to %u in packet: %s",
                          name, id, zerr_strerror(rc));
-        return tx_fail(idb, id, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_PACKET_ID_FAILED>(idb->header.ifhandle, id, rc);
+        return rc;
     }
     const uint32_t offset = option == TESSEL_PACKET_TS_INSERT ? ts->offset : 0;
     rc = ctx_set_u32(pkt, CTX_OPT_TS_OFFSET, offset);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set offset to %u in packet: %s",
                          name, offset, zerr_strerror(rc));
-        return tx_fail(idb, offset, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_OFFSET_FAILED>(idb->header.ifhandle, offset, rc);
+        return rc;
     }
     return 0;
 }
@@ -188,13 +183,13 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to get the source MAC address: %s",
                          name, zerr_strerror(rc));
-        return tx_fail(idb, 0, rc);
+        return rc;
     }
     if (dst != nullptr) {
         if (dst->encap != PTP_ENCAP_ETHERNET) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Destination %s is not an Ethernet address",
                              name, ptp_address_to_str(dst));
-            return tx_fail(idb, dst->encap, TESSEL_PACKET_ERR_INVALID);
+            return TESSEL_PACKET_ERR_INVALID;
         }
         std::memcpy(req.dst_mac, dst->value, PTP_MAC_ADDR_LEN);
     } else {
@@ -206,7 +201,7 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
         rc = tessel_io_vlan_tags_build(idb, &tags);
         if (rc != 0) {
             // Untagged, the frame would leave on the wrong VLAN.
-            return tx_fail(idb, idb->if_type, rc);
+            return rc;
         }
         for (uint32_t i = 0; i < tags.count; i++) {
             put16(&tag_bytes[4 * i], static_cast<uint16_t>(tags.tags[i] >> 16));
@@ -225,13 +220,14 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to generate packet using EPI: %s",
                          name, zerr_strerror(rc));
-        return tx_fail(idb, msg_len, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_EPI_GENERATE_FAILED>(idb->header.ifhandle, rc);
+        return rc;
     }
     rc = ctx_set_u8(pkt, CTX_OPT_PRIORITY, 4);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set priority to %u in packet: %s",
                          name, 4u, zerr_strerror(rc));
-        tx_fail(idb, 4, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_PRIORITY_FAILED>(idb->header.ifhandle, 4u, rc);
     } else {
         rc = ts_options_set(idb, pkt, ts);
     }
@@ -253,43 +249,50 @@ zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t t
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set current-length to %zu in packet: %s", name, total,
                          zerr_strerror(rc));
-        return tx_fail(idb, total, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_CURRENT_LENGTH_FAILED>(ifh, total, rc);
+        return rc;
     }
     rc = ctx_set_u32(pkt, CTX_OPT_OUT_IFHANDLE, idb->attached_ifhandle);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set output ifhandle to 0x%8.8x in packet: %s", name,
                          idb->attached_ifhandle, zerr_strerror(rc));
-        return tx_fail(idb, idb->attached_ifhandle, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_IFHANDLE_FAILED>(ifh, idb->attached_ifhandle, rc);
+        return rc;
     }
     rc = ctx_set_i16(pkt, CTX_OPT_APP_START, static_cast<int16_t>(app_start));
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set application start to %zu in packet: %s", name,
                          app_start, zerr_strerror(rc));
-        return tx_fail(idb, app_start, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_APP_START_FAILED>(ifh, app_start, rc);
+        return rc;
     }
     rc = ctx_set_u8(pkt, CTX_OPT_DIRECTION, 1);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set direction to %u in packet: %s", name, 1u,
                          zerr_strerror(rc));
-        return tx_fail(idb, 1, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_DIRECTION_FAILED>(ifh, 1u, rc);
+        return rc;
     }
     const uint32_t cos = cos_of(idb, is_event);
     rc = ctx_set_u8(pkt, CTX_OPT_COS, static_cast<uint8_t>(cos));
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set CoS to %u in packet: %s", name, cos, zerr_strerror(rc));
-        return tx_fail(idb, cos, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_COS_FAILED>(ifh, cos, rc);
+        return rc;
     }
     rc = ctx_set_u8(pkt, CTX_OPT_PRIORITY, 4);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set priority to %u in packet: %s", name, 4u,
                          zerr_strerror(rc));
-        return tx_fail(idb, 4, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_PRIORITY_FAILED>(ifh, 4u, rc);
+        return rc;
     }
     rc = ctx_set_u32(pkt, CTX_OPT_VRF_ID, idb->ipv4_vrf);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set VRF ID to %u in packet: %s", name, idb->ipv4_vrf,
                          zerr_strerror(rc));
-        return tx_fail(idb, idb->ipv4_vrf, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_SET_VRF_FAILED>(ifh, idb->ipv4_vrf, rc);
+        return rc;
     }
     return ts_options_set(idb, pkt, ts);
 }
@@ -303,7 +306,8 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
     if (pkt == nullptr) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to allocate a ctx packet: %s", name,
                          zerr_strerror(TESSEL_PACKET_ERR_NOMEM));
-        return tx_fail(idb, rewrite_len + len, TESSEL_PACKET_ERR_NOMEM);
+        trace_fail<PTP_TRACE_TESSEL_PKT_CTX_ALLOC_FAILED>(idb->header.ifhandle, TESSEL_PACKET_ERR_NOMEM);
+        return TESSEL_PACKET_ERR_NOMEM;
     }
     struct piece {
         const uint8_t *bytes;
@@ -319,13 +323,15 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
         if (rc == 0 && written != p.len) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: ctx_write truncated packet to %zu bytes from %u bytes",
                              name, written, static_cast<unsigned>(p.len));
+            trace_fail<PTP_TRACE_TESSEL_PKT_CTX_WRITE_TRUNCATED>(idb->header.ifhandle, written, p.len);
             rc = TESSEL_PACKET_ERR_TRUNCATED;
         } else if (rc != 0) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: ctx_write failed: %s", name, zerr_strerror(rc));
+            trace_fail<PTP_TRACE_TESSEL_PKT_CTX_WRITE_FAILED>(idb->header.ifhandle, rc);
         }
         if (rc != 0) {
             ctx_free(&pkt, 1);
-            return tx_fail(idb, p.len, rc);
+            return rc;
         }
     }
     *out = pkt;
@@ -350,13 +356,13 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
             uint32_t n = 0;
             zerrno rc = tessel_packet_ipv4_l2_header_build(idb, l2, &n);
             if (rc != 0) {
-                return tx_fail(idb, 0, rc);
+                return rc;
             }
             l2_len = n;
         } else if (adj == nullptr || adj->rewrite_str_len == 0) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Unable to send to %s: %s", name,
                              ptp_address_to_str(dst), zerr_strerror(TESSEL_PACKET_ERR_NO_ADJACENCY));
-            return tx_fail(idb, 0, TESSEL_PACKET_ERR_NO_ADJACENCY);
+            return TESSEL_PACKET_ERR_NO_ADJACENCY;
         } else {
             std::memcpy(l2, adj->rewrite_str, adj->rewrite_str_len);
             l2_len = adj->rewrite_str_len;
@@ -368,7 +374,7 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
         if (dst->encap != PTP_ENCAP_IPV4 || !has_src || src->encap != PTP_ENCAP_IPV4) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: No IPv4 addresses to send from %s to %s", name,
                              has_src ? ptp_address_to_str(src) : "", ptp_address_to_str(dst));
-            return tx_fail(idb, dst->encap, TESSEL_PACKET_ERR_INVALID);
+            return TESSEL_PACKET_ERR_INVALID;
         }
         std::memcpy(dst_ip, dst->value, 4);
         std::memcpy(src_ip, src->value, 4);
@@ -428,7 +434,7 @@ zerrno ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
         if (dst->encap != PTP_ENCAP_IPV6 || !has_src || src->encap != PTP_ENCAP_IPV6) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: No IPv6 addresses to send from %s to %s", name,
                              has_src ? ptp_address_to_str(src) : "", ptp_address_to_str(dst));
-            return tx_fail(idb, dst->encap, TESSEL_PACKET_ERR_INVALID);
+            return TESSEL_PACKET_ERR_INVALID;
         }
         std::memcpy(dst_ip, dst->value, 16);
         std::memcpy(src_ip, src->value, 16);
@@ -480,19 +486,20 @@ void write_fib_update(tessel_proto_idb_type *idb, ctx_packet_type *pkt, const pt
         TESSEL_PKT_DEBUG(ifh,
                          "%s: [ERROR] %s: Failed to add optimized FIB data to PTP packet. Will need to be sent via slowpath instead: %s",
                          name, zerr_strerror(rc));
-        tx_fail(idb, fib->length, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_FIB_DATA_FAILED>(ifh, rc);
         return;
     }
     if (written != fib->length) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: ctx_write FIB data truncated packet to %zu bytes from %u bytes", name,
                          written, fib->length);
-        tx_fail(idb, written, TESSEL_PACKET_ERR_TRUNCATED);
+        trace_fail<PTP_TRACE_TESSEL_PKT_FIB_DATA_TRUNCATED>(ifh, written, fib->length);
         return;
     }
     TESSEL_PKT_DEBUG(ifh, "%s: ctx_write of %zu bytes with FIB next hop information for peer %s returned success",
                      written, ptp_address_to_str(dst));
-    ptp_trace<PTP_TRACE_TESSEL_PKT_FIB_DATA_ADDED>({pkt_buffer(), unq_buffer()}, ifh, written,
-                                                    ptp_address_to_str(dst));
+    ptp_trace_address<PTP_TRACE_TESSEL_PKT_FIB_DATA_ADDED>({pkt_buffer(), unq_buffer()}, ifh, written,
+                                                            ptp_address_trace_value(dst), ptp_address_trace_mac_low(dst),
+                                                            ptp_address_encap_get(dst));
 }
 
 }  // namespace
@@ -533,7 +540,7 @@ zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16
     if (rc != 0) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to send packet: %s", idb->header.ifname,
                          zerr_strerror(rc));
-        return tx_fail(idb, msg_len, rc);
+        return rc;
     }
     return 0;
 }
@@ -571,19 +578,17 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
     uint8_t b[72] = {};
     std::memcpy(b, msg, msg_len < sizeof b ? msg_len : sizeof b);
     jotlog_handle_type buf = pkt_buffer();
-    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP>({buf}, ifh, static_cast<uint32_t>(direction), msg_len,
-                                         peer != nullptr ? ptp_address_to_str(peer) : "");
-    auto words7 = [&](size_t at) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_WORDS7>({buf}, get32(b + at), get32(b + at + 4), get32(b + at + 8),
-                                                     get32(b + at + 12), get32(b + at + 16), get32(b + at + 20),
-                                                     get32(b + at + 24));
-    };
-    words7(0);
+    ptp_trace_address<PTP_TRACE_TESSEL_PKT_DUMP>({buf}, ifh, static_cast<uint32_t>(direction), msg_len,
+                                                 ptp_address_trace_value(peer), ptp_address_trace_mac_low(peer),
+                                                 ptp_address_encap_get(peer));
+    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, get32(b), get32(b + 4), get32(b + 8), get32(b + 12),
+                                                 get32(b + 16), get32(b + 20), get32(b + 24));
     if (msg_len >= 29) {
-        words7(28);
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>({buf}, get32(b + 28), get32(b + 32), get32(b + 36),
+                                                      get32(b + 40), get32(b + 44), get32(b + 48), get32(b + 52));
     }
     if (msg_len >= 57) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_WORDS4>({buf}, get32(b + 56), get32(b + 60), get32(b + 64), get32(b + 68));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, get32(b + 56), get32(b + 60), get32(b + 64), get32(b + 68));
     }
 }
 

@@ -145,6 +145,13 @@ void clear_attached(tessel_proto_idb_type *idb)
     idb->attached_ifhandle = 0;
 }
 
+// Whether the record's attachment is the one a detach of ifhandle under encap takes away (a
+// resync may have attached it anew since, elsewhere; a record of a reused name is not attached).
+bool attachment_is(const tessel_proto_idb_type *idb, uint32_t encap, uint32_t ifhandle)
+{
+    return idb->is_spio_attached != 0 && idb->attached_encap == encap && idb->attached_ifhandle == ifhandle;
+}
+
 tessel_proto_idb_type *find_by_name(const char *ifname)
 {
     tessel_proto_idb_type *idb = nullptr;
@@ -207,7 +214,11 @@ void process_attach_internal(uint32_t encap, int selector)
     zerrno rc = spio_attach2(conn, 0, slot, handles, directions, statuses);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(0, "%s: [ERROR] SPIO attach failed: %s", zerr_strerror(rc));
-        ptp_trace<PTP_TRACE_TESSEL_PKT_ATTACH_FAILED>({pkt_buffer(), unq_buffer()}, 0u, rc);
+        if (selector == 1) {
+            trace_fail<PTP_TRACE_TESSEL_PKT_ATTACH_FAILED>(rc);
+        } else {
+            trace_fail<PTP_TRACE_TESSEL_PKT_DETACH_FAILED>(rc);
+        }
         ptp_syslog_spio("attaching to interface", zerr_strerror(rc));
         tessel_offload_resync_timers_start();
         for (uint32_t i = 0; i < slot; i++) {
@@ -215,7 +226,7 @@ void process_attach_internal(uint32_t encap, int selector)
             if (idb == nullptr) {
                 continue;
             }
-            if (selector == 0) {
+            if (selector == 0 && attachment_is(idb, encap, handles[i])) {
                 clear_attached(idb);
             }
             tessel_port_mgr_spio_attach_event(idb);
@@ -226,7 +237,11 @@ void process_attach_internal(uint32_t encap, int selector)
             if (statuses[i] != 0) {
                 TESSEL_PKT_DEBUG(handles[i], "%s: [ERROR] SPIO attach failed for interface0x%8.8x: %s", handles[i],
                                  zerr_strerror(statuses[i]));
-                ptp_trace<PTP_TRACE_TESSEL_PKT_ATTACH_FAILED>({pkt_buffer(), unq_buffer()}, handles[i], statuses[i]);
+                if (selector == 1) {
+                    trace_fail<PTP_TRACE_TESSEL_PKT_ATTACH_IF_FAILED>(handles[i], statuses[i]);
+                } else {
+                    trace_fail<PTP_TRACE_TESSEL_PKT_DETACH_IF_FAILED>(handles[i], statuses[i]);
+                }
                 ptp_syslog_spio("attaching to interface", zerr_strerror(statuses[i]));
                 tessel_offload_resync_timers_start();
             }
@@ -245,7 +260,9 @@ void process_attach_internal(uint32_t encap, int selector)
             } else {
                 tessel_offload_if_sessions_cleanup(handles[i]);
                 if (idb != nullptr) {
-                    clear_attached(idb);
+                    if (attachment_is(idb, encap, handles[i])) {
+                        clear_attached(idb);
+                    }
                     tessel_port_mgr_spio_attach_event(idb);
                 }
             }
@@ -304,12 +321,6 @@ void resync_req(uint32_t encap, bool (*timer_running)(void), void (*retry_reques
 
 // ---- Receive ----
 
-uint64_t rx_fail(uint32_t encap, uint64_t value, zerrno rc)
-{
-    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_FAILED>({pkt_buffer(), unq_buffer()}, encap, value, rc);
-    return 0;
-}
-
 void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
 {
     uint8_t b[ERROR_DUMP_LEN] = {};
@@ -317,7 +328,7 @@ void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
     zerrno rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, b, sizeof b, &n);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Failed to read bad packet for dump: %s", zerr_strerror(rc));
-        rx_fail(encap, subtype, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP_READ_FAILED>(rc);
         return;
     }
     if (debug_on()) {
@@ -336,18 +347,17 @@ void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
         return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
                static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
     };
-    for (size_t at = 0; at < ERROR_DUMP_LEN; at += 28) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_WORDS7>({buf}, w(at), w(at + 4), w(at + 8), w(at + 12), w(at + 16),
-                                                     w(at + 20), w(at + 24));
-    }
+    static_assert(ERROR_DUMP_LEN == 84, "three records of seven words");
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_BYTES_0>({buf}, w(0), w(4), w(8), w(12), w(16), w(20), w(24));
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_BYTES_28>({buf}, w(28), w(32), w(36), w(40), w(44), w(48), w(52));
+    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_BYTES_56>({buf}, w(56), w(60), w(64), w(68), w(72), w(76), w(80));
 }
 
-// A counted drop of a message of a known port.
+// A counted drop of a message of a known port (the caller has traced why).
 void rx_drop(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap, uint32_t reason)
 {
     tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_OTHER, 1);
     tessel_stats_increment_packet_drop_reason(reason, 1);
-    ptp_trace<PTP_TRACE_TESSEL_PKT_RX_DROP>({pkt_buffer(), unq_buffer()}, idb->header.ifhandle, encap, reason);
     rx_error_dump(pkt, encap, 0);
 }
 
@@ -356,7 +366,7 @@ bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *i
     zerrno rc = ctx_get_u32(pkt, CTX_OPT_IN_IFHANDLE, ifh);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain ifhandle for incoming packet: %s", zerr_strerror(rc));
-        rx_fail(encap, CTX_OPT_IN_IFHANDLE, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_IFHANDLE_FAILED>(rc);
         rx_error_dump(pkt, encap, 0);
         return false;
     }
@@ -364,12 +374,13 @@ bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *i
     rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, CTX_TIMESTAMP_LEN, &n);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(*ifh, "Unable to obtain timestamp for incoming packet: %s", zerr_strerror(rc));
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_TIMESTAMP_FAILED>(*ifh, rc);
     } else if (n != CTX_TIMESTAMP_LEN) {
         TESSEL_PKT_DEBUG_RAW(*ifh, "Only able to read %zu bytes of timestamp for incoming packet", n);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_TIMESTAMP_SHORT>(*ifh, n);
         rc = TESSEL_PACKET_ERR_TRUNCATED;
     }
     if (rc != 0) {
-        rx_fail(encap, CTX_OPT_TIMESTAMP, rc);
         rx_error_dump(pkt, encap, 0);
         return false;
     }
@@ -383,6 +394,7 @@ bool rx_port_encap_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t
     }
     TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Incoming packet has incorrect encap - is %s, should be %s",
                      idb->header.ifname, ptp_address_encap_to_str(encap), ptp_address_encap_to_str(idb->config.encap));
+    trace_fail<PTP_TRACE_TESSEL_PKT_RX_WRONG_ENCAP>(idb->header.ifhandle, encap, idb->config.encap);
     rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_INVALID_PACKET);
     return false;
 }
@@ -395,6 +407,7 @@ bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t enc
     TESSEL_PKT_DEBUG(idb->header.ifhandle,
                      "%s: [ERROR] %s: Received message of length %u, shorter than the minimum length of %zu - dropping",
                      idb->header.ifname, static_cast<unsigned>(msg_len), PTP_MSG_HDR_LEN);
+    trace_fail<PTP_TRACE_TESSEL_PKT_RX_LENGTH_TOO_SHORT>(idb->header.ifhandle, msg_len);
     rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_TOO_SHORT);
     return false;
 }
@@ -453,9 +466,14 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         if (contig >= total) {
             payload = frame + hdr;
         } else {
-            copy.resize(payload_len);
+            // The last byte the length claims must be there before a buffer is sized by it.
+            uint8_t last = 0;
             size_t n = 0;
-            rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), payload_len, &n);
+            rc = ctx_read(pkt, CTX_LAYER_FRAME, total - 1, &last, 1, &n);
+            if (rc == 0 && n == 1) {
+                copy.resize(payload_len);
+                rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), payload_len, &n);
+            }
             if (rc == 0 && n != payload_len) {
                 rc = TESSEL_PACKET_ERR_TRUNCATED;
             }
@@ -467,7 +485,7 @@ void ethernet_rx_one(ctx_packet_type *pkt)
     }
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Unable to obtain payload from EPI: %s", zerr_strerror(rc));
-        rx_fail(encap, ifh, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_PAYLOAD_FAILED>(ifh, rc);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -478,20 +496,20 @@ void ethernet_rx_one(ctx_packet_type *pkt)
     if (ctx_ptr(pkt, CTX_LAYER_FRAME, 0, &dmac, &dlen) != 0 || dlen < 6 ||
         ctx_ptr(pkt, CTX_LAYER_FRAME, 6, &smac, &slen) != 0 || slen < 6) {
         TESSEL_PKT_DEBUG_RAW(ifh, "Failed to obtain mac-addresses from packet");
-        rx_fail(encap, ifh, PKTIO_ERR_RANGE);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_MAC_FAILED>(ifh);
         rx_error_dump(pkt, encap, 0);
         return;
     }
     if (payload_len < PTP_MSG_HDR_LEN) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes", static_cast<unsigned>(payload_len));
-        rx_fail(encap, payload_len, TESSEL_PACKET_ERR_INVALID);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
         rx_error_dump(pkt, encap, 0);
         return;
     }
     tessel_proto_idb_type *idb = nullptr;
     if (tessel_proto_db_get_by_ifhandle(ifh, &idb) != 0 || idb == nullptr) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping");
-        rx_fail(encap, ifh, TESSEL_PACKET_ERR_INVALID);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_UNKNOWN_INTERFACE>(ifh);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -519,7 +537,9 @@ bool port_owns_ipv4(const tessel_proto_idb_type *idb, const uint8_t addr[4])
 
 bool port_owns_ipv6(const tessel_proto_idb_type *idb, const uint8_t addr[16])
 {
-    if (std::memcmp(addr, TESSEL_PACKET_IPV6_MCAST_ADDR, 16) == 0 || std::memcmp(addr, idb->ipv6_addr, 16) == 0) {
+    static constexpr uint8_t unset[16] = {};
+    if (std::memcmp(addr, TESSEL_PACKET_IPV6_MCAST_ADDR, 16) == 0 ||
+        (std::memcmp(idb->ipv6_addr, unset, 16) != 0 && std::memcmp(addr, idb->ipv6_addr, 16) == 0)) {
         return true;
     }
     for (uint32_t i = 0; i < idb->ipv6_addr_count; i++) {
@@ -547,13 +567,13 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     zerrno rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, hdr, k.hdr_len, &n);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Error reading network header: %s", zerr_strerror(rc));
-        rx_fail(encap, k.hdr_len, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc);
         rx_error_dump(pkt, encap, 0);
         return;
     }
     if (n < k.hdr_len) {
         TESSEL_PKT_DEBUG_RAW(0, k.short_hdr_text, n);
-        rx_fail(encap, n, TESSEL_PACKET_ERR_TRUNCATED);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_SHORT>(encap, n);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -562,7 +582,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     rc = ctx_read(pkt, CTX_LAYER_APPLICATION, 0, payload.data(), payload.size(), &payload_len);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Error reading incoming packet: %s", zerr_strerror(rc));
-        rx_fail(encap, 0, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_READ_FAILED>(rc);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -573,7 +593,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     }
     if (payload_len < PTP_MSG_HDR_LEN) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %zu bytes", payload_len);
-        rx_fail(encap, payload_len, TESSEL_PACKET_ERR_INVALID);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -602,7 +622,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     }
     if (idb == nullptr) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping on ifh: %u", ifh);
-        rx_fail(encap, ifh, TESSEL_PACKET_ERR_INVALID);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_UNKNOWN_INTERFACE>(ifh);
         rx_error_dump(pkt, encap, 0);
         return;
     }
@@ -613,7 +633,9 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         // Always checked: the header is this packet's own.
         const uint16_t stored = static_cast<uint16_t>(hdr[10] << 8 | hdr[11]);
         hdr[10] = hdr[11] = 0;
-        if (ipv4_checksum(hdr, IPV4_HDR_LEN) != stored) {
+        const uint16_t calculated = ipv4_checksum(hdr, IPV4_HDR_LEN);
+        if (calculated != stored) {
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV4_CHECKSUM>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM);
             return;
         }
@@ -623,7 +645,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         size_t got = 0;
         rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, net.data(), net.size(), &got);
         if (rc != 0 || got < IPV6_HDR_LEN + UDP_HDR_LEN) {
-            rx_fail(encap, got, rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED);
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED);
             rx_error_dump(pkt, encap, 0);
             return;
         }
@@ -634,7 +656,10 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         }
         const uint16_t stored = static_cast<uint16_t>(udp[6] << 8 | udp[7]);
         udp[6] = udp[7] = 0;
-        if (udp_len == 0 || ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len) != stored) {
+        const uint16_t calculated =
+            udp_len == 0 ? 0 : ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len);
+        if (udp_len == 0 || calculated != stored) {
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV6_CHECKSUM_MISMATCH>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED);
             return;
         }
@@ -649,13 +674,12 @@ void tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
     zerrno rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, sizeof ts, &n);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain returned timestamp for packet-id %u: %s", packet_id, zerr_strerror(rc));
-        ptp_trace<PTP_TRACE_TESSEL_PKT_RETURNED_TS_FAILED>({pkt_buffer(), unq_buffer()}, packet_id, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_RETURNED_TS_FAILED>(packet_id, rc);
         return;
     }
     if (n != CTX_TIMESTAMP_LEN) {
         TESSEL_PKT_DEBUG_RAW(0, "Only able to read %zu bytes of returned timestamp for packet-id %u", n, packet_id);
-        ptp_trace<PTP_TRACE_TESSEL_PKT_RETURNED_TS_FAILED>({pkt_buffer(), unq_buffer()}, packet_id,
-                                                            TESSEL_PACKET_ERR_TRUNCATED);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_RETURNED_TS_SHORT>(n, packet_id);
         return;
     }
     ptp_fsm_proto_returned_timestamp_in(packet_id, encap, ts);
@@ -667,35 +691,46 @@ void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
     zerrno rc = ctx_get_u32(pkt, CTX_OPT_CURRENT_LENGTH, &len);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Failed to get notification length: %s", zerr_strerror(rc));
-        rx_fail(encap, 0, rc);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_LENGTH_FAILED>(rc);
         rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
         return;
     }
     if (len == 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Notification too short (%zu bytes)", static_cast<size_t>(len));
-        rx_fail(encap, 0, TESSEL_PACKET_ERR_INVALID);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_TOO_SHORT>(len);
         rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
         return;
     }
-    auto *buf = static_cast<uint8_t *>(tessel_calloc(1, len));
-    if (buf == nullptr) {
-        ptp_alloc_failure_report(len, "Offload notification buffer");
-        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
-        return;
-    }
+    // A length the context does not hold is refused before a buffer is sized by it.
+    uint8_t last = 0;
     size_t n = 0;
-    rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, buf, len, &n);
+    rc = ctx_read(pkt, CTX_LAYER_CONTEXT, len - 1, &last, 1, &n);
+    if (rc == 0 && n != 1) {
+        rc = TESSEL_PACKET_ERR_TRUNCATED;
+    }
+    uint8_t *buf = nullptr;
+    if (rc == 0) {
+        buf = static_cast<uint8_t *>(tessel_calloc(1, len));
+        if (buf == nullptr) {
+            ptp_alloc_failure_report(len, "Offload notification buffer");
+            rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+            return;
+        }
+        rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, buf, len, &n);
+    }
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Failed to read notification: %s", zerr_strerror(rc));
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_READ_FAILED>(rc);
     } else if (n != len) {
         TESSEL_PKT_DEBUG_RAW(0, "Failed to read full notification: expected %zu bytes, read %zu bytes",
                              static_cast<size_t>(len), n);
+        trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_READ_SHORT>(len, n);
         rc = TESSEL_PACKET_ERR_TRUNCATED;
     } else {
+        // A bad notification is shown by the dump below.
         rc = tessel_offload_notification_process(encap, buf, len);
     }
     if (rc != 0) {
-        rx_fail(encap, len, rc);
         rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
     }
     tessel_free(buf);
@@ -710,7 +745,7 @@ void rx_common(uint32_t count, ctx_packet_type **packets, uint32_t encap, void (
         zerrno rc = ctx_get_u8(pkt, CTX_OPT_SUBTYPE, &subtype);
         if (rc != 0) {
             TESSEL_PKT_DEBUG_RAW(0, "Unable to get context subtype for incoming packet: %s", zerr_strerror(rc));
-            rx_fail(encap, CTX_OPT_SUBTYPE, rc);
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_SUBTYPE_FAILED>(rc);
             rx_error_dump(pkt, encap, 0);
             continue;
         }
@@ -720,14 +755,14 @@ void rx_common(uint32_t count, ctx_packet_type **packets, uint32_t encap, void (
         }
         if (subtype != CTX_SUBTYPE_PACKET) {
             TESSEL_PKT_DEBUG(0, "%s: [ERROR] Unexpected context subtype %u", static_cast<unsigned>(subtype));
-            rx_fail(encap, subtype, TESSEL_PACKET_ERR_INVALID);
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_SUBTYPE_UNEXPECTED>(subtype);
             continue;
         }
         uint32_t packet_id = 0;
         rc = ctx_get_u32(pkt, CTX_OPT_PACKET_ID, &packet_id);
         if (rc != 0) {
             TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain packet-id for incoming packet: %s", zerr_strerror(rc));
-            rx_fail(encap, CTX_OPT_PACKET_ID, rc);
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_PACKET_ID_FAILED>(rc);
             rx_error_dump(pkt, encap, 0);
             continue;
         }
@@ -785,7 +820,7 @@ zerrno tessel_packet_init(event_mgr_type *evm)
         if (rc != 0) {
             m.conn[PTP_ENCAP_ETHERNET + i] = nullptr;
             ptp_syslog_init_failed("Failed to initialize SPIO connection: ", zerr_strerror(rc));
-            ptp_trace<PTP_TRACE_TESSEL_PKT_SPIO_INIT_FAILED>({pkt_buffer(), unq_buffer()}, kinds[i].kind, rc);
+            trace_fail<PTP_TRACE_TESSEL_PKT_SPIO_INIT_FAILED>(kinds[i].kind, rc);
             connections_close();
             batches_destroy();
             return rc;
@@ -822,7 +857,7 @@ void tessel_packet_cleanup(void)
     if (m.ctx_api != nullptr) {
         zerrno rc = ctx_api_cleanup(m.ctx_api);
         if (rc != 0) {
-            ptp_trace<PTP_TRACE_TESSEL_PKT_CTX_CLEANUP_FAILED>({pkt_buffer(), unq_buffer()}, rc);
+            trace_fail<PTP_TRACE_TESSEL_PKT_CTX_CLEANUP_FAILED>(rc);
         }
         m.ctx_api = nullptr;
     }
@@ -852,12 +887,11 @@ void tessel_packet_attach(tessel_proto_idb_type *idb)
         return;
     }
     attach_entry_type *pending = entry_find(&b.detach_tree, idb->header.ifname);
-    if (pending != nullptr) {
-        TESSEL_ASSERT(idb->is_spio_attached != 0 && idb->config.encap == idb->attached_encap);
-        // Only a detach of the handle the port still has is undone; a stale handle still goes.
-        if (pending->ifhandle == idb->header.ifhandle) {
-            entry_remove(&b.detach_tree, &b.detach_tree_size, idb->header.ifname);
-        }
+    // Only a detach of this record's own attachment, under the handle it still has, is undone; a
+    // stale handle, or the attachment of a deleted record of the same name, still goes.
+    if (pending != nullptr && pending->ifhandle == idb->header.ifhandle &&
+        attachment_is(idb, encap, pending->ifhandle)) {
+        entry_remove(&b.detach_tree, &b.detach_tree_size, idb->header.ifname);
     }
     if (idb->is_spio_attached != 0 && idb->attached_encap == encap && idb->attached_ifhandle == idb->header.ifhandle &&
         entry_find(&b.detach_tree, idb->header.ifname) == nullptr) {
@@ -871,12 +905,14 @@ void tessel_packet_attach(tessel_proto_idb_type *idb)
 void tessel_packet_detach(tessel_proto_idb_type *idb)
 {
     attach_requested.erase(idb->header.ifname);
-    const uint32_t encap = idb->config.encap;
-    if (encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6 && batches[encap].is_init) {
-        attach_batch_type &b = batches[encap];
-        // A queued attach is withdrawn; the port may still be attached under an older handle,
-        // which the detach below takes away.
-        entry_remove(&b.attach_tree, &b.attach_tree_size, idb->header.ifname);
+    // A queued attach is withdrawn wherever it waits (the encapsulation may have changed since it
+    // was queued); the port may still be attached under an older handle, which the detach below
+    // takes away.
+    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+        attach_batch_type &b = batches[e];
+        if (b.is_init) {
+            entry_remove(&b.attach_tree, &b.attach_tree_size, idb->header.ifname);
+        }
     }
     if (idb->is_spio_attached != 0) {
         const uint32_t at = idb->attached_encap;

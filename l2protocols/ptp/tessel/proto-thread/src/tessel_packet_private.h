@@ -34,6 +34,13 @@ void debug(uint32_t ifhandle, const char *format, ...) __attribute__((format(pri
 jotlog_handle_type pkt_buffer();
 jotlog_handle_type unq_buffer();
 
+// A failure or drop: point P into the packet and unique-event buffers.
+template <const ptp_trace_point_type &P, typename... A>
+inline void trace_fail(A... args)
+{
+    ptp_trace<P>({pkt_buffer(), unq_buffer()}, args...);
+}
+
 }  // namespace tessel_pkt
 
 // A debug line on the packet area whose first "%s: " is the area label.

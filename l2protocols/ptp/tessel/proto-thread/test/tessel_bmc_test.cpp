@@ -292,13 +292,14 @@ TEST_F(BmcTest, TracePointsIntoTheDetailBuffer)
     global(1, 0);
     global(1, 0);             // unchanged
     tessel_bmc_slave_support_change(0);  // a leaves the list
-    const std::string addr0 = std::to_string(0x0A00000100000000ull);  // 10.0.0.1, first 8 bytes
+    const std::string addr0 = std::to_string(0x0A000001u);  // 10.0.0.1 in trace form
     const std::string gm = std::to_string(GM_ID >> 32) + "," + std::to_string(GM_ID & 0xFFFFFFFF);
     const std::string adv = std::to_string(LOCAL_ID >> 32) + "," + std::to_string(LOCAL_ID & 0xFFFFFFFF);
     EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/det"),
               (std::vector<std::string>{
                   "0x300100578(256,0,256)",
-                  "0x70010057b(0,48,0,0," + std::to_string(PTP_ENCAP_IPV4) + "," + addr0 + ",0)",
+                  // New clock, the master's address (IPv4 in third place), old clock.
+                  "0x800070010057b(0,48," + addr0 + ",0," + std::to_string(PTP_ENCAP_IPV4) + ",0,0)",
                   "0x50010057a(" + gm + "," + adv + ",1)",
                   "0x50010057a(" + gm + "," + adv + ",0)",
                   "0x10010057c(0)",

@@ -2,8 +2,13 @@
 // receive checks and drops, and the batched attachment with its resync.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "eth_encap.h"
@@ -12,6 +17,8 @@
 #include "ip_helpers.h"
 #include "ptp_address.h"
 #include "pktio_test.h"
+#include "ptp_debug.h"
+#include "ptp_trace_points.h"
 #include "qor_log.h"
 #include "tessel_fsm_types.h"
 #include "tessel_packet.h"
@@ -665,4 +672,240 @@ TEST_F(PacketTest, InitFailuresUndoWhatWasOpened)
     ASSERT_EQ(tessel_packet_init(evm), 0u);
 }
 
+// ---- Trace records ----------------------------------------------------------------------------
+
+// The packet and unique-event buffers of the agent, open for one test.
+struct pkt_trace_buffers {
+    ptp_jotlog_buffer_type buffers[2] = {
+        {"ptp/tessel/pkt", {1024, 8192, 0, 0}, nullptr},
+        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
+    };
+    std::string run_dir;
+
+    pkt_trace_buffers()
+    {
+        char dir[] = "/tmp/tessel_pkt_test.XXXXXX";
+        EXPECT_NE(mkdtemp(dir), nullptr);
+        run_dir = dir;
+        jotlog_set_run_dir(dir);
+        EXPECT_EQ(ptp_jotlog_init(buffers, 2), 0u);
+        tessel_packet_trace_set(buffers[0].handle);
+        ptp_jotlog_ctx_set({}, {}, buffers[1]);
+    }
+    ~pkt_trace_buffers()
+    {
+        tessel_packet_trace_set(nullptr);
+        ptp_jotlog_ctx_set({}, {}, {});
+        ptp_jotlog_close(buffers, 2);
+        jotlog_set_run_dir(nullptr);
+        std::filesystem::remove_all(run_dir);
+    }
+    // Each record of a buffer as "0x<id>(<arg>,...)".
+    static std::vector<std::string> lines(const char *buffer)
+    {
+        std::vector<std::string> out;
+        jotlog_read(
+            buffer,
+            [](const jotlog_record_type *r, void *c) {
+                char id[32];
+                std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
+                std::string line = id;
+                for (uint32_t i = 0; i < r->nargs; i++) {
+                    line += (i > 0 ? "," : "") + std::to_string(r->args[i]);
+                }
+                static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
+                return true;
+            },
+            &out);
+        return out;
+    }
+};
+
+uint32_t be32(const std::vector<uint8_t> &b, size_t at)
+{
+    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+
+// Seven (or four) words of the message from the given byte, as the dump records them.
+std::string words(const std::vector<uint8_t> &m, size_t at, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; i++) {
+        out += (i > 0 ? "," : "") + std::to_string(be32(m, at + 4 * i));
+    }
+    return out;
+}
+
+TEST_F(PacketTest, ReceivedMessageIsDumpedToThePacketBuffer)
+{
+    attach(port);
+    pkt_trace_buffers trace;
+    const auto m = ptp_msg(44);
+    inject(SPIO_CONN_KIND_ETHERNET, eth_frame(m, 0));
+    ASSERT_EQ(pkt_fake.rx.size(), 1u);
+    // Interface, in, length, the sender's MAC in trace form (an Ethernet address in fourth place
+    // in the id), then bytes 0-27 and 28-55 (44 bytes, zero-filled); bytes 56-71 only from 57.
+    EXPECT_EQ(pkt_trace_buffers::lines("ptp/tessel/pkt"),
+              (std::vector<std::string>{"0x20600100734(256,0,44," + std::to_string(be32({2, 0, 0, 0}, 0)) + ",1,1)",
+                                        "0x700100735(" + words(m, 0, 7) + ")",
+                                        "0x700100736(" + words(m, 28, 4) + ",0,0,0)"}));
+    EXPECT_TRUE(pkt_trace_buffers::lines("ptp/tessel/unq").empty());
+    // What the display tool prints for them.
+    EXPECT_STREQ(PTP_TRACE_TESSEL_PKT_DUMP.format, "%s len %lu %s %s");
+    EXPECT_STREQ(PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0.format, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx");
+}
+
+TEST_F(PacketTest, DropsAreTracedWithTheirOwnPoints)
+{
+    pkt_trace_buffers trace;
+    attach(port);
+    port->config.encap = PTP_ENCAP_IPV4;  // an Ethernet message for an IPv4 port
+    inject(SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(44), 0));
+    set_encap(PTP_ENCAP_IPV4);
+    auto bad = ipv4_packet(ptp_msg(44), PEER_V4, TESSEL_PACKET_IPV4_MCAST_ADDR);
+    const uint32_t stored = static_cast<uint32_t>(bad[10] ^ 0xFF) << 8 | bad[11];
+    const uint32_t calculated = static_cast<uint32_t>(bad[10]) << 8 | bad[11];
+    bad[10] ^= 0xFF;
+    inject(SPIO_CONN_KIND_IPV4, bad);
+    EXPECT_EQ(pkt_fake.rx.size(), 0u);
+    EXPECT_EQ(pkt_trace_buffers::lines("ptp/tessel/unq"),
+              (std::vector<std::string>{"0x30010072c(256,1,2)",
+                                        "0x300100740(256," + std::to_string(stored) + "," +
+                                            std::to_string(calculated) + ")"}));
+    struct text_case {
+        uint64_t id;
+        const char *text;
+    } texts[] = {
+        {0x30010072c, "[ERROR] Incoming packet has incorrect encap - is %s, should be %s"},
+        {0x300100740, "IPv4 packet received with checksum: %lx and calculated checksum: %lx"},
+        {0x300100739, "Incoming packet error, len %lu, encap %s (%lu), subtype %lu"},
+    };
+    for (const text_case &c : texts) {
+        const ptp_trace_point_type *row = ptp_trace_point_find(c.id);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(ptp_trace_point_id(*row), c.id);
+        EXPECT_STREQ(row->format, c.text);
+    }
+    // Each drop is dumped: the context's length, encapsulation and subtype, then 84 bytes.
+    const auto pkt = pkt_trace_buffers::lines("ptp/tessel/pkt");
+    const auto dumps = std::count_if(pkt.begin(), pkt.end(),
+                                     [](const std::string &l) { return l.rfind("0x300100739(", 0) == 0; });
+    EXPECT_EQ(dumps, 2);
+    for (const char *cont : {"0x70010073a(", "0x70010073b(", "0x70010073c("}) {
+        EXPECT_EQ(std::count_if(pkt.begin(), pkt.end(), [cont](const std::string &l) { return l.rfind(cont, 0) == 0; }), 2)
+            << cont;
+    }
+}
+
+TEST_F(PacketTest, TransmitFailuresNameTheFailedStep)
+{
+    set_encap(PTP_ENCAP_IPV4);
+    pkt_trace_buffers trace;
+    pktio_test_fail(pktio_test_op::CTX_SET_OPTION, PKTIO_ERR_IO, 1, CTX_OPT_VRF_ID);
+    const auto m = ptp_msg(44);
+    EXPECT_NE(tessel_packet_send(port, m.data(), 44, 1, nullptr, nullptr, nullptr, nullptr, nullptr), 0u);
+    // Interface, the VRF it tried, the code.
+    EXPECT_EQ(pkt_trace_buffers::lines("ptp/tessel/unq"),
+              (std::vector<std::string>{"0x300100716(256," + std::to_string(port->ipv4_vrf) + "," +
+                                        std::to_string(PKTIO_ERR_IO) + ")"}));
+    EXPECT_STREQ(PTP_TRACE_TESSEL_PKT_SET_VRF_FAILED.format, "Failed to set VRF ID to %lu in packet: %s");
+}
+
+// ---- Lengths the platform reports -------------------------------------------------------------
+
+TEST_F(PacketTest, ClaimedLengthsBeyondTheBytesAreDroppedBeforeAnythingIsSizedByThem)
+{
+    attach(port);
+    const auto frame = eth_frame(ptp_msg(64, 0, 0x0B), 0);
+    const struct {
+        const char *name;
+        uint8_t subtype;
+        size_t contiguous;
+        int64_t claimed;
+    } cases[] = {
+        {"frame in pieces, length a little past the bytes", CTX_SUBTYPE_PACKET, 30, static_cast<int64_t>(frame.size()) + 10},
+        {"frame in pieces, length near 4 GB", CTX_SUBTYPE_PACKET, 30, 0xFFFFFFF0},
+        {"notification, length near 4 GB", CTX_SUBTYPE_OFFLOAD_NOTIFICATION, SIZE_MAX, 0xFFFFFFF0},
+    };
+    for (const auto &c : cases) {
+        pkt_fake_reset();
+        pktio_test_rx_type in;
+        in.kind = SPIO_CONN_KIND_ETHERNET;
+        in.ifhandle = IFH;
+        in.bytes = frame;
+        in.subtype = c.subtype;
+        in.contiguous = c.contiguous;
+        in.current_length = c.claimed;
+        ASSERT_TRUE(pktio_test_inject(in));
+        evm_run_until_idle(evm);
+        EXPECT_TRUE(pkt_fake.rx.empty()) << c.name;
+        EXPECT_TRUE(pkt_fake.notifications.empty()) << c.name;
+        EXPECT_EQ(drops(), 0u) << c.name;
+    }
+}
+
+TEST_F(PacketTest, Ipv6UnsetPrimaryAddressIsNotThePortsOwn)
+{
+    set_encap(PTP_ENCAP_IPV6);
+    std::memset(port->ipv6_addr, 0, sizeof port->ipv6_addr);
+    const uint8_t unspecified[16] = {};
+    inject(SPIO_CONN_KIND_IPV6, ipv6_packet(ptp_msg(44), PEER_V6, unspecified));
+    EXPECT_TRUE(pkt_fake.rx.empty());
+    inject(SPIO_CONN_KIND_IPV6, ipv6_packet(ptp_msg(44), PEER_V6, TESSEL_PACKET_IPV6_MCAST_ADDR));
+    EXPECT_EQ(pkt_fake.rx.size(), 1u);
+}
+
+// ---- Attachment across encapsulation changes, resyncs and reused names ------------------------
+
+TEST_F(PacketTest, QueuedAttachFollowsAChangedEncapsulation)
+{
+    tessel_packet_attach(port);  // queued under Ethernet, not yet sent
+    port->config.encap = PTP_ENCAP_IPV4;
+    tessel_packet_detach(port);
+    tessel_packet_attach(port);
+    EXPECT_EQ(tessel_packet_batch_size(PTP_ENCAP_ETHERNET, 1), 0u);
+    tessel_packet_process_attach();
+    EXPECT_EQ(port->attached_encap, PTP_ENCAP_IPV4);
+    EXPECT_TRUE(pktio_test_attached(SPIO_CONN_KIND_ETHERNET).empty());
+    EXPECT_EQ(pktio_test_attached(SPIO_CONN_KIND_IPV4), std::vector<uint32_t>{IFH});
+}
+
+TEST_F(PacketTest, OldDetachAfterAResyncLeavesTheNewAttachment)
+{
+    attach(port);
+    port->config.encap = PTP_ENCAP_IPV4;
+    tessel_packet_detach(port);
+    tessel_packet_attach(port);
+    // The IPv4 connection resyncs before the flush and attaches the port there.
+    pktio_test_request_resync(SPIO_CONN_KIND_IPV4);
+    evm_run_until_idle(evm);
+    ASSERT_EQ(port->attached_encap, PTP_ENCAP_IPV4);
+    tessel_packet_process_attach();  // the Ethernet detach still goes out
+    EXPECT_EQ(port->is_spio_attached, 1);
+    EXPECT_EQ(port->attached_encap, PTP_ENCAP_IPV4);
+    EXPECT_EQ(port->attached_ifhandle, IFH);
+    EXPECT_EQ(pkt_fake.calls.back(), "attach_event Gi0/0/0/1 A");
+    EXPECT_TRUE(pktio_test_attached(SPIO_CONN_KIND_ETHERNET).empty());
+    EXPECT_EQ(pktio_test_attached(SPIO_CONN_KIND_IPV4), std::vector<uint32_t>{IFH});
+}
+
+TEST_F(PacketTest, NameReusedBeforeTheFlushDetachesTheOldAndAttachesTheNew)
+{
+    attach(port);
+    tessel_packet_detach(port);
+    ports.erase(std::find(ports.begin(), ports.end(), port));
+    tessel_proto_db_delete(port);
+    tessel_proto_idb_type *again = make_port("Gi0/0/0/1", IFH2, PTP_ENCAP_ETHERNET);
+    tessel_packet_attach(again);
+    tessel_packet_process_attach();
+    EXPECT_EQ(again->is_spio_attached, 1);
+    EXPECT_EQ(again->attached_ifhandle, IFH2);
+    EXPECT_EQ(pktio_test_attached(SPIO_CONN_KIND_ETHERNET), std::vector<uint32_t>{IFH2});
+}
+
 }  // namespace
+
+// Under the address sanitizer, a buffer sized by a claimed length of gigabytes ends the test
+// instead of passing slowly.
+extern "C" const char *__asan_default_options() { return "max_allocation_size_mb=256"; }
