@@ -50,6 +50,11 @@ uint64_t shmwin_ptr_to_offset(shmwin_handle_type win, const void *ptr);
 // The address of an offset; null for 0 or for an offset outside the window's heap.
 void *shmwin_offset_to_ptr(shmwin_handle_type win, uint64_t offset);
 
+// The address of the live allocation whose bytes begin at offset, when it holds at least size
+// bytes; null for anything else (0, outside the heap, inside or between allocations, a freed
+// block, a smaller allocation). For links found in a window that an earlier process wrote.
+void *shmwin_offset_to_alloc(shmwin_handle_type win, uint64_t offset, size_t size);
+
 // ---- Test control ------------------------------------------------------------------------
 
 // Object names are "/" + prefix + name. Default prefix "shmwin.", or $SHMWIN_PREFIX.

@@ -168,6 +168,19 @@ bool block_in_heap(const shmwin_type *w, uint64_t block)
     return block >= heap_start(w) && block % 16 == 0 && block + BLOCK_PREFIX <= ld64(w->base + M_BUMP);
 }
 
+// A block whose recorded size is a whole number of 16-byte units that ends inside the used heap.
+// The prefix was written by some earlier process: a damaged size must not send a free-list
+// link, or the caller's bytes, past the block.
+bool block_sound(const shmwin_type *w, uint64_t block)
+{
+    if (!block_in_heap(w, block)) {
+        return false;
+    }
+    uint64_t size = ld64(w->base + block);
+    uint64_t room = ld64(w->base + M_BUMP) - block - BLOCK_PREFIX;
+    return size != 0 && size % 16 == 0 && size <= room;
+}
+
 void unmap(shmwin_type *w)
 {
     munmap(w->base, w->size);
@@ -268,7 +281,7 @@ zerrno shmwin_malloc(shmwin_handle_type w, size_t size, void **out_ptr)
         uint8_t *head = m + M_SMALL_FREE + (usable / 16 - 1) * 8;
         block = ld64(head);
         if (block != 0) {
-            if (!block_in_heap(w, block) || ld64(m + block + 8) != TAG_FREE) {
+            if (!block_sound(w, block) || ld64(m + block + 8) != TAG_FREE || ld64(m + block) != usable) {
                 return EIO;  // the free list is damaged: hand nothing out of it
             }
             st64(head, ld64(m + block + BLOCK_PREFIX));
@@ -277,7 +290,7 @@ zerrno shmwin_malloc(shmwin_handle_type w, size_t size, void **out_ptr)
         // First fit on the large list; a block is reused whole.
         uint64_t prev_link = M_LARGE_FREE;
         for (uint64_t b = ld64(m + M_LARGE_FREE); b != 0; b = ld64(m + b + BLOCK_PREFIX)) {
-            if (!block_in_heap(w, b) || ld64(m + b + 8) != TAG_FREE) {
+            if (!block_sound(w, b) || ld64(m + b + 8) != TAG_FREE || ld64(m + b) <= SMALL_CLASSES * 16) {
                 return EIO;
             }
             if (ld64(m + b) >= usable) {
@@ -314,7 +327,7 @@ zerrno shmwin_free(shmwin_handle_type w, void *ptr)
     }
     uint64_t block = static_cast<uint64_t>(p - w->base) - BLOCK_PREFIX;
     uint8_t *m = w->base;
-    if (!block_in_heap(w, block) || ld64(m + block + 8) != TAG_USED) {
+    if (!block_sound(w, block) || ld64(m + block + 8) != TAG_USED) {
         return EINVAL;
     }
     if (zerrno err = injected(shmwin_test_op::free); err != 0) {
@@ -388,6 +401,18 @@ uint64_t shmwin_ptr_to_offset(shmwin_handle_type w, const void *ptr)
 void *shmwin_offset_to_ptr(shmwin_handle_type w, uint64_t offset)
 {
     if (offset == 0 || offset < heap_start(w) || offset >= ld64(w->base + M_BUMP)) {
+        return nullptr;
+    }
+    return w->base + offset;
+}
+
+void *shmwin_offset_to_alloc(shmwin_handle_type w, uint64_t offset, size_t size)
+{
+    if (w == nullptr || offset < BLOCK_PREFIX) {
+        return nullptr;
+    }
+    uint64_t block = offset - BLOCK_PREFIX;
+    if (!block_sound(w, block) || ld64(w->base + block + 8) != TAG_USED || ld64(w->base + block) < size) {
         return nullptr;
     }
     return w->base + offset;

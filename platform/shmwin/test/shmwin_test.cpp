@@ -129,6 +129,66 @@ TEST_F(ShmwinTest, FreeReusesAndRefusesWhatIsNotAnAllocation)
     EXPECT_EQ(shmwin_test_live_allocations(win), 0u);
 }
 
+// Block prefixes and links as an earlier process may have left them: an offset is an allocation
+// only at the start of a live one of the size asked for, a damaged size is refused by free, and a
+// damaged free list is never handed out.
+TEST_F(ShmwinTest, DamagedPrefixesAndLinksAreNeverFollowed)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &win, &hdr), 0u);
+    void *a, *b, *c;
+    ASSERT_EQ(shmwin_malloc(win, 192, &a), 0u);
+    ASSERT_EQ(shmwin_malloc(win, 192, &b), 0u);
+    ASSERT_EQ(shmwin_malloc(win, 5000, &c), 0u);
+    ASSERT_EQ(shmwin_free(win, b), 0u);
+    auto off = [&](const void *p) { return shmwin_ptr_to_offset(win, p); };
+
+    struct lookup_row {
+        const char *what;
+        uint64_t offset;
+        size_t size;
+        void *want;
+    };
+    const lookup_row lookups[] = {
+        {"a live allocation", off(a), 192, a},
+        {"more than it holds", off(a), 193, nullptr},
+        {"no link", 0, 1, nullptr},
+        {"inside an allocation", off(a) + 16, 16, nullptr},
+        {"a freed block", off(b), 16, nullptr},
+        {"the header", off(hdr), 16, nullptr},
+        {"past the used heap", off(c) + 8192, 16, nullptr},
+        {"past the window", uint64_t{1} << 40, 16, nullptr},
+    };
+    for (const lookup_row &r : lookups) {
+        EXPECT_EQ(shmwin_offset_to_alloc(win, r.offset, r.size), r.want) << r.what;
+    }
+
+    // A damaged size in a live block's prefix: refused, nothing changes.
+    auto size_of = [](void *p) { return static_cast<uint8_t *>(p) - 16; };
+    uint64_t kept;
+    std::memcpy(&kept, size_of(a), 8);
+    for (uint64_t bad : {uint64_t{0}, uint64_t{24}, uint64_t{1} << 40}) {
+        std::memcpy(size_of(a), &bad, 8);
+        EXPECT_EQ(shmwin_free(win, a), static_cast<zerrno>(EINVAL)) << bad;
+        EXPECT_EQ(shmwin_test_live_allocations(win), 2u) << bad;
+    }
+    std::memcpy(size_of(a), &kept, 8);
+    EXPECT_EQ(shmwin_free(win, a), 0u);
+
+    // Damaged sizes on the free lists: EIO instead of a block that overlaps its neighbour.
+    uint64_t bigger = 208;
+    std::memcpy(size_of(a), &bigger, 8);
+    void *p = nullptr;
+    EXPECT_EQ(shmwin_malloc(win, 192, &p), static_cast<zerrno>(EIO));
+    EXPECT_EQ(p, nullptr);
+    ASSERT_EQ(shmwin_free(win, c), 0u);
+    uint64_t huge = uint64_t{1} << 40;
+    std::memcpy(size_of(c), &huge, 8);
+    EXPECT_EQ(shmwin_malloc(win, 4000, &p), static_cast<zerrno>(EIO));
+    EXPECT_EQ(shmwin_test_live_allocations(win), 0u);
+}
+
 TEST_F(ShmwinTest, FullWindowAndInjectedFailures)
 {
     shmwin_test_set_window_size(1u << 20);

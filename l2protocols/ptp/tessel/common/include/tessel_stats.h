@@ -14,6 +14,10 @@
 //                 56 counter block
 //   per-peer entry (184): 0 node, 24 address {u32 kind, 16 value bytes, 4 zero}, 48 counter block
 //
+// The window is written by an earlier process and is not trusted: one marked consistent is kept
+// only when every link in it leads to a live entry of its size that no other link reaches, with
+// keys in order and heights of a balanced tree; anything else is reset as an invalid database.
+//
 // Packet counters, drop reasons and protocol-thread event counters belong to the protocol
 // thread; IPC-thread event counters to the IPC thread (or the protocol thread while the IPC
 // thread is blocked on it); node event counters are plain increments from either thread.

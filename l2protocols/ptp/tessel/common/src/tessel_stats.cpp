@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <vector>
+#include <unordered_set>
 
 #include "ptp_address.h"
 #include "ptp_alloc.h"
@@ -364,23 +364,90 @@ uint64_t tree_remove(const wtree &t, const tree_key &key)
     return removed;
 }
 
-// Offsets of every node, in order.
-std::vector<uint64_t> tree_nodes(const wtree &t)
+// The node with the smallest key above *key, or the first node when key is null; 0 when none.
+// Walks go from key to key, so that a visitor may delete the node it is given and a walk needs
+// no memory of its own.
+uint64_t tree_successor(const wtree &t, const tree_key *key)
 {
-    std::vector<uint64_t> out;
-    std::vector<uint64_t> stack;
+    uint64_t best = 0;
     uint64_t n = ld64(t.field + T_ROOT);
-    while (n != 0 || !stack.empty()) {
-        while (n != 0) {
-            stack.push_back(n);
+    while (n != 0) {
+        if (key == nullptr || compare_key(*key, n) < 0) {
+            best = n;
             n = left(n);
+        } else {
+            n = right(n);
         }
-        n = stack.back();
-        stack.pop_back();
-        out.push_back(n);
-        n = right(n);
     }
-    return out;
+    return best;
+}
+
+// Calls fn(node) for every node in key order while it returns true.
+template <typename Fn>
+void tree_for_each(const wtree &t, Fn fn)
+{
+    for (uint64_t n = tree_successor(t, nullptr); n != 0;) {
+        tree_key key = key_of(t.kind, n);
+        if (!fn(n)) {
+            return;
+        }
+        n = tree_successor(t, &key);
+    }
+}
+
+// ---- Checking a window that an earlier process left -----------------------------------------
+
+// Deeper than any balanced tree that fits in a window.
+constexpr int MAX_TREE_DEPTH = 64;
+
+bool check_peer_tree(std::unordered_set<uint64_t> &seen, uint64_t intf);
+
+// Checks the subtree at n of a window tree found after a restart: every link leads to a live
+// allocation of the entry's size that no other link reaches, keys lie strictly between lo and
+// hi, and the stored heights are those of a balanced tree (so every later walk ends). Returns
+// the subtree's height, or -1 when it cannot be trusted.
+int64_t check_subtree(std::unordered_set<uint64_t> &seen, uint64_t n, cmp_kind kind, const tree_key *lo,
+                      const tree_key *hi, int depth)
+{
+    if (n == 0) {
+        return 0;
+    }
+    size_t size = kind == cmp_kind::ifhandle ? TESSEL_STATS_INTF_ENTRY_SIZE : TESSEL_STATS_PEER_ENTRY_SIZE;
+    if (depth > MAX_TREE_DEPTH || shmwin_offset_to_alloc(st.win, n, size) == nullptr || !seen.insert(n).second) {
+        return -1;
+    }
+    if ((lo != nullptr && compare_key(*lo, n) >= 0) || (hi != nullptr && compare_key(*hi, n) <= 0)) {
+        return -1;
+    }
+    tree_key key = key_of(kind, n);
+    int64_t l = check_subtree(seen, left(n), kind, lo, &key, depth + 1);
+    int64_t r = l < 0 ? -1 : check_subtree(seen, right(n), kind, &key, hi, depth + 1);
+    if (l < 0 || r < 0 || l - r > 1 || r - l > 1) {
+        return -1;
+    }
+    int64_t h = (l > r ? l : r) + 1;
+    if (height(n) != h || (kind == cmp_kind::ifhandle && !check_peer_tree(seen, n))) {
+        return -1;
+    }
+    return h;
+}
+
+bool check_peer_tree(std::unordered_set<uint64_t> &seen, uint64_t intf)
+{
+    const uint8_t *e = at(intf);
+    uint32_t initialised = ld32(e + I_PEER_TREE_INIT);
+    if (initialised == 0) {
+        return true;  // set up afresh on the first count
+    }
+    return initialised == 1 && check_subtree(seen, ld64(e + I_PEER_TREE + T_ROOT), cmp_kind::peer, nullptr,
+                                             nullptr, 0) >= 0;
+}
+
+// True when every tree of the window can be followed safely.
+bool window_trees_sound()
+{
+    std::unordered_set<uint64_t> seen;
+    return check_subtree(seen, ld64(st.hdr + H_INTF_TREE + T_ROOT), cmp_kind::ifhandle, nullptr, nullptr, 0) >= 0;
 }
 
 // ---- Window state ---------------------------------------------------------------------------
@@ -411,7 +478,9 @@ void free_in_window(void *p, const char *doing, const char *text)
     stats_debug("%s: Freeing shared memory", stats_label());
     zerrno rc = shmwin_free(st.win, p);
     if (rc != 0) {
-        // The window cannot be kept sound without this; the next start finds it inconsistent.
+        // The entry is out of its tree but still allocated: the window is left marked
+        // inconsistent, so that the next start resets it.
+        st32(st.hdr + H_CONSISTENT, 0);
         ptp_syslog_stats_db_error(doing, text);
         stats_trace<PTP_TRACE_TESSEL_STATS_INTF_DELETE_FAILED>();
         std::abort();
@@ -474,13 +543,14 @@ zerrno tessel_stats_init()
     st.hdr = static_cast<uint8_t *>(hdr);
     uint32_t initialised = ld32(st.hdr + H_INITIALISED);
     uint32_t consistent = ld32(st.hdr + H_CONSISTENT);
-    if (initialised == 1 && consistent == 1) {
+    // A window marked consistent is still only kept when every link in it can be followed.
+    if (initialised == 1 && consistent == 1 && window_trees_sound()) {
         stats_debug("%s: In restart flow", stats_label());
         st64(st.hdr + H_INTF_TREE + T_COMPARE, attachment(cmp_kind::ifhandle));
         return 0;
     }
-    if (initialised == 1) {
-        // The previous process died in the middle of a change.
+    if (initialised != 0) {
+        // The previous process died in the middle of a change, or left what cannot be read.
         ptp_syslog_stats_db_error("restarting",
                                   "Invalid stats database. Resetting database, all packet counters will be lost.");
         stats_trace<PTP_TRACE_TESSEL_STATS_INVALID_DB_RESET>();
@@ -714,7 +784,12 @@ uint32_t tessel_stats_peer_count(tessel_stats_intf_entry_type *entry)
     if (ld32(e + I_PEER_TREE_INIT) == 0) {
         return 0;
     }
-    return static_cast<uint32_t>(tree_nodes(tree_at(e + I_PEER_TREE, cmp_kind::peer)).size());
+    uint32_t count = 0;
+    tree_for_each(tree_at(e + I_PEER_TREE, cmp_kind::peer), [&count](uint64_t) {
+        count++;
+        return true;
+    });
+    return count;
 }
 
 void tessel_stats_intf_entry_clear(tessel_stats_intf_entry_type *entry, tessel_stats_keep_peer_fn keep, void *context)
@@ -727,9 +802,10 @@ void tessel_stats_intf_entry_clear(tessel_stats_intf_entry_type *entry, tessel_s
         } ctx{keep, context};
         {
             change_guard g;
-            for (uint64_t n : tree_nodes(tree_at(e + I_PEER_TREE, cmp_kind::peer))) {
+            tree_for_each(tree_at(e + I_PEER_TREE, cmp_kind::peer), [](uint64_t n) {
                 std::memset(at(n) + P_BLOCK, 0, sizeof(tessel_packet_counters_type));
-            }
+                return true;
+            });
         }
         tessel_stats_check_delete_tree_entries(
             e + I_PEER_TREE,
@@ -749,12 +825,10 @@ void tessel_stats_intf_entry_walk(tessel_stats_intf_entry_walk_fn fn, void *cont
     if (st.hdr == nullptr) {
         return;
     }
-    // Collected first, so that fn may delete the entry it is given.
-    for (uint64_t n : tree_nodes(intf_tree())) {
-        if (!fn(reinterpret_cast<tessel_stats_intf_entry_type *>(at(n)), context)) {
-            return;
-        }
-    }
+    // From key to key, so that fn may delete the entry it is given.
+    tree_for_each(intf_tree(), [fn, context](uint64_t n) {
+        return fn(reinterpret_cast<tessel_stats_intf_entry_type *>(at(n)), context);
+    });
 }
 
 void tessel_stats_recovery_begin()
@@ -787,13 +861,32 @@ void tessel_stats_check_delete_tree_entries(void *tree, tessel_stats_delete_tree
     auto *field = static_cast<uint8_t *>(tree);
     cmp_kind kind = field == st.hdr + H_INTF_TREE ? cmp_kind::ifhandle : cmp_kind::peer;
     wtree t = tree_at(field, kind);
-    std::vector<uint64_t> doomed;  // the "delete_elem" list
-    for (uint64_t n : tree_nodes(t)) {
+    // The "delete_elem" list: the entries to delete, collected first so that the tree is not
+    // changed under the walk. An entry whose list element cannot be had stays.
+    struct delete_elem {
+        delete_elem *next;
+        uint64_t node;
+    };
+    delete_elem *head = nullptr;
+    delete_elem **tail = &head;
+    tree_for_each(t, [&](uint64_t n) {
         if (walker(at(n), context)) {
-            doomed.push_back(n);
+            auto *elem = static_cast<delete_elem *>(tessel_calloc(1, sizeof(delete_elem)));
+            if (elem == nullptr) {
+                ptp_alloc_failure_report(sizeof(delete_elem), "delete_elem");
+                return true;
+            }
+            elem->node = n;
+            *tail = elem;
+            tail = &elem->next;
         }
-    }
-    for (uint64_t n : doomed) {
+        return true;
+    });
+    while (head != nullptr) {
+        delete_elem *elem = head;
+        head = elem->next;
+        uint64_t n = elem->node;
+        tessel_free(elem);
         {
             change_guard g;
             uint64_t removed = tree_remove(t, key_of(kind, n));

@@ -102,6 +102,9 @@ zerrno tessel_stats_intf_create_stats_entry(tessel_proto_idb_type *idb)
     ifhtype ifhandle = idb->header.ifhandle;
     if (ifhandle != 0) {
         if (tessel_stats_intf_entry_type *found = tessel_stats_intf_entry_find(ifhandle); found != nullptr) {
+            // An entry an earlier process left: its per-peer tree gets this process's comparator
+            // here too, in case no recovery walk has reached it.
+            tessel_stats_intf_entry_reattach(found);
             idb->packet_counters = found;
             return 0;
         }

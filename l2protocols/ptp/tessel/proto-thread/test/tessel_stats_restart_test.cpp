@@ -21,6 +21,7 @@
 #include "ptp_debug.h"
 #include "qor_log.h"
 #include "shmwin.h"
+#include "tessel_alloc.h"
 #include "tessel_proto_db.h"
 #include "tessel_stats.h"
 
@@ -218,6 +219,146 @@ TEST_F(StatsTest, ATornWindowIsResetWithTheInvalidDatabaseMessage)
     ASSERT_NE(p1->packet_counters, nullptr);
     EXPECT_EQ(tessel_stats_intf_entry_counters(p1->packet_counters)->received[TESSEL_PACKET_COUNTER_SIGNALING], 0u);
     EXPECT_EQ(tessel_stats_get_node_drop_reasons()[TESSEL_PACKET_DROP_WRONG_DOMAIN], 0u);
+}
+
+// Opens the window as the next process finds it, without any check, and hands fn its header.
+void edit_window(const std::function<void(shmwin_handle_type, uint8_t *)> &fn)
+{
+    shmwin_handle_type win;
+    void *hdr;
+    ASSERT_EQ(shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE, TESSEL_STATS_SHMEM_VERSION,
+                                 nullptr, nullptr, &win, &hdr),
+              0u);
+    fn(win, static_cast<uint8_t *>(hdr));
+    ASSERT_EQ(shmwin_close(win), 0u);
+}
+
+uint64_t get64(const uint8_t *p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+void put64(uint8_t *p, uint64_t v) { std::memcpy(p, &v, 8); }
+void put32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// A window marked consistent whose contents cannot be followed is handled as an invalid
+// database: reset with its message, never read. The child leaves interface entries 0x102 (the
+// root), 0x101 (left, peers .1 and .2) and 0x103 (right, peer .3).
+TEST_F(StatsTest, ADamagedWindowMarkedConsistentIsResetNotRead)
+{
+    using edit = std::function<void(shmwin_handle_type, uint8_t *)>;
+    // Offsets in an interface entry: links 0/8, height 16, peer-tree flag 28, peer-tree root 32.
+    auto entry = [](shmwin_handle_type w, uint64_t off) { return static_cast<uint8_t *>(shmwin_offset_to_ptr(w, off)); };
+    auto root = [](uint8_t *hdr) { return get64(hdr); };
+    struct row {
+        const char *what;
+        edit damage;
+    };
+    const row rows[] = {
+        {"link outside the window", [](shmwin_handle_type, uint8_t *hdr) { put64(hdr, uint64_t{1} << 40); }},
+        {"link into the middle of an entry", [&](shmwin_handle_type, uint8_t *hdr) { put64(hdr, root(hdr) + 16); }},
+        {"link back to the root",
+         [&](shmwin_handle_type w, uint8_t *hdr) { put64(entry(w, root(hdr)) + 0, root(hdr)); }},
+        {"keys out of order",
+         [&](shmwin_handle_type w, uint8_t *hdr) { put32(entry(w, get64(entry(w, root(hdr)))) + 24, 0x200); }},
+        {"heights of an unbalanced tree", [&](shmwin_handle_type w, uint8_t *hdr) { put64(entry(w, root(hdr)) + 16, 5); }},
+        {"peer-tree flag neither 0 nor 1", [&](shmwin_handle_type w, uint8_t *hdr) { put32(entry(w, root(hdr)) + 28, 7); }},
+        {"one peer entry in two interfaces",
+         [&](shmwin_handle_type w, uint8_t *hdr) {
+             uint8_t *left = entry(w, get64(entry(w, root(hdr)) + 0));
+             uint8_t *right = entry(w, get64(entry(w, root(hdr)) + 8));
+             put64(right + 32, get64(left + 32));
+         }},
+        {"an interface entry linked as a peer",
+         [&](shmwin_handle_type w, uint8_t *hdr) {
+             uint8_t *left = entry(w, get64(entry(w, root(hdr)) + 0));
+             put64(left + 32, get64(entry(w, root(hdr)) + 8));
+         }},
+        {"initialised flag neither 0 nor 1", [](shmwin_handle_type, uint8_t *hdr) { put32(hdr + 288, 0x5A5A5A5A); }},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        run_and_kill_child();
+        edit_window(r.damage);
+        qor_errmsg_capture_clear();
+        tessel_proto_idb_type *p1 = add_port("Gi0/0/0/1", 0x101);
+        ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+        EXPECT_EQ(stats_messages(), (std::vector<std::string>{
+                                        "STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
+                                        "database. Resetting database, all packet counters will be lost."}));
+        EXPECT_EQ(tessel_stats_get_node_drop_reasons()[TESSEL_PACKET_DROP_WRONG_DOMAIN], 0u);
+        tessel_stats_recover_after_restart();
+        ASSERT_NE(p1->packet_counters, nullptr);
+        ptp_address_type a1 = v4(1);
+        tessel_stats_increment_packet_counter(p1, &a1, TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_RECEIVED, 1);
+        EXPECT_EQ(tessel_stats_intf_entry_counters(p1->packet_counters)->received[TESSEL_PACKET_COUNTER_SIGNALING], 0u);
+        EXPECT_EQ(tessel_stats_intf_entry_counters(p1->packet_counters)->received[TESSEL_PACKET_COUNTER_SYNC], 1u);
+        EXPECT_EQ(tessel_stats_intf_entry_find(0x103), nullptr);
+        TearDown();
+        SetUp();
+    }
+}
+
+// An entry an earlier process left, attached when its interface gets its handle before (or
+// without) the recovery walk, counts on in its per-peer tree.
+TEST_F(StatsTest, AnEntryAttachedWithoutRecoveryCountsOn)
+{
+    run_and_kill_child();
+    ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+    tessel_proto_idb_type *p1 = add_port("Gi0/0/0/1", 0x101);
+    ASSERT_EQ(tessel_stats_intf_create_stats_entry(p1), ZERR_OK);
+    ptp_address_type a1 = v4(1), a7 = v4(7);
+    tessel_stats_increment_packet_counter(p1, &a1, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_RECEIVED, 1);
+    tessel_stats_increment_packet_counter(p1, &a7, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_RECEIVED, 1);
+    EXPECT_EQ(tessel_stats_peer_counters(p1->packet_counters, &a1)->received[TESSEL_PACKET_COUNTER_SIGNALING], 6u);
+    EXPECT_EQ(tessel_stats_peer_count(p1->packet_counters), 3u);
+    // The entries of the other interfaces stay until a recovery walk; this case removes them.
+    tessel_stats_intf_entry_walk([](tessel_stats_intf_entry_type *e, void *) {
+        if (tessel_stats_intf_entry_ifhandle(e) != 0x101) {
+            tessel_stats_intf_entry_reattach(e);
+            tessel_stats_intf_entry_delete(e);
+        }
+        return true;
+    }, nullptr);
+}
+
+// A failed free in the window ends the process with the window marked inconsistent, so the next
+// start resets it instead of keeping an entry that is out of its tree but still allocated.
+TEST_F(StatsTest, AFailedFreeLeavesTheWindowToBeReset)
+{
+    ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+    tessel_proto_idb_type *p = add_port("Gi0/0/0/1", 0x101);
+    ASSERT_EQ(tessel_stats_intf_create_stats_entry(p), ZERR_OK);
+    EXPECT_DEATH(
+        {
+            shmwin_test_fail(shmwin_test_op::free, EIO, 1);
+            tessel_stats_delete_intf_stats_entry(p);
+        },
+        "");
+    p->packet_counters = nullptr;  // the dead process's work, in the shared window
+    tessel_stats_close();
+    ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+    EXPECT_EQ(stats_messages(), (std::vector<std::string>{
+                                    "STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
+                                    "database. Resetting database, all packet counters will be lost."}));
+}
+
+// The delete walk's list element cannot be had: MEM_ALLOC, and that entry stays for next time.
+TEST_F(StatsTest, DeleteListAllocationFailureKeepsTheEntry)
+{
+    ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+    tessel_proto_idb_type *p = add_port("Gi0/0/0/1", 0x101);
+    ASSERT_EQ(tessel_stats_intf_create_stats_entry(p), ZERR_OK);
+    ptp_address_type gone = v4(3);
+    tessel_stats_increment_packet_counter(p, &gone, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_RECEIVED, 1);
+    qor_errmsg_capture_clear();
+    tessel_alloc_test_fail(0, 1);
+    tessel_stats_clear_if_packet_counters(p);
+    EXPECT_EQ(stats_messages(), (std::vector<std::string>{"MEM_ALLOC: Failed to allocate 16 bytes for 'delete_elem'"}));
+    EXPECT_EQ(tessel_stats_peer_count(p->packet_counters), 1u);
+    tessel_stats_clear_if_packet_counters(p);
+    EXPECT_EQ(tessel_stats_peer_count(p->packet_counters), 0u);
 }
 
 TEST_F(StatsTest, AWindowOfAnotherVersionIsReset)
