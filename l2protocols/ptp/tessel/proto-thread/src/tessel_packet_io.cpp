@@ -635,6 +635,9 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         hdr[10] = hdr[11] = 0;
         const uint16_t calculated = ipv4_checksum(hdr, IPV4_HDR_LEN);
         if (calculated != stored) {
+            TESSEL_PKT_DEBUG(idb->header.ifhandle,
+                             "%s: [ERROR] %s: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
+                             idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV4_CHECKSUM>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM);
             return;
@@ -645,6 +648,8 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         size_t got = 0;
         rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, net.data(), net.size(), &got);
         if (rc != 0 || got < IPV6_HDR_LEN + UDP_HDR_LEN) {
+            TESSEL_PKT_DEBUG_RAW(idb->header.ifhandle, "Error reading packet to verify its checksum: %s",
+                                 zerr_strerror(rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED);
             rx_error_dump(pkt, encap, 0);
             return;
@@ -659,6 +664,9 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         const uint16_t calculated =
             udp_len == 0 ? 0 : ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len);
         if (udp_len == 0 || calculated != stored) {
+            TESSEL_PKT_DEBUG(idb->header.ifhandle,
+                             "%s: [ERROR] %s: Incoming packet has bad UDP checksum 0x%4.4x, expected 0x%4.4x - dropping",
+                             idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV6_CHECKSUM_MISMATCH>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED);
             return;

@@ -17,6 +17,7 @@
 #include "ip_helpers.h"
 #include "ptp_address.h"
 #include "pktio_test.h"
+#include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
 #include "qor_log.h"
@@ -902,6 +903,70 @@ TEST_F(PacketTest, NameReusedBeforeTheFlushDetachesTheOldAndAttachesTheNew)
     EXPECT_EQ(again->is_spio_attached, 1);
     EXPECT_EQ(again->attached_ifhandle, IFH2);
     EXPECT_EQ(pktio_test_attached(SPIO_CONN_KIND_ETHERNET), std::vector<uint32_t>{IFH2});
+}
+
+// ---- Debug lines of the receive drops ---------------------------------------------------------
+
+TEST_F(PacketTest, ReceiveDropsPrintTheirDebugLines)
+{
+    // The agent's areas (the modules under test print on theirs); only "packet" is switched on.
+    static debug_event_type table[20];
+    static const ptp_debug_component_type areas[20] = {
+        {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},   {2, "database", "DATABASE"},
+        {3, "main", "MAIN"},         {4, "im", "IM"},           {5, "config", "CONFIG"},
+        {6, "utils", "UTILS"},       {7, "batch", "BATCH"},     {8, "thread_ctrl", "THREAD-CTRL"},
+        {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},        {11, "fsm", "FSM"},
+        {12, "edm", "EDM"},          {13, "comms", "COMMS"},    {14, "offload", "OFFLOAD"},
+        {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},   {17, "fib", "FIB"},
+        {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
+    };
+    ASSERT_EQ(ptp_debug_register(evm, table, areas, 20, nullptr), 0u);
+    ASSERT_EQ(debug_set_area("/debug/ptp", "packet", nullptr), 0u);
+    attach(port);
+    auto bad_v4 = ipv4_packet(ptp_msg(44), PEER_V4, TESSEL_PACKET_IPV4_MCAST_ADDR);
+    const uint16_t good_sum = rd16(bad_v4, 10);
+    bad_v4[10] ^= 0xFF;
+    const uint8_t nobody[4] = {192, 0, 2, 99};
+    char v4_line[160];
+    std::snprintf(v4_line, sizeof v4_line,
+                  "PACKET: [ERROR] Gi0/0/0/1: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
+                  static_cast<unsigned>(good_sum ^ 0xFF00), static_cast<unsigned>(good_sum));
+    const struct {
+        uint32_t port_encap;
+        uint32_t kind;
+        std::vector<uint8_t> bytes;
+        std::string line;
+    } cases[] = {
+        {PTP_ENCAP_ETHERNET, SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(33), 0),
+         "PACKET: [ERROR] Incoming packet too short - only 33 bytes"},
+        {PTP_ENCAP_ETHERNET, SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(34, 20), 0),
+         "PACKET: [ERROR] Gi0/0/0/1: Received message of length 20, shorter than the minimum length of 34 - dropping"},
+        {PTP_ENCAP_IPV4, SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(44), 0),
+         "PACKET: [ERROR] Gi0/0/0/1: Incoming packet has incorrect encap - is Ethernet, should be IPv4"},
+        {PTP_ENCAP_IPV4, SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(44), 3),
+         "PACKET: [ERROR] Unable to obtain payload from EPI: " + std::string(zerr_strerror(PKTIO_ERR_NOT_FOUND))},
+        {PTP_ENCAP_IPV4, SPIO_CONN_KIND_IPV4, ipv4_packet(ptp_msg(44), PEER_V4, nobody),
+         "PACKET: [ERROR] Packet received on unknown interface, dropping on ifh: 256"},
+        {PTP_ENCAP_IPV4, SPIO_CONN_KIND_IPV4, bad_v4, v4_line},
+    };
+    for (const auto &c : cases) {
+        if (c.kind != SPIO_CONN_KIND_ETHERNET && port->attached_encap != PTP_ENCAP_IPV4) {
+            set_encap(PTP_ENCAP_IPV4);
+        }
+        port->config.encap = c.port_encap;
+        debug_capture_clear();
+        inject(c.kind, c.bytes);
+        const auto lines = debug_captured();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end()) << c.line;
+        // Every drop also shows the bytes that came in.
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string &l) { return l.rfind("PACKET: Incoming packet error, len ", 0) == 0; }),
+                  1)
+            << c.line;
+    }
+    EXPECT_TRUE(pkt_fake.rx.empty());
+    debug_clear_area("/debug/ptp", "packet");
+    ptp_debug_cleanup();
 }
 
 }  // namespace
