@@ -1,6 +1,7 @@
 // Trace buffers: a file per buffer, mapped by the writer, read with plain reads by the reader.
 // Every field in the file is big-endian and written byte by byte (layout in README.md).
 #include "jotlog.h"
+#include "jotlog_test.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -615,4 +617,57 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context,
     }
     std::fflush(out);
     return 0;
+}
+
+// ---- Test control ----------------------------------------------------------------------------
+
+std::string jotlog_test_record_line(const jotlog_record_type *record, const char *quote)
+{
+    char id[32];
+    snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(record->id));
+    std::string line = id;
+    for (uint32_t i = 0; i < record->nargs && i < JOTLOG_MAX_ARGS; i++) {
+        if (i > 0)
+            line += ",";
+        if (const char *text = jotlog_record_text(record, i))
+            line += std::string(quote) + text + quote;
+        else
+            line += std::to_string(record->args[i]);
+    }
+    return line + ")";
+}
+
+std::vector<std::string> jotlog_test_records(const char *name, const char *quote)
+{
+    struct visit_ctx {
+        std::vector<std::string> lines;
+        const char *quote;
+    } ctx{{}, quote};
+    jotlog_read(
+        name,
+        [](const jotlog_record_type *r, void *c) {
+            auto *v = static_cast<visit_ctx *>(c);
+            v->lines.push_back(jotlog_test_record_line(r, v->quote));
+            return true;
+        },
+        &ctx);
+    return ctx.lines;
+}
+
+std::string jotlog_test_run_dir_create(const char *prefix)
+{
+    std::string path = std::string("/tmp/") + prefix + ".XXXXXX";
+    if (mkdtemp(path.data()) == nullptr)
+        return "";
+    jotlog_set_run_dir(path.c_str());
+    return path;
+}
+
+void jotlog_test_run_dir_remove(const std::string &dir)
+{
+    jotlog_set_run_dir(nullptr);
+    if (!dir.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
 }

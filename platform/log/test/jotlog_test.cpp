@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "jotlog_test.h"
 #include "plat_clock_test.h"
 
 namespace {
@@ -61,16 +63,15 @@ protected:
     std::string dir;
     void SetUp() override
     {
-        char tmpl[] = "/tmp/ptp-jotlog-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        jotlog_set_run_dir(dir.c_str());
+        dir = jotlog_test_run_dir_create("ptp-jotlog");
+        ASSERT_FALSE(dir.empty());
+        ASSERT_EQ(jotlog_run_dir(), dir);
     }
     void TearDown() override
     {
-        jotlog_set_run_dir(nullptr);
-        std::string cmd = "rm -rf " + dir;
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        jotlog_test_run_dir_remove(dir);
+        EXPECT_FALSE(std::filesystem::exists(dir));
+        EXPECT_NE(jotlog_run_dir(), dir);
     }
 };
 
@@ -239,6 +240,22 @@ TEST_F(Jotlog, ShowMergesBuffersInTimeOrderAndDecodes)
               "2024-01-01 00:00:00.001000 p/b " + pid + ": [0x0000000000200005] id 0x0000000000200005 0x2 \"x\"\n"
               "2024-01-01 00:00:00.002000 p/a " + pid + ": [0x0000000000100001] [Main] ctx 7: 3 -\n");
     free(text);
+}
+
+// The test-control lines: ids in hexadecimal, numbers unsigned, texts bare or quoted; a buffer
+// without a file reads as no lines.
+TEST_F(Jotlog, TestRecordsAsLines)
+{
+    jotlog_handle_type h = nullptr;
+    ASSERT_EQ(jotlog_init2("t/lines", 0, 0, 16, 256, 0, &h), ZERR_OK);
+    ASSERT_EQ(_jotlog0(h, 0x1004f5), ZERR_OK);
+    ASSERT_EQ(_jotlog3(h, 0x1020300100002ull, 0b010, 257, jotlog_text_arg("not "), ~0ull), ZERR_OK);
+    jotlog_close(h);
+    EXPECT_EQ(jotlog_test_records("t/lines"),
+              (std::vector<std::string>{"0x1004f5()", "0x1020300100002(257,not ,18446744073709551615)"}));
+    EXPECT_EQ(jotlog_test_records("t/lines", "'"),
+              (std::vector<std::string>{"0x1004f5()", "0x1020300100002(257,'not ',18446744073709551615)"}));
+    EXPECT_TRUE(jotlog_test_records("t/none").empty());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ptp_wire.h"
+
 size_t ptp_address_len(uint32_t encap)
 {
     switch (encap) {
@@ -52,10 +54,7 @@ void ptp_address_set_ipv6(ptp_address_type *addr, const uint8_t ip[PTP_IPV6_ADDR
 void ptp_address_to_wire(const ptp_address_type *addr, uint8_t out[PTP_ADDRESS_WIRE_SIZE])
 {
     memset(out, 0, PTP_ADDRESS_WIRE_SIZE);
-    out[0] = static_cast<uint8_t>(addr->encap >> 24);
-    out[1] = static_cast<uint8_t>(addr->encap >> 16);
-    out[2] = static_cast<uint8_t>(addr->encap >> 8);
-    out[3] = static_cast<uint8_t>(addr->encap);
+    ptp_wire_put32(out, addr->encap);
     memcpy(out + 8, addr->value, PTP_ADDRESS_VALUE_LEN);
 }
 
@@ -63,7 +62,7 @@ zerrno ptp_address_from_wire(const uint8_t *in, size_t len, ptp_address_type *ou
 {
     if (in == nullptr || out == nullptr || len < PTP_ADDRESS_WIRE_SIZE)
         return zerr_make(0xFE5, 2);  // "Invalid argument"
-    out->encap = uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
+    out->encap = ptp_wire_get32(in);
     memcpy(out->value, in + 8, PTP_ADDRESS_VALUE_LEN);
     return ZERR_OK;
 }

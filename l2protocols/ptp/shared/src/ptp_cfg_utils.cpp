@@ -10,6 +10,7 @@
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_time.h"
+#include "ptp_wire.h"
 #include "tuple.h"
 
 namespace {
@@ -461,8 +462,7 @@ bool ptp_cfg_parse_mac(const char *text, uint8_t mac[PTP_MAC_ADDR_LEN])
         }
         if (digits == 0)
             return false;
-        out[group * 2] = static_cast<uint8_t>(v >> 8);
-        out[group * 2 + 1] = static_cast<uint8_t>(v);
+        ptp_wire_put16(out + group * 2, static_cast<uint16_t>(v));
     }
     if (*p != '\0')
         return false;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ptp_wire.h"
+
 namespace {
 
 [[noreturn]] void clock_assert_fail(const char *text)
@@ -208,66 +210,29 @@ int ptp_port_id_compare(const ptp_port_id_type *a, const ptp_port_id_type *b)
     return diff(a->port_num, b->port_num);
 }
 
-namespace {
-
-void put8(uint8_t *p, uint64_t v)
-{
-    for (int i = 7; i >= 0; i--, v >>= 8)
-        p[i] = static_cast<uint8_t>(v);
-}
-void put4(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-void put2(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-uint64_t get8(const uint8_t *p)
-{
-    uint64_t v = 0;
-    for (int i = 0; i < 8; i++)
-        v = v << 8 | p[i];
-    return v;
-}
-uint32_t get4(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint16_t get2(const uint8_t *p)
-{
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-} // namespace
-
 void ptp_clock_to_wire(const ptp_clock_type *c, uint8_t out[PTP_CLOCK_WIRE_SIZE])
 {
     for (size_t i = 0; i < PTP_CLOCK_WIRE_SIZE; i++)
         out[i] = 0;
-    put8(out + 0, c->clock_id);
+    ptp_wire_put64(out + 0, c->clock_id);
     out[8] = c->priority1;
     out[9] = c->clock_class;
     out[10] = c->accuracy;
-    put2(out + 12, c->offset_log_variance);
+    ptp_wire_put16(out + 12, c->offset_log_variance);
     out[14] = c->priority2;
-    put2(out + 16, c->steps_removed);
+    ptp_wire_put16(out + 16, c->steps_removed);
     out[18] = c->time_source;
-    put2(out + 20, static_cast<uint16_t>(c->utc_offset));
-    put4(out + 24, c->utc_offset_valid);
-    put4(out + 28, c->frequency_traceable);
-    put4(out + 32, c->time_traceable);
+    ptp_wire_put16(out + 20, static_cast<uint16_t>(c->utc_offset));
+    ptp_wire_put32(out + 24, c->utc_offset_valid);
+    ptp_wire_put32(out + 28, c->frequency_traceable);
+    ptp_wire_put32(out + 32, c->time_traceable);
     out[36] = c->timescale;
     out[37] = c->leap_seconds;
-    put8(out + 40, c->sender.clock_id);
-    put2(out + 48, c->sender.port_num);
-    put8(out + 56, c->receiver.clock_id);
-    put2(out + 64, c->receiver.port_num);
-    put4(out + 72, c->local);
+    ptp_wire_put64(out + 40, c->sender.clock_id);
+    ptp_wire_put16(out + 48, c->sender.port_num);
+    ptp_wire_put64(out + 56, c->receiver.clock_id);
+    ptp_wire_put16(out + 64, c->receiver.port_num);
+    ptp_wire_put32(out + 72, c->local);
     out[76] = c->configured_clock_class;
     out[77] = c->configured_priority;
 }
@@ -277,25 +242,25 @@ zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out)
     if (in == nullptr || out == nullptr || len < PTP_CLOCK_WIRE_SIZE)
         return zerr_make(0xFE5, 2);  // "Invalid argument"
     ptp_clock_type c{};
-    c.clock_id = get8(in + 0);
+    c.clock_id = ptp_wire_get64(in + 0);
     c.priority1 = in[8];
     c.clock_class = in[9];
     c.accuracy = in[10];
-    c.offset_log_variance = get2(in + 12);
+    c.offset_log_variance = ptp_wire_get16(in + 12);
     c.priority2 = in[14];
-    c.steps_removed = get2(in + 16);
+    c.steps_removed = ptp_wire_get16(in + 16);
     c.time_source = in[18];
-    c.utc_offset = static_cast<int16_t>(get2(in + 20));
-    c.utc_offset_valid = get4(in + 24);
-    c.frequency_traceable = get4(in + 28);
-    c.time_traceable = get4(in + 32);
+    c.utc_offset = static_cast<int16_t>(ptp_wire_get16(in + 20));
+    c.utc_offset_valid = ptp_wire_get32(in + 24);
+    c.frequency_traceable = ptp_wire_get32(in + 28);
+    c.time_traceable = ptp_wire_get32(in + 32);
     c.timescale = in[36];
     c.leap_seconds = in[37];
-    c.sender.clock_id = get8(in + 40);
-    c.sender.port_num = get2(in + 48);
-    c.receiver.clock_id = get8(in + 56);
-    c.receiver.port_num = get2(in + 64);
-    c.local = get4(in + 72);
+    c.sender.clock_id = ptp_wire_get64(in + 40);
+    c.sender.port_num = ptp_wire_get16(in + 48);
+    c.receiver.clock_id = ptp_wire_get64(in + 56);
+    c.receiver.port_num = ptp_wire_get16(in + 64);
+    c.local = ptp_wire_get32(in + 72);
     c.configured_clock_class = in[76];
     c.configured_priority = in[77];
     *out = c;

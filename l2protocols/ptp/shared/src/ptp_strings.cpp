@@ -8,6 +8,8 @@
 #include <ctime>
 #include <span>
 
+#include "ptp_wire.h"
+
 namespace {
 
 // ---- The text pool ----
@@ -117,14 +119,6 @@ const char *transport_of_bits(uint32_t bits)
     }
 }
 
-void be32(uint32_t value, uint8_t out[4])
-{
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
-
 }  // namespace
 
 char *ptp_str_pool_get()
@@ -226,9 +220,9 @@ const char *ptp_ethaddr_to_str(const uint8_t mac[PTP_MAC_ADDR_LEN])
 
 const char *ptp_trace_ethaddr_to_str(uint32_t upper, uint32_t lower)
 {
-    const uint8_t mac[PTP_MAC_ADDR_LEN] = {
-        static_cast<uint8_t>(upper >> 24), static_cast<uint8_t>(upper >> 16), static_cast<uint8_t>(upper >> 8),
-        static_cast<uint8_t>(upper),       static_cast<uint8_t>(lower >> 8),  static_cast<uint8_t>(lower)};
+    uint8_t mac[PTP_MAC_ADDR_LEN];
+    ptp_wire_put32(mac, upper);
+    ptp_wire_put16(mac + 4, static_cast<uint16_t>(lower));
     return ptp_ethaddr_to_str(mac);
 }
 
@@ -256,7 +250,7 @@ const char *ptp_address_trace_to_str(uint32_t encap, uint64_t word1, uint64_t wo
         break;
     case PTP_ENCAP_IPV4: {
         uint8_t ip[PTP_IPV4_ADDR_LEN];
-        be32(static_cast<uint32_t>(word1), ip);
+        ptp_wire_put32(ip, static_cast<uint32_t>(word1));
         value = ipv4_text(ip);
         break;
     }
@@ -348,8 +342,7 @@ uint64_t ptp_address_trace_value(const ptp_address_type *address)
     switch (address->encap) {
     case PTP_ENCAP_ETHERNET:
     case PTP_ENCAP_IPV4:
-        return static_cast<uint32_t>(v[0]) << 24 | static_cast<uint32_t>(v[1]) << 16 |
-               static_cast<uint32_t>(v[2]) << 8 | v[3];
+        return ptp_wire_get32(v);
     case PTP_ENCAP_IPV6: return reinterpret_cast<uintptr_t>(ipv6_text(v));
     default: return 0;
     }
@@ -364,13 +357,12 @@ uint32_t ptp_address_trace_mac_low(const ptp_address_type *address)
 
 uint32_t ptp_trace_ethaddr_high(const uint8_t mac[PTP_MAC_ADDR_LEN])
 {
-    return static_cast<uint32_t>(mac[0]) << 24 | static_cast<uint32_t>(mac[1]) << 16 |
-           static_cast<uint32_t>(mac[2]) << 8 | mac[3];
+    return ptp_wire_get32(mac);
 }
 
 uint32_t ptp_trace_ethaddr_low(const uint8_t mac[PTP_MAC_ADDR_LEN])
 {
-    return static_cast<uint32_t>(mac[4]) << 8 | mac[5];
+    return ptp_wire_get16(mac + 4);
 }
 
 uint32_t ptp_trace_flags_pack(bool f0, bool f1, bool f2, bool f3)

@@ -1,11 +1,11 @@
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "jotlog_test.h"
 #include "plat_clock_test.h"
 #include "plat_debug.h"
 #include "ptp_alloc.h"
@@ -55,10 +55,8 @@ class PtpDebug : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/ptp_debug_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
+        run_dir = jotlog_test_run_dir_create("ptp_debug_test");
+        ASSERT_FALSE(run_dir.empty());
         // Each test a fresh virtual hour, so that no rate limit carries over between tests.
         static uint64_t start_s = 100000;
         start_s += 3600;
@@ -75,8 +73,7 @@ protected:
         ptp_utils_debug_init(nullptr, nullptr, 0, nullptr);
         ptp_jotlog_ctx_set({}, {}, {});
         ptp_debug_cleanup();
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
         plat_clock_use_real();
     }
 

@@ -11,11 +11,12 @@
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_debug_areas.h"
 
 namespace {
 
 // The agent's database debug area.
-constexpr uint32_t DB_DEBUG_AREA = 2;
+constexpr uint32_t DB_DEBUG_AREA = tessel_debug_area("database");
 
 const char *db_label() { return ptp_debug_area_label(DB_DEBUG_AREA); }
 

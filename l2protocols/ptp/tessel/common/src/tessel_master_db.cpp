@@ -5,11 +5,12 @@
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_debug_areas.h"
 
 namespace {
 
 // Tree failures print on the agent's database debug area.
-constexpr uint32_t DB_DEBUG_AREA = 2;
+constexpr uint32_t DB_DEBUG_AREA = tessel_debug_area("database");
 
 jotlog_handle_type det() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET); }
 jotlog_handle_type unq() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }

@@ -13,6 +13,7 @@
 #include "ptp_trace_points.h"
 #include "tessel_alloc.h"
 #include "tessel_assert.h"
+#include "tessel_debug_areas.h"
 #include "tessel_if_config.h"
 
 // Thread checks of the inter-thread module.
@@ -87,7 +88,7 @@ static_assert(TESSEL_IPC_IDB_EVENT_COUNT == TESSEL_STATS_IPC_IDB_EVENT_COUNT);
 namespace {
 
 // The agent's stats debug area.
-constexpr uint32_t STATS_DEBUG_AREA = 16;
+constexpr uint32_t STATS_DEBUG_AREA = tessel_debug_area("stats");
 
 const char *stats_label() { return ptp_debug_area_label(STATS_DEBUG_AREA); }
 

@@ -3,19 +3,21 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "jotlog.h"
+#include "jotlog_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "qor_log.h"
 #include "tessel_alloc.h"
 #include "tessel_db.h"
+#include "tessel_debug_areas.h"
 #include "tessel_hash.h"
+#include "tessel_trace_buffers.h"
 
 namespace {
 
@@ -291,48 +293,14 @@ TEST_F(DbTest, DeletingFromAnEmptyDatabaseIsAnInternalError)
 
 // ---- Debug lines and trace points --------------------------------------------------------
 
-// The agent's debug areas, as its main registers them.
-const ptp_debug_component_type agent_areas[] = {
-    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},     {2, "database", "DATABASE"},
-    {3, "main", "MAIN"},         {4, "im", "IM"},             {5, "config", "CONFIG"},
-    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},       {8, "thread_ctrl", "THREAD-CTRL"},
-    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},          {11, "fsm", "FSM"},
-    {12, "edm", "EDM"},          {13, "comms", "COMMS"},      {14, "offload", "OFFLOAD"},
-    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},     {17, "fib", "FIB"},
-    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
-};
-
-// Each record of a trace buffer as "0x<id>(<arg>,...)", text arguments as their text.
-std::vector<std::string> trace_lines(const char *buffer)
-{
-    std::vector<std::string> out;
-    jotlog_read(
-        buffer,
-        [](const jotlog_record_type *r, void *c) {
-            char id[32];
-            std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
-            std::string line = id;
-            for (uint32_t i = 0; i < r->nargs; i++) {
-                const char *text = jotlog_record_text(r, i);
-                line += (i > 0 ? "," : "") + (text != nullptr ? std::string(text) : std::to_string(r->args[i]));
-            }
-            static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
-            return true;
-        },
-        &out);
-    return out;
-}
-
 // The database with the agent's debug areas registered and its trace buffers open.
 class DbLogTest : public DbTest {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/tessel_db_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
-        ASSERT_EQ(ptp_debug_register(nullptr, areas, agent_areas, std::size(agent_areas), nullptr), ZERR_OK);
+        run_dir = jotlog_test_run_dir_create("tessel_db_test");
+        ASSERT_FALSE(run_dir.empty());
+        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr), ZERR_OK);
         ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
         ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "database", nullptr), ZERR_OK);
@@ -347,16 +315,13 @@ protected:
         ptp_jotlog_close(buffers, std::size(buffers));
         ptp_jotlog_ctx_set({}, {}, {});
         ptp_debug_cleanup();
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
     }
 
-    debug_event_type areas[std::size(agent_areas)]{};
-    ptp_jotlog_buffer_type buffers[3] = {
-        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
-    };
+    debug_event_type areas[std::size(tessel_debug_areas)]{};
+    ptp_jotlog_buffer_type buffers[3] = {tessel_trace_buffers[TESSEL_TRACE_BUFFER_DET],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_SUM],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_UNQ]};
     std::string run_dir;
 };
 
@@ -387,9 +352,9 @@ TEST_F(DbLogTest, LifeOfARecordOnTheDatabaseArea)
         EXPECT_EQ(debug_captured(), s.line != nullptr ? std::vector<std::string>{s.line} : std::vector<std::string>{});
     }
     // Created and deleted go to the detail buffer only, with the interface and database names.
-    EXPECT_EQ(trace_lines("ptp/tessel/det"),
+    EXPECT_EQ(jotlog_test_records("ptp/tessel/det"),
               (std::vector<std::string>{"0x30200100192(Gi0/0/0/1,Test)", "0x30200100193(Gi0/0/0/1,Test)"}));
-    EXPECT_TRUE(trace_lines("ptp/tessel/unq").empty());
+    EXPECT_TRUE(jotlog_test_records("ptp/tessel/unq").empty());
 }
 
 TEST_F(DbLogTest, HashTableFailureIsRaisedAndTraced)
@@ -402,7 +367,7 @@ TEST_F(DbLogTest, HashTableFailureIsRaisedAndTraced)
     EXPECT_EQ(qor_errmsg_captured()[0].text, std::string("Failed to initialize: Failed to initialise the interface hash table") +
                                                  zerr_strerror(static_cast<zerrno>(ENOMEM)));
     for (const char *buffer : {"ptp/tessel/det", "ptp/tessel/unq"}) {
-        EXPECT_EQ(trace_lines(buffer), std::vector<std::string>{"0x100190()"}) << buffer;
+        EXPECT_EQ(jotlog_test_records(buffer), std::vector<std::string>{"0x100190()"}) << buffer;
     }
     avl2_destroy(&other.tree, nullptr);
 }

@@ -2,17 +2,18 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "jotlog.h"
+#include "jotlog_test.h"
 #include "ptp_address.h"
 #include "ptp_debug.h"
 #include "qor_log.h"
 #include "tessel_alloc.h"
 #include "tessel_master_db.h"
 #include "tessel_slave_db.h"
+#include "tessel_trace_buffers.h"
 
 namespace {
 
@@ -218,10 +219,8 @@ class TablesTraceTest : public TablesTest {
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/tessel_tables_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
+        run_dir = jotlog_test_run_dir_create("tessel_tables_test");
+        ASSERT_FALSE(run_dir.empty());
         ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
         TablesTest::SetUp();
@@ -231,8 +230,7 @@ protected:
         TablesTest::TearDown();
         ptp_jotlog_close(buffers, std::size(buffers));
         ptp_jotlog_ctx_set({}, {}, {});
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
     }
     // (id, first argument) of every record of a buffer.
     static std::vector<std::pair<uint64_t, uint64_t>> records(const char *buffer)
@@ -249,11 +247,9 @@ protected:
         return out;
     }
 
-    ptp_jotlog_buffer_type buffers[3] = {
-        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
-    };
+    ptp_jotlog_buffer_type buffers[3] = {tessel_trace_buffers[TESSEL_TRACE_BUFFER_DET],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_SUM],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_UNQ]};
     std::string run_dir;
 };
 

@@ -11,6 +11,7 @@
 #include "ptp_strings.h"
 #include "ptp_time.h"
 #include "ptp_trace_points.h"
+#include "ptp_wire.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_deps.h"
@@ -25,17 +26,6 @@
 #include "tessel_utils.h"
 
 namespace {
-
-uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint64_t rd64(const uint8_t *p)
-{
-    uint64_t v = 0;
-    for (int i = 0; i < 8; i++) {
-        v = v << 8 | p[i];
-    }
-    return v;
-}
 
 // Node-wide suspension of foreign-master time-outs after a restart.
 struct fm_timeout_state_type {
@@ -71,14 +61,14 @@ bool ptp_announce_body_decode(const uint8_t *msg, size_t len, ptp_announce_body_
     if (msg == nullptr || len < PTP_ANNOUNCE_MIN_LEN) {
         return false;
     }
-    out->current_utc_offset = static_cast<int16_t>(rd16(msg + 44));
+    out->current_utc_offset = static_cast<int16_t>(ptp_wire_get16(msg + 44));
     out->gm_priority1 = msg[47];
     out->gm_clock_class = msg[48];
     out->gm_clock_accuracy = msg[49];
-    out->gm_oslv = rd16(msg + 50);
+    out->gm_oslv = ptp_wire_get16(msg + 50);
     out->gm_priority2 = msg[52];
-    out->gm_identity = rd64(msg + 53);
-    out->steps_removed = rd16(msg + 61);
+    out->gm_identity = ptp_wire_get64(msg + 53);
+    out->steps_removed = ptp_wire_get16(msg + 61);
     out->time_source = msg[63];
     return true;
 }
@@ -476,7 +466,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
     ptp_announce_body_type body;
     if (!ptp_msg_hdr_decode(msg, msg_len, &hdr) || hdr.message_length < PTP_ANNOUNCE_MIN_LEN ||
         hdr.message_length > msg_len || !ptp_announce_body_decode(msg, msg_len, &body)) {
-        const unsigned length = msg_len >= PTP_MSG_HDR_LEN ? rd16(msg + PTP_HDR_OFF_LENGTH) : 0;
+        const unsigned length = msg_len >= PTP_MSG_HDR_LEN ? ptp_wire_get16(msg + PTP_HDR_OFF_LENGTH) : 0;
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: %s message is too short - length is %u, should be at "
                            "least %u",

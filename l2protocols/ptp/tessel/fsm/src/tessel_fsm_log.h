@@ -8,14 +8,15 @@
 
 #include "ptp_trace.h"
 #include "ptp_types.h"
+#include "tessel_debug_areas.h"
 
 struct tessel_proto_idb_type;
 
 // The agent's debug areas this module prints in.
 enum ptp_fsm_area_type : uint32_t {
-    PTP_FSM_AREA_PROTOCOL = 0,
-    PTP_FSM_AREA_PACKET = 1,
-    PTP_FSM_AREA_FSM = 11,
+    PTP_FSM_AREA_PROTOCOL = tessel_debug_area("protocol"),
+    PTP_FSM_AREA_PACKET = tessel_debug_area("packet"),
+    PTP_FSM_AREA_FSM = tessel_debug_area("fsm"),
 };
 
 // The agent's trace buffers, as a set.

@@ -11,6 +11,7 @@
 #include "ptp_clock.h"
 #include "ptp_strings.h"
 #include "ptp_trace_points.h"
+#include "ptp_wire.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
@@ -27,31 +28,6 @@
 #include "tessel_stats.h"
 
 namespace {
-
-uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint64_t rd64(const uint8_t *p)
-{
-    uint64_t v = 0;
-    for (int i = 0; i < 8; i++) {
-        v = v << 8 | p[i];
-    }
-    return v;
-}
-
-void wr16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-void wr64(uint8_t *p, uint64_t v)
-{
-    for (int i = 7; i >= 0; i--) {
-        p[i] = static_cast<uint8_t>(v);
-        v >>= 8;
-    }
-}
 
 // Packet counter class by message type 0..15.
 constexpr std::array<uint8_t, 16> msg_class_table{1, 3, 5, 6, 10, 10, 10, 10,
@@ -77,13 +53,13 @@ bool ptp_msg_hdr_decode(const uint8_t *msg, size_t len, ptp_msg_hdr_fields_type 
     out->transport_specific = msg[PTP_HDR_OFF_TYPE] >> 4;
     out->message_type = msg[PTP_HDR_OFF_TYPE] & 0x0F;
     out->version = msg[PTP_HDR_OFF_VERSION] & 0x0F;
-    out->message_length = rd16(msg + PTP_HDR_OFF_LENGTH);
+    out->message_length = ptp_wire_get16(msg + PTP_HDR_OFF_LENGTH);
     out->domain = msg[PTP_HDR_OFF_DOMAIN];
-    out->flags = rd16(msg + PTP_HDR_OFF_FLAGS);
-    out->correction = static_cast<int64_t>(rd64(msg + PTP_HDR_OFF_CORRECTION));
-    out->source_port_id.clock_id = rd64(msg + PTP_HDR_OFF_SOURCE_CLOCK);
-    out->source_port_id.port_num = rd16(msg + PTP_HDR_OFF_SOURCE_PORT);
-    out->sequence_id = rd16(msg + PTP_HDR_OFF_SEQUENCE);
+    out->flags = ptp_wire_get16(msg + PTP_HDR_OFF_FLAGS);
+    out->correction = static_cast<int64_t>(ptp_wire_get64(msg + PTP_HDR_OFF_CORRECTION));
+    out->source_port_id.clock_id = ptp_wire_get64(msg + PTP_HDR_OFF_SOURCE_CLOCK);
+    out->source_port_id.port_num = ptp_wire_get16(msg + PTP_HDR_OFF_SOURCE_PORT);
+    out->sequence_id = ptp_wire_get16(msg + PTP_HDR_OFF_SEQUENCE);
     out->control = msg[PTP_HDR_OFF_CONTROL];
     out->log_interval = static_cast<int8_t>(msg[PTP_HDR_OFF_LOG_INTERVAL]);
     return true;
@@ -162,12 +138,12 @@ void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *
     uint8_t *o = hdr->octets;
     o[PTP_HDR_OFF_TYPE] |= static_cast<uint8_t>(message_type & 0x0F);
     o[PTP_HDR_OFF_VERSION] |= PTP_VERSION;
-    wr16(o + PTP_HDR_OFF_LENGTH, length);
+    ptp_wire_put16(o + PTP_HDR_OFF_LENGTH, length);
     o[PTP_HDR_OFF_DOMAIN] = ptp_fsm_proto_expected_domain(port, local);
-    wr16(o + PTP_HDR_OFF_FLAGS, flags);
-    wr64(o + PTP_HDR_OFF_SOURCE_CLOCK, local->clock_id);
-    wr16(o + PTP_HDR_OFF_SOURCE_PORT, ptp_fsm_proto_own_port_num(port));
-    wr16(o + PTP_HDR_OFF_SEQUENCE, sequence_id);
+    ptp_wire_put16(o + PTP_HDR_OFF_FLAGS, flags);
+    ptp_wire_put64(o + PTP_HDR_OFF_SOURCE_CLOCK, local->clock_id);
+    ptp_wire_put16(o + PTP_HDR_OFF_SOURCE_PORT, ptp_fsm_proto_own_port_num(port));
+    ptp_wire_put16(o + PTP_HDR_OFF_SEQUENCE, sequence_id);
     o[PTP_HDR_OFF_CONTROL] = ptp_fsm_proto_msg_control(message_type);
     o[PTP_HDR_OFF_LOG_INTERVAL] = static_cast<uint8_t>(log_interval);
 }
@@ -314,8 +290,8 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         return;
     }
 
-    const uint64_t target_clock = rd64(msg + PTP_MSG_HDR_LEN);
-    const uint16_t target_port = rd16(msg + PTP_MSG_HDR_LEN + 8);
+    const uint64_t target_clock = ptp_wire_get64(msg + PTP_MSG_HDR_LEN);
+    const uint16_t target_port = ptp_wire_get16(msg + PTP_MSG_HDR_LEN + 8);
     const bool clock_ok = target_clock == local->clock_id || target_clock == UINT64_MAX;
     const bool port_ok = target_port == 0xFFFF || target_port == own_port;
     if (!clock_ok || !port_ok) {
@@ -347,8 +323,8 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                   TESSEL_PACKET_DROP_INVALID_TLVS);
             return;
         }
-        const uint16_t tlv_type = rd16(tlvs + pos);
-        const size_t tlv_len = size_t{rd16(tlvs + pos + 2)} + PTP_TLV_HDR_LEN;
+        const uint16_t tlv_type = ptp_wire_get16(tlvs + pos);
+        const size_t tlv_len = size_t{ptp_wire_get16(tlvs + pos + 2)} + PTP_TLV_HDR_LEN;
         if (tlv_len > remaining) {
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Received a Signaling message with insufficient "
@@ -404,8 +380,8 @@ int ptp_fsm_proto_foreign_master_compare(const void *a, const void *b, void *)
     }
     case PTP_ENCAP_IPV6:
         for (int half = 0; half < 2; half++) {
-            const uint64_t hx = rd64(x.value + 8 * half);
-            const uint64_t hy = rd64(y.value + 8 * half);
+            const uint64_t hx = ptp_wire_get64(x.value + 8 * half);
+            const uint64_t hy = ptp_wire_get64(y.value + 8 * half);
             if (hx != hy) {
                 return hx < hy ? -1 : 1;
             }

@@ -3,25 +3,9 @@
 
 #include <array>
 
-namespace {
+#include "ptp_wire.h"
 
-uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t rd32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-void wr16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void wr32(uint8_t *p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
+namespace {
 
 constexpr std::array<const char *, 10> tlv_names{
     "Unknown",
@@ -39,16 +23,16 @@ constexpr std::array<const char *, 10> tlv_names{
 // The TLV header for a whole TLV of total bytes.
 void hdr_encode(uint8_t *out, uint16_t type, size_t total)
 {
-    wr16(out, type);
-    wr16(out + 2, static_cast<uint16_t>(total - PTP_MSG_TLV_HDR_LEN));
+    ptp_wire_put16(out, type);
+    ptp_wire_put16(out + 2, static_cast<uint16_t>(total - PTP_MSG_TLV_HDR_LEN));
 }
 
 // A received TLV of the given type whose lengthField, the bytes given and the type all agree.
 bool whole_tlv_ok(const uint8_t *tlv, size_t len, uint16_t type)
 {
     const size_t expected = ptp_unicast_tlv_expected_len(type);
-    return tlv != nullptr && expected != 0 && len == expected && rd16(tlv) == type &&
-           size_t{rd16(tlv + 2)} + PTP_MSG_TLV_HDR_LEN == expected;
+    return tlv != nullptr && expected != 0 && len == expected && ptp_wire_get16(tlv) == type &&
+           size_t{ptp_wire_get16(tlv + 2)} + PTP_MSG_TLV_HDR_LEN == expected;
 }
 
 }  // namespace
@@ -74,8 +58,8 @@ bool ptp_msg_tlv_hdr_decode(const uint8_t *tlv, size_t len, ptp_msg_tlv_hdr_type
     if (tlv == nullptr || len < PTP_MSG_TLV_HDR_LEN) {
         return false;
     }
-    out->tlv_type = rd16(tlv);
-    out->length = rd16(tlv + 2);
+    out->tlv_type = ptp_wire_get16(tlv);
+    out->length = ptp_wire_get16(tlv + 2);
     return true;
 }
 
@@ -88,7 +72,7 @@ size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, u
     hdr_encode(out, PTP_MSG_TLV_REQUEST_UNICAST, PTP_TLV_REQUEST_LEN);
     out[4] = static_cast<uint8_t>(tlv.message_type << 4);
     out[5] = static_cast<uint8_t>(tlv.log_interval);
-    wr32(out + 6, tlv.duration);
+    ptp_wire_put32(out + 6, tlv.duration);
     return PTP_TLV_REQUEST_LEN;
 }
 
@@ -101,7 +85,7 @@ size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8
     hdr_encode(out, PTP_MSG_TLV_GRANT_UNICAST, PTP_TLV_GRANT_LEN);
     out[4] = static_cast<uint8_t>(tlv.message_type << 4);
     out[5] = static_cast<uint8_t>(tlv.log_interval);
-    wr32(out + 6, tlv.duration);
+    ptp_wire_put32(out + 6, tlv.duration);
     out[10] = 0;
     out[11] = tlv.flags;
     return PTP_TLV_GRANT_LEN;
@@ -128,7 +112,7 @@ bool ptp_unicast_request_tlv_decode(const uint8_t *tlv, size_t len,
     }
     out->message_type = tlv[4] >> 4;
     out->log_interval = static_cast<int8_t>(tlv[5]);
-    out->duration = rd32(tlv + 6);
+    out->duration = ptp_wire_get32(tlv + 6);
     return true;
 }
 
@@ -139,7 +123,7 @@ bool ptp_unicast_grant_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_gr
     }
     out->message_type = tlv[4] >> 4;
     out->log_interval = static_cast<int8_t>(tlv[5]);
-    out->duration = rd32(tlv + 6);
+    out->duration = ptp_wire_get32(tlv + 6);
     out->flags = tlv[11];
     return true;
 }
@@ -149,7 +133,7 @@ bool ptp_unicast_cancel_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_c
     if (tlv == nullptr || len < PTP_MSG_TLV_HDR_LEN) {
         return false;
     }
-    const uint16_t type = rd16(tlv);
+    const uint16_t type = ptp_wire_get16(tlv);
     if (type != PTP_MSG_TLV_CANCEL_UNICAST && type != PTP_MSG_TLV_ACK_CANCEL_UNICAST) {
         return false;
     }
@@ -169,10 +153,6 @@ void ptp_signaling_target_encode(uint8_t *msg, const ptp_port_id_type *target)
         }
         return;
     }
-    uint64_t clock = target->clock_id;
-    for (int i = 7; i >= 0; i--) {
-        p[i] = static_cast<uint8_t>(clock);
-        clock >>= 8;
-    }
-    wr16(p + 8, target->port_num);
+    ptp_wire_put64(p, target->clock_id);
+    ptp_wire_put16(p + 8, target->port_num);
 }

@@ -14,6 +14,7 @@
 #include "ptp_alloc.h"
 #include "ptp_strings.h"
 #include "ptp_trace_points.h"
+#include "ptp_wire.h"
 #include "tessel_alloc.h"
 #include "tessel_db.h"
 #include "tessel_fsm.h"
@@ -45,8 +46,6 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_PEER_TREE_INIT_FAILED)
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED) == 0x50010068aull);
 
 mgd_timer_parent *grant_timer_parent = nullptr;
-
-uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 template <const ptp_trace_point_type &P>
 void trace_granted(const tessel_proto_idb_type *port, const ptp_address_type *peer, int8_t interval)
@@ -899,8 +898,8 @@ void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_
     bool looked_up = false;
     size_t pos = PTP_SIGNALING_HDR_LEN;
     while (msg_len - pos >= PTP_MSG_TLV_HDR_LEN) {
-        const uint16_t type = rd16(msg + pos);
-        const size_t total = size_t{rd16(msg + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
+        const uint16_t type = ptp_wire_get16(msg + pos);
+        const size_t total = size_t{ptp_wire_get16(msg + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
         if (total > msg_len - pos) {
             break;  // the receive path stops at such a TLV; never read past the message
         }

@@ -18,6 +18,7 @@
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_timer.h"
+#include "tessel_debug_areas.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_port_test_fake.h"
@@ -606,15 +607,8 @@ TEST_F(FsmPort, OffloadedDelayReqIsCountedAsDropped)
 
 TEST_F(FsmPort, DebugLinesNameTheAreaInterfaceAndState)
 {
-    static debug_event_type table[20];
-    static const ptp_debug_component_type areas[20] = {
-        {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"}, {2, "database", "DATABASE"},
-        {3, "main", "MAIN"}, {4, "im", "IM"}, {5, "config", "CONFIG"}, {6, "utils", "UTILS"},
-        {7, "batch", "BATCH"}, {8, "thread_ctrl", "THREAD-CTRL"}, {9, "port_mgr", "PORT-MGR"},
-        {10, "bmc", "BMC"}, {11, "fsm", "FSM"}, {12, "edm", "EDM"}, {13, "comms", "COMMS"},
-        {14, "offload", "OFFLOAD"}, {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},
-        {17, "fib", "FIB"}, {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"}};
-    ASSERT_EQ(ptp_debug_register(evm, table, areas, 20, nullptr), 0u);
+    static debug_event_type table[TESSEL_DEBUG_AREA_COUNT];
+    ASSERT_EQ(ptp_debug_register(evm, table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
     ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr), 0u);
     debug_capture_clear();
 

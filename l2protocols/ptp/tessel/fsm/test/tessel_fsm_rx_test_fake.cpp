@@ -230,9 +230,9 @@ FAKE void ptp_fsm_offload_delay_resp_in(tessel_proto_idb_type *port, const uint8
 FAKE const char *ptp_fsm_area_label(uint32_t area)
 {
     switch (area) {
-    case 0: return "PROTOCOL";
-    case 1: return "PACKET";
-    case 11: return "FSM";
+    case PTP_FSM_AREA_PROTOCOL:
+    case PTP_FSM_AREA_PACKET:
+    case PTP_FSM_AREA_FSM: return tessel_debug_areas[area].label;
     default: return "OTHER";
     }
 }

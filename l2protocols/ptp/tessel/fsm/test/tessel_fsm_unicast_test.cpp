@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <functional>
 #include <memory>
@@ -15,11 +14,13 @@
 
 #include "evm.h"
 #include "jotlog.h"
+#include "jotlog_test.h"
 #include "plat_clock.h"
 #include "plat_clock_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
+#include "tessel_debug_areas.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_signaling.h"
@@ -29,6 +30,7 @@
 #include "tessel_fsm_unicast_test_fake.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
+#include "tessel_trace_buffers.h"
 
 namespace {
 
@@ -507,15 +509,8 @@ TEST_F(Unicast, RequestTlvOfTheWrongLengthIsACountedDropWithoutAGrant)
 
 TEST_F(Unicast, GrantTlvOfTheWrongLengthIsSkippedWithItsText)
 {
-    static debug_event_type table[20];
-    static const ptp_debug_component_type areas[20] = {
-        {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"}, {2, "database", "DATABASE"},
-        {3, "main", "MAIN"}, {4, "im", "IM"}, {5, "config", "CONFIG"}, {6, "utils", "UTILS"},
-        {7, "batch", "BATCH"}, {8, "thread_ctrl", "THREAD-CTRL"}, {9, "port_mgr", "PORT-MGR"},
-        {10, "bmc", "BMC"}, {11, "fsm", "FSM"}, {12, "edm", "EDM"}, {13, "comms", "COMMS"},
-        {14, "offload", "OFFLOAD"}, {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},
-        {17, "fib", "FIB"}, {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"}};
-    ASSERT_EQ(ptp_debug_register(evm, table, areas, 20, nullptr), 0u);
+    static debug_event_type table[TESSEL_DEBUG_AREA_COUNT];
+    ASSERT_EQ(ptp_debug_register(evm, table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
     ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr), 0u);
     debug_capture_clear();
     tlv_in(PTP_MSG_TLV_GRANT_UNICAST, {0x00, 0xFC, 0x00, 0x00, 0x00, 0x3C}, slave);
@@ -1112,10 +1107,9 @@ TEST_F(SlaveTable, SessionsFollowTheChangeAndARemovedPeerLeavesNothingBehind)
 // before the words the text prints after it.
 TEST_F(Unicast, GrantTracesCarryThePeerAddressInTraceForm)
 {
-    char dir[] = "/tmp/tessel_fsm_unicast_test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    jotlog_set_run_dir(dir);
-    ptp_jotlog_buffer_type det{"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr};
+    const std::string dir = jotlog_test_run_dir_create("tessel_fsm_unicast_test");
+    ASSERT_FALSE(dir.empty());
+    ptp_jotlog_buffer_type det = tessel_trace_buffers[TESSEL_TRACE_BUFFER_DET];
     ASSERT_EQ(ptp_jotlog_init(&det, 1), 0u);
     ptp_jotlog_ctx_set(det, {}, {});
 
@@ -1124,24 +1118,10 @@ TEST_F(Unicast, GrantTracesCarryThePeerAddressInTraceForm)
     EXPECT_TRUE(peer()->is_announce_granted);
     ASSERT_EQ(plat_clock_advance_s(60), 0u);
 
-    std::vector<std::string> lines;
-    jotlog_read(
-        "ptp/tessel/det",
-        [](const jotlog_record_type *r, void *c) {
-            char id[32];
-            std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
-            std::string line = id;
-            for (uint32_t i = 0; i < r->nargs; i++) {
-                line += (i > 0 ? "," : "") + std::to_string(static_cast<int64_t>(r->args[i]));
-            }
-            static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
-            return true;
-        },
-        &lines);
+    const std::vector<std::string> lines = jotlog_test_records("ptp/tessel/det");
     ptp_jotlog_ctx_set({}, {}, {});
     ptp_jotlog_close(&det, 1);
-    jotlog_set_run_dir(nullptr);
-    std::filesystem::remove_all(dir);
+    jotlog_test_run_dir_remove(dir);
 
     // 10.0.0.20 as one word, no low MAC word, IPv4; the address-format code of an IPv4
     // address in third place in the id.

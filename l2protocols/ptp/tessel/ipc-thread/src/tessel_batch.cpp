@@ -8,11 +8,12 @@
 #include "tessel_alloc.h"
 #include "ptp_alloc.h"
 #include "ptp_debug.h"
+#include "tessel_debug_areas.h"
 
 namespace {
 
 // The agent's batch debug area; its lines are detail.
-constexpr uint32_t BATCH_DEBUG_AREA = 7;
+constexpr uint32_t BATCH_DEBUG_AREA = tessel_debug_area("batch");
 
 const char *batch_label() { return ptp_debug_area_label(BATCH_DEBUG_AREA); }
 

@@ -7,6 +7,7 @@
 #include "ptp_debug.h"
 #include "tessel_alloc.h"
 #include "tessel_batch.h"
+#include "tessel_debug_areas.h"
 
 namespace {
 
@@ -83,22 +84,11 @@ TEST(BatchTest, ElementSizeZeroIsAnInternalError)
 }
 
 
-// The agent's debug areas, as its main registers them.
-const ptp_debug_component_type agent_areas[] = {
-    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},     {2, "database", "DATABASE"},
-    {3, "main", "MAIN"},         {4, "im", "IM"},             {5, "config", "CONFIG"},
-    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},       {8, "thread_ctrl", "THREAD-CTRL"},
-    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},          {11, "fsm", "FSM"},
-    {12, "edm", "EDM"},          {13, "comms", "COMMS"},      {14, "offload", "OFFLOAD"},
-    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},     {17, "fib", "FIB"},
-    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
-};
-
 // A batch's life prints on the batch area at detail level only: a support filter hides it.
 TEST(BatchTest, DebugLinesOnTheBatchAreaAtDetailLevel)
 {
-    debug_event_type areas[std::size(agent_areas)]{};
-    ASSERT_EQ(ptp_debug_register(nullptr, areas, agent_areas, std::size(agent_areas), nullptr), ZERR_OK);
+    debug_event_type areas[std::size(tessel_debug_areas)]{};
+    ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr), ZERR_OK);
     struct row {
         const char *filter;
         std::vector<std::string> lines;

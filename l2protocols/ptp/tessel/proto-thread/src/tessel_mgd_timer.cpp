@@ -8,11 +8,12 @@
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_debug_areas.h"
 
 namespace {
 
 // The agent's port-manager debug area, where the protocol thread's timer failures are printed.
-constexpr uint32_t mgd_timer_debug_area = 9;
+constexpr uint32_t mgd_timer_debug_area = tessel_debug_area("port_mgr");
 // "Managed timer error": what a failure without an errno returns.
 constexpr zerrno mgd_timer_zerr = 0x47f2d800u;
 // What a tree that could not be freed cleanly reports.

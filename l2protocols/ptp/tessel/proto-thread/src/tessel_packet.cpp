@@ -13,6 +13,7 @@
 #include "ptp_debug.h"
 #include "ptp_strings.h"
 #include "ptp_syslog.h"
+#include "ptp_wire.h"
 #include "tessel_assert.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_types.h"
@@ -51,20 +52,6 @@ jotlog_handle_type unq_buffer() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UN
 using namespace tessel_pkt;
 
 namespace {
-
-void put16(uint8_t *p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-
-uint16_t get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-
-uint32_t get32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
 
 bool address_is_ip(const ptp_address_type *a)
 {
@@ -204,8 +191,8 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
             return rc;
         }
         for (uint32_t i = 0; i < tags.count; i++) {
-            put16(&tag_bytes[4 * i], static_cast<uint16_t>(tags.tags[i] >> 16));
-            put16(&tag_bytes[4 * i + 2], static_cast<uint16_t>(tags.tags[i]));
+            ptp_wire_put16(&tag_bytes[4 * i], static_cast<uint16_t>(tags.tags[i] >> 16));
+            ptp_wire_put16(&tag_bytes[4 * i + 2], static_cast<uint16_t>(tags.tags[i]));
         }
         req.tags = tag_bytes.data();
         req.tag_bytes = 4 * tags.count;
@@ -390,20 +377,20 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
     uint8_t *ip = pkt;
     ip[0] = 0x45;
     ip[1] = tos_of(idb, is_event);
-    put16(ip + 2, static_cast<uint16_t>(len));
+    ptp_wire_put16(ip + 2, static_cast<uint16_t>(len));
     ip[8] = static_cast<uint8_t>(idb->config.ipv4_ttl);
     ip[9] = IP_PROTO_UDP;
     std::memcpy(ip + 12, src_ip, 4);
     std::memcpy(ip + 16, dst_ip, 4);
-    put16(ip + 10, ipv4_checksum(ip, IPV4_HDR_LEN));
+    ptp_wire_put16(ip + 10, ipv4_checksum(ip, IPV4_HDR_LEN));
     uint8_t *udp = pkt + IPV4_HDR_LEN;
-    put16(udp, udp_port(is_event));
-    put16(udp + 2, udp_port(is_event));
-    put16(udp + 4, static_cast<uint16_t>(msg_len + UDP_HDR_LEN));
+    ptp_wire_put16(udp, udp_port(is_event));
+    ptp_wire_put16(udp + 2, udp_port(is_event));
+    ptp_wire_put16(udp + 4, static_cast<uint16_t>(msg_len + UDP_HDR_LEN));
     std::memcpy(udp + UDP_HDR_LEN, msg, msg_len);
     const bool inserted_ts = ts != nullptr && ts->ts_option == TESSEL_PACKET_TS_INSERT;
     if (!inserted_ts) {
-        put16(udp + 6, ipv4_ulp_checksum(IP_PROTO_UDP, src_ip, dst_ip, udp, msg_len + UDP_HDR_LEN));
+        ptp_wire_put16(udp + 6, ipv4_ulp_checksum(IP_PROTO_UDP, src_ip, dst_ip, udp, msg_len + UDP_HDR_LEN));
     }
     ctx_packet_type *ctx = nullptr;
     zerrno rc = ip_packet_write(idb, l2, l2_len, pkt, len, &ctx);
@@ -450,11 +437,11 @@ zerrno ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
     ipv6_init_header(pkt, tos_of(idb, is_event), 0, static_cast<uint16_t>(udp_len), IP_PROTO_UDP,
                      static_cast<uint8_t>(idb->config.ipv6_hop_limit), src_ip, dst_ip);
     uint8_t *udp = pkt + IPV6_HDR_LEN;
-    put16(udp, udp_port(is_event));
-    put16(udp + 2, udp_port(is_event));
-    put16(udp + 4, static_cast<uint16_t>(udp_len));
+    ptp_wire_put16(udp, udp_port(is_event));
+    ptp_wire_put16(udp + 2, udp_port(is_event));
+    ptp_wire_put16(udp + 4, static_cast<uint16_t>(udp_len));
     std::memcpy(udp + UDP_HDR_LEN, msg, msg_len);
-    put16(udp + 6, ipv6_ulp_checksum_heap(IP_PROTO_UDP, src_ip, dst_ip, udp, udp_len));
+    ptp_wire_put16(udp + 6, ipv6_ulp_checksum_heap(IP_PROTO_UDP, src_ip, dst_ip, udp, udp_len));
     ctx_packet_type *ctx = nullptr;
     zerrno rc = ip_packet_write(idb, nullptr, 0, pkt, len, &ctx);
     if (rc != 0) {
@@ -561,17 +548,14 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
         const char *name = idb->header.ifname;
         const char *state = ptp_port_state_to_str(idb->fsm.PortState);
         const char *dir = direction == 1 ? "O" : "I";
-        uint64_t clock_id = 0;
-        for (int i = 0; i < 8; i++) {
-            clock_id = clock_id << 8 | msg[PTP_HDR_OFF_SOURCE_CLOCK + i];
-        }
+        const uint64_t clock_id = ptp_wire_get64(msg + PTP_HDR_OFF_SOURCE_CLOCK);
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]: %s %s len %u domain %u, to peer %s ", name, state, dir,
                          ptp_msg_type_to_str(msg[PTP_HDR_OFF_TYPE] & 0x0F), msg_len,
                          static_cast<unsigned>(msg[PTP_HDR_OFF_DOMAIN]), peer != nullptr ? ptp_address_to_str(peer) : "");
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]:    flags 0x%x clock-id 0x%lx port 0x%x seq-id %u log-interval %i", name,
-                         state, static_cast<unsigned>(get16(msg + PTP_HDR_OFF_FLAGS)),
-                         static_cast<unsigned long>(clock_id), static_cast<unsigned>(get16(msg + PTP_HDR_OFF_SOURCE_PORT)),
-                         static_cast<unsigned>(get16(msg + PTP_HDR_OFF_SEQUENCE)),
+                         state, static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_FLAGS)),
+                         static_cast<unsigned long>(clock_id), static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_SOURCE_PORT)),
+                         static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_SEQUENCE)),
                          static_cast<int>(static_cast<int8_t>(msg[PTP_HDR_OFF_LOG_INTERVAL])));
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]:    (0x%s)", name, state, hex.c_str());
     }
@@ -581,14 +565,14 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
     ptp_trace_address<PTP_TRACE_TESSEL_PKT_DUMP>({buf}, ifh, static_cast<uint32_t>(direction), msg_len,
                                                  ptp_address_trace_value(peer), ptp_address_trace_mac_low(peer),
                                                  ptp_address_encap_get(peer));
-    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, get32(b), get32(b + 4), get32(b + 8), get32(b + 12),
-                                                 get32(b + 16), get32(b + 20), get32(b + 24));
+    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, ptp_wire_get32(b), ptp_wire_get32(b + 4), ptp_wire_get32(b + 8), ptp_wire_get32(b + 12),
+                                                 ptp_wire_get32(b + 16), ptp_wire_get32(b + 20), ptp_wire_get32(b + 24));
     if (msg_len >= 29) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>({buf}, get32(b + 28), get32(b + 32), get32(b + 36),
-                                                      get32(b + 40), get32(b + 44), get32(b + 48), get32(b + 52));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>({buf}, ptp_wire_get32(b + 28), ptp_wire_get32(b + 32), ptp_wire_get32(b + 36),
+                                                      ptp_wire_get32(b + 40), ptp_wire_get32(b + 44), ptp_wire_get32(b + 48), ptp_wire_get32(b + 52));
     }
     if (msg_len >= 57) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, get32(b + 56), get32(b + 60), get32(b + 64), get32(b + 68));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, ptp_wire_get32(b + 56), ptp_wire_get32(b + 60), ptp_wire_get32(b + 64), ptp_wire_get32(b + 68));
     }
 }
 
@@ -626,11 +610,11 @@ zerrno tessel_packet_ipv4_l2_header_build(tessel_proto_idb_type *idb, uint8_t *b
     std::memcpy(buffer + 6, mac, 6);
     size_t at = 12;
     for (uint32_t i = 0; i < tags.count; i++) {
-        put16(buffer + at, static_cast<uint16_t>(tags.tags[i] >> 16));
-        put16(buffer + at + 2, static_cast<uint16_t>(tags.tags[i]));
+        ptp_wire_put16(buffer + at, static_cast<uint16_t>(tags.tags[i] >> 16));
+        ptp_wire_put16(buffer + at + 2, static_cast<uint16_t>(tags.tags[i]));
         at += 4;
     }
-    put16(buffer + at, 0x0800);
+    ptp_wire_put16(buffer + at, 0x0800);
     *length = static_cast<uint32_t>(at + 2);
     return 0;
 }

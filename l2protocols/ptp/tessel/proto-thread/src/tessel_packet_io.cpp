@@ -12,6 +12,7 @@
 #include "ptp_debug.h"
 #include "ptp_strings.h"
 #include "ptp_syslog.h"
+#include "ptp_wire.h"
 #include "tessel_alloc.h"
 #include "tessel_assert.h"
 #include "tessel_fsm.h"
@@ -343,10 +344,7 @@ void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
     }
     jotlog_handle_type buf = pkt_buffer();
     ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP>({buf}, n, encap, subtype);
-    auto w = [&](size_t at) {
-        return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
-               static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
-    };
+    auto w = [&](size_t at) { return ptp_wire_get32(b + at); };
     static_assert(ERROR_DUMP_LEN == 84, "three records of seven words");
     ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_BYTES_0>({buf}, w(0), w(4), w(8), w(12), w(16), w(20), w(24));
     ptp_trace<PTP_TRACE_TESSEL_PKT_RX_ERROR_BYTES_28>({buf}, w(28), w(32), w(36), w(40), w(44), w(48), w(52));
@@ -412,7 +410,7 @@ bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t enc
     return false;
 }
 
-uint16_t message_length(const uint8_t *msg) { return static_cast<uint16_t>(msg[2] << 8 | msg[3]); }
+uint16_t message_length(const uint8_t *msg) { return ptp_wire_get16(msg + 2); }
 
 // Hands a checked message on; the dump never reads past the bytes received.
 void rx_deliver(tessel_proto_idb_type *idb, const uint8_t *msg, size_t len, const uint8_t *ts,
@@ -445,7 +443,7 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         rc = PKTIO_ERR_RANGE;
     }
     if (rc == 0) {
-        auto type_at = [&](size_t off) { return static_cast<uint16_t>(frame[off] << 8 | frame[off + 1]); };
+        auto type_at = [&](size_t off) { return ptp_wire_get16(frame + off); };
         if (total >= 14 && type_at(12) == TESSEL_PACKET_ETHERTYPE) {
             hdr = 14;
         } else if (total >= 18 && type_at(16) == TESSEL_PACKET_ETHERTYPE) {
@@ -631,7 +629,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     }
     if (encap == PTP_ENCAP_IPV4) {
         // Always checked: the header is this packet's own.
-        const uint16_t stored = static_cast<uint16_t>(hdr[10] << 8 | hdr[11]);
+        const uint16_t stored = ptp_wire_get16(hdr + 10);
         hdr[10] = hdr[11] = 0;
         const uint16_t calculated = ipv4_checksum(hdr, IPV4_HDR_LEN);
         if (calculated != stored) {
@@ -655,11 +653,11 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
             return;
         }
         uint8_t *udp = net.data() + IPV6_HDR_LEN;
-        size_t udp_len = static_cast<size_t>(udp[4] << 8 | udp[5]);
+        size_t udp_len = ptp_wire_get16(udp + 4);
         if (udp_len < UDP_HDR_LEN || udp_len > got - IPV6_HDR_LEN) {
             udp_len = 0;  // a length the bytes do not hold cannot verify
         }
-        const uint16_t stored = static_cast<uint16_t>(udp[6] << 8 | udp[7]);
+        const uint16_t stored = ptp_wire_get16(udp + 6);
         udp[6] = udp[7] = 0;
         const uint16_t calculated =
             udp_len == 0 ? 0 : ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len);

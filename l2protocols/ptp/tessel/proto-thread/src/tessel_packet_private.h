@@ -9,13 +9,14 @@
 #include "jotlog.h"
 #include "ptp_trace_points.h"
 #include "spio.h"
+#include "tessel_debug_areas.h"
 
 struct tessel_proto_idb_type;
 
 namespace tessel_pkt {
 
 // The agent's debug area "packet".
-inline constexpr uint32_t AREA_PACKET = 1;
+inline constexpr uint32_t AREA_PACKET = tessel_debug_area("packet");
 
 struct module_type {
     spio_conn_type *conn[4];  // by encapsulation 1..3

@@ -7,11 +7,12 @@
 #include "ptp_debug.h"
 #include "ptp_trace.h"
 #include "ptp_trace_points.h"
+#include "tessel_debug_areas.h"
 
 // The agent's debug areas these modules print in.
-inline constexpr uint32_t TESSEL_AREA_PORT_MGR = 9;
-inline constexpr uint32_t TESSEL_AREA_BMC = 10;
-inline constexpr uint32_t TESSEL_AREA_ISSU = 19;
+inline constexpr uint32_t TESSEL_AREA_PORT_MGR = tessel_debug_area("port_mgr");
+inline constexpr uint32_t TESSEL_AREA_BMC = tessel_debug_area("bmc");
+inline constexpr uint32_t TESSEL_AREA_ISSU = tessel_debug_area("issu");
 
 // One debug line on an area; format begins with "%s: ", filled with the area's label.
 #define TESSEL_PM_DEBUG_LEVEL(area, level, ifhandle, format, ...)                              \

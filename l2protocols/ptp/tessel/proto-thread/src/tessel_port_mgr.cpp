@@ -9,6 +9,7 @@
 #include "ptp_debug.h"
 #include "ptp_timer.h"
 #include "ptp_strings.h"
+#include "ptp_wire.h"
 #include "tessel_assert.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
@@ -92,13 +93,6 @@ constexpr size_t ANNOUNCE_ADVERTISED = 104;
 constexpr size_t ANNOUNCE_SLAVE_SUPPORTED = 184;
 constexpr size_t ANNOUNCE_SELECTED = 188;
 static_assert(ANNOUNCE_SELECTED + 4 == TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN);
-
-uint32_t get_be32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-uint64_t get_be64(const uint8_t *p) { return uint64_t{get_be32(p)} << 32 | get_be32(p + 4); }
 
 }  // namespace
 
@@ -331,10 +325,11 @@ zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len)
         return rc;
     }
     tessel_port_mgr_local_clock_type local{};
-    local.clock_id = get_be64(msg + ANNOUNCE_LOCAL_CLOCK_ID);
+    local.clock_id = ptp_wire_get64(msg + ANNOUNCE_LOCAL_CLOCK_ID);
     local.domain = msg[ANNOUNCE_DOMAIN];
-    tessel_port_mgr_global_bmc_update(&global, &advertised, get_be32(msg + ANNOUNCE_SELECTED),
-                                      get_be32(msg + ANNOUNCE_SYNCED), get_be32(msg + ANNOUNCE_SLAVE_SUPPORTED));
+    tessel_port_mgr_global_bmc_update(&global, &advertised, ptp_wire_get32(msg + ANNOUNCE_SELECTED),
+                                      ptp_wire_get32(msg + ANNOUNCE_SYNCED),
+                                      ptp_wire_get32(msg + ANNOUNCE_SLAVE_SUPPORTED));
     tessel_port_mgr_local_clock_update(&local);
     return 0;
 }

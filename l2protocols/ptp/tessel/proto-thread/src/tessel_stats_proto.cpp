@@ -6,6 +6,7 @@
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
 #include "tessel_assert.h"
+#include "tessel_debug_areas.h"
 #include "tessel_fsm_deps.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_proto_db.h"
@@ -17,7 +18,7 @@ bool tessel_thread_ctrl_is_proto_thread();
 namespace {
 
 // The agent's stats debug area.
-constexpr uint32_t STATS_DEBUG_AREA = 16;
+constexpr uint32_t STATS_DEBUG_AREA = tessel_debug_area("stats");
 
 const char *stats_label() { return ptp_debug_area_label(STATS_DEBUG_AREA); }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,17 +14,20 @@
 #include "evm.h"
 #include "evm_test.h"
 #include "ip_helpers.h"
+#include "jotlog_test.h"
 #include "ptp_address.h"
 #include "pktio_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
 #include "qor_log.h"
+#include "tessel_debug_areas.h"
 #include "tessel_fsm_types.h"
 #include "tessel_packet.h"
 #include "tessel_packet_test_fake.h"
 #include "tessel_proto_db.h"
 #include "tessel_stats.h"
+#include "tessel_trace_buffers.h"
 
 namespace {
 
@@ -677,18 +679,14 @@ TEST_F(PacketTest, InitFailuresUndoWhatWasOpened)
 
 // The packet and unique-event buffers of the agent, open for one test.
 struct pkt_trace_buffers {
-    ptp_jotlog_buffer_type buffers[2] = {
-        {"ptp/tessel/pkt", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
-    };
+    ptp_jotlog_buffer_type buffers[2] = {tessel_trace_buffers[TESSEL_TRACE_BUFFER_PKT],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_UNQ]};
     std::string run_dir;
 
     pkt_trace_buffers()
     {
-        char dir[] = "/tmp/tessel_pkt_test.XXXXXX";
-        EXPECT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
+        run_dir = jotlog_test_run_dir_create("tessel_pkt_test");
+        EXPECT_FALSE(run_dir.empty());
         EXPECT_EQ(ptp_jotlog_init(buffers, 2), 0u);
         tessel_packet_trace_set(buffers[0].handle);
         ptp_jotlog_ctx_set({}, {}, buffers[1]);
@@ -698,28 +696,10 @@ struct pkt_trace_buffers {
         tessel_packet_trace_set(nullptr);
         ptp_jotlog_ctx_set({}, {}, {});
         ptp_jotlog_close(buffers, 2);
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
     }
     // Each record of a buffer as "0x<id>(<arg>,...)".
-    static std::vector<std::string> lines(const char *buffer)
-    {
-        std::vector<std::string> out;
-        jotlog_read(
-            buffer,
-            [](const jotlog_record_type *r, void *c) {
-                char id[32];
-                std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
-                std::string line = id;
-                for (uint32_t i = 0; i < r->nargs; i++) {
-                    line += (i > 0 ? "," : "") + std::to_string(r->args[i]);
-                }
-                static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
-                return true;
-            },
-            &out);
-        return out;
-    }
+    static std::vector<std::string> lines(const char *buffer) { return jotlog_test_records(buffer); }
 };
 
 uint32_t be32(const std::vector<uint8_t> &b, size_t at)
@@ -910,17 +890,8 @@ TEST_F(PacketTest, NameReusedBeforeTheFlushDetachesTheOldAndAttachesTheNew)
 TEST_F(PacketTest, ReceiveDropsPrintTheirDebugLines)
 {
     // The agent's areas (the modules under test print on theirs); only "packet" is switched on.
-    static debug_event_type table[20];
-    static const ptp_debug_component_type areas[20] = {
-        {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},   {2, "database", "DATABASE"},
-        {3, "main", "MAIN"},         {4, "im", "IM"},           {5, "config", "CONFIG"},
-        {6, "utils", "UTILS"},       {7, "batch", "BATCH"},     {8, "thread_ctrl", "THREAD-CTRL"},
-        {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},        {11, "fsm", "FSM"},
-        {12, "edm", "EDM"},          {13, "comms", "COMMS"},    {14, "offload", "OFFLOAD"},
-        {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},   {17, "fib", "FIB"},
-        {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
-    };
-    ASSERT_EQ(ptp_debug_register(evm, table, areas, 20, nullptr), 0u);
+    static debug_event_type table[TESSEL_DEBUG_AREA_COUNT];
+    ASSERT_EQ(ptp_debug_register(evm, table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
     ASSERT_EQ(debug_set_area("/debug/ptp", "packet", nullptr), 0u);
     attach(port);
     auto bad_v4 = ipv4_packet(ptp_msg(44), PEER_V4, TESSEL_PACKET_IPV4_MCAST_ADDR);

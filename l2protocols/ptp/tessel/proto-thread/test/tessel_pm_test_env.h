@@ -7,34 +7,27 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "evm.h"
 #include "issul.h"
 #include "jotlog.h"
+#include "jotlog_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
+#include "tessel_debug_areas.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_types.h"
 #include "tessel_issu.h"
 #include "tessel_pm_test_fakes.h"
+#include "tessel_trace_buffers.h"
 
-inline debug_event_type pm_debug_table[20];
+inline debug_event_type pm_debug_table[TESSEL_DEBUG_AREA_COUNT];
 
 inline void pm_debug_setup(event_mgr_type *evm)
 {
-    static const ptp_debug_component_type areas[20] = {
-        {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},   {2, "database", "DATABASE"},
-        {3, "main", "MAIN"},         {4, "im", "IM"},           {5, "config", "CONFIG"},
-        {6, "utils", "UTILS"},       {7, "batch", "BATCH"},     {8, "thread_ctrl", "THREAD-CTRL"},
-        {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},        {11, "fsm", "FSM"},
-        {12, "edm", "EDM"},          {13, "comms", "COMMS"},    {14, "offload", "OFFLOAD"},
-        {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},   {17, "fib", "FIB"},
-        {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
-    };
-    ASSERT_EQ(ptp_debug_register(evm, pm_debug_table, areas, 20, nullptr), 0u);
+    ASSERT_EQ(ptp_debug_register(evm, pm_debug_table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
 }
 
 // The debug lines captured since the last clear that contain `part`.
@@ -77,19 +70,15 @@ inline int pm_count(const std::string &call)
 
 // The agent's three trace buffers, open in a private run directory for one test.
 struct pm_trace_buffers {
-    ptp_jotlog_buffer_type buffers[3] = {
-        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
-    };
+    ptp_jotlog_buffer_type buffers[3] = {tessel_trace_buffers[TESSEL_TRACE_BUFFER_DET],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_SUM],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_UNQ]};
     std::string run_dir;
 
     void open()
     {
-        char dir[] = "/tmp/tessel_pm_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
+        run_dir = jotlog_test_run_dir_create("tessel_pm_test");
+        ASSERT_FALSE(run_dir.empty());
         ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
     }
@@ -97,26 +86,8 @@ struct pm_trace_buffers {
     {
         ptp_jotlog_close(buffers, 3);
         ptp_jotlog_ctx_set({}, {}, {});
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
     }
     // Each record of a buffer as "0x<id>(<arg>,...)".
-    static std::vector<std::string> lines(const char *buffer)
-    {
-        std::vector<std::string> out;
-        jotlog_read(
-            buffer,
-            [](const jotlog_record_type *r, void *c) {
-                char id[32];
-                std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
-                std::string line = id;
-                for (uint32_t i = 0; i < r->nargs; i++) {
-                    line += (i > 0 ? "," : "") + std::to_string(r->args[i]);
-                }
-                static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
-                return true;
-            },
-            &out);
-        return out;
-    }
+    static std::vector<std::string> lines(const char *buffer) { return jotlog_test_records(buffer); }
 };

@@ -583,14 +583,7 @@ std::vector<std::string> pm_records(const char *buffer)
             if (number < 1200 || number >= 1400) {
                 return true;
             }
-            char id[32];
-            std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(r->id));
-            std::string line = id;
-            for (uint32_t i = 0; i < r->nargs; i++) {
-                const char *text = jotlog_record_text(r, i);
-                line += (i > 0 ? "," : "") + (text != nullptr ? "'" + std::string(text) + "'" : std::to_string(r->args[i]));
-            }
-            static_cast<std::vector<std::string> *>(c)->push_back(line + ")");
+            static_cast<std::vector<std::string> *>(c)->push_back(jotlog_test_record_line(r, "'"));
             return true;
         },
         &out);

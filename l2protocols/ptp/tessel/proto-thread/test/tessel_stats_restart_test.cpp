@@ -10,20 +10,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "jotlog.h"
+#include "jotlog_test.h"
 #include "plat_debug.h"
 #include "ptp_address.h"
 #include "ptp_debug.h"
 #include "qor_log.h"
 #include "shmwin.h"
 #include "tessel_alloc.h"
+#include "tessel_debug_areas.h"
 #include "tessel_proto_db.h"
 #include "tessel_stats.h"
+#include "tessel_trace_buffers.h"
 
 extern bool fake_is_proto_thread;
 extern bool fake_ipc_thread_blocked;
@@ -491,28 +493,15 @@ TEST_F(StatsTest, RecordOwningAnAddress)
 
 // ---- Debug lines and trace points --------------------------------------------------------
 
-// The agent's debug areas, as its main registers them.
-const ptp_debug_component_type agent_areas[] = {
-    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},     {2, "database", "DATABASE"},
-    {3, "main", "MAIN"},         {4, "im", "IM"},             {5, "config", "CONFIG"},
-    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},       {8, "thread_ctrl", "THREAD-CTRL"},
-    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},          {11, "fsm", "FSM"},
-    {12, "edm", "EDM"},          {13, "comms", "COMMS"},      {14, "offload", "OFFLOAD"},
-    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},     {17, "fib", "FIB"},
-    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
-};
-
 // The counters with the stats debug area on and the agent's trace buffers open.
 class StatsLogTest : public StatsTest {
 protected:
     void SetUp() override
     {
         StatsTest::SetUp();
-        char dir[] = "/tmp/tessel_stats_test.XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        run_dir = dir;
-        jotlog_set_run_dir(dir);
-        ASSERT_EQ(ptp_debug_register(nullptr, areas, agent_areas, std::size(agent_areas), nullptr), ZERR_OK);
+        run_dir = jotlog_test_run_dir_create("tessel_stats_test");
+        ASSERT_FALSE(run_dir.empty());
+        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr), ZERR_OK);
         ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
         ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "stats", nullptr), ZERR_OK);
@@ -524,8 +513,7 @@ protected:
         ptp_jotlog_close(buffers, std::size(buffers));
         ptp_jotlog_ctx_set({}, {}, {});
         ptp_debug_cleanup();
-        jotlog_set_run_dir(nullptr);
-        std::filesystem::remove_all(run_dir);
+        jotlog_test_run_dir_remove(run_dir);
     }
     // Ids of a buffer's stats records (the records' numbers 3200-3399), oldest first; the
     // database's records of the ports are left out.
@@ -552,12 +540,10 @@ protected:
         ASSERT_EQ(tessel_proto_db_init(), ZERR_OK);
     }
 
-    debug_event_type areas[std::size(agent_areas)]{};
-    ptp_jotlog_buffer_type buffers[3] = {
-        {"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
-        {"ptp/tessel/unq", {1024, 8192, 64, 256}, nullptr},
-    };
+    debug_event_type areas[std::size(tessel_debug_areas)]{};
+    ptp_jotlog_buffer_type buffers[3] = {tessel_trace_buffers[TESSEL_TRACE_BUFFER_DET],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_SUM],
+                                         tessel_trace_buffers[TESSEL_TRACE_BUFFER_UNQ]};
     std::string run_dir;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "ptp_time.h"
+#include "ptp_wire.h"
 
 namespace {
 
@@ -328,14 +329,8 @@ void tessel_timestamp_add_ns(int64_t ns, uint8_t (&timestamp)[TESSEL_WIRE_TIMEST
     constexpr int64_t NSEC_PER_SEC = 1000000000;
     constexpr uint64_t SECONDS_MASK = (uint64_t{1} << 48) - 1;
 
-    uint64_t seconds = 0;
-    for (unsigned i = 0; i < 6; i++) {
-        seconds = seconds << 8 | timestamp[i];
-    }
-    uint32_t nanoseconds = 0;
-    for (unsigned i = 6; i < 10; i++) {
-        nanoseconds = nanoseconds << 8 | timestamp[i];
-    }
+    uint64_t seconds = ptp_wire_get48(timestamp);
+    const uint32_t nanoseconds = ptp_wire_get32(timestamp + 6);
 
     // Split the amount first so that no sum can overflow, whatever the amount.
     int64_t carry = ns / NSEC_PER_SEC;
@@ -348,13 +343,6 @@ void tessel_timestamp_add_ns(int64_t ns, uint8_t (&timestamp)[TESSEL_WIRE_TIMEST
     }
     seconds = (seconds + static_cast<uint64_t>(carry)) & SECONDS_MASK;
 
-    for (int i = 5; i >= 0; i--) {
-        timestamp[i] = static_cast<uint8_t>(seconds);
-        seconds >>= 8;
-    }
-    uint32_t out = static_cast<uint32_t>(rest);
-    for (int i = 9; i >= 6; i--) {
-        timestamp[i] = static_cast<uint8_t>(out);
-        out >>= 8;
-    }
+    ptp_wire_put48(timestamp, seconds);
+    ptp_wire_put32(timestamp + 6, static_cast<uint32_t>(rest));
 }

@@ -1,0 +1,26 @@
+// Test control of the trace buffers: a buffer's records as short lines, so that a test of any
+// component compares what it traced with a list of strings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "jotlog.h"
+
+// One record as "0x<id>(<arg>,<arg>,...)": the id in hexadecimal, number arguments in decimal
+// (unsigned), text arguments as their text between two `quote`s ("'" shows leading and trailing
+// spaces; "" leaves the text bare).
+std::string jotlog_test_record_line(const jotlog_record_type *record, const char *quote = "");
+
+// Every record of buffer `name`, oldest first, as jotlog_test_record_line gives them; empty when
+// the buffer has no file.
+std::vector<std::string> jotlog_test_records(const char *name, const char *quote = "");
+
+// A fresh private directory "/tmp/<prefix>.XXXXXX", made the run directory, so that a test's
+// buffers and debug logs start empty and stay its own. Returns its path; "" when it cannot be made
+// (the run directory is then unchanged).
+std::string jotlog_test_run_dir_create(const char *prefix);
+
+// Back to the default run directory, and `dir` (made by jotlog_test_run_dir_create) removed with
+// all it holds; "" does nothing but the first.
+void jotlog_test_run_dir_remove(const std::string &dir);
