@@ -1,0 +1,52 @@
+// The main job's scenario, until the agent process exists: one PTP port of the agent, driven by
+// the real port manager, best-master list, port state machine, receive dispatch and packet
+// module, listening to a master - ptp4l in a network namespace over L2, UDP/IPv4 or UDP/IPv6, or
+// a simulated master node over an in-memory link. The scenario plays the controller (its
+// announce messages) and the protocol thread's loop; the other neighbours that are not built
+// yet are the recording stand-ins of scenario_neighbours.cpp.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "ptp_types.h"
+
+namespace scenario {
+
+// The first line of the program's output: what is real and what is not.
+inline constexpr const char *FIRST_LINE =
+    "Scenario: controller simulated (this program sends its announce messages); offload, checkpoint, "
+    "port numbers, FIB, peer index and the controller link's send are stand-ins.";
+
+// What one run showed; the steps are printed as they happen.
+struct result_type {
+    bool ready = false;              // the port manager made the port ready; it listened
+    bool passive = false;            // the master qualified, reached the best-master list: Passive
+    bool slave = false;              // Slave, with the master's identity as parent
+    bool master_after_stop = false;  // Master by Announce-Timeout once the master had stopped
+    std::string error;               // set when the run could not be set up
+    bool ok() const { return error.empty() && ready && passive && slave && master_after_stop; }
+};
+
+struct transport_type {
+    const char *name;
+    uint32_t encap;          // ptp_encap_type
+    const char *ptp4l_flag;  // ptp4l's transport option
+};
+inline constexpr transport_type TRANSPORTS[] = {
+    {"L2", PTP_ENCAP_ETHERNET, "-2"},
+    {"UDP/IPv4", PTP_ENCAP_IPV4, "-4"},
+    {"UDP/IPv6", PTP_ENCAP_IPV6, "-6"},
+};
+
+// Empty when this machine can run the scenario against ptp4l (root, 'ip netns', ptp4l), else
+// why not.
+std::string ptp4l_missing_prerequisite();
+
+// ptp4l as multicast master over one transport, on real time.
+result_type run_ptp4l(const transport_type &transport, FILE *out);
+// A simulated master node over an in-memory link, on virtual time.
+result_type run_memory(FILE *out);
+
+}  // namespace scenario
