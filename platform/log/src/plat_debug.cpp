@@ -135,11 +135,11 @@ void apply_environment(const std::string &path)
     const char *env = std::getenv("PTP_DEBUG");
     if (env == nullptr)
         return;
-    std::string spec = env;
+    std::string settings = env;
     size_t start = 0;
-    while (start <= spec.size()) {
-        size_t end = spec.find(';', start);
-        std::string part = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    while (start <= settings.size()) {
+        size_t end = settings.find(';', start);
+        std::string part = settings.substr(start, end == std::string::npos ? std::string::npos : end - start);
         size_t colon = part.find(':');
         if (colon != std::string::npos && part.substr(0, colon) == path) {
             std::string areas = part.substr(colon + 1);

@@ -12,7 +12,7 @@ constexpr uint8_t KIND_TEXT = 2;
 
 // One parsed format field: 'd', 'u' or 's'.
 struct fmt_fields {
-    char spec[TUPLE_MAX_FIELDS];
+    char kind[TUPLE_MAX_FIELDS];
     uint32_t count;
 };
 
@@ -27,11 +27,11 @@ bool parse_format(const char *fmt, fmt_fields *out)
         switch (p[1]) {
         case 'd':
         case 'u':
-            out->spec[out->count++] = p[1];
+            out->kind[out->count++] = p[1];
             break;
         case 's':
         case 'S':
-            out->spec[out->count++] = 's';
+            out->kind[out->count++] = 's';
             break;
         default:
             return false;
@@ -82,7 +82,7 @@ zerrno decode(const uint8_t *b, uint32_t len, const fmt_fields &f, uint32_t *mas
         if (total - off < 1)
             return TUPLE_ERR_MALFORMED;
         uint8_t kind = b[off++];
-        if (f.spec[i] == 's') {
+        if (f.kind[i] == 's') {
             if (kind != KIND_TEXT || total - off < 2)
                 return TUPLE_ERR_MALFORMED;
             uint32_t n = uint32_t{b[off]} << 8 | b[off + 1];
@@ -120,7 +120,7 @@ zerrno unpack_va(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_
         return TUPLE_ERR_ABSENT;
     for (uint32_t i = 0; i < f.count; i++) {
         bool present = (mask & (1u << i)) != 0;
-        switch (f.spec[i]) {
+        switch (f.kind[i]) {
         case 'd': {
             auto *p = va_arg(ap, int32_t *);
             if (present && p != nullptr)
@@ -169,7 +169,7 @@ zerrno tuple_pack_mask(tuple_type **out, const char *fmt, uint32_t mask, ...)
     zerrno rc = ZERR_OK;
     for (uint32_t i = 0; i < f.count && rc == ZERR_OK; i++) {
         bool present = (mask & (1u << i)) != 0;
-        if (f.spec[i] == 's') {
+        if (f.kind[i] == 's') {
             const char *s = va_arg(ap, const char *);
             if (!present)
                 continue;
@@ -184,7 +184,7 @@ zerrno tuple_pack_mask(tuple_type **out, const char *fmt, uint32_t mask, ...)
             b.insert(b.end(), s, s + n);
             b.push_back(0);
         } else {
-            uint32_t v = f.spec[i] == 'd' ? static_cast<uint32_t>(va_arg(ap, int))
+            uint32_t v = f.kind[i] == 'd' ? static_cast<uint32_t>(va_arg(ap, int))
                                           : va_arg(ap, unsigned);
             if (!present)
                 continue;
