@@ -420,12 +420,8 @@ event_mgr_type *event_manager_create(event_mgr_type *parent, const char *name, u
 
 int event_manager_destroy(event_mgr_type *evm)
 {
-    if (evm == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
     std::lock_guard guard(g().mu);
-    if (!alive_locked(evm)) {
+    if (!alive_locked(evm)) {  // null included
         errno = EINVAL;
         return -1;
     }
@@ -679,12 +675,8 @@ int32_t event_manager_coid(const event_mgr_type *evm)
 int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility,
                          event_msg_handler_fn handler, void *context)
 {
-    if (evm == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
     std::lock_guard guard(g().mu);
-    if (!alive_locked(evm)) {
+    if (!alive_locked(evm)) {  // null included
         errno = EINVAL;
         return -1;
     }

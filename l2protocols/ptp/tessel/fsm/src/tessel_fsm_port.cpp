@@ -210,21 +210,22 @@ void act_to_listen(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_start_announce_timeout(port);
 }
 
-void act_listen_to_init(tessel_proto_idb_type *port, S next)
+// Leaving a state for Initializing or Faulty takes the same steps; the table gives the state.
+void act_leave_listen(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_end_listening(port);
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_premaster_to_init(tessel_proto_idb_type *port, S next)
+void act_leave_premaster(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_stop_qualification_timeout(port);
     ptp_fsm_proto_end_listening(port);
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_master_to_init(tessel_proto_idb_type *port, S next)
+void act_leave_master(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_master_announce(port);
     ptp_fsm_proto_stop_master(port);
@@ -232,7 +233,7 @@ void act_master_to_init(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_slave_to_init(tessel_proto_idb_type *port, S next)
+void act_leave_slave(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_stop_slave(port);
@@ -291,35 +292,9 @@ void act_slave_to_passive(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_reset_announce_timeout(port);
 }
 
-void act_listen_to_faulty(tessel_proto_idb_type *port, S next)
-{
-    ptp_fsm_announce_stop_announce_timeout(port);
-    ptp_fsm_proto_end_listening(port);
-    ptp_fsm_port_change_state(port, next);
-}
 
-void act_premaster_to_faulty(tessel_proto_idb_type *port, S next)
-{
-    ptp_fsm_port_stop_qualification_timeout(port);
-    ptp_fsm_proto_end_listening(port);
-    ptp_fsm_port_change_state(port, next);
-}
 
-void act_master_to_faulty(tessel_proto_idb_type *port, S next)
-{
-    ptp_fsm_announce_stop_master_announce(port);
-    ptp_fsm_proto_stop_master(port);
-    ptp_fsm_proto_end_listening(port);
-    ptp_fsm_port_change_state(port, next);
-}
 
-void act_slave_to_faulty(tessel_proto_idb_type *port, S next)
-{
-    ptp_fsm_announce_stop_announce_timeout(port);
-    ptp_fsm_proto_stop_slave(port);
-    ptp_fsm_proto_end_listening(port);
-    ptp_fsm_port_change_state(port, next);
-}
 
 void act_slave_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
@@ -376,10 +351,10 @@ constexpr std::array<action_desc_type, PTP_FSM_ACTION_COUNT> action_table{{
     {A::SLAVE_TO_MASTER, "slave_to_master", act_slave_to_master},
     {A::PREMASTER_TO_MASTER, "premaster_to_master", act_premaster_to_master},
     {A::TO_LISTEN, "to_listen", act_to_listen},
-    {A::LISTEN_TO_INIT, "listen_to_init", act_listen_to_init},
-    {A::PREMASTER_TO_INIT, "premaster_to_init", act_premaster_to_init},
-    {A::MASTER_TO_INIT, "master_to_init", act_master_to_init},
-    {A::SLAVE_TO_INIT, "slave_to_init", act_slave_to_init},
+    {A::LISTEN_TO_INIT, "listen_to_init", act_leave_listen},
+    {A::PREMASTER_TO_INIT, "premaster_to_init", act_leave_premaster},
+    {A::MASTER_TO_INIT, "master_to_init", act_leave_master},
+    {A::SLAVE_TO_INIT, "slave_to_init", act_leave_slave},
     {A::FAULTY_TO_INIT, "faulty_to_init", act_faulty_to_init},
     {A::PASSIVE_TO_PREMASTER, "passive_to_premaster", act_passive_to_premaster},
     {A::MASTER_REFRESH, "master_refresh", act_master_refresh},
@@ -388,10 +363,10 @@ constexpr std::array<action_desc_type, PTP_FSM_ACTION_COUNT> action_table{{
     {A::PREMASTER_TO_PASSIVE, "premaster_to_passive", act_premaster_to_passive},
     {A::MASTER_TO_PASSIVE, "master_to_passive", act_master_to_passive},
     {A::SLAVE_TO_PASSIVE, "slave_to_passive", act_slave_to_passive},
-    {A::LISTEN_TO_FAULTY, "listen_to_faulty", act_listen_to_faulty},
-    {A::PREMASTER_TO_FAULTY, "premaster_to_faulty", act_premaster_to_faulty},
-    {A::MASTER_TO_FAULTY, "master_to_faulty", act_master_to_faulty},
-    {A::SLAVE_TO_FAULTY, "slave_to_faulty", act_slave_to_faulty},
+    {A::LISTEN_TO_FAULTY, "listen_to_faulty", act_leave_listen},
+    {A::PREMASTER_TO_FAULTY, "premaster_to_faulty", act_leave_premaster},
+    {A::MASTER_TO_FAULTY, "master_to_faulty", act_leave_master},
+    {A::SLAVE_TO_FAULTY, "slave_to_faulty", act_leave_slave},
     {A::SLAVE_TO_UNCALIBRATED, "slave_to_uncalibrated", act_slave_to_uncalibrated},
     {A::LISTEN_TO_UNCALIBRATED, "listen_to_uncalibrated", act_listen_to_uncalibrated},
     {A::PREMASTER_TO_UNCALIBRATED, "premaster_to_uncalibrated", act_premaster_to_uncalibrated},
