@@ -92,4 +92,4 @@ BENCHMARK(BM_LookupByHandle)->Arg(2000)->Arg(20000);
 BENCHMARK(BM_LookupByName)->Arg(2000)->Arg(20000);
 BENCHMARK(BM_RecordSize)->Arg(2000)->Arg(20000)->Iterations(1);
 
-}  // namespace
+} // namespace

@@ -40,7 +40,7 @@ std::vector<uint8_t> announce(uint64_t gm, uint8_t clock_class, uint16_t source_
 struct fixture {
     std::vector<tessel_proto_idb_type *> ports;
     std::vector<ptp_address_type> addrs;
-    std::vector<std::vector<uint8_t>> msgs[2];  // per master: two clock-class variants
+    std::vector<std::vector<uint8_t>> msgs[2]; // per master: two clock-class variants
 
     fixture(size_t masters, size_t port_count)
     {
@@ -73,7 +73,7 @@ struct fixture {
                     ptp_fsm_proto_packet_in(port, msgs[0][m].data(), 64, nullptr, &addrs[m], nullptr);
                 }
             }
-            ptp_fsm_announce_timer_tick(port);  // qualifies and ranks every master
+            ptp_fsm_announce_timer_tick(port); // qualifies and ranks every master
             ports.push_back(port);
         }
     }
@@ -114,14 +114,13 @@ void BM_AnnounceRxClockChange(benchmark::State &state)
         const size_t round = i / port_count;
         const size_t m = round % masters;
         const size_t variant = (round / masters + 1) % 2;
-        ptp_fsm_proto_packet_in(f.ports[p], f.msgs[variant][m].data(), 64, nullptr, &f.addrs[m],
-                                nullptr);
+        ptp_fsm_proto_packet_in(f.ports[p], f.msgs[variant][m].data(), 64, nullptr, &f.addrs[m], nullptr);
         i++;
     }
     state.SetItemsProcessed(static_cast<int64_t>(i));
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_AnnounceRx)->ArgsProduct({benchmark::CreateRange(1, 64, 2), {2000, 8}});
 BENCHMARK(BM_AnnounceRxClockChange)->ArgsProduct({benchmark::CreateRange(1, 64, 2), {2000, 8}});

@@ -187,9 +187,9 @@ BENCHMARK(BM_PostDispatchCrossThread)->Arg(100000)->Unit(benchmark::kMillisecond
 void BM_MsgSendRoundTrip(benchmark::State &state)
 {
     event_mgr_type *evm = event_create_manager(nullptr, "/dev/bench", 0);
-    event_message_attach(evm, 0x8001, 0x0FE5,
-                         [](msg_client_type c, void *, size_t, void *) { return msg_reply(c, 0, nullptr, 0); },
-                         nullptr);
+    event_message_attach(
+        evm, 0x8001, 0x0FE5, [](msg_client_type c, void *, size_t, void *) { return msg_reply(c, 0, nullptr, 0); },
+        nullptr);
     std::atomic<bool> stop{false};
     std::thread server([&] {
         while (!stop.load()) {

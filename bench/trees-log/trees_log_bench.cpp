@@ -80,4 +80,4 @@ void BM_JotlogRecord(benchmark::State &state)
 }
 BENCHMARK(BM_JotlogRecord)->Arg(0)->Arg(1);
 
-}  // namespace
+} // namespace

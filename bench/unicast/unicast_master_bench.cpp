@@ -162,4 +162,4 @@ void BM_HeapPerPeer(benchmark::State &state)
 }
 BENCHMARK(BM_HeapPerPeer)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace

@@ -10,7 +10,10 @@
 
 namespace {
 
-enum class Source { Libraries, InProcess };
+enum class Source {
+    Libraries,
+    InProcess
+};
 
 class PtpZerrText : public ::testing::TestWithParam<Source> {
 protected:
@@ -55,15 +58,14 @@ TEST_P(PtpZerrText, PrintsExactTexts)
         EXPECT_STREQ(zerr_strerror(c.code), c.text) << std::hex << c.code;
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWays, PtpZerrText,
-                         ::testing::Values(Source::Libraries, Source::InProcess));
+INSTANTIATE_TEST_SUITE_P(BothWays, PtpZerrText, ::testing::Values(Source::Libraries, Source::InProcess));
 
 // A repeated row carries the text of its first copy, so a lookup cannot depend on which copy
 // the error facility meets first.
 TEST(PtpZerrTable, RepeatedRowsAgree)
 {
-    for (const auto &[rows, count] : {std::pair{ptp_zerr_info, PTP_ZERR_INFO_COUNT},
-                                      std::pair{ptp_zerr_info2, PTP_ZERR_INFO2_COUNT}}) {
+    for (const auto &[rows, count] :
+         {std::pair{ptp_zerr_info, PTP_ZERR_INFO_COUNT}, std::pair{ptp_zerr_info2, PTP_ZERR_INFO2_COUNT}}) {
         std::map<uint64_t, std::string> seen;
         for (uint32_t i = 0; i < count; ++i) {
             auto [it, fresh] = seen.emplace(rows[i].number, rows[i].text);
@@ -72,7 +74,7 @@ TEST(PtpZerrTable, RepeatedRowsAgree)
             EXPECT_LE(rows[i].number, 63u);
         }
     }
-    EXPECT_EQ(ptp_zerr_info[2].number, 7u);  // table order, not sorted
+    EXPECT_EQ(ptp_zerr_info[2].number, 7u); // table order, not sorted
     EXPECT_EQ(ptp_zerr_info2[15].number, 8u);
 }
 
@@ -85,8 +87,8 @@ TEST(PtpZerrLibrary, ExportsHeaderAndRows)
         uint32_t facility;
         uint32_t count;
     };
-    for (const Lib &lib : {Lib{"libptp_zerr.so", "ptp_zerr_info", 0xFE5, 63},
-                           Lib{"libptp_zerr2.so", "ptp_zerr_info2", 0x1F29, 30}}) {
+    for (const Lib &lib :
+         {Lib{"libptp_zerr.so", "ptp_zerr_info", 0xFE5, 63}, Lib{"libptp_zerr2.so", "ptp_zerr_info2", 0x1F29, 30}}) {
         std::string path = std::string(ptp_zerr_library_dir()) + "/" + lib.name;
         void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();
@@ -94,8 +96,16 @@ TEST(PtpZerrLibrary, ExportsHeaderAndRows)
         const void *rows = dlsym(handle, lib.rows_symbol);
         ASSERT_NE(bytes, nullptr);
         ASSERT_NE(rows, nullptr);
-        auto u64 = [&](size_t off) { uint64_t v; memcpy(&v, bytes + off, 8); return v; };
-        auto u32 = [&](size_t off) { uint32_t v; memcpy(&v, bytes + off, 4); return v; };
+        auto u64 = [&](size_t off) {
+            uint64_t v;
+            memcpy(&v, bytes + off, 8);
+            return v;
+        };
+        auto u32 = [&](size_t off) {
+            uint32_t v;
+            memcpy(&v, bytes + off, 4);
+            return v;
+        };
         EXPECT_EQ(u64(0), 2u);
         EXPECT_STREQ(reinterpret_cast<const char *>(u64(8)), "ptp");
         EXPECT_EQ(u32(16), lib.facility);

@@ -27,7 +27,7 @@ ptp_address_type source(uint8_t which)
     return a;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -51,10 +51,10 @@ namespace {
 constexpr uint64_t LOCAL_ID = 0x0011223344556677ull;
 constexpr uint64_t PEER_ID_BASE = 0x0A0000FFFE000100ull;
 constexpr uint16_t OWN_PORT = 3;
-constexpr size_t MSG_AREA = 100;  // the transmit path's message area
+constexpr size_t MSG_AREA = 100; // the transmit path's message area
 constexpr size_t MAX_RECORDS = 96;
 constexpr uint32_t MAX_ADVANCE_S = 1500;
-constexpr uint32_t PEERS = 8;     // source addresses; the first four can be table masters
+constexpr uint32_t PEERS = 8; // source addresses; the first four can be table masters
 
 constexpr uint8_t OWN_MAC[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 constexpr uint8_t OWN_V4[4] = {10, 0, 0, 1};
@@ -97,8 +97,7 @@ env_type &env()
         x->evm = event_create_manager(nullptr, nullptr, 0);
         pktio_test_reset();
         pkt_fake_reset();
-        if (tessel_proto_db_init() != 0 || tessel_packet_init(x->evm) != 0 ||
-            tessel_mgd_timer_init(x->evm) != 0) {
+        if (tessel_proto_db_init() != 0 || tessel_packet_init(x->evm) != 0 || tessel_mgd_timer_init(x->evm) != 0) {
             fail("set-up of the packet module or the managed timers");
         }
         ptp_fsm_callbacks_type cb{};
@@ -195,7 +194,10 @@ void put64(std::vector<uint8_t> &m, size_t at, uint64_t v)
         m[at + i] = static_cast<uint8_t>(v >> (56 - 8 * i));
     }
 }
-uint16_t get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t get16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 // ---- One run ----
 
@@ -203,17 +205,17 @@ struct run_type {
     port_slot *slot;
     tessel_proto_idb_type *port;
     uint32_t encap;
-    bool slaving = false;  // the state machine has started slaving (start_slave without stop)
+    bool slaving = false; // the state machine has started slaving (start_slave without stop)
     uint32_t advanced_s = 0;
-    uint32_t other_ports_peers = 0;  // unicast peers the node holds on its other ports
+    uint32_t other_ports_peers = 0; // unicast peers the node holds on its other ports
 
     ptp_port_id_type sender_id(uint32_t index, uint32_t variant) const
     {
         switch (variant & 3) {
         case 0: return {PEER_ID_BASE + index, 1};
         case 1: return {PEER_ID_BASE + index, 2};
-        case 2: return {PEER_ID_BASE + 0x100 + index, 1};  // the slave restarted with another identity
-        default: return {LOCAL_ID, static_cast<uint16_t>(OWN_PORT + (index & 1))};  // ourselves
+        case 2: return {PEER_ID_BASE + 0x100 + index, 1}; // the slave restarted with another identity
+        default: return {LOCAL_ID, static_cast<uint16_t>(OWN_PORT + (index & 1))}; // ourselves
         }
     }
 
@@ -233,9 +235,18 @@ struct run_type {
         const uint16_t own_port = nb.profile == PTP_PROFILE_G8265_1 ? 1 : OWN_PORT;
         switch (target & 3) {
         case 0: std::memset(m.data() + 34, 0xFF, 10); break;
-        case 1: put64(m, 34, LOCAL_ID); put16(m, 42, own_port); break;
-        case 2: std::memset(m.data() + 34, 0xFF, 8); put16(m, 42, own_port); break;
-        default: put64(m, 34, LOCAL_ID); put16(m, 42, own_port + 1); break;  // another port of ours
+        case 1:
+            put64(m, 34, LOCAL_ID);
+            put16(m, 42, own_port);
+            break;
+        case 2:
+            std::memset(m.data() + 34, 0xFF, 8);
+            put16(m, 42, own_port);
+            break;
+        default:
+            put64(m, 34, LOCAL_ID);
+            put16(m, 42, own_port + 1);
+            break; // another port of ours
         }
         return m;
     }
@@ -272,13 +283,14 @@ struct run_type {
                 m.insert(m.end(), body.begin(), body.end());
             };
             auto timed = [&](bool grant) {
-                static constexpr uint32_t durations[16] = {0, 1, 3, 4, 5, 10, 59, 60, 61, 225, 239, 240, 300, 301, 1000, 0xFFFFFFFF};
+                static constexpr uint32_t durations[16] = {0,  1,   3,   4,   5,   10,  59,   60,
+                                                           61, 225, 239, 240, 300, 301, 1000, 0xFFFFFFFF};
                 const uint8_t interval = in.u8();
                 const uint8_t d = in.u8();
                 const uint32_t duration = (d & 0x80) ? in.u32() : durations[d & 0x0F];
-                std::vector<uint8_t> b{static_cast<uint8_t>(msg_type << 4), interval,
+                std::vector<uint8_t> b{static_cast<uint8_t>(msg_type << 4),  interval,
                                        static_cast<uint8_t>(duration >> 24), static_cast<uint8_t>(duration >> 16),
-                                       static_cast<uint8_t>(duration >> 8), static_cast<uint8_t>(duration)};
+                                       static_cast<uint8_t>(duration >> 8),  static_cast<uint8_t>(duration)};
                 if (grant) {
                     b.push_back(0);
                     b.push_back(d & 0x40 ? 1 : 0);
@@ -334,14 +346,14 @@ struct run_type {
     static uint32_t expected_invalid_tlv_drops(const std::vector<uint8_t> &m, uint8_t h)
     {
         if ((h >> 6) == 3 || ((h >> 4) & 3) == 3) {
-            return 0;  // from ourselves, or for another port
+            return 0; // from ourselves, or for another port
         }
         uint32_t drops = 0;
         uint32_t bad_requests = 0;
         size_t pos = PTP_SIGNALING_HDR_LEN;
         while (pos < m.size()) {
             if (m.size() - pos < PTP_MSG_TLV_HDR_LEN) {
-                return drops + 1;  // a cut TLV header
+                return drops + 1; // a cut TLV header
             }
             const uint16_t type = get16(m.data() + pos);
             const size_t total = size_t{get16(m.data() + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
@@ -385,19 +397,19 @@ struct run_type {
         m[0] = 0x0B;
         m[1] = 2;
         const uint8_t f = in.u8();
-        m[6] = static_cast<uint8_t>(f & 0x04);  // unicast flag
+        m[6] = static_cast<uint8_t>(f & 0x04); // unicast flag
         put64(m, 20, PEER_ID_BASE + index);
         put16(m, 28, 1);
         put16(m, 30, static_cast<uint16_t>(port->fsm.current_announce_id));
         m[32] = 5;
         m[33] = static_cast<uint8_t>(static_cast<int8_t>(f >> 4) - 8);
-        m[47] = in.u8();     // priority 1
-        m[48] = in.u8();     // clock class
+        m[47] = in.u8(); // priority 1
+        m[48] = in.u8(); // clock class
         m[49] = 0x21;
         put16(m, 50, 0x4E5D);
-        m[52] = in.u8();     // priority 2
+        m[52] = in.u8(); // priority 2
         put64(m, 53, PEER_ID_BASE + index);
-        m[62] = static_cast<uint8_t>(f & 0x03);  // steps removed
+        m[62] = static_cast<uint8_t>(f & 0x03); // steps removed
         m[63] = 0xA0;
         receive(m, index, arg >> 3);
     }
@@ -485,10 +497,16 @@ struct run_type {
         }
         entry->flags = TESSEL_MASTER_DB_ENABLE_SET;
         switch (kind & 7) {
-        case 2: entry->flags |= TESSEL_MASTER_DB_MULTICAST_SET; entry->multicast = PTP_TRANSPORT_MIXED; break;
-        case 3: entry->flags |= TESSEL_MASTER_DB_MULTICAST_SET; entry->multicast = PTP_TRANSPORT_MULTICAST; break;
+        case 2:
+            entry->flags |= TESSEL_MASTER_DB_MULTICAST_SET;
+            entry->multicast = PTP_TRANSPORT_MIXED;
+            break;
+        case 3:
+            entry->flags |= TESSEL_MASTER_DB_MULTICAST_SET;
+            entry->multicast = PTP_TRANSPORT_MULTICAST;
+            break;
         case 4: entry->flags |= TESSEL_MASTER_DB_NON_NEGOTIATED | TESSEL_MASTER_DB_NON_NEGOTIATED_SET; break;
-        case 5: entry->flags = 0; break;  // present but not enabled
+        case 5: entry->flags = 0; break; // present but not enabled
         default: break;
         }
         if (kind & 0x08) {
@@ -563,7 +581,7 @@ struct run_type {
 
     uint32_t port_limit(uint32_t k) const
     {
-        return k == 0 ? port->config.announce_grant_duration
+        return k == 0   ? port->config.announce_grant_duration
                : k == 1 ? port->config.sync_grant_duration
                         : port->config.delay_resp_grant_duration;
     }
@@ -685,7 +703,8 @@ struct run_type {
             if (fm->is_sync_granted ? !leaf_running(sync.grant_timer) : !(combined || leaf_running(sync.retry_timer))) {
                 fail("the slaving master neither granted nor asked again for Sync");
             }
-            if (fm->is_delay_resp_granted ? !leaf_running(dr.grant_timer) : !(combined || leaf_running(dr.retry_timer))) {
+            if (fm->is_delay_resp_granted ? !leaf_running(dr.grant_timer)
+                                          : !(combined || leaf_running(dr.retry_timer))) {
                 fail("the slaving master neither granted nor asked again for Delay-Resp");
             }
         }
@@ -716,7 +735,7 @@ void fm_change(tessel_proto_idb_type *port)
 void config_apply(run_type &r, const uint8_t cfg[4])
 {
     tessel_proto_idb_type *p = r.port;
-    static constexpr int32_t intervals[8][3] = {{0, -4, -4}, {-3, -7, -7}, {1, 0, 0},  {-2, -3, -3},
+    static constexpr int32_t intervals[8][3] = {{0, -4, -4}, {-3, -7, -7}, {1, 0, 0},    {-2, -3, -3},
                                                 {0, -4, -7}, {3, 4, 5},    {-7, -7, -7}, {0, 0, 0}};
     static constexpr uint32_t durations[4] = {300, 60, 10, 1000};
     const auto &iv = intervals[cfg[1] >> 5];
@@ -739,10 +758,9 @@ void config_apply(run_type &r, const uint8_t cfg[4])
     ptp_fsm_unicast_peer_count += r.other_ports_peers;
     pkt_fake.platform_adjacency = (cfg[0] >> 6) & 1;
     nb.profile = cfg[1] & 3;
-    static constexpr uint32_t states[8] = {PTP_PORT_STATE_LISTEN, PTP_PORT_STATE_MASTER, PTP_PORT_STATE_MASTER,
-                                           PTP_PORT_STATE_PASSIVE, PTP_PORT_STATE_PRE_MASTER,
-                                           PTP_PORT_STATE_UNCALIBRATED, PTP_PORT_STATE_SLAVE,
-                                           PTP_PORT_STATE_LISTEN};
+    static constexpr uint32_t states[8] = {
+        PTP_PORT_STATE_LISTEN,     PTP_PORT_STATE_MASTER,       PTP_PORT_STATE_MASTER, PTP_PORT_STATE_PASSIVE,
+        PTP_PORT_STATE_PRE_MASTER, PTP_PORT_STATE_UNCALIBRATED, PTP_PORT_STATE_SLAVE,  PTP_PORT_STATE_LISTEN};
     p->fsm.PortState = states[(cfg[1] >> 2) & 7];
     if (cfg[0] & 0x04) {
         ptp_fsm_unicast_allow_grants(p);
@@ -759,7 +777,7 @@ void config_apply(run_type &r, const uint8_t cfg[4])
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

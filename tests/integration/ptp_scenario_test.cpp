@@ -78,7 +78,9 @@ TEST_P(PtpScenarioPtp4l, SlaveThenMasterAfterItStops)
 INSTANTIATE_TEST_SUITE_P(Transports, PtpScenarioPtp4l, testing::ValuesIn(scenario::TRANSPORTS),
                          [](const testing::TestParamInfo<scenario::transport_type> &i) {
                              const std::string n = i.param.name;
-                             return n == "L2" ? std::string("L2") : n == "UDP/IPv4" ? std::string("UDPv4") : std::string("UDPv6");
+                             return n == "L2"         ? std::string("L2")
+                                    : n == "UDP/IPv4" ? std::string("UDPv4")
+                                                      : std::string("UDPv6");
                          });
 
-}  // namespace
+} // namespace

@@ -71,31 +71,44 @@ constexpr uint64_t MASTER_CLOCK_ID = 0x020000fffe000b02ull;
 constexpr uint8_t AGENT_MAC[6] = {0x02, 0x00, 0x00, 0x00, 0x0a, 0x01};
 constexpr uint8_t MASTER_MAC[6] = {0x02, 0x00, 0x00, 0x00, 0x0b, 0x02};
 constexpr ifhtype MASTER_IFH = 0x2000;
-constexpr int32_t ANNOUNCE_INTERVAL = 0;  // log2 s: the port's announce timer ticks every second
+constexpr int32_t ANNOUNCE_INTERVAL = 0; // log2 s: the port's announce timer ticks every second
 constexpr uint32_t ANNOUNCE_TIMEOUT = 3;
 constexpr uint8_t MIN_CLOCK_CLASS = 255;
-constexpr uint64_t MASTER_ANNOUNCE_MS = 250;  // both masters announce at log interval -2
+constexpr uint64_t MASTER_ANNOUNCE_MS = 250; // both masters announce at log interval -2
 
 // ---- Debug areas of the agent: the real modules' own lines are what the steps show ----
 
 debug_event_type debug_table[20];
 const ptp_debug_component_type debug_areas[20] = {
-    {0, "protocol", "PROTOCOL"},   {1, "packet", "PACKET"},   {2, "database", "DATABASE"},
-    {3, "main", "MAIN"},           {4, "im", "IM"},           {5, "config", "CONFIG"},
-    {6, "utils", "UTILS"},         {7, "batch", "BATCH"},     {8, "thread_ctrl", "THREAD-CTRL"},
-    {9, "port_mgr", "PORT-MGR"},   {10, "bmc", "BMC"},        {11, "fsm", "FSM"},
-    {12, "edm", "EDM"},            {13, "comms", "COMMS"},    {14, "offload", "OFFLOAD"},
-    {15, "port_num", "PORT-NUM"},  {16, "stats", "STATS"},    {17, "fib", "FIB"},
-    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
+    {0, "protocol", "PROTOCOL"},
+    {1, "packet", "PACKET"},
+    {2, "database", "DATABASE"},
+    {3, "main", "MAIN"},
+    {4, "im", "IM"},
+    {5, "config", "CONFIG"},
+    {6, "utils", "UTILS"},
+    {7, "batch", "BATCH"},
+    {8, "thread_ctrl", "THREAD-CTRL"},
+    {9, "port_mgr", "PORT-MGR"},
+    {10, "bmc", "BMC"},
+    {11, "fsm", "FSM"},
+    {12, "edm", "EDM"},
+    {13, "comms", "COMMS"},
+    {14, "offload", "OFFLOAD"},
+    {15, "port_num", "PORT-NUM"},
+    {16, "stats", "STATS"},
+    {17, "fib", "FIB"},
+    {18, "adjacency", "ADJACENCY"},
+    {19, "issu", "ISSU"},
 };
 // The areas switched on: the port manager, the best-master list and the state machine's events.
 constexpr const char *SHOWN_AREAS[] = {"protocol", "port_mgr", "bmc", "fsm"};
 // Lines of those areas that tell the story (the rest repeats it).
 constexpr const char *SHOWN_LINES[] = {
-    " not ready as ",        " is now ready",       "-event",          "Change to state",
-    "Best foreign master",   "No longer any best",  "Updating state",  "Node BMC changed",
-    "timed out",             "Inserted interface",  "Removed interface",  "Received PTP enable",
-    "Received profile",      "Received min clock",  "Received global BMC", "Received local clock",
+    " not ready as ",       " is now ready",       "-event",           "Change to state",    "Best foreign master",
+    "No longer any best",   "Updating state",      "Node BMC changed", "timed out",          "Inserted interface",
+    "Removed interface",    "Received PTP enable", "Received profile", "Received min clock", "Received global BMC",
+    "Received local clock",
 };
 
 // ---- How time passes: real time with ptp4l, virtual time with the simulated node ----
@@ -124,7 +137,8 @@ struct clock_type {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             evm_run_until_idle(evm);
             elapsed_ms = static_cast<uint64_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                    .count());
         }
     }
     void pass(uint64_t ms)
@@ -165,17 +179,16 @@ void put_be64(uint8_t *p, uint64_t v)
 
 // The 192-byte message as the controller process will send it (tessel_port_mgr.h gives the
 // offsets).
-std::array<uint8_t, TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN> announce_msg(const ptp_clock_type &global_bmc,
-                                                                    const ptp_clock_type &advertised,
-                                                                    uint32_t selected, uint32_t synced)
+std::array<uint8_t, TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN>
+announce_msg(const ptp_clock_type &global_bmc, const ptp_clock_type &advertised, uint32_t selected, uint32_t synced)
 {
     std::array<uint8_t, TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN> m{};
     put_be64(&m[0], AGENT_CLOCK_ID);
-    m[8] = 0;  // domain
+    m[8] = 0; // domain
     ptp_clock_to_wire(&global_bmc, &m[16]);
     put_be32(&m[96], synced);
     ptp_clock_to_wire(&advertised, &m[104]);
-    put_be32(&m[184], 1);  // slave operation supported
+    put_be32(&m[184], 1); // slave operation supported
     put_be32(&m[188], selected);
     return m;
 }
@@ -204,8 +217,8 @@ ptp_clock_type local_clock()
 struct printer_type {
     FILE *out = nullptr;
     int step = 0;
-    std::string bmc_state = "none reported";  // the best-master list's last word on the port
-    std::vector<std::string> events;          // state-machine events seen, in order
+    std::string bmc_state = "none reported"; // the best-master list's last word on the port
+    std::vector<std::string> events;         // state-machine events seen, in order
 
     void title(const std::string &text) { std::fprintf(out, "%s\n", text.c_str()); }
     void begin(const std::string &text)
@@ -273,7 +286,8 @@ struct printer_type {
         for (const ptp_fsm_foreign_master_type *fm = best; fm != nullptr; fm = fm->ranked_next, rank++) {
             std::fprintf(out, "    Foreign master %d%s%s: %s\n", rank, fm == best ? " (best)" : "",
                          fm == p->fsm.slaving_master ? " (parent)" : "", ptp_address_to_str(&fm->peer_addr));
-            std::fprintf(out, "      clock ID 0x%016llx, priority1 %u, priority2 %u, clock class %u, steps removed %u\n",
+            std::fprintf(out,
+                         "      clock ID 0x%016llx, priority1 %u, priority2 %u, clock class %u, steps removed %u\n",
                          static_cast<unsigned long long>(fm->master_clock.clock_id), fm->master_clock.priority1,
                          fm->master_clock.priority2, fm->master_clock.clock_class, fm->master_clock.steps_removed);
             std::fprintf(out, "      parent port 0x%016llx/%u\n",
@@ -305,7 +319,10 @@ struct printer_type {
 };
 
 // "" for an accepted controller message, else why it was refused.
-std::string refused(zerrno rc) { return rc == 0 ? "" : std::string("refused (") + zerr_strerror(rc) + "), "; }
+std::string refused(zerrno rc)
+{
+    return rc == 0 ? "" : std::string("refused (") + zerr_strerror(rc) + "), ";
+}
 
 std::string seconds(uint64_t ms)
 {
@@ -321,7 +338,10 @@ std::string hex_id(uint64_t id)
     return b;
 }
 
-const char *state_of(const tessel_proto_idb_type *p) { return ptp_port_state_to_str(p->fsm.PortState); }
+const char *state_of(const tessel_proto_idb_type *p)
+{
+    return ptp_port_state_to_str(p->fsm.PortState);
+}
 
 // ---- The agent node ----
 
@@ -332,7 +352,7 @@ struct agent_node {
     event_mgr_type *evm = nullptr;
     std::string run_dir;
     std::string shm_prefix;
-    tessel_ipc_idb_type ipc{};  // the IPC thread's record of the interface
+    tessel_ipc_idb_type ipc{}; // the IPC thread's record of the interface
     bool ipc_tables = false;
     bool opened = false;
     bool started = false;
@@ -433,7 +453,7 @@ struct agent_node {
         std::strncpy(ipc.header.ifname, IFNAME, sizeof ipc.header.ifname - 1);
         ipc.header.ifhandle = AGENT_IFH;
         ipc.if_type = 1;
-        ipc.im_state = 3;  // up
+        ipc.im_state = 3; // up
         ipc.ether_info_len = eth_encap_attr_build(mac, nullptr, 0, ipc.ether_info, sizeof ipc.ether_info);
         tessel_if_config_type &c = ipc.applied_config;
         c.encap = encap;
@@ -467,8 +487,8 @@ struct agent_node {
 // ---- The steps, the same for both masters ----
 
 struct master_type {
-    std::string name;                    // "ptp4l" or "the simulated master node"
-    std::function<void()> stop;          // the master goes away
+    std::string name;           // "ptp4l" or "the simulated master node"
+    std::function<void()> stop; // the master goes away
 };
 
 result_type run_steps(agent_node &node, clock_type &clock, const master_type &master, uint32_t encap,
@@ -566,7 +586,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     // selected, not yet synced.
     tessel_bmc_info_type info{};
     const ptp_clock_type gm = *tessel_bmc_get_node_bmc(&info);
-    ptp_clock_type advertised = gm;  // this node will pass the grandmaster on
+    ptp_clock_type advertised = gm; // this node will pass the grandmaster on
     advertised.local = 0;
     {
         const auto msg = announce_msg(gm, advertised, 1, 0);
@@ -592,9 +612,9 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     r.slave = port->fsm.PortState == PTP_PORT_STATE_SLAVE && parent != nullptr &&
               parent->parent_port_id.clock_id == MASTER_CLOCK_ID;
     pr.begin("3 s later: state " + std::string(state_of(port)) + ", parent " +
-             (parent != nullptr ? hex_id(parent->parent_port_id.clock_id) + "/" +
-                                      std::to_string(parent->parent_port_id.port_num)
-                                : std::string("none")));
+             (parent != nullptr
+                  ? hex_id(parent->parent_port_id.clock_id) + "/" + std::to_string(parent->parent_port_id.port_num)
+                  : std::string("none")));
     after();
     pr.port(port);
 
@@ -614,10 +634,10 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
                    tessel_bmc_get_node_bmc() == nullptr;
         },
         15000);
-    pr.begin("Stopped " + master.name + ": " +
-             (master_at != 0 ? "state Master after " + seconds(master_at - t11) : "no Master") +
-             (gone ? ", foreign master gone after " + seconds(clock.elapsed_ms - t11)
-                   : ", foreign master still there"));
+    pr.begin(
+        "Stopped " + master.name + ": " +
+        (master_at != 0 ? "state Master after " + seconds(master_at - t11) : "no Master") +
+        (gone ? ", foreign master gone after " + seconds(clock.elapsed_ms - t11) : ", foreign master still there"));
     after();
     r.master_after_stop =
         port->fsm.PortState == PTP_PORT_STATE_MASTER && pr.saw_event("Announce-Timeout", events_before_stop);
@@ -638,8 +658,8 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     node.ipc.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
     tessel_port_mgr_if_update(&node.ipc);
     node.created = false;
-    pr.begin(std::string("Interface update: ") + IFNAME + " deleted: " +
-             (node.port() == nullptr ? "record gone" : "record still there"));
+    pr.begin(std::string("Interface update: ") + IFNAME +
+             " deleted: " + (node.port() == nullptr ? "record gone" : "record still there"));
     after();
     return r;
 }
@@ -651,8 +671,8 @@ void verdict(FILE *out, const result_type &r)
     } else if (r.ok()) {
         std::fprintf(out, "Result: Slave of the master, then Master by Announce-Timeout after it stopped.\n");
     } else {
-        std::fprintf(out, "Result: FAILED (ready %d, passive %d, slave %d, master after stop %d)\n", r.ready,
-                     r.passive, r.slave, r.master_after_stop);
+        std::fprintf(out, "Result: FAILED (ready %d, passive %d, slave %d, master after stop %d)\n", r.ready, r.passive,
+                     r.slave, r.master_after_stop);
     }
     std::fflush(out);
 }
@@ -671,29 +691,32 @@ std::array<uint8_t, FRAME_HDR + ANNOUNCE_LEN> announce_frame(uint16_t seq)
     f[12] = 0x88;
     f[13] = 0xF7;
     uint8_t *m = &f[FRAME_HDR];
-    m[0] = 0x0B;  // Announce
+    m[0] = 0x0B; // Announce
     m[1] = 2;
     m[3] = ANNOUNCE_LEN;
-    put_be64(&m[20], MASTER_CLOCK_ID);  // source port identity
+    put_be64(&m[20], MASTER_CLOCK_ID); // source port identity
     m[29] = 1;
     m[30] = static_cast<uint8_t>(seq >> 8);
     m[31] = static_cast<uint8_t>(seq);
     m[32] = 5;
-    m[33] = 0xFE;  // log interval -2
-    m[47] = 100;   // priority1
-    m[48] = 13;    // clock class
-    m[49] = 0x21;  // accuracy
-    m[50] = 0x4E;  // offsetScaledLogVariance
+    m[33] = 0xFE; // log interval -2
+    m[47] = 100;  // priority1
+    m[48] = 13;   // clock class
+    m[49] = 0x21; // accuracy
+    m[50] = 0x4E; // offsetScaledLogVariance
     m[51] = 0x5D;
-    m[52] = 120;   // priority2
-    put_be64(&m[53], MASTER_CLOCK_ID);  // grandmaster identity
-    m[63] = 0xA0;  // time source
+    m[52] = 120;                       // priority2
+    put_be64(&m[53], MASTER_CLOCK_ID); // grandmaster identity
+    m[63] = 0xA0;                      // time source
     return f;
 }
 
-void master_rx(uint32_t count, ctx_packet_type **packets) { ctx_free(packets, count); }
+void master_rx(uint32_t count, ctx_packet_type **packets)
+{
+    ctx_free(packets, count);
+}
 
-}  // namespace
+} // namespace
 
 std::string ptp4l_missing_prerequisite()
 {
@@ -724,7 +747,8 @@ result_type run_ptp4l(const transport_type &transport, FILE *out)
         f << "[global]\npriority1 100\npriority2 120\nclockClass 13\ndomainNumber 0\n"
              "logAnnounceInterval -2\nlogSyncInterval -2\nmasterOnly 1\n";
     }
-    interop::ns_process ptp4l(v.ns_b, std::string("ptp4l -i ") + v.dev_b + " -S " + transport.ptp4l_flag + " -m -f " + conf,
+    interop::ns_process ptp4l(v.ns_b,
+                              std::string("ptp4l -i ") + v.dev_b + " -S " + transport.ptp4l_flag + " -m -f " + conf,
                               interop::temp_path("scenario-ptp4l.log"));
     printer_type pr;
     pr.out = out;
@@ -770,7 +794,8 @@ result_type run_memory(FILE *out)
     agent_node node;
     r.error = node.open(true, []() -> std::string {
         if (pktio_test_intf_add(IFNAME, AGENT_IFH, AGENT_MAC) != 0 ||
-            pktio_test_intf_add("master0", MASTER_IFH, MASTER_MAC) != 0 || pktio_test_link(AGENT_IFH, MASTER_IFH) != 0) {
+            pktio_test_intf_add("master0", MASTER_IFH, MASTER_MAC) != 0 ||
+            pktio_test_link(AGENT_IFH, MASTER_IFH) != 0) {
             return "in-memory interfaces";
         }
         return "";
@@ -814,4 +839,4 @@ result_type run_memory(FILE *out)
     return r;
 }
 
-}  // namespace scenario
+} // namespace scenario

@@ -21,18 +21,18 @@ inline constexpr const char *FIRST_LINE =
 
 // What one run showed; the steps are printed as they happen.
 struct result_type {
-    bool ready = false;              // the port manager made the port ready; it listened
-    bool passive = false;            // the master qualified, reached the best-master list: Passive
-    bool slave = false;              // Slave, with the master's identity as parent
-    bool master_after_stop = false;  // Master by Announce-Timeout once the master had stopped
-    std::string error;               // set when the run could not be set up
+    bool ready = false;             // the port manager made the port ready; it listened
+    bool passive = false;           // the master qualified, reached the best-master list: Passive
+    bool slave = false;             // Slave, with the master's identity as parent
+    bool master_after_stop = false; // Master by Announce-Timeout once the master had stopped
+    std::string error;              // set when the run could not be set up
     bool ok() const { return error.empty() && ready && passive && slave && master_after_stop; }
 };
 
 struct transport_type {
     const char *name;
-    uint32_t encap;          // ptp_encap_type
-    const char *ptp4l_flag;  // ptp4l's transport option
+    uint32_t encap;         // ptp_encap_type
+    const char *ptp4l_flag; // ptp4l's transport option
 };
 inline constexpr transport_type TRANSPORTS[] = {
     {"L2", PTP_ENCAP_ETHERNET, "-2"},
@@ -49,4 +49,4 @@ result_type run_ptp4l(const transport_type &transport, FILE *out);
 // A simulated master node over an in-memory link, on virtual time.
 result_type run_memory(FILE *out);
 
-}  // namespace scenario
+} // namespace scenario

@@ -106,12 +106,11 @@ struct agent_port {
 // identity (all ones), TLVs.
 struct signaling_msg {
     std::vector<uint8_t> b;
-    explicit signaling_msg(uint16_t seq, uint64_t source_clock = AGENT_CLOCK_ID, uint16_t source_port = 1)
-        : b(44, 0)
+    explicit signaling_msg(uint16_t seq, uint64_t source_clock = AGENT_CLOCK_ID, uint16_t source_port = 1) : b(44, 0)
     {
         b[0] = 0x0C;
         b[1] = 2;
-        b[6] = 0x04;  // unicast
+        b[6] = 0x04; // unicast
         for (int i = 0; i < 8; i++) {
             b[20 + i] = static_cast<uint8_t>(source_clock >> (56 - 8 * i));
         }
@@ -164,4 +163,4 @@ struct signaling_msg {
     signaling_msg &ack_cancel(uint8_t msg_type) { return tlv(7, {static_cast<uint8_t>(msg_type << 4), 0}); }
 };
 
-}  // namespace interop
+} // namespace interop

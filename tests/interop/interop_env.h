@@ -56,7 +56,10 @@ inline std::vector<std::string> split_lines(const std::string &s)
     return out;
 }
 
-inline int run(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+inline int run(const std::string &cmd)
+{
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
 
 inline std::string capture_output(const std::string &cmd)
 {
@@ -97,9 +100,9 @@ struct veth_pair {
              in_a("ip addr add 10.99.0.1/24 dev " + dev_a) == 0 &&
              in_a("ip -6 addr add fd99::1/64 dev " + dev_a + " nodad") == 0 &&
              in_b("ip addr add 10.99.0.2/24 dev " + dev_b) == 0 &&
-             in_b("ip -6 addr add fd99::2/64 dev " + dev_b + " nodad") == 0 &&
-             in_a("ip link set lo up") == 0 && in_b("ip link set lo up") == 0 &&
-             in_a("ip link set " + dev_a + " up") == 0 && in_b("ip link set " + dev_b + " up") == 0;
+             in_b("ip -6 addr add fd99::2/64 dev " + dev_b + " nodad") == 0 && in_a("ip link set lo up") == 0 &&
+             in_b("ip link set lo up") == 0 && in_a("ip link set " + dev_a + " up") == 0 &&
+             in_b("ip link set " + dev_b + " up") == 0;
         // Let the links come up before anything is sent.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
@@ -199,4 +202,4 @@ inline void remove_files(std::initializer_list<std::string> paths)
     }
 }
 
-}  // namespace interop
+} // namespace interop

@@ -66,7 +66,7 @@ struct negotiation_agent {
         nb_reset();
         nb.local_clock = {AGENT_CLOCK_ID, 0};
         pkt_fake_reset();
-        pkt_fake.platform_adjacency = true;  // the kernel resolves neighbours on this backend
+        pkt_fake.platform_adjacency = true; // the kernel resolves neighbours on this backend
         if (!agent.open(v, encap)) {
             error = agent.error;
             return false;
@@ -167,16 +167,21 @@ inline std::vector<std::string> split(const std::string &s, char sep)
     return out;
 }
 
-inline long long num(const std::string &s) { return s.empty() ? 0 : std::stoll(s, nullptr, 0); }
+inline long long num(const std::string &s)
+{
+    return s.empty() ? 0 : std::stoll(s, nullptr, 0);
+}
 
-inline unsigned long long unum(const std::string &s) { return s.empty() ? 0 : std::stoull(s, nullptr, 0); }
+inline unsigned long long unum(const std::string &s)
+{
+    return s.empty() ? 0 : std::stoull(s, nullptr, 0);
+}
 
 // One line per dissected frame, tab-separated fields, several occurrences joined by ','.
 inline std::vector<std::vector<std::string>> tshark_rows(const std::string &pcap, const std::string &filter,
                                                          const std::vector<std::string> &fields)
 {
-    std::string cmd = "tshark -r " + pcap +
-                      " -o ip.check_checksum:TRUE -o udp.check_checksum:TRUE -Y \"" + filter +
+    std::string cmd = "tshark -r " + pcap + " -o ip.check_checksum:TRUE -o udp.check_checksum:TRUE -Y \"" + filter +
                       "\" -T fields -E separator=/t -E occurrence=a -E aggregator=,";
     for (const std::string &f : fields) {
         cmd += " -e " + f;
@@ -212,4 +217,4 @@ struct capture {
     void remove() const { remove_files({pcap, proc.log}); }
 };
 
-}  // namespace interop
+} // namespace interop

@@ -15,7 +15,10 @@
 
 nb_state_type nb;
 
-void nb_reset() { nb = nb_state_type{}; }
+void nb_reset()
+{
+    nb = nb_state_type{};
+}
 
 uint32_t nb_offload_confirm(tessel_proto_idb_type *port)
 {
@@ -40,18 +43,45 @@ uint32_t nb_offload_confirm(tessel_proto_idb_type *port)
 }
 
 namespace {
-void rec(const std::string &what) { nb.calls.push_back(what); }
-}  // namespace
+void rec(const std::string &what)
+{
+    nb.calls.push_back(what);
+}
+} // namespace
 
 // ---- Node values ----
-FAKE const tessel_local_clock_type *tessel_port_mgr_get_local_clock(void) { return &nb.local_clock; }
-FAKE uint32_t tessel_port_mgr_get_profile(void) { return nb.profile; }
-FAKE uint32_t tessel_port_mgr_get_telecom_clock_type(void) { return PTP_TELECOM_CLOCK_T_BC; }
-FAKE uint8_t tessel_port_mgr_get_min_clock_class(void) { return 255; }
-FAKE uint32_t tessel_issu_get_issu_role(void) { return TESSEL_ISSU_ROLE_PRIMARY; }
-FAKE uint8_t tessel_cfg_get_fsync_ql_option(void) { return 1; }
-FAKE const ptp_clock_type *tessel_bmc_get_node_bmc(void) { return nullptr; }
-FAKE void tessel_bmc_if_update(tessel_proto_idb_type *) { rec("bmc_if_update"); }
+FAKE const tessel_local_clock_type *tessel_port_mgr_get_local_clock(void)
+{
+    return &nb.local_clock;
+}
+FAKE uint32_t tessel_port_mgr_get_profile(void)
+{
+    return nb.profile;
+}
+FAKE uint32_t tessel_port_mgr_get_telecom_clock_type(void)
+{
+    return PTP_TELECOM_CLOCK_T_BC;
+}
+FAKE uint8_t tessel_port_mgr_get_min_clock_class(void)
+{
+    return 255;
+}
+FAKE uint32_t tessel_issu_get_issu_role(void)
+{
+    return TESSEL_ISSU_ROLE_PRIMARY;
+}
+FAKE uint8_t tessel_cfg_get_fsync_ql_option(void)
+{
+    return 1;
+}
+FAKE const ptp_clock_type *tessel_bmc_get_node_bmc(void)
+{
+    return nullptr;
+}
+FAKE void tessel_bmc_if_update(tessel_proto_idb_type *)
+{
+    rec("bmc_if_update");
+}
 
 // ---- Counters ----
 FAKE void tessel_stats_increment_packet_counter(tessel_proto_idb_type *, const ptp_address_type *,
@@ -63,7 +93,10 @@ FAKE void tessel_stats_increment_packet_counter(tessel_proto_idb_type *, const p
 }
 
 // ---- Peer indices, FIB, adjacency (the kernel resolves neighbours), checkpoint ----
-FAKE zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *) { return 0; }
+FAKE zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
+{
+    return 0;
+}
 FAKE void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
 FAKE void tessel_fib_pulse(void) {}
 FAKE void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
@@ -77,11 +110,17 @@ FAKE void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_
 }
 FAKE void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *) {}
 // The peer is about to be freed: its session goes with it.
-FAKE void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *peer) { nb.peer_sessions.erase(peer); }
+FAKE void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *peer)
+{
+    nb.peer_sessions.erase(peer);
+}
 
 // ---- Offload sessions ----
 FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
-FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) { rec("fm_session"); }
+FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
+{
+    rec("fm_session");
+}
 FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer)
 {
     nb.peer_sessions.insert(peer);

@@ -31,7 +31,7 @@ struct transport_case {
     const char *name;
     uint32_t encap;
     const char *flag;
-    const char *table_entry;  // the agent's end in ptp4l's master table
+    const char *table_entry; // the agent's end in ptp4l's master table
 };
 
 // The Announce stream an offload session sends to a peer granted Announce, at the granted
@@ -54,7 +54,8 @@ struct announce_stream {
                 continue;
             }
             send(port, e, g.app_log_interval);
-            const auto period = std::chrono::milliseconds(static_cast<int>(1000.0 * std::ldexp(1.0, g.app_log_interval)));
+            const auto period =
+                std::chrono::milliseconds(static_cast<int>(1000.0 * std::ldexp(1.0, g.app_log_interval)));
             next[e] = now + period;
         }
     }
@@ -66,17 +67,17 @@ struct announce_stream {
                                     seq++, interval);
         std::memcpy(m.data(), hdr.octets, PTP_MSG_HDR_LEN);
         m[44] = 0;
-        m[45] = 37;    // currentUtcOffset
-        m[47] = 60;    // priority1
-        m[48] = 6;     // clockClass
-        m[49] = 0x21;  // clockAccuracy
-        m[50] = 0x4E;  // offsetScaledLogVariance
+        m[45] = 37;   // currentUtcOffset
+        m[47] = 60;   // priority1
+        m[48] = 6;    // clockClass
+        m[49] = 0x21; // clockAccuracy
+        m[50] = 0x4E; // offsetScaledLogVariance
         m[51] = 0x5D;
-        m[52] = 60;  // priority2
+        m[52] = 60; // priority2
         for (int i = 0; i < 8; i++) {
             m[53 + i] = static_cast<uint8_t>(AGENT_CLOCK_ID >> (56 - 8 * i));
         }
-        m[63] = 0xA0;  // timeSource: internal oscillator
+        m[63] = 0xA0; // timeSource: internal oscillator
         if (tessel_packet_send(port, m.data(), static_cast<uint16_t>(m.size()), 0, &e->peer_addr, &e->local_addr,
                                nullptr, nullptr, nullptr) == 0) {
             sent++;
@@ -101,11 +102,12 @@ struct tlv_seen {
 std::vector<tlv_seen> signaling_tlvs(const std::string &pcap, uint64_t from_clock, int tlv_type)
 {
     std::vector<tlv_seen> out;
-    const auto rows = tshark_rows(
-        pcap, "ptp.v2.messagetype == 0x0c && !icmp && !icmpv6",
-        {"frame.time_relative", "ptp.v2.clockidentity", "ptp.v2.sourceportid", "ptp.v2.sequenceid", "ptp.v2.sig.targetportidentity",
-         "ptp.v2.sig.targetportid", "ptp.v2.sig.tlv.tlvType", "ptp.v2.sig.tlv.messageType",
-         "ptp.v2.sig.tlv.logInterMessagePeriod", "ptp.v2.sig.tlv.durationField", "ptp.v2.sig.tlv.renewalInvited"});
+    const auto rows =
+        tshark_rows(pcap, "ptp.v2.messagetype == 0x0c && !icmp && !icmpv6",
+                    {"frame.time_relative", "ptp.v2.clockidentity", "ptp.v2.sourceportid", "ptp.v2.sequenceid",
+                     "ptp.v2.sig.targetportidentity", "ptp.v2.sig.targetportid", "ptp.v2.sig.tlv.tlvType",
+                     "ptp.v2.sig.tlv.messageType", "ptp.v2.sig.tlv.logInterMessagePeriod",
+                     "ptp.v2.sig.tlv.durationField", "ptp.v2.sig.tlv.renewalInvited"});
     for (const auto &c : rows) {
         if (c[0].empty() || unum(c[1]) != from_clock) {
             continue;
@@ -117,11 +119,12 @@ std::vector<tlv_seen> signaling_tlvs(const std::string &pcap, uint64_t from_cloc
                 continue;
             }
             // Cancel and Ack-Cancel TLVs have no interval and duration.
-            out.push_back({std::stod(c[0]), static_cast<int>(num(msg_types[i])), i < intervals.size() ? static_cast<int>(num(intervals[i])) : 0,
+            out.push_back({std::stod(c[0]), static_cast<int>(num(msg_types[i])),
+                           i < intervals.size() ? static_cast<int>(num(intervals[i])) : 0,
                            i < durations.size() ? static_cast<uint32_t>(num(durations[i])) : 0,
                            i < renewals.size() ? static_cast<int>(num(renewals[i])) : -1,
-                           static_cast<uint16_t>(num(c[3])), unum(c[4]), static_cast<unsigned>(num(c[5])),
-                           unum(c[1]), static_cast<unsigned>(num(c[2]))});
+                           static_cast<uint16_t>(num(c[3])), unum(c[4]), static_cast<unsigned>(num(c[5])), unum(c[1]),
+                           static_cast<unsigned>(num(c[2]))});
         }
     }
     return out;
@@ -137,7 +140,10 @@ std::pair<int, uint32_t> limit_of(int msg_type)
     }
 }
 
-void PrintTo(const transport_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const transport_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class InteropPtp4lClient : public testing::TestWithParam<transport_case> {};
 
@@ -163,7 +169,8 @@ TEST_P(InteropPtp4lClient, GrantsWhatItAsksWithinThePortsLimits)
         f << "[global]\nslaveOnly 1\ndomainNumber 0\nlogAnnounceInterval " << LIMITS.announce_interval
           << "\nlogSyncInterval " << PTP4L_SYNC_INTERVAL << "\nlogMinDelayReqInterval " << PTP4L_SYNC_INTERVAL
           << "\nunicast_req_duration " << PTP4L_DURATION << "\n"
-          << "[unicast_master_table]\ntable_id 1\nlogQueryInterval 0\n" << tc.table_entry << "\n"
+          << "[unicast_master_table]\ntable_id 1\nlogQueryInterval 0\n"
+          << tc.table_entry << "\n"
           << "[" << v.dev_b << "]\nunicast_master_table 1\n";
     }
     ns_process ptp4l(v.ns_b, std::string("ptp4l -i ") + v.dev_b + " -S " + tc.flag + " -m -f " + conf,
@@ -194,8 +201,9 @@ TEST_P(InteropPtp4lClient, GrantsWhatItAsksWithinThePortsLimits)
     }
     ASSERT_NE(e, nullptr) << "ptp4l never asked; ptp4l said:\n" << ptp4l.output();
     EXPECT_TRUE(e->is_announce_granted && e->is_sync_granted && e->is_delay_resp_granted)
-        << "granted A/S/DR " << int{e->is_announce_granted} << int{e->is_sync_granted}
-        << int{e->is_delay_resp_granted} << "; ptp4l said:\n" << ptp4l.output();
+        << "granted A/S/DR " << int{e->is_announce_granted} << int{e->is_sync_granted} << int{e->is_delay_resp_granted}
+        << "; ptp4l said:\n"
+        << ptp4l.output();
     EXPECT_EQ(e->peer_port_id.clock_id, PEER_CLOCK_ID);
     // ptp4l took the agent's clock from the granted Announce stream.
     EXPECT_NE(ptp4l.output().find("UNCALIBRATED"), std::string::npos) << ptp4l.output();
@@ -280,4 +288,4 @@ INSTANTIATE_TEST_SUITE_P(Transports, InteropPtp4lClient,
                                          transport_case{"UDPv6", PTP_ENCAP_IPV6, "-6", "UDPv6 fd99::1"}),
                          [](const testing::TestParamInfo<transport_case> &i) { return std::string(i.param.name); });
 
-}  // namespace
+} // namespace

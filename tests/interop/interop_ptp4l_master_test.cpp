@@ -25,7 +25,10 @@ struct transport_case {
     const char *flag;
 };
 
-void PrintTo(const transport_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const transport_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class InteropPtp4lMaster : public testing::TestWithParam<transport_case> {};
 
@@ -94,4 +97,4 @@ INSTANTIATE_TEST_SUITE_P(Transports, InteropPtp4lMaster,
                                          transport_case{"UDPv6", PTP_ENCAP_IPV6, "-6"}),
                          [](const testing::TestParamInfo<transport_case> &i) { return std::string(i.param.name); });
 
-}  // namespace
+} // namespace

@@ -42,11 +42,11 @@ struct sig_seen {
 std::vector<sig_seen> signaling_seen(const std::string &pcap)
 {
     std::vector<sig_seen> out;
-    const auto rows = tshark_rows(
-        pcap, "ptp.v2.messagetype == 0x0c && !icmp && !icmpv6",
-        {"frame.time_relative", "ptp.v2.clockidentity", "ptp.v2.sequenceid", "ptp.v2.sig.targetportidentity",
-         "ptp.v2.sig.targetportid", "ptp.v2.sig.tlv.tlvType", "ptp.v2.sig.tlv.messageType",
-         "ptp.v2.sig.tlv.logInterMessagePeriod", "ptp.v2.sig.tlv.durationField"});
+    const auto rows = tshark_rows(pcap, "ptp.v2.messagetype == 0x0c && !icmp && !icmpv6",
+                                  {"frame.time_relative", "ptp.v2.clockidentity", "ptp.v2.sequenceid",
+                                   "ptp.v2.sig.targetportidentity", "ptp.v2.sig.targetportid", "ptp.v2.sig.tlv.tlvType",
+                                   "ptp.v2.sig.tlv.messageType", "ptp.v2.sig.tlv.logInterMessagePeriod",
+                                   "ptp.v2.sig.tlv.durationField"});
     for (const auto &c : rows) {
         const auto types = split(c[5], ','), msg_types = split(c[6], ',');
         const auto intervals = split(c[7], ','), durations = split(c[8], ',');
@@ -74,7 +74,10 @@ std::vector<double> announces_from(const std::string &pcap, uint64_t clock)
     return out;
 }
 
-void PrintTo(const transport_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const transport_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class InteropPtp4lUnicastMaster : public testing::TestWithParam<transport_case> {};
 
@@ -119,7 +122,8 @@ TEST_P(InteropPtp4lUnicastMaster, NegotiatesQualifiesAndCancels)
         best = a.port->fsm.foreign_master_ranked_list;
     }
     ASSERT_NE(best, nullptr) << "ptp4l not qualified over " << tc.name << "; Announce granted "
-                             << int{fm->is_announce_granted} << "; ptp4l said:\n" << ptp4l.output();
+                             << int{fm->is_announce_granted} << "; ptp4l said:\n"
+                             << ptp4l.output();
     EXPECT_EQ(best, fm);
     EXPECT_EQ(fm->is_announce_granted, 1);
     EXPECT_EQ(fm->grant[PTP_FSM_FM_GRANT_ANNOUNCE].duration, LIMITS.announce_duration);
@@ -198,4 +202,4 @@ INSTANTIATE_TEST_SUITE_P(Transports, InteropPtp4lUnicastMaster,
                                          transport_case{"UDPv6", PTP_ENCAP_IPV6, "-6"}),
                          [](const testing::TestParamInfo<transport_case> &i) { return std::string(i.param.name); });
 
-}  // namespace
+} // namespace

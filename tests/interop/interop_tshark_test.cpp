@@ -25,8 +25,11 @@ struct framing_type {
     uint32_t tags;
 };
 const framing_type FRAMINGS[] = {
-    {"Ethernet", PTP_ENCAP_ETHERNET, 0}, {"Ethernet, one tag", PTP_ENCAP_ETHERNET, 1},
-    {"Ethernet, two tags", PTP_ENCAP_ETHERNET, 2}, {"UDP/IPv4", PTP_ENCAP_IPV4, 0}, {"UDP/IPv6", PTP_ENCAP_IPV6, 0},
+    {"Ethernet", PTP_ENCAP_ETHERNET, 0},
+    {"Ethernet, one tag", PTP_ENCAP_ETHERNET, 1},
+    {"Ethernet, two tags", PTP_ENCAP_ETHERNET, 2},
+    {"UDP/IPv4", PTP_ENCAP_IPV4, 0},
+    {"UDP/IPv6", PTP_ENCAP_IPV6, 0},
 };
 
 constexpr uint8_t ANN = 0xB, SYNC = 0x0, DRESP = 0x9;
@@ -45,7 +48,7 @@ struct sig_expect {
     const char *sender;
     uint16_t seq;
     uint16_t length;
-    bool to_peer;  // target: the peer's port identity; else all ones
+    bool to_peer; // target: the peer's port identity; else all ones
     uint16_t tlv_type;
     std::vector<tlv_expect> tlvs;
 };
@@ -54,8 +57,8 @@ std::string describe(uint16_t seq, uint64_t length, uint64_t target_clock, uint6
                      const std::vector<tlv_expect> &tlvs)
 {
     std::ostringstream s;
-    s << "seq " << seq << " len " << length << " target " << std::hex << target_clock << std::dec << "/"
-      << target_port << " tlv " << tlv_type;
+    s << "seq " << seq << " len " << length << " target " << std::hex << target_clock << std::dec << "/" << target_port
+      << " tlv " << tlv_type;
     for (const tlv_expect &t : tlvs) {
         s << " [" << int{t.msg_type};
         if (tlv_type == REQUEST || tlv_type == GRANT) {
@@ -188,16 +191,35 @@ TEST_F(InteropDissection, EverySignalingSenderInEveryFraming)
 
     const std::string malformed = cap.malformed();
     EXPECT_TRUE(malformed.empty()) << malformed;
-    const std::vector<std::string> fields = {
-        "ptp.v2.sequenceid", "vlan.id", "ip.version", "ipv6.tclass.dscp", "ptp.v2.messagelength",
-        "ptp.v2.sig.targetportidentity", "ptp.v2.sig.targetportid", "ptp.v2.sig.tlv.tlvType",
-        "ptp.v2.sig.tlv.messageType", "ptp.v2.sig.tlv.logInterMessagePeriod", "ptp.v2.sig.tlv.durationField",
-        "ptp.v2.sig.tlv.renewalInvited", "ptp.v2.sig.tlv.lengthField", "ptp.v2.flags", "ptp.v2.controlfield",
-        "ptp.v2.logmessageperiod", "ptp.v2.clockidentity", "ptp.v2.sourceportid", "ip.checksum.status",
-        "udp.checksum.status", "ip.ttl", "ipv6.hlim", "udp.srcport", "udp.dstport", "udp.length", "ip.dsfield.dscp"};
+    const std::vector<std::string> fields = {"ptp.v2.sequenceid",
+                                             "vlan.id",
+                                             "ip.version",
+                                             "ipv6.tclass.dscp",
+                                             "ptp.v2.messagelength",
+                                             "ptp.v2.sig.targetportidentity",
+                                             "ptp.v2.sig.targetportid",
+                                             "ptp.v2.sig.tlv.tlvType",
+                                             "ptp.v2.sig.tlv.messageType",
+                                             "ptp.v2.sig.tlv.logInterMessagePeriod",
+                                             "ptp.v2.sig.tlv.durationField",
+                                             "ptp.v2.sig.tlv.renewalInvited",
+                                             "ptp.v2.sig.tlv.lengthField",
+                                             "ptp.v2.flags",
+                                             "ptp.v2.controlfield",
+                                             "ptp.v2.logmessageperiod",
+                                             "ptp.v2.clockidentity",
+                                             "ptp.v2.sourceportid",
+                                             "ip.checksum.status",
+                                             "udp.checksum.status",
+                                             "ip.ttl",
+                                             "ipv6.hlim",
+                                             "udp.srcport",
+                                             "udp.dstport",
+                                             "udp.length",
+                                             "ip.dsfield.dscp"};
     const auto rows = tshark_rows(cap.pcap, "ptp.v2.messagetype == 0x0c && !icmp && !icmpv6", fields);
 
-    std::map<std::string, std::vector<std::string>> seen;  // framing -> descriptions
+    std::map<std::string, std::vector<std::string>> seen; // framing -> descriptions
     for (const auto &c : rows) {
         const std::string framing = framing_of(c);
         const auto types = split(c[7], ',');
@@ -272,4 +294,4 @@ TEST_F(InteropDissection, EverySignalingSenderInEveryFraming)
     }
 }
 
-}  // namespace
+} // namespace

@@ -13,22 +13,22 @@
 
 // Native layout of a bag's root record.
 struct bag_layout_type {
-    uint64_t definition_count;  // definitions in the schema besides the root
-    uint64_t size;              // bytes of the native root record
-    const uint64_t *offsets;    // byte offset of each root field, in schema order
+    uint64_t definition_count; // definitions in the schema besides the root
+    uint64_t size;             // bytes of the native root record
+    const uint64_t *offsets;   // byte offset of each root field, in schema order
 };
 static_assert(sizeof(bag_layout_type) == 24);
 
 // One bag's descriptor (constant, owned by the program that describes the bag).
 struct bag_descriptor_type {
-    uint64_t first_word;           // BAG_DESCRIPTOR_FIRST_WORD
-    const char *name;              // bag name, e.g. "ptp_summary_info"
-    uint32_t major;                // schema version
+    uint64_t first_word; // BAG_DESCRIPTOR_FIRST_WORD
+    const char *name;    // bag name, e.g. "ptp_summary_info"
+    uint32_t major;      // schema version
     uint32_t minor;
-    const char *library;           // the description library that holds the help texts
+    const char *library; // the description library that holds the help texts
     const bag_layout_type *layout;
-    const char *schema;            // full schema text
-    const char *compact_schema;    // the same schema without names
+    const char *schema;         // full schema text
+    const char *compact_schema; // the same schema without names
 };
 static_assert(sizeof(bag_descriptor_type) == 56);
 inline constexpr uint64_t BAG_DESCRIPTOR_FIRST_WORD = 1;
@@ -51,22 +51,25 @@ static_assert(sizeof(bag_bytes) == 16);
 // Error codes of the bag facility (facility BAG_ZERR_FACILITY; texts registered by the facility).
 inline constexpr uint32_t BAG_ZERR_FACILITY = 0x7f0b;
 enum bag_zerr_number : uint32_t {
-    BAG_ZERR_INVALID_ARG = 1,      // "Invalid bag argument"
-    BAG_ZERR_BAD_DESCRIPTOR = 2,   // "Invalid bag descriptor"
-    BAG_ZERR_BAD_SCHEMA = 3,       // "Invalid bag schema"
-    BAG_ZERR_BAD_LAYOUT = 4,       // "Bag layout does not match its schema"
-    BAG_ZERR_NOT_OPEN = 5,         // "No bag registration in progress"
-    BAG_ZERR_ALREADY_OPEN = 6,     // "Bag registration already in progress"
-    BAG_ZERR_EXISTS = 7,           // "A different bag of that name is registered"
-    BAG_ZERR_NOT_REGISTERED = 8,   // "Bag not registered"
-    BAG_ZERR_TRUNCATED = 9,        // "Bag encoding truncated"
-    BAG_ZERR_INCONSISTENT = 10,    // "Bag encoding inconsistent"
-    BAG_ZERR_WRONG_BAG = 11,       // "Bag encoding is of another bag or schema"
-    BAG_ZERR_NO_MEMORY = 12,       // "Out of memory in bag facility"
-    BAG_ZERR_NOT_FOUND = 13,       // "Bag description string not found"
-    BAG_ZERR_TOO_LARGE = 14,       // "Bag too large to encode"
+    BAG_ZERR_INVALID_ARG = 1,    // "Invalid bag argument"
+    BAG_ZERR_BAD_DESCRIPTOR = 2, // "Invalid bag descriptor"
+    BAG_ZERR_BAD_SCHEMA = 3,     // "Invalid bag schema"
+    BAG_ZERR_BAD_LAYOUT = 4,     // "Bag layout does not match its schema"
+    BAG_ZERR_NOT_OPEN = 5,       // "No bag registration in progress"
+    BAG_ZERR_ALREADY_OPEN = 6,   // "Bag registration already in progress"
+    BAG_ZERR_EXISTS = 7,         // "A different bag of that name is registered"
+    BAG_ZERR_NOT_REGISTERED = 8, // "Bag not registered"
+    BAG_ZERR_TRUNCATED = 9,      // "Bag encoding truncated"
+    BAG_ZERR_INCONSISTENT = 10,  // "Bag encoding inconsistent"
+    BAG_ZERR_WRONG_BAG = 11,     // "Bag encoding is of another bag or schema"
+    BAG_ZERR_NO_MEMORY = 12,     // "Out of memory in bag facility"
+    BAG_ZERR_NOT_FOUND = 13,     // "Bag description string not found"
+    BAG_ZERR_TOO_LARGE = 14,     // "Bag too large to encode"
 };
-constexpr zerrno bag_zerr(bag_zerr_number number) { return zerr_make(BAG_ZERR_FACILITY, number); }
+constexpr zerrno bag_zerr(bag_zerr_number number)
+{
+    return zerr_make(BAG_ZERR_FACILITY, number);
+}
 
 // Registration. Between start and end, each bag_register adds one bag to the process's registry at
 // once; abort removes every bag that this registration added; end closes it. Registering a bag
@@ -81,16 +84,14 @@ zerrno bag_register_abort();
 
 // Encodes the native record of a registered bag. On success *data is a new buffer of *length
 // bytes that the caller releases with free().
-zerrno bag_encode(const void *record, const bag_descriptor_type *descriptor, uint8_t **data,
-                  uint32_t *length);
+zerrno bag_encode(const void *record, const bag_descriptor_type *descriptor, uint8_t **data, uint32_t *length);
 
 // Decodes length bytes into the native record (descriptor->layout->size bytes, zeroed first).
 // Strings, optional values, arrays and byte strings are allocated; release them with
 // bag_free_indirections. Input that is truncated, overruns, carries trailing bytes or values that
 // the schema does not allow, or is of another bag or schema, is refused and leaves the record
 // zeroed with nothing allocated.
-zerrno bag_decode(const uint8_t *data, uint32_t length, void *record,
-                  const bag_descriptor_type *descriptor);
+zerrno bag_decode(const uint8_t *data, uint32_t length, void *record, const bag_descriptor_type *descriptor);
 
 // Frees everything bag_decode allocated in the record and clears those pointers and counts.
 zerrno bag_free_indirections(void *record, const bag_descriptor_type *descriptor);
@@ -114,15 +115,14 @@ constexpr uint32_t bag_description_key(const char *name)
 }
 
 // Finds name in a description table and returns its description in *description.
-zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint32_t count,
-                        const char **description);
+zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint32_t count, const char **description);
 
 // ---- Test control and introspection ----
 
 // The native layout that a schema text implies for its first (root) definition: size, alignment
 // and the offsets of its fields (up to max_offsets of them; *field_count gets the real number).
-zerrno bag_schema_root_layout(const char *schema, uint64_t *size, uint64_t *align,
-                              uint64_t *offsets, uint32_t max_offsets, uint32_t *field_count);
+zerrno bag_schema_root_layout(const char *schema, uint64_t *size, uint64_t *align, uint64_t *offsets,
+                              uint32_t max_offsets, uint32_t *field_count);
 
 // Whether a bag of that name is registered.
 bool bag_is_registered(const char *name);

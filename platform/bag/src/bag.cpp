@@ -62,7 +62,7 @@ struct registry_type {
     std::mutex lock;
     std::map<std::string, std::shared_ptr<const entry>> bags;
     bool open = false;
-    std::vector<std::string> added;  // by the registration in progress
+    std::vector<std::string> added; // by the registration in progress
     uint32_t fail_countdown = 0;
     zerrno fail_code = ZERR_OK;
 };
@@ -85,9 +85,9 @@ uint32_t fnv1a(std::string_view text)
 
 zerrno check_descriptor(const bag_descriptor_type *d, schema *parsed)
 {
-    if (d == nullptr || d->first_word != BAG_DESCRIPTOR_FIRST_WORD || d->name == nullptr ||
-        d->name[0] == '\0' || strlen(d->name) > 0xffff || d->library == nullptr ||
-        d->layout == nullptr || d->schema == nullptr || d->compact_schema == nullptr)
+    if (d == nullptr || d->first_word != BAG_DESCRIPTOR_FIRST_WORD || d->name == nullptr || d->name[0] == '\0' ||
+        strlen(d->name) > 0xffff || d->library == nullptr || d->layout == nullptr || d->schema == nullptr ||
+        d->compact_schema == nullptr)
         return fail(BAG_ZERR_BAD_DESCRIPTOR);
     schema compact;
     if (schema_parse(d->schema, parsed) != ZERR_OK || schema_parse(d->compact_schema, &compact) != ZERR_OK ||
@@ -289,8 +289,8 @@ struct reader {
         const uint8_t *b;
         if (!take(4, &b))
             return false;
-        *v = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
-             static_cast<uint32_t>(b[2]) << 8 | b[3];
+        *v = static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 | static_cast<uint32_t>(b[2]) << 8 |
+             b[3];
         return true;
     }
     bool u64(uint64_t *v)
@@ -418,7 +418,7 @@ zerrno decode_value(const schema &s, int32_t index, reader *r, uint8_t *p)
         void *target = calloc(1, e.size == 0 ? 1 : e.size);
         if (target == nullptr)
             return fail(BAG_ZERR_NO_MEMORY);
-        store(p, target);  // stored first, so that a later failure frees it
+        store(p, target); // stored first, so that a later failure frees it
         return decode_value(s, t.elem, r, static_cast<uint8_t *>(target));
     }
     case kind::array: {
@@ -531,7 +531,7 @@ void free_def(const schema &s, const definition &d, uint8_t *p)
         free_value(s, f.type, p + f.offset);
 }
 
-}  // namespace
+} // namespace
 
 zerrno bag_register_start()
 {
@@ -601,8 +601,7 @@ zerrno bag_register_abort()
     return ZERR_OK;
 }
 
-zerrno bag_encode(const void *record, const bag_descriptor_type *descriptor, uint8_t **data,
-                  uint32_t *length)
+zerrno bag_encode(const void *record, const bag_descriptor_type *descriptor, uint8_t **data, uint32_t *length)
 {
     if (record == nullptr || data == nullptr || length == nullptr)
         return fail(BAG_ZERR_INVALID_ARG);
@@ -637,8 +636,7 @@ zerrno bag_encode(const void *record, const bag_descriptor_type *descriptor, uin
     return ZERR_OK;
 }
 
-zerrno bag_decode(const uint8_t *data, uint32_t length, void *record,
-                  const bag_descriptor_type *descriptor)
+zerrno bag_decode(const uint8_t *data, uint32_t length, void *record, const bag_descriptor_type *descriptor)
 {
     if (record == nullptr || (data == nullptr && length != 0))
         return fail(BAG_ZERR_INVALID_ARG);
@@ -696,8 +694,7 @@ zerrno bag_free_indirections(void *record, const bag_descriptor_type *descriptor
     return ZERR_OK;
 }
 
-zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint32_t count,
-                        const char **description)
+zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint32_t count, const char **description)
 {
     if (name == nullptr || description == nullptr || (rows == nullptr && count != 0))
         return fail(BAG_ZERR_INVALID_ARG);
@@ -722,8 +719,8 @@ zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint3
     return fail(BAG_ZERR_NOT_FOUND);
 }
 
-zerrno bag_schema_root_layout(const char *schema_text, uint64_t *size, uint64_t *align,
-                              uint64_t *offsets, uint32_t max_offsets, uint32_t *field_count)
+zerrno bag_schema_root_layout(const char *schema_text, uint64_t *size, uint64_t *align, uint64_t *offsets,
+                              uint32_t max_offsets, uint32_t *field_count)
 {
     if (schema_text == nullptr || size == nullptr || align == nullptr || field_count == nullptr ||
         (offsets == nullptr && max_offsets != 0))

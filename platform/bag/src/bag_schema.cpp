@@ -16,7 +16,10 @@ constexpr int max_type_depth = 64;
 
 constexpr zerrno bad_schema = bag_zerr(BAG_ZERR_BAD_SCHEMA);
 
-uint64_t round_up(uint64_t value, uint64_t align) { return (value + align - 1) / align * align; }
+uint64_t round_up(uint64_t value, uint64_t align)
+{
+    return (value + align - 1) / align * align;
+}
 
 struct parser {
     std::string_view text;
@@ -79,19 +82,55 @@ struct parser {
             node.internal = true;
         char c = peek();
         switch (c) {
-        case 'C': node.k = kind::u8; ++pos; break;
-        case 'c': node.k = kind::s8; ++pos; break;
-        case 'I': node.k = kind::u16; ++pos; break;
-        case 'D': node.k = kind::u32; ++pos; break;
+        case 'C':
+            node.k = kind::u8;
+            ++pos;
+            break;
+        case 'c':
+            node.k = kind::s8;
+            ++pos;
+            break;
+        case 'I':
+            node.k = kind::u16;
+            ++pos;
+            break;
+        case 'D':
+            node.k = kind::u32;
+            ++pos;
+            break;
         case 'd':
-        case 'i': node.k = kind::s32; ++pos; break;
-        case 'H': node.k = kind::u64; ++pos; break;
-        case 'h': node.k = kind::s64; ++pos; break;
-        case 'b': node.k = kind::boolean; ++pos; break;
-        case 'N': node.k = kind::ipv4; ++pos; break;
-        case 's': node.k = kind::string; ++pos; break;
-        case 'y': node.k = kind::bytes; ++pos; break;
-        case 'e': node.k = kind::enumeration; ++pos; break;
+        case 'i':
+            node.k = kind::s32;
+            ++pos;
+            break;
+        case 'H':
+            node.k = kind::u64;
+            ++pos;
+            break;
+        case 'h':
+            node.k = kind::s64;
+            ++pos;
+            break;
+        case 'b':
+            node.k = kind::boolean;
+            ++pos;
+            break;
+        case 'N':
+            node.k = kind::ipv4;
+            ++pos;
+            break;
+        case 's':
+            node.k = kind::string;
+            ++pos;
+            break;
+        case 'y':
+            node.k = kind::bytes;
+            ++pos;
+            break;
+        case 'e':
+            node.k = kind::enumeration;
+            ++pos;
+            break;
         case '[':
             ++pos;
             if (!name_until(']', &node.enum_name) || !eat('e'))
@@ -105,7 +144,7 @@ struct parser {
                 return -1;
             node.k = kind::record;
             node.def_id = static_cast<uint32_t>(id);
-            eat('.');  // the compact form marks an inline record reference
+            eat('.'); // the compact form marks an inline record reference
             break;
         }
         case 'p':
@@ -207,7 +246,7 @@ struct parser {
 
 struct layout_state {
     schema *s;
-    std::vector<uint8_t> state;  // per definition: 0 new, 1 in progress, 2 done
+    std::vector<uint8_t> state; // per definition: 0 new, 1 in progress, 2 done
 };
 
 bool layout_def(layout_state *ls, int32_t index);
@@ -223,16 +262,28 @@ bool layout_type(layout_state *ls, int32_t index)
     case kind::s32:
     case kind::ipv4:
     case kind::enumeration: t.size = t.align = t.min_wire = 4; break;
-    case kind::boolean: t.size = t.align = 4; t.min_wire = 1; break;
+    case kind::boolean:
+        t.size = t.align = 4;
+        t.min_wire = 1;
+        break;
     case kind::u64:
     case kind::s64: t.size = t.align = t.min_wire = 8; break;
-    case kind::string: t.size = t.align = 8; t.min_wire = 4; break;
-    case kind::bytes: t.size = 16; t.align = 8; t.min_wire = 4; break;
-    case kind::raw: t.size = t.min_wire = t.count; t.align = 1; break;
+    case kind::string:
+        t.size = t.align = 8;
+        t.min_wire = 4;
+        break;
+    case kind::bytes:
+        t.size = 16;
+        t.align = 8;
+        t.min_wire = 4;
+        break;
+    case kind::raw:
+        t.size = t.min_wire = t.count;
+        t.align = 1;
+        break;
     case kind::record: {
         auto &defs = ls->s->defs;
-        auto it = std::find_if(defs.begin(), defs.end(),
-                               [&](const definition &d) { return d.id == t.def_id; });
+        auto it = std::find_if(defs.begin(), defs.end(), [&](const definition &d) { return d.id == t.def_id; });
         if (it == defs.end())
             return false;
         int32_t d = static_cast<int32_t>(it - defs.begin());
@@ -298,7 +349,7 @@ bool layout_def(layout_state *ls, int32_t index)
     if (st == 2)
         return true;
     if (st == 1)
-        return false;  // a definition that contains itself
+        return false; // a definition that contains itself
     st = 1;
     uint64_t offset = 0;
     uint64_t align = 1;
@@ -375,7 +426,7 @@ bool same_type(const schema &a, int32_t ia, const schema &b, int32_t ib)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 zerrno schema_parse(std::string_view text, schema *out)
 {
@@ -444,4 +495,4 @@ bool schema_defs_are_closure(const schema &s)
     return true;
 }
 
-}  // namespace bag_internal
+} // namespace bag_internal

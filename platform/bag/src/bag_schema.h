@@ -11,33 +11,49 @@
 namespace bag_internal {
 
 enum class kind : uint8_t {
-    u8, s8, u16, u32, s32, u64, s64, boolean, ipv4, enumeration, string,
-    record, optional, array, inline_array, raw, bytes, union_,
+    u8,
+    s8,
+    u16,
+    u32,
+    s32,
+    u64,
+    s64,
+    boolean,
+    ipv4,
+    enumeration,
+    string,
+    record,
+    optional,
+    array,
+    inline_array,
+    raw,
+    bytes,
+    union_,
 };
 
 struct arm {
     int64_t key;
     std::string name;
-    int32_t type;  // index into schema::types
+    int32_t type; // index into schema::types
 };
 
 struct type_node {
     kind k = kind::u8;
     bool internal = false;
-    uint32_t count = 0;     // inline array length, raw byte count
-    uint32_t def_id = 0;    // record: the definition number as written
-    int32_t def = -1;       // record: index into schema::defs once resolved
-    int32_t elem = -1;      // optional, array, inline array: element type
-    std::string enum_name;  // enumeration; union: discriminant enum
-    std::string disc_name;  // union: discriminant field name
-    std::vector<arm> arms;  // union
-    uint64_t size = 0;      // native size and alignment
+    uint32_t count = 0;    // inline array length, raw byte count
+    uint32_t def_id = 0;   // record: the definition number as written
+    int32_t def = -1;      // record: index into schema::defs once resolved
+    int32_t elem = -1;     // optional, array, inline array: element type
+    std::string enum_name; // enumeration; union: discriminant enum
+    std::string disc_name; // union: discriminant field name
+    std::vector<arm> arms; // union
+    uint64_t size = 0;     // native size and alignment
     uint64_t align = 1;
-    uint64_t min_wire = 0;  // fewest encoded bytes a value of this type takes
+    uint64_t min_wire = 0; // fewest encoded bytes a value of this type takes
 };
 
 struct field {
-    std::string name;  // empty in compact schemas and unnamed definitions
+    std::string name; // empty in compact schemas and unnamed definitions
     int32_t type;
     uint64_t offset = 0;
 };
@@ -51,7 +67,7 @@ struct definition {
 };
 
 struct schema {
-    std::vector<definition> defs;  // defs[0] is the root
+    std::vector<definition> defs; // defs[0] is the root
     std::vector<type_node> types;
 };
 
@@ -67,4 +83,4 @@ bool schema_same_shape(const schema &a, const schema &b);
 // root uses, ascending, and nothing else.
 bool schema_defs_are_closure(const schema &s);
 
-}  // namespace bag_internal
+} // namespace bag_internal

@@ -50,8 +50,7 @@ constexpr bag_layout_type t_layout = {4, sizeof(t_rec), t_offsets};
 constexpr const char t_full[] =
     "$1={Name}s{Count}I{Flags}2A(C){Big}H{On}b{Opt}p(D){List}a($2){Addr}$3{Blob}y%x{Mac}6x%m{Small}c"
     "{Signed}i;$2={Key}D%h{Label}p($4);$3=?(<Kind,t_kind>,0:{None}b,1:{V4}N,2:{Mac}$5);$4=s;$5={m}6x%m;";
-constexpr const char t_compact[] =
-    "$1=sI2A(C)Hbp(D)a($2)$3.y%x6x%mci;$2=D%hp($4);$3=?(,0:b,1:N,2:$5.);$4=s;$5=6x%m;";
+constexpr const char t_compact[] = "$1=sI2A(C)Hbp(D)a($2)$3.y%x6x%mci;$2=D%hp($4);$3=?(,0:b,1:N,2:$5.);$4=s;$5=6x%m;";
 constexpr bag_descriptor_type t_bag = {1, "t_rec", 2, 6, "libtest.dll", &t_layout, t_full, t_compact};
 
 class BagTest : public ::testing::Test {
@@ -74,7 +73,7 @@ protected:
         r.Flags[0] = 1;
         r.Flags[1] = 2;
         r.Big = 0x0123456789abcdefull;
-        r.On = 7;  // any non-zero value is true
+        r.On = 7; // any non-zero value is true
         r.Opt = &opt;
         items[0] = {11, &label};
         items[1] = {22, nullptr};
@@ -133,8 +132,7 @@ TEST(BagSchema, RootLayoutFollowsNativeAlignment)
     for (uint32_t i = 0; i < count; ++i)
         EXPECT_EQ(offsets[i], t_offsets[i]) << "field " << i;
     // The union: discriminant, then the arms at byte 8.
-    ASSERT_EQ(bag_schema_root_layout("$3=?(,0:b,1:N,2:$5.);$5=6x%m;", &size, &align, offsets, 16, &count),
-              ZERR_OK);
+    ASSERT_EQ(bag_schema_root_layout("$3=?(,0:b,1:N,2:$5.);$5=6x%m;", &size, &align, offsets, 16, &count), ZERR_OK);
     EXPECT_EQ(size, sizeof(t_addr));
 }
 
@@ -142,10 +140,9 @@ TEST(BagSchema, MalformedSchemasAreRefused)
 {
     uint64_t size, align;
     uint32_t count;
-    for (const char *bad : {"", "$1=", "$1={A}Q;", "$1={A}$2;", "$1={A}$2;$2={B}$1;", "$1={A}p(D;",
-                            "$1={A}D;$1={B}D;", "$1={A}0A(D);", "$1=?(<K,e>);", "$1=?(,0:b,0:D);"}) {
-        EXPECT_EQ(bag_schema_root_layout(bad, &size, &align, nullptr, 0, &count), bag_zerr(BAG_ZERR_BAD_SCHEMA))
-            << bad;
+    for (const char *bad : {"", "$1=", "$1={A}Q;", "$1={A}$2;", "$1={A}$2;$2={B}$1;", "$1={A}p(D;", "$1={A}D;$1={B}D;",
+                            "$1={A}0A(D);", "$1=?(<K,e>);", "$1=?(,0:b,0:D);"}) {
+        EXPECT_EQ(bag_schema_root_layout(bad, &size, &align, nullptr, 0, &count), bag_zerr(BAG_ZERR_BAD_SCHEMA)) << bad;
     }
 }
 
@@ -187,7 +184,7 @@ TEST_F(BagTest, RoundTripRestoresEveryValueAndIndirection)
 TEST_F(BagTest, AbsentValuesAndUnknownUnionArmRoundTrip)
 {
     t_rec in{};
-    in.Addr.Kind = 9;  // no arm: only the discriminant travels
+    in.Addr.Kind = 9; // no arm: only the discriminant travels
     t_rec out;
     ASSERT_EQ(decode(encode(in), &out), ZERR_OK);
     EXPECT_EQ(out.Name, nullptr);
@@ -295,7 +292,8 @@ TEST_F(BagTest, RegistrationChecksDescriptorsAndSessions)
         {"definitions out of order",
          {1, "t_rec", 2, 6, "l", &t_layout, "$1={A}$3{B}$2;$3={C}D;$2={D}D;", "$1=$3.$2.;$3=D;$2=D;"},
          bag_zerr(BAG_ZERR_BAD_SCHEMA)},
-        {"unused definition", {1, "t_rec", 2, 6, "l", &t_layout, "$1={A}D;$2={B}D;", "$1=D;$2=D;"},
+        {"unused definition",
+         {1, "t_rec", 2, 6, "l", &t_layout, "$1={A}D;$2={B}D;", "$1=D;$2=D;"},
          bag_zerr(BAG_ZERR_BAD_SCHEMA)},
     };
     for (const auto &c : cases)
@@ -357,4 +355,4 @@ TEST(BagFetch, KeysAndSignedOrder)
     EXPECT_STREQ(zerr_strerror(bag_zerr(BAG_ZERR_NOT_FOUND)), "Bag description string not found");
 }
 
-}  // namespace
+} // namespace

@@ -13,13 +13,13 @@ constexpr uint64_t NS_PER_S = 1000000000ull;
 // any thread reads them without a lock; only the advancing thread writes the monotonic value.
 std::atomic<bool> virtual_on{false};
 std::atomic<uint64_t> virtual_mono{PLAT_CLOCK_VIRTUAL_MONO_START_NS};
-std::atomic<int64_t> virtual_wall_offset{0};  // wall ns = mono ns + offset
+std::atomic<int64_t> virtual_wall_offset{0}; // wall ns = mono ns + offset
 
 std::atomic<const plat_clock_sched_ops_type *> scheduler{nullptr};
 
 std::mutex &advance_lock()
 {
-    static auto *lock = new std::mutex;  // never destroyed: threads may still advance at exit
+    static auto *lock = new std::mutex; // never destroyed: threads may still advance at exit
     return *lock;
 }
 
@@ -61,8 +61,7 @@ void settle()
 
 uint64_t plat_clock_mono_ns(void)
 {
-    return virtual_on.load(std::memory_order_acquire) ? virtual_mono.load(std::memory_order_acquire)
-                                                      : real_mono_ns();
+    return virtual_on.load(std::memory_order_acquire) ? virtual_mono.load(std::memory_order_acquire) : real_mono_ns();
 }
 
 int64_t plat_clock_wall_ns(void)
@@ -87,16 +86,10 @@ int plat_clock_gettime(clockid_t clock_id, struct timespec *ts)
     case CLOCK_MONOTONIC:
     case CLOCK_MONOTONIC_RAW:
     case CLOCK_MONOTONIC_COARSE:
-    case CLOCK_BOOTTIME:
-        to_timespec(static_cast<int64_t>(plat_clock_mono_ns()), ts);
-        return 0;
+    case CLOCK_BOOTTIME: to_timespec(static_cast<int64_t>(plat_clock_mono_ns()), ts); return 0;
     case CLOCK_REALTIME:
-    case CLOCK_REALTIME_COARSE:
-        to_timespec(plat_clock_wall_ns(), ts);
-        return 0;
-    default:
-        errno = EINVAL;
-        return -1;
+    case CLOCK_REALTIME_COARSE: to_timespec(plat_clock_wall_ns(), ts); return 0;
+    default: errno = EINVAL; return -1;
     }
 }
 
@@ -179,8 +172,7 @@ zerrno plat_clock_set_wall(int64_t sec, int64_t nsec)
     std::lock_guard guard(advance_lock());
     if (!virtual_on.load())
         return PLAT_CLOCK_ERR_NOT_VIRTUAL;
-    virtual_wall_offset.store(sec * static_cast<int64_t>(NS_PER_S) + nsec -
-                              static_cast<int64_t>(virtual_mono.load()));
+    virtual_wall_offset.store(sec * static_cast<int64_t>(NS_PER_S) + nsec - static_cast<int64_t>(virtual_mono.load()));
     return ZERR_OK;
 }
 

@@ -1,5 +1,5 @@
-#include "plat_clock.h"
 #include "plat_clock_test.h"
+#include "plat_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,8 @@ TEST_F(virtual_clock, MovesOnlyWhenAdvancedAndWallFollowsMonotonic)
 
     ASSERT_EQ(plat_clock_advance_ms(1500), ZERR_OK);
     EXPECT_EQ(fts_get_stamp_fast(), start + 1500000000ull);
-    struct timespec mono {}, wall {};
+    struct timespec mono {
+    }, wall{};
     ASSERT_EQ(plat_clock_gettime(CLOCK_MONOTONIC, &mono), 0);
     ASSERT_EQ(plat_clock_gettime(CLOCK_REALTIME, &wall), 0);
     EXPECT_EQ(mono.tv_sec, 1001);
@@ -62,8 +63,8 @@ TEST(PlatClock, RealTimeRefusesTestControlAndStaysMonotonic)
 TEST(PlatClock, GettimeClockIds)
 {
     struct timespec ts {};
-    const clockid_t good[] = {CLOCK_MONOTONIC, CLOCK_MONOTONIC_RAW, CLOCK_MONOTONIC_COARSE, CLOCK_BOOTTIME,
-                              CLOCK_REALTIME, CLOCK_REALTIME_COARSE};
+    const clockid_t good[] = {CLOCK_MONOTONIC, CLOCK_MONOTONIC_RAW, CLOCK_MONOTONIC_COARSE,
+                              CLOCK_BOOTTIME,  CLOCK_REALTIME,      CLOCK_REALTIME_COARSE};
     for (clockid_t id : good)
         EXPECT_EQ(plat_clock_gettime(id, &ts), 0) << id;
     errno = 0;

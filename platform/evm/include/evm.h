@@ -20,9 +20,9 @@
 
 #include "zerrno.h"
 
-struct event_mgr_type;   // an event manager
-struct event_type;       // one event taken by event_block, consumed by zq_event_dispatch
-struct event_conn_type;  // a connection
+struct event_mgr_type;  // an event manager
+struct event_type;      // one event taken by event_block, consumed by zq_event_dispatch
+struct event_conn_type; // a connection
 
 // ---------------------------------------------------------------------------------------------
 // Managers and the event loop
@@ -62,7 +62,7 @@ struct event_async_ctx_type {
     event_mgr_type *evm;
     int32_t code;
     int32_t coid;
-    int32_t ev_class;  // as given at attach; recorded only
+    int32_t ev_class; // as given at attach; recorded only
     int32_t reserved;
 };
 
@@ -72,8 +72,8 @@ using event_async_handler_fn = int (*)(const event_async_ctx_type *event, int32_
 
 // Allocate a new event code on the manager and attach the handler to it. Returns the code (0 or
 // more) and fills *out when it is not null; -1 with errno EINVAL (null manager or handler).
-int event_async_attach_event(event_mgr_type *evm, int32_t ev_class, event_async_handler_fn handler,
-                             void *context, event_async_ctx_type *out);
+int event_async_attach_event(event_mgr_type *evm, int32_t ev_class, event_async_handler_fn handler, void *context,
+                             event_async_ctx_type *out);
 
 // Attach a handler to a code (replacing any), or detach the code with a null handler; events of
 // a detached code still queued are dropped. 0, or -1 with errno EINVAL / ENOENT (detach of a
@@ -94,7 +94,7 @@ int32_t event_manager_coid(const event_mgr_type *evm);
 // selects the handler on the serving manager. The message is copied; the handler sees the copy,
 // which lives until the reply. The sender blocks until the reply (no time-out).
 
-using msg_client_type = uint64_t;  // identifies one waiting sender; never 0, never reused
+using msg_client_type = uint64_t; // identifies one waiting sender; never 0, never reused
 
 // Called on the serving manager's thread with the client to reply to, the message copy, its
 // size and the context given at attach. A handler replies now (msg_reply / msg_error) or keeps
@@ -103,8 +103,8 @@ using event_msg_handler_fn = int (*)(msg_client_type client, void *msg, size_t s
 
 // Attach the handler of (code, facility) on the manager, or detach it with a null handler.
 // 0, or -1 with errno EINVAL / EEXIST (pair already attached) / ENOENT (detach of none).
-int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility,
-                         event_msg_handler_fn handler, void *context);
+int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility, event_msg_handler_fn handler,
+                         void *context);
 
 // Connect to the channel served by the manager created with that name. flags and reserved are
 // recorded only. 0 and the channel id (never 0) in *chan, or -1 with errno ENOENT / EINVAL.
@@ -137,9 +137,9 @@ int msg_error(msg_client_type client, int err);
 // Changes are reported to the notify callback, on the manager's thread, for the events it
 // registered for.
 
-inline constexpr uint32_t EVENT_CONN_UP = 0x1000;      // the connection was made
-inline constexpr uint32_t EVENT_CONN_DOWN = 0x2000;    // the connection was errored (event_conn_error)
-inline constexpr uint32_t EVENT_CONN_CLOSED = 0x4000;  // the far end went away (event_conn_peer_closed)
+inline constexpr uint32_t EVENT_CONN_UP = 0x1000;     // the connection was made
+inline constexpr uint32_t EVENT_CONN_DOWN = 0x2000;   // the connection was errored (event_conn_error)
+inline constexpr uint32_t EVENT_CONN_CLOSED = 0x4000; // the far end went away (event_conn_peer_closed)
 inline constexpr uint64_t EVM_CONN_RETRY_MS = 1000;
 
 using event_conn_open_fn = int (*)(event_conn_type *conn, void *context);
@@ -155,11 +155,10 @@ inline constexpr zerrno EVENT_CONN_ALREADY_OPEN = 0x21200E00u;
 
 // Create a connection on the manager. flags (retry mode) are recorded only. 0 and *conn, or
 // EVM_ERR_INVALID (null manager, callback or out pointer).
-zerrno event_conn_create(event_mgr_type *evm, event_conn_open_fn open_cb, uint32_t flags,
-                         void *context, event_conn_type **conn);
+zerrno event_conn_create(event_mgr_type *evm, event_conn_open_fn open_cb, uint32_t flags, void *context,
+                         event_conn_type **conn);
 // Register the notify callback for a mask of EVENT_CONN_* events (replaces an earlier one).
-zerrno event_conn_notify(event_conn_type *conn, uint32_t events, event_conn_notify_fn notify_cb,
-                         void *context);
+zerrno event_conn_notify(event_conn_type *conn, uint32_t events, event_conn_notify_fn notify_cb, void *context);
 // Open: the first attempt runs at once (on the calling thread); success reports EVENT_CONN_UP
 // through the manager; a failed attempt is retried. Returns 0 once opening has started, and
 // EVENT_CONN_ALREADY_OPEN when the connection is already up or retrying.

@@ -26,19 +26,29 @@
 
 namespace {
 
-enum class thr_state { running, waiting, sending };
+enum class thr_state {
+    running,
+    waiting,
+    sending
+};
 
 // What the settling of virtual time needs to know of a thread.
 struct thr_rec {
     std::thread::id tid;
     thr_state state = thr_state::running;
-    bool server = false;  // has blocked in event_block: the settling waits for it
+    bool server = false; // has blocked in event_block: the settling waits for it
     event_mgr_type *waiting_on = nullptr;
 };
 
-enum class ev_kind { async, message, alarm, conn_notify, conn_open };
+enum class ev_kind {
+    async,
+    message,
+    alarm,
+    conn_notify,
+    conn_open
+};
 
-using alarm_key = std::pair<uint64_t, uint64_t>;  // deadline, sequence
+using alarm_key = std::pair<uint64_t, uint64_t>; // deadline, sequence
 
 struct client_rec;
 
@@ -62,7 +72,7 @@ struct evm_alarm_type {
     void *context;
     uint64_t deadline = EVM_ALARM_NEVER;
     alarm_key key{EVM_ALARM_NEVER, 0};
-    event_type *queued = nullptr;  // the queued firing, if any
+    event_type *queued = nullptr; // the queued firing, if any
 };
 
 struct event_conn_type {
@@ -73,7 +83,12 @@ struct event_conn_type {
     event_conn_notify_fn notify_cb = nullptr;
     void *notify_context = nullptr;
     uint32_t notify_mask = 0;
-    enum class st { closed, opening, up, retrying } state = st::closed;
+    enum class st {
+        closed,
+        opening,
+        up,
+        retrying
+    } state = st::closed;
     int32_t id = -1;
     evm_alarm_type *retry_alarm = nullptr;
 };
@@ -128,10 +143,10 @@ struct client_rec {
 struct globals {
     std::mutex mu;
     std::condition_variable settle_cv;
-    std::map<int32_t, event_mgr_type *> managers;  // by coid; ordered so settling is repeatable
+    std::map<int32_t, event_mgr_type *> managers; // by coid; ordered so settling is repeatable
     std::unordered_set<const event_mgr_type *> live;
     std::map<std::string, event_mgr_type *> channels;
-    std::unordered_map<int32_t, int32_t> chans;  // channel id -> coid of its manager
+    std::unordered_map<int32_t, int32_t> chans; // channel id -> coid of its manager
     std::unordered_map<msg_client_type, client_rec *> clients;
     std::vector<thr_rec *> threads;
     int32_t next_coid = 1;
@@ -142,7 +157,7 @@ struct globals {
 
 globals &g()
 {
-    static auto *state = new globals;  // never destroyed: threads may outlive static destruction
+    static auto *state = new globals; // never destroyed: threads may outlive static destruction
     return *state;
 }
 
@@ -421,7 +436,7 @@ event_mgr_type *event_manager_create(event_mgr_type *parent, const char *name, u
 int event_manager_destroy(event_mgr_type *evm)
 {
     std::lock_guard guard(g().mu);
-    if (!alive_locked(evm)) {  // null included
+    if (!alive_locked(evm)) { // null included
         errno = EINVAL;
         return -1;
     }
@@ -512,7 +527,7 @@ int zq_event_dispatch(event_type *ev)
     case ev_kind::async: {
         auto it = m->async.find(ev->code);
         if (it == m->async.end())
-            return 0;  // detached since it was posted
+            return 0; // detached since it was posted
         event_async_ctx_type record = it->second.record;
         event_async_handler_fn handler = it->second.handler;
         void *context = it->second.context;
@@ -522,7 +537,7 @@ int zq_event_dispatch(event_type *ev)
     case ev_kind::message: {
         auto it = g().clients.find(ev->client);
         if (it == g().clients.end())
-            return 0;  // the sender was released meanwhile
+            return 0; // the sender was released meanwhile
         client_rec *c = it->second;
         std::shared_ptr<std::vector<uint8_t>> msg = c->msg;
         uint16_t code = 0;
@@ -600,8 +615,8 @@ int set_thread_name(const char *name)
 
 // ---- asynchronous events ---------------------------------------------------------------------
 
-int event_async_attach_event(event_mgr_type *evm, int32_t ev_class, event_async_handler_fn handler,
-                             void *context, event_async_ctx_type *out)
+int event_async_attach_event(event_mgr_type *evm, int32_t ev_class, event_async_handler_fn handler, void *context,
+                             event_async_ctx_type *out)
 {
     if (evm == nullptr || handler == nullptr) {
         errno = EINVAL;
@@ -672,11 +687,11 @@ int32_t event_manager_coid(const event_mgr_type *evm)
 
 // ---- messages --------------------------------------------------------------------------------
 
-int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility,
-                         event_msg_handler_fn handler, void *context)
+int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility, event_msg_handler_fn handler,
+                         void *context)
 {
     std::lock_guard guard(g().mu);
-    if (!alive_locked(evm)) {  // null included
+    if (!alive_locked(evm)) { // null included
         errno = EINVAL;
         return -1;
     }
@@ -861,7 +876,7 @@ static zerrno conn_drop(event_conn_type *conn, uint32_t event)
     if (conn->evm == nullptr)
         return EVM_ERR_GONE;
     if (conn->state != event_conn_type::st::up)
-        return ZERR_OK;  // not up: already reopening
+        return ZERR_OK; // not up: already reopening
     conn->state = event_conn_type::st::closed;
     conn->id = -1;
     conn_queue_locked(conn, ev_kind::conn_notify, event);
@@ -946,7 +961,7 @@ void evm_alarm_set(evm_alarm_type *alarm, uint64_t deadline_ns)
     alarm->key = {deadline_ns, ++g().alarm_seq};
     m->armed.emplace(alarm->key, alarm);
     if (earliest)
-        m->cv.notify_all();  // a timed wait must wake earlier
+        m->cv.notify_all(); // a timed wait must wake earlier
 }
 
 uint64_t evm_alarm_deadline(const evm_alarm_type *alarm)

@@ -1,6 +1,6 @@
+#include "evm_test.h"
 #include "evm.h"
 #include "evm_alarm.h"
-#include "evm_test.h"
 #include "plat_clock_test.h"
 
 #include <gtest/gtest.h>
@@ -74,12 +74,13 @@ TEST(EvmAsync, PostsFromManyThreadsAreDispatchedInOrderPerSender)
         std::vector<int32_t> values;
     } seen;
     event_async_ctx_type ev{};
-    ASSERT_GE(event_async_attach_event(server.evm, 128,
-                                       [](const event_async_ctx_type *, int32_t v, void *ctx) {
-                                           static_cast<seen_type *>(ctx)->values.push_back(v);
-                                           return 0;
-                                       },
-                                       &seen, &ev),
+    ASSERT_GE(event_async_attach_event(
+                  server.evm, 128,
+                  [](const event_async_ctx_type *, int32_t v, void *ctx) {
+                      static_cast<seen_type *>(ctx)->values.push_back(v);
+                      return 0;
+                  },
+                  &seen, &ev),
               0);
     server.start();
     constexpr int senders = 4;
@@ -92,7 +93,7 @@ TEST(EvmAsync, PostsFromManyThreadsAreDispatchedInOrderPerSender)
         });
     for (auto &t : threads)
         t.join();
-    server.stop();  // the exit event is behind every post
+    server.stop(); // the exit event is behind every post
 
     ASSERT_EQ(seen.values.size(), static_cast<size_t>(senders * per_sender));
     std::vector<int32_t> last(senders, -1);
@@ -156,7 +157,7 @@ struct responder {
         EXPECT_EQ(size, sizeof(msg_rec));
         const auto *m = static_cast<const msg_rec *>(msg);
         self->payloads.push_back(m->payload);
-        if (m->code == 0x8007) {  // answered later
+        if (m->code == 0x8007) { // answered later
             self->parked = client;
             return 0;
         }
@@ -265,13 +266,14 @@ TEST(EvmMsg, ErrorReleasesTheSenderAndASecondAnswerIsRefused)
 {
     event_mgr_type *evm = event_create_manager(nullptr, "/dev/test-d", 0);
     msg_client_type seen = 0;
-    ASSERT_EQ(event_message_attach(evm, 0x8001, 0x0FE5,
-                                   [](msg_client_type client, void *, size_t, void *ctx) {
-                                       *static_cast<msg_client_type *>(ctx) = client;
-                                       EXPECT_EQ(msg_error(client, ENOMEM), 0);
-                                       return 0;
-                                   },
-                                   &seen),
+    ASSERT_EQ(event_message_attach(
+                  evm, 0x8001, 0x0FE5,
+                  [](msg_client_type client, void *, size_t, void *ctx) {
+                      *static_cast<msg_client_type *>(ctx) = client;
+                      EXPECT_EQ(msg_error(client, ENOMEM), 0);
+                      return 0;
+                  },
+                  &seen),
               0);
     int32_t chan = 0;
     ASSERT_EQ(msg_chan_connect("/dev/test-d", 0, 0, &chan), 0);
@@ -349,7 +351,7 @@ struct conn_fixture : ::testing::Test {
     event_mgr_type *evm = nullptr;
     event_conn_type *conn = nullptr;
     int opens = 0;
-    int fail_opens = 0;  // this many attempts fail first
+    int fail_opens = 0; // this many attempts fail first
     std::vector<uint32_t> notices;
 
     void SetUp() override
@@ -447,7 +449,7 @@ TEST(EvmVirtualTime, AlarmsOfManagersOnTwoThreadsFireInTimeOrderOnTheirOwners)
     std::vector<evm_alarm_type *> alarms;
     for (int i = 0; i < 6; ++i) {
         evm_alarm_type *al = evm_alarm_new(i % 2 ? b.evm : a.evm, on_alarm, &fired);
-        evm_alarm_set(al, t0 + static_cast<uint64_t>(6 - i) * 1000000ull);  // 6 ms down to 1 ms
+        evm_alarm_set(al, t0 + static_cast<uint64_t>(6 - i) * 1000000ull); // 6 ms down to 1 ms
         alarms.push_back(al);
     }
     a.start();

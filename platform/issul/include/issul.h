@@ -24,11 +24,11 @@ inline constexpr uint32_t ISSUL_MILESTONE_CHECKPOINT = 2;
 
 // Facility of the service's own codes.
 inline constexpr uint32_t ISSUL_ZERR_FACILITY = 0x1A5;
-inline constexpr zerrno ISSUL_ERR_INVALID = zerr_make(ISSUL_ZERR_FACILITY, 1);       // bad argument
-inline constexpr zerrno ISSUL_ERR_NO_MILESTONE = zerr_make(ISSUL_ZERR_FACILITY, 2);  // unknown milestone
-inline constexpr zerrno ISSUL_ERR_EVENT = zerr_make(ISSUL_ZERR_FACILITY, 3);         // event attach failed
+inline constexpr zerrno ISSUL_ERR_INVALID = zerr_make(ISSUL_ZERR_FACILITY, 1);      // bad argument
+inline constexpr zerrno ISSUL_ERR_NO_MILESTONE = zerr_make(ISSUL_ZERR_FACILITY, 2); // unknown milestone
+inline constexpr zerrno ISSUL_ERR_EVENT = zerr_make(ISSUL_ZERR_FACILITY, 3);        // event attach failed
 
-struct issul_handle_type;  // one client connection
+struct issul_handle_type; // one client connection
 
 // A role-change notice: the context given at registration and the new role.
 using issul_role_change_fn = void (*)(void *context, uint32_t new_role);
@@ -41,7 +41,7 @@ struct issul_milestone_type {
 struct issul_milestone_set_type {
     uint32_t count;
     const issul_milestone_type *milestones;
-    const char *debug_script;  // run by the service when the milestone set stalls
+    const char *debug_script; // run by the service when the milestone set stalls
 };
 
 zerrno issul_init(event_mgr_type *evm, const char *client_name, issul_handle_type **out_handle);

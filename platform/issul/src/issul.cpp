@@ -58,7 +58,7 @@ int role_notice(const event_async_ctx_type *, int32_t value, void *context)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 zerrno issul_init(event_mgr_type *evm, const char *client_name, issul_handle_type **out_handle)
 {
@@ -166,7 +166,7 @@ zerrno set_status(issul_test_op op, issul_handle_type *handle, uint32_t mileston
     }
     return 0;
 }
-}  // namespace
+} // namespace
 
 zerrno issul_milestone_start(issul_handle_type *handle, uint32_t milestone)
 {
@@ -205,10 +205,8 @@ zerrno issul_am_i_issu_ready(issul_handle_type *handle, uint32_t *out_ready)
 const char *issul_milestone_to_string(uint32_t milestone)
 {
     switch (milestone) {
-    case ISSUL_MILESTONE_CHECKPOINT:
-        return "Checkpoint";
-    default:
-        break;
+    case ISSUL_MILESTONE_CHECKPOINT: return "Checkpoint";
+    default: break;
     }
     service_type &s = service();
     std::lock_guard<std::mutex> g(s.lock);
@@ -220,16 +218,11 @@ const char *issul_milestone_to_string(uint32_t milestone)
 const char *issul_issu_role_to_string(uint32_t role)
 {
     switch (role) {
-    case ISSUL_ROLE_NONE:
-        return "None";
-    case ISSUL_ROLE_PRIMARY:
-        return "Primary";
-    case ISSUL_ROLE_SECONDARY:
-        return "Secondary";
-    case ISSUL_ROLE_RETIRING:
-        return "Retiring";
-    default:
-        return "Unknown";
+    case ISSUL_ROLE_NONE: return "None";
+    case ISSUL_ROLE_PRIMARY: return "Primary";
+    case ISSUL_ROLE_SECONDARY: return "Secondary";
+    case ISSUL_ROLE_RETIRING: return "Retiring";
+    default: return "Unknown";
     }
 }
 

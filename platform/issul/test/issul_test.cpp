@@ -41,7 +41,7 @@ TEST_F(IssulTest, RoleChangeNoticeArrivesOnTheClientsEventManager)
     notice_log log;
     ASSERT_EQ(issul_register_role(h, on_role, &log), 0u);
     issul_test_fire_role_change(ISSUL_ROLE_PRIMARY);
-    EXPECT_EQ(log.count, 0);  // not before the manager dispatches
+    EXPECT_EQ(log.count, 0); // not before the manager dispatches
     evm_run_until_idle(evm);
     EXPECT_EQ(log.count, 1);
     EXPECT_EQ(log.last, ISSUL_ROLE_PRIMARY);
@@ -79,4 +79,4 @@ TEST_F(IssulTest, InjectedFailureHitsTheNextCallOnly)
     EXPECT_EQ(issul_test_calls(issul_test_op::GET_ROLE), 2u);
 }
 
-}  // namespace
+} // namespace

@@ -32,9 +32,8 @@ using jotlog_handle_type = jotlog_buffer *;
 // flags must be 0. EINVAL for a bad name (empty, or a '.'/'..' component, or characters other
 // than letters, digits, '_', '-', '.', '/') or when both record counts are 0; EEXIST when this
 // process has the buffer open; else the errno of the failed file operation.
-zerrno jotlog_init2(const char *name, uint32_t start_records, uint32_t start_text_bytes,
-                    uint32_t ring_records, uint32_t ring_text_bytes, uint32_t flags,
-                    jotlog_handle_type *handle);
+zerrno jotlog_init2(const char *name, uint32_t start_records, uint32_t start_text_bytes, uint32_t ring_records,
+                    uint32_t ring_text_bytes, uint32_t flags, jotlog_handle_type *handle);
 
 // Close a buffer (null accepted). The file stays for readers.
 void jotlog_close(jotlog_handle_type handle);
@@ -43,29 +42,28 @@ void jotlog_close(jotlog_handle_type handle);
 // count is min(nargs, JOTLOG_MAX_ARGS)); text_mask bit i marks argument i as a text pointer (bits
 // at or above the count are ignored). Thread-safe per handle. Returns 0; EINVAL for a null handle
 // or args null with nargs > 0; ENOSPC when the buffer has only a start area and it is full.
-zerrno _jotlog(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, const uint64_t *args,
-               uint32_t nargs);
+zerrno _jotlog(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t nargs);
 // Argument-count variants.
 zerrno _jotlog0(jotlog_handle_type handle, uint64_t id);
 zerrno _jotlog1(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1);
-zerrno _jotlog2(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2);
-zerrno _jotlog3(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3);
-zerrno _jotlog4(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3, uint64_t a4);
-zerrno _jotlog5(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5);
-zerrno _jotlog6(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5, uint64_t a6);
-zerrno _jotlog7(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7);
-zerrno _jotlog8(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1,
-                uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7,
-                uint64_t a8);
+zerrno _jotlog2(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2);
+zerrno _jotlog3(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3);
+zerrno _jotlog4(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3,
+                uint64_t a4);
+zerrno _jotlog5(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3,
+                uint64_t a4, uint64_t a5);
+zerrno _jotlog6(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3,
+                uint64_t a4, uint64_t a5, uint64_t a6);
+zerrno _jotlog7(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3,
+                uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7);
+zerrno _jotlog8(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1, uint64_t a2, uint64_t a3,
+                uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7, uint64_t a8);
 
 // The argument word of a text argument.
-inline uint64_t jotlog_text_arg(const char *text) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text)); }
+inline uint64_t jotlog_text_arg(const char *text)
+{
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text));
+}
 
 // ---- Reading ----------------------------------------------------------------------------------
 
@@ -74,12 +72,12 @@ inline uint64_t jotlog_text_arg(const char *text) { return static_cast<uint64_t>
 // text inside this record (jotlog_record_text); a text the text ring had already overwritten
 // reads as "<lost>".
 struct jotlog_record_type {
-    uint64_t seq;        // 1 for the buffer's first record, then +1
-    uint64_t timestamp;  // ns, platform clock
+    uint64_t seq;       // 1 for the buffer's first record, then +1
+    uint64_t timestamp; // ns, platform clock
     uint64_t id;
     uint16_t nargs;
-    uint16_t text_mask;  // bit i: argument i is a text
-    uint32_t pid;        // writer's process id
+    uint16_t text_mask; // bit i: argument i is a text
+    uint32_t pid;       // writer's process id
     uint64_t args[JOTLOG_MAX_ARGS];
     char text[JOTLOG_MAX_ARGS][JOTLOG_MAX_TEXT + 1];
 };
@@ -97,8 +95,7 @@ zerrno jotlog_read(const char *name, jotlog_visit_fn visitor, void *context);
 
 // Decoder of a display tool: write the record's text into buf (size bytes) and return 0, or return
 // -1 (all ones) for a record it does not know (the reader then prints it undecoded).
-using jotlog_decode_fn = int (*)(const jotlog_record_type *record, uint64_t context, char *buf,
-                                 size_t size);
+using jotlog_decode_fn = int (*)(const jotlog_record_type *record, uint64_t context, char *buf, size_t size);
 
 // The trace reader of the display tools. argv is the tool's command line, tool_opts its getopt
 // option text (options the reader does not know are the tool's and skipped); buffers a
@@ -108,8 +105,8 @@ using jotlog_decode_fn = int (*)(const jotlog_record_type *record, uint64_t cont
 // (undecoded: "id 0x%016lx" then each argument " 0x%lx" or " \"text\""). Reader option, when the
 // tool's option text contains it: -i also prints the trace id after the pid ("[0x%016lx] ").
 // Buffers without a file are skipped. Returns the exit status: 0.
-int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context,
-                jotlog_decode_fn decoder, const char *const *buffers);
+int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, jotlog_decode_fn decoder,
+                const char *const *buffers);
 
 // ---- Run directory / test control ---------------------------------------------------------
 

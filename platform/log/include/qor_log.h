@@ -17,10 +17,10 @@
 
 // Rate-limit state of one message (32 bytes, writable, zero-initialised by the catalogue).
 struct qor_msg_limit_type {
-    uint32_t interval_s;       // preset by the catalogue: at most one delivery per interval; 0 = no limit
-    uint32_t suppressed;       // deliveries dropped since the last one that went out
-    uint64_t last_ns;          // platform-clock time of the last delivery
-    uint32_t flags;            // bit 0: delivered at least once
+    uint32_t interval_s; // preset by the catalogue: at most one delivery per interval; 0 = no limit
+    uint32_t suppressed; // deliveries dropped since the last one that went out
+    uint64_t last_ns;    // platform-clock time of the last delivery
+    uint32_t flags;      // bit 0: delivered at least once
     uint32_t reserved0;
     uint64_t reserved1;
 };
@@ -29,12 +29,12 @@ static_assert(sizeof(qor_msg_limit_type) == 32);
 // Definition of one message (72 bytes, read-only).
 struct qor_msg_rec_type {
     uint64_t reserved0;
-    const char *format;          // printf-style text
-    qor_msg_limit_type *limit;   // may be null: no rate limit
-    const char *facility;        // e.g. "PTP"
-    const char *category;        // e.g. "L2"
-    const char *mnemonic;        // e.g. "MEM_ALLOC"
-    uint32_t severity;           // syslog severity << 16
+    const char *format;        // printf-style text
+    qor_msg_limit_type *limit; // may be null: no rate limit
+    const char *facility;      // e.g. "PTP"
+    const char *category;      // e.g. "L2"
+    const char *mnemonic;      // e.g. "MEM_ALLOC"
+    uint32_t severity;         // syslog severity << 16
     uint32_t reserved1[3];
     uint32_t msg_id;
     uint32_t reserved2;
@@ -62,8 +62,8 @@ struct qor_captured_msg {
     std::string category;
     int severity;
     uint32_t msg_id;
-    std::string text;  // the formatted message text alone
-    std::string line;  // the whole line as sent to syslog
+    std::string text; // the formatted message text alone
+    std::string line; // the whole line as sent to syslog
 };
 
 // Messages delivered since the last clear, oldest first (the capture keeps the last 4096).

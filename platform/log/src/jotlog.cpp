@@ -31,13 +31,12 @@ constexpr uint32_t max_text_bytes = 1u << 26;
 constexpr const char *default_run_dir = "/tmp/ptp-run";
 
 // Header field offsets.
-constexpr size_t H_MAGIC = 0, H_VERSION = 8, H_HSIZE = 12, H_SLOT = 16, H_START_REC = 24,
-                 H_START_TEXT = 28, H_RING_REC = 32, H_RING_TEXT = 36, H_WRITTEN = 40,
-                 H_START_TEXT_POS = 56, H_RING_TEXT_POS = 64, H_DROPPED = 72, H_PID = 80,
-                 H_NAME = 88, H_NAME_LEN = 128;
+constexpr size_t H_MAGIC = 0, H_VERSION = 8, H_HSIZE = 12, H_SLOT = 16, H_START_REC = 24, H_START_TEXT = 28,
+                 H_RING_REC = 32, H_RING_TEXT = 36, H_WRITTEN = 40, H_START_TEXT_POS = 56, H_RING_TEXT_POS = 64,
+                 H_DROPPED = 72, H_PID = 80, H_NAME = 88, H_NAME_LEN = 128;
 // Slot field offsets.
-constexpr size_t S_SEQ = 0, S_TIME = 8, S_ID = 16, S_NARGS = 24, S_MASK = 26, S_PID = 28,
-                 S_ARGS = 32, S_TLEN = 96, S_CHECK = 112;
+constexpr size_t S_SEQ = 0, S_TIME = 8, S_ID = 16, S_NARGS = 24, S_MASK = 26, S_PID = 28, S_ARGS = 32, S_TLEN = 96,
+                 S_CHECK = 112;
 
 void put16(uint8_t *p, uint16_t v)
 {
@@ -54,11 +53,14 @@ void put64(uint8_t *p, uint64_t v)
     for (int i = 0; i < 8; ++i)
         p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
 }
-uint16_t get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t get16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 uint32_t get32(const uint8_t *p)
 {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
 }
 uint64_t get64(const uint8_t *p)
 {
@@ -91,8 +93,7 @@ geometry read_geometry(const uint8_t *h)
 bool header_ok(const uint8_t *h, uint64_t size)
 {
     if (size < header_size || std::memcmp(h + H_MAGIC, file_magic, sizeof file_magic) != 0 ||
-        get32(h + H_VERSION) != file_version || get32(h + H_HSIZE) != header_size ||
-        get32(h + H_SLOT) != slot_size)
+        get32(h + H_VERSION) != file_version || get32(h + H_HSIZE) != header_size || get32(h + H_SLOT) != slot_size)
         return false;
     geometry g = read_geometry(h);
     return g.valid() && g.file_size() <= size;
@@ -120,7 +121,7 @@ bool name_ok(const char *name)
 
 struct globals_type {
     std::mutex lock;
-    std::string run_dir;  // empty: not set
+    std::string run_dir; // empty: not set
     std::set<std::string> open_names;
     FILE *show_out = nullptr;
 };
@@ -131,7 +132,7 @@ globals_type &globals()
     return *g;
 }
 
-}  // namespace
+} // namespace
 
 struct jotlog_buffer {
     std::mutex lock;
@@ -139,9 +140,9 @@ struct jotlog_buffer {
     geometry geo;
     uint8_t *map;
     size_t map_size;
-    uint64_t written;         // records written, = seq of the last
-    uint64_t start_text_pos;  // bytes used of the start text store
-    uint64_t ring_text_pos;   // bytes ever written to the ring text store
+    uint64_t written;        // records written, = seq of the last
+    uint64_t start_text_pos; // bytes used of the start text store
+    uint64_t ring_text_pos;  // bytes ever written to the ring text store
     uint64_t dropped;
     uint32_t pid;
 };
@@ -178,9 +179,8 @@ void jotlog_show_set_output(FILE *out)
     g.show_out = out;
 }
 
-zerrno jotlog_init2(const char *name, uint32_t start_records, uint32_t start_text_bytes,
-                    uint32_t ring_records, uint32_t ring_text_bytes, uint32_t flags,
-                    jotlog_handle_type *handle)
+zerrno jotlog_init2(const char *name, uint32_t start_records, uint32_t start_text_bytes, uint32_t ring_records,
+                    uint32_t ring_text_bytes, uint32_t flags, jotlog_handle_type *handle)
 {
     if (handle == nullptr)
         return EINVAL;
@@ -282,8 +282,7 @@ void jotlog_close(jotlog_handle_type handle)
     delete handle;
 }
 
-zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint64_t *args,
-               uint32_t nargs)
+zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t nargs)
 {
     if (b == nullptr || (args == nullptr && nargs != 0))
         return EINVAL;
@@ -351,7 +350,10 @@ zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint
     return ZERR_OK;
 }
 
-zerrno _jotlog0(jotlog_handle_type h, uint64_t id) { return _jotlog(h, id, 0, nullptr, 0); }
+zerrno _jotlog0(jotlog_handle_type h, uint64_t id)
+{
+    return _jotlog(h, id, 0, nullptr, 0);
+}
 zerrno _jotlog1(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1)
 {
     const uint64_t a[] = {a1};
@@ -367,32 +369,31 @@ zerrno _jotlog3(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint
     const uint64_t a[] = {a1, a2, a3};
     return _jotlog(h, id, m, a, 3);
 }
-zerrno _jotlog4(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3,
-                uint64_t a4)
+zerrno _jotlog4(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4)
 {
     const uint64_t a[] = {a1, a2, a3, a4};
     return _jotlog(h, id, m, a, 4);
 }
-zerrno _jotlog5(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3,
-                uint64_t a4, uint64_t a5)
+zerrno _jotlog5(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4,
+                uint64_t a5)
 {
     const uint64_t a[] = {a1, a2, a3, a4, a5};
     return _jotlog(h, id, m, a, 5);
 }
-zerrno _jotlog6(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3,
-                uint64_t a4, uint64_t a5, uint64_t a6)
+zerrno _jotlog6(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4,
+                uint64_t a5, uint64_t a6)
 {
     const uint64_t a[] = {a1, a2, a3, a4, a5, a6};
     return _jotlog(h, id, m, a, 6);
 }
-zerrno _jotlog7(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3,
-                uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7)
+zerrno _jotlog7(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4,
+                uint64_t a5, uint64_t a6, uint64_t a7)
 {
     const uint64_t a[] = {a1, a2, a3, a4, a5, a6, a7};
     return _jotlog(h, id, m, a, 7);
 }
-zerrno _jotlog8(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3,
-                uint64_t a4, uint64_t a5, uint64_t a6, uint64_t a7, uint64_t a8)
+zerrno _jotlog8(jotlog_handle_type h, uint64_t id, uint32_t m, uint64_t a1, uint64_t a2, uint64_t a3, uint64_t a4,
+                uint64_t a5, uint64_t a6, uint64_t a7, uint64_t a8)
 {
     const uint64_t a[] = {a1, a2, a3, a4, a5, a6, a7, a8};
     return _jotlog(h, id, m, a, 8);
@@ -418,8 +419,8 @@ void point_texts(jotlog_record_type &r)
 }
 
 // Decode the slot holding `seq`; false when the slot does not hold it whole.
-bool decode_slot(const uint8_t *slot, uint64_t seq, const uint8_t *text_store, uint64_t text_size,
-                 uint64_t text_pos, bool ring, jotlog_record_type &r)
+bool decode_slot(const uint8_t *slot, uint64_t seq, const uint8_t *text_store, uint64_t text_size, uint64_t text_pos,
+                 bool ring, jotlog_record_type &r)
 {
     if (get64(slot + S_SEQ) != seq || get64(slot + S_CHECK) != seq)
         return false;
@@ -439,8 +440,8 @@ bool decode_slot(const uint8_t *slot, uint64_t seq, const uint8_t *text_store, u
             continue;
         uint64_t len = get16(slot + S_TLEN + 2 * i);
         // The text must lie inside what was written and, in the ring, not be overwritten since.
-        bool whole = len <= JOTLOG_MAX_TEXT && len <= text_size && word <= text_pos &&
-                     len <= text_pos - word && (!ring || text_pos - word <= text_size);
+        bool whole = len <= JOTLOG_MAX_TEXT && len <= text_size && word <= text_pos && len <= text_pos - word &&
+                     (!ring || text_pos - word <= text_size);
         if (!whole) {
             std::strcpy(r.text[i], "<lost>");
             continue;
@@ -475,7 +476,7 @@ zerrno read_file(const std::string &path, std::vector<uint8_t> &data)
     return ZERR_OK;
 }
 
-}  // namespace
+} // namespace
 
 zerrno jotlog_read(const char *name, jotlog_visit_fn visitor, void *context)
 {
@@ -508,8 +509,7 @@ zerrno jotlog_read(const char *name, jotlog_visit_fn visitor, void *context)
     uint64_t first = ring_written > geo.ring_records ? ring_written - geo.ring_records : 0;
     for (uint64_t k = first; k < ring_written; ++k) {
         const uint8_t *slot = h + geo.ring_slots_off() + (k % geo.ring_records) * slot_size;
-        if (!decode_slot(slot, geo.start_records + k + 1, h + geo.ring_text_off(), geo.ring_text,
-                         ring_pos, true, r))
+        if (!decode_slot(slot, geo.start_records + k + 1, h + geo.ring_text_off(), geo.ring_text, ring_pos, true, r))
             continue;
         point_texts(r);
         if (!visitor(&r, context))
@@ -549,10 +549,10 @@ void undecoded(const jotlog_record_type &r, std::string &out)
     }
 }
 
-}  // namespace
+} // namespace
 
-int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context,
-                jotlog_decode_fn decoder, const char *const *buffers)
+int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, jotlog_decode_fn decoder,
+                const char *const *buffers)
 {
     // Only the reader's own option is looked at; the rest belong to the tool.
     bool show_ids = false;
@@ -567,7 +567,7 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context,
             const char *o = *c != ':' ? std::strchr(opts, *c) : nullptr;
             if (o == nullptr)
                 continue;
-            if (o[1] == ':') {  // the option's value is the rest of this word or the next word
+            if (o[1] == ':') { // the option's value is the rest of this word or the next word
                 if (c[1] == '\0')
                     ++a;
                 break;

@@ -9,6 +9,9 @@ uint64_t wall_ns()
     return ns > 0 ? static_cast<uint64_t>(ns) : 0;
 }
 
-uint64_t mono_ns() { return plat_clock_mono_ns(); }
+uint64_t mono_ns()
+{
+    return plat_clock_mono_ns();
+}
 
-}  // namespace log_internal
+} // namespace log_internal

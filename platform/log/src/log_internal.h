@@ -16,4 +16,4 @@ std::string format_time(uint64_t ns);
 // mkdir -p; true when the directory exists afterwards.
 bool make_dirs(const std::string &dir);
 
-}  // namespace log_internal
+} // namespace log_internal

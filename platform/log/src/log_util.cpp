@@ -34,4 +34,4 @@ bool make_dirs(const std::string &dir)
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace log_internal
+} // namespace log_internal

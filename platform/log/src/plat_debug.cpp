@@ -17,11 +17,11 @@
 
 namespace {
 
-constexpr uint64_t event_magic = 0x6465627567657674ull;  // "debugevt"
+constexpr uint64_t event_magic = 0x6465627567657674ull; // "debugevt"
 constexpr size_t capture_limit = 4096;
 constexpr size_t line_limit = 1024;
 
-}  // namespace
+} // namespace
 
 struct debug_registration_type {
     std::string path;
@@ -37,7 +37,7 @@ struct debug_facility_ref_type {
     uint32_t type;
     const void *value;
     uint32_t len;
-    void *app_reference;   // the filter being released (op 2) or installed (op 1)
+    void *app_reference; // the filter being released (op 2) or installed (op 1)
     debug_filter_match_fn match;
     bool installed;
 };
@@ -55,7 +55,7 @@ struct state_type {
 
 state_type &state()
 {
-    static state_type *s = new state_type;  // never destroyed: prints may come from exit paths
+    static state_type *s = new state_type; // never destroyed: prints may come from exit paths
     return *s;
 }
 
@@ -63,7 +63,10 @@ uint64_t load_enabled(const debug_event_type *e)
 {
     return __atomic_load_n(&e->enabled, __ATOMIC_ACQUIRE);
 }
-void store_enabled(debug_event_type *e, uint64_t v) { __atomic_store_n(&e->enabled, v, __ATOMIC_RELEASE); }
+void store_enabled(debug_event_type *e, uint64_t v)
+{
+    __atomic_store_n(&e->enabled, v, __ATOMIC_RELEASE);
+}
 
 // Hand the event's installed filter back to its owner and forget it.
 void release_filter(debug_registration_type *reg, debug_event_type *e)
@@ -76,8 +79,7 @@ void release_filter(debug_registration_type *reg, debug_event_type *e)
     e->match = nullptr;
 }
 
-zerrno enable_one(debug_registration_type *reg, debug_event_type *e, uint32_t type,
-                  const void *value, uint32_t len)
+zerrno enable_one(debug_registration_type *reg, debug_event_type *e, uint32_t type, const void *value, uint32_t len)
 {
     if (type == DEBUG_VALUE_NONE) {
         release_filter(reg, e);
@@ -183,17 +185,17 @@ void write_line(state_type &s, const char *text)
     }
     if (s.log != nullptr) {
         std::fprintf(s.log, "%s %s\n", log_internal::format_time(log_internal::wall_ns()).c_str(), text);
-        std::fflush(s.log);  // readable at once, also after a crash
+        std::fflush(s.log); // readable at once, also after a crash
     }
     if (s.captured.size() == capture_limit)
         s.captured.pop_front();
     s.captured.emplace_back(text);
 }
 
-}  // namespace
+} // namespace
 
-zerrno debug_init_event(debug_event_type *event, debug_event_type *table, uint64_t index,
-                        uint32_t level_mask, const char *name, uint32_t params_len)
+zerrno debug_init_event(debug_event_type *event, debug_event_type *table, uint64_t index, uint32_t level_mask,
+                        const char *name, uint32_t params_len)
 {
     if (event == nullptr || table == nullptr || name == nullptr || name[0] == '\0' ||
         std::strlen(name) >= sizeof event->name)
@@ -208,8 +210,8 @@ zerrno debug_init_event(debug_event_type *event, debug_event_type *table, uint64
     return ZERR_OK;
 }
 
-zerrno debug_register(void *evm, const char *path, debug_event_type *table, uint32_t count,
-                      debug_parse_cb_fn parse_cb, void *context)
+zerrno debug_register(void *evm, const char *path, debug_event_type *table, uint32_t count, debug_parse_cb_fn parse_cb,
+                      void *context)
 {
     if (path == nullptr || path[0] == '\0' || table == nullptr || count == 0)
         return EINVAL;
@@ -229,8 +231,7 @@ zerrno debug_register(void *evm, const char *path, debug_event_type *table, uint
     return ZERR_OK;
 }
 
-zerrno debug_get_type_value(debug_facility_ref_type *ref, uint32_t *type, const void **value,
-                            uint32_t *len)
+zerrno debug_get_type_value(debug_facility_ref_type *ref, uint32_t *type, const void **value, uint32_t *len)
 {
     if (ref == nullptr)
         return EINVAL;
@@ -243,7 +244,10 @@ zerrno debug_get_type_value(debug_facility_ref_type *ref, uint32_t *type, const 
     return ZERR_OK;
 }
 
-debug_event_type *debug_ref_event(debug_facility_ref_type *ref) { return ref != nullptr ? ref->event : nullptr; }
+debug_event_type *debug_ref_event(debug_facility_ref_type *ref)
+{
+    return ref != nullptr ? ref->event : nullptr;
+}
 
 zerrno debug_install_filter(debug_facility_ref_type *ref, void *filter, debug_filter_match_fn match)
 {
@@ -283,8 +287,7 @@ zerrno debug_cleanup(const char *path)
     return ZERR_OK;
 }
 
-void vbuginf(const debug_event_type *event, const void *params, uint32_t params_len,
-             const char *format, va_list args)
+void vbuginf(const debug_event_type *event, const void *params, uint32_t params_len, const char *format, va_list args)
 {
     if (event == nullptr || format == nullptr || load_enabled(event) == 0)
         return;
@@ -292,8 +295,8 @@ void vbuginf(const debug_event_type *event, const void *params, uint32_t params_
     std::lock_guard g(s.lock);
     // Parameters shorter than the area declared cannot be matched safely: such a print (like
     // one without parameters) is not filtered.
-    if (event->filter != nullptr && event->match != nullptr && params != nullptr &&
-        params_len >= event->params_len && !event->match(params, event->filter))
+    if (event->filter != nullptr && event->match != nullptr && params != nullptr && params_len >= event->params_len &&
+        !event->match(params, event->filter))
         return;
     char text[line_limit];
     vsnprintf(text, sizeof text, format, args);
@@ -303,8 +306,7 @@ void vbuginf(const debug_event_type *event, const void *params, uint32_t params_
     write_line(s, text);
 }
 
-void buginf(const debug_event_type *event, const void *params, uint32_t params_len,
-            const char *format, ...)
+void buginf(const debug_event_type *event, const void *params, uint32_t params_len, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
@@ -312,8 +314,7 @@ void buginf(const debug_event_type *event, const void *params, uint32_t params_l
     va_end(ap);
 }
 
-zerrno debug_set_area_value(const char *path, const char *area, uint32_t type, const void *value,
-                            uint32_t len)
+zerrno debug_set_area_value(const char *path, const char *area, uint32_t type, const void *value, uint32_t len)
 {
     auto &s = state();
     std::lock_guard g(s.lock);

@@ -9,7 +9,6 @@
 #include <deque>
 #include <mutex>
 
-
 #include "log_internal.h"
 
 namespace {
@@ -28,7 +27,7 @@ struct state_type {
 state_type &state()
 {
     static state_type *s = [] {
-        auto *st = new state_type;  // never destroyed: messages may be raised from exit paths
+        auto *st = new state_type; // never destroyed: messages may be raised from exit paths
         const char *env = std::getenv("PTP_SYSLOG");
         st->to_syslog = !(env != nullptr && std::strcmp(env, "0") == 0);
         return st;
@@ -36,9 +35,12 @@ state_type &state()
     return *s;
 }
 
-const char *or_empty(const char *s) { return s != nullptr ? s : ""; }
+const char *or_empty(const char *s)
+{
+    return s != nullptr ? s : "";
+}
 
-}  // namespace
+} // namespace
 
 void zq_openlog(const char *ident, int options, int facility)
 {
@@ -89,8 +91,7 @@ zerrno qor_verrmsg(const qor_msg_rec_type *msg, int severity, va_list args)
     m.severity = severity;
     m.msg_id = msg->msg_id;
     m.text = text;
-    m.line = "%" + m.category + "-" + m.facility + "-" + std::to_string(severity) + "-" + m.mnemonic +
-             " : " + m.text;
+    m.line = "%" + m.category + "-" + m.facility + "-" + std::to_string(severity) + "-" + m.mnemonic + " : " + m.text;
     if (s.to_syslog)
         syslog(severity, "%s", m.line.c_str());
     if (s.captured.size() == capture_limit)

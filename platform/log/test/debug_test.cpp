@@ -172,4 +172,4 @@ TEST_F(Debug, LinesGoToTheProcessDebugLog)
     EXPECT_EQ(line.substr(26), " gamma: to the file");
 }
 
-}  // namespace
+} // namespace

@@ -20,7 +20,7 @@ namespace {
 struct seen_record {
     uint64_t seq, id;
     std::vector<uint64_t> args;
-    std::vector<std::string> texts;  // "" where not text
+    std::vector<std::string> texts; // "" where not text
 };
 
 bool collect(const jotlog_record_type *r, void *ctx)
@@ -86,7 +86,14 @@ TEST_F(Jotlog, RingKeepsTheNewestRecordsInOrder)
         {0, 8, 5, range(1, 5), ZERR_OK},
         {0, 8, 8, range(1, 8), ZERR_OK},
         {0, 8, 20, range(13, 20), ZERR_OK},
-        {4, 8, 30, [] { auto v = range(1, 4); for (uint64_t i = 23; i <= 30; ++i) v.push_back(i); return v; }(), ZERR_OK},
+        {4, 8, 30,
+         [] {
+             auto v = range(1, 4);
+             for (uint64_t i = 23; i <= 30; ++i)
+                 v.push_back(i);
+             return v;
+         }(),
+         ZERR_OK},
         {3, 0, 4, range(1, 3), static_cast<zerrno>(ENOSPC)},
     };
     int n = 0;
@@ -189,7 +196,7 @@ TEST_F(Jotlog, BadNamesArgumentsAndFilesAreRefused)
     // A damaged record (argument count out of range) is skipped; a cut file is refused.
     {
         std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(256 + 128 + 24);  // second slot's argument count
+        f.seekp(256 + 128 + 24); // second slot's argument count
         f.put(static_cast<char>(0x7f));
     }
     EXPECT_EQ(seqs(read_all("ok")), (std::vector<uint64_t>{1, 3}));
@@ -211,7 +218,7 @@ int decode(const jotlog_record_type *r, uint64_t ctx, char *buf, size_t size)
 
 TEST_F(Jotlog, ShowMergesBuffersInTimeOrderAndDecodes)
 {
-    plat_clock_use_virtual();  // 2024-01-01T00:00:00Z
+    plat_clock_use_virtual(); // 2024-01-01T00:00:00Z
     jotlog_handle_type a = nullptr, b = nullptr;
     ASSERT_EQ(jotlog_init2("p/a", 0, 0, 8, 64, 0, &a), ZERR_OK);
     ASSERT_EQ(jotlog_init2("p/b", 0, 0, 8, 64, 0, &b), ZERR_OK);
@@ -235,10 +242,13 @@ TEST_F(Jotlog, ShowMergesBuffersInTimeOrderAndDecodes)
     jotlog_show_set_output(nullptr);
     fclose(out);
     std::string pid = std::to_string(getpid());
-    EXPECT_EQ(std::string(text, len),
-              "2024-01-01 00:00:00.000000 p/a " + pid + ": [0x0000000200100000] [Main] ctx 7: 1 first\n"
-              "2024-01-01 00:00:00.001000 p/b " + pid + ": [0x0000000000200005] id 0x0000000000200005 0x2 \"x\"\n"
-              "2024-01-01 00:00:00.002000 p/a " + pid + ": [0x0000000000100001] [Main] ctx 7: 3 -\n");
+    EXPECT_EQ(std::string(text, len), "2024-01-01 00:00:00.000000 p/a " + pid +
+                                          ": [0x0000000200100000] [Main] ctx 7: 1 first\n"
+                                          "2024-01-01 00:00:00.001000 p/b " +
+                                          pid +
+                                          ": [0x0000000000200005] id 0x0000000000200005 0x2 \"x\"\n"
+                                          "2024-01-01 00:00:00.002000 p/a " +
+                                          pid + ": [0x0000000000100001] [Main] ctx 7: 3 -\n");
     free(text);
 }
 
@@ -258,4 +268,4 @@ TEST_F(Jotlog, TestRecordsAsLines)
     EXPECT_TRUE(jotlog_test_records("t/none").empty());
 }
 
-}  // namespace
+} // namespace

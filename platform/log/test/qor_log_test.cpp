@@ -9,10 +9,10 @@
 namespace {
 
 qor_msg_limit_type mem_limit{60, 0, 0, 0, 0, 0};
-const qor_msg_rec_type mem_alloc{0, "Failed to allocate %u bytes for '%s'", &mem_limit, "PTP", "L2",
-                                 "MEM_ALLOC", 4u << 16, {}, 0x0FE5000C, 0};
-const qor_msg_rec_type init_failed{0, "Failed to initialize: %s%s", nullptr, "PTP", "L2",
-                                   "INIT_FAILED", 4u << 16, {}, 0x0FE50007, 0};
+const qor_msg_rec_type mem_alloc{
+    0, "Failed to allocate %u bytes for '%s'", &mem_limit, "PTP", "L2", "MEM_ALLOC", 4u << 16, {}, 0x0FE5000C, 0};
+const qor_msg_rec_type init_failed{
+    0, "Failed to initialize: %s%s", nullptr, "PTP", "L2", "INIT_FAILED", 4u << 16, {}, 0x0FE50007, 0};
 
 class QorLog : public ::testing::Test {
 protected:
@@ -60,4 +60,4 @@ TEST_F(QorLog, RateLimitDropsRepeatsWithinTheIntervalAndCountsThem)
     qor_errmsg_set_syslog(true);
 }
 
-}  // namespace
+} // namespace

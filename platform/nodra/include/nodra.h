@@ -34,8 +34,8 @@ static_assert(NODRA_ERR_NFN_NO_LIBRARY == 0x40818800u);
 static_assert(NODRA_ERR_BIND_NO_LIBRARY == 0x8081c200u);
 static_assert(NODRA_ERR_EDM_NOT_FOUND == 0x40828600u);
 
-struct nodra_conn_td;  // a binding
-struct nodra_list_td;  // the names of one listing
+struct nodra_conn_td; // a binding
+struct nodra_list_td; // the names of one listing
 
 // The database client library file whose readability guards every database call:
 // $PTP_NODRA_LIB when set and not empty, else "/pkg/lib/libnodra.so" (a test may override both).
@@ -52,8 +52,8 @@ zerrno _nodra_unbind(nodra_conn_td *conn);
 // name, else a shell pattern (fnmatch) the names must match. *count is out only; flags are
 // recorded only. No entries: NODRA_ERR_NOT_FOUND with *count 0 and *list null. On success the
 // caller frees *list with nodra_list_free.
-zerrno nodra_list(nodra_conn_td *conn, const char *path, const char *pattern, uint32_t *count,
-                  nodra_list_td **list, uint32_t flags);
+zerrno nodra_list(nodra_conn_td *conn, const char *path, const char *pattern, uint32_t *count, nodra_list_td **list,
+                  uint32_t flags);
 // The next name of the list, valid until nodra_list_free. Past the last: NODRA_ERR_NOT_FOUND.
 zerrno nodra_list_next(nodra_list_td *list, const char **name);
 // Frees a list; null is ignored.

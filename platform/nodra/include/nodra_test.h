@@ -20,7 +20,12 @@ zerrno nodra_test_item_remove(const char *path);
 // Overrides the client library path (null: back to $PTP_NODRA_LIB or the default).
 void nodra_test_set_client_library_path(const char *path);
 
-enum class nodra_test_op { bind, unbind, list, list_next };
+enum class nodra_test_op {
+    bind,
+    unbind,
+    list,
+    list_next
+};
 // After `after` more calls of op that run normally, the next `count` calls fail with err and
 // change nothing (count 0 cancels).
 void nodra_test_fail(nodra_test_op op, zerrno err, uint32_t count, uint32_t after = 0);

@@ -18,7 +18,7 @@
 #include "nodra_test.h"
 
 struct nodra_conn_td {
-    std::string path;  // absolute, ends with "/"
+    std::string path; // absolute, ends with "/"
     uint32_t mode;
 };
 
@@ -46,7 +46,7 @@ constexpr size_t op_count = 4;
 
 struct store_type {
     std::mutex lock;
-    std::map<std::string, item_type> items;  // by absolute path
+    std::map<std::string, item_type> items; // by absolute path
     std::optional<std::string> library_override;
     std::array<failure_type, op_count> failures{};
     uint32_t calls = 0;
@@ -171,8 +171,8 @@ zerrno _nodra_unbind(nodra_conn_td *conn)
 
 // ---- lists -------------------------------------------------------------------------------------
 
-zerrno nodra_list(nodra_conn_td *conn, const char *path, const char *pattern, uint32_t *count,
-                  nodra_list_td **list, uint32_t flags)
+zerrno nodra_list(nodra_conn_td *conn, const char *path, const char *pattern, uint32_t *count, nodra_list_td **list,
+                  uint32_t flags)
 {
     (void)flags;
     init_once();

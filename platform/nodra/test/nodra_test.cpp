@@ -165,7 +165,7 @@ TEST_F(NodraTest, InjectedFailuresAndCallCount)
     const char *name = "stale";
     EXPECT_EQ(nodra_list_next(l, &name), 0x40818e00u);
     EXPECT_EQ(name, nullptr);
-    EXPECT_EQ(nodra_list_next(l, &name), ZERR_OK);  // the failed call consumed nothing
+    EXPECT_EQ(nodra_list_next(l, &name), ZERR_OK); // the failed call consumed nothing
     EXPECT_STREQ(name, "1");
     nodra_list_free(l);
     EXPECT_EQ(_nodra_unbind(conn), ZERR_OK);
@@ -185,7 +185,7 @@ TEST_F(NodraTest, ClientLibraryPathDefaultEnvironmentAndOverride)
     nodra_test_set_client_library_path(nullptr);
     EXPECT_STREQ(nodra_client_library_path(), "/tmp/chassis/libnodra.so");
     unsetenv("PTP_NODRA_LIB");
-    EXPECT_EQ(nodra_test_call_count(), 0u);  // the guard is no database call
+    EXPECT_EQ(nodra_test_call_count(), 0u); // the guard is no database call
 }
 
 } // namespace

@@ -56,11 +56,11 @@ enum ctx_layer_type : uint32_t {
 
 inline constexpr uint8_t CTX_SUBTYPE_PACKET = 0;
 inline constexpr uint8_t CTX_SUBTYPE_OFFLOAD_NOTIFICATION = 2;
-inline constexpr size_t CTX_TIMESTAMP_LEN = 10;  // 48-bit seconds, 32-bit nanoseconds, big-endian
+inline constexpr size_t CTX_TIMESTAMP_LEN = 10; // 48-bit seconds, 32-bit nanoseconds, big-endian
 inline constexpr size_t CTX_FIB_DATA_MAX = 256;
 
-struct ctx_api_type;     // the library handle of a user
-struct ctx_packet_type;  // one packet context
+struct ctx_api_type;    // the library handle of a user
+struct ctx_packet_type; // one packet context
 
 zerrno ctx_api_init(ctx_api_type **out);
 zerrno ctx_api_cleanup(ctx_api_type *api);
@@ -72,23 +72,20 @@ void ctx_free(ctx_packet_type **packets, uint32_t count);
 
 // Reads up to len bytes of a layer from offset; *nread gets the count read (short at the end of
 // the layer). An absent layer or an offset past its end fails.
-zerrno ctx_read(ctx_packet_type *packet, uint32_t layer, size_t offset, void *buffer, size_t len,
-                size_t *nread);
+zerrno ctx_read(ctx_packet_type *packet, uint32_t layer, size_t offset, void *buffer, size_t len, size_t *nread);
 // Writes len bytes into a layer at offset; *nwritten gets the count written (short when the
 // context's capacity ends first). Writing layer 1 (or 0) at offset 0 defines the frame.
-zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const void *buffer,
-                 size_t len, size_t *nwritten);
+zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const void *buffer, size_t len,
+                 size_t *nwritten);
 // A pointer to the layer's bytes at offset and how many of them are contiguous from there.
-zerrno ctx_ptr(ctx_packet_type *packet, uint32_t layer, size_t offset, uint8_t **out,
-               size_t *contiguous);
+zerrno ctx_ptr(ctx_packet_type *packet, uint32_t layer, size_t offset, uint8_t **out, size_t *contiguous);
 
 // Option access. A numeric option never set reads as 0; a variable-length one never set fails.
 zerrno ctx_get_u8(ctx_packet_type *packet, uint32_t option, uint8_t *out);
 zerrno ctx_get_u32(ctx_packet_type *packet, uint32_t option, uint32_t *out);
 zerrno ctx_get_i16(ctx_packet_type *packet, uint32_t option, int16_t *out);
 // Copies up to len bytes of a variable-length option; *out_len gets the count copied.
-zerrno ctx_get_varlength(ctx_packet_type *packet, uint32_t option, void *buffer, size_t len,
-                         size_t *out_len);
+zerrno ctx_get_varlength(ctx_packet_type *packet, uint32_t option, void *buffer, size_t len, size_t *out_len);
 zerrno ctx_set_u8(ctx_packet_type *packet, uint32_t option, uint8_t value);
 zerrno ctx_set_i16(ctx_packet_type *packet, uint32_t option, int16_t value);
 zerrno ctx_set_u32(ctx_packet_type *packet, uint32_t option, uint32_t value);

@@ -29,6 +29,5 @@ void epi_cleanup(epi_handle_type *handle);
 
 // A new context holding the frame, with its output interface (5), current length (6), direction
 // out (10), CoS (14), application start (3, the payload's offset) and tag layout (13) set.
-zerrno epi_packet_generate(epi_handle_type *handle, const epi_packet_request_type *request,
-                           ctx_packet_type **out);
+zerrno epi_packet_generate(epi_handle_type *handle, const epi_packet_request_type *request, ctx_packet_type **out);
 void epi_packet_free(ctx_packet_type *packet);

@@ -20,15 +20,14 @@ struct dot1q_rewritten_tag_stack_type {
     uint32_t count;
 };
 
-zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info_len,
-                                  uint8_t mac[6]);
+zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info_len, uint8_t mac[6]);
 // Fails (nothing written) when the block is short or names more tags than a stack holds.
 zerrno eth_encap_attr_dot1q_tag_stack_from_encap(const uint8_t *ether_info, uint32_t ether_info_len,
                                                  dot1q_rewritten_tag_stack_type *out);
 // Builds a block (for the interface-manager side and tests); returns its length, 0 when the
 // buffer is too small or there are too many tags.
-uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count,
-                              uint8_t *out, uint32_t out_len);
+uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count, uint8_t *out,
+                              uint32_t out_len);
 
 // Whether the interface is an L2 (sub)interface / a bundle. Unknown handles fail.
 zerrno platform_ifhandle_is_l2(uint32_t ifhandle, bool *out);

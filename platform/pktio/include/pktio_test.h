@@ -15,17 +15,17 @@
 void pktio_test_reset();
 
 // A simulated interface (in-memory backend).
-zerrno pktio_test_intf_add(const char *name, uint32_t ifhandle, const uint8_t mac[6],
-                           bool is_l2 = true, bool is_bundle = false);
+zerrno pktio_test_intf_add(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2 = true,
+                           bool is_bundle = false);
 void pktio_test_intf_remove(uint32_t ifhandle);
 // Joins two interfaces: what one sends the other receives.
 zerrno pktio_test_link(uint32_t ifhandle_a, uint32_t ifhandle_b);
 
 // One packet as it left an interface.
 struct pktio_test_sent_type {
-    uint32_t kind;       // connection kind it was sent on
-    uint32_t ifhandle;   // output interface
-    std::vector<uint8_t> bytes;  // the whole context as built (rewrite included)
+    uint32_t kind;              // connection kind it was sent on
+    uint32_t ifhandle;          // output interface
+    std::vector<uint8_t> bytes; // the whole context as built (rewrite included)
     uint32_t current_length;
     int16_t app_start;
     uint8_t direction;
@@ -44,16 +44,16 @@ void pktio_test_sent_clear();
 // Operations a failure can be injected into: the next `count` calls fail with `code`.
 enum class pktio_test_op : uint32_t {
     CTX_API_INIT,
-    CTX_ALLOC,       // ctx_alloc returns null (code ignored)
-    CTX_WRITE,       // fails with code; code 0: short write (half the bytes)
-    CTX_READ,        // fails with code; code 0: short read (half the bytes)
-    CTX_SET_OPTION,  // any ctx_set_* of option `option`
-    CTX_GET_OPTION,  // any ctx_get_* of option `option`
+    CTX_ALLOC,      // ctx_alloc returns null (code ignored)
+    CTX_WRITE,      // fails with code; code 0: short write (half the bytes)
+    CTX_READ,       // fails with code; code 0: short read (half the bytes)
+    CTX_SET_OPTION, // any ctx_set_* of option `option`
+    CTX_GET_OPTION, // any ctx_get_* of option `option`
     EPI_INIT,
     EPI_GENERATE,
-    SPIO_INIT,       // the next spio_init of kind `option` (0: any)
-    SPIO_ATTACH,     // the whole spio_attach2 call
-    SPIO_ATTACH_STATUS,  // the status of interface `option`
+    SPIO_INIT,          // the next spio_init of kind `option` (0: any)
+    SPIO_ATTACH,        // the whole spio_attach2 call
+    SPIO_ATTACH_STATUS, // the status of interface `option`
     SPIO_SEND,
     OFFLOAD_CREATE,
     OFFLOAD_DELETE,
@@ -75,13 +75,13 @@ pktio_test_calls_type pktio_test_calls(uint32_t kind);
 struct pktio_test_rx_type {
     uint32_t kind;
     uint32_t ifhandle;
-    std::vector<uint8_t> bytes;   // the frame (Ethernet) or the IP packet (IPv4/IPv6)
+    std::vector<uint8_t> bytes; // the frame (Ethernet) or the IP packet (IPv4/IPv6)
     bool with_timestamp = true;
-    std::vector<uint8_t> timestamp;  // 10 bytes; empty: the platform clock's time
+    std::vector<uint8_t> timestamp; // 10 bytes; empty: the platform clock's time
     uint8_t subtype = 0;
     uint32_t packet_id = 0;
-    size_t contiguous = SIZE_MAX;  // contiguous prefix of the frame
-    int64_t current_length = -1;   // option 6 as reported (may claim more than the bytes); -1: their count
+    size_t contiguous = SIZE_MAX; // contiguous prefix of the frame
+    int64_t current_length = -1;  // option 6 as reported (may claim more than the bytes); -1: their count
 };
 // Queues the packet to the connection attached to the interface (or of the kind, for a
 // notification); false when there is none. It is delivered on the connection's event manager.

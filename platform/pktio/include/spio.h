@@ -26,10 +26,10 @@ using spio_rx_fn = void (*)(uint32_t count, ctx_packet_type **packets);
 using spio_resync_req_fn = void (*)(void);
 
 struct spio_init_params_type {
-    uint32_t version;  // SPIO_PARAMS_VERSION
+    uint32_t version; // SPIO_PARAMS_VERSION
     spio_rx_fn rx;
     spio_resync_req_fn resync_req;
-    uint32_t kind;     // SPIO_CONN_KIND_*
+    uint32_t kind; // SPIO_CONN_KIND_*
     event_mgr_type *evm;
 };
 
@@ -45,8 +45,8 @@ zerrno spio_attach2(spio_conn_type *conn, uint32_t flags, uint32_t count, const 
 // Sends count contexts, each out of its output interface (option 5). With consume 1 the service
 // takes the contexts whatever the result. The first failure is returned; the contexts behind it
 // are not sent.
-zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type **packets,
-                         uint32_t consume, uint32_t flags);
+zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type **packets, uint32_t consume,
+                         uint32_t flags);
 
 zerrno spio_resync_start(spio_conn_type *conn);
 zerrno spio_resync_end(spio_conn_type *conn);
@@ -58,7 +58,7 @@ zerrno spio_force_resync(spio_conn_type *conn);
 
 // Create or update count sessions.
 struct spio_offload_request_type {
-    uint32_t version;  // 0
+    uint32_t version; // 0
     uint32_t count;
     const uint32_t *ifhandles;
     const uint32_t *platform_values;
@@ -69,7 +69,7 @@ struct spio_offload_request_type {
 };
 // Delete count sessions (the first four arrays only).
 struct spio_offload_delete_request_type {
-    uint32_t version;  // 0
+    uint32_t version; // 0
     uint32_t count;
     const uint32_t *ifhandles;
     const uint32_t *platform_values;
@@ -90,14 +90,12 @@ struct spio_offload_stats_request_type {
     uint32_t solicited;
     uint32_t count;
     const uint32_t *ifhandles;
-    const void *const *keys;      // kind 0 only
-    const uint16_t *key_lens;     // kind 0 only
+    const void *const *keys;  // kind 0 only
+    const uint16_t *key_lens; // kind 0 only
 };
 
 zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *request,
                        const spio_offload_completion_type *completion, uint32_t *request_id);
-zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_request_type *request,
-                           uint32_t *statuses);
-zerrno spio_offload_stats_request_nb(spio_conn_type *conn,
-                                     const spio_offload_stats_request_type *request);
+zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_request_type *request, uint32_t *statuses);
+zerrno spio_offload_stats_request_nb(spio_conn_type *conn, const spio_offload_stats_request_type *request);
 zerrno spio_offload_stats_reset(spio_conn_type *conn, const spio_offload_stats_request_type *request);

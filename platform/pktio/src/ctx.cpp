@@ -12,7 +12,7 @@ struct ctx_api_type {
 
 namespace {
 
-constexpr uint32_t API_MAGIC = 0x63747861;  // "ctxa"
+constexpr uint32_t API_MAGIC = 0x63747861; // "ctxa"
 
 size_t frame_len(const ctx_packet_type *p)
 {
@@ -28,9 +28,7 @@ bool layer_bounds(const ctx_packet_type *p, uint32_t layer, size_t *start, size_
     const size_t len = frame_len(p);
     switch (layer) {
     case CTX_LAYER_CONTEXT:
-    case CTX_LAYER_FRAME:
-        *start = 0;
-        break;
+    case CTX_LAYER_FRAME: *start = 0; break;
     case CTX_LAYER_NETWORK:
         if (!p->has_net) {
             return false;
@@ -43,14 +41,16 @@ bool layer_bounds(const ctx_packet_type *p, uint32_t layer, size_t *start, size_
         }
         *start = static_cast<size_t>(static_cast<int16_t>(p->opt[CTX_OPT_APP_START]));
         break;
-    default:
-        return false;
+    default: return false;
     }
     *end = len;
     return *start <= *end;
 }
 
-bool option_ok(uint32_t option) { return option < CTX_OPT_COUNT; }
+bool option_ok(uint32_t option)
+{
+    return option < CTX_OPT_COUNT;
+}
 
 zerrno set_option(ctx_packet_type *p, uint32_t option, uint64_t value)
 {
@@ -79,7 +79,7 @@ zerrno get_option(ctx_packet_type *p, uint32_t option, uint64_t *value)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 zerrno ctx_api_init(ctx_api_type **out)
 {
@@ -136,8 +136,7 @@ void ctx_free(ctx_packet_type **packets, uint32_t count)
     }
 }
 
-zerrno ctx_read(ctx_packet_type *packet, uint32_t layer, size_t offset, void *buffer, size_t len,
-                size_t *nread)
+zerrno ctx_read(ctx_packet_type *packet, uint32_t layer, size_t offset, void *buffer, size_t len, size_t *nread)
 {
     if (packet == nullptr || (buffer == nullptr && len > 0) || nread == nullptr) {
         return PKTIO_ERR_INVALID;
@@ -179,8 +178,8 @@ zerrno ctx_read(ctx_packet_type *packet, uint32_t layer, size_t offset, void *bu
     return 0;
 }
 
-zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const void *buffer,
-                 size_t len, size_t *nwritten)
+zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const void *buffer, size_t len,
+                 size_t *nwritten)
 {
     if (packet == nullptr || (buffer == nullptr && len > 0) || nwritten == nullptr) {
         return PKTIO_ERR_INVALID;
@@ -232,8 +231,7 @@ zerrno ctx_write(ctx_packet_type *packet, uint32_t layer, size_t offset, const v
     return 0;
 }
 
-zerrno ctx_ptr(ctx_packet_type *packet, uint32_t layer, size_t offset, uint8_t **out,
-               size_t *contiguous)
+zerrno ctx_ptr(ctx_packet_type *packet, uint32_t layer, size_t offset, uint8_t **out, size_t *contiguous)
 {
     if (packet == nullptr || out == nullptr || contiguous == nullptr) {
         return PKTIO_ERR_INVALID;
@@ -283,11 +281,9 @@ zerrno ctx_get_i16(ctx_packet_type *packet, uint32_t option, int16_t *out)
     return rc;
 }
 
-zerrno ctx_get_varlength(ctx_packet_type *packet, uint32_t option, void *buffer, size_t len,
-                         size_t *out_len)
+zerrno ctx_get_varlength(ctx_packet_type *packet, uint32_t option, void *buffer, size_t len, size_t *out_len)
 {
-    if (packet == nullptr || option != CTX_OPT_TIMESTAMP || out_len == nullptr ||
-        (buffer == nullptr && len > 0)) {
+    if (packet == nullptr || option != CTX_OPT_TIMESTAMP || out_len == nullptr || (buffer == nullptr && len > 0)) {
         return PKTIO_ERR_INVALID;
     }
     *out_len = 0;

@@ -42,8 +42,7 @@ void epi_cleanup(epi_handle_type *handle)
     delete handle;
 }
 
-zerrno epi_packet_generate(epi_handle_type *handle, const epi_packet_request_type *request,
-                           ctx_packet_type **out)
+zerrno epi_packet_generate(epi_handle_type *handle, const epi_packet_request_type *request, ctx_packet_type **out)
 {
     if (handle == nullptr || request == nullptr || out == nullptr ||
         (request->payload == nullptr && request->payload_len > 0) || request->tag_bytes % 4 != 0 ||
@@ -87,4 +86,7 @@ zerrno epi_packet_generate(epi_handle_type *handle, const epi_packet_request_typ
     return 0;
 }
 
-void epi_packet_free(ctx_packet_type *packet) { ctx_free(&packet, 1); }
+void epi_packet_free(ctx_packet_type *packet)
+{
+    ctx_free(&packet, 1);
+}

@@ -35,8 +35,8 @@ zerrno eth_encap_attr_dot1q_tag_stack_from_encap(const uint8_t *ether_info, uint
     return 0;
 }
 
-uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count,
-                              uint8_t *out, uint32_t out_len)
+uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count, uint8_t *out,
+                              uint32_t out_len)
 {
     const uint32_t len = ETH_ENCAP_ATTR_HDR_LEN + 4 * tag_count;
     if (tag_count > DOT1Q_TAG_STACK_MAX || out == nullptr || out_len < len) {

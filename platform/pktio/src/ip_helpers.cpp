@@ -31,15 +31,15 @@ uint16_t ulp_result(uint8_t protocol, uint16_t value)
     return protocol == IP_PROTO_UDP && value == 0 ? 0xFFFF : value;
 }
 
-}  // namespace
+} // namespace
 
 uint16_t ipv4_checksum(const void *data, size_t len)
 {
     return fold(sum_words(0, static_cast<const uint8_t *>(data), len));
 }
 
-uint16_t ipv4_ulp_checksum(uint8_t protocol, const uint8_t src[4], const uint8_t dst[4],
-                           const void *segment, size_t len)
+uint16_t ipv4_ulp_checksum(uint8_t protocol, const uint8_t src[4], const uint8_t dst[4], const void *segment,
+                           size_t len)
 {
     uint32_t sum = sum_words(0, src, 4);
     sum = sum_words(sum, dst, 4);
@@ -49,8 +49,8 @@ uint16_t ipv4_ulp_checksum(uint8_t protocol, const uint8_t src[4], const uint8_t
     return ulp_result(protocol, fold(sum));
 }
 
-uint16_t ipv6_ulp_checksum_heap(uint8_t next_header, const uint8_t src[16], const uint8_t dst[16],
-                                const void *segment, size_t len)
+uint16_t ipv6_ulp_checksum_heap(uint8_t next_header, const uint8_t src[16], const uint8_t dst[16], const void *segment,
+                                size_t len)
 {
     uint32_t sum = sum_words(0, src, 16);
     sum = sum_words(sum, dst, 16);
@@ -60,9 +60,8 @@ uint16_t ipv6_ulp_checksum_heap(uint8_t next_header, const uint8_t src[16], cons
     return ulp_result(next_header, fold(sum));
 }
 
-void ipv6_init_header(uint8_t *header, uint8_t traffic_class, uint32_t flow_label,
-                      uint16_t payload_len, uint8_t next_header, uint8_t hop_limit,
-                      const uint8_t src[16], const uint8_t dst[16])
+void ipv6_init_header(uint8_t *header, uint8_t traffic_class, uint32_t flow_label, uint16_t payload_len,
+                      uint8_t next_header, uint8_t hop_limit, const uint8_t src[16], const uint8_t dst[16])
 {
     const uint32_t word = 6u << 28 | static_cast<uint32_t>(traffic_class) << 20 | (flow_label & 0xFFFFF);
     header[0] = static_cast<uint8_t>(word >> 24);

@@ -12,8 +12,8 @@
 #include "spio.h"
 
 struct ctx_packet_type {
-    std::vector<uint8_t> data;  // capacity bytes
-    size_t used = 0;            // end of the bytes written or delivered
+    std::vector<uint8_t> data; // capacity bytes
+    size_t used = 0;           // end of the bytes written or delivered
     size_t contiguous = SIZE_MAX;
     size_t net_off = 0;
     bool has_net = false;
@@ -54,12 +54,12 @@ ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t 
 std::vector<uint8_t> timestamp_bytes(int64_t ns);
 
 // The interface registry shared by both backends.
-zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2,
-                     bool is_bundle, bool is_linux);
+zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2, bool is_bundle,
+                     bool is_linux);
 void intf_unregister(uint32_t ifhandle);
 
 // Linux backend: sends the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet)
 // out of the device bound to ifhandle.
 zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
 
-}  // namespace pktio
+} // namespace pktio

@@ -42,7 +42,7 @@ struct intf_type {
     bool is_l2;
     bool is_bundle;
     bool is_linux;
-    uint32_t peer;  // linked interface (in-memory), 0 none
+    uint32_t peer; // linked interface (in-memory), 0 none
 };
 
 struct session_key_type {
@@ -71,7 +71,7 @@ struct state_type {
 
 state_type &st()
 {
-    static state_type *s = new state_type;  // outlives every static user
+    static state_type *s = new state_type; // outlives every static user
     return *s;
 }
 
@@ -227,7 +227,7 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 namespace pktio {
 
@@ -254,14 +254,10 @@ bool fail_take(pktio_test_op op, uint32_t option, zerrno *code)
 uint32_t kind_index(uint32_t kind)
 {
     switch (kind) {
-    case SPIO_CONN_KIND_ETHERNET:
-        return 1;
-    case SPIO_CONN_KIND_IPV4:
-        return 2;
-    case SPIO_CONN_KIND_IPV6:
-        return 3;
-    default:
-        return 0;
+    case SPIO_CONN_KIND_ETHERNET: return 1;
+    case SPIO_CONN_KIND_IPV4: return 2;
+    case SPIO_CONN_KIND_IPV6: return 3;
+    default: return 0;
     }
 }
 
@@ -338,8 +334,8 @@ bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet)
     return true;
 }
 
-zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2,
-                     bool is_bundle, bool is_linux)
+zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2, bool is_bundle,
+                     bool is_linux)
 {
     if (name == nullptr || ifhandle == 0 || mac == nullptr) {
         return PKTIO_ERR_INVALID;
@@ -373,14 +369,14 @@ void intf_unregister(uint32_t ifhandle)
     st().intfs.erase(it);
 }
 
-}  // namespace pktio
+} // namespace pktio
 
 // ---- Connections ---------------------------------------------------------------------------
 
 zerrno spio_init(const spio_init_params_type *params, spio_conn_type **out)
 {
-    if (params == nullptr || out == nullptr || params->version != SPIO_PARAMS_VERSION ||
-        params->rx == nullptr || params->evm == nullptr || pktio::kind_index(params->kind) == 0) {
+    if (params == nullptr || out == nullptr || params->version != SPIO_PARAMS_VERSION || params->rx == nullptr ||
+        params->evm == nullptr || pktio::kind_index(params->kind) == 0) {
         return PKTIO_ERR_INVALID;
     }
     zerrno code = 0;
@@ -486,8 +482,8 @@ zerrno spio_attach2(spio_conn_type *conn, uint32_t flags, uint32_t count, const 
     return 0;
 }
 
-zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type **packets,
-                         uint32_t consume, uint32_t flags)
+zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type **packets, uint32_t consume,
+                         uint32_t flags)
 {
     (void)flags;
     zerrno rc = 0;
@@ -525,7 +521,7 @@ zerrno count_call(spio_conn_type *conn, uint32_t pktio_test_calls_type::*field)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 zerrno spio_resync_start(spio_conn_type *conn)
 {
@@ -571,9 +567,9 @@ zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *re
                        const spio_offload_completion_type *completion, uint32_t *request_id)
 {
     if (conn == nullptr || request == nullptr || completion == nullptr || completion->done == nullptr ||
-        (request->count > 0 && (request->ifhandles == nullptr || request->keys == nullptr ||
-                                request->key_lens == nullptr || request->data == nullptr ||
-                                request->data_lens == nullptr || completion->statuses == nullptr))) {
+        (request->count > 0 &&
+         (request->ifhandles == nullptr || request->keys == nullptr || request->key_lens == nullptr ||
+          request->data == nullptr || request->data_lens == nullptr || completion->statuses == nullptr))) {
         return PKTIO_ERR_INVALID;
     }
     zerrno code = 0;
@@ -606,8 +602,7 @@ zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *re
     return 0;
 }
 
-zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_request_type *request,
-                           uint32_t *statuses)
+zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_request_type *request, uint32_t *statuses)
 {
     if (conn == nullptr || request == nullptr ||
         (request->count > 0 && (request->ifhandles == nullptr || request->keys == nullptr ||
@@ -648,14 +643,14 @@ zerrno stats_record(spio_conn_type *conn, const spio_offload_stats_request_type 
         return PKTIO_ERR_CLOSED;
     }
     spio_offload_stats_request_type copy = *request;
-    copy.ifhandles = nullptr;  // the caller's arrays do not outlive the call
+    copy.ifhandles = nullptr; // the caller's arrays do not outlive the call
     copy.keys = nullptr;
     copy.key_lens = nullptr;
     st().stats_requests[pktio::kind_index(conn->kind)].push_back(copy);
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 zerrno spio_offload_stats_request_nb(spio_conn_type *conn, const spio_offload_stats_request_type *request)
 {
@@ -730,13 +725,15 @@ void pktio_test_reset()
     st().unclaimed = 0;
 }
 
-zerrno pktio_test_intf_add(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2,
-                           bool is_bundle)
+zerrno pktio_test_intf_add(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2, bool is_bundle)
 {
     return pktio::intf_register(name, ifhandle, mac, is_l2, is_bundle, false);
 }
 
-void pktio_test_intf_remove(uint32_t ifhandle) { pktio::intf_unregister(ifhandle); }
+void pktio_test_intf_remove(uint32_t ifhandle)
+{
+    pktio::intf_unregister(ifhandle);
+}
 
 zerrno pktio_test_link(uint32_t ifhandle_a, uint32_t ifhandle_b)
 {
@@ -793,8 +790,8 @@ namespace {
 
 ctx_packet_type *inject_make(const pktio_test_rx_type &packet)
 {
-    ctx_packet_type *p = pktio::rx_packet_make(packet.kind, packet.ifhandle, packet.bytes.data(),
-                                               packet.bytes.size(), packet.timestamp, packet.with_timestamp);
+    ctx_packet_type *p = pktio::rx_packet_make(packet.kind, packet.ifhandle, packet.bytes.data(), packet.bytes.size(),
+                                               packet.timestamp, packet.with_timestamp);
     if (p == nullptr) {
         return nullptr;
     }
@@ -807,7 +804,7 @@ ctx_packet_type *inject_make(const pktio_test_rx_type &packet)
     return p;
 }
 
-}  // namespace
+} // namespace
 
 bool pktio_test_inject(const pktio_test_rx_type &packet)
 {

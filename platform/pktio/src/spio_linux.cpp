@@ -39,7 +39,10 @@ constexpr int IPV6_HDRINCL_OPT = IPV6_HDRINCL;
 constexpr int IPV6_HDRINCL_OPT = 36;
 #endif
 
-zerrno io_error(int err) { return zerr_make(PKTIO_ZERR_FACILITY, 6, static_cast<uint32_t>(err)); }
+zerrno io_error(int err)
+{
+    return zerr_make(PKTIO_ZERR_FACILITY, 6, static_cast<uint32_t>(err));
+}
 
 struct linux_intf_type {
     uint32_t ifhandle = 0;
@@ -79,7 +82,10 @@ std::map<uint32_t, std::unique_ptr<linux_intf_type>> &linux_intfs()
     return *m;
 }
 
-uint16_t rd16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t rd16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 
 // Classifies one received frame and hands it on: PTP over Ethernet (behind at most two tags),
 // or UDP to port 319/320 over IPv4/IPv6.
@@ -106,7 +112,7 @@ void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector
         return;
     }
     if (off != 12) {
-        return;  // IP behind tags is not carried here
+        return; // IP behind tags is not carried here
     }
     const uint8_t *ip = f + 14;
     const size_t iplen = len - 14;
@@ -304,7 +310,7 @@ zerrno open_sockets(linux_intf_type *intf)
     return intf->stop_fd < 0 ? io_error(errno) : 0;
 }
 
-}  // namespace
+} // namespace
 
 zerrno pktio_linux_intf_add(const char *devname, uint32_t ifhandle, const char *netns)
 {
@@ -345,7 +351,7 @@ void pktio_linux_intf_remove(uint32_t ifhandle)
         gone = std::move(it->second);
         linux_intfs().erase(it);
     }
-    gone.reset();  // stops the reader before the interface disappears
+    gone.reset(); // stops the reader before the interface disappears
     pktio::intf_unregister(ifhandle);
 }
 
@@ -406,4 +412,4 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
     return static_cast<size_t>(n) == len ? 0 : PKTIO_ERR_IO;
 }
 
-}  // namespace pktio
+} // namespace pktio

@@ -26,7 +26,7 @@ TEST(IpHelpers, Ipv4HeaderChecksumMatchesKnownHeader)
     EXPECT_EQ(ipv4_checksum(h, 20), 0xb861);
     h[10] = 0xb8;
     h[11] = 0x61;
-    EXPECT_EQ(ipv4_checksum(h, 20), 0);  // a correct header sums to zero
+    EXPECT_EQ(ipv4_checksum(h, 20), 0); // a correct header sums to zero
 }
 
 TEST(IpHelpers, UlpChecksumsVerifyAndNeverGiveZero)
@@ -85,9 +85,9 @@ TEST(EthEncap, BlockRoundTripAndRefusals)
     EXPECT_EQ(st.count, 2u);
     EXPECT_EQ(st.tags[0], tags[0]);
     EXPECT_EQ(st.tags[1], tags[1]);
-    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len - 1, &st), 0u);  // short
+    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len - 1, &st), 0u); // short
     blk[6] = 3;
-    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len, &st), 0u);      // too many
+    EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len, &st), 0u); // too many
     EXPECT_NE(eth_encap_attr_src_mac_get(blk, 5, got), 0u);
 }
 
@@ -102,14 +102,14 @@ TEST(Ctx, LayersOptionsAndBounds)
     const uint8_t bytes[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     size_t n = 0;
     ASSERT_EQ(ctx_write(p, CTX_LAYER_FRAME, 0, bytes, 12, &n), 0u);
-    EXPECT_EQ(n, 10u);  // capacity ends the write
+    EXPECT_EQ(n, 10u); // capacity ends the write
     ASSERT_EQ(ctx_set_i16(p, CTX_OPT_APP_START, 4), 0u);
     uint8_t out[16] = {};
     ASSERT_EQ(ctx_read(p, CTX_LAYER_APPLICATION, 0, out, 16, &n), 0u);
     EXPECT_EQ(n, 6u);
     EXPECT_EQ(out[0], 5);
-    EXPECT_NE(ctx_read(p, CTX_LAYER_APPLICATION, 7, out, 1, &n), 0u);  // past the end
-    EXPECT_NE(ctx_read(p, CTX_LAYER_NETWORK, 0, out, 1, &n), 0u);      // no such layer
+    EXPECT_NE(ctx_read(p, CTX_LAYER_APPLICATION, 7, out, 1, &n), 0u); // past the end
+    EXPECT_NE(ctx_read(p, CTX_LAYER_NETWORK, 0, out, 1, &n), 0u);     // no such layer
     uint32_t v = 7;
     ASSERT_EQ(ctx_get_u32(p, CTX_OPT_PACKET_ID, &v), 0u);
     EXPECT_EQ(v, 0u);
@@ -201,7 +201,10 @@ void rx_cb(uint32_t count, ctx_packet_type **packets)
     }
     ctx_free(packets, count);
 }
-void resync_cb() { resyncs++; }
+void resync_cb()
+{
+    resyncs++;
+}
 
 class SpioTest : public testing::Test {
 protected:
@@ -274,7 +277,7 @@ TEST_F(SpioTest, SendFailuresAreReportedAndNothingLeaves)
     ctx_packet_type *p = frame(0x20, std::vector<uint8_t>(60));
     EXPECT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), PKTIO_ERR_NOT_ATTACHED);
     p = frame(0x10, std::vector<uint8_t>(60));
-    EXPECT_EQ(spio_pd_intf_send(v4, 1, &p, 1, 0), PKTIO_ERR_NOT_ATTACHED);  // other connection
+    EXPECT_EQ(spio_pd_intf_send(v4, 1, &p, 1, 0), PKTIO_ERR_NOT_ATTACHED); // other connection
     pktio_test_fail(pktio_test_op::SPIO_SEND, PKTIO_ERR_IO);
     p = frame(0x10, std::vector<uint8_t>(60));
     EXPECT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), PKTIO_ERR_IO);
@@ -304,7 +307,7 @@ TEST_F(SpioTest, AttachStatusesDetachAndClose)
     EXPECT_TRUE(pktio_test_inject(in));
     spio_close(eth);
     eth = nullptr;
-    evm_run_until_idle(evm);  // the queued packet went with the connection
+    evm_run_until_idle(evm); // the queued packet went with the connection
     EXPECT_TRUE(received.empty());
 }
 
@@ -359,4 +362,4 @@ TEST_F(SpioTest, OffloadSessionsAreRecorded)
     EXPECT_TRUE(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET).empty());
 }
 
-}  // namespace
+} // namespace

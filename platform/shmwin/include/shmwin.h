@@ -26,8 +26,7 @@ using shmwin_handle_type = shmwin_type *;
 
 // Called when joining an existing window. hdr is the window's header; found_version the version
 // stored there. Return 0 to accept (possibly after shmwin_reset), else an error that fails the open.
-using shmwin_version_check_fn = zerrno (*)(shmwin_handle_type win, void *hdr, uint32_t found_version,
-                                           void *context);
+using shmwin_version_check_fn = zerrno (*)(shmwin_handle_type win, void *hdr, uint32_t found_version, void *context);
 
 // Open the window `name`, creating it (header zeroed) when it does not exist. hdr_size must be
 // 1..65536. On success *out_win and *out_hdr are set.
@@ -64,7 +63,13 @@ void shmwin_test_set_window_size(uint64_t bytes);
 // Remove the window `name` (0, or ENOENT when there is none).
 zerrno shmwin_test_unlink(const char *name);
 
-enum class shmwin_test_op { open, malloc, free, reset, close };
+enum class shmwin_test_op {
+    open,
+    malloc,
+    free,
+    reset,
+    close
+};
 // The next `count` calls of op fail with err (and change nothing).
 void shmwin_test_fail(shmwin_test_op op, zerrno err, uint32_t count);
 // Number of live allocations in the window.

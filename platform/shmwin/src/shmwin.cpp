@@ -22,12 +22,12 @@
 // list per 16-byte class; larger blocks share one first-fit list.
 namespace {
 
-constexpr uint64_t MAGIC = 0x315f4e4957484d53ull;  // "SMHWIN_1"
+constexpr uint64_t MAGIC = 0x315f4e4957484d53ull; // "SMHWIN_1"
 constexpr uint64_t TAG_USED = 0x444553555f4e4957ull;
 constexpr uint64_t TAG_FREE = 0x454552465f4e4957ull;
 constexpr uint64_t META_SIZE = 1024;
 constexpr uint64_t BLOCK_PREFIX = 16;
-constexpr uint32_t SMALL_CLASSES = 64;  // 16 .. 1024 bytes
+constexpr uint32_t SMALL_CLASSES = 64; // 16 .. 1024 bytes
 constexpr uint32_t MAX_HDR_SIZE = 65536;
 constexpr uint64_t DEFAULT_WINDOW_SIZE = 16ull << 20;
 
@@ -40,7 +40,7 @@ constexpr size_t M_HEAP_START = 24;
 constexpr size_t M_BUMP = 32;
 constexpr size_t M_LIVE = 40;
 constexpr size_t M_LARGE_FREE = 48;
-constexpr size_t M_SMALL_FREE = 56;  // SMALL_CLASSES u64 heads
+constexpr size_t M_SMALL_FREE = 56; // SMALL_CLASSES u64 heads
 static_assert(M_SMALL_FREE + SMALL_CLASSES * 8 <= META_SIZE);
 
 uint64_t ld64(const uint8_t *p)
@@ -55,10 +55,19 @@ uint32_t ld32(const uint8_t *p)
     std::memcpy(&v, p, 4);
     return v;
 }
-void st64(uint8_t *p, uint64_t v) { std::memcpy(p, &v, 8); }
-void st32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+void st64(uint8_t *p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+void st32(uint8_t *p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
 
-uint64_t round_up(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+uint64_t round_up(uint64_t v, uint64_t a)
+{
+    return (v + a - 1) / a * a;
+}
 
 struct fail_state {
     zerrno err = 0;
@@ -114,25 +123,28 @@ zerrno injected(shmwin_test_op op)
     return f.err;
 }
 
-}  // namespace
+} // namespace
 
 struct shmwin_type {
     int fd;
     uint8_t *base;
     uint64_t size;
-    uint32_t hdr_size;  // the opener's
+    uint32_t hdr_size; // the opener's
     std::string name;
 };
 
 namespace {
 
-uint64_t hdr_region(uint32_t hdr_size) { return round_up(hdr_size, 64); }
+uint64_t hdr_region(uint32_t hdr_size)
+{
+    return round_up(hdr_size, 64);
+}
 
 // Set up meta, header and an empty heap for the opener's header size and version.
 void format_window(shmwin_type *w, uint32_t version)
 {
     uint8_t *m = w->base;
-    st64(m + M_MAGIC, 0);  // a format cut short leaves no valid magic behind
+    st64(m + M_MAGIC, 0); // a format cut short leaves no valid magic behind
     uint64_t heap = META_SIZE + hdr_region(w->hdr_size);
     std::memset(m + 8, 0, META_SIZE - 8);
     std::memset(m + META_SIZE, 0, hdr_region(w->hdr_size));
@@ -160,7 +172,10 @@ bool meta_intact(const shmwin_type *w)
     return bump >= heap && bump <= w->size && bump % 16 == 0;
 }
 
-uint64_t heap_start(const shmwin_type *w) { return ld64(w->base + M_HEAP_START); }
+uint64_t heap_start(const shmwin_type *w)
+{
+    return ld64(w->base + M_HEAP_START);
+}
 
 // A block offset (of its prefix) that lies inside the used heap.
 bool block_in_heap(const shmwin_type *w, uint64_t block)
@@ -187,7 +202,7 @@ void unmap(shmwin_type *w)
     close(w->fd);
 }
 
-}  // namespace
+} // namespace
 
 zerrno shmwin_open_win_v1(const char *name, uint32_t hdr_size, uint32_t version, shmwin_version_check_fn check,
                           void *context, shmwin_handle_type *out_win, void **out_hdr)
@@ -282,7 +297,7 @@ zerrno shmwin_malloc(shmwin_handle_type w, size_t size, void **out_ptr)
         block = ld64(head);
         if (block != 0) {
             if (!block_sound(w, block) || ld64(m + block + 8) != TAG_FREE || ld64(m + block) != usable) {
-                return EIO;  // the free list is damaged: hand nothing out of it
+                return EIO; // the free list is damaged: hand nothing out of it
             }
             st64(head, ld64(m + block + BLOCK_PREFIX));
         }
@@ -445,4 +460,7 @@ void shmwin_test_fail(shmwin_test_op op, zerrno err, uint32_t count)
     r.fail[static_cast<size_t>(op)] = fail_state{err, count};
 }
 
-uint64_t shmwin_test_live_allocations(shmwin_handle_type w) { return ld64(w->base + M_LIVE); }
+uint64_t shmwin_test_live_allocations(shmwin_handle_type w)
+{
+    return ld64(w->base + M_LIVE);
+}

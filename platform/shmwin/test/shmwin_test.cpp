@@ -115,10 +115,10 @@ TEST_F(ShmwinTest, FreeReusesAndRefusesWhatIsNotAnAllocation)
     ASSERT_EQ(shmwin_malloc(win, 192, &a), 0u);
     ASSERT_EQ(shmwin_malloc(win, 5000, &big), 0u);
     EXPECT_EQ(shmwin_free(win, a), 0u);
-    EXPECT_EQ(shmwin_free(win, a), static_cast<zerrno>(EINVAL));  // double free
+    EXPECT_EQ(shmwin_free(win, a), static_cast<zerrno>(EINVAL)); // double free
     EXPECT_EQ(shmwin_free(win, hdr), static_cast<zerrno>(EINVAL));
     EXPECT_EQ(shmwin_free(win, static_cast<char *>(big) + 16), static_cast<zerrno>(EINVAL));
-    ASSERT_EQ(shmwin_malloc(win, 184, &b), 0u);  // same 16-byte class
+    ASSERT_EQ(shmwin_malloc(win, 184, &b), 0u); // same 16-byte class
     EXPECT_EQ(a, b);
     EXPECT_EQ(shmwin_free(win, big), 0u);
     void *big2;
@@ -258,4 +258,4 @@ TEST_F(ShmwinTest, WindowOutlivesAKilledProcess)
     EXPECT_EQ(shmwin_test_live_allocations(win), 100u);
 }
 
-}  // namespace
+} // namespace

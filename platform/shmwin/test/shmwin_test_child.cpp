@@ -27,7 +27,7 @@ int main(int argc, char **argv)
         if (shmwin_malloc(win, 64, &p) != 0) {
             return 4;
         }
-        uint64_t words[2] = {i, head};  // value, next offset
+        uint64_t words[2] = {i, head}; // value, next offset
         std::memcpy(p, words, sizeof(words));
         head = shmwin_ptr_to_offset(win, p);
     }

@@ -20,7 +20,7 @@ struct mgd_timer_leaf;
 
 inline constexpr unsigned MGD_TIMER_ADDL_CONTEXTS = 4;
 
-inline constexpr uint32_t MGD_TIMERS_ZERR_FACILITY = 0x7f02;  // shared with the timer wheels
+inline constexpr uint32_t MGD_TIMERS_ZERR_FACILITY = 0x7f02; // shared with the timer wheels
 inline constexpr zerrno MGD_TIMER_ERR_INVALID = zerr_make(MGD_TIMERS_ZERR_FACILITY, 10, 22 /*EINVAL*/);
 inline constexpr zerrno MGD_TIMER_ERR_NOT_RUNNING = zerr_make(MGD_TIMERS_ZERR_FACILITY, 11, 2 /*ENOENT*/);
 inline constexpr zerrno MGD_TIMER_ERR_NOT_EMPTY = zerr_make(MGD_TIMERS_ZERR_FACILITY, 12, 17 /*EEXIST*/);
@@ -46,8 +46,7 @@ zerrno mgd_timer_parent_free(mgd_timer_parent *parent);
 
 // A leaf (stopped) under a parent, or directly under the tree when parent is null, with its
 // context. flags recorded only. Null with errno EINVAL / ENOMEM.
-mgd_timer_leaf *mgd_timer_leaf_new(mgd_timer_tree *tree, mgd_timer_parent *parent, uint32_t flags,
-                                   void *context);
+mgd_timer_leaf *mgd_timer_leaf_new(mgd_timer_tree *tree, mgd_timer_parent *parent, uint32_t flags, void *context);
 // Stop and free the leaf. 0 or MGD_TIMER_ERR_INVALID.
 zerrno mgd_timer_leaf_free(mgd_timer_leaf *leaf);
 // Start, or restart, the leaf to expire after the time-out (tv_nsec 0..999999999, not negative).

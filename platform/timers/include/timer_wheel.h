@@ -15,7 +15,7 @@
 #include "zerrno.h"
 
 struct tw_wheel_type;
-using tw_handle_type = uint64_t;  // a timer of a wheel; 0 is never a valid timer
+using tw_handle_type = uint64_t; // a timer of a wheel; 0 is never a valid timer
 
 // A timer's callback, called when it expires (it is no longer armed then). The result is
 // returned by tw_process_next_expired_timer's caller's business only; the wheel ignores it.
@@ -35,9 +35,8 @@ inline constexpr zerrno TW_ERR_NOT_ATTACHED = zerr_make(TIMERS_ZERR_FACILITY, 5,
 // Create a wheel. slots and granularity are sizing hints, recorded only (expiry is exact);
 // flags, reserved1, reserved2 and mode are recorded only. 0 and *wheel, or TW_ERR_INVALID (null
 // out pointer) / TW_ERR_NO_MEMORY.
-zerrno tw_create_wheel_2(uint32_t slots, uint32_t granularity, uint32_t flags, tw_wheel_type **wheel,
-                         void *reserved1, void *reserved2, tw_expired_fn expired, void *context,
-                         uint32_t mode);
+zerrno tw_create_wheel_2(uint32_t slots, uint32_t granularity, uint32_t flags, tw_wheel_type **wheel, void *reserved1,
+                         void *reserved2, tw_expired_fn expired, void *context, uint32_t mode);
 // Attach to a manager (one at a time): from now on due timers are processed on its thread.
 // TW_ERR_ATTACHED when already attached.
 zerrno tw_evm_attach(tw_wheel_type *wheel, event_mgr_type *evm);

@@ -20,9 +20,9 @@ void plat_timers_register_errors();
 
 namespace {
 
-using leaf_key = std::pair<uint64_t, uint64_t>;  // deadline, start sequence
+using leaf_key = std::pair<uint64_t, uint64_t>; // deadline, start sequence
 
-struct node {  // what a tree and a parent have in common: children
+struct node { // what a tree and a parent have in common: children
     std::unordered_set<mgd_timer_leaf *> leaves;
     std::unordered_set<mgd_timer_parent *> parents;
 };
@@ -31,7 +31,7 @@ struct node {  // what a tree and a parent have in common: children
 
 struct mgd_timer_parent {
     mgd_timer_tree *tree;
-    node *up;  // the parent's or the tree's child lists
+    node *up; // the parent's or the tree's child lists
     node children;
 };
 

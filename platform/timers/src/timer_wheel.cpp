@@ -53,7 +53,7 @@ void plat_timers_register_errors()
 struct tw_wheel_type {
     std::vector<tw_entry> entries;
     std::vector<uint32_t> free_list;
-    std::vector<uint32_t> heap;  // entry indices
+    std::vector<uint32_t> heap; // entry indices
     uint64_t seq = 0;
     uint32_t allocated = 0;
     tw_expired_fn expired = nullptr;
@@ -168,7 +168,7 @@ void process_all(tw_wheel_type *wheel)
 void wheel_alarm_fired(evm_alarm_type *, void *context)
 {
     auto *wheel = static_cast<tw_wheel_type *>(context);
-    wheel->alarm_deadline = EVM_ALARM_NEVER;  // a fired alarm is disarmed
+    wheel->alarm_deadline = EVM_ALARM_NEVER; // a fired alarm is disarmed
     if (wheel->expired != nullptr)
         wheel->expired(wheel, wheel->context);
     else

@@ -20,8 +20,8 @@ struct mgd_fixture : ::testing::Test {
     mgd_timer_tree *tree = nullptr;
     uint64_t t0 = 0;
     unsigned slice = 100;
-    std::vector<unsigned> turns;     // leaves handled per turn of the handler
-    std::vector<std::string> log;    // what ran, in order
+    std::vector<unsigned> turns;  // leaves handled per turn of the handler
+    std::vector<std::string> log; // what ran, in order
     using leaf_fn = void (*)(mgd_fixture *fx, mgd_timer_leaf *leaf);
 
     void SetUp() override
@@ -74,7 +74,9 @@ struct mgd_fixture : ::testing::Test {
     }
     static void start(mgd_timer_leaf *l, time_t s, long ns)
     {
-        struct timespec t {s, ns};
+        struct timespec t {
+            s, ns
+        };
         EXPECT_EQ(mgd_timer_leaf_start(l, &t), ZERR_OK);
     }
 };
@@ -106,7 +108,7 @@ TEST_F(mgd_fixture, ExpiryBurstIsHandledInSlices)
         std::vector<unsigned> turns;
     } cases[] = {
         {250, {100, 100, 50}},
-        {100, {100, 0}},  // the re-post finds nothing
+        {100, {100, 0}}, // the re-post finds nothing
         {99, {99}},
     };
     for (const auto &c : cases) {
@@ -129,20 +131,22 @@ TEST_F(mgd_fixture, ExpiryBurstIsHandledInSlices)
 TEST_F(mgd_fixture, OtherEventsRunBetweenSlices)
 {
     static event_async_ctx_type other;
-    ASSERT_GE(event_async_attach_event(evm, 128,
-                                       [](const event_async_ctx_type *, int32_t, void *ctx) {
-                                           static_cast<mgd_fixture *>(ctx)->log.push_back("other");
-                                           return 0;
-                                       },
-                                       this, &other),
+    ASSERT_GE(event_async_attach_event(
+                  evm, 128,
+                  [](const event_async_ctx_type *, int32_t, void *ctx) {
+                      static_cast<mgd_fixture *>(ctx)->log.push_back("other");
+                      return 0;
+                  },
+                  this, &other),
               0);
     for (uintptr_t i = 0; i < 250; ++i)
-        start(leaf(i, [](mgd_fixture *fx, mgd_timer_leaf *l) {
-                  // Something else arrives while the first slice runs.
-                  if (mgd_timer_leaf_get_context(l) == nullptr)
-                      event_send_async(other.coid, other.code, 0);
-                  fx->log.push_back("leaf");
-              }),
+        start(leaf(i,
+                   [](mgd_fixture *fx, mgd_timer_leaf *l) {
+                       // Something else arrives while the first slice runs.
+                       if (mgd_timer_leaf_get_context(l) == nullptr)
+                           event_send_async(other.coid, other.code, 0);
+                       fx->log.push_back("leaf");
+                   }),
               1, 0);
     ASSERT_EQ(plat_clock_advance_s(1), ZERR_OK);
     ASSERT_EQ(log.size(), 251u);
@@ -155,7 +159,7 @@ TEST_F(mgd_fixture, HandlerMayRestartOrFreeItsOwnLeaf)
     static mgd_timer_leaf *periodic;
     static mgd_timer_leaf *once;
     periodic = leaf(1, [](mgd_fixture *fx, mgd_timer_leaf *l) {
-        EXPECT_FALSE(mgd_timer_leaf_running(l));  // stopped before its handler
+        EXPECT_FALSE(mgd_timer_leaf_running(l)); // stopped before its handler
         note(fx, l);
         start(l, 2, 0);
     });

@@ -29,8 +29,8 @@ struct wheel_fixture : ::testing::Test {
         wheel_fixture *fx;
         int id;
         tw_handle_type handle = 0;
-        uint32_t rearm_ms = 0;   // periodic when non-zero
-        int stop_after = -1;     // stop itself at this many firings
+        uint32_t rearm_ms = 0; // periodic when non-zero
+        int stop_after = -1;   // stop itself at this many firings
         bool free_itself = false;
         int count = 0;
     };
@@ -56,7 +56,7 @@ struct wheel_fixture : ::testing::Test {
     {
         auto *t = static_cast<timer_rec *>(ctx);
         EXPECT_EQ(handle, t->handle);
-        EXPECT_EQ(tw_sleeping_2(w, handle), 1);  // disarmed before its callback
+        EXPECT_EQ(tw_sleeping_2(w, handle), 1); // disarmed before its callback
         ++t->count;
         t->fx->fired.push_back({t->id, t->fx->now_ms()});
         if (t->free_itself) {
@@ -188,7 +188,7 @@ TEST(TimerWheel, WheelsOnTwoThreadsFireInTimeOrderEachOnItsOwnThread)
     } sides[2];
     struct log_type {
         std::mutex mu;
-        std::vector<std::pair<uint64_t, int>> order;  // (time, side)
+        std::vector<std::pair<uint64_t, int>> order; // (time, side)
         side *sides;
     } log{{}, {}, sides};
     struct ctx_type {
@@ -247,8 +247,9 @@ TEST(TimerWheel, RealTimeTimerFiresOnTheServingThread)
     ASSERT_EQ(tw_evm_attach(wheel, evm), ZERR_OK);
     bool fired = false;
     tw_handle_type h = 0;
-    ASSERT_EQ(tw_alloc(wheel, [](tw_wheel_type *, tw_handle_type, void *c) { return *static_cast<bool *>(c) = true, 0; },
-                       &h, &fired),
+    ASSERT_EQ(tw_alloc(
+                  wheel, [](tw_wheel_type *, tw_handle_type, void *c) { return *static_cast<bool *>(c) = true, 0; }, &h,
+                  &fired),
               ZERR_OK);
     const uint64_t start = fts_get_stamp_fast();
     ASSERT_EQ(tw_update(wheel, h, 5, 0), ZERR_OK);

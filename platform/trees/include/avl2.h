@@ -13,7 +13,7 @@
 struct avl2_node_type {
     avl2_node_type *left;
     avl2_node_type *right;
-    int64_t height;  // 1 for a leaf; 0 while not in a tree
+    int64_t height; // 1 for a leaf; 0 while not in a tree
 };
 static_assert(sizeof(avl2_node_type) == 24);
 
@@ -34,10 +34,10 @@ enum avl2_builtin_type : uint32_t {
     AVL2_CMP_U8 = 1,
     AVL2_CMP_U16 = 2,
     AVL2_CMP_I32 = 3,
-    AVL2_CMP_U32 = 4,     // e.g. a 32-bit interface handle
+    AVL2_CMP_U32 = 4, // e.g. a 32-bit interface handle
     AVL2_CMP_U64 = 5,
     AVL2_CMP_I64 = 6,
-    AVL2_CMP_NAME64 = 9,  // a 64-byte, zero-terminated name field: strncmp over 64 bytes
+    AVL2_CMP_NAME64 = 9, // a 64-byte, zero-terminated name field: strncmp over 64 bytes
 };
 
 // The compare function of a built-in selector; null for an unknown selector.

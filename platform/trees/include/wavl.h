@@ -20,7 +20,7 @@ inline constexpr uint32_t WAVL_MAX_THREADS = 4;
 struct wavl_node_type {
     wavl_node_type *left;
     wavl_node_type *right;
-    int64_t height;  // 1 for a leaf; 0 while not in a tree
+    int64_t height; // 1 for a leaf; 0 while not in a tree
 };
 static_assert(sizeof(wavl_node_type) == 24);
 
@@ -28,16 +28,15 @@ using wavl_compare_fn = int (*)(const void *row_a, const void *row_b, void *cont
 
 struct wavl_tree_type {
     uint32_t thread_count;
-    uint32_t count;                                // rows in the tree
+    uint32_t count; // rows in the tree
     wavl_node_type *root[WAVL_MAX_THREADS];
     wavl_compare_fn compare[WAVL_MAX_THREADS];
-    void *context;                                 // handed to every compare callback
+    void *context; // handed to every compare callback
 };
 
 // Initialise an empty tree of thread_count (1..WAVL_MAX_THREADS) orders; compares[t] orders
 // thread t and must not be null. Returns 0, or EINVAL (tree left unusable).
-zerrno wavl_init(wavl_tree_type *tree, uint32_t thread_count, const wavl_compare_fn *compares,
-                 void *context);
+zerrno wavl_init(wavl_tree_type *tree, uint32_t thread_count, const wavl_compare_fn *compares, void *context);
 
 // Insert a row into every thread. Returns the row, or null (nothing inserted) when any thread
 // already holds a row with an equal key.
@@ -49,8 +48,7 @@ wavl_node_type *wavl_delete(wavl_tree_type *tree, wavl_node_type *row);
 
 // Lookups in one thread's order (key_row carries that thread's key fields); null when none.
 wavl_node_type *wavl_search(const wavl_tree_type *tree, uint32_t thread, const void *key_row);
-wavl_node_type *wavl_get_greater_equal(const wavl_tree_type *tree, uint32_t thread,
-                                       const void *key_row);
+wavl_node_type *wavl_get_greater_equal(const wavl_tree_type *tree, uint32_t thread, const void *key_row);
 wavl_node_type *wavl_get_greater(const wavl_tree_type *tree, uint32_t thread, const void *key_row);
 wavl_node_type *wavl_get_first(const wavl_tree_type *tree, uint32_t thread);
 wavl_node_type *wavl_get_last(const wavl_tree_type *tree, uint32_t thread);

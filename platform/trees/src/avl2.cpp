@@ -35,13 +35,12 @@ struct builtin_row {
     avl2_compare_fn compare;
 };
 constexpr builtin_row builtins[] = {
-    {AVL2_CMP_U8, key_compare<uint8_t>},   {AVL2_CMP_U16, key_compare<uint16_t>},
-    {AVL2_CMP_I32, key_compare<int32_t>},  {AVL2_CMP_U32, key_compare<uint32_t>},
-    {AVL2_CMP_U64, key_compare<uint64_t>}, {AVL2_CMP_I64, key_compare<int64_t>},
+    {AVL2_CMP_U8, key_compare<uint8_t>},   {AVL2_CMP_U16, key_compare<uint16_t>}, {AVL2_CMP_I32, key_compare<int32_t>},
+    {AVL2_CMP_U32, key_compare<uint32_t>}, {AVL2_CMP_U64, key_compare<uint64_t>}, {AVL2_CMP_I64, key_compare<int64_t>},
     {AVL2_CMP_NAME64, name64_compare},
 };
 
-}  // namespace
+} // namespace
 
 avl2_compare_fn avl2_builtin_compare(uint32_t selector)
 {
@@ -81,7 +80,10 @@ bool avl2_set_compare(avl2_tree_type *tree, avl2_builtin_type selector, void *co
 }
 
 // A tree without a compare callback (init failed) holds nothing and accepts nothing.
-static bool usable(const avl2_tree_type *tree) { return tree != nullptr && tree->compare != nullptr; }
+static bool usable(const avl2_tree_type *tree)
+{
+    return tree != nullptr && tree->compare != nullptr;
+}
 
 avl2_node_type *avl2_insert(avl2_tree_type *tree, avl2_node_type *row)
 {
@@ -142,7 +144,10 @@ avl2_node_type *avl2_get_prev(const avl2_tree_type *tree, const void *row)
     return avl2_get_less(tree, row);
 }
 
-bool avl2_is_empty(const avl2_tree_type *tree) { return tree == nullptr || tree->root == nullptr; }
+bool avl2_is_empty(const avl2_tree_type *tree)
+{
+    return tree == nullptr || tree->root == nullptr;
+}
 
 uint64_t avl2_count(const avl2_tree_type *tree)
 {

@@ -205,10 +205,7 @@ struct tree {
         }
         return true;
     }
-    static uint64_t count_at(const Node *n)
-    {
-        return n == nullptr ? 0 : 1 + count_at(n->left) + count_at(n->right);
-    }
+    static uint64_t count_at(const Node *n) { return n == nullptr ? 0 : 1 + count_at(n->left) + count_at(n->right); }
     // Checks heights, balance and strict order below n; last is the previous node in order.
     bool verify_at(const Node *n, const Node *&last, uint64_t &count) const
     {
@@ -227,4 +224,4 @@ struct tree {
     }
 };
 
-}  // namespace tree_core
+} // namespace tree_core

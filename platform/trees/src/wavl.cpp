@@ -20,10 +20,9 @@ bool usable(const wavl_tree_type *tree, uint32_t thread)
            thread < tree->thread_count;
 }
 
-}  // namespace
+} // namespace
 
-zerrno wavl_init(wavl_tree_type *tree, uint32_t thread_count, const wavl_compare_fn *compares,
-                 void *context)
+zerrno wavl_init(wavl_tree_type *tree, uint32_t thread_count, const wavl_compare_fn *compares, void *context)
 {
     if (tree == nullptr)
         return EINVAL;
@@ -80,8 +79,7 @@ wavl_node_type *wavl_search(const wavl_tree_type *tree, uint32_t thread, const v
     return to_row(make(tree, thread).search(key_row), thread);
 }
 
-wavl_node_type *wavl_get_greater_equal(const wavl_tree_type *tree, uint32_t thread,
-                                       const void *key_row)
+wavl_node_type *wavl_get_greater_equal(const wavl_tree_type *tree, uint32_t thread, const void *key_row)
 {
     if (!usable(tree, thread) || key_row == nullptr)
         return nullptr;
@@ -117,14 +115,16 @@ wavl_node_type *wavl_get_prev(const wavl_tree_type *tree, uint32_t thread, const
     return to_row(make(tree, thread).below(row, false), thread);
 }
 
-uint32_t wavl_count(const wavl_tree_type *tree) { return tree == nullptr ? 0 : tree->count; }
+uint32_t wavl_count(const wavl_tree_type *tree)
+{
+    return tree == nullptr ? 0 : tree->count;
+}
 
 bool wavl_walk(wavl_tree_type *tree, uint32_t thread, wavl_walk_fn visitor, void *context)
 {
     if (!usable(tree, thread) || visitor == nullptr)
         return true;
-    return make(tree, thread).walk(
-        [&](wavl_node_type *n) { return visitor(n - thread, context); });
+    return make(tree, thread).walk([&](wavl_node_type *n) { return visitor(n - thread, context); });
 }
 
 static void destroy_at(wavl_node_type *n, uint32_t threads, wavl_free_fn free_row)

@@ -29,7 +29,10 @@ row key_of(int32_t k)
     return r;
 }
 
-int32_t key(const avl2_node_type *n) { return reinterpret_cast<const row *>(n)->key; }
+int32_t key(const avl2_node_type *n)
+{
+    return reinterpret_cast<const row *>(n)->key;
+}
 
 std::vector<int32_t> in_order(const avl2_tree_type &tree)
 {
@@ -133,7 +136,10 @@ bool visit_and_delete_odd(avl2_node_type *n, void *ctx)
     return k != s->stop_at;
 }
 
-void free_row(avl2_node_type *n) { delete reinterpret_cast<row *>(n); }
+void free_row(avl2_node_type *n)
+{
+    delete reinterpret_cast<row *>(n);
+}
 
 TEST(Avl2, WalkVisitsInOrderAndToleratesDeletingTheVisitedRow)
 {
@@ -153,7 +159,7 @@ TEST(Avl2, WalkVisitsInOrderAndToleratesDeletingTheVisitedRow)
     walk_state stop{&tree, {}, 6};
     EXPECT_FALSE(avl2_walk(&tree, visit_and_delete_odd, &stop));
     EXPECT_EQ(stop.seen, (std::vector<int32_t>{2, 4, 6}));
-    avl2_destroy(&tree, free_row);  // ASan checks every row is freed exactly once
+    avl2_destroy(&tree, free_row); // ASan checks every row is freed exactly once
     EXPECT_EQ(avl2_count(&tree), 0u);
 }
 
@@ -202,4 +208,4 @@ TEST(Avl2, BuiltinComparators)
     EXPECT_EQ(avl2_search(&names, &probe), &n[1].node);
 }
 
-}  // namespace
+} // namespace

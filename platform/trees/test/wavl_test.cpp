@@ -28,7 +28,10 @@ int by_port(const void *a, const void *b, void *)
 }
 const wavl_compare_fn compares[2] = {by_handle, by_port};
 
-const alloc_row *as_row(const wavl_node_type *n) { return reinterpret_cast<const alloc_row *>(n); }
+const alloc_row *as_row(const wavl_node_type *n)
+{
+    return reinterpret_cast<const alloc_row *>(n);
+}
 
 TEST(Wavl, InitRefusesBadThreadCounts)
 {
@@ -132,4 +135,4 @@ TEST(Wavl, WalkByPortMayDeleteEachRow)
     EXPECT_TRUE(wavl_verify(&tree));
 }
 
-}  // namespace
+} // namespace

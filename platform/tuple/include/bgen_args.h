@@ -22,11 +22,11 @@ enum bgen_ip_family_td : uint32_t {
 
 // One key part. Text points into memory the back-end owns for the duration of the call.
 struct bgen_arg_td {
-    uint32_t kind;  // bgen_arg_kind_td
+    uint32_t kind; // bgen_arg_kind_td
     uint32_t number;
     const char *text;
-    uint32_t ip_family;  // bgen_ip_family_td
-    uint8_t ip[16];      // network order; IPv4 in the first 4 bytes
+    uint32_t ip_family; // bgen_ip_family_td
+    uint8_t ip[16];     // network order; IPv4 in the first 4 bytes
 };
 
 inline constexpr uint32_t BGEN_ARGS_MAX = 8;

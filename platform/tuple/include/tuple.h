@@ -18,9 +18,9 @@
 struct tuple_type;
 
 inline constexpr uint32_t TUPLE_FACILITY = 0x7f10;
-inline constexpr zerrno TUPLE_ERR_FORMAT = zerr_make(TUPLE_FACILITY, 1, 22);     // bad format
-inline constexpr zerrno TUPLE_ERR_MALFORMED = zerr_make(TUPLE_FACILITY, 2, 74);  // bad bytes
-inline constexpr zerrno TUPLE_ERR_ABSENT = zerr_make(TUPLE_FACILITY, 3, 2);      // field absent
+inline constexpr zerrno TUPLE_ERR_FORMAT = zerr_make(TUPLE_FACILITY, 1, 22);    // bad format
+inline constexpr zerrno TUPLE_ERR_MALFORMED = zerr_make(TUPLE_FACILITY, 2, 74); // bad bytes
+inline constexpr zerrno TUPLE_ERR_ABSENT = zerr_make(TUPLE_FACILITY, 3, 2);     // field absent
 inline constexpr zerrno TUPLE_ERR_NOMEM = zerr_make(TUPLE_FACILITY, 4, 12);
 
 inline constexpr uint32_t TUPLE_MAX_FIELDS = 32;
@@ -41,8 +41,7 @@ void tuple_free(tuple_type *tuple);
 // Absent fields leave their out value untouched, so callers preset defaults. The mask of
 // present fields goes to *mask. Bytes that do not match the format, or that overrun len, fail
 // with TUPLE_ERR_MALFORMED and nothing is written.
-zerrno tuple_unpack_mask(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask,
-                         ...);
+zerrno tuple_unpack_mask(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask, ...);
 
 // As tuple_unpack_mask, but every field must be present (TUPLE_ERR_ABSENT otherwise).
 zerrno tuple_unpack(const tuple_type *tuple, uint32_t len, const char *fmt, ...);

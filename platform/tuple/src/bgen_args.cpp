@@ -4,8 +4,7 @@
 
 const bgen_arg_td *bgen_args_get(const bgen_args_td *args, uint32_t k, uint32_t kind)
 {
-    if (args == nullptr || k >= args->count || k >= BGEN_ARGS_MAX ||
-        (args->missing_mask & (1u << k)) != 0)
+    if (args == nullptr || k >= args->count || k >= BGEN_ARGS_MAX || (args->missing_mask & (1u << k)) != 0)
         return nullptr;
     const bgen_arg_td *a = &args->keys[k];
     if (a->kind != kind || (kind == BGEN_ARG_STRING && a->text == nullptr))

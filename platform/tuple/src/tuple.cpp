@@ -26,15 +26,10 @@ bool parse_format(const char *fmt, fmt_fields *out)
             return false;
         switch (p[1]) {
         case 'd':
-        case 'u':
-            out->kind[out->count++] = p[1];
-            break;
+        case 'u': out->kind[out->count++] = p[1]; break;
         case 's':
-        case 'S':
-            out->kind[out->count++] = 's';
-            break;
-        default:
-            return false;
+        case 'S': out->kind[out->count++] = 's'; break;
+        default: return false;
         }
     }
     return true;
@@ -65,15 +60,14 @@ struct field_value {
 };
 
 // Checks the whole byte string against the format before anything is handed out.
-zerrno decode(const uint8_t *b, uint32_t len, const fmt_fields &f, uint32_t *mask,
-              field_value *values)
+zerrno decode(const uint8_t *b, uint32_t len, const fmt_fields &f, uint32_t *mask, field_value *values)
 {
     if (b == nullptr || len < TUPLE_HEADER_SIZE)
         return TUPLE_ERR_MALFORMED;
     uint32_t total = get_u32(b);
     uint32_t present = get_u32(b + 4);
-    if (total < TUPLE_HEADER_SIZE || total > len || b[8] != f.count || b[9] != 0 || b[10] != 0 ||
-        b[11] != 0 || (present & ~field_mask(f.count)) != 0)
+    if (total < TUPLE_HEADER_SIZE || total > len || b[8] != f.count || b[9] != 0 || b[10] != 0 || b[11] != 0 ||
+        (present & ~field_mask(f.count)) != 0)
         return TUPLE_ERR_MALFORMED;
     uint32_t off = TUPLE_HEADER_SIZE;
     for (uint32_t i = 0; i < f.count; i++) {
@@ -87,8 +81,7 @@ zerrno decode(const uint8_t *b, uint32_t len, const fmt_fields &f, uint32_t *mas
                 return TUPLE_ERR_MALFORMED;
             uint32_t n = uint32_t{b[off]} << 8 | b[off + 1];
             off += 2;
-            if (total - off < n + 1 || b[off + n] != 0 ||
-                memchr(b + off, 0, n) != nullptr)
+            if (total - off < n + 1 || b[off + n] != 0 || memchr(b + off, 0, n) != nullptr)
                 return TUPLE_ERR_MALFORMED;
             values[i].text = reinterpret_cast<const char *>(b + off);
             off += n + 1;
@@ -105,8 +98,8 @@ zerrno decode(const uint8_t *b, uint32_t len, const fmt_fields &f, uint32_t *mas
     return ZERR_OK;
 }
 
-zerrno unpack_va(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask_out,
-                 bool all_required, va_list ap)
+zerrno unpack_va(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask_out, bool all_required,
+                 va_list ap)
 {
     fmt_fields f;
     if (!parse_format(fmt, &f))
@@ -159,7 +152,7 @@ zerrno tuple_pack_mask(tuple_type **out, const char *fmt, uint32_t mask, ...)
     mask &= field_mask(f.count);
 
     std::vector<uint8_t> b;
-    put_u32(b, 0);  // total size, filled in below
+    put_u32(b, 0); // total size, filled in below
     put_u32(b, mask);
     b.push_back(static_cast<uint8_t>(f.count));
     b.insert(b.end(), 3, 0);
@@ -184,8 +177,7 @@ zerrno tuple_pack_mask(tuple_type **out, const char *fmt, uint32_t mask, ...)
             b.insert(b.end(), s, s + n);
             b.push_back(0);
         } else {
-            uint32_t v = f.kind[i] == 'd' ? static_cast<uint32_t>(va_arg(ap, int))
-                                          : va_arg(ap, unsigned);
+            uint32_t v = f.kind[i] == 'd' ? static_cast<uint32_t>(va_arg(ap, int)) : va_arg(ap, unsigned);
             if (!present)
                 continue;
             b.push_back(KIND_NUMBER);
@@ -219,8 +211,7 @@ void tuple_free(tuple_type *tuple)
     free(tuple);
 }
 
-zerrno tuple_unpack_mask(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask,
-                         ...)
+zerrno tuple_unpack_mask(const tuple_type *tuple, uint32_t len, const char *fmt, uint32_t *mask, ...)
 {
     va_list ap;
     va_start(ap, mask);

@@ -13,10 +13,22 @@ constexpr zerrno zerr_make(uint32_t facility, uint32_t number, uint32_t err = 0)
 {
     return ZERR_CODE_BIT | (facility & 0x7fffu) << 15 | (number & 0x3fu) << 9 | (err & 0x1ffu);
 }
-constexpr uint32_t zerr_facility(zerrno code) { return (code >> 15) & 0x7fffu; }
-constexpr uint32_t zerr_number(zerrno code) { return (code >> 9) & 0x3fu; }
-constexpr uint32_t zerr_errno(zerrno code) { return code & 0x1ffu; }
-constexpr bool zerr_is_code(zerrno code) { return (code & ZERR_CODE_BIT) != 0; }
+constexpr uint32_t zerr_facility(zerrno code)
+{
+    return (code >> 15) & 0x7fffu;
+}
+constexpr uint32_t zerr_number(zerrno code)
+{
+    return (code >> 9) & 0x3fu;
+}
+constexpr uint32_t zerr_errno(zerrno code)
+{
+    return code & 0x1ffu;
+}
+constexpr bool zerr_is_code(zerrno code)
+{
+    return (code & ZERR_CODE_BIT) != 0;
+}
 
 // One row of an error table: the number field of the code and its message.
 struct zerr_info_type {
@@ -26,8 +38,8 @@ struct zerr_info_type {
 
 // The header an error-table library exports under the name "zerr_data".
 struct zerr_data_type {
-    uint64_t version;           // 2
-    const char *facility_name;  // "ptp"
+    uint64_t version;          // 2
+    const char *facility_name; // "ptp"
     uint32_t facility;
     uint32_t count;
     const zerr_info_type *rows;

@@ -28,6 +28,8 @@ using ptp_bag_u32x26 = uint32_t[26];
 using ptp_bag_bytes6 = uint8_t[6];
 using ptp_bag_bytes16 = uint8_t[16];
 
+// The tables keep one row a line.
+// clang-format off
 #define PTP_BAG_ENUMS(X) \
     X(ptp_bag_clock_time_source, PTP_BAG_TIME_SOURCE, PTP_BAG_ENUM_ptp_bag_clock_time_source) \
     X(ptp_bag_clock_timescale, PTP_BAG_TIMESCALE, PTP_BAG_ENUM_ptp_bag_clock_timescale) \
@@ -1182,3 +1184,4 @@ using ptp_bag_bytes16 = uint8_t[16];
     X(ptp_trap_slave_lost, 173, 24, 3) \
 
 // End of the catalogue.
+// clang-format on

@@ -16,7 +16,10 @@
 // ---- Enumerations of the bags ----
 
 #define PTP_BAG_ENUMERATOR(prefix, name, value) prefix##_##name = value,
-#define PTP_BAG_ENUM_TYPE(type, prefix, list) enum type : uint32_t { list(PTP_BAG_ENUMERATOR) };
+#define PTP_BAG_ENUM_TYPE(type, prefix, list)                                                                          \
+    enum type : uint32_t {                                                                                             \
+        list(PTP_BAG_ENUMERATOR)                                                                                       \
+    };
 PTP_BAG_ENUMS(PTP_BAG_ENUM_TYPE)
 #undef PTP_BAG_ENUM_TYPE
 #undef PTP_BAG_ENUMERATOR
@@ -24,7 +27,10 @@ PTP_BAG_ENUMS(PTP_BAG_ENUM_TYPE)
 // ---- Native records, one per definition ----
 
 #define PTP_BAG_MEMBER(S, name, type, ctype) ctype name;
-#define PTP_BAG_STRUCT_REC(id, S) struct S { PTP_BAG_DEF_##id(PTP_BAG_MEMBER, S) };
+#define PTP_BAG_STRUCT_REC(id, S)                                                                                      \
+    struct S {                                                                                                         \
+        PTP_BAG_DEF_##id(PTP_BAG_MEMBER, S)                                                                            \
+    };
 #define PTP_BAG_STRUCT_BARE(id, S) PTP_BAG_BARE_##id
 #define PTP_BAG_STRUCT(id, S, type_name, kind) PTP_BAG_STRUCT_##kind(id, S)
 PTP_BAG_DEFINITIONS(PTP_BAG_STRUCT)
@@ -38,8 +44,8 @@ static_assert(sizeof(ptp_bag_address) == 24 && offsetof(ptp_bag_address, value) 
 // ---- Descriptors ----
 
 // ptp_current_ds_info_bag, ..., and their accessors ptp_current_ds_info_bag_getfn(), ...
-#define PTP_BAG_DECLARE(bag, root, size, further)   \
-    extern const bag_descriptor_type bag##_bag;      \
+#define PTP_BAG_DECLARE(bag, root, size, further)                                                                      \
+    extern const bag_descriptor_type bag##_bag;                                                                        \
     const bag_descriptor_type *bag##_bag_getfn();
 PTP_BAG_CATALOGUE(PTP_BAG_DECLARE)
 #undef PTP_BAG_DECLARE

@@ -16,8 +16,7 @@ inline constexpr uint8_t PTP_CLOCK_DEFAULT_LOCAL_PRIORITY = 128;
 // better master, positive when b is, 0 when equal on every compared field. topology (may be
 // null) is set to 1 when the decision was taken by topology, else 0. A mode above 3 stops the
 // process ("Unknown clock selection mode").
-int ptp_clock_compare(uint32_t mode, const ptp_clock_type *a, const ptp_clock_type *b,
-                      int *topology);
+int ptp_clock_compare(uint32_t mode, const ptp_clock_type *a, const ptp_clock_type *b, int *topology);
 
 // The configured clock class when non-zero, else the received one.
 uint8_t ptp_clock_effective_class(const ptp_clock_type *clock);
@@ -37,8 +36,14 @@ int ptp_clock_path_equal(const ptp_clock_type *a, const ptp_clock_type *b);
 // -1 / +1 by unsigned clock identity, else port number(a) - port number(b).
 int ptp_port_id_compare(const ptp_port_id_type *a, const ptp_port_id_type *b);
 
-constexpr uint32_t ptp_clock_id_upper(uint64_t id) { return static_cast<uint32_t>(id >> 32); }
-constexpr uint32_t ptp_clock_id_lower(uint64_t id) { return static_cast<uint32_t>(id); }
+constexpr uint32_t ptp_clock_id_upper(uint64_t id)
+{
+    return static_cast<uint32_t>(id >> 32);
+}
+constexpr uint32_t ptp_clock_id_lower(uint64_t id)
+{
+    return static_cast<uint32_t>(id);
+}
 constexpr uint64_t ptp_clock_id_join(uint32_t upper, uint32_t lower)
 {
     return uint64_t{upper} << 32 | lower;

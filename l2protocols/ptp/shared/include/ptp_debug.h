@@ -19,7 +19,7 @@ inline constexpr uint32_t PTP_DEBUG_LEVEL_SUPPORT = 1;
 inline constexpr uint32_t PTP_DEBUG_LEVEL_INTERNAL = 2;
 
 // Codes of the PTP facility this front end returns.
-inline constexpr zerrno PTP_ZERR_NOMEM = 0xC7F28200u;        // also a refused filter text
+inline constexpr zerrno PTP_ZERR_NOMEM = 0xC7F28200u; // also a refused filter text
 inline constexpr zerrno PTP_ZERR_INVALID_ARG = 0x47F28400u;
 // The interface manager's answer that counts as a found interface.
 inline constexpr zerrno PTP_IMC_FIND_OK_CODE = 0x409A0600u;
@@ -36,12 +36,12 @@ struct ptp_debug_component_type {
 struct ptp_debug_filter_type {
     uint32_t has_interface;
     uint32_t ifhandle;
-    uint32_t level;  // 1 support, 2 internal; 0 when the level word was empty
+    uint32_t level; // 1 support, 2 internal; 0 when the level word was empty
 };
 
 // What each print hands the filter.
 struct ptp_debug_filter_params_type {
-    uint32_t ifhandle;  // 0 when the print concerns no interface
+    uint32_t ifhandle; // 0 when the print concerns no interface
     uint32_t level;
 };
 
@@ -57,8 +57,8 @@ struct ptp_jotlog_buffer_type {
 // table[index]. im_ctx: the interface-manager connection context that resolves interface names in
 // filters (null for processes without one; their filters then cannot name an interface). A second
 // call in the same process does nothing and succeeds. Failures raise INIT_FAILED.
-zerrno ptp_debug_register(event_mgr_type *evm, debug_event_type *table,
-                          const ptp_debug_component_type *components, uint32_t count, void *im_ctx);
+zerrno ptp_debug_register(event_mgr_type *evm, debug_event_type *table, const ptp_debug_component_type *components,
+                          uint32_t count, void *im_ctx);
 // Releases the "/debug/ptp" registration when there is one.
 void ptp_debug_cleanup();
 
@@ -71,9 +71,8 @@ inline bool ptp_debug_enabled(const debug_event_type *table, uint32_t area)
 // Prints on an area when it is on and its filter passes {ifhandle, level}.
 void ptp_debug_print(uint32_t area, uint32_t ifhandle, uint32_t level, const debug_event_type *table,
                      const char *format, ...) __attribute__((format(printf, 5, 6)));
-void ptp_debug_vprint(uint32_t area, uint32_t ifhandle, uint32_t level,
-                      const debug_event_type *table, const char *format, va_list args)
-    __attribute__((format(printf, 5, 0)));
+void ptp_debug_vprint(uint32_t area, uint32_t ifhandle, uint32_t level, const debug_event_type *table,
+                      const char *format, va_list args) __attribute__((format(printf, 5, 0)));
 
 // The label of an area of the registered table ("" when unknown), and the registered table
 // (null before registration): for modules that print on the process's areas.
@@ -92,8 +91,7 @@ void ptp_jotlog_close(ptp_jotlog_buffer_type *table, uint32_t count);
 
 // The library's own reporting context (allocation failures): the two trace buffers it writes to
 // and its debug area on the table. Set once by main before other threads run.
-void ptp_utils_debug_init(jotlog_handle_type first, jotlog_handle_type second, uint32_t area,
-                          debug_event_type *table);
+void ptp_utils_debug_init(jotlog_handle_type first, jotlog_handle_type second, uint32_t area, debug_event_type *table);
 
 // Publishes the process's detail, summary and unique-event buffers (the first three rows of its
 // buffer table, in that order) to the shared code.
@@ -101,8 +99,7 @@ inline constexpr uint32_t PTP_JOTLOG_CTX_DET = 0;
 inline constexpr uint32_t PTP_JOTLOG_CTX_SUM = 1;
 inline constexpr uint32_t PTP_JOTLOG_CTX_UNQ = 2;
 inline constexpr uint32_t PTP_JOTLOG_CTX_ROWS = 3;
-void ptp_jotlog_ctx_set(ptp_jotlog_buffer_type det, ptp_jotlog_buffer_type sum,
-                        ptp_jotlog_buffer_type unq);
+void ptp_jotlog_ctx_set(ptp_jotlog_buffer_type det, ptp_jotlog_buffer_type sum, ptp_jotlog_buffer_type unq);
 // A published row (PTP_JOTLOG_CTX_*); a zeroed row before publication or for another index.
 ptp_jotlog_buffer_type ptp_jotlog_ctx_get(uint32_t row);
 jotlog_handle_type ptp_jotlog_ctx_handle(uint32_t row);

@@ -14,6 +14,8 @@
 #include "zerrno.h"
 
 // X(MNEMONIC, name, severity, limit preset, format, (wrapper parameters), (format arguments))
+// The tables keep one row a line.
+// clang-format off
 #define PTP_SYSLOG_CATALOGUE(X) \
     X(BEST_MASTER_CLOCK_CHANGE, best_master_clock_change, 6, 0, \
       "Best master clock change, new master %s, clock ID 0x%llx, clock class %u, parent clock ID 0x%llx. Old clock ID 0x%llx, old clock class %u", \
@@ -157,3 +159,4 @@ PTP_SYSLOG_CATALOGUE(PTP_SYSLOG_WRAPPERS_)
 
 // The definition record of a message by index (nullptr for an index past the catalogue).
 const qor_msg_rec_type *ptp_syslog_msg_rec(uint32_t index);
+// clang-format on

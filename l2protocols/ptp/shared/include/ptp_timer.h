@@ -33,9 +33,8 @@ struct ptp_timer_type {
 
 // Creates the process's wheel (two sizing values) and attaches it to evm; keeps the reporting
 // context (two trace buffers, debug area and table).
-zerrno ptp_timer_init(event_mgr_type *evm, uint32_t wheel_param1, uint32_t wheel_param2,
-                      jotlog_handle_type first, jotlog_handle_type second, uint32_t debug_area,
-                      debug_event_type *debug_table);
+zerrno ptp_timer_init(event_mgr_type *evm, uint32_t wheel_param1, uint32_t wheel_param2, jotlog_handle_type first,
+                      jotlog_handle_type second, uint32_t debug_area, debug_event_type *debug_table);
 // Detaches and destroys the wheel; timers still allocated on it are gone with it.
 void ptp_timer_shutdown();
 tw_wheel_type *ptp_timer_wheel_get();

@@ -35,19 +35,19 @@ inline constexpr uint32_t PTP_TRACE_MAX_ARGS = 8;
 // is recorded (the writer copies the text); the others are words recorded as they stand.
 enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_NONE = 0,
-    PTP_TRACE_ARG_UINT,            // printed as it stands ("%lu", "%lx", ...)
-    PTP_TRACE_ARG_INT,             // a signed value ("%ld", "%d")
-    PTP_TRACE_ARG_TEXT,            // a text stored in the record ("%s")
-    PTP_TRACE_ARG_ZERR,            // a zerrno, printed as its error text ("%s")
-    PTP_TRACE_ARG_IFHANDLE,        // an interface handle, printed as its name ("%s")
-    PTP_TRACE_ARG_NODE_ID,         // a node id, printed as its name ("%s")
-    PTP_TRACE_ARG_ISSU_ROLE,       // an upgrade role, printed as the platform's role name ("%s")
-    PTP_TRACE_ARG_ISSU_MILESTONE,  // an upgrade milestone, printed as its name ("%s")
-    PTP_TRACE_ARG_ISSU_READY,      // a ready flag: "yes", "no" or "unknown" ("%s")
-    PTP_TRACE_ARG_PORT_STATE,      // a port state, printed as its name ("%s")
-    PTP_TRACE_ARG_MSG_TYPE,        // a PTP message type, printed as its name ("%s")
-    PTP_TRACE_ARG_PROFILE,         // a clock profile, printed as its name ("%s")
-    PTP_TRACE_ARG_MSG_FLAG,        // a PTP header flag, printed as its name ("%s")
+    PTP_TRACE_ARG_UINT,           // printed as it stands ("%lu", "%lx", ...)
+    PTP_TRACE_ARG_INT,            // a signed value ("%ld", "%d")
+    PTP_TRACE_ARG_TEXT,           // a text stored in the record ("%s")
+    PTP_TRACE_ARG_ZERR,           // a zerrno, printed as its error text ("%s")
+    PTP_TRACE_ARG_IFHANDLE,       // an interface handle, printed as its name ("%s")
+    PTP_TRACE_ARG_NODE_ID,        // a node id, printed as its name ("%s")
+    PTP_TRACE_ARG_ISSU_ROLE,      // an upgrade role, printed as the platform's role name ("%s")
+    PTP_TRACE_ARG_ISSU_MILESTONE, // an upgrade milestone, printed as its name ("%s")
+    PTP_TRACE_ARG_ISSU_READY,     // a ready flag: "yes", "no" or "unknown" ("%s")
+    PTP_TRACE_ARG_PORT_STATE,     // a port state, printed as its name ("%s")
+    PTP_TRACE_ARG_MSG_TYPE,       // a PTP message type, printed as its name ("%s")
+    PTP_TRACE_ARG_PROFILE,        // a clock profile, printed as its name ("%s")
+    PTP_TRACE_ARG_MSG_FLAG,       // a PTP header flag, printed as its name ("%s")
     // An address takes three words, value word, second word and encapsulation (the words of
     // ptp_address_trace_value / ptp_address_trace_mac_low), and one "%s" (ptp_address_trace_to_str).
     PTP_TRACE_ARG_ADDR,
@@ -56,17 +56,17 @@ enum ptp_trace_arg_kind : uint8_t {
     // A clock identity takes two words, upper and lower half, and one "%lx".
     PTP_TRACE_ARG_CLOCK_ID,
     PTP_TRACE_ARG_CLOCK_ID_LOWER,
-    PTP_TRACE_ARG_UNSHOWN,         // recorded, but the point's text shows no value for it
-    PTP_TRACE_ARG_IFNAME,          // an interface name recorded as text, shown like a leading handle
-    PTP_TRACE_ARG_ISSU_READY_KNOWN,  // unshown: 0 when the ready flag after it is not known
-    PTP_TRACE_ARG_FLAG_NOT,        // a flag: "" when set, "not " when clear ("%s")
-    PTP_TRACE_ARG_FLAG_HAD,        // a flag: "had" or "didn't have" ("%s")
-    PTP_TRACE_ARG_FLAG_HAS,        // a flag: "has" or "doesn't have" ("%s")
-    PTP_TRACE_ARG_TLV_TYPE,        // a TLV type, printed as its name ("%s")
-    PTP_TRACE_ARG_ENCAP,           // an encapsulation, printed as its name ("%s")
-    PTP_TRACE_ARG_ENCAP_NAME_NUM,  // an encapsulation, printed as its name and its number ("%s (%lu)")
-    PTP_TRACE_ARG_PKT_DIRECTION,   // a packet direction: "O" out (1), "I" in (0) ("%s")
-    PTP_TRACE_ARG_GRANT_ACCEPT,    // a grant's outcome: "accept" when set, "deny" when clear ("%s")
+    PTP_TRACE_ARG_UNSHOWN,          // recorded, but the point's text shows no value for it
+    PTP_TRACE_ARG_IFNAME,           // an interface name recorded as text, shown like a leading handle
+    PTP_TRACE_ARG_ISSU_READY_KNOWN, // unshown: 0 when the ready flag after it is not known
+    PTP_TRACE_ARG_FLAG_NOT,         // a flag: "" when set, "not " when clear ("%s")
+    PTP_TRACE_ARG_FLAG_HAD,         // a flag: "had" or "didn't have" ("%s")
+    PTP_TRACE_ARG_FLAG_HAS,         // a flag: "has" or "doesn't have" ("%s")
+    PTP_TRACE_ARG_TLV_TYPE,         // a TLV type, printed as its name ("%s")
+    PTP_TRACE_ARG_ENCAP,            // an encapsulation, printed as its name ("%s")
+    PTP_TRACE_ARG_ENCAP_NAME_NUM,   // an encapsulation, printed as its name and its number ("%s (%lu)")
+    PTP_TRACE_ARG_PKT_DIRECTION,    // a packet direction: "O" out (1), "I" in (0) ("%s")
+    PTP_TRACE_ARG_GRANT_ACCEPT,     // a grant's outcome: "accept" when set, "deny" when clear ("%s")
     // The value word of an address group shown in two parts, its encapsulation's name and the
     // bare address ("%s %s"); the group's other two words follow as for PTP_TRACE_ARG_ADDR.
     PTP_TRACE_ARG_ADDR_PARTS,
@@ -91,16 +91,16 @@ constexpr uint32_t ptp_trace_arg_conversions(ptp_trace_arg_kind kind)
     case PTP_TRACE_ARG_ADDR_ENCAP:
     case PTP_TRACE_ARG_CLOCK_ID_LOWER:
     case PTP_TRACE_ARG_UNSHOWN:
-    case PTP_TRACE_ARG_ISSU_READY_KNOWN:
-        return 0;
+    case PTP_TRACE_ARG_ISSU_READY_KNOWN: return 0;
     case PTP_TRACE_ARG_ENCAP_NAME_NUM:
-    case PTP_TRACE_ARG_ADDR_PARTS:
-        return 2;
-    default:
-        return 1;
+    case PTP_TRACE_ARG_ADDR_PARTS: return 2;
+    default: return 1;
     }
 }
-constexpr bool ptp_trace_arg_shown(ptp_trace_arg_kind kind) { return ptp_trace_arg_conversions(kind) != 0; }
+constexpr bool ptp_trace_arg_shown(ptp_trace_arg_kind kind)
+{
+    return ptp_trace_arg_conversions(kind) != 0;
+}
 
 // One trace point, as data: its class and number, the text the display tool prints, and the
 // kind of each argument (the count is the number of kinds before the first NONE).
@@ -132,8 +132,7 @@ constexpr uint32_t ptp_trace_point_text_mask(const ptp_trace_point_type &point)
 constexpr ptp_trace_id ptp_trace_point_id(const ptp_trace_point_type &point)
 {
     const uint64_t high = ptp_trace_point_nargs(point) | ptp_trace_point_text_mask(point) << 8;
-    return high << 32 | (point.trace_class & PTP_TRACE_CLASS_MASK) |
-           (point.number & PTP_TRACE_NUMBER_MASK);
+    return high << 32 | (point.trace_class & PTP_TRACE_CLASS_MASK) | (point.number & PTP_TRACE_NUMBER_MASK);
 }
 
 // The id of point P, for tables of ids and wrappers that take an id.
@@ -204,9 +203,18 @@ constexpr bool ptp_trace_point_format_ok(const ptp_trace_point_type &point)
 }
 
 // The parts of an id, as the display tool reads them.
-constexpr uint32_t ptp_trace_id_class(ptp_trace_id id) { return static_cast<uint32_t>(id) & PTP_TRACE_CLASS_MASK; }
-constexpr uint32_t ptp_trace_id_number(ptp_trace_id id) { return static_cast<uint32_t>(id) & PTP_TRACE_NUMBER_MASK; }
-constexpr uint32_t ptp_trace_id_nargs(ptp_trace_id id) { return static_cast<uint32_t>(id >> 32) & 0xff; }
+constexpr uint32_t ptp_trace_id_class(ptp_trace_id id)
+{
+    return static_cast<uint32_t>(id) & PTP_TRACE_CLASS_MASK;
+}
+constexpr uint32_t ptp_trace_id_number(ptp_trace_id id)
+{
+    return static_cast<uint32_t>(id) & PTP_TRACE_NUMBER_MASK;
+}
+constexpr uint32_t ptp_trace_id_nargs(ptp_trace_id id)
+{
+    return static_cast<uint32_t>(id >> 32) & 0xff;
+}
 
 // Address-format word of a traced ptp_address_type: row = argument position used for the
 // address, encap = its encapsulation (0 unknown or no address, 1 Ethernet, 2 IPv4, 3 IPv6). The
@@ -251,8 +259,14 @@ constexpr bool args_ok()
     return (word_ok<A>(P.args[i++]) && ... && true);
 }
 
-inline uint64_t word(const char *text) { return jotlog_text_arg(text); }
-inline uint64_t word(char *text) { return jotlog_text_arg(text); }
+inline uint64_t word(const char *text)
+{
+    return jotlog_text_arg(text);
+}
+inline uint64_t word(char *text)
+{
+    return jotlog_text_arg(text);
+}
 template <typename T>
 inline uint64_t word(T value)
 {
@@ -271,8 +285,7 @@ inline uint64_t word(T value)
 template <const ptp_trace_point_type &P, typename... A>
 inline void ptp_trace(std::initializer_list<jotlog_handle_type> handles, A... args)
 {
-    static_assert(ptp_trace_detail::args_ok<P, A...>(),
-                  "trace arguments differ from the trace point's definition");
+    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
     constexpr ptp_trace_id id = ptp_trace_point_id(P);
     constexpr uint32_t text_mask = ptp_trace_point_text_mask(P);
     const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
@@ -285,11 +298,9 @@ inline void ptp_trace(std::initializer_list<jotlog_handle_type> handles, A... ar
 // ptp_jotlog_addr_fmt_get, ORed into the id from bit 40 up. It only tells the display tool how
 // the address words read; which arguments are texts still comes from the point's definition.
 template <const ptp_trace_point_type &P, typename... A>
-inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, uint32_t addr_fmt,
-                           A... args)
+inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, uint32_t addr_fmt, A... args)
 {
-    static_assert(ptp_trace_detail::args_ok<P, A...>(),
-                  "trace arguments differ from the trace point's definition");
+    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
     const ptp_trace_id id = ptp_trace_point_id(P) | static_cast<uint64_t>(addr_fmt) << PTP_TRACE_ADDR_FMT_SHIFT;
     constexpr uint32_t text_mask = ptp_trace_point_text_mask(P);
     const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
@@ -305,8 +316,7 @@ inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, ui
 template <const ptp_trace_point_type &P, typename... A>
 inline void ptp_trace_address(std::initializer_list<jotlog_handle_type> handles, A... args)
 {
-    static_assert(ptp_trace_detail::args_ok<P, A...>(),
-                  "trace arguments differ from the trace point's definition");
+    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
     constexpr uint32_t pos = ptp_trace_point_addr_pos(P);
     static_assert(pos != PTP_TRACE_MAX_ARGS && ptp_trace_point_addr_ok(P), "the trace point carries no address");
     const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
@@ -314,8 +324,8 @@ inline void ptp_trace_address(std::initializer_list<jotlog_handle_type> handles,
     uint32_t text_mask = ptp_trace_point_text_mask(P);
     if (encap == PTP_TRACE_ADDR_ENCAP_IPV6 && words[pos] != 0)
         text_mask |= 1u << pos;
-    const ptp_trace_id id = ptp_trace_point_id(P) |
-                            static_cast<uint64_t>(ptp_jotlog_addr_fmt_get(pos, encap)) << PTP_TRACE_ADDR_FMT_SHIFT;
+    const ptp_trace_id id = ptp_trace_point_id(P) | static_cast<uint64_t>(ptp_jotlog_addr_fmt_get(pos, encap))
+                                                        << PTP_TRACE_ADDR_FMT_SHIFT;
     for (jotlog_handle_type handle : handles)
         if (handle != nullptr)
             _jotlog(handle, id, text_mask, words, sizeof...(A));

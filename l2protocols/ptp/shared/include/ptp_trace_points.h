@@ -17,6 +17,8 @@
 
 // Shared-library code, in any process: allocation 0-99, timer wheel 100-199, upgrade client
 // 200-299.
+// The tables keep one row a line.
+// clang-format off
 #define PTP_TRACE_POINTS_UTIL(X) \
     X(ALLOC_FAILED, 0, "[ERROR] Failed to allocate %lu bytes for '%s'", \
       PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
@@ -378,3 +380,4 @@ static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_UNTIMEOUT_FAILED) == 0x100800
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_CREATE_WHEEL_FAILED) == 0x100800069);
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_EVM_ATTACH_FAILED) == 0x10080006A);
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_PROCESS_FAILED) == 0x10080006B);
+// clang-format on

@@ -24,7 +24,7 @@ inline constexpr size_t PTP_ADDRESS_VALUE_LEN = 16;
 // A peer address: the kind, then the 6 MAC bytes, the 4 IPv4 bytes (network order) or the
 // 16 IPv6 bytes at the start of value; unused bytes are zero.
 struct ptp_address_type {
-    uint32_t encap;  // ptp_encap_type
+    uint32_t encap; // ptp_encap_type
     uint8_t value[PTP_ADDRESS_VALUE_LEN];
 };
 static_assert(sizeof(ptp_address_type) == 20);
@@ -37,7 +37,7 @@ enum ptp_clock_id_kind_type : uint32_t {
 };
 
 struct ptp_clock_id_type {
-    uint32_t kind;  // ptp_clock_id_kind_type
+    uint32_t kind; // ptp_clock_id_kind_type
     uint8_t mac[PTP_MAC_ADDR_LEN];
     uint64_t eui;
 };
@@ -53,11 +53,11 @@ static_assert(sizeof(ptp_port_id_type) == 16);
 // field order and offsets make up the clock wire form; encode it with ptp_clock_to_wire,
 // never by copying the struct.
 struct ptp_clock_type {
-    uint64_t clock_id;             // grandmaster identity, host order, compared unsigned
+    uint64_t clock_id; // grandmaster identity, host order, compared unsigned
     uint8_t priority1;
-    uint8_t clock_class;           // as received
+    uint8_t clock_class; // as received
     uint8_t accuracy;
-    uint16_t offset_log_variance;  // offsetScaledLogVariance
+    uint16_t offset_log_variance; // offsetScaledLogVariance
     uint8_t priority2;
     uint16_t steps_removed;
     uint8_t time_source;
@@ -65,13 +65,13 @@ struct ptp_clock_type {
     uint32_t utc_offset_valid;
     uint32_t frequency_traceable;
     uint32_t time_traceable;
-    uint8_t timescale;             // ptp_clock_timescale_type
-    uint8_t leap_seconds;          // ptp_leap_seconds_type
-    ptp_port_id_type sender;       // port that sent the Announce
-    ptp_port_id_type receiver;     // local port that received it
-    uint32_t local;                // the record describes this node's own clock
-    uint8_t configured_clock_class;  // 0 = none configured
-    uint8_t configured_priority;     // local priority of this master (or the local clock)
+    uint8_t timescale;              // ptp_clock_timescale_type
+    uint8_t leap_seconds;           // ptp_leap_seconds_type
+    ptp_port_id_type sender;        // port that sent the Announce
+    ptp_port_id_type receiver;      // local port that received it
+    uint32_t local;                 // the record describes this node's own clock
+    uint8_t configured_clock_class; // 0 = none configured
+    uint8_t configured_priority;    // local priority of this master (or the local clock)
 };
 static_assert(sizeof(ptp_clock_type) == 80);
 static_assert(offsetof(ptp_clock_type, offset_log_variance) == 12);
@@ -158,7 +158,7 @@ enum ptp_time_data_kind_type : uint8_t {
     PTP_TIME_DATA_FREQUENCY = 1,
 };
 struct ptp_time_data_type {
-    uint8_t kind;  // ptp_time_data_kind_type
+    uint8_t kind; // ptp_time_data_kind_type
     uint8_t value;
 };
 
@@ -179,7 +179,7 @@ struct ptp_clock_class_type {
 // Configured source addresses of a port; a disabled IPv4 source holds all ones.
 struct ptp_source_ip_data_type {
     uint32_t enable;
-    uint8_t ip_address[PTP_IPV4_ADDR_LEN];  // network order
+    uint8_t ip_address[PTP_IPV4_ADDR_LEN]; // network order
 };
 struct ptp_source_ipv6_data_type {
     uint32_t enable;

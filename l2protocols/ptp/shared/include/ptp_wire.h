@@ -5,7 +5,10 @@
 
 #include <cstdint>
 
-constexpr uint8_t ptp_wire_get8(const uint8_t *p) { return p[0]; }
+constexpr uint8_t ptp_wire_get8(const uint8_t *p)
+{
+    return p[0];
+}
 
 constexpr uint16_t ptp_wire_get16(const uint8_t *p)
 {
@@ -28,7 +31,10 @@ constexpr uint64_t ptp_wire_get64(const uint8_t *p)
     return uint64_t{ptp_wire_get32(p)} << 32 | ptp_wire_get32(p + 4);
 }
 
-constexpr void ptp_wire_put8(uint8_t *p, uint8_t v) { p[0] = v; }
+constexpr void ptp_wire_put8(uint8_t *p, uint8_t v)
+{
+    p[0] = v;
+}
 
 constexpr void ptp_wire_put16(uint8_t *p, uint16_t v)
 {

@@ -7,12 +7,9 @@
 size_t ptp_address_len(uint32_t encap)
 {
     switch (encap) {
-    case PTP_ENCAP_ETHERNET:
-        return PTP_MAC_ADDR_LEN;
-    case PTP_ENCAP_IPV4:
-        return PTP_IPV4_ADDR_LEN;
-    default:
-        return PTP_ADDRESS_VALUE_LEN;
+    case PTP_ENCAP_ETHERNET: return PTP_MAC_ADDR_LEN;
+    case PTP_ENCAP_IPV4: return PTP_IPV4_ADDR_LEN;
+    default: return PTP_ADDRESS_VALUE_LEN;
     }
 }
 
@@ -61,7 +58,7 @@ void ptp_address_to_wire(const ptp_address_type *addr, uint8_t out[PTP_ADDRESS_W
 zerrno ptp_address_from_wire(const uint8_t *in, size_t len, ptp_address_type *out)
 {
     if (in == nullptr || out == nullptr || len < PTP_ADDRESS_WIRE_SIZE)
-        return zerr_make(0xFE5, 2);  // "Invalid argument"
+        return zerr_make(0xFE5, 2); // "Invalid argument"
     out->encap = ptp_wire_get32(in);
     memcpy(out->value, in + 8, PTP_ADDRESS_VALUE_LEN);
     return ZERR_OK;

@@ -19,8 +19,7 @@ void ptp_alloc_failure_report(size_t size, const char *what)
     const debug_event_type *table = ctx.table.load();
     const uint32_t area = ctx.area.load();
     if (ptp_debug_enabled(table, area))
-        ptp_debug_print(area, 0, PTP_DEBUG_LEVEL_ERROR, table,
-                        "%s: [ERROR] Failed to allocate %lu bytes for '%s'",
+        ptp_debug_print(area, 0, PTP_DEBUG_LEVEL_ERROR, table, "%s: [ERROR] Failed to allocate %lu bytes for '%s'",
                         ptp_debug_area_label(area), static_cast<unsigned long>(size), what);
 
     jotlog_handle_type first = ctx.first.load();

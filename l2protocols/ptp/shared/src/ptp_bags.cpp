@@ -34,12 +34,15 @@ constexpr std::string_view text_of(uint32_t id)
     return {};
 }
 
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Marks every definition that one definition's text refers to.
 constexpr void mark_refs(std::string_view text, std::array<bool, max_id> &seen)
 {
-    for (size_t i = 1; i < text.size(); ++i) {  // position 0 is the definition's own header
+    for (size_t i = 1; i < text.size(); ++i) { // position 0 is the definition's own header
         if (text[i] != '$')
             continue;
         uint32_t id = 0;
@@ -112,7 +115,7 @@ template <size_t N>
 constexpr std::array<char, N> build_compact(const std::array<char, N> &full)
 {
     std::array<char, N> out{};
-    std::array<bool, 64> wraps{};  // per open parenthesis: true unless it opens a union
+    std::array<bool, 64> wraps{}; // per open parenthesis: true unless it opens a union
     size_t depth = 0, o = 0;
     for (size_t i = 0; i < N && full[i] != '\0'; ++i) {
         char c = full[i];
@@ -151,7 +154,10 @@ struct lay {
     uint64_t align;
 };
 
-constexpr uint64_t round_up(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+constexpr uint64_t round_up(uint64_t v, uint64_t a)
+{
+    return (v + a - 1) / a * a;
+}
 
 constexpr lay def_layout(uint32_t id, uint64_t *offsets, uint64_t *sizes);
 
@@ -182,7 +188,7 @@ constexpr lay type_layout(std::string_view t, size_t &pos)
     case '[':
         while (t[pos] != ']')
             ++pos;
-        pos += 2;  // "]e"
+        pos += 2; // "]e"
         l = {4, 4};
         break;
     case 'H':
@@ -192,13 +198,13 @@ constexpr lay type_layout(std::string_view t, size_t &pos)
     case '$': l = def_layout(static_cast<uint32_t>(number_at(t, pos)), nullptr, nullptr); break;
     case 'p':
     case 'a':
-        ++pos;  // "("
+        ++pos; // "("
         type_layout(t, pos);
-        ++pos;  // ")"
+        ++pos; // ")"
         l = c == 'p' ? lay{8, 8} : lay{16, 8};
         break;
     case '?': {
-        ++pos;  // "("
+        ++pos; // "("
         if (t[pos] == '<')
             while (t[pos++] != '>') {
             }
@@ -212,7 +218,7 @@ constexpr lay type_layout(std::string_view t, size_t &pos)
             lay arm = type_layout(t, pos);
             largest = largest > arm.size ? largest : arm.size;
         }
-        ++pos;  // ")"
+        ++pos; // ")"
         l = {round_up(8 + largest, 8), 8};
         break;
     }
@@ -223,9 +229,9 @@ constexpr lay type_layout(std::string_view t, size_t &pos)
             ++pos;
             l = {n, 1};
         } else {
-            pos += 2;  // "A("
+            pos += 2; // "A("
             lay e = type_layout(t, pos);
-            ++pos;  // ")"
+            ++pos; // ")"
             l = {n * e.size, e.align};
         }
         break;
@@ -258,8 +264,7 @@ constexpr lay def_layout(uint32_t id, uint64_t *offsets, uint64_t *sizes)
     return {round_up(offset, align), align};
 }
 
-constexpr bool layout_matches(uint32_t id, const uint64_t *offsets, const uint64_t *sizes, size_t count,
-                              uint64_t size)
+constexpr bool layout_matches(uint32_t id, const uint64_t *offsets, const uint64_t *sizes, size_t count, uint64_t size)
 {
     std::array<uint64_t, 128> computed{}, computed_sizes{};
     lay l = def_layout(id, computed.data(), computed_sizes.data());
@@ -288,24 +293,24 @@ PTP_BAG_DEFINITIONS(PTP_BAG_SIZES)
 #undef PTP_BAG_SIZES
 
 // Every field's offset and size, and every record's size, as the schema implies them.
-#define PTP_BAG_CHECK(id, S, type_name, kind)                                                            \
-    static_assert(layout_matches(id, offsets_##id, sizes_##id, std::size(offsets_##id), sizeof(S)),     \
+#define PTP_BAG_CHECK(id, S, type_name, kind)                                                                          \
+    static_assert(layout_matches(id, offsets_##id, sizes_##id, std::size(offsets_##id), sizeof(S)),                    \
                   "native layout of " #S " differs from its schema");
 PTP_BAG_DEFINITIONS(PTP_BAG_CHECK)
 #undef PTP_BAG_CHECK
 
-#define PTP_BAG_DEF_ROW(id, S, type_name, kind) \
+#define PTP_BAG_DEF_ROW(id, S, type_name, kind)                                                                        \
     {id, type_name, PTP_BAG_TEXT_##kind(id), sizeof(S), std::size(offsets_##id), offsets_##id},
 constexpr ptp_bag_definition_type definitions[] = {PTP_BAG_DEFINITIONS(PTP_BAG_DEF_ROW)};
 #undef PTP_BAG_DEF_ROW
 
 // ---- Per bag: size and definition count as the catalogue gives them, texts, layout record ----
 
-#define PTP_BAG_DESCRIBE(bag, root, size, further)                                                 \
-    static_assert(sizeof(bag) == (size), "native size of " #bag);                                 \
-    static_assert(closure_count(root) == (further), "further definitions of " #bag);              \
-    constexpr auto bag##_full = build_full<full_len(root)>(root);                                  \
-    constexpr auto bag##_compact = build_compact(bag##_full);                                      \
+#define PTP_BAG_DESCRIBE(bag, root, size, further)                                                                     \
+    static_assert(sizeof(bag) == (size), "native size of " #bag);                                                      \
+    static_assert(closure_count(root) == (further), "further definitions of " #bag);                                   \
+    constexpr auto bag##_full = build_full<full_len(root)>(root);                                                      \
+    constexpr auto bag##_compact = build_compact(bag##_full);                                                          \
     constexpr bag_layout_type bag##_layout = {further, size, offsets_##root};
 PTP_BAG_CATALOGUE(PTP_BAG_DESCRIBE)
 #undef PTP_BAG_DESCRIBE
@@ -313,7 +318,8 @@ PTP_BAG_CATALOGUE(PTP_BAG_DESCRIBE)
 // ---- Enumerations ----
 
 #define PTP_BAG_ENUMERATOR_ROW(prefix, name, value) {#name, value},
-#define PTP_BAG_ENUM_ROWS(type, prefix, list) constexpr ptp_bag_enumerator_type type##_rows[] = {list(PTP_BAG_ENUMERATOR_ROW)};
+#define PTP_BAG_ENUM_ROWS(type, prefix, list)                                                                          \
+    constexpr ptp_bag_enumerator_type type##_rows[] = {list(PTP_BAG_ENUMERATOR_ROW)};
 PTP_BAG_ENUMS(PTP_BAG_ENUM_ROWS)
 #undef PTP_BAG_ENUM_ROWS
 #undef PTP_BAG_ENUMERATOR_ROW
@@ -322,13 +328,16 @@ PTP_BAG_ENUMS(PTP_BAG_ENUM_ROWS)
 constexpr ptp_bag_enum_type enums[] = {PTP_BAG_ENUMS(PTP_BAG_ENUM_ROW)};
 #undef PTP_BAG_ENUM_ROW
 
-}  // namespace
+} // namespace
 
-#define PTP_BAG_DEFINE(bag, root, size, further)                                                      \
-    constinit const bag_descriptor_type bag##_bag = {                                               \
-        BAG_DESCRIPTOR_FIRST_WORD, #bag, PTP_BAG_SCHEMA_MAJOR, PTP_BAG_SCHEMA_MINOR, PTP_BAG_LIBRARY, \
-        &bag##_layout, bag##_full.data(), bag##_compact.data()};                                    \
-    const bag_descriptor_type *bag##_bag_getfn() { return &bag##_bag; }
+#define PTP_BAG_DEFINE(bag, root, size, further)                                                                       \
+    constinit const bag_descriptor_type bag##_bag = {                                                                  \
+        BAG_DESCRIPTOR_FIRST_WORD, #bag,          PTP_BAG_SCHEMA_MAJOR, PTP_BAG_SCHEMA_MINOR,                          \
+        PTP_BAG_LIBRARY,           &bag##_layout, bag##_full.data(),    bag##_compact.data()};                         \
+    const bag_descriptor_type *bag##_bag_getfn()                                                                       \
+    {                                                                                                                  \
+        return &bag##_bag;                                                                                             \
+    }
 PTP_BAG_CATALOGUE(PTP_BAG_DEFINE)
 #undef PTP_BAG_DEFINE
 
@@ -337,9 +346,12 @@ namespace {
 constexpr const bag_descriptor_type *catalogue[] = {PTP_BAG_CATALOGUE(PTP_BAG_POINTER)};
 #undef PTP_BAG_POINTER
 static_assert(std::size(catalogue) == PTP_BAG_COUNT);
-}  // namespace
+} // namespace
 
-const bag_descriptor_type *const *ptp_bag_catalogue() { return catalogue; }
+const bag_descriptor_type *const *ptp_bag_catalogue()
+{
+    return catalogue;
+}
 
 const ptp_bag_definition_type *ptp_bag_definitions(uint32_t *count)
 {

@@ -52,8 +52,8 @@ const tuple_type *as_tuple(const bgen_value_td *nv)
 }
 
 // Shared number rule: decode, write, test the range. The caller ignores the value on failure.
-zerrno number_in_range(uint32_t event, const bgen_value_td *nv, uint32_t *out, bool *is_delete,
-                       uint32_t lo, uint32_t hi, zerrno code)
+zerrno number_in_range(uint32_t event, const bgen_value_td *nv, uint32_t *out, bool *is_delete, uint32_t lo,
+                       uint32_t hi, zerrno code)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event))
@@ -94,8 +94,8 @@ constexpr rate_rule annce_rule{1, 6, PTP_CFG_ERR_ANNCE_IVL};
 constexpr rate_rule sync_rule{0, 7, PTP_CFG_ERR_SYNC_IVL};
 constexpr rate_rule dr_rule{0, 7, PTP_CFG_ERR_DR_MIN_IVL};
 
-zerrno check_rate(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate,
-                  bool *is_delete, const rate_rule &rule)
+zerrno check_rate(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate, bool *is_delete,
+                  const rate_rule &rule)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event))
@@ -116,8 +116,7 @@ zerrno decode_multicast(const bgen_value_td *nv, uint32_t *mode, ptp_address_typ
     int32_t mac_given = 0;
     const char *text = nullptr;
     uint32_t mask = 0;
-    if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%d%s", &mask, &m, &mac_given, &text) !=
-        ZERR_OK)
+    if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%d%s", &mask, &m, &mac_given, &text) != ZERR_OK)
         return PTP_CFG_ERR_TUPLE;
     *mode = static_cast<uint32_t>(m);
     ptp_address_set_mac(addr, PTP_MULTICAST_MAC_DEFAULT);
@@ -169,8 +168,8 @@ bool ipv6_is_martian(const uint8_t ip[16])
 }
 
 // Source address tuple "%d%s" {enable, address text}.
-zerrno decode_source(const bgen_value_td *nv, int family, zerrno code, uint32_t *enable,
-                     uint8_t *ip, size_t ip_len, bool disabled_allowed)
+zerrno decode_source(const bgen_value_td *nv, int family, zerrno code, uint32_t *enable, uint8_t *ip, size_t ip_len,
+                     bool disabled_allowed)
 {
     if (!has_value(nv))
         return PTP_CFG_ERR_TUPLE;
@@ -211,8 +210,7 @@ zerrno decode_profile_name(const bgen_value_td *nv, char *out)
 
 void check_grant_msg_type(uint32_t msg_type)
 {
-    if (msg_type != PTP_MSG_ANNOUNCE && msg_type != PTP_MSG_SYNC &&
-        msg_type != PTP_MSG_DELAY_RESP)
+    if (msg_type != PTP_MSG_ANNOUNCE && msg_type != PTP_MSG_SYNC && msg_type != PTP_MSG_DELAY_RESP)
         cfg_assert_fail("Unexpected message type for a unicast grant duration");
 }
 
@@ -227,46 +225,38 @@ void check_timeout_msg_type(uint32_t msg_type)
 // ---------------------------------------------------------------------------------------------
 // Interface-item checks
 
-zerrno ptp_cfg_check_encap(uint32_t event, const bgen_value_td *nv, uint32_t *encap,
-                           bool *is_delete)
+zerrno ptp_cfg_check_encap(uint32_t event, const bgen_value_td *nv, uint32_t *encap, bool *is_delete)
 {
-    return number_in_range(event, nv, encap, is_delete, PTP_ENCAP_ETHERNET, PTP_ENCAP_IPV6,
-                           PTP_CFG_ERR_ENCAP);
+    return number_in_range(event, nv, encap, is_delete, PTP_ENCAP_ETHERNET, PTP_ENCAP_IPV6, PTP_CFG_ERR_ENCAP);
 }
 
-zerrno ptp_cfg_check_clock_operation(uint32_t event, const bgen_value_td *nv, uint32_t *one_step,
-                                     bool *is_delete)
+zerrno ptp_cfg_check_clock_operation(uint32_t event, const bgen_value_td *nv, uint32_t *one_step, bool *is_delete)
 {
     return number_in_range(event, nv, one_step, is_delete, 0, UINT32_MAX, ZERR_OK);
 }
 
-zerrno ptp_cfg_check_annce_ivl(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate,
-                               bool *is_delete)
+zerrno ptp_cfg_check_annce_ivl(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate, bool *is_delete)
 {
     return check_rate(event, nv, rate, is_delete, annce_rule);
 }
 
-zerrno ptp_cfg_check_sync_ivl(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate,
-                              bool *is_delete)
+zerrno ptp_cfg_check_sync_ivl(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate, bool *is_delete)
 {
     return check_rate(event, nv, rate, is_delete, sync_rule);
 }
 
-zerrno ptp_cfg_check_dr_min_ivl(uint32_t event, const bgen_value_td *nv,
-                                ptp_time_data_type *rate, bool *is_delete)
+zerrno ptp_cfg_check_dr_min_ivl(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate, bool *is_delete)
 {
     return check_rate(event, nv, rate, is_delete, dr_rule);
 }
 
-zerrno ptp_cfg_check_annce_tout(uint32_t event, const bgen_value_td *nv, uint32_t *timeout,
-                                bool *is_delete)
+zerrno ptp_cfg_check_annce_tout(uint32_t event, const bgen_value_td *nv, uint32_t *timeout, bool *is_delete)
 {
     return number_in_range(event, nv, timeout, is_delete, 2, 10, PTP_CFG_ERR_ANNCE_TOUT);
 }
 
-zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode,
-                               ptp_address_type *addr, bool *is_delete,
-                               const bgen_value_td *prev, uint32_t *prev_mode,
+zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode, ptp_address_type *addr,
+                               bool *is_delete, const bgen_value_td *prev, uint32_t *prev_mode,
                                ptp_address_type *prev_addr)
 {
     set_flag(is_delete, deleting(event));
@@ -294,15 +284,13 @@ zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t
     return rc;
 }
 
-zerrno ptp_cfg_check_port_state(uint32_t event, const bgen_value_td *nv, uint32_t *state,
-                                bool *is_delete)
+zerrno ptp_cfg_check_port_state(uint32_t event, const bgen_value_td *nv, uint32_t *state, bool *is_delete)
 {
     return number_in_range(event, nv, state, is_delete, PTP_RESTRICT_PORT_STATE_ANY,
                            PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_CFG_ERR_PORT_STATE);
 }
 
-zerrno ptp_cfg_check_local_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority,
-                                    bool *is_delete)
+zerrno ptp_cfg_check_local_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority, bool *is_delete)
 {
     uint32_t v = 0;
     zerrno rc = number_in_range(event, nv, &v, is_delete, 1, 255, PTP_CFG_ERR_LOCAL_PRIORITY);
@@ -312,31 +300,29 @@ zerrno ptp_cfg_check_local_priority(uint32_t event, const bgen_value_td *nv, uin
     return rc;
 }
 
-zerrno ptp_cfg_check_source_ip(uint32_t event, const bgen_value_td *nv,
-                               ptp_source_ip_data_type *source, bool *is_delete,
-                               bool disabled_allowed)
+zerrno ptp_cfg_check_source_ip(uint32_t event, const bgen_value_td *nv, ptp_source_ip_data_type *source,
+                               bool *is_delete, bool disabled_allowed)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event))
         return ZERR_OK;
     ptp_source_ip_data_type s{};
-    zerrno rc = decode_source(nv, AF_INET, PTP_CFG_ERR_SOURCE_IP, &s.enable, s.ip_address,
-                              sizeof(s.ip_address), disabled_allowed);
+    zerrno rc = decode_source(nv, AF_INET, PTP_CFG_ERR_SOURCE_IP, &s.enable, s.ip_address, sizeof(s.ip_address),
+                              disabled_allowed);
     if (rc != PTP_CFG_ERR_TUPLE && source != nullptr)
         *source = s;
     return rc;
 }
 
-zerrno ptp_cfg_check_source_ipv6(uint32_t event, const bgen_value_td *nv,
-                                 ptp_source_ipv6_data_type *source, bool *is_delete,
-                                 bool disabled_allowed)
+zerrno ptp_cfg_check_source_ipv6(uint32_t event, const bgen_value_td *nv, ptp_source_ipv6_data_type *source,
+                                 bool *is_delete, bool disabled_allowed)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event))
         return ZERR_OK;
     ptp_source_ipv6_data_type s{};
-    zerrno rc = decode_source(nv, AF_INET6, PTP_CFG_ERR_SOURCE_IPV6, &s.enable, s.ip_address,
-                              sizeof(s.ip_address), disabled_allowed);
+    zerrno rc = decode_source(nv, AF_INET6, PTP_CFG_ERR_SOURCE_IPV6, &s.enable, s.ip_address, sizeof(s.ip_address),
+                              disabled_allowed);
     if (rc != PTP_CFG_ERR_TUPLE && source != nullptr)
         *source = s;
     return rc;
@@ -347,8 +333,7 @@ zerrno ptp_cfg_check_cos(uint32_t event, const bgen_value_td *nv, uint32_t *cos,
     return number_in_range(event, nv, cos, is_delete, 0, 7, PTP_CFG_ERR_COS);
 }
 
-zerrno ptp_cfg_check_dscp(uint32_t event, const bgen_value_td *nv, uint32_t *dscp,
-                          bool *is_delete)
+zerrno ptp_cfg_check_dscp(uint32_t event, const bgen_value_td *nv, uint32_t *dscp, bool *is_delete)
 {
     return number_in_range(event, nv, dscp, is_delete, 0, 63, PTP_CFG_ERR_DSCP);
 }
@@ -358,8 +343,8 @@ zerrno ptp_cfg_check_ttl(uint32_t event, const bgen_value_td *nv, uint32_t *ttl,
     return number_in_range(event, nv, ttl, is_delete, 1, 255, PTP_CFG_ERR_ENCAP);
 }
 
-zerrno ptp_cfg_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv,
-                                     ptp_delay_asymmetry_type *nanoseconds, bool *is_delete)
+zerrno ptp_cfg_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv, ptp_delay_asymmetry_type *nanoseconds,
+                                     bool *is_delete)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event) || !has_value(nv))
@@ -371,27 +356,24 @@ zerrno ptp_cfg_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv,
     return rc;
 }
 
-zerrno ptp_cfg_check_master_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority,
-                                     bool *is_delete)
+zerrno ptp_cfg_check_master_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority, bool *is_delete)
 {
     return number_in_range(event, nv, priority, is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
 }
 
-zerrno ptp_cfg_check_master_clock_class(uint32_t event, const bgen_value_td *nv,
-                                        uint32_t *clock_class, bool *is_delete)
+zerrno ptp_cfg_check_master_clock_class(uint32_t event, const bgen_value_td *nv, uint32_t *clock_class, bool *is_delete)
 {
     return number_in_range(event, nv, clock_class, is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
 }
 
-zerrno ptp_cfg_check_master_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode,
-                                      bool *is_delete)
+zerrno ptp_cfg_check_master_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode, bool *is_delete)
 {
     if (!deleting(event) && !has_value(nv)) {
         set_flag(is_delete, false);
         return ZERR_OK;
     }
-    return number_in_range(event, nv, mode, is_delete, PTP_TRANSPORT_UNICAST,
-                           PTP_TRANSPORT_MULTICAST, PTP_CFG_ERR_TRANSPORT);
+    return number_in_range(event, nv, mode, is_delete, PTP_TRANSPORT_UNICAST, PTP_TRANSPORT_MULTICAST,
+                           PTP_CFG_ERR_TRANSPORT);
 }
 
 zerrno ptp_cfg_check_master_nonnegotiated(uint32_t event, uint32_t *flag, bool *is_delete)
@@ -407,24 +389,21 @@ zerrno ptp_cfg_check_slave_nonnegotiated(uint32_t event, uint32_t *flag, bool *i
     return ptp_cfg_check_master_nonnegotiated(event, flag, is_delete);
 }
 
-zerrno ptp_cfg_check_unicast_grant_duration(uint32_t msg_type, uint32_t event,
-                                            const bgen_value_td *nv, uint32_t *seconds,
-                                            bool *is_delete)
+zerrno ptp_cfg_check_unicast_grant_duration(uint32_t msg_type, uint32_t event, const bgen_value_td *nv,
+                                            uint32_t *seconds, bool *is_delete)
 {
     check_grant_msg_type(msg_type);
     return number_in_range(event, nv, seconds, is_delete, 60, 1000, PTP_CFG_ERR_GRANT_DURATION);
 }
 
-zerrno ptp_cfg_check_message_timeout(uint32_t msg_type, uint32_t event, const bgen_value_td *nv,
-                                     uint32_t *msecs, bool *is_delete)
+zerrno ptp_cfg_check_message_timeout(uint32_t msg_type, uint32_t event, const bgen_value_td *nv, uint32_t *msecs,
+                                     bool *is_delete)
 {
     check_timeout_msg_type(msg_type);
-    return number_in_range(event, nv, msecs, is_delete, 100, 100000,
-                           PTP_CFG_ERR_MESSAGE_TIMEOUT);
+    return number_in_range(event, nv, msecs, is_delete, 100, 100000, PTP_CFG_ERR_MESSAGE_TIMEOUT);
 }
 
-zerrno ptp_cfg_check_profile_name(uint32_t event, const bgen_value_td *nv, char *name,
-                                  bool *is_delete)
+zerrno ptp_cfg_check_profile_name(uint32_t event, const bgen_value_td *nv, char *name, bool *is_delete)
 {
     set_flag(is_delete, deleting(event));
     if (deleting(event))
@@ -499,8 +478,7 @@ zerrno ptp_cfg_extract_addr_info(const bgen_args_td *args, ptp_address_type *add
             ptp_address_set_ipv6(&a, ip->ip);
         break;
     }
-    default:
-        return PTP_CFG_ERR_ENCAP;
+    default: return PTP_CFG_ERR_ENCAP;
     }
     if (addr != nullptr)
         *addr = a;
@@ -510,14 +488,10 @@ zerrno ptp_cfg_extract_addr_info(const bgen_args_td *args, ptp_address_type *add
 bool ptp_cfg_check_addr_is_multicast(const ptp_address_type *addr)
 {
     switch (addr->encap) {
-    case PTP_ENCAP_ETHERNET:
-        return (addr->value[0] & 0x01) != 0;
-    case PTP_ENCAP_IPV4:
-        return addr->value[0] >= 224 && addr->value[0] <= 239;
-    case PTP_ENCAP_IPV6:
-        return addr->value[0] == 0xFF && (addr->value[1] == 0x00 || addr->value[1] == 0x02);
-    default:
-        return false;
+    case PTP_ENCAP_ETHERNET: return (addr->value[0] & 0x01) != 0;
+    case PTP_ENCAP_IPV4: return addr->value[0] >= 224 && addr->value[0] <= 239;
+    case PTP_ENCAP_IPV6: return addr->value[0] == 0xFF && (addr->value[1] == 0x00 || addr->value[1] == 0x02);
+    default: return false;
     }
 }
 
@@ -527,7 +501,11 @@ bool ptp_cfg_check_addr_is_multicast(const ptp_address_type *addr)
 namespace {
 
 // Bounds printed into a text: none, two numbers, or a message name and two numbers.
-enum class text_args : uint8_t { none, bounds, msg_bounds };
+enum class text_args : uint8_t {
+    none,
+    bounds,
+    msg_bounds
+};
 
 // One profile item: its fixed error text, how the text is filled in, and the label that names
 // the text in an allocation-failure report.
@@ -576,8 +554,8 @@ enum class prf : uint8_t {
 };
 
 constexpr std::array<prf_item_info, static_cast<size_t>(prf::count)> prf_items{{
-    {"Failed to verify the encap value. It must be either Ethernet or IPv4", text_args::none, 0,
-     0, "Encap config error message"},
+    {"Failed to verify the encap value. It must be either Ethernet or IPv4", text_args::none, 0, 0,
+     "Encap config error message"},
     {"Failed to verify the clock-operation value. One-step operation can only be configured on "
      "supported interfaces",
      text_args::none, 0, 0, "Clock operation config error message"},
@@ -590,35 +568,30 @@ constexpr std::array<prf_item_info, static_cast<size_t>(prf::count)> prf_items{{
     {"Failed to verify the Delay-Request minimum interval value. The interval must be 1, 2, 4, 8 "
      "or 16 seconds, or a frequency of 2, 4, 8, 16, 32 or 64 per second",
      text_args::none, 0, 0, "Delay-Request minimum interval config error message"},
-    {"Failed to verify the announce timeout value. It must be within the specified range",
-     text_args::none, 0, 0, "Announce timeout config error message"},
-    {"Failed to verify the multicast value.", text_args::none, 0, 0,
-     "Multicast config error message"},
-    {"Failed to verify the port state value. It must be Slave-Only, Master-Only, or Any",
-     text_args::none, 0, 0, "Port state config error message"},
-    {"Failed to verify the local priority value. It must be between 1 and 255", text_args::none,
-     0, 0, "Local priority config error message"},
-    {"Failed to verify the source IP address value. It must be a valid IP address.",
-     text_args::none, 0, 0, "Source IP address config error message"},
-    {"Failed to verify the source IPv6 address value. It must be a valid IPv6 address.",
-     text_args::none, 0, 0, "Source IPv6 address config error message"},
-    {"Failed to verify the CoS value. It must be within the specified range", text_args::none, 0,
-     0, "CoS config error message"},
-    {"Failed to verify the DSCP value. It must be within the specified range", text_args::none,
-     0, 0, "DSCP config error message"},
-    {nullptr, text_args::none, 0, 0, nullptr},  // ttl: code only
+    {"Failed to verify the announce timeout value. It must be within the specified range", text_args::none, 0, 0,
+     "Announce timeout config error message"},
+    {"Failed to verify the multicast value.", text_args::none, 0, 0, "Multicast config error message"},
+    {"Failed to verify the port state value. It must be Slave-Only, Master-Only, or Any", text_args::none, 0, 0,
+     "Port state config error message"},
+    {"Failed to verify the local priority value. It must be between 1 and 255", text_args::none, 0, 0,
+     "Local priority config error message"},
+    {"Failed to verify the source IP address value. It must be a valid IP address.", text_args::none, 0, 0,
+     "Source IP address config error message"},
+    {"Failed to verify the source IPv6 address value. It must be a valid IPv6 address.", text_args::none, 0, 0,
+     "Source IPv6 address config error message"},
+    {"Failed to verify the CoS value. It must be within the specified range", text_args::none, 0, 0,
+     "CoS config error message"},
+    {"Failed to verify the DSCP value. It must be within the specified range", text_args::none, 0, 0,
+     "DSCP config error message"},
+    {nullptr, text_args::none, 0, 0, nullptr}, // ttl: code only
     {"Failed to verify the interface delay asymmetry item.", text_args::none, 0, 0,
      "Delay asymmetry config error message"},
-    {"Failed to verify the master enable item.", text_args::none, 0, 0,
-     "Master enable config error message"},
-    {"Failed to verify the master priority item.", text_args::none, 0, 0,
-     "Master priority config error message"},
-    {"Failed to verify the master clock class item.", text_args::none, 0, 0,
-     "Master clock class config error message"},
+    {"Failed to verify the master enable item.", text_args::none, 0, 0, "Master enable config error message"},
+    {"Failed to verify the master priority item.", text_args::none, 0, 0, "Master priority config error message"},
+    {"Failed to verify the master clock class item.", text_args::none, 0, 0, "Master clock class config error message"},
     {"Failed to verify the master non-negotiated class item.", text_args::none, 0, 0,
      "Master non-negotiated config error message"},
-    {"Failed to verify the master multicast item.", text_args::none, 0, 0,
-     "Master multicast config error message"},
+    {"Failed to verify the master multicast item.", text_args::none, 0, 0, "Master multicast config error message"},
     {"Failed to verify the master delay asymmetry item.", text_args::none, 0, 0,
      "Master delay asymmetry config error message"},
     {"Failed to verify the slave non-negotiated class item.", text_args::none, 0, 0,
@@ -632,17 +605,16 @@ constexpr std::array<prf_item_info, static_cast<size_t>(prf::count)> prf_items{{
      text_args::msg_bounds, 100000, 100, "Message timeout config error message"},
     {"Failed to verify invalid grant reduce/deny configuration", text_args::none, 0, 0,
      "Invalid unicast grant config error message"},
-    {"Failed to verify the interop profile value.", text_args::none, 0, 0,
-     "Interop profile config error message"},
-    {"Failed to verify the interop domain value. The domain must be between %u and %u.",
-     text_args::bounds, 0, 255, "Interop domain config error message"},
-    {"Failed to verify the interop priority value. The priority must be between %u and %u.",
-     text_args::bounds, 0, 255, "Interop priority config error message"},
+    {"Failed to verify the interop profile value.", text_args::none, 0, 0, "Interop profile config error message"},
+    {"Failed to verify the interop domain value. The domain must be between %u and %u.", text_args::bounds, 0, 255,
+     "Interop domain config error message"},
+    {"Failed to verify the interop priority value. The priority must be between %u and %u.", text_args::bounds, 0, 255,
+     "Interop priority config error message"},
     {"Failed to verify the interop clock accuracy value. The clock accuracy must be a value "
      "between 32 and 49, or 254, as specified by the IEEE 1588 standard",
      text_args::none, 0, 0, "Interop clock accuracy config error message"},
-    {"Failed to verify the interop OSLV value. The value must be between %u and %u.",
-     text_args::bounds, 0, 65535, "Interop OSLV config error message"},
+    {"Failed to verify the interop OSLV value. The value must be between %u and %u.", text_args::bounds, 0, 65535,
+     "Interop OSLV config error message"},
     {"Failed to verify the interop default clock class value. The default clock class must be "
      "between %u and %u.",
      text_args::bounds, 0, 255, "Interop default clock class config error message"},
@@ -659,7 +631,7 @@ struct prf_check {
     char **err_text;
     char *name_out;
     bool *is_delete;
-    const char *msg_name = nullptr;  // message_timeout only
+    const char *msg_name = nullptr; // message_timeout only
     char name[PTP_PROFILE_NAME_MAX + 1] = {};
 
     zerrno begin(uint32_t event, const bgen_args_td *args)
@@ -714,9 +686,9 @@ struct prf_check {
 };
 
 // A single-number profile item whose value goes out only on success.
-zerrno prf_number(prf item, uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
-                  char **err_text, uint32_t *out, const bgen_args_td *args, char *name,
-                  bool *is_delete, uint32_t lo, uint32_t hi, zerrno code)
+zerrno prf_number(prf item, uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                  uint32_t *out, const bgen_args_td *args, char *name, bool *is_delete, uint32_t lo, uint32_t hi,
+                  zerrno code)
 {
     prf_check c{item, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -735,9 +707,9 @@ bool wants_prev(uint32_t event, const bgen_value_td *prev)
     return (event & PTP_CFG_EVENT_CREATE) == 0 && has_value(prev);
 }
 
-zerrno prf_rate(prf item, const rate_rule &rule, uint32_t event, const bgen_value_td *nv,
-                uint32_t *verify_result, char **err_text, int *log_ivl, int *prev_log_ivl,
-                const bgen_value_td *prev, const bgen_args_td *args, char *name, bool *is_delete)
+zerrno prf_rate(prf item, const rate_rule &rule, uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                char **err_text, int *log_ivl, int *prev_log_ivl, const bgen_value_td *prev, const bgen_args_td *args,
+                char *name, bool *is_delete)
 {
     prf_check c{item, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -760,8 +732,7 @@ zerrno prf_rate(prf item, const rate_rule &rule, uint32_t event, const bgen_valu
 }
 
 // Master- and slave-table items read the entry's address first, on every event.
-zerrno prf_table_begin(prf_check &c, uint32_t event, const bgen_args_td *args,
-                       ptp_address_type *addr)
+zerrno prf_table_begin(prf_check &c, uint32_t event, const bgen_args_td *args, ptp_address_type *addr)
 {
     zerrno rc = c.begin(event, args);
     if (rc != ZERR_OK)
@@ -773,10 +744,9 @@ zerrno prf_table_begin(prf_check &c, uint32_t event, const bgen_args_td *args,
     return rc;
 }
 
-zerrno prf_table_number(prf item, uint32_t event, const bgen_value_td *nv,
-                        uint32_t *verify_result, char **err_text, uint32_t *out,
-                        ptp_address_type *addr, const bgen_args_td *args, char *name,
-                        bool *is_delete, uint32_t lo, uint32_t hi, zerrno code)
+zerrno prf_table_number(prf item, uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                        uint32_t *out, ptp_address_type *addr, const bgen_args_td *args, char *name, bool *is_delete,
+                        uint32_t lo, uint32_t hi, zerrno code)
 {
     prf_check c{item, verify_result, err_text, name, is_delete};
     zerrno rc = prf_table_begin(c, event, args, addr);
@@ -789,9 +759,8 @@ zerrno prf_table_number(prf item, uint32_t event, const bgen_value_td *nv,
     return c.finish(rc);
 }
 
-zerrno prf_table_flag(prf item, uint32_t event, uint32_t *verify_result, char **err_text,
-                      uint32_t *flag, ptp_address_type *addr, const bgen_args_td *args,
-                      char *name, bool *is_delete)
+zerrno prf_table_flag(prf item, uint32_t event, uint32_t *verify_result, char **err_text, uint32_t *flag,
+                      ptp_address_type *addr, const bgen_args_td *args, char *name, bool *is_delete)
 {
     prf_check c{item, verify_result, err_text, name, is_delete};
     zerrno rc = prf_table_begin(c, event, args, addr);
@@ -802,19 +771,17 @@ zerrno prf_table_flag(prf item, uint32_t event, uint32_t *verify_result, char **
 
 } // namespace
 
-zerrno ptp_cfg_profile_check_encap(uint32_t event, const bgen_value_td *nv,
-                                   uint32_t *verify_result, char **err_text, uint32_t *encap,
-                                   const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_encap(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                                   uint32_t *encap, const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_number(prf::encap, event, nv, verify_result, err_text, encap, args, name,
-                      is_delete, PTP_ENCAP_ETHERNET, PTP_ENCAP_IPV6, PTP_CFG_ERR_ENCAP);
+    return prf_number(prf::encap, event, nv, verify_result, err_text, encap, args, name, is_delete, PTP_ENCAP_ETHERNET,
+                      PTP_ENCAP_IPV6, PTP_CFG_ERR_ENCAP);
 }
 
-zerrno ptp_cfg_profile_check_clock_operation(uint32_t event, const bgen_value_td *nv,
-                                             uint32_t *verify_result, char **err_text,
-                                             uint32_t *one_step, uint32_t *prev_one_step,
-                                             const bgen_value_td *prev, const bgen_args_td *args,
-                                             char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_clock_operation(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                             char **err_text, uint32_t *one_step, uint32_t *prev_one_step,
+                                             const bgen_value_td *prev, const bgen_args_td *args, char *name,
+                                             bool *is_delete)
 {
     prf_check c{prf::clock_operation, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -833,47 +800,42 @@ zerrno ptp_cfg_profile_check_clock_operation(uint32_t event, const bgen_value_td
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_annce_ivl(uint32_t event, const bgen_value_td *nv,
-                                       uint32_t *verify_result, char **err_text, int *log_ivl,
-                                       int *prev_log_ivl, const bgen_value_td *prev,
+zerrno ptp_cfg_profile_check_annce_ivl(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                       char **err_text, int *log_ivl, int *prev_log_ivl, const bgen_value_td *prev,
                                        const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_rate(prf::annce_ivl, annce_rule, event, nv, verify_result, err_text, log_ivl,
-                    prev_log_ivl, prev, args, name, is_delete);
+    return prf_rate(prf::annce_ivl, annce_rule, event, nv, verify_result, err_text, log_ivl, prev_log_ivl, prev, args,
+                    name, is_delete);
 }
 
-zerrno ptp_cfg_profile_check_sync_ivl(uint32_t event, const bgen_value_td *nv,
-                                      uint32_t *verify_result, char **err_text, int *log_ivl,
-                                      int *prev_log_ivl, const bgen_value_td *prev,
+zerrno ptp_cfg_profile_check_sync_ivl(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                                      int *log_ivl, int *prev_log_ivl, const bgen_value_td *prev,
                                       const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_rate(prf::sync_ivl, sync_rule, event, nv, verify_result, err_text, log_ivl,
-                    prev_log_ivl, prev, args, name, is_delete);
+    return prf_rate(prf::sync_ivl, sync_rule, event, nv, verify_result, err_text, log_ivl, prev_log_ivl, prev, args,
+                    name, is_delete);
 }
 
-zerrno ptp_cfg_profile_check_dr_min_ivl(uint32_t event, const bgen_value_td *nv,
-                                        uint32_t *verify_result, char **err_text, int *log_ivl,
-                                        int *prev_log_ivl, const bgen_value_td *prev,
+zerrno ptp_cfg_profile_check_dr_min_ivl(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                        char **err_text, int *log_ivl, int *prev_log_ivl, const bgen_value_td *prev,
                                         const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_rate(prf::dr_min_ivl, dr_rule, event, nv, verify_result, err_text, log_ivl,
-                    prev_log_ivl, prev, args, name, is_delete);
+    return prf_rate(prf::dr_min_ivl, dr_rule, event, nv, verify_result, err_text, log_ivl, prev_log_ivl, prev, args,
+                    name, is_delete);
 }
 
-zerrno ptp_cfg_profile_check_annce_tout(uint32_t event, const bgen_value_td *nv,
-                                        uint32_t *verify_result, char **err_text,
-                                        uint32_t *timeout, const bgen_args_td *args, char *name,
+zerrno ptp_cfg_profile_check_annce_tout(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                        char **err_text, uint32_t *timeout, const bgen_args_td *args, char *name,
                                         bool *is_delete)
 {
-    return prf_number(prf::annce_tout, event, nv, verify_result, err_text, timeout, args, name,
-                      is_delete, 2, 10, PTP_CFG_ERR_ANNCE_TOUT);
+    return prf_number(prf::annce_tout, event, nv, verify_result, err_text, timeout, args, name, is_delete, 2, 10,
+                      PTP_CFG_ERR_ANNCE_TOUT);
 }
 
-zerrno ptp_cfg_profile_check_multicast(uint32_t event, const bgen_value_td *nv,
-                                       uint32_t *verify_result, char **err_text, uint32_t *mode,
-                                       ptp_address_type *addr, uint32_t *prev_mode,
-                                       ptp_address_type *prev_addr, const bgen_value_td *prev,
-                                       const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                       char **err_text, uint32_t *mode, ptp_address_type *addr, uint32_t *prev_mode,
+                                       ptp_address_type *prev_addr, const bgen_value_td *prev, const bgen_args_td *args,
+                                       char *name, bool *is_delete)
 {
     prf_check c{prf::multicast, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -893,28 +855,24 @@ zerrno ptp_cfg_profile_check_multicast(uint32_t event, const bgen_value_td *nv,
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_port_state(uint32_t event, const bgen_value_td *nv,
-                                        uint32_t *verify_result, char **err_text,
-                                        uint32_t *state, const bgen_args_td *args, char *name,
+zerrno ptp_cfg_profile_check_port_state(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                        char **err_text, uint32_t *state, const bgen_args_td *args, char *name,
                                         bool *is_delete)
 {
-    return prf_number(prf::port_state, event, nv, verify_result, err_text, state, args, name,
-                      is_delete, PTP_RESTRICT_PORT_STATE_ANY, PTP_RESTRICT_PORT_STATE_MASTER_ONLY,
-                      PTP_CFG_ERR_PORT_STATE);
+    return prf_number(prf::port_state, event, nv, verify_result, err_text, state, args, name, is_delete,
+                      PTP_RESTRICT_PORT_STATE_ANY, PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_CFG_ERR_PORT_STATE);
 }
 
-zerrno ptp_cfg_profile_check_local_priority(uint32_t event, const bgen_value_td *nv,
-                                            uint32_t *verify_result, char **err_text,
-                                            uint32_t *priority, const bgen_args_td *args,
-                                            char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_local_priority(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                            char **err_text, uint32_t *priority, const bgen_args_td *args, char *name,
+                                            bool *is_delete)
 {
-    return prf_number(prf::local_priority, event, nv, verify_result, err_text, priority, args,
-                      name, is_delete, 1, 255, PTP_CFG_ERR_LOCAL_PRIORITY);
+    return prf_number(prf::local_priority, event, nv, verify_result, err_text, priority, args, name, is_delete, 1, 255,
+                      PTP_CFG_ERR_LOCAL_PRIORITY);
 }
 
-zerrno ptp_cfg_profile_check_source_ip(uint32_t event, const bgen_value_td *nv,
-                                       uint32_t *verify_result, char **err_text,
-                                       ptp_source_ip_data_type *source, const bgen_args_td *args,
+zerrno ptp_cfg_profile_check_source_ip(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                       char **err_text, ptp_source_ip_data_type *source, const bgen_args_td *args,
                                        char *name, bool *is_delete)
 {
     prf_check c{prf::source_ip, verify_result, err_text, name, is_delete};
@@ -928,10 +886,9 @@ zerrno ptp_cfg_profile_check_source_ip(uint32_t event, const bgen_value_td *nv,
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_source_ipv6(uint32_t event, const bgen_value_td *nv,
-                                         uint32_t *verify_result, char **err_text,
-                                         ptp_source_ipv6_data_type *source,
-                                         const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_source_ipv6(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                         char **err_text, ptp_source_ipv6_data_type *source, const bgen_args_td *args,
+                                         char *name, bool *is_delete)
 {
     prf_check c{prf::source_ipv6, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -944,35 +901,29 @@ zerrno ptp_cfg_profile_check_source_ipv6(uint32_t event, const bgen_value_td *nv
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_cos(uint32_t event, const bgen_value_td *nv,
-                                 uint32_t *verify_result, char **err_text, uint32_t *cos,
-                                 const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_cos(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                                 uint32_t *cos, const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_number(prf::cos, event, nv, verify_result, err_text, cos, args, name, is_delete,
-                      0, 7, PTP_CFG_ERR_COS);
+    return prf_number(prf::cos, event, nv, verify_result, err_text, cos, args, name, is_delete, 0, 7, PTP_CFG_ERR_COS);
 }
 
-zerrno ptp_cfg_profile_check_dscp(uint32_t event, const bgen_value_td *nv,
-                                  uint32_t *verify_result, char **err_text, uint32_t *dscp,
-                                  const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_dscp(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                                  uint32_t *dscp, const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_number(prf::dscp, event, nv, verify_result, err_text, dscp, args, name,
-                      is_delete, 0, 63, PTP_CFG_ERR_DSCP);
+    return prf_number(prf::dscp, event, nv, verify_result, err_text, dscp, args, name, is_delete, 0, 63,
+                      PTP_CFG_ERR_DSCP);
 }
 
-zerrno ptp_cfg_profile_check_ttl(uint32_t event, const bgen_value_td *nv, uint32_t *ttl,
-                                 const bgen_args_td *args, char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_ttl(uint32_t event, const bgen_value_td *nv, uint32_t *ttl, const bgen_args_td *args,
+                                 char *name, bool *is_delete)
 {
-    return prf_number(prf::ttl, event, nv, nullptr, nullptr, ttl, args, name, is_delete, 1, 255,
-                      PTP_CFG_ERR_ENCAP);
+    return prf_number(prf::ttl, event, nv, nullptr, nullptr, ttl, args, name, is_delete, 1, 255, PTP_CFG_ERR_ENCAP);
 }
 
-zerrno ptp_cfg_profile_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv,
-                                             uint32_t *verify_result, char **err_text,
-                                             ptp_delay_asymmetry_type *nanoseconds,
-                                             ptp_delay_asymmetry_type *prev_nanoseconds,
-                                             const bgen_value_td *prev, const bgen_args_td *args,
-                                             char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                             char **err_text, ptp_delay_asymmetry_type *nanoseconds,
+                                             ptp_delay_asymmetry_type *prev_nanoseconds, const bgen_value_td *prev,
+                                             const bgen_args_td *args, char *name, bool *is_delete)
 {
     prf_check c{prf::delay_asymmetry, verify_result, err_text, name, is_delete};
     zerrno rc = c.begin(event, args);
@@ -994,9 +945,8 @@ zerrno ptp_cfg_profile_check_delay_asymmetry(uint32_t event, const bgen_value_td
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_master_enable(uint32_t event, const bgen_value_td * /*nv*/,
-                                           uint32_t *verify_result, char **err_text,
-                                           ptp_address_type *addr, const bgen_args_td *args,
+zerrno ptp_cfg_profile_check_master_enable(uint32_t event, const bgen_value_td * /*nv*/, uint32_t *verify_result,
+                                           char **err_text, ptp_address_type *addr, const bgen_args_td *args,
                                            char *name, bool *is_delete)
 {
     prf_check c{prf::master_enable, verify_result, err_text, name, is_delete};
@@ -1009,53 +959,40 @@ zerrno ptp_cfg_profile_check_master_enable(uint32_t event, const bgen_value_td *
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_master_priority(uint32_t event, const bgen_value_td *nv,
-                                             uint32_t *verify_result, char **err_text,
-                                             uint32_t *priority, ptp_address_type *addr,
-                                             const bgen_args_td *args, char *name,
-                                             bool *is_delete)
+zerrno ptp_cfg_profile_check_master_priority(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                             char **err_text, uint32_t *priority, ptp_address_type *addr,
+                                             const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_table_number(prf::master_priority, event, nv, verify_result, err_text, priority,
-                            addr, args, name, is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
+    return prf_table_number(prf::master_priority, event, nv, verify_result, err_text, priority, addr, args, name,
+                            is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
 }
 
-zerrno ptp_cfg_profile_check_master_clock_class(uint32_t event, const bgen_value_td *nv,
-                                                uint32_t *verify_result, char **err_text,
-                                                uint32_t *clock_class, ptp_address_type *addr,
-                                                const bgen_args_td *args, char *name,
-                                                bool *is_delete)
+zerrno ptp_cfg_profile_check_master_clock_class(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                                char **err_text, uint32_t *clock_class, ptp_address_type *addr,
+                                                const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_table_number(prf::master_clock_class, event, nv, verify_result, err_text,
-                            clock_class, addr, args, name, is_delete, 0, 255,
-                            PTP_CFG_ERR_CLOCK_CLASS);
+    return prf_table_number(prf::master_clock_class, event, nv, verify_result, err_text, clock_class, addr, args, name,
+                            is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
 }
 
-zerrno ptp_cfg_profile_check_master_nonnegotiated(uint32_t event, const bgen_value_td * /*nv*/,
-                                                  uint32_t *verify_result, char **err_text,
-                                                  uint32_t *flag, ptp_address_type *addr,
-                                                  const bgen_args_td *args, char *name,
-                                                  bool *is_delete)
+zerrno ptp_cfg_profile_check_master_nonnegotiated(uint32_t event, const bgen_value_td * /*nv*/, uint32_t *verify_result,
+                                                  char **err_text, uint32_t *flag, ptp_address_type *addr,
+                                                  const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_table_flag(prf::master_nonnegotiated, event, verify_result, err_text, flag, addr,
-                          args, name, is_delete);
+    return prf_table_flag(prf::master_nonnegotiated, event, verify_result, err_text, flag, addr, args, name, is_delete);
 }
 
-zerrno ptp_cfg_profile_check_master_multicast(uint32_t event, const bgen_value_td *nv,
-                                              uint32_t *verify_result, char **err_text,
-                                              uint32_t *mode, ptp_address_type *addr,
-                                              const bgen_args_td *args, char *name,
-                                              bool *is_delete)
+zerrno ptp_cfg_profile_check_master_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                              char **err_text, uint32_t *mode, ptp_address_type *addr,
+                                              const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_table_number(prf::master_multicast, event, nv, verify_result, err_text, mode,
-                            addr, args, name, is_delete, PTP_TRANSPORT_UNICAST,
-                            PTP_TRANSPORT_MULTICAST, PTP_CFG_ERR_TRANSPORT);
+    return prf_table_number(prf::master_multicast, event, nv, verify_result, err_text, mode, addr, args, name,
+                            is_delete, PTP_TRANSPORT_UNICAST, PTP_TRANSPORT_MULTICAST, PTP_CFG_ERR_TRANSPORT);
 }
 
-zerrno ptp_cfg_profile_check_master_delay_asymmetry(uint32_t event, const bgen_value_td *nv,
-                                                    uint32_t *verify_result, char **err_text,
-                                                    ptp_delay_asymmetry_type *nanoseconds,
-                                                    ptp_address_type *addr,
-                                                    const bgen_args_td *args, char *name,
+zerrno ptp_cfg_profile_check_master_delay_asymmetry(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                                    char **err_text, ptp_delay_asymmetry_type *nanoseconds,
+                                                    ptp_address_type *addr, const bgen_args_td *args, char *name,
                                                     bool *is_delete)
 {
     prf_check c{prf::master_delay_asymmetry, verify_result, err_text, name, is_delete};
@@ -1070,32 +1007,25 @@ zerrno ptp_cfg_profile_check_master_delay_asymmetry(uint32_t event, const bgen_v
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_slave_nonnegotiated(uint32_t event, const bgen_value_td * /*nv*/,
-                                                 uint32_t *verify_result, char **err_text,
-                                                 uint32_t *flag, ptp_address_type *addr,
-                                                 const bgen_args_td *args, char *name,
-                                                 bool *is_delete)
+zerrno ptp_cfg_profile_check_slave_nonnegotiated(uint32_t event, const bgen_value_td * /*nv*/, uint32_t *verify_result,
+                                                 char **err_text, uint32_t *flag, ptp_address_type *addr,
+                                                 const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_table_flag(prf::slave_nonnegotiated, event, verify_result, err_text, flag, addr,
-                          args, name, is_delete);
+    return prf_table_flag(prf::slave_nonnegotiated, event, verify_result, err_text, flag, addr, args, name, is_delete);
 }
 
-zerrno ptp_cfg_profile_check_unicast_grant_duration(uint32_t msg_type, uint32_t event,
-                                                    const bgen_value_td *nv,
-                                                    uint32_t *verify_result, char **err_text,
-                                                    uint32_t *seconds, const bgen_args_td *args,
-                                                    char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_unicast_grant_duration(uint32_t msg_type, uint32_t event, const bgen_value_td *nv,
+                                                    uint32_t *verify_result, char **err_text, uint32_t *seconds,
+                                                    const bgen_args_td *args, char *name, bool *is_delete)
 {
     check_grant_msg_type(msg_type);
-    return prf_number(prf::unicast_grant_duration, event, nv, verify_result, err_text, seconds,
-                      args, name, is_delete, 60, 1000, PTP_CFG_ERR_GRANT_DURATION);
+    return prf_number(prf::unicast_grant_duration, event, nv, verify_result, err_text, seconds, args, name, is_delete,
+                      60, 1000, PTP_CFG_ERR_GRANT_DURATION);
 }
 
-zerrno ptp_cfg_profile_check_message_timeout(uint32_t msg_type, uint32_t event,
-                                             const bgen_value_td *nv, uint32_t *verify_result,
-                                             char **err_text, uint32_t *msecs,
-                                             const bgen_args_td *args, char *name,
-                                             bool *is_delete)
+zerrno ptp_cfg_profile_check_message_timeout(uint32_t msg_type, uint32_t event, const bgen_value_td *nv,
+                                             uint32_t *verify_result, char **err_text, uint32_t *msecs,
+                                             const bgen_args_td *args, char *name, bool *is_delete)
 {
     check_timeout_msg_type(msg_type);
     prf_check c{prf::message_timeout, verify_result, err_text, name, is_delete};
@@ -1110,48 +1040,40 @@ zerrno ptp_cfg_profile_check_message_timeout(uint32_t msg_type, uint32_t event,
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_unicast_grant_invalid_request(uint32_t event,
-                                                           const bgen_value_td *nv,
-                                                           uint32_t *verify_result,
-                                                           char **err_text, uint32_t *deny,
-                                                           const bgen_args_td *args, char *name,
-                                                           bool *is_delete)
+zerrno ptp_cfg_profile_check_unicast_grant_invalid_request(uint32_t event, const bgen_value_td *nv,
+                                                           uint32_t *verify_result, char **err_text, uint32_t *deny,
+                                                           const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_number(prf::unicast_grant_invalid_request, event, nv, verify_result, err_text,
-                      deny, args, name, is_delete, 0, UINT32_MAX, ZERR_OK);
+    return prf_number(prf::unicast_grant_invalid_request, event, nv, verify_result, err_text, deny, args, name,
+                      is_delete, 0, UINT32_MAX, ZERR_OK);
 }
 
-zerrno ptp_cfg_profile_check_interop_profile(uint32_t event, const bgen_value_td *nv,
-                                             uint32_t *verify_result, char **err_text,
-                                             uint32_t *profile, const bgen_args_td *args,
-                                             char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_interop_profile(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                             char **err_text, uint32_t *profile, const bgen_args_td *args, char *name,
+                                             bool *is_delete)
 {
-    return prf_number(prf::interop_profile, event, nv, verify_result, err_text, profile, args,
-                      name, is_delete, PTP_PROFILE_DEFAULT, PTP_PROFILE_MAX,
-                      PTP_CFG_ERR_PROFILE);
+    return prf_number(prf::interop_profile, event, nv, verify_result, err_text, profile, args, name, is_delete,
+                      PTP_PROFILE_DEFAULT, PTP_PROFILE_MAX, PTP_CFG_ERR_PROFILE);
 }
 
-zerrno ptp_cfg_profile_check_interop_domain(uint32_t event, const bgen_value_td *nv,
-                                            uint32_t *verify_result, char **err_text,
-                                            uint32_t *domain, const bgen_args_td *args,
-                                            char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_interop_domain(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                            char **err_text, uint32_t *domain, const bgen_args_td *args, char *name,
+                                            bool *is_delete)
 {
-    return prf_number(prf::interop_domain, event, nv, verify_result, err_text, domain, args,
-                      name, is_delete, 0, 255, PTP_CFG_ERR_DOMAIN);
+    return prf_number(prf::interop_domain, event, nv, verify_result, err_text, domain, args, name, is_delete, 0, 255,
+                      PTP_CFG_ERR_DOMAIN);
 }
 
-zerrno ptp_cfg_profile_check_interop_priority(uint32_t event, const bgen_value_td *nv,
-                                              uint32_t *verify_result, char **err_text,
-                                              uint32_t *priority, const bgen_args_td *args,
-                                              char *name, bool *is_delete)
+zerrno ptp_cfg_profile_check_interop_priority(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                              char **err_text, uint32_t *priority, const bgen_args_td *args, char *name,
+                                              bool *is_delete)
 {
-    return prf_number(prf::interop_priority, event, nv, verify_result, err_text, priority, args,
-                      name, is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
+    return prf_number(prf::interop_priority, event, nv, verify_result, err_text, priority, args, name, is_delete, 0,
+                      255, PTP_CFG_ERR_PRIORITY);
 }
 
-zerrno ptp_cfg_profile_check_interop_clock_accuracy(uint32_t event, const bgen_value_td *nv,
-                                                    uint32_t *verify_result, char **err_text,
-                                                    uint32_t *accuracy, const bgen_args_td *args,
+zerrno ptp_cfg_profile_check_interop_clock_accuracy(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                                    char **err_text, uint32_t *accuracy, const bgen_args_td *args,
                                                     char *name, bool *is_delete)
 {
     prf_check c{prf::interop_clock_accuracy, verify_result, err_text, name, is_delete};
@@ -1167,30 +1089,26 @@ zerrno ptp_cfg_profile_check_interop_clock_accuracy(uint32_t event, const bgen_v
     return c.finish(rc);
 }
 
-zerrno ptp_cfg_profile_check_interop_oslv(uint32_t event, const bgen_value_td *nv,
-                                          uint32_t *verify_result, char **err_text,
-                                          uint32_t *oslv, const bgen_args_td *args, char *name,
+zerrno ptp_cfg_profile_check_interop_oslv(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
+                                          char **err_text, uint32_t *oslv, const bgen_args_td *args, char *name,
                                           bool *is_delete)
 {
-    return prf_number(prf::interop_oslv, event, nv, verify_result, err_text, oslv, args, name,
-                      is_delete, 0, 65535, PTP_CFG_ERR_OSLV);
+    return prf_number(prf::interop_oslv, event, nv, verify_result, err_text, oslv, args, name, is_delete, 0, 65535,
+                      PTP_CFG_ERR_OSLV);
 }
 
 zerrno ptp_cfg_profile_check_interop_clock_class_default(uint32_t event, const bgen_value_td *nv,
-                                                         uint32_t *verify_result,
-                                                         char **err_text, uint32_t *clock_class,
-                                                         const bgen_args_td *args, char *name,
+                                                         uint32_t *verify_result, char **err_text,
+                                                         uint32_t *clock_class, const bgen_args_td *args, char *name,
                                                          bool *is_delete)
 {
-    return prf_number(prf::interop_clock_class_default, event, nv, verify_result, err_text,
-                      clock_class, args, name, is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
+    return prf_number(prf::interop_clock_class_default, event, nv, verify_result, err_text, clock_class, args, name,
+                      is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
 }
 
 zerrno ptp_cfg_profile_check_interop_clock_class_mapping(uint32_t event, const bgen_value_td *nv,
-                                                         uint32_t *verify_result,
-                                                         char **err_text, uint32_t *from_class,
-                                                         uint32_t *to_class,
-                                                         const bgen_args_td *args, char *name,
+                                                         uint32_t *verify_result, char **err_text, uint32_t *from_class,
+                                                         uint32_t *to_class, const bgen_args_td *args, char *name,
                                                          bool *is_delete)
 {
     prf_check c{prf::interop_clock_class_mapping, verify_result, err_text, name, is_delete};
@@ -1220,47 +1138,73 @@ zerrno ptp_cfg_profile_check_interop_clock_class_mapping(uint32_t event, const b
 // ---------------------------------------------------------------------------------------------
 // Predicates
 
-bool ptp_clock_domain_is_ok(uint32_t domain) { return domain < 256; }
-bool ptp_priority_is_ok(uint32_t priority) { return priority < 256; }
-bool ptp_local_priority_is_ok(uint32_t priority) { return priority >= 1 && priority <= 255; }
-bool ptp_timescale_is_ok(uint32_t timescale) { return timescale < 2; }
+bool ptp_clock_domain_is_ok(uint32_t domain)
+{
+    return domain < 256;
+}
+bool ptp_priority_is_ok(uint32_t priority)
+{
+    return priority < 256;
+}
+bool ptp_local_priority_is_ok(uint32_t priority)
+{
+    return priority >= 1 && priority <= 255;
+}
+bool ptp_timescale_is_ok(uint32_t timescale)
+{
+    return timescale < 2;
+}
 
 bool ptp_time_source_is_ok(uint32_t time_source)
 {
-    static constexpr std::array<uint32_t, 8> sources{0x10, 0x20, 0x30, 0x40,
-                                                     0x50, 0x60, 0x90, 0xA0};
+    static constexpr std::array<uint32_t, 8> sources{0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x90, 0xA0};
     for (uint32_t s : sources)
         if (s == time_source)
             return true;
     return false;
 }
 
-bool ptp_clock_class_is_ok(uint32_t clock_class) { return clock_class < 256; }
+bool ptp_clock_class_is_ok(uint32_t clock_class)
+{
+    return clock_class < 256;
+}
 
 bool ptp_clock_accuracy_is_ok(uint32_t accuracy)
 {
     return (accuracy >= 32 && accuracy <= 49) || accuracy == 254;
 }
 
-bool ptp_clock_oslv_is_ok(uint32_t oslv) { return oslv < 0x10000; }
+bool ptp_clock_oslv_is_ok(uint32_t oslv)
+{
+    return oslv < 0x10000;
+}
 
 // The whole value is tested: a value above 255 must not pass on its low byte.
-bool ptp_freq_priority_is_ok(uint32_t priority) { return priority >= 1 && priority <= 254; }
-bool ptp_tod_priority_is_ok(uint32_t priority) { return priority >= 1 && priority <= 254; }
+bool ptp_freq_priority_is_ok(uint32_t priority)
+{
+    return priority >= 1 && priority <= 254;
+}
+bool ptp_tod_priority_is_ok(uint32_t priority)
+{
+    return priority >= 1 && priority <= 254;
+}
 
-bool ptp_announce_timeout_is_ok(uint32_t timeout) { return timeout >= 2 && timeout <= 10; }
-bool ptp_clock_profile_is_ok(uint32_t profile) { return profile <= PTP_PROFILE_MAX; }
+bool ptp_announce_timeout_is_ok(uint32_t timeout)
+{
+    return timeout >= 2 && timeout <= 10;
+}
+bool ptp_clock_profile_is_ok(uint32_t profile)
+{
+    return profile <= PTP_PROFILE_MAX;
+}
 
 bool ptp_clock_type_is_ok(uint32_t clock_type, uint32_t profile)
 {
     switch (profile) {
     case PTP_PROFILE_G8275_1:
-    case PTP_PROFILE_G8275_2:
-        return clock_type <= PTP_TELECOM_CLOCK_T_TSC;
-    case PTP_PROFILE_G8265_1:
-        return clock_type == PTP_TELECOM_CLOCK_T_GM || clock_type == PTP_TELECOM_CLOCK_T_TSC;
-    default:
-        return false;
+    case PTP_PROFILE_G8275_2: return clock_type <= PTP_TELECOM_CLOCK_T_TSC;
+    case PTP_PROFILE_G8265_1: return clock_type == PTP_TELECOM_CLOCK_T_GM || clock_type == PTP_TELECOM_CLOCK_T_TSC;
+    default: return false;
     }
 }
 
@@ -1280,7 +1224,7 @@ bool ptp_get_eui_number(const char *text, ptp_clock_id_type *id)
         else
             return false;
         if (v >> 60 != 0)
-            return false;  // one more digit would overflow 64 bits
+            return false; // one more digit would overflow 64 bits
         v = v << 4 | static_cast<uint64_t>(d);
     }
     if (id != nullptr)
@@ -1291,14 +1235,10 @@ bool ptp_get_eui_number(const char *text, ptp_clock_id_type *id)
 bool ptp_clock_id_data_is_ok(const ptp_clock_id_type *id, uint32_t mask)
 {
     switch (id->kind) {
-    case PTP_CLOCK_ID_ROUTER_MAC:
-        return true;
-    case PTP_CLOCK_ID_USER_MAC:
-        return (mask & 0xEu) == 0xEu;
-    case PTP_CLOCK_ID_EUI64:
-        return (mask & 0x10u) != 0;
-    default:
-        return false;
+    case PTP_CLOCK_ID_ROUTER_MAC: return true;
+    case PTP_CLOCK_ID_USER_MAC: return (mask & 0xEu) == 0xEu;
+    case PTP_CLOCK_ID_EUI64: return (mask & 0x10u) != 0;
+    default: return false;
     }
 }
 

@@ -54,8 +54,7 @@ inline int one_step_apart(const ptp_clock_type &a, const ptp_clock_type &b, int 
 
 // Same grandmaster, same steps removed: sender identity, then sender and receiver port numbers.
 // Sets *topo to 1 when a field decides; *last_topo is the flag for a full tie.
-inline int same_path_length(const ptp_clock_type &a, const ptp_clock_type &b, int *topo,
-                            int tie_topo)
+inline int same_path_length(const ptp_clock_type &a, const ptp_clock_type &b, int *topo, int tie_topo)
 {
     *topo = 1;
     if (int r = id_order(a.sender.clock_id, b.sender.clock_id))
@@ -134,22 +133,17 @@ int compare_g8275(const ptp_clock_type &a, const ptp_clock_type &b, int *topo)
 
 } // namespace
 
-int ptp_clock_compare(uint32_t mode, const ptp_clock_type *a, const ptp_clock_type *b,
-                      int *topology)
+int ptp_clock_compare(uint32_t mode, const ptp_clock_type *a, const ptp_clock_type *b, int *topology)
 {
     int scratch = 0;
     int *topo = topology != nullptr ? topology : &scratch;
     *topo = 0;
     switch (mode) {
-    case PTP_PROFILE_DEFAULT:
-        return compare_default(*a, *b, topo);
-    case PTP_PROFILE_G8265_1:
-        return compare_g8265_1(*a, *b);
+    case PTP_PROFILE_DEFAULT: return compare_default(*a, *b, topo);
+    case PTP_PROFILE_G8265_1: return compare_g8265_1(*a, *b);
     case PTP_PROFILE_G8275_1:
-    case PTP_PROFILE_G8275_2:
-        return compare_g8275(*a, *b, topo);
-    default:
-        clock_assert_fail("Unknown clock selection mode");
+    case PTP_PROFILE_G8275_2: return compare_g8275(*a, *b, topo);
+    default: clock_assert_fail("Unknown clock selection mode");
     }
 }
 
@@ -173,18 +167,14 @@ int ptp_clock_equal(const ptp_clock_type *a, const ptp_clock_type *b)
     if (a == nullptr || b == nullptr)
         return a == b ? 1 : 0;
     // Field by field: the record has padding, so a byte comparison could differ on equal clocks.
-    return a->clock_id == b->clock_id && a->priority1 == b->priority1 &&
-                   a->clock_class == b->clock_class && a->accuracy == b->accuracy &&
-                   a->offset_log_variance == b->offset_log_variance &&
+    return a->clock_id == b->clock_id && a->priority1 == b->priority1 && a->clock_class == b->clock_class &&
+                   a->accuracy == b->accuracy && a->offset_log_variance == b->offset_log_variance &&
                    a->priority2 == b->priority2 && a->steps_removed == b->steps_removed &&
                    a->time_source == b->time_source && a->utc_offset == b->utc_offset &&
-                   a->utc_offset_valid == b->utc_offset_valid &&
-                   a->frequency_traceable == b->frequency_traceable &&
+                   a->utc_offset_valid == b->utc_offset_valid && a->frequency_traceable == b->frequency_traceable &&
                    a->time_traceable == b->time_traceable && a->timescale == b->timescale &&
-                   a->leap_seconds == b->leap_seconds &&
-                   a->sender.clock_id == b->sender.clock_id &&
-                   a->sender.port_num == b->sender.port_num &&
-                   a->receiver.clock_id == b->receiver.clock_id &&
+                   a->leap_seconds == b->leap_seconds && a->sender.clock_id == b->sender.clock_id &&
+                   a->sender.port_num == b->sender.port_num && a->receiver.clock_id == b->receiver.clock_id &&
                    a->receiver.port_num == b->receiver.port_num && a->local == b->local &&
                    a->configured_clock_class == b->configured_clock_class &&
                    a->configured_priority == b->configured_priority
@@ -197,8 +187,7 @@ int ptp_clock_path_equal(const ptp_clock_type *a, const ptp_clock_type *b)
     if (a == nullptr || b == nullptr)
         return a == b ? 1 : 0;
     return a->clock_id == b->clock_id && a->steps_removed == b->steps_removed &&
-                   a->sender.clock_id == b->sender.clock_id &&
-                   a->receiver.port_num == b->receiver.port_num
+                   a->sender.clock_id == b->sender.clock_id && a->receiver.port_num == b->receiver.port_num
                ? 1
                : 0;
 }
@@ -240,7 +229,7 @@ void ptp_clock_to_wire(const ptp_clock_type *c, uint8_t out[PTP_CLOCK_WIRE_SIZE]
 zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out)
 {
     if (in == nullptr || out == nullptr || len < PTP_CLOCK_WIRE_SIZE)
-        return zerr_make(0xFE5, 2);  // "Invalid argument"
+        return zerr_make(0xFE5, 2); // "Invalid argument"
     ptp_clock_type c{};
     c.clock_id = ptp_wire_get64(in + 0);
     c.priority1 = in[8];

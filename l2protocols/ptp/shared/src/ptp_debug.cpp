@@ -11,8 +11,7 @@
 
 // The interface manager's name lookup. Declared weak: processes without an interface-manager
 // client link without it, and a filter naming an interface is then refused.
-zerrno imc_s_interface_find(void *conn_ctx, const char *name, uint32_t *ifhandle)
-    __attribute__((weak));
+zerrno imc_s_interface_find(void *conn_ctx, const char *name, uint32_t *ifhandle) __attribute__((weak));
 
 namespace {
 
@@ -91,8 +90,8 @@ zerrno parse_filter(const char *value, uint32_t len, ptp_debug_filter_type **out
 
 } // namespace
 
-zerrno ptp_debug_register(event_mgr_type *evm, debug_event_type *table,
-                          const ptp_debug_component_type *components, uint32_t count, void *im_ctx)
+zerrno ptp_debug_register(event_mgr_type *evm, debug_event_type *table, const ptp_debug_component_type *components,
+                          uint32_t count, void *im_ctx)
 {
     im_conn_ctx = im_ctx;
     if (registered)
@@ -104,9 +103,8 @@ zerrno ptp_debug_register(event_mgr_type *evm, debug_event_type *table,
     for (uint32_t i = 0; i < count; ++i) {
         const ptp_debug_component_type &c = components[i];
         // An index outside the table would make the platform write past it.
-        zerrno rc = c.index < count
-                        ? debug_init_event(&table[c.index], table, c.index, 7, c.name, 8)
-                        : PTP_ZERR_INVALID_ARG;
+        zerrno rc =
+            c.index < count ? debug_init_event(&table[c.index], table, c.index, 7, c.name, 8) : PTP_ZERR_INVALID_ARG;
         if (rc != ZERR_OK) {
             init_failed("Failed to initialize debug event: ", rc);
             return rc;
@@ -134,8 +132,8 @@ void ptp_debug_cleanup()
     registered_count = 0;
 }
 
-void ptp_debug_vprint(uint32_t area, uint32_t ifhandle, uint32_t level,
-                      const debug_event_type *table, const char *format, va_list args)
+void ptp_debug_vprint(uint32_t area, uint32_t ifhandle, uint32_t level, const debug_event_type *table,
+                      const char *format, va_list args)
 {
     if (!ptp_debug_enabled(table, area))
         return;
@@ -164,13 +162,15 @@ const char *ptp_debug_area_label(uint32_t area)
     return "";
 }
 
-debug_event_type *ptp_debug_table_get() { return registered_table.load(); }
+debug_event_type *ptp_debug_table_get()
+{
+    return registered_table.load();
+}
 
 zerrno ptp_debug_parse_cb_fn(uint32_t op, debug_facility_ref_type *ref, void *)
 {
     switch (op) {
-    case DEBUG_OP_NONE:
-        return ZERR_OK;
+    case DEBUG_OP_NONE: return ZERR_OK;
     case DEBUG_OP_PARSE: {
         uint32_t type = DEBUG_VALUE_NONE;
         const void *value = nullptr;
@@ -186,7 +186,7 @@ zerrno ptp_debug_parse_cb_fn(uint32_t op, debug_facility_ref_type *ref, void *)
             return rc;
         rc = debug_install_filter(ref, filter, ptp_debug_filter_match_cb_fn);
         if (rc != ZERR_OK)
-            free(filter);  // not installed, so nobody will release it
+            free(filter); // not installed, so nobody will release it
         return rc;
     }
     case DEBUG_OP_RELEASE: {
@@ -195,8 +195,7 @@ zerrno ptp_debug_parse_cb_fn(uint32_t op, debug_facility_ref_type *ref, void *)
         free(filter);
         return rc;
     }
-    default:
-        return PTP_ZERR_INVALID_ARG;
+    default: return PTP_ZERR_INVALID_ARG;
     }
 }
 
@@ -217,8 +216,7 @@ zerrno ptp_jotlog_init(ptp_jotlog_buffer_type *table, uint32_t count)
 {
     for (uint32_t i = 0; i < count; ++i) {
         ptp_jotlog_buffer_type &row = table[i];
-        zerrno rc = jotlog_init2(row.name, row.size[2], row.size[3], row.size[0], row.size[1], 0,
-                                 &row.handle);
+        zerrno rc = jotlog_init2(row.name, row.size[2], row.size[3], row.size[0], row.size[1], 0, &row.handle);
         if (rc != ZERR_OK) {
             row.handle = nullptr;
             // Leave nothing half open: the process will not close a table that failed.
@@ -241,8 +239,14 @@ void ptp_jotlog_close(ptp_jotlog_buffer_type *table, uint32_t count)
     }
 }
 
-ptp_report_ctx_type &ptp_report_ctx_utils() { return utils_ctx; }
-ptp_report_ctx_type &ptp_report_ctx_timer() { return timer_ctx; }
+ptp_report_ctx_type &ptp_report_ctx_utils()
+{
+    return utils_ctx;
+}
+ptp_report_ctx_type &ptp_report_ctx_timer()
+{
+    return timer_ctx;
+}
 
 void ptp_report_ctx_forget(jotlog_handle_type handle)
 {
@@ -256,8 +260,7 @@ void ptp_report_ctx_forget(jotlog_handle_type handle)
     }
 }
 
-void ptp_utils_debug_init(jotlog_handle_type first, jotlog_handle_type second, uint32_t area,
-                          debug_event_type *table)
+void ptp_utils_debug_init(jotlog_handle_type first, jotlog_handle_type second, uint32_t area, debug_event_type *table)
 {
     utils_ctx.first = first;
     utils_ctx.second = second;
@@ -265,8 +268,7 @@ void ptp_utils_debug_init(jotlog_handle_type first, jotlog_handle_type second, u
     utils_ctx.table = table;
 }
 
-void ptp_jotlog_ctx_set(ptp_jotlog_buffer_type det, ptp_jotlog_buffer_type sum,
-                        ptp_jotlog_buffer_type unq)
+void ptp_jotlog_ctx_set(ptp_jotlog_buffer_type det, ptp_jotlog_buffer_type sum, ptp_jotlog_buffer_type unq)
 {
     const ptp_jotlog_buffer_type rows[PTP_JOTLOG_CTX_ROWS] = {det, sum, unq};
     for (uint32_t i = 0; i < PTP_JOTLOG_CTX_ROWS; ++i) {

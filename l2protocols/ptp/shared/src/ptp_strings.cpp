@@ -45,33 +45,32 @@ constexpr std::array<const char *, 3> transport_names = {"Unicast", "Mixed-mode"
 constexpr std::array<const char *, 3> restrict_port_state_names = {"Any", "Slave-only", "Master-only"};
 constexpr std::array<const char *, 3> basic_profile_names = {"Default", "G.8265.1", "G.8275.1"};
 constexpr std::array<const char *, 4> profile_names = {"Default", "G.8265.1", "G.8275.1", "G.8275.2"};
-constexpr std::array<const char *, 8> port_state_names = {"Initializing", "Listen", "Passive", "Pre-Master",
-                                                          "Master", "Uncalibrated", "Slave", "Faulty"};
+constexpr std::array<const char *, 8> port_state_names = {"Initializing", "Listen",       "Passive", "Pre-Master",
+                                                          "Master",       "Uncalibrated", "Slave",   "Faulty"};
 constexpr std::array<const char *, 12> comms_event_names = {
-    "NONE",           "MEMBER_ADD", "MEMBER_DEL",        "NODE_DONE",    "NODE_UNRESPONSIVE", "NODE_RESPONSIVE",
-    "LOCAL_DOWN",     "LOCAL_UP",   "POSSIBLE_LOST_MSG", "DROPPED_MSGS", "FLOW_SLOW",         "FLOW_RESUME"};
+    "NONE",       "MEMBER_ADD", "MEMBER_DEL",        "NODE_DONE",    "NODE_UNRESPONSIVE", "NODE_RESPONSIVE",
+    "LOCAL_DOWN", "LOCAL_UP",   "POSSIBLE_LOST_MSG", "DROPPED_MSGS", "FLOW_SLOW",         "FLOW_RESUME"};
 constexpr std::array<const char *, 2> timescale_names = {"PTP", "ARB"};
-constexpr std::array<const char *, 5> sync_state_names = {
-    "Sync", "Holdover specification", "No-sync", "Holdover post-specification", "Double failure"};
+constexpr std::array<const char *, 5> sync_state_names = {"Sync", "Holdover specification", "No-sync",
+                                                          "Holdover post-specification", "Double failure"};
 constexpr std::array<const char *, 3> leap_second_short_names = {"None", "59", "61"};
 constexpr std::array<const char *, 3> leap_second_names = {"None", "Leap59", "Leap61"};
 constexpr std::array<const char *, 5> primary_ref_names = {"None", "PRC", "EPRC", "PRTC", "EPRTC"};
 constexpr std::array<const char *, 3> g8275_clock_type_names = {"T-GM", "T-BC", "T-TSC"};
 constexpr std::array<const char *, 4> g8265_clock_type_names = {"Master", "Unknown", "Slave", "Any port state"};
 constexpr std::array<const char *, 18> clock_accuracy_names = {
-    "< 25 nanoseconds",   "< 100 nanoseconds",  "< 250 nanoseconds",  "< 1 microsecond",
-    "< 2.5 microseconds", "< 10 microseconds",  "< 25 microseconds",  "< 100 microseconds",
-    "< 250 microseconds", "< 1 millisecond",    "< 2.5 milliseconds", "< 10 milliseconds",
-    "< 25 milliseconds",  "< 100 milliseconds", "< 250 milliseconds", "< 1 second",
-    "< 10 seconds",       "> 10 seconds"};
+    "< 25 nanoseconds",   "< 100 nanoseconds", "< 250 nanoseconds",  "< 1 microsecond",    "< 2.5 microseconds",
+    "< 10 microseconds",  "< 25 microseconds", "< 100 microseconds", "< 250 microseconds", "< 1 millisecond",
+    "< 2.5 milliseconds", "< 10 milliseconds", "< 25 milliseconds",  "< 100 milliseconds", "< 250 milliseconds",
+    "< 1 second",         "< 10 seconds",      "> 10 seconds"};
 constexpr std::array<const char *, 2> clock_selection_mode_names = {"1588", "G.8265.1"};
 constexpr std::array<const char *, 5> chkpt_table_names = {"Chkpt Table Name Invalid", "BMC clock", "Port Numbers",
                                                            "BMC Global", "UTC Info"};
 constexpr const char *unknown_msg_type = "Unknown message type";
 constexpr std::array<const char *, 14> msg_type_names = {
-    "Sync",       "Delay-Req",        "Pdelay-Req",       "Pdelay-Resp",      unknown_msg_type,
-    unknown_msg_type, unknown_msg_type, unknown_msg_type, "Follow-Up",        "Delay-Resp",
-    "Pdelay-Resp-Follow-Up", "Announce", "Signaling",     "Management"};
+    "Sync",           "Delay-Req",      "Pdelay-Req", "Pdelay-Resp", unknown_msg_type,        unknown_msg_type,
+    unknown_msg_type, unknown_msg_type, "Follow-Up",  "Delay-Resp",  "Pdelay-Resp-Follow-Up", "Announce",
+    "Signaling",      "Management"};
 constexpr std::array<const char *, 2> servo_mode_names = {"Default", "Hybrid"};
 constexpr std::array<const char *, 2> network_type_names = {"Default", "High PDV"};
 
@@ -119,7 +118,7 @@ const char *transport_of_bits(uint32_t bits)
     }
 }
 
-}  // namespace
+} // namespace
 
 char *ptp_str_pool_get()
 {
@@ -130,20 +129,62 @@ char *ptp_str_pool_get()
 
 // ---- Constant names ----
 
-const char *ptp_address_encap_to_str(uint32_t encap) { return name_of(address_encap_names, encap, "Invalid address"); }
-const char *ptp_clock_source_to_str(uint32_t source) { return name_of(clock_source_names, source, "unknown"); }
-const char *ptp_transport_to_str(uint32_t transport) { return name_of(transport_names, transport, "Unknown"); }
-const char *ptp_restrict_port_state_to_str(uint32_t state) { return name_of(restrict_port_state_names, state, "Unknown"); }
-const char *ptp_basic_profile_to_str(uint32_t profile) { return name_of(basic_profile_names, profile, "Unknown"); }
-const char *ptp_profile_to_str(uint32_t profile) { return name_of(profile_names, profile, "Unknown"); }
-const char *ptp_port_state_to_str(uint32_t state) { return name_of(port_state_names, state, "Unknown Port State"); }
-const char *ptp_comms_event_to_str(int32_t event) { return name_of(comms_event_names, event, "UNKNOWN", -1); }
-const char *ptp_clock_timescale_to_str(uint32_t timescale) { return name_of(timescale_names, timescale, "Unknown"); }
-const char *ptp_sync_state_to_str(uint32_t state) { return name_of(sync_state_names, state, "Unknown"); }
-const char *ptp_leap_second_short_to_str(uint32_t leap) { return name_of(leap_second_short_names, leap, "UNKNOWN"); }
-const char *ptp_leap_second_to_str(uint32_t leap) { return name_of(leap_second_names, leap, "UNKNOWN"); }
-const char *ptp_primary_ref_type_to_str(uint32_t type) { return name_of(primary_ref_names, type, "Unknown"); }
-const char *ptp_negotiation_to_str(uint32_t nonnegotiated) { return nonnegotiated == 0 ? "Negotiated" : "Non-negotiated"; }
+const char *ptp_address_encap_to_str(uint32_t encap)
+{
+    return name_of(address_encap_names, encap, "Invalid address");
+}
+const char *ptp_clock_source_to_str(uint32_t source)
+{
+    return name_of(clock_source_names, source, "unknown");
+}
+const char *ptp_transport_to_str(uint32_t transport)
+{
+    return name_of(transport_names, transport, "Unknown");
+}
+const char *ptp_restrict_port_state_to_str(uint32_t state)
+{
+    return name_of(restrict_port_state_names, state, "Unknown");
+}
+const char *ptp_basic_profile_to_str(uint32_t profile)
+{
+    return name_of(basic_profile_names, profile, "Unknown");
+}
+const char *ptp_profile_to_str(uint32_t profile)
+{
+    return name_of(profile_names, profile, "Unknown");
+}
+const char *ptp_port_state_to_str(uint32_t state)
+{
+    return name_of(port_state_names, state, "Unknown Port State");
+}
+const char *ptp_comms_event_to_str(int32_t event)
+{
+    return name_of(comms_event_names, event, "UNKNOWN", -1);
+}
+const char *ptp_clock_timescale_to_str(uint32_t timescale)
+{
+    return name_of(timescale_names, timescale, "Unknown");
+}
+const char *ptp_sync_state_to_str(uint32_t state)
+{
+    return name_of(sync_state_names, state, "Unknown");
+}
+const char *ptp_leap_second_short_to_str(uint32_t leap)
+{
+    return name_of(leap_second_short_names, leap, "UNKNOWN");
+}
+const char *ptp_leap_second_to_str(uint32_t leap)
+{
+    return name_of(leap_second_names, leap, "UNKNOWN");
+}
+const char *ptp_primary_ref_type_to_str(uint32_t type)
+{
+    return name_of(primary_ref_names, type, "Unknown");
+}
+const char *ptp_negotiation_to_str(uint32_t nonnegotiated)
+{
+    return nonnegotiated == 0 ? "Negotiated" : "Non-negotiated";
+}
 
 const char *ptp_telecom_clock_type_to_str(uint32_t type, uint32_t profile)
 {
@@ -155,7 +196,10 @@ const char *ptp_telecom_clock_type_to_str(uint32_t type, uint32_t profile)
     }
 }
 
-const char *ptp_clock_accuracy_to_str(uint32_t accuracy) { return name_of(clock_accuracy_names, accuracy, "Unknown", 0x20); }
+const char *ptp_clock_accuracy_to_str(uint32_t accuracy)
+{
+    return name_of(clock_accuracy_names, accuracy, "Unknown", 0x20);
+}
 
 const char *ptp_msg_flag_to_str(uint32_t flag)
 {
@@ -165,13 +209,34 @@ const char *ptp_msg_flag_to_str(uint32_t flag)
     return "Unknown";
 }
 
-const char *ptp_clock_selection_mode_to_str(uint32_t mode) { return name_of(clock_selection_mode_names, mode, "Unknown"); }
-const char *ptp_clock_selection_mode_to_str2(uint32_t mode) { return name_of(clock_selection_mode_names, mode, "Unknown"); }
-const char *ptp_chkpt_table_to_str(int32_t table) { return name_of(chkpt_table_names, table, "Unknown", -1); }
-const char *ptp_msg_type_to_str(uint32_t type) { return name_of(msg_type_names, type, unknown_msg_type); }
-const char *ptp_servo_mode_to_str(uint32_t mode) { return name_of(servo_mode_names, mode, "Unknown"); }
-const char *ptp_network_type_to_str(uint32_t type) { return name_of(network_type_names, type, "Unknown"); }
-const char *ptp_multicast_to_str(uint32_t enabled) { return enabled == 0 ? "Multicast Disabled" : "Multicast Enabled"; }
+const char *ptp_clock_selection_mode_to_str(uint32_t mode)
+{
+    return name_of(clock_selection_mode_names, mode, "Unknown");
+}
+const char *ptp_clock_selection_mode_to_str2(uint32_t mode)
+{
+    return name_of(clock_selection_mode_names, mode, "Unknown");
+}
+const char *ptp_chkpt_table_to_str(int32_t table)
+{
+    return name_of(chkpt_table_names, table, "Unknown", -1);
+}
+const char *ptp_msg_type_to_str(uint32_t type)
+{
+    return name_of(msg_type_names, type, unknown_msg_type);
+}
+const char *ptp_servo_mode_to_str(uint32_t mode)
+{
+    return name_of(servo_mode_names, mode, "Unknown");
+}
+const char *ptp_network_type_to_str(uint32_t type)
+{
+    return name_of(network_type_names, type, "Unknown");
+}
+const char *ptp_multicast_to_str(uint32_t enabled)
+{
+    return enabled == 0 ? "Multicast Disabled" : "Multicast Enabled";
+}
 
 const char *ptp_cfg_event_to_str(uint32_t event)
 {
@@ -194,7 +259,10 @@ const char *ptp_op_flag_to_str(uint32_t flags)
     return (flags & 0xff) != 0 ? "invalid op" : "no flag";
 }
 
-const char *ptp_profile_name_to_str(const char *name) { return name != nullptr ? name : "No Profile set"; }
+const char *ptp_profile_name_to_str(const char *name)
+{
+    return name != nullptr ? name : "No Profile set";
+}
 
 const char *ptp_source_ipv4_to_str(const ptp_source_ip_data_type *source)
 {
@@ -293,10 +361,16 @@ const char *ptp_delay_asymmetry_to_str(int32_t nanoseconds)
 }
 
 // No node-name service is reachable from this library: every node prints in the fallback form.
-const char *ptp_node_id_to_str(uint32_t node_id) { return pool_format("<Unknown node (0x%8.8x)>", node_id); }
+const char *ptp_node_id_to_str(uint32_t node_id)
+{
+    return pool_format("<Unknown node (0x%8.8x)>", node_id);
+}
 
 // No interface-name service is reachable from this library: the handle prints in hexadecimal.
-const char *ptp_ifhandle_to_str(uint32_t ifhandle) { return pool_format("ifh 0x%x", ifhandle); }
+const char *ptp_ifhandle_to_str(uint32_t ifhandle)
+{
+    return pool_format("ifh 0x%x", ifhandle);
+}
 
 const char *ptp_utc_offset_to_str(int32_t offset, uint32_t valid)
 {
@@ -309,7 +383,7 @@ const char *ptp_date_to_str(int64_t seconds, int *length)
 {
     char *buffer = ptp_str_pool_get();
     time_t t = static_cast<time_t>(seconds);
-    struct tm tm_utc{};
+    struct tm tm_utc {};
     size_t n = 0;
     if (gmtime_r(&t, &tm_utc) != nullptr)
         n = strftime(buffer, PTP_STR_POOL_SIZE, "%Y-%m-%d", &tm_utc);
@@ -332,7 +406,10 @@ const char *ptp_profile_clock_type_to_str(uint32_t profile, uint32_t clock_type)
 
 // ---- Trace packers ----
 
-uint32_t ptp_address_encap_get(const ptp_address_type *address) { return address != nullptr ? address->encap : 0; }
+uint32_t ptp_address_encap_get(const ptp_address_type *address)
+{
+    return address != nullptr ? address->encap : 0;
+}
 
 uint64_t ptp_address_trace_value(const ptp_address_type *address)
 {
@@ -341,8 +418,7 @@ uint64_t ptp_address_trace_value(const ptp_address_type *address)
     const uint8_t *v = address->value;
     switch (address->encap) {
     case PTP_ENCAP_ETHERNET:
-    case PTP_ENCAP_IPV4:
-        return ptp_wire_get32(v);
+    case PTP_ENCAP_IPV4: return ptp_wire_get32(v);
     case PTP_ENCAP_IPV6: return reinterpret_cast<uintptr_t>(ipv6_text(v));
     default: return 0;
     }
@@ -390,4 +466,7 @@ uint32_t ptp_transport_change_encode(uint32_t old_transport, uint32_t new_transp
     return bits(old_transport) | bits(new_transport) << 2;
 }
 
-bool ptp_transport_is_unicast(uint32_t transport) { return transport == PTP_TRANSPORT_UNICAST; }
+bool ptp_transport_is_unicast(uint32_t transport)
+{
+    return transport == PTP_TRANSPORT_UNICAST;
+}

@@ -44,7 +44,7 @@ T *list_alloc(uint32_t count, size_t element, const char *what)
     return array;
 }
 
-}  // namespace
+} // namespace
 
 void ptp_bag_ipv4_addr_list_fill(const uint32_t *addresses, uint32_t count, ptp_bag_ipv4_addr_list *list)
 {

@@ -10,12 +10,22 @@ namespace {
 // ---- Compile-time check of wrapper arguments against a message's format --------------------
 
 template <typename... T>
-struct arg_types {};
+struct arg_types {
+};
 
 template <typename... T>
-arg_types<T...> arg_types_of(T...);  // unevaluated only
+arg_types<T...> arg_types_of(T...); // unevaluated only
 
-enum class conv : uint8_t { none, int_, long_, llong, uint_, ulong, ullong, text };
+enum class conv : uint8_t {
+    none,
+    int_,
+    long_,
+    llong,
+    uint_,
+    ulong,
+    ullong,
+    text
+};
 
 template <typename T>
 constexpr conv conv_of()
@@ -71,20 +81,13 @@ constexpr conv_list parse_format(std::string_view fmt)
         conv c = conv::none;
         switch (fmt[i]) {
         case 'd':
-        case 'i':
-            c = longs == 0 ? conv::int_ : longs == 1 ? conv::long_ : conv::llong;
-            break;
+        case 'i': c = longs == 0 ? conv::int_ : longs == 1 ? conv::long_ : conv::llong; break;
         case 'u':
         case 'x':
         case 'X':
-        case 'o':
-            c = longs == 0 ? conv::uint_ : longs == 1 ? conv::ulong : conv::ullong;
-            break;
-        case 's':
-            c = longs == 0 ? conv::text : conv::none;
-            break;
-        default:
-            break;
+        case 'o': c = longs == 0 ? conv::uint_ : longs == 1 ? conv::ulong : conv::ullong; break;
+        case 's': c = longs == 0 ? conv::text : conv::none; break;
+        default: break;
         }
         if (c == conv::none)
             out.ok = false;
@@ -139,31 +142,54 @@ qor_msg_limit_type limits[] = {
 };
 
 constexpr qor_msg_rec_type records[] = {
-#define PTP_SYSLOG_REC_(M, m, sev, preset, fmt, params, args) \
-    {0, fmt, &limits[PTP_SYSLOG_##M], "PTP", "L2", #M, (sev) << 16, {0, 0, 0}, \
-     PTP_SYSLOG_MSG_ID_BASE + PTP_SYSLOG_##M, 0},
+#define PTP_SYSLOG_REC_(M, m, sev, preset, fmt, params, args)                                                          \
+    {                                                                                                                  \
+        0,                                                                                                             \
+        fmt,                                                                                                           \
+        &limits[PTP_SYSLOG_##M],                                                                                       \
+        "PTP",                                                                                                         \
+        "L2",                                                                                                          \
+        #M,                                                                                                            \
+        (sev) << 16,                                                                                                   \
+        {0, 0, 0},                                                                                                     \
+        PTP_SYSLOG_MSG_ID_BASE + PTP_SYSLOG_##M,                                                                       \
+        0},
     PTP_SYSLOG_CATALOGUE(PTP_SYSLOG_REC_)
 #undef PTP_SYSLOG_REC_
 };
 
-inline const char *safe_arg(const char *text) { return text != nullptr ? text : ""; }
+inline const char *safe_arg(const char *text)
+{
+    return text != nullptr ? text : "";
+}
 template <typename T>
-inline T safe_arg(T value) { return value; }
+inline T safe_arg(T value)
+{
+    return value;
+}
 
 template <uint32_t I, typename... T>
 zerrno raise(T... args)
 {
-    static_assert(format_accepts(rows[I].format, arg_types<T...>{}),
-                  "wrapper arguments do not match the message text");
+    static_assert(format_accepts(rows[I].format, arg_types<T...>{}), "wrapper arguments do not match the message text");
     return qor_errmsg(&records[I], static_cast<int>(rows[I].severity), safe_arg(args)...);
 }
 
 } // namespace
 
-#define PTP_SYSLOG_DEFINE_(M, m, sev, preset, fmt, params, args) \
-    const qor_msg_rec_type *qor_msg_rec_ptp_##m##_getfn() { return &records[PTP_SYSLOG_##M]; } \
-    qor_msg_limit_type *qor_msg_limit_ptp_##m##_getfn() { return &limits[PTP_SYSLOG_##M]; } \
-    zerrno ptp_syslog_##m params { return raise<PTP_SYSLOG_##M> args; }
+#define PTP_SYSLOG_DEFINE_(M, m, sev, preset, fmt, params, args)                                                       \
+    const qor_msg_rec_type *qor_msg_rec_ptp_##m##_getfn()                                                              \
+    {                                                                                                                  \
+        return &records[PTP_SYSLOG_##M];                                                                               \
+    }                                                                                                                  \
+    qor_msg_limit_type *qor_msg_limit_ptp_##m##_getfn()                                                                \
+    {                                                                                                                  \
+        return &limits[PTP_SYSLOG_##M];                                                                                \
+    }                                                                                                                  \
+    zerrno ptp_syslog_##m params                                                                                       \
+    {                                                                                                                  \
+        return raise<PTP_SYSLOG_##M> args;                                                                             \
+    }
 PTP_SYSLOG_CATALOGUE(PTP_SYSLOG_DEFINE_)
 #undef PTP_SYSLOG_DEFINE_
 

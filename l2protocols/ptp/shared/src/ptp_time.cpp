@@ -17,7 +17,8 @@ bool is_g8275(uint32_t profile)
     return profile == PTP_PROFILE_G8275_1 || profile == PTP_PROFILE_G8275_2;
 }
 
-template <size_t N> bool one_of(const std::array<uint32_t, N> &set, uint32_t v)
+template <size_t N>
+bool one_of(const std::array<uint32_t, N> &set, uint32_t v)
 {
     for (uint32_t x : set)
         if (x == v)
@@ -36,12 +37,9 @@ constexpr std::array<uint32_t, 6> sub_second_msecs{16, 32, 64, 125, 250, 500};
 int ptp_convert_to_log_time(ptp_time_data_type rate)
 {
     switch (rate.kind) {
-    case PTP_TIME_DATA_INTERVAL:
-        return rate.value;
-    case PTP_TIME_DATA_FREQUENCY:
-        return -static_cast<int>(rate.value);
-    default:
-        time_assert_fail("Unknown message interval kind");
+    case PTP_TIME_DATA_INTERVAL: return rate.value;
+    case PTP_TIME_DATA_FREQUENCY: return -static_cast<int>(rate.value);
+    default: time_assert_fail("Unknown message interval kind");
     }
 }
 
@@ -59,7 +57,7 @@ void ptp_convert_from_log_time(int log_interval, ptp_time_data_type *out)
 uint32_t ptp_log_interval_to_msecs(int log_interval)
 {
     if (log_interval >= 0) {
-        if (log_interval > 21)  // 1000 << 22 no longer fits 32 bits
+        if (log_interval > 21) // 1000 << 22 no longer fits 32 bits
             return UINT32_MAX;
         return 1000u << log_interval;
     }
@@ -74,16 +72,12 @@ ptp_delay_asymmetry_type ptp_delay_asymmetry_to_nanoseconds(int32_t value, uint3
     int64_t v = value;
     int64_t mag = v < 0 ? -v : v;
     switch (units) {
-    case PTP_DELAY_ASYMMETRY_NANOSECONDS:
-        return value;
+    case PTP_DELAY_ASYMMETRY_NANOSECONDS: return value;
     case PTP_DELAY_ASYMMETRY_MICROSECONDS:
-        return mag <= PTP_DELAY_ASYMMETRY_MAX_US ? static_cast<int32_t>(v * 1000)
-                                                 : PTP_DELAY_ASYMMETRY_SATURATED;
+        return mag <= PTP_DELAY_ASYMMETRY_MAX_US ? static_cast<int32_t>(v * 1000) : PTP_DELAY_ASYMMETRY_SATURATED;
     case PTP_DELAY_ASYMMETRY_MILLISECONDS:
-        return mag <= PTP_DELAY_ASYMMETRY_MAX_MS ? static_cast<int32_t>(v * 1000000)
-                                                 : PTP_DELAY_ASYMMETRY_SATURATED;
-    default:
-        time_assert_fail("Unknown delay asymmetry units");
+        return mag <= PTP_DELAY_ASYMMETRY_MAX_MS ? static_cast<int32_t>(v * 1000000) : PTP_DELAY_ASYMMETRY_SATURATED;
+    default: time_assert_fail("Unknown delay asymmetry units");
     }
 }
 
@@ -120,15 +114,11 @@ bool ptp_profile_domain_is_ok(uint32_t profile, uint32_t domain)
 bool ptp_profile_clock_class_is_ok(uint32_t profile, uint32_t clock_class)
 {
     switch (profile) {
-    case PTP_PROFILE_DEFAULT:
-        return one_of(default_classes, clock_class);
-    case PTP_PROFILE_G8265_1:
-        return clock_class >= 80 && clock_class <= 110 && clock_class % 2 == 0;
+    case PTP_PROFILE_DEFAULT: return one_of(default_classes, clock_class);
+    case PTP_PROFILE_G8265_1: return clock_class >= 80 && clock_class <= 110 && clock_class % 2 == 0;
     case PTP_PROFILE_G8275_1:
-    case PTP_PROFILE_G8275_2:
-        return one_of(g8275_classes, clock_class);
-    default:
-        return false;
+    case PTP_PROFILE_G8275_2: return one_of(g8275_classes, clock_class);
+    default: return false;
     }
 }
 

@@ -39,19 +39,18 @@ void report(const char *doing, zerrno rc)
 } // namespace
 
 // The debug line of a failure, when the wrapper's area is on: "<LABEL>: <text>".
-#define PTP_TIMER_DEBUG(text, rc) \
-    do { \
-        ptp_report_ctx_type &ctx_ = ptp_report_ctx_timer(); \
-        const uint32_t area_ = ctx_.area.load(); \
-        const debug_event_type *table_ = ctx_.table.load(); \
-        if (ptp_debug_enabled(table_, area_)) \
-            ptp_debug_print(area_, 0, PTP_DEBUG_LEVEL_ERROR, table_, "%s: " text, \
-                            ptp_debug_area_label(area_), zerr_strerror(rc)); \
+#define PTP_TIMER_DEBUG(text, rc)                                                                                      \
+    do {                                                                                                               \
+        ptp_report_ctx_type &ctx_ = ptp_report_ctx_timer();                                                            \
+        const uint32_t area_ = ctx_.area.load();                                                                       \
+        const debug_event_type *table_ = ctx_.table.load();                                                            \
+        if (ptp_debug_enabled(table_, area_))                                                                          \
+            ptp_debug_print(area_, 0, PTP_DEBUG_LEVEL_ERROR, table_, "%s: " text, ptp_debug_area_label(area_),         \
+                            zerr_strerror(rc));                                                                        \
     } while (0)
 
-zerrno ptp_timer_init(event_mgr_type *evm, uint32_t wheel_param1, uint32_t wheel_param2,
-                      jotlog_handle_type first, jotlog_handle_type second, uint32_t debug_area,
-                      debug_event_type *debug_table)
+zerrno ptp_timer_init(event_mgr_type *evm, uint32_t wheel_param1, uint32_t wheel_param2, jotlog_handle_type first,
+                      jotlog_handle_type second, uint32_t debug_area, debug_event_type *debug_table)
 {
     ptp_report_ctx_type &ctx = ptp_report_ctx_timer();
     ctx.first = first;
@@ -59,8 +58,8 @@ zerrno ptp_timer_init(event_mgr_type *evm, uint32_t wheel_param1, uint32_t wheel
     ctx.area = debug_area;
     ctx.table = debug_table;
 
-    zerrno rc = tw_create_wheel_2(wheel_param1, wheel_param2, 0, &wheel, nullptr, nullptr,
-                                  ptp_timer_process_expired, nullptr, 2);
+    zerrno rc = tw_create_wheel_2(wheel_param1, wheel_param2, 0, &wheel, nullptr, nullptr, ptp_timer_process_expired,
+                                  nullptr, 2);
     if (rc != ZERR_OK) {
         wheel = nullptr;
         PTP_TIMER_DEBUG("tw_create_wheel_2() returned an error: %s", rc);
@@ -88,7 +87,10 @@ void ptp_timer_shutdown()
     wheel = nullptr;
 }
 
-tw_wheel_type *ptp_timer_wheel_get() { return wheel; }
+tw_wheel_type *ptp_timer_wheel_get()
+{
+    return wheel;
+}
 
 zerrno ptp_timer_create(ptp_timer_type *timer, ptp_timer_callback_fn callback, void *context)
 {
@@ -100,8 +102,7 @@ zerrno ptp_timer_create(ptp_timer_type *timer, ptp_timer_callback_fn callback, v
     timer->flags &= static_cast<uint8_t>(~PTP_TIMER_FLAG_PERIODIC);
     timer->callback = callback;
     timer->context = context;
-    zerrno rc = wheel != nullptr ? tw_alloc(wheel, ptp_timer_expiry_cb_fn, &timer->entry, timer)
-                                 : TW_ERR_INVALID;
+    zerrno rc = wheel != nullptr ? tw_alloc(wheel, ptp_timer_expiry_cb_fn, &timer->entry, timer) : TW_ERR_INVALID;
     if (rc != ZERR_OK) {
         PTP_TIMER_DEBUG("tw_alloc() returned an error: %s", rc);
         report<PTP_TRACE_UTIL_TW_ALLOC_FAILED>("creating timer", rc);

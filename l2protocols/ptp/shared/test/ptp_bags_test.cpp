@@ -28,8 +28,8 @@ const expected_bag expected[] = {
     {"ptp_if_clock_info", 40, {97, 98, 99, 100, 101, 103, 104, 106}},
     {"ptp_if_packet_counter_info", 176, {97, 98, 104, 128, 129}},
     {"ptp_node_packet_counter_info", 272, {105, 128}},
-    {"ptp_if_idb_info", 752, {96, 97, 98, 99, 100, 101, 104, 108, 109, 113, 114, 115, 116, 117, 118, 119, 120,
-                              121, 122, 123, 124, 125, 126, 127}},
+    {"ptp_if_idb_info", 752, {96,  97,  98,  99,  100, 101, 104, 108, 109, 113, 114, 115,
+                              116, 117, 118, 119, 120, 121, 122, 123, 124, 125, 126, 127}},
     {"ptp_if_unicast_peer_info", 56, {97, 98, 103, 104, 107}},
     {"ptp_if_event_counter_info", 68, {}},
     {"ptp_node_event_counter_info", 172, {}},
@@ -238,12 +238,22 @@ private:
         case 'i':
         case 'N':
         case 'e': put(next(), 4); break;
-        case '[': pos = t.find(']', pos) + 2; put(next() % 4, 4); break;
+        case '[':
+            pos = t.find(']', pos) + 2;
+            put(next() % 4, 4);
+            break;
         case 'H':
         case 'h': put(next() << 32 | next(), 8); break;
         case 'b': put(next() & 1, 1); break;
-        case 's': put(5, 4); for (int i = 0; i < 5; ++i) put('a' + next() % 26, 1); break;
-        case 'y': put(3, 4); put(next(), 3); break;
+        case 's':
+            put(5, 4);
+            for (int i = 0; i < 5; ++i)
+                put('a' + next() % 26, 1);
+            break;
+        case 'y':
+            put(3, 4);
+            put(next(), 3);
+            break;
         case '$': def(number(t, pos)); break;
         case 'p':
         case 'a': {
@@ -260,7 +270,7 @@ private:
         }
         case '?': {
             size_t end = pos;
-            std::vector<std::pair<uint32_t, size_t>> arms;  // key, position of the arm's type
+            std::vector<std::pair<uint32_t, size_t>> arms; // key, position of the arm's type
             ++pos;
             if (t[pos] == '<')
                 pos = t.find('>', pos) + 1;
@@ -272,7 +282,7 @@ private:
                 if (t[pos] == '{')
                     pos = t.find('}', pos) + 1;
                 arms.emplace_back(key, pos);
-                type(t, pos);  // only to find the next arm
+                type(t, pos); // only to find the next arm
             }
             out.resize(mark);
             end = ++pos;
@@ -433,4 +443,4 @@ TEST_F(PtpBagRoundTrip, TypedRecordsKeepTheirValues)
               bag_zerr(BAG_ZERR_WRONG_BAG));
 }
 
-}  // namespace
+} // namespace

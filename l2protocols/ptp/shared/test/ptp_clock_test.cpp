@@ -41,85 +41,82 @@ const std::vector<uint32_t> dflt{PTP_PROFILE_DEFAULT};
 const std::vector<uint32_t> g8265{PTP_PROFILE_G8265_1};
 
 // A receiver identity above the sender's makes a one-step decision a topology decision.
-void rx_above_tx(ptp_clock_type &c) { c.receiver = {0x3000, 1}, c.sender = {0x2000, 1}; }
-void rx_below_tx(ptp_clock_type &c) { c.receiver = {0x1000, 9}, c.sender = {0x2000, 1}; }
-void rx_same_id_higher_port(ptp_clock_type &c) { c.receiver = {0x2000, 2}, c.sender = {0x2000, 1}; }
+void rx_above_tx(ptp_clock_type &c)
+{
+    c.receiver = {0x3000, 1}, c.sender = {0x2000, 1};
+}
+void rx_below_tx(ptp_clock_type &c)
+{
+    c.receiver = {0x1000, 9}, c.sender = {0x2000, 1};
+}
+void rx_same_id_higher_port(ptp_clock_type &c)
+{
+    c.receiver = {0x2000, 2}, c.sender = {0x2000, 1};
+}
 
 const std::vector<compare_case> cases = {
     // Default mode: each step of its order decides once.
-    {"local priority before priority1", dflt,
-     [](auto &c) { c.configured_priority = 10, c.priority1 = 255; },
+    {"local priority before priority1", dflt, [](auto &c) { c.configured_priority = 10, c.priority1 = 255; },
      [](auto &c) { c.configured_priority = 20, c.priority1 = 0; }, -10, 0},
     {"priority1", dflt, [](auto &c) { c.priority1 = 100; }, same, -28, 0},
-    {"configured class replaces a worse received class", dflt,
-     [](auto &c) { c.configured_clock_class = 6; }, [](auto &c) { c.clock_class = 7; }, -1, 0},
-    {"no configured class: received class counts", dflt, same,
-     [](auto &c) { c.clock_class = 7; }, 241, 0},
+    {"configured class replaces a worse received class", dflt, [](auto &c) { c.configured_clock_class = 6; },
+     [](auto &c) { c.clock_class = 7; }, -1, 0},
+    {"no configured class: received class counts", dflt, same, [](auto &c) { c.clock_class = 7; }, 241, 0},
     {"accuracy", dflt, [](auto &c) { c.accuracy = 0x20; }, same, -1, 0},
-    {"variance", dflt, [](auto &c) { c.offset_log_variance = 0x4B32; }, same, 0x4B32 - 0x4E5D,
-     0},
+    {"variance", dflt, [](auto &c) { c.offset_log_variance = 0x4B32; }, same, 0x4B32 - 0x4E5D, 0},
     {"priority2", dflt, [](auto &c) { c.priority2 = 129; }, same, 1, 0},
     {"identity compared unsigned", dflt, [](auto &c) { c.clock_id = 0x8000000000000000ull; },
      [](auto &c) { c.clock_id = 1; }, 1, 0},
-    {"steps two apart return the difference", dflt, [](auto &c) { c.steps_removed = 3; }, same,
-     2, 0},
-    {"one step fewer, b's receiver above its sender", dflt, same,
-     [](auto &c) { c.steps_removed = 2, rx_above_tx(c); }, -1, 1},
-    {"one step fewer, b's receiver below its sender", dflt, same,
-     [](auto &c) { c.steps_removed = 2, rx_below_tx(c); }, -1, 0},
+    {"steps two apart return the difference", dflt, [](auto &c) { c.steps_removed = 3; }, same, 2, 0},
+    {"one step fewer, b's receiver above its sender", dflt, same, [](auto &c) { c.steps_removed = 2, rx_above_tx(c); },
+     -1, 1},
+    {"one step fewer, b's receiver below its sender", dflt, same, [](auto &c) { c.steps_removed = 2, rx_below_tx(c); },
+     -1, 0},
     {"one step fewer, same identity: port number orders", dflt, same,
      [](auto &c) { c.steps_removed = 2, rx_same_id_higher_port(c); }, -1, 1},
-    {"one step fewer, equal identities", dflt, same,
-     [](auto &c) { c.steps_removed = 2, c.receiver = c.sender; }, -1, 0},
-    {"one step more, a's receiver above its sender", dflt,
-     [](auto &c) { c.steps_removed = 2, rx_above_tx(c); }, same, 1, 1},
-    {"one step more, a's receiver below its sender", dflt,
-     [](auto &c) { c.steps_removed = 2, rx_below_tx(c); }, same, 1, 0},
+    {"one step fewer, equal identities", dflt, same, [](auto &c) { c.steps_removed = 2, c.receiver = c.sender; }, -1,
+     0},
+    {"one step more, a's receiver above its sender", dflt, [](auto &c) { c.steps_removed = 2, rx_above_tx(c); }, same,
+     1, 1},
+    {"one step more, a's receiver below its sender", dflt, [](auto &c) { c.steps_removed = 2, rx_below_tx(c); }, same,
+     1, 0},
     {"sender identity", dflt, [](auto &c) { c.sender.clock_id = 0x1fff; }, same, -1, 1},
     {"sender port", dflt, [](auto &c) { c.sender.port_num = 4; }, same, 3, 1},
     {"receiver port", dflt, [](auto &c) { c.receiver.port_num = 3; }, same, 2, 1},
     {"equal records", dflt, same, same, 0, 0},
-    {"no configured priority ranks as the default, not as the best", dflt,
-     [](auto &c) { c.configured_priority = 0; }, [](auto &c) { c.configured_priority = 100; },
-     28, 0},
+    {"no configured priority ranks as the default, not as the best", dflt, [](auto &c) { c.configured_priority = 0; },
+     [](auto &c) { c.configured_priority = 100; }, 28, 0},
 
     // G.8265.1: class, local priority, identity, receiver port; nothing else.
     {"class first", g8265, [](auto &c) { c.clock_class = 100, c.configured_priority = 1; },
      [](auto &c) { c.clock_class = 90; }, 10, 0},
     {"configured class replaces the class", g8265, [](auto &c) { c.configured_clock_class = 80; },
      [](auto &c) { c.clock_class = 90; }, -10, 0},
-    {"local priority, priority1 ignored", g8265,
-     [](auto &c) { c.configured_priority = 10, c.priority1 = 255; },
+    {"local priority, priority1 ignored", g8265, [](auto &c) { c.configured_priority = 10, c.priority1 = 255; },
      [](auto &c) { c.configured_priority = 20, c.priority1 = 0; }, -10, 0},
     {"identity", g8265, [](auto &c) { c.clock_id = 0x1001; }, same, 1, 0},
-    {"receiver port, never topology", g8265, [](auto &c) { c.receiver.port_num = 3; }, same, 2,
-     0},
+    {"receiver port, never topology", g8265, [](auto &c) { c.receiver.port_num = 3; }, same, 2, 0},
     {"priority1, accuracy and steps are not looked at", g8265,
      [](auto &c) { c.priority1 = 1, c.accuracy = 0x31, c.steps_removed = 9; }, same, 0, 0},
 
     // G.8275.1 and G.8275.2.
-    {"class", g8275, [](auto &c) { c.clock_class = 6; }, [](auto &c) { c.clock_class = 7; }, -1,
-     0},
+    {"class", g8275, [](auto &c) { c.clock_class = 6; }, [](auto &c) { c.clock_class = 7; }, -1, 0},
     {"configured class replaces the class", g8275, [](auto &c) { c.configured_clock_class = 6; },
      [](auto &c) { c.clock_class = 7; }, -1, 0},
     {"accuracy", g8275, [](auto &c) { c.accuracy = 0xFE; }, same, 0xFE - 0x21, 0},
-    {"variance", g8275, [](auto &c) { c.offset_log_variance = 0xFFFF; }, same,
-     0xFFFF - 0x4E5D, 0},
+    {"variance", g8275, [](auto &c) { c.offset_log_variance = 0xFFFF; }, same, 0xFFFF - 0x4E5D, 0},
     {"priority2", g8275, [](auto &c) { c.priority2 = 127; }, same, -1, 0},
-    {"local priority, priority1 ignored", g8275,
-     [](auto &c) { c.configured_priority = 200, c.priority1 = 0; }, same, 72, 0},
-    {"identity ignored below class 128", g8275,
-     [](auto &c) { c.clock_class = 6, c.clock_id = 1; }, [](auto &c) { c.clock_class = 6; }, 0,
-     1},
-    {"identity decides from class 128", g8275,
-     [](auto &c) { c.clock_class = 165, c.clock_id = 1; }, [](auto &c) { c.clock_class = 165; },
-     -1, 0},
-    {"steps far apart give one, not the difference", g8275, [](auto &c) { c.steps_removed = 5; },
-     same, 1, 0},
-    {"one step fewer, b's receiver above its sender", g8275, same,
-     [](auto &c) { c.steps_removed = 2, rx_above_tx(c); }, -1, 1},
-    {"one step more, a's receiver below its sender", g8275,
-     [](auto &c) { c.steps_removed = 2, rx_below_tx(c); }, same, 1, 0},
+    {"local priority, priority1 ignored", g8275, [](auto &c) { c.configured_priority = 200, c.priority1 = 0; }, same,
+     72, 0},
+    {"identity ignored below class 128", g8275, [](auto &c) { c.clock_class = 6, c.clock_id = 1; },
+     [](auto &c) { c.clock_class = 6; }, 0, 1},
+    {"identity decides from class 128", g8275, [](auto &c) { c.clock_class = 165, c.clock_id = 1; },
+     [](auto &c) { c.clock_class = 165; }, -1, 0},
+    {"steps far apart give one, not the difference", g8275, [](auto &c) { c.steps_removed = 5; }, same, 1, 0},
+    {"one step fewer, b's receiver above its sender", g8275, same, [](auto &c) { c.steps_removed = 2, rx_above_tx(c); },
+     -1, 1},
+    {"one step more, a's receiver below its sender", g8275, [](auto &c) { c.steps_removed = 2, rx_below_tx(c); }, same,
+     1, 0},
     {"sender identity", g8275, [](auto &c) { c.sender.clock_id = 0x2001; }, same, 1, 1},
     {"sender port", g8275, [](auto &c) { c.sender.port_num = 0; }, same, -1, 1},
     {"receiver port", g8275, [](auto &c) { c.receiver.port_num = 5; }, same, 4, 1},
@@ -135,8 +132,7 @@ TEST(ClockCompare, TableOfCasesPerMode)
             tc.a(a);
             tc.b(b);
             int topo = -1;
-            EXPECT_EQ(ptp_clock_compare(mode, &a, &b, &topo), tc.result)
-                << tc.what << " (mode " << mode << ")";
+            EXPECT_EQ(ptp_clock_compare(mode, &a, &b, &topo), tc.result) << tc.what << " (mode " << mode << ")";
             EXPECT_EQ(topo, tc.topology) << tc.what << " (mode " << mode << ")";
             // The mirror image gives the opposite answer with the same topology flag.
             int mirror_topo = -1;
@@ -229,7 +225,7 @@ TEST(ClockRecord, PortIdOrderAndIdentityHalves)
 TEST(ClockWire, GoldenBytesReservedZeroAndRoundTrip)
 {
     ptp_clock_type c;
-    memset(&c, 0xAA, sizeof(c));  // padding must not leak into the reserved bytes
+    memset(&c, 0xAA, sizeof(c)); // padding must not leak into the reserved bytes
     c.clock_id = 0x0102030405060708ull;
     c.priority1 = 0x11;
     c.clock_class = 0x12;
@@ -253,12 +249,11 @@ TEST(ClockWire, GoldenBytesReservedZeroAndRoundTrip)
     uint8_t wire[PTP_CLOCK_WIRE_SIZE];
     ptp_clock_to_wire(&c, wire);
     const uint8_t want[PTP_CLOCK_WIRE_SIZE] = {
-        1,    2,    3,    4,    5,    6,    7,    8,    0x11, 0x12, 0x13, 0,    0x14, 0x15,
-        0x16, 0,    0x17, 0x18, 0x19, 0,    0xFF, 0xFE, 0,    0,    0,    0,    0,    1,
-        0x21, 0x22, 0x23, 0x24, 0,    0,    0,    0,    1,    2,    0,    0,    0x31, 0x32,
-        0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3A, 0,    0,    0,    0,    0,    0,
-        0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A, 0,    0,    0,    0,
-        0,    0,    0,    0,    0,    1,    6,    0x77, 0,    0};
+        1,    2,    3,    4, 5,    6,    7, 8, 0x11, 0x12, 0x13, 0,    0x14, 0x15, 0x16, 0,
+        0x17, 0x18, 0x19, 0, 0xFF, 0xFE, 0, 0, 0,    0,    0,    1,    0x21, 0x22, 0x23, 0x24,
+        0,    0,    0,    0, 1,    2,    0, 0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38,
+        0x39, 0x3A, 0,    0, 0,    0,    0, 0, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
+        0x49, 0x4A, 0,    0, 0,    0,    0, 0, 0,    0,    0,    1,    6,    0x77, 0,    0};
     EXPECT_EQ(memcmp(wire, want, sizeof(want)), 0);
 
     ptp_clock_type back{};

@@ -18,17 +18,30 @@ extern std::vector<std::string> fake_imc_lookups;
 namespace {
 
 const ptp_debug_component_type agent_areas[] = {
-    {0, "protocol", "PROTOCOL"}, {1, "packet", "PACKET"},   {2, "database", "DATABASE"},
-    {3, "main", "MAIN"},         {4, "im", "IM"},           {5, "config", "CONFIG"},
-    {6, "utils", "UTILS"},       {7, "batch", "BATCH"},     {8, "thread_ctrl", "THREAD-CTRL"},
-    {9, "port_mgr", "PORT-MGR"}, {10, "bmc", "BMC"},        {11, "fsm", "FSM"},
-    {12, "edm", "EDM"},          {13, "comms", "COMMS"},    {14, "offload", "OFFLOAD"},
-    {15, "port_num", "PORT-NUM"}, {16, "stats", "STATS"},   {17, "fib", "FIB"},
-    {18, "adjacency", "ADJACENCY"}, {19, "issu", "ISSU"},
+    {0, "protocol", "PROTOCOL"},
+    {1, "packet", "PACKET"},
+    {2, "database", "DATABASE"},
+    {3, "main", "MAIN"},
+    {4, "im", "IM"},
+    {5, "config", "CONFIG"},
+    {6, "utils", "UTILS"},
+    {7, "batch", "BATCH"},
+    {8, "thread_ctrl", "THREAD-CTRL"},
+    {9, "port_mgr", "PORT-MGR"},
+    {10, "bmc", "BMC"},
+    {11, "fsm", "FSM"},
+    {12, "edm", "EDM"},
+    {13, "comms", "COMMS"},
+    {14, "offload", "OFFLOAD"},
+    {15, "port_num", "PORT-NUM"},
+    {16, "stats", "STATS"},
+    {17, "fib", "FIB"},
+    {18, "adjacency", "ADJACENCY"},
+    {19, "issu", "ISSU"},
 };
 constexpr uint32_t area_count = std::size(agent_areas);
 constexpr uint32_t utils_area = 6;
-int im_context;  // stands for the interface-manager connection
+int im_context; // stands for the interface-manager connection
 
 struct TraceRecord {
     uint64_t id;
@@ -105,7 +118,7 @@ TEST_F(PtpDebug, FilterParsing)
         {"support:", ZERR_OK, 1, 0, 0},
         {"internal:Gi0/0/0/1", ZERR_OK, 2, 1, 0x1234},
         {"internal:Gi0/0/0/1:anything after", ZERR_OK, 2, 1, 0x1234},
-        {"support:Gi0/0/0/2", ZERR_OK, 1, 1, 0x5678},  // the "found" answer counts as success
+        {"support:Gi0/0/0/2", ZERR_OK, 1, 1, 0x5678}, // the "found" answer counts as success
         {":Gi0/0/0/1", ZERR_OK, 0, 1, 0x1234},
         {"verbose:", PTP_ZERR_NOMEM, 0, 0, 0},
         {"support", PTP_ZERR_NOMEM, 0, 0, 0},
@@ -138,13 +151,12 @@ TEST_F(PtpDebug, FilterMatching)
         bool passes;
     };
     const Case cases[] = {
-        {{0, 0, 1}, {0, 0}, true},            // support filter: error print
-        {{0, 0, 1}, {0x10, 1}, true},         // support print
-        {{0, 0, 1}, {0, 2}, false},           // internal print stopped
-        {{0, 0, 2}, {0x10, 2}, true},
-        {{1, 0x10, 2}, {0x10, 2}, true},      // the filter's interface
-        {{1, 0x10, 2}, {0x11, 0}, false},     // another interface
-        {{1, 0x10, 2}, {0, 0}, false},        // no interface
+        {{0, 0, 1}, {0, 0}, true},                                         // support filter: error print
+        {{0, 0, 1}, {0x10, 1}, true},                                      // support print
+        {{0, 0, 1}, {0, 2}, false},                                        // internal print stopped
+        {{0, 0, 2}, {0x10, 2}, true},     {{1, 0x10, 2}, {0x10, 2}, true}, // the filter's interface
+        {{1, 0x10, 2}, {0x11, 0}, false},                                  // another interface
+        {{1, 0x10, 2}, {0, 0}, false},                                     // no interface
     };
     for (const Case &c : cases)
         EXPECT_EQ(ptp_debug_filter_match_cb_fn(&c.params, &c.filter), c.passes)
@@ -160,13 +172,12 @@ TEST_F(PtpDebug, PrintsGatedByAreaAndFilter)
         ptp_debug_print(11, 0x9999, PTP_DEBUG_LEVEL_SUPPORT, table, "%s: support other", "FSM");
         ptp_debug_print(11, 0x1234, PTP_DEBUG_LEVEL_INTERNAL, table, "%s: internal", "FSM");
     };
-    print_all();  // area off
+    print_all(); // area off
     EXPECT_TRUE(debug_captured().empty());
 
     ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "fsm", "support:"), ZERR_OK);
     print_all();
-    EXPECT_EQ(debug_captured(),
-              (std::vector<std::string>{"FSM: error", "FSM: support Gi1", "FSM: support other"}));
+    EXPECT_EQ(debug_captured(), (std::vector<std::string>{"FSM: error", "FSM: support Gi1", "FSM: support other"}));
 
     debug_capture_clear();
     ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "fsm", "internal:Gi0/0/0/1"), ZERR_OK);
@@ -193,7 +204,7 @@ TEST_F(PtpDebug, InterfaceFilterWithoutContextIsRefused)
     EXPECT_EQ(debug_set_area(PTP_DEBUG_PATH, "fsm", "support:Gi0/0/0/1"), PTP_ZERR_NOMEM);
     EXPECT_TRUE(fake_imc_lookups.empty());
     EXPECT_EQ(debug_set_area(PTP_DEBUG_PATH, "fsm", "support:"), ZERR_OK);
-    ptp_debug_cleanup();  // before `plain` goes
+    ptp_debug_cleanup(); // before `plain` goes
 }
 
 TEST_F(PtpDebug, AllocationFailureReport)

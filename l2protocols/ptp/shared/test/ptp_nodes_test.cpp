@@ -101,12 +101,12 @@ TEST_F(PtpNodesTest, DatabaseFailureGivesItsCodeAndNoArray)
     constexpr zerrno failure = 0x40818e00u;
     struct case_type {
         nodra_test_op op;
-        uint32_t after;  // calls of op that succeed first
+        uint32_t after; // calls of op that succeed first
     } cases[] = {
         {nodra_test_op::bind, 0},
         {nodra_test_op::list, 0},
         {nodra_test_op::list_next, 0},
-        {nodra_test_op::list_next, 2},  // ids already read are dropped with the array
+        {nodra_test_op::list_next, 2}, // ids already read are dropped with the array
     };
     for (const auto &c : cases) {
         nodra_test_fail(c.op, failure, 1, c.after);

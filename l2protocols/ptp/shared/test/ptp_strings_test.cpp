@@ -22,40 +22,74 @@ struct name_case {
 TEST(PtpStrings, ConstantNames)
 {
     const name_case cases[] = {
-        {ptp_address_encap_to_str, 0, "Unknown address"},  {ptp_address_encap_to_str, 3, "IPv6"},
-        {ptp_address_encap_to_str, 4, "Invalid address"},  {ptp_clock_source_to_str, 2, "virtual port"},
-        {ptp_clock_source_to_str, 3, "unknown"},           {ptp_transport_to_str, 1, "Mixed-mode"},
-        {ptp_transport_to_str, 3, "Unknown"},              {ptp_restrict_port_state_to_str, 2, "Master-only"},
-        {ptp_restrict_port_state_to_str, 3, "Unknown"},    {ptp_basic_profile_to_str, 2, "G.8275.1"},
-        {ptp_basic_profile_to_str, 3, "Unknown"},          {ptp_profile_to_str, 3, "G.8275.2"},
-        {ptp_profile_to_str, 4, "Unknown"},                {ptp_port_state_to_str, 0, "Initializing"},
-        {ptp_port_state_to_str, 3, "Pre-Master"},          {ptp_port_state_to_str, 7, "Faulty"},
-        {ptp_port_state_to_str, 8, "Unknown Port State"},  {ptp_clock_timescale_to_str, 1, "ARB"},
-        {ptp_clock_timescale_to_str, 2, "Unknown"},        {ptp_sync_state_to_str, 3, "Holdover post-specification"},
-        {ptp_sync_state_to_str, 5, "Unknown"},             {ptp_leap_second_short_to_str, 2, "61"},
-        {ptp_leap_second_short_to_str, 3, "UNKNOWN"},      {ptp_leap_second_to_str, 1, "Leap59"},
-        {ptp_leap_second_to_str, 3, "UNKNOWN"},            {ptp_primary_ref_type_to_str, 4, "EPRTC"},
-        {ptp_primary_ref_type_to_str, 5, "Unknown"},       {ptp_negotiation_to_str, 0, "Negotiated"},
-        {ptp_negotiation_to_str, 9, "Non-negotiated"},     {ptp_clock_accuracy_to_str, 0x1f, "Unknown"},
-        {ptp_clock_accuracy_to_str, 0x20, "< 25 nanoseconds"}, {ptp_clock_accuracy_to_str, 0x23, "< 1 microsecond"},
-        {ptp_clock_accuracy_to_str, 0x31, "> 10 seconds"}, {ptp_clock_accuracy_to_str, 0x32, "Unknown"},
-        {ptp_msg_flag_to_str, 0, "None"},                  {ptp_msg_flag_to_str, 0x4, "currentUtcOffsetValid"},
-        {ptp_msg_flag_to_str, 0x100, "alternativeMasterFlag"}, {ptp_msg_flag_to_str, 0x400, "unicastFlag"},
-        {ptp_msg_flag_to_str, 0x40, "Unknown"},            {ptp_msg_flag_to_str, 0x3, "Unknown"},
-        {ptp_clock_selection_mode_to_str, 1, "G.8265.1"},  {ptp_clock_selection_mode_to_str2, 0, "1588"},
-        {ptp_clock_selection_mode_to_str2, 2, "Unknown"},  {ptp_msg_type_to_str, 0, "Sync"},
-        {ptp_msg_type_to_str, 5, "Unknown message type"},  {ptp_msg_type_to_str, 10, "Pdelay-Resp-Follow-Up"},
-        {ptp_msg_type_to_str, 13, "Management"},           {ptp_msg_type_to_str, 14, "Unknown message type"},
-        {ptp_servo_mode_to_str, 1, "Hybrid"},              {ptp_servo_mode_to_str, 2, "Unknown"},
-        {ptp_network_type_to_str, 1, "High PDV"},          {ptp_network_type_to_str, 2, "Unknown"},
-        {ptp_multicast_to_str, 0, "Multicast Disabled"},   {ptp_multicast_to_str, 2, "Multicast Enabled"},
-        {ptp_cfg_event_to_str, 0x7, "Create"},             {ptp_cfg_event_to_str, 0x6, "Set"},
-        {ptp_cfg_event_to_str, 0x4, "Delete"},             {ptp_cfg_event_to_str, 0x8, "Unknown"},
-        {ptp_op_flag_to_str, 0x4, "no-op"},                {ptp_op_flag_to_str, 0x5, "delete"},
-        {ptp_op_flag_to_str, 0x7, "delete"},               {ptp_op_flag_to_str, 0x2, "create"},
-        {ptp_op_flag_to_str, 0x3, "update"},               {ptp_op_flag_to_str, 0x1, "invalid op"},
-        {ptp_op_flag_to_str, 0x80, "invalid op"},          {ptp_op_flag_to_str, 0x100, "no flag"},
-        {ptp_slow_tracking_to_str, 0x10000, "NOT SET"},    {ptp_slow_tracking_to_str, 0x10064, "100 ns/sec"},
+        {ptp_address_encap_to_str, 0, "Unknown address"},
+        {ptp_address_encap_to_str, 3, "IPv6"},
+        {ptp_address_encap_to_str, 4, "Invalid address"},
+        {ptp_clock_source_to_str, 2, "virtual port"},
+        {ptp_clock_source_to_str, 3, "unknown"},
+        {ptp_transport_to_str, 1, "Mixed-mode"},
+        {ptp_transport_to_str, 3, "Unknown"},
+        {ptp_restrict_port_state_to_str, 2, "Master-only"},
+        {ptp_restrict_port_state_to_str, 3, "Unknown"},
+        {ptp_basic_profile_to_str, 2, "G.8275.1"},
+        {ptp_basic_profile_to_str, 3, "Unknown"},
+        {ptp_profile_to_str, 3, "G.8275.2"},
+        {ptp_profile_to_str, 4, "Unknown"},
+        {ptp_port_state_to_str, 0, "Initializing"},
+        {ptp_port_state_to_str, 3, "Pre-Master"},
+        {ptp_port_state_to_str, 7, "Faulty"},
+        {ptp_port_state_to_str, 8, "Unknown Port State"},
+        {ptp_clock_timescale_to_str, 1, "ARB"},
+        {ptp_clock_timescale_to_str, 2, "Unknown"},
+        {ptp_sync_state_to_str, 3, "Holdover post-specification"},
+        {ptp_sync_state_to_str, 5, "Unknown"},
+        {ptp_leap_second_short_to_str, 2, "61"},
+        {ptp_leap_second_short_to_str, 3, "UNKNOWN"},
+        {ptp_leap_second_to_str, 1, "Leap59"},
+        {ptp_leap_second_to_str, 3, "UNKNOWN"},
+        {ptp_primary_ref_type_to_str, 4, "EPRTC"},
+        {ptp_primary_ref_type_to_str, 5, "Unknown"},
+        {ptp_negotiation_to_str, 0, "Negotiated"},
+        {ptp_negotiation_to_str, 9, "Non-negotiated"},
+        {ptp_clock_accuracy_to_str, 0x1f, "Unknown"},
+        {ptp_clock_accuracy_to_str, 0x20, "< 25 nanoseconds"},
+        {ptp_clock_accuracy_to_str, 0x23, "< 1 microsecond"},
+        {ptp_clock_accuracy_to_str, 0x31, "> 10 seconds"},
+        {ptp_clock_accuracy_to_str, 0x32, "Unknown"},
+        {ptp_msg_flag_to_str, 0, "None"},
+        {ptp_msg_flag_to_str, 0x4, "currentUtcOffsetValid"},
+        {ptp_msg_flag_to_str, 0x100, "alternativeMasterFlag"},
+        {ptp_msg_flag_to_str, 0x400, "unicastFlag"},
+        {ptp_msg_flag_to_str, 0x40, "Unknown"},
+        {ptp_msg_flag_to_str, 0x3, "Unknown"},
+        {ptp_clock_selection_mode_to_str, 1, "G.8265.1"},
+        {ptp_clock_selection_mode_to_str2, 0, "1588"},
+        {ptp_clock_selection_mode_to_str2, 2, "Unknown"},
+        {ptp_msg_type_to_str, 0, "Sync"},
+        {ptp_msg_type_to_str, 5, "Unknown message type"},
+        {ptp_msg_type_to_str, 10, "Pdelay-Resp-Follow-Up"},
+        {ptp_msg_type_to_str, 13, "Management"},
+        {ptp_msg_type_to_str, 14, "Unknown message type"},
+        {ptp_servo_mode_to_str, 1, "Hybrid"},
+        {ptp_servo_mode_to_str, 2, "Unknown"},
+        {ptp_network_type_to_str, 1, "High PDV"},
+        {ptp_network_type_to_str, 2, "Unknown"},
+        {ptp_multicast_to_str, 0, "Multicast Disabled"},
+        {ptp_multicast_to_str, 2, "Multicast Enabled"},
+        {ptp_cfg_event_to_str, 0x7, "Create"},
+        {ptp_cfg_event_to_str, 0x6, "Set"},
+        {ptp_cfg_event_to_str, 0x4, "Delete"},
+        {ptp_cfg_event_to_str, 0x8, "Unknown"},
+        {ptp_op_flag_to_str, 0x4, "no-op"},
+        {ptp_op_flag_to_str, 0x5, "delete"},
+        {ptp_op_flag_to_str, 0x7, "delete"},
+        {ptp_op_flag_to_str, 0x2, "create"},
+        {ptp_op_flag_to_str, 0x3, "update"},
+        {ptp_op_flag_to_str, 0x1, "invalid op"},
+        {ptp_op_flag_to_str, 0x80, "invalid op"},
+        {ptp_op_flag_to_str, 0x100, "no flag"},
+        {ptp_slow_tracking_to_str, 0x10000, "NOT SET"},
+        {ptp_slow_tracking_to_str, 0x10064, "100 ns/sec"},
     };
     for (const name_case &c : cases)
         EXPECT_STREQ(c.fn(c.value), c.text) << c.text << " from " << c.value;
@@ -65,10 +99,10 @@ TEST(PtpStrings, ConstantNames)
         int32_t value;
         const char *text;
     } signed_cases[] = {
-        {ptp_comms_event_to_str, -1, "NONE"},          {ptp_comms_event_to_str, 0, "MEMBER_ADD"},
-        {ptp_comms_event_to_str, 10, "FLOW_RESUME"},   {ptp_comms_event_to_str, 11, "UNKNOWN"},
-        {ptp_comms_event_to_str, -2, "UNKNOWN"},       {ptp_chkpt_table_to_str, -1, "Chkpt Table Name Invalid"},
-        {ptp_chkpt_table_to_str, 3, "UTC Info"},       {ptp_chkpt_table_to_str, 4, "Unknown"},
+        {ptp_comms_event_to_str, -1, "NONE"},        {ptp_comms_event_to_str, 0, "MEMBER_ADD"},
+        {ptp_comms_event_to_str, 10, "FLOW_RESUME"}, {ptp_comms_event_to_str, 11, "UNKNOWN"},
+        {ptp_comms_event_to_str, -2, "UNKNOWN"},     {ptp_chkpt_table_to_str, -1, "Chkpt Table Name Invalid"},
+        {ptp_chkpt_table_to_str, 3, "UTC Info"},     {ptp_chkpt_table_to_str, 4, "Unknown"},
         {ptp_chkpt_table_to_str, -2, "Unknown"},
     };
     for (const auto &c : signed_cases)
@@ -103,8 +137,12 @@ TEST(PtpStrings, NumbersWithUnits)
     struct {
         int32_t ns;
         const char *text;
-    } asym[] = {{0, "None"},       {3000000, "3 milliseconds"},   {1500, "1500 nanoseconds"},
-                {2000, "2 microseconds"}, {-4000, "-4 microseconds"}, {-7, "-7 nanoseconds"}};
+    } asym[] = {{0, "None"},
+                {3000000, "3 milliseconds"},
+                {1500, "1500 nanoseconds"},
+                {2000, "2 microseconds"},
+                {-4000, "-4 microseconds"},
+                {-7, "-7 nanoseconds"}};
     for (const auto &c : asym)
         EXPECT_STREQ(ptp_delay_asymmetry_to_str(c.ns), c.text);
 
@@ -165,12 +203,12 @@ TEST(PtpStrings, AddressesAndTheirTraceWords)
     struct {
         const ptp_address_type *address;
         const char *text;
-    } cases[] = {{&mac, "Ethernet 001b.2c3d.4e5f"}, {&v4, "IPv4 192.0.2.1"},   {&v6, "IPv6 2001:db8::1"},
+    } cases[] = {{&mac, "Ethernet 001b.2c3d.4e5f"}, {&v4, "IPv4 192.0.2.1"},       {&v6, "IPv6 2001:db8::1"},
                  {&unknown, "Unknown address"},     {&invalid, "Invalid address"}, {nullptr, "Invalid address"}};
     for (const auto &c : cases) {
         EXPECT_STREQ(ptp_address_to_str(c.address), c.text);
         if (c.address == nullptr)
-            continue;  // the trace form of an absent address is kind 0
+            continue; // the trace form of an absent address is kind 0
         // The trace words rebuild the same text.
         EXPECT_STREQ(ptp_address_trace_to_str(ptp_address_encap_get(c.address), ptp_address_trace_value(c.address),
                                               ptp_address_trace_mac_low(c.address)),
@@ -247,7 +285,7 @@ TEST(PtpStringPool, ThreadsDoNotShareBuffers)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t, &bad] {
             for (int i = 0; i < 20000; ++i) {
-                int32_t ns = (t + 1) * 1000000 + i * 10 + 1;  // never whole microseconds
+                int32_t ns = (t + 1) * 1000000 + i * 10 + 1; // never whole microseconds
                 const char *text = ptp_delay_asymmetry_to_str(ns);
                 if (std::string(text) != std::to_string(ns) + " nanoseconds")
                     ++bad[static_cast<size_t>(t)];
@@ -305,4 +343,4 @@ TEST(PtpBagFill, AddressLists)
     free(list6.AddrList.array);
 }
 
-}  // namespace
+} // namespace

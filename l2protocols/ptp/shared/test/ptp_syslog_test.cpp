@@ -39,35 +39,31 @@ struct TextCase {
 };
 
 const TextCase text_cases[] = {
-    {"timer", [] { return ptp_syslog_timer("starting timer", "Invalid argument"); }, "TIMER", 4,
-     0x0FE5001B, "Unexpected error encountered whilst starting timer: Invalid argument"},
+    {"timer", [] { return ptp_syslog_timer("starting timer", "Invalid argument"); }, "TIMER", 4, 0x0FE5001B,
+     "Unexpected error encountered whilst starting timer: Invalid argument"},
     {"best_master",
      [] {
-         return ptp_syslog_best_master_clock_change("Ethernet 00:11:22:33:44:55", 0x0011223344556677ull,
-                                                    6, 0x8899aabbccddeeffull, 0x1ull, 248);
+         return ptp_syslog_best_master_clock_change("Ethernet 00:11:22:33:44:55", 0x0011223344556677ull, 6,
+                                                    0x8899aabbccddeeffull, 0x1ull, 248);
      },
      "BEST_MASTER_CLOCK_CHANGE", 6, 0x0FE50000,
      "Best master clock change, new master Ethernet 00:11:22:33:44:55, clock ID 0x11223344556677, "
      "clock class 6, parent clock ID 0x8899aabbccddeeff. Old clock ID 0x1, old clock class 248"},
-    {"mem_alloc", [] { return ptp_syslog_mem_alloc(24, "Unicast peer list entry"); }, "MEM_ALLOC", 4,
-     0x0FE5000C, "Failed to allocate 24 bytes for 'Unicast peer list entry'"},
-    {"leap", [] { return ptp_syslog_invalid_upcoming_leap_second(37, -1); },
-     "INVALID_UPCOMING_LEAP_SECOND", 4, 0x0FE50009,
-     "Invalid UTC offset change scheduled at midnight (+37 -> -1)"},
-    {"port_conflict", [] { return ptp_syslog_port_num_conflict(7, 0x1a0, 0xbeef); },
-     "PORT_NUM_CONFLICT", 4, 0x0FE50013,
+    {"mem_alloc", [] { return ptp_syslog_mem_alloc(24, "Unicast peer list entry"); }, "MEM_ALLOC", 4, 0x0FE5000C,
+     "Failed to allocate 24 bytes for 'Unicast peer list entry'"},
+    {"leap", [] { return ptp_syslog_invalid_upcoming_leap_second(37, -1); }, "INVALID_UPCOMING_LEAP_SECOND", 4,
+     0x0FE50009, "Invalid UTC offset change scheduled at midnight (+37 -> -1)"},
+    {"port_conflict", [] { return ptp_syslog_port_num_conflict(7, 0x1a0, 0xbeef); }, "PORT_NUM_CONFLICT", 4, 0x0FE50013,
      "Port number 7 allocation conflict between <<CH000001a0>> and <<CH0000beef>>"},
-    {"milestone",
-     [] { return ptp_syslog_milestone_comm_failed("Sync V1 State via Chkpt", "met", "Invalid argument"); },
+    {"milestone", [] { return ptp_syslog_milestone_comm_failed("Sync V1 State via Chkpt", "met", "Invalid argument"); },
      "MILESTONE_COMM_FAILED", 3, 0x0FE50010,
      "Failed to inform ZURO Vuri that milestone Sync V1 State via Chkpt has been met: Invalid argument"},
-    {"no_args", [] { return ptp_syslog_repeated_timestamp_failure(); }, "REPEATED_TIMESTAMP_FAILURE",
-     3, 0x0FE50017, "Repeated failure to obtain current PTP timestamp"},
-    {"null_text", [] { return ptp_syslog_init_failed("Failed to initialize jotlog: ", nullptr); },
-     "INIT_FAILED", 4, 0x0FE50007, "Failed to initialize: Failed to initialize jotlog: "},
-    {"vlan", [] { return ptp_syslog_vlan_tag_gen_failed("GigabitEthernet0/0/0/1"); },
-     "VLAN_TAG_GEN_FAILED", 4, 0x0FE5001C,
-     "Failed to generate VLAN tag stack for GigabitEthernet0/0/0/1"},
+    {"no_args", [] { return ptp_syslog_repeated_timestamp_failure(); }, "REPEATED_TIMESTAMP_FAILURE", 3, 0x0FE50017,
+     "Repeated failure to obtain current PTP timestamp"},
+    {"null_text", [] { return ptp_syslog_init_failed("Failed to initialize jotlog: ", nullptr); }, "INIT_FAILED", 4,
+     0x0FE50007, "Failed to initialize: Failed to initialize jotlog: "},
+    {"vlan", [] { return ptp_syslog_vlan_tag_gen_failed("GigabitEthernet0/0/0/1"); }, "VLAN_TAG_GEN_FAILED", 4,
+     0x0FE5001C, "Failed to generate VLAN tag stack for GigabitEthernet0/0/0/1"},
 };
 
 TEST_F(PtpSyslog, RaisesExactTexts)
@@ -98,13 +94,11 @@ TEST_F(PtpSyslog, DefinitionAndLimitRecords)
     };
     const RecCase cases[] = {
         {qor_msg_rec_ptp_timer_getfn(), qor_msg_limit_ptp_timer_getfn(), "TIMER", 4, 1, 0x0FE5001B},
-        {qor_msg_rec_ptp_mem_alloc_getfn(), qor_msg_limit_ptp_mem_alloc_getfn(), "MEM_ALLOC", 4, 60,
-         0x0FE5000C},
+        {qor_msg_rec_ptp_mem_alloc_getfn(), qor_msg_limit_ptp_mem_alloc_getfn(), "MEM_ALLOC", 4, 60, 0x0FE5000C},
         {qor_msg_rec_ptp_file_download_failed_getfn(), qor_msg_limit_ptp_file_download_failed_getfn(),
          "FILE_DOWNLOAD_FAILED", 5, 300, 0x0FE50005},
-        {qor_msg_rec_ptp_best_master_clock_change_getfn(),
-         qor_msg_limit_ptp_best_master_clock_change_getfn(), "BEST_MASTER_CLOCK_CHANGE", 6, 0,
-         0x0FE50000},
+        {qor_msg_rec_ptp_best_master_clock_change_getfn(), qor_msg_limit_ptp_best_master_clock_change_getfn(),
+         "BEST_MASTER_CLOCK_CHANGE", 6, 0, 0x0FE50000},
     };
     for (const RecCase &c : cases) {
         SCOPED_TRACE(c.mnemonic);

@@ -16,11 +16,8 @@ TEST(LogTime, ConvertsBothWays)
         int log;
         uint8_t kind;
         uint8_t value;
-    } back[] = {{-4, PTP_TIME_DATA_FREQUENCY, 4},
-                {0, PTP_TIME_DATA_INTERVAL, 0},
-                {4, PTP_TIME_DATA_INTERVAL, 4},
-                {-7, PTP_TIME_DATA_FREQUENCY, 7},
-                {INT_MIN, PTP_TIME_DATA_FREQUENCY, 0},  // low 8 bits of 2^31
+    } back[] = {{-4, PTP_TIME_DATA_FREQUENCY, 4}, {0, PTP_TIME_DATA_INTERVAL, 0},        {4, PTP_TIME_DATA_INTERVAL, 4},
+                {-7, PTP_TIME_DATA_FREQUENCY, 7}, {INT_MIN, PTP_TIME_DATA_FREQUENCY, 0}, // low 8 bits of 2^31
                 {257, PTP_TIME_DATA_INTERVAL, 1}};
     for (auto c : back) {
         ptp_time_data_type out{9, 9};
@@ -40,8 +37,16 @@ TEST(LogTime, IntervalToMilliseconds)
     struct {
         int log;
         uint32_t msecs;
-    } cases[] = {{-6, 16},   {-5, 32},   {-4, 64},          {-3, 125},       {-2, 250},
-                 {-1, 500},  {0, 1000},  {4, 16000},        {21, 1000u << 21}, {22, UINT32_MAX},
+    } cases[] = {{-6, 16},
+                 {-5, 32},
+                 {-4, 64},
+                 {-3, 125},
+                 {-2, 250},
+                 {-1, 500},
+                 {0, 1000},
+                 {4, 16000},
+                 {21, 1000u << 21},
+                 {22, UINT32_MAX},
                  {INT_MAX, UINT32_MAX}};
     for (auto c : cases)
         EXPECT_EQ(ptp_log_interval_to_msecs(c.log), c.msecs) << c.log;
@@ -61,7 +66,7 @@ TEST(DelayAsymmetry, ConvertsAtItsLimits)
         {-2147482, PTP_DELAY_ASYMMETRY_MICROSECONDS, -2147482000},
         {2147483, PTP_DELAY_ASYMMETRY_MICROSECONDS, 0x7FFFFFFF},
         {-2147483, PTP_DELAY_ASYMMETRY_MICROSECONDS, 0x7FFFFFFF},
-        {INT32_MIN, PTP_DELAY_ASYMMETRY_MICROSECONDS, 0x7FFFFFFF},  // |INT32_MIN| is not negative
+        {INT32_MIN, PTP_DELAY_ASYMMETRY_MICROSECONDS, 0x7FFFFFFF}, // |INT32_MIN| is not negative
         {2146, PTP_DELAY_ASYMMETRY_MILLISECONDS, 2146000000},
         {-2146, PTP_DELAY_ASYMMETRY_MILLISECONDS, -2146000000},
         {2147, PTP_DELAY_ASYMMETRY_MILLISECONDS, 0x7FFFFFFF},
@@ -69,8 +74,7 @@ TEST(DelayAsymmetry, ConvertsAtItsLimits)
         {5000, PTP_DELAY_ASYMMETRY_MICROSECONDS, 5000000},
     };
     for (auto c : cases)
-        EXPECT_EQ(ptp_delay_asymmetry_to_nanoseconds(c.value, c.units), c.ns)
-            << c.value << " units " << c.units;
+        EXPECT_EQ(ptp_delay_asymmetry_to_nanoseconds(c.value, c.units), c.ns) << c.value << " units " << c.units;
     EXPECT_DEATH(ptp_delay_asymmetry_to_nanoseconds(1, 3), "units");
 }
 
@@ -108,9 +112,7 @@ TEST(ProfileRules, ValueTables)
     const std::set<uint32_t> telecom{6, 7, 135, 140, 150, 160, 165, 248, 255};
     for (uint32_t c = 0; c <= 300; c++) {
         EXPECT_EQ(ptp_profile_clock_class_is_ok(PTP_PROFILE_DEFAULT, c), dflt.count(c) == 1) << c;
-        EXPECT_EQ(ptp_profile_clock_class_is_ok(PTP_PROFILE_G8265_1, c),
-                  c >= 80 && c <= 110 && c % 2 == 0)
-            << c;
+        EXPECT_EQ(ptp_profile_clock_class_is_ok(PTP_PROFILE_G8265_1, c), c >= 80 && c <= 110 && c % 2 == 0) << c;
         EXPECT_EQ(ptp_profile_clock_class_is_ok(PTP_PROFILE_G8275_1, c), telecom.count(c) == 1);
         EXPECT_EQ(ptp_profile_clock_class_is_ok(PTP_PROFILE_G8275_2, c), telecom.count(c) == 1);
         EXPECT_FALSE(ptp_profile_clock_class_is_ok(4, c));

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         static uint64_t start_s = 100000;
-        start_s += 3600;  // no rate limit carries over between tests
+        start_s += 3600; // no rate limit carries over between tests
         plat_clock_use_virtual_at(start_s * 1000000000ull, PLAT_CLOCK_VIRTUAL_WALL_START_S);
         qor_errmsg_set_syslog(false);
         qor_errmsg_capture_clear();
@@ -41,8 +41,13 @@ struct Owner {
     ptp_timer_type timer{};
     uint64_t base_ns = 0;
     std::vector<uint64_t> fired_at;
-    int stop_after = -1;  // set the stop flag at this firing
-    enum class Action { none, stop, restart, destroy } action = Action::none;
+    int stop_after = -1; // set the stop flag at this firing
+    enum class Action {
+        none,
+        stop,
+        restart,
+        destroy
+    } action = Action::none;
     uint32_t restart_ms = 0;
 };
 
@@ -54,18 +59,13 @@ int owner_cb(ptp_timer_type *timer, void *context, int *stop)
     if (static_cast<int>(o->fired_at.size()) == o->stop_after)
         *stop = 1;
     switch (o->action) {
-    case Owner::Action::stop:
-        ptp_timer_stop(timer);
-        break;
+    case Owner::Action::stop: ptp_timer_stop(timer); break;
     case Owner::Action::restart:
         ptp_timer_start(timer, o->restart_ms, false);
         o->action = Owner::Action::none;
         break;
-    case Owner::Action::destroy:
-        ptp_timer_destroy(timer);
-        break;
-    case Owner::Action::none:
-        break;
+    case Owner::Action::destroy: ptp_timer_destroy(timer); break;
+    case Owner::Action::none: break;
     }
     return 0;
 }
@@ -97,7 +97,7 @@ TEST_F(PtpTimer, OneShotAndRestartWithNewPeriod)
     o.base_ns = plat_clock_mono_ns();
     ASSERT_EQ(ptp_timer_create_and_start(&o.timer, 1000, false, owner_cb, &o), ZERR_OK);
     ASSERT_EQ(plat_clock_advance_ms(500), ZERR_OK);
-    ASSERT_EQ(ptp_timer_start(&o.timer, 2000, false), ZERR_OK);  // re-arm while armed
+    ASSERT_EQ(ptp_timer_start(&o.timer, 2000, false), ZERR_OK); // re-arm while armed
     ASSERT_EQ(plat_clock_advance_ms(5000), ZERR_OK);
     EXPECT_EQ(o.fired_at, (std::vector<uint64_t>{2500}));
     EXPECT_FALSE(ptp_timer_is_running(&o.timer));
@@ -120,7 +120,7 @@ TEST_F(PtpTimer, CallbackOwnsItsTimerFate)
 
     ASSERT_EQ(plat_clock_advance_ms(3500), ZERR_OK);
     EXPECT_EQ(stopper.fired_at, (std::vector<uint64_t>{1000}));
-    EXPECT_EQ(restarter.fired_at, (std::vector<uint64_t>{1000, 1300}));  // one-shot restart
+    EXPECT_EQ(restarter.fired_at, (std::vector<uint64_t>{1000, 1300})); // one-shot restart
     EXPECT_EQ(destroyer.fired_at, (std::vector<uint64_t>{1000}));
     EXPECT_EQ(destroyer.timer.flags & PTP_TIMER_FLAG_ALLOCATED, 0);
     EXPECT_TRUE(qor_errmsg_captured().empty());
@@ -136,8 +136,7 @@ TEST_F(PtpTimer, FailuresAreReported)
     auto msgs = qor_errmsg_captured();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].mnemonic, "TIMER");
-    EXPECT_EQ(msgs[0].text, std::string("Unexpected error encountered whilst starting timer: ") +
-                                zerr_strerror(rc));
+    EXPECT_EQ(msgs[0].text, std::string("Unexpected error encountered whilst starting timer: ") + zerr_strerror(rc));
 
     // Destroying an unallocated timer, or a timer twice, reports nothing.
     Owner o;

@@ -107,16 +107,14 @@ TEST(TracePoints, AgentIdsAreTheRecordedOnes)
 }
 
 // Rows as a table might hold them by mistake, and the checks that refuse them.
-constexpr ptp_trace_point_type ok_port = {PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s",
-                                          {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}};
-constexpr ptp_trace_point_type lead_in_text = {PTP_TRACE_CLASS_TESSEL, 2, "%s: %s: Port %lu",
-                                               {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT}};
-constexpr ptp_trace_point_type one_short = {PTP_TRACE_CLASS_TESSEL, 3, "Sent %lu of %lu",
-                                            {PTP_TRACE_ARG_UINT}};
-constexpr ptp_trace_point_type percent = {PTP_TRACE_CLASS_TESSEL, 4, "100%% of %lu",
-                                          {PTP_TRACE_ARG_UINT}};
-constexpr ptp_trace_point_type clock_halves = {PTP_TRACE_CLASS_TESSEL, 5, "Clock 0x%lx, unshown extra",
-                                               {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN}};
+constexpr ptp_trace_point_type ok_port = {
+    PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s", {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}};
+constexpr ptp_trace_point_type lead_in_text = {
+    PTP_TRACE_CLASS_TESSEL, 2, "%s: %s: Port %lu", {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type one_short = {PTP_TRACE_CLASS_TESSEL, 3, "Sent %lu of %lu", {PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type percent = {PTP_TRACE_CLASS_TESSEL, 4, "100%% of %lu", {PTP_TRACE_ARG_UINT}};
+constexpr ptp_trace_point_type clock_halves = {
+    PTP_TRACE_CLASS_TESSEL, 5, "Clock 0x%lx, unshown extra", {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN}};
 constexpr ptp_trace_point_type no_text = {PTP_TRACE_CLASS_TESSEL, 6, nullptr, {PTP_TRACE_ARG_UINT}};
 
 TEST(TracePoints, ChecksRefuseATextThatDoesNotFitItsArguments)
@@ -143,15 +141,14 @@ TEST(TracePoints, KindsThatDoNotPrintOncePerWord)
 {
     // "encap %s (%lu)": one word, its name and its number.
     static_assert(ptp_trace_arg_conversions(PTP_TRACE_ARG_ENCAP_NAME_NUM) == 2);
-    constexpr ptp_trace_point_type encap_once = {PTP_TRACE_CLASS_TESSEL, 7, "encap %s",
-                                                 {PTP_TRACE_ARG_ENCAP_NAME_NUM}};
+    constexpr ptp_trace_point_type encap_once = {PTP_TRACE_CLASS_TESSEL, 7, "encap %s", {PTP_TRACE_ARG_ENCAP_NAME_NUM}};
     static_assert(!ptp_trace_point_format_ok(encap_once));
     static_assert(ptp_trace_point_format_ok(PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP));
     // "%s %s": an address's encapsulation and the bare address, from one address group.
     static_assert(ptp_trace_point_addr_pos(PTP_TRACE_TESSEL_PKT_DUMP) == 3);
     static_assert(ptp_trace_point_addr_ok(PTP_TRACE_TESSEL_PKT_DUMP));
-    constexpr ptp_trace_point_type cut_group = {PTP_TRACE_CLASS_TESSEL, 8, "%s",
-                                                {PTP_TRACE_ARG_ADDR, PTP_TRACE_ARG_ADDR_WORD2}};
+    constexpr ptp_trace_point_type cut_group = {
+        PTP_TRACE_CLASS_TESSEL, 8, "%s", {PTP_TRACE_ARG_ADDR, PTP_TRACE_ARG_ADDR_WORD2}};
     static_assert(!ptp_trace_point_addr_ok(cut_group));
     // The "answered" word only tells whether the ready flag after it is known.
     static_assert(ptp_trace_point_nargs(PTP_TRACE_TESSEL_ISSU_MILESTONE_MET) == 3);
@@ -163,4 +160,4 @@ TEST(TracePoints, KindsThatDoNotPrintOncePerWord)
     EXPECT_TRUE(ptp_trace_points_addrs_ok(ptp_trace_points_tessel));
 }
 
-}  // namespace
+} // namespace

@@ -25,8 +25,10 @@ TEST(PtpWire, StoresWriteTheirBytesOnlyInLoadOrder)
     };
     const row rows[] = {
         {1, [](uint8_t *p) { ptp_wire_put8(p, 0x81); }, [](const uint8_t *p) -> uint64_t { return ptp_wire_get8(p); }},
-        {2, [](uint8_t *p) { ptp_wire_put16(p, 0x8102); }, [](const uint8_t *p) -> uint64_t { return ptp_wire_get16(p); }},
-        {4, [](uint8_t *p) { ptp_wire_put32(p, 0x81028304u); }, [](const uint8_t *p) -> uint64_t { return ptp_wire_get32(p); }},
+        {2, [](uint8_t *p) { ptp_wire_put16(p, 0x8102); },
+         [](const uint8_t *p) -> uint64_t { return ptp_wire_get16(p); }},
+        {4, [](uint8_t *p) { ptp_wire_put32(p, 0x81028304u); },
+         [](const uint8_t *p) -> uint64_t { return ptp_wire_get32(p); }},
         {6, [](uint8_t *p) { ptp_wire_put48(p, 0xFFFF810283048506ull); }, ptp_wire_get48},
         {8, [](uint8_t *p) { ptp_wire_put64(p, 0x8102830485068708ull); }, ptp_wire_get64},
     };
@@ -43,4 +45,4 @@ TEST(PtpWire, StoresWriteTheirBytesOnlyInLoadOrder)
     }
 }
 
-}  // namespace
+} // namespace

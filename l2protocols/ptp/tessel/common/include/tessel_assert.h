@@ -4,9 +4,9 @@
 
 [[noreturn]] void tessel_internal_error(const char *what, const char *file, int line);
 
-#define TESSEL_ASSERT(cond)                                      \
-    do {                                                         \
-        if (!(cond)) {                                           \
-            tessel_internal_error(#cond, __FILE__, __LINE__);    \
-        }                                                        \
+#define TESSEL_ASSERT(cond)                                                                                            \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            tessel_internal_error(#cond, __FILE__, __LINE__);                                                          \
+        }                                                                                                              \
     } while (0)

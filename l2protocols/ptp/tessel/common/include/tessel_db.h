@@ -16,12 +16,12 @@
 #include "zerrno.h"
 
 // Codes of the agent's databases.
-inline constexpr zerrno TESSEL_ERR_NOMEM = 0xC7F28200u;            // out of memory
-inline constexpr zerrno TESSEL_DB_ERR_ENTRY_EXISTS = 0x47F28600u;  // "Database entry already exists"
-inline constexpr zerrno TESSEL_DB_ERR_NO_ENTRY = 0x47F28A00u;      // "Database entry does not exist"
-inline constexpr zerrno TESSEL_DB_ERR_INIT = 0x47F28C00u;          // "Database initialization error"
+inline constexpr zerrno TESSEL_ERR_NOMEM = 0xC7F28200u;           // out of memory
+inline constexpr zerrno TESSEL_DB_ERR_ENTRY_EXISTS = 0x47F28600u; // "Database entry already exists"
+inline constexpr zerrno TESSEL_DB_ERR_NO_ENTRY = 0x47F28A00u;     // "Database entry does not exist"
+inline constexpr zerrno TESSEL_DB_ERR_INIT = 0x47F28C00u;         // "Database initialization error"
 
-inline constexpr size_t TESSEL_DB_IFNAME_SIZE = 64;  // 63 characters and the terminating zero
+inline constexpr size_t TESSEL_DB_IFNAME_SIZE = 64; // 63 characters and the terminating zero
 
 // Hash table geometry of every interface database.
 inline constexpr uint16_t TESSEL_DB_HASH_INITIAL_BUCKETS = 256;
@@ -29,20 +29,19 @@ inline constexpr uint16_t TESSEL_DB_HASH_MAX_BUCKETS = 16192;
 
 // The header that stands first in every IDB.
 struct tessel_db_h_type {
-    avl2_node_type node;                // name tree; the name stands directly behind it
+    avl2_node_type node; // name tree; the name stands directly behind it
     char ifname[TESSEL_DB_IFNAME_SIZE];
-    ptp_hash_node_type hash;            // handle hash; the handle stands directly behind it
-    ifhtype ifhandle;                   // 0 while the IDB is not indexed by handle
+    ptp_hash_node_type hash; // handle hash; the handle stands directly behind it
+    ifhtype ifhandle;        // 0 while the IDB is not indexed by handle
 };
 static_assert(offsetof(tessel_db_h_type, ifname) == sizeof(avl2_node_type));
-static_assert(offsetof(tessel_db_h_type, ifhandle) ==
-              offsetof(tessel_db_h_type, hash) + sizeof(ptp_hash_node_type));
+static_assert(offsetof(tessel_db_h_type, ifhandle) == offsetof(tessel_db_h_type, hash) + sizeof(ptp_hash_node_type));
 
 struct tessel_db_info_type {
-    avl2_tree_type tree;          // by ifname
-    ptp_hash_table_h_type hash;   // by ifhandle
-    uint32_t count;               // IDBs in the name tree
-    const char *name;             // "IPC Thread", "Protocol Thread"
+    avl2_tree_type tree;        // by ifname
+    ptp_hash_table_h_type hash; // by ifhandle
+    uint32_t count;             // IDBs in the name tree
+    const char *name;           // "IPC Thread", "Protocol Thread"
 };
 
 // Called for each IDB of a walk; returns true to go on (only heeded on a walk from the start).
@@ -61,14 +60,13 @@ zerrno tessel_db_get_by_ifname(const char *ifname, tessel_db_info_type *db, void
 // Name-order walk. Without a start name the callback's result continues or stops the walk.
 // With one, IDBs sorting before it are passed over, the IDB equal to it is passed over when
 // skip_start is set (get-next), and every IDB from the first visited one on is visited.
-void tessel_db_walk(tessel_db_walk_fn callback, void *context, const char *start_ifname,
-                    bool skip_start, tessel_db_info_type *db);
+void tessel_db_walk(tessel_db_walk_fn callback, void *context, const char *start_ifname, bool skip_start,
+                    tessel_db_info_type *db);
 // Unlinks and frees the IDB and sets *header to null.
 void tessel_db_delete(tessel_db_h_type **header, tessel_db_info_type *db);
 // Destroys an empty database.
 void tessel_db_cleanup(tessel_db_info_type *db);
 
-bool tessel_db_ipv4_addr_list_equal(const uint32_t *list_a, uint32_t count_a, const uint32_t *list_b,
+bool tessel_db_ipv4_addr_list_equal(const uint32_t *list_a, uint32_t count_a, const uint32_t *list_b, uint32_t count_b);
+bool tessel_db_ipv6_addr_list_equal(const uint8_t (*list_a)[16], uint32_t count_a, const uint8_t (*list_b)[16],
                                     uint32_t count_b);
-bool tessel_db_ipv6_addr_list_equal(const uint8_t (*list_a)[16], uint32_t count_a,
-                                    const uint8_t (*list_b)[16], uint32_t count_b);

@@ -11,8 +11,8 @@
 
 // A hash node; the key bytes (key length of the table) stand directly behind it.
 struct ptp_hash_node_type {
-    ptp_hash_node_type *next;    // next node of the same bucket chain
-    ptp_hash_node_type **pprev;  // the link that points here; non-null exactly while in a table
+    ptp_hash_node_type *next;   // next node of the same bucket chain
+    ptp_hash_node_type **pprev; // the link that points here; non-null exactly while in a table
 };
 static_assert(sizeof(ptp_hash_node_type) == 16);
 
@@ -26,7 +26,7 @@ using ptp_hash_table_walk_fn = void (*)(ptp_hash_node_type *node, void *context)
 inline constexpr uint8_t PTP_HASH_TABLE_OWNS_CONTEXT = 0x01;
 
 struct ptp_hash_table_type {
-    uint32_t resizable;      // 1 = grows and shrinks with the load
+    uint32_t resizable; // 1 = grows and shrinks with the load
     uint16_t initial_buckets;
     uint16_t max_buckets;
     uint16_t cur_buckets;
@@ -34,7 +34,7 @@ struct ptp_hash_table_type {
     ptp_hash_fn_type hash;
     void *context;
     uint32_t key_len;
-    uint8_t flags;           // PTP_HASH_TABLE_OWNS_CONTEXT
+    uint8_t flags; // PTP_HASH_TABLE_OWNS_CONTEXT
     ptp_hash_node_type **buckets;
 };
 using ptp_hash_table_h_type = ptp_hash_table_type *;
@@ -48,9 +48,8 @@ inline const void *ptp_hash_node_key(const ptp_hash_node_type *node)
 // Creates a table. EINVAL when initial is 0 or not below maximum, or when no hash is given and
 // key_len is not 4; ENOMEM when an allocation fails (nothing is left allocated). Without a hash
 // function the interface-handle hash is used (key_len 4, no context).
-int ptp_hash_table_create(uint32_t resizable, uint16_t initial_buckets, uint16_t max_buckets,
-                          ptp_hash_fn_type hash, void *context, uint32_t key_len,
-                          ptp_hash_table_h_type *out_table);
+int ptp_hash_table_create(uint32_t resizable, uint16_t initial_buckets, uint16_t max_buckets, ptp_hash_fn_type hash,
+                          void *context, uint32_t key_len, ptp_hash_table_h_type *out_table);
 
 // The default hash: the 32-bit interface handle at key into a power-of-two bucket count.
 uint64_t ptp_hash_table_default_hash(const void *key, uint32_t bucket_count, void *context);

@@ -17,17 +17,17 @@ struct tessel_prf_db_type;
 
 // One set of per-interface configuration values.
 struct tessel_if_config_type {
-    uint32_t encap;               // ptp_encap_type
-    int32_t announce_interval;    // log2 seconds
-    uint32_t announce_timeout;    // announce intervals
-    int32_t sync_interval;        // log2 seconds
-    int32_t delay_req_interval;   // log2 seconds
-    uint32_t transport;           // ptp_transport_type
-    uint32_t clock_operation;     // 0 two-step, 1 one-step
-    uint32_t port_state;          // ptp_restrict_port_state_type
+    uint32_t encap;             // ptp_encap_type
+    int32_t announce_interval;  // log2 seconds
+    uint32_t announce_timeout;  // announce intervals
+    int32_t sync_interval;      // log2 seconds
+    int32_t delay_req_interval; // log2 seconds
+    uint32_t transport;         // ptp_transport_type
+    uint32_t clock_operation;   // 0 two-step, 1 one-step
+    uint32_t port_state;        // ptp_restrict_port_state_type
     struct {
         uint32_t enable;
-        uint32_t address;         // 0xFFFFFFFF when none
+        uint32_t address; // 0xFFFFFFFF when none
     } source_ip;
     struct {
         uint32_t enable;
@@ -41,18 +41,18 @@ struct tessel_if_config_type {
     uint32_t event_dscp;
     uint32_t ipv4_ttl;
     uint32_t ipv6_hop_limit;
-    ptp_delay_asymmetry_type delay_asymmetry;  // nanoseconds
+    ptp_delay_asymmetry_type delay_asymmetry; // nanoseconds
     tessel_master_table_type master_table;
     tessel_slave_table_type slave_table;
-    uint32_t sync_timeout;        // milliseconds
-    uint32_t delay_resp_timeout;  // milliseconds
-    uint32_t deny_invalid_grants; // 0 reduce, otherwise deny
-    uint32_t announce_grant_duration;    // seconds
-    uint32_t sync_grant_duration;        // seconds
-    uint32_t delay_resp_grant_duration;  // seconds
+    uint32_t sync_timeout;              // milliseconds
+    uint32_t delay_resp_timeout;        // milliseconds
+    uint32_t deny_invalid_grants;       // 0 reduce, otherwise deny
+    uint32_t announce_grant_duration;   // seconds
+    uint32_t sync_grant_duration;       // seconds
+    uint32_t delay_resp_grant_duration; // seconds
     uint32_t local_priority;
     ptp_address_type multicast_address;
-    tessel_interop_config_type *interop_cfg;  // none when not configured
+    tessel_interop_config_type *interop_cfg; // none when not configured
 };
 
 // One bit per item of tessel_if_config_type, set while the item is configured in that set.
@@ -64,8 +64,8 @@ inline constexpr uint32_t TESSEL_IPC_IDB_EVENT_COUNT = 12;
 // The IPC thread's interface record.
 struct tessel_ipc_idb_type {
     tessel_db_h_type header;
-    uint32_t if_type;             // interface-manager type
-    uint32_t im_state;            // interface-manager line state
+    uint32_t if_type;  // interface-manager type
+    uint32_t im_state; // interface-manager line state
     uint32_t ether_info_len;
     uint8_t ether_info[300];
     tessel_if_config_type if_config;
@@ -74,10 +74,10 @@ struct tessel_ipc_idb_type {
     tessel_if_config_type applied_config;
     tessel_if_config_flags_type applied_config_flags;
     uint32_t registered_encap;
-    uint32_t *ipv4_addr_list;     // owned
+    uint32_t *ipv4_addr_list; // owned
     uint32_t ipv4_addr_count;
-    uint32_t applied_ipv4_addr;   // 0xFFFFFFFF when none
-    uint8_t (*ipv6_addr_list)[PTP_IPV6_ADDR_LEN];  // owned
+    uint32_t applied_ipv4_addr;                   // 0xFFFFFFFF when none
+    uint8_t (*ipv6_addr_list)[PTP_IPV6_ADDR_LEN]; // owned
     uint32_t ipv6_addr_count;
     uint8_t applied_ipv6_addr[PTP_IPV6_ADDR_LEN];
     uint32_t ipv4_vrf;

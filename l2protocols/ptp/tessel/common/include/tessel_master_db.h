@@ -20,10 +20,10 @@ inline constexpr uint8_t TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET = 0x40;
 
 struct tessel_master_db_type {
     avl2_node_type node;
-    ptp_address_type address;  // key
+    ptp_address_type address; // key
     uint32_t priority;
     uint32_t clock_class;
-    uint32_t multicast;        // 0..2
+    uint32_t multicast; // 0..2
     ptp_delay_asymmetry_type delay_asymmetry;
     uint8_t flags;
 };

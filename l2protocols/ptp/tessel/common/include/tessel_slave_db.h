@@ -14,7 +14,7 @@ inline constexpr uint8_t TESSEL_SLAVE_DB_NON_NEGOTIATED = 0x02;
 
 struct tessel_slave_db_type {
     avl2_node_type node;
-    ptp_address_type address;  // key
+    ptp_address_type address; // key
     uint8_t flags;
 };
 

@@ -205,10 +205,8 @@ void tessel_stats_clear_ipc_idb_event_counters(tessel_ipc_idb_type *idb);
 zerrno tessel_stats_intf_create_stats_entry(tessel_proto_idb_type *idb);
 void tessel_stats_delete_intf_stats_entry(tessel_proto_idb_type *idb);
 void tessel_stats_increment_packet_counter(tessel_proto_idb_type *idb, const ptp_address_type *peer,
-                                           uint32_t counter_class,
-                                           uint32_t direction, uint32_t amount);
-void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *idb,
-                                                uint32_t counter_class, uint32_t amount);
+                                           uint32_t counter_class, uint32_t direction, uint32_t amount);
+void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *idb, uint32_t counter_class, uint32_t amount);
 // Zeroes the interface's counters and its peers'; drops the peers that are neither a unicast
 // peer nor a foreign master of the port any more.
 void tessel_stats_clear_if_packet_counters(tessel_proto_idb_type *idb);
@@ -227,12 +225,11 @@ ifhtype tessel_stats_intf_entry_ifhandle(const tessel_stats_intf_entry_type *ent
 tessel_packet_counters_type *tessel_stats_intf_entry_counters(tessel_stats_intf_entry_type *entry);
 // Counts on the interface, its peer (created when new) and the node; nothing without a peer entry.
 void tessel_stats_intf_entry_count_packet(tessel_stats_intf_entry_type *entry, const ptp_address_type *peer,
-                                          uint32_t counter_class,
-                                          uint32_t direction, uint32_t amount);
-void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry,
-                                        uint32_t counter_class, uint32_t amount);
+                                          uint32_t counter_class, uint32_t direction, uint32_t amount);
+void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry, uint32_t counter_class, uint32_t amount);
 // The peer's counter block, or null.
-tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry, const ptp_address_type *peer);
+tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry,
+                                                        const ptp_address_type *peer);
 uint32_t tessel_stats_peer_count(tessel_stats_intf_entry_type *entry);
 // Zeroes every peer block, deletes the peers keep() refuses, then zeroes the interface block.
 using tessel_stats_keep_peer_fn = bool (*)(const ptp_address_type *peer, void *context);

@@ -63,7 +63,10 @@ void remove(Table *table, Entry *entry)
     tessel_free(entry);
 }
 
-inline void free_row(avl2_node_type *row) { tessel_free(row); }
+inline void free_row(avl2_node_type *row)
+{
+    tessel_free(row);
+}
 
 template <typename Table>
 void destroy(Table *table)
@@ -91,4 +94,4 @@ bool walk(Fn callback, Table *table, void *context)
         &ctx);
 }
 
-}  // namespace tessel_addr_table
+} // namespace tessel_addr_table

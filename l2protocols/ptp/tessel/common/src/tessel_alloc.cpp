@@ -21,7 +21,7 @@ bool should_fail()
     fail_count--;
     return true;
 }
-}  // namespace
+} // namespace
 
 void *tessel_calloc(size_t count, size_t size)
 {
@@ -39,7 +39,10 @@ void *tessel_realloc(void *ptr, size_t size)
     return std::realloc(ptr, size);
 }
 
-void tessel_free(void *ptr) { std::free(ptr); }
+void tessel_free(void *ptr)
+{
+    std::free(ptr);
+}
 
 void tessel_alloc_test_fail(uint32_t after, uint32_t count)
 {
@@ -47,7 +50,10 @@ void tessel_alloc_test_fail(uint32_t after, uint32_t count)
     fail_count = count;
 }
 
-uint64_t tessel_alloc_test_calls() { return calls.load(); }
+uint64_t tessel_alloc_test_calls()
+{
+    return calls.load();
+}
 
 #include <cstdio>
 

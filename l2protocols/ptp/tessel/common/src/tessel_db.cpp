@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tessel_alloc.h"
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_alloc.h"
 #include "tessel_debug_areas.h"
 
 namespace {
@@ -18,7 +18,10 @@ namespace {
 // The agent's database debug area.
 constexpr uint32_t DB_DEBUG_AREA = tessel_debug_area("database");
 
-const char *db_label() { return ptp_debug_area_label(DB_DEBUG_AREA); }
+const char *db_label()
+{
+    return ptp_debug_area_label(DB_DEBUG_AREA);
+}
 
 [[gnu::format(printf, 2, 3)]] void db_debug(ifhtype ifhandle, const char *format, ...)
 {
@@ -32,8 +35,14 @@ const char *db_label() { return ptp_debug_area_label(DB_DEBUG_AREA); }
     va_end(args);
 }
 
-jotlog_handle_type det() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET); }
-jotlog_handle_type unq() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }
+jotlog_handle_type det()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET);
+}
+jotlog_handle_type unq()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ);
+}
 
 // A key row for the name tree. Lookups cut the name to the 63 characters an IDB keeps; a walk's
 // start name keeps all 64 bytes the tree compares, so that a longer start name sorts after the
@@ -47,7 +56,7 @@ struct name_key_row {
     }
 };
 
-}  // namespace
+} // namespace
 
 zerrno tessel_db_init(tessel_db_info_type *db)
 {
@@ -56,8 +65,8 @@ zerrno tessel_db_init(tessel_db_info_type *db)
         ptp_trace<PTP_TRACE_TESSEL_DB_TREE_INIT_FAILED>({det(), unq()});
         return TESSEL_DB_ERR_INIT;
     }
-    int rc = ptp_hash_table_create(1, TESSEL_DB_HASH_INITIAL_BUCKETS, TESSEL_DB_HASH_MAX_BUCKETS, nullptr,
-                                   nullptr, sizeof(ifhtype), &db->hash);
+    int rc = ptp_hash_table_create(1, TESSEL_DB_HASH_INITIAL_BUCKETS, TESSEL_DB_HASH_MAX_BUCKETS, nullptr, nullptr,
+                                   sizeof(ifhtype), &db->hash);
     if (rc != 0) {
         ptp_syslog_init_failed("Failed to initialise the interface hash table", zerr_strerror(static_cast<zerrno>(rc)));
         ptp_trace<PTP_TRACE_TESSEL_DB_HASH_INIT_FAILED>({det(), unq()});
@@ -94,8 +103,8 @@ void tessel_db_add_ifhandle(ifhtype ifhandle, tessel_db_info_type *db, tessel_db
     ptp_hash_node_type *found = ptp_hash_table_lookup(db->hash, &ifhandle);
     if (found != nullptr) {
         // A handle belongs to at most one IDB.
-        [[maybe_unused]] auto *owner = reinterpret_cast<tessel_db_h_type *>(
-            reinterpret_cast<uint8_t *>(found) - offsetof(tessel_db_h_type, hash));
+        [[maybe_unused]] auto *owner =
+            reinterpret_cast<tessel_db_h_type *>(reinterpret_cast<uint8_t *>(found) - offsetof(tessel_db_h_type, hash));
         TESSEL_ASSERT(std::strncmp(owner->ifname, header->ifname, TESSEL_DB_IFNAME_SIZE) == 0);
         return;
     }
@@ -106,8 +115,8 @@ void tessel_db_add_ifhandle(ifhtype ifhandle, tessel_db_info_type *db, tessel_db
     }
     header->ifhandle = ifhandle;
     ptp_hash_table_insert(db->hash, &header->hash);
-    db_debug(ifhandle, "%s: %s: Added interface handle 0x%8.8x to %s hash table", db_label(), header->ifname,
-             ifhandle, db->name);
+    db_debug(ifhandle, "%s: %s: Added interface handle 0x%8.8x to %s hash table", db_label(), header->ifname, ifhandle,
+             db->name);
 }
 
 void tessel_db_remove_ifhandle(tessel_db_info_type *db, tessel_db_h_type *header)
@@ -148,7 +157,7 @@ bool walk_all(avl2_node_type *row, void *context)
     auto *ctx = static_cast<walk_ctx *>(context);
     return ctx->callback(row, ctx->context);
 }
-}  // namespace
+} // namespace
 
 void tessel_db_walk(tessel_db_walk_fn callback, void *context, const char *start_ifname, bool skip_start,
                     tessel_db_info_type *db)
@@ -193,8 +202,7 @@ void tessel_db_cleanup(tessel_db_info_type *db)
     db->hash = nullptr;
 }
 
-bool tessel_db_ipv4_addr_list_equal(const uint32_t *list_a, uint32_t count_a, const uint32_t *list_b,
-                                    uint32_t count_b)
+bool tessel_db_ipv4_addr_list_equal(const uint32_t *list_a, uint32_t count_a, const uint32_t *list_b, uint32_t count_b)
 {
     if (count_a != count_b) {
         return false;

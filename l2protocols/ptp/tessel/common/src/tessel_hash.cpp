@@ -12,7 +12,10 @@ uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits);
 
 namespace {
 
-bool is_power_of_two(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+bool is_power_of_two(uint32_t n)
+{
+    return n != 0 && (n & (n - 1)) == 0;
+}
 
 uint32_t bucket_of(const ptp_hash_table_type *t, const ptp_hash_node_type *node, uint32_t count)
 {
@@ -50,7 +53,7 @@ uint32_t grown_count(const ptp_hash_table_type *t)
     }
     if (t->hash == ptp_hash_table_default_hash) {
         while (!is_power_of_two(next)) {
-            next &= next - 1;  // drop the lowest set bit until one remains
+            next &= next - 1; // drop the lowest set bit until one remains
         }
     }
     return next;
@@ -60,7 +63,7 @@ void rehash(ptp_hash_table_type *t, uint32_t new_count)
 {
     auto **fresh = static_cast<ptp_hash_node_type **>(tessel_calloc(new_count, sizeof(ptp_hash_node_type *)));
     if (fresh == nullptr) {
-        return;  // keep the old array; the load is only a matter of speed
+        return; // keep the old array; the load is only a matter of speed
     }
     for (uint32_t b = 0; b < t->cur_buckets; b++) {
         while (t->buckets[b] != nullptr) {
@@ -95,11 +98,10 @@ void resize_check(ptp_hash_table_type *t)
     }
 }
 
-}  // namespace
+} // namespace
 
-int ptp_hash_table_create(uint32_t resizable, uint16_t initial_buckets, uint16_t max_buckets,
-                          ptp_hash_fn_type hash, void *context, uint32_t key_len,
-                          ptp_hash_table_h_type *out_table)
+int ptp_hash_table_create(uint32_t resizable, uint16_t initial_buckets, uint16_t max_buckets, ptp_hash_fn_type hash,
+                          void *context, uint32_t key_len, ptp_hash_table_h_type *out_table)
 {
     *out_table = nullptr;
     if (initial_buckets == 0 || initial_buckets >= max_buckets) {

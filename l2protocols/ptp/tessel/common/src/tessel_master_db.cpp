@@ -1,10 +1,10 @@
 #include "tessel_master_db.h"
 
-#include "tessel_addr_table.h"
 #include "ptp_alloc.h"
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_addr_table.h"
 #include "tessel_debug_areas.h"
 
 namespace {
@@ -12,8 +12,14 @@ namespace {
 // Tree failures print on the agent's database debug area.
 constexpr uint32_t DB_DEBUG_AREA = tessel_debug_area("database");
 
-jotlog_handle_type det() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET); }
-jotlog_handle_type unq() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }
+jotlog_handle_type det()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET);
+}
+jotlog_handle_type unq()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ);
+}
 
 zerrno init_tree(tessel_master_table_type *table)
 {
@@ -76,11 +82,17 @@ bool copy_one(tessel_master_db_type *src, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-zerrno tessel_master_db_init(tessel_master_table_type *table) { return init_tree(table); }
+zerrno tessel_master_db_init(tessel_master_table_type *table)
+{
+    return init_tree(table);
+}
 
-uint32_t tessel_master_db_count(const tessel_master_table_type *table) { return table->count; }
+uint32_t tessel_master_db_count(const tessel_master_table_type *table)
+{
+    return table->count;
+}
 
 zerrno tessel_master_db_add(tessel_master_table_type *table, const ptp_address_type *address,
                             tessel_master_db_type **out_entry)
@@ -115,7 +127,10 @@ bool tessel_master_db_walk(tessel_master_db_walk_fn callback, tessel_master_tabl
     return tessel_addr_table::walk<tessel_master_table_type, tessel_master_db_type>(callback, table, context);
 }
 
-void tessel_master_db_destroy(tessel_master_table_type *table) { tessel_addr_table::destroy(table); }
+void tessel_master_db_destroy(tessel_master_table_type *table)
+{
+    tessel_addr_table::destroy(table);
+}
 
 zerrno tessel_master_db_copy(tessel_master_table_type *dst, tessel_master_table_type *src, bool ethernet_allowed,
                              bool ipv6_allowed, bool multicast_allowed, const tessel_db_h_type *port)

@@ -1,10 +1,10 @@
 #include "tessel_slave_db.h"
 
-#include "tessel_addr_table.h"
 #include "ptp_alloc.h"
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "tessel_addr_table.h"
 #include "tessel_debug_areas.h"
 
 namespace {
@@ -12,8 +12,14 @@ namespace {
 // Tree failures print on the agent's database debug area.
 constexpr uint32_t DB_DEBUG_AREA = tessel_debug_area("database");
 
-jotlog_handle_type det() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET); }
-jotlog_handle_type unq() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }
+jotlog_handle_type det()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET);
+}
+jotlog_handle_type unq()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ);
+}
 
 zerrno init_tree(tessel_slave_table_type *table)
 {
@@ -56,11 +62,17 @@ bool copy_one(tessel_slave_db_type *src, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-zerrno tessel_slave_db_init(tessel_slave_table_type *table) { return init_tree(table); }
+zerrno tessel_slave_db_init(tessel_slave_table_type *table)
+{
+    return init_tree(table);
+}
 
-uint32_t tessel_slave_db_count(const tessel_slave_table_type *table) { return table->count; }
+uint32_t tessel_slave_db_count(const tessel_slave_table_type *table)
+{
+    return table->count;
+}
 
 zerrno tessel_slave_db_add(tessel_slave_table_type *table, const ptp_address_type *address,
                            tessel_slave_db_type **out_entry)
@@ -90,7 +102,10 @@ bool tessel_slave_db_walk(tessel_slave_db_walk_fn callback, tessel_slave_table_t
     return tessel_addr_table::walk<tessel_slave_table_type, tessel_slave_db_type>(callback, table, context);
 }
 
-void tessel_slave_db_destroy(tessel_slave_table_type *table) { tessel_addr_table::destroy(table); }
+void tessel_slave_db_destroy(tessel_slave_table_type *table)
+{
+    tessel_addr_table::destroy(table);
+}
 
 zerrno tessel_slave_db_copy(tessel_slave_table_type *dst, tessel_slave_table_type *src, bool ethernet_allowed,
                             bool ipv6_allowed, const tessel_db_h_type *port)

@@ -21,17 +21,43 @@ bool tessel_thread_ctrl_is_proto_thread();
 bool tessel_thread_ctrl_is_ipc_thread_blocked();
 
 const std::array<const char *, TESSEL_PACKET_COUNTER_CLASS_COUNT> tessel_stats_packet_counter_class_names = {
-    "Announce", "Sync", "Follow-Up", "Delay-Req", "Delay-Resp", "Pdelay-Req",
-    "Pdelay-Resp", "Pdelay-Resp-Follow-Up", "Signaling", "Management", "Other",
+    "Announce",   "Sync",       "Follow-Up",   "Delay-Req",
+    "Delay-Resp", "Pdelay-Req", "Pdelay-Resp", "Pdelay-Resp-Follow-Up",
+    "Signaling",  "Management", "Other",
 };
 
 const std::array<const char *, TESSEL_PACKET_DROP_REASON_COUNT> tessel_stats_drop_reason_names = {
-    "NotReady", "WrongDomain", "TooShort", "LoopedSamePort", "LoopedHigherPort", "LoopedLowerPort",
-    "NoTimestamp", "ZeroTimestamp", "InvalidTLVs", "NotForUs", "NotListening", "WrongMaster",
-    "UnknownMaster", "NotMaster", "NotSlave", "NotGranted", "TooSlow", "InvalidPacket",
-    "WrongSequenceID", "NoOffloadSession", "NotSupported", "MinClockClass", "BadClockClass",
-    "ReservedClockID", "StepsRemoved", "G8265_1Incompatible", "G8275_1Incompatible",
-    "G8275_2Incompatible", "IncorrectAddress", "NonNegotiated", "VerifyChecksumFailed",
+    "NotReady",
+    "WrongDomain",
+    "TooShort",
+    "LoopedSamePort",
+    "LoopedHigherPort",
+    "LoopedLowerPort",
+    "NoTimestamp",
+    "ZeroTimestamp",
+    "InvalidTLVs",
+    "NotForUs",
+    "NotListening",
+    "WrongMaster",
+    "UnknownMaster",
+    "NotMaster",
+    "NotSlave",
+    "NotGranted",
+    "TooSlow",
+    "InvalidPacket",
+    "WrongSequenceID",
+    "NoOffloadSession",
+    "NotSupported",
+    "MinClockClass",
+    "BadClockClass",
+    "ReservedClockID",
+    "StepsRemoved",
+    "G8265_1Incompatible",
+    "G8275_1Incompatible",
+    "G8275_2Incompatible",
+    "IncorrectAddress",
+    "NonNegotiated",
+    "VerifyChecksumFailed",
     "IPV4VerifyChecksum",
 };
 
@@ -90,7 +116,10 @@ namespace {
 // The agent's stats debug area.
 constexpr uint32_t STATS_DEBUG_AREA = tessel_debug_area("stats");
 
-const char *stats_label() { return ptp_debug_area_label(STATS_DEBUG_AREA); }
+const char *stats_label()
+{
+    return ptp_debug_area_label(STATS_DEBUG_AREA);
+}
 
 [[gnu::format(printf, 1, 2)]] void stats_debug(const char *format, ...)
 {
@@ -148,13 +177,23 @@ uint32_t ld32(const uint8_t *p)
     std::memcpy(&v, p, 4);
     return v;
 }
-void st64(uint8_t *p, uint64_t v) { std::memcpy(p, &v, 8); }
-void st32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+void st64(uint8_t *p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+void st32(uint8_t *p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
 
 // Comparators of the window's trees. The word kept in a tree is this process's attachment of a
 // comparator: the comparator kind with a per-process tag, so a tree found in the window after a
 // restart stays unusable until this process attaches its comparator again.
-enum class cmp_kind : uint32_t { none = 0, ifhandle = 4, peer = 0x100 };
+enum class cmp_kind : uint32_t {
+    none = 0,
+    ifhandle = 4,
+    peer = 0x100
+};
 
 struct module_state {
     shmwin_handle_type win = nullptr;
@@ -165,15 +204,21 @@ struct module_state {
 };
 module_state st;
 
-uint64_t attachment(cmp_kind kind) { return st.process_tag << 16 | static_cast<uint32_t>(kind); }
+uint64_t attachment(cmp_kind kind)
+{
+    return st.process_tag << 16 | static_cast<uint32_t>(kind);
+}
 
 uint8_t *at(uint64_t off)
 {
     auto *p = static_cast<uint8_t *>(shmwin_offset_to_ptr(st.win, off));
-    TESSEL_ASSERT(p != nullptr);  // a link that leads outside the window
+    TESSEL_ASSERT(p != nullptr); // a link that leads outside the window
     return p;
 }
-uint64_t off_of(const void *p) { return shmwin_ptr_to_offset(st.win, p); }
+uint64_t off_of(const void *p)
+{
+    return shmwin_ptr_to_offset(st.win, p);
+}
 
 // A key to search a tree with.
 struct tree_key {
@@ -215,7 +260,7 @@ tree_key key_of(cmp_kind kind, uint64_t node_off)
 // ---- Offset AVL tree ----------------------------------------------------------------------
 
 struct wtree {
-    uint8_t *field;  // the 24-byte tree field
+    uint8_t *field; // the 24-byte tree field
     cmp_kind kind;
 };
 
@@ -233,11 +278,26 @@ void tree_init(uint8_t *field, cmp_kind kind)
     st64(field + 16, 0);
 }
 
-uint64_t left(uint64_t n) { return ld64(at(n) + N_LEFT); }
-uint64_t right(uint64_t n) { return ld64(at(n) + N_RIGHT); }
-int64_t height(uint64_t n) { return n == 0 ? 0 : static_cast<int64_t>(ld64(at(n) + N_HEIGHT)); }
-void set_left(uint64_t n, uint64_t v) { st64(at(n) + N_LEFT, v); }
-void set_right(uint64_t n, uint64_t v) { st64(at(n) + N_RIGHT, v); }
+uint64_t left(uint64_t n)
+{
+    return ld64(at(n) + N_LEFT);
+}
+uint64_t right(uint64_t n)
+{
+    return ld64(at(n) + N_RIGHT);
+}
+int64_t height(uint64_t n)
+{
+    return n == 0 ? 0 : static_cast<int64_t>(ld64(at(n) + N_HEIGHT));
+}
+void set_left(uint64_t n, uint64_t v)
+{
+    st64(at(n) + N_LEFT, v);
+}
+void set_right(uint64_t n, uint64_t v)
+{
+    st64(at(n) + N_RIGHT, v);
+}
 void fix_height(uint64_t n)
 {
     int64_t l = height(left(n));
@@ -438,10 +498,10 @@ bool check_peer_tree(std::unordered_set<uint64_t> &seen, uint64_t intf)
     const uint8_t *e = at(intf);
     uint32_t initialised = ld32(e + I_PEER_TREE_INIT);
     if (initialised == 0) {
-        return true;  // set up afresh on the first count
+        return true; // set up afresh on the first count
     }
-    return initialised == 1 && check_subtree(seen, ld64(e + I_PEER_TREE + T_ROOT), cmp_kind::peer, nullptr,
-                                             nullptr, 0) >= 0;
+    return initialised == 1 &&
+           check_subtree(seen, ld64(e + I_PEER_TREE + T_ROOT), cmp_kind::peer, nullptr, nullptr, 0) >= 0;
 }
 
 // True when every tree of the window can be followed safely.
@@ -453,7 +513,10 @@ bool window_trees_sound()
 
 // ---- Window state ---------------------------------------------------------------------------
 
-tessel_packet_counters_type *block_at(uint8_t *p) { return reinterpret_cast<tessel_packet_counters_type *>(p); }
+tessel_packet_counters_type *block_at(uint8_t *p)
+{
+    return reinterpret_cast<tessel_packet_counters_type *>(p);
+}
 
 void set_consistent(uint32_t v)
 {
@@ -470,9 +533,15 @@ struct change_guard {
     change_guard &operator=(const change_guard &) = delete;
 };
 
-wtree intf_tree() { return tree_at(st.hdr + H_INTF_TREE, cmp_kind::ifhandle); }
+wtree intf_tree()
+{
+    return tree_at(st.hdr + H_INTF_TREE, cmp_kind::ifhandle);
+}
 
-uint8_t *entry_bytes(tessel_stats_intf_entry_type *e) { return reinterpret_cast<uint8_t *>(e); }
+uint8_t *entry_bytes(tessel_stats_intf_entry_type *e)
+{
+    return reinterpret_cast<uint8_t *>(e);
+}
 
 void free_in_window(void *p, const char *doing, const char *text)
 {
@@ -497,9 +566,12 @@ void reset_window(const char *doing_on_fail)
     }
 }
 
-void check_proto_thread() { TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread()); }
+void check_proto_thread()
+{
+    TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread());
+}
 
-}  // namespace
+} // namespace
 
 // ---- Window and node counters ----------------------------------------------------------------
 
@@ -612,7 +684,10 @@ const uint32_t *tessel_stats_get_node_drop_reasons()
     return st.hdr == nullptr ? nullptr : reinterpret_cast<const uint32_t *>(st.hdr + H_DROP_REASONS);
 }
 
-tessel_node_event_counters_type *tessel_stats_get_node_event_counters() { return &st.node_events; }
+tessel_node_event_counters_type *tessel_stats_get_node_event_counters()
+{
+    return &st.node_events;
+}
 
 void tessel_stats_increment_node_event_counter(uint32_t type)
 {
@@ -620,7 +695,10 @@ void tessel_stats_increment_node_event_counter(uint32_t type)
     st.node_events.node[type]++;
 }
 
-void tessel_stats_clear_node_event_counters() { st.node_events = tessel_node_event_counters_type{}; }
+void tessel_stats_clear_node_event_counters()
+{
+    st.node_events = tessel_node_event_counters_type{};
+}
 
 void tessel_stats_increment_ipc_idb_event_counter(tessel_ipc_idb_type *idb, uint32_t type)
 {
@@ -678,7 +756,8 @@ void tessel_stats_delete_peer_packet_counters(tessel_stats_intf_entry_type *entr
     if (ld32(e + I_PEER_TREE_INIT) == 0) {
         return;
     }
-    tessel_stats_check_delete_tree_entries(e + I_PEER_TREE, [](void *, void *) { return true; }, nullptr);
+    tessel_stats_check_delete_tree_entries(
+        e + I_PEER_TREE, [](void *, void *) { return true; }, nullptr);
     change_guard g;
     std::memset(e + I_PEER_TREE, 0, 24);
     st32(e + I_PEER_TREE_INIT, 0);
@@ -737,13 +816,15 @@ uint8_t *peer_create(uint8_t *e, const ptp_address_type *peer)
     return p;
 }
 
-void add(uint32_t *counter, uint32_t amount) { *counter += amount; }
+void add(uint32_t *counter, uint32_t amount)
+{
+    *counter += amount;
+}
 
-}  // namespace
+} // namespace
 
 void tessel_stats_intf_entry_count_packet(tessel_stats_intf_entry_type *entry, const ptp_address_type *peer,
-                                          uint32_t counter_class,
-                                          uint32_t direction, uint32_t amount)
+                                          uint32_t counter_class, uint32_t direction, uint32_t amount)
 {
     TESSEL_ASSERT(counter_class < TESSEL_PACKET_COUNTER_CLASS_COUNT && "Unknown packet counter type");
     TESSEL_ASSERT(direction == TESSEL_PACKET_SENT || direction == TESSEL_PACKET_RECEIVED);
@@ -760,20 +841,21 @@ void tessel_stats_intf_entry_count_packet(tessel_stats_intf_entry_type *entry, c
             return;
         }
     }
-    for (tessel_packet_counters_type *b : {block_at(e + I_BLOCK), block_at(st.hdr + H_NODE_BLOCK), block_at(p + P_BLOCK)}) {
+    for (tessel_packet_counters_type *b :
+         {block_at(e + I_BLOCK), block_at(st.hdr + H_NODE_BLOCK), block_at(p + P_BLOCK)}) {
         add(direction == TESSEL_PACKET_SENT ? &b->sent[counter_class] : &b->received[counter_class], amount);
     }
 }
 
-void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry,
-                                        uint32_t counter_class, uint32_t amount)
+void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry, uint32_t counter_class, uint32_t amount)
 {
     TESSEL_ASSERT(counter_class < TESSEL_PACKET_COUNTER_CLASS_COUNT && "Unknown packet counter type");
     add(&block_at(entry_bytes(entry) + I_BLOCK)->dropped[counter_class], amount);
     add(&block_at(st.hdr + H_NODE_BLOCK)->dropped[counter_class], amount);
 }
 
-tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry, const ptp_address_type *peer)
+tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry,
+                                                        const ptp_address_type *peer)
 {
     uint8_t *p = peer_find(entry_bytes(entry), peer);
     return p == nullptr ? nullptr : block_at(p + P_BLOCK);

@@ -36,10 +36,12 @@ protected:
     void TearDown() override
     {
         std::vector<std::string> names;
-        tessel_db_walk([](void *idb, void *c) {
-            static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
-            return true;
-        }, &names, nullptr, false, &db);
+        tessel_db_walk(
+            [](void *idb, void *c) {
+                static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
+                return true;
+            },
+            &names, nullptr, false, &db);
         for (const std::string &n : names) {
             void *idb;
             ASSERT_EQ(tessel_db_get_by_ifname(n.c_str(), &db, &idb), ZERR_OK);
@@ -60,10 +62,12 @@ protected:
     std::vector<std::string> walk(const char *start, bool skip)
     {
         std::vector<std::string> out;
-        tessel_db_walk([](void *idb, void *c) {
-            static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
-            return true;
-        }, &out, start, skip, &db);
+        tessel_db_walk(
+            [](void *idb, void *c) {
+                static_cast<std::vector<std::string> *>(c)->push_back(static_cast<rec *>(idb)->header.ifname);
+                return true;
+            },
+            &out, start, skip, &db);
         return out;
     }
     tessel_db_info_type db{};
@@ -79,9 +83,9 @@ TEST(HashTableTest, CreateRefusesBadGeometry)
     };
     auto hash = [](const void *, uint32_t, void *) -> uint64_t { return 0; };
     for (const row &r : std::vector<row>{{0, 16, false, 4, EINVAL},
-                                         {16, 16, false, 4, EINVAL},   // equal to the maximum
+                                         {16, 16, false, 4, EINVAL}, // equal to the maximum
                                          {17, 16, false, 4, EINVAL},
-                                         {8, 16, false, 8, EINVAL},    // default hash needs 4
+                                         {8, 16, false, 8, EINVAL}, // default hash needs 4
                                          {8, 16, true, 8, 0},
                                          {15, 16, false, 4, 0}}) {
         ptp_hash_table_h_type t = nullptr;
@@ -92,7 +96,7 @@ TEST(HashTableTest, CreateRefusesBadGeometry)
         ptp_hash_table_free(t);
     }
     ptp_hash_table_h_type t = nullptr;
-    tessel_alloc_test_fail(1, 1);  // the bucket array
+    tessel_alloc_test_fail(1, 1); // the bucket array
     EXPECT_EQ(ptp_hash_table_create(1, 8, 16, nullptr, nullptr, 4, &t), ENOMEM);
     EXPECT_EQ(t, nullptr);
 }
@@ -115,13 +119,13 @@ TEST(HashTableTest, GrowsAndShrinksByTheLoadRule)
     for (uint32_t i = 0; i < 258; i++) {
         ptp_hash_table_insert(t, &nodes[i].node);
     }
-    EXPECT_EQ(t->cur_buckets, 256);  // 258 * 100 / 256 == 100: not above
+    EXPECT_EQ(t->cur_buckets, 256); // 258 * 100 / 256 == 100: not above
     ptp_hash_table_insert(t, &nodes[258].node);
     EXPECT_EQ(t->cur_buckets, 512);
     for (uint32_t i = 259; i < nodes.size(); i++) {
         ptp_hash_table_insert(t, &nodes[i].node);
     }
-    EXPECT_EQ(t->cur_buckets, 8192);  // 16192 is no power of two: the table stops at 8192
+    EXPECT_EQ(t->cur_buckets, 8192); // 16192 is no power of two: the table stops at 8192
     for (const hnode &n : nodes) {
         ASSERT_EQ(ptp_hash_table_lookup(t, &n.key), &n.node);
     }
@@ -137,10 +141,13 @@ TEST(HashTableTest, GrowsAndShrinksByTheLoadRule)
         EXPECT_EQ(ptp_hash_table_lookup(t, &nodes[i].key), &nodes[i].node);
     }
     int emptied = 0;
-    ptp_hash_table_destroy(t, [](ptp_hash_node_type *n, void *c) {
-        ++*static_cast<int *>(c);
-        EXPECT_EQ(n->pprev, nullptr);
-    }, &emptied);
+    ptp_hash_table_destroy(
+        t,
+        [](ptp_hash_node_type *n, void *c) {
+            ++*static_cast<int *>(c);
+            EXPECT_EQ(n->pprev, nullptr);
+        },
+        &emptied);
     EXPECT_EQ(emptied, 10);
 }
 
@@ -159,13 +166,16 @@ TEST(HashTableTest, FailedGrowthKeepsEveryEntry)
     for (const hnode &n : nodes) {
         EXPECT_EQ(ptp_hash_table_lookup(t, &n.key), &n.node);
     }
-    ptp_hash_table_insert(t, &(new hnode{{}, 999})->node);  // growth works again
+    ptp_hash_table_insert(t, &(new hnode{{}, 999})->node); // growth works again
     EXPECT_EQ(t->cur_buckets, 8);
-    ptp_hash_table_destroy(t, [](ptp_hash_node_type *n, void *) {
-        if (reinterpret_cast<hnode *>(n)->key == 999) {
-            delete reinterpret_cast<hnode *>(n);
-        }
-    }, nullptr);
+    ptp_hash_table_destroy(
+        t,
+        [](ptp_hash_node_type *n, void *) {
+            if (reinterpret_cast<hnode *>(n)->key == 999) {
+                delete reinterpret_cast<hnode *>(n);
+            }
+        },
+        nullptr);
 }
 
 TEST_F(DbTest, LookupsByNameAndHandleThroughGrowthAndDeletes)
@@ -198,7 +208,7 @@ TEST_F(DbTest, LookupsByNameAndHandleThroughGrowthAndDeletes)
         }
     }
     EXPECT_EQ(db.count, 1500u);
-    EXPECT_EQ(db.hash->cur_buckets, 4096);  // load 36: no shrink yet
+    EXPECT_EQ(db.hash->cur_buckets, 4096); // load 36: no shrink yet
 }
 
 TEST_F(DbTest, NamesHandlesAndDuplicates)
@@ -222,7 +232,7 @@ TEST_F(DbTest, NamesHandlesAndDuplicates)
     tessel_db_remove_ifhandle(&db, &a->header);
     EXPECT_EQ(a->header.ifhandle, 0u);
     EXPECT_EQ(db.hash->entry_count, 0u);
-    tessel_db_remove_ifhandle(&db, &a->header);  // not there: harmless
+    tessel_db_remove_ifhandle(&db, &a->header); // not there: harmless
 
     std::string long_name(70, 'x');
     rec *b = create(long_name);
@@ -290,7 +300,6 @@ TEST_F(DbTest, DeletingFromAnEmptyDatabaseIsAnInternalError)
     EXPECT_DEATH(tessel_db_delete(&h, &db), "count > 0");
 }
 
-
 // ---- Debug lines and trace points --------------------------------------------------------
 
 // The database with the agent's debug areas registered and its trace buffers open.
@@ -300,7 +309,8 @@ protected:
     {
         run_dir = jotlog_test_run_dir_create("tessel_db_test");
         ASSERT_FALSE(run_dir.empty());
-        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr), ZERR_OK);
+        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr),
+                  ZERR_OK);
         ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
         ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "database", nullptr), ZERR_OK);
@@ -329,17 +339,17 @@ TEST_F(DbLogTest, LifeOfARecordOnTheDatabaseArea)
 {
     struct step {
         std::function<void()> run;
-        const char *line;  // what the step prints, or null
+        const char *line; // what the step prints, or null
     };
     rec *r = nullptr;
     const step steps[] = {
         {[&] { r = create("Gi0/0/0/1"); }, "DATABASE: Gi0/0/0/1: Creating and inserting a new idb into Test database"},
         {[&] { tessel_db_add_ifhandle(0x1a2b, &db, &r->header); },
          "DATABASE: Gi0/0/0/1: Added interface handle 0x00001a2b to Test hash table"},
-        {[&] { tessel_db_add_ifhandle(0x1a2b, &db, &r->header); }, nullptr},  // already there
+        {[&] { tessel_db_add_ifhandle(0x1a2b, &db, &r->header); }, nullptr}, // already there
         {[&] { tessel_db_remove_ifhandle(&db, &r->header); },
          "DATABASE: Gi0/0/0/1: Removed interface from Test hash table"},
-        {[&] { tessel_db_remove_ifhandle(&db, &r->header); }, nullptr},  // not indexed
+        {[&] { tessel_db_remove_ifhandle(&db, &r->header); }, nullptr}, // not indexed
         {[&] {
              tessel_db_h_type *h = &r->header;
              tessel_db_delete(&h, &db);
@@ -361,15 +371,16 @@ TEST_F(DbLogTest, HashTableFailureIsRaisedAndTraced)
 {
     tessel_db_info_type other{};
     other.name = "Other";
-    tessel_alloc_test_fail(0, 1);  // the table's record
+    tessel_alloc_test_fail(0, 1); // the table's record
     EXPECT_EQ(tessel_db_init(&other), static_cast<zerrno>(ENOMEM));
     ASSERT_EQ(qor_errmsg_captured().size(), 1u);
-    EXPECT_EQ(qor_errmsg_captured()[0].text, std::string("Failed to initialize: Failed to initialise the interface hash table") +
-                                                 zerr_strerror(static_cast<zerrno>(ENOMEM)));
+    EXPECT_EQ(qor_errmsg_captured()[0].text,
+              std::string("Failed to initialize: Failed to initialise the interface hash table") +
+                  zerr_strerror(static_cast<zerrno>(ENOMEM)));
     for (const char *buffer : {"ptp/tessel/det", "ptp/tessel/unq"}) {
         EXPECT_EQ(jotlog_test_records(buffer), std::vector<std::string>{"0x100190()"}) << buffer;
     }
     avl2_destroy(&other.tree, nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -54,10 +54,12 @@ template <typename Table, typename Entry, typename Walk>
 std::vector<ptp_address_type> order(Table *t, Walk walk)
 {
     std::vector<ptp_address_type> out;
-    walk([](Entry *e, void *c) {
-        static_cast<std::vector<ptp_address_type> *>(c)->push_back(e->address);
-        return true;
-    }, t, &out);
+    walk(
+        [](Entry *e, void *c) {
+            static_cast<std::vector<ptp_address_type> *>(c)->push_back(e->address);
+            return true;
+        },
+        t, &out);
     return out;
 }
 
@@ -101,7 +103,10 @@ protected:
     tessel_db_h_type port{};
 };
 
-MATCHER_P(AddrEq, want, "") { return ptp_address_compare(&arg, &want) == 0; }
+MATCHER_P(AddrEq, want, "")
+{
+    return ptp_address_compare(&arg, &want) == 0;
+}
 
 TEST_F(TablesTest, KeyOrderFindAndRemove)
 {
@@ -109,7 +114,8 @@ TEST_F(TablesTest, KeyOrderFindAndRemove)
     add(v4(9));
     add(mac(5));
     add(v4(2));
-    std::vector<ptp_address_type> got = order<tessel_master_table_type, tessel_master_db_type>(&src, tessel_master_db_walk);
+    std::vector<ptp_address_type> got =
+        order<tessel_master_table_type, tessel_master_db_type>(&src, tessel_master_db_walk);
     EXPECT_THAT(got, ::testing::ElementsAre(AddrEq(mac(5)), AddrEq(v4(2)), AddrEq(v4(9)), AddrEq(v6(1))));
     tessel_master_db_type *e = nullptr;
     EXPECT_EQ(tessel_master_db_find(&src, addr_ptr(v4(9)), &e), ZERR_OK);
@@ -124,10 +130,12 @@ TEST_F(TablesTest, KeyOrderFindAndRemove)
     tessel_master_table_type empty{};
     ASSERT_EQ(tessel_master_db_init(&empty), ZERR_OK);
     EXPECT_EQ(tessel_master_db_find(&empty, addr_ptr(v4(1)), &e), TESSEL_DB_ERR_NO_ENTRY);
-    EXPECT_TRUE(tessel_master_db_walk([](tessel_master_db_type *, void *) {
-        ADD_FAILURE();
-        return true;
-    }, &empty, nullptr));
+    EXPECT_TRUE(tessel_master_db_walk(
+        [](tessel_master_db_type *, void *) {
+            ADD_FAILURE();
+            return true;
+        },
+        &empty, nullptr));
 }
 
 TEST_F(TablesTest, CopyFiltersWhatThePortDoesNotAllow)
@@ -152,12 +160,13 @@ TEST_F(TablesTest, CopyFiltersWhatThePortDoesNotAllow)
     EXPECT_EQ(copy->delay_asymmetry, -40);
     EXPECT_EQ(copy->multicast, 0u);
     EXPECT_EQ(copy->flags, TESSEL_MASTER_DB_PRIORITY_SET | TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET);
-    EXPECT_EQ(messages(),
-              (std::vector<std::string>{
-                  "PRF_CFG_IGNORED: Profile master table configuration ignored as it is not supported on interface Gi0/1/0/3",
-                  "PRF_CFG_IGNORED: Profile master table multicast configuration ignored as it is not supported on interface Gi0/1/0/3",
-                  "PRF_CFG_IGNORED: Profile master table configuration ignored as it is not supported on interface Gi0/1/0/3",
-              }));
+    EXPECT_EQ(
+        messages(),
+        (std::vector<std::string>{
+            "PRF_CFG_IGNORED: Profile master table configuration ignored as it is not supported on interface Gi0/1/0/3",
+            "PRF_CFG_IGNORED: Profile master table multicast configuration ignored as it is not supported on interface Gi0/1/0/3",
+            "PRF_CFG_IGNORED: Profile master table configuration ignored as it is not supported on interface Gi0/1/0/3",
+        }));
 
     // Everything allowed, no port: a full copy and no messages.
     qor_errmsg_capture_clear();
@@ -212,7 +221,6 @@ TEST_F(TablesTest, SlaveTableCopiesBothFlags)
     tessel_slave_db_destroy(&d);
 }
 
-
 // The ignored entries are traced with the port's interface handle into the detail and
 // unique-event buffers.
 class TablesTraceTest : public TablesTest {
@@ -239,8 +247,8 @@ protected:
         jotlog_read(
             buffer,
             [](const jotlog_record_type *r, void *c) {
-                static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(c)->emplace_back(r->id,
-                                                                                            r->nargs > 0 ? r->args[0] : ~0ull);
+                static_cast<std::vector<std::pair<uint64_t, uint64_t>> *>(c)->emplace_back(
+                    r->id, r->nargs > 0 ? r->args[0] : ~0ull);
                 return true;
             },
             &out);
@@ -298,4 +306,4 @@ TEST_F(TablesTraceTest, IgnoredEntriesAreTracedWithThePort)
     }
 }
 
-}  // namespace
+} // namespace

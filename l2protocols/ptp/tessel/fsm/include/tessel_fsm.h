@@ -171,7 +171,7 @@ zerrno ptp_fsm_init(tessel_proto_idb_type *port);
 void ptp_fsm_shutdown(tessel_proto_idb_type *port);
 
 // Postponed-change bits.
-inline constexpr uint16_t PTP_FSM_SCHEDULED_FUNCTION_FMC = 0x1;  // best-foreign-master change
+inline constexpr uint16_t PTP_FSM_SCHEDULED_FUNCTION_FMC = 0x1; // best-foreign-master change
 
 // The lock is a re-entrancy flag, not a mutex: locking a locked port or unlocking an unlocked
 // one ends the process. Unlock delivers, once, a best-foreign-master change postponed meanwhile.
@@ -182,7 +182,7 @@ int ptp_fsm_postpone_if_locked(tessel_proto_idb_type *port, uint16_t bits);
 
 // ---- Event entry points --------------------------------------------------------------------
 
-void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port);  // caller holds the lock
+void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port); // caller holds the lock
 void ptp_fsm_qualification_timeout_event(tessel_proto_idb_type *port);
 void ptp_fsm_bmc_master(tessel_proto_idb_type *port);
 void ptp_fsm_bmc_passive(tessel_proto_idb_type *port);
@@ -194,8 +194,8 @@ void ptp_fsm_not_ready(tessel_proto_idb_type *port);
 void ptp_fsm_not_ready_without_lock(tessel_proto_idb_type *port);
 void ptp_fsm_fault_detected(tessel_proto_idb_type *port);
 void ptp_fsm_fault_cleared(tessel_proto_idb_type *port);
-void ptp_fsm_hold_passive(tessel_proto_idb_type *port);    // caller holds the lock
-void ptp_fsm_unhold_passive(tessel_proto_idb_type *port);  // caller holds the lock
+void ptp_fsm_hold_passive(tessel_proto_idb_type *port);   // caller holds the lock
+void ptp_fsm_unhold_passive(tessel_proto_idb_type *port); // caller holds the lock
 void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_flags);
 
 // Start after the port manager's recovery: by the stored state, listening and the parts of the
@@ -272,5 +272,4 @@ void ptp_fsm_proto_returned_timestamp_in(uint32_t packet_id, uint32_t encap, con
 void ptp_fsm_offload_returned_timestamp_in(uint32_t packet_id, uint32_t encap, const void *timestamp);
 
 // The peer port identity of the port's unicast peer with that address, or null.
-const ptp_port_id_type *ptp_fsm_unicast_peer_port_id_find(tessel_proto_idb_type *port,
-                                                          const ptp_address_type *peer);
+const ptp_port_id_type *ptp_fsm_unicast_peer_port_id_find(tessel_proto_idb_type *port, const ptp_address_type *peer);

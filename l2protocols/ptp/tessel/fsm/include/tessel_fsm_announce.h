@@ -36,8 +36,8 @@ bool ptp_announce_body_decode(const uint8_t *msg, size_t len, ptp_announce_body_
 // Announce receipt: msg_len bytes of the message (already checked against the bytes received).
 // src is the master's address; dst the address it was sent to, or null. Rejections are counted
 // drops.
-void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len,
-                         const ptp_address_type *src, const ptp_address_type *dst);
+void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len, const ptp_address_type *src,
+                         const ptp_address_type *dst);
 
 // Reports the port's best foreign master (none while held Passive) through client operation 0;
 // postponed to the unlock while the port is locked.
@@ -46,25 +46,19 @@ void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *port);
 // The best foreign master as reported: none while held Passive, else the ranked head.
 ptp_fsm_foreign_master_type *ptp_fsm_announce_best_foreign_master(const tessel_proto_idb_type *port);
 
-void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port,
-                                          ptp_fsm_foreign_master_type *fm);
-void ptp_fsm_announce_foreign_master_unrank(tessel_proto_idb_type *port,
-                                            ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_announce_foreign_master_unrank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 // Ranks or unranks by eligibility.
 void ptp_fsm_announce_foreign_master_update_rank(ptp_fsm_foreign_master_type *fm);
 // Unrank, update rank, and notify when the best changed or is this record.
-void ptp_fsm_announce_foreign_master_rerank(tessel_proto_idb_type *port,
-                                            ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_announce_foreign_master_rerank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 // Marks the record qualified now; ranks it unless no_rank.
-void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *port,
-                                             ptp_fsm_foreign_master_type *fm, int no_rank);
+void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, int no_rank);
 // True when the record may be ranked.
 bool ptp_fsm_announce_foreign_master_is_eligible(const ptp_fsm_foreign_master_type *fm);
 
-void ptp_fsm_announce_foreign_master_start_listening(tessel_proto_idb_type *port,
-                                                     ptp_fsm_foreign_master_type *fm);
-void ptp_fsm_announce_foreign_master_stop_listening(tessel_proto_idb_type *port,
-                                                    ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_announce_foreign_master_start_listening(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_announce_foreign_master_stop_listening(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 
 // The port's listening timers.
 void ptp_fsm_announce_start_listening(tessel_proto_idb_type *port);

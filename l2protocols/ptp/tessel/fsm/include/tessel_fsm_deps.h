@@ -19,8 +19,8 @@ struct tessel_chkpt_foreign_master_type;
 // cannot include; those headers include this one, so both sides see one declaration.
 
 // ---- Port manager ----
-uint32_t tessel_port_mgr_get_profile(void);               // ptp_profile_type
-uint32_t tessel_port_mgr_get_telecom_clock_type(void);    // ptp_telecom_clock_type
+uint32_t tessel_port_mgr_get_profile(void);            // ptp_profile_type
+uint32_t tessel_port_mgr_get_telecom_clock_type(void); // ptp_telecom_clock_type
 
 // ---- In-service upgrade client ----
 inline constexpr uint32_t TESSEL_ISSU_ROLE_NONE = 0;
@@ -48,8 +48,7 @@ void tessel_offload_idb_sessions_update(tessel_proto_idb_type *port);
 
 // ---- Packet counters ----
 inline constexpr uint32_t PTP_FSM_DROP_REASON_NOT_FOR_US = 9;
-void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *port, uint32_t counter_class,
-                                                uint32_t amount);
+void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *port, uint32_t counter_class, uint32_t amount);
 void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t amount);
 
 // ---- Receive dispatch module: slave side, restore ----
@@ -58,8 +57,7 @@ void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t amount)
 void ptp_fsm_proto_start_slave(tessel_proto_idb_type *port);
 void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port);
 void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port);
-void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
-                                           ptp_fsm_foreign_master_type *fm, bool slaving);
+void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, bool slaving);
 zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *port,
-                                                 const tessel_chkpt_foreign_master_type *record,
-                                                 bool slaving, bool start_listening);
+                                                 const tessel_chkpt_foreign_master_type *record, bool slaving,
+                                                 bool start_listening);

@@ -31,20 +31,20 @@ enum ptp_fsm_fm_grant_kind_type : uint32_t {
 inline constexpr size_t PTP_FSM_LAST_ANNOUNCE_LEN = 64;
 
 struct ptp_fsm_foreign_master_type {
-    avl2_node_type tree_link;  // first: the row of the port's foreign-master tree
+    avl2_node_type tree_link; // first: the row of the port's foreign-master tree
 
-    ptp_address_type peer_addr;     // the master's source address (tree key)
-    ptp_address_type sent_to_addr;  // local address the master's messages must be sent to
+    ptp_address_type peer_addr;    // the master's source address (tree key)
+    ptp_address_type sent_to_addr; // local address the master's messages must be sent to
 
     uint8_t configured_priority;
     uint8_t configured_clock_class;
 
-    ptp_port_id_type parent_port_id;  // sourcePortIdentity of its first Announce
-    ptp_clock_type master_clock;      // the clock its Announces describe
+    ptp_port_id_type parent_port_id; // sourcePortIdentity of its first Announce
+    ptp_clock_type master_clock;     // the clock its Announces describe
 
-    tessel_proto_idb_type *port;  // owning port
+    tessel_proto_idb_type *port; // owning port
 
-    uint32_t transport;  // ptp_transport_type
+    uint32_t transport; // ptp_transport_type
     ptp_delay_asymmetry_type delay_asymmetry;
 
     // Adjacency rewrite and FIB registration state.
@@ -65,9 +65,9 @@ struct ptp_fsm_foreign_master_type {
     ptp_fsm_foreign_master_type *ranked_next;
 
     uint8_t announce_count;
-    uint16_t announce_id_array[2];  // announce tick of the newest and the previous Announce
+    uint16_t announce_id_array[2]; // announce tick of the newest and the previous Announce
 
-    struct timespec first_announce_time;  // realtime clock
+    struct timespec first_announce_time; // realtime clock
 
     uint8_t sync_received : 1;
     uint8_t delay_resp_received : 1;
@@ -75,17 +75,17 @@ struct ptp_fsm_foreign_master_type {
     uint8_t ptsf_losssync_sync : 1;
     uint8_t ptsf_losssync_delay_resp : 1;
 
-    uint8_t *last_announce;  // PTP_FSM_LAST_ANNOUNCE_LEN bytes while the port has interop
+    uint8_t *last_announce; // PTP_FSM_LAST_ANNOUNCE_LEN bytes while the port has interop
 
     uint16_t signaling_id;
     ptp_fsm_fm_grant_state_type grant[PTP_FSM_FM_GRANT_KINDS];
-    void *grant_cancel_timer;  // the seventh timer of the slave-side negotiation
+    void *grant_cancel_timer; // the seventh timer of the slave-side negotiation
 
     uint8_t is_announce_granted : 1;
     uint8_t is_sync_granted : 1;
     uint8_t is_delay_resp_granted : 1;
     uint8_t is_nonnegotiated : 1;
-    uint8_t is_timed_out : 1;  // a non-negotiated master whose Announces stopped
+    uint8_t is_timed_out : 1; // a non-negotiated master whose Announces stopped
 
     uint16_t delay_req_id;
     uint8_t is_sending_delay_req : 1;
@@ -96,8 +96,8 @@ struct ptp_fsm_foreign_master_type {
 struct tessel_chkpt_foreign_master_type {
     ptp_address_type peer_addr;
     ptp_address_type sent_to_addr;
-    ptp_clock_type master_clock;  // its sender is the parent port identity
-    uint32_t transport;           // ptp_transport_type
+    ptp_clock_type master_clock; // its sender is the parent port identity
+    uint32_t transport;          // ptp_transport_type
     ptp_delay_asymmetry_type delay_asymmetry;
     uint8_t configured_priority;
     uint8_t is_priority_configured;

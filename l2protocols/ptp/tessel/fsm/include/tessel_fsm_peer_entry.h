@@ -22,29 +22,29 @@ enum ptp_fsm_peer_grant_kind_type : uint32_t {
 
 // One granted message stream.
 struct ptp_fsm_peer_grant_type {
-    uint64_t expiry;              // wall-clock seconds
-    mgd_timer_leaf *grant_timer;  // null for a non-negotiated peer
-    uint32_t duration;            // seconds
-    int8_t log_interval;          // granted
-    int8_t app_log_interval;      // applied by the offload session (its caller stores it)
-    uint8_t reply_pending : 1;    // the Grant TLV waits for the offload session
+    uint64_t expiry;             // wall-clock seconds
+    mgd_timer_leaf *grant_timer; // null for a non-negotiated peer
+    uint32_t duration;           // seconds
+    int8_t log_interval;         // granted
+    int8_t app_log_interval;     // applied by the offload session (its caller stores it)
+    uint8_t reply_pending : 1;   // the Grant TLV waits for the offload session
 };
 
 struct ptp_fsm_peer_entry_type {
-    avl2_node_type tree_link;  // first: the row of the port's unicast peer tree
+    avl2_node_type tree_link; // first: the row of the port's unicast peer tree
 
-    ptp_address_type peer_addr;   // the slave's address (tree key)
-    ptp_address_type local_addr;  // the local address used towards it
+    ptp_address_type peer_addr;  // the slave's address (tree key)
+    ptp_address_type local_addr; // the local address used towards it
     ptp_port_id_type peer_port_id;
-    uint16_t peer_sequence_id;    // of the next Signaling message to it
-    uint64_t chkpt_id;            // checkpoint object of its grant record; 0 while none
+    uint16_t peer_sequence_id; // of the next Signaling message to it
+    uint64_t chkpt_id;         // checkpoint object of its grant record; 0 while none
 
     ptp_fsm_peer_grant_type grant[PTP_FSM_PEER_GRANT_KINDS];
 
     uint8_t is_announce_granted : 1;
     uint8_t is_sync_granted : 1;
     uint8_t is_delay_resp_granted : 1;
-    uint8_t is_delay_req_replying : 1;  // the offload session answers its Delay-Req
+    uint8_t is_delay_req_replying : 1; // the offload session answers its Delay-Req
     uint8_t is_nonnegotiated : 1;
     uint8_t is_resync_pending : 1;
 
@@ -54,6 +54,6 @@ struct ptp_fsm_peer_entry_type {
     uint8_t rewrite_str[PTP_FSM_PEER_REWRITE_LEN];
     uint16_t rewrite_str_len;
 
-    tessel_proto_idb_type *port;  // owning port
-    void *offload_entry;          // the offload module's session state
+    tessel_proto_idb_type *port; // owning port
+    void *offload_entry;         // the offload module's session state
 };

@@ -25,8 +25,8 @@ static_assert(sizeof(ptp_msg_hdr_type) == PTP_MSG_HDR_LEN);
 
 // Byte offsets of the header fields.
 enum ptp_msg_hdr_offset_type : uint32_t {
-    PTP_HDR_OFF_TYPE = 0,           // high nibble transportSpecific, low nibble messageType
-    PTP_HDR_OFF_VERSION = 1,        // low nibble versionPTP
+    PTP_HDR_OFF_TYPE = 0,    // high nibble transportSpecific, low nibble messageType
+    PTP_HDR_OFF_VERSION = 1, // low nibble versionPTP
     PTP_HDR_OFF_LENGTH = 2,
     PTP_HDR_OFF_DOMAIN = 4,
     PTP_HDR_OFF_FLAGS = 6,
@@ -58,7 +58,7 @@ inline constexpr size_t PTP_TLV_HDR_LEN = 4;
 // Decoded header fields of a received message.
 struct ptp_msg_hdr_fields_type {
     uint8_t transport_specific;
-    uint8_t message_type;  // ptp_message_type
+    uint8_t message_type; // ptp_message_type
     uint8_t version;
     uint16_t message_length;
     uint8_t domain;
@@ -81,38 +81,35 @@ uint8_t ptp_fsm_proto_msg_control(uint32_t message_type);
 
 // Fills a header (zeroed by the caller) for a message the port sends. The local clock must be
 // known.
-void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr,
-                                 uint32_t message_type, uint16_t length, uint16_t flags,
-                                 uint16_t sequence_id, int8_t log_interval);
+void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr, uint32_t message_type,
+                                 uint16_t length, uint16_t flags, uint16_t sequence_id, int8_t log_interval);
 
 // ---- Receive ----
 
 // Result of the checks that need only the bytes of a message: accepted (reason < 0) or dropped
 // with a packet counter class and a node drop reason.
 struct ptp_fsm_proto_rx_check_type {
-    int drop_reason;     // tessel_packet_drop_reason_type, or -1 when the message passes
-    uint32_t drop_class; // packet counter class of the drop
-    ptp_msg_hdr_fields_type hdr;  // valid when the header could be read
+    int drop_reason;             // tessel_packet_drop_reason_type, or -1 when the message passes
+    uint32_t drop_class;         // packet counter class of the drop
+    ptp_msg_hdr_fields_type hdr; // valid when the header could be read
 };
 
 // Structural checks of a received message of len bytes: a full header, a messageLength of at
 // least a header and at most the bytes received (else TooShort), version 2 (else
 // InvalidPacket), and the expected domain (else WrongDomain).
-ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len,
-                                                   uint8_t expected_domain);
+ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len, uint8_t expected_domain);
 
 // The single entry of every received PTP message of a port. msg holds len bytes as received;
 // only the first messageLength of them belong to the message. Every rejection is a counted
 // drop; nothing here fails.
-void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len,
-                             const uint8_t *timestamp, const ptp_address_type *src,
-                             const ptp_address_type *dst);
+void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
+                             const ptp_address_type *src, const ptp_address_type *dst);
 
 // The Signaling TLV walk (messageLength bytes at msg, already checked against the bytes
 // received).
-void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
-                                uint16_t msg_len, const ptp_msg_hdr_fields_type &hdr,
-                                const ptp_address_type *src, const ptp_address_type *dst);
+void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg, uint16_t msg_len,
+                                const ptp_msg_hdr_fields_type &hdr, const ptp_address_type *src,
+                                const ptp_address_type *dst);
 
 // ---- Foreign-master records ----
 
@@ -133,14 +130,13 @@ ptp_fsm_foreign_master_type *ptp_fsm_proto_foreign_master_find(tessel_proto_idb_
 
 // Creates a foreign master for peer (sent_to may be null: the port's own address of its
 // encapsulation); skip_peer_index leaves the peer index alone (checkpoint restore).
-zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
-                                        const ptp_address_type *peer,
+zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port, const ptp_address_type *peer,
                                         const ptp_address_type *sent_to, bool skip_peer_index,
                                         ptp_fsm_foreign_master_type **out);
 
 // Deletes an unranked record (options: ptp_fsm_proto_peer_del_opts_type).
-void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port,
-                                         ptp_fsm_foreign_master_type *fm, uint32_t options);
+void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
+                                         uint32_t options);
 
 // Destroys every record of the tree, each taken out of listening first.
 void ptp_fsm_proto_foreign_master_tree_destroy(tessel_proto_idb_type *port);
@@ -168,16 +164,15 @@ void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port);
 void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port);
 
 // Restarts listening to a record: its unicast side and, when not Unicast, its Announce receipt.
-void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
-                                           ptp_fsm_foreign_master_type *fm, bool slaving);
+void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, bool slaving);
 
 // ---- Checkpoint form of the best foreign master ----
 
 // Re-creates the best foreign master from its checkpoint record (no peer index acquired),
 // qualified and ranked at once.
 zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *port,
-                                                 const tessel_chkpt_foreign_master_type *rec,
-                                                 bool slaving, bool start_listening);
+                                                 const tessel_chkpt_foreign_master_type *rec, bool slaving,
+                                                 bool start_listening);
 // present = 1 and rec filled when the port (not held Passive) has a best foreign master.
 void ptp_fsm_proto_best_foreign_master_get_chkpt(tessel_proto_idb_type *port, int *present,
                                                  tessel_chkpt_foreign_master_type *rec);

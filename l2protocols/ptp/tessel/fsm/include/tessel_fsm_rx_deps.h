@@ -53,22 +53,20 @@ void ptp_fsm_unicast_stop_slaving(tessel_proto_idb_type *port, ptp_fsm_foreign_m
 void ptp_fsm_unicast_cancel_announce_grant(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 // One Unicast-Grant, -Cancel or -Ack-Cancel TLV of tlv_len bytes (header included), already
 // checked to lie within its message.
-void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type,
-                                const ptp_address_type *src, const ptp_port_id_type *sender,
-                                const uint8_t *tlv, size_t tlv_len);
+void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type, const ptp_address_type *src,
+                                const ptp_port_id_type *sender, const uint8_t *tlv, size_t tlv_len);
 // Answers the Request TLVs of a Signaling message of msg_len bytes (checked against the bytes
 // received).
 void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_address_type *src,
-                                         const ptp_address_type *dst, const uint8_t *msg,
-                                         size_t msg_len, const ptp_port_id_type *sender);
+                                         const ptp_address_type *dst, const uint8_t *msg, size_t msg_len,
+                                         const ptp_port_id_type *sender);
 
 // ---- Packet I/O: the interface's source MAC from its Ethernet encapsulation attributes ----
-zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info_len,
-                                  uint8_t mac[PTP_MAC_ADDR_LEN]);
+zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info_len, uint8_t mac[PTP_MAC_ADDR_LEN]);
 // Restarts the slave-side negotiation of a re-created best foreign master (force: also its
 // Sync and Delay-Resp side).
-void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port,
-                                                ptp_fsm_foreign_master_type *fm, bool force);
+void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
+                                                bool force);
 
 // ---- Best-master list ----
 // The node's best master clock; null while none is known.

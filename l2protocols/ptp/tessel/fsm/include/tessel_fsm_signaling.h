@@ -11,7 +11,7 @@
 // Signaling header: the 34-byte common header, then the 10-byte target port identity.
 inline constexpr size_t PTP_SIGNALING_HDR_LEN = 44;
 inline constexpr size_t PTP_SIGNALING_TARGET_OFF = 34;
-inline constexpr uint16_t PTP_SIGNALING_FLAGS = 0x0400;   // unicastFlag only
+inline constexpr uint16_t PTP_SIGNALING_FLAGS = 0x0400; // unicastFlag only
 inline constexpr int8_t PTP_SIGNALING_LOG_INTERVAL = 0x7F;
 
 // TLV types (ptp_msg_tlv_enum_type).
@@ -47,13 +47,13 @@ inline constexpr uint8_t PTP_GRANT_FLAG_RENEWAL_INVITED = 0x01;
 struct ptp_unicast_request_tlv_type {
     uint8_t message_type;
     int8_t log_interval;
-    uint32_t duration;  // seconds
+    uint32_t duration; // seconds
 };
 struct ptp_unicast_grant_tlv_type {
     uint8_t message_type;
     int8_t log_interval;
-    uint32_t duration;  // seconds; 0 is a denial
-    uint8_t flags;      // PTP_GRANT_FLAG_*
+    uint32_t duration; // seconds; 0 is a denial
+    uint8_t flags;     // PTP_GRANT_FLAG_*
 };
 // Cancel and Acknowledge-Cancel.
 struct ptp_unicast_cancel_tlv_type {
@@ -71,18 +71,15 @@ bool ptp_msg_tlv_hdr_decode(const uint8_t *tlv, size_t len, ptp_msg_tlv_hdr_type
 
 // Encoders write one whole TLV at out and return its length, or 0 (nothing written) when space
 // is too small.
-size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, uint8_t *out,
-                                      size_t space);
-size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8_t *out,
-                                    size_t space);
+size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, uint8_t *out, size_t space);
+size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8_t *out, size_t space);
 // tlv_type: PTP_MSG_TLV_CANCEL_UNICAST or PTP_MSG_TLV_ACK_CANCEL_UNICAST (else 0 is returned).
-size_t ptp_unicast_cancel_tlv_encode(uint16_t tlv_type, const ptp_unicast_cancel_tlv_type &tlv,
-                                     uint8_t *out, size_t space);
+size_t ptp_unicast_cancel_tlv_encode(uint16_t tlv_type, const ptp_unicast_cancel_tlv_type &tlv, uint8_t *out,
+                                     size_t space);
 
 // Decoders read one whole TLV of len bytes (header included). They accept only a TLV of their
 // type whose lengthField agrees with both the type and len; false otherwise (nothing stored).
-bool ptp_unicast_request_tlv_decode(const uint8_t *tlv, size_t len,
-                                    ptp_unicast_request_tlv_type *out);
+bool ptp_unicast_request_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_request_tlv_type *out);
 bool ptp_unicast_grant_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_grant_tlv_type *out);
 bool ptp_unicast_cancel_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_cancel_tlv_type *out);
 

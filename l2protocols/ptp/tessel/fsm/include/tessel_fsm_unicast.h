@@ -53,11 +53,9 @@ int ptp_fsm_unicast_peer_entry_compare(const void *a, const void *b, void *conte
 // local may be null (the port's own address of its encapsulation). On failure nothing is left
 // behind and *out is null.
 zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_address_type *peer,
-                                         const ptp_address_type *local,
-                                         const ptp_port_id_type *peer_port_id, bool from_chkpt,
-                                         bool nonnegotiated, ptp_fsm_peer_entry_type **out);
-ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *port,
-                                                         const ptp_address_type *peer);
+                                         const ptp_address_type *local, const ptp_port_id_type *peer_port_id,
+                                         bool from_chkpt, bool nonnegotiated, ptp_fsm_peer_entry_type **out);
+ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *port, const ptp_address_type *peer);
 // options: ptp_fsm_proto_peer_del_opts_type.
 void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *entry, uint32_t options);
 // An entry is in use while it holds a grant or is non-negotiated.
@@ -67,8 +65,7 @@ void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *port);
 void ptp_fsm_unicast_end_grants(tessel_proto_idb_type *port);
 void ptp_fsm_unicast_allow_grants(tessel_proto_idb_type *port);
 void ptp_fsm_unicast_peer_sweep(tessel_proto_idb_type *port);
-zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port,
-                                     const tessel_chkpt_unicast_grant_type *record,
+zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port, const tessel_chkpt_unicast_grant_type *record,
                                      uint64_t chkpt_id);
 
 // Grant timer expiry (the timers' handlers; context = the peer entry).
@@ -79,8 +76,8 @@ void ptp_fsm_unicast_grant_delay_resp_expire(void *entry);
 // Answers the Request TLVs of one Signaling message of msg_len bytes (checked against the bytes
 // received); dst is the address the request was sent to (may be null).
 void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_address_type *src,
-                                         const ptp_address_type *dst, const uint8_t *msg,
-                                         size_t msg_len, const ptp_port_id_type *sender);
+                                         const ptp_address_type *dst, const uint8_t *msg, size_t msg_len,
+                                         const ptp_port_id_type *sender);
 // The deferred Grant for message_type (Announce, Sync or Delay-Resp), once the offload session
 // applies the granted interval.
 void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *entry,
@@ -90,13 +87,11 @@ void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_
 
 // Checks a received TLV's total (lengthField + 4) against the expected one; a mismatch is a
 // counted drop (one Signaling drop on the port, node drop reason InvalidTLVs) and false.
-bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expected,
-                                      size_t received, uint16_t tlv_type);
+bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expected, size_t received, uint16_t tlv_type);
 // One Unicast-Grant, -Cancel or -Ack-Cancel TLV of tlv_len bytes (header included) that lies
 // within its message.
-void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type,
-                                const ptp_address_type *src, const ptp_port_id_type *sender,
-                                const uint8_t *tlv, size_t tlv_len);
+void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type, const ptp_address_type *src,
+                                const ptp_port_id_type *sender, const uint8_t *tlv, size_t tlv_len);
 
 // ---- Slave side ----
 
@@ -105,11 +100,10 @@ zerrno ptp_fsm_unicast_fm_timers_create(ptp_fsm_foreign_master_type *fm);
 void ptp_fsm_unicast_fm_timers_delete(ptp_fsm_foreign_master_type *fm);
 void ptp_fsm_unicast_start_master_listen(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 void ptp_fsm_unicast_end_master_listen(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
-void ptp_fsm_unicast_restart_announce_request(tessel_proto_idb_type *port,
-                                              ptp_fsm_foreign_master_type *fm);
+void ptp_fsm_unicast_restart_announce_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 // The Announce grant of a master that timed out: the request starts again.
 void ptp_fsm_unicast_cancel_announce_grant(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 void ptp_fsm_unicast_start_slaving(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
 void ptp_fsm_unicast_stop_slaving(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm);
-void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port,
-                                                ptp_fsm_foreign_master_type *fm, bool force);
+void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
+                                                bool force);

@@ -9,8 +9,8 @@
 #include <cstdint>
 
 #include "mgd_timer.h"
-#include "tessel_adjacency_types.h"
 #include "ptp_types.h"
+#include "tessel_adjacency_types.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -30,8 +30,8 @@ void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *peer);
 struct tessel_packet_ts_data_type;
 struct tessel_fib_update_type;
 // Sends one built PTP message on the port (dst null: the encapsulation's multicast address).
-zerrno tessel_packet_send(tessel_proto_idb_type *port, const uint8_t *msg, uint16_t msg_len,
-                          int is_event, const ptp_address_type *dst, const ptp_address_type *src,
+zerrno tessel_packet_send(tessel_proto_idb_type *port, const uint8_t *msg, uint16_t msg_len, int is_event,
+                          const ptp_address_type *dst, const ptp_address_type *src,
                           const tessel_packet_ts_data_type *ts, const ptp_adjacency_type *adj,
                           const tessel_fib_update_type *fib);
 
@@ -41,12 +41,12 @@ struct tessel_chkpt_unicast_grant_type {
     ptp_address_type peer_addr;
     ptp_address_type local_addr;
     ptp_port_id_type peer_port_id;
-    uint8_t grant_flags;              // bit 0 Announce, bit 1 Sync, bit 2 Delay-Resp
-    int8_t log_interval[3];           // granted, by ptp_fsm_peer_grant_kind_type
-    int8_t app_log_interval[3];       // applied by the offload session
-    uint32_t duration[3];             // seconds
-    uint64_t expiry[3];               // wall-clock seconds
-    uint8_t nonnegotiated_flags;      // bit 0 non-negotiated
+    uint8_t grant_flags;         // bit 0 Announce, bit 1 Sync, bit 2 Delay-Resp
+    int8_t log_interval[3];      // granted, by ptp_fsm_peer_grant_kind_type
+    int8_t app_log_interval[3];  // applied by the offload session
+    uint32_t duration[3];        // seconds
+    uint64_t expiry[3];          // wall-clock seconds
+    uint8_t nonnegotiated_flags; // bit 0 non-negotiated
 };
 inline constexpr uint8_t TESSEL_CHKPT_GRANT_ANNOUNCE = 0x1;
 inline constexpr uint8_t TESSEL_CHKPT_GRANT_SYNC = 0x2;
@@ -58,9 +58,8 @@ void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *peer);
 
 // ---- Managed timers of the protocol thread ----
 using tessel_mgd_timer_handler_fn_type = void (*)(void *context);
-zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name,
-                                   mgd_timer_parent **out);
+zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name, mgd_timer_parent **out);
 void tessel_mgd_timer_parent_free(mgd_timer_parent *parent);
-zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler,
-                                 void *context, const char *name, mgd_timer_leaf **out);
+zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler, void *context,
+                                 const char *name, mgd_timer_leaf **out);
 void tessel_mgd_timer_leaf_free(mgd_timer_leaf *leaf);

@@ -54,7 +54,7 @@ void announce_drop(tessel_proto_idb_type *port, uint32_t reason)
     ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_ANNOUNCE, reason);
 }
 
-}  // namespace
+} // namespace
 
 bool ptp_announce_body_decode(const uint8_t *msg, size_t len, ptp_announce_body_type *out)
 {
@@ -83,16 +83,14 @@ ptp_fsm_foreign_master_type *ptp_fsm_announce_best_foreign_master(const tessel_p
     return port->fsm.foreign_master_ranked_list;
 }
 
-void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port,
-                                          ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     PTP_FSM_ASSERT(!fm->is_in_ranked_list);
     PTP_FSM_ASSERT(fm->is_listening || tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY);
     const uint32_t mode = tessel_port_mgr_get_profile();
     ptp_fsm_foreign_master_type **link = &port->fsm.foreign_master_ranked_list;
     // Walk past every element F is worse than; an equal F goes in front.
-    while (*link != nullptr &&
-           ptp_clock_compare(mode, &fm->master_clock, &(*link)->master_clock, nullptr) > 0) {
+    while (*link != nullptr && ptp_clock_compare(mode, &fm->master_clock, &(*link)->master_clock, nullptr) > 0) {
         link = &(*link)->ranked_next;
     }
     fm->ranked_next = *link;
@@ -104,8 +102,7 @@ void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port,
     fm->is_in_ranked_list = 1;
 }
 
-void ptp_fsm_announce_foreign_master_unrank(tessel_proto_idb_type *port,
-                                            ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_announce_foreign_master_unrank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     (void)port;
     PTP_FSM_ASSERT(fm->is_in_ranked_list);
@@ -143,8 +140,7 @@ void ptp_fsm_announce_foreign_master_update_rank(ptp_fsm_foreign_master_type *fm
     }
 }
 
-void ptp_fsm_announce_foreign_master_rerank(tessel_proto_idb_type *port,
-                                            ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_announce_foreign_master_rerank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     ptp_fsm_foreign_master_type *old_best = port->fsm.foreign_master_ranked_list;
     if (fm->is_in_ranked_list) {
@@ -157,8 +153,7 @@ void ptp_fsm_announce_foreign_master_rerank(tessel_proto_idb_type *port,
     }
 }
 
-void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *port,
-                                             ptp_fsm_foreign_master_type *fm, int no_rank)
+void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, int no_rank)
 {
     fm->announce_count = 2;
     fm->announce_id_array[0] = port->fsm.current_announce_id;
@@ -180,27 +175,24 @@ void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *port)
                            "%s: %s: [%s]: Best foreign master changed. Peer address %s.Parent "
                            "clock-id 0x%lx, port 0x%x. Grandmaster clock-id 0x%lx",
                            ptp_fsm_address_str(&best->peer_addr),
-                           static_cast<unsigned long>(best->parent_port_id.clock_id),
-                           best->parent_port_id.port_num, static_cast<unsigned long>(c.clock_id));
+                           static_cast<unsigned long>(best->parent_port_id.clock_id), best->parent_port_id.port_num,
+                           static_cast<unsigned long>(c.clock_id));
         ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_BEST_FM_CHANGED>(PTP_FSM_TRACE_DET, port, &best->peer_addr);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_BEST_FM_CLOCKS>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
-                      port->fsm.PortState, ptp_clock_id_upper(best->parent_port_id.clock_id),
-                      ptp_clock_id_lower(best->parent_port_id.clock_id),
-                      best->parent_port_id.port_num, ptp_clock_id_upper(c.clock_id),
-                      ptp_clock_id_lower(c.clock_id));
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_BEST_FM_CLOCKS>(
+            PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), port->fsm.PortState,
+            ptp_clock_id_upper(best->parent_port_id.clock_id), ptp_clock_id_lower(best->parent_port_id.clock_id),
+            best->parent_port_id.port_num, ptp_clock_id_upper(c.clock_id), ptp_clock_id_lower(c.clock_id));
     } else {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
-                           "%s: %s: [%s]: No longer any best foreign master");
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: No longer any best foreign master");
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_BEST_FM_NONE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
-                      port->fsm.PortState);
+                                                         port->fsm.PortState);
     }
     ptp_fsm_client_foreign_master_change(port);
 }
 
 // ---- Listening ----
 
-void ptp_fsm_announce_foreign_master_start_listening(tessel_proto_idb_type *port,
-                                                     ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_announce_foreign_master_start_listening(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     fm->is_listening = 1;
     fm->announce_count = 0;
@@ -238,10 +230,9 @@ bool any_listening_walker(avl2_node_type *node, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-void ptp_fsm_announce_foreign_master_stop_listening(tessel_proto_idb_type *port,
-                                                    ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_announce_foreign_master_stop_listening(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     const bool was_best = port->fsm.foreign_master_ranked_list == fm;
     if (fm->is_in_ranked_list) {
@@ -274,14 +265,17 @@ void ptp_fsm_announce_foreign_master_stop_listening(tessel_proto_idb_type *port,
 
 namespace {
 
-enum class fm_origin { existing, created, revived };
+enum class fm_origin {
+    existing,
+    created,
+    revived
+};
 
 // Validation of an Announce from a master other than this clock: builds the clock and returns
 // the drop reason, or -1 when it is accepted.
 int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_type *fm,
-                      const ptp_msg_hdr_fields_type &hdr, const ptp_announce_body_type &body,
-                      uint32_t rules_profile, uint32_t node_mode, uint64_t local_clock_id,
-                      ptp_clock_type *c)
+                      const ptp_msg_hdr_fields_type &hdr, const ptp_announce_body_type &body, uint32_t rules_profile,
+                      uint32_t node_mode, uint64_t local_clock_id, ptp_clock_type *c)
 {
     const uint32_t state = port->fsm.PortState;
     std::memset(c, 0, sizeof(*c));
@@ -302,8 +296,8 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         c->accuracy = tessel_interop_convert_clock_accuracy(c->accuracy, mode, TESSEL_INTEROP_INGRESS, *interop);
         c->offset_log_variance =
             tessel_interop_convert_oslv(c->offset_log_variance, mode, TESSEL_INTEROP_INGRESS, *interop);
-        c->clock_class = tessel_interop_convert_clock_class(
-            c->clock_class, mode, tessel_cfg_get_fsync_ql_option(), TESSEL_INTEROP_INGRESS, *interop);
+        c->clock_class = tessel_interop_convert_clock_class(c->clock_class, mode, tessel_cfg_get_fsync_ql_option(),
+                                                            TESSEL_INTEROP_INGRESS, *interop);
     }
 
     // stepsRemoved 255 is refused below; the stored value never wraps.
@@ -330,33 +324,31 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
 
     if (body.steps_removed >= 255) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Steps removed %u higher than maximum allowed value %u",
-                           body.steps_removed, 254u);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      body.steps_removed, 254);
+                           "%s: %s: [%s]: Steps removed %u higher than maximum allowed value %u", body.steps_removed,
+                           254u);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                   state, body.steps_removed, 254);
         return TESSEL_PACKET_DROP_STEPS_REMOVED;
     }
     if (c->clock_class == 255) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received clock class %u should be slave-only clock.",
-                           c->clock_class);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      c->clock_class, 255);
+                           "%s: %s: [%s]: Received clock class %u should be slave-only clock.", c->clock_class);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                      state, c->clock_class, 255);
         return TESSEL_PACKET_DROP_BAD_CLOCK_CLASS;
     }
     if (c->clock_id == UINT64_MAX) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received clock ID of reserved value");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Received clock ID of reserved value");
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                       state);
         return TESSEL_PACKET_DROP_RESERVED_CLOCK_ID;
     }
     const uint8_t min_class = tessel_port_mgr_get_min_clock_class();
     if (c->clock_class > min_class) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Clock class %u lower than min clock class %u",
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u lower than min clock class %u",
                            c->clock_class, min_class);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      c->clock_class, min_class);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                     state, c->clock_class, min_class);
         return TESSEL_PACKET_DROP_MIN_CLOCK_CLASS;
     }
     if (node_mode >= PTP_PROFILE_G8265_1 && node_mode <= PTP_PROFILE_G8275_2) {
@@ -366,31 +358,28 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
             const char *name = ptp_profile_to_str(node_mode);
             switch (rc) {
             case TESSEL_ERR_CLOCK_CLASS_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: Clock class %u not allowed by %s", c->clock_class, name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                              c->clock_class, node_mode);
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u not allowed by %s",
+                                   c->clock_class, name);
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                        state, c->clock_class, node_mode);
                 break;
             case TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
                                    c->accuracy, name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                              c->accuracy, node_mode);
+                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(
+                    PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state, c->accuracy, node_mode);
                 break;
             case TESSEL_ERR_OSLV_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: OSLV 0x%x not allowed by %s",
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: OSLV 0x%x not allowed by %s",
                                    c->offset_log_variance, name);
                 ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_OSLV>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                              c->offset_log_variance, node_mode);
+                                                                 c->offset_log_variance, node_mode);
                 break;
             default:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: Flag '%s' not allowed by %s",
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Flag '%s' not allowed by %s",
                                    ptp_msg_flag_to_str(PTP_FLAG_ALTERNATE_MASTER), name);
                 ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_FLAG>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                              PTP_FLAG_ALTERNATE_MASTER, node_mode);
+                                                                 PTP_FLAG_ALTERNATE_MASTER, node_mode);
                 break;
             }
             return node_mode == PTP_PROFILE_G8265_1   ? TESSEL_PACKET_DROP_G8265_1_INCOMPATIBLE
@@ -411,16 +400,16 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
                            "%s: %s: [%s]: Received an Announce from the same port which sent "
                            "it, 0x%x",
                            sender_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      sender_port);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                      state, sender_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_SAME_PORT);
     } else if (own_port < sender_port) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Received an Announce from ourselves from higher port "
                            "number - dropping. Sent on port 0x%x, received on port 0x%x",
                            sender_port, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      sender_port, own_port);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                        state, sender_port, own_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT);
     } else {
         if (!port->fsm.is_held_passive) {
@@ -436,29 +425,29 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
                            "%s: %s: [%s]: Received an Announce from ourselves from lower port "
                            "number. Sent on port 0x%x, received on port 0x%x",
                            sender_port, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      sender_port, own_port);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                       state, sender_port, own_port);
         announce_drop(port, TESSEL_PACKET_DROP_LOOPED_LOWER_PORT);
     }
 }
 
-}  // namespace
+} // namespace
 
-void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len,
-                         const ptp_address_type *src, const ptp_address_type *dst)
+void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len, const ptp_address_type *src,
+                         const ptp_address_type *dst)
 {
     const uint32_t state = port->fsm.PortState;
     const uint32_t node_mode = tessel_port_mgr_get_profile();
     const tessel_interop_config_type *interop = port->config.interop_cfg;
     const uint32_t rules_profile =
-        (interop != nullptr && (interop->presence & TESSEL_INTEROP_PROFILE)) ? interop->profile
-                                                                             : node_mode;
+        (interop != nullptr && (interop->presence & TESSEL_INTEROP_PROFILE)) ? interop->profile : node_mode;
 
     if (!port->fsm.is_listening) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Announce message received when not listening on the "
                            "interface - ignoring");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                   state);
         announce_drop(port, TESSEL_PACKET_DROP_NOT_LISTENING);
         return;
     }
@@ -472,14 +461,13 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                            "least %u",
                            "Announce", length, static_cast<unsigned>(PTP_ANNOUNCE_MIN_LEN));
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                      ptp_fsm_port_ifhandle(port), state, PTP_MSG_ANNOUNCE, length,
-                      PTP_ANNOUNCE_MIN_LEN);
+                                                          ptp_fsm_port_ifhandle(port), state, PTP_MSG_ANNOUNCE, length,
+                                                          PTP_ANNOUNCE_MIN_LEN);
         announce_drop(port, TESSEL_PACKET_DROP_TOO_SHORT);
         return;
     }
-    const uint16_t flags = rules_profile == PTP_PROFILE_G8275_2
-                               ? static_cast<uint16_t>(hdr.flags | PTP_FLAG_UNICAST)
-                               : hdr.flags;
+    const uint16_t flags =
+        rules_profile == PTP_PROFILE_G8275_2 ? static_cast<uint16_t>(hdr.flags | PTP_FLAG_UNICAST) : hdr.flags;
     const bool unicast = (flags & PTP_FLAG_UNICAST) != 0;
 
     // The receive path always names the sender, in the port's encapsulation; anything else is
@@ -500,8 +488,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                 return;
             }
             fm->transport = PTP_TRANSPORT_MULTICAST;
-            fm->grant[PTP_FSM_FM_GRANT_DELAY_RESP].log_interval =
-                static_cast<int8_t>(port->config.delay_req_interval);
+            fm->grant[PTP_FSM_FM_GRANT_DELAY_RESP].log_interval = static_cast<int8_t>(port->config.delay_req_interval);
             origin = fm_origin::created;
         }
     } else if (fm->is_nonnegotiated && fm->is_timed_out) {
@@ -519,7 +506,8 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                                "sent to incorrect address: sent to %s, expected %s ",
                                ptp_fsm_address_str(src), ptp_fsm_address_str(dst),
                                ptp_fsm_address_str(&fm->sent_to_addr));
-            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS>(
+                PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
             announce_drop(port, TESSEL_PACKET_DROP_INCORRECT_ADDRESS);
             return;
         }
@@ -529,7 +517,8 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                            "%s: %s: [%s]: Announce message received on master %s, which is not "
                            "being listened to",
                            ptp_fsm_address_str(src));
-        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port,
+                                                                            src);
         announce_drop(port, TESSEL_PACKET_DROP_UNKNOWN_MASTER);
         return;
     }
@@ -544,8 +533,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         announce_loop(port, hdr.source_port_id.port_num, own_port);
         dropped = true;
     } else {
-        const int reason = announce_validate(port, fm, hdr, body, rules_profile, node_mode,
-                                             local->clock_id, &c);
+        const int reason = announce_validate(port, fm, hdr, body, rules_profile, node_mode, local->clock_id, &c);
         dropped = reason >= 0;
         if (dropped) {
             announce_drop(port, static_cast<uint32_t>(reason));
@@ -581,8 +569,8 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         fm->announce_count = 1;
         fm->announce_id_array[0] = now;
         clock_gettime(CLOCK_REALTIME, &fm->first_announce_time);
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: New foreign master %s received", ptp_fsm_address_str(src));
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: New foreign master %s received",
+                           ptp_fsm_address_str(src));
         ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_NEW>(PTP_FSM_TRACE_DET, port, src);
         return;
     }
@@ -594,8 +582,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
 
     // The head of the ranked list, held Passive or not: a held port must not run its counter
     // down while its best master is still heard, or it would time out the moment it is released.
-    if ((state == PTP_PORT_STATE_PASSIVE || state == PTP_PORT_STATE_UNCALIBRATED ||
-         state == PTP_PORT_STATE_SLAVE) &&
+    if ((state == PTP_PORT_STATE_PASSIVE || state == PTP_PORT_STATE_UNCALIBRATED || state == PTP_PORT_STATE_SLAVE) &&
         port->fsm.foreign_master_ranked_list == fm) {
         port->fsm.announce_timeout_counter = port->config.announce_timeout;
     }
@@ -622,8 +609,7 @@ bool timeout_walker(avl2_node_type *node, void *context)
     tessel_proto_idb_type *port = ctx->port;
     const uint16_t now = port->fsm.current_announce_id;
 
-    if (fm->announce_count >= 2 &&
-        ticks_since(now, fm->announce_id_array[1]) < PTP_FSM_ANNOUNCE_WINDOW) {
+    if (fm->announce_count >= 2 && ticks_since(now, fm->announce_id_array[1]) < PTP_FSM_ANNOUNCE_WINDOW) {
         fm->ptsf_lossannounce = 0;
         ptp_fsm_announce_foreign_master_update_rank(fm);
         return true;
@@ -637,16 +623,14 @@ bool timeout_walker(avl2_node_type *node, void *context)
                 if (fm->is_nonnegotiated) {
                     fm->is_timed_out = 1;
                 }
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
-                                   "%s: %s: [%s]: Foreign master %s timed out",
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Foreign master %s timed out",
                                    ptp_fsm_address_str(&fm->peer_addr));
                 ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_TIMED_OUT>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
                 ptp_fsm_announce_foreign_master_stop_listening(port, fm);
                 ptp_fsm_unicast_cancel_announce_grant(port, fm);
             }
         } else if (!tessel_master_db_contains(&port->config.master_table, &fm->peer_addr)) {
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
-                               "%s: %s: [%s]: Multicast foreign master %s timed out",
+            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Multicast foreign master %s timed out",
                                ptp_fsm_address_str(&fm->peer_addr));
             ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_TIMED_OUT>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
             ctx->collected.add(fm, "Foreign master free list entry");
@@ -681,7 +665,7 @@ int resume_timer_cb(ptp_timer_type *, void *, int *stop)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_announce_timer_tick(tessel_proto_idb_type *port)
 {
@@ -705,8 +689,7 @@ void ptp_fsm_announce_timer_tick(tessel_proto_idb_type *port)
         }
     }
     if (port->fsm.is_held_passive &&
-        ticks_since(port->fsm.current_announce_id, port->fsm.last_looped_announce_id) >=
-            PTP_FSM_ANNOUNCE_WINDOW) {
+        ticks_since(port->fsm.current_announce_id, port->fsm.last_looped_announce_id) >= PTP_FSM_ANNOUNCE_WINDOW) {
         ptp_fsm_unhold_passive(port);
         ptp_fsm_announce_best_foreign_master_changed(port);
     }
@@ -762,7 +745,7 @@ bool receive_walker(avl2_node_type *node, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_announce_receive_timer_tick(tessel_proto_idb_type *port, int sync)
 {
@@ -797,8 +780,7 @@ void ptp_fsm_announce_start_listening(tessel_proto_idb_type *port)
             port->fsm.sync_receive_timer_running = 1;
         }
         if (!port->fsm.delay_resp_receive_timer_running &&
-            ptp_timer_start(&port->fsm.delay_resp_receive_timer, port->config.delay_resp_timeout,
-                            true) == ZERR_OK) {
+            ptp_timer_start(&port->fsm.delay_resp_receive_timer, port->config.delay_resp_timeout, true) == ZERR_OK) {
             port->fsm.delay_resp_receive_timer_running = 1;
         }
     }
@@ -868,8 +850,8 @@ void ptp_fsm_announce_suspend_foreign_master_timeouts(tessel_proto_idb_type *por
     }
     ptp_timer_start(&fm_timeouts.resume_timer, PTP_FSM_FM_TIMEOUT_RESUME_MS, false);
     if (ptp_fsm_debug_on(PTP_FSM_AREA_FSM)) {
-        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port),
-                      "%s: Foreign master timeouts suspended", ptp_fsm_area_label(PTP_FSM_AREA_FSM));
+        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port), "%s: Foreign master timeouts suspended",
+                      ptp_fsm_area_label(PTP_FSM_AREA_FSM));
     }
     ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_SUSPENDED>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port),
                                                               port->fsm.PortState);
@@ -879,8 +861,7 @@ void ptp_fsm_announce_resume_foreign_master_timeouts(void)
 {
     fm_timeouts.suspended = false;
     if (ptp_fsm_debug_on(PTP_FSM_AREA_FSM)) {
-        ptp_fsm_debug(PTP_FSM_AREA_FSM, 0, "%s: Foreign master timeouts resumed",
-                      ptp_fsm_area_label(PTP_FSM_AREA_FSM));
+        ptp_fsm_debug(PTP_FSM_AREA_FSM, 0, "%s: Foreign master timeouts resumed", ptp_fsm_area_label(PTP_FSM_AREA_FSM));
     }
     // Node-wide: no interface, no state.
     ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_FM_TIMEOUTS_RESUMED>(PTP_FSM_TRACE_DET, ifhtype{0}, uint32_t{0});

@@ -17,13 +17,22 @@ namespace {
 
 jotlog_handle_type packet_trace_handle = nullptr;
 
-}  // namespace
+} // namespace
 
-void ptp_fsm_packet_trace_set(jotlog_handle_type handle) { packet_trace_handle = handle; }
+void ptp_fsm_packet_trace_set(jotlog_handle_type handle)
+{
+    packet_trace_handle = handle;
+}
 
-const char *ptp_fsm_area_label(uint32_t area) { return ptp_debug_area_label(area); }
+const char *ptp_fsm_area_label(uint32_t area)
+{
+    return ptp_debug_area_label(area);
+}
 
-bool ptp_fsm_debug_on(uint32_t area) { return ptp_debug_enabled(ptp_debug_table_get(), area); }
+bool ptp_fsm_debug_on(uint32_t area)
+{
+    return ptp_debug_enabled(ptp_debug_table_get(), area);
+}
 
 void ptp_fsm_debug(uint32_t area, ifhtype ifhandle, const char *format, ...)
 {
@@ -42,8 +51,7 @@ void ptp_fsm_trace_args(uint32_t buffers, uint64_t id, const uint64_t *args, uin
     ptp_fsm_trace_args_text(buffers, id, 0, args, count);
 }
 
-void ptp_fsm_trace_args_text(uint32_t buffers, uint64_t id, uint32_t text_mask, const uint64_t *args,
-                             uint32_t count)
+void ptp_fsm_trace_args_text(uint32_t buffers, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t count)
 {
     const struct {
         uint32_t bit;
@@ -66,11 +74,17 @@ void ptp_fsm_internal_error(const char *what, const char *file, int line)
     tessel_internal_error(what, file, line);
 }
 
-const char *ptp_fsm_port_name(const tessel_proto_idb_type *port) { return port->header.ifname; }
+const char *ptp_fsm_port_name(const tessel_proto_idb_type *port)
+{
+    return port->header.ifname;
+}
 
 const char *ptp_fsm_port_state_name(const tessel_proto_idb_type *port)
 {
     return ptp_port_state_to_str(port->fsm.PortState);
 }
 
-ifhtype ptp_fsm_port_ifhandle(const tessel_proto_idb_type *port) { return port->header.ifhandle; }
+ifhtype ptp_fsm_port_ifhandle(const tessel_proto_idb_type *port)
+{
+    return port->header.ifhandle;
+}

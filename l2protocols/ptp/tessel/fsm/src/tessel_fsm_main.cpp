@@ -14,7 +14,6 @@
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_types.h"
-#include "tessel_fsm_deps.h"
 
 namespace {
 
@@ -37,7 +36,7 @@ void trace_port(uint32_t buffers, const tessel_proto_idb_type *port)
     ptp_fsm_trace<P>(buffers, ptp_fsm_port_ifhandle(port), uint32_t{port->fsm.PortState});
 }
 
-constexpr zerrno PTP_ERR_DB_INIT = 0x47F28C00;  // "Database initialization error"
+constexpr zerrno PTP_ERR_DB_INIT = 0x47F28C00; // "Database initialization error"
 
 int qualification_timer_cb(ptp_timer_type *, void *context, int *)
 {
@@ -54,14 +53,14 @@ struct offloaded_msg_type {
     uint32_t counter_class;
 };
 
-constexpr offloaded_msg_type SYNC_IN = {
-    "%s: %s: [%s]: Sync message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED>, 1};
-constexpr offloaded_msg_type FOLLOW_UP_IN = {
-    "%s: %s: [%s]: Follow-Up message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED>, 2};
-constexpr offloaded_msg_type DELAY_REQ_IN = {
-    "%s: %s: [%s]: Delay-Req message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED>, 3};
-constexpr offloaded_msg_type DELAY_RESP_IN = {
-    "%s: %s: [%s]: Delay-resp message should be offloaded - ignoring", trace_port<PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED>, 4};
+constexpr offloaded_msg_type SYNC_IN = {"%s: %s: [%s]: Sync message should be offloaded - ignoring",
+                                        trace_port<PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED>, 1};
+constexpr offloaded_msg_type FOLLOW_UP_IN = {"%s: %s: [%s]: Follow-Up message should be offloaded - ignoring",
+                                             trace_port<PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED>, 2};
+constexpr offloaded_msg_type DELAY_REQ_IN = {"%s: %s: [%s]: Delay-Req message should be offloaded - ignoring",
+                                             trace_port<PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED>, 3};
+constexpr offloaded_msg_type DELAY_RESP_IN = {"%s: %s: [%s]: Delay-resp message should be offloaded - ignoring",
+                                              trace_port<PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED>, 4};
 
 void offloaded_msg_drop(tessel_proto_idb_type *port, const offloaded_msg_type &m)
 {
@@ -77,7 +76,7 @@ bool update_peer_session(avl2_node_type *row, void *)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Module and client operations ----
 
@@ -97,7 +96,10 @@ void ptp_fsm_module_deinit(void)
     callbacks = {};
 }
 
-const ptp_fsm_callbacks_type *ptp_fsm_callbacks_get(void) { return &callbacks; }
+const ptp_fsm_callbacks_type *ptp_fsm_callbacks_get(void)
+{
+    return &callbacks;
+}
 
 void ptp_fsm_client_foreign_master_change(tessel_proto_idb_type *port)
 {
@@ -180,8 +182,7 @@ void ptp_fsm_unlock(tessel_proto_idb_type *port)
     }
     port->fsm.scheduled_functions = 0;
     if ((postponed & PTP_FSM_SCHEDULED_FUNCTION_FMC) != 0) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port,
-                           "%s: %s: [%s]: Perform postponed foreign-master change");
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Perform postponed foreign-master change");
         trace_port<PTP_TRACE_TESSEL_FSM_POSTPONED_FMC>(PTP_FSM_TRACE_DET, port);
         ptp_fsm_announce_best_foreign_master_changed(port);
     }
@@ -222,9 +223,15 @@ void ptp_fsm_offload_master_sessions_update(tessel_proto_idb_type *port)
     avl2_walk(&port->fsm.unicast_peer_tree, update_peer_session, nullptr);
 }
 
-void ptp_fsm_offload_slave_drrm_start(tessel_proto_idb_type *port) { port->fsm.is_slave_drrm_running = 1; }
+void ptp_fsm_offload_slave_drrm_start(tessel_proto_idb_type *port)
+{
+    port->fsm.is_slave_drrm_running = 1;
+}
 
-void ptp_fsm_offload_slave_drrm_stop(tessel_proto_idb_type *port) { port->fsm.is_slave_drrm_running = 0; }
+void ptp_fsm_offload_slave_drrm_stop(tessel_proto_idb_type *port)
+{
+    port->fsm.is_slave_drrm_running = 0;
+}
 
 void ptp_fsm_offload_slave_drrm_reset(tessel_proto_idb_type *) {}
 
@@ -335,8 +342,7 @@ void ptp_fsm_proto_returned_timestamp_in(uint32_t packet_id, uint32_t encap, con
     ptp_fsm_offload_returned_timestamp_in(packet_id, encap, timestamp);
 }
 
-const ptp_port_id_type *ptp_fsm_unicast_peer_port_id_find(tessel_proto_idb_type *port,
-                                                          const ptp_address_type *peer)
+const ptp_port_id_type *ptp_fsm_unicast_peer_port_id_find(tessel_proto_idb_type *port, const ptp_address_type *peer)
 {
     ptp_fsm_peer_entry_type *entry = ptp_fsm_unicast_peer_entry_find(port, peer);
     return entry != nullptr ? &entry->peer_port_id : nullptr;

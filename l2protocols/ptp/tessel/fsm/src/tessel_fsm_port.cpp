@@ -7,10 +7,11 @@
 #include <cstring>
 #include <new>
 
+#include "ptp_alloc.h"
 #include "ptp_strings.h"
 #include "ptp_time.h"
-#include "ptp_trace_points.h"
 #include "ptp_timer.h"
+#include "ptp_trace_points.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_deps.h"
@@ -18,7 +19,6 @@
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_types.h"
-#include "ptp_alloc.h"
 
 namespace {
 
@@ -83,7 +83,10 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE) == 
 
 // ---- The action table ----
 
-constexpr ptp_fsm_port_action_cell_type C(A action, S next) { return {action, next}; }
+constexpr ptp_fsm_port_action_cell_type C(A action, S next)
+{
+    return {action, next};
+}
 constexpr ptp_fsm_port_action_cell_type BAD = {A::BAD, INIT};
 
 using row_type = std::array<ptp_fsm_port_action_cell_type, PTP_FSM_STATE_COUNT>;
@@ -92,36 +95,33 @@ using row_type = std::array<ptp_fsm_port_action_cell_type, PTP_FSM_STATE_COUNT>;
 // Uncalibrated, Slave, Faulty). IGNORE and MASTER_REFRESH keep the state they are in.
 constexpr std::array<row_type, PTP_FSM_EVENT_COUNT> ptp_fsm_port_action_table{{
     // 0 Announce-Timeout
-    {BAD, C(A::LISTEN_TO_MASTER, MASTER), C(A::LISTEN_TO_MASTER, MASTER), BAD, BAD,
-     C(A::SLAVE_TO_MASTER, MASTER), C(A::SLAVE_TO_MASTER, MASTER), BAD},
+    {BAD, C(A::LISTEN_TO_MASTER, MASTER), C(A::LISTEN_TO_MASTER, MASTER), BAD, BAD, C(A::SLAVE_TO_MASTER, MASTER),
+     C(A::SLAVE_TO_MASTER, MASTER), BAD},
     // 1 Qualification-Timeout
     {BAD, BAD, BAD, C(A::PREMASTER_TO_MASTER, MASTER), BAD, BAD, BAD, BAD},
     // 2 BMC-Master
     {BAD, C(A::IGNORE, LISTEN), C(A::PASSIVE_TO_PREMASTER, PREMASTER), C(A::IGNORE, PREMASTER),
-     C(A::MASTER_REFRESH, MASTER), C(A::SLAVE_TO_PREMASTER, PREMASTER),
-     C(A::SLAVE_TO_PREMASTER, PREMASTER), BAD},
+     C(A::MASTER_REFRESH, MASTER), C(A::SLAVE_TO_PREMASTER, PREMASTER), C(A::SLAVE_TO_PREMASTER, PREMASTER), BAD},
     // 3 BMC-Passive
-    {BAD, C(A::LISTEN_TO_PASSIVE, PASSIVE), C(A::IGNORE, PASSIVE),
-     C(A::PREMASTER_TO_PASSIVE, PASSIVE), C(A::MASTER_TO_PASSIVE, PASSIVE),
-     C(A::SLAVE_TO_PASSIVE, PASSIVE), C(A::SLAVE_TO_PASSIVE, PASSIVE), BAD},
+    {BAD, C(A::LISTEN_TO_PASSIVE, PASSIVE), C(A::IGNORE, PASSIVE), C(A::PREMASTER_TO_PASSIVE, PASSIVE),
+     C(A::MASTER_TO_PASSIVE, PASSIVE), C(A::SLAVE_TO_PASSIVE, PASSIVE), C(A::SLAVE_TO_PASSIVE, PASSIVE), BAD},
     // 4 Fault-Detected
-    {BAD, C(A::LISTEN_TO_FAULTY, FAULTY), C(A::LISTEN_TO_FAULTY, FAULTY),
-     C(A::PREMASTER_TO_FAULTY, FAULTY), C(A::MASTER_TO_FAULTY, FAULTY),
-     C(A::SLAVE_TO_FAULTY, FAULTY), C(A::SLAVE_TO_FAULTY, FAULTY), C(A::IGNORE, FAULTY)},
+    {BAD, C(A::LISTEN_TO_FAULTY, FAULTY), C(A::LISTEN_TO_FAULTY, FAULTY), C(A::PREMASTER_TO_FAULTY, FAULTY),
+     C(A::MASTER_TO_FAULTY, FAULTY), C(A::SLAVE_TO_FAULTY, FAULTY), C(A::SLAVE_TO_FAULTY, FAULTY),
+     C(A::IGNORE, FAULTY)},
     // 5 Fault-Cleared
     {BAD, BAD, BAD, BAD, BAD, BAD, BAD, C(A::TO_LISTEN, LISTEN)},
     // 6 Ready
     {C(A::TO_LISTEN, LISTEN), BAD, BAD, BAD, BAD, BAD, BAD, BAD},
     // 7 Not-Ready
-    {C(A::IGNORE, INIT), C(A::LISTEN_TO_INIT, INIT), C(A::LISTEN_TO_INIT, INIT),
-     C(A::PREMASTER_TO_INIT, INIT), C(A::MASTER_TO_INIT, INIT), C(A::SLAVE_TO_INIT, INIT),
-     C(A::SLAVE_TO_INIT, INIT), C(A::FAULTY_TO_INIT, INIT)},
+    {C(A::IGNORE, INIT), C(A::LISTEN_TO_INIT, INIT), C(A::LISTEN_TO_INIT, INIT), C(A::PREMASTER_TO_INIT, INIT),
+     C(A::MASTER_TO_INIT, INIT), C(A::SLAVE_TO_INIT, INIT), C(A::SLAVE_TO_INIT, INIT), C(A::FAULTY_TO_INIT, INIT)},
     // 8 Synchronization-Fault
     {BAD, BAD, BAD, BAD, BAD, BAD, C(A::SLAVE_TO_UNCALIBRATED, UNCAL), BAD},
     // 9 BMC-Slave
     {BAD, C(A::LISTEN_TO_UNCALIBRATED, UNCAL), C(A::LISTEN_TO_UNCALIBRATED, UNCAL),
-     C(A::PREMASTER_TO_UNCALIBRATED, UNCAL), C(A::MASTER_TO_UNCALIBRATED, UNCAL),
-     C(A::SLAVE_RESELECT, UNCAL), C(A::SLAVE_RESELECT, UNCAL), BAD},
+     C(A::PREMASTER_TO_UNCALIBRATED, UNCAL), C(A::MASTER_TO_UNCALIBRATED, UNCAL), C(A::SLAVE_RESELECT, UNCAL),
+     C(A::SLAVE_RESELECT, UNCAL), BAD},
     // 10 Master-Clock-Selected
     {BAD, BAD, BAD, BAD, BAD, C(A::UNCALIBRATED_TO_SLAVE, SLAVE), BAD, BAD},
 }};
@@ -133,7 +133,10 @@ ptp_port_state_type state_of(const tessel_proto_idb_type *port)
     return static_cast<ptp_port_state_type>(port->fsm.PortState);
 }
 
-bool is_uncal_or_slave(uint32_t state) { return state == UNCAL || state == SLAVE; }
+bool is_uncal_or_slave(uint32_t state)
+{
+    return state == UNCAL || state == SLAVE;
+}
 
 bool is_listening_state(uint32_t state)
 {
@@ -172,7 +175,10 @@ const ptp_clock_type *advertised_clock()
 
 using action_fn = void (*)(tessel_proto_idb_type *port, S next);
 
-void act_bad(tessel_proto_idb_type *, S) { ptp_fsm_internal_error("impossible FSM event", __FILE__, __LINE__); }
+void act_bad(tessel_proto_idb_type *, S)
+{
+    ptp_fsm_internal_error("impossible FSM event", __FILE__, __LINE__);
+}
 
 void act_ignore(tessel_proto_idb_type *port, S)
 {
@@ -241,7 +247,10 @@ void act_leave_slave(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_faulty_to_init(tessel_proto_idb_type *port, S next) { ptp_fsm_port_change_state(port, next); }
+void act_faulty_to_init(tessel_proto_idb_type *port, S next)
+{
+    ptp_fsm_port_change_state(port, next);
+}
 
 void act_passive_to_premaster(tessel_proto_idb_type *port, S next)
 {
@@ -291,10 +300,6 @@ void act_slave_to_passive(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_port_reset_announce_timeout(port);
 }
-
-
-
-
 
 void act_slave_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
@@ -423,7 +428,7 @@ ptp_fsm_foreign_master_type *best_of(const tessel_proto_idb_type *port)
     return ptp_fsm_port_best_foreign_master(port);
 }
 
-}  // namespace
+} // namespace
 
 // ---- Table access ----
 
@@ -450,10 +455,9 @@ void ptp_fsm_port_event_run(tessel_proto_idb_type *port, ptp_fsm_event_type even
 {
     const ptp_fsm_port_action_cell_type *cell = ptp_fsm_port_action_get(event, state_of(port));
     if (cell == nullptr || cell->action == A::BAD) {
-        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port),
-                      "%s: [ERROR] %s: Impossible event %s in state %s",
-                      ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_port_name(port),
-                      ptp_fsm_event_to_str(event), ptp_fsm_port_state_name(port));
+        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port), "%s: [ERROR] %s: Impossible event %s in state %s",
+                      ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_port_name(port), ptp_fsm_event_to_str(event),
+                      ptp_fsm_port_state_name(port));
         ptp_fsm_internal_error("impossible FSM event for the port state", __FILE__, __LINE__);
     }
     action_table[static_cast<size_t>(cell->action)].fn(port, cell->next_state);
@@ -467,8 +471,7 @@ void ptp_fsm_port_change_state(tessel_proto_idb_type *port, ptp_port_state_type 
     if (state == old) {
         return;
     }
-    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Change to state %s",
-                       ptp_port_state_to_str(state));
+    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Change to state %s", ptp_port_state_to_str(state));
     ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_STATE_CHANGE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), old, state);
     port->fsm.PortState = state;
     const ptp_fsm_callbacks_type *cb = ptp_fsm_callbacks_get();
@@ -606,11 +609,9 @@ void ptp_fsm_hold_passive(tessel_proto_idb_type *port)
 {
     // A looped Announce is the only cause; it cannot reach a port that is not listening, but a
     // packet must never be able to end the process, so such a port is left alone.
-    const ptp_fsm_port_action_cell_type *cell =
-        ptp_fsm_port_action_get(PTP_FSM_EVENT_BMC_PASSIVE, state_of(port));
+    const ptp_fsm_port_action_cell_type *cell = ptp_fsm_port_action_get(PTP_FSM_EVENT_BMC_PASSIVE, state_of(port));
     if (cell == nullptr || cell->action == A::BAD) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
-                           "%s: %s: [%s]: Ignoring Hold-Passive-event when not listening");
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring Hold-Passive-event when not listening");
         return;
     }
     event_debug_and_trace(port, "Hold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_HOLD_PASSIVE>);
@@ -634,8 +635,7 @@ bool ptp_fsm_port_is_slave_only(const tessel_proto_idb_type *port)
     // Under the telecom profiles clock type 2 is the slave-only clock (T-TSC; Slave under
     // G.8265.1).
     const uint32_t profile = tessel_port_mgr_get_profile();
-    return (profile == PTP_PROFILE_G8265_1 || profile == PTP_PROFILE_G8275_1 ||
-            profile == PTP_PROFILE_G8275_2) &&
+    return (profile == PTP_PROFILE_G8265_1 || profile == PTP_PROFILE_G8275_1 || profile == PTP_PROFILE_G8275_2) &&
            tessel_port_mgr_get_telecom_clock_type() == PTP_TELECOM_CLOCK_T_TSC;
 }
 
@@ -794,8 +794,7 @@ void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_fla
     if ((change_flags & PTP_FSM_CHANGE_SYNC_TIMEOUT) != 0 && port->fsm.sync_receive_timer_running) {
         ptp_timer_start(&port->fsm.sync_receive_timer, port->config.sync_timeout, true);
     }
-    if ((change_flags & PTP_FSM_CHANGE_DELAY_RESP_TIMEOUT) != 0 &&
-        port->fsm.delay_resp_receive_timer_running) {
+    if ((change_flags & PTP_FSM_CHANGE_DELAY_RESP_TIMEOUT) != 0 && port->fsm.delay_resp_receive_timer_running) {
         ptp_timer_start(&port->fsm.delay_resp_receive_timer, port->config.delay_resp_timeout, true);
     }
     if ((change_flags & PTP_FSM_CHANGE_ANNOUNCE_TIMEOUT) != 0 && is_listening_state(state)) {
@@ -809,8 +808,8 @@ void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_fla
             ptp_fsm_port_start_announce_timeout(port);
         }
     }
-    if ((change_flags & (PTP_FSM_CHANGE_COS | PTP_FSM_CHANGE_DSCP | PTP_FSM_CHANGE_IPV4_TTL |
-                         PTP_FSM_CHANGE_IPV6_HOP_LIMIT)) != 0) {
+    if ((change_flags &
+         (PTP_FSM_CHANGE_COS | PTP_FSM_CHANGE_DSCP | PTP_FSM_CHANGE_IPV4_TTL | PTP_FSM_CHANGE_IPV6_HOP_LIMIT)) != 0) {
         tessel_offload_idb_sessions_update(port);
     }
     if ((change_flags & (PTP_FSM_CHANGE_MASTER_TABLE | PTP_FSM_CHANGE_DELAY_ASYMMETRY)) != 0) {
@@ -829,9 +828,7 @@ void ptp_fsm_start_running(tessel_proto_idb_type *port, ptp_port_state_type stat
     ptp_fsm_port_change_state(port, state);
     switch (state_of(port)) {
     case LISTEN:
-    case PASSIVE:
-        ptp_fsm_port_start_announce_timeout(port);
-        break;
+    case PASSIVE: ptp_fsm_port_start_announce_timeout(port); break;
     case MASTER:
         ptp_fsm_announce_start_multicast_announce(port);
         ptp_fsm_proto_start_master(port);
@@ -841,8 +838,7 @@ void ptp_fsm_start_running(tessel_proto_idb_type *port, ptp_port_state_type stat
         ptp_fsm_port_start_announce_timeout(port);
         ptp_fsm_proto_start_slave(port);
         break;
-    default:
-        ptp_fsm_internal_error("Resuming FSM in unexpected state", __FILE__, __LINE__);
+    default: ptp_fsm_internal_error("Resuming FSM in unexpected state", __FILE__, __LINE__);
     }
 }
 
@@ -851,8 +847,7 @@ void ptp_fsm_start(tessel_proto_idb_type *port)
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Starting FSM");
     const ptp_port_state_type state = state_of(port);
     ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_START>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), state);
-    if (state == INIT || state == LISTEN || state == PREMASTER || state == FAULTY ||
-        state >= PTP_FSM_STATE_COUNT) {
+    if (state == INIT || state == LISTEN || state == PREMASTER || state == FAULTY || state >= PTP_FSM_STATE_COUNT) {
         ptp_fsm_proto_start_listening(port);
         ptp_fsm_start_running(port, LISTEN);
     } else {
@@ -878,8 +873,8 @@ void ptp_fsm_resume(tessel_proto_idb_type *port, ptp_port_state_type state,
     // The state comes from the checkpoint store: anything it cannot resume in restarts in
     // Listen (Initializing has no running parts to resume, and a value outside the states is
     // not a state).
-    static constexpr std::array<S, PTP_FSM_STATE_COUNT> resume_map{
-        LISTEN, LISTEN, PASSIVE, LISTEN, MASTER, UNCAL, SLAVE, LISTEN};
+    static constexpr std::array<S, PTP_FSM_STATE_COUNT> resume_map{LISTEN, LISTEN, PASSIVE, LISTEN,
+                                                                   MASTER, UNCAL,  SLAVE,   LISTEN};
 
     port->fsm.PortState = state;
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_FSM, port, "%s: %s: [%s]: Resuming FSM");
@@ -889,8 +884,7 @@ void ptp_fsm_resume(tessel_proto_idb_type *port, ptp_port_state_type state,
     ptp_fsm_proto_start_listening(port);
     bool restored = false;
     if (best != nullptr && mapped != LISTEN) {
-        restored = ptp_fsm_proto_best_foreign_master_restore(port, best, is_uncal_or_slave(mapped),
-                                                             true) == 0;
+        restored = ptp_fsm_proto_best_foreign_master_restore(port, best, is_uncal_or_slave(mapped), true) == 0;
         if (!restored) {
             mapped = LISTEN;
         }
@@ -915,10 +909,9 @@ void ptp_fsm_issu_secondary_update(tessel_proto_idb_type *port, const ptp_port_s
                        "was %s, new port state is %s. Previously %s best foreign master, now %s "
                        "best foreign master",
                        ptp_port_state_to_str(old), ptp_port_state_to_str(new_state),
-                       had != nullptr ? "had" : "didn't have",
-                       best != nullptr ? "has" : "doesn't have");
-    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), old,
-                                                              old, new_state, uint32_t{had != nullptr},
+                       had != nullptr ? "had" : "didn't have", best != nullptr ? "has" : "doesn't have");
+    ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ISSU_SECONDARY_UPDATE>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), old, old,
+                                                              new_state, uint32_t{had != nullptr},
                                                               uint32_t{best != nullptr});
 
     if (valid_new) {
@@ -926,7 +919,7 @@ void ptp_fsm_issu_secondary_update(tessel_proto_idb_type *port, const ptp_port_s
     }
     if (had != nullptr) {
         if (port->fsm.slaving_master == had) {
-            port->fsm.slaving_master = nullptr;  // the record goes now
+            port->fsm.slaving_master = nullptr; // the record goes now
         }
         ptp_fsm_announce_foreign_master_unrank(port, had);
         ptp_fsm_proto_foreign_master_delete(port, had, PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX);

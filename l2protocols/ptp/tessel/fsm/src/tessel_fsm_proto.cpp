@@ -17,21 +17,20 @@
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
+#include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_rx.h"
 #include "tessel_fsm_rx_deps.h"
 #include "tessel_fsm_types.h"
+#include "tessel_fsm_unicast.h"
 #include "tessel_interop_config.h"
 #include "tessel_master_db.h"
-#include "tessel_fsm_peer_entry.h"
-#include "tessel_fsm_unicast.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
 namespace {
 
 // Packet counter class by message type 0..15.
-constexpr std::array<uint8_t, 16> msg_class_table{1, 3, 5, 6, 10, 10, 10, 10,
-                                                  2, 4, 7, 0, 8, 9, 10, 10};
+constexpr std::array<uint8_t, 16> msg_class_table{1, 3, 5, 6, 10, 10, 10, 10, 2, 4, 7, 0, 8, 9, 10, 10};
 
 const char *msg_type_name(uint32_t type)
 {
@@ -43,7 +42,7 @@ const char *msg_type_name(uint32_t type)
     }
 }
 
-}  // namespace
+} // namespace
 
 bool ptp_msg_hdr_decode(const uint8_t *msg, size_t len, ptp_msg_hdr_fields_type *out)
 {
@@ -82,8 +81,7 @@ uint8_t ptp_fsm_proto_msg_control(uint32_t message_type)
     }
 }
 
-ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len,
-                                                   uint8_t expected_domain)
+ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len, uint8_t expected_domain)
 {
     ptp_fsm_proto_rx_check_type r{};
     r.drop_reason = -1;
@@ -119,8 +117,7 @@ uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port)
     return tessel_port_mgr_get_profile() == PTP_PROFILE_G8265_1 ? 1 : port->port_num;
 }
 
-uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
-                                      const tessel_local_clock_type *local)
+uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port, const tessel_local_clock_type *local)
 {
     const tessel_interop_config_type *interop = port->config.interop_cfg;
     if (interop != nullptr && (interop->presence & TESSEL_INTEROP_DOMAIN)) {
@@ -129,9 +126,8 @@ uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
     return static_cast<uint8_t>(local->domain);
 }
 
-void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr,
-                                 uint32_t message_type, uint16_t length, uint16_t flags,
-                                 uint16_t sequence_id, int8_t log_interval)
+void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr, uint32_t message_type,
+                                 uint16_t length, uint16_t flags, uint16_t sequence_id, int8_t log_interval)
 {
     const tessel_local_clock_type *local = tessel_port_mgr_get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
@@ -148,16 +144,14 @@ void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *
     o[PTP_HDR_OFF_LOG_INTERVAL] = static_cast<uint8_t>(log_interval);
 }
 
-void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len,
-                             const uint8_t *timestamp, const ptp_address_type *src,
-                             const ptp_address_type *dst)
+void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
+                             const ptp_address_type *src, const ptp_address_type *dst)
 {
-    (void)timestamp;  // event messages are timed by the offload plugin
+    (void)timestamp; // event messages are timed by the offload plugin
     const uint32_t state = port->fsm.PortState;
-    if (tessel_issu_get_issu_role() != TESSEL_ISSU_ROLE_PRIMARY ||
-        state == PTP_PORT_STATE_INITIALIZING || state == PTP_PORT_STATE_FAULTY) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Dropping message received when not ready");
+    if (tessel_issu_get_issu_role() != TESSEL_ISSU_ROLE_PRIMARY || state == PTP_PORT_STATE_INITIALIZING ||
+        state == PTP_PORT_STATE_FAULTY) {
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Dropping message received when not ready");
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_READY);
         return;
     }
@@ -174,11 +168,11 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
                                "%u. Our domain is %u",
                                check.hdr.domain, domain);
             ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_WRONG_DOMAIN>(PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state,
-                          check.hdr.domain, domain);
+                                                             check.hdr.domain, domain);
             break;
         case TESSEL_PACKET_DROP_INVALID_PACKET:
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Dropping PTP message of version %u", check.hdr.version);
+            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Dropping PTP message of version %u",
+                               check.hdr.version);
             break;
         default:
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
@@ -198,18 +192,10 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
     }
 
     switch (hdr.message_type) {
-    case PTP_MSG_SYNC:
-        ptp_fsm_offload_sync_in(port, msg, src);
-        break;
-    case PTP_MSG_DELAY_REQ:
-        ptp_fsm_offload_delay_req_in(port, msg, src);
-        break;
-    case PTP_MSG_FOLLOW_UP:
-        ptp_fsm_offload_follow_up_in(port, msg, src);
-        break;
-    case PTP_MSG_DELAY_RESP:
-        ptp_fsm_offload_delay_resp_in(port, msg, src);
-        break;
+    case PTP_MSG_SYNC: ptp_fsm_offload_sync_in(port, msg, src); break;
+    case PTP_MSG_DELAY_REQ: ptp_fsm_offload_delay_req_in(port, msg, src); break;
+    case PTP_MSG_FOLLOW_UP: ptp_fsm_offload_follow_up_in(port, msg, src); break;
+    case PTP_MSG_DELAY_RESP: ptp_fsm_offload_delay_resp_in(port, msg, src); break;
     case PTP_MSG_PDELAY_REQ:
     case PTP_MSG_PDELAY_RESP:
     case PTP_MSG_PDELAY_RESP_FOLLOW_UP:
@@ -217,35 +203,30 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
                            "%s: %s: [%s]: Peer-delay messages are not supported - dropping %s",
                            msg_type_name(hdr.message_type));
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PDELAY_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      hdr.message_type);
+                                                                 hdr.message_type);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
-    case PTP_MSG_ANNOUNCE:
-        ptp_fsm_announce_in(port, msg, msg_len, src, dst);
-        break;
-    case PTP_MSG_SIGNALING:
-        ptp_fsm_proto_signaling_in(port, msg, msg_len, hdr, src, dst);
-        break;
+    case PTP_MSG_ANNOUNCE: ptp_fsm_announce_in(port, msg, msg_len, src, dst); break;
+    case PTP_MSG_SIGNALING: ptp_fsm_proto_signaling_in(port, msg, msg_len, hdr, src, dst); break;
     case PTP_MSG_MANAGEMENT:
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Management messages not supported - dropping");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state);
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Management messages not supported - dropping");
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
+                                                                     state);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
     default:
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Unknown message type 0x%x received - dropping",
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Unknown message type 0x%x received - dropping",
                            hdr.message_type);
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_UNKNOWN_MSG_TYPE>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                      hdr.message_type);
+                                                             hdr.message_type);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
     }
 }
 
-void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
-                                uint16_t msg_len, const ptp_msg_hdr_fields_type &hdr,
-                                const ptp_address_type *src, const ptp_address_type *dst)
+void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg, uint16_t msg_len,
+                                const ptp_msg_hdr_fields_type &hdr, const ptp_address_type *src,
+                                const ptp_address_type *dst)
 {
     const uint32_t state = port->fsm.PortState;
     if (msg_len < PTP_SIGNALING_MIN_LEN) {
@@ -254,8 +235,8 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                            "least %u",
                            "Signaling", msg_len, static_cast<unsigned>(PTP_SIGNALING_MIN_LEN));
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                      ptp_fsm_port_ifhandle(port), state, PTP_MSG_SIGNALING, msg_len,
-                      PTP_SIGNALING_MIN_LEN);
+                                                          ptp_fsm_port_ifhandle(port), state, PTP_MSG_SIGNALING,
+                                                          msg_len, PTP_SIGNALING_MIN_LEN);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_TOO_SHORT);
         return;
     }
@@ -270,14 +251,14 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                            "%s: %s: [%s]: Received a Signaling message from ourselves - sent on "
                            "port 0x%x, received on port 0x%x",
                            sender.port_num, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                      ptp_fsm_port_ifhandle(port), state, sender.port_num, own_port);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF>(
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, sender.port_num, own_port);
         uint32_t reason;
         if (sender.port_num == own_port) {
             reason = TESSEL_PACKET_DROP_LOOPED_SAME_PORT;
         } else if (g8265_1) {
-            reason = sender.port_num != 0 ? TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT
-                                          : TESSEL_PACKET_DROP_LOOPED_LOWER_PORT;
+            reason =
+                sender.port_num != 0 ? TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT : TESSEL_PACKET_DROP_LOOPED_LOWER_PORT;
         } else {
             reason = own_port > sender.port_num ? TESSEL_PACKET_DROP_LOOPED_LOWER_PORT
                                                 : TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT;
@@ -298,10 +279,8 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: Received a Signaling message not meant for us - target "
                            "clock 0x%lx (%s), port 0x%x",
-                           static_cast<unsigned long>(target_clock), ptp_fsm_address_str(src),
-                           target_port);
-        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US>(PTP_FSM_TRACE_PKT, port, src,
-                                                                  target_port);
+                           static_cast<unsigned long>(target_clock), ptp_fsm_address_str(src), target_port);
+        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US>(PTP_FSM_TRACE_PKT, port, src, target_port);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_NOT_FOR_US);
         return;
     }
@@ -317,10 +296,9 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                "space for next TLV header. Current position %u, remaining "
                                "length %u",
                                pos, remaining);
-            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                          ptp_fsm_port_ifhandle(port), state, pos, remaining);
-            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING,
-                                  TESSEL_PACKET_DROP_INVALID_TLVS);
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE>(
+                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, pos, remaining);
+            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS);
             return;
         }
         const uint16_t tlv_type = ptp_wire_get16(tlvs + pos);
@@ -330,10 +308,9 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                "%s: %s: [%s]: Received a Signaling message with insufficient "
                                "space for current TLV. TLV length %zu, remaining length %u",
                                tlv_len, remaining);
-            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                          ptp_fsm_port_ifhandle(port), state, tlv_len, remaining);
-            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING,
-                                  TESSEL_PACKET_DROP_INVALID_TLVS);
+            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE>(
+                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, tlv_len, remaining);
+            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS);
             return;
         }
         switch (tlv_type) {
@@ -342,15 +319,14 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         case PTP_TLV_UNICAST_ACK_CANCEL:
             ptp_fsm_unicast_tlv_handle(port, tlv_type, src, &sender, tlvs + pos, tlv_len);
             break;
-        case PTP_TLV_UNICAST_REQUEST:
-            break;
+        case PTP_TLV_UNICAST_REQUEST: break;
         default:
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Received a Signaling message containing an "
                                "unsupported TLV, type %u - dropping",
                                tlv_type);
             ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_UNSUPPORTED_TLV>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                          ptp_fsm_port_ifhandle(port), state, tlv_type);
+                                                                    ptp_fsm_port_ifhandle(port), state, tlv_type);
             break;
         }
         pos += static_cast<uint32_t>(tlv_len);
@@ -369,8 +345,7 @@ int ptp_fsm_proto_foreign_master_compare(const void *a, const void *b, void *)
         return x.encap < y.encap ? -1 : 1;
     }
     switch (x.encap) {
-    case PTP_ENCAP_ETHERNET:
-        return std::memcmp(x.value, y.value, PTP_MAC_ADDR_LEN);
+    case PTP_ENCAP_ETHERNET: return std::memcmp(x.value, y.value, PTP_MAC_ADDR_LEN);
     case PTP_ENCAP_IPV4: {
         uint32_t wx;
         uint32_t wy;
@@ -387,15 +362,13 @@ int ptp_fsm_proto_foreign_master_compare(const void *a, const void *b, void *)
             }
         }
         return 0;
-    default:
-        ptp_fsm_internal_error("Unknown foreign-master address type", __FILE__, __LINE__);
+    default: ptp_fsm_internal_error("Unknown foreign-master address type", __FILE__, __LINE__);
     }
 }
 
 bool ptp_fsm_proto_foreign_master_tree_init(tessel_proto_idb_type *port)
 {
-    return avl2_init(&port->fsm.foreign_master_table, ptp_fsm_proto_foreign_master_compare,
-                     nullptr);
+    return avl2_init(&port->fsm.foreign_master_table, ptp_fsm_proto_foreign_master_compare, nullptr);
 }
 
 ptp_fsm_foreign_master_type *ptp_fsm_proto_foreign_master_find(tessel_proto_idb_type *port,
@@ -407,19 +380,16 @@ ptp_fsm_foreign_master_type *ptp_fsm_proto_foreign_master_find(tessel_proto_idb_
     }
     ptp_fsm_foreign_master_type key;
     key.peer_addr = *addr;
-    return reinterpret_cast<ptp_fsm_foreign_master_type *>(
-        avl2_search(&port->fsm.foreign_master_table, &key));
+    return reinterpret_cast<ptp_fsm_foreign_master_type *>(avl2_search(&port->fsm.foreign_master_table, &key));
 }
 
-zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
-                                        const ptp_address_type *peer,
+zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port, const ptp_address_type *peer,
                                         const ptp_address_type *sent_to, bool skip_peer_index,
                                         ptp_fsm_foreign_master_type **out)
 {
     PTP_FSM_ASSERT(out != nullptr);
     *out = nullptr;
-    auto *fm = static_cast<ptp_fsm_foreign_master_type *>(
-        tessel_calloc(1, sizeof(ptp_fsm_foreign_master_type)));
+    auto *fm = static_cast<ptp_fsm_foreign_master_type *>(tessel_calloc(1, sizeof(ptp_fsm_foreign_master_type)));
     if (fm == nullptr) {
         ptp_alloc_failure_report(sizeof(ptp_fsm_foreign_master_type), "Foreign-master record");
         return TESSEL_ERR_NOMEM;
@@ -441,9 +411,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
         fm->sent_to_addr = *sent_to;
     } else {
         switch (port->config.encap) {
-        case PTP_ENCAP_IPV6:
-            ptp_address_set_ipv6(&fm->sent_to_addr, port->ipv6_addr);
-            break;
+        case PTP_ENCAP_IPV6: ptp_address_set_ipv6(&fm->sent_to_addr, port->ipv6_addr); break;
         case PTP_ENCAP_IPV4: {
             uint8_t ip[PTP_IPV4_ADDR_LEN];
             std::memcpy(ip, &port->ipv4_addr, sizeof(ip));
@@ -464,8 +432,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
         ptp_fsm_internal_error("Duplicate foreign-master entry", __FILE__, __LINE__);
     }
     if (ptp_fsm_debug_on(PTP_FSM_AREA_FSM)) {
-        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port),
-                      "%s: New foreign-master entry for address %s",
+        ptp_fsm_debug(PTP_FSM_AREA_FSM, ptp_fsm_port_ifhandle(port), "%s: New foreign-master entry for address %s",
                       ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_address_str(peer));
     }
     ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_CREATED>(PTP_FSM_TRACE_DET, port, peer);
@@ -481,8 +448,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port,
 namespace {
 
 // What deletion and destruction share once the record is out of the tree.
-void foreign_master_release(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
-                            uint32_t options)
+void foreign_master_release(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t options)
 {
     if (!(options & PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX)) {
         tessel_peer_index_release(port, &fm->peer_addr);
@@ -500,14 +466,12 @@ void foreign_master_release(tessel_proto_idb_type *port, ptp_fsm_foreign_master_
     tessel_free(fm);
 }
 
-}  // namespace
+} // namespace
 
-void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port,
-                                         ptp_fsm_foreign_master_type *fm, uint32_t options)
+void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t options)
 {
     PTP_FSM_ASSERT(!fm->is_in_ranked_list);
-    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port,
-                       "%s: %s: [%s]: Foreign-master entry for address %s deleted",
+    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Foreign-master entry for address %s deleted",
                        ptp_fsm_address_str(&fm->peer_addr));
     ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_DELETED>(PTP_FSM_TRACE_DET, port, &fm->peer_addr);
     avl2_node_type *removed = avl2_delete(&port->fsm.foreign_master_table, fm);
@@ -532,7 +496,7 @@ void foreign_master_unlisten(tessel_proto_idb_type *port, ptp_fsm_foreign_master
     }
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_proto_foreign_master_tree_destroy(tessel_proto_idb_type *port)
 {
@@ -561,12 +525,10 @@ void foreign_master_setup_from_entry(tessel_proto_idb_type *port, ptp_fsm_foreig
     fm->is_priority_configured = (entry->flags & TESSEL_MASTER_DB_PRIORITY_SET) != 0;
     fm->configured_priority = fm->is_priority_configured ? static_cast<uint8_t>(entry->priority) : 0;
     fm->is_clock_class_configured = (entry->flags & TESSEL_MASTER_DB_CLOCK_CLASS_SET) != 0;
-    fm->configured_clock_class =
-        fm->is_clock_class_configured ? static_cast<uint8_t>(entry->clock_class) : 0;
-    fm->transport = (entry->flags & TESSEL_MASTER_DB_MULTICAST_SET) ? entry->multicast
-                                                                    : PTP_TRANSPORT_UNICAST;
-    fm->is_nonnegotiated = (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) &&
-                           (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET);
+    fm->configured_clock_class = fm->is_clock_class_configured ? static_cast<uint8_t>(entry->clock_class) : 0;
+    fm->transport = (entry->flags & TESSEL_MASTER_DB_MULTICAST_SET) ? entry->multicast : PTP_TRANSPORT_UNICAST;
+    fm->is_nonnegotiated =
+        (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) && (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET);
     fm->ptsf_lossannounce = 1;
     fm->announce_count = 0;
     fm->signaling_id = 0;
@@ -591,7 +553,7 @@ bool master_table_listen_walker(tessel_master_db_type *entry, void *context)
     }
     ptp_fsm_foreign_master_type *fm = nullptr;
     if (ptp_fsm_proto_foreign_master_add(port, &entry->address, nullptr, false, &fm) != ZERR_OK) {
-        return true;  // skip this entry
+        return true; // skip this entry
     }
     foreign_master_setup_from_entry(port, fm, entry);
     return true;
@@ -605,7 +567,7 @@ void master_table_listen(tessel_proto_idb_type *port)
     }
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_proto_start_listening(tessel_proto_idb_type *port)
 {
@@ -622,7 +584,10 @@ void ptp_fsm_proto_end_listening(tessel_proto_idb_type *port)
 
 // ---- Collected records ----
 
-timeout_list::~timeout_list() { tessel_free(items); }
+timeout_list::~timeout_list()
+{
+    tessel_free(items);
+}
 
 bool timeout_list::add(ptp_fsm_foreign_master_type *fm, const char *label)
 {
@@ -648,9 +613,8 @@ const char *ptp_fsm_address_str(const ptp_address_type *addr)
     return ptp_address_to_str(addr);
 }
 
-void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point,
-                                 const tessel_proto_idb_type *port, const ptp_address_type *addr,
-                                 std::initializer_list<uint64_t> others)
+void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point, const tessel_proto_idb_type *port,
+                                 const ptp_address_type *addr, std::initializer_list<uint64_t> others)
 {
     const uint32_t row = ptp_trace_point_arg_pos(point, PTP_TRACE_ARG_ADDR);
     const uint32_t encap = ptp_address_encap_get(addr);
@@ -672,10 +636,9 @@ void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &p
             words[n++] = other != others.end() ? *other++ : 0;
         }
     }
-    const uint32_t text_mask =
-        row < PTP_TRACE_MAX_ARGS && encap == PTP_ENCAP_IPV6 && words[row] != 0 ? 1u << row : 0;
-    ptp_fsm_trace_args_text(buffers, ptp_trace_point_id(point) | fmt << PTP_TRACE_ADDR_FMT_SHIFT,
-                            text_mask, words.data(), n);
+    const uint32_t text_mask = row < PTP_TRACE_MAX_ARGS && encap == PTP_ENCAP_IPV6 && words[row] != 0 ? 1u << row : 0;
+    ptp_fsm_trace_args_text(buffers, ptp_trace_point_id(point) | fmt << PTP_TRACE_ADDR_FMT_SHIFT, text_mask,
+                            words.data(), n);
 }
 
 // ---- Slave side ----
@@ -696,7 +659,7 @@ void slaving_streams_start(tessel_proto_idb_type *port, ptp_fsm_foreign_master_t
     }
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_proto_start_slave(tessel_proto_idb_type *port)
 {
@@ -761,8 +724,7 @@ void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port)
     }
 }
 
-void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
-                                           ptp_fsm_foreign_master_type *fm, bool slaving)
+void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, bool slaving)
 {
     ptp_fsm_unicast_restore_master_negotiation(port, fm, slaving);
     if (fm->transport != PTP_TRANSPORT_UNICAST) {
@@ -771,13 +733,12 @@ void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *port,
 }
 
 zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *port,
-                                                 const tessel_chkpt_foreign_master_type *rec,
-                                                 bool slaving, bool start_listening)
+                                                 const tessel_chkpt_foreign_master_type *rec, bool slaving,
+                                                 bool start_listening)
 {
     PTP_FSM_ASSERT(rec != nullptr);
     ptp_fsm_foreign_master_type *fm = nullptr;
-    const zerrno rc = ptp_fsm_proto_foreign_master_add(port, &rec->peer_addr, &rec->sent_to_addr,
-                                                       true, &fm);
+    const zerrno rc = ptp_fsm_proto_foreign_master_add(port, &rec->peer_addr, &rec->sent_to_addr, true, &fm);
     if (rc != ZERR_OK) {
         return rc;
     }
@@ -820,8 +781,7 @@ void ptp_fsm_proto_best_foreign_master_get_chkpt(tessel_proto_idb_type *port, in
     rec->configured_clock_class = best->configured_clock_class;
     rec->is_clock_class_configured = best->is_clock_class_configured;
     rec->is_nonnegotiated = best->is_nonnegotiated;
-    rec->is_in_master_table =
-        tessel_master_db_contains(&port->config.master_table, &best->peer_addr) ? 1 : 0;
+    rec->is_in_master_table = tessel_master_db_contains(&port->config.master_table, &best->peer_addr) ? 1 : 0;
 }
 
 // ---- Master-table change ----
@@ -834,8 +794,7 @@ struct config_walk_ctx {
     timeout_list collected;
 };
 
-void reannounce(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
-                const ptp_clock_type *node_bmc)
+void reannounce(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, const ptp_clock_type *node_bmc)
 {
     if (ptp_clock_equal(&fm->master_clock, node_bmc)) {
         if (fm->is_in_ranked_list) {
@@ -906,17 +865,17 @@ bool master_config_walker(avl2_node_type *node, void *context)
             ptp_fsm_announce_foreign_master_stop_listening(port, fm);
         }
         if (!ctx->collected.add(fm, "Foreign master list entry")) {
-            return true;  // kept
+            return true; // kept
         }
         return true;
     }
     if (!(entry->flags & TESSEL_MASTER_DB_ENABLE_SET) || entry->address.encap != port->config.encap) {
         return true;
     }
-    const uint32_t transport = (entry->flags & TESSEL_MASTER_DB_MULTICAST_SET) ? entry->multicast
-                                                                               : PTP_TRANSPORT_UNICAST;
-    const uint8_t nonneg = (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) &&
-                           (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET);
+    const uint32_t transport =
+        (entry->flags & TESSEL_MASTER_DB_MULTICAST_SET) ? entry->multicast : PTP_TRANSPORT_UNICAST;
+    const uint8_t nonneg =
+        (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) && (entry->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET);
     if (transport != fm->transport || nonneg != fm->is_nonnegotiated) {
         leave_mode(port, fm);
         fm->transport = transport;
@@ -933,15 +892,13 @@ bool master_config_walker(avl2_node_type *node, void *context)
     }
     const bool class_set = (entry->flags & TESSEL_MASTER_DB_CLOCK_CLASS_SET) != 0;
     const uint8_t cls = class_set ? static_cast<uint8_t>(entry->clock_class) : 0;
-    if (class_set != static_cast<bool>(fm->is_clock_class_configured) ||
-        cls != fm->configured_clock_class) {
+    if (class_set != static_cast<bool>(fm->is_clock_class_configured) || cls != fm->configured_clock_class) {
         fm->is_clock_class_configured = class_set;
         fm->configured_clock_class = cls;
         changed = true;
     }
-    const ptp_delay_asymmetry_type asym = (entry->flags & TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET)
-                                              ? entry->delay_asymmetry
-                                              : port->config.delay_asymmetry;
+    const ptp_delay_asymmetry_type asym =
+        (entry->flags & TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET) ? entry->delay_asymmetry : port->config.delay_asymmetry;
     if (asym != fm->delay_asymmetry) {
         fm->delay_asymmetry = asym;
         changed = true;
@@ -952,7 +909,7 @@ bool master_config_walker(avl2_node_type *node, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *port)
 {
@@ -1007,20 +964,18 @@ bool slave_config_walker(tessel_slave_db_type *entry, void *context)
     // The slave's port identity is learnt from nothing it sends: any port of any clock. A node
     // already holding its limit of peers refuses the entry; the next table change tries again.
     const ptp_port_id_type any_port{UINT64_MAX, 0xFFFF};
-    if (ptp_fsm_unicast_peer_entry_create(port, &entry->address, nullptr, &any_port, false, true,
-                                          &peer) == 0) {
+    if (ptp_fsm_unicast_peer_entry_create(port, &entry->address, nullptr, &any_port, false, true, &peer) == 0) {
         peer_make_nonnegotiated(port, peer);
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *port)
 {
     avl2_tree_type *peers = &port->fsm.unicast_peer_tree;
-    for (avl2_node_type *row = avl2_get_first(peers); row != nullptr;
-         row = avl2_get_next(peers, row)) {
+    for (avl2_node_type *row = avl2_get_first(peers); row != nullptr; row = avl2_get_next(peers, row)) {
         auto *peer = reinterpret_cast<ptp_fsm_peer_entry_type *>(row);
         peer->is_resync_pending = peer->is_nonnegotiated;
     }

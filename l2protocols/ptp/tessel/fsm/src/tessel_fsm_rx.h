@@ -20,8 +20,7 @@ void ptp_fsm_proto_rx_drop(tessel_proto_idb_type *port, uint32_t drop_class, uin
 uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port);
 
 // Domain of the port's messages: its interop domain when set, else the local clock's.
-uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port,
-                                      const tessel_local_clock_type *local);
+uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port, const tessel_local_clock_type *local);
 
 // Text of an address for debug lines: ptp_address_to_str, from the shared text pool.
 const char *ptp_fsm_address_str(const ptp_address_type *addr);
@@ -29,13 +28,12 @@ const char *ptp_fsm_address_str(const ptp_address_type *addr);
 // A trace record of a point of a port that carries an address: the interface handle, the state,
 // then the point's other words in order, the address taking the place of its group (three
 // words in trace form, with the address-format code in the id; no address records zeros).
-void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point,
-                                 const tessel_proto_idb_type *port, const ptp_address_type *addr,
-                                 std::initializer_list<uint64_t> others);
+void ptp_fsm_trace_address_point(uint32_t buffers, const ptp_trace_point_type &point, const tessel_proto_idb_type *port,
+                                 const ptp_address_type *addr, std::initializer_list<uint64_t> others);
 
 template <const ptp_trace_point_type &P, typename... A>
-inline void ptp_fsm_trace_address(uint32_t buffers, const tessel_proto_idb_type *port,
-                                  const ptp_address_type *addr, A... others)
+inline void ptp_fsm_trace_address(uint32_t buffers, const tessel_proto_idb_type *port, const ptp_address_type *addr,
+                                  A... others)
 {
     static_assert(P.args[0] == PTP_TRACE_ARG_IFHANDLE && P.args[1] == PTP_TRACE_ARG_PORT_STATE &&
                       ptp_trace_point_arg_pos(P, PTP_TRACE_ARG_ADDR) != PTP_TRACE_MAX_ARGS &&

@@ -35,7 +35,7 @@ bool whole_tlv_ok(const uint8_t *tlv, size_t len, uint16_t type)
            size_t{ptp_wire_get16(tlv + 2)} + PTP_MSG_TLV_HDR_LEN == expected;
 }
 
-}  // namespace
+} // namespace
 
 const char *tessel_tlv_type_to_string(uint32_t tlv_type)
 {
@@ -63,8 +63,7 @@ bool ptp_msg_tlv_hdr_decode(const uint8_t *tlv, size_t len, ptp_msg_tlv_hdr_type
     return true;
 }
 
-size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, uint8_t *out,
-                                      size_t space)
+size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, uint8_t *out, size_t space)
 {
     if (out == nullptr || space < PTP_TLV_REQUEST_LEN) {
         return 0;
@@ -76,8 +75,7 @@ size_t ptp_unicast_request_tlv_encode(const ptp_unicast_request_tlv_type &tlv, u
     return PTP_TLV_REQUEST_LEN;
 }
 
-size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8_t *out,
-                                    size_t space)
+size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8_t *out, size_t space)
 {
     if (out == nullptr || space < PTP_TLV_GRANT_LEN) {
         return 0;
@@ -91,8 +89,8 @@ size_t ptp_unicast_grant_tlv_encode(const ptp_unicast_grant_tlv_type &tlv, uint8
     return PTP_TLV_GRANT_LEN;
 }
 
-size_t ptp_unicast_cancel_tlv_encode(uint16_t tlv_type, const ptp_unicast_cancel_tlv_type &tlv,
-                                     uint8_t *out, size_t space)
+size_t ptp_unicast_cancel_tlv_encode(uint16_t tlv_type, const ptp_unicast_cancel_tlv_type &tlv, uint8_t *out,
+                                     size_t space)
 {
     if (out == nullptr || space < PTP_TLV_CANCEL_LEN ||
         (tlv_type != PTP_MSG_TLV_CANCEL_UNICAST && tlv_type != PTP_MSG_TLV_ACK_CANCEL_UNICAST)) {
@@ -104,8 +102,7 @@ size_t ptp_unicast_cancel_tlv_encode(uint16_t tlv_type, const ptp_unicast_cancel
     return PTP_TLV_CANCEL_LEN;
 }
 
-bool ptp_unicast_request_tlv_decode(const uint8_t *tlv, size_t len,
-                                    ptp_unicast_request_tlv_type *out)
+bool ptp_unicast_request_tlv_decode(const uint8_t *tlv, size_t len, ptp_unicast_request_tlv_type *out)
 {
     if (!whole_tlv_ok(tlv, len, PTP_MSG_TLV_REQUEST_UNICAST)) {
         return false;

@@ -35,9 +35,9 @@ namespace {
 
 constexpr uint32_t AREA = PTP_FSM_AREA_PROTOCOL;
 
-constexpr zerrno ERR_DB_INIT = 0x47F28C00u;          // "Database initialization error"
+constexpr zerrno ERR_DB_INIT = 0x47F28C00u; // "Database initialization error"
 constexpr zerrno ERR_RESTORE_NOT_ALLOWED = 0x47F29A00u;
-constexpr zerrno ERR_ENTRY_EXISTS = 0x47F28600u;      // "Database entry already exists"
+constexpr zerrno ERR_ENTRY_EXISTS = 0x47F28600u; // "Database entry already exists"
 
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH) == 0x500100648ull);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT) == 0x600100683ull);
@@ -72,8 +72,8 @@ const std::array<kind_info_type, PTP_FSM_PEER_GRANT_KINDS> kinds{{
     {PTP_MSG_SYNC, "Sync", "Sync grant timer", trace_granted<PTP_TRACE_TESSEL_UNICAST_SYNC_GRANTED>,
      trace_expired<PTP_TRACE_TESSEL_UNICAST_SYNC_EXPIRED>, ptp_fsm_unicast_grant_sync_expire},
     {PTP_MSG_DELAY_RESP, "Delay-Resp", "Delay-Resp grant timer",
-     trace_granted<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_GRANTED>, trace_expired<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_EXPIRED>,
-     ptp_fsm_unicast_grant_delay_resp_expire},
+     trace_granted<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_GRANTED>,
+     trace_expired<PTP_TRACE_TESSEL_UNICAST_DELAY_RESP_EXPIRED>, ptp_fsm_unicast_grant_delay_resp_expire},
 }};
 
 bool granted(const ptp_fsm_peer_entry_type *e, uint32_t kind)
@@ -117,7 +117,9 @@ int32_t port_min_interval(const tessel_proto_idb_type *port, uint32_t kind)
 void timer_start_s(mgd_timer_leaf *leaf, uint64_t seconds)
 {
     if (leaf != nullptr) {
-        const struct timespec t{static_cast<time_t>(seconds), 0};
+        const struct timespec t {
+            static_cast<time_t>(seconds), 0
+        };
         mgd_timer_leaf_start(leaf, &t);
     }
 }
@@ -129,7 +131,10 @@ void timer_stop(mgd_timer_leaf *leaf)
     }
 }
 
-uint64_t wall_now() { return static_cast<uint64_t>(plat_time(nullptr)); }
+uint64_t wall_now()
+{
+    return static_cast<uint64_t>(plat_time(nullptr));
+}
 
 // The offload hook that starts, changes or stops a peer's stream of one kind.
 void stream_start(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *e, uint32_t kind)
@@ -162,9 +167,7 @@ void own_address(tessel_proto_idb_type *port, ptp_address_type *out)
 {
     *out = ptp_address_type{};
     switch (port->config.encap) {
-    case PTP_ENCAP_IPV6:
-        ptp_address_set_ipv6(out, port->ipv6_addr);
-        break;
+    case PTP_ENCAP_IPV6: ptp_address_set_ipv6(out, port->ipv6_addr); break;
     case PTP_ENCAP_IPV4: {
         uint8_t ip[PTP_IPV4_ADDR_LEN];
         std::memcpy(ip, &port->ipv4_addr, sizeof(ip));
@@ -222,9 +225,8 @@ void peer_entry_end(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *e)
             continue;
         }
         timer_stop(e->grant[k].grant_timer);
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, kinds[k].msg_type,
-                                    e->peer_sequence_id, &e->peer_port_id,
-                                    ptp_fsm_unicast_dest_peer(e));
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, kinds[k].msg_type, e->peer_sequence_id,
+                                    &e->peer_port_id, ptp_fsm_unicast_dest_peer(e));
         e->peer_sequence_id++;
         grant_clear(e, k);
         stream_stop(port, e, k);
@@ -256,7 +258,7 @@ void grant_expire(ptp_fsm_peer_entry_type *e, uint32_t kind)
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- Shared helpers ----
 
@@ -270,7 +272,10 @@ int ptp_fsm_unicast_kind(uint32_t message_type)
     }
 }
 
-uint32_t ptp_fsm_unicast_kind_msg_type(uint32_t kind) { return kinds[kind % 3].msg_type; }
+uint32_t ptp_fsm_unicast_kind_msg_type(uint32_t kind)
+{
+    return kinds[kind % 3].msg_type;
+}
 
 uint32_t ptp_fsm_unicast_renewal_time(uint32_t duration)
 {
@@ -297,8 +302,7 @@ ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_typ
     return d;
 }
 
-ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port,
-                                                       const ptp_address_type *peer)
+ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port, const ptp_address_type *peer)
 {
     ptp_fsm_unicast_dest_type d{peer, nullptr, {}};
     tessel_adjacency_get(port->header.ifhandle, peer, &d.adjacency);
@@ -308,38 +312,33 @@ ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_ty
     return d;
 }
 
-zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg, uint16_t len,
-                                      uint16_t sequence_id, const ptp_port_id_type *target,
-                                      const ptp_fsm_unicast_dest_type &dest)
+zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg, uint16_t len, uint16_t sequence_id,
+                                      const ptp_port_id_type *target, const ptp_fsm_unicast_dest_type &dest)
 {
     // A timer may fire before the controller has told us the local clock: no header, no send.
     if (tessel_port_mgr_get_local_clock() == nullptr) {
         return PTP_FSM_UNICAST_ERR_NO_LOCAL_CLOCK;
     }
     ptp_msg_hdr_type hdr{};
-    ptp_fsm_proto_msg_hdr_build(port, &hdr, PTP_MSG_SIGNALING, len, PTP_SIGNALING_FLAGS,
-                                sequence_id, PTP_SIGNALING_LOG_INTERVAL);
+    ptp_fsm_proto_msg_hdr_build(port, &hdr, PTP_MSG_SIGNALING, len, PTP_SIGNALING_FLAGS, sequence_id,
+                                PTP_SIGNALING_LOG_INTERVAL);
     std::memcpy(msg, hdr.octets, PTP_MSG_HDR_LEN);
     ptp_signaling_target_encode(msg, target);
-    const zerrno err = tessel_packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr,
-                                          &dest.adjacency, nullptr);
+    const zerrno err = tessel_packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr, &dest.adjacency, nullptr);
     if (err == 0) {
-        tessel_stats_increment_packet_counter(port, dest.peer, TESSEL_PACKET_COUNTER_SIGNALING,
-                                              TESSEL_PACKET_SENT, 1);
+        tessel_stats_increment_packet_counter(port, dest.peer, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_SENT, 1);
     }
     return err;
 }
 
-zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type,
-                                   uint32_t message_type, uint16_t sequence_id,
-                                   const ptp_port_id_type *target,
+zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
+                                   uint16_t sequence_id, const ptp_port_id_type *target,
                                    const ptp_fsm_unicast_dest_type &dest)
 {
     std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN> msg{};
-    ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)},
-                                  msg.data() + PTP_SIGNALING_HDR_LEN, PTP_TLV_CANCEL_LEN);
-    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), sequence_id,
-                                                      target, dest);
+    ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)}, msg.data() + PTP_SIGNALING_HDR_LEN,
+                                  PTP_TLV_CANCEL_LEN);
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), sequence_id, target, dest);
     const bool ack = tlv_type == PTP_MSG_TLV_ACK_CANCEL_UNICAST;
     const char *type_name = ptp_msg_type_to_str(message_type);
     if (err == 0) {
@@ -393,7 +392,10 @@ void ptp_fsm_proto_module_deinit(void)
     }
 }
 
-mgd_timer_parent *ptp_fsm_unicast_timer_parent(void) { return grant_timer_parent; }
+mgd_timer_parent *ptp_fsm_unicast_timer_parent(void)
+{
+    return grant_timer_parent;
+}
 
 zerrno ptp_fsm_unicast_port_init(tessel_proto_idb_type *port)
 {
@@ -431,14 +433,12 @@ int ptp_fsm_unicast_peer_entry_compare(const void *a, const void *b, void *)
 
 bool ptp_fsm_unicast_peer_entry_in_use(const ptp_fsm_peer_entry_type *e)
 {
-    return e->is_announce_granted || e->is_sync_granted || e->is_delay_resp_granted ||
-           e->is_nonnegotiated;
+    return e->is_announce_granted || e->is_sync_granted || e->is_delay_resp_granted || e->is_nonnegotiated;
 }
 
 zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_address_type *peer,
-                                         const ptp_address_type *local,
-                                         const ptp_port_id_type *peer_port_id, bool from_chkpt,
-                                         bool nonnegotiated, ptp_fsm_peer_entry_type **out)
+                                         const ptp_address_type *local, const ptp_port_id_type *peer_port_id,
+                                         bool from_chkpt, bool nonnegotiated, ptp_fsm_peer_entry_type **out)
 {
     PTP_FSM_ASSERT(out != nullptr && peer != nullptr);
     *out = nullptr;
@@ -474,8 +474,8 @@ zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_
     };
     if (!nonnegotiated) {
         for (uint32_t k = 0; k < PTP_FSM_PEER_GRANT_KINDS; k++) {
-            const zerrno err = tessel_mgd_timer_leaf_new(grant_timer_parent, kinds[k].expire, e,
-                                                         kinds[k].timer_name, &e->grant[k].grant_timer);
+            const zerrno err = tessel_mgd_timer_leaf_new(grant_timer_parent, kinds[k].expire, e, kinds[k].timer_name,
+                                                         &e->grant[k].grant_timer);
             if (err != 0) {
                 e->grant[k].grant_timer = nullptr;
                 undo(false);
@@ -518,16 +518,14 @@ zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_
     return 0;
 }
 
-ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *port,
-                                                         const ptp_address_type *peer)
+ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *port, const ptp_address_type *peer)
 {
     if (port == nullptr || peer == nullptr) {
         return nullptr;
     }
     ptp_fsm_peer_entry_type key;
     key.peer_addr = *peer;
-    return reinterpret_cast<ptp_fsm_peer_entry_type *>(
-        avl2_search(&port->fsm.unicast_peer_tree, &key));
+    return reinterpret_cast<ptp_fsm_peer_entry_type *>(avl2_search(&port->fsm.unicast_peer_tree, &key));
 }
 
 void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *entry, uint32_t options)
@@ -542,8 +540,7 @@ void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *port)
     avl2_tree_type *tree = &port->fsm.unicast_peer_tree;
     while (auto *row = avl2_get_first(tree)) {
         avl2_delete(tree, row);
-        peer_entry_cleanup(reinterpret_cast<ptp_fsm_peer_entry_type *>(row),
-                           PTP_FSM_PROTO_PEER_DEL_NONE);
+        peer_entry_cleanup(reinterpret_cast<ptp_fsm_peer_entry_type *>(row), PTP_FSM_PROTO_PEER_DEL_NONE);
     }
     peer_tree_init(port);
 }
@@ -597,8 +594,7 @@ void ptp_fsm_unicast_peer_sweep(tessel_proto_idb_type *port)
     }
 }
 
-zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port,
-                                     const tessel_chkpt_unicast_grant_type *record,
+zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port, const tessel_chkpt_unicast_grant_type *record,
                                      uint64_t chkpt_id)
 {
     const bool secondary = tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY;
@@ -775,8 +771,7 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
         reply.add(type, requested, 0);
         return;
     }
-    if (port->config.transport == PTP_TRANSPORT_MIXED &&
-        (type == PTP_MSG_ANNOUNCE || type == PTP_MSG_SYNC)) {
+    if (port->config.transport == PTP_TRANSPORT_MIXED && (type == PTP_MSG_ANNOUNCE || type == PTP_MSG_SYNC)) {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Received unicast-request TLV for Announce or Sync for "
                            "mixed-mode port - denying");
@@ -788,9 +783,8 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
                            "%s: %s: [%s]: Received unicast-request TLV for invalid message type %s "
                            "- denying",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_REQUEST_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                                     ptp_fsm_port_ifhandle(port), port->fsm.PortState,
-                                                                     type);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_REQUEST_INVALID_TYPE>(
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), port->fsm.PortState, type);
         reply.add(type, requested, 0);
         return;
     }
@@ -863,8 +857,8 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
     if (!granted(e, k)) {
         if (ptp_fsm_debug_on(AREA)) {
             char text[80];
-            std::snprintf(text, sizeof text,
-                          "%%s: Granting %s messages to peer %%s at log interval %%d", kinds[k].name);
+            std::snprintf(text, sizeof text, "%%s: Granting %s messages to peer %%s at log interval %%d",
+                          kinds[k].name);
             ptp_fsm_debug(AREA, ptp_fsm_port_ifhandle(port), text, ptp_fsm_area_label(AREA),
                           ptp_fsm_address_str(reply.src), int{interval});
         }
@@ -882,14 +876,13 @@ void handle_request(tessel_proto_idb_type *port, request_reply_type &reply, bool
     }
 }
 
-}  // namespace
+} // namespace
 
 void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_address_type *src,
-                                         const ptp_address_type *dst, const uint8_t *msg,
-                                         size_t msg_len, const ptp_port_id_type *sender)
+                                         const ptp_address_type *dst, const uint8_t *msg, size_t msg_len,
+                                         const ptp_port_id_type *sender)
 {
-    if (port == nullptr || src == nullptr || sender == nullptr || msg == nullptr ||
-        msg_len < PTP_SIGNALING_HDR_LEN) {
+    if (port == nullptr || src == nullptr || sender == nullptr || msg == nullptr || msg_len < PTP_SIGNALING_HDR_LEN) {
         return;
     }
     request_reply_type reply{port, src, sender};
@@ -901,7 +894,7 @@ void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *port, const ptp_
         const uint16_t type = ptp_wire_get16(msg + pos);
         const size_t total = size_t{ptp_wire_get16(msg + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
         if (total > msg_len - pos) {
-            break;  // the receive path stops at such a TLV; never read past the message
+            break; // the receive path stops at such a TLV; never read past the message
         }
         const uint8_t *tlv = msg + pos;
         pos += total;
@@ -934,12 +927,11 @@ void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_
         return;
     }
     std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_GRANT_LEN> msg{};
-    ptp_unicast_grant_tlv_encode({static_cast<uint8_t>(message_type), g.app_log_interval, g.duration,
-                                  PTP_GRANT_FLAG_RENEWAL_INVITED},
-                                 msg.data() + PTP_SIGNALING_HDR_LEN, PTP_TLV_GRANT_LEN);
-    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(),
-                                                      entry->peer_sequence_id, &entry->peer_port_id,
-                                                      ptp_fsm_unicast_dest_peer(entry));
+    ptp_unicast_grant_tlv_encode(
+        {static_cast<uint8_t>(message_type), g.app_log_interval, g.duration, PTP_GRANT_FLAG_RENEWAL_INVITED},
+        msg.data() + PTP_SIGNALING_HDR_LEN, PTP_TLV_GRANT_LEN);
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), entry->peer_sequence_id,
+                                                      &entry->peer_port_id, ptp_fsm_unicast_dest_peer(entry));
     if (err != 0) {
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Failed to send grant accept to peer %s: %s",
                            ptp_fsm_address_str(&entry->peer_addr), zerr_strerror(err));
@@ -956,14 +948,12 @@ void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_
 
 // ---- Received TLVs ----
 
-bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expected,
-                                      size_t received, uint16_t tlv_type)
+bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expected, size_t received, uint16_t tlv_type)
 {
     if (expected == received) {
         return true;
     }
-    PTP_FSM_DEBUG_PORT(AREA, port,
-                       "%s: %s: [%s]: %s TLV is incorrect length - length is %u, should be %u",
+    PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: %s TLV is incorrect length - length is %u, should be %u",
                        tessel_tlv_type_to_string(tlv_type), static_cast<unsigned>(received),
                        static_cast<unsigned>(expected));
     ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
@@ -976,8 +966,8 @@ bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expect
 
 namespace {
 
-void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
-                   const ptp_port_id_type *sender, uint32_t type)
+void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src, const ptp_port_id_type *sender,
+                   uint32_t type)
 {
     ptp_fsm_foreign_master_type *fm = ptp_fsm_proto_foreign_master_find(port, src);
     ptp_fsm_peer_entry_type *e = ptp_fsm_unicast_peer_entry_find(port, src);
@@ -1000,15 +990,14 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
                            "%s: %s: [%s]: Received unicast-cancel TLV for invalid message type %s "
                            "- dropping",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_CANCEL_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                                    ptp_fsm_port_ifhandle(port), port->fsm.PortState,
-                                                                    type);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_CANCEL_INVALID_TYPE>(
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), port->fsm.PortState, type);
         return;
     }
     if (fm != nullptr) {
         ptp_fsm_unicast_fm_cancel_received(port, fm, type);
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, fm->signaling_id,
-                                    sender, ptp_fsm_unicast_dest_fm(fm));
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, fm->signaling_id, sender,
+                                    ptp_fsm_unicast_dest_fm(fm));
         fm->signaling_id++;
         return;
     }
@@ -1016,8 +1005,8 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
         grant_clear(e, k);
         stream_stop(port, e, k);
     }
-    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, e->peer_sequence_id,
-                                sender, ptp_fsm_unicast_dest_peer(e));
+    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, e->peer_sequence_id, sender,
+                                ptp_fsm_unicast_dest_peer(e));
     e->peer_sequence_id++;
     grants_changed(e);
     if (!ptp_fsm_unicast_peer_entry_in_use(e)) {
@@ -1025,11 +1014,10 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src,
     }
 }
 
-}  // namespace
+} // namespace
 
-void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type,
-                                const ptp_address_type *src, const ptp_port_id_type *sender,
-                                const uint8_t *tlv, size_t tlv_len)
+void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type, const ptp_address_type *src,
+                                const ptp_port_id_type *sender, const uint8_t *tlv, size_t tlv_len)
 {
     if (port == nullptr || src == nullptr || sender == nullptr || tlv == nullptr) {
         return;

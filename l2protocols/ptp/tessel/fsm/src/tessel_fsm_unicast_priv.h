@@ -24,26 +24,23 @@ inline constexpr zerrno PTP_FSM_UNICAST_ERR_NO_LOCAL_CLOCK = 0x47F28A00u;
 
 // Where a Signaling message goes.
 struct ptp_fsm_unicast_dest_type {
-    const ptp_address_type *peer;   // destination
-    const ptp_address_type *local;  // source, or null
+    const ptp_address_type *peer;  // destination
+    const ptp_address_type *local; // source, or null
     ptp_adjacency_type adjacency;
 };
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_type *fm);
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_type *entry);
 // A reply to a sender without a record: the adjacency is looked up for this reply.
-ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port,
-                                                       const ptp_address_type *peer);
+ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port, const ptp_address_type *peer);
 
 // Fills the header and target of msg (len bytes, TLVs already in place), sends it and counts
 // it as a sent Signaling packet on success. target null: all ones.
-zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg, uint16_t len,
-                                      uint16_t sequence_id, const ptp_port_id_type *target,
-                                      const ptp_fsm_unicast_dest_type &dest);
+zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg, uint16_t len, uint16_t sequence_id,
+                                      const ptp_port_id_type *target, const ptp_fsm_unicast_dest_type &dest);
 
 // Unicast-Cancel or -Ack-Cancel (tlv_type 6 or 7) for one message type; logged and traced.
-zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type,
-                                   uint32_t message_type, uint16_t sequence_id,
-                                   const ptp_port_id_type *target,
+zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
+                                   uint16_t sequence_id, const ptp_port_id_type *target,
                                    const ptp_fsm_unicast_dest_type &dest);
 
 // The "Unicast grant timers" parent (null before module init).
@@ -53,5 +50,5 @@ mgd_timer_parent *ptp_fsm_unicast_timer_parent(void);
 void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address_type *src,
                                   const ptp_port_id_type *sender, const uint8_t *tlv, size_t len);
 // The foreign master cancels what it granted to this port (message type already checked).
-void ptp_fsm_unicast_fm_cancel_received(tessel_proto_idb_type *port,
-                                        ptp_fsm_foreign_master_type *fm, uint32_t message_type);
+void ptp_fsm_unicast_fm_cancel_received(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
+                                        uint32_t message_type);

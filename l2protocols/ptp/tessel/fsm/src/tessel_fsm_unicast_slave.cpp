@@ -34,16 +34,30 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED) =
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_GRANT_TOO_SHORT) == 0x60010067eull);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_SYNC_DELAY_RESP_REQUEST_SENT) == 0x500100684ull);
 
-mgd_timer_leaf *leaf(void *t) { return static_cast<mgd_timer_leaf *>(t); }
-mgd_timer_leaf *grant_timer(ptp_fsm_foreign_master_type *fm, uint32_t k) { return leaf(fm->grant[k].grant_timer); }
-mgd_timer_leaf *retry_timer(ptp_fsm_foreign_master_type *fm, uint32_t k) { return leaf(fm->grant[k].retry_timer); }
+mgd_timer_leaf *leaf(void *t)
+{
+    return static_cast<mgd_timer_leaf *>(t);
+}
+mgd_timer_leaf *grant_timer(ptp_fsm_foreign_master_type *fm, uint32_t k)
+{
+    return leaf(fm->grant[k].grant_timer);
+}
+mgd_timer_leaf *retry_timer(ptp_fsm_foreign_master_type *fm, uint32_t k)
+{
+    return leaf(fm->grant[k].retry_timer);
+}
 // The combined Sync/Delay-Resp retry timer.
-mgd_timer_leaf *combined_timer(ptp_fsm_foreign_master_type *fm) { return leaf(fm->grant_cancel_timer); }
+mgd_timer_leaf *combined_timer(ptp_fsm_foreign_master_type *fm)
+{
+    return leaf(fm->grant_cancel_timer);
+}
 
 void start_s(mgd_timer_leaf *t, uint32_t seconds)
 {
     if (t != nullptr) {
-        const struct timespec ts{static_cast<time_t>(seconds), 0};
+        const struct timespec ts {
+            static_cast<time_t>(seconds), 0
+        };
         mgd_timer_leaf_start(t, &ts);
     }
 }
@@ -79,13 +93,13 @@ void set_granted(ptp_fsm_foreign_master_type *fm, uint32_t k, bool on)
 // What the port asks for, by kind.
 int8_t port_interval(const tessel_proto_idb_type *port, uint32_t k)
 {
-    return static_cast<int8_t>(k == K_ANN ? port->config.announce_interval
+    return static_cast<int8_t>(k == K_ANN    ? port->config.announce_interval
                                : k == K_SYNC ? port->config.sync_interval
                                              : port->config.delay_req_interval);
 }
 uint32_t port_duration(const tessel_proto_idb_type *port, uint32_t k)
 {
-    return k == K_ANN ? port->config.announce_grant_duration
+    return k == K_ANN    ? port->config.announce_grant_duration
            : k == K_SYNC ? port->config.sync_grant_duration
                          : port->config.delay_resp_grant_duration;
 }
@@ -102,8 +116,8 @@ void send_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, 
     std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_REQUEST_LEN> msg{};
     ptp_unicast_request_tlv_encode({static_cast<uint8_t>(type), port_interval(port, k), port_duration(port, k)},
                                    msg.data() + PTP_SIGNALING_HDR_LEN, PTP_TLV_REQUEST_LEN);
-    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), fm->signaling_id,
-                                                      nullptr, ptp_fsm_unicast_dest_fm(fm));
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), fm->signaling_id, nullptr,
+                                                      ptp_fsm_unicast_dest_fm(fm));
     fm->signaling_id++;
     if (err == 0) {
         PTP_FSM_DEBUG_PORT(AREA, port,
@@ -115,8 +129,7 @@ void send_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, 
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send Signaling message to peer %s containing "
                            "Unicast-Request TLV for message type %s: %s",
-                           ptp_fsm_address_str(&fm->peer_addr), ptp_msg_type_to_str(type),
-                           zerr_strerror(err));
+                           ptp_fsm_address_str(&fm->peer_addr), ptp_msg_type_to_str(type), zerr_strerror(err));
     }
 }
 
@@ -125,12 +138,12 @@ void send_combined_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_t
 {
     std::array<uint8_t, PTP_SIGNALING_HDR_LEN + 2 * PTP_TLV_REQUEST_LEN> msg{};
     uint8_t *p = msg.data() + PTP_SIGNALING_HDR_LEN;
-    p += ptp_unicast_request_tlv_encode({PTP_MSG_SYNC, port_interval(port, K_SYNC), port_duration(port, K_SYNC)},
-                                        p, PTP_TLV_REQUEST_LEN);
-    ptp_unicast_request_tlv_encode({PTP_MSG_DELAY_RESP, port_interval(port, K_DR), port_duration(port, K_DR)},
-                                   p, PTP_TLV_REQUEST_LEN);
-    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), fm->signaling_id,
-                                                      nullptr, ptp_fsm_unicast_dest_fm(fm));
+    p += ptp_unicast_request_tlv_encode({PTP_MSG_SYNC, port_interval(port, K_SYNC), port_duration(port, K_SYNC)}, p,
+                                        PTP_TLV_REQUEST_LEN);
+    ptp_unicast_request_tlv_encode({PTP_MSG_DELAY_RESP, port_interval(port, K_DR), port_duration(port, K_DR)}, p,
+                                   PTP_TLV_REQUEST_LEN);
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), fm->signaling_id, nullptr,
+                                                      ptp_fsm_unicast_dest_fm(fm));
     fm->signaling_id++;
     if (err == 0) {
         PTP_FSM_DEBUG_PORT(AREA, port,
@@ -194,9 +207,18 @@ void retry_expired(ptp_fsm_foreign_master_type *fm, uint32_t k)
     send_request(fm->port, fm, k);
     start_s(retry_timer(fm, k), PTP_FSM_UNICAST_RETRY_S);
 }
-void announce_retry_cb(void *c) { retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_ANN); }
-void sync_retry_cb(void *c) { retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_SYNC); }
-void delay_resp_retry_cb(void *c) { retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_DR); }
+void announce_retry_cb(void *c)
+{
+    retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_ANN);
+}
+void sync_retry_cb(void *c)
+{
+    retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_SYNC);
+}
+void delay_resp_retry_cb(void *c)
+{
+    retry_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_DR);
+}
 void combined_retry_cb(void *c)
 {
     auto *fm = static_cast<ptp_fsm_foreign_master_type *>(c);
@@ -212,9 +234,18 @@ void grant_expired(ptp_fsm_foreign_master_type *fm, uint32_t k)
     send_request(port, fm, k);
     start_s(retry_timer(fm, k), PTP_FSM_UNICAST_RETRY_S);
 }
-void announce_grant_cb(void *c) { grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_ANN); }
-void sync_grant_cb(void *c) { grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_SYNC); }
-void delay_resp_grant_cb(void *c) { grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_DR); }
+void announce_grant_cb(void *c)
+{
+    grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_ANN);
+}
+void sync_grant_cb(void *c)
+{
+    grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_SYNC);
+}
+void delay_resp_grant_cb(void *c)
+{
+    grant_expired(static_cast<ptp_fsm_foreign_master_type *>(c), K_DR);
+}
 
 // The combined retry runs while neither half is granted; a grant of one half hands what is left
 // of it to the other half's own retry (or asks for that half at once).
@@ -224,7 +255,7 @@ void split_combined_retry(tessel_proto_idb_type *port, ptp_fsm_foreign_master_ty
     if (combined == nullptr || !mgd_timer_leaf_running(combined)) {
         return;
     }
-    struct timespec left{};
+    struct timespec left {};
     mgd_timer_leaf_remaining(combined, &left);
     stop(combined);
     if (left.tv_sec > 0 || left.tv_nsec > 0) {
@@ -278,7 +309,7 @@ void free_timer(void *&t)
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---- Timers ----
 
@@ -295,8 +326,8 @@ zerrno ptp_fsm_unicast_fm_timers_create(ptp_fsm_foreign_master_type *fm)
         (row.retry ? fm->grant[row.kind].retry_timer : fm->grant[row.kind].grant_timer) = t;
     }
     mgd_timer_leaf *t = nullptr;
-    const zerrno err = tessel_mgd_timer_leaf_new(parent, combined_retry_cb, fm,
-                                                 "Sync/Delay-Resp grant retry timer", &t);
+    const zerrno err =
+        tessel_mgd_timer_leaf_new(parent, combined_retry_cb, fm, "Sync/Delay-Resp grant retry timer", &t);
     if (err != 0) {
         ptp_fsm_unicast_fm_timers_delete(fm);
         return err;
@@ -335,8 +366,7 @@ void ptp_fsm_unicast_end_master_listen(tessel_proto_idb_type *port, ptp_fsm_fore
     stop(retry_timer(fm, K_ANN));
 }
 
-void ptp_fsm_unicast_restart_announce_request(tessel_proto_idb_type *port,
-                                              ptp_fsm_foreign_master_type *fm)
+void ptp_fsm_unicast_restart_announce_request(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     if (!fm->is_announce_granted) {
         return;
@@ -371,9 +401,7 @@ void ptp_fsm_unicast_start_slaving(tessel_proto_idb_type *port, ptp_fsm_foreign_
             start_s(retry_timer(fm, K_DR), PTP_FSM_UNICAST_RETRY_S);
         }
         break;
-    default:
-        ptp_fsm_offload_fm_delay_req_start(port, fm);
-        break;
+    default: ptp_fsm_offload_fm_delay_req_start(port, fm); break;
     }
 }
 
@@ -398,8 +426,8 @@ void ptp_fsm_unicast_stop_slaving(tessel_proto_idb_type *port, ptp_fsm_foreign_m
     stop(combined_timer(fm));
 }
 
-void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port,
-                                                ptp_fsm_foreign_master_type *fm, bool force)
+void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm,
+                                                bool force)
 {
     if (fm->transport == PTP_TRANSPORT_UNICAST) {
         fm->is_announce_granted = 1;
@@ -464,8 +492,7 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         return;
     }
     if (g.duration <= 3) {
-        PTP_FSM_DEBUG_PORT(AREA, port,
-                           "%s: %s: [%s]: Unicast-grant TLV from master %s has too short a duration %u",
+        PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast-grant TLV from master %s has too short a duration %u",
                            ptp_fsm_address_str(src), g.duration);
         ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_TOO_SHORT>(PTP_FSM_TRACE_PKT, port, src, g.duration);
         return;
@@ -533,9 +560,8 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
                            "%s: %s: [%s]: Received unicast-grant TLV for invalid message type %s - "
                            "denying",
                            ptp_msg_type_to_str(type));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_INVALID_TYPE>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                                   ptp_fsm_port_ifhandle(port), port->fsm.PortState,
-                                                                   type);
+        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_INVALID_TYPE>(
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), port->fsm.PortState, type);
         return;
     }
 }

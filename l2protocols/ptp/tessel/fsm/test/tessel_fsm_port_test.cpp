@@ -38,8 +38,8 @@ constexpr S FAULTY = PTP_PORT_STATE_FAULTY;
 
 const char *state_name(uint32_t s)
 {
-    static constexpr std::array<const char *, 8> names{"Initializing", "Listen", "Passive", "Pre-Master",
-                                                       "Master", "Uncalibrated", "Slave", "Faulty"};
+    static constexpr std::array<const char *, 8> names{"Initializing", "Listen",       "Passive", "Pre-Master",
+                                                       "Master",       "Uncalibrated", "Slave",   "Faulty"};
     return names.at(s);
 }
 
@@ -57,7 +57,10 @@ const ptp_clock_type *get_advertised(const ptp_clock_type **out)
 }
 
 int fmc_delivered = 0;
-void on_fmc(tessel_proto_idb_type *) { fmc_delivered++; }
+void on_fmc(tessel_proto_idb_type *)
+{
+    fmc_delivered++;
+}
 
 event_mgr_type *evm = nullptr;
 
@@ -106,11 +109,8 @@ protected:
     void enter(S state)
     {
         switch (state) {
-        case INIT:
-            break;
-        case LISTEN:
-            ptp_fsm_ready(port);
-            break;
+        case INIT: break;
+        case LISTEN: ptp_fsm_ready(port); break;
         case PASSIVE:
             ptp_fsm_ready(port);
             ptp_fsm_bmc_passive(port);
@@ -163,41 +163,46 @@ protected:
 using A = ptp_fsm_action_type;
 struct cell_case {
     ptp_fsm_event_type event;
-    std::array<const char *, 8> actions;  // by state; "bad" for an impossible pair
+    std::array<const char *, 8> actions; // by state; "bad" for an impossible pair
 };
 
 // The table as the state machine is specified: per event, the action of each state.
 const std::array<cell_case, PTP_FSM_EVENT_COUNT> expected_table{{
-    {PTP_FSM_EVENT_ANNOUNCE_TIMEOUT, {"bad", "listen_to_master", "listen_to_master", "bad", "bad",
-                                      "slave_to_master", "slave_to_master", "bad"}},
+    {PTP_FSM_EVENT_ANNOUNCE_TIMEOUT,
+     {"bad", "listen_to_master", "listen_to_master", "bad", "bad", "slave_to_master", "slave_to_master", "bad"}},
     {PTP_FSM_EVENT_QUALIFICATION_TIMEOUT, {"bad", "bad", "bad", "premaster_to_master", "bad", "bad", "bad", "bad"}},
-    {PTP_FSM_EVENT_BMC_MASTER, {"bad", "ignore", "passive_to_premaster", "ignore", "master_refresh",
-                                "slave_to_premaster", "slave_to_premaster", "bad"}},
-    {PTP_FSM_EVENT_BMC_PASSIVE, {"bad", "listen_to_passive", "ignore", "premaster_to_passive",
-                                 "master_to_passive", "slave_to_passive", "slave_to_passive", "bad"}},
-    {PTP_FSM_EVENT_FAULT_DETECTED, {"bad", "listen_to_faulty", "listen_to_faulty", "premaster_to_faulty",
-                                    "master_to_faulty", "slave_to_faulty", "slave_to_faulty", "ignore"}},
+    {PTP_FSM_EVENT_BMC_MASTER,
+     {"bad", "ignore", "passive_to_premaster", "ignore", "master_refresh", "slave_to_premaster", "slave_to_premaster",
+      "bad"}},
+    {PTP_FSM_EVENT_BMC_PASSIVE,
+     {"bad", "listen_to_passive", "ignore", "premaster_to_passive", "master_to_passive", "slave_to_passive",
+      "slave_to_passive", "bad"}},
+    {PTP_FSM_EVENT_FAULT_DETECTED,
+     {"bad", "listen_to_faulty", "listen_to_faulty", "premaster_to_faulty", "master_to_faulty", "slave_to_faulty",
+      "slave_to_faulty", "ignore"}},
     {PTP_FSM_EVENT_FAULT_CLEARED, {"bad", "bad", "bad", "bad", "bad", "bad", "bad", "to_listen"}},
     {PTP_FSM_EVENT_READY, {"to_listen", "bad", "bad", "bad", "bad", "bad", "bad", "bad"}},
-    {PTP_FSM_EVENT_NOT_READY, {"ignore", "listen_to_init", "listen_to_init", "premaster_to_init",
-                               "master_to_init", "slave_to_init", "slave_to_init", "faulty_to_init"}},
+    {PTP_FSM_EVENT_NOT_READY,
+     {"ignore", "listen_to_init", "listen_to_init", "premaster_to_init", "master_to_init", "slave_to_init",
+      "slave_to_init", "faulty_to_init"}},
     {PTP_FSM_EVENT_SYNCHRONIZATION_FAULT, {"bad", "bad", "bad", "bad", "bad", "bad", "slave_to_uncalibrated", "bad"}},
-    {PTP_FSM_EVENT_BMC_SLAVE, {"bad", "listen_to_uncalibrated", "listen_to_uncalibrated",
-                               "premaster_to_uncalibrated", "master_to_uncalibrated", "slave_reselect",
-                               "slave_reselect", "bad"}},
+    {PTP_FSM_EVENT_BMC_SLAVE,
+     {"bad", "listen_to_uncalibrated", "listen_to_uncalibrated", "premaster_to_uncalibrated", "master_to_uncalibrated",
+      "slave_reselect", "slave_reselect", "bad"}},
     {PTP_FSM_EVENT_MASTER_CLOCK_SELECTED, {"bad", "bad", "bad", "bad", "bad", "uncalibrated_to_slave", "bad", "bad"}},
 }};
 
 // Per action: the state it leaves the port in (none: the state it was in) and the calls its steps
 // make (with a Multicast port, no slave-only mode, an advertised clock that is not the local one).
 struct action_case {
-    int next;  // -1: unchanged
+    int next; // -1: unchanged
     std::vector<std::string> calls;
 };
 const std::map<std::string, action_case> expected_actions{
     {"ignore", {-1, {}}},
     {"listen_to_master", {MASTER, {"state:Master", "if_session", "slave_table", "if_session", "allow_grants"}}},
-    {"slave_to_master", {MASTER, {"slave_stop", "state:Master", "if_session", "slave_table", "if_session", "allow_grants"}}},
+    {"slave_to_master",
+     {MASTER, {"slave_stop", "state:Master", "if_session", "slave_table", "if_session", "allow_grants"}}},
     {"premaster_to_master", {MASTER, {"state:Master", "if_session", "slave_table", "if_session", "allow_grants"}}},
     {"to_listen", {LISTEN, {"state:Listen", "listen"}}},
     {"listen_to_init", {INIT, {"end_listen", "state:Initializing"}}},
@@ -219,7 +224,8 @@ const std::map<std::string, action_case> expected_actions{
     {"slave_to_uncalibrated", {UNCAL, {"state:Uncalibrated"}}},
     {"listen_to_uncalibrated", {UNCAL, {"state:Uncalibrated", "slave_start"}}},
     {"premaster_to_uncalibrated", {UNCAL, {"state:Uncalibrated", "slave_start"}}},
-    {"master_to_uncalibrated", {UNCAL, {"if_session", "end_grants", "if_session", "state:Uncalibrated", "slave_start"}}},
+    {"master_to_uncalibrated",
+     {UNCAL, {"if_session", "end_grants", "if_session", "state:Uncalibrated", "slave_start"}}},
     {"slave_reselect", {UNCAL, {"state:Uncalibrated", "slave_reset"}}},
     {"uncalibrated_to_slave", {SLAVE, {"state:Slave"}}},
 };
@@ -298,9 +304,9 @@ TEST_F(FsmPort, SlaveSyncedFromListenPassesThroughUncalibratedToSlave)
     ptp_fsm_master_clock_selected(port);
     EXPECT_EQ(fsm_fake.calls, (std::vector<std::string>{"state:Uncalibrated", "slave_start", "state:Slave"}));
     fsm_fake.calls.clear();
-    ptp_fsm_master_clock_selected(port);  // in Slave: nothing at all
+    ptp_fsm_master_clock_selected(port); // in Slave: nothing at all
     EXPECT_TRUE(fsm_fake.calls.empty());
-    ptp_fsm_bmc_slave(port);  // SLAVE while Slave: a synchronisation fault
+    ptp_fsm_bmc_slave(port); // SLAVE while Slave: a synchronisation fault
     EXPECT_EQ(port->fsm.PortState, UNCAL);
     ptp_fsm_master_clock_selected(port);
     EXPECT_EQ(port->fsm.PortState, SLAVE);
@@ -375,11 +381,11 @@ TEST_F(FsmPort, HoldPassiveOnAPortThatIsNotListeningDoesNothing)
 TEST_F(FsmPort, ChangesPostponedUnderTheLockAreDeliveredOnceOnUnlock)
 {
     enter(SLAVE);
-    fsm_fake.fmc_postpones_in_slave_stop = 2;  // two best-master changes on the way
+    fsm_fake.fmc_postpones_in_slave_stop = 2; // two best-master changes on the way
     ptp_fsm_bmc_passive(port);
     EXPECT_EQ(port->fsm.PortState, PASSIVE);
     EXPECT_EQ(std::count(fsm_fake.calls.begin(), fsm_fake.calls.end(), "fmc"), 1);
-    EXPECT_EQ(fsm_fake.calls.back(), "fmc");  // after the transition, not inside it
+    EXPECT_EQ(fsm_fake.calls.back(), "fmc"); // after the transition, not inside it
     EXPECT_EQ(port->fsm.scheduled_functions, 0);
     EXPECT_FALSE(port->fsm.is_locked);
 
@@ -502,8 +508,8 @@ TEST_F(FsmPort, ResetFlagTakesASlavePortThroughInitializingToListen)
 {
     enter(SLAVE);
     ptp_fsm_port_config_change(port, PTP_FSM_CHANGE_ANNOUNCE_INTERVAL | PTP_FSM_CHANGE_SYNC_TIMEOUT);
-    EXPECT_EQ(fsm_fake.calls, (std::vector<std::string>{"slave_stop", "end_listen", "state:Initializing",
-                                                        "state:Listen", "listen"}));
+    EXPECT_EQ(fsm_fake.calls,
+              (std::vector<std::string>{"slave_stop", "end_listen", "state:Initializing", "state:Listen", "listen"}));
     EXPECT_EQ(port->fsm.PortState, LISTEN);
     expect_running_parts(LISTEN);
     EXPECT_FALSE(port->fsm.is_locked);
@@ -516,11 +522,10 @@ TEST_F(FsmPort, ResetFlagTakesASlavePortThroughInitializingToListen)
 TEST_F(FsmPort, NonResetFlagsActByTheirOwnRules)
 {
     enter(MASTER);
-    ptp_fsm_port_config_change(port, PTP_FSM_CHANGE_CLOCK_OPERATION | PTP_FSM_CHANGE_COS |
-                                         PTP_FSM_CHANGE_MASTER_TABLE | PTP_FSM_CHANGE_SLAVE_TABLE |
-                                         PTP_FSM_CHANGE_ADDRESS_LIST);
-    EXPECT_EQ(fsm_fake.calls, (std::vector<std::string>{"if_session", "sessions_update", "master_table",
-                                                        "slave_table"}));
+    ptp_fsm_port_config_change(port, PTP_FSM_CHANGE_CLOCK_OPERATION | PTP_FSM_CHANGE_COS | PTP_FSM_CHANGE_MASTER_TABLE |
+                                         PTP_FSM_CHANGE_SLAVE_TABLE | PTP_FSM_CHANGE_ADDRESS_LIST);
+    EXPECT_EQ(fsm_fake.calls,
+              (std::vector<std::string>{"if_session", "sessions_update", "master_table", "slave_table"}));
     EXPECT_EQ(port->fsm.PortState, MASTER);
 }
 
@@ -533,7 +538,7 @@ TEST_F(FsmPort, ResumeMapsTheCheckpointedState)
         bool with_record;
         zerrno restore_result;
         S running;
-        const char *restore_call;  // null: no restore
+        const char *restore_call; // null: no restore
     };
     static const int record = 0;
     const auto *rec = reinterpret_cast<const tessel_chkpt_foreign_master_type *>(&record);
@@ -569,8 +574,8 @@ TEST_F(FsmPort, StartRestartsTheStateAndSweepsOrDeletesPeers)
     port->fsm.foreign_master_ranked_list = &best;
     port->fsm.is_unicast_grant_allowed = 1;
     ptp_fsm_start(port);
-    EXPECT_EQ(fsm_fake.calls, (std::vector<std::string>{"listen", "relisten:slaving", "qualify:no_rank",
-                                                        "slave_start", "sweep"}));
+    EXPECT_EQ(fsm_fake.calls,
+              (std::vector<std::string>{"listen", "relisten:slaving", "qualify:no_rank", "slave_start", "sweep"}));
     port->fsm.foreign_master_ranked_list = nullptr;
 
     fsm_fake.calls.clear();
@@ -630,4 +635,4 @@ TEST_F(FsmPort, DebugLinesNameTheAreaInterfaceAndState)
     debug_clear_area(PTP_DEBUG_PATH, "protocol");
 }
 
-}  // namespace
+} // namespace

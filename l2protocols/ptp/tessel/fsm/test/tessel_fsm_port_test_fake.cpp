@@ -3,7 +3,6 @@
 
 #include "tessel_fsm_port_test_fake.h"
 
-
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_deps.h"
@@ -15,21 +14,54 @@
 
 fsm_fake_state_type fsm_fake;
 
-void fsm_fake_reset() { fsm_fake = fsm_fake_state_type{}; }
+void fsm_fake_reset()
+{
+    fsm_fake = fsm_fake_state_type{};
+}
 
 namespace {
-void rec(const char *what) { fsm_fake.calls.emplace_back(what); }
-}  // namespace
+void rec(const char *what)
+{
+    fsm_fake.calls.emplace_back(what);
+}
+} // namespace
 
-FAKE uint32_t tessel_port_mgr_get_profile(void) { return fsm_fake.profile; }
-FAKE uint32_t tessel_port_mgr_get_telecom_clock_type(void) { return fsm_fake.telecom_clock_type; }
-FAKE uint32_t tessel_issu_get_issu_role(void) { return fsm_fake.issu_role; }
-FAKE void tessel_bmc_if_update(tessel_proto_idb_type *) { rec("bmc_if_update"); }
-FAKE void tessel_fib_idb_unregister(tessel_proto_idb_type *) { rec("fib_unreg"); }
-FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *) { rec("if_session"); }
-FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) { rec("fm_session"); }
-FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) { rec("peer_session"); }
-FAKE void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) { rec("sessions_update"); }
+FAKE uint32_t tessel_port_mgr_get_profile(void)
+{
+    return fsm_fake.profile;
+}
+FAKE uint32_t tessel_port_mgr_get_telecom_clock_type(void)
+{
+    return fsm_fake.telecom_clock_type;
+}
+FAKE uint32_t tessel_issu_get_issu_role(void)
+{
+    return fsm_fake.issu_role;
+}
+FAKE void tessel_bmc_if_update(tessel_proto_idb_type *)
+{
+    rec("bmc_if_update");
+}
+FAKE void tessel_fib_idb_unregister(tessel_proto_idb_type *)
+{
+    rec("fib_unreg");
+}
+FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *)
+{
+    rec("if_session");
+}
+FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
+{
+    rec("fm_session");
+}
+FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *)
+{
+    rec("peer_session");
+}
+FAKE void tessel_offload_idb_sessions_update(tessel_proto_idb_type *)
+{
+    rec("sessions_update");
+}
 FAKE void tessel_stats_increment_packet_drop_counter(tessel_proto_idb_type *, uint32_t cls, uint32_t n)
 {
     fsm_fake.calls.push_back("drop_class:" + std::to_string(cls) + "x" + std::to_string(n));
@@ -40,7 +72,10 @@ FAKE void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t n)
 }
 
 // Unicast peers.
-FAKE zerrno ptp_fsm_proto_module_init(void) { return 0; }
+FAKE zerrno ptp_fsm_proto_module_init(void)
+{
+    return 0;
+}
 FAKE void ptp_fsm_proto_module_deinit(void) {}
 FAKE zerrno ptp_fsm_unicast_port_init(tessel_proto_idb_type *port)
 {
@@ -48,18 +83,36 @@ FAKE zerrno ptp_fsm_unicast_port_init(tessel_proto_idb_type *port)
     return 0;
 }
 FAKE void ptp_fsm_unicast_port_shutdown(tessel_proto_idb_type *) {}
-FAKE void ptp_fsm_unicast_allow_grants(tessel_proto_idb_type *) { rec("allow_grants"); }
-FAKE void ptp_fsm_unicast_end_grants(tessel_proto_idb_type *) { rec("end_grants"); }
-FAKE void ptp_fsm_unicast_peer_sweep(tessel_proto_idb_type *) { rec("sweep"); }
-FAKE void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *) { rec("delete_all_peers"); }
+FAKE void ptp_fsm_unicast_allow_grants(tessel_proto_idb_type *)
+{
+    rec("allow_grants");
+}
+FAKE void ptp_fsm_unicast_end_grants(tessel_proto_idb_type *)
+{
+    rec("end_grants");
+}
+FAKE void ptp_fsm_unicast_peer_sweep(tessel_proto_idb_type *)
+{
+    rec("sweep");
+}
+FAKE void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *)
+{
+    rec("delete_all_peers");
+}
 FAKE ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *, const ptp_address_type *)
 {
     return nullptr;
 }
-FAKE void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *, uint32_t) { rec("peer_delete"); }
+FAKE void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *, uint32_t)
+{
+    rec("peer_delete");
+}
 
 // Receive dispatch and foreign masters.
-FAKE bool ptp_fsm_proto_foreign_master_tree_init(tessel_proto_idb_type *) { return true; }
+FAKE bool ptp_fsm_proto_foreign_master_tree_init(tessel_proto_idb_type *)
+{
+    return true;
+}
 FAKE void ptp_fsm_proto_foreign_master_tree_destroy(tessel_proto_idb_type *) {}
 FAKE void ptp_fsm_proto_start_listening(tessel_proto_idb_type *port)
 {
@@ -73,8 +126,14 @@ FAKE void ptp_fsm_proto_end_listening(tessel_proto_idb_type *port)
     port->fsm.is_listening = 0;
     port->fsm.announce_timer_running = 0;
 }
-FAKE void ptp_fsm_proto_start_slave(tessel_proto_idb_type *) { rec("slave_start"); }
-FAKE void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *) { rec("slave_reset"); }
+FAKE void ptp_fsm_proto_start_slave(tessel_proto_idb_type *)
+{
+    rec("slave_start");
+}
+FAKE void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *)
+{
+    rec("slave_reset");
+}
 FAKE void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port)
 {
     rec("slave_stop");
@@ -82,29 +141,35 @@ FAKE void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port)
         ptp_fsm_announce_best_foreign_master_changed(port);
     }
 }
-FAKE void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *) { rec("slave_table"); }
-FAKE void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *) { rec("master_table"); }
-FAKE void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *,
-                                                bool slaving)
+FAKE void ptp_fsm_proto_slave_config_change(tessel_proto_idb_type *)
+{
+    rec("slave_table");
+}
+FAKE void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *)
+{
+    rec("master_table");
+}
+FAKE void ptp_fsm_proto_foreign_master_relisten(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *, bool slaving)
 {
     rec(slaving ? "relisten:slaving" : "relisten");
 }
-FAKE zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *,
-                                                      const tessel_chkpt_foreign_master_type *,
+FAKE zerrno ptp_fsm_proto_best_foreign_master_restore(tessel_proto_idb_type *, const tessel_chkpt_foreign_master_type *,
                                                       bool slaving, bool start_listening)
 {
     fsm_fake.calls.push_back(std::string("restore") + (slaving ? ":slaving" : "") +
                              (start_listening ? ":listening" : ""));
     return fsm_fake.restore_result;
 }
-FAKE void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *,
-                                              uint32_t options)
+FAKE void ptp_fsm_proto_foreign_master_delete(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *, uint32_t options)
 {
     fsm_fake.calls.push_back("fm_delete:" + std::to_string(options));
 }
 
 // Foreign-master data set.
-FAKE zerrno ptp_fsm_announce_timers_create(tessel_proto_idb_type *) { return 0; }
+FAKE zerrno ptp_fsm_announce_timers_create(tessel_proto_idb_type *)
+{
+    return 0;
+}
 FAKE void ptp_fsm_announce_timers_destroy(tessel_proto_idb_type *) {}
 FAKE void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *port)
 {
@@ -113,8 +178,7 @@ FAKE void ptp_fsm_announce_best_foreign_master_changed(tessel_proto_idb_type *po
     }
     rec("fmc");
 }
-FAKE void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *,
-                                                  int no_rank)
+FAKE void ptp_fsm_announce_foreign_master_qualify(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *, int no_rank)
 {
     rec(no_rank ? "qualify:no_rank" : "qualify");
 }

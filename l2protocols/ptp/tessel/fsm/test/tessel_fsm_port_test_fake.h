@@ -14,7 +14,7 @@ struct fsm_fake_state_type {
     uint32_t telecom_clock_type = PTP_TELECOM_CLOCK_T_BC;
     uint32_t issu_role = 1;
     zerrno restore_result = 0;
-    int fmc_postpones_in_slave_stop = 0;  // best-master changes the slave-stop fake raises
+    int fmc_postpones_in_slave_stop = 0; // best-master changes the slave-stop fake raises
 };
 
 extern fsm_fake_state_type fsm_fake;

@@ -29,8 +29,7 @@ constexpr uint16_t OWN_PORT = 2;
 struct msg_builder {
     std::vector<uint8_t> b;
 
-    explicit msg_builder(uint8_t type, size_t len)
-        : b(len < 34 ? 34 : len, 0)
+    explicit msg_builder(uint8_t type, size_t len) : b(len < 34 ? 34 : len, 0)
     {
         b[0] = type;
         b[1] = 2;
@@ -68,7 +67,10 @@ msg_builder announce(uint64_t gm = 0x1000, uint8_t clock_class = 6, uint16_t ste
     return m;
 }
 
-unsigned rd_steps(const msg_builder &m) { return unsigned{m.b[61]} << 8 | m.b[62]; }
+unsigned rd_steps(const msg_builder &m)
+{
+    return unsigned{m.b[61]} << 8 | m.b[62];
+}
 
 ptp_address_type mac(uint8_t last)
 {
@@ -143,9 +145,9 @@ protected:
 struct dispatch_case {
     const char *name;
     std::vector<uint8_t> bytes;
-    int drop_class;   // -1: no drop
+    int drop_class; // -1: no drop
     int drop_reason;
-    int received_class;  // -1: not counted as received
+    int received_class; // -1: not counted as received
 };
 
 std::vector<uint8_t> truncated(const msg_builder &m, size_t len)
@@ -161,12 +163,9 @@ TEST_F(RxTest, HeaderCheckAndDispatchTable)
         {"shorter than a header", std::vector<uint8_t>(10, 0), 10, TESSEL_PACKET_DROP_TOO_SHORT, -1},
         {"messageLength below a header", msg_builder(PTP_MSG_ANNOUNCE, 64).set16(2, 20).b, 10,
          TESSEL_PACKET_DROP_TOO_SHORT, -1},
-        {"messageLength beyond the bytes received", truncated(announce(), 50), 10,
-         TESSEL_PACKET_DROP_TOO_SHORT, -1},
-        {"version 1", msg_builder(PTP_MSG_ANNOUNCE, 64).set8(1, 1).b, 10,
-         TESSEL_PACKET_DROP_INVALID_PACKET, -1},
-        {"other domain", msg_builder(PTP_MSG_ANNOUNCE, 64).set8(4, 5).b, 10,
-         TESSEL_PACKET_DROP_WRONG_DOMAIN, -1},
+        {"messageLength beyond the bytes received", truncated(announce(), 50), 10, TESSEL_PACKET_DROP_TOO_SHORT, -1},
+        {"version 1", msg_builder(PTP_MSG_ANNOUNCE, 64).set8(1, 1).b, 10, TESSEL_PACKET_DROP_INVALID_PACKET, -1},
+        {"other domain", msg_builder(PTP_MSG_ANNOUNCE, 64).set8(4, 5).b, 10, TESSEL_PACKET_DROP_WRONG_DOMAIN, -1},
         {"Pdelay-Req", msg_builder(PTP_MSG_PDELAY_REQ, 54).b, 10, TESSEL_PACKET_DROP_NOT_SUPPORTED, 5},
         {"Pdelay-Resp-Follow-Up", msg_builder(PTP_MSG_PDELAY_RESP_FOLLOW_UP, 54).b, 10,
          TESSEL_PACKET_DROP_NOT_SUPPORTED, 7},
@@ -176,22 +175,22 @@ TEST_F(RxTest, HeaderCheckAndDispatchTable)
         {"Sync", msg_builder(PTP_MSG_SYNC, 44).b, 1, TESSEL_PACKET_DROP_NOT_FOR_US, 1},
         {"Announce of 60 bytes", msg_builder(PTP_MSG_ANNOUNCE, 60).b, 0, TESSEL_PACKET_DROP_TOO_SHORT, 0},
         {"Signaling of 40 bytes", msg_builder(PTP_MSG_SIGNALING, 40).b, 8, TESSEL_PACKET_DROP_TOO_SHORT, 8},
-        {"Signaling from this port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, OWN_PORT).b,
-         8, TESSEL_PACKET_DROP_LOOPED_SAME_PORT, 8},
-        {"Signaling from a higher port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, 9).b,
-         8, TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT, 8},
-        {"Signaling from a lower port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, 1).b,
-         8, TESSEL_PACKET_DROP_LOOPED_LOWER_PORT, 8},
-        {"Signaling for another clock", msg_builder(PTP_MSG_SIGNALING, 44).set64(34, 0x42).set16(42, 0xFFFF).b,
-         8, TESSEL_PACKET_DROP_NOT_FOR_US, 8},
-        {"Signaling for another port", msg_builder(PTP_MSG_SIGNALING, 44).set64(34, LOCAL_ID).set16(42, 7).b,
-         8, TESSEL_PACKET_DROP_NOT_FOR_US, 8},
+        {"Signaling from this port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, OWN_PORT).b, 8,
+         TESSEL_PACKET_DROP_LOOPED_SAME_PORT, 8},
+        {"Signaling from a higher port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, 9).b, 8,
+         TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT, 8},
+        {"Signaling from a lower port", msg_builder(PTP_MSG_SIGNALING, 44).set64(20, LOCAL_ID).set16(28, 1).b, 8,
+         TESSEL_PACKET_DROP_LOOPED_LOWER_PORT, 8},
+        {"Signaling for another clock", msg_builder(PTP_MSG_SIGNALING, 44).set64(34, 0x42).set16(42, 0xFFFF).b, 8,
+         TESSEL_PACKET_DROP_NOT_FOR_US, 8},
+        {"Signaling for another port", msg_builder(PTP_MSG_SIGNALING, 44).set64(34, LOCAL_ID).set16(42, 7).b, 8,
+         TESSEL_PACKET_DROP_NOT_FOR_US, 8},
         {"Signaling, 2 bytes left for a TLV header",
          msg_builder(PTP_MSG_SIGNALING, 46).set64(34, UINT64_MAX).set16(42, 0xFFFF).b, 8,
          TESSEL_PACKET_DROP_INVALID_TLVS, 8},
         {"Signaling, TLV overruns the message",
-         msg_builder(PTP_MSG_SIGNALING, 52).set64(34, UINT64_MAX).set16(42, 0xFFFF).set16(44, 5).set16(46, 200).b,
-         8, TESSEL_PACKET_DROP_INVALID_TLVS, 8},
+         msg_builder(PTP_MSG_SIGNALING, 52).set64(34, UINT64_MAX).set16(42, 0xFFFF).set16(44, 5).set16(46, 200).b, 8,
+         TESSEL_PACKET_DROP_INVALID_TLVS, 8},
         {"Signaling of exactly 44 bytes to all ones",
          msg_builder(PTP_MSG_SIGNALING, 44).set64(34, UINT64_MAX).set16(42, 0xFFFF).b, -1, 0, 8},
     };
@@ -292,28 +291,24 @@ struct validation_case {
     uint32_t profile;
     uint8_t min_class;
     msg_builder msg;
-    int drop_reason;  // -1: accepted
+    int drop_reason; // -1: accepted
 };
 
 TEST_F(RxTest, AnnounceValidationTable)
 {
     const std::vector<validation_case> cases = {
         {"steps removed 254", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 6, 254), -1},
-        {"steps removed 255", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 6, 255),
-         TESSEL_PACKET_DROP_STEPS_REMOVED},
-        {"steps removed 65535", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 6, 65535),
-         TESSEL_PACKET_DROP_STEPS_REMOVED},
+        {"steps removed 255", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 6, 255), TESSEL_PACKET_DROP_STEPS_REMOVED},
+        {"steps removed 65535", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 6, 65535), TESSEL_PACKET_DROP_STEPS_REMOVED},
         {"class 255 with minimum 255", PTP_PROFILE_DEFAULT, 255, announce(0x1000, 255, 1),
          TESSEL_PACKET_DROP_BAD_CLOCK_CLASS},
         {"reserved identity", PTP_PROFILE_DEFAULT, 255, announce(UINT64_MAX, 6, 1),
          TESSEL_PACKET_DROP_RESERVED_CLOCK_ID},
-        {"class above the minimum", PTP_PROFILE_DEFAULT, 6, announce(0x1000, 7, 1),
-         TESSEL_PACKET_DROP_MIN_CLOCK_CLASS},
+        {"class above the minimum", PTP_PROFILE_DEFAULT, 6, announce(0x1000, 7, 1), TESSEL_PACKET_DROP_MIN_CLOCK_CLASS},
         {"class at the minimum", PTP_PROFILE_DEFAULT, 7, announce(0x1000, 7, 1), -1},
         {"G.8275.1 class 84", PTP_PROFILE_G8275_1, 255, announce(0x1000, 84, 1).set8(4, 24),
          TESSEL_PACKET_DROP_G8275_1_INCOMPATIBLE},
-        {"G.8265.1 class 6", PTP_PROFILE_G8265_1, 255, announce(0x1000, 6, 1),
-         TESSEL_PACKET_DROP_G8265_1_INCOMPATIBLE},
+        {"G.8265.1 class 6", PTP_PROFILE_G8265_1, 255, announce(0x1000, 6, 1), TESSEL_PACKET_DROP_G8265_1_INCOMPATIBLE},
         // Under G.8275.2 every Announce counts as unicast: an unknown master is not created.
         {"G.8275.2 unknown master", PTP_PROFILE_G8275_2, 255, announce(0x1000, 6, 1),
          TESSEL_PACKET_DROP_UNKNOWN_MASTER},
@@ -389,7 +384,7 @@ TEST_F(RxTest, HeldPassiveUntilFiveQuietTicksAcrossTheWrap)
         rx(looped, &src);
         ASSERT_TRUE(port->fsm.is_held_passive);
         tick(3);
-        rx(looped, &src);  // renews the hold; no second report
+        rx(looped, &src); // renews the hold; no second report
         EXPECT_EQ(1u, rx_fake.fmc_reports);
         tick(4);
         EXPECT_TRUE(port->fsm.is_held_passive);
@@ -408,12 +403,12 @@ TEST_F(RxTest, QualifiedAtTheTickAfterTheSecondAnnounce)
     tick();
     EXPECT_EQ(nullptr, best());
     rx(announce(), &src);
-    EXPECT_EQ(nullptr, best());  // two Announces, not yet ranked
+    EXPECT_EQ(nullptr, best()); // two Announces, not yet ranked
     EXPECT_EQ(0u, rx_fake.fmc_reports);
     tick();
     ASSERT_NE(nullptr, best());
     EXPECT_EQ(0, std::memcmp(&src, &best()->peer_addr, sizeof(src)));
-    EXPECT_EQ(1u, rx_fake.fmc_reports);  // reported once, at the unlock
+    EXPECT_EQ(1u, rx_fake.fmc_reports); // reported once, at the unlock
     EXPECT_FALSE(port->fsm.is_locked);
 
     // Unchanged Announces keep it ranked without further reports.
@@ -435,7 +430,7 @@ TEST_F(RxTest, RankingAndBestChangeReportedOnce)
     }
     tick();
     ASSERT_NE(nullptr, best());
-    EXPECT_EQ(0x3000u, best()->master_clock.clock_id);  // class 7 beats 13
+    EXPECT_EQ(0x3000u, best()->master_clock.clock_id); // class 7 beats 13
     EXPECT_EQ(1u, rx_fake.fmc_reports);
 
     // A's clock improves: one re-rank, one report.
@@ -502,12 +497,12 @@ TEST_F(RxTest, MulticastMasterTimesOutAndLeavesNoDanglingSlavingMaster)
     ptp_fsm_proto_start_slave(port);
     ASSERT_EQ(best(), port->fsm.slaving_master);
     tick(3);
-    EXPECT_EQ(nullptr, best());  // lost its clock data and rank
+    EXPECT_EQ(nullptr, best()); // lost its clock data and rank
     EXPECT_EQ(1u, fm_count());
     tick(1);
-    EXPECT_EQ(0u, fm_count());  // newest Announce 5 ticks old: deleted
+    EXPECT_EQ(0u, fm_count()); // newest Announce 5 ticks old: deleted
     EXPECT_EQ(nullptr, port->fsm.slaving_master);
-    EXPECT_EQ(2u, rx_fake.fmc_reports);  // ranked, then gone
+    EXPECT_EQ(2u, rx_fake.fmc_reports); // ranked, then gone
 }
 
 TEST_F(RxTest, NoTimeOutWhileSuspended)
@@ -524,7 +519,7 @@ TEST_F(RxTest, NoTimeOutWhileSuspended)
     EXPECT_EQ(0u, fm_count());
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -544,7 +539,7 @@ TEST_F(RxTest, G8275_2AlternateMasterFlagFromAKnownMaster)
     EXPECT_EQ(1u, fm->announce_count);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -564,14 +559,14 @@ TEST_F(RxTest, HeldPassivePortKeepsItsTimeoutLoadedByItsBestMaster)
     port->fsm.is_announce_timeout_running = 1;
     port->fsm.announce_timeout_counter = 3;
 
-    for (int i = 0; i < 10; i++) {  // held: looped Announces keep coming
+    for (int i = 0; i < 10; i++) { // held: looped Announces keep coming
         rx(looped, &loop_src);
         ASSERT_TRUE(port->fsm.is_held_passive);
         rx(announce(), &best_src);
         EXPECT_EQ(3, port->fsm.announce_timeout_counter) << "tick " << i;
         tick();
     }
-    for (int i = 0; i < 10; i++) {  // released after five quiet ticks
+    for (int i = 0; i < 10; i++) { // released after five quiet ticks
         rx(announce(), &best_src);
         tick();
     }
@@ -587,15 +582,14 @@ TEST_F(RxTest, AnnounceReceiptTextsAndAddressWords)
         const char *name;
         uint32_t profile;
         msg_builder msg;
-        const char *line;  // one of the debug lines
+        const char *line; // one of the debug lines
     };
     const std::vector<text_case> cases = {
         {"new master", PTP_PROFILE_DEFAULT, announce(),
          "PACKET: Gi0/0/0/1: [state]: New foreign master Ethernet 0200.0000.0007 received"},
         {"class refused by the profile", PTP_PROFILE_G8275_1, announce(0x1000, 84, 1),
          "PACKET: Gi0/0/0/1: [state]: Clock class 84 not allowed by G.8275.1"},
-        {"alternate master under G.8275.2", PTP_PROFILE_G8275_2,
-         announce(0x1000, 6, 1).set16(6, 0x0100),
+        {"alternate master under G.8275.2", PTP_PROFILE_G8275_2, announce(0x1000, 6, 1).set16(6, 0x0100),
          "PACKET: Gi0/0/0/1: [state]: Flag 'alternativeMasterFlag' not allowed by G.8275.2"},
     };
     const ptp_address_type src = mac(7);
@@ -612,8 +606,7 @@ TEST_F(RxTest, AnnounceReceiptTextsAndAddressWords)
             ptp_fsm_announce_foreign_master_start_listening(port, fm);
         }
         rx(c.msg, &src);
-        EXPECT_NE(rx_fake.debug_lines.end(),
-                  std::find(rx_fake.debug_lines.begin(), rx_fake.debug_lines.end(), c.line));
+        EXPECT_NE(rx_fake.debug_lines.end(), std::find(rx_fake.debug_lines.begin(), rx_fake.debug_lines.end(), c.line));
         ptp_fsm_proto_foreign_master_tree_destroy(port);
     }
 
@@ -625,8 +618,7 @@ TEST_F(RxTest, AnnounceReceiptTextsAndAddressWords)
     ASSERT_NE(rx_fake.traces.end(), rec);
     ASSERT_EQ(6u, rec->size());
     EXPECT_EQ(PTP_ENCAP_ETHERNET, (*rec)[5]);
-    EXPECT_STREQ("Ethernet 0200.0000.0007",
-                 ptp_address_trace_to_str(PTP_ENCAP_ETHERNET, (*rec)[3], (*rec)[4]));
+    EXPECT_STREQ("Ethernet 0200.0000.0007", ptp_address_trace_to_str(PTP_ENCAP_ETHERNET, (*rec)[3], (*rec)[4]));
 }
 
 TEST_F(RxTest, AnIpv6AddressIsRecordedAsText)
@@ -642,7 +634,7 @@ TEST_F(RxTest, AnIpv6AddressIsRecordedAsText)
     ptp_fsm_foreign_master_type *fm = nullptr;
     ASSERT_EQ(0u, ptp_fsm_proto_foreign_master_add(port, &src, nullptr, false, &fm));
     ptp_fsm_proto_foreign_master_tree_destroy(port);
-    const uint64_t id = 0x80500100670ull;  // address-format code of an IPv6 address in third place
+    const uint64_t id = 0x80500100670ull; // address-format code of an IPv6 address in third place
     const auto rec = std::find_if(rx_fake.traces.begin(), rx_fake.traces.end(),
                                   [id](const std::vector<uint64_t> &r) { return r[0] == id; });
     ASSERT_NE(rx_fake.traces.end(), rec);
@@ -695,4 +687,4 @@ TEST_F(RxTimerTest, APortCreatedDuringTheSuspensionDoesNotEndIt)
     ptp_fsm_announce_timers_destroy(other.get());
 }
 
-}  // namespace
+} // namespace

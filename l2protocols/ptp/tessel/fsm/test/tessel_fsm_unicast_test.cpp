@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "evm.h"
@@ -44,11 +44,10 @@ TEST(SignalingCodec, BuildersWriteTheWireBytes)
     ASSERT_EQ(ptp_unicast_request_tlv_encode({PTP_MSG_SYNC, -4, 300}, b, sizeof b), 10u);
     EXPECT_EQ(bytes(b, b + 10), (bytes{0x00, 0x04, 0x00, 0x06, 0x00, 0xFC, 0x00, 0x00, 0x01, 0x2C}));
 
-    ASSERT_EQ(ptp_unicast_grant_tlv_encode({PTP_MSG_ANNOUNCE, 1, 0x01020304, PTP_GRANT_FLAG_RENEWAL_INVITED},
-                                           b, sizeof b),
-              12u);
-    EXPECT_EQ(bytes(b, b + 12),
-              (bytes{0x00, 0x05, 0x00, 0x08, 0xB0, 0x01, 0x01, 0x02, 0x03, 0x04, 0x00, 0x01}));
+    ASSERT_EQ(
+        ptp_unicast_grant_tlv_encode({PTP_MSG_ANNOUNCE, 1, 0x01020304, PTP_GRANT_FLAG_RENEWAL_INVITED}, b, sizeof b),
+        12u);
+    EXPECT_EQ(bytes(b, b + 12), (bytes{0x00, 0x05, 0x00, 0x08, 0xB0, 0x01, 0x01, 0x02, 0x03, 0x04, 0x00, 0x01}));
 
     ASSERT_EQ(ptp_unicast_cancel_tlv_encode(PTP_MSG_TLV_CANCEL_UNICAST, {PTP_MSG_DELAY_RESP}, b, sizeof b), 6u);
     EXPECT_EQ(bytes(b, b + 6), (bytes{0x00, 0x06, 0x00, 0x02, 0x90, 0x00}));
@@ -121,8 +120,7 @@ TEST(SignalingCodec, RenewalTimes)
         uint32_t duration;
         uint32_t renew_after;
     };
-    for (const row &r : {row{4, 3}, row{100, 75}, row{239, 179}, row{240, 180}, row{300, 240},
-                         row{1000, 940}}) {
+    for (const row &r : {row{4, 3}, row{100, 75}, row{239, 179}, row{240, 180}, row{300, 240}, row{1000, 940}}) {
         EXPECT_EQ(ptp_fsm_unicast_renewal_time(r.duration), r.renew_after) << r.duration;
     }
 }
@@ -149,9 +147,9 @@ struct tlv_spec {
 
 bytes request_body(uint32_t type, int8_t interval, uint32_t duration)
 {
-    return {static_cast<uint8_t>(type << 4), static_cast<uint8_t>(interval),
+    return {static_cast<uint8_t>(type << 4),      static_cast<uint8_t>(interval),
             static_cast<uint8_t>(duration >> 24), static_cast<uint8_t>(duration >> 16),
-            static_cast<uint8_t>(duration >> 8), static_cast<uint8_t>(duration)};
+            static_cast<uint8_t>(duration >> 8),  static_cast<uint8_t>(duration)};
 }
 
 // A Signaling message from `from` with these TLVs (lengthField = body size unless given).
@@ -180,9 +178,18 @@ bytes signaling(const std::vector<tlv_spec> &tlvs, const ptp_port_id_type &from 
     return m;
 }
 
-uint16_t rd16(const bytes &b, size_t o) { return static_cast<uint16_t>(b[o] << 8 | b[o + 1]); }
-uint32_t rd32(const bytes &b, size_t o) { return uint32_t{rd16(b, o)} << 16 | rd16(b, o + 2); }
-uint64_t rd64(const bytes &b, size_t o) { return uint64_t{rd32(b, o)} << 32 | rd32(b, o + 4); }
+uint16_t rd16(const bytes &b, size_t o)
+{
+    return static_cast<uint16_t>(b[o] << 8 | b[o + 1]);
+}
+uint32_t rd32(const bytes &b, size_t o)
+{
+    return uint32_t{rd16(b, o)} << 16 | rd16(b, o + 2);
+}
+uint64_t rd64(const bytes &b, size_t o)
+{
+    return uint64_t{rd32(b, o)} << 32 | rd32(b, o + 4);
+}
 
 // A sent Signaling message as read back from its bytes.
 struct decoded_msg {
@@ -192,7 +199,7 @@ struct decoded_msg {
     ptp_port_id_type target;
     std::vector<ptp_unicast_grant_tlv_type> grants;
     std::vector<ptp_unicast_request_tlv_type> requests;
-    std::vector<std::pair<uint16_t, uint8_t>> cancels;  // (tlv type, message type)
+    std::vector<std::pair<uint16_t, uint8_t>> cancels; // (tlv type, message type)
 };
 
 decoded_msg decode(const bytes &m)
@@ -201,8 +208,8 @@ decoded_msg decode(const bytes &m)
     EXPECT_GE(m.size(), 44u);
     EXPECT_EQ(m[0], 0x0C);
     EXPECT_EQ(m[1], 2);
-    EXPECT_EQ(m[32], 5);     // controlField "other"
-    EXPECT_EQ(m[33], 0x7F);  // logMessageInterval
+    EXPECT_EQ(m[32], 5);    // controlField "other"
+    EXPECT_EQ(m[33], 0x7F); // logMessageInterval
     EXPECT_EQ(rd64(m, 20), LOCAL_ID);
     EXPECT_EQ(rd16(m, 28), OWN_PORT);
     d.length = rd16(m, 2);
@@ -332,7 +339,10 @@ protected:
 
 TEST_F(Unicast, MasterDecisionsAsATable)
 {
-    enum class outcome { deferred, denied };
+    enum class outcome {
+        deferred,
+        denied
+    };
     struct row {
         const char *what;
         uint32_t deny_setting;
@@ -342,20 +352,22 @@ TEST_F(Unicast, MasterDecisionsAsATable)
         int8_t interval;
         uint32_t duration;
         outcome result;
-        int8_t granted_interval;   // deferred: what the entry holds
+        int8_t granted_interval; // deferred: what the entry holds
         uint32_t granted_duration;
     };
     const row rows[] = {
         {"Sync as configured", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -4, 300, outcome::deferred, -4, 300},
         {"Sync faster, reduce", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -7, 300, outcome::deferred, -4, 300},
         {"Sync faster, deny", 1, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -7, 300, outcome::denied, 0, 0},
-        {"Delay-Resp faster, reduce", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_DELAY_RESP, -6, 60, outcome::deferred, -4, 60},
+        {"Delay-Resp faster, reduce", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_DELAY_RESP, -6, 60, outcome::deferred, -4,
+         60},
         {"Announce faster, reduce", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_ANNOUNCE, -3, 300, outcome::denied, 0, 0},
         {"Announce slower", 1, PTP_TRANSPORT_UNICAST, true, PTP_MSG_ANNOUNCE, 2, 100, outcome::deferred, 2, 100},
         {"600 s, reduce", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -4, 600, outcome::deferred, -4, 300},
         {"600 s, deny", 1, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -4, 600, outcome::denied, 0, 0},
         {"duration 0", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_SYNC, -4, 0, outcome::denied, 0, 0},
-        {"Delay-Req is not negotiated", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_DELAY_REQ, -4, 60, outcome::denied, 0, 0},
+        {"Delay-Req is not negotiated", 0, PTP_TRANSPORT_UNICAST, true, PTP_MSG_DELAY_REQ, -4, 60, outcome::denied, 0,
+         0},
         {"mixed-mode Sync", 0, PTP_TRANSPORT_MIXED, true, PTP_MSG_SYNC, -4, 60, outcome::denied, 0, 0},
         {"mixed-mode Announce", 0, PTP_TRANSPORT_MIXED, true, PTP_MSG_ANNOUNCE, 0, 60, outcome::denied, 0, 0},
         {"mixed-mode Delay-Resp", 0, PTP_TRANSPORT_MIXED, true, PTP_MSG_DELAY_RESP, -4, 60, outcome::deferred, -4, 60},
@@ -373,17 +385,17 @@ TEST_F(Unicast, MasterDecisionsAsATable)
             const decoded_msg d = last_sent();
             EXPECT_EQ(d.length, 56u);
             EXPECT_EQ(d.flags, 0x0400);
-            EXPECT_EQ(d.seq, 0u);  // no peer entry
+            EXPECT_EQ(d.seq, 0u); // no peer entry
             EXPECT_EQ(d.target.clock_id, SLAVE_ID.clock_id);
             EXPECT_EQ(d.target.port_num, SLAVE_ID.port_num);
             ASSERT_EQ(d.grants.size(), 1u);
             EXPECT_EQ(d.grants[0].message_type, r.type);
-            EXPECT_EQ(d.grants[0].log_interval, r.interval);  // as requested
+            EXPECT_EQ(d.grants[0].log_interval, r.interval); // as requested
             EXPECT_EQ(d.grants[0].duration, 0u);
             EXPECT_EQ(d.grants[0].flags, 0u);
             EXPECT_EQ(peer(), nullptr);
         } else {
-            EXPECT_TRUE(uc_fake.sent.empty());  // waits for the offload session
+            EXPECT_TRUE(uc_fake.sent.empty()); // waits for the offload session
             ptp_fsm_peer_entry_type *e = peer();
             ASSERT_NE(e, nullptr);
             const int k = r.type == PTP_MSG_ANNOUNCE ? 0 : r.type == PTP_MSG_SYNC ? 1 : 2;
@@ -478,7 +490,7 @@ TEST_F(Unicast, ManyRequestTlvsGetRepliesThatFitAndOneGrantEach)
     port->config.deny_invalid_grants = 1;
     std::vector<tlv_spec> tlvs;
     for (int i = 0; i < 9; i++) {
-        tlvs.push_back({PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_SYNC, -7, 60)});  // all denied
+        tlvs.push_back({PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_SYNC, -7, 60)}); // all denied
     }
     request(tlvs, slave);
     ASSERT_EQ(uc_fake.sent.size(), 3u);
@@ -494,10 +506,9 @@ TEST_F(Unicast, ManyRequestTlvsGetRepliesThatFitAndOneGrantEach)
 TEST_F(Unicast, RequestTlvOfTheWrongLengthIsACountedDropWithoutAGrant)
 {
     bytes body = request_body(PTP_MSG_SYNC, -4, 60);
-    body.push_back(0);  // lengthField 7
+    body.push_back(0); // lengthField 7
     port->fsm.is_unicast_grant_allowed = 0;
-    request({{PTP_MSG_TLV_REQUEST_UNICAST, body},
-             {PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_ANNOUNCE, 0, 60)}},
+    request({{PTP_MSG_TLV_REQUEST_UNICAST, body}, {PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_ANNOUNCE, 0, 60)}},
             slave);
     ASSERT_EQ(uc_fake.sent.size(), 1u);
     const decoded_msg d = last_sent();
@@ -514,9 +525,10 @@ TEST_F(Unicast, GrantTlvOfTheWrongLengthIsSkippedWithItsText)
     ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "protocol", nullptr), 0u);
     debug_capture_clear();
     tlv_in(PTP_MSG_TLV_GRANT_UNICAST, {0x00, 0xFC, 0x00, 0x00, 0x00, 0x3C}, slave);
-    EXPECT_EQ(debug_captured(),
-              (std::vector<std::string>{
-                  "PROTOCOL: Gi0/0/0/1: [Master]: Unicast-Grant TLV is incorrect length - length is 10, should be 12"}));
+    EXPECT_EQ(
+        debug_captured(),
+        (std::vector<std::string>{
+            "PROTOCOL: Gi0/0/0/1: [Master]: Unicast-Grant TLV is incorrect length - length is 10, should be 12"}));
     debug_clear_area(PTP_DEBUG_PATH, "protocol");
     EXPECT_EQ(uc_fake.drop_signaling, 1u);
     EXPECT_EQ(uc_fake.drop_reason[TESSEL_PACKET_DROP_INVALID_TLVS], 1u);
@@ -575,7 +587,7 @@ TEST_F(Unicast, GrantExpiresOnVirtualTimeAndTheEntryGoes)
     EXPECT_EQ(uc_fake.grant_changes.back().second, 0);
     EXPECT_EQ(peer(), nullptr);
     EXPECT_EQ(uc_fake.chkpt_deletes, 1u);
-    EXPECT_TRUE(uc_fake.sent.empty());  // expiry tells nobody
+    EXPECT_TRUE(uc_fake.sent.empty()); // expiry tells nobody
 }
 
 TEST_F(Unicast, CancelFromTheSlaveIsAcknowledgedAndEndsTheGrant)
@@ -620,17 +632,17 @@ TEST_F(Unicast, CancelFromAPeerThatIsBothMasterAndSlaveIsIgnored)
 TEST_F(Unicast, RepliesToAKnownPeerCarryItsSequenceIdDenialsToo)
 {
     request(PTP_MSG_SYNC, -4, 300);
-    confirm(PTP_MSG_SYNC);  // sequence id 0
+    confirm(PTP_MSG_SYNC); // sequence id 0
     uc_fake.sent.clear();
     uc_fake.calls.clear();
-    request(PTP_MSG_SYNC, -4, 0);  // a renewal of duration 0: denied
+    request(PTP_MSG_SYNC, -4, 0); // a renewal of duration 0: denied
     ASSERT_EQ(uc_fake.sent.size(), 1u);
     const decoded_msg d = last_sent();
     EXPECT_EQ(d.seq, 1u);
     ASSERT_EQ(d.grants.size(), 1u);
     EXPECT_EQ(d.grants[0].duration, 0u);
     EXPECT_EQ(peer()->peer_sequence_id, 2u);
-    EXPECT_TRUE(peer()->is_sync_granted);  // the standing grant is untouched
+    EXPECT_TRUE(peer()->is_sync_granted); // the standing grant is untouched
     // The peer's own adjacency: nothing is looked up for this reply.
     EXPECT_EQ(std::count(uc_fake.calls.begin(), uc_fake.calls.end(), "adjacency_get"), 0);
 }
@@ -642,13 +654,27 @@ TEST_F(Unicast, EveryGrantChangeIsReported)
     struct step {
         const char *what;
         std::function<void()> act;
-        int any_left;  // of the last report
+        int any_left; // of the last report
     };
     const std::vector<step> steps{
-        {"new grant, once answered", [&] { request(PTP_MSG_SYNC, -4, 300); confirm(PTP_MSG_SYNC); }, 1},
+        {"new grant, once answered",
+         [&] {
+             request(PTP_MSG_SYNC, -4, 300);
+             confirm(PTP_MSG_SYNC);
+         },
+         1},
         {"renewal answered at once", [&] { request(PTP_MSG_SYNC, -4, 300); }, 1},
-        {"second grant", [&] { request(PTP_MSG_ANNOUNCE, 0, 60); confirm(PTP_MSG_ANNOUNCE); }, 1},
-        {"cancel by the slave", [&] { tlv_in(PTP_MSG_TLV_CANCEL_UNICAST, {0xB0, 0x00}, slave); }, 1},
+        {"second grant",
+         [&] {
+             request(PTP_MSG_ANNOUNCE, 0, 60);
+             confirm(PTP_MSG_ANNOUNCE);
+         },
+         1},
+        {"cancel by the slave",
+         [&] {
+             tlv_in(PTP_MSG_TLV_CANCEL_UNICAST, {0xB0, 0x00}, slave);
+         },
+         1},
         {"expiry of the last grant", [&] { ASSERT_EQ(plat_clock_advance_s(300), 0u); }, 0},
     };
     for (const step &st : steps) {
@@ -690,17 +716,17 @@ TEST_F(Unicast, RestoreDropsGrantsThatExpiredWhileDown)
     rec.peer_port_id = SLAVE_ID;
     rec.grant_flags = TESSEL_CHKPT_GRANT_SYNC | TESSEL_CHKPT_GRANT_ANNOUNCE;
     rec.duration[0] = rec.duration[1] = 300;
-    rec.expiry[0] = now + 100;  // Announce still valid
-    rec.expiry[1] = now - 1;    // Sync expired
+    rec.expiry[0] = now + 100; // Announce still valid
+    rec.expiry[1] = now - 1;   // Sync expired
     ASSERT_EQ(ptp_fsm_unicast_grant_restore(port, &rec, 77), 0u);
     ptp_fsm_peer_entry_type *e = peer();
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->chkpt_id, 77u);
     EXPECT_TRUE(e->is_announce_granted);
     EXPECT_FALSE(e->is_sync_granted);
-    ASSERT_FALSE(uc_fake.grant_changes.empty());  // the dropped grant reaches the checkpoint
+    ASSERT_FALSE(uc_fake.grant_changes.empty()); // the dropped grant reaches the checkpoint
     EXPECT_EQ(uc_fake.grant_changes.back(), std::make_pair(e, 1));
-    ASSERT_EQ(plat_clock_advance_s(100), 0u);  // the rest of the Announce grant
+    ASSERT_EQ(plat_clock_advance_s(100), 0u); // the rest of the Announce grant
     EXPECT_EQ(peer(), nullptr);
 
     rec.grant_flags = TESSEL_CHKPT_GRANT_SYNC;
@@ -729,9 +755,9 @@ protected:
     void grant_in(uint32_t type, int8_t interval, uint32_t duration)
     {
         tlv_in(PTP_MSG_TLV_GRANT_UNICAST,
-               {static_cast<uint8_t>(type << 4), static_cast<uint8_t>(interval),
-                static_cast<uint8_t>(duration >> 24), static_cast<uint8_t>(duration >> 16),
-                static_cast<uint8_t>(duration >> 8), static_cast<uint8_t>(duration), 0, 1},
+               {static_cast<uint8_t>(type << 4), static_cast<uint8_t>(interval), static_cast<uint8_t>(duration >> 24),
+                static_cast<uint8_t>(duration >> 16), static_cast<uint8_t>(duration >> 8),
+                static_cast<uint8_t>(duration), 0, 1},
                master, {0x7777, 1});
     }
     // Sent requests for the type since the last clear.
@@ -775,7 +801,7 @@ TEST_F(UnicastSlave, RenewalTimesAsATable)
 {
     struct row {
         uint32_t duration;
-        uint32_t renew_after;  // 0: the grant is ignored
+        uint32_t renew_after; // 0: the grant is ignored
     };
     for (const row &r : {row{300, 240}, row{1000, 940}, row{100, 75}, row{3, 0}}) {
         SCOPED_TRACE(r.duration);
@@ -784,7 +810,7 @@ TEST_F(UnicastSlave, RenewalTimesAsATable)
         uc_fake.sent.clear();
         if (r.renew_after == 0) {
             EXPECT_FALSE(fm->is_announce_granted);
-            ASSERT_EQ(plat_clock_advance_s(4), 0u);  // the retry goes on at 4 s
+            ASSERT_EQ(plat_clock_advance_s(4), 0u); // the retry goes on at 4 s
             EXPECT_EQ(requests_for(PTP_MSG_ANNOUNCE), 1u);
         } else {
             EXPECT_TRUE(fm->is_announce_granted);
@@ -802,7 +828,7 @@ TEST_F(UnicastSlave, UnrenewedGrantExpiresAndTheRequestStartsAgain)
     ptp_fsm_unicast_start_master_listen(port, fm);
     grant_in(PTP_MSG_ANNOUNCE, 0, 60);
     EXPECT_TRUE(fm->is_announce_granted);
-    uc_fake.send_result = 0x4f948400u;  // nothing gets through: no renewal
+    uc_fake.send_result = 0x4f948400u; // nothing gets through: no renewal
     ASSERT_EQ(plat_clock_advance_s(60), 0u);
     EXPECT_FALSE(fm->is_announce_granted);
     uc_fake.send_result = 0;
@@ -845,7 +871,9 @@ TEST_F(UnicastSlave, CombinedRetryWithNoTimeLeftAsksForTheOtherHalfAtOnce)
     ptp_fsm_unicast_start_slaving(port, fm);
     // Expire the combined retry without letting it run: its leaf is then due with nothing left.
     mgd_timer_leaf *combined = static_cast<mgd_timer_leaf *>(fm->grant_cancel_timer);
-    const struct timespec zero{0, 0};
+    const struct timespec zero {
+        0, 0
+    };
     mgd_timer_leaf_start(combined, &zero);
     uc_fake.sent.clear();
     grant_in(PTP_MSG_SYNC, -4, 300);
@@ -920,12 +948,12 @@ TEST_F(UnicastSlave, StopSlavingCancelsWhatWasGranted)
     EXPECT_FALSE(fm->is_sending_delay_req);
     uc_fake.sent.clear();
     ASSERT_EQ(plat_clock_advance_s(600), 0u);
-    EXPECT_TRUE(uc_fake.sent.empty());  // no timer of the slaving side is left
+    EXPECT_TRUE(uc_fake.sent.empty()); // no timer of the slaving side is left
 }
 
 TEST_F(UnicastSlave, CancelsGoToTheMastersIdentityToAllPortsWhileUnknownAndRejectionsToTheSender)
 {
-    fm->parent_port_id = {};  // granted Announce, but none received yet
+    fm->parent_port_id = {}; // granted Announce, but none received yet
     ptp_fsm_unicast_start_master_listen(port, fm);
     grant_in(PTP_MSG_ANNOUNCE, 0, 300);
     uc_fake.sent.clear();
@@ -996,7 +1024,7 @@ TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
 {
     struct existing {
         uint8_t last;
-        bool nonneg;  // else: a negotiated peer holding a Sync grant
+        bool nonneg; // else: a negotiated peer holding a Sync grant
     };
     struct slave_row {
         ptp_address_type addr;
@@ -1005,9 +1033,9 @@ TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
     struct result {
         uint8_t last;
         bool nonneg;
-        bool replying;  // answers its Delay-Req through the offload session
+        bool replying; // answers its Delay-Req through the offload session
         bool sync_granted;
-        bool any_port;  // the all-ones port identity of a peer the table created
+        bool any_port; // the all-ones port identity of a peer the table created
         bool operator==(const result &) const = default;
     };
     ptp_address_type mac{};
@@ -1021,15 +1049,19 @@ TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
     };
     const row rows[] = {
         {"new non-negotiated slave", {{ipv4(21), NONNEG}}, {}, {{21, true, true, false, true}}},
-        {"negotiated peer turns non-negotiated and keeps its grant", {{ipv4(21), NONNEG}},
-         {{21, false}}, {{21, true, true, true, false}}},
+        {"negotiated peer turns non-negotiated and keeps its grant",
+         {{ipv4(21), NONNEG}},
+         {{21, false}},
+         {{21, true, true, true, false}}},
         {"non-negotiated peer that left the table goes", {}, {{21, true}}, {}},
         {"negotiated peer outside the table stays", {}, {{21, false}}, {{21, false, false, true, false}}},
         {"slave configured as negotiated: none created, none kept",
          {{ipv4(21), TESSEL_SLAVE_DB_NON_NEGOTIATED}, {ipv4(22), TESSEL_SLAVE_DB_CONFIGURED}},
-         {{21, true}}, {}},
+         {{21, true}},
+         {}},
         {"entry of another encapsulation", {{mac, NONNEG}}, {}, {}},
-        {"mixed", {{ipv4(21), NONNEG}, {ipv4(23), NONNEG}},
+        {"mixed",
+         {{ipv4(21), NONNEG}, {ipv4(23), NONNEG}},
          {{21, true}, {22, true}, {24, false}},
          {{21, true, false, false, false}, {23, true, true, false, true}, {24, false, false, true, false}}},
     };
@@ -1062,7 +1094,7 @@ TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
         }
         EXPECT_EQ(got, r.after);
         EXPECT_EQ(port->fsm.unicast_peer_count, r.after.size());
-        EXPECT_TRUE(uc_fake.sent.empty());  // nobody is told
+        EXPECT_TRUE(uc_fake.sent.empty()); // nobody is told
 
         ptp_fsm_unicast_delete_all_peers(port);
         tessel_slave_db_destroy(&port->config.slave_table);
@@ -1073,7 +1105,7 @@ TEST_F(SlaveTable, TableAgainstExistingPeersAsATable)
 TEST_F(SlaveTable, SessionsFollowTheChangeAndARemovedPeerLeavesNothingBehind)
 {
     table_add(ipv4(21), NONNEG);
-    request(PTP_MSG_SYNC, -4, 300);  // the negotiated peer .20
+    request(PTP_MSG_SYNC, -4, 300); // the negotiated peer .20
     const ptp_address_type gone_addr = ipv4(22);
     ptp_fsm_peer_entry_type *gone = nullptr;
     ASSERT_EQ(ptp_fsm_unicast_peer_entry_create(port, &gone_addr, nullptr, &SLAVE_ID, false, true, &gone), 0u);
@@ -1088,8 +1120,8 @@ TEST_F(SlaveTable, SessionsFollowTheChangeAndARemovedPeerLeavesNothingBehind)
     EXPECT_EQ(uc_fake.calls,
               (std::vector<std::string>{"peer_session:20:neg", "peer_session:20:nonneg", "peer_session:20:nonneg",
                                         "adjacency_request", "fib_pulse", "peer_index_acquire",
-                                        "peer_session:21:nonneg", "peer_session:21:nonneg",
-                                        "peer_session:21:nonneg", "peer_session:22:neg", "peer_index_release"}));
+                                        "peer_session:21:nonneg", "peer_session:21:nonneg", "peer_session:21:nonneg",
+                                        "peer_session:22:neg", "peer_index_release"}));
     EXPECT_EQ(uc_fake.chkpt_deletes, 1u);
     EXPECT_EQ(ptp_fsm_unicast_peer_entry_find(port, &gone_addr), nullptr);
     EXPECT_EQ(ptp_fsm_unicast_peer_count, 2u);
@@ -1134,4 +1166,4 @@ TEST_F(Unicast, GrantTracesCarryThePeerAddressInTraceForm)
     EXPECT_STREQ(PTP_TRACE_TESSEL_UNICAST_ANNOUNCE_EXPIRED.format, "Announce grant to peer %s has expired");
 }
 
-}  // namespace
+} // namespace

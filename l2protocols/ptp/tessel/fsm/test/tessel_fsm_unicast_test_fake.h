@@ -28,14 +28,14 @@ struct uc_fake_state_type {
     bool local_clock_known = true;
     zerrno send_result = 0;
     zerrno peer_index_result = 0;
-    uint32_t sent_signaling = 0;     // counted sent Signaling packets
-    uint32_t drop_signaling = 0;     // counted Signaling drops
+    uint32_t sent_signaling = 0; // counted sent Signaling packets
+    uint32_t drop_signaling = 0; // counted Signaling drops
     uint32_t drop_reason[32] = {};
     // Grants-changed reports: (entry, any_left).
     std::vector<std::pair<ptp_fsm_peer_entry_type *, int>> grant_changes;
     uint32_t chkpt_deletes = 0;
     bool record_calls = true;
-    bool record_sent = true;  // off: sends succeed without being kept
+    bool record_sent = true; // off: sends succeed without being kept
 };
 
 extern uc_fake_state_type uc_fake;

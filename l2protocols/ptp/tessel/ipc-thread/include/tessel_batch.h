@@ -7,11 +7,11 @@
 #include <cstdint>
 
 struct tessel_batch_info_type {
-    uint32_t max_size;    // capacity of the current array; 0 when none is held
-    uint32_t next_index;  // elements in use
-    size_t element_size;  // fixed at init, never 0
-    void *elements;       // max_size * element_size bytes, owned; null when empty
-    const char *name;     // not copied: must outlive the batch
+    uint32_t max_size;   // capacity of the current array; 0 when none is held
+    uint32_t next_index; // elements in use
+    size_t element_size; // fixed at init, never 0
+    void *elements;      // max_size * element_size bytes, owned; null when empty
+    const char *name;    // not copied: must outlive the batch
 };
 
 // Capacity of a batch's first array; every growth doubles it.

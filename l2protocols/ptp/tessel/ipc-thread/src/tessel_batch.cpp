@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "tessel_alloc.h"
 #include "ptp_alloc.h"
 #include "ptp_debug.h"
+#include "tessel_alloc.h"
 #include "tessel_debug_areas.h"
 
 namespace {
@@ -15,7 +15,10 @@ namespace {
 // The agent's batch debug area; its lines are detail.
 constexpr uint32_t BATCH_DEBUG_AREA = tessel_debug_area("batch");
 
-const char *batch_label() { return ptp_debug_area_label(BATCH_DEBUG_AREA); }
+const char *batch_label()
+{
+    return ptp_debug_area_label(BATCH_DEBUG_AREA);
+}
 
 [[gnu::format(printf, 1, 2)]] void batch_debug(const char *format, ...)
 {
@@ -29,7 +32,7 @@ const char *batch_label() { return ptp_debug_area_label(BATCH_DEBUG_AREA); }
     va_end(args);
 }
 
-}  // namespace
+} // namespace
 
 void tessel_batch_init(tessel_batch_info_type *batch, size_t element_size, const char *name)
 {
@@ -69,9 +72,15 @@ void *tessel_batch_get_next_free_element(tessel_batch_info_type *batch)
     return element;
 }
 
-void *tessel_batch_get_elements(const tessel_batch_info_type *batch) { return batch->elements; }
+void *tessel_batch_get_elements(const tessel_batch_info_type *batch)
+{
+    return batch->elements;
+}
 
-uint32_t tessel_batch_get_count(const tessel_batch_info_type *batch) { return batch->next_index; }
+uint32_t tessel_batch_get_count(const tessel_batch_info_type *batch)
+{
+    return batch->next_index;
+}
 
 void tessel_batch_finish(tessel_batch_info_type *batch)
 {

@@ -11,7 +11,10 @@ namespace {
 tessel_db_info_type ipc_db;
 
 // Only the IPC thread changes its database.
-void check_not_proto_thread() { TESSEL_ASSERT(!tessel_thread_ctrl_is_proto_thread()); }
+void check_not_proto_thread()
+{
+    TESSEL_ASSERT(!tessel_thread_ctrl_is_proto_thread());
+}
 
 struct walk_ctx {
     tessel_ipc_db_walk_fn callback;
@@ -24,7 +27,7 @@ bool walk_one(void *idb, void *context)
     return ctx->callback(static_cast<tessel_ipc_idb_type *>(idb), ctx->context);
 }
 
-}  // namespace
+} // namespace
 
 zerrno tessel_ipc_db_init()
 {
@@ -89,6 +92,12 @@ void tessel_ipc_db_walk(tessel_ipc_db_walk_fn callback, void *context, const cha
     tessel_db_walk(walk_one, &ctx, start_ifname, skip_start, &ipc_db);
 }
 
-uint32_t tessel_ipc_db_get_count() { return ipc_db.count; }
+uint32_t tessel_ipc_db_get_count()
+{
+    return ipc_db.count;
+}
 
-void tessel_ipc_db_destroy() { tessel_db_cleanup(&ipc_db); }
+void tessel_ipc_db_destroy()
+{
+    tessel_db_cleanup(&ipc_db);
+}

@@ -57,7 +57,7 @@ TEST(BatchTest, GrowsFrom40ByDoublingAndFinishes)
     fill(&b, 0, 1);
     EXPECT_EQ(b.max_size, 40u);
     tessel_batch_finish(&b);
-    tessel_batch_finish(&b);  // an empty batch finishes harmlessly
+    tessel_batch_finish(&b); // an empty batch finishes harmlessly
 }
 
 TEST(BatchTest, FailedGrowthLosesNothing)
@@ -71,7 +71,7 @@ TEST(BatchTest, FailedGrowthLosesNothing)
     EXPECT_EQ(tessel_batch_get_count(&b), 40u);
     EXPECT_EQ(b.max_size, 40u);
     expect_values(&b);
-    EXPECT_EQ(fill(&b, 40, 41), 41u);  // tries again, and grows
+    EXPECT_EQ(fill(&b, 40, 41), 41u); // tries again, and grows
     EXPECT_EQ(b.max_size, 80u);
     expect_values(&b);
     tessel_batch_finish(&b);
@@ -82,7 +82,6 @@ TEST(BatchTest, ElementSizeZeroIsAnInternalError)
     tessel_batch_info_type b;
     EXPECT_DEATH(tessel_batch_init(&b, 0, "x"), "element_size > 0");
 }
-
 
 // A batch's life prints on the batch area at detail level only: a support filter hides it.
 TEST(BatchTest, DebugLinesOnTheBatchAreaAtDetailLevel)
@@ -112,4 +111,4 @@ TEST(BatchTest, DebugLinesOnTheBatchAreaAtDetailLevel)
     ptp_debug_cleanup();
 }
 
-}  // namespace
+} // namespace

@@ -21,10 +21,12 @@ protected:
     {
         fake_is_proto_thread = false;
         std::vector<tessel_ipc_idb_type *> all;
-        tessel_ipc_db_walk([](tessel_ipc_idb_type *idb, void *c) {
-            static_cast<std::vector<tessel_ipc_idb_type *> *>(c)->push_back(idb);
-            return true;
-        }, &all, nullptr, false);
+        tessel_ipc_db_walk(
+            [](tessel_ipc_idb_type *idb, void *c) {
+                static_cast<std::vector<tessel_ipc_idb_type *> *>(c)->push_back(idb);
+                return true;
+            },
+            &all, nullptr, false);
         for (tessel_ipc_idb_type *idb : all) {
             tessel_ipc_db_delete(idb);
         }
@@ -60,11 +62,11 @@ TEST_F(IpcDbTest, RecordsByNameAndHandleWithTheirAddressLists)
     // Deleting frees the address lists with the record (checked by the sanitizer build).
     a->ipv4_addr_list = static_cast<uint32_t *>(std::calloc(3, sizeof(uint32_t)));
     a->ipv4_addr_count = 3;
-    a->ipv6_addr_list = static_cast<uint8_t (*)[16]>(std::calloc(2, 16));
+    a->ipv6_addr_list = static_cast<uint8_t(*)[16]>(std::calloc(2, 16));
     a->ipv6_addr_count = 2;
     tessel_ipc_db_delete(a);
     EXPECT_EQ(tessel_ipc_db_get_by_ifhandle(0x77, &found), TESSEL_DB_ERR_NO_ENTRY);
     EXPECT_EQ(tessel_ipc_db_get_count(), 1u);
 }
 
-}  // namespace
+} // namespace

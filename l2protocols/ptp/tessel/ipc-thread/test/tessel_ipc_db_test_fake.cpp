@@ -6,7 +6,10 @@
 
 bool fake_is_proto_thread = false;
 
-bool tessel_thread_ctrl_is_proto_thread() { return fake_is_proto_thread; }
+bool tessel_thread_ctrl_is_proto_thread()
+{
+    return fake_is_proto_thread;
+}
 
 uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
 {

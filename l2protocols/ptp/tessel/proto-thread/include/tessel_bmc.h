@@ -28,16 +28,16 @@ inline constexpr uint32_t TESSEL_BMC_IF_STATE_COUNT = 4;
 
 // What the node knows about its best master besides the clock.
 struct tessel_bmc_info_type {
-    ifhtype ifhandle;                 // the head interface
-    ptp_address_type address;         // its best foreign master's address
-    int32_t sync_interval;            // the head interface's configured log Sync interval
-    int32_t delay_req_interval;       // its configured log minimum Delay-Req interval
-    ptp_delay_asymmetry_type delay_asymmetry;  // the foreign master's
+    ifhtype ifhandle;                         // the head interface
+    ptp_address_type address;                 // its best foreign master's address
+    int32_t sync_interval;                    // the head interface's configured log Sync interval
+    int32_t delay_req_interval;               // its configured log minimum Delay-Req interval
+    ptp_delay_asymmetry_type delay_asymmetry; // the foreign master's
 };
 
 // The two hooks of the port manager, in slot order.
 struct tessel_bmc_callbacks_type {
-    void (*if_state_change)(tessel_proto_idb_type *idb, tessel_bmc_if_state_type state);  // [0]
+    void (*if_state_change)(tessel_proto_idb_type *idb, tessel_bmc_if_state_type state); // [0]
     void (*node_bmc_change)(void);                                                       // [1]
 };
 
@@ -55,8 +55,8 @@ const ptp_clock_type *tessel_bmc_get_node_bmc(tessel_bmc_info_type *info);
 const ptp_clock_type *tessel_bmc_get_node_bmc(void);
 
 // The controller's global best master, the clock this node advertises and the two flags.
-void tessel_bmc_global_bmc_update(const ptp_clock_type *global_bmc, const ptp_clock_type *advertised,
-                                  uint32_t selected, uint32_t synced);
+void tessel_bmc_global_bmc_update(const ptp_clock_type *global_bmc, const ptp_clock_type *advertised, uint32_t selected,
+                                  uint32_t synced);
 void tessel_bmc_slave_support_change(uint32_t supported);
 
 // 0 while node slave support is off; else the platform's slave capability for the type.

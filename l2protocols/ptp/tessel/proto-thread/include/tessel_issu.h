@@ -8,9 +8,8 @@
 #include <cstdint>
 
 #include "evm.h"
-#include "tessel_fsm_deps.h"  // the roles and tessel_issu_get_issu_role, shared with the state machine
+#include "tessel_fsm_deps.h" // the roles and tessel_issu_get_issu_role, shared with the state machine
 #include "zerrno.h"
-
 
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CHKPT = 2;
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC = 513;

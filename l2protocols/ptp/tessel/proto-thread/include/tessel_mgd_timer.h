@@ -24,13 +24,12 @@ zerrno tessel_mgd_timer_init(event_mgr_type *evm);
 void tessel_mgd_timer_shutdown();
 
 // A parent under `parent`, or under the tree when parent is null. name is used in error reports.
-zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name,
-                                   mgd_timer_parent **out);
+zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name, mgd_timer_parent **out);
 void tessel_mgd_timer_parent_free(mgd_timer_parent *parent);
 
 // A stopped leaf under `parent` (null: the tree) with its handler and context.
-zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler,
-                                 void *context, const char *name, mgd_timer_leaf **out);
+zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler, void *context,
+                                 const char *name, mgd_timer_leaf **out);
 void tessel_mgd_timer_leaf_free(mgd_timer_leaf *leaf);
 
 // The expiry event's handler.

@@ -27,20 +27,19 @@ struct tessel_proto_idb_type;
 // Timestamp request of a send.
 enum tessel_packet_ts_option_type : uint32_t {
     TESSEL_PACKET_TS_NONE = 0,
-    TESSEL_PACKET_TS_INSERT = 1,    // timestamp inserted into the packet at offset
-    TESSEL_PACKET_TS_RETURNED = 2,  // transmit timestamp returned under packet_id
+    TESSEL_PACKET_TS_INSERT = 1,   // timestamp inserted into the packet at offset
+    TESSEL_PACKET_TS_RETURNED = 2, // transmit timestamp returned under packet_id
 };
 struct tessel_packet_ts_data_type {
-    uint32_t ts_option;  // tessel_packet_ts_option_type
+    uint32_t ts_option; // tessel_packet_ts_option_type
     uint32_t packet_id;
     uint32_t offset;
 };
 
-
 // FIB next-hop data of a peer for the fast path.
 inline constexpr uint32_t TESSEL_FIB_UPDATE_PRESENT = 0x1;
 struct tessel_fib_update_type {
-    uint32_t flags;  // TESSEL_FIB_UPDATE_*
+    uint32_t flags; // TESSEL_FIB_UPDATE_*
     uint32_t length;
     const uint8_t *data;
 };
@@ -55,7 +54,7 @@ inline constexpr zerrno TESSEL_PACKET_ERR_INVALID = 0x47F28400u;
 inline constexpr uint8_t TESSEL_PACKET_ETH_DEST_MAC[6] = {0x01, 0x1B, 0x19, 0x00, 0x00, 0x00};
 inline constexpr uint8_t TESSEL_PACKET_IPV4_MCAST_ADDR[4] = {224, 0, 1, 129};
 inline constexpr uint8_t TESSEL_PACKET_IPV4_MCAST_MAC[6] = {0x01, 0x00, 0x5E, 0x00, 0x01, 0x81};
-inline constexpr uint8_t TESSEL_PACKET_IPV6_MCAST_ADDR[16] = {0xFF, 0x0E, 0, 0, 0, 0, 0, 0,
+inline constexpr uint8_t TESSEL_PACKET_IPV6_MCAST_ADDR[16] = {0xFF, 0x0E, 0, 0, 0, 0, 0,    0,
                                                               0,    0,    0, 0, 0, 0, 0x01, 0x81};
 inline constexpr uint16_t TESSEL_PACKET_EVENT_PORT = 319;
 inline constexpr uint16_t TESSEL_PACKET_GENERAL_PORT = 320;
@@ -71,16 +70,16 @@ inline constexpr size_t TESSEL_PACKET_IPV4_L2_HDR_MAX = 14 + 4 * DOT1Q_TAG_STACK
 // encapsulation. dst null: the encapsulation's multicast destination; src null: chosen from the
 // port's configuration and addresses. A port that is not attached sends nothing and succeeds.
 // A message the packet path refused (including the packet-I/O send itself) is a failure.
-zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len,
-                          int is_event, const ptp_address_type *dst, const ptp_address_type *src,
+zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
+                          const ptp_address_type *dst, const ptp_address_type *src,
                           const tessel_packet_ts_data_type *ts, const ptp_adjacency_type *adj,
                           const tessel_fib_update_type *fib);
 
 // Dumps a message (direction 1 out, 0 in): debug lines when packet debugging is on, and always
 // its first 72 bytes to the packet trace buffer. Messages shorter than a PTP header are only
 // traced.
-void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t *msg,
-                        uint32_t msg_len, const ptp_address_type *peer);
+void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t *msg, uint32_t msg_len,
+                        const ptp_address_type *peer);
 
 // The port's 802.1Q tag stack (count 0 unless the interface type is the tagged one). A failure
 // raises VLAN_TAG_GEN_FAILED and leaves the count 0.

@@ -10,12 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "evm.h"
 #include "ptp_types.h"
 #include "tessel_bmc.h"
-#include "zerrno.h"
-#include "evm.h"
 #include "tessel_fsm_deps.h"
 #include "tessel_fsm_rx_deps.h"
+#include "zerrno.h"
 
 struct tessel_proto_idb_type;
 struct tessel_ipc_idb_type;
@@ -33,8 +33,8 @@ void tessel_port_mgr_ptp_disable(void);
 void tessel_port_mgr_profile_change(uint32_t profile, uint32_t telecom_clock_type);
 void tessel_port_mgr_min_clock_class_change(uint8_t min_clock_class);
 void tessel_port_mgr_local_clock_update(const tessel_port_mgr_local_clock_type *local_clock);
-void tessel_port_mgr_global_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised,
-                                       uint32_t selected, uint32_t synced, uint32_t slave_supported);
+void tessel_port_mgr_global_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised, uint32_t selected,
+                                       uint32_t synced, uint32_t slave_supported);
 zerrno tessel_port_mgr_go_active(void);
 void tessel_port_mgr_issu_resync(void);
 
@@ -50,7 +50,7 @@ zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len);
 
 // ---- Getters ------------------------------------------------------------------------------
 // (tessel_port_mgr_get_profile and tessel_port_mgr_get_telecom_clock_type: tessel_fsm_deps.h)
-const tessel_port_mgr_local_clock_type *tessel_port_mgr_get_local_clock(void);  // null while not known
+const tessel_port_mgr_local_clock_type *tessel_port_mgr_get_local_clock(void); // null while not known
 uint8_t tessel_port_mgr_get_min_clock_class(void);
 uint32_t tessel_port_mgr_is_active(void);
 uint32_t tessel_port_mgr_is_ptp_enabled(void);
@@ -76,9 +76,8 @@ inline constexpr uint64_t TESSEL_IPC_FLAG_ETHER_INFO_KNOWN = 1ull << 29;
 inline constexpr uint64_t TESSEL_IPC_FLAG_UPDATE_ALL = 0x07FFFFFFull | 0xFE00000000ull;
 
 void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc_idb);
-void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t unused1, uint32_t unused2,
-                                   uint32_t profile, uint32_t telecom_clock_type,
-                                   uint8_t min_clock_class);
+void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t unused1, uint32_t unused2, uint32_t profile,
+                                   uint32_t telecom_clock_type, uint8_t min_clock_class);
 void tessel_port_mgr_spio_attach_event(tessel_proto_idb_type *idb);
 void tessel_port_mgr_port_num_change(tessel_proto_idb_type *idb, uint16_t port_num);
 void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change_flags, bool start);

@@ -69,8 +69,8 @@ zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *idb);
 void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *entry);
 void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *entry);
 void tessel_chkpt_gl_local_clock_update(uint64_t clock_id, uint32_t domain);
-void tessel_chkpt_gl_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised,
-                                uint32_t selected, uint32_t synced, uint32_t slave_supported);
+void tessel_chkpt_gl_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised, uint32_t selected,
+                                uint32_t synced, uint32_t slave_supported);
 void tessel_chkpt_gl_profile_update(uint32_t profile, uint32_t telecom_clock_type);
 void tessel_chkpt_gl_min_clock_class_update(uint8_t min_clock_class);
 zerrno tessel_chkpt_tables_register(void);

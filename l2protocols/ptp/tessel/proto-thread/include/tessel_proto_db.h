@@ -29,4 +29,3 @@ void tessel_proto_db_walk(tessel_proto_db_walk_fn callback, void *context, const
 // The record that owns the address (its source MAC, or one of its IPv4/IPv6 addresses): 0 and
 // the record, or TESSEL_PROTO_DB_ADDR_NOT_FOUND. out_idb may be null.
 zerrno tessel_proto_db_get_by_addr(const ptp_address_type *address, tessel_proto_idb_type **out_idb);
-

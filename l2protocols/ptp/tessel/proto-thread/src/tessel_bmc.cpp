@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr uint16_t IF_TYPE_EXT_SLAVE = 10;  // needs the extended slave capability
+constexpr uint16_t IF_TYPE_EXT_SLAVE = 10; // needs the extended slave capability
 
 struct bmc_state_type {
     tessel_proto_idb_type *list = nullptr;
@@ -55,7 +55,10 @@ const ptp_clock_type *fm_clock(const tessel_proto_idb_type *idb)
     return fm != nullptr && !idb->fsm.is_held_passive ? &fm->master_clock : nullptr;
 }
 
-bool telecom_mode(uint32_t mode) { return mode >= PTP_PROFILE_G8265_1 && mode <= PTP_PROFILE_G8275_2; }
+bool telecom_mode(uint32_t mode)
+{
+    return mode >= PTP_PROFILE_G8265_1 && mode <= PTP_PROFILE_G8275_2;
+}
 
 bool eligible(const tessel_proto_idb_type *idb)
 {
@@ -121,8 +124,8 @@ void add_to_list(tessel_proto_idb_type *idb)
         bmc.list = idb;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_BMC, idb->header.ifhandle,
-                    "%s: Inserted interface %s (0x%8.8x) into BMC list at position %u",
-                    idb->header.ifname, idb->header.ifhandle, position);
+                    "%s: Inserted interface %s (0x%8.8x) into BMC list at position %u", idb->header.ifname,
+                    idb->header.ifhandle, position);
     ptp_trace<PTP_TRACE_TESSEL_BMC_IF_INSERTED>({tessel_pm_det()}, idb->header.ifhandle, position,
                                                 bmc.list->header.ifhandle);
     refresh_node_bmc();
@@ -141,9 +144,8 @@ void remove_from_list(tessel_proto_idb_type *idb)
     }
     idb->bmc_prev = nullptr;
     idb->bmc_next = nullptr;
-    TESSEL_PM_DEBUG(TESSEL_AREA_BMC, idb->header.ifhandle,
-                    "%s: Removed interface %s (0x%8.8x) from BMC list", idb->header.ifname,
-                    idb->header.ifhandle);
+    TESSEL_PM_DEBUG(TESSEL_AREA_BMC, idb->header.ifhandle, "%s: Removed interface %s (0x%8.8x) from BMC list",
+                    idb->header.ifname, idb->header.ifhandle);
     ptp_trace<PTP_TRACE_TESSEL_BMC_IF_REMOVED>({tessel_pm_det()}, idb->header.ifhandle,
                                                bmc.list != nullptr ? bmc.list->header.ifhandle : 0u);
     refresh_node_bmc();
@@ -163,7 +165,7 @@ tessel_bmc_if_state_type apply_profile_rules(tessel_bmc_if_state_type c, uint32_
             return TESSEL_BMC_IF_STATE_PASSIVE;
         }
         if (master_only) {
-            return TESSEL_BMC_IF_STATE_PASSIVE;  // c is SLAVE, SLAVE SYNCED or PASSIVE
+            return TESSEL_BMC_IF_STATE_PASSIVE; // c is SLAVE, SLAVE SYNCED or PASSIVE
         }
         return c;
     }
@@ -202,7 +204,8 @@ bool calc_if_state(tessel_proto_idb_type *idb, void *context)
             slave = decided = true;
         } else if (bmc.selected != 0) {
             if (bmc.synced != 0) {
-                TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh, "%s: BMC is on this interface, no properties changed. slave synced");
+                TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh,
+                                "%s: BMC is on this interface, no properties changed. slave synced");
             } else {
                 TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh,
                                 "%s: BMC is on this interface, no properties changed. slave not synced");
@@ -223,20 +226,11 @@ bool calc_if_state(tessel_proto_idb_type *idb, void *context)
     if (!force) {
         bool same = false;
         switch (r) {
-        case TESSEL_BMC_IF_STATE_MASTER:
-            same = port_state == PTP_PORT_STATE_MASTER;
-            break;
-        case TESSEL_BMC_IF_STATE_PASSIVE:
-            same = port_state == PTP_PORT_STATE_PASSIVE;
-            break;
-        case TESSEL_BMC_IF_STATE_SLAVE:
-            same = port_state == PTP_PORT_STATE_UNCALIBRATED;
-            break;
-        case TESSEL_BMC_IF_STATE_SLAVE_SYNCED:
-            same = port_state == PTP_PORT_STATE_SLAVE;
-            break;
-        default:
-            tessel_internal_error("Unknown BMC state", __FILE__, __LINE__);
+        case TESSEL_BMC_IF_STATE_MASTER: same = port_state == PTP_PORT_STATE_MASTER; break;
+        case TESSEL_BMC_IF_STATE_PASSIVE: same = port_state == PTP_PORT_STATE_PASSIVE; break;
+        case TESSEL_BMC_IF_STATE_SLAVE: same = port_state == PTP_PORT_STATE_UNCALIBRATED; break;
+        case TESSEL_BMC_IF_STATE_SLAVE_SYNCED: same = port_state == PTP_PORT_STATE_SLAVE; break;
+        default: tessel_internal_error("Unknown BMC state", __FILE__, __LINE__);
         }
         if (same) {
             return true;
@@ -263,7 +257,10 @@ bool restore_one(tessel_proto_idb_type *idb, void *)
     return true;
 }
 
-void walk_states(bool force) { tessel_proto_db_walk(calc_if_state, &force, nullptr, false); }
+void walk_states(bool force)
+{
+    tessel_proto_db_walk(calc_if_state, &force, nullptr, false);
+}
 
 void node_bmc_changed()
 {
@@ -272,7 +269,7 @@ void node_bmc_changed()
     }
 }
 
-}  // namespace
+} // namespace
 
 void tessel_bmc_register_callbacks(const tessel_bmc_callbacks_type *callbacks)
 {
@@ -282,8 +279,7 @@ void tessel_bmc_register_callbacks(const tessel_bmc_callbacks_type *callbacks)
 void tessel_bmc_if_update(tessel_proto_idb_type *idb)
 {
     const ifhtype ifh = idb->header.ifhandle;
-    TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh, "%s: Received update for interface %s (0x%8.8x)",
-                    idb->header.ifname, ifh);
+    TESSEL_PM_DEBUG(TESSEL_AREA_BMC, ifh, "%s: Received update for interface %s (0x%8.8x)", idb->header.ifname, ifh);
     const bool was_valid = bmc.node_valid;
     const ptp_clock_type old_clock = bmc.node_clock;
     const tessel_bmc_info_type old_info = bmc.node_info;
@@ -301,8 +297,7 @@ void tessel_bmc_if_update(tessel_proto_idb_type *idb)
     if (!was_valid || !bmc.node_valid) {
         unchanged = !was_valid && !bmc.node_valid;
     } else {
-        unchanged = ptp_clock_equal(&old_clock, &bmc.node_clock) &&
-                    old_info.ifhandle == bmc.node_info.ifhandle &&
+        unchanged = ptp_clock_equal(&old_clock, &bmc.node_clock) && old_info.ifhandle == bmc.node_info.ifhandle &&
                     ptp_address_compare(&old_info.address, &bmc.node_info.address) == 0 &&
                     old_info.sync_interval == bmc.node_info.sync_interval &&
                     old_info.delay_req_interval == bmc.node_info.delay_req_interval &&
@@ -320,8 +315,7 @@ void tessel_bmc_if_update(tessel_proto_idb_type *idb)
     const ptp_address_type *a = bmc.node_valid ? &bmc.node_info.address : nullptr;
     ptp_trace_address<PTP_TRACE_TESSEL_BMC_NODE_CHANGED>(
         {tessel_pm_det()}, ptp_clock_id_upper(new_id), ptp_clock_id_lower(new_id), ptp_address_trace_value(a),
-        ptp_address_trace_mac_low(a), ptp_address_encap_get(a), ptp_clock_id_upper(old_id),
-        ptp_clock_id_lower(old_id));
+        ptp_address_trace_mac_low(a), ptp_address_encap_get(a), ptp_clock_id_upper(old_id), ptp_clock_id_lower(old_id));
     node_bmc_changed();
 }
 
@@ -348,18 +342,20 @@ const ptp_clock_type *tessel_bmc_get_node_bmc(tessel_bmc_info_type *info)
     return &bmc.node_clock;
 }
 
-const ptp_clock_type *tessel_bmc_get_node_bmc(void) { return tessel_bmc_get_node_bmc(nullptr); }
+const ptp_clock_type *tessel_bmc_get_node_bmc(void)
+{
+    return tessel_bmc_get_node_bmc(nullptr);
+}
 
-void tessel_bmc_global_bmc_update(const ptp_clock_type *global_bmc, const ptp_clock_type *advertised,
-                                  uint32_t selected, uint32_t synced)
+void tessel_bmc_global_bmc_update(const ptp_clock_type *global_bmc, const ptp_clock_type *advertised, uint32_t selected,
+                                  uint32_t synced)
 {
     const bool same = bmc.received && ptp_clock_equal(&bmc.global_bmc, global_bmc) &&
-                      ptp_clock_equal(&bmc.advertised, advertised) && bmc.selected == selected &&
-                      bmc.synced == synced;
+                      ptp_clock_equal(&bmc.advertised, advertised) && bmc.selected == selected && bmc.synced == synced;
     TESSEL_PM_DEBUG(TESSEL_AREA_BMC, 0,
                     "%s: Received global best master clock %lx and advertised clock %lx. BMC has %schanged",
-                    static_cast<unsigned long>(global_bmc->clock_id),
-                    static_cast<unsigned long>(advertised->clock_id), same ? "not " : "");
+                    static_cast<unsigned long>(global_bmc->clock_id), static_cast<unsigned long>(advertised->clock_id),
+                    same ? "not " : "");
     ptp_trace<PTP_TRACE_TESSEL_BMC_GLOBAL_RECEIVED>(
         {tessel_pm_det()}, ptp_clock_id_upper(global_bmc->clock_id), ptp_clock_id_lower(global_bmc->clock_id),
         ptp_clock_id_upper(advertised->clock_id), ptp_clock_id_lower(advertised->clock_id), same ? 0u : 1u);
@@ -406,7 +402,10 @@ uint32_t tessel_bmc_is_slave_supported(uint32_t if_type)
     return tessel_intf_caps_supports_slave() ? 1 : 0;
 }
 
-const ptp_clock_type *tessel_bmc_get_global_bmc(void) { return bmc.received ? &bmc.global_bmc : nullptr; }
+const ptp_clock_type *tessel_bmc_get_global_bmc(void)
+{
+    return bmc.received ? &bmc.global_bmc : nullptr;
+}
 
 const ptp_clock_type *tessel_bmc_get_advertised_clock(void)
 {
@@ -419,7 +418,10 @@ void tessel_bmc_restore(void)
     tessel_proto_db_walk(restore_one, nullptr, nullptr, false);
 }
 
-tessel_proto_idb_type *tessel_bmc_list_head(void) { return bmc.list; }
+tessel_proto_idb_type *tessel_bmc_list_head(void)
+{
+    return bmc.list;
+}
 
 void tessel_bmc_reset(void)
 {

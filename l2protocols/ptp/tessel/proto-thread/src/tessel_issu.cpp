@@ -23,14 +23,10 @@ issu_state_type issu;
 bool *met_flag(uint32_t milestone)
 {
     switch (milestone) {
-    case TESSEL_ISSU_MILESTONE_CHKPT:
-        return &issu.met_chkpt;
-    case TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC:
-        return &issu.met_controller_resync;
-    case TESSEL_ISSU_MILESTONE_THREAD_RESYNC:
-        return &issu.met_thread_resync;
-    default:
-        return nullptr;
+    case TESSEL_ISSU_MILESTONE_CHKPT: return &issu.met_chkpt;
+    case TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC: return &issu.met_controller_resync;
+    case TESSEL_ISSU_MILESTONE_THREAD_RESYNC: return &issu.met_thread_resync;
+    default: return nullptr;
     }
 }
 
@@ -56,9 +52,12 @@ bool readiness_walk(tessel_proto_idb_type *idb, void *)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-uint32_t tessel_issu_get_issu_role(void) { return issu.role; }
+uint32_t tessel_issu_get_issu_role(void)
+{
+    return issu.role;
+}
 
 uint32_t tessel_issu_is_milestone_met(uint32_t milestone)
 {
@@ -84,8 +83,7 @@ zerrno tessel_issu_init(event_mgr_type *evm)
         return init_failed("Failed synchronously get ISSU role: ", TESSEL_ISSU_ERR_NO_ROLE);
     }
     issu.role = role;
-    TESSEL_PM_DEBUG(TESSEL_AREA_ISSU, 0, "%s: Received ISSU role from ZURO Vuri: %s",
-                    issul_issu_role_to_string(role));
+    TESSEL_PM_DEBUG(TESSEL_AREA_ISSU, 0, "%s: Received ISSU role from ZURO Vuri: %s", issul_issu_role_to_string(role));
     ptp_trace<PTP_TRACE_UTIL_ISSU_ROLE_RECEIVED>({tessel_pm_sum()}, role);
     if (role != TESSEL_ISSU_ROLE_SECONDARY) {
         return 0;
@@ -159,7 +157,10 @@ void tessel_issu_milestone_met(uint32_t milestone)
             uint32_t ready = 0;
             const bool answered = issul_am_i_issu_ready(issu.handle, &ready) == 0;
             TESSEL_PM_DEBUG(TESSEL_AREA_ISSU, 0, "%s: Met milestone '%s', ISSU ready: %s",
-                            issul_milestone_to_string(milestone), !answered ? "unknown" : ready != 0 ? "yes" : "no");
+                            issul_milestone_to_string(milestone),
+                            !answered    ? "unknown"
+                            : ready != 0 ? "yes"
+                                         : "no");
             ptp_trace<PTP_TRACE_TESSEL_ISSU_MILESTONE_MET>({tessel_pm_unq()}, milestone, answered ? 1u : 0u,
                                                            answered && ready != 0 ? 1u : 0u);
             return;

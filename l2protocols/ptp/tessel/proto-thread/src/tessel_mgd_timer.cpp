@@ -23,7 +23,10 @@ mgd_timer_tree *tree = nullptr;
 event_async_ctx_type tree_event{};
 bool event_attached = false;
 
-enum class report_to { syslog, debug };
+enum class report_to {
+    syslog,
+    debug
+};
 
 // Formats the description on the caller's stack (both agent threads may report), traces it with
 // the error, then raises MGD_TIMER or prints the debug line.
@@ -47,13 +50,15 @@ void report(report_to where, zerrno rc, const char *format, ...)
     if (ptp_debug_enabled(table, mgd_timer_debug_area))
         ptp_debug_print(mgd_timer_debug_area, 0, PTP_DEBUG_LEVEL_ERROR, table,
                         "%s: [ERROR] Unexpected managed timer error encountered whilst %s: %s",
-                        ptp_debug_area_label(mgd_timer_debug_area), description,
-                        zerr_strerror(rc));
+                        ptp_debug_area_label(mgd_timer_debug_area), description, zerr_strerror(rc));
 }
 
 // The errno of a failed platform call, or the managed-timer code when it left none: a failure
 // must never read as success.
-zerrno failure_code(int err) { return err != 0 ? static_cast<zerrno>(err) : mgd_timer_zerr; }
+zerrno failure_code(int err)
+{
+    return err != 0 ? static_cast<zerrno>(err) : mgd_timer_zerr;
+}
 
 } // namespace
 
@@ -61,8 +66,8 @@ zerrno tessel_mgd_timer_init(event_mgr_type *evm)
 {
     tree_event = {};
     errno = 0;
-    if (event_async_attach_event(evm, TESSEL_MGD_TIMER_EVENT_CLASS, tessel_mgd_timer_process,
-                                 nullptr, &tree_event) == -1) {
+    if (event_async_attach_event(evm, TESSEL_MGD_TIMER_EVENT_CLASS, tessel_mgd_timer_process, nullptr, &tree_event) ==
+        -1) {
         int err = errno;
         report(report_to::debug, static_cast<zerrno>(err), "event_async_attach_event() failed");
         if (err != 0)
@@ -95,8 +100,7 @@ void tessel_mgd_timer_shutdown()
     }
 }
 
-zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name,
-                                   mgd_timer_parent **out)
+zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name, mgd_timer_parent **out)
 {
     if (out == nullptr)
         return PTP_ZERR_INVALID_ARG;
@@ -110,10 +114,13 @@ zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *name,
     return ZERR_OK;
 }
 
-void tessel_mgd_timer_parent_free(mgd_timer_parent *parent) { mgd_timer_parent_free(parent); }
+void tessel_mgd_timer_parent_free(mgd_timer_parent *parent)
+{
+    mgd_timer_parent_free(parent);
+}
 
-zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler,
-                                 void *context, const char *name, mgd_timer_leaf **out)
+zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_handler_fn_type handler, void *context,
+                                 const char *name, mgd_timer_leaf **out)
 {
     if (out == nullptr || handler == nullptr)
         return PTP_ZERR_INVALID_ARG;
@@ -128,7 +135,10 @@ zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer_hand
     return ZERR_OK;
 }
 
-void tessel_mgd_timer_leaf_free(mgd_timer_leaf *leaf) { mgd_timer_leaf_free(leaf); }
+void tessel_mgd_timer_leaf_free(mgd_timer_leaf *leaf)
+{
+    mgd_timer_leaf_free(leaf);
+}
 
 int tessel_mgd_timer_process(const event_async_ctx_type *event, int32_t, void *)
 {
@@ -140,8 +150,7 @@ int tessel_mgd_timer_process(const event_async_ctx_type *event, int32_t, void *)
             return 0;
         // Stopped first, so that a handler restarting its leaf really restarts it.
         mgd_timer_leaf_stop(leaf);
-        auto handler = reinterpret_cast<tessel_mgd_timer_handler_fn_type>(
-            mgd_timer_leaf_get_addl_context(leaf, 0));
+        auto handler = reinterpret_cast<tessel_mgd_timer_handler_fn_type>(mgd_timer_leaf_get_addl_context(leaf, 0));
         void *context = mgd_timer_leaf_get_context(leaf);
         if (handler == nullptr) {
             report(report_to::debug, mgd_timer_zerr, "running an expired timer leaf without a handler");

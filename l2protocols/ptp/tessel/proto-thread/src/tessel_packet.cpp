@@ -28,9 +28,15 @@ module_type &module()
     return m;
 }
 
-bool debug_on() { return ptp_debug_enabled(ptp_debug_table_get(), AREA_PACKET); }
+bool debug_on()
+{
+    return ptp_debug_enabled(ptp_debug_table_get(), AREA_PACKET);
+}
 
-const char *label() { return ptp_debug_area_label(AREA_PACKET); }
+const char *label()
+{
+    return ptp_debug_area_label(AREA_PACKET);
+}
 
 void debug(uint32_t ifhandle, const char *format, ...)
 {
@@ -44,10 +50,16 @@ void debug(uint32_t ifhandle, const char *format, ...)
     va_end(args);
 }
 
-jotlog_handle_type pkt_buffer() { return module().pkt_trace; }
-jotlog_handle_type unq_buffer() { return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ); }
+jotlog_handle_type pkt_buffer()
+{
+    return module().pkt_trace;
+}
+jotlog_handle_type unq_buffer()
+{
+    return ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ);
+}
 
-}  // namespace tessel_pkt
+} // namespace tessel_pkt
 
 using namespace tessel_pkt;
 
@@ -106,12 +118,9 @@ bool source_choose(const tessel_proto_idb_type *idb, const ptp_address_type *giv
         return true;
     }
     switch (idb->attached_encap) {
-    case PTP_ENCAP_IPV6:
-        return ipv6_primary(idb, out);
-    case PTP_ENCAP_IPV4:
-        return ipv4_primary(idb, out);
-    default:
-        return false;
+    case PTP_ENCAP_IPV6: return ipv6_primary(idb, out);
+    case PTP_ENCAP_IPV4: return ipv4_primary(idb, out);
+    default: return false;
     }
 }
 
@@ -126,33 +135,35 @@ uint8_t tos_of(const tessel_proto_idb_type *idb, int is_event)
     return static_cast<uint8_t>(dscp * 4);
 }
 
-uint16_t udp_port(int is_event) { return is_event != 0 ? TESSEL_PACKET_EVENT_PORT : TESSEL_PACKET_GENERAL_PORT; }
+uint16_t udp_port(int is_event)
+{
+    return is_event != 0 ? TESSEL_PACKET_EVENT_PORT : TESSEL_PACKET_GENERAL_PORT;
+}
 
-zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt,
-                      const tessel_packet_ts_data_type *ts)
+zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt, const tessel_packet_ts_data_type *ts)
 {
     const char *name = idb->header.ifname;
     const uint32_t option = ts != nullptr ? ts->ts_option : TESSEL_PACKET_TS_NONE;
     zerrno rc = ctx_set_u8(pkt, CTX_OPT_TS_OPTION, static_cast<uint8_t>(option));
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set TS option to %u in packet: %s",
-                         name, option, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set TS option to %u in packet: %s", name,
+                         option, zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_TS_OPTION_FAILED>(idb->header.ifhandle, option, rc);
         return rc;
     }
     const uint32_t id = option == TESSEL_PACKET_TS_RETURNED ? ts->packet_id : 0;
     rc = ctx_set_u32(pkt, CTX_OPT_PACKET_ID, id);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set packet-id to %u in packet: %s",
-                         name, id, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set packet-id to %u in packet: %s", name, id,
+                         zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_PACKET_ID_FAILED>(idb->header.ifhandle, id, rc);
         return rc;
     }
     const uint32_t offset = option == TESSEL_PACKET_TS_INSERT ? ts->offset : 0;
     rc = ctx_set_u32(pkt, CTX_OPT_TS_OFFSET, offset);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set offset to %u in packet: %s",
-                         name, offset, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set offset to %u in packet: %s", name, offset,
+                         zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_OFFSET_FAILED>(idb->header.ifhandle, offset, rc);
         return rc;
     }
@@ -160,22 +171,21 @@ zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt,
 }
 
 zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
-                      const ptp_address_type *dst, const tessel_packet_ts_data_type *ts,
-                      ctx_packet_type **out)
+                      const ptp_address_type *dst, const tessel_packet_ts_data_type *ts, ctx_packet_type **out)
 {
     const char *name = idb->header.ifname;
     epi_packet_request_type req{};
     req.out_ifhandle = idb->attached_ifhandle;
     zerrno rc = eth_encap_attr_src_mac_get(idb->ether_info, idb->ether_info_len, req.src_mac);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to get the source MAC address: %s",
-                         name, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to get the source MAC address: %s", name,
+                         zerr_strerror(rc));
         return rc;
     }
     if (dst != nullptr) {
         if (dst->encap != PTP_ENCAP_ETHERNET) {
-            TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Destination %s is not an Ethernet address",
-                             name, ptp_address_to_str(dst));
+            TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Destination %s is not an Ethernet address", name,
+                             ptp_address_to_str(dst));
             return TESSEL_PACKET_ERR_INVALID;
         }
         std::memcpy(req.dst_mac, dst->value, PTP_MAC_ADDR_LEN);
@@ -205,15 +215,15 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
     ctx_packet_type *pkt = nullptr;
     rc = epi_packet_generate(module().epi, &req, &pkt);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to generate packet using EPI: %s",
-                         name, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to generate packet using EPI: %s", name,
+                         zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_EPI_GENERATE_FAILED>(idb->header.ifhandle, rc);
         return rc;
     }
     rc = ctx_set_u8(pkt, CTX_OPT_PRIORITY, 4);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set priority to %u in packet: %s",
-                         name, 4u, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to set priority to %u in packet: %s", name, 4u,
+                         zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_PRIORITY_FAILED>(idb->header.ifhandle, 4u, rc);
     } else {
         rc = ts_options_set(idb, pkt, ts);
@@ -227,8 +237,8 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
 }
 
 // Options of an IP packet, in the order the packet path reads them.
-zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t total, size_t app_start,
-                      int is_event, const tessel_packet_ts_data_type *ts)
+zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t total, size_t app_start, int is_event,
+                      const tessel_packet_ts_data_type *ts)
 {
     const char *name = idb->header.ifname;
     const uint32_t ifh = idb->header.ifhandle;
@@ -248,8 +258,8 @@ zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t t
     }
     rc = ctx_set_i16(pkt, CTX_OPT_APP_START, static_cast<int16_t>(app_start));
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set application start to %zu in packet: %s", name,
-                         app_start, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] %s: Failed to set application start to %zu in packet: %s", name, app_start,
+                         zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_APP_START_FAILED>(ifh, app_start, rc);
         return rc;
     }
@@ -285,8 +295,8 @@ zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t t
 }
 
 // Allocates the context and writes the rewrite (if any) and the packet behind it.
-zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_t rewrite_len,
-                       const uint8_t *packet, size_t len, ctx_packet_type **out)
+zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_t rewrite_len, const uint8_t *packet,
+                       size_t len, ctx_packet_type **out)
 {
     const char *name = idb->header.ifname;
     ctx_packet_type *pkt = ctx_alloc(module().ctx_api, rewrite_len + len);
@@ -308,8 +318,9 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
         size_t written = 0;
         zerrno rc = ctx_write(pkt, CTX_LAYER_FRAME, p.offset, p.bytes, p.len, &written);
         if (rc == 0 && written != p.len) {
-            TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: ctx_write truncated packet to %zu bytes from %u bytes",
-                             name, written, static_cast<unsigned>(p.len));
+            TESSEL_PKT_DEBUG(idb->header.ifhandle,
+                             "%s: [ERROR] %s: ctx_write truncated packet to %zu bytes from %u bytes", name, written,
+                             static_cast<unsigned>(p.len));
             trace_fail<PTP_TRACE_TESSEL_PKT_CTX_WRITE_TRUNCATED>(idb->header.ifhandle, written, p.len);
             rc = TESSEL_PACKET_ERR_TRUNCATED;
         } else if (rc != 0) {
@@ -470,9 +481,10 @@ void write_fib_update(tessel_proto_idb_type *idb, ctx_packet_type *pkt, const pt
     size_t written = 0;
     zerrno rc = ctx_write(pkt, CTX_LAYER_FIB, 0, fib->data, fib->length, &written);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG(ifh,
-                         "%s: [ERROR] %s: Failed to add optimized FIB data to PTP packet. Will need to be sent via slowpath instead: %s",
-                         name, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG(
+            ifh,
+            "%s: [ERROR] %s: Failed to add optimized FIB data to PTP packet. Will need to be sent via slowpath instead: %s",
+            name, zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_FIB_DATA_FAILED>(ifh, rc);
         return;
     }
@@ -485,14 +497,14 @@ void write_fib_update(tessel_proto_idb_type *idb, ctx_packet_type *pkt, const pt
     TESSEL_PKT_DEBUG(ifh, "%s: ctx_write of %zu bytes with FIB next hop information for peer %s returned success",
                      written, ptp_address_to_str(dst));
     ptp_trace_address<PTP_TRACE_TESSEL_PKT_FIB_DATA_ADDED>({pkt_buffer(), unq_buffer()}, ifh, written,
-                                                            ptp_address_trace_value(dst), ptp_address_trace_mac_low(dst),
-                                                            ptp_address_encap_get(dst));
+                                                           ptp_address_trace_value(dst), ptp_address_trace_mac_low(dst),
+                                                           ptp_address_encap_get(dst));
 }
 
-}  // namespace
+} // namespace
 
-zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len,
-                          int is_event, const ptp_address_type *dst, const ptp_address_type *src,
+zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
+                          const ptp_address_type *dst, const ptp_address_type *src,
                           const tessel_packet_ts_data_type *ts, const ptp_adjacency_type *adj,
                           const tessel_fib_update_type *fib)
 {
@@ -505,17 +517,10 @@ zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16
     ctx_packet_type *pkt = nullptr;
     zerrno rc = 0;
     switch (idb->attached_encap) {
-    case PTP_ENCAP_ETHERNET:
-        rc = ethernet_build(idb, msg, msg_len, is_event, dst, ts, &pkt);
-        break;
-    case PTP_ENCAP_IPV4:
-        rc = ipv4_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, adj, &pkt);
-        break;
-    case PTP_ENCAP_IPV6:
-        rc = ipv6_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, &pkt);
-        break;
-    default:
-        TESSEL_ASSERT(!"Unknown encap type");
+    case PTP_ENCAP_ETHERNET: rc = ethernet_build(idb, msg, msg_len, is_event, dst, ts, &pkt); break;
+    case PTP_ENCAP_IPV4: rc = ipv4_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, adj, &pkt); break;
+    case PTP_ENCAP_IPV6: rc = ipv6_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, &pkt); break;
+    default: TESSEL_ASSERT(!"Unknown encap type");
     }
     if (rc != 0) {
         return rc;
@@ -532,8 +537,8 @@ zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16
     return 0;
 }
 
-void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t *msg,
-                        uint32_t msg_len, const ptp_address_type *peer)
+void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t *msg, uint32_t msg_len,
+                        const ptp_address_type *peer)
 {
     TESSEL_ASSERT(msg_len >= PTP_MSG_HDR_LEN);
     const uint32_t ifh = idb->header.ifhandle;
@@ -551,10 +556,12 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
         const uint64_t clock_id = ptp_wire_get64(msg + PTP_HDR_OFF_SOURCE_CLOCK);
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]: %s %s len %u domain %u, to peer %s ", name, state, dir,
                          ptp_msg_type_to_str(msg[PTP_HDR_OFF_TYPE] & 0x0F), msg_len,
-                         static_cast<unsigned>(msg[PTP_HDR_OFF_DOMAIN]), peer != nullptr ? ptp_address_to_str(peer) : "");
+                         static_cast<unsigned>(msg[PTP_HDR_OFF_DOMAIN]),
+                         peer != nullptr ? ptp_address_to_str(peer) : "");
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]:    flags 0x%x clock-id 0x%lx port 0x%x seq-id %u log-interval %i", name,
                          state, static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_FLAGS)),
-                         static_cast<unsigned long>(clock_id), static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_SOURCE_PORT)),
+                         static_cast<unsigned long>(clock_id),
+                         static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_SOURCE_PORT)),
                          static_cast<unsigned>(ptp_wire_get16(msg + PTP_HDR_OFF_SEQUENCE)),
                          static_cast<int>(static_cast<int8_t>(msg[PTP_HDR_OFF_LOG_INTERVAL])));
         TESSEL_PKT_DEBUG(ifh, "%s: %s [%s]:    (0x%s)", name, state, hex.c_str());
@@ -565,14 +572,17 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
     ptp_trace_address<PTP_TRACE_TESSEL_PKT_DUMP>({buf}, ifh, static_cast<uint32_t>(direction), msg_len,
                                                  ptp_address_trace_value(peer), ptp_address_trace_mac_low(peer),
                                                  ptp_address_encap_get(peer));
-    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, ptp_wire_get32(b), ptp_wire_get32(b + 4), ptp_wire_get32(b + 8), ptp_wire_get32(b + 12),
-                                                 ptp_wire_get32(b + 16), ptp_wire_get32(b + 20), ptp_wire_get32(b + 24));
+    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, ptp_wire_get32(b), ptp_wire_get32(b + 4), ptp_wire_get32(b + 8),
+                                                 ptp_wire_get32(b + 12), ptp_wire_get32(b + 16), ptp_wire_get32(b + 20),
+                                                 ptp_wire_get32(b + 24));
     if (msg_len >= 29) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>({buf}, ptp_wire_get32(b + 28), ptp_wire_get32(b + 32), ptp_wire_get32(b + 36),
-                                                      ptp_wire_get32(b + 40), ptp_wire_get32(b + 44), ptp_wire_get32(b + 48), ptp_wire_get32(b + 52));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>(
+            {buf}, ptp_wire_get32(b + 28), ptp_wire_get32(b + 32), ptp_wire_get32(b + 36), ptp_wire_get32(b + 40),
+            ptp_wire_get32(b + 44), ptp_wire_get32(b + 48), ptp_wire_get32(b + 52));
     }
     if (msg_len >= 57) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, ptp_wire_get32(b + 56), ptp_wire_get32(b + 60), ptp_wire_get32(b + 64), ptp_wire_get32(b + 68));
+        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, ptp_wire_get32(b + 56), ptp_wire_get32(b + 60),
+                                                      ptp_wire_get32(b + 64), ptp_wire_get32(b + 68));
     }
 }
 

@@ -33,7 +33,7 @@ constexpr size_t RX_PAYLOAD_MAX = 1500;
 constexpr size_t ERROR_DUMP_LEN = 84;
 
 struct attach_entry_type {
-    avl2_node_type node;  // first: the row of its tree
+    avl2_node_type node; // first: the row of its tree
     char ifname[IFNAME_LEN];
     uint32_t ifhandle;
 };
@@ -104,7 +104,10 @@ void entry_remove(avl2_tree_type *tree, uint32_t *size, const char *ifname)
     }
 }
 
-void entry_free(avl2_node_type *row) { tessel_free(row); }
+void entry_free(avl2_node_type *row)
+{
+    tessel_free(row);
+}
 
 void tree_clear(avl2_tree_type *tree, uint32_t *size)
 {
@@ -195,7 +198,7 @@ void process_attach_internal(uint32_t encap, int selector)
             for (array_type &f : arrays) {
                 tessel_free(f.mem);
             }
-            return;  // the batch stays for a later flush
+            return; // the batch stays for a later flush
         }
     }
     auto *handles = static_cast<uint32_t *>(arrays[0].mem);
@@ -410,7 +413,10 @@ bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t enc
     return false;
 }
 
-uint16_t message_length(const uint8_t *msg) { return ptp_wire_get16(msg + 2); }
+uint16_t message_length(const uint8_t *msg)
+{
+    return ptp_wire_get16(msg + 2);
+}
 
 // Hands a checked message on; the dump never reads past the bytes received.
 void rx_deliver(tessel_proto_idb_type *idb, const uint8_t *msg, size_t len, const uint8_t *ts,
@@ -499,7 +505,8 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         return;
     }
     if (payload_len < PTP_MSG_HDR_LEN) {
-        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes", static_cast<unsigned>(payload_len));
+        TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes",
+                         static_cast<unsigned>(payload_len));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
         rx_error_dump(pkt, encap, 0);
         return;
@@ -611,7 +618,8 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
             ptp_address_set_ipv6(&src, hdr + k.src_off);
             ptp_address_set_ipv6(&dst, hdr + k.dst_off);
         }
-        const bool for_port = idb != nullptr && (v4 ? port_owns_ipv4(idb, hdr + k.dst_off) : port_owns_ipv6(idb, hdr + k.dst_off));
+        const bool for_port =
+            idb != nullptr && (v4 ? port_owns_ipv4(idb, hdr + k.dst_off) : port_owns_ipv6(idb, hdr + k.dst_off));
         if (!for_port) {
             // Addressed to another port of the node (a loopback, say): that port takes it.
             idb = nullptr;
@@ -633,9 +641,10 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         hdr[10] = hdr[11] = 0;
         const uint16_t calculated = ipv4_checksum(hdr, IPV4_HDR_LEN);
         if (calculated != stored) {
-            TESSEL_PKT_DEBUG(idb->header.ifhandle,
-                             "%s: [ERROR] %s: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
-                             idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
+            TESSEL_PKT_DEBUG(
+                idb->header.ifhandle,
+                "%s: [ERROR] %s: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
+                idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV4_CHECKSUM>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM);
             return;
@@ -655,16 +664,17 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         uint8_t *udp = net.data() + IPV6_HDR_LEN;
         size_t udp_len = ptp_wire_get16(udp + 4);
         if (udp_len < UDP_HDR_LEN || udp_len > got - IPV6_HDR_LEN) {
-            udp_len = 0;  // a length the bytes do not hold cannot verify
+            udp_len = 0; // a length the bytes do not hold cannot verify
         }
         const uint16_t stored = ptp_wire_get16(udp + 6);
         udp[6] = udp[7] = 0;
         const uint16_t calculated =
             udp_len == 0 ? 0 : ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len);
         if (udp_len == 0 || calculated != stored) {
-            TESSEL_PKT_DEBUG(idb->header.ifhandle,
-                             "%s: [ERROR] %s: Incoming packet has bad UDP checksum 0x%4.4x, expected 0x%4.4x - dropping",
-                             idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
+            TESSEL_PKT_DEBUG(
+                idb->header.ifhandle,
+                "%s: [ERROR] %s: Incoming packet has bad UDP checksum 0x%4.4x, expected 0x%4.4x - dropping",
+                idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV6_CHECKSUM_MISMATCH>(idb->header.ifhandle, stored, calculated);
             rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED);
             return;
@@ -679,7 +689,8 @@ void tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
     size_t n = 0;
     zerrno rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, sizeof ts, &n);
     if (rc != 0) {
-        TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain returned timestamp for packet-id %u: %s", packet_id, zerr_strerror(rc));
+        TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain returned timestamp for packet-id %u: %s", packet_id,
+                             zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_RETURNED_TS_FAILED>(packet_id, rc);
         return;
     }
@@ -786,8 +797,14 @@ constexpr ip_kind_type IPV4_KIND{PTP_ENCAP_IPV4, IPV4_HDR_LEN, 12, 16,
 constexpr ip_kind_type IPV6_KIND{PTP_ENCAP_IPV6, IPV6_HDR_LEN, 8, 24,
                                  "Failed to read full IPv6 header - could only read %zu bytes"};
 
-void ipv4_rx_one(ctx_packet_type *pkt) { ip_rx_one(pkt, IPV4_KIND); }
-void ipv6_rx_one(ctx_packet_type *pkt) { ip_rx_one(pkt, IPV6_KIND); }
+void ipv4_rx_one(ctx_packet_type *pkt)
+{
+    ip_rx_one(pkt, IPV4_KIND);
+}
+void ipv6_rx_one(ctx_packet_type *pkt)
+{
+    ip_rx_one(pkt, IPV6_KIND);
+}
 
 void connections_close()
 {
@@ -801,7 +818,7 @@ void connections_close()
     m.resync_done = false;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Interfaces ------------------------------------------------------------------------------
 
@@ -871,7 +888,10 @@ void tessel_packet_cleanup(void)
     batches_destroy();
 }
 
-void tessel_packet_trace_set(jotlog_handle_type handle) { module().pkt_trace = handle; }
+void tessel_packet_trace_set(jotlog_handle_type handle)
+{
+    module().pkt_trace = handle;
+}
 
 spio_conn_type *tessel_io_encap_to_spio_conn(uint32_t encap)
 {
@@ -962,7 +982,10 @@ void tessel_packet_resync_end(void)
     module().resync_done = true;
 }
 
-bool tessel_packet_resync_done(void) { return module().resync_done; }
+bool tessel_packet_resync_done(void)
+{
+    return module().resync_done;
+}
 
 void tessel_packet_ethernet_rx(uint32_t count, ctx_packet_type **packets)
 {
@@ -981,7 +1004,8 @@ void tessel_packet_ipv6_rx(uint32_t count, ctx_packet_type **packets)
 
 void tessel_packet_ethernet_resync_req(void)
 {
-    resync_req(PTP_ENCAP_ETHERNET, tessel_offload_ethernet_resync_timer_running, tessel_offload_ethernet_resync_request);
+    resync_req(PTP_ENCAP_ETHERNET, tessel_offload_ethernet_resync_timer_running,
+               tessel_offload_ethernet_resync_request);
 }
 
 void tessel_packet_ipv4_resync_req(void)

@@ -19,7 +19,7 @@ namespace tessel_pkt {
 inline constexpr uint32_t AREA_PACKET = tessel_debug_area("packet");
 
 struct module_type {
-    spio_conn_type *conn[4];  // by encapsulation 1..3
+    spio_conn_type *conn[4]; // by encapsulation 1..3
     ctx_api_type *ctx_api;
     epi_handle_type *epi;
     bool resync_done;
@@ -42,19 +42,19 @@ inline void trace_fail(A... args)
     ptp_trace<P>({pkt_buffer(), unq_buffer()}, args...);
 }
 
-}  // namespace tessel_pkt
+} // namespace tessel_pkt
 
 // A debug line on the packet area whose first "%s: " is the area label.
-#define TESSEL_PKT_DEBUG(ifh, format, ...)                                                    \
-    do {                                                                                      \
-        if (tessel_pkt::debug_on()) {                                                         \
-            tessel_pkt::debug((ifh), format, tessel_pkt::label() __VA_OPT__(, ) __VA_ARGS__); \
-        }                                                                                     \
+#define TESSEL_PKT_DEBUG(ifh, format, ...)                                                                             \
+    do {                                                                                                               \
+        if (tessel_pkt::debug_on()) {                                                                                  \
+            tessel_pkt::debug((ifh), format, tessel_pkt::label() __VA_OPT__(, ) __VA_ARGS__);                          \
+        }                                                                                                              \
     } while (0)
 // A debug line on the packet area as it stands.
-#define TESSEL_PKT_DEBUG_RAW(ifh, format, ...)                                                \
-    do {                                                                                      \
-        if (tessel_pkt::debug_on()) {                                                         \
-            tessel_pkt::debug((ifh), format __VA_OPT__(, ) __VA_ARGS__);                      \
-        }                                                                                     \
+#define TESSEL_PKT_DEBUG_RAW(ifh, format, ...)                                                                         \
+    do {                                                                                                               \
+        if (tessel_pkt::debug_on()) {                                                                                  \
+            tessel_pkt::debug((ifh), format __VA_OPT__(, ) __VA_ARGS__);                                               \
+        }                                                                                                              \
     } while (0)

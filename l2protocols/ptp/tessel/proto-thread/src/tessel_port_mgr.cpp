@@ -7,8 +7,8 @@
 
 #include "ptp_clock.h"
 #include "ptp_debug.h"
-#include "ptp_timer.h"
 #include "ptp_strings.h"
+#include "ptp_timer.h"
 #include "ptp_wire.h"
 #include "tessel_assert.h"
 #include "tessel_fsm.h"
@@ -35,9 +35,8 @@ constexpr uint32_t WHEEL_PARAM1 = 16;
 constexpr uint32_t WHEEL_PARAM2 = 32;
 
 constexpr ptp_fsm_callbacks_type fsm_callbacks = {
-    tessel_port_mgr_foreign_master_change,  tessel_port_mgr_time_record,
-    tessel_port_mgr_fsm_state_change,       tessel_port_mgr_get_advertised_clock,
-    tessel_port_mgr_unicast_grant_change,   tessel_port_mgr_node_bmc_change,
+    tessel_port_mgr_foreign_master_change, tessel_port_mgr_time_record,          tessel_port_mgr_fsm_state_change,
+    tessel_port_mgr_get_advertised_clock,  tessel_port_mgr_unicast_grant_change, tessel_port_mgr_node_bmc_change,
 };
 
 constexpr tessel_bmc_callbacks_type bmc_callbacks = {
@@ -82,7 +81,10 @@ bool issu_resync_one(tessel_proto_idb_type *idb, void *)
     return true;
 }
 
-const char *enabled_word(uint32_t enabled) { return enabled != 0 ? "" : "not "; }
+const char *enabled_word(uint32_t enabled)
+{
+    return enabled != 0 ? "" : "not ";
+}
 
 // The controller's announce message: field offsets.
 constexpr size_t ANNOUNCE_LOCAL_CLOCK_ID = 0;
@@ -94,7 +96,7 @@ constexpr size_t ANNOUNCE_SLAVE_SUPPORTED = 184;
 constexpr size_t ANNOUNCE_SELECTED = 188;
 static_assert(ANNOUNCE_SELECTED + 4 == TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN);
 
-}  // namespace
+} // namespace
 
 void tessel_port_mgr_reevaluate_all(uint32_t change_flags)
 {
@@ -108,11 +110,26 @@ const tessel_port_mgr_local_clock_type *tessel_port_mgr_get_local_clock(void)
 {
     return pm.local_clock_known != 0 ? &pm.local_clock : nullptr;
 }
-uint32_t tessel_port_mgr_get_profile(void) { return pm.profile; }
-uint32_t tessel_port_mgr_get_telecom_clock_type(void) { return pm.telecom_clock_type; }
-uint8_t tessel_port_mgr_get_min_clock_class(void) { return pm.min_clock_class; }
-uint32_t tessel_port_mgr_is_active(void) { return pm.active; }
-uint32_t tessel_port_mgr_is_ptp_enabled(void) { return pm.ptp_enabled; }
+uint32_t tessel_port_mgr_get_profile(void)
+{
+    return pm.profile;
+}
+uint32_t tessel_port_mgr_get_telecom_clock_type(void)
+{
+    return pm.telecom_clock_type;
+}
+uint8_t tessel_port_mgr_get_min_clock_class(void)
+{
+    return pm.min_clock_class;
+}
+uint32_t tessel_port_mgr_is_active(void)
+{
+    return pm.active;
+}
+uint32_t tessel_port_mgr_is_ptp_enabled(void)
+{
+    return pm.ptp_enabled;
+}
 
 // ---- Start and stop ----
 
@@ -143,9 +160,9 @@ zerrno tessel_port_mgr_init(event_mgr_type *evm)
         return rc;
     }
     ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD>({tessel_pm_det()});
-    if ((rc = tessel_offload_init(evm)) != 0 || (rc = tessel_fib_init(evm)) != 0 || (rc = tessel_adjacency_init(evm)) != 0 ||
-        (rc = tessel_comms_init(evm)) != 0 || (rc = tessel_stats_init()) != 0 ||
-        (rc = tessel_proto_edm_trap_init(evm)) != 0) {
+    if ((rc = tessel_offload_init(evm)) != 0 || (rc = tessel_fib_init(evm)) != 0 ||
+        (rc = tessel_adjacency_init(evm)) != 0 || (rc = tessel_comms_init(evm)) != 0 ||
+        (rc = tessel_stats_init()) != 0 || (rc = tessel_proto_edm_trap_init(evm)) != 0) {
         return rc;
     }
     switch (tessel_issu_get_issu_role()) {
@@ -156,11 +173,8 @@ zerrno tessel_port_mgr_init(event_mgr_type *evm)
         tessel_offload_flush();
         tessel_packet_resync_end();
         break;
-    case TESSEL_ISSU_ROLE_SECONDARY:
-        rc = tessel_chkpt_idt_timer_start(evm);
-        break;
-    default:
-        break;
+    case TESSEL_ISSU_ROLE_SECONDARY: rc = tessel_chkpt_idt_timer_start(evm); break;
+    default: break;
     }
     return rc;
 }
@@ -229,8 +243,8 @@ void tessel_port_mgr_local_clock_update(const tessel_port_mgr_local_clock_type *
     tessel_port_mgr_reevaluate_all(PTP_FSM_CHANGE_LOCAL_CLOCK);
 }
 
-void tessel_port_mgr_global_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised,
-                                       uint32_t selected, uint32_t synced, uint32_t slave_supported)
+void tessel_port_mgr_global_bmc_update(const ptp_clock_type *bmc, const ptp_clock_type *advertised, uint32_t selected,
+                                       uint32_t synced, uint32_t slave_supported)
 {
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, 0,
                     "%s: Received global BMC update. BMC clock ID 0x%lx, advertised clock ID 0x%lx. BMC is "
@@ -270,9 +284,8 @@ void tessel_port_mgr_min_clock_class_change(uint8_t min_clock_class)
 zerrno tessel_port_mgr_go_active(void)
 {
     const uint32_t role = tessel_issu_get_issu_role();
-    if (role != TESSEL_ISSU_ROLE_PRIMARY &&
-        !(tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_CHKPT) != 0 &&
-          tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_THREAD_RESYNC) != 0)) {
+    if (role != TESSEL_ISSU_ROLE_PRIMARY && !(tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_CHKPT) != 0 &&
+                                              tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_THREAD_RESYNC) != 0)) {
         return 0;
     }
     // The end of the initial data transfer, its time-out and a database sync may each try; the
@@ -373,8 +386,8 @@ void tessel_port_mgr_time_record(tessel_proto_idb_type *, const void *record, vo
 void tessel_port_mgr_fsm_state_change(tessel_proto_idb_type *idb)
 {
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
-                    "%s: Port state change on interface %s (0x%8.8x): now %s", idb->header.ifname,
-                    idb->header.ifhandle, ptp_port_state_to_str(idb->fsm.PortState));
+                    "%s: Port state change on interface %s (0x%8.8x): now %s", idb->header.ifname, idb->header.ifhandle,
+                    ptp_port_state_to_str(idb->fsm.PortState));
     if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0) {
         tessel_chkpt_if_update(idb);
     }
@@ -410,19 +423,10 @@ void tessel_port_mgr_if_bmc_state_change(tessel_proto_idb_type *idb, tessel_bmc_
 {
     tessel_stats_increment_proto_idb_event_counter(idb, TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES);
     switch (state) {
-    case TESSEL_BMC_IF_STATE_MASTER:
-        ptp_fsm_bmc_master(idb);
-        break;
-    case TESSEL_BMC_IF_STATE_PASSIVE:
-        ptp_fsm_bmc_passive(idb);
-        break;
-    case TESSEL_BMC_IF_STATE_SLAVE:
-        ptp_fsm_bmc_slave(idb);
-        break;
-    case TESSEL_BMC_IF_STATE_SLAVE_SYNCED:
-        ptp_fsm_master_clock_selected(idb);
-        break;
-    default:
-        tessel_internal_error("Unknown BMC state", __FILE__, __LINE__);
+    case TESSEL_BMC_IF_STATE_MASTER: ptp_fsm_bmc_master(idb); break;
+    case TESSEL_BMC_IF_STATE_PASSIVE: ptp_fsm_bmc_passive(idb); break;
+    case TESSEL_BMC_IF_STATE_SLAVE: ptp_fsm_bmc_slave(idb); break;
+    case TESSEL_BMC_IF_STATE_SLAVE_SYNCED: ptp_fsm_master_clock_selected(idb); break;
+    default: tessel_internal_error("Unknown BMC state", __FILE__, __LINE__);
     }
 }

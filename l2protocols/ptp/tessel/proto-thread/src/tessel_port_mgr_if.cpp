@@ -27,12 +27,18 @@ namespace {
 tessel_port_mgr_state_type &pm = tessel_port_mgr_state;
 
 constexpr uint32_t IM_STATE_UP = 3;
-constexpr size_t INTEROP_CONFIG_SIZE = 4120;  // sizeof(tessel_interop_config_type)
+constexpr size_t INTEROP_CONFIG_SIZE = 4120; // sizeof(tessel_interop_config_type)
 constexpr zerrno ERR_NOMEM = 0xC7F28200u;
 
-constexpr uint64_t bit(uint32_t n) { return 1ull << n; }
+constexpr uint64_t bit(uint32_t n)
+{
+    return 1ull << n;
+}
 
-bool ready(const tessel_proto_idb_type *idb) { return (idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0; }
+bool ready(const tessel_proto_idb_type *idb)
+{
+    return (idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0;
+}
 
 #define IF_ARGS(idb) (idb)->header.ifname, (idb)->header.ifhandle
 
@@ -139,8 +145,9 @@ zerrno copy_interop(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc)
 void copy_ipv4_list(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc)
 {
     if (idb->ipv4_addr_count != ipc->ipv4_addr_count) {
-        void *p = ipc->ipv4_addr_count == 0 ? nullptr
-                                            : tessel_realloc(idb->ipv4_addr_list, ipc->ipv4_addr_count * sizeof(uint32_t));
+        void *p = ipc->ipv4_addr_count == 0
+                      ? nullptr
+                      : tessel_realloc(idb->ipv4_addr_list, ipc->ipv4_addr_count * sizeof(uint32_t));
         if (ipc->ipv4_addr_count != 0 && p == nullptr) {
             ptp_alloc_failure_report(ipc->ipv4_addr_count * sizeof(uint32_t), "Tessel IPv4 proto address list");
             return;
@@ -160,7 +167,8 @@ void copy_ipv6_list(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc)
 {
     const size_t each = PTP_IPV6_ADDR_LEN;
     if (idb->ipv6_addr_count != ipc->ipv6_addr_count) {
-        void *p = ipc->ipv6_addr_count == 0 ? nullptr : tessel_realloc(idb->ipv6_addr_list, ipc->ipv6_addr_count * each);
+        void *p =
+            ipc->ipv6_addr_count == 0 ? nullptr : tessel_realloc(idb->ipv6_addr_list, ipc->ipv6_addr_count * each);
         if (ipc->ipv6_addr_count != 0 && p == nullptr) {
             ptp_alloc_failure_report(ipc->ipv6_addr_count * each, "Tessel IPv6 proto address list");
             return;
@@ -181,7 +189,7 @@ void copy_ether_info(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc)
     if ((ipc->flags & TESSEL_IPC_FLAG_ETHER_INFO_KNOWN) != 0) {
         idb->flags |= TESSEL_PROTO_IDB_ETHER_INFO_KNOWN;
         const uint32_t len = ipc->ether_info_len <= TESSEL_PROTO_IDB_ETHER_INFO_MAX ? ipc->ether_info_len
-                                                                                   : TESSEL_PROTO_IDB_ETHER_INFO_MAX;
+                                                                                    : TESSEL_PROTO_IDB_ETHER_INFO_MAX;
         idb->ether_info_len = len;
         std::memcpy(idb->ether_info, ipc->ether_info, len);
     } else {
@@ -212,16 +220,16 @@ struct item_row_type {
     void (*copy)(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc);
 };
 
-#define CFG_ROW(b, flag, ...)                                                                 \
-    item_row_type                                                                             \
-    {                                                                                         \
-        b, flag, [](tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc) {             \
-            const tessel_if_config_type &a = ipc->applied_config;                             \
-            tessel_if_config_type &c = idb->config;                                           \
-            (void)a;                                                                          \
-            (void)c;                                                                          \
-            __VA_ARGS__;                                                                      \
-        }                                                                                     \
+#define CFG_ROW(b, flag, ...)                                                                                          \
+    item_row_type                                                                                                      \
+    {                                                                                                                  \
+        b, flag, [](tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc) {                                      \
+            const tessel_if_config_type &a = ipc->applied_config;                                                      \
+            tessel_if_config_type &c = idb->config;                                                                    \
+            (void)a;                                                                                                   \
+            (void)c;                                                                                                   \
+            __VA_ARGS__;                                                                                               \
+        }                                                                                                              \
     }
 
 const item_row_type item_rows[] = {
@@ -371,7 +379,7 @@ void if_delete(tessel_proto_idb_type *idb)
     tessel_proto_db_delete(idb);
 }
 
-}  // namespace
+} // namespace
 
 void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change_flags, bool start)
 {
@@ -414,8 +422,8 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
 {
     const char *name = ipc->header.ifname;
     const ifhtype ifh = ipc->header.ifhandle;
-    TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Update received for interface %s (0x%8.8x), flags 0x%lx", name,
-                    ifh, static_cast<unsigned long>(ipc->flags));
+    TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Update received for interface %s (0x%8.8x), flags 0x%lx", name, ifh,
+                    static_cast<unsigned long>(ipc->flags));
     if ((ipc->flags & TESSEL_IPC_FLAG_UPDATE_CREATED) != 0) {
         ipc->flags &= ~TESSEL_IPC_FLAG_UPDATE_CREATED;
         if_create(ipc);
@@ -428,9 +436,10 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
         if (rc == 0) {
             if_delete(idb);
         } else {
-            TESSEL_PM_DEBUG_ERR(TESSEL_AREA_PORT_MGR, ifh,
-                                "%s: [ERROR] Failed to get protocol thread DB IDB to delete for interface %s (0x%8.8x): %s",
-                                name, ifh, zerr_strerror(rc));
+            TESSEL_PM_DEBUG_ERR(
+                TESSEL_AREA_PORT_MGR, ifh,
+                "%s: [ERROR] Failed to get protocol thread DB IDB to delete for interface %s (0x%8.8x): %s", name, ifh,
+                zerr_strerror(rc));
             ptp_trace<PTP_TRACE_TESSEL_PM_IF_DELETE_LOOKUP_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh, ifh, rc);
         }
         return;
@@ -619,8 +628,8 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
     }
     tessel_proto_idb_type *idb = nullptr;
     if (tessel_proto_db_get_by_ifname(name, &idb) != 0) {
-        TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: DB Sync: Interface %s (0x%8.8x) did not exist, creating",
-                        name, ifh);
+        TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: DB Sync: Interface %s (0x%8.8x) did not exist, creating", name,
+                        ifh);
         if_create(ipc);
         return true;
     }
@@ -665,7 +674,8 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
         change |= 0x4;
     }
     const bool vrf_known = (ipc->flags & TESSEL_IPC_FLAG_VRF_ID_KNOWN) != 0;
-    if (vrf_known != ((idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) != 0) || (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
+    if (vrf_known != ((idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) != 0) ||
+        (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
         copy_vrf(idb, ipc);
         change |= 0x4;
     }
@@ -744,7 +754,7 @@ bool sweep_collect(tessel_proto_idb_type *idb, void *context)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t, uint32_t, uint32_t profile,
                                    uint32_t telecom_clock_type, uint8_t min_clock_class)

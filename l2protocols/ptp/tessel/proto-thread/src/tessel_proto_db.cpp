@@ -15,7 +15,10 @@ namespace {
 
 tessel_db_info_type proto_db;
 
-void check_thread() { TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread()); }
+void check_thread()
+{
+    TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread());
+}
 
 struct walk_ctx {
     tessel_proto_db_walk_fn callback;
@@ -62,8 +65,7 @@ bool tessel_proto_db_check_copy_addr_idb(tessel_proto_idb_type *idb, void *conte
             owns = ptp_address_compare(want, &own) == 0;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (owns) {
         ctx->found = idb;
@@ -72,7 +74,7 @@ bool tessel_proto_db_check_copy_addr_idb(tessel_proto_idb_type *idb, void *conte
     return true;
 }
 
-}  // namespace
+} // namespace
 
 zerrno tessel_proto_db_init()
 {

@@ -20,7 +20,10 @@ namespace {
 // The agent's stats debug area.
 constexpr uint32_t STATS_DEBUG_AREA = tessel_debug_area("stats");
 
-const char *stats_label() { return ptp_debug_area_label(STATS_DEBUG_AREA); }
+const char *stats_label()
+{
+    return ptp_debug_area_label(STATS_DEBUG_AREA);
+}
 
 [[gnu::format(printf, 3, 4)]] void stats_debug(uint32_t level, ifhtype ifhandle, const char *format, ...)
 {
@@ -38,13 +41,16 @@ const char *stats_label() { return ptp_debug_area_label(STATS_DEBUG_AREA); }
 void recover_failed(tessel_proto_idb_type *idb)
 {
     idb->packet_counters = nullptr;
-    stats_debug(PTP_DEBUG_LEVEL_ERROR, idb->header.ifhandle, "%s: [ERROR] Failed to find/recreate intf entry after restart",
-                stats_label());
+    stats_debug(PTP_DEBUG_LEVEL_ERROR, idb->header.ifhandle,
+                "%s: [ERROR] Failed to find/recreate intf entry after restart", stats_label());
     ptp_trace<PTP_TRACE_TESSEL_STATS_INTF_CREATE_FAILED>(
         {ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_DET), ptp_jotlog_ctx_handle(PTP_JOTLOG_CTX_UNQ)});
 }
 
-void check_proto_thread() { TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread()); }
+void check_proto_thread()
+{
+    TESSEL_ASSERT(tessel_thread_ctrl_is_proto_thread());
+}
 
 // A peer keeps its counters while it is a unicast peer or a foreign master of the port.
 bool still_a_peer(const ptp_address_type *peer, void *context)
@@ -96,7 +102,7 @@ bool sweep_entry(tessel_stats_intf_entry_type *entry, void *)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 zerrno tessel_stats_intf_create_stats_entry(tessel_proto_idb_type *idb)
 {

@@ -15,8 +15,14 @@ struct report_type {
 std::vector<report_type> reports;
 int node_changes = 0;
 
-void on_state(tessel_proto_idb_type *idb, tessel_bmc_if_state_type state) { reports.push_back({idb, state}); }
-void on_node() { node_changes++; }
+void on_state(tessel_proto_idb_type *idb, tessel_bmc_if_state_type state)
+{
+    reports.push_back({idb, state});
+}
+void on_node()
+{
+    node_changes++;
+}
 
 constexpr uint64_t GM_ID = 0x00AA00FFFE000001;
 constexpr uint64_t LOCAL_ID = 0x00BB00FFFE000002;
@@ -88,7 +94,15 @@ protected:
 };
 
 // The foreign master a port hears, relative to the global best master and the advertised clock.
-enum class rel { none, gm_same, gm_changed, better, worse, held_passive, topology };
+enum class rel {
+    none,
+    gm_same,
+    gm_changed,
+    better,
+    worse,
+    held_passive,
+    topology
+};
 
 struct state_case {
     const char *name;
@@ -96,10 +110,10 @@ struct state_case {
     uint32_t clock_type;
     rel relation;
     uint32_t selected, synced;
-    bool slave_support;  // node flag and platform capability
+    bool slave_support; // node flag and platform capability
     uint32_t port_state_cfg;
     uint32_t port_state;
-    int expected;  // -1: nothing reported
+    int expected; // -1: nothing reported
 };
 
 constexpr uint32_t ANY = PTP_RESTRICT_PORT_STATE_ANY;
@@ -152,29 +166,18 @@ TEST_F(BmcTest, InterfaceStateTable)
         global(c.selected, c.synced);
         ptp_fsm_foreign_master_type *m = nullptr;
         switch (c.relation) {
-        case rel::none:
-            break;
-        case rel::gm_same:
-            m = fm(pm_clock(GM_ID, 100, 1));
-            break;
-        case rel::gm_changed:
-            m = fm(pm_clock(GM_ID, 90, 1));
-            break;
-        case rel::better:
-            m = fm(pm_clock(0x0011, 50, 2));
-            break;
-        case rel::worse:
-            m = fm(pm_clock(0xFF11, 200, 2));
-            break;
-        case rel::held_passive:
-            m = fm(pm_clock(GM_ID, 100, 1));
-            break;
+        case rel::none: break;
+        case rel::gm_same: m = fm(pm_clock(GM_ID, 100, 1)); break;
+        case rel::gm_changed: m = fm(pm_clock(GM_ID, 90, 1)); break;
+        case rel::better: m = fm(pm_clock(0x0011, 50, 2)); break;
+        case rel::worse: m = fm(pm_clock(0xFF11, 200, 2)); break;
+        case rel::held_passive: m = fm(pm_clock(GM_ID, 100, 1)); break;
         case rel::topology:
-            m = fm(pm_clock(LOCAL_ID, 128, 0, LOCAL_ID + 1));  // decided by the sender identity
+            m = fm(pm_clock(LOCAL_ID, 128, 0, LOCAL_ID + 1)); // decided by the sender identity
             break;
         }
-        tessel_proto_idb_type *idb = port(("Gi0/0/0/" + std::to_string(idbs.size())).c_str(), c.port_state, m,
-                                          c.port_state_cfg);
+        tessel_proto_idb_type *idb =
+            port(("Gi0/0/0/" + std::to_string(idbs.size())).c_str(), c.port_state, m, c.port_state_cfg);
         idb->fsm.is_held_passive = c.relation == rel::held_passive ? 1 : 0;
         tessel_bmc_if_update(idb);
         if (c.expected == NONE) {
@@ -198,7 +201,7 @@ TEST_F(BmcTest, ListIsSortedBestFirstAndNodeBestMasterFollowsTheHead)
     tessel_bmc_if_update(a);
     tessel_bmc_if_update(b);
     tessel_bmc_if_update(c);
-    EXPECT_EQ(node_changes, 2);  // a, then b became the head; c went to the tail
+    EXPECT_EQ(node_changes, 2); // a, then b became the head; c went to the tail
     ASSERT_EQ(tessel_bmc_list_head(), b);
     EXPECT_EQ(b->bmc_next, a);
     EXPECT_EQ(a->bmc_next, c);
@@ -231,7 +234,7 @@ TEST_F(BmcTest, GlobalUpdateReachesEveryPortOnceAndRepeatsNothing)
     port("Gi0/0/0/2", PTP_PORT_STATE_PASSIVE, fm(pm_clock(0x0001, 50, 2)));
     port("Gi0/0/0/3", LISTEN, nullptr);
     global(1, 0);
-    ASSERT_EQ(reports.size(), 3u);  // forced: even ports already in that state hear it
+    ASSERT_EQ(reports.size(), 3u); // forced: even ports already in that state hear it
     EXPECT_EQ(reports[0].state, static_cast<uint32_t>(M));
     EXPECT_EQ(reports[1].state, static_cast<uint32_t>(P));
     EXPECT_EQ(reports[2].state, static_cast<uint32_t>(M));
@@ -240,8 +243,9 @@ TEST_F(BmcTest, GlobalUpdateReachesEveryPortOnceAndRepeatsNothing)
     reports.clear();
     global(1, 0);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(pm_lines_with("BMC has").back(),
-              "BMC: Received global best master clock aa00fffe000001 and advertised clock bb00fffe000002. BMC has not changed");
+    EXPECT_EQ(
+        pm_lines_with("BMC has").back(),
+        "BMC: Received global best master clock aa00fffe000001 and advertised clock bb00fffe000002. BMC has not changed");
     global(1, 1);
     EXPECT_EQ(reports.size(), 3u);
 }
@@ -251,7 +255,7 @@ TEST_F(BmcTest, NoStateBeforeTheFirstGlobalUpdateOrOutsideThePrimaryRole)
     tessel_proto_idb_type *a = port("Gi0/0/0/1", LISTEN, fm(pm_clock(GM_ID, 100, 1)));
     tessel_bmc_if_update(a);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(tessel_bmc_list_head(), a);  // the list is kept meanwhile
+    EXPECT_EQ(tessel_bmc_list_head(), a); // the list is kept meanwhile
     EXPECT_EQ(tessel_bmc_get_global_bmc(), nullptr);
     EXPECT_EQ(tessel_bmc_get_advertised_clock(), nullptr);
     tessel_issu_role_change_cb(nullptr, TESSEL_ISSU_ROLE_RETIRING);
@@ -288,11 +292,11 @@ TEST_F(BmcTest, TracePointsIntoTheDetailBuffer)
     tessel_proto_idb_type *a = port("Gi0/0/0/1", LISTEN, fm(pm_clock(0x30, 120), 1));
     pm_trace_buffers trace;
     trace.open();
-    tessel_bmc_if_update(a);  // inserted at 0, and the node's best master is now a's
+    tessel_bmc_if_update(a); // inserted at 0, and the node's best master is now a's
     global(1, 0);
-    global(1, 0);             // unchanged
-    tessel_bmc_slave_support_change(0);  // a leaves the list
-    const std::string addr0 = std::to_string(0x0A000001u);  // 10.0.0.1 in trace form
+    global(1, 0);                                          // unchanged
+    tessel_bmc_slave_support_change(0);                    // a leaves the list
+    const std::string addr0 = std::to_string(0x0A000001u); // 10.0.0.1 in trace form
     const std::string gm = std::to_string(GM_ID >> 32) + "," + std::to_string(GM_ID & 0xFFFFFFFF);
     const std::string adv = std::to_string(LOCAL_ID >> 32) + "," + std::to_string(LOCAL_ID & 0xFFFFFFFF);
     EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/det"),
@@ -308,4 +312,4 @@ TEST_F(BmcTest, TracePointsIntoTheDetailBuffer)
     trace.close();
 }
 
-}  // namespace
+} // namespace

@@ -69,7 +69,7 @@ TEST_F(IssuTest, SecondaryReportsMetOnceAndSaysWhetherTheUpgradeIsReady)
     EXPECT_EQ(tessel_issu_is_milestone_met(2), 1u);
     EXPECT_EQ(issul_test_calls(issul_test_op::MET), 0u);
     EXPECT_TRUE(debug_captured().empty());
-    tessel_issu_milestone_met(513);  // not started yet: started, then met
+    tessel_issu_milestone_met(513); // not started yet: started, then met
     EXPECT_EQ(debug_captured(), (std::vector<std::string>{"ISSU: Started milestone 'Controller Resync'",
                                                           "ISSU: Met milestone 'Controller Resync', ISSU ready: no"}));
     EXPECT_EQ(issul_test_milestone_status(513), ISSUL_MILESTONE_MET);
@@ -117,9 +117,9 @@ TEST_F(IssuTest, TracePointsAndFailureReports)
     issul_test_set_role(ISSUL_ROLE_SECONDARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
     // Registration and the two starts, each between a trace before and after.
-    EXPECT_EQ(pm_trace_buffers::lines("ptp/tessel/det"),
-              (std::vector<std::string>{"0x100af4()", "0x100af5()", "0x100af6()", "0x100af7()", "0x100af8()",
-                                        "0x100af9()"}));
+    EXPECT_EQ(
+        pm_trace_buffers::lines("ptp/tessel/det"),
+        (std::vector<std::string>{"0x100af4()", "0x100af5()", "0x100af6()", "0x100af7()", "0x100af8()", "0x100af9()"}));
 
     // A failed start: the error line, its trace and MILESTONE_COMM_FAILED; the agent goes on.
     issul_test_fail(issul_test_op::START, ISSUL_ERR_INVALID);
@@ -155,4 +155,4 @@ TEST_F(IssuTest, TracePointsAndFailureReports)
     trace.close();
 }
 
-}  // namespace
+} // namespace

@@ -42,7 +42,7 @@ protected:
     void SetUp() override
     {
         static uint64_t start_s = 100000;
-        start_s += 3600;  // no rate limit carries over between tests
+        start_s += 3600; // no rate limit carries over between tests
         plat_clock_use_virtual_at(start_s * 1000000000ull, PLAT_CLOCK_VIRTUAL_WALL_START_S);
         qor_errmsg_set_syslog(false);
         qor_errmsg_capture_clear();
@@ -91,8 +91,7 @@ TEST_F(TesselMgdTimer, BurstRunsInSlicesOfHundred)
     leaves_total = 250;
     std::vector<mgd_timer_leaf *> leaves(leaves_total);
     for (auto &leaf : leaves) {
-        ASSERT_EQ(tessel_mgd_timer_leaf_new(grants, burst_handler, nullptr, "Announce grant", &leaf),
-                  ZERR_OK);
+        ASSERT_EQ(tessel_mgd_timer_leaf_new(grants, burst_handler, nullptr, "Announce grant", &leaf), ZERR_OK);
         start(leaf, 1);
     }
     ASSERT_EQ(plat_clock_advance_ms(1000), ZERR_OK);
@@ -139,7 +138,7 @@ TEST_F(TesselMgdTimer, HandlerRestartsOrFreesItsLeaf)
     EXPECT_FALSE(restarter.running_on_entry);
     EXPECT_TRUE(mgd_timer_leaf_running(restarter.leaf));
     ASSERT_EQ(plat_clock_advance_s(10), ZERR_OK);
-    EXPECT_EQ(restarter.runs, 3);  // at 1 s, 3 s and 5 s
+    EXPECT_EQ(restarter.runs, 3); // at 1 s, 3 s and 5 s
     EXPECT_EQ(freer.runs, 1);
     EXPECT_EQ(freer.leaf, nullptr);
 }
@@ -150,23 +149,23 @@ TEST_F(TesselMgdTimer, FailuresAndShutdown)
     EXPECT_EQ(tessel_mgd_timer_leaf_new(nullptr, nullptr, nullptr, "no handler", &leaf), 0x47F28400u);
 
     tessel_mgd_timer_shutdown();
-    tessel_mgd_timer_shutdown();  // tolerated
+    tessel_mgd_timer_shutdown(); // tolerated
     EXPECT_EQ(tessel_mgd_timer_process(nullptr, 0, nullptr), 0);
 
     mgd_timer_parent *parent = reinterpret_cast<mgd_timer_parent *>(1);
     zerrno rc = tessel_mgd_timer_parent_new(nullptr, "Unicast grant", &parent);
     EXPECT_EQ(rc, static_cast<zerrno>(EINVAL));
     EXPECT_EQ(parent, nullptr);
-    rc = tessel_mgd_timer_leaf_new(nullptr, [](void *) {}, nullptr, "Sync grant", &leaf);
+    rc = tessel_mgd_timer_leaf_new(
+        nullptr, [](void *) {}, nullptr, "Sync grant", &leaf);
     EXPECT_EQ(rc, static_cast<zerrno>(EINVAL));
     EXPECT_EQ(leaf, nullptr);
 
     auto msgs = qor_errmsg_captured();
-    ASSERT_EQ(msgs.size(), 1u);  // the second is held back by the message's rate limit
+    ASSERT_EQ(msgs.size(), 1u); // the second is held back by the message's rate limit
     EXPECT_EQ(msgs[0].mnemonic, "MGD_TIMER");
-    EXPECT_EQ(msgs[0].text,
-              "Unexpected error encountered whilst creating the Unicast grant timer parent: "
-              "Invalid argument");
+    EXPECT_EQ(msgs[0].text, "Unexpected error encountered whilst creating the Unicast grant timer parent: "
+                            "Invalid argument");
 }
 
 } // namespace

@@ -15,9 +15,9 @@
 #include "evm_test.h"
 #include "ip_helpers.h"
 #include "jotlog_test.h"
-#include "ptp_address.h"
 #include "pktio_test.h"
 #include "plat_debug.h"
+#include "ptp_address.h"
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
 #include "qor_log.h"
@@ -41,7 +41,10 @@ const uint8_t PEER_V4[4] = {10, 0, 0, 2};
 const uint8_t V6[16] = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 const uint8_t PEER_V6[16] = {0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
 
-uint16_t rd16(const std::vector<uint8_t> &b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
+uint16_t rd16(const std::vector<uint8_t> &b, size_t at)
+{
+    return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+}
 
 // A PTP message of len bytes with messageLength msg_len (len when 0).
 std::vector<uint8_t> ptp_msg(size_t len, uint16_t msg_len = 0, uint8_t type = 0x0C)
@@ -137,7 +140,8 @@ protected:
         attach(port);
     }
     pktio_test_sent_type send_one(const std::vector<uint8_t> &m, int is_event, const ptp_address_type *dst = nullptr,
-                                  const tessel_packet_ts_data_type *ts = nullptr, const ptp_adjacency_type *adj = nullptr)
+                                  const tessel_packet_ts_data_type *ts = nullptr,
+                                  const ptp_adjacency_type *adj = nullptr)
     {
         pktio_test_sent_clear();
         EXPECT_EQ(tessel_packet_send(port, m.data(), static_cast<uint16_t>(m.size()), is_event, dst, nullptr, ts, adj,
@@ -174,7 +178,8 @@ TEST_F(PacketTest, EthernetUntaggedAndDoubleTagged)
     const auto m = ptp_msg(44);
     auto s = send_one(m, 0);
     ASSERT_EQ(s.bytes.size(), 14u + 44u);
-    EXPECT_EQ(std::vector<uint8_t>(s.bytes.begin(), s.bytes.begin() + 6), std::vector<uint8_t>(TESSEL_PACKET_ETH_DEST_MAC, TESSEL_PACKET_ETH_DEST_MAC + 6));
+    EXPECT_EQ(std::vector<uint8_t>(s.bytes.begin(), s.bytes.begin() + 6),
+              std::vector<uint8_t>(TESSEL_PACKET_ETH_DEST_MAC, TESSEL_PACKET_ETH_DEST_MAC + 6));
     EXPECT_EQ(std::memcmp(s.bytes.data() + 6, MAC, 6), 0);
     EXPECT_EQ(rd16(s.bytes, 12), 0x88F7);
     EXPECT_EQ(s.cos, 15);
@@ -195,7 +200,7 @@ TEST_F(PacketTest, EthernetUntaggedAndDoubleTagged)
     EXPECT_EQ(rd16(s.bytes, 16), 0x8100);
     EXPECT_EQ(rd16(s.bytes, 18), 0x00c8);
     EXPECT_EQ(rd16(s.bytes, 20), 0x88F7);
-    EXPECT_EQ(s.cos, 6);  // event CoS on a tagged interface
+    EXPECT_EQ(s.cos, 6); // event CoS on a tagged interface
 }
 
 TEST_F(PacketTest, Ipv4MulticastHeaderAndChecksums)
@@ -272,7 +277,7 @@ TEST_F(PacketTest, Ipv4UnicastAdjacency)
 
     pkt_fake.platform_adjacency = true;
     s = send_one(m, 0, &dst, nullptr, nullptr);
-    EXPECT_EQ(s.bytes.size(), 72u);  // the platform puts the L2 header in front
+    EXPECT_EQ(s.bytes.size(), 72u); // the platform puts the L2 header in front
 }
 
 TEST_F(PacketTest, Ipv6PaddingLengthsAndChecksum)
@@ -309,7 +314,8 @@ TEST_F(PacketTest, NotAttachedSendsNothingAndFailuresAreReported)
     pktio_test_fail(pktio_test_op::CTX_SET_OPTION, PKTIO_ERR_IO, 1, CTX_OPT_PACKET_ID);
     EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), PKTIO_ERR_IO);
     pktio_test_fail(pktio_test_op::EPI_GENERATE, PKTIO_ERR_NO_MEMORY);
-    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), PKTIO_ERR_NO_MEMORY);
+    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
+              PKTIO_ERR_NO_MEMORY);
     EXPECT_TRUE(pktio_test_sent().empty());
 }
 
@@ -319,13 +325,16 @@ TEST_F(PacketTest, Ipv4BuildFailuresFreeTheContext)
     set_encap(PTP_ENCAP_IPV4);
     const auto m = ptp_msg(44);
     pktio_test_fail(pktio_test_op::CTX_ALLOC, 0);
-    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), TESSEL_PACKET_ERR_NOMEM);
-    pktio_test_fail(pktio_test_op::CTX_WRITE, 0);  // short write
-    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), TESSEL_PACKET_ERR_TRUNCATED);
-    for (uint32_t opt : {CTX_OPT_CURRENT_LENGTH, CTX_OPT_OUT_IFHANDLE, CTX_OPT_APP_START, CTX_OPT_DIRECTION, CTX_OPT_COS,
-                         CTX_OPT_PRIORITY, CTX_OPT_VRF_ID, CTX_OPT_TS_OPTION, CTX_OPT_TS_OFFSET}) {
+    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
+              TESSEL_PACKET_ERR_NOMEM);
+    pktio_test_fail(pktio_test_op::CTX_WRITE, 0); // short write
+    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
+              TESSEL_PACKET_ERR_TRUNCATED);
+    for (uint32_t opt : {CTX_OPT_CURRENT_LENGTH, CTX_OPT_OUT_IFHANDLE, CTX_OPT_APP_START, CTX_OPT_DIRECTION,
+                         CTX_OPT_COS, CTX_OPT_PRIORITY, CTX_OPT_VRF_ID, CTX_OPT_TS_OPTION, CTX_OPT_TS_OFFSET}) {
         pktio_test_fail(pktio_test_op::CTX_SET_OPTION, PKTIO_ERR_IO, 1, opt);
-        EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), PKTIO_ERR_IO) << opt;
+        EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), PKTIO_ERR_IO)
+            << opt;
     }
     EXPECT_TRUE(pktio_test_sent().empty());
 }
@@ -460,7 +469,7 @@ struct drop_case {
     size_t payload;
     uint16_t msg_len;
     uint32_t port_encap;
-    int reason;  // -1: dropped uncounted
+    int reason; // -1: dropped uncounted
 };
 
 TEST_F(PacketTest, EthernetShortAndMisencapsulatedMessages)
@@ -490,7 +499,7 @@ TEST_F(PacketTest, OverlongMessageLengthIsBoundedByTheBytesReceived)
     attach(port);
     auto m = ptp_msg(44, 1400);
     inject(SPIO_CONN_KIND_ETHERNET, eth_frame(m, 0));
-    ASSERT_EQ(pkt_fake.rx.size(), 1u);  // the dispatcher drops it; nothing here reads past 44 bytes
+    ASSERT_EQ(pkt_fake.rx.size(), 1u); // the dispatcher drops it; nothing here reads past 44 bytes
     EXPECT_EQ(pkt_fake.rx[0].msg.size(), 44u);
 }
 
@@ -514,7 +523,7 @@ TEST_F(PacketTest, Ipv4ChecksumAlwaysAndIpv6ChecksumWhenVerifying)
     auto v6 = ipv6_packet(m, PEER_V6, TESSEL_PACKET_IPV6_MCAST_ADDR);
     v6[47] ^= 0xFF;
     inject(SPIO_CONN_KIND_IPV6, v6);
-    EXPECT_EQ(pkt_fake.rx.size(), 1u);  // not verifying: delivered
+    EXPECT_EQ(pkt_fake.rx.size(), 1u); // not verifying: delivered
     pkt_fake.verify_checksum = true;
     inject(SPIO_CONN_KIND_IPV6, v6);
     EXPECT_EQ(pkt_fake.rx.size(), 1u);
@@ -741,7 +750,7 @@ TEST_F(PacketTest, DropsAreTracedWithTheirOwnPoints)
 {
     pkt_trace_buffers trace;
     attach(port);
-    port->config.encap = PTP_ENCAP_IPV4;  // an Ethernet message for an IPv4 port
+    port->config.encap = PTP_ENCAP_IPV4; // an Ethernet message for an IPv4 port
     inject(SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(44), 0));
     set_encap(PTP_ENCAP_IPV4);
     auto bad = ipv4_packet(ptp_msg(44), PEER_V4, TESSEL_PACKET_IPV4_MCAST_ADDR);
@@ -751,9 +760,8 @@ TEST_F(PacketTest, DropsAreTracedWithTheirOwnPoints)
     inject(SPIO_CONN_KIND_IPV4, bad);
     EXPECT_EQ(pkt_fake.rx.size(), 0u);
     EXPECT_EQ(pkt_trace_buffers::lines("ptp/tessel/unq"),
-              (std::vector<std::string>{"0x30010072c(256,1,2)",
-                                        "0x300100740(256," + std::to_string(stored) + "," +
-                                            std::to_string(calculated) + ")"}));
+              (std::vector<std::string>{"0x30010072c(256,1,2)", "0x300100740(256," + std::to_string(stored) + "," +
+                                                                    std::to_string(calculated) + ")"}));
     struct text_case {
         uint64_t id;
         const char *text;
@@ -770,11 +778,12 @@ TEST_F(PacketTest, DropsAreTracedWithTheirOwnPoints)
     }
     // Each drop is dumped: the context's length, encapsulation and subtype, then 84 bytes.
     const auto pkt = pkt_trace_buffers::lines("ptp/tessel/pkt");
-    const auto dumps = std::count_if(pkt.begin(), pkt.end(),
-                                     [](const std::string &l) { return l.rfind("0x300100739(", 0) == 0; });
+    const auto dumps =
+        std::count_if(pkt.begin(), pkt.end(), [](const std::string &l) { return l.rfind("0x300100739(", 0) == 0; });
     EXPECT_EQ(dumps, 2);
     for (const char *cont : {"0x70010073a(", "0x70010073b(", "0x70010073c("}) {
-        EXPECT_EQ(std::count_if(pkt.begin(), pkt.end(), [cont](const std::string &l) { return l.rfind(cont, 0) == 0; }), 2)
+        EXPECT_EQ(std::count_if(pkt.begin(), pkt.end(), [cont](const std::string &l) { return l.rfind(cont, 0) == 0; }),
+                  2)
             << cont;
     }
 }
@@ -805,7 +814,8 @@ TEST_F(PacketTest, ClaimedLengthsBeyondTheBytesAreDroppedBeforeAnythingIsSizedBy
         size_t contiguous;
         int64_t claimed;
     } cases[] = {
-        {"frame in pieces, length a little past the bytes", CTX_SUBTYPE_PACKET, 30, static_cast<int64_t>(frame.size()) + 10},
+        {"frame in pieces, length a little past the bytes", CTX_SUBTYPE_PACKET, 30,
+         static_cast<int64_t>(frame.size()) + 10},
         {"frame in pieces, length near 4 GB", CTX_SUBTYPE_PACKET, 30, 0xFFFFFFF0},
         {"notification, length near 4 GB", CTX_SUBTYPE_OFFLOAD_NOTIFICATION, SIZE_MAX, 0xFFFFFFF0},
     };
@@ -841,7 +851,7 @@ TEST_F(PacketTest, Ipv6UnsetPrimaryAddressIsNotThePortsOwn)
 
 TEST_F(PacketTest, QueuedAttachFollowsAChangedEncapsulation)
 {
-    tessel_packet_attach(port);  // queued under Ethernet, not yet sent
+    tessel_packet_attach(port); // queued under Ethernet, not yet sent
     port->config.encap = PTP_ENCAP_IPV4;
     tessel_packet_detach(port);
     tessel_packet_attach(port);
@@ -862,7 +872,7 @@ TEST_F(PacketTest, OldDetachAfterAResyncLeavesTheNewAttachment)
     pktio_test_request_resync(SPIO_CONN_KIND_IPV4);
     evm_run_until_idle(evm);
     ASSERT_EQ(port->attached_encap, PTP_ENCAP_IPV4);
-    tessel_packet_process_attach();  // the Ethernet detach still goes out
+    tessel_packet_process_attach(); // the Ethernet detach still goes out
     EXPECT_EQ(port->is_spio_attached, 1);
     EXPECT_EQ(port->attached_encap, PTP_ENCAP_IPV4);
     EXPECT_EQ(port->attached_ifhandle, IFH);
@@ -899,9 +909,10 @@ TEST_F(PacketTest, ReceiveDropsPrintTheirDebugLines)
     bad_v4[10] ^= 0xFF;
     const uint8_t nobody[4] = {192, 0, 2, 99};
     char v4_line[160];
-    std::snprintf(v4_line, sizeof v4_line,
-                  "PACKET: [ERROR] Gi0/0/0/1: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
-                  static_cast<unsigned>(good_sum ^ 0xFF00), static_cast<unsigned>(good_sum));
+    std::snprintf(
+        v4_line, sizeof v4_line,
+        "PACKET: [ERROR] Gi0/0/0/1: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
+        static_cast<unsigned>(good_sum ^ 0xFF00), static_cast<unsigned>(good_sum));
     const struct {
         uint32_t port_encap;
         uint32_t kind;
@@ -930,9 +941,10 @@ TEST_F(PacketTest, ReceiveDropsPrintTheirDebugLines)
         const auto lines = debug_captured();
         EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end()) << c.line;
         // Every drop also shows the bytes that came in.
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string &l) { return l.rfind("PACKET: Incoming packet error, len ", 0) == 0; }),
-                  1)
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string &l) { return l.rfind("PACKET: Incoming packet error, len ", 0) == 0; }),
+            1)
             << c.line;
     }
     EXPECT_TRUE(pkt_fake.rx.empty());
@@ -940,8 +952,11 @@ TEST_F(PacketTest, ReceiveDropsPrintTheirDebugLines)
     ptp_debug_cleanup();
 }
 
-}  // namespace
+} // namespace
 
 // Under the address sanitizer, a buffer sized by a claimed length of gigabytes ends the test
 // instead of passing slowly.
-extern "C" const char *__asan_default_options() { return "max_allocation_size_mb=256"; }
+extern "C" const char *__asan_default_options()
+{
+    return "max_allocation_size_mb=256";
+}

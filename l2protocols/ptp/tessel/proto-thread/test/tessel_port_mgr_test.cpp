@@ -15,13 +15,22 @@ constexpr uint64_t GM_ID = 0x00AA00FFFE000001;
 constexpr uint64_t LOCAL_ID = 0x00BB00FFFE000002;
 
 const std::vector<std::string> init_order = {
-    "packet_init",         "offload_init",          "fib_init",   "adjacency_init", "comms_init",
-    "edm_trap_init",       "packet_resync_start",   "chkpt_tables_register", "chkpt_read", "port_num_init",
-    "offload_flush",       "packet_resync_end",
+    "packet_init",
+    "offload_init",
+    "fib_init",
+    "adjacency_init",
+    "comms_init",
+    "edm_trap_init",
+    "packet_resync_start",
+    "chkpt_tables_register",
+    "chkpt_read",
+    "port_num_init",
+    "offload_flush",
+    "packet_resync_end",
 };
 const std::vector<std::string> shutdown_order = {
-    "port_num_cleanup", "chkpt_shutdown",  "edm_trap_cleanup",  "comms_cleanup",
-    "offload_shutdown", "packet_cleanup",  "adjacency_cleanup", "fib_close",
+    "port_num_cleanup", "chkpt_shutdown", "edm_trap_cleanup",  "comms_cleanup",
+    "offload_shutdown", "packet_cleanup", "adjacency_cleanup", "fib_close",
 };
 
 struct ipc_record {
@@ -131,7 +140,10 @@ std::vector<std::string> lines()
     }
     return out;
 }
-std::string last_line() { return lines().empty() ? "" : lines().back(); }
+std::string last_line()
+{
+    return lines().empty() ? "" : lines().back();
+}
 
 TEST_F(PortMgrTest, ServicesStartInTheirFixedOrder)
 {
@@ -190,8 +202,9 @@ TEST_F(PortMgrTest, ReadinessConditionsInOrderAndTheLastOneStartsThePortOnce)
     global_update(1, 0);
     EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as port number not assigned");
     tessel_port_mgr_port_num_change(idb, 7);
-    EXPECT_EQ(last_line(),
-              "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as SPIO not attached with correct encap and handle");
+    EXPECT_EQ(
+        last_line(),
+        "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as SPIO not attached with correct encap and handle");
     EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
     attached(idb);
     EXPECT_EQ(last_line(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) is now ready");
@@ -238,20 +251,19 @@ TEST_F(PortMgrTest, EachMissingConditionGivesItsTextAndStopsThePort)
     for (const condition_case &c : condition_cases) {
         SCOPED_TRACE(c.text);
         if (std::string(c.text).find("ISSU") != std::string::npos) {
-            break;  // last row: the role does not come back in this process
+            break; // last row: the role does not come back in this process
         }
         c.brk(idb);
         debug_capture_clear();
         tessel_port_mgr_readiness_check(idb, 0, true);
-        EXPECT_EQ(lines(), (std::vector<std::string>{
-                                        "PORT-MGR: Checking readiness of interface Gi0/0/0/0 (0x" +
-                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") + ")",
-                                        "PORT-MGR: Interface Gi0/0/0/0 (0x" +
-                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") +
-                                            ") not ready as " + c.text,
-                                        "PORT-MGR: Interface Gi0/0/0/0 (0x" +
-                                            std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") +
-                                            ") no longer ready"}));
+        EXPECT_EQ(lines(),
+                  (std::vector<std::string>{
+                      "PORT-MGR: Checking readiness of interface Gi0/0/0/0 (0x" +
+                          std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") + ")",
+                      "PORT-MGR: Interface Gi0/0/0/0 (0x" +
+                          std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") + ") not ready as " + c.text,
+                      "PORT-MGR: Interface Gi0/0/0/0 (0x" +
+                          std::string(idb->header.ifhandle == 0 ? "00000000" : "00000101") + ") no longer ready"}));
         EXPECT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_INITIALIZING));
         c.mend(idb);
         tessel_port_mgr_readiness_check(idb, 0, true);
@@ -347,9 +359,9 @@ TEST_F(PortMgrTest, CreationConsumesEveryUpdateFlagSoNoneComesBackLater)
 // machine, which acts on it before the first call returns.
 struct reentrant_case {
     const char *name;
-    ptp_clock_type clock;    // the port's new best foreign master
-    uint32_t synced;         // the controller's synced flag (the global best master is selected)
-    const char *event;       // what the state machine hears
+    ptp_clock_type clock; // the port's new best foreign master
+    uint32_t synced;      // the controller's synced flag (the global best master is selected)
+    const char *event;    // what the state machine hears
     uint32_t end_state;
 };
 
@@ -357,10 +369,8 @@ const reentrant_case reentrant_cases[] = {
     // Listen x BMC-Master is ignored: the port stays in Listen until its announce timeout.
     {"worse than the advertised clock", pm_clock(0xFF11, 200, 2), 0, "BMC-Master-event", PTP_PORT_STATE_LISTEN},
     {"better than the advertised clock", pm_clock(0x0011, 50, 2), 0, "BMC-Passive-event", PTP_PORT_STATE_PASSIVE},
-    {"the global best master, not synced", pm_clock(GM_ID, 100, 1), 0, "BMC-Slave-event",
-     PTP_PORT_STATE_UNCALIBRATED},
-    {"the global best master, synced", pm_clock(GM_ID, 100, 1), 1, "Master-Clock-Selected-event",
-     PTP_PORT_STATE_SLAVE},
+    {"the global best master, not synced", pm_clock(GM_ID, 100, 1), 0, "BMC-Slave-event", PTP_PORT_STATE_UNCALIBRATED},
+    {"the global best master, synced", pm_clock(GM_ID, 100, 1), 1, "Master-Clock-Selected-event", PTP_PORT_STATE_SLAVE},
 };
 
 TEST_F(PortMgrTest, BestForeignMasterChangeReachesTheListAndThePortsStateMachine)
@@ -381,7 +391,7 @@ TEST_F(PortMgrTest, BestForeignMasterChangeReachesTheListAndThePortsStateMachine
         idb->fsm.foreign_master_ranked_list = &fm;
         tessel_port_mgr_foreign_master_change(idb);
         EXPECT_EQ(tessel_bmc_list_head(), idb);
-        EXPECT_EQ(pm_count("comms_bmc_send"), 1);  // the node's best master changed
+        EXPECT_EQ(pm_count("comms_bmc_send"), 1); // the node's best master changed
         EXPECT_EQ(idb->event_counters[TESSEL_PROTO_IDB_EVENT_BMC_STATE_CHANGES], before + 1);
         EXPECT_EQ(pm_lines_with(c.event).size(), 1u);
         EXPECT_EQ(idb->fsm.PortState, c.end_state);
@@ -480,7 +490,7 @@ TEST_F(PortMgrTest, AnnounceMessageIsReadBigEndianAtItsOffsetsAndAShortOneIsDrop
     }
     EXPECT_EQ(received, want);
     std::vector<uint8_t> other = announce_msg(LOCAL_ID, 24, 1, 1, 0);
-    other.resize(200);  // a longer message is read up to its known end
+    other.resize(200); // a longer message is read up to its known end
     debug_capture_clear();
     ASSERT_EQ(tessel_port_mgr_announce_msg_receive(other.data(), other.size()), 0u);
     EXPECT_EQ(pm_lines_with("Received global BMC update").front(),
@@ -510,7 +520,8 @@ TEST_F(PortMgrTest, AFailedCreationLeavesNoRecordBehind)
     addr.value[0] = 10;
     ASSERT_EQ(tessel_master_db_add(&ipc.applied_config.master_table, &addr, &entry), 0u);
     tessel_port_mgr_if_update(&ipc);
-    EXPECT_EQ(last_line(), "PORT-MGR: [ERROR] Failed to create protocol thread IDB for interface Gi0/0/0/0 (0x00000101)");
+    EXPECT_EQ(last_line(),
+              "PORT-MGR: [ERROR] Failed to create protocol thread IDB for interface Gi0/0/0/0 (0x00000101)");
     tessel_proto_idb_type *idb = nullptr;
     EXPECT_NE(tessel_proto_db_get_by_ifname("Gi0/0/0/0", &idb), 0u);
     EXPECT_NE(tessel_proto_db_get_by_ifhandle(0x101, &idb), 0u);
@@ -557,14 +568,15 @@ TEST_F(PortMgrTest, SecondaryRecoveryGivesARecordWithoutCheckpointTheInitialStat
     tessel_issu_fini();
     issul_test_set_role(ISSUL_ROLE_SECONDARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
-    idb->fsm.PortState = PTP_PORT_STATE_MASTER;  // what the secondary's view held before
+    idb->fsm.PortState = PTP_PORT_STATE_MASTER; // what the secondary's view held before
     tessel_chkpt_recovering = 1;
     debug_capture_clear();
     tessel_port_mgr_spio_attach_event(idb);
     tessel_chkpt_recovering = 0;
     EXPECT_EQ(idb->fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_INITIALIZING));
-    EXPECT_EQ(last_line(),
-              "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as this instance of PTP is not in Primary ISSU role");
+    EXPECT_EQ(
+        last_line(),
+        "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) not ready as this instance of PTP is not in Primary ISSU role");
     tessel_issu_fini();
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
@@ -635,4 +647,4 @@ TEST_F(PortMgrTest, InterfaceLifeAndLookupFailuresAreTraced)
     trace.close();
 }
 
-}  // namespace
+} // namespace

@@ -117,10 +117,12 @@ protected:
     void TearDown() override
     {
         std::vector<tessel_proto_idb_type *> all;
-        tessel_proto_db_walk([](tessel_proto_idb_type *idb, void *c) {
-            static_cast<std::vector<tessel_proto_idb_type *> *>(c)->push_back(idb);
-            return true;
-        }, &all, nullptr, false);
+        tessel_proto_db_walk(
+            [](tessel_proto_idb_type *idb, void *c) {
+                static_cast<std::vector<tessel_proto_idb_type *> *>(c)->push_back(idb);
+                return true;
+            },
+            &all, nullptr, false);
         for (tessel_proto_idb_type *idb : all) {
             tessel_stats_delete_intf_stats_entry(idb);
             tessel_proto_db_delete(idb);
@@ -214,9 +216,9 @@ TEST_F(StatsTest, ATornWindowIsResetWithTheInvalidDatabaseMessage)
 
     tessel_proto_idb_type *p1 = add_port("Gi0/0/0/1", 0x101);
     ASSERT_EQ(tessel_stats_init(), ZERR_OK);
-    EXPECT_EQ(stats_messages(), (std::vector<std::string>{
-                                    "STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
-                                    "database. Resetting database, all packet counters will be lost."}));
+    EXPECT_EQ(stats_messages(),
+              (std::vector<std::string>{"STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
+                                        "database. Resetting database, all packet counters will be lost."}));
     tessel_stats_recover_after_restart();
     ASSERT_NE(p1->packet_counters, nullptr);
     EXPECT_EQ(tessel_stats_intf_entry_counters(p1->packet_counters)->received[TESSEL_PACKET_COUNTER_SIGNALING], 0u);
@@ -241,8 +243,14 @@ uint64_t get64(const uint8_t *p)
     std::memcpy(&v, p, 8);
     return v;
 }
-void put64(uint8_t *p, uint64_t v) { std::memcpy(p, &v, 8); }
-void put32(uint8_t *p, uint32_t v) { std::memcpy(p, &v, 4); }
+void put64(uint8_t *p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+void put32(uint8_t *p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
 
 // A window marked consistent whose contents cannot be followed is handled as an invalid
 // database: reset with its message, never read. The child leaves interface entries 0x102 (the
@@ -251,7 +259,9 @@ TEST_F(StatsTest, ADamagedWindowMarkedConsistentIsResetNotRead)
 {
     using edit = std::function<void(shmwin_handle_type, uint8_t *)>;
     // Offsets in an interface entry: links 0/8, height 16, peer-tree flag 28, peer-tree root 32.
-    auto entry = [](shmwin_handle_type w, uint64_t off) { return static_cast<uint8_t *>(shmwin_offset_to_ptr(w, off)); };
+    auto entry = [](shmwin_handle_type w, uint64_t off) {
+        return static_cast<uint8_t *>(shmwin_offset_to_ptr(w, off));
+    };
     auto root = [](uint8_t *hdr) { return get64(hdr); };
     struct row {
         const char *what;
@@ -264,8 +274,10 @@ TEST_F(StatsTest, ADamagedWindowMarkedConsistentIsResetNotRead)
          [&](shmwin_handle_type w, uint8_t *hdr) { put64(entry(w, root(hdr)) + 0, root(hdr)); }},
         {"keys out of order",
          [&](shmwin_handle_type w, uint8_t *hdr) { put32(entry(w, get64(entry(w, root(hdr)))) + 24, 0x200); }},
-        {"heights of an unbalanced tree", [&](shmwin_handle_type w, uint8_t *hdr) { put64(entry(w, root(hdr)) + 16, 5); }},
-        {"peer-tree flag neither 0 nor 1", [&](shmwin_handle_type w, uint8_t *hdr) { put32(entry(w, root(hdr)) + 28, 7); }},
+        {"heights of an unbalanced tree",
+         [&](shmwin_handle_type w, uint8_t *hdr) { put64(entry(w, root(hdr)) + 16, 5); }},
+        {"peer-tree flag neither 0 nor 1",
+         [&](shmwin_handle_type w, uint8_t *hdr) { put32(entry(w, root(hdr)) + 28, 7); }},
         {"one peer entry in two interfaces",
          [&](shmwin_handle_type w, uint8_t *hdr) {
              uint8_t *left = entry(w, get64(entry(w, root(hdr)) + 0));
@@ -316,13 +328,15 @@ TEST_F(StatsTest, AnEntryAttachedWithoutRecoveryCountsOn)
     EXPECT_EQ(tessel_stats_peer_counters(p1->packet_counters, &a1)->received[TESSEL_PACKET_COUNTER_SIGNALING], 6u);
     EXPECT_EQ(tessel_stats_peer_count(p1->packet_counters), 3u);
     // The entries of the other interfaces stay until a recovery walk; this case removes them.
-    tessel_stats_intf_entry_walk([](tessel_stats_intf_entry_type *e, void *) {
-        if (tessel_stats_intf_entry_ifhandle(e) != 0x101) {
-            tessel_stats_intf_entry_reattach(e);
-            tessel_stats_intf_entry_delete(e);
-        }
-        return true;
-    }, nullptr);
+    tessel_stats_intf_entry_walk(
+        [](tessel_stats_intf_entry_type *e, void *) {
+            if (tessel_stats_intf_entry_ifhandle(e) != 0x101) {
+                tessel_stats_intf_entry_reattach(e);
+                tessel_stats_intf_entry_delete(e);
+            }
+            return true;
+        },
+        nullptr);
 }
 
 // A failed free in the window ends the process with the window marked inconsistent, so the next
@@ -338,12 +352,12 @@ TEST_F(StatsTest, AFailedFreeLeavesTheWindowToBeReset)
             tessel_stats_delete_intf_stats_entry(p);
         },
         "");
-    p->packet_counters = nullptr;  // the dead process's work, in the shared window
+    p->packet_counters = nullptr; // the dead process's work, in the shared window
     tessel_stats_close();
     ASSERT_EQ(tessel_stats_init(), ZERR_OK);
-    EXPECT_EQ(stats_messages(), (std::vector<std::string>{
-                                    "STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
-                                    "database. Resetting database, all packet counters will be lost."}));
+    EXPECT_EQ(stats_messages(),
+              (std::vector<std::string>{"STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
+                                        "database. Resetting database, all packet counters will be lost."}));
 }
 
 // The delete walk's list element cannot be had: MEM_ALLOC, and that entry stays for next time.
@@ -367,9 +381,9 @@ TEST_F(StatsTest, AWindowOfAnotherVersionIsReset)
 {
     shmwin_handle_type win;
     void *hdr;
-    ASSERT_EQ(shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE, 5, nullptr, nullptr, &win, &hdr),
-              0u);
-    std::memset(hdr, 0x5A, TESSEL_STATS_SHMEM_HDR_SIZE);  // a layout this agent cannot read
+    ASSERT_EQ(
+        shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE, 5, nullptr, nullptr, &win, &hdr), 0u);
+    std::memset(hdr, 0x5A, TESSEL_STATS_SHMEM_HDR_SIZE); // a layout this agent cannot read
     ASSERT_EQ(shmwin_close(win), 0u);
 
     ASSERT_EQ(tessel_stats_init(), ZERR_OK);
@@ -435,10 +449,10 @@ TEST_F(StatsTest, WithoutAWindowOnlyEventCountersWork)
 {
     shmwin_test_fail(shmwin_test_op::open, EACCES, 1);
     EXPECT_EQ(tessel_stats_init(), static_cast<zerrno>(EACCES));
-    EXPECT_EQ(stats_messages(), (std::vector<std::string>{
-                                    "STATS_DB_ERROR: Unexpected error encountered whilst opening shared memory "
-                                    "window: Failed to open/join shared memory window.Stats database was not "
-                                    "initialised."}));
+    EXPECT_EQ(stats_messages(),
+              (std::vector<std::string>{"STATS_DB_ERROR: Unexpected error encountered whilst opening shared memory "
+                                        "window: Failed to open/join shared memory window.Stats database was not "
+                                        "initialised."}));
     tessel_proto_idb_type *p = add_port("Gi0/0/0/1", 0x101);
     EXPECT_NE(tessel_stats_intf_create_stats_entry(p), ZERR_OK);
     EXPECT_EQ(tessel_stats_get_node_packet_counters(), nullptr);
@@ -457,7 +471,7 @@ TEST_F(StatsTest, IpcEventCountersBelongToTheIpcThread)
     tessel_stats_clear_node_event_counters();
     tessel_stats_increment_ipc_idb_event_counter(&ipc, TESSEL_IPC_IDB_EVENT_APPLY_CONFIG);
     fake_is_proto_thread = true;
-    fake_ipc_thread_blocked = true;  // standing in while the IPC thread waits
+    fake_ipc_thread_blocked = true; // standing in while the IPC thread waits
     tessel_stats_increment_ipc_idb_event_counter(&ipc, TESSEL_IPC_IDB_EVENT_APPLY_CONFIG);
     EXPECT_EQ(ipc.event_counters[TESSEL_IPC_IDB_EVENT_APPLY_CONFIG], 2u);
     EXPECT_EQ(tessel_stats_get_node_event_counters()->ipc_idb[TESSEL_IPC_IDB_EVENT_APPLY_CONFIG], 2u);
@@ -490,7 +504,6 @@ TEST_F(StatsTest, RecordOwningAnAddress)
     EXPECT_EQ(tessel_proto_db_get_by_addr(&other, nullptr), TESSEL_PROTO_DB_ADDR_NOT_FOUND);
 }
 
-
 // ---- Debug lines and trace points --------------------------------------------------------
 
 // The counters with the stats debug area on and the agent's trace buffers open.
@@ -501,7 +514,8 @@ protected:
         StatsTest::SetUp();
         run_dir = jotlog_test_run_dir_create("tessel_stats_test");
         ASSERT_FALSE(run_dir.empty());
-        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr), ZERR_OK);
+        ASSERT_EQ(ptp_debug_register(nullptr, areas, tessel_debug_areas, std::size(tessel_debug_areas), nullptr),
+                  ZERR_OK);
         ASSERT_EQ(ptp_jotlog_init(buffers, std::size(buffers)), ZERR_OK);
         ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
         ASSERT_EQ(debug_set_area(PTP_DEBUG_PATH, "stats", nullptr), ZERR_OK);
@@ -587,7 +601,7 @@ TEST_F(StatsLogTest, RecoveryAfterARestartOnTheStatsArea)
                   "STATS: No Proto DB entry for ifhandle (0x00000102)",
                   "STATS: Freeing shared memory",
                   "STATS: No Proto DB entry for ifhandle (0x00000103)",
-                  "STATS: Freeing shared memory",  // peer .3
+                  "STATS: Freeing shared memory", // peer .3
                   "STATS: Freeing shared memory",
               }));
     for (const char *buffer : {"ptp/tessel/det", "ptp/tessel/unq"}) {
@@ -647,7 +661,7 @@ TEST_F(StatsLogTest, WindowFailuresAreTracedAndPrinted)
              ASSERT_EQ(tessel_stats_init(), ZERR_OK);
              shmwin_test_fail(shmwin_test_op::close, EIO, 1);
              tessel_stats_close();
-             shmwin_process_cleanup();  // releases the window the failed close left open
+             shmwin_process_cleanup(); // releases the window the failed close left open
          },
          0x100C82,
          {"STATS: Opening shared memory window", "STATS: Opened shmwin window: " + ok,
@@ -660,7 +674,8 @@ TEST_F(StatsLogTest, WindowFailuresAreTracedAndPrinted)
         debug_capture_clear();
         r.run();
         EXPECT_EQ(debug_captured(), r.lines);
-        for (auto [buffer, before] : {std::pair{"ptp/tessel/det", det_before}, std::pair{"ptp/tessel/unq", unq_before}}) {
+        for (auto [buffer, before] :
+             {std::pair{"ptp/tessel/det", det_before}, std::pair{"ptp/tessel/unq", unq_before}}) {
             std::vector<uint64_t> ids = trace_ids(buffer);
             EXPECT_EQ(std::vector<uint64_t>(ids.begin() + static_cast<std::ptrdiff_t>(before), ids.end()),
                       std::vector<uint64_t>{r.trace_id})
@@ -670,4 +685,4 @@ TEST_F(StatsLogTest, WindowFailuresAreTracedAndPrinted)
     }
 }
 
-}  // namespace
+} // namespace

@@ -19,8 +19,14 @@ std::vector<ptp_address_type> fake_unicast_peers;
 std::vector<ptp_address_type> fake_foreign_masters;
 int fake_peer_lookups = 0;
 
-bool tessel_thread_ctrl_is_proto_thread() { return fake_is_proto_thread; }
-bool tessel_thread_ctrl_is_ipc_thread_blocked() { return fake_ipc_thread_blocked; }
+bool tessel_thread_ctrl_is_proto_thread()
+{
+    return fake_is_proto_thread;
+}
+bool tessel_thread_ctrl_is_ipc_thread_blocked()
+{
+    return fake_ipc_thread_blocked;
+}
 
 uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
 {
@@ -49,7 +55,7 @@ bool listed(const std::vector<ptp_address_type> &list, const ptp_address_type *a
     }
     return false;
 }
-}  // namespace
+} // namespace
 
 ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *, const ptp_address_type *peer)
 {

@@ -45,9 +45,9 @@ struct tessel_interop_half_config_type {
 };
 
 struct tessel_interop_config_type {
-    uint16_t presence;  // tessel_interop_presence_type bits
+    uint16_t presence; // tessel_interop_presence_type bits
     uint8_t domain;
-    uint32_t profile;   // ptp_profile_type
+    uint32_t profile; // ptp_profile_type
     tessel_interop_half_config_type ingress;
     tessel_interop_half_config_type egress;
 };

@@ -25,20 +25,18 @@ inline constexpr zerrno TESSEL_ERR_FLAGS_INCONSISTENT = 0x4F949E00u;
 
 // The class of one profile as the other profile would express it; unlisted classes, equal
 // profiles and G.8275.1 <-> G.8275.2 leave the class unchanged.
-uint8_t tessel_interop_profile_clock_class_map(ptp_profile_type from, ptp_profile_type to,
-                                               uint32_t ql_option, uint8_t clock_class);
+uint8_t tessel_interop_profile_clock_class_map(ptp_profile_type from, ptp_profile_type to, uint32_t ql_option,
+                                               uint8_t clock_class);
 
 // Conversions of one Announce clock field. The interop record is only read; the node profile
 // and the direction pick the "from" and "to" profiles.
-uint8_t tessel_interop_convert_clock_class(uint8_t clock_class, ptp_profile_type node_profile,
-                                           uint32_t ql_option, int direction,
-                                           const tessel_interop_config_type &interop);
-uint8_t tessel_interop_convert_priority1(uint8_t value, ptp_profile_type node_profile,
-                                         int direction, const tessel_interop_config_type &interop);
-uint8_t tessel_interop_convert_priority2(uint8_t value, ptp_profile_type node_profile,
-                                         int direction, const tessel_interop_config_type &interop);
-uint8_t tessel_interop_convert_clock_accuracy(uint8_t value, ptp_profile_type node_profile,
-                                              int direction,
+uint8_t tessel_interop_convert_clock_class(uint8_t clock_class, ptp_profile_type node_profile, uint32_t ql_option,
+                                           int direction, const tessel_interop_config_type &interop);
+uint8_t tessel_interop_convert_priority1(uint8_t value, ptp_profile_type node_profile, int direction,
+                                         const tessel_interop_config_type &interop);
+uint8_t tessel_interop_convert_priority2(uint8_t value, ptp_profile_type node_profile, int direction,
+                                         const tessel_interop_config_type &interop);
+uint8_t tessel_interop_convert_clock_accuracy(uint8_t value, ptp_profile_type node_profile, int direction,
                                               const tessel_interop_config_type &interop);
 uint16_t tessel_interop_convert_oslv(uint16_t value, ptp_profile_type node_profile, int direction,
                                      const tessel_interop_config_type &interop);

@@ -112,13 +112,11 @@ profile_pair conversion_profiles(ptp_profile_type node_profile, int direction,
 // Presence bit of an ingress value, moved to the egress half when converting egress.
 uint16_t half_bit(uint16_t ingress_bit, int direction)
 {
-    return direction != TESSEL_INTEROP_EGRESS
-               ? ingress_bit
-               : static_cast<uint16_t>(ingress_bit << TESSEL_INTEROP_EGRESS_SHIFT);
+    return direction != TESSEL_INTEROP_EGRESS ? ingress_bit
+                                              : static_cast<uint16_t>(ingress_bit << TESSEL_INTEROP_EGRESS_SHIFT);
 }
 
-const tessel_interop_half_config_type &half_of(const tessel_interop_config_type &interop,
-                                               int direction)
+const tessel_interop_half_config_type &half_of(const tessel_interop_config_type &interop, int direction)
 {
     return direction != TESSEL_INTEROP_EGRESS ? interop.ingress : interop.egress;
 }
@@ -129,8 +127,7 @@ bool resets_quality(profile_pair p)
 {
     const uint8_t from = profile_bit(p.from);
     const uint8_t to = profile_bit(p.to);
-    return ((from & PRF_DEFAULT) && (to & PRF_TELECOM)) ||
-           ((from & PRF_G8265_1) && (to & PRF_G8275_X)) ||
+    return ((from & PRF_DEFAULT) && (to & PRF_TELECOM)) || ((from & PRF_G8265_1) && (to & PRF_G8275_X)) ||
            ((from & PRF_G8275_X) && (to & PRF_G8265_1));
 }
 
@@ -139,23 +136,21 @@ bool resets_priority2(profile_pair p)
 {
     const uint8_t from = profile_bit(p.from);
     const uint8_t to = profile_bit(p.to);
-    return ((to & PRF_G8265_1) && !(from & PRF_G8265_1)) ||
-           ((from & PRF_G8265_1) && (to & PRF_G8275_X));
+    return ((to & PRF_G8265_1) && !(from & PRF_G8265_1)) || ((from & PRF_G8265_1) && (to & PRF_G8275_X));
 }
 
 constexpr uint8_t PTP_UNKNOWN_PRIORITY = 128;
 constexpr uint8_t PTP_UNKNOWN_CLOCK_ACCURACY = 0xFE;
 constexpr uint16_t PTP_UNKNOWN_OSLV = 0xFFFF;
 
-}  // namespace
+} // namespace
 
-uint8_t tessel_interop_profile_clock_class_map(ptp_profile_type from, ptp_profile_type to,
-                                               uint32_t ql_option, uint8_t clock_class)
+uint8_t tessel_interop_profile_clock_class_map(ptp_profile_type from, ptp_profile_type to, uint32_t ql_option,
+                                               uint8_t clock_class)
 {
     const uint8_t from_bit = profile_bit(from);
     const uint8_t to_bit = profile_bit(to);
-    if (from_bit == 0 || to_bit == 0 || from == to ||
-        ((from_bit & PRF_G8275_X) && (to_bit & PRF_G8275_X))) {
+    if (from_bit == 0 || to_bit == 0 || from == to || ((from_bit & PRF_G8275_X) && (to_bit & PRF_G8275_X))) {
         return clock_class;
     }
     const uint8_t ql = ql_option == TESSEL_FSYNC_QL_OPTION_1 ? QL_I : QL_II;
@@ -163,17 +158,15 @@ uint8_t tessel_interop_profile_clock_class_map(ptp_profile_type from, ptp_profil
         if (!(row.from & from_bit) || !(row.to & to_bit) || (row.ql != QL_ANY && row.ql != ql)) {
             continue;
         }
-        if (clock_class >= row.first && clock_class <= row.last &&
-            (clock_class - row.first) % row.step == 0) {
+        if (clock_class >= row.first && clock_class <= row.last && (clock_class - row.first) % row.step == 0) {
             return row.result;
         }
     }
     return clock_class;
 }
 
-uint8_t tessel_interop_convert_clock_class(uint8_t clock_class, ptp_profile_type node_profile,
-                                           uint32_t ql_option, int direction,
-                                           const tessel_interop_config_type &interop)
+uint8_t tessel_interop_convert_clock_class(uint8_t clock_class, ptp_profile_type node_profile, uint32_t ql_option,
+                                           int direction, const tessel_interop_config_type &interop)
 {
     const tessel_interop_half_config_type &half = half_of(interop, direction);
     if (interop.presence & half_bit(TESSEL_INTEROP_INGRESS_CLOCK_CLASS_MAPPING, direction)) {
@@ -192,38 +185,31 @@ uint8_t tessel_interop_convert_clock_class(uint8_t clock_class, ptp_profile_type
     return clock_class;
 }
 
-uint8_t tessel_interop_convert_priority1(uint8_t value, ptp_profile_type node_profile,
-                                         int direction, const tessel_interop_config_type &interop)
+uint8_t tessel_interop_convert_priority1(uint8_t value, ptp_profile_type node_profile, int direction,
+                                         const tessel_interop_config_type &interop)
 {
     if (interop.presence & half_bit(TESSEL_INTEROP_INGRESS_PRIORITY1, direction)) {
         return half_of(interop, direction).priority1;
     }
-    return resets_quality(conversion_profiles(node_profile, direction, interop))
-               ? PTP_UNKNOWN_PRIORITY
-               : value;
+    return resets_quality(conversion_profiles(node_profile, direction, interop)) ? PTP_UNKNOWN_PRIORITY : value;
 }
 
-uint8_t tessel_interop_convert_priority2(uint8_t value, ptp_profile_type node_profile,
-                                         int direction, const tessel_interop_config_type &interop)
+uint8_t tessel_interop_convert_priority2(uint8_t value, ptp_profile_type node_profile, int direction,
+                                         const tessel_interop_config_type &interop)
 {
     if (interop.presence & half_bit(TESSEL_INTEROP_INGRESS_PRIORITY2, direction)) {
         return half_of(interop, direction).priority2;
     }
-    return resets_priority2(conversion_profiles(node_profile, direction, interop))
-               ? PTP_UNKNOWN_PRIORITY
-               : value;
+    return resets_priority2(conversion_profiles(node_profile, direction, interop)) ? PTP_UNKNOWN_PRIORITY : value;
 }
 
-uint8_t tessel_interop_convert_clock_accuracy(uint8_t value, ptp_profile_type node_profile,
-                                              int direction,
+uint8_t tessel_interop_convert_clock_accuracy(uint8_t value, ptp_profile_type node_profile, int direction,
                                               const tessel_interop_config_type &interop)
 {
     if (interop.presence & half_bit(TESSEL_INTEROP_INGRESS_CLOCK_ACCURACY, direction)) {
         return half_of(interop, direction).clock_accuracy;
     }
-    return resets_quality(conversion_profiles(node_profile, direction, interop))
-               ? PTP_UNKNOWN_CLOCK_ACCURACY
-               : value;
+    return resets_quality(conversion_profiles(node_profile, direction, interop)) ? PTP_UNKNOWN_CLOCK_ACCURACY : value;
 }
 
 uint16_t tessel_interop_convert_oslv(uint16_t value, ptp_profile_type node_profile, int direction,
@@ -232,13 +218,10 @@ uint16_t tessel_interop_convert_oslv(uint16_t value, ptp_profile_type node_profi
     if (interop.presence & half_bit(TESSEL_INTEROP_INGRESS_OSLV, direction)) {
         return half_of(interop, direction).oslv;
     }
-    return resets_quality(conversion_profiles(node_profile, direction, interop))
-               ? PTP_UNKNOWN_OSLV
-               : value;
+    return resets_quality(conversion_profiles(node_profile, direction, interop)) ? PTP_UNKNOWN_OSLV : value;
 }
 
-zerrno tessel_profile_clock_check(const ptp_clock_type &clock, ptp_profile_type profile,
-                                  uint32_t alternate_master_flag)
+zerrno tessel_profile_clock_check(const ptp_clock_type &clock, ptp_profile_type profile, uint32_t alternate_master_flag)
 {
     if (!ptp_profile_clock_class_is_ok(profile, clock.clock_class)) {
         return TESSEL_ERR_CLOCK_CLASS_INCONSISTENT;
@@ -257,18 +240,23 @@ zerrno tessel_profile_clock_check(const ptp_clock_type &clock, ptp_profile_type 
 namespace {
 
 constexpr std::array<const char *, 14> thread_ctrl_msg_names{
-    "Init",     "PTP Enable", "PTP Disable", "Clock Profile", "Min Clock Class",
-    "Interface Update", "DB Sync", "EDM Get", "EDM List", "EDM Datalist",
-    "EDM Set",  "Shutdown",   "IDT",         "NDT",
+    "Init",    "PTP Enable", "PTP Disable", "Clock Profile", "Min Clock Class", "Interface Update",
+    "DB Sync", "EDM Get",    "EDM List",    "EDM Datalist",  "EDM Set",         "Shutdown",
+    "IDT",     "NDT",
 };
 
-constexpr std::array<const char *, 4> bmc_if_state_names{"MASTER", "PASSIVE", "SLAVE",
-                                                         "SLAVE SYNCED"};
+constexpr std::array<const char *, 4> bmc_if_state_names{"MASTER", "PASSIVE", "SLAVE", "SLAVE SYNCED"};
 
 constexpr std::array<const char *, 9> tlv_type_names{
-    "Management",        "Management Error Status", "Organization Extension",
-    "Unicast-Request",   "Unicast-Grant",           "Unicast-Cancel",
-    "Unicast-Ack-Cancel", "Path Trace",             "Alternate Time Offset Indicator",
+    "Management",
+    "Management Error Status",
+    "Organization Extension",
+    "Unicast-Request",
+    "Unicast-Grant",
+    "Unicast-Cancel",
+    "Unicast-Ack-Cancel",
+    "Path Trace",
+    "Alternate Time Offset Indicator",
 };
 
 constexpr std::array<const char *, 3> cfg_update_qos_names{"unspecified", "general", "event"};
@@ -283,7 +271,7 @@ constexpr std::array<milestone_name, 3> issu_milestone_names{{
     {514, "Thread Resync"},
 }};
 
-}  // namespace
+} // namespace
 
 const char *tessel_thread_ctrl_msg_to_string(uint32_t type)
 {

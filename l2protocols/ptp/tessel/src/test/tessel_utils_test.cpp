@@ -43,36 +43,78 @@ TEST(TesselInteropClassMap, TablePerProfilePair)
 {
     const class_case cases[] = {
         // Default -> G.8265.1
-        {DEF, G65, QL1, 6, 84}, {DEF, G65, QL1, 7, 84}, {DEF, G65, QL2, 6, 80},
-        {DEF, G65, QL2, 7, 80}, {DEF, G65, QL1, 13, 90}, {DEF, G65, QL2, 14, 90},
-        {DEF, G65, QL1, 52, 110}, {DEF, G65, QL1, 58, 110}, {DEF, G65, QL1, 187, 110},
-        {DEF, G65, QL1, 193, 110}, {DEF, G65, QL1, 248, 110}, {DEF, G65, QL1, 255, 110},
+        {DEF, G65, QL1, 6, 84},
+        {DEF, G65, QL1, 7, 84},
+        {DEF, G65, QL2, 6, 80},
+        {DEF, G65, QL2, 7, 80},
+        {DEF, G65, QL1, 13, 90},
+        {DEF, G65, QL2, 14, 90},
+        {DEF, G65, QL1, 52, 110},
+        {DEF, G65, QL1, 58, 110},
+        {DEF, G65, QL1, 187, 110},
+        {DEF, G65, QL1, 193, 110},
+        {DEF, G65, QL1, 248, 110},
+        {DEF, G65, QL1, 255, 110},
         {DEF, G65, QL1, 100, 100},
         // Default -> G.8275.x
-        {DEF, G751, QL1, 13, 150}, {DEF, G752, QL1, 14, 150}, {DEF, G751, QL1, 58, 150},
-        {DEF, G751, QL1, 193, 150}, {DEF, G752, QL1, 52, 140}, {DEF, G751, QL1, 187, 140},
-        {DEF, G751, QL1, 6, 6}, {DEF, G751, QL1, 248, 248},
+        {DEF, G751, QL1, 13, 150},
+        {DEF, G752, QL1, 14, 150},
+        {DEF, G751, QL1, 58, 150},
+        {DEF, G751, QL1, 193, 150},
+        {DEF, G752, QL1, 52, 140},
+        {DEF, G751, QL1, 187, 140},
+        {DEF, G751, QL1, 6, 6},
+        {DEF, G751, QL1, 248, 248},
         // G.8265.1 -> Default
-        {G65, DEF, QL1, 80, 6}, {G65, DEF, QL1, 82, 6}, {G65, DEF, QL1, 84, 6},
-        {G65, DEF, QL1, 86, 13}, {G65, DEF, QL1, 100, 13}, {G65, DEF, QL1, 102, 248},
-        {G65, DEF, QL1, 110, 248}, {G65, DEF, QL1, 81, 81}, {G65, DEF, QL1, 109, 109},
-        {G65, DEF, QL1, 112, 112}, {G65, DEF, QL1, 79, 79},
+        {G65, DEF, QL1, 80, 6},
+        {G65, DEF, QL1, 82, 6},
+        {G65, DEF, QL1, 84, 6},
+        {G65, DEF, QL1, 86, 13},
+        {G65, DEF, QL1, 100, 13},
+        {G65, DEF, QL1, 102, 248},
+        {G65, DEF, QL1, 110, 248},
+        {G65, DEF, QL1, 81, 81},
+        {G65, DEF, QL1, 109, 109},
+        {G65, DEF, QL1, 112, 112},
+        {G65, DEF, QL1, 79, 79},
         // G.8265.1 -> G.8275.x
-        {G65, G751, QL1, 80, 135}, {G65, G752, QL1, 84, 135}, {G65, G751, QL1, 86, 150},
-        {G65, G751, QL1, 90, 150}, {G65, G751, QL1, 92, 160}, {G65, G752, QL1, 100, 160},
-        {G65, G751, QL1, 102, 248}, {G65, G751, QL1, 110, 248}, {G65, G751, QL1, 91, 91},
+        {G65, G751, QL1, 80, 135},
+        {G65, G752, QL1, 84, 135},
+        {G65, G751, QL1, 86, 150},
+        {G65, G751, QL1, 90, 150},
+        {G65, G751, QL1, 92, 160},
+        {G65, G752, QL1, 100, 160},
+        {G65, G751, QL1, 102, 248},
+        {G65, G751, QL1, 110, 248},
+        {G65, G751, QL1, 91, 91},
         // G.8275.x -> Default
-        {G751, DEF, QL1, 135, 7}, {G752, DEF, QL1, 140, 187}, {G751, DEF, QL1, 150, 193},
-        {G751, DEF, QL1, 160, 193}, {G752, DEF, QL1, 165, 193}, {G751, DEF, QL1, 6, 6},
+        {G751, DEF, QL1, 135, 7},
+        {G752, DEF, QL1, 140, 187},
+        {G751, DEF, QL1, 150, 193},
+        {G751, DEF, QL1, 160, 193},
+        {G752, DEF, QL1, 165, 193},
+        {G751, DEF, QL1, 6, 6},
         {G751, DEF, QL1, 155, 155},
         // G.8275.x -> G.8265.1, option I and II
-        {G751, G65, QL1, 6, 84}, {G752, G65, QL1, 7, 84}, {G751, G65, QL1, 135, 84},
-        {G751, G65, QL1, 140, 84}, {G751, G65, QL1, 150, 90}, {G751, G65, QL1, 160, 96},
-        {G751, G65, QL1, 165, 110}, {G751, G65, QL1, 248, 110}, {G752, G65, QL1, 255, 110},
-        {G751, G65, QL2, 6, 80}, {G752, G65, QL2, 140, 80}, {G751, G65, QL2, 150, 86},
-        {G751, G65, QL2, 160, 100}, {G751, G65, QL2, 165, 110}, {G751, G65, QL2, 137, 137},
+        {G751, G65, QL1, 6, 84},
+        {G752, G65, QL1, 7, 84},
+        {G751, G65, QL1, 135, 84},
+        {G751, G65, QL1, 140, 84},
+        {G751, G65, QL1, 150, 90},
+        {G751, G65, QL1, 160, 96},
+        {G751, G65, QL1, 165, 110},
+        {G751, G65, QL1, 248, 110},
+        {G752, G65, QL1, 255, 110},
+        {G751, G65, QL2, 6, 80},
+        {G752, G65, QL2, 140, 80},
+        {G751, G65, QL2, 150, 86},
+        {G751, G65, QL2, 160, 100},
+        {G751, G65, QL2, 165, 110},
+        {G751, G65, QL2, 137, 137},
         // Equal profiles and G.8275.1 <-> G.8275.2 change nothing
-        {G751, G752, QL1, 135, 135}, {G752, G751, QL1, 165, 165}, {DEF, DEF, QL1, 6, 6},
+        {G751, G752, QL1, 135, 135},
+        {G752, G751, QL1, 165, 165},
+        {DEF, DEF, QL1, 6, 6},
         {G65, G65, QL1, 80, 80},
     };
     for (const class_case &c : cases) {
@@ -93,10 +135,9 @@ struct quality_case {
 TEST(TesselInteropQuality, TablePerProfilePair)
 {
     const quality_case cases[] = {
-        {DEF, G65, true, true},    {DEF, G751, true, false},  {DEF, G752, true, false},
-        {G65, DEF, false, false},  {G65, G751, true, true},   {G65, G752, true, true},
-        {G751, DEF, false, false}, {G751, G65, true, true},   {G752, G65, true, true},
-        {G751, G752, false, false}, {G752, G751, false, false}, {DEF, DEF, false, false},
+        {DEF, G65, true, true},  {DEF, G751, true, false},   {DEF, G752, true, false},   {G65, DEF, false, false},
+        {G65, G751, true, true}, {G65, G752, true, true},    {G751, DEF, false, false},  {G751, G65, true, true},
+        {G752, G65, true, true}, {G751, G752, false, false}, {G752, G751, false, false}, {DEF, DEF, false, false},
     };
     for (const quality_case &c : cases) {
         // Ingress: the interop profile is "from", the node "to".
@@ -107,19 +148,14 @@ TEST(TesselInteropQuality, TablePerProfilePair)
             ptp_profile_type node;
             int dir;
             const tessel_interop_config_type *rec;
-        } uses[] = {{c.to, TESSEL_INTEROP_INGRESS, in.get()},
-                    {c.from, TESSEL_INTEROP_EGRESS, out.get()}};
+        } uses[] = {{c.to, TESSEL_INTEROP_INGRESS, in.get()}, {c.from, TESSEL_INTEROP_EGRESS, out.get()}};
         for (const auto &u : uses) {
-            SCOPED_TRACE(testing::Message() << "from " << c.from << " to " << c.to << " dir "
-                                            << u.dir);
-            EXPECT_EQ(c.resets_quality ? 128 : 10,
-                      tessel_interop_convert_priority1(10, u.node, u.dir, *u.rec));
-            EXPECT_EQ(c.resets_priority2 ? 128 : 20,
-                      tessel_interop_convert_priority2(20, u.node, u.dir, *u.rec));
+            SCOPED_TRACE(testing::Message() << "from " << c.from << " to " << c.to << " dir " << u.dir);
+            EXPECT_EQ(c.resets_quality ? 128 : 10, tessel_interop_convert_priority1(10, u.node, u.dir, *u.rec));
+            EXPECT_EQ(c.resets_priority2 ? 128 : 20, tessel_interop_convert_priority2(20, u.node, u.dir, *u.rec));
             EXPECT_EQ(c.resets_quality ? 0xFE : 0x21,
                       tessel_interop_convert_clock_accuracy(0x21, u.node, u.dir, *u.rec));
-            EXPECT_EQ(c.resets_quality ? 0xFFFF : 0x4E5D,
-                      tessel_interop_convert_oslv(0x4E5D, u.node, u.dir, *u.rec));
+            EXPECT_EQ(c.resets_quality ? 0xFFFF : 0x4E5D, tessel_interop_convert_oslv(0x4E5D, u.node, u.dir, *u.rec));
         }
     }
 }
@@ -248,8 +284,7 @@ TEST(TesselTimestampAddNs, Table)
         {5, 0, 2500000001, 7, 500000001},
         // Extreme amounts must not overflow on the way.
         {0, 999999999, INT64_MAX, (INT64_MAX / 1000000000 + 1) & MAX48, 999999999 + 854775807 - 1000000000},
-        {0, 0, INT64_MIN, static_cast<uint64_t>(-(INT64_MAX / 1000000000) - 1) & MAX48,
-         1000000000 - 854775808},
+        {0, 0, INT64_MIN, static_cast<uint64_t>(-(INT64_MAX / 1000000000) - 1) & MAX48, 1000000000 - 854775808},
         // A nanoseconds field out of range on the wire is brought back into range.
         {1, 0xFFFFFFFFu, 0, 5, 294967295},
     };
@@ -275,4 +310,4 @@ TEST(TesselTimestampAddNs, Table)
     }
 }
 
-}  // namespace
+} // namespace
