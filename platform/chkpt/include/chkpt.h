@@ -116,5 +116,5 @@ void chkpt_iterate_end(chkpt_iter_type *iter);
 zerrno chkpt_get_stby_idt_count(uint32_t table_id, int32_t *count);
 
 // The store file: $PTP_CHKPT_DB when set and not empty, else chkpt.db in the platform's run
-// folder ($PTP_RUN_DIR, else /tmp/ptp-chassis-<uid>).
+// folder ($PTP_RUN_DIR, else /run/ptp, the folder of the daemon's socket).
 const char *chkpt_store_path(void);

@@ -131,7 +131,7 @@ bool make_private_dir(const std::string &dir)
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
         return false;
     struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
 }
 
 zerrno store_open(service_type &s)
@@ -670,7 +670,7 @@ const char *chkpt_store_path(void)
     if (db != nullptr && db[0] != '\0')
         return db;
     const char *run = getenv("PTP_RUN_DIR");
-    path = run != nullptr && run[0] != '\0' ? std::string(run) : "/tmp/ptp-chassis-" + std::to_string(getuid());
+    path = run != nullptr && run[0] != '\0' ? std::string(run) : std::string("/run/ptp");
     path += "/chkpt.db";
     return path.c_str();
 }

@@ -27,3 +27,7 @@ uint64_t evm_alarm_deadline(const evm_alarm_type *alarm);
 void evm_alarm_free(evm_alarm_type *alarm);
 // The manager of the alarm (null once the manager is destroyed).
 event_mgr_type *evm_alarm_manager(const evm_alarm_type *alarm);
+
+// The connection that is up with this id (the value its open callback returned), or null: how a
+// platform service that handed out the id tells that connection its far end went away.
+event_conn_type *evm_conn_find(int32_t id);

@@ -1050,3 +1050,13 @@ event_mgr_type *evm_find_channel(const char *name)
     auto it = g().channels.find(name);
     return it == g().channels.end() ? nullptr : it->second;
 }
+
+event_conn_type *evm_conn_find(int32_t id)
+{
+    std::lock_guard guard(g().mu);
+    for (auto &[coid, m] : g().managers)
+        for (event_conn_type *c : m->conns)
+            if (c->state == event_conn_type::st::up && c->id == id)
+                return c;
+    return nullptr;
+}

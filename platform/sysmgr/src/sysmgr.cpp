@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sysmgr.h"
+#include "sysmgr_chassis.h"
 #include "sysmgr_test.h"
 
 namespace {
@@ -297,4 +298,21 @@ uint32_t sysmgr_test_target_node(void)
     state_type &s = state();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     return s.target;
+}
+
+// ---- For the platform's services ---------------------------------------------------------------
+
+const chassis_desc_type *sysmgr_chassis(void)
+{
+    state_type &s = state();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    read_env(s);
+    return s.desc;
+}
+
+const chassis_node_type *sysmgr_my_node(void)
+{
+    state_type &s = state();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    return my_node(s);
 }
