@@ -1,22 +1,14 @@
 // The PTP error-code tables: the texts zerr_strerror() prints for the codes of the two PTP
-// facilities. Each table is kept once (src/ptp_zerr_info*.cpp); the shared libraries libptp_zerr
+// facilities. Each table is kept once (ptp_zerr_codes.h); the shared libraries libptp_zerr
 // and libptp_zerr2 export it for the error facility as "zerr_data", and PTP programs and tests
 // that do not load those libraries register the same tables in-process.
 #pragma once
 
 #include <cstdint>
 
+#include "ptp_zerr_codes.h"
 #include "zerrno.h"
 
-// The two PTP error facilities; the configuration-check header names them too, and a program
-// may include both headers.
-#ifndef PTP_ZERR_FACILITY_IDS
-#define PTP_ZERR_FACILITY_IDS
-inline constexpr uint32_t PTP_ZERR_FACILITY = 0xFE5;
-inline constexpr uint32_t PTP_ZERR_FACILITY2 = 0x1F29;
-#endif
-inline constexpr uint32_t PTP_ZERR_INFO_COUNT = 63;
-inline constexpr uint32_t PTP_ZERR_INFO2_COUNT = 30;
 inline constexpr uint64_t PTP_ZERR_DATA_VERSION = 2;
 
 extern "C" {

@@ -58,6 +58,19 @@ TEST_P(PtpZerrText, PrintsExactTexts)
         EXPECT_STREQ(zerr_strerror(c.code), c.text) << std::hex << c.code;
 }
 
+// Every named code prints the text of the row it was generated from.
+TEST_P(PtpZerrText, NamedCodesPrintTheirRows)
+{
+#define ROW_(PREFIX, NAME, text) EXPECT_STREQ(zerr_strerror(PREFIX##_##NAME), text) << #PREFIX "_" #NAME;
+#define ZERR_ROW_(NAME, number, text) ROW_(PTP_ZERR, NAME, text)
+#define ZERR2_ROW_(NAME, number, text) ROW_(PTP_ZERR2, NAME, text)
+    PTP_ZERR_ROWS(ZERR_ROW_, ZERR_ROW_, PTP_ZERR_NONE_)
+    PTP_ZERR2_ROWS(ZERR2_ROW_, ZERR2_ROW_, PTP_ZERR_NONE_)
+#undef ROW_
+#undef ZERR_ROW_
+#undef ZERR2_ROW_
+}
+
 INSTANTIATE_TEST_SUITE_P(BothWays, PtpZerrText, ::testing::Values(Source::Libraries, Source::InProcess));
 
 // A repeated row carries the text of its first copy, so a lookup cannot depend on which copy

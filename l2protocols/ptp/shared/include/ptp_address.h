@@ -26,5 +26,5 @@ void ptp_address_set_ipv6(ptp_address_type *addr, const uint8_t ip[PTP_IPV6_ADDR
 // bytes, the 16 value bytes as held.
 inline constexpr size_t PTP_ADDRESS_WIRE_SIZE = 24;
 void ptp_address_to_wire(const ptp_address_type *addr, uint8_t out[PTP_ADDRESS_WIRE_SIZE]);
-// Fewer than 24 bytes fail with 0x47f28400 ("Invalid argument") and leave *out untouched.
+// Fewer than 24 bytes fail with PTP_ZERR_INVALID_ARG and leave *out untouched.
 zerrno ptp_address_from_wire(const uint8_t *in, size_t len, ptp_address_type *out);

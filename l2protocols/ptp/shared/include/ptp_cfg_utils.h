@@ -13,43 +13,10 @@
 #include "bgen_args.h"
 #include "ptp_enums.h" // the database event bits PTP_CFG_EVENT_*
 #include "ptp_types.h"
+#include "ptp_zerr_codes.h"
 #include "zerrno.h"
 
-// The two PTP error facilities; the error-table header names them too, and a program may
-// include both headers.
-#ifndef PTP_ZERR_FACILITY_IDS
-#define PTP_ZERR_FACILITY_IDS
-inline constexpr uint32_t PTP_ZERR_FACILITY = 0xFE5;
-inline constexpr uint32_t PTP_ZERR_FACILITY2 = 0x1F29;
-#endif
-
-// Codes the checks return (messages in the PTP error tables).
-inline constexpr zerrno PTP_CFG_ERR_PROFILE_NAME = zerr_make(PTP_ZERR_FACILITY, 15);
-inline constexpr zerrno PTP_CFG_ERR_ENCAP = zerr_make(PTP_ZERR_FACILITY, 16);
-inline constexpr zerrno PTP_CFG_ERR_ANNCE_IVL = zerr_make(PTP_ZERR_FACILITY, 18);
-inline constexpr zerrno PTP_CFG_ERR_SYNC_IVL = zerr_make(PTP_ZERR_FACILITY, 19);
-inline constexpr zerrno PTP_CFG_ERR_ANNCE_TOUT = zerr_make(PTP_ZERR_FACILITY, 20);
-inline constexpr zerrno PTP_CFG_ERR_DR_MIN_IVL = zerr_make(PTP_ZERR_FACILITY, 21);
-inline constexpr zerrno PTP_CFG_ERR_PORT_STATE = zerr_make(PTP_ZERR_FACILITY, 22);
-inline constexpr zerrno PTP_CFG_ERR_LOCAL_PRIORITY = zerr_make(PTP_ZERR_FACILITY, 23);
-inline constexpr zerrno PTP_CFG_ERR_TRANSPORT = zerr_make(PTP_ZERR_FACILITY, 24);
-inline constexpr zerrno PTP_CFG_ERR_DELAY_ASYMMETRY = zerr_make(PTP_ZERR_FACILITY, 25);
-inline constexpr zerrno PTP_CFG_ERR_SOURCE_IP = zerr_make(PTP_ZERR_FACILITY, 26);
-inline constexpr zerrno PTP_CFG_ERR_COS = zerr_make(PTP_ZERR_FACILITY, 27);
-inline constexpr zerrno PTP_CFG_ERR_DSCP = zerr_make(PTP_ZERR_FACILITY, 28);
-inline constexpr zerrno PTP_CFG_ERR_TUPLE = zerr_make(PTP_ZERR_FACILITY, 29);
-inline constexpr zerrno PTP_CFG_ERR_ARGUMENT = zerr_make(PTP_ZERR_FACILITY, 30);
-inline constexpr zerrno PTP_CFG_ERR_DOMAIN = zerr_make(PTP_ZERR_FACILITY, 33);
-inline constexpr zerrno PTP_CFG_ERR_PRIORITY = zerr_make(PTP_ZERR_FACILITY, 34);
-inline constexpr zerrno PTP_CFG_ERR_CLOCK_CLASS = zerr_make(PTP_ZERR_FACILITY, 35);
-inline constexpr zerrno PTP_CFG_ERR_SOURCE_IPV6 = zerr_make(PTP_ZERR_FACILITY, 46);
-inline constexpr zerrno PTP_CFG_ERR_GRANT_DURATION = zerr_make(PTP_ZERR_FACILITY, 48);
-inline constexpr zerrno PTP_CFG_ERR_MESSAGE_TIMEOUT = zerr_make(PTP_ZERR_FACILITY, 49);
-inline constexpr zerrno PTP_CFG_ERR_PROFILE = zerr_make(PTP_ZERR_FACILITY, 52);
-inline constexpr zerrno PTP_CFG_ERR_MAC = zerr_make(PTP_ZERR_FACILITY, 56);
-inline constexpr zerrno PTP_CFG_ERR_MASTER_MULTICAST = zerr_make(PTP_ZERR_FACILITY2, 8);
-inline constexpr zerrno PTP_CFG_ERR_CLOCK_ACCURACY = zerr_make(PTP_ZERR_FACILITY2, 10);
-inline constexpr zerrno PTP_CFG_ERR_OSLV = zerr_make(PTP_ZERR_FACILITY2, 11);
+// The checks return the named codes of the PTP error tables (PTP_ZERR_CFG_*, PTP_ZERR2_CFG_*).
 
 // Longest profile name; name buffers hold one byte more.
 inline constexpr size_t PTP_PROFILE_NAME_MAX = 256;

@@ -55,6 +55,6 @@ inline constexpr size_t PTP_CLOCK_WIRE_SIZE = 80;
 
 void ptp_clock_to_wire(const ptp_clock_type *clock, uint8_t out[PTP_CLOCK_WIRE_SIZE]);
 
-// Decodes len bytes at in; fewer than 80 bytes fail with 0x47f28400 ("Invalid argument") and
+// Decodes len bytes at in; fewer than 80 bytes fail with PTP_ZERR_INVALID_ARG and
 // leave *out untouched. Reserved bytes are ignored.
 zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out);

@@ -9,6 +9,7 @@
 #include "evm.h"
 #include "jotlog.h"
 #include "plat_debug.h"
+#include "ptp_zerr_codes.h"
 #include "zerrno.h"
 
 inline constexpr const char *PTP_DEBUG_PATH = "/debug/ptp";
@@ -18,9 +19,8 @@ inline constexpr uint32_t PTP_DEBUG_LEVEL_ERROR = 0;
 inline constexpr uint32_t PTP_DEBUG_LEVEL_SUPPORT = 1;
 inline constexpr uint32_t PTP_DEBUG_LEVEL_INTERNAL = 2;
 
-// Codes of the PTP facility this front end returns.
-inline constexpr zerrno PTP_ZERR_NOMEM = 0xC7F28200u; // also a refused filter text
-inline constexpr zerrno PTP_ZERR_INVALID_ARG = 0x47F28400u;
+// The front end returns PTP_ZERR_INVALID_ARG, and PTP_ZERR_NOMEM also for a refused filter text:
+// the code the filter callback has always given for it.
 // The interface manager's answer that counts as a found interface.
 inline constexpr zerrno PTP_IMC_FIND_OK_CODE = 0x409A0600u;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ptp_wire.h"
+#include "ptp_zerr_codes.h"
 
 size_t ptp_address_len(uint32_t encap)
 {
@@ -58,7 +59,7 @@ void ptp_address_to_wire(const ptp_address_type *addr, uint8_t out[PTP_ADDRESS_W
 zerrno ptp_address_from_wire(const uint8_t *in, size_t len, ptp_address_type *out)
 {
     if (in == nullptr || out == nullptr || len < PTP_ADDRESS_WIRE_SIZE)
-        return zerr_make(0xFE5, 2); // "Invalid argument"
+        return PTP_ZERR_INVALID_ARG;
     out->encap = ptp_wire_get32(in);
     memcpy(out->value, in + 8, PTP_ADDRESS_VALUE_LEN);
     return ZERR_OK;

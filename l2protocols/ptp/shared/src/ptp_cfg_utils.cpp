@@ -41,7 +41,7 @@ bool has_value(const bgen_value_td *nv)
 zerrno get_number(const bgen_value_td *nv, uint32_t *out)
 {
     if (!has_value(nv) || nv->len != sizeof(uint32_t))
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     memcpy(out, nv->data, sizeof(uint32_t));
     return ZERR_OK;
 }
@@ -72,12 +72,12 @@ zerrno decode_rate(const bgen_value_td *nv, int32_t default_n, int32_t max_freq_
                    ptp_time_data_type *rate)
 {
     if (!has_value(nv))
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     int32_t kind = PTP_TIME_DATA_INTERVAL;
     int32_t n = default_n;
     uint32_t mask = 0;
     if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%d", &mask, &kind, &n) != ZERR_OK)
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     rate->kind = static_cast<uint8_t>(kind);
     rate->value = static_cast<uint8_t>(n);
     bool ok = (kind == PTP_TIME_DATA_INTERVAL && n >= 0 && n <= 4) ||
@@ -90,9 +90,9 @@ struct rate_rule {
     int32_t max_freq_n;
     zerrno code;
 };
-constexpr rate_rule annce_rule{1, 6, PTP_CFG_ERR_ANNCE_IVL};
-constexpr rate_rule sync_rule{0, 7, PTP_CFG_ERR_SYNC_IVL};
-constexpr rate_rule dr_rule{0, 7, PTP_CFG_ERR_DR_MIN_IVL};
+constexpr rate_rule annce_rule{1, 6, PTP_ZERR_CFG_ANNCE_IVL};
+constexpr rate_rule sync_rule{0, 7, PTP_ZERR_CFG_SYNC_IVL};
+constexpr rate_rule dr_rule{0, 7, PTP_ZERR_CFG_DR_MIN_IVL};
 
 zerrno check_rate(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *rate, bool *is_delete,
                   const rate_rule &rule)
@@ -102,7 +102,7 @@ zerrno check_rate(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *r
         return ZERR_OK;
     ptp_time_data_type r{};
     zerrno rc = decode_rate(nv, rule.default_n, rule.max_freq_n, rule.code, &r);
-    if (rate != nullptr && rc != PTP_CFG_ERR_TUPLE)
+    if (rate != nullptr && rc != PTP_ZERR_CFG_TUPLE)
         *rate = r;
     return rc;
 }
@@ -111,25 +111,25 @@ zerrno check_rate(uint32_t event, const bgen_value_td *nv, ptp_time_data_type *r
 zerrno decode_multicast(const bgen_value_td *nv, uint32_t *mode, ptp_address_type *addr)
 {
     if (!has_value(nv))
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     int32_t m = PTP_TRANSPORT_UNICAST;
     int32_t mac_given = 0;
     const char *text = nullptr;
     uint32_t mask = 0;
     if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%d%s", &mask, &m, &mac_given, &text) != ZERR_OK)
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     *mode = static_cast<uint32_t>(m);
     ptp_address_set_mac(addr, PTP_MULTICAST_MAC_DEFAULT);
     if (m < 0 || m > static_cast<int32_t>(PTP_TRANSPORT_MULTICAST))
-        return PTP_CFG_ERR_TRANSPORT;
+        return PTP_ZERR_CFG_TRANSPORT;
     if (mac_given == 0)
         return ZERR_OK;
     uint8_t mac[PTP_MAC_ADDR_LEN];
     if (text == nullptr || !ptp_cfg_parse_mac(text, mac))
-        return PTP_CFG_ERR_MAC;
+        return PTP_ZERR_CFG_MAC;
     if (memcmp(mac, PTP_MULTICAST_MAC_DEFAULT, sizeof(mac)) != 0 &&
         memcmp(mac, PTP_MULTICAST_MAC_PEER, sizeof(mac)) != 0)
-        return PTP_CFG_ERR_TRANSPORT;
+        return PTP_ZERR_CFG_TRANSPORT;
     ptp_address_set_mac(addr, mac);
     return ZERR_OK;
 }
@@ -141,12 +141,12 @@ zerrno decode_delay_asymmetry(const bgen_value_td *nv, ptp_delay_asymmetry_type 
     int32_t units = 0;
     uint32_t mask = 0;
     if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%d", &mask, &value, &units) != ZERR_OK)
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     if (units < 0 || units > static_cast<int32_t>(PTP_DELAY_ASYMMETRY_MILLISECONDS))
-        return PTP_CFG_ERR_DELAY_ASYMMETRY;
+        return PTP_ZERR_CFG_DELAY_ASYMMETRY;
     int64_t v = ptp_delay_asymmetry_to_nanoseconds(value, static_cast<uint32_t>(units));
     *ns = static_cast<ptp_delay_asymmetry_type>(v);
-    return v >= -500000000 && v <= 500000000 ? ZERR_OK : PTP_CFG_ERR_DELAY_ASYMMETRY;
+    return v >= -500000000 && v <= 500000000 ? ZERR_OK : PTP_ZERR_CFG_DELAY_ASYMMETRY;
 }
 
 // Addresses a host never sources PTP from: "this network", loopback, multicast, reserved and
@@ -172,12 +172,12 @@ zerrno decode_source(const bgen_value_td *nv, int family, zerrno code, uint32_t 
                      bool disabled_allowed)
 {
     if (!has_value(nv))
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     int32_t en = 0;
     const char *text = nullptr;
     uint32_t mask = 0;
     if (tuple_unpack_mask(as_tuple(nv), nv->len, "%d%s", &mask, &en, &text) != ZERR_OK)
-        return PTP_CFG_ERR_TUPLE;
+        return PTP_ZERR_CFG_TUPLE;
     *enable = en != 0 ? 1 : 0;
     if (en == 0) {
         // A disabled IPv4 source is held as all ones, a disabled IPv6 source as all zeros.
@@ -200,7 +200,7 @@ zerrno decode_profile_name(const bgen_value_td *nv, char *out)
         n = strnlen(s, nv->len);
     }
     if (n < 1 || n > PTP_PROFILE_NAME_MAX)
-        return PTP_CFG_ERR_PROFILE_NAME;
+        return PTP_ZERR_CFG_PROFILE_NAME;
     if (out != nullptr) {
         memcpy(out, s, n);
         out[n] = '\0';
@@ -227,7 +227,7 @@ void check_timeout_msg_type(uint32_t msg_type)
 
 zerrno ptp_cfg_check_encap(uint32_t event, const bgen_value_td *nv, uint32_t *encap, bool *is_delete)
 {
-    return number_in_range(event, nv, encap, is_delete, PTP_ENCAP_ETHERNET, PTP_ENCAP_IPV6, PTP_CFG_ERR_ENCAP);
+    return number_in_range(event, nv, encap, is_delete, PTP_ENCAP_ETHERNET, PTP_ENCAP_IPV6, PTP_ZERR_CFG_ENCAP);
 }
 
 zerrno ptp_cfg_check_clock_operation(uint32_t event, const bgen_value_td *nv, uint32_t *one_step, bool *is_delete)
@@ -252,7 +252,7 @@ zerrno ptp_cfg_check_dr_min_ivl(uint32_t event, const bgen_value_td *nv, ptp_tim
 
 zerrno ptp_cfg_check_annce_tout(uint32_t event, const bgen_value_td *nv, uint32_t *timeout, bool *is_delete)
 {
-    return number_in_range(event, nv, timeout, is_delete, 2, 10, PTP_CFG_ERR_ANNCE_TOUT);
+    return number_in_range(event, nv, timeout, is_delete, 2, 10, PTP_ZERR_CFG_ANNCE_TOUT);
 }
 
 zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode, ptp_address_type *addr,
@@ -275,7 +275,7 @@ zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t
     uint32_t m = 0;
     ptp_address_type a{};
     zerrno rc = decode_multicast(nv, &m, &a);
-    if (rc != PTP_CFG_ERR_TUPLE) {
+    if (rc != PTP_ZERR_CFG_TUPLE) {
         if (mode != nullptr)
             *mode = m;
         if (addr != nullptr)
@@ -287,13 +287,13 @@ zerrno ptp_cfg_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t
 zerrno ptp_cfg_check_port_state(uint32_t event, const bgen_value_td *nv, uint32_t *state, bool *is_delete)
 {
     return number_in_range(event, nv, state, is_delete, PTP_RESTRICT_PORT_STATE_ANY,
-                           PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_CFG_ERR_PORT_STATE);
+                           PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_ZERR_CFG_PORT_STATE);
 }
 
 zerrno ptp_cfg_check_local_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority, bool *is_delete)
 {
     uint32_t v = 0;
-    zerrno rc = number_in_range(event, nv, &v, is_delete, 1, 255, PTP_CFG_ERR_LOCAL_PRIORITY);
+    zerrno rc = number_in_range(event, nv, &v, is_delete, 1, 255, PTP_ZERR_CFG_LOCAL_PRIORITY);
     // Only a valid priority is handed out.
     if (rc == ZERR_OK && !deleting(event) && priority != nullptr)
         *priority = v;
@@ -307,9 +307,9 @@ zerrno ptp_cfg_check_source_ip(uint32_t event, const bgen_value_td *nv, ptp_sour
     if (deleting(event))
         return ZERR_OK;
     ptp_source_ip_data_type s{};
-    zerrno rc = decode_source(nv, AF_INET, PTP_CFG_ERR_SOURCE_IP, &s.enable, s.ip_address, sizeof(s.ip_address),
+    zerrno rc = decode_source(nv, AF_INET, PTP_ZERR_CFG_SOURCE_IP, &s.enable, s.ip_address, sizeof(s.ip_address),
                               disabled_allowed);
-    if (rc != PTP_CFG_ERR_TUPLE && source != nullptr)
+    if (rc != PTP_ZERR_CFG_TUPLE && source != nullptr)
         *source = s;
     return rc;
 }
@@ -321,26 +321,26 @@ zerrno ptp_cfg_check_source_ipv6(uint32_t event, const bgen_value_td *nv, ptp_so
     if (deleting(event))
         return ZERR_OK;
     ptp_source_ipv6_data_type s{};
-    zerrno rc = decode_source(nv, AF_INET6, PTP_CFG_ERR_SOURCE_IPV6, &s.enable, s.ip_address, sizeof(s.ip_address),
+    zerrno rc = decode_source(nv, AF_INET6, PTP_ZERR_CFG_SOURCE_IPV6, &s.enable, s.ip_address, sizeof(s.ip_address),
                               disabled_allowed);
-    if (rc != PTP_CFG_ERR_TUPLE && source != nullptr)
+    if (rc != PTP_ZERR_CFG_TUPLE && source != nullptr)
         *source = s;
     return rc;
 }
 
 zerrno ptp_cfg_check_cos(uint32_t event, const bgen_value_td *nv, uint32_t *cos, bool *is_delete)
 {
-    return number_in_range(event, nv, cos, is_delete, 0, 7, PTP_CFG_ERR_COS);
+    return number_in_range(event, nv, cos, is_delete, 0, 7, PTP_ZERR_CFG_COS);
 }
 
 zerrno ptp_cfg_check_dscp(uint32_t event, const bgen_value_td *nv, uint32_t *dscp, bool *is_delete)
 {
-    return number_in_range(event, nv, dscp, is_delete, 0, 63, PTP_CFG_ERR_DSCP);
+    return number_in_range(event, nv, dscp, is_delete, 0, 63, PTP_ZERR_CFG_DSCP);
 }
 
 zerrno ptp_cfg_check_ttl(uint32_t event, const bgen_value_td *nv, uint32_t *ttl, bool *is_delete)
 {
-    return number_in_range(event, nv, ttl, is_delete, 1, 255, PTP_CFG_ERR_ENCAP);
+    return number_in_range(event, nv, ttl, is_delete, 1, 255, PTP_ZERR_CFG_ENCAP);
 }
 
 zerrno ptp_cfg_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv, ptp_delay_asymmetry_type *nanoseconds,
@@ -351,19 +351,19 @@ zerrno ptp_cfg_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv, pt
         return ZERR_OK;
     ptp_delay_asymmetry_type ns = 0;
     zerrno rc = decode_delay_asymmetry(nv, &ns);
-    if (rc != PTP_CFG_ERR_TUPLE && nanoseconds != nullptr)
+    if (rc != PTP_ZERR_CFG_TUPLE && nanoseconds != nullptr)
         *nanoseconds = ns;
     return rc;
 }
 
 zerrno ptp_cfg_check_master_priority(uint32_t event, const bgen_value_td *nv, uint32_t *priority, bool *is_delete)
 {
-    return number_in_range(event, nv, priority, is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
+    return number_in_range(event, nv, priority, is_delete, 0, 255, PTP_ZERR_CFG_PRIORITY);
 }
 
 zerrno ptp_cfg_check_master_clock_class(uint32_t event, const bgen_value_td *nv, uint32_t *clock_class, bool *is_delete)
 {
-    return number_in_range(event, nv, clock_class, is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
+    return number_in_range(event, nv, clock_class, is_delete, 0, 255, PTP_ZERR_CFG_CLOCK_CLASS);
 }
 
 zerrno ptp_cfg_check_master_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *mode, bool *is_delete)
@@ -373,7 +373,7 @@ zerrno ptp_cfg_check_master_multicast(uint32_t event, const bgen_value_td *nv, u
         return ZERR_OK;
     }
     return number_in_range(event, nv, mode, is_delete, PTP_TRANSPORT_UNICAST, PTP_TRANSPORT_MULTICAST,
-                           PTP_CFG_ERR_TRANSPORT);
+                           PTP_ZERR_CFG_TRANSPORT);
 }
 
 zerrno ptp_cfg_check_master_nonnegotiated(uint32_t event, uint32_t *flag, bool *is_delete)
@@ -393,14 +393,14 @@ zerrno ptp_cfg_check_unicast_grant_duration(uint32_t msg_type, uint32_t event, c
                                             uint32_t *seconds, bool *is_delete)
 {
     check_grant_msg_type(msg_type);
-    return number_in_range(event, nv, seconds, is_delete, 60, 1000, PTP_CFG_ERR_GRANT_DURATION);
+    return number_in_range(event, nv, seconds, is_delete, 60, 1000, PTP_ZERR_CFG_GRANT_DURATION);
 }
 
 zerrno ptp_cfg_check_message_timeout(uint32_t msg_type, uint32_t event, const bgen_value_td *nv, uint32_t *msecs,
                                      bool *is_delete)
 {
     check_timeout_msg_type(msg_type);
-    return number_in_range(event, nv, msecs, is_delete, 100, 100000, PTP_CFG_ERR_MESSAGE_TIMEOUT);
+    return number_in_range(event, nv, msecs, is_delete, 100, 100000, PTP_ZERR_CFG_MESSAGE_TIMEOUT);
 }
 
 zerrno ptp_cfg_check_profile_name(uint32_t event, const bgen_value_td *nv, char *name, bool *is_delete)
@@ -453,16 +453,16 @@ zerrno ptp_cfg_extract_addr_info(const bgen_args_td *args, ptp_address_type *add
 {
     const bgen_arg_td *kind = bgen_args_get(args, PTP_CFG_KEY_ADDR_KIND, BGEN_ARG_UINT);
     if (kind == nullptr)
-        return PTP_CFG_ERR_ARGUMENT;
+        return PTP_ZERR_CFG_ARGUMENT;
     ptp_address_type a{};
     switch (kind->number) {
     case PTP_ENCAP_ETHERNET: {
         const bgen_arg_td *mac = bgen_args_get(args, PTP_CFG_KEY_MAC, BGEN_ARG_STRING);
         if (mac == nullptr)
-            return PTP_CFG_ERR_ARGUMENT;
+            return PTP_ZERR_CFG_ARGUMENT;
         uint8_t bytes[PTP_MAC_ADDR_LEN];
         if (!ptp_cfg_parse_mac(mac->text, bytes))
-            return PTP_CFG_ERR_MAC;
+            return PTP_ZERR_CFG_MAC;
         ptp_address_set_mac(&a, bytes);
         break;
     }
@@ -471,14 +471,14 @@ zerrno ptp_cfg_extract_addr_info(const bgen_args_td *args, ptp_address_type *add
         const bgen_arg_td *ip = bgen_args_get(args, PTP_CFG_KEY_IP, BGEN_ARG_IPADDR);
         uint32_t family = kind->number == PTP_ENCAP_IPV4 ? BGEN_IP_V4 : BGEN_IP_V6;
         if (ip == nullptr || ip->ip_family != family)
-            return PTP_CFG_ERR_ARGUMENT;
+            return PTP_ZERR_CFG_ARGUMENT;
         if (family == BGEN_IP_V4)
             ptp_address_set_ipv4(&a, ip->ip);
         else
             ptp_address_set_ipv6(&a, ip->ip);
         break;
     }
-    default: return PTP_CFG_ERR_ENCAP;
+    default: return PTP_ZERR_CFG_ENCAP;
     }
     if (addr != nullptr)
         *addr = a;
@@ -639,10 +639,10 @@ struct prf_check {
         set_flag(is_delete, deleting(event));
         const bgen_arg_td *key = bgen_args_get(args, PTP_CFG_KEY_NAME, BGEN_ARG_STRING);
         if (key == nullptr)
-            return PTP_CFG_ERR_ARGUMENT;
+            return PTP_ZERR_CFG_ARGUMENT;
         size_t n = strnlen(key->text, PTP_PROFILE_NAME_MAX + 1);
         if (n < 1 || n > PTP_PROFILE_NAME_MAX)
-            return PTP_CFG_ERR_PROFILE_NAME;
+            return PTP_ZERR_CFG_PROFILE_NAME;
         memcpy(name, key->text, n);
         name[n] = '\0';
         return ZERR_OK;
@@ -718,7 +718,7 @@ zerrno prf_rate(prf item, const rate_rule &rule, uint32_t event, const bgen_valu
         rc = decode_rate(prev, rule.default_n, rule.max_freq_n, rule.code, &r);
         // A stored value that no longer reads as a rate is as unreadable as a broken tuple.
         if (rc != ZERR_OK)
-            rc = PTP_CFG_ERR_TUPLE;
+            rc = PTP_ZERR_CFG_TUPLE;
         else if (prev_log_ivl != nullptr)
             *prev_log_ivl = ptp_convert_to_log_time(r);
     }
@@ -775,7 +775,7 @@ zerrno ptp_cfg_profile_check_encap(uint32_t event, const bgen_value_td *nv, uint
                                    uint32_t *encap, const bgen_args_td *args, char *name, bool *is_delete)
 {
     return prf_number(prf::encap, event, nv, verify_result, err_text, encap, args, name, is_delete, PTP_ENCAP_ETHERNET,
-                      PTP_ENCAP_IPV6, PTP_CFG_ERR_ENCAP);
+                      PTP_ENCAP_IPV6, PTP_ZERR_CFG_ENCAP);
 }
 
 zerrno ptp_cfg_profile_check_clock_operation(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -829,7 +829,7 @@ zerrno ptp_cfg_profile_check_annce_tout(uint32_t event, const bgen_value_td *nv,
                                         bool *is_delete)
 {
     return prf_number(prf::annce_tout, event, nv, verify_result, err_text, timeout, args, name, is_delete, 2, 10,
-                      PTP_CFG_ERR_ANNCE_TOUT);
+                      PTP_ZERR_CFG_ANNCE_TOUT);
 }
 
 zerrno ptp_cfg_profile_check_multicast(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -860,7 +860,7 @@ zerrno ptp_cfg_profile_check_port_state(uint32_t event, const bgen_value_td *nv,
                                         bool *is_delete)
 {
     return prf_number(prf::port_state, event, nv, verify_result, err_text, state, args, name, is_delete,
-                      PTP_RESTRICT_PORT_STATE_ANY, PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_CFG_ERR_PORT_STATE);
+                      PTP_RESTRICT_PORT_STATE_ANY, PTP_RESTRICT_PORT_STATE_MASTER_ONLY, PTP_ZERR_CFG_PORT_STATE);
 }
 
 zerrno ptp_cfg_profile_check_local_priority(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -868,7 +868,7 @@ zerrno ptp_cfg_profile_check_local_priority(uint32_t event, const bgen_value_td 
                                             bool *is_delete)
 {
     return prf_number(prf::local_priority, event, nv, verify_result, err_text, priority, args, name, is_delete, 1, 255,
-                      PTP_CFG_ERR_LOCAL_PRIORITY);
+                      PTP_ZERR_CFG_LOCAL_PRIORITY);
 }
 
 zerrno ptp_cfg_profile_check_source_ip(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -904,20 +904,20 @@ zerrno ptp_cfg_profile_check_source_ipv6(uint32_t event, const bgen_value_td *nv
 zerrno ptp_cfg_profile_check_cos(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
                                  uint32_t *cos, const bgen_args_td *args, char *name, bool *is_delete)
 {
-    return prf_number(prf::cos, event, nv, verify_result, err_text, cos, args, name, is_delete, 0, 7, PTP_CFG_ERR_COS);
+    return prf_number(prf::cos, event, nv, verify_result, err_text, cos, args, name, is_delete, 0, 7, PTP_ZERR_CFG_COS);
 }
 
 zerrno ptp_cfg_profile_check_dscp(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
                                   uint32_t *dscp, const bgen_args_td *args, char *name, bool *is_delete)
 {
     return prf_number(prf::dscp, event, nv, verify_result, err_text, dscp, args, name, is_delete, 0, 63,
-                      PTP_CFG_ERR_DSCP);
+                      PTP_ZERR_CFG_DSCP);
 }
 
 zerrno ptp_cfg_profile_check_ttl(uint32_t event, const bgen_value_td *nv, uint32_t *ttl, const bgen_args_td *args,
                                  char *name, bool *is_delete)
 {
-    return prf_number(prf::ttl, event, nv, nullptr, nullptr, ttl, args, name, is_delete, 1, 255, PTP_CFG_ERR_ENCAP);
+    return prf_number(prf::ttl, event, nv, nullptr, nullptr, ttl, args, name, is_delete, 1, 255, PTP_ZERR_CFG_ENCAP);
 }
 
 zerrno ptp_cfg_profile_check_delay_asymmetry(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -931,7 +931,7 @@ zerrno ptp_cfg_profile_check_delay_asymmetry(uint32_t event, const bgen_value_td
         ptp_delay_asymmetry_type ns = 0;
         rc = decode_delay_asymmetry(prev, &ns);
         if (rc != ZERR_OK)
-            rc = PTP_CFG_ERR_TUPLE;
+            rc = PTP_ZERR_CFG_TUPLE;
         else if (prev_nanoseconds != nullptr)
             *prev_nanoseconds = ns;
     }
@@ -953,7 +953,7 @@ zerrno ptp_cfg_profile_check_master_enable(uint32_t event, const bgen_value_td *
     ptp_address_type a{};
     zerrno rc = prf_table_begin(c, event, args, &a);
     if (rc == ZERR_OK && !deleting(event) && ptp_cfg_check_addr_is_multicast(&a))
-        rc = PTP_CFG_ERR_MASTER_MULTICAST;
+        rc = PTP_ZERR2_CFG_MASTER_MULTICAST;
     if (rc == ZERR_OK && addr != nullptr)
         *addr = a;
     return c.finish(rc);
@@ -964,7 +964,7 @@ zerrno ptp_cfg_profile_check_master_priority(uint32_t event, const bgen_value_td
                                              const bgen_args_td *args, char *name, bool *is_delete)
 {
     return prf_table_number(prf::master_priority, event, nv, verify_result, err_text, priority, addr, args, name,
-                            is_delete, 0, 255, PTP_CFG_ERR_PRIORITY);
+                            is_delete, 0, 255, PTP_ZERR_CFG_PRIORITY);
 }
 
 zerrno ptp_cfg_profile_check_master_clock_class(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -972,7 +972,7 @@ zerrno ptp_cfg_profile_check_master_clock_class(uint32_t event, const bgen_value
                                                 const bgen_args_td *args, char *name, bool *is_delete)
 {
     return prf_table_number(prf::master_clock_class, event, nv, verify_result, err_text, clock_class, addr, args, name,
-                            is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
+                            is_delete, 0, 255, PTP_ZERR_CFG_CLOCK_CLASS);
 }
 
 zerrno ptp_cfg_profile_check_master_nonnegotiated(uint32_t event, const bgen_value_td * /*nv*/, uint32_t *verify_result,
@@ -987,7 +987,7 @@ zerrno ptp_cfg_profile_check_master_multicast(uint32_t event, const bgen_value_t
                                               const bgen_args_td *args, char *name, bool *is_delete)
 {
     return prf_table_number(prf::master_multicast, event, nv, verify_result, err_text, mode, addr, args, name,
-                            is_delete, PTP_TRANSPORT_UNICAST, PTP_TRANSPORT_MULTICAST, PTP_CFG_ERR_TRANSPORT);
+                            is_delete, PTP_TRANSPORT_UNICAST, PTP_TRANSPORT_MULTICAST, PTP_ZERR_CFG_TRANSPORT);
 }
 
 zerrno ptp_cfg_profile_check_master_delay_asymmetry(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -1020,7 +1020,7 @@ zerrno ptp_cfg_profile_check_unicast_grant_duration(uint32_t msg_type, uint32_t 
 {
     check_grant_msg_type(msg_type);
     return prf_number(prf::unicast_grant_duration, event, nv, verify_result, err_text, seconds, args, name, is_delete,
-                      60, 1000, PTP_CFG_ERR_GRANT_DURATION);
+                      60, 1000, PTP_ZERR_CFG_GRANT_DURATION);
 }
 
 zerrno ptp_cfg_profile_check_message_timeout(uint32_t msg_type, uint32_t event, const bgen_value_td *nv,
@@ -1033,7 +1033,7 @@ zerrno ptp_cfg_profile_check_message_timeout(uint32_t msg_type, uint32_t event, 
     zerrno rc = c.begin(event, args);
     if (rc == ZERR_OK && !deleting(event)) {
         uint32_t v = 0;
-        rc = number_in_range(event, nv, &v, nullptr, 100, 100000, PTP_CFG_ERR_MESSAGE_TIMEOUT);
+        rc = number_in_range(event, nv, &v, nullptr, 100, 100000, PTP_ZERR_CFG_MESSAGE_TIMEOUT);
         if (rc == ZERR_OK && msecs != nullptr)
             *msecs = v;
     }
@@ -1053,7 +1053,7 @@ zerrno ptp_cfg_profile_check_interop_profile(uint32_t event, const bgen_value_td
                                              bool *is_delete)
 {
     return prf_number(prf::interop_profile, event, nv, verify_result, err_text, profile, args, name, is_delete,
-                      PTP_PROFILE_DEFAULT, PTP_PROFILE_MAX, PTP_CFG_ERR_PROFILE);
+                      PTP_PROFILE_DEFAULT, PTP_PROFILE_MAX, PTP_ZERR_CFG_PROFILE);
 }
 
 zerrno ptp_cfg_profile_check_interop_domain(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -1061,7 +1061,7 @@ zerrno ptp_cfg_profile_check_interop_domain(uint32_t event, const bgen_value_td 
                                             bool *is_delete)
 {
     return prf_number(prf::interop_domain, event, nv, verify_result, err_text, domain, args, name, is_delete, 0, 255,
-                      PTP_CFG_ERR_DOMAIN);
+                      PTP_ZERR_CFG_DOMAIN);
 }
 
 zerrno ptp_cfg_profile_check_interop_priority(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -1069,7 +1069,7 @@ zerrno ptp_cfg_profile_check_interop_priority(uint32_t event, const bgen_value_t
                                               bool *is_delete)
 {
     return prf_number(prf::interop_priority, event, nv, verify_result, err_text, priority, args, name, is_delete, 0,
-                      255, PTP_CFG_ERR_PRIORITY);
+                      255, PTP_ZERR_CFG_PRIORITY);
 }
 
 zerrno ptp_cfg_profile_check_interop_clock_accuracy(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result,
@@ -1082,7 +1082,7 @@ zerrno ptp_cfg_profile_check_interop_clock_accuracy(uint32_t event, const bgen_v
         uint32_t v = 0;
         rc = get_number(nv, &v);
         if (rc == ZERR_OK && !ptp_clock_accuracy_is_ok(v))
-            rc = PTP_CFG_ERR_CLOCK_ACCURACY;
+            rc = PTP_ZERR2_CFG_CLOCK_ACCURACY;
         if (rc == ZERR_OK && accuracy != nullptr)
             *accuracy = v;
     }
@@ -1094,7 +1094,7 @@ zerrno ptp_cfg_profile_check_interop_oslv(uint32_t event, const bgen_value_td *n
                                           bool *is_delete)
 {
     return prf_number(prf::interop_oslv, event, nv, verify_result, err_text, oslv, args, name, is_delete, 0, 65535,
-                      PTP_CFG_ERR_OSLV);
+                      PTP_ZERR2_CFG_OSLV);
 }
 
 zerrno ptp_cfg_profile_check_interop_clock_class_default(uint32_t event, const bgen_value_td *nv,
@@ -1103,7 +1103,7 @@ zerrno ptp_cfg_profile_check_interop_clock_class_default(uint32_t event, const b
                                                          bool *is_delete)
 {
     return prf_number(prf::interop_clock_class_default, event, nv, verify_result, err_text, clock_class, args, name,
-                      is_delete, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
+                      is_delete, 0, 255, PTP_ZERR_CFG_CLOCK_CLASS);
 }
 
 zerrno ptp_cfg_profile_check_interop_clock_class_mapping(uint32_t event, const bgen_value_td *nv,
@@ -1118,9 +1118,9 @@ zerrno ptp_cfg_profile_check_interop_clock_class_mapping(uint32_t event, const b
         // The mapped-from class is the entry's key: needed on a delete too.
         const bgen_arg_td *key = bgen_args_get(args, PTP_CFG_KEY_FROM_CLASS, BGEN_ARG_UINT);
         if (key == nullptr)
-            rc = PTP_CFG_ERR_ARGUMENT;
+            rc = PTP_ZERR_CFG_ARGUMENT;
         else if (key->number > 255)
-            rc = PTP_CFG_ERR_CLOCK_CLASS;
+            rc = PTP_ZERR_CFG_CLOCK_CLASS;
         else
             from = key->number;
     }
@@ -1128,7 +1128,7 @@ zerrno ptp_cfg_profile_check_interop_clock_class_mapping(uint32_t event, const b
         *from_class = from;
     if (rc == ZERR_OK && !deleting(event)) {
         uint32_t v = 0;
-        rc = number_in_range(event, nv, &v, nullptr, 0, 255, PTP_CFG_ERR_CLOCK_CLASS);
+        rc = number_in_range(event, nv, &v, nullptr, 0, 255, PTP_ZERR_CFG_CLOCK_CLASS);
         if (rc == ZERR_OK && to_class != nullptr)
             *to_class = v;
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "ptp_wire.h"
+#include "ptp_zerr_codes.h"
 
 namespace {
 
@@ -229,7 +230,7 @@ void ptp_clock_to_wire(const ptp_clock_type *c, uint8_t out[PTP_CLOCK_WIRE_SIZE]
 zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out)
 {
     if (in == nullptr || out == nullptr || len < PTP_CLOCK_WIRE_SIZE)
-        return zerr_make(0xFE5, 2); // "Invalid argument"
+        return PTP_ZERR_INVALID_ARG;
     ptp_clock_type c{};
     c.clock_id = ptp_wire_get64(in + 0);
     c.priority1 = in[8];

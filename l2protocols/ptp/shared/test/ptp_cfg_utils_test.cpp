@@ -15,19 +15,19 @@
 namespace {
 
 // The codes as the error tables number them.
-static_assert(PTP_CFG_ERR_PROFILE_NAME == 0x47F29E00u && PTP_CFG_ERR_ENCAP == 0x47F2A000u &&
-              PTP_CFG_ERR_ANNCE_IVL == 0x47F2A400u && PTP_CFG_ERR_SYNC_IVL == 0x47F2A600u &&
-              PTP_CFG_ERR_ANNCE_TOUT == 0x47F2A800u && PTP_CFG_ERR_DR_MIN_IVL == 0x47F2AA00u &&
-              PTP_CFG_ERR_PORT_STATE == 0x47F2AC00u && PTP_CFG_ERR_LOCAL_PRIORITY == 0x47F2AE00u &&
-              PTP_CFG_ERR_TRANSPORT == 0x47F2B000u && PTP_CFG_ERR_DELAY_ASYMMETRY == 0x47F2B200u &&
-              PTP_CFG_ERR_SOURCE_IP == 0x47F2B400u && PTP_CFG_ERR_COS == 0x47F2B600u &&
-              PTP_CFG_ERR_DSCP == 0x47F2B800u && PTP_CFG_ERR_TUPLE == 0x47F2BA00u &&
-              PTP_CFG_ERR_ARGUMENT == 0x47F2BC00u && PTP_CFG_ERR_DOMAIN == 0x47F2C200u &&
-              PTP_CFG_ERR_PRIORITY == 0x47F2C400u && PTP_CFG_ERR_CLOCK_CLASS == 0x47F2C600u &&
-              PTP_CFG_ERR_SOURCE_IPV6 == 0x47F2DC00u && PTP_CFG_ERR_GRANT_DURATION == 0x47F2E000u &&
-              PTP_CFG_ERR_MESSAGE_TIMEOUT == 0x47F2E200u && PTP_CFG_ERR_PROFILE == 0x47F2E800u &&
-              PTP_CFG_ERR_MAC == 0x47F2F000u && PTP_CFG_ERR_MASTER_MULTICAST == 0x4F949000u &&
-              PTP_CFG_ERR_CLOCK_ACCURACY == 0x4F949400u && PTP_CFG_ERR_OSLV == 0x4F949600u);
+static_assert(PTP_ZERR_CFG_PROFILE_NAME == 0x47F29E00u && PTP_ZERR_CFG_ENCAP == 0x47F2A000u &&
+              PTP_ZERR_CFG_ANNCE_IVL == 0x47F2A400u && PTP_ZERR_CFG_SYNC_IVL == 0x47F2A600u &&
+              PTP_ZERR_CFG_ANNCE_TOUT == 0x47F2A800u && PTP_ZERR_CFG_DR_MIN_IVL == 0x47F2AA00u &&
+              PTP_ZERR_CFG_PORT_STATE == 0x47F2AC00u && PTP_ZERR_CFG_LOCAL_PRIORITY == 0x47F2AE00u &&
+              PTP_ZERR_CFG_TRANSPORT == 0x47F2B000u && PTP_ZERR_CFG_DELAY_ASYMMETRY == 0x47F2B200u &&
+              PTP_ZERR_CFG_SOURCE_IP == 0x47F2B400u && PTP_ZERR_CFG_COS == 0x47F2B600u &&
+              PTP_ZERR_CFG_DSCP == 0x47F2B800u && PTP_ZERR_CFG_TUPLE == 0x47F2BA00u &&
+              PTP_ZERR_CFG_ARGUMENT == 0x47F2BC00u && PTP_ZERR_CFG_DOMAIN == 0x47F2C200u &&
+              PTP_ZERR_CFG_PRIORITY == 0x47F2C400u && PTP_ZERR_CFG_CLOCK_CLASS == 0x47F2C600u &&
+              PTP_ZERR_CFG_SOURCE_IPV6 == 0x47F2DC00u && PTP_ZERR_CFG_GRANT_DURATION == 0x47F2E000u &&
+              PTP_ZERR_CFG_MESSAGE_TIMEOUT == 0x47F2E200u && PTP_ZERR_CFG_PROFILE == 0x47F2E800u &&
+              PTP_ZERR_CFG_MAC == 0x47F2F000u && PTP_ZERR2_CFG_MASTER_MULTICAST == 0x4F949000u &&
+              PTP_ZERR2_CFG_CLOCK_ACCURACY == 0x4F949400u && PTP_ZERR2_CFG_OSLV == 0x4F949600u);
 
 // An item value as the database would hand it over.
 struct value {
@@ -389,133 +389,133 @@ struct check_case {
 TEST(ProfileChecks, ItemValueToCodeAndText)
 {
     const std::vector<check_case> cases = {
-        {&encap, num(0), PTP_CFG_ERR_ENCAP, TXT_ENCAP, ANY},
+        {&encap, num(0), PTP_ZERR_CFG_ENCAP, TXT_ENCAP, ANY},
         {&encap, num(1), OK, nullptr, 1},
         {&encap, num(3), OK, nullptr, 3},
-        {&encap, num(4), PTP_CFG_ERR_ENCAP, TXT_ENCAP, ANY},
-        {&encap, text("abc"), PTP_CFG_ERR_TUPLE, TXT_ENCAP, ANY}, // not a number
+        {&encap, num(4), PTP_ZERR_CFG_ENCAP, TXT_ENCAP, ANY},
+        {&encap, text("abc"), PTP_ZERR_CFG_TUPLE, TXT_ENCAP, ANY}, // not a number
         {&clock_operation, num(1), OK, nullptr, 1},
 
         {&annce_ivl, pair(0x1, 1, 0), OK, nullptr, -1}, // kind 1 only: 2 per second
         {&annce_ivl, pair(0x3, 0, 0), OK, nullptr, 0},
         {&annce_ivl, pair(0x3, 0, 4), OK, nullptr, 4},
-        {&annce_ivl, pair(0x3, 0, 5), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY},
+        {&annce_ivl, pair(0x3, 0, 5), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY},
         {&annce_ivl, pair(0x3, 1, 6), OK, nullptr, -6},
-        {&annce_ivl, pair(0x3, 1, 7), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY},
-        {&annce_ivl, pair(0x3, 0, -1), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY},
-        {&annce_ivl, pair(0x3, 0, 256), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY}, // not n = 0
-        {&annce_ivl, pair(0x3, 2, 0), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY},
-        {&annce_ivl, pair(0x3, 256, 0), PTP_CFG_ERR_ANNCE_IVL, TXT_ANNCE, ANY}, // not kind 0
-        {&annce_ivl, broken(), PTP_CFG_ERR_TUPLE, TXT_ANNCE, ANY},
+        {&annce_ivl, pair(0x3, 1, 7), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY},
+        {&annce_ivl, pair(0x3, 0, -1), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY},
+        {&annce_ivl, pair(0x3, 0, 256), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY}, // not n = 0
+        {&annce_ivl, pair(0x3, 2, 0), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY},
+        {&annce_ivl, pair(0x3, 256, 0), PTP_ZERR_CFG_ANNCE_IVL, TXT_ANNCE, ANY}, // not kind 0
+        {&annce_ivl, broken(), PTP_ZERR_CFG_TUPLE, TXT_ANNCE, ANY},
         {&sync_ivl, pair(0x0, 0, 0), OK, nullptr, 0}, // no fields: 1 second
         {&sync_ivl, pair(0x3, 1, 7), OK, nullptr, -7},
-        {&sync_ivl, pair(0x3, 1, 8), PTP_CFG_ERR_SYNC_IVL, TXT_SYNC, ANY},
-        {&sync_ivl, pair(0x3, 0, 5), PTP_CFG_ERR_SYNC_IVL, TXT_SYNC, ANY},
+        {&sync_ivl, pair(0x3, 1, 8), PTP_ZERR_CFG_SYNC_IVL, TXT_SYNC, ANY},
+        {&sync_ivl, pair(0x3, 0, 5), PTP_ZERR_CFG_SYNC_IVL, TXT_SYNC, ANY},
         {&dr_min_ivl, pair(0x3, 1, 7), OK, nullptr, -7},
-        {&dr_min_ivl, pair(0x3, 1, 8), PTP_CFG_ERR_DR_MIN_IVL, TXT_DR, ANY},
+        {&dr_min_ivl, pair(0x3, 1, 8), PTP_ZERR_CFG_DR_MIN_IVL, TXT_DR, ANY},
 
-        {&annce_tout, num(1), PTP_CFG_ERR_ANNCE_TOUT, TXT_TOUT, ANY},
+        {&annce_tout, num(1), PTP_ZERR_CFG_ANNCE_TOUT, TXT_TOUT, ANY},
         {&annce_tout, num(2), OK, nullptr, 2},
         {&annce_tout, num(10), OK, nullptr, 10},
-        {&annce_tout, num(11), PTP_CFG_ERR_ANNCE_TOUT, TXT_TOUT, ANY},
+        {&annce_tout, num(11), PTP_ZERR_CFG_ANNCE_TOUT, TXT_TOUT, ANY},
 
         {&multicast, mcast(0x1, 2), OK, nullptr, 2},
         {&multicast, mcast(0x7, 1, 1, "0180.c200.000e"), OK, nullptr, 1},
         {&multicast, mcast(0x7, 1, 1, "011B.1900.0"), OK, nullptr, 1},
-        {&multicast, mcast(0x7, 1, 1, "0100.5e00.0001"), PTP_CFG_ERR_TRANSPORT, TXT_MCAST, ANY},
-        {&multicast, mcast(0x1, 3), PTP_CFG_ERR_TRANSPORT, TXT_MCAST, ANY},
-        {&multicast, mcast(0x1, -1), PTP_CFG_ERR_TRANSPORT, TXT_MCAST, ANY},
-        {&multicast, mcast(0x7, 1, 1, "1011b.1900.0000"), PTP_CFG_ERR_MAC, TXT_MCAST, ANY},
-        {&multicast, mcast(0x7, 1, 1, "011b.1900.0000x"), PTP_CFG_ERR_MAC, TXT_MCAST, ANY},
-        {&multicast, mcast(0x7, 1, 1, "011b.1900"), PTP_CFG_ERR_MAC, TXT_MCAST, ANY},
-        {&multicast, mcast(0x3, 1, 1), PTP_CFG_ERR_MAC, TXT_MCAST, ANY}, // given, but no text
-        {&multicast, broken(), PTP_CFG_ERR_TUPLE, TXT_MCAST, ANY},
+        {&multicast, mcast(0x7, 1, 1, "0100.5e00.0001"), PTP_ZERR_CFG_TRANSPORT, TXT_MCAST, ANY},
+        {&multicast, mcast(0x1, 3), PTP_ZERR_CFG_TRANSPORT, TXT_MCAST, ANY},
+        {&multicast, mcast(0x1, -1), PTP_ZERR_CFG_TRANSPORT, TXT_MCAST, ANY},
+        {&multicast, mcast(0x7, 1, 1, "1011b.1900.0000"), PTP_ZERR_CFG_MAC, TXT_MCAST, ANY},
+        {&multicast, mcast(0x7, 1, 1, "011b.1900.0000x"), PTP_ZERR_CFG_MAC, TXT_MCAST, ANY},
+        {&multicast, mcast(0x7, 1, 1, "011b.1900"), PTP_ZERR_CFG_MAC, TXT_MCAST, ANY},
+        {&multicast, mcast(0x3, 1, 1), PTP_ZERR_CFG_MAC, TXT_MCAST, ANY}, // given, but no text
+        {&multicast, broken(), PTP_ZERR_CFG_TUPLE, TXT_MCAST, ANY},
 
         {&port_state, num(0), OK, nullptr, 0},
         {&port_state, num(2), OK, nullptr, 2},
-        {&port_state, num(3), PTP_CFG_ERR_PORT_STATE, TXT_PSTATE, ANY},
-        {&local_priority, num(0), PTP_CFG_ERR_LOCAL_PRIORITY, TXT_LPRIO, ANY},
+        {&port_state, num(3), PTP_ZERR_CFG_PORT_STATE, TXT_PSTATE, ANY},
+        {&local_priority, num(0), PTP_ZERR_CFG_LOCAL_PRIORITY, TXT_LPRIO, ANY},
         {&local_priority, num(1), OK, nullptr, 1},
         {&local_priority, num(255), OK, nullptr, 255},
-        {&local_priority, num(256), PTP_CFG_ERR_LOCAL_PRIORITY, TXT_LPRIO, ANY},
+        {&local_priority, num(256), PTP_ZERR_CFG_LOCAL_PRIORITY, TXT_LPRIO, ANY},
 
         {&source_ip, source(0x3, 1, "10.1.2.3"), OK, nullptr, 1},
-        {&source_ip, source(0x3, 1, "127.0.0.1"), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x3, 1, "0.1.2.3"), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x3, 1, "224.0.1.129"), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x3, 1, "255.255.255.255"), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x3, 1, "10.1.2"), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x1, 1), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY},
-        {&source_ip, source(0x1, 0), PTP_CFG_ERR_SOURCE_IP, TXT_SRC, ANY}, // disabled
+        {&source_ip, source(0x3, 1, "127.0.0.1"), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x3, 1, "0.1.2.3"), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x3, 1, "224.0.1.129"), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x3, 1, "255.255.255.255"), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x3, 1, "10.1.2"), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x1, 1), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY},
+        {&source_ip, source(0x1, 0), PTP_ZERR_CFG_SOURCE_IP, TXT_SRC, ANY}, // disabled
         {&source_ipv6, source(0x3, 1, "2001:db8::1"), OK, nullptr, 1},
-        {&source_ipv6, source(0x3, 1, "::1"), PTP_CFG_ERR_SOURCE_IPV6, TXT_SRC6, ANY},
-        {&source_ipv6, source(0x3, 1, "::"), PTP_CFG_ERR_SOURCE_IPV6, TXT_SRC6, ANY},
-        {&source_ipv6, source(0x3, 1, "ff02::1"), PTP_CFG_ERR_SOURCE_IPV6, TXT_SRC6, ANY},
-        {&source_ipv6, source(0x3, 1, "10.1.2.3"), PTP_CFG_ERR_SOURCE_IPV6, TXT_SRC6, ANY},
-        {&source_ipv6, source(0x1, 0), PTP_CFG_ERR_SOURCE_IPV6, TXT_SRC6, ANY},
+        {&source_ipv6, source(0x3, 1, "::1"), PTP_ZERR_CFG_SOURCE_IPV6, TXT_SRC6, ANY},
+        {&source_ipv6, source(0x3, 1, "::"), PTP_ZERR_CFG_SOURCE_IPV6, TXT_SRC6, ANY},
+        {&source_ipv6, source(0x3, 1, "ff02::1"), PTP_ZERR_CFG_SOURCE_IPV6, TXT_SRC6, ANY},
+        {&source_ipv6, source(0x3, 1, "10.1.2.3"), PTP_ZERR_CFG_SOURCE_IPV6, TXT_SRC6, ANY},
+        {&source_ipv6, source(0x1, 0), PTP_ZERR_CFG_SOURCE_IPV6, TXT_SRC6, ANY},
 
         {&cos, num(7), OK, nullptr, 7},
-        {&cos, num(8), PTP_CFG_ERR_COS, TXT_COS, ANY},
+        {&cos, num(8), PTP_ZERR_CFG_COS, TXT_COS, ANY},
         {&dscp, num(63), OK, nullptr, 63},
-        {&dscp, num(64), PTP_CFG_ERR_DSCP, TXT_DSCP, ANY},
-        {&ttl, num(0), PTP_CFG_ERR_ENCAP, nullptr, ANY}, // code only, no text
+        {&dscp, num(64), PTP_ZERR_CFG_DSCP, TXT_DSCP, ANY},
+        {&ttl, num(0), PTP_ZERR_CFG_ENCAP, nullptr, ANY}, // code only, no text
         {&ttl, num(1), OK, nullptr, 1},
         {&ttl, num(255), OK, nullptr, 255},
-        {&ttl, num(256), PTP_CFG_ERR_ENCAP, nullptr, ANY},
+        {&ttl, num(256), PTP_ZERR_CFG_ENCAP, nullptr, ANY},
 
         {&delay_asymmetry, pair(0x3, 5000, 1), OK, nullptr, 5000000},
         {&delay_asymmetry, pair(0x3, 500, 2), OK, nullptr, 500000000},
         {&delay_asymmetry, pair(0x3, -500000000, 0), OK, nullptr, -500000000},
-        {&delay_asymmetry, pair(0x3, 500000001, 0), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
-        {&delay_asymmetry, pair(0x3, -500001, 1), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
-        {&delay_asymmetry, pair(0x3, 600, 2), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
-        {&delay_asymmetry, pair(0x3, INT32_MIN, 1), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
-        {&delay_asymmetry, pair(0x3, 1, 3), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
-        {&delay_asymmetry, pair(0x3, 1, -1), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, 500000001, 0), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, -500001, 1), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, 600, 2), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, INT32_MIN, 1), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, 1, 3), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
+        {&delay_asymmetry, pair(0x3, 1, -1), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_ASYM, ANY},
         {&delay_asymmetry, pair(0x0, 0, 0), OK, nullptr, 0},
         {&delay_asymmetry, none(), OK, nullptr, 0xDEAD}, // absent: nothing written
 
         {&master_enable, none(), OK, nullptr, PTP_ENCAP_IPV4},
         {&master_priority, num(0), OK, nullptr, 0},
         {&master_priority, num(255), OK, nullptr, 255},
-        {&master_priority, num(256), PTP_CFG_ERR_PRIORITY, TXT_MPRIO, ANY},
+        {&master_priority, num(256), PTP_ZERR_CFG_PRIORITY, TXT_MPRIO, ANY},
         {&master_clock_class, num(255), OK, nullptr, 255},
-        {&master_clock_class, num(256), PTP_CFG_ERR_CLOCK_CLASS, TXT_MCLASS, ANY},
+        {&master_clock_class, num(256), PTP_ZERR_CFG_CLOCK_CLASS, TXT_MCLASS, ANY},
         {&master_multicast, num(2), OK, nullptr, 2},
-        {&master_multicast, num(3), PTP_CFG_ERR_TRANSPORT, TXT_MMCAST, ANY},
+        {&master_multicast, num(3), PTP_ZERR_CFG_TRANSPORT, TXT_MMCAST, ANY},
         {&master_nonneg, none(), OK, nullptr, 1},
         {&slave_nonneg, none(), OK, nullptr, 1},
-        {&master_delay_asymmetry, pair(0x3, 600, 2), PTP_CFG_ERR_DELAY_ASYMMETRY, TXT_MASYM, ANY},
+        {&master_delay_asymmetry, pair(0x3, 600, 2), PTP_ZERR_CFG_DELAY_ASYMMETRY, TXT_MASYM, ANY},
         {&master_delay_asymmetry, pair(0x3, -2, 2), OK, nullptr, -2000000},
 
-        {&grant_duration, num(59), PTP_CFG_ERR_GRANT_DURATION, TXT_GRANT, ANY},
+        {&grant_duration, num(59), PTP_ZERR_CFG_GRANT_DURATION, TXT_GRANT, ANY},
         {&grant_duration, num(60), OK, nullptr, 60},
         {&grant_duration, num(1000), OK, nullptr, 1000},
-        {&grant_duration, num(1001), PTP_CFG_ERR_GRANT_DURATION, TXT_GRANT, ANY},
-        {&sync_timeout, num(99), PTP_CFG_ERR_MESSAGE_TIMEOUT, TXT_SYNC_TOUT, ANY},
+        {&grant_duration, num(1001), PTP_ZERR_CFG_GRANT_DURATION, TXT_GRANT, ANY},
+        {&sync_timeout, num(99), PTP_ZERR_CFG_MESSAGE_TIMEOUT, TXT_SYNC_TOUT, ANY},
         {&sync_timeout, num(100), OK, nullptr, 100},
         {&sync_timeout, num(100000), OK, nullptr, 100000},
-        {&sync_timeout, num(100001), PTP_CFG_ERR_MESSAGE_TIMEOUT, TXT_SYNC_TOUT, ANY},
-        {&delay_resp_timeout, num(100001), PTP_CFG_ERR_MESSAGE_TIMEOUT, TXT_DR_TOUT, ANY},
+        {&sync_timeout, num(100001), PTP_ZERR_CFG_MESSAGE_TIMEOUT, TXT_SYNC_TOUT, ANY},
+        {&delay_resp_timeout, num(100001), PTP_ZERR_CFG_MESSAGE_TIMEOUT, TXT_DR_TOUT, ANY},
         {&grant_invalid, num(9), OK, nullptr, 9},
 
         {&interop_profile, num(3), OK, nullptr, 3},
-        {&interop_profile, num(4), PTP_CFG_ERR_PROFILE, TXT_IPROF, ANY},
+        {&interop_profile, num(4), PTP_ZERR_CFG_PROFILE, TXT_IPROF, ANY},
         {&interop_domain, num(255), OK, nullptr, 255},
-        {&interop_domain, num(256), PTP_CFG_ERR_DOMAIN, TXT_IDOM, ANY},
-        {&interop_priority, num(256), PTP_CFG_ERR_PRIORITY, TXT_IPRIO, ANY},
-        {&interop_accuracy, num(31), PTP_CFG_ERR_CLOCK_ACCURACY, TXT_IACC, ANY},
+        {&interop_domain, num(256), PTP_ZERR_CFG_DOMAIN, TXT_IDOM, ANY},
+        {&interop_priority, num(256), PTP_ZERR_CFG_PRIORITY, TXT_IPRIO, ANY},
+        {&interop_accuracy, num(31), PTP_ZERR2_CFG_CLOCK_ACCURACY, TXT_IACC, ANY},
         {&interop_accuracy, num(32), OK, nullptr, 32},
         {&interop_accuracy, num(49), OK, nullptr, 49},
-        {&interop_accuracy, num(50), PTP_CFG_ERR_CLOCK_ACCURACY, TXT_IACC, ANY},
+        {&interop_accuracy, num(50), PTP_ZERR2_CFG_CLOCK_ACCURACY, TXT_IACC, ANY},
         {&interop_accuracy, num(254), OK, nullptr, 254},
-        {&interop_accuracy, num(254 + 256), PTP_CFG_ERR_CLOCK_ACCURACY, TXT_IACC, ANY},
+        {&interop_accuracy, num(254 + 256), PTP_ZERR2_CFG_CLOCK_ACCURACY, TXT_IACC, ANY},
         {&interop_oslv, num(65535), OK, nullptr, 65535},
-        {&interop_oslv, num(65536), PTP_CFG_ERR_OSLV, TXT_IOSLV, ANY},
+        {&interop_oslv, num(65536), PTP_ZERR2_CFG_OSLV, TXT_IOSLV, ANY},
         {&interop_class, num(255), OK, nullptr, 255},
-        {&interop_class, num(256), PTP_CFG_ERR_CLOCK_CLASS, TXT_ICLASS, ANY},
+        {&interop_class, num(256), PTP_ZERR_CFG_CLOCK_CLASS, TXT_ICLASS, ANY},
         {&interop_mapping, num(255), OK, nullptr, 255},
-        {&interop_mapping, num(256), PTP_CFG_ERR_CLOCK_CLASS, TXT_IMAP, ANY},
+        {&interop_mapping, num(256), PTP_ZERR_CFG_CLOCK_CLASS, TXT_IMAP, ANY},
     };
     const bgen_args_td args = profile_args();
     for (const auto &c : cases) {
@@ -565,9 +565,9 @@ TEST(ProfileChecks, ProfileNameKeyComesFirst)
     struct {
         const char *name;
         zerrno code;
-    } names[] = {{nullptr, PTP_CFG_ERR_ARGUMENT},
-                 {"", PTP_CFG_ERR_PROFILE_NAME},
-                 {too_long.c_str(), PTP_CFG_ERR_PROFILE_NAME},
+    } names[] = {{nullptr, PTP_ZERR_CFG_ARGUMENT},
+                 {"", PTP_ZERR_CFG_PROFILE_NAME},
+                 {too_long.c_str(), PTP_ZERR_CFG_PROFILE_NAME},
                  {longest.c_str(), OK}};
     for (const item *it : all_items) {
         for (auto n : names) {
@@ -597,7 +597,7 @@ TEST(ProfileChecks, WithoutVerifyResultOnlyTheCodeComesBack)
     bool del = true;
     char *txt = nullptr;
     EXPECT_EQ(ptp_cfg_profile_check_annce_tout(PTP_CFG_EVENT_SET, &nv, nullptr, &txt, &v, &args, name, &del),
-              PTP_CFG_ERR_ANNCE_TOUT);
+              PTP_ZERR_CFG_ANNCE_TOUT);
     EXPECT_EQ(txt, nullptr);
     EXPECT_FALSE(del);
 }
@@ -627,7 +627,7 @@ TEST(ProfileChecks, PreviousValues)
     bgen_value_td bpv = bad_before.view();
     EXPECT_EQ(ptp_cfg_profile_check_sync_ivl(PTP_CFG_EVENT_SET, &nv, nullptr, nullptr, &cur, &prev, &bpv, &args,
                                              nullptr, nullptr),
-              PTP_CFG_ERR_TUPLE);
+              PTP_ZERR_CFG_TUPLE);
 
     value asym_before = pair(0x3, 3, 1);
     bgen_value_td apv = asym_before.view();
@@ -689,23 +689,23 @@ TEST(AddressKey, ExtractAndMasterEnable)
         zerrno extract;
         zerrno enable;
     } cases[] = {
-        {"no kind", table_args(0, nullptr, 0, nullptr), PTP_CFG_ERR_ARGUMENT, PTP_CFG_ERR_ARGUMENT},
-        {"kind 4", table_args(4, "1.2.3", 0, nullptr), PTP_CFG_ERR_ENCAP, PTP_CFG_ERR_ENCAP},
-        {"Ethernet without MAC", table_args(1, nullptr, BGEN_IP_V4, "10.0.0.1"), PTP_CFG_ERR_ARGUMENT,
-         PTP_CFG_ERR_ARGUMENT},
-        {"MAC group above 0xFFFF", table_args(1, "10000.0.0", 0, nullptr), PTP_CFG_ERR_MAC, PTP_CFG_ERR_MAC},
-        {"MAC with trailing text", table_args(1, "a.b.c.d", 0, nullptr), PTP_CFG_ERR_MAC, PTP_CFG_ERR_MAC},
-        {"MAC with a sign", table_args(1, "-1.0.0", 0, nullptr), PTP_CFG_ERR_MAC, PTP_CFG_ERR_MAC},
+        {"no kind", table_args(0, nullptr, 0, nullptr), PTP_ZERR_CFG_ARGUMENT, PTP_ZERR_CFG_ARGUMENT},
+        {"kind 4", table_args(4, "1.2.3", 0, nullptr), PTP_ZERR_CFG_ENCAP, PTP_ZERR_CFG_ENCAP},
+        {"Ethernet without MAC", table_args(1, nullptr, BGEN_IP_V4, "10.0.0.1"), PTP_ZERR_CFG_ARGUMENT,
+         PTP_ZERR_CFG_ARGUMENT},
+        {"MAC group above 0xFFFF", table_args(1, "10000.0.0", 0, nullptr), PTP_ZERR_CFG_MAC, PTP_ZERR_CFG_MAC},
+        {"MAC with trailing text", table_args(1, "a.b.c.d", 0, nullptr), PTP_ZERR_CFG_MAC, PTP_ZERR_CFG_MAC},
+        {"MAC with a sign", table_args(1, "-1.0.0", 0, nullptr), PTP_ZERR_CFG_MAC, PTP_ZERR_CFG_MAC},
         {"unicast MAC", table_args(1, "0a0b.0c0d.0e0f", 0, nullptr), OK, OK},
-        {"group MAC", table_args(1, "011b.1900.0000", 0, nullptr), OK, PTP_CFG_ERR_MASTER_MULTICAST},
-        {"IPv4 without address", table_args(2, nullptr, 0, nullptr), PTP_CFG_ERR_ARGUMENT, PTP_CFG_ERR_ARGUMENT},
-        {"IPv4 kind with IPv6 address", table_args(2, nullptr, BGEN_IP_V6, "2001:db8::1"), PTP_CFG_ERR_ARGUMENT,
-         PTP_CFG_ERR_ARGUMENT},
+        {"group MAC", table_args(1, "011b.1900.0000", 0, nullptr), OK, PTP_ZERR2_CFG_MASTER_MULTICAST},
+        {"IPv4 without address", table_args(2, nullptr, 0, nullptr), PTP_ZERR_CFG_ARGUMENT, PTP_ZERR_CFG_ARGUMENT},
+        {"IPv4 kind with IPv6 address", table_args(2, nullptr, BGEN_IP_V6, "2001:db8::1"), PTP_ZERR_CFG_ARGUMENT,
+         PTP_ZERR_CFG_ARGUMENT},
         {"IPv4", table_args(2, nullptr, BGEN_IP_V4, "192.0.2.1"), OK, OK},
-        {"IPv4 multicast", table_args(2, nullptr, BGEN_IP_V4, "224.0.1.129"), OK, PTP_CFG_ERR_MASTER_MULTICAST},
+        {"IPv4 multicast", table_args(2, nullptr, BGEN_IP_V4, "224.0.1.129"), OK, PTP_ZERR2_CFG_MASTER_MULTICAST},
         {"IPv6", table_args(3, nullptr, BGEN_IP_V6, "2001:db8::1"), OK, OK},
         {"IPv6 ff05::1 is not taken for multicast", table_args(3, nullptr, BGEN_IP_V6, "ff05::1"), OK, OK},
-        {"IPv6 ff02::1", table_args(3, nullptr, BGEN_IP_V6, "ff02::1"), OK, PTP_CFG_ERR_MASTER_MULTICAST},
+        {"IPv6 ff02::1", table_args(3, nullptr, BGEN_IP_V6, "ff02::1"), OK, PTP_ZERR2_CFG_MASTER_MULTICAST},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -769,12 +769,12 @@ TEST(InterfaceChecks, WhatDiffersFromTheProfileItems)
     uint32_t v = 77;
     value keep_zero = num(0);
     bgen_value_td zero = keep_zero.view();
-    EXPECT_EQ(ptp_cfg_check_local_priority(PTP_CFG_EVENT_SET, &zero, &v, &del), PTP_CFG_ERR_LOCAL_PRIORITY);
+    EXPECT_EQ(ptp_cfg_check_local_priority(PTP_CFG_EVENT_SET, &zero, &v, &del), PTP_ZERR_CFG_LOCAL_PRIORITY);
     EXPECT_EQ(v, 77u) << "an invalid local priority is not written";
     EXPECT_FALSE(del);
     value keep_big = num(300);
     bgen_value_td big = keep_big.view();
-    EXPECT_EQ(ptp_cfg_check_master_clock_class(PTP_CFG_EVENT_SET, &big, &v, &del), PTP_CFG_ERR_CLOCK_CLASS);
+    EXPECT_EQ(ptp_cfg_check_master_clock_class(PTP_CFG_EVENT_SET, &big, &v, &del), PTP_ZERR_CFG_CLOCK_CLASS);
     EXPECT_EQ(v, 300u) << "the master clock class is written even when invalid";
 
     // A disabled source address: all ones, accepted where the caller allows it.
@@ -784,7 +784,7 @@ TEST(InterfaceChecks, WhatDiffersFromTheProfileItems)
     EXPECT_EQ(ptp_cfg_check_source_ip(PTP_CFG_EVENT_SET, &offv, &s, &del, true), OK);
     EXPECT_EQ(s.enable, 0u);
     EXPECT_EQ(s.ip_address[0] & s.ip_address[1] & s.ip_address[2] & s.ip_address[3], 0xFF);
-    EXPECT_EQ(ptp_cfg_check_source_ip(PTP_CFG_EVENT_SET, &offv, &s, &del, false), PTP_CFG_ERR_SOURCE_IP);
+    EXPECT_EQ(ptp_cfg_check_source_ip(PTP_CFG_EVENT_SET, &offv, &s, &del, false), PTP_ZERR_CFG_SOURCE_IP);
     ptp_source_ipv6_data_type s6{};
     EXPECT_EQ(ptp_cfg_check_source_ipv6(PTP_CFG_EVENT_SET, &offv, &s6, &del, true), OK);
 
@@ -794,7 +794,7 @@ TEST(InterfaceChecks, WhatDiffersFromTheProfileItems)
     EXPECT_EQ(ptp_cfg_check_delay_asymmetry(PTP_CFG_EVENT_SET, &absent, &ns, &del), OK);
     EXPECT_EQ(ns, 42);
     EXPECT_EQ(ptp_cfg_check_master_multicast(PTP_CFG_EVENT_SET, &absent, &v, &del), OK);
-    EXPECT_EQ(ptp_cfg_check_encap(PTP_CFG_EVENT_SET, &absent, &v, &del), PTP_CFG_ERR_TUPLE);
+    EXPECT_EQ(ptp_cfg_check_encap(PTP_CFG_EVENT_SET, &absent, &v, &del), PTP_ZERR_CFG_TUPLE);
 
     // Flags: 1 when set, 0 on delete.
     uint32_t flag = 7;
@@ -827,7 +827,7 @@ TEST(InterfaceChecks, WhatDiffersFromTheProfileItems)
     char name[PTP_PROFILE_NAME_MAX + 1];
     value n = text(std::string(257, 'x'));
     bgen_value_td nv = n.view();
-    EXPECT_EQ(ptp_cfg_check_profile_name(PTP_CFG_EVENT_SET, &nv, name, &del), PTP_CFG_ERR_PROFILE_NAME);
+    EXPECT_EQ(ptp_cfg_check_profile_name(PTP_CFG_EVENT_SET, &nv, name, &del), PTP_ZERR_CFG_PROFILE_NAME);
     value n2 = text("gm-prof");
     nv = n2.view();
     EXPECT_EQ(ptp_cfg_check_profile_name(PTP_CFG_EVENT_SET, &nv, name, &del), OK);
