@@ -3,7 +3,9 @@
 // receiver arrives in order.
 #include "comms.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -11,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "comms_host.h"
 #include "comms_test.h"
+#include "sockmsg.h"
 #include "sysmgr.h"
+#include "sysmgr_chassis.h"
 
 namespace {
 
@@ -42,6 +47,8 @@ struct comms_conn_type {
     std::array<handler_type, COMMS_EVENT_COUNT> notification_handlers{};
     std::deque<item_type> queue;
     size_t queued_messages = 0;
+    sockmsg_session_type *session = nullptr; // in the daemon: the member is that client
+    sockmsg_client_type *client = nullptr;   // in a process of the chassis: the daemon holds the member
 };
 
 namespace {
@@ -57,6 +64,8 @@ struct broker_type {
     uint32_t fail_sends = 0;
     zerrno fail_code = 0;
     uint32_t drop_messages = 0;
+    bool hosting = false; // this process is the daemon: members are local or its clients
+    bool local_only = false;
 };
 
 broker_type &broker()
@@ -104,8 +113,67 @@ int delivery_event(const event_async_ctx_type *, int32_t, void *context)
     return 0;
 }
 
+void put16(std::vector<uint8_t> &b, uint16_t v)
+{
+    b.push_back(static_cast<uint8_t>(v >> 8));
+    b.push_back(static_cast<uint8_t>(v));
+}
+void put32(std::vector<uint8_t> &b, uint32_t v)
+{
+    put16(b, static_cast<uint16_t>(v >> 16));
+    put16(b, static_cast<uint16_t>(v));
+}
+void put64(std::vector<uint8_t> &b, uint64_t v)
+{
+    put32(b, static_cast<uint32_t>(v >> 32));
+    put32(b, static_cast<uint32_t>(v));
+}
+uint32_t get32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+uint64_t get64(const uint8_t *p)
+{
+    return static_cast<uint64_t>(get32(p)) << 32 | get32(p + 4);
+}
+void put_member(std::vector<uint8_t> &b, const comms_member_type &m)
+{
+    put32(b, m.channel);
+    put32(b, m.node_id);
+    put64(b, m.endpoint);
+}
+comms_member_type get_member(const uint8_t *p)
+{
+    return {get32(p), get32(p + 4), get64(p + 8)};
+}
+
+// A delivery to a member held for a client of the daemon goes out as a notice frame.
+void send_to_client(comms_conn_type *conn, const item_type &item)
+{
+    std::vector<uint8_t> b;
+    if (item.notification) {
+        put32(b, static_cast<uint32_t>(item.notice.event));
+        put32(b, item.notice.channel);
+        put32(b, item.notice.node_id);
+        put32(b, item.notice.count);
+        put_member(b, item.notice.member);
+        sockmsg_notify(conn->session, COMMS_SERVICE_ID, COMMS_WIRE_NOTIFY, b.data(), static_cast<uint32_t>(b.size()));
+        return;
+    }
+    put_member(b, item.sender);
+    put32(b, item.type);
+    put32(b, item.version);
+    b.insert(b.end(), item.bytes.begin(), item.bytes.end());
+    sockmsg_notify(conn->session, COMMS_SERVICE_ID, COMMS_WIRE_MSG, b.data(), static_cast<uint32_t>(b.size()));
+}
+
 void enqueue(comms_conn_type *conn, item_type item)
 {
+    if (conn->session != nullptr) {
+        send_to_client(conn, item);
+        return;
+    }
     conn->queue.push_back(std::move(item));
     event_send_async(conn->event.coid, conn->event.code, 0);
 }
@@ -128,7 +196,7 @@ void notify(comms_conn_type *conn, int32_t event, uint32_t node, const comms_mem
 void deliver(broker_type &b, comms_conn_type *to, const comms_member_type &sender, uint32_t type, uint32_t version,
              const void *msg, size_t length)
 {
-    if (b.drop_messages > 0 || to->queued_messages >= COMMS_MAX_QUEUED) {
+    if (b.drop_messages > 0 || (to->session == nullptr && to->queued_messages >= COMMS_MAX_QUEUED)) {
         if (b.drop_messages > 0)
             b.drop_messages--;
         notify(to, COMMS_EVENT_DROPPED_MSGS, sender.node_id, &sender, 1);
@@ -141,7 +209,8 @@ void deliver(broker_type &b, comms_conn_type *to, const comms_member_type &sende
     const auto *p = static_cast<const uint8_t *>(msg);
     if (length > 0)
         item.bytes.assign(p, p + length);
-    to->queued_messages++;
+    if (to->session == nullptr)
+        to->queued_messages++;
     enqueue(to, std::move(item));
 }
 
@@ -158,19 +227,18 @@ comms_conn_type *find_member(broker_type &b, const comms_member_type &m)
 
 } // namespace
 
-zerrno comms_connect(event_mgr_type *evm, const char *channel, uint32_t, comms_conn_type **out)
+namespace {
+
+// Joins a channel in this process's broker: a member of the process (evm) or of a client of the
+// daemon (session). Caller holds the lock.
+zerrno broker_join(broker_type &b, const std::string &channel, uint32_t node, event_mgr_type *evm,
+                   sockmsg_session_type *session, comms_conn_type **out)
 {
-    broker_type &b = broker();
-    std::lock_guard<std::recursive_mutex> g(b.lock);
-    if (evm == nullptr || channel == nullptr || channel[0] == '\0' || out == nullptr)
-        return COMMS_ERR_INVALID;
-    uint32_t node = b.node;
-    if (!b.has_node && platform_get_my_nodeid(&node) != 0)
-        return COMMS_ERR_NO_NODE;
     auto [it, created] = b.channel_ids.try_emplace(channel, static_cast<uint32_t>(b.channel_ids.size() + 1));
     auto *conn = new comms_conn_type;
     conn->evm = evm;
-    if (event_async_attach_event(evm, 0, delivery_event, conn, &conn->event) < 0) {
+    conn->session = session;
+    if (evm != nullptr && event_async_attach_event(evm, 0, delivery_event, conn, &conn->event) < 0) {
         delete conn;
         return COMMS_ERR_NO_MEMORY;
     }
@@ -184,28 +252,156 @@ zerrno comms_connect(event_mgr_type *evm, const char *channel, uint32_t, comms_c
     return 0;
 }
 
+zerrno broker_leave(broker_type &b, comms_conn_type *conn)
+{
+    std::vector<comms_conn_type *> &list = b.members[conn->self.channel];
+    const auto it = std::find(list.begin(), list.end(), conn);
+    if (it == list.end())
+        return COMMS_ERR_NO_MEMBER;
+    list.erase(it);
+    for (comms_conn_type *other : list)
+        notify(other, COMMS_EVENT_MEMBER_DEL, conn->self.node_id, &conn->self, 0);
+    if (conn->evm != nullptr)
+        event_async_attach(conn->evm, conn->event.code, nullptr, nullptr);
+    delete conn;
+    return 0;
+}
+
+// A process of the chassis (its node given by its environment) has its members in the daemon.
+bool remote_mode(broker_type &b)
+{
+    if (b.hosting || b.local_only || b.has_node)
+        return false;
+    const char *node = getenv("PTP_NODE");
+    return node != nullptr && node[0] != '\0';
+}
+
+// ---- Client side: a member held by the daemon ----------------------------------------------------
+
+// Notices of the daemon, on the member's event manager, in the order they were sent.
+void client_notice(sockmsg_client_type *, uint16_t service, uint16_t type, const uint8_t *data, uint32_t length,
+                   void *context)
+{
+    auto *conn = static_cast<comms_conn_type *>(context);
+    broker_type &b = broker();
+    handler_type h;
+    if (service != COMMS_SERVICE_ID)
+        return;
+    if (type == COMMS_WIRE_MSG && length >= 24) {
+        const comms_member_type sender = get_member(data);
+        const uint32_t mtype = get32(data + 16), version = get32(data + 20);
+        {
+            std::lock_guard<std::recursive_mutex> g(b.lock);
+            const auto it = conn->msg_handlers.find({mtype, version});
+            if (it != conn->msg_handlers.end())
+                h = it->second;
+        }
+        if (h.fn != nullptr)
+            reinterpret_cast<comms_msg_handler_fn>(h.fn)(conn, h.context, &sender, data + 24, length - 24);
+    } else if (type == COMMS_WIRE_NOTIFY && length >= 32) {
+        comms_notification_type n{};
+        n.event = static_cast<int32_t>(get32(data));
+        n.channel = get32(data + 4);
+        n.node_id = get32(data + 8);
+        n.count = get32(data + 12);
+        n.member = get_member(data + 16);
+        if (n.event < 0 || n.event >= COMMS_EVENT_COUNT)
+            return;
+        {
+            std::lock_guard<std::recursive_mutex> g(b.lock);
+            h = conn->notification_handlers[static_cast<size_t>(n.event)];
+        }
+        if (h.fn != nullptr)
+            reinterpret_cast<comms_notification_handler_fn>(h.fn)(conn, h.context, &n);
+    }
+}
+
+// The daemon went away: for this member the local link is down.
+void client_closed(sockmsg_client_type *, void *context)
+{
+    auto *conn = static_cast<comms_conn_type *>(context);
+    broker_type &b = broker();
+    handler_type h;
+    {
+        std::lock_guard<std::recursive_mutex> g(b.lock);
+        h = conn->notification_handlers[COMMS_EVENT_LOCAL_DOWN];
+    }
+    comms_notification_type n{};
+    n.event = COMMS_EVENT_LOCAL_DOWN;
+    n.channel = conn->self.channel;
+    n.node_id = conn->self.node_id;
+    if (h.fn != nullptr)
+        reinterpret_cast<comms_notification_handler_fn>(h.fn)(conn, h.context, &n);
+}
+
+zerrno remote_connect(event_mgr_type *evm, const char *channel, comms_conn_type **out)
+{
+    uint32_t node = 0;
+    if (platform_get_my_nodeid(&node) != 0)
+        return COMMS_ERR_NO_NODE;
+    const size_t name_len = strlen(channel);
+    if (name_len > COMMS_MAX_CHANNEL_NAME)
+        return COMMS_ERR_INVALID;
+    auto *conn = new comms_conn_type;
+    conn->evm = evm;
+    if (sockmsg_client_connect(plat_socket_path(), evm, client_notice, client_closed, conn, &conn->client) != 0) {
+        delete conn;
+        return COMMS_ERR_LINK_DOWN;
+    }
+    std::vector<uint8_t> req;
+    put32(req, node);
+    req.insert(req.end(), channel, channel + name_len);
+    uint32_t status = 0;
+    std::vector<uint8_t> reply;
+    zerrno rc = sockmsg_client_call(conn->client, COMMS_SERVICE_ID, COMMS_WIRE_CONNECT, req.data(),
+                                    static_cast<uint32_t>(req.size()), &status, &reply);
+    if (rc == 0 && status != 0)
+        rc = status;
+    if (rc == 0 && reply.size() != 16)
+        rc = COMMS_ERR_INVALID;
+    if (rc != 0) {
+        sockmsg_client_close(conn->client);
+        delete conn;
+        return rc;
+    }
+    conn->self = get_member(reply.data());
+    conn->group = {conn->self.channel, 0, 0};
+    *out = conn;
+    return 0;
+}
+
+} // namespace
+
+zerrno comms_connect(event_mgr_type *evm, const char *channel, uint32_t, comms_conn_type **out)
+{
+    broker_type &b = broker();
+    if (evm == nullptr || channel == nullptr || channel[0] == '\0' || out == nullptr)
+        return COMMS_ERR_INVALID;
+    {
+        std::lock_guard<std::recursive_mutex> g(b.lock);
+        if (!remote_mode(b)) {
+            uint32_t node = b.node;
+            if (!b.has_node && platform_get_my_nodeid(&node) != 0)
+                return COMMS_ERR_NO_NODE;
+            return broker_join(b, channel, node, evm, nullptr, out);
+        }
+    }
+    return remote_connect(evm, channel, out);
+}
+
 zerrno comms_disconnect(comms_conn_type *conn)
 {
     broker_type &b = broker();
-    std::lock_guard<std::recursive_mutex> g(b.lock);
     if (conn == nullptr)
         return COMMS_ERR_INVALID;
-    std::vector<comms_conn_type *> &list = b.members[conn->self.channel];
-    bool found = false;
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        if (*it == conn) {
-            list.erase(it);
-            found = true;
-            break;
-        }
+    if (conn->client != nullptr) {
+        // Closing the connection is leaving: the daemon tells the other members.
+        sockmsg_client_close(conn->client);
+        delete conn;
+        return 0;
     }
-    if (!found)
-        return COMMS_ERR_NO_MEMBER;
-    for (comms_conn_type *other : list)
-        notify(other, COMMS_EVENT_MEMBER_DEL, conn->self.node_id, &conn->self, 0);
-    event_async_attach(conn->evm, conn->event.code, nullptr, nullptr);
-    delete conn;
-    return 0;
+    std::lock_guard<std::recursive_mutex> g(b.lock);
+    return broker_leave(b, conn);
 }
 
 zerrno comms_conn_get_group_member(comms_conn_type *conn, const comms_member_type **out)
@@ -276,11 +472,25 @@ zerrno comms_msg_send(comms_conn_type *conn, const comms_member_type *to, uint32
                       const void *msg, size_t length, uint32_t)
 {
     broker_type &b = broker();
-    std::lock_guard<std::recursive_mutex> g(b.lock);
     if (conn == nullptr || to == nullptr || (msg == nullptr && length != 0) || to->channel != conn->self.channel)
         return COMMS_ERR_INVALID;
     if (length > COMMS_MAX_MSG)
         return COMMS_ERR_TOO_BIG;
+    if (conn->client != nullptr) {
+        std::vector<uint8_t> req;
+        req.reserve(24 + length);
+        put_member(req, *to);
+        put32(req, type);
+        put32(req, version);
+        const auto *p = static_cast<const uint8_t *>(msg);
+        if (length > 0)
+            req.insert(req.end(), p, p + length);
+        uint32_t status = 0;
+        const zerrno rc = sockmsg_client_call(conn->client, COMMS_SERVICE_ID, COMMS_WIRE_SEND, req.data(),
+                                              static_cast<uint32_t>(req.size()), &status, nullptr);
+        return rc != 0 ? COMMS_ERR_LINK_DOWN : status;
+    }
+    std::lock_guard<std::recursive_mutex> g(b.lock);
     if (b.fail_sends > 0) {
         b.fail_sends--;
         return b.fail_code;
@@ -412,4 +622,91 @@ uint32_t comms_test_member_count(const char *channel)
     std::lock_guard<std::recursive_mutex> g(b.lock);
     const auto it = b.channel_ids.find(channel == nullptr ? "" : channel);
     return it == b.channel_ids.end() ? 0 : static_cast<uint32_t>(b.members[it->second].size());
+}
+
+// ---- Daemon side: members held for the clients ----------------------------------------------------
+
+namespace {
+
+void host_reply(sockmsg_call_type *call, zerrno status, const std::vector<uint8_t> &data = {})
+{
+    if (call != nullptr)
+        sockmsg_reply(call, status, data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// A client joins a channel. Its node is the one it names, once: the member it gets is the only
+// identity it sends with, so it cannot speak as another member or node.
+void host_connect(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    broker_type &b = broker();
+    std::lock_guard<std::recursive_mutex> g(b.lock);
+    if (call == nullptr)
+        return;
+    if (length < 5 || length > 4 + COMMS_MAX_CHANNEL_NAME)
+        return host_reply(call, COMMS_ERR_INVALID);
+    if (sockmsg_session_state(session, COMMS_SERVICE_ID) != nullptr)
+        return host_reply(call, COMMS_ERR_EXISTS);
+    const uint32_t node = get32(data);
+    const std::string channel(reinterpret_cast<const char *>(data + 4), length - 4);
+    if (channel.find('\0') != std::string::npos)
+        return host_reply(call, COMMS_ERR_INVALID);
+    // With a chassis described, only its nodes exist.
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    if (chassis != nullptr && chassis_find_node(chassis, node) == nullptr)
+        return host_reply(call, COMMS_ERR_NO_NODE);
+    comms_conn_type *conn = nullptr;
+    if (const zerrno rc = broker_join(b, channel, node, nullptr, session, &conn); rc != 0)
+        return host_reply(call, rc);
+    sockmsg_session_set_state(session, COMMS_SERVICE_ID, conn);
+    std::vector<uint8_t> reply;
+    put_member(reply, conn->self);
+    host_reply(call, 0, reply);
+}
+
+void host_send(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    broker_type &b = broker();
+    std::lock_guard<std::recursive_mutex> g(b.lock);
+    auto *conn = static_cast<comms_conn_type *>(sockmsg_session_state(session, COMMS_SERVICE_ID));
+    if (conn == nullptr)
+        return host_reply(call, COMMS_ERR_NO_MEMBER);
+    if (length < 24)
+        return host_reply(call, COMMS_ERR_INVALID);
+    const comms_member_type to = get_member(data);
+    const zerrno rc = comms_msg_send(conn, &to, get32(data + 16), get32(data + 20), data + 24, length - 24, 0);
+    host_reply(call, rc);
+}
+
+void host_disconnect(sockmsg_session_type *, void *state, void *)
+{
+    if (state == nullptr)
+        return;
+    broker_type &b = broker();
+    std::lock_guard<std::recursive_mutex> g(b.lock);
+    broker_leave(b, static_cast<comms_conn_type *>(state));
+}
+
+const sockmsg_handler_row host_rows[] = {
+    {COMMS_WIRE_CONNECT, host_connect},
+    {COMMS_WIRE_SEND, host_send},
+};
+const sockmsg_service_type host_service = {COMMS_SERVICE_ID, "comms", host_rows, 2, host_disconnect, nullptr};
+
+} // namespace
+
+zerrno comms_host_init(event_mgr_type *, sockmsg_server_type *server)
+{
+    {
+        broker_type &b = broker();
+        std::lock_guard<std::recursive_mutex> g(b.lock);
+        b.hosting = true;
+    }
+    return sockmsg_server_register(server, &host_service);
+}
+
+void comms_host_shutdown(void)
+{
+    broker_type &b = broker();
+    std::lock_guard<std::recursive_mutex> g(b.lock);
+    b.hosting = false;
 }
