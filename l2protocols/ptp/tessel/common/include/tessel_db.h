@@ -12,14 +12,12 @@
 
 #include "avl2.h"
 #include "ptp_types.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_hash.h"
 #include "zerrno.h"
 
-// Codes of the agent's databases.
-inline constexpr zerrno TESSEL_ERR_NOMEM = 0xC7F28200u;           // out of memory
-inline constexpr zerrno TESSEL_DB_ERR_ENTRY_EXISTS = 0x47F28600u; // "Database entry already exists"
-inline constexpr zerrno TESSEL_DB_ERR_NO_ENTRY = 0x47F28A00u;     // "Database entry does not exist"
-inline constexpr zerrno TESSEL_DB_ERR_INIT = 0x47F28C00u;         // "Database initialization error"
+// The databases return PTP_ZERR_NOMEM, PTP_ZERR_DB_ENTRY_EXISTS, PTP_ZERR_DB_NO_ENTRY and
+// PTP_ZERR_DB_INIT.
 
 inline constexpr size_t TESSEL_DB_IFNAME_SIZE = 64; // 63 characters and the terminating zero
 

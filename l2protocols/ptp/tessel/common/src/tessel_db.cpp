@@ -61,9 +61,9 @@ struct name_key_row {
 zerrno tessel_db_init(tessel_db_info_type *db)
 {
     if (!avl2_init(&db->tree, AVL2_CMP_NAME64, nullptr)) {
-        ptp_syslog_init_failed("Failed to initialise the IDB tree: ", zerr_strerror(TESSEL_DB_ERR_INIT));
+        ptp_syslog_init_failed("Failed to initialise the IDB tree: ", zerr_strerror(PTP_ZERR_DB_INIT));
         ptp_trace<PTP_TRACE_TESSEL_DB_TREE_INIT_FAILED>({det(), unq()});
-        return TESSEL_DB_ERR_INIT;
+        return PTP_ZERR_DB_INIT;
     }
     int rc = ptp_hash_table_create(1, TESSEL_DB_HASH_INITIAL_BUCKETS, TESSEL_DB_HASH_MAX_BUCKETS, nullptr, nullptr,
                                    sizeof(ifhtype), &db->hash);
@@ -83,14 +83,14 @@ zerrno tessel_db_create(const char *ifname, size_t record_size, tessel_db_info_t
     auto *header = static_cast<tessel_db_h_type *>(tessel_calloc(1, record_size));
     if (header == nullptr) {
         ptp_alloc_failure_report(record_size, "IDB create");
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     std::strncpy(header->ifname, ifname, TESSEL_DB_IFNAME_SIZE - 1);
     db_debug(header->ifhandle, "%s: %s: Creating and inserting a new idb into %s database", db_label(), header->ifname,
              db->name);
     if (avl2_insert(&db->tree, &header->node) == nullptr) {
         tessel_free(header);
-        return TESSEL_DB_ERR_ENTRY_EXISTS;
+        return PTP_ZERR_DB_ENTRY_EXISTS;
     }
     db->count++;
     ptp_trace<PTP_TRACE_TESSEL_DB_IDB_CREATED>({det()}, header->ifname, db->name);
@@ -134,7 +134,7 @@ zerrno tessel_db_get_by_ifhandle(ifhtype ifhandle, tessel_db_info_type *db, void
     ptp_hash_node_type *found = ptp_hash_table_lookup(db->hash, &ifhandle);
     if (found == nullptr) {
         *out_idb = nullptr;
-        return TESSEL_DB_ERR_NO_ENTRY;
+        return PTP_ZERR_DB_NO_ENTRY;
     }
     *out_idb = reinterpret_cast<uint8_t *>(found) - offsetof(tessel_db_h_type, hash);
     return ZERR_OK;
@@ -144,7 +144,7 @@ zerrno tessel_db_get_by_ifname(const char *ifname, tessel_db_info_type *db, void
 {
     name_key_row key(ifname);
     *out_idb = avl2_search(&db->tree, &key);
-    return *out_idb != nullptr ? ZERR_OK : TESSEL_DB_ERR_NO_ENTRY;
+    return *out_idb != nullptr ? ZERR_OK : PTP_ZERR_DB_NO_ENTRY;
 }
 
 namespace {

@@ -27,7 +27,7 @@ zerrno init_tree(tessel_master_table_type *table)
         ptp_debug_print(DB_DEBUG_AREA, 0, PTP_DEBUG_LEVEL_ERROR, ptp_debug_table_get(),
                         "%s: [ERROR] Failed to initialise a Master DB tree", ptp_debug_area_label(DB_DEBUG_AREA));
         ptp_trace<PTP_TRACE_TESSEL_DB_MASTER_TREE_INIT_FAILED>({det(), unq()});
-        return TESSEL_DB_ERR_INIT;
+        return PTP_ZERR_DB_INIT;
     }
     return ZERR_OK;
 }
@@ -63,7 +63,7 @@ bool copy_one(tessel_master_db_type *src, void *context)
         tessel_addr_table::insert_new<tessel_master_table_type, tessel_master_db_type>(ctx->dst, &src->address);
     if (dst == nullptr) {
         ptp_alloc_failure_report(sizeof(tessel_master_db_type), "Master DB create");
-        ctx->result = TESSEL_ERR_NOMEM;
+        ctx->result = PTP_ZERR_NOMEM;
         return false;
     }
     constexpr uint8_t copied = TESSEL_MASTER_DB_ENABLE_SET | TESSEL_MASTER_DB_PRIORITY_SET |
@@ -100,7 +100,7 @@ zerrno tessel_master_db_add(tessel_master_table_type *table, const ptp_address_t
     *out_entry = tessel_addr_table::insert_new<tessel_master_table_type, tessel_master_db_type>(table, address);
     if (*out_entry == nullptr) {
         ptp_alloc_failure_report(sizeof(tessel_master_db_type), "Master DB create");
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     return ZERR_OK;
 }
@@ -109,7 +109,7 @@ zerrno tessel_master_db_find(tessel_master_table_type *table, const ptp_address_
                              tessel_master_db_type **out_entry)
 {
     *out_entry = tessel_addr_table::find<tessel_master_table_type, tessel_master_db_type>(table, address);
-    return *out_entry != nullptr ? ZERR_OK : TESSEL_DB_ERR_NO_ENTRY;
+    return *out_entry != nullptr ? ZERR_OK : PTP_ZERR_DB_NO_ENTRY;
 }
 
 bool tessel_master_db_contains(tessel_master_table_type *table, const ptp_address_type *address)

@@ -27,7 +27,7 @@ zerrno init_tree(tessel_slave_table_type *table)
         ptp_debug_print(DB_DEBUG_AREA, 0, PTP_DEBUG_LEVEL_ERROR, ptp_debug_table_get(),
                         "%s: [ERROR] Failed to initialise a Slave DB tree", ptp_debug_area_label(DB_DEBUG_AREA));
         ptp_trace<PTP_TRACE_TESSEL_DB_SLAVE_TREE_INIT_FAILED>({det(), unq()});
-        return TESSEL_DB_ERR_INIT;
+        return PTP_ZERR_DB_INIT;
     }
     return ZERR_OK;
 }
@@ -55,7 +55,7 @@ bool copy_one(tessel_slave_db_type *src, void *context)
         tessel_addr_table::insert_new<tessel_slave_table_type, tessel_slave_db_type>(ctx->dst, &src->address);
     if (dst == nullptr) {
         ptp_alloc_failure_report(sizeof(tessel_slave_db_type), "Slave DB create");
-        ctx->result = TESSEL_ERR_NOMEM;
+        ctx->result = PTP_ZERR_NOMEM;
         return false;
     }
     dst->flags = src->flags & (TESSEL_SLAVE_DB_CONFIGURED | TESSEL_SLAVE_DB_NON_NEGOTIATED);
@@ -80,7 +80,7 @@ zerrno tessel_slave_db_add(tessel_slave_table_type *table, const ptp_address_typ
     *out_entry = tessel_addr_table::insert_new<tessel_slave_table_type, tessel_slave_db_type>(table, address);
     if (*out_entry == nullptr) {
         ptp_alloc_failure_report(sizeof(tessel_slave_db_type), "Slave DB create");
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     return ZERR_OK;
 }
@@ -89,7 +89,7 @@ zerrno tessel_slave_db_find(tessel_slave_table_type *table, const ptp_address_ty
                             tessel_slave_db_type **out_entry)
 {
     *out_entry = tessel_addr_table::find<tessel_slave_table_type, tessel_slave_db_type>(table, address);
-    return *out_entry != nullptr ? ZERR_OK : TESSEL_DB_ERR_NO_ENTRY;
+    return *out_entry != nullptr ? ZERR_OK : PTP_ZERR_DB_NO_ENTRY;
 }
 
 void tessel_slave_db_remove(tessel_slave_table_type *table, tessel_slave_db_type *entry)

@@ -199,8 +199,8 @@ TEST_F(DbTest, LookupsByNameAndHandleThroughGrowthAndDeletes)
         zerrno rn = tessel_db_get_by_ifname(name.c_str(), &db, &by_name);
         zerrno rh = tessel_db_get_by_ifhandle(0x4000 + i * 64, &db, &by_handle);
         if (i % 2 == 0) {
-            EXPECT_EQ(rn, TESSEL_DB_ERR_NO_ENTRY);
-            EXPECT_EQ(rh, TESSEL_DB_ERR_NO_ENTRY);
+            EXPECT_EQ(rn, PTP_ZERR_DB_NO_ENTRY);
+            EXPECT_EQ(rh, PTP_ZERR_DB_NO_ENTRY);
             EXPECT_EQ(by_handle, nullptr);
         } else {
             EXPECT_EQ(by_name, recs[i]);
@@ -215,19 +215,19 @@ TEST_F(DbTest, NamesHandlesAndDuplicates)
 {
     rec *a = create("Gi0/0/0/1");
     void *idb = nullptr;
-    EXPECT_EQ(tessel_db_create("Gi0/0/0/1", sizeof(rec), &db, &idb), TESSEL_DB_ERR_ENTRY_EXISTS);
+    EXPECT_EQ(tessel_db_create("Gi0/0/0/1", sizeof(rec), &db, &idb), PTP_ZERR_DB_ENTRY_EXISTS);
     EXPECT_EQ(idb, nullptr);
     EXPECT_EQ(db.count, 1u);
 
     // Without a handle: found by name only.
-    EXPECT_EQ(tessel_db_get_by_ifhandle(0, &db, &idb), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_db_get_by_ifhandle(0, &db, &idb), PTP_ZERR_DB_NO_ENTRY);
     tessel_db_add_ifhandle(0x100, &db, &a->header);
     tessel_db_add_ifhandle(0x100, &db, &a->header);
     EXPECT_EQ(db.hash->entry_count, 1u);
     // A new handle for an indexed record moves it.
     tessel_db_add_ifhandle(0x200, &db, &a->header);
     EXPECT_EQ(db.hash->entry_count, 1u);
-    EXPECT_EQ(tessel_db_get_by_ifhandle(0x100, &db, &idb), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_db_get_by_ifhandle(0x100, &db, &idb), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_EQ(tessel_db_get_by_ifhandle(0x200, &db, &idb), ZERR_OK);
     tessel_db_remove_ifhandle(&db, &a->header);
     EXPECT_EQ(a->header.ifhandle, 0u);
@@ -241,7 +241,7 @@ TEST_F(DbTest, NamesHandlesAndDuplicates)
     EXPECT_EQ(idb, b);
 
     tessel_alloc_test_fail(0, 1);
-    EXPECT_EQ(tessel_db_create("Gi0/0/0/9", sizeof(rec), &db, &idb), TESSEL_ERR_NOMEM);
+    EXPECT_EQ(tessel_db_create("Gi0/0/0/9", sizeof(rec), &db, &idb), PTP_ZERR_NOMEM);
     EXPECT_EQ(db.count, 2u);
 }
 

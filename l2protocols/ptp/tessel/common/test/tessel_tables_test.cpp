@@ -122,14 +122,14 @@ TEST_F(TablesTest, KeyOrderFindAndRemove)
     EXPECT_TRUE(tessel_master_db_contains(&src, addr_ptr(v4(9))));
     tessel_master_db_remove(&src, e);
     EXPECT_EQ(tessel_master_db_count(&src), 3u);
-    EXPECT_EQ(tessel_master_db_find(&src, addr_ptr(v4(9)), &e), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_master_db_find(&src, addr_ptr(v4(9)), &e), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_EQ(e, nullptr);
     EXPECT_FALSE(tessel_master_db_contains(&src, addr_ptr(v4(9))));
 
     // An empty table: nothing to find, a walk completes without a call.
     tessel_master_table_type empty{};
     ASSERT_EQ(tessel_master_db_init(&empty), ZERR_OK);
-    EXPECT_EQ(tessel_master_db_find(&empty, addr_ptr(v4(1)), &e), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_master_db_find(&empty, addr_ptr(v4(1)), &e), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_TRUE(tessel_master_db_walk(
         [](tessel_master_db_type *, void *) {
             ADD_FAILURE();
@@ -191,11 +191,11 @@ TEST_F(TablesTest, CopyStopsAtAnAllocationFailure)
     add(v4(2));
     add(v4(3));
     tessel_alloc_test_fail(1, 1);
-    EXPECT_EQ(tessel_master_db_copy_all(&dst, &src), TESSEL_ERR_NOMEM);
+    EXPECT_EQ(tessel_master_db_copy_all(&dst, &src), PTP_ZERR_NOMEM);
     EXPECT_EQ(tessel_master_db_count(&dst), 1u);
     tessel_master_db_type *e = nullptr;
     tessel_alloc_test_fail(0, 1);
-    EXPECT_EQ(tessel_master_db_add(&dst, addr_ptr(v4(9)), &e), TESSEL_ERR_NOMEM);
+    EXPECT_EQ(tessel_master_db_add(&dst, addr_ptr(v4(9)), &e), PTP_ZERR_NOMEM);
     EXPECT_EQ(e, nullptr);
 }
 

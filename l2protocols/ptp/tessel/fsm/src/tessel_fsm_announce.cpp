@@ -357,19 +357,19 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         if (rc != ZERR_OK) {
             const char *name = ptp_profile_to_str(node_mode);
             switch (rc) {
-            case TESSEL_ERR_CLOCK_CLASS_INCONSISTENT:
+            case PTP_ZERR2_CLOCK_CLASS_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u not allowed by %s",
                                    c->clock_class, name);
                 ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
                                                                         state, c->clock_class, node_mode);
                 break;
-            case TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT:
+            case PTP_ZERR2_CLOCK_ACCURACY_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
                                    c->accuracy, name);
                 ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(
                     PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state, c->accuracy, node_mode);
                 break;
-            case TESSEL_ERR_OSLV_INCONSISTENT:
+            case PTP_ZERR2_OSLV_INCONSISTENT:
                 PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: OSLV 0x%x not allowed by %s",
                                    c->offset_log_variance, name);
                 ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_OSLV>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,

@@ -7,6 +7,7 @@
 
 #include "ptp_timer.h"
 #include "ptp_trace_points.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_deps.h"
@@ -35,8 +36,6 @@ void trace_port(uint32_t buffers, const tessel_proto_idb_type *port)
 {
     ptp_fsm_trace<P>(buffers, ptp_fsm_port_ifhandle(port), uint32_t{port->fsm.PortState});
 }
-
-constexpr zerrno PTP_ERR_DB_INIT = 0x47F28C00; // "Database initialization error"
 
 int qualification_timer_cb(ptp_timer_type *, void *context, int *)
 {
@@ -136,7 +135,7 @@ zerrno ptp_fsm_init(tessel_proto_idb_type *port)
                       "%s: [ERROR] %s: Failed to initialise foreign master tree for this interface",
                       ptp_fsm_area_label(PTP_FSM_AREA_FSM), ptp_fsm_port_name(port));
         trace_port<PTP_TRACE_TESSEL_FSM_FM_TREE_INIT_FAILED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, port);
-        err = PTP_ERR_DB_INIT;
+        err = PTP_ZERR_DB_INIT;
     } else if ((err = ptp_fsm_announce_timers_create(port)) != 0) {
         ptp_fsm_proto_foreign_master_tree_destroy(port);
     } else if ((err = ptp_fsm_unicast_port_init(port)) != 0) {

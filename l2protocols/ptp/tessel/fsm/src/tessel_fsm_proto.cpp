@@ -392,7 +392,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port, const ptp_a
     auto *fm = static_cast<ptp_fsm_foreign_master_type *>(tessel_calloc(1, sizeof(ptp_fsm_foreign_master_type)));
     if (fm == nullptr) {
         ptp_alloc_failure_report(sizeof(ptp_fsm_foreign_master_type), "Foreign-master record");
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     zerrno rc = ptp_fsm_unicast_fm_timers_create(fm);
     if (rc == ZERR_OK && !skip_peer_index) {

@@ -15,6 +15,7 @@
 #include "ptp_strings.h"
 #include "ptp_trace_points.h"
 #include "ptp_wire.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_alloc.h"
 #include "tessel_db.h"
 #include "tessel_fsm.h"
@@ -34,10 +35,6 @@ uint32_t ptp_fsm_unicast_peer_count = 0;
 namespace {
 
 constexpr uint32_t AREA = PTP_FSM_AREA_PROTOCOL;
-
-constexpr zerrno ERR_DB_INIT = 0x47F28C00u; // "Database initialization error"
-constexpr zerrno ERR_RESTORE_NOT_ALLOWED = 0x47F29A00u;
-constexpr zerrno ERR_ENTRY_EXISTS = 0x47F28600u; // "Database entry already exists"
 
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH) == 0x500100648ull);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT) == 0x600100683ull);
@@ -315,9 +312,11 @@ ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_ty
 zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg, uint16_t len, uint16_t sequence_id,
                                       const ptp_port_id_type *target, const ptp_fsm_unicast_dest_type &dest)
 {
-    // A timer may fire before the controller has told us the local clock: no header, no send.
+    // A timer may fire before the controller has told us the local clock: no header, no send. The
+    // error table has no row for that; the sender has always reported the local clock's entry as
+    // missing.
     if (tessel_port_mgr_get_local_clock() == nullptr) {
-        return PTP_FSM_UNICAST_ERR_NO_LOCAL_CLOCK;
+        return PTP_ZERR_DB_NO_ENTRY;
     }
     ptp_msg_hdr_type hdr{};
     ptp_fsm_proto_msg_hdr_build(port, &hdr, PTP_MSG_SIGNALING, len, PTP_SIGNALING_FLAGS, sequence_id,
@@ -407,7 +406,7 @@ zerrno ptp_fsm_unicast_port_init(tessel_proto_idb_type *port)
                       ptp_fsm_area_label(AREA), ptp_fsm_port_name(port));
         ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_PEER_TREE_INIT_FAILED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                                                                       ptp_fsm_port_ifhandle(port), port->fsm.PortState);
-        return ERR_DB_INIT;
+        return PTP_ZERR_DB_INIT;
     }
     return 0;
 }
@@ -454,12 +453,12 @@ zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_
     // The node limit is checked by the request path; configuration and checkpoint paths get a
     // refusal here rather than a stop.
     if (ptp_fsm_unicast_peer_count >= PTP_FSM_UNICAST_MAX_PEERS) {
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     auto *e = static_cast<ptp_fsm_peer_entry_type *>(tessel_calloc(1, sizeof(ptp_fsm_peer_entry_type)));
     if (e == nullptr) {
         ptp_alloc_failure_report(sizeof(ptp_fsm_peer_entry_type), "Peer-entry");
-        return TESSEL_ERR_NOMEM;
+        return PTP_ZERR_NOMEM;
     }
     port->fsm.unicast_peer_count++;
     ptp_fsm_unicast_peer_count++;
@@ -501,7 +500,7 @@ zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_
     }
     if (avl2_insert(&port->fsm.unicast_peer_tree, &e->tree_link) == nullptr) {
         undo(false);
-        return ERR_ENTRY_EXISTS;
+        return PTP_ZERR_DB_ENTRY_EXISTS;
     }
     tessel_adjacency_unicast_peer_request(e);
     if (peer->encap == PTP_ENCAP_IPV4 || peer->encap == PTP_ENCAP_IPV6) {
@@ -605,7 +604,7 @@ zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port, const tessel_c
                       ptp_fsm_area_label(AREA), ptp_fsm_port_name(port));
         ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_RESTORE_REFUSED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                                                                 ptp_fsm_port_ifhandle(port), port->fsm.PortState);
-        return ERR_RESTORE_NOT_ALLOWED;
+        return PTP_ZERR_RESTORE_NOT_ALLOWED;
     }
     const bool nonneg = (record->nonnegotiated_flags & 0x1) != 0;
     ptp_fsm_peer_entry_type *e = nullptr;

@@ -19,9 +19,6 @@ struct ptp_fsm_peer_entry_type;
 int ptp_fsm_unicast_kind(uint32_t message_type);
 uint32_t ptp_fsm_unicast_kind_msg_type(uint32_t kind);
 
-// "No local clock yet": a send that cannot build a header.
-inline constexpr zerrno PTP_FSM_UNICAST_ERR_NO_LOCAL_CLOCK = 0x47F28A00u;
-
 // Where a Signaling message goes.
 struct ptp_fsm_unicast_dest_type {
     const ptp_address_type *peer;  // destination

@@ -18,6 +18,7 @@
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_timer.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_debug_areas.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_foreign_master.h"
@@ -551,7 +552,7 @@ TEST_F(FsmPort, ResumeMapsTheCheckpointedState)
              resume_case{PASSIVE, true, 0, PASSIVE, "restore:listening"},
              resume_case{SLAVE, true, 0, SLAVE, "restore:slaving:listening"},
              resume_case{UNCAL, true, 0, UNCAL, "restore:slaving:listening"},
-             resume_case{SLAVE, true, 0x47F28C00, LISTEN, "restore:slaving:listening"},
+             resume_case{SLAVE, true, PTP_ZERR_DB_INIT, LISTEN, "restore:slaving:listening"},
              resume_case{SLAVE, false, 0, LISTEN, nullptr},
          }) {
         SCOPED_TRACE(c.checkpointed);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "../src/tessel_fsm_log.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_deps.h"
@@ -146,7 +147,7 @@ FAKE zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *, const ptp
                                               ptp_fsm_peer_entry_type **out)
 {
     *out = nullptr;
-    return 0xC7F28200u;
+    return PTP_ZERR_NOMEM;
 }
 FAKE void ptp_fsm_offload_peer_session_update(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *) {}
 FAKE void ptp_fsm_offload_peer_delay_req_reply_start(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *) {}

@@ -20,6 +20,7 @@
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_debug_areas.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_proto.h"
@@ -734,7 +735,7 @@ TEST_F(Unicast, RestoreDropsGrantsThatExpiredWhileDown)
     EXPECT_EQ(peer(), nullptr);
 
     port->fsm.is_unicast_grant_allowed = 0;
-    EXPECT_EQ(ptp_fsm_unicast_grant_restore(port, &rec, 79), 0x47F29A00u);
+    EXPECT_EQ(ptp_fsm_unicast_grant_restore(port, &rec, 79), PTP_ZERR_RESTORE_NOT_ALLOWED);
 }
 
 // ---- Slave side -------------------------------------------------------------------------------
@@ -828,7 +829,7 @@ TEST_F(UnicastSlave, UnrenewedGrantExpiresAndTheRequestStartsAgain)
     ptp_fsm_unicast_start_master_listen(port, fm);
     grant_in(PTP_MSG_ANNOUNCE, 0, 60);
     EXPECT_TRUE(fm->is_announce_granted);
-    uc_fake.send_result = 0x4f948400u; // nothing gets through: no renewal
+    uc_fake.send_result = PTP_ZERR2_NO_ADJACENCY; // nothing gets through: no renewal
     ASSERT_EQ(plat_clock_advance_s(60), 0u);
     EXPECT_FALSE(fm->is_announce_granted);
     uc_fake.send_result = 0;

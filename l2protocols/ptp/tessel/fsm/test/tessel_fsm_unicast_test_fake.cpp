@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "mgd_timer.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_deps.h"
 #include "tessel_fsm_peer_entry.h"
@@ -73,7 +74,7 @@ void uc_fake_timers_stop()
 FAKE zerrno tessel_mgd_timer_parent_new(mgd_timer_parent *parent, const char *, mgd_timer_parent **out)
 {
     *out = mgd_timer_parent_new(tree, parent);
-    return *out != nullptr ? 0 : 0x47f2d800u;
+    return *out != nullptr ? 0 : PTP_ZERR_MGD_TIMER;
 }
 FAKE void tessel_mgd_timer_parent_free(mgd_timer_parent *parent)
 {
@@ -84,7 +85,7 @@ FAKE zerrno tessel_mgd_timer_leaf_new(mgd_timer_parent *parent, tessel_mgd_timer
 {
     *out = mgd_timer_leaf_new(tree, parent, 0, context);
     if (*out == nullptr) {
-        return 0x47f2d800u;
+        return PTP_ZERR_MGD_TIMER;
     }
     mgd_timer_leaf_set_addl_context(*out, 0, reinterpret_cast<void *>(handler));
     return 0;

@@ -55,7 +55,7 @@ TEST_F(IpcDbTest, RecordsByNameAndHandleWithTheirAddressLists)
     EXPECT_EQ(found, a);
     EXPECT_EQ(tessel_ipc_db_get_by_ifname("Gi0/0/0/0", &found), ZERR_OK);
     EXPECT_EQ(found, b);
-    EXPECT_EQ(tessel_ipc_db_get_by_ifhandle(0x78, &found), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_ipc_db_get_by_ifhandle(0x78, &found), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_DEATH(tessel_ipc_db_delete(a), "tessel_thread_ctrl_is_proto_thread");
     fake_is_proto_thread = false;
 
@@ -65,7 +65,7 @@ TEST_F(IpcDbTest, RecordsByNameAndHandleWithTheirAddressLists)
     a->ipv6_addr_list = static_cast<uint8_t(*)[16]>(std::calloc(2, 16));
     a->ipv6_addr_count = 2;
     tessel_ipc_db_delete(a);
-    EXPECT_EQ(tessel_ipc_db_get_by_ifhandle(0x77, &found), TESSEL_DB_ERR_NO_ENTRY);
+    EXPECT_EQ(tessel_ipc_db_get_by_ifhandle(0x77, &found), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_EQ(tessel_ipc_db_get_count(), 1u);
 }
 

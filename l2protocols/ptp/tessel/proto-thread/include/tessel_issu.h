@@ -8,15 +8,13 @@
 #include <cstdint>
 
 #include "evm.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_fsm_deps.h" // the roles and tessel_issu_get_issu_role, shared with the state machine
 #include "zerrno.h"
 
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CHKPT = 2;
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC = 513;
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_THREAD_RESYNC = 514;
-
-// "Unable to get NG ISSU role from ZURO Vuri"
-inline constexpr zerrno TESSEL_ISSU_ERR_NO_ROLE = 0x4F94A400u;
 
 // The local met flag of 2, 513 or 514; 0 for any other id.
 uint32_t tessel_issu_is_milestone_met(uint32_t milestone);

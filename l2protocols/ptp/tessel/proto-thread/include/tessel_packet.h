@@ -16,6 +16,7 @@
 #include "evm.h"
 #include "jotlog.h"
 #include "ptp_types.h"
+#include "ptp_zerr_codes.h"
 #include "spio.h"
 #include "tessel_adjacency_types.h"
 #include "zerrno.h"
@@ -44,12 +45,8 @@ struct tessel_fib_update_type {
     const uint8_t *data;
 };
 
-// Codes of the transmit path.
-inline constexpr zerrno TESSEL_PACKET_ERR_NOMEM = 0xC7F28200u;
-inline constexpr zerrno TESSEL_PACKET_ERR_TRUNCATED = 0x47F29800u;
-// "Could not create packet because the required adjacency information was missing from AIB"
-inline constexpr zerrno TESSEL_PACKET_ERR_NO_ADJACENCY = 0x4F948400u;
-inline constexpr zerrno TESSEL_PACKET_ERR_INVALID = 0x47F28400u;
+// The transmit path returns PTP_ZERR_NOMEM, PTP_ZERR_BAD_PACKET (a short write),
+// PTP_ZERR2_NO_ADJACENCY and PTP_ZERR_INVALID_ARG.
 
 inline constexpr uint8_t TESSEL_PACKET_ETH_DEST_MAC[6] = {0x01, 0x1B, 0x19, 0x00, 0x00, 0x00};
 inline constexpr uint8_t TESSEL_PACKET_IPV4_MCAST_ADDR[4] = {224, 0, 1, 129};

@@ -80,7 +80,7 @@ zerrno tessel_issu_init(event_mgr_type *evm)
     }
     const uint32_t role = issul_get_issu_role(issu.handle);
     if (role == TESSEL_ISSU_ROLE_NONE) {
-        return init_failed("Failed synchronously get ISSU role: ", TESSEL_ISSU_ERR_NO_ROLE);
+        return init_failed("Failed synchronously get ISSU role: ", PTP_ZERR2_NO_ISSU_ROLE);
     }
     issu.role = role;
     TESSEL_PM_DEBUG(TESSEL_AREA_ISSU, 0, "%s: Received ISSU role from ZURO Vuri: %s", issul_issu_role_to_string(role));

@@ -8,14 +8,13 @@
 #include "ptp_debug.h"
 #include "ptp_syslog.h"
 #include "ptp_trace_points.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_debug_areas.h"
 
 namespace {
 
 // The agent's port-manager debug area, where the protocol thread's timer failures are printed.
 constexpr uint32_t mgd_timer_debug_area = tessel_debug_area("port_mgr");
-// "Managed timer error": what a failure without an errno returns.
-constexpr zerrno mgd_timer_zerr = 0x47f2d800u;
 // What a tree that could not be freed cleanly reports.
 constexpr zerrno mgd_timer_free_error = 17;
 
@@ -57,7 +56,7 @@ void report(report_to where, zerrno rc, const char *format, ...)
 // must never read as success.
 zerrno failure_code(int err)
 {
-    return err != 0 ? static_cast<zerrno>(err) : mgd_timer_zerr;
+    return err != 0 ? static_cast<zerrno>(err) : PTP_ZERR_MGD_TIMER;
 }
 
 } // namespace
@@ -153,7 +152,7 @@ int tessel_mgd_timer_process(const event_async_ctx_type *event, int32_t, void *)
         auto handler = reinterpret_cast<tessel_mgd_timer_handler_fn_type>(mgd_timer_leaf_get_addl_context(leaf, 0));
         void *context = mgd_timer_leaf_get_context(leaf);
         if (handler == nullptr) {
-            report(report_to::debug, mgd_timer_zerr, "running an expired timer leaf without a handler");
+            report(report_to::debug, PTP_ZERR_MGD_TIMER, "running an expired timer leaf without a handler");
             continue;
         }
         handler(context);

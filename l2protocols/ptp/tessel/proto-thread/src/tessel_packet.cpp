@@ -186,7 +186,7 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
         if (dst->encap != PTP_ENCAP_ETHERNET) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Destination %s is not an Ethernet address", name,
                              ptp_address_to_str(dst));
-            return TESSEL_PACKET_ERR_INVALID;
+            return PTP_ZERR_INVALID_ARG;
         }
         std::memcpy(req.dst_mac, dst->value, PTP_MAC_ADDR_LEN);
     } else {
@@ -302,9 +302,9 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
     ctx_packet_type *pkt = ctx_alloc(module().ctx_api, rewrite_len + len);
     if (pkt == nullptr) {
         TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Failed to allocate a ctx packet: %s", name,
-                         zerr_strerror(TESSEL_PACKET_ERR_NOMEM));
-        trace_fail<PTP_TRACE_TESSEL_PKT_CTX_ALLOC_FAILED>(idb->header.ifhandle, TESSEL_PACKET_ERR_NOMEM);
-        return TESSEL_PACKET_ERR_NOMEM;
+                         zerr_strerror(PTP_ZERR_NOMEM));
+        trace_fail<PTP_TRACE_TESSEL_PKT_CTX_ALLOC_FAILED>(idb->header.ifhandle, PTP_ZERR_NOMEM);
+        return PTP_ZERR_NOMEM;
     }
     struct piece {
         const uint8_t *bytes;
@@ -322,7 +322,7 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
                              "%s: [ERROR] %s: ctx_write truncated packet to %zu bytes from %u bytes", name, written,
                              static_cast<unsigned>(p.len));
             trace_fail<PTP_TRACE_TESSEL_PKT_CTX_WRITE_TRUNCATED>(idb->header.ifhandle, written, p.len);
-            rc = TESSEL_PACKET_ERR_TRUNCATED;
+            rc = PTP_ZERR_BAD_PACKET;
         } else if (rc != 0) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: ctx_write failed: %s", name, zerr_strerror(rc));
             trace_fail<PTP_TRACE_TESSEL_PKT_CTX_WRITE_FAILED>(idb->header.ifhandle, rc);
@@ -359,8 +359,8 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
             l2_len = n;
         } else if (adj == nullptr || adj->rewrite_str_len == 0) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Unable to send to %s: %s", name,
-                             ptp_address_to_str(dst), zerr_strerror(TESSEL_PACKET_ERR_NO_ADJACENCY));
-            return TESSEL_PACKET_ERR_NO_ADJACENCY;
+                             ptp_address_to_str(dst), zerr_strerror(PTP_ZERR2_NO_ADJACENCY));
+            return PTP_ZERR2_NO_ADJACENCY;
         } else {
             std::memcpy(l2, adj->rewrite_str, adj->rewrite_str_len);
             l2_len = adj->rewrite_str_len;
@@ -372,7 +372,7 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
         if (dst->encap != PTP_ENCAP_IPV4 || !has_src || src->encap != PTP_ENCAP_IPV4) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: No IPv4 addresses to send from %s to %s", name,
                              has_src ? ptp_address_to_str(src) : "", ptp_address_to_str(dst));
-            return TESSEL_PACKET_ERR_INVALID;
+            return PTP_ZERR_INVALID_ARG;
         }
         std::memcpy(dst_ip, dst->value, 4);
         std::memcpy(src_ip, src->value, 4);
@@ -432,7 +432,7 @@ zerrno ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
         if (dst->encap != PTP_ENCAP_IPV6 || !has_src || src->encap != PTP_ENCAP_IPV6) {
             TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: No IPv6 addresses to send from %s to %s", name,
                              has_src ? ptp_address_to_str(src) : "", ptp_address_to_str(dst));
-            return TESSEL_PACKET_ERR_INVALID;
+            return PTP_ZERR_INVALID_ARG;
         }
         std::memcpy(dst_ip, dst->value, 16);
         std::memcpy(src_ip, src->value, 16);

@@ -379,7 +379,7 @@ bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *i
     } else if (n != CTX_TIMESTAMP_LEN) {
         TESSEL_PKT_DEBUG_RAW(*ifh, "Only able to read %zu bytes of timestamp for incoming packet", n);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TIMESTAMP_SHORT>(*ifh, n);
-        rc = TESSEL_PACKET_ERR_TRUNCATED;
+        rc = PTP_ZERR_BAD_PACKET;
     }
     if (rc != 0) {
         rx_error_dump(pkt, encap, 0);
@@ -479,7 +479,7 @@ void ethernet_rx_one(ctx_packet_type *pkt)
                 rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), payload_len, &n);
             }
             if (rc == 0 && n != payload_len) {
-                rc = TESSEL_PACKET_ERR_TRUNCATED;
+                rc = PTP_ZERR_BAD_PACKET;
             }
             payload = copy.data();
         }
@@ -656,8 +656,8 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         rc = ctx_read(pkt, CTX_LAYER_NETWORK, 0, net.data(), net.size(), &got);
         if (rc != 0 || got < IPV6_HDR_LEN + UDP_HDR_LEN) {
             TESSEL_PKT_DEBUG_RAW(idb->header.ifhandle, "Error reading packet to verify its checksum: %s",
-                                 zerr_strerror(rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED));
-            trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc != 0 ? rc : TESSEL_PACKET_ERR_TRUNCATED);
+                                 zerr_strerror(rc != 0 ? rc : PTP_ZERR_BAD_PACKET));
+            trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc != 0 ? rc : PTP_ZERR_BAD_PACKET);
             rx_error_dump(pkt, encap, 0);
             return;
         }
@@ -723,7 +723,7 @@ void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
     size_t n = 0;
     rc = ctx_read(pkt, CTX_LAYER_CONTEXT, len - 1, &last, 1, &n);
     if (rc == 0 && n != 1) {
-        rc = TESSEL_PACKET_ERR_TRUNCATED;
+        rc = PTP_ZERR_BAD_PACKET;
     }
     uint8_t *buf = nullptr;
     if (rc == 0) {
@@ -742,7 +742,7 @@ void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
         TESSEL_PKT_DEBUG_RAW(0, "Failed to read full notification: expected %zu bytes, read %zu bytes",
                              static_cast<size_t>(len), n);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_READ_SHORT>(len, n);
-        rc = TESSEL_PACKET_ERR_TRUNCATED;
+        rc = PTP_ZERR_BAD_PACKET;
     } else {
         // A bad notification is shown by the dump below.
         rc = tessel_offload_notification_process(encap, buf, len);
@@ -827,8 +827,8 @@ zerrno tessel_packet_init(event_mgr_type *evm)
     module_type &m = module();
     if (!batches_init()) {
         batches_destroy();
-        ptp_syslog_init_failed("Failed to initialize SPIO attach batches: ", zerr_strerror(TESSEL_PACKET_ERR_NOMEM));
-        return TESSEL_PACKET_ERR_NOMEM;
+        ptp_syslog_init_failed("Failed to initialize SPIO attach batches: ", zerr_strerror(PTP_ZERR_NOMEM));
+        return PTP_ZERR_NOMEM;
     }
     static constexpr struct {
         uint32_t kind;

@@ -6,6 +6,7 @@
 
 #include "ptp_alloc.h"
 #include "ptp_strings.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_alloc.h"
 #include "tessel_batch.h"
 #include "tessel_fsm.h"
@@ -28,7 +29,6 @@ tessel_port_mgr_state_type &pm = tessel_port_mgr_state;
 
 constexpr uint32_t IM_STATE_UP = 3;
 constexpr size_t INTEROP_CONFIG_SIZE = 4120; // sizeof(tessel_interop_config_type)
-constexpr zerrno ERR_NOMEM = 0xC7F28200u;
 
 constexpr uint64_t bit(uint32_t n)
 {
@@ -134,7 +134,7 @@ zerrno copy_interop(tessel_proto_idb_type *idb, const tessel_ipc_idb_type *ipc)
         void *p = tessel_calloc(1, INTEROP_CONFIG_SIZE);
         if (p == nullptr) {
             ptp_alloc_failure_report(INTEROP_CONFIG_SIZE, "Proto thread interop config");
-            return ERR_NOMEM;
+            return PTP_ZERR_NOMEM;
         }
         idb->config.interop_cfg = static_cast<tessel_interop_config_type *>(p);
     }

@@ -83,7 +83,7 @@ TEST_F(IssuTest, InitFailuresAreReturned)
     EXPECT_EQ(tessel_issu_init(evm), ISSUL_ERR_EVENT);
     tessel_issu_fini();
     issul_test_set_role(ISSUL_ROLE_NONE);
-    EXPECT_EQ(tessel_issu_init(evm), TESSEL_ISSU_ERR_NO_ROLE);
+    EXPECT_EQ(tessel_issu_init(evm), PTP_ZERR2_NO_ISSU_ROLE);
     tessel_issu_fini();
     issul_test_set_role(ISSUL_ROLE_SECONDARY);
     issul_test_fail(issul_test_op::START, ISSUL_ERR_INVALID);

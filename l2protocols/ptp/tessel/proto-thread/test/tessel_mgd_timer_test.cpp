@@ -7,6 +7,7 @@
 #include "evm.h"
 #include "mgd_timer.h"
 #include "plat_clock_test.h"
+#include "ptp_zerr_codes.h"
 #include "qor_log.h"
 #include "tessel_mgd_timer.h"
 
@@ -146,7 +147,7 @@ TEST_F(TesselMgdTimer, HandlerRestartsOrFreesItsLeaf)
 TEST_F(TesselMgdTimer, FailuresAndShutdown)
 {
     mgd_timer_leaf *leaf = nullptr;
-    EXPECT_EQ(tessel_mgd_timer_leaf_new(nullptr, nullptr, nullptr, "no handler", &leaf), 0x47F28400u);
+    EXPECT_EQ(tessel_mgd_timer_leaf_new(nullptr, nullptr, nullptr, "no handler", &leaf), PTP_ZERR_INVALID_ARG);
 
     tessel_mgd_timer_shutdown();
     tessel_mgd_timer_shutdown(); // tolerated

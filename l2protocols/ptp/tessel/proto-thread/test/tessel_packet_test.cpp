@@ -257,10 +257,10 @@ TEST_F(PacketTest, Ipv4UnicastAdjacency)
     const auto dst = addr4(PEER_V4);
     pktio_test_sent_clear();
     EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, &dst, nullptr, nullptr, nullptr, nullptr),
-              TESSEL_PACKET_ERR_NO_ADJACENCY);
+              PTP_ZERR2_NO_ADJACENCY);
     ptp_adjacency_type empty{};
     EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, &dst, nullptr, nullptr, &empty, nullptr),
-              TESSEL_PACKET_ERR_NO_ADJACENCY);
+              PTP_ZERR2_NO_ADJACENCY);
     EXPECT_TRUE(pktio_test_sent().empty());
 
     ptp_adjacency_type adj{};
@@ -325,11 +325,10 @@ TEST_F(PacketTest, Ipv4BuildFailuresFreeTheContext)
     set_encap(PTP_ENCAP_IPV4);
     const auto m = ptp_msg(44);
     pktio_test_fail(pktio_test_op::CTX_ALLOC, 0);
-    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
-              TESSEL_PACKET_ERR_NOMEM);
+    EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr), PTP_ZERR_NOMEM);
     pktio_test_fail(pktio_test_op::CTX_WRITE, 0); // short write
     EXPECT_EQ(tessel_packet_send(port, m.data(), 44, 0, nullptr, nullptr, nullptr, nullptr, nullptr),
-              TESSEL_PACKET_ERR_TRUNCATED);
+              PTP_ZERR_BAD_PACKET);
     for (uint32_t opt : {CTX_OPT_CURRENT_LENGTH, CTX_OPT_OUT_IFHANDLE, CTX_OPT_APP_START, CTX_OPT_DIRECTION,
                          CTX_OPT_COS, CTX_OPT_PRIORITY, CTX_OPT_VRF_ID, CTX_OPT_TS_OPTION, CTX_OPT_TS_OFFSET}) {
         pktio_test_fail(pktio_test_op::CTX_SET_OPTION, PKTIO_ERR_IO, 1, opt);

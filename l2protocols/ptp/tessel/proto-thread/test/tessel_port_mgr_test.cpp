@@ -1,4 +1,5 @@
 // The port manager: start and stop order, global events, interface updates and readiness.
+#include "ptp_zerr_codes.h"
 #include "tessel_bmc.h"
 #include "tessel_if_config.h"
 #include "tessel_master_db.h"
@@ -160,10 +161,10 @@ TEST_F(PortMgrTest, FailedCheckpointRegistrationStillStartsThePortNumberClient)
 {
     tessel_port_mgr_shutdown();
     pm_fake_reset();
-    pm_fake.tables_register_result = 0x47F28A00u;
+    pm_fake.tables_register_result = PTP_ZERR_DB_NO_ENTRY;
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
-    EXPECT_EQ(tessel_port_mgr_init(evm), 0x47F28A00u);
+    EXPECT_EQ(tessel_port_mgr_init(evm), PTP_ZERR_DB_NO_ENTRY);
     EXPECT_EQ(pm_count("chkpt_read"), 0);
     EXPECT_EQ(pm_count("port_num_batches_init"), 1);
     EXPECT_EQ(pm_count("packet_process_attach"), 1);
@@ -511,7 +512,7 @@ TEST_F(PortMgrTest, NodeBestMasterChangeIsCountedAndSentDamped)
 TEST_F(PortMgrTest, AFailedCreationLeavesNoRecordBehind)
 {
     globals();
-    pm_fake.peer_index_init_result = 0xC7F28200u;
+    pm_fake.peer_index_init_result = PTP_ZERR_NOMEM;
     records.push_back(std::make_unique<ipc_record>("Gi0/0/0/0", 0x101));
     tessel_ipc_idb_type &ipc = records.back()->r;
     tessel_master_db_type *entry = nullptr;

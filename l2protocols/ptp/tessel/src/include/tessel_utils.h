@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "ptp_types.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_interop_config.h"
 #include "zerrno.h"
 
@@ -16,12 +17,8 @@ inline constexpr int TESSEL_INTEROP_INGRESS = 1;
 // QL option of frequency synchronisation: 1 is option I, anything else option II.
 inline constexpr uint32_t TESSEL_FSYNC_QL_OPTION_1 = 1;
 
-// Results of tessel_profile_clock_check.
-inline constexpr zerrno TESSEL_ERR_CLOCK_CLASS_INCONSISTENT = 0x4F949800u;
-// The clock check never finds the accuracy inconsistent; the code is still named by receivers.
-inline constexpr zerrno TESSEL_ERR_CLOCK_ACCURACY_INCONSISTENT = 0x4F949A00u;
-inline constexpr zerrno TESSEL_ERR_OSLV_INCONSISTENT = 0x4F949C00u;
-inline constexpr zerrno TESSEL_ERR_FLAGS_INCONSISTENT = 0x4F949E00u;
+// tessel_profile_clock_check returns PTP_ZERR2_CLOCK_CLASS_INCONSISTENT, PTP_ZERR2_OSLV_INCONSISTENT or
+// PTP_ZERR2_FLAGS_INCONSISTENT; it never finds the accuracy inconsistent.
 
 // The class of one profile as the other profile would express it; unlisted classes, equal
 // profiles and G.8275.1 <-> G.8275.2 leave the class unchanged.

@@ -224,14 +224,14 @@ uint16_t tessel_interop_convert_oslv(uint16_t value, ptp_profile_type node_profi
 zerrno tessel_profile_clock_check(const ptp_clock_type &clock, ptp_profile_type profile, uint32_t alternate_master_flag)
 {
     if (!ptp_profile_clock_class_is_ok(profile, clock.clock_class)) {
-        return TESSEL_ERR_CLOCK_CLASS_INCONSISTENT;
+        return PTP_ZERR2_CLOCK_CLASS_INCONSISTENT;
     }
     if (profile == PTP_PROFILE_G8275_1 || profile == PTP_PROFILE_G8275_2) {
         if (!ptp_profile_oslv_is_ok(profile, clock.offset_log_variance)) {
-            return TESSEL_ERR_OSLV_INCONSISTENT;
+            return PTP_ZERR2_OSLV_INCONSISTENT;
         }
         if (profile == PTP_PROFILE_G8275_2 && alternate_master_flag != 0) {
-            return TESSEL_ERR_FLAGS_INCONSISTENT;
+            return PTP_ZERR2_FLAGS_INCONSISTENT;
         }
     }
     return ZERR_OK;

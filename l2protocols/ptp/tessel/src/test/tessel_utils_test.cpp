@@ -234,15 +234,15 @@ TEST(TesselProfileClockCheck, ByProfile)
     clock.clock_class = 6;
     clock.offset_log_variance = 0x4E5D;
     EXPECT_EQ(ZERR_OK, tessel_profile_clock_check(clock, G752, 0));
-    EXPECT_EQ(TESSEL_ERR_FLAGS_INCONSISTENT, tessel_profile_clock_check(clock, G752, 1));
+    EXPECT_EQ(PTP_ZERR2_FLAGS_INCONSISTENT, tessel_profile_clock_check(clock, G752, 1));
     EXPECT_EQ(ZERR_OK, tessel_profile_clock_check(clock, G751, 1));
     clock.offset_log_variance = 0x1234;
-    EXPECT_EQ(TESSEL_ERR_OSLV_INCONSISTENT, tessel_profile_clock_check(clock, G751, 0));
+    EXPECT_EQ(PTP_ZERR2_OSLV_INCONSISTENT, tessel_profile_clock_check(clock, G751, 0));
     clock.clock_class = 84;
-    EXPECT_EQ(TESSEL_ERR_CLOCK_CLASS_INCONSISTENT, tessel_profile_clock_check(clock, G751, 0));
+    EXPECT_EQ(PTP_ZERR2_CLOCK_CLASS_INCONSISTENT, tessel_profile_clock_check(clock, G751, 0));
     EXPECT_EQ(ZERR_OK, tessel_profile_clock_check(clock, G65, 1));
     clock.clock_class = 85;
-    EXPECT_EQ(TESSEL_ERR_CLOCK_CLASS_INCONSISTENT, tessel_profile_clock_check(clock, G65, 0));
+    EXPECT_EQ(PTP_ZERR2_CLOCK_CLASS_INCONSISTENT, tessel_profile_clock_check(clock, G65, 0));
 }
 
 TEST(TesselUtilsNames, Texts)
