@@ -1,6 +1,7 @@
 // platformd [--socket PATH]: the chassis' platform daemon.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <thread>
@@ -18,6 +19,8 @@ int main(int argc, char **argv)
             return 2;
         }
     }
+    // The processes the daemon starts find it where it serves.
+    setenv("PTP_PLATFORM_SOCKET", path, 1);
     // Signals are taken by one thread, so that the event loop is told in an orderly way.
     sigset_t set;
     sigemptyset(&set);

@@ -9,6 +9,7 @@
 
 #include "sysmgr.h"
 #include "sysmgr_chassis.h"
+#include "sysmgr_host.h"
 #include "sysmgr_test.h"
 
 namespace {
@@ -32,6 +33,8 @@ struct state_type {
     uint32_t ready = 0;
     uint32_t exiting = 0;
     uint32_t target = UINT32_MAX;
+    bool node_from_env = false;            // a process of the chassis: the daemon is told
+    sockmsg_client_type *daemon = nullptr; // opened at the first call that needs it
 };
 
 state_type &state()
@@ -62,12 +65,14 @@ void read_env(state_type &s)
         if (const chassis_node_type *n = chassis_find_node_by_name(s.desc, node)) {
             s.node_id = n->node_id;
             s.has_node = true;
+            s.node_from_env = true;
         } else {
             char *end = nullptr;
             const unsigned long v = strtoul(node, &end, 0);
             if (end != node && *end == '\0' && v <= UINT32_MAX) {
                 s.node_id = static_cast<uint32_t>(v);
                 s.has_node = true;
+                s.node_from_env = true;
             }
         }
     }
@@ -86,6 +91,23 @@ int lr_event(const event_async_ctx_type *, int32_t value, void *context)
     platform_get_my_nodeid(&node);
     const sysmgr_lr_event_type event{static_cast<uint32_t>(value), node};
     return r->callback != nullptr ? r->callback(&event, r->context) : 0;
+}
+
+// Tells the daemon's process manager about this process (which the daemon knows by its pid).
+// Caller holds the lock.
+zerrno tell_daemon(state_type &s, uint16_t type)
+{
+    read_env(s);
+    if (!s.node_from_env)
+        return 0;
+    if (s.daemon == nullptr &&
+        sockmsg_client_connect(plat_socket_path(), nullptr, nullptr, nullptr, nullptr, &s.daemon) != 0) {
+        s.daemon = nullptr;
+        return SYSMGR_ERR_NO_CHASSIS;
+    }
+    uint32_t status = 0;
+    const zerrno rc = sockmsg_client_call(s.daemon, SYSMGR_SERVICE_ID, type, nullptr, 0, &status, nullptr);
+    return rc != 0 ? rc : status;
 }
 
 } // namespace
@@ -181,7 +203,7 @@ zerrno sysmgr_proc_ready(void)
     state_type &s = state();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     s.ready++;
-    return 0;
+    return tell_daemon(s, SYSMGR_WIRE_READY);
 }
 
 zerrno sysmgr_proc_exiting(void)
@@ -189,7 +211,7 @@ zerrno sysmgr_proc_exiting(void)
     state_type &s = state();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     s.exiting++;
-    return 0;
+    return tell_daemon(s, SYSMGR_WIRE_EXITING);
 }
 
 zerrno sysmgr_set_target_node(uint32_t node)
@@ -238,6 +260,10 @@ void sysmgr_test_reset(void)
     s.desc = nullptr;
     s.env_read = true; // tests say what they want
     s.has_node = false;
+    s.node_from_env = false;
+    if (s.daemon != nullptr)
+        sockmsg_client_close(s.daemon);
+    s.daemon = nullptr;
     s.node_id = 0;
     s.kvolm = -1;
     s.ready = 0;

@@ -1,0 +1,29 @@
+// The process manager in the platform daemon: it starts the chassis' processes on every node
+// they apply to, watches them, restarts one that dies (unless it said it was leaving), and takes
+// the process calls (ready, exiting) of the processes over the daemon's socket.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "evm.h"
+#include "sockmsg.h"
+#include "zerrno.h"
+
+inline constexpr uint16_t SYSMGR_SERVICE_ID = 0x0c2;
+// Requests of the service.
+inline constexpr uint16_t SYSMGR_WIRE_READY = 1;   // no payload: the calling process is ready
+inline constexpr uint16_t SYSMGR_WIRE_EXITING = 2; // no payload: it leaves by itself
+inline constexpr uint16_t SYSMGR_WIRE_LIST = 3;    // reply: the process table as text
+inline constexpr uint16_t SYSMGR_WIRE_KILL = 4;    // u32 node, name: kill -9 (it is restarted)
+
+// A dead process is started again after this long.
+inline constexpr uint64_t SYSMGR_RESTART_DELAY_MS = 500;
+
+// Starts the processes of the chassis ($PTP_CHASSIS; none without one) and serves the service.
+zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server);
+void sysmgr_host_shutdown(void);
+
+// The process table, one line per process: "node name pid state restarts", state one of
+// "starting", "ready", "exiting", "stopped", "restarting".
+std::string sysmgr_host_process_table(void);

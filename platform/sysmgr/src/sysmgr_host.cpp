@@ -1,0 +1,311 @@
+// The process manager of the platform daemon. Processes are started with their node, the
+// chassis and the daemon's socket in their environment; a thread waits for their deaths and
+// hands each to the daemon's event manager, where the restart is scheduled.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "evm_alarm.h"
+#include "plat_clock.h"
+#include "sysmgr.h"
+#include "sysmgr_chassis.h"
+#include "sysmgr_host.h"
+
+namespace {
+
+enum class proc_state {
+    STARTING,
+    READY,
+    EXITING,
+    STOPPED,
+    RESTARTING
+};
+
+const char *state_name(proc_state s)
+{
+    switch (s) {
+    case proc_state::STARTING: return "starting";
+    case proc_state::READY: return "ready";
+    case proc_state::EXITING: return "exiting";
+    case proc_state::STOPPED: return "stopped";
+    case proc_state::RESTARTING: return "restarting";
+    }
+    return "?";
+}
+
+struct proc_type {
+    std::string node_name;
+    uint32_t node_id = 0;
+    std::string name;
+    std::string program;
+    std::vector<std::string> args;
+    pid_t pid = -1;
+    proc_state state = proc_state::STOPPED;
+    uint32_t restarts = 0;
+    evm_alarm_type *restart = nullptr;
+};
+
+struct host_type {
+    std::mutex lock; // the table: the daemon's loop and the reaper thread
+    event_mgr_type *evm = nullptr;
+    event_async_ctx_type death{};
+    std::vector<proc_type *> procs;
+    std::vector<std::pair<pid_t, int>> deaths;
+    std::thread reaper;
+    std::atomic<bool> stopping{false};
+};
+
+host_type &host()
+{
+    static host_type h;
+    return h;
+}
+
+std::string resolve(const std::string &program)
+{
+    if (program.find('/') != std::string::npos)
+        return program;
+    const char *bin = getenv("PTP_BIN_DIR");
+    return bin != nullptr && bin[0] != '\0' ? std::string(bin) + "/" + program : program;
+}
+
+// Caller holds the lock.
+void start(proc_type *p)
+{
+    const pid_t pid = fork();
+    if (pid < 0) {
+        p->state = proc_state::STOPPED;
+        return;
+    }
+    if (pid == 0) {
+        // The daemon blocks its stop signals for its signal thread; a process gets them back.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setenv("PTP_NODE", p->node_name.c_str(), 1);
+        setenv("PTP_PROC_NAME", p->name.c_str(), 1);
+        std::vector<char *> argv;
+        const std::string path = resolve(p->program);
+        argv.push_back(const_cast<char *>(path.c_str()));
+        for (const std::string &a : p->args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    p->pid = pid;
+    p->state = proc_state::STARTING;
+}
+
+void restart_alarm(evm_alarm_type *, void *context)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    auto *p = static_cast<proc_type *>(context);
+    if (p->state == proc_state::RESTARTING && !h.stopping) {
+        p->restarts++;
+        start(p);
+    }
+}
+
+// Deaths, on the daemon's loop: a process that did not say it was leaving is started again.
+int death_event(const event_async_ctx_type *, int32_t, void *)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    for (const auto &[pid, status] : h.deaths) {
+        for (proc_type *p : h.procs) {
+            if (p->pid != pid)
+                continue;
+            p->pid = -1;
+            if (p->state == proc_state::EXITING || h.stopping) {
+                p->state = proc_state::STOPPED;
+            } else {
+                p->state = proc_state::RESTARTING;
+                evm_alarm_set(p->restart, fts_get_stamp_fast() + SYSMGR_RESTART_DELAY_MS * 1000000ull);
+            }
+        }
+    }
+    h.deaths.clear();
+    return 0;
+}
+
+void reap_loop()
+{
+    host_type &h = host();
+    while (!h.stopping) {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid > 0) {
+            std::lock_guard<std::mutex> g(h.lock);
+            h.deaths.emplace_back(pid, status);
+            event_send_async(h.death.coid, h.death.code, 0);
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+proc_type *by_pid(host_type &h, pid_t pid)
+{
+    for (proc_type *p : h.procs)
+        if (p->pid == pid)
+            return p;
+    return nullptr;
+}
+
+// The caller is the process the kernel says it is: its pid, never a name it gives.
+void mark(sockmsg_session_type *session, sockmsg_call_type *call, proc_state state)
+{
+    host_type &h = host();
+    zerrno rc = 0;
+    {
+        std::lock_guard<std::mutex> g(h.lock);
+        proc_type *p = by_pid(h, sockmsg_session_peer(session)->pid);
+        if (p == nullptr)
+            rc = SYSMGR_ERR_NO_NODE;
+        else
+            p->state = state;
+    }
+    if (call != nullptr)
+        sockmsg_reply(call, rc, nullptr, 0);
+}
+
+void on_ready(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
+{
+    mark(session, call, proc_state::READY);
+}
+
+void on_exiting(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
+{
+    mark(session, call, proc_state::EXITING);
+}
+
+void on_list(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
+{
+    const std::string table = sysmgr_host_process_table();
+    if (call != nullptr)
+        sockmsg_reply(call, 0, table.data(), static_cast<uint32_t>(table.size()));
+}
+
+void on_kill(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    host_type &h = host();
+    zerrno rc = SYSMGR_ERR_INVALID;
+    if (length > 4 && length <= 4 + 64) {
+        const uint32_t node = static_cast<uint32_t>(data[0]) << 24 | static_cast<uint32_t>(data[1]) << 16 |
+                              static_cast<uint32_t>(data[2]) << 8 | data[3];
+        const std::string name(reinterpret_cast<const char *>(data + 4), length - 4);
+        std::lock_guard<std::mutex> g(h.lock);
+        rc = SYSMGR_ERR_NO_NODE;
+        for (proc_type *p : h.procs) {
+            if (p->node_id == node && p->name == name && p->pid > 0) {
+                kill(p->pid, SIGKILL);
+                rc = 0;
+            }
+        }
+    }
+    if (call != nullptr)
+        sockmsg_reply(call, rc, nullptr, 0);
+}
+
+const sockmsg_handler_row rows[] = {
+    {SYSMGR_WIRE_READY, on_ready},
+    {SYSMGR_WIRE_EXITING, on_exiting},
+    {SYSMGR_WIRE_LIST, on_list},
+    {SYSMGR_WIRE_KILL, on_kill},
+};
+const sockmsg_service_type service = {SYSMGR_SERVICE_ID, "sysmgr", rows, 4, nullptr, nullptr};
+
+} // namespace
+
+zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server)
+{
+    host_type &h = host();
+    if (const zerrno rc = sockmsg_server_register(server, &service); rc != 0)
+        return rc;
+    std::lock_guard<std::mutex> g(h.lock);
+    h.evm = evm;
+    h.stopping = false;
+    if (event_async_attach_event(evm, 0, death_event, nullptr, &h.death) < 0)
+        return SYSMGR_ERR_NO_MEMORY;
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    if (chassis == nullptr) {
+        // A chassis that was named but could not be read (its error line is printed) stops the
+        // daemon; without one it only serves.
+        const char *path = getenv("PTP_CHASSIS");
+        return path != nullptr && path[0] != '\0' ? SYSMGR_ERR_NO_CHASSIS : 0;
+    }
+    for (const chassis_node_type &node : chassis->nodes) {
+        for (const chassis_process_type &cp : chassis->processes) {
+            if (!(node.is_rp ? cp.on_rp : cp.on_lc))
+                continue;
+            auto *p = new proc_type;
+            p->node_name = node.name;
+            p->node_id = node.node_id;
+            p->name = cp.name;
+            p->program = cp.program;
+            p->args = cp.args;
+            p->restart = evm_alarm_new(evm, restart_alarm, p);
+            h.procs.push_back(p);
+            start(p);
+        }
+    }
+    h.reaper = std::thread(reap_loop);
+    return 0;
+}
+
+void sysmgr_host_shutdown(void)
+{
+    host_type &h = host();
+    std::vector<pid_t> pids;
+    {
+        std::lock_guard<std::mutex> g(h.lock);
+        h.stopping = true;
+        for (proc_type *p : h.procs)
+            if (p->pid > 0)
+                pids.push_back(p->pid);
+    }
+    for (pid_t pid : pids)
+        kill(pid, SIGTERM);
+    if (h.reaper.joinable())
+        h.reaper.join();
+    std::lock_guard<std::mutex> g(h.lock);
+    for (proc_type *p : h.procs) {
+        if (p->pid > 0) {
+            kill(p->pid, SIGKILL);
+            waitpid(p->pid, nullptr, 0);
+        }
+        evm_alarm_free(p->restart);
+        delete p;
+    }
+    h.procs.clear();
+    if (h.evm != nullptr)
+        event_async_attach(h.evm, h.death.code, nullptr, nullptr);
+    h.evm = nullptr;
+}
+
+std::string sysmgr_host_process_table(void)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    std::string out;
+    for (const proc_type *p : h.procs) {
+        char line[256];
+        snprintf(line, sizeof line, "%s %s %d %s %u\n", p->node_name.c_str(), p->name.c_str(), p->pid,
+                 state_name(p->state), p->restarts);
+        out += line;
+    }
+    return out;
+}
