@@ -18,7 +18,10 @@
 #include <string>
 #include <vector>
 
+#include "chkpt_host.h"
 #include "chkpt_test.h"
+#include "sockmsg.h"
+#include "sysmgr_host.h"
 
 struct chkpt_tbl_type {
     chkpt_instance_type *instance = nullptr;
@@ -59,6 +62,8 @@ struct chkpt_instance_type {
     std::map<uint32_t, chkpt_tbl_type *> tables;
     std::map<uint32_t, int32_t> idt_counts;
     std::deque<notice_type> notices;
+    sockmsg_session_type *session = nullptr; // in the daemon: the instance of that client
+    sockmsg_client_type *client = nullptr;   // in a process of the chassis: the daemon holds it
 };
 
 namespace {
@@ -73,6 +78,7 @@ struct service_type {
     std::vector<chkpt_instance_type *> instances;
     std::array<zerrno, OP_COUNT> fail{};
     std::array<uint32_t, OP_COUNT> fail_count{};
+    bool hosting = false;
 };
 
 service_type &service()
@@ -241,8 +247,42 @@ int notice_event(const event_async_ctx_type *, int32_t, void *context)
     return 0;
 }
 
+void be32(std::vector<uint8_t> &b, uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        b.push_back(static_cast<uint8_t>(v >> shift));
+}
+void be64(std::vector<uint8_t> &b, uint64_t v)
+{
+    be32(b, static_cast<uint32_t>(v >> 32));
+    be32(b, static_cast<uint32_t>(v));
+}
+uint32_t rd32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+uint64_t rd64(const uint8_t *p)
+{
+    return static_cast<uint64_t>(rd32(p)) << 32 | rd32(p + 4);
+}
+
 void post(chkpt_instance_type *inst, notice_type n)
 {
+    if (inst->session != nullptr) {
+        std::vector<uint8_t> b;
+        if (n.idt) {
+            be32(b, n.idt_event);
+            sockmsg_notify(inst->session, CHKPT_SERVICE_ID, CHKPT_WIRE_IDT, b.data(), 4);
+        } else {
+            be32(b, n.ndt.type);
+            be32(b, n.ndt.table_id);
+            be64(b, n.ndt.objid);
+            b.insert(b.end(), n.bytes.begin(), n.bytes.end());
+            sockmsg_notify(inst->session, CHKPT_SERVICE_ID, CHKPT_WIRE_NDT, b.data(), static_cast<uint32_t>(b.size()));
+        }
+        return;
+    }
     inst->notices.push_back(std::move(n));
     event_send_async(inst->event.coid, inst->event.code, 0);
 }
@@ -298,6 +338,9 @@ zerrno write_check(service_type &s, chkpt_tbl_type *table, chkpt_test_op op)
 
 void instance_clear(chkpt_instance_type *inst)
 {
+    if (inst->client != nullptr)
+        sockmsg_client_close(inst->client);
+    inst->client = nullptr;
     if (inst->initialised && inst->evm != nullptr)
         event_async_attach(inst->evm, inst->event.code, nullptr, nullptr);
     for (auto &[id, t] : inst->tables) {
@@ -309,6 +352,105 @@ void instance_clear(chkpt_instance_type *inst)
     inst->idt_counts.clear();
     inst->initialised = false;
     inst->role = role_type::NONE;
+}
+
+} // namespace
+
+// ---- Client side: an instance held by the daemon ---------------------------------------------------
+
+namespace {
+
+bool remote_wanted(service_type &s)
+{
+    if (s.hosting || current_instance != nullptr)
+        return false;
+    const char *node = getenv("PTP_NODE");
+    return node != nullptr && node[0] != '\0';
+}
+
+// One request to the daemon; the reply's bytes in *reply when asked for.
+zerrno remote_call(chkpt_instance_type *inst, uint16_t type, const std::vector<uint8_t> &req,
+                   std::vector<uint8_t> *reply = nullptr)
+{
+    uint32_t status = 0;
+    const zerrno rc = sockmsg_client_call(inst->client, CHKPT_SERVICE_ID, type, req.data(),
+                                          static_cast<uint32_t>(req.size()), &status, reply);
+    return rc != 0 ? CHKPT_ERR_STORAGE : status;
+}
+
+std::vector<uint8_t> table_req(const chkpt_tbl_type *t)
+{
+    std::vector<uint8_t> b;
+    be32(b, t->desc.table_id);
+    return b;
+}
+
+// Notices of the daemon, on the instance's event manager.
+void remote_notice(sockmsg_client_type *, uint16_t service_id, uint16_t type, const uint8_t *data, uint32_t length,
+                   void *context)
+{
+    auto *inst = static_cast<chkpt_instance_type *>(context);
+    if (service_id != CHKPT_SERVICE_ID)
+        return;
+    if (type == CHKPT_WIRE_IDT && length == 4) {
+        const uint32_t event = rd32(data);
+        {
+            service_type &s = service();
+            std::lock_guard<std::recursive_mutex> g(s.lock);
+            if (event != CHKPT_IDT_END)
+                inst->idt_counts[event]++;
+        }
+        if (inst->desc.idt_cb != nullptr)
+            inst->desc.idt_cb(event);
+    } else if (type == CHKPT_WIRE_NDT && length >= 16) {
+        chkpt_ndt_type n{};
+        n.type = rd32(data);
+        n.table_id = rd32(data + 4);
+        n.objid = rd64(data + 8);
+        n.data = length > 16 ? data + 16 : nullptr;
+        n.length = length - 16;
+        if (inst->desc.ndt_cb != nullptr)
+            inst->desc.ndt_cb(&n);
+    }
+}
+
+zerrno remote_init(chkpt_instance_type *inst, event_mgr_type *evm, const chkpt_appdesc_type *desc)
+{
+    if (sockmsg_client_connect(plat_socket_path(), evm, remote_notice, nullptr, inst, &inst->client) != 0) {
+        inst->client = nullptr;
+        return CHKPT_ERR_STORAGE;
+    }
+    std::vector<uint8_t> req;
+    be32(req, desc->flags);
+    be32(req, desc->word1);
+    be32(req, desc->word2);
+    req.insert(req.end(), desc->name, desc->name + sizeof desc->name);
+    req.insert(req.end(), inst->owner.begin(), inst->owner.end());
+    inst->desc = *desc;
+    const zerrno rc = remote_call(inst, CHKPT_WIRE_INIT, req);
+    if (rc != 0) {
+        sockmsg_client_close(inst->client);
+        inst->client = nullptr;
+        return rc;
+    }
+    inst->evm = evm;
+    inst->app = inst->owner + "/" + desc->name;
+    inst->initialised = true;
+    return 0;
+}
+
+// The record bytes of a reply into the caller's buffer.
+zerrno remote_copy(const std::vector<uint8_t> &reply, size_t skip, void *buffer, uint32_t *length)
+{
+    const std::vector<uint8_t> bytes(reply.begin() + static_cast<long>(skip), reply.end());
+    if (bytes.size() > *length) {
+        *length = static_cast<uint32_t>(bytes.size());
+        return CHKPT_ERR_TOO_BIG;
+    }
+    if (!bytes.empty())
+        memcpy(buffer, bytes.data(), bytes.size());
+    *length = static_cast<uint32_t>(bytes.size());
+    return 0;
 }
 
 } // namespace
@@ -339,6 +481,8 @@ zerrno chkpt_init(event_mgr_type *evm, const chkpt_appdesc_type *desc)
     chkpt_instance_type *inst = current(s);
     if (inst->initialised)
         return CHKPT_ERR_EXISTS;
+    if (remote_wanted(s))
+        return remote_init(inst, evm, desc);
     if (const zerrno rc = store_open(s); rc != 0)
         return rc;
     if (event_async_attach_event(evm, 0, notice_event, inst, &inst->event) < 0)
@@ -360,6 +504,8 @@ zerrno chkpt_go_active(void)
     chkpt_instance_type *inst = current(s);
     if (!inst->initialised)
         return CHKPT_ERR_NOT_INIT;
+    if (inst->client != nullptr)
+        return remote_call(inst, CHKPT_WIRE_GO_ACTIVE, {});
     inst->role = role_type::ACTIVE;
     // The transfer: every table the application has, each followed by its end; with no table
     // at all one end tells the standby that nothing is coming.
@@ -384,6 +530,8 @@ zerrno chkpt_go_primary_active(void)
     chkpt_instance_type *inst = current(s);
     if (!inst->initialised)
         return CHKPT_ERR_NOT_INIT;
+    if (inst->client != nullptr)
+        return remote_call(inst, CHKPT_WIRE_GO_PRIMARY, {});
     inst->role = role_type::PRIMARY_ACTIVE;
     return 0;
 }
@@ -403,6 +551,20 @@ zerrno chkpt_register(const chkpt_tbldesc_type *desc, chkpt_tbl_type **out)
         return CHKPT_ERR_NOT_INIT;
     if (inst->tables.count(desc->table_id) != 0)
         return CHKPT_ERR_EXISTS;
+    if (inst->client != nullptr) {
+        std::vector<uint8_t> req;
+        for (uint32_t w : {desc->table_id, desc->reserved0, desc->record_size, desc->flags, desc->max_records,
+                           desc->role, desc->no_checkpoint})
+            be32(req, w);
+        if (const zerrno rc = remote_call(inst, CHKPT_WIRE_REGISTER, req); rc != 0)
+            return rc;
+        auto *t = new chkpt_tbl_type;
+        t->instance = inst;
+        t->desc = *desc;
+        inst->tables[desc->table_id] = t;
+        *out = t;
+        return 0;
+    }
     stmt_type q(s.db, "INSERT OR IGNORE INTO tbl (app, id) VALUES (?1, ?2)");
     if (!q.ok())
         return CHKPT_ERR_STORAGE;
@@ -430,6 +592,8 @@ zerrno chkpt_unregister(chkpt_tbl_type *table)
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (table == nullptr || table->instance == nullptr)
         return CHKPT_ERR_INVALID;
+    if (table->instance->client != nullptr)
+        remote_call(table->instance, CHKPT_WIRE_UNREGISTER, table_req(table));
     table->instance->tables.erase(table->desc.table_id);
     delete table;
     return 0;
@@ -443,6 +607,16 @@ zerrno chkpt_create(chkpt_tbl_type *table, uint32_t key, chkpt_objid *out)
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (out == nullptr)
         return CHKPT_ERR_INVALID;
+    if (table != nullptr && table->instance != nullptr && table->instance->client != nullptr) {
+        std::vector<uint8_t> req = table_req(table), reply;
+        be32(req, key);
+        if (const zerrno rc = remote_call(table->instance, CHKPT_WIRE_CREATE, req, &reply); rc != 0)
+            return rc;
+        if (reply.size() != 8)
+            return CHKPT_ERR_STORAGE;
+        *out = rd64(reply.data());
+        return 0;
+    }
     if (const zerrno rc = write_check(s, table, chkpt_test_op::CREATE); rc != 0)
         return rc;
     chkpt_instance_type *inst = table->instance;
@@ -495,6 +669,16 @@ zerrno chkpt_save(chkpt_tbl_type *table, chkpt_objid objid, const void *data, si
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (objid == 0 || (data == nullptr && length != 0))
         return CHKPT_ERR_INVALID;
+    if (table != nullptr && table->instance != nullptr && table->instance->client != nullptr) {
+        if (length > table->desc.record_size)
+            return CHKPT_ERR_TOO_BIG;
+        std::vector<uint8_t> req = table_req(table);
+        be64(req, objid);
+        const auto *p = static_cast<const uint8_t *>(data);
+        if (length > 0)
+            req.insert(req.end(), p, p + length);
+        return remote_call(table->instance, CHKPT_WIRE_SAVE, req);
+    }
     if (const zerrno rc = write_check(s, table, chkpt_test_op::SAVE); rc != 0)
         return rc;
     if (length > table->desc.record_size)
@@ -520,6 +704,11 @@ zerrno chkpt_delete(chkpt_tbl_type *table, chkpt_objid objid)
     std::lock_guard<std::recursive_mutex> g(s.lock);
     if (objid == 0)
         return CHKPT_ERR_INVALID;
+    if (table != nullptr && table->instance != nullptr && table->instance->client != nullptr) {
+        std::vector<uint8_t> req = table_req(table);
+        be64(req, objid);
+        return remote_call(table->instance, CHKPT_WIRE_DELETE, req);
+    }
     if (const zerrno rc = write_check(s, table, chkpt_test_op::DELETE); rc != 0)
         return rc;
     stmt_type q(s.db, "DELETE FROM rec WHERE app = ?1 AND tbl = ?2 AND objid = ?3");
@@ -562,6 +751,13 @@ zerrno chkpt_get(chkpt_tbl_type *table, chkpt_objid objid, void *buffer, uint32_
         return CHKPT_ERR_INVALID;
     if (const zerrno rc = injected(s, chkpt_test_op::GET); rc != 0)
         return rc;
+    if (table != nullptr && table->instance != nullptr && table->instance->client != nullptr) {
+        std::vector<uint8_t> req = table_req(table), reply;
+        be64(req, objid);
+        if (const zerrno rc = remote_call(table->instance, CHKPT_WIRE_GET, req, &reply); rc != 0)
+            return rc;
+        return remote_copy(reply, 0, buffer, length);
+    }
     if (const zerrno rc = table_check(s, table); rc != 0)
         return rc;
     std::vector<uint8_t> bytes;
@@ -578,6 +774,16 @@ zerrno chkpt_get_bykey(chkpt_tbl_type *table, uint32_t key, chkpt_objid *objid, 
         return CHKPT_ERR_INVALID;
     if (const zerrno rc = injected(s, chkpt_test_op::GET); rc != 0)
         return rc;
+    if (table != nullptr && table->instance != nullptr && table->instance->client != nullptr) {
+        std::vector<uint8_t> req = table_req(table), reply;
+        be32(req, key);
+        if (const zerrno rc = remote_call(table->instance, CHKPT_WIRE_GET_BYKEY, req, &reply); rc != 0)
+            return rc;
+        if (reply.size() < 8)
+            return CHKPT_ERR_STORAGE;
+        *objid = rd64(reply.data());
+        return remote_copy(reply, 8, buffer, length);
+    }
     if (const zerrno rc = table_check(s, table); rc != 0)
         return rc;
     stmt_type q(s.db, "SELECT objid, data FROM rec WHERE app = ?1 AND tbl = ?2 AND key = ?3 ORDER BY objid LIMIT 1");
@@ -602,7 +808,9 @@ zerrno chkpt_iterate_start(chkpt_tbl_type *table, chkpt_iter_type **out)
         return CHKPT_ERR_INVALID;
     if (const zerrno rc = injected(s, chkpt_test_op::ITERATE_START); rc != 0)
         return rc;
-    if (const zerrno rc = table_check(s, table); rc != 0)
+    if (table == nullptr || table->instance == nullptr)
+        return CHKPT_ERR_INVALID;
+    if (const zerrno rc = table->instance->client != nullptr ? 0 : table_check(s, table); rc != 0)
         return rc;
     *out = new chkpt_iter_type{table, 0};
     return 0;
@@ -617,6 +825,26 @@ zerrno chkpt_iterate_next(chkpt_iter_type *iter, chkpt_objid *objid, void *buffe
     *objid = 0;
     if (const zerrno rc = injected(s, chkpt_test_op::ITERATE_NEXT); rc != 0)
         return rc;
+    if (iter->table != nullptr && iter->table->instance != nullptr && iter->table->instance->client != nullptr) {
+        std::vector<uint8_t> req = table_req(iter->table), reply;
+        be64(req, iter->last);
+        if (const zerrno rc = remote_call(iter->table->instance, CHKPT_WIRE_NEXT, req, &reply); rc != 0)
+            return rc;
+        if (reply.size() < 8)
+            return CHKPT_ERR_STORAGE;
+        const chkpt_objid id = rd64(reply.data());
+        if (id == 0) {
+            *length = 0;
+            return 0;
+        }
+        iter->last = id;
+        uint32_t len = *length;
+        const zerrno rc = remote_copy(reply, 8, buffer, &len);
+        *length = static_cast<uint16_t>(len > UINT16_MAX ? UINT16_MAX : len);
+        if (rc == 0)
+            *objid = id;
+        return rc;
+    }
     if (const zerrno rc = table_check(s, iter->table); rc != 0)
         return rc;
     stmt_type q(s.db, "SELECT objid, data FROM rec WHERE app = ?1 AND tbl = ?2 AND objid > ?3 ORDER BY objid LIMIT 1");
@@ -658,6 +886,7 @@ zerrno chkpt_get_stby_idt_count(uint32_t table_id, int32_t *count)
     chkpt_instance_type *inst = current(s);
     if (!inst->initialised)
         return CHKPT_ERR_NOT_INIT;
+    // A client of the daemon counts the transfers as their notices arrive.
     const auto it = inst->idt_counts.find(table_id);
     *count = it == inst->idt_counts.end() ? 0 : it->second;
     return 0;
@@ -753,4 +982,187 @@ size_t chkpt_test_record_count(uint32_t table_id)
     q.text(1, inst->app);
     q.integer(2, table_id);
     return q.step() == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(q.st, 0)) : 0;
+}
+
+// ---- Daemon side: one instance per client ----------------------------------------------------------
+
+namespace {
+
+event_mgr_type *host_evm = nullptr;
+
+void reply(sockmsg_call_type *call, zerrno status, const std::vector<uint8_t> &data = {})
+{
+    if (call != nullptr)
+        sockmsg_reply(call, status, data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// Runs a call of chkpt.h as the session's instance. Caller holds the lock.
+chkpt_instance_type *as_session(sockmsg_session_type *session)
+{
+    auto *inst = static_cast<chkpt_instance_type *>(sockmsg_session_state(session, CHKPT_SERVICE_ID));
+    current_instance = inst;
+    return inst;
+}
+
+chkpt_tbl_type *session_table(chkpt_instance_type *inst, const uint8_t *data)
+{
+    const auto it = inst->tables.find(rd32(data));
+    return it == inst->tables.end() ? nullptr : it->second;
+}
+
+void host_init(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    service_type &s = service();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    if (length < 12 + 24 + 1 || length > 12 + 24 + 64)
+        return reply(call, CHKPT_ERR_INVALID);
+    if (sockmsg_session_state(session, CHKPT_SERVICE_ID) != nullptr)
+        return reply(call, CHKPT_ERR_EXISTS);
+    std::string owner(reinterpret_cast<const char *>(data + 36), length - 36);
+    if (owner.find('\0') != std::string::npos || owner.find('/') != std::string::npos)
+        return reply(call, CHKPT_ERR_INVALID);
+    // A process the daemon started is the process it started, whatever name it gives.
+    sysmgr_host_name_of(sockmsg_session_peer(session)->pid, &owner);
+    chkpt_appdesc_type desc{};
+    desc.flags = rd32(data);
+    desc.word1 = rd32(data + 4);
+    desc.word2 = rd32(data + 8);
+    memcpy(desc.name, data + 12, sizeof desc.name);
+    auto *inst = chkpt_test_instance_new(owner.c_str());
+    inst->session = session;
+    current_instance = inst;
+    const zerrno rc = chkpt_init(host_evm, &desc);
+    current_instance = nullptr;
+    if (rc != 0) {
+        chkpt_test_instance_free(inst);
+        return reply(call, rc);
+    }
+    sockmsg_session_set_state(session, CHKPT_SERVICE_ID, inst);
+    reply(call, 0);
+}
+
+void host_request(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
+                  uint16_t type)
+{
+    service_type &s = service();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    chkpt_instance_type *inst = as_session(session);
+    zerrno rc = 0;
+    std::vector<uint8_t> out;
+    if (inst == nullptr) {
+        rc = CHKPT_ERR_NOT_INIT;
+    } else if (type == CHKPT_WIRE_GO_ACTIVE) {
+        rc = chkpt_go_active();
+    } else if (type == CHKPT_WIRE_GO_PRIMARY) {
+        rc = chkpt_go_primary_active();
+    } else if (type == CHKPT_WIRE_REGISTER) {
+        if (length != 28) {
+            rc = CHKPT_ERR_INVALID;
+        } else {
+            chkpt_tbldesc_type d{rd32(data),      rd32(data + 4),  rd32(data + 8), rd32(data + 12),
+                                 rd32(data + 16), rd32(data + 20), rd32(data + 24)};
+            chkpt_tbl_type *t = nullptr;
+            rc = chkpt_register(&d, &t);
+        }
+    } else if (length < 4) {
+        rc = CHKPT_ERR_INVALID;
+    } else if (chkpt_tbl_type *t = session_table(inst, data); t == nullptr) {
+        rc = CHKPT_ERR_INVALID; // not a table this client registered
+    } else if (type == CHKPT_WIRE_UNREGISTER) {
+        rc = length == 4 ? chkpt_unregister(t) : CHKPT_ERR_INVALID;
+    } else if (type == CHKPT_WIRE_CREATE) {
+        chkpt_objid id = 0;
+        rc = length == 8 ? chkpt_create(t, rd32(data + 4), &id) : CHKPT_ERR_INVALID;
+        if (rc == 0)
+            be64(out, id);
+    } else if (type == CHKPT_WIRE_SAVE) {
+        rc = length >= 12 ? chkpt_save(t, rd64(data + 4), data + 12, length - 12) : CHKPT_ERR_INVALID;
+    } else if (type == CHKPT_WIRE_DELETE) {
+        rc = length == 12 ? chkpt_delete(t, rd64(data + 4)) : CHKPT_ERR_INVALID;
+    } else if (type == CHKPT_WIRE_GET || type == CHKPT_WIRE_NEXT || type == CHKPT_WIRE_GET_BYKEY) {
+        std::vector<uint8_t> buf(t->desc.record_size);
+        uint32_t len = t->desc.record_size;
+        if (type == CHKPT_WIRE_GET) {
+            rc = length == 12 ? chkpt_get(t, rd64(data + 4), buf.data(), &len) : CHKPT_ERR_INVALID;
+        } else if (type == CHKPT_WIRE_GET_BYKEY) {
+            chkpt_objid id = 0;
+            rc = length == 8 ? chkpt_get_bykey(t, rd32(data + 4), &id, buf.data(), &len) : CHKPT_ERR_INVALID;
+            if (rc == 0)
+                be64(out, id);
+        } else if (length != 12) {
+            rc = CHKPT_ERR_INVALID;
+        } else {
+            // Stateless for the daemon: the client says which record it had last.
+            chkpt_iter_type it{t, rd64(data + 4)};
+            chkpt_objid id = 0;
+            uint16_t len16 = static_cast<uint16_t>(std::min<uint32_t>(len, UINT16_MAX));
+            rc = chkpt_iterate_next(&it, &id, buf.data(), &len16);
+            if (rc == CHKPT_ERR_TOO_BIG)
+                rc = 0, id = it.last, len16 = 0; // the client moves past it
+            len = len16;
+            be64(out, id);
+        }
+        if (rc == 0)
+            out.insert(out.end(), buf.begin(), buf.begin() + len);
+    } else if (type == CHKPT_WIRE_IDT_COUNT) {
+        int32_t count = 0;
+        rc = chkpt_get_stby_idt_count(rd32(data), &count);
+        be32(out, static_cast<uint32_t>(count));
+    } else {
+        rc = CHKPT_ERR_INVALID;
+    }
+    current_instance = nullptr;
+    reply(call, rc, out);
+}
+
+template <uint16_t TYPE>
+void host_handler(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    host_request(session, call, data, length, TYPE);
+}
+
+void host_disconnect(sockmsg_session_type *, void *state, void *)
+{
+    if (state != nullptr)
+        chkpt_test_instance_free(static_cast<chkpt_instance_type *>(state));
+}
+
+const sockmsg_handler_row host_rows[] = {
+    {CHKPT_WIRE_INIT, host_init},
+    {CHKPT_WIRE_GO_ACTIVE, host_handler<CHKPT_WIRE_GO_ACTIVE>},
+    {CHKPT_WIRE_GO_PRIMARY, host_handler<CHKPT_WIRE_GO_PRIMARY>},
+    {CHKPT_WIRE_REGISTER, host_handler<CHKPT_WIRE_REGISTER>},
+    {CHKPT_WIRE_UNREGISTER, host_handler<CHKPT_WIRE_UNREGISTER>},
+    {CHKPT_WIRE_CREATE, host_handler<CHKPT_WIRE_CREATE>},
+    {CHKPT_WIRE_SAVE, host_handler<CHKPT_WIRE_SAVE>},
+    {CHKPT_WIRE_DELETE, host_handler<CHKPT_WIRE_DELETE>},
+    {CHKPT_WIRE_GET, host_handler<CHKPT_WIRE_GET>},
+    {CHKPT_WIRE_GET_BYKEY, host_handler<CHKPT_WIRE_GET_BYKEY>},
+    {CHKPT_WIRE_NEXT, host_handler<CHKPT_WIRE_NEXT>},
+    {CHKPT_WIRE_IDT_COUNT, host_handler<CHKPT_WIRE_IDT_COUNT>},
+};
+const sockmsg_service_type host_service = {CHKPT_SERVICE_ID, "chkpt", host_rows, sizeof host_rows / sizeof host_rows[0],
+                                           host_disconnect,  nullptr};
+
+} // namespace
+
+zerrno chkpt_host_init(event_mgr_type *evm, sockmsg_server_type *server)
+{
+    service_type &s = service();
+    {
+        std::lock_guard<std::recursive_mutex> g(s.lock);
+        s.hosting = true;
+        host_evm = evm;
+        if (const zerrno rc = store_open(s); rc != 0)
+            return rc;
+    }
+    return sockmsg_server_register(server, &host_service);
+}
+
+void chkpt_host_shutdown(void)
+{
+    service_type &s = service();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    s.hosting = false;
+    host_evm = nullptr;
 }

@@ -27,3 +27,7 @@ void sysmgr_host_shutdown(void);
 // The process table, one line per process: "node name pid state restarts", state one of
 // "starting", "ready", "exiting", "stopped", "restarting".
 std::string sysmgr_host_process_table(void);
+
+// The name of the process the manager started with this pid (false for another pid): what the
+// daemon's other services take as a client's identity.
+bool sysmgr_host_name_of(int32_t pid, std::string *name);

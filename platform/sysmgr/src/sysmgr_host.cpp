@@ -309,3 +309,14 @@ std::string sysmgr_host_process_table(void)
     }
     return out;
 }
+
+bool sysmgr_host_name_of(int32_t pid, std::string *name)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    const proc_type *p = by_pid(h, pid);
+    if (p == nullptr || name == nullptr)
+        return false;
+    *name = p->name;
+    return true;
+}

@@ -1,0 +1,140 @@
+// The checkpoint store served by the platform daemon to processes of their own.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sockmsg.h"
+
+namespace {
+
+struct child_type {
+    pid_t pid = -1;
+    FILE *out = nullptr;
+};
+
+child_type spawn(const std::vector<std::string> &args, const std::string &socket)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(fds[1], 1);
+        close(fds[0]);
+        close(fds[1]);
+        setenv("PTP_NODE", "0x10", 1);
+        setenv("PTP_PROC_NAME", "agent", 1);
+        setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    return {pid, fdopen(fds[0], "r")};
+}
+
+std::string read_line(const child_type &c)
+{
+    char buf[256];
+    if (c.out == nullptr || fgets(buf, sizeof buf, c.out) == nullptr)
+        return "";
+    std::string s(buf);
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    return s;
+}
+
+void stop(child_type &c)
+{
+    if (c.pid > 0) {
+        kill(c.pid, SIGKILL);
+        waitpid(c.pid, nullptr, 0);
+    }
+    if (c.out != nullptr)
+        fclose(c.out);
+    c = {};
+}
+
+class ChkptDaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/chkpt_daemon_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        socket = dir + "/run/platform.sock";
+        daemon = fork();
+        ASSERT_GE(daemon, 0);
+        if (daemon == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            setenv("PTP_CHKPT_DB", (dir + "/chkpt.db").c_str(), 1);
+            execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 5000; ++i) {
+            sockmsg_client_type *c = nullptr;
+            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
+                sockmsg_client_close(c);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        FAIL() << "the daemon did not come up";
+    }
+    void TearDown() override
+    {
+        kill(daemon, SIGKILL);
+        waitpid(daemon, nullptr, 0);
+        std::filesystem::remove_all(dir);
+    }
+    child_type client(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), CHKPT_CLIENT_PATH);
+        return spawn(args, socket);
+    }
+    std::string dir, socket;
+    pid_t daemon = -1;
+};
+
+TEST_F(ChkptDaemonTest, RecordsOfAWriterKilledWithMinus9AreAllThereForItsNextInstance)
+{
+    child_type writer = client({"write", "100"});
+    ASSERT_EQ(read_line(writer), "done");
+    stop(writer); // kill -9
+    child_type reader = client({"read"});
+    EXPECT_EQ(read_line(reader), "count 100 last record 99");
+    stop(reader);
+}
+
+TEST_F(ChkptDaemonTest, AStandbyInAnotherProcessGetsTheTransferAndEveryChange)
+{
+    child_type first = client({"write", "1"});
+    ASSERT_EQ(read_line(first), "done");
+    child_type standby = client({"standby"});
+    EXPECT_EQ(read_line(standby), "idt 0");
+    EXPECT_EQ(read_line(standby), "idt -1");
+    stop(first);
+    child_type writer = client({"write", "2"});
+    ASSERT_EQ(read_line(writer), "done");
+    EXPECT_EQ(read_line(standby), "ndt 5 0 ");
+    EXPECT_EQ(read_line(standby), "ndt 5 0 record 0");
+    EXPECT_EQ(read_line(standby), "ndt 5 0 ");
+    EXPECT_EQ(read_line(standby), "ndt 5 0 record 1");
+    stop(writer);
+    stop(standby);
+}
+
+} // namespace
