@@ -18,15 +18,24 @@
 
 #include "zerrno.h"
 
+// The service's error table, kept once: the codes below and the texts the service registers with
+// the error facility both come from it. X(NAME, number, errno carried, text).
 inline constexpr uint32_t PKTIO_ZERR_FACILITY = 0x7f0e;
-inline constexpr zerrno PKTIO_ERR_INVALID = zerr_make(PKTIO_ZERR_FACILITY, 1, 22 /*EINVAL*/);
-inline constexpr zerrno PKTIO_ERR_NO_MEMORY = zerr_make(PKTIO_ZERR_FACILITY, 2, 12 /*ENOMEM*/);
-inline constexpr zerrno PKTIO_ERR_NOT_FOUND = zerr_make(PKTIO_ZERR_FACILITY, 3, 2 /*ENOENT*/);
-inline constexpr zerrno PKTIO_ERR_RANGE = zerr_make(PKTIO_ZERR_FACILITY, 4, 34 /*ERANGE*/);
-inline constexpr zerrno PKTIO_ERR_NOT_ATTACHED = zerr_make(PKTIO_ZERR_FACILITY, 5, 6 /*ENXIO*/);
-inline constexpr zerrno PKTIO_ERR_IO = zerr_make(PKTIO_ZERR_FACILITY, 6, 5 /*EIO*/);
-inline constexpr zerrno PKTIO_ERR_CLOSED = zerr_make(PKTIO_ZERR_FACILITY, 7, 32 /*EPIPE*/);
-inline constexpr zerrno PKTIO_ERR_EXISTS = zerr_make(PKTIO_ZERR_FACILITY, 8, 17 /*EEXIST*/);
+// clang-format off
+#define PKTIO_ZERR_ROWS(X) \
+    X(INVALID, 1, 22 /*EINVAL*/, "Invalid argument to the packet I/O service") \
+    X(NO_MEMORY, 2, 12 /*ENOMEM*/, "Packet I/O service out of memory") \
+    X(NOT_FOUND, 3, 2 /*ENOENT*/, "No such interface, connection or session in the packet I/O service") \
+    X(RANGE, 4, 34 /*ERANGE*/, "Offset or option outside the packet context") \
+    X(NOT_ATTACHED, 5, 6 /*ENXIO*/, "Interface not attached to this packet I/O connection") \
+    X(IO, 6, 5 /*EIO*/, "Packet I/O device failure") \
+    X(CLOSED, 7, 32 /*EPIPE*/, "Packet I/O connection closed") \
+    X(EXISTS, 8, 17 /*EEXIST*/, "Already known to the packet I/O service")
+// clang-format on
+#define PKTIO_ZERR_CODE_(NAME, number, err, text)                                                                      \
+    inline constexpr zerrno PKTIO_ERR_##NAME = zerr_make(PKTIO_ZERR_FACILITY, number, err);
+PKTIO_ZERR_ROWS(PKTIO_ZERR_CODE_)
+#undef PKTIO_ZERR_CODE_
 
 enum ctx_option_type : uint32_t {
     CTX_OPT_APP_START = 3,

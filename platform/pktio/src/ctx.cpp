@@ -83,6 +83,7 @@ zerrno get_option(ctx_packet_type *p, uint32_t option, uint64_t *value)
 
 zerrno ctx_api_init(ctx_api_type **out)
 {
+    pktio::register_errors();
     if (out == nullptr) {
         return PKTIO_ERR_INVALID;
     }

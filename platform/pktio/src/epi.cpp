@@ -13,6 +13,7 @@ struct epi_handle_type {
 
 zerrno epi_init(event_mgr_type *evm, uint16_t ethertype, epi_handle_type **out)
 {
+    pktio::register_errors();
     if (evm == nullptr || out == nullptr) {
         return PKTIO_ERR_INVALID;
     }

@@ -26,6 +26,10 @@ struct ctx_packet_type {
 
 namespace pktio {
 
+// Registers the service's error texts (again after a test reset the error registry), so that a
+// caller's zerr_strerror() prints them.
+void register_errors();
+
 // One injected failure: the call fails `count` more times with `code`.
 struct failure_type {
     zerrno code = 0;

@@ -375,6 +375,7 @@ void intf_unregister(uint32_t ifhandle)
 
 zerrno spio_init(const spio_init_params_type *params, spio_conn_type **out)
 {
+    pktio::register_errors();
     if (params == nullptr || out == nullptr || params->version != SPIO_PARAMS_VERSION || params->rx == nullptr ||
         params->evm == nullptr || pktio::kind_index(params->kind) == 0) {
         return PKTIO_ERR_INVALID;

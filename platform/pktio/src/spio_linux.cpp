@@ -41,7 +41,7 @@ constexpr int IPV6_HDRINCL_OPT = 36;
 
 zerrno io_error(int err)
 {
-    return zerr_make(PKTIO_ZERR_FACILITY, 6, static_cast<uint32_t>(err));
+    return zerr_make(PKTIO_ZERR_FACILITY, zerr_number(PKTIO_ERR_IO), static_cast<uint32_t>(err));
 }
 
 struct linux_intf_type {
@@ -314,6 +314,7 @@ zerrno open_sockets(linux_intf_type *intf)
 
 zerrno pktio_linux_intf_add(const char *devname, uint32_t ifhandle, const char *netns)
 {
+    pktio::register_errors();
     if (devname == nullptr || ifhandle == 0 || std::strlen(devname) >= IFNAMSIZ) {
         return PKTIO_ERR_INVALID;
     }

@@ -122,6 +122,30 @@ TEST(Ctx, LayersOptionsAndBounds)
     EXPECT_EQ(ctx_api_cleanup(api), 0u);
 }
 
+// Callers print the service's codes with zerr_strerror: every way into the service registers its
+// texts, even after the registry was reset, and a code carrying another errno keeps its row's text.
+TEST(PktioErrors, CodesPrintTheServiceTexts)
+{
+    struct entry_case {
+        const char *name;
+        zerrno (*call)();
+        zerrno code;
+    };
+    const entry_case cases[] = {
+        {"ctx_api_init", [] { return ctx_api_init(nullptr); }, PKTIO_ERR_INVALID},
+        {"spio_init", [] { return spio_init(nullptr, nullptr); }, PKTIO_ERR_INVALID},
+        {"epi_init", [] { return epi_init(nullptr, 0x88F7, nullptr); }, PKTIO_ERR_INVALID},
+    };
+    for (const entry_case &c : cases) {
+        zerr_registry_reset();
+        EXPECT_EQ(c.call(), c.code) << c.name;
+        EXPECT_STREQ(zerr_strerror(c.code), "Invalid argument to the packet I/O service") << c.name;
+    }
+    EXPECT_STREQ(zerr_strerror(PKTIO_ERR_NOT_ATTACHED), "Interface not attached to this packet I/O connection");
+    EXPECT_STREQ(zerr_strerror(PKTIO_ERR_IO | 0x1ff), "Packet I/O device failure");
+    EXPECT_STREQ(zerr_strerror(PKTIO_ERR_EXISTS), "Already known to the packet I/O service");
+}
+
 TEST(Ctx, ClaimedLengthsAndOffsetsNeverReachPastTheBytes)
 {
     ctx_api_type *api = nullptr;
