@@ -16,6 +16,7 @@ inline constexpr uint32_t COMMS_MAX_CHANNEL_NAME = 255;
 // Frames of the service. Members are 16 bytes: u32 channel, u32 node, u64 endpoint; big-endian.
 inline constexpr uint16_t COMMS_WIRE_CONNECT = 1; // request: u32 node, channel name; reply: the member
 inline constexpr uint16_t COMMS_WIRE_SEND = 2;    // request: member, u32 type, u32 version, body; status
+inline constexpr uint16_t COMMS_WIRE_LINK = 3;    // request (operator): u32 node, u32 up; a node's link down or up
 inline constexpr uint16_t COMMS_WIRE_MSG = 10;    // notice: sender member, u32 type, u32 version, body
 inline constexpr uint16_t COMMS_WIRE_NOTIFY = 11; // notice: u32 event, channel, node, count, member
 

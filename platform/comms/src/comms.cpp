@@ -677,6 +677,15 @@ void host_send(sockmsg_session_type *session, sockmsg_call_type *call, const uin
     host_reply(call, rc);
 }
 
+// The operator takes a node's link down or up: its members are told, as in-process.
+void host_link(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    if (length != 8)
+        return host_reply(call, COMMS_ERR_INVALID);
+    comms_test_set_link(get32(data), get32(data + 4) != 0);
+    host_reply(call, 0);
+}
+
 void host_disconnect(sockmsg_session_type *, void *state, void *)
 {
     if (state == nullptr)
@@ -689,8 +698,10 @@ void host_disconnect(sockmsg_session_type *, void *state, void *)
 const sockmsg_handler_row host_rows[] = {
     {COMMS_WIRE_CONNECT, host_connect},
     {COMMS_WIRE_SEND, host_send},
+    {COMMS_WIRE_LINK, host_link},
 };
-const sockmsg_service_type host_service = {COMMS_SERVICE_ID, "comms", host_rows, 2, host_disconnect, nullptr};
+const sockmsg_service_type host_service = {COMMS_SERVICE_ID, "comms", host_rows, sizeof host_rows / sizeof host_rows[0],
+                                           host_disconnect,  nullptr};
 
 } // namespace
 

@@ -206,6 +206,24 @@ TEST_F(CommsDaemonTest, MessagesOfEachSenderArriveInTheOrderSent)
     EXPECT_EQ(next_b, count);
 }
 
+// The operator takes this node's link down and up again through the daemon.
+TEST_F(CommsDaemonTest, ALinkDownOfTheNodeIsNotifiedToItsMembers)
+{
+    sockmsg_client_type *op = nullptr;
+    ASSERT_EQ(sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &op), 0u);
+    for (uint8_t up : {0, 1}) {
+        const uint8_t req[8] = {0, 0, 1, 0, 0, 0, 0, up};
+        uint32_t status = 1;
+        ASSERT_EQ(sockmsg_client_call(op, COMMS_SERVICE_ID, COMMS_WIRE_LINK, req, sizeof req, &status, nullptr), 0u);
+        EXPECT_EQ(status, 0u);
+    }
+    sockmsg_client_close(op);
+    ASSERT_TRUE(run_until(evm, [&] { return in.notices.size() >= 2; }));
+    EXPECT_EQ(in.notices[0].event, COMMS_EVENT_LOCAL_DOWN);
+    EXPECT_EQ(in.notices[0].node_id, 0x100u);
+    EXPECT_EQ(in.notices[1].event, COMMS_EVENT_LOCAL_UP);
+}
+
 // Frames that are well formed for the transport but not for the service are refused to that
 // client only; the daemon goes on serving the others.
 TEST_F(CommsDaemonTest, BadRequestsAreRefusedToTheirClientOnly)

@@ -12,10 +12,13 @@
 
 inline constexpr uint16_t SYSMGR_SERVICE_ID = 0x0c2;
 // Requests of the service.
-inline constexpr uint16_t SYSMGR_WIRE_READY = 1;   // no payload: the calling process is ready
-inline constexpr uint16_t SYSMGR_WIRE_EXITING = 2; // no payload: it leaves by itself
-inline constexpr uint16_t SYSMGR_WIRE_LIST = 3;    // reply: the process table as text
-inline constexpr uint16_t SYSMGR_WIRE_KILL = 4;    // u32 node, name: kill -9 (it is restarted)
+inline constexpr uint16_t SYSMGR_WIRE_READY = 1;       // no payload: the calling process is ready
+inline constexpr uint16_t SYSMGR_WIRE_EXITING = 2;     // no payload: it leaves by itself
+inline constexpr uint16_t SYSMGR_WIRE_LIST = 3;        // reply: the process table as text
+inline constexpr uint16_t SYSMGR_WIRE_KILL = 4;        // u32 node, name: kill -9 (it is restarted)
+inline constexpr uint16_t SYSMGR_WIRE_LR_REGISTER = 5; // u32 node, u32 kind: this client wants those events
+inline constexpr uint16_t SYSMGR_WIRE_LR_FIRE = 6;     // u32 node (all ones: every node), u32 kind; reply u32 told
+inline constexpr uint16_t SYSMGR_WIRE_LR_EVENT = 30;   // notice: u32 kind, u32 node
 
 // A dead process is started again after this long.
 inline constexpr uint64_t SYSMGR_RESTART_DELAY_MS = 500;

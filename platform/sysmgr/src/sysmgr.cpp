@@ -19,7 +19,16 @@ struct lr_registration_type {
     sysmgr_lr_event_fn callback = nullptr;
     void *context = nullptr;
     event_async_ctx_type event{};
+    sockmsg_client_type *client = nullptr; // a process of the chassis: the daemon sends the events
 };
+
+void lr_free(lr_registration_type *r)
+{
+    if (r->client != nullptr)
+        sockmsg_client_close(r->client);
+    event_async_attach(r->evm, r->event.code, nullptr, nullptr);
+    delete r;
+}
 
 struct state_type {
     std::recursive_mutex lock;
@@ -107,6 +116,44 @@ zerrno tell_daemon(state_type &s, uint16_t type)
     }
     uint32_t status = 0;
     const zerrno rc = sockmsg_client_call(s.daemon, SYSMGR_SERVICE_ID, type, nullptr, 0, &status, nullptr);
+    return rc != 0 ? rc : status;
+}
+
+// Events from the daemon, on the registration's event manager.
+void lr_notice(sockmsg_client_type *, uint16_t service, uint16_t type, const uint8_t *data, uint32_t length,
+               void *context)
+{
+    if (service != SYSMGR_SERVICE_ID || type != SYSMGR_WIRE_LR_EVENT || length != 8)
+        return;
+    auto *r = static_cast<lr_registration_type *>(context);
+    const auto rd = [](const uint8_t *p) {
+        return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+               static_cast<uint32_t>(p[2]) << 8 | p[3];
+    };
+    const sysmgr_lr_event_type event{rd(data), rd(data + 4)};
+    {
+        state_type &s = state();
+        std::lock_guard<std::recursive_mutex> g(s.lock);
+        if (event.kind == SYSMGR_LR_EVENT_KVOLM_ACTIVE)
+            s.kvolm = 1;
+    }
+    r->callback(&event, r->context);
+}
+
+// Asks the daemon for the events of a kind on this node. Caller holds the lock.
+zerrno lr_remote(state_type &s, lr_registration_type *r, uint32_t kind)
+{
+    if (sockmsg_client_connect(plat_socket_path(), r->evm, lr_notice, nullptr, r, &r->client) != 0) {
+        r->client = nullptr;
+        return SYSMGR_ERR_NO_CHASSIS;
+    }
+    const uint8_t req[8] = {static_cast<uint8_t>(s.node_id >> 24), static_cast<uint8_t>(s.node_id >> 16),
+                            static_cast<uint8_t>(s.node_id >> 8),  static_cast<uint8_t>(s.node_id),
+                            static_cast<uint8_t>(kind >> 24),      static_cast<uint8_t>(kind >> 16),
+                            static_cast<uint8_t>(kind >> 8),       static_cast<uint8_t>(kind)};
+    uint32_t status = 0;
+    const zerrno rc =
+        sockmsg_client_call(r->client, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LR_REGISTER, req, sizeof req, &status, nullptr);
     return rc != 0 ? rc : status;
 }
 
@@ -236,10 +283,15 @@ zerrno sysmgr_register_lr_event(event_mgr_type *evm, uint32_t kind, sysmgr_lr_ev
         delete r;
         return SYSMGR_ERR_NO_MEMORY;
     }
-    if (auto it = s.lr.find(kind); it != s.lr.end()) {
-        event_async_attach(it->second->evm, it->second->event.code, nullptr, nullptr);
-        delete it->second;
+    read_env(s);
+    if (s.node_from_env) {
+        if (const zerrno rc = lr_remote(s, r, kind); rc != 0) {
+            lr_free(r);
+            return rc;
+        }
     }
+    if (auto it = s.lr.find(kind); it != s.lr.end())
+        lr_free(it->second);
     s.lr[kind] = r;
     return 0;
 }
@@ -250,10 +302,8 @@ void sysmgr_test_reset(void)
 {
     state_type &s = state();
     std::lock_guard<std::recursive_mutex> g(s.lock);
-    for (auto &[kind, r] : s.lr) {
-        event_async_attach(r->evm, r->event.code, nullptr, nullptr);
-        delete r;
-    }
+    for (auto &[kind, r] : s.lr)
+        lr_free(r);
     s.lr.clear();
     chassis_free(s.owned);
     s.owned = nullptr;

@@ -55,8 +55,15 @@ struct proc_type {
     evm_alarm_type *restart = nullptr;
 };
 
+struct lr_interest_type {
+    sockmsg_session_type *session;
+    uint32_t node;
+    uint32_t kind;
+};
+
 struct host_type {
     std::mutex lock; // the table: the daemon's loop and the reaper thread
+    std::vector<lr_interest_type> lr;
     event_mgr_type *evm = nullptr;
     event_async_ctx_type death{};
     std::vector<proc_type *> procs;
@@ -220,13 +227,72 @@ void on_kill(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *dat
         sockmsg_reply(call, rc, nullptr, 0);
 }
 
+uint32_t be32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
+
+// A process the manager started gets the events of its own node, whatever node it names.
+void on_lr_register(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
+                    void *)
+{
+    host_type &h = host();
+    zerrno rc = SYSMGR_ERR_INVALID;
+    if (length == 8) {
+        std::lock_guard<std::mutex> g(h.lock);
+        uint32_t node = be32(data);
+        if (const proc_type *p = by_pid(h, sockmsg_session_peer(session)->pid))
+            node = p->node_id;
+        h.lr.push_back({session, node, be32(data + 4)});
+        rc = 0;
+    }
+    if (call != nullptr)
+        sockmsg_reply(call, rc, nullptr, 0);
+}
+
+void on_lr_fire(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    host_type &h = host();
+    if (length != 8) {
+        if (call != nullptr)
+            sockmsg_reply(call, SYSMGR_ERR_INVALID, nullptr, 0);
+        return;
+    }
+    const uint32_t node = be32(data), kind = be32(data + 4);
+    uint32_t told = 0;
+    {
+        std::lock_guard<std::mutex> g(h.lock);
+        for (const lr_interest_type &i : h.lr) {
+            if (i.kind != kind || (node != UINT32_MAX && i.node != node))
+                continue;
+            const uint8_t event[8] = {static_cast<uint8_t>(kind >> 24),   static_cast<uint8_t>(kind >> 16),
+                                      static_cast<uint8_t>(kind >> 8),    static_cast<uint8_t>(kind),
+                                      static_cast<uint8_t>(i.node >> 24), static_cast<uint8_t>(i.node >> 16),
+                                      static_cast<uint8_t>(i.node >> 8),  static_cast<uint8_t>(i.node)};
+            if (sockmsg_notify(i.session, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LR_EVENT, event, sizeof event) == 0)
+                told++;
+        }
+    }
+    const uint8_t out[4] = {static_cast<uint8_t>(told >> 24), static_cast<uint8_t>(told >> 16),
+                            static_cast<uint8_t>(told >> 8), static_cast<uint8_t>(told)};
+    if (call != nullptr)
+        sockmsg_reply(call, 0, out, sizeof out);
+}
+
+void on_disconnect(sockmsg_session_type *session, void *, void *)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    std::erase_if(h.lr, [session](const lr_interest_type &i) { return i.session == session; });
+}
+
 const sockmsg_handler_row rows[] = {
-    {SYSMGR_WIRE_READY, on_ready},
-    {SYSMGR_WIRE_EXITING, on_exiting},
-    {SYSMGR_WIRE_LIST, on_list},
-    {SYSMGR_WIRE_KILL, on_kill},
+    {SYSMGR_WIRE_READY, on_ready}, {SYSMGR_WIRE_EXITING, on_exiting},         {SYSMGR_WIRE_LIST, on_list},
+    {SYSMGR_WIRE_KILL, on_kill},   {SYSMGR_WIRE_LR_REGISTER, on_lr_register}, {SYSMGR_WIRE_LR_FIRE, on_lr_fire},
 };
-const sockmsg_service_type service = {SYSMGR_SERVICE_ID, "sysmgr", rows, 4, nullptr, nullptr};
+const sockmsg_service_type service = {SYSMGR_SERVICE_ID, "sysmgr", rows, sizeof rows / sizeof rows[0],
+                                      on_disconnect,     nullptr};
 
 } // namespace
 

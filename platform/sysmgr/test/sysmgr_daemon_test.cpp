@@ -13,8 +13,11 @@
 #include <string>
 #include <thread>
 
+#include "evm_test.h"
 #include "sockmsg.h"
+#include "sysmgr.h"
 #include "sysmgr_host.h"
+#include "sysmgr_test.h"
 
 namespace {
 
@@ -131,6 +134,71 @@ TEST(SysmgrDaemon, ABadChassisDescriptionStopsTheDaemon)
     std::string first;
     std::getline(in, first);
     EXPECT_EQ(first, chassis + ":4: node[0].role: \"xx\" is not rp or lc");
+    std::filesystem::remove_all(dir);
+}
+
+int on_lr(const sysmgr_lr_event_type *event, void *context)
+{
+    static_cast<std::vector<sysmgr_lr_event_type> *>(context)->push_back(*event);
+    return 0;
+}
+
+uint32_t fire(sockmsg_client_type *c, uint32_t node, uint32_t kind)
+{
+    const uint8_t req[8] = {static_cast<uint8_t>(node >> 24),
+                            static_cast<uint8_t>(node >> 16),
+                            static_cast<uint8_t>(node >> 8),
+                            static_cast<uint8_t>(node),
+                            0,
+                            0,
+                            0,
+                            static_cast<uint8_t>(kind)};
+    uint32_t status = 1;
+    std::vector<uint8_t> reply;
+    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LR_FIRE, req, sizeof req, &status, &reply) != 0 ||
+        status != 0 || reply.size() != 4)
+        return UINT32_MAX;
+    return reply[3];
+}
+
+// A logical-router event fired at the daemon reaches the processes of that node that asked for it.
+TEST(SysmgrDaemon, LogicalRouterEventsReachTheProcessesOfTheirNode)
+{
+    char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl, socket = dir + "/platform.sock";
+    const pid_t daemon = fork();
+    ASSERT_GE(daemon, 0);
+    if (daemon == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    sockmsg_client_type *c = nullptr;
+    ASSERT_TRUE(
+        wait_for([&] { return sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0; }));
+
+    // This process plays a process of node 0x10.
+    setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    setenv("PTP_NODE", "0x10", 1);
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    std::vector<sysmgr_lr_event_type> seen;
+    ASSERT_EQ(sysmgr_register_lr_event(evm, SYSMGR_LR_EVENT_KVOLM_ACTIVE, on_lr, &seen), 0u);
+    EXPECT_EQ(fire(c, 0x20, SYSMGR_LR_EVENT_KVOLM_ACTIVE), 0u); // another node's
+    EXPECT_EQ(fire(c, 0x10, 3), 0u);                            // a kind nobody asked for
+    EXPECT_EQ(fire(c, 0x10, SYSMGR_LR_EVENT_KVOLM_ACTIVE), 1u);
+    ASSERT_TRUE(wait_for([&] {
+        evm_run_until_idle(evm);
+        return !seen.empty();
+    }));
+    EXPECT_EQ(seen[0].kind, SYSMGR_LR_EVENT_KVOLM_ACTIVE);
+    EXPECT_EQ(seen[0].node_id, 0x10u);
+
+    sysmgr_test_reset(); // the registration and its connection
+    sockmsg_client_close(c);
+    kill(daemon, SIGTERM);
+    waitpid(daemon, nullptr, 0);
+    event_manager_destroy(evm);
     std::filesystem::remove_all(dir);
 }
 
