@@ -1,10 +1,12 @@
 // The services the platform daemon hosts, in start order.
 #include "chkpt_host.h"
 #include "comms_host.h"
+#include "nodra_service.h"
 #include "plat_daemon.h"
 #include "sysmgr_host.h"
 
 const plat_daemon_service_row plat_daemon_services[] = {
+    {"configuration database", nodra_service_init, nodra_service_shutdown},
     {"comms", comms_host_init, comms_host_shutdown},
     {"chkpt", chkpt_host_init, chkpt_host_shutdown},
     {"sysmgr", sysmgr_host_init, sysmgr_host_shutdown},

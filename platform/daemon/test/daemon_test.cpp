@@ -19,6 +19,7 @@ TEST(PlatformDaemon, ServesOnItsSocketAndStopsCleanlyOnSigterm)
     char tmpl[] = "/tmp/platformd_test.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string path = std::string(tmpl) + "/run/platform.sock";
+    setenv("PTP_NODRA_DB", (std::string(tmpl) + "/db/nodra.db").c_str(), 1);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

@@ -6,6 +6,17 @@
 
 #include "nodra.h"
 
+// The database of a test process: a server on a thread of its own with its store in a new
+// temporary directory, which the client library then uses. Started by the first call below
+// that needs it; stopping it removes the directory.
+zerrno nodra_test_server_start();
+void nodra_test_server_stop();
+// The in-process server's socket and store (empty while it is not running).
+const char *nodra_test_server_socket();
+const char *nodra_test_server_store();
+// Makes the client library use the server on path (null: back to plat_socket_path()).
+void nodra_test_use_socket(const char *path);
+
 // Forgets every item, the library path override, pending failures and the counters. Bindings and
 // lists still held stay valid (and counted as open).
 void nodra_test_reset();

@@ -1,0 +1,1072 @@
+// The database service: the durable item store, registrations, the commit engine and the routing
+// of operational requests. Everything runs on the serving event manager, one message at a time;
+// a commit waits for its verifiers' answers without blocking anyone.
+#include "nodra_service.h"
+
+#include <fnmatch.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "nodra.h"
+#include "nodra_wire.h"
+
+namespace {
+
+// ---- patterns ----------------------------------------------------------------------------------
+
+// A registration pattern, relative to its binding: elements between "/"; ".*" stands for one or
+// more elements, "a|b" for either name; a trailing "/" takes the whole subtree below.
+struct pattern_type {
+    std::vector<std::string> elements;
+    bool subtree = false;
+    bool any = false; // the empty pattern: everything below the binding
+};
+
+std::vector<std::string_view> split(std::string_view path)
+{
+    std::vector<std::string_view> out;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string_view::npos ? path.size() : slash;
+        if (end > start)
+            out.push_back(path.substr(start, end - start));
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    return out;
+}
+
+pattern_type pattern_parse(std::string_view text)
+{
+    pattern_type p;
+    if (text.empty()) {
+        p.any = true;
+        return p;
+    }
+    p.subtree = text.back() == '/';
+    for (std::string_view e : split(text))
+        p.elements.emplace_back(e);
+    return p;
+}
+
+bool element_match(std::string_view pat, std::string_view name)
+{
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = pat.find('|', start);
+        if (pat.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start) == name)
+            return true;
+        if (bar == std::string_view::npos)
+            return false;
+        start = bar + 1;
+    }
+}
+
+bool elements_match(const pattern_type &p, size_t i, const std::vector<std::string_view> &path, size_t j)
+{
+    if (i == p.elements.size())
+        return p.subtree ? j < path.size() : j == path.size();
+    if (j >= path.size())
+        return false;
+    if (p.elements[i] == ".*") {
+        for (size_t k = j + 1; k <= path.size(); ++k)
+            if (elements_match(p, i + 1, path, k))
+                return true;
+        return false;
+    }
+    return element_match(p.elements[i], path[j]) && elements_match(p, i + 1, path, j + 1);
+}
+
+bool pattern_match(const pattern_type &p, std::string_view relative)
+{
+    if (p.any)
+        return !relative.empty();
+    return elements_match(p, 0, split(relative), 0);
+}
+
+// Higher is more specific: a leaf before a subtree, then more named elements, then longer names.
+std::tuple<int, size_t, size_t> pattern_specificity(const pattern_type &p)
+{
+    size_t named = 0, chars = 0;
+    for (const std::string &e : p.elements)
+        if (e != ".*") {
+            ++named;
+            chars += e.size();
+        }
+    return {p.any ? 0 : (p.subtree ? 1 : 2), named, chars};
+}
+
+// ---- state -------------------------------------------------------------------------------------
+
+struct item_rec {
+    uint32_t type;
+    std::string value;
+};
+
+struct reg_rec {
+    uint32_t id;
+    sockmsg_session_type *session;
+    int32_t pid;
+    uint32_t kind;
+    std::string bind; // absolute, ends with "/"
+    std::vector<pattern_type> patterns;
+    uint32_t events;
+    uint32_t options;
+    int32_t order;
+};
+
+struct batch_rec {
+    uint32_t reg;
+    std::vector<std::string> paths; // absolute, in batch order
+    std::vector<nodra_wire_item> items;
+};
+
+struct failure_rec {
+    std::string path;
+    uint32_t code;
+    std::string text;
+};
+
+struct change_rec {
+    std::string path;
+    uint32_t event;
+    std::optional<item_rec> old_item; // none for a create
+    item_rec new_item;                // unused for a delete
+};
+
+enum class phase_type {
+    verify,
+    apply
+};
+
+struct commit_rec {
+    sockmsg_call_type *call;
+    std::vector<uint8_t> request;
+    uint32_t seq = 0;
+    std::vector<change_rec> changes;
+    std::vector<batch_rec> batches;
+    phase_type phase = phase_type::verify;
+    size_t next = 0;      // batch being answered
+    bool waiting = false; // for the answer to batches[next]
+    std::vector<failure_rec> failures;
+    std::vector<failure_rec> warnings;
+    bool pending = false;
+};
+
+struct edm_wait {
+    sockmsg_call_type *call;
+    sockmsg_session_type *provider;
+    uint32_t op;
+};
+
+struct service_type {
+    event_mgr_type *evm = nullptr;
+    sqlite3 *db = nullptr;
+    std::map<std::string, item_rec> items;
+    uint32_t seq = 0;
+    uint32_t next_reg = 1;
+    std::map<uint32_t, reg_rec> regs;
+    std::deque<std::unique_ptr<commit_rec>> commits; // front is running
+    uint32_t next_edm = 1;
+    std::map<uint32_t, edm_wait> edm_waits;
+};
+
+service_type *svc = nullptr;
+
+// ---- store -------------------------------------------------------------------------------------
+
+bool sql_exec(const char *sql)
+{
+    return sqlite3_exec(svc->db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Makes the directories above a file (0700), as a fresh machine has none of them.
+void parents_make(const std::string &file)
+{
+    for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
+        mkdir(file.substr(0, slash).c_str(), 0700);
+}
+
+zerrno store_open(const char *path)
+{
+    parents_make(path);
+    if (sqlite3_open_v2(path, &svc->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+        SQLITE_OK)
+        return NODRA_ERR_STORE;
+    if (!sql_exec("PRAGMA journal_mode=WAL") || !sql_exec("PRAGMA synchronous=FULL") ||
+        !sql_exec("CREATE TABLE IF NOT EXISTS items (path TEXT PRIMARY KEY, type INTEGER NOT NULL, value BLOB)") ||
+        !sql_exec("CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value INTEGER NOT NULL)"))
+        return NODRA_ERR_STORE;
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(svc->db, "SELECT path, type, value FROM items", -1, &st, nullptr) != SQLITE_OK)
+        return NODRA_ERR_STORE;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+        const auto *v = static_cast<const char *>(sqlite3_column_blob(st, 2));
+        const int n = sqlite3_column_bytes(st, 2);
+        svc->items[p] = item_rec{static_cast<uint32_t>(sqlite3_column_int64(st, 1)),
+                                 v != nullptr ? std::string(v, static_cast<size_t>(n)) : std::string()};
+    }
+    sqlite3_finalize(st);
+    if (sqlite3_prepare_v2(svc->db, "SELECT value FROM meta WHERE key='seq'", -1, &st, nullptr) != SQLITE_OK)
+        return NODRA_ERR_STORE;
+    if (sqlite3_step(st) == SQLITE_ROW)
+        svc->seq = static_cast<uint32_t>(sqlite3_column_int64(st, 0));
+    sqlite3_finalize(st);
+    return ZERR_OK;
+}
+
+// Writes a set of changes (a null item deletes) and the sequence number in one transaction.
+zerrno store_write(const std::vector<std::pair<std::string, const item_rec *>> &changes, uint32_t seq)
+{
+    if (!sql_exec("BEGIN IMMEDIATE"))
+        return NODRA_ERR_STORE;
+    sqlite3_stmt *put = nullptr, *del = nullptr, *meta = nullptr;
+    bool ok = sqlite3_prepare_v2(svc->db, "INSERT OR REPLACE INTO items (path, type, value) VALUES (?, ?, ?)", -1, &put,
+                                 nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(svc->db, "DELETE FROM items WHERE path = ?", -1, &del, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(svc->db, "INSERT OR REPLACE INTO meta (key, value) VALUES ('seq', ?)", -1, &meta,
+                                 nullptr) == SQLITE_OK;
+    for (const auto &[path, item] : changes) {
+        if (!ok)
+            break;
+        sqlite3_stmt *st = item != nullptr ? put : del;
+        sqlite3_reset(st);
+        sqlite3_bind_text(st, 1, path.data(), static_cast<int>(path.size()), SQLITE_TRANSIENT);
+        if (item != nullptr) {
+            sqlite3_bind_int64(st, 2, item->type);
+            sqlite3_bind_blob(st, 3, item->value.data(), static_cast<int>(item->value.size()), SQLITE_TRANSIENT);
+        }
+        ok = sqlite3_step(st) == SQLITE_DONE;
+    }
+    if (ok) {
+        sqlite3_bind_int64(meta, 1, seq);
+        ok = sqlite3_step(meta) == SQLITE_DONE;
+    }
+    sqlite3_finalize(put);
+    sqlite3_finalize(del);
+    sqlite3_finalize(meta);
+    if (!ok || !sql_exec("COMMIT")) {
+        sql_exec("ROLLBACK");
+        return NODRA_ERR_STORE;
+    }
+    return ZERR_OK;
+}
+
+// ---- helpers -----------------------------------------------------------------------------------
+
+void reply(sockmsg_call_type *call, zerrno status, const nodra_wire_writer *w = nullptr)
+{
+    if (call == nullptr)
+        return;
+    sockmsg_reply(call, status, w != nullptr ? w->out.data() : nullptr,
+                  w != nullptr ? static_cast<uint32_t>(w->out.size()) : 0);
+}
+
+void notice(sockmsg_session_type *s, uint16_t type, const nodra_wire_writer &w)
+{
+    sockmsg_notify(s, NODRA_SERVICE_ID, type, w.out.data(), static_cast<uint32_t>(w.out.size()));
+}
+
+bool item_path_valid(std::string_view path)
+{
+    return path.size() >= 2 && path.front() == '/' && path.back() != '/' && path.find("//") == std::string_view::npos;
+}
+
+bool dir_path_valid(std::string_view path)
+{
+    return !path.empty() && path.front() == '/' && path.back() == '/' && path.find("//") == std::string_view::npos;
+}
+
+bool reg_matches(const reg_rec &r, std::string_view path)
+{
+    if (!path.starts_with(r.bind))
+        return false;
+    std::string_view rel = path.substr(r.bind.size());
+    for (const pattern_type &p : r.patterns)
+        if (pattern_match(p, rel))
+            return true;
+    return false;
+}
+
+std::tuple<int, size_t, size_t> reg_specificity(const reg_rec &r, std::string_view path)
+{
+    std::tuple<int, size_t, size_t> best{-1, 0, 0};
+    std::string_view rel = path.substr(r.bind.size());
+    for (const pattern_type &p : r.patterns)
+        if (pattern_match(p, rel))
+            best = std::max(best, std::tuple<int, size_t, size_t>(std::get<0>(pattern_specificity(p)),
+                                                                  r.bind.size() + std::get<1>(pattern_specificity(p)),
+                                                                  std::get<2>(pattern_specificity(p))));
+    return best;
+}
+
+// The verify registration that takes path among those of r's client: the most specific one.
+bool verify_owner(const reg_rec &r, std::string_view path)
+{
+    if (!reg_matches(r, path))
+        return false;
+    const auto mine = reg_specificity(r, path);
+    for (const auto &[id, o] : svc->regs) {
+        if (o.id == r.id || o.kind != NODRA_REG_VERIFY || o.session != r.session || !reg_matches(o, path))
+            continue;
+        const auto theirs = reg_specificity(o, path);
+        if (theirs > mine || (theirs == mine && o.id < r.id))
+            return false;
+    }
+    return true;
+}
+
+nodra_wire_item wire_item(const std::string &rel, uint32_t event, const item_rec *old_item, const item_rec *new_item)
+{
+    nodra_wire_item w;
+    w.path = rel;
+    w.event = event;
+    w.type = new_item != nullptr ? new_item->type : (old_item != nullptr ? old_item->type : 0);
+    if (old_item != nullptr) {
+        w.has_old = true;
+        w.old_value = old_item->value;
+    }
+    if (new_item != nullptr) {
+        w.has_new = true;
+        w.new_value = new_item->value;
+    }
+    return w;
+}
+
+void put_failures(nodra_wire_writer &w, const std::vector<failure_rec> &list)
+{
+    w.u32(static_cast<uint32_t>(list.size()));
+    for (const failure_rec &f : list) {
+        w.str(f.path);
+        w.u32(f.code);
+        w.str(f.text);
+    }
+}
+
+// ---- commits -----------------------------------------------------------------------------------
+
+void commit_advance();
+void commit_start();
+
+void commit_finish(zerrno status)
+{
+    std::unique_ptr<commit_rec> c = std::move(svc->commits.front());
+    svc->commits.pop_front();
+    nodra_wire_writer w;
+    w.u32(c->seq);
+    w.u32(!c->failures.empty() ? NODRA_COMMIT_REJECTED : (c->pending ? NODRA_COMMIT_PENDING : NODRA_COMMIT_APPLIED));
+    put_failures(w, c->failures);
+    put_failures(w, c->warnings);
+    reply(c->call, status, status == ZERR_OK ? &w : nullptr);
+    commit_start();
+}
+
+void batch_send(commit_rec *c)
+{
+    const batch_rec &b = c->batches[c->next];
+    auto it = svc->regs.find(b.reg);
+    if (it == svc->regs.end()) { // its client went away: nobody to ask
+        ++c->next;
+        return;
+    }
+    nodra_wire_writer w;
+    w.u32(c->seq);
+    w.u32(static_cast<uint32_t>(c->next));
+    w.u32(b.reg);
+    w.u32(static_cast<uint32_t>(b.items.size()));
+    for (const nodra_wire_item &item : b.items)
+        nodra_wire_put_item(w, item);
+    notice(it->second.session, c->phase == phase_type::verify ? NODRA_MSG_VERIFY_BATCH : NODRA_MSG_APPLY_BATCH, w);
+    c->waiting = true;
+}
+
+// Tells every notification registration what a commit (or a provider) changed.
+void notify_changes(uint32_t seq,
+                    const std::vector<std::tuple<std::string, uint32_t, const item_rec *, const item_rec *>> &changes)
+{
+    for (const auto &[id, r] : svc->regs) {
+        if (r.kind != NODRA_REG_NOTIFY)
+            continue;
+        std::vector<nodra_wire_item> items;
+        for (const auto &[path, event, old_item, new_item] : changes)
+            if ((r.events & event) != 0 && reg_matches(r, path))
+                items.push_back(wire_item(path.substr(r.bind.size()), event, old_item, new_item));
+        if (items.empty())
+            continue;
+        nodra_wire_writer w;
+        w.u32(seq);
+        w.u32(0);
+        w.u32(r.id);
+        w.u32(static_cast<uint32_t>(items.size()));
+        for (const nodra_wire_item &item : items)
+            nodra_wire_put_item(w, item);
+        notice(r.session, NODRA_MSG_NOTIFY_BATCH, w);
+    }
+}
+
+// Verified: store in one transaction, then the apply batches in the verify order.
+bool commit_store(commit_rec *c)
+{
+    std::vector<std::pair<std::string, const item_rec *>> writes;
+    for (const change_rec &ch : c->changes)
+        writes.emplace_back(ch.path, ch.event == NODRA_EVENT_DELETE ? nullptr : &ch.new_item);
+    if (store_write(writes, c->seq) != ZERR_OK)
+        return false;
+    svc->seq = c->seq;
+    return true;
+}
+
+void commit_advance()
+{
+    commit_rec *c = svc->commits.front().get();
+    for (;;) {
+        if (c->waiting)
+            return;
+        if (c->next < c->batches.size()) {
+            batch_send(c);
+            continue;
+        }
+        if (c->phase == phase_type::verify) {
+            if (!c->failures.empty()) {
+                for (const batch_rec &b : c->batches) {
+                    auto it = svc->regs.find(b.reg);
+                    if (it == svc->regs.end())
+                        continue;
+                    nodra_wire_writer w;
+                    w.u32(c->seq);
+                    w.u32(b.reg);
+                    notice(it->second.session, NODRA_MSG_ABORT, w);
+                }
+                // A rejected commit keeps its number: its verifiers saw it.
+                if (store_write({}, c->seq) == ZERR_OK)
+                    svc->seq = c->seq;
+                commit_finish(ZERR_OK);
+                return;
+            }
+            if (!commit_store(c)) {
+                c->failures.clear();
+                commit_finish(NODRA_ERR_STORE);
+                return;
+            }
+            c->phase = phase_type::apply;
+            c->next = 0;
+            continue;
+        }
+        // Applied everywhere: memory follows the store, then the notifications.
+        std::vector<item_rec> olds;
+        olds.reserve(c->changes.size());
+        std::vector<std::tuple<std::string, uint32_t, const item_rec *, const item_rec *>> notes;
+        for (change_rec &ch : c->changes) {
+            olds.push_back(ch.old_item.value_or(item_rec{}));
+            if (ch.event == NODRA_EVENT_DELETE)
+                svc->items.erase(ch.path);
+            else
+                svc->items[ch.path] = ch.new_item;
+        }
+        for (size_t i = 0; i < c->changes.size(); ++i) {
+            change_rec &ch = c->changes[i];
+            notes.emplace_back(ch.path, ch.event, ch.event == NODRA_EVENT_CREATE ? nullptr : &olds[i],
+                               ch.event == NODRA_EVENT_DELETE ? nullptr : &ch.new_item);
+        }
+        notify_changes(c->seq, notes);
+        commit_finish(ZERR_OK);
+        return;
+    }
+}
+
+// Builds the commit's changes and batches from its request; false for a request to refuse.
+zerrno commit_prepare(commit_rec *c)
+{
+    nodra_wire_reader r(c->request.data(), static_cast<uint32_t>(c->request.size()));
+    const uint32_t n = r.count(4 + 4 + 4 + 4);
+    std::map<std::string, std::optional<item_rec>> ops; // last operation per path wins
+    for (uint32_t i = 0; i < n && r.ok; ++i) {
+        std::string path = r.str();
+        const uint32_t op = r.u32();
+        const uint32_t type = r.u32();
+        std::string value = r.str();
+        if (!r.ok || !item_path_valid(path) || (op != 1 && op != 2))
+            return NODRA_ERR_INVALID;
+        if (op == 1)
+            ops[path] = item_rec{type, std::move(value)};
+        else
+            ops[path] = std::nullopt;
+    }
+    if (!r.done())
+        return NODRA_ERR_INVALID;
+    for (auto &[path, value] : ops) {
+        auto it = svc->items.find(path);
+        const item_rec *old_item = it != svc->items.end() ? &it->second : nullptr;
+        if (!value) {
+            if (old_item == nullptr)
+                continue; // created and deleted in one commit, or never there
+            c->changes.push_back({path, NODRA_EVENT_DELETE, *old_item, {}});
+        } else {
+            c->changes.push_back({path, old_item != nullptr ? NODRA_EVENT_SET : NODRA_EVENT_CREATE,
+                                  old_item != nullptr ? std::optional<item_rec>(*old_item) : std::nullopt, *value});
+        }
+    }
+    c->seq = svc->seq + 1;
+    std::vector<const reg_rec *> verifiers;
+    for (const auto &[id, reg] : svc->regs)
+        if (reg.kind == NODRA_REG_VERIFY)
+            verifiers.push_back(&reg);
+    std::stable_sort(verifiers.begin(), verifiers.end(),
+                     [](const reg_rec *a, const reg_rec *b) { return a->order < b->order; });
+    for (const reg_rec *reg : verifiers) {
+        batch_rec b{reg->id, {}, {}};
+        for (const change_rec &ch : c->changes) {
+            if ((reg->events & ch.event) == 0 || !verify_owner(*reg, ch.path))
+                continue;
+            b.paths.push_back(ch.path);
+            b.items.push_back(wire_item(ch.path.substr(reg->bind.size()), ch.event,
+                                        ch.old_item ? &*ch.old_item : nullptr,
+                                        ch.event == NODRA_EVENT_DELETE ? nullptr : &ch.new_item));
+        }
+        if (!b.items.empty())
+            c->batches.push_back(std::move(b));
+    }
+    return ZERR_OK;
+}
+
+// Starts the next queued commit; each is prepared when it starts, against the store as the
+// previous one left it.
+void commit_start()
+{
+    while (!svc->commits.empty()) {
+        commit_rec *front = svc->commits.front().get();
+        const zerrno err = commit_prepare(front);
+        if (err == ZERR_OK) {
+            commit_advance();
+            return;
+        }
+        reply(front->call, err);
+        svc->commits.pop_front();
+    }
+}
+
+void handle_commit(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    auto c = std::make_unique<commit_rec>();
+    c->call = call;
+    c->request.assign(data, data + len);
+    svc->commits.push_back(std::move(c));
+    if (svc->commits.size() == 1)
+        commit_start();
+}
+
+// The answer to the batch a commit waits for; answers from anyone else are ignored.
+commit_rec *answered(sockmsg_session_type *s, nodra_wire_reader &r, phase_type phase)
+{
+    const uint32_t seq = r.u32();
+    const uint32_t batch = r.u32();
+    if (!r.ok || svc->commits.empty())
+        return nullptr;
+    commit_rec *c = svc->commits.front().get();
+    if (c->seq != seq || c->phase != phase || !c->waiting || batch != c->next)
+        return nullptr;
+    auto it = svc->regs.find(c->batches[batch].reg);
+    if (it == svc->regs.end() || it->second.session != s)
+        return nullptr;
+    return c;
+}
+
+void collect(nodra_wire_reader &r, const batch_rec &b, std::vector<failure_rec> *out)
+{
+    const uint32_t n = r.count(12);
+    for (uint32_t i = 0; i < n && r.ok; ++i) {
+        const uint32_t index = r.u32();
+        const uint32_t code = r.u32();
+        std::string text = r.str();
+        if (r.ok && index >= 1 && index <= b.paths.size())
+            out->push_back({b.paths[index - 1], code, std::move(text)});
+    }
+}
+
+void handle_verify_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    commit_rec *c = answered(s, r, phase_type::verify);
+    if (c == nullptr)
+        return;
+    collect(r, c->batches[c->next], &c->failures);
+    c->waiting = false;
+    ++c->next;
+    commit_advance();
+}
+
+void handle_apply_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    commit_rec *c = answered(s, r, phase_type::apply);
+    if (c == nullptr)
+        return;
+    if (r.u8() != 0)
+        c->pending = true;
+    collect(r, c->batches[c->next], &c->warnings);
+    c->waiting = false;
+    ++c->next;
+    commit_advance();
+}
+
+// Does another batch of this sequence still come to this process: a verify batch not yet sent,
+// or, while verifying, the apply batches that follow an accepted commit.
+void handle_batch_follows(sockmsg_session_type *s, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    const uint32_t seq = r.u32();
+    if (!r.done()) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    const int32_t pid = sockmsg_session_peer(s)->pid;
+    bool follows = false;
+    if (!svc->commits.empty() && svc->commits.front()->seq == seq) {
+        const commit_rec *c = svc->commits.front().get();
+        for (size_t i = 0; i < c->batches.size(); ++i) {
+            auto it = svc->regs.find(c->batches[i].reg);
+            if (it == svc->regs.end() || it->second.pid != pid)
+                continue;
+            // While verifying, each batch of this process still has its apply batch to come.
+            if (c->phase == phase_type::verify || i > c->next)
+                follows = true;
+        }
+    }
+    nodra_wire_writer w;
+    w.u8(follows ? 1 : 0);
+    reply(call, ZERR_OK, &w);
+}
+
+// ---- registrations -----------------------------------------------------------------------------
+
+void handle_register(sockmsg_session_type *s, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    reg_rec reg{};
+    reg.kind = r.u32();
+    reg.bind = r.str();
+    const uint32_t n = r.count(4);
+    for (uint32_t i = 0; i < n && r.ok; ++i)
+        reg.patterns.push_back(pattern_parse(r.str()));
+    reg.events = r.u32();
+    reg.options = r.u32();
+    reg.order = r.i32();
+    if (!r.done() || !dir_path_valid(reg.bind) || reg.patterns.empty() || reg.kind < NODRA_REG_NOTIFY ||
+        reg.kind > NODRA_REG_EDM) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    reg.id = svc->next_reg++;
+    reg.session = s;
+    reg.pid = sockmsg_session_peer(s)->pid;
+    const reg_rec &stored = svc->regs.emplace(reg.id, std::move(reg)).first->second;
+
+    // The new client learns the configuration it registered for as it stands.
+    nodra_wire_writer w;
+    w.u32(stored.id);
+    w.u32(svc->seq);
+    std::vector<nodra_wire_item> replay;
+    if (stored.kind != NODRA_REG_EDM)
+        for (auto it = svc->items.lower_bound(stored.bind);
+             it != svc->items.end() && it->first.starts_with(stored.bind); ++it) {
+            const bool mine =
+                stored.kind == NODRA_REG_VERIFY ? verify_owner(stored, it->first) : reg_matches(stored, it->first);
+            if (mine && (stored.events & NODRA_EVENT_CREATE) != 0)
+                replay.push_back(
+                    wire_item(it->first.substr(stored.bind.size()), NODRA_EVENT_CREATE, nullptr, &it->second));
+        }
+    w.u32(static_cast<uint32_t>(replay.size()));
+    for (const nodra_wire_item &item : replay)
+        nodra_wire_put_item(w, item);
+    reply(call, ZERR_OK, &w);
+}
+
+void registration_drop(uint32_t id)
+{
+    svc->regs.erase(id);
+    if (svc->commits.empty())
+        return;
+    // A commit waiting for an answer from a registration that is gone goes on without it.
+    commit_rec *c = svc->commits.front().get();
+    if (c->waiting && c->next < c->batches.size() && c->batches[c->next].reg == id) {
+        c->waiting = false;
+        ++c->next;
+        commit_advance();
+    }
+}
+
+void handle_unregister(sockmsg_session_type *s, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    const uint32_t id = r.u32();
+    auto it = svc->regs.find(id);
+    if (!r.done() || it == svc->regs.end() || it->second.session != s) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    registration_drop(id);
+    reply(call, ZERR_OK);
+}
+
+void disconnect(sockmsg_session_type *s, void *, void *)
+{
+    std::vector<uint32_t> mine;
+    for (const auto &[id, reg] : svc->regs)
+        if (reg.session == s)
+            mine.push_back(id);
+    for (uint32_t id : mine)
+        registration_drop(id);
+    // Requests waiting on this provider are answered as not found.
+    for (auto it = svc->edm_waits.begin(); it != svc->edm_waits.end();) {
+        if (it->second.provider == s) {
+            reply(it->second.call, NODRA_ERR_EDM_NOT_FOUND);
+            it = svc->edm_waits.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// ---- reads -------------------------------------------------------------------------------------
+
+// The operational provider for an absolute path: the one with the longest binding.
+const reg_rec *provider_for(std::string_view path)
+{
+    const reg_rec *best = nullptr;
+    for (const auto &[id, reg] : svc->regs)
+        if (reg.kind == NODRA_REG_EDM && reg_matches(reg, path) &&
+            (best == nullptr || reg.bind.size() > best->bind.size()))
+            best = &reg;
+    return best;
+}
+
+void edm_forward(const reg_rec *p, sockmsg_call_type *call, uint32_t op, std::string_view path, uint32_t type,
+                 std::string_view value)
+{
+    const uint32_t id = svc->next_edm++;
+    svc->edm_waits[id] = edm_wait{call, p->session, op};
+    nodra_wire_writer w;
+    w.u32(id);
+    w.u32(p->id);
+    w.u32(op);
+    w.str(path.substr(p->bind.size()));
+    w.u32(type);
+    w.str(value);
+    notice(p->session, NODRA_MSG_EDM_REQUEST, w);
+}
+
+void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    const uint32_t id = r.u32();
+    const uint32_t status = r.u32();
+    auto it = svc->edm_waits.find(id);
+    if (!r.ok || it == svc->edm_waits.end() || it->second.provider != s)
+        return;
+    sockmsg_call_type *call = it->second.call;
+    svc->edm_waits.erase(it);
+    // The rest is the provider's answer in the form the asker expects; pass it on as it is.
+    sockmsg_reply(call, status, r.p, r.left);
+}
+
+// The names directly below dir: stored items, and bindings of providers below it.
+std::set<std::string> names_below(const std::string &dir)
+{
+    std::set<std::string> names;
+    for (auto it = svc->items.lower_bound(dir); it != svc->items.end() && it->first.starts_with(dir); ++it) {
+        std::string_view rest = std::string_view(it->first).substr(dir.size());
+        names.emplace(rest.substr(0, rest.find('/')));
+    }
+    for (const auto &[id, reg] : svc->regs)
+        if (reg.kind == NODRA_REG_EDM && reg.bind.size() > dir.size() && reg.bind.starts_with(dir)) {
+            std::string_view rest = std::string_view(reg.bind).substr(dir.size());
+            names.emplace(rest.substr(0, rest.find('/')));
+        }
+    return names;
+}
+
+void handle_list(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string dir = r.str();
+    std::string pattern = r.str();
+    if (!r.done() || !dir_path_valid(dir)) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    // A path inside a provider's binding is the provider's to list.
+    if (const reg_rec *p = provider_for(dir + "x"); p != nullptr && dir.size() >= p->bind.size()) {
+        edm_forward(p, call, NODRA_EDM_OP_LIST, dir, 0, pattern);
+        return;
+    }
+    nodra_wire_writer w;
+    std::vector<std::string> names;
+    for (const std::string &name : names_below(dir))
+        if (pattern.empty() || fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+            names.push_back(name);
+    if (names.empty()) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    w.u32(static_cast<uint32_t>(names.size()));
+    for (const std::string &name : names)
+        w.str(name);
+    reply(call, ZERR_OK, &w);
+}
+
+void handle_item_get(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string path = r.str();
+    if (!r.done() || path.empty() || path.front() != '/') {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    if (const reg_rec *p = provider_for(path)) {
+        edm_forward(p, call, NODRA_EDM_OP_GET, path, 0, {});
+        return;
+    }
+    auto it = svc->items.find(path);
+    if (it == svc->items.end()) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    nodra_wire_writer w;
+    w.u32(it->second.type);
+    w.str(it->second.value);
+    reply(call, ZERR_OK, &w);
+}
+
+void handle_datalist(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string dir = r.str();
+    std::string pattern = r.str();
+    if (!r.done() || !dir_path_valid(dir)) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    if (const reg_rec *p = provider_for(dir + "x"); p != nullptr && dir.size() >= p->bind.size()) {
+        edm_forward(p, call, NODRA_EDM_OP_DATALIST, dir, 0, pattern);
+        return;
+    }
+    std::vector<std::pair<std::string, const item_rec *>> entries;
+    for (auto it = svc->items.lower_bound(dir); it != svc->items.end() && it->first.starts_with(dir); ++it) {
+        std::string name = it->first.substr(dir.size());
+        if (name.find('/') == std::string::npos && (pattern.empty() || fnmatch(pattern.c_str(), name.c_str(), 0) == 0))
+            entries.emplace_back(std::move(name), &it->second);
+    }
+    if (entries.empty()) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    nodra_wire_writer w;
+    w.u32(static_cast<uint32_t>(entries.size()));
+    for (const auto &[name, item] : entries) {
+        w.str(name);
+        w.u32(item->type);
+        w.str(item->value);
+    }
+    reply(call, ZERR_OK, &w);
+}
+
+void handle_item_set(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string path = r.str();
+    const uint32_t type = r.u32();
+    std::string value = r.str();
+    if (!r.done() || !item_path_valid(path)) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    if (const reg_rec *p = provider_for(path)) {
+        edm_forward(p, call, NODRA_EDM_OP_SET, path, type, value);
+        return;
+    }
+    reply(call, NODRA_ERR_NOT_FOUND);
+}
+
+void handle_show(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string prefix = r.str();
+    if (!r.done()) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    nodra_wire_writer w;
+    std::vector<const std::pair<const std::string, item_rec> *> found;
+    for (auto it = svc->items.lower_bound(prefix); it != svc->items.end() && it->first.starts_with(prefix); ++it)
+        if (it->first.starts_with("/cfg/"))
+            found.push_back(&*it);
+    w.u32(svc->seq);
+    w.u32(static_cast<uint32_t>(found.size()));
+    for (const auto *e : found) {
+        w.str(e->first);
+        w.u32(e->second.type);
+        w.str(e->second.value);
+    }
+    reply(call, ZERR_OK, &w);
+}
+
+// A provider's notifications: each record is an item below its binding.
+void handle_generate(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string bind = r.str();
+    const uint32_t n = r.count(16);
+    std::vector<std::pair<std::string, item_rec>> records;
+    std::vector<uint32_t> kinds;
+    for (uint32_t i = 0; i < n && r.ok; ++i) {
+        std::string item = r.str();
+        kinds.push_back(r.u32());
+        const uint32_t type = r.u32();
+        records.emplace_back(bind + item, item_rec{type, r.str()});
+    }
+    if (!r.done() || !dir_path_valid(bind)) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    std::vector<std::tuple<std::string, uint32_t, const item_rec *, const item_rec *>> notes;
+    for (size_t i = 0; i < records.size(); ++i)
+        notes.emplace_back(records[i].first, kinds[i] != 0 ? kinds[i] : NODRA_EVENT_SET, nullptr, &records[i].second);
+    notify_changes(svc->seq, notes);
+    reply(call, ZERR_OK);
+}
+
+// ---- test control ------------------------------------------------------------------------------
+
+void handle_test_set(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string path = r.str();
+    item_rec item{r.u32(), {}};
+    item.value = r.str();
+    if (!r.done() || !item_path_valid(path)) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    zerrno err = store_write({{path, &item}}, svc->seq);
+    if (err == ZERR_OK)
+        svc->items[path] = std::move(item);
+    reply(call, err);
+}
+
+void handle_test_remove(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    std::string path = r.str();
+    if (!r.done() || path.empty()) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    std::vector<std::string> gone;
+    if (path.back() == '/') {
+        for (auto it = svc->items.lower_bound(path); it != svc->items.end() && it->first.starts_with(path); ++it)
+            gone.push_back(it->first);
+    } else if (svc->items.count(path) != 0) {
+        gone.push_back(path);
+    }
+    if (gone.empty()) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    std::vector<std::pair<std::string, const item_rec *>> writes;
+    for (const std::string &p : gone)
+        writes.emplace_back(p, nullptr);
+    zerrno err = store_write(writes, svc->seq);
+    if (err == ZERR_OK)
+        for (const std::string &p : gone)
+            svc->items.erase(p);
+    reply(call, err);
+}
+
+void handle_test_reset(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
+{
+    std::vector<std::pair<std::string, const item_rec *>> writes;
+    for (const auto &[path, item] : svc->items)
+        writes.emplace_back(path, nullptr);
+    zerrno err = store_write(writes, svc->seq);
+    if (err == ZERR_OK)
+        svc->items.clear();
+    reply(call, err);
+}
+
+constexpr sockmsg_handler_row rows[] = {
+    {NODRA_MSG_LIST, handle_list},
+    {NODRA_MSG_ITEM_GET, handle_item_get},
+    {NODRA_MSG_DATALIST, handle_datalist},
+    {NODRA_MSG_ITEM_SET, handle_item_set},
+    {NODRA_MSG_COMMIT, handle_commit},
+    {NODRA_MSG_SHOW, handle_show},
+    {NODRA_MSG_REGISTER, handle_register},
+    {NODRA_MSG_UNREGISTER, handle_unregister},
+    {NODRA_MSG_BATCH_FOLLOWS, handle_batch_follows},
+    {NODRA_MSG_GENERATE, handle_generate},
+    {NODRA_MSG_TEST_SET, handle_test_set},
+    {NODRA_MSG_TEST_REMOVE, handle_test_remove},
+    {NODRA_MSG_TEST_RESET, handle_test_reset},
+    {NODRA_MSG_VERIFY_DONE, handle_verify_done},
+    {NODRA_MSG_APPLY_DONE, handle_apply_done},
+    {NODRA_MSG_EDM_DONE, handle_edm_done},
+};
+
+const sockmsg_service_type service = {NODRA_SERVICE_ID, "nodra", rows, sizeof rows / sizeof rows[0],
+                                      disconnect,       nullptr};
+
+} // namespace
+
+const char *nodra_store_path()
+{
+    const char *env = getenv("PTP_NODRA_DB");
+    return env != nullptr && env[0] != '\0' ? env : "/var/lib/ptp/nodra.db";
+}
+
+zerrno nodra_service_init(event_mgr_type *evm, sockmsg_server_type *server)
+{
+    return nodra_service_init_at(evm, server, nodra_store_path());
+}
+
+zerrno nodra_service_init_at(event_mgr_type *evm, sockmsg_server_type *server, const char *store_path)
+{
+    if (svc != nullptr)
+        return NODRA_ERR_INVALID;
+    svc = new service_type;
+    svc->evm = evm;
+    zerrno err = store_open(store_path);
+    if (err == ZERR_OK)
+        err = sockmsg_server_register(server, &service);
+    if (err != ZERR_OK)
+        nodra_service_shutdown();
+    return err;
+}
+
+void nodra_service_shutdown()
+{
+    if (svc == nullptr)
+        return;
+    for (auto &c : svc->commits)
+        reply(c->call, NODRA_ERR_STORE);
+    for (auto &[id, w] : svc->edm_waits)
+        reply(w.call, NODRA_ERR_EDM_NOT_FOUND);
+    if (svc->db != nullptr)
+        sqlite3_close(svc->db);
+    delete svc;
+    svc = nullptr;
+}

@@ -1,0 +1,394 @@
+// Commit semantics, seen by a client whose callbacks run on its own event manager thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "nodra.h"
+#include "nodra_test.h"
+
+namespace {
+
+struct evm_thread {
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    std::atomic<bool> stop{false};
+    std::thread thread{[this] {
+        while (!stop.load()) {
+            event_type *ev = event_block(evm);
+            if (ev != nullptr)
+                zq_event_dispatch(ev);
+        }
+    }};
+
+    template <typename Fn>
+    void run(Fn fn)
+    {
+        std::atomic<bool> done{false};
+        struct ctx_type {
+            Fn *fn;
+            std::atomic<bool> *done;
+        } ctx{&fn, &done};
+        event_async_ctx_type a{};
+        event_async_attach_event(
+            evm, 0,
+            [](const event_async_ctx_type *, int32_t, void *c) {
+                auto *x = static_cast<ctx_type *>(c);
+                (*x->fn)();
+                x->done->store(true);
+                return 0;
+            },
+            &ctx, &a);
+        event_send_async(a.coid, a.code, 0);
+        while (!done.load())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        event_async_attach(evm, a.code, nullptr, nullptr);
+    }
+
+    // Waits until every callback queued so far has run.
+    void drain()
+    {
+        run([] {});
+    }
+
+    ~evm_thread()
+    {
+        stop = true;
+        event_manager_wakeup(evm);
+        thread.join();
+        event_manager_destroy(evm);
+    }
+};
+
+std::string value_text(uint32_t type, const void *data, uint32_t len)
+{
+    if (data == nullptr)
+        return "-";
+    if (type == NODRA_ITEM_DATATYPE_UINT32 && len == 4) {
+        uint32_t v;
+        memcpy(&v, data, 4);
+        return std::to_string(v);
+    }
+    return std::string(static_cast<const char *>(data), len);
+}
+
+constexpr zerrno bad_code = 0x47f2c200;
+constexpr zerrno warn_code = 0x47f2c400;
+
+// What the client saw, in order.
+struct recorder {
+    std::mutex lock;
+    std::vector<std::string> log;
+    std::vector<const nodra_verify_event_info_td *> parked;
+    bool ask_follows = false;
+
+    void add(std::string line)
+    {
+        std::lock_guard guard(lock);
+        log.push_back(std::move(line));
+    }
+    std::vector<std::string> take()
+    {
+        std::lock_guard guard(lock);
+        return std::exchange(log, {});
+    }
+};
+
+recorder rec;
+
+std::string describe(const char *what, const nodra_event_info_td *e)
+{
+    std::string line = std::string(what) + " r" + std::to_string(e->registration) + " " + e->path + " ev" +
+                       std::to_string(e->event) + " " + std::to_string(e->index) + "/" + std::to_string(e->count) +
+                       " " + value_text(e->datatype, e->old_data, e->old_length) + ">" +
+                       value_text(e->datatype, e->new_data, e->new_length);
+    if (rec.ask_follows && e->index == e->count) {
+        bool follows = false;
+        EXPECT_EQ(nodra_verification_batch_follows(e->sequence, &follows), ZERR_OK);
+        line += follows ? " follows" : " last";
+    }
+    return line;
+}
+
+zerrno on_verify(const nodra_verify_event_info_td *e, char **text, nodra_verify_result_td *result, void *)
+{
+    rec.add(describe("verify", e));
+    if (strstr(e->path, "bad") != nullptr) {
+        *text = strdup((std::string("Failed to verify ") + e->path).c_str());
+        result->result = NODRA_VERIFY_RESULT_FAIL;
+        return bad_code;
+    }
+    return ZERR_OK;
+}
+
+zerrno on_apply(const nodra_verify_event_info_td *e, void *)
+{
+    rec.add(describe("apply", e));
+    if (strstr(e->path, "warn") != nullptr)
+        return warn_code;
+    if (strstr(e->path, "park") != nullptr) {
+        std::lock_guard guard(rec.lock);
+        rec.parked.push_back(e);
+        return NODRA_ERR_APPLY_PENDING;
+    }
+    return ZERR_OK;
+}
+
+void on_abort(const nodra_abort_info_td *a, void *)
+{
+    rec.add("abort r" + std::to_string(a->registration));
+}
+
+zerrno on_notify(const nodra_notify_event_info_td *e, void *, const void *)
+{
+    rec.add(describe("notify", e) + (e->batch ? " end" : ""));
+    return ZERR_OK;
+}
+
+class CommitTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        nodra_test_reset();
+        rec.take();
+        rec.ask_follows = false;
+        rec.parked.clear();
+        client_.run([this] {
+            ASSERT_EQ(_nodra_bind(&ifc_, "/cfg/if/act/", 0), ZERR_OK);
+            ASSERT_EQ(_nodra_bind(&gl_, "/cfg/gl/", 0), ZERR_OK);
+            nodra_vrfn_fns_td fns;
+            nodra_vrfn_fns_init(&fns);
+            nodra_vrfn_fns_verify_init(&fns, on_verify);
+            nodra_vrfn_fns_apply_init(&fns, on_apply);
+            nodra_vrfn_fns_abort_init(&fns, on_abort);
+            // The enable item goes to its own, more specific registration, whose batch goes first.
+            const char *subtree[] = {".*/ptp/pi/"};
+            const char *enable[] = {".*/ptp/pi/enable"};
+            ASSERT_EQ(nodra_register_verification4(ifc_, subtree, 1, 7, &fns, client_.evm, 0, 0, 0x14, &subtree_),
+                      ZERR_OK);
+            ASSERT_EQ(nodra_register_verification4(ifc_, enable, 1, 7, &fns, client_.evm, 0, -1, 0x14, &enable_),
+                      ZERR_OK);
+            ASSERT_EQ(_nodra_register_notification(gl_, "ptp/pi/", 7, 2, on_notify, client_.evm, nullptr, nullptr, 0,
+                                                   &notify_),
+                      ZERR_OK);
+        });
+        names_ = {{"r" + std::to_string(subtree_), "SUB"},
+                  {"r" + std::to_string(enable_), "EN"},
+                  {"r" + std::to_string(notify_), "NFY"}};
+    }
+
+    void TearDown() override
+    {
+        client_.run([this] {
+            EXPECT_EQ(nodra_verification_unregister(subtree_), ZERR_OK);
+            EXPECT_EQ(nodra_verification_unregister(enable_), ZERR_OK);
+            EXPECT_EQ(nodra_notification_unregister(notify_), ZERR_OK);
+            _nodra_unbind(ifc_);
+            _nodra_unbind(gl_);
+        });
+    }
+
+    // Replaces registration ids by names, so that expectations read plainly.
+    std::vector<std::string> seen()
+    {
+        client_.drain();
+        std::vector<std::string> out = rec.take();
+        for (std::string &line : out)
+            for (const auto &[id, name] : names_) {
+                const size_t at = line.find(" " + id + " ");
+                if (at != std::string::npos)
+                    line.replace(at + 1, id.size(), name);
+                else if (line.size() >= id.size() && line.ends_with(" " + id))
+                    line.replace(line.size() - id.size(), id.size(), name);
+            }
+        return out;
+    }
+
+    struct op {
+        const char *path;
+        int value; // -1 deletes; otherwise a number
+    };
+
+    static nodra_commit_result_td commit(const std::vector<op> &ops)
+    {
+        nodra_commit_td *c = nullptr;
+        EXPECT_EQ(nodra_commit_create(&c), ZERR_OK);
+        for (const op &o : ops) {
+            if (o.value < 0) {
+                nodra_commit_delete(c, o.path);
+            } else {
+                const uint32_t v = static_cast<uint32_t>(o.value);
+                nodra_commit_set(c, o.path, NODRA_ITEM_DATATYPE_UINT32, &v, 4);
+            }
+        }
+        nodra_commit_result_td result{};
+        EXPECT_EQ(nodra_commit_apply(c, &result), ZERR_OK);
+        nodra_commit_free(c);
+        return result;
+    }
+
+    static std::vector<std::string> stored()
+    {
+        std::vector<nodra_config_item_td> items;
+        EXPECT_EQ(nodra_config_show("/cfg/", &items), ZERR_OK);
+        std::vector<std::string> out;
+        for (const auto &i : items)
+            out.push_back(i.path + "=" + value_text(i.type, i.value.data(), static_cast<uint32_t>(i.value.size())));
+        return out;
+    }
+
+    evm_thread client_;
+    nodra_conn_td *ifc_ = nullptr;
+    nodra_conn_td *gl_ = nullptr;
+    uint32_t subtree_ = 0, enable_ = 0, notify_ = 0;
+    std::vector<std::pair<std::string, std::string>> names_;
+};
+
+TEST_F(CommitTest, CommitSemantics)
+{
+    struct case_type {
+        const char *what;
+        std::vector<op> ops;
+        uint32_t outcome;
+        std::vector<std::string> issues; // "path code text"
+        std::vector<std::string> log;
+        std::vector<std::string> store;
+    };
+    const std::vector<case_type> cases = {
+        {"enable batch first, then the subtree; apply in the same order; notify with create bits",
+         {{"/cfg/if/act/Gi0/0/0/1/ptp/pi/profile", 3},
+          {"/cfg/if/act/Gi0/0/0/1/ptp/pi/enable", 1},
+          {"/cfg/gl/ptp/pi/domain", 24}},
+         NODRA_COMMIT_RESULT_APPLIED,
+         {},
+         {"verify EN Gi0/0/0/1/ptp/pi/enable ev1 1/1 ->1", "verify SUB Gi0/0/0/1/ptp/pi/profile ev1 1/1 ->3",
+          "apply EN Gi0/0/0/1/ptp/pi/enable ev1 1/1 ->1", "apply SUB Gi0/0/0/1/ptp/pi/profile ev1 1/1 ->3",
+          "notify NFY ptp/pi/domain ev1 1/1 ->24 end"},
+         {"/cfg/gl/ptp/pi/domain=24", "/cfg/if/act/Gi0/0/0/1/ptp/pi/enable=1",
+          "/cfg/if/act/Gi0/0/0/1/ptp/pi/profile=3"}},
+        {"every item is verified even after a failure; the commit is rejected with each failure; store unchanged",
+         {{"/cfg/if/act/Gi0/0/0/1/ptp/pi/bad-a", 1},
+          {"/cfg/if/act/Gi0/0/0/1/ptp/pi/ok", 2},
+          {"/cfg/if/act/Gi0/0/0/1/ptp/pi/bad-b", 3},
+          {"/cfg/gl/ptp/pi/domain", 25}},
+         NODRA_COMMIT_RESULT_REJECTED,
+         {"/cfg/if/act/Gi0/0/0/1/ptp/pi/bad-a 1207091712 Failed to verify Gi0/0/0/1/ptp/pi/bad-a",
+          "/cfg/if/act/Gi0/0/0/1/ptp/pi/bad-b 1207091712 Failed to verify Gi0/0/0/1/ptp/pi/bad-b"},
+         {"verify SUB Gi0/0/0/1/ptp/pi/bad-a ev1 1/3 ->1", "verify SUB Gi0/0/0/1/ptp/pi/bad-b ev1 2/3 ->3",
+          "verify SUB Gi0/0/0/1/ptp/pi/ok ev1 3/3 ->2", "abort SUB"},
+         {"/cfg/gl/ptp/pi/domain=24", "/cfg/if/act/Gi0/0/0/1/ptp/pi/enable=1",
+          "/cfg/if/act/Gi0/0/0/1/ptp/pi/profile=3"}},
+        {"set and delete carry old and new values; an apply's warning is reported, the commit applied",
+         {{"/cfg/if/act/Gi0/0/0/1/ptp/pi/profile", 4},
+          {"/cfg/if/act/Gi0/0/0/1/ptp/pi/warn", 1},
+          {"/cfg/gl/ptp/pi/domain", -1}},
+         NODRA_COMMIT_RESULT_APPLIED,
+         {"/cfg/if/act/Gi0/0/0/1/ptp/pi/warn 1207092224 "},
+         {"verify SUB Gi0/0/0/1/ptp/pi/profile ev2 1/2 3>4", "verify SUB Gi0/0/0/1/ptp/pi/warn ev1 2/2 ->1",
+          "apply SUB Gi0/0/0/1/ptp/pi/profile ev2 1/2 3>4", "apply SUB Gi0/0/0/1/ptp/pi/warn ev1 2/2 ->1",
+          "notify NFY ptp/pi/domain ev4 1/1 24>- end"},
+         {"/cfg/if/act/Gi0/0/0/1/ptp/pi/enable=1", "/cfg/if/act/Gi0/0/0/1/ptp/pi/profile=4",
+          "/cfg/if/act/Gi0/0/0/1/ptp/pi/warn=1"}},
+        {"an item no registration verifies is stored as given",
+         {{"/cfg/other/thing", 9}},
+         NODRA_COMMIT_RESULT_APPLIED,
+         {},
+         {},
+         {"/cfg/if/act/Gi0/0/0/1/ptp/pi/enable=1", "/cfg/if/act/Gi0/0/0/1/ptp/pi/profile=4",
+          "/cfg/if/act/Gi0/0/0/1/ptp/pi/warn=1", "/cfg/other/thing=9"}},
+    };
+    uint32_t last_seq = 0;
+    for (const case_type &tc : cases) {
+        SCOPED_TRACE(tc.what);
+        nodra_commit_result_td result = commit(tc.ops);
+        EXPECT_EQ(result.outcome, tc.outcome);
+        std::vector<std::string> issues;
+        for (const auto &i : result.outcome == NODRA_COMMIT_RESULT_REJECTED ? result.failures : result.warnings)
+            issues.push_back(i.path + " " + std::to_string(i.code) + " " + i.text);
+        EXPECT_EQ(issues, tc.issues);
+        EXPECT_EQ(seen(), tc.log);
+        EXPECT_EQ(stored(), tc.store);
+        EXPECT_GT(result.sequence, last_seq);
+        last_seq = result.sequence;
+    }
+}
+
+TEST_F(CommitTest, BatchFollowsAnswersTruthfully)
+{
+    rec.ask_follows = true;
+    commit({{"/cfg/if/act/Gi0/0/0/2/ptp/pi/enable", 1}, {"/cfg/if/act/Gi0/0/0/2/ptp/pi/profile", 1}});
+    EXPECT_EQ(seen(), (std::vector<std::string>{
+                          "verify EN Gi0/0/0/2/ptp/pi/enable ev1 1/1 ->1 follows",
+                          "verify SUB Gi0/0/0/2/ptp/pi/profile ev1 1/1 ->1 follows",
+                          "apply EN Gi0/0/0/2/ptp/pi/enable ev1 1/1 ->1 follows",
+                          "apply SUB Gi0/0/0/2/ptp/pi/profile ev1 1/1 ->1 last",
+                      }));
+}
+
+TEST_F(CommitTest, ParkedApplyCompletesWhenResumed)
+{
+    nodra_commit_result_td result =
+        commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/a-park", 1}, {"/cfg/if/act/Gi0/0/0/3/ptp/pi/b", 2}});
+    EXPECT_EQ(result.outcome, NODRA_COMMIT_RESULT_PENDING);
+    EXPECT_EQ(seen(), (std::vector<std::string>{"verify SUB Gi0/0/0/3/ptp/pi/a-park ev1 1/2 ->1",
+                                                "verify SUB Gi0/0/0/3/ptp/pi/b ev1 2/2 ->2",
+                                                "apply SUB Gi0/0/0/3/ptp/pi/a-park ev1 1/2 ->1"}));
+    ASSERT_EQ(rec.parked.size(), 1u);
+    // The parked item stays readable until resumed; the rest of its batch follows then.
+    EXPECT_STREQ(rec.parked[0]->path, "Gi0/0/0/3/ptp/pi/a-park");
+    client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], ZERR_OK), ZERR_OK); });
+    EXPECT_EQ(seen(), (std::vector<std::string>{"apply SUB Gi0/0/0/3/ptp/pi/b ev1 2/2 ->2"}));
+    client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], ZERR_OK), NODRA_ERR_NOT_FOUND); });
+    // The next commit is not held up by the parked one.
+    EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/c", 3}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
+}
+
+TEST_F(CommitTest, RegistrationReplaysTheMatchingConfiguration)
+{
+    commit({{"/cfg/if/act/Gi0/0/0/4/ptp/pi/enable", 1},
+            {"/cfg/if/act/Gi0/0/0/4/ptp/pi/profile", 5},
+            {"/cfg/gl/ptp/pi/domain", 7},
+            {"/cfg/gl/ptp/pi/clock/priority1", 9},
+            {"/cfg/gl/other", 1}});
+    seen();
+    evm_thread late;
+    late.run([&] {
+        nodra_conn_td *gl = nullptr;
+        ASSERT_EQ(_nodra_bind(&gl, "/cfg/gl/", 0), ZERR_OK);
+        uint32_t id = 0;
+        ASSERT_EQ(_nodra_register_notification(gl, "ptp/pi/domain|other", 7, 2, on_notify, late.evm, nullptr, nullptr,
+                                               0, &id),
+                  ZERR_OK);
+        // Replayed before the registration returned.
+        std::vector<std::string> log = rec.take();
+        const std::string r = "r" + std::to_string(id);
+        EXPECT_EQ(log, (std::vector<std::string>{"notify " + r + " ptp/pi/domain ev1 1/1 ->7 end"}));
+        uint32_t id2 = 0;
+        ASSERT_EQ(
+            _nodra_register_notification(gl, "ptp/.*/priority1", 7, 2, on_notify, late.evm, nullptr, nullptr, 0, &id2),
+            ZERR_OK);
+        EXPECT_EQ(rec.take(), (std::vector<std::string>{"notify r" + std::to_string(id2) +
+                                                        " ptp/pi/clock/priority1 ev1 1/1 ->9 end"}));
+        EXPECT_EQ(nodra_notification_unregister(id), ZERR_OK);
+        EXPECT_EQ(nodra_notification_unregister(id2), ZERR_OK);
+        _nodra_unbind(gl);
+    });
+}
+
+TEST_F(CommitTest, BadRequestsChangeNothing)
+{
+    nodra_commit_td *c = nullptr;
+    ASSERT_EQ(nodra_commit_create(&c), ZERR_OK);
+    nodra_commit_set(c, "relative/path", NODRA_ITEM_DATATYPE_UINT32, "abcd", 4);
+    nodra_commit_result_td result{};
+    EXPECT_EQ(nodra_commit_apply(c, &result), NODRA_ERR_INVALID);
+    nodra_commit_free(c);
+    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(seen().empty());
+}
+
+} // namespace
