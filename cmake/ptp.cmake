@@ -1,5 +1,7 @@
 # Helpers shared by every component's CMakeLists.txt.
 
+include(${CMAKE_CURRENT_LIST_DIR}/ptp_fake_check.cmake)
+
 # ptp_library(NAME SOURCES... [DEPS libs...])
 # A static library whose public headers are in ./include.
 function(ptp_library name)
@@ -23,6 +25,7 @@ function(ptp_test name)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT})
+  ptp_fake_check_register(${name})
 endfunction()
 
 # ptp_bench(NAME SOURCES... [DEPS libs...]): a Google Benchmark program; not a pass/fail test.
@@ -30,6 +33,7 @@ function(ptp_bench name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_DEPS} benchmark::benchmark benchmark::benchmark_main Threads::Threads)
+  ptp_fake_check_register(${name})
 endfunction()
 
 # ptp_glob_component(NAME [DEPS libs...])
@@ -68,4 +72,29 @@ function(ptp_link_existing name)
       endif()
     endif()
   endforeach()
+endfunction()
+
+# ptp_module_objects(LIB [ABOVE libs...] DEPS libs... MODULES name...)
+# A static library LIB made of one object library per module (LIB_<name>_o from src/<name>.cpp),
+# so that a unit test can link the modules it exercises and, chosen at build time, recording
+# fakes of the others. A fake and the module it replaces never meet in one program: linking both
+# is a duplicate definition, not a silent choice. ABOVE names libraries of modules that LIB's
+# modules call: the objects see their headers only, so that a test linking the objects picks
+# those modules' objects (or fakes) itself; LIB links them.
+function(ptp_module_objects lib)
+  cmake_parse_arguments(A "" "" "ABOVE;DEPS;MODULES" ${ARGN})
+  set(objects)
+  foreach(m IN LISTS A_MODULES)
+    add_library(${lib}_${m}_o OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/src/${m}.cpp)
+    target_include_directories(${lib}_${m}_o PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+    target_link_libraries(${lib}_${m}_o PUBLIC ${A_DEPS})
+    foreach(above IN LISTS A_ABOVE)
+      target_include_directories(${lib}_${m}_o PUBLIC $<TARGET_PROPERTY:${above},INTERFACE_INCLUDE_DIRECTORIES>)
+    endforeach()
+    set_property(TARGET ${lib}_${m}_o PROPERTY PTP_MODULE_OBJECTS ON)
+    list(APPEND objects $<TARGET_OBJECTS:${lib}_${m}_o>)
+  endforeach()
+  add_library(${lib} STATIC ${objects})
+  target_include_directories(${lib} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  target_link_libraries(${lib} PUBLIC ${A_ABOVE} ${A_DEPS})
 endfunction()

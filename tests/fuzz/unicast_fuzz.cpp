@@ -37,7 +37,6 @@
 #include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
-#include "tessel_fsm_unicast_deps.h"
 #include "tessel_master_db.h"
 #include "tessel_mgd_timer.h"
 #include "tessel_packet.h"

@@ -13,8 +13,6 @@ struct tessel_proto_idb_type;
 struct ptp_fsm_foreign_master_type;
 struct ptp_fsm_peer_entry_type;
 
-#define FAKE __attribute__((weak))
-
 scn_neighbours_type scn_nb;
 
 void scn_neighbours_reset()
@@ -39,217 +37,217 @@ void rec(const char *what)
 } // namespace
 
 // ---- Controller link: the scenario plays the controller itself ----
-FAKE zerrno tessel_comms_init(event_mgr_type *)
+zerrno tessel_comms_init(event_mgr_type *)
 {
     rec("comms_init");
     return 0;
 }
-FAKE void tessel_comms_cleanup(void)
+void tessel_comms_cleanup(void)
 {
     rec("comms_cleanup");
 }
-FAKE void tessel_comms_time_update_add(const void *)
+void tessel_comms_time_update_add(const void *)
 {
     rec("comms_time_update");
 }
-FAKE void tessel_comms_bmc_msg_send_damped(void)
+void tessel_comms_bmc_msg_send_damped(void)
 {
     rec("comms_bmc_send");
 }
-FAKE void tessel_comms_resync(void)
+void tessel_comms_resync(void)
 {
     rec("comms_resync");
 }
 
 // ---- Port-number client: the scenario assigns the number itself ----
-FAKE zerrno tessel_port_num_init(event_mgr_type *)
+zerrno tessel_port_num_init(event_mgr_type *)
 {
     rec("port_num_init");
     return 0;
 }
-FAKE void tessel_port_num_cleanup(void)
+void tessel_port_num_cleanup(void)
 {
     rec("port_num_cleanup");
 }
-FAKE zerrno tessel_port_num_batches_init(void)
+zerrno tessel_port_num_batches_init(void)
 {
     return 0;
 }
-FAKE void tessel_port_num_send_ma_resync_msg(void)
+void tessel_port_num_send_ma_resync_msg(void)
 {
     rec("port_num_resync");
 }
-FAKE void tessel_port_num_request_add(tessel_proto_idb_type *)
+void tessel_port_num_request_add(tessel_proto_idb_type *)
 {
     rec("port_num_request");
 }
-FAKE void tessel_port_num_release_add(tessel_proto_idb_type *)
+void tessel_port_num_release_add(tessel_proto_idb_type *)
 {
     rec("port_num_release");
 }
 
 // ---- Offload sessions (the plugin that would send and time the event messages) ----
-FAKE zerrno tessel_offload_init(event_mgr_type *)
+zerrno tessel_offload_init(event_mgr_type *)
 {
     return 0;
 }
-FAKE void tessel_offload_shutdown(void) {}
-FAKE void tessel_offload_flush(void) {}
-FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *)
+void tessel_offload_shutdown(void) {}
+void tessel_offload_flush(void) {}
+void tessel_offload_if_session_update(tessel_proto_idb_type *)
 {
     rec("offload_if_session");
 }
-FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
+void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
 {
     rec("offload_fm_session");
 }
-FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
-FAKE void tessel_offload_sessions_resync(uint32_t) {}
-FAKE void tessel_offload_if_sessions_cleanup(ifhtype) {}
-FAKE void tessel_offload_resync_timers_start(void) {}
-FAKE bool tessel_offload_ethernet_resync_timer_running(void)
+void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
+void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
+void tessel_offload_sessions_resync(uint32_t) {}
+void tessel_offload_if_sessions_cleanup(ifhtype) {}
+void tessel_offload_resync_timers_start(void) {}
+bool tessel_offload_ethernet_resync_timer_running(void)
 {
     return false;
 }
-FAKE bool tessel_offload_ipv4_resync_timer_running(void)
+bool tessel_offload_ipv4_resync_timer_running(void)
 {
     return false;
 }
-FAKE bool tessel_offload_ipv6_resync_timer_running(void)
+bool tessel_offload_ipv6_resync_timer_running(void)
 {
     return false;
 }
-FAKE void tessel_offload_ethernet_resync_request(void) {}
-FAKE void tessel_offload_ipv4_resync_request(void) {}
-FAKE void tessel_offload_ipv6_resync_request(void) {}
-FAKE zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
+void tessel_offload_ethernet_resync_request(void) {}
+void tessel_offload_ipv4_resync_request(void) {}
+void tessel_offload_ipv6_resync_request(void) {}
+zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
 {
     return 0;
 }
 
 // ---- FIB and adjacency (the kernel or the simulated link resolves neighbours) ----
-FAKE zerrno tessel_fib_init(event_mgr_type *)
+zerrno tessel_fib_init(event_mgr_type *)
 {
     return 0;
 }
-FAKE void tessel_fib_close(void) {}
-FAKE void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
-FAKE void tessel_fib_pulse(void) {}
-FAKE void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
-FAKE void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-FAKE zerrno tessel_adjacency_init(event_mgr_type *)
+void tessel_fib_close(void) {}
+void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
+void tessel_fib_pulse(void) {}
+void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
+void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
+zerrno tessel_adjacency_init(event_mgr_type *)
 {
     return 0;
 }
-FAKE void tessel_adjacency_cleanup(void) {}
-FAKE void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
-FAKE void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
+void tessel_adjacency_cleanup(void) {}
+void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
+void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
+void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
 {
     *out = ptp_adjacency_type{};
 }
 
 // ---- Slave-lost trap and peer indices ----
-FAKE zerrno tessel_proto_edm_trap_init(event_mgr_type *)
+zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {
     return 0;
 }
-FAKE void tessel_proto_edm_trap_cleanup(void) {}
-FAKE void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int)
+void tessel_proto_edm_trap_cleanup(void) {}
+void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int)
 {
     rec("slave_lost_trap");
 }
-FAKE zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *)
+zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *)
 {
     return 0;
 }
-FAKE void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *) {}
-FAKE void tessel_peer_index_sweep(void) {}
-FAKE zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
+void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *) {}
+void tessel_peer_index_sweep(void) {}
+zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
 {
     return 0;
 }
-FAKE void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
+void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
 
 // ---- Checkpoint: nothing to recover, every write noted ----
-FAKE uint32_t tessel_chkpt_recovering = 0;
-FAKE void tessel_chkpt_if_update(tessel_proto_idb_type *)
+uint32_t tessel_chkpt_recovering = 0;
+void tessel_chkpt_if_update(tessel_proto_idb_type *)
 {
     rec("chkpt_if_update");
 }
-FAKE void tessel_chkpt_if_delete(tessel_proto_idb_type *)
+void tessel_chkpt_if_delete(tessel_proto_idb_type *)
 {
     rec("chkpt_if_delete");
 }
-FAKE zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *)
+zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *)
 {
     return 0;
 }
-FAKE void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_chkpt_gl_local_clock_update(uint64_t, uint32_t)
+void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *) {}
+void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *) {}
+void tessel_chkpt_gl_local_clock_update(uint64_t, uint32_t)
 {
     rec("chkpt_gl_local_clock");
 }
-FAKE void tessel_chkpt_gl_bmc_update(const ptp_clock_type *, const ptp_clock_type *, uint32_t, uint32_t, uint32_t)
+void tessel_chkpt_gl_bmc_update(const ptp_clock_type *, const ptp_clock_type *, uint32_t, uint32_t, uint32_t)
 {
     rec("chkpt_gl_bmc");
 }
-FAKE void tessel_chkpt_gl_profile_update(uint32_t, uint32_t) {}
-FAKE void tessel_chkpt_gl_min_clock_class_update(uint8_t) {}
-FAKE zerrno tessel_chkpt_tables_register(void)
+void tessel_chkpt_gl_profile_update(uint32_t, uint32_t) {}
+void tessel_chkpt_gl_min_clock_class_update(uint8_t) {}
+zerrno tessel_chkpt_tables_register(void)
 {
     return 0;
 }
-FAKE void tessel_chkpt_read(void) {}
-FAKE zerrno tessel_chkpt_idt_timer_start(event_mgr_type *)
+void tessel_chkpt_read(void) {}
+zerrno tessel_chkpt_idt_timer_start(event_mgr_type *)
 {
     return 0;
 }
-FAKE uint32_t tessel_chkpt_is_idt_timer_expired(void)
+uint32_t tessel_chkpt_is_idt_timer_expired(void)
 {
     return 0;
 }
-FAKE void tessel_chkpt_sweep_stale(void) {}
-FAKE void tessel_chkpt_shutdown(void) {}
+void tessel_chkpt_sweep_stale(void) {}
+void tessel_chkpt_shutdown(void) {}
 
 // ---- Interface capabilities, global configuration, thread control, interface manager ----
-FAKE bool tessel_intf_caps_supports_slave(void)
+bool tessel_intf_caps_supports_slave(void)
 {
     return true;
 }
-FAKE bool tessel_intf_caps_supports_slave_ext(void)
+bool tessel_intf_caps_supports_slave_ext(void)
 {
     return false;
 }
-FAKE bool tessel_intf_caps_supports_platform_adjacency(void)
+bool tessel_intf_caps_supports_platform_adjacency(void)
 {
     return scn_nb.platform_adjacency;
 }
-FAKE uint8_t tessel_cfg_get_fsync_ql_option(void)
+uint8_t tessel_cfg_get_fsync_ql_option(void)
 {
     return 1;
 }
-FAKE bool tessel_cfg_get_verify_checksum(void)
+bool tessel_cfg_get_verify_checksum(void)
 {
     return false;
 }
 // One thread plays both agent threads here.
-FAKE bool tessel_thread_ctrl_is_proto_thread()
+bool tessel_thread_ctrl_is_proto_thread()
 {
     return true;
 }
-FAKE bool tessel_thread_ctrl_is_ipc_thread_blocked()
+bool tessel_thread_ctrl_is_ipc_thread_blocked()
 {
     return true;
 }
-FAKE const char *im_state_name(uint32_t state)
+const char *im_state_name(uint32_t state)
 {
     static const char *names[] = {"unknown", "created", "down", "up"};
     return state < 4 ? names[state] : "admin-down";
 }
-FAKE uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
+uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
 {
     return key_bits == 0 ? 0 : (ifhandle * 0x9E3779B1u) >> (32 - key_bits);
 }

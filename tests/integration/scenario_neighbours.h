@@ -1,12 +1,9 @@
 // The agent's neighbours that are not built yet, as the scenario sees them: the controller link,
 // the port-number client, offload sessions, FIB and adjacency, peer indices, the slave-lost trap,
 // the checkpoint, the interface capabilities, the thread control and the interface manager's
-// names. They are weak recording fakes: each call is noted and answers as a healthy neighbour
-// would, and a module's real definition, once linked, takes precedence.
-//
-// These are kept apart from the unit tests' fake files on purpose: those also fake modules that
-// are built (the packet module, the receive path, the state machine's lock), and a weak fake of a
-// built module could silently stand in for it here.
+// names. They are recording fakes: each call is noted and answers as a healthy neighbour would.
+// A module that gets built replaces its fake here; linking both is a duplicate definition, never
+// a silent choice.
 #pragma once
 
 #include <cstdint>

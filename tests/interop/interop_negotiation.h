@@ -65,6 +65,7 @@ struct negotiation_agent {
     {
         nb_reset();
         nb.local_clock = {AGENT_CLOCK_ID, 0};
+        nb_use_port_manager();
         pkt_fake_reset();
         pkt_fake.platform_adjacency = true; // the kernel resolves neighbours on this backend
         if (!agent.open(v, encap)) {

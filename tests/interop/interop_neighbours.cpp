@@ -1,23 +1,38 @@
-// Recording fakes of the neighbours of unicast negotiation that are not built yet (see
-// interop_neighbours.h). Weak, so that a module's real definition takes precedence once linked;
-// the packet module's own neighbours are the fakes of its unit test (tessel_packet_test_fake).
+// The state machine's services for the negotiation tests (see interop_neighbours.h); the port
+// manager's neighbours not built yet are in interop_port_mgr_neighbours.cpp, the packet
+// module's in tessel_packet_test_fake.cpp.
 #include "interop_neighbours.h"
 
+#include "tessel_bmc.h"
 #include "tessel_fsm.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_foreign_master.h"
+#include "tessel_fsm_services.h"
+#include "tessel_fsm_test_services.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
-#include "tessel_fsm_unicast_deps.h"
+#include "tessel_packet.h"
+#include "tessel_packet_test_fake.h"
+#include "tessel_port_mgr.h"
 #include "tessel_stats.h"
 
-#define FAKE __attribute__((weak))
-
 nb_state_type nb;
+
+namespace {
+void install_services(bool port_manager);
+} // namespace
 
 void nb_reset()
 {
     nb = nb_state_type{};
+    install_services(false);
+}
+
+void nb_use_port_manager()
+{
+    install_services(true);
+    tessel_port_mgr_profile_change(nb.profile, PTP_TELECOM_CLOCK_T_BC);
+    tessel_port_mgr_min_clock_class_change(255);
+    tessel_port_mgr_local_clock_update(&nb.local_clock);
 }
 
 uint32_t nb_offload_confirm(tessel_proto_idb_type *port)
@@ -49,80 +64,59 @@ void rec(const std::string &what)
 }
 } // namespace
 
-// ---- Node values ----
-FAKE const tessel_local_clock_type *tessel_port_mgr_get_local_clock(void)
+namespace {
+void install_services(bool port_manager)
 {
-    return &nb.local_clock;
-}
-FAKE uint32_t tessel_port_mgr_get_profile(void)
-{
-    return nb.profile;
-}
-FAKE uint32_t tessel_port_mgr_get_telecom_clock_type(void)
-{
-    return PTP_TELECOM_CLOCK_T_BC;
-}
-FAKE uint8_t tessel_port_mgr_get_min_clock_class(void)
-{
-    return 255;
-}
-FAKE uint32_t tessel_issu_get_issu_role(void)
-{
-    return TESSEL_ISSU_ROLE_PRIMARY;
-}
-FAKE uint8_t tessel_cfg_get_fsync_ql_option(void)
-{
-    return 1;
-}
-FAKE const ptp_clock_type *tessel_bmc_get_node_bmc(void)
-{
-    return nullptr;
-}
-FAKE void tessel_bmc_if_update(tessel_proto_idb_type *)
-{
-    rec("bmc_if_update");
-}
-
-// ---- Counters ----
-FAKE void tessel_stats_increment_packet_counter(tessel_proto_idb_type *, const ptp_address_type *,
-                                                uint32_t counter_class, uint32_t direction, uint32_t amount)
-{
-    if (counter_class == TESSEL_PACKET_COUNTER_SIGNALING) {
-        (direction == TESSEL_PACKET_SENT ? nb.signaling_sent : nb.signaling_received) += amount;
+    ptp_fsm_services_type s = ptp_fsm_test_services_quiet();
+    // Packet transmit and the best-master list are the protocol thread's own.
+    s.packet_send = tessel_packet_send;
+    s.bmc_if_update = tessel_bmc_if_update;
+    s.bmc_get_node_bmc = [] { return tessel_bmc_get_node_bmc(); };
+    // The counters window is not opened here: drops and Signaling counts are kept in the fakes'
+    // records (pkt_fake, nb).
+    s.count_drop_reason = [](uint32_t reason, uint32_t amount) {
+        if (reason < 32) {
+            pkt_fake.drop_reason[reason] += amount;
+        }
+    };
+    s.count_packet_drop = [](tessel_proto_idb_type *, uint32_t counter_class, uint32_t amount) {
+        if (counter_class < 11) {
+            pkt_fake.drop_class[counter_class] += amount;
+        }
+    };
+    if (port_manager) {
+        s.get_local_clock = tessel_port_mgr_get_local_clock;
+        s.get_profile = tessel_port_mgr_get_profile;
+        s.get_telecom_clock_type = tessel_port_mgr_get_telecom_clock_type;
+        s.get_min_clock_class = tessel_port_mgr_get_min_clock_class;
+    } else {
+        s.get_local_clock = []() -> const tessel_local_clock_type * { return &nb.local_clock; };
+        s.get_profile = [] { return nb.profile; };
     }
+    // The upgrade client is not started here: the agent runs as the primary (the quiet table's).
+    s.count_packet = [](tessel_proto_idb_type *, const ptp_address_type *, uint32_t counter_class, uint32_t direction,
+                        uint32_t amount) {
+        if (counter_class == TESSEL_PACKET_COUNTER_SIGNALING) {
+            (direction == TESSEL_PACKET_SENT ? nb.signaling_sent : nb.signaling_received) += amount;
+        }
+    };
+    // Peer indices, FIB, adjacency (the kernel resolves neighbours), grant checkpoint.
+    s.peer_index_acquire = [](tessel_proto_idb_type *, const ptp_address_type *) { return zerrno{0}; };
+    s.peer_index_release = [](tessel_proto_idb_type *, const ptp_address_type *) {};
+    s.fib_pulse = [] {};
+    s.fib_unicast_peer_unregister = [](ptp_fsm_peer_entry_type *) {};
+    s.fib_foreign_master_unregister = [](ptp_fsm_foreign_master_type *) {};
+    s.fib_idb_unregister = [](tessel_proto_idb_type *) {};
+    s.adjacency_unicast_peer_request = [](ptp_fsm_peer_entry_type *) {};
+    s.adjacency_foreign_master_request = [](ptp_fsm_foreign_master_type *) {};
+    s.adjacency_get = [](ifhtype, const ptp_address_type *, ptp_adjacency_type *out) { *out = ptp_adjacency_type{}; };
+    // The peer is about to be freed: its session goes with it.
+    s.chkpt_unicast_grant_delete = [](ptp_fsm_peer_entry_type *peer) { nb.peer_sessions.erase(peer); };
+    // Offload sessions: a peer's session exists from its first update.
+    s.offload_if_session_update = [](tessel_proto_idb_type *) {};
+    s.offload_foreign_master_session_update = [](ptp_fsm_foreign_master_type *) { rec("fm_session"); };
+    s.offload_unicast_peer_session_update = [](ptp_fsm_peer_entry_type *peer) { nb.peer_sessions.insert(peer); };
+    s.offload_idb_sessions_update = [](tessel_proto_idb_type *) {};
+    ptp_fsm_services_set(&s);
 }
-
-// ---- Peer indices, FIB, adjacency (the kernel resolves neighbours), checkpoint ----
-FAKE zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
-{
-    return 0;
-}
-FAKE void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
-FAKE void tessel_fib_pulse(void) {}
-FAKE void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
-FAKE void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
-FAKE void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
-FAKE void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
-FAKE void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
-{
-    *out = ptp_adjacency_type{};
-}
-FAKE void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *) {}
-// The peer is about to be freed: its session goes with it.
-FAKE void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *peer)
-{
-    nb.peer_sessions.erase(peer);
-}
-
-// ---- Offload sessions ----
-FAKE void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
-FAKE void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
-{
-    rec("fm_session");
-}
-FAKE void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer)
-{
-    nb.peer_sessions.insert(peer);
-}
-FAKE void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
+} // namespace

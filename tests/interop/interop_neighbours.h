@@ -1,6 +1,6 @@
 // The neighbours of unicast negotiation that are not built yet, as the negotiation interop tests
-// see them: node values of the port manager, packet counters, peer indices, FIB, adjacency, the
-// grant checkpoint and the offload sessions. The offload sessions are where a grant waits: the
+// see them, set in the state machine's services table: packet counters, peer indices, FIB,
+// adjacency, the grant checkpoint and the offload sessions. The offload sessions are where a grant waits: the
 // test plays the offload plugin, confirming the intervals the negotiation asked for and, once an
 // Announce grant stands, sending the Announce stream it would send.
 #pragma once
@@ -12,7 +12,7 @@
 
 #include "ptp_types.h"
 #include "tessel_fsm_peer_entry.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_node_values.h"
 
 struct tessel_proto_idb_type;
 
@@ -29,7 +29,11 @@ struct nb_state_type {
 };
 
 extern nb_state_type nb;
+// Clears nb and installs the state machine's services: the protocol thread's packet transmit,
+// the recording neighbours above, and node values (profile, local clock) taken from nb.
 void nb_reset();
+// From now on the node values are the real port manager's, set from nb's.
+void nb_use_port_manager();
 
 // The offload plugin's report for every session: it applies the intervals the negotiation
 // granted, which sends the grants that wait for it. Returns the number of grant replies sent.

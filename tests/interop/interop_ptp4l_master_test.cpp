@@ -6,10 +6,14 @@
 #include <fstream>
 
 #include "interop_agent.h"
+#include "tessel_bmc.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx_test_fake.h"
+#include "tessel_fsm_services.h"
+#include "tessel_fsm_unicast.h"
+#include "tessel_mgd_timer.h"
 #include "tessel_packet_test_fake.h"
 
 namespace {
@@ -54,6 +58,12 @@ TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)
     pkt_fake.platform_adjacency = true;
     rx_fake_reset();
     rx_fake.local_clock = {AGENT_CLOCK_ID, 0};
+    {
+        // The node's best-master list is the real one.
+        ptp_fsm_services_type s = ptp_fsm_svc();
+        s.bmc_if_update = tessel_bmc_if_update;
+        ptp_fsm_services_set(&s);
+    }
     agent_port agent;
     ASSERT_TRUE(agent.open(v, tc.encap)) << agent.error;
     tessel_proto_idb_type *port = agent.port;
@@ -62,6 +72,10 @@ TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)
     port->flags |= TESSEL_PROTO_IDB_PORT_MGR_READY;
     port->fsm.PortState = PTP_PORT_STATE_LISTEN;
     port->fsm.is_listening = 1;
+    // The real state machine around the receive path: its managed timers and grant-timer parent
+    // (each foreign master gets its slave-side timers).
+    ASSERT_EQ(tessel_mgd_timer_init(agent.evm), 0u);
+    ASSERT_EQ(ptp_fsm_proto_module_init(), 0u);
     ASSERT_TRUE(ptp_fsm_proto_foreign_master_tree_init(port));
 
     // Announces every 250 ms; the port's announce timer ticks at the same rate.
@@ -83,6 +97,8 @@ TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)
     EXPECT_EQ(ptp_fsm_announce_best_foreign_master(port), best);
 
     ptp_fsm_proto_foreign_master_tree_destroy(port);
+    ptp_fsm_proto_module_deinit();
+    tessel_mgd_timer_shutdown();
     agent.close();
     ptp4l.stop();
     if (!HasFailure()) {

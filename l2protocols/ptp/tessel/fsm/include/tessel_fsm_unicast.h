@@ -20,7 +20,22 @@
 
 struct tessel_proto_idb_type;
 struct ptp_fsm_foreign_master_type;
-struct tessel_chkpt_unicast_grant_type;
+
+// The checkpoint record of one unicast peer's grants, from which a restart restores the peer.
+struct tessel_chkpt_unicast_grant_type {
+    ptp_address_type peer_addr;
+    ptp_address_type local_addr;
+    ptp_port_id_type peer_port_id;
+    uint8_t grant_flags;         // bit 0 Announce, bit 1 Sync, bit 2 Delay-Resp
+    int8_t log_interval[3];      // granted, by ptp_fsm_peer_grant_kind_type
+    int8_t app_log_interval[3];  // applied by the offload session
+    uint32_t duration[3];        // seconds
+    uint64_t expiry[3];          // wall-clock seconds
+    uint8_t nonnegotiated_flags; // bit 0 non-negotiated
+};
+inline constexpr uint8_t TESSEL_CHKPT_GRANT_ANNOUNCE = 0x1;
+inline constexpr uint8_t TESSEL_CHKPT_GRANT_SYNC = 0x2;
+inline constexpr uint8_t TESSEL_CHKPT_GRANT_DELAY_RESP = 0x4;
 
 // Node-wide limit of unicast peers, and their current number.
 inline constexpr uint32_t PTP_FSM_UNICAST_MAX_PEERS = 2500;

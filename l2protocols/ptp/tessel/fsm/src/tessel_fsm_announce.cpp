@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "eth_encap.h"
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
@@ -14,12 +15,13 @@
 #include "ptp_wire.h"
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_fsm_services.h"
+#include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
+#include "tessel_fsm_unicast.h"
 #include "tessel_interop_config.h"
 #include "tessel_master_db.h"
 #include "tessel_stats.h"
@@ -86,8 +88,8 @@ ptp_fsm_foreign_master_type *ptp_fsm_announce_best_foreign_master(const tessel_p
 void ptp_fsm_announce_foreign_master_rank(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm)
 {
     PTP_FSM_ASSERT(!fm->is_in_ranked_list);
-    PTP_FSM_ASSERT(fm->is_listening || tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY);
-    const uint32_t mode = tessel_port_mgr_get_profile();
+    PTP_FSM_ASSERT(fm->is_listening || ptp_fsm_svc().get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY);
+    const uint32_t mode = ptp_fsm_svc().get_profile();
     ptp_fsm_foreign_master_type **link = &port->fsm.foreign_master_ranked_list;
     // Walk past every element F is worse than; an equal F goes in front.
     while (*link != nullptr && ptp_clock_compare(mode, &fm->master_clock, &(*link)->master_clock, nullptr) > 0) {
@@ -120,7 +122,7 @@ bool ptp_fsm_announce_foreign_master_is_eligible(const ptp_fsm_foreign_master_ty
     if (!fm->is_listening || fm->ptsf_lossannounce) {
         return false;
     }
-    const uint32_t mode = tessel_port_mgr_get_profile();
+    const uint32_t mode = ptp_fsm_svc().get_profile();
     if (mode_supervises_all(mode) && (fm->ptsf_losssync_sync || fm->ptsf_losssync_delay_resp)) {
         return false;
     }
@@ -197,7 +199,7 @@ void ptp_fsm_announce_foreign_master_start_listening(tessel_proto_idb_type *port
     fm->is_listening = 1;
     fm->announce_count = 0;
     fm->announce_id_array[0] = port->fsm.current_announce_id;
-    const uint32_t mode = tessel_port_mgr_get_profile();
+    const uint32_t mode = ptp_fsm_svc().get_profile();
     if (mode_supervises_all(mode)) {
         fm->sync_received = 0;
         fm->delay_resp_received = 0;
@@ -296,7 +298,7 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
         c->accuracy = tessel_interop_convert_clock_accuracy(c->accuracy, mode, TESSEL_INTEROP_INGRESS, *interop);
         c->offset_log_variance =
             tessel_interop_convert_oslv(c->offset_log_variance, mode, TESSEL_INTEROP_INGRESS, *interop);
-        c->clock_class = tessel_interop_convert_clock_class(c->clock_class, mode, tessel_cfg_get_fsync_ql_option(),
+        c->clock_class = tessel_interop_convert_clock_class(c->clock_class, mode, ptp_fsm_svc().get_fsync_ql_option(),
                                                             TESSEL_INTEROP_INGRESS, *interop);
     }
 
@@ -343,7 +345,7 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
                                                                        state);
         return TESSEL_PACKET_DROP_RESERVED_CLOCK_ID;
     }
-    const uint8_t min_class = tessel_port_mgr_get_min_clock_class();
+    const uint8_t min_class = ptp_fsm_svc().get_min_clock_class();
     if (c->clock_class > min_class) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u lower than min clock class %u",
                            c->clock_class, min_class);
@@ -437,7 +439,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
                          const ptp_address_type *dst)
 {
     const uint32_t state = port->fsm.PortState;
-    const uint32_t node_mode = tessel_port_mgr_get_profile();
+    const uint32_t node_mode = ptp_fsm_svc().get_profile();
     const tessel_interop_config_type *interop = port->config.interop_cfg;
     const uint32_t rules_profile =
         (interop != nullptr && (interop->presence & TESSEL_INTEROP_PROFILE)) ? interop->profile : node_mode;
@@ -499,7 +501,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
     } else if (dst != nullptr && unicast && !ptp_address_equal(dst, &fm->sent_to_addr)) {
         if (fm->is_nonnegotiated) {
             fm->sent_to_addr = *dst;
-            tessel_offload_foreign_master_session_update(fm);
+            ptp_fsm_svc().offload_foreign_master_session_update(fm);
         } else {
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Announce message received from master %s that was "
@@ -524,7 +526,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
     }
 
     // Validation.
-    const tessel_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    const tessel_local_clock_type *local = ptp_fsm_svc().get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
     const uint16_t own_port = node_mode == PTP_PROFILE_G8265_1 ? 1 : port->port_num;
     ptp_clock_type c;
@@ -749,7 +751,7 @@ bool receive_walker(avl2_node_type *node, void *context)
 
 void ptp_fsm_announce_receive_timer_tick(tessel_proto_idb_type *port, int sync)
 {
-    PTP_FSM_ASSERT(mode_supervises_all(tessel_port_mgr_get_profile()));
+    PTP_FSM_ASSERT(mode_supervises_all(ptp_fsm_svc().get_profile()));
     PTP_FSM_ASSERT(port->fsm.is_listening);
     if (fm_timeouts.suspended) {
         return;
@@ -774,7 +776,7 @@ void ptp_fsm_announce_start_listening(tessel_proto_idb_type *port)
             port->fsm.announce_timer_running = 1;
         }
     }
-    if (mode_supervises_all(tessel_port_mgr_get_profile())) {
+    if (mode_supervises_all(ptp_fsm_svc().get_profile())) {
         if (!port->fsm.sync_receive_timer_running &&
             ptp_timer_start(&port->fsm.sync_receive_timer, port->config.sync_timeout, true) == ZERR_OK) {
             port->fsm.sync_receive_timer_running = 1;

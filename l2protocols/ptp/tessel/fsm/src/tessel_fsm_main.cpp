@@ -10,11 +10,13 @@
 #include "ptp_zerr_codes.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_services.h"
 #include "tessel_fsm_types.h"
+#include "tessel_fsm_unicast.h"
+#include "tessel_stats.h"
 
 namespace {
 
@@ -65,13 +67,13 @@ void offloaded_msg_drop(tessel_proto_idb_type *port, const offloaded_msg_type &m
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, m.text);
     m.trace(PTP_FSM_TRACE_PKT, port);
-    tessel_stats_increment_packet_drop_counter(port, m.counter_class, 1);
-    tessel_stats_increment_packet_drop_reason(PTP_FSM_DROP_REASON_NOT_FOR_US, 1);
+    ptp_fsm_svc().count_packet_drop(port, m.counter_class, 1);
+    ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_NOT_FOR_US, 1);
 }
 
 bool update_peer_session(avl2_node_type *row, void *)
 {
-    tessel_offload_unicast_peer_session_update(reinterpret_cast<ptp_fsm_peer_entry_type *>(row));
+    ptp_fsm_svc().offload_unicast_peer_session_update(reinterpret_cast<ptp_fsm_peer_entry_type *>(row));
     return true;
 }
 
@@ -203,7 +205,7 @@ void ptp_fsm_offload_master_drrm_start(tessel_proto_idb_type *port)
     if (!port->fsm.is_master_drrm_running) {
         port->fsm.is_master_drrm_running = 1;
         if (port->config.transport != PTP_TRANSPORT_UNICAST) {
-            tessel_offload_if_session_update(port);
+            ptp_fsm_svc().offload_if_session_update(port);
         }
     }
 }
@@ -212,13 +214,13 @@ void ptp_fsm_offload_master_drrm_stop(tessel_proto_idb_type *port)
 {
     if (port->fsm.is_master_drrm_running) {
         port->fsm.is_master_drrm_running = 0;
-        tessel_offload_if_session_update(port);
+        ptp_fsm_svc().offload_if_session_update(port);
     }
 }
 
 void ptp_fsm_offload_master_sessions_update(tessel_proto_idb_type *port)
 {
-    tessel_offload_if_session_update(port);
+    ptp_fsm_svc().offload_if_session_update(port);
     avl2_walk(&port->fsm.unicast_peer_tree, update_peer_session, nullptr);
 }
 
@@ -238,7 +240,7 @@ void ptp_fsm_offload_fm_delay_req_start(tessel_proto_idb_type *, ptp_fsm_foreign
 {
     if (!fm->is_sending_delay_req) {
         fm->is_sending_delay_req = 1;
-        tessel_offload_foreign_master_session_update(fm);
+        ptp_fsm_svc().offload_foreign_master_session_update(fm);
     }
 }
 
@@ -246,14 +248,14 @@ void ptp_fsm_offload_fm_delay_req_stop(tessel_proto_idb_type *, ptp_fsm_foreign_
 {
     if (fm->is_sending_delay_req) {
         fm->is_sending_delay_req = 0;
-        tessel_offload_foreign_master_session_update(fm);
+        ptp_fsm_svc().offload_foreign_master_session_update(fm);
     }
 }
 
 void ptp_fsm_offload_fm_delay_req_update(tessel_proto_idb_type *, ptp_fsm_foreign_master_type *fm)
 {
     if (fm->is_sending_delay_req) {
-        tessel_offload_foreign_master_session_update(fm);
+        ptp_fsm_svc().offload_foreign_master_session_update(fm);
     }
 }
 
@@ -261,7 +263,7 @@ void ptp_fsm_offload_fm_sync_start(tessel_proto_idb_type *, ptp_fsm_foreign_mast
 {
     if (!fm->is_handling_sync) {
         fm->is_handling_sync = 1;
-        tessel_offload_foreign_master_session_update(fm);
+        ptp_fsm_svc().offload_foreign_master_session_update(fm);
     }
 }
 
@@ -269,25 +271,25 @@ void ptp_fsm_offload_fm_sync_stop(tessel_proto_idb_type *, ptp_fsm_foreign_maste
 {
     if (fm->is_handling_sync) {
         fm->is_handling_sync = 0;
-        tessel_offload_foreign_master_session_update(fm);
+        ptp_fsm_svc().offload_foreign_master_session_update(fm);
     }
 }
 
 void ptp_fsm_offload_peer_delay_req_reply_start(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *peer)
 {
     peer->is_delay_req_replying = 1;
-    tessel_offload_unicast_peer_session_update(peer);
+    ptp_fsm_svc().offload_unicast_peer_session_update(peer);
 }
 
 void ptp_fsm_offload_peer_delay_req_reply_stop(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *peer)
 {
     peer->is_delay_req_replying = 0;
-    tessel_offload_unicast_peer_session_update(peer);
+    ptp_fsm_svc().offload_unicast_peer_session_update(peer);
 }
 
 void ptp_fsm_offload_peer_session_update(tessel_proto_idb_type *, ptp_fsm_peer_entry_type *peer)
 {
-    tessel_offload_unicast_peer_session_update(peer);
+    ptp_fsm_svc().offload_unicast_peer_session_update(peer);
 }
 
 void ptp_fsm_offload_timestamps_in(ptp_fsm_foreign_master_type *fm, const void *record, void *extra)

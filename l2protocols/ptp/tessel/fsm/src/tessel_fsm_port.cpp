@@ -14,11 +14,13 @@
 #include "ptp_trace_points.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_services.h"
 #include "tessel_fsm_types.h"
+#include "tessel_fsm_unicast.h"
+#include "tessel_stats.h"
 
 namespace {
 
@@ -573,7 +575,7 @@ void ptp_fsm_ready(tessel_proto_idb_type *port)
 
 void ptp_fsm_ready_without_lock(tessel_proto_idb_type *port)
 {
-    PTP_FSM_ASSERT(tessel_issu_get_issu_role() != TESSEL_ISSU_ROLE_SECONDARY);
+    PTP_FSM_ASSERT(ptp_fsm_svc().get_issu_role() != TESSEL_ISSU_ROLE_SECONDARY);
     event_log(port, PTP_FSM_EVENT_READY);
     ptp_fsm_port_event_run(port, PTP_FSM_EVENT_READY);
 }
@@ -634,9 +636,9 @@ bool ptp_fsm_port_is_slave_only(const tessel_proto_idb_type *port)
     }
     // Under the telecom profiles clock type 2 is the slave-only clock (T-TSC; Slave under
     // G.8265.1).
-    const uint32_t profile = tessel_port_mgr_get_profile();
+    const uint32_t profile = ptp_fsm_svc().get_profile();
     return (profile == PTP_PROFILE_G8265_1 || profile == PTP_PROFILE_G8275_1 || profile == PTP_PROFILE_G8275_2) &&
-           tessel_port_mgr_get_telecom_clock_type() == PTP_TELECOM_CLOCK_T_TSC;
+           ptp_fsm_svc().get_telecom_clock_type() == PTP_TELECOM_CLOCK_T_TSC;
 }
 
 void ptp_fsm_announce_start_announce_timeout(tessel_proto_idb_type *port)
@@ -713,7 +715,7 @@ void ptp_fsm_announce_start_multicast_announce(tessel_proto_idb_type *port)
 {
     if (port->fsm.announce_timer_running && port->config.transport != PTP_TRANSPORT_UNICAST) {
         port->fsm.is_sending_multicast_announce = 1;
-        tessel_offload_if_session_update(port);
+        ptp_fsm_svc().offload_if_session_update(port);
     }
 }
 
@@ -721,7 +723,7 @@ void ptp_fsm_announce_stop_master_announce(tessel_proto_idb_type *port)
 {
     if (port->fsm.is_sending_multicast_announce) {
         port->fsm.is_sending_multicast_announce = 0;
-        tessel_offload_if_session_update(port);
+        ptp_fsm_svc().offload_if_session_update(port);
     }
     // The slave-table peers exist only while the port is master.
     const uint64_t n = avl2_count(&port->fsm.unicast_peer_tree);
@@ -737,7 +739,7 @@ void ptp_fsm_announce_stop_master_announce(tessel_proto_idb_type *port)
     for (uint64_t i = 0; i < list.count; i++) {
         ptp_fsm_peer_entry_type *peer = list.entries[i];
         peer->is_nonnegotiated = 0;
-        tessel_offload_unicast_peer_session_update(peer);
+        ptp_fsm_svc().offload_unicast_peer_session_update(peer);
         ptp_fsm_unicast_peer_entry_delete(peer, PTP_FSM_PROTO_PEER_DEL_NONE);
     }
     delete[] list.entries;
@@ -746,7 +748,7 @@ void ptp_fsm_announce_stop_master_announce(tessel_proto_idb_type *port)
 void ptp_fsm_announce_refresh_multicast_announce(tessel_proto_idb_type *port)
 {
     port->fsm.is_sending_multicast_announce = port->config.transport != PTP_TRANSPORT_UNICAST;
-    tessel_offload_if_session_update(port);
+    ptp_fsm_svc().offload_if_session_update(port);
 }
 
 void ptp_fsm_proto_start_master(tessel_proto_idb_type *port)
@@ -782,7 +784,7 @@ void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_fla
         ptp_fsm_not_ready_without_lock(port);
         ptp_fsm_ready_without_lock(port);
         if ((change_flags & PTP_FSM_CHANGE_ADDRESS) != 0) {
-            tessel_fib_idb_unregister(port);
+            ptp_fsm_svc().fib_idb_unregister(port);
         }
         ptp_fsm_unlock(port);
         return;
@@ -810,7 +812,7 @@ void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_fla
     }
     if ((change_flags &
          (PTP_FSM_CHANGE_COS | PTP_FSM_CHANGE_DSCP | PTP_FSM_CHANGE_IPV4_TTL | PTP_FSM_CHANGE_IPV6_HOP_LIMIT)) != 0) {
-        tessel_offload_idb_sessions_update(port);
+        ptp_fsm_svc().offload_idb_sessions_update(port);
     }
     if ((change_flags & (PTP_FSM_CHANGE_MASTER_TABLE | PTP_FSM_CHANGE_DELAY_ASYMMETRY)) != 0) {
         ptp_fsm_proto_master_config_change(port);
@@ -924,7 +926,7 @@ void ptp_fsm_issu_secondary_update(tessel_proto_idb_type *port, const ptp_port_s
         ptp_fsm_announce_foreign_master_unrank(port, had);
         ptp_fsm_proto_foreign_master_delete(port, had, PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX);
         if (best == nullptr) {
-            tessel_bmc_if_update(port);
+            ptp_fsm_svc().bmc_if_update(port);
             return;
         }
     }
@@ -932,5 +934,5 @@ void ptp_fsm_issu_secondary_update(tessel_proto_idb_type *port, const ptp_port_s
         return;
     }
     ptp_fsm_proto_best_foreign_master_restore(port, best, is_uncal_or_slave(new_state), false);
-    tessel_bmc_if_update(port);
+    ptp_fsm_svc().bmc_if_update(port);
 }

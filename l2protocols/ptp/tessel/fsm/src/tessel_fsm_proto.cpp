@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eth_encap.h"
 #include "ptp_address.h"
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
@@ -15,11 +16,11 @@
 #include "tessel_alloc.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_rx.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_fsm_services.h"
+#include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
 #include "tessel_interop_config.h"
@@ -108,13 +109,13 @@ ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t le
 
 void ptp_fsm_proto_rx_drop(tessel_proto_idb_type *port, uint32_t drop_class, uint32_t reason)
 {
-    tessel_stats_increment_packet_drop_counter(port, drop_class, 1);
-    tessel_stats_increment_packet_drop_reason(reason, 1);
+    ptp_fsm_svc().count_packet_drop(port, drop_class, 1);
+    ptp_fsm_svc().count_drop_reason(reason, 1);
 }
 
 uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port)
 {
-    return tessel_port_mgr_get_profile() == PTP_PROFILE_G8265_1 ? 1 : port->port_num;
+    return ptp_fsm_svc().get_profile() == PTP_PROFILE_G8265_1 ? 1 : port->port_num;
 }
 
 uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port, const tessel_local_clock_type *local)
@@ -129,7 +130,7 @@ uint8_t ptp_fsm_proto_expected_domain(const tessel_proto_idb_type *port, const t
 void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *hdr, uint32_t message_type,
                                  uint16_t length, uint16_t flags, uint16_t sequence_id, int8_t log_interval)
 {
-    const tessel_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    const tessel_local_clock_type *local = ptp_fsm_svc().get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
     uint8_t *o = hdr->octets;
     o[PTP_HDR_OFF_TYPE] |= static_cast<uint8_t>(message_type & 0x0F);
@@ -149,14 +150,14 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
 {
     (void)timestamp; // event messages are timed by the offload plugin
     const uint32_t state = port->fsm.PortState;
-    if (tessel_issu_get_issu_role() != TESSEL_ISSU_ROLE_PRIMARY || state == PTP_PORT_STATE_INITIALIZING ||
+    if (ptp_fsm_svc().get_issu_role() != TESSEL_ISSU_ROLE_PRIMARY || state == PTP_PORT_STATE_INITIALIZING ||
         state == PTP_PORT_STATE_FAULTY) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Dropping message received when not ready");
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_READY);
         return;
     }
 
-    const tessel_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    const tessel_local_clock_type *local = ptp_fsm_svc().get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
     const uint8_t domain = ptp_fsm_proto_expected_domain(port, local);
     const ptp_fsm_proto_rx_check_type check = ptp_fsm_proto_rx_check(msg, len, domain);
@@ -187,8 +188,7 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
     const uint16_t msg_len = hdr.message_length;
 
     if (src != nullptr) {
-        tessel_stats_increment_packet_counter(port, src, ptp_fsm_proto_msg_class(hdr.message_type),
-                                              TESSEL_PACKET_RECEIVED, 1);
+        ptp_fsm_svc().count_packet(port, src, ptp_fsm_proto_msg_class(hdr.message_type), TESSEL_PACKET_RECEIVED, 1);
     }
 
     switch (hdr.message_type) {
@@ -241,9 +241,9 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         return;
     }
 
-    const tessel_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    const tessel_local_clock_type *local = ptp_fsm_svc().get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
-    const bool g8265_1 = tessel_port_mgr_get_profile() == PTP_PROFILE_G8265_1;
+    const bool g8265_1 = ptp_fsm_svc().get_profile() == PTP_PROFILE_G8265_1;
     const uint16_t own_port = ptp_fsm_proto_own_port_num(port);
     const ptp_port_id_type &sender = hdr.source_port_id;
     if (sender.clock_id == local->clock_id) {
@@ -314,12 +314,12 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
             return;
         }
         switch (tlv_type) {
-        case PTP_TLV_UNICAST_GRANT:
-        case PTP_TLV_UNICAST_CANCEL:
-        case PTP_TLV_UNICAST_ACK_CANCEL:
+        case PTP_MSG_TLV_GRANT_UNICAST:
+        case PTP_MSG_TLV_CANCEL_UNICAST:
+        case PTP_MSG_TLV_ACK_CANCEL_UNICAST:
             ptp_fsm_unicast_tlv_handle(port, tlv_type, src, &sender, tlvs + pos, tlv_len);
             break;
-        case PTP_TLV_UNICAST_REQUEST: break;
+        case PTP_MSG_TLV_REQUEST_UNICAST: break;
         default:
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Received a Signaling message containing an "
@@ -396,7 +396,7 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port, const ptp_a
     }
     zerrno rc = ptp_fsm_unicast_fm_timers_create(fm);
     if (rc == ZERR_OK && !skip_peer_index) {
-        rc = tessel_peer_index_acquire(port, peer);
+        rc = ptp_fsm_svc().peer_index_acquire(port, peer);
         if (rc != ZERR_OK) {
             ptp_fsm_unicast_fm_timers_delete(fm);
         }
@@ -438,9 +438,9 @@ zerrno ptp_fsm_proto_foreign_master_add(tessel_proto_idb_type *port, const ptp_a
     ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_FM_CREATED>(PTP_FSM_TRACE_DET, port, peer);
     *out = fm;
 
-    tessel_adjacency_foreign_master_request(fm);
+    ptp_fsm_svc().adjacency_foreign_master_request(fm);
     if (peer->encap == PTP_ENCAP_IPV4 || peer->encap == PTP_ENCAP_IPV6) {
-        tessel_fib_pulse();
+        ptp_fsm_svc().fib_pulse();
     }
     return ZERR_OK;
 }
@@ -451,12 +451,12 @@ namespace {
 void foreign_master_release(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, uint32_t options)
 {
     if (!(options & PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX)) {
-        tessel_peer_index_release(port, &fm->peer_addr);
+        ptp_fsm_svc().peer_index_release(port, &fm->peer_addr);
     }
     tessel_free(fm->last_announce);
     fm->last_announce = nullptr;
     if (fm->is_fib_registered) {
-        tessel_fib_foreign_master_unregister(fm);
+        ptp_fsm_svc().fib_foreign_master_unregister(fm);
     }
     ptp_fsm_unicast_fm_timers_delete(fm);
     // Nothing of the port may point at a record that is gone.
@@ -665,7 +665,7 @@ void ptp_fsm_proto_start_slave(tessel_proto_idb_type *port)
 {
     ptp_fsm_foreign_master_type *best = port->fsm.foreign_master_ranked_list;
     PTP_FSM_ASSERT(best != nullptr);
-    if (mode_slaving_only(tessel_port_mgr_get_profile())) {
+    if (mode_slaving_only(ptp_fsm_svc().get_profile())) {
         port->fsm.is_slave_drrm_running = 1;
         port->fsm.slaving_master = best;
         if (!best->is_slaving) {
@@ -681,7 +681,7 @@ void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port)
 {
     ptp_fsm_foreign_master_type *best = port->fsm.foreign_master_ranked_list;
     PTP_FSM_ASSERT(best != nullptr);
-    const bool streams = mode_slaving_only(tessel_port_mgr_get_profile());
+    const bool streams = mode_slaving_only(ptp_fsm_svc().get_profile());
     ptp_fsm_foreign_master_type *old = port->fsm.slaving_master;
     if (old != nullptr) {
         if (streams) {
@@ -703,7 +703,7 @@ void ptp_fsm_proto_reset_slave(tessel_proto_idb_type *port)
 
 void ptp_fsm_proto_stop_slave(tessel_proto_idb_type *port)
 {
-    const bool streams = mode_slaving_only(tessel_port_mgr_get_profile());
+    const bool streams = mode_slaving_only(ptp_fsm_svc().get_profile());
     ptp_fsm_foreign_master_type *fm = port->fsm.slaving_master;
     if (fm != nullptr) {
         if (streams) {
@@ -914,7 +914,7 @@ bool master_config_walker(avl2_node_type *node, void *context)
 void ptp_fsm_proto_master_config_change(tessel_proto_idb_type *port)
 {
     master_table_listen(port);
-    config_walk_ctx ctx{port, tessel_bmc_get_node_bmc(), {}};
+    config_walk_ctx ctx{port, ptp_fsm_svc().bmc_get_node_bmc(), {}};
     avl2_walk(&port->fsm.foreign_master_table, master_config_walker, &ctx);
     for (size_t i = 0; i < ctx.collected.count; i++) {
         ptp_fsm_foreign_master_type *fm = ctx.collected.items[i];

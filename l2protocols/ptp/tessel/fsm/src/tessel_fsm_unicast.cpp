@@ -3,12 +3,16 @@
 // checkpoint; and what both sides share: the Signaling senders and the dispatch of received
 // Grant, Cancel and Ack-Cancel TLVs.
 #include "tessel_fsm_unicast.h"
-#include "tessel_fsm_unicast_deps.h"
+#include "mgd_timer.h"
+#include "tessel_adjacency_types.h"
+#include "tessel_fsm_services.h"
+#include "tessel_mgd_timer.h"
 
 #include <array>
 #include <cstring>
 #include <ctime>
 
+#include "eth_encap.h"
 #include "plat_clock.h"
 #include "ptp_address.h"
 #include "ptp_alloc.h"
@@ -19,11 +23,9 @@
 #include "tessel_alloc.h"
 #include "tessel_db.h"
 #include "tessel_fsm.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx.h"
-#include "tessel_fsm_rx_deps.h"
 #include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast_priv.h"
@@ -195,17 +197,17 @@ void peer_entry_cleanup(ptp_fsm_peer_entry_type *e, uint32_t options)
 {
     tessel_proto_idb_type *port = e->port;
     if (!(options & PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX)) {
-        tessel_peer_index_release(port, &e->peer_addr);
+        ptp_fsm_svc().peer_index_release(port, &e->peer_addr);
     }
     timers_free(e);
     if (e->is_fib_registered) {
-        tessel_fib_unicast_peer_unregister(e);
+        ptp_fsm_svc().fib_unicast_peer_unregister(e);
     }
     PTP_FSM_ASSERT(port->fsm.unicast_peer_count > 0);
     PTP_FSM_ASSERT(ptp_fsm_unicast_peer_count > 0);
     port->fsm.unicast_peer_count--;
     ptp_fsm_unicast_peer_count--;
-    tessel_chkpt_unicast_grant_delete(e);
+    ptp_fsm_svc().chkpt_unicast_grant_delete(e);
     tessel_free(e);
 }
 
@@ -302,7 +304,7 @@ ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_typ
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port, const ptp_address_type *peer)
 {
     ptp_fsm_unicast_dest_type d{peer, nullptr, {}};
-    tessel_adjacency_get(port->header.ifhandle, peer, &d.adjacency);
+    ptp_fsm_svc().adjacency_get(port->header.ifhandle, peer, &d.adjacency);
     if (d.adjacency.rewrite_str_len > ADJ_REWRITE_LEN) {
         d.adjacency = {};
     }
@@ -315,7 +317,7 @@ zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg,
     // A timer may fire before the controller has told us the local clock: no header, no send. The
     // error table has no row for that; the sender has always reported the local clock's entry as
     // missing.
-    if (tessel_port_mgr_get_local_clock() == nullptr) {
+    if (ptp_fsm_svc().get_local_clock() == nullptr) {
         return PTP_ZERR_DB_NO_ENTRY;
     }
     ptp_msg_hdr_type hdr{};
@@ -323,9 +325,10 @@ zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg,
                                 PTP_SIGNALING_LOG_INTERVAL);
     std::memcpy(msg, hdr.octets, PTP_MSG_HDR_LEN);
     ptp_signaling_target_encode(msg, target);
-    const zerrno err = tessel_packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr, &dest.adjacency, nullptr);
+    const zerrno err =
+        ptp_fsm_svc().packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr, &dest.adjacency, nullptr);
     if (err == 0) {
-        tessel_stats_increment_packet_counter(port, dest.peer, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_SENT, 1);
+        ptp_fsm_svc().count_packet(port, dest.peer, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_SENT, 1);
     }
     return err;
 }
@@ -502,12 +505,12 @@ zerrno ptp_fsm_unicast_peer_entry_create(tessel_proto_idb_type *port, const ptp_
         undo(false);
         return PTP_ZERR_DB_ENTRY_EXISTS;
     }
-    tessel_adjacency_unicast_peer_request(e);
+    ptp_fsm_svc().adjacency_unicast_peer_request(e);
     if (peer->encap == PTP_ENCAP_IPV4 || peer->encap == PTP_ENCAP_IPV6) {
-        tessel_fib_pulse();
+        ptp_fsm_svc().fib_pulse();
     }
     if (!from_chkpt) {
-        const zerrno err = tessel_peer_index_acquire(port, peer);
+        const zerrno err = ptp_fsm_svc().peer_index_acquire(port, peer);
         if (err != 0) {
             undo(true);
             return err;
@@ -596,7 +599,7 @@ void ptp_fsm_unicast_peer_sweep(tessel_proto_idb_type *port)
 zerrno ptp_fsm_unicast_grant_restore(tessel_proto_idb_type *port, const tessel_chkpt_unicast_grant_type *record,
                                      uint64_t chkpt_id)
 {
-    const bool secondary = tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY;
+    const bool secondary = ptp_fsm_svc().get_issu_role() == TESSEL_ISSU_ROLE_SECONDARY;
     if (!secondary && !port->fsm.is_unicast_grant_allowed) {
         ptp_fsm_debug(AREA, ptp_fsm_port_ifhandle(port),
                       "%s: [ERROR] %s: Not restoring unicast-grant, since unicast grant not yet "
@@ -958,8 +961,8 @@ bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expect
     ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                                                            ptp_fsm_port_ifhandle(port), port->fsm.PortState, tlv_type,
                                                            received, expected);
-    tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-    tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_INVALID_TLVS, 1);
+    ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
+    ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_INVALID_TLVS, 1);
     return false;
 }
 

@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "mgd_timer.h"
 #include "ptp_trace.h"
 #include "ptp_types.h"
-#include "tessel_fsm_unicast_deps.h"
+#include "tessel_adjacency_types.h"
+#include "tessel_fsm_services.h"
+#include "tessel_mgd_timer.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;

@@ -5,18 +5,18 @@
 #include <cstring>
 #include <ctime>
 
+#include "eth_encap.h"
 #include "ptp_address.h"
 #include "ptp_strings.h"
 #include "ptp_trace_points.h"
 #include "tessel_db.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_fsm_services.h"
 #include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
@@ -436,7 +436,7 @@ void ptp_fsm_unicast_restore_master_negotiation(tessel_proto_idb_type *port, ptp
         start_s(retry_timer(fm, K_ANN), PTP_FSM_UNICAST_RETRY_S);
         start_s(grant_timer(fm, K_ANN), port_duration(port, K_ANN));
     }
-    if (!force && !mode_requests_everywhere(tessel_port_mgr_get_profile())) {
+    if (!force && !mode_requests_everywhere(ptp_fsm_svc().get_profile())) {
         return;
     }
     if (fm->transport == PTP_TRANSPORT_UNICAST || fm->transport == PTP_TRANSPORT_MIXED) {
@@ -471,8 +471,8 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast-grant TLV received from unknown master %s",
                            ptp_fsm_address_str(src));
         ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT, port, src);
-        tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-        tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_UNKNOWN_MASTER, 1);
+        ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
+        ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_UNKNOWN_MASTER, 1);
         ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, 0, sender,
                                     ptp_fsm_unicast_dest_unknown(port, src));
         return;
@@ -481,8 +481,8 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast grant request received when non negotiated.");
         ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                                                                     ptp_fsm_port_ifhandle(port), port->fsm.PortState);
-        tessel_stats_increment_packet_drop_counter(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-        tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_NON_NEGOTIATED, 1);
+        ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
+        ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_NON_NEGOTIATED, 1);
         return;
     }
     if (g.duration == 0) {
@@ -498,7 +498,7 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         return;
     }
     const uint32_t renew = ptp_fsm_unicast_renewal_time(g.duration);
-    const bool slaving_checked = !mode_requests_everywhere(tessel_port_mgr_get_profile());
+    const bool slaving_checked = !mode_requests_everywhere(ptp_fsm_svc().get_profile());
     switch (type) {
     case PTP_MSG_ANNOUNCE:
         if (fm->transport != PTP_TRANSPORT_UNICAST) {

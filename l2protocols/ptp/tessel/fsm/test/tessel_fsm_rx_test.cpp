@@ -16,6 +16,7 @@
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_proto.h"
 #include "tessel_fsm_rx_test_fake.h"
+#include "tessel_fsm_signaling.h"
 #include "tessel_fsm_types.h"
 #include "tessel_interop_config.h"
 #include "tessel_stats.h"
@@ -247,9 +248,9 @@ TEST_F(RxTest, SignalingTlvsBeforeAnOverrunStayHandled)
     // Grant (10 bytes of value), an unsupported Path Trace, then a TLV that overruns.
     msg_builder m(PTP_MSG_SIGNALING, 44 + 14 + 4 + 8);
     m.set64(34, UINT64_MAX).set16(42, 0xFFFF);
-    m.set16(44, PTP_TLV_UNICAST_GRANT).set16(46, 10);
+    m.set16(44, PTP_MSG_TLV_GRANT_UNICAST).set16(46, 10);
     m.set16(58, 8).set16(60, 0);
-    m.set16(62, PTP_TLV_UNICAST_CANCEL).set16(64, 30);
+    m.set16(62, PTP_MSG_TLV_CANCEL_UNICAST).set16(64, 30);
     const ptp_address_type src = mac(1);
     rx(m, &src);
     EXPECT_EQ(1u, rx_fake.tlvs_handled);

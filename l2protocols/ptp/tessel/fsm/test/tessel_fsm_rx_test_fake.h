@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ptp_types.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_node_values.h"
 #include "zerrno.h"
 
 struct rx_fake_state_type {
@@ -36,4 +36,6 @@ struct rx_fake_state_type {
 
 extern rx_fake_state_type rx_fake;
 
+// Clears the state and installs the services table that answers from it.
 void rx_fake_reset();
+void rx_fake_record(const std::string &what);

@@ -7,7 +7,7 @@
 
 #include "evm.h"
 #include "ptp_types.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_node_values.h"
 #include "zerrno.h"
 
 struct ptp_fsm_peer_entry_type;

@@ -9,13 +9,15 @@
 
 #include "evm.h"
 #include "ptp_zerr_codes.h"
-#include "tessel_fsm_deps.h" // the roles and tessel_issu_get_issu_role, shared with the state machine
+#include "tessel_node_values.h" // the roles (TESSEL_ISSU_ROLE_*)
 #include "zerrno.h"
 
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CHKPT = 2;
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_CONTROLLER_RESYNC = 513;
 inline constexpr uint32_t TESSEL_ISSU_MILESTONE_THREAD_RESYNC = 514;
 
+// The agent's upgrade role (TESSEL_ISSU_ROLE_*).
+uint32_t tessel_issu_get_issu_role(void);
 // The local met flag of 2, 513 or 514; 0 for any other id.
 uint32_t tessel_issu_is_milestone_met(uint32_t milestone);
 zerrno tessel_issu_init(event_mgr_type *evm);

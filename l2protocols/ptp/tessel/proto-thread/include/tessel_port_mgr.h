@@ -13,8 +13,7 @@
 #include "evm.h"
 #include "ptp_types.h"
 #include "tessel_bmc.h"
-#include "tessel_fsm_deps.h"
-#include "tessel_fsm_rx_deps.h"
+#include "tessel_node_values.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -49,7 +48,8 @@ inline constexpr size_t TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN = 192;
 zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len);
 
 // ---- Getters ------------------------------------------------------------------------------
-// (tessel_port_mgr_get_profile and tessel_port_mgr_get_telecom_clock_type: tessel_fsm_deps.h)
+uint32_t tessel_port_mgr_get_profile(void);                                    // ptp_profile_type
+uint32_t tessel_port_mgr_get_telecom_clock_type(void);                         // ptp_telecom_clock_type
 const tessel_port_mgr_local_clock_type *tessel_port_mgr_get_local_clock(void); // null while not known
 uint8_t tessel_port_mgr_get_min_clock_class(void);
 uint32_t tessel_port_mgr_is_active(void);

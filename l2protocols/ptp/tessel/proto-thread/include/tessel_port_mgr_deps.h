@@ -1,7 +1,9 @@
-// Calls the port manager and the best-master list make into modules of the agent that have no
-// header of their own yet: the controller link, the port-number client, offload sessions, FIB
-// and adjacency, the slave-lost trap, peer indices, packet I/O attachment, the checkpoint code,
-// the interface capabilities and the interface manager's names.
+// Calls the protocol thread makes into modules of the agent that have no header of their own
+// yet: the controller link, the port-number client, offload sessions, FIB and adjacency, the
+// slave-lost trap, peer indices, the checkpoint code, the interface capabilities, the global
+// configuration and the interface manager's names. Each declaration is the module's own
+// function; the module defines it. The state machine reaches the per-peer ones through its
+// services table (tessel_proto_fsm_services.h).
 // Each declaration is the module's own function; the module defines it.
 #pragma once
 
@@ -9,11 +11,13 @@
 
 #include "evm.h"
 #include "ptp_types.h"
+#include "tessel_adjacency_types.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
 struct tessel_ipc_idb_type;
 struct ptp_fsm_peer_entry_type;
+struct ptp_fsm_foreign_master_type;
 
 // ---- Controller link ----
 zerrno tessel_comms_init(event_mgr_type *evm);
@@ -34,12 +38,23 @@ void tessel_port_num_release_add(tessel_proto_idb_type *idb);
 zerrno tessel_offload_init(event_mgr_type *evm);
 void tessel_offload_shutdown(void);
 void tessel_offload_flush(void);
+void tessel_offload_if_session_update(tessel_proto_idb_type *idb);
+void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *fm);
+void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer);
+void tessel_offload_idb_sessions_update(tessel_proto_idb_type *idb);
 
 // ---- FIB and adjacency ----
 zerrno tessel_fib_init(event_mgr_type *evm);
 void tessel_fib_close(void);
+void tessel_fib_pulse(void);
+void tessel_fib_idb_unregister(tessel_proto_idb_type *idb);
+void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *fm);
+void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *peer);
 zerrno tessel_adjacency_init(event_mgr_type *evm);
 void tessel_adjacency_cleanup(void);
+void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *fm);
+void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *peer);
+void tessel_adjacency_get(ifhtype ifhandle, const ptp_address_type *addr, ptp_adjacency_type *out);
 
 // ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *evm);
@@ -51,15 +66,8 @@ void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *local, co
 zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *idb);
 void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *idb);
 void tessel_peer_index_sweep(void);
-
-// ---- Packet I/O attachment ----
-zerrno tessel_packet_init(event_mgr_type *evm);
-void tessel_packet_cleanup(void);
-void tessel_packet_attach(tessel_proto_idb_type *idb);
-void tessel_packet_detach(tessel_proto_idb_type *idb);
-void tessel_packet_process_attach(void);
-void tessel_packet_resync_start(void);
-void tessel_packet_resync_end(void);
+zerrno tessel_peer_index_acquire(tessel_proto_idb_type *idb, const ptp_address_type *addr);
+void tessel_peer_index_release(tessel_proto_idb_type *idb, const ptp_address_type *addr);
 
 // ---- Checkpoint ----
 extern uint32_t tessel_chkpt_recovering;
@@ -84,6 +92,9 @@ void tessel_chkpt_shutdown(void);
 bool tessel_intf_caps_supports_slave(void);
 bool tessel_intf_caps_supports_slave_ext(void);
 bool tessel_intf_caps_supports_platform_adjacency(void);
+
+// ---- Global configuration ----
+uint8_t tessel_cfg_get_fsync_ql_option(void);
 
 // ---- Interface manager ----
 const char *im_state_name(uint32_t state);

@@ -13,16 +13,19 @@
 #include "tessel_assert.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_services.h"
 #include "tessel_fsm_types.h"
+#include "tessel_fsm_unicast.h"
 #include "tessel_issu.h"
 #include "tessel_mgd_timer.h"
+#include "tessel_packet.h"
 #include "tessel_pm_log.h"
 #include "tessel_port_mgr_deps.h"
 #include "tessel_port_mgr_state.h"
 #include "tessel_proto_db.h"
+#include "tessel_proto_fsm_services.h"
 #include "tessel_stats.h"
 
 tessel_port_mgr_state_type tessel_port_mgr_state;
@@ -153,6 +156,7 @@ zerrno tessel_port_mgr_init(event_mgr_type *evm)
     }
     tessel_bmc_register_callbacks(&bmc_callbacks);
     ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_FSM>({tessel_pm_det()});
+    ptp_fsm_services_set(tessel_proto_fsm_services());
     if ((rc = ptp_fsm_module_init(&fsm_callbacks)) != 0) {
         return rc;
     }
@@ -191,6 +195,7 @@ void tessel_port_mgr_shutdown(void)
     tessel_adjacency_cleanup();
     tessel_fib_close();
     ptp_fsm_module_deinit();
+    ptp_fsm_services_set(nullptr);
     tessel_mgd_timer_shutdown();
     ptp_timer_shutdown();
     tessel_proto_db_cleanup();

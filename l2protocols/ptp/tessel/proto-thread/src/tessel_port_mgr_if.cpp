@@ -15,6 +15,7 @@
 #include "tessel_ipc_db.h"
 #include "tessel_issu.h"
 #include "tessel_master_db.h"
+#include "tessel_packet.h"
 #include "tessel_pm_log.h"
 #include "tessel_port_mgr.h"
 #include "tessel_port_mgr_deps.h"

@@ -7,8 +7,8 @@
 #include "ptp_trace_points.h"
 #include "tessel_assert.h"
 #include "tessel_debug_areas.h"
-#include "tessel_fsm_deps.h"
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_unicast.h"
 #include "tessel_proto_db.h"
 #include "tessel_stats.h"
 

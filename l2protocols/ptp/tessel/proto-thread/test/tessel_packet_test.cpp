@@ -21,6 +21,7 @@
 #include "ptp_debug.h"
 #include "ptp_trace_points.h"
 #include "qor_log.h"
+#include "shmwin.h"
 #include "tessel_debug_areas.h"
 #include "tessel_fsm_types.h"
 #include "tessel_packet.h"
@@ -79,9 +80,29 @@ protected:
     event_mgr_type *evm = nullptr;
     tessel_proto_idb_type *port = nullptr;
 
+    // The node's drop reasons are the counters module's own, in a window of this program.
+    static void SetUpTestSuite()
+    {
+        static const std::string prefix = "tessel_packet_test." + std::to_string(getpid()) + ".";
+        shmwin_test_set_prefix(prefix.c_str());
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+        ASSERT_EQ(tessel_stats_init(), 0u);
+    }
+    static void TearDownTestSuite()
+    {
+        tessel_stats_close();
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+    }
+    static uint32_t drop_reason(uint32_t reason)
+    {
+        const uint32_t *reasons = tessel_stats_get_node_drop_reasons();
+        return reasons != nullptr ? reasons[reason] : 0;
+    }
+
     void SetUp() override
     {
         pkt_fake_reset();
+        tessel_stats_clear_node_packet_counters();
         pktio_test_reset();
         qor_errmsg_set_syslog(false);
         qor_errmsg_capture_clear();
@@ -163,8 +184,8 @@ protected:
     uint32_t drops() const
     {
         uint32_t n = 0;
-        for (uint32_t r : pkt_fake.drop_reason) {
-            n += r;
+        for (uint32_t r = 0; r < TESSEL_PACKET_DROP_REASON_COUNT; r++) {
+            n += drop_reason(r);
         }
         return n;
     }
@@ -481,13 +502,14 @@ TEST_F(PacketTest, EthernetShortAndMisencapsulatedMessages)
     attach(port);
     for (const auto &c : cases) {
         pkt_fake_reset();
+        tessel_stats_clear_node_packet_counters();
         port->config.encap = c.port_encap;
         inject(SPIO_CONN_KIND_ETHERNET, eth_frame(ptp_msg(c.payload, c.msg_len), 0));
         EXPECT_TRUE(pkt_fake.rx.empty()) << c.name;
         if (c.reason < 0) {
             EXPECT_EQ(drops(), 0u) << c.name;
         } else {
-            EXPECT_EQ(pkt_fake.drop_reason[c.reason], 1u) << c.name;
+            EXPECT_EQ(drop_reason(c.reason), 1u) << c.name;
             EXPECT_EQ(pkt_fake.drop_class[TESSEL_PACKET_COUNTER_OTHER], 1u) << c.name;
         }
     }
@@ -515,9 +537,10 @@ TEST_F(PacketTest, Ipv4ChecksumAlwaysAndIpv6ChecksumWhenVerifying)
     bad[10] ^= 0xFF;
     inject(SPIO_CONN_KIND_IPV4, bad);
     EXPECT_EQ(pkt_fake.rx.size(), 1u);
-    EXPECT_EQ(pkt_fake.drop_reason[TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM], 1u);
+    EXPECT_EQ(drop_reason(TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM), 1u);
 
     pkt_fake_reset();
+    tessel_stats_clear_node_packet_counters();
     set_encap(PTP_ENCAP_IPV6);
     auto v6 = ipv6_packet(m, PEER_V6, TESSEL_PACKET_IPV6_MCAST_ADDR);
     v6[47] ^= 0xFF;
@@ -526,7 +549,7 @@ TEST_F(PacketTest, Ipv4ChecksumAlwaysAndIpv6ChecksumWhenVerifying)
     pkt_fake.verify_checksum = true;
     inject(SPIO_CONN_KIND_IPV6, v6);
     EXPECT_EQ(pkt_fake.rx.size(), 1u);
-    EXPECT_EQ(pkt_fake.drop_reason[TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED], 1u);
+    EXPECT_EQ(drop_reason(TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED), 1u);
     // A datagram longer than the first bytes of the network layer still verifies whole.
     v6 = ipv6_packet(ptp_msg(150), PEER_V6, TESSEL_PACKET_IPV6_MCAST_ADDR);
     inject(SPIO_CONN_KIND_IPV6, v6);
@@ -820,6 +843,7 @@ TEST_F(PacketTest, ClaimedLengthsBeyondTheBytesAreDroppedBeforeAnythingIsSizedBy
     };
     for (const auto &c : cases) {
         pkt_fake_reset();
+        tessel_stats_clear_node_packet_counters();
         pktio_test_rx_type in;
         in.kind = SPIO_CONN_KIND_ETHERNET;
         in.ifhandle = IFH;

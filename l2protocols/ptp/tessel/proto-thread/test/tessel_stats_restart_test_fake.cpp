@@ -1,5 +1,5 @@
 // Recording fakes of calls into modules these tests do not link: the inter-thread module's
-// thread checks, the interface manager's handle hash, packet I/O's source-MAC reader and the
+// thread checks, the interface manager's handle hash and the
 // state machine's unicast-peer and foreign-master lookups.
 #include <cstdint>
 #include <cstring>
@@ -32,16 +32,6 @@ uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
 {
     uint32_t h = ifhandle * 0x9E3779B1u;
     return key_bits == 0 ? 0 : h >> (32 - key_bits);
-}
-
-// The source MAC is the first 6 bytes of the fake Ethernet information.
-zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info_len, uint8_t mac[PTP_MAC_ADDR_LEN])
-{
-    if (ether_info_len < PTP_MAC_ADDR_LEN) {
-        return 22;
-    }
-    std::memcpy(mac, ether_info, PTP_MAC_ADDR_LEN);
-    return 0;
 }
 
 namespace {
