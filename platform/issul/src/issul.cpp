@@ -2,6 +2,8 @@
 // its clients, role-change notices posted to each registered client's event manager.
 #include "issul.h"
 
+#include "sysmgr_chassis.h"
+
 #include <array>
 #include <map>
 #include <mutex>
@@ -105,6 +107,13 @@ uint32_t issul_get_issu_role(issul_handle_type *)
     std::lock_guard<std::mutex> g(s.lock);
     if (enter(s, issul_test_op::GET_ROLE) != 0) {
         return ISSUL_ROLE_NONE;
+    }
+    // Until a role is given, a process of the chassis has its node's: the standby of a
+    // redundant pair is the secondary, every other node the primary.
+    if (s.role == ISSUL_ROLE_NONE) {
+        if (const chassis_node_type *node = sysmgr_my_node()) {
+            return node->standby ? ISSUL_ROLE_SECONDARY : ISSUL_ROLE_PRIMARY;
+        }
     }
     return s.role;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "evm_test.h"
+#include "sysmgr_test.h"
 
 namespace {
 
@@ -77,6 +78,35 @@ TEST_F(IssulTest, InjectedFailureHitsTheNextCallOnly)
     EXPECT_EQ(issul_get_issu_role(h), ISSUL_ROLE_NONE);
     EXPECT_EQ(issul_get_issu_role(h), ISSUL_ROLE_SECONDARY);
     EXPECT_EQ(issul_test_calls(issul_test_op::GET_ROLE), 2u);
+}
+
+} // namespace
+
+namespace {
+
+// Without a role given, the role is the node's in the chassis description.
+TEST(IssulChassisTest, TheRoleComesFromTheNodesRedundancy)
+{
+    chassis_desc_type *desc = nullptr;
+    std::string error;
+    ASSERT_EQ(chassis_load_text("[[node]]\nname = \"a\"\nid = 1\nrole = \"rp\"\n"
+                                "[[node]]\nname = \"b\"\nid = 2\nrole = \"rp\"\nredundancy = \"standby\"\n",
+                                "c.toml", &desc, &error),
+              0u)
+        << error;
+    issul_test_reset();
+    sysmgr_test_reset();
+    EXPECT_EQ(issul_get_issu_role(nullptr), ISSUL_ROLE_NONE); // no chassis: no answer
+    sysmgr_test_set_chassis(desc);
+    sysmgr_test_set_node(1);
+    EXPECT_EQ(issul_get_issu_role(nullptr), ISSUL_ROLE_PRIMARY);
+    sysmgr_test_set_node(2);
+    EXPECT_EQ(issul_get_issu_role(nullptr), ISSUL_ROLE_SECONDARY);
+    issul_test_set_role(ISSUL_ROLE_PRIMARY); // a given role wins
+    EXPECT_EQ(issul_get_issu_role(nullptr), ISSUL_ROLE_PRIMARY);
+    issul_test_reset();
+    sysmgr_test_reset();
+    chassis_free(desc);
 }
 
 } // namespace
