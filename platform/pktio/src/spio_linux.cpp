@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "ip_helpers.h"
 #include "pktio_internal.h"
 #include "pktio_linux.h"
 
@@ -87,9 +88,40 @@ uint16_t rd16(const uint8_t *p)
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
+// The kernel hands a datagram sent on this host (veth, loopback) over before its UDP checksum
+// was computed, and says so, or says it verified the checksum already. Either way the datagram
+// is sound: it gets the checksum it would have carried on a wire, so that a receiver that
+// verifies it does not take it for a corrupted one.
+void udp_checksum_complete(uint16_t ethertype, uint8_t *ip, size_t total)
+{
+    if (ethertype == ET_IPV4) {
+        const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
+        uint8_t *udp = ip + ihl;
+        const size_t udp_len = rd16(udp + 4);
+        if (udp_len < UDP_HDR_LEN || udp_len > total - ihl) {
+            return;
+        }
+        udp[6] = udp[7] = 0;
+        const uint16_t sum = ipv4_ulp_checksum(IP_PROTO_UDP, ip + 12, ip + 16, udp, udp_len);
+        udp[6] = static_cast<uint8_t>(sum >> 8);
+        udp[7] = static_cast<uint8_t>(sum);
+    } else {
+        uint8_t *udp = ip + IPV6_HDR_LEN;
+        const size_t udp_len = rd16(udp + 4);
+        if (udp_len < UDP_HDR_LEN || udp_len > total - IPV6_HDR_LEN) {
+            return;
+        }
+        udp[6] = udp[7] = 0;
+        const uint16_t sum = ipv6_ulp_checksum_heap(IP_PROTO_UDP, ip + 8, ip + 24, udp, udp_len);
+        udp[6] = static_cast<uint8_t>(sum >> 8);
+        udp[7] = static_cast<uint8_t>(sum);
+    }
+}
+
 // Classifies one received frame and hands it on: PTP over Ethernet (behind at most two tags),
-// or UDP to port 319/320 over IPv4/IPv6.
-void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector<uint8_t> &ts)
+// or UDP to port 319/320 over IPv4/IPv6. csum_sound: the kernel's status says the UDP checksum
+// is not yet computed or already verified.
+void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8_t> &ts, bool csum_sound)
 {
     if (len < 14) {
         return;
@@ -114,7 +146,7 @@ void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector
     if (off != 12) {
         return; // IP behind tags is not carried here
     }
-    const uint8_t *ip = f + 14;
+    uint8_t *ip = f + 14;
     const size_t iplen = len - 14;
     if (type == ET_IPV4 && iplen >= 28 && (ip[0] >> 4) == 4 && ip[9] == 17) {
         const size_t ihl = static_cast<size_t>(ip[0] & 0x0F) * 4;
@@ -124,6 +156,9 @@ void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector
         }
         const uint16_t dport = rd16(ip + ihl + 2);
         if (dport == 319 || dport == 320) {
+            if (csum_sound) {
+                udp_checksum_complete(type, ip, total);
+            }
             pktio::deliver(SPIO_CONN_KIND_IPV4, ifhandle,
                            pktio::rx_packet_make(SPIO_CONN_KIND_IPV4, ifhandle, ip, total, ts, true));
         }
@@ -131,6 +166,9 @@ void classify(uint32_t ifhandle, const uint8_t *f, size_t len, const std::vector
         const size_t total = std::min<size_t>(40u + rd16(ip + 4), iplen);
         const uint16_t dport = rd16(ip + 42);
         if (total >= 48 && (dport == 319 || dport == 320)) {
+            if (csum_sound) {
+                udp_checksum_complete(type, ip, total);
+            }
             pktio::deliver(SPIO_CONN_KIND_IPV6, ifhandle,
                            pktio::rx_packet_make(SPIO_CONN_KIND_IPV6, ifhandle, ip, total, ts, true));
         }
@@ -192,7 +230,9 @@ void reader_loop(linux_intf_type *intf)
             frame[15] = static_cast<uint8_t>(aux->tp_vlan_tci);
             len += 4;
         }
-        classify(intf->ifhandle, frame, len, ts);
+        const bool csum_sound =
+            aux != nullptr && (aux->tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
+        classify(intf->ifhandle, frame, len, ts, csum_sound);
     }
 }
 
