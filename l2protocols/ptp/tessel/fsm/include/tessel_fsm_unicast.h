@@ -47,6 +47,9 @@ inline constexpr uint32_t PTP_FSM_UNICAST_RETRY_S = 4;
 // At most this many Grant TLVs go into one Signaling reply (the transmit path builds messages
 // in 100-byte areas); a message with more Request TLVs is answered by several replies.
 inline constexpr uint32_t PTP_FSM_UNICAST_REPLY_MAX_TLVS = 4;
+// At most this many Cancel or Ack-Cancel TLVs go into the one reply to a received message
+// (44 + 6 x 9 = 98 bytes: the 100-byte area less the two bytes IPv6 adds).
+inline constexpr uint32_t PTP_FSM_UNICAST_CANCEL_REPLY_MAX_TLVS = 9;
 
 // The time after which the slave renews a grant of this duration (seconds): three quarters of
 // durations below 240 s, else 60 s before expiry.
@@ -103,6 +106,11 @@ void ptp_fsm_send_unicast_grant_reply(tessel_proto_idb_type *port, ptp_fsm_peer_
 // Checks a received TLV's total (lengthField + 4) against the expected one; a mismatch is a
 // counted drop (one Signaling drop on the port, node drop reason InvalidTLVs) and false.
 bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expected, size_t received, uint16_t tlv_type);
+// The answer to one received Signaling message: between begin and end, the Cancel and
+// Ack-Cancel TLVs its TLVs call for are gathered into one reply, sent at end. Outside them
+// each goes at once.
+void ptp_fsm_unicast_replies_begin(tessel_proto_idb_type *port);
+void ptp_fsm_unicast_replies_end(tessel_proto_idb_type *port);
 // One Unicast-Grant, -Cancel or -Ack-Cancel TLV of tlv_len bytes (header included) that lies
 // within its message.
 void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *port, uint16_t tlv_type, const ptp_address_type *src,

@@ -285,7 +285,13 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         return;
     }
 
-    // TLVs: every length is checked against what is left of the message before it is read.
+    // TLVs: every length is checked against what is left of the message before it is read. The
+    // Cancels and Ack-Cancels they call for leave as one reply when the walk ends, however it ends.
+    struct replies_scope {
+        tessel_proto_idb_type *port;
+        explicit replies_scope(tessel_proto_idb_type *p) : port(p) { ptp_fsm_unicast_replies_begin(port); }
+        ~replies_scope() { ptp_fsm_unicast_replies_end(port); }
+    } replies(port);
     uint32_t pos = 0;
     uint32_t remaining = msg_len - PTP_SIGNALING_MIN_LEN;
     const uint8_t *tlvs = msg + PTP_SIGNALING_MIN_LEN;
@@ -332,6 +338,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         pos += static_cast<uint32_t>(tlv_len);
         remaining -= static_cast<uint32_t>(tlv_len);
     }
+    ptp_fsm_unicast_replies_end(port);
     ptp_fsm_unicast_handle_request_tlvs(port, src, dst, msg, msg_len, &sender);
 }
 

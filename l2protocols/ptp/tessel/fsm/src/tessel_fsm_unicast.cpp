@@ -224,9 +224,8 @@ void peer_entry_end(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *e)
             continue;
         }
         timer_stop(e->grant[k].grant_timer);
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, kinds[k].msg_type, e->peer_sequence_id,
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, kinds[k].msg_type, &e->peer_sequence_id,
                                     &e->peer_port_id, ptp_fsm_unicast_dest_peer(e));
-        e->peer_sequence_id++;
         grant_clear(e, k);
         stream_stop(port, e, k);
     }
@@ -333,14 +332,36 @@ zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg,
     return err;
 }
 
-zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
-                                   uint16_t sequence_id, const ptp_port_id_type *target,
-                                   const ptp_fsm_unicast_dest_type &dest)
+namespace {
+
+// The Cancel and Ack-Cancel TLVs answering one received Signaling message, gathered into one
+// reply: a message of many TLVs from a forged source must not turn into as many messages. TLVs
+// past what the reply holds are still acted on but not answered.
+constexpr uint32_t CANCEL_REPLY_MAX_TLVS = PTP_FSM_UNICAST_CANCEL_REPLY_MAX_TLVS;
+
+struct cancel_reply_type {
+    tessel_proto_idb_type *port = nullptr; // the port whose received message is being answered
+    uint32_t count = 0;
+    uint16_t sequence_id = 0;
+    bool has_target = false;
+    ptp_port_id_type target{};
+    ptp_address_type peer{};
+    ptp_address_type local{};
+    bool has_local = false;
+    ptp_adjacency_type adjacency{};
+    std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN * CANCEL_REPLY_MAX_TLVS> msg{};
+    std::array<std::pair<uint16_t, uint32_t>, CANCEL_REPLY_MAX_TLVS> tlvs{}; // (tlv type, message type)
+};
+cancel_reply_type cancel_reply;
+
+bool same_target(const ptp_port_id_type *a, bool has_b, const ptp_port_id_type &b)
 {
-    std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN> msg{};
-    ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)}, msg.data() + PTP_SIGNALING_HDR_LEN,
-                                  PTP_TLV_CANCEL_LEN);
-    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), sequence_id, target, dest);
+    return a == nullptr ? !has_b : has_b && a->clock_id == b.clock_id && a->port_num == b.port_num;
+}
+
+void cancel_sent_log(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
+                     const ptp_address_type *peer, zerrno err)
+{
     const bool ack = tlv_type == PTP_MSG_TLV_ACK_CANCEL_UNICAST;
     const char *type_name = ptp_msg_type_to_str(message_type);
     if (err == 0) {
@@ -348,32 +369,98 @@ zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_typ
             PTP_FSM_DEBUG_PORT(AREA, port,
                                "%s: %s: [%s]: Sending Signaling message to peer %s containing "
                                "Unicast-Ack-Cancel TLV for message type %s",
-                               ptp_fsm_address_str(dest.peer), type_name);
+                               ptp_fsm_address_str(peer), type_name);
         } else {
             PTP_FSM_DEBUG_PORT(AREA, port,
                                "%s: %s: [%s]: Sending Signaling message to peer %s containing "
                                "Unicast-Cancel TLV for message type %s",
-                               ptp_fsm_address_str(dest.peer), type_name);
+                               ptp_fsm_address_str(peer), type_name);
         }
         if (ack) {
-            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_ACK_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, dest.peer,
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_ACK_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, peer,
                                                                             message_type);
         } else {
-            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, dest.peer,
-                                                                        message_type);
+            ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_CANCEL_SENT>(PTP_FSM_TRACE_PKT, port, peer, message_type);
         }
     } else if (ack) {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send signaling message to peer %s containing "
                            "Unicast-Ack-Cancel TLV for message type %s: %s",
-                           ptp_fsm_address_str(dest.peer), type_name, zerr_strerror(err));
+                           ptp_fsm_address_str(peer), type_name, zerr_strerror(err));
     } else {
         PTP_FSM_DEBUG_PORT(AREA, port,
                            "%s: %s: [%s]: Failed to send Signaling message to peer %s containing "
                            "Unicast-Cancel TLV for message type %s: %s",
-                           ptp_fsm_address_str(dest.peer), type_name, zerr_strerror(err));
+                           ptp_fsm_address_str(peer), type_name, zerr_strerror(err));
     }
+}
+
+} // namespace
+
+zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
+                                   uint16_t *sequence_id, const ptp_port_id_type *target,
+                                   const ptp_fsm_unicast_dest_type &dest)
+{
+    cancel_reply_type &r = cancel_reply;
+    if (r.port == port) {
+        // Answering a received message: to the same peer and port identity, the TLV joins the
+        // reply; anything else goes on its own.
+        if (r.count != 0 && ptp_address_equal(&r.peer, dest.peer) && same_target(target, r.has_target, r.target)) {
+            if (r.count < CANCEL_REPLY_MAX_TLVS) {
+                ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)},
+                                              r.msg.data() + PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN * r.count,
+                                              PTP_TLV_CANCEL_LEN);
+                r.tlvs[r.count++] = {tlv_type, message_type};
+            }
+            return 0;
+        }
+        if (r.count == 0) {
+            r.sequence_id = sequence_id != nullptr ? (*sequence_id)++ : 0;
+            r.has_target = target != nullptr;
+            r.target = target != nullptr ? *target : ptp_port_id_type{};
+            r.peer = *dest.peer;
+            r.has_local = dest.local != nullptr;
+            r.local = dest.local != nullptr ? *dest.local : ptp_address_type{};
+            r.adjacency = dest.adjacency;
+            ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)},
+                                          r.msg.data() + PTP_SIGNALING_HDR_LEN, PTP_TLV_CANCEL_LEN);
+            r.tlvs[r.count++] = {tlv_type, message_type};
+            return 0;
+        }
+    }
+    std::array<uint8_t, PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN> msg{};
+    ptp_unicast_cancel_tlv_encode(tlv_type, {static_cast<uint8_t>(message_type)}, msg.data() + PTP_SIGNALING_HDR_LEN,
+                                  PTP_TLV_CANCEL_LEN);
+    const uint16_t seq = sequence_id != nullptr ? (*sequence_id)++ : 0;
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, msg.data(), msg.size(), seq, target, dest);
+    cancel_sent_log(port, tlv_type, message_type, dest.peer, err);
     return err;
+}
+
+void ptp_fsm_unicast_replies_begin(tessel_proto_idb_type *port)
+{
+    cancel_reply = {};
+    cancel_reply.port = port;
+}
+
+void ptp_fsm_unicast_replies_end(tessel_proto_idb_type *port)
+{
+    cancel_reply_type &r = cancel_reply;
+    if (r.port != port) {
+        return;
+    }
+    r.port = nullptr;
+    if (r.count == 0) {
+        return;
+    }
+    const ptp_fsm_unicast_dest_type dest{&r.peer, r.has_local ? &r.local : nullptr, r.adjacency};
+    const auto len = static_cast<uint16_t>(PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN * r.count);
+    const zerrno err = ptp_fsm_unicast_signaling_send(port, r.msg.data(), len, r.sequence_id,
+                                                      r.has_target ? &r.target : nullptr, dest);
+    for (uint32_t i = 0; i < r.count; i++) {
+        cancel_sent_log(port, r.tlvs[i].first, r.tlvs[i].second, &r.peer, err);
+    }
+    r.count = 0;
 }
 
 // ---- Module and port ----
@@ -982,7 +1069,7 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src, con
         return;
     }
     if (fm == nullptr && e == nullptr) {
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, 0, sender,
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, nullptr, sender,
                                     ptp_fsm_unicast_dest_unknown(port, src));
         return;
     }
@@ -998,18 +1085,16 @@ void handle_cancel(tessel_proto_idb_type *port, const ptp_address_type *src, con
     }
     if (fm != nullptr) {
         ptp_fsm_unicast_fm_cancel_received(port, fm, type);
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, fm->signaling_id, sender,
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, &fm->signaling_id, sender,
                                     ptp_fsm_unicast_dest_fm(fm));
-        fm->signaling_id++;
         return;
     }
     if (granted(e, k)) {
         grant_clear(e, k);
         stream_stop(port, e, k);
     }
-    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, e->peer_sequence_id, sender,
+    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_ACK_CANCEL_UNICAST, type, &e->peer_sequence_id, sender,
                                 ptp_fsm_unicast_dest_peer(e));
-    e->peer_sequence_id++;
     grants_changed(e);
     if (!ptp_fsm_unicast_peer_entry_in_use(e)) {
         ptp_fsm_unicast_peer_entry_delete(e, PTP_FSM_PROTO_PEER_DEL_NONE);

@@ -39,8 +39,11 @@ zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg,
                                       const ptp_port_id_type *target, const ptp_fsm_unicast_dest_type &dest);
 
 // Unicast-Cancel or -Ack-Cancel (tlv_type 6 or 7) for one message type; logged and traced.
+// sequence_id: the counter whose value the message carries and which then goes + 1 (null: 0).
+// While the port answers a received message, a TLV to the same peer joins that one reply (the
+// counter advances once per message) and is sent when the answer ends.
 zerrno ptp_fsm_unicast_send_cancel(tessel_proto_idb_type *port, uint16_t tlv_type, uint32_t message_type,
-                                   uint16_t sequence_id, const ptp_port_id_type *target,
+                                   uint16_t *sequence_id, const ptp_port_id_type *target,
                                    const ptp_fsm_unicast_dest_type &dest);
 
 // The "Unicast grant timers" parent (null before module init).

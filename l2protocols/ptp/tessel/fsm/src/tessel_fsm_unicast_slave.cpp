@@ -171,9 +171,8 @@ void send_cancel(tessel_proto_idb_type *port, ptp_fsm_foreign_master_type *fm, u
     if (target == nullptr && fm->parent_port_id.clock_id != 0) {
         target = &fm->parent_port_id;
     }
-    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, fm->signaling_id, target,
+    ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, &fm->signaling_id, target,
                                 ptp_fsm_unicast_dest_fm(fm));
-    fm->signaling_id++;
 }
 
 // The streams each kind's grant starts and stops.
@@ -473,7 +472,7 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
         ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT, port, src);
         ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
         ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_UNKNOWN_MASTER, 1);
-        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, 0, sender,
+        ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, nullptr, sender,
                                     ptp_fsm_unicast_dest_unknown(port, src));
         return;
     }

@@ -79,6 +79,14 @@ void ptp_fsm_unicast_tlv_handle(tessel_proto_idb_type *, uint16_t tlv_type, cons
     rx_fake.tlvs_handled++;
     rec("tlv:" + std::to_string(tlv_type) + ":" + std::to_string(tlv_len));
 }
+void ptp_fsm_unicast_replies_begin(tessel_proto_idb_type *)
+{
+    rec("replies_begin");
+}
+void ptp_fsm_unicast_replies_end(tessel_proto_idb_type *)
+{
+    rec("replies_end");
+}
 void ptp_fsm_unicast_handle_request_tlvs(tessel_proto_idb_type *, const ptp_address_type *, const ptp_address_type *,
                                          const uint8_t *, size_t, const ptp_port_id_type *)
 {

@@ -997,6 +997,83 @@ TEST_F(UnicastSlave, NoLocalClockMeansNoSendAndNoStop)
     EXPECT_EQ(fm->signaling_id, 3u);
 }
 
+// ---- Replies to one received message ----------------------------------------------------------
+
+// A received message of many Cancel or Grant TLVs is answered by one message at most, whatever
+// it holds: its Cancels and Ack-Cancels go together, as many as fit the transmit area.
+TEST_F(UnicastSlave, OneReceivedMessageGetsOneCancelReplyAtMost)
+{
+    const auto signaling_in = [&](const std::vector<tlv_spec> &tlvs, const ptp_address_type &from,
+                                  const ptp_port_id_type &id) {
+        const bytes m = signaling(tlvs, id);
+        ptp_msg_hdr_fields_type hdr{};
+        ASSERT_TRUE(ptp_msg_hdr_decode(m.data(), m.size(), &hdr));
+        ptp_fsm_proto_signaling_in(port, m.data(), static_cast<uint16_t>(m.size()), hdr, &from, &local);
+    };
+    const bytes grant_body{0xB0, 0x00, 0, 0, 1, 0x2C, 0, 1};
+    struct row {
+        const char *name;
+        uint16_t tlv_type;
+        bytes body;
+        size_t tlvs_in;
+        uint16_t reply_tlv;
+        size_t tlvs_out;
+    };
+    for (const row &r : {
+             row{"one Cancel from an unknown sender",
+                 PTP_MSG_TLV_CANCEL_UNICAST,
+                 {0xB0, 0},
+                 1,
+                 PTP_MSG_TLV_ACK_CANCEL_UNICAST,
+                 1},
+             row{"200 Cancels from an unknown sender",
+                 PTP_MSG_TLV_CANCEL_UNICAST,
+                 {0xB0, 0},
+                 200,
+                 PTP_MSG_TLV_ACK_CANCEL_UNICAST,
+                 PTP_FSM_UNICAST_CANCEL_REPLY_MAX_TLVS},
+             row{"5 Grants from an unknown master", PTP_MSG_TLV_GRANT_UNICAST, grant_body, 5,
+                 PTP_MSG_TLV_CANCEL_UNICAST, 5},
+             row{"100 Grants from an unknown master", PTP_MSG_TLV_GRANT_UNICAST, grant_body, 100,
+                 PTP_MSG_TLV_CANCEL_UNICAST, PTP_FSM_UNICAST_CANCEL_REPLY_MAX_TLVS},
+         }) {
+        SCOPED_TRACE(r.name);
+        uc_fake.sent.clear();
+        uc_fake.sent_signaling = 0;
+        signaling_in(std::vector<tlv_spec>(r.tlvs_in, tlv_spec{r.tlv_type, r.body}), ipv4(99), {0x99, 2});
+        ASSERT_EQ(uc_fake.sent.size(), 1u);
+        EXPECT_EQ(uc_fake.sent_signaling, 1u);
+        const decoded_msg d = last_sent();
+        EXPECT_EQ(d.length, 44 + 6 * r.tlvs_out);
+        EXPECT_LE(d.length, 98u);
+        EXPECT_EQ(d.seq, 0u);
+        EXPECT_EQ(d.target.clock_id, 0x99u);
+        EXPECT_EQ(d.target.port_num, 2u);
+        ASSERT_EQ(d.cancels.size(), r.tlvs_out);
+        for (const auto &c : d.cancels) {
+            EXPECT_EQ(c, std::make_pair(r.reply_tlv, uint8_t{PTP_MSG_ANNOUNCE}));
+        }
+    }
+
+    // A slave cancelling two grants in one message: one acknowledgement of both, and its
+    // sequence id used once.
+    request({{PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_SYNC, -4, 300)},
+             {PTP_MSG_TLV_REQUEST_UNICAST, request_body(PTP_MSG_DELAY_RESP, -4, 300)}},
+            slave);
+    ptp_fsm_peer_entry_type *e = peer();
+    ASSERT_NE(e, nullptr);
+    const uint16_t seq = e->peer_sequence_id;
+    uc_fake.sent.clear();
+    signaling_in({{PTP_MSG_TLV_CANCEL_UNICAST, {0x00, 0}}, {PTP_MSG_TLV_CANCEL_UNICAST, {0x90, 0}}}, slave, SLAVE_ID);
+    ASSERT_EQ(uc_fake.sent.size(), 1u);
+    const decoded_msg d = last_sent();
+    EXPECT_EQ(d.seq, seq);
+    EXPECT_EQ(d.cancels,
+              (std::vector<std::pair<uint16_t, uint8_t>>{{PTP_MSG_TLV_ACK_CANCEL_UNICAST, PTP_MSG_SYNC},
+                                                         {PTP_MSG_TLV_ACK_CANCEL_UNICAST, PTP_MSG_DELAY_RESP}}));
+    EXPECT_EQ(peer(), nullptr);
+}
+
 // ---- Slave table -------------------------------------------------------------------------------
 
 constexpr uint8_t NONNEG = TESSEL_SLAVE_DB_CONFIGURED | TESSEL_SLAVE_DB_NON_NEGOTIATED;
