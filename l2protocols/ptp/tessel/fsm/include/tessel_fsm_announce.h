@@ -14,6 +14,9 @@ struct tessel_proto_idb_type;
 
 // Ticks within which two Announces qualify a master, and without one it times out.
 inline constexpr uint16_t PTP_FSM_ANNOUNCE_WINDOW = 5;
+// Records a port learns from Announces of new senders, beyond the masters of its master table:
+// a flood of forged senders must not grow the data set (and its ranking) without end.
+inline constexpr uint32_t PTP_FSM_FM_LEARNED_MAX = 256;
 // Foreign-master time-outs stay suspended this long after a restart.
 inline constexpr uint32_t PTP_FSM_FM_TIMEOUT_RESUME_MS = 10000;
 

@@ -486,6 +486,15 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         if (unicast) {
             unknown = true;
         } else {
+            const uint64_t held = avl2_count(&port->fsm.foreign_master_table);
+            if (held >= uint64_t{PTP_FSM_FM_LEARNED_MAX} + port->config.master_table.count) {
+                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
+                                   "%s: %s: [%s]: Announce message received from new master %s when %u foreign "
+                                   "masters are already known - dropping",
+                                   ptp_fsm_address_str(src), static_cast<unsigned>(held));
+                announce_drop(port, TESSEL_PACKET_DROP_UNKNOWN_MASTER);
+                return;
+            }
             if (ptp_fsm_proto_foreign_master_add(port, src, nullptr, false, &fm) != ZERR_OK) {
                 return;
             }

@@ -454,6 +454,36 @@ TEST_F(RxTest, RankingAndBestChangeReportedOnce)
     EXPECT_EQ(3, port->fsm.announce_timeout_counter);
 }
 
+// A flood of Announces from ever new senders stops at a bound per port (above the master
+// table), each refused sender a counted drop; the masters already known go on being heard.
+TEST_F(RxTest, NewSendersBeyondTheBoundAreCountedDrops)
+{
+    port->config.master_table.count = 4; // configured masters never take the learned ones' room
+    const size_t bound = PTP_FSM_FM_LEARNED_MAX + 4;
+    const auto sender = [](uint32_t i) {
+        ptp_address_type a = mac(0);
+        a.value[3] = static_cast<uint8_t>(i >> 16);
+        a.value[4] = static_cast<uint8_t>(i >> 8);
+        a.value[5] = static_cast<uint8_t>(i);
+        return a;
+    };
+    for (uint32_t i = 0; i < bound + 40; i++) {
+        const ptp_address_type a = sender(i);
+        rx(announce(0x1000 + i), &a);
+    }
+    EXPECT_EQ(bound, fm_count());
+    EXPECT_EQ(40u, rx_fake.drop_reason[TESSEL_PACKET_DROP_UNKNOWN_MASTER]);
+    EXPECT_EQ(40u, rx_fake.drop_class[TESSEL_PACKET_COUNTER_ANNOUNCE]);
+
+    const ptp_address_type first = sender(0);
+    rx(announce(0x1000), &first);
+    tick();
+    EXPECT_EQ(bound, fm_count());
+    EXPECT_EQ(40u, total_drops());
+    ASSERT_NE(nullptr, best());
+    EXPECT_EQ(0x1000u, best()->master_clock.clock_id);
+}
+
 TEST_F(RxTest, EqualClocksLaterRankedGoesAhead)
 {
     ptp_fsm_foreign_master_type *x = nullptr;
