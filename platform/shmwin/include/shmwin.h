@@ -33,6 +33,11 @@ using shmwin_version_check_fn = zerrno (*)(shmwin_handle_type win, void *hdr, ui
 zerrno shmwin_open_win_v1(const char *name, uint32_t hdr_size, uint32_t version, shmwin_version_check_fn check,
                           void *context, shmwin_handle_type *out_win, void **out_hdr);
 
+// True when the open that gave this handle found an object under the window's name that it could
+// not keep (cut short, of another size, not a window) and set it up afresh: whatever the
+// window held before is gone. False for a window joined as it was, or created where none was.
+bool shmwin_was_replaced(shmwin_handle_type win);
+
 // Allocate size bytes (16-byte aligned, not zeroed) in the window. ENOMEM when the window is full.
 zerrno shmwin_malloc(shmwin_handle_type win, size_t size, void **out_ptr);
 // Free an allocation of this window. EINVAL for anything that is not a live allocation.

@@ -131,6 +131,7 @@ struct shmwin_type {
     uint64_t size;
     uint32_t hdr_size; // the opener's
     std::string name;
+    bool replaced = false; // the open set up afresh a window it found but could not keep
 };
 
 namespace {
@@ -229,7 +230,8 @@ zerrno shmwin_open_win_v1(const char *name, uint32_t hdr_size, uint32_t version,
         close(fd);
         return err;
     }
-    bool created = st.st_size == 0;
+    const bool existed = st.st_size != 0;
+    bool created = !existed;
     uint64_t size = created ? window_size() : static_cast<uint64_t>(st.st_size);
     if (size < META_SIZE + hdr_region(hdr_size) + 4096) {
         // Too small to be one of ours: start it again at the configured size.
@@ -249,6 +251,7 @@ zerrno shmwin_open_win_v1(const char *name, uint32_t hdr_size, uint32_t version,
     }
     auto *w = new shmwin_type{fd, static_cast<uint8_t *>(base), size, hdr_size, name};
     if (created || !meta_intact(w)) {
+        w->replaced = existed;
         format_window(w, version);
     } else {
         if (check != nullptr) {
@@ -278,6 +281,11 @@ zerrno shmwin_open_win_v1(const char *name, uint32_t hdr_size, uint32_t version,
     *out_win = w;
     *out_hdr = w->base + META_SIZE;
     return 0;
+}
+
+bool shmwin_was_replaced(shmwin_handle_type w)
+{
+    return w != nullptr && w->replaced;
 }
 
 zerrno shmwin_malloc(shmwin_handle_type w, size_t size, void **out_ptr)

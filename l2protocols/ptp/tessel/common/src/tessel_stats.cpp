@@ -1,5 +1,6 @@
 #include "tessel_stats.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -591,6 +592,24 @@ zerrno tessel_stats_shmem_check_version(shmwin_handle_type win, void *, uint32_t
     return 0;
 }
 
+namespace {
+
+// The version check of a window that must be reset whatever it holds.
+zerrno stats_shmem_reset(shmwin_handle_type win, void *, uint32_t, void *)
+{
+    ptp_syslog_stats_db_error("restarting",
+                              "Invalid stats database. Resetting database, all packet counters will be lost.");
+    stats_trace<PTP_TRACE_TESSEL_STATS_INVALID_DB_RESET>();
+    stats_debug("%s: Resetting shared memory", stats_label());
+    if (shmwin_reset(win) != 0) {
+        ptp_syslog_stats_db_error("resetting stats database", "Failed to reset shared memory window");
+        std::abort();
+    }
+    return 0;
+}
+
+} // namespace
+
 zerrno tessel_stats_init()
 {
     if (st.process_tag == 0) {
@@ -607,6 +626,21 @@ zerrno tessel_stats_init()
         ptp_syslog_stats_db_error("opening shared memory window",
                                   "Failed to open/join shared memory window.Stats database was not initialised.");
         stats_trace<PTP_TRACE_TESSEL_STATS_OPEN_FAILED>();
+        if (rc == EPROTO) {
+            // The window service refuses the window it holds under our name (a header of another
+            // layout that our version check cannot see): it would refuse it at every start, so it
+            // is reset, once.
+            rc = shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE, TESSEL_STATS_SHMEM_VERSION,
+                                    stats_shmem_reset, nullptr, &st.win, &hdr);
+            stats_debug("%s: Opened shmwin window: %s", stats_label(), zerr_strerror(rc));
+        }
+    } else if (shmwin_was_replaced(st.win)) {
+        // The window service set the window up afresh (its size changed): the counts are gone.
+        ptp_syslog_stats_db_error("restarting",
+                                  "Invalid stats database. Resetting database, all packet counters will be lost.");
+        stats_trace<PTP_TRACE_TESSEL_STATS_INVALID_DB_RESET>();
+    }
+    if (rc != 0) {
         stats_debug("%s: Cleaning up shared memory resources", stats_label());
         shmwin_process_cleanup();
         st.win = nullptr;

@@ -136,39 +136,100 @@ uint32_t tessel_port_mgr_is_ptp_enabled(void)
 
 // ---- Start and stop ----
 
+namespace {
+
+// The services the port manager starts, in order, each with what undoes it. A step that fails
+// undoes the steps before it, newest first; the shutdown undoes them all, in the same reverse
+// order.
+struct start_step_type {
+    void (*trace_before)(void); // or null
+    zerrno (*start)(event_mgr_type *evm);
+    void (*stop)(void); // or null: nothing to undo
+};
+
+template <const ptp_trace_point_type &POINT>
+void mark(void)
+{
+    ptp_trace<POINT>({tessel_pm_det()});
+}
+
+zerrno stats_start(event_mgr_type *)
+{
+    // Without its counters window the agent still runs PTP: every counter call then finds no
+    // entry. The window service has reported why.
+    (void)tessel_stats_init();
+    return 0;
+}
+
+const start_step_type start_steps[] = {
+    {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_DB>, [](event_mgr_type *) { return tessel_proto_db_init(); },
+     tessel_proto_db_cleanup},
+    {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_TIMER>,
+     [](event_mgr_type *evm) {
+         return ptp_timer_init(evm, WHEEL_PARAM1, WHEEL_PARAM2, tessel_pm_unq(), tessel_pm_det(), TESSEL_AREA_PORT_MGR,
+                               ptp_debug_table_get());
+     },
+     ptp_timer_shutdown},
+    {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER>, tessel_mgd_timer_init, tessel_mgd_timer_shutdown},
+    {nullptr,
+     [](event_mgr_type *) {
+         tessel_bmc_register_callbacks(&bmc_callbacks);
+         return zerrno{0};
+     },
+     nullptr},
+    {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_FSM>,
+     [](event_mgr_type *) {
+         ptp_fsm_services_set(tessel_proto_fsm_services());
+         const zerrno rc = ptp_fsm_module_init(&fsm_callbacks);
+         if (rc != 0) {
+             ptp_fsm_services_set(nullptr);
+         }
+         return rc;
+     },
+     [] {
+         ptp_fsm_module_deinit();
+         ptp_fsm_services_set(nullptr);
+     }},
+    {nullptr, tessel_packet_init, tessel_packet_cleanup},
+    {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD>, tessel_offload_init, tessel_offload_shutdown},
+    {nullptr, tessel_fib_init, tessel_fib_close},
+    {nullptr, tessel_adjacency_init, tessel_adjacency_cleanup},
+    {nullptr, tessel_comms_init, tessel_comms_cleanup},
+    {nullptr, stats_start, tessel_stats_close},
+    {nullptr, tessel_proto_edm_trap_init, tessel_proto_edm_trap_cleanup},
+};
+constexpr uint32_t START_STEP_COUNT = sizeof start_steps / sizeof start_steps[0];
+
+// Undoes the started steps, newest first.
+void start_steps_undo()
+{
+    while (pm.steps_started > 0) {
+        pm.steps_started--;
+        if (start_steps[pm.steps_started].stop != nullptr) {
+            start_steps[pm.steps_started].stop();
+        }
+    }
+}
+
+} // namespace
+
 zerrno tessel_port_mgr_init(event_mgr_type *evm)
 {
     pm.evm = evm;
-    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_DB>({tessel_pm_det()});
-    zerrno rc = tessel_proto_db_init();
-    if (rc != 0) {
-        return rc;
+    zerrno rc = 0;
+    for (const start_step_type &step : start_steps) {
+        if (step.trace_before != nullptr) {
+            step.trace_before();
+        }
+        if ((rc = step.start(evm)) != 0) {
+            start_steps_undo();
+            return rc;
+        }
+        pm.steps_started++;
     }
-    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_TIMER>({tessel_pm_det()});
-    rc = ptp_timer_init(evm, WHEEL_PARAM1, WHEEL_PARAM2, tessel_pm_unq(), tessel_pm_det(), TESSEL_AREA_PORT_MGR,
-                        ptp_debug_table_get());
-    if (rc != 0) {
-        return rc;
-    }
-    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER>({tessel_pm_det()});
-    if ((rc = tessel_mgd_timer_init(evm)) != 0) {
-        return rc;
-    }
-    tessel_bmc_register_callbacks(&bmc_callbacks);
-    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_FSM>({tessel_pm_det()});
-    ptp_fsm_services_set(tessel_proto_fsm_services());
-    if ((rc = ptp_fsm_module_init(&fsm_callbacks)) != 0) {
-        return rc;
-    }
-    if ((rc = tessel_packet_init(evm)) != 0) {
-        return rc;
-    }
-    ptp_trace<PTP_TRACE_TESSEL_PM_INIT_PRE_OFFLOAD>({tessel_pm_det()});
-    if ((rc = tessel_offload_init(evm)) != 0 || (rc = tessel_fib_init(evm)) != 0 ||
-        (rc = tessel_adjacency_init(evm)) != 0 || (rc = tessel_comms_init(evm)) != 0 ||
-        (rc = tessel_stats_init()) != 0 || (rc = tessel_proto_edm_trap_init(evm)) != 0) {
-        return rc;
-    }
+    static_assert(START_STEP_COUNT == 12);
+    // Go-active leaves the manager active even when it reports a failure (the port-number
+    // client is started all the same); the shutdown undoes it.
     switch (tessel_issu_get_issu_role()) {
     case TESSEL_ISSU_ROLE_PRIMARY:
         if ((rc = tessel_port_mgr_go_active()) != 0) {
@@ -188,18 +249,7 @@ void tessel_port_mgr_shutdown(void)
     pm.active = 0;
     tessel_port_num_cleanup();
     tessel_chkpt_shutdown();
-    tessel_proto_edm_trap_cleanup();
-    tessel_comms_cleanup();
-    tessel_offload_shutdown();
-    tessel_packet_cleanup();
-    tessel_adjacency_cleanup();
-    tessel_fib_close();
-    ptp_fsm_module_deinit();
-    ptp_fsm_services_set(nullptr);
-    tessel_mgd_timer_shutdown();
-    ptp_timer_shutdown();
-    tessel_proto_db_cleanup();
-    tessel_stats_close();
+    start_steps_undo();
     tessel_issu_fini();
 }
 

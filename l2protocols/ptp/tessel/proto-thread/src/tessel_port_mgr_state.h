@@ -15,6 +15,7 @@ struct tessel_port_mgr_state_type {
     uint32_t telecom_clock_type = 0;
     uint8_t min_clock_class = 0;
     uint32_t active = 0;
+    uint32_t steps_started = 0; // services of the start sequence that are running
 };
 
 extern tessel_port_mgr_state_type tessel_port_mgr_state;

@@ -10,6 +10,8 @@
 struct pm_fake_state_type {
     std::vector<std::string> calls;
     zerrno tables_register_result = 0;
+    std::string failing_init; // the service init (its recorded name) that fails, with this code
+    zerrno failing_init_result = 0;
     zerrno peer_index_init_result = 0;
     uint32_t idt_expired = 0;
     bool caps_slave = true;

@@ -10,6 +10,10 @@
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
+#include <map>
+
+#include "shmwin.h"
+
 namespace {
 
 constexpr uint64_t GM_ID = 0x00AA00FFFE000001;
@@ -29,9 +33,10 @@ const std::vector<std::string> init_order = {
     "offload_flush",
     "packet_resync_end",
 };
+// The reverse of the start: what go-active started, then each service newest first.
 const std::vector<std::string> shutdown_order = {
-    "port_num_cleanup", "chkpt_shutdown", "edm_trap_cleanup",  "comms_cleanup",
-    "offload_shutdown", "packet_cleanup", "adjacency_cleanup", "fib_close",
+    "port_num_cleanup",  "chkpt_shutdown", "edm_trap_cleanup", "comms_cleanup",
+    "adjacency_cleanup", "fib_close",      "offload_shutdown", "packet_cleanup",
 };
 
 struct ipc_record {
@@ -170,6 +175,59 @@ TEST_F(PortMgrTest, FailedCheckpointRegistrationStillStartsThePortNumberClient)
     EXPECT_EQ(pm_count("packet_process_attach"), 1);
     EXPECT_EQ(pm_count("port_num_init"), 1);
     EXPECT_EQ(tessel_port_mgr_is_active(), 1u);
+}
+
+// A service that fails to start stops the start there: the services started before it are
+// undone, newest first, and a later shutdown undoes nothing twice.
+TEST_F(PortMgrTest, FailedStartUndoesTheServicesStartedBeforeIt)
+{
+    const std::vector<std::string> starts = {"packet_init",    "offload_init", "fib_init",
+                                             "adjacency_init", "comms_init",   "edm_trap_init"};
+    const std::map<std::string, std::string> undo = {
+        {"packet_init", "packet_cleanup"}, {"offload_init", "offload_shutdown"},
+        {"fib_init", "fib_close"},         {"adjacency_init", "adjacency_cleanup"},
+        {"comms_init", "comms_cleanup"},   {"edm_trap_init", "edm_trap_cleanup"},
+    };
+    for (size_t failing = 0; failing < starts.size(); failing++) {
+        SCOPED_TRACE(starts[failing]);
+        tessel_port_mgr_shutdown();
+        pm_fake_reset();
+        pm_fake.failing_init = starts[failing];
+        pm_fake.failing_init_result = 0x47F28C00u;
+        ASSERT_EQ(tessel_issu_init(evm), 0u);
+        EXPECT_EQ(tessel_port_mgr_init(evm), 0x47F28C00u);
+        std::vector<std::string> expected(starts.begin(), starts.begin() + static_cast<long>(failing) + 1);
+        for (size_t i = failing; i-- > 0;) {
+            expected.push_back(undo.at(starts[i]));
+        }
+        EXPECT_EQ(pm_fake.calls, expected);
+        EXPECT_EQ(tessel_port_mgr_is_active(), 0u);
+        // Nothing is left for the shutdown but what go-active would have started.
+        pm_fake.calls.clear();
+        tessel_port_mgr_shutdown();
+        EXPECT_EQ(pm_fake.calls, (std::vector<std::string>{"port_num_cleanup", "chkpt_shutdown"}));
+        // The real services were undone too: a new start succeeds.
+        pm_fake_reset();
+        ASSERT_EQ(tessel_issu_init(evm), 0u);
+        ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
+    }
+}
+
+// A counters window that cannot be opened leaves the agent running PTP without packet counters.
+TEST_F(PortMgrTest, CountersWindowThatCannotBeOpenedLeavesPtpRunning)
+{
+    tessel_port_mgr_shutdown();
+    pm_fake_reset();
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    shmwin_test_fail(shmwin_test_op::open, EACCES, 1);
+    ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
+    EXPECT_EQ(pm_fake.calls, init_order);
+    EXPECT_EQ(tessel_port_mgr_is_active(), 1u);
+    EXPECT_EQ(tessel_stats_get_node_packet_counters(), nullptr);
+    globals();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    EXPECT_EQ(idb->packet_counters, nullptr);
+    tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_NOT_READY, 1); // finds no window
 }
 
 TEST_F(PortMgrTest, SecondaryStartsTheTransferTimerAndGoesActiveOnlyWithItsMilestones)

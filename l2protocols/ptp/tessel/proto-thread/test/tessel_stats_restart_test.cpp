@@ -1,8 +1,11 @@
 // Packet and event counters of the protocol thread's records, and their survival across a real
 // restart: a child process (this program, started again with TESSEL_STATS_CHILD set) opens the
 // window, counts, and is killed with SIGKILL; the test then starts over in its own process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -395,6 +398,69 @@ TEST_F(StatsTest, AWindowOfAnotherVersionIsReset)
     tessel_proto_idb_type *p1 = add_port("Gi0/0/0/1", 0x101);
     ASSERT_EQ(tessel_stats_intf_create_stats_entry(p1), ZERR_OK);
     EXPECT_EQ(tessel_stats_intf_entry_counters(p1->packet_counters)->sent[0], 0u);
+}
+
+// Windows the service will not hand over as they are: one whose header is of another size
+// (refused at every open) is reset once; one the service set up afresh because its size changed
+// is reported. Either way the counts start again and the operator is told they were lost.
+TEST_F(StatsTest, AWindowThatCannotBeKeptIsResetAndReported)
+{
+    const std::string invalid = "STATS_DB_ERROR: Unexpected error encountered whilst restarting: Invalid stats "
+                                "database. Resetting database, all packet counters will be lost.";
+    const std::string open_failed = "STATS_DB_ERROR: Unexpected error encountered whilst opening shared memory "
+                                    "window: Failed to open/join shared memory window.Stats database was not "
+                                    "initialised.";
+    struct row {
+        const char *what;
+        std::function<void()> leave;
+        std::vector<std::string> messages;
+    };
+    const std::string object = "/" + prefix + TESSEL_STATS_SHMWIN_NAME;
+    const row rows[] = {
+        {"header of another size, same heap start",
+         [] {
+             shmwin_handle_type win;
+             void *hdr;
+             ASSERT_EQ(shmwin_open_win_v1(TESSEL_STATS_SHMWIN_NAME, TESSEL_STATS_SHMEM_HDR_SIZE + 4,
+                                          TESSEL_STATS_SHMEM_VERSION, nullptr, nullptr, &win, &hdr),
+                       0u);
+             std::memset(hdr, 0x5A, TESSEL_STATS_SHMEM_HDR_SIZE + 4);
+             ASSERT_EQ(shmwin_close(win), 0u);
+         },
+         {open_failed, invalid}},
+        {"window whose size changed",
+         [&object] {
+             ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+             tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_WRONG_DOMAIN, 4);
+             tessel_stats_close();
+             const int fd = shm_open(object.c_str(), O_RDWR, 0600);
+             ASSERT_GE(fd, 0);
+             struct stat st {};
+             ASSERT_EQ(fstat(fd, &st), 0);
+             ASSERT_EQ(ftruncate(fd, st.st_size + 65536), 0);
+             close(fd);
+         },
+         {invalid}},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+        r.leave();
+        qor_errmsg_capture_clear();
+        ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+        EXPECT_EQ(stats_messages(), r.messages);
+        EXPECT_EQ(tessel_stats_get_node_drop_reasons()[TESSEL_PACKET_DROP_WRONG_DOMAIN], 0u);
+        tessel_proto_idb_type *p = add_port("Gi0/0/0/1", 0x101);
+        ASSERT_EQ(tessel_stats_intf_create_stats_entry(p), ZERR_OK);
+        tessel_stats_delete_intf_stats_entry(p);
+        tessel_proto_db_delete(p);
+        tessel_stats_close();
+        // The next start joins the window as it was left, without a word.
+        qor_errmsg_capture_clear();
+        ASSERT_EQ(tessel_stats_init(), ZERR_OK);
+        EXPECT_TRUE(stats_messages().empty());
+        tessel_stats_close();
+    }
 }
 
 TEST_F(StatsTest, CountingAndClearingAnInterface)
