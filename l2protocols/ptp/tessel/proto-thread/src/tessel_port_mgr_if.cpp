@@ -727,7 +727,11 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
     }
     c.local_priority = a.local_priority;
 
-    if (reattach_needed) {
+    if (reattach_needed && idb->header.ifhandle == 0) {
+        // The handle is gone: so is what was attached under it, and the port is not ready.
+        tessel_packet_detach(idb);
+        tessel_port_mgr_readiness_check(idb, change, true);
+    } else if (reattach_needed) {
         reattach(idb);
     } else {
         tessel_port_mgr_readiness_check(idb, change, true);

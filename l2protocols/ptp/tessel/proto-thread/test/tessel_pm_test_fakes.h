@@ -14,6 +14,7 @@ struct pm_fake_state_type {
     zerrno failing_init_result = 0;
     zerrno peer_index_init_result = 0;
     uint32_t idt_expired = 0;
+    bool on_ipc_thread = false; // the test plays the IPC thread (its database's calls)
     bool caps_slave = true;
     bool caps_slave_ext = false;
     bool caps_platform_adjacency = false;

@@ -2,6 +2,7 @@
 #include "ptp_zerr_codes.h"
 #include "tessel_bmc.h"
 #include "tessel_if_config.h"
+#include "tessel_ipc_db.h"
 #include "tessel_master_db.h"
 #include "tessel_pm_test_env.h"
 #include "tessel_port_mgr.h"
@@ -670,6 +671,49 @@ TEST_F(PortMgrTest, InitialisationStepsAreTracedInOrder)
     EXPECT_EQ(pm_records("ptp/tessel/det"),
               (std::vector<std::string>{"0x1004f5()", "0x1004f6()", "0x1004f7()", "0x1004f8()", "0x1004f9()"}));
     trace.close();
+}
+
+// A database sync that clears a ready port's handle leaves it without handle, attachment or
+// counter entry: the port is not ready by the readiness conditions.
+TEST_F(PortMgrTest, DbSyncThatClearsTheHandleMakesThePortNotReady)
+{
+    globals();
+    tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+    ASSERT_NE(idb->packet_counters, nullptr);
+    pm_fake.on_ipc_thread = true;
+    ASSERT_EQ(tessel_ipc_db_init(), 0u);
+    tessel_ipc_idb_type *ipc = nullptr;
+    ASSERT_EQ(tessel_ipc_db_create("Gi0/0/0/0", &ipc), 0u);
+    pm_fake.on_ipc_thread = false;
+    tessel_master_db_init(&ipc->applied_config.master_table);
+    tessel_slave_db_init(&ipc->applied_config.slave_table);
+    ipc->if_type = 1;
+    ipc->im_state = 3;
+    ipc->ether_info_len = 6;
+    ipc->applied_config.encap = PTP_ENCAP_IPV4;
+    ipc->applied_config.announce_timeout = 3;
+    ipc->applied_ipv4_addr = records.back()->r.applied_ipv4_addr;
+    ipc->flags = TESSEL_IPC_FLAG_ENABLED | TESSEL_IPC_FLAG_VRF_ID_KNOWN | TESSEL_IPC_FLAG_ETHER_INFO_KNOWN;
+    pm_fake.calls.clear();
+    debug_capture_clear();
+    tessel_port_mgr_db_sync_start(1, 0, 0, PTP_PROFILE_DEFAULT, 0, 0);
+
+    EXPECT_EQ(idb->header.ifhandle, 0u);
+    EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+    EXPECT_EQ(idb->packet_counters, nullptr);
+    EXPECT_EQ(pm_count("packet_detach"), 1);
+    EXPECT_EQ(pm_count("packet_attach"), 0);
+    const std::vector<std::string> l = lines();
+    EXPECT_NE(std::find(l.begin(), l.end(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000000) no longer ready"), l.end());
+    EXPECT_NE(std::find(l.begin(), l.end(),
+                        "PORT-MGR: Interface Gi0/0/0/0 (0x00000000) not ready as interface handle is not known"),
+              l.end());
+    pm_fake.on_ipc_thread = true;
+    tessel_master_db_destroy(&ipc->applied_config.master_table);
+    tessel_slave_db_destroy(&ipc->applied_config.slave_table);
+    tessel_ipc_db_delete(ipc);
+    tessel_ipc_db_destroy();
+    pm_fake.on_ipc_thread = false;
 }
 
 TEST_F(PortMgrTest, InterfaceLifeAndLookupFailuresAreTraced)
