@@ -16,6 +16,24 @@ using tessel_proto_db_walk_fn = bool (*)(tessel_proto_idb_type *idb, void *conte
 // The answer of tessel_proto_db_get_by_addr when no record owns the address.
 inline constexpr zerrno TESSEL_PROTO_DB_ADDR_NOT_FOUND = 2;
 
+// The record's flag bits, by name.
+inline bool port_mgr_mark(const tessel_proto_idb_type *idb)
+{
+    return (idb->flags & TESSEL_PROTO_IDB_PORT_MGR_MARK) != 0;
+}
+inline bool port_mgr_ready(const tessel_proto_idb_type *idb)
+{
+    return (idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0;
+}
+inline bool ether_info_known(const tessel_proto_idb_type *idb)
+{
+    return (idb->flags & TESSEL_PROTO_IDB_ETHER_INFO_KNOWN) != 0;
+}
+inline bool vrf_id_known(const tessel_proto_idb_type *idb)
+{
+    return (idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) != 0;
+}
+
 zerrno tessel_proto_db_init();
 void tessel_proto_db_cleanup();
 zerrno tessel_proto_db_create(const char *ifname, tessel_proto_idb_type **out_idb);

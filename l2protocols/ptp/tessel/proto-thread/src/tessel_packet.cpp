@@ -140,7 +140,8 @@ uint16_t udp_port(int is_event)
     return is_event != 0 ? TESSEL_PACKET_EVENT_PORT : TESSEL_PACKET_GENERAL_PORT;
 }
 
-zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt, const tessel_packet_ts_data_type *ts)
+zerrno tessel_packet_ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt,
+                                    const tessel_packet_ts_data_type *ts)
 {
     const char *name = idb->header.ifname;
     const uint32_t option = ts != nullptr ? ts->ts_option : TESSEL_PACKET_TS_NONE;
@@ -170,8 +171,9 @@ zerrno ts_options_set(const tessel_proto_idb_type *idb, ctx_packet_type *pkt, co
     return 0;
 }
 
-zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
-                      const ptp_address_type *dst, const tessel_packet_ts_data_type *ts, ctx_packet_type **out)
+zerrno tessel_packet_ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
+                                    const ptp_address_type *dst, const tessel_packet_ts_data_type *ts,
+                                    ctx_packet_type **out)
 {
     const char *name = idb->header.ifname;
     epi_packet_request_type req{};
@@ -226,7 +228,7 @@ zerrno ethernet_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t m
                          zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_PRIORITY_FAILED>(idb->header.ifhandle, 4u, rc);
     } else {
-        rc = ts_options_set(idb, pkt, ts);
+        rc = tessel_packet_ts_options_set(idb, pkt, ts);
     }
     if (rc != 0) {
         epi_packet_free(pkt);
@@ -291,7 +293,7 @@ zerrno ip_options_set(tessel_proto_idb_type *idb, ctx_packet_type *pkt, size_t t
         trace_fail<PTP_TRACE_TESSEL_PKT_SET_VRF_FAILED>(ifh, idb->ipv4_vrf, rc);
         return rc;
     }
-    return ts_options_set(idb, pkt, ts);
+    return tessel_packet_ts_options_set(idb, pkt, ts);
 }
 
 // Allocates the context and writes the rewrite (if any) and the packet behind it.
@@ -336,9 +338,10 @@ zerrno ip_packet_write(tessel_proto_idb_type *idb, const uint8_t *rewrite, size_
     return 0;
 }
 
-zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
-                  const ptp_address_type *dst, const ptp_address_type *src, bool has_src,
-                  const tessel_packet_ts_data_type *ts, const ptp_adjacency_type *adj, ctx_packet_type **out)
+zerrno tessel_packet_ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
+                                const ptp_address_type *dst, const ptp_address_type *src, bool has_src,
+                                const tessel_packet_ts_data_type *ts, const ptp_adjacency_type *adj,
+                                ctx_packet_type **out)
 {
     TESSEL_ASSERT(msg_len <= TESSEL_PACKET_MSG_AREA);
     TESSEL_ASSERT(adj == nullptr || adj->rewrite_str_len <= ADJ_REWRITE_LEN);
@@ -417,9 +420,9 @@ zerrno ipv4_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
     return 0;
 }
 
-zerrno ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
-                  const ptp_address_type *dst, const ptp_address_type *src, bool has_src,
-                  const tessel_packet_ts_data_type *ts, ctx_packet_type **out)
+zerrno tessel_packet_ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_len, int is_event,
+                                const ptp_address_type *dst, const ptp_address_type *src, bool has_src,
+                                const tessel_packet_ts_data_type *ts, ctx_packet_type **out)
 {
     TESSEL_ASSERT(static_cast<size_t>(msg_len) + 2 <= TESSEL_PACKET_MSG_AREA);
     const char *name = idb->header.ifname;
@@ -468,8 +471,8 @@ zerrno ipv6_build(tessel_proto_idb_type *idb, const uint8_t *msg, uint16_t msg_l
 }
 
 // FIB next-hop data for the fast path; a failure only costs the fast path.
-void write_fib_update(tessel_proto_idb_type *idb, ctx_packet_type *pkt, const ptp_address_type *dst,
-                      const tessel_fib_update_type *fib)
+void tessel_packet_write_fib_update(tessel_proto_idb_type *idb, ctx_packet_type *pkt, const ptp_address_type *dst,
+                                    const tessel_fib_update_type *fib)
 {
     if (!address_is_ip(dst) || fib == nullptr || (fib->flags & TESSEL_FIB_UPDATE_PRESENT) == 0 ||
         fib->data == nullptr) {
@@ -517,15 +520,19 @@ zerrno tessel_packet_send(tessel_proto_idb_type *idb, const uint8_t *msg, uint16
     ctx_packet_type *pkt = nullptr;
     zerrno rc = 0;
     switch (idb->attached_encap) {
-    case PTP_ENCAP_ETHERNET: rc = ethernet_build(idb, msg, msg_len, is_event, dst, ts, &pkt); break;
-    case PTP_ENCAP_IPV4: rc = ipv4_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, adj, &pkt); break;
-    case PTP_ENCAP_IPV6: rc = ipv6_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, &pkt); break;
+    case PTP_ENCAP_ETHERNET: rc = tessel_packet_ethernet_build(idb, msg, msg_len, is_event, dst, ts, &pkt); break;
+    case PTP_ENCAP_IPV4:
+        rc = tessel_packet_ipv4_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, adj, &pkt);
+        break;
+    case PTP_ENCAP_IPV6:
+        rc = tessel_packet_ipv6_build(idb, msg, msg_len, is_event, dst, &source, has_src, ts, &pkt);
+        break;
     default: TESSEL_ASSERT(!"Unknown encap type");
     }
     if (rc != 0) {
         return rc;
     }
-    write_fib_update(idb, pkt, dst, fib);
+    tessel_packet_write_fib_update(idb, pkt, dst, fib);
     spio_conn_type *conn = tessel_io_encap_to_spio_conn(idb->attached_encap);
     // The service takes the packet whatever the result; a refused send is the caller's failure.
     rc = spio_pd_intf_send(conn, 1, &pkt, 1, 0);

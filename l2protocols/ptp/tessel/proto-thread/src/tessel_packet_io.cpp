@@ -32,13 +32,13 @@ constexpr size_t IFNAME_LEN = TESSEL_DB_IFNAME_SIZE;
 constexpr size_t RX_PAYLOAD_MAX = 1500;
 constexpr size_t ERROR_DUMP_LEN = 84;
 
-struct attach_entry_type {
+struct tessel_packet_attach_entry_type {
     avl2_node_type node; // first: the row of its tree
     char ifname[IFNAME_LEN];
     uint32_t ifhandle;
 };
 
-struct attach_batch_type {
+struct tessel_packet_attach_batch_type {
     avl2_tree_type attach_tree;
     uint32_t attach_tree_size;
     avl2_tree_type detach_tree;
@@ -46,7 +46,7 @@ struct attach_batch_type {
     bool is_init;
 };
 
-attach_batch_type batches[4];
+tessel_packet_attach_batch_type batches[4];
 // Ports that want attachment, by name.
 std::set<std::string> attach_requested;
 
@@ -62,28 +62,28 @@ void name_copy(char (&dst)[IFNAME_LEN], const char *src)
 
 int entry_compare(const void *a, const void *b, void *)
 {
-    return std::strcmp(static_cast<const attach_entry_type *>(a)->ifname,
-                       static_cast<const attach_entry_type *>(b)->ifname);
+    return std::strcmp(static_cast<const tessel_packet_attach_entry_type *>(a)->ifname,
+                       static_cast<const tessel_packet_attach_entry_type *>(b)->ifname);
 }
 
-attach_entry_type key_of(const char *ifname)
+tessel_packet_attach_entry_type key_of(const char *ifname)
 {
-    attach_entry_type key{};
+    tessel_packet_attach_entry_type key{};
     name_copy(key.ifname, ifname);
     return key;
 }
 
-attach_entry_type *entry_find(avl2_tree_type *tree, const char *ifname)
+tessel_packet_attach_entry_type *entry_find(avl2_tree_type *tree, const char *ifname)
 {
-    attach_entry_type key = key_of(ifname);
-    return reinterpret_cast<attach_entry_type *>(avl2_search(tree, &key));
+    tessel_packet_attach_entry_type key = key_of(ifname);
+    return reinterpret_cast<tessel_packet_attach_entry_type *>(avl2_search(tree, &key));
 }
 
 bool entry_add(avl2_tree_type *tree, uint32_t *size, const char *ifname, uint32_t ifhandle)
 {
-    auto *e = static_cast<attach_entry_type *>(tessel_calloc(1, sizeof(attach_entry_type)));
+    auto *e = static_cast<tessel_packet_attach_entry_type *>(tessel_calloc(1, sizeof(tessel_packet_attach_entry_type)));
     if (e == nullptr) {
-        ptp_alloc_failure_report(sizeof(attach_entry_type), "SPIO attach batch entry");
+        ptp_alloc_failure_report(sizeof(tessel_packet_attach_entry_type), "SPIO attach batch entry");
         return false;
     }
     name_copy(e->ifname, ifname);
@@ -95,7 +95,7 @@ bool entry_add(avl2_tree_type *tree, uint32_t *size, const char *ifname, uint32_
 
 void entry_remove(avl2_tree_type *tree, uint32_t *size, const char *ifname)
 {
-    attach_entry_type key = key_of(ifname);
+    tessel_packet_attach_entry_type key = key_of(ifname);
     avl2_node_type *row = avl2_delete(tree, &key);
     if (row != nullptr) {
         TESSEL_ASSERT(*size > 0);
@@ -119,25 +119,33 @@ void tree_clear(avl2_tree_type *tree, uint32_t *size)
 void batches_destroy()
 {
     for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
-        attach_batch_type &b = batches[e];
+        tessel_packet_attach_batch_type &b = batches[e];
         if (b.is_init) {
             avl2_destroy(&b.attach_tree, entry_free);
             avl2_destroy(&b.detach_tree, entry_free);
         }
-        b = attach_batch_type{};
+        b = tessel_packet_attach_batch_type{};
     }
     attach_requested.clear();
+}
+
+// One encapsulation's batch: both trees empty.
+bool tessel_packet_attach_batch_init(tessel_packet_attach_batch_type *b)
+{
+    *b = tessel_packet_attach_batch_type{};
+    if (!avl2_init(&b->attach_tree, entry_compare, nullptr) || !avl2_init(&b->detach_tree, entry_compare, nullptr)) {
+        return false;
+    }
+    b->is_init = true;
+    return true;
 }
 
 bool batches_init()
 {
     for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
-        attach_batch_type &b = batches[e];
-        b = attach_batch_type{};
-        if (!avl2_init(&b.attach_tree, entry_compare, nullptr) || !avl2_init(&b.detach_tree, entry_compare, nullptr)) {
+        if (!tessel_packet_attach_batch_init(&batches[e])) {
             return false;
         }
-        b.is_init = true;
     }
     return true;
 }
@@ -169,10 +177,26 @@ const char *encap_word(uint32_t encap)
 
 // ---- Batches ----
 
-void process_attach_internal(uint32_t encap, int selector)
+// Copies the tree's entries, in key order, into the first n slots of the batch arrays; the
+// number of slots filled.
+uint32_t tessel_packet_attach_batch_collect(avl2_tree_type *tree, uint32_t n, int selector, uint32_t *handles,
+                                            char (*names)[IFNAME_LEN], uint32_t *directions)
+{
+    uint32_t slot = 0;
+    for (avl2_node_type *row = avl2_get_first(tree); row != nullptr && slot < n; row = avl2_get_next(tree, row)) {
+        auto *e = reinterpret_cast<tessel_packet_attach_entry_type *>(row);
+        std::memcpy(names[slot], e->ifname, IFNAME_LEN);
+        handles[slot] = e->ifhandle;
+        directions[slot] = selector == 1 ? 1 : 0;
+        slot++;
+    }
+    return slot;
+}
+
+void tessel_packet_process_attach_internal(uint32_t encap, int selector)
 {
     TESSEL_ASSERT(encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6);
-    attach_batch_type &b = batches[encap];
+    tessel_packet_attach_batch_type &b = batches[encap];
     if (!b.is_init) {
         return;
     }
@@ -205,14 +229,7 @@ void process_attach_internal(uint32_t encap, int selector)
     auto *names = static_cast<char(*)[IFNAME_LEN]>(arrays[1].mem);
     auto *statuses = static_cast<uint32_t *>(arrays[2].mem);
     auto *directions = static_cast<uint32_t *>(arrays[3].mem);
-    uint32_t slot = 0;
-    for (avl2_node_type *row = avl2_get_first(tree); row != nullptr && slot < n; row = avl2_get_next(tree, row)) {
-        auto *e = reinterpret_cast<attach_entry_type *>(row);
-        std::memcpy(names[slot], e->ifname, IFNAME_LEN);
-        handles[slot] = e->ifhandle;
-        directions[slot] = selector == 1 ? 1 : 0;
-        slot++;
-    }
+    const uint32_t slot = tessel_packet_attach_batch_collect(tree, n, selector, handles, names, directions);
     tree_clear(tree, size);
     spio_conn_type *conn = tessel_io_encap_to_spio_conn(encap);
     zerrno rc = spio_attach2(conn, 0, slot, handles, directions, statuses);
@@ -283,7 +300,7 @@ struct resync_walk_ctx {
     uint32_t encap;
 };
 
-bool resync_walker(tessel_proto_idb_type *idb, void *context)
+bool tessel_packet_attach_resync_walker(tessel_proto_idb_type *idb, void *context)
 {
     const uint32_t encap = static_cast<resync_walk_ctx *>(context)->encap;
     if (tessel_packet_attach_requested(idb) && idb->config.encap == encap) {
@@ -297,15 +314,15 @@ bool resync_walker(tessel_proto_idb_type *idb, void *context)
     return true;
 }
 
-void attach_resync_common(uint32_t encap)
+void tessel_packet_attach_resync_common(uint32_t encap)
 {
-    attach_batch_type &b = batches[encap];
+    tessel_packet_attach_batch_type &b = batches[encap];
     if (b.is_init) {
         tree_clear(&b.detach_tree, &b.detach_tree_size);
     }
     resync_walk_ctx ctx{encap};
-    tessel_proto_db_walk(resync_walker, &ctx, nullptr, false);
-    process_attach_internal(encap, 1);
+    tessel_proto_db_walk(tessel_packet_attach_resync_walker, &ctx, nullptr, false);
+    tessel_packet_process_attach_internal(encap, 1);
 }
 
 void resync_req(uint32_t encap, bool (*timer_running)(void), void (*retry_request)(void))
@@ -314,7 +331,7 @@ void resync_req(uint32_t encap, bool (*timer_running)(void), void (*retry_reques
     TESSEL_PKT_DEBUG(0, "%s: Received %s SPIO resync req", word);
     spio_conn_type *conn = tessel_io_encap_to_spio_conn(encap);
     spio_resync_start(conn);
-    attach_resync_common(encap);
+    tessel_packet_attach_resync_common(encap);
     tessel_offload_sessions_resync(encap);
     if (!timer_running()) {
         retry_request();
@@ -325,7 +342,7 @@ void resync_req(uint32_t encap, bool (*timer_running)(void), void (*retry_reques
 
 // ---- Receive ----
 
-void rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
+void tessel_packet_rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t subtype)
 {
     uint8_t b[ERROR_DUMP_LEN] = {};
     size_t n = 0;
@@ -359,7 +376,7 @@ void rx_drop(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap, u
 {
     tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_OTHER, 1);
     tessel_stats_increment_packet_drop_reason(reason, 1);
-    rx_error_dump(pkt, encap, 0);
+    tessel_packet_rx_error_dump(pkt, encap, 0);
 }
 
 bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *ifh, uint8_t ts[CTX_TIMESTAMP_LEN])
@@ -368,7 +385,7 @@ bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *i
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain ifhandle for incoming packet: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_IFHANDLE_FAILED>(rc);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return false;
     }
     size_t n = 0;
@@ -382,7 +399,7 @@ bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *i
         rc = PTP_ZERR_BAD_PACKET;
     }
     if (rc != 0) {
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return false;
     }
     return true;
@@ -490,7 +507,7 @@ void ethernet_rx_one(ctx_packet_type *pkt)
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Unable to obtain payload from EPI: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_PAYLOAD_FAILED>(ifh, rc);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     uint8_t *dmac = nullptr;
@@ -501,21 +518,21 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         ctx_ptr(pkt, CTX_LAYER_FRAME, 6, &smac, &slen) != 0 || slen < 6) {
         TESSEL_PKT_DEBUG_RAW(ifh, "Failed to obtain mac-addresses from packet");
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_MAC_FAILED>(ifh);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     if (payload_len < PTP_MSG_HDR_LEN) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes",
                          static_cast<unsigned>(payload_len));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     tessel_proto_idb_type *idb = nullptr;
     if (tessel_proto_db_get_by_ifhandle(ifh, &idb) != 0 || idb == nullptr) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping");
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_UNKNOWN_INTERFACE>(ifh);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     if (!rx_port_encap_ok(idb, pkt, encap) || !rx_length_ok(idb, pkt, encap, message_length(payload))) {
@@ -573,13 +590,13 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Error reading network header: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     if (n < k.hdr_len) {
         TESSEL_PKT_DEBUG_RAW(0, k.short_hdr_text, n);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_SHORT>(encap, n);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     std::vector<uint8_t> payload(RX_PAYLOAD_MAX);
@@ -588,7 +605,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Error reading incoming packet: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_READ_FAILED>(rc);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     uint32_t ifh = 0;
@@ -599,7 +616,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     if (payload_len < PTP_MSG_HDR_LEN) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %zu bytes", payload_len);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     tessel_proto_idb_type *idb = nullptr;
@@ -629,7 +646,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     if (idb == nullptr) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Packet received on unknown interface, dropping on ifh: %u", ifh);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_UNKNOWN_INTERFACE>(ifh);
-        rx_error_dump(pkt, encap, 0);
+        tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
     if (!rx_length_ok(idb, pkt, encap, msg_len) || !rx_port_encap_ok(idb, pkt, encap)) {
@@ -658,7 +675,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
             TESSEL_PKT_DEBUG_RAW(idb->header.ifhandle, "Error reading packet to verify its checksum: %s",
                                  zerr_strerror(rc != 0 ? rc : PTP_ZERR_BAD_PACKET));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_NETWORK_HEADER_FAILED>(rc != 0 ? rc : PTP_ZERR_BAD_PACKET);
-            rx_error_dump(pkt, encap, 0);
+            tessel_packet_rx_error_dump(pkt, encap, 0);
             return;
         }
         uint8_t *udp = net.data() + IPV6_HDR_LEN;
@@ -683,7 +700,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     rx_deliver(idb, payload.data(), payload_len, ts, &src, &dst);
 }
 
-void tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
+void tessel_packet_tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
 {
     uint8_t ts[CTX_TIMESTAMP_LEN];
     size_t n = 0;
@@ -702,20 +719,20 @@ void tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
     ptp_fsm_proto_returned_timestamp_in(packet_id, encap, ts);
 }
 
-void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
+void tessel_packet_offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
 {
     uint32_t len = 0;
     zerrno rc = ctx_get_u32(pkt, CTX_OPT_CURRENT_LENGTH, &len);
     if (rc != 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Failed to get notification length: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_LENGTH_FAILED>(rc);
-        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        tessel_packet_rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
         return;
     }
     if (len == 0) {
         TESSEL_PKT_DEBUG_RAW(0, "Notification too short (%zu bytes)", static_cast<size_t>(len));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_NTFN_TOO_SHORT>(len);
-        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        tessel_packet_rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
         return;
     }
     // A length the context does not hold is refused before a buffer is sized by it.
@@ -730,7 +747,7 @@ void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
         buf = static_cast<uint8_t *>(tessel_calloc(1, len));
         if (buf == nullptr) {
             ptp_alloc_failure_report(len, "Offload notification buffer");
-            rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+            tessel_packet_rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
             return;
         }
         rc = ctx_read(pkt, CTX_LAYER_CONTEXT, 0, buf, len, &n);
@@ -748,7 +765,7 @@ void offload_notification_rx(ctx_packet_type *pkt, uint32_t encap)
         rc = tessel_offload_notification_process(encap, buf, len);
     }
     if (rc != 0) {
-        rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
+        tessel_packet_rx_error_dump(pkt, encap, CTX_SUBTYPE_OFFLOAD_NOTIFICATION);
     }
     tessel_free(buf);
 }
@@ -763,11 +780,11 @@ void rx_common(uint32_t count, ctx_packet_type **packets, uint32_t encap, void (
         if (rc != 0) {
             TESSEL_PKT_DEBUG_RAW(0, "Unable to get context subtype for incoming packet: %s", zerr_strerror(rc));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_SUBTYPE_FAILED>(rc);
-            rx_error_dump(pkt, encap, 0);
+            tessel_packet_rx_error_dump(pkt, encap, 0);
             continue;
         }
         if (subtype == CTX_SUBTYPE_OFFLOAD_NOTIFICATION) {
-            offload_notification_rx(pkt, encap);
+            tessel_packet_offload_notification_rx(pkt, encap);
             continue;
         }
         if (subtype != CTX_SUBTYPE_PACKET) {
@@ -780,11 +797,11 @@ void rx_common(uint32_t count, ctx_packet_type **packets, uint32_t encap, void (
         if (rc != 0) {
             TESSEL_PKT_DEBUG_RAW(0, "Unable to obtain packet-id for incoming packet: %s", zerr_strerror(rc));
             trace_fail<PTP_TRACE_TESSEL_PKT_RX_PACKET_ID_FAILED>(rc);
-            rx_error_dump(pkt, encap, 0);
+            tessel_packet_rx_error_dump(pkt, encap, 0);
             continue;
         }
         if (packet_id != 0) {
-            tx_timestamp_rx(pkt, packet_id, encap);
+            tessel_packet_tx_timestamp_rx(pkt, packet_id, encap);
             continue;
         }
         one(pkt);
@@ -806,16 +823,38 @@ void ipv6_rx_one(ctx_packet_type *pkt)
     ip_rx_one(pkt, IPV6_KIND);
 }
 
-void connections_close()
+// The parts of the module that tessel_packet_cleanup_internal takes down.
+constexpr uint32_t CLEANUP_EPI = 0x1;
+constexpr uint32_t CLEANUP_CTX = 0x2;
+constexpr uint32_t CLEANUP_CONNECTIONS = 0x4;
+constexpr uint32_t CLEANUP_ALL = CLEANUP_EPI | CLEANUP_CTX | CLEANUP_CONNECTIONS;
+
+// Takes down the given parts (those a failed init had not reached stay untouched), then every
+// batch tree that was set up.
+void tessel_packet_cleanup_internal(uint32_t parts)
 {
     module_type &m = module();
-    for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
-        if (m.conn[e] != nullptr) {
-            spio_close(m.conn[e]);
-            m.conn[e] = nullptr;
-        }
+    if ((parts & CLEANUP_EPI) != 0 && m.epi != nullptr) {
+        epi_cleanup(m.epi);
+        m.epi = nullptr;
     }
-    m.resync_done = false;
+    if ((parts & CLEANUP_CTX) != 0 && m.ctx_api != nullptr) {
+        zerrno rc = ctx_api_cleanup(m.ctx_api);
+        if (rc != 0) {
+            trace_fail<PTP_TRACE_TESSEL_PKT_CTX_CLEANUP_FAILED>(rc);
+        }
+        m.ctx_api = nullptr;
+    }
+    if ((parts & CLEANUP_CONNECTIONS) != 0) {
+        for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
+            if (m.conn[e] != nullptr) {
+                spio_close(m.conn[e]);
+                m.conn[e] = nullptr;
+            }
+        }
+        m.resync_done = false;
+    }
+    batches_destroy();
 }
 
 } // namespace
@@ -844,8 +883,7 @@ zerrno tessel_packet_init(event_mgr_type *evm)
             m.conn[PTP_ENCAP_ETHERNET + i] = nullptr;
             ptp_syslog_init_failed("Failed to initialize SPIO connection: ", zerr_strerror(rc));
             trace_fail<PTP_TRACE_TESSEL_PKT_SPIO_INIT_FAILED>(kinds[i].kind, rc);
-            connections_close();
-            batches_destroy();
+            tessel_packet_cleanup_internal(CLEANUP_CONNECTIONS);
             return rc;
         }
     }
@@ -853,18 +891,14 @@ zerrno tessel_packet_init(event_mgr_type *evm)
     if (rc != 0) {
         m.ctx_api = nullptr;
         ptp_syslog_init_failed("Failed to initialize ctx library: ", zerr_strerror(rc));
-        connections_close();
-        batches_destroy();
+        tessel_packet_cleanup_internal(CLEANUP_CONNECTIONS);
         return rc;
     }
     rc = epi_init(evm, TESSEL_PACKET_ETHERTYPE, &m.epi);
     if (rc != 0) {
         m.epi = nullptr;
         ptp_syslog_init_failed("Failed to initialize EPI: ", zerr_strerror(rc));
-        ctx_api_cleanup(m.ctx_api);
-        m.ctx_api = nullptr;
-        connections_close();
-        batches_destroy();
+        tessel_packet_cleanup_internal(CLEANUP_CTX | CLEANUP_CONNECTIONS);
         return rc;
     }
     return 0;
@@ -872,20 +906,7 @@ zerrno tessel_packet_init(event_mgr_type *evm)
 
 void tessel_packet_cleanup(void)
 {
-    module_type &m = module();
-    if (m.epi != nullptr) {
-        epi_cleanup(m.epi);
-        m.epi = nullptr;
-    }
-    if (m.ctx_api != nullptr) {
-        zerrno rc = ctx_api_cleanup(m.ctx_api);
-        if (rc != 0) {
-            trace_fail<PTP_TRACE_TESSEL_PKT_CTX_CLEANUP_FAILED>(rc);
-        }
-        m.ctx_api = nullptr;
-    }
-    connections_close();
-    batches_destroy();
+    tessel_packet_cleanup_internal(CLEANUP_ALL);
 }
 
 void tessel_packet_trace_set(jotlog_handle_type handle)
@@ -908,11 +929,11 @@ void tessel_packet_attach(tessel_proto_idb_type *idb)
     const uint32_t encap = idb->config.encap;
     TESSEL_ASSERT(encap >= PTP_ENCAP_ETHERNET && encap <= PTP_ENCAP_IPV6);
     attach_requested.insert(idb->header.ifname);
-    attach_batch_type &b = batches[encap];
+    tessel_packet_attach_batch_type &b = batches[encap];
     if (!b.is_init) {
         return;
     }
-    attach_entry_type *pending = entry_find(&b.detach_tree, idb->header.ifname);
+    tessel_packet_attach_entry_type *pending = entry_find(&b.detach_tree, idb->header.ifname);
     // Only a detach of this record's own attachment, under the handle it still has, is undone; a
     // stale handle, or the attachment of a deleted record of the same name, still goes.
     if (pending != nullptr && pending->ifhandle == idb->header.ifhandle &&
@@ -935,7 +956,7 @@ void tessel_packet_detach(tessel_proto_idb_type *idb)
     // was queued); the port may still be attached under an older handle, which the detach below
     // takes away.
     for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
-        attach_batch_type &b = batches[e];
+        tessel_packet_attach_batch_type &b = batches[e];
         if (b.is_init) {
             entry_remove(&b.attach_tree, &b.attach_tree_size, idb->header.ifname);
         }
@@ -943,7 +964,7 @@ void tessel_packet_detach(tessel_proto_idb_type *idb)
     if (idb->is_spio_attached != 0) {
         const uint32_t at = idb->attached_encap;
         TESSEL_ASSERT(at >= PTP_ENCAP_ETHERNET && at <= PTP_ENCAP_IPV6);
-        attach_batch_type &b = batches[at];
+        tessel_packet_attach_batch_type &b = batches[at];
         if (b.is_init && entry_find(&b.detach_tree, idb->header.ifname) == nullptr) {
             entry_add(&b.detach_tree, &b.detach_tree_size, idb->header.ifname, idb->attached_ifhandle);
         }
@@ -954,7 +975,7 @@ void tessel_packet_process_attach(void)
 {
     for (int selector : {0, 1}) {
         for (uint32_t e = PTP_ENCAP_ETHERNET; e <= PTP_ENCAP_IPV6; e++) {
-            process_attach_internal(e, selector);
+            tessel_packet_process_attach_internal(e, selector);
         }
     }
 }

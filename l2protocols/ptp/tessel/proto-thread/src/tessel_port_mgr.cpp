@@ -65,7 +65,7 @@ bool clear_port_num(tessel_proto_idb_type *idb, void *)
 
 bool profile_change_one(tessel_proto_idb_type *idb, void *)
 {
-    if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0) {
+    if (port_mgr_ready(idb)) {
         ptp_fsm_port_config_change(idb, PTP_FSM_CHANGE_PROFILE);
     }
     return true;
@@ -74,7 +74,7 @@ bool profile_change_one(tessel_proto_idb_type *idb, void *)
 bool issu_resync_one(tessel_proto_idb_type *idb, void *)
 {
     tessel_port_mgr_readiness_check(idb, 0, false);
-    if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0) {
+    if (port_mgr_ready(idb)) {
         ptp_fsm_announce_suspend_foreign_master_timeouts(idb);
         ptp_fsm_start(idb);
     } else {
@@ -428,7 +428,7 @@ void tessel_port_mgr_foreign_master_change(tessel_proto_idb_type *idb)
                     idb->header.ifname, idb->header.ifhandle,
                     static_cast<unsigned long>(fm != nullptr ? fm->master_clock.clock_id : 0));
     tessel_bmc_if_update(idb);
-    if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0) {
+    if (port_mgr_ready(idb)) {
         tessel_chkpt_if_update(idb);
     }
 }
@@ -443,7 +443,7 @@ void tessel_port_mgr_fsm_state_change(tessel_proto_idb_type *idb)
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
                     "%s: Port state change on interface %s (0x%8.8x): now %s", idb->header.ifname, idb->header.ifhandle,
                     ptp_port_state_to_str(idb->fsm.PortState));
-    if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0) {
+    if (port_mgr_ready(idb)) {
         tessel_chkpt_if_update(idb);
     }
 }

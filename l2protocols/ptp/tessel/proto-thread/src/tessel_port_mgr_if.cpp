@@ -36,11 +36,6 @@ constexpr uint64_t bit(uint32_t n)
     return 1ull << n;
 }
 
-bool ready(const tessel_proto_idb_type *idb)
-{
-    return (idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0;
-}
-
 #define IF_ARGS(idb) (idb)->header.ifname, (idb)->header.ifhandle
 
 // The first failing readiness condition's debug text (its state name filled in), or null.
@@ -75,7 +70,7 @@ const char *not_ready_reason(const tessel_proto_idb_type *idb, const char **stat
     const bool ip = encap == PTP_ENCAP_IPV4 || encap == PTP_ENCAP_IPV6;
     if (encap == PTP_ENCAP_ETHERNET || ip) {
         if ((encap == PTP_ENCAP_ETHERNET || !tessel_intf_caps_supports_platform_adjacency()) &&
-            (idb->flags & TESSEL_PROTO_IDB_ETHER_INFO_KNOWN) == 0) {
+            !ether_info_known(idb)) {
             return "%s: Interface %s (0x%8.8x) not ready as Ethernet info isn't known";
         }
         static constexpr uint8_t zero[PTP_IPV6_ADDR_LEN] = {};
@@ -85,7 +80,7 @@ const char *not_ready_reason(const tessel_proto_idb_type *idb, const char **stat
         if (encap == PTP_ENCAP_IPV4 && idb->ipv4_addr == TESSEL_PROTO_IDB_IPV4_ADDR_NONE) {
             return "%s: Interface %s (0x%8.8x) not ready as IPv4 address isn't known";
         }
-        if (ip && (idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) == 0) {
+        if (ip && !vrf_id_known(idb)) {
             return "%s: Interface %s (0x%8.8x) not ready as VRF ID isn't known";
         }
     }
@@ -95,7 +90,7 @@ const char *not_ready_reason(const tessel_proto_idb_type *idb, const char **stat
     return nullptr;
 }
 
-void reattach(tessel_proto_idb_type *idb)
+void tessel_port_mgr_if_reattach(tessel_proto_idb_type *idb)
 {
     if (idb->header.ifhandle == 0) {
         return;
@@ -291,7 +286,7 @@ void discard_partial(tessel_proto_idb_type *idb, const create_progress_type &don
     tessel_proto_db_delete(idb);
 }
 
-void if_create(tessel_ipc_idb_type *ipc)
+void tessel_port_mgr_if_create(tessel_ipc_idb_type *ipc)
 {
     const char *name = ipc->header.ifname;
     const ifhtype ifh = ipc->header.ifhandle;
@@ -337,7 +332,7 @@ void if_create(tessel_ipc_idb_type *ipc)
         if (pm.active != 0) {
             tessel_port_num_request_add(idb);
         }
-        reattach(idb);
+        tessel_port_mgr_if_reattach(idb);
         done.attach_queued = idb->header.ifhandle != 0;
         rc = ptp_fsm_init(idb);
     }
@@ -354,12 +349,12 @@ void if_create(tessel_ipc_idb_type *ipc)
     tessel_port_mgr_readiness_check(idb, 0, true);
 }
 
-void if_delete(tessel_proto_idb_type *idb)
+void tessel_port_mgr_if_delete(tessel_proto_idb_type *idb)
 {
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
                     "%s: Deleting protocol thread IDB for interface %s (0x%8.8x)", IF_ARGS(idb));
     ptp_trace<PTP_TRACE_TESSEL_PM_IF_DELETE>({tessel_pm_det()}, idb->header.ifhandle, idb->header.ifhandle);
-    if (ready(idb)) {
+    if (port_mgr_ready(idb)) {
         tessel_chkpt_if_delete(idb);
         idb->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_PORT_MGR_READY);
         ptp_fsm_not_ready(idb);
@@ -389,7 +384,7 @@ void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change
     const char *state_name = nullptr;
     const char *reason = not_ready_reason(idb, &state_name);
     if (reason == nullptr) {
-        if (ready(idb)) {
+        if (port_mgr_ready(idb)) {
             TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Interface %s (0x%8.8x) ready update. Change flags 0x%x",
                             IF_ARGS(idb), change_flags);
             tessel_stats_increment_proto_idb_event_counter(idb, TESSEL_PROTO_IDB_EVENT_READY_UPDATES);
@@ -408,7 +403,7 @@ void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change
     }
     // Only the line-state text has a fourth argument; the others ignore it.
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, reason, IF_ARGS(idb), state_name != nullptr ? state_name : "");
-    if (!ready(idb)) {
+    if (!port_mgr_ready(idb)) {
         return;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Interface %s (0x%8.8x) no longer ready", IF_ARGS(idb));
@@ -427,7 +422,7 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
                     static_cast<unsigned long>(ipc->flags));
     if ((ipc->flags & TESSEL_IPC_FLAG_UPDATE_CREATED) != 0) {
         ipc->flags &= ~TESSEL_IPC_FLAG_UPDATE_CREATED;
-        if_create(ipc);
+        tessel_port_mgr_if_create(ipc);
         return;
     }
     tessel_proto_idb_type *idb = nullptr;
@@ -435,7 +430,7 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
         ipc->flags &= ~TESSEL_IPC_FLAG_UPDATE_DELETED;
         const zerrno rc = tessel_proto_db_get_by_ifname(name, &idb);
         if (rc == 0) {
-            if_delete(idb);
+            tessel_port_mgr_if_delete(idb);
         } else {
             TESSEL_PM_DEBUG_ERR(
                 TESSEL_AREA_PORT_MGR, ifh,
@@ -499,7 +494,7 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
         return;
     }
     if (reattach_needed) {
-        reattach(idb);
+        tessel_port_mgr_if_reattach(idb);
     } else {
         tessel_port_mgr_readiness_check(idb, change, true);
     }
@@ -517,7 +512,7 @@ void tessel_port_mgr_spio_attach_event(tessel_proto_idb_type *idb)
     if (tessel_chkpt_recovering != 0) {
         if (!secondary || idb->chkpt_obj_id != 0) {
             if (idb->is_spio_attached == 0 || tessel_chkpt_if_fsm_restore(idb) != 0) {
-                if_delete(idb);
+                tessel_port_mgr_if_delete(idb);
             }
             return;
         }
@@ -618,7 +613,7 @@ bool sync_field(T &mine, const T &theirs)
     return true;
 }
 
-bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
+bool tessel_port_mgr_db_sync_if(tessel_ipc_idb_type *ipc, void *)
 {
     const char *name = ipc->header.ifname;
     const ifhtype ifh = ipc->header.ifhandle;
@@ -631,7 +626,7 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
     if (tessel_proto_db_get_by_ifname(name, &idb) != 0) {
         TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: DB Sync: Interface %s (0x%8.8x) did not exist, creating", name,
                         ifh);
-        if_create(ipc);
+        tessel_port_mgr_if_create(ipc);
         return true;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: DB Sync: Interface %s (0x%8.8x) found in both databases", name,
@@ -675,13 +670,12 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
         change |= 0x4;
     }
     const bool vrf_known = (ipc->flags & TESSEL_IPC_FLAG_VRF_ID_KNOWN) != 0;
-    if (vrf_known != ((idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) != 0) ||
-        (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
+    if (vrf_known != vrf_id_known(idb) || (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
         copy_vrf(idb, ipc);
         change |= 0x4;
     }
     const bool ether_known = (ipc->flags & TESSEL_IPC_FLAG_ETHER_INFO_KNOWN) != 0;
-    if (ether_known != ((idb->flags & TESSEL_PROTO_IDB_ETHER_INFO_KNOWN) != 0) ||
+    if (ether_known != ether_info_known(idb) ||
         (ether_known && (idb->ether_info_len != ipc->ether_info_len ||
                          std::memcmp(idb->ether_info, ipc->ether_info,
                                      std::min<uint32_t>(ipc->ether_info_len, TESSEL_PROTO_IDB_ETHER_INFO_MAX)) != 0))) {
@@ -732,7 +726,7 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
         tessel_packet_detach(idb);
         tessel_port_mgr_readiness_check(idb, change, true);
     } else if (reattach_needed) {
-        reattach(idb);
+        tessel_port_mgr_if_reattach(idb);
     } else {
         tessel_port_mgr_readiness_check(idb, change, true);
     }
@@ -745,7 +739,7 @@ bool db_sync_if(tessel_ipc_idb_type *ipc, void *)
 
 bool sweep_collect(tessel_proto_idb_type *idb, void *context)
 {
-    if ((idb->flags & TESSEL_PROTO_IDB_PORT_MGR_MARK) == 0) {
+    if (!port_mgr_mark(idb)) {
         return true;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
@@ -769,7 +763,7 @@ void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t, uint32_t, uin
                     ptp_enabled != 0 ? "" : "not ");
     ptp_trace<PTP_TRACE_TESSEL_PM_DB_SYNC_START>({tessel_pm_det()}, ptp_enabled != 0 ? "" : "not ");
     pm.ptp_enabled = ptp_enabled != 0 ? 1 : 0;
-    tessel_ipc_db_walk(db_sync_if, nullptr, nullptr, false);
+    tessel_ipc_db_walk(tessel_port_mgr_db_sync_if, nullptr, nullptr, false);
 
     tessel_batch_info_type batch{};
     tessel_batch_init(&batch, sizeof(tessel_proto_idb_type *), "port manager db sweep batch");
@@ -777,7 +771,7 @@ void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t, uint32_t, uin
     auto *records = static_cast<tessel_proto_idb_type **>(tessel_batch_get_elements(&batch));
     const uint32_t count = tessel_batch_get_count(&batch);
     for (uint32_t i = 0; i < count; i++) {
-        if_delete(records[i]);
+        tessel_port_mgr_if_delete(records[i]);
     }
     tessel_batch_finish(&batch);
 
