@@ -142,11 +142,14 @@ void stats_trace()
 }
 
 // ---- Window layout --------------------------------------------------------------------------
-constexpr size_t H_INTF_TREE = 0;
-constexpr size_t H_NODE_BLOCK = 24;
-constexpr size_t H_DROP_REASONS = 156;
-constexpr size_t H_CONSISTENT = 284;
-constexpr size_t H_INITIALISED = 288;
+// The window's header, by the offset of each field (host byte order).
+struct tessel_stats_shmem_hdr {
+    static constexpr size_t per_intf_stats = 0; // tree of the interface entries, by handle
+    static constexpr size_t node_block = 24;    // the node's counter block
+    static constexpr size_t drop_reasons = 156; // the 32 node drop reasons
+    static constexpr size_t consistent = 284;
+    static constexpr size_t initialised = 288;
+};
 
 constexpr size_t N_LEFT = 0;
 constexpr size_t N_RIGHT = 8;
@@ -159,12 +162,16 @@ constexpr size_t I_PEER_TREE_INIT = 28;
 constexpr size_t I_PEER_TREE = 32;
 constexpr size_t I_BLOCK = 56;
 
-constexpr size_t P_ADDRESS = 24;
-constexpr size_t P_BLOCK = 48;
+// A per-peer entry, by the offset of each field after its tree node.
+struct tessel_stats_per_peer_type {
+    static constexpr size_t address = 24; // ptp_address_type, the key
+    static constexpr size_t block = 48;   // the peer's counter block
+};
 
-static_assert(H_INITIALISED + 8 == TESSEL_STATS_SHMEM_HDR_SIZE);
+static_assert(tessel_stats_shmem_hdr::initialised + 8 == TESSEL_STATS_SHMEM_HDR_SIZE);
 static_assert(I_BLOCK + sizeof(tessel_packet_counters_type) + 4 == TESSEL_STATS_INTF_ENTRY_SIZE);
-static_assert(P_BLOCK + sizeof(tessel_packet_counters_type) + 4 == TESSEL_STATS_PEER_ENTRY_SIZE);
+static_assert(tessel_stats_per_peer_type::block + sizeof(tessel_packet_counters_type) + 4 ==
+              TESSEL_STATS_PEER_ENTRY_SIZE);
 
 uint64_t ld64(const uint8_t *p)
 {
@@ -231,9 +238,16 @@ struct tree_key {
 ptp_address_type peer_address(const uint8_t *node)
 {
     ptp_address_type a{};
-    a.encap = ld32(node + P_ADDRESS);
-    std::memcpy(a.value, node + P_ADDRESS + 4, PTP_ADDRESS_VALUE_LEN);
+    a.encap = ld32(node + tessel_stats_per_peer_type::address);
+    std::memcpy(a.value, node + tessel_stats_per_peer_type::address + 4, PTP_ADDRESS_VALUE_LEN);
     return a;
+}
+
+// The order of an interface's per-peer tree: address type, then address.
+int tessel_stats_peer_packet_counter_compare(const ptp_address_type *key, const uint8_t *peer_entry)
+{
+    const ptp_address_type a = peer_address(peer_entry);
+    return ptp_address_compare(key, &a);
 }
 
 int compare_key(const tree_key &key, uint64_t node_off)
@@ -243,8 +257,7 @@ int compare_key(const tree_key &key, uint64_t node_off)
         uint32_t h = ld32(node + I_IFHANDLE);
         return key.ifhandle < h ? -1 : (key.ifhandle > h ? 1 : 0);
     }
-    ptp_address_type a = peer_address(node);
-    return ptp_address_compare(&key.address, &a);
+    return tessel_stats_peer_packet_counter_compare(&key.address, node);
 }
 
 tree_key key_of(cmp_kind kind, uint64_t node_off)
@@ -509,7 +522,8 @@ bool check_peer_tree(std::unordered_set<uint64_t> &seen, uint64_t intf)
 bool window_trees_sound()
 {
     std::unordered_set<uint64_t> seen;
-    return check_subtree(seen, ld64(st.hdr + H_INTF_TREE + T_ROOT), cmp_kind::ifhandle, nullptr, nullptr, 0) >= 0;
+    return check_subtree(seen, ld64(st.hdr + tessel_stats_shmem_hdr::per_intf_stats + T_ROOT), cmp_kind::ifhandle,
+                         nullptr, nullptr, 0) >= 0;
 }
 
 // ---- Window state ---------------------------------------------------------------------------
@@ -522,7 +536,7 @@ tessel_packet_counters_type *block_at(uint8_t *p)
 void set_consistent(uint32_t v)
 {
     if (!st.recovering) {
-        st32(st.hdr + H_CONSISTENT, v);
+        st32(st.hdr + tessel_stats_shmem_hdr::consistent, v);
     }
 }
 
@@ -536,7 +550,7 @@ struct change_guard {
 
 wtree intf_tree()
 {
-    return tree_at(st.hdr + H_INTF_TREE, cmp_kind::ifhandle);
+    return tree_at(st.hdr + tessel_stats_shmem_hdr::per_intf_stats, cmp_kind::ifhandle);
 }
 
 uint8_t *entry_bytes(tessel_stats_intf_entry_type *e)
@@ -551,7 +565,7 @@ void free_in_window(void *p, const char *doing, const char *text)
     if (rc != 0) {
         // The entry is out of its tree but still allocated: the window is left marked
         // inconsistent, so that the next start resets it.
-        st32(st.hdr + H_CONSISTENT, 0);
+        st32(st.hdr + tessel_stats_shmem_hdr::consistent, 0);
         ptp_syslog_stats_db_error(doing, text);
         stats_trace<PTP_TRACE_TESSEL_STATS_INTF_DELETE_FAILED>();
         std::abort();
@@ -648,12 +662,12 @@ zerrno tessel_stats_init()
         return rc;
     }
     st.hdr = static_cast<uint8_t *>(hdr);
-    uint32_t initialised = ld32(st.hdr + H_INITIALISED);
-    uint32_t consistent = ld32(st.hdr + H_CONSISTENT);
+    uint32_t initialised = ld32(st.hdr + tessel_stats_shmem_hdr::initialised);
+    uint32_t consistent = ld32(st.hdr + tessel_stats_shmem_hdr::consistent);
     // A window marked consistent is still only kept when every link in it can be followed.
     if (initialised == 1 && consistent == 1 && window_trees_sound()) {
         stats_debug("%s: In restart flow", stats_label());
-        st64(st.hdr + H_INTF_TREE + T_COMPARE, attachment(cmp_kind::ifhandle));
+        st64(st.hdr + tessel_stats_shmem_hdr::per_intf_stats + T_COMPARE, attachment(cmp_kind::ifhandle));
         return 0;
     }
     if (initialised != 0) {
@@ -663,12 +677,12 @@ zerrno tessel_stats_init()
         stats_trace<PTP_TRACE_TESSEL_STATS_INVALID_DB_RESET>();
         reset_window("restarting");
     }
-    st32(st.hdr + H_CONSISTENT, 0);
-    st32(st.hdr + H_INITIALISED, 1);
-    tree_init(st.hdr + H_INTF_TREE, cmp_kind::ifhandle);
-    std::memset(st.hdr + H_NODE_BLOCK, 0, sizeof(tessel_packet_counters_type));
-    std::memset(st.hdr + H_DROP_REASONS, 0, TESSEL_PACKET_DROP_REASON_COUNT * 4);
-    st32(st.hdr + H_CONSISTENT, 1);
+    st32(st.hdr + tessel_stats_shmem_hdr::consistent, 0);
+    st32(st.hdr + tessel_stats_shmem_hdr::initialised, 1);
+    tree_init(st.hdr + tessel_stats_shmem_hdr::per_intf_stats, cmp_kind::ifhandle);
+    std::memset(st.hdr + tessel_stats_shmem_hdr::node_block, 0, sizeof(tessel_packet_counters_type));
+    std::memset(st.hdr + tessel_stats_shmem_hdr::drop_reasons, 0, TESSEL_PACKET_DROP_REASON_COUNT * 4);
+    st32(st.hdr + tessel_stats_shmem_hdr::consistent, 1);
     return 0;
 }
 
@@ -677,7 +691,7 @@ void tessel_stats_close()
     if (st.win == nullptr) {
         return;
     }
-    TESSEL_ASSERT(ld64(st.hdr + H_INTF_TREE + T_ROOT) == 0);
+    TESSEL_ASSERT(ld64(st.hdr + tessel_stats_shmem_hdr::per_intf_stats + T_ROOT) == 0);
     stats_debug("%s: Closing shared memory window", stats_label());
     if (shmwin_close(st.win) != 0) {
         ptp_syslog_stats_db_error("closing shared memory window", "Failed to close shared memory window");
@@ -694,7 +708,7 @@ void tessel_stats_increment_packet_drop_reason(uint32_t reason, uint32_t amount)
     if (st.hdr == nullptr) {
         return;
     }
-    uint8_t *p = st.hdr + H_DROP_REASONS + size_t{reason} * 4;
+    uint8_t *p = st.hdr + tessel_stats_shmem_hdr::drop_reasons + size_t{reason} * 4;
     st32(p, ld32(p) + amount);
 }
 
@@ -704,18 +718,19 @@ void tessel_stats_clear_node_packet_counters()
         return;
     }
     change_guard g;
-    std::memset(st.hdr + H_NODE_BLOCK, 0, sizeof(tessel_packet_counters_type));
-    std::memset(st.hdr + H_DROP_REASONS, 0, TESSEL_PACKET_DROP_REASON_COUNT * 4);
+    std::memset(st.hdr + tessel_stats_shmem_hdr::node_block, 0, sizeof(tessel_packet_counters_type));
+    std::memset(st.hdr + tessel_stats_shmem_hdr::drop_reasons, 0, TESSEL_PACKET_DROP_REASON_COUNT * 4);
 }
 
 const tessel_packet_counters_type *tessel_stats_get_node_packet_counters()
 {
-    return st.hdr == nullptr ? nullptr : block_at(st.hdr + H_NODE_BLOCK);
+    return st.hdr == nullptr ? nullptr : block_at(st.hdr + tessel_stats_shmem_hdr::node_block);
 }
 
 const uint32_t *tessel_stats_get_node_drop_reasons()
 {
-    return st.hdr == nullptr ? nullptr : reinterpret_cast<const uint32_t *>(st.hdr + H_DROP_REASONS);
+    return st.hdr == nullptr ? nullptr
+                             : reinterpret_cast<const uint32_t *>(st.hdr + tessel_stats_shmem_hdr::drop_reasons);
 }
 
 tessel_node_event_counters_type *tessel_stats_get_node_event_counters()
@@ -842,8 +857,8 @@ uint8_t *peer_create(uint8_t *e, const ptp_address_type *peer)
     }
     auto *p = static_cast<uint8_t *>(mem);
     std::memset(p, 0, TESSEL_STATS_PEER_ENTRY_SIZE);
-    st32(p + P_ADDRESS, peer->encap);
-    std::memcpy(p + P_ADDRESS + 4, peer->value, PTP_ADDRESS_VALUE_LEN);
+    st32(p + tessel_stats_per_peer_type::address, peer->encap);
+    std::memcpy(p + tessel_stats_per_peer_type::address + 4, peer->value, PTP_ADDRESS_VALUE_LEN);
     change_guard g;
     bool inserted = tree_insert(tree_at(e + I_PEER_TREE, cmp_kind::peer), off_of(p));
     TESSEL_ASSERT(inserted);
@@ -875,8 +890,8 @@ void tessel_stats_intf_entry_count_packet(tessel_stats_intf_entry_type *entry, c
             return;
         }
     }
-    for (tessel_packet_counters_type *b :
-         {block_at(e + I_BLOCK), block_at(st.hdr + H_NODE_BLOCK), block_at(p + P_BLOCK)}) {
+    for (tessel_packet_counters_type *b : {block_at(e + I_BLOCK), block_at(st.hdr + tessel_stats_shmem_hdr::node_block),
+                                           block_at(p + tessel_stats_per_peer_type::block)}) {
         add(direction == TESSEL_PACKET_SENT ? &b->sent[counter_class] : &b->received[counter_class], amount);
     }
 }
@@ -885,14 +900,14 @@ void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry, uin
 {
     TESSEL_ASSERT(counter_class < TESSEL_PACKET_COUNTER_CLASS_COUNT && "Unknown packet counter type");
     add(&block_at(entry_bytes(entry) + I_BLOCK)->dropped[counter_class], amount);
-    add(&block_at(st.hdr + H_NODE_BLOCK)->dropped[counter_class], amount);
+    add(&block_at(st.hdr + tessel_stats_shmem_hdr::node_block)->dropped[counter_class], amount);
 }
 
 tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry,
                                                         const ptp_address_type *peer)
 {
     uint8_t *p = peer_find(entry_bytes(entry), peer);
-    return p == nullptr ? nullptr : block_at(p + P_BLOCK);
+    return p == nullptr ? nullptr : block_at(p + tessel_stats_per_peer_type::block);
 }
 
 uint32_t tessel_stats_peer_count(tessel_stats_intf_entry_type *entry)
@@ -920,7 +935,7 @@ void tessel_stats_intf_entry_clear(tessel_stats_intf_entry_type *entry, tessel_s
         {
             change_guard g;
             tree_for_each(tree_at(e + I_PEER_TREE, cmp_kind::peer), [](uint64_t n) {
-                std::memset(at(n) + P_BLOCK, 0, sizeof(tessel_packet_counters_type));
+                std::memset(at(n) + tessel_stats_per_peer_type::block, 0, sizeof(tessel_packet_counters_type));
                 return true;
             });
         }
@@ -952,7 +967,7 @@ void tessel_stats_recovery_begin()
 {
     st.recovering = false;
     if (st.hdr != nullptr) {
-        st32(st.hdr + H_CONSISTENT, 0);
+        st32(st.hdr + tessel_stats_shmem_hdr::consistent, 0);
     }
     st.recovering = true;
 }
@@ -961,7 +976,7 @@ void tessel_stats_recovery_end()
 {
     st.recovering = false;
     if (st.hdr != nullptr) {
-        st32(st.hdr + H_CONSISTENT, 1);
+        st32(st.hdr + tessel_stats_shmem_hdr::consistent, 1);
     }
 }
 
@@ -976,7 +991,7 @@ void tessel_stats_intf_entry_reattach(tessel_stats_intf_entry_type *entry)
 void tessel_stats_check_delete_tree_entries(void *tree, tessel_stats_delete_tree_walker_type walker, void *context)
 {
     auto *field = static_cast<uint8_t *>(tree);
-    cmp_kind kind = field == st.hdr + H_INTF_TREE ? cmp_kind::ifhandle : cmp_kind::peer;
+    cmp_kind kind = field == st.hdr + tessel_stats_shmem_hdr::per_intf_stats ? cmp_kind::ifhandle : cmp_kind::peer;
     wtree t = tree_at(field, kind);
     // The "delete_elem" list: the entries to delete, collected first so that the tree is not
     // changed under the walk. An entry whose list element cannot be had stays.
