@@ -52,8 +52,6 @@ enum ptp_msg_flags_type : uint16_t {
 
 // Minimum lengths of the messages the agent reads.
 inline constexpr size_t PTP_ANNOUNCE_MIN_LEN = 64;
-inline constexpr size_t PTP_SIGNALING_MIN_LEN = 44;
-inline constexpr size_t PTP_TLV_HDR_LEN = 4;
 
 // Decoded header fields of a received message.
 struct ptp_msg_hdr_fields_type {

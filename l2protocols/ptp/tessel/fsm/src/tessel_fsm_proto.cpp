@@ -1,6 +1,7 @@
 // The single entry of received PTP messages, the common header of sent ones, and the port's
 // foreign-master records (tree, creation, deletion, listening start and end, master table).
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_signaling.h"
 
 #include <array>
 #include <cstdio>
@@ -229,14 +230,14 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
                                 const ptp_address_type *dst)
 {
     const uint32_t state = port->fsm.PortState;
-    if (msg_len < PTP_SIGNALING_MIN_LEN) {
+    if (msg_len < PTP_SIGNALING_HDR_LEN) {
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: %s message is too short - length is %u, should be at "
                            "least %u",
-                           "Signaling", msg_len, static_cast<unsigned>(PTP_SIGNALING_MIN_LEN));
+                           "Signaling", msg_len, static_cast<unsigned>(PTP_SIGNALING_HDR_LEN));
         ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
                                                           ptp_fsm_port_ifhandle(port), state, PTP_MSG_SIGNALING,
-                                                          msg_len, PTP_SIGNALING_MIN_LEN);
+                                                          msg_len, PTP_SIGNALING_HDR_LEN);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_TOO_SHORT);
         return;
     }
@@ -293,10 +294,10 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         ~replies_scope() { ptp_fsm_unicast_replies_end(port); }
     } replies(port);
     uint32_t pos = 0;
-    uint32_t remaining = msg_len - PTP_SIGNALING_MIN_LEN;
-    const uint8_t *tlvs = msg + PTP_SIGNALING_MIN_LEN;
+    uint32_t remaining = msg_len - PTP_SIGNALING_HDR_LEN;
+    const uint8_t *tlvs = msg + PTP_SIGNALING_HDR_LEN;
     while (remaining != 0) {
-        if (remaining < PTP_TLV_HDR_LEN) {
+        if (remaining < PTP_MSG_TLV_HDR_LEN) {
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Received a Signaling message with insufficient "
                                "space for next TLV header. Current position %u, remaining "
@@ -308,7 +309,7 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
             return;
         }
         const uint16_t tlv_type = ptp_wire_get16(tlvs + pos);
-        const size_t tlv_len = size_t{ptp_wire_get16(tlvs + pos + 2)} + PTP_TLV_HDR_LEN;
+        const size_t tlv_len = size_t{ptp_wire_get16(tlvs + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
         if (tlv_len > remaining) {
             PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                                "%s: %s: [%s]: Received a Signaling message with insufficient "
