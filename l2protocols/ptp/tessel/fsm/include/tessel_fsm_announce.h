@@ -11,6 +11,7 @@
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
+struct ptp_msg_hdr_fields_type;
 
 // Ticks within which two Announces qualify a master, and without one it times out.
 inline constexpr uint16_t PTP_FSM_ANNOUNCE_WINDOW = 5;
@@ -36,11 +37,11 @@ struct ptp_announce_body_type {
 // False (nothing read) when fewer than 64 bytes are given.
 bool ptp_announce_body_decode(const uint8_t *msg, size_t len, ptp_announce_body_type *out);
 
-// Announce receipt: msg_len bytes of the message (already checked against the bytes received).
-// src is the master's address; dst the address it was sent to, or null. Rejections are counted
-// drops.
-void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len, const ptp_address_type *src,
-                         const ptp_address_type *dst);
+// Announce receipt: msg_len bytes of the message (already checked against the bytes received)
+// and its header as the receive dispatch decoded it. src is the master's address; dst the
+// address it was sent to, or null. Rejections are counted drops.
+void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len,
+                         const ptp_msg_hdr_fields_type &hdr, const ptp_address_type *src, const ptp_address_type *dst);
 
 // Reports the port's best foreign master (none while held Passive) through client operation 0;
 // postponed to the unlock while the port is locked.

@@ -435,8 +435,8 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
 
 } // namespace
 
-void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len, const ptp_address_type *src,
-                         const ptp_address_type *dst)
+void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t msg_len,
+                         const ptp_msg_hdr_fields_type &hdr, const ptp_address_type *src, const ptp_address_type *dst)
 {
     const uint32_t state = port->fsm.PortState;
     const uint32_t node_mode = ptp_fsm_svc().get_profile();
@@ -453,11 +453,10 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         announce_drop(port, TESSEL_PACKET_DROP_NOT_LISTENING);
         return;
     }
-    ptp_msg_hdr_fields_type hdr;
     ptp_announce_body_type body;
-    if (!ptp_msg_hdr_decode(msg, msg_len, &hdr) || hdr.message_length < PTP_ANNOUNCE_MIN_LEN ||
-        hdr.message_length > msg_len || !ptp_announce_body_decode(msg, msg_len, &body)) {
-        const unsigned length = msg_len >= PTP_MSG_HDR_LEN ? ptp_wire_get16(msg + PTP_HDR_OFF_LENGTH) : 0;
+    if (hdr.message_length < PTP_ANNOUNCE_MIN_LEN || hdr.message_length > msg_len ||
+        !ptp_announce_body_decode(msg, msg_len, &body)) {
+        const unsigned length = hdr.message_length;
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
                            "%s: %s: [%s]: %s message is too short - length is %u, should be at "
                            "least %u",

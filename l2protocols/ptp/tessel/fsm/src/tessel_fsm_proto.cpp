@@ -207,7 +207,7 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
                                                                  hdr.message_type);
         ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
         break;
-    case PTP_MSG_ANNOUNCE: ptp_fsm_announce_in(port, msg, msg_len, src, dst); break;
+    case PTP_MSG_ANNOUNCE: ptp_fsm_announce_in(port, msg, msg_len, hdr, src, dst); break;
     case PTP_MSG_SIGNALING: ptp_fsm_proto_signaling_in(port, msg, msg_len, hdr, src, dst); break;
     case PTP_MSG_MANAGEMENT:
         PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Management messages not supported - dropping");
