@@ -1,8 +1,11 @@
 // Packet receive and packet-I/O attachment: the three connections, the batched attachment of
 // ports to them, resynchronisation, and the receive callbacks.
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "avl2.h"
@@ -372,8 +375,22 @@ void tessel_packet_rx_error_dump(ctx_packet_type *pkt, uint32_t encap, uint32_t 
 }
 
 // A counted drop of a message of a known port (the caller has traced why).
-void rx_drop(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap, uint32_t reason)
+// One counted receive drop, whole: its debug line (the area label and ": " go in front of the
+// formatted text), its trace record, the drop counters (class Other and the node reason) and the
+// error dump.
+template <const ptp_trace_point_type &P, typename... T>
+[[gnu::format(printf, 6, 7)]] void rx_drop(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t encap,
+                                           uint32_t reason, std::tuple<T...> trace_args, const char *format, ...)
 {
+    if (tessel_pkt::debug_on()) {
+        char text[512];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        tessel_pkt::debug(idb->header.ifhandle, "%s: %s", tessel_pkt::label(), text);
+    }
+    std::apply([](auto... a) { trace_fail<P>(a...); }, trace_args);
     tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_OTHER, 1);
     tessel_stats_increment_packet_drop_reason(reason, 1);
     tessel_packet_rx_error_dump(pkt, encap, 0);
@@ -410,10 +427,11 @@ bool rx_port_encap_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t
     if (idb->config.encap == encap) {
         return true;
     }
-    TESSEL_PKT_DEBUG(idb->header.ifhandle, "%s: [ERROR] %s: Incoming packet has incorrect encap - is %s, should be %s",
-                     idb->header.ifname, ptp_address_encap_to_str(encap), ptp_address_encap_to_str(idb->config.encap));
-    trace_fail<PTP_TRACE_TESSEL_PKT_RX_WRONG_ENCAP>(idb->header.ifhandle, encap, idb->config.encap);
-    rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_INVALID_PACKET);
+    rx_drop<PTP_TRACE_TESSEL_PKT_RX_WRONG_ENCAP>(
+        idb, pkt, encap, TESSEL_PACKET_DROP_INVALID_PACKET,
+        std::tuple{idb->header.ifhandle, encap, uint32_t{idb->config.encap}},
+        "[ERROR] %s: Incoming packet has incorrect encap - is %s, should be %s", idb->header.ifname,
+        ptp_address_encap_to_str(encap), ptp_address_encap_to_str(idb->config.encap));
     return false;
 }
 
@@ -422,11 +440,10 @@ bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t enc
     if (msg_len >= PTP_MSG_HDR_LEN) {
         return true;
     }
-    TESSEL_PKT_DEBUG(idb->header.ifhandle,
-                     "%s: [ERROR] %s: Received message of length %u, shorter than the minimum length of %zu - dropping",
-                     idb->header.ifname, static_cast<unsigned>(msg_len), PTP_MSG_HDR_LEN);
-    trace_fail<PTP_TRACE_TESSEL_PKT_RX_LENGTH_TOO_SHORT>(idb->header.ifhandle, msg_len);
-    rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_TOO_SHORT);
+    rx_drop<PTP_TRACE_TESSEL_PKT_RX_LENGTH_TOO_SHORT>(
+        idb, pkt, encap, TESSEL_PACKET_DROP_TOO_SHORT, std::tuple{idb->header.ifhandle, msg_len},
+        "[ERROR] %s: Received message of length %u, shorter than the minimum length of %zu - dropping",
+        idb->header.ifname, static_cast<unsigned>(msg_len), PTP_MSG_HDR_LEN);
     return false;
 }
 
@@ -658,12 +675,11 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         hdr[10] = hdr[11] = 0;
         const uint16_t calculated = ipv4_checksum(hdr, IPV4_HDR_LEN);
         if (calculated != stored) {
-            TESSEL_PKT_DEBUG(
-                idb->header.ifhandle,
-                "%s: [ERROR] %s: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
+            rx_drop<PTP_TRACE_TESSEL_PKT_RX_IPV4_CHECKSUM>(
+                idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM,
+                std::tuple{idb->header.ifhandle, stored, calculated},
+                "[ERROR] %s: Incoming packet has bad IPv4 header checksum 0x%4.4x, expected 0x%4.4x - dropping",
                 idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
-            trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV4_CHECKSUM>(idb->header.ifhandle, stored, calculated);
-            rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_IPV4_VERIFY_CHECKSUM);
             return;
         }
     } else if (tessel_cfg_get_verify_checksum()) {
@@ -688,12 +704,11 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         const uint16_t calculated =
             udp_len == 0 ? 0 : ipv6_ulp_checksum_heap(IP_PROTO_UDP, net.data() + 8, net.data() + 24, udp, udp_len);
         if (udp_len == 0 || calculated != stored) {
-            TESSEL_PKT_DEBUG(
-                idb->header.ifhandle,
-                "%s: [ERROR] %s: Incoming packet has bad UDP checksum 0x%4.4x, expected 0x%4.4x - dropping",
+            rx_drop<PTP_TRACE_TESSEL_PKT_RX_IPV6_CHECKSUM_MISMATCH>(
+                idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED,
+                std::tuple{idb->header.ifhandle, stored, calculated},
+                "[ERROR] %s: Incoming packet has bad UDP checksum 0x%4.4x, expected 0x%4.4x - dropping",
                 idb->header.ifname, static_cast<unsigned>(stored), static_cast<unsigned>(calculated));
-            trace_fail<PTP_TRACE_TESSEL_PKT_RX_IPV6_CHECKSUM_MISMATCH>(idb->header.ifhandle, stored, calculated);
-            rx_drop(idb, pkt, encap, TESSEL_PACKET_DROP_VERIFY_CHECKSUM_FAILED);
             return;
         }
     }
