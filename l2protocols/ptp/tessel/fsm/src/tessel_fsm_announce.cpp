@@ -612,7 +612,7 @@ struct timeout_walk_ctx {
     timeout_list collected;
 };
 
-bool timeout_walker(avl2_node_type *node, void *context)
+bool ptp_fsm_announce_timeout_walker(avl2_node_type *node, void *context)
 {
     auto *ctx = static_cast<timeout_walk_ctx *>(context);
     auto *fm = reinterpret_cast<ptp_fsm_foreign_master_type *>(node);
@@ -650,7 +650,7 @@ bool timeout_walker(avl2_node_type *node, void *context)
     return true;
 }
 
-int announce_timer_cb(ptp_timer_type *, void *context, int *)
+int ptp_fsm_announce_timer_cb_fn(ptp_timer_type *, void *context, int *)
 {
     ptp_fsm_announce_timer_tick(static_cast<tessel_proto_idb_type *>(context));
     return 0;
@@ -687,7 +687,7 @@ void ptp_fsm_announce_timer_tick(tessel_proto_idb_type *port)
     ptp_fsm_lock(port);
     ptp_fsm_foreign_master_type *old_best = ptp_fsm_announce_best_foreign_master(port);
     timeout_walk_ctx ctx{port, {}};
-    avl2_walk(&port->fsm.foreign_master_table, timeout_walker, &ctx);
+    avl2_walk(&port->fsm.foreign_master_table, ptp_fsm_announce_timeout_walker, &ctx);
     if (ptp_fsm_announce_best_foreign_master(port) != old_best) {
         ptp_fsm_announce_best_foreign_master_changed(port);
     }
@@ -817,7 +817,7 @@ zerrno ptp_fsm_announce_timers_create(tessel_proto_idb_type *port)
     port->fsm.announce_timer_running = 0;
     port->fsm.sync_receive_timer_running = 0;
     port->fsm.delay_resp_receive_timer_running = 0;
-    zerrno rc = ptp_timer_create(&port->fsm.announce_timer, announce_timer_cb, port);
+    zerrno rc = ptp_timer_create(&port->fsm.announce_timer, ptp_fsm_announce_timer_cb_fn, port);
     if (rc == ZERR_OK) {
         rc = ptp_timer_create(&port->fsm.sync_receive_timer, sync_receive_timer_cb, port);
     }

@@ -182,12 +182,12 @@ void act_bad(tessel_proto_idb_type *, S)
     ptp_fsm_internal_error("impossible FSM event", __FILE__, __LINE__);
 }
 
-void act_ignore(tessel_proto_idb_type *port, S)
+void ptp_fsm_ignore(tessel_proto_idb_type *port, S)
 {
     PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring FSM event");
 }
 
-void act_listen_to_master(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_listen_to_master(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_port_change_state(port, next);
@@ -195,7 +195,7 @@ void act_listen_to_master(tessel_proto_idb_type *port, S next)
     ptp_fsm_proto_start_master(port);
 }
 
-void act_slave_to_master(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_slave_to_master(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_stop_slave(port);
@@ -204,14 +204,14 @@ void act_slave_to_master(tessel_proto_idb_type *port, S next)
     ptp_fsm_proto_start_master(port);
 }
 
-void act_premaster_to_master(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_premaster_to_master(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_announce_start_multicast_announce(port);
     ptp_fsm_proto_start_master(port);
 }
 
-void act_to_listen(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_to_listen(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_proto_start_listening(port);
@@ -219,21 +219,21 @@ void act_to_listen(tessel_proto_idb_type *port, S next)
 }
 
 // Leaving a state for Initializing or Faulty takes the same steps; the table gives the state.
-void act_leave_listen(tessel_proto_idb_type *port, S next)
+void leave_listen(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_end_listening(port);
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_leave_premaster(tessel_proto_idb_type *port, S next)
+void leave_premaster(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_stop_qualification_timeout(port);
     ptp_fsm_proto_end_listening(port);
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_leave_master(tessel_proto_idb_type *port, S next)
+void leave_master(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_master_announce(port);
     ptp_fsm_proto_stop_master(port);
@@ -241,7 +241,7 @@ void act_leave_master(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_leave_slave(tessel_proto_idb_type *port, S next)
+void leave_slave(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_stop_slave(port);
@@ -249,25 +249,65 @@ void act_leave_slave(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_faulty_to_init(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_listen_to_init(tessel_proto_idb_type *port, S next)
+{
+    leave_listen(port, next);
+}
+
+void ptp_fsm_act_listen_to_faulty(tessel_proto_idb_type *port, S next)
+{
+    leave_listen(port, next);
+}
+
+void ptp_fsm_act_premaster_to_init(tessel_proto_idb_type *port, S next)
+{
+    leave_premaster(port, next);
+}
+
+void ptp_fsm_act_premaster_to_faulty(tessel_proto_idb_type *port, S next)
+{
+    leave_premaster(port, next);
+}
+
+void ptp_fsm_act_master_to_init(tessel_proto_idb_type *port, S next)
+{
+    leave_master(port, next);
+}
+
+void ptp_fsm_act_master_to_faulty(tessel_proto_idb_type *port, S next)
+{
+    leave_master(port, next);
+}
+
+void ptp_fsm_act_slave_to_init(tessel_proto_idb_type *port, S next)
+{
+    leave_slave(port, next);
+}
+
+void ptp_fsm_act_slave_to_faulty(tessel_proto_idb_type *port, S next)
+{
+    leave_slave(port, next);
+}
+
+void ptp_fsm_act_faulty_to_init(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_passive_to_premaster(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_passive_to_premaster(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_port_start_qualification_timeout(port);
 }
 
-void act_master_refresh(tessel_proto_idb_type *port, S)
+void ptp_fsm_act_master_refresh(tessel_proto_idb_type *port, S)
 {
     ptp_fsm_announce_refresh_multicast_announce(port);
     ptp_fsm_proto_refresh_master(port);
 }
 
-void act_slave_to_premaster(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_slave_to_premaster(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_announce_timeout(port);
     ptp_fsm_proto_stop_slave(port);
@@ -275,20 +315,20 @@ void act_slave_to_premaster(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_start_qualification_timeout(port);
 }
 
-void act_listen_to_passive(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_listen_to_passive(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_reset_announce_timeout(port);
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_premaster_to_passive(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_premaster_to_passive(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_stop_qualification_timeout(port);
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_port_start_announce_timeout(port);
 }
 
-void act_master_to_passive(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_master_to_passive(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_master_announce(port);
     ptp_fsm_proto_stop_master(port);
@@ -296,26 +336,26 @@ void act_master_to_passive(tessel_proto_idb_type *port, S next)
     ptp_fsm_port_start_announce_timeout(port);
 }
 
-void act_slave_to_passive(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_slave_to_passive(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_proto_stop_slave(port);
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_port_reset_announce_timeout(port);
 }
 
-void act_slave_to_uncalibrated(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_slave_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_change_state(port, next);
 }
 
-void act_listen_to_uncalibrated(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_listen_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_reset_announce_timeout(port);
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_proto_start_slave(port);
 }
 
-void act_premaster_to_uncalibrated(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_premaster_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_stop_qualification_timeout(port);
     ptp_fsm_port_change_state(port, next);
@@ -323,7 +363,7 @@ void act_premaster_to_uncalibrated(tessel_proto_idb_type *port, S next)
     ptp_fsm_proto_start_slave(port);
 }
 
-void act_master_to_uncalibrated(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_master_to_uncalibrated(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_announce_stop_master_announce(port);
     ptp_fsm_proto_stop_master(port);
@@ -332,14 +372,14 @@ void act_master_to_uncalibrated(tessel_proto_idb_type *port, S next)
     ptp_fsm_proto_start_slave(port);
 }
 
-void act_slave_reselect(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_slave_reselect(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_reset_announce_timeout(port);
     ptp_fsm_port_change_state(port, next);
     ptp_fsm_proto_reset_slave(port);
 }
 
-void act_uncalibrated_to_slave(tessel_proto_idb_type *port, S next)
+void ptp_fsm_act_uncalibrated_to_slave(tessel_proto_idb_type *port, S next)
 {
     ptp_fsm_port_change_state(port, next);
 }
@@ -353,33 +393,33 @@ struct action_desc_type {
 // In the order of ptp_fsm_action_type.
 constexpr std::array<action_desc_type, PTP_FSM_ACTION_COUNT> action_table{{
     {A::BAD, "bad", act_bad},
-    {A::IGNORE, "ignore", act_ignore},
-    {A::LISTEN_TO_MASTER, "listen_to_master", act_listen_to_master},
-    {A::SLAVE_TO_MASTER, "slave_to_master", act_slave_to_master},
-    {A::PREMASTER_TO_MASTER, "premaster_to_master", act_premaster_to_master},
-    {A::TO_LISTEN, "to_listen", act_to_listen},
-    {A::LISTEN_TO_INIT, "listen_to_init", act_leave_listen},
-    {A::PREMASTER_TO_INIT, "premaster_to_init", act_leave_premaster},
-    {A::MASTER_TO_INIT, "master_to_init", act_leave_master},
-    {A::SLAVE_TO_INIT, "slave_to_init", act_leave_slave},
-    {A::FAULTY_TO_INIT, "faulty_to_init", act_faulty_to_init},
-    {A::PASSIVE_TO_PREMASTER, "passive_to_premaster", act_passive_to_premaster},
-    {A::MASTER_REFRESH, "master_refresh", act_master_refresh},
-    {A::SLAVE_TO_PREMASTER, "slave_to_premaster", act_slave_to_premaster},
-    {A::LISTEN_TO_PASSIVE, "listen_to_passive", act_listen_to_passive},
-    {A::PREMASTER_TO_PASSIVE, "premaster_to_passive", act_premaster_to_passive},
-    {A::MASTER_TO_PASSIVE, "master_to_passive", act_master_to_passive},
-    {A::SLAVE_TO_PASSIVE, "slave_to_passive", act_slave_to_passive},
-    {A::LISTEN_TO_FAULTY, "listen_to_faulty", act_leave_listen},
-    {A::PREMASTER_TO_FAULTY, "premaster_to_faulty", act_leave_premaster},
-    {A::MASTER_TO_FAULTY, "master_to_faulty", act_leave_master},
-    {A::SLAVE_TO_FAULTY, "slave_to_faulty", act_leave_slave},
-    {A::SLAVE_TO_UNCALIBRATED, "slave_to_uncalibrated", act_slave_to_uncalibrated},
-    {A::LISTEN_TO_UNCALIBRATED, "listen_to_uncalibrated", act_listen_to_uncalibrated},
-    {A::PREMASTER_TO_UNCALIBRATED, "premaster_to_uncalibrated", act_premaster_to_uncalibrated},
-    {A::MASTER_TO_UNCALIBRATED, "master_to_uncalibrated", act_master_to_uncalibrated},
-    {A::SLAVE_RESELECT, "slave_reselect", act_slave_reselect},
-    {A::UNCALIBRATED_TO_SLAVE, "uncalibrated_to_slave", act_uncalibrated_to_slave},
+    {A::IGNORE, "ignore", ptp_fsm_ignore},
+    {A::LISTEN_TO_MASTER, "listen_to_master", ptp_fsm_act_listen_to_master},
+    {A::SLAVE_TO_MASTER, "slave_to_master", ptp_fsm_act_slave_to_master},
+    {A::PREMASTER_TO_MASTER, "premaster_to_master", ptp_fsm_act_premaster_to_master},
+    {A::TO_LISTEN, "to_listen", ptp_fsm_act_to_listen},
+    {A::LISTEN_TO_INIT, "listen_to_init", ptp_fsm_act_listen_to_init},
+    {A::PREMASTER_TO_INIT, "premaster_to_init", ptp_fsm_act_premaster_to_init},
+    {A::MASTER_TO_INIT, "master_to_init", ptp_fsm_act_master_to_init},
+    {A::SLAVE_TO_INIT, "slave_to_init", ptp_fsm_act_slave_to_init},
+    {A::FAULTY_TO_INIT, "faulty_to_init", ptp_fsm_act_faulty_to_init},
+    {A::PASSIVE_TO_PREMASTER, "passive_to_premaster", ptp_fsm_act_passive_to_premaster},
+    {A::MASTER_REFRESH, "master_refresh", ptp_fsm_act_master_refresh},
+    {A::SLAVE_TO_PREMASTER, "slave_to_premaster", ptp_fsm_act_slave_to_premaster},
+    {A::LISTEN_TO_PASSIVE, "listen_to_passive", ptp_fsm_act_listen_to_passive},
+    {A::PREMASTER_TO_PASSIVE, "premaster_to_passive", ptp_fsm_act_premaster_to_passive},
+    {A::MASTER_TO_PASSIVE, "master_to_passive", ptp_fsm_act_master_to_passive},
+    {A::SLAVE_TO_PASSIVE, "slave_to_passive", ptp_fsm_act_slave_to_passive},
+    {A::LISTEN_TO_FAULTY, "listen_to_faulty", ptp_fsm_act_listen_to_faulty},
+    {A::PREMASTER_TO_FAULTY, "premaster_to_faulty", ptp_fsm_act_premaster_to_faulty},
+    {A::MASTER_TO_FAULTY, "master_to_faulty", ptp_fsm_act_master_to_faulty},
+    {A::SLAVE_TO_FAULTY, "slave_to_faulty", ptp_fsm_act_slave_to_faulty},
+    {A::SLAVE_TO_UNCALIBRATED, "slave_to_uncalibrated", ptp_fsm_act_slave_to_uncalibrated},
+    {A::LISTEN_TO_UNCALIBRATED, "listen_to_uncalibrated", ptp_fsm_act_listen_to_uncalibrated},
+    {A::PREMASTER_TO_UNCALIBRATED, "premaster_to_uncalibrated", ptp_fsm_act_premaster_to_uncalibrated},
+    {A::MASTER_TO_UNCALIBRATED, "master_to_uncalibrated", ptp_fsm_act_master_to_uncalibrated},
+    {A::SLAVE_RESELECT, "slave_reselect", ptp_fsm_act_slave_reselect},
+    {A::UNCALIBRATED_TO_SLAVE, "uncalibrated_to_slave", ptp_fsm_act_uncalibrated_to_slave},
 }};
 
 constexpr bool action_table_in_order()

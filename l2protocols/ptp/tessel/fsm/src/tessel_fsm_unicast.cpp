@@ -193,7 +193,7 @@ void timers_free(ptp_fsm_peer_entry_type *e)
 }
 
 // Everything after the entry left its tree.
-void peer_entry_cleanup(ptp_fsm_peer_entry_type *e, uint32_t options)
+void ptp_fsm_unicast_peer_entry_cleanup(ptp_fsm_peer_entry_type *e, uint32_t options)
 {
     tessel_proto_idb_type *port = e->port;
     if (!(options & PTP_FSM_PROTO_PEER_DEL_KEEP_PEER_INDEX)) {
@@ -230,7 +230,7 @@ void peer_entry_end(tessel_proto_idb_type *port, ptp_fsm_peer_entry_type *e)
         stream_stop(port, e, k);
     }
     grants_changed(e);
-    peer_entry_cleanup(e, PTP_FSM_PROTO_PEER_DEL_NONE);
+    ptp_fsm_unicast_peer_entry_cleanup(e, PTP_FSM_PROTO_PEER_DEL_NONE);
 }
 
 bool peer_tree_init(tessel_proto_idb_type *port)
@@ -621,7 +621,7 @@ void ptp_fsm_unicast_peer_entry_delete(ptp_fsm_peer_entry_type *entry, uint32_t 
 {
     avl2_node_type *removed = avl2_delete(&entry->port->fsm.unicast_peer_tree, entry);
     PTP_FSM_ASSERT(removed == &entry->tree_link);
-    peer_entry_cleanup(entry, options);
+    ptp_fsm_unicast_peer_entry_cleanup(entry, options);
 }
 
 void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *port)
@@ -629,7 +629,8 @@ void ptp_fsm_unicast_delete_all_peers(tessel_proto_idb_type *port)
     avl2_tree_type *tree = &port->fsm.unicast_peer_tree;
     while (auto *row = avl2_get_first(tree)) {
         avl2_delete(tree, row);
-        peer_entry_cleanup(reinterpret_cast<ptp_fsm_peer_entry_type *>(row), PTP_FSM_PROTO_PEER_DEL_NONE);
+        ptp_fsm_unicast_peer_entry_cleanup(reinterpret_cast<ptp_fsm_peer_entry_type *>(row),
+                                           PTP_FSM_PROTO_PEER_DEL_NONE);
     }
     peer_tree_init(port);
 }

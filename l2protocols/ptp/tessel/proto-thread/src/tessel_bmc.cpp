@@ -20,8 +20,11 @@ namespace {
 
 constexpr uint16_t IF_TYPE_EXT_SLAVE = 10; // needs the extended slave capability
 
+// The node's best-master list: the interfaces that may act as a slave, best first, linked
+// through bmc_prev and bmc_next.
+tessel_proto_idb_type *tessel_bmc_list = nullptr;
+
 struct bmc_state_type {
-    tessel_proto_idb_type *list = nullptr;
     // Node best master, refreshed from the head.
     bool node_valid = false;
     ptp_clock_type node_clock{};
@@ -40,7 +43,7 @@ bmc_state_type bmc;
 
 bool in_list(const tessel_proto_idb_type *idb)
 {
-    return bmc.list == idb || idb->bmc_prev != nullptr || idb->bmc_next != nullptr;
+    return tessel_bmc_list == idb || idb->bmc_prev != nullptr || idb->bmc_next != nullptr;
 }
 
 // The port's best foreign master (the head of its ranked list), or null.
@@ -75,14 +78,14 @@ bool eligible(const tessel_proto_idb_type *idb)
              tessel_port_mgr_get_telecom_clock_type() == PTP_TELECOM_CLOCK_T_GM);
 }
 
-int if_compare(const tessel_proto_idb_type *a, const tessel_proto_idb_type *b)
+int tessel_bmc_if_compare(const tessel_proto_idb_type *a, const tessel_proto_idb_type *b)
 {
     return ptp_clock_compare(tessel_port_mgr_get_profile(), fm_clock(a), fm_clock(b), nullptr);
 }
 
 void refresh_node_bmc()
 {
-    tessel_proto_idb_type *head = bmc.list;
+    tessel_proto_idb_type *head = tessel_bmc_list;
     if (head == nullptr) {
         bmc.node_valid = false;
         return;
@@ -97,14 +100,14 @@ void refresh_node_bmc()
     bmc.node_info.delay_asymmetry = fm->delay_asymmetry;
 }
 
-void add_to_list(tessel_proto_idb_type *idb)
+void tessel_bmc_if_add_to_list(tessel_proto_idb_type *idb)
 {
     TESSEL_ASSERT(!in_list(idb));
     uint32_t position = 0;
     tessel_proto_idb_type *prev = nullptr;
-    tessel_proto_idb_type *cur = bmc.list;
+    tessel_proto_idb_type *cur = tessel_bmc_list;
     while (cur != nullptr) {
-        const int rc = if_compare(idb, cur);
+        const int rc = tessel_bmc_if_compare(idb, cur);
         TESSEL_ASSERT(rc != 0);
         if (rc < 0) {
             break;
@@ -121,23 +124,23 @@ void add_to_list(tessel_proto_idb_type *idb)
     if (prev != nullptr) {
         prev->bmc_next = idb;
     } else {
-        bmc.list = idb;
+        tessel_bmc_list = idb;
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_BMC, idb->header.ifhandle,
                     "%s: Inserted interface %s (0x%8.8x) into BMC list at position %u", idb->header.ifname,
                     idb->header.ifhandle, position);
     ptp_trace<PTP_TRACE_TESSEL_BMC_IF_INSERTED>({tessel_pm_det()}, idb->header.ifhandle, position,
-                                                bmc.list->header.ifhandle);
+                                                tessel_bmc_list->header.ifhandle);
     refresh_node_bmc();
 }
 
-void remove_from_list(tessel_proto_idb_type *idb)
+void tessel_bmc_if_remove_from_list(tessel_proto_idb_type *idb)
 {
     TESSEL_ASSERT(in_list(idb));
     if (idb->bmc_prev != nullptr) {
         idb->bmc_prev->bmc_next = idb->bmc_next;
     } else {
-        bmc.list = idb->bmc_next;
+        tessel_bmc_list = idb->bmc_next;
     }
     if (idb->bmc_next != nullptr) {
         idb->bmc_next->bmc_prev = idb->bmc_prev;
@@ -147,7 +150,7 @@ void remove_from_list(tessel_proto_idb_type *idb)
     TESSEL_PM_DEBUG(TESSEL_AREA_BMC, idb->header.ifhandle, "%s: Removed interface %s (0x%8.8x) from BMC list",
                     idb->header.ifname, idb->header.ifhandle);
     ptp_trace<PTP_TRACE_TESSEL_BMC_IF_REMOVED>({tessel_pm_det()}, idb->header.ifhandle,
-                                               bmc.list != nullptr ? bmc.list->header.ifhandle : 0u);
+                                               tessel_bmc_list != nullptr ? tessel_bmc_list->header.ifhandle : 0u);
     refresh_node_bmc();
 }
 
@@ -179,7 +182,7 @@ tessel_bmc_if_state_type apply_profile_rules(tessel_bmc_if_state_type c, uint32_
 }
 
 // Interface-database walk callback; context points at the force flag.
-bool calc_if_state(tessel_proto_idb_type *idb, void *context)
+bool tessel_bmc_calc_if_state(tessel_proto_idb_type *idb, void *context)
 {
     const bool force = *static_cast<const bool *>(context);
     const uint32_t port_state = idb->fsm.PortState;
@@ -247,19 +250,19 @@ bool calc_if_state(tessel_proto_idb_type *idb, void *context)
 bool restore_one(tessel_proto_idb_type *idb, void *)
 {
     if (in_list(idb)) {
-        remove_from_list(idb);
+        tessel_bmc_if_remove_from_list(idb);
     }
     if (eligible(idb)) {
-        add_to_list(idb);
+        tessel_bmc_if_add_to_list(idb);
     }
     bool force = false;
-    calc_if_state(idb, &force);
+    tessel_bmc_calc_if_state(idb, &force);
     return true;
 }
 
 void walk_states(bool force)
 {
-    tessel_proto_db_walk(calc_if_state, &force, nullptr, false);
+    tessel_proto_db_walk(tessel_bmc_calc_if_state, &force, nullptr, false);
 }
 
 void node_bmc_changed()
@@ -285,13 +288,13 @@ void tessel_bmc_if_update(tessel_proto_idb_type *idb)
     const tessel_bmc_info_type old_info = bmc.node_info;
 
     if (in_list(idb)) {
-        remove_from_list(idb);
+        tessel_bmc_if_remove_from_list(idb);
     }
     if (eligible(idb)) {
-        add_to_list(idb);
+        tessel_bmc_if_add_to_list(idb);
     }
     bool force = false;
-    calc_if_state(idb, &force);
+    tessel_bmc_calc_if_state(idb, &force);
 
     bool unchanged;
     if (!was_valid || !bmc.node_valid) {
@@ -324,8 +327,8 @@ void tessel_bmc_if_delete(tessel_proto_idb_type *idb)
     if (!in_list(idb)) {
         return;
     }
-    const bool was_head = bmc.list == idb;
-    remove_from_list(idb);
+    const bool was_head = tessel_bmc_list == idb;
+    tessel_bmc_if_remove_from_list(idb);
     if (was_head) {
         node_bmc_changed();
     }
@@ -383,8 +386,8 @@ void tessel_bmc_slave_support_change(uint32_t supported)
     if (flag != 0) {
         tessel_proto_db_walk(restore_one, nullptr, nullptr, false);
     } else {
-        while (bmc.list != nullptr) {
-            remove_from_list(bmc.list);
+        while (tessel_bmc_list != nullptr) {
+            tessel_bmc_if_remove_from_list(tessel_bmc_list);
         }
         walk_states(false);
     }
@@ -420,14 +423,14 @@ void tessel_bmc_restore(void)
 
 tessel_proto_idb_type *tessel_bmc_list_head(void)
 {
-    return bmc.list;
+    return tessel_bmc_list;
 }
 
 void tessel_bmc_reset(void)
 {
-    while (bmc.list != nullptr) {
-        tessel_proto_idb_type *idb = bmc.list;
-        bmc.list = idb->bmc_next;
+    while (tessel_bmc_list != nullptr) {
+        tessel_proto_idb_type *idb = tessel_bmc_list;
+        tessel_bmc_list = idb->bmc_next;
         idb->bmc_prev = nullptr;
         idb->bmc_next = nullptr;
     }
