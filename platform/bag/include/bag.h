@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "zerrno.h"
 
@@ -95,6 +96,11 @@ zerrno bag_decode(const uint8_t *data, uint32_t length, void *record, const bag_
 
 // Frees everything bag_decode allocated in the record and clears those pointers and counts.
 zerrno bag_free_indirections(void *record, const bag_descriptor_type *descriptor);
+
+// The encoded bag as text, one field a line ("Name: value", nested records and array elements
+// indented by two more spaces), read through the description of the registered bag it names.
+// Every read is checked as in bag_decode; nothing is allocated but the text.
+zerrno bag_to_text(const uint8_t *data, uint32_t length, std::string *text);
 
 // Help-text lookup in a description library's table: rows sorted by key, keys compared as signed
 // 32-bit numbers, key = bag_description_key(name).

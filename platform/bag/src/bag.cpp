@@ -683,6 +683,194 @@ zerrno bag_decode(const uint8_t *data, uint32_t length, void *record, const bag_
     return rc;
 }
 
+namespace {
+
+zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out);
+
+zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &indent, const std::string &name,
+                  std::string *out)
+{
+    const type_node &t = s.types[static_cast<size_t>(index)];
+    const std::string head = indent + (name.empty() ? std::string("-") : name) + ":";
+    char buf[64];
+    switch (t.k) {
+    case kind::u8:
+    case kind::s8: {
+        uint8_t v;
+        if (!r->u8(&v))
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head + " " + std::to_string(t.k == kind::s8 ? static_cast<int>(static_cast<int8_t>(v)) : v) + "\n";
+        return ZERR_OK;
+    }
+    case kind::u16: {
+        uint16_t v;
+        if (!r->u16(&v))
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head + " " + std::to_string(v) + "\n";
+        return ZERR_OK;
+    }
+    case kind::u32:
+    case kind::s32:
+    case kind::enumeration:
+    case kind::ipv4: {
+        uint32_t v;
+        if (!r->u32(&v))
+            return fail(BAG_ZERR_TRUNCATED);
+        if (t.k == kind::ipv4)
+            snprintf(buf, sizeof buf, "%u.%u.%u.%u", v >> 24, (v >> 16) & 0xff, (v >> 8) & 0xff, v & 0xff);
+        else if (t.k == kind::s32)
+            snprintf(buf, sizeof buf, "%d", static_cast<int32_t>(v));
+        else
+            snprintf(buf, sizeof buf, "%u", v);
+        *out += head + " " + buf + "\n";
+        return ZERR_OK;
+    }
+    case kind::boolean: {
+        uint8_t v;
+        if (!r->u8(&v))
+            return fail(BAG_ZERR_TRUNCATED);
+        if (v > 1)
+            return fail(BAG_ZERR_INCONSISTENT);
+        *out += head + (v != 0 ? " true\n" : " false\n");
+        return ZERR_OK;
+    }
+    case kind::u64:
+    case kind::s64: {
+        uint64_t v;
+        if (!r->u64(&v))
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head + " " + (t.k == kind::s64 ? std::to_string(static_cast<int64_t>(v)) : std::to_string(v)) + "\n";
+        return ZERR_OK;
+    }
+    case kind::raw:
+    case kind::bytes: {
+        uint32_t n = t.count;
+        if (t.k == kind::bytes && !r->u32(&n))
+            return fail(BAG_ZERR_TRUNCATED);
+        const uint8_t *b;
+        if (!r->take(n, &b))
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head;
+        for (uint32_t i = 0; i < n; ++i) {
+            snprintf(buf, sizeof buf, "%s%02x", i == 0 ? " " : ":", b[i]);
+            *out += buf;
+        }
+        *out += "\n";
+        return ZERR_OK;
+    }
+    case kind::string: {
+        uint32_t n;
+        if (!r->u32(&n))
+            return fail(BAG_ZERR_TRUNCATED);
+        if (n == null_string) {
+            *out += head + " (null)\n";
+            return ZERR_OK;
+        }
+        const uint8_t *b;
+        if (!r->take(n, &b))
+            return fail(BAG_ZERR_TRUNCATED);
+        if (memchr(b, '\0', n) != nullptr)
+            return fail(BAG_ZERR_INCONSISTENT);
+        *out += head + " " + std::string(reinterpret_cast<const char *>(b), n) + "\n";
+        return ZERR_OK;
+    }
+    case kind::record:
+        *out += head + "\n";
+        return text_def(s, s.defs[static_cast<size_t>(t.def)], r, indent + "  ", out);
+    case kind::optional: {
+        uint8_t present;
+        if (!r->u8(&present))
+            return fail(BAG_ZERR_TRUNCATED);
+        if (present > 1)
+            return fail(BAG_ZERR_INCONSISTENT);
+        if (present == 0) {
+            *out += head + " (absent)\n";
+            return ZERR_OK;
+        }
+        return text_value(s, t.elem, r, indent, name, out);
+    }
+    case kind::array:
+    case kind::inline_array: {
+        uint32_t n = t.count;
+        if (t.k == kind::array && !r->u32(&n))
+            return fail(BAG_ZERR_TRUNCATED);
+        const type_node &e = s.types[static_cast<size_t>(t.elem)];
+        if (static_cast<uint64_t>(n) * (e.min_wire == 0 ? 1 : e.min_wire) > r->left)
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head + " " + std::to_string(n) + (n == 1 ? " entry\n" : " entries\n");
+        for (uint32_t i = 0; i < n; ++i)
+            if (zerrno rc = text_value(s, t.elem, r, indent + "  ", "[" + std::to_string(i) + "]", out); rc != ZERR_OK)
+                return rc;
+        return ZERR_OK;
+    }
+    case kind::union_: {
+        uint32_t disc;
+        if (!r->u32(&disc))
+            return fail(BAG_ZERR_TRUNCATED);
+        *out += head + " " + std::to_string(disc) + "\n";
+        if (const arm *a = find_arm(t, disc))
+            return text_value(s, a->type, r, indent + "  ", a->name, out);
+        return ZERR_OK;
+    }
+    }
+    return ZERR_OK;
+}
+
+zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out)
+{
+    for (const field &f : d.fields)
+        if (zerrno rc = text_value(s, f.type, r, indent, f.name, out); rc != ZERR_OK)
+            return rc;
+    return ZERR_OK;
+}
+
+} // namespace
+
+zerrno bag_to_text(const uint8_t *data, uint32_t length, std::string *text)
+{
+    if (text == nullptr || (data == nullptr && length != 0))
+        return fail(BAG_ZERR_INVALID_ARG);
+    reader r{data, length};
+    const uint8_t *b;
+    uint8_t version, reserved;
+    uint16_t major, minor, name_len;
+    if (!r.take(sizeof magic, &b))
+        return fail(BAG_ZERR_TRUNCATED);
+    if (memcmp(b, magic, sizeof magic) != 0)
+        return fail(BAG_ZERR_INCONSISTENT);
+    if (!r.u8(&version) || !r.u8(&reserved) || !r.u16(&major) || !r.u16(&minor) || !r.u16(&name_len))
+        return fail(BAG_ZERR_TRUNCATED);
+    if (version != format_version)
+        return fail(BAG_ZERR_INCONSISTENT);
+    if (!r.take(name_len, &b))
+        return fail(BAG_ZERR_TRUNCATED);
+    std::shared_ptr<const entry> e;
+    {
+        registry_type &reg = registry();
+        std::lock_guard guard(reg.lock);
+        auto it = reg.bags.find(std::string(reinterpret_cast<const char *>(b), name_len));
+        if (it == reg.bags.end())
+            return fail(BAG_ZERR_NOT_REGISTERED);
+        e = it->second;
+    }
+    uint32_t fingerprint, body_len;
+    if (major != e->major || minor != e->minor)
+        return fail(BAG_ZERR_WRONG_BAG);
+    if (!r.u32(&fingerprint) || !r.u32(&body_len))
+        return fail(BAG_ZERR_TRUNCATED);
+    if (fingerprint != e->fingerprint)
+        return fail(BAG_ZERR_WRONG_BAG);
+    if (body_len != r.left)
+        return fail(body_len > r.left ? BAG_ZERR_TRUNCATED : BAG_ZERR_INCONSISTENT);
+    std::string out = e->name + "\n";
+    zerrno rc = text_def(e->parsed, e->parsed.defs[0], &r, "  ", &out);
+    if (rc == ZERR_OK && r.left != 0)
+        rc = fail(BAG_ZERR_INCONSISTENT);
+    if (rc == ZERR_OK)
+        *text = std::move(out);
+    return rc;
+}
+
 zerrno bag_free_indirections(void *record, const bag_descriptor_type *descriptor)
 {
     if (record == nullptr)

@@ -809,8 +809,13 @@ void handle_list(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t 
         reply(call, NODRA_ERR_INVALID);
         return;
     }
-    // A path inside a provider's binding is the provider's to list.
-    if (const reg_rec *p = provider_for(dir + "x"); p != nullptr && dir.size() >= p->bind.size()) {
+    // A path inside a provider's binding is the provider's to list, unless providers are bound
+    // below it (the nodes under "node/", say): then their bindings are the names.
+    bool bound_below = false;
+    for (const auto &[id, reg] : svc->regs)
+        bound_below =
+            bound_below || (reg.kind == NODRA_REG_EDM && reg.bind.size() > dir.size() && reg.bind.starts_with(dir));
+    if (const reg_rec *p = provider_for(dir + "x"); !bound_below && p != nullptr && dir.size() >= p->bind.size()) {
         edm_forward(p, call, NODRA_EDM_OP_LIST, dir, 0, pattern);
         return;
     }

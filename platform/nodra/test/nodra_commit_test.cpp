@@ -195,6 +195,10 @@ protected:
     // Replaces registration ids by names, so that expectations read plainly.
     std::vector<std::string> seen()
     {
+        // Notices come on the registrations' connection, the commit's answer on another: give
+        // the notices that were sent before the answer time to arrive.
+        client_.drain();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         client_.drain();
         std::vector<std::string> out = rec.take();
         for (std::string &line : out)

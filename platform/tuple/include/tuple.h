@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "zerrno.h"
 
@@ -45,3 +47,16 @@ zerrno tuple_unpack_mask(const tuple_type *tuple, uint32_t len, const char *fmt,
 
 // As tuple_unpack_mask, but every field must be present (TUPLE_ERR_ABSENT otherwise).
 zerrno tuple_unpack(const tuple_type *tuple, uint32_t len, const char *fmt, ...);
+
+// A tuple field as data, for tools that build or show tuples of any format.
+struct tuple_field_type {
+    uint32_t kind; // 0 absent, 1 number, 2 text
+    uint32_t number;
+    std::string text;
+};
+
+// The byte form of the fields, in order (at most TUPLE_MAX_FIELDS; texts up to 65535 bytes,
+// without zero bytes).
+zerrno tuple_pack_fields(const std::vector<tuple_field_type> &fields, std::vector<uint8_t> *bytes);
+// The fields of len bytes of any tuple, absent ones included, as the bytes give their kinds.
+zerrno tuple_read_fields(const void *data, uint32_t len, std::vector<tuple_field_type> *fields);

@@ -228,3 +228,78 @@ zerrno tuple_unpack(const tuple_type *tuple, uint32_t len, const char *fmt, ...)
     va_end(ap);
     return rc;
 }
+
+zerrno tuple_pack_fields(const std::vector<tuple_field_type> &fields, std::vector<uint8_t> *bytes)
+{
+    if (bytes == nullptr || fields.size() > TUPLE_MAX_FIELDS)
+        return TUPLE_ERR_FORMAT;
+    std::vector<uint8_t> b;
+    uint32_t mask = 0;
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].kind != 0)
+            mask |= 1u << i;
+    put_u32(b, 0);
+    put_u32(b, mask);
+    b.push_back(static_cast<uint8_t>(fields.size()));
+    b.insert(b.end(), 3, 0);
+    for (const tuple_field_type &f : fields) {
+        if (f.kind == KIND_NUMBER) {
+            b.push_back(KIND_NUMBER);
+            put_u32(b, f.number);
+        } else if (f.kind == KIND_TEXT) {
+            if (f.text.size() > 0xffff || f.text.find('\0') != std::string::npos)
+                return TUPLE_ERR_FORMAT;
+            b.push_back(KIND_TEXT);
+            b.push_back(static_cast<uint8_t>(f.text.size() >> 8));
+            b.push_back(static_cast<uint8_t>(f.text.size()));
+            b.insert(b.end(), f.text.begin(), f.text.end());
+            b.push_back(0);
+        } else if (f.kind != 0) {
+            return TUPLE_ERR_FORMAT;
+        }
+    }
+    const uint32_t total = static_cast<uint32_t>(b.size());
+    for (int i = 0; i < 4; ++i)
+        b[static_cast<size_t>(i)] = static_cast<uint8_t>(total >> (24 - 8 * i));
+    *bytes = std::move(b);
+    return ZERR_OK;
+}
+
+zerrno tuple_read_fields(const void *data, uint32_t len, std::vector<tuple_field_type> *fields)
+{
+    const auto *b = static_cast<const uint8_t *>(data);
+    if (b == nullptr || fields == nullptr || len < TUPLE_HEADER_SIZE)
+        return TUPLE_ERR_MALFORMED;
+    const uint32_t total = get_u32(b);
+    const uint32_t present = get_u32(b + 4);
+    const uint32_t count = b[8];
+    if (total < TUPLE_HEADER_SIZE || total > len || count > TUPLE_MAX_FIELDS || b[9] != 0 || b[10] != 0 || b[11] != 0 ||
+        (present & ~field_mask(count)) != 0)
+        return TUPLE_ERR_MALFORMED;
+    std::vector<tuple_field_type> out(count, tuple_field_type{0, 0, {}});
+    uint32_t off = TUPLE_HEADER_SIZE;
+    for (uint32_t i = 0; i < count; ++i) {
+        if ((present & (1u << i)) == 0)
+            continue;
+        if (total - off < 1)
+            return TUPLE_ERR_MALFORMED;
+        const uint8_t kind = b[off++];
+        if (kind == KIND_NUMBER && total - off >= 4) {
+            out[i] = {KIND_NUMBER, get_u32(b + off), {}};
+            off += 4;
+        } else if (kind == KIND_TEXT && total - off >= 2) {
+            const uint32_t n = uint32_t{b[off]} << 8 | b[off + 1];
+            off += 2;
+            if (total - off < n + 1 || b[off + n] != 0 || memchr(b + off, 0, n) != nullptr)
+                return TUPLE_ERR_MALFORMED;
+            out[i] = {KIND_TEXT, 0, std::string(reinterpret_cast<const char *>(b + off), n)};
+            off += n + 1;
+        } else {
+            return TUPLE_ERR_MALFORMED;
+        }
+    }
+    if (off != total)
+        return TUPLE_ERR_MALFORMED;
+    *fields = std::move(out);
+    return ZERR_OK;
+}
