@@ -1,3 +1,4 @@
+#include "evm_test_thread.h"
 #include "sockmsg.h"
 
 #include <gtest/gtest.h>
@@ -17,52 +18,6 @@
 #include <vector>
 
 namespace {
-
-// An event manager served by its own thread, as in a process of its own.
-struct evm_thread {
-    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
-    std::atomic<bool> stop{false};
-    std::thread thread{[this] {
-        while (!stop.load()) {
-            event_type *ev = event_block(evm);
-            if (ev != nullptr)
-                zq_event_dispatch(ev);
-        }
-    }};
-
-    // Runs fn on the manager's thread and waits for it.
-    template <typename Fn>
-    void run(Fn fn)
-    {
-        std::atomic<bool> done{false};
-        struct ctx_type {
-            Fn *fn;
-            std::atomic<bool> *done;
-        } ctx{&fn, &done};
-        event_async_ctx_type a{};
-        event_async_attach_event(
-            evm, 0,
-            [](const event_async_ctx_type *, int32_t, void *c) {
-                auto *x = static_cast<ctx_type *>(c);
-                (*x->fn)();
-                x->done->store(true);
-                return 0;
-            },
-            &ctx, &a);
-        event_send_async(a.coid, a.code, 0);
-        while (!done.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        event_async_attach(evm, a.code, nullptr, nullptr);
-    }
-
-    ~evm_thread()
-    {
-        stop = true;
-        event_manager_wakeup(evm);
-        thread.join();
-        event_manager_destroy(evm);
-    }
-};
 
 template <typename Pred>
 bool eventually(Pred pred)

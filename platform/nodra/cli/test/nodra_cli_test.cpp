@@ -1,5 +1,6 @@
 // The command line's outputs, compared whole, against the in-process database; operational
 // requests routed to the provider with the longest binding.
+#include "evm_test_thread.h"
 #include "nodra_cli.h"
 
 #include <gtest/gtest.h>
@@ -16,50 +17,6 @@
 #include "nodra_test.h"
 
 namespace {
-
-struct evm_thread {
-    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
-    std::atomic<bool> stop{false};
-    std::thread thread{[this] {
-        while (!stop.load()) {
-            event_type *ev = event_block(evm);
-            if (ev != nullptr)
-                zq_event_dispatch(ev);
-        }
-    }};
-
-    template <typename Fn>
-    void run(Fn fn)
-    {
-        std::atomic<bool> done{false};
-        struct ctx_type {
-            Fn *fn;
-            std::atomic<bool> *done;
-        } ctx{&fn, &done};
-        event_async_ctx_type a{};
-        event_async_attach_event(
-            evm, 0,
-            [](const event_async_ctx_type *, int32_t, void *c) {
-                auto *x = static_cast<ctx_type *>(c);
-                (*x->fn)();
-                x->done->store(true);
-                return 0;
-            },
-            &ctx, &a);
-        event_send_async(a.coid, a.code, 0);
-        while (!done.load())
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        event_async_attach(evm, a.code, nullptr, nullptr);
-    }
-
-    ~evm_thread()
-    {
-        stop = true;
-        event_manager_wakeup(evm);
-        thread.join();
-        event_manager_destroy(evm);
-    }
-};
 
 // A small bag for the providers' answers.
 struct t_info {
