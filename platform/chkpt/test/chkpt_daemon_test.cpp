@@ -12,60 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "daemon_test_child.h"
 #include "sockmsg.h"
 
 namespace {
 
-struct child_type {
-    pid_t pid = -1;
-    FILE *out = nullptr;
-};
-
-child_type spawn(const std::vector<std::string> &args, const std::string &socket)
+// The store's processes run as an agent of node 0x10.
+child_type spawn_agent(const std::vector<std::string> &args, const std::string &socket)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        setenv("PTP_NODE", "0x10", 1);
-        setenv("PTP_PROC_NAME", "agent", 1);
-        setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    return {pid, fdopen(fds[0], "r")};
-}
-
-std::string read_line(const child_type &c)
-{
-    char buf[256];
-    if (c.out == nullptr || fgets(buf, sizeof buf, c.out) == nullptr)
-        return "";
-    std::string s(buf);
-    if (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    return s;
-}
-
-void stop(child_type &c)
-{
-    if (c.pid > 0) {
-        kill(c.pid, SIGKILL);
-        waitpid(c.pid, nullptr, 0);
-    }
-    if (c.out != nullptr)
-        fclose(c.out);
-    c = {};
+    return spawn(args, {{"PTP_NODE", "0x10"}, {"PTP_PROC_NAME", "agent"}, {"PTP_PLATFORM_SOCKET", socket}});
 }
 
 class ChkptDaemonTest : public ::testing::Test {
@@ -103,7 +58,7 @@ protected:
     child_type client(std::vector<std::string> args)
     {
         args.insert(args.begin(), CHKPT_CLIENT_PATH);
-        return spawn(args, socket);
+        return spawn_agent(args, socket);
     }
     std::string dir, socket;
     pid_t daemon = -1;

@@ -17,62 +17,11 @@
 
 #include "comms.h"
 #include "comms_host.h"
+#include "daemon_test_child.h"
 #include "evm_test.h"
 #include "sockmsg.h"
 
 namespace {
-
-// A child process with its standard output readable line by line.
-struct child_type {
-    pid_t pid = -1;
-    FILE *out = nullptr;
-};
-
-child_type spawn(const std::vector<std::string> &args, const std::map<std::string, std::string> &env)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        for (const auto &[k, v] : env)
-            setenv(k.c_str(), v.c_str(), 1);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    return {pid, fdopen(fds[0], "r")};
-}
-
-std::string read_line(const child_type &c)
-{
-    char buf[256];
-    if (c.out == nullptr || fgets(buf, sizeof buf, c.out) == nullptr)
-        return "";
-    std::string s(buf);
-    if (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    return s;
-}
-
-void stop(child_type &c)
-{
-    if (c.pid > 0) {
-        kill(c.pid, SIGKILL);
-        waitpid(c.pid, nullptr, 0);
-    }
-    if (c.out != nullptr)
-        fclose(c.out);
-    c = {};
-}
 
 // Runs the manager until the condition holds (real time, at most 10 s).
 template <typename F>
