@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "evm.h"
+#include "ptp_comms_msg.h"
 #include "ptp_types.h"
 #include "tessel_bmc.h"
 #include "tessel_node_values.h"
@@ -44,7 +45,7 @@ void tessel_port_mgr_issu_resync(void);
 // clock. A message shorter than TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN changes nothing and returns
 // PTP_ZERR_INVALID_ARG; bytes past it are not read. The controller link drops the message itself
 // in the secondary upgrade role, and sends the node's best master after a successful call.
-inline constexpr size_t TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN = 192;
+inline constexpr size_t TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN = PTP_COMMS_MSG_ANNOUNCE_SIZE;
 zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len);
 
 // ---- Getters ------------------------------------------------------------------------------

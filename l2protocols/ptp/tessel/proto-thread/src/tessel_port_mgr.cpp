@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "ptp_clock.h"
+#include "ptp_comms_msg.h"
 #include "ptp_debug.h"
 #include "ptp_strings.h"
 #include "ptp_timer.h"
-#include "ptp_wire.h"
 #include "tessel_assert.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_announce.h"
@@ -88,16 +88,6 @@ const char *enabled_word(uint32_t enabled)
 {
     return enabled != 0 ? "" : "not ";
 }
-
-// The controller's announce message: field offsets.
-constexpr size_t ANNOUNCE_LOCAL_CLOCK_ID = 0;
-constexpr size_t ANNOUNCE_DOMAIN = 8;
-constexpr size_t ANNOUNCE_GLOBAL_BMC = 16;
-constexpr size_t ANNOUNCE_SYNCED = 96;
-constexpr size_t ANNOUNCE_ADVERTISED = 104;
-constexpr size_t ANNOUNCE_SLAVE_SUPPORTED = 184;
-constexpr size_t ANNOUNCE_SELECTED = 188;
-static_assert(ANNOUNCE_SELECTED + 4 == TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN);
 
 } // namespace
 
@@ -380,24 +370,16 @@ zerrno tessel_port_mgr_go_active(void)
 
 zerrno tessel_port_mgr_announce_msg_receive(const uint8_t *msg, size_t len)
 {
-    if (msg == nullptr || len < TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN) {
-        return PTP_ZERR_INVALID_ARG;
-    }
-    ptp_clock_type global{};
-    ptp_clock_type advertised{};
-    zerrno rc = ptp_clock_from_wire(msg + ANNOUNCE_GLOBAL_BMC, PTP_CLOCK_WIRE_SIZE, &global);
-    if (rc == 0) {
-        rc = ptp_clock_from_wire(msg + ANNOUNCE_ADVERTISED, PTP_CLOCK_WIRE_SIZE, &advertised);
-    }
+    ptp_comms_msg_announce announce{};
+    const zerrno rc = ptp_comms_msg_announce_decode(msg, len, &announce);
     if (rc != 0) {
         return rc;
     }
     tessel_port_mgr_local_clock_type local{};
-    local.clock_id = ptp_wire_get64(msg + ANNOUNCE_LOCAL_CLOCK_ID);
-    local.domain = msg[ANNOUNCE_DOMAIN];
-    tessel_port_mgr_global_bmc_update(&global, &advertised, ptp_wire_get32(msg + ANNOUNCE_SELECTED),
-                                      ptp_wire_get32(msg + ANNOUNCE_SYNCED),
-                                      ptp_wire_get32(msg + ANNOUNCE_SLAVE_SUPPORTED));
+    local.clock_id = announce.local_clock_id;
+    local.domain = announce.domain;
+    tessel_port_mgr_global_bmc_update(&announce.global_bmc, &announce.advertised, announce.bmc_selected,
+                                      announce.bmc_synced, announce.slave_supported);
     tessel_port_mgr_local_clock_update(&local);
     return 0;
 }
