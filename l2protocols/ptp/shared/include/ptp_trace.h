@@ -70,6 +70,9 @@ enum ptp_trace_arg_kind : uint8_t {
     // The value word of an address group shown in two parts, its encapsulation's name and the
     // bare address ("%s %s"); the group's other two words follow as for PTP_TRACE_ARG_ADDR.
     PTP_TRACE_ARG_ADDR_PARTS,
+    PTP_TRACE_ARG_FLAG_UN,        // a flag: "" when set, "un" when clear ("%s")
+    PTP_TRACE_ARG_THREAD_MSG,     // an inter-thread message type, printed as its name ("%s")
+    PTP_TRACE_ARG_IM_NOTIFY_KIND, // an interface-manager notification kind, printed as the manager's name ("%s")
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).

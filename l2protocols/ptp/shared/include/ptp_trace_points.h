@@ -61,6 +61,47 @@
 
 // The agent (tessel). Rows are added by the agent's modules as they are built.
 #define PTP_TRACE_POINTS_TESSEL(X) \
+    X(MAIN_START, 0, "Tessel is (re)starting.") \
+    X(MAIN_EXIT, 1, "Tessel is exiting.") \
+    X(MAIN_GOING_ACTIVE, 2, "Tessel is going active.") \
+    X(CAPS_INIT_FAILED, 200, "[ERROR] Failed to initialise the interface platform capability module", \
+      PTP_TRACE_ARG_UNSHOWN) \
+    X(CAPS_BAD_VERSION, 201, \
+      "[ERROR] The platform specified an invalid version for the interface capabilities API: %lu", \
+      PTP_TRACE_ARG_UINT) \
+    X(CAPS, 202, \
+      "The platform specified the following interface capabilities API: %lu, Flags: %lu, Max Sync Rate: %lu, Log Sync Rate: %lu", \
+      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(IM_CONN_FAILED, 600, "Failed to create connection to IM: %s", PTP_TRACE_ARG_ZERR) \
+    X(IM_INIT_DONE, 601, "IM module initialised") \
+    X(IM_BIND_FAILED, 602, "Failed to bind to IM: %s", PTP_TRACE_ARG_ZERR) \
+    X(IM_NOTIFY_REGISTER_FAILED, 603, "Failed to register for IM notifications: %s", PTP_TRACE_ARG_ZERR) \
+    X(IM_CONNID_FAILED, 604, "Failed to get IM conn ID from context: %s", PTP_TRACE_ARG_ZERR) \
+    X(IM_CONNECTED, 605, "Connection to IM successfully initialised") \
+    X(IM_CONN_NOTIFY_FAILED, 606, "Failed to register for notification of events on IM connection: %s", \
+      PTP_TRACE_ARG_ZERR) \
+    X(IM_FIND_FAILED, 607, "Failed to find interface handle from interface name: %s", PTP_TRACE_ARG_ZERR) \
+    X(IM_ATTR_REGISTER_FAILED, 608, "Failed to %sregister for IM attributes: %s", \
+      PTP_TRACE_ARG_FLAG_UN, PTP_TRACE_ARG_ZERR) \
+    X(IM_BULK_NOTIFY, 609, "Received %lu '%s' IM notifications in bulk", PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_IM_NOTIFY_KIND) \
+    X(IM_NOTIFY_UNKNOWN_IF, 610, "Received IM notification for interface which is not found in our database") \
+    X(IM_ATTR_REGISTER_ENTRY_FAILED, 611, "Failed to %sregister for IM attributes for a batch entry: %s", \
+      PTP_TRACE_ARG_FLAG_UN, PTP_TRACE_ARG_ZERR) \
+    X(IM_FIND_ENTRY_FAILED, 612, "Failed to find interface handle for interface: %s", \
+      PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_ZERR) \
+    X(IM_FIND_DONE, 613, "Successfully found interface handles for %lu interfaces", PTP_TRACE_ARG_UINT) \
+    X(IM_ATTR_REGISTERED, 614, "Successfully %sregistered %lu interfaces for IM attribute updates", \
+      PTP_TRACE_ARG_FLAG_UN, PTP_TRACE_ARG_UINT) \
+    X(TC_SEND, 1000, "About to send inter-thread %s message of size %lu", \
+      PTP_TRACE_ARG_THREAD_MSG, PTP_TRACE_ARG_UINT) \
+    X(TC_SEND_FAILED, 1001, "Failed to send inter-thread %s message: %s", \
+      PTP_TRACE_ARG_THREAD_MSG, PTP_TRACE_ARG_ZERR) \
+    X(TC_SENT, 1002, "Successfully sent interface-thread %s message of size %lu and received response '%s'", \
+      PTP_TRACE_ARG_THREAD_MSG, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(TC_REPLY_FAILED, 1003, "Thread message reply failed: %s", PTP_TRACE_ARG_ZERR) \
+    X(TC_ERROR_FAILED, 1004, "Message error failed: %s", PTP_TRACE_ARG_ZERR) \
+    X(TC_RECEIVED, 1005, "Protocol thread received %s message from IPC thread", PTP_TRACE_ARG_THREAD_MSG) \
     X(PM_IF_READY, 1229, "Interface is now ready", PTP_TRACE_ARG_IFHANDLE) \
     X(PM_IF_NOT_READY, 1230, "Interface is no longer ready", PTP_TRACE_ARG_IFHANDLE) \
     X(PM_IF_CREATE, 1231, "(0x%8.8lx) Creating protocol thread IDB for interface", \
@@ -380,4 +421,31 @@ static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_UNTIMEOUT_FAILED) == 0x100800
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_CREATE_WHEEL_FAILED) == 0x100800069);
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_EVM_ATTACH_FAILED) == 0x10080006A);
 static_assert(ptp_trace_point_id(PTP_TRACE_UTIL_TW_PROCESS_FAILED) == 0x10080006B);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_MAIN_START) == 0x100000);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_MAIN_EXIT) == 0x100001);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_MAIN_GOING_ACTIVE) == 0x100002);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CAPS_INIT_FAILED) == 0x1001000c8);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CAPS_BAD_VERSION) == 0x1001000c9);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CAPS) == 0x4001000ca);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_CONN_FAILED) == 0x100100258);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_INIT_DONE) == 0x100259);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_BIND_FAILED) == 0x10010025a);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_NOTIFY_REGISTER_FAILED) == 0x10010025b);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_CONNID_FAILED) == 0x10010025c);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_CONNECTED) == 0x10025d);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_CONN_NOTIFY_FAILED) == 0x10010025e);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_FIND_FAILED) == 0x10010025f);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_ATTR_REGISTER_FAILED) == 0x200100260);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_BULK_NOTIFY) == 0x200100261);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_NOTIFY_UNKNOWN_IF) == 0x100262);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_ATTR_REGISTER_ENTRY_FAILED) == 0x200100263);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_FIND_ENTRY_FAILED) == 0x10200100264);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_FIND_DONE) == 0x100100265);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_ATTR_REGISTERED) == 0x200100266);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_SEND) == 0x2001003e8);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_SEND_FAILED) == 0x2001003e9);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_SENT) == 0x3001003ea);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_REPLY_FAILED) == 0x1001003eb);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_ERROR_FAILED) == 0x1001003ec);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_RECEIVED) == 0x1001003ed);
 // clang-format on
