@@ -18,6 +18,7 @@
 #include "sockmsg.h"
 #include "sysmgr.h"
 #include "sysmgr_chassis.h"
+#include "sysmgr_host.h"
 
 namespace {
 
@@ -646,14 +647,14 @@ void host_connect(sockmsg_session_type *session, sockmsg_call_type *call, const 
         return host_reply(call, COMMS_ERR_INVALID);
     if (sockmsg_session_state(session, COMMS_SERVICE_ID) != nullptr)
         return host_reply(call, COMMS_ERR_EXISTS);
-    const uint32_t node = get32(data);
     const std::string channel(reinterpret_cast<const char *>(data + 4), length - 4);
     if (channel.find('\0') != std::string::npos)
         return host_reply(call, COMMS_ERR_INVALID);
-    // With a chassis described, only its nodes exist.
-    const chassis_desc_type *chassis = sysmgr_chassis();
-    if (chassis != nullptr && chassis_find_node(chassis, node) == nullptr)
-        return host_reply(call, COMMS_ERR_NO_NODE);
+    // A process the manager started is on its own node; another client names its node once per
+    // connection. With a chassis described, only its nodes exist.
+    uint32_t node = 0;
+    if (const zerrno rc = sysmgr_host_client_node(session, get32(data), &node); rc != 0)
+        return host_reply(call, rc == SYSMGR_ERR_NO_NODE ? COMMS_ERR_NO_NODE : COMMS_ERR_INVALID);
     comms_conn_type *conn = nullptr;
     if (const zerrno rc = broker_join(b, channel, node, nullptr, session, &conn); rc != 0)
         return host_reply(call, rc);

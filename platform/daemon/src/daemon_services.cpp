@@ -1,6 +1,7 @@
 // The services the platform daemon hosts, in start order.
 #include "chkpt_host.h"
 #include "comms_host.h"
+#include "imc_host.h"
 #include "nodra_service.h"
 #include "plat_daemon.h"
 #include "sysmgr_host.h"
@@ -10,5 +11,6 @@ const plat_daemon_service_row plat_daemon_services[] = {
     {"comms", comms_host_init, comms_host_shutdown},
     {"chkpt", chkpt_host_init, chkpt_host_shutdown},
     {"sysmgr", sysmgr_host_init, sysmgr_host_shutdown},
+    {"imc", imc_host_init, imc_host_shutdown},
 };
 const uint32_t plat_daemon_service_count = sizeof plat_daemon_services / sizeof plat_daemon_services[0];

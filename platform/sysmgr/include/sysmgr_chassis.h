@@ -8,3 +8,6 @@
 // until sysmgr_test_reset or sysmgr_test_set_chassis.
 const chassis_desc_type *sysmgr_chassis(void);
 const chassis_node_type *sysmgr_my_node(void);
+// Whether the node came from the environment ($PTP_NODE): a process of the chassis, whose
+// platform services are kept by the daemon.
+bool sysmgr_node_from_environment(void);

@@ -31,6 +31,12 @@ void sysmgr_host_shutdown(void);
 // "starting", "ready", "exiting", "stopped", "restarting".
 std::string sysmgr_host_process_table(void);
 
+// The node a client of the daemon acts for. A process the manager started is on its own node,
+// whatever it names. Another client names its node once per connection: the first name holds,
+// a different one later is SYSMGR_ERR_INVALID. With a chassis, only its nodes exist
+// (SYSMGR_ERR_NO_NODE). Daemon's manager thread only.
+zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested, uint32_t *node);
+
 // The name of the process the manager started with this pid (false for another pid): what the
 // daemon's other services take as a client's identity.
 bool sysmgr_host_name_of(int32_t pid, std::string *name);

@@ -392,3 +392,11 @@ const chassis_node_type *sysmgr_my_node(void)
     std::lock_guard<std::recursive_mutex> g(s.lock);
     return my_node(s);
 }
+
+bool sysmgr_node_from_environment(void)
+{
+    state_type &s = state();
+    std::lock_guard<std::recursive_mutex> g(s.lock);
+    read_env(s);
+    return s.node_from_env;
+}

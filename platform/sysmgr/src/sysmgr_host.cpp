@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -64,6 +65,7 @@ struct lr_interest_type {
 struct host_type {
     std::mutex lock; // the table: the daemon's loop and the reaper thread
     std::vector<lr_interest_type> lr;
+    std::map<uint64_t, uint32_t> named; // session id: the node a client not started here named
     event_mgr_type *evm = nullptr;
     event_async_ctx_type death{};
     std::vector<proc_type *> procs;
@@ -233,6 +235,23 @@ uint32_t be32(const uint8_t *p)
            p[3];
 }
 
+// See sysmgr_host_client_node. Caller holds the lock.
+zerrno client_node_locked(host_type &h, sockmsg_session_type *session, uint32_t requested, uint32_t *node)
+{
+    if (const proc_type *p = by_pid(h, sockmsg_session_peer(session)->pid)) {
+        *node = p->node_id;
+        return 0;
+    }
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    if (chassis != nullptr && chassis_find_node(chassis, requested) == nullptr)
+        return SYSMGR_ERR_NO_NODE;
+    const auto [it, added] = h.named.try_emplace(sockmsg_session_id(session), requested);
+    if (!added && it->second != requested)
+        return SYSMGR_ERR_INVALID;
+    *node = requested;
+    return 0;
+}
+
 // A process the manager started gets the events of its own node, whatever node it names.
 void on_lr_register(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
                     void *)
@@ -241,11 +260,10 @@ void on_lr_register(sockmsg_session_type *session, sockmsg_call_type *call, cons
     zerrno rc = SYSMGR_ERR_INVALID;
     if (length == 8) {
         std::lock_guard<std::mutex> g(h.lock);
-        uint32_t node = be32(data);
-        if (const proc_type *p = by_pid(h, sockmsg_session_peer(session)->pid))
-            node = p->node_id;
-        h.lr.push_back({session, node, be32(data + 4)});
-        rc = 0;
+        uint32_t node = 0;
+        rc = client_node_locked(h, session, be32(data), &node);
+        if (rc == 0)
+            h.lr.push_back({session, node, be32(data + 4)});
     }
     if (call != nullptr)
         sockmsg_reply(call, rc, nullptr, 0);
@@ -285,6 +303,7 @@ void on_disconnect(sockmsg_session_type *session, void *, void *)
     host_type &h = host();
     std::lock_guard<std::mutex> g(h.lock);
     std::erase_if(h.lr, [session](const lr_interest_type &i) { return i.session == session; });
+    h.named.erase(sockmsg_session_id(session));
 }
 
 const sockmsg_handler_row rows[] = {
@@ -374,6 +393,15 @@ std::string sysmgr_host_process_table(void)
         out += line;
     }
     return out;
+}
+
+zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested, uint32_t *node)
+{
+    host_type &h = host();
+    if (session == nullptr || node == nullptr)
+        return SYSMGR_ERR_INVALID;
+    std::lock_guard<std::mutex> g(h.lock);
+    return client_node_locked(h, session, requested, node);
 }
 
 bool sysmgr_host_name_of(int32_t pid, std::string *name)
