@@ -139,8 +139,10 @@ struct nodra_event_info_td {
 using nodra_verify_event_info_td = nodra_event_info_td;
 using nodra_notify_event_info_td = nodra_event_info_td;
 
-inline constexpr uint32_t NODRA_VERIFY_RESULT_PASS = 0;
-inline constexpr uint32_t NODRA_VERIFY_RESULT_FAIL = 1;
+// A verify callback's record of its outcome (the item checks write 1 on success, 0 on failure);
+// the returned code is what decides the commit.
+inline constexpr uint32_t NODRA_VERIFY_RESULT_PASS = 1;
+inline constexpr uint32_t NODRA_VERIFY_RESULT_FAIL = 0;
 struct nodra_verify_result_td {
     uint32_t result;
 };
