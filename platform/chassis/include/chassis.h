@@ -74,6 +74,9 @@ struct chassis_process_type {
     std::vector<std::string> args;
     bool on_rp = true;
     bool on_lc = true;
+    // Started again on a node where it left by itself once configuration for that node's
+    // interfaces appears in the configuration database (the agent leaves with its last interface).
+    bool restart_on_config = false;
     uint32_t line = 0;
 };
 

@@ -61,6 +61,8 @@ TEST(ChassisTest, SampleDescribesOneRouteProcessorAndTwoLineCards)
     EXPECT_EQ(chassis_find_node(d.get(), 0x020)->caps.flags, 0x01bd);
     EXPECT_EQ(d->processes.size(), 3u);
     EXPECT_FALSE(d->processes[1].on_lc);
+    EXPECT_TRUE(d->processes[0].restart_on_config); // the agent
+    EXPECT_FALSE(d->processes[1].restart_on_config);
 }
 
 TEST(ChassisTest, ReadsInterfaceDetails)

@@ -11,6 +11,7 @@ const plat_daemon_service_row plat_daemon_services[] = {
     {"comms", comms_host_init, comms_host_shutdown},
     {"chkpt", chkpt_host_init, chkpt_host_shutdown},
     {"sysmgr", sysmgr_host_init, sysmgr_host_shutdown},
+    {"agent restarts on configuration", sysmgr_config_watch_init, sysmgr_config_watch_shutdown},
     {"imc", imc_host_init, imc_host_shutdown},
 };
 const uint32_t plat_daemon_service_count = sizeof plat_daemon_services / sizeof plat_daemon_services[0];

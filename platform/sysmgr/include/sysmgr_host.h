@@ -37,6 +37,17 @@ std::string sysmgr_host_process_table(void);
 // (SYSMGR_ERR_NO_NODE). Daemon's manager thread only.
 zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested, uint32_t *node);
 
+// Configuration for an interface of the node appeared: its processes marked restart_on_config
+// that left by themselves are started again (one still leaving, once it is gone). How many.
+// Any thread.
+uint32_t sysmgr_host_config_appeared(uint32_t node);
+
+// The daemon's watch on the configuration database (library plat_sysmgr_config): items below
+// "/cfg/if/act/<interface>/ptp/" that are created or set call sysmgr_host_config_appeared for
+// the nodes that have that interface. Started only when a process is marked restart_on_config.
+zerrno sysmgr_config_watch_init(event_mgr_type *evm, sockmsg_server_type *server);
+void sysmgr_config_watch_shutdown(void);
+
 // The name of the process the manager started with this pid (false for another pid): what the
 // daemon's other services take as a client's identity.
 bool sysmgr_host_name_of(int32_t pid, std::string *name);

@@ -54,6 +54,8 @@ struct proc_type {
     proc_state state = proc_state::STOPPED;
     uint32_t restarts = 0;
     evm_alarm_type *restart = nullptr;
+    bool restart_on_config = false;
+    bool config_pending = false; // configuration came while it was leaving: start it again once dead
 };
 
 struct lr_interest_type {
@@ -138,10 +140,11 @@ int death_event(const event_async_ctx_type *, int32_t, void *)
             if (p->pid != pid)
                 continue;
             p->pid = -1;
-            if (p->state == proc_state::EXITING || h.stopping) {
+            if (h.stopping || (p->state == proc_state::EXITING && !p->config_pending)) {
                 p->state = proc_state::STOPPED;
             } else {
                 p->state = proc_state::RESTARTING;
+                p->config_pending = false;
                 evm_alarm_set(p->restart, fts_get_stamp_fast() + SYSMGR_RESTART_DELAY_MS * 1000000ull);
             }
         }
@@ -342,6 +345,7 @@ zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server)
             p->name = cp.name;
             p->program = cp.program;
             p->args = cp.args;
+            p->restart_on_config = cp.restart_on_config;
             p->restart = evm_alarm_new(evm, restart_alarm, p);
             h.procs.push_back(p);
             start(p);
@@ -402,6 +406,26 @@ zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested
         return SYSMGR_ERR_INVALID;
     std::lock_guard<std::mutex> g(h.lock);
     return client_node_locked(h, session, requested, node);
+}
+
+uint32_t sysmgr_host_config_appeared(uint32_t node)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    uint32_t started = 0;
+    for (proc_type *p : h.procs) {
+        if (p->node_id != node || !p->restart_on_config || h.stopping)
+            continue;
+        if (p->state == proc_state::STOPPED) {
+            p->restarts++;
+            start(p);
+            started++;
+        } else if (p->state == proc_state::EXITING) {
+            p->config_pending = true;
+            started++;
+        }
+    }
+    return started;
 }
 
 bool sysmgr_host_name_of(int32_t pid, std::string *name)

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "evm_test.h"
+#include "nodra.h"
 #include "sockmsg.h"
 #include "sysmgr.h"
 #include "sysmgr_host.h"
@@ -27,8 +28,8 @@ struct proc_row {
     unsigned restarts = 0;
 };
 
-// The row of a process in the daemon's table (empty name when absent).
-proc_row row_of(sockmsg_client_type *c, const std::string &name)
+// The row of a process in the daemon's table (empty name when absent), of a node when given.
+proc_row row_of(sockmsg_client_type *c, const std::string &name, const std::string &node = "")
 {
     uint32_t status = 0;
     std::vector<uint8_t> reply;
@@ -37,7 +38,7 @@ proc_row row_of(sockmsg_client_type *c, const std::string &name)
     std::istringstream in(std::string(reply.begin(), reply.end()));
     proc_row r;
     while (in >> r.node >> r.name >> r.pid >> r.state >> r.restarts)
-        if (r.name == name)
+        if (r.name == name && (node.empty() || r.node == node))
             return r;
     return {};
 }
@@ -105,6 +106,75 @@ TEST(SysmgrDaemon, StartsWatchesAndRestartsTheChassisProcesses)
     int ws = 0;
     ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
     EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+    std::filesystem::remove_all(dir);
+}
+
+zerrno commit_item(const std::string &path, bool set)
+{
+    nodra_commit_td *c = nullptr;
+    nodra_commit_create(&c);
+    const uint32_t one = 1;
+    if (set)
+        nodra_commit_set(c, path.c_str(), NODRA_ITEM_DATATYPE_UINT32, &one, 4);
+    else
+        nodra_commit_delete(c, path.c_str());
+    nodra_commit_result_td result{};
+    const zerrno rc = nodra_commit_apply(c, &result);
+    nodra_commit_free(c);
+    return rc;
+}
+
+// The agent leaves by itself when its node has no PTP interface left; configuration for one of
+// the node's interfaces appearing again starts it again, on that node only.
+TEST(SysmgrDaemon, ConfigurationForANodeStartsItsAgentAgain)
+{
+    char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
+    std::ofstream(chassis) << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
+                           << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 1\n"
+                           << "[[node]]\nname = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"
+                           << "[[node.interface]]\nname = \"Gi0/2/0/0\"\nhandle = 1\n"
+                           << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH
+                           << "\"\nargs = [\"exit\"]\nrestart_on_config = true\n";
+    const pid_t daemon = fork();
+    ASSERT_GE(daemon, 0);
+    if (daemon == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setenv("PTP_CHASSIS", chassis.c_str(), 1);
+        setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
+        execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    sockmsg_client_type *c = nullptr;
+    ASSERT_TRUE(
+        wait_for([&] { return sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0; }));
+    setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
+        ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "stopped"; })) << node;
+
+    ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", true), 0u);
+    ASSERT_TRUE(wait_for([&] {
+        const proc_row r = row_of(c, "agent", "0/1/CPU0");
+        return r.restarts == 1 && r.state == "stopped"; // started, and left again
+    }));
+    // A change of an item is configuration too; a delete, or an interface no node has, is not.
+    ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", false), 0u);
+    ASSERT_EQ(commit_item("/cfg/if/act/Gi0/9/0/0/ptp/pi/enable", true), 0u);
+    ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/profile", true), 0u);
+    ASSERT_TRUE(wait_for([&] {
+        const proc_row r = row_of(c, "agent", "0/1/CPU0");
+        return r.restarts == 2 && r.state == "stopped";
+    }));
+    EXPECT_EQ(row_of(c, "agent", "0/2/CPU0").restarts, 0u);
+
+    sockmsg_client_close(c);
+    kill(daemon, SIGTERM);
+    int ws = 0;
+    ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
+    EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+    unsetenv("PTP_PLATFORM_SOCKET");
     std::filesystem::remove_all(dir);
 }
 
