@@ -197,6 +197,18 @@ zerrno nodra_register_notification(nodra_conn_td *conn, const char *pattern, uin
                                    uint32_t flags, uint32_t *registration);
 zerrno nodra_notification_unregister(uint32_t registration);
 
+// The whole batch of a notification, for callbacks that act once per batch (at its last item,
+// batch flag set): called from the notification callback with the event it was given, it copies
+// the items of that batch (this registration's items of one commit, in order) into a list that
+// stays valid until freed. An event that is not one being delivered: NODRA_ERR_NOT_FOUND.
+struct nodra_notify_batch_td;
+zerrno nodra_notify_batch_list_create(const nodra_notify_event_info_td *event, nodra_notify_batch_td **list);
+// (Re)starts the reading at the first item.
+zerrno nodra_notify_batch_list_start(nodra_notify_batch_td *list);
+// The next item, valid until the list is freed. Past the last: NODRA_ERR_NOT_FOUND.
+zerrno nodra_notify_batch_list_next(nodra_notify_batch_td *list, const nodra_notify_event_info_td **item);
+zerrno nodra_notify_batch_list_free(nodra_notify_batch_td *list);
+
 // ---- operational data ------------------------------------------------------------------------
 
 // One request to a provider. The handler answers get with nodra_edm_reply_set, list and datalist

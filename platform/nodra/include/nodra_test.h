@@ -17,6 +17,11 @@ const char *nodra_test_server_store();
 // Makes the client library use the server on path (null: back to plat_socket_path()).
 void nodra_test_use_socket(const char *path);
 
+// Returns once every notice the database sent to the registrations on evm before this call has
+// been queued to evm (draining evm then runs their callbacks): a test's wait for notifications
+// of a commit, which come on another connection than the commit's answer.
+zerrno nodra_test_sync(event_mgr_type *evm);
+
 // Forgets every item, the library path override, pending failures and the counters. Bindings and
 // lists still held stay valid (and counted as open).
 void nodra_test_reset();

@@ -42,6 +42,12 @@ struct nodra_datalist_td {
     size_t next;
 };
 
+struct nodra_notify_batch_td {
+    std::vector<nodra_wire_item> items;
+    std::vector<nodra_event_info_td> infos;
+    size_t next;
+};
+
 struct nodra_commit_td {
     nodra_wire_writer ops;
     uint32_t count = 0;
@@ -113,6 +119,7 @@ struct client_type {
     std::map<event_mgr_type *, sockmsg_client_type *> conns; // null key: no callbacks
     std::map<uint32_t, local_reg> regs;
     std::map<const nodra_event_info_td *, batch_run *> parked;
+    std::vector<const batch_run *> notifying; // batches whose notify callbacks run now
 };
 
 client_type &client()
@@ -339,8 +346,16 @@ void run_notify(const local_reg &reg, uint32_t id, uint32_t seq, std::vector<nod
     run.reg = id;
     run.items = std::move(items);
     run_fill(&run);
+    client_type &s = client();
+    {
+        // The callbacks may ask for their whole batch (nodra_notify_batch_list_create).
+        std::lock_guard guard(s.lock);
+        s.notifying.push_back(&run);
+    }
     for (const nodra_event_info_td &e : run.infos)
         reg.notify(&e, reg.context, reg.parse_data);
+    std::lock_guard guard(s.lock);
+    std::erase(s.notifying, &run);
 }
 
 std::optional<local_reg> reg_find(uint32_t id)
@@ -944,6 +959,71 @@ zerrno nodra_notification_unregister(uint32_t registration)
     return do_unregister(registration);
 }
 
+zerrno nodra_notify_batch_list_create(const nodra_notify_event_info_td *event, nodra_notify_batch_td **list)
+{
+    if (list == nullptr)
+        return NODRA_ERR_INVALID;
+    *list = nullptr;
+    if (event == nullptr)
+        return NODRA_ERR_INVALID;
+    client_type &s = client();
+    std::lock_guard guard(s.lock);
+    for (const batch_run *run : s.notifying) {
+        if (run->infos.empty() || event < run->infos.data() || event >= run->infos.data() + run->infos.size())
+            continue;
+        auto *l = new (std::nothrow) nodra_notify_batch_td;
+        if (l == nullptr)
+            return NODRA_ERR_NO_MEMORY;
+        batch_run copy;
+        copy.seq = run->seq;
+        copy.reg = run->reg;
+        copy.items = run->items;
+        run_fill(&copy);
+        l->items = std::move(copy.items);
+        l->infos = std::move(copy.infos);
+        // The infos point into the items, which moved with their buffers.
+        for (size_t i = 0; i < l->items.size(); ++i) {
+            l->infos[i].path = l->items[i].path.c_str();
+            if (l->infos[i].old_data != nullptr)
+                l->infos[i].old_data = l->items[i].old_value.data();
+            if (l->infos[i].new_data != nullptr)
+                l->infos[i].new_data = l->items[i].new_value.data();
+        }
+        l->next = 0;
+        *list = l;
+        return ZERR_OK;
+    }
+    return NODRA_ERR_NOT_FOUND;
+}
+
+zerrno nodra_notify_batch_list_start(nodra_notify_batch_td *list)
+{
+    if (list == nullptr)
+        return NODRA_ERR_INVALID;
+    list->next = 0;
+    return ZERR_OK;
+}
+
+zerrno nodra_notify_batch_list_next(nodra_notify_batch_td *list, const nodra_notify_event_info_td **item)
+{
+    if (item != nullptr)
+        *item = nullptr;
+    if (list == nullptr || item == nullptr)
+        return NODRA_ERR_INVALID;
+    if (list->next >= list->infos.size())
+        return NODRA_ERR_NOT_FOUND;
+    *item = &list->infos[list->next++];
+    return ZERR_OK;
+}
+
+zerrno nodra_notify_batch_list_free(nodra_notify_batch_td *list)
+{
+    if (list == nullptr)
+        return NODRA_ERR_INVALID;
+    delete list;
+    return ZERR_OK;
+}
+
 // ---- operational data --------------------------------------------------------------------------
 
 zerrno nodra_edm_fns_init(nodra_edm_fns_td *fns)
@@ -1211,6 +1291,14 @@ zerrno nodra_test_request(uint16_t type, const void *payload, uint32_t length)
     nodra_wire_writer w;
     w.out.assign(static_cast<const uint8_t *>(payload), static_cast<const uint8_t *>(payload) + length);
     return call(nullptr, type, w, nullptr);
+}
+
+zerrno nodra_test_sync(event_mgr_type *evm)
+{
+    // A round trip on evm's connection: the daemon's answer follows every notice it sent before.
+    nodra_wire_writer w;
+    w.u32(0);
+    return call(evm, NODRA_MSG_BATCH_FOLLOWS, w, nullptr);
 }
 
 void nodra_test_set_client_library_path(const char *path)

@@ -1,6 +1,7 @@
 // Commit semantics, seen by a client whose callbacks run on its own event manager thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -146,10 +147,9 @@ protected:
     // Replaces registration ids by names, so that expectations read plainly.
     std::vector<std::string> seen()
     {
-        // Notices come on the registrations' connection, the commit's answer on another: give
-        // the notices that were sent before the answer time to arrive.
-        client_.drain();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        // Notices come on the registrations' connection, the commit's answer on another: wait
+        // until those sent before the answer are queued, then until their callbacks ran.
+        EXPECT_EQ(nodra_test_sync(client_.evm), ZERR_OK);
         client_.drain();
         std::vector<std::string> out = rec.take();
         for (std::string &line : out)
@@ -300,6 +300,51 @@ TEST_F(CommitTest, ParkedApplyCompletesWhenResumed)
     client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], ZERR_OK), NODRA_ERR_NOT_FOUND); });
     // The next commit is not held up by the parked one.
     EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/c", 3}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
+}
+
+// A callback that acts once per batch: at the last item it reads the whole batch, deletes first,
+// then the rest, as the global configuration's consumers do.
+zerrno on_notify_batch(const nodra_notify_event_info_td *e, void *, const void *)
+{
+    if (e->batch == 0)
+        return ZERR_OK;
+    nodra_notify_batch_td *list = nullptr;
+    EXPECT_EQ(nodra_notify_batch_list_create(e, &list), ZERR_OK);
+    std::string line = "batch";
+    for (bool deletes : {true, false}) {
+        EXPECT_EQ(nodra_notify_batch_list_start(list), ZERR_OK);
+        const nodra_notify_event_info_td *item = nullptr;
+        while (nodra_notify_batch_list_next(list, &item) == ZERR_OK)
+            if (((item->event & NODRA_EVENT_DELETE) != 0) == deletes)
+                line +=
+                    " " + std::string(item->path) + "=" + value_text(item->datatype, item->new_data, item->new_length);
+        EXPECT_EQ(item, nullptr);
+    }
+    rec.add(line);
+    EXPECT_EQ(nodra_notify_batch_list_free(list), ZERR_OK);
+    return ZERR_OK;
+}
+
+TEST_F(CommitTest, NotificationCallbacksReadTheirWholeBatch)
+{
+    commit({{"/cfg/gl/ptp/pi/a", 1}, {"/cfg/gl/ptp/pi/b", 2}});
+    seen();
+    uint32_t id = 0;
+    client_.run([&] {
+        ASSERT_EQ(
+            _nodra_register_notification(gl_, "ptp/pi/", 7, 2, on_notify_batch, client_.evm, nullptr, nullptr, 0, &id),
+            ZERR_OK);
+    });
+    // The replay at registration is a batch too.
+    EXPECT_EQ(rec.take(), std::vector<std::string>{"batch ptp/pi/a=1 ptp/pi/b=2"});
+    commit({{"/cfg/gl/ptp/pi/c", 3}, {"/cfg/gl/ptp/pi/a", -1}, {"/cfg/gl/ptp/pi/b", 4}});
+    const std::vector<std::string> log = seen();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "batch ptp/pi/a=- ptp/pi/b=4 ptp/pi/c=3"), 1);
+    nodra_notify_batch_td *list = nullptr;
+    nodra_notify_event_info_td stranger{};
+    EXPECT_EQ(nodra_notify_batch_list_create(&stranger, &list), NODRA_ERR_NOT_FOUND);
+    EXPECT_EQ(list, nullptr);
+    client_.run([&] { EXPECT_EQ(nodra_notification_unregister(id), ZERR_OK); });
 }
 
 TEST_F(CommitTest, RegistrationReplaysTheMatchingConfiguration)
