@@ -181,8 +181,28 @@ void ptp_fsm_unlock(tessel_proto_idb_type *port);
 int ptp_fsm_postpone_if_locked(tessel_proto_idb_type *port, uint16_t bits);
 
 // ---- Event entry points --------------------------------------------------------------------
+//
+// Each entry raises its event through one dispatcher, which the event table drives: whether the
+// event is ignored while the port is held Passive (with a debug line), whether it clears or sets
+// the hold, whether it takes the lock, and its debug line ("<event>-event") and trace record.
+//
+// The lock contract (the fsm lock of the port, above), on entry and on return:
+//   held by the caller, before and after:
+//     ptp_fsm_announce_timeout_event (the announce timer's tick holds it),
+//     ptp_fsm_ready_without_lock, ptp_fsm_not_ready_without_lock,
+//     ptp_fsm_hold_passive, ptp_fsm_unhold_passive (the Announce loop rule holds it);
+//   free on entry, taken around the action and free again on return:
+//     ptp_fsm_bmc_master, ptp_fsm_bmc_passive, ptp_fsm_ready, ptp_fsm_not_ready,
+//     ptp_fsm_port_config_change, ptp_fsm_bmc_slave outside Slave, and
+//     ptp_fsm_master_clock_selected outside Uncalibrated and Slave (its BMC-Slave step);
+//   not touched (held or not, as the caller has it):
+//     ptp_fsm_qualification_timeout_event (raised by its timer, or inside an action),
+//     ptp_fsm_bmc_slave in Slave (Synchronization-Fault), ptp_fsm_master_clock_selected in
+//     Uncalibrated, ptp_fsm_fault_detected, ptp_fsm_fault_cleared, ptp_fsm_start,
+//     ptp_fsm_resume, ptp_fsm_issu_secondary_update.
+// An event that is ignored while held Passive returns before the lock is taken.
 
-void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port); // caller holds the lock
+void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port);
 void ptp_fsm_qualification_timeout_event(tessel_proto_idb_type *port);
 void ptp_fsm_bmc_master(tessel_proto_idb_type *port);
 void ptp_fsm_bmc_passive(tessel_proto_idb_type *port);
@@ -194,8 +214,10 @@ void ptp_fsm_not_ready(tessel_proto_idb_type *port);
 void ptp_fsm_not_ready_without_lock(tessel_proto_idb_type *port);
 void ptp_fsm_fault_detected(tessel_proto_idb_type *port);
 void ptp_fsm_fault_cleared(tessel_proto_idb_type *port);
-void ptp_fsm_hold_passive(tessel_proto_idb_type *port);   // caller holds the lock
-void ptp_fsm_unhold_passive(tessel_proto_idb_type *port); // caller holds the lock
+// Row 3 (BMC-Passive) for the current state, then the hold; a port whose state has no such
+// action (one not listening) is left alone.
+void ptp_fsm_hold_passive(tessel_proto_idb_type *port);
+void ptp_fsm_unhold_passive(tessel_proto_idb_type *port);
 void ptp_fsm_port_config_change(tessel_proto_idb_type *port, uint32_t change_flags);
 
 // Start after the port manager's recovery: by the stored state, listening and the parts of the

@@ -36,7 +36,7 @@ constexpr S UNCAL = PTP_PORT_STATE_UNCALIBRATED;
 constexpr S SLAVE = PTP_PORT_STATE_SLAVE;
 constexpr S FAULTY = PTP_PORT_STATE_FAULTY;
 
-// ---- Events: names (debug lines) and trace ids ----
+// ---- Events: the table of how each is raised ----
 
 // A point of a port that carries the interface and the current state only.
 template <const ptp_trace_point_type &P>
@@ -45,24 +45,87 @@ void trace_port(const tessel_proto_idb_type *port)
     ptp_fsm_trace<P>(PTP_FSM_TRACE_DET, ptp_fsm_port_ifhandle(port), uint32_t{port->fsm.PortState});
 }
 
-struct event_desc_type {
-    const char *name;
-    void (*trace)(const tessel_proto_idb_type *port);
+// The two events of the loop rule follow the rows of the action table.
+constexpr uint32_t EVENT_HOLD_PASSIVE = PTP_FSM_EVENT_COUNT;
+constexpr uint32_t EVENT_UNHOLD_PASSIVE = PTP_FSM_EVENT_COUNT + 1;
+constexpr uint32_t EVENT_DESC_COUNT = PTP_FSM_EVENT_COUNT + 2;
+// An event that runs no row of the action table.
+constexpr uint32_t NO_ROW = UINT32_MAX;
+
+// What an event does with the lock.
+enum class event_lock_type : uint8_t {
+    UNTOUCHED, // neither taken nor required: the caller may hold it or not
+    CALLER,    // the caller holds it
+    TAKEN,     // taken around the action (the *_without_lock entries: the caller holds it)
 };
 
-constexpr std::array<event_desc_type, PTP_FSM_EVENT_COUNT> event_table{{
-    {"Announce-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT>},
-    {"Qualification-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_QUALIFICATION_TIMEOUT>},
-    {"BMC-Master", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_MASTER>},
-    {"BMC-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_PASSIVE>},
-    {"Fault-Detected", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_DETECTED>},
-    {"Fault-Cleared", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_CLEARED>},
-    {"Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_READY>},
-    {"Not-Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_NOT_READY>},
-    {"Synchronization-Fault", trace_port<PTP_TRACE_TESSEL_FSM_EV_SYNCHRONIZATION_FAULT>},
-    {"BMC-Slave", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_SLAVE>},
-    {"Master-Clock-Selected", trace_port<PTP_TRACE_TESSEL_FSM_EV_MASTER_CLOCK_SELECTED>},
+// What an event does with held Passive.
+enum class event_held_type : uint8_t {
+    IGNORED_WHILE_HELD, // the event is dropped, with a debug line, while the port is held
+    CLEARED_BEFORE,     // the hold ends before the action
+    SET_AFTER,          // the hold starts after the action
+    CLEARED,            // the hold ends; there is no action
+    NOT_CONSIDERED,
+};
+
+struct event_desc_type {
+    const char *name; // debug lines: "<name>-event"
+    void (*trace)(const tessel_proto_idb_type *port);
+    uint32_t row; // the row of the action table it runs, or NO_ROW
+    event_held_type held;
+    event_lock_type lock;
+    bool primary_role_only; // raising it in the secondary upgrade role is an internal error
+    bool when_possible;     // an impossible cell is ignored, not fatal (a packet raises it)
+};
+
+using H = event_held_type;
+using L = event_lock_type;
+
+// By event, then Hold-Passive and Unhold-Passive.
+constexpr std::array<event_desc_type, EVENT_DESC_COUNT> event_table{{
+    {"Announce-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT>, PTP_FSM_EVENT_ANNOUNCE_TIMEOUT,
+     H::IGNORED_WHILE_HELD, L::CALLER, false, false},
+    {"Qualification-Timeout", trace_port<PTP_TRACE_TESSEL_FSM_EV_QUALIFICATION_TIMEOUT>,
+     PTP_FSM_EVENT_QUALIFICATION_TIMEOUT, H::IGNORED_WHILE_HELD, L::UNTOUCHED, false, false},
+    {"BMC-Master", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_MASTER>, PTP_FSM_EVENT_BMC_MASTER, H::IGNORED_WHILE_HELD,
+     L::TAKEN, false, false},
+    {"BMC-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_PASSIVE>, PTP_FSM_EVENT_BMC_PASSIVE, H::IGNORED_WHILE_HELD,
+     L::TAKEN, false, false},
+    {"Fault-Detected", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_DETECTED>, PTP_FSM_EVENT_FAULT_DETECTED,
+     H::CLEARED_BEFORE, L::UNTOUCHED, false, false},
+    {"Fault-Cleared", trace_port<PTP_TRACE_TESSEL_FSM_EV_FAULT_CLEARED>, PTP_FSM_EVENT_FAULT_CLEARED, H::NOT_CONSIDERED,
+     L::UNTOUCHED, false, false},
+    {"Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_READY>, PTP_FSM_EVENT_READY, H::NOT_CONSIDERED, L::TAKEN, true, false},
+    {"Not-Ready", trace_port<PTP_TRACE_TESSEL_FSM_EV_NOT_READY>, PTP_FSM_EVENT_NOT_READY, H::CLEARED_BEFORE, L::TAKEN,
+     false, false},
+    {"Synchronization-Fault", trace_port<PTP_TRACE_TESSEL_FSM_EV_SYNCHRONIZATION_FAULT>,
+     PTP_FSM_EVENT_SYNCHRONIZATION_FAULT, H::IGNORED_WHILE_HELD, L::UNTOUCHED, false, false},
+    {"BMC-Slave", trace_port<PTP_TRACE_TESSEL_FSM_EV_BMC_SLAVE>, PTP_FSM_EVENT_BMC_SLAVE, H::IGNORED_WHILE_HELD,
+     L::TAKEN, false, false},
+    {"Master-Clock-Selected", trace_port<PTP_TRACE_TESSEL_FSM_EV_MASTER_CLOCK_SELECTED>,
+     PTP_FSM_EVENT_MASTER_CLOCK_SELECTED, H::IGNORED_WHILE_HELD, L::UNTOUCHED, false, false},
+    // A looped Announce is the only cause; it cannot reach a port that is not listening, but a
+    // packet must never be able to end the process.
+    {"Hold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_HOLD_PASSIVE>, PTP_FSM_EVENT_BMC_PASSIVE, H::SET_AFTER,
+     L::CALLER, false, true},
+    {"Unhold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_UNHOLD_PASSIVE>, NO_ROW, H::CLEARED, L::CALLER, false, false},
 }};
+
+constexpr bool event_rows_valid()
+{
+    for (size_t i = 0; i < PTP_FSM_EVENT_COUNT; i++) {
+        if (event_table[i].row != i) {
+            return false;
+        }
+    }
+    for (const auto &e : event_table) {
+        if (e.row != NO_ROW && e.row >= PTP_FSM_EVENT_COUNT) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(event_rows_valid(), "a table event runs its own row");
 
 // Trace ids are fixed: records outlive the program that wrote them.
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_FSM_EV_ANNOUNCE_TIMEOUT) == 0x20010066a);
@@ -143,24 +206,6 @@ bool is_uncal_or_slave(uint32_t state)
 bool is_listening_state(uint32_t state)
 {
     return state == LISTEN || state == PASSIVE || state == UNCAL || state == SLAVE;
-}
-
-void event_debug_and_trace(tessel_proto_idb_type *port, const char *name,
-                           void (*trace)(const tessel_proto_idb_type *port))
-{
-    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: %s-event", name);
-    trace(port);
-}
-
-void event_log(tessel_proto_idb_type *port, ptp_fsm_event_type event)
-{
-    event_debug_and_trace(port, event_table[event].name, event_table[event].trace);
-}
-
-void event_ignored_held(tessel_proto_idb_type *port, ptp_fsm_event_type event)
-{
-    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring %s-event when held Passive",
-                       event_table[event].name);
 }
 
 const ptp_clock_type *advertised_clock()
@@ -524,70 +569,86 @@ void ptp_fsm_port_change_state(tessel_proto_idb_type *port, ptp_port_state_type 
 
 // ---- Event entry points ----
 
-void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port)
+namespace {
+
+bool held_passive(const tessel_proto_idb_type *port)
 {
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_ANNOUNCE_TIMEOUT);
+    return port->fsm.is_held_passive != 0;
+}
+
+// The one way in: every entry point raises its event here, and the event table says the rest.
+// caller_locked: the caller holds the lock already (an event that takes the lock does not).
+void event_dispatch(tessel_proto_idb_type *port, uint32_t event, bool caller_locked)
+{
+    const event_desc_type &e = event_table[event];
+    if (e.held == H::IGNORED_WHILE_HELD && held_passive(port)) {
+        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring %s-event when held Passive", e.name);
         return;
     }
-    event_log(port, PTP_FSM_EVENT_ANNOUNCE_TIMEOUT);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_ANNOUNCE_TIMEOUT);
+    if (e.when_possible) {
+        const ptp_fsm_port_action_cell_type *cell = ptp_fsm_port_action_get(e.row, state_of(port));
+        if (cell == nullptr || cell->action == A::BAD) {
+            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring %s-event when not listening",
+                               e.name);
+            return;
+        }
+    }
+    const bool take_lock = e.lock == L::TAKEN && !caller_locked;
+    if (take_lock) {
+        ptp_fsm_lock(port);
+    }
+    if (e.primary_role_only) {
+        PTP_FSM_ASSERT(ptp_fsm_svc().get_issu_role() != TESSEL_ISSU_ROLE_SECONDARY);
+    }
+    if (e.held == H::CLEARED_BEFORE) {
+        port->fsm.is_held_passive = 0;
+    }
+    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: %s-event", e.name);
+    e.trace(port);
+    if (e.row != NO_ROW) {
+        ptp_fsm_port_event_run(port, static_cast<ptp_fsm_event_type>(e.row));
+    }
+    if (e.held == H::SET_AFTER) {
+        port->fsm.is_held_passive = 1;
+    } else if (e.held == H::CLEARED) {
+        port->fsm.is_held_passive = 0;
+    }
+    if (take_lock) {
+        ptp_fsm_unlock(port);
+    }
+}
+
+void event_raise(tessel_proto_idb_type *port, uint32_t event)
+{
+    event_dispatch(port, event, false);
+}
+
+} // namespace
+
+void ptp_fsm_announce_timeout_event(tessel_proto_idb_type *port)
+{
+    event_raise(port, PTP_FSM_EVENT_ANNOUNCE_TIMEOUT);
 }
 
 void ptp_fsm_qualification_timeout_event(tessel_proto_idb_type *port)
 {
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_QUALIFICATION_TIMEOUT);
-        return;
-    }
-    event_log(port, PTP_FSM_EVENT_QUALIFICATION_TIMEOUT);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_QUALIFICATION_TIMEOUT);
+    event_raise(port, PTP_FSM_EVENT_QUALIFICATION_TIMEOUT);
 }
 
 void ptp_fsm_bmc_master(tessel_proto_idb_type *port)
 {
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_BMC_MASTER);
-        return;
-    }
-    ptp_fsm_lock(port);
-    event_log(port, PTP_FSM_EVENT_BMC_MASTER);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_BMC_MASTER);
-    ptp_fsm_unlock(port);
+    event_raise(port, PTP_FSM_EVENT_BMC_MASTER);
 }
 
 void ptp_fsm_bmc_passive(tessel_proto_idb_type *port)
 {
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_BMC_PASSIVE);
-        return;
-    }
-    ptp_fsm_lock(port);
-    event_log(port, PTP_FSM_EVENT_BMC_PASSIVE);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_BMC_PASSIVE);
-    ptp_fsm_unlock(port);
+    event_raise(port, PTP_FSM_EVENT_BMC_PASSIVE);
 }
 
 void ptp_fsm_bmc_slave(tessel_proto_idb_type *port)
 {
-    if (state_of(port) == SLAVE) {
-        // SLAVE again while already slaving: the port re-calibrates.
-        if (port->fsm.is_held_passive) {
-            event_ignored_held(port, PTP_FSM_EVENT_SYNCHRONIZATION_FAULT);
-            return;
-        }
-        event_log(port, PTP_FSM_EVENT_SYNCHRONIZATION_FAULT);
-        ptp_fsm_port_event_run(port, PTP_FSM_EVENT_SYNCHRONIZATION_FAULT);
-        return;
-    }
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_BMC_SLAVE);
-        return;
-    }
-    ptp_fsm_lock(port);
-    event_log(port, PTP_FSM_EVENT_BMC_SLAVE);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_BMC_SLAVE);
-    ptp_fsm_unlock(port);
+    // SLAVE again while already slaving: the port re-calibrates.
+    event_raise(port, state_of(port) == SLAVE ? PTP_FSM_EVENT_SYNCHRONIZATION_FAULT : PTP_FSM_EVENT_BMC_SLAVE);
 }
 
 void ptp_fsm_master_clock_selected(tessel_proto_idb_type *port)
@@ -598,73 +659,47 @@ void ptp_fsm_master_clock_selected(tessel_proto_idb_type *port)
     if (state_of(port) != UNCAL) {
         ptp_fsm_bmc_slave(port);
     }
-    if (port->fsm.is_held_passive) {
-        event_ignored_held(port, PTP_FSM_EVENT_MASTER_CLOCK_SELECTED);
-        return;
-    }
-    event_log(port, PTP_FSM_EVENT_MASTER_CLOCK_SELECTED);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_MASTER_CLOCK_SELECTED);
+    event_raise(port, PTP_FSM_EVENT_MASTER_CLOCK_SELECTED);
 }
 
 void ptp_fsm_ready(tessel_proto_idb_type *port)
 {
-    ptp_fsm_lock(port);
-    ptp_fsm_ready_without_lock(port);
-    ptp_fsm_unlock(port);
+    event_raise(port, PTP_FSM_EVENT_READY);
 }
 
 void ptp_fsm_ready_without_lock(tessel_proto_idb_type *port)
 {
-    PTP_FSM_ASSERT(ptp_fsm_svc().get_issu_role() != TESSEL_ISSU_ROLE_SECONDARY);
-    event_log(port, PTP_FSM_EVENT_READY);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_READY);
+    event_dispatch(port, PTP_FSM_EVENT_READY, true);
 }
 
 void ptp_fsm_not_ready(tessel_proto_idb_type *port)
 {
-    ptp_fsm_lock(port);
-    ptp_fsm_not_ready_without_lock(port);
-    ptp_fsm_unlock(port);
+    event_raise(port, PTP_FSM_EVENT_NOT_READY);
 }
 
 void ptp_fsm_not_ready_without_lock(tessel_proto_idb_type *port)
 {
-    port->fsm.is_held_passive = 0;
-    event_log(port, PTP_FSM_EVENT_NOT_READY);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_NOT_READY);
+    event_dispatch(port, PTP_FSM_EVENT_NOT_READY, true);
 }
 
 void ptp_fsm_fault_detected(tessel_proto_idb_type *port)
 {
-    port->fsm.is_held_passive = 0;
-    event_log(port, PTP_FSM_EVENT_FAULT_DETECTED);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_FAULT_DETECTED);
+    event_raise(port, PTP_FSM_EVENT_FAULT_DETECTED);
 }
 
 void ptp_fsm_fault_cleared(tessel_proto_idb_type *port)
 {
-    event_log(port, PTP_FSM_EVENT_FAULT_CLEARED);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_FAULT_CLEARED);
+    event_raise(port, PTP_FSM_EVENT_FAULT_CLEARED);
 }
 
 void ptp_fsm_hold_passive(tessel_proto_idb_type *port)
 {
-    // A looped Announce is the only cause; it cannot reach a port that is not listening, but a
-    // packet must never be able to end the process, so such a port is left alone.
-    const ptp_fsm_port_action_cell_type *cell = ptp_fsm_port_action_get(PTP_FSM_EVENT_BMC_PASSIVE, state_of(port));
-    if (cell == nullptr || cell->action == A::BAD) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PROTOCOL, port, "%s: %s: [%s]: Ignoring Hold-Passive-event when not listening");
-        return;
-    }
-    event_debug_and_trace(port, "Hold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_HOLD_PASSIVE>);
-    ptp_fsm_port_event_run(port, PTP_FSM_EVENT_BMC_PASSIVE);
-    port->fsm.is_held_passive = 1;
+    event_raise(port, EVENT_HOLD_PASSIVE);
 }
 
 void ptp_fsm_unhold_passive(tessel_proto_idb_type *port)
 {
-    event_debug_and_trace(port, "Unhold-Passive", trace_port<PTP_TRACE_TESSEL_FSM_EV_UNHOLD_PASSIVE>);
-    port->fsm.is_held_passive = 0;
+    event_raise(port, EVENT_UNHOLD_PASSIVE);
 }
 
 // ---- Building blocks ----
