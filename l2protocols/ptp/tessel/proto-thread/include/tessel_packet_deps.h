@@ -1,12 +1,15 @@
-// Calls the packet module makes into agent modules that have no header of their own yet: offload
-// sessions and notifications, the port manager's attach event, the interface capabilities and
-// the global configuration. Each declaration is the module's own function; the module defines it.
+// Calls the packet module makes into other agent modules: the port manager's attach event and the
+// interface capabilities come from their modules' own headers; offload sessions and
+// notifications and the global configuration have no header of their own yet, so their calls are
+// declared here. Each declaration is the module's own function; the module defines it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "ptp_types.h"
+#include "tessel_intf_caps.h"
+#include "tessel_port_mgr.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -24,9 +27,5 @@ void tessel_offload_ipv6_resync_request(void);
 // One notification of length bytes; non-zero: it (or part of it) was not applied.
 zerrno tessel_offload_notification_process(uint32_t encap, const uint8_t *buffer, size_t length);
 
-// ---- Port manager ----
-void tessel_port_mgr_spio_attach_event(tessel_proto_idb_type *idb);
-
-// ---- Interface capabilities and global configuration ----
-bool tessel_intf_caps_supports_platform_adjacency(void);
+// ---- Global configuration ----
 bool tessel_cfg_get_verify_checksum(void);

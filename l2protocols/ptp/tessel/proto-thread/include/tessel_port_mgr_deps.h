@@ -1,6 +1,6 @@
 // Calls the protocol thread makes into modules of the agent that have no header of their own
 // yet: the controller link, the port-number client, offload sessions, FIB and adjacency, the
-// slave-lost trap, peer indices, the checkpoint code, the interface capabilities, the global
+// slave-lost trap, peer indices, the checkpoint code, the global
 // configuration and the interface manager's names. Each declaration is the module's own
 // function; the module defines it. The state machine reaches the per-peer ones through its
 // services table (tessel_proto_fsm_services.h).
@@ -12,6 +12,7 @@
 #include "evm.h"
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_intf_caps.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -87,11 +88,6 @@ zerrno tessel_chkpt_idt_timer_start(event_mgr_type *evm);
 uint32_t tessel_chkpt_is_idt_timer_expired(void);
 void tessel_chkpt_sweep_stale(void);
 void tessel_chkpt_shutdown(void);
-
-// ---- Interface capabilities ----
-bool tessel_intf_caps_supports_slave(void);
-bool tessel_intf_caps_supports_slave_ext(void);
-bool tessel_intf_caps_supports_platform_adjacency(void);
 
 // ---- Global configuration ----
 uint8_t tessel_cfg_get_fsync_ql_option(void);
