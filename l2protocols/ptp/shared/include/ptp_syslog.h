@@ -143,7 +143,8 @@ enum ptp_syslog_msg_index : uint32_t {
 
 inline constexpr uint32_t PTP_SYSLOG_MSG_ID_BASE = 0x0FE50000;
 
-// Accessors of the definition and limit records, e.g. qor_msg_rec_ptp_timer_getfn().
+// Accessors of the definition and limit records, e.g. qor_msg_rec_ptp_timer_getfn() and
+// qor_msg_limit_ptp_timer_getfn().
 #define PTP_SYSLOG_ACCESSORS_(M, m, sev, preset, fmt, params, args) \
     const qor_msg_rec_type *qor_msg_rec_ptp_##m##_getfn(); \
     qor_msg_limit_type *qor_msg_limit_ptp_##m##_getfn();

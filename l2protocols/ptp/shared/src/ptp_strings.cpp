@@ -16,11 +16,11 @@ namespace {
 
 // Per thread: the prints that use the ring run on several threads of a process, and a shared
 // ring would let one thread overwrite a text that another is still printing.
-struct str_pool {
+struct ptp_utils_str_pool {
     char buffers[PTP_STR_POOL_COUNT][PTP_STR_POOL_SIZE];
     size_t next;
 };
-thread_local str_pool pool;
+thread_local ptp_utils_str_pool pool;
 
 template <typename... Args>
 const char *pool_format(const char *format, Args... args)
