@@ -11,6 +11,8 @@
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
+#include <unistd.h>
+
 #include <map>
 
 #include "shmwin.h"
@@ -68,6 +70,11 @@ class PortMgrTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The counters' window of this program alone, created afresh: a window that another
+        // program left on the machine must not decide what the port manager finds.
+        shm_prefix = "tessel_pm_test." + std::to_string(getpid()) + ".";
+        shmwin_test_set_prefix(shm_prefix.c_str());
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
         pm_fake_reset();
         issul_test_reset();
         issul_test_set_role(ISSUL_ROLE_PRIMARY);
@@ -92,7 +99,9 @@ protected:
         EXPECT_EQ(pm_fake.calls, shutdown_order);
         ptp_debug_cleanup();
         event_manager_destroy(evm);
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
     }
+    std::string shm_prefix;
     tessel_proto_idb_type *create(const char *name, ifhtype ifh)
     {
         records.push_back(std::make_unique<ipc_record>(name, ifh));
