@@ -3,6 +3,7 @@
 #include "comms_host.h"
 #include "imc_host.h"
 #include "nodra_service.h"
+#include "pktio_relay.h"
 #include "plat_daemon.h"
 #include "sysmgr_host.h"
 
@@ -13,5 +14,6 @@ const plat_daemon_service_row plat_daemon_services[] = {
     {"sysmgr", sysmgr_host_init, sysmgr_host_shutdown},
     {"agent restarts on configuration", sysmgr_config_watch_init, sysmgr_config_watch_shutdown},
     {"imc", imc_host_init, imc_host_shutdown},
+    {"links", pktio_relay_host_init, pktio_relay_host_shutdown},
 };
 const uint32_t plat_daemon_service_count = sizeof plat_daemon_services / sizeof plat_daemon_services[0];

@@ -30,7 +30,9 @@ inline constexpr uint32_t PKTIO_ZERR_FACILITY = 0x7f0e;
     X(NOT_ATTACHED, 5, 6 /*ENXIO*/, "Interface not attached to this packet I/O connection") \
     X(IO, 6, 5 /*EIO*/, "Packet I/O device failure") \
     X(CLOSED, 7, 32 /*EPIPE*/, "Packet I/O connection closed") \
-    X(EXISTS, 8, 17 /*EEXIST*/, "Already known to the packet I/O service")
+    X(EXISTS, 8, 17 /*EEXIST*/, "Already known to the packet I/O service") \
+    X(NO_LINK, 9, 67 /*ENOLINK*/, "Interface not carried by an in-memory link") \
+    X(TOO_BIG, 10, 90 /*EMSGSIZE*/, "Frame too large for the packet I/O relay")
 // clang-format on
 #define PKTIO_ZERR_CODE_(NAME, number, err, text)                                                                      \
     inline constexpr zerrno PKTIO_ERR_##NAME = zerr_make(PKTIO_ZERR_FACILITY, number, err);

@@ -66,4 +66,8 @@ void intf_unregister(uint32_t ifhandle);
 // out of the device bound to ifhandle.
 zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
 
+// Relay backend: false when ifhandle is not relayed through the daemon; else the frame was
+// handed to the daemon and *rc is the send's result.
+bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, zerrno *rc);
+
 } // namespace pktio

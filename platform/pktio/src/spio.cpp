@@ -12,6 +12,7 @@
 #include "ip_helpers.h"
 #include "pktio_internal.h"
 #include "pktio_linux.h"
+#include "pktio_relay.h"
 #include "plat_clock.h"
 
 struct spio_conn_type {
@@ -215,6 +216,9 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
         std::lock_guard<std::mutex> lock(st().mu);
         st().sent.push_back(snapshot(kind, ifhandle, p));
     }
+    if (zerrno relayed = 0; pktio::relay_send(kind, ifhandle, p->data.data() + start, end - start, &relayed)) {
+        return relayed;
+    }
     if (is_linux) {
         return pktio::linux_send(kind, ifhandle, p->data.data() + start, end - start);
     }
@@ -376,6 +380,7 @@ void intf_unregister(uint32_t ifhandle)
 zerrno spio_init(const spio_init_params_type *params, spio_conn_type **out)
 {
     pktio::register_errors();
+    pktio_chassis_setup(); // a process of the chassis: its node's interfaces, once
     if (params == nullptr || out == nullptr || params->version != SPIO_PARAMS_VERSION || params->rx == nullptr ||
         params->evm == nullptr || pktio::kind_index(params->kind) == 0) {
         return PKTIO_ERR_INVALID;

@@ -1,0 +1,37 @@
+// In-memory links between processes: an interface of this process's node carried by an in-memory
+// link to an interface of another node has its frames relayed by the platform daemon, so that a
+// chassis runs without privileges. The interfaces of a process of the chassis are set up from
+// the chassis description at its first packet-I/O connection: links relayed, Linux devices bound
+// (pktio_linux.h), the others in-memory and unlinked.
+#pragma once
+
+#include <cstdint>
+
+#include "evm.h"
+#include "sockmsg.h"
+#include "zerrno.h"
+
+inline constexpr uint16_t PKTIO_RELAY_SERVICE_ID = 0x0c4;
+// The largest frame (or IP packet) relayed.
+inline constexpr uint32_t PKTIO_RELAY_MAX_FRAME = 16384;
+
+// Frames of the service, big-endian.
+inline constexpr uint16_t PKTIO_RELAY_WIRE_REGISTER =
+    1;                                                 // request: u32 node, u32 ifhandle (this client's end of a link)
+inline constexpr uint16_t PKTIO_RELAY_WIRE_FRAME = 2;  // send: u32 ifhandle, u32 connection kind, the bytes
+inline constexpr uint16_t PKTIO_RELAY_WIRE_COUNTS = 3; // request: reply u64 relayed, u64 dropped
+inline constexpr uint16_t PKTIO_RELAY_WIRE_RX = 10;    // notice: u32 ifhandle (receiving end), u32 kind, the bytes
+
+// The interfaces of this process's node from the chassis description ($PTP_CHASSIS, $PTP_NODE),
+// once; also done by the first spio_init. 0 when the process has no node (nothing to set up).
+zerrno pktio_chassis_setup(void);
+
+// In the daemon: relay the frames of every in-memory link of the chassis between its clients.
+zerrno pktio_relay_host_init(event_mgr_type *evm, sockmsg_server_type *server);
+void pktio_relay_host_shutdown(void);
+
+struct pktio_relay_counts_type {
+    uint64_t relayed; // frames handed to the far end's processes
+    uint64_t dropped; // malformed, oversized, from an end the client did not register, or no one at the far end
+};
+pktio_relay_counts_type pktio_relay_host_counts(void);
