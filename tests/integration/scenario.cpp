@@ -10,11 +10,12 @@
 //   synced (Slave) -> the master stops -> Announce-Timeout: Master; the foreign master times out
 //   -> the controller names the local clock again -> the interface is deleted.
 //
-// The scenario plays the controller (its announce messages), the IPC thread (the interface
-// record and the global events), the port-number client (it assigns the number) and the
-// protocol thread's loop (it sends the attach batch). The other neighbours that are not built
-// yet (offload sessions, checkpoint, the controller link's send, FIB, peer index, traps) are the
-// recording stand-ins of scenario_neighbours.cpp.
+// The scenario plays the controller (a member of the two group-messaging channels that sends the
+// announce messages and answers the port-number request), the IPC thread (the interface record
+// and the global events) and the protocol thread's loop (it sends the attach and port-number
+// batches). The controller link and the port-number client are the real ones. The other
+// neighbours that are not built yet (offload sessions, checkpoint, FIB, peer index, traps) are
+// the recording stand-ins of scenario_neighbours.cpp.
 #include "scenario.h"
 
 #include <stdlib.h>
@@ -29,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "comms.h"
+#include "comms_test.h"
 #include "eth_encap.h"
 #include "evm.h"
 #include "evm_test.h"
@@ -40,11 +43,14 @@
 #include "plat_clock_test.h"
 #include "plat_debug.h"
 #include "ptp_clock.h"
+#include "ptp_comms_msg.h"
 #include "ptp_debug.h"
 #include "ptp_strings.h"
+#include "ptp_wire.h"
 #include "scenario_neighbours.h"
 #include "shmwin.h"
 #include "spio.h"
+#include "sysmgr_test.h"
 #include "tessel_bmc.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_types.h"
@@ -53,6 +59,7 @@
 #include "tessel_master_db.h"
 #include "tessel_packet.h"
 #include "tessel_port_mgr.h"
+#include "tessel_port_num.h"
 #include "tessel_proto_db.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
@@ -64,6 +71,9 @@ namespace {
 constexpr const char *IFNAME = "Gi0/0/0/0";
 constexpr ifhtype AGENT_IFH = 0x1000;
 constexpr uint16_t PORT_NUM = 1;
+// The agent's node, and the node of the controller that the scenario plays.
+constexpr uint32_t AGENT_NODE = 0x100;
+constexpr uint32_t CTRL_NODE = 0x200;
 constexpr uint64_t AGENT_CLOCK_ID = 0x020000fffe000a01ull;
 // The master's clock identity: the EUI-64 of its MAC 02:00:00:00:0b:02 (ptp4l derives it so;
 // the simulated node uses the same).
@@ -162,36 +172,89 @@ struct clock_type {
     }
 };
 
-// ---- The controller's announce message ----
+// ---- The controller, played here over group messaging ----
 
-void put_be32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++) {
-        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+struct controller_type {
+    comms_conn_type *ptp = nullptr;
+    comms_conn_type *port_num = nullptr;
+    uint32_t bmc_reports = 0; // the agent's BMC messages heard
+    uint32_t last_bmc_present = 0;
+    uint32_t numbers_given = 0; // interfaces answered in allocate messages
+
+    static void on_bmc(comms_conn_type *, void *ctx, const comms_member_type *, const void *msg, size_t len)
+    {
+        auto *self = static_cast<controller_type *>(ctx);
+        ptp_comms_msg_bmc bmc{};
+        if (ptp_comms_msg_bmc_decode(static_cast<const uint8_t *>(msg), len, &bmc) == 0) {
+            self->bmc_reports++;
+            self->last_bmc_present = bmc.present;
+        }
     }
-}
+    // Every interface the agent asks for gets PORT_NUM (the scenario has one).
+    static void on_request(comms_conn_type *conn, void *ctx, const comms_member_type *sender, const void *msg,
+                           size_t len)
+    {
+        auto *self = static_cast<controller_type *>(ctx);
+        ptp_comms_msg_port_num_view req{};
+        if (ptp_comms_msg_port_num_handles_decode(static_cast<const uint8_t *>(msg), len, &req) != 0) {
+            return;
+        }
+        std::vector<tessel_port_num_entry_type> entries;
+        for (uint32_t i = 0; i < req.count; i++) {
+            entries.push_back({ptp_comms_msg_port_num_handle(&req, i), PORT_NUM});
+        }
+        std::vector<uint8_t> reply(ptp_comms_msg_port_num_entries_size(req.count));
+        if (ptp_comms_msg_port_num_entries_encode(entries.data(), req.count, reply.data(), reply.size()) == 0 &&
+            comms_msg_send(conn, sender, PTP_COMMS_MSG_PORT_NUM_ALLOC, PTP_COMMS_MSG_PORT_NUM_VERSION, reply.data(),
+                           reply.size(), 0) == 0) {
+            self->numbers_given += req.count;
+        }
+    }
 
-void put_be64(uint8_t *p, uint64_t v)
-{
-    put_be32(p, static_cast<uint32_t>(v >> 32));
-    put_be32(p + 4, static_cast<uint32_t>(v));
-}
-
-// The 192-byte message as the controller process will send it (tessel_port_mgr.h gives the
-// offsets).
-std::array<uint8_t, TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN>
-announce_msg(const ptp_clock_type &global_bmc, const ptp_clock_type &advertised, uint32_t selected, uint32_t synced)
-{
-    std::array<uint8_t, TESSEL_PORT_MGR_ANNOUNCE_MSG_LEN> m{};
-    put_be64(&m[0], AGENT_CLOCK_ID);
-    m[8] = 0; // domain
-    ptp_clock_to_wire(&global_bmc, &m[16]);
-    put_be32(&m[96], synced);
-    ptp_clock_to_wire(&advertised, &m[104]);
-    put_be32(&m[184], 1); // slave operation supported
-    put_be32(&m[188], selected);
-    return m;
-}
+    std::string open(event_mgr_type *evm)
+    {
+        comms_test_set_node(CTRL_NODE);
+        const bool connected = comms_connect(evm, PTP_COMMS_CHANNEL, 0, &ptp) == 0 &&
+                               comms_connect(evm, PTP_COMMS_PORT_NUM_CHANNEL, 0, &port_num) == 0;
+        comms_test_set_node(AGENT_NODE);
+        if (!connected || comms_msg_handler_add(ptp, PTP_COMMS_MSG_BMC, PTP_COMMS_MSG_BMC_VERSION, on_bmc, this) != 0 ||
+            comms_msg_handler_add(port_num, PTP_COMMS_MSG_PORT_NUM_REQUEST, PTP_COMMS_MSG_PORT_NUM_VERSION, on_request,
+                                  this) != 0) {
+            return "the controller's group-messaging channels";
+        }
+        return "";
+    }
+    void close()
+    {
+        for (comms_conn_type **c : {&ptp, &port_num}) {
+            if (*c != nullptr) {
+                comms_disconnect(*c);
+                *c = nullptr;
+            }
+        }
+    }
+    // The announce message to every agent, delivered before this returns.
+    zerrno announce(const ptp_clock_type &global_bmc, const ptp_clock_type &advertised, uint32_t selected,
+                    uint32_t synced)
+    {
+        ptp_comms_msg_announce a{};
+        a.local_clock_id = AGENT_CLOCK_ID;
+        a.domain = 0;
+        a.global_bmc = global_bmc;
+        a.bmc_synced = synced;
+        a.advertised = advertised;
+        a.slave_supported = 1;
+        a.bmc_selected = selected;
+        uint8_t msg[PTP_COMMS_MSG_ANNOUNCE_SIZE];
+        ptp_comms_msg_announce_encode(&a, msg);
+        const comms_member_type *group = nullptr;
+        comms_conn_get_group_member(ptp, &group);
+        const zerrno rc =
+            comms_msg_send(ptp, group, PTP_COMMS_MSG_ANNOUNCE, PTP_COMMS_MSG_ANNOUNCE_VERSION, msg, sizeof msg, 0);
+        plat_clock_settle();
+        return rc;
+    }
+};
 
 // The node's own clock as the controller describes it (default data set of a free-running
 // boundary clock).
@@ -264,16 +327,13 @@ struct printer_type {
         }
         return false;
     }
-    // The stand-ins' calls since the last call that are worth a line.
-    void stand_in_lines(size_t &seen)
+    // What the controller heard since the last call that is worth a line.
+    void controller_lines(const controller_type &ctrl, uint32_t &reports_seen)
     {
-        for (; seen < scn_nb.calls.size(); seen++) {
-            const std::string &c = scn_nb.calls[seen];
-            if (c == "comms_bmc_send") {
-                note("(controller link stand-in: the node's best master would be sent to the controller)");
-            } else if (c == "port_num_request") {
-                note("(port-number client stand-in: a port number was requested)");
-            }
+        if (reports_seen < ctrl.bmc_reports) {
+            reports_seen = ctrl.bmc_reports;
+            note(ctrl.last_bmc_present != 0 ? "(controller: the node reports its best master)"
+                                            : "(controller: the node reports no best master)");
         }
     }
     void port(tessel_proto_idb_type *p)
@@ -353,6 +413,7 @@ struct agent_node {
     std::string run_dir;
     std::string shm_prefix;
     tessel_ipc_idb_type ipc{}; // the IPC thread's record of the interface
+    controller_type ctrl;      // the controller, played here
     bool ipc_tables = false;
     bool opened = false;
     bool started = false;
@@ -392,6 +453,13 @@ struct agent_node {
         debug_capture_clear();
         scn_neighbours_reset();
         pktio_test_reset();
+        // The agent's node, on which its group-messaging members live, and the controller.
+        sysmgr_test_reset();
+        sysmgr_test_set_node(AGENT_NODE);
+        comms_test_reset();
+        if (const std::string err = ctrl.open(evm); !err.empty()) {
+            return err;
+        }
         const std::string err = bind();
         if (!err.empty()) {
             return err;
@@ -428,6 +496,9 @@ struct agent_node {
         } else {
             tessel_issu_fini();
         }
+        ctrl.close();
+        comms_test_reset();
+        sysmgr_test_reset();
         pktio_test_reset();
         if (evm != nullptr) {
             ptp_debug_cleanup();
@@ -495,10 +566,10 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
                       const uint8_t mac[6], printer_type &pr)
 {
     result_type r;
-    size_t calls_seen = 0;
+    uint32_t reports_seen = 0;
     auto after = [&]() {
         pr.module_lines();
-        pr.stand_in_lines(calls_seen);
+        pr.controller_lines(node.ctrl, reports_seen);
     };
 
     // 1. The protocol thread's services start in their order; the platform says primary, so the
@@ -524,8 +595,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     // yet - the local clock as the system's best master.
     const ptp_clock_type local = local_clock();
     {
-        const auto msg = announce_msg(local, local, 0, 0);
-        const zerrno rc = tessel_port_mgr_announce_msg_receive(msg.data(), msg.size());
+        const zerrno rc = node.ctrl.announce(local, local, 0, 0);
         pr.begin("Controller announce message (192 bytes): local clock " + hex_id(AGENT_CLOCK_ID) +
                  " domain 0, system best master = the local clock, slave operation supported: " + refused(rc) +
                  (tessel_port_mgr_get_local_clock() != nullptr && tessel_bmc_get_global_bmc() != nullptr
@@ -547,9 +617,11 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
              ", multicast, announce interval 1 s, announce timeout 3): state " + state_of(port));
     after();
 
-    // 5. The port-number client's answer.
-    tessel_port_mgr_port_num_change(port, PORT_NUM);
-    pr.begin("Port number " + std::to_string(PORT_NUM) + " assigned: state " + state_of(port));
+    // 5. The protocol thread's loop sends the port-number request; the controller answers.
+    tessel_port_num_process_batches();
+    plat_clock_settle();
+    pr.begin("Port number request sent, the controller answered " + std::to_string(node.ctrl.numbers_given) +
+             ": port number " + std::to_string(port->port_num) + ", state " + state_of(port));
     after();
 
     // 6. The protocol thread's loop sends the attach batch; the packet-I/O service's answer
@@ -589,8 +661,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     ptp_clock_type advertised = gm; // this node will pass the grandmaster on
     advertised.local = 0;
     {
-        const auto msg = announce_msg(gm, advertised, 1, 0);
-        const zerrno rc = tessel_port_mgr_announce_msg_receive(msg.data(), msg.size());
+        const zerrno rc = node.ctrl.announce(gm, advertised, 1, 0);
         pr.begin("Controller announce message: system best master " + hex_id(gm.clock_id) + " (via " +
                  ptp_address_to_str(&info.address) + "), selected, not synced: " + refused(rc) + "state " +
                  state_of(port));
@@ -599,8 +670,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
 
     // 9. The servo is synced: the controller says so.
     {
-        const auto msg = announce_msg(gm, advertised, 1, 1);
-        const zerrno rc = tessel_port_mgr_announce_msg_receive(msg.data(), msg.size());
+        const zerrno rc = node.ctrl.announce(gm, advertised, 1, 1);
         pr.begin("Controller announce message: the same best master, selected, synced: " + refused(rc) + "state " +
                  state_of(port));
         after();
@@ -645,8 +715,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     // 12. The controller has heard the node report no best master: the local clock is the
     // system's best master again.
     {
-        const auto msg = announce_msg(local, local, 0, 0);
-        const zerrno rc = tessel_port_mgr_announce_msg_receive(msg.data(), msg.size());
+        const zerrno rc = node.ctrl.announce(local, local, 0, 0);
         pr.begin("Controller announce message: system best master = the local clock: " + refused(rc) + "state " +
                  state_of(port));
         after();
@@ -694,7 +763,7 @@ std::array<uint8_t, FRAME_HDR + ANNOUNCE_LEN> announce_frame(uint16_t seq)
     m[0] = 0x0B; // Announce
     m[1] = 2;
     m[3] = ANNOUNCE_LEN;
-    put_be64(&m[20], MASTER_CLOCK_ID); // source port identity
+    ptp_wire_put64(&m[20], MASTER_CLOCK_ID); // source port identity
     m[29] = 1;
     m[30] = static_cast<uint8_t>(seq >> 8);
     m[31] = static_cast<uint8_t>(seq);
@@ -705,9 +774,9 @@ std::array<uint8_t, FRAME_HDR + ANNOUNCE_LEN> announce_frame(uint16_t seq)
     m[49] = 0x21; // accuracy
     m[50] = 0x4E; // offsetScaledLogVariance
     m[51] = 0x5D;
-    m[52] = 120;                       // priority2
-    put_be64(&m[53], MASTER_CLOCK_ID); // grandmaster identity
-    m[63] = 0xA0;                      // time source
+    m[52] = 120;                             // priority2
+    ptp_wire_put64(&m[53], MASTER_CLOCK_ID); // grandmaster identity
+    m[63] = 0xA0;                            // time source
     return f;
 }
 

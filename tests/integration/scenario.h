@@ -1,9 +1,10 @@
 // The main job's scenario, until the agent process exists: one PTP port of the agent, driven by
 // the real port manager, best-master list, port state machine, receive dispatch and packet
 // module, listening to a master - ptp4l in a network namespace over L2, UDP/IPv4 or UDP/IPv6, or
-// a simulated master node over an in-memory link. The scenario plays the controller (its
-// announce messages) and the protocol thread's loop; the other neighbours that are not built
-// yet are the recording stand-ins of scenario_neighbours.cpp.
+// a simulated master node over an in-memory link. The scenario plays the controller (over group
+// messaging, to the real controller link and port-number client) and the protocol thread's loop;
+// the other neighbours that are not built yet are the recording stand-ins of
+// scenario_neighbours.cpp.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +17,8 @@ namespace scenario {
 
 // The first line of the program's output: what is real and what is not.
 inline constexpr const char *FIRST_LINE =
-    "Scenario: controller simulated (this program sends its announce messages); offload, checkpoint, "
-    "port numbers, FIB, peer index and the controller link's send are stand-ins.";
+    "Scenario: controller simulated (this program sends its announce messages and answers the port-number "
+    "request over group messaging); offload, checkpoint, FIB and peer index are stand-ins.";
 
 // What one run showed; the steps are printed as they happen.
 struct result_type {

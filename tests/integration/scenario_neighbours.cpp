@@ -36,56 +36,6 @@ void rec(const char *what)
 }
 } // namespace
 
-// ---- Controller link: the scenario plays the controller itself ----
-zerrno tessel_comms_init(event_mgr_type *)
-{
-    rec("comms_init");
-    return 0;
-}
-void tessel_comms_cleanup(void)
-{
-    rec("comms_cleanup");
-}
-void tessel_comms_time_update_add(const void *)
-{
-    rec("comms_time_update");
-}
-void tessel_comms_bmc_msg_send_damped(void)
-{
-    rec("comms_bmc_send");
-}
-void tessel_comms_resync(void)
-{
-    rec("comms_resync");
-}
-
-// ---- Port-number client: the scenario assigns the number itself ----
-zerrno tessel_port_num_init(event_mgr_type *)
-{
-    rec("port_num_init");
-    return 0;
-}
-void tessel_port_num_cleanup(void)
-{
-    rec("port_num_cleanup");
-}
-zerrno tessel_port_num_batches_init(void)
-{
-    return 0;
-}
-void tessel_port_num_send_ma_resync_msg(void)
-{
-    rec("port_num_resync");
-}
-void tessel_port_num_request_add(tessel_proto_idb_type *)
-{
-    rec("port_num_request");
-}
-void tessel_port_num_release_add(tessel_proto_idb_type *)
-{
-    rec("port_num_release");
-}
-
 // ---- Offload sessions (the plugin that would send and time the event messages) ----
 zerrno tessel_offload_init(event_mgr_type *)
 {

@@ -1,7 +1,6 @@
-// The agent's neighbours that are not built yet, as the scenario sees them: the controller link,
-// the port-number client, offload sessions, FIB and adjacency, peer indices, the slave-lost trap,
-// the checkpoint, the interface capabilities, the thread control and the interface manager's
-// names. They are recording fakes: each call is noted and answers as a healthy neighbour would.
+// The agent's neighbours that are not built yet, as the scenario sees them: offload sessions,
+// FIB and adjacency, peer indices, the slave-lost trap, the checkpoint, the interface
+// capabilities, the thread control and the interface manager's names. They are recording fakes: each call is noted and answers as a healthy neighbour would.
 // A module that gets built replaces its fake here; linking both is a duplicate definition, never
 // a silent choice.
 #pragma once
@@ -11,7 +10,7 @@
 #include <vector>
 
 struct scn_neighbours_type {
-    // Every stand-in call, in order ("comms_bmc_send", "port_num_request", "chkpt_if_update", ...).
+    // Every stand-in call, in order ("offload_if_session", "chkpt_if_update", ...).
     std::vector<std::string> calls;
     // The interface capabilities: slave support, and whether the packet I/O resolves adjacencies.
     bool platform_adjacency = false;

@@ -9,28 +9,6 @@
 #include "tessel_adjacency_types.h"
 #include "tessel_port_mgr_deps.h"
 
-// Controller link.
-zerrno tessel_comms_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_comms_cleanup(void) {}
-void tessel_comms_time_update_add(const void *) {}
-void tessel_comms_bmc_msg_send_damped(void) {}
-void tessel_comms_resync(void) {}
-// Port numbers.
-zerrno tessel_port_num_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_port_num_cleanup(void) {}
-zerrno tessel_port_num_batches_init(void)
-{
-    return 0;
-}
-void tessel_port_num_send_ma_resync_msg(void) {}
-void tessel_port_num_request_add(tessel_proto_idb_type *) {}
-void tessel_port_num_release_add(tessel_proto_idb_type *) {}
 // Offload sessions.
 zerrno tessel_offload_init(event_mgr_type *)
 {

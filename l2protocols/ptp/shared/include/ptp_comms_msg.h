@@ -23,7 +23,7 @@ inline constexpr const char *PTP_COMMS_PORT_NUM_CHANNEL = "PTP_port_num";
 // Message types on "PTP", with their versions.
 inline constexpr uint32_t PTP_COMMS_MSG_ANNOUNCE = 0; // controller to agent
 inline constexpr uint32_t PTP_COMMS_MSG_ANNOUNCE_VERSION = 3;
-inline constexpr uint32_t PTP_COMMS_MSG_ANNOUNCE_REQUEST = 1; // agent to controller, no body
+inline constexpr uint32_t PTP_COMMS_MSG_ANNOUNCE_REQUEST = 1; // ptp_comms_msg_announce_request: no body
 inline constexpr uint32_t PTP_COMMS_MSG_ANNOUNCE_REQUEST_VERSION = 1;
 inline constexpr uint32_t PTP_COMMS_MSG_BMC = 2; // agent to controller
 inline constexpr uint32_t PTP_COMMS_MSG_BMC_VERSION = 2;
@@ -36,7 +36,7 @@ inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_ALLOC = 1;          // controll
 inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_RELEASE = 2;        // agent: handles
 inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_MA_RESYNC = 3;      // agent: entries
 inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_CTRLR_RESYNC = 4;   // controller: entries
-inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST = 5; // controller, no body
+inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST = 5; // ptp_comms_msg_port_num_resync_request: no body
 inline constexpr uint32_t PTP_COMMS_MSG_PORT_NUM_VERSION = 1;
 
 // ---- ptp_comms_msg_announce: the controller's view of the system ---------------------------

@@ -73,6 +73,7 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_FLAG_UN,        // a flag: "" when set, "un" when clear ("%s")
     PTP_TRACE_ARG_THREAD_MSG,     // an inter-thread message type, printed as its name ("%s")
     PTP_TRACE_ARG_IM_NOTIFY_KIND, // an interface-manager notification kind, printed as the manager's name ("%s")
+    PTP_TRACE_ARG_COMMS_EVENT,    // a group-messaging notification event, printed as its name ("%s")
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).

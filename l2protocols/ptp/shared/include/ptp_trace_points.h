@@ -152,6 +152,54 @@
     X(STATS_PEER_CREATE_FAILED, 3204, "Failed to create stats entry for peer") \
     X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
     X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
+    X(COMMS_NOTIFICATION, 2000, "Received comms notification %s from node %s", \
+      PTP_TRACE_ARG_COMMS_EVENT, PTP_TRACE_ARG_NODE_ID) \
+    X(COMMS_ANNOUNCE_RECEIVED, 2001, "Received announce message from node %s", PTP_TRACE_ARG_NODE_ID) \
+    X(COMMS_ANNOUNCE_REQUEST_SENT, 2002, "Successfully sent announce request message.") \
+    X(COMMS_ANNOUNCE_REQUEST_FAILED, 2003, "Failed to send announce request message: %s", PTP_TRACE_ARG_ZERR) \
+    X(COMMS_BMC_SENT, 2004, "Successfully sent BMC message.") \
+    X(COMMS_BMC_FAILED, 2005, "Failed to send BMC message: %s", PTP_TRACE_ARG_ZERR) \
+    X(COMMS_TIME_UPDATES_FAILED, 2006, "Failed to send %lu time updates: %s", PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_ZERR) \
+    X(COMMS_RETRY_EXPIRED, 2007, "Retry timer expired, sending messages") \
+    X(COMMS_RETRY_LIMIT, 2008, "Max message send retry count reached, exiting") \
+    X(COMMS_ANNOUNCE_DROPPED_SECONDARY, 2009, "Announce messsage dropped as ISSU role is secondary") \
+    X(COMMS_INIT_PRE_NODE_ID, 2010, "Pre platform node id") \
+    X(COMMS_INIT_PRE_CONNECT, 2011, "pre comms conn, post platform node id") \
+    X(COMMS_INIT_PRE_GROUP, 2012, "pre comms group, post comms conn") \
+    X(COMMS_INIT_PRE_NOTIFICATIONS, 2013, "pre comms ntfn, post comms group") \
+    X(COMMS_INIT_PRE_MSG_HANDLER, 2014, "pre comms msg, post comms ntfn") \
+    X(COMMS_INIT_PRE_TIMERS, 2015, "pre comms timers post comms msg") \
+    X(PORT_NUM_RESYNC_SENT, 3000, "Successfully sent MA port num resync message with %lu port numbers", \
+      PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RESYNC_FAILED, 3001, "Failed to send MA port num resync message with %lu port numbers: %s", \
+      PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(PORT_NUM_REQUEST_SENT, 3002, "Successfully sent request for %lu port numbers", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_REQUEST_FAILED, 3003, "Failed to send request for %lu port numbers: %s", PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_ZERR) \
+    X(PORT_NUM_RELEASE_SENT, 3004, "Successfully sent %lu port num releases", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RELEASE_FAILED, 3005, "Failed to send %lu port num releases: %s", PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_ZERR) \
+    X(PORT_NUM_MISSING, 3006, "Port number %lu missing from controller resync, clearing port number", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RESYNC_UNKNOWN_IDB, 3007, "Received port number %lu in controller resync but IDB does not exist", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_MISMATCH, 3008, "Controller resync port number mismatch: Ctrlr port num %lu, MA port num %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_CTRLR_RESYNC_RECEIVED, 3009, "Received controller resync message with %lu port numbers", \
+      PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RESYNC_REQUEST_RECEIVED, 3010, "Received resync request message") \
+    X(PORT_NUM_ALLOC_RECEIVED, 3011, "Received port number allocation message with %lu port numbers", \
+      PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_ALLOC_UNKNOWN_IDB, 3012, "Received port number %lu in alloc message but IDB does not exist", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_GSP_DOWN, 3013, "Received GSP down notification") \
+    X(PORT_NUM_GSP_UP, 3014, "Received GSP up notification") \
+    X(PORT_NUM_DROPPED_MSGS, 3015, "Received dropped message notification") \
+    X(PORT_NUM_ALLOC_DROPPED, 3016, "Dropped port number allocation message with %lu port numbers", \
+      PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_CTRLR_RESYNC_DROPPED, 3017, "Dropped controller resync message with %lu port numbers", \
+      PTP_TRACE_ARG_UINT) \
     X(BMC_IF_INSERTED, 1400, "Inserted interface into BMC list at position %lu. Head of list: interface %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE) \
     X(BMC_IF_REMOVED, 1401, "Removed interface from BMC list. Head of list: interface %s", \

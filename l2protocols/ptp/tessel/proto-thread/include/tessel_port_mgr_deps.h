@@ -1,9 +1,9 @@
 // Calls the protocol thread makes into modules of the agent that have no header of their own
-// yet: the controller link, the port-number client, offload sessions, FIB and adjacency, the
-// slave-lost trap, peer indices, the checkpoint code, the global
-// configuration and the interface manager's names. Each declaration is the module's own
-// function; the module defines it. The state machine reaches the per-peer ones through its
-// services table (tessel_proto_fsm_services.h).
+// yet: offload sessions, FIB and adjacency, the slave-lost trap, peer indices, the checkpoint
+// code, the global configuration and the interface manager's names (the controller link, the
+// port-number client and the interface capabilities have their own headers, included here).
+// Each declaration is the module's own function; the module defines it. The state machine
+// reaches the per-peer ones through its services table (tessel_proto_fsm_services.h).
 // Each declaration is the module's own function; the module defines it.
 #pragma once
 
@@ -12,28 +12,15 @@
 #include "evm.h"
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_comms.h"
 #include "tessel_intf_caps.h"
+#include "tessel_port_num.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
 struct tessel_ipc_idb_type;
 struct ptp_fsm_peer_entry_type;
 struct ptp_fsm_foreign_master_type;
-
-// ---- Controller link ----
-zerrno tessel_comms_init(event_mgr_type *evm);
-void tessel_comms_cleanup(void);
-void tessel_comms_time_update_add(const void *record);
-void tessel_comms_bmc_msg_send_damped(void);
-void tessel_comms_resync(void);
-
-// ---- Port-number client ----
-zerrno tessel_port_num_init(event_mgr_type *evm);
-void tessel_port_num_cleanup(void);
-zerrno tessel_port_num_batches_init(void);
-void tessel_port_num_send_ma_resync_msg(void);
-void tessel_port_num_request_add(tessel_proto_idb_type *idb);
-void tessel_port_num_release_add(tessel_proto_idb_type *idb);
 
 // ---- Offload sessions ----
 zerrno tessel_offload_init(event_mgr_type *evm);
