@@ -215,13 +215,16 @@ zerrno nodra_notify_batch_list_free(nodra_notify_batch_td *list);
 // by building the list; it returns 0, a code, or NODRA_EDM_IN_PROGRESS and answers later with
 // nodra_edm_resume (the request stays valid until then).
 struct nodra_edm_request_td {
-    uint32_t op;           // 1 get, 2 list, 3 datalist, 4 set
-    const char *path;      // relative to the registration's binding
-    const char *pattern;   // list and datalist
-    uint32_t options;      // list and datalist options (0x20: plain walk)
-    uint32_t max_count;    // list and datalist: 0 for no limit
-    const char *start_key; // list and datalist: null from the start
-    uint32_t set_type;     // set: the value written
+    uint32_t op;         // 1 get, 2 list, 3 datalist, 4 set
+    const char *path;    // relative to the registration's binding
+    const char *pattern; // list and datalist
+    uint32_t options;    // list and datalist options (0x20: plain walk)
+    // List and data list: at most max_count entries (0: no limit); a provider that has more
+    // sets the more flag and stops, and is asked again with start_key, the last name it gave
+    // (null: from the start). The page starts after start_key (one that repeats it is tolerated).
+    uint32_t max_count;
+    const char *start_key;
+    uint32_t set_type; // set: the value written
     const void *set_data;
     uint32_t set_length;
     const void *item_table; // as registered

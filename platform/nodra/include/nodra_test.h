@@ -22,6 +22,11 @@ void nodra_test_use_socket(const char *path);
 // of a commit, which come on another connection than the commit's answer.
 zerrno nodra_test_sync(event_mgr_type *evm);
 
+// The most entries the database asks an operational provider for in one list or data-list
+// request (0: back to the default, 256); a provider that has more sets the "more" flag and is
+// asked again from its last name on.
+void nodra_test_set_list_page_size(uint32_t entries);
+
 // Forgets every item, the library path override, pending failures and the counters. Bindings and
 // lists still held stay valid (and counted as open).
 void nodra_test_reset();

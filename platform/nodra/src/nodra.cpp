@@ -105,6 +105,8 @@ struct edm_work {
     uint32_t reply_type = 0;
     std::string reply;
     bool listing = false;
+    bool more = false;
+    std::string start_key;
     std::vector<std::tuple<std::string, uint32_t, std::string>> entries;
 };
 
@@ -383,6 +385,7 @@ void edm_finish(edm_work *work, zerrno result)
             w.u32(static_cast<uint32_t>(work->entries.size()));
             for (const auto &[name, type, value] : work->entries)
                 w.str(name);
+            w.u8(work->more ? 1 : 0);
             break;
         case NODRA_EDM_OP_DATALIST:
             w.u32(static_cast<uint32_t>(work->entries.size()));
@@ -391,6 +394,7 @@ void edm_finish(edm_work *work, zerrno result)
                 w.u32(type);
                 w.str(value);
             }
+            w.u8(work->more ? 1 : 0);
             break;
         default: break;
         }
@@ -410,6 +414,11 @@ void edm_request(sockmsg_client_type *conn, nodra_wire_reader &r)
     work->path = r.str();
     const uint32_t set_type = r.u32();
     std::string extra = r.str();
+    work->request.options = r.u32();
+    work->request.max_count = r.u32();
+    const bool has_start = r.u8() != 0;
+    work->start_key = r.str();
+    work->request.start_key = has_start ? work->start_key.c_str() : nullptr;
     if (!r.done()) {
         delete work;
         return;
@@ -1112,7 +1121,13 @@ zerrno nodra_edm_list_add(nodra_edm_request_td *request, const char *name, uint3
 
 zerrno nodra_edm_list_set_more_flag(nodra_edm_request_td *request)
 {
-    return request != nullptr && request->internal != nullptr ? ZERR_OK : NODRA_ERR_INVALID;
+    if (request == nullptr || request->internal == nullptr)
+        return NODRA_ERR_INVALID;
+    auto *work = static_cast<edm_work *>(request->internal);
+    if (!work->listing)
+        return NODRA_ERR_INVALID;
+    work->more = true;
+    return ZERR_OK;
 }
 
 zerrno nodra_edm_datalist_create(nodra_edm_request_td *request)

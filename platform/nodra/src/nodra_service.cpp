@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -167,11 +168,30 @@ struct commit_rec {
     bool pending = false;
 };
 
-struct edm_wait {
-    sockmsg_call_type *call;
-    sockmsg_session_type *provider;
-    uint32_t op;
+struct edm_entry {
+    std::string name;
+    uint32_t type;
+    std::string value;
 };
+
+// An operational request waiting for its provider. A list or data list is asked for in pages of
+// at most edm_page_size entries; while the provider says there are more, the next page starts
+// after the last name received.
+struct edm_wait {
+    sockmsg_call_type *call = nullptr;
+    sockmsg_session_type *provider = nullptr;
+    uint32_t op = 0;
+    uint32_t reg = 0;
+    std::string path; // relative to the provider's binding
+    uint32_t type = 0;
+    std::string value; // set: the value; list and data list: the pattern
+    bool paging = false;
+    std::vector<edm_entry> entries;
+    std::set<std::string> names;
+};
+
+constexpr uint32_t edm_page_default = 256;
+std::atomic<uint32_t> edm_page_size{edm_page_default};
 
 struct service_type {
     event_mgr_type *evm = nullptr;
@@ -755,19 +775,53 @@ const reg_rec *provider_for(std::string_view path)
     return best;
 }
 
+void edm_send(edm_wait wait, const std::string *start_key)
+{
+    const uint32_t id = svc->next_edm++;
+    nodra_wire_writer w;
+    w.u32(id);
+    w.u32(wait.reg);
+    w.u32(wait.op);
+    w.str(wait.path);
+    w.u32(wait.type);
+    w.str(wait.value);
+    w.u32(0); // options
+    const bool listing = wait.op == NODRA_EDM_OP_LIST || wait.op == NODRA_EDM_OP_DATALIST;
+    w.u32(listing ? edm_page_size.load() : 0);
+    w.u8(start_key != nullptr ? 1 : 0);
+    w.str(start_key != nullptr ? *start_key : std::string());
+    sockmsg_session_type *provider = wait.provider;
+    svc->edm_waits[id] = std::move(wait);
+    notice(provider, NODRA_MSG_EDM_REQUEST, w);
+}
+
 void edm_forward(const reg_rec *p, sockmsg_call_type *call, uint32_t op, std::string_view path, uint32_t type,
                  std::string_view value)
 {
-    const uint32_t id = svc->next_edm++;
-    svc->edm_waits[id] = edm_wait{call, p->session, op};
+    edm_wait wait;
+    wait.call = call;
+    wait.provider = p->session;
+    wait.op = op;
+    wait.reg = p->id;
+    wait.path = path.substr(p->bind.size());
+    wait.type = type;
+    wait.value = value;
+    edm_send(std::move(wait), nullptr);
+}
+
+// The listing gathered so far, in the form the asker reads.
+void edm_list_reply(const edm_wait &wait)
+{
     nodra_wire_writer w;
-    w.u32(id);
-    w.u32(p->id);
-    w.u32(op);
-    w.str(path.substr(p->bind.size()));
-    w.u32(type);
-    w.str(value);
-    notice(p->session, NODRA_MSG_EDM_REQUEST, w);
+    w.u32(static_cast<uint32_t>(wait.entries.size()));
+    for (const edm_entry &e : wait.entries) {
+        w.str(e.name);
+        if (wait.op == NODRA_EDM_OP_DATALIST) {
+            w.u32(e.type);
+            w.str(e.value);
+        }
+    }
+    reply(wait.call, ZERR_OK, &w);
 }
 
 void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
@@ -778,10 +832,52 @@ void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t
     auto it = svc->edm_waits.find(id);
     if (!r.ok || it == svc->edm_waits.end() || it->second.provider != s)
         return;
-    sockmsg_call_type *call = it->second.call;
+    edm_wait wait = std::move(it->second);
     svc->edm_waits.erase(it);
-    // The rest is the provider's answer in the form the asker expects; pass it on as it is.
-    sockmsg_reply(call, status, r.p, r.left);
+    const bool listing = wait.op == NODRA_EDM_OP_LIST || wait.op == NODRA_EDM_OP_DATALIST;
+    if (!listing) {
+        // The provider's answer is in the form the asker expects; pass it on as it is.
+        sockmsg_reply(wait.call, status, r.p, r.left);
+        return;
+    }
+    if (status != ZERR_OK) {
+        // A later page that finds nothing ends the listing.
+        if (wait.paging && (status == NODRA_ERR_EDM_NOT_FOUND || status == NODRA_ERR_NOT_FOUND))
+            edm_list_reply(wait);
+        else
+            reply(wait.call, status);
+        return;
+    }
+    const uint32_t n = r.count(wait.op == NODRA_EDM_OP_DATALIST ? 12 : 4);
+    std::vector<edm_entry> page;
+    for (uint32_t i = 0; i < n && r.ok; ++i) {
+        edm_entry e{r.str(), 0, {}};
+        if (wait.op == NODRA_EDM_OP_DATALIST) {
+            e.type = r.u32();
+            e.value = r.str();
+        }
+        page.push_back(std::move(e));
+    }
+    const bool more = r.u8() != 0;
+    if (!r.done()) {
+        reply(wait.call, NODRA_ERR_INVALID);
+        return;
+    }
+    // A provider that starts a page at the start key itself repeats it: each name counts once.
+    const std::string *last = nullptr;
+    for (edm_entry &e : page) {
+        if (!wait.names.insert(e.name).second)
+            continue;
+        wait.entries.push_back(std::move(e));
+        last = &wait.entries.back().name;
+    }
+    if (!more || last == nullptr) {
+        edm_list_reply(wait);
+        return;
+    }
+    wait.paging = true;
+    const std::string start = *last;
+    edm_send(std::move(wait), &start);
 }
 
 // The names directly below dir: stored items, and bindings of providers below it.
@@ -1004,6 +1100,7 @@ void handle_test_remove(sockmsg_session_type *, sockmsg_call_type *call, const u
 
 void handle_test_reset(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
 {
+    edm_page_size = edm_page_default;
     std::vector<std::pair<std::string, const item_rec *>> writes;
     for (const auto &[path, item] : svc->items)
         writes.emplace_back(path, nullptr);
@@ -1036,6 +1133,11 @@ const sockmsg_service_type service = {NODRA_SERVICE_ID, "nodra", rows, sizeof ro
                                       disconnect,       nullptr};
 
 } // namespace
+
+void nodra_test_set_list_page_size(uint32_t entries)
+{
+    edm_page_size = entries != 0 ? entries : edm_page_default;
+}
 
 const char *nodra_store_path()
 {
