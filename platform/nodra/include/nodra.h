@@ -182,7 +182,9 @@ zerrno nodra_register_verification4(nodra_conn_td *conn, const char *const *path
 zerrno nodra_verification_unregister(uint32_t registration);
 // Whether another batch of this commit still comes to this process.
 zerrno nodra_verification_batch_follows(uint32_t sequence, bool *follows);
-// Completes an apply that answered NODRA_ERR_APPLY_PENDING: the batch's remaining items follow.
+// Completes an apply that answered NODRA_ERR_APPLY_PENDING with its result: the batch's remaining
+// items follow, and the database records the batch's completion with the result and the warnings
+// of the items after it (nodra_commit_status).
 zerrno nodra_resume_apply(const nodra_verify_event_info_td *event, zerrno result);
 
 // A notification callback, on the registration's event manager, once per item.
@@ -299,6 +301,10 @@ uint32_t nodra_commit_count(const nodra_commit_td *commit);
 // Verifies, stores, applies and notifies; the commit's operations are kept (free it after).
 zerrno nodra_commit_apply(nodra_commit_td *commit, nodra_commit_result_td *result);
 void nodra_commit_free(nodra_commit_td *commit);
+// The outcome of a recent commit (the last 64) as it stands now: PENDING while an apply it parked
+// has not been resumed, then APPLIED, its warnings joined by those of the resumed batches (a
+// resume with a non-zero result is a warning of that item). NODRA_ERR_NOT_FOUND when unknown.
+zerrno nodra_commit_status(uint32_t sequence, nodra_commit_result_td *result);
 
 struct nodra_config_item_td {
     std::string path;

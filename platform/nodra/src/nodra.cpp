@@ -278,6 +278,29 @@ void run_fill(batch_run *run)
     }
 }
 
+void put_issues(nodra_wire_writer &w, const batch_run *run)
+{
+    w.u32(static_cast<uint32_t>(run->issues.size()));
+    for (const auto &[index, code, text] : run->issues) {
+        w.u32(index);
+        w.u32(code);
+        w.str(text);
+    }
+}
+
+// A parked batch that completed: the resumed item's result and the warnings of the items after it.
+void run_resumed(batch_run *run)
+{
+    if (!run->answer)
+        return; // a replay: no commit waits
+    nodra_wire_writer w;
+    w.u32(run->seq);
+    w.u32(run->batch);
+    put_issues(w, run);
+    sockmsg_client_send(run->conn, NODRA_SERVICE_ID, NODRA_MSG_APPLY_RESUMED, w.out.data(),
+                        static_cast<uint32_t>(w.out.size()));
+}
+
 void run_answer(batch_run *run, uint16_t type, bool pending)
 {
     if (!run->answer || run->answered)
@@ -288,13 +311,9 @@ void run_answer(batch_run *run, uint16_t type, bool pending)
     w.u32(run->batch);
     if (type == NODRA_MSG_APPLY_DONE)
         w.u8(pending ? 1 : 0);
-    w.u32(static_cast<uint32_t>(run->issues.size()));
-    for (const auto &[index, code, text] : run->issues) {
-        w.u32(index);
-        w.u32(code);
-        w.str(text);
-    }
+    put_issues(w, run);
     sockmsg_client_send(run->conn, NODRA_SERVICE_ID, type, w.out.data(), static_cast<uint32_t>(w.out.size()));
+    run->issues.clear(); // reported; a resumed batch reports what comes after
 }
 
 // Applies from run->next on; stops at a parked item. Frees the run when done.
@@ -315,7 +334,10 @@ void run_apply(batch_run *run)
         if (rc != ZERR_OK)
             run->issues.emplace_back(e->index, rc, std::string());
     }
-    run_answer(run, NODRA_MSG_APPLY_DONE, false);
+    if (run->answered)
+        run_resumed(run);
+    else
+        run_answer(run, NODRA_MSG_APPLY_DONE, false);
     delete run;
 }
 
@@ -934,7 +956,9 @@ zerrno nodra_resume_apply(const nodra_verify_event_info_td *event, zerrno result
         run = it->second;
         s.parked.erase(it);
     }
-    (void)result; // the commit was answered when the apply parked
+    // The parked item's own result is its apply's: a warning of the commit when not 0.
+    if (result != ZERR_OK && result != NODRA_ERR_APPLY_PENDING)
+        run->issues.emplace_back(event->index, result, std::string());
     run_apply(run);
     return ZERR_OK;
 }
@@ -1183,6 +1207,10 @@ zerrno nodra_edm_generate_notifications(nodra_conn_td *conn, const nodra_edm_not
 
 // ---- commits -----------------------------------------------------------------------------------
 
+namespace {
+zerrno read_commit_result(const std::vector<uint8_t> &reply, nodra_commit_result_td *result);
+} // namespace
+
 zerrno nodra_commit_create(nodra_commit_td **commit)
 {
     if (commit == nullptr)
@@ -1231,6 +1259,13 @@ zerrno nodra_commit_apply(nodra_commit_td *commit, nodra_commit_result_td *resul
     std::vector<uint8_t> reply;
     if (zerrno err = call(nullptr, NODRA_MSG_COMMIT, w, &reply); err != ZERR_OK)
         return err;
+    return read_commit_result(reply, result);
+}
+
+namespace {
+
+zerrno read_commit_result(const std::vector<uint8_t> &reply, nodra_commit_result_td *result)
+{
     nodra_wire_reader r(reply.data(), static_cast<uint32_t>(reply.size()));
     *result = {};
     result->sequence = r.u32();
@@ -1246,6 +1281,21 @@ zerrno nodra_commit_apply(nodra_commit_td *commit, nodra_commit_result_td *resul
         }
     }
     return r.done() ? ZERR_OK : NODRA_ERR_INVALID;
+}
+
+} // namespace
+
+zerrno nodra_commit_status(uint32_t sequence, nodra_commit_result_td *result)
+{
+    init_once();
+    if (result == nullptr)
+        return NODRA_ERR_INVALID;
+    nodra_wire_writer w;
+    w.u32(sequence);
+    std::vector<uint8_t> reply;
+    if (zerrno err = call(nullptr, NODRA_MSG_COMMIT_STATUS, w, &reply); err != ZERR_OK)
+        return err;
+    return read_commit_result(reply, result);
 }
 
 void nodra_commit_free(nodra_commit_td *commit)

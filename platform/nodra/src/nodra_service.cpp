@@ -168,6 +168,24 @@ struct commit_rec {
     bool pending = false;
 };
 
+// A commit's outcome as it stands, kept for the last commits: a parked apply batch keeps it
+// pending until the client resumes it.
+struct status_rec {
+    bool answered = false; // the commit itself has finished
+    uint32_t outcome = NODRA_COMMIT_APPLIED;
+    uint32_t parked = 0;
+    std::vector<failure_rec> failures;
+    std::vector<failure_rec> warnings;
+};
+
+// An apply batch parked by its client, until it is resumed.
+struct parked_rec {
+    sockmsg_session_type *session;
+    std::vector<std::string> paths; // absolute, in batch order
+};
+
+constexpr size_t status_kept = 64;
+
 struct edm_entry {
     std::string name;
     uint32_t type;
@@ -203,6 +221,8 @@ struct service_type {
     std::deque<std::unique_ptr<commit_rec>> commits; // front is running
     uint32_t next_edm = 1;
     std::map<uint32_t, edm_wait> edm_waits;
+    std::map<uint32_t, status_rec> statuses;                            // by sequence
+    std::map<std::pair<uint32_t, uint32_t>, parked_rec> parked_batches; // by sequence and batch
 };
 
 service_type *svc = nullptr;
@@ -383,15 +403,36 @@ void put_failures(nodra_wire_writer &w, const std::vector<failure_rec> &list)
 void commit_advance();
 void commit_start();
 
+status_rec &status_of(uint32_t seq)
+{
+    auto [it, added] = svc->statuses.try_emplace(seq);
+    if (added && svc->statuses.size() > status_kept && svc->statuses.begin() != it)
+        svc->statuses.erase(svc->statuses.begin()); // the oldest
+    return it->second;
+}
+
+void put_status(nodra_wire_writer &w, uint32_t seq, const status_rec &st)
+{
+    w.u32(seq);
+    w.u32(st.outcome);
+    put_failures(w, st.failures);
+    put_failures(w, st.warnings);
+}
+
 void commit_finish(zerrno status)
 {
     std::unique_ptr<commit_rec> c = std::move(svc->commits.front());
     svc->commits.pop_front();
+    status_rec &st = status_of(c->seq);
+    st.answered = true;
+    st.failures = c->failures;
+    // Warnings of the applies, then of any parked batch already resumed.
+    c->warnings.insert(c->warnings.end(), st.warnings.begin(), st.warnings.end());
+    st.warnings = c->warnings;
+    st.outcome =
+        !st.failures.empty() ? NODRA_COMMIT_REJECTED : (st.parked > 0 ? NODRA_COMMIT_PENDING : NODRA_COMMIT_APPLIED);
     nodra_wire_writer w;
-    w.u32(c->seq);
-    w.u32(!c->failures.empty() ? NODRA_COMMIT_REJECTED : (c->pending ? NODRA_COMMIT_PENDING : NODRA_COMMIT_APPLIED));
-    put_failures(w, c->failures);
-    put_failures(w, c->warnings);
+    put_status(w, c->seq, st);
     reply(c->call, status, status == ZERR_OK ? &w : nullptr);
     commit_start();
 }
@@ -636,12 +677,52 @@ void handle_apply_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8
     commit_rec *c = answered(s, r, phase_type::apply);
     if (c == nullptr)
         return;
-    if (r.u8() != 0)
+    if (r.u8() != 0) {
         c->pending = true;
+        ++status_of(c->seq).parked;
+        svc->parked_batches[{c->seq, static_cast<uint32_t>(c->next)}] = parked_rec{s, c->batches[c->next].paths};
+    }
     collect(r, c->batches[c->next], &c->warnings);
     c->waiting = false;
     ++c->next;
     commit_advance();
+}
+
+void handle_apply_resumed(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    const uint32_t seq = r.u32();
+    const uint32_t batch = r.u32();
+    auto it = svc->parked_batches.find({seq, batch});
+    if (!r.ok || it == svc->parked_batches.end() || it->second.session != s)
+        return;
+    batch_rec paths{0, std::move(it->second.paths), {}};
+    svc->parked_batches.erase(it);
+    auto st = svc->statuses.find(seq);
+    if (st == svc->statuses.end())
+        return; // long forgotten
+    collect(r, paths, &st->second.warnings);
+    if (st->second.parked > 0 && --st->second.parked == 0 && st->second.answered &&
+        st->second.outcome == NODRA_COMMIT_PENDING)
+        st->second.outcome = NODRA_COMMIT_APPLIED;
+}
+
+void handle_commit_status(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
+{
+    nodra_wire_reader r(data, len);
+    const uint32_t seq = r.u32();
+    if (!r.done()) {
+        reply(call, NODRA_ERR_INVALID);
+        return;
+    }
+    auto st = svc->statuses.find(seq);
+    if (st == svc->statuses.end() || !st->second.answered) {
+        reply(call, NODRA_ERR_NOT_FOUND);
+        return;
+    }
+    nodra_wire_writer w;
+    put_status(w, seq, st->second);
+    reply(call, ZERR_OK, &w);
 }
 
 // Does another batch of this sequence still come to this process: a verify batch not yet sent,
@@ -751,6 +832,8 @@ void disconnect(sockmsg_session_type *s, void *, void *)
             mine.push_back(id);
     for (uint32_t id : mine)
         registration_drop(id);
+    // Its parked applies never complete: their commits stay pending.
+    std::erase_if(svc->parked_batches, [s](const auto &entry) { return entry.second.session == s; });
     // Requests waiting on this provider are answered as not found.
     for (auto it = svc->edm_waits.begin(); it != svc->edm_waits.end();) {
         if (it->second.provider == s) {
@@ -1127,6 +1210,8 @@ constexpr sockmsg_handler_row rows[] = {
     {NODRA_MSG_VERIFY_DONE, handle_verify_done},
     {NODRA_MSG_APPLY_DONE, handle_apply_done},
     {NODRA_MSG_EDM_DONE, handle_edm_done},
+    {NODRA_MSG_APPLY_RESUMED, handle_apply_resumed},
+    {NODRA_MSG_COMMIT_STATUS, handle_commit_status},
 };
 
 const sockmsg_service_type service = {NODRA_SERVICE_ID, "nodra", rows, sizeof rows / sizeof rows[0],

@@ -26,10 +26,12 @@ enum nodra_msg : uint16_t {
     NODRA_MSG_TEST_SET = 11,     // path, type, value (stored without a commit)
     NODRA_MSG_TEST_REMOVE = 12,  // path (a subtree when it ends with "/")
     NODRA_MSG_TEST_RESET = 13,
+    NODRA_MSG_COMMIT_STATUS = 14, // sequence -> sequence, outcome, failures, warnings
     // sends, client to server
-    NODRA_MSG_VERIFY_DONE = 20, // sequence, batch, failures
-    NODRA_MSG_APPLY_DONE = 21,  // sequence, batch, pending, warnings
-    NODRA_MSG_EDM_DONE = 22,    // request id, status, answer
+    NODRA_MSG_VERIFY_DONE = 20,   // sequence, batch, failures
+    NODRA_MSG_APPLY_DONE = 21,    // sequence, batch, pending, warnings
+    NODRA_MSG_EDM_DONE = 22,      // request id, status, answer
+    NODRA_MSG_APPLY_RESUMED = 23, // sequence, batch, warnings: a parked apply batch completed
     // notices, server to client
     NODRA_MSG_VERIFY_BATCH = 30,
     NODRA_MSG_APPLY_BATCH = 31,

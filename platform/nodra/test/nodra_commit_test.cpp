@@ -287,19 +287,36 @@ TEST_F(CommitTest, BatchFollowsAnswersTruthfully)
 TEST_F(CommitTest, ParkedApplyCompletesWhenResumed)
 {
     nodra_commit_result_td result =
-        commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/a-park", 1}, {"/cfg/if/act/Gi0/0/0/3/ptp/pi/b", 2}});
+        commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/a-park", 1}, {"/cfg/if/act/Gi0/0/0/3/ptp/pi/b-warn", 2}});
     EXPECT_EQ(result.outcome, NODRA_COMMIT_RESULT_PENDING);
     EXPECT_EQ(seen(), (std::vector<std::string>{"verify SUB Gi0/0/0/3/ptp/pi/a-park ev1 1/2 ->1",
-                                                "verify SUB Gi0/0/0/3/ptp/pi/b ev1 2/2 ->2",
+                                                "verify SUB Gi0/0/0/3/ptp/pi/b-warn ev1 2/2 ->2",
                                                 "apply SUB Gi0/0/0/3/ptp/pi/a-park ev1 1/2 ->1"}));
     ASSERT_EQ(rec.parked.size(), 1u);
-    // The parked item stays readable until resumed; the rest of its batch follows then.
+    auto status = [&] {
+        nodra_commit_result_td st{};
+        EXPECT_EQ(nodra_commit_status(result.sequence, &st), ZERR_OK);
+        std::string out = std::to_string(st.outcome);
+        for (const auto &w : st.warnings)
+            out += " " + w.path + "=" + std::to_string(w.code);
+        return out;
+    };
+    EXPECT_EQ(status(), "1"); // pending
+    // The parked item stays readable until resumed; the rest of its batch follows then, and the
+    // resumed result and the later warnings complete the commit's record.
     EXPECT_STREQ(rec.parked[0]->path, "Gi0/0/0/3/ptp/pi/a-park");
-    client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], ZERR_OK), ZERR_OK); });
-    EXPECT_EQ(seen(), (std::vector<std::string>{"apply SUB Gi0/0/0/3/ptp/pi/b ev1 2/2 ->2"}));
+    client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], bad_code), ZERR_OK); });
+    EXPECT_EQ(seen(), (std::vector<std::string>{"apply SUB Gi0/0/0/3/ptp/pi/b-warn ev1 2/2 ->2"}));
+    EXPECT_EQ(status(), "0 /cfg/if/act/Gi0/0/0/3/ptp/pi/a-park=" + std::to_string(bad_code) +
+                            " /cfg/if/act/Gi0/0/0/3/ptp/pi/b-warn=" + std::to_string(warn_code));
     client_.run([] { EXPECT_EQ(nodra_resume_apply(rec.parked[0], ZERR_OK), NODRA_ERR_NOT_FOUND); });
     // The next commit is not held up by the parked one.
-    EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/c", 3}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
+    const nodra_commit_result_td next = commit({{"/cfg/if/act/Gi0/0/0/3/ptp/pi/c", 3}});
+    EXPECT_EQ(next.outcome, NODRA_COMMIT_RESULT_APPLIED);
+    nodra_commit_result_td st{};
+    EXPECT_EQ(nodra_commit_status(next.sequence, &st), ZERR_OK);
+    EXPECT_EQ(st.outcome, NODRA_COMMIT_RESULT_APPLIED);
+    EXPECT_EQ(nodra_commit_status(next.sequence + 1000, &st), NODRA_ERR_NOT_FOUND);
 }
 
 // A callback that acts once per batch: at the last item it reads the whole batch, deletes first,
