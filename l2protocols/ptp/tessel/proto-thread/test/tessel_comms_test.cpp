@@ -207,3 +207,27 @@ TEST_F(CommsTest, MemberLossIsOnlyNoted)
 }
 
 } // namespace
+
+namespace {
+
+class CommsSecondaryTest : public CtrlPeerTest {
+protected:
+    void SetUp() override
+    {
+        role = ISSUL_ROLE_SECONDARY;
+        CtrlPeerTest::SetUp();
+    }
+};
+
+// The secondary follows the primary's checkpoint, not the controller.
+TEST_F(CommsSecondaryTest, AnnounceIsDroppedAndNothingIsSent)
+{
+    ctrl.send(false, 0, 3, announce_bytes(192));
+    EXPECT_EQ(tessel_bmc_get_global_bmc(), nullptr);
+    EXPECT_EQ(tessel_port_mgr_get_local_clock(), nullptr);
+    settle();
+    EXPECT_TRUE(ctrl.on(false).empty());
+    EXPECT_EQ(pm_lines_with("COMMS: Announce messsage dropped as ISSU role is secondary").size(), 1u);
+}
+
+} // namespace

@@ -146,6 +146,7 @@ protected:
     event_mgr_type *evm = nullptr;
     ctrl_peer ctrl;
     zerrno init_rc = 0;
+    uint32_t role = ISSUL_ROLE_PRIMARY; // the upgrade role the agent starts in
     std::vector<std::unique_ptr<ctrl_ipc_record>> records;
 
     // The counters' window of this program alone: tests of other programs may run meanwhile.
@@ -163,7 +164,7 @@ protected:
         sysmgr_test_set_node(AGENT_NODE);
         comms_test_reset();
         issul_test_reset();
-        issul_test_set_role(ISSUL_ROLE_PRIMARY);
+        issul_test_set_role(role);
         evm = event_create_manager(nullptr, nullptr, 0);
         pm_debug_setup(evm);
         ctrl.open(evm);

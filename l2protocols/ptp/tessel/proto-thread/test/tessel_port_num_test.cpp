@@ -164,3 +164,37 @@ TEST_F(PortNumTest, MessagesWhoseCountOverrunsTheirLengthAreDropped)
 }
 
 } // namespace
+
+// In the secondary upgrade role the primary owns the numbers: the controller's messages never
+// change a number a port already has, but ports the controller's resync omits still lose theirs
+// and are requested again.
+class PortNumSecondaryTest : public PortNumTest {
+protected:
+    void SetUp() override
+    {
+        role = ISSUL_ROLE_SECONDARY;
+        PortNumTest::SetUp();
+        // The secondary's port manager starts the client once the checkpoint is read; here at once.
+        ASSERT_EQ(tessel_port_num_init(evm), 0u);
+        settle();
+        ctrl.got.clear();
+    }
+};
+
+TEST_F(PortNumSecondaryTest, NumbersAlreadyHeldAreKept)
+{
+    tessel_proto_idb_type *a = create("GigE0/0/0/1", IFH_A);
+    tessel_proto_idb_type *b = create("GigE0/0/0/2", IFH_B);
+    alloc(cat({be32(2), entry(IFH_A, 4), entry(IFH_B, 5)}));
+    ASSERT_EQ(a->port_num, 4);
+    ASSERT_EQ(b->port_num, 5);
+
+    alloc(cat({be32(1), entry(IFH_A, 40)}));
+    EXPECT_EQ(a->port_num, 4);
+    ctrl.got.clear();
+    ctrlr_resync(cat({be32(1), entry(IFH_A, 41)}));
+    EXPECT_EQ(a->port_num, 4) << "no mismatch correction in the secondary role";
+    EXPECT_EQ(b->port_num, 0) << "omitted: cleared all the same";
+    ASSERT_EQ(sent(0).size(), 1u);
+    EXPECT_EQ(sent(0)[0], cat({be32(1), be32(IFH_B)}));
+}
