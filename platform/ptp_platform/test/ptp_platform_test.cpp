@@ -1,0 +1,281 @@
+// The platform PTP library: the scripted mode (recorded calls, set replies, fired callbacks) and
+// what the real mode reports through its callbacks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "chassis.h"
+#include "evm.h"
+#include "evm_test.h"
+#include "plat_clock_test.h"
+#include "ptp_platform.h"
+#include "ptp_platform_test.h"
+#include "ptpclock.h"
+#include "ptpclock_test.h"
+#include "sysmgr_test.h"
+
+namespace {
+
+std::vector<std::string> fired;
+
+class PlatformLibrary : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ptp_platform_test_reset();
+        fired.clear();
+        evm = event_create_manager(nullptr, nullptr, 0);
+        ASSERT_NE(evm, nullptr);
+    }
+    void TearDown() override
+    {
+        ptp_platform_servo_shutdown();
+        ptp_platform_clock_shutdown();
+        ptp_platform_test_reset();
+        event_manager_destroy(evm);
+    }
+    zerrno servo_init(ptp_platform_servo_init_info_type *out)
+    {
+        ptp_platform_servo_init_in_type in{};
+        in.context = reinterpret_cast<uint64_t>(evm);
+        in.servo_sync_cb = [] { fired.emplace_back("sync"); };
+        in.servo_fault_cb = [] { fired.emplace_back("fault"); };
+        in.clock_state_cb = [](uint32_t status) { fired.push_back("state " + std::to_string(status)); };
+        in.offset_threshold_cb = [](const ptp_platform_offset_threshold_info_type *info) {
+            fired.push_back("threshold " + std::to_string(info->offset_from_master) + "." +
+                            std::to_string(info->sub_ns));
+        };
+        return ptp_platform_servo_init(&in, out);
+    }
+    zerrno clock_init(ptp_platform_clock_init_info_type *out)
+    {
+        ptp_platform_clock_init_in_type in{};
+        in.context = reinterpret_cast<uint64_t>(evm);
+        in.clock_update_cb = [](const ptp_platform_clock_info_type *info) {
+            fired.push_back("clock update freq " + std::to_string(info->using_ptp_for_frequency) + " time " +
+                            std::to_string(info->using_ptp_for_time) + " sync state " +
+                            std::to_string(info->local_props.sync_state));
+        };
+        in.resync_request_cb = [] { fired.emplace_back("resync"); };
+        return ptp_platform_clock_init(&in, out);
+    }
+
+    event_mgr_type *evm = nullptr;
+};
+
+TEST_F(PlatformLibrary, ScriptedModeRecordsEveryCallAnswersAsSetAndFiresCallbacksOnRequest)
+{
+    ptp_platform_test_set_scripted(true);
+    ptp_platform_capability_info_type caps{};
+    caps.flags = PTP_PLATFORM_CAP_SLAVE;
+    caps.holdover_duration_max = 7;
+    ptp_platform_test_set_capability(1, caps);
+    ptp_platform_test_set_servo_init(1, 0, true, false);
+    ptp_platform_test_set_result(ptp_platform_test_op::CLOCK_SLAVE_UPDATE, PTP_PLATFORM_ERR_INVALID);
+    ptp_platform_servo_status_info_type status{-12, 34, PTP_PLATFORM_SERVO_STATUS_ACQUIRING};
+    ptp_platform_test_set_status(status);
+
+    ptp_platform_capability_init_in_type cap_in{reinterpret_cast<uint64_t>(evm), 0};
+    ptp_platform_capability_init_info_type cap_out{};
+    ASSERT_EQ(ptp_platform_capability_init(&cap_in, &cap_out), 0u);
+    EXPECT_EQ(cap_out.version, 1u);
+    ptp_platform_capability_get_in_type get_in{};
+    ptp_platform_capability_info_type get_out{};
+    ASSERT_EQ(ptp_platform_capability_get(&get_in, &get_out), 0u);
+    EXPECT_EQ(get_out.flags, PTP_PLATFORM_CAP_SLAVE);
+    EXPECT_EQ(get_out.holdover_duration_max, 7u);
+
+    ptp_platform_servo_init_info_type servo_out{};
+    ASSERT_EQ(servo_init(&servo_out), 0u);
+    EXPECT_EQ(servo_out.servo_started, 1u);
+    EXPECT_EQ(servo_out.offset_threshold_set_fn, nullptr);
+    ASSERT_NE(servo_out.status_fn, nullptr);
+    ptp_platform_servo_status_info_type got{};
+    ASSERT_EQ(servo_out.status_fn(&got), 0u);
+    EXPECT_EQ(got.offset_from_master, -12);
+    EXPECT_EQ(got.status, PTP_PLATFORM_SERVO_STATUS_ACQUIRING);
+
+    ptp_platform_clock_slave_update_in_type slave{};
+    slave.slave.gm_available = 1;
+    slave.slave.ifhandle = 0x01000100;
+    slave.best_source = PTP_PLATFORM_BEST_SOURCE_LOCAL_CLOCK;
+    ptp_platform_clock_slave_update_info_type slave_out{};
+    EXPECT_EQ(ptp_platform_clock_slave_update(&slave, &slave_out), PTP_PLATFORM_ERR_INVALID);
+    EXPECT_EQ(ptp_platform_test_last_slave_update().slave.ifhandle, 0x01000100u);
+    EXPECT_EQ(ptp_platform_test_last_slave_update().best_source, PTP_PLATFORM_BEST_SOURCE_LOCAL_CLOCK);
+
+    ptp_platform_clock_init_info_type clock_out{};
+    ASSERT_EQ(clock_init(&clock_out), 0u);
+
+    ptp_platform_test_fire_servo_sync();
+    ptp_platform_test_fire_servo_fault();
+    ptp_platform_test_fire_clock_state(PTP_PLATFORM_SERVO_STATUS_HOLDOVER);
+    ptp_platform_test_fire_offset_threshold(-250, 3);
+    ptp_platform_clock_info_type info{};
+    info.using_ptp_for_time = 1;
+    ptp_platform_test_fire_clock_update(info);
+    ptp_platform_test_fire_resync_request();
+
+    EXPECT_EQ(fired, (std::vector<std::string>{"sync", "fault", "state 5", "threshold -250.3",
+                                               "clock update freq 0 time 1 sync state 0", "resync"}));
+    EXPECT_EQ(ptp_platform_test_calls(),
+              (std::vector<std::string>{"capability_init", "capability_get", "servo_init", "servo_status",
+                                        "clock_slave_update", "clock_init"}));
+}
+
+TEST_F(PlatformLibrary, RealModeSteersTheClockOfEveryNodeOfTheChassisAlike)
+{
+    plat_clock_use_virtual();
+    ptpclock_test_set_prefix(("quorrin-platform-test." + std::to_string(getpid()) + ".").c_str());
+    chassis_desc_type *chassis = nullptr;
+    std::string error;
+    ASSERT_EQ(chassis_load(chassis_sample_path(), &chassis, &error), 0u) << error;
+    sysmgr_test_set_chassis(chassis);
+    sysmgr_test_set_node(0x100);
+    const char *nodes[] = {"0/RP0/CPU0", "0/1/CPU0", "0/2/CPU0"};
+    for (const char *node : nodes) {
+        ptpclock_test_unlink(node);
+    }
+    // A line card whose clock is off before the servo first opens the chassis' clocks.
+    ptpclock_type *line_card = nullptr;
+    ASSERT_EQ(ptpclock_open("0/1/CPU0", &line_card), 0u);
+    ASSERT_EQ(ptpclock_step(line_card, 123'456'789), 0u);
+
+    ptp_platform_servo_init_info_type servo_out{};
+    ASSERT_EQ(servo_init(&servo_out), 0u);
+    ptp_platform_servo_start_in_type start{};
+    start.sync_rate = 1;
+    ptp_platform_servo_start_info_type start_out{};
+    ASSERT_EQ(ptp_platform_servo_start(&start, &start_out), 0u);
+
+    ptpclock_type *rp = nullptr;
+    ASSERT_EQ(ptpclock_open("0/RP0/CPU0", &rp), 0u);
+    uint64_t before = 0;
+    ASSERT_EQ(ptpclock_gettime(rp, &before), 0u);
+    // The local clock is 5 ms ahead of the master over a 1000 ns path.
+    const uint64_t master = before - 5'000'000 - 1000;
+    auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
+        ptp_platform_servo_time_update_in_type in{};
+        std::memcpy(in.entry, &message, sizeof message);
+        for (int i = 0; i < 6; i++) {
+            in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
+            in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
+        }
+        for (int i = 0; i < 4; i++) {
+            in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
+            in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
+        }
+        ptp_platform_servo_time_update_info_type out{};
+        return ptp_platform_servo_time_update(&in, &out);
+    };
+    ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master - 1'000'000'000, before - 1'000'000'000), 0u);
+    ASSERT_EQ(
+        entry(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, master - 1'000'000'000 + 12'000, before - 1'000'000'000 + 10'000),
+        0u);
+    ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master, before), 0u);
+
+    for (const char *node : nodes) {
+        ptpclock_type *clock = nullptr;
+        ASSERT_EQ(ptpclock_open(node, &clock), 0u);
+        uint64_t now = 0;
+        ASSERT_EQ(ptpclock_gettime(clock, &now), 0u);
+        EXPECT_EQ(now, before - 5'000'000) << node;
+        ptpclock_close(clock);
+    }
+    ptpclock_close(rp);
+    ptpclock_close(line_card);
+    ptp_platform_servo_shutdown();
+    ptp_platform_test_reset();
+    for (const char *node : nodes) {
+        ptpclock_test_unlink(node);
+    }
+    sysmgr_test_reset();
+    chassis_free(chassis);
+    plat_clock_use_real();
+}
+
+// A clock that stands still: enough for the callbacks the library reports.
+const ptp_platform_clock_ops_type still_ops = {
+    [](ptp_servo_timestamp_type *out) {
+        *out = {1'700'000'000, 5};
+        return true;
+    },
+    [](int64_t) { return true; },
+    [](double) { return true; },
+};
+
+TEST_F(PlatformLibrary, RealModeReportsTheClocksUseOfPtpAndOffsetThresholdCrossingsOnTheEventManager)
+{
+    ptp_platform_test_set_clock_ops(&still_ops);
+    ptp_platform_servo_init_info_type servo_out{};
+    ASSERT_EQ(servo_init(&servo_out), 0u);
+    ptp_platform_clock_init_info_type clock_out{};
+    ASSERT_EQ(clock_init(&clock_out), 0u);
+    EXPECT_EQ(clock_out.version, PTP_PLATFORM_CLOCK_API_VERSION);
+    EXPECT_EQ(clock_out.clock.clock_active, 1u);
+    EXPECT_EQ(clock_out.clock.local_props.sync_state, PTP_PLATFORM_SYNC_STATE_NO_SYNC);
+    EXPECT_EQ(clock_out.clock.local_props.time_source, 0xA0);
+
+    ptp_platform_clock_slave_update_in_type slave{};
+    slave.slave.gm_available = 1;
+    slave.slave.has_frequency = 1;
+    slave.slave.has_time = 1;
+    ptp_platform_clock_slave_update_info_type slave_out{};
+    ASSERT_EQ(ptp_platform_clock_slave_update(&slave, &slave_out), 0u);
+    ASSERT_EQ(ptp_platform_clock_slave_update(&slave, &slave_out), 0u);
+    EXPECT_TRUE(fired.empty()) << "callbacks run on the event manager, not inside a call";
+    evm_run_until_idle(evm);
+    EXPECT_EQ(fired, (std::vector<std::string>{"clock update freq 1 time 1 sync state 2"}));
+
+    int64_t current = -1;
+    ASSERT_EQ(servo_out.offset_threshold_set_fn(200, 1000, &current), 0u);
+    EXPECT_EQ(current, 0);
+    ptp_platform_servo_start_in_type start{};
+    start.sync_rate = 1;
+    ptp_platform_servo_start_info_type start_out{};
+    ASSERT_EQ(ptp_platform_servo_start(&start, &start_out), 0u);
+    fired.clear();
+    // Offsets of 0, 300, 400, 1200 and 300 ns over a 1000 ns path, one exchange a second.
+    const int64_t offsets[] = {0, 300, 400, 1200, 300, 1100};
+    uint64_t master = 1'700'000'000ull * 1'000'000'000ull;
+    for (int64_t offset : offsets) {
+        auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
+            ptp_platform_servo_time_update_in_type in{};
+            std::memcpy(in.entry, &message, sizeof message);
+            for (int i = 0; i < 6; i++) {
+                in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
+                in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
+            }
+            for (int i = 0; i < 4; i++) {
+                in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
+                in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
+            }
+            ptp_platform_servo_time_update_info_type out{};
+            return ptp_platform_servo_time_update(&in, &out);
+        };
+        master += 1'000'000'000;
+        const uint64_t t2 = master + 1000 + static_cast<uint64_t>(offset);
+        ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master, t2), 0u);
+        ASSERT_EQ(
+            entry(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, t2 + 10'000 + 1000 - static_cast<uint64_t>(offset), t2 + 10'000),
+            0u);
+    }
+    evm_run_until_idle(evm);
+    std::vector<std::string> thresholds;
+    for (const std::string &f : fired) {
+        if (f.rfind("threshold", 0) == 0) {
+            thresholds.push_back(f);
+        }
+    }
+    // Once per crossing: warning at 300, critical at 1200, critical again after falling back to warning.
+    EXPECT_EQ(thresholds, (std::vector<std::string>{"threshold 300.0", "threshold 1200.0", "threshold 1100.0"}));
+
+    ptp_platform_clock_get_current_timestamp_in_type ts_in{};
+    ptp_platform_clock_get_current_timestamp_info_type ts_out{};
+    ASSERT_EQ(ptp_platform_clock_get_current_timestamp(&ts_in, &ts_out), 0u);
+    const uint8_t expected[10] = {0x00, 0x00, 0x65, 0x53, 0xf1, 0x00, 0x00, 0x00, 0x00, 0x05};
+    EXPECT_EQ(0, std::memcmp(ts_out.timestamp, expected, sizeof expected));
+}
+
+} // namespace
