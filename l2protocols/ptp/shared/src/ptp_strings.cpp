@@ -9,6 +9,7 @@
 #include <span>
 
 #include "ptp_wire.h"
+#include "sysmgr.h"
 
 namespace {
 
@@ -363,6 +364,10 @@ const char *ptp_delay_asymmetry_to_str(int32_t nanoseconds)
 // No node-name service is reachable from this library: every node prints in the fallback form.
 const char *ptp_node_id_to_str(uint32_t node_id)
 {
+    char name[64];
+    if (nodeid_to_str_external(node_id, name, sizeof name) == 0) {
+        return pool_format("%s", name);
+    }
     return pool_format("<Unknown node (0x%8.8x)>", node_id);
 }
 

@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "chassis.h"
+#include "sysmgr_test.h"
+
 namespace {
 
 struct name_case {
@@ -262,6 +265,19 @@ TEST(PtpStrings, TransportChangesAndPackers)
     uint32_t on = 5, off = 0;
     EXPECT_EQ(ptp_trace_flags_pack_ptrs(&off, &on, &off, &on), 0xau);
     EXPECT_EQ(ptp_trace_bytes_pack(0x11, 0x22, 0x33, 0x44), 0x44332211u);
+}
+
+TEST(PtpStrings, NodesByTheirChassisName)
+{
+    chassis_desc_type *chassis = nullptr;
+    std::string error;
+    ASSERT_EQ(chassis_load(chassis_sample_path(), &chassis, &error), 0u) << error;
+    sysmgr_test_set_chassis(chassis);
+    EXPECT_STREQ(ptp_node_id_to_str(0x010), "0/1/CPU0");
+    EXPECT_STREQ(ptp_node_id_to_str(0x999), "<Unknown node (0x00000999)>");
+    sysmgr_test_reset();
+    chassis_free(chassis);
+    EXPECT_STREQ(ptp_node_id_to_str(0x010), "<Unknown node (0x00000010)>");
 }
 
 TEST(PtpStringPool, EleventhCallOverwritesTheFirst)
