@@ -365,7 +365,63 @@
     X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
-#define PTP_TRACE_POINTS_QUORRIN(X)
+// Process entry 0-99, agent link 100-199, platform driver 200-299.
+#define PTP_TRACE_POINTS_QUORRIN(X) \
+    X(MAIN_START, 0, "PTP controller is (re)starting") \
+    X(MAIN_EXIT, 1, "PTP controller is exiting") \
+    X(MAIN_IM_BIND_FAILED, 2, "Failed to bind to IM: %s", PTP_TRACE_ARG_ZERR) \
+    X(MAIN_IM_CONNID_FAILED, 3, "Failed to get connection ID for IM connection: %s", PTP_TRACE_ARG_ZERR) \
+    X(MAIN_STANDBY, 4, "Node in standby") \
+    X(MAIN_GOING_ACTIVE, 5, "Node going active") \
+    X(MAIN_INIT_IM, 6, "IM connection successfully initialized") \
+    X(MAIN_INIT_TIMERS, 7, "Timers successfully initialized") \
+    X(MAIN_INIT_CHKPT, 8, "Checkpoint successfully initialized") \
+    X(MAIN_INIT_NODE_ID, 9, "Successfully looked up local node ID") \
+    X(MAIN_INIT_CAPABILITY, 10, "Platform capability successfully initialized") \
+    X(MAIN_INIT_LEAP_TIMERS, 11, "Leap second timers successfully initialized") \
+    X(MAIN_INIT_LEAP_SECONDS, 12, "Leap seconds module successfully initialized") \
+    X(MAIN_INIT_CFG_BIND, 13, "Successfully bound to global Nodra bindpoint") \
+    X(MAIN_INIT_CFG_VRFN, 14, "Successfully registered for vrfn") \
+    X(MAIN_INIT_CFG_FSYNC_BIND, 15, "Successfully bound to FSync global's Nodra bindpoint") \
+    X(MAIN_INIT_COMMS, 16, "Comms module successfully initialized") \
+    X(MAIN_INIT_BMC, 17, "BMC module successfully initialized") \
+    X(MAIN_INIT_SERVO, 18, "Platform servo successfully initialized") \
+    X(MAIN_INIT_CLOCK, 19, "Platform clock successfully initialized") \
+    X(MAIN_INIT_PLATFORM_LEAP, 20, "Platform updated with leap second information") \
+    X(MAIN_INIT_EDM, 21, "EDM module successfully initialized") \
+    X(MAIN_INIT_PORT_NUM, 22, "Port num module successfully initialized") \
+    X(MAIN_INIT_KVOLM, 23, "Found KVOLM 'ririz'") \
+    X(MAIN_INIT_LR_EVENTS, 24, "Registered for LR events successfully") \
+    X(MAIN_INIT_EOI, 25, "Successfully informed SysMgr about EOI") \
+    X(MAIN_INIT_CHKPT_ISSU, 26, "Initializing chkpt, ISSU %senabled.", PTP_TRACE_ARG_FLAG_NOT) \
+    X(MAIN_IDT_ALL_RECEIVED, 30, "All expected table-end IDTs received") \
+    X(MAIN_IDT_TIMER_EXPIRED, 31, "The timer waiting for checkpoint IDTs expired") \
+    X(COMMS_RETRY_EXPIRED, 100, "Retry timer expired, sending announce message to all nodes") \
+    X(COMMS_RETRY_MAX, 101, "Max message-send retry count reached, exiting") \
+    X(COMMS_ANNOUNCE_SENT, 102, "Successfully sent announce message to %s", PTP_TRACE_ARG_TEXT) \
+    X(COMMS_ANNOUNCE_SEND_FAILED, 103, "Failed to send announce message to %s: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(COMMS_DAMPING, 104, "%s grandmaster clock message damping timer", PTP_TRACE_ARG_TEXT) \
+    X(COMMS_NOTIFICATION, 105, "Received comms notification %s from node %s. Comms is %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_NODE_ID, PTP_TRACE_ARG_TEXT) \
+    X(COMMS_ANNOUNCE_REQUEST, 106, "Received announce request message from node %s. Comms is %s", PTP_TRACE_ARG_NODE_ID, PTP_TRACE_ARG_TEXT) \
+    X(COMMS_BMC, 107, "Received BMC message from node %s. Comms is %s", PTP_TRACE_ARG_NODE_ID, PTP_TRACE_ARG_TEXT) \
+    X(COMMS_BMC_NODE_ID_FAILED, 108, "Failed to get node ID for received BMC message: %s", PTP_TRACE_ARG_ZERR) \
+    X(COMMS_BMC_NO_SLAVE, 109, "Ignored BMC message due to lack of slave support") \
+    X(PLATFORM_INITIALIZED, 200, "Successfully initialized platform") \
+    X(PLATFORM_CLOCK_INIT_FAILED, 201, "Failed to initialize platform clock: %s", PTP_TRACE_ARG_ZERR) \
+    X(PLATFORM_CLOCK_VERSION, 202, "Failed to initialize platform clock: unsupported API version. Expected %lu, found %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PLATFORM_SERVO_INIT_FAILED, 203, "Failed to initialize platform servo: %s", PTP_TRACE_ARG_ZERR) \
+    X(PLATFORM_SERVO_INITIALIZED, 204, "Initialized servo, Servo was %sstarted, %ssynced", PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT) \
+    X(PLATFORM_CAPABILITY_INIT_FAILED, 205, "Failed to initialize platform capabilities: %s", PTP_TRACE_ARG_ZERR) \
+    X(PLATFORM_CAPABILITY_VERSION, 206, "Failed to initialize platform capabilities: unsupported API version. Expected %lu or below, found %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PLATFORM_SERVO_START, 207, "Starting servo. %s time, %s freq, sync packet rate %lu, delay request packet rate %lu, profile %s, clock_type %s, servo mode %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_PROFILE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(PLATFORM_SERVO_START_NETWORK, 208, "Starting servo - continued. Network type %s", PTP_TRACE_ARG_TEXT) \
+    X(PLATFORM_SERVO_STOP, 209, "Stopping servo") \
+    X(PLATFORM_SYNC_DROPPED, 210, "Servo not running, dropping sync notification from platform") \
+    X(PLATFORM_SYNC, 211, "Received notification of servo-sync from platform") \
+    X(PLATFORM_SLAVE_UPDATE_NO_GM, 213, "Sending slave update to platform. Not sending grandmaster info (%s), APTS %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(PLATFORM_TRANSPARENT_CLOCK, 214, "Sending transparent clock %s update to platform", PTP_TRACE_ARG_TEXT) \
+    X(PLATFORM_SETTINGS, 215, "Sending clock settings update to platform: Profile %s, Clock Type %s, Servo Mode %s, Network Type %s, Servo Slow Tracking %s, Holdover Duration (secs) %lu %s", PTP_TRACE_ARG_PROFILE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PLATFORM_CLOCK_INITIALIZED, 216, "Platform clock DLL successfully initialised with API version %lu", PTP_TRACE_ARG_UINT)
 
 // The global-configuration process (sardo). Rows are added by its modules as they are built.
 #define PTP_TRACE_POINTS_SARDO(X)
@@ -497,3 +553,11 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_REPLY_FAILED) == 0x1001003e
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_ERROR_FAILED) == 0x1001003ec);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_RECEIVED) == 0x1001003ed);
 // clang-format on
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_START) == 0x200000);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_EXIT) == 0x200001);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IM_BIND_FAILED) == 0x100200002);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IM_CONNID_FAILED) == 0x100200003);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_GOING_ACTIVE) == 0x200005);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_ALL_RECEIVED) == 0x20001e);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_TIMER_EXPIRED) == 0x20001f);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_COMMS_RETRY_MAX) == 0x200065);

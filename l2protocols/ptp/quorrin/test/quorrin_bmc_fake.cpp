@@ -1,0 +1,134 @@
+// Recording fake of best-master selection.
+#include "quorrin_fakes.h"
+
+namespace {
+
+quorrin_fake_bmc_type bmc;
+const bool registered = quorrin_fake_on_reset([] { bmc = quorrin_fake_bmc_type{}; });
+
+} // namespace
+
+quorrin_fake_bmc_type &quorrin_fake_bmc()
+{
+    (void)registered;
+    return bmc;
+}
+
+zerrno quorrin_bmc_init(event_mgr_type *)
+{
+    quorrin_fake_record("quorrin_bmc_init");
+    return quorrin_fake_result("quorrin_bmc_init");
+}
+
+void quorrin_bmc_shutdown(void)
+{
+    quorrin_fake_record("quorrin_bmc_shutdown");
+}
+
+void quorrin_bmc_clock_update(const ptp_clock_type *clock, uint32_t node_id, uint32_t ifhandle,
+                              int32_t log_sync_interval, int32_t log_delay_req_interval, int32_t delay_asymmetry,
+                              const ptp_address_type *address)
+{
+    quorrin_fake_record("quorrin_bmc_clock_update");
+    quorrin_fake_bmc_type::report_type report{};
+    report.present = clock != nullptr;
+    if (clock != nullptr) {
+        report.clock = *clock;
+    }
+    report.node_id = node_id;
+    report.ifhandle = ifhandle;
+    report.log_sync_interval = log_sync_interval;
+    report.log_delay_req_interval = log_delay_req_interval;
+    report.delay_asymmetry = delay_asymmetry;
+    report.address = *address;
+    bmc.reports.push_back(report);
+}
+
+void quorrin_bmc_resync_request(uint32_t node_id)
+{
+    quorrin_fake_record("quorrin_bmc_resync_request " + std::to_string(node_id));
+}
+
+const ptp_clock_type *quorrin_bmc_get_gm(quorrin_bmc_gm_type *gm)
+{
+    if (gm != nullptr) {
+        *gm = bmc.gm;
+    }
+    return bmc.has_gm ? &bmc.gm_clock : nullptr;
+}
+
+void quorrin_bmc_get_advertised_clock(ptp_clock_type *clock, void *)
+{
+    *clock = bmc.advertised;
+}
+
+void quorrin_bmc_get_servo_options(uint32_t *servo_mode, uint32_t *network_type)
+{
+    *servo_mode = bmc.servo_mode;
+    *network_type = bmc.network_type;
+}
+
+void quorrin_bmc_platform_clock_update(uint32_t active, uint32_t using_ptp_for_frequency, uint32_t using_ptp_for_time,
+                                       const ptp_platform_clock_props_type *local_props,
+                                       const ptp_platform_clock_props_type *selection_props, uint32_t utc_info_valid,
+                                       uint32_t from_init)
+{
+    quorrin_fake_record("quorrin_bmc_platform_clock_update");
+    quorrin_fake_bmc_type::platform_update_type update{};
+    update.active = active;
+    update.using_frequency = using_ptp_for_frequency;
+    update.using_time = using_ptp_for_time;
+    update.local = *local_props;
+    update.has_selection = selection_props != nullptr;
+    if (selection_props != nullptr) {
+        update.selection = *selection_props;
+    }
+    update.utc_info_valid = utc_info_valid;
+    update.from_init = from_init;
+    bmc.platform_updates.push_back(update);
+}
+
+bool quorrin_bmc_is_node_active(void)
+{
+    return bmc.node_active;
+}
+
+void quorrin_bmc_servo_started(void)
+{
+    quorrin_fake_record("quorrin_bmc_servo_started");
+}
+
+void quorrin_bmc_gm_synced(void)
+{
+    quorrin_fake_record("quorrin_bmc_gm_synced");
+}
+
+void quorrin_bmc_gm_sync_lost(void)
+{
+    quorrin_fake_record("quorrin_bmc_gm_sync_lost");
+}
+
+void quorrin_bmc_go_primary_active(void)
+{
+    quorrin_fake_record("quorrin_bmc_go_primary_active");
+}
+
+void quorrin_bmc_chkpt_global_recover(void)
+{
+    quorrin_fake_record("quorrin_bmc_chkpt_global_recover");
+}
+
+void quorrin_bmc_chkpt_global_ndt(const chkpt_ndt_type *notice)
+{
+    quorrin_fake_record("quorrin_bmc_chkpt_global_ndt " + std::to_string(notice->table_id));
+}
+
+void quorrin_bmc_chkpt_clock_ndt(const chkpt_ndt_type *notice)
+{
+    quorrin_fake_record("quorrin_bmc_chkpt_clock_ndt " + std::to_string(notice->table_id));
+}
+
+const char *quorrin_bmc_ql_value_to_str(uint8_t value)
+{
+    return value == 22 ? "Opt-I/PRC" : "QL";
+}

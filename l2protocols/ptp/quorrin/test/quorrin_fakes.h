@@ -1,0 +1,87 @@
+// Recording fakes of the controller's modules that a test does not link for real: every call is
+// recorded by name (with its arguments where a test looks at them), and the knobs below set what
+// the fakes answer. Each test links the fakes of the modules it does not exercise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ptp_types.h"
+#include "quorrin_bmc.h"
+#include "zerrno.h"
+
+// Calls recorded by every linked fake, in order.
+std::vector<std::string> &quorrin_fake_calls();
+// The same, safe to take while another thread records.
+std::vector<std::string> quorrin_fake_calls_copy();
+void quorrin_fake_record(const std::string &call);
+// The named call ("quorrin_cfg_init", ...) fails with code from now on (0: succeeds again).
+void quorrin_fake_fail(const std::string &call, zerrno code);
+zerrno quorrin_fake_result(const std::string &call);
+// Forget calls, failures and every knob below.
+void quorrin_fake_reset();
+// Each fake file registers how its knobs are reset (at static initialisation).
+bool quorrin_fake_on_reset(void (*hook)());
+
+// quorrin_bmc: the grandmaster (null clock: none), the node-active flag, the advertised clock,
+// the servo options, and the clock reports received.
+struct quorrin_fake_bmc_type {
+    bool has_gm = false;
+    ptp_clock_type gm_clock{};
+    quorrin_bmc_gm_type gm{};
+    bool node_active = true;
+    ptp_clock_type advertised{};
+    uint32_t servo_mode = 0;
+    uint32_t network_type = 0;
+    struct report_type {
+        bool present;
+        ptp_clock_type clock;
+        uint32_t node_id;
+        uint32_t ifhandle;
+        int32_t log_sync_interval;
+        int32_t log_delay_req_interval;
+        int32_t delay_asymmetry;
+        ptp_address_type address;
+    };
+    std::vector<report_type> reports;
+    struct platform_update_type {
+        uint32_t active, using_frequency, using_time;
+        ptp_platform_clock_props_type local;
+        bool has_selection;
+        ptp_platform_clock_props_type selection;
+        uint32_t utc_info_valid, from_init;
+    };
+    std::vector<platform_update_type> platform_updates;
+};
+quorrin_fake_bmc_type &quorrin_fake_bmc();
+
+// quorrin_cfg: the getters' answers.
+struct quorrin_fake_cfg_type {
+    uint32_t profile = 0;
+    uint32_t clock_type = 0;
+    uint8_t domain = 0;
+    uint64_t clock_id = 0;
+    uint32_t slow_tracking = 0;
+    bool holdover_set = false;
+    uint32_t holdover_seconds = 0;
+    uint8_t freq_priority = 0;
+    uint8_t tod_priority = 0;
+    bool apts = false;
+};
+quorrin_fake_cfg_type &quorrin_fake_cfg();
+
+// quorrin_ha: the upgrade role.
+uint32_t &quorrin_fake_ha_role();
+
+// quorrin_main: the node and its role.
+struct quorrin_fake_main_type {
+    uint32_t node_id = 0x100;
+    bool kvolm_or_lc = true;
+};
+quorrin_fake_main_type &quorrin_fake_main();
+
+// quorrin_leap_seconds: when set, the process leaves its event loop as soon as it runs it; or it
+// leaves it when told (from any thread, once the module was started).
+void quorrin_fake_exit_when_running(bool exit);
+void quorrin_fake_post_exit();

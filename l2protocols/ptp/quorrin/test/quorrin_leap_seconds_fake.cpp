@@ -1,0 +1,63 @@
+// Recording fake of the leap-second database. Its last start-up call can make the process leave
+// its event loop once it runs, so that a test sees start-up and teardown whole.
+#include "quorrin_fakes.h"
+#include "quorrin_leap_seconds.h"
+#include "quorrin_main.h"
+
+namespace {
+
+event_async_ctx_type exit_event{};
+bool exit_attached = false;
+bool exit_when_running = false;
+const bool registered = quorrin_fake_on_reset([] {
+    exit_attached = false;
+    exit_when_running = false;
+});
+
+int exit_cb(const event_async_ctx_type *, int32_t, void *)
+{
+    quorrin_fake_record("exit");
+    quorrin_main_exiting();
+    return 0;
+}
+
+} // namespace
+
+void quorrin_fake_exit_when_running(bool exit)
+{
+    (void)registered;
+    exit_when_running = exit;
+}
+
+void quorrin_fake_post_exit()
+{
+    if (exit_attached) {
+        event_send_async(exit_event.coid, exit_event.code, 0);
+    }
+}
+
+zerrno quorrin_leap_seconds_init(event_mgr_type *evm)
+{
+    exit_attached = event_async_attach_event(evm, 0, exit_cb, nullptr, &exit_event) >= 0;
+    quorrin_fake_record("quorrin_leap_seconds_init");
+    return quorrin_fake_result("quorrin_leap_seconds_init");
+}
+
+zerrno quorrin_leap_seconds_start_updates(void)
+{
+    quorrin_fake_record("quorrin_leap_seconds_start_updates");
+    if (exit_when_running) {
+        quorrin_fake_post_exit();
+    }
+    return quorrin_fake_result("quorrin_leap_seconds_start_updates");
+}
+
+void quorrin_leap_seconds_shutdown(void)
+{
+    quorrin_fake_record("quorrin_leap_seconds_shutdown");
+}
+
+void quorrin_leap_seconds_chkpt_gm_ndt(const chkpt_ndt_type *notice)
+{
+    quorrin_fake_record("quorrin_leap_seconds_chkpt_gm_ndt " + std::to_string(notice->table_id));
+}

@@ -1,0 +1,24 @@
+// Recording fake of port-number allocation.
+#include "quorrin_fakes.h"
+#include "quorrin_port_num.h"
+
+zerrno quorrin_port_num_init(event_mgr_type *)
+{
+    quorrin_fake_record("quorrin_port_num_init");
+    return quorrin_fake_result("quorrin_port_num_init");
+}
+
+void quorrin_port_num_restore(void)
+{
+    quorrin_fake_record("quorrin_port_num_restore");
+}
+
+void quorrin_port_num_shutdown(bool delete_entries)
+{
+    quorrin_fake_record(std::string("quorrin_port_num_shutdown ") + (delete_entries ? "1" : "0"));
+}
+
+void quorrin_port_num_chkpt_ndt(const chkpt_ndt_type *notice)
+{
+    quorrin_fake_record("quorrin_port_num_chkpt_ndt " + std::to_string(notice->table_id));
+}
