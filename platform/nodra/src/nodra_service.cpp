@@ -206,7 +206,11 @@ struct edm_wait {
     bool paging = false;
     std::vector<edm_entry> entries;
     std::set<std::string> names;
+    size_t bytes = 0; // of the answer so far
 };
+
+// A listing that outgrows one answer (a provider that never stops, say) fails instead.
+constexpr size_t edm_listing_bytes_max = SOCKMSG_MAX_PAYLOAD - (1u << 20);
 
 constexpr uint32_t edm_page_default = 256;
 std::atomic<uint32_t> edm_page_size{edm_page_default};
@@ -951,8 +955,13 @@ void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t
     for (edm_entry &e : page) {
         if (!wait.names.insert(e.name).second)
             continue;
+        wait.bytes += e.name.size() + e.value.size() + 12;
         wait.entries.push_back(std::move(e));
         last = &wait.entries.back().name;
+    }
+    if (wait.bytes > edm_listing_bytes_max) {
+        reply(wait.call, NODRA_ERR_NO_MEMORY);
+        return;
     }
     if (!more || last == nullptr) {
         edm_list_reply(wait);
