@@ -18,6 +18,9 @@ inline constexpr uint16_t SYSMGR_WIRE_LIST = 3;        // reply: the process tab
 inline constexpr uint16_t SYSMGR_WIRE_KILL = 4;        // u32 node, name: kill -9 (it is restarted)
 inline constexpr uint16_t SYSMGR_WIRE_LR_REGISTER = 5; // u32 node, u32 kind: this client wants those events
 inline constexpr uint16_t SYSMGR_WIRE_LR_FIRE = 6;     // u32 node (all ones: every node), u32 kind; reply u32 told
+inline constexpr uint16_t SYSMGR_WIRE_NODES = 7;       // reply: the chassis' nodes as text
+inline constexpr uint16_t SYSMGR_WIRE_STOP = 8;        // u32 node, name: kill -9, not started again
+inline constexpr uint16_t SYSMGR_WIRE_RESTART = 9;     // u32 node, name: kill -9 and start again (a stopped one too)
 inline constexpr uint16_t SYSMGR_WIRE_LR_EVENT = 30;   // notice: u32 kind, u32 node
 
 // A dead process is started again after this long.
@@ -47,6 +50,10 @@ uint32_t sysmgr_host_config_appeared(uint32_t node);
 // the nodes that have that interface. Started only when a process is marked restart_on_config.
 zerrno sysmgr_config_watch_init(event_mgr_type *evm, sockmsg_server_type *server);
 void sysmgr_config_watch_shutdown(void);
+
+// The chassis' nodes, one line each: "name id role redundancy kvolm", id in hex, kvolm "kvolm"
+// or "-".
+std::string sysmgr_host_node_table(void);
 
 // The name of the process the manager started with this pid (false for another pid): what the
 // daemon's other services take as a client's identity.

@@ -55,7 +55,7 @@ struct proc_type {
     uint32_t restarts = 0;
     evm_alarm_type *restart = nullptr;
     bool restart_on_config = false;
-    bool config_pending = false; // configuration came while it was leaving: start it again once dead
+    bool config_pending = false; // to be started again once dead, though it was leaving
 };
 
 struct lr_interest_type {
@@ -211,7 +211,14 @@ void on_list(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *, u
         sockmsg_reply(call, 0, table.data(), static_cast<uint32_t>(table.size()));
 }
 
-void on_kill(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+// The operator's requests on one process: u32 node, then its name (1 to 64 bytes).
+enum class op_type {
+    KILL,    // kill -9: the manager starts it again, as after any death
+    STOP,    // kill -9 and leave it stopped
+    RESTART, // kill -9 and start again, also one that is stopped
+};
+
+void on_process(sockmsg_call_type *call, const uint8_t *data, uint32_t length, op_type op)
 {
     host_type &h = host();
     zerrno rc = SYSMGR_ERR_INVALID;
@@ -222,14 +229,45 @@ void on_kill(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *dat
         std::lock_guard<std::mutex> g(h.lock);
         rc = SYSMGR_ERR_NO_NODE;
         for (proc_type *p : h.procs) {
-            if (p->node_id == node && p->name == name && p->pid > 0) {
+            if (p->node_id != node || p->name != name)
+                continue;
+            rc = 0;
+            if (p->pid > 0) {
                 kill(p->pid, SIGKILL);
-                rc = 0;
+                // Its death decides: one leaving stays stopped unless a start is pending.
+                if (op == op_type::STOP)
+                    p->state = proc_state::EXITING;
+                p->config_pending = op == op_type::RESTART;
+            } else if (op == op_type::RESTART && h.evm != nullptr && !h.stopping) {
+                p->state = proc_state::RESTARTING;
+                evm_alarm_set(p->restart, fts_get_stamp_fast());
             }
         }
     }
     if (call != nullptr)
         sockmsg_reply(call, rc, nullptr, 0);
+}
+
+void on_kill(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    on_process(call, data, length, op_type::KILL);
+}
+
+void on_stop(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    on_process(call, data, length, op_type::STOP);
+}
+
+void on_restart(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
+{
+    on_process(call, data, length, op_type::RESTART);
+}
+
+void on_nodes(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t *, uint32_t, void *)
+{
+    const std::string table = sysmgr_host_node_table();
+    if (call != nullptr)
+        sockmsg_reply(call, 0, table.data(), static_cast<uint32_t>(table.size()));
 }
 
 uint32_t be32(const uint8_t *p)
@@ -310,8 +348,15 @@ void on_disconnect(sockmsg_session_type *session, void *, void *)
 }
 
 const sockmsg_handler_row rows[] = {
-    {SYSMGR_WIRE_READY, on_ready}, {SYSMGR_WIRE_EXITING, on_exiting},         {SYSMGR_WIRE_LIST, on_list},
-    {SYSMGR_WIRE_KILL, on_kill},   {SYSMGR_WIRE_LR_REGISTER, on_lr_register}, {SYSMGR_WIRE_LR_FIRE, on_lr_fire},
+    {SYSMGR_WIRE_READY, on_ready},
+    {SYSMGR_WIRE_EXITING, on_exiting},
+    {SYSMGR_WIRE_LIST, on_list},
+    {SYSMGR_WIRE_KILL, on_kill},
+    {SYSMGR_WIRE_LR_REGISTER, on_lr_register},
+    {SYSMGR_WIRE_LR_FIRE, on_lr_fire},
+    {SYSMGR_WIRE_NODES, on_nodes},
+    {SYSMGR_WIRE_STOP, on_stop},
+    {SYSMGR_WIRE_RESTART, on_restart},
 };
 const sockmsg_service_type service = {SYSMGR_SERVICE_ID, "sysmgr", rows, sizeof rows / sizeof rows[0],
                                       on_disconnect,     nullptr};
@@ -426,6 +471,20 @@ uint32_t sysmgr_host_config_appeared(uint32_t node)
         }
     }
     return started;
+}
+
+std::string sysmgr_host_node_table(void)
+{
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    std::string out;
+    for (size_t i = 0; chassis != nullptr && i < chassis->nodes.size(); ++i) {
+        const chassis_node_type &n = chassis->nodes[i];
+        char line[160];
+        snprintf(line, sizeof line, "%s 0x%x %s %s %s\n", n.name.c_str(), n.node_id, n.is_rp ? "rp" : "lc",
+                 n.standby ? "standby" : "active", n.kvolm ? "kvolm" : "-");
+        out += line;
+    }
+    return out;
 }
 
 bool sysmgr_host_name_of(int32_t pid, std::string *name)

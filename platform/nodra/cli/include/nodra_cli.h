@@ -7,6 +7,8 @@
 //   show config [prefix]      the committed items below prefix ("/cfg/"), one "path value" a line
 //   get|list|datalist <path>  an operational item, a listing, every item below a path
 //   action <path> <value>     write an action item (its provider acts on it)
+//   and the chassis' commands of plat_cli.h (show nodes|processes|links|interfaces, process,
+//   event, interface, link)
 //
 // Values: decimal or 0x integers, bare or "quoted" texts, tuples (a,,c) whose empty fields are
 // absent. A bad line prints one "error: <line>: <reason>" line; it and everything after it is

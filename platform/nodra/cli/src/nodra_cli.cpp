@@ -7,6 +7,7 @@
 
 #include "bag.h"
 #include "nodra.h"
+#include "plat_cli.h"
 #include "tuple.h"
 
 namespace {
@@ -453,6 +454,12 @@ bool run_line(nodra_cli_type *cli, const std::string &line)
             return false;
         }
         return true;
+    }
+    // The chassis' own commands (processes, nodes, interfaces, platform events).
+    if (const int rc = plat_cli_run(w, cli->out, &error); rc >= 0) {
+        if (rc != 0)
+            error_line(cli, line, error);
+        return rc == 0;
     }
     error_line(cli, line, "unknown command");
     return false;

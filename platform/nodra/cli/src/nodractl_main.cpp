@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -29,8 +30,10 @@ int main(int argc, char **argv)
     } catch (const CLI::ParseError &e) {
         return app.exit(e);
     }
-    if (!socket.empty())
+    if (!socket.empty()) {
         nodra_test_use_socket(socket.c_str());
+        setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1); // the chassis' commands
+    }
 
     std::vector<std::string> lines;
     if (!words.empty()) {
