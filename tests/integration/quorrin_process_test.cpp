@@ -1,0 +1,127 @@
+// The controller as a process of the chassis: the platform daemon's process manager starts it on
+// the route processor, it signals readiness, and its announce message reaches the port manager
+// of an agent on a line card (the agent's protocol-thread modules, run here as members of that
+// node in the daemon). The controller's modules not built yet are the stand-ins of
+// quorrin_standins.cpp.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "daemon_test_child.h"
+#include "evm_test.h"
+#include "issul.h"
+#include "plat_debug.h"
+#include "ptp_debug.h"
+#include "shmwin.h"
+#include "sockmsg.h"
+#include "sysmgr_host.h"
+#include "tessel_bmc.h"
+#include "tessel_debug_areas.h"
+#include "tessel_issu.h"
+#include "tessel_port_mgr.h"
+#include "tessel_stats.h"
+
+namespace {
+
+// The local clock identity the stand-in configuration gives the controller.
+constexpr uint64_t CONTROLLER_CLOCK_ID = 0x0200'5EFF'FE10'0001;
+
+debug_event_type debug_table[TESSEL_DEBUG_AREA_COUNT];
+
+// The state of a process in the daemon's table ("" when absent).
+std::string state_of(const std::string &socket, const std::string &name)
+{
+    sockmsg_client_type *c = nullptr;
+    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
+        return "";
+    }
+    uint32_t status = 0;
+    std::vector<uint8_t> reply;
+    std::string found;
+    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
+        std::istringstream in(std::string(reply.begin(), reply.end()));
+        std::string node, proc, state;
+        int pid = 0;
+        unsigned restarts = 0;
+        while (in >> node >> proc >> pid >> state >> restarts) {
+            if (proc == name) {
+                found = state;
+            }
+        }
+    }
+    sockmsg_client_close(c);
+    return found;
+}
+
+template <typename F>
+bool wait_for(F done)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceReachesTheAgentsPortManager)
+{
+    char tmpl[] = "/tmp/quorrin_process_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
+    std::ofstream(chassis) << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
+                           << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
+                           << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n";
+    const std::string prefix = "quorrin_process_test." + std::to_string(getpid()) + ".";
+    child_type daemon =
+        spawn({PLATFORMD_PATH, "--socket", socket},
+              {{"PTP_CHASSIS", chassis}, {"PTP_RUN_DIR", dir}, {"PTP_SYSLOG", "0"}, {"PTP_CLOCK_PREFIX", prefix}});
+    ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; })) << state_of(socket, "quorrin");
+
+    // The agent of the line card joins the controller's channel.
+    setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    setenv("PTP_CHASSIS", chassis.c_str(), 1);
+    setenv("PTP_NODE", "0x10", 1);
+    shmwin_test_set_prefix(prefix.c_str());
+    shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    ASSERT_EQ(ptp_debug_register(evm, debug_table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
+    issul_test_reset();
+    issul_test_set_role(ISSUL_ROLE_PRIMARY);
+    ASSERT_EQ(tessel_issu_init(evm), 0u);
+    ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
+    tessel_port_mgr_ptp_enable();
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (tessel_port_mgr_get_local_clock() == nullptr && std::chrono::steady_clock::now() < end) {
+        if (evm_run_until_idle(evm) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ASSERT_NE(tessel_port_mgr_get_local_clock(), nullptr) << "no announce from the controller";
+    EXPECT_EQ(tessel_port_mgr_get_local_clock()->clock_id, CONTROLLER_CLOCK_ID);
+    EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
+
+    tessel_port_mgr_ptp_disable();
+    tessel_bmc_reset();
+    tessel_port_mgr_shutdown();
+    ptp_debug_cleanup();
+    event_manager_destroy(evm);
+    shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
+    stop(daemon);
+    unsetenv("PTP_NODE");
+    unsetenv("PTP_CHASSIS");
+    unsetenv("PTP_PLATFORM_SOCKET");
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
