@@ -264,6 +264,14 @@ TEST(SysmgrDaemon, LogicalRouterEventsReachTheProcessesOfTheirNode)
     EXPECT_EQ(seen[0].kind, SYSMGR_LR_EVENT_KVOLM_ACTIVE);
     EXPECT_EQ(seen[0].node_id, 0x10u);
 
+    // A client the manager did not start names its node once per connection.
+    const uint8_t other_node[8] = {0, 0, 0, 0x20, 0, 0, 0, 4}, same_node[8] = {0, 0, 0, 0x10, 0, 0, 0, 3};
+    uint32_t status = 0;
+    ASSERT_EQ(sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LR_REGISTER, same_node, 8, &status, nullptr), 0u);
+    EXPECT_EQ(status, 0u);
+    ASSERT_EQ(sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LR_REGISTER, other_node, 8, &status, nullptr), 0u);
+    EXPECT_EQ(status, SYSMGR_ERR_INVALID);
+
     sysmgr_test_reset(); // the registration and its connection
     sockmsg_client_close(c);
     kill(daemon, SIGTERM);
