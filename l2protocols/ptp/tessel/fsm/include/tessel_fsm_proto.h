@@ -8,68 +8,10 @@
 
 #include "ptp_types.h"
 #include "tessel_fsm_foreign_master.h"
+#include "tessel_fsm_msg_hdr.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
-
-// ---- IEEE 1588 version 2 common header (34 bytes, big-endian) ----
-
-inline constexpr size_t PTP_MSG_HDR_LEN = 34;
-inline constexpr uint8_t PTP_VERSION = 2;
-
-// The header as it stands on the wire.
-struct ptp_msg_hdr_type {
-    uint8_t octets[PTP_MSG_HDR_LEN];
-};
-static_assert(sizeof(ptp_msg_hdr_type) == PTP_MSG_HDR_LEN);
-
-// Byte offsets of the header fields.
-enum ptp_msg_hdr_offset_type : uint32_t {
-    PTP_HDR_OFF_TYPE = 0,    // high nibble transportSpecific, low nibble messageType
-    PTP_HDR_OFF_VERSION = 1, // low nibble versionPTP
-    PTP_HDR_OFF_LENGTH = 2,
-    PTP_HDR_OFF_DOMAIN = 4,
-    PTP_HDR_OFF_FLAGS = 6,
-    PTP_HDR_OFF_CORRECTION = 8,
-    PTP_HDR_OFF_SOURCE_CLOCK = 20,
-    PTP_HDR_OFF_SOURCE_PORT = 28,
-    PTP_HDR_OFF_SEQUENCE = 30,
-    PTP_HDR_OFF_CONTROL = 32,
-    PTP_HDR_OFF_LOG_INTERVAL = 33,
-};
-
-// flagField bits (ptp_msg_flags_type).
-enum ptp_msg_flags_type : uint16_t {
-    PTP_FLAG_LEAP61 = 0x0001,
-    PTP_FLAG_LEAP59 = 0x0002,
-    PTP_FLAG_UTC_OFFSET_VALID = 0x0004,
-    PTP_FLAG_PTP_TIMESCALE = 0x0008,
-    PTP_FLAG_TIME_TRACEABLE = 0x0010,
-    PTP_FLAG_FREQUENCY_TRACEABLE = 0x0020,
-    PTP_FLAG_ALTERNATE_MASTER = 0x0100,
-    PTP_FLAG_UNICAST = 0x0400,
-};
-
-// Minimum lengths of the messages the agent reads.
-inline constexpr size_t PTP_ANNOUNCE_MIN_LEN = 64;
-
-// Decoded header fields of a received message.
-struct ptp_msg_hdr_fields_type {
-    uint8_t transport_specific;
-    uint8_t message_type; // ptp_message_type
-    uint8_t version;
-    uint16_t message_length;
-    uint8_t domain;
-    uint16_t flags;
-    int64_t correction;
-    ptp_port_id_type source_port_id;
-    uint16_t sequence_id;
-    uint8_t control;
-    int8_t log_interval;
-};
-
-// Decodes the first 34 bytes; false (nothing read) when len is below 34.
-bool ptp_msg_hdr_decode(const uint8_t *msg, size_t len, ptp_msg_hdr_fields_type *out);
 
 // Packet counter class of a message type (0..15).
 uint32_t ptp_fsm_proto_msg_class(uint32_t message_type);
@@ -92,16 +34,23 @@ struct ptp_fsm_proto_rx_check_type {
     ptp_msg_hdr_fields_type hdr; // valid when the header could be read
 };
 
-// Structural checks of a received message of len bytes: a full header, a messageLength of at
-// least a header and at most the bytes received (else TooShort), version 2 (else
-// InvalidPacket), and the expected domain (else WrongDomain).
-ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len, uint8_t expected_domain);
+// Structural checks of a received message of len bytes whose header is decoded (null: fewer
+// bytes than a header): a full header, a messageLength of at least a header and at most the
+// bytes received (else TooShort), version 2 (else InvalidPacket), and the expected domain (else
+// WrongDomain).
+ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const ptp_msg_hdr_fields_type *hdr, size_t len,
+                                                   uint8_t expected_domain);
 
 // The single entry of every received PTP message of a port. msg holds len bytes as received;
 // only the first messageLength of them belong to the message. Every rejection is a counted
 // drop; nothing here fails.
 void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
                              const ptp_address_type *src, const ptp_address_type *dst);
+// The same for a message whose header the caller decoded from it already (the packet receive
+// path): the header is not read again.
+void ptp_fsm_proto_decoded_packet_in(tessel_proto_idb_type *port, const ptp_msg_hdr_fields_type &hdr,
+                                     const uint8_t *msg, size_t len, const uint8_t *timestamp,
+                                     const ptp_address_type *src, const ptp_address_type *dst);
 
 // The Signaling TLV walk (messageLength bytes at msg, already checked against the bytes
 // received).

@@ -7,10 +7,22 @@
 #include <cstdint>
 
 #include "ptp_types.h"
+#include "tessel_fsm_msg_hdr.h"
+#include "tessel_utils.h" // tessel_tlv_type_to_string: the TLV names of debug lines
 
-// Signaling header: the 34-byte common header, then the 10-byte target port identity.
-inline constexpr size_t PTP_SIGNALING_HDR_LEN = 44;
-inline constexpr size_t PTP_SIGNALING_TARGET_OFF = 34;
+// A Signaling message on the wire: the common header, the target port identity (clockIdentity,
+// then portNumber), then TLVs back to back. Only its layout is a type: messages are written and
+// read byte by byte at these offsets, never through a struct.
+struct ptp_signaling_msg_type {
+    static constexpr size_t target_clock_off = PTP_MSG_HDR_LEN;
+    static constexpr size_t target_port_off = target_clock_off + 8;
+    static constexpr size_t tlvs_off = target_port_off + 2;
+};
+
+// Signaling header: the common header and the target port identity.
+inline constexpr size_t PTP_SIGNALING_HDR_LEN = ptp_signaling_msg_type::tlvs_off;
+inline constexpr size_t PTP_SIGNALING_TARGET_OFF = ptp_signaling_msg_type::target_clock_off;
+static_assert(PTP_SIGNALING_HDR_LEN == 44);
 inline constexpr uint16_t PTP_SIGNALING_FLAGS = 0x0400; // unicastFlag only
 inline constexpr int8_t PTP_SIGNALING_LOG_INTERVAL = 0x7F;
 
@@ -59,9 +71,6 @@ struct ptp_unicast_grant_tlv_type {
 struct ptp_unicast_cancel_tlv_type {
     uint8_t message_type;
 };
-
-// "Unicast-Request", ...; "Unknown" outside 1..9.
-const char *tessel_tlv_type_to_string(uint32_t tlv_type);
 
 // The whole length a unicast TLV of this type must have (10, 12, 6, 6); 0 for other types.
 size_t ptp_unicast_tlv_expected_len(uint16_t tlv_type);

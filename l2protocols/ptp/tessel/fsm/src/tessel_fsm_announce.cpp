@@ -51,11 +51,6 @@ uint16_t ticks_since(uint16_t now, uint16_t then)
     return static_cast<uint16_t>(now - then);
 }
 
-void announce_drop(tessel_proto_idb_type *port, uint32_t reason)
-{
-    ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_ANNOUNCE, reason);
-}
-
 } // namespace
 
 bool ptp_announce_body_decode(const uint8_t *msg, size_t len, ptp_announce_body_type *out)
@@ -274,7 +269,7 @@ enum class fm_origin {
 };
 
 // Validation of an Announce from a master other than this clock: builds the clock and returns
-// the drop reason, or -1 when it is accepted.
+// -1 when it is accepted, else the reason of the drop it has made (logged, traced, counted).
 int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_type *fm,
                       const ptp_msg_hdr_fields_type &hdr, const ptp_announce_body_type &body, uint32_t rules_profile,
                       uint32_t node_mode, uint64_t local_clock_id, ptp_clock_type *c)
@@ -325,32 +320,31 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
     c->configured_clock_class = fm->is_clock_class_configured ? fm->configured_clock_class : 0;
 
     if (body.steps_removed >= 255) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Steps removed %u higher than maximum allowed value %u", body.steps_removed,
-                           254u);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                   state, body.steps_removed, 254);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_STEPS_REMOVED>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_STEPS_REMOVED,
+            PTP_FSM_TRACE_PKT, std::tuple{state, body.steps_removed, 254},
+            "Steps removed %u higher than maximum allowed value %u", body.steps_removed, 254u);
         return TESSEL_PACKET_DROP_STEPS_REMOVED;
     }
     if (c->clock_class == 255) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received clock class %u should be slave-only clock.", c->clock_class);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                      state, c->clock_class, 255);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_SLAVE_ONLY_CLASS>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_BAD_CLOCK_CLASS,
+            PTP_FSM_TRACE_PKT, std::tuple{state, c->clock_class, 255},
+            "Received clock class %u should be slave-only clock.", c->clock_class);
         return TESSEL_PACKET_DROP_BAD_CLOCK_CLASS;
     }
     if (c->clock_id == UINT64_MAX) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Received clock ID of reserved value");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                       state);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_RESERVED_CLOCK_ID>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_RESERVED_CLOCK_ID,
+            PTP_FSM_TRACE_PKT, std::tuple{state}, "Received clock ID of reserved value");
         return TESSEL_PACKET_DROP_RESERVED_CLOCK_ID;
     }
     const uint8_t min_class = ptp_fsm_svc().get_min_clock_class();
     if (c->clock_class > min_class) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u lower than min clock class %u",
-                           c->clock_class, min_class);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                     state, c->clock_class, min_class);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_MIN_CLOCK_CLASS>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_MIN_CLOCK_CLASS,
+            PTP_FSM_TRACE_PKT, std::tuple{state, c->clock_class, min_class},
+            "Clock class %u lower than min clock class %u", c->clock_class, min_class);
         return TESSEL_PACKET_DROP_MIN_CLOCK_CLASS;
     }
     if (node_mode >= PTP_PROFILE_G8265_1 && node_mode <= PTP_PROFILE_G8275_2) {
@@ -358,35 +352,36 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
                                                      hdr.flags & PTP_FLAG_ALTERNATE_MASTER);
         if (rc != ZERR_OK) {
             const char *name = ptp_profile_to_str(node_mode);
+            const uint32_t reason = node_mode == PTP_PROFILE_G8265_1   ? TESSEL_PACKET_DROP_G8265_1_INCOMPATIBLE
+                                    : node_mode == PTP_PROFILE_G8275_1 ? TESSEL_PACKET_DROP_G8275_1_INCOMPATIBLE
+                                                                       : TESSEL_PACKET_DROP_G8275_2_INCOMPATIBLE;
             switch (rc) {
             case PTP_ZERR2_CLOCK_CLASS_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock class %u not allowed by %s",
-                                   c->clock_class, name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                        state, c->clock_class, node_mode);
+                ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_CLASS>(
+                    port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, reason, PTP_FSM_TRACE_PKT,
+                    std::tuple{state, c->clock_class, node_mode}, "Clock class %u not allowed by %s", c->clock_class,
+                    name);
                 break;
             case PTP_ZERR2_CLOCK_ACCURACY_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Clock accuracy 0x%x not allowed by %s",
-                                   c->accuracy, name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(
-                    PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state, c->accuracy, node_mode);
+                ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_PROFILE_CLOCK_ACCURACY>(
+                    port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, reason, PTP_FSM_TRACE_PKT,
+                    std::tuple{state, c->accuracy, node_mode}, "Clock accuracy 0x%x not allowed by %s", c->accuracy,
+                    name);
                 break;
             case PTP_ZERR2_OSLV_INCONSISTENT:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: OSLV 0x%x not allowed by %s",
-                                   c->offset_log_variance, name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_OSLV>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                                                                 c->offset_log_variance, node_mode);
+                ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_PROFILE_OSLV>(
+                    port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, reason, PTP_FSM_TRACE_PKT,
+                    std::tuple{state, c->offset_log_variance, node_mode}, "OSLV 0x%x not allowed by %s",
+                    c->offset_log_variance, name);
                 break;
             default:
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Flag '%s' not allowed by %s",
-                                   ptp_msg_flag_to_str(PTP_FLAG_ALTERNATE_MASTER), name);
-                ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PROFILE_FLAG>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                                                                 PTP_FLAG_ALTERNATE_MASTER, node_mode);
+                ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_PROFILE_FLAG>(
+                    port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, reason, PTP_FSM_TRACE_PKT,
+                    std::tuple{state, PTP_FLAG_ALTERNATE_MASTER, node_mode}, "Flag '%s' not allowed by %s",
+                    ptp_msg_flag_to_str(PTP_FLAG_ALTERNATE_MASTER), name);
                 break;
             }
-            return node_mode == PTP_PROFILE_G8265_1   ? TESSEL_PACKET_DROP_G8265_1_INCOMPATIBLE
-                   : node_mode == PTP_PROFILE_G8275_1 ? TESSEL_PACKET_DROP_G8275_1_INCOMPATIBLE
-                                                      : TESSEL_PACKET_DROP_G8275_2_INCOMPATIBLE;
+            return static_cast<int>(reason);
         }
     }
     return -1;
@@ -398,21 +393,17 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
 {
     const uint32_t state = port->fsm.PortState;
     if (sender_port == own_port) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received an Announce from the same port which sent "
-                           "it, 0x%x",
-                           sender_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                      state, sender_port);
-        announce_drop(port, TESSEL_PACKET_DROP_LOOPED_SAME_PORT);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_SAME_PORT>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_LOOPED_SAME_PORT,
+            PTP_FSM_TRACE_PKT, std::tuple{state, sender_port},
+            "Received an Announce from the same port which sent it, 0x%x", sender_port);
     } else if (own_port < sender_port) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received an Announce from ourselves from higher port "
-                           "number - dropping. Sent on port 0x%x, received on port 0x%x",
-                           sender_port, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                        state, sender_port, own_port);
-        announce_drop(port, TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_HIGHER_PORT>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT,
+            PTP_FSM_TRACE_PKT, std::tuple{state, sender_port, own_port},
+            "Received an Announce from ourselves from higher port number - dropping. Sent on port 0x%x, received "
+            "on port 0x%x",
+            sender_port, own_port);
     } else {
         if (!port->fsm.is_held_passive) {
             // Under the lock so that the change is reported once, after the transition.
@@ -423,13 +414,12 @@ void announce_loop(tessel_proto_idb_type *port, uint16_t sender_port, uint16_t o
         }
         port->fsm.looped_port_num = sender_port;
         port->fsm.last_looped_announce_id = port->fsm.current_announce_id;
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received an Announce from ourselves from lower port "
-                           "number. Sent on port 0x%x, received on port 0x%x",
-                           sender_port, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                       state, sender_port, own_port);
-        announce_drop(port, TESSEL_PACKET_DROP_LOOPED_LOWER_PORT);
+        // The trace keeps the state the Announce found, before the hold.
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_LOOPED_LOWER_PORT>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_LOOPED_LOWER_PORT,
+            PTP_FSM_TRACE_PKT, std::tuple{state, sender_port, own_port},
+            "Received an Announce from ourselves from lower port number. Sent on port 0x%x, received on port 0x%x",
+            sender_port, own_port);
     }
 }
 
@@ -445,26 +435,21 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         (interop != nullptr && (interop->presence & TESSEL_INTEROP_PROFILE)) ? interop->profile : node_mode;
 
     if (!port->fsm.is_listening) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Announce message received when not listening on the "
-                           "interface - ignoring");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                   state);
-        announce_drop(port, TESSEL_PACKET_DROP_NOT_LISTENING);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_NOT_LISTENING>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_NOT_LISTENING,
+            PTP_FSM_TRACE_PKT, std::tuple{state},
+            "Announce message received when not listening on the interface - ignoring");
         return;
     }
     ptp_announce_body_type body;
     if (hdr.message_length < PTP_ANNOUNCE_MIN_LEN || hdr.message_length > msg_len ||
         !ptp_announce_body_decode(msg, msg_len, &body)) {
         const unsigned length = hdr.message_length;
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: %s message is too short - length is %u, should be at "
-                           "least %u",
-                           "Announce", length, static_cast<unsigned>(PTP_ANNOUNCE_MIN_LEN));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                          ptp_fsm_port_ifhandle(port), state, PTP_MSG_ANNOUNCE, length,
-                                                          PTP_ANNOUNCE_MIN_LEN);
-        announce_drop(port, TESSEL_PACKET_DROP_TOO_SHORT);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_TOO_SHORT,
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{state, PTP_MSG_ANNOUNCE, length, PTP_ANNOUNCE_MIN_LEN},
+            "%s message is too short - length is %u, should be at least %u", "Announce", length,
+            static_cast<unsigned>(PTP_ANNOUNCE_MIN_LEN));
         return;
     }
     const uint16_t flags =
@@ -474,7 +459,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
     // The receive path always names the sender, in the port's encapsulation; anything else is
     // not a message this port can attribute.
     if (src == nullptr || src->encap != port->config.encap) {
-        announce_drop(port, TESSEL_PACKET_DROP_INVALID_PACKET);
+        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_INVALID_PACKET);
         return;
     }
 
@@ -487,11 +472,11 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         } else {
             const uint64_t held = avl2_count(&port->fsm.foreign_master_table);
             if (held >= uint64_t{PTP_FSM_FM_LEARNED_MAX} + port->config.master_table.count) {
-                PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                                   "%s: %s: [%s]: Announce message received from new master %s when %u foreign "
-                                   "masters are already known - dropping",
-                                   ptp_fsm_address_str(src), static_cast<unsigned>(held));
-                announce_drop(port, TESSEL_PACKET_DROP_UNKNOWN_MASTER);
+                ptp_fsm_rx_drop(port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE,
+                                TESSEL_PACKET_DROP_UNKNOWN_MASTER,
+                                "Announce message received from new master %s when %u foreign masters are already "
+                                "known - dropping",
+                                ptp_fsm_address_str(src), static_cast<unsigned>(held));
                 return;
             }
             if (ptp_fsm_proto_foreign_master_add(port, src, nullptr, false, &fm) != ZERR_OK) {
@@ -511,25 +496,20 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
             fm->sent_to_addr = *dst;
             ptp_fsm_svc().offload_foreign_master_session_update(fm);
         } else {
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Announce message received from master %s that was "
-                               "sent to incorrect address: sent to %s, expected %s ",
-                               ptp_fsm_address_str(src), ptp_fsm_address_str(dst),
-                               ptp_fsm_address_str(&fm->sent_to_addr));
-            ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS>(
-                PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port, src);
-            announce_drop(port, TESSEL_PACKET_DROP_INCORRECT_ADDRESS);
+            ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_INCORRECT_ADDRESS>(
+                port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_INCORRECT_ADDRESS,
+                PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, std::tuple{src},
+                "Announce message received from master %s that was sent to incorrect address: sent to %s, "
+                "expected %s ",
+                ptp_fsm_address_str(src), ptp_fsm_address_str(dst), ptp_fsm_address_str(&fm->sent_to_addr));
             return;
         }
     }
     if (unknown) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Announce message received on master %s, which is not "
-                           "being listened to",
-                           ptp_fsm_address_str(src));
-        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, port,
-                                                                            src);
-        announce_drop(port, TESSEL_PACKET_DROP_UNKNOWN_MASTER);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_ANNOUNCE_UNKNOWN_MASTER>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_DROP_UNKNOWN_MASTER,
+            PTP_FSM_TRACE_PKT | PTP_FSM_TRACE_UNQ, std::tuple{src},
+            "Announce message received on master %s, which is not being listened to", ptp_fsm_address_str(src));
         return;
     }
 
@@ -543,11 +523,7 @@ void ptp_fsm_announce_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t
         announce_loop(port, hdr.source_port_id.port_num, own_port);
         dropped = true;
     } else {
-        const int reason = announce_validate(port, fm, hdr, body, rules_profile, node_mode, local->clock_id, &c);
-        dropped = reason >= 0;
-        if (dropped) {
-            announce_drop(port, static_cast<uint32_t>(reason));
-        }
+        dropped = announce_validate(port, fm, hdr, body, rules_profile, node_mode, local->clock_id, &c) >= 0;
     }
     if (origin != fm_origin::existing) {
         if (dropped) {

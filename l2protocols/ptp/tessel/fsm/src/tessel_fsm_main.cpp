@@ -13,6 +13,7 @@
 #include "tessel_fsm_log.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_proto.h"
+#include "tessel_fsm_rx.h"
 #include "tessel_fsm_services.h"
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
@@ -47,28 +48,13 @@ int qualification_timer_cb(ptp_timer_type *, void *context, int *)
     return 0;
 }
 
-// One event message handed to the agent although the offload plugin owns it.
-struct offloaded_msg_type {
-    const char *text;
-    void (*trace)(uint32_t buffers, const tessel_proto_idb_type *port);
-    uint32_t counter_class;
-};
-
-constexpr offloaded_msg_type SYNC_IN = {"%s: %s: [%s]: Sync message should be offloaded - ignoring",
-                                        trace_port<PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED>, 1};
-constexpr offloaded_msg_type FOLLOW_UP_IN = {"%s: %s: [%s]: Follow-Up message should be offloaded - ignoring",
-                                             trace_port<PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED>, 2};
-constexpr offloaded_msg_type DELAY_REQ_IN = {"%s: %s: [%s]: Delay-Req message should be offloaded - ignoring",
-                                             trace_port<PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED>, 3};
-constexpr offloaded_msg_type DELAY_RESP_IN = {"%s: %s: [%s]: Delay-resp message should be offloaded - ignoring",
-                                              trace_port<PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED>, 4};
-
-void offloaded_msg_drop(tessel_proto_idb_type *port, const offloaded_msg_type &m)
+// One event message handed to the agent although the offload plugin owns it: a drop of class
+// counter_class as not for us.
+template <const ptp_trace_point_type &P>
+void offloaded_msg_drop(tessel_proto_idb_type *port, const char *name, uint32_t counter_class)
 {
-    PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, m.text);
-    m.trace(PTP_FSM_TRACE_PKT, port);
-    ptp_fsm_svc().count_packet_drop(port, m.counter_class, 1);
-    ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_NOT_FOR_US, 1);
+    ptp_fsm_rx_drop<P>(port, PTP_FSM_AREA_PACKET, counter_class, TESSEL_PACKET_DROP_NOT_FOR_US, PTP_FSM_TRACE_PKT,
+                       std::tuple{uint32_t{port->fsm.PortState}}, "%s message should be offloaded - ignoring", name);
 }
 
 bool update_peer_session(avl2_node_type *row, void *)
@@ -313,22 +299,22 @@ void ptp_fsm_offload_timestamps_in(ptp_fsm_foreign_master_type *fm, const void *
 
 void ptp_fsm_offload_sync_in(tessel_proto_idb_type *port, const uint8_t *, const ptp_address_type *)
 {
-    offloaded_msg_drop(port, SYNC_IN);
+    offloaded_msg_drop<PTP_TRACE_TESSEL_FSM_SYNC_OFFLOADED>(port, "Sync", TESSEL_PACKET_COUNTER_SYNC);
 }
 
 void ptp_fsm_offload_follow_up_in(tessel_proto_idb_type *port, const uint8_t *, const ptp_address_type *)
 {
-    offloaded_msg_drop(port, FOLLOW_UP_IN);
+    offloaded_msg_drop<PTP_TRACE_TESSEL_FSM_FOLLOW_UP_OFFLOADED>(port, "Follow-Up", TESSEL_PACKET_COUNTER_FOLLOW_UP);
 }
 
 void ptp_fsm_offload_delay_req_in(tessel_proto_idb_type *port, const uint8_t *, const ptp_address_type *)
 {
-    offloaded_msg_drop(port, DELAY_REQ_IN);
+    offloaded_msg_drop<PTP_TRACE_TESSEL_FSM_DELAY_REQ_OFFLOADED>(port, "Delay-Req", TESSEL_PACKET_COUNTER_DELAY_REQ);
 }
 
 void ptp_fsm_offload_delay_resp_in(tessel_proto_idb_type *port, const uint8_t *, const ptp_address_type *)
 {
-    offloaded_msg_drop(port, DELAY_RESP_IN);
+    offloaded_msg_drop<PTP_TRACE_TESSEL_FSM_DELAY_RESP_OFFLOADED>(port, "Delay-resp", TESSEL_PACKET_COUNTER_DELAY_RESP);
 }
 
 void ptp_fsm_offload_returned_timestamp_in(uint32_t, uint32_t, const void *)

@@ -46,26 +46,6 @@ const char *msg_type_name(uint32_t type)
 
 } // namespace
 
-bool ptp_msg_hdr_decode(const uint8_t *msg, size_t len, ptp_msg_hdr_fields_type *out)
-{
-    if (msg == nullptr || len < PTP_MSG_HDR_LEN) {
-        return false;
-    }
-    out->transport_specific = msg[PTP_HDR_OFF_TYPE] >> 4;
-    out->message_type = msg[PTP_HDR_OFF_TYPE] & 0x0F;
-    out->version = msg[PTP_HDR_OFF_VERSION] & 0x0F;
-    out->message_length = ptp_wire_get16(msg + PTP_HDR_OFF_LENGTH);
-    out->domain = msg[PTP_HDR_OFF_DOMAIN];
-    out->flags = ptp_wire_get16(msg + PTP_HDR_OFF_FLAGS);
-    out->correction = static_cast<int64_t>(ptp_wire_get64(msg + PTP_HDR_OFF_CORRECTION));
-    out->source_port_id.clock_id = ptp_wire_get64(msg + PTP_HDR_OFF_SOURCE_CLOCK);
-    out->source_port_id.port_num = ptp_wire_get16(msg + PTP_HDR_OFF_SOURCE_PORT);
-    out->sequence_id = ptp_wire_get16(msg + PTP_HDR_OFF_SEQUENCE);
-    out->control = msg[PTP_HDR_OFF_CONTROL];
-    out->log_interval = static_cast<int8_t>(msg[PTP_HDR_OFF_LOG_INTERVAL]);
-    return true;
-}
-
 uint32_t ptp_fsm_proto_msg_class(uint32_t message_type)
 {
     return msg_class_table[message_type & 0x0F];
@@ -83,15 +63,17 @@ uint8_t ptp_fsm_proto_msg_control(uint32_t message_type)
     }
 }
 
-ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t len, uint8_t expected_domain)
+ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const ptp_msg_hdr_fields_type *hdr, size_t len,
+                                                   uint8_t expected_domain)
 {
     ptp_fsm_proto_rx_check_type r{};
     r.drop_reason = -1;
     r.drop_class = TESSEL_PACKET_COUNTER_OTHER;
-    if (!ptp_msg_hdr_decode(msg, len, &r.hdr)) {
+    if (hdr == nullptr) {
         r.drop_reason = TESSEL_PACKET_DROP_TOO_SHORT;
         return r;
     }
+    r.hdr = *hdr;
     // The message must fit in what was received: its own length is never trusted.
     if (r.hdr.message_length < PTP_MSG_HDR_LEN || r.hdr.message_length > len) {
         r.drop_reason = TESSEL_PACKET_DROP_TOO_SHORT;
@@ -106,12 +88,6 @@ ptp_fsm_proto_rx_check_type ptp_fsm_proto_rx_check(const uint8_t *msg, size_t le
         return r;
     }
     return r;
-}
-
-void ptp_fsm_proto_rx_drop(tessel_proto_idb_type *port, uint32_t drop_class, uint32_t reason)
-{
-    ptp_fsm_svc().count_packet_drop(port, drop_class, 1);
-    ptp_fsm_svc().count_drop_reason(reason, 1);
 }
 
 uint16_t ptp_fsm_proto_own_port_num(const tessel_proto_idb_type *port)
@@ -146,43 +122,41 @@ void ptp_fsm_proto_msg_hdr_build(tessel_proto_idb_type *port, ptp_msg_hdr_type *
     o[PTP_HDR_OFF_LOG_INTERVAL] = static_cast<uint8_t>(log_interval);
 }
 
-void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
-                             const ptp_address_type *src, const ptp_address_type *dst)
+namespace {
+
+// The receive dispatch of a message whose header is decoded (hdr null: fewer bytes than a
+// header).
+void packet_in(tessel_proto_idb_type *port, const ptp_msg_hdr_fields_type *decoded, const uint8_t *msg, size_t len,
+               const ptp_address_type *src, const ptp_address_type *dst)
 {
-    (void)timestamp; // event messages are timed by the offload plugin
     const uint32_t state = port->fsm.PortState;
     if (ptp_fsm_svc().get_issu_role() != TESSEL_ISSU_ROLE_PRIMARY || state == PTP_PORT_STATE_INITIALIZING ||
         state == PTP_PORT_STATE_FAULTY) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Dropping message received when not ready");
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_READY);
+        ptp_fsm_rx_drop(port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_READY,
+                        "Dropping message received when not ready");
         return;
     }
 
     const tessel_local_clock_type *local = ptp_fsm_svc().get_local_clock();
     PTP_FSM_ASSERT(local != nullptr);
     const uint8_t domain = ptp_fsm_proto_expected_domain(port, local);
-    const ptp_fsm_proto_rx_check_type check = ptp_fsm_proto_rx_check(msg, len, domain);
-    if (check.drop_reason >= 0) {
-        switch (check.drop_reason) {
-        case TESSEL_PACKET_DROP_WRONG_DOMAIN:
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Dropping PTP messages for a different clock domain "
-                               "%u. Our domain is %u",
-                               check.hdr.domain, domain);
-            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_WRONG_DOMAIN>(PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state,
-                                                             check.hdr.domain, domain);
-            break;
-        case TESSEL_PACKET_DROP_INVALID_PACKET:
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Dropping PTP message of version %u",
-                               check.hdr.version);
-            break;
-        default:
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Dropping PTP message of length %u, %zu bytes received",
-                               check.hdr.message_length, len);
-            break;
-        }
-        ptp_fsm_proto_rx_drop(port, check.drop_class, static_cast<uint32_t>(check.drop_reason));
+    const ptp_fsm_proto_rx_check_type check = ptp_fsm_proto_rx_check(decoded, len, domain);
+    const auto reason = static_cast<uint32_t>(check.drop_reason);
+    switch (check.drop_reason) {
+    case -1: break;
+    case TESSEL_PACKET_DROP_WRONG_DOMAIN:
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_WRONG_DOMAIN>(
+            port, PTP_FSM_AREA_PACKET, check.drop_class, reason, PTP_FSM_TRACE_UNQ,
+            std::tuple{state, check.hdr.domain, domain},
+            "Dropping PTP messages for a different clock domain %u. Our domain is %u", check.hdr.domain, domain);
+        return;
+    case TESSEL_PACKET_DROP_INVALID_PACKET:
+        ptp_fsm_rx_drop(port, PTP_FSM_AREA_PACKET, check.drop_class, reason, "Dropping PTP message of version %u",
+                        check.hdr.version);
+        return;
+    default:
+        ptp_fsm_rx_drop(port, PTP_FSM_AREA_PACKET, check.drop_class, reason,
+                        "Dropping PTP message of length %u, %zu bytes received", check.hdr.message_length, len);
         return;
     }
     const ptp_msg_hdr_fields_type &hdr = check.hdr;
@@ -200,29 +174,43 @@ void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, si
     case PTP_MSG_PDELAY_REQ:
     case PTP_MSG_PDELAY_RESP:
     case PTP_MSG_PDELAY_RESP_FOLLOW_UP:
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Peer-delay messages are not supported - dropping %s",
-                           msg_type_name(hdr.message_type));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_PDELAY_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                                                                 hdr.message_type);
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_PDELAY_NOT_SUPPORTED>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED, PTP_FSM_TRACE_PKT,
+            std::tuple{state, hdr.message_type}, "Peer-delay messages are not supported - dropping %s",
+            msg_type_name(hdr.message_type));
         break;
     case PTP_MSG_ANNOUNCE: ptp_fsm_announce_in(port, msg, msg_len, hdr, src, dst); break;
     case PTP_MSG_SIGNALING: ptp_fsm_proto_signaling_in(port, msg, msg_len, hdr, src, dst); break;
     case PTP_MSG_MANAGEMENT:
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Management messages not supported - dropping");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port),
-                                                                     state);
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_MANAGEMENT_NOT_SUPPORTED>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED, PTP_FSM_TRACE_PKT,
+            std::tuple{state}, "Management messages not supported - dropping");
         break;
     default:
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port, "%s: %s: [%s]: Unknown message type 0x%x received - dropping",
-                           hdr.message_type);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_UNKNOWN_MSG_TYPE>(PTP_FSM_TRACE_PKT, ptp_fsm_port_ifhandle(port), state,
-                                                             hdr.message_type);
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_UNKNOWN_MSG_TYPE>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_OTHER, TESSEL_PACKET_DROP_NOT_SUPPORTED, PTP_FSM_TRACE_PKT,
+            std::tuple{state, hdr.message_type}, "Unknown message type 0x%x received - dropping", hdr.message_type);
         break;
     }
+}
+
+} // namespace
+
+void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
+                             const ptp_address_type *src, const ptp_address_type *dst)
+{
+    (void)timestamp; // event messages are timed by the offload plugin
+    ptp_msg_hdr_fields_type hdr;
+    const bool decoded = ptp_msg_hdr_decode(msg, len, &hdr);
+    packet_in(port, decoded ? &hdr : nullptr, msg, len, src, dst);
+}
+
+void ptp_fsm_proto_decoded_packet_in(tessel_proto_idb_type *port, const ptp_msg_hdr_fields_type &hdr,
+                                     const uint8_t *msg, size_t len, const uint8_t *timestamp,
+                                     const ptp_address_type *src, const ptp_address_type *dst)
+{
+    (void)timestamp;
+    packet_in(port, &hdr, msg, len, src, dst);
 }
 
 void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg, uint16_t msg_len,
@@ -231,14 +219,11 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
 {
     const uint32_t state = port->fsm.PortState;
     if (msg_len < PTP_SIGNALING_HDR_LEN) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: %s message is too short - length is %u, should be at "
-                           "least %u",
-                           "Signaling", msg_len, static_cast<unsigned>(PTP_SIGNALING_HDR_LEN));
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                          ptp_fsm_port_ifhandle(port), state, PTP_MSG_SIGNALING,
-                                                          msg_len, PTP_SIGNALING_HDR_LEN);
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_TOO_SHORT);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_MSG_TOO_SHORT>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_TOO_SHORT,
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{state, PTP_MSG_SIGNALING, msg_len, PTP_SIGNALING_HDR_LEN},
+            "%s message is too short - length is %u, should be at least %u", "Signaling", msg_len,
+            static_cast<unsigned>(PTP_SIGNALING_HDR_LEN));
         return;
     }
 
@@ -248,12 +233,6 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
     const uint16_t own_port = ptp_fsm_proto_own_port_num(port);
     const ptp_port_id_type &sender = hdr.source_port_id;
     if (sender.clock_id == local->clock_id) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received a Signaling message from ourselves - sent on "
-                           "port 0x%x, received on port 0x%x",
-                           sender.port_num, own_port);
-        ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF>(
-            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, sender.port_num, own_port);
         uint32_t reason;
         if (sender.port_num == own_port) {
             reason = TESSEL_PACKET_DROP_LOOPED_SAME_PORT;
@@ -264,7 +243,11 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
             reason = own_port > sender.port_num ? TESSEL_PACKET_DROP_LOOPED_LOWER_PORT
                                                 : TESSEL_PACKET_DROP_LOOPED_HIGHER_PORT;
         }
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, reason);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_SIG_FROM_SELF>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_SIGNALING, reason, PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
+            std::tuple{state, sender.port_num, own_port},
+            "Received a Signaling message from ourselves - sent on port 0x%x, received on port 0x%x", sender.port_num,
+            own_port);
         return;
     }
 
@@ -272,17 +255,16 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
         return;
     }
 
-    const uint64_t target_clock = ptp_wire_get64(msg + PTP_MSG_HDR_LEN);
-    const uint16_t target_port = ptp_wire_get16(msg + PTP_MSG_HDR_LEN + 8);
+    const uint64_t target_clock = ptp_wire_get64(msg + ptp_signaling_msg_type::target_clock_off);
+    const uint16_t target_port = ptp_wire_get16(msg + ptp_signaling_msg_type::target_port_off);
     const bool clock_ok = target_clock == local->clock_id || target_clock == UINT64_MAX;
     const bool port_ok = target_port == 0xFFFF || target_port == own_port;
     if (!clock_ok || !port_ok) {
-        PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                           "%s: %s: [%s]: Received a Signaling message not meant for us - target "
-                           "clock 0x%lx (%s), port 0x%x",
-                           static_cast<unsigned long>(target_clock), ptp_fsm_address_str(src), target_port);
-        ptp_fsm_trace_address<PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US>(PTP_FSM_TRACE_PKT, port, src, target_port);
-        ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_NOT_FOR_US);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_SIG_NOT_FOR_US>(
+            port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_NOT_FOR_US,
+            PTP_FSM_TRACE_PKT, std::tuple{src, target_port},
+            "Received a Signaling message not meant for us - target clock 0x%lx (%s), port 0x%x",
+            static_cast<unsigned long>(target_clock), ptp_fsm_address_str(src), target_port);
         return;
     }
 
@@ -298,26 +280,23 @@ void ptp_fsm_proto_signaling_in(tessel_proto_idb_type *port, const uint8_t *msg,
     const uint8_t *tlvs = msg + PTP_SIGNALING_HDR_LEN;
     while (remaining != 0) {
         if (remaining < PTP_MSG_TLV_HDR_LEN) {
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Received a Signaling message with insufficient "
-                               "space for next TLV header. Current position %u, remaining "
-                               "length %u",
-                               pos, remaining);
-            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE>(
-                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, pos, remaining);
-            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS);
+            ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_HEADER_SPACE>(
+                port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS,
+                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{state, pos, remaining},
+                "Received a Signaling message with insufficient space for next TLV header. Current position %u, "
+                "remaining length %u",
+                pos, remaining);
             return;
         }
         const uint16_t tlv_type = ptp_wire_get16(tlvs + pos);
         const size_t tlv_len = size_t{ptp_wire_get16(tlvs + pos + 2)} + PTP_MSG_TLV_HDR_LEN;
         if (tlv_len > remaining) {
-            PTP_FSM_DEBUG_PORT(PTP_FSM_AREA_PACKET, port,
-                               "%s: %s: [%s]: Received a Signaling message with insufficient "
-                               "space for current TLV. TLV length %zu, remaining length %u",
-                               tlv_len, remaining);
-            ptp_fsm_trace<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE>(
-                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, ptp_fsm_port_ifhandle(port), state, tlv_len, remaining);
-            ptp_fsm_proto_rx_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS);
+            ptp_fsm_rx_drop<PTP_TRACE_TESSEL_FSM_SIG_NO_TLV_SPACE>(
+                port, PTP_FSM_AREA_PACKET, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS,
+                PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{state, tlv_len, remaining},
+                "Received a Signaling message with insufficient space for current TLV. TLV length %zu, remaining "
+                "length %u",
+                tlv_len, remaining);
             return;
         }
         switch (tlv_type) {

@@ -2,13 +2,16 @@
 // library.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <tuple>
 #include <type_traits>
 
 #include "ptp_trace.h"
 #include "ptp_types.h"
+#include "tessel_fsm_log.h"
 
 struct tessel_proto_idb_type;
 struct tessel_local_clock_type;
@@ -59,3 +62,41 @@ struct timeout_list {
     ~timeout_list();
     bool add(ptp_fsm_foreign_master_type *fm, const char *label);
 };
+
+// ---- Counted receive drops ----
+//
+// A drop of a received message is one call: its debug line, its trace record (where the drop has
+// one) and its counters (one dropped packet of the class on the port, one node drop reason), in
+// that order. format is the debug text after the "%s: %s: [%s]: " prefix (area label, interface,
+// current state), which the helper puts in front.
+
+// The debug line of a drop, prefix added (nothing while the area is off).
+void ptp_fsm_rx_drop_debug(tessel_proto_idb_type *port, uint32_t area, const char *format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+
+// A drop without a trace record.
+void ptp_fsm_rx_drop(tessel_proto_idb_type *port, uint32_t area, uint32_t drop_class, uint32_t reason,
+                     const char *format, ...) __attribute__((format(printf, 5, 6)));
+
+// A drop with a record of trace point P into the buffers. trace_args are the point's words after
+// the interface handle: for a point of a port and an address, the address and then its further
+// words (the state is the port's); for any other point, the state and its further words.
+template <const ptp_trace_point_type &P, typename... T>
+__attribute__((format(printf, 7, 8))) void ptp_fsm_rx_drop(tessel_proto_idb_type *port, uint32_t area,
+                                                           uint32_t drop_class, uint32_t reason, uint32_t buffers,
+                                                           std::tuple<T...> trace_args, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    ptp_fsm_rx_drop_debug(port, area, format, args);
+    va_end(args);
+    if constexpr (ptp_trace_point_arg_pos(P, PTP_TRACE_ARG_ADDR) != PTP_TRACE_MAX_ARGS) {
+        std::apply([&](const ptp_address_type *addr,
+                       auto... others) { ptp_fsm_trace_address<P>(buffers, port, addr, others...); },
+                   trace_args);
+    } else {
+        std::apply([&](auto... words) { ptp_fsm_trace<P>(buffers, ptp_fsm_port_ifhandle(port), words...); },
+                   trace_args);
+    }
+    ptp_fsm_proto_rx_drop(port, drop_class, reason);
+}

@@ -1,24 +1,9 @@
 // The unicast TLVs of Signaling messages, byte by byte.
 #include "tessel_fsm_signaling.h"
 
-#include <array>
-
 #include "ptp_wire.h"
 
 namespace {
-
-constexpr std::array<const char *, 10> tlv_names{
-    "Unknown",
-    "Management",
-    "Management Error Status",
-    "Organization Extension",
-    "Unicast-Request",
-    "Unicast-Grant",
-    "Unicast-Cancel",
-    "Unicast-Ack-Cancel",
-    "Path Trace",
-    "Alternate Time Offset Indicator",
-};
 
 // The TLV header for a whole TLV of total bytes.
 void hdr_encode(uint8_t *out, uint16_t type, size_t total)
@@ -36,11 +21,6 @@ bool whole_tlv_ok(const uint8_t *tlv, size_t len, uint16_t type)
 }
 
 } // namespace
-
-const char *tessel_tlv_type_to_string(uint32_t tlv_type)
-{
-    return tlv_type < tlv_names.size() ? tlv_names[tlv_type] : tlv_names[0];
-}
 
 size_t ptp_unicast_tlv_expected_len(uint16_t tlv_type)
 {

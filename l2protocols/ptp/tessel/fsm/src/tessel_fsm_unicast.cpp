@@ -1043,14 +1043,11 @@ bool ptp_fsm_unicast_tlv_length_check(tessel_proto_idb_type *port, size_t expect
     if (expected == received) {
         return true;
     }
-    PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: %s TLV is incorrect length - length is %u, should be %u",
-                       tessel_tlv_type_to_string(tlv_type), static_cast<unsigned>(received),
-                       static_cast<unsigned>(expected));
-    ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                           ptp_fsm_port_ifhandle(port), port->fsm.PortState, tlv_type,
-                                                           received, expected);
-    ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-    ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_INVALID_TLVS, 1);
+    ptp_fsm_rx_drop<PTP_TRACE_TESSEL_UNICAST_TLV_BAD_LENGTH>(
+        port, AREA, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_INVALID_TLVS,
+        PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{port->fsm.PortState, tlv_type, received, expected},
+        "%s TLV is incorrect length - length is %u, should be %u", tessel_tlv_type_to_string(tlv_type),
+        static_cast<unsigned>(received), static_cast<unsigned>(expected));
     return false;
 }
 

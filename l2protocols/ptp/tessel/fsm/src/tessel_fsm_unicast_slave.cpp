@@ -467,21 +467,18 @@ void ptp_fsm_unicast_handle_grant(tessel_proto_idb_type *port, const ptp_address
     const uint32_t type = g.message_type;
     ptp_fsm_foreign_master_type *fm = ptp_fsm_proto_foreign_master_find(port, src);
     if (fm == nullptr) {
-        PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast-grant TLV received from unknown master %s",
-                           ptp_fsm_address_str(src));
-        ptp_fsm_trace_address<PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER>(PTP_FSM_TRACE_PKT, port, src);
-        ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-        ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_UNKNOWN_MASTER, 1);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_UNICAST_GRANT_UNKNOWN_MASTER>(
+            port, AREA, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_UNKNOWN_MASTER, PTP_FSM_TRACE_PKT,
+            std::tuple{src}, "Unicast-grant TLV received from unknown master %s", ptp_fsm_address_str(src));
         ptp_fsm_unicast_send_cancel(port, PTP_MSG_TLV_CANCEL_UNICAST, type, nullptr, sender,
                                     ptp_fsm_unicast_dest_unknown(port, src));
         return;
     }
     if (fm->is_nonnegotiated) {
-        PTP_FSM_DEBUG_PORT(AREA, port, "%s: %s: [%s]: Unicast grant request received when non negotiated.");
-        ptp_fsm_trace<PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED>(PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ,
-                                                                    ptp_fsm_port_ifhandle(port), port->fsm.PortState);
-        ptp_fsm_svc().count_packet_drop(port, TESSEL_PACKET_COUNTER_SIGNALING, 1);
-        ptp_fsm_svc().count_drop_reason(TESSEL_PACKET_DROP_NON_NEGOTIATED, 1);
+        ptp_fsm_rx_drop<PTP_TRACE_TESSEL_UNICAST_GRANT_NONNEGOTIATED>(
+            port, AREA, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_DROP_NON_NEGOTIATED,
+            PTP_FSM_TRACE_DET | PTP_FSM_TRACE_UNQ, std::tuple{port->fsm.PortState},
+            "Unicast grant request received when non negotiated.");
         return;
     }
     if (g.duration == 0) {

@@ -23,6 +23,10 @@
 
 struct tessel_proto_idb_type;
 
+// A packet's timestamp as the packet context holds it (received, or returned for a sent one):
+// 48-bit seconds and 32-bit nanoseconds, big-endian.
+using ptp_timestamp_type = uint8_t[CTX_TIMESTAMP_LEN];
+
 // ---- Transmit -------------------------------------------------------------------------------
 
 // Timestamp request of a send.

@@ -396,7 +396,7 @@ template <const ptp_trace_point_type &P, typename... T>
     tessel_packet_rx_error_dump(pkt, encap, 0);
 }
 
-bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *ifh, uint8_t ts[CTX_TIMESTAMP_LEN])
+bool rx_ifhandle_and_timestamp(ctx_packet_type *pkt, uint32_t encap, uint32_t *ifh, ptp_timestamp_type ts)
 {
     zerrno rc = ctx_get_u32(pkt, CTX_OPT_IN_IFHANDLE, ifh);
     if (rc != 0) {
@@ -447,29 +447,22 @@ bool rx_length_ok(tessel_proto_idb_type *idb, ctx_packet_type *pkt, uint32_t enc
     return false;
 }
 
-uint16_t message_length(const uint8_t *msg)
+// Hands a checked message on with its header, decoded once here; the dump never reads past the
+// bytes received.
+void rx_deliver(tessel_proto_idb_type *idb, const ptp_msg_hdr_fields_type &hdr, const uint8_t *msg, size_t len,
+                const uint8_t *ts, const ptp_address_type *src, const ptp_address_type *dst)
 {
-    return ptp_wire_get16(msg + 2);
-}
-
-// Hands a checked message on; the dump never reads past the bytes received.
-void rx_deliver(tessel_proto_idb_type *idb, const uint8_t *msg, size_t len, const uint8_t *ts,
-                const ptp_address_type *src, const ptp_address_type *dst)
-{
-    const uint16_t msg_len = message_length(msg);
+    const uint16_t msg_len = hdr.message_length;
     tessel_packet_dump(idb, 0, msg, msg_len < len ? msg_len : static_cast<uint32_t>(len), src);
-    ptp_fsm_proto_packet_in(idb, msg, len, ts, src, dst);
+    ptp_fsm_proto_decoded_packet_in(idb, hdr, msg, len, ts, src, dst);
 }
 
-void ethernet_rx_one(ctx_packet_type *pkt)
+// The PTP payload of an Ethernet frame, behind at most two 802.1Q tags, with the frame's tag
+// layout recorded in the context. payload points into the frame, or into copy when the frame is
+// not contiguous.
+zerrno epi_packet_get_payload(ctx_packet_type *pkt, std::vector<uint8_t> &copy, const uint8_t **payload,
+                              size_t *payload_len)
 {
-    const uint32_t encap = PTP_ENCAP_ETHERNET;
-    uint32_t ifh = 0;
-    uint8_t ts[CTX_TIMESTAMP_LEN];
-    if (!rx_ifhandle_and_timestamp(pkt, encap, &ifh, ts)) {
-        return;
-    }
-    // The PTP payload behind at most two 802.1Q tags.
     uint32_t total = 0;
     uint8_t *frame = nullptr;
     size_t contig = 0;
@@ -496,31 +489,43 @@ void ethernet_rx_one(ctx_packet_type *pkt)
             rc = PKTIO_ERR_NOT_FOUND;
         }
     }
-    std::vector<uint8_t> copy;
-    const uint8_t *payload = nullptr;
-    size_t payload_len = 0;
     if (rc == 0) {
-        payload_len = total - hdr;
+        *payload_len = total - hdr;
         if (contig >= total) {
-            payload = frame + hdr;
+            *payload = frame + hdr;
         } else {
             // The last byte the length claims must be there before a buffer is sized by it.
             uint8_t last = 0;
             size_t n = 0;
             rc = ctx_read(pkt, CTX_LAYER_FRAME, total - 1, &last, 1, &n);
             if (rc == 0 && n == 1) {
-                copy.resize(payload_len);
-                rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), payload_len, &n);
+                copy.resize(*payload_len);
+                rc = ctx_read(pkt, CTX_LAYER_FRAME, hdr, copy.data(), *payload_len, &n);
             }
-            if (rc == 0 && n != payload_len) {
+            if (rc == 0 && n != *payload_len) {
                 rc = PTP_ZERR_BAD_PACKET;
             }
-            payload = copy.data();
+            *payload = copy.data();
         }
     }
     if (rc == 0) {
         rc = ctx_set_u32(pkt, CTX_OPT_L2_TAG_LAYOUT, layout);
     }
+    return rc;
+}
+
+void ethernet_rx_one(ctx_packet_type *pkt)
+{
+    const uint32_t encap = PTP_ENCAP_ETHERNET;
+    uint32_t ifh = 0;
+    ptp_timestamp_type ts;
+    if (!rx_ifhandle_and_timestamp(pkt, encap, &ifh, ts)) {
+        return;
+    }
+    std::vector<uint8_t> copy;
+    const uint8_t *payload = nullptr;
+    size_t payload_len = 0;
+    zerrno rc = epi_packet_get_payload(pkt, copy, &payload, &payload_len);
     if (rc != 0) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Unable to obtain payload from EPI: %s", zerr_strerror(rc));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_PAYLOAD_FAILED>(ifh, rc);
@@ -538,7 +543,8 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
-    if (payload_len < PTP_MSG_HDR_LEN) {
+    ptp_msg_hdr_fields_type hdr;
+    if (!ptp_msg_hdr_decode(payload, payload_len, &hdr)) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %u bytes",
                          static_cast<unsigned>(payload_len));
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
@@ -552,12 +558,12 @@ void ethernet_rx_one(ctx_packet_type *pkt)
         tessel_packet_rx_error_dump(pkt, encap, 0);
         return;
     }
-    if (!rx_port_encap_ok(idb, pkt, encap) || !rx_length_ok(idb, pkt, encap, message_length(payload))) {
+    if (!rx_port_encap_ok(idb, pkt, encap) || !rx_length_ok(idb, pkt, encap, hdr.message_length)) {
         return;
     }
     ptp_address_type src{};
     ptp_address_set_mac(&src, smac);
-    rx_deliver(idb, payload, payload_len, ts, &src, nullptr);
+    rx_deliver(idb, hdr, payload, payload_len, ts, &src, nullptr);
 }
 
 bool port_owns_ipv4(const tessel_proto_idb_type *idb, const uint8_t addr[4])
@@ -626,11 +632,12 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
         return;
     }
     uint32_t ifh = 0;
-    uint8_t ts[CTX_TIMESTAMP_LEN];
+    ptp_timestamp_type ts;
     if (!rx_ifhandle_and_timestamp(pkt, encap, &ifh, ts)) {
         return;
     }
-    if (payload_len < PTP_MSG_HDR_LEN) {
+    ptp_msg_hdr_fields_type msg_hdr;
+    if (!ptp_msg_hdr_decode(payload.data(), payload_len, &msg_hdr)) {
         TESSEL_PKT_DEBUG(ifh, "%s: [ERROR] Incoming packet too short - only %zu bytes", payload_len);
         trace_fail<PTP_TRACE_TESSEL_PKT_RX_TOO_SHORT>(ifh, payload_len);
         tessel_packet_rx_error_dump(pkt, encap, 0);
@@ -640,7 +647,7 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
     if (tessel_proto_db_get_by_ifhandle(ifh, &idb) != 0) {
         idb = nullptr;
     }
-    const uint16_t msg_len = message_length(payload.data());
+    const uint16_t msg_len = msg_hdr.message_length;
     ptp_address_type src{};
     ptp_address_type dst{};
     if (msg_len >= PTP_MSG_HDR_LEN) {
@@ -712,12 +719,12 @@ void ip_rx_one(ctx_packet_type *pkt, const ip_kind_type &k)
             return;
         }
     }
-    rx_deliver(idb, payload.data(), payload_len, ts, &src, &dst);
+    rx_deliver(idb, msg_hdr, payload.data(), payload_len, ts, &src, &dst);
 }
 
 void tessel_packet_tx_timestamp_rx(ctx_packet_type *pkt, uint32_t packet_id, uint32_t encap)
 {
-    uint8_t ts[CTX_TIMESTAMP_LEN];
+    ptp_timestamp_type ts;
     size_t n = 0;
     zerrno rc = ctx_get_varlength(pkt, CTX_OPT_TIMESTAMP, ts, sizeof ts, &n);
     if (rc != 0) {

@@ -15,8 +15,9 @@ void rec(const std::string &what)
 }
 } // namespace
 
-void ptp_fsm_proto_packet_in(tessel_proto_idb_type *port, const uint8_t *msg, size_t len, const uint8_t *timestamp,
-                             const ptp_address_type *src, const ptp_address_type *dst)
+void ptp_fsm_proto_decoded_packet_in(tessel_proto_idb_type *port, const ptp_msg_hdr_fields_type &, const uint8_t *msg,
+                                     size_t len, const uint8_t *timestamp, const ptp_address_type *src,
+                                     const ptp_address_type *dst)
 {
     pkt_fake_rx_type r{port->header.ifname,  std::vector<uint8_t>(msg, msg + len),
                        timestamp != nullptr, src != nullptr ? *src : ptp_address_type{},
