@@ -77,6 +77,8 @@ inline constexpr uint64_t TESSEL_IPC_FLAG_ETHER_INFO_KNOWN = 1ull << 29;
 inline constexpr uint64_t TESSEL_IPC_FLAG_UPDATE_ALL = 0x07FFFFFFull | 0xFE00000000ull;
 
 void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc_idb);
+// Deletes the protocol thread's record of an interface and everything its port holds.
+void tessel_port_mgr_if_delete(tessel_proto_idb_type *idb);
 void tessel_port_mgr_db_sync_start(uint32_t ptp_enabled, uint32_t unused1, uint32_t unused2, uint32_t profile,
                                    uint32_t telecom_clock_type, uint8_t min_clock_class);
 void tessel_port_mgr_spio_attach_event(tessel_proto_idb_type *idb);

@@ -349,6 +349,8 @@ void tessel_port_mgr_if_create(tessel_ipc_idb_type *ipc)
     tessel_port_mgr_readiness_check(idb, 0, true);
 }
 
+} // namespace
+
 void tessel_port_mgr_if_delete(tessel_proto_idb_type *idb)
 {
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, idb->header.ifhandle,
@@ -374,8 +376,6 @@ void tessel_port_mgr_if_delete(tessel_proto_idb_type *idb)
     tessel_stats_delete_intf_stats_entry(idb);
     tessel_proto_db_delete(idb);
 }
-
-} // namespace
 
 void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change_flags, bool start)
 {

@@ -275,10 +275,9 @@ constexpr std::array<milestone_name, 3> issu_milestone_names{{
 
 const char *tessel_thread_ctrl_msg_to_string(uint32_t type)
 {
-    if (type >= thread_ctrl_msg_names.size()) {
-        tessel_utils_internal_error("Unknown inter-thread message type");
-    }
-    return thread_ctrl_msg_names[type];
+    // The type may come from outside the agent (a trace record): an unknown one is named, not
+    // trusted.
+    return type < thread_ctrl_msg_names.size() ? thread_ctrl_msg_names[type] : "Unknown";
 }
 
 const char *tessel_bmc_if_state_to_string(uint32_t state)

@@ -250,7 +250,8 @@ TEST(TesselUtilsNames, Texts)
     EXPECT_STREQ("Init", tessel_thread_ctrl_msg_to_string(0));
     EXPECT_STREQ("Interface Update", tessel_thread_ctrl_msg_to_string(5));
     EXPECT_STREQ("NDT", tessel_thread_ctrl_msg_to_string(13));
-    EXPECT_DEATH(tessel_thread_ctrl_msg_to_string(14), "Unknown inter-thread message type");
+    EXPECT_STREQ("Unknown", tessel_thread_ctrl_msg_to_string(14));
+    EXPECT_STREQ("Unknown", tessel_thread_ctrl_msg_to_string(0xFFFFFFFFu));
     EXPECT_STREQ("SLAVE SYNCED", tessel_bmc_if_state_to_string(3));
     EXPECT_DEATH(tessel_bmc_if_state_to_string(4), "Unknown BMC if state");
     EXPECT_STREQ("Unknown", tessel_tlv_type_to_string(0));

@@ -1,0 +1,7 @@
+// The program tessel.
+#include "tessel_main.h"
+
+int main()
+{
+    return tessel_main();
+}

@@ -1,0 +1,242 @@
+// Recording fakes of the agent's neighbours that are not built yet (see tessel_agent_neighbours.h).
+#include "tessel_agent_neighbours.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "evm.h"
+#include "ptp_types.h"
+#include "tessel_adjacency_types.h"
+
+struct tessel_proto_idb_type;
+struct ptp_fsm_foreign_master_type;
+struct ptp_fsm_peer_entry_type;
+
+namespace {
+std::mutex nb_mutex;
+agent_nb_state_type nb_state;
+
+void rec(const char *what)
+{
+    std::lock_guard<std::mutex> g(nb_mutex);
+    nb_state.calls.emplace_back(what);
+}
+
+zerrno rec_init(const char *what)
+{
+    std::lock_guard<std::mutex> g(nb_mutex);
+    nb_state.calls.emplace_back(what);
+    return nb_state.failing_init == what ? nb_state.failing_init_result : 0;
+}
+} // namespace
+
+agent_nb_lock::agent_nb_lock() : guard(nb_mutex), state(nb_state) {}
+
+void agent_nb_reset()
+{
+    std::lock_guard<std::mutex> g(nb_mutex);
+    nb_state = agent_nb_state_type{};
+}
+
+std::vector<std::string> agent_nb_calls()
+{
+    std::lock_guard<std::mutex> g(nb_mutex);
+    return nb_state.calls;
+}
+
+uint32_t agent_nb_count(const std::string &call)
+{
+    std::lock_guard<std::mutex> g(nb_mutex);
+    return static_cast<uint32_t>(std::count(nb_state.calls.begin(), nb_state.calls.end(), call));
+}
+
+// ---- Offload sessions ----
+zerrno tessel_offload_init(event_mgr_type *)
+{
+    return rec_init("offload_init");
+}
+void tessel_offload_shutdown(void)
+{
+    rec("offload_shutdown");
+}
+void tessel_offload_flush(void) {}
+void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
+void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) {}
+void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
+void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
+void tessel_offload_sessions_resync(uint32_t) {}
+void tessel_offload_if_sessions_cleanup(ifhtype) {}
+void tessel_offload_resync_timers_start(void) {}
+bool tessel_offload_ethernet_resync_timer_running(void)
+{
+    return false;
+}
+bool tessel_offload_ipv4_resync_timer_running(void)
+{
+    return false;
+}
+bool tessel_offload_ipv6_resync_timer_running(void)
+{
+    return false;
+}
+void tessel_offload_ethernet_resync_request(void) {}
+void tessel_offload_ipv4_resync_request(void) {}
+void tessel_offload_ipv6_resync_request(void) {}
+zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
+{
+    return 0;
+}
+
+// ---- FIB and adjacency ----
+zerrno tessel_fib_init(event_mgr_type *)
+{
+    return rec_init("fib_init");
+}
+void tessel_fib_close(void)
+{
+    rec("fib_close");
+}
+void tessel_fib_pulse(void) {}
+void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
+void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
+void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
+zerrno tessel_adjacency_init(event_mgr_type *)
+{
+    return rec_init("adjacency_init");
+}
+void tessel_adjacency_cleanup(void)
+{
+    rec("adjacency_cleanup");
+}
+void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
+void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
+void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
+{
+    *out = ptp_adjacency_type{};
+}
+
+// ---- Slave-lost trap and peer indices ----
+zerrno tessel_proto_edm_trap_init(event_mgr_type *)
+{
+    return rec_init("edm_trap_init");
+}
+void tessel_proto_edm_trap_cleanup(void)
+{
+    rec("edm_trap_cleanup");
+}
+void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int) {}
+zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *)
+{
+    return 0;
+}
+void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *) {}
+void tessel_peer_index_sweep(void) {}
+zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
+{
+    return 0;
+}
+void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
+
+// ---- The protocol thread's checkpoint code ----
+uint32_t tessel_chkpt_recovering = 0;
+void tessel_chkpt_if_update(tessel_proto_idb_type *) {}
+void tessel_chkpt_if_delete(tessel_proto_idb_type *) {}
+zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *)
+{
+    return 0;
+}
+void tessel_chkpt_unicast_grant_update(ptp_fsm_peer_entry_type *) {}
+void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *) {}
+void tessel_chkpt_gl_local_clock_update(uint64_t, uint32_t) {}
+void tessel_chkpt_gl_bmc_update(const ptp_clock_type *, const ptp_clock_type *, uint32_t, uint32_t, uint32_t) {}
+void tessel_chkpt_gl_profile_update(uint32_t, uint32_t) {}
+void tessel_chkpt_gl_min_clock_class_update(uint8_t) {}
+zerrno tessel_chkpt_tables_register(void)
+{
+    rec("chkpt_tables_register");
+    return 0;
+}
+void tessel_chkpt_read(void)
+{
+    rec("chkpt_read");
+}
+zerrno tessel_chkpt_idt_timer_start(event_mgr_type *)
+{
+    return 0;
+}
+uint32_t tessel_chkpt_is_idt_timer_expired(void)
+{
+    return 0;
+}
+void tessel_chkpt_sweep_stale(void)
+{
+    rec("chkpt_sweep_stale");
+}
+void tessel_chkpt_shutdown(void)
+{
+    rec("chkpt_shutdown");
+}
+
+// ---- Configuration intake ----
+zerrno tessel_cfg_init(event_mgr_type *)
+{
+    rec("cfg_init");
+    std::lock_guard<std::mutex> g(nb_mutex);
+    return nb_state.cfg_init_result;
+}
+void tessel_cfg_shutdown(void)
+{
+    rec("cfg_shutdown");
+}
+uint8_t tessel_cfg_get_fsync_ql_option(void)
+{
+    return 0;
+}
+bool tessel_cfg_get_verify_checksum(void)
+{
+    return true;
+}
+
+// ---- Operational data ----
+zerrno tessel_edm_init(event_mgr_type *)
+{
+    rec("edm_init");
+    std::lock_guard<std::mutex> g(nb_mutex);
+    return nb_state.edm_init_result;
+}
+void tessel_edm_shutdown(void)
+{
+    rec("edm_shutdown");
+}
+namespace {
+zerrno edm(const char *what, void *request)
+{
+    rec(what);
+    std::lock_guard<std::mutex> g(nb_mutex);
+    nb_state.edm_requests.push_back(request);
+    return nb_state.edm_result;
+}
+} // namespace
+zerrno tessel_edm_get(void *request)
+{
+    return edm("edm_get", request);
+}
+zerrno tessel_edm_list(void *request)
+{
+    return edm("edm_list", request);
+}
+zerrno tessel_edm_datalist(void *request)
+{
+    return edm("edm_datalist", request);
+}
+zerrno tessel_edm_set(void *request)
+{
+    return edm("edm_set", request);
+}
+
+// ---- The interface manager's state names ----
+const char *im_state_name(uint32_t state)
+{
+    static const char *const names[] = {"unknown", "created", "down", "up"};
+    return state < 4 ? names[state] : "admin-down";
+}

@@ -1,0 +1,35 @@
+// Recording fakes of the agent's modules that are not built yet (offload, FIB and adjacency, traps, peer indices, the protocol thread's checkpoint code,
+// configuration intake, operational data), for the tests of the agent's entry and thread
+// control and for the agent program the integration test runs. Calls may come from both of the
+// agent's threads.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "zerrno.h"
+
+struct agent_nb_state_type {
+    std::vector<std::string> calls;
+    // Results of the fakes that can fail: the init named failing_init returns its result.
+    std::string failing_init;
+    zerrno failing_init_result = 0;
+    zerrno cfg_init_result = 0;
+    zerrno edm_init_result = 0;
+    // Operational-data handlers: result of the next request, and the request pointers seen.
+    zerrno edm_result = 0;
+    std::vector<void *> edm_requests;
+};
+
+// Locks the state for the caller (the protocol thread records while a test reads).
+struct agent_nb_lock {
+    std::lock_guard<std::mutex> guard;
+    agent_nb_state_type &state;
+    agent_nb_lock();
+};
+
+void agent_nb_reset();
+std::vector<std::string> agent_nb_calls();
+uint32_t agent_nb_count(const std::string &call);

@@ -1,0 +1,18 @@
+// State of the recording fakes of tessel_main_test_fake.cpp: every agent module the entry calls.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "zerrno.h"
+
+struct main_fake_state_type {
+    std::vector<std::string> calls;
+    std::string failing; // the init that fails
+    zerrno failing_result = 0;
+    bool cfg_init_requests_exit = false; // configuration finds nothing to do: the agent leaves
+};
+extern main_fake_state_type main_fake;
+extern std::mutex main_fake_mutex;
+std::vector<std::string> main_fake_calls();
