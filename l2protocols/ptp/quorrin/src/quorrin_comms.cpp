@@ -120,14 +120,14 @@ void notification_print(const char *what, const comms_notification_type *notific
                                                     notification->node_id, comms_word());
 }
 
-void member_add_cb(comms_conn_type *, void *, const comms_notification_type *notification)
+void quorrin_comms_member_add_cb(comms_conn_type *, void *, const comms_notification_type *notification)
 {
     notification_print("member add", notification);
     // Not forced: the damped send goes to all nodes, so a burst of joins makes one announce.
     quorrin_comms_send_announce(&notification->member, false);
 }
 
-void gsp_down_cb(comms_conn_type *, void *, const comms_notification_type *notification)
+void quorrin_comms_gsp_down_cb(comms_conn_type *, void *, const comms_notification_type *notification)
 {
     notification_print("GSP down", notification);
     if (notification->node_id != quorrin_main_get_node_id()) {
@@ -143,7 +143,7 @@ void gsp_down_cb(comms_conn_type *, void *, const comms_notification_type *notif
     comms.damping_pending = false;
 }
 
-void gsp_up_cb(comms_conn_type *, void *, const comms_notification_type *notification)
+void quorrin_comms_gsp_up_cb(comms_conn_type *, void *, const comms_notification_type *notification)
 {
     notification_print("GSP up", notification);
     if (notification->node_id == quorrin_main_get_node_id()) {
@@ -152,19 +152,20 @@ void gsp_up_cb(comms_conn_type *, void *, const comms_notification_type *notific
     quorrin_comms_send_announce(nullptr, true);
 }
 
-void dropped_msg_cb(comms_conn_type *, void *, const comms_notification_type *notification)
+void quorrin_comms_dropped_msg_cb(comms_conn_type *, void *, const comms_notification_type *notification)
 {
     notification_print("dropped message notification", notification);
     quorrin_comms_send_announce(nullptr, true);
 }
 
-void member_del_cb(comms_conn_type *, void *, const comms_notification_type *notification)
+void quorrin_comms_member_del_cb(comms_conn_type *, void *, const comms_notification_type *notification)
 {
     notification_print("member del", notification);
     quorrin_bmc_resync_request(notification->node_id);
 }
 
-void announce_request_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *, size_t)
+void quorrin_comms_announce_request_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *,
+                                           size_t)
 {
     const uint32_t node = sender_node(sender);
     QUORRIN_DEBUG(QUORRIN_AREA_COMMS, "%s: Received announce request message from node %s. Comms is %s",
@@ -174,7 +175,8 @@ void announce_request_msg_cb(comms_conn_type *, void *, const comms_member_type 
     quorrin_comms_send_announce(sender, true);
 }
 
-void bmc_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *msg, size_t length)
+void quorrin_comms_bmc_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *msg,
+                              size_t length)
 {
     ptp_comms_msg_bmc bmc{};
     quorrin_stats_increment_event_counter(QUORRIN_GL_EVENT_BMC_RECEIVED);
@@ -202,7 +204,8 @@ void bmc_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, cons
                              bmc.min_delay_req_interval, bmc.delay_asymmetry, &bmc.address);
 }
 
-void time_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *msg, size_t length)
+void quorrin_comms_time_msg_cb(comms_conn_type *, void *, const comms_member_type *sender, const void *msg,
+                               size_t length)
 {
     ptp_comms_msg_time_update_view view{};
     if (ptp_comms_msg_time_update_decode(static_cast<const uint8_t *>(msg), length, &view) != 0) {
@@ -234,13 +237,13 @@ struct notification_row_type {
     comms_notification_handler_fn handler;
 };
 constexpr notification_row_type notification_rows[] = {
-    {COMMS_EVENT_MEMBER_ADD, member_add_cb},
-    {COMMS_EVENT_LOCAL_DOWN, gsp_down_cb},
-    {COMMS_EVENT_LOCAL_UP, gsp_up_cb},
-    {COMMS_EVENT_DROPPED_MSGS, dropped_msg_cb},
-    {COMMS_EVENT_POSSIBLE_LOST_MSG, dropped_msg_cb},
-    {COMMS_EVENT_MEMBER_DEL, member_del_cb},
-    {COMMS_EVENT_NODE_DONE, member_del_cb},
+    {COMMS_EVENT_MEMBER_ADD, quorrin_comms_member_add_cb},
+    {COMMS_EVENT_LOCAL_DOWN, quorrin_comms_gsp_down_cb},
+    {COMMS_EVENT_LOCAL_UP, quorrin_comms_gsp_up_cb},
+    {COMMS_EVENT_DROPPED_MSGS, quorrin_comms_dropped_msg_cb},
+    {COMMS_EVENT_POSSIBLE_LOST_MSG, quorrin_comms_dropped_msg_cb},
+    {COMMS_EVENT_MEMBER_DEL, quorrin_comms_member_del_cb},
+    {COMMS_EVENT_NODE_DONE, quorrin_comms_member_del_cb},
 };
 
 struct message_row_type {
@@ -250,10 +253,11 @@ struct message_row_type {
     const char *failure;
 };
 constexpr message_row_type message_rows[] = {
-    {PTP_COMMS_MSG_ANNOUNCE_REQUEST, PTP_COMMS_MSG_ANNOUNCE_REQUEST_VERSION, announce_request_msg_cb,
+    {PTP_COMMS_MSG_ANNOUNCE_REQUEST, PTP_COMMS_MSG_ANNOUNCE_REQUEST_VERSION, quorrin_comms_announce_request_msg_cb,
      "Failed to register announce request message handler: "},
-    {PTP_COMMS_MSG_BMC, PTP_COMMS_MSG_BMC_VERSION, bmc_msg_cb, "Failed to register BMC message handler: "},
-    {PTP_COMMS_MSG_TIME_UPDATE, PTP_COMMS_MSG_TIME_UPDATE_VERSION, time_msg_cb,
+    {PTP_COMMS_MSG_BMC, PTP_COMMS_MSG_BMC_VERSION, quorrin_comms_bmc_msg_cb,
+     "Failed to register BMC message handler: "},
+    {PTP_COMMS_MSG_TIME_UPDATE, PTP_COMMS_MSG_TIME_UPDATE_VERSION, quorrin_comms_time_msg_cb,
      "Failed to register time message handler: "},
 };
 
