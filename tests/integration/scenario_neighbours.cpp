@@ -36,45 +36,8 @@ void rec(const char *what)
 }
 } // namespace
 
-// ---- Offload sessions (the plugin that would send and time the event messages) ----
-zerrno tessel_offload_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_offload_shutdown(void) {}
-void tessel_offload_flush(void) {}
-void tessel_offload_if_session_update(tessel_proto_idb_type *)
-{
-    rec("offload_if_session");
-}
-void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *)
-{
-    rec("offload_fm_session");
-}
-void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
-void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
-void tessel_offload_sessions_resync(uint32_t) {}
-void tessel_offload_if_sessions_cleanup(ifhtype) {}
-void tessel_offload_resync_timers_start(void) {}
-bool tessel_offload_ethernet_resync_timer_running(void)
-{
-    return false;
-}
-bool tessel_offload_ipv4_resync_timer_running(void)
-{
-    return false;
-}
-bool tessel_offload_ipv6_resync_timer_running(void)
-{
-    return false;
-}
-void tessel_offload_ethernet_resync_request(void) {}
-void tessel_offload_ipv4_resync_request(void) {}
-void tessel_offload_ipv6_resync_request(void) {}
-zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
-{
-    return 0;
-}
+// ---- The packet-counter reader that waits for offload statistics ----
+void tessel_edm_resume_packet_counters_request(void) {}
 
 // ---- FIB and adjacency (the kernel or the simulated link resolves neighbours) ----
 zerrno tessel_fib_init(event_mgr_type *)

@@ -9,17 +9,6 @@
 #include "tessel_adjacency_types.h"
 #include "tessel_port_mgr_deps.h"
 
-// Offload sessions.
-zerrno tessel_offload_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_offload_shutdown(void) {}
-void tessel_offload_flush(void) {}
-void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
-void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) {}
-void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
-void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
 // FIB and adjacency.
 zerrno tessel_fib_init(event_mgr_type *)
 {

@@ -57,6 +57,8 @@ enum class pktio_test_op : uint32_t {
     SPIO_SEND,
     OFFLOAD_CREATE,
     OFFLOAD_DELETE,
+    FORCE_RESYNC,  // spio_force_resync of connection kind `option` (0: any)
+    OFFLOAD_STATS, // spio_offload_stats_request_nb / _reset of connection kind `option` (0: any)
 };
 void pktio_test_fail(pktio_test_op op, zerrno code, uint32_t count = 1, uint32_t option = 0);
 
@@ -68,6 +70,8 @@ struct pktio_test_calls_type {
     uint32_t resync_starts;
     uint32_t resync_ends;
     uint32_t forced_resyncs;
+    uint32_t offload_creates; // spio_offload_nb calls accepted
+    uint32_t offload_deletes; // spio_offload_delete calls accepted
 };
 pktio_test_calls_type pktio_test_calls(uint32_t kind);
 

@@ -560,6 +560,10 @@ zerrno spio_resync_end(spio_conn_type *conn)
 
 zerrno spio_force_resync(spio_conn_type *conn)
 {
+    zerrno code = 0;
+    if (conn != nullptr && pktio::fail_take(pktio_test_op::FORCE_RESYNC, conn->kind, &code)) {
+        return code;
+    }
     zerrno rc = count_call(conn, &pktio_test_calls_type::forced_resyncs);
     if (rc == 0) {
         post(conn, conn->resync_code);
@@ -586,6 +590,7 @@ zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *re
     if (!conn_alive(conn)) {
         return PKTIO_ERR_CLOSED;
     }
+    st().calls[pktio::kind_index(conn->kind)].offload_creates++;
     auto &sessions = st().sessions[pktio::kind_index(conn->kind)];
     for (uint32_t i = 0; i < request->count; i++) {
         if (completion->statuses[i] != 0) {
@@ -623,6 +628,7 @@ zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_reque
     if (!conn_alive(conn)) {
         return PKTIO_ERR_CLOSED;
     }
+    st().calls[pktio::kind_index(conn->kind)].offload_deletes++;
     auto &sessions = st().sessions[pktio::kind_index(conn->kind)];
     for (uint32_t i = 0; i < request->count; i++) {
         const auto *k = static_cast<const uint8_t *>(request->keys[i]);
@@ -643,6 +649,10 @@ zerrno stats_record(spio_conn_type *conn, const spio_offload_stats_request_type 
     if (conn == nullptr || request == nullptr || request->kind > 1 ||
         (request->count > 0 && request->ifhandles == nullptr)) {
         return PKTIO_ERR_INVALID;
+    }
+    zerrno code = 0;
+    if (pktio::fail_take(pktio_test_op::OFFLOAD_STATS, conn->kind, &code)) {
+        return code;
     }
     std::lock_guard<std::mutex> lock(st().mu);
     if (!conn_alive(conn)) {

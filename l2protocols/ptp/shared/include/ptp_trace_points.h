@@ -362,6 +362,27 @@
     X(PKT_RX_ERROR_BYTES_0, 1850, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_BYTES_28, 1851, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_BYTES_56, 1852, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_INIT_FAILED, 0x898, "Failed to initialize offload module: %s", PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_CREATED, 0x89A, "Created offload session", PTP_TRACE_ARG_IFHANDLE) \
+    X(OFFLOAD_CREATE_FAILED, 0x89E, "[ERROR] Failed to create %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_SESSION_CREATE_FAILED, 0x89F, "[ERROR] Failed to create session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_DELETED, 0x8A0, "Successfully deleted %lu offload sessions", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_DELETE_FAILED, 0x8A1, "[ERROR] Failed to delete %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_SESSION_DELETE_FAILED, 0x8A2, "[ERROR] Failed to delete session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_STATS_REQUEST_FAILED, 0x8A4, "[ERROR] Failed to request %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_STATS_TIMEOUT, 0x8A5, "Stats offload request timed out. Ethernet session stats pending %lu. Ethernet IF/GL stats pending %lu. IPv4 session stats pending %lu. IPV4 IF/GL stats pending %lu. IPV6 session stats pending %lu. IPV6 IF/GL stats pending %lu.", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_CLEARED, 0x8A6, "Cleared %lu offload stats", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_CLEAR_FAILED, 0x8A7, "[ERROR] Failed to clear %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_TS_UNKNOWN_SESSION, 0x8A8, "[ERROR] Received timestamp for an unknown session") \
+    X(OFFLOAD_TS_NOT_FM, 0x8A9, "[ERROR] Timestamps only expected on foreign-master sessions") \
+    X(OFFLOAD_TS_DELETE_PENDING, 0x8AA, "[ERROR] Received timestamp for a session scheduled to be deleted") \
+    X(OFFLOAD_UNKNOWN_NTFN, 0x8AB, "[ERROR] Unknown notification type %lu received from offload plugin", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_NO_IDB, 0x8AC, "[ERROR] Stats update: IDB not found for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_BAD_ADDR, 0x8AD, "[ERROR] Stats update: unknown address type for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_UNKNOWN_KIND, 0x8AE, "[ERROR] Dropping stats update: unknown stats session type %lu", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_RESULT_NO_SESSION, 0x8AF, "[ERROR] Failed to retreive session data for offload create on interface 0x%8.8lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(OFFLOAD_STATS_CB, 0x8B0, "Received async callback from SPIO following stats request") \
+    X(OFFLOAD_NTFN_SHORT, 0x8B1, "[ERROR] Offload notification cut short: %lu bytes", PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.

@@ -1,7 +1,8 @@
-// Recording fakes of the packet module's neighbours that are not built yet: offload sessions
-// and notifications, interface capabilities, global configuration, thread control and the
-// interface manager's hash. Programs that run the real agent modules (interop, fuzz) link this
-// file alone; the packet module's unit test adds tessel_packet_test_fake_neighbours.cpp.
+// Recording fakes of the packet module's neighbours that are not built yet: interface
+// capabilities, global configuration, thread control, the interface manager's hash and the
+// packet-counter reader. Programs that run the real agent modules (interop, fuzz) link this file
+// alone; the packet module's unit test adds tessel_packet_test_fake_neighbours.cpp and the
+// offload fakes of tessel_packet_test_fake_offload.cpp.
 #include "tessel_packet_test_fake.h"
 
 #include "tessel_fsm_types.h"
@@ -30,46 +31,10 @@ bool tessel_thread_ctrl_is_ipc_thread_blocked()
     return true;
 }
 
-void tessel_offload_sessions_resync(uint32_t encap)
+// The packet-counter reader that waits for offload statistics (not built yet).
+void tessel_edm_resume_packet_counters_request(void)
 {
-    rec("sessions_resync " + std::to_string(encap));
-}
-void tessel_offload_if_sessions_cleanup(ifhtype ifhandle)
-{
-    rec("sessions_cleanup " + std::to_string(ifhandle));
-}
-void tessel_offload_resync_timers_start(void)
-{
-    rec("resync_timers_start");
-}
-bool tessel_offload_ethernet_resync_timer_running(void)
-{
-    return pkt_fake.resync_timer_running;
-}
-bool tessel_offload_ipv4_resync_timer_running(void)
-{
-    return pkt_fake.resync_timer_running;
-}
-bool tessel_offload_ipv6_resync_timer_running(void)
-{
-    return pkt_fake.resync_timer_running;
-}
-void tessel_offload_ethernet_resync_request(void)
-{
-    rec("resync_request 1");
-}
-void tessel_offload_ipv4_resync_request(void)
-{
-    rec("resync_request 2");
-}
-void tessel_offload_ipv6_resync_request(void)
-{
-    rec("resync_request 3");
-}
-zerrno tessel_offload_notification_process(uint32_t, const uint8_t *buffer, size_t length)
-{
-    pkt_fake.notifications.emplace_back(buffer, buffer + length);
-    return pkt_fake.notification_result;
+    rec("resume_packet_counters");
 }
 bool tessel_intf_caps_supports_platform_adjacency(void)
 {
