@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   g++ clang libclang-rt-14-dev clang-format cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  sqlite3 libsqlite3-dev libcurl4-openssl-dev libcli11-dev libtoml11-dev
+  sqlite3 libsqlite3-dev libcurl4-openssl-dev libcli11-dev libtoml11-dev libnl-route-3-dev
   # interop tests: a real PTP peer, a dissector, an SNMP manager and agent, namespaces
   linuxptp tshark snmpd snmp libsnmp-dev iproute2
 )

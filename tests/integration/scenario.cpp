@@ -14,7 +14,7 @@
 // announce messages and answers the port-number request), the IPC thread (the interface record
 // and the global events) and the protocol thread's loop (it sends the attach and port-number
 // batches). The controller link and the port-number client are the real ones. The other
-// neighbours that are not built yet (offload sessions, checkpoint, FIB, peer index, traps) are
+// neighbours that are not built yet (offload sessions, checkpoint, FIB, traps) are
 // the recording stand-ins of scenario_neighbours.cpp.
 #include "scenario.h"
 

@@ -18,7 +18,7 @@ namespace scenario {
 // The first line of the program's output: what is real and what is not.
 inline constexpr const char *FIRST_LINE =
     "Scenario: controller simulated (this program sends its announce messages and answers the port-number "
-    "request over group messaging); offload, checkpoint, FIB and peer index are stand-ins.";
+    "request over group messaging); offload, checkpoint and FIB are stand-ins.";
 
 // What one run showed; the steps are printed as they happen.
 struct result_type {

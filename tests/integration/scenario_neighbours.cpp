@@ -12,6 +12,7 @@
 struct tessel_proto_idb_type;
 struct ptp_fsm_foreign_master_type;
 struct ptp_fsm_peer_entry_type;
+struct tessel_peer_index_entry_type;
 
 scn_neighbours_type scn_nb;
 
@@ -61,7 +62,7 @@ void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type 
     *out = ptp_adjacency_type{};
 }
 
-// ---- Slave-lost trap and peer indices ----
+// ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {
     return 0;
@@ -71,20 +72,11 @@ void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const p
 {
     rec("slave_lost_trap");
 }
-zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *)
-{
-    return 0;
-}
-void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *) {}
-void tessel_peer_index_sweep(void) {}
-zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
-{
-    return 0;
-}
-void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
 
 // ---- Checkpoint: nothing to recover, every write noted ----
 uint32_t tessel_chkpt_recovering = 0;
+void tessel_chkpt_peer_index_update(tessel_proto_idb_type *, tessel_peer_index_entry_type *) {}
+void tessel_chkpt_peer_index_delete(tessel_proto_idb_type *, tessel_peer_index_entry_type *) {}
 void tessel_chkpt_if_update(tessel_proto_idb_type *)
 {
     rec("chkpt_if_update");

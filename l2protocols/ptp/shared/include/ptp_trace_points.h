@@ -383,7 +383,9 @@
     X(OFFLOAD_RESULT_NO_SESSION, 0x8AF, "[ERROR] Failed to retreive session data for offload create on interface 0x%8.8lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(OFFLOAD_STATS_CB, 0x8B0, "Received async callback from SPIO following stats request") \
     X(OFFLOAD_NTFN_SHORT, 0x8B1, "[ERROR] Offload notification cut short: %lu bytes", PTP_TRACE_ARG_UINT) \
-    X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR)
+    X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR) \
+    X(PEER_INDEX_EXHAUSTED, 1500, "[ERROR] Failed to allocate PTP peer index for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
+    X(PEER_INDEX_RESTORE_NO_IDB, 1501, "[ERROR] Failed to find IDB to restore peer index %lu", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_UINT)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 // Process entry 0-99, agent link 100-199, platform driver 200-299.
