@@ -40,7 +40,7 @@ void rec(const char *what)
 // ---- The packet-counter reader that waits for offload statistics ----
 void tessel_edm_resume_packet_counters_request(void) {}
 
-// ---- FIB and adjacency (the kernel or the simulated link resolves neighbours) ----
+// ---- FIB ----
 zerrno tessel_fib_init(event_mgr_type *)
 {
     return 0;
@@ -50,17 +50,6 @@ void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
 void tessel_fib_pulse(void) {}
 void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
 void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-zerrno tessel_adjacency_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_adjacency_cleanup(void) {}
-void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
-void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
-void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
-{
-    *out = ptp_adjacency_type{};
-}
 
 // ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)

@@ -8,6 +8,7 @@
 
 #include "avl2.h"
 #include "ptp_types.h"
+#include "tessel_adjacency_types.h"
 
 struct tessel_proto_idb_type;
 
@@ -47,9 +48,9 @@ struct ptp_fsm_foreign_master_type {
     uint32_t transport; // ptp_transport_type
     ptp_delay_asymmetry_type delay_asymmetry;
 
-    // Adjacency rewrite and FIB registration state.
-    uint8_t *rewrite_str;
-    uint32_t rewrite_len;
+    // The L2 header towards the master for IPv4 sends (written by the adjacency module), and
+    // FIB registration state.
+    ptp_adjacency_type adjacency;
     uint8_t is_fib_registered : 1;
     uint8_t is_fib_updated : 1;
 

@@ -7,11 +7,9 @@
 #include "avl2.h"
 #include "mgd_timer.h"
 #include "ptp_types.h"
+#include "tessel_adjacency_types.h"
 
 struct tessel_proto_idb_type;
-
-// Longest adjacency rewrite kept for a peer.
-inline constexpr uint32_t PTP_FSM_PEER_REWRITE_LEN = 60;
 
 enum ptp_fsm_peer_grant_kind_type : uint32_t {
     PTP_FSM_PEER_GRANT_ANNOUNCE = 0,
@@ -51,8 +49,7 @@ struct ptp_fsm_peer_entry_type {
     uint8_t is_fib_registered : 1;
     // Adjacency towards the peer: the L2 header in front of its IPv4 packets (length 0: none),
     // written by the adjacency module.
-    uint8_t rewrite_str[PTP_FSM_PEER_REWRITE_LEN];
-    uint16_t rewrite_str_len;
+    ptp_adjacency_type adjacency;
 
     tessel_proto_idb_type *port; // owning port
     void *offload_entry;         // the offload module's session state

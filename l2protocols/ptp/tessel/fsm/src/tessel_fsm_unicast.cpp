@@ -283,9 +283,8 @@ uint32_t ptp_fsm_unicast_renewal_time(uint32_t duration)
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_type *fm)
 {
     ptp_fsm_unicast_dest_type d{&fm->peer_addr, &fm->sent_to_addr, {}};
-    if (fm->rewrite_str != nullptr && fm->rewrite_len <= ADJ_REWRITE_LEN) {
-        std::memcpy(d.adjacency.rewrite_str, fm->rewrite_str, fm->rewrite_len);
-        d.adjacency.rewrite_str_len = static_cast<uint16_t>(fm->rewrite_len);
+    if (fm->adjacency.rewrite_str_len <= ADJ_REWRITE_LEN) {
+        d.adjacency = fm->adjacency;
     }
     return d;
 }
@@ -293,9 +292,8 @@ ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_t
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_type *entry)
 {
     ptp_fsm_unicast_dest_type d{&entry->peer_addr, &entry->local_addr, {}};
-    if (entry->rewrite_str_len <= PTP_FSM_PEER_REWRITE_LEN) {
-        std::memcpy(d.adjacency.rewrite_str, entry->rewrite_str, entry->rewrite_str_len);
-        d.adjacency.rewrite_str_len = entry->rewrite_str_len;
+    if (entry->adjacency.rewrite_str_len <= ADJ_REWRITE_LEN) {
+        d.adjacency = entry->adjacency;
     }
     return d;
 }

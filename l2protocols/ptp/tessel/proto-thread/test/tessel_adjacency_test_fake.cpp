@@ -1,0 +1,68 @@
+// Recording fakes of what the adjacency module calls and these tests do not link: the peers'
+// offload sessions, the state machine's lookups (over the trees the tests fill by hand), the
+// platform-adjacency capability, and the thread checks and handle hash of the interface
+// database.
+#include "tessel_adjacency_test_fake.h"
+
+#include "ptp_address.h"
+#include "tessel_fsm_foreign_master.h"
+#include "tessel_fsm_peer_entry.h"
+#include "tessel_fsm_types.h"
+
+adj_fake_state_type adj_fake;
+
+bool tessel_thread_ctrl_is_proto_thread()
+{
+    return true;
+}
+bool tessel_thread_ctrl_is_ipc_thread_blocked()
+{
+    return false;
+}
+uint32_t imc_ifhandle_to_hash(ifhtype ifhandle, uint32_t key_bits)
+{
+    const uint32_t h = ifhandle * 0x9E3779B1u;
+    return key_bits == 0 ? 0 : h >> (32 - key_bits);
+}
+bool tessel_intf_caps_supports_platform_adjacency(void)
+{
+    return adj_fake.platform_adjacency;
+}
+void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *fm)
+{
+    adj_fake.fm_session_updates.push_back(fm);
+}
+void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer)
+{
+    adj_fake.peer_session_updates.push_back(peer);
+}
+
+namespace {
+template <typename T>
+T *tree_find(avl2_tree_type *tree, const ptp_address_type *addr)
+{
+    T key{};
+    key.peer_addr = *addr;
+    return reinterpret_cast<T *>(avl2_search(tree, &key));
+}
+} // namespace
+
+int adj_fake_peer_compare(const void *a, const void *b, void *)
+{
+    // Both peer records keep the address right behind the tree link.
+    const auto *x =
+        reinterpret_cast<const ptp_address_type *>(static_cast<const uint8_t *>(a) + sizeof(avl2_node_type));
+    const auto *y =
+        reinterpret_cast<const ptp_address_type *>(static_cast<const uint8_t *>(b) + sizeof(avl2_node_type));
+    return ptp_address_compare(x, y);
+}
+
+ptp_fsm_peer_entry_type *ptp_fsm_unicast_peer_entry_find(tessel_proto_idb_type *port, const ptp_address_type *peer)
+{
+    return tree_find<ptp_fsm_peer_entry_type>(&port->fsm.unicast_peer_tree, peer);
+}
+ptp_fsm_foreign_master_type *ptp_fsm_proto_foreign_master_find(tessel_proto_idb_type *port,
+                                                               const ptp_address_type *addr)
+{
+    return tree_find<ptp_fsm_foreign_master_type>(&port->fsm.foreign_master_table, addr);
+}
