@@ -385,7 +385,14 @@
     X(OFFLOAD_NTFN_SHORT, 0x8B1, "[ERROR] Offload notification cut short: %lu bytes", PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR) \
     X(PEER_INDEX_EXHAUSTED, 1500, "[ERROR] Failed to allocate PTP peer index for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
-    X(PEER_INDEX_RESTORE_NO_IDB, 1501, "[ERROR] Failed to find IDB to restore peer index %lu", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_UINT)
+    X(PEER_INDEX_RESTORE_NO_IDB, 1501, "[ERROR] Failed to find IDB to restore peer index %lu", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_UINT) \
+    X(FIB_INIT_FAILED, 1700, "[ERROR] Failed to initialize connection to FIB external client library (IPv%lu): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(FIB_PREFIX_EXTRACTED, 1701, "Extracted prefix with address %s from FIB update", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
+    X(FIB_UPDATE, 1702, "Received update for peer %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
+    X(FIB_UPDATE_NO_PEER, 1703, "Received next hop for peer %s from FIB, but no matching peer; unregistering this peer from FIB", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
+    X(FIB_UNREGISTER, 1704, "Unregister status %s for peer %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR, PTP_TRACE_ARGS_ADDR) \
+    X(FIB_UNREGISTER_BAD_TYPE, 1705, "[ERROR] Attempt to unregister peer of incorrect address type %lu from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(FIB_RECONNECT, 1706, "Beginning re-connect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 // Process entry 0-99, agent link 100-199, platform driver 200-299.

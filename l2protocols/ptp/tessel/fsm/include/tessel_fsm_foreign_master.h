@@ -9,6 +9,7 @@
 #include "avl2.h"
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_fib_types.h"
 
 struct tessel_proto_idb_type;
 
@@ -49,10 +50,9 @@ struct ptp_fsm_foreign_master_type {
     ptp_delay_asymmetry_type delay_asymmetry;
 
     // The L2 header towards the master for IPv4 sends (written by the adjacency module), and
-    // FIB registration state.
+    // its FIB registration and next-hop data (the FIB module's).
     ptp_adjacency_type adjacency;
-    uint8_t is_fib_registered : 1;
-    uint8_t is_fib_updated : 1;
+    tessel_fib_info_type fib_info;
 
     uint8_t is_priority_configured : 1;
     uint8_t is_clock_class_configured : 1;

@@ -8,6 +8,7 @@
 #include "mgd_timer.h"
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_fib_types.h"
 
 struct tessel_proto_idb_type;
 
@@ -46,10 +47,10 @@ struct ptp_fsm_peer_entry_type {
     uint8_t is_nonnegotiated : 1;
     uint8_t is_resync_pending : 1;
 
-    uint8_t is_fib_registered : 1;
     // Adjacency towards the peer: the L2 header in front of its IPv4 packets (length 0: none),
     // written by the adjacency module.
     ptp_adjacency_type adjacency;
+    tessel_fib_info_type fib_info; // registration and next-hop data (the FIB module's)
 
     tessel_proto_idb_type *port; // owning port
     void *offload_entry;         // the offload module's session state

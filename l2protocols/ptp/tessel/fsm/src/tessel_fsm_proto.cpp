@@ -442,7 +442,7 @@ void foreign_master_release(tessel_proto_idb_type *port, ptp_fsm_foreign_master_
     }
     tessel_free(fm->last_announce);
     fm->last_announce = nullptr;
-    if (fm->is_fib_registered) {
+    if (tessel_fib_info_registered(&fm->fib_info)) {
         ptp_fsm_svc().fib_foreign_master_unregister(fm);
     }
     ptp_fsm_unicast_fm_timers_delete(fm);

@@ -200,7 +200,7 @@ void ptp_fsm_unicast_peer_entry_cleanup(ptp_fsm_peer_entry_type *e, uint32_t opt
         ptp_fsm_svc().peer_index_release(port, &e->peer_addr);
     }
     timers_free(e);
-    if (e->is_fib_registered) {
+    if (tessel_fib_info_registered(&e->fib_info)) {
         ptp_fsm_svc().fib_unicast_peer_unregister(e);
     }
     PTP_FSM_ASSERT(port->fsm.unicast_peer_count > 0);
@@ -282,25 +282,27 @@ uint32_t ptp_fsm_unicast_renewal_time(uint32_t duration)
 
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_type *fm)
 {
-    ptp_fsm_unicast_dest_type d{&fm->peer_addr, &fm->sent_to_addr, {}};
+    ptp_fsm_unicast_dest_type d{&fm->peer_addr, &fm->sent_to_addr, {}, {}};
     if (fm->adjacency.rewrite_str_len <= ADJ_REWRITE_LEN) {
         d.adjacency = fm->adjacency;
     }
+    d.fib = fm->fib_info.update;
     return d;
 }
 
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_type *entry)
 {
-    ptp_fsm_unicast_dest_type d{&entry->peer_addr, &entry->local_addr, {}};
+    ptp_fsm_unicast_dest_type d{&entry->peer_addr, &entry->local_addr, {}, {}};
     if (entry->adjacency.rewrite_str_len <= ADJ_REWRITE_LEN) {
         d.adjacency = entry->adjacency;
     }
+    d.fib = entry->fib_info.update;
     return d;
 }
 
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_unknown(const tessel_proto_idb_type *port, const ptp_address_type *peer)
 {
-    ptp_fsm_unicast_dest_type d{peer, nullptr, {}};
+    ptp_fsm_unicast_dest_type d{peer, nullptr, {}, {}};
     ptp_fsm_svc().adjacency_get(port->header.ifhandle, peer, &d.adjacency);
     if (d.adjacency.rewrite_str_len > ADJ_REWRITE_LEN) {
         d.adjacency = {};
@@ -323,7 +325,7 @@ zerrno ptp_fsm_unicast_signaling_send(tessel_proto_idb_type *port, uint8_t *msg,
     std::memcpy(msg, hdr.octets, PTP_MSG_HDR_LEN);
     ptp_signaling_target_encode(msg, target);
     const zerrno err =
-        ptp_fsm_svc().packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr, &dest.adjacency, nullptr);
+        ptp_fsm_svc().packet_send(port, msg, len, 0, dest.peer, dest.local, nullptr, &dest.adjacency, &dest.fib);
     if (err == 0) {
         ptp_fsm_svc().count_packet(port, dest.peer, TESSEL_PACKET_COUNTER_SIGNALING, TESSEL_PACKET_SENT, 1);
     }
@@ -451,7 +453,7 @@ void ptp_fsm_unicast_replies_end(tessel_proto_idb_type *port)
     if (r.count == 0) {
         return;
     }
-    const ptp_fsm_unicast_dest_type dest{&r.peer, r.has_local ? &r.local : nullptr, r.adjacency};
+    const ptp_fsm_unicast_dest_type dest{&r.peer, r.has_local ? &r.local : nullptr, r.adjacency, {}};
     const auto len = static_cast<uint16_t>(PTP_SIGNALING_HDR_LEN + PTP_TLV_CANCEL_LEN * r.count);
     const zerrno err = ptp_fsm_unicast_signaling_send(port, r.msg.data(), len, r.sequence_id,
                                                       r.has_target ? &r.target : nullptr, dest);

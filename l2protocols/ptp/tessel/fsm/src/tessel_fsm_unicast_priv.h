@@ -10,6 +10,7 @@
 #include "ptp_trace.h"
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_fib_types.h"
 #include "tessel_fsm_services.h"
 #include "tessel_mgd_timer.h"
 #include "zerrno.h"
@@ -27,6 +28,7 @@ struct ptp_fsm_unicast_dest_type {
     const ptp_address_type *peer;  // destination
     const ptp_address_type *local; // source, or null
     ptp_adjacency_type adjacency;
+    tessel_fib_update_type fib; // the peer's next-hop data for the fast path (flags 0: none)
 };
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_fm(const ptp_fsm_foreign_master_type *fm);
 ptp_fsm_unicast_dest_type ptp_fsm_unicast_dest_peer(const ptp_fsm_peer_entry_type *entry);

@@ -19,6 +19,7 @@
 #include "ptp_zerr_codes.h"
 #include "spio.h"
 #include "tessel_adjacency_types.h"
+#include "tessel_fib_types.h"
 #include "zerrno.h"
 
 struct tessel_proto_idb_type;
@@ -39,14 +40,6 @@ struct tessel_packet_ts_data_type {
     uint32_t ts_option; // tessel_packet_ts_option_type
     uint32_t packet_id;
     uint32_t offset;
-};
-
-// FIB next-hop data of a peer for the fast path.
-inline constexpr uint32_t TESSEL_FIB_UPDATE_PRESENT = 0x1;
-struct tessel_fib_update_type {
-    uint32_t flags; // TESSEL_FIB_UPDATE_*
-    uint32_t length;
-    const uint8_t *data;
 };
 
 // The transmit path returns PTP_ZERR_NOMEM, PTP_ZERR_BAD_PACKET (a short write),
