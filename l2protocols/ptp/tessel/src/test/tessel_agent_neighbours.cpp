@@ -11,6 +11,7 @@
 struct tessel_proto_idb_type;
 struct ptp_fsm_foreign_master_type;
 struct ptp_fsm_peer_entry_type;
+struct tessel_peer_index_entry_type;
 
 namespace {
 std::mutex nb_mutex;
@@ -87,7 +88,7 @@ zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
     return 0;
 }
 
-// ---- FIB and adjacency ----
+// ---- FIB ----
 zerrno tessel_fib_init(event_mgr_type *)
 {
     return rec_init("fib_init");
@@ -100,22 +101,8 @@ void tessel_fib_pulse(void) {}
 void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
 void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
 void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-zerrno tessel_adjacency_init(event_mgr_type *)
-{
-    return rec_init("adjacency_init");
-}
-void tessel_adjacency_cleanup(void)
-{
-    rec("adjacency_cleanup");
-}
-void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *) {}
-void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *) {}
-void tessel_adjacency_get(ifhtype, const ptp_address_type *, ptp_adjacency_type *out)
-{
-    *out = ptp_adjacency_type{};
-}
 
-// ---- Slave-lost trap and peer indices ----
+// ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {
     return rec_init("edm_trap_init");
@@ -125,20 +112,11 @@ void tessel_proto_edm_trap_cleanup(void)
     rec("edm_trap_cleanup");
 }
 void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int) {}
-zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *)
-{
-    return 0;
-}
-void tessel_peer_index_idb_cleanup(tessel_proto_idb_type *) {}
-void tessel_peer_index_sweep(void) {}
-zerrno tessel_peer_index_acquire(tessel_proto_idb_type *, const ptp_address_type *)
-{
-    return 0;
-}
-void tessel_peer_index_release(tessel_proto_idb_type *, const ptp_address_type *) {}
 
 // ---- The protocol thread's checkpoint code ----
 uint32_t tessel_chkpt_recovering = 0;
+void tessel_chkpt_peer_index_update(tessel_proto_idb_type *, tessel_peer_index_entry_type *) {}
+void tessel_chkpt_peer_index_delete(tessel_proto_idb_type *, tessel_peer_index_entry_type *) {}
 void tessel_chkpt_if_update(tessel_proto_idb_type *) {}
 void tessel_chkpt_if_delete(tessel_proto_idb_type *) {}
 zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *)
