@@ -203,12 +203,13 @@ bool if_session_wanted(const tessel_proto_idb_type *idb)
 bool peer_session_wanted(const ptp_fsm_peer_entry_type *p)
 {
     return (p->is_announce_granted || p->is_sync_granted || p->is_delay_resp_granted || p->is_nonnegotiated) &&
-           adjacency_ok(p->peer_addr, p->rewrite_str_len);
+           adjacency_ok(p->peer_addr, p->adjacency.rewrite_str_len);
 }
 
 bool fm_session_wanted(const ptp_fsm_foreign_master_type *fm)
 {
-    return (fm->is_sending_delay_req || fm->is_handling_sync) && adjacency_ok(fm->peer_addr, fm->rewrite_len);
+    return (fm->is_sending_delay_req || fm->is_handling_sync) &&
+           adjacency_ok(fm->peer_addr, fm->adjacency.rewrite_str_len);
 }
 
 ptp_address_type if_destination(const tessel_proto_idb_type *idb)
@@ -428,11 +429,11 @@ zerrno l2_header(const tessel_offload_data_type *s, bool multicast, uint8_t *out
     const uint8_t *rw = nullptr;
     uint32_t rw_len = 0;
     if (s->peer_entry != nullptr) {
-        rw = s->peer_entry->rewrite_str;
-        rw_len = s->peer_entry->rewrite_str_len;
+        rw = s->peer_entry->adjacency.rewrite_str;
+        rw_len = s->peer_entry->adjacency.rewrite_str_len;
     } else if (s->foreign_master != nullptr) {
-        rw = s->foreign_master->rewrite_str;
-        rw_len = s->foreign_master->rewrite_len;
+        rw = s->foreign_master->adjacency.rewrite_str;
+        rw_len = s->foreign_master->adjacency.rewrite_str_len;
     }
     if (rw_len > TESSEL_OFFLOAD_ADJ_REWRITE_LEN) {
         tessel_internal_error("rewrite length <= ADJ_REWRITE_LEN", __FILE__, __LINE__);

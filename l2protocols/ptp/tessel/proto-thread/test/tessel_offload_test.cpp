@@ -328,7 +328,7 @@ TEST_F(OffloadTest, GrantRepliesAtOnceWhenAppliedElseAfterTheResult)
     peer.is_announce_granted = 1;
     peer.grant[PTP_FSM_PEER_GRANT_ANNOUNCE].log_interval = 1;
     peer.grant[PTP_FSM_PEER_GRANT_ANNOUNCE].app_log_interval = 0;
-    peer.rewrite_str_len = 14; // adjacency resolved
+    peer.adjacency.rewrite_str_len = 14; // adjacency resolved
     offload_fake.peers.push_back(&peer);
 
     tessel_offload_unicast_peer_session_update(&peer);
@@ -363,7 +363,7 @@ protected:
         fm.port = port;
         fm.transport = PTP_TRANSPORT_UNICAST;
         fm.is_handling_sync = 1;
-        fm.rewrite_len = 0;
+        fm.adjacency.rewrite_str_len = 0;
         pkt_fake.platform_adjacency = true;
         tessel_offload_foreign_master_session_update(&fm);
         tessel_offload_flush();
