@@ -8,7 +8,6 @@
 #include "quorrin_edm_traps.h"
 #include "quorrin_ha.h"
 #include "quorrin_leap_seconds.h"
-#include "quorrin_port_num.h"
 
 // The identity the stand-in configuration gives the local clock.
 constexpr uint64_t STANDIN_CLOCK_ID = 0x0200'5EFF'FE10'0001;
@@ -132,14 +131,6 @@ zerrno quorrin_leap_seconds_start_updates(void)
 }
 void quorrin_leap_seconds_shutdown(void) {}
 void quorrin_leap_seconds_chkpt_gm_ndt(const chkpt_ndt_type *) {}
-
-zerrno quorrin_port_num_init(event_mgr_type *)
-{
-    return 0;
-}
-void quorrin_port_num_restore(void) {}
-void quorrin_port_num_shutdown(bool) {}
-void quorrin_port_num_chkpt_ndt(const chkpt_ndt_type *) {}
 
 zerrno quorrin_edm_init(event_mgr_type *)
 {
