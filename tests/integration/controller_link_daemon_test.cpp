@@ -105,15 +105,7 @@ protected:
         setenv("PTP_NODE", "0x100", 1);
         static const std::string prefix = "controller_link_daemon_test." + std::to_string(getpid()) + ".";
         shmwin_test_set_prefix(prefix.c_str());
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        FAIL() << "the daemon did not come up";
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
     }
     static void TearDownTestSuite()
     {

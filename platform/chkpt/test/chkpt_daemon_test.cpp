@@ -39,15 +39,7 @@ protected:
             execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        FAIL() << "the daemon did not come up";
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
     }
     void TearDown() override
     {

@@ -65,15 +65,7 @@ protected:
         daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {});
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
         setenv("PTP_NODE", "0x100", 1);
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        FAIL() << "the daemon did not come up";
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
     }
     static void TearDownTestSuite()
     {

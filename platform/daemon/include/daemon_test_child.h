@@ -6,11 +6,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "sockmsg.h"
 
 // A child process with its standard output readable line by line.
 struct child_type {
@@ -62,4 +67,26 @@ inline void stop(child_type &c)
     if (c.out != nullptr)
         fclose(c.out);
     c = {};
+}
+
+// Waits until the daemon accepts connections on its socket (at most about 5 s).
+inline bool wait_for_daemon(const std::string &socket)
+{
+    for (int i = 0; i < 5000; ++i) {
+        sockmsg_client_type *c = nullptr;
+        if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
+            sockmsg_client_close(c);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// Copies a chassis file up to its programs, so that the test itself is the node's process.
+inline void copy_chassis_without_programs(const std::string &from, std::ofstream &out)
+{
+    std::ifstream in(from);
+    for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
+        out << line << "\n";
 }

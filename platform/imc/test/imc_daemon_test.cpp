@@ -184,10 +184,8 @@ protected:
         socket = dir + "/run/platform.sock";
         chassis = dir + "/chassis.toml";
         // The sample chassis without its processes: this test is the node's process.
-        std::ifstream in(chassis_sample_path());
         std::ofstream out(chassis);
-        for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
-            out << line << "\n";
+        copy_chassis_without_programs(chassis_sample_path(), out);
         out.close();
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
         setenv("PTP_CHASSIS", chassis.c_str(), 1);
@@ -202,15 +200,7 @@ protected:
     static void start_daemon()
     {
         daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {});
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        FAIL() << "the daemon did not come up";
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
     }
     void SetUp() override
     {

@@ -85,23 +85,14 @@ protected:
         dir = tmpl;
         socket = dir + "/run/platform.sock";
         chassis = dir + "/chassis.toml";
-        std::ifstream in(chassis_sample_path());
         std::ofstream out(chassis);
-        for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
-            out << line << "\n";
+        copy_chassis_without_programs(chassis_sample_path(), out);
         out.close();
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
         setenv("PTP_CHASSIS", chassis.c_str(), 1);
         setenv("PTP_NODE", "0/1/CPU0", 1);
         daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_NODRA_DB", dir + "/nodra.db"}});
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
         evm = event_create_manager(nullptr, nullptr, 0);
         ASSERT_EQ(ctx_api_init(&api), 0u);
         spio_init_params_type params{SPIO_PARAMS_VERSION, on_rx, nullptr, ETHERNET, evm};

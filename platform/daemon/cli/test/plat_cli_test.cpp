@@ -27,21 +27,12 @@ protected:
         dir = tmpl;
         socket = dir + "/run/platform.sock";
         const std::string chassis = dir + "/chassis.toml";
-        std::ifstream in(chassis_sample_path());
         std::ofstream out(chassis);
-        for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
-            out << line << "\n";
+        copy_chassis_without_programs(chassis_sample_path(), out);
         out << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH << "\"\nnodes = \"lc\"\n";
         out.close();
         daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_CHASSIS", chassis}, {"PTP_NODRA_DB", dir + "/db"}});
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
         ASSERT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID ready 0"));
     }
     static void TearDownTestSuite()
