@@ -1112,18 +1112,32 @@ void on_find(sockmsg_session_type *session, sockmsg_call_type *call, const uint8
     host_reply(call, 0, reply);
 }
 
+// The interface a request names by its binding and handle; without one, the error is the reply.
+const intf_type *host_interface(service_type &s, sockmsg_session_type *session, sockmsg_call_type *call,
+                                const uint8_t *data, uint32_t length)
+{
+    if (length != 8) {
+        host_reply(call, IMC_ERR_INVALID);
+        return nullptr;
+    }
+    const imc_ctx_type *c = host_binding(session, get32(data));
+    if (c == nullptr) {
+        host_reply(call, IMC_ERR_NOT_CONNECTED);
+        return nullptr;
+    }
+    const intf_type *i = find_handle(s, c->node, get32(data + 4));
+    if (i == nullptr)
+        host_reply(call, IMC_ERR_NO_INTERFACE);
+    return i;
+}
+
 void on_name(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
 {
     service_type &s = service();
     std::lock_guard<std::recursive_mutex> g(s.lock);
-    if (length != 8)
-        return host_reply(call, IMC_ERR_INVALID);
-    imc_ctx_type *c = host_binding(session, get32(data));
-    if (c == nullptr)
-        return host_reply(call, IMC_ERR_NOT_CONNECTED);
-    const intf_type *i = find_handle(s, c->node, get32(data + 4));
+    const intf_type *i = host_interface(s, session, call, data, length);
     if (i == nullptr)
-        return host_reply(call, IMC_ERR_NO_INTERFACE);
+        return;
     host_reply(call, 0, std::vector<uint8_t>(i->name.begin(), i->name.end()));
 }
 
@@ -1131,14 +1145,9 @@ void on_type(sockmsg_session_type *session, sockmsg_call_type *call, const uint8
 {
     service_type &s = service();
     std::lock_guard<std::recursive_mutex> g(s.lock);
-    if (length != 8)
-        return host_reply(call, IMC_ERR_INVALID);
-    imc_ctx_type *c = host_binding(session, get32(data));
-    if (c == nullptr)
-        return host_reply(call, IMC_ERR_NOT_CONNECTED);
-    const intf_type *i = find_handle(s, c->node, get32(data + 4));
+    const intf_type *i = host_interface(s, session, call, data, length);
     if (i == nullptr)
-        return host_reply(call, IMC_ERR_NO_INTERFACE);
+        return;
     std::vector<uint8_t> reply;
     put32(reply, i->type);
     host_reply(call, 0, reply);
