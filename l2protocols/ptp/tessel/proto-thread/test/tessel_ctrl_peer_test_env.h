@@ -21,6 +21,7 @@
 #include "tessel_comms.h"
 #include "tessel_if_config.h"
 #include "tessel_ipc_db.h"
+#include "tessel_ipc_record_test.h"
 #include "tessel_master_db.h"
 #include "tessel_pm_test_env.h"
 #include "tessel_port_mgr.h"
@@ -116,38 +117,13 @@ struct ctrl_peer {
     }
 };
 
-// An IPC-thread interface record for the port manager to create a port from.
-struct ctrl_ipc_record {
-    tessel_ipc_idb_type r{};
-    ctrl_ipc_record(const char *name, ifhtype ifh)
-    {
-        std::strncpy(r.header.ifname, name, sizeof r.header.ifname - 1);
-        r.header.ifhandle = ifh;
-        r.if_type = 1;
-        r.im_state = 3;
-        r.ether_info_len = 6;
-        r.applied_config.encap = PTP_ENCAP_IPV4;
-        r.applied_config.announce_timeout = 3;
-        r.applied_ipv4_addr = 0x0A000001;
-        tessel_master_db_init(&r.applied_config.master_table);
-        tessel_slave_db_init(&r.applied_config.slave_table);
-        r.flags = TESSEL_IPC_FLAG_UPDATE_CREATED | TESSEL_IPC_FLAG_ENABLED | TESSEL_IPC_FLAG_VRF_ID_KNOWN |
-                  TESSEL_IPC_FLAG_ETHER_INFO_KNOWN;
-    }
-    ~ctrl_ipc_record()
-    {
-        tessel_master_db_destroy(&r.applied_config.master_table);
-        tessel_slave_db_destroy(&r.applied_config.slave_table);
-    }
-};
-
 class CtrlPeerTest : public ::testing::Test {
 protected:
     event_mgr_type *evm = nullptr;
     ctrl_peer ctrl;
     zerrno init_rc = 0;
     uint32_t role = ISSUL_ROLE_PRIMARY; // the upgrade role the agent starts in
-    std::vector<std::unique_ptr<ctrl_ipc_record>> records;
+    std::vector<std::unique_ptr<ipc_record>> records;
 
     // The counters' window of this program alone: tests of other programs may run meanwhile.
     static void SetUpTestSuite()
@@ -201,7 +177,7 @@ protected:
     }
     tessel_proto_idb_type *create(const char *name, ifhtype ifh)
     {
-        records.push_back(std::make_unique<ctrl_ipc_record>(name, ifh));
+        records.push_back(std::make_unique<ipc_record>(name, ifh));
         tessel_port_mgr_if_update(&records.back()->r);
         tessel_proto_idb_type *idb = nullptr;
         EXPECT_EQ(tessel_proto_db_get_by_ifname(name, &idb), 0u);
