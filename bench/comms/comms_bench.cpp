@@ -13,28 +13,11 @@
 #include <thread>
 
 #include "comms.h"
+#include "daemon_test_child.h"
 #include "evm_test.h"
 #include "sockmsg.h"
 
 namespace {
-
-pid_t start(const std::vector<std::string> &args, const char *node)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (node != nullptr)
-            setenv("PTP_NODE", node, 1);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        freopen("/dev/null", "w", stdout);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
 
 struct counts_type {
     uint64_t received = 0;
@@ -83,20 +66,14 @@ struct chassis_type {
         const std::string socket = dir + "/platform.sock";
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
         setenv("PTP_NODE", "0x100", 1);
-        daemon = start({PLATFORMD_PATH, "--socket", socket}, nullptr);
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        daemon = spawn_quiet({PLATFORMD_PATH, "--socket", socket}, nullptr);
+        if (!wait_for_daemon(socket))
+            return false;
         evm = event_create_manager(nullptr, nullptr, 0);
         if (comms_connect(evm, "BENCH", 2, &conn) != 0 || comms_msg_handler_add(conn, 1, 1, on_msg, &counts) != 0 ||
             comms_notification_handler_add(conn, COMMS_EVENT_MEMBER_ADD, on_add, &counts) != 0)
             return false;
-        echo = start({COMMS_PEER_PATH, "BENCH", "echo"}, "0x10");
+        echo = spawn_quiet({COMMS_PEER_PATH, "BENCH", "echo"}, "0x10");
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!counts.has_peer && std::chrono::steady_clock::now() < end)
             evm_run_until_idle(evm);

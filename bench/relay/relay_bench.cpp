@@ -17,6 +17,7 @@
 
 #include "chassis.h"
 #include "ctx.h"
+#include "daemon_test_child.h"
 #include "evm_test.h"
 #include "sockmsg.h"
 #include "spio.h"
@@ -30,25 +31,6 @@ void on_rx(uint32_t count, ctx_packet_type **packets)
 {
     received += count;
     ctx_free(packets, count);
-}
-
-pid_t start(const std::vector<std::string> &args, const char *node)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (node != nullptr)
-            setenv("PTP_NODE", node, 1);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        if (freopen("/dev/null", "w", stdout) == nullptr)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 // A daemon serving the sample chassis, an echoing process on the far node, and this process's
@@ -69,24 +51,16 @@ struct chassis_type {
             return;
         dir = tmpl;
         const std::string socket = dir + "/platform.sock", chassis = dir + "/chassis.toml";
-        std::ifstream in(chassis_sample_path());
         std::ofstream out(chassis);
-        for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
-            out << line << "\n";
+        copy_chassis_without_programs(chassis_sample_path(), out);
         out.close();
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
         setenv("PTP_CHASSIS", chassis.c_str(), 1);
         setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
-        daemon = start({PLATFORMD_PATH, "--socket", socket}, nullptr);
-        for (int i = 0; i < 5000; ++i) {
-            sockmsg_client_type *c = nullptr;
-            if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0) {
-                sockmsg_client_close(c);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        echo = start({RELAY_PEER_PATH, std::to_string(0x02000100)}, "0/2/CPU0");
+        daemon = spawn_quiet({PLATFORMD_PATH, "--socket", socket}, nullptr);
+        if (!wait_for_daemon(socket))
+            return;
+        echo = spawn_quiet({RELAY_PEER_PATH, std::to_string(0x02000100)}, "0/2/CPU0");
         setenv("PTP_NODE", "0/1/CPU0", 1);
         evm = event_create_manager(nullptr, nullptr, 0);
         spio_init_params_type params{SPIO_PARAMS_VERSION, on_rx, nullptr, SPIO_CONN_KIND_ETHERNET, evm};

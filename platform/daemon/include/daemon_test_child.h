@@ -47,6 +47,27 @@ inline child_type spawn(const std::vector<std::string> &args, const std::map<std
     return {pid, fdopen(fds[0], "r")};
 }
 
+// A child process with its standard output discarded, as benchmarks start the daemon and their
+// peers; `node`, when given, names its node.
+inline pid_t spawn_quiet(const std::vector<std::string> &args, const char *node)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (node != nullptr)
+            setenv("PTP_NODE", node, 1);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        if (freopen("/dev/null", "w", stdout) == nullptr)
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 inline std::string read_line(const child_type &c)
 {
     char buf[256];
