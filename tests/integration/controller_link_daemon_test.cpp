@@ -157,16 +157,7 @@ protected:
     template <typename F>
     bool run_until(F done)
     {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            if (evm_run_until_idle(evm) == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-        return true;
+        return ::run_until(evm, done);
     }
     tessel_proto_idb_type *create_interface()
     {

@@ -23,20 +23,6 @@
 
 namespace {
 
-// Runs the manager until the condition holds (real time, at most 10 s).
-template <typename F>
-bool run_until(event_mgr_type *evm, F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        if (evm_run_until_idle(evm) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 struct inbox_type {
     std::vector<std::string> messages;
     std::vector<comms_notification_type> notices;

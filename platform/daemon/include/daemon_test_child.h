@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "evm_test.h"
 #include "sockmsg.h"
 
 // A child process with its standard output readable line by line.
@@ -110,4 +111,18 @@ inline void copy_chassis_without_programs(const std::string &from, std::ofstream
     std::ifstream in(from);
     for (std::string line; std::getline(in, line) && line.rfind("# The programs", 0) != 0;)
         out << line << "\n";
+}
+
+// Runs the event manager until the condition holds (real time, at most 10 s).
+template <typename F>
+bool run_until(event_mgr_type *evm, F done)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        if (evm_run_until_idle(evm) == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }

@@ -27,19 +27,6 @@ constexpr uint32_t LC1 = 0x010, LC2 = 0x020;
 constexpr uint32_t GI0 = 0x01000100; // Gi0/1/0/0
 constexpr uint32_t GI2 = 0x02000100; // Gi0/2/0/0, another node's
 
-template <typename F>
-bool run_until(event_mgr_type *evm, F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        if (evm_run_until_idle(evm) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 uint32_t be32(const uint8_t *p)
 {
     return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |

@@ -27,19 +27,6 @@ constexpr uint32_t GI1 = 0x01000101; // Gi0/1/0/1, a simulated peer's
 constexpr uint32_t FAR = 0x02000100; // Gi0/2/0/0
 constexpr uint32_t ETHERNET = SPIO_CONN_KIND_ETHERNET;
 
-template <typename F>
-bool run_until(event_mgr_type *evm, F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        if (evm_run_until_idle(evm) == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 struct frame_type {
     uint32_t ifhandle;
     std::vector<uint8_t> bytes;
