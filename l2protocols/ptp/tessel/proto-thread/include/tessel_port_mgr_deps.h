@@ -1,5 +1,5 @@
 // Calls the protocol thread makes into modules of the agent that have no header of their own
-// yet: offload sessions, FIB and adjacency, the slave-lost trap, peer indices, the checkpoint
+// yet: offload sessions, FIB and adjacency, peer indices, the checkpoint
 // code, the global configuration and the interface manager's names (the controller link, the
 // port-number client and the interface capabilities have their own headers, included here).
 // Each declaration is the module's own function; the module defines it. The state machine
@@ -13,6 +13,7 @@
 #include "ptp_types.h"
 #include "tessel_adjacency_types.h"
 #include "tessel_comms.h"
+#include "tessel_edm_trap.h"
 #include "tessel_intf_caps.h"
 #include "tessel_port_num.h"
 #include "zerrno.h"
@@ -30,6 +31,15 @@ void tessel_offload_if_session_update(tessel_proto_idb_type *idb);
 void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *fm);
 void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *peer);
 void tessel_offload_idb_sessions_update(tessel_proto_idb_type *idb);
+// Asks the plugin for fresh statistics of every encapsulation; *pending: answers outstanding.
+zerrno tessel_offload_get_stats(uint32_t *pending);
+// Resets the plugin's session statistics of the interface (0: of every interface).
+void tessel_offload_clear_stats(ifhtype ifhandle);
+
+// ---- Inter-thread messages ----
+bool tessel_thread_ctrl_is_proto_thread();
+// Sends the parked reply of the message being answered later.
+void tessel_thread_ctrl_reply(zerrno result);
 
 // ---- FIB and adjacency ----
 zerrno tessel_fib_init(event_mgr_type *evm);
@@ -43,12 +53,6 @@ void tessel_adjacency_cleanup(void);
 void tessel_adjacency_foreign_master_request(ptp_fsm_foreign_master_type *fm);
 void tessel_adjacency_unicast_peer_request(ptp_fsm_peer_entry_type *peer);
 void tessel_adjacency_get(ifhtype ifhandle, const ptp_address_type *addr, ptp_adjacency_type *out);
-
-// ---- Slave-lost trap ----
-zerrno tessel_proto_edm_trap_init(event_mgr_type *evm);
-void tessel_proto_edm_trap_cleanup(void);
-void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *local, const ptp_address_type *peer,
-                                               int present);
 
 // ---- Peer indices ----
 zerrno tessel_peer_index_idb_init(tessel_proto_idb_type *idb);
