@@ -51,43 +51,6 @@ uint32_t agent_nb_count(const std::string &call)
     return static_cast<uint32_t>(std::count(nb_state.calls.begin(), nb_state.calls.end(), call));
 }
 
-// ---- Offload sessions ----
-zerrno tessel_offload_init(event_mgr_type *)
-{
-    return rec_init("offload_init");
-}
-void tessel_offload_shutdown(void)
-{
-    rec("offload_shutdown");
-}
-void tessel_offload_flush(void) {}
-void tessel_offload_if_session_update(tessel_proto_idb_type *) {}
-void tessel_offload_foreign_master_session_update(ptp_fsm_foreign_master_type *) {}
-void tessel_offload_unicast_peer_session_update(ptp_fsm_peer_entry_type *) {}
-void tessel_offload_idb_sessions_update(tessel_proto_idb_type *) {}
-void tessel_offload_sessions_resync(uint32_t) {}
-void tessel_offload_if_sessions_cleanup(ifhtype) {}
-void tessel_offload_resync_timers_start(void) {}
-bool tessel_offload_ethernet_resync_timer_running(void)
-{
-    return false;
-}
-bool tessel_offload_ipv4_resync_timer_running(void)
-{
-    return false;
-}
-bool tessel_offload_ipv6_resync_timer_running(void)
-{
-    return false;
-}
-void tessel_offload_ethernet_resync_request(void) {}
-void tessel_offload_ipv4_resync_request(void) {}
-void tessel_offload_ipv6_resync_request(void) {}
-zerrno tessel_offload_notification_process(uint32_t, const uint8_t *, size_t)
-{
-    return 0;
-}
-
 // ---- FIB ----
 zerrno tessel_fib_init(event_mgr_type *)
 {
@@ -176,6 +139,12 @@ bool tessel_cfg_get_verify_checksum(void)
 }
 
 // ---- Operational data ----
+// A packet-counter read parked for the offload statistics is resumed through this.
+void tessel_edm_resume_packet_counters_request(void);
+void tessel_edm_resume_packet_counters_request(void)
+{
+    rec("edm_resume_packet_counters_request");
+}
 zerrno tessel_edm_init(event_mgr_type *)
 {
     rec("edm_init");

@@ -1,4 +1,4 @@
-// Recording fakes of the agent's modules that are not built yet (offload, FIB and adjacency, traps, peer indices, the protocol thread's checkpoint code,
+// Recording fakes of the agent's modules that are not built yet (FIB, traps, the protocol thread's checkpoint code,
 // configuration intake, operational data), for the tests of the agent's entry and thread
 // control and for the agent program the integration test runs. Calls may come from both of the
 // agent's threads.

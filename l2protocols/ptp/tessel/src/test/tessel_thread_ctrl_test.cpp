@@ -11,6 +11,7 @@
 #include "chassis.h"
 #include "evm.h"
 #include "evm_test.h"
+#include "pktio_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_zerr_codes.h"
@@ -151,12 +152,11 @@ TEST_F(ThreadCtrl, InitRunsOnTheProtocolThread)
     EXPECT_TRUE(there);
     // The active node of the pair holds the primary upgrade role.
     EXPECT_EQ(fake_calls(), std::vector<std::string>{"chkpt_go_primary_active"});
-    EXPECT_EQ(agent_nb_count("offload_init"), 1u);
-    // A second go-active creates no second thread.
+    // A second go-active creates no second thread and runs no second start-up.
     event_mgr_type *evm = tessel_thread_ctrl_proto_evm();
     EXPECT_EQ(tessel_thread_ctrl_init(), 0u);
     EXPECT_EQ(tessel_thread_ctrl_proto_evm(), evm);
-    EXPECT_EQ(agent_nb_count("offload_init"), 1u);
+    EXPECT_EQ(fake_calls(), std::vector<std::string>{"chkpt_go_primary_active"});
 }
 
 // Before "DB Sync" global changes are only cached; "DB Sync" carries them, once; afterwards each
@@ -334,11 +334,8 @@ TEST(ThreadCtrlInit, FailedInitReplyKeepsTheThreadUntilShutdown)
     qor_errmsg_set_syslog(false);
     use_line_card();
     agent_nb_reset();
-    {
-        agent_nb_lock l;
-        l.state.failing_init = "offload_init";
-        l.state.failing_init_result = PTP_ZERR_NOMEM;
-    }
+    // The port manager's packet step fails: its first packet-I/O connection cannot be opened.
+    pktio_test_fail(pktio_test_op::SPIO_INIT, PTP_ZERR_NOMEM);
     EXPECT_EQ(tessel_thread_ctrl_init(), PTP_ZERR_NOMEM);
     EXPECT_NE(tessel_thread_ctrl_proto_evm(), nullptr);
     tessel_thread_ctrl_shutdown();
