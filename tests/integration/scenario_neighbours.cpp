@@ -40,17 +40,6 @@ void rec(const char *what)
 // ---- The packet-counter reader that waits for offload statistics ----
 void tessel_edm_resume_packet_counters_request(void) {}
 
-// ---- FIB ----
-zerrno tessel_fib_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_fib_close(void) {}
-void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
-void tessel_fib_pulse(void) {}
-void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
-void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-
 // ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {

@@ -11,16 +11,6 @@
 
 struct tessel_peer_index_entry_type;
 
-// FIB and adjacency.
-zerrno tessel_fib_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_fib_close(void) {}
-void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
-void tessel_fib_pulse(void) {}
-void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
-void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
 // Slave-lost trap.
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {

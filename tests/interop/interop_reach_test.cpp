@@ -1,6 +1,7 @@
-// A unicast peer on a veth in a network namespace, resolved through the kernel: its adjacency,
-// missing at first, follows the ARP request that the batch sends 1.5 s later, as the neighbour
-// shows in the kernel's table.
+// A unicast peer on a veth in a network namespace, resolved through the kernel: its FIB
+// registration answers with the kernel's route (the veth, no gateway), and its adjacency, missing
+// at first, follows the ARP request that the batch sends 1.5 s later, as the neighbour shows in
+// the kernel's table.
 #include <gtest/gtest.h>
 #include <net/if.h>
 
@@ -13,11 +14,13 @@
 #include "aib_test.h"
 #include "arp_test.h"
 #include "evm_test_thread.h"
+#include "fib_test.h"
 #include "interop_env.h"
 #include "nl_linux.h"
 #include "ptp_address.h"
 #include "ptp_timer.h"
 #include "tessel_adjacency.h"
+#include "tessel_fib.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_fsm_types.h"
 #include "tessel_proto_db.h"
@@ -35,6 +38,13 @@ int peer_compare(const void *a, const void *b, void *)
     return ptp_address_compare(x, y);
 }
 
+// The interface index of a device in a namespace, as the kernel numbers it there.
+int ifindex_in(const std::string &ns, const std::string &dev)
+{
+    const std::string out = interop::capture_output("ip netns exec " + ns + " cat /sys/class/net/" + dev + "/ifindex");
+    return out.empty() ? 0 : std::stoi(out);
+}
+
 TEST(InteropReach, UnicastPeerResolvedThroughTheKernel)
 {
     const std::string why = interop::missing_prerequisite(false, false);
@@ -44,6 +54,7 @@ TEST(InteropReach, UnicastPeerResolvedThroughTheKernel)
     interop::veth_pair veth;
     ASSERT_TRUE(veth.ok);
     ASSERT_EQ(nl_linux_intf_add(veth.dev_a.c_str(), IFH, veth.ns_a.c_str()), 0u);
+    fib_test_reset();
     aib_test_reset();
     arp_test_reset();
 
@@ -59,22 +70,35 @@ TEST(InteropReach, UnicastPeerResolvedThroughTheKernel)
         tessel_proto_db_add_ifhandle(IFH, port);
         avl2_init(&port->fsm.unicast_peer_tree, peer_compare, nullptr);
         avl2_init(&port->fsm.foreign_master_table, peer_compare, nullptr);
+        ASSERT_EQ(tessel_fib_init(loop.evm), 0u);
         ASSERT_EQ(tessel_adjacency_init(loop.evm), 0u);
         peer->port = port;
         avl2_insert(&port->fsm.unicast_peer_tree, &peer->tree_link);
         // As the state machine creates a unicast peer.
         tessel_adjacency_unicast_peer_request(peer);
+        tessel_fib_pulse();
     });
 
+    bool fib_known = false;
     bool adjacency_known = false;
+    std::vector<uint8_t> nh;
     ptp_adjacency_type adjacency{};
-    for (int i = 0; i < 100 && !adjacency_known; i++) {
+    for (int i = 0; i < 100 && !(fib_known && adjacency_known); i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         loop.run([&] {
+            fib_known = (peer->fib_info.update.flags & TESSEL_FIB_UPDATE_PRESENT) != 0;
+            if (fib_known) {
+                nh.assign(peer->fib_info.update.data, peer->fib_info.update.data + peer->fib_info.update.length);
+            }
             adjacency = peer->adjacency;
             adjacency_known = adjacency.rewrite_str_len != 0;
         });
     }
+    ASSERT_TRUE(fib_known);
+    const int ifindex = ifindex_in(veth.ns_a, veth.dev_a);
+    ASSERT_NE(ifindex, 0);
+    EXPECT_EQ(nh, (std::vector<uint8_t>{static_cast<uint8_t>(ifindex >> 24), static_cast<uint8_t>(ifindex >> 16),
+                                        static_cast<uint8_t>(ifindex >> 8), static_cast<uint8_t>(ifindex), 0}));
     ASSERT_TRUE(adjacency_known);
     const uint8_t expect[14] = {0x02, 0, 0, 0, 0x0b, 0x02, 0x02, 0, 0, 0, 0x0a, 0x01, 0x08, 0x00};
     ASSERT_EQ(adjacency.rewrite_str_len, 14);
@@ -86,13 +110,16 @@ TEST(InteropReach, UnicastPeerResolvedThroughTheKernel)
 
     loop.run([&] {
         avl2_delete(&port->fsm.unicast_peer_tree, peer);
+        tessel_fib_unicast_peer_unregister(peer);
         tessel_adjacency_cleanup();
+        tessel_fib_close();
         tessel_proto_db_delete(port);
         tessel_proto_db_cleanup();
         ptp_timer_shutdown();
     });
     delete peer;
     nl_linux_intf_remove(IFH);
+    fib_test_reset();
 }
 
 } // namespace

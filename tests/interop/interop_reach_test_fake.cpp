@@ -1,4 +1,4 @@
-// What the adjacency module calls and the reachability interop test does not link: the
+// What the FIB and adjacency modules call and the reachability interop test does not link: the
 // state machine's lookups (over the trees the test fills), the peers' offload sessions, the
 // platform-adjacency capability (the agent resolves adjacencies here), and the thread checks
 // and handle hash of the interface database.

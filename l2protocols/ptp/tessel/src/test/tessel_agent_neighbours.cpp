@@ -51,20 +51,6 @@ uint32_t agent_nb_count(const std::string &call)
     return static_cast<uint32_t>(std::count(nb_state.calls.begin(), nb_state.calls.end(), call));
 }
 
-// ---- FIB ----
-zerrno tessel_fib_init(event_mgr_type *)
-{
-    return rec_init("fib_init");
-}
-void tessel_fib_close(void)
-{
-    rec("fib_close");
-}
-void tessel_fib_pulse(void) {}
-void tessel_fib_idb_unregister(tessel_proto_idb_type *) {}
-void tessel_fib_foreign_master_unregister(ptp_fsm_foreign_master_type *) {}
-void tessel_fib_unicast_peer_unregister(ptp_fsm_peer_entry_type *) {}
-
 // ---- Slave-lost trap ----
 zerrno tessel_proto_edm_trap_init(event_mgr_type *)
 {
