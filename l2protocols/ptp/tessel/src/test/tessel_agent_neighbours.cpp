@@ -23,12 +23,6 @@ void rec(const char *what)
     nb_state.calls.emplace_back(what);
 }
 
-zerrno rec_init(const char *what)
-{
-    std::lock_guard<std::mutex> g(nb_mutex);
-    nb_state.calls.emplace_back(what);
-    return nb_state.failing_init == what ? nb_state.failing_init_result : 0;
-}
 } // namespace
 
 agent_nb_lock::agent_nb_lock() : guard(nb_mutex), state(nb_state) {}
@@ -50,17 +44,6 @@ uint32_t agent_nb_count(const std::string &call)
     std::lock_guard<std::mutex> g(nb_mutex);
     return static_cast<uint32_t>(std::count(nb_state.calls.begin(), nb_state.calls.end(), call));
 }
-
-// ---- Slave-lost trap ----
-zerrno tessel_proto_edm_trap_init(event_mgr_type *)
-{
-    return rec_init("edm_trap_init");
-}
-void tessel_proto_edm_trap_cleanup(void)
-{
-    rec("edm_trap_cleanup");
-}
-void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int) {}
 
 // ---- The protocol thread's checkpoint code ----
 uint32_t tessel_chkpt_recovering = 0;
@@ -122,49 +105,6 @@ uint8_t tessel_cfg_get_fsync_ql_option(void)
 bool tessel_cfg_get_verify_checksum(void)
 {
     return true;
-}
-
-// ---- Operational data ----
-// A packet-counter read parked for the offload statistics is resumed through this.
-void tessel_edm_resume_packet_counters_request(void);
-void tessel_edm_resume_packet_counters_request(void)
-{
-    rec("edm_resume_packet_counters_request");
-}
-zerrno tessel_edm_init(event_mgr_type *)
-{
-    rec("edm_init");
-    std::lock_guard<std::mutex> g(nb_mutex);
-    return nb_state.edm_init_result;
-}
-void tessel_edm_shutdown(void)
-{
-    rec("edm_shutdown");
-}
-namespace {
-zerrno edm(const char *what, void *request)
-{
-    rec(what);
-    std::lock_guard<std::mutex> g(nb_mutex);
-    nb_state.edm_requests.push_back(request);
-    return nb_state.edm_result;
-}
-} // namespace
-zerrno tessel_edm_get(void *request)
-{
-    return edm("edm_get", request);
-}
-zerrno tessel_edm_list(void *request)
-{
-    return edm("edm_list", request);
-}
-zerrno tessel_edm_datalist(void *request)
-{
-    return edm("edm_datalist", request);
-}
-zerrno tessel_edm_set(void *request)
-{
-    return edm("edm_set", request);
 }
 
 // ---- The interface manager's state names ----

@@ -1,7 +1,8 @@
-// Recording fakes of the agent's modules that are not built yet (FIB, traps, the protocol thread's checkpoint code,
-// configuration intake, operational data), for the tests of the agent's entry and thread
-// control and for the agent program the integration test runs. Calls may come from both of the
-// agent's threads.
+// Recording fakes of the agent's modules that are not built yet (the protocol thread's checkpoint
+// code, configuration intake), for the tests of the agent's entry and thread control and for the
+// agent program the integration test runs; the thread-control test adds its own recorders of the
+// operational-data handlers and the trap (tessel_thread_ctrl_test_fake_edm.cpp), which the agent
+// program links for real. Calls may come from both of the agent's threads.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,9 @@
 
 struct agent_nb_state_type {
     std::vector<std::string> calls;
-    // Results of the fakes that can fail: the init named failing_init returns its result.
-    std::string failing_init;
-    zerrno failing_init_result = 0;
     zerrno cfg_init_result = 0;
-    zerrno edm_init_result = 0;
-    // Operational-data handlers: result of the next request, and the request pointers seen.
+    // The thread-control test's operational-data handlers: result of the next request, and the
+    // request pointers seen.
     zerrno edm_result = 0;
     std::vector<void *> edm_requests;
 };

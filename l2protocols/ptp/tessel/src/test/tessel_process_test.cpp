@@ -72,9 +72,14 @@ TEST(TesselProcess, StartedReadyKilledRestartedReady)
                            << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n"
                            << "[[process]]\nname = \"tessel\"\nprogram = \"" << TESSEL_PATH << "\"\nnodes = \"lc\"\n";
     const std::string prefix = "tessel_process_test." + std::to_string(getpid()) + ".";
-    child_type daemon =
-        spawn({PLATFORMD_PATH, "--socket", socket},
-              {{"PTP_CHASSIS", chassis}, {"PTP_RUN_DIR", dir}, {"PTP_SYSLOG", "0"}, {"PTP_CLOCK_PREFIX", prefix}});
+    // The database client library the agent looks for before it binds.
+    const std::string library = dir + "/libnodra.so";
+    std::ofstream(library) << "";
+    child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_CHASSIS", chassis},
+                                                                     {"PTP_RUN_DIR", dir},
+                                                                     {"PTP_SYSLOG", "0"},
+                                                                     {"PTP_CLOCK_PREFIX", prefix},
+                                                                     {"PTP_NODRA_LIB", library}});
     ASSERT_TRUE(wait_for([&] { return row_of(socket, "tessel").state == "ready"; })) << row_of(socket, "tessel").state;
     const proc_row first = row_of(socket, "tessel");
     ASSERT_GT(first.pid, 0);
