@@ -1,12 +1,13 @@
 // The relay backend of the packet-I/O service: interfaces carried by in-memory links to another
-// node's interface send their frames to the platform daemon, which hands them to the processes
-// of the far end's node. Both sides are here: the process's (one connection to the daemon, whose
+// node's interface, or to a simulated peer, send their frames to the platform daemon, which hands
+// them to the processes at the far end (another node's, or the peer's). Both sides are here: the process's (one connection to the daemon, whose
 // notices are received on an event manager of the library's own) and the daemon's.
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,11 @@ bool kind_ok(uint32_t kind)
     return pktio::kind_index(kind) != 0;
 }
 
+// The far end of an interface with a simulated peer: node ids use the low 24 bits, so the peer's
+// side of node N's interface is the end (N | PEER_SIDE, handle) and never meets a node's.
+constexpr uint32_t PEER_SIDE = 0x80000000u;
+constexpr size_t PEER_NAME_MAX = 64;
+
 // ---- The process's side --------------------------------------------------------------------------
 
 struct relay_type {
@@ -51,6 +57,7 @@ struct relay_type {
     bool setup_done = false;
     uint32_t node = 0;
     std::set<uint32_t> relayed; // this node's interfaces carried by links
+    std::string peer;           // a simulated peer's process: the name it registers by
     sockmsg_client_type *client = nullptr;
     event_mgr_type *evm = nullptr;
     evm_alarm_type *retry = nullptr; // connects again while the daemon is away
@@ -128,11 +135,17 @@ zerrno connect_locked(relay_type &r)
     }
     for (uint32_t ifhandle : r.relayed) {
         std::vector<uint8_t> req;
-        put32(req, r.node);
-        put32(req, ifhandle);
+        uint16_t type = PKTIO_RELAY_WIRE_REGISTER;
+        if (!r.peer.empty()) {
+            type = PKTIO_RELAY_WIRE_REGISTER_PEER;
+            req.assign(r.peer.begin(), r.peer.end());
+        } else {
+            put32(req, r.node);
+            put32(req, ifhandle);
+        }
         uint32_t status = 0;
-        if (sockmsg_client_call(r.client, PKTIO_RELAY_SERVICE_ID, PKTIO_RELAY_WIRE_REGISTER, req.data(),
-                                static_cast<uint32_t>(req.size()), &status, nullptr) != 0 ||
+        if (sockmsg_client_call(r.client, PKTIO_RELAY_SERVICE_ID, type, req.data(), static_cast<uint32_t>(req.size()),
+                                &status, nullptr) != 0 ||
             status != 0) {
             sockmsg_client_close(r.client);
             r.client = nullptr;
@@ -196,7 +209,7 @@ zerrno pktio_chassis_setup(void)
                         zerr_strerror(rc));
         } else {
             rc = pktio::intf_register(i.name.c_str(), i.handle, i.mac.data(), true, false, false);
-            if (rc == 0 && i.carrier == chassis_carrier_type::LINK) {
+            if (rc == 0 && (i.carrier == chassis_carrier_type::LINK || i.carrier == chassis_carrier_type::PEER)) {
                 std::lock_guard<std::mutex> g(r.lock);
                 r.node = node->node_id;
                 r.relayed.insert(i.handle);
@@ -210,6 +223,40 @@ zerrno pktio_chassis_setup(void)
     if (!r.relayed.empty())
         connect_locked(r);
     return first;
+}
+
+zerrno pktio_relay_peer_setup(const char *peer, const uint8_t mac[6], uint32_t *ifhandle)
+{
+    if (peer == nullptr || mac == nullptr || ifhandle == nullptr || peer[0] == 0 || strlen(peer) > PEER_NAME_MAX)
+        return PKTIO_ERR_INVALID;
+    pktio::register_errors();
+    relay_type &r = relay();
+    std::lock_guard<std::mutex> g(r.lock);
+    if (r.setup_done)
+        return PKTIO_ERR_EXISTS;
+    // Asked once here for the handle; connect_locked registers again by name after a reconnect.
+    sockmsg_client_type *c = nullptr;
+    if (sockmsg_client_connect(plat_socket_path(), nullptr, nullptr, nullptr, nullptr, &c) != 0)
+        return PKTIO_ERR_IO;
+    uint32_t status = 0;
+    std::vector<uint8_t> reply;
+    const zerrno rc = sockmsg_client_call(c, PKTIO_RELAY_SERVICE_ID, PKTIO_RELAY_WIRE_REGISTER_PEER, peer,
+                                          static_cast<uint32_t>(strlen(peer)), &status, &reply);
+    sockmsg_client_close(c);
+    if (rc != 0)
+        return PKTIO_ERR_IO;
+    if (status != 0)
+        return status;
+    if (reply.size() != 4)
+        return PKTIO_ERR_IO;
+    const uint32_t handle = get32(reply.data());
+    if (const zerrno reg = pktio::intf_register(peer, handle, mac, true, false, false); reg != 0)
+        return reg;
+    r.setup_done = true; // this process is no node's: nothing else to set up from the chassis
+    r.peer = peer;
+    r.relayed.insert(handle);
+    *ifhandle = handle;
+    return connect_locked(r);
 }
 
 // ---- The daemon's side ---------------------------------------------------------------------------
@@ -227,6 +274,7 @@ struct host_type {
     std::mutex lock;
     std::map<end_type, end_type> far;                          // each end of every link: the other end
     std::map<end_type, std::set<sockmsg_session_type *>> ends; // who receives at an end
+    std::map<std::string, end_type> peers;                     // a simulated peer's name: its end
     pktio_relay_counts_type counts{};
 };
 
@@ -240,6 +288,20 @@ void reply(sockmsg_call_type *call, zerrno status, const std::vector<uint8_t> &d
 {
     if (call != nullptr)
         sockmsg_reply(call, status, data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()));
+}
+
+// Caller holds the lock.
+void session_add_end(sockmsg_session_type *session, const end_type &end)
+{
+    host_type &h = host();
+    auto *hs = static_cast<host_session_type *>(sockmsg_session_state(session, PKTIO_RELAY_SERVICE_ID));
+    if (hs == nullptr) {
+        hs = new host_session_type;
+        hs->node = end.first;
+        sockmsg_session_set_state(session, PKTIO_RELAY_SERVICE_ID, hs);
+    }
+    hs->ends.insert(end.second);
+    h.ends[end].insert(session);
 }
 
 // A client names an end of a link of its own node (the node is the process manager's for a
@@ -257,14 +319,31 @@ void on_register(sockmsg_session_type *session, sockmsg_call_type *call, const u
     if (h.far.count(end) == 0)
         return reply(call, PKTIO_ERR_NO_LINK);
     auto *hs = static_cast<host_session_type *>(sockmsg_session_state(session, PKTIO_RELAY_SERVICE_ID));
-    if (hs == nullptr) {
-        hs = new host_session_type;
-        hs->node = node;
-        sockmsg_session_set_state(session, PKTIO_RELAY_SERVICE_ID, hs);
-    }
-    hs->ends.insert(end.second);
-    h.ends[end].insert(session);
+    if (hs != nullptr && hs->node != node)
+        return reply(call, PKTIO_ERR_INVALID); // one side per connection
+    session_add_end(session, end);
     reply(call, 0);
+}
+
+// A client names itself as a simulated peer: it takes the peer's side of the interface that names
+// it. A connection serves one side: a node's ends or one peer's.
+void on_register_peer(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
+                      void *)
+{
+    host_type &h = host();
+    if (length == 0 || length > PEER_NAME_MAX)
+        return reply(call, PKTIO_ERR_INVALID);
+    std::lock_guard<std::mutex> g(h.lock);
+    const auto it = h.peers.find(std::string(reinterpret_cast<const char *>(data), length));
+    if (it == h.peers.end())
+        return reply(call, PKTIO_ERR_NO_LINK);
+    auto *hs = static_cast<host_session_type *>(sockmsg_session_state(session, PKTIO_RELAY_SERVICE_ID));
+    if (hs != nullptr && hs->node != it->second.first)
+        return reply(call, PKTIO_ERR_INVALID);
+    session_add_end(session, it->second);
+    std::vector<uint8_t> b;
+    put32(b, it->second.second);
+    reply(call, 0, b);
 }
 
 // A frame from one end goes to every process registered at the other; what nobody takes is
@@ -321,6 +400,7 @@ const sockmsg_handler_row rows[] = {
     {PKTIO_RELAY_WIRE_REGISTER, on_register},
     {PKTIO_RELAY_WIRE_FRAME, on_frame},
     {PKTIO_RELAY_WIRE_COUNTS, on_counts},
+    {PKTIO_RELAY_WIRE_REGISTER_PEER, on_register_peer},
 };
 const sockmsg_service_type service = {PKTIO_RELAY_SERVICE_ID,       "links",       rows,
                                       sizeof rows / sizeof rows[0], on_disconnect, nullptr};
@@ -335,6 +415,7 @@ zerrno pktio_relay_host_init(event_mgr_type *, sockmsg_server_type *server)
         std::lock_guard<std::mutex> g(h.lock);
         h.far.clear();
         h.ends.clear();
+        h.peers.clear();
         h.counts = {};
         // The description was checked: every link names a node and an interface that link back.
         const chassis_desc_type *chassis = sysmgr_chassis();
@@ -345,6 +426,12 @@ zerrno pktio_relay_host_init(event_mgr_type *, sockmsg_server_type *server)
                 const chassis_intf_type *oi = other != nullptr ? chassis_find_intf(other, i.link_intf) : nullptr;
                 if (i.carrier == chassis_carrier_type::LINK && oi != nullptr)
                     h.far[{node.node_id, i.handle}] = {other->node_id, oi->handle};
+                if (i.carrier == chassis_carrier_type::PEER) {
+                    const end_type mine{node.node_id, i.handle}, theirs{node.node_id | PEER_SIDE, i.handle};
+                    h.far[mine] = theirs;
+                    h.far[theirs] = mine;
+                    h.peers.emplace(i.peer, theirs); // the first interface that names a peer is its
+                }
             }
         }
     }

@@ -1,11 +1,15 @@
-// A process of a chassis node that sends every Ethernet frame it receives on an interface back
-// out of it (its node, chassis and daemon come from its environment), for tests and benchmarks.
-//   pktio_relay_peer IFHANDLE    print "ready" once attached, then echo until killed
+// A process of a chassis node, or a simulated peer of one of its interfaces, that sends every
+// Ethernet frame it receives on an interface back out of it (its node, chassis and daemon come
+// from its environment), for tests and benchmarks.
+//   pktio_relay_peer IFHANDLE      print "ready" once attached, then echo until killed
+//   pktio_relay_peer --peer NAME   the same as the simulated peer NAME
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "ctx.h"
 #include "evm.h"
+#include "pktio_relay.h"
 #include "spio.h"
 
 namespace {
@@ -40,7 +44,14 @@ int main(int argc, char **argv)
 {
     if (argc < 2)
         return 2;
-    const uint32_t ifhandle = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
+    uint32_t ifhandle = static_cast<uint32_t>(strtoul(argv[1], nullptr, 0));
+    if (strcmp(argv[1], "--peer") == 0) {
+        const uint8_t mac[6] = {0x02, 0, 0, 0, 0x0b, 0x01};
+        if (argc < 3 || pktio_relay_peer_setup(argv[2], mac, &ifhandle) != 0) {
+            printf("setup failed\n");
+            return 1;
+        }
+    }
     event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
     spio_init_params_type params{SPIO_PARAMS_VERSION, on_rx, nullptr, SPIO_CONN_KIND_ETHERNET, evm};
     uint32_t direction = 1, status = 1;

@@ -1,6 +1,7 @@
 // In-memory links between processes: this test process is node 0/1/CPU0 of the sample chassis,
-// whose Gi0/1/0/0 is linked to Gi0/2/0/0 of node 0/2/CPU0, served by a peer process that sends
-// back what it receives. The daemon relays the frames; no privilege is needed.
+// whose Gi0/1/0/0 is linked to Gi0/2/0/0 of node 0/2/CPU0 and whose Gi0/1/0/1 has the simulated
+// peer "grandmaster", each served by a process that sends back what it receives. The daemon
+// relays the frames; no privilege is needed.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,7 +24,7 @@
 namespace {
 
 constexpr uint32_t GI0 = 0x01000100; // Gi0/1/0/0, linked to Gi0/2/0/0
-constexpr uint32_t GI1 = 0x01000101; // Gi0/1/0/1, a simulated peer's
+constexpr uint32_t GI1 = 0x01000101; // Gi0/1/0/1, the simulated peer "grandmaster"'s
 constexpr uint32_t FAR = 0x02000100; // Gi0/2/0/0
 constexpr uint32_t ETHERNET = SPIO_CONN_KIND_ETHERNET;
 
@@ -106,6 +107,12 @@ protected:
                      {{"PTP_NODE", "0/2/CPU0"}, {"PTP_PLATFORM_SOCKET", socket}, {"PTP_CHASSIS", chassis}});
         ASSERT_EQ(read_line(peer), "ready");
     }
+    // A process outside the chassis (no node in its environment) serving a simulated peer.
+    void start_simulated_peer(const std::string &name, const std::string &expect = "ready")
+    {
+        peer = spawn({RELAY_PEER_PATH, "--peer", name}, {{"PTP_PLATFORM_SOCKET", socket}, {"PTP_CHASSIS", chassis}});
+        ASSERT_EQ(read_line(peer), expect);
+    }
     static zerrno send(uint32_t ifhandle, const std::vector<uint8_t> &bytes)
     {
         ctx_packet_type *p = ctx_alloc(api, bytes.size());
@@ -159,7 +166,7 @@ TEST_F(RelayTest, FramesCrossTheLinkBetweenProcessesInOrder)
         EXPECT_EQ(received[i].bytes, frame(i)) << i;
         EXPECT_TRUE(received[i].timestamped);
     }
-    // An interface with a simulated peer is not relayed: what it sends is lost here.
+    // Nobody serves the simulated peer: what its interface sends is lost, as on an unplugged cable.
     EXPECT_EQ(send(GI1, frame(1)), 0u);
     // A frame larger than the relay carries is refused to its sender.
     EXPECT_EQ(send(GI0, frame(1, PKTIO_RELAY_MAX_FRAME + 1)), PKTIO_ERR_TOO_BIG);
@@ -202,9 +209,12 @@ TEST_F(RelayTest, BadFramesAndRegistrationsAreRefusedToTheirClientOnly)
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {0, 0, 1}), PKTIO_ERR_INVALID);                      // truncated
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {2, 0, 1, 0, 0, 0, 0, 20, 1}), PKTIO_ERR_INVALID);   // not its end
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0}), PKTIO_ERR_INVALID);                   // truncated
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 1}), PKTIO_ERR_NO_LINK); // a peer's
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 9}), PKTIO_ERR_NO_LINK); // no such end
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER_PEER, {}), PKTIO_ERR_INVALID);                     // no name
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x20, 2, 0, 1, 0}), PKTIO_ERR_INVALID); // another node
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 0}), 0u);                // Gi0/1/0/0
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER_PEER, {'g', 'r', 'a', 'n', 'd', 'm', 'a', 's', 't', 'e', 'r'}),
+              PKTIO_ERR_INVALID); // a node's connection cannot also be a peer
     std::vector<uint8_t> big = {1, 0, 1, 0, 0, 0, 0, 20};
     big.resize(8 + PKTIO_RELAY_MAX_FRAME + 1);
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, big), PKTIO_ERR_INVALID);
@@ -215,6 +225,22 @@ TEST_F(RelayTest, BadFramesAndRegistrationsAreRefusedToTheirClientOnly)
     ASSERT_EQ(send(GI0, frame(3)), 0u);
     ASSERT_TRUE(run_until(evm, [] { return !received.empty(); }));
     EXPECT_EQ(received[0].bytes, frame(3));
+}
+
+// A process outside the chassis names itself as the simulated peer of an interface and exchanges
+// frames with the node's process over the daemon; a name no interface gives is refused.
+TEST_F(RelayTest, ASimulatedPeerServesTheInterfaceThatNamesIt)
+{
+    start_simulated_peer("nobody", "setup failed");
+    stop(peer);
+    start_simulated_peer("grandmaster");
+    for (uint32_t i = 0; i < 20; ++i)
+        ASSERT_EQ(send(GI1, frame(i)), 0u);
+    ASSERT_TRUE(run_until(evm, [] { return received.size() >= 20; })) << received.size();
+    for (uint32_t i = 0; i < 20; ++i) {
+        EXPECT_EQ(received[i].ifhandle, GI1);
+        EXPECT_EQ(received[i].bytes, frame(i)) << i;
+    }
 }
 
 } // namespace

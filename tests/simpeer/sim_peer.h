@@ -1,0 +1,75 @@
+// Small PTP endpoints that stand in for the chassis' neighbours where no independent PTP
+// implementation can run: a grandmaster (Announce, two-step Sync and Follow-Up, Delay-Resp) and
+// a slave (best master by the clock comparison of the common library, Delay-Req, offset and path
+// delay per exchange). Both speak PTP over Ethernet multicast on one packet-I/O interface, with
+// end-to-end delay measurement. Neither touches a host clock: each keeps its own clock as an
+// offset from the platform clock's wall time, and timestamps are the platform's software ones.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "evm.h"
+#include "zerrno.h"
+
+namespace simpeer {
+
+struct gm_config_type {
+    uint64_t clock_id = 0;
+    uint8_t domain = 0;
+    uint8_t priority1 = 128;
+    uint8_t priority2 = 128;
+    uint8_t clock_class = 6; // locked to a primary reference
+    uint8_t clock_accuracy = 0x21;
+    uint16_t offset_log_variance = 0x4E5D;
+    uint8_t time_source = 0x20; // GPS
+    int8_t log_announce_interval = -2;
+    int8_t log_sync_interval = -3;
+    int64_t clock_offset_ns = 0; // this clock against the platform clock's wall time
+};
+
+struct slave_config_type {
+    uint64_t clock_id = 0;
+    uint8_t domain = 0;
+    uint32_t announce_timeout = 3; // announce intervals of the master without one: master lost
+    int64_t clock_offset_ns = 0;
+};
+
+struct counts_type {
+    uint64_t sent = 0;
+    uint64_t received = 0; // PTP messages taken in
+    uint64_t dropped = 0;  // short, malformed, another domain, or not meant for this endpoint
+};
+
+struct slave_status_type {
+    bool has_master = false;
+    uint64_t master_id = 0; // grandmaster identity of the selected master
+    uint64_t exchanges = 0; // completed Sync/Delay-Req exchanges
+    int64_t last_offset_ns = 0;
+    int64_t last_delay_ns = 0;
+    std::vector<int64_t> offsets_ns; // offset from master, every exchange, in order
+};
+
+struct endpoint_type;
+
+// Each line the endpoint has to say (state changes, offsets), as it happens.
+using report_fn = std::function<void(const std::string &line)>;
+
+// Opens a packet-I/O connection on evm, attaches ifhandle (an interface of this process, whose
+// MAC is mac) and starts. The endpoint runs on evm's thread.
+zerrno gm_start(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6], const gm_config_type &config,
+                report_fn report, endpoint_type **out);
+zerrno slave_start(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6], const slave_config_type &config,
+                   report_fn report, endpoint_type **out);
+// Stops sending, detaches and frees; null is fine.
+void endpoint_stop(endpoint_type *endpoint);
+
+counts_type endpoint_counts(const endpoint_type *endpoint);
+slave_status_type slave_status(const endpoint_type *endpoint);
+
+// The p-th percentile (0 to 100, nearest rank) of the absolute values; 0 for none.
+int64_t abs_percentile(std::vector<int64_t> values, double p);
+
+} // namespace simpeer
