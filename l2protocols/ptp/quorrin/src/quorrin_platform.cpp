@@ -185,9 +185,12 @@ void clock_state_to_bmc(const ptp_platform_clock_info_type &clock, uint32_t from
     }
     const uint32_t utc_bits = PTP_PLATFORM_PROPS_UTC_OFFSET | PTP_PLATFORM_PROPS_LEAP;
     const uint32_t utc_info_valid = (clock.local_props.mask & utc_bits) == utc_bits ? 1 : 0;
+    const uint32_t vp_connected =
+        driver.supports_seln_local_clock && clock.selection_vp_present != 0 && clock.selection_vp_connected != 0 ? 1
+                                                                                                                 : 0;
     quorrin_bmc_platform_clock_update(clock.clock_active, clock.using_ptp_for_frequency, clock.using_ptp_for_time,
-                                      &local, driver.supports_seln_local_clock ? &selection : nullptr, utc_info_valid,
-                                      from_init);
+                                      &local, driver.supports_seln_local_clock ? &selection : nullptr, vp_connected,
+                                      utc_info_valid, from_init);
 }
 
 void send_utc_offset(uint8_t leap_seconds, const quorrin_platform_offset_info_type &info)

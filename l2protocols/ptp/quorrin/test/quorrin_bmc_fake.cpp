@@ -1,4 +1,4 @@
-// Recording fake of best-master selection.
+// Recording fake of best-master selection (its checkpoint half is quorrin_bmc_chkpt_fake.cpp).
 #include "quorrin_fakes.h"
 
 namespace {
@@ -57,7 +57,7 @@ const ptp_clock_type *quorrin_bmc_get_gm(quorrin_bmc_gm_type *gm)
     return bmc.has_gm ? &bmc.gm_clock : nullptr;
 }
 
-void quorrin_bmc_get_advertised_clock(ptp_clock_type *clock, void *)
+void quorrin_bmc_get_advertised_clock(ptp_clock_type *clock, quorrin_bmc_advertised_extra_type *)
 {
     *clock = bmc.advertised;
 }
@@ -70,8 +70,8 @@ void quorrin_bmc_get_servo_options(uint32_t *servo_mode, uint32_t *network_type)
 
 void quorrin_bmc_platform_clock_update(uint32_t active, uint32_t using_ptp_for_frequency, uint32_t using_ptp_for_time,
                                        const ptp_platform_clock_props_type *local_props,
-                                       const ptp_platform_clock_props_type *selection_props, uint32_t utc_info_valid,
-                                       uint32_t from_init)
+                                       const ptp_platform_clock_props_type *selection_props, uint32_t vp_connected,
+                                       uint32_t utc_info_valid, uint32_t from_init)
 {
     quorrin_fake_record("quorrin_bmc_platform_clock_update");
     quorrin_fake_bmc_type::platform_update_type update{};
@@ -83,6 +83,7 @@ void quorrin_bmc_platform_clock_update(uint32_t active, uint32_t using_ptp_for_f
     if (selection_props != nullptr) {
         update.selection = *selection_props;
     }
+    update.vp_connected = vp_connected;
     update.utc_info_valid = utc_info_valid;
     update.from_init = from_init;
     bmc.platform_updates.push_back(update);
@@ -106,26 +107,6 @@ void quorrin_bmc_gm_synced(void)
 void quorrin_bmc_gm_sync_lost(void)
 {
     quorrin_fake_record("quorrin_bmc_gm_sync_lost");
-}
-
-void quorrin_bmc_go_primary_active(void)
-{
-    quorrin_fake_record("quorrin_bmc_go_primary_active");
-}
-
-void quorrin_bmc_chkpt_global_recover(void)
-{
-    quorrin_fake_record("quorrin_bmc_chkpt_global_recover");
-}
-
-void quorrin_bmc_chkpt_global_ndt(const chkpt_ndt_type *notice)
-{
-    quorrin_fake_record("quorrin_bmc_chkpt_global_ndt " + std::to_string(notice->table_id));
-}
-
-void quorrin_bmc_chkpt_clock_ndt(const chkpt_ndt_type *notice)
-{
-    quorrin_fake_record("quorrin_bmc_chkpt_clock_ndt " + std::to_string(notice->table_id));
 }
 
 const char *quorrin_bmc_ql_value_to_str(uint8_t value)

@@ -12,3 +12,8 @@ void quorrin_comms_shutdown(void)
 {
     quorrin_fake_record("quorrin_comms_shutdown");
 }
+
+void quorrin_comms_clock_updated(bool force)
+{
+    quorrin_fake_record(force ? "announce forced" : "announce damped");
+}

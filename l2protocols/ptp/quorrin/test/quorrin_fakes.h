@@ -9,6 +9,7 @@
 
 #include "ptp_types.h"
 #include "quorrin_bmc.h"
+#include "quorrin_cfg.h"
 #include "zerrno.h"
 
 // Calls recorded by every linked fake, in order.
@@ -50,7 +51,7 @@ struct quorrin_fake_bmc_type {
         ptp_platform_clock_props_type local;
         bool has_selection;
         ptp_platform_clock_props_type selection;
-        uint32_t utc_info_valid, from_init;
+        uint32_t vp_connected, utc_info_valid, from_init;
     };
     std::vector<platform_update_type> platform_updates;
 };
@@ -68,8 +69,34 @@ struct quorrin_fake_cfg_type {
     uint8_t freq_priority = 0;
     uint8_t tod_priority = 0;
     bool apts = false;
+    bool log_bmc_changes = false;
+    // (set, value) pairs of the clock items.
+    struct item_type {
+        bool set = false;
+        uint8_t value = 0;
+    };
+    item_type priority1, priority2, clock_class, startup_class, freerun_class, double_failure_class, holdover_class,
+        uncalibrated_class, timescale, time_source;
+    uint32_t unless_from_holdover = 0;
+    bool holdover_tt_override = false;
+    bool uncal_tt_override = false;
+    uint32_t physical_layer_freq = 0;
+    uint32_t network_type = 0;
+    uint32_t ql_option = 1;
+    quorrin_cfg_applied_globals_type globals{};
 };
 quorrin_fake_cfg_type &quorrin_fake_cfg();
+
+// quorrin_platform (the calls selection makes): capabilities and the servo's state; the calls
+// themselves are recorded.
+struct quorrin_fake_platform_type {
+    bool seln_local_clock = false;
+    bool holdover_post_spec = false;
+    bool initialised = true;
+    bool servo_started = false;
+    quorrin_platform_capabilities_type capabilities{};
+};
+quorrin_fake_platform_type &quorrin_fake_platform();
 
 // quorrin_ha: the upgrade role.
 uint32_t &quorrin_fake_ha_role();

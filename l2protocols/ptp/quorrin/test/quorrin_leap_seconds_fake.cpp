@@ -61,3 +61,25 @@ void quorrin_leap_seconds_chkpt_gm_ndt(const chkpt_ndt_type *notice)
 {
     quorrin_fake_record("quorrin_leap_seconds_chkpt_gm_ndt " + std::to_string(notice->table_id));
 }
+
+void quorrin_leap_seconds_gm_update(int16_t utc_offset, uint32_t offset_valid, uint8_t leap_seconds)
+{
+    quorrin_fake_record("leap gm_update " + std::to_string(utc_offset) + " " + std::to_string(offset_valid) + " " +
+                        std::to_string(leap_seconds));
+}
+
+void quorrin_leap_seconds_gm_lost(void)
+{
+    quorrin_fake_record("leap gm_lost");
+}
+
+void quorrin_leap_seconds_timescale_update(uint8_t timescale)
+{
+    quorrin_fake_record("leap timescale " + std::to_string(timescale));
+}
+
+void quorrin_leap_seconds_platform_update(bool present, int16_t utc_offset, uint32_t offset_valid, uint8_t leap_seconds)
+{
+    quorrin_fake_record("leap platform_update " + std::to_string(present) + " " + std::to_string(utc_offset) + " " +
+                        std::to_string(offset_valid) + " " + std::to_string(leap_seconds));
+}

@@ -24,3 +24,8 @@ bool quorrin_main_is_kvolm_or_lc(void)
 {
     return main_state.kvolm_or_lc;
 }
+
+void quorrin_main_exiting(void)
+{
+    quorrin_fake_record("quorrin_main_exiting");
+}

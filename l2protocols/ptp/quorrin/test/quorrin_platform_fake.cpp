@@ -1,6 +1,19 @@
-// Recording fake of the platform driver's calls the process entry makes.
+// Recording fake of the platform driver's calls the process entry and selection make.
 #include "quorrin_fakes.h"
 #include "quorrin_platform.h"
+
+namespace {
+
+quorrin_fake_platform_type platform;
+const bool registered = quorrin_fake_on_reset([] { platform = quorrin_fake_platform_type{}; });
+
+} // namespace
+
+quorrin_fake_platform_type &quorrin_fake_platform()
+{
+    (void)registered;
+    return platform;
+}
 
 zerrno quorrin_platform_capability_init(event_mgr_type *)
 {
@@ -17,4 +30,81 @@ zerrno quorrin_platform_start(event_mgr_type *)
 void quorrin_platform_stop(void)
 {
     quorrin_fake_record("quorrin_platform_stop");
+}
+
+uint32_t quorrin_platform_servo_start(bool use_time, bool use_frequency, int32_t log_sync_interval,
+                                      int32_t log_delay_req_interval, uint32_t profile, uint32_t clock_type,
+                                      uint32_t servo_mode, uint32_t network_type)
+{
+    quorrin_fake_record("servo_start time=" + std::to_string(use_time) + " freq=" + std::to_string(use_frequency) +
+                        " sync=" + std::to_string(log_sync_interval) +
+                        " dreq=" + std::to_string(log_delay_req_interval) + " profile=" + std::to_string(profile) +
+                        " type=" + std::to_string(clock_type) + " mode=" + std::to_string(servo_mode) +
+                        " net=" + std::to_string(network_type));
+    const bool started = !platform.servo_started;
+    platform.servo_started = true;
+    return started ? 1 : 0;
+}
+
+uint32_t quorrin_platform_servo_stop(void)
+{
+    quorrin_fake_record("servo_stop");
+    const bool stopped = platform.servo_started;
+    platform.servo_started = false;
+    return stopped ? 1 : 0;
+}
+
+zerrno quorrin_platform_slave_update(void)
+{
+    quorrin_fake_record("slave_update");
+    return 0;
+}
+
+void quorrin_platform_utc_offset_update(uint8_t leap_seconds, const quorrin_platform_offset_info_type *info)
+{
+    quorrin_fake_record("utc_offset_update " + std::to_string(leap_seconds) + " " + std::to_string(info->utc_offset) +
+                        " " + std::to_string(info->offset_valid));
+}
+
+void quorrin_platform_get_capabilities(quorrin_platform_capabilities_type *record)
+{
+    *record = platform.capabilities;
+}
+
+bool quorrin_platform_report_holdover_post_spec(void)
+{
+    return platform.holdover_post_spec;
+}
+
+bool quorrin_platform_supports_seln_local_clock(void)
+{
+    return platform.seln_local_clock;
+}
+
+bool quorrin_platform_is_initialised(void)
+{
+    return platform.initialised;
+}
+
+bool quorrin_platform_is_servo_started(void)
+{
+    return platform.servo_started;
+}
+
+// What the driver makes of a record with no valid field.
+ptp_platform_clock_props_type quorrin_platform_props_convert(const ptp_platform_clock_props_type &props)
+{
+    ptp_platform_clock_props_type out = props;
+    if (props.mask == 0) {
+        out = {};
+        out.timescale = 1;
+        out.time_source = 0xA0;
+        out.sync_state = 2;
+        out.accuracy = 0xFE;
+        out.oslv = 0xFFFF;
+        out.ql_option = 1;
+        out.ql_value = 1;
+    }
+    out.mask = 0xFFF;
+    return out;
 }
