@@ -145,6 +145,59 @@
     X(CFG_SLAVE_TABLE_IGNORED, 861, \
       "Profile slave table config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
+    X(CFG_EXIT_CHECK_FAILED, 807, "[ERROR] Could not determine whether to exit: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_IF_ENABLE, 818, "Enable config event 0x%lx", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_PROFILE, 819, "Profile config event 0x%lx: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_IF_ENCAP, 820, "Encap config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_CLOCK_OPERATION, 821, "Clock operation config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_ANNOUNCE_INTERVAL, 822, "Announce interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_SYNC_INTERVAL, 823, "Sync interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_ANNOUNCE_TIMEOUT, 824, "Announce timeout config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_DELAY_REQ_INTERVAL, 825, "Minimum delay request interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_MULTICAST, 826, "Multicast config event 0x%lx: transport change 0x%lx. Applied config: 0x%lx", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_PORT_STATE, 827, "Port state config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_LOCAL_PRIORITY, 828, "Local priority config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_SOURCE_IP, 829, "Source IP address config event 0x%lx: %s -> %s. Applied config: %s -> %s (%lu)", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_SOURCE_IPV6, 830, "Source IPv6 address config event 0x%lx: %s -> %s. Applied config: %s -> %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_IF_COS, 831, "CoS config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu (update type %lu)", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_DSCP, 832, "DSCP config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu (update type %lu)", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_IPV4_TTL, 833, "IPv4 TTL config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_IPV6_HOP_LIMIT, 834, "IPv6 hop limit config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_DELAY_ASYMMETRY, 835, "Interface delay asymmetry config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_GRANT_DURATION, 844, \
+      "Unicast grant duration config event 0x%lx for %s: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_MESSAGE_TIMEOUT, 845, \
+      "Receive timeout config event 0x%lx for %s: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_INVALID_GRANT, 846, "Invalid grant reduce/deny config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PRF_IGNORED, 855, "Profile configuration ignored as it is not supported on this interface: %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_PLAT_REJECT, 856, "Profile configuration rejected by the platform on this interface: %s", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_VERIFY_BATCH, 848, "Received verify batch of %lu items, sequence number %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VERIFY_ITEM_FAILED, 849, "[ERROR] %s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_APPLY_ITEM_FAILED, 850, "[ERROR] %s: Apply batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_NOTIFY_ITEM_FAILED, 851, "[ERROR] %s: Notify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PLATVERIFY_MISSING, 866, "Platform verification library not found") \
+    X(CFG_PLATVERIFY_LOADED, 867, "Platform verification library loaded") \
     X(STATS_INVALID_DB_RESET, 3200, "Invalid stats database when restarting") \
     X(STATS_OPEN_FAILED, 3201, "Failed to open shared memory window") \
     X(STATS_CLOSE_FAILED, 3202, "Failed to close shared memory window") \

@@ -87,17 +87,7 @@ void tessel_chkpt_shutdown(void)
     rec("chkpt_shutdown");
 }
 
-// ---- Configuration intake ----
-zerrno tessel_cfg_init(event_mgr_type *)
-{
-    rec("cfg_init");
-    std::lock_guard<std::mutex> g(nb_mutex);
-    return nb_state.cfg_init_result;
-}
-void tessel_cfg_shutdown(void)
-{
-    rec("cfg_shutdown");
-}
+// ---- Global configuration ----
 uint8_t tessel_cfg_get_fsync_ql_option(void)
 {
     return 0;

@@ -1,5 +1,5 @@
 // Recording fakes of the agent's modules that are not built yet (the protocol thread's checkpoint
-// code, configuration intake), for the tests of the agent's entry and thread control and for the
+// code, global configuration), for the tests of the agent's entry and thread control and for the
 // agent program the integration test runs; the thread-control test adds its own recorders of the
 // operational-data handlers and the trap (tessel_thread_ctrl_test_fake_edm.cpp), which the agent
 // program links for real. Calls may come from both of the agent's threads.
@@ -14,7 +14,6 @@
 
 struct agent_nb_state_type {
     std::vector<std::string> calls;
-    zerrno cfg_init_result = 0;
     // The thread-control test's operational-data handlers: result of the next request, and the
     // request pointers seen.
     zerrno edm_result = 0;

@@ -1,0 +1,633 @@
+// Configuration intake: the agent's bindings and registrations with the configuration database,
+// the per-item callbacks and what runs at the end of each batch.
+#include "tessel_cfg.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ptp_syslog.h"
+#include "tessel_alloc.h"
+#include "tessel_assert.h"
+#include "tessel_batch.h"
+#include "tessel_intf_caps.h"
+#include "tessel_ipc_db.h"
+#include "tessel_ipc_log.h"
+#include "tessel_main.h"
+#include "tessel_port_mgr.h"
+#include "tessel_stats.h"
+#include "tessel_thread_ctrl.h"
+
+bool tessel_cfg_verify_batch_has_valid_item;
+uint32_t tessel_cfg_if_enable_pending;
+uint32_t tessel_cfg_apply_batch_state;
+bool tessel_cfg_sweep_needed;
+uint8_t tessel_cfg_default_clock_operation;
+ptp_pd_verify_encap_fn ptp_pd_verify_encap;
+// The apply batch parked because the agent is exiting, and the result it completes with.
+const nodra_verify_event_info_td *tessel_cfg_shutdown_apply;
+zerrno tessel_cfg_shutdown_apply_result;
+
+// The platform's interface types that can run PTP, as its interface names begin: Ethernet of
+// every speed (Fast, Gigabit, 10G, 25G and 200G, 40G and 400G, 50G, 100G), bundles, bridge-group
+// virtual interfaces and the PTP interface types. A short form matches the long name too.
+const char *const tessel_cfg_if_type_prefixes[] = {
+    "Fa", "Gi", "Te", "TF", "Tw", "TH", "Fo", "FH", "Fi", "Hu", "Bundle-Ether", "BE", "BVI", "PTP", nullptr,
+};
+
+namespace {
+
+constexpr uint32_t AREA = tessel_debug_area("config");
+constexpr uint32_t NOT_REGISTERED = 0xFFFFFFFFu;
+constexpr uint32_t BIND_MODE = 0;
+// The database's option values, passed as they are.
+constexpr uint32_t NOTIFY_EVENTS = 7;
+constexpr uint32_t NOTIFY_OPTIONS = 2;
+constexpr uint32_t VRFN_EVENTS = 7;
+constexpr uint32_t VRFN_FLAGS = 0;
+constexpr int32_t VRFN_ORDER_ENABLE = -1;
+constexpr int32_t VRFN_ORDER_CONFIG = 0;
+constexpr uint32_t VRFN_OPTIONS = 0x14;
+
+constexpr const char *PLATVERIFY_LIBRARY = "libplatverify.dll";
+constexpr const char *PLATVERIFY_ENV = "PTP_PLATVERIFY_LIB";
+
+const char *const gl_patterns[] = {"ptp/pi/clock/profile", "ptp/pi/enable|min-clock-class|verify-checksum",
+                                   "ptp/pi/profile/"};
+constexpr uint32_t GL_PATTERN_COUNT = 3;
+
+nodra_conn_td *gl_bind;
+nodra_conn_td *if_bind;
+nodra_conn_td *fsync_bind;
+uint32_t gl_registrations[GL_PATTERN_COUNT] = {NOT_REGISTERED, NOT_REGISTERED, NOT_REGISTERED};
+uint32_t if_enable_registration = NOT_REGISTERED;
+uint32_t if_config_registration = NOT_REGISTERED;
+uint32_t fsync_registration = NOT_REGISTERED;
+
+void *platverify_handle;
+ptp_pd_vrfn_init_fn ptp_pd_vrfn_init;
+ptp_pd_vrfn_shutdown_fn ptp_pd_vrfn_shutdown;
+
+// The database guard: the client library's presence is checked once.
+bool library_checked;
+bool library_present;
+
+bool nodra_library_present()
+{
+    if (!library_checked) {
+        library_present = access(nodra_client_library_path(), R_OK) == 0;
+        library_checked = true;
+    }
+    return library_present;
+}
+
+zerrno guarded_bind(nodra_conn_td **conn, const char *path)
+{
+    if (!nodra_library_present()) {
+        return NODRA_ERR_BIND_NO_LIBRARY;
+    }
+    const zerrno rc = nodra_bind(conn, path, BIND_MODE);
+    if (rc != 0) {
+        *conn = nullptr;
+    }
+    return rc;
+}
+
+void guarded_unbind(nodra_conn_td **conn)
+{
+    if (*conn != nullptr && nodra_library_present()) {
+        nodra_unbind(*conn);
+    }
+    *conn = nullptr;
+}
+
+zerrno register_notification(nodra_conn_td *conn, const char *pattern, nodra_notify_fn callback, event_mgr_type *evm,
+                             void *context, const void *parse_data, uint32_t *registration)
+{
+    if (!nodra_library_present()) {
+        return NODRA_ERR_NFN_NO_LIBRARY;
+    }
+    return nodra_register_notification(conn, pattern, NOTIFY_EVENTS, NOTIFY_OPTIONS, callback, evm, context, parse_data,
+                                       0, registration);
+}
+
+void unregister_notification(uint32_t *registration)
+{
+    if (*registration != NOT_REGISTERED) {
+        nodra_notification_unregister(*registration);
+        *registration = NOT_REGISTERED;
+    }
+}
+
+void unregister_verification(uint32_t *registration)
+{
+    if (*registration != NOT_REGISTERED) {
+        nodra_verification_unregister(*registration);
+        *registration = NOT_REGISTERED;
+    }
+}
+
+zerrno init_failed(const char *prefix, zerrno rc)
+{
+    ptp_syslog_init_failed(prefix, zerr_strerror(rc));
+    return rc;
+}
+
+zerrno register_verification(event_mgr_type *evm, const char *path, int32_t order, uint32_t *registration,
+                             const char *register_failure)
+{
+    nodra_vrfn_fns_td fns{};
+    zerrno rc = nodra_vrfn_fns_init(&fns);
+    if (rc == 0) {
+        rc = nodra_vrfn_fns_verify_init(&fns, tessel_cfg_verify);
+    }
+    if (rc == 0) {
+        rc = nodra_vrfn_fns_apply_init(&fns, tessel_cfg_apply);
+    }
+    if (rc != 0) {
+        return init_failed("Failed to initialize Nodra verification functions: ", rc);
+    }
+    const char *paths[] = {path};
+    rc = nodra_register_verification4(if_bind, paths, 1, VRFN_EVENTS, &fns, evm, VRFN_FLAGS, order, VRFN_OPTIONS,
+                                      registration);
+    if (rc != 0) {
+        *registration = NOT_REGISTERED;
+        return init_failed(register_failure, rc);
+    }
+    return 0;
+}
+
+void platverify_load()
+{
+    const char *env = getenv(PLATVERIFY_ENV);
+    const char *name = env != nullptr && env[0] != '\0' ? env : PLATVERIFY_LIBRARY;
+    platverify_handle = dlopen(name, RTLD_NOW);
+    if (platverify_handle == nullptr) {
+        ptp_trace<PTP_TRACE_TESSEL_CFG_PLATVERIFY_MISSING>({tessel_ipc_det()});
+        return;
+    }
+    ptp_trace<PTP_TRACE_TESSEL_CFG_PLATVERIFY_LOADED>({tessel_ipc_det()});
+    ptp_pd_vrfn_init = reinterpret_cast<ptp_pd_vrfn_init_fn>(dlsym(platverify_handle, "ptp_pd_vrfn_init"));
+    ptp_pd_vrfn_shutdown = reinterpret_cast<ptp_pd_vrfn_shutdown_fn>(dlsym(platverify_handle, "ptp_pd_vrfn_shutdown"));
+    ptp_pd_verify_encap = reinterpret_cast<ptp_pd_verify_encap_fn>(dlsym(platverify_handle, "ptp_pd_verify_encap"));
+}
+
+bool is_last(const nodra_event_info_td *event)
+{
+    return event->index == event->count;
+}
+
+// ---- End-of-apply sweep ----
+
+struct sweep_context_type {
+    tessel_batch_info_type *batch;
+};
+
+bool sweep_collect(tessel_ipc_idb_type *idb, void *context)
+{
+    auto *batch = static_cast<sweep_context_type *>(context)->batch;
+    const bool empty = (idb->flags & TESSEL_IPC_FLAG_ENABLED) == 0 &&
+                       (idb->if_config_flags & TESSEL_CFG_IF_ITEM_MASK) == 0 && idb->profile_db == nullptr &&
+                       tessel_master_db_count(&idb->if_config.master_table) == 0 &&
+                       tessel_slave_db_count(&idb->if_config.slave_table) == 0;
+    if (empty) {
+        auto **slot = static_cast<tessel_ipc_idb_type **>(tessel_batch_get_next_free_element(batch));
+        // A record that cannot be queued now stays for a later sweep.
+        if (slot != nullptr) {
+            *slot = idb;
+        }
+    }
+    return true;
+}
+
+void sweep_empty_records()
+{
+    tessel_batch_info_type batch{};
+    tessel_batch_init(&batch, sizeof(tessel_ipc_idb_type *), "IPC DB sweep batch");
+    sweep_context_type context{&batch};
+    tessel_ipc_db_walk(sweep_collect, &context, nullptr, false);
+    auto **records = static_cast<tessel_ipc_idb_type **>(tessel_batch_get_elements(&batch));
+    const uint32_t count = tessel_batch_get_count(&batch);
+    for (uint32_t i = 0; i < count; i++) {
+        tessel_cfg_if_release_config(records[i]);
+        tessel_ipc_db_delete(records[i]);
+    }
+    tessel_batch_finish(&batch);
+    tessel_cfg_sweep_needed = false;
+}
+
+bool release_walker(tessel_ipc_idb_type *idb, void *)
+{
+    tessel_cfg_if_release_config(idb);
+    return true;
+}
+
+} // namespace
+
+zerrno tessel_cfg_init(event_mgr_type *evm)
+{
+    // Two-step is the default unless the platform offers one-step only.
+    const bool one_step = tessel_intf_caps_supports_one_step();
+    const bool two_step = tessel_intf_caps_supports_two_step();
+    if (one_step && !two_step) {
+        tessel_cfg_default_clock_operation = 1;
+    } else if (two_step && !one_step) {
+        tessel_cfg_default_clock_operation = 0;
+    }
+
+    if (tessel_cfg_prf_db_init() != 0) {
+        TESSEL_IPC_DEBUG_ERR(AREA, "%s: [ERROR] Failed to initialise the Profile DB tree");
+        return PTP_ZERR_DB_INIT;
+    }
+
+    zerrno rc = guarded_bind(&gl_bind, "/cfg/gl/");
+    if (rc != 0) {
+        return init_failed("Failed to bind to global Nodra bindpoint: ", rc);
+    }
+    for (uint32_t i = 0; i < GL_PATTERN_COUNT; i++) {
+        rc = register_notification(gl_bind, gl_patterns[i], tessel_cfg_gl_notify, evm, evm, nullptr,
+                                   &gl_registrations[i]);
+        if (rc != 0) {
+            gl_registrations[i] = NOT_REGISTERED;
+            return init_failed("Failed to register for notification of global configuration: ", rc);
+        }
+    }
+
+    rc = guarded_bind(&if_bind, "/cfg/if/act/");
+    if (rc != 0) {
+        return init_failed("Failed to bind to interface  Nodra bindpoint: ", rc);
+    }
+    rc = register_verification(evm, ".*/ptp/pi/enable", VRFN_ORDER_ENABLE, &if_enable_registration,
+                               "Failed to register for verification of interface enable item: ");
+    if (rc != 0) {
+        return rc;
+    }
+    rc = register_verification(evm, ".*/ptp/pi/", VRFN_ORDER_CONFIG, &if_config_registration,
+                               "Failed to register for verification of interface configuration: ");
+    if (rc != 0) {
+        return rc;
+    }
+
+    rc = guarded_bind(&fsync_bind, "/cfg/gl/freqsync/");
+    if (rc != 0) {
+        return init_failed("Failed to bind to FSync global Nodra bindpoint: ", rc);
+    }
+    rc = register_notification(fsync_bind, "g/f/ql-option", backend_notification, evm, nullptr, &tessel_cfg_gl_schema,
+                               &fsync_registration);
+    if (rc != 0) {
+        fsync_registration = NOT_REGISTERED;
+        return init_failed("Failed to register for notification of FSync GL QL option config: ", rc);
+    }
+
+    platverify_load();
+    if (ptp_pd_vrfn_init != nullptr) {
+        return ptp_pd_vrfn_init(evm);
+    }
+    return 0;
+}
+
+void tessel_cfg_shutdown(void)
+{
+    tessel_cfg_apply_batch_state = 0;
+    tessel_cfg_sweep_needed = false;
+    tessel_cfg_verify_batch_has_valid_item = false;
+    if (tessel_cfg_shutdown_apply != nullptr) {
+        nodra_resume_apply(tessel_cfg_shutdown_apply, tessel_cfg_shutdown_apply_result);
+        tessel_cfg_shutdown_apply = nullptr;
+    }
+    for (uint32_t &registration : gl_registrations) {
+        unregister_notification(&registration);
+    }
+    guarded_unbind(&gl_bind);
+    unregister_verification(&if_enable_registration);
+    unregister_verification(&if_config_registration);
+    guarded_unbind(&if_bind);
+    unregister_notification(&fsync_registration);
+    guarded_unbind(&fsync_bind);
+    // Records still configured (a termination signal) leave their profiles and free their
+    // tables first: profiles go only once no interface uses them.
+    tessel_ipc_db_walk(release_walker, nullptr, nullptr, false);
+    tessel_cfg_if_enable_count = 0;
+    tessel_cfg_if_enable_pending = 0;
+    tessel_cfg_prf_db_destroy();
+    if (ptp_pd_vrfn_shutdown != nullptr) {
+        ptp_pd_vrfn_shutdown();
+    }
+    if (platverify_handle != nullptr) {
+        dlclose(platverify_handle);
+        platverify_handle = nullptr;
+    }
+    ptp_pd_vrfn_init = nullptr;
+    ptp_pd_vrfn_shutdown = nullptr;
+    ptp_pd_verify_encap = nullptr;
+    library_checked = false;
+}
+
+zerrno tessel_cfg_gl_notify(const nodra_notify_event_info_td *event, void *, const void *)
+{
+    tessel_stats_increment_node_event_counter(TESSEL_NODE_EVENT_NOTIFY_BATCH_RECEIVED);
+    zerrno result = 0;
+    zerrno rc = backend_notify(&tessel_cfg_gl_schema, event, &result);
+    if (rc == 0) {
+        rc = result;
+    }
+    if (rc != 0) {
+        TESSEL_IPC_DEBUG_ERR(AREA, "%s: [ERROR] %s: Notify batch item failed: %s", event->path, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_CFG_NOTIFY_ITEM_FAILED>({tessel_ipc_det(), tessel_ipc_unq()}, event->path, rc);
+    }
+    if (is_last(event)) {
+        tessel_ipc_if_update_flush();
+    }
+    return 0;
+}
+
+zerrno tessel_cfg_verify(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result,
+                         void *context)
+{
+    tessel_stats_increment_node_event_counter(TESSEL_NODE_EVENT_VERIFY_BATCH_RECEIVED);
+    if (event->index == 1) {
+        TESSEL_IPC_DEBUG(AREA, "%s: Received verify batch of %u items [%s], sequence number %u", event->count,
+                         event->path, event->sequence);
+        ptp_trace<PTP_TRACE_TESSEL_CFG_VERIFY_BATCH>({tessel_ipc_sum()}, event->count, event->sequence);
+        tessel_cfg_verify_batch_has_valid_item = false;
+    }
+    const zerrno rc = backend_verifyonly(&tessel_cfg_if_schema, event, error_text, result, context);
+    if (rc != 0) {
+        TESSEL_IPC_DEBUG_ERR(AREA, "%s: [ERROR] %s: Verify batch item failed: %s", event->path, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_CFG_VERIFY_ITEM_FAILED>({tessel_ipc_det(), tessel_ipc_unq()}, event->path, rc);
+    }
+    if (is_last(event)) {
+        if (!tessel_cfg_verify_batch_has_valid_item) {
+            tessel_cfg_check_exit(event->sequence);
+        }
+        tessel_cfg_if_enable_pending = 0;
+    }
+    return rc;
+}
+
+zerrno tessel_cfg_apply(const nodra_verify_event_info_td *event, void *)
+{
+    tessel_stats_increment_node_event_counter(TESSEL_NODE_EVENT_APPLY_BATCH_RECEIVED);
+    if (event->index == 1) {
+        tessel_cfg_apply_batch_state = 0;
+    }
+    const zerrno rc = backend_apply(&tessel_cfg_if_schema, event, &tessel_cfg_apply_batch_state);
+    if (rc != 0) {
+        TESSEL_IPC_DEBUG_ERR(AREA, "%s: [ERROR] %s: Apply batch item failed: %s", event->path, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_CFG_APPLY_ITEM_FAILED>({tessel_ipc_det(), tessel_ipc_unq()}, event->path, rc);
+    }
+    if (!is_last(event)) {
+        return rc;
+    }
+    tessel_ipc_if_update_flush();
+    if (tessel_cfg_sweep_needed) {
+        sweep_empty_records();
+    }
+    if (tessel_cfg_check_exit(event->sequence)) {
+        TESSEL_ASSERT(tessel_cfg_shutdown_apply == nullptr);
+        tessel_cfg_shutdown_apply = event;
+        tessel_cfg_shutdown_apply_result = rc;
+        return NODRA_ERR_APPLY_PENDING;
+    }
+    return rc;
+}
+
+bool tessel_cfg_check_exit(uint32_t sequence)
+{
+    TESSEL_IPC_DEBUG(AREA, "%s: Checking whether to exit");
+    if (tessel_ipc_db_get_count() > 0) {
+        return false;
+    }
+    bool follows = false;
+    const zerrno rc = nodra_verification_batch_follows(sequence, &follows);
+    if (rc != 0) {
+        ptp_syslog_shutdown_check_failed(zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_TESSEL_CFG_EXIT_CHECK_FAILED>({tessel_ipc_det(), tessel_ipc_unq()}, rc);
+        return false;
+    }
+    if (follows) {
+        TESSEL_IPC_DEBUG(AREA, "%s: Batch follows for sequence %u. Not exiting", sequence);
+        return false;
+    }
+    tessel_main_request_exit();
+    TESSEL_IPC_DEBUG(AREA, "%s: Exiting");
+    return true;
+}
+
+zerrno tessel_cfg_if_type_is_supported(const bgen_args_td *args, char *ifname)
+{
+    ifname[0] = '\0';
+    const bgen_arg_td *key = bgen_args_get(args, PTP_CFG_KEY_NAME, BGEN_ARG_STRING);
+    if (key == nullptr || key->text == nullptr) {
+        return PTP_ZERR_CFG_ARGUMENT;
+    }
+    // The interface databases hold names of at most 63 characters; a longer one would be
+    // mistaken for another interface.
+    const size_t length = strnlen(key->text, TESSEL_CFG_IFNAME_SIZE);
+    if (length >= TESSEL_CFG_IFNAME_SIZE) {
+        return PTP_ZERR_CFG_INTERFACE_NAME;
+    }
+    for (const char *const *prefix = tessel_cfg_if_type_prefixes; *prefix != nullptr; prefix++) {
+        if (strncmp(key->text, *prefix, strlen(*prefix)) == 0) {
+            memcpy(ifname, key->text, length + 1);
+            return 0;
+        }
+    }
+    return PTP_ZERR_CFG_INTERFACE_NAME;
+}
+
+void tessel_cfg_interop_merge(tessel_interop_config_type *target, const tessel_interop_config_type *source)
+{
+    const uint16_t set = source->presence;
+    if ((set & TESSEL_INTEROP_PROFILE) != 0) {
+        target->profile = source->profile;
+    }
+    if ((set & TESSEL_INTEROP_DOMAIN) != 0) {
+        target->domain = source->domain;
+    }
+    struct half_type {
+        tessel_interop_half_config_type *to;
+        const tessel_interop_half_config_type *from;
+        unsigned shift;
+    } const halves[] = {{&target->ingress, &source->ingress, 0},
+                        {&target->egress, &source->egress, TESSEL_INTEROP_EGRESS_SHIFT}};
+    for (const half_type &h : halves) {
+        auto has = [&](uint16_t ingress_bit) { return (set & (ingress_bit << h.shift)) != 0; };
+        if (has(TESSEL_INTEROP_INGRESS_PRIORITY1)) {
+            h.to->priority1 = h.from->priority1;
+        }
+        if (has(TESSEL_INTEROP_INGRESS_PRIORITY2)) {
+            h.to->priority2 = h.from->priority2;
+        }
+        if (has(TESSEL_INTEROP_INGRESS_CLOCK_ACCURACY)) {
+            h.to->clock_accuracy = h.from->clock_accuracy;
+        }
+        if (has(TESSEL_INTEROP_INGRESS_OSLV)) {
+            h.to->oslv = h.from->oslv;
+        }
+        if (has(TESSEL_INTEROP_INGRESS_CLOCK_CLASS_DEFAULT)) {
+            h.to->clock_class_default = h.from->clock_class_default;
+        }
+        if (has(TESSEL_INTEROP_INGRESS_CLOCK_CLASS_MAPPING)) {
+            for (size_t i = 0; i < TESSEL_INTEROP_CLOCK_CLASS_COUNT; i++) {
+                if (h.from->clock_class_mapping[i].present != 0) {
+                    h.to->clock_class_mapping[i] = {1, h.from->clock_class_mapping[i].clock_class};
+                }
+            }
+        }
+    }
+    target->presence = static_cast<uint16_t>(target->presence | set);
+}
+
+// ---- The interface schema ----
+
+namespace {
+
+// Node kinds and flags as the schema tables write them.
+constexpr uint32_t ROOT = BACKEND_NODE_ROOT;
+constexpr uint32_t NAMED = BACKEND_NODE_NAMED;
+constexpr uint32_t K_UINT = BGEN_ARG_UINT;
+constexpr uint32_t K_STR = BGEN_ARG_STRING;
+constexpr uint32_t K_IP = BGEN_ARG_IPADDR;
+
+// clang-format off
+const backend_node_td if_nodes[] = {
+    // name, 0, kind, first child, next sibling, row, key, container
+    {nullptr, 0, ROOT, 1, -1, -1, 0, 1},                                  // 0
+    {"ptp", 0, NAMED, 2, -1, -1, 0, 1},                                   // 1
+    {"pi", 0, NAMED, 3, -1, -1, 0, 1},                                    // 2
+    {"enable", 0, NAMED, -1, 4, 0, 0, 0},                                 // 3
+    {"profile", 0, NAMED, -1, 5, 1, 0, 0},                                // 4
+    {"transport", 0, NAMED, -1, 6, 2, 0, 0},                              // 5
+    {"clock-operation", 0, NAMED, -1, 7, 3, 0, 0},                        // 6
+    {"announce-interval", 0, NAMED, -1, 8, 4, 0, 0},                      // 7
+    {"sync-interval", 0, NAMED, -1, 9, 5, 0, 0},                          // 8
+    {"announce-timeout", 0, NAMED, -1, 10, 6, 0, 0},                      // 9
+    {"delay-request-minimum-interval", 0, NAMED, -1, 11, 7, 0, 0},        // 10
+    {"multicast", 0, NAMED, -1, 12, 8, 0, 0},                             // 11
+    {"port-state", 0, NAMED, -1, 13, 9, 0, 0},                            // 12
+    {"source-ipv4-address", 0, NAMED, -1, 14, 10, 0, 0},                  // 13
+    {"source-ipv6-address", 0, NAMED, -1, 15, 11, 0, 0},                  // 14
+    {"cos", 0, NAMED, -1, 16, 12, 0, 0},                                  // 15
+    {"general-cos", 0, NAMED, -1, 17, 13, 0, 0},                          // 16
+    {"event-cos", 0, NAMED, -1, 18, 14, 0, 0},                            // 17
+    {"dscp", 0, NAMED, -1, 19, 15, 0, 0},                                 // 18
+    {"general-dscp", 0, NAMED, -1, 20, 16, 0, 0},                         // 19
+    {"event-dscp", 0, NAMED, -1, 21, 17, 0, 0},                           // 20
+    {"ipv4-ttl", 0, NAMED, -1, 22, 18, 0, 0},                             // 21
+    {"ipv6-hop-limit", 0, NAMED, -1, 23, 19, 0, 0},                       // 22
+    {"announce-grant-duration", 0, NAMED, -1, 24, 20, 0, 0},              // 23
+    {"sync-grant-duration", 0, NAMED, -1, 25, 21, 0, 0},                  // 24
+    {"delay-response-grant-duration", 0, NAMED, -1, 26, 22, 0, 0},        // 25
+    {"sync-timeout", 0, NAMED, -1, 27, 23, 0, 0},                         // 26
+    {"delay-response-timeout", 0, NAMED, -1, 28, 24, 0, 0},               // 27
+    {"unicast-grant-invalid-request", 0, NAMED, -1, 29, 25, 0, 0},        // 28
+    {"local-priority", 0, NAMED, -1, 30, 26, 0, 0},                       // 29
+    {"delay-asymmetry", 0, NAMED, -1, 31, 27, 0, 0},                      // 30
+    {"master-table", 0, NAMED, 32, 41, -1, 0, 1},                         // 31
+    {nullptr, 0, K_UINT, 33, -1, -1, 1, 2},                               // 32 address kind
+    {nullptr, 0, K_STR, 34, -1, -1, 1, 2},                                // 33 MAC text
+    {nullptr, 0, K_IP, 35, -1, -1, 1, 1},                                 // 34 IP address
+    {"enable", 0, NAMED, -1, 36, 28, 0, 0},                               // 35
+    {"priority", 0, NAMED, -1, 37, 29, 0, 0},                             // 36
+    {"multicast", 0, NAMED, -1, 38, 30, 0, 0},                            // 37
+    {"clock-class", 0, NAMED, -1, 39, 31, 0, 0},                          // 38
+    {"delay-asymmetry", 0, NAMED, -1, 40, 32, 0, 0},                      // 39
+    {"non-negotiated", 0, NAMED, -1, -1, 33, 0, 0},                       // 40
+    {"slave-table", 0, NAMED, 42, 46, -1, 0, 1},                          // 41
+    {nullptr, 0, K_UINT, 43, -1, -1, 1, 2},                               // 42
+    {nullptr, 0, K_STR, 44, -1, -1, 1, 2},                                // 43
+    {nullptr, 0, K_IP, 45, -1, -1, 1, 1},                                 // 44
+    {"non-negotiated", 0, NAMED, -1, -1, 34, 0, 0},                       // 45
+    {"interop", 0, NAMED, 47, -1, -1, 0, 1},                              // 46
+    {"ord_1", 0, NAMED, 48, 49, -1, 0, 1},                                // 47
+    {"profile", 0, NAMED, -1, -1, 35, 0, 0},                              // 48
+    {"ord_2", 0, NAMED, 50, 51, -1, 0, 1},                                // 49
+    {"domain", 0, NAMED, -1, -1, 36, 0, 0},                               // 50
+    {"ord_3", 0, NAMED, 52, -1, -1, 0, 1},                                // 51
+    {"ingress", 0, NAMED, 53, 60, -1, 0, 1},                              // 52
+    {"priority1", 0, NAMED, -1, 54, 37, 0, 0},                            // 53
+    {"priority2", 0, NAMED, -1, 55, 38, 0, 0},                            // 54
+    {"clock-accuracy", 0, NAMED, -1, 56, 39, 0, 0},                       // 55
+    {"oslv", 0, NAMED, -1, 57, 40, 0, 0},                                 // 56
+    {"clock-class", 0, NAMED, -1, 58, 41, 0, 0},                          // 57
+    {"clock-class-mapping-table", 0, NAMED, 59, -1, -1, 0, 1},            // 58
+    {nullptr, 0, K_UINT, -1, -1, 42, 1, 1},                               // 59 class to map
+    {"egress", 0, NAMED, 61, -1, -1, 0, 1},                               // 60
+    {"priority1", 0, NAMED, -1, 62, 43, 0, 0},                            // 61
+    {"priority2", 0, NAMED, -1, 63, 44, 0, 0},                            // 62
+    {"clock-accuracy", 0, NAMED, -1, 64, 45, 0, 0},                       // 63
+    {"oslv", 0, NAMED, -1, 65, 46, 0, 0},                                 // 64
+    {"clock-class", 0, NAMED, -1, 66, 47, 0, 0},                          // 65
+    {"clock-class-mapping-table", 0, NAMED, 67, -1, -1, 0, 1},            // 66
+    {nullptr, 0, K_UINT, -1, -1, 48, 1, 1},                               // 67
+};
+
+constexpr uint32_t SINGLE = BACKEND_VALUE_SINGLE;
+constexpr uint32_t NAME = BACKEND_VALUE_NAME;
+constexpr uint32_t TUPLE = BACKEND_VALUE_TUPLE;
+
+#define ROW_(kind, arg, item) {kind, arg, tessel_cfg_if_verify_##item, tessel_cfg_if_apply_##item}
+const backend_row_td if_rows[] = {
+    ROW_(SINGLE, 0, enable),                          // 0
+    ROW_(NAME, 0, profile),                           // 1
+    ROW_(SINGLE, 0, transport),                       // 2
+    ROW_(SINGLE, 0, clock_operation),                 // 3
+    ROW_(TUPLE, 0, annce_ivl),                        // 4
+    ROW_(TUPLE, 0, sync_ivl),                         // 5
+    ROW_(SINGLE, 0, annce_tout),                      // 6
+    ROW_(TUPLE, 0, dr_min_ivl),                       // 7
+    ROW_(TUPLE, 0, multicast),                        // 8
+    ROW_(SINGLE, 0, port_state),                      // 9
+    ROW_(TUPLE, 0, source_ip),                        // 10
+    ROW_(TUPLE, 0, source_ipv6),                      // 11
+    ROW_(SINGLE, 0, cos),                             // 12
+    ROW_(SINGLE, 1, cos),                             // 13
+    ROW_(SINGLE, 2, cos),                             // 14
+    ROW_(SINGLE, 0, dscp),                            // 15
+    ROW_(SINGLE, 1, dscp),                            // 16
+    ROW_(SINGLE, 2, dscp),                            // 17
+    ROW_(SINGLE, 0, ipv4_ttl),                        // 18
+    ROW_(SINGLE, 0, ipv6_hop_limit),                  // 19
+    ROW_(SINGLE, 0xB, unicast_grant_duration),        // 20
+    ROW_(SINGLE, 0x0, unicast_grant_duration),        // 21
+    ROW_(SINGLE, 0x9, unicast_grant_duration),        // 22
+    ROW_(SINGLE, 0x0, message_timeout),               // 23
+    ROW_(SINGLE, 0x9, message_timeout),               // 24
+    ROW_(SINGLE, 0, unicast_grant_invalid_request),   // 25
+    ROW_(SINGLE, 0, local_priority),                  // 26
+    ROW_(TUPLE, 0, delay_asymmetry),                  // 27
+    ROW_(SINGLE, 0, master_enable),                   // 28
+    ROW_(SINGLE, 0, master_priority),                 // 29
+    ROW_(SINGLE, 0, master_multicast),                 // 30
+    ROW_(SINGLE, 0, master_clock_class),              // 31
+    ROW_(TUPLE, 0, master_delay_asymmetry),           // 32
+    ROW_(SINGLE, 0, master_nonnegotiated),            // 33
+    ROW_(SINGLE, 0, slave_nonnegotiated),             // 34
+    ROW_(SINGLE, 0, interop_profile),                 // 35
+    ROW_(SINGLE, 0, interop_domain),                  // 36
+    ROW_(SINGLE, 0, interop_priority),                // 37
+    ROW_(SINGLE, 1, interop_priority),                // 38
+    ROW_(SINGLE, 2, interop_clock_accuracy),          // 39
+    ROW_(SINGLE, 3, interop_oslv),                    // 40
+    ROW_(SINGLE, 4, interop_clock_class_default),     // 41
+    ROW_(SINGLE, 5, interop_clock_class_mapping),     // 42
+    ROW_(SINGLE, 6, interop_priority),                // 43
+    ROW_(SINGLE, 7, interop_priority),                // 44
+    ROW_(SINGLE, 8, interop_clock_accuracy),          // 45
+    ROW_(SINGLE, 9, interop_oslv),                    // 46
+    ROW_(SINGLE, 10, interop_clock_class_default),    // 47
+    ROW_(SINGLE, 11, interop_clock_class_mapping),    // 48
+};
+#undef ROW_
+// clang-format on
+
+static_assert(std::size(if_nodes) == 68);
+static_assert(std::size(if_rows) == 49);
+
+} // namespace
+
+const backend_schema_td tessel_cfg_if_schema{if_nodes, std::size(if_nodes), if_rows, std::size(if_rows),
+                                             BACKEND_SCHEMA_NAME_PREFIX};
