@@ -1,0 +1,173 @@
+// System-wide selection across the chassis, every node a process of its own under the platform
+// daemon: the controller (started by the process manager on the route processor), two line cards
+// with an agent each (selection_node agent), and a third line card whose two interfaces are
+// masters linked to the agents' ports (selection_node master), the one towards the first line
+// card better. The first agent's port becomes the path to the grandmaster; the second agent's port
+// goes Master and, once the servo has synchronised to the grandmaster, advertises its clock.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "daemon_test_child.h"
+#include "sysmgr_host.h"
+
+namespace {
+
+constexpr uint64_t BETTER_ID = 0x020000fffe00aa01ull; // priority1 100, towards 0/1/CPU0
+constexpr uint64_t WORSE_ID = 0x020000fffe00bb02ull;  // priority1 120, towards 0/2/CPU0
+
+// The state of a process in the daemon's table ("" when absent).
+std::string state_of(const std::string &socket, const std::string &name)
+{
+    sockmsg_client_type *c = nullptr;
+    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
+        return "";
+    }
+    uint32_t status = 0;
+    std::vector<uint8_t> reply;
+    std::string found;
+    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
+        std::istringstream in(std::string(reply.begin(), reply.end()));
+        std::string node, proc, state;
+        int pid = 0;
+        unsigned restarts = 0;
+        while (in >> node >> proc >> pid >> state >> restarts) {
+            if (proc == name) {
+                found = state;
+            }
+        }
+    }
+    sockmsg_client_close(c);
+    return found;
+}
+
+// A node process's lines, read as they come.
+struct node_proc {
+    child_type child;
+    std::vector<std::string> lines = {};
+
+    void read_available()
+    {
+        pollfd p{fileno(child.out), POLLIN, 0};
+        char buf[512];
+        while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
+            if (std::fgets(buf, sizeof buf, child.out) == nullptr) {
+                return;
+            }
+            std::string l(buf);
+            if (!l.empty() && l.back() == '\n') {
+                l.pop_back();
+            }
+            lines.push_back(l);
+        }
+    }
+    // The last line that begins with prefix, without it ("" when none).
+    std::string last(const std::string &prefix) const
+    {
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+            if (it->rfind(prefix, 0) == 0) {
+                return it->substr(prefix.size());
+            }
+        }
+        return "";
+    }
+    std::string all() const
+    {
+        std::string out;
+        for (const std::string &l : lines) {
+            out += l + "\n";
+        }
+        return out;
+    }
+};
+
+std::string hex(uint64_t v)
+{
+    std::ostringstream o;
+    o << std::hex << v;
+    return o.str();
+}
+
+TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGrandmaster)
+{
+    char tmpl[] = "/tmp/quorrin_selection_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
+    const auto intf = [](const char *name, const char *handle, const char *mac, const char *link) {
+        return std::string("[[node.interface]]\nname = \"") + name + "\"\nhandle = " + handle +
+               "\ntype = 15\nmac = \"" + mac + "\"\nlink = \"" + link + "\"\n";
+    };
+    std::ofstream(chassis) << "[chassis]\nlr_mac = \"02:00:5e:10:00:01\"\n"
+                           << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
+                           << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
+                           << intf("Gi0/1/0/0", "0x1001", "02:00:00:00:10:01", "0/3/CPU0:Gm0/3/0/0")
+                           << "[[node]]\nname = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"
+                           << intf("Gi0/2/0/0", "0x2001", "02:00:00:00:20:01", "0/3/CPU0:Gm0/3/0/1")
+                           << "[[node]]\nname = \"0/3/CPU0\"\nid = 0x30\nrole = \"lc\"\n"
+                           << intf("Gm0/3/0/0", "0x3001", "02:00:00:00:30:01", "0/1/CPU0:Gi0/1/0/0")
+                           << intf("Gm0/3/0/1", "0x3002", "02:00:00:00:30:02", "0/2/CPU0:Gi0/2/0/0")
+                           << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n";
+    const std::string prefix = "quorrin_selection_test." + std::to_string(getpid()) + ".";
+    const std::map<std::string, std::string> common = {
+        {"PTP_CHASSIS", chassis}, {"PTP_RUN_DIR", dir}, {"PTP_SYSLOG", "0"}, {"PTP_CLOCK_PREFIX", prefix}};
+    child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, common);
+    const auto wait_for = [](auto done, int seconds) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    };
+    ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; }, 20)) << state_of(socket, "quorrin");
+
+    const auto node_env = [&](const char *node) {
+        std::map<std::string, std::string> env = common;
+        env["PTP_PLATFORM_SOCKET"] = socket;
+        env["PTP_NODE"] = node;
+        env["SHMWIN_PREFIX"] = prefix + node + ".";
+        return env;
+    };
+    node_proc master{spawn(
+        {SELECTION_NODE_PATH, "master", "0x3001", "100", "0x" + hex(BETTER_ID), "0x3002", "120", "0x" + hex(WORSE_ID)},
+        node_env("0x30"))};
+    node_proc path{spawn({SELECTION_NODE_PATH, "agent", "Gi0/1/0/0", "0x1001"}, node_env("0x10"))};
+    node_proc other{spawn({SELECTION_NODE_PATH, "agent", "Gi0/2/0/0", "0x2001"}, node_env("0x20"))};
+
+    const bool settled = wait_for(
+        [&] {
+            path.read_available();
+            other.read_available();
+            return path.last("state ") == "Slave" && other.last("state ") == "Master" &&
+                   other.last("advertised ").rfind(hex(BETTER_ID) + " ", 0) == 0;
+        },
+        60);
+    master.read_available();
+    EXPECT_TRUE(settled) << "path agent:\n"
+                         << path.all() << "other agent:\n"
+                         << other.all() << "master:\n"
+                         << master.all();
+    // Both agents hold the better master as the system's best master.
+    EXPECT_EQ(path.last("gm "), hex(BETTER_ID));
+    EXPECT_EQ(other.last("gm "), hex(BETTER_ID));
+    EXPECT_EQ(other.last("advertised "), hex(BETTER_ID) + " 13");
+    EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
+
+    for (node_proc *p : {&other, &path, &master}) {
+        stop(p->child);
+    }
+    stop(daemon);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
