@@ -491,6 +491,58 @@ TEST_F(Bmc, WithdrawalOfALowerRecordChangesNothing)
     EXPECT_EQ(calls({"quorrin_bmc_chkpt"}), (strings{"quorrin_bmc_chkpt_clock_delete 32"}));
 }
 
+TEST_F(Bmc, SeenPrtcFromATimeTraceableGrandmastersClass)
+{
+    const struct {
+        uint32_t profile;
+        uint8_t clock_class;
+        uint32_t time_traceable;
+        bool seen;
+    } rows[] = {
+        {2, 6, 1, true},    {3, 6, 1, true},  {2, 6, 0, false},  {2, 7, 1, false},  {0, 6, 1, true},
+        {0, 7, 1, true},    {0, 13, 1, true}, {0, 14, 1, true},  {0, 187, 1, true}, {0, 193, 1, true},
+        {0, 248, 1, false}, {1, 6, 1, false}, {1, 80, 1, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE("profile " + std::to_string(row.profile) + " class " + std::to_string(row.clock_class));
+        quorrin_fake_reset();
+        cfg().profile = row.profile;
+        cfg().clock_type = 1;
+        start();
+        ptp_clock_type c = master(1, 128, row.clock_class);
+        c.time_traceable = row.time_traceable;
+        report(N1, c);
+        EXPECT_EQ(quorrin_bmc_get_seen_prtc(), row.seen);
+        EXPECT_EQ(calls({"quorrin_bmc_chkpt_global_write"}).size(), row.seen ? 1u : 0u);
+        quorrin_bmc_shutdown();
+    }
+}
+
+TEST_F(Bmc, VirtualPortConnectingWhileTheLocalClockIsGrandmaster)
+{
+    platform().seln_local_clock = true;
+    start();
+    report(N1, master(1, 200));
+    quorrin_bmc_virtual_port_update(QUORRIN_BMC_VP_CLOCK_CLASS, false, 6);
+    quorrin_bmc_virtual_port_configured(true);
+    ASSERT_TRUE(quorrin_bmc_get_local_clock_gm());
+    forget();
+    clock_update(false, free_running(), true);
+    EXPECT_TRUE(debug_has("BMC: Virtual Port connected"));
+    EXPECT_TRUE(debug_has("BMC: Grandmaster local clock updated"));
+    EXPECT_EQ(calls({"announce"}), (strings{"announce damped"}));
+    EXPECT_EQ(best_source(), PTP_PLATFORM_BEST_SOURCE_VIRTUAL_PORT);
+    EXPECT_EQ(advertised().clock_class, 6);
+    EXPECT_EQ(local_clock().clock_class, 248); // the overrides are the virtual port's, not the local clock's
+
+    quorrin_bmc_virtual_port_update(QUORRIN_BMC_VP_CLOCK_CLASS, true, 0);
+    EXPECT_TRUE(debug_has("BMC: Virtual port clock-class deleted"));
+    EXPECT_EQ(advertised().clock_class, 248);
+    clock_update(false, free_running(), false);
+    EXPECT_TRUE(debug_has("BMC: Virtual Port disconnected"));
+    EXPECT_EQ(best_source(), PTP_PLATFORM_BEST_SOURCE_LOCAL_CLOCK);
+}
+
 // ---- Node loss -------------------------------------------------------------------------------
 
 TEST_F(Bmc, NodeThatLeavesHasTenSecondsToReportAgain)
