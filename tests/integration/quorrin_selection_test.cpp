@@ -149,7 +149,8 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
             path.read_available();
             other.read_available();
             return path.last("state ") == "Slave" && other.last("state ") == "Master" &&
-                   other.last("advertised ").rfind(hex(BETTER_ID) + " ", 0) == 0;
+                   path.last("gm ") == hex(BETTER_ID) && other.last("gm ") == hex(BETTER_ID) &&
+                   other.last("advertised ") == hex(BETTER_ID) + " 13";
         },
         60);
     master.read_available();
@@ -157,7 +158,7 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
                          << path.all() << "other agent:\n"
                          << other.all() << "master:\n"
                          << master.all();
-    // Both agents hold the better master as the system's best master.
+    // Both agents hold the better master as the system's best master (read with the states above).
     EXPECT_EQ(path.last("gm "), hex(BETTER_ID));
     EXPECT_EQ(other.last("gm "), hex(BETTER_ID));
     EXPECT_EQ(other.last("advertised "), hex(BETTER_ID) + " 13");

@@ -75,7 +75,8 @@ void fill_ipc(tessel_ipc_idb_type &ipc, const char *ifname, ifhtype ifh, const u
     ipc.ether_info_len = eth_encap_attr_build(mac, nullptr, 0, ipc.ether_info, sizeof ipc.ether_info);
     tessel_if_config_type &c = ipc.applied_config;
     c.encap = PTP_ENCAP_ETHERNET;
-    c.announce_interval = -2;
+    // A timeout of 3 s: a master process held up on a loaded machine does not drop out.
+    c.announce_interval = 0;
     c.announce_timeout = 3;
     c.transport = PTP_TRANSPORT_MULTICAST;
     c.port_state = PTP_RESTRICT_PORT_STATE_ANY;
@@ -130,7 +131,8 @@ int run_agent(const char *ifname, ifhtype ifh)
     tessel_port_mgr_if_update(&ipc);
     line("started");
 
-    std::string state, gm, advertised;
+    std::string state, gm, advertised, node_bmc;
+    uint32_t ticks = 0;
     uint64_t seconds = 1000;
     auto next_batch = std::chrono::steady_clock::now();
     for (;;) {
@@ -167,6 +169,14 @@ int run_agent(const char *ifname, ifhtype ifh)
         }
         // Timing of the system's best master when this node's port follows it.
         const ptp_clock_type *n = tessel_bmc_get_node_bmc();
+        const std::string ns = n != nullptr ? hex(n->clock_id) : "none";
+        if (ns != node_bmc) {
+            node_bmc = ns;
+            line("node " + ns);
+        }
+        if (++ticks % 50 == 0) {
+            line("alive");
+        }
         if (port != nullptr && g != nullptr && n != nullptr && n->clock_id == g->clock_id &&
             (port->fsm.PortState == PTP_PORT_STATE_UNCALIBRATED || port->fsm.PortState == PTP_PORT_STATE_SLAVE)) {
             seconds++;
