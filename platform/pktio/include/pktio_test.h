@@ -2,6 +2,7 @@
 // was sent, packets and notifications fed in, failures injected, offload sessions looked at.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -103,6 +104,26 @@ struct pktio_test_session_type {
 };
 std::vector<pktio_test_session_type> pktio_test_sessions(uint32_t kind);
 std::vector<spio_offload_stats_request_type> pktio_test_stats_requests(uint32_t kind);
+
+// The offload plugin: frames its sessions sent (the last 65536), and how it answers statistics
+// requests. An answer is split into chunks of at most entries_per_chunk entries, at most
+// chunks_per_notification chunks per notification (0: no limit). While held, answers are kept
+// back until released (in order) or dropped. pktio_test_reset() restores the defaults.
+struct pktio_test_offload_sent_type {
+    uint32_t kind;
+    uint32_t ifhandle;
+    std::vector<uint8_t> bytes; // the frame (Ethernet) or the IP packet (IPv4/IPv6)
+};
+std::vector<pktio_test_offload_sent_type> pktio_test_offload_sent();
+void pktio_test_offload_sent_clear();
+// Whether the plugin keeps the frames it sends (on by default; clears the log).
+void pktio_test_offload_log(bool on);
+void pktio_test_offload_stats_split(uint32_t entries_per_chunk, uint32_t chunks_per_notification);
+void pktio_test_offload_stats_hold(bool hold);
+// Delivers up to count held notifications; returns how many.
+size_t pktio_test_offload_stats_release(size_t count = SIZE_MAX);
+// Forgets the held notifications; returns how many.
+size_t pktio_test_offload_stats_drop_held();
 
 // Packets that reached no attached connection.
 uint64_t pktio_test_unclaimed();

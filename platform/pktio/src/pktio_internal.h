@@ -66,6 +66,24 @@ void intf_unregister(uint32_t ifhandle);
 // out of the device bound to ifhandle.
 zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
 
+// Hands the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet) to whatever
+// carries the interface: the relay, the Linux device or the in-memory link.
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
+
+// The offload plugin (offload_plugin.cpp). A session is created or updated from its key and data
+// (PKTIO_ERR_INVALID when either is malformed) and runs on the connection's event manager.
+zerrno offload_session_set(spio_conn_type *conn, event_mgr_type *evm, uint32_t kind, uint32_t ifhandle,
+                           const uint8_t *key, size_t key_len, const uint8_t *data, size_t data_len);
+// False when there is no such session.
+bool offload_session_delete(uint32_t kind, uint32_t ifhandle, const uint8_t *key, size_t key_len);
+void offload_conn_closed(spio_conn_type *conn);
+// A received packet the plugin handles (an event message of one of its sessions): true when it
+// took it (and freed it).
+bool offload_rx(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet);
+// Answers a statistics request with notifications, or resets the counts it names.
+void offload_stats(uint32_t kind, const spio_offload_stats_request_type *request, bool reset);
+void offload_reset();
+
 // Relay backend: false when ifhandle is not relayed through the daemon; else the frame was
 // handed to the daemon and *rc is the send's result.
 bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, zerrno *rc);

@@ -1,5 +1,6 @@
 // Switch packet I/O: connections, attachment, send, receive delivery, resync, the in-memory
-// backend and the offload plugin's calls (recorded), with the test control beside them.
+// backend and the offload plugin's calls (handed to the plugin and recorded), with the test control
+// beside them.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -191,20 +192,15 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
     const auto ifhandle = static_cast<uint32_t>(p->opt[CTX_OPT_OUT_IFHANDLE]);
     const uint32_t kind = conn->kind;
     const uint32_t k = pktio::kind_index(kind);
-    uint32_t peer = 0;
-    bool is_linux = false;
     {
         std::lock_guard<std::mutex> lock(st().mu);
-        auto it = st().intfs.find(ifhandle);
-        if (it == st().intfs.end()) {
+        if (st().intfs.count(ifhandle) == 0) {
             return PKTIO_ERR_NOT_FOUND;
         }
         auto at = st().attached[k].find(ifhandle);
         if (at == st().attached[k].end() || at->second != conn) {
             return PKTIO_ERR_NOT_ATTACHED;
         }
-        peer = it->second.peer;
-        is_linux = it->second.is_linux;
     }
     zerrno code = 0;
     if (pktio::fail_take(pktio_test_op::SPIO_SEND, 0, &code)) {
@@ -216,24 +212,40 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
         std::lock_guard<std::mutex> lock(st().mu);
         st().sent.push_back(snapshot(kind, ifhandle, p));
     }
-    if (zerrno relayed = 0; pktio::relay_send(kind, ifhandle, p->data.data() + start, end - start, &relayed)) {
-        return relayed;
-    }
-    if (is_linux) {
-        return pktio::linux_send(kind, ifhandle, p->data.data() + start, end - start);
-    }
-    if (peer != 0) {
-        ctx_packet_type *rx = pktio::rx_packet_make(kind, peer, p->data.data() + start, end - start, {}, true);
-        if (rx != nullptr) {
-            pktio::deliver(kind, peer, rx);
-        }
-    }
-    return 0;
+    return pktio::wire_send(kind, ifhandle, p->data.data() + start, end - start);
 }
 
 } // namespace
 
 namespace pktio {
+
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len)
+{
+    uint32_t peer = 0;
+    bool is_linux = false;
+    {
+        std::lock_guard<std::mutex> lock(st().mu);
+        auto it = st().intfs.find(ifhandle);
+        if (it == st().intfs.end()) {
+            return PKTIO_ERR_NOT_FOUND;
+        }
+        peer = it->second.peer;
+        is_linux = it->second.is_linux;
+    }
+    if (zerrno relayed = 0; relay_send(kind, ifhandle, bytes, len, &relayed)) {
+        return relayed;
+    }
+    if (is_linux) {
+        return linux_send(kind, ifhandle, bytes, len);
+    }
+    if (peer != 0) {
+        ctx_packet_type *rx = rx_packet_make(kind, peer, bytes, len, {}, true);
+        if (rx != nullptr) {
+            deliver(kind, peer, rx);
+        }
+    }
+    return 0;
+}
 
 bool fail_take(pktio_test_op op, uint32_t option, zerrno *code)
 {
@@ -314,8 +326,12 @@ ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t 
 
 bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet)
 {
-    std::lock_guard<std::mutex> lock(st().mu);
     const uint32_t k = kind_index(kind);
+    // The event messages of the plugin's sessions never reach the host.
+    if (k != 0 && packet->opt[CTX_OPT_SUBTYPE] == CTX_SUBTYPE_PACKET && offload_rx(kind, ifhandle, packet)) {
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(st().mu);
     spio_conn_type *conn = nullptr;
     if (packet->opt[CTX_OPT_SUBTYPE] == CTX_SUBTYPE_OFFLOAD_NOTIFICATION) {
         for (auto *c : st().conns) {
@@ -421,6 +437,7 @@ void spio_close(spio_conn_type *conn)
     if (conn == nullptr) {
         return;
     }
+    pktio::offload_conn_closed(conn);
     {
         std::lock_guard<std::mutex> lock(st().mu);
         if (!conn_alive(conn)) {
@@ -586,12 +603,14 @@ zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *re
     if (pktio::fail_take(pktio_test_op::OFFLOAD_CREATE, 0, &code)) {
         return code;
     }
-    std::lock_guard<std::mutex> lock(st().mu);
-    if (!conn_alive(conn)) {
-        return PKTIO_ERR_CLOSED;
+    {
+        std::lock_guard<std::mutex> lock(st().mu);
+        if (!conn_alive(conn)) {
+            return PKTIO_ERR_CLOSED;
+        }
+        st().calls[pktio::kind_index(conn->kind)].offload_creates++;
     }
-    st().calls[pktio::kind_index(conn->kind)].offload_creates++;
-    auto &sessions = st().sessions[pktio::kind_index(conn->kind)];
+    // The plugin takes each session (or refuses a malformed one) before the result is posted.
     for (uint32_t i = 0; i < request->count; i++) {
         if (completion->statuses[i] != 0) {
             continue;
@@ -602,9 +621,16 @@ zerrno spio_offload_nb(spio_conn_type *conn, const spio_offload_request_type *re
             completion->statuses[i] = PKTIO_ERR_INVALID;
             continue;
         }
+        completion->statuses[i] = pktio::offload_session_set(conn, conn->evm, conn->kind, request->ifhandles[i], k,
+                                                             request->key_lens[i], d, request->data_lens[i]);
+        if (completion->statuses[i] != 0) {
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(st().mu);
         session_key_type key{request->ifhandles[i], std::vector<uint8_t>(k, k + request->key_lens[i])};
-        sessions[key] = std::vector<uint8_t>(d, d + request->data_lens[i]);
+        st().sessions[pktio::kind_index(conn->kind)][key] = std::vector<uint8_t>(d, d + request->data_lens[i]);
     }
+    std::lock_guard<std::mutex> lock(st().mu);
     conn->completions.push_back({request->count, *completion});
     if (request_id != nullptr) {
         *request_id = st().next_request_id++;
@@ -637,6 +663,7 @@ zerrno spio_offload_delete(spio_conn_type *conn, const spio_offload_delete_reque
             continue;
         }
         session_key_type key{request->ifhandles[i], std::vector<uint8_t>(k, k + request->key_lens[i])};
+        (void)pktio::offload_session_delete(conn->kind, request->ifhandles[i], k, request->key_lens[i]);
         statuses[i] = sessions.erase(key) != 0 ? 0 : PKTIO_ERR_NOT_FOUND;
     }
     return 0;
@@ -666,16 +693,29 @@ zerrno stats_record(spio_conn_type *conn, const spio_offload_stats_request_type 
     return 0;
 }
 
+zerrno stats_handle(spio_conn_type *conn, const spio_offload_stats_request_type *request, bool reset)
+{
+    if (request != nullptr && request->kind == 0 && request->count > 0 &&
+        (request->keys == nullptr || request->key_lens == nullptr)) {
+        return PKTIO_ERR_INVALID;
+    }
+    zerrno rc = stats_record(conn, request);
+    if (rc == 0) {
+        pktio::offload_stats(conn->kind, request, reset);
+    }
+    return rc;
+}
+
 } // namespace
 
 zerrno spio_offload_stats_request_nb(spio_conn_type *conn, const spio_offload_stats_request_type *request)
 {
-    return stats_record(conn, request);
+    return stats_handle(conn, request, false);
 }
 
 zerrno spio_offload_stats_reset(spio_conn_type *conn, const spio_offload_stats_request_type *request)
 {
-    return stats_record(conn, request);
+    return stats_handle(conn, request, true);
 }
 
 // ---- Interfaces ------------------------------------------------------------------------------
@@ -724,6 +764,7 @@ void pktio_test_reset()
     for (uint32_t h : linux_intfs) {
         pktio_linux_intf_remove(h);
     }
+    pktio::offload_reset();
     std::lock_guard<std::mutex> lock(st().mu);
     st().intfs.clear();
     for (auto &a : st().attached) {

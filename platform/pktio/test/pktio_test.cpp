@@ -375,11 +375,13 @@ void offload_done(uint32_t count, uint32_t *statuses, void *context)
 
 TEST_F(SpioTest, OffloadSessionsAreRecorded)
 {
-    const uint8_t k1[2] = {1, 1}, d1[3] = {9, 9, 9};
+    // A master session on the Ethernet multicast address that sends nothing (flags 0).
+    const uint8_t k1[8] = {1, 1, 0x01, 0x1b, 0x19, 0, 0, 0};
+    uint8_t d1[64] = {};
     const uint32_t ifh[1] = {0x10}, pv[1] = {0};
     const void *keys[1] = {k1};
     const void *data[1] = {d1};
-    const uint16_t kl[1] = {2}, dl[1] = {3};
+    const uint16_t kl[1] = {8}, dl[1] = {64};
     spio_offload_request_type req{0, 1, ifh, pv, keys, kl, data, dl};
     uint32_t statuses[1] = {0};
     int ctx_flag = 0;
@@ -389,7 +391,8 @@ TEST_F(SpioTest, OffloadSessionsAreRecorded)
     evm_run_until_idle(evm);
     EXPECT_EQ(ctx_flag, 1);
     ASSERT_EQ(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET).size(), 1u);
-    EXPECT_EQ(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET)[0].data, std::vector<uint8_t>(d1, d1 + 3));
+    EXPECT_EQ(statuses[0], 0u);
+    EXPECT_EQ(pktio_test_sessions(SPIO_CONN_KIND_ETHERNET)[0].data, std::vector<uint8_t>(d1, d1 + 64));
     spio_offload_delete_request_type del{0, 1, ifh, pv, keys, kl};
     ASSERT_EQ(spio_offload_delete(eth, &del, statuses), 0u);
     EXPECT_EQ(statuses[0], 0u);
