@@ -209,7 +209,7 @@ struct capture {
     // The capture is announced a moment before it runs.
     bool started()
     {
-        const bool ok = proc.wait_for("Capturing on", 10000);
+        const bool ok = proc.wait_for("Capturing on", 30000); // slow to start on a busy machine
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         return ok;
     }

@@ -57,6 +57,11 @@ uint16_t rd16(const uint8_t *p)
 {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
+uint32_t rd32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           p[3];
+}
 uint64_t rd64(const uint8_t *p)
 {
     uint64_t v = 0;
@@ -577,7 +582,7 @@ TEST_P(OffloadPlugin, SlaveSessionTimestampsTheMastersExchanges)
         ASSERT_EQ(b.size(), 68u);
         EXPECT_EQ(b[0], 1u);
         EXPECT_EQ(b[1], want[i].message);
-        EXPECT_EQ(rd64(&b[0]) & 0xFFFFFFFFu, IFH);
+        EXPECT_EQ(rd32(&b[4]), IFH);
         EXPECT_EQ(std::vector<uint8_t>(b.begin() + 8, b.begin() + 8 + static_cast<std::ptrdiff_t>(key.size())), key);
         EXPECT_EQ(rd_ts(&b[32]), want[i].first);
         EXPECT_EQ(rd_ts(&b[42]), want[i].second);
@@ -591,6 +596,151 @@ TEST_P(OffloadPlugin, SlaveSessionTimestampsTheMastersExchanges)
     // Delay-Req goes on at its interval.
     ASSERT_EQ(plat_clock_advance_ms(1000), 0u);
     EXPECT_EQ(at_peer(0x1).size(), 3u);
+}
+
+// The statistics request of one kind for the sessions (kind 0) or interfaces (kind 1) given.
+spio_offload_stats_request_type stats_req(uint32_t what, uint32_t solicited, std::vector<uint32_t> &ifhs,
+                                          std::vector<const void *> &keys, std::vector<uint16_t> &lens)
+{
+    return {what,
+            solicited,
+            static_cast<uint32_t>(ifhs.size()),
+            ifhs.data(),
+            what == 0 ? keys.data() : nullptr,
+            what == 0 ? lens.data() : nullptr};
+}
+
+struct chunk_view {
+    uint8_t kind;
+    uint32_t more, solicited, partial;
+    uint16_t count;
+    std::vector<uint8_t> body;
+};
+
+// The chunks of a statistics notification, read back to back.
+std::vector<chunk_view> chunks(const std::vector<uint8_t> &n)
+{
+    std::vector<chunk_view> out;
+    size_t at = 0;
+    while (at + 16 <= n.size()) {
+        const uint8_t *c = &n[at];
+        chunk_view v{c[1], rd32(c + 4), rd32(c + 8), rd32(c + 12), 0, {}};
+        const size_t hdr = v.kind == 1 ? 16 : v.kind == 2 ? 20 : 24;
+        const size_t entry = v.kind == 1 ? 0 : v.kind == 2 ? 44 : 64;
+        v.count = v.kind == 1 ? 0 : rd16(c + 16);
+        const size_t len = v.kind == 1 ? 24 : hdr + entry * v.count;
+        EXPECT_LE(at + len, n.size());
+        v.body.assign(n.begin() + static_cast<std::ptrdiff_t>(at + hdr),
+                      n.begin() + static_cast<std::ptrdiff_t>(std::min(n.size(), at + len)));
+        out.push_back(v);
+        at += len;
+        if (v.more == 0) {
+            break;
+        }
+    }
+    EXPECT_EQ(at, n.size());
+    return out;
+}
+
+uint32_t u32_at(const std::vector<uint8_t> &b, size_t at)
+{
+    return rd32(&b[at]);
+}
+
+TEST_P(OffloadPlugin, StatisticsAreAnsweredInChunksHeldAndReset)
+{
+    const auto mkey = key_of(1, kind(), mcast()), skey = key_of(2, kind(), peer_addr());
+    ASSERT_EQ(create(mkey, master_data(kind(), 0)), 0u);
+    ASSERT_EQ(create(skey, slave_data(kind(), peer_addr())), 0u);
+    ASSERT_EQ(plat_clock_advance_ms(999), 0u);
+    arrive(ptp_msg(0x1, 44, 1, MASTER_CLOCK), mcast(), PTP_BASE);
+    auto wrong = ptp_msg(0x0, 44, 1, MASTER_CLOCK);
+    wrong[4] = 99;
+    const uint8_t *to = kind() == SPIO_CONN_KIND_ETHERNET ? MAC : own_addr();
+    arrive(wrong, to, PTP_BASE);
+    received.clear();
+
+    std::vector<uint32_t> ifhs = {IFH, IFH, IFH};
+    const auto unknown = key_of(2, kind(), mcast());
+    std::vector<const void *> keys = {mkey.data(), skey.data(), unknown.data()};
+    std::vector<uint16_t> lens = {static_cast<uint16_t>(mkey.size()), static_cast<uint16_t>(skey.size()),
+                                  static_cast<uint16_t>(unknown.size())};
+    auto req = stats_req(0, 1, ifhs, keys, lens);
+    ASSERT_EQ(spio_offload_stats_request_nb(agent, &req), 0u);
+    evm_run_until_idle(evm);
+    auto n = notifications();
+    ASSERT_EQ(n.size(), 1u);
+    auto c = chunks(n[0]);
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].kind, 3u);
+    EXPECT_EQ(c[0].solicited, 1u);
+    EXPECT_EQ(c[0].partial, 0u);
+    ASSERT_EQ(c[0].count, 2u); // the unknown session has no entry
+    // Master: Sync, Follow-Up and Delay-Resp sent, Delay-Req received, Announce sent.
+    const std::vector<uint8_t> &e = c[0].body;
+    EXPECT_EQ(std::vector<uint8_t>(e.begin(), e.begin() + static_cast<std::ptrdiff_t>(mkey.size())), mkey);
+    EXPECT_EQ(u32_at(e, 24), IFH);
+    const uint32_t master_counts[9] = {0, 4, 0, 4, 1, 0, 0, 1, 1};
+    const uint32_t slave_counts[9] = {0, 0, 0, 0, 0, 2, 0, 0, 0};
+    for (size_t i = 0; i < 9; i++) {
+        EXPECT_EQ(u32_at(e, 28 + 4 * i), master_counts[i]) << "master count " << i;
+        EXPECT_EQ(u32_at(e, 64 + 28 + 4 * i), slave_counts[i]) << "slave count " << i;
+    }
+
+    // Interfaces and global: the interface's drops, then the global chunk last.
+    std::vector<uint32_t> one = {IFH};
+    auto ireq = stats_req(1, 0, one, keys, lens);
+    received.clear();
+    ASSERT_EQ(spio_offload_stats_request_nb(agent, &ireq), 0u);
+    evm_run_until_idle(evm);
+    n = notifications();
+    ASSERT_EQ(n.size(), 1u);
+    c = chunks(n[0]);
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].kind, 2u);
+    EXPECT_EQ(c[0].more, 1u);
+    EXPECT_EQ(c[0].partial, 1u);
+    EXPECT_EQ(c[0].solicited, 0u);
+    EXPECT_EQ(u32_at(c[0].body, 0), IFH);
+    EXPECT_EQ(u32_at(c[0].body, 4), 1u);  // a Sync dropped
+    EXPECT_EQ(u32_at(c[0].body, 40), 1u); // for its domain
+    EXPECT_EQ(c[1].kind, 1u);
+    EXPECT_EQ(c[1].more, 0u);
+    EXPECT_EQ(c[1].partial, 0u);
+
+    // Split one entry per chunk and notification; held, then answered late in order.
+    pktio_test_offload_stats_split(1, 1);
+    pktio_test_offload_stats_hold(true);
+    received.clear();
+    ASSERT_EQ(spio_offload_stats_request_nb(agent, &req), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_TRUE(notifications().empty());
+    EXPECT_EQ(pktio_test_offload_stats_release(), 2u);
+    evm_run_until_idle(evm);
+    n = notifications();
+    ASSERT_EQ(n.size(), 2u);
+    EXPECT_EQ(chunks(n[0])[0].partial, 1u);
+    EXPECT_EQ(chunks(n[1])[0].partial, 0u);
+    EXPECT_EQ(chunks(n[1])[0].count, 1u);
+    ASSERT_EQ(spio_offload_stats_request_nb(agent, &req), 0u);
+    EXPECT_EQ(pktio_test_offload_stats_drop_held(), 2u);
+    pktio_test_offload_stats_hold(false);
+
+    // A reset zeroes the sessions it names.
+    ASSERT_EQ(spio_offload_stats_reset(agent, &req), 0u);
+    pktio_test_offload_stats_split(0, 0);
+    received.clear();
+    ASSERT_EQ(spio_offload_stats_request_nb(agent, &req), 0u);
+    evm_run_until_idle(evm);
+    n = notifications();
+    ASSERT_EQ(n.size(), 1u);
+    c = chunks(n[0]);
+    ASSERT_EQ(c.size(), 1u);
+    for (size_t entry = 0; entry < 2; entry++) {
+        for (size_t i = 0; i < 9; i++) {
+            EXPECT_EQ(u32_at(c[0].body, 64 * entry + 28 + 4 * i), 0u) << "entry " << entry << " count " << i;
+        }
+    }
 }
 
 TEST_P(OffloadPlugin, MalformedSessionsAreRefused)

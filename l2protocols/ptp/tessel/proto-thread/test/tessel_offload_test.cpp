@@ -522,6 +522,8 @@ TEST_F(OffloadSlaveTest, StatisticsChunksAreCheckedAgainstTheLengthReceived)
 
 TEST_F(OffloadSlaveTest, SolicitedAnswersClearTheirFlagsAndResumeTheReader)
 {
+    // The plugin's own answers are held back: the test answers by hand, or not at all.
+    pktio_test_offload_stats_hold(true);
     uint32_t pending = 0;
     ASSERT_EQ(tessel_offload_get_stats(&pending), 0u);
     EXPECT_EQ(pending, 1u);
@@ -546,6 +548,41 @@ TEST_F(OffloadSlaveTest, SolicitedAnswersClearTheirFlagsAndResumeTheReader)
     ASSERT_EQ(tessel_offload_notification_process(PTP_ENCAP_IPV4, sess.data(), sess.size()), 0u);
     EXPECT_EQ(offload_fake.counts.size(), 2u);
     EXPECT_EQ(pkt_fake.calls.size(), 2u);
+}
+
+TEST_F(OffloadSlaveTest, ThePluginsAnswersReachTheCountersAndResumeTheReader)
+{
+    // The master's Sync, taken by the plugin for the foreign master's session.
+    std::vector<uint8_t> sync(44, 0);
+    sync[1] = 2;
+    sync[3] = 44;
+    pktio_test_rx_type in;
+    in.kind = SPIO_CONN_KIND_IPV4;
+    in.ifhandle = IFH;
+    in.bytes = {0x45, 0, 0, 72, 0, 0, 0, 0, 1, 17, 0, 0, 10, 0, 0, 2, 10, 0, 0, 1, 1, 0x3f, 1, 0x3f, 0, 52, 0, 0};
+    in.bytes.insert(in.bytes.end(), sync.begin(), sync.end());
+    ASSERT_TRUE(pktio_test_inject(in));
+    evm_run_until_idle(evm);
+    // Answers split one entry per chunk and notification: only the last clears its flag.
+    make_port("Gi0/0/0/2", IFH2, PTP_ENCAP_IPV4);
+    pktio_test_offload_stats_split(1, 1);
+    pktio_test_offload_stats_hold(true);
+    uint32_t pending = 0;
+    ASSERT_EQ(tessel_offload_get_stats(&pending), 0u);
+    EXPECT_EQ(pending, 1u);
+    // Session answer (one notification), interface answer (two ports, then the global chunk).
+    EXPECT_EQ(pktio_test_offload_stats_release(3), 3u);
+    evm_run_until_idle(evm);
+    EXPECT_TRUE(tessel_offload_stats_pending());
+    EXPECT_TRUE(pkt_fake.calls.empty());
+    EXPECT_EQ(pktio_test_offload_stats_release(), 1u);
+    evm_run_until_idle(evm);
+    EXPECT_FALSE(tessel_offload_stats_pending());
+    EXPECT_EQ(pkt_fake.calls, (std::vector<std::string>{"resume_packet_counters"}));
+    ASSERT_EQ(offload_fake.counts.size(), 1u);
+    EXPECT_EQ(offload_fake.counts[0].ifhandle, IFH);
+    EXPECT_EQ(offload_fake.counts[0].counter_class, 1u); // Sync
+    EXPECT_EQ(offload_fake.counts[0].amount, 1u);
 }
 
 TEST_F(OffloadSlaveTest, AFailedRequestLeavesNothingPending)
