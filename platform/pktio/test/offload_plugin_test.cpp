@@ -199,10 +199,11 @@ std::vector<uint8_t> wrap(uint32_t kind, const uint8_t *src, const uint8_t *dst,
 {
     std::vector<uint8_t> b;
     if (kind == SPIO_CONN_KIND_ETHERNET) {
-        b.assign(dst, dst + 6);
-        b.insert(b.end(), src, src + 6);
-        b.push_back(0x88);
-        b.push_back(0xF7);
+        b.assign(14, 0);
+        std::memcpy(&b[0], dst, 6);
+        std::memcpy(&b[6], src, 6);
+        b[12] = 0x88;
+        b[13] = 0xF7;
     } else if (kind == SPIO_CONN_KIND_IPV4) {
         b.assign(28, 0);
         b[0] = 0x45;

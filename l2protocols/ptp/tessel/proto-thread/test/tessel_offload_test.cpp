@@ -553,14 +553,15 @@ TEST_F(OffloadSlaveTest, SolicitedAnswersClearTheirFlagsAndResumeTheReader)
 TEST_F(OffloadSlaveTest, ThePluginsAnswersReachTheCountersAndResumeTheReader)
 {
     // The master's Sync, taken by the plugin for the foreign master's session.
-    std::vector<uint8_t> sync(44, 0);
-    sync[1] = 2;
-    sync[3] = 44;
+    const uint8_t ip_udp[28] = {0x45, 0, 0,  72, 0, 0, 0, 0,    1, 17,   0, 0,  10, 0,
+                                0,    2, 10, 0,  0, 1, 1, 0x3f, 1, 0x3f, 0, 52, 0,  0};
     pktio_test_rx_type in;
     in.kind = SPIO_CONN_KIND_IPV4;
     in.ifhandle = IFH;
-    in.bytes = {0x45, 0, 0, 72, 0, 0, 0, 0, 1, 17, 0, 0, 10, 0, 0, 2, 10, 0, 0, 1, 1, 0x3f, 1, 0x3f, 0, 52, 0, 0};
-    in.bytes.insert(in.bytes.end(), sync.begin(), sync.end());
+    in.bytes.assign(28 + 44, 0);
+    std::memcpy(in.bytes.data(), ip_udp, sizeof ip_udp);
+    in.bytes[28 + 1] = 2;  // version
+    in.bytes[28 + 3] = 44; // length
     ASSERT_TRUE(pktio_test_inject(in));
     evm_run_until_idle(evm);
     // Answers split one entry per chunk and notification: only the last clears its flag.
