@@ -215,6 +215,28 @@ TESSEL_CFG_IF_ITEM_HANDLERS_(unicast_grant_invalid_request)
 TESSEL_CFG_IF_ITEM_HANDLERS_(local_priority)
 TESSEL_CFG_IF_ITEM_HANDLERS_(delay_asymmetry)
 
+// The checks that an item's verify and apply share: the interface-type test, the PTP capability,
+// the value check, the platform's rule. values gets the new value in the item's field;
+// verify_result and error_text (both or neither) the verify's outcome and text.
+#define TESSEL_CFG_IF_CHECK_(item)                                                                                     \
+    zerrno tessel_cfg_if_check_##item(const nodra_verify_event_info_td *event, uint32_t *verify_result,                \
+                                      char **error_text, tessel_if_config_type *values, const bgen_args_td *args,      \
+                                      char *ifname, bool *is_delete);
+TESSEL_CFG_IF_CHECK_(transport)
+TESSEL_CFG_IF_CHECK_(clock_operation)
+TESSEL_CFG_IF_CHECK_(annce_ivl)
+TESSEL_CFG_IF_CHECK_(sync_ivl)
+TESSEL_CFG_IF_CHECK_(dr_min_ivl)
+TESSEL_CFG_IF_CHECK_(multicast)
+TESSEL_CFG_IF_CHECK_(port_state)
+TESSEL_CFG_IF_CHECK_(source_ip)
+TESSEL_CFG_IF_CHECK_(source_ipv6)
+TESSEL_CFG_IF_CHECK_(unicast_grant_duration)
+TESSEL_CFG_IF_CHECK_(message_timeout)
+TESSEL_CFG_IF_CHECK_(local_priority)
+TESSEL_CFG_IF_CHECK_(delay_asymmetry)
+#undef TESSEL_CFG_IF_CHECK_
+
 // ---- Of the profile, table and interoperation modules ----------------------------------------------
 
 // A configuration profile. Interface records point to it; the profile database owns it.

@@ -612,13 +612,28 @@ zerrno item_check(const item_type &item, const nodra_verify_event_info_td *event
     return rc;
 }
 
-zerrno item_verify(const item_type &item, const nodra_verify_event_info_td *event, char **error_text,
-                   nodra_verify_result_td *result, const bgen_args_td *args)
+// The item's named check, for the items that have one; the others check inline.
+using named_check_fn = zerrno (*)(const nodra_verify_event_info_td *event, uint32_t *verify_result, char **error_text,
+                                  tessel_if_config_type *values, const bgen_args_td *args, char *ifname,
+                                  bool *is_delete);
+
+zerrno run_check(const item_type &item, named_check_fn check, const nodra_verify_event_info_td *event,
+                 uint32_t *verify_result, char **error_text, tessel_if_config_type *values, const bgen_args_td *args,
+                 char *ifname, bool *is_delete)
+{
+    if (check != nullptr) {
+        return check(event, verify_result, error_text, values, args, ifname, is_delete);
+    }
+    return item_check(item, event, verify_result, error_text, values, args, ifname, is_delete);
+}
+
+zerrno item_verify(const item_type &item, named_check_fn check, const nodra_verify_event_info_td *event,
+                   char **error_text, nodra_verify_result_td *result, const bgen_args_td *args)
 {
     tessel_if_config_type values{};
     char ifname[TESSEL_CFG_IFNAME_SIZE];
     bool is_delete = false;
-    const zerrno rc = item_check(item, event, &result->result, error_text, &values, args, ifname, &is_delete);
+    const zerrno rc = run_check(item, check, event, &result->result, error_text, &values, args, ifname, &is_delete);
     if (rc == 0) {
         tessel_cfg_verify_batch_has_valid_item = true;
     }
@@ -716,13 +731,13 @@ void copy_field(tessel_if_config_type *to, const tessel_if_config_type *from, si
     memcpy(reinterpret_cast<uint8_t *>(to) + offset, reinterpret_cast<const uint8_t *>(from) + offset, size);
 }
 
-zerrno item_apply(const item_type &item, const nodra_verify_event_info_td *event, void *context,
+zerrno item_apply(const item_type &item, named_check_fn check, const nodra_verify_event_info_td *event, void *context,
                   const bgen_args_td *args)
 {
     tessel_if_config_type values{};
     char ifname[TESSEL_CFG_IFNAME_SIZE];
     bool is_delete = false;
-    zerrno rc = item_check(item, event, nullptr, nullptr, &values, args, ifname, &is_delete);
+    zerrno rc = run_check(item, check, event, nullptr, nullptr, &values, args, ifname, &is_delete);
     if (rc != 0) {
         return rc;
     }
@@ -785,37 +800,61 @@ zerrno item_apply(const item_type &item, const nodra_verify_event_info_td *event
 
 } // namespace
 
+// ---- The named checks, shared by their item's verify and apply ----
+
+#define TESSEL_CFG_IF_CHECK_(name, pick)                                                                               \
+    zerrno tessel_cfg_if_check_##name(const nodra_verify_event_info_td *event, uint32_t *verify_result,                \
+                                      char **error_text, tessel_if_config_type *values, const bgen_args_td *args,      \
+                                      char *ifname, bool *is_delete)                                                   \
+    {                                                                                                                  \
+        return item_check(pick, event, verify_result, error_text, values, args, ifname, is_delete);                    \
+    }
+TESSEL_CFG_IF_CHECK_(transport, item_named("transport"))
+TESSEL_CFG_IF_CHECK_(clock_operation, item_named("clock-operation"))
+TESSEL_CFG_IF_CHECK_(annce_ivl, item_named("announce-interval"))
+TESSEL_CFG_IF_CHECK_(sync_ivl, item_named("sync-interval"))
+TESSEL_CFG_IF_CHECK_(dr_min_ivl, item_named("delay-request-minimum-interval"))
+TESSEL_CFG_IF_CHECK_(multicast, item_named("multicast"))
+TESSEL_CFG_IF_CHECK_(port_state, item_named("port-state"))
+TESSEL_CFG_IF_CHECK_(source_ip, item_named("source-ipv4-address"))
+TESSEL_CFG_IF_CHECK_(source_ipv6, item_named("source-ipv6-address"))
+TESSEL_CFG_IF_CHECK_(unicast_grant_duration, grant_item(args->bg_ident))
+TESSEL_CFG_IF_CHECK_(message_timeout, timeout_item(args->bg_ident))
+TESSEL_CFG_IF_CHECK_(local_priority, item_named("local-priority"))
+TESSEL_CFG_IF_CHECK_(delay_asymmetry, item_named("delay-asymmetry"))
+#undef TESSEL_CFG_IF_CHECK_
+
 // ---- The handlers of rows 2 to 27 ----
 
-#define TESSEL_CFG_IF_ITEM_(name, pick)                                                                                \
+#define TESSEL_CFG_IF_ITEM_(name, pick, check)                                                                         \
     zerrno tessel_cfg_if_verify_##name(const nodra_verify_event_info_td *event, char **error_text,                     \
                                        nodra_verify_result_td *result, void *, const bgen_args_td *args)               \
     {                                                                                                                  \
-        return item_verify(pick, event, error_text, result, args);                                                     \
+        return item_verify(pick, check, event, error_text, result, args);                                              \
     }                                                                                                                  \
     zerrno tessel_cfg_if_apply_##name(const nodra_verify_event_info_td *event, void *context,                          \
                                       const bgen_args_td *args)                                                        \
     {                                                                                                                  \
-        return item_apply(pick, event, context, args);                                                                 \
+        return item_apply(pick, check, event, context, args);                                                          \
     }
 
-TESSEL_CFG_IF_ITEM_(transport, item_named("transport"))
-TESSEL_CFG_IF_ITEM_(clock_operation, item_named("clock-operation"))
-TESSEL_CFG_IF_ITEM_(annce_ivl, item_named("announce-interval"))
-TESSEL_CFG_IF_ITEM_(sync_ivl, item_named("sync-interval"))
-TESSEL_CFG_IF_ITEM_(annce_tout, item_named("announce-timeout"))
-TESSEL_CFG_IF_ITEM_(dr_min_ivl, item_named("delay-request-minimum-interval"))
-TESSEL_CFG_IF_ITEM_(multicast, item_named("multicast"))
-TESSEL_CFG_IF_ITEM_(port_state, item_named("port-state"))
-TESSEL_CFG_IF_ITEM_(source_ip, item_named("source-ipv4-address"))
-TESSEL_CFG_IF_ITEM_(source_ipv6, item_named("source-ipv6-address"))
-TESSEL_CFG_IF_ITEM_(cos, cos_item(args->bg_ident))
-TESSEL_CFG_IF_ITEM_(dscp, dscp_item(args->bg_ident))
-TESSEL_CFG_IF_ITEM_(ipv4_ttl, item_named("ipv4-ttl"))
-TESSEL_CFG_IF_ITEM_(ipv6_hop_limit, item_named("ipv6-hop-limit"))
-TESSEL_CFG_IF_ITEM_(unicast_grant_duration, grant_item(args->bg_ident))
-TESSEL_CFG_IF_ITEM_(message_timeout, timeout_item(args->bg_ident))
-TESSEL_CFG_IF_ITEM_(unicast_grant_invalid_request, item_named("unicast-grant-invalid-request"))
-TESSEL_CFG_IF_ITEM_(local_priority, item_named("local-priority"))
-TESSEL_CFG_IF_ITEM_(delay_asymmetry, item_named("delay-asymmetry"))
+TESSEL_CFG_IF_ITEM_(transport, item_named("transport"), tessel_cfg_if_check_transport)
+TESSEL_CFG_IF_ITEM_(clock_operation, item_named("clock-operation"), tessel_cfg_if_check_clock_operation)
+TESSEL_CFG_IF_ITEM_(annce_ivl, item_named("announce-interval"), tessel_cfg_if_check_annce_ivl)
+TESSEL_CFG_IF_ITEM_(sync_ivl, item_named("sync-interval"), tessel_cfg_if_check_sync_ivl)
+TESSEL_CFG_IF_ITEM_(annce_tout, item_named("announce-timeout"), nullptr)
+TESSEL_CFG_IF_ITEM_(dr_min_ivl, item_named("delay-request-minimum-interval"), tessel_cfg_if_check_dr_min_ivl)
+TESSEL_CFG_IF_ITEM_(multicast, item_named("multicast"), tessel_cfg_if_check_multicast)
+TESSEL_CFG_IF_ITEM_(port_state, item_named("port-state"), tessel_cfg_if_check_port_state)
+TESSEL_CFG_IF_ITEM_(source_ip, item_named("source-ipv4-address"), tessel_cfg_if_check_source_ip)
+TESSEL_CFG_IF_ITEM_(source_ipv6, item_named("source-ipv6-address"), tessel_cfg_if_check_source_ipv6)
+TESSEL_CFG_IF_ITEM_(cos, cos_item(args->bg_ident), nullptr)
+TESSEL_CFG_IF_ITEM_(dscp, dscp_item(args->bg_ident), nullptr)
+TESSEL_CFG_IF_ITEM_(ipv4_ttl, item_named("ipv4-ttl"), nullptr)
+TESSEL_CFG_IF_ITEM_(ipv6_hop_limit, item_named("ipv6-hop-limit"), nullptr)
+TESSEL_CFG_IF_ITEM_(unicast_grant_duration, grant_item(args->bg_ident), tessel_cfg_if_check_unicast_grant_duration)
+TESSEL_CFG_IF_ITEM_(message_timeout, timeout_item(args->bg_ident), tessel_cfg_if_check_message_timeout)
+TESSEL_CFG_IF_ITEM_(unicast_grant_invalid_request, item_named("unicast-grant-invalid-request"), nullptr)
+TESSEL_CFG_IF_ITEM_(local_priority, item_named("local-priority"), tessel_cfg_if_check_local_priority)
+TESSEL_CFG_IF_ITEM_(delay_asymmetry, item_named("delay-asymmetry"), tessel_cfg_if_check_delay_asymmetry)
 #undef TESSEL_CFG_IF_ITEM_

@@ -696,6 +696,35 @@ TEST_F(CfgTest, VerifyBatchWithNothingValidOnAnEmptyAgentExits)
     EXPECT_EQ(cfg_fake.exit_requested, 1u);
 }
 
+// The platform's verification library has the last word on the encapsulation before the commit,
+// and on a profile's encapsulation when it is merged.
+TEST_F(CfgTest, PlatformVerificationLibrary)
+{
+    stop();
+    setenv("PTP_PLATVERIFY_LIB", PLATVERIFY_PATH, 1);
+    start();
+    unsetenv("PTP_PLATVERIFY_LIB");
+    const char *const text = "Ethernet framing is not available on this line card";
+    expect_rejected(commit1("transport", 1u), PTP_ZERR_CARD_NO_ETHERNET, text);
+    ASSERT_EQ(commit1("transport", 3u).outcome, NODRA_COMMIT_RESULT_APPLIED);
+
+    client_.run([] {
+        tessel_prf_db_type *prf = cfg_fake_profile("P1");
+        tessel_cfg_if_config_defaults(&prf->prf_config);
+        prf->prf_config.encap = PTP_ENCAP_ETHERNET;
+        prf->prf_config_flags = 1u << TESSEL_CFG_BIT_ENCAP;
+        prf->has_config = 1;
+    });
+    qor_errmsg_capture_clear();
+    ASSERT_EQ(commit({{item_path("Gi0/0/0/2", "enable"), 1u}, {item_path("Gi0/0/0/2", "profile"), std::string("P1")}})
+                  .outcome,
+              NODRA_COMMIT_RESULT_APPLIED);
+    EXPECT_EQ(record_of("Gi0/0/0/2").applied_config.encap, PTP_ENCAP_IPV4);
+    EXPECT_EQ(syslog_texts(), std::vector<std::string>{std::string("Profile Encap configuration could not be applied "
+                                                                   "on interface Gi0/0/0/2: ") +
+                                                       text});
+}
+
 TEST_F(CfgTest, InitFailsAtTheFirstBindWithoutTheDatabaseLibrary)
 {
     stop();
