@@ -111,12 +111,15 @@ TEST(TesselCfgProcess, CommitCreatesThePortExitAndRestartWithReplay)
                            << "ipv4 = [\"10.1.0.1\"]\n"
                            << "[[process]]\nname = \"tessel\"\nprogram = \"" << TESSEL_PATH
                            << "\"\nnodes = \"lc\"\nrestart_on_config = true\n";
+    const std::string shm_prefix = "tessel_cfg_process_test." + std::to_string(getpid()) + ".";
     const std::string library = dir + "/libnodra.so";
     std::ofstream(library) << "";
     child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket},
                               {{"PTP_CHASSIS", chassis},
                                {"PTP_RUN_DIR", dir},
                                {"PTP_NODRA_DB", dir + "/nodra.db"},
+                               // The agent's counters window outlives it: one of this test's own.
+                               {"SHMWIN_PREFIX", shm_prefix},
                                {"PTP_SYSLOG", "0"},
                                {"PTP_CLOCK_PREFIX", "tessel_cfg_process_test." + std::to_string(getpid()) + "."},
                                {"PTP_NODRA_LIB", library}});
@@ -172,6 +175,7 @@ TEST(TesselCfgProcess, CommitCreatesThePortExitAndRestartWithReplay)
     jotlog_set_run_dir(nullptr);
     unsetenv("PTP_PLATFORM_SOCKET");
     std::filesystem::remove_all(dir);
+    std::filesystem::remove("/dev/shm/" + shm_prefix + "ptp");
 }
 
 } // namespace

@@ -79,7 +79,9 @@ TEST(TesselProcess, StartedReadyKilledRestartedReady)
                                                                      {"PTP_RUN_DIR", dir},
                                                                      {"PTP_SYSLOG", "0"},
                                                                      {"PTP_CLOCK_PREFIX", prefix},
-                                                                     {"PTP_NODRA_LIB", library}});
+                                                                     {"PTP_NODRA_LIB", library},
+                                                                     {"PTP_NODRA_DB", dir + "/nodra.db"},
+                                                                     {"SHMWIN_PREFIX", prefix}});
     ASSERT_TRUE(wait_for([&] { return row_of(socket, "tessel").state == "ready"; })) << row_of(socket, "tessel").state;
     const proc_row first = row_of(socket, "tessel");
     ASSERT_GT(first.pid, 0);
@@ -93,6 +95,7 @@ TEST(TesselProcess, StartedReadyKilledRestartedReady)
 
     stop(daemon);
     std::filesystem::remove_all(dir);
+    std::filesystem::remove("/dev/shm/" + prefix + "ptp");
 }
 
 } // namespace

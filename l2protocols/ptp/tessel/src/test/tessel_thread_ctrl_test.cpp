@@ -16,6 +16,7 @@
 #include "ptp_debug.h"
 #include "ptp_zerr_codes.h"
 #include "qor_log.h"
+#include "shmwin.h"
 #include "sysmgr_test.h"
 #include "tessel_agent_neighbours.h"
 #include "tessel_debug_areas.h"
@@ -96,6 +97,11 @@ class ThreadCtrl : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // The counters' window of this program alone: one that an agent on this machine left with
+        // interfaces in it must not decide what the port manager's shutdown finds.
+        shm_prefix = "tessel_tc_test." + std::to_string(getpid()) + ".";
+        shmwin_test_set_prefix(shm_prefix.c_str());
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
         qor_errmsg_set_syslog(false);
         use_line_card();
         ASSERT_EQ(ptp_debug_register(nullptr, debug_table, tessel_debug_areas, TESSEL_DEBUG_AREA_COUNT, nullptr), 0u);
@@ -126,7 +132,9 @@ protected:
             tessel_ipc_db_delete(first);
         }
         tessel_ipc_db_destroy();
+        shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
     }
+    std::string shm_prefix;
 };
 
 TEST_F(ThreadCtrl, MessageTypesHaveTheirTextsAndSizes)
