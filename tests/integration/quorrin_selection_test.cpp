@@ -169,6 +169,13 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
     }
     stop(daemon);
     std::filesystem::remove_all(dir);
+    // The node clocks and the agents' counters windows outlive the processes killed above.
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+            std::filesystem::remove(entry.path(), ec);
+        }
+    }
 }
 
 } // namespace
