@@ -1,7 +1,322 @@
 #!/usr/bin/env bash
-# Builds the optimised tree and runs the system's main job.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
-exec build/release/tests/integration/ptp_scenario "$@"
+# The main job: the sample chassis (a route processor and two line cards) under the platform
+# daemon, its programs under the daemon's process manager, configured with the command line, with
+# a grandmaster on a line card 0/1 interface and a free-running slave on a line card 0/2 one:
+# ptp4l in network namespaces where this machine allows it (root, 'ip netns', ptp4l), else the
+# simulated grandmaster and slave over links that the daemon carries.
+#
+#   scripts/run.sh [--simulated] [--seconds N] [--phase-seconds N] [--build-dir DIR]
+#
+#   --simulated        the simulated peers even where ptp4l could run
+#   --seconds N        stop by itself after N seconds (default: at Ctrl-C only)
+#   --phase-seconds N  commit the second configuration (unicast UDP/IPv4) after N seconds (60)
+#   --build-dir DIR    use the programs of an existing build tree instead of building
+#
+# Ctrl-C (or SIGTERM) stops everything it started and removes its namespaces and veths.
+# $PTP_RUN_DIR (default /tmp/ptp) holds the daemon's socket, the databases and the logs.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+SIMULATED=0
+SECONDS_TO_RUN=0
+PHASE_SECONDS=60
+BUILD=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --simulated) SIMULATED=1 ;;
+    --seconds) SECONDS_TO_RUN=${2:?--seconds needs a number}; shift ;;
+    --phase-seconds) PHASE_SECONDS=${2:?--phase-seconds needs a number}; shift ;;
+    --build-dir) BUILD=${2:?--build-dir needs a folder}; shift ;;
+    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
+    esac
+    shift
+done
+
+if [ -z "$BUILD" ]; then
+    cmake --preset release >/dev/null || exit 1
+    cmake --build --preset release -j "$(nproc)" >/dev/null || {
+        echo "run.sh: the build failed (run 'cmake --build --preset release' to see why)" >&2
+        exit 1
+    }
+    BUILD=$ROOT/build/release
+fi
+BUILD=$(cd "$BUILD" && pwd)
+
+RUN=${PTP_RUN_DIR:-/tmp/ptp}
+mkdir -p "$RUN" "$RUN/bin"
+chmod 700 "$RUN" # the daemon serves only from a folder closed to others
+RUN=$(cd "$RUN" && pwd)
+# Every process of the run carries the run folder in its environment: the platform's run folder,
+# and the mark by which the clean-up test finds what a run left.
+export PTP_RUN_DIR=$RUN
+export PTP_PLATFORM_SOCKET=$RUN/platform.sock
+export PTP_CHASSIS=$RUN/chassis.toml
+export PTP_BIN_DIR=$RUN/bin
+export PTP_NODRA_DB=$RUN/nodra.db
+export PTP_CHKPT_DB=$RUN/chkpt.db
+export PTP_CLOCK_PREFIX=ptpclock.run$$.
+# The agent binds to the database only when the client library is present; the daemon serves the
+# database here, so the run names a file of its own for the check.
+export PTP_NODRA_LIB=$RUN/libnodra.so
+rm -f "$PTP_NODRA_DB"* "$PTP_CHKPT_DB"* "$RUN"/*.log "$RUN"/bin/*
+: >"$PTP_NODRA_LIB"
+
+NODRACTL=$BUILD/platform/nodra/nodractl
+PLATFORMD=$BUILD/platform/daemon/platformd
+say() { printf '%s\n' "$*"; }
+ctl() { "$NODRACTL" --socket "$PTP_PLATFORM_SOCKET" "$@"; }
+
+# ---- What this run can be ----
+
+MISSING=""
+[ "$(id -u)" -eq 0 ] || MISSING="$MISSING root,"
+ip netns list >/dev/null 2>&1 || MISSING="$MISSING 'ip netns' (iproute2),"
+command -v ptp4l >/dev/null 2>&1 || MISSING="$MISSING ptp4l (linuxptp),"
+MODE=ptp4l
+if [ "$SIMULATED" -eq 1 ]; then
+    MODE=simulated
+    say "Peers: the simulated grandmaster and slave (asked for with --simulated)."
+elif [ -n "$MISSING" ]; then
+    MODE=simulated
+    say "Peers: ptp4l needs${MISSING%,}; running against the simulated grandmaster and slave instead."
+else
+    say "Peers: ptp4l in network namespaces (grandmaster on line card 0/1, free-running slave on line card 0/2)."
+fi
+
+# The chassis' programs that this build has; the others are left out of the run's chassis.
+BUILT=""
+NOT_BUILT=""
+for program in tessel quorrin sardo; do
+    path=$(find "$BUILD/l2protocols" -type f -perm -u+x -name "$program" 2>/dev/null | head -n 1)
+    if [ -n "$path" ]; then
+        ln -sf "$path" "$RUN/bin/$program"
+        BUILT="$BUILT $program"
+    else
+        NOT_BUILT="$NOT_BUILT $program"
+    fi
+done
+[ -z "$NOT_BUILT" ] || say "Not built yet:$NOT_BUILT (the chassis runs without them; see the README's \"What it does not do\")."
+
+# ---- Clean-up: whatever happens, nothing is left behind ----
+
+PIDS=()
+NETNS=()
+VETHS=()
+STOPPING=0
+cleanup() {
+    [ "$STOPPING" -eq 0 ] || return
+    STOPPING=1
+    trap '' INT TERM
+    local pid
+    for pid in "${PIDS[@]}"; do kill -INT "$pid" 2>/dev/null; done
+    for _ in $(seq 50); do
+        local alive=0
+        for pid in "${PIDS[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+        [ "$alive" -eq 1 ] || break
+        sleep 0.1
+    done
+    for pid in "${PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    local ns veth
+    for ns in "${NETNS[@]}"; do ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null; ip netns del "$ns" 2>/dev/null; done
+    for veth in "${VETHS[@]}"; do ip link del "$veth" 2>/dev/null; done
+    rm -f /dev/shm/"$PTP_CLOCK_PREFIX"* "$PTP_NODRA_LIB"
+    summary
+    say "Stopped: no process, namespace or veth of this run is left."
+}
+on_signal() {
+    cleanup
+    exit 0
+}
+trap on_signal INT TERM
+trap cleanup EXIT
+
+# Starts a program in the background, its output prefixed and kept in $RUN/NAME.log. The filters
+# ignore Ctrl-C so that the program's last words (its summary) still get through.
+start() {
+    local name=$1
+    shift
+    "$@" > >(trap '' INT TERM; exec stdbuf -oL tee -a "$RUN/$name.log" | stdbuf -oL sed "s/^/[$name] /") 2>&1 &
+    PIDS+=($!)
+}
+
+# ---- The network namespaces (ptp4l) ----
+
+SUFFIX=$(($$ % 100000))
+NS_CHASSIS=ptprun$SUFFIX-chassis
+NS_GM=ptprun$SUFFIX-gm
+NS_SLAVE=ptprun$SUFFIX-slave
+# Chassis side / peer side of each veth (at most 15 characters).
+GM_A=prg${SUFFIX}a GM_B=prg${SUFFIX}b
+SL_A=prs${SUFFIX}a SL_B=prs${SUFFIX}b
+
+setup_netns() {
+    NETNS+=("$NS_CHASSIS" "$NS_GM" "$NS_SLAVE")
+    VETHS+=("$GM_A" "$SL_A")
+    ip netns add "$NS_CHASSIS" && ip netns add "$NS_GM" && ip netns add "$NS_SLAVE" &&
+        ip link add "$GM_A" type veth peer name "$GM_B" &&
+        ip link add "$SL_A" type veth peer name "$SL_B" &&
+        ip link set "$GM_A" netns "$NS_CHASSIS" && ip link set "$SL_A" netns "$NS_CHASSIS" &&
+        ip link set "$GM_B" netns "$NS_GM" && ip link set "$SL_B" netns "$NS_SLAVE" &&
+        ip -n "$NS_CHASSIS" addr add 10.1.9.1/24 dev "$GM_A" &&
+        ip -n "$NS_CHASSIS" addr add 10.2.9.1/24 dev "$SL_A" &&
+        ip -n "$NS_GM" addr add 10.1.9.2/24 dev "$GM_B" &&
+        ip -n "$NS_SLAVE" addr add 10.2.9.2/24 dev "$SL_B" &&
+        for ns in "$NS_CHASSIS" "$NS_GM" "$NS_SLAVE"; do ip -n "$ns" link set lo up || exit 1; done &&
+        ip -n "$NS_CHASSIS" link set "$GM_A" up && ip -n "$NS_CHASSIS" link set "$SL_A" up &&
+        ip -n "$NS_GM" link set "$GM_B" up && ip -n "$NS_SLAVE" link set "$SL_B" up
+}
+
+# ptp4l's configurations: the grandmaster (clock class 6, priority1 100) and the slave, which never
+# adjusts a clock (free_running) and only reports its offset. $1: l2 or ipv4 (unicast).
+ptp4l_conf() {
+    local transport=$1 domain=24 # the G.8275.1 default domain; G.8275.2's is 44
+    [ "$transport" = l2 ] || domain=44
+    {
+        echo "[global]"
+        echo "priority1 100"
+        echo "clockClass 6"
+        echo "domainNumber $domain"
+        echo "masterOnly 1"
+        echo "logAnnounceInterval -3"
+        echo "logSyncInterval -4"
+        [ "$transport" = l2 ] || echo "unicast_listen 1"
+    } >"$RUN/ptp4l-gm.conf"
+    {
+        echo "[global]"
+        echo "slaveOnly 1"
+        echo "free_running 1"
+        echo "domainNumber $domain"
+        echo "summary_interval 0"
+        if [ "$transport" != l2 ]; then
+            echo "[unicast_master_table]"
+            echo "table_id 1"
+            echo "logQueryInterval 2"
+            echo "UDPv4 10.2.9.1"
+            echo "[$SL_B]"
+            echo "unicast_master_table 1"
+        fi
+    } >"$RUN/ptp4l-slave.conf"
+}
+
+start_ptp4l() {
+    local flag=-2
+    [ "$1" = l2 ] || flag=-4
+    ptp4l_conf "$1"
+    start gm ip netns exec "$NS_GM" ptp4l -i "$GM_B" -S "$flag" -m -q -f "$RUN/ptp4l-gm.conf"
+    GM_PID=${PIDS[-1]}
+    start slave ip netns exec "$NS_SLAVE" ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
+    SLAVE_PID=${PIDS[-1]}
+}
+
+stop_ptp4l() {
+    kill -INT "$GM_PID" "$SLAVE_PID" 2>/dev/null
+    wait "$GM_PID" "$SLAVE_PID" 2>/dev/null
+}
+
+# ---- The chassis description of the run ----
+
+# The sample, its programs cut to those built, and in ptp4l mode the peers' interfaces on veths.
+write_chassis() {
+    awk -v built="$BUILT" -v mode="$MODE" -v ns="$NS_CHASSIS" -v gm="$GM_A" -v sl="$SL_A" '
+        BEGIN { n = split(built, b, " "); for (i = 1; i <= n; i++) keep["\"" b[i] "\""] = 1 }
+        function flush() { if (block != "" && take) printf "%s", block; block = ""; take = 0 }
+        /^# The programs/ { programs = 1 }
+        mode == "ptp4l" && $0 == "peer = \"grandmaster\"" { print "device = \"" gm "\""; print "netns = \"" ns "\""; next }
+        mode == "ptp4l" && $0 == "peer = \"slave\"" { print "device = \"" sl "\""; print "netns = \"" ns "\""; next }
+        !programs { print; next }
+        /^\[\[process\]\]/ { flush() }
+        /^program = / { take = ($3 in keep) }
+        block != "" || /^\[\[process\]\]/ { block = block $0 "\n"; next }
+        { print }
+        END { flush() }
+    ' "$ROOT/platform/chassis/sample/chassis.toml" >"$PTP_CHASSIS"
+}
+
+# ---- Summary ----
+
+START=$(date +%s)
+percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N samples)" of |value|
+    sed 's/^-//' | sort -n | awk '{ a[++n] = $1 }
+        END {
+            if (n == 0) { print "no samples"; exit }
+            split("50 90 99", p, " ")
+            for (i = 1; i <= 3; i++) { r = int(p[i] / 100 * n + 0.999999); if (r < 1) r = 1; printf "p%s %d ns, ", p[i], a[r] }
+            printf "(%d samples)\n", n
+        }'
+}
+summary() {
+    say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
+    say "  time to lock of the chassis clock: not measured (no servo report: the controller program quorrin is not built)"
+    say "  chassis clock against the grandmaster: not measured (no servo offset report, as above)"
+    if [ "$MODE" = ptp4l ]; then
+        local offsets
+        offsets=$(sed -n 's/.*master offset *\(-\{0,1\}[0-9][0-9]*\).*/\1/p' "$RUN/slave.log" 2>/dev/null)
+        say "  slave against the chassis, |offset| as ptp4l reports it: $(printf '%s\n' "$offsets" | sed '/^$/d' | percentiles)"
+    else
+        local line
+        line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)
+        say "  slave against the chassis: ${line:-no summary from the simulated slave}"
+    fi
+}
+
+# ---- The run ----
+
+if [ "$MODE" = ptp4l ]; then
+    setup_netns || {
+        say "run.sh: could not set up the network namespaces"
+        exit 1
+    }
+fi
+write_chassis
+
+start platformd "$PLATFORMD" --socket "$PTP_PLATFORM_SOCKET"
+for _ in $(seq 100); do
+    ctl show nodes >/dev/null 2>&1 && break
+    sleep 0.1
+done
+ctl show nodes >/dev/null 2>&1 || {
+    say "run.sh: the platform daemon did not come up; see $RUN/platformd.log"
+    exit 1
+}
+ctl show nodes | sed 's/^/[chassis] /'
+
+if [ "$MODE" = ptp4l ]; then
+    start_ptp4l l2
+else
+    start gm "$BUILD/tests/simpeer/sim_grandmaster" --peer grandmaster --domain 24 --priority1 100 --offset-ns 2500000
+    start slave "$BUILD/tests/simpeer/sim_slave" --peer slave --domain 24 --offset-ns -40000000
+fi
+
+say "Configuration 1: G.8275.1-style profile over Ethernet multicast (scripts/sample-config/l2-g8275.1.txt)"
+ctl -f "$ROOT/scripts/sample-config/l2-g8275.1.txt" 2>&1 | sed 's/^/[config] /'
+
+say "Running. From another terminal: $NODRACTL --socket $PTP_PLATFORM_SOCKET show processes (or show config, get ...). Ctrl-C stops."
+
+PHASE=1
+LAST_PROCESSES=""
+while :; do
+    processes=$(ctl show processes 2>/dev/null)
+    if [ "$processes" != "$LAST_PROCESSES" ]; then
+        printf '%s\n' "$processes" | sed 's/^/[chassis] /'
+        LAST_PROCESSES=$processes
+    fi
+    elapsed=$(($(date +%s) - START))
+    if [ "$PHASE" -eq 1 ] && [ "$elapsed" -ge "$PHASE_SECONDS" ]; then
+        PHASE=2
+        say "Configuration 2: G.8275.2-style profile over unicast UDP/IPv4 (scripts/sample-config/ipv4-g8275.2.txt)"
+        ctl -f "$ROOT/scripts/sample-config/ipv4-g8275.2.txt" 2>&1 | sed 's/^/[config] /'
+        if [ "$MODE" = ptp4l ]; then
+            stop_ptp4l
+            start_ptp4l ipv4
+        else
+            say "[config] the simulated peers speak PTP over Ethernet only: they stay as they are"
+        fi
+    fi
+    if [ "$SECONDS_TO_RUN" -gt 0 ] && [ "$elapsed" -ge "$SECONDS_TO_RUN" ]; then
+        break
+    fi
+    sleep 1
+done
+exit 0

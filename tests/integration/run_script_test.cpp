@@ -1,0 +1,170 @@
+// The main job's script: it brings up the chassis and its peers, and on Ctrl-C (SIGINT to its
+// process group, as a terminal sends it) or SIGTERM (to the script alone) it stops every process
+// it started and leaves no network namespace, veth or clock object behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "interop_env.h"
+#include "scenario.h"
+
+namespace {
+
+// The processes whose environment carries the run's folder (every process the run started).
+std::vector<pid_t> processes_of_run(const std::string &run_dir)
+{
+    const std::string mark = "PTP_RUN_DIR=" + run_dir;
+    std::vector<pid_t> found;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == getpid()) {
+            continue;
+        }
+        std::ifstream in(entry.path() / "environ", std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        const std::string env = s.str();
+        for (size_t at = 0; at < env.size();) {
+            const size_t end = env.find('\0', at);
+            if (env.compare(at, (end == std::string::npos ? env.size() : end) - at, mark) == 0) {
+                found.push_back(std::stoi(name));
+                break;
+            }
+            at = end == std::string::npos ? env.size() : end + 1;
+        }
+    }
+    return found;
+}
+
+std::string command_output(const std::string &command)
+{
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p) != nullptr) {
+            out += buf;
+        }
+        pclose(p);
+    }
+    return out;
+}
+
+struct run_type {
+    pid_t pid = -1;
+    FILE *out = nullptr;
+    std::string text; // everything it printed so far
+};
+
+run_type start_run(const std::string &run_dir, bool simulated)
+{
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0); // its own group, as a job of a terminal
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        setenv("PTP_RUN_DIR", run_dir.c_str(), 1);
+        std::vector<const char *> argv = {"/bin/bash", RUN_SCRIPT, "--build-dir", BUILD_DIR, "--seconds", "600"};
+        if (simulated) {
+            argv.push_back("--simulated");
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], const_cast<char **>(argv.data()));
+        _exit(127);
+    }
+    close(fds[1]);
+    setpgid(pid, pid);
+    return {pid, fdopen(fds[0], "r"), ""};
+}
+
+// Reads until a line starts with prefix (true) or the output ends (false).
+bool read_until(run_type &r, const std::string &prefix)
+{
+    char buf[1024];
+    while (fgets(buf, sizeof buf, r.out) != nullptr) {
+        r.text += buf;
+        if (std::string(buf).rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct case_type {
+    const char *name;
+    bool simulated;
+    bool whole_group; // SIGINT to the group (Ctrl-C), else SIGTERM to the script alone
+};
+
+class RunScriptTest : public ::testing::TestWithParam<case_type> {};
+
+TEST_P(RunScriptTest, StopsEverythingItStartedAndLeavesNothingBehind)
+{
+    const case_type c = GetParam();
+    if (!c.simulated) {
+        if (const std::string missing = scenario::ptp4l_missing_prerequisite(); !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+    }
+    char tmpl[] = "/tmp/run_script_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    run_type r = start_run(run_dir, c.simulated);
+    ASSERT_GT(r.pid, 0);
+    const bool running = read_until(r, "Running.");
+    const std::string suffix = std::to_string(r.pid % 100000);
+    const std::string namespaces = command_output("ip netns list 2>/dev/null");
+    const std::vector<pid_t> during = processes_of_run(run_dir);
+
+    kill(c.whole_group ? -r.pid : r.pid, c.whole_group ? SIGINT : SIGTERM);
+    read_until(r, "\x01"); // to the end of its output
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    ASSERT_TRUE(running) << r.text;
+
+    // It was running: the daemon and both peers; in ptp4l mode its three namespaces.
+    EXPECT_GE(during.size(), 3u) << r.text;
+    if (!c.simulated) {
+        EXPECT_NE(namespaces.find("ptprun" + suffix + "-chassis"), std::string::npos) << namespaces;
+        EXPECT_NE(namespaces.find("ptprun" + suffix + "-gm"), std::string::npos) << namespaces;
+        EXPECT_NE(namespaces.find("ptprun" + suffix + "-slave"), std::string::npos) << namespaces;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.text;
+    EXPECT_NE(r.text.find("Summary after "), std::string::npos) << r.text;
+    EXPECT_NE(r.text.find("Stopped: no process, namespace or veth of this run is left."), std::string::npos) << r.text;
+
+    // Nothing is left: no process of the run, no namespace, no veth, no clock object.
+    EXPECT_TRUE(processes_of_run(run_dir).empty());
+    EXPECT_EQ(command_output("ip netns list 2>/dev/null").find("ptprun" + suffix + "-"), std::string::npos);
+    const std::string links = command_output("ip -o link show 2>/dev/null");
+    EXPECT_EQ(links.find("prg" + suffix + "a"), std::string::npos) << links;
+    EXPECT_EQ(links.find("prs" + suffix + "a"), std::string::npos) << links;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
+        EXPECT_NE(entry.path().filename().string().rfind("ptpclock.run" + std::to_string(r.pid) + ".", 0), 0u)
+            << entry.path();
+    }
+    std::filesystem::remove_all(run_dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, RunScriptTest,
+                         ::testing::Values(case_type{"SimulatedCtrlC", true, true},
+                                           case_type{"SimulatedTerm", true, false},
+                                           case_type{"Ptp4lCtrlC", false, true}, case_type{"Ptp4lTerm", false, false}),
+                         [](const ::testing::TestParamInfo<case_type> &i) { return std::string(i.param.name); });
+
+} // namespace
