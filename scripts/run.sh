@@ -168,8 +168,10 @@ setup_netns() {
         ip -n "$NS_GM" link set "$GM_B" up && ip -n "$NS_SLAVE" link set "$SL_B" up
 }
 
-# ptp4l's configurations: the grandmaster (clock class 6, priority1 100) and the slave, which never
-# adjusts a clock (free_running) and only reports its offset. $1: l2 or ipv4 (unicast).
+# ptp4l's configurations: the grandmaster (clock class 6, priority1 100) and the slave, which must
+# never adjust the host's clock but report its offset: its servo only hands the offsets to a
+# shared-memory segment for another program (which no one reads; the slave runs in an IPC
+# namespace of its own, so the segment goes with it) and never steps. $1: l2 or ipv4 (unicast).
 ptp4l_conf() {
     local transport=$1 domain=24 # the G.8275.1 default domain; G.8275.2's is 44
     [ "$transport" = l2 ] || domain=44
@@ -186,7 +188,9 @@ ptp4l_conf() {
     {
         echo "[global]"
         echo "slaveOnly 1"
-        echo "free_running 1"
+        echo "clock_servo ntpshm"
+        echo "step_threshold 0.0"
+        echo "first_step_threshold 0.0"
         echo "domainNumber $domain"
         echo "summary_interval 0"
         if [ "$transport" != l2 ]; then
@@ -206,7 +210,7 @@ start_ptp4l() {
     ptp4l_conf "$1"
     start gm ip netns exec "$NS_GM" ptp4l -i "$GM_B" -S "$flag" -m -q -f "$RUN/ptp4l-gm.conf"
     GM_PID=${PIDS[-1]}
-    start slave ip netns exec "$NS_SLAVE" ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
+    start slave ip netns exec "$NS_SLAVE" unshare --ipc ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
     SLAVE_PID=${PIDS[-1]}
 }
 
@@ -252,8 +256,8 @@ summary() {
     say "  chassis clock against the grandmaster: not measured (no servo offset report, as above)"
     if [ "$MODE" = ptp4l ]; then
         local offsets
-        offsets=$(sed -n 's/.*master offset *\(-\{0,1\}[0-9][0-9]*\).*/\1/p' "$RUN/slave.log" 2>/dev/null)
-        say "  slave against the chassis, |offset| as ptp4l reports it: $(printf '%s\n' "$offsets" | sed '/^$/d' | percentiles)"
+        offsets=$(sed -n 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' "$RUN/slave.log" 2>/dev/null)
+        say "  slave against the chassis, ptp4l's offset rms per second: $(printf '%s\n' "$offsets" | sed '/^$/d' | percentiles)"
     else
         local line
         line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)

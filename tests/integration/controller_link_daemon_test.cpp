@@ -19,6 +19,7 @@
 #include "plat_debug.h"
 #include "ptp_comms_msg.h"
 #include "ptp_debug.h"
+#include "scenario.h"
 #include "shmwin.h"
 #include "sockmsg.h"
 #include "tessel_bmc.h"
@@ -133,6 +134,7 @@ protected:
         issul_test_reset();
         issul_test_set_role(ISSUL_ROLE_PRIMARY);
         ASSERT_EQ(tessel_issu_init(evm), 0u);
+        scenario::use_database_library(dir); // the slave-lost trap binds to the daemon's database
         ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
         tessel_port_mgr_ptp_enable();
     }

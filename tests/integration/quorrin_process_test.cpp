@@ -18,6 +18,7 @@
 #include "issul.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
+#include "scenario.h"
 #include "shmwin.h"
 #include "sockmsg.h"
 #include "sysmgr_host.h"
@@ -98,6 +99,7 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceReachesTheAgentsPor
     issul_test_reset();
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
+    scenario::use_database_library(dir); // the slave-lost trap binds to the daemon's database
     ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
     tessel_port_mgr_ptp_enable();
 

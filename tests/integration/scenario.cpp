@@ -13,9 +13,9 @@
 // The scenario plays the controller (a member of the two group-messaging channels that sends the
 // announce messages and answers the port-number request), the IPC thread (the interface record
 // and the global events) and the protocol thread's loop (it sends the attach and port-number
-// batches). The controller link and the port-number client are the real ones. The other
-// neighbours that are not built yet (offload sessions, checkpoint, FIB, traps) are
-// the recording stand-ins of scenario_neighbours.cpp.
+// batches). The controller link, the port-number client and the slave-lost trap (over a database
+// of this process) are the real ones. The other neighbours that are not built yet (the
+// checkpoint code) are the recording stand-ins of scenario_neighbours.cpp.
 #include "scenario.h"
 
 #include <stdlib.h>
@@ -38,6 +38,7 @@
 #include "interop_env.h"
 #include "issul.h"
 #include "jotlog.h"
+#include "nodra_test.h"
 #include "pktio_linux.h"
 #include "pktio_test.h"
 #include "plat_clock_test.h"
@@ -436,6 +437,11 @@ struct agent_node {
         }
         run_dir = dir;
         jotlog_set_run_dir(dir);
+        // The slave-lost trap binds to the database: a database of this process.
+        use_database_library(run_dir);
+        if (const zerrno rc = nodra_test_server_start(); rc != 0) {
+            return std::string("the database: ") + zerr_strerror(rc);
+        }
         shm_prefix = "tessel-scenario." + std::to_string(getpid()) + ".";
         shmwin_test_set_prefix(shm_prefix.c_str());
         if (virtual_time) {
@@ -506,6 +512,8 @@ struct agent_node {
             evm = nullptr;
         }
         shmwin_test_unlink("ptp");
+        nodra_test_server_stop();
+        nodra_test_set_client_library_path(nullptr);
         plat_clock_use_real();
         if (!run_dir.empty()) {
             jotlog_set_run_dir(nullptr);

@@ -9,7 +9,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <string>
+
+#include "nodra_test.h"
 
 #include "ptp_types.h"
 
@@ -40,6 +43,16 @@ inline constexpr transport_type TRANSPORTS[] = {
     {"UDP/IPv4", PTP_ENCAP_IPV4, "-4"},
     {"UDP/IPv6", PTP_ENCAP_IPV6, "-6"},
 };
+
+// The agent binds to the database (its slave-lost trap) only when the client library file is
+// readable: names an empty file in dir for that check. The database is the daemon's, or this
+// process's own (nodra_test_server_start).
+inline void use_database_library(const std::string &dir)
+{
+    const std::string library = dir + "/libnodra.so";
+    std::ofstream{library}.close();
+    nodra_test_set_client_library_path(library.c_str());
+}
 
 // Empty when this machine can run the scenario against ptp4l (root, 'ip netns', ptp4l), else
 // why not.

@@ -37,19 +37,8 @@ void rec(const char *what)
 }
 } // namespace
 
-// ---- The packet-counter reader that waits for offload statistics ----
+// ---- The packet-counter reader of the operational data, which answers through the IPC thread ----
 void tessel_edm_resume_packet_counters_request(void) {}
-
-// ---- Slave-lost trap ----
-zerrno tessel_proto_edm_trap_init(event_mgr_type *)
-{
-    return 0;
-}
-void tessel_proto_edm_trap_cleanup(void) {}
-void tessel_proto_edm_trap_generate_slave_lost(const ptp_address_type *, const ptp_address_type *, int)
-{
-    rec("slave_lost_trap");
-}
 
 // ---- Checkpoint: nothing to recover, every write noted ----
 uint32_t tessel_chkpt_recovering = 0;

@@ -1,5 +1,5 @@
 // The agent's neighbours that are not built yet, as the scenario sees them: offload sessions,
-// FIB and adjacency, peer indices, the slave-lost trap, the checkpoint, the interface
+// FIB and adjacency, peer indices, the checkpoint, the operational data's packet-counter reader, the interface
 // capabilities, the thread control and the interface manager's names. They are recording fakes: each call is noted and answers as a healthy neighbour would.
 // A module that gets built replaces its fake here; linking both is a duplicate definition, never
 // a silent choice.
