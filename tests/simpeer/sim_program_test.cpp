@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,9 +21,16 @@ namespace {
 constexpr uint32_t GI1 = 0x01000101;
 constexpr uint8_t MAC[6] = {0x02, 0x00, 0x5e, 0x10, 0x01, 0x01};
 constexpr uint64_t LOCAL_ID = 0x02005efffe100101ull;
-// Real time over the daemon: each relay hop costs well under a millisecond on a quiet machine;
-// the bound leaves room for a loaded one.
+// Real time over the daemon: each relay hop costs well under a millisecond on a quiet machine, but
+// a loaded one delays single frames by tens of milliseconds; the median of several exchanges must
+// be within the bound.
 constexpr int64_t OFFSET_BOUND_NS = 20000000;
+
+int64_t median(std::vector<int64_t> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? INT64_MAX : v[v.size() / 2];
+}
 
 class SimProgramTest : public ::testing::Test {
 protected:
@@ -90,8 +99,7 @@ TEST_F(SimProgramTest, GrandmasterProgramServesASlaveAcrossTheDaemon)
     ASSERT_TRUE(run_until(evm, [&] { return simpeer::slave_status(local).exchanges >= 5; }));
     const simpeer::slave_status_type s = simpeer::slave_status(local);
     EXPECT_EQ(s.master_id, 0x020000fffe000b01ull);
-    for (int64_t o : s.offsets_ns)
-        EXPECT_LT(std::llabs(o - 3000000), OFFSET_BOUND_NS) << o;
+    EXPECT_LT(std::llabs(median(s.offsets_ns) - 3000000), OFFSET_BOUND_NS);
     int status = -1;
     const std::vector<std::string> last = interrupt(&status);
     ASSERT_FALSE(last.empty());
@@ -110,9 +118,13 @@ TEST_F(SimProgramTest, SlaveProgramReportsItsOffsetsAndASummary)
     run_until(evm, [] { return false; }); // lets the exchanges run (the helper stops after 10 s)
     EXPECT_EQ(read_line(program), "slave: state SLAVE, master 0x02005efffe100101 (priority1 128, class 6, steps "
                                   "removed 0)");
-    const std::string offset = read_line(program);
-    ASSERT_EQ(offset.rfind("slave: offset from master ", 0), 0u) << offset;
-    EXPECT_LT(std::llabs(std::atoll(offset.c_str() + 26) + 5000000), OFFSET_BOUND_NS) << offset;
+    std::vector<int64_t> offsets;
+    while (offsets.size() < 5) {
+        const std::string offset = read_line(program);
+        ASSERT_EQ(offset.rfind("slave: offset from master ", 0), 0u) << offset;
+        offsets.push_back(std::atoll(offset.c_str() + 26));
+    }
+    EXPECT_LT(std::llabs(median(offsets) + 5000000), OFFSET_BOUND_NS);
     int status = -1;
     const std::vector<std::string> last = interrupt(&status);
     ASSERT_GE(last.size(), 2u);
