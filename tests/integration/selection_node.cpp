@@ -30,6 +30,7 @@
 #include "ptp_debug.h"
 #include "ptp_strings.h"
 #include "ptp_wire.h"
+#include "scenario.h"
 #include "shmwin.h"
 #include "spio.h"
 #include "tessel_bmc.h"
@@ -117,6 +118,13 @@ int run_agent(const char *ifname, ifhtype ifh)
     shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);
     issul_test_reset();
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
+    // The slave-lost trap binds to the daemon's database.
+    const char *run_dir = std::getenv("PTP_RUN_DIR");
+    if (run_dir == nullptr) {
+        line("error no run folder");
+        return 1;
+    }
+    scenario::use_database_library(run_dir);
     if (tessel_issu_init(evm) != 0 || tessel_port_mgr_init(evm) != 0) {
         line("error port manager");
         return 1;
