@@ -3,11 +3,9 @@
 #include "tessel_thread_ctrl.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <string>
 #include <thread>
 
 #include "chassis.h"
@@ -32,14 +30,6 @@
 namespace {
 
 debug_event_type debug_table[TESSEL_DEBUG_AREA_COUNT];
-
-// The counters window of this process, not the machine's default one: a window another run left
-// there would not be empty, and the port manager refuses to start on it.
-struct own_counters_window {
-    std::string prefix = "tessel_thread_ctrl_test." + std::to_string(getpid()) + ".";
-    own_counters_window() { shmwin_test_set_prefix(prefix.c_str()); }
-    ~own_counters_window() { shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME); }
-} counters_window;
 
 // The node the agent runs on: the controller link connects as it.
 void use_line_card()
