@@ -191,50 +191,51 @@ void tessel_cfg_if_release_config(tessel_ipc_idb_type *idb);
 
 // ---- Interface items (rows 2 to 27) ----------------------------------------------------------------
 
-#define TESSEL_CFG_IF_ITEM_HANDLERS_(item)                                                                             \
-    zerrno tessel_cfg_if_verify_##item(const nodra_verify_event_info_td *event, char **error_text,                     \
-                                       nodra_verify_result_td *result, void *context, const bgen_args_td *args);       \
-    zerrno tessel_cfg_if_apply_##item(const nodra_verify_event_info_td *event, void *context, const bgen_args_td *args);
-TESSEL_CFG_IF_ITEM_HANDLERS_(transport)
-TESSEL_CFG_IF_ITEM_HANDLERS_(clock_operation)
-TESSEL_CFG_IF_ITEM_HANDLERS_(annce_ivl)
-TESSEL_CFG_IF_ITEM_HANDLERS_(sync_ivl)
-TESSEL_CFG_IF_ITEM_HANDLERS_(annce_tout)
-TESSEL_CFG_IF_ITEM_HANDLERS_(dr_min_ivl)
-TESSEL_CFG_IF_ITEM_HANDLERS_(multicast)
-TESSEL_CFG_IF_ITEM_HANDLERS_(port_state)
-TESSEL_CFG_IF_ITEM_HANDLERS_(source_ip)
-TESSEL_CFG_IF_ITEM_HANDLERS_(source_ipv6)
-TESSEL_CFG_IF_ITEM_HANDLERS_(cos)
-TESSEL_CFG_IF_ITEM_HANDLERS_(dscp)
-TESSEL_CFG_IF_ITEM_HANDLERS_(ipv4_ttl)
-TESSEL_CFG_IF_ITEM_HANDLERS_(ipv6_hop_limit)
-TESSEL_CFG_IF_ITEM_HANDLERS_(unicast_grant_duration)
-TESSEL_CFG_IF_ITEM_HANDLERS_(message_timeout)
-TESSEL_CFG_IF_ITEM_HANDLERS_(unicast_grant_invalid_request)
-TESSEL_CFG_IF_ITEM_HANDLERS_(local_priority)
-TESSEL_CFG_IF_ITEM_HANDLERS_(delay_asymmetry)
+// Each row's verify and apply handler.
+#define TESSEL_CFG_IF_ITEM_HANDLERS_(verify, apply)                                                                    \
+    zerrno verify(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result,          \
+                  void *context, const bgen_args_td *args);                                                            \
+    zerrno apply(const nodra_verify_event_info_td *event, void *context, const bgen_args_td *args);
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_transport, tessel_cfg_if_apply_transport)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_clock_operation, tessel_cfg_if_apply_clock_operation)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_annce_ivl, tessel_cfg_if_apply_annce_ivl)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_sync_ivl, tessel_cfg_if_apply_sync_ivl)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_annce_tout, tessel_cfg_if_apply_annce_tout)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_dr_min_ivl, tessel_cfg_if_apply_dr_min_ivl)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_multicast, tessel_cfg_if_apply_multicast)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_port_state, tessel_cfg_if_apply_port_state)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_source_ip, tessel_cfg_if_apply_source_ip)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_source_ipv6, tessel_cfg_if_apply_source_ipv6)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_cos, tessel_cfg_if_apply_cos)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_dscp, tessel_cfg_if_apply_dscp)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_ipv4_ttl, tessel_cfg_if_apply_ipv4_ttl)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_ipv6_hop_limit, tessel_cfg_if_apply_ipv6_hop_limit)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_unicast_grant_duration, tessel_cfg_if_apply_unicast_grant_duration)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_message_timeout, tessel_cfg_if_apply_message_timeout)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_unicast_grant_invalid_request,
+                             tessel_cfg_if_apply_unicast_grant_invalid_request)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_local_priority, tessel_cfg_if_apply_local_priority)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_delay_asymmetry, tessel_cfg_if_apply_delay_asymmetry)
 
 // The checks that an item's verify and apply share: the interface-type test, the PTP capability,
 // the value check, the platform's rule. values gets the new value in the item's field;
 // verify_result and error_text (both or neither) the verify's outcome and text.
-#define TESSEL_CFG_IF_CHECK_(item)                                                                                     \
-    zerrno tessel_cfg_if_check_##item(const nodra_verify_event_info_td *event, uint32_t *verify_result,                \
-                                      char **error_text, tessel_if_config_type *values, const bgen_args_td *args,      \
-                                      char *ifname, bool *is_delete);
-TESSEL_CFG_IF_CHECK_(transport)
-TESSEL_CFG_IF_CHECK_(clock_operation)
-TESSEL_CFG_IF_CHECK_(annce_ivl)
-TESSEL_CFG_IF_CHECK_(sync_ivl)
-TESSEL_CFG_IF_CHECK_(dr_min_ivl)
-TESSEL_CFG_IF_CHECK_(multicast)
-TESSEL_CFG_IF_CHECK_(port_state)
-TESSEL_CFG_IF_CHECK_(source_ip)
-TESSEL_CFG_IF_CHECK_(source_ipv6)
-TESSEL_CFG_IF_CHECK_(unicast_grant_duration)
-TESSEL_CFG_IF_CHECK_(message_timeout)
-TESSEL_CFG_IF_CHECK_(local_priority)
-TESSEL_CFG_IF_CHECK_(delay_asymmetry)
+#define TESSEL_CFG_IF_CHECK_(check)                                                                                    \
+    zerrno check(const nodra_verify_event_info_td *event, uint32_t *verify_result, char **error_text,                  \
+                 tessel_if_config_type *values, const bgen_args_td *args, char *ifname, bool *is_delete);
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_transport)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_clock_operation)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_annce_ivl)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_sync_ivl)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_dr_min_ivl)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_multicast)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_port_state)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_source_ip)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_source_ipv6)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_unicast_grant_duration)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_message_timeout)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_local_priority)
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_delay_asymmetry)
 #undef TESSEL_CFG_IF_CHECK_
 
 // ---- Of the profile, table and interoperation modules ----------------------------------------------
@@ -275,22 +276,24 @@ extern const backend_schema_td tessel_cfg_gl_schema;
 zerrno tessel_cfg_if_check_slave_capability(const char *ifname);
 uint32_t tessel_cfg_if_merge_master_entry(tessel_ipc_idb_type *idb, const ptp_address_type *addr);
 uint32_t tessel_cfg_if_merge_slave_entry(tessel_ipc_idb_type *idb, const ptp_address_type *addr);
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_enable)
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_priority)
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_multicast)
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_clock_class)
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_delay_asymmetry)
-TESSEL_CFG_IF_ITEM_HANDLERS_(master_nonnegotiated)
-TESSEL_CFG_IF_ITEM_HANDLERS_(slave_nonnegotiated)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_enable, tessel_cfg_if_apply_master_enable)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_priority, tessel_cfg_if_apply_master_priority)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_multicast, tessel_cfg_if_apply_master_multicast)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_clock_class, tessel_cfg_if_apply_master_clock_class)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_delay_asymmetry, tessel_cfg_if_apply_master_delay_asymmetry)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_master_nonnegotiated, tessel_cfg_if_apply_master_nonnegotiated)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_slave_nonnegotiated, tessel_cfg_if_apply_slave_nonnegotiated)
 
 // Interoperation configuration. Records are allocated with tessel_calloc and freed with
 // tessel_free.
 void tessel_cfg_if_reconcile_interop_config(tessel_ipc_idb_type *idb, bool *changed);
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_profile)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_domain)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_priority)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_clock_accuracy)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_oslv)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_clock_class_default)
-TESSEL_CFG_IF_ITEM_HANDLERS_(interop_clock_class_mapping)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_profile, tessel_cfg_if_apply_interop_profile)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_domain, tessel_cfg_if_apply_interop_domain)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_priority, tessel_cfg_if_apply_interop_priority)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_clock_accuracy, tessel_cfg_if_apply_interop_clock_accuracy)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_oslv, tessel_cfg_if_apply_interop_oslv)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_clock_class_default,
+                             tessel_cfg_if_apply_interop_clock_class_default)
+TESSEL_CFG_IF_ITEM_HANDLERS_(tessel_cfg_if_verify_interop_clock_class_mapping,
+                             tessel_cfg_if_apply_interop_clock_class_mapping)
 #undef TESSEL_CFG_IF_ITEM_HANDLERS_

@@ -802,59 +802,74 @@ zerrno item_apply(const item_type &item, named_check_fn check, const nodra_verif
 
 // ---- The named checks, shared by their item's verify and apply ----
 
-#define TESSEL_CFG_IF_CHECK_(name, pick)                                                                               \
-    zerrno tessel_cfg_if_check_##name(const nodra_verify_event_info_td *event, uint32_t *verify_result,                \
-                                      char **error_text, tessel_if_config_type *values, const bgen_args_td *args,      \
-                                      char *ifname, bool *is_delete)                                                   \
+#define TESSEL_CFG_IF_CHECK_(check, pick)                                                                              \
+    zerrno check(const nodra_verify_event_info_td *event, uint32_t *verify_result, char **error_text,                  \
+                 tessel_if_config_type *values, const bgen_args_td *args, char *ifname, bool *is_delete)               \
     {                                                                                                                  \
         return item_check(pick, event, verify_result, error_text, values, args, ifname, is_delete);                    \
     }
-TESSEL_CFG_IF_CHECK_(transport, item_named("transport"))
-TESSEL_CFG_IF_CHECK_(clock_operation, item_named("clock-operation"))
-TESSEL_CFG_IF_CHECK_(annce_ivl, item_named("announce-interval"))
-TESSEL_CFG_IF_CHECK_(sync_ivl, item_named("sync-interval"))
-TESSEL_CFG_IF_CHECK_(dr_min_ivl, item_named("delay-request-minimum-interval"))
-TESSEL_CFG_IF_CHECK_(multicast, item_named("multicast"))
-TESSEL_CFG_IF_CHECK_(port_state, item_named("port-state"))
-TESSEL_CFG_IF_CHECK_(source_ip, item_named("source-ipv4-address"))
-TESSEL_CFG_IF_CHECK_(source_ipv6, item_named("source-ipv6-address"))
-TESSEL_CFG_IF_CHECK_(unicast_grant_duration, grant_item(args->bg_ident))
-TESSEL_CFG_IF_CHECK_(message_timeout, timeout_item(args->bg_ident))
-TESSEL_CFG_IF_CHECK_(local_priority, item_named("local-priority"))
-TESSEL_CFG_IF_CHECK_(delay_asymmetry, item_named("delay-asymmetry"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_transport, item_named("transport"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_clock_operation, item_named("clock-operation"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_annce_ivl, item_named("announce-interval"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_sync_ivl, item_named("sync-interval"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_dr_min_ivl, item_named("delay-request-minimum-interval"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_multicast, item_named("multicast"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_port_state, item_named("port-state"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_source_ip, item_named("source-ipv4-address"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_source_ipv6, item_named("source-ipv6-address"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_unicast_grant_duration, grant_item(args->bg_ident))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_message_timeout, timeout_item(args->bg_ident))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_local_priority, item_named("local-priority"))
+TESSEL_CFG_IF_CHECK_(tessel_cfg_if_check_delay_asymmetry, item_named("delay-asymmetry"))
 #undef TESSEL_CFG_IF_CHECK_
 
 // ---- The handlers of rows 2 to 27 ----
 
-#define TESSEL_CFG_IF_ITEM_(name, pick, check)                                                                         \
-    zerrno tessel_cfg_if_verify_##name(const nodra_verify_event_info_td *event, char **error_text,                     \
-                                       nodra_verify_result_td *result, void *, const bgen_args_td *args)               \
+#define TESSEL_CFG_IF_ITEM_(verify, apply, pick, check)                                                                \
+    zerrno verify(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result, void *,  \
+                  const bgen_args_td *args)                                                                            \
     {                                                                                                                  \
         return item_verify(pick, check, event, error_text, result, args);                                              \
     }                                                                                                                  \
-    zerrno tessel_cfg_if_apply_##name(const nodra_verify_event_info_td *event, void *context,                          \
-                                      const bgen_args_td *args)                                                        \
+    zerrno apply(const nodra_verify_event_info_td *event, void *context, const bgen_args_td *args)                     \
     {                                                                                                                  \
         return item_apply(pick, check, event, context, args);                                                          \
     }
 
-TESSEL_CFG_IF_ITEM_(transport, item_named("transport"), tessel_cfg_if_check_transport)
-TESSEL_CFG_IF_ITEM_(clock_operation, item_named("clock-operation"), tessel_cfg_if_check_clock_operation)
-TESSEL_CFG_IF_ITEM_(annce_ivl, item_named("announce-interval"), tessel_cfg_if_check_annce_ivl)
-TESSEL_CFG_IF_ITEM_(sync_ivl, item_named("sync-interval"), tessel_cfg_if_check_sync_ivl)
-TESSEL_CFG_IF_ITEM_(annce_tout, item_named("announce-timeout"), nullptr)
-TESSEL_CFG_IF_ITEM_(dr_min_ivl, item_named("delay-request-minimum-interval"), tessel_cfg_if_check_dr_min_ivl)
-TESSEL_CFG_IF_ITEM_(multicast, item_named("multicast"), tessel_cfg_if_check_multicast)
-TESSEL_CFG_IF_ITEM_(port_state, item_named("port-state"), tessel_cfg_if_check_port_state)
-TESSEL_CFG_IF_ITEM_(source_ip, item_named("source-ipv4-address"), tessel_cfg_if_check_source_ip)
-TESSEL_CFG_IF_ITEM_(source_ipv6, item_named("source-ipv6-address"), tessel_cfg_if_check_source_ipv6)
-TESSEL_CFG_IF_ITEM_(cos, cos_item(args->bg_ident), nullptr)
-TESSEL_CFG_IF_ITEM_(dscp, dscp_item(args->bg_ident), nullptr)
-TESSEL_CFG_IF_ITEM_(ipv4_ttl, item_named("ipv4-ttl"), nullptr)
-TESSEL_CFG_IF_ITEM_(ipv6_hop_limit, item_named("ipv6-hop-limit"), nullptr)
-TESSEL_CFG_IF_ITEM_(unicast_grant_duration, grant_item(args->bg_ident), tessel_cfg_if_check_unicast_grant_duration)
-TESSEL_CFG_IF_ITEM_(message_timeout, timeout_item(args->bg_ident), tessel_cfg_if_check_message_timeout)
-TESSEL_CFG_IF_ITEM_(unicast_grant_invalid_request, item_named("unicast-grant-invalid-request"), nullptr)
-TESSEL_CFG_IF_ITEM_(local_priority, item_named("local-priority"), tessel_cfg_if_check_local_priority)
-TESSEL_CFG_IF_ITEM_(delay_asymmetry, item_named("delay-asymmetry"), tessel_cfg_if_check_delay_asymmetry)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_transport, tessel_cfg_if_apply_transport, item_named("transport"),
+                    tessel_cfg_if_check_transport)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_clock_operation, tessel_cfg_if_apply_clock_operation,
+                    item_named("clock-operation"), tessel_cfg_if_check_clock_operation)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_annce_ivl, tessel_cfg_if_apply_annce_ivl, item_named("announce-interval"),
+                    tessel_cfg_if_check_annce_ivl)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_sync_ivl, tessel_cfg_if_apply_sync_ivl, item_named("sync-interval"),
+                    tessel_cfg_if_check_sync_ivl)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_annce_tout, tessel_cfg_if_apply_annce_tout, item_named("announce-timeout"),
+                    nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_dr_min_ivl, tessel_cfg_if_apply_dr_min_ivl,
+                    item_named("delay-request-minimum-interval"), tessel_cfg_if_check_dr_min_ivl)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_multicast, tessel_cfg_if_apply_multicast, item_named("multicast"),
+                    tessel_cfg_if_check_multicast)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_port_state, tessel_cfg_if_apply_port_state, item_named("port-state"),
+                    tessel_cfg_if_check_port_state)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_source_ip, tessel_cfg_if_apply_source_ip, item_named("source-ipv4-address"),
+                    tessel_cfg_if_check_source_ip)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_source_ipv6, tessel_cfg_if_apply_source_ipv6,
+                    item_named("source-ipv6-address"), tessel_cfg_if_check_source_ipv6)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_cos, tessel_cfg_if_apply_cos, cos_item(args->bg_ident), nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_dscp, tessel_cfg_if_apply_dscp, dscp_item(args->bg_ident), nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_ipv4_ttl, tessel_cfg_if_apply_ipv4_ttl, item_named("ipv4-ttl"), nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_ipv6_hop_limit, tessel_cfg_if_apply_ipv6_hop_limit,
+                    item_named("ipv6-hop-limit"), nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_unicast_grant_duration, tessel_cfg_if_apply_unicast_grant_duration,
+                    grant_item(args->bg_ident), tessel_cfg_if_check_unicast_grant_duration)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_message_timeout, tessel_cfg_if_apply_message_timeout,
+                    timeout_item(args->bg_ident), tessel_cfg_if_check_message_timeout)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_unicast_grant_invalid_request,
+                    tessel_cfg_if_apply_unicast_grant_invalid_request, item_named("unicast-grant-invalid-request"),
+                    nullptr)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_local_priority, tessel_cfg_if_apply_local_priority,
+                    item_named("local-priority"), tessel_cfg_if_check_local_priority)
+TESSEL_CFG_IF_ITEM_(tessel_cfg_if_verify_delay_asymmetry, tessel_cfg_if_apply_delay_asymmetry,
+                    item_named("delay-asymmetry"), tessel_cfg_if_check_delay_asymmetry)
 #undef TESSEL_CFG_IF_ITEM_
