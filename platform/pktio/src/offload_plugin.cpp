@@ -12,6 +12,7 @@
 // back into the receive hook.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -242,6 +243,14 @@ struct out_frame_type {
     uint32_t kind;
     uint32_t ifhandle;
     std::vector<uint8_t> bytes;
+    // Timed as it leaves: a two-step Sync, whose Follow-Up (its message here, wrapped once the
+    // Sync has left) carries that time, or a Delay-Req (its session and sequence number), whose
+    // send time completes the exchange.
+    bool timed = false;
+    std::vector<uint8_t> follow_up;
+    encap_type encap;
+    skey_type session{};
+    uint16_t seq = 0;
 };
 
 // A notification for the connection of a kind.
@@ -257,7 +266,6 @@ struct plugin_type {
     std::map<std::pair<uint32_t, uint32_t>, std::array<uint32_t, IF_COUNTS>> intf_counts; // (kind, ifhandle)
     std::map<uint32_t, std::array<uint32_t, 2>> global_counts;                            // kind -> no session, invalid
     ptpclock_type *clock = nullptr;
-    uint16_t ip_id = 0;
     // Test control of the statistics answers.
     uint32_t entries_per_chunk = 0;       // 0: all in one chunk
     uint32_t chunks_per_notification = 0; // 0: all in one notification
@@ -453,13 +461,13 @@ void header(const session_type *s, uint8_t *b, uint8_t type, size_t len, uint8_t
 
 // Wraps a PTP message for the session's encapsulation: a frame for Ethernet, an IP packet (with
 // its UDP header) for IPv4 and IPv6. Event messages go to port 319 with the event DSCP.
-std::vector<uint8_t> wrap(const session_type *s, const uint8_t *msg, size_t len, bool event)
+std::vector<uint8_t> wrap(uint32_t kind, const encap_type &e, const uint8_t *msg, size_t len, bool event)
 {
+    static std::atomic<uint16_t> ip_id{0};
     std::vector<uint8_t> out;
-    const encap_type &e = s->encap;
     const uint16_t port = event ? PORT_EVENT : PORT_GENERAL;
     const uint8_t tos = static_cast<uint8_t>((event ? e.event_dscp : e.general_dscp) << 2);
-    if (s->kind == SPIO_CONN_KIND_ETHERNET) {
+    if (kind == SPIO_CONN_KIND_ETHERNET) {
         out.resize(14 + e.tags.size() + len);
         std::memcpy(out.data(), e.dst_mac, 6);
         std::memcpy(out.data() + 6, e.src_mac, 6);
@@ -469,13 +477,13 @@ std::vector<uint8_t> wrap(const session_type *s, const uint8_t *msg, size_t len,
         return out;
     }
     const size_t udp_len = UDP_HDR_LEN + len;
-    if (s->kind == SPIO_CONN_KIND_IPV4) {
+    if (kind == SPIO_CONN_KIND_IPV4) {
         out.assign(IPV4_HDR_LEN + udp_len, 0);
         uint8_t *ip = out.data();
         ip[0] = 0x45;
         ip[1] = tos;
         put16(ip + 2, static_cast<uint16_t>(out.size()));
-        put16(ip + 4, ++pl().ip_id);
+        put16(ip + 4, ++ip_id);
         ip[8] = e.ttl;
         ip[9] = IP_PROTO_UDP;
         std::memcpy(ip + 12, e.src_ip, 4);
@@ -501,9 +509,13 @@ std::vector<uint8_t> wrap(const session_type *s, const uint8_t *msg, size_t len,
     return out;
 }
 
-void emit(session_type *s, std::vector<out_frame_type> *out, const uint8_t *msg, size_t len, bool event)
+out_frame_type &emit(session_type *s, std::vector<out_frame_type> *out, const uint8_t *msg, size_t len, bool event)
 {
-    out->push_back({s->kind, s->ifhandle, wrap(s, msg, len, event)});
+    out_frame_type &f = out->emplace_back();
+    f.kind = s->kind;
+    f.ifhandle = s->ifhandle;
+    f.bytes = wrap(s->kind, s->encap, msg, len, event);
+    return f;
 }
 
 void send_announce(session_type *s, std::vector<out_frame_type> *out)
@@ -527,14 +539,17 @@ void send_sync(session_type *s, std::vector<out_frame_type> *out)
     if (!two_step) {
         put_ts(b + 34, t1);
     }
-    emit(s, out, b, sizeof b, true);
+    out_frame_type &frame = emit(s, out, b, sizeof b, true);
     s->counts[SYNC_TX]++;
     if (two_step) {
-        uint8_t f[FOLLOW_UP_LEN] = {};
+        // The time now stands for the transmit time when the link gives none.
+        frame.timed = true;
+        frame.follow_up.assign(FOLLOW_UP_LEN, 0);
+        uint8_t *f = frame.follow_up.data();
         header(s, f, MSG_FOLLOW_UP, FOLLOW_UP_LEN, static_cast<uint8_t>(s->m.sync_flag0 & FLAG0_UNICAST), seq, 2,
                s->m.log_sync);
         put_ts(f + 34, t1);
-        emit(s, out, f, sizeof f, false);
+        frame.encap = s->encap;
         s->counts[FOLLOW_UP_TX]++;
     }
 }
@@ -546,7 +561,10 @@ void send_delay_req(session_type *s, std::vector<out_frame_type> *out)
     header(s, b, MSG_DELAY_REQ, DELAY_REQ_LEN, s->s.delay_req_flag0, seq, 1, LOG_INTERVAL_NONE);
     const uint64_t t3 = ptp_now();
     put_ts(b + 34, t3);
-    emit(s, out, b, sizeof b, true);
+    out_frame_type &frame = emit(s, out, b, sizeof b, true);
+    frame.timed = true;
+    frame.session = {s->kind, s->ifhandle, s->key};
+    frame.seq = seq;
     s->counts[DELAY_REQ_TX]++;
     s->s.delay_req_pending = true;
     s->s.delay_req_seq = seq;
@@ -588,10 +606,40 @@ void sent_log(const std::vector<out_frame_type> &frames)
     }
 }
 
+// Sends what was built. A timed frame takes the link's transmit time (the kernel's software
+// stamp on a Linux device): into its Follow-Up, or as the send time of its Delay-Req.
 void send_frames(std::vector<out_frame_type> &frames)
 {
     for (auto &f : frames) {
-        (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.bytes.size());
+        int64_t tx_wall = 0;
+        (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.bytes.size(), f.timed ? &tx_wall : nullptr);
+        if (!f.timed) {
+            continue;
+        }
+        std::vector<out_frame_type> follow_up;
+        {
+            std::lock_guard<std::mutex> lock(pl().mu);
+            const uint64_t tx = tx_wall != 0 ? ptp_of_wall(tx_wall) : 0;
+            if (!f.follow_up.empty()) {
+                if (tx != 0) {
+                    put_ts(f.follow_up.data() + 34, tx);
+                }
+                out_frame_type &fu = follow_up.emplace_back();
+                fu.kind = f.kind;
+                fu.ifhandle = f.ifhandle;
+                fu.bytes = wrap(f.kind, f.encap, f.follow_up.data(), f.follow_up.size(), false);
+                sent_log(follow_up);
+            } else if (tx != 0) {
+                auto it = pl().sessions.find(f.session);
+                if (it != pl().sessions.end() && it->second->s.delay_req_pending &&
+                    it->second->s.delay_req_seq == f.seq) {
+                    it->second->s.t3 = tx;
+                }
+            }
+        }
+        for (auto &fu : follow_up) {
+            (void)pktio::wire_send(fu.kind, fu.ifhandle, fu.bytes.data(), fu.bytes.size());
+        }
     }
 }
 

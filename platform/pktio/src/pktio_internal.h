@@ -64,11 +64,13 @@ void intf_unregister(uint32_t ifhandle);
 
 // Linux backend: sends the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet)
 // out of the device bound to ifhandle.
-zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
+// With tx_wall_ns, asks the kernel for the software transmit stamp (0 when none came).
+zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns = nullptr);
 
 // Hands the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet) to whatever
-// carries the interface: the relay, the Linux device or the in-memory link.
-zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len);
+// carries the interface: the relay, the Linux device or the in-memory link. With tx_wall_ns, the
+// wall-clock time it left (the kernel's software transmit stamp on a Linux device; 0 when none).
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns = nullptr);
 
 // The offload plugin (offload_plugin.cpp). A session is created or updated from its key and data
 // (PKTIO_ERR_INVALID when either is malformed) and runs on the connection's event manager.

@@ -219,8 +219,11 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
 
 namespace pktio {
 
-zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len)
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns)
 {
+    if (tx_wall_ns != nullptr) {
+        *tx_wall_ns = plat_clock_wall_ns(); // in-memory and relayed: it leaves now
+    }
     uint32_t peer = 0;
     bool is_linux = false;
     {
@@ -236,7 +239,7 @@ zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t 
         return relayed;
     }
     if (is_linux) {
-        return linux_send(kind, ifhandle, bytes, len);
+        return linux_send(kind, ifhandle, bytes, len, tx_wall_ns);
     }
     if (peer != 0) {
         ctx_packet_type *rx = rx_packet_make(kind, peer, bytes, len, {}, true);

@@ -3,7 +3,9 @@
 // ports (and the multicast memberships) so that the kernel neither rejects nor filters PTP.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/errqueue.h>
 #include <linux/if_packet.h>
+#include <linux/net_tstamp.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -14,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -51,6 +54,8 @@ struct linux_intf_type {
     int ifindex = 0;
     uint8_t mac[6] = {};
     int pkt_fd = -1;
+    int tx_fd = -1; // Ethernet sends: a packet socket that receives nothing, so that its transmit
+                    // stamps wait for the sender alone
     int raw4_fd = -1;
     int raw6_fd = -1;
     std::vector<int> udp_fds;
@@ -65,7 +70,7 @@ struct linux_intf_type {
             (void)w;
             reader.join();
         }
-        for (int fd : {pkt_fd, raw4_fd, raw6_fd, stop_fd}) {
+        for (int fd : {pkt_fd, tx_fd, raw4_fd, raw6_fd, stop_fd}) {
             if (fd >= 0) {
                 close(fd);
             }
@@ -293,6 +298,13 @@ zerrno open_sockets(linux_intf_type *intf)
         setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &mr, sizeof mr) < 0) {
         return io_error(errno);
     }
+    intf->tx_fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
+    sockaddr_ll tx_sll{};
+    tx_sll.sll_family = AF_PACKET;
+    tx_sll.sll_ifindex = intf->ifindex;
+    if (intf->tx_fd < 0 || bind(intf->tx_fd, reinterpret_cast<sockaddr *>(&tx_sll), sizeof tx_sll) < 0) {
+        return io_error(errno);
+    }
     const socklen_t devlen = static_cast<socklen_t>(intf->devname.size() + 1);
     intf->raw4_fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
     ip_mreqn mreqn{};
@@ -346,8 +358,72 @@ zerrno open_sockets(linux_intf_type *intf)
             }
         }
     }
+    // Transmit stamps are asked per send; they come back as software stamps without the packet.
+    const int ts_report = SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_TSONLY;
+    for (int fd : {intf->tx_fd, intf->raw4_fd, intf->raw6_fd}) {
+        if (setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPING, &ts_report, sizeof ts_report) < 0) {
+            return io_error(errno);
+        }
+    }
     intf->stop_fd = eventfd(0, EFD_CLOEXEC);
     return intf->stop_fd < 0 ? io_error(errno) : 0;
+}
+
+// Reads what the socket's error queue holds; the last software transmit stamp into *tx (wall ns).
+void errqueue_read(int fd, int64_t *tx)
+{
+    for (;;) {
+        alignas(cmsghdr) uint8_t control[256];
+        msghdr msg{};
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        if (recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+            return;
+        }
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPING && tx != nullptr) {
+                timespec ts[3] = {};
+                std::memcpy(ts, CMSG_DATA(c), std::min(sizeof ts, static_cast<size_t>(c->cmsg_len - CMSG_LEN(0))));
+                if (ts[0].tv_sec != 0 || ts[0].tv_nsec != 0) {
+                    *tx = static_cast<int64_t>(ts[0].tv_sec) * 1000000000 + ts[0].tv_nsec;
+                }
+            }
+        }
+    }
+}
+
+// One send; with tx, asks the kernel to stamp it as it leaves and waits briefly for the stamp.
+ssize_t send_one(int fd, const uint8_t *bytes, size_t len, sockaddr *dst, socklen_t dst_len, int64_t *tx)
+{
+    if (tx == nullptr) {
+        return sendto(fd, bytes, len, 0, dst, dst_len);
+    }
+    *tx = 0;
+    errqueue_read(fd, nullptr); // stamps nobody waited for
+    iovec iov{const_cast<uint8_t *>(bytes), len};
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(uint32_t))] = {};
+    msghdr msg{};
+    msg.msg_name = dst;
+    msg.msg_namelen = dst_len;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SO_TIMESTAMPING;
+    c->cmsg_len = CMSG_LEN(sizeof(uint32_t));
+    const uint32_t flags = SOF_TIMESTAMPING_TX_SOFTWARE;
+    std::memcpy(CMSG_DATA(c), &flags, sizeof flags);
+    const ssize_t n = sendmsg(fd, &msg, 0);
+    for (int wait_ms = 0; n >= 0 && *tx == 0 && wait_ms <= 2; wait_ms++) {
+        pollfd p{fd, 0, 0}; // the error queue shows as POLLERR
+        if (wait_ms > 0 && poll(&p, 1, 1) <= 0) {
+            continue;
+        }
+        errqueue_read(fd, tx);
+    }
+    return n;
 }
 
 } // namespace
@@ -409,7 +485,7 @@ zerrno pktio_linux_intf_mac(uint32_t ifhandle, uint8_t mac[6])
 
 namespace pktio {
 
-zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len)
+zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns)
 {
     std::lock_guard<std::mutex> lock(linux_mu);
     auto it = linux_intfs().find(ifhandle);
@@ -426,7 +502,7 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         if (len >= 6) {
             std::memcpy(sll.sll_addr, bytes, 6);
         }
-        n = sendto(intf->pkt_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&sll), sizeof sll);
+        n = send_one(intf->tx_fd, bytes, len, reinterpret_cast<sockaddr *>(&sll), sizeof sll, tx_wall_ns);
     } else if (kind == SPIO_CONN_KIND_IPV4) {
         if (len < 20) {
             return PKTIO_ERR_INVALID;
@@ -434,7 +510,7 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         sockaddr_in dst{};
         dst.sin_family = AF_INET;
         std::memcpy(&dst.sin_addr, bytes + 16, 4);
-        n = sendto(intf->raw4_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
+        n = send_one(intf->raw4_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns);
     } else if (kind == SPIO_CONN_KIND_IPV6) {
         if (len < 40) {
             return PKTIO_ERR_INVALID;
@@ -443,7 +519,7 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         dst.sin6_family = AF_INET6;
         std::memcpy(&dst.sin6_addr, bytes + 24, 16);
         dst.sin6_scope_id = static_cast<uint32_t>(intf->ifindex);
-        n = sendto(intf->raw6_fd, bytes, len, 0, reinterpret_cast<sockaddr *>(&dst), sizeof dst);
+        n = send_one(intf->raw6_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns);
     } else {
         return PKTIO_ERR_INVALID;
     }
