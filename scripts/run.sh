@@ -252,8 +252,10 @@ percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N sam
 }
 summary() {
     say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
-    say "  time to lock of the chassis clock: not measured (no servo report: the controller program quorrin is not built)"
-    say "  chassis clock against the grandmaster: not measured (no servo offset report, as above)"
+    local why="the controller program quorrin is not built"
+    case " $BUILT " in *" quorrin "*) why="this script does not read the servo's reports yet" ;; esac
+    say "  time to lock of the chassis clock: not measured ($why)"
+    say "  chassis clock against the grandmaster: not measured ($why)"
     if [ "$MODE" = ptp4l ]; then
         local offsets
         offsets=$(sed -n 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' "$RUN/slave.log" 2>/dev/null)
