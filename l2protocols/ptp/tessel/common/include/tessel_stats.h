@@ -231,6 +231,10 @@ void tessel_stats_intf_entry_count_drop(tessel_stats_intf_entry_type *entry, uin
 tessel_packet_counters_type *tessel_stats_peer_counters(tessel_stats_intf_entry_type *entry,
                                                         const ptp_address_type *peer);
 uint32_t tessel_stats_peer_count(tessel_stats_intf_entry_type *entry);
+// Every peer of the interface's entry, in address order; fn returns true to go on.
+using tessel_stats_peer_walk_fn = bool (*)(const ptp_address_type *peer, const tessel_packet_counters_type *counters,
+                                           void *context);
+void tessel_stats_peer_walk(tessel_stats_intf_entry_type *entry, tessel_stats_peer_walk_fn fn, void *context);
 // Zeroes every peer block, deletes the peers keep() refuses, then zeroes the interface block.
 using tessel_stats_keep_peer_fn = bool (*)(const ptp_address_type *peer, void *context);
 void tessel_stats_intf_entry_clear(tessel_stats_intf_entry_type *entry, tessel_stats_keep_peer_fn keep, void *context);

@@ -924,6 +924,18 @@ uint32_t tessel_stats_peer_count(tessel_stats_intf_entry_type *entry)
     return count;
 }
 
+void tessel_stats_peer_walk(tessel_stats_intf_entry_type *entry, tessel_stats_peer_walk_fn fn, void *context)
+{
+    uint8_t *e = entry_bytes(entry);
+    if (ld32(e + I_PEER_TREE_INIT) == 0) {
+        return;
+    }
+    tree_for_each(tree_at(e + I_PEER_TREE, cmp_kind::peer), [&](uint64_t n) {
+        const ptp_address_type a = peer_address(at(n));
+        return fn(&a, block_at(at(n) + tessel_stats_per_peer_type::block), context);
+    });
+}
+
 void tessel_stats_intf_entry_clear(tessel_stats_intf_entry_type *entry, tessel_stats_keep_peer_fn keep, void *context)
 {
     uint8_t *e = entry_bytes(entry);

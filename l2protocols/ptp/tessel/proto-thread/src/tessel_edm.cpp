@@ -1,18 +1,33 @@
 #include "tessel_edm.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
+#include "avl2.h"
+#include "eth_encap.h"
 #include "nodra.h"
+#include "ptp_alloc.h"
 #include "ptp_bags.h"
+#include "ptp_clock.h"
+#include "ptp_strings.h"
+#include "ptp_zerr_codes.h"
 #include "tessel_assert.h"
+#include "tessel_bmc.h"
+#include "tessel_fsm_foreign_master.h"
+#include "tessel_fsm_peer_entry.h"
+#include "tessel_interop_config.h"
 #include "tessel_ipc_db.h"
 #include "tessel_pm_log.h"
+#include "tessel_port_mgr.h"
 #include "tessel_port_mgr_deps.h"
 #include "tessel_proto_db.h"
 #include "tessel_stats.h"
+#include "tessel_utils.h"
 
 namespace {
 
@@ -87,6 +102,12 @@ void write_key(const tessel_ipc_idb_type *idb, char *key)
     std::snprintf(key, TESSEL_EDM_KEY_SIZE, "%s", idb->header.ifname);
 }
 
+uint16_t peer_index_of(tessel_proto_idb_type *proto, const ptp_address_type &address)
+{
+    ptp_peer_index_type index = 0;
+    return tessel_peer_index_get(proto, &address, &index) == 0 ? index : 0;
+}
+
 void fill_packet_counters(const tessel_packet_counters_type &in, ptp_bag_packet_counters *out)
 {
     static_assert(sizeof(ptp_bag_packet_counters) == (3 * TESSEL_PACKET_COUNTER_CLASS_COUNT + 3) * 4);
@@ -114,15 +135,44 @@ zerrno tessel_edm_if_packet_counters_build(tessel_ipc_idb_type *idb, bool name, 
         return 0;
     }
     ptp_if_packet_counter_info info{};
+    ptp_bag_peer_packet_counters *rows = nullptr;
     info.Name = idb->header.ifname;
-    const tessel_proto_idb_type *proto = proto_record_of(idb);
+    tessel_proto_idb_type *proto = proto_record_of(idb);
     if (proto != nullptr) {
         info.internal_port_number = proto->port_num;
         if (proto->packet_counters != nullptr) {
             fill_packet_counters(*tessel_stats_intf_entry_counters(proto->packet_counters), &info.Counters);
+            const uint32_t peers = tessel_stats_peer_count(proto->packet_counters);
+            if (peers != 0 && (rows = static_cast<ptp_bag_peer_packet_counters *>(
+                                   std::calloc(peers, sizeof(ptp_bag_peer_packet_counters)))) == nullptr) {
+                ptp_alloc_failure_report(peers * sizeof(ptp_bag_peer_packet_counters), "PTP peer packet counters");
+                return PTP_ZERR_NOMEM;
+            }
+            struct walk_type {
+                tessel_proto_idb_type *proto;
+                ptp_bag_peer_packet_counters *rows;
+                uint32_t max;
+                uint32_t count;
+            } walk{proto, rows, peers, 0};
+            tessel_stats_peer_walk(
+                proto->packet_counters,
+                [](const ptp_address_type *peer, const tessel_packet_counters_type *counters, void *c) {
+                    auto *w = static_cast<walk_type *>(c);
+                    if (w->count >= w->max) {
+                        return false;
+                    }
+                    ptp_bag_peer_packet_counters &row = w->rows[w->count++];
+                    row.PeerIndex = peer_index_of(w->proto, *peer);
+                    ptp_address_to_bag(peer, &row.Address);
+                    fill_packet_counters(*counters, &row.Counters);
+                    return true;
+                },
+                &walk);
+            info.PeerCounters = {walk.count, rows};
         }
     }
     const zerrno rc = encode(&info, ptp_if_packet_counter_info_bag_getfn(), bag, length);
+    std::free(rows);
     if (rc != 0) {
         TESSEL_EDM_DEBUG_ERR("%s: [ERROR] Failed to encode packet counters bag for interface %s (0x%8.8x): %s",
                              idb->header.ifname, rc, zerr_strerror(rc));
@@ -155,6 +205,640 @@ zerrno tessel_edm_if_event_counters_build(tessel_ipc_idb_type *idb, bool name, b
     return rc;
 }
 
+// ---- Bag scratch -------------------------------------------------------------------------------
+
+// What a builder allocates for its bag (arrays, optional values), freed once the bag is encoded.
+// Strings point into the records and are not owned.
+struct bag_scratch_type {
+    std::vector<void *> blocks;
+    bool failed = false;
+    bag_scratch_type() = default;
+    bag_scratch_type(const bag_scratch_type &) = delete;
+    bag_scratch_type &operator=(const bag_scratch_type &) = delete;
+    ~bag_scratch_type()
+    {
+        for (void *p : blocks) {
+            std::free(p);
+        }
+    }
+    // count zeroed elements of T; null (reported under what) when they cannot be had.
+    template <typename T>
+    T *alloc(size_t count, const char *what)
+    {
+        if (count == 0) {
+            return nullptr;
+        }
+        void *p = std::calloc(count, sizeof(T));
+        if (p == nullptr) {
+            ptp_alloc_failure_report(count * sizeof(T), what);
+            failed = true;
+            return nullptr;
+        }
+        blocks.push_back(p);
+        return static_cast<T *>(p);
+    }
+    template <typename T>
+    T *value(const T &v, const char *what)
+    {
+        T *p = alloc<T>(1, what);
+        if (p != nullptr) {
+            *p = v;
+        }
+        return p;
+    }
+    void own(void *p)
+    {
+        if (p != nullptr) {
+            blocks.push_back(p);
+        }
+    }
+};
+
+void clock_to_bag(const ptp_clock_type &in, ptp_bag_clock *out)
+{
+    out->ClockID = in.clock_id;
+    out->Priority1 = in.priority1;
+    out->Priority2 = in.priority2;
+    out->Class = in.clock_class;
+    out->Accuracy = in.accuracy;
+    out->OffsetLogVariance = in.offset_log_variance;
+    out->StepsRemoved = in.steps_removed;
+    out->TimeSource = static_cast<ptp_bag_clock_time_source>(in.time_source);
+    out->UTCOffset.CurrentOffset = in.utc_offset;
+    out->UTCOffset.OffsetValid = in.utc_offset_valid != 0;
+    out->FrequencyTraceable = in.frequency_traceable != 0;
+    out->TimeTraceable = in.time_traceable != 0;
+    out->Timescale = static_cast<ptp_bag_clock_timescale>(in.timescale);
+    out->LeapSeconds = static_cast<ptp_bag_clock_leap_seconds>(in.leap_seconds);
+    out->Receiver = {in.receiver.clock_id, in.receiver.port_num};
+    out->IsReceiverValid = in.receiver.clock_id != 0;
+    out->Sender = {in.sender.clock_id, in.sender.port_num};
+    out->IsSenderValid = in.sender.clock_id != 0;
+    out->Local = in.local != 0;
+    out->ConfiguredClockClass = in.configured_clock_class;
+    out->ConfiguredPriority = in.configured_priority;
+}
+
+// The port's foreign master of that address, or null.
+ptp_fsm_foreign_master_type *foreign_master_of(tessel_proto_idb_type *proto, const ptp_address_type &address)
+{
+    if (proto == nullptr) {
+        return nullptr;
+    }
+    ptp_fsm_foreign_master_type key{};
+    key.peer_addr = address;
+    return reinterpret_cast<ptp_fsm_foreign_master_type *>(avl2_search(&proto->fsm.foreign_master_table, &key));
+}
+
+template <typename T, typename Fn>
+void for_each_row(avl2_tree_type *tree, Fn fn)
+{
+    for (avl2_node_type *n = avl2_get_first(tree); n != nullptr; n = avl2_get_next(tree, n)) {
+        fn(reinterpret_cast<T *>(n));
+    }
+}
+
+bool is_grandmaster(const ptp_fsm_foreign_master_type &fm)
+{
+    const ptp_clock_type *advertised = tessel_bmc_get_advertised_clock();
+    return advertised != nullptr && ptp_clock_equal(&fm.master_clock, advertised) != 0;
+}
+
+bool ptsf_loss_sync(const ptp_fsm_foreign_master_type &fm)
+{
+    return fm.ptsf_losssync_sync != 0 || fm.ptsf_losssync_delay_resp != 0;
+}
+
+// Under G.8275.2, in Uncalibrated or Slave: whether any foreign master has lost sync.
+bool signal_fail_applies(const tessel_proto_idb_type *proto)
+{
+    return tessel_port_mgr_get_profile() == PTP_PROFILE_G8275_2 &&
+           (proto->fsm.PortState == PTP_PORT_STATE_UNCALIBRATED || proto->fsm.PortState == PTP_PORT_STATE_SLAVE);
+}
+uint32_t signal_fail_of(tessel_proto_idb_type *proto)
+{
+    bool fail = false;
+    for_each_row<ptp_fsm_foreign_master_type>(
+        &proto->fsm.foreign_master_table, [&](ptp_fsm_foreign_master_type *fm) { fail = fail || ptsf_loss_sync(*fm); });
+    return fail ? 1 : 0;
+}
+
+// The port-state restriction as reported: under the telecom profiles an interface without one
+// takes it from the telecom clock type.
+uint32_t reported_port_state(const tessel_if_config_type &config)
+{
+    const uint32_t profile = tessel_port_mgr_get_profile();
+    if (profile < PTP_PROFILE_G8265_1 || profile > PTP_PROFILE_G8275_2 ||
+        config.port_state != PTP_RESTRICT_PORT_STATE_ANY) {
+        return config.port_state;
+    }
+    switch (tessel_port_mgr_get_telecom_clock_type()) {
+    case PTP_TELECOM_CLOCK_T_TSC: return PTP_RESTRICT_PORT_STATE_SLAVE_ONLY;
+    case PTP_TELECOM_CLOCK_T_GM: return PTP_RESTRICT_PORT_STATE_MASTER_ONLY;
+    default: return config.port_state;
+    }
+}
+
+bool slave_supported(const tessel_ipc_idb_type *idb)
+{
+    return tessel_intf_caps_supports_slave() && tessel_bmc_is_slave_supported(idb->if_type) != 0;
+}
+
+ptp_bag_unicast_grant *grant_to_bag(bag_scratch_type &scratch, bool granted, int8_t log_interval, uint32_t duration,
+                                    const char *what)
+{
+    if (!granted) {
+        return nullptr;
+    }
+    return scratch.value(ptp_bag_unicast_grant{log_interval, duration}, what);
+}
+
+// The interop configuration of one direction as configured.
+void interop_half_to_bag(bag_scratch_type &scratch, const tessel_interop_config_type &interop, bool egress,
+                         ptp_bag_profile_interop_cfg *out)
+{
+    const tessel_interop_half_config_type &half = egress ? interop.egress : interop.ingress;
+    const unsigned shift = egress ? TESSEL_INTEROP_EGRESS_SHIFT : 0;
+    const auto has = [&](uint16_t bit) { return (interop.presence & (bit << shift)) != 0; };
+    const char *what = "PTP interface bag interop config";
+    if (has(TESSEL_INTEROP_INGRESS_PRIORITY1)) {
+        out->Priority1 = scratch.value(half.priority1, what);
+    }
+    if (has(TESSEL_INTEROP_INGRESS_PRIORITY2)) {
+        out->Priority2 = scratch.value(half.priority2, what);
+    }
+    if (has(TESSEL_INTEROP_INGRESS_CLOCK_ACCURACY)) {
+        out->Accuracy = scratch.value(half.clock_accuracy, what);
+    }
+    if (has(TESSEL_INTEROP_INGRESS_CLOCK_CLASS_DEFAULT)) {
+        out->ClassDefault = scratch.value(half.clock_class_default, what);
+    }
+    if (has(TESSEL_INTEROP_INGRESS_OSLV)) {
+        out->OffsetLogVariance = scratch.value(half.oslv, what);
+    }
+    if (has(TESSEL_INTEROP_INGRESS_CLOCK_CLASS_MAPPING)) {
+        uint32_t count = 0;
+        for (const auto &m : half.clock_class_mapping) {
+            count += m.present != 0 ? 1 : 0;
+        }
+        auto *rows = scratch.alloc<ptp_bag_clock_class_mapping>(count, what);
+        if (rows != nullptr) {
+            uint32_t k = 0;
+            for (uint32_t c = 0; c < TESSEL_INTEROP_CLOCK_CLASS_COUNT; c++) {
+                if (half.clock_class_mapping[c].present != 0) {
+                    rows[k++] = {static_cast<uint8_t>(c), half.clock_class_mapping[c].clock_class};
+                }
+            }
+            out->ClassMapping = {count, rows};
+        }
+    }
+}
+
+// The communication model of a master-table entry (Unicast unless configured).
+uint32_t master_model(const tessel_master_db_type &m)
+{
+    return m.multicast;
+}
+
+zerrno encode_if_bag(const tessel_ipc_idb_type *idb, const void *record, const bag_descriptor_type *descriptor,
+                     const char *failure, uint8_t **bag, uint32_t *length)
+{
+    const zerrno rc = encode(record, descriptor, bag, length);
+    if (rc != 0) {
+        TESSEL_EDM_DEBUG_ERR(failure, idb->header.ifname, rc, zerr_strerror(rc));
+    }
+    return rc;
+}
+
+zerrno tessel_edm_if_get_data(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                              uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    tessel_proto_idb_type *proto = proto_record_of(idb);
+    const tessel_if_config_type &config = idb->applied_config;
+    const uint32_t profile = tessel_port_mgr_get_profile();
+    ptp_if_info info{};
+    info.Name = idb->header.ifname;
+    info.LineState = idb->im_state;
+    info.InterfaceType = static_cast<uint16_t>(idb->if_type);
+    info.Encapsulation = static_cast<ptp_bag_encap>(config.encap);
+    info.TwoStep = config.clock_operation == 0;
+    info.CommunicationModel = static_cast<ptp_bag_communication_model>(config.transport);
+    info.LogSyncInterval = config.sync_interval;
+    info.LogAnnounceInterval = config.announce_interval;
+    info.AnnounceTimeout = config.announce_timeout;
+    info.LogMinDelayRequestInterval = config.delay_req_interval;
+    info.EventCOS = config.event_cos;
+    info.GeneralCOS = config.general_cos;
+    info.EventDSCP = config.event_dscp;
+    info.GeneralDSCP = config.general_dscp;
+    info.LocalPriority = static_cast<uint8_t>(config.local_priority);
+    info.clock_profile = static_cast<ptp_bag_profile_type>(profile);
+
+    // Addresses.
+    switch (config.encap) {
+    case PTP_ENCAP_IPV4: {
+        auto *list = scratch.alloc<ptp_bag_ipv4_addr_list>(1, "PTP interface bag address list");
+        if (list != nullptr) {
+            if (config.source_ip.enable != 0 && idb->applied_ipv4_addr != TESSEL_PROTO_IDB_IPV4_ADDR_NONE) {
+                ptp_bag_ipv4_addr_list_fill(&idb->applied_ipv4_addr, 1, list);
+            } else {
+                ptp_bag_ipv4_addr_list_fill(idb->ipv4_addr_list, idb->ipv4_addr_count, list);
+            }
+            scratch.own(list->AddrList.array);
+            info.IPv4AddressArray = list;
+        }
+        if (idb->applied_ipv4_addr != TESSEL_PROTO_IDB_IPV4_ADDR_NONE) {
+            info.IPv4Address = scratch.value(idb->applied_ipv4_addr, "PTP interface bag address");
+        }
+        break;
+    }
+    case PTP_ENCAP_IPV6: {
+        auto *list = scratch.alloc<ptp_bag_ipv6_addr_list>(1, "PTP interface bag address list");
+        if (list != nullptr) {
+            if (config.source_ipv6.enable != 0) {
+                ptp_bag_ipv6_addr_list_fill(&idb->applied_ipv6_addr, 1, list);
+            } else {
+                ptp_bag_ipv6_addr_list_fill(idb->ipv6_addr_list, idb->ipv6_addr_count, list);
+            }
+            scratch.own(list->AddrList.array);
+            info.IPv6AddressArray = list;
+        }
+        ptp_bag_ipv6_addr applied{};
+        std::memcpy(applied.addr, idb->applied_ipv6_addr, sizeof applied.addr);
+        info.IPv6Address = scratch.value(applied, "PTP interface bag address");
+        break;
+    }
+    case PTP_ENCAP_ETHERNET:
+        if ((idb->flags & TESSEL_IPC_FLAG_ETHER_INFO_KNOWN) != 0) {
+            ptp_bag_mac_addr_type mac{};
+            if (eth_encap_attr_src_mac_get(idb->ether_info, idb->ether_info_len, mac.macaddr) == 0) {
+                info.MACAddress = scratch.value(mac, "Bag ethernet info");
+            }
+        }
+        break;
+    default: break;
+    }
+
+    // The configured master table, with what the port knows of each master.
+    const uint32_t masters = tessel_master_db_count(&config.master_table);
+    auto *rows = scratch.alloc<ptp_bag_master_table_entry>(masters, "PTP interface bag master table");
+    if (masters != 0 && rows == nullptr) {
+        return PTP_ZERR_NOMEM;
+    }
+    uint32_t k = 0;
+    for_each_row<tessel_master_db_type>(
+        const_cast<avl2_tree_type *>(&config.master_table.tree), [&](tessel_master_db_type *m) {
+            if (k >= masters) {
+                return;
+            }
+            ptp_bag_master_table_entry &row = rows[k++];
+            ptp_address_to_bag(&m->address, &row.Address);
+            row.CommunicationModel = static_cast<ptp_bag_communication_model>(master_model(*m));
+            if ((m->flags & TESSEL_MASTER_DB_PRIORITY_SET) != 0) {
+                row.Priority = scratch.value(static_cast<uint8_t>(m->priority), "Master table priority");
+            }
+            if ((m->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET) != 0) {
+                row.IsNonnegotiated = scratch.value(uint32_t{(m->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) != 0},
+                                                    "Master unicast negotiation");
+            }
+            if (const ptp_fsm_foreign_master_type *fm = foreign_master_of(proto, m->address); fm != nullptr) {
+                row.Known = fm->announce_count != 0;
+                row.IsKnownValid = 1;
+                row.Qualified = fm->is_in_ranked_list;
+                row.IsQualifiedValid = 1;
+                row.IsGrandmaster = is_grandmaster(*fm);
+                row.IsIsGrandmasterValid = 1;
+                row.PTSFLossAnnounce = fm->ptsf_lossannounce;
+                row.PTSFLossSync = ptsf_loss_sync(*fm) ? 1 : 0;
+                row.ArePTSFValid = 1;
+            }
+        });
+    info.MasterTable = {k, rows};
+    info.ConfiguredPortState = static_cast<ptp_bag_restrict_port_state_type>(reported_port_state(config));
+
+    // Interop.
+    if (const tessel_interop_config_type *interop = config.interop_cfg; interop != nullptr) {
+        info.ProfileInterop = 1;
+        const char *what = "PTP interface bag interop config";
+        if ((interop->presence & TESSEL_INTEROP_DOMAIN) != 0) {
+            info.InteropDomain = scratch.value(interop->domain, what);
+        }
+        if ((interop->presence & TESSEL_INTEROP_PROFILE) != 0) {
+            info.InteropProfile = scratch.value(static_cast<ptp_bag_profile_type>(interop->profile), what);
+        }
+        info.IngressConversion = scratch.alloc<ptp_bag_profile_interop_cfg>(1, what);
+        if (info.IngressConversion != nullptr) {
+            interop_half_to_bag(scratch, *interop, false, info.IngressConversion);
+        }
+        info.EgressConversion = scratch.alloc<ptp_bag_profile_interop_cfg>(1, what);
+        if (info.EgressConversion != nullptr) {
+            interop_half_to_bag(scratch, *interop, true, info.EgressConversion);
+        }
+    }
+
+    // Capabilities.
+    info.SupportsUnicast = 1;
+    info.SupportsMaster = 1;
+    info.SupportsIPv4 = 1;
+    info.SupportsOneStep = tessel_intf_caps_supports_one_step();
+    info.SupportsTwoStep = tessel_intf_caps_supports_two_step();
+    info.SupportsEthernet = tessel_intf_caps_supports_ethernet();
+    info.SupportsMulticast = tessel_intf_caps_supports_multicast();
+    info.SupportsIPv6 = tessel_intf_caps_supports_ipv6();
+    info.SupportsSourceIP = tessel_intf_caps_supports_source_ip();
+    info.SupportsSlave = slave_supported(idb);
+    info.MaxSyncRate = tessel_intf_caps_get_max_sync_rate();
+
+    // What the port does.
+    if (proto != nullptr) {
+        info.PortState = static_cast<ptp_bag_port_state>(proto->fsm.PortState);
+        info.PortNumber = profile == PTP_PROFILE_G8265_1 ? 1 : proto->port_num;
+        info.internal_port_number = proto->port_num;
+        info.UnicastPeers = proto->fsm.unicast_peer_count;
+        if (signal_fail_applies(proto)) {
+            info.SignalFail = scratch.value(signal_fail_of(proto), "PTP interface bag signal fail");
+        }
+        ptp_bag_address peer{};
+        bool have_peer = false;
+        const ptp_fsm_foreign_master_type *best = proto->fsm.foreign_master_ranked_list;
+        if ((proto->fsm.PortState == PTP_PORT_STATE_UNCALIBRATED || proto->fsm.PortState == PTP_PORT_STATE_SLAVE) &&
+            best != nullptr) {
+            ptp_address_to_bag(&best->peer_addr, &peer);
+            have_peer = true;
+        } else if (proto->fsm.PortState == PTP_PORT_STATE_MASTER && proto->fsm.unicast_peer_count == 1) {
+            if (avl2_node_type *n = avl2_get_first(&proto->fsm.unicast_peer_tree); n != nullptr) {
+                ptp_address_to_bag(&reinterpret_cast<ptp_fsm_peer_entry_type *>(n)->peer_addr, &peer);
+                have_peer = true;
+            }
+        }
+        if (have_peer) {
+            info.current_peer = scratch.value(peer, "PTP interface bag peer");
+        }
+        for (const ptp_fsm_foreign_master_type *fm = best; fm != nullptr; fm = fm->ranked_next) {
+            info.associate_port_count++;
+        }
+    }
+    if (scratch.failed && info.MasterTable.array == nullptr && masters != 0) {
+        return PTP_ZERR_NOMEM;
+    }
+    return encode_if_bag(idb, &info, ptp_if_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode interface info bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
+zerrno tessel_edm_if_interop_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                                   uint32_t *length)
+{
+    tessel_proto_idb_type *proto = proto_record_of(idb);
+    if (proto == nullptr || proto->config.interop_cfg == nullptr) {
+        return NODRA_ERR_EDM_NOT_FOUND;
+    }
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    const tessel_interop_config_type &interop = *proto->config.interop_cfg;
+    const auto node_profile = static_cast<ptp_profile_type>(tessel_port_mgr_get_profile());
+    const tessel_port_mgr_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    ptp_if_interop_info info{};
+    info.Name = idb->header.ifname;
+    info.LocalDomain = local != nullptr ? static_cast<uint8_t>(local->domain) : 0;
+    info.LocalProfile = static_cast<ptp_bag_profile_type>(node_profile);
+    info.InteropDomain = interop.domain;
+    info.InteropProfile = static_cast<ptp_bag_profile_type>(interop.profile);
+    const uint8_t ql = tessel_cfg_get_fsync_ql_option();
+    const auto convert = [&](const ptp_clock_type &clock, int direction, ptp_bag_profile_interop *out) {
+        out->FromPriority1 = clock.priority1;
+        out->ToPriority1 = tessel_interop_convert_priority1(clock.priority1, node_profile, direction, interop);
+        out->FromPriority2 = clock.priority2;
+        out->ToPriority2 = tessel_interop_convert_priority2(clock.priority2, node_profile, direction, interop);
+        out->FromAccuracy = clock.accuracy;
+        out->ToAccuracy = tessel_interop_convert_clock_accuracy(clock.accuracy, node_profile, direction, interop);
+        out->FromClockClass = clock.clock_class;
+        out->ToClockClass = tessel_interop_convert_clock_class(clock.clock_class, node_profile, ql, direction, interop);
+        out->FromOffsetLogVariance = clock.offset_log_variance;
+        out->ToOffsetLogVariance =
+            tessel_interop_convert_oslv(clock.offset_log_variance, node_profile, direction, interop);
+    };
+    const uint32_t masters = static_cast<uint32_t>(avl2_count(&proto->fsm.foreign_master_table));
+    auto *rows = scratch.alloc<ptp_bag_profile_interop_peer>(masters, "PTP ingress interop info");
+    uint32_t k = 0;
+    if (rows != nullptr) {
+        for_each_row<ptp_fsm_foreign_master_type>(
+            &proto->fsm.foreign_master_table, [&](ptp_fsm_foreign_master_type *fm) {
+                if (k < masters) {
+                    ptp_address_to_bag(&fm->peer_addr, &rows[k].Address);
+                    convert(fm->master_clock, TESSEL_INTEROP_INGRESS, &rows[k].Interop);
+                    k++;
+                }
+            });
+    }
+    info.IngressInterop = {k, rows};
+    if (const ptp_clock_type *advertised = tessel_bmc_get_advertised_clock(); advertised != nullptr) {
+        info.EgressInterop = scratch.alloc<ptp_bag_profile_interop>(1, "PTP egress interop info");
+        if (info.EgressInterop != nullptr) {
+            convert(*advertised, TESSEL_INTEROP_EGRESS, info.EgressInterop);
+        }
+    }
+    return encode_if_bag(idb, &info, ptp_if_interop_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode interface interop info bag for interface %s (0x%8.8x): %s", bag,
+                         length);
+}
+
+zerrno tessel_edm_if_foreign_clock_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                                         uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    tessel_proto_idb_type *proto = proto_record_of(idb);
+    const uint32_t profile = tessel_port_mgr_get_profile();
+    ptp_if_clock_info info{};
+    info.name = idb->header.ifname;
+    info.selection_mode = static_cast<ptp_bag_clock_selection_mode>(profile);
+    if (proto != nullptr) {
+        info.PortNumber = profile == PTP_PROFILE_G8265_1 ? 1 : proto->port_num;
+        info.internal_port_number = proto->port_num;
+        const uint32_t masters = static_cast<uint32_t>(avl2_count(&proto->fsm.foreign_master_table));
+        auto *rows = scratch.alloc<ptp_bag_foreign_clock>(masters, "PTP foreign clock bag");
+        const tessel_port_mgr_local_clock_type *local = tessel_port_mgr_get_local_clock();
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        uint32_t k = 0;
+        for_each_row<ptp_fsm_foreign_master_type>(
+            &proto->fsm.foreign_master_table, [&](ptp_fsm_foreign_master_type *fm) {
+                const uint16_t index = peer_index_of(proto, fm->peer_addr);
+                if (rows == nullptr || index == 0 || k >= masters) {
+                    return; // a master without a peer index is not shown
+                }
+                ptp_bag_foreign_clock &row = rows[k++];
+                row.PeerIndex = index;
+                clock_to_bag(fm->master_clock, &row.ForeignClock);
+                row.IsQualified = fm->is_in_ranked_list;
+                row.IsGrandmaster = is_grandmaster(*fm);
+                row.CommunicationModel = static_cast<ptp_bag_communication_model>(fm->transport);
+                row.IsKnown = fm->announce_count != 0;
+                const int64_t known = now.tv_sec - fm->first_announce_time.tv_sec;
+                row.TimeKnownFor = fm->first_announce_time.tv_sec != 0 && known > 0 ? static_cast<uint32_t>(known) : 0;
+                row.ForeignDomain = local != nullptr ? static_cast<uint8_t>(local->domain) : 0;
+                ptp_address_to_bag(&fm->peer_addr, &row.Address);
+                if (fm->is_priority_configured) {
+                    row.ConfiguredPriority = scratch.value(fm->configured_priority, "PTP foreign clock bag");
+                }
+                if (fm->is_clock_class_configured) {
+                    row.ConfiguredClockClass = scratch.value(fm->configured_clock_class, "PTP foreign clock bag");
+                }
+                row.DelayAsymmetry = fm->delay_asymmetry;
+                const auto &g = fm->grant;
+                row.AnnounceGrant =
+                    grant_to_bag(scratch, fm->is_announce_granted, g[PTP_FSM_FM_GRANT_ANNOUNCE].log_interval,
+                                 g[PTP_FSM_FM_GRANT_ANNOUNCE].duration, "Announce grant bag info");
+                row.SyncGrant = grant_to_bag(scratch, fm->is_sync_granted, g[PTP_FSM_FM_GRANT_SYNC].log_interval,
+                                             g[PTP_FSM_FM_GRANT_SYNC].duration, "Sync grant bag info");
+                row.DelayResponseGrant =
+                    grant_to_bag(scratch, fm->is_delay_resp_granted, g[PTP_FSM_FM_GRANT_DELAY_RESP].log_interval,
+                                 g[PTP_FSM_FM_GRANT_DELAY_RESP].duration, "Delay-resp grant bag info");
+                row.PTSFLossAnnounce = fm->ptsf_lossannounce;
+                row.PTSFLossSync = ptsf_loss_sync(*fm);
+                row.IsDNU =
+                    !fm->is_in_ranked_list && profile != PTP_PROFILE_DEFAULT && fm->master_clock.clock_class == 110;
+            });
+        info.ForeignClocks = {k, rows};
+    }
+    return encode_if_bag(idb, &info, ptp_if_clock_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode foreign clock bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
+zerrno tessel_edm_if_unicast_peers_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                                         uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    tessel_proto_idb_type *proto = proto_record_of(idb);
+    ptp_if_unicast_peer_info info{};
+    info.Name = idb->header.ifname;
+    if (proto != nullptr) {
+        info.PortNumber = tessel_port_mgr_get_profile() == PTP_PROFILE_G8265_1 ? 1 : proto->port_num;
+        info.internal_port_number = proto->port_num;
+        // Slaves of the port.
+        const uint32_t peers = static_cast<uint32_t>(avl2_count(&proto->fsm.unicast_peer_tree));
+        auto *rows = scratch.alloc<ptp_bag_unicast_peer>(peers, "Unicast peers bag");
+        uint32_t k = 0;
+        for_each_row<ptp_fsm_peer_entry_type>(&proto->fsm.unicast_peer_tree, [&](ptp_fsm_peer_entry_type *p) {
+            if (rows == nullptr || k >= peers) {
+                return;
+            }
+            ptp_bag_unicast_peer &row = rows[k++];
+            row.PeerIndex = peer_index_of(proto, p->peer_addr);
+            ptp_address_to_bag(&p->peer_addr, &row.Address);
+            const auto &g = p->grant;
+            row.AnnounceGrant =
+                grant_to_bag(scratch, p->is_announce_granted, g[PTP_FSM_PEER_GRANT_ANNOUNCE].log_interval,
+                             g[PTP_FSM_PEER_GRANT_ANNOUNCE].duration, "Announce grant bag info");
+            row.SyncGrant = grant_to_bag(scratch, p->is_sync_granted, g[PTP_FSM_PEER_GRANT_SYNC].log_interval,
+                                         g[PTP_FSM_PEER_GRANT_SYNC].duration, "Sync grant bag info");
+            row.DelayResponseGrant =
+                grant_to_bag(scratch, p->is_delay_resp_granted, g[PTP_FSM_PEER_GRANT_DELAY_RESP].log_interval,
+                             g[PTP_FSM_PEER_GRANT_DELAY_RESP].duration, "Delay-resp grant bag info");
+        });
+        info.Peers = {k, rows};
+        // Masters negotiated with.
+        const uint32_t masters = static_cast<uint32_t>(avl2_count(&proto->fsm.foreign_master_table));
+        auto *fms = scratch.alloc<ptp_bag_unicast_peer>(masters, "Foreign masters bag");
+        uint32_t j = 0;
+        for_each_row<ptp_fsm_foreign_master_type>(
+            &proto->fsm.foreign_master_table, [&](ptp_fsm_foreign_master_type *fm) {
+                if (fms == nullptr || j >= masters || fm->is_nonnegotiated) {
+                    return;
+                }
+                ptp_bag_unicast_peer &row = fms[j++];
+                row.PeerIndex = peer_index_of(proto, fm->peer_addr);
+                ptp_address_to_bag(&fm->peer_addr, &row.Address);
+                const auto &g = fm->grant;
+                row.AnnounceGrant =
+                    grant_to_bag(scratch, fm->is_announce_granted, g[PTP_FSM_FM_GRANT_ANNOUNCE].log_interval,
+                                 g[PTP_FSM_FM_GRANT_ANNOUNCE].duration, "Announce grant bag info");
+                row.SyncGrant = grant_to_bag(scratch, fm->is_sync_granted, g[PTP_FSM_FM_GRANT_SYNC].log_interval,
+                                             g[PTP_FSM_FM_GRANT_SYNC].duration, "Sync grant bag info");
+                row.DelayResponseGrant =
+                    grant_to_bag(scratch, fm->is_delay_resp_granted, g[PTP_FSM_FM_GRANT_DELAY_RESP].log_interval,
+                                 g[PTP_FSM_FM_GRANT_DELAY_RESP].duration, "Delay-resp grant bag info");
+            });
+        info.ForeignMasters = {j, fms};
+        if (scratch.failed) {
+            return PTP_ZERR_NOMEM; // a grant or list that could not be had
+        }
+    }
+    return encode_if_bag(idb, &info, ptp_if_unicast_peer_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode unicast peers bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
+zerrno tessel_edm_if_port_ds_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                                   uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    const tessel_port_mgr_local_clock_type *local = tessel_port_mgr_get_local_clock();
+    if (local == nullptr) {
+        TESSEL_EDM_DEBUG_ERR("%s: [ERROR] Failed to retrieve local-clock information for portDS bag");
+        return PTP_ZERR_CFG_CLOCK_ID;
+    }
+    bag_scratch_type scratch;
+    tessel_proto_idb_type *proto = proto_record_of(idb);
+    const uint32_t profile = tessel_port_mgr_get_profile();
+    const tessel_if_config_type &config = proto != nullptr ? proto->config : idb->applied_config;
+    ptp_port_ds_info info{};
+    info.profile = static_cast<ptp_bag_profile_type>(profile);
+    info.InterfaceName = idb->header.ifname;
+    info.ClockID = local->clock_id;
+    info.PortNumber = proto != nullptr ? proto->port_num : 0;
+    info.PortState =
+        proto != nullptr ? static_cast<ptp_bag_port_state>(proto->fsm.PortState) : PTP_BAG_PORT_STATE_INITIALIZING;
+    info.LogMinDelayReqInterval = config.delay_req_interval;
+    info.LogAnnounceInterval = config.announce_interval;
+    info.AnnoucneReceiptTimeout = config.announce_timeout;
+    info.LogSyncInterval = config.sync_interval;
+    info.DelayMechanism = PTP_BAG_DELAY_MECHANISM_E2E;
+    info.VersionNumber = 2;
+    if (profile >= PTP_PROFILE_G8265_1 && profile <= PTP_PROFILE_G8275_2) {
+        info.LocalPriority = scratch.value(config.local_priority, "PTP portDS bag");
+        uint32_t master_only = 0;
+        switch (config.port_state) {
+        case PTP_RESTRICT_PORT_STATE_MASTER_ONLY: master_only = 1; break;
+        case PTP_RESTRICT_PORT_STATE_SLAVE_ONLY: master_only = 0; break;
+        default: master_only = tessel_port_mgr_get_telecom_clock_type() == PTP_TELECOM_CLOCK_T_GM ? 1 : 0; break;
+        }
+        info.MasterOnly = scratch.value(master_only, "PTP portDS bag");
+        if (proto != nullptr && signal_fail_applies(proto)) {
+            info.SignalFail = scratch.value(signal_fail_of(proto), "PTP portDS bag");
+        }
+    }
+    return encode_if_bag(idb, &info, ptp_port_ds_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode portDS bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
 // The per-interface items, by the registration's path index (bg_ident of their rows).
 struct if_item_type {
     const char *what;      // in the get debug line
@@ -165,15 +849,15 @@ struct if_item_type {
 constexpr uint32_t IF_ITEM_PACKET_COUNTERS = 2;
 constexpr uint32_t IF_ITEM_EVENT_COUNTERS = 4;
 const if_item_type if_items[9] = {
-    {"Interface info", "Interface info", nullptr, false},
-    {"Foreign clock", "Foreign clock", nullptr, false},
+    {"Interface info", "Interface info", tessel_edm_if_get_data, false},
+    {"Foreign clock", "Foreign clock", tessel_edm_if_foreign_clock_build, false},
     {"Interface packet counter", "Interface packet counter", tessel_edm_if_packet_counters_build, true},
     {"Interface IDB", "Interface IDB", nullptr, false},
     {"Interface event counter", "Interface event counter", tessel_edm_if_event_counters_build, false},
-    {"Interface unicast peers", "Interface unicast peers", nullptr, false},
-    {"Interface portDS", "Interface portDS", nullptr, false},
+    {"Interface unicast peers", "Interface unicast peers", tessel_edm_if_unicast_peers_build, false},
+    {"Interface portDS", "Interface portDS", tessel_edm_if_port_ds_build, false},
     {"Interface config_errors", "Config errors", nullptr, false},
-    {"Interface interop info", "Interface interop info", nullptr, false},
+    {"Interface interop info", "Interface interop info", tessel_edm_if_interop_build, false},
 };
 
 const if_item_type *if_item_of(const bgen_args_td *args)
