@@ -105,6 +105,10 @@ void start(proc_type *p)
         sigprocmask(SIG_SETMASK, &none, nullptr);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("PTP_NODE", p->node_name.c_str(), 1);
+        // The database's node-relative paths ("&&") name the node by its id.
+        char node_id[16];
+        snprintf(node_id, sizeof node_id, "%x", p->node_id);
+        setenv("PTP_NODE_ID", node_id, 1);
         setenv("PTP_PROC_NAME", p->name.c_str(), 1);
         std::vector<char *> argv;
         const std::string path = resolve(p->program);
