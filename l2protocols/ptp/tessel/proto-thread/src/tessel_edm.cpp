@@ -2,31 +2,41 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <vector>
 
 #include "avl2.h"
 #include "eth_encap.h"
+#include "mgd_timer.h"
 #include "nodra.h"
+#include "plat_clock.h"
 #include "ptp_alloc.h"
 #include "ptp_bags.h"
 #include "ptp_clock.h"
 #include "ptp_strings.h"
+#include "ptp_time.h"
 #include "ptp_zerr_codes.h"
 #include "tessel_assert.h"
 #include "tessel_bmc.h"
+#include "tessel_cfg.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_peer_entry.h"
+#include "tessel_im.h"
 #include "tessel_interop_config.h"
 #include "tessel_ipc_db.h"
+#include "tessel_packet.h"
 #include "tessel_pm_log.h"
 #include "tessel_port_mgr.h"
 #include "tessel_port_mgr_deps.h"
 #include "tessel_proto_db.h"
+#include "tessel_slave_db.h"
 #include "tessel_stats.h"
+#include "tessel_thread_ctrl.h"
 #include "tessel_utils.h"
 
 namespace {
@@ -839,6 +849,583 @@ zerrno tessel_edm_if_port_ds_build(tessel_ipc_idb_type *idb, bool name, bool dat
                          "%s: [ERROR] Failed to encode portDS bag for interface %s (0x%8.8x): %s", bag, length);
 }
 
+bool cfg_bit(tessel_if_config_flags_type flags, uint32_t bit)
+{
+    return (flags & (1u << bit)) != 0;
+}
+
+bool outside(int32_t value, int32_t low, int32_t high)
+{
+    return value < low || value > high;
+}
+
+// The mapped classes of one direction that a profile refuses: the source classes (from) or the
+// classes mapped to.
+void refused_classes(bag_scratch_type &scratch, const tessel_interop_half_config_type &half, bool mapped_to,
+                     uint32_t profile, bag_array<uint8_t> *out)
+{
+    uint32_t count = 0;
+    for (uint32_t c = 0; c < TESSEL_INTEROP_CLOCK_CLASS_COUNT; c++) {
+        const tessel_interop_clock_class_map_entry_type &m = half.clock_class_mapping[c];
+        if (m.present != 0 && !ptp_profile_clock_class_is_ok(profile, mapped_to ? m.clock_class : c)) {
+            count++;
+        }
+    }
+    auto *values = scratch.alloc<uint8_t>(count, "PTP config errors bag clock classes");
+    if (values == nullptr) {
+        return;
+    }
+    uint32_t k = 0;
+    for (uint32_t c = 0; c < TESSEL_INTEROP_CLOCK_CLASS_COUNT && k < count; c++) {
+        const tessel_interop_clock_class_map_entry_type &m = half.clock_class_mapping[c];
+        const uint32_t value = mapped_to ? m.clock_class : c;
+        if (m.present != 0 && !ptp_profile_clock_class_is_ok(profile, value)) {
+            values[k++] = static_cast<uint8_t>(value);
+        }
+    }
+    *out = {k, values};
+}
+
+void interop_errors(bag_scratch_type &scratch, const tessel_interop_config_type &interop, uint32_t node_profile,
+                    uint32_t clock_type, ptp_bag_config_errors *e)
+{
+    const uint32_t remote = interop.profile;
+    const uint16_t p = interop.presence;
+    const tessel_interop_half_config_type &in = interop.ingress;
+    const tessel_interop_half_config_type &out = interop.egress;
+    e->InvalidInteropDomain = !ptp_profile_domain_is_ok(remote, interop.domain);
+    // Ingress values are what this node's profile will see.
+    e->InvalidInteropIngressClockClassDefault = (p & TESSEL_INTEROP_INGRESS_CLOCK_CLASS_DEFAULT) != 0 &&
+                                                !ptp_profile_clock_class_is_ok(node_profile, in.clock_class_default);
+    e->InvalidInteropIngressPriority1 =
+        (p & TESSEL_INTEROP_INGRESS_PRIORITY1) != 0 && !ptp_profile_priority1_is_ok(node_profile, in.priority1);
+    e->InvalidInteropIngressClockAccuracy = (p & TESSEL_INTEROP_INGRESS_CLOCK_ACCURACY) != 0 &&
+                                            !ptp_profile_clock_accuracy_is_ok(node_profile, in.clock_accuracy);
+    e->InvalidInteropIngressOSLV =
+        (p & TESSEL_INTEROP_INGRESS_OSLV) != 0 && !ptp_profile_oslv_is_ok(node_profile, in.oslv);
+    if ((p & TESSEL_INTEROP_INGRESS_CLOCK_CLASS_MAPPING) != 0) {
+        refused_classes(scratch, in, false, remote, &e->InvalidInteropIngressClockClassMapFromVals);
+        refused_classes(scratch, in, true, node_profile, &e->InvalidInteropIngressClockClassMapToVals);
+    }
+    // Egress values are what the far side's profile will see.
+    e->InvalidInteropEgressClockClassDefault = (p & TESSEL_INTEROP_EGRESS_CLOCK_CLASS_DEFAULT) != 0 &&
+                                               !ptp_profile_clock_class_is_ok(remote, out.clock_class_default);
+    e->InvalidInteropEgressPriority1 =
+        (p & TESSEL_INTEROP_EGRESS_PRIORITY1) != 0 && !ptp_profile_priority1_is_ok(remote, out.priority1);
+    e->InvalidInteropEgressPriority2 =
+        (p & TESSEL_INTEROP_EGRESS_PRIORITY2) != 0 && !ptp_profile_priority2_is_ok(remote, out.priority2, clock_type);
+    e->InvalidInteropEgressClockAccuracy = (p & TESSEL_INTEROP_EGRESS_CLOCK_ACCURACY) != 0 &&
+                                           !ptp_profile_clock_accuracy_is_ok(remote, out.clock_accuracy);
+    e->InvalidInteropEgressOSLV = (p & TESSEL_INTEROP_EGRESS_OSLV) != 0 && !ptp_profile_oslv_is_ok(remote, out.oslv);
+    if ((p & TESSEL_INTEROP_EGRESS_CLOCK_CLASS_MAPPING) != 0) {
+        refused_classes(scratch, out, false, node_profile, &e->InvalidInteropEgressClockClassMapFromVals);
+        refused_classes(scratch, out, true, remote, &e->InvalidInteropEgressClockClassMapToVals);
+    }
+}
+
+zerrno tessel_edm_if_config_errors_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                                         uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    uint32_t clock_type = 0;
+    const uint32_t profile = tessel_ipc_get_clock_profile(&clock_type);
+    const tessel_if_config_type &c = idb->applied_config;
+    const tessel_if_config_flags_type set = idb->applied_config_flags;
+    const tessel_interop_config_type *interop = c.interop_cfg;
+    const uint32_t wire = interop != nullptr ? interop->profile : profile;
+    const auto wire_is = [wire](std::initializer_list<uint32_t> profiles) {
+        return std::find(profiles.begin(), profiles.end(), wire) != profiles.end();
+    };
+    const uint32_t port_state = c.port_state;
+    const bool master_only = port_state == PTP_RESTRICT_PORT_STATE_MASTER_ONLY;
+    const bool slave_only = port_state == PTP_RESTRICT_PORT_STATE_SLAVE_ONLY;
+    const bool t_gm = clock_type == PTP_TELECOM_CLOCK_T_GM;
+    const bool t_tsc = clock_type == PTP_TELECOM_CLOCK_T_TSC;
+    const bool masters = tessel_master_db_count(&c.master_table) != 0;
+
+    ptp_if_config_errors_entry info{};
+    info.InterfaceName = idb->header.ifname;
+    if (idb->profile_db != nullptr) {
+        info.ConfigurationProfileName = scratch.value<ptp_bag_string>(idb->profile_db->name, "PTP config errors bag");
+    }
+    info.ClockProfile = static_cast<ptp_bag_profile_type>(profile);
+    info.TelecomClockType = static_cast<ptp_bag_telecom_clock_type>(clock_type);
+    info.RestrictPortState = static_cast<ptp_bag_restrict_port_state_type>(port_state);
+    if (interop != nullptr) {
+        info.InteropProfile =
+            scratch.value(static_cast<ptp_bag_profile_type>(interop->profile), "PTP config errors bag");
+    }
+    ptp_bag_config_errors &e = info.ConfigurationErrors;
+    e.GlobalPTP = (idb->flags & TESSEL_IPC_FLAG_ENABLED) != 0 && tessel_ipc_get_ptp_enable() == 0;
+    e.EthernetTransport = c.encap == PTP_ENCAP_ETHERNET && !tessel_intf_caps_supports_ethernet();
+    e.OneStep = c.clock_operation == 1 && !tessel_intf_caps_supports_one_step();
+    e.Slave = slave_only && !slave_supported(idb);
+    e.IPv6 = c.source_ipv6.enable != 0 && !tessel_intf_caps_supports_ipv6();
+    e.Multicast = !ptp_transport_is_unicast(c.transport) && !tessel_intf_caps_supports_multicast();
+    e.ProfileNotGlobal = idb->profile_db != nullptr && idb->profile_db->has_config == 0;
+    e.LocalPriority = cfg_bit(set, TESSEL_CFG_BIT_LOCAL_PRIORITY) &&
+                      (profile == PTP_PROFILE_DEFAULT || profile == PTP_PROFILE_G8265_1);
+    e.ProfilePortState = profile >= PTP_PROFILE_G8265_1 && profile <= PTP_PROFILE_G8275_2 &&
+                         ((master_only && t_tsc) || (slave_only && t_gm));
+    e.ProfileEthernet = wire_is({1, 3}) && c.encap == PTP_ENCAP_ETHERNET;
+    e.ProfileIPv4 = wire_is({2}) && c.encap == PTP_ENCAP_IPV4;
+    e.ProfileIPv6 = wire_is({1, 2}) && c.encap == PTP_ENCAP_IPV6;
+    e.ProfileUnicast = wire_is({2}) && c.transport == PTP_TRANSPORT_UNICAST;
+    e.ProfileMulticast = wire_is({1, 3}) && c.transport == PTP_TRANSPORT_MULTICAST;
+    e.ProfileMixed = wire_is({1, 3}) && c.transport == PTP_TRANSPORT_MIXED;
+    for_each_row<tessel_master_db_type>(
+        const_cast<avl2_tree_type *>(&c.master_table.tree), [&](tessel_master_db_type *m) {
+            const uint32_t model = master_model(*m);
+            e.ProfileMasterUnicast |= wire_is({2}) && model == PTP_TRANSPORT_UNICAST;
+            e.ProfileMasterMulticast |= wire_is({1, 3}) && model == PTP_TRANSPORT_MULTICAST;
+            e.ProfileMasterMixed |= wire_is({1, 2, 3}) && model == PTP_TRANSPORT_MIXED;
+        });
+    const bool target = cfg_bit(set, TESSEL_CFG_BIT_MULTICAST_ADDRESS);
+    e.TargetAddressIPv4 = target && c.encap == PTP_ENCAP_IPV4;
+    e.TargetAddressIPv6 = target && c.encap == PTP_ENCAP_IPV6;
+    e.IPv4TTL = cfg_bit(set, TESSEL_CFG_BIT_IPV4_TTL) && c.encap != PTP_ENCAP_IPV4;
+    e.IPv6HopLimit = cfg_bit(set, TESSEL_CFG_BIT_IPV6_HOP_LIMIT) && c.encap != PTP_ENCAP_IPV6;
+    e.ProfileAnnounceInterval = wire_is({3}) && outside(c.announce_interval, -3, 0);
+    e.ProfileSyncInterval = wire_is({3}) && outside(c.sync_interval, -7, 0);
+    e.ProfileDelayReqInterval = wire_is({3}) && outside(c.delay_req_interval, -7, 0);
+    e.ProfileSyncTimeout = wire_is({0, 1}) && cfg_bit(set, TESSEL_CFG_BIT_SYNC_TIMEOUT);
+    e.ProfileDelayRespTimeout = wire_is({0, 1}) && cfg_bit(set, TESSEL_CFG_BIT_DELAY_RESP_TIMEOUT);
+    e.InvalidGrantReduction = wire_is({3}) && c.deny_invalid_grants == 0;
+    if (interop != nullptr) {
+        interop_errors(scratch, *interop, profile, clock_type, &e);
+    }
+    const bool slaves = tessel_slave_db_count(&c.slave_table) != 0;
+    e.InvalidMasterConfigClockType = masters && t_gm;
+    e.InvalidSlaveConfigClockType = slaves && t_tsc;
+    e.InvalidMasterConfigPortState = masters && master_only;
+    e.InvalidSlaveConfigPortState = slaves && slave_only;
+    const bool asymmetry = cfg_bit(set, TESSEL_CFG_BIT_DELAY_ASYMMETRY);
+    e.DelayAsymmetryConfigClockType = asymmetry && t_gm;
+    e.DelayAsymmetryConfigPortState = asymmetry && master_only;
+    return encode_if_bag(idb, &info, ptp_if_config_errors_entry_bag_getfn(),
+                         "%s: [ERROR] Failed to encode interface info bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
+void config_to_bag(bag_scratch_type &scratch, const tessel_if_config_type &c, ptp_bag_idb_config *out)
+{
+    out->EncapsulationConfiguration = static_cast<ptp_bag_encap>(c.encap);
+    out->LogAnnounceIntervalConfiguration = static_cast<uint32_t>(c.announce_interval);
+    out->AnnounceTimeoutConfiguration = c.announce_timeout;
+    out->LogSyncIntervalConfiguration = static_cast<uint32_t>(c.sync_interval);
+    out->LogMinimumDelayRequestIntervalConfiguration = static_cast<uint32_t>(c.delay_req_interval);
+    const uint32_t masters = tessel_master_db_count(&c.master_table);
+    auto *mrows = scratch.alloc<ptp_bag_master_table_entry>(masters, "PTP IDB bag master table config");
+    uint32_t k = 0;
+    for_each_row<tessel_master_db_type>(
+        const_cast<avl2_tree_type *>(&c.master_table.tree), [&](tessel_master_db_type *m) {
+            if (mrows == nullptr || k >= masters) {
+                return;
+            }
+            ptp_bag_master_table_entry &row = mrows[k++];
+            ptp_address_to_bag(&m->address, &row.Address);
+            row.CommunicationModel = static_cast<ptp_bag_communication_model>(master_model(*m));
+            if ((m->flags & TESSEL_MASTER_DB_PRIORITY_SET) != 0) {
+                row.Priority = scratch.value(static_cast<uint8_t>(m->priority), "PTP IDB bag master table config");
+            }
+            if ((m->flags & TESSEL_MASTER_DB_NON_NEGOTIATED_SET) != 0) {
+                row.IsNonnegotiated = scratch.value(uint32_t{(m->flags & TESSEL_MASTER_DB_NON_NEGOTIATED) != 0},
+                                                    "PTP IDB bag master table config");
+            }
+        });
+    out->MasterTable = {k, mrows};
+    const uint32_t slaves = tessel_slave_db_count(&c.slave_table);
+    auto *srows = scratch.alloc<ptp_bag_slave_table_entry>(slaves, "PTP IDB bag slave table config");
+    uint32_t j = 0;
+    for_each_row<tessel_slave_db_type>(const_cast<avl2_tree_type *>(&c.slave_table.tree), [&](tessel_slave_db_type *s) {
+        if (srows == nullptr || j >= slaves) {
+            return;
+        }
+        ptp_bag_slave_table_entry &row = srows[j++];
+        ptp_address_to_bag(&s->address, &row.SlaveTableEntryAddress);
+        row.IsNonnegotiated =
+            scratch.value(uint32_t{(s->flags & TESSEL_SLAVE_DB_NON_NEGOTIATED) != 0}, "PTP IDB bag slave table config");
+    });
+    out->SlaveTable = {j, srows};
+    out->PortStateConfiguration = static_cast<ptp_bag_restrict_port_state_type>(c.port_state);
+    out->ClockOperationConfiguration.OneStep = c.clock_operation == 1;
+    out->SourceIPConfiguration = {c.source_ip.enable, c.source_ip.address};
+    out->SourceIPv6Configuration.Enable = c.source_ipv6.enable;
+    std::memcpy(out->SourceIPv6Configuration.SourceIPv6Address, c.source_ipv6.address, PTP_IPV6_ADDR_LEN);
+    out->COSConfiguration = c.cos;
+    out->GeneralCOSConfiguration = c.general_cos;
+    out->EventCOSConfiguration = c.event_cos;
+    out->DSCPConfiguration = c.dscp;
+    out->GeneralDSCPConfiguration = c.general_dscp;
+    out->EventDSCPConfiguration = c.event_dscp;
+    out->IPv4TTLConfiguration = c.ipv4_ttl;
+    out->IPv6HopLimitConfiguration = c.ipv6_hop_limit;
+    out->DelayAsymmetryConfiguration = c.delay_asymmetry;
+    out->TransportConfiguration = static_cast<ptp_bag_transport_type>(c.transport);
+    out->AnnounceGrantDurationConfiguration = c.announce_grant_duration;
+    out->SyncGrantDurationConfiguration = c.sync_grant_duration;
+    out->DelayRespGrantDurationConfiguration = c.delay_resp_grant_duration;
+    out->DelayRespReceiveTimeoutConfiguration = c.delay_resp_timeout;
+    out->DenyInvalidGrantsConfiguration = c.deny_invalid_grants != 0;
+    out->SyncReceiveTimeoutConfiguration = c.sync_timeout;
+}
+
+void config_flags_to_bag(const tessel_if_config_type &c, tessel_if_config_flags_type flags,
+                         ptp_bag_idb_config_flags *out)
+{
+    const auto set = [flags](uint32_t bit) -> uint32_t { return cfg_bit(flags, bit) ? 1 : 0; };
+    out->EncapsulationConfigurationSet = set(TESSEL_CFG_BIT_ENCAP);
+    out->AnnounceIntervalConfigurationSet = set(TESSEL_CFG_BIT_ANNOUNCE_INTERVAL);
+    out->AnnounceTimeoutConfigurationSet = set(TESSEL_CFG_BIT_ANNOUNCE_TIMEOUT);
+    out->SyncIntervalConfigurationSet = set(TESSEL_CFG_BIT_SYNC_INTERVAL);
+    out->MinimumDelayRequestIntervalConfigurationSet = set(TESSEL_CFG_BIT_DELAY_REQ_INTERVAL);
+    out->UnicastGrantConfigurationSet = tessel_master_db_count(&c.master_table) != 0;
+    out->UnicastRequestConfigurationSet = tessel_slave_db_count(&c.slave_table) != 0;
+    out->PortStateConfigurationSet = set(TESSEL_CFG_BIT_PORT_STATE);
+    out->ClockOperationConfigurationSet = set(TESSEL_CFG_BIT_CLOCK_OPERATION);
+    out->SourceIPConfigurationSet = set(TESSEL_CFG_BIT_SOURCE_IP);
+    out->SourceIPv6ConfigurationSet = set(TESSEL_CFG_BIT_SOURCE_IPV6);
+    out->COSConfigurationSet = set(TESSEL_CFG_BIT_COS);
+    out->GeneralCOSConfigurationSet = set(TESSEL_CFG_BIT_GENERAL_COS);
+    out->EventCOSConfigurationSet = set(TESSEL_CFG_BIT_EVENT_COS);
+    out->DSCPConfigurationSet = set(TESSEL_CFG_BIT_DSCP);
+    out->GeneralDSCPConfigurationSet = set(TESSEL_CFG_BIT_GENERAL_DSCP);
+    out->EventDSCPConfigurationSet = set(TESSEL_CFG_BIT_EVENT_DSCP);
+    out->IPv4TTLConfigurationSet = set(TESSEL_CFG_BIT_IPV4_TTL);
+    out->IPv6HopLimitConfigurationSet = set(TESSEL_CFG_BIT_IPV6_HOP_LIMIT);
+    out->DelayAsymmetryConfigurationSet = set(TESSEL_CFG_BIT_DELAY_ASYMMETRY);
+    out->MulticastConfigurationSet = set(TESSEL_CFG_BIT_TRANSPORT);
+    out->AnnounceGrantDurationSet = set(TESSEL_CFG_BIT_ANNOUNCE_GRANT_DURATION);
+    out->SyncGrantDurationSet = set(TESSEL_CFG_BIT_SYNC_GRANT_DURATION);
+    out->DelayRespGrantDurationSet = set(TESSEL_CFG_BIT_DELAY_RESP_GRANT_DURATION);
+    out->DelayRespReceiveTimeoutSet = set(TESSEL_CFG_BIT_DELAY_RESP_TIMEOUT);
+    out->DenyInvalidGrantsSet = set(TESSEL_CFG_BIT_DENY_INVALID_GRANTS);
+    out->SyncReceiveTimeoutSet = set(TESSEL_CFG_BIT_SYNC_TIMEOUT);
+    out->InteropCfgSet = set(TESSEL_CFG_BIT_INTEROP);
+}
+
+void session_state_to_bag(const tessel_offload_session_state_type &in, ptp_bag_idb_offload_entry *out)
+{
+    *out = {in.session_entry_exists, in.session_exists, in.create_update_pending, in.delete_pending, in.on_update_list};
+}
+
+bag_bytes rewrite_of(bag_scratch_type &scratch, const ptp_adjacency_type &adjacency)
+{
+    const uint32_t length = std::min<uint32_t>(adjacency.rewrite_str_len, sizeof adjacency.rewrite_str);
+    auto *bytes = scratch.alloc<uint8_t>(length, "PTP IDB bag rewrite");
+    if (bytes == nullptr) {
+        return {0, nullptr};
+    }
+    std::memcpy(bytes, adjacency.rewrite_str, length);
+    return {length, bytes};
+}
+
+void foreign_master_to_bag(bag_scratch_type &scratch, ptp_fsm_foreign_master_type &fm,
+                           ptp_bag_idb_foreign_master_entry *out)
+{
+    ptp_address_to_bag(&fm.peer_addr, &out->peer_addr);
+    out->configured_priority = fm.configured_priority;
+    out->configured_clock_class = fm.configured_clock_class;
+    out->delay_asymmetry = fm.delay_asymmetry;
+    out->parent_port_id = {fm.parent_port_id.clock_id, fm.parent_port_id.port_num};
+    clock_to_bag(fm.master_clock, &out->master_clock);
+    out->is_priority_configured = fm.is_priority_configured;
+    out->is_clock_class_configured = fm.is_clock_class_configured;
+    out->transport = static_cast<ptp_bag_transport_type>(fm.transport);
+    out->is_in_ranked_list = fm.is_in_ranked_list;
+    out->is_slaving = fm.is_slaving;
+    out->is_listening = fm.is_listening;
+    out->is_resync_pending = fm.is_resync_pending;
+    out->is_fib_registered = tessel_fib_info_registered(&fm.fib_info);
+    out->is_fib_updated = (fm.fib_info.update.flags & TESSEL_FIB_UPDATE_PRESENT) != 0;
+    out->rewrite_str = rewrite_of(scratch, fm.adjacency);
+    out->announce_count = fm.announce_count;
+    out->announce_id_array[0] = fm.announce_id_array[0];
+    out->announce_id_array[1] = fm.announce_id_array[1];
+    out->sync_received = fm.sync_received;
+    out->delay_resp_received = fm.delay_resp_received;
+    out->ptsf_lossannounce = fm.ptsf_lossannounce;
+    out->ptsf_losssync_sync = fm.ptsf_losssync_sync;
+    out->ptsf_losssync_delay_resp = fm.ptsf_losssync_delay_resp;
+    out->signaling_id = fm.signaling_id;
+    const auto &a = fm.grant[PTP_FSM_FM_GRANT_ANNOUNCE];
+    const auto &s = fm.grant[PTP_FSM_FM_GRANT_SYNC];
+    const auto &d = fm.grant[PTP_FSM_FM_GRANT_DELAY_RESP];
+    out->announce_grant_timer_running = a.grant_timer != nullptr;
+    out->announce_grant_retry_timer_running = a.retry_timer != nullptr;
+    out->announce_grant_duration = a.duration;
+    out->LogAnnounceInterval = a.log_interval;
+    out->sync_grant_timer_running = s.grant_timer != nullptr;
+    out->sync_grant_retry_timer_running = s.retry_timer != nullptr;
+    out->sync_grant_duration = s.duration;
+    out->LogSyncInterval = s.log_interval;
+    out->delay_resp_grant_timer_running = d.grant_timer != nullptr;
+    out->delay_resp_grant_retry_timer_running = d.retry_timer != nullptr;
+    out->delay_resp_grant_duration = d.duration;
+    out->log_delay_resp_interval = d.log_interval;
+    out->is_announce_granted = fm.is_announce_granted;
+    out->is_sync_granted = fm.is_sync_granted;
+    out->is_delay_resp_granted = fm.is_delay_resp_granted;
+    out->is_nonnegotiated = fm.is_nonnegotiated;
+    out->delay_req_id = fm.delay_req_id;
+    out->is_sending_delay_req = fm.is_sending_delay_req;
+    out->is_handling_sync = fm.is_handling_sync;
+    tessel_offload_session_state_type state{};
+    tessel_offload_foreign_master_session_state_get(&fm, &state);
+    session_state_to_bag(state, &out->offload_entry);
+}
+
+void peer_to_bag(bag_scratch_type &scratch, ptp_fsm_peer_entry_type &p, ptp_bag_idb_unicast_peer_entry *out)
+{
+    const uint64_t now = static_cast<uint64_t>(plat_time(nullptr));
+    ptp_address_to_bag(&p.peer_addr, &out->peer_addr);
+    out->peer_port_id = {p.peer_port_id.clock_id, p.peer_port_id.port_num};
+    out->peer_sequence_id = p.peer_sequence_id;
+    out->chkpt_id = static_cast<uint32_t>(p.chkpt_id);
+    // Seconds left of each grant.
+    const auto left = [now](const ptp_fsm_peer_grant_type &g) {
+        return g.expiry > now ? static_cast<int32_t>(std::min<uint64_t>(g.expiry - now, INT32_MAX)) : 0;
+    };
+    const auto &a = p.grant[PTP_FSM_PEER_GRANT_ANNOUNCE];
+    const auto &s = p.grant[PTP_FSM_PEER_GRANT_SYNC];
+    const auto &d = p.grant[PTP_FSM_PEER_GRANT_DELAY_RESP];
+    out->announce_expiry_time = left(a);
+    out->announce_grant_timer_running = a.grant_timer != nullptr && mgd_timer_leaf_running(a.grant_timer);
+    out->announce_grant_duration = a.duration;
+    out->log_announce_interval = a.log_interval;
+    out->app_log_announce_interval = a.app_log_interval;
+    out->sync_expiry_time = left(s);
+    out->sync_grant_timer_running = s.grant_timer != nullptr && mgd_timer_leaf_running(s.grant_timer);
+    out->sync_grant_duration = s.duration;
+    out->log_sync_interval = s.log_interval;
+    out->app_log_sync_interval = s.app_log_interval;
+    out->delay_resp_expiry_time = left(d);
+    out->delay_resp_grant_timer_running = d.grant_timer != nullptr && mgd_timer_leaf_running(d.grant_timer);
+    out->delay_resp_grant_duration = d.duration;
+    out->log_delay_resp_interval = d.log_interval;
+    out->app_log_delay_resp_interval = d.app_log_interval;
+    out->is_announce_granted = p.is_announce_granted;
+    out->is_sync_granted = p.is_sync_granted;
+    out->is_delay_resp_granted = p.is_delay_resp_granted;
+    out->is_delay_req_replying = p.is_delay_req_replying;
+    out->is_resync_pending = p.is_resync_pending;
+    out->is_nonnegotiated = p.is_nonnegotiated;
+    out->is_fib_registered = tessel_fib_info_registered(&p.fib_info);
+    out->is_fib_updated = (p.fib_info.update.flags & TESSEL_FIB_UPDATE_PRESENT) != 0;
+    out->rewrite_str = rewrite_of(scratch, p.adjacency);
+    tessel_offload_session_state_type state{};
+    tessel_offload_unicast_peer_session_state_get(&p, &state);
+    session_state_to_bag(state, &out->offload_entry);
+}
+
+void caps_to_bag(const tessel_ipc_idb_type *idb, ptp_bag_idb_plat_caps *out)
+{
+    out->SupportsUnicast = 1;
+    out->SupportsMaster = 1;
+    out->SupportsOneStep = tessel_intf_caps_supports_one_step();
+    out->SupportsTwoStep = tessel_intf_caps_supports_two_step();
+    out->SupportsEthernet = tessel_intf_caps_supports_ethernet();
+    out->SupportsMulticast = tessel_intf_caps_supports_multicast();
+    out->SupportsIPv4 = 1;
+    out->SupportsIPv6 = tessel_intf_caps_supports_ipv6();
+    out->SupportsSlave = slave_supported(idb);
+    out->SupportsSourceIP = tessel_intf_caps_supports_source_ip();
+    out->LogSyncRate = tessel_intf_caps_get_log_max_sync_rate();
+}
+
+void ipc_idb_to_bag(bag_scratch_type &scratch, tessel_ipc_idb_type *idb, ptp_bag_ipc_idb *out)
+{
+    out->IPCThreadInterfaceName = idb->header.ifname;
+    out->IPCThreadInterfaceHandle = idb->header.ifhandle;
+    out->IPCThreadInterfaceType = static_cast<uint16_t>(idb->if_type);
+    out->IPCThreadLineState = idb->im_state;
+    out->IPCThreadRegisteredEncap = idb->registered_encap;
+    const uint32_t ether_len = std::min<uint32_t>(idb->ether_info_len, sizeof idb->ether_info);
+    if ((idb->flags & TESSEL_IPC_FLAG_ETHER_INFO_KNOWN) != 0) {
+        (void)eth_encap_attr_src_mac_get(idb->ether_info, ether_len, out->IPCThreadMACAdress.macaddr);
+    }
+    if (auto *bytes = scratch.alloc<int8_t>(ether_len, "Bag ethernet info"); bytes != nullptr) {
+        std::memcpy(bytes, idb->ether_info, ether_len);
+        out->ether_info = {ether_len, bytes};
+    }
+    if (auto *list = scratch.alloc<ptp_bag_ipv4_addr_list>(1, "PTP IDB bag address list"); list != nullptr) {
+        ptp_bag_ipv4_addr_list_fill(idb->ipv4_addr_list, idb->ipv4_addr_count, list);
+        scratch.own(list->AddrList.array);
+        out->IPCThreadIPv4AddressList = list;
+    }
+    out->IPCThreadIPv4VRF = idb->ipv4_vrf;
+    out->IPCThreadIPv4AddressApplied = idb->applied_ipv4_addr;
+    if (auto *list = scratch.alloc<ptp_bag_ipv6_addr_list>(1, "PTP IDB bag address list"); list != nullptr) {
+        ptp_bag_ipv6_addr_list_fill(idb->ipv6_addr_list, idb->ipv6_addr_count, list);
+        scratch.own(list->AddrList.array);
+        out->IPCThreadIPv6AddressList = list;
+    }
+    std::memcpy(out->IPCThreadIPv6AddressApplied, idb->applied_ipv6_addr, PTP_IPV6_ADDR_LEN);
+    const uint64_t f = idb->flags;
+    const auto flag = [f](uint64_t bit) -> uint32_t { return (f & bit) != 0 ? 1 : 0; };
+    out->IPCThreadFlags = static_cast<uint32_t>(f);
+    out->IPCThreadFlagUpdateCreated = flag(TESSEL_IPC_FLAG_UPDATE_CREATED);
+    out->IPCThreadFlagUpdateDeleted = flag(TESSEL_IPC_FLAG_UPDATE_DELETED);
+    out->IPCThreadFlagUpdateEncap = flag(TESSEL_IPC_FLAG_UPDATE_ENCAP);
+    out->IPCThreadFlagUpdateClockOperation = flag(TESSEL_IPC_FLAG_UPDATE_CLOCK_OPERATION);
+    out->IPCThreadFlagUpdateAnnounceInterval = flag(TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_INTERVAL);
+    out->IPCThreadFlagUpdateSyncInterval = flag(TESSEL_IPC_FLAG_UPDATE_SYNC_INTERVAL);
+    out->IPCThreadFlagUpdateAnnounceTimeout = flag(TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_TIMEOUT);
+    out->IPCThreadFlagUpdateDelayRespMinInterval = flag(TESSEL_IPC_FLAG_UPDATE_DELAY_RESP_MIN_INTERVAL);
+    out->IPCThreadFlagUpdateMasterTable = flag(TESSEL_IPC_FLAG_UPDATE_MASTER_TABLE);
+    out->IPCThreadFlagUpdateSlaveTable = flag(TESSEL_IPC_FLAG_UPDATE_SLAVE_TABLE);
+    out->IPCThreadFlagUpdateTransport = flag(TESSEL_IPC_FLAG_UPDATE_TRANSPORT);
+    out->IPCThreadFlagUpdatePortState = flag(TESSEL_IPC_FLAG_UPDATE_PORT_STATE);
+    out->IPCThreadFlagUpdateCOS = flag(TESSEL_IPC_FLAG_UPDATE_COS);
+    out->IPCThreadFlagUpdateDSCP = flag(TESSEL_IPC_FLAG_UPDATE_DSCP);
+    out->IPCThreadFlagUpdateIPv4TTL = flag(TESSEL_IPC_FLAG_UPDATE_IPV4_TTL);
+    out->IPCThreadFlagUpdateIPv6HopLimit = flag(TESSEL_IPC_FLAG_UPDATE_IPV6_HOP_LIMIT);
+    out->IPCThreadFlagUpdateDelayAsymmetry = flag(TESSEL_IPC_FLAG_UPDATE_DELAY_ASYMMETRY);
+    out->IPCThreadFlagUpdateEtherInfo = flag(TESSEL_IPC_FLAG_UPDATE_ETHER_INFO);
+    out->IPCThreadFlagUpdateIMState = flag(TESSEL_IPC_FLAG_UPDATE_IM_STATE);
+    out->IPCThreadFlagUpdateIPAddress = flag(TESSEL_IPC_FLAG_UPDATE_IP_ADDRESS);
+    out->IPCThreadFlagUpdateIPv6Address = flag(TESSEL_IPC_FLAG_UPDATE_IPV6_ADDRESS);
+    out->IPCThreadFlagUpdateVRFID = flag(TESSEL_IPC_FLAG_UPDATE_VRF_ID);
+    out->IPCThreadFlagUpdateInterfaceHandle = flag(TESSEL_IPC_FLAG_UPDATE_IFHANDLE);
+    out->IPCThreadFlagUpdateInterfaceType = flag(TESSEL_IPC_FLAG_UPDATE_IF_TYPE);
+    out->IPCThreadFlagUpdateSyncReceiveTimeout = flag(TESSEL_IPC_FLAG_UPDATE_SYNC_RECEIVE_TIMEOUT);
+    out->IPCThreadFlagUpdateDelayRespReceiveTimeout = flag(TESSEL_IPC_FLAG_UPDATE_DELAY_RESP_RECEIVE_TIMEOUT);
+    out->IPCThreadFlagUpdateAnnounceGrantDuration = flag(TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_GRANT_DURATION);
+    out->IPCThreadFlagUpdateSyncGrantDuration = flag(TESSEL_IPC_FLAG_UPDATE_SYNC_GRANT_DURATION);
+    out->IPCThreadFlagUpdateDelayRespGrantDuration = flag(TESSEL_IPC_FLAG_UPDATE_DELAY_RESP_GRANT_DURATION);
+    out->IPCThreadFlagUpdateGrantReduceDeny = flag(TESSEL_IPC_FLAG_UPDATE_GRANT_REDUCE_DENY);
+    out->IPCThreadFlagUpdateLocalPriority = flag(TESSEL_IPC_FLAG_UPDATE_LOCAL_PRIORITY);
+    out->IPCThreadFlagEnabled = flag(TESSEL_IPC_FLAG_ENABLED);
+    out->IPCThreadFlagVRFIDKnown = flag(TESSEL_IPC_FLAG_VRF_ID_KNOWN);
+    out->IPCThreadFlagEtherInfoKnown = flag(TESSEL_IPC_FLAG_ETHER_INFO_KNOWN);
+    out->IPCThreadFlagIPv4Registered = idb->registered_encap == PTP_ENCAP_IPV4;
+    out->IPCThreadFlagIPv6Registered = idb->registered_encap == PTP_ENCAP_IPV6;
+    out->IPCThreadFlagIMRegistered = flag(TESSEL_IPC_FLAG_IM_REGISTERED);
+    config_to_bag(scratch, idb->applied_config, &out->IPCThreadAppliedConfiguration);
+    config_to_bag(scratch, idb->if_config, &out->IPCThreadInterfaceConfiguration);
+    config_flags_to_bag(idb->if_config, idb->if_config_flags, &out->IPCThreadInterfaceConfigurationFlags);
+    if (const tessel_prf_db_type *profile = idb->profile_db; profile != nullptr) {
+        out->IPCThreadConfigurationProfileName = scratch.value<ptp_bag_string>(profile->name, "PTP IDB bag profile");
+        if (profile->has_config != 0) {
+            out->IPCThreadProfileConfiguration = scratch.alloc<ptp_bag_idb_config>(1, "PTP IDB bag profile");
+            if (out->IPCThreadProfileConfiguration != nullptr) {
+                config_to_bag(scratch, profile->prf_config, out->IPCThreadProfileConfiguration);
+            }
+            out->IPCThreadProfileConfigurationFlags = scratch.alloc<ptp_bag_idb_config_flags>(1, "PTP IDB bag profile");
+            if (out->IPCThreadProfileConfigurationFlags != nullptr) {
+                config_flags_to_bag(profile->prf_config, profile->prf_config_flags,
+                                    out->IPCThreadProfileConfigurationFlags);
+            }
+        }
+    }
+    caps_to_bag(idb, &out->IPCThreadPlatformCapabilities);
+}
+
+void proto_idb_to_bag(bag_scratch_type &scratch, tessel_proto_idb_type *p, ptp_bag_proto_idb *out)
+{
+    out->proto_name = p->header.ifname;
+    out->proto_ifh = p->header.ifhandle;
+    out->proto_port_num = p->port_num;
+    out->proto_if_type = p->if_type;
+    out->proto_im_state = p->im_state;
+    out->proto_attached_encap = static_cast<ptp_bag_encap>(p->attached_encap);
+    if (ether_info_known(p)) {
+        (void)eth_encap_attr_src_mac_get(p->ether_info, std::min<uint32_t>(p->ether_info_len, sizeof p->ether_info),
+                                         out->proto_mac_addr.macaddr);
+    }
+    out->proto_ipv4_addr = p->ipv4_addr;
+    std::memcpy(out->proto_ipv6_addr, p->ipv6_addr, PTP_IPV6_ADDR_LEN);
+    out->proto_ipv4_vrf = p->ipv4_vrf;
+    out->proto_spio_attach_required = tessel_packet_attach_requested(p);
+    out->proto_is_spio_attached = p->is_spio_attached;
+    out->proto_flag_port_mgr_mark = port_mgr_mark(p);
+    out->proto_flag_port_mgr_ready = port_mgr_ready(p);
+    out->proto_flag_ether_info_known = ether_info_known(p);
+    out->proto_flag_vrf_id_known = vrf_id_known(p);
+    out->proto_flag_port_num_mark = (p->flags & port_num_mark) != 0;
+    config_to_bag(scratch, p->config, &out->proto_config);
+
+    tessel_proto_idb_fsm &f = p->fsm;
+    ptp_bag_idb_fsm &o = out->fsm;
+    o.PortState = f.PortState;
+    o.qualification_timer_running = f.qualification_timer_running;
+    o.is_held_passive = f.is_held_passive;
+    o.current_announce_id = f.current_announce_id;
+    const uint32_t masters = static_cast<uint32_t>(avl2_count(&f.foreign_master_table));
+    auto *fms = scratch.alloc<ptp_bag_idb_foreign_master_entry>(masters, "PTP IDB bag foreign master table");
+    uint32_t k = 0;
+    for_each_row<ptp_fsm_foreign_master_type>(&f.foreign_master_table, [&](ptp_fsm_foreign_master_type *fm) {
+        if (fms != nullptr && k < masters) {
+            foreign_master_to_bag(scratch, *fm, &fms[k++]);
+        }
+    });
+    o.foreign_master_table = {k, fms};
+    o.is_best_master = f.foreign_master_ranked_list != nullptr;
+    if (f.foreign_master_ranked_list != nullptr) {
+        ptp_address_to_bag(&f.foreign_master_ranked_list->peer_addr, &o.best_master_peer_addr);
+    }
+    o.is_slaving_master = f.slaving_master != nullptr;
+    if (f.slaving_master != nullptr) {
+        ptp_address_to_bag(&f.slaving_master->peer_addr, &o.slaving_master_peer_addr);
+    }
+    o.announce_timeout_counter = f.announce_timeout_counter;
+    o.looped_port_num = f.looped_port_num;
+    o.last_looped_announce_id = f.last_looped_announce_id;
+    o.is_listening = f.is_listening;
+    o.is_sending_multicast_announce = f.is_sending_multicast_announce;
+    o.is_announce_timeout_running = f.is_announce_timeout_running;
+    o.announce_timer_running = f.announce_timer_running;
+    o.sync_receive_timer_running = f.sync_receive_timer_running;
+    o.delay_resp_receive_timer_running = f.delay_resp_receive_timer_running;
+    o.is_master_drrm_running = f.is_master_drrm_running;
+    o.is_slave_drrm_running = f.is_slave_drrm_running;
+    o.sync_timer_running = f.sync_timer_running;
+    o.scheduled_function_fmc = f.scheduled_functions != 0;
+    o.is_fsm_init = f.is_fsm_init;
+    o.is_locked = f.is_locked;
+    o.is_unicast_grant_allowed = f.is_unicast_grant_allowed != 0;
+    o.unicast_peer_count = f.unicast_peer_count;
+    const uint32_t peers = static_cast<uint32_t>(avl2_count(&f.unicast_peer_tree));
+    auto *prs = scratch.alloc<ptp_bag_idb_unicast_peer_entry>(peers, "PTP IDB bag unicast peer table");
+    uint32_t j = 0;
+    for_each_row<ptp_fsm_peer_entry_type>(&f.unicast_peer_tree, [&](ptp_fsm_peer_entry_type *pe) {
+        if (prs != nullptr && j < peers) {
+            peer_to_bag(scratch, *pe, &prs[j++]);
+        }
+    });
+    o.unicast_peer_table = {j, prs};
+    tessel_offload_session_state_type state{};
+    tessel_offload_if_session_state_get(p, &state);
+    session_state_to_bag(state, &out->offload_entry);
+}
+
+zerrno tessel_edm_if_idb_build(tessel_ipc_idb_type *idb, bool name, bool data, char *key, uint8_t **bag,
+                               uint32_t *length)
+{
+    if (name) {
+        write_key(idb, key);
+    }
+    if (!data) {
+        return 0;
+    }
+    bag_scratch_type scratch;
+    ptp_if_idb_info info{};
+    ipc_idb_to_bag(scratch, idb, &info.IPCThreadIDB);
+    if (tessel_proto_idb_type *proto = proto_record_of(idb); proto != nullptr) {
+        info.ProtocolThreadIDB = scratch.alloc<ptp_bag_proto_idb>(1, "PTP IDB bag protocol thread");
+        if (info.ProtocolThreadIDB != nullptr) {
+            proto_idb_to_bag(scratch, proto, info.ProtocolThreadIDB);
+        }
+    }
+    return encode_if_bag(idb, &info, ptp_if_idb_info_bag_getfn(),
+                         "%s: [ERROR] Failed to encode interface idb bag for interface %s (0x%8.8x): %s", bag, length);
+}
+
 // The per-interface items, by the registration's path index (bg_ident of their rows).
 struct if_item_type {
     const char *what;      // in the get debug line
@@ -852,11 +1439,11 @@ const if_item_type if_items[9] = {
     {"Interface info", "Interface info", tessel_edm_if_get_data, false},
     {"Foreign clock", "Foreign clock", tessel_edm_if_foreign_clock_build, false},
     {"Interface packet counter", "Interface packet counter", tessel_edm_if_packet_counters_build, true},
-    {"Interface IDB", "Interface IDB", nullptr, false},
+    {"Interface IDB", "Interface IDB", tessel_edm_if_idb_build, false},
     {"Interface event counter", "Interface event counter", tessel_edm_if_event_counters_build, false},
     {"Interface unicast peers", "Interface unicast peers", tessel_edm_if_unicast_peers_build, false},
     {"Interface portDS", "Interface portDS", tessel_edm_if_port_ds_build, false},
-    {"Interface config_errors", "Config errors", nullptr, false},
+    {"Interface config_errors", "Config errors", tessel_edm_if_config_errors_build, false},
     {"Interface interop info", "Interface interop info", tessel_edm_if_interop_build, false},
 };
 

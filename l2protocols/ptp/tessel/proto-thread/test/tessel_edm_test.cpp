@@ -10,8 +10,10 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "evm_test_thread.h"
@@ -20,14 +22,17 @@
 #include "ptp_address.h"
 #include "ptp_bags.h"
 #include "shmwin.h"
+#include "tessel_cfg.h"
 #include "tessel_edm.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_peer_entry.h"
 #include "tessel_interop_config.h"
 #include "tessel_ipc_db.h"
+#include "tessel_offload.h"
 #include "tessel_peer_index.h"
 #include "tessel_port_mgr.h"
 #include "tessel_proto_db.h"
+#include "tessel_slave_db.h"
 #include "tessel_stats.h"
 
 extern bool fake_is_proto_thread;
@@ -98,6 +103,42 @@ bool tessel_intf_caps_supports_slave(void)
 uint8_t tessel_intf_caps_get_max_sync_rate(void)
 {
     return 7;
+}
+namespace {
+uint32_t fake_ipc_ptp_enable = 1;
+} // namespace
+uint32_t tessel_ipc_get_clock_profile(uint32_t *telecom_clock_type)
+{
+    if (telecom_clock_type != nullptr) {
+        *telecom_clock_type = fake_clock_type;
+    }
+    return fake_profile;
+}
+uint32_t tessel_ipc_get_ptp_enable(void)
+{
+    return fake_ipc_ptp_enable;
+}
+uint8_t tessel_intf_caps_get_log_max_sync_rate(void)
+{
+    return 7;
+}
+bool tessel_packet_attach_requested(const tessel_proto_idb_type *)
+{
+    return true;
+}
+// Each kind of session reports one distinct state.
+void tessel_offload_if_session_state_get(tessel_proto_idb_type *, tessel_offload_session_state_type *out)
+{
+    *out = {1, 1, 0, 0, 0};
+}
+void tessel_offload_unicast_peer_session_state_get(ptp_fsm_peer_entry_type *, tessel_offload_session_state_type *out)
+{
+    *out = {1, 0, 1, 0, 0};
+}
+void tessel_offload_foreign_master_session_state_get(ptp_fsm_foreign_master_type *,
+                                                     tessel_offload_session_state_type *out)
+{
+    *out = {1, 0, 0, 1, 1};
 }
 zerrno tessel_peer_index_get(tessel_proto_idb_type *, const ptp_address_type *addr, ptp_peer_index_type *out)
 {
@@ -240,6 +281,7 @@ protected:
         fake_local_clock_known = true;
         fake_advertised = ptp_clock_type{};
         fake_peer_indices.clear();
+        fake_ipc_ptp_enable = 1;
         provider.run([this] {
             ASSERT_EQ(ipc_side([] { return tessel_ipc_db_init(); }), 0u);
             ASSERT_EQ(tessel_proto_db_init(), 0u);
@@ -255,6 +297,8 @@ protected:
             serve("/oper/ptp/unicast-peers/if/", tessel_edm_if_schemas[5]);
             serve("/oper/ptp/gl/dataset/port-ds/if/", tessel_edm_if_schemas[6]);
             serve("/oper/ptp/interop/if/", tessel_edm_if_schemas[8]);
+            serve("/oper/ptp/idb/if/", tessel_edm_if_schemas[3]);
+            serve("/oper/ptp/config-errors/if/", tessel_edm_if_schemas[7]);
         });
         ASSERT_EQ(nodra_bind(&asker, "/oper/ptp/", 0), 0u);
         ASSERT_EQ(nodra_bind(&actor, "/action/ptp/", 0), 0u);
@@ -996,6 +1040,198 @@ TEST_F(EdmTest, PacketCountersPerPeer)
     EXPECT_EQ(bag.PeerCounters.array[1].Counters.SignalingSent, 2u);
     EXPECT_EQ(bag.PeerCounters.array[1].Counters.AnnounceReceived, 0u);
     bag_free_indirections(&bag, ptp_if_packet_counter_info_bag_getfn());
+}
+
+// The configuration-error flags that are set, by name.
+std::vector<std::string> set_flags(const ptp_bag_config_errors &e)
+{
+    std::vector<std::string> out;
+    const auto add = [&out](const char *name, const auto &value) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(value)>, uint32_t>) {
+            if (value != 0) {
+                out.emplace_back(name);
+            }
+        } else if (value.count != 0) {
+            out.emplace_back(name);
+        }
+    };
+#define CFG_ERROR_FIELD(S, name, type, ctype) add(#name, e.name);
+    PTP_BAG_DEF_130(CFG_ERROR_FIELD, ptp_bag_config_errors)
+#undef CFG_ERROR_FIELD
+    return out;
+}
+
+TEST_F(EdmTest, ConfigurationErrorsByRule)
+{
+    add_ports();
+    struct row_type {
+        const char *what;
+        uint32_t profile;
+        uint32_t clock_type;
+        std::function<void(tessel_ipc_idb_type *)> configure;
+        std::vector<std::string> expected;
+    };
+    const auto bit = [](uint32_t b) { return 1u << b; };
+    const row_type rows[] = {
+        {"plain IPv4 unicast", PTP_PROFILE_DEFAULT, PTP_TELECOM_CLOCK_T_BC, [](tessel_ipc_idb_type *) {}, {}},
+        {"enabled while PTP is off",
+         PTP_PROFILE_DEFAULT,
+         PTP_TELECOM_CLOCK_T_BC,
+         [](tessel_ipc_idb_type *idb) {
+             idb->flags |= TESSEL_IPC_FLAG_ENABLED;
+             fake_ipc_ptp_enable = 0;
+         },
+         {"GlobalPTP"}},
+        {"G.8275.1 over IPv4 unicast",
+         PTP_PROFILE_G8275_1,
+         PTP_TELECOM_CLOCK_T_BC,
+         [](tessel_ipc_idb_type *) {},
+         {"ProfileIPv4", "ProfileUnicast"}},
+        {"G.8275.2 grandmaster that is slave-only",
+         PTP_PROFILE_G8275_2,
+         PTP_TELECOM_CLOCK_T_GM,
+         [](tessel_ipc_idb_type *idb) {
+             idb->applied_config.port_state = PTP_RESTRICT_PORT_STATE_SLAVE_ONLY;
+             idb->applied_config.encap = PTP_ENCAP_ETHERNET;
+             idb->applied_config.announce_interval = 2;
+         },
+         {"ProfileEthernet", "ProfilePortState", "ProfileAnnounceInterval", "InvalidGrantReduction"}},
+        {"items that do not apply",
+         PTP_PROFILE_DEFAULT,
+         PTP_TELECOM_CLOCK_T_BC,
+         [bit](tessel_ipc_idb_type *idb) {
+             idb->applied_config.encap = PTP_ENCAP_ETHERNET;
+             idb->applied_config.transport = PTP_TRANSPORT_MULTICAST;
+             idb->applied_config_flags = bit(TESSEL_CFG_BIT_LOCAL_PRIORITY) | bit(TESSEL_CFG_BIT_IPV4_TTL) |
+                                         bit(TESSEL_CFG_BIT_SYNC_TIMEOUT) | bit(TESSEL_CFG_BIT_DELAY_ASYMMETRY);
+         },
+         {"Multicast", "LocalPriority", "IPv4TTL", "ProfileSyncTimeout"}},
+        {"interop towards G.8275.1",
+         PTP_PROFILE_DEFAULT,
+         PTP_TELECOM_CLOCK_T_BC,
+         [](tessel_ipc_idb_type *idb) {
+             auto *interop = new tessel_interop_config_type{};
+             interop->presence = TESSEL_INTEROP_PROFILE | TESSEL_INTEROP_DOMAIN | TESSEL_INTEROP_EGRESS_PRIORITY1;
+             interop->profile = PTP_PROFILE_G8275_1;
+             interop->domain = 3;
+             interop->egress.priority1 = 100;
+             idb->applied_config.interop_cfg = interop;
+         },
+         {"ProfileIPv4", "ProfileUnicast", "InvalidInteropDomain", "InvalidInteropEgressPriority1"}},
+        {"tables and delay asymmetry of a grandmaster",
+         PTP_PROFILE_G8275_2,
+         PTP_TELECOM_CLOCK_T_GM,
+         [bit](tessel_ipc_idb_type *idb) {
+             tessel_if_config_type &c = idb->applied_config;
+             c.port_state = PTP_RESTRICT_PORT_STATE_MASTER_ONLY;
+             c.deny_invalid_grants = 1;
+             idb->applied_config_flags = bit(TESSEL_CFG_BIT_DELAY_ASYMMETRY);
+             tessel_master_db_type *m = nullptr;
+             const ptp_address_type a = ipv4(1);
+             ASSERT_EQ(tessel_master_db_init(&c.master_table), 0u);
+             ASSERT_EQ(tessel_master_db_add(&c.master_table, &a, &m), 0u);
+             m->multicast = PTP_TRANSPORT_MIXED;
+         },
+         {"ProfileMasterMixed", "InvalidMasterConfigClockType", "InvalidMasterConfigPortState",
+          "DelayAsymmetryConfigClockType", "DelayAsymmetryConfigPortState"}},
+    };
+    for (const row_type &row : rows) {
+        fake_profile = row.profile;
+        fake_clock_type = row.clock_type;
+        fake_ipc_ptp_enable = 1;
+        provider.run([&] {
+            tessel_ipc_idb_type *idb = nullptr;
+            ASSERT_EQ(tessel_ipc_db_get_by_ifname("Gi0/0/0/5", &idb), 0u);
+            tessel_master_db_destroy(&idb->applied_config.master_table);
+            delete idb->applied_config.interop_cfg;
+            idb->applied_config = tessel_if_config_type{};
+            idb->applied_config.encap = PTP_ENCAP_IPV4;
+            idb->applied_config.transport = PTP_TRANSPORT_UNICAST;
+            idb->applied_config_flags = 0;
+            idb->flags = 0;
+            row.configure(idb);
+        });
+        ptp_if_config_errors_entry bag{};
+        ASSERT_EQ(get_bag("config-errors/if/Gi0/0/0/5", ptp_if_config_errors_entry_bag_getfn(), &bag), 0u) << row.what;
+        EXPECT_STREQ(bag.InterfaceName, "Gi0/0/0/5");
+        EXPECT_EQ(bag.ClockProfile, row.profile);
+        EXPECT_EQ(bag.TelecomClockType, row.clock_type);
+        EXPECT_EQ(bag.InteropProfile != nullptr, std::string(row.what).starts_with("interop")) << row.what;
+        EXPECT_EQ(set_flags(bag.ConfigurationErrors), row.expected) << row.what;
+        bag_free_indirections(&bag, ptp_if_config_errors_entry_bag_getfn());
+    }
+    provider.run([] {
+        tessel_ipc_idb_type *idb = nullptr;
+        ASSERT_EQ(tessel_ipc_db_get_by_ifname("Gi0/0/0/5", &idb), 0u);
+        delete idb->applied_config.interop_cfg;
+        idb->applied_config.interop_cfg = nullptr;
+    });
+}
+
+TEST_F(EdmTest, InterfaceDumpOfBothRecords)
+{
+    add_peers();
+    provider.run([] {
+        tessel_ipc_idb_type *idb = nullptr;
+        ASSERT_EQ(tessel_ipc_db_get_by_ifname("Gi0/0/0/2", &idb), 0u);
+        ipc_side([&] {
+            tessel_ipc_db_add_ifhandle(0x102, idb);
+            return 0u;
+        });
+        idb->flags = TESSEL_IPC_FLAG_ENABLED | TESSEL_IPC_FLAG_UPDATE_MASTER_TABLE;
+        idb->if_config_flags = 1u << TESSEL_CFG_BIT_ENCAP;
+    });
+    ptp_if_idb_info bag{};
+    ASSERT_EQ(get_bag("idb/if/Gi0/0/0/2", ptp_if_idb_info_bag_getfn(), &bag), 0u);
+    const ptp_bag_ipc_idb &ipc = bag.IPCThreadIDB;
+    EXPECT_STREQ(ipc.IPCThreadInterfaceName, "Gi0/0/0/2");
+    EXPECT_EQ(ipc.IPCThreadInterfaceHandle, 0x102u);
+    EXPECT_EQ(ipc.IPCThreadInterfaceType, 15u);
+    ASSERT_NE(ipc.IPCThreadIPv4AddressList, nullptr);
+    EXPECT_EQ(ipc.IPCThreadIPv4AddressList->AddrList.count, 2u);
+    EXPECT_EQ(ipc.IPCThreadIPv4AddressApplied, ipv4_value(20));
+    EXPECT_EQ(ipc.IPCThreadFlagEnabled + ipc.IPCThreadFlagUpdateMasterTable, 2u);
+    EXPECT_EQ(ipc.IPCThreadFlagUpdateCreated + ipc.IPCThreadFlagUpdateSlaveTable, 0u);
+    EXPECT_EQ(ipc.IPCThreadAppliedConfiguration.LogAnnounceIntervalConfiguration, 1u);
+    EXPECT_EQ(ipc.IPCThreadAppliedConfiguration.MasterTable.count, 2u);
+    EXPECT_EQ(ipc.IPCThreadAppliedConfiguration.ClockOperationConfiguration.OneStep, 1u);
+    EXPECT_EQ(ipc.IPCThreadInterfaceConfigurationFlags.EncapsulationConfigurationSet, 1u);
+    EXPECT_EQ(ipc.IPCThreadInterfaceConfigurationFlags.AnnounceIntervalConfigurationSet, 0u);
+    EXPECT_EQ(ipc.IPCThreadConfigurationProfileName, nullptr);
+    EXPECT_EQ(ipc.IPCThreadPlatformCapabilities.SupportsMulticast, 0u);
+    EXPECT_EQ(ipc.IPCThreadPlatformCapabilities.LogSyncRate, 7u);
+    ASSERT_NE(bag.ProtocolThreadIDB, nullptr);
+    const ptp_bag_proto_idb &proto = *bag.ProtocolThreadIDB;
+    EXPECT_STREQ(proto.proto_name, "Gi0/0/0/2");
+    EXPECT_EQ(proto.proto_port_num, 2u);
+    EXPECT_EQ(proto.offload_entry.session_exists, 1u);
+    EXPECT_EQ(proto.fsm.PortState, static_cast<uint32_t>(PTP_PORT_STATE_UNCALIBRATED));
+    EXPECT_EQ(proto.fsm.is_best_master, 1u);
+    EXPECT_EQ(proto.fsm.best_master_peer_addr.value.IPv4Address, ipv4_value(1));
+    ASSERT_EQ(proto.fsm.foreign_master_table.count, 3u);
+    const ptp_bag_idb_foreign_master_entry &fm = proto.fsm.foreign_master_table.array[0];
+    EXPECT_EQ(fm.announce_count, 3u);
+    EXPECT_EQ(fm.is_in_ranked_list, 1u);
+    EXPECT_EQ(fm.master_clock.Class, 6u);
+    EXPECT_EQ(fm.is_sync_granted, 1u);
+    EXPECT_EQ(fm.sync_grant_duration, 60u);
+    EXPECT_EQ(fm.ptsf_losssync_delay_resp, 1u);
+    EXPECT_EQ(fm.offload_entry.delete_pending + fm.offload_entry.on_update_list, 2u);
+    EXPECT_EQ(proto.fsm.foreign_master_table.array[1].is_nonnegotiated, 1u);
+    ASSERT_EQ(proto.fsm.unicast_peer_table.count, 1u);
+    const ptp_bag_idb_unicast_peer_entry &peer = proto.fsm.unicast_peer_table.array[0];
+    EXPECT_EQ(peer.peer_addr.value.IPv4Address, ipv4_value(50));
+    EXPECT_EQ(peer.delay_resp_grant_duration, 200u);
+    EXPECT_EQ(peer.log_sync_interval, -6);
+    EXPECT_EQ(peer.offload_entry.create_update_pending, 1u);
+    EXPECT_EQ(proto.fsm.unicast_peer_count, 1u);
+    bag_free_indirections(&bag, ptp_if_idb_info_bag_getfn());
+
+    // The IPC thread alone.
+    ASSERT_EQ(get_bag("idb/if/Gi0/0/0/5", ptp_if_idb_info_bag_getfn(), &bag), 0u);
+    EXPECT_STREQ(bag.IPCThreadIDB.IPCThreadInterfaceName, "Gi0/0/0/5");
+    EXPECT_EQ(bag.ProtocolThreadIDB, nullptr);
+    bag_free_indirections(&bag, ptp_if_idb_info_bag_getfn());
 }
 
 } // namespace
