@@ -371,6 +371,7 @@ int quorrin_main_idt_timer_cb(ptp_timer_type *, void *, int *)
 int quorrin_main_chkpt_idt_cb(uint32_t event)
 {
     if (event < CHKPT_IDT_PROGRESS_LIMIT) {
+        ptp_trace<PTP_TRACE_QUORRIN_MAIN_IDT_TABLE>({quorrin_det()}, event);
         return 0;
     }
     if (event != CHKPT_IDT_END) {
@@ -385,6 +386,7 @@ int quorrin_main_chkpt_idt_cb(uint32_t event)
 
     if (port_num_count > state.last_port_num_idt_count) {
         state.last_port_num_idt_count = port_num_count;
+        ptp_trace<PTP_TRACE_QUORRIN_MAIN_IDT_PORT_NUM_END>({quorrin_det()}, state.init_done ? 1u : 0u);
         if (!state.init_done) {
             QUORRIN_DEBUG(QUORRIN_AREA_MAIN, "%s: Received all portnum IDTs.");
             state.awaiting_port_num_idts = false;
@@ -392,6 +394,7 @@ int quorrin_main_chkpt_idt_cb(uint32_t event)
     }
     if (global_count > state.last_global_idt_count) {
         state.last_global_idt_count = global_count;
+        ptp_trace<PTP_TRACE_QUORRIN_MAIN_IDT_GLOBAL_END>({quorrin_det()}, state.init_done ? 1u : 0u);
         if (state.init_done) {
             quorrin_bmc_chkpt_global_recover();
             return 0;

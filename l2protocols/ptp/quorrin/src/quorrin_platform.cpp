@@ -761,6 +761,11 @@ zerrno quorrin_platform_slave_update(void)
                       ptp_clock_timescale_to_str(in.slave.timescale), in.slave.freq_priority, in.slave.tod_priority,
                       ql_to_str(in.slave.ql_option, in.slave.ql_value), in.slave.delay_asymmetry, in.slave.ifhandle,
                       apts, best_source_to_str(best_source));
+        const uint32_t freq_time = (in.slave.has_frequency != 0 ? 1u : 0u) | (in.slave.has_time != 0 ? 2u : 0u);
+        const uint32_t ql = static_cast<uint32_t>(in.slave.ql_option) << 16 | in.slave.ql_value;
+        ptp_trace<PTP_TRACE_QUORRIN_PLATFORM_SLAVE_UPDATE_GM>(
+            {quorrin_det()}, freq_time, ptp_clock_timescale_to_str(in.slave.timescale), in.slave.freq_priority,
+            in.slave.tod_priority, ql, in.slave.delay_asymmetry, in.slave.ifhandle, apts);
     } else {
         const char *why = quorrin_bmc_get_gm(nullptr) != nullptr ? "local clock is best source" : "not present";
         QUORRIN_DEBUG(QUORRIN_AREA_PLATFORM,

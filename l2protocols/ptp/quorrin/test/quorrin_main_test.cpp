@@ -241,6 +241,19 @@ TEST_F(ProcessEntry, AStandbyThatReceivesTheTransferGoesOnAtOnceAndBecomesActive
                       teardown(true)}));
     EXPECT_TRUE(quorrin_main_is_kvolm_or_lc());
     EXPECT_TRUE(quorrin_main_idt_timer_not_expired());
+    // Each table's transfer (traced by table), and each table's end once, seen before initialisation
+    // was done.
+    std::vector<std::string> tables, ends;
+    for (const std::string &r : jotlog_test_records("ptp/quorrin/det")) {
+        if (r.find("20001b(") != std::string::npos) {
+            tables.push_back(r);
+        } else if (r.find("20001c(") != std::string::npos || r.find("20001d(") != std::string::npos) {
+            ends.push_back(r);
+        }
+    }
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "0x10020001b(1)"), tables.end());
+    EXPECT_NE(std::find(tables.begin(), tables.end(), "0x10020001b(2)"), tables.end());
+    EXPECT_EQ(ends, (std::vector<std::string>{"0x10020001c(0)", "0x10020001d(0)"}));
 
     chkpt_test_instance_free(primary);
     event_manager_destroy(primary_evm);

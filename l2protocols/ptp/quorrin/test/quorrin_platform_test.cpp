@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "evm.h"
+#include "jotlog_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
 #include "ptp_platform_test.h"
@@ -260,6 +261,12 @@ TEST_F(PlatformDriver, AUtcOffsetUpdateBeforeThePlatformIsUpIsSentAfterItsInitAn
 
 TEST_F(PlatformDriver, TheSlaveUpdateCarriesTheGrandmasterOnlyWhenThePlatformIsToFollowIt)
 {
+    const std::string run_dir = jotlog_test_run_dir_create("quorrin-platform-test");
+    ptp_jotlog_buffer_type buffers[] = {{"ptp/quorrin/det", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/quorrin/sum", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/quorrin/unq", {0, 0, 64, 256}, nullptr}};
+    ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
+    ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
     struct case_type {
         bool gm;
         uint32_t best_source;
@@ -310,6 +317,17 @@ TEST_F(PlatformDriver, TheSlaveUpdateCarriesTheGrandmasterOnlyWhenThePlatformIsT
             EXPECT_EQ(debug_lines_with("slave update"), (std::vector<std::string>{c.line}));
         }
     }
+    // Nine values in the eight words a record holds: the has-frequency and has-time flags share a
+    // word, the QL is packed as option << 16 | value.
+    const std::vector<std::string> records = jotlog_test_records("ptp/quorrin/det");
+    ptp_jotlog_ctx_set({}, {}, {});
+    ptp_jotlog_close(buffers, 3);
+    jotlog_test_run_dir_remove(run_dir);
+    std::vector<std::string> gm_records;
+    std::copy_if(records.begin(), records.end(), std::back_inserter(gm_records),
+                 [](const std::string &r) { return r.rfind("0x8208002000d4", 0) == 0; });
+    const std::string gm = "0x8208002000d4(1,PTP,7,9,65558,18446744073709551366,16777472,enabled)";
+    EXPECT_EQ(gm_records, (std::vector<std::string>{gm, gm}));
 }
 
 TEST_F(PlatformDriver, TheServoStartsOnceWithItsRatesAndTakesTimeEntriesOnlyWhileRunning)

@@ -74,6 +74,12 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_THREAD_MSG,     // an inter-thread message type, printed as its name ("%s")
     PTP_TRACE_ARG_IM_NOTIFY_KIND, // an interface-manager notification kind, printed as the manager's name ("%s")
     PTP_TRACE_ARG_COMMS_EVENT,    // a group-messaging notification event, printed as its name ("%s")
+    PTP_TRACE_ARG_CHKPT_TABLE,    // a controller checkpoint table id, printed as the table's name ("%s")
+    PTP_TRACE_ARG_FLAG_INIT_DONE, // the initialisation-done flag: "post-init" when set, "initial" when clear ("%s")
+    // A grandmaster's has-frequency (bit 0) and has-time (bit 1) flags in one word, each shown as
+    // "yes" or "no" ("%s, ... %s"): a slave update carries more values than a record holds words.
+    PTP_TRACE_ARG_GM_FREQ_TIME,
+    PTP_TRACE_ARG_QL, // a quality level: option in bits 16-23, value in bits 0-7, printed as its name ("%s")
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).
@@ -97,7 +103,8 @@ constexpr uint32_t ptp_trace_arg_conversions(ptp_trace_arg_kind kind)
     case PTP_TRACE_ARG_UNSHOWN:
     case PTP_TRACE_ARG_ISSU_READY_KNOWN: return 0;
     case PTP_TRACE_ARG_ENCAP_NAME_NUM:
-    case PTP_TRACE_ARG_ADDR_PARTS: return 2;
+    case PTP_TRACE_ARG_ADDR_PARTS:
+    case PTP_TRACE_ARG_GM_FREQ_TIME: return 2;
     default: return 1;
     }
 }

@@ -477,6 +477,9 @@
     X(MAIN_INIT_LR_EVENTS, 24, "Registered for LR events successfully") \
     X(MAIN_INIT_EOI, 25, "Successfully informed SysMgr about EOI") \
     X(MAIN_INIT_CHKPT_ISSU, 26, "Initializing chkpt, ISSU %senabled.", PTP_TRACE_ARG_FLAG_NOT) \
+    X(MAIN_IDT_TABLE, 27, "Received IDT for %s checkpoint table", PTP_TRACE_ARG_CHKPT_TABLE) \
+    X(MAIN_IDT_PORT_NUM_END, 28, "Received %s checkpoint port num table-end IDT", PTP_TRACE_ARG_FLAG_INIT_DONE) \
+    X(MAIN_IDT_GLOBAL_END, 29, "Received %s checkpoint global table-end IDT", PTP_TRACE_ARG_FLAG_INIT_DONE) \
     X(MAIN_IDT_ALL_RECEIVED, 30, "All expected table-end IDTs received") \
     X(MAIN_IDT_TIMER_EXPIRED, 31, "The timer waiting for checkpoint IDTs expired") \
     X(COMMS_RETRY_EXPIRED, 100, "Retry timer expired, sending announce message to all nodes") \
@@ -501,6 +504,7 @@
     X(PLATFORM_SERVO_STOP, 209, "Stopping servo") \
     X(PLATFORM_SYNC_DROPPED, 210, "Servo not running, dropping sync notification from platform") \
     X(PLATFORM_SYNC, 211, "Received notification of servo-sync from platform") \
+    X(PLATFORM_SLAVE_UPDATE_GM, 212, "Sending slave update to platform. Grandmaster available: Has freq %s, Has time %s, Timescale %s, Freq Pri %u, ToD Pri %u, QL %s, Delay Asymmetry %d, Interface handle %#8.8lx, APTS %s, best source is %", PTP_TRACE_ARG_GM_FREQ_TIME, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_QL, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(PLATFORM_SLAVE_UPDATE_NO_GM, 213, "Sending slave update to platform. Not sending grandmaster info (%s), APTS %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(PLATFORM_TRANSPARENT_CLOCK, 214, "Sending transparent clock %s update to platform", PTP_TRACE_ARG_TEXT) \
     X(PLATFORM_SETTINGS, 215, "Sending clock settings update to platform: Profile %s, Clock Type %s, Servo Mode %s, Network Type %s, Servo Slow Tracking %s, Holdover Duration (secs) %lu %s", PTP_TRACE_ARG_PROFILE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
@@ -641,6 +645,11 @@ static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_EXIT) == 0x200001);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IM_BIND_FAILED) == 0x100200002);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IM_CONNID_FAILED) == 0x100200003);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_GOING_ACTIVE) == 0x200005);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_TABLE) == 0x10020001b);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_PORT_NUM_END) == 0x10020001c);
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_GLOBAL_END) == 0x10020001d);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_ALL_RECEIVED) == 0x20001e);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_MAIN_IDT_TIMER_EXPIRED) == 0x20001f);
 static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_COMMS_RETRY_MAX) == 0x200065);
+// Eight words for nine values: the has-frequency and has-time flags share one.
+static_assert(ptp_trace_point_id(PTP_TRACE_QUORRIN_PLATFORM_SLAVE_UPDATE_GM) == 0x8208002000d4);
