@@ -56,6 +56,31 @@ struct chassis_caps_type {
     uint8_t log_max_rate = 7;
 };
 
+// The node's PTP clock as the controller's platform library reports it: its capabilities and its
+// properties (the defaults are a free-running software clock). The sync state is not described:
+// it follows the servo.
+struct chassis_clock_type {
+    uint32_t api_version = 2;   // capability API version
+    uint16_t flags = 0x037b;    // capability bits, as the library's capability word
+    uint8_t ql_o1 = 0;          // internal clock QL, SSM option 1 (0: none given)
+    uint8_t ql_o2_g1 = 0;       // option 2, generation 1
+    uint8_t ql_o2_g2 = 0;       // option 2, generation 2
+    uint32_t holdover_min = 60; // seconds
+    uint32_t holdover_max = 86400;
+    uint8_t timescale = 1;         // 0 PTP, 1 arbitrary
+    uint8_t time_source = 0xA0;    // IEEE 1588 time source (internal oscillator)
+    uint8_t accuracy = 0xFE;       // IEEE 1588 clock accuracy (unknown)
+    uint16_t oslv = 0xFFFF;        // offset scaled log variance
+    uint32_t primary_ref_type = 0; // 0 none, 1 PRC, 2 EPRC, 3 PRTC, 4 EPRTC
+    bool frequency_traceable = false;
+    bool time_traceable = false;
+    bool has_utc_offset = false; // the clock knows UTC: offset given, no leap second pending
+    int16_t utc_offset = 0;      // seconds
+    bool has_ql = false;         // the clock's own quality level
+    uint8_t ql_option = 0;       // SSM option 1 to 3
+    uint8_t ql_value = 0;
+};
+
 struct chassis_node_type {
     std::string name; // external name, such as "0/RP0/CPU0"
     uint32_t node_id = 0;
@@ -63,6 +88,7 @@ struct chassis_node_type {
     bool standby = false; // the standby of a redundant pair
     bool kvolm = false;   // holds the logical router's designated shelf-controller role
     chassis_caps_type caps;
+    chassis_clock_type clock;
     std::vector<chassis_intf_type> interfaces;
     uint32_t line = 0;
 };

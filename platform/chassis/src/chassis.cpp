@@ -158,6 +158,88 @@ bool read_caps(reader_type &r, const toml::value &t, const std::string &where, c
     return true;
 }
 
+bool get_int(reader_type &r, const toml::value &table, const std::string &where, const char *key, int64_t min,
+             int64_t max, bool *present, int64_t *out)
+{
+    const toml::value *v = member(table, key);
+    if (v == nullptr)
+        return true;
+    if (!v->is_integer())
+        return fail(r, line_of(*v), where + key, std::string("expected an integer, found ") + type_name(*v));
+    const int64_t n = v->as_integer();
+    if (n < min || n > max)
+        return fail(r, line_of(*v), where + key,
+                    "out of range (" + std::to_string(min) + " to " + std::to_string(max) + ")");
+    *present = true;
+    *out = n;
+    return true;
+}
+
+bool read_clock(reader_type &r, const toml::value &t, const std::string &where, chassis_clock_type *clock)
+{
+    if (!t.is_table())
+        return fail(r, line_of(t), where, std::string("expected a table, found ") + type_name(t));
+    const std::string w = where + ".";
+    if (!known_keys(r, t, w,
+                    {"api_version", "flags", "ql_o1", "ql_o2_g1", "ql_o2_g2", "holdover_min", "holdover_max",
+                     "timescale", "time_source", "accuracy", "oslv", "primary_ref_type", "frequency_traceable",
+                     "time_traceable", "utc_offset", "ql_option", "ql_value"}))
+        return false;
+    uint64_t version = clock->api_version, flags = clock->flags, o1 = clock->ql_o1, o2g1 = clock->ql_o2_g1,
+             o2g2 = clock->ql_o2_g2, hmin = clock->holdover_min, hmax = clock->holdover_max,
+             source = clock->time_source, accuracy = clock->accuracy, oslv = clock->oslv,
+             ref_type = clock->primary_ref_type, ql_option = 0, ql_value = 0;
+    std::string timescale;
+    if (!get_uint(r, t, w, "api_version", false, UINT32_MAX, &version) ||
+        !get_uint(r, t, w, "flags", false, 0x1fff, &flags) || !get_uint(r, t, w, "ql_o1", false, UINT8_MAX, &o1) ||
+        !get_uint(r, t, w, "ql_o2_g1", false, UINT8_MAX, &o2g1) ||
+        !get_uint(r, t, w, "ql_o2_g2", false, UINT8_MAX, &o2g2) ||
+        !get_uint(r, t, w, "holdover_min", false, UINT32_MAX, &hmin) ||
+        !get_uint(r, t, w, "holdover_max", false, UINT32_MAX, &hmax) ||
+        !get_string(r, t, w, "timescale", false, &timescale) ||
+        !get_uint(r, t, w, "time_source", false, UINT8_MAX, &source) ||
+        !get_uint(r, t, w, "accuracy", false, UINT8_MAX, &accuracy) ||
+        !get_uint(r, t, w, "oslv", false, UINT16_MAX, &oslv) ||
+        !get_uint(r, t, w, "primary_ref_type", false, 4, &ref_type) ||
+        !get_bool(r, t, w, "frequency_traceable", &clock->frequency_traceable) ||
+        !get_bool(r, t, w, "time_traceable", &clock->time_traceable) ||
+        !get_uint(r, t, w, "ql_option", false, 3, &ql_option) ||
+        !get_uint(r, t, w, "ql_value", false, UINT8_MAX, &ql_value))
+        return false;
+    if (hmin > hmax)
+        return fail(r, line_of(*member(t, "holdover_min")), w + "holdover_min", "above holdover_max");
+    if (timescale == "ptp")
+        clock->timescale = 0;
+    else if (timescale == "arb")
+        clock->timescale = 1;
+    else if (!timescale.empty())
+        return fail(r, line_of(*member(t, "timescale")), w + "timescale", "\"" + timescale + "\" is not ptp or arb");
+    // A quality level is the option and the value together.
+    if ((member(t, "ql_option") == nullptr) != (member(t, "ql_value") == nullptr))
+        return fail(r, line_of(t), w + (member(t, "ql_option") == nullptr ? "ql_option" : "ql_value"), "missing");
+    if (member(t, "ql_option") != nullptr && ql_option == 0)
+        return fail(r, line_of(*member(t, "ql_option")), w + "ql_option", "out of range (1 to 3)");
+    int64_t offset = 0;
+    if (!get_int(r, t, w, "utc_offset", INT16_MIN, INT16_MAX, &clock->has_utc_offset, &offset))
+        return false;
+    clock->api_version = static_cast<uint32_t>(version);
+    clock->flags = static_cast<uint16_t>(flags);
+    clock->ql_o1 = static_cast<uint8_t>(o1);
+    clock->ql_o2_g1 = static_cast<uint8_t>(o2g1);
+    clock->ql_o2_g2 = static_cast<uint8_t>(o2g2);
+    clock->holdover_min = static_cast<uint32_t>(hmin);
+    clock->holdover_max = static_cast<uint32_t>(hmax);
+    clock->time_source = static_cast<uint8_t>(source);
+    clock->accuracy = static_cast<uint8_t>(accuracy);
+    clock->oslv = static_cast<uint16_t>(oslv);
+    clock->primary_ref_type = static_cast<uint32_t>(ref_type);
+    clock->utc_offset = static_cast<int16_t>(offset);
+    clock->has_ql = member(t, "ql_option") != nullptr;
+    clock->ql_option = static_cast<uint8_t>(ql_option);
+    clock->ql_value = static_cast<uint8_t>(ql_value);
+    return true;
+}
+
 bool read_line_state(reader_type &r, const toml::value &t, const std::string &w, uint32_t *state)
 {
     const toml::value *v = member(t, "state");
@@ -261,7 +343,7 @@ bool read_node(reader_type &r, const toml::value &t, const std::string &where, c
         return fail(r, line_of(t), where, std::string("expected a table, found ") + type_name(t));
     const std::string w = where + ".";
     node->line = line_of(t);
-    if (!known_keys(r, t, w, {"name", "id", "role", "redundancy", "kvolm", "capabilities", "interface"}))
+    if (!known_keys(r, t, w, {"name", "id", "role", "redundancy", "kvolm", "capabilities", "clock", "interface"}))
         return false;
     uint64_t id = 0;
     std::string role, redundancy;
@@ -281,6 +363,9 @@ bool read_node(reader_type &r, const toml::value &t, const std::string &where, c
                     "\"" + redundancy + "\" is not active or standby");
     if (const toml::value *caps = member(t, "capabilities"))
         if (!read_caps(r, *caps, w + "capabilities", &node->caps))
+            return false;
+    if (const toml::value *clock = member(t, "clock"))
+        if (!read_clock(r, *clock, w + "clock", &node->clock))
             return false;
     if (const toml::value *intfs = member(t, "interface")) {
         if (!intfs->is_array())

@@ -121,6 +121,52 @@ TEST(ChassisTest, EveryErrorNamesItsLineAndKey)
     }
 }
 
+// The PTP clock of a node: described values, defaults for the rest, and what is refused.
+TEST(ChassisTest, ReadsANodesPtpClock)
+{
+    const std::string node = "[[node]]\nname = \"a\"\nid = 1\nrole = \"rp\"\n[node.clock]\n";
+    std::string error;
+    desc_ptr d = load(node + "flags = 0x1003\nholdover_min = 10\nholdover_max = 10\ntimescale = \"ptp\"\n"
+                             "primary_ref_type = 3\ntime_traceable = true\nutc_offset = -2\nql_option = 3\n"
+                             "ql_value = 61\n",
+                      &error);
+    ASSERT_NE(d, nullptr) << error;
+    const chassis_clock_type &c = d->nodes[0].clock;
+    EXPECT_EQ(c.flags, 0x1003);
+    EXPECT_EQ(c.api_version, 2u);
+    EXPECT_EQ(c.holdover_min, 10u);
+    EXPECT_EQ(c.timescale, 0);
+    EXPECT_EQ(c.time_source, 0xA0);
+    EXPECT_EQ(c.primary_ref_type, 3u);
+    EXPECT_FALSE(c.frequency_traceable);
+    EXPECT_TRUE(c.time_traceable);
+    EXPECT_TRUE(c.has_utc_offset);
+    EXPECT_EQ(c.utc_offset, -2);
+    EXPECT_TRUE(c.has_ql);
+    EXPECT_EQ(c.ql_value, 61);
+
+    d = load("[[node]]\nname = \"a\"\nid = 1\nrole = \"rp\"\n", &error);
+    ASSERT_NE(d, nullptr) << error;
+    EXPECT_EQ(d->nodes[0].clock.flags, 0x037b);
+    EXPECT_FALSE(d->nodes[0].clock.has_utc_offset);
+    EXPECT_FALSE(d->nodes[0].clock.has_ql);
+
+    const std::pair<const char *, const char *> bad[] = {
+        {"flags = 0x2000\n", "c.toml:6: node[0].clock.flags: out of range (0 to 8191)"},
+        {"holdover_min = 9\nholdover_max = 8\n", "c.toml:6: node[0].clock.holdover_min: above holdover_max"},
+        {"timescale = \"tai\"\n", "c.toml:6: node[0].clock.timescale: \"tai\" is not ptp or arb"},
+        {"primary_ref_type = 5\n", "c.toml:6: node[0].clock.primary_ref_type: out of range (0 to 4)"},
+        {"utc_offset = 40000\n", "c.toml:6: node[0].clock.utc_offset: out of range (-32768 to 32767)"},
+        {"ql_value = 20\n", "c.toml:5: node[0].clock.ql_option: missing"},
+        {"ql_option = 0\nql_value = 20\n", "c.toml:6: node[0].clock.ql_option: out of range (1 to 3)"},
+        {"sync_state = 0\n", "c.toml:6: node[0].clock.sync_state: unknown key"},
+    };
+    for (const auto &[text, expected] : bad) {
+        EXPECT_EQ(load(node + text, &error), nullptr) << text;
+        EXPECT_EQ(error, expected);
+    }
+}
+
 TEST(ChassisTest, LinksMustBeMutual)
 {
     const std::string text = std::string(two_nodes) + R"(link = "0/RP0/CPU0:Mg0"

@@ -12,6 +12,7 @@
 #include "ptp_platform_test.h"
 #include "ptp_servo.h"
 #include "sysmgr.h"
+#include "sysmgr_chassis.h"
 
 namespace {
 
@@ -36,17 +37,19 @@ constexpr const char *op_names[] = {
 };
 static_assert(std::size(op_names) == static_cast<size_t>(ptp_platform_test_op::COUNT));
 
-// What a software clock on this platform can do.
-constexpr ptp_platform_capability_info_type software_capabilities = {
-    PTP_PLATFORM_CAP_SLAVE | PTP_PLATFORM_CAP_PTP | PTP_PLATFORM_CAP_LEAP_SECONDS | PTP_PLATFORM_CAP_PROFILE_G8265_1 |
-        PTP_PLATFORM_CAP_PROFILE_G8275_1 | PTP_PLATFORM_CAP_PROFILE_G8275_2 | PTP_PLATFORM_CAP_SERVO_SLOW_TRACK |
-        PTP_PLATFORM_CAP_HOLDOVER_DURATION,
-    0,
-    0,
-    0,
-    60,
-    86400,
-};
+// What the node's clock can do, as its chassis description gives it.
+ptp_platform_capability_info_type capabilities_of(const chassis_clock_type &clock)
+{
+    return {clock.flags, clock.ql_o1, clock.ql_o2_g1, clock.ql_o2_g2, clock.holdover_min, clock.holdover_max};
+}
+
+// The clock of this process's node; a node the chassis does not describe (or no chassis) has the
+// defaults, a free-running software clock.
+chassis_clock_type node_clock_desc()
+{
+    const chassis_node_type *node = sysmgr_my_node();
+    return node != nullptr ? node->clock : chassis_clock_type{};
+}
 
 // A callback waiting to be run on the context's event manager.
 struct pending_cb_type {
@@ -80,8 +83,7 @@ struct recorded_type {
 struct script_type {
     zerrno results[static_cast<size_t>(ptp_platform_test_op::COUNT)] = {};
     uint32_t capability_version = PTP_PLATFORM_CAPABILITY_API_VERSION;
-    ptp_platform_capability_info_type capability = software_capabilities;
-    bool capability_set = false;
+    ptp_platform_capability_info_type capability = capabilities_of(chassis_clock_type{});
     ptp_platform_servo_init_info_type servo_init{};
     bool status_fn = true;
     bool threshold_fn = true;
@@ -106,6 +108,7 @@ struct library_type {
     std::deque<pending_cb_type> pending;
 
     bool capability_initialised = false;
+    chassis_clock_type desc; // the node's clock, read at capability and clock init
     bool servo_initialised = false;
     bool clock_initialised = false;
     ptp_servo_type servo{};
@@ -237,19 +240,36 @@ uint8_t sync_state()
     }
 }
 
-// A free-running software oscillator: arbitrary timescale, no primary reference, nothing
-// traceable; its sync state follows the servo.
+// The node's clock as described; its sync state follows the servo. The UTC offset and the QL are
+// reported only when the description gives them.
 ptp_platform_clock_props_type local_props()
 {
+    const chassis_clock_type &d = lib.desc;
     ptp_platform_clock_props_type props{};
     props.mask = PTP_PLATFORM_PROPS_TIMESCALE | PTP_PLATFORM_PROPS_TIME_SOURCE | PTP_PLATFORM_PROPS_PRIMARY_REF |
                  PTP_PLATFORM_PROPS_SYNC_STATE | PTP_PLATFORM_PROPS_ACCURACY | PTP_PLATFORM_PROPS_OSLV |
                  PTP_PLATFORM_PROPS_TRACEABLE | PTP_PLATFORM_PROPS_PRIMARY_REF_TYPE;
-    props.timescale = 1;
-    props.time_source = 0xA0;
+    props.timescale = d.timescale;
+    props.time_source = d.time_source;
+    props.primary_ref = d.primary_ref_type != 0 ? 1 : 0;
     props.sync_state = sync_state();
-    props.accuracy = 0xFE;
-    props.oslv = 0xFFFF;
+    props.accuracy = d.accuracy;
+    props.oslv = d.oslv;
+    props.frequency_traceable = d.frequency_traceable ? 1 : 0;
+    props.time_traceable = d.time_traceable ? 1 : 0;
+    props.primary_ref_type = d.primary_ref_type;
+    if (d.has_utc_offset) {
+        // A clock that knows UTC knows of any leap second too: none is pending.
+        props.mask |= PTP_PLATFORM_PROPS_UTC_OFFSET | PTP_PLATFORM_PROPS_LEAP;
+        props.utc_offset = d.utc_offset;
+        props.utc_offset_valid = 1;
+        props.leap_seconds = 0;
+    }
+    if (d.has_ql) {
+        props.mask |= PTP_PLATFORM_PROPS_QL;
+        props.ql_option = d.ql_option;
+        props.ql_value = d.ql_value;
+    }
     return props;
 }
 
@@ -382,13 +402,17 @@ zerrno ptp_platform_capability_init(const ptp_platform_capability_init_in_type *
     if (const zerrno rc = scripted_result(ptp_platform_test_op::CAPABILITY_INIT); rc != 0) {
         return rc;
     }
-    if (!lib.scripted) {
-        uint32_t node = 0;
-        if (platform_get_my_nodeid(&node) != 0) {
-            return PTP_PLATFORM_ERR_NO_NODE;
-        }
+    if (lib.scripted) {
+        out->version = lib.script.capability_version;
+        lib.capability_initialised = true;
+        return 0;
     }
-    out->version = lib.script.capability_version;
+    uint32_t node = 0;
+    if (platform_get_my_nodeid(&node) != 0) {
+        return PTP_PLATFORM_ERR_NO_NODE;
+    }
+    lib.desc = node_clock_desc();
+    out->version = lib.desc.api_version;
     lib.capability_initialised = true;
     return 0;
 }
@@ -403,10 +427,14 @@ zerrno ptp_platform_capability_get(const ptp_platform_capability_get_in_type *in
     if (const zerrno rc = scripted_result(ptp_platform_test_op::CAPABILITY_GET); rc != 0) {
         return rc;
     }
-    if (!lib.scripted && !lib.capability_initialised) {
+    if (lib.scripted) {
+        *out = lib.script.capability;
+        return 0;
+    }
+    if (!lib.capability_initialised) {
         return PTP_PLATFORM_ERR_NOT_INIT;
     }
-    *out = lib.script.capability;
+    *out = capabilities_of(lib.desc);
     return 0;
 }
 
@@ -571,6 +599,7 @@ zerrno ptp_platform_clock_init(const ptp_platform_clock_init_in_type *in, ptp_pl
     if (const zerrno rc = attach_context(in->context); rc != 0) {
         return rc;
     }
+    lib.desc = node_clock_desc();
     lib.clock_initialised = true;
     lib.slave = in->slave;
     lib.best_source = PTP_PLATFORM_BEST_SOURCE_FOREIGN_MASTER;
@@ -774,7 +803,6 @@ void ptp_platform_test_set_capability(uint32_t version, const ptp_platform_capab
 {
     lib.script.capability_version = version;
     lib.script.capability = info;
-    lib.script.capability_set = true;
 }
 
 void ptp_platform_test_set_servo_init(uint32_t started, uint32_t synced, bool status_fn, bool threshold_fn)

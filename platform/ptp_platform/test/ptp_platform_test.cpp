@@ -278,4 +278,93 @@ TEST_F(PlatformLibrary, RealModeReportsTheClocksUseOfPtpAndOffsetThresholdCrossi
     EXPECT_EQ(0, std::memcmp(ts_out.timestamp, expected, sizeof expected));
 }
 
+std::string text(const ptp_platform_capability_info_type &c)
+{
+    return std::to_string(c.flags) + " " + std::to_string(c.o1_value) + " " + std::to_string(c.o2_g1_value) + " " +
+           std::to_string(c.o2_g2_value) + " " + std::to_string(c.holdover_duration_min) + " " +
+           std::to_string(c.holdover_duration_max);
+}
+
+std::string text(const ptp_platform_clock_props_type &p)
+{
+    const uint32_t fields[] = {p.mask,
+                               p.timescale,
+                               p.time_source,
+                               p.primary_ref,
+                               p.sync_state,
+                               p.accuracy,
+                               p.oslv,
+                               static_cast<uint32_t>(p.utc_offset),
+                               p.utc_offset_valid,
+                               p.frequency_traceable,
+                               p.time_traceable,
+                               p.leap_seconds,
+                               p.ql_option,
+                               p.ql_value,
+                               p.primary_ref_type};
+    std::string out;
+    for (uint32_t f : fields) {
+        out += std::to_string(f) + " ";
+    }
+    return out;
+}
+
+// Capabilities and clock properties come from the node's [node.clock] table; a node without one
+// has a free-running software clock's.
+TEST_F(PlatformLibrary, RealModeAnswersWithTheClockTheChassisDescribesForTheNode)
+{
+    chassis_desc_type *chassis = nullptr;
+    std::string error;
+    ASSERT_EQ(chassis_load_text("[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\n"
+                                "[node.clock]\napi_version = 1\nflags = 0x1c17\nql_o1 = 11\nql_o2_g1 = 12\n"
+                                "ql_o2_g2 = 13\nholdover_min = 5\nholdover_max = 7200\ntimescale = \"ptp\"\n"
+                                "time_source = 0x20\naccuracy = 0x21\noslv = 0x4e5d\nprimary_ref_type = 4\n"
+                                "frequency_traceable = true\ntime_traceable = true\nutc_offset = 37\n"
+                                "ql_option = 1\nql_value = 20\n"
+                                "[[node]]\nname = \"0/RP1/CPU0\"\nid = 0x110\nrole = \"rp\"\n",
+                                "c.toml", &chassis, &error),
+              0u)
+        << error;
+    sysmgr_test_set_chassis(chassis);
+    ptp_platform_test_set_clock_ops(&still_ops);
+
+    struct case_type {
+        uint32_t node;
+        uint32_t version;
+        ptp_platform_capability_info_type caps;
+        ptp_platform_clock_props_type props;
+    } cases[] = {
+        {0x100,
+         1,
+         {0x1c17, 11, 12, 13, 5, 7200},
+         {0x7ff, 0, 0x20, 1, PTP_PLATFORM_SYNC_STATE_NO_SYNC, 0x21, 0x4e5d, 37, 1, 1, 1, 0, 1, 20, 4}},
+        {0x110,
+         2,
+         {0x037b, 0, 0, 0, 60, 86400},
+         {0x4bf, 1, 0xA0, 0, PTP_PLATFORM_SYNC_STATE_NO_SYNC, 0xFE, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.node);
+        sysmgr_test_set_node(c.node);
+        ptp_platform_capability_init_in_type cap_in{reinterpret_cast<uint64_t>(evm), 0};
+        ptp_platform_capability_init_info_type cap_out{};
+        ASSERT_EQ(ptp_platform_capability_init(&cap_in, &cap_out), 0u);
+        EXPECT_EQ(cap_out.version, c.version);
+        ptp_platform_capability_get_in_type get_in{};
+        ptp_platform_capability_info_type caps{};
+        ASSERT_EQ(ptp_platform_capability_get(&get_in, &caps), 0u);
+        EXPECT_EQ(text(caps), text(c.caps));
+
+        ptp_platform_clock_init_info_type clock_out{};
+        ASSERT_EQ(clock_init(&clock_out), 0u);
+        for (const ptp_platform_clock_props_type &p : {clock_out.clock.local_props, clock_out.clock.selection_props}) {
+            EXPECT_EQ(text(p), text(c.props));
+        }
+        ptp_platform_clock_shutdown();
+        ptp_platform_capability_shutdown();
+    }
+    sysmgr_test_reset();
+    chassis_free(chassis);
+}
+
 } // namespace
