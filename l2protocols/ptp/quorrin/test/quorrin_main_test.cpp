@@ -90,16 +90,29 @@ protected:
     chassis_desc_type *chassis = nullptr;
 };
 
-TEST_F(ProcessEntry, OnTheKvolmNodeStartsEveryModuleInOrderRunsAndTearsDownInReverse)
+// The KVOLM route processor and a line card (which never holds KVOLM) are both active at once:
+// no wait for a transfer, no registration for the KVOLM event.
+TEST_F(ProcessEntry, OnTheKvolmNodeAndOnALineCardStartsEveryModuleInOrderRunsAndTearsDownInReverse)
 {
-    EXPECT_EQ(quorrin_main(0, nullptr), 0);
-    EXPECT_EQ(quorrin_fake_calls(),
-              concat({module_start, {"quorrin_port_num_restore", "quorrin_edm_gl_init", "exit"}, teardown(true)}));
-    EXPECT_EQ(sysmgr_test_ready_count(), 1u);
-    EXPECT_EQ(sysmgr_test_exiting_count(), 1u);
-    EXPECT_TRUE(syslog_lines().empty());
-    EXPECT_TRUE(quorrin_main_is_kvolm_or_lc());
-    EXPECT_EQ(quorrin_main_get_node_id(), 0x100u);
+    const uint32_t nodes[] = {0x100, 0x010};
+    for (uint32_t node : nodes) {
+        SCOPED_TRACE(node);
+        quorrin_fake_reset();
+        quorrin_fake_exit_when_running(true);
+        chkpt_test_reset(":memory:");
+        sysmgr_test_reset();
+        sysmgr_test_set_chassis(chassis);
+        sysmgr_test_set_node(node);
+        EXPECT_EQ(quorrin_main(0, nullptr), 0);
+        EXPECT_EQ(quorrin_fake_calls(),
+                  concat({module_start, {"quorrin_port_num_restore", "quorrin_edm_gl_init", "exit"}, teardown(true)}));
+        EXPECT_EQ(sysmgr_test_ready_count(), 1u);
+        EXPECT_EQ(sysmgr_test_exiting_count(), 1u);
+        EXPECT_EQ(sysmgr_test_target_node(), UINT32_MAX);
+        EXPECT_TRUE(syslog_lines().empty());
+        EXPECT_TRUE(quorrin_main_is_kvolm_or_lc());
+        EXPECT_EQ(quorrin_main_get_node_id(), node);
+    }
 }
 
 TEST_F(ProcessEntry, AnUpgradeSecondaryReportsItsCheckpointMilestoneAndARetiringPrimaryLeavesThePlatformUp)
@@ -141,12 +154,30 @@ TEST_F(ProcessEntry, AModuleThatFailsToStartEndsStartUpWithStatusOneAfterTheFull
 
 TEST_F(ProcessEntry, TheEntrysOwnStartUpFailuresRaiseTheirTextAndExitWithStatusOne)
 {
-    chkpt_test_fail(chkpt_test_op::INIT, CHKPT_ERR_STORAGE, 1);
-    EXPECT_EQ(quorrin_main(0, nullptr), 1);
-    EXPECT_EQ(syslog_lines(), (std::vector<std::string>{"INIT_FAILED: Failed to initialize: Failed to initialize "
-                                                        "checkpoint: " +
-                                                        std::string(zerr_strerror(CHKPT_ERR_STORAGE))}));
-    EXPECT_EQ(quorrin_fake_calls(), teardown(false)) << "no module was started";
+    struct case_type {
+        const char *what;
+        void (*arrange)();
+        std::string line;
+    } cases[] = {
+        {"checkpoint", [] { chkpt_test_fail(chkpt_test_op::INIT, CHKPT_ERR_STORAGE, 1); },
+         "INIT_FAILED: Failed to initialize: Failed to initialize checkpoint: " +
+             std::string(zerr_strerror(CHKPT_ERR_STORAGE))},
+        {"node unknown", [] { sysmgr_test_set_node(0x999); },
+         "INIT_FAILED: Failed to initialize: Failed to find KVOLM state: " +
+             std::string(zerr_strerror(SYSMGR_ERR_NO_NODE))},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.what);
+        quorrin_fake_reset();
+        chkpt_test_reset(":memory:");
+        qor_errmsg_capture_clear();
+        c.arrange();
+        EXPECT_EQ(quorrin_main(0, nullptr), 1);
+        EXPECT_EQ(syslog_lines(), (std::vector<std::string>{c.line}));
+        EXPECT_EQ(quorrin_fake_calls(), teardown(false)) << "no module was started";
+        EXPECT_EQ(sysmgr_test_ready_count(), 0u);
+        sysmgr_test_set_node(0x100);
+    }
 
     // The global operational data of the KVOLM node is part of start-up.
     quorrin_fake_reset();
