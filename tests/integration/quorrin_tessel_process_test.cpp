@@ -6,6 +6,7 @@
 // The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins), the
 // controller with those of its own (quorrin_standins).
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,6 +109,7 @@ TEST(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
                                                                      {"PTP_RUN_DIR", dir},
                                                                      {"PTP_SYSLOG", "0"},
                                                                      {"PTP_CLOCK_PREFIX", prefix},
+                                                                     {"SHMWIN_PREFIX", prefix},
                                                                      {"PTP_NODRA_LIB", library},
                                                                      {"PTP_DEBUG", "/debug/ptp:port_mgr"}});
     ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; })) << state_of(socket, "quorrin");
@@ -132,6 +134,14 @@ TEST(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
     EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
     EXPECT_EQ(state_of(socket, "tessel"), "ready") << "the agent kept running";
     stop(daemon);
+    // The node clocks and the agent's counters window outlive the processes by design; these are
+    // the test's own.
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+            shm_unlink(("/" + entry.path().filename().string()).c_str());
+        }
+    }
     // Kept when the test failed: the processes' traces and debug logs say why.
     if (!::testing::Test::HasFailure()) {
         std::filesystem::remove_all(dir);
