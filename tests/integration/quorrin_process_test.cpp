@@ -1,12 +1,14 @@
 // The controller as a process of the chassis: the platform daemon's process manager starts it on
 // the route processor, it signals readiness, and its announce message reaches the port manager
 // of an agent on a line card (the agent's protocol-thread modules, run here as members of that
-// node in the daemon). The controller's modules not built yet are the stand-ins of
-// quorrin_standins.cpp.
+// node in the daemon); a clock domain and priority committed with the command line change the
+// announce the agent gets. The controller's modules not built yet are the stand-ins of
+// quorrin_standins.cpp (the advertised clock's priorities come from the real configuration).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,7 +32,7 @@
 
 namespace {
 
-// The local clock identity the stand-in configuration gives the controller.
+// The local clock identity the controller makes of the chassis' MAC address below.
 constexpr uint64_t CONTROLLER_CLOCK_ID = 0x0200'5EFF'FE10'0001;
 
 debug_event_type debug_table[TESSEL_DEBUG_AREA_COUNT];
@@ -60,6 +62,15 @@ std::string state_of(const std::string &socket, const std::string &name)
     return found;
 }
 
+// Runs the operator's command lines through the database's command line; its exit status.
+int nodractl(const std::string &dir, const std::string &socket, const std::string &lines)
+{
+    const std::string commands = dir + "/commands";
+    std::ofstream(commands) << lines;
+    const std::string command = std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + commands;
+    return std::system(command.c_str());
+}
+
 template <typename F>
 bool wait_for(F done)
 {
@@ -73,20 +84,28 @@ bool wait_for(F done)
     return true;
 }
 
-TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceReachesTheAgentsPortManager)
+TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommittedDomainAndPriority)
 {
     char tmpl[] = "/tmp/quorrin_process_test.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string dir = tmpl;
     const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
-    std::ofstream(chassis) << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
+    const std::string library = dir + "/libnodra.so";
+    std::ofstream(library) << "";
+    std::ofstream(chassis) << "[chassis]\nlr_mac = \"02:00:5e:10:00:01\"\n"
+                           << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
                            << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
                            << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n";
     const std::string prefix = "quorrin_process_test." + std::to_string(getpid()) + ".";
-    child_type daemon =
-        spawn({PLATFORMD_PATH, "--socket", socket},
-              {{"PTP_CHASSIS", chassis}, {"PTP_RUN_DIR", dir}, {"PTP_SYSLOG", "0"}, {"PTP_CLOCK_PREFIX", prefix}});
+    child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_CHASSIS", chassis},
+                                                                     {"PTP_RUN_DIR", dir},
+                                                                     {"PTP_SYSLOG", "0"},
+                                                                     {"PTP_CLOCK_PREFIX", prefix},
+                                                                     {"PTP_NODRA_LIB", library},
+                                                                     {"PTP_NODRA_DB", dir + "/nodra.db"}});
     ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; })) << state_of(socket, "quorrin");
+    // PTP is configured: the controller's platform clock comes up and it announces.
+    ASSERT_EQ(nodractl(dir, socket, "set /cfg/gl/ptp/pi/enable 1\ncommit\n"), 0);
 
     // The agent of the line card joins the controller's channel.
     setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
@@ -110,6 +129,27 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceReachesTheAgentsPor
         }
     }
     ASSERT_NE(tessel_port_mgr_get_local_clock(), nullptr) << "no announce from the controller";
+    EXPECT_EQ(tessel_port_mgr_get_local_clock()->clock_id, CONTROLLER_CLOCK_ID);
+    EXPECT_EQ(tessel_port_mgr_get_local_clock()->domain, 0u);
+    ASSERT_NE(tessel_bmc_get_advertised_clock(), nullptr);
+    EXPECT_EQ(tessel_bmc_get_advertised_clock()->priority1, 128u);
+
+    // The operator commits a domain and a priority; the next announce carries them.
+    ASSERT_EQ(
+        nodractl(dir, socket, "set /cfg/gl/ptp/pi/clock/domain 24\nset /cfg/gl/ptp/pi/clock/priority1 10\ncommit\n"),
+        0);
+    const auto changed = [] {
+        const ptp_clock_type *advertised = tessel_bmc_get_advertised_clock();
+        return tessel_port_mgr_get_local_clock()->domain == 24 && advertised != nullptr && advertised->priority1 == 10;
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!changed() && std::chrono::steady_clock::now() < until) {
+        if (evm_run_until_idle(evm) == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    EXPECT_EQ(tessel_port_mgr_get_local_clock()->domain, 24u);
+    EXPECT_EQ(tessel_bmc_get_advertised_clock()->priority1, 10u);
     EXPECT_EQ(tessel_port_mgr_get_local_clock()->clock_id, CONTROLLER_CLOCK_ID);
     EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -116,8 +117,11 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
                            << intf("Gm0/3/0/1", "0x3002", "02:00:00:00:30:02", "0/2/CPU0:Gi0/2/0/0")
                            << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n";
     const std::string prefix = "quorrin_selection_test." + std::to_string(getpid()) + ".";
-    const std::map<std::string, std::string> common = {
-        {"PTP_CHASSIS", chassis}, {"PTP_RUN_DIR", dir}, {"PTP_SYSLOG", "0"}, {"PTP_CLOCK_PREFIX", prefix}};
+    const std::string library = dir + "/libnodra.so";
+    std::ofstream(library) << "";
+    const std::map<std::string, std::string> common = {{"PTP_CHASSIS", chassis},   {"PTP_RUN_DIR", dir},
+                                                       {"PTP_SYSLOG", "0"},        {"PTP_CLOCK_PREFIX", prefix},
+                                                       {"PTP_NODRA_LIB", library}, {"PTP_NODRA_DB", dir + "/nodra.db"}};
     child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, common);
     const auto wait_for = [](auto done, int seconds) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -130,6 +134,10 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
         return true;
     };
     ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; }, 20)) << state_of(socket, "quorrin");
+    // PTP is configured: the controller's platform clock comes up.
+    std::ofstream(dir + "/commands") << "set /cfg/gl/ptp/pi/enable 1\ncommit\n";
+    const std::string command = std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + dir + "/commands";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
     const auto node_env = [&](const char *node) {
         std::map<std::string, std::string> env = common;

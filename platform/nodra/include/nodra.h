@@ -61,7 +61,10 @@ inline constexpr uint32_t NODRA_ITEM_DATATYPE_NAME = 3;   // a list entry's name
 inline constexpr uint32_t NODRA_ITEM_DATATYPE_PACKED = 5; // a packed tuple (tuple.h)
 inline constexpr uint32_t NODRA_ITEM_DATATYPE_BAG = 7;    // an encoded bag (bag.h)
 
-// Configuration event bits.
+// Configuration event bits. Each item event carries exactly one: a new item Create (no old
+// value), a changed item Set (old and new value), a removed item Delete (old value only); the
+// items a registration replays when it is made come as Create. Never Create and Set together, so a
+// handler that stores a value takes either bit as "the item has this value".
 inline constexpr uint32_t NODRA_EVENT_CREATE = 1;
 inline constexpr uint32_t NODRA_EVENT_SET = 2;
 inline constexpr uint32_t NODRA_EVENT_DELETE = 4;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 #include "chkpt.h"
 #include "evm.h"
@@ -21,3 +22,10 @@ void quorrin_leap_seconds_timescale_update(uint8_t timescale);
 // From the platform's clock update: the UTC information of its properties (present: they carry it).
 void quorrin_leap_seconds_platform_update(bool present, int16_t utc_offset, uint32_t offset_valid,
                                           uint8_t leap_seconds);
+// Configuration: an offset from its start time (0: from the beginning), a leap-seconds list file
+// polled every `days` (0: at the file's expiry), and the clock profile.
+void quorrin_leap_seconds_cfg_offset_apply(int16_t offset, time_t start);
+void quorrin_leap_seconds_cfg_offset_delete(time_t start);
+void quorrin_leap_seconds_file_cfg_apply(const char *url, uint32_t days);
+void quorrin_leap_seconds_file_cfg_delete(void);
+void quorrin_leap_seconds_profile_update(uint32_t profile);

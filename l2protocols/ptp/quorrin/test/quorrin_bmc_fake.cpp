@@ -4,7 +4,11 @@
 namespace {
 
 quorrin_fake_bmc_type bmc;
-const bool registered = quorrin_fake_on_reset([] { bmc = quorrin_fake_bmc_type{}; });
+bool network_options_changed = false;
+const bool registered = quorrin_fake_on_reset([] {
+    bmc = quorrin_fake_bmc_type{};
+    network_options_changed = false;
+});
 
 } // namespace
 
@@ -112,4 +116,65 @@ void quorrin_bmc_gm_sync_lost(void)
 const char *quorrin_bmc_ql_value_to_str(uint8_t value)
 {
     return value == 22 ? "Opt-I/PRC" : "QL";
+}
+
+bool &quorrin_fake_bmc_network_options_changed()
+{
+    return network_options_changed;
+}
+
+void quorrin_bmc_apts_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_apts_update");
+}
+
+void quorrin_bmc_clock_id_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_clock_id_update");
+}
+void quorrin_bmc_domain_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_domain_update");
+}
+void quorrin_bmc_priority_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_priority_update");
+}
+void quorrin_bmc_clock_class_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_clock_class_update");
+}
+void quorrin_bmc_timescale_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_timescale_update");
+}
+void quorrin_bmc_time_source_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_time_source_update");
+}
+void quorrin_bmc_time_traceable_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_time_traceable_update");
+}
+void quorrin_bmc_profile_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_profile_update");
+}
+void quorrin_bmc_ql_option_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_ql_option_update");
+}
+bool quorrin_bmc_network_options_update(void)
+{
+    quorrin_fake_record("quorrin_bmc_network_options_update");
+    return network_options_changed;
+}
+void quorrin_bmc_virtual_port_configured(bool configured)
+{
+    quorrin_fake_record(std::string("quorrin_bmc_virtual_port_configured ") + (configured ? "1" : "0"));
+}
+void quorrin_bmc_virtual_port_update(quorrin_bmc_vp_field_type field, bool deleted, uint32_t value)
+{
+    quorrin_fake_record("quorrin_bmc_virtual_port_update " + std::to_string(static_cast<uint32_t>(field)) + " " +
+                        (deleted ? "deleted" : "set") + " " + std::to_string(value));
 }

@@ -17,6 +17,7 @@
 #include "ptp_platform_test.h"
 #include "ptp_timer.h"
 #include "qor_log.h"
+#include "quorrin_cfg_items.h"
 #include "quorrin_comms.h"
 #include "quorrin_debug.h"
 #include "quorrin_fakes.h"
@@ -109,6 +110,7 @@ protected:
     void TearDown() override
     {
         quorrin_comms_shutdown();
+        quorrin_cfg_shutdown();
         for (agent_type *agent : {&lc1, &lc2}) {
             if (agent->conn != nullptr) {
                 comms_disconnect(agent->conn);
@@ -164,8 +166,8 @@ protected:
 
 TEST_F(ControllerLink, AnAnnounceRequestIsAnsweredToItsSenderWithTheAnnounceBytes)
 {
-    quorrin_fake_cfg().clock_id = 0x0011223344556677;
-    quorrin_fake_cfg().domain = 24;
+    cfg_create("ptp/pi/clock/identity", cfg_tuple("%d%d%d%d%S", 0x11, 2, 0, 0, 0, "0011223344556677"));
+    cfg_create("ptp/pi/clock/domain", cfg_number(24));
     quorrin_fake_bmc_type &bmc = quorrin_fake_bmc();
     bmc.has_gm = true;
     bmc.gm.active = 1;

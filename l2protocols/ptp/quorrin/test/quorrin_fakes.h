@@ -57,7 +57,8 @@ struct quorrin_fake_bmc_type {
 };
 quorrin_fake_bmc_type &quorrin_fake_bmc();
 
-// quorrin_cfg: the getters' answers.
+// quorrin_cfg: the getters' answers, for the tests of modules that read the configuration
+// without linking it.
 struct quorrin_fake_cfg_type {
     uint32_t profile = 0;
     uint32_t clock_type = 0;
@@ -87,14 +88,26 @@ struct quorrin_fake_cfg_type {
 };
 quorrin_fake_cfg_type &quorrin_fake_cfg();
 
-// quorrin_platform (the calls selection makes): capabilities and the servo's state; the calls
-// themselves are recorded.
+// quorrin_bmc: what the network-options re-derivation answers (changed or not).
+bool &quorrin_fake_bmc_network_options_changed();
+
+// quorrin_platform (the calls selection and the configuration make): capabilities and the servo's
+// state; the calls themselves are recorded.
 struct quorrin_fake_platform_type {
     bool seln_local_clock = false;
     bool holdover_post_spec = false;
     bool initialised = true;
     bool servo_started = false;
     quorrin_platform_capabilities_type capabilities{};
+    bool supports_ptp = true;
+    bool supports_leap_seconds = true;
+    bool supports_transp_clock = true;
+    bool supports_servo_slow_tracking = true;
+    bool g8265_requires_clock_type = false;
+    bool supports_profile = true;
+    bool has_holdover_range = true;
+    uint32_t holdover_min = 60;
+    uint32_t holdover_max = 3600;
 };
 quorrin_fake_platform_type &quorrin_fake_platform();
 

@@ -83,3 +83,29 @@ void quorrin_leap_seconds_platform_update(bool present, int16_t utc_offset, uint
     quorrin_fake_record("leap platform_update " + std::to_string(present) + " " + std::to_string(utc_offset) + " " +
                         std::to_string(offset_valid) + " " + std::to_string(leap_seconds));
 }
+
+void quorrin_leap_seconds_cfg_offset_apply(int16_t offset, time_t start)
+{
+    quorrin_fake_record("quorrin_leap_seconds_cfg_offset_apply " + std::to_string(offset) + " " +
+                        std::to_string(start));
+}
+
+void quorrin_leap_seconds_cfg_offset_delete(time_t start)
+{
+    quorrin_fake_record("quorrin_leap_seconds_cfg_offset_delete " + std::to_string(start));
+}
+
+void quorrin_leap_seconds_file_cfg_apply(const char *url, uint32_t days)
+{
+    quorrin_fake_record(std::string("quorrin_leap_seconds_file_cfg_apply ") + url + " " + std::to_string(days));
+}
+
+void quorrin_leap_seconds_file_cfg_delete(void)
+{
+    quorrin_fake_record("quorrin_leap_seconds_file_cfg_delete");
+}
+
+void quorrin_leap_seconds_profile_update(uint32_t profile)
+{
+    quorrin_fake_record("quorrin_leap_seconds_profile_update " + std::to_string(profile));
+}

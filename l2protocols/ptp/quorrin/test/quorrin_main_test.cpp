@@ -1,13 +1,16 @@
 // The process entry: start-up and teardown order per role, its failures with their syslog texts
 // and exit statuses, the standby's wait for the checkpoint transfer, the KVOLM-active event and
-// the dispatch of checkpoint notices. The other modules are recording fakes; the platform
-// services are the real ones, in-process.
+// the dispatch of checkpoint notices. The other modules are recording fakes, except the
+// configuration, which reads one seeded item from the in-process database: its start-up and
+// teardown show as the platform's enable and disable. The platform services are the real ones,
+// in-process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +18,7 @@
 #include "chkpt_test.h"
 #include "issul.h"
 #include "jotlog_test.h"
+#include "nodra_test.h"
 #include "plat_clock_test.h"
 #include "qor_log.h"
 #include "quorrin_fakes.h"
@@ -25,22 +29,25 @@ namespace {
 
 const std::vector<std::string> module_start = {
     "quorrin_ha_init",           "quorrin_platform_capability_init",
-    "quorrin_leap_seconds_init", "quorrin_cfg_init",
+    "quorrin_leap_seconds_init", "quorrin_platform_enable", // the configuration's scan
     "quorrin_comms_init",        "quorrin_bmc_init",
     "quorrin_platform_start",    "quorrin_edm_init",
     "quorrin_port_num_init",     "quorrin_leap_seconds_start_updates",
 };
 
-std::vector<std::string> teardown(bool normal)
+constexpr size_t CFG_INDEX = 3;
+
+// cfg_up: the configuration applied its item, so its shutdown disables the platform.
+std::vector<std::string> teardown(bool normal, bool cfg_up = true)
 {
-    return {normal ? "quorrin_port_num_shutdown 1" : "quorrin_port_num_shutdown 0",
-            "quorrin_edm_shutdown",
-            "quorrin_comms_shutdown",
-            "quorrin_cfg_shutdown",
-            "quorrin_leap_seconds_shutdown",
-            "quorrin_ha_shutdown",
-            "quorrin_bmc_shutdown",
-            "quorrin_platform_stop"};
+    std::vector<std::string> out = {normal ? "quorrin_port_num_shutdown 1" : "quorrin_port_num_shutdown 0",
+                                    "quorrin_edm_shutdown", "quorrin_comms_shutdown"};
+    if (cfg_up) {
+        out.push_back("quorrin_platform_disable");
+    }
+    out.insert(out.end(), {"quorrin_leap_seconds_shutdown", "quorrin_ha_shutdown", "quorrin_bmc_shutdown",
+                           "quorrin_platform_stop"});
+    return out;
 }
 
 std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts)
@@ -76,9 +83,18 @@ protected:
         sysmgr_test_set_node(0x100);
         qor_errmsg_set_syslog(false);
         qor_errmsg_capture_clear();
+        nodra_test_reset();
+        library = std::string(nodra_test_server_store()) + ".lib";
+        std::fclose(std::fopen(library.c_str(), "w"));
+        nodra_test_set_client_library_path(library.c_str());
+        const uint32_t one = 1;
+        ASSERT_EQ(nodra_test_item_set("/cfg/gl/ptp/pi/enable", NODRA_ITEM_DATATYPE_UINT32, &one, sizeof one), 0u);
     }
     void TearDown() override
     {
+        EXPECT_EQ(nodra_test_open_bindings(), 0u);
+        nodra_test_reset();
+        std::remove(library.c_str());
         sysmgr_test_reset();
         chassis_free(chassis);
         issul_test_reset();
@@ -87,6 +103,7 @@ protected:
     }
 
     std::string run_dir;
+    std::string library;
     chassis_desc_type *chassis = nullptr;
 };
 
@@ -143,11 +160,17 @@ TEST_F(ProcessEntry, AModuleThatFailsToStartEndsStartUpWithStatusOneAfterTheFull
         SCOPED_TRACE(module_start[failing]);
         quorrin_fake_reset();
         chkpt_test_reset(":memory:");
-        quorrin_fake_fail(module_start[failing], 0x47f29000);
+        // The configuration fails at its bind, before its scan enables anything.
+        const bool cfg = failing == CFG_INDEX;
+        if (cfg) {
+            nodra_test_fail(nodra_test_op::bind, NODRA_ERR_STORE, 1);
+        } else {
+            quorrin_fake_fail(module_start[failing], 0x47f29000);
+        }
         EXPECT_EQ(quorrin_main(0, nullptr), 1);
         const std::vector<std::string> started(module_start.begin(),
-                                               module_start.begin() + static_cast<long>(failing) + 1);
-        EXPECT_EQ(quorrin_fake_calls(), concat({started, teardown(false)}));
+                                               module_start.begin() + static_cast<long>(failing) + (cfg ? 0 : 1));
+        EXPECT_EQ(quorrin_fake_calls(), concat({started, teardown(false, failing > CFG_INDEX)}));
         EXPECT_EQ(sysmgr_test_ready_count(), 0u);
     }
 }
@@ -174,7 +197,7 @@ TEST_F(ProcessEntry, TheEntrysOwnStartUpFailuresRaiseTheirTextAndExitWithStatusO
         c.arrange();
         EXPECT_EQ(quorrin_main(0, nullptr), 1);
         EXPECT_EQ(syslog_lines(), (std::vector<std::string>{c.line}));
-        EXPECT_EQ(quorrin_fake_calls(), teardown(false)) << "no module was started";
+        EXPECT_EQ(quorrin_fake_calls(), teardown(false, false)) << "no module was started";
         EXPECT_EQ(sysmgr_test_ready_count(), 0u);
         sysmgr_test_set_node(0x100);
     }

@@ -1,4 +1,4 @@
-// Recording fake of the platform driver's calls the process entry and selection make.
+// Recording fake of the platform driver's calls the process entry, selection and the configuration make.
 #include "quorrin_fakes.h"
 #include "quorrin_platform.h"
 
@@ -107,4 +107,60 @@ ptp_platform_clock_props_type quorrin_platform_props_convert(const ptp_platform_
     }
     out.mask = 0xFFF;
     return out;
+}
+
+zerrno quorrin_platform_enable(void)
+{
+    quorrin_fake_record("quorrin_platform_enable");
+    return quorrin_fake_result("quorrin_platform_enable");
+}
+
+void quorrin_platform_disable(void)
+{
+    quorrin_fake_record("quorrin_platform_disable");
+}
+
+zerrno quorrin_platform_settings_update(void)
+{
+    quorrin_fake_record("quorrin_platform_settings_update");
+    return 0;
+}
+
+zerrno quorrin_platform_transparent_clock_update(bool enable)
+{
+    quorrin_fake_record(std::string("quorrin_platform_transparent_clock_update ") + (enable ? "1" : "0"));
+    return 0;
+}
+
+bool quorrin_platform_supports_ptp(void)
+{
+    return platform.supports_ptp;
+}
+bool quorrin_platform_supports_leap_seconds(void)
+{
+    return platform.supports_leap_seconds;
+}
+bool quorrin_platform_supports_transp_clock(void)
+{
+    return platform.supports_transp_clock;
+}
+bool quorrin_platform_supports_servo_slow_tracking(void)
+{
+    return platform.supports_servo_slow_tracking;
+}
+bool quorrin_platform_g8265_requires_clock_type(void)
+{
+    return platform.g8265_requires_clock_type;
+}
+bool quorrin_platform_supports_profile(uint32_t)
+{
+    return platform.supports_profile;
+}
+bool quorrin_platform_get_holdover_duration_range(uint32_t *min, uint32_t *max)
+{
+    if (platform.has_holdover_range) {
+        *min = platform.holdover_min;
+        *max = platform.holdover_max;
+    }
+    return platform.has_holdover_range;
 }

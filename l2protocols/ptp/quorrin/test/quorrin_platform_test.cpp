@@ -13,6 +13,7 @@
 #include "ptp_platform_test.h"
 #include "ptp_zerr_codes.h"
 #include "qor_log.h"
+#include "quorrin_cfg_items.h"
 #include "quorrin_debug.h"
 #include "quorrin_fakes.h"
 #include "quorrin_platform.h"
@@ -71,6 +72,7 @@ protected:
     }
     void TearDown() override
     {
+        quorrin_cfg_shutdown();
         quorrin_platform_disable();
         quorrin_platform_stop();
         ptp_platform_test_reset();
@@ -288,9 +290,10 @@ TEST_F(PlatformDriver, TheSlaveUpdateCarriesTheGrandmasterOnlyWhenThePlatformIsT
     for (const case_type &c : cases) {
         SCOPED_TRACE(c.best_source);
         quorrin_fake_reset();
-        quorrin_fake_cfg().apts = true;
-        quorrin_fake_cfg().freq_priority = 7;
-        quorrin_fake_cfg().tod_priority = 9;
+        quorrin_cfg_shutdown();
+        cfg_create("ptp/pi/apts", cfg_none());
+        cfg_create("ptp/pi/frequencypriority", cfg_number(7));
+        cfg_create("ptp/pi/timeofdaypriority", cfg_number(9));
         const uint16_t flags = PTP_PLATFORM_CAP_SLAVE | (c.bit12 ? PTP_PLATFORM_CAP_GM_WHILE_LOCAL_BEST : 0);
         ptp_platform_test_set_capability(2, caps(flags));
         ASSERT_EQ(quorrin_platform_capability_init(evm), 0u);
@@ -502,11 +505,14 @@ TEST_F(PlatformDriver, SettingsAndTransparentClockUpdatesCarryTheConfiguration)
 {
     EXPECT_EQ(quorrin_platform_settings_update(), 0u);
     EXPECT_EQ(ptp_platform_test_call_count(ptp_platform_test_op::CLOCK_SETTINGS_UPDATE), 0u) << "not up yet";
-    quorrin_fake_cfg().profile = PTP_PROFILE_G8275_2;
-    quorrin_fake_cfg().clock_type = PTP_TELECOM_CLOCK_T_TSC;
-    quorrin_fake_cfg().slow_tracking = 16;
-    quorrin_fake_cfg().holdover_set = true;
-    quorrin_fake_cfg().holdover_seconds = 900;
+    // The configuration's checks ask the platform's capabilities.
+    ptp_platform_test_set_capability(2, caps(PTP_PLATFORM_CAP_SLAVE | PTP_PLATFORM_CAP_PTP |
+                                             PTP_PLATFORM_CAP_PROFILE_G8275_2 | PTP_PLATFORM_CAP_SERVO_SLOW_TRACK |
+                                             PTP_PLATFORM_CAP_HOLDOVER_DURATION));
+    ASSERT_EQ(quorrin_platform_capability_init(evm), 0u);
+    cfg_create("ptp/pi/clock/profile", cfg_tuple("%d%d", 3, PTP_PROFILE_G8275_2, PTP_TELECOM_CLOCK_T_TSC));
+    cfg_create("ptp/pi/servo-slow-tracking", cfg_number(16));
+    cfg_create("ptp/pi/holdover-duration", cfg_number(900));
     quorrin_fake_bmc().network_type = 1;
     bring_up();
     ASSERT_EQ(quorrin_platform_settings_update(), 0u);
