@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -111,8 +112,13 @@ TEST(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
                                                                      {"PTP_CLOCK_PREFIX", prefix},
                                                                      {"SHMWIN_PREFIX", prefix},
                                                                      {"PTP_NODRA_LIB", library},
+                                                                     {"PTP_NODRA_DB", dir + "/nodra.db"},
                                                                      {"PTP_DEBUG", "/debug/ptp:port_mgr"}});
     ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; })) << state_of(socket, "quorrin");
+    // PTP is configured: the controller's platform clock comes up and it announces.
+    std::ofstream(dir + "/commands") << "set /cfg/gl/ptp/pi/enable 1\ncommit\n";
+    ASSERT_EQ(std::system((std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + dir + "/commands").c_str()),
+              0);
     ASSERT_TRUE(wait_for([&] { return state_of(socket, "tessel") == "ready"; })) << state_of(socket, "tessel");
 
     const std::string local_clock = std::string("Received local clock information. ID ") + CONTROLLER_CLOCK_ID;
