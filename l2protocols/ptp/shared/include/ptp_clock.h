@@ -8,8 +8,8 @@
 #include "ptp_types.h"
 #include "zerrno.h"
 
-// Local priority that a record without a configured priority (0) is ranked with: the default
-// local priority of ports and masters.
+// Local priority that a record without a configured priority (0, its set flag clear) is ranked
+// with: the default local priority of ports and masters.
 inline constexpr uint8_t PTP_CLOCK_DEFAULT_LOCAL_PRIORITY = 128;
 
 // Ranks a against b under one clock-selection mode (ptp_profile_type): negative when a is the
@@ -26,7 +26,8 @@ uint8_t ptp_clock_effective_priority(const ptp_clock_type *clock);
 
 void ptp_clock_copy(ptp_clock_type *dst, const ptp_clock_type *src);
 
-// 1 when both are absent, 0 when one is, else 1 only when all nineteen fields are equal.
+// 1 when both are absent, 0 when one is, else 1 only when all nineteen fields and the
+// priority-set flag are equal.
 int ptp_clock_equal(const ptp_clock_type *a, const ptp_clock_type *b);
 
 // Same absent rules; else equal when clock identity, steps removed, sender clock identity and
@@ -50,7 +51,8 @@ constexpr uint64_t ptp_clock_id_join(uint32_t upper, uint32_t lower)
 }
 
 // The 80-byte clock wire form of the controller channel and the checkpoints: the record's
-// fields at their record offsets, multi-byte fields big-endian, reserved bytes zero.
+// fields at their record offsets, multi-byte fields big-endian, reserved bytes zero. Byte 78
+// carries the priority-set flag (0 from a sender that has none: the old rule, 0 means "none").
 inline constexpr size_t PTP_CLOCK_WIRE_SIZE = 80;
 
 void ptp_clock_to_wire(const ptp_clock_type *clock, uint8_t out[PTP_CLOCK_WIRE_SIZE]);

@@ -72,6 +72,9 @@ struct ptp_clock_type {
     uint32_t local;                 // the record describes this node's own clock
     uint8_t configured_clock_class; // 0 = none configured
     uint8_t configured_priority;    // local priority of this master (or the local clock)
+    // 1 when configured_priority holds a configured value, so that 0 ranks as 0; a record with
+    // the flag clear ranks a priority of 0 as "none" (the default).
+    uint8_t configured_priority_set;
 };
 static_assert(sizeof(ptp_clock_type) == 80);
 static_assert(offsetof(ptp_clock_type, offset_log_variance) == 12);
@@ -83,6 +86,7 @@ static_assert(offsetof(ptp_clock_type, sender) == 40);
 static_assert(offsetof(ptp_clock_type, receiver) == 56);
 static_assert(offsetof(ptp_clock_type, local) == 72);
 static_assert(offsetof(ptp_clock_type, configured_clock_class) == 76);
+static_assert(offsetof(ptp_clock_type, configured_priority_set) == 78);
 
 // Clock profile, which is also the clock-selection mode of ptp_clock_compare.
 enum ptp_profile_type : uint32_t {

@@ -37,7 +37,10 @@ inline unsigned eff_class(const ptp_clock_type &c)
 
 inline unsigned eff_priority(const ptp_clock_type &c)
 {
-    return c.configured_priority != 0 ? c.configured_priority : PTP_CLOCK_DEFAULT_LOCAL_PRIORITY;
+    if (c.configured_priority_set != 0 || c.configured_priority != 0) {
+        return c.configured_priority;
+    }
+    return PTP_CLOCK_DEFAULT_LOCAL_PRIORITY;
 }
 
 // Steps removed differ by exactly one: the record with fewer steps wins; the decision counts
@@ -178,7 +181,8 @@ int ptp_clock_equal(const ptp_clock_type *a, const ptp_clock_type *b)
                    a->sender.port_num == b->sender.port_num && a->receiver.clock_id == b->receiver.clock_id &&
                    a->receiver.port_num == b->receiver.port_num && a->local == b->local &&
                    a->configured_clock_class == b->configured_clock_class &&
-                   a->configured_priority == b->configured_priority
+                   a->configured_priority == b->configured_priority &&
+                   a->configured_priority_set == b->configured_priority_set
                ? 1
                : 0;
 }
@@ -225,6 +229,7 @@ void ptp_clock_to_wire(const ptp_clock_type *c, uint8_t out[PTP_CLOCK_WIRE_SIZE]
     ptp_wire_put32(out + 72, c->local);
     out[76] = c->configured_clock_class;
     out[77] = c->configured_priority;
+    out[78] = c->configured_priority_set != 0 ? 1 : 0;
 }
 
 zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out)
@@ -253,6 +258,7 @@ zerrno ptp_clock_from_wire(const uint8_t *in, size_t len, ptp_clock_type *out)
     c.local = ptp_wire_get32(in + 72);
     c.configured_clock_class = in[76];
     c.configured_priority = in[77];
+    c.configured_priority_set = in[78] != 0 ? 1 : 0;
     *out = c;
     return ZERR_OK;
 }

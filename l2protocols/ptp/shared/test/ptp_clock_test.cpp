@@ -87,6 +87,9 @@ const std::vector<compare_case> cases = {
     {"equal records", dflt, same, same, 0, 0},
     {"no configured priority ranks as the default, not as the best", dflt, [](auto &c) { c.configured_priority = 0; },
      [](auto &c) { c.configured_priority = 100; }, 28, 0},
+    {"a configured priority of 0 ranks as 0", dflt,
+     [](auto &c) { c.configured_priority = 0, c.configured_priority_set = 1; },
+     [](auto &c) { c.configured_priority = 1, c.configured_priority_set = 1; }, -1, 0},
 
     // G.8265.1: class, local priority, identity, receiver port; nothing else.
     {"class first", g8265, [](auto &c) { c.clock_class = 100, c.configured_priority = 1; },
@@ -161,9 +164,13 @@ TEST(ClockRecord, EffectiveClassAndPriority)
     EXPECT_EQ(ptp_clock_effective_priority(&c), PTP_CLOCK_DEFAULT_LOCAL_PRIORITY);
     c.configured_priority = 1;
     EXPECT_EQ(ptp_clock_effective_priority(&c), 1);
+    c.configured_priority = 0;
+    c.configured_priority_set = 1;
+    EXPECT_EQ(ptp_clock_effective_priority(&c), 0);
 }
 
-// Every one of the nineteen fields takes part in equality; only four in path equality.
+// Every one of the nineteen fields and the priority-set flag take part in equality; only four in
+// path equality.
 TEST(ClockRecord, EqualityLooksAtEveryFieldPathEqualityAtFour)
 {
     struct field_case {
@@ -193,6 +200,7 @@ TEST(ClockRecord, EqualityLooksAtEveryFieldPathEqualityAtFour)
         {"local", [](auto &c) { c.local++; }, false},
         {"configured_clock_class", [](auto &c) { c.configured_clock_class++; }, false},
         {"configured_priority", [](auto &c) { c.configured_priority++; }, false},
+        {"configured_priority_set", [](auto &c) { c.configured_priority_set ^= 1; }, false},
     };
     const ptp_clock_type a = base_clock();
     for (const auto &f : fields) {
@@ -246,6 +254,7 @@ TEST(ClockWire, GoldenBytesReservedZeroAndRoundTrip)
     c.local = 1;
     c.configured_clock_class = 6;
     c.configured_priority = 0x77;
+    c.configured_priority_set = 1;
 
     uint8_t wire[PTP_CLOCK_WIRE_SIZE];
     ptp_clock_to_wire(&c, wire);
@@ -254,7 +263,7 @@ TEST(ClockWire, GoldenBytesReservedZeroAndRoundTrip)
         0x17, 0x18, 0x19, 0, 0xFF, 0xFE, 0, 0, 0,    0,    0,    1,    0x21, 0x22, 0x23, 0x24,
         0,    0,    0,    0, 1,    2,    0, 0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38,
         0x39, 0x3A, 0,    0, 0,    0,    0, 0, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48,
-        0x49, 0x4A, 0,    0, 0,    0,    0, 0, 0,    0,    0,    1,    6,    0x77, 0,    0};
+        0x49, 0x4A, 0,    0, 0,    0,    0, 0, 0,    0,    0,    1,    6,    0x77, 1,    0};
     EXPECT_EQ(memcmp(wire, want, sizeof(want)), 0);
 
     ptp_clock_type back{};

@@ -310,8 +310,11 @@ int announce_validate(tessel_proto_idb_type *port, const ptp_fsm_foreign_master_
     c->receiver.clock_id = local_clock_id;
     c->receiver.port_num = port->port_num;
 
+    c->configured_priority_set = 0;
     if (fm->is_priority_configured) {
+        // A master-table priority of 0 is a configured value and ranks as such.
         c->configured_priority = fm->configured_priority;
+        c->configured_priority_set = 1;
     } else if (is_g8275(rules_profile)) {
         c->configured_priority = static_cast<uint8_t>(port->config.local_priority);
     } else {

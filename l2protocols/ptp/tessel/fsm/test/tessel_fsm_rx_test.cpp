@@ -454,6 +454,30 @@ TEST_F(RxTest, RankingAndBestChangeReportedOnce)
     EXPECT_EQ(3, port->fsm.announce_timeout_counter);
 }
 
+// A master-table priority of 0 is a configured value: that master ranks first by it, not as an
+// unconfigured master would (the default local priority).
+TEST_F(RxTest, MasterTablePriorityZeroRanksByItsValue)
+{
+    const ptp_address_type a = mac(1);
+    const ptp_address_type b = mac(2);
+    for (int i = 0; i < 2; i++) {
+        rx(announce(0x2000, 13), &a);
+        rx(announce(0x3000, 7), &b);
+    }
+    tick();
+    ASSERT_NE(nullptr, best());
+    ASSERT_EQ(0x3000u, best()->master_clock.clock_id);
+
+    ptp_fsm_foreign_master_type *fm = ptp_fsm_proto_foreign_master_find(port, &a);
+    ASSERT_NE(nullptr, fm);
+    fm->is_priority_configured = 1;
+    fm->configured_priority = 0;
+    rx(announce(0x2000, 13), &a);
+    EXPECT_EQ(0x2000u, best()->master_clock.clock_id);
+    EXPECT_EQ(0, best()->master_clock.configured_priority);
+    EXPECT_EQ(1, best()->master_clock.configured_priority_set);
+}
+
 // A flood of Announces from ever new senders stops at a bound per port (above the master
 // table), each refused sender a counted drop; the masters already known go on being heard.
 TEST_F(RxTest, NewSendersBeyondTheBoundAreCountedDrops)
