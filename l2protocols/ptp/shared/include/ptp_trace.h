@@ -79,7 +79,11 @@ enum ptp_trace_arg_kind : uint8_t {
     // A grandmaster's has-frequency (bit 0) and has-time (bit 1) flags in one word, each shown as
     // "yes" or "no" ("%s, ... %s"): a slave update carries more values than a record holds words.
     PTP_TRACE_ARG_GM_FREQ_TIME,
-    PTP_TRACE_ARG_QL, // a quality level: option in bits 16-23, value in bits 0-7, printed as its name ("%s")
+    PTP_TRACE_ARG_QL,        // a quality level: option in bits 16-23, value in bits 0-7, printed as its name ("%s")
+    PTP_TRACE_ARG_CFG_EVENT, // configuration event bits: "Create", "Set" or "Delete" ("%s")
+    PTP_TRACE_ARG_TELECOM_CLOCK_TYPE, // a telecom clock type, printed as its name ("%s")
+    PTP_TRACE_ARG_QL_OPTION,          // a frequency-synchronisation QL option: "Opt-1", ... ("%s")
+    PTP_TRACE_ARG_INTEROP_DIRECTION,  // 0 "ingress", 1 "egress" ("%s")
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).

@@ -136,6 +136,16 @@
       PTP_TRACE_ARG_TEXT) \
     X(DB_MASTER_TREE_INIT_FAILED, 404, "[ERROR] Failed to initialise a Master DB tree") \
     X(DB_SLAVE_TREE_INIT_FAILED, 405, "[ERROR] Failed to initialise a Slave DB tree") \
+    X(CFG_PRF_DB_DELETE, 808, "Deleting a profile db: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PRF_DB_CREATE, 809, "Creating and inserting a new profile db: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PRF_DB_CREATED, 810, "Succesfully created a new profile db: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_GL_ENABLE_SET, 812, "Received global enable config set.") \
+    X(CFG_GL_ENABLE_DELETE, 813, "Received global enable config delete.") \
+    X(CFG_GL_CLOCK_PROFILE, 816, "Received clock profile config %s: %s%s -> %s%s", \
+      PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UNSHOWN, PTP_TRACE_ARG_UNSHOWN, PTP_TRACE_ARG_PROFILE, \
+      PTP_TRACE_ARG_TELECOM_CLOCK_TYPE, PTP_TRACE_ARG_PROFILE, PTP_TRACE_ARG_TELECOM_CLOCK_TYPE) \
+    X(CFG_GL_MIN_CLOCK_CLASS, 817, "Received min clock class config %s: %lu", PTP_TRACE_ARG_CFG_EVENT, \
+      PTP_TRACE_ARG_UINT) \
     X(CFG_MASTER_TABLE_IGNORED, 859, \
       "Profile master table config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
@@ -198,6 +208,25 @@
     X(CFG_NOTIFY_ITEM_FAILED, 851, "[ERROR] %s: Notify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(CFG_PLATVERIFY_MISSING, 866, "Platform verification library not found") \
     X(CFG_PLATVERIFY_LOADED, 867, "Platform verification library loaded") \
+    X(CFG_INTEROP_PROFILE, 869, "Interop profile config %s event: %s", PTP_TRACE_ARG_IFHANDLE, \
+      PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_PROFILE) \
+    X(CFG_INTEROP_DOMAIN, 870, "Interop domain config %s event: %lu", PTP_TRACE_ARG_IFHANDLE, \
+      PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT) \
+    X(CFG_INTEROP_PRIORITY, 871, "Interop %s priority%lu config %s event: %lu", PTP_TRACE_ARG_IFHANDLE, \
+      PTP_TRACE_ARG_INTEROP_DIRECTION, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT) \
+    X(CFG_INTEROP_CLOCK_ACCURACY, 872, "Interop %s clock accuracy config %s event: %lu", PTP_TRACE_ARG_IFHANDLE, \
+      PTP_TRACE_ARG_INTEROP_DIRECTION, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT) \
+    X(CFG_INTEROP_OSLV, 873, "Interop %s OSLV config %s event: %lu", PTP_TRACE_ARG_IFHANDLE, \
+      PTP_TRACE_ARG_INTEROP_DIRECTION, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT) \
+    X(CFG_INTEROP_CLOCK_CLASS_DEFAULT, 874, "Interop %s default clock class config %s event: %lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_INTEROP_DIRECTION, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT) \
+    X(CFG_INTEROP_CLOCK_CLASS_MAPPING, 875, "Interop %s clock class mapping config %s event: %lu:%lu", \
+      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_INTEROP_DIRECTION, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, \
+      PTP_TRACE_ARG_UINT) \
+    X(CFG_SLAVE_SUPPORT_CHECK_FAILED, 876, "Encountered an error when checking slave support: %s", \
+      PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_ZERR) \
+    X(CFG_FSYNC_QL_OPTION, 879, "Fsync QL option config %s event. New value %s", PTP_TRACE_ARG_CFG_EVENT, \
+      PTP_TRACE_ARG_QL_OPTION) \
     X(STATS_INVALID_DB_RESET, 3200, "Invalid stats database when restarting") \
     X(STATS_OPEN_FAILED, 3201, "Failed to open shared memory window") \
     X(STATS_CLOSE_FAILED, 3202, "Failed to close shared memory window") \
@@ -632,6 +661,22 @@ static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_NOTIFY_UNKNOWN_IF) == 0x100
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_ATTR_REGISTER_ENTRY_FAILED) == 0x200100263);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_FIND_ENTRY_FAILED) == 0x10200100264);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_FIND_DONE) == 0x100100265);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_PRF_DB_DELETE) == 0x10100100328);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_PRF_DB_CREATE) == 0x10100100329);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_PRF_DB_CREATED) == 0x1010010032a);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_GL_ENABLE_SET) == 0x10032c);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_GL_ENABLE_DELETE) == 0x10032d);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_GL_CLOCK_PROFILE) == 0x700100330);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_GL_MIN_CLOCK_CLASS) == 0x200100331);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_PROFILE) == 0x300100365);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_DOMAIN) == 0x300100366);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_PRIORITY) == 0x500100367);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_CLOCK_ACCURACY) == 0x400100368);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_OSLV) == 0x400100369);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_CLOCK_CLASS_DEFAULT) == 0x40010036a);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_INTEROP_CLOCK_CLASS_MAPPING) == 0x50010036b);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_SLAVE_SUPPORT_CHECK_FAILED) == 0x1020010036c);
+static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_CFG_FSYNC_QL_OPTION) == 0x20010036f);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_IM_ATTR_REGISTERED) == 0x200100266);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_SEND) == 0x2001003e8);
 static_assert(ptp_trace_point_id(PTP_TRACE_TESSEL_TC_SEND_FAILED) == 0x2001003e9);

@@ -87,16 +87,6 @@ void tessel_chkpt_shutdown(void)
     rec("chkpt_shutdown");
 }
 
-// ---- Global configuration ----
-uint8_t tessel_cfg_get_fsync_ql_option(void)
-{
-    return 0;
-}
-bool tessel_cfg_get_verify_checksum(void)
-{
-    return true;
-}
-
 // ---- The interface manager's state names ----
 const char *im_state_name(uint32_t state)
 {

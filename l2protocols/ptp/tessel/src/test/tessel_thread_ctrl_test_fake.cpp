@@ -1,5 +1,6 @@
 // Recording fakes of the modules the thread control calls and that this test does not link: the
-// interface-manager client, the process entry's active flag and the checkpoint code.
+// interface-manager client, the process entry's active flag, the checkpoint code and the global
+// configuration values the protocol thread reads.
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -21,6 +22,15 @@ void rec(const std::string &what)
     tc_fake.calls.push_back(what);
 }
 } // namespace
+
+uint8_t tessel_cfg_get_fsync_ql_option(void)
+{
+    return 0;
+}
+bool tessel_cfg_get_verify_checksum(void)
+{
+    return true;
+}
 
 bool tessel_main_is_active(void)
 {
