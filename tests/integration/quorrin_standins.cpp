@@ -56,6 +56,27 @@ void quorrin_leap_seconds_cfg_offset_delete(time_t) {}
 void quorrin_leap_seconds_file_cfg_apply(const char *, uint32_t) {}
 void quorrin_leap_seconds_file_cfg_delete(void) {}
 void quorrin_leap_seconds_profile_update(uint32_t) {}
+void quorrin_leap_seconds_chkpt_delete_all(void) {}
+void quorrin_leap_seconds_get_current(quorrin_leap_seconds_offset_info_type *info)
+{
+    *info = {};
+}
+uint32_t quorrin_leap_seconds_db_count(void)
+{
+    return 0;
+}
+const quorrin_leap_seconds_db_entry_type *quorrin_leap_seconds_db_first(void)
+{
+    return nullptr;
+}
+bool quorrin_leap_seconds_db_invalid(void)
+{
+    return false;
+}
+void quorrin_leap_seconds_get_summary(quorrin_leap_seconds_summary_type *summary)
+{
+    *summary = {};
+}
 
 zerrno quorrin_edm_init(event_mgr_type *)
 {

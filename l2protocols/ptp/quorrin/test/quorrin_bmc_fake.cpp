@@ -178,3 +178,8 @@ void quorrin_bmc_virtual_port_update(quorrin_bmc_vp_field_type field, bool delet
     quorrin_fake_record("quorrin_bmc_virtual_port_update " + std::to_string(static_cast<uint32_t>(field)) + " " +
                         (deleted ? "deleted" : "set") + " " + std::to_string(value));
 }
+void quorrin_bmc_leap_second_update(uint8_t leap_seconds, const quorrin_platform_offset_info_type *info)
+{
+    quorrin_fake_record("quorrin_bmc_leap_second_update " + std::to_string(leap_seconds) + " " +
+                        std::to_string(info->utc_offset) + " " + std::to_string(info->offset_valid));
+}

@@ -10,6 +10,7 @@
 #include "ptp_types.h"
 #include "quorrin_bmc.h"
 #include "quorrin_cfg.h"
+#include "quorrin_leap_seconds.h"
 #include "zerrno.h"
 
 // Calls recorded by every linked fake, in order.
@@ -125,3 +126,12 @@ quorrin_fake_main_type &quorrin_fake_main();
 // leaves it when told (from any thread, once the module was started).
 void quorrin_fake_exit_when_running(bool exit);
 void quorrin_fake_post_exit();
+
+// quorrin_leap_seconds: what its readers answer (entries linked in order by the fake).
+struct quorrin_fake_leap_seconds_type {
+    quorrin_leap_seconds_offset_info_type current{};
+    std::vector<quorrin_leap_seconds_db_entry_type> entries;
+    bool invalid = false;
+    quorrin_leap_seconds_summary_type summary{};
+};
+quorrin_fake_leap_seconds_type &quorrin_fake_leap_seconds();

@@ -1,5 +1,6 @@
-// Recording fake of the leap-second database. Its last start-up call can make the process leave
-// its event loop once it runs, so that a test sees start-up and teardown whole.
+// Recording fake of the leap-second database; its readers answer the test's values. Its last
+// start-up call can make the process leave its event loop once it runs, so that a test sees
+// start-up and teardown whole.
 #include "quorrin_fakes.h"
 #include "quorrin_leap_seconds.h"
 #include "quorrin_main.h"
@@ -9,9 +10,11 @@ namespace {
 event_async_ctx_type exit_event{};
 bool exit_attached = false;
 bool exit_when_running = false;
+quorrin_fake_leap_seconds_type leap;
 const bool registered = quorrin_fake_on_reset([] {
     exit_attached = false;
     exit_when_running = false;
+    leap = quorrin_fake_leap_seconds_type{};
 });
 
 int exit_cb(const event_async_ctx_type *, int32_t, void *)
@@ -22,6 +25,11 @@ int exit_cb(const event_async_ctx_type *, int32_t, void *)
 }
 
 } // namespace
+
+quorrin_fake_leap_seconds_type &quorrin_fake_leap_seconds()
+{
+    return leap;
+}
 
 void quorrin_fake_exit_when_running(bool exit)
 {
@@ -108,4 +116,60 @@ void quorrin_leap_seconds_file_cfg_delete(void)
 void quorrin_leap_seconds_profile_update(uint32_t profile)
 {
     quorrin_fake_record("quorrin_leap_seconds_profile_update " + std::to_string(profile));
+}
+
+void quorrin_leap_seconds_chkpt_delete_all(void)
+{
+    quorrin_fake_record("quorrin_leap_seconds_chkpt_delete_all");
+}
+
+void quorrin_leap_seconds_process(uint32_t actions)
+{
+    quorrin_fake_record("quorrin_leap_seconds_process " + std::to_string(actions));
+}
+
+zerrno quorrin_leap_seconds_db_add_or_update(int16_t offset, time_t start)
+{
+    quorrin_fake_record("quorrin_leap_seconds_db_add_or_update " + std::to_string(offset) + " " +
+                        std::to_string(start));
+    return quorrin_fake_result("quorrin_leap_seconds_db_add_or_update");
+}
+
+void quorrin_leap_seconds_select_best(void)
+{
+    quorrin_fake_record("quorrin_leap_seconds_select_best");
+}
+
+void quorrin_leap_seconds_get_current(quorrin_leap_seconds_offset_info_type *info)
+{
+    *info = leap.current;
+}
+
+uint32_t quorrin_leap_seconds_db_count(void)
+{
+    return static_cast<uint32_t>(leap.entries.size());
+}
+
+const quorrin_leap_seconds_db_entry_type *quorrin_leap_seconds_db_first(void)
+{
+    quorrin_leap_seconds_db_entry_type *prev = nullptr;
+    for (quorrin_leap_seconds_db_entry_type &entry : leap.entries) {
+        entry.prev = prev;
+        entry.next = nullptr;
+        if (prev != nullptr) {
+            prev->next = &entry;
+        }
+        prev = &entry;
+    }
+    return leap.entries.empty() ? nullptr : &leap.entries.front();
+}
+
+bool quorrin_leap_seconds_db_invalid(void)
+{
+    return leap.invalid;
+}
+
+void quorrin_leap_seconds_get_summary(quorrin_leap_seconds_summary_type *summary)
+{
+    *summary = leap.summary;
 }

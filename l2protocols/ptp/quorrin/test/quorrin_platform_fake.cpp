@@ -1,4 +1,6 @@
 // Recording fake of the platform driver's calls the process entry, selection and the configuration make.
+#include <cstring>
+
 #include "quorrin_fakes.h"
 #include "quorrin_platform.h"
 
@@ -64,6 +66,18 @@ void quorrin_platform_utc_offset_update(uint8_t leap_seconds, const quorrin_plat
 {
     quorrin_fake_record("utc_offset_update " + std::to_string(leap_seconds) + " " + std::to_string(info->utc_offset) +
                         " " + std::to_string(info->offset_valid));
+}
+
+// The platform library's own time, which its test control sets or fails.
+zerrno quorrin_platform_get_current_timestamp(uint8_t timestamp[PTP_PLATFORM_TIMESTAMP_LEN])
+{
+    ptp_platform_clock_get_current_timestamp_in_type in{};
+    ptp_platform_clock_get_current_timestamp_info_type out{};
+    const zerrno rc = ptp_platform_clock_get_current_timestamp(&in, &out);
+    if (rc == 0) {
+        std::memcpy(timestamp, out.timestamp, PTP_PLATFORM_TIMESTAMP_LEN);
+    }
+    return rc;
 }
 
 void quorrin_platform_get_capabilities(quorrin_platform_capabilities_type *record)

@@ -477,7 +477,7 @@
     X(FIB_RECONNECT, 1706, "Beginning re-connect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
-// Process entry 0-99, agent link 100-199, platform driver 200-299.
+// Process entry 0-99, agent link 100-199, platform driver 200-299, leap seconds 600-699.
 #define PTP_TRACE_POINTS_QUORRIN(X) \
     X(MAIN_START, 0, "PTP controller is (re)starting") \
     X(MAIN_EXIT, 1, "PTP controller is exiting") \
@@ -537,7 +537,31 @@
     X(PLATFORM_SLAVE_UPDATE_NO_GM, 213, "Sending slave update to platform. Not sending grandmaster info (%s), APTS %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(PLATFORM_TRANSPARENT_CLOCK, 214, "Sending transparent clock %s update to platform", PTP_TRACE_ARG_TEXT) \
     X(PLATFORM_SETTINGS, 215, "Sending clock settings update to platform: Profile %s, Clock Type %s, Servo Mode %s, Network Type %s, Servo Slow Tracking %s, Holdover Duration (secs) %lu %s", PTP_TRACE_ARG_PROFILE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(PLATFORM_CLOCK_INITIALIZED, 216, "Platform clock DLL successfully initialised with API version %lu", PTP_TRACE_ARG_UINT)
+    X(PLATFORM_CLOCK_INITIALIZED, 216, "Platform clock DLL successfully initialised with API version %lu", PTP_TRACE_ARG_UINT) \
+    X(LEAP_INIT, 600, "Initializing the leap seconds module") \
+    X(LEAP_SHUTDOWN, 601, "Shutting down the leap seconds module") \
+    X(LEAP_GOING_ACTIVE, 602, "Leap seconds module going active") \
+    X(LEAP_TIMESTAMP_OK, 603, "Successfully obtained PTP timestamp from platform") \
+    X(LEAP_TIMESTAMP_FAILED, 604, "Failed to get current PTP timestamp from platform: %s", PTP_TRACE_ARG_ZERR) \
+    X(LEAP_FILE_DOWNLOADED, 605, "Successfully downloaded leap second file after %lu attempt%s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_FILE_DOWNLOAD_FAILED, 606, "Failed to download file, cURL error: %s", PTP_TRACE_ARG_TEXT) \
+    X(LEAP_FILE_TIMER, 607, "File timer fired") \
+    X(LEAP_MIDDAY_TIMER, 608, "Midday timer fired") \
+    X(LEAP_MIDNIGHT_TIMER, 609, "Midnight timer fired") \
+    X(LEAP_CONFIG_APPLY, 610, "Applying update from config. UTC offset %s, Leap seconds: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_CONFIG_ADVERTISE, 611, "Advertising update from config. UTC offset %s, Leap seconds: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_PLATFORM_UPDATE, 612, "Update from platform. UTC offset %s, Leap seconds: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_GM_UPDATE, 613, "Update from grandmaster. UTC offset %s, Leap seconds: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_GM_LOST, 614, "Grandmaster lost") \
+    X(LEAP_GM_HOLDOVER, 615, "Updating grandmaster info while in holdover. UTC offset %s, Leap seconds: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(LEAP_GM_APPLY_TIME, 616, "Calculated implied leap second application timestamp: %d", PTP_TRACE_ARG_INT) \
+    X(LEAP_CHKPT_RECOVERED, 617, "Recovered grandmaster checkpoint record. UTC offset: %s, Leap seconds: %s, Timestamp: %d", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(LEAP_CHKPT_RECOVER_FAILED, 618, "Failed to recover grandmaster checkpoint record: %s", PTP_TRACE_ARG_ZERR) \
+    X(LEAP_CHKPT_WRITE, 619, "Writing grandmaster checkpoint record. UTC offset: %s, Leap seconds: %s, Timestamp: %d", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(LEAP_CHKPT_WRITE_FAILED, 620, "Failed to write grandmaster checkpoint record: %s", PTP_TRACE_ARG_ZERR) \
+    X(LEAP_TIMESCALE, 621, "Timescale update: %s", PTP_TRACE_ARG_TEXT) \
+    X(LEAP_PROFILE, 622, "Profile update: %s", PTP_TRACE_ARG_PROFILE) \
+    X(LEAP_NDT, 623, "Received leap seconds NDT from checkpoint")
 
 // The global-configuration process (sardo). Rows are added by its modules as they are built.
 #define PTP_TRACE_POINTS_SARDO(X)
