@@ -1,11 +1,10 @@
 // The controller's modules not built yet, as the least that lets the process run in a chassis for
-// the tests of this folder: every start-up succeeds, nothing is checkpointed, served or trapped,
-// and the leap-second database takes no configuration. Test code only.
+// the tests of this folder: every start-up succeeds, and nothing is checkpointed, served or
+// trapped. Test code only.
 #include "issul.h"
 #include "quorrin_bmc.h"
 #include "quorrin_edm_traps.h"
 #include "quorrin_ha.h"
-#include "quorrin_leap_seconds.h"
 #include "quorrin_platform.h"
 
 // The selection's checkpoint half: nothing is recovered or written.
@@ -36,47 +35,6 @@ uint32_t quorrin_ha_get_issu_role(void)
     return standin_role;
 }
 void quorrin_ha_milestone_met(uint32_t) {}
-
-zerrno quorrin_leap_seconds_init(event_mgr_type *)
-{
-    return 0;
-}
-zerrno quorrin_leap_seconds_start_updates(void)
-{
-    return 0;
-}
-void quorrin_leap_seconds_shutdown(void) {}
-void quorrin_leap_seconds_chkpt_gm_ndt(const chkpt_ndt_type *) {}
-void quorrin_leap_seconds_gm_update(int16_t, uint32_t, uint8_t) {}
-void quorrin_leap_seconds_gm_lost(void) {}
-void quorrin_leap_seconds_timescale_update(uint8_t) {}
-void quorrin_leap_seconds_platform_update(bool, int16_t, uint32_t, uint8_t) {}
-void quorrin_leap_seconds_cfg_offset_apply(int16_t, time_t) {}
-void quorrin_leap_seconds_cfg_offset_delete(time_t) {}
-void quorrin_leap_seconds_file_cfg_apply(const char *, uint32_t) {}
-void quorrin_leap_seconds_file_cfg_delete(void) {}
-void quorrin_leap_seconds_profile_update(uint32_t) {}
-void quorrin_leap_seconds_chkpt_delete_all(void) {}
-void quorrin_leap_seconds_get_current(quorrin_leap_seconds_offset_info_type *info)
-{
-    *info = {};
-}
-uint32_t quorrin_leap_seconds_db_count(void)
-{
-    return 0;
-}
-const quorrin_leap_seconds_db_entry_type *quorrin_leap_seconds_db_first(void)
-{
-    return nullptr;
-}
-bool quorrin_leap_seconds_db_invalid(void)
-{
-    return false;
-}
-void quorrin_leap_seconds_get_summary(quorrin_leap_seconds_summary_type *summary)
-{
-    *summary = {};
-}
 
 zerrno quorrin_edm_init(event_mgr_type *)
 {
