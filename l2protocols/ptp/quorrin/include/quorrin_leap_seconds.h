@@ -103,7 +103,7 @@ bool quorrin_leap_seconds_db_invalid(void);
 struct quorrin_leap_seconds_summary_type {
     quorrin_leap_seconds_offset_info_type current;
     uint8_t source_type; // quorrin_leap_seconds_source_type
-    bool has_gm;          // valid and present
+    bool has_gm;         // valid and present
     quorrin_leap_seconds_offset_info_type gm;
     bool has_configured; // applied
     quorrin_leap_seconds_offset_info_type configured;

@@ -297,7 +297,7 @@ void chkpt_gm_write()
     QUORRIN_DEBUG(AREA, "%s: Writing grandmaster checkpoint record. UTC offset: %s, Leap seconds: %s, Timestamp: %d",
                   offset_str(state.gm), leap_str(state.gm), static_cast<int>(state.gm_apply_time));
     ptp_trace<PTP_TRACE_QUORRIN_LEAP_CHKPT_WRITE>({quorrin_det()}, offset_str(state.gm), leap_str(state.gm),
-                                                   static_cast<int64_t>(state.gm_apply_time));
+                                                  static_cast<int64_t>(state.gm_apply_time));
     uint8_t record[QUORRIN_LEAP_SECONDS_CHKPT_SIZE];
     chkpt_encode(record);
     if ((rc = chkpt_save(state.table, state.gm_chkpt_id, record, sizeof(record))) != 0) {
@@ -617,7 +617,7 @@ void action_updates(time_t now)
             QUORRIN_DEBUG(AREA, "%s: Advertising update from config. UTC offset %s, Leap seconds: %s",
                           offset_str(state.cfg), leap_str(state.cfg));
             ptp_trace<PTP_TRACE_QUORRIN_LEAP_CONFIG_ADVERTISE>({quorrin_det()}, offset_str(state.cfg),
-                                                                leap_str(state.cfg));
+                                                               leap_str(state.cfg));
         }
     }
 
@@ -757,7 +757,7 @@ void chkpt_recover()
     QUORRIN_DEBUG(AREA, "%s: Recovered grandmaster checkpoint record. UTC offset: %s, Leap seconds: %s, Timestamp: %d",
                   offset_str(info), leap_str(info), static_cast<int>(apply_time));
     ptp_trace<PTP_TRACE_QUORRIN_LEAP_CHKPT_RECOVERED>({quorrin_det()}, offset_str(info), leap_str(info),
-                                                       static_cast<int64_t>(apply_time));
+                                                      static_cast<int64_t>(apply_time));
     if (is_leap(info.leap_seconds)) {
         quorrin_leap_seconds_process(apply_time != 0 ? QUORRIN_LEAP_SECONDS_ACTION_UPDATES
                                                      : QUORRIN_LEAP_SECONDS_ACTION_GM_APPLY_TIME |
@@ -826,8 +826,8 @@ void quorrin_leap_seconds_process(uint32_t actions)
     const time_t today = now / SECONDS_PER_DAY * SECONDS_PER_DAY;
     const bool unapplied = !all_applied();
     if (unapplied) {
-        const time_t midday = today + SECONDS_TO_MIDDAY > now ? today + SECONDS_TO_MIDDAY
-                                                              : today + SECONDS_PER_DAY + SECONDS_TO_MIDDAY;
+        const time_t midday =
+            today + SECONDS_TO_MIDDAY > now ? today + SECONDS_TO_MIDDAY : today + SECONDS_PER_DAY + SECONDS_TO_MIDDAY;
         QUORRIN_DEBUG(AREA, "%s: Restarting midday timer");
         timer_start_s(&state.midday_timer, midday - now);
     }
@@ -1051,8 +1051,7 @@ void quorrin_leap_seconds_gm_lost(void)
     }
 }
 
-void quorrin_leap_seconds_platform_update(bool present, int16_t utc_offset, uint32_t offset_valid,
-                                          uint8_t leap_seconds)
+void quorrin_leap_seconds_platform_update(bool present, int16_t utc_offset, uint32_t offset_valid, uint8_t leap_seconds)
 {
     const info_type info{offset_valid, utc_offset, leap_seconds};
     state.platform_present = present;

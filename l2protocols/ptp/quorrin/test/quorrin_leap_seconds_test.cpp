@@ -289,7 +289,8 @@ TEST_F(LeapSeconds, FileLinesBecomeEntries)
         {"shorter fields parse from their leading digits", BASE + "2287785600 11abc\n228778560x 12\n",
          with_base({{78796800, 11}})},
         {"offsets from 65536 are skipped", BASE + "2287785600 65536\n", BASE_ENTRIES},
-        {"a later line for the same start replaces the offset", BASE + "2272060800 11\n",
+        {"a later line for the same start replaces the offset",
+         BASE + "2272060800 11\n",
          {{63072000, 11}, {1483228800, 37}}},
         {"the last line needs no line end", "3692217600 37", {{1483228800, 37}}},
     };
@@ -451,8 +452,16 @@ TEST_F(LeapSeconds, DeletedScheduledOffsetIsNoLongerAdvertised)
 
 // ---- Best information ----
 
-enum class gm_kind { NO_GM, PRESENT, LOST };
-enum class hw_kind { NO_HW, VALID, INVALID };
+enum class gm_kind {
+    NO_GM,
+    PRESENT,
+    LOST
+};
+enum class hw_kind {
+    NO_HW,
+    VALID,
+    INVALID
+};
 
 struct select_row {
     const char *what;
