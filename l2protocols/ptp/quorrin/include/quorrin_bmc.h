@@ -3,6 +3,7 @@
 // announce and the traps that follow; the local, selection-local and advertised clocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "chkpt.h"
@@ -101,6 +102,12 @@ void quorrin_bmc_remove_clock_from_tree(quorrin_bmc_clock_type *record);
 uint32_t quorrin_bmc_add_clock_to_ranked_list(quorrin_bmc_clock_type *record);
 bool quorrin_bmc_remove_clock_from_ranked_list(quorrin_bmc_clock_type *record);
 void quorrin_bmc_for_each_ranked(void (*fn)(const quorrin_bmc_clock_type *record, void *ctx), void *ctx);
+// A node's record with its resync timer, in neither the tree nor the list yet (null: no memory,
+// reported); the node's record, or null.
+quorrin_bmc_clock_type *quorrin_bmc_clock_create(uint32_t node_id, const ptp_clock_type *clock, uint32_t ifhandle,
+                                                 const ptp_address_type *address, int32_t log_sync_interval,
+                                                 int32_t log_delay_req_interval, int32_t delay_asymmetry);
+quorrin_bmc_clock_type *quorrin_bmc_find_clock(uint32_t node_id);
 
 // Decide between the head of the ranked list and the local clock, and carry it out.
 void quorrin_bmc_select_gm(uint32_t reason);
@@ -159,6 +166,34 @@ const char *quorrin_bmc_ql_value_to_str(uint8_t value);
 uint32_t quorrin_bmc_ql_rank(quorrin_bmc_ql_type ql);
 
 // ---- The selection's checkpoint ("BMC clock" and "BMC Global" tables) --------------------------
+inline constexpr uint32_t QUORRIN_BMC_CHKPT_CLOCK_ENTRY_SIZE = 136;
+inline constexpr uint32_t QUORRIN_BMC_CHKPT_GLOBAL_MAX_SIZE = 4068;
+
+// The "BMC Global" record, in protocol-buffers wire format (fields 1 to 3, varints): the three
+// flags and which of them are present.
+inline constexpr uint8_t QUORRIN_BMC_GLOBAL_HAS_SEEN_PRTC = 1u << 0;
+inline constexpr uint8_t QUORRIN_BMC_GLOBAL_HAS_SERVO_EVER_SYNCED = 1u << 1;
+inline constexpr uint8_t QUORRIN_BMC_GLOBAL_HAS_LOCAL_CLOCK_GM = 1u << 2;
+struct quorrin_bmc_global_chkpt_type {
+    bool seen_prtc;
+    bool servo_ever_synced;
+    bool local_clock_gm;
+    uint8_t present; // QUORRIN_BMC_GLOBAL_HAS_*
+};
+// Unpack results.
+inline constexpr int QUORRIN_BMC_GPB_TRUNCATED = -1;
+inline constexpr int QUORRIN_BMC_GPB_BAD_UNKNOWN_WIRE_TYPE = -2;
+inline constexpr int QUORRIN_BMC_GPB_BAD_WIRE_TYPE = -3;
+
+// The encoded size (buffer null), or the bytes written; 0 when capacity is too small for them.
+size_t quorrin_bmc_gpb_global_pack(const quorrin_bmc_global_chkpt_type *record, uint8_t *buffer, size_t capacity);
+// 0, or one of the results above (record then undefined). The record owns nothing, so the
+// allocator is not used and free has nothing to release.
+int quorrin_bmc_gpb_global_unpack(quorrin_bmc_global_chkpt_type *record, const uint8_t *bytes, size_t length,
+                                  void *allocator);
+void quorrin_bmc_gpb_global_copy(quorrin_bmc_global_chkpt_type *to, const quorrin_bmc_global_chkpt_type *from);
+void quorrin_bmc_gpb_global_free(quorrin_bmc_global_chkpt_type *record, void *allocator);
+
 // Registration (and recovery of the clock records) at start, a clock record's entry, the global
 // entry (seen PRTC, servo ever synced, local clock GM), and shut-down.
 zerrno quorrin_bmc_chkpt_register(void);
@@ -175,3 +210,5 @@ void quorrin_bmc_chkpt_clock_ndt(const chkpt_ndt_type *notice);
 bool quorrin_bmc_get_seen_prtc(void);
 bool quorrin_bmc_get_servo_ever_synced(void);
 bool quorrin_bmc_get_local_clock_gm(void);
+// The flags as recovered from the checkpoint (nothing is written).
+void quorrin_bmc_set_global_flags(bool seen_prtc, bool servo_ever_synced, bool local_clock_gm);

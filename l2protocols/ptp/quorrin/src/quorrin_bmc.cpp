@@ -624,6 +624,19 @@ int resync_timer_cb(ptp_timer_type *, void *context, int *stop)
     return 0;
 }
 
+// What a node's report sets in its record.
+void record_fill(quorrin_bmc_clock_type *record, const ptp_clock_type *clock, uint32_t ifhandle,
+                 const ptp_address_type *address, int32_t log_sync_interval, int32_t log_delay_req_interval,
+                 int32_t delay_asymmetry)
+{
+    record->clock = *clock;
+    record->ifhandle = ifhandle;
+    record->address = *address;
+    record->log_sync_interval = log_sync_interval;
+    record->log_delay_req_interval = log_delay_req_interval;
+    record->delay_asymmetry = delay_asymmetry;
+}
+
 void record_delete(quorrin_bmc_clock_type *record)
 {
     quorrin_bmc_chkpt_clock_delete(record);
@@ -635,6 +648,26 @@ void record_delete(quorrin_bmc_clock_type *record)
 } // namespace
 
 // ---- Tree and ranked list ----------------------------------------------------------------------
+
+quorrin_bmc_clock_type *quorrin_bmc_clock_create(uint32_t node_id, const ptp_clock_type *clock, uint32_t ifhandle,
+                                                 const ptp_address_type *address, int32_t log_sync_interval,
+                                                 int32_t log_delay_req_interval, int32_t delay_asymmetry)
+{
+    auto *record = static_cast<quorrin_bmc_clock_type *>(std::calloc(1, sizeof(quorrin_bmc_clock_type)));
+    if (record == nullptr) {
+        ptp_alloc_failure_report(sizeof(quorrin_bmc_clock_type), "BMC clock entry");
+        return nullptr;
+    }
+    record->node_id = node_id;
+    record_fill(record, clock, ifhandle, address, log_sync_interval, log_delay_req_interval, delay_asymmetry);
+    ptp_timer_create(&record->resync_timer, resync_timer_cb, record);
+    return record;
+}
+
+quorrin_bmc_clock_type *quorrin_bmc_find_clock(uint32_t node_id)
+{
+    return find(node_id);
+}
 
 void quorrin_bmc_add_clock_to_tree(quorrin_bmc_clock_type *record)
 {
@@ -746,12 +779,7 @@ void quorrin_bmc_clock_update(const ptp_clock_type *clock, uint32_t node_id, uin
                 return;
             }
         } else {
-            record->clock = *clock;
-            record->ifhandle = ifhandle;
-            record->address = *address;
-            record->log_sync_interval = log_sync_interval;
-            record->log_delay_req_interval = log_delay_req_interval;
-            record->delay_asymmetry = delay_asymmetry;
+            record_fill(record, clock, ifhandle, address, log_sync_interval, log_delay_req_interval, delay_asymmetry);
             quorrin_bmc_chkpt_clock_save(record);
             quorrin_bmc_add_clock_to_ranked_list(record);
         }
@@ -759,21 +787,13 @@ void quorrin_bmc_clock_update(const ptp_clock_type *clock, uint32_t node_id, uin
         if (clock == nullptr) {
             return;
         }
-        record = static_cast<quorrin_bmc_clock_type *>(std::calloc(1, sizeof(quorrin_bmc_clock_type)));
+        record = quorrin_bmc_clock_create(node_id, clock, ifhandle, address, log_sync_interval, log_delay_req_interval,
+                                          delay_asymmetry);
         if (record == nullptr) {
-            ptp_alloc_failure_report(sizeof(quorrin_bmc_clock_type), "BMC clock entry");
             return;
         }
-        record->node_id = node_id;
-        record->clock = *clock;
-        record->ifhandle = ifhandle;
-        record->address = *address;
-        record->log_sync_interval = log_sync_interval;
-        record->log_delay_req_interval = log_delay_req_interval;
-        record->delay_asymmetry = delay_asymmetry;
         QUORRIN_DEBUG(AREA, "%s: Created entry for clock %lx (%s) from node %s(0x%x)",
                       static_cast<unsigned long>(clock->clock_id), addr_str(address), node_str(node_id), node_id);
-        ptp_timer_create(&record->resync_timer, resync_timer_cb, record);
         quorrin_bmc_add_clock_to_tree(record);
         quorrin_bmc_chkpt_clock_save(record);
         quorrin_bmc_add_clock_to_ranked_list(record);
@@ -1059,6 +1079,13 @@ bool quorrin_bmc_get_servo_ever_synced(void)
 bool quorrin_bmc_get_local_clock_gm(void)
 {
     return state.local_clock_gm;
+}
+
+void quorrin_bmc_set_global_flags(bool seen_prtc, bool servo_ever_synced, bool local_clock_gm)
+{
+    state.seen_prtc = seen_prtc;
+    state.servo_ever_synced = servo_ever_synced;
+    state.local_clock_gm = local_clock_gm;
 }
 
 // ---- Platform ----------------------------------------------------------------------------------
@@ -1376,12 +1403,13 @@ zerrno quorrin_bmc_init(event_mgr_type *evm)
     state.vp.value[QUORRIN_BMC_VP_LOCAL_PRIORITY] = globals.local_priority;
     recompute_servo_options();
     state.local_props = initial_props();
-    rederive();
 
+    // Recovers the records and the checkpointed flags, which the local clock's class depends on.
     const zerrno rc = quorrin_bmc_chkpt_register();
     if (rc != 0) {
         return rc;
     }
+    rederive();
     // Records recovered from the checkpoint: the head is the grandmaster unless the local clock
     // was, and every record must be reported again within the resync time.
     const quorrin_bmc_clock_type *head = quorrin_bmc_clock_ranked_list;

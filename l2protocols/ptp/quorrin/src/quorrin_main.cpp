@@ -143,14 +143,14 @@ void modules_shutdown(bool normal_exit)
     quorrin_comms_shutdown();
     quorrin_cfg_shutdown();
     quorrin_leap_seconds_shutdown();
-    // The role is read before the upgrade client goes: a retiring primary leaves the platform to
-    // its successor.
-    const bool retiring = quorrin_ha_get_issu_role() == ISSUL_ROLE_RETIRING;
-    quorrin_ha_shutdown();
+    // The upgrade client goes last: selection deletes its checkpoint entries and the platform
+    // stops its servo only in the primary role, and a retiring primary leaves both to its
+    // successor.
     quorrin_bmc_shutdown();
-    if (!retiring) {
+    if (quorrin_ha_get_issu_role() != ISSUL_ROLE_RETIRING) {
         quorrin_platform_stop();
     }
+    quorrin_ha_shutdown();
     ptp_timer_destroy(&state.idt_timer);
     ptp_timer_shutdown();
     if (state.im_binding != nullptr) {

@@ -115,10 +115,11 @@ quorrin_fake_platform_type &quorrin_fake_platform();
 // quorrin_ha: the upgrade role.
 uint32_t &quorrin_fake_ha_role();
 
-// quorrin_main: the node and its role.
+// quorrin_main: the node, its role, and whether a standby gave up waiting for the transfer.
 struct quorrin_fake_main_type {
     uint32_t node_id = 0x100;
     bool kvolm_or_lc = true;
+    bool idt_timer_expired = false;
 };
 quorrin_fake_main_type &quorrin_fake_main();
 

@@ -29,3 +29,8 @@ void quorrin_main_exiting(void)
 {
     quorrin_fake_record("quorrin_main_exiting");
 }
+
+bool quorrin_main_idt_timer_not_expired(void)
+{
+    return !main_state.idt_timer_expired;
+}

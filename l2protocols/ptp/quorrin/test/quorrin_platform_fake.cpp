@@ -34,6 +34,12 @@ void quorrin_platform_stop(void)
     quorrin_fake_record("quorrin_platform_stop");
 }
 
+zerrno quorrin_platform_servo_init(void)
+{
+    quorrin_fake_record("quorrin_platform_servo_init");
+    return quorrin_fake_result("quorrin_platform_servo_init");
+}
+
 uint32_t quorrin_platform_servo_start(bool use_time, bool use_frequency, int32_t log_sync_interval,
                                       int32_t log_delay_req_interval, uint32_t profile, uint32_t clock_type,
                                       uint32_t servo_mode, uint32_t network_type)

@@ -22,3 +22,8 @@ void quorrin_port_num_chkpt_ndt(const chkpt_ndt_type *notice)
 {
     quorrin_fake_record("quorrin_port_num_chkpt_ndt " + std::to_string(notice->table_id));
 }
+
+void quorrin_port_num_chkpt_delete_all(void)
+{
+    quorrin_fake_record("quorrin_port_num_chkpt_delete_all");
+}
