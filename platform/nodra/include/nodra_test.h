@@ -45,7 +45,9 @@ enum class nodra_test_op {
     bind,
     unbind,
     list,
-    list_next
+    list_next,
+    registration,          // every registration: verification, notification, operational data
+    generate_notifications // nodra_edm_generate_notifications
 };
 // After `after` more calls of op that run normally, the next `count` calls fail with err and
 // change nothing (count 0 cancels).

@@ -63,7 +63,7 @@ struct failure_type {
     uint32_t after = 0;
 };
 
-constexpr size_t op_count = 4;
+constexpr size_t op_count = 6;
 
 // A registration as this process made it.
 struct local_reg {
@@ -158,10 +158,9 @@ void init_once()
     std::call_once(once, register_zerr_tables);
 }
 
-// Counts the call and takes one injected failure of op, if any. Lock held.
-zerrno enter(client_type &s, nodra_test_op op)
+// Takes one injected failure of op, if any. Lock held.
+zerrno injected(client_type &s, nodra_test_op op)
 {
-    ++s.calls;
     failure_type &f = s.failures[static_cast<size_t>(op)];
     if (f.count == 0)
         return ZERR_OK;
@@ -171,6 +170,13 @@ zerrno enter(client_type &s, nodra_test_op op)
     }
     --f.count;
     return f.err;
+}
+
+// Counts the call and takes one injected failure of op, if any. Lock held.
+zerrno enter(client_type &s, nodra_test_op op)
+{
+    ++s.calls;
+    return injected(s, op);
 }
 
 bool dir_path_valid(std::string_view path)
@@ -528,6 +534,12 @@ zerrno do_register(nodra_conn_td *conn, local_reg reg, event_mgr_type *evm, cons
 {
     if (conn == nullptr || registration == nullptr || evm == nullptr)
         return NODRA_ERR_INVALID;
+    {
+        client_type &s = client();
+        std::lock_guard guard(s.lock);
+        if (zerrno err = injected(s, nodra_test_op::registration); err != ZERR_OK)
+            return err;
+    }
     sockmsg_client_type *c = nullptr;
     if (zerrno err = connection(evm, &c); err != ZERR_OK)
         return err;
@@ -1190,6 +1202,12 @@ zerrno nodra_edm_generate_notifications(nodra_conn_td *conn, const nodra_edm_not
 {
     if (conn == nullptr || (records == nullptr && count > 0))
         return NODRA_ERR_INVALID;
+    {
+        client_type &s = client();
+        std::lock_guard guard(s.lock);
+        if (zerrno err = injected(s, nodra_test_op::generate_notifications); err != ZERR_OK)
+            return err;
+    }
     nodra_wire_writer w;
     w.str(conn->path);
     w.u32(count);

@@ -165,6 +165,32 @@ void quorrin_bmc_virtual_port_update(quorrin_bmc_vp_field_type field, bool delet
 const char *quorrin_bmc_ql_value_to_str(uint8_t value);
 uint32_t quorrin_bmc_ql_rank(quorrin_bmc_ql_type ql);
 
+// ---- Readers for the operational data ---------------------------------------------------------
+// The virtual port as selection keeps it.
+struct quorrin_bmc_vp_state_type {
+    bool configured;
+    bool connected;
+    uint32_t mask; // bit n: value[n] is set (quorrin_bmc_vp_field_type)
+    uint32_t value[QUORRIN_BMC_VP_FIELD_COUNT];
+};
+void quorrin_bmc_get_virtual_port(quorrin_bmc_vp_state_type *vp);
+// The selection local clock; false while the platform keeps no separate one.
+bool quorrin_bmc_get_selection_local_clock(ptp_clock_type *clock);
+// The grandmaster state behind the controller database.
+struct quorrin_bmc_oper_state_type {
+    bool node_active;
+    bool servo_synced;
+    bool gm_valid;
+    bool using_frequency;
+    bool using_time;
+    bool seen_prtc;
+    int64_t gm_change_time; // wall-clock nanoseconds
+    int64_t advertised_change_time;
+    int32_t gm_log_sync_interval;
+    int32_t gm_log_delay_req_interval;
+};
+void quorrin_bmc_get_oper_state(quorrin_bmc_oper_state_type *state);
+
 // ---- The selection's checkpoint ("BMC clock" and "BMC Global" tables) --------------------------
 inline constexpr uint32_t QUORRIN_BMC_CHKPT_CLOCK_ENTRY_SIZE = 136;
 inline constexpr uint32_t QUORRIN_BMC_CHKPT_GLOBAL_MAX_SIZE = 4068;

@@ -1088,6 +1088,41 @@ void quorrin_bmc_set_global_flags(bool seen_prtc, bool servo_ever_synced, bool l
     state.local_clock_gm = local_clock_gm;
 }
 
+void quorrin_bmc_get_virtual_port(quorrin_bmc_vp_state_type *vp)
+{
+    *vp = {};
+    vp->configured = state.vp.configured;
+    vp->connected = state.vp.connected;
+    vp->mask = state.vp.mask;
+    for (uint32_t i = 0; i < QUORRIN_BMC_VP_FIELD_COUNT; i++) {
+        vp->value[i] = state.vp.value[i];
+    }
+}
+
+bool quorrin_bmc_get_selection_local_clock(ptp_clock_type *clock)
+{
+    if (!quorrin_platform_supports_seln_local_clock()) {
+        return false;
+    }
+    *clock = state.selection_clock;
+    return true;
+}
+
+void quorrin_bmc_get_oper_state(quorrin_bmc_oper_state_type *out)
+{
+    *out = {};
+    out->node_active = state.node_active;
+    out->servo_synced = state.servo_synced;
+    out->gm_valid = state.gm_valid;
+    out->using_frequency = state.using_frequency;
+    out->using_time = state.using_time;
+    out->seen_prtc = state.seen_prtc;
+    out->gm_change_time = state.gm_change_time;
+    out->advertised_change_time = state.advertised_change_time;
+    out->gm_log_sync_interval = state.gm_log_sync_interval;
+    out->gm_log_delay_req_interval = state.gm_log_delay_req_interval;
+}
+
 // ---- Platform ----------------------------------------------------------------------------------
 
 namespace {

@@ -61,9 +61,65 @@ const ptp_clock_type *quorrin_bmc_get_gm(quorrin_bmc_gm_type *gm)
     return bmc.has_gm ? &bmc.gm_clock : nullptr;
 }
 
-void quorrin_bmc_get_advertised_clock(ptp_clock_type *clock, quorrin_bmc_advertised_extra_type *)
+const ptp_clock_type *quorrin_bmc_get_gm_oper(quorrin_bmc_gm_type *gm)
+{
+    return quorrin_bmc_get_gm(gm);
+}
+
+void quorrin_bmc_get_advertised_clock(ptp_clock_type *clock, quorrin_bmc_advertised_extra_type *extra)
 {
     *clock = bmc.advertised;
+    if (extra != nullptr) {
+        *extra = bmc.advertised_extra;
+    }
+}
+
+void quorrin_bmc_get_local_clock(ptp_clock_type *clock, quorrin_bmc_local_ids_type *ids)
+{
+    *clock = bmc.local_clock;
+    if (ids != nullptr) {
+        *ids = {};
+    }
+}
+
+bool quorrin_bmc_get_local_clock_gm(void)
+{
+    return bmc.local_clock_gm;
+}
+
+bool quorrin_bmc_get_seen_prtc(void)
+{
+    return bmc.oper.seen_prtc;
+}
+
+void quorrin_bmc_get_virtual_port(quorrin_bmc_vp_state_type *vp)
+{
+    *vp = bmc.vp;
+}
+
+bool quorrin_bmc_get_selection_local_clock(ptp_clock_type *clock)
+{
+    if (bmc.has_selection) {
+        *clock = bmc.selection_clock;
+    }
+    return bmc.has_selection;
+}
+
+void quorrin_bmc_get_oper_state(quorrin_bmc_oper_state_type *state)
+{
+    *state = bmc.oper;
+}
+
+void quorrin_bmc_for_each_ranked(void (*fn)(const quorrin_bmc_clock_type *record, void *ctx), void *ctx)
+{
+    std::vector<quorrin_bmc_clock_type> &list = bmc.ranked;
+    for (size_t i = 0; i < list.size(); i++) {
+        list[i].prev = i > 0 ? &list[i - 1] : nullptr;
+        list[i].next = i + 1 < list.size() ? &list[i + 1] : nullptr;
+    }
+    for (const quorrin_bmc_clock_type &record : list) {
+        fn(&record, ctx);
+    }
 }
 
 void quorrin_bmc_get_servo_options(uint32_t *servo_mode, uint32_t *network_type)

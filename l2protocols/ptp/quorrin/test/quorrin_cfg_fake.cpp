@@ -157,3 +157,27 @@ void quorrin_cfg_get_applied_globals(quorrin_cfg_applied_globals_type *record)
 {
     *record = cfg.globals;
 }
+uint32_t quorrin_cfg_get_applied_config_counter(void)
+{
+    return cfg.applied_config_counter;
+}
+bool quorrin_cfg_is_scanning(void)
+{
+    return cfg.scanning;
+}
+bool quorrin_cfg_is_enabled(void)
+{
+    return cfg.enabled;
+}
+uint32_t quorrin_cfg_get_any_successful_applies(void)
+{
+    return cfg.any_successful_applies;
+}
+bool quorrin_cfg_is_profile_set(void)
+{
+    return cfg.profile_set;
+}
+bool quorrin_cfg_get_verify_checksum(void)
+{
+    return cfg.verify_checksum;
+}

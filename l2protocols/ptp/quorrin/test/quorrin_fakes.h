@@ -55,6 +55,16 @@ struct quorrin_fake_bmc_type {
         uint32_t vp_connected, utc_info_valid, from_init;
     };
     std::vector<platform_update_type> platform_updates;
+    // What the operational readers answer; ranked is the ranked list, best first (its links are
+    // made on each walk).
+    quorrin_bmc_advertised_extra_type advertised_extra{};
+    ptp_clock_type local_clock{};
+    bool local_clock_gm = false;
+    bool has_selection = false;
+    ptp_clock_type selection_clock{};
+    quorrin_bmc_vp_state_type vp{};
+    quorrin_bmc_oper_state_type oper{};
+    std::vector<quorrin_bmc_clock_type> ranked;
 };
 quorrin_fake_bmc_type &quorrin_fake_bmc();
 
@@ -86,6 +96,12 @@ struct quorrin_fake_cfg_type {
     uint32_t network_type = 0;
     uint32_t ql_option = 1;
     quorrin_cfg_applied_globals_type globals{};
+    uint32_t applied_config_counter = 0;
+    bool scanning = false;
+    bool enabled = false;
+    uint32_t any_successful_applies = 0;
+    bool profile_set = false;
+    bool verify_checksum = false;
 };
 quorrin_fake_cfg_type &quorrin_fake_cfg();
 
@@ -109,6 +125,11 @@ struct quorrin_fake_platform_type {
     bool has_holdover_range = true;
     uint32_t holdover_min = 60;
     uint32_t holdover_max = 3600;
+    // The servo status query's answer and the current offset the threshold setter answers.
+    int64_t offset_from_master = 0;
+    int64_t mean_path_delay = 0;
+    uint32_t servo_status = 0;
+    int64_t threshold_offset = 0;
 };
 quorrin_fake_platform_type &quorrin_fake_platform();
 
@@ -127,6 +148,9 @@ quorrin_fake_main_type &quorrin_fake_main();
 // leaves it when told (from any thread, once the module was started).
 void quorrin_fake_exit_when_running(bool exit);
 void quorrin_fake_post_exit();
+
+// quorrin_port_num: the port numbers in use.
+uint32_t &quorrin_fake_port_num_active_count();
 
 // quorrin_leap_seconds: what its readers answer (entries linked in order by the fake).
 struct quorrin_fake_leap_seconds_type {

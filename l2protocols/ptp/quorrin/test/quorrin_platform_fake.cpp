@@ -184,3 +184,29 @@ bool quorrin_platform_get_holdover_duration_range(uint32_t *min, uint32_t *max)
     }
     return platform.has_holdover_range;
 }
+
+void quorrin_platform_servo_status(int64_t *offset_from_master, int64_t *mean_path_delay, uint32_t *status)
+{
+    quorrin_fake_record("servo_status");
+    if (offset_from_master != nullptr) {
+        *offset_from_master = platform.offset_from_master;
+    }
+    if (mean_path_delay != nullptr) {
+        *mean_path_delay = platform.mean_path_delay;
+    }
+    if (status != nullptr) {
+        *status = platform.servo_status;
+    }
+}
+
+int64_t quorrin_platform_offset_threshold_set(int64_t warning, int64_t critical)
+{
+    quorrin_fake_record("offset_threshold_set " + std::to_string(warning) + " " + std::to_string(critical));
+    return platform.threshold_offset;
+}
+
+// Two names are enough for the tests that print one.
+const char *quorrin_platform_time_source_to_str(uint32_t time_source)
+{
+    return time_source == 0x20 ? "GPS" : "Unknown";
+}

@@ -2,6 +2,24 @@
 #include "quorrin_fakes.h"
 #include "quorrin_port_num.h"
 
+namespace {
+
+uint32_t active_count = 0;
+const bool registered = quorrin_fake_on_reset([] { active_count = 0; });
+
+} // namespace
+
+uint32_t &quorrin_fake_port_num_active_count()
+{
+    (void)registered;
+    return active_count;
+}
+
+uint32_t quorrin_port_num_get_active_count(void)
+{
+    return active_count;
+}
+
 zerrno quorrin_port_num_init(event_mgr_type *)
 {
     quorrin_fake_record("quorrin_port_num_init");
