@@ -14,10 +14,12 @@
 #include "qor_log.h"
 #include "tessel_chkpt_startup.h"
 #include "tessel_debug_areas.h"
+#include "tessel_fsm.h"
 #include "tessel_im.h"
 #include "tessel_intf_caps.h"
 #include "tessel_ipc_db.h"
 #include "tessel_ipc_deps.h"
+#include "tessel_packet.h"
 #include "tessel_thread_ctrl.h"
 #include "tessel_trace_buffers.h"
 
@@ -309,12 +311,17 @@ zerrno tessel_jotlog_init(void)
     if (rc == 0) {
         ptp_jotlog_ctx_set(trace_buffers[TESSEL_TRACE_BUFFER_DET], trace_buffers[TESSEL_TRACE_BUFFER_SUM],
                            trace_buffers[TESSEL_TRACE_BUFFER_UNQ]);
+        // Sent, received and dropped messages are traced into the packet buffer by these two.
+        tessel_packet_trace_set(trace_buffers[TESSEL_TRACE_BUFFER_PKT].handle);
+        ptp_fsm_packet_trace_set(trace_buffers[TESSEL_TRACE_BUFFER_PKT].handle);
     }
     return rc;
 }
 
 void tessel_jotlog_close(void)
 {
+    tessel_packet_trace_set(nullptr);
+    ptp_fsm_packet_trace_set(nullptr);
     ptp_jotlog_ctx_set(ptp_jotlog_buffer_type{}, ptp_jotlog_buffer_type{}, ptp_jotlog_buffer_type{});
     ptp_jotlog_close(trace_buffers, TESSEL_TRACE_BUFFER_COUNT);
 }

@@ -125,6 +125,18 @@ TEST_F(Main, LineCardAndKvolmGoActiveAtOnce)
     }
 }
 
+// The packet module and the state machine trace into the packet buffer while the process runs,
+// and no longer once it has closed its buffers.
+TEST_F(Main, PacketTracesGoToThePacketBuffer)
+{
+    sysmgr_test_set_node(LC);
+    EXPECT_EQ(tessel_main(), 0);
+    EXPECT_EQ(jotlog_test_records("ptp/tessel/pkt", nullptr), (std::vector<std::string>{"0x1()", "0x2()"}));
+    std::lock_guard<std::mutex> g(main_fake_mutex);
+    EXPECT_EQ(main_fake.packet_trace, nullptr);
+    EXPECT_EQ(main_fake.fsm_packet_trace, nullptr);
+}
+
 // A failing step of the go-active chain stops the chain but not the start-up.
 TEST_F(Main, GoActiveFailureDoesNotStopStartUp)
 {

@@ -5,8 +5,10 @@
 
 #include "evm.h"
 #include "imc.h"
+#include "tessel_fsm.h"
 #include "tessel_main.h"
 #include "tessel_main_test_fake.h"
+#include "tessel_packet.h"
 
 struct tessel_ipc_idb_type;
 using tessel_ipc_db_walk_fn = bool (*)(tessel_ipc_idb_type *idb, void *context);
@@ -109,4 +111,22 @@ void tessel_cfg_shutdown(void)
 void tessel_ipc_state_reset(void)
 {
     rec("ipc_state_reset");
+}
+
+// Each marks the buffer it is given with a record of its own, so that the test finds out which
+// buffer that was.
+void tessel_packet_trace_set(jotlog_handle_type handle)
+{
+    if (handle != nullptr)
+        _jotlog0(handle, 0x1);
+    std::lock_guard<std::mutex> g(main_fake_mutex);
+    main_fake.packet_trace = handle;
+}
+
+void ptp_fsm_packet_trace_set(jotlog_handle_type handle)
+{
+    if (handle != nullptr)
+        _jotlog0(handle, 0x2);
+    std::lock_guard<std::mutex> g(main_fake_mutex);
+    main_fake.fsm_packet_trace = handle;
 }
