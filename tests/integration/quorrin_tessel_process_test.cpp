@@ -1,10 +1,10 @@
 // The chassis as processes: the platform daemon's process manager starts the controller on the
-// route processor and an agent on a line card; the controller's announce message crosses group
-// messaging and reaches the agent's port manager, which takes the controller's clock as the
-// node's local clock. Seen from outside, as an operator would: the agent's trace buffer records
-// the announce from the route processor, and its port-manager debug log the local clock it got.
-// The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins), the
-// controller with those of its own (quorrin_standins).
+// route processor and an agent on a line card, and the operator configures them with the command
+// line. Seen from outside, through the processes' trace buffers and debug logs: the controller's
+// announce crosses group messaging and its clock becomes the agent's local clock; a G.8275.2
+// unicast port asks the master of its master table for Announce; failures are logged with their
+// texts. The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins),
+// the controller with those of its own (quorrin_standins) until all of them are built.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -71,13 +71,13 @@ bool wait_for(F done)
     return true;
 }
 
-// Lines of the agent's debug logs (one file per process start) that hold `text`.
-std::vector<std::string> agent_debug_lines(const std::string &dir, const std::string &text)
+// Lines of a program's debug logs (one file per process start) that hold `text`.
+std::vector<std::string> debug_lines(const std::string &dir, const std::string &program, const std::string &text)
 {
     std::vector<std::string> out;
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(dir + "/debug", ec)) {
-        if (entry.path().filename().string().rfind("tessel", 0) != 0) {
+        if (entry.path().filename().string().rfind(program + ".", 0) != 0) {
             continue;
         }
         std::ifstream in(entry.path());
@@ -90,70 +90,134 @@ std::vector<std::string> agent_debug_lines(const std::string &dir, const std::st
     return out;
 }
 
-TEST(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
-{
-    char tmpl[] = "/tmp/quorrin_tessel_process_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
-    std::ofstream(chassis) << "[chassis]\nlr_mac = \"02:00:5e:10:00:01\"\n"
-                           << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
-                           << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
-                           << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n"
-                           << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n"
-                           << "[[process]]\nname = \"tessel\"\nprogram = \"" << TESSEL_PATH << "\"\nnodes = \"lc\"\n";
-    const std::string prefix = "quorrin_tessel_process_test." + std::to_string(getpid()) + ".";
-    // The database client library the agent looks for before it binds.
-    const std::string library = dir + "/libnodra.so";
-    std::ofstream(library) << "";
-    child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_CHASSIS", chassis},
-                                                                     {"PTP_RUN_DIR", dir},
-                                                                     {"PTP_SYSLOG", "0"},
-                                                                     {"PTP_CLOCK_PREFIX", prefix},
-                                                                     {"SHMWIN_PREFIX", prefix},
-                                                                     {"PTP_NODRA_LIB", library},
-                                                                     {"PTP_NODRA_DB", dir + "/nodra.db"},
-                                                                     {"PTP_DEBUG", "/debug/ptp:port_mgr"}});
-    ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; })) << state_of(socket, "quorrin");
-    // PTP is configured: the controller's platform clock comes up and it announces.
-    std::ofstream(dir + "/commands") << "set /cfg/gl/ptp/pi/enable 1\ncommit\n";
-    ASSERT_EQ(std::system((std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + dir + "/commands").c_str()),
-              0);
-    ASSERT_TRUE(wait_for([&] { return state_of(socket, "tessel") == "ready"; })) << state_of(socket, "tessel");
+// The chassis under the daemon: the controller on the route processor and an agent on a line card
+// with `interfaces` (its [[node.interface]] tables), each in a private run directory, database,
+// clocks and counters window. The test commits configuration with the operator's command line.
+class ChassisProcesses : public ::testing::Test {
+protected:
+    void start(const std::string &interfaces)
+    {
+        char tmpl[] = "/tmp/quorrin_tessel_process_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        socket_ = dir_ + "/run/platform.sock";
+        prefix_ = "quorrin_tessel_process_test." + std::to_string(getpid()) + ".";
+        std::ofstream(dir_ + "/chassis.toml")
+            << "[chassis]\nlr_mac = \"02:00:5e:10:00:01\"\n"
+            << "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n"
+            << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
+            << interfaces << "[[process]]\nname = \"quorrin\"\nprogram = \"" << QUORRIN_PATH << "\"\nnodes = \"rp\"\n"
+            << "[[process]]\nname = \"tessel\"\nprogram = \"" << TESSEL_PATH << "\"\nnodes = \"lc\"\n";
+        // The database client library the agent looks for before it binds.
+        const std::string library = dir_ + "/libnodra.so";
+        std::ofstream(library) << "";
+        daemon_ = spawn({PLATFORMD_PATH, "--socket", socket_}, {{"PTP_CHASSIS", dir_ + "/chassis.toml"},
+                                                                {"PTP_RUN_DIR", dir_},
+                                                                {"PTP_SYSLOG", "0"},
+                                                                {"PTP_CLOCK_PREFIX", prefix_},
+                                                                {"SHMWIN_PREFIX", prefix_},
+                                                                {"PTP_NODRA_LIB", library},
+                                                                {"PTP_NODRA_DB", dir_ + "/nodra.db"},
+                                                                {"PTP_DEBUG", "/debug/ptp:port_mgr,protocol,config"}});
+        ASSERT_TRUE(wait_for([&] { return state_of(socket_, "quorrin") == "ready"; })) << state_of(socket_, "quorrin");
+    }
 
-    const std::string local_clock = std::string("Received local clock information. ID ") + CONTROLLER_CLOCK_ID;
-    EXPECT_TRUE(wait_for([&] { return !agent_debug_lines(dir, local_clock).empty(); }))
-        << "the agent's port manager got no local clock from the controller";
+    // Commits `commands` (one per line, without the final commit) with the command line; PTP comes
+    // up and the process manager starts the agent.
+    void commit(const std::string &commands)
+    {
+        std::ofstream(dir_ + "/commands") << commands << "commit\n";
+        ASSERT_EQ(
+            std::system((std::string(NODRACTL_PATH) + " --socket " + socket_ + " -f " + dir_ + "/commands").c_str()),
+            0);
+        ASSERT_TRUE(wait_for([&] { return state_of(socket_, "tessel") == "ready"; })) << state_of(socket_, "tessel");
+    }
 
-    // The agent's comms module traced the announce as coming from the route processor.
-    jotlog_set_run_dir(dir.c_str());
-    const std::string from_rp = [] {
-        std::ostringstream id;
-        id << "0x" << std::hex << ptp_trace_point_id(PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED) << std::dec << "("
-           << RP_NODE << ")";
-        return id.str();
-    }();
-    const std::vector<std::string> records = jotlog_test_records("ptp/tessel/sum");
-    EXPECT_NE(std::find(records.begin(), records.end(), from_rp), records.end()) << from_rp;
-    jotlog_set_run_dir(nullptr);
+    // Whether the agent's trace buffer `buffer` holds a record of `point` (whatever the format of
+    // an address it carries) with the arguments `args` ("" takes any).
+    bool agent_traced(const char *buffer, const ptp_trace_point_type &point, const std::string &args = "") const
+    {
+        // The address-format code sits above bit 40 of a record's id.
+        constexpr uint64_t WITHOUT_ADDRESS_FORMAT = (uint64_t{1} << 40) - 1;
+        jotlog_set_run_dir(dir_.c_str());
+        const std::vector<std::string> records = jotlog_test_records(buffer);
+        jotlog_set_run_dir(nullptr);
+        return std::any_of(records.begin(), records.end(), [&](const std::string &r) {
+            const size_t open = r.find('(');
+            const uint64_t id = std::stoull(r.substr(0, open), nullptr, 16);
+            return (id & WITHOUT_ADDRESS_FORMAT) == (ptp_trace_point_id(point) & WITHOUT_ADDRESS_FORMAT) &&
+                   (args.empty() || r.substr(open) == "(" + args + ")");
+        });
+    }
 
-    EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
-    EXPECT_EQ(state_of(socket, "tessel"), "ready") << "the agent kept running";
-    stop(daemon);
-    // The node clocks and the agent's counters window outlive the processes by design; these are
-    // the test's own.
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
-            shm_unlink(("/" + entry.path().filename().string()).c_str());
+    void TearDown() override
+    {
+        if (!dir_.empty()) {
+            EXPECT_EQ(state_of(socket_, "quorrin"), "ready") << "the controller kept running";
+            EXPECT_EQ(state_of(socket_, "tessel"), "ready") << "the agent kept running";
+        }
+        stop(daemon_);
+        // The node clocks and the agent's counters window outlive the processes by design; these
+        // are the test's own.
+        std::error_code ec;
+        for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+            if (!prefix_.empty() && entry.path().filename().string().rfind(prefix_, 0) == 0) {
+                shm_unlink(("/" + entry.path().filename().string()).c_str());
+            }
+        }
+        // Kept when the test failed: the processes' traces and debug logs say why.
+        if (!HasFailure()) {
+            std::filesystem::remove_all(dir_, ec);
+        } else if (!dir_.empty()) {
+            std::cerr << "kept " << dir_ << "\n";
         }
     }
-    // Kept when the test failed: the processes' traces and debug logs say why.
-    if (!::testing::Test::HasFailure()) {
-        std::filesystem::remove_all(dir);
-    } else {
-        std::cerr << "kept " << dir << "\n";
-    }
+
+    std::string dir_, socket_, prefix_;
+    child_type daemon_;
+};
+
+TEST_F(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
+{
+    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n");
+    // PTP is configured: the controller's platform clock comes up and it announces.
+    commit("set /cfg/gl/ptp/pi/enable 1\n");
+
+    const std::string local_clock = std::string("Received local clock information. ID ") + CONTROLLER_CLOCK_ID;
+    EXPECT_TRUE(wait_for([&] { return !debug_lines(dir_, "tessel", local_clock).empty(); }))
+        << "the agent's port manager got no local clock from the controller";
+    // The agent's comms module traced the announce as coming from the route processor.
+    EXPECT_TRUE(agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED, std::to_string(RP_NODE)));
+}
+
+// A failure is logged with its text, not its bare code: a profile's multicast value that is not
+// the tuple it should be, which the controller ignores.
+TEST_F(ChassisProcesses, FailuresAreLoggedWithTheirText)
+{
+    start("");
+    commit("set /cfg/gl/ptp/pi/enable 1\nset /cfg/gl/ptp/pi/profile/p/multicast (0,)\n");
+    EXPECT_TRUE(wait_for([&] {
+        return !debug_lines(dir_, "quorrin",
+                            "'ptp/pi/profile/p/multicast': Failed to unpack the tuple received from Nodra")
+                    .empty();
+    }));
+}
+
+// A G.8275.2 unicast configuration: the port asks the master of its master table for Announce.
+TEST_F(ChassisProcesses, AUnicastPortRequestsAnnounceFromItsConfiguredMaster)
+{
+    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\nstate = \"up\"\n"
+          "mac = \"02:00:5e:10:01:00\"\nipv4 = [\"10.1.2.1\"]\n");
+    commit("set /cfg/gl/ptp/pi/enable 1\n"
+           "set /cfg/gl/ptp/pi/clock/profile (3,1)\n"
+           "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/transport 2\n"
+           "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/multicast (0,0,)\n"
+           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/enable 1\n"
+           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/profile ipv4-8275-2\n"
+           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/master-table/2/-/10.1.2.2/enable 1\n");
+
+    EXPECT_TRUE(wait_for([&] { return agent_traced("ptp/tessel/pkt", PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT); }))
+        << "no Unicast-Request sent to the configured master";
 }
 
 } // namespace
