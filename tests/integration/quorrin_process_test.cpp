@@ -2,8 +2,7 @@
 // the route processor, it signals readiness, and its announce message reaches the port manager
 // of an agent on a line card (the agent's protocol-thread modules, run here as members of that
 // node in the daemon); a clock domain and priority committed with the command line change the
-// announce the agent gets. The controller's modules not built yet are the stand-ins of
-// quorrin_standins.cpp (the advertised clock's priorities come from the real configuration).
+// announce the agent gets.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

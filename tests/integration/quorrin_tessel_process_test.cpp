@@ -3,8 +3,7 @@
 // line. Seen from outside, through the processes' trace buffers and debug logs: the controller's
 // announce crosses group messaging and its clock becomes the agent's local clock; a G.8275.2
 // unicast port asks the master of its master table for Announce; failures are logged with their
-// texts. The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins),
-// the controller with those of its own (quorrin_standins) until all of them are built.
+// texts. The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins).
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
