@@ -100,8 +100,10 @@ struct service_type {
 
 service_type &service()
 {
-    static service_type s;
-    return s;
+    // Never destroyed: the link's thread may still be handling the daemon's going away while the
+    // process runs its exit handlers.
+    static service_type *s = new service_type;
+    return *s;
 }
 
 // Every node's interfaces, read once from the chassis.
