@@ -216,10 +216,15 @@ TEST_F(ProcessEntry, TheEntrysOwnStartUpFailuresRaiseTheirTextAndExitWithStatusO
 template <typename Cond>
 bool eventually(Cond cond)
 {
-    for (int i = 0; i < 10000 && !cond(); i++) {
+    // Evaluated until it first holds and never again: a condition may act (the standby's
+    // transfer is started by the first go-active that succeeds).
+    for (int i = 0; i < 10000; i++) {
+        if (cond()) {
+            return true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return cond();
+    return false;
 }
 
 bool called(const std::string &call)
