@@ -84,6 +84,8 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_TELECOM_CLOCK_TYPE, // a telecom clock type, printed as its name ("%s")
     PTP_TRACE_ARG_QL_OPTION,          // a frequency-synchronisation QL option: "Opt-1", ... ("%s")
     PTP_TRACE_ARG_INTEROP_DIRECTION,  // 0 "ingress", 1 "egress" ("%s")
+    PTP_TRACE_ARG_FLAG_CREATED,       // a flag: "Created" when set, "Updated" when clear ("%s")
+    PTP_TRACE_ARG_FLAG_VIRTUAL,       // a flag: "virtual " when set, "" when clear ("%s")
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).

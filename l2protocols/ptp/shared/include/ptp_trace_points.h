@@ -128,6 +128,15 @@
     X(PM_INIT_PRE_MGD_TIMER, 1271, "Pre mgd timer init, post timer init") \
     X(PM_INIT_PRE_FSM, 1272, "Pre fsm init, post mgd timer + bmc init") \
     X(PM_INIT_PRE_OFFLOAD, 1273, "Pre offload init, post pkt module init") \
+    X(CHKPT_GL_WRITE_FAILED, 1204, "Failed to write global PTP information to checkpoint: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_SAVED, 1206, "%s checkpoint record for %sinterface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_FLAG_CREATED, PTP_TRACE_ARG_FLAG_VIRTUAL) \
+    X(CHKPT_IF_DELETED, 1207, "Deleted checkpoint record for %sinterface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_FLAG_VIRTUAL) \
+    X(CHKPT_IF_WRITE_FAILED, 1208, "Failed to write interface checkpoint for %sinterface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_FLAG_VIRTUAL, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_DELETE_FAILED, 1211, "Failed to delete checkpoint record for %sinterface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_FLAG_VIRTUAL, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_GRANT_WRITE_FAILED, 1218, "Failed to write unicast grant checkpoint for interface %s (0x%8.8lx): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_GRANT_DELETE_FAILED, 1219, "Failed to delete unicast grant checkpoint record for interface %s (0x%8.8lx): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_PEER_INDEX_WRITE_FAILED, 1225, "Failed to write peer index checkpoint for peer index %lu, interface %s (0x%8.8lx), peer %s: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_PEER_INDEX_DELETE_FAILED, 1226, "Failed to delete peer index %lu checkpoint record for interface %s (0x%8.8lx), peer %s: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_ZERR) \
     X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
     X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
     X(DB_IDB_CREATED, 402, "Creating and inserting a new idb into %s database", \
@@ -234,6 +243,7 @@
     X(STATS_PEER_CREATE_FAILED, 3204, "Failed to create stats entry for peer") \
     X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
     X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
+    X(CHKPT_DELETE_SKIPPED, 3207, "Skipping chkpt delete attempted when not the producer") \
     X(COMMS_NOTIFICATION, 2000, "Received comms notification %s from node %s", \
       PTP_TRACE_ARG_COMMS_EVENT, PTP_TRACE_ARG_NODE_ID) \
     X(COMMS_ANNOUNCE_RECEIVED, 2001, "Received announce message from node %s", PTP_TRACE_ARG_NODE_ID) \

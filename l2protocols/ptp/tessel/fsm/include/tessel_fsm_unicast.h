@@ -23,6 +23,8 @@ struct ptp_fsm_foreign_master_type;
 
 // The checkpoint record of one unicast peer's grants, from which a restart restores the peer.
 struct tessel_chkpt_unicast_grant_type {
+    char ifname[64]; // the owning port's name, NUL-terminated
+    uint32_t ifhandle;
     ptp_address_type peer_addr;
     ptp_address_type local_addr;
     ptp_port_id_type peer_port_id;
