@@ -1,4 +1,6 @@
-// The agent's start-up calls into its checkpoint code, until that code is built: the application
+// The agent's start-up calls into its checkpoint code, for the program that runs without it
+// (tessel_with_stand_ins: the real registration, tessel_proto_chkpt, needs the record encoding,
+// which is not built yet, and is linked instead once it is): the application
 // is described to the checkpoint service with its transfer and change callbacks (which move the
 // notices to the protocol thread), the instance is made active or primary-active, and the
 // notices that reach the protocol thread are recorded, not yet acted on.
