@@ -118,8 +118,9 @@ uint32_t ifhandle_of(const tessel_proto_idb_type *idb)
 void copy_name(char (&dst)[TESSEL_CHKPT_IFNAME_SIZE], const char *src)
 {
     // Truncated to 63 characters; the rest of the field stays zero.
-    std::strncpy(dst, src, sizeof dst - 1);
-    dst[sizeof dst - 1] = '\0';
+    const size_t len = strnlen(src, sizeof dst - 1);
+    std::memcpy(dst, src, len);
+    std::memset(dst + len, 0, sizeof dst - len);
 }
 
 void copy_config(tessel_chkpt_config_type *out, const tessel_if_config_type *in)
