@@ -137,6 +137,10 @@
     X(CHKPT_GRANT_DELETE_FAILED, 1219, "Failed to delete unicast grant checkpoint record for interface %s (0x%8.8lx): %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(CHKPT_PEER_INDEX_WRITE_FAILED, 1225, "Failed to write peer index checkpoint for peer index %lu, interface %s (0x%8.8lx), peer %s: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_ZERR) \
     X(CHKPT_PEER_INDEX_DELETE_FAILED, 1226, "Failed to delete peer index %lu checkpoint record for interface %s (0x%8.8lx), peer %s: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_ZERR) \
+    X(GPB_IF_DECODE_FAILED, 1262, "Failed to decode a checkpoint interface record: %s", PTP_TRACE_ARG_ZERR) \
+    X(GPB_GL_DECODE_FAILED, 1263, "Failed to decode a checkpoint global record: %s", PTP_TRACE_ARG_ZERR) \
+    X(GPB_UNICAST_GRANT_DECODE_FAILED, 1264, "Failed to decode a checkpoint unicast grant record: %s", PTP_TRACE_ARG_ZERR) \
+    X(GPB_PEER_INDEX_DECODE_FAILED, 1265, "Failed to decode a checkpoint peer index record: %s", PTP_TRACE_ARG_ZERR) \
     X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
     X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
     X(DB_IDB_CREATED, 402, "Creating and inserting a new idb into %s database", \
