@@ -22,8 +22,7 @@
 // A new interface record, one block sized to its address lists, in *out (the caller frees it
 // with tessel_free). With secondary set the ether information is not taken: the record keeps
 // its flag, bytes and length 0.
-zerrno tessel_gpb_if_unserialize(const uint8_t *bytes, size_t length, uint32_t secondary,
-                                 tessel_chkpt_if_type **out);
+zerrno tessel_gpb_if_unserialize(const uint8_t *bytes, size_t length, uint32_t secondary, tessel_chkpt_if_type **out);
 zerrno tessel_gpb_gl_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_gl_type *out);
 zerrno tessel_gpb_unicast_grant_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_unicast_grant_type *out);
 zerrno tessel_gpb_peer_index_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_peer_index_type *out);

@@ -235,7 +235,8 @@ struct mutation {
         change(msg);
         bytes_type out(pack(&msg, nullptr, 0));
         pack(&msg, out.data(), out.size());
-        free(&msg, [](void *block, void *) { std::free(block); }, nullptr, 0);
+        free(
+            &msg, [](void *block, void *) { std::free(block); }, nullptr, 0);
         return out;
     }
 };
@@ -386,7 +387,8 @@ TEST_F(GpbTest, AnInterfaceRecordWithoutARequiredFieldOrOfTheWrongSizeIsRefused)
         {"IPv6 address of 4 bytes", change([](M &m) { resize(m.ipv6_address, m.present, 11, 4); }), SIZE,
          "tessel_gpb_if_check: A checkpoint entry for value ipv6_address was of the wrong size"},
         {"no configuration", change([](M &m) {
-             zidl_tessel_gpb_config_free(&m.config, [](void *b, void *) { std::free(b); }, nullptr, 0);
+             zidl_tessel_gpb_config_free(
+                 &m.config, [](void *b, void *) { std::free(b); }, nullptr, 0);
              m.config = {};
              drop(m.present, 16);
          }),
@@ -402,9 +404,8 @@ TEST_F(GpbTest, AnInterfaceRecordWithoutARequiredFieldOrOfTheWrongSizeIsRefused)
          SIZE, "tessel_gpb_address_check: A checkpoint entry for value address was of the wrong size"},
         {"multicast address without its kind", change([](M &m) { drop(m.config.multicast_address.present, 1); }),
          MISSING, "tessel_gpb_address_check: A checkpoint entry was missing a address_type value"},
-        {"address lists one byte short",
-         change([](M &m) { resize(m.addr_list, m.present, 19, m.addr_list.len - 1); }), SIZE,
-         "tessel_gpb_if_check: A checkpoint entry for value addr_list was of the wrong size"},
+        {"address lists one byte short", change([](M &m) { resize(m.addr_list, m.present, 19, m.addr_list.len - 1); }),
+         SIZE, "tessel_gpb_if_check: A checkpoint entry for value addr_list was of the wrong size"},
         {"one IPv6 address more than stored", change([](M &m) { m.num_ipv6_addr++; }), SIZE,
          "tessel_gpb_if_check: A checkpoint entry for value addr_list was of the wrong size"},
         {"counts that wrap 32 bits", change([](M &m) {
@@ -447,8 +448,11 @@ TEST_F(GpbTest, TheOtherRecordsWithoutARequiredFieldOrOfTheWrongSizeAreRefusedAn
     auto cut = [](const bytes_type &v) { return bytes_type(v.begin(), v.end() - 1); };
     const std::vector<refusal_row> gl_rows = {
         {"not an encoding", cut, DECODE, "tessel_gpb_gl_decode: A checkpoint entry could not be decoded, rv: -1"},
-        {"no advertised clock", gl([](G &m) { m.advertised = {}; drop(m.present, 5); }), MISSING,
-         "tessel_gpb_gl_check: A checkpoint entry was missing a advertised value"},
+        {"no advertised clock", gl([](G &m) {
+             m.advertised = {};
+             drop(m.present, 5);
+         }),
+         MISSING, "tessel_gpb_gl_check: A checkpoint entry was missing a advertised value"},
         {"no slave support flag", gl([](G &m) { drop(m.present, 7); }), MISSING,
          "tessel_gpb_gl_check: A checkpoint entry was missing a supports_slave value"},
         {"no selected flag", gl([](G &m) { drop(m.present, 10); }), MISSING,
@@ -457,8 +461,8 @@ TEST_F(GpbTest, TheOtherRecordsWithoutARequiredFieldOrOfTheWrongSizeAreRefusedAn
          "tessel_gpb_local_clock_check: A checkpoint entry was missing a clock_id value"},
         {"best master without its identity", gl([](G &m) { drop(m.bmc.present, 1); }), MISSING,
          "tessel_gpb_clock_check: A checkpoint entry was missing a clock_id value"},
-        {"advertised clock's sender without its port", gl([](G &m) { drop(m.advertised.sender.present, 2); }),
-         MISSING, "tessel_gpb_port_id_check: A checkpoint entry was missing a port_num value"},
+        {"advertised clock's sender without its port", gl([](G &m) { drop(m.advertised.sender.present, 2); }), MISSING,
+         "tessel_gpb_port_id_check: A checkpoint entry was missing a port_num value"},
     };
     const std::vector<refusal_row> grant_rows = {
         {"not an encoding", cut, DECODE,
@@ -467,8 +471,8 @@ TEST_F(GpbTest, TheOtherRecordsWithoutARequiredFieldOrOfTheWrongSizeAreRefusedAn
          "tessel_gpb_unicast_grant_check: A checkpoint entry for value ifname was of the wrong size"},
         {"no handle", grant([](U &m) { drop(m.present, 2); }), MISSING,
          "tessel_gpb_unicast_grant_check: A checkpoint entry was missing a ifhandle value"},
-        {"peer address of 20 bytes", grant([](U &m) { resize(m.peer_addr.address, m.peer_addr.present, 2, 20); }),
-         SIZE, "tessel_gpb_address_check: A checkpoint entry for value address was of the wrong size"},
+        {"peer address of 20 bytes", grant([](U &m) { resize(m.peer_addr.address, m.peer_addr.present, 2, 20); }), SIZE,
+         "tessel_gpb_address_check: A checkpoint entry for value address was of the wrong size"},
         {"second address without its kind", grant([](U &m) { drop(m.second_address.present, 1); }), MISSING,
          "tessel_gpb_address_check: A checkpoint entry was missing a address_type value"},
         {"peer port without its identity", grant([](U &m) { drop(m.peer_port_id.present, 1); }), MISSING,
@@ -532,8 +536,10 @@ TEST_F(GpbTest, AnInterfaceRecordKeepsItselfWhenItsBestForeignMasterFailsItsChec
         {"master clock without its identity", [](M &m) { drop(m.foreign_master.clock.present, 1); }},
         {"master address of 4 bytes",
          [](M &m) { resize(m.foreign_master.address.address, m.foreign_master.address.present, 2, 4); }},
-        {"no best foreign master", [](M &m) {
-             zidl_tessel_gpb_foreign_master_free(&m.foreign_master, [](void *b, void *) { std::free(b); }, nullptr, 0);
+        {"no best foreign master",
+         [](M &m) {
+             zidl_tessel_gpb_foreign_master_free(
+                 &m.foreign_master, [](void *b, void *) { std::free(b); }, nullptr, 0);
              m.foreign_master = {};
              drop(m.present, 15);
          }},
@@ -557,8 +563,8 @@ TEST_F(GpbTest, AbsentOptionalFieldsTakeTheirDefaults)
     // A configuration of one_step, the two source addresses and the multicast address only.
     if_ptr rec = if_record(0, 0);
     const bytes_type stored = if_mutation.apply(encoded(tessel_gpb_if_encode, rec.get()), [](zidl_tessel_gpb_if &m) {
-        m.config.present = zidl_tessel_gpb_bit(7) | zidl_tessel_gpb_bit(9) | zidl_tessel_gpb_bit(10) |
-                           zidl_tessel_gpb_bit(18);
+        m.config.present =
+            zidl_tessel_gpb_bit(7) | zidl_tessel_gpb_bit(9) | zidl_tessel_gpb_bit(10) | zidl_tessel_gpb_bit(18);
         m.config.source_ip.present = zidl_tessel_gpb_bit(2);
         drop(m.present, 9); // no ether information length: the information is not known
         drop(m.present, 12);
