@@ -200,6 +200,7 @@ void tessel_chkpt_test_reset(void);
 // ---- Record encoding (the encoding glue's functions) ----
 // Each packs a record into buffer (at least TESSEL_CHKPT_RECORD_SIZE bytes) and stores the
 // packed length in *len; encoding cannot fail.
+// *len 0: the interface record does not fit a table record (too many addresses); nothing packed.
 void tessel_gpb_if_encode(tessel_chkpt_if_type *rec, uint8_t *buffer, size_t *len);
 void tessel_gpb_gl_encode(tessel_chkpt_gl_type *rec, uint8_t *buffer, size_t *len);
 void tessel_gpb_unicast_grant_encode(tessel_chkpt_unicast_grant_type *rec, uint8_t *buffer, size_t *len);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "eth_encap.h"
@@ -449,7 +450,8 @@ void tessel_chkpt_if_update(tessel_proto_idb_type *idb)
     uint8_t buffer[TESSEL_CHKPT_RECORD_SIZE] = {};
     size_t len = 0;
     tessel_gpb_if_encode(rec, buffer, &len);
-    rc = chkpt_save(chkpt.tables[table_id], idb->chkpt_obj_id, buffer, len);
+    // An interface with more addresses than a record holds is not stored (and says so).
+    rc = len == 0 ? zerrno{EMSGSIZE} : chkpt_save(chkpt.tables[table_id], idb->chkpt_obj_id, buffer, len);
     if (rc == 0) {
         TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Saved checkpoint record for %sinterface %s (0x%8.8x)",
                         virtual_word(is_virtual), idb->header.ifname, ifh);

@@ -141,13 +141,16 @@ void config_fill(zidl_tessel_gpb_config *msg, const tessel_chkpt_config_type *cf
     msg->present = ALL_PRESENT;
 }
 
-// Measures, then packs once into the caller's buffer; the records always fit a table record.
+// Measures, then packs once into the caller's buffer. A record that does not fit a table record
+// packs nothing (*len 0): only an interface can grow that far, by the addresses the interface
+// manager gives it, and that must not end the agent.
 template <typename M>
 void pack_record(const M *msg, size_t (*pack)(const M *, uint8_t *, size_t), uint8_t *buffer, size_t *len)
 {
     const size_t required_size = pack(msg, nullptr, 0);
-    if (!(required_size <= TESSEL_CHKPT_RECORD_SIZE)) {
-        tessel_internal_error("required_size <= 4068", __FILE__, __LINE__);
+    if (required_size > TESSEL_CHKPT_RECORD_SIZE) {
+        *len = 0;
+        return;
     }
     *len = pack(msg, buffer, required_size);
     if (!(*len == required_size)) {

@@ -1,6 +1,7 @@
 // The checkpoint application, its five tables and the writers and deleters, against the
 // platform's checkpoint service (an in-memory store of the test's own).
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 
 #include "chkpt_test.h"
@@ -637,6 +638,25 @@ TEST_F(ChkptTest, AFailedAllocationOfTheInterfaceRecordIsReportedAndNothingIsSav
     const chkpt_objid id = idb.chkpt_obj_id;
     tessel_chkpt_if_update(&idb);
     EXPECT_EQ(chkpt_fake_stored(TESSEL_CHKPT_TABLE_IF, id), "if:Gi0/0/0/1:0");
+}
+
+// An interface with more addresses than a record holds is reported like a refused save, and the
+// agent goes on.
+TEST_F(ChkptTest, AnInterfaceRecordThatDoesNotFitIsReportedAndNotSaved)
+{
+    primary_with_tables();
+    tessel_proto_idb_type idb = port("Gi0/0/0/1", 0x100);
+    chkpt_fake.if_too_big = true;
+    debug_capture_clear();
+    tessel_chkpt_if_update(&idb);
+    EXPECT_EQ(pm_lines_with("[ERROR]"),
+              std::vector<std::string>{"PORT-MGR: [ERROR] Failed to save checkpoint record for interface Gi0/0/0/1 "
+                                       "(0x00000100): " +
+                                       std::string(zerr_strerror(EMSGSIZE))});
+    EXPECT_EQ(idb.event_counters[TESSEL_PROTO_IDB_EVENT_CHKPT_UPDATE_FAILS], 1u);
+    chkpt_fake.if_too_big = false;
+    tessel_chkpt_if_update(&idb);
+    EXPECT_EQ(chkpt_fake_stored(TESSEL_CHKPT_TABLE_IF, idb.chkpt_obj_id), "if:Gi0/0/0/1:0");
 }
 
 } // namespace

@@ -43,6 +43,9 @@ void tessel_gpb_if_encode(tessel_chkpt_if_type *rec, uint8_t *buffer, size_t *le
     const auto *bytes = reinterpret_cast<const uint8_t *>(rec);
     chkpt_fake.if_rec.assign(bytes, bytes + size);
     encode_text("if:" + std::string(rec->ifname) + ":" + std::to_string(rec->port_state), buffer, len);
+    if (chkpt_fake.if_too_big) {
+        *len = 0;
+    }
 }
 
 void tessel_gpb_gl_encode(tessel_chkpt_gl_type *rec, uint8_t *buffer, size_t *len)

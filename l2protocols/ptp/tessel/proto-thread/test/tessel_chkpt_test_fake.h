@@ -16,6 +16,7 @@ struct chkpt_fake_state_type {
     // The last record of each kind handed to its encoder (the interface record with its lists).
     tessel_chkpt_gl_type gl{};
     std::vector<uint8_t> if_rec;
+    bool if_too_big = false; // the interface encoder packs nothing, as for a record that does not fit
     tessel_chkpt_unicast_grant_type grant{};
     tessel_chkpt_peer_index_type peer_index{};
     std::vector<uint32_t> idt_sent;

@@ -327,6 +327,14 @@ TEST_F(GpbTest, EveryRecordKindComesBackAsItWentIn)
     EXPECT_TRUE(debug_captured().empty());
 }
 
+// The interface manager can give an interface more addresses than a record holds: nothing is
+// packed (and the agent lives on), while the most that fits is packed whole.
+TEST_F(GpbTest, AnInterfaceWithMoreAddressesThanARecordHoldsPacksNothing)
+{
+    EXPECT_TRUE(encoded(tessel_gpb_if_encode, if_record(0, 400).get()).empty());
+    EXPECT_FALSE(encoded(tessel_gpb_if_encode, if_record(8, 8).get()).empty());
+}
+
 TEST_F(GpbTest, APeerIndexRecordIsStoredInItsExactBytes)
 {
     tessel_chkpt_peer_index_type pi;
