@@ -141,6 +141,43 @@
     X(GPB_GL_DECODE_FAILED, 1263, "Failed to decode a checkpoint global record: %s", PTP_TRACE_ARG_ZERR) \
     X(GPB_UNICAST_GRANT_DECODE_FAILED, 1264, "Failed to decode a checkpoint unicast grant record: %s", PTP_TRACE_ARG_ZERR) \
     X(GPB_PEER_INDEX_DECODE_FAILED, 1265, "Failed to decode a checkpoint peer index record: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_GL_READ_FAILED, 1205, "Failed to read global PTP information from checkpoint: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_READ_FAILED, 1209, "Failed to read %sinterface checkpoint: %s", PTP_TRACE_ARG_FLAG_VIRTUAL, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_FSM_READ_FAILED, 1210, "Failed to read %sinterface FSM checkpoint: %s", PTP_TRACE_ARG_FLAG_VIRTUAL, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_RECOVER_FAILED, 1212, "Failed to recover interface from checkpoint: %s", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_IF_RECOVERED, 1213, "Recovered interface with port number 0x%4.4lx, from checkpoint", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(CHKPT_IF_DISCARDED, 1214, "Global PTP information not recovered from checkpoint, discarding %sinterface checkpoint", PTP_TRACE_ARG_FLAG_VIRTUAL) \
+    X(CHKPT_GRANT_READ_FAILED, 1220, "Failed to read unicast grant checkpoint: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_GRANT_NO_IDB, 1221, "Failed to recover unicast grant from checkpoint - no IDB", PTP_TRACE_ARG_IFNAME) \
+    X(CHKPT_GRANT_RECOVERED, 1222, "Recovered unicast grant from checkpoint for peer %s", PTP_TRACE_ARGS_ADDR) \
+    X(CHKPT_GRANT_DISCARDED, 1223, "Global PTP information not recovered from checkpoint, discarding unicast grant checkpoint") \
+    X(CHKPT_PEER_INDEX_READ_FAILED, 1227, "Failed to read peer index checkpoint: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_PEER_INDEX_DISCARDED, 1228, "Global PTP information not recovered from checkpoint, discarding peer index checkpoint") \
+    X(CHKPT_IDT_IF, 1239, "Received an interface table IDT") \
+    X(CHKPT_IDT_GL, 1240, "Received a global table IDT") \
+    X(CHKPT_IDT_GRANT, 1241, "Received a unicast grant table IDT") \
+    X(CHKPT_IDT_PEER_INDEX, 1242, "Received a peer index table IDT") \
+    X(CHKPT_IDT_VIRTUAL_IF, 1243, "Received a virtual interface table IDT") \
+    X(CHKPT_IDT_TABLE_END, 1244, "Received a table end IDT") \
+    X(CHKPT_NDT_IF, 1245, "Received an interface NDT - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_VIRTUAL_IF, 1246, "Received a virtual interface NDT - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_GL, 1247, "Received a global NDT - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_GRANT, 1248, "Received a unicast grant NDT - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_PEER_INDEX, 1249, "Received a peer index NDT - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_IF_DROPPED, 1250, "Dropped an interface NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_VIRTUAL_IF_DROPPED, 1251, "Dropped a virtual interface NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_GL_DROPPED, 1252, "Dropped a global NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_NDT_PEER_INDEX_DROPPED, 1254, "Dropped a peer index NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(CHKPT_RECORD_DELETE_FAILED, 1255, "Failed to delete checkpoint record for table %lu: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_NDT_GRANT_DELETE, 1256, "Received checkpoint delete for unicast grant entry with address %s", PTP_TRACE_ARGS_ADDR) \
+    X(CHKPT_NDT_GRANT_DELETE_UNKNOWN, 1257, "Received checkpoint delete for unknown unicast grant entry") \
+    X(CHKPT_NDT_IF_DELETE_UNKNOWN, 1258, "Received checkpoint delete for unknown interface") \
+    X(CHKPT_NDT_PEER_INDEX_RESTORE, 1259, "Received peer index restore NDT for peer %s", PTP_TRACE_ARGS_ADDR) \
+    X(CHKPT_NDT_PEER_INDEX_DELETE, 1260, "Received peer index delete NDT for peer %s", PTP_TRACE_ARGS_ADDR) \
+    X(CHKPT_NDT_PEER_INDEX_DELETE_UNKNOWN, 1261, "Could not find peer index entry to delete") \
+    X(CHKPT_IDT_TIMER_EXPIRED, 1266, "Checkpoint IDT Timer Expired") \
+    X(CHKPT_GO_ACTIVE_START, 1267, "Checkpoint start go active") \
+    X(CHKPT_GO_ACTIVE_FIN, 1268, "Checkpoint fin go active") \
     X(DB_HASH_INIT_FAILED, 400, "[ERROR] Failed to initialise the interface hash table") \
     X(DB_TREE_INIT_FAILED, 401, "[ERROR] Failed to initialise the IDB tree") \
     X(DB_IDB_CREATED, 402, "Creating and inserting a new idb into %s database", \
@@ -248,6 +285,8 @@
     X(STATS_INTF_CREATE_FAILED, 3205, "Failed to create stats entry for interface") \
     X(STATS_INTF_DELETE_FAILED, 3206, "Failed to delete stats entry for interface") \
     X(CHKPT_DELETE_SKIPPED, 3207, "Skipping chkpt delete attempted when not the producer") \
+    X(CHKPT_SWEEP_START_FAILED, 3208, "Failed to start chkpt iteration: %s", PTP_TRACE_ARG_ZERR) \
+    X(CHKPT_SWEEP_NEXT_FAILED, 3209, "Failed to continue chkpt iteration: %s", PTP_TRACE_ARG_ZERR) \
     X(COMMS_NOTIFICATION, 2000, "Received comms notification %s from node %s", \
       PTP_TRACE_ARG_COMMS_EVENT, PTP_TRACE_ARG_NODE_ID) \
     X(COMMS_ANNOUNCE_RECEIVED, 2001, "Received announce message from node %s", PTP_TRACE_ARG_NODE_ID) \

@@ -194,6 +194,18 @@ void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *entry);
 void tessel_chkpt_peer_index_update(tessel_proto_idb_type *idb, tessel_peer_index_entry_type *entry);
 void tessel_chkpt_peer_index_delete(tessel_proto_idb_type *idb, tessel_peer_index_entry_type *entry);
 
+// ---- Shared with the recovery (tessel_chkpt_recover) ----
+
+// Deletes a stored record by the deleters' common rule (only when this process is the primary
+// and active, else the record-not-deleted trace point); *objid becomes 0 in any case. False when
+// the record was not deleted (*rc holds the service's error, 0 when the rule kept it).
+bool tessel_chkpt_record_delete(uint32_t table_id, chkpt_objid *objid, zerrno *rc);
+// The process's global record id, as the recovery finds it.
+void tessel_chkpt_gl_objid_set(chkpt_objid objid);
+// Clears the tables-registered flag and unregisters the tables in the order unicast grant,
+// global, interface, virtual interface, peer index.
+void tessel_chkpt_tables_unregister(void);
+
 // Test control: forget the tables, the global record and its id, and the in-use flag.
 void tessel_chkpt_test_reset(void);
 
@@ -205,3 +217,33 @@ void tessel_gpb_if_encode(tessel_chkpt_if_type *rec, uint8_t *buffer, size_t *le
 void tessel_gpb_gl_encode(tessel_chkpt_gl_type *rec, uint8_t *buffer, size_t *len);
 void tessel_gpb_unicast_grant_encode(tessel_chkpt_unicast_grant_type *rec, uint8_t *buffer, size_t *len);
 void tessel_gpb_peer_index_encode(tessel_chkpt_peer_index_type *rec, uint8_t *buffer, size_t *len);
+
+// ---- Recovery, standby and switchover (tessel_chkpt_recover) ----
+
+// Set from the start to the end of a full read: a port whose packet I/O attach completes then has
+// its state machine restored from its record.
+extern uint32_t tessel_chkpt_recovering;
+inline constexpr uint32_t TESSEL_CHKPT_IDT_TIMER_MS = 120000;
+inline constexpr int32_t TESSEL_CHKPT_IDT_TABLE_END = -1;
+
+// The checkpoint service's callbacks (IPC thread): they hand the notice to the protocol thread.
+int tessel_chkpt_idt_callback(uint32_t table);
+int tessel_chkpt_ndt_callback(const chkpt_ndt_type *notice);
+// The protocol thread's handling of the forwarded notices (notice: a 64-byte chkpt_ndt_type).
+void tessel_chkpt_idt_received(uint32_t table);
+void tessel_chkpt_ndt_received(const void *notice);
+
+zerrno tessel_chkpt_idt_timer_start(event_mgr_type *evm);
+uint32_t tessel_chkpt_is_idt_timer_expired(void);
+void tessel_chkpt_read(void);
+void tessel_chkpt_gl_read(void);
+void tessel_chkpt_if_read(bool is_virtual);
+void tessel_chkpt_unicast_grant_read(void);
+void tessel_chkpt_if_rebuild(const uint8_t *bytes, size_t length, chkpt_objid objid, bool *created);
+void tessel_chkpt_unicast_grant_record_restore(const uint8_t *bytes, size_t length, chkpt_objid objid);
+zerrno tessel_chkpt_if_fsm_restore(tessel_proto_idb_type *idb);
+void tessel_chkpt_sweep_stale(void);
+void tessel_chkpt_if_sweep(bool is_virtual);
+void tessel_chkpt_shutdown(void);
+// Test control: forget the recovery's flags and its timer (destroyed when it was made).
+void tessel_chkpt_recover_test_reset(void);

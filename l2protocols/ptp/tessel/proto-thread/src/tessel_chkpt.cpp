@@ -53,19 +53,6 @@ constexpr std::array<table_row_type, TESSEL_CHKPT_TABLE_COUNT> table_rows = {{
     {TESSEL_CHKPT_TABLE_PEER_INDEX, 4096, false, "Failed to register peer index checkpoint table: "},
 }};
 
-// The checkpoint service calls these on the IPC thread; the work belongs to the protocol thread.
-int idt_cb(uint32_t event)
-{
-    tessel_thread_ctrl_send_idt(event);
-    return 0;
-}
-
-int ndt_cb(const chkpt_ndt_type *notice)
-{
-    tessel_thread_ctrl_send_ndt(notice);
-    return 0;
-}
-
 bool writer_allowed()
 {
     return tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_PRIMARY;
@@ -74,7 +61,9 @@ bool writer_allowed()
 // The common rule of the deleters: the stored record goes only when this process is the
 // producer (primary and active); the owner forgets the id in any case, and a record left behind is
 // found by the stale-record sweep. False when the record was not deleted.
-bool record_delete(uint32_t table_id, chkpt_objid *objid, zerrno *rc)
+} // namespace
+
+bool tessel_chkpt_record_delete(uint32_t table_id, chkpt_objid *objid, zerrno *rc)
 {
     *rc = 0;
     bool deleted = false;
@@ -88,6 +77,8 @@ bool record_delete(uint32_t table_id, chkpt_objid *objid, zerrno *rc)
     *objid = 0;
     return deleted;
 }
+
+namespace {
 
 // Creates the owner's record when it has none; on failure the id stays 0, so that the next
 // write tries again.
@@ -228,8 +219,8 @@ zerrno tessel_chkpt_init(event_mgr_type *evm)
     desc.flags = chkpt.in_use;
     desc.word1 = TESSEL_CHKPT_APP_WORD1;
     desc.word2 = TESSEL_CHKPT_APP_WORD2;
-    desc.idt_cb = idt_cb;
-    desc.ndt_cb = ndt_cb;
+    desc.idt_cb = tessel_chkpt_idt_callback;
+    desc.ndt_cb = tessel_chkpt_ndt_callback;
     const zerrno rc = chkpt_init(evm, &desc);
     if (rc != 0) {
         ptp_syslog_init_failed("Failed to initialize checkpoint: ", zerr_strerror(rc));
@@ -278,7 +269,9 @@ chkpt_tbl_type *tessel_chkpt_table(uint32_t table_id)
 
 void tessel_chkpt_go_active(void)
 {
+    ptp_trace<PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_START>({tessel_pm_det()});
     const zerrno rc = chkpt_go_active();
+    ptp_trace<PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_FIN>({tessel_pm_det()});
     if (rc != 0) {
         tessel_internal_error("((rc) == 0x00000000)", __FILE__, __LINE__);
     }
@@ -286,7 +279,9 @@ void tessel_chkpt_go_active(void)
 
 void tessel_chkpt_go_primary_active(void)
 {
+    ptp_trace<PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_START>({tessel_pm_det()});
     const zerrno rc = chkpt_go_primary_active();
+    ptp_trace<PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_FIN>({tessel_pm_det()});
     if (rc != 0) {
         tessel_internal_error("((rc) == 0x00000000)", __FILE__, __LINE__);
     }
@@ -475,7 +470,7 @@ void tessel_chkpt_if_delete(tessel_proto_idb_type *idb)
     const bool is_virtual = table_id == TESSEL_CHKPT_TABLE_VIRTUAL_IF;
     const uint32_t ifh = ifhandle_of(idb);
     zerrno rc = 0;
-    if (record_delete(table_id, &idb->chkpt_obj_id, &rc)) {
+    if (tessel_chkpt_record_delete(table_id, &idb->chkpt_obj_id, &rc)) {
         ptp_trace<PTP_TRACE_TESSEL_CHKPT_IF_DELETED>({tessel_pm_det()}, ifh, uint32_t{is_virtual});
     } else if (rc != 0) {
         ptp_trace<PTP_TRACE_TESSEL_CHKPT_IF_DELETE_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh,
@@ -566,7 +561,7 @@ void tessel_chkpt_unicast_grant_delete(ptp_fsm_peer_entry_type *entry)
     }
     const uint32_t ifh = ifhandle_of(idb);
     zerrno rc = 0;
-    if (!record_delete(TESSEL_CHKPT_TABLE_UNICAST_GRANT, &entry->chkpt_id, &rc) && rc != 0) {
+    if (!tessel_chkpt_record_delete(TESSEL_CHKPT_TABLE_UNICAST_GRANT, &entry->chkpt_id, &rc) && rc != 0) {
         ptp_trace<PTP_TRACE_TESSEL_CHKPT_GRANT_DELETE_FAILED>({tessel_pm_det(), tessel_pm_unq()}, ifh, ifh, ifh, rc);
     }
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: Deleted unicast grant checkpoint record for interface %s (0x%8.8x)",
@@ -617,8 +612,38 @@ void tessel_chkpt_peer_index_delete(tessel_proto_idb_type *idb, tessel_peer_inde
         return;
     }
     zerrno rc = 0;
-    if (!record_delete(TESSEL_CHKPT_TABLE_PEER_INDEX, &entry->chkpt_obj_id, &rc) && rc != 0) {
+    if (!tessel_chkpt_record_delete(TESSEL_CHKPT_TABLE_PEER_INDEX, &entry->chkpt_obj_id, &rc) && rc != 0) {
         peer_index_trace_failed(idb, entry, rc, true);
+    }
+}
+
+// The checkpoint service calls these on the IPC thread; the work belongs to the protocol thread.
+int tessel_chkpt_idt_callback(uint32_t table)
+{
+    tessel_thread_ctrl_send_idt(table);
+    return 0;
+}
+
+int tessel_chkpt_ndt_callback(const chkpt_ndt_type *notice)
+{
+    tessel_thread_ctrl_send_ndt(notice);
+    return 0;
+}
+
+void tessel_chkpt_gl_objid_set(chkpt_objid objid)
+{
+    chkpt.gl_objid = objid;
+}
+
+void tessel_chkpt_tables_unregister(void)
+{
+    chkpt.tables_registered = 0;
+    for (const uint32_t id : {TESSEL_CHKPT_TABLE_UNICAST_GRANT, TESSEL_CHKPT_TABLE_GL, TESSEL_CHKPT_TABLE_IF,
+                              TESSEL_CHKPT_TABLE_VIRTUAL_IF, TESSEL_CHKPT_TABLE_PEER_INDEX}) {
+        if (chkpt.tables[id] != nullptr) {
+            chkpt_unregister(chkpt.tables[id]);
+            chkpt.tables[id] = nullptr;
+        }
     }
 }
 

@@ -93,6 +93,9 @@ void tessel_stats_increment_proto_idb_event_counter(tessel_proto_idb_type *idb, 
 void tessel_thread_ctrl_send_idt(uint32_t notice)
 {
     chkpt_fake.idt_sent.push_back(notice);
+    if (chkpt_fake.idt_forward != nullptr) {
+        chkpt_fake.idt_forward(notice);
+    }
 }
 
 void tessel_thread_ctrl_send_ndt(const void *notice)
@@ -100,6 +103,9 @@ void tessel_thread_ctrl_send_ndt(const void *notice)
     chkpt_ndt_type ndt;
     std::memcpy(&ndt, notice, sizeof ndt);
     chkpt_fake.ndt_sent.push_back(ndt.type);
+    if (chkpt_fake.ndt_forward != nullptr) {
+        chkpt_fake.ndt_forward(notice);
+    }
 }
 
 // The counters' thread checks: the test is the protocol thread.

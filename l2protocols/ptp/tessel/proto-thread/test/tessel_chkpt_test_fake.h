@@ -21,6 +21,10 @@ struct chkpt_fake_state_type {
     tessel_chkpt_peer_index_type peer_index{};
     std::vector<uint32_t> idt_sent;
     std::vector<uint32_t> ndt_sent; // notice types
+    // When set, the sends also hand the notice on (to the protocol thread's handlers, say), while
+    // the service's bytes are still valid.
+    void (*idt_forward)(uint32_t notice) = nullptr;
+    void (*ndt_forward)(const void *notice) = nullptr;
 };
 
 extern chkpt_fake_state_type chkpt_fake;
