@@ -339,7 +339,7 @@ void gl_apply(const tessel_chkpt_gl_type *rec, chkpt_objid objid)
 
 // ---- IDT timer ----
 
-int idt_timer_cb(ptp_timer_type *, void *, int *)
+int tessel_chkpt_idt_timer_cb(ptp_timer_type *, void *, int *)
 {
     if (tessel_issu_is_milestone_met(TESSEL_ISSU_MILESTONE_CHKPT) != 0) {
         return 0;
@@ -610,7 +610,7 @@ zerrno tessel_chkpt_idt_timer_start(event_mgr_type *)
         ptp_timer_destroy(&rs.idt_timer);
         rs.idt_timer_made = false;
     }
-    zerrno rc = ptp_timer_create(&rs.idt_timer, idt_timer_cb, nullptr);
+    zerrno rc = ptp_timer_create(&rs.idt_timer, tessel_chkpt_idt_timer_cb, nullptr);
     if (rc != 0) {
         ptp_syslog_init_failed("Failed to create Chkpt IDT Timer ", zerr_strerror(rc));
         return rc;

@@ -333,10 +333,14 @@ TEST_F(ChkptTest, APortGoesToTheVirtualTableWhenOfType28OrABundleOfType25)
     }
     EXPECT_EQ(chkpt_test_record_count(TESSEL_CHKPT_TABLE_IF) + chkpt_test_record_count(TESSEL_CHKPT_TABLE_VIRTUAL_IF),
               0u);
-    // Saved: created now, then overwritten; deleted: handle and virtual flag.
+    // Going primary-active is bracketed; saved: created now, then overwritten; deleted: handle and
+    // virtual flag.
     const std::vector<std::string> det = pm_trace_buffers::lines("ptp/tessel/det");
-    EXPECT_EQ(std::vector<std::string>(det.begin(), det.begin() + 3),
-              (std::vector<std::string>{trace_line(PTP_TRACE_TESSEL_CHKPT_IF_SAVED, "640,1,1"),
+    ASSERT_GE(det.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(det.begin(), det.begin() + 5),
+              (std::vector<std::string>{trace_line(PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_START, ""),
+                                        trace_line(PTP_TRACE_TESSEL_CHKPT_GO_ACTIVE_FIN, ""),
+                                        trace_line(PTP_TRACE_TESSEL_CHKPT_IF_SAVED, "640,1,1"),
                                         trace_line(PTP_TRACE_TESSEL_CHKPT_IF_SAVED, "640,0,1"),
                                         trace_line(PTP_TRACE_TESSEL_CHKPT_IF_DELETED, "640,1")}));
 }
