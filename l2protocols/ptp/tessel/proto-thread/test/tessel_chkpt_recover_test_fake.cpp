@@ -1,10 +1,9 @@
-// Recording fakes of what the checkpoint recovery calls and its tests do not link: the record
-// decoders (a fake codec of tokens), the state machine, the best-master list, the port manager,
+// Recording fakes of what the checkpoint recovery calls and its tests do not link: the state
+// machine, the best-master list, the port manager,
 // packet attach, the counters' recovery, port numbers, peer indices and the upgrade milestones.
 #include "tessel_chkpt_recover_test_fake.h"
 
 #include <cstring>
-#include <map>
 
 #include "avl2.h"
 #include "tessel_alloc.h"
@@ -26,39 +25,15 @@ chkpt_recover_fake_state_type recover_fake;
 
 namespace {
 
-constexpr zerrno DECODE_FAILED = 0x4F94A600;
-
-std::map<std::string, std::vector<uint8_t>> codec; // token -> record bytes
-
-template <typename T>
-std::string encode_bytes(const char *kind, const T *rec, size_t size)
+// The stored bytes of a record, by the real encoding.
+template <typename T, typename Encode>
+std::string encode_bytes(const T &rec, Encode encode)
 {
-    const std::string token = std::string(kind) + "#" + std::to_string(codec.size());
-    const auto *bytes = reinterpret_cast<const uint8_t *>(rec);
-    codec[token].assign(bytes, bytes + size);
-    return token;
-}
-
-const std::vector<uint8_t> *decode(const char *kind, const uint8_t *bytes, size_t length)
-{
-    const std::string token = bytes != nullptr ? std::string(reinterpret_cast<const char *>(bytes), length) : "";
-    auto it = codec.find(token);
-    if (it == codec.end() || token.rfind(std::string(kind) + "#", 0) != 0) {
-        recover_fake.calls.push_back(std::string("decode_failed:") + kind);
-        return nullptr;
-    }
-    return &it->second;
-}
-
-template <typename T>
-zerrno decode_into(const char *kind, const uint8_t *bytes, size_t length, T *out)
-{
-    const std::vector<uint8_t> *rec = decode(kind, bytes, length);
-    if (rec == nullptr) {
-        return DECODE_FAILED;
-    }
-    std::memcpy(out, rec->data(), sizeof *out);
-    return 0;
+    std::vector<uint8_t> buffer(TESSEL_CHKPT_RECORD_SIZE);
+    size_t len = 0;
+    T copy = rec;
+    encode(&copy, buffer.data(), &len);
+    return std::string(reinterpret_cast<const char *>(buffer.data()), len);
 }
 
 int addr_compare(const void *a, const void *b, void *)
@@ -101,7 +76,6 @@ bool release_port_cb(tessel_proto_idb_type *idb, void *)
 void chkpt_recover_fake_reset()
 {
     recover_fake = chkpt_recover_fake_state_type{};
-    codec.clear();
 }
 
 void chkpt_recover_fake_release_ports()
@@ -111,19 +85,25 @@ void chkpt_recover_fake_release_ports()
 
 std::string chkpt_recover_fake_encode(const tessel_chkpt_gl_type &r)
 {
-    return encode_bytes("gl", &r, sizeof r);
+    return encode_bytes(r, tessel_gpb_gl_encode);
 }
 std::string chkpt_recover_fake_encode(const tessel_chkpt_if_type &r)
 {
-    return encode_bytes("if", &r, tessel_chkpt_if_size(r.num_ipv4_addr, r.num_ipv6_addr));
+    // The record is one block with its address lists.
+    std::vector<uint8_t> block(tessel_chkpt_if_size(r.num_ipv4_addr, r.num_ipv6_addr));
+    std::memcpy(block.data(), &r, block.size());
+    std::vector<uint8_t> buffer(TESSEL_CHKPT_RECORD_SIZE);
+    size_t len = 0;
+    tessel_gpb_if_encode(reinterpret_cast<tessel_chkpt_if_type *>(block.data()), buffer.data(), &len);
+    return std::string(reinterpret_cast<const char *>(buffer.data()), len);
 }
 std::string chkpt_recover_fake_encode(const tessel_chkpt_unicast_grant_type &r)
 {
-    return encode_bytes("grant", &r, sizeof r);
+    return encode_bytes(r, tessel_gpb_unicast_grant_encode);
 }
 std::string chkpt_recover_fake_encode(const tessel_chkpt_peer_index_type &r)
 {
-    return encode_bytes("peer_index", &r, sizeof r);
+    return encode_bytes(r, tessel_gpb_peer_index_encode);
 }
 
 std::vector<std::string> chkpt_recover_fake_calls(const std::string &prefix)
@@ -135,37 +115,6 @@ std::vector<std::string> chkpt_recover_fake_calls(const std::string &prefix)
         }
     }
     return out;
-}
-
-// ---- Decoders ----
-
-zerrno tessel_gpb_if_unserialize(const uint8_t *bytes, size_t length, uint32_t secondary, tessel_chkpt_if_type **out)
-{
-    const std::vector<uint8_t> *r = decode("if", bytes, length);
-    if (r == nullptr) {
-        return DECODE_FAILED;
-    }
-    auto *copy = static_cast<tessel_chkpt_if_type *>(tessel_calloc(1, r->size()));
-    std::memcpy(copy, r->data(), r->size());
-    if (secondary != 0) {
-        copy->ether_info_known = 0;
-        copy->ether_info_len = 0;
-        std::memset(copy->ether_info, 0, sizeof copy->ether_info);
-    }
-    *out = copy;
-    return 0;
-}
-zerrno tessel_gpb_gl_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_gl_type *out)
-{
-    return decode_into("gl", bytes, length, out);
-}
-zerrno tessel_gpb_unicast_grant_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_unicast_grant_type *out)
-{
-    return decode_into("grant", bytes, length, out);
-}
-zerrno tessel_gpb_peer_index_unserialize(const uint8_t *bytes, size_t length, tessel_chkpt_peer_index_type *out)
-{
-    return decode_into("peer_index", bytes, length, out);
 }
 
 // ---- State machine ----

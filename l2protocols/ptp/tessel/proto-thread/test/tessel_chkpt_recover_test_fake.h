@@ -1,6 +1,5 @@
-// What the recording fakes of the checkpoint recovery's neighbours saw, and how they answer. The
-// record decoders are a fake codec: a record stored by chkpt_recover_fake_encode is a short token
-// that decodes back to it; any other bytes do not decode.
+// What the recording fakes of the checkpoint recovery's neighbours saw, and how they answer; and
+// the stored bytes of records, by the real encoding.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +24,7 @@ extern chkpt_recover_fake_state_type recover_fake;
 void chkpt_recover_fake_reset();
 // Frees what the fakes made for the ports (peer entries, peer index entries).
 void chkpt_recover_fake_release_ports();
-// The stored bytes of a record.
+// The stored bytes of a record (its encoding).
 std::string chkpt_recover_fake_encode(const tessel_chkpt_gl_type &rec);
 std::string chkpt_recover_fake_encode(const tessel_chkpt_if_type &rec);
 std::string chkpt_recover_fake_encode(const tessel_chkpt_unicast_grant_type &rec);

@@ -1,7 +1,5 @@
-// Recording fakes of what the checkpoint writers call and these tests do not link: the record
-// encoding (each record is "encoded" as a short text naming it, so the stored bytes show which
-// record was written), the upgrade role, the agent-active flag, the state machine's best foreign
-// master, the port counters, the inter-thread sends of the service's notices and the thread checks.
+// Recording fakes of what the checkpoint writers call and their tests do not link: the upgrade
+// role, the agent-active flag, the state machine's best foreign master, the port counters, the inter-thread sends of the service's notices and the thread checks.
 #include "tessel_chkpt_test_fake.h"
 
 #include <cstring>
@@ -16,17 +14,6 @@ void chkpt_fake_reset()
     chkpt_fake = chkpt_fake_state_type{};
 }
 
-namespace {
-
-void encode_text(const std::string &text, uint8_t *buffer, size_t *len)
-{
-    chkpt_fake.encoded.push_back(text);
-    std::memcpy(buffer, text.data(), text.size());
-    *len = text.size();
-}
-
-} // namespace
-
 std::string chkpt_fake_stored(uint32_t table_id, chkpt_objid objid)
 {
     char buffer[TESSEL_CHKPT_RECORD_SIZE];
@@ -35,35 +22,6 @@ std::string chkpt_fake_stored(uint32_t table_id, chkpt_objid objid)
         return "<none>";
     }
     return std::string(buffer, len);
-}
-
-void tessel_gpb_if_encode(tessel_chkpt_if_type *rec, uint8_t *buffer, size_t *len)
-{
-    const size_t size = tessel_chkpt_if_size(rec->num_ipv4_addr, rec->num_ipv6_addr);
-    const auto *bytes = reinterpret_cast<const uint8_t *>(rec);
-    chkpt_fake.if_rec.assign(bytes, bytes + size);
-    encode_text("if:" + std::string(rec->ifname) + ":" + std::to_string(rec->port_state), buffer, len);
-    if (chkpt_fake.if_too_big) {
-        *len = 0;
-    }
-}
-
-void tessel_gpb_gl_encode(tessel_chkpt_gl_type *rec, uint8_t *buffer, size_t *len)
-{
-    chkpt_fake.gl = *rec;
-    encode_text("gl:" + std::to_string(rec->profile), buffer, len);
-}
-
-void tessel_gpb_unicast_grant_encode(tessel_chkpt_unicast_grant_type *rec, uint8_t *buffer, size_t *len)
-{
-    chkpt_fake.grant = *rec;
-    encode_text("grant:" + std::string(rec->ifname) + ":" + std::to_string(rec->grant_flags), buffer, len);
-}
-
-void tessel_gpb_peer_index_encode(tessel_chkpt_peer_index_type *rec, uint8_t *buffer, size_t *len)
-{
-    chkpt_fake.peer_index = *rec;
-    encode_text("peer_index:" + std::string(rec->ifname) + ":" + std::to_string(rec->peer_index), buffer, len);
 }
 
 uint32_t tessel_issu_get_issu_role(void)
