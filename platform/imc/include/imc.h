@@ -19,8 +19,11 @@ inline constexpr zerrno IMC_ERR_TOO_SMALL = zerr_make(IMC_ZERR_FACILITY, 6, 34 /
 
 // Attributes.
 inline constexpr uint16_t IMC_ATTR_LINE_STATE = 1; // u32 line state
-inline constexpr uint16_t IMC_ATTR_ETHER = 70;     // MAC (6), tag count (1), tags (4 each)
-inline constexpr uint16_t IMC_ATTR_IP = 75;        // an address list, decoded by iparm_al_c_tlv2addr
+
+// A line state's name: "admin-down", "down", "up", or "unknown" for any other value.
+const char *im_state_name(uint32_t state);
+inline constexpr uint16_t IMC_ATTR_ETHER = 70; // MAC (6), tag count (1), tags (4 each)
+inline constexpr uint16_t IMC_ATTR_IP = 75;    // an address list, decoded by iparm_al_c_tlv2addr
 // Protocols of a registration: Ethernet 0 / 0xFFFF, IPv4 12 / 26, IPv6 19 / 82.
 inline constexpr uint16_t IMC_PROTO_IPV4 = 26;
 inline constexpr uint16_t IMC_PROTO_IPV6 = 82;

@@ -924,6 +924,16 @@ void iparm_al_c_free(iparm_al_c_list_type *list)
     delete list;
 }
 
+const char *im_state_name(uint32_t state)
+{
+    switch (state) {
+    case CHASSIS_LINE_ADMIN_DOWN: return "admin-down";
+    case CHASSIS_LINE_DOWN: return "down";
+    case CHASSIS_LINE_UP: return "up";
+    default: return "unknown";
+    }
+}
+
 // ---- Test control ------------------------------------------------------------------------------
 
 void imc_test_reset(void)
@@ -1308,12 +1318,8 @@ const sockmsg_service_type host_service = {IMC_SERVICE_ID, "imc",  host_rows, si
 
 std::string state_text(uint32_t state)
 {
-    switch (state) {
-    case CHASSIS_LINE_ADMIN_DOWN: return "admin-down";
-    case CHASSIS_LINE_DOWN: return "down";
-    case CHASSIS_LINE_UP: return "up";
-    default: return std::to_string(state);
-    }
+    const char *name = im_state_name(state);
+    return std::strcmp(name, "unknown") != 0 ? name : std::to_string(state);
 }
 
 template <size_t N>

@@ -214,4 +214,14 @@ TEST_F(ImcTest, MalformedAddressListsAreRefused)
     EXPECT_EQ(list, nullptr);
 }
 
+// The line states' names, as the agent prints a port that is not ready.
+TEST(ImcStateName, NamesTheLineStatesOfTheChassis)
+{
+    EXPECT_STREQ(im_state_name(CHASSIS_LINE_ADMIN_DOWN), "admin-down");
+    EXPECT_STREQ(im_state_name(CHASSIS_LINE_DOWN), "down");
+    EXPECT_STREQ(im_state_name(CHASSIS_LINE_UP), "up");
+    EXPECT_STREQ(im_state_name(0), "unknown");
+    EXPECT_STREQ(im_state_name(77), "unknown");
+}
+
 } // namespace

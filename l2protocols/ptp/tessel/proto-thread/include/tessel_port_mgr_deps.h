@@ -52,5 +52,5 @@ void tessel_chkpt_shutdown(void);
 // ---- Global configuration ----
 uint8_t tessel_cfg_get_fsync_ql_option(void);
 
-// ---- Interface manager ----
+// ---- Interface manager (its client library, which the agent program links) ----
 const char *im_state_name(uint32_t state);

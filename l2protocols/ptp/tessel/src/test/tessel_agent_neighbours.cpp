@@ -86,10 +86,3 @@ void tessel_chkpt_shutdown(void)
 {
     rec("chkpt_shutdown");
 }
-
-// ---- The interface manager's state names ----
-const char *im_state_name(uint32_t state)
-{
-    static const char *const names[] = {"unknown", "created", "down", "up"};
-    return state < 4 ? names[state] : "admin-down";
-}
