@@ -3,7 +3,7 @@
 // line. Seen from outside, through the processes' trace buffers and debug logs: the controller's
 // announce crosses group messaging and its clock becomes the agent's local clock; a G.8275.2
 // unicast port asks the master of its master table for Announce; failures are logged with their
-// texts. The agent runs with the stand-ins of its modules not built yet (tessel_with_stand_ins).
+// texts.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>

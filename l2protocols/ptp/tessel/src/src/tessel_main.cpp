@@ -12,7 +12,6 @@
 #include "ptp_trace_points.h"
 #include "ptp_zerr_codes.h"
 #include "qor_log.h"
-#include "tessel_chkpt_startup.h"
 #include "tessel_debug_areas.h"
 #include "tessel_fsm.h"
 #include "tessel_im.h"

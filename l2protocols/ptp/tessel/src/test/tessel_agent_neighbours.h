@@ -1,8 +1,7 @@
-// Recording fakes of the agent's modules that are not built yet (the protocol thread's checkpoint
-// code, global configuration), for the tests of the agent's entry and thread control and for the
-// agent program the integration test runs; the thread-control test adds its own recorders of the
-// operational-data handlers and the trap (tessel_thread_ctrl_test_fake_edm.cpp), which the agent
-// program links for real. Calls may come from both of the agent's threads.
+// Recording fakes of the protocol thread's checkpoint code, for the thread-control test (which
+// runs both threads without the checkpoint service); the test adds its own recorders of the
+// operational-data handlers and the trap (tessel_thread_ctrl_test_fake_edm.cpp). Calls may come
+// from both of the agent's threads.
 #pragma once
 
 #include <cstdint>
