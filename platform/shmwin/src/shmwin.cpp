@@ -88,6 +88,8 @@ registry &reg()
     return r;
 }
 
+// A window is memory of one node: the simulated chassis runs every node on one host, so a process
+// of the chassis (its node named in $PTP_NODE) gets the window of its own node.
 std::string object_name(const char *name)
 {
     registry &r = reg();
@@ -96,7 +98,14 @@ std::string object_name(const char *name)
         const char *env = std::getenv("SHMWIN_PREFIX");
         r.prefix = env != nullptr && *env != '\0' ? env : "shmwin.";
     }
-    return "/" + r.prefix + name;
+    std::string node;
+    if (const char *env = std::getenv("PTP_NODE"); env != nullptr && *env != '\0') {
+        for (const char *p = env; *p != '\0'; p++) {
+            node += *p == '/' ? '_' : *p;
+        }
+        node += '.';
+    }
+    return "/" + r.prefix + node + name;
 }
 
 uint64_t window_size()

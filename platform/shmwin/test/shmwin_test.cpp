@@ -213,6 +213,31 @@ TEST_F(ShmwinTest, FullWindowAndInjectedFailures)
     EXPECT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &w2, &hdr), static_cast<zerrno>(ENOSPC));
 }
 
+// Processes of two nodes of one chassis open a window of one name and get two windows.
+TEST_F(ShmwinTest, EachNodeOfTheChassisHasItsOwnWindow)
+{
+    std::vector<uint32_t> marks;
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0", "0/1/CPU0"}) {
+        setenv("PTP_NODE", node, 1);
+        shmwin_handle_type win;
+        void *hdr = nullptr;
+        ASSERT_EQ(shmwin_open_win_v1("w", 16, 1, nullptr, nullptr, &win, &hdr), 0u);
+        auto *mark = static_cast<uint32_t *>(hdr);
+        marks.push_back(*mark);
+        if (*mark == 0) {
+            *mark = static_cast<uint32_t>(marks.size());
+        }
+        shmwin_process_cleanup();
+    }
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0"}) {
+        setenv("PTP_NODE", node, 1);
+        shmwin_test_unlink("w");
+    }
+    unsetenv("PTP_NODE");
+    // The first node's mark is there again for its next process; the second node's window was new.
+    EXPECT_EQ(marks, (std::vector<uint32_t>{0, 0, 1}));
+}
+
 // A process that fills a window and is killed with SIGKILL leaves it for the next process,
 // which may map it elsewhere and follows the offsets.
 TEST_F(ShmwinTest, WindowOutlivesAKilledProcess)
