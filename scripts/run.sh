@@ -56,6 +56,8 @@ export PTP_BIN_DIR=$RUN/bin
 export PTP_NODRA_DB=$RUN/nodra.db
 export PTP_CHKPT_DB=$RUN/chkpt.db
 export PTP_CLOCK_PREFIX=ptpclock.run$$.
+# The agents' counters windows are the run's too (one per node), removed with its clocks.
+export SHMWIN_PREFIX=shmwin.run$$.
 # The agent binds to the database only when the client library is present; the daemon serves the
 # database here, so the run names a file of its own for the check.
 export PTP_NODRA_LIB=$RUN/libnodra.so
@@ -121,7 +123,7 @@ cleanup() {
     local ns veth
     for ns in "${NETNS[@]}"; do ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null; ip netns del "$ns" 2>/dev/null; done
     for veth in "${VETHS[@]}"; do ip link del "$veth" 2>/dev/null; done
-    rm -f /dev/shm/"$PTP_CLOCK_PREFIX"* "$PTP_NODRA_LIB"
+    rm -f /dev/shm/"$PTP_CLOCK_PREFIX"* /dev/shm/"$SHMWIN_PREFIX"* "$PTP_NODRA_LIB"
     summary
     say "Stopped: no process, namespace or veth of this run is left."
 }

@@ -162,6 +162,7 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommitted
     unsetenv("PTP_NODE");
     unsetenv("PTP_CHASSIS");
     unsetenv("PTP_PLATFORM_SOCKET");
+    shm_remove_prefixed(prefix);
     std::filesystem::remove_all(dir);
 }
 

@@ -5,7 +5,6 @@
 // unicast port asks the master of its master table for Announce; failures are logged with their
 // texts.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,16 +155,10 @@ protected:
             EXPECT_EQ(state_of(socket_, "tessel"), "ready") << "the agent kept running";
         }
         stop(daemon_);
-        // The node clocks and the agent's counters window outlive the processes by design; these
-        // are the test's own.
-        std::error_code ec;
-        for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
-            if (!prefix_.empty() && entry.path().filename().string().rfind(prefix_, 0) == 0) {
-                shm_unlink(("/" + entry.path().filename().string()).c_str());
-            }
-        }
+        shm_remove_prefixed(prefix_);
         // Kept when the test failed: the processes' traces and debug logs say why.
         if (!HasFailure()) {
+            std::error_code ec;
             std::filesystem::remove_all(dir_, ec);
         } else if (!dir_.empty()) {
             std::cerr << "kept " << dir_ << "\n";

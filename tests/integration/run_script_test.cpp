@@ -148,15 +148,18 @@ TEST_P(RunScriptTest, StopsEverythingItStartedAndLeavesNothingBehind)
     EXPECT_NE(r.text.find("Summary after "), std::string::npos) << r.text;
     EXPECT_NE(r.text.find("Stopped: no process, namespace or veth of this run is left."), std::string::npos) << r.text;
 
-    // Nothing is left: no process of the run, no namespace, no veth, no clock object.
+    // Nothing is left: no process of the run, no namespace, no veth, no clock object or counters
+    // window.
     EXPECT_TRUE(processes_of_run(run_dir).empty());
     EXPECT_EQ(command_output("ip netns list 2>/dev/null").find("ptprun" + suffix + "-"), std::string::npos);
     const std::string links = command_output("ip -o link show 2>/dev/null");
     EXPECT_EQ(links.find("prg" + suffix + "a"), std::string::npos) << links;
     EXPECT_EQ(links.find("prs" + suffix + "a"), std::string::npos) << links;
     for (const auto &entry : std::filesystem::directory_iterator("/dev/shm")) {
-        EXPECT_NE(entry.path().filename().string().rfind("ptpclock.run" + std::to_string(r.pid) + ".", 0), 0u)
-            << entry.path();
+        for (const char *kind : {"ptpclock.run", "shmwin.run"}) {
+            EXPECT_NE(entry.path().filename().string().rfind(kind + std::to_string(r.pid) + ".", 0), 0u)
+                << entry.path();
+        }
     }
     std::filesystem::remove_all(run_dir);
 }

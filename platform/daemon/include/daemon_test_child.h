@@ -2,6 +2,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -89,6 +91,18 @@ inline void stop(child_type &c)
     if (c.out != nullptr)
         fclose(c.out);
     c = {};
+}
+
+// Removes the shared-memory objects whose names start with `prefix`: the node clocks and counters
+// windows a chassis of a test leaves (they outlive their processes by design).
+inline void shm_remove_prefixed(const std::string &prefix)
+{
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/dev/shm", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!prefix.empty() && name.rfind(prefix, 0) == 0)
+            shm_unlink(("/" + name).c_str());
+    }
 }
 
 // Waits until the daemon accepts connections on its socket (at most about 5 s).

@@ -175,7 +175,7 @@ TEST(TesselCfgProcess, CommitCreatesThePortExitAndRestartWithReplay)
     jotlog_set_run_dir(nullptr);
     unsetenv("PTP_PLATFORM_SOCKET");
     std::filesystem::remove_all(dir);
-    std::filesystem::remove("/dev/shm/" + shm_prefix + "ptp");
+    shm_remove_prefixed(shm_prefix);
 }
 
 } // namespace

@@ -132,7 +132,7 @@ TEST(TesselOperData, CommandLineReadsTheRunningAgentsData)
     unsetenv("PTP_PLATFORM_SOCKET");
     stop(daemon);
     std::filesystem::remove_all(dir);
-    std::filesystem::remove("/dev/shm/" + prefix + "ptp");
+    shm_remove_prefixed(prefix);
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST(TesselProcess, StartedReadyKilledRestartedReady)
 
     stop(daemon);
     std::filesystem::remove_all(dir);
-    std::filesystem::remove("/dev/shm/" + prefix + "ptp");
+    shm_remove_prefixed(prefix);
 }
 
 } // namespace
