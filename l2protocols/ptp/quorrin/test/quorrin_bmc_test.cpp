@@ -942,7 +942,7 @@ TEST_F(Bmc, ClassLadder)
          {},
          0,
          165},
-        {"G.8275.1 T-BC no sync, post-spec reported",
+        {"G.8275.1 T-BC no sync, holdover past its limit reported",
          2,
          1,
          props(2, 0, 0, 1, 22),
