@@ -28,13 +28,15 @@ struct agent_port {
     std::string error;
 
     // Binds the agent's end of the pair and opens the packet module with one port on it.
-    bool open(const veth_pair &v, uint32_t encap)
+    bool open(const veth_pair &v, uint32_t encap) { return open(v.dev_a, v.ns_a, encap); }
+    // The same on a device of a namespace.
+    bool open(const std::string &dev, const std::string &ns, uint32_t encap)
     {
         evm = event_create_manager(nullptr, nullptr, 0);
         pktio_test_reset();
-        zerrno rc = pktio_linux_intf_add(v.dev_a.c_str(), AGENT_IFH, v.ns_a.c_str());
+        zerrno rc = pktio_linux_intf_add(dev.c_str(), AGENT_IFH, ns.c_str());
         if (rc != 0) {
-            error = std::string("binding ") + v.dev_a + ": " + zerr_strerror(rc);
+            error = std::string("binding ") + dev + ": " + zerr_strerror(rc);
             return false;
         }
         if (tessel_proto_db_init() != 0 || tessel_packet_init(evm) != 0 ||
