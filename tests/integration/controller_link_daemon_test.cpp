@@ -134,7 +134,8 @@ protected:
         issul_test_reset();
         issul_test_set_role(ISSUL_ROLE_PRIMARY);
         ASSERT_EQ(tessel_issu_init(evm), 0u);
-        scenario::use_database_library(dir); // the slave-lost trap binds to the daemon's database
+        ASSERT_EQ(scenario::start_checkpoint(evm), 0u); // the daemon's checkpoint store
+        scenario::use_database_library(dir);            // the slave-lost trap binds to the daemon's database
         ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
         tessel_port_mgr_ptp_enable();
     }
@@ -149,6 +150,7 @@ protected:
         tessel_port_mgr_ptp_disable();
         tessel_bmc_reset();
         tessel_port_mgr_shutdown();
+        scenario::stop_checkpoint();
         comms_disconnect(ctrl.ptp);
         comms_disconnect(ctrl.port_num);
         ptp_debug_cleanup();

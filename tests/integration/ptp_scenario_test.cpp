@@ -1,7 +1,8 @@
 // The main job's scenario as a test: the agent's port, driven by the real port manager,
-// best-master list, state machine, receive dispatch and packet module, goes Listen -> Passive ->
-// Uncalibrated -> Slave of the master the controller selects, and Master by Announce-Timeout
-// once that master stops. In memory on virtual time always; against ptp4l over L2, UDP/IPv4
+// best-master list, state machine, receive dispatch, packet module and checkpoint code, goes
+// Listen -> Passive -> Uncalibrated -> Slave of the master the controller selects, and Master by
+// Announce-Timeout once that master stops; its checkpoint record is stored while it lives and
+// removed with it. In memory on virtual time always; against ptp4l over L2, UDP/IPv4
 // and UDP/IPv6 where the machine allows it.
 #include <gtest/gtest.h>
 
@@ -38,6 +39,9 @@ void expect_whole_way(const scenario::result_type &r, const std::string &log)
     EXPECT_TRUE(r.passive) << "the master did not reach the best-master list as Passive\n" << log;
     EXPECT_TRUE(r.slave) << "the port did not become Slave of the master\n" << log;
     EXPECT_TRUE(r.master_after_stop) << "no Master by Announce-Timeout after the master stopped\n" << log;
+    EXPECT_TRUE(r.checkpointed)
+        << "the port's checkpoint record was not stored while it lived, or not removed with it\n"
+        << log;
 }
 
 TEST(PtpScenario, SimulatedMasterNodeInMemory)

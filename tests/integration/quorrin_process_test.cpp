@@ -117,7 +117,8 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommitted
     issul_test_reset();
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
-    scenario::use_database_library(dir); // the slave-lost trap binds to the daemon's database
+    ASSERT_EQ(scenario::start_checkpoint(evm), 0u); // the daemon's checkpoint store
+    scenario::use_database_library(dir);            // the slave-lost trap binds to the daemon's database
     ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
     tessel_port_mgr_ptp_enable();
 
@@ -155,6 +156,7 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommitted
     tessel_port_mgr_ptp_disable();
     tessel_bmc_reset();
     tessel_port_mgr_shutdown();
+    scenario::stop_checkpoint();
     ptp_debug_cleanup();
     event_manager_destroy(evm);
     shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);

@@ -11,11 +11,12 @@
 //   -> the controller names the local clock again -> the interface is deleted.
 //
 // The scenario plays the controller (a member of the two group-messaging channels that sends the
-// announce messages and answers the port-number request), the IPC thread (the interface record
-// and the global events) and the protocol thread's loop (it sends the attach and port-number
-// batches). The controller link, the port-number client and the slave-lost trap (over a database
-// of this process) are the real ones. The other neighbours that are not built yet (the
-// checkpoint code) are the recording stand-ins of scenario_neighbours.cpp.
+// announce messages and answers the port-number request), the process entry, the IPC thread (the
+// interface record and the global events) and the protocol thread's loop (it sends the attach and
+// port-number batches). The controller link, the port-number client, the checkpoint code (over a
+// store of this process) and the slave-lost trap (over a database of this process) are the real
+// ones; what the scenario plays of the entry and the IPC thread is in scenario_neighbours.cpp and
+// interop_agent_threads.cpp.
 #include "scenario.h"
 
 #include <stdlib.h>
@@ -30,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "chkpt_test.h"
 #include "comms.h"
 #include "comms_test.h"
 #include "eth_encap.h"
@@ -53,6 +55,7 @@
 #include "spio.h"
 #include "sysmgr_test.h"
 #include "tessel_bmc.h"
+#include "tessel_chkpt.h"
 #include "tessel_fsm_foreign_master.h"
 #include "tessel_fsm_types.h"
 #include "tessel_if_config.h"
@@ -475,6 +478,10 @@ struct agent_node {
         if (const zerrno rc = tessel_issu_init(evm); rc != 0) {
             return std::string("upgrade client: ") + zerr_strerror(rc);
         }
+        chkpt_test_reset(":memory:");
+        if (const zerrno rc = start_checkpoint(evm); rc != 0) {
+            return std::string("checkpoint: ") + zerr_strerror(rc);
+        }
         return "";
     }
 
@@ -502,6 +509,7 @@ struct agent_node {
         } else {
             tessel_issu_fini();
         }
+        stop_checkpoint();
         ctrl.close();
         comms_test_reset();
         sysmgr_test_reset();
@@ -581,7 +589,7 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     };
 
     // 1. The protocol thread's services start in their order; the platform says primary, so the
-    // port manager goes active at once (nothing to recover: the checkpoint stand-in is empty).
+    // port manager goes active at once (nothing to recover: the checkpoint store is new).
     if (const zerrno rc = tessel_port_mgr_init(node.evm); rc != 0) {
         r.error = std::string("port manager init: ") + zerr_strerror(rc);
         return r;
@@ -636,8 +644,9 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     // reaches the port manager, whose readiness check makes the port ready.
     tessel_packet_process_attach();
     r.ready = (port->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0 && port->fsm.PortState == PTP_PORT_STATE_LISTEN;
+    const size_t if_records = chkpt_test_record_count(TESSEL_CHKPT_TABLE_IF);
     pr.begin(std::string("Attach batch sent, packet I/O attached: ") + (r.ready ? "ready, " : "not ready, ") +
-             "state " + state_of(port));
+             "state " + state_of(port) + ", interface checkpoint records: " + std::to_string(if_records));
     after();
     if (!r.ready) {
         return r;
@@ -735,8 +744,11 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     node.ipc.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
     tessel_port_mgr_if_update(&node.ipc);
     node.created = false;
+    const size_t if_records_left = chkpt_test_record_count(TESSEL_CHKPT_TABLE_IF);
+    r.checkpointed = if_records == 1 && if_records_left == 0;
     pr.begin(std::string("Interface update: ") + IFNAME +
-             " deleted: " + (node.port() == nullptr ? "record gone" : "record still there"));
+             " deleted: " + (node.port() == nullptr ? "record gone" : "record still there") +
+             ", interface checkpoint records: " + std::to_string(if_records_left));
     after();
     return r;
 }
@@ -748,8 +760,8 @@ void verdict(FILE *out, const result_type &r)
     } else if (r.ok()) {
         std::fprintf(out, "Result: Slave of the master, then Master by Announce-Timeout after it stopped.\n");
     } else {
-        std::fprintf(out, "Result: FAILED (ready %d, passive %d, slave %d, master after stop %d)\n", r.ready, r.passive,
-                     r.slave, r.master_after_stop);
+        std::fprintf(out, "Result: FAILED (ready %d, passive %d, slave %d, master after stop %d, checkpointed %d)\n",
+                     r.ready, r.passive, r.slave, r.master_after_stop, r.checkpointed);
     }
     std::fflush(out);
 }
@@ -794,6 +806,26 @@ void master_rx(uint32_t count, ctx_packet_type **packets)
 }
 
 } // namespace
+
+zerrno start_checkpoint(event_mgr_type *evm)
+{
+    if (const zerrno rc = tessel_chkpt_init(evm); rc != 0) {
+        return rc;
+    }
+    if (tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_PRIMARY) {
+        tessel_chkpt_go_primary_active();
+    } else {
+        tessel_chkpt_go_active();
+    }
+    return 0;
+}
+
+void stop_checkpoint()
+{
+    tessel_chkpt_test_reset();
+    tessel_chkpt_recover_test_reset();
+    chkpt_test_reset(nullptr);
+}
 
 std::string ptp4l_missing_prerequisite()
 {

@@ -1,11 +1,11 @@
 // One node of the selection test's chassis, as a process of its own (its node from $PTP_NODE):
 //   selection_node agent <ifname> <ifhandle>
-//     an agent with one port: the real port manager, best-master list, state machine and
-//     packet module, until the agent process takes its configuration itself; it prints
-//     "state <port state>", "gm <system best master id>" and "advertised <id> <class>" as they
-//     change. Once the controller names its port's master the system's best master, it forwards
-//     jitter-free timing records of that master (what the offload plugin would give) so that the
-//     servo can synchronise.
+//     an agent with one port: the real port manager, best-master list, state machine, packet
+//     module and checkpoint code (in the daemon's store), until the agent process takes its
+//     configuration itself; it prints "state <port state>", "gm <system best master id>" and
+//     "advertised <id> <class>" as they change. Once the controller names its port's master the
+//     system's best master, it forwards jitter-free timing records of that master (what the
+//     offload plugin would give) so that the servo can synchronise.
 //   selection_node master <ifhandle> <priority1> <clock id> [<ifhandle> <priority1> <clock id>]...
 //     a master on each interface: an Announce every 250 ms.
 // Test code only; both run on real time until killed.
@@ -125,7 +125,11 @@ int run_agent(const char *ifname, ifhtype ifh)
         return 1;
     }
     scenario::use_database_library(run_dir);
-    if (tessel_issu_init(evm) != 0 || tessel_port_mgr_init(evm) != 0) {
+    // The daemon keeps one checkpoint store for the chassis and this process is not one it
+    // started: each node's agent names its own records, as each node of a router has its own store.
+    const char *node = std::getenv("PTP_NODE");
+    setenv("PTP_PROC_NAME", (std::string("selection_node-") + (node != nullptr ? node : "")).c_str(), 1);
+    if (tessel_issu_init(evm) != 0 || scenario::start_checkpoint(evm) != 0 || tessel_port_mgr_init(evm) != 0) {
         line("error port manager");
         return 1;
     }
