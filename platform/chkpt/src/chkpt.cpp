@@ -1022,7 +1022,7 @@ void host_init(sockmsg_session_type *session, sockmsg_call_type *call, const uin
     if (owner.find('\0') != std::string::npos || owner.find('/') != std::string::npos)
         return reply(call, CHKPT_ERR_INVALID);
     // A process the daemon started is the process it started, whatever name it gives.
-    sysmgr_host_name_of(sockmsg_session_peer(session)->pid, &owner);
+    sysmgr_host_owner_of(sockmsg_session_peer(session)->pid, &owner);
     chkpt_appdesc_type desc{};
     desc.flags = rd32(data);
     desc.word1 = rd32(data + 4);

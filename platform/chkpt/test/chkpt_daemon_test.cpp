@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,11 +32,19 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
         socket = dir + "/run/platform.sock";
+    }
+    // The daemon, with a chassis whose processes it starts when one is given.
+    void start_daemon(const std::string &chassis = "")
+    {
+        if (!chassis.empty())
+            std::ofstream(dir + "/chassis.toml") << chassis;
         daemon = fork();
         ASSERT_GE(daemon, 0);
         if (daemon == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setenv("PTP_CHKPT_DB", (dir + "/chkpt.db").c_str(), 1);
+            if (!chassis.empty())
+                setenv("PTP_CHASSIS", (dir + "/chassis.toml").c_str(), 1);
             execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
@@ -43,8 +52,10 @@ protected:
     }
     void TearDown() override
     {
-        kill(daemon, SIGKILL);
-        waitpid(daemon, nullptr, 0);
+        if (daemon > 0) {
+            kill(daemon, SIGTERM); // it stops the processes it started
+            waitpid(daemon, nullptr, 0);
+        }
         std::filesystem::remove_all(dir);
     }
     child_type client(std::vector<std::string> args)
@@ -58,6 +69,7 @@ protected:
 
 TEST_F(ChkptDaemonTest, RecordsOfAWriterKilledWithMinus9AreAllThereForItsNextInstance)
 {
+    start_daemon();
     child_type writer = client({"write", "100"});
     ASSERT_EQ(read_line(writer), "done");
     stop(writer); // kill -9
@@ -68,6 +80,7 @@ TEST_F(ChkptDaemonTest, RecordsOfAWriterKilledWithMinus9AreAllThereForItsNextIns
 
 TEST_F(ChkptDaemonTest, AStandbyInAnotherProcessGetsTheTransferAndEveryChange)
 {
+    start_daemon();
     child_type first = client({"write", "1"});
     ASSERT_EQ(read_line(first), "done");
     child_type standby = client({"standby"});
@@ -82,6 +95,33 @@ TEST_F(ChkptDaemonTest, AStandbyInAnotherProcessGetsTheTransferAndEveryChange)
     EXPECT_EQ(read_line(standby), "ndt 5 0 record 1");
     stop(writer);
     stop(standby);
+}
+
+// The same program on every node: each line card's instance has records of its own, the route
+// processor's are the program's (its standby would share them).
+TEST_F(ChkptDaemonTest, EachLineCardsInstanceOfAProgramKeepsRecordsOfItsOwn)
+{
+    std::string chassis;
+    for (const char *node :
+         {"name = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\n", "name = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n",
+          "name = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"})
+        chassis += std::string("[[node]]\n") + node;
+    chassis += std::string("[[process]]\nname = \"writer\"\nprogram = \"") + CHKPT_CLIENT_PATH +
+               "\"\nargs = [\"write\", \"1\"]\n";
+    start_daemon(chassis);
+    for (const char *owner : {"writer", "writer@10", "writer@20"}) {
+        std::string seen;
+        for (int i = 0; i < 200 && seen != "count 1 last record 0"; ++i) {
+            child_type reader =
+                spawn({CHKPT_CLIENT_PATH, "read"},
+                      {{"PTP_NODE", "0x100"}, {"PTP_PROC_NAME", owner}, {"PTP_PLATFORM_SOCKET", socket}});
+            seen = read_line(reader);
+            stop(reader);
+            if (seen != "count 1 last record 0")
+                std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        EXPECT_EQ(seen, "count 1 last record 0") << owner;
+    }
 }
 
 } // namespace

@@ -336,9 +336,13 @@ bool dir_path_valid(std::string_view path)
     return !path.empty() && path.front() == '/' && path.back() == '/' && path.find("//") == std::string_view::npos;
 }
 
+std::atomic<nodra_service_scope_fn> item_scope{nullptr};
+
 bool reg_matches(const reg_rec &r, std::string_view path)
 {
     if (!path.starts_with(r.bind))
+        return false;
+    if (const nodra_service_scope_fn scope = item_scope.load(); scope != nullptr && !scope(r.pid, path))
         return false;
     std::string_view rel = path.substr(r.bind.size());
     for (const pattern_type &p : r.patterns)
@@ -1256,6 +1260,11 @@ zerrno nodra_service_init_at(event_mgr_type *evm, sockmsg_server_type *server, c
     if (err != ZERR_OK)
         nodra_service_shutdown();
     return err;
+}
+
+void nodra_service_set_scope(nodra_service_scope_fn scope)
+{
+    item_scope.store(scope);
 }
 
 void nodra_service_shutdown()

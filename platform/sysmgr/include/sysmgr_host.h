@@ -48,6 +48,8 @@ uint32_t sysmgr_host_config_appeared(uint32_t node);
 // The daemon's watch on the configuration database (library plat_sysmgr_config): items below
 // "/cfg/if/act/<interface>/ptp/" that are created or set call sysmgr_host_config_appeared for
 // the nodes that have that interface. Started only when a process is marked restart_on_config.
+// With a chassis it also scopes the database: the items of an interface the chassis places on a
+// node reach only that node's processes (nodra_service_set_scope).
 zerrno sysmgr_config_watch_init(event_mgr_type *evm, sockmsg_server_type *server);
 void sysmgr_config_watch_shutdown(void);
 
@@ -55,6 +57,10 @@ void sysmgr_config_watch_shutdown(void);
 // or "-".
 std::string sysmgr_host_node_table(void);
 
-// The name of the process the manager started with this pid (false for another pid): what the
-// daemon's other services take as a client's identity.
-bool sysmgr_host_name_of(int32_t pid, std::string *name);
+// The node of the process the manager started with this pid (false for another pid).
+bool sysmgr_host_node_of(int32_t pid, uint32_t *node);
+
+// The identity of the process the manager started with this pid (false for another pid), which
+// the daemon's other services keep its state under: its name, and for a line card's process its
+// node ("tessel@10"), since every line card runs an instance of its own.
+bool sysmgr_host_owner_of(int32_t pid, std::string *owner);

@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "nodra.h"
+#include "nodra_service.h"
 #include "sysmgr.h"
 #include "sysmgr_chassis.h"
 #include "sysmgr_host.h"
@@ -33,6 +35,26 @@ std::string interface_of(const char *path)
     const std::string p = path == nullptr ? "" : path;
     const size_t at = p.find("/ptp/");
     return at == std::string::npos ? "" : p.substr(0, at);
+}
+
+// Items of an interface the chassis places on a node go to that node's processes only, as a
+// distributed router hands each line card the configuration of its own interfaces. Clients the
+// manager did not start (tools, tests, this watch) and items of interfaces the chassis does not
+// name are not scoped.
+bool item_for_client(int32_t pid, std::string_view path)
+{
+    constexpr std::string_view interfaces = "/cfg/if/act/";
+    if (!path.starts_with(interfaces))
+        return true;
+    const std::string name = interface_of(std::string(path.substr(interfaces.size())).c_str());
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    uint32_t client_node = 0;
+    if (name.empty() || chassis == nullptr || !sysmgr_host_node_of(pid, &client_node))
+        return true;
+    for (const chassis_node_type &node : chassis->nodes)
+        if (chassis_find_intf(&node, name) != nullptr)
+            return node.node_id == client_node;
+    return true;
 }
 
 zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)
@@ -76,6 +98,8 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
 {
     watch_type &w = watch();
     const chassis_desc_type *chassis = sysmgr_chassis();
+    if (chassis != nullptr)
+        nodra_service_set_scope(item_for_client);
     bool wanted = false;
     for (size_t i = 0; chassis != nullptr && i < chassis->processes.size(); ++i)
         wanted = wanted || chassis->processes[i].restart_on_config;
@@ -91,6 +115,7 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
 
 void sysmgr_config_watch_shutdown(void)
 {
+    nodra_service_set_scope(nullptr);
     watch_type &w = watch();
     if (w.evm == nullptr)
         return;

@@ -491,13 +491,33 @@ std::string sysmgr_host_node_table(void)
     return out;
 }
 
-bool sysmgr_host_name_of(int32_t pid, std::string *name)
+bool sysmgr_host_node_of(int32_t pid, uint32_t *node)
 {
     host_type &h = host();
     std::lock_guard<std::mutex> g(h.lock);
     const proc_type *p = by_pid(h, pid);
-    if (p == nullptr || name == nullptr)
+    if (p == nullptr || node == nullptr)
         return false;
-    *name = p->name;
+    *node = p->node_id;
+    return true;
+}
+
+bool sysmgr_host_owner_of(int32_t pid, std::string *owner)
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    const proc_type *p = by_pid(h, pid);
+    if (p == nullptr || owner == nullptr)
+        return false;
+    *owner = p->name;
+    // Each line card runs its own instance; the route processors' instances (active and standby)
+    // are one, so that a standby finds what its active wrote.
+    const chassis_desc_type *chassis = sysmgr_chassis();
+    const chassis_node_type *node = chassis == nullptr ? nullptr : chassis_find_node(chassis, p->node_id);
+    if (node != nullptr && !node->is_rp) {
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "@%x", p->node_id);
+        *owner += suffix;
+    }
     return true;
 }

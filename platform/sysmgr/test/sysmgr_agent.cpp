@@ -1,12 +1,25 @@
 // A program shaped like an agent: it finds its node, joins the "PTP" channel, says it is ready
 // and serves its event loop until killed. With the argument "exit" it says it is leaving and
-// ends instead.
+// ends instead; with "leave-on-config" it leaves at the first interface item it is told of.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
 #include "comms.h"
 #include "evm.h"
+#include "nodra.h"
 #include "sysmgr.h"
+
+namespace {
+
+zerrno leave(const nodra_notify_event_info_td *, void *, const void *)
+{
+    sysmgr_proc_exiting();
+    _exit(0);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -19,7 +32,17 @@ int main(int argc, char **argv)
         return 0;
     }
     comms_conn_type *conn = nullptr;
-    if (comms_connect(evm, "PTP", 2, &conn) != 0 || sysmgr_proc_ready() != 0)
+    if (comms_connect(evm, "PTP", 2, &conn) != 0)
+        return 1;
+    if (argc > 1 && strcmp(argv[1], "leave-on-config") == 0) {
+        nodra_conn_td *db = nullptr;
+        uint32_t reg = 0;
+        if (nodra_bind(&db, "/cfg/if/act/", 0) != 0 ||
+            nodra_register_notification(db, ".*/ptp/", NODRA_EVENT_CREATE | NODRA_EVENT_SET, 0, leave, evm, nullptr,
+                                        nullptr, 0, &reg) != 0)
+            return 1;
+    }
+    if (sysmgr_proc_ready() != 0)
         return 1;
     for (;;) {
         event_type *e = event_block(evm);
