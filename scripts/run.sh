@@ -185,6 +185,7 @@ ptp4l_conf() {
         echo "masterOnly 1"
         echo "logAnnounceInterval -3"
         echo "logSyncInterval -4"
+        echo "uds_address $RUN/ptp4l-gm.sock"
         [ "$transport" = l2 ] || echo "unicast_listen 1"
     } >"$RUN/ptp4l-gm.conf"
     {
@@ -195,6 +196,7 @@ ptp4l_conf() {
         echo "first_step_threshold 0.0"
         echo "domainNumber $domain"
         echo "summary_interval 0"
+        echo "uds_address $RUN/ptp4l-slave.sock"
         if [ "$transport" != l2 ]; then
             echo "[unicast_master_table]"
             echo "table_id 1"
@@ -206,12 +208,30 @@ ptp4l_conf() {
     } >"$RUN/ptp4l-slave.conf"
 }
 
+# The grandmaster stands for one locked to a primary reference: its time and frequency are
+# traceable, which is what makes the chassis' platform clock follow PTP. ptp4l takes that from
+# its management interface only, and only once it is grandmaster (its own settings replace an
+# earlier one), so the settings are sent until its time properties show them. In the background.
+gm_traceable() {
+    local domain=$1 i
+    for i in $(seq 100); do
+        pmc -u -b 0 -d "$domain" -s "$RUN/ptp4l-gm.sock" -i "$RUN/pmc.sock" "GET TIME_PROPERTIES_DATA_SET" 2>/dev/null |
+            grep -q "timeTraceable *1" && return 0
+        pmc -u -b 0 -d "$domain" -s "$RUN/ptp4l-gm.sock" -i "$RUN/pmc.sock" \
+            "SET GRANDMASTER_SETTINGS_NP clockClass 6 clockAccuracy 0x21 offsetScaledLogVariance 0x4e5d currentUtcOffset 37 leap61 0 leap59 0 currentUtcOffsetValid 1 ptpTimescale 1 timeTraceable 1 frequencyTraceable 1 timeSource 0x20" >/dev/null 2>&1
+        sleep 0.2
+    done
+    say "run.sh: could not mark the ptp4l grandmaster's time as traceable; the chassis will not follow it"
+}
+
 start_ptp4l() {
-    local flag=-2
-    [ "$1" = l2 ] || flag=-4
+    local flag=-2 domain=24
+    [ "$1" = l2 ] || { flag=-4; domain=44; }
     ptp4l_conf "$1"
     start gm ip netns exec "$NS_GM" ptp4l -i "$GM_B" -S "$flag" -m -q -f "$RUN/ptp4l-gm.conf"
     GM_PID=${PIDS[-1]}
+    gm_traceable "$domain" &
+    PIDS+=($!)
     start slave ip netns exec "$NS_SLAVE" unshare --ipc ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
     SLAVE_PID=${PIDS[-1]}
 }
