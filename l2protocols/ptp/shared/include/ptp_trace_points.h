@@ -616,8 +616,32 @@
     X(LEAP_PROFILE, 622, "Profile update: %s", PTP_TRACE_ARG_PROFILE) \
     X(LEAP_NDT, 623, "Received leap seconds NDT from checkpoint")
 
-// The global-configuration process (sardo). Rows are added by its modules as they are built.
-#define PTP_TRACE_POINTS_SARDO(X)
+// The global-configuration process (sardo): main 0-99, platform 100-199, configuration 200-299,
+// operational data 300 and above.
+#define PTP_TRACE_POINTS_SARDO(X) \
+    X(MAIN_START, 0, "PTP global is (re)starting") \
+    X(MAIN_EXIT, 1, "PTP global is exiting") \
+    X(MAIN_GOING_ACTIVE, 2, "Node going active") \
+    X(MAIN_INIT_NODE_ID, 3, "Successfully looked up local node ID") \
+    X(MAIN_INIT_EOI, 4, "Successfully informed SysMgr about EOI") \
+    X(MAIN_INIT_CFG_BIND, 6, "Successfully bound to global Nodra bindpoint") \
+    X(MAIN_INIT_CFG_VRFN, 7, "Successfully registered for vrfn") \
+    X(MAIN_INIT_KVOLM, 8, "Found KVOLM 'ririz'") \
+    X(MAIN_INIT_LR_EVENTS, 9, "Registered for LR events successfully") \
+    X(PLATFORM_CAPABILITY_INIT_FAILED, 101, "Failed to initialize platform capabilities: %s", PTP_TRACE_ARG_ZERR) \
+    X(PLATFORM_CAPABILITY_VERSION, 102, "Failed to initialize platform capabilities: unsupported API version. Expected %lu or below, found %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_EXIT_CHECK_FAILED, 200, "Could not determine whether to exit: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_GLOBAL_ENABLE, 201, "Global Enable config %s event.", PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UNSHOWN) \
+    X(CFG_VERIFY_BATCH, 204, "Received verify batch of %lu items", PTP_TRACE_ARG_UINT) \
+    X(CFG_VERIFY_ITEM_FAILED, 205, "%s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_APPLY_BATCH, 206, "Received apply batch of %lu items", PTP_TRACE_ARG_UINT) \
+    X(CFG_NO_ROUTER_MAC, 209, "Failed to get the router's MAC address when attempting to generate the PTP clock ID: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_ABORT_EXIT, 210, "Nodra Abort notification with no remaining PTP config. PTP Global is exiting") \
+    X(CFG_VRFN_FNS_FAILED, 211, "Failed to initialize Nodra verification functions: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_REGISTER_ENABLE_FAILED, 212, "Failed to register for verification of global enable item: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_REGISTER_SUBTREES_FAILED, 213, "Failed to register for verification of profile configuration: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_BIND_FAILED, 214, "Failed to bind to global Nodra bindpoint: %s", PTP_TRACE_ARG_ZERR) \
+    X(EDM_NO_CONTROLLER, 300, "Could not determine location of PTP controller; aborting EDM request")
 
 // ---- Generated: one named definition per point, and one table per class --------------------
 

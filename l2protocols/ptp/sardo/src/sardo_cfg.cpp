@@ -1,0 +1,1524 @@
+// The global verifier's configuration: the registrations for the global PTP subtrees under
+// "/cfg/gl/", the verify and apply batches, the count of applied items that decides the exit, and
+// the rule of every global item. The values are applied by the controller and the agents; the
+// apply handlers here only track what the rules of later items depend on.
+#include "sardo_cfg.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "ptp_alloc.h"
+#include "ptp_cfg_utils.h"
+#include "ptp_strings.h"
+#include "ptp_syslog.h"
+#include "ptp_types.h"
+#include "ptp_zerr_codes.h"
+#include "sardo_debug.h"
+#include "sardo_main.h"
+#include "sardo_platform.h"
+#include "sysmgr.h"
+#include "tuple.h"
+
+namespace {
+
+constexpr uint32_t AREA = SARDO_DEBUG_CONFIG;
+
+constexpr const char *GL_BIND = "/cfg/gl/";
+constexpr const char *ENABLE_ITEM = "ptp/pi/enable";
+constexpr uint32_t ALL_EVENTS = NODRA_EVENT_CREATE | NODRA_EVENT_SET | NODRA_EVENT_DELETE;
+constexpr uint32_t REGISTRATION_OPTIONS = 20;
+// The database hands out the batches of one commit in increasing order: the global enable's batch
+// goes first, so that the items of the same commit are verified with PTP enabled.
+constexpr int32_t ORDER_ENABLE = 0;
+constexpr int32_t ORDER_SUBTREES = 1;
+constexpr int64_t NOT_REGISTERED = -1;
+
+// The last apply of the batch that ends the process, completed by sardo_cfg_shutdown.
+struct shutdown_apply_type {
+    const nodra_verify_event_info_td *event = nullptr;
+    zerrno result = 0;
+};
+shutdown_apply_type sardo_cfg_shutdown_apply;
+
+struct cfg_state_type {
+    bool enabled = false;     // as last applied
+    int32_t item_count = 0;   // applied items other than the global enable
+    bool registering = false; // the registrations replay the stored items
+    int64_t registration_enable = NOT_REGISTERED;
+    int64_t registration_subtrees = NOT_REGISTERED;
+    nodra_conn_td *bind = nullptr;
+    // A global enable verified in the commit being verified (its sequence number), with the value it
+    // gives: the commit's other items are verified against it, since the flag moves only at apply.
+    bool enable_pending = false;
+    uint32_t enable_pending_sequence = 0;
+    bool enable_pending_value = false;
+    // Leap-second sources: applied, and verified in the batch under way.
+    bool file_applied = false;
+    bool file_pending = false;
+    uint32_t offsets_applied = 0; // the offset item and each scheduled offset
+    bool offset_pending = false;
+};
+cfg_state_type st;
+
+// ---- Values and texts -------------------------------------------------------------------------------
+
+bool deleting(const nodra_verify_event_info_td *event)
+{
+    return (event->event & NODRA_EVENT_DELETE) != 0;
+}
+
+bool enabled_for(const nodra_verify_event_info_td *event)
+{
+    if (st.enable_pending && event->sequence == st.enable_pending_sequence) {
+        return st.enable_pending_value;
+    }
+    return st.enabled;
+}
+
+bool read_u32(const void *data, uint32_t length, uint32_t *out)
+{
+    if (data == nullptr || length != sizeof(uint32_t)) {
+        return false;
+    }
+    std::memcpy(out, data, sizeof(uint32_t));
+    return true;
+}
+
+bgen_value_td new_value(const nodra_verify_event_info_td *event)
+{
+    return bgen_value_td{event->new_data, event->new_length};
+}
+
+// Hands out a copy of `text` as the item's error text; nothing on the apply path (no result
+// record). A failed copy is reported and leaves the text unset.
+void give_text(char **error_text, const nodra_verify_result_td *result, const std::string &text)
+{
+    if (result == nullptr || error_text == nullptr) {
+        return;
+    }
+    *error_text = ptp_strdup(text.c_str(), "Config error message");
+}
+
+zerrno refuse(zerrno code, char **error_text, nodra_verify_result_td *result, const std::string &text)
+{
+    if (result != nullptr) {
+        result->result = NODRA_VERIFY_RESULT_FAIL;
+    }
+    give_text(error_text, result, text);
+    return code;
+}
+
+zerrno pass(nodra_verify_result_td *result)
+{
+    if (result != nullptr) {
+        result->result = NODRA_VERIFY_RESULT_PASS;
+    }
+    return 0;
+}
+
+std::string not_enabled_text(const char *label)
+{
+    return std::string("Failed to verify the ") + label + " value. PTP has not been globally enabled";
+}
+
+// Steps 1 and 2 of the common rule: true when the item goes on to its check; else *rc is the
+// outcome (0 for a delete).
+bool common_rule(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result,
+                 const std::string &not_enabled, zerrno *rc)
+{
+    if (deleting(event)) {
+        *rc = pass(result);
+        return false;
+    }
+    if (!enabled_for(event)) {
+        *rc = refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, not_enabled);
+        return false;
+    }
+    return true;
+}
+
+// ---- Items with a plain value rule ----------------------------------------------------------------
+
+bool below_256(uint32_t value)
+{
+    return value < 256;
+}
+
+// label: the word of the not-enabled text; own: the text that replaces it. ok null: no value check.
+struct value_rule_type {
+    const char *path;
+    const char *label;
+    const char *own;
+    bool (*ok)(uint32_t);
+    zerrno code;
+    const char *text;
+};
+
+// clang-format off
+const value_rule_type value_rules[] = {
+    {"ptp/pi/clock/domain", "clock domain", nullptr, ptp_clock_domain_is_ok, PTP_ZERR_CFG_DOMAIN,
+     "Failed to verify the clock domain value. The clock domain must be a value within the specified range"},
+    {"ptp/pi/clock/priority1", "clock priority", nullptr, ptp_priority_is_ok, PTP_ZERR_CFG_PRIORITY,
+     "Failed to verify the clock priority value. The clock priority must be a value within the specified range"},
+    {"ptp/pi/clock/priority2", "clock priority", nullptr, ptp_priority_is_ok, PTP_ZERR_CFG_PRIORITY,
+     "Failed to verify the clock priority value. The clock priority must be a value within the specified range"},
+    {"ptp/pi/clock/clock-class", "clock class", nullptr, ptp_clock_class_is_ok, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the clock class value. The clock class must be a value within the specified range"},
+    {"ptp/pi/clock/timescale", "clock timescale", nullptr, ptp_timescale_is_ok, PTP_ZERR_CFG_TIMESCALE,
+     "Failed to verify the clock timescale value. The value must be PTP or ARB."},
+    {"ptp/pi/clock/timesource", "clock time source", nullptr, ptp_time_source_is_ok, PTP_ZERR_CFG_TIME_SOURCE,
+     "Failed to verify the clock time source value."},
+    {"ptp/pi/frequencypriority", "freq priority", nullptr, ptp_freq_priority_is_ok, PTP_ZERR_CFG_FREQ_PRIORITY,
+     "Failed to verify the frequency priority value. The frequency priority must be a value within the specified range"},
+    {"ptp/pi/timeofdaypriority", "tod priority", nullptr, ptp_tod_priority_is_ok, PTP_ZERR_CFG_TOD_PRIORITY,
+     "Failed to verify the time-of-day priority value. The time-of-day priority must be a value within the specified range"},
+    {"ptp/pi/min-clock-class", "min clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the minimum clock class value. The minimum clock class must be a value within the specified range."},
+    {"ptp/pi/startup-clock-class", "startup clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the startup clock class value. The startup clock class must be a value within the specified range"},
+    {"ptp/pi/freerun-clock-class", "freerun clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the freerun clock class value. The freerun clock class must be a value within the specified range"},
+    {"ptp/pi/double-failure-clock-class", "double failure clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the double failure clock class value. The double failure clock class must be a value within the specified range"},
+    {"ptp/pi/holdover-clock-class", "holdover clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the holdover clock class value. The holdover clock class must be a value within the specified range"},
+    {"ptp/pi/uncal-clock-class-deprecated", "deprecated uncalibrated clock class", nullptr, below_256, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the deprecated uncalibrated clock class value. The clock class must be a value within the specified range"},
+    {"ptp/pi/physical-layer-freq", nullptr,
+     "Failed to verify the physical layer frequency item. PTP must be globally enabled", nullptr, 0, nullptr},
+    {"ptp/pi/network-type", nullptr, "Failed to verify the network type item. PTP must be globally enabled", nullptr, 0,
+     nullptr},
+    {"ptp/pi/holdover-time-traceable-override", nullptr,
+     "Failed to verify the holdover time-traceability override item. PTP must be globally enabled", nullptr, 0, nullptr},
+    {"ptp/pi/uncal-time-traceable-override", nullptr,
+     "Failed to verify the uncalibrated time-traceability override item. PTP must be globally enabled", nullptr, 0,
+     nullptr},
+    {"ptp/pi/virtual-port/enable", nullptr, "Failed to verify the virtual port enable item.", nullptr, 0, nullptr},
+    {"ptp/pi/virtual-port/priority1", "virtual port priority", nullptr, ptp_priority_is_ok, PTP_ZERR_CFG_PRIORITY,
+     "Failed to verify the virtual port priority value. The virtual port priority must be a value within the specified range"},
+    {"ptp/pi/virtual-port/priority2", "virtual port priority", nullptr, ptp_priority_is_ok, PTP_ZERR_CFG_PRIORITY,
+     "Failed to verify the virtual port priority value. The virtual port priority must be a value within the specified range"},
+    {"ptp/pi/virtual-port/clock-class", "clock class", nullptr, ptp_clock_class_is_ok, PTP_ZERR_CFG_CLOCK_CLASS,
+     "Failed to verify the clock class value. The clock class must be a value within the specified range"},
+    {"ptp/pi/virtual-port/clock-accuracy", "virtual_port clock accuracy", nullptr, ptp_clock_accuracy_is_ok,
+     PTP_ZERR2_CFG_CLOCK_ACCURACY,
+     "Failed to verify the virtual port clock accuracy value. The clock accuracy must be a value between 32 and 49, or 254, as specified by the IEEE 1588 standard"},
+    {"ptp/pi/virtual-port/oslv", "virtual_port oslv", nullptr, ptp_clock_oslv_is_ok, PTP_ZERR2_CFG_OSLV,
+     "Failed to verify the virtual port clock oslv value. The oslv must be a value within the specified range"},
+    {"ptp/pi/virtual-port/local-priority", "virtual port local priority", nullptr, ptp_local_priority_is_ok,
+     PTP_ZERR_CFG_LOCAL_PRIORITY,
+     "Failed to verify the virtual port clock local priority value. The local priority must be a value within the specified range"},
+};
+// clang-format on
+
+const value_rule_type *value_rule_of(const char *path)
+{
+    for (const value_rule_type &rule : value_rules) {
+        if (path != nullptr && std::strcmp(rule.path, path) == 0) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+// ---- Tuples ---------------------------------------------------------------------------------------
+
+// Unpacks `length` bytes of `data` as `format`; false when there is no value or it does not unpack.
+template <typename... Out>
+bool unpack(const void *data, uint32_t length, const char *format, uint32_t *mask, Out... out)
+{
+    if (data == nullptr || length == 0) {
+        return false;
+    }
+    return tuple_unpack_mask(static_cast<const tuple_type *>(data), length, format, mask, out...) == 0;
+}
+
+// ---- The leap-second checks, shared by verify and apply --------------------------------------------
+
+const char *const LEAP_FILE_TEXT = "Failed to verify the leap second file item.";
+const char *const UTC_OFFSET_TEXT = "Failed to verify the UTC offset item.";
+
+struct leap_file_type {
+    const char *url = nullptr;
+    int32_t poll = 0;
+};
+
+zerrno leap_file_check(const nodra_verify_event_info_td *event, leap_file_type *old_file, leap_file_type *new_file)
+{
+    if (!deleting(event) && !enabled_for(event)) {
+        return PTP_ZERR_CFG_GLOBAL_ENABLE;
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_LEAP_SECONDS)) {
+        return PTP_ZERR2_LEAP_NOT_SUPPORTED;
+    }
+    uint32_t mask = 0;
+    if (deleting(event)) {
+        return unpack(event->old_data, event->old_length, "%S%d", &mask, &old_file->url, &old_file->poll)
+                   ? 0
+                   : PTP_ZERR_CFG_TUPLE;
+    }
+    if (event->old_data != nullptr &&
+        !unpack(event->old_data, event->old_length, "%S%d", &mask, &old_file->url, &old_file->poll)) {
+        return PTP_ZERR_CFG_TUPLE;
+    }
+    if (!unpack(event->new_data, event->new_length, "%S%d", &mask, &new_file->url, &new_file->poll)) {
+        return PTP_ZERR_CFG_TUPLE;
+    }
+    // The error's own text names an empty URL as well as a missing one.
+    if ((mask & 1u) == 0 || new_file->url == nullptr || new_file->url[0] == '\0') {
+        return PTP_ZERR2_CFG_LEAP_FILE_URL;
+    }
+    if (st.offsets_applied != 0 || st.offset_pending) {
+        return PTP_ZERR_LEAP_FILE_WITH_UTC_OFFSET;
+    }
+    return 0;
+}
+
+struct leap_offset_type {
+    bool present = false;
+    int16_t offset = 0;
+};
+
+// The scheduled date of a key "%Y-%m-%d" in seconds since the epoch; false when the key does not
+// name a real date (2024-02-30 parses, but prints back as another day).
+bool leap_date(const char *key, time_t *seconds)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    tm parsed{};
+    const char *end = strptime(key, "%Y-%m-%d", &parsed);
+    if (end == nullptr || *end != '\0') {
+        return false;
+    }
+    const time_t t = mktime(&parsed);
+    if (t == static_cast<time_t>(-1)) {
+        return false;
+    }
+    int length = 0;
+    const char *printed = ptp_date_to_str(t, &length);
+    if (printed == nullptr || length <= 0 || std::strncmp(printed, key, static_cast<size_t>(length)) != 0) {
+        return false;
+    }
+    *seconds = t;
+    return true;
+}
+
+bool read_offset(const void *data, uint32_t length, leap_offset_type *out)
+{
+    uint32_t raw = 0;
+    if (!read_u32(data, length, &raw)) {
+        return false;
+    }
+    out->present = true;
+    out->offset = static_cast<int16_t>(raw);
+    return true;
+}
+
+zerrno leap_offset_check(const nodra_verify_event_info_td *event, const bgen_args_td *args,
+                         leap_offset_type *old_offset, leap_offset_type *new_offset, time_t *date)
+{
+    if (!deleting(event) && !enabled_for(event)) {
+        return PTP_ZERR_CFG_GLOBAL_ENABLE;
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_LEAP_SECONDS)) {
+        return PTP_ZERR2_LEAP_NOT_SUPPORTED;
+    }
+    if (deleting(event)) {
+        if (!read_offset(event->old_data, event->old_length, old_offset)) {
+            return PTP_ZERR_CFG_ARGUMENT;
+        }
+    } else {
+        if (!read_offset(event->new_data, event->new_length, new_offset)) {
+            return PTP_ZERR_CFG_ARGUMENT;
+        }
+        read_offset(event->old_data, event->old_length, old_offset);
+    }
+    const bgen_arg_td *key = bgen_args_get(args, 0, BGEN_ARG_STRING);
+    if (key != nullptr && !leap_date(key->text, date)) {
+        return PTP_ZERR_INVALID_DATE;
+    }
+    if (!deleting(event) && (st.file_applied || st.file_pending)) {
+        return PTP_ZERR_UTC_OFFSET_WITH_LEAP_FILE;
+    }
+    return 0;
+}
+
+bool is_enable_item(const nodra_verify_event_info_td *event)
+{
+    return event->path != nullptr && std::strcmp(event->path, ENABLE_ITEM) == 0;
+}
+
+zerrno init_failed(const char *prefix, zerrno rc, void (*trace)(zerrno))
+{
+    st.registering = false;
+    ptp_syslog_init_failed(prefix, zerr_strerror(rc));
+    trace(rc);
+    return rc;
+}
+
+template <const ptp_trace_point_type &P>
+void trace_failure(zerrno rc)
+{
+    ptp_trace<P>({sardo_det(), sardo_unq()}, rc);
+}
+
+zerrno vrfn_fns_init(nodra_vrfn_fns_td *fns)
+{
+    zerrno rc = nodra_vrfn_fns_init(fns);
+    if (rc == 0) {
+        rc = nodra_vrfn_fns_verify_init(fns, sardo_cfg_verify);
+    }
+    if (rc == 0) {
+        rc = nodra_vrfn_fns_apply_init(fns, sardo_cfg_apply);
+    }
+    if (rc == 0) {
+        rc = nodra_vrfn_fns_abort_init(fns, sardo_cfg_abort);
+    }
+    return rc;
+}
+
+} // namespace
+
+// ---- Handlers of the items ---------------------------------------------------------------------------
+
+namespace {
+
+using event_type_ = nodra_verify_event_info_td;
+using result_type_ = nodra_verify_result_td;
+
+const char *const ENABLE_TEXT = "Failed to verify the global enable item.";
+
+zerrno enable_check(const event_type_ *event)
+{
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_PTP)) {
+        return PTP_ZERR_SYSTEM_NO_PTP;
+    }
+    if (deleting(event) && st.item_count != 0) {
+        return PTP_ZERR_DISABLE_WITH_CONFIG;
+    }
+    return 0;
+}
+
+} // namespace
+
+zerrno sardo_cfg_verify_enable(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                               const bgen_args_td *)
+{
+    const zerrno rc = enable_check(event);
+    if (rc != 0) {
+        return refuse(rc, error_text, result, ENABLE_TEXT);
+    }
+    if (result != nullptr) {
+        st.enable_pending = true;
+        st.enable_pending_sequence = event->sequence;
+        st.enable_pending_value = !deleting(event);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_apply_enable(const event_type_ *event, char **, result_type_ *, void *, const bgen_args_td *)
+{
+    const zerrno rc = enable_check(event);
+    if (rc != 0) {
+        return rc;
+    }
+    st.enabled = !deleting(event);
+    ptp_trace<PTP_TRACE_SARDO_CFG_GLOBAL_ENABLE>({sardo_sum()}, event->event, static_cast<uint32_t>(st.item_count));
+    SARDO_DEBUG(AREA, "%s: Global Enable config %s event.", ptp_cfg_event_to_str(event->event));
+    return 0;
+}
+
+zerrno sardo_cfg_verify_value(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                              const bgen_args_td *)
+{
+    const value_rule_type *rule = value_rule_of(event->path);
+    if (rule == nullptr) {
+        return refuse(PTP_ZERR_CFG_ARGUMENT, error_text, result,
+                      std::string("Unknown configuration item '") + (event->path != nullptr ? event->path : "") + "'");
+    }
+    zerrno rc = 0;
+    if (!common_rule(event, error_text, result, rule->own != nullptr ? rule->own : not_enabled_text(rule->label),
+                     &rc)) {
+        return rc;
+    }
+    if (rule->ok != nullptr) {
+        uint32_t value = 0;
+        if (!read_u32(event->new_data, event->new_length, &value) || !rule->ok(value)) {
+            return refuse(rule->code, error_text, result, rule->text);
+        }
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_log_bmc_changes(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                        const bgen_args_td *)
+{
+    zerrno rc = 0;
+    common_rule(event, error_text, result, not_enabled_text("log BMC changes"), &rc);
+    return rc == 0 ? pass(result) : rc;
+}
+
+zerrno sardo_cfg_verify_clock_identity(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                       const bgen_args_td *)
+{
+    const char *const text =
+        "Failed to verify the clock identity value. The clock identity must be an eui-64 value or a mac-address, "
+        "either the router's or a user-specified one. Additionally a eui-64 value may not be all ones.";
+    zerrno rc = 0;
+    if (!common_rule(event, error_text, result, not_enabled_text("clock identity"), &rc)) {
+        return rc;
+    }
+    uint32_t mask = 0;
+    int32_t kind = -1;
+    int32_t mac[3] = {};
+    const char *eui = nullptr;
+    if (!unpack(event->new_data, event->new_length, "%d%d%d%d%S", &mask, &kind, &mac[0], &mac[1], &mac[2], &eui)) {
+        return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+    }
+    ptp_clock_id_type id{};
+    id.kind = (mask & 1u) != 0 ? static_cast<uint32_t>(kind) : UINT32_MAX;
+    if (id.kind == PTP_CLOCK_ID_EUI64 && ((mask & 0x10u) == 0 || !ptp_get_eui_number(eui, &id))) {
+        return refuse(PTP_ZERR_CFG_CLOCK_ID, error_text, result, text);
+    }
+    if (!ptp_clock_id_data_is_ok(&id, mask)) {
+        return refuse(PTP_ZERR_CFG_CLOCK_ID, error_text, result, text);
+    }
+    if (id.kind == PTP_CLOCK_ID_EUI64 && id.eui == UINT64_MAX) {
+        return refuse(PTP_ZERR2_CLOCK_ID_ALL_ONES, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_clock_profile(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                      const bgen_args_td *)
+{
+    const char *const text = "Failed to verify the clock profile item.";
+    uint32_t mask = 0;
+    int32_t old_profile = PTP_PROFILE_DEFAULT;
+    int32_t old_clock_type = PTP_TELECOM_CLOCK_T_BC;
+    if (deleting(event)) {
+        // Back to the default profile, which every platform supports.
+        if (!unpack(event->old_data, event->old_length, "%d%d", &mask, &old_profile, &old_clock_type)) {
+            return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+        }
+        return pass(result);
+    }
+    if (!enabled_for(event)) {
+        return refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, text);
+    }
+    int32_t profile = PTP_PROFILE_DEFAULT;
+    int32_t clock_type = 0;
+    if (!unpack(event->new_data, event->new_length, "%d%d", &mask, &profile, &clock_type)) {
+        return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+    }
+    const bool has_clock_type = (mask & 2u) != 0;
+    uint32_t old_mask = 0;
+    if (event->old_data != nullptr &&
+        !unpack(event->old_data, event->old_length, "%d%d", &old_mask, &old_profile, &old_clock_type)) {
+        return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+    }
+    const auto p = static_cast<uint32_t>(profile);
+    const auto ct = static_cast<uint32_t>(clock_type);
+    if (!ptp_clock_profile_is_ok(p)) {
+        return refuse(PTP_ZERR_CFG_PROFILE, error_text, result, text);
+    }
+    switch (p) {
+    case PTP_PROFILE_G8275_1:
+    case PTP_PROFILE_G8275_2:
+        if (!has_clock_type || !ptp_clock_type_is_ok(ct, p)) {
+            return refuse(PTP_ZERR_CFG_CLOCK_TYPE, error_text, result, text);
+        }
+        break;
+    case PTP_PROFILE_DEFAULT:
+        if (has_clock_type) {
+            return refuse(PTP_ZERR2_CFG_CLOCK_TYPE_NOT_ALLOWED, error_text, result, text);
+        }
+        break;
+    default: // G.8265.1: T-GM or T-TSC, or none where the platform allows it
+        if (has_clock_type && !ptp_clock_type_is_ok(ct, p)) {
+            return refuse(PTP_ZERR2_CFG_CLOCK_TYPE_GM_TSC, error_text, result, text);
+        }
+        if (!has_clock_type && sardo_platform_has_capability(PTP_PLATFORM_CAP_G8265_LOCAL_CLOCK)) {
+            return refuse(PTP_ZERR2_PROFILE_NEEDS_CLOCK_TYPE, error_text, result, text);
+        }
+        break;
+    }
+    if (!sardo_platform_supports_profile(p)) {
+        return refuse(PTP_ZERR2_PROFILE_NOT_SUPPORTED, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_uncalibrated_clock_class(const event_type_ *event, char **error_text, result_type_ *result,
+                                                 void *, const bgen_args_td *)
+{
+    const char *const text = "Failed to verify the uncalibrated clock class value. The uncalibrated clock class must "
+                             "be a value within the specified range";
+    zerrno rc = 0;
+    if (!common_rule(event, error_text, result, not_enabled_text("uncalibrated clock class"), &rc)) {
+        return rc;
+    }
+    uint32_t mask = 0;
+    int32_t clock_class = 0;
+    int32_t second = 0; // absent counts as 0
+    if (event->old_data != nullptr &&
+        !unpack(event->old_data, event->old_length, "%d%d", &mask, &clock_class, &second)) {
+        return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+    }
+    clock_class = 0;
+    second = 0;
+    if (!unpack(event->new_data, event->new_length, "%d%d", &mask, &clock_class, &second)) {
+        return refuse(PTP_ZERR_CFG_TUPLE, error_text, result, text);
+    }
+    if (!below_256(static_cast<uint32_t>(clock_class))) {
+        return refuse(PTP_ZERR_CFG_CLOCK_CLASS, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_servo_slow_tracking(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                            const bgen_args_td *)
+{
+    const char *const text = "Failed to verify the servo slow tracking value.";
+    zerrno rc = 0;
+    if (!common_rule(event, error_text, result, not_enabled_text("servo slow tracking"), &rc)) {
+        return rc;
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_SERVO_SLOW_TRACK)) {
+        return refuse(PTP_ZERR2_SLOW_TRACKING_NOT_SUPPORTED, error_text, result, text);
+    }
+    uint32_t rate = 0;
+    if (!read_u32(event->new_data, event->new_length, &rate) || rate < 8 || rate > 984 || rate % 8 != 0) {
+        return refuse(PTP_ZERR2_CFG_SLOW_TRACKING_RATE, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_holdover_duration(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                          const bgen_args_td *)
+{
+    // Enabled first: a delete while PTP is not enabled is refused too.
+    if (!enabled_for(event)) {
+        return refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, not_enabled_text("holdover duration"));
+    }
+    if (deleting(event)) {
+        return pass(result);
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_HOLDOVER_DURATION)) {
+        if (result != nullptr) {
+            result->result = NODRA_VERIFY_RESULT_FAIL;
+        }
+        return PTP_ZERR2_HOLDOVER_NOT_SUPPORTED;
+    }
+    uint32_t min = 0;
+    uint32_t max = 0;
+    sardo_platform_holdover_range(&min, &max);
+    uint32_t seconds = 0;
+    if (!read_u32(event->new_data, event->new_length, &seconds) || seconds < min || seconds > max) {
+        char text[128];
+        std::snprintf(text, sizeof text, "The duration must be within the platform supported range (%u - %u seconds)",
+                      min, max);
+        return refuse(PTP_ZERR2_CFG_HOLDOVER_DURATION, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_transparent_clock(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                          const bgen_args_td *args)
+{
+    const char *const text = "Failed to verify the transparent clock enable item";
+    const bgen_arg_td *domain = bgen_args_get(args, 0, BGEN_ARG_STRING);
+    if (domain == nullptr) {
+        return refuse(PTP_ZERR_CFG_ARGUMENT, error_text, result, text);
+    }
+    if (std::strcmp(domain->text, "all") != 0) {
+        return refuse(PTP_ZERR2_TC_SOME_DOMAINS, error_text, result, text);
+    }
+    zerrno rc = 0;
+    if (!common_rule(event, error_text, result, text, &rc)) {
+        return rc;
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_TRANSP_CLOCK)) {
+        return refuse(PTP_ZERR2_TC_NOT_SUPPORTED, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_apts(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                             const bgen_args_td *)
+{
+    const char *const text = "Failed to verify the assisted partial timing support item. PTP must be globally enabled";
+    if (!deleting(event) && !enabled_for(event)) {
+        return refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, text);
+    }
+    if (!sardo_platform_has_capability(PTP_PLATFORM_CAP_APTS)) {
+        return refuse(PTP_ZERR2_APTS_NOT_SUPPORTED, error_text, result, text);
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_verify_leap_second_file(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                         const bgen_args_td *)
+{
+    leap_file_type old_file;
+    leap_file_type new_file;
+    const zerrno rc = leap_file_check(event, &old_file, &new_file);
+    if (rc != 0) {
+        return refuse(rc, error_text, result, LEAP_FILE_TEXT);
+    }
+    if (!deleting(event)) {
+        st.file_pending = true;
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_apply_leap_second_file(const event_type_ *event, char **, result_type_ *, void *, const bgen_args_td *)
+{
+    leap_file_type old_file;
+    leap_file_type new_file;
+    const zerrno rc = leap_file_check(event, &old_file, &new_file);
+    if (rc != 0) {
+        return rc;
+    }
+    st.file_applied = !deleting(event);
+    SARDO_DEBUG(AREA, "%s: Leap second file config %s event: %s %u -> %s %u.", ptp_cfg_event_to_str(event->event),
+                old_file.url != nullptr ? old_file.url : "(Not Set)", static_cast<unsigned>(old_file.poll),
+                new_file.url != nullptr ? new_file.url : "(Not Set)", static_cast<unsigned>(new_file.poll));
+    return 0;
+}
+
+zerrno sardo_cfg_verify_leap_second_offset(const event_type_ *event, char **error_text, result_type_ *result, void *,
+                                           const bgen_args_td *args)
+{
+    leap_offset_type old_offset;
+    leap_offset_type new_offset;
+    time_t date = 0;
+    const zerrno rc = leap_offset_check(event, args, &old_offset, &new_offset, &date);
+    if (rc != 0) {
+        return refuse(rc, error_text, result, UTC_OFFSET_TEXT);
+    }
+    if (!deleting(event)) {
+        st.offset_pending = true;
+    }
+    return pass(result);
+}
+
+zerrno sardo_cfg_apply_leap_second_offset(const event_type_ *event, char **, result_type_ *, void *,
+                                          const bgen_args_td *args)
+{
+    leap_offset_type old_offset;
+    leap_offset_type new_offset;
+    time_t date = 0;
+    const zerrno rc = leap_offset_check(event, args, &old_offset, &new_offset, &date);
+    if (rc != 0) {
+        return rc;
+    }
+    // Counted per item: the offset and each scheduled offset keep out a file while any remains.
+    if (deleting(event)) {
+        if (st.offsets_applied != 0) {
+            st.offsets_applied--;
+        }
+    } else if ((event->event & NODRA_EVENT_CREATE) != 0 || st.registering) {
+        st.offsets_applied++;
+    }
+    const double when = static_cast<double>(date);
+    SARDO_DEBUG(AREA, "%s: Leap second offset config %s event: %u(%f)%s -> %u(%f)%s",
+                ptp_cfg_event_to_str(event->event), static_cast<unsigned>(old_offset.offset), when,
+                old_offset.present ? "" : " (Not Set)", static_cast<unsigned>(new_offset.offset), when,
+                new_offset.present ? "" : " (Not Set)");
+    return 0;
+}
+
+// ---- Profile items: the not-enabled step here, the rest in the common library's profile checks ------
+
+namespace {
+
+// check(event flags, new value, verify word or null, error text or null) -> code.
+template <typename Check>
+zerrno prf_verify(const event_type_ *event, char **error_text, result_type_ *result, const char *label, Check check)
+{
+    if (!deleting(event) && !enabled_for(event)) {
+        return refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, not_enabled_text(label));
+    }
+    pass(result);
+    const bgen_value_td nv = new_value(event);
+    return check(event->event, &nv, result != nullptr ? &result->result : nullptr,
+                 result != nullptr ? error_text : nullptr);
+}
+
+// The hop-limit items' check hands out no text; this one names the item.
+zerrno prf_ttl(const event_type_ *event, char **error_text, result_type_ *result, const bgen_args_td *args,
+               const char *label)
+{
+    if (!deleting(event) && !enabled_for(event)) {
+        return refuse(PTP_ZERR_CFG_GLOBAL_ENABLE, error_text, result, not_enabled_text(label));
+    }
+    const bgen_value_td nv = new_value(event);
+    uint32_t ttl = 0;
+    const zerrno rc = ptp_cfg_profile_check_ttl(event->event, &nv, &ttl, args, nullptr, nullptr);
+    if (rc != 0) {
+        return refuse(rc, error_text, result,
+                      std::string("Failed to verify the ") + label + " value. It must be within the specified range");
+    }
+    return pass(result);
+}
+
+} // namespace
+
+#define SARDO_PRF_ARGS                                                                                                 \
+    const event_type_ *event, char **error_text, result_type_ *result, void *, const bgen_args_td *args
+#define SARDO_PRF_CHECK [&](uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text)
+
+zerrno sardo_cfg_verify_prf_encap(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "encap", SARDO_PRF_CHECK {
+            uint32_t encap = 0;
+            return ptp_cfg_profile_check_encap(ev, nv, vr, text, &encap, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_clock_operation(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "clock-operation", SARDO_PRF_CHECK {
+            uint32_t one_step = 0;
+            uint32_t prev = 0;
+            return ptp_cfg_profile_check_clock_operation(ev, nv, vr, text, &one_step, &prev, nullptr, args, nullptr,
+                                                         nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_annce_ivl(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "announce interval", SARDO_PRF_CHECK {
+            int ivl = 0;
+            int prev = 0;
+            return ptp_cfg_profile_check_annce_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_sync_ivl(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "sync interval", SARDO_PRF_CHECK {
+            int ivl = 0;
+            int prev = 0;
+            return ptp_cfg_profile_check_sync_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_annce_tout(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "announce timeout", SARDO_PRF_CHECK {
+            uint32_t timeout = 0;
+            return ptp_cfg_profile_check_annce_tout(ev, nv, vr, text, &timeout, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_dr_min_ivl(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "delay-request minimum interval", SARDO_PRF_CHECK {
+            int ivl = 0;
+            int prev = 0;
+            return ptp_cfg_profile_check_dr_min_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_multicast(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "multicast", SARDO_PRF_CHECK {
+            uint32_t mode = 0;
+            uint32_t prev_mode = 0;
+            ptp_address_type addr{};
+            ptp_address_type prev_addr{};
+            return ptp_cfg_profile_check_multicast(ev, nv, vr, text, &mode, &addr, &prev_mode, &prev_addr, nullptr,
+                                                   args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_port_state(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "port state", SARDO_PRF_CHECK {
+            uint32_t state = 0;
+            return ptp_cfg_profile_check_port_state(ev, nv, vr, text, &state, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_source_ip(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "source IP address", SARDO_PRF_CHECK {
+            ptp_source_ip_data_type source{};
+            return ptp_cfg_profile_check_source_ip(ev, nv, vr, text, &source, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_source_ipv6(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "source IPv6 address", SARDO_PRF_CHECK {
+            ptp_source_ipv6_data_type source{};
+            return ptp_cfg_profile_check_source_ipv6(ev, nv, vr, text, &source, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_cos(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "CoS", SARDO_PRF_CHECK {
+            uint32_t cos = 0;
+            return ptp_cfg_profile_check_cos(ev, nv, vr, text, &cos, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_dscp(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "DSCP", SARDO_PRF_CHECK {
+            uint32_t dscp = 0;
+            return ptp_cfg_profile_check_dscp(ev, nv, vr, text, &dscp, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_ipv4_ttl(SARDO_PRF_ARGS)
+{
+    return prf_ttl(event, error_text, result, args, "IPv4 TTL");
+}
+
+zerrno sardo_cfg_verify_prf_ipv6_hop_limit(SARDO_PRF_ARGS)
+{
+    return prf_ttl(event, error_text, result, args, "IPv6 hop limit");
+}
+
+zerrno sardo_cfg_verify_prf_unicast_grant_duration(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "Unicast Grant Duration", SARDO_PRF_CHECK {
+            uint32_t seconds = 0;
+            return ptp_cfg_profile_check_unicast_grant_duration(args->bg_ident, ev, nv, vr, text, &seconds, args,
+                                                                nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_message_timeout(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "Message Timeout", SARDO_PRF_CHECK {
+            uint32_t msecs = 0;
+            return ptp_cfg_profile_check_message_timeout(args->bg_ident, ev, nv, vr, text, &msecs, args, nullptr,
+                                                         nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_invalid_grant(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "invalid grant deny", SARDO_PRF_CHECK {
+            uint32_t deny = 0;
+            return ptp_cfg_profile_check_unicast_grant_invalid_request(ev, nv, vr, text, &deny, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_local_priority(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "local priority", SARDO_PRF_CHECK {
+            uint32_t priority = 0;
+            return ptp_cfg_profile_check_local_priority(ev, nv, vr, text, &priority, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_delay_asymmetry(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interface delay asymmetry", SARDO_PRF_CHECK {
+            ptp_delay_asymmetry_type ns = 0;
+            ptp_delay_asymmetry_type prev = 0;
+            return ptp_cfg_profile_check_delay_asymmetry(ev, nv, vr, text, &ns, &prev, nullptr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_enable(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master enable", SARDO_PRF_CHECK {
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_enable(ev, nv, vr, text, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_priority(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master priority", SARDO_PRF_CHECK {
+            uint32_t priority = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_priority(ev, nv, vr, text, &priority, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_multicast(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master multicast", SARDO_PRF_CHECK {
+            uint32_t mode = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_multicast(ev, nv, vr, text, &mode, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_clock_class(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master clock class", SARDO_PRF_CHECK {
+            uint32_t clock_class = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_clock_class(ev, nv, vr, text, &clock_class, &addr, args, nullptr,
+                                                            nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_delay_asymmetry(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master delay asymmetry", SARDO_PRF_CHECK {
+            ptp_delay_asymmetry_type ns = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_delay_asymmetry(ev, nv, vr, text, &ns, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_master_nonnegotiated(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "master non-negotiated unicast", SARDO_PRF_CHECK {
+            uint32_t flag = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_master_nonnegotiated(ev, nv, vr, text, &flag, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_slave_nonnegotiated(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "slave non-negotiated unicast", SARDO_PRF_CHECK {
+            uint32_t flag = 0;
+            ptp_address_type addr{};
+            return ptp_cfg_profile_check_slave_nonnegotiated(ev, nv, vr, text, &flag, &addr, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_profile(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop profile", SARDO_PRF_CHECK {
+            uint32_t profile = 0;
+            return ptp_cfg_profile_check_interop_profile(ev, nv, vr, text, &profile, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_domain(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop domain", SARDO_PRF_CHECK {
+            uint32_t domain = 0;
+            return ptp_cfg_profile_check_interop_domain(ev, nv, vr, text, &domain, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_priority(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop priority", SARDO_PRF_CHECK {
+            uint32_t priority = 0;
+            return ptp_cfg_profile_check_interop_priority(ev, nv, vr, text, &priority, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_clock_accuracy(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop clock accuracy", SARDO_PRF_CHECK {
+            uint32_t accuracy = 0;
+            return ptp_cfg_profile_check_interop_clock_accuracy(ev, nv, vr, text, &accuracy, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_oslv(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop OSLV", SARDO_PRF_CHECK {
+            uint32_t oslv = 0;
+            return ptp_cfg_profile_check_interop_oslv(ev, nv, vr, text, &oslv, args, nullptr, nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_clock_class_default(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop default clock class", SARDO_PRF_CHECK {
+            uint32_t clock_class = 0;
+            return ptp_cfg_profile_check_interop_clock_class_default(ev, nv, vr, text, &clock_class, args, nullptr,
+                                                                     nullptr);
+        });
+}
+
+zerrno sardo_cfg_verify_prf_interop_clock_class_mapping(SARDO_PRF_ARGS)
+{
+    return prf_verify(
+        event, error_text, result, "interop clock class mapping", SARDO_PRF_CHECK {
+            uint32_t from = 0;
+            uint32_t to = 0;
+            return ptp_cfg_profile_check_interop_clock_class_mapping(ev, nv, vr, text, &from, &to, args, nullptr,
+                                                                     nullptr);
+        });
+}
+
+#undef SARDO_PRF_CHECK
+#undef SARDO_PRF_ARGS
+
+// The interoperation items are applied by the agents; nothing here depends on them.
+zerrno sardo_cfg_apply_interop(const event_type_ *, char **, result_type_ *, void *, const bgen_args_td *)
+{
+    return 0;
+}
+
+// ---- The schema ------------------------------------------------------------------------------------
+
+namespace {
+
+#define PROFILE "ptp/pi/profile/<s>/"
+#define MASTER PROFILE "master-table/<u>/<s>/<ip>/"
+#define SLAVE PROFILE "slave-table/<u>/<s>/<ip>/"
+#define INTEROP PROFILE "interop/"
+constexpr uint32_t S = BACKEND_VALUE_SINGLE;
+constexpr uint32_t T = BACKEND_VALUE_TUPLE;
+constexpr uint32_t N = BACKEND_VALUE_NONE;
+
+// The items in schema row order. The value kinds are the controller's, which applies the same
+// items: a value one accepts the other must read.
+// clang-format off
+const sardo_cfg_item_type items[] = {
+    {"ptp/pi/enable", N, 0, sardo_cfg_verify_enable, sardo_cfg_apply_enable},
+    {"ptp/pi/clock/identity", T, 0, sardo_cfg_verify_clock_identity, nullptr},
+    {"ptp/pi/clock/domain", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/priority1", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/priority2", S, 1, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/timescale", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/timesource", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/clock/profile", T, 0, sardo_cfg_verify_clock_profile, nullptr},
+    {"ptp/pi/frequencypriority", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/timeofdaypriority", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/min-clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/leap-second/source-file", T, 0, sardo_cfg_verify_leap_second_file, sardo_cfg_apply_leap_second_file},
+    {"ptp/pi/leap-second/offset", S, 0, sardo_cfg_verify_leap_second_offset, sardo_cfg_apply_leap_second_offset},
+    {"ptp/pi/leap-second/scheduled-offset/<s>", S, 0, sardo_cfg_verify_leap_second_offset, sardo_cfg_apply_leap_second_offset},
+    {"ptp/pi/virtual-port/enable", N, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/priority1", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/priority2", S, 1, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/clock-accuracy", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/oslv", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/virtual-port/local-priority", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/uncalibrated-clock-class", T, 0, sardo_cfg_verify_uncalibrated_clock_class, nullptr},
+    {"ptp/pi/uncal-clock-class-deprecated", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/uncal-time-traceable-override", N, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/startup-clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/freerun-clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/double-failure-clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/holdover-clock-class", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/holdover-duration", S, 0, sardo_cfg_verify_holdover_duration, nullptr},
+    {"ptp/pi/holdover-time-traceable-override", N, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/physical-layer-freq", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/network-type", S, 0, sardo_cfg_verify_value, nullptr},
+    {"ptp/pi/servo-slow-tracking", S, 0, sardo_cfg_verify_servo_slow_tracking, nullptr},
+    {PROFILE "aza", N, 0, nullptr, nullptr},
+    {PROFILE "transport", S, 0, sardo_cfg_verify_prf_encap, nullptr},
+    {PROFILE "clock-operation", S, 0, sardo_cfg_verify_prf_clock_operation, nullptr},
+    {PROFILE "announce-interval", T, 0, sardo_cfg_verify_prf_annce_ivl, nullptr},
+    {PROFILE "sync-interval", T, 0, sardo_cfg_verify_prf_sync_ivl, nullptr},
+    {PROFILE "announce-timeout", S, 0, sardo_cfg_verify_prf_annce_tout, nullptr},
+    {PROFILE "delay-request-minimum-interval", T, 0, sardo_cfg_verify_prf_dr_min_ivl, nullptr},
+    {PROFILE "multicast", T, 0, sardo_cfg_verify_prf_multicast, nullptr},
+    {PROFILE "port-state", S, 0, sardo_cfg_verify_prf_port_state, nullptr},
+    {PROFILE "source-ipv4-address", T, 0, sardo_cfg_verify_prf_source_ip, nullptr},
+    {PROFILE "source-ipv6-address", T, 0, sardo_cfg_verify_prf_source_ipv6, nullptr},
+    {PROFILE "cos", S, 0, sardo_cfg_verify_prf_cos, nullptr},
+    {PROFILE "general-cos", S, 1, sardo_cfg_verify_prf_cos, nullptr},
+    {PROFILE "event-cos", S, 2, sardo_cfg_verify_prf_cos, nullptr},
+    {PROFILE "dscp", S, 0, sardo_cfg_verify_prf_dscp, nullptr},
+    {PROFILE "general-dscp", S, 1, sardo_cfg_verify_prf_dscp, nullptr},
+    {PROFILE "event-dscp", S, 2, sardo_cfg_verify_prf_dscp, nullptr},
+    {PROFILE "ipv4-ttl", S, 0, sardo_cfg_verify_prf_ipv4_ttl, nullptr},
+    {PROFILE "ipv6-hop-limit", S, 0, sardo_cfg_verify_prf_ipv6_hop_limit, nullptr},
+    {PROFILE "announce-grant-duration", S, PTP_MSG_ANNOUNCE, sardo_cfg_verify_prf_unicast_grant_duration, nullptr},
+    {PROFILE "sync-grant-duration", S, PTP_MSG_SYNC, sardo_cfg_verify_prf_unicast_grant_duration, nullptr},
+    {PROFILE "delay-response-grant-duration", S, PTP_MSG_DELAY_RESP, sardo_cfg_verify_prf_unicast_grant_duration, nullptr},
+    {PROFILE "sync-timeout", S, PTP_MSG_SYNC, sardo_cfg_verify_prf_message_timeout, nullptr},
+    {PROFILE "delay-response-timeout", S, PTP_MSG_DELAY_RESP, sardo_cfg_verify_prf_message_timeout, nullptr},
+    {PROFILE "unicast-grant-invalid-request", S, 0, sardo_cfg_verify_prf_invalid_grant, nullptr},
+    {PROFILE "local-priority", S, 0, sardo_cfg_verify_prf_local_priority, nullptr},
+    {PROFILE "delay-asymmetry", T, 0, sardo_cfg_verify_prf_delay_asymmetry, nullptr},
+    {MASTER "enable", N, 0, sardo_cfg_verify_prf_master_enable, nullptr},
+    {MASTER "priority", S, 0, sardo_cfg_verify_prf_master_priority, nullptr},
+    {MASTER "multicast", S, 0, sardo_cfg_verify_prf_master_multicast, nullptr},
+    {MASTER "clock-class", S, 0, sardo_cfg_verify_prf_master_clock_class, nullptr},
+    {MASTER "delay-asymmetry", T, 0, sardo_cfg_verify_prf_master_delay_asymmetry, nullptr},
+    {MASTER "non-negotiated", N, 0, sardo_cfg_verify_prf_master_nonnegotiated, nullptr},
+    {SLAVE "non-negotiated", N, 0, sardo_cfg_verify_prf_slave_nonnegotiated, nullptr},
+    {INTEROP "ord_1/profile", S, 0, sardo_cfg_verify_prf_interop_profile, sardo_cfg_apply_interop},
+    {INTEROP "ord_2/domain", S, 0, sardo_cfg_verify_prf_interop_domain, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/priority1", S, 0, sardo_cfg_verify_prf_interop_priority, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/priority2", S, 1, sardo_cfg_verify_prf_interop_priority, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/clock-accuracy", S, 2, sardo_cfg_verify_prf_interop_clock_accuracy, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/oslv", S, 3, sardo_cfg_verify_prf_interop_oslv, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/clock-class", S, 4, sardo_cfg_verify_prf_interop_clock_class_default, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/ingress/clock-class-mapping-table/<u>", S, 5, sardo_cfg_verify_prf_interop_clock_class_mapping, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/priority1", S, 6, sardo_cfg_verify_prf_interop_priority, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/priority2", S, 7, sardo_cfg_verify_prf_interop_priority, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/clock-accuracy", S, 8, sardo_cfg_verify_prf_interop_clock_accuracy, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/oslv", S, 9, sardo_cfg_verify_prf_interop_oslv, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/clock-class", S, 10, sardo_cfg_verify_prf_interop_clock_class_default, sardo_cfg_apply_interop},
+    {INTEROP "ord_3/egress/clock-class-mapping-table/<u>", S, 11, sardo_cfg_verify_prf_interop_clock_class_mapping, sardo_cfg_apply_interop},
+    {"ptp/pi/verify-checksum", N, 0, nullptr, nullptr},
+    {"ptp/pi/transparent-clock/domain/<s>", N, 0, sardo_cfg_verify_transparent_clock, nullptr},
+    {"ptp/pi/apts", N, 0, sardo_cfg_verify_apts, nullptr},
+    {"ptp/log/pi/bmc/changes", N, 0, sardo_cfg_verify_log_bmc_changes, nullptr},
+};
+// clang-format on
+#undef PROFILE
+#undef MASTER
+#undef SLAVE
+#undef INTEROP
+
+constexpr uint32_t ITEM_COUNT = std::size(items);
+static_assert(ITEM_COUNT == 86);
+
+// The rows, in item order.
+constexpr std::array<backend_row_td, ITEM_COUNT> make_rows()
+{
+    std::array<backend_row_td, ITEM_COUNT> rows{};
+    for (uint32_t i = 0; i < ITEM_COUNT; i++) {
+        rows[i].kind = items[i].kind;
+        rows[i].bg_ident = items[i].bg_ident;
+        rows[i].verify = items[i].verify;
+        rows[i].apply_verify_form = items[i].apply;
+    }
+    return rows;
+}
+const std::array<backend_row_td, ITEM_COUNT> rows = make_rows();
+
+// The tree of the items' paths, written out from the table above: node 0 is "ptp", key levels are
+// unnamed with their key type. sardo_cfg_test checks that every item's path leads to its row.
+// {name, 0, kind, first child, next sibling, row, key, container}
+// clang-format off
+const backend_node_td nodes[] = {
+    {"ptp", 0, BACKEND_NODE_NAMED, 1, -1, -1, 0, 1}, // 0
+    {"pi", 0, BACKEND_NODE_NAMED, 2, 111, -1, 0, 1}, // 1
+    {"enable", 0, BACKEND_NODE_NAMED, -1, 3, 0, 0, 0}, // 2
+    {"clock", 0, BACKEND_NODE_NAMED, 4, 12, -1, 0, 1}, // 3
+    {"identity", 0, BACKEND_NODE_NAMED, -1, 5, 1, 0, 0}, // 4
+    {"domain", 0, BACKEND_NODE_NAMED, -1, 6, 2, 0, 0}, // 5
+    {"priority1", 0, BACKEND_NODE_NAMED, -1, 7, 3, 0, 0}, // 6
+    {"priority2", 0, BACKEND_NODE_NAMED, -1, 8, 4, 0, 0}, // 7
+    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 9, 5, 0, 0}, // 8
+    {"timescale", 0, BACKEND_NODE_NAMED, -1, 10, 6, 0, 0}, // 9
+    {"timesource", 0, BACKEND_NODE_NAMED, -1, 11, 7, 0, 0}, // 10
+    {"profile", 0, BACKEND_NODE_NAMED, -1, -1, 8, 0, 0}, // 11
+    {"frequencypriority", 0, BACKEND_NODE_NAMED, -1, 13, 9, 0, 0}, // 12
+    {"timeofdaypriority", 0, BACKEND_NODE_NAMED, -1, 14, 10, 0, 0}, // 13
+    {"min-clock-class", 0, BACKEND_NODE_NAMED, -1, 15, 11, 0, 0}, // 14
+    {"leap-second", 0, BACKEND_NODE_NAMED, 16, 20, -1, 0, 1}, // 15
+    {"source-file", 0, BACKEND_NODE_NAMED, -1, 17, 12, 0, 0}, // 16
+    {"offset", 0, BACKEND_NODE_NAMED, -1, 18, 13, 0, 0}, // 17
+    {"scheduled-offset", 0, BACKEND_NODE_NAMED, 19, -1, -1, 0, 1}, // 18
+    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 14, 1, 2}, // 19
+    {"virtual-port", 0, BACKEND_NODE_NAMED, 21, 28, -1, 0, 1}, // 20
+    {"enable", 0, BACKEND_NODE_NAMED, -1, 22, 15, 0, 0}, // 21
+    {"priority1", 0, BACKEND_NODE_NAMED, -1, 23, 16, 0, 0}, // 22
+    {"priority2", 0, BACKEND_NODE_NAMED, -1, 24, 17, 0, 0}, // 23
+    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 25, 18, 0, 0}, // 24
+    {"clock-accuracy", 0, BACKEND_NODE_NAMED, -1, 26, 19, 0, 0}, // 25
+    {"oslv", 0, BACKEND_NODE_NAMED, -1, 27, 20, 0, 0}, // 26
+    {"local-priority", 0, BACKEND_NODE_NAMED, -1, -1, 21, 0, 0}, // 27
+    {"uncalibrated-clock-class", 0, BACKEND_NODE_NAMED, -1, 29, 22, 0, 0}, // 28
+    {"uncal-clock-class-deprecated", 0, BACKEND_NODE_NAMED, -1, 30, 23, 0, 0}, // 29
+    {"uncal-time-traceable-override", 0, BACKEND_NODE_NAMED, -1, 31, 24, 0, 0}, // 30
+    {"startup-clock-class", 0, BACKEND_NODE_NAMED, -1, 32, 25, 0, 0}, // 31
+    {"freerun-clock-class", 0, BACKEND_NODE_NAMED, -1, 33, 26, 0, 0}, // 32
+    {"double-failure-clock-class", 0, BACKEND_NODE_NAMED, -1, 34, 27, 0, 0}, // 33
+    {"holdover-clock-class", 0, BACKEND_NODE_NAMED, -1, 35, 28, 0, 0}, // 34
+    {"holdover-duration", 0, BACKEND_NODE_NAMED, -1, 36, 29, 0, 0}, // 35
+    {"holdover-time-traceable-override", 0, BACKEND_NODE_NAMED, -1, 37, 30, 0, 0}, // 36
+    {"physical-layer-freq", 0, BACKEND_NODE_NAMED, -1, 38, 31, 0, 0}, // 37
+    {"network-type", 0, BACKEND_NODE_NAMED, -1, 39, 32, 0, 0}, // 38
+    {"servo-slow-tracking", 0, BACKEND_NODE_NAMED, -1, 40, 33, 0, 0}, // 39
+    {"profile", 0, BACKEND_NODE_NAMED, 41, 106, -1, 0, 1}, // 40
+    {nullptr, 0, BGEN_ARG_STRING, 42, -1, -1, 1, 1}, // 41
+    {"aza", 0, BACKEND_NODE_NAMED, -1, 43, 34, 0, 0}, // 42
+    {"transport", 0, BACKEND_NODE_NAMED, -1, 44, 35, 0, 0}, // 43
+    {"clock-operation", 0, BACKEND_NODE_NAMED, -1, 45, 36, 0, 0}, // 44
+    {"announce-interval", 0, BACKEND_NODE_NAMED, -1, 46, 37, 0, 0}, // 45
+    {"sync-interval", 0, BACKEND_NODE_NAMED, -1, 47, 38, 0, 0}, // 46
+    {"announce-timeout", 0, BACKEND_NODE_NAMED, -1, 48, 39, 0, 0}, // 47
+    {"delay-request-minimum-interval", 0, BACKEND_NODE_NAMED, -1, 49, 40, 0, 0}, // 48
+    {"multicast", 0, BACKEND_NODE_NAMED, -1, 50, 41, 0, 0}, // 49
+    {"port-state", 0, BACKEND_NODE_NAMED, -1, 51, 42, 0, 0}, // 50
+    {"source-ipv4-address", 0, BACKEND_NODE_NAMED, -1, 52, 43, 0, 0}, // 51
+    {"source-ipv6-address", 0, BACKEND_NODE_NAMED, -1, 53, 44, 0, 0}, // 52
+    {"cos", 0, BACKEND_NODE_NAMED, -1, 54, 45, 0, 0}, // 53
+    {"general-cos", 0, BACKEND_NODE_NAMED, -1, 55, 46, 0, 0}, // 54
+    {"event-cos", 0, BACKEND_NODE_NAMED, -1, 56, 47, 0, 0}, // 55
+    {"dscp", 0, BACKEND_NODE_NAMED, -1, 57, 48, 0, 0}, // 56
+    {"general-dscp", 0, BACKEND_NODE_NAMED, -1, 58, 49, 0, 0}, // 57
+    {"event-dscp", 0, BACKEND_NODE_NAMED, -1, 59, 50, 0, 0}, // 58
+    {"ipv4-ttl", 0, BACKEND_NODE_NAMED, -1, 60, 51, 0, 0}, // 59
+    {"ipv6-hop-limit", 0, BACKEND_NODE_NAMED, -1, 61, 52, 0, 0}, // 60
+    {"announce-grant-duration", 0, BACKEND_NODE_NAMED, -1, 62, 53, 0, 0}, // 61
+    {"sync-grant-duration", 0, BACKEND_NODE_NAMED, -1, 63, 54, 0, 0}, // 62
+    {"delay-response-grant-duration", 0, BACKEND_NODE_NAMED, -1, 64, 55, 0, 0}, // 63
+    {"sync-timeout", 0, BACKEND_NODE_NAMED, -1, 65, 56, 0, 0}, // 64
+    {"delay-response-timeout", 0, BACKEND_NODE_NAMED, -1, 66, 57, 0, 0}, // 65
+    {"unicast-grant-invalid-request", 0, BACKEND_NODE_NAMED, -1, 67, 58, 0, 0}, // 66
+    {"local-priority", 0, BACKEND_NODE_NAMED, -1, 68, 59, 0, 0}, // 67
+    {"delay-asymmetry", 0, BACKEND_NODE_NAMED, -1, 69, 60, 0, 0}, // 68
+    {"master-table", 0, BACKEND_NODE_NAMED, 70, 79, -1, 0, 1}, // 69
+    {nullptr, 0, BGEN_ARG_UINT, 71, -1, -1, 1, 2}, // 70
+    {nullptr, 0, BGEN_ARG_STRING, 72, -1, -1, 1, 2}, // 71
+    {nullptr, 0, BGEN_ARG_IPADDR, 73, -1, -1, 1, 1}, // 72
+    {"enable", 0, BACKEND_NODE_NAMED, -1, 74, 61, 0, 0}, // 73
+    {"priority", 0, BACKEND_NODE_NAMED, -1, 75, 62, 0, 0}, // 74
+    {"multicast", 0, BACKEND_NODE_NAMED, -1, 76, 63, 0, 0}, // 75
+    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 77, 64, 0, 0}, // 76
+    {"delay-asymmetry", 0, BACKEND_NODE_NAMED, -1, 78, 65, 0, 0}, // 77
+    {"non-negotiated", 0, BACKEND_NODE_NAMED, -1, -1, 66, 0, 0}, // 78
+    {"slave-table", 0, BACKEND_NODE_NAMED, 80, 84, -1, 0, 1}, // 79
+    {nullptr, 0, BGEN_ARG_UINT, 81, -1, -1, 1, 2}, // 80
+    {nullptr, 0, BGEN_ARG_STRING, 82, -1, -1, 1, 2}, // 81
+    {nullptr, 0, BGEN_ARG_IPADDR, 83, -1, -1, 1, 1}, // 82
+    {"non-negotiated", 0, BACKEND_NODE_NAMED, -1, -1, 67, 0, 0}, // 83
+    {"interop", 0, BACKEND_NODE_NAMED, 85, -1, -1, 0, 1}, // 84
+    {"ord_1", 0, BACKEND_NODE_NAMED, 86, 87, -1, 0, 1}, // 85
+    {"profile", 0, BACKEND_NODE_NAMED, -1, -1, 68, 0, 0}, // 86
+    {"ord_2", 0, BACKEND_NODE_NAMED, 88, 89, -1, 0, 1}, // 87
+    {"domain", 0, BACKEND_NODE_NAMED, -1, -1, 69, 0, 0}, // 88
+    {"ord_3", 0, BACKEND_NODE_NAMED, 90, -1, -1, 0, 1}, // 89
+    {"ingress", 0, BACKEND_NODE_NAMED, 91, 98, -1, 0, 1}, // 90
+    {"priority1", 0, BACKEND_NODE_NAMED, -1, 92, 70, 0, 0}, // 91
+    {"priority2", 0, BACKEND_NODE_NAMED, -1, 93, 71, 0, 0}, // 92
+    {"clock-accuracy", 0, BACKEND_NODE_NAMED, -1, 94, 72, 0, 0}, // 93
+    {"oslv", 0, BACKEND_NODE_NAMED, -1, 95, 73, 0, 0}, // 94
+    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 96, 74, 0, 0}, // 95
+    {"clock-class-mapping-table", 0, BACKEND_NODE_NAMED, 97, -1, -1, 0, 1}, // 96
+    {nullptr, 0, BGEN_ARG_UINT, -1, -1, 75, 1, 2}, // 97
+    {"egress", 0, BACKEND_NODE_NAMED, 99, -1, -1, 0, 1}, // 98
+    {"priority1", 0, BACKEND_NODE_NAMED, -1, 100, 76, 0, 0}, // 99
+    {"priority2", 0, BACKEND_NODE_NAMED, -1, 101, 77, 0, 0}, // 100
+    {"clock-accuracy", 0, BACKEND_NODE_NAMED, -1, 102, 78, 0, 0}, // 101
+    {"oslv", 0, BACKEND_NODE_NAMED, -1, 103, 79, 0, 0}, // 102
+    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 104, 80, 0, 0}, // 103
+    {"clock-class-mapping-table", 0, BACKEND_NODE_NAMED, 105, -1, -1, 0, 1}, // 104
+    {nullptr, 0, BGEN_ARG_UINT, -1, -1, 81, 1, 2}, // 105
+    {"verify-checksum", 0, BACKEND_NODE_NAMED, -1, 107, 82, 0, 0}, // 106
+    {"transparent-clock", 0, BACKEND_NODE_NAMED, 108, 110, -1, 0, 1}, // 107
+    {"domain", 0, BACKEND_NODE_NAMED, 109, -1, -1, 0, 1}, // 108
+    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 83, 1, 2}, // 109
+    {"apts", 0, BACKEND_NODE_NAMED, -1, -1, 84, 0, 0}, // 110
+    {"log", 0, BACKEND_NODE_NAMED, 112, -1, -1, 0, 1}, // 111
+    {"pi", 0, BACKEND_NODE_NAMED, 113, -1, -1, 0, 1}, // 112
+    {"bmc", 0, BACKEND_NODE_NAMED, 114, -1, -1, 0, 1}, // 113
+    {"changes", 0, BACKEND_NODE_NAMED, -1, -1, 85, 0, 0}, // 114
+};
+// clang-format on
+static_assert(std::size(nodes) == 115);
+
+const backend_schema_td schema{nodes, static_cast<uint32_t>(std::size(nodes)), rows.data(), ITEM_COUNT, 0};
+
+} // namespace
+
+const backend_schema_td *sardo_cfg_schema(void)
+{
+    return &schema;
+}
+
+const sardo_cfg_item_type *sardo_cfg_items(uint32_t *count)
+{
+    *count = ITEM_COUNT;
+    return items;
+}
+
+// ---- Registration and batches -------------------------------------------------------------------------
+
+zerrno sardo_cfg_init(event_mgr_type *evm)
+{
+    uint8_t mac[6] = {};
+    zerrno rc = lrd_get_lr_mac_address(mac);
+    if (rc != 0) {
+        SARDO_DEBUG_ERR(AREA,
+                        "%s: [ERROR] Failed to get the router's MAC address when attempting to generate the PTP "
+                        "clock ID: %s",
+                        zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_SARDO_CFG_NO_ROUTER_MAC>({sardo_det(), sardo_unq()}, rc);
+    }
+
+    st.registering = true;
+    rc = sardo_main_nodra_library_present() ? _nodra_bind(&st.bind, GL_BIND, 0) : NODRA_ERR_BIND_NO_LIBRARY;
+    if (rc != 0) {
+        st.bind = nullptr;
+        return init_failed("Failed to bind to global Nodra bindpoint: ", rc,
+                           trace_failure<PTP_TRACE_SARDO_CFG_BIND_FAILED>);
+    }
+    ptp_trace<PTP_TRACE_SARDO_MAIN_INIT_CFG_BIND>({sardo_det()});
+
+    nodra_vrfn_fns_td enable_fns{};
+    if ((rc = vrfn_fns_init(&enable_fns)) != 0) {
+        return init_failed("Failed to initialize Nodra verification functions: ", rc,
+                           trace_failure<PTP_TRACE_SARDO_CFG_VRFN_FNS_FAILED>);
+    }
+    const char *const enable_paths[] = {ENABLE_ITEM};
+    uint32_t id = 0;
+    rc = nodra_register_verification4(st.bind, enable_paths, 1, ALL_EVENTS, &enable_fns, evm, 0, ORDER_ENABLE,
+                                      REGISTRATION_OPTIONS, &id);
+    if (rc != 0) {
+        return init_failed("Failed to register for verification of global enable item: ", rc,
+                           trace_failure<PTP_TRACE_SARDO_CFG_REGISTER_ENABLE_FAILED>);
+    }
+    st.registration_enable = id;
+
+    nodra_vrfn_fns_td subtree_fns{};
+    if ((rc = vrfn_fns_init(&subtree_fns)) != 0) {
+        return init_failed("Failed to initialize Nodra verification functions: ", rc,
+                           trace_failure<PTP_TRACE_SARDO_CFG_VRFN_FNS_FAILED>);
+    }
+    const char *const subtree_paths[] = {"ptp/pi/", "ptp/log/pi/"};
+    rc = nodra_register_verification4(st.bind, subtree_paths, 2, ALL_EVENTS, &subtree_fns, evm, 0, ORDER_SUBTREES,
+                                      REGISTRATION_OPTIONS, &id);
+    if (rc != 0) {
+        return init_failed("Failed to register for verification of interface configuration: ", rc,
+                           trace_failure<PTP_TRACE_SARDO_CFG_REGISTER_SUBTREES_FAILED>);
+    }
+    st.registration_subtrees = id;
+    ptp_trace<PTP_TRACE_SARDO_MAIN_INIT_CFG_VRFN>({sardo_det()});
+    st.registering = false;
+    return 0;
+}
+
+void sardo_cfg_shutdown(void)
+{
+    st.item_count = 0;
+    st.registering = false;
+    st.enabled = false;
+    if (sardo_cfg_shutdown_apply.event != nullptr) {
+        nodra_resume_apply(sardo_cfg_shutdown_apply.event, sardo_cfg_shutdown_apply.result);
+        sardo_cfg_shutdown_apply = shutdown_apply_type{};
+    }
+    if (st.bind != nullptr) {
+        for (int64_t *registration : {&st.registration_enable, &st.registration_subtrees}) {
+            if (*registration != NOT_REGISTERED) {
+                nodra_verification_unregister(static_cast<uint32_t>(*registration));
+                *registration = NOT_REGISTERED;
+            }
+        }
+        if (sardo_main_nodra_library_present()) {
+            _nodra_unbind(st.bind);
+        }
+        st.bind = nullptr;
+    }
+    st = cfg_state_type{};
+}
+
+zerrno sardo_cfg_verify(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result,
+                        void *context)
+{
+    if (event->index == 1) {
+        SARDO_DEBUG(AREA, "%s: Received verify batch of %u items", event->count);
+        ptp_trace<PTP_TRACE_SARDO_CFG_VERIFY_BATCH>({sardo_det()}, event->count);
+        st.file_pending = false;
+        st.offset_pending = false;
+    }
+    const zerrno rc = backend_verifyonly(sardo_cfg_schema(), event, error_text, result, context);
+    if (rc != 0) {
+        SARDO_DEBUG_ERR(AREA, "%s: [ERROR] %s: Verify batch item failed: %s", event->path, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_SARDO_CFG_VERIFY_ITEM_FAILED>({sardo_det(), sardo_unq()}, event->path, rc);
+    }
+    return rc;
+}
+
+zerrno sardo_cfg_apply(const nodra_verify_event_info_td *event, void *context)
+{
+    if (event->index == 1) {
+        SARDO_DEBUG(AREA, "%s: Received apply batch of %u items", event->count);
+        ptp_trace<PTP_TRACE_SARDO_CFG_APPLY_BATCH>({sardo_det()}, event->count);
+        st.file_pending = false;
+        st.offset_pending = false;
+    }
+    char *scratch = nullptr;
+    zerrno rc = backend_verifyonly(sardo_cfg_schema(), event, &scratch, nullptr, context);
+    std::free(scratch);
+    if (rc == 0) {
+        rc = backend_apply(sardo_cfg_schema(), event, context);
+    }
+    if (rc == 0 && !is_enable_item(event)) {
+        // Never below 0: an item stored before a restart that its rule now refuses was not counted.
+        if (deleting(event)) {
+            if (st.item_count > 0) {
+                st.item_count--;
+            }
+        } else if ((event->event & NODRA_EVENT_CREATE) != 0 || st.registering) {
+            st.item_count++;
+        }
+    }
+    if (event->index == event->count && sardo_cfg_exit_check(event->sequence)) {
+        if (sardo_cfg_shutdown_apply.event == nullptr) {
+            sardo_cfg_shutdown_apply.event = event;
+            sardo_cfg_shutdown_apply.result = rc;
+            return NODRA_ERR_APPLY_PENDING;
+        }
+        // Only one apply completes at shut-down; a later one is answered now.
+        SARDO_DEBUG_ERR(AREA, "%s: [ERROR] %s: An apply is already waiting for the exit", event->path);
+    }
+    return rc;
+}
+
+void sardo_cfg_abort(const nodra_abort_info_td *abort, void *)
+{
+    if (abort != nullptr && sardo_cfg_exit_check(abort->sequence)) {
+        ptp_trace<PTP_TRACE_SARDO_CFG_ABORT_EXIT>({sardo_sum()});
+        sardo_main_request_exit();
+        return;
+    }
+    SARDO_DEBUG(AREA, "%s: Nodra abort notification received. PTP Global not exiting");
+}
+
+bool sardo_cfg_exit_check(uint32_t sequence)
+{
+    SARDO_DEBUG(AREA, "%s: Checking whether to exit");
+    if (st.item_count != 0 || st.enabled) {
+        return false;
+    }
+    bool follows = false;
+    const zerrno rc = nodra_verification_batch_follows(sequence, &follows);
+    if (rc != 0) {
+        ptp_syslog_shutdown_check_failed(zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_SARDO_CFG_EXIT_CHECK_FAILED>({sardo_det(), sardo_unq()}, rc);
+        return false;
+    }
+    if (follows) {
+        SARDO_DEBUG(AREA, "%s: Batch follows for sequence %u. Not exiting", sequence);
+        return false;
+    }
+    sardo_main_request_exit();
+    SARDO_DEBUG(AREA, "%s: Exiting");
+    return true;
+}
