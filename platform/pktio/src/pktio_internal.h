@@ -48,6 +48,17 @@ uint32_t kind_index(uint32_t kind);
 // the open connection of the kind). Takes the context; false (context freed) when none claims it.
 bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet);
 
+// One received packet of kind on ifhandle (null when it could not be made).
+struct rx_item_type {
+    uint32_t kind;
+    uint32_t ifhandle;
+    ctx_packet_type *packet;
+};
+
+// Hands received packets over as deliver does, in order, each connection's share in one hand-off
+// (one event on its manager for the lot). Takes the contexts.
+void deliver_batch(const std::vector<rx_item_type> &items);
+
 // A received context from bytes: frame at layer 1, network header at net_off (IP kinds), the
 // application start, input interface, subtype, packet-id and a timestamp (the platform clock's
 // real-time when ts is empty).

@@ -357,6 +357,43 @@ bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet)
     return true;
 }
 
+void deliver_batch(const std::vector<rx_item_type> &items)
+{
+    std::vector<rx_item_type> host;
+    host.reserve(items.size());
+    for (const rx_item_type &i : items) {
+        const uint32_t k = kind_index(i.kind);
+        if (i.packet == nullptr || (k != 0 && i.packet->opt[CTX_OPT_SUBTYPE] == CTX_SUBTYPE_PACKET &&
+                                    offload_rx(i.kind, i.ifhandle, i.packet))) {
+            continue;
+        }
+        host.push_back(i);
+    }
+    std::lock_guard<std::mutex> lock(st().mu);
+    std::vector<spio_conn_type *> woken;
+    for (const rx_item_type &i : host) {
+        const uint32_t k = kind_index(i.kind);
+        spio_conn_type *conn = nullptr;
+        if (k != 0) {
+            auto it = st().attached[k].find(i.ifhandle);
+            conn = it != st().attached[k].end() ? it->second : nullptr;
+        }
+        if (conn == nullptr) {
+            st().unclaimed++;
+            delete i.packet;
+            continue;
+        }
+        // A queue that held packets already has its event on the way.
+        if (conn->rx_queue.empty() && std::find(woken.begin(), woken.end(), conn) == woken.end()) {
+            woken.push_back(conn);
+        }
+        conn->rx_queue.push_back(i.packet);
+    }
+    for (spio_conn_type *conn : woken) {
+        post(conn, conn->rx_code);
+    }
+}
+
 zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2, bool is_bundle,
                      bool is_linux)
 {

@@ -1,6 +1,11 @@
 // The Linux-device backend: a packet socket per device for everything received and for Ethernet
 // sends, raw IP sockets for IPv4/IPv6 sends, and UDP sockets on ports 319 and 320 that hold the
 // ports (and the multicast memberships) so that the kernel neither rejects nor filters PTP.
+//
+// Receive: each device's packet socket fills a memory-mapped ring of blocks that the kernel hands
+// over when full or after RING_BLOCK_TIMEOUT_MS, receive timestamps taken as the frames came. One
+// reader thread per process waits on every device's ring (epoll) and hands what it read to the
+// connections in one batch, so that neither it nor a connection's manager is woken per packet.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/errqueue.h>
@@ -11,8 +16,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ip_helpers.h"
 #include "pktio_internal.h"
@@ -48,6 +56,15 @@ zerrno io_error(int err)
     return zerr_make(PKTIO_ZERR_FACILITY, zerr_number(PKTIO_ERR_IO), static_cast<uint32_t>(err));
 }
 
+// The receive ring of a device: blocks of frames, each the kernel's until it hands it over.
+// About what the socket's default receive buffer held (some 700 PTP frames).
+constexpr uint32_t RING_BLOCK_SIZE = 1u << 14; // a jumbo frame fits in one
+constexpr uint32_t RING_BLOCKS = 8;
+constexpr uint32_t RING_FRAME_SIZE = 2048; // the kernel's accounting unit only: frames vary in size
+// A frame waits at most this long to be read. Its receive stamp is taken on arrival, so only the
+// reaction to it is later; fewer hand-overs a second are what the wait buys.
+constexpr uint32_t RING_BLOCK_TIMEOUT_MS = 16;
+
 struct linux_intf_type {
     uint32_t ifhandle = 0;
     std::string devname;
@@ -59,18 +76,15 @@ struct linux_intf_type {
     int raw4_fd = -1;
     int raw6_fd = -1;
     std::vector<int> udp_fds;
-    int stop_fd = -1;
-    std::thread reader;
+    uint8_t *ring = nullptr; // RING_BLOCKS blocks of RING_BLOCK_SIZE
+    uint32_t next_block = 0;
 
     ~linux_intf_type()
     {
-        if (reader.joinable()) {
-            uint64_t one = 1;
-            ssize_t w = write(stop_fd, &one, sizeof one);
-            (void)w;
-            reader.join();
+        if (ring != nullptr) {
+            munmap(ring, static_cast<size_t>(RING_BLOCK_SIZE) * RING_BLOCKS);
         }
-        for (int fd : {pkt_fd, tx_fd, raw4_fd, raw6_fd, stop_fd}) {
+        for (int fd : {pkt_fd, tx_fd, raw4_fd, raw6_fd}) {
             if (fd >= 0) {
                 close(fd);
             }
@@ -86,6 +100,23 @@ std::map<uint32_t, std::unique_ptr<linux_intf_type>> &linux_intfs()
 {
     static auto *m = new std::map<uint32_t, std::unique_ptr<linux_intf_type>>;
     return *m;
+}
+
+// The reader thread and the devices it waits on. It runs while a device is bound: the first
+// binding starts it, removing the last stops it.
+struct reader_type {
+    std::mutex mu; // held by the thread while it reads rings; removal waits for it
+    std::map<uint32_t, linux_intf_type *> polled;
+    int epoll_fd = -1;
+    int stop_fd = -1;
+    bool stopping = false;
+    std::thread thread;
+};
+std::mutex reader_life_mu; // serialises binding and removal, so that a start never meets a stop
+reader_type &reader()
+{
+    static auto *r = new reader_type;
+    return *r;
 }
 
 uint16_t rd16(const uint8_t *p)
@@ -126,7 +157,8 @@ void udp_checksum_complete(uint16_t ethertype, uint8_t *ip, size_t total)
 // Classifies one received frame and hands it on: PTP over Ethernet (behind at most two tags),
 // or UDP to port 319/320 over IPv4/IPv6. csum_sound: the kernel's status says the UDP checksum
 // is not yet computed or already verified.
-void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8_t> &ts, bool csum_sound)
+void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8_t> &ts, bool csum_sound,
+              std::vector<pktio::rx_item_type> *batch)
 {
     if (len < 14) {
         return;
@@ -144,8 +176,8 @@ void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8
     }
     const uint16_t type = rd16(f + off);
     if (type == ET_PTP) {
-        pktio::deliver(SPIO_CONN_KIND_ETHERNET, ifhandle,
-                       pktio::rx_packet_make(SPIO_CONN_KIND_ETHERNET, ifhandle, f, len, ts, true));
+        batch->push_back({SPIO_CONN_KIND_ETHERNET, ifhandle,
+                          pktio::rx_packet_make(SPIO_CONN_KIND_ETHERNET, ifhandle, f, len, ts, true)});
         return;
     }
     if (off != 12) {
@@ -164,8 +196,8 @@ void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8
             if (csum_sound) {
                 udp_checksum_complete(type, ip, total);
             }
-            pktio::deliver(SPIO_CONN_KIND_IPV4, ifhandle,
-                           pktio::rx_packet_make(SPIO_CONN_KIND_IPV4, ifhandle, ip, total, ts, true));
+            batch->push_back({SPIO_CONN_KIND_IPV4, ifhandle,
+                              pktio::rx_packet_make(SPIO_CONN_KIND_IPV4, ifhandle, ip, total, ts, true)});
         }
     } else if (type == ET_IPV6 && iplen >= 48 && (ip[0] >> 4) == 6 && ip[6] == 17) {
         const size_t total = std::min<size_t>(40u + rd16(ip + 4), iplen);
@@ -174,70 +206,183 @@ void classify(uint32_t ifhandle, uint8_t *f, size_t len, const std::vector<uint8
             if (csum_sound) {
                 udp_checksum_complete(type, ip, total);
             }
-            pktio::deliver(SPIO_CONN_KIND_IPV6, ifhandle,
-                           pktio::rx_packet_make(SPIO_CONN_KIND_IPV6, ifhandle, ip, total, ts, true));
+            batch->push_back({SPIO_CONN_KIND_IPV6, ifhandle,
+                              pktio::rx_packet_make(SPIO_CONN_KIND_IPV6, ifhandle, ip, total, ts, true)});
         }
     }
 }
 
-void reader_loop(linux_intf_type *intf)
+// One frame of a block: the kernel's header, then the frame at tp_mac. frame_buf has 4 bytes in
+// front of a frame's largest size, for a tag the kernel took out.
+void ring_frame(linux_intf_type *intf, const tpacket3_hdr *h, std::vector<uint8_t> &frame_buf,
+                std::vector<pktio::rx_item_type> *batch)
 {
-    std::vector<uint8_t> buf(9216 + 4);
-    alignas(cmsghdr) uint8_t control[512];
+    const auto *from = reinterpret_cast<const sockaddr_ll *>(reinterpret_cast<const uint8_t *>(h) +
+                                                             TPACKET_ALIGN(sizeof(tpacket3_hdr)));
+    if (from->sll_pkttype == PACKET_OUTGOING) {
+        return;
+    }
+    size_t len = h->tp_snaplen;
+    if (len + 4 > frame_buf.size()) {
+        return; // larger than any frame the ring keeps whole
+    }
+    std::memcpy(frame_buf.data() + 4, reinterpret_cast<const uint8_t *>(h) + h->tp_mac, len);
+    uint8_t *frame = frame_buf.data() + 4;
+    // A tag the kernel took out of the frame goes back where it stood.
+    if ((h->tp_status & TP_STATUS_VLAN_VALID) != 0 && len >= 12) {
+        const uint16_t tpid = (h->tp_status & TP_STATUS_VLAN_TPID_VALID) != 0 ? h->hv1.tp_vlan_tpid : ET_VLAN;
+        std::memmove(frame_buf.data(), frame, 12);
+        frame = frame_buf.data();
+        frame[12] = static_cast<uint8_t>(tpid >> 8);
+        frame[13] = static_cast<uint8_t>(tpid);
+        frame[14] = static_cast<uint8_t>(h->hv1.tp_vlan_tci >> 8);
+        frame[15] = static_cast<uint8_t>(h->hv1.tp_vlan_tci);
+        len += 4;
+    }
+    const std::vector<uint8_t> ts = pktio::timestamp_bytes(static_cast<int64_t>(h->tp_sec) * 1000000000 + h->tp_nsec);
+    const bool csum_sound = (h->tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
+    classify(intf->ifhandle, frame, len, ts, csum_sound, batch);
+}
+
+// Reads every block the kernel has handed over, in order, and gives each back.
+void ring_read(linux_intf_type *intf, std::vector<uint8_t> &frame_buf, std::vector<pktio::rx_item_type> *batch)
+{
+    for (uint32_t taken = 0; taken < RING_BLOCKS; taken++) {
+        auto *block = reinterpret_cast<tpacket_block_desc *>(intf->ring +
+                                                             static_cast<size_t>(intf->next_block) * RING_BLOCK_SIZE);
+        if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
+            return;
+        }
+        const uint8_t *base = reinterpret_cast<const uint8_t *>(block);
+        size_t off = block->hdr.bh1.offset_to_first_pkt;
+        for (uint32_t i = 0; i < block->hdr.bh1.num_pkts; i++) {
+            // The block's own offsets are kept inside the block.
+            if (off < sizeof(tpacket_block_desc) || off + TPACKET3_HDRLEN > RING_BLOCK_SIZE) {
+                break;
+            }
+            const auto *h = reinterpret_cast<const tpacket3_hdr *>(base + off);
+            if (static_cast<size_t>(h->tp_mac) + h->tp_snaplen > RING_BLOCK_SIZE - off) {
+                break;
+            }
+            ring_frame(intf, h, frame_buf, batch);
+            if (h->tp_next_offset == 0) {
+                break;
+            }
+            off += h->tp_next_offset;
+        }
+        __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        intf->next_block = (intf->next_block + 1) % RING_BLOCKS;
+    }
+}
+
+void reader_loop()
+{
+    reader_type &r = reader();
+    std::vector<uint8_t> frame_buf(RING_BLOCK_SIZE + 4);
+    std::vector<pktio::rx_item_type> batch;
+    epoll_event events[64];
     for (;;) {
-        pollfd fds[2] = {{intf->pkt_fd, POLLIN, 0}, {intf->stop_fd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const int n = epoll_wait(r.epoll_fd, events, 64, -1);
+        if (n < 0 && errno != EINTR) {
             return;
         }
-        if ((fds[1].revents & POLLIN) != 0) {
-            return;
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
-        sockaddr_ll from{};
-        iovec iov{buf.data() + 4, buf.size() - 4};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(intf->pkt_fd, &msg, MSG_DONTWAIT);
-        if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING) {
-            continue;
-        }
-        std::vector<uint8_t> ts;
-        const tpacket_auxdata *aux = nullptr;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec t{};
-                std::memcpy(&t, CMSG_DATA(c), sizeof t);
-                ts = pktio::timestamp_bytes(static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec);
-            } else if (c->cmsg_level == SOL_PACKET && c->cmsg_type == PACKET_AUXDATA) {
-                aux = reinterpret_cast<const tpacket_auxdata *>(CMSG_DATA(c));
+        {
+            std::lock_guard<std::mutex> lock(r.mu);
+            if (r.stopping) {
+                return;
+            }
+            for (int i = 0; i < n; i++) {
+                // A device removed since the wait is no longer in the map.
+                auto it = r.polled.find(events[i].data.u32);
+                if (it != r.polled.end()) {
+                    ring_read(it->second, frame_buf, &batch);
+                }
             }
         }
-        uint8_t *frame = buf.data() + 4;
-        size_t len = static_cast<size_t>(n);
-        // A tag the kernel took out of the frame goes back where it stood.
-        if (aux != nullptr && (aux->tp_status & TP_STATUS_VLAN_VALID) != 0 && len >= 12) {
-            const uint16_t tpid = (aux->tp_status & TP_STATUS_VLAN_TPID_VALID) != 0 ? aux->tp_vlan_tpid : ET_VLAN;
-            std::memmove(buf.data(), frame, 12);
-            frame = buf.data();
-            frame[12] = static_cast<uint8_t>(tpid >> 8);
-            frame[13] = static_cast<uint8_t>(tpid);
-            frame[14] = static_cast<uint8_t>(aux->tp_vlan_tci >> 8);
-            frame[15] = static_cast<uint8_t>(aux->tp_vlan_tci);
-            len += 4;
+        if (!batch.empty()) {
+            pktio::deliver_batch(batch);
+            batch.clear();
         }
-        const bool csum_sound =
-            aux != nullptr && (aux->tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
-        classify(intf->ifhandle, frame, len, ts, csum_sound);
+    }
+}
+
+// Stops the reader thread; reader_life_mu held, no device polled.
+void reader_stop()
+{
+    reader_type &r = reader();
+    {
+        std::lock_guard<std::mutex> lock(r.mu);
+        r.stopping = true;
+    }
+    uint64_t one = 1;
+    ssize_t w = write(r.stop_fd, &one, sizeof one);
+    (void)w;
+    r.thread.join();
+    close(r.epoll_fd);
+    close(r.stop_fd);
+    r.epoll_fd = r.stop_fd = -1;
+}
+
+// Starts waiting on a device's ring, with the reader thread when it is the first.
+zerrno reader_add(linux_intf_type *intf)
+{
+    reader_type &r = reader();
+    std::lock_guard<std::mutex> life(reader_life_mu);
+    if (!r.thread.joinable()) {
+        r.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+        r.stop_fd = eventfd(0, EFD_CLOEXEC);
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u32 = 0; // no device has handle 0
+        if (r.epoll_fd < 0 || r.stop_fd < 0 || epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, r.stop_fd, &ev) != 0) {
+            const int err = errno;
+            for (int *fd : {&r.epoll_fd, &r.stop_fd}) {
+                if (*fd >= 0) {
+                    close(*fd);
+                    *fd = -1;
+                }
+            }
+            return io_error(err);
+        }
+        r.stopping = false;
+        r.thread = std::thread(reader_loop);
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u32 = intf->ifhandle;
+    bool none = false;
+    {
+        std::lock_guard<std::mutex> lock(r.mu);
+        if (epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, intf->pkt_fd, &ev) == 0) {
+            r.polled[intf->ifhandle] = intf;
+            return 0;
+        }
+        none = r.polled.empty();
+    }
+    const int err = errno;
+    if (none) {
+        reader_stop();
+    }
+    return io_error(err);
+}
+
+// Stops waiting on a device's ring (the reader no longer touches it on return), and stops the
+// reader thread when it was the last.
+void reader_remove(linux_intf_type *intf)
+{
+    reader_type &r = reader();
+    std::lock_guard<std::mutex> life(reader_life_mu);
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(r.mu);
+        if (r.polled.erase(intf->ifhandle) == 0) {
+            return;
+        }
+        epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, intf->pkt_fd, nullptr);
+        last = r.polled.empty();
+    }
+    if (last) {
+        reader_stop();
     }
 }
 
@@ -278,6 +423,28 @@ zerrno open_sockets(linux_intf_type *intf)
     if (intf->pkt_fd < 0) {
         return io_error(errno);
     }
+    // What this host sends out of the device is not received (where the kernel allows it; else
+    // the reader skips it).
+    const int ignore = 1;
+    setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
+    // The ring before the binding, so that every frame received goes to it.
+    const int version = TPACKET_V3;
+    tpacket_req3 req{};
+    req.tp_block_size = RING_BLOCK_SIZE;
+    req.tp_block_nr = RING_BLOCKS;
+    req.tp_frame_size = RING_FRAME_SIZE;
+    req.tp_frame_nr = RING_BLOCK_SIZE / RING_FRAME_SIZE * RING_BLOCKS;
+    req.tp_retire_blk_tov = RING_BLOCK_TIMEOUT_MS;
+    if (setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) < 0 ||
+        setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_RX_RING, &req, sizeof req) < 0) {
+        return io_error(errno);
+    }
+    void *ring = mmap(nullptr, static_cast<size_t>(RING_BLOCK_SIZE) * RING_BLOCKS, PROT_READ | PROT_WRITE, MAP_SHARED,
+                      intf->pkt_fd, 0);
+    if (ring == MAP_FAILED) {
+        return io_error(errno);
+    }
+    intf->ring = static_cast<uint8_t *>(ring);
     ifreq ifr{};
     std::strncpy(ifr.ifr_name, dev, IFNAMSIZ - 1);
     if (ioctl(intf->pkt_fd, SIOCGIFHWADDR, &ifr) < 0) {
@@ -293,8 +460,7 @@ zerrno open_sockets(linux_intf_type *intf)
     mr.mr_ifindex = intf->ifindex;
     mr.mr_type = PACKET_MR_ALLMULTI;
     if (bind(intf->pkt_fd, reinterpret_cast<sockaddr *>(&sll), sizeof sll) < 0 ||
-        setsockopt(intf->pkt_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) < 0 ||
-        setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_AUXDATA, &on, sizeof on) < 0 ||
+        setsockopt(intf->pkt_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) < 0 || // frames stamped on arrival
         setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &mr, sizeof mr) < 0) {
         return io_error(errno);
     }
@@ -365,8 +531,7 @@ zerrno open_sockets(linux_intf_type *intf)
             return io_error(errno);
         }
     }
-    intf->stop_fd = eventfd(0, EFD_CLOEXEC);
-    return intf->stop_fd < 0 ? io_error(errno) : 0;
+    return 0;
 }
 
 // Reads what the socket's error queue holds; the last software transmit stamp into *tx (wall ns).
@@ -449,8 +614,11 @@ zerrno pktio_linux_intf_add(const char *devname, uint32_t ifhandle, const char *
     if (rc != 0) {
         return rc;
     }
-    linux_intf_type *raw = intf.get();
-    raw->reader = std::thread(reader_loop, raw);
+    rc = reader_add(intf.get());
+    if (rc != 0) {
+        pktio::intf_unregister(ifhandle);
+        return rc;
+    }
     std::lock_guard<std::mutex> lock(linux_mu);
     linux_intfs()[ifhandle] = std::move(intf);
     return 0;
@@ -468,7 +636,8 @@ void pktio_linux_intf_remove(uint32_t ifhandle)
         gone = std::move(it->second);
         linux_intfs().erase(it);
     }
-    gone.reset(); // stops the reader before the interface disappears
+    reader_remove(gone.get()); // the reader lets go of it before it disappears
+    gone.reset();
     pktio::intf_unregister(ifhandle);
 }
 

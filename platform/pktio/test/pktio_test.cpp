@@ -4,14 +4,18 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -410,7 +414,7 @@ int sh(const std::string &cmd)
 
 // A veth pair between two namespaces of this test: "a" for the backend, "b" for the sender.
 struct veth_ns {
-    std::string ns_a, ns_b, dev_a;
+    std::string ns_a, ns_b, dev_a, dev_b;
     bool ok = false;
     veth_ns()
     {
@@ -418,7 +422,7 @@ struct veth_ns {
         ns_a = "tspA" + id;
         ns_b = "tspB" + id;
         dev_a = "tpa" + id;
-        const std::string dev_b = "tpb" + id;
+        dev_b = "tpb" + id;
         teardown();
         ok = geteuid() == 0 && sh("ip netns add " + ns_a) == 0 && sh("ip netns add " + ns_b) == 0 &&
              sh("ip link add " + dev_a + " netns " + ns_a + " type veth peer name " + dev_b + " netns " + ns_b) == 0 &&
@@ -441,12 +445,7 @@ struct veth_ns {
     bool send_from_b(int family, const char *dst, const std::vector<uint8_t> &payload) const
     {
         bool sent = false;
-        std::thread t([&] {
-            const int ns = open(("/var/run/netns/" + ns_b).c_str(), O_RDONLY | O_CLOEXEC);
-            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
-                return;
-            }
-            close(ns);
+        in_b([&] {
             const int fd = socket(family, SOCK_DGRAM, 0);
             sockaddr_storage a{};
             socklen_t alen = 0;
@@ -469,8 +468,39 @@ struct veth_ns {
                 close(fd);
             }
         });
-        t.join();
         return sent;
+    }
+    // Sends Ethernet frames as they are from namespace b's end, one after the other.
+    bool send_frames_from_b(const std::vector<std::vector<uint8_t>> &frames) const
+    {
+        bool sent = false;
+        in_b([&] {
+            const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+            sockaddr_ll sll{};
+            sll.sll_family = AF_PACKET;
+            sll.sll_ifindex = static_cast<int>(if_nametoindex(dev_b.c_str()));
+            sent = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&sll), sizeof sll) == 0;
+            for (const std::vector<uint8_t> &f : frames) {
+                sent = sent && send(fd, f.data(), f.size(), 0) == static_cast<ssize_t>(f.size());
+            }
+            if (fd >= 0) {
+                close(fd);
+            }
+        });
+        return sent;
+    }
+    // Runs fn on a thread of its own in namespace b (not when the namespace cannot be entered).
+    void in_b(const std::function<void()> &fn) const
+    {
+        std::thread t([&] {
+            const int ns = open(("/var/run/netns/" + ns_b).c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
+                return;
+            }
+            close(ns);
+            fn();
+        });
+        t.join();
     }
 };
 
@@ -534,6 +564,94 @@ TEST(SpioLinux, DatagramsWithTheChecksumLeftToTheDeviceVerify)
     pktio_linux_intf_remove(0x30);
     spio_close(v4);
     spio_close(v6);
+    event_manager_destroy(evm);
+    pktio_test_reset();
+}
+
+int64_t wall_now_ns()
+{
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+std::vector<int64_t> received_stamps;
+void rx_stamped_cb(uint32_t count, ctx_packet_type **packets)
+{
+    for (uint32_t i = 0; i < count; i++) {
+        uint8_t ts[CTX_TIMESTAMP_LEN] = {};
+        size_t n = 0;
+        ctx_get_varlength(packets[i], CTX_OPT_TIMESTAMP, ts, sizeof ts, &n);
+        int64_t sec = 0;
+        int64_t nsec = 0;
+        for (int b = 0; b < 6; b++) {
+            sec = sec << 8 | ts[b];
+        }
+        for (int b = 6; b < 10; b++) {
+            nsec = nsec << 8 | ts[b];
+        }
+        received_stamps.push_back(n == sizeof ts ? sec * 1000000000 + nsec : 0);
+    }
+    rx_cb(count, packets);
+}
+
+// A burst of PTP frames, untagged, behind one tag and behind two, reaches the Ethernet connection
+// whole and in order: a tag the kernel takes out of a frame is put back where it stood, and each
+// frame carries the time it arrived (not the time it was handed over).
+TEST(SpioLinux, FramesArriveWholeInOrderWithTagsAndStamps)
+{
+    veth_ns env;
+    if (!env.ok) {
+        GTEST_SKIP() << "needs root and 'ip netns'";
+    }
+    pktio_test_reset();
+    received.clear();
+    received_stamps.clear();
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    spio_conn_type *eth = nullptr;
+    spio_init_params_type p{SPIO_PARAMS_VERSION, rx_stamped_cb, resync_cb, SPIO_CONN_KIND_ETHERNET, evm};
+    ASSERT_EQ(spio_init(&p, &eth), 0u);
+    ASSERT_EQ(pktio_linux_intf_add(env.dev_a.c_str(), 0x31, env.ns_a.c_str()), 0u);
+    uint32_t h = 0x31, dir = 1, st = 99;
+    ASSERT_EQ(spio_attach2(eth, 0, 1, &h, &dir, &st), 0u);
+
+    std::vector<std::vector<uint8_t>> frames;
+    for (uint32_t i = 0; i < 300; i++) {
+        std::vector<uint8_t> f = {0x01, 0x1b, 0x19, 0, 0, 0, 0x02, 0, 0, 0, 0x0b, 0x0b};
+        if (i % 3 == 2) {
+            f.insert(f.end(), {0x88, 0xa8, 0x00, 0xc8}); // an outer tag of another kind
+        }
+        if (i % 3 != 0) {
+            f.insert(f.end(), {0x81, 0x00, 0x20, static_cast<uint8_t>(i % 100)});
+        }
+        f.insert(f.end(), {0x88, 0xf7});
+        std::vector<uint8_t> msg(44, 0);
+        msg[0] = 0x0b;
+        msg[1] = 2;
+        msg[30] = static_cast<uint8_t>(i >> 8);
+        msg[31] = static_cast<uint8_t>(i);
+        f.insert(f.end(), msg.begin(), msg.end());
+        frames.push_back(f);
+    }
+    const int64_t before = wall_now_ns();
+    ASSERT_TRUE(env.send_frames_from_b(frames));
+    const int64_t sent = wall_now_ns();
+    for (int waited = 0; received.size() < frames.size() && waited < 3000; waited += 20) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        evm_run_until_idle(evm);
+    }
+    ASSERT_EQ(received.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(received[i], frames[i]);
+        EXPECT_GE(received_stamps[i], before);
+        EXPECT_LE(received_stamps[i], sent);
+        if (i > 0) {
+            EXPECT_GE(received_stamps[i], received_stamps[i - 1]);
+        }
+    }
+    pktio_linux_intf_remove(0x31);
+    spio_close(eth);
     event_manager_destroy(evm);
     pktio_test_reset();
 }
