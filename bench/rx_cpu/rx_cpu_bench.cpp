@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "interop_agent.h"
+#include "interop_agent_threads.h"
 #include "interop_env.h"
 #include "tessel_bmc.h"
 #include "tessel_fsm_announce.h"
@@ -44,7 +45,6 @@
 #include "tessel_fsm_services.h"
 #include "tessel_fsm_unicast.h"
 #include "tessel_mgd_timer.h"
-#include "tessel_packet_test_fake.h"
 #include "tessel_stats.h"
 
 namespace {
@@ -168,8 +168,9 @@ int announce_tick(const event_async_ctx_type *, int32_t, void *context)
         CPU_SET(cpu, &set);
         sched_setaffinity(0, sizeof set, &set); // every thread made from here on inherits it
     }
-    pkt_fake_reset();
-    pkt_fake.platform_adjacency = true;
+    if (interop::intf_caps_start(true) != 0) { // the kernel resolves neighbours on this backend
+        agent_fail("the interface capabilities");
+    }
     rx_fake_reset();
     rx_fake.local_clock = {interop::AGENT_CLOCK_ID, 0};
     {

@@ -22,6 +22,7 @@
 
 #include "eth_encap.h"
 #include "evm.h"
+#include "interop_agent_threads.h"
 #include "interop_neighbours.h"
 #include "mgd_timer.h"
 #include "pktio_test.h"
@@ -40,7 +41,6 @@
 #include "tessel_master_db.h"
 #include "tessel_mgd_timer.h"
 #include "tessel_packet.h"
-#include "tessel_packet_test_fake.h"
 #include "tessel_proto_db.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
@@ -95,7 +95,6 @@ env_type &env()
         plat_clock_use_virtual();
         x->evm = event_create_manager(nullptr, nullptr, 0);
         pktio_test_reset();
-        pkt_fake_reset();
         if (tessel_proto_db_init() != 0 || tessel_packet_init(x->evm) != 0 || tessel_mgd_timer_init(x->evm) != 0) {
             fail("set-up of the packet module or the managed timers");
         }
@@ -331,9 +330,9 @@ struct run_type {
             }
         }
         const uint32_t expected = expected_invalid_tlv_drops(m, h);
-        const uint32_t before = pkt_fake.drop_reason[TESSEL_PACKET_DROP_INVALID_TLVS];
+        const uint32_t before = nb.drop_reason[TESSEL_PACKET_DROP_INVALID_TLVS];
         receive(m, arg, dst_choice);
-        if (pkt_fake.drop_reason[TESSEL_PACKET_DROP_INVALID_TLVS] - before != expected) {
+        if (nb.drop_reason[TESSEL_PACKET_DROP_INVALID_TLVS] - before != expected) {
             fail("a unicast TLV whose length disagrees with its type was not one counted drop");
         }
     }
@@ -647,8 +646,8 @@ struct run_type {
         }
         std::fprintf(stderr, "; drops:");
         for (uint32_t i = 0; i < 32; i++) {
-            if (pkt_fake.drop_reason[i] != 0) {
-                std::fprintf(stderr, " %u:%u", i, pkt_fake.drop_reason[i]);
+            if (nb.drop_reason[i] != 0) {
+                std::fprintf(stderr, " %u:%u", i, nb.drop_reason[i]);
             }
         }
         std::fprintf(stderr, "\n");
@@ -755,7 +754,10 @@ void config_apply(run_type &r, const uint8_t cfg[4])
                                            PTP_FSM_UNICAST_MAX_PEERS};
     r.other_ports_peers = others[cfg[2] >> 6];
     ptp_fsm_unicast_peer_count += r.other_ports_peers;
-    pkt_fake.platform_adjacency = (cfg[0] >> 6) & 1;
+    interop::intf_caps_stop();
+    if (interop::intf_caps_start((cfg[0] >> 6) & 1) != 0) {
+        fail("interface capabilities");
+    }
     nb.profile = cfg[1] & 3;
     static constexpr uint32_t states[8] = {
         PTP_PORT_STATE_LISTEN,     PTP_PORT_STATE_MASTER,       PTP_PORT_STATE_MASTER, PTP_PORT_STATE_PASSIVE,
@@ -791,7 +793,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     nb_reset();
     nb.local_clock = {LOCAL_ID, 0};
-    pkt_fake_reset();
     pktio_test_sent_clear();
 
     port_slot &slot = e.ports[(cfg[0] & 3) == 3 ? 1 : cfg[0] & 3];

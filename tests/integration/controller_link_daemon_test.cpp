@@ -15,6 +15,7 @@
 #include "comms_host.h"
 #include "daemon_test_child.h"
 #include "evm_test.h"
+#include "interop_agent_threads.h"
 #include "issul.h"
 #include "plat_debug.h"
 #include "ptp_comms_msg.h"
@@ -134,6 +135,7 @@ protected:
         issul_test_reset();
         issul_test_set_role(ISSUL_ROLE_PRIMARY);
         ASSERT_EQ(tessel_issu_init(evm), 0u);
+        ASSERT_EQ(interop::intf_caps_start(false), 0u);
         ASSERT_EQ(scenario::start_checkpoint(evm), 0u); // the daemon's checkpoint store
         scenario::use_database_library(dir);            // the slave-lost trap binds to the daemon's database
         ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
@@ -151,6 +153,7 @@ protected:
         tessel_bmc_reset();
         tessel_port_mgr_shutdown();
         scenario::stop_checkpoint();
+        interop::intf_caps_stop();
         comms_disconnect(ctrl.ptp);
         comms_disconnect(ctrl.port_num);
         ptp_debug_cleanup();

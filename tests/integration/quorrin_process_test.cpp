@@ -16,6 +16,7 @@
 
 #include "daemon_test_child.h"
 #include "evm_test.h"
+#include "interop_agent_threads.h"
 #include "issul.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
@@ -117,6 +118,7 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommitted
     issul_test_reset();
     issul_test_set_role(ISSUL_ROLE_PRIMARY);
     ASSERT_EQ(tessel_issu_init(evm), 0u);
+    ASSERT_EQ(interop::intf_caps_start(false), 0u);
     ASSERT_EQ(scenario::start_checkpoint(evm), 0u); // the daemon's checkpoint store
     scenario::use_database_library(dir);            // the slave-lost trap binds to the daemon's database
     ASSERT_EQ(tessel_port_mgr_init(evm), 0u);
@@ -157,6 +159,7 @@ TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommitted
     tessel_bmc_reset();
     tessel_port_mgr_shutdown();
     scenario::stop_checkpoint();
+    interop::intf_caps_stop();
     ptp_debug_cleanup();
     event_manager_destroy(evm);
     shmwin_test_unlink(TESSEL_STATS_SHMWIN_NAME);

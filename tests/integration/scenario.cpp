@@ -15,8 +15,8 @@
 // interface record and the global events) and the protocol thread's loop (it sends the attach and
 // port-number batches). The controller link, the port-number client, the checkpoint code (over a
 // store of this process) and the slave-lost trap (over a database of this process) are the real
-// ones; what the scenario plays of the entry and the IPC thread is in scenario_neighbours.cpp and
-// interop_agent_threads.cpp.
+// ones, and so are the interface capabilities (the platform's answer set by the scenario); what
+// the scenario plays of the entry and the IPC thread is in interop_agent_threads.cpp.
 #include "scenario.h"
 
 #include <stdlib.h>
@@ -37,6 +37,7 @@
 #include "eth_encap.h"
 #include "evm.h"
 #include "evm_test.h"
+#include "interop_agent_threads.h"
 #include "interop_env.h"
 #include "issul.h"
 #include "jotlog.h"
@@ -50,7 +51,6 @@
 #include "ptp_debug.h"
 #include "ptp_strings.h"
 #include "ptp_wire.h"
-#include "scenario_neighbours.h"
 #include "shmwin.h"
 #include "spio.h"
 #include "sysmgr_test.h"
@@ -430,8 +430,8 @@ struct agent_node {
     }
 
     // Platform set-up of a fresh agent process: run directory, counters window, debug areas,
-    // the upgrade service's answer, the wire.
-    std::string open(bool virtual_time, const bind_fn &bind)
+    // the interface capabilities, the upgrade service's answer, the wire, the checkpoint.
+    std::string open(bool virtual_time, bool platform_adjacency, const bind_fn &bind)
     {
         opened = true;
         char dir[] = "/tmp/tessel-scenario.XXXXXX";
@@ -460,7 +460,9 @@ struct agent_node {
             debug_set_area(PTP_DEBUG_PATH, area, nullptr);
         }
         debug_capture_clear();
-        scn_neighbours_reset();
+        if (const zerrno rc = interop::intf_caps_start(platform_adjacency); rc != 0) {
+            return std::string("interface capabilities: ") + zerr_strerror(rc);
+        }
         pktio_test_reset();
         // The agent's node, on which its group-messaging members live, and the controller.
         sysmgr_test_reset();
@@ -510,6 +512,7 @@ struct agent_node {
             tessel_issu_fini();
         }
         stop_checkpoint();
+        interop::intf_caps_stop();
         ctrl.close();
         comms_test_reset();
         sysmgr_test_reset();
@@ -867,13 +870,12 @@ result_type run_ptp4l(const transport_type &transport, FILE *out)
     const bool announcing = ptp4l.wait_for("assuming the grand master role", 10000);
     agent_node node;
     uint8_t mac[6] = {};
-    r.error = node.open(false, [&]() -> std::string {
+    // The kernel resolves neighbours for this backend.
+    r.error = node.open(false, true, [&]() -> std::string {
         if (const zerrno rc = pktio_linux_intf_add(v.dev_a.c_str(), AGENT_IFH, v.ns_a.c_str()); rc != 0) {
             return "binding " + v.dev_a + ": " + zerr_strerror(rc);
         }
         pktio_linux_intf_mac(AGENT_IFH, mac);
-        // The kernel resolves neighbours for this backend.
-        scn_nb.platform_adjacency = true;
         return "";
     });
     if (r.error.empty() && !announcing) {
@@ -901,7 +903,7 @@ result_type run_memory(FILE *out)
     pr.out = out;
     pr.title("A simulated master node, linked in memory to the agent's port (virtual time):");
     agent_node node;
-    r.error = node.open(true, []() -> std::string {
+    r.error = node.open(true, false, []() -> std::string {
         if (pktio_test_intf_add(IFNAME, AGENT_IFH, AGENT_MAC) != 0 ||
             pktio_test_intf_add("master0", MASTER_IFH, MASTER_MAC) != 0 ||
             pktio_test_link(AGENT_IFH, MASTER_IFH) != 0) {

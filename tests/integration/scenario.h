@@ -4,7 +4,7 @@
 // simulated master node over an in-memory link. The scenario plays the controller (over group
 // messaging, to the real controller link and port-number client), the agent's process entry, its
 // IPC thread and the protocol thread's loop, one thread for both of the agent's threads; what it
-// plays of them is in scenario_neighbours.cpp.
+// plays of them is in interop_agent_threads.cpp.
 #pragma once
 
 #include <cstdint>

@@ -25,6 +25,7 @@
 #include "eth_encap.h"
 #include "evm.h"
 #include "evm_test.h"
+#include "interop_agent_threads.h"
 #include "issul.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
@@ -129,7 +130,8 @@ int run_agent(const char *ifname, ifhtype ifh)
     // started: each node's agent names its own records, as each node of a router has its own store.
     const char *node = std::getenv("PTP_NODE");
     setenv("PTP_PROC_NAME", (std::string("selection_node-") + (node != nullptr ? node : "")).c_str(), 1);
-    if (tessel_issu_init(evm) != 0 || scenario::start_checkpoint(evm) != 0 || tessel_port_mgr_init(evm) != 0) {
+    if (interop::intf_caps_start(false) != 0 || tessel_issu_init(evm) != 0 || scenario::start_checkpoint(evm) != 0 ||
+        tessel_port_mgr_init(evm) != 0) {
         line("error port manager");
         return 1;
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "interop_agent.h"
+#include "interop_agent_threads.h"
 #include "interop_neighbours.h"
 #include "tessel_fsm.h"
 #include "tessel_fsm_foreign_master.h"
@@ -16,7 +17,6 @@
 #include "tessel_fsm_unicast.h"
 #include "tessel_master_db.h"
 #include "tessel_mgd_timer.h"
-#include "tessel_packet_test_fake.h"
 
 namespace interop {
 
@@ -59,6 +59,7 @@ struct negotiation_agent {
     bool timers = false;
     bool module = false;
     bool trees = false;
+    bool caps = false;
     std::string error;
 
     bool open(const veth_pair &v, uint32_t encap, const port_limits &limits)
@@ -66,8 +67,12 @@ struct negotiation_agent {
         nb_reset();
         nb.local_clock = {AGENT_CLOCK_ID, 0};
         nb_use_port_manager();
-        pkt_fake_reset();
-        pkt_fake.platform_adjacency = true; // the kernel resolves neighbours on this backend
+        // The kernel resolves neighbours on this backend.
+        if (intf_caps_start(true) != 0) {
+            error = "interface capabilities";
+            return false;
+        }
+        caps = true;
         if (!agent.open(v, encap)) {
             error = agent.error;
             return false;
@@ -151,6 +156,10 @@ struct negotiation_agent {
         }
         agent.close();
         port = nullptr;
+        if (caps) {
+            intf_caps_stop();
+            caps = false;
+        }
     }
     ~negotiation_agent() { close(); }
 };

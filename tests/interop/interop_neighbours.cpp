@@ -1,7 +1,8 @@
-// The state machine's services for the negotiation tests (see interop_neighbours.h); the port
-// manager's neighbours not built yet are in interop_port_mgr_neighbours.cpp, the packet
-// module's in tessel_packet_test_fake.cpp.
+// The state machine's services for the negotiation tests (see interop_neighbours.h); what the
+// tests play of the agent's entry and IPC thread is in interop_agent_threads.cpp.
 #include "interop_neighbours.h"
+
+#include <iterator>
 
 #include "tessel_bmc.h"
 #include "tessel_fsm.h"
@@ -11,7 +12,6 @@
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
 #include "tessel_packet.h"
-#include "tessel_packet_test_fake.h"
 #include "tessel_port_mgr.h"
 #include "tessel_stats.h"
 
@@ -72,16 +72,15 @@ void install_services(bool port_manager)
     s.packet_send = tessel_packet_send;
     s.bmc_if_update = tessel_bmc_if_update;
     s.bmc_get_node_bmc = [] { return tessel_bmc_get_node_bmc(); };
-    // The counters window is not opened here: drops and Signaling counts are kept in the fakes'
-    // records (pkt_fake, nb).
+    // The counters window is not opened here: drops and Signaling counts are kept in nb.
     s.count_drop_reason = [](uint32_t reason, uint32_t amount) {
-        if (reason < 32) {
-            pkt_fake.drop_reason[reason] += amount;
+        if (reason < std::size(nb.drop_reason)) {
+            nb.drop_reason[reason] += amount;
         }
     };
     s.count_packet_drop = [](tessel_proto_idb_type *, uint32_t counter_class, uint32_t amount) {
-        if (counter_class < 11) {
-            pkt_fake.drop_class[counter_class] += amount;
+        if (counter_class < std::size(nb.drop_class)) {
+            nb.drop_class[counter_class] += amount;
         }
     };
     if (port_manager) {

@@ -22,6 +22,9 @@ struct nb_state_type {
     // Signaling packets the agent counted as sent and received.
     uint32_t signaling_sent = 0;
     uint32_t signaling_received = 0;
+    // Packets dropped, by reason and by counter class (the counters window is not opened here).
+    uint32_t drop_reason[32] = {};
+    uint32_t drop_class[11] = {};
     // Unicast peers with an offload session (created by the first session update, gone with the
     // peer's checkpoint record).
     std::set<ptp_fsm_peer_entry_type *> peer_sessions;

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "interop_agent.h"
+#include "interop_agent_threads.h"
 #include "tessel_bmc.h"
 #include "tessel_fsm_announce.h"
 #include "tessel_fsm_foreign_master.h"
@@ -14,7 +15,6 @@
 #include "tessel_fsm_services.h"
 #include "tessel_fsm_unicast.h"
 #include "tessel_mgd_timer.h"
-#include "tessel_packet_test_fake.h"
 
 namespace {
 
@@ -54,8 +54,7 @@ TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)
     ns_process ptp4l(v.ns_b, std::string("ptp4l -i ") + v.dev_b + " -S " + tc.flag + " -m -f " + conf,
                      temp_path("ptp4l-master.log"));
 
-    pkt_fake_reset();
-    pkt_fake.platform_adjacency = true;
+    ASSERT_EQ(intf_caps_start(true), 0u); // the kernel resolves neighbours on this backend
     rx_fake_reset();
     rx_fake.local_clock = {AGENT_CLOCK_ID, 0};
     {
@@ -100,6 +99,7 @@ TEST_P(InteropPtp4lMaster, PortQualifiesAndRanksIt)
     ptp_fsm_proto_module_deinit();
     tessel_mgd_timer_shutdown();
     agent.close();
+    intf_caps_stop();
     ptp4l.stop();
     if (!HasFailure()) {
         std::remove(conf.c_str());

@@ -1,7 +1,7 @@
-// Recording fakes of the packet module's neighbours that are not built yet: interface
+// Recording fakes of the packet module's neighbours that its tests do not link: interface
 // capabilities, global configuration, thread control, the interface manager's hash and the
-// packet-counter reader. Programs that run the real agent modules (interop, fuzz) link this file
-// alone; the packet module's unit test adds tessel_packet_test_fake_neighbours.cpp and the
+// packet-counter reader. The offload tests (unit and interop) link this file with their own
+// fakes; the packet module's unit test adds tessel_packet_test_fake_neighbours.cpp and the
 // offload fakes of tessel_packet_test_fake_offload.cpp.
 #include "tessel_packet_test_fake.h"
 
@@ -31,7 +31,7 @@ bool tessel_thread_ctrl_is_ipc_thread_blocked()
     return true;
 }
 
-// The packet-counter reader that waits for offload statistics (not built yet).
+// The packet-counter reader that waits for offload statistics.
 void tessel_edm_resume_packet_counters_request(void)
 {
     rec("resume_packet_counters");
