@@ -2,8 +2,8 @@
 // master (granting to its unicast slaves) and as slave (negotiating with the masters of its
 // master table) at once, with virtual-time advances, offload-session reports, Announces and
 // state-machine operations in between. Packet transmit and the managed timers are the real
-// ones (the port is attached to an in-memory interface); the neighbours that are not built yet
-// are the recording fakes of the negotiation interop tests.
+// ones (the port is attached to an in-memory interface); the state machine's other services are
+// the recording fakes of the negotiation interop tests.
 //
 // Input: four configuration bytes (see config_apply), then records, each an operation byte
 // (low nibble: operation, high nibble: its argument) and the operation's bytes. After every

@@ -1,8 +1,8 @@
-// The main job until the agent process exists: the scenario of scenario.h against ptp4l over
-// L2, UDP/IPv4 and UDP/IPv6 in turn where the machine allows it (root, 'ip netns', ptp4l), else
-// against a simulated master node over an in-memory link. Exit status 0 when every run reached
-// Slave with the master's identity as parent, then Master by Announce-Timeout once the master
-// had stopped.
+// The scenario of scenario.h against ptp4l over L2, UDP/IPv4 and UDP/IPv6 in turn where the
+// machine allows it (root, 'ip netns', ptp4l), else against a simulated master node over an
+// in-memory link. Exit status 0 when every run reached Slave with the master's identity as
+// parent, then Master by Announce-Timeout once the master had stopped, and the port's checkpoint
+// record was stored and removed with it.
 #include <cstdio>
 #include <string>
 

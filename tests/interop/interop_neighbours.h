@@ -1,8 +1,9 @@
-// The neighbours of unicast negotiation that are not built yet, as the negotiation interop tests
-// see them, set in the state machine's services table: packet counters, peer indices, FIB,
-// adjacency, the grant checkpoint and the offload sessions. The offload sessions are where a grant waits: the
-// test plays the offload plugin, confirming the intervals the negotiation asked for and, once an
-// Announce grant stands, sending the Announce stream it would send.
+// The neighbours of unicast negotiation as the negotiation interop tests see them, set in the
+// state machine's services table in place of the port manager's: packet counters, peer indices,
+// FIB, adjacency, the grant checkpoint and the offload sessions, so that the tests drive the
+// negotiation on its own. The offload sessions are where a grant waits: the test plays the
+// offload plugin, confirming the intervals the negotiation asked for and, once an Announce grant
+// stands, sending the Announce stream it would send.
 #pragma once
 
 #include <cstdint>
