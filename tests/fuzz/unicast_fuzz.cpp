@@ -41,6 +41,7 @@
 #include "tessel_master_db.h"
 #include "tessel_mgd_timer.h"
 #include "tessel_packet.h"
+#include "tessel_peer_index.h"
 #include "tessel_proto_db.h"
 #include "tessel_slave_db.h"
 #include "tessel_stats.h"
@@ -127,6 +128,9 @@ env_type &env()
             std::memcpy(&p->ipv4_addr, OWN_V4, 4);
             std::memcpy(p->ipv6_addr, OWN_V6, 16);
             p->flags |= TESSEL_PROTO_IDB_PORT_MGR_READY;
+            if (tessel_peer_index_idb_init(p) != 0) {
+                fail("peer index tree");
+            }
             tessel_packet_attach(p);
             tessel_packet_process_attach();
             if (p->is_spio_attached == 0) {
@@ -847,6 +851,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ptp_fsm_unicast_peer_count -= r.other_ports_peers;
     if (port->fsm.unicast_peer_count != 0 || ptp_fsm_unicast_peer_count != 0) {
         fail("peers left after the port's shutdown");
+    }
+    if (!avl2_is_empty(&port->peer_index_tree)) {
+        fail("peer indices left after the port's shutdown");
     }
     tessel_master_db_destroy(&port->config.master_table);
     tessel_slave_db_destroy(&port->config.slave_table);

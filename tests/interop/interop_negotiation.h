@@ -17,6 +17,7 @@
 #include "tessel_fsm_unicast.h"
 #include "tessel_master_db.h"
 #include "tessel_mgd_timer.h"
+#include "tessel_peer_index.h"
 
 namespace interop {
 
@@ -99,7 +100,7 @@ struct negotiation_agent {
         port->config.deny_invalid_grants = 0;
         port->flags |= TESSEL_PROTO_IDB_PORT_MGR_READY;
         if (tessel_master_db_init(&port->config.master_table) != 0 || !ptp_fsm_proto_foreign_master_tree_init(port) ||
-            ptp_fsm_unicast_port_init(port) != 0) {
+            ptp_fsm_unicast_port_init(port) != 0 || tessel_peer_index_idb_init(port) != 0) {
             error = "port trees";
             return false;
         }
@@ -144,6 +145,8 @@ struct negotiation_agent {
             ptp_fsm_proto_foreign_master_tree_destroy(port);
             ptp_fsm_unicast_port_shutdown(port);
             tessel_master_db_destroy(&port->config.master_table);
+            // Every peer index taken was given back with its peer (else this stops the test).
+            tessel_peer_index_idb_cleanup(port);
             trees = false;
         }
         if (module) {

@@ -12,6 +12,7 @@
 #include "tessel_fsm_types.h"
 #include "tessel_fsm_unicast.h"
 #include "tessel_packet.h"
+#include "tessel_peer_index.h"
 #include "tessel_port_mgr.h"
 #include "tessel_stats.h"
 
@@ -99,9 +100,10 @@ void install_services(bool port_manager)
             (direction == TESSEL_PACKET_SENT ? nb.signaling_sent : nb.signaling_received) += amount;
         }
     };
-    // Peer indices, FIB, adjacency (the kernel resolves neighbours), grant checkpoint.
-    s.peer_index_acquire = [](tessel_proto_idb_type *, const ptp_address_type *) { return zerrno{0}; };
-    s.peer_index_release = [](tessel_proto_idb_type *, const ptp_address_type *) {};
+    // Peer indices are the protocol thread's own (each port's tree set up by its test).
+    s.peer_index_acquire = tessel_peer_index_acquire;
+    s.peer_index_release = tessel_peer_index_release;
+    // FIB, adjacency (the kernel resolves neighbours), grant checkpoint.
     s.fib_pulse = [] {};
     s.fib_unicast_peer_unregister = [](ptp_fsm_peer_entry_type *) {};
     s.fib_foreign_master_unregister = [](ptp_fsm_foreign_master_type *) {};

@@ -1,7 +1,7 @@
 // The neighbours of unicast negotiation as the negotiation interop tests see them, set in the
-// state machine's services table in place of the port manager's: packet counters, peer indices,
-// FIB, adjacency, the grant checkpoint and the offload sessions, so that the tests drive the
-// negotiation on its own. The offload sessions are where a grant waits: the test plays the
+// state machine's services table in place of the port manager's: packet counters, FIB,
+// adjacency, the grant checkpoint and the offload sessions, so that the tests drive the
+// negotiation on its own; the peer indices are the protocol thread's own. The offload sessions are where a grant waits: the test plays the
 // offload plugin, confirming the intervals the negotiation asked for and, once an Announce grant
 // stands, sending the Announce stream it would send.
 #pragma once
