@@ -19,12 +19,17 @@ inline constexpr uint32_t PKTIO_RELAY_MAX_FRAME = 16384;
 
 // Frames of the service, big-endian.
 inline constexpr uint16_t PKTIO_RELAY_WIRE_REGISTER =
-    1;                                                 // request: u32 node, u32 ifhandle (this client's end of a link)
-inline constexpr uint16_t PKTIO_RELAY_WIRE_FRAME = 2;  // send: u32 ifhandle, u32 connection kind, the bytes
+    1; // request: u32 node, u32 ifhandle (this client's end of a link)
+// send: u32 ifhandle, u32 connection kind, i64 wall-clock ns when it left, the bytes
+inline constexpr uint16_t PKTIO_RELAY_WIRE_FRAME = 2;
 inline constexpr uint16_t PKTIO_RELAY_WIRE_COUNTS = 3; // request: reply u64 relayed, u64 dropped
 // request: the peer's name (the bytes, 1 to 64); reply: u32 ifhandle of the interface it serves
 inline constexpr uint16_t PKTIO_RELAY_WIRE_REGISTER_PEER = 4;
-inline constexpr uint16_t PKTIO_RELAY_WIRE_RX = 10; // notice: u32 ifhandle (receiving end), u32 kind, the bytes
+// notice: u32 ifhandle (receiving end), u32 kind, i64 when it left, the bytes. The far end's
+// receive stamp is the time it left: the link is a cable of no length, whatever the relay's
+// scheduling delays (both ends read one host clock).
+inline constexpr uint16_t PKTIO_RELAY_WIRE_RX = 10;
+inline constexpr uint32_t PKTIO_RELAY_FRAME_HEADER = 16;
 
 // The interfaces of this process's node from the chassis description ($PTP_CHASSIS, $PTP_NODE),
 // once; also done by the first spio_init. 0 when the process has no node (nothing to set up).

@@ -39,6 +39,7 @@ struct pktio_test_sent_type {
     uint32_t tag_layout;
     std::vector<uint8_t> fib_data;
 };
+// The last 65536 packets sent, oldest first.
 std::vector<pktio_test_sent_type> pktio_test_sent();
 void pktio_test_sent_clear();
 

@@ -606,11 +606,27 @@ void sent_log(const std::vector<out_frame_type> &frames)
     }
 }
 
+// The send time of a slave session's Delay-Req, while its answer is awaited. Under the lock.
+void set_delay_req_sent(const out_frame_type &f, uint64_t t3)
+{
+    auto it = pl().sessions.find(f.session);
+    if (t3 != 0 && it != pl().sessions.end() && it->second->s.delay_req_pending &&
+        it->second->s.delay_req_seq == f.seq) {
+        it->second->s.t3 = t3;
+    }
+}
+
 // Sends what was built. A timed frame takes the link's transmit time (the kernel's software
 // stamp on a Linux device): into its Follow-Up, or as the send time of its Delay-Req.
 void send_frames(std::vector<out_frame_type> &frames)
 {
     for (auto &f : frames) {
+        if (f.timed && f.follow_up.empty()) {
+            // The answer to a Delay-Req can come back before the send returns: its send time stands
+            // as it leaves now, refined below by the link's stamp when it gives one.
+            std::lock_guard<std::mutex> lock(pl().mu);
+            set_delay_req_sent(f, ptp_of_wall(plat_clock_wall_ns()));
+        }
         int64_t tx_wall = 0;
         (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.bytes.size(), f.timed ? &tx_wall : nullptr);
         if (!f.timed) {
@@ -630,11 +646,7 @@ void send_frames(std::vector<out_frame_type> &frames)
                 fu.bytes = wrap(f.kind, f.encap, f.follow_up.data(), f.follow_up.size(), false);
                 sent_log(follow_up);
             } else if (tx != 0) {
-                auto it = pl().sessions.find(f.session);
-                if (it != pl().sessions.end() && it->second->s.delay_req_pending &&
-                    it->second->s.delay_req_seq == f.seq) {
-                    it->second->s.t3 = tx;
-                }
+                set_delay_req_sent(f, tx);
             }
         }
         for (auto &fu : follow_up) {

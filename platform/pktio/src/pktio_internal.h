@@ -81,7 +81,10 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
 // Hands the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet) to whatever
 // carries the interface: the relay, the Linux device or the in-memory link. With tx_wall_ns, the
 // wall-clock time it left (the kernel's software transmit stamp on a Linux device; 0 when none).
-zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns = nullptr);
+// asked_wall_ns: when the sender asked for the send (0: now), the time an in-memory or relayed
+// frame leaves, so that the work of getting it to the wire is not counted as its travel.
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns = nullptr,
+                 int64_t asked_wall_ns = 0);
 
 // The offload plugin (offload_plugin.cpp). A session is created or updated from its key and data
 // (PKTIO_ERR_INVALID when either is malformed) and runs on the connection's event manager.
@@ -97,8 +100,8 @@ bool offload_rx(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet);
 void offload_stats(uint32_t kind, const spio_offload_stats_request_type *request, bool reset);
 void offload_reset();
 
-// Relay backend: false when ifhandle is not relayed through the daemon; else the frame was
-// handed to the daemon and *rc is the send's result.
-bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, zerrno *rc);
+// Relay backend: false when ifhandle is not relayed through the daemon; else the frame, which left
+// at sent_wall_ns, was handed to the daemon and *rc is the send's result.
+bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t sent_wall_ns, zerrno *rc);
 
 } // namespace pktio

@@ -38,6 +38,9 @@ struct spio_conn_type {
 
 namespace {
 
+// How many sent packets the test control keeps.
+constexpr size_t SENT_KEPT = 65536;
+
 struct intf_type {
     std::string name;
     uint8_t mac[6];
@@ -62,7 +65,7 @@ struct state_type {
     std::list<spio_conn_type *> conns;
     // ifhandle -> connection, per kind index 1..3
     std::array<std::map<uint32_t, spio_conn_type *>, 4> attached;
-    std::vector<pktio_test_sent_type> sent;
+    std::deque<pktio_test_sent_type> sent; // the last SENT_KEPT packets
     std::map<pktio_test_op, std::deque<pktio::failure_type>> failures;
     std::array<pktio_test_calls_type, 4> calls{};
     std::array<std::map<session_key_type, std::vector<uint8_t>>, 4> sessions;
@@ -186,6 +189,7 @@ pktio_test_sent_type snapshot(uint32_t kind, uint32_t ifhandle, const ctx_packet
 
 zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
 {
+    const int64_t asked = plat_clock_wall_ns();
     if (p == nullptr) {
         return PKTIO_ERR_INVALID;
     }
@@ -210,19 +214,25 @@ zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
     const size_t start = kind == SPIO_CONN_KIND_ETHERNET ? 0 : std::min(network_start(kind, p), end);
     {
         std::lock_guard<std::mutex> lock(st().mu);
+        // Kept for tests to look at, and bounded: a running chassis sends for days.
+        if (st().sent.size() == SENT_KEPT) {
+            st().sent.pop_front();
+        }
         st().sent.push_back(snapshot(kind, ifhandle, p));
     }
-    return pktio::wire_send(kind, ifhandle, p->data.data() + start, end - start);
+    return pktio::wire_send(kind, ifhandle, p->data.data() + start, end - start, nullptr, asked);
 }
 
 } // namespace
 
 namespace pktio {
 
-zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns)
+zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns,
+                 int64_t asked_wall_ns)
 {
+    const int64_t now = asked_wall_ns != 0 ? asked_wall_ns : plat_clock_wall_ns();
     if (tx_wall_ns != nullptr) {
-        *tx_wall_ns = plat_clock_wall_ns(); // in-memory and relayed: it leaves now
+        *tx_wall_ns = now; // in-memory and relayed: it leaves now
     }
     uint32_t peer = 0;
     bool is_linux = false;
@@ -235,14 +245,14 @@ zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t 
         peer = it->second.peer;
         is_linux = it->second.is_linux;
     }
-    if (zerrno relayed = 0; relay_send(kind, ifhandle, bytes, len, &relayed)) {
+    if (zerrno relayed = 0; relay_send(kind, ifhandle, bytes, len, now, &relayed)) {
         return relayed;
     }
     if (is_linux) {
         return linux_send(kind, ifhandle, bytes, len, tx_wall_ns);
     }
     if (peer != 0) {
-        ctx_packet_type *rx = rx_packet_make(kind, peer, bytes, len, {}, true);
+        ctx_packet_type *rx = rx_packet_make(kind, peer, bytes, len, timestamp_bytes(now), true);
         if (rx != nullptr) {
             deliver(kind, peer, rx);
         }
@@ -848,7 +858,7 @@ zerrno pktio_test_link(uint32_t ifhandle_a, uint32_t ifhandle_b)
 std::vector<pktio_test_sent_type> pktio_test_sent()
 {
     std::lock_guard<std::mutex> lock(st().mu);
-    return st().sent;
+    return {st().sent.begin(), st().sent.end()};
 }
 
 void pktio_test_sent_clear()

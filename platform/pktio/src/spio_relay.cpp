@@ -40,6 +40,11 @@ uint32_t get32(const uint8_t *p)
            p[3];
 }
 
+uint64_t get64(const uint8_t *p)
+{
+    return static_cast<uint64_t>(get32(p)) << 32 | get32(p + 4);
+}
+
 bool kind_ok(uint32_t kind)
 {
     return pktio::kind_index(kind) != 0;
@@ -75,8 +80,8 @@ relay_type &relay()
 
 void on_notice(sockmsg_client_type *, uint16_t service, uint16_t type, const uint8_t *data, uint32_t length, void *)
 {
-    if (service != PKTIO_RELAY_SERVICE_ID || type != PKTIO_RELAY_WIRE_RX || length < 8 ||
-        length - 8 > PKTIO_RELAY_MAX_FRAME)
+    if (service != PKTIO_RELAY_SERVICE_ID || type != PKTIO_RELAY_WIRE_RX || length < PKTIO_RELAY_FRAME_HEADER ||
+        length - PKTIO_RELAY_FRAME_HEADER > PKTIO_RELAY_MAX_FRAME)
         return;
     const uint32_t ifhandle = get32(data), kind = get32(data + 4);
     {
@@ -85,7 +90,9 @@ void on_notice(sockmsg_client_type *, uint16_t service, uint16_t type, const uin
         if (r.relayed.count(ifhandle) == 0 || !kind_ok(kind))
             return;
     }
-    ctx_packet_type *rx = pktio::rx_packet_make(kind, ifhandle, data + 8, length - 8, {}, true);
+    const auto sent = static_cast<int64_t>(get64(data + 8));
+    ctx_packet_type *rx = pktio::rx_packet_make(kind, ifhandle, data + PKTIO_RELAY_FRAME_HEADER,
+                                                length - PKTIO_RELAY_FRAME_HEADER, pktio::timestamp_bytes(sent), true);
     if (rx != nullptr)
         pktio::deliver(kind, ifhandle, rx);
 }
@@ -160,7 +167,7 @@ zerrno connect_locked(relay_type &r)
 
 namespace pktio {
 
-bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, zerrno *rc)
+bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t sent_wall_ns, zerrno *rc)
 {
     relay_type &r = relay();
     std::lock_guard<std::mutex> g(r.lock);
@@ -174,9 +181,10 @@ bool relay_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t l
     if (*rc != 0)
         return true;
     std::vector<uint8_t> b;
-    b.reserve(8 + len);
+    b.reserve(PKTIO_RELAY_FRAME_HEADER + len);
     put32(b, ifhandle);
     put32(b, kind);
+    put64(b, static_cast<uint64_t>(sent_wall_ns));
     b.insert(b.end(), bytes, bytes + len);
     if (sockmsg_client_send(r.client, PKTIO_RELAY_SERVICE_ID, PKTIO_RELAY_WIRE_FRAME, b.data(),
                             static_cast<uint32_t>(b.size())) != 0)
@@ -353,8 +361,8 @@ void on_frame(sockmsg_session_type *session, sockmsg_call_type *call, const uint
     host_type &h = host();
     std::lock_guard<std::mutex> g(h.lock);
     auto *hs = static_cast<host_session_type *>(sockmsg_session_state(session, PKTIO_RELAY_SERVICE_ID));
-    if (length < 8 || length - 8 > PKTIO_RELAY_MAX_FRAME || hs == nullptr || hs->ends.count(get32(data)) == 0 ||
-        !kind_ok(get32(data + 4))) {
+    if (length < PKTIO_RELAY_FRAME_HEADER || length - PKTIO_RELAY_FRAME_HEADER > PKTIO_RELAY_MAX_FRAME ||
+        hs == nullptr || hs->ends.count(get32(data)) == 0 || !kind_ok(get32(data + 4))) {
         h.counts.dropped++;
         return reply(call, PKTIO_ERR_INVALID);
     }

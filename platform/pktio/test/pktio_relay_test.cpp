@@ -32,6 +32,7 @@ struct frame_type {
     uint32_t ifhandle;
     std::vector<uint8_t> bytes;
     bool timestamped;
+    uint8_t stamp[CTX_TIMESTAMP_LEN];
 };
 std::vector<frame_type> received;
 
@@ -45,9 +46,8 @@ void on_rx(uint32_t count, ctx_packet_type **packets)
         f.bytes.resize(length);
         size_t n = 0;
         ctx_read(packets[i], CTX_LAYER_FRAME, 0, f.bytes.data(), length, &n);
-        uint8_t ts[CTX_TIMESTAMP_LEN];
         size_t ts_len = 0;
-        f.timestamped = ctx_get_varlength(packets[i], CTX_OPT_TIMESTAMP, ts, sizeof ts, &ts_len) == 0;
+        f.timestamped = ctx_get_varlength(packets[i], CTX_OPT_TIMESTAMP, f.stamp, sizeof f.stamp, &ts_len) == 0;
         received.push_back(f);
     }
     ctx_free(packets, count);
@@ -206,25 +206,55 @@ TEST_F(RelayTest, BadFramesAndRegistrationsAreRefusedToTheirClientOnly)
         return rc != 0 ? rc : status;
     };
     const pktio_relay_counts_type before = counts();
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {0, 0, 1}), PKTIO_ERR_INVALID);                      // truncated
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {2, 0, 1, 0, 0, 0, 0, 20, 1}), PKTIO_ERR_INVALID);   // not its end
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0}), PKTIO_ERR_INVALID);                   // truncated
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 9}), PKTIO_ERR_NO_LINK); // no such end
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER_PEER, {}), PKTIO_ERR_INVALID);                     // no name
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x20, 2, 0, 1, 0}), PKTIO_ERR_INVALID); // another node
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 0}), 0u);                // Gi0/1/0/0
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {0, 0, 1}), PKTIO_ERR_INVALID); // truncated
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {2, 0, 1, 0, 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
+              PKTIO_ERR_INVALID);                                                                   // not its end
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {1, 0, 1, 0, 0, 0, 0, 20, 0, 0, 0}), PKTIO_ERR_INVALID); // no send time
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0}), PKTIO_ERR_INVALID);                       // truncated
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 9}), PKTIO_ERR_NO_LINK);     // no such end
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER_PEER, {}), PKTIO_ERR_INVALID);                         // no name
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x20, 2, 0, 1, 0}), PKTIO_ERR_INVALID);     // another node
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x10, 1, 0, 1, 0}), 0u);                    // Gi0/1/0/0
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_REGISTER_PEER, {'g', 'r', 'a', 'n', 'd', 'm', 'a', 's', 't', 'e', 'r'}),
               PKTIO_ERR_INVALID); // a node's connection cannot also be a peer
     std::vector<uint8_t> big = {1, 0, 1, 0, 0, 0, 0, 20};
-    big.resize(8 + PKTIO_RELAY_MAX_FRAME + 1);
+    big.resize(PKTIO_RELAY_FRAME_HEADER + PKTIO_RELAY_MAX_FRAME + 1);
     EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, big), PKTIO_ERR_INVALID);
-    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {1, 0, 1, 0, 0, 0, 0, 99, 1}), PKTIO_ERR_INVALID); // no such kind
-    EXPECT_EQ(counts().dropped, before.dropped + 4);
+    EXPECT_EQ(call(PKTIO_RELAY_WIRE_FRAME, {1, 0, 1, 0, 0, 0, 0, 99, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
+              PKTIO_ERR_INVALID); // no such kind
+    EXPECT_EQ(counts().dropped, before.dropped + 5);
     sockmsg_client_close(raw);
 
     ASSERT_EQ(send(GI0, frame(3)), 0u);
     ASSERT_TRUE(run_until(evm, [] { return !received.empty(); }));
     EXPECT_EQ(received[0].bytes, frame(3));
+}
+
+// The far end's receive stamp is the time the frame left, however long the relay took: the link
+// is a cable of no length.
+TEST_F(RelayTest, ARelayedFrameIsStampedWithTheTimeItLeft)
+{
+    sockmsg_client_type *far = nullptr;
+    ASSERT_EQ(sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &far), 0u);
+    auto call = [far](uint16_t type, const std::vector<uint8_t> &req) {
+        uint32_t status = 0;
+        const zerrno rc = sockmsg_client_call(far, PKTIO_RELAY_SERVICE_ID, type, req.data(),
+                                              static_cast<uint32_t>(req.size()), &status, nullptr);
+        return rc != 0 ? rc : status;
+    };
+    ASSERT_EQ(call(PKTIO_RELAY_WIRE_REGISTER, {0, 0, 0, 0x20, 2, 0, 1, 0}), 0u); // Gi0/2/0/0
+    // Left at 1000 s and 5 ns past the epoch, long before it arrives.
+    std::vector<uint8_t> req = {2, 0, 1, 0, 0, 0, 0, 20, 0, 0, 0, 0xe8, 0xd4, 0xa5, 0x10, 0x05};
+    const std::vector<uint8_t> f = frame(4);
+    req.insert(req.end(), f.begin(), f.end());
+    ASSERT_EQ(call(PKTIO_RELAY_WIRE_FRAME, req), 0u);
+    ASSERT_TRUE(run_until(evm, [] { return !received.empty(); }));
+    sockmsg_client_close(far);
+    EXPECT_EQ(received[0].bytes, f);
+    ASSERT_TRUE(received[0].timestamped);
+    const uint8_t seconds_1000_plus_5_ns[CTX_TIMESTAMP_LEN] = {0, 0, 0, 0, 0x03, 0xe8, 0, 0, 0, 5};
+    EXPECT_EQ(std::vector<uint8_t>(received[0].stamp, received[0].stamp + CTX_TIMESTAMP_LEN),
+              std::vector<uint8_t>(seconds_1000_plus_5_ns, seconds_1000_plus_5_ns + CTX_TIMESTAMP_LEN));
 }
 
 // A process outside the chassis names itself as the simulated peer of an interface and exchanges

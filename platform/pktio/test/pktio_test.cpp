@@ -311,6 +311,23 @@ TEST_F(SpioTest, LinkCarriesFramesToTheAttachedPeer)
     EXPECT_EQ(pktio_test_sent()[0].ifhandle, 0x10u);
 }
 
+// A long-running process sends without end: only the last packets are kept for a test to see.
+TEST_F(SpioTest, TheSentLogKeepsTheLastPacketsOnly)
+{
+    attach(eth, {0x10});
+    constexpr uint32_t kept = 65536;
+    for (uint32_t i = 0; i < kept + 3; ++i) {
+        std::vector<uint8_t> f(60, 0);
+        f[0] = static_cast<uint8_t>(i);
+        ctx_packet_type *p = frame(0x10, f);
+        ASSERT_EQ(spio_pd_intf_send(eth, 1, &p, 1, 0), 0u);
+    }
+    const auto sent = pktio_test_sent();
+    ASSERT_EQ(sent.size(), kept);
+    EXPECT_EQ(sent.front().bytes[0], 3u);
+    EXPECT_EQ(sent.back().bytes[0], static_cast<uint8_t>(kept + 2));
+}
+
 TEST_F(SpioTest, SendFailuresAreReportedAndNothingLeaves)
 {
     attach(eth, {0x10});
