@@ -48,8 +48,9 @@ uint32_t sysmgr_host_config_appeared(uint32_t node);
 // The daemon's watch on the configuration database (library plat_sysmgr_config): items below
 // "/cfg/if/act/<interface>/ptp/" that are created or set call sysmgr_host_config_appeared for
 // the nodes that have that interface. Started only when a process is marked restart_on_config.
-// With a chassis it also scopes the database: the items of an interface the chassis places on a
-// node reach only that node's processes (nodra_service_set_scope).
+// With a chassis it also scopes the database: the configuration items of an interface the chassis
+// places on a node reach only that node's processes, and its operational items (below ".../if/")
+// are asked of that node's providers (nodra_service_set_scope).
 zerrno sysmgr_config_watch_init(event_mgr_type *evm, sockmsg_server_type *server);
 void sysmgr_config_watch_shutdown(void);
 

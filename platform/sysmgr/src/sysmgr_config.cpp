@@ -37,24 +37,46 @@ std::string interface_of(const char *path)
     return at == std::string::npos ? "" : p.substr(0, at);
 }
 
-// Items of an interface the chassis places on a node go to that node's processes only, as a
-// distributed router hands each line card the configuration of its own interfaces. Clients the
-// manager did not start (tools, tests, this watch) and items of interfaces the chassis does not
-// name are not scoped.
+// The chassis interface a database path is about, if any: configuration below "/cfg/if/act/"
+// (the name runs to "/ptp/"), operational data and actions below an ".../if/" (the name runs to
+// the end, or to what follows it of the item).
+const chassis_node_type *node_of_path(const chassis_desc_type *chassis, std::string_view path)
+{
+    constexpr std::string_view config = "/cfg/if/act/";
+    std::string_view rest;
+    if (path.starts_with(config)) {
+        rest = path.substr(config.size());
+        const size_t ptp = rest.find("/ptp/");
+        if (ptp == std::string_view::npos)
+            return nullptr;
+        rest = rest.substr(0, ptp);
+    } else if (path.starts_with("/oper/") || path.starts_with("/action/")) {
+        const size_t at = path.find("/if/");
+        if (at == std::string_view::npos)
+            return nullptr;
+        rest = path.substr(at + 4);
+    } else {
+        return nullptr;
+    }
+    for (const chassis_node_type &node : chassis->nodes)
+        for (const chassis_intf_type &intf : node.interfaces)
+            if (rest.starts_with(intf.name) && (rest.size() == intf.name.size() || rest[intf.name.size()] == '/'))
+                return &node;
+    return nullptr;
+}
+
+// An interface's items, configuration and operational data, are the business of its node's
+// processes only, as a distributed router hands each line card the configuration of its own
+// interfaces and asks it for their state. Clients the manager did not start (tools, tests, this
+// watch) and paths of interfaces the chassis does not name are not scoped.
 bool item_for_client(int32_t pid, std::string_view path)
 {
-    constexpr std::string_view interfaces = "/cfg/if/act/";
-    if (!path.starts_with(interfaces))
-        return true;
-    const std::string name = interface_of(std::string(path.substr(interfaces.size())).c_str());
     const chassis_desc_type *chassis = sysmgr_chassis();
     uint32_t client_node = 0;
-    if (name.empty() || chassis == nullptr || !sysmgr_host_node_of(pid, &client_node))
+    if (chassis == nullptr || !sysmgr_host_node_of(pid, &client_node))
         return true;
-    for (const chassis_node_type &node : chassis->nodes)
-        if (chassis_find_intf(&node, name) != nullptr)
-            return node.node_id == client_node;
-    return true;
+    const chassis_node_type *node = node_of_path(chassis, path);
+    return node == nullptr || node->node_id == client_node;
 }
 
 zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)

@@ -1,6 +1,7 @@
 // A program shaped like an agent: it finds its node, joins the "PTP" channel, says it is ready
 // and serves its event loop until killed. With the argument "exit" it says it is leaving and
-// ends instead; with "leave-on-config" it leaves at the first interface item it is told of.
+// ends instead; with "leave-on-config" it leaves at the first interface item it is told of, and
+// until then answers every operational read below "/oper/if/" with its node id.
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,13 @@ zerrno leave(const nodra_notify_event_info_td *, void *, const void *)
 {
     sysmgr_proc_exiting();
     _exit(0);
+}
+
+uint32_t my_node = 0;
+
+zerrno answer_node(nodra_edm_request_td *request, void *)
+{
+    return nodra_edm_reply_set(request, NODRA_ITEM_DATATYPE_UINT32, &my_node, sizeof my_node);
 }
 
 } // namespace
@@ -40,6 +48,13 @@ int main(int argc, char **argv)
         if (nodra_bind(&db, "/cfg/if/act/", 0) != 0 ||
             nodra_register_notification(db, ".*/ptp/", NODRA_EVENT_CREATE | NODRA_EVENT_SET, 0, leave, evm, nullptr,
                                         nullptr, 0, &reg) != 0)
+            return 1;
+        my_node = node;
+        nodra_conn_td *oper = nullptr;
+        nodra_edm_fns_td fns;
+        nodra_edm_fns_init(&fns);
+        fns.get = answer_node;
+        if (nodra_bind(&oper, "/oper/if/", 0) != 0 || nodra_register_edm2(oper, ".*", &fns, evm, nullptr, 0, &reg) != 0)
             return 1;
     }
     if (sysmgr_proc_ready() != 0)

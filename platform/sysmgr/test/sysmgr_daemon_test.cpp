@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -178,8 +179,8 @@ TEST(SysmgrDaemon, ConfigurationForANodeStartsItsAgentAgain)
     std::filesystem::remove_all(dir);
 }
 
-// The items of an interface reach the processes of the interface's node only; those of an
-// interface the chassis does not name reach every node's.
+// The items of an interface reach the processes of the interface's node only, and its operational
+// items are asked of them; the items of an interface the chassis does not name reach every node's.
 TEST(SysmgrDaemon, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
 {
     char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
@@ -207,6 +208,21 @@ TEST(SysmgrDaemon, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
     setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
     for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
         ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "ready"; })) << node;
+
+    // Each interface's operational items are asked of its own node's agent.
+    for (const auto &[interface, node] : {std::pair{"Gi0/1/0/0", 0x10u}, std::pair{"Gi0/2/0/0", 0x20u}}) {
+        nodra_conn_td *oper = nullptr;
+        ASSERT_EQ(nodra_bind(&oper, "/oper/if/", 0), 0u);
+        uint32_t type = NODRA_ITEM_DATATYPE_UINT32, length = 0;
+        void *data = nullptr;
+        ASSERT_EQ(nodra_item_get(oper, interface, &type, &data, &length, 0), 0u) << interface;
+        uint32_t answered = 0;
+        ASSERT_EQ(length, sizeof answered);
+        memcpy(&answered, data, sizeof answered);
+        free(data);
+        EXPECT_EQ(answered, node) << interface;
+        nodra_unbind(oper);
+    }
 
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/2/0/0/ptp/pi/enable", true), 0u);
     EXPECT_TRUE(wait_for([&] { return row_of(c, "agent", "0/2/CPU0").state == "stopped"; }));
