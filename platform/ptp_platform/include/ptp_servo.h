@@ -5,8 +5,9 @@
 // Offset from master = (t2 - t1) - mean path delay, the mean path delay being half the round
 // trip ((t2 - t1) + (t4 - t3)) / 2, smoothed. An offset above the step threshold is stepped
 // out at once; below it the frequency correction is
-//     correction = -(kp * offset / T + drift),   drift += ki * offset / T
-// per Sync interval T, so that the drift term learns the clock's frequency error.
+//     correction = -(kp * offset + drift),   drift += ki * offset * T
+// for each Sync, T its interval, so that the drift term learns the clock's frequency error. The
+// gains are per second, whatever the Sync rate and however the samples are grouped.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,8 @@ struct ptp_servo_timestamp_type {
 };
 
 struct ptp_servo_config_type {
-    double kp;                  // share of the offset corrected per Sync interval
-    double ki;                  // share of the offset added to the drift per Sync interval
+    double kp;                  // per second: ppb of correction per ns of offset
+    double ki;                  // per second squared: ppb of drift per ns of offset and second
     int64_t step_threshold_ns;  // a larger offset is stepped out
     int64_t lock_threshold_ns;  // a smaller offset counts towards phase alignment
     uint32_t lock_samples;      // consecutive such offsets to be phase-aligned
@@ -28,7 +29,7 @@ struct ptp_servo_config_type {
 };
 
 inline constexpr ptp_servo_config_type PTP_SERVO_CONFIG_DEFAULT = {
-    0.7, 0.3, 1'000'000, 1'000, 8, 500'000.0, 5'000'000'000ull,
+    1.0, 0.25, 1'000'000, 1'000, 8, 500'000.0, 5'000'000'000ull,
 };
 
 // Servo states (the values of ptp_platform_servo_status_type).
@@ -52,6 +53,7 @@ struct ptp_servo_type {
     double correction_ppb; // applied to the clock now
     uint32_t locked_samples;
     uint64_t last_sample_mono_ns;
+    uint64_t settle_until_ns; // after a step: samples heard before this may predate it
     bool ever_sampled;
 };
 

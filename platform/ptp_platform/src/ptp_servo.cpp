@@ -13,6 +13,9 @@ constexpr double MIN_INTERVAL_S = 1.0 / 256;
 constexpr double MAX_INTERVAL_S = 16.0;
 // Weight of a new delay measurement in the smoothed mean path delay.
 constexpr double DELAY_WEIGHT = 1.0 / 8;
+// After a step, samples heard within this time may have been measured before it (the agents
+// forward them in batches) and are not used: paired with the stepped clock they would step it back.
+constexpr uint64_t STEP_SETTLE_NS = 500'000'000;
 
 void set_status(ptp_servo_type *servo, uint32_t status, ptp_servo_result_type *result)
 {
@@ -32,7 +35,7 @@ void set_correction(ptp_servo_type *servo, double ppb, ptp_servo_result_type *re
 
 // The offset of a Sync measured against the known delay: a step when it is too large, else one
 // PI step of the frequency correction.
-void steer(ptp_servo_type *servo, int64_t offset, double interval_s, ptp_servo_result_type *result)
+void steer(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t now_ns, ptp_servo_result_type *result)
 {
     servo->offset_ns = offset;
     servo->have_offset = true;
@@ -43,6 +46,7 @@ void steer(ptp_servo_type *servo, int64_t offset, double interval_s, ptp_servo_r
         result->step_ns = -offset;
         // Local timestamps taken before the step no longer pair with later ones.
         servo->have_sync = false;
+        servo->settle_until_ns = now_ns + STEP_SETTLE_NS;
         servo->locked_samples = 0;
         if (servo->status == PTP_SERVO_PHASE_ALIGNED) {
             result->fault = true;
@@ -51,10 +55,13 @@ void steer(ptp_servo_type *servo, int64_t offset, double interval_s, ptp_servo_r
         return;
     }
 
+    // Gains per second, not per sample: the agents forward exchanges in batches, so the servo often
+    // hears of several at once, after it last steered; a per-sample gain would correct the same
+    // offset once for each of them and swing.
     const double bound = servo->config.max_correction_ppb;
-    const double per_second = static_cast<double>(offset) / interval_s;
-    servo->drift_ppb = std::clamp(servo->drift_ppb + servo->config.ki * per_second, -bound, bound);
-    set_correction(servo, -(servo->config.kp * per_second + servo->drift_ppb), result);
+    const auto off = static_cast<double>(offset);
+    servo->drift_ppb = std::clamp(servo->drift_ppb + servo->config.ki * off * interval_s, -bound, bound);
+    set_correction(servo, -(servo->config.kp * off + servo->drift_ppb), result);
 
     if (std::llabs(offset) < servo->config.lock_threshold_ns) {
         servo->locked_samples++;
@@ -123,7 +130,7 @@ void ptp_servo_sync(ptp_servo_type *servo, ptp_servo_timestamp_type t1, ptp_serv
 {
     *result = ptp_servo_result_type{};
     int64_t master_to_slave = 0;
-    if (!servo->running || !ptp_servo_timestamp_diff(t2, t1, &master_to_slave)) {
+    if (!servo->running || now_ns < servo->settle_until_ns || !ptp_servo_timestamp_diff(t2, t1, &master_to_slave)) {
         return;
     }
     double interval_s = servo->nominal_interval_s;
@@ -140,7 +147,7 @@ void ptp_servo_sync(ptp_servo_type *servo, ptp_servo_timestamp_type t1, ptp_serv
     }
     const auto offset =
         static_cast<int64_t>(std::llround(static_cast<double>(master_to_slave) - servo->mean_path_delay_ns));
-    steer(servo, offset, interval_s, result);
+    steer(servo, offset, interval_s, now_ns, result);
 }
 
 void ptp_servo_delay(ptp_servo_type *servo, ptp_servo_timestamp_type t4, ptp_servo_timestamp_type t3, uint64_t now_ns,
@@ -149,7 +156,8 @@ void ptp_servo_delay(ptp_servo_type *servo, ptp_servo_timestamp_type t4, ptp_ser
     *result = ptp_servo_result_type{};
     int64_t master_to_slave = 0;
     int64_t slave_to_master = 0;
-    if (!servo->running || !servo->have_sync || !ptp_servo_timestamp_diff(servo->t2, servo->t1, &master_to_slave) ||
+    if (!servo->running || now_ns < servo->settle_until_ns || !servo->have_sync ||
+        !ptp_servo_timestamp_diff(servo->t2, servo->t1, &master_to_slave) ||
         !ptp_servo_timestamp_diff(t4, t3, &slave_to_master)) {
         return;
     }

@@ -112,19 +112,26 @@ protected:
         plat_clock_use_real();
     }
 
-    // One exchange per Sync interval: Sync at t, Delay-Req 20 ms later, both taking `delay`.
-    void run(uint64_t seconds, uint32_t rate, uint64_t delay)
+    // One exchange per Sync interval: Sync at t, Delay-Req 20 ms later, both taking `delay`. The
+    // servo hears of the exchanges `batch` at a time, as the agents forward them in batches.
+    void run(uint64_t seconds, uint32_t rate, uint64_t delay, uint32_t batch = 1)
     {
         const uint64_t interval = 1'000'000'000ull / rate;
+        std::vector<std::tuple<uint32_t, uint64_t, uint64_t>> heard;
         for (uint64_t i = 0; i < seconds * rate; i++) {
             const uint64_t t = plat_clock_mono_ns();
             const uint64_t t1 = EPOCH_NS + t;
             ASSERT_EQ(plat_clock_advance_ns(delay), 0u);
-            feed(PTP_PLATFORM_TIME_ENTRY_SYNC, t1, sim.local_at(plat_clock_mono_ns()));
+            heard.emplace_back(PTP_PLATFORM_TIME_ENTRY_SYNC, t1, sim.local_at(plat_clock_mono_ns()));
             ASSERT_EQ(plat_clock_advance_ns(20'000'000 - delay), 0u);
             const uint64_t t3 = sim.local_at(plat_clock_mono_ns());
             ASSERT_EQ(plat_clock_advance_ns(delay), 0u);
-            feed(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, EPOCH_NS + plat_clock_mono_ns(), t3);
+            heard.emplace_back(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, EPOCH_NS + plat_clock_mono_ns(), t3);
+            if (heard.size() >= 2 * batch) {
+                for (const auto &[message, master, local] : heard)
+                    feed(message, master, local);
+                heard.clear();
+            }
             ASSERT_EQ(plat_clock_advance_ns(interval - 20'000'000 - delay), 0u);
         }
     }
@@ -132,6 +139,29 @@ protected:
     event_mgr_type *evm = nullptr;
     ptp_platform_servo_status_fn status_fn = nullptr;
 };
+
+// The agents forward their timing in batches, so the servo hears of an exchange up to a few Sync
+// intervals late, after it last steered: it must not over-correct and swing.
+TEST_F(ServoConvergence, LocksAndStaysLockedWhenExchangesArriveInBatches)
+{
+    sim = sim_clock_type{};
+    sim.t_ref = plat_clock_mono_ns();
+    sim.phase_ns = 3'000'000;
+    sim.error_ppb = 40'000;
+    ptp_platform_servo_start_in_type start{};
+    start.use_flags = PTP_PLATFORM_SERVO_USE_TIME | PTP_PLATFORM_SERVO_USE_FREQ;
+    start.sync_rate = 16;
+    start.delay_req_rate = 16;
+    ptp_platform_servo_start_info_type started{};
+    ASSERT_EQ(ptp_platform_servo_start(&start, &started), 0u);
+
+    run(60, 16, 150'000, 3);
+
+    EXPECT_EQ(sim.steps, 1u);
+    EXPECT_LT(std::fabs(sim.offset_at(plat_clock_mono_ns())), 100.0);
+    EXPECT_EQ(states_reported,
+              (std::vector<uint32_t>{PTP_PLATFORM_SERVO_STATUS_ACQUIRING, PTP_PLATFORM_SERVO_STATUS_PHASE_ALIGNED}));
+}
 
 TEST_F(ServoConvergence, StepsThenSlewsAKnownOffsetAndFrequencyErrorOutWithinAMinute)
 {
