@@ -209,16 +209,18 @@ ptp4l_conf() {
 }
 
 # The grandmaster stands for one locked to a primary reference: its time and frequency are
-# traceable, which is what makes the chassis' platform clock follow PTP. ptp4l takes that from
-# its management interface only, and only once it is grandmaster (its own settings replace an
-# earlier one), so the settings are sent until its time properties show them. In the background.
+# traceable, which is what makes the chassis' platform clock follow PTP. Its time is the host's
+# system clock, UTC, so it announces an arbitrary timescale rather than PTP's (a free-running
+# ptp4l slave on the system clock would take PTP time for TAI and be 37 s off). ptp4l takes these
+# from its management interface only, and only once it is grandmaster (its own settings replace
+# an earlier one), so they are sent until its time properties show them. In the background.
 gm_traceable() {
     local domain=$1 i
     for i in $(seq 100); do
         pmc -u -b 0 -d "$domain" -s "$RUN/ptp4l-gm.sock" -i "$RUN/pmc.sock" "GET TIME_PROPERTIES_DATA_SET" 2>/dev/null |
             grep -q "timeTraceable *1" && return 0
         pmc -u -b 0 -d "$domain" -s "$RUN/ptp4l-gm.sock" -i "$RUN/pmc.sock" \
-            "SET GRANDMASTER_SETTINGS_NP clockClass 6 clockAccuracy 0x21 offsetScaledLogVariance 0x4e5d currentUtcOffset 37 leap61 0 leap59 0 currentUtcOffsetValid 1 ptpTimescale 1 timeTraceable 1 frequencyTraceable 1 timeSource 0x20" >/dev/null 2>&1
+            "SET GRANDMASTER_SETTINGS_NP clockClass 6 clockAccuracy 0x21 offsetScaledLogVariance 0x4e5d currentUtcOffset 37 leap61 0 leap59 0 currentUtcOffsetValid 0 ptpTimescale 0 timeTraceable 1 frequencyTraceable 1 timeSource 0x20" >/dev/null 2>&1
         sleep 0.2
     done
     say "run.sh: could not mark the ptp4l grandmaster's time as traceable; the chassis will not follow it"
@@ -268,20 +270,24 @@ percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N sam
         END {
             if (n == 0) { print "no samples"; exit }
             split("50 90 99", p, " ")
-            for (i = 1; i <= 3; i++) { r = int(p[i] / 100 * n + 0.999999); if (r < 1) r = 1; printf "p%s %d ns, ", p[i], a[r] }
+            for (i = 1; i <= 3; i++) { r = int(p[i] / 100 * n + 0.999999); if (r < 1) r = 1; printf "p%s %.0f ns, ", p[i], a[r] }
             printf "(%d samples)\n", n
         }'
 }
+settled() { # values on standard input, one a line: those after the last one of 1 ms or more
+    sed 's/^-//' | awk '{ a[++n] = $1; if ($1 >= 1000000) last = n } END { for (i = last + 1; i <= n; i++) print a[i] }'
+}
 summary() {
     say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
-    local why="the controller program quorrin is not built"
-    case " $BUILT " in *" quorrin "*) why="this script does not read the servo's reports yet" ;; esac
-    say "  time to lock of the chassis clock: not measured ($why)"
-    say "  chassis clock against the grandmaster: not measured ($why)"
+    if [ -s "$RUN/watch.summary" ]; then
+        sed 's/^/  /' "$RUN/watch.summary"
+    else
+        say "  the chassis clock: not measured (the watch of the chassis did not report)"
+    fi
     if [ "$MODE" = ptp4l ]; then
         local offsets
         offsets=$(sed -n 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' "$RUN/slave.log" 2>/dev/null)
-        say "  slave against the chassis, ptp4l's offset rms per second: $(printf '%s\n' "$offsets" | sed '/^$/d' | percentiles)"
+        say "  slave against the chassis, ptp4l's offset rms per second once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
     else
         local line
         line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)
@@ -309,6 +315,11 @@ ctl show nodes >/dev/null 2>&1 || {
     exit 1
 }
 ctl show nodes | sed 's/^/[chassis] /'
+# The active route processor runs the controller, whose items say the grandmaster and the servo.
+CONTROLLER=$(ctl show nodes | awk '$3 == "rp" && $4 == "active" { sub(/^0x/, "", $2); print $2; exit }')
+rm -f "$RUN/watch.summary"
+start watch "$BUILD/tests/watch/chassis_watch" --controller-node "${CONTROLLER:-100}" --summary "$RUN/watch.summary" \
+    --interface Gi0/1/0/1 --interface Gi0/2/0/1
 
 if [ "$MODE" = ptp4l ]; then
     start_ptp4l l2

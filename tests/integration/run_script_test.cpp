@@ -1,6 +1,7 @@
 // The main job's script: it brings up the chassis and its peers, and on Ctrl-C (SIGINT to its
 // process group, as a terminal sends it) or SIGTERM (to the script alone) it stops every process
-// it started and leaves no network namespace, veth or clock object behind.
+// it started and leaves no network namespace, veth or clock object behind. Left to run, the
+// chassis locks to the grandmaster and serves the slave.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,7 +66,7 @@ struct run_type {
     std::string text; // everything it printed so far
 };
 
-run_type start_run(const std::string &run_dir, bool simulated)
+run_type start_run(const std::string &run_dir, bool simulated, const char *seconds = "600")
 {
     int fds[2];
     if (pipe(fds) != 0) {
@@ -78,7 +80,8 @@ run_type start_run(const std::string &run_dir, bool simulated)
         close(fds[0]);
         close(fds[1]);
         setenv("PTP_RUN_DIR", run_dir.c_str(), 1);
-        std::vector<const char *> argv = {"/bin/bash", RUN_SCRIPT, "--build-dir", BUILD_DIR, "--seconds", "600"};
+        std::vector<const char *> argv = {"/bin/bash", RUN_SCRIPT, "--build-dir",     BUILD_DIR,
+                                          "--seconds", seconds,    "--phase-seconds", "600"};
         if (simulated) {
             argv.push_back("--simulated");
         }
@@ -163,6 +166,92 @@ TEST_P(RunScriptTest, StopsEverythingItStartedAndLeavesNothingBehind)
     }
     std::filesystem::remove_all(run_dir);
 }
+
+// The number a pattern's first group captures in text, or -1.
+double number_after(const std::string &text, const std::string &pattern)
+{
+    std::smatch m;
+    return std::regex_search(text, m, std::regex(pattern)) ? std::stod(m[1].str()) : -1;
+}
+
+// Whether the lines appear in text in this order.
+::testing::AssertionResult in_order(const std::string &text, const std::vector<std::string> &lines)
+{
+    size_t at = 0;
+    for (const std::string &line : lines) {
+        const size_t found = text.find(line, at);
+        if (found == std::string::npos)
+            return ::testing::AssertionFailure() << "missing, or out of order: \"" << line << "\"";
+        at = found + line.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+class MainJobTest : public ::testing::TestWithParam<bool> {};
+
+// The G.8275.1-style configuration over Ethernet: line card 0/1's port follows the grandmaster
+// (Listen, Passive, Uncalibrated, Slave), the controller chooses it and its servo locks, the
+// chassis advertises it one step removed, and line card 0/2's port serves the slave as Master.
+// Bounds allow for software timestamps in a sanitizer build on a busy machine.
+TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
+{
+    const bool simulated = GetParam();
+    if (!simulated) {
+        if (const std::string missing = scenario::ptp4l_missing_prerequisite(); !missing.empty()) {
+            GTEST_SKIP() << missing;
+        }
+    }
+    char tmpl[] = "/tmp/main_job_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    run_type r = start_run(run_dir, simulated, "75");
+    ASSERT_GT(r.pid, 0);
+    read_until(r, "\x01"); // to the end of its output
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    std::filesystem::remove_all(run_dir);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.text;
+
+    EXPECT_TRUE(in_order(
+        r.text, {"[watch] port Gi0/1/0/1: Initializing -> Listen", "[watch] port Gi0/1/0/1: Listen -> Passive",
+                 "[watch] port Gi0/1/0/1: Passive -> Uncalibrated", "[watch] port Gi0/1/0/1: Uncalibrated -> Slave"}))
+        << r.text;
+    EXPECT_TRUE(in_order(
+        r.text, {"[watch] port Gi0/2/0/1: Initializing -> Listen", "[watch] port Gi0/2/0/1: Listen -> Master"}))
+        << r.text;
+    std::smatch gm;
+    ASSERT_TRUE(std::regex_search(
+        r.text, gm,
+        std::regex(R"(\[watch\] controller's grandmaster: clock (\S+) class 6, heard on interface 0x01000101)")))
+        << r.text;
+    EXPECT_TRUE(in_order(
+        r.text, {gm[0].str(), "[watch] servo: Freerun -> Acquiring", "[watch] servo: Acquiring -> PhaseAligned"}))
+        << r.text;
+    EXPECT_NE(r.text.find("[watch] advertised: clock " + gm[1].str() + " class 6, steps removed 1"), std::string::npos)
+        << r.text;
+
+    const double lock_s = number_after(r.text, R"(time to lock of the chassis clock: ([0-9.]+) s)");
+    EXPECT_GE(lock_s, 0) << r.text;
+    EXPECT_LE(lock_s, 40) << r.text;
+    const std::string chassis = R"(chassis clock against the grandmaster since the lock, \|offset\|: )";
+    EXPECT_LE(number_after(r.text, chassis + R"(p50 ([0-9]+) ns)"), 5000) << r.text;
+    EXPECT_LE(number_after(r.text, chassis + R"(p50 [0-9]+ ns, p90 ([0-9]+) ns)"), 50000) << r.text;
+    if (simulated) {
+        // The simulated slave runs 40 ms behind the host clock, the grandmaster 2.5 ms ahead.
+        const double p50 =
+            number_after(r.text, R"(slave: summary: [0-9]+ exchanges; \|offset\| from master p50 ([0-9]+) ns)");
+        EXPECT_NEAR(p50, 42500000, 50000) << r.text;
+    } else {
+        EXPECT_LE(number_after(r.text, R"(slave against the chassis, .* once settled .*: p50 ([0-9]+) ns)"), 20000)
+            << r.text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &i) {
+                             return std::string(i.param ? "Simulated" : "Ptp4l");
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Runs, RunScriptTest,
                          ::testing::Values(case_type{"SimulatedCtrlC", true, true},

@@ -133,7 +133,9 @@ void put_header(const endpoint_type *e, uint8_t *m, uint8_t type, size_t len, ui
 }
 
 // Sends one PTP message (len bytes at msg) to the PTP multicast address.
-void send_msg(endpoint_type *e, const uint8_t *msg, size_t len)
+// Sends one message; with sent_ns, the time it leaves is read as late as can be, just before the
+// send, as a software transmit stamp would be.
+void send_msg(endpoint_type *e, const uint8_t *msg, size_t len, int64_t *sent_ns = nullptr)
 {
     std::array<uint8_t, ETH_HDR + DELAY_RESP_LEN + 16> f{};
     if (len > f.size() - ETH_HDR) {
@@ -151,6 +153,9 @@ void send_msg(endpoint_type *e, const uint8_t *msg, size_t len)
     ctx_write(p, CTX_LAYER_FRAME, 0, f.data(), ETH_HDR + len, &n);
     ctx_set_u32(p, CTX_OPT_OUT_IFHANDLE, e->ifhandle);
     ctx_set_u32(p, CTX_OPT_CURRENT_LENGTH, static_cast<uint32_t>(ETH_HDR + len));
+    if (sent_ns != nullptr) {
+        *sent_ns = now_ns(e);
+    }
     if (spio_pd_intf_send(e->conn, 1, &p, 1, 1) == 0) {
         e->counts.sent++;
     }
@@ -169,8 +174,10 @@ void gm_announce(evm_alarm_type *alarm, void *ctx)
 {
     auto *e = static_cast<endpoint_type *>(ctx);
     uint8_t m[ANNOUNCE_LEN] = {};
-    put_header(e, m, PTP_MSG_ANNOUNCE, sizeof m, PTP_FLAG_PTP_TIMESCALE | PTP_FLAG_UTC_OFFSET_VALID, e->announce_seq++,
-               5, e->gm.log_announce_interval);
+    put_header(e, m, PTP_MSG_ANNOUNCE, sizeof m,
+               PTP_FLAG_PTP_TIMESCALE | PTP_FLAG_UTC_OFFSET_VALID | PTP_FLAG_TIME_TRACEABLE |
+                   PTP_FLAG_FREQUENCY_TRACEABLE,
+               e->announce_seq++, 5, e->gm.log_announce_interval);
     put_timestamp(m + 34, now_ns(e));
     ptp_wire_put16(m + 44, 37); // current UTC offset
     m[47] = e->gm.priority1;
@@ -191,9 +198,8 @@ void gm_sync(evm_alarm_type *alarm, void *ctx)
     const uint16_t seq = e->sync_seq++;
     uint8_t m[SYNC_LEN] = {};
     put_header(e, m, PTP_MSG_SYNC, sizeof m, FLAG_TWO_STEP | PTP_FLAG_PTP_TIMESCALE, seq, 0, e->gm.log_sync_interval);
-    // Software time stamps: the send time is read just before the send, as the kernel's would be.
-    const int64_t t1 = now_ns(e);
-    send_msg(e, m, sizeof m);
+    int64_t t1 = 0;
+    send_msg(e, m, sizeof m, &t1);
     uint8_t f[SYNC_LEN] = {};
     put_header(e, f, PTP_MSG_FOLLOW_UP, sizeof f, PTP_FLAG_PTP_TIMESCALE, seq, 2, e->gm.log_sync_interval);
     put_timestamp(f + 34, t1);
@@ -288,10 +294,9 @@ void slave_delay_req(endpoint_type *e)
     uint8_t m[SYNC_LEN] = {};
     e->delay_seq++;
     put_header(e, m, PTP_MSG_DELAY_REQ, sizeof m, 0, e->delay_seq, 1, LOG_INTERVAL_NONE);
-    e->t3 = now_ns(e);
-    put_timestamp(m + 34, e->t3);
+    put_timestamp(m + 34, now_ns(e)); // originTimestamp: roughly; t3 is the send time below
     e->delay_pending = true;
-    send_msg(e, m, sizeof m);
+    send_msg(e, m, sizeof m, &e->t3);
 }
 
 void slave_in(endpoint_type *e, const uint8_t *m, const ptp_msg_hdr_fields_type &h, int64_t rx_ns)
