@@ -103,6 +103,7 @@ done
 # ---- Clean-up: whatever happens, nothing is left behind ----
 
 PIDS=()
+HELPERS=() # the script's own background work (among PIDS), stopped with SIGTERM
 NETNS=()
 VETHS=()
 STOPPING=0
@@ -111,6 +112,7 @@ cleanup() {
     STOPPING=1
     trap '' INT TERM
     local pid
+    for pid in "${HELPERS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     for pid in "${PIDS[@]}"; do kill -INT "$pid" 2>/dev/null; done
     for _ in $(seq 50); do
         local alive=0
@@ -215,6 +217,7 @@ ptp4l_conf() {
 # from its management interface only, and only once it is grandmaster (its own settings replace
 # an earlier one), so they are sent until its time properties show them. In the background.
 gm_traceable() {
+    trap 'exit 0' TERM # after the command at hand: nothing of it is left behind
     local domain=$1 i
     for i in $(seq 100); do
         pmc -u -b 0 -d "$domain" -s "$RUN/ptp4l-gm.sock" -i "$RUN/pmc.sock" "GET TIME_PROPERTIES_DATA_SET" 2>/dev/null |
@@ -234,11 +237,14 @@ start_ptp4l() {
     GM_PID=${PIDS[-1]}
     gm_traceable "$domain" &
     PIDS+=($!)
+    HELPERS+=($!)
     start slave ip netns exec "$NS_SLAVE" unshare --ipc ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
     SLAVE_PID=${PIDS[-1]}
 }
 
 stop_ptp4l() {
+    local pid
+    for pid in "${HELPERS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     kill -INT "$GM_PID" "$SLAVE_PID" 2>/dev/null
     wait "$GM_PID" "$SLAVE_PID" 2>/dev/null
 }
@@ -286,8 +292,10 @@ summary() {
     fi
     if [ "$MODE" = ptp4l ]; then
         local offsets
-        offsets=$(sed -n 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' "$RUN/slave.log" 2>/dev/null)
-        say "  slave against the chassis, ptp4l's offset rms per second once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
+        # Once a second "rms N max ..." (a summary), or "master offset N ..." per exchange.
+        offsets=$(sed -n -e 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' \
+            -e 's/.*: master offset *\(-\{0,1\}[0-9][0-9]*\) .*/\1/p' "$RUN/slave.log" 2>/dev/null)
+        say "  slave against the chassis, ptp4l's offset (rms per second, or per exchange) once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
     else
         local line
         line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)
