@@ -125,33 +125,58 @@ zerrno commit_item(const std::string &path, bool set)
     return rc;
 }
 
+// The daemon with two line cards, an interface each, and an agent on each card started with the
+// given arguments; the test's own database calls go to it.
+class TwoCards : public ::testing::Test {
+protected:
+    void start(const std::string &agent)
+    {
+        char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
+        std::ofstream(chassis) << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
+                               << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 1\n"
+                               << "[[node]]\nname = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"
+                               << "[[node.interface]]\nname = \"Gi0/2/0/0\"\nhandle = 1\n"
+                               << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH << "\"\n"
+                               << agent;
+        daemon = fork();
+        ASSERT_GE(daemon, 0);
+        if (daemon == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            setenv("PTP_CHASSIS", chassis.c_str(), 1);
+            setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
+            execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_TRUE(wait_for(
+            [&] { return sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0; }));
+        setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (c != nullptr)
+            sockmsg_client_close(c);
+        if (daemon > 0) {
+            kill(daemon, SIGTERM);
+            int ws = 0;
+            ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
+            EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+        }
+        unsetenv("PTP_PLATFORM_SOCKET");
+        std::filesystem::remove_all(dir);
+    }
+    std::string dir;
+    pid_t daemon = -1;
+    sockmsg_client_type *c = nullptr;
+};
+
 // The agent leaves by itself when its node has no PTP interface left; configuration for one of
 // the node's interfaces appearing again starts it again, on that node only.
-TEST(SysmgrDaemon, ConfigurationForANodeStartsItsAgentAgain)
+TEST_F(TwoCards, ConfigurationForANodeStartsItsAgentAgain)
 {
-    char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
-    std::ofstream(chassis) << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
-                           << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 1\n"
-                           << "[[node]]\nname = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"
-                           << "[[node.interface]]\nname = \"Gi0/2/0/0\"\nhandle = 1\n"
-                           << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH
-                           << "\"\nargs = [\"exit\"]\nrestart_on_config = true\n";
-    const pid_t daemon = fork();
-    ASSERT_GE(daemon, 0);
-    if (daemon == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        setenv("PTP_CHASSIS", chassis.c_str(), 1);
-        setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
-        execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    sockmsg_client_type *c = nullptr;
-    ASSERT_TRUE(
-        wait_for([&] { return sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0; }));
-    setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    start("args = [\"exit\"]\nrestart_on_config = true\n");
     for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
         ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "stopped"; })) << node;
 
@@ -169,43 +194,13 @@ TEST(SysmgrDaemon, ConfigurationForANodeStartsItsAgentAgain)
         return r.restarts == 2 && r.state == "stopped";
     }));
     EXPECT_EQ(row_of(c, "agent", "0/2/CPU0").restarts, 0u);
-
-    sockmsg_client_close(c);
-    kill(daemon, SIGTERM);
-    int ws = 0;
-    ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
-    EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
-    unsetenv("PTP_PLATFORM_SOCKET");
-    std::filesystem::remove_all(dir);
 }
 
 // The items of an interface reach the processes of the interface's node only, and its operational
 // items are asked of them; the items of an interface the chassis does not name reach every node's.
-TEST(SysmgrDaemon, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
+TEST_F(TwoCards, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
 {
-    char tmpl[] = "/tmp/sysmgr_daemon_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
-    const std::string chassis = dir + "/chassis.toml", socket = dir + "/run/platform.sock";
-    std::ofstream(chassis) << "[[node]]\nname = \"0/1/CPU0\"\nid = 0x10\nrole = \"lc\"\n"
-                           << "[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 1\n"
-                           << "[[node]]\nname = \"0/2/CPU0\"\nid = 0x20\nrole = \"lc\"\n"
-                           << "[[node.interface]]\nname = \"Gi0/2/0/0\"\nhandle = 1\n"
-                           << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH
-                           << "\"\nargs = [\"leave-on-config\"]\n";
-    const pid_t daemon = fork();
-    ASSERT_GE(daemon, 0);
-    if (daemon == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        setenv("PTP_CHASSIS", chassis.c_str(), 1);
-        setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
-        execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    sockmsg_client_type *c = nullptr;
-    ASSERT_TRUE(
-        wait_for([&] { return sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) == 0; }));
-    setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+    start("args = [\"leave-on-config\"]\n");
     for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
         ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "ready"; })) << node;
 
@@ -229,14 +224,6 @@ TEST(SysmgrDaemon, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
     EXPECT_EQ(row_of(c, "agent", "0/1/CPU0").state, "ready");
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/9/0/0/ptp/pi/enable", true), 0u);
     EXPECT_TRUE(wait_for([&] { return row_of(c, "agent", "0/1/CPU0").state == "stopped"; }));
-
-    sockmsg_client_close(c);
-    kill(daemon, SIGTERM);
-    int ws = 0;
-    ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
-    EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
-    unsetenv("PTP_PLATFORM_SOCKET");
-    std::filesystem::remove_all(dir);
 }
 
 // A chassis description with an error stops the daemon before it serves, with the error's line.
