@@ -28,15 +28,6 @@ watch_type &watch()
     return w;
 }
 
-// The interface of an item below "/cfg/if/act/": the path up to its "/ptp/" (interface names
-// hold slashes themselves).
-std::string interface_of(const char *path)
-{
-    const std::string p = path == nullptr ? "" : path;
-    const size_t at = p.find("/ptp/");
-    return at == std::string::npos ? "" : p.substr(0, at);
-}
-
 // The chassis interface a database path is about, if any: configuration below "/cfg/if/act/"
 // (the name runs to "/ptp/"), operational data and actions below an ".../if/" (the name runs to
 // the end, or to what follows it of the item).
@@ -83,13 +74,11 @@ zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)
 {
     if ((event->event & (NODRA_EVENT_CREATE | NODRA_EVENT_SET)) == 0)
         return 0; // a delete is configuration going, not appearing
-    const std::string name = interface_of(event->path);
     const chassis_desc_type *chassis = sysmgr_chassis();
-    if (name.empty() || chassis == nullptr)
-        return 0;
-    for (const chassis_node_type &node : chassis->nodes)
-        if (chassis_find_intf(&node, name) != nullptr)
-            sysmgr_host_config_appeared(node.node_id);
+    const chassis_node_type *node =
+        chassis == nullptr ? nullptr : node_of_path(chassis, std::string("/cfg/if/act/") + event->path);
+    if (node != nullptr)
+        sysmgr_host_config_appeared(node->node_id);
     return 0;
 }
 
