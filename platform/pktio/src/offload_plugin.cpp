@@ -1162,6 +1162,20 @@ bool offload_session_delete(uint32_t kind, uint32_t ifhandle, const uint8_t *key
     return true;
 }
 
+void offload_intf_detached(uint32_t kind, uint32_t ifhandle)
+{
+    std::lock_guard<std::mutex> lock(pl().mu);
+    for (auto s = pl().sessions.begin(); s != pl().sessions.end();) {
+        if (s->second->kind == kind && s->second->ifhandle == ifhandle) {
+            conn_state_type *owner = s->second->owner;
+            s = pl().sessions.erase(s);
+            conn_arm(owner);
+        } else {
+            s = std::next(s);
+        }
+    }
+}
+
 void offload_conn_closed(spio_conn_type *conn)
 {
     std::lock_guard<std::mutex> lock(pl().mu);

@@ -93,6 +93,8 @@ zerrno offload_session_set(spio_conn_type *conn, event_mgr_type *evm, uint32_t k
 // False when there is no such session.
 bool offload_session_delete(uint32_t kind, uint32_t ifhandle, const uint8_t *key, size_t key_len);
 void offload_conn_closed(spio_conn_type *conn);
+// An interface detached from a connection of this kind: its sessions there are gone with it.
+void offload_intf_detached(uint32_t kind, uint32_t ifhandle);
 // A received packet the plugin handles (an event message of one of its sessions): true when it
 // took it (and freed it).
 bool offload_rx(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet);

@@ -533,24 +533,33 @@ zerrno spio_attach2(spio_conn_type *conn, uint32_t flags, uint32_t count, const 
             statuses[i] = code;
             continue;
         }
-        std::lock_guard<std::mutex> lock(st().mu);
-        auto &att = st().attached[k];
-        if (directions[i] == 1) {
-            if (st().intfs.count(ifhandles[i]) == 0) {
-                statuses[i] = PKTIO_ERR_NOT_FOUND;
-                continue;
-            }
-            att[ifhandles[i]] = conn;
-            if (conn->resyncing) {
-                conn->marked.insert(ifhandles[i]);
-            }
-        } else {
-            auto it = att.find(ifhandles[i]);
-            if (it != att.end() && it->second == conn) {
+        bool detached = false;
+        {
+            std::lock_guard<std::mutex> lock(st().mu);
+            auto &att = st().attached[k];
+            if (directions[i] == 1) {
+                if (st().intfs.count(ifhandles[i]) == 0) {
+                    statuses[i] = PKTIO_ERR_NOT_FOUND;
+                    continue;
+                }
+                att[ifhandles[i]] = conn;
+                if (conn->resyncing) {
+                    conn->marked.insert(ifhandles[i]);
+                }
+            } else if (auto it = att.find(ifhandles[i]); it != att.end() && it->second == conn) {
                 att.erase(it);
+                // A detach takes the interface's offload sessions of this connection with it.
+                auto &sessions = st().sessions[k];
+                for (auto s = sessions.begin(); s != sessions.end();) {
+                    s = s->first.ifhandle == ifhandles[i] ? sessions.erase(s) : std::next(s);
+                }
+                detached = true;
             }
+            statuses[i] = 0;
         }
-        statuses[i] = 0;
+        if (detached) {
+            pktio::offload_intf_detached(conn->kind, ifhandles[i]);
+        }
     }
     return 0;
 }

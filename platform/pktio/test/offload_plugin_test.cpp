@@ -452,6 +452,24 @@ TEST_P(OffloadPlugin, MasterSessionSendsAnnounceAndTwoStepSyncAtTheirIntervals)
     }
 }
 
+// Moving an interface to another encapsulation detaches it from this connection, and its sessions
+// there go with it: nothing is sent for them any more.
+TEST_P(OffloadPlugin, DetachingTheInterfaceEndsItsSessions)
+{
+    ASSERT_EQ(create(key_of(1, kind(), mcast()), master_data(kind(), 0)), 0u);
+    ASSERT_EQ(plat_clock_advance_ms(100), 0u);
+    evm_run_until_idle(evm);
+    ASSERT_FALSE(at_peer(0x0).empty());
+    uint32_t ifh = IFH, dir = 0, status = 99;
+    ASSERT_EQ(spio_attach2(agent, 0, 1, &ifh, &dir, &status), 0u);
+    EXPECT_TRUE(pktio_test_sessions(kind()).empty());
+    received.clear();
+    ASSERT_EQ(plat_clock_advance_s(2), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_TRUE(at_peer(0xB).empty());
+    EXPECT_TRUE(at_peer(0x0).empty());
+}
+
 TEST_P(OffloadPlugin, DelayReqIsAnsweredWithItsReceiveTimeAndNeverReachesTheHost)
 {
     ASSERT_EQ(create(key_of(1, kind(), mcast()), master_data(kind(), 0, 0x04)), 0u);
