@@ -103,6 +103,9 @@ struct chassis_process_type {
     // Started again on a node where it left by itself once configuration for that node's
     // interfaces appears in the configuration database (the agent leaves with its last interface).
     bool restart_on_config = false;
+    // Started again on every node where it left by itself once global PTP configuration appears
+    // (the global verifier leaves with the last global item).
+    bool restart_on_global_config = false;
     uint32_t line = 0;
 };
 

@@ -394,13 +394,14 @@ bool read_process(reader_type &r, const toml::value &t, const std::string &where
         return fail(r, line_of(t), where, std::string("expected a table, found ") + type_name(t));
     const std::string w = where + ".";
     proc->line = line_of(t);
-    if (!known_keys(r, t, w, {"name", "program", "args", "nodes", "restart_on_config"}))
+    if (!known_keys(r, t, w, {"name", "program", "args", "nodes", "restart_on_config", "restart_on_global_config"}))
         return false;
     std::string nodes;
     std::vector<std::pair<std::string, uint32_t>> args;
     if (!get_string(r, t, w, "name", true, &proc->name) || !get_string(r, t, w, "program", true, &proc->program) ||
         !get_string_array(r, t, w, "args", &args) || !get_string(r, t, w, "nodes", false, &nodes) ||
-        !get_bool(r, t, w, "restart_on_config", &proc->restart_on_config))
+        !get_bool(r, t, w, "restart_on_config", &proc->restart_on_config) ||
+        !get_bool(r, t, w, "restart_on_global_config", &proc->restart_on_global_config))
         return false;
     for (auto &a : args)
         proc->args.push_back(std::move(a.first));

@@ -44,10 +44,14 @@ zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested
 // that left by themselves are started again (one still leaving, once it is gone). How many.
 // Any thread.
 uint32_t sysmgr_host_config_appeared(uint32_t node);
+// Global PTP configuration appeared: the processes marked restart_on_global_config that left by
+// themselves are started again, on every node. How many. Any thread.
+uint32_t sysmgr_host_global_config_appeared(void);
 
 // The daemon's watch on the configuration database (library plat_sysmgr_config): items below
 // "/cfg/if/act/<interface>/ptp/" that are created or set call sysmgr_host_config_appeared for
-// the nodes that have that interface. Started only when a process is marked restart_on_config.
+// the nodes that have that interface, items below "/cfg/gl/ptp/" sysmgr_host_global_config_appeared.
+// Started only when a process is marked restart_on_config or restart_on_global_config.
 // With a chassis it also scopes the database: the configuration items of an interface the chassis
 // places on a node reach only that node's processes, and its operational items (below ".../if/")
 // are asked of that node's providers (nodra_service_set_scope).

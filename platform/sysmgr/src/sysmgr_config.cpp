@@ -82,25 +82,45 @@ zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)
     return 0;
 }
 
-void run(watch_type *w)
+zerrno on_global_item(const nodra_notify_event_info_td *event, void *, const void *)
 {
+    if ((event->event & (NODRA_EVENT_CREATE | NODRA_EVENT_SET)) != 0)
+        sysmgr_host_global_config_appeared();
+    return 0;
+}
+
+// One watch: a binding and its notification registration.
+struct watched_type {
+    const char *bind;
+    const char *pattern;
+    nodra_notify_fn callback;
     nodra_conn_td *conn = nullptr;
     uint32_t reg = UINT32_MAX;
-    zerrno rc = nodra_bind(&conn, "/cfg/if/act/", 0);
-    if (rc == 0)
-        rc = nodra_register_notification(conn, ".*/ptp/", NODRA_EVENT_CREATE | NODRA_EVENT_SET, 0, on_item, w->evm,
-                                         nullptr, nullptr, 0, &reg);
-    if (rc != 0)
-        fprintf(stderr, "platform daemon: configuration will not restart the agents: %s\n", zerr_strerror(rc));
+};
+
+void run(watch_type *w)
+{
+    watched_type watched[] = {{"/cfg/if/act/", ".*/ptp/", on_item}, {"/cfg/gl/", "ptp/", on_global_item}};
+    for (watched_type &x : watched) {
+        zerrno rc = nodra_bind(&x.conn, x.bind, 0);
+        if (rc == 0)
+            rc = nodra_register_notification(x.conn, x.pattern, NODRA_EVENT_CREATE | NODRA_EVENT_SET, 0, x.callback,
+                                             w->evm, nullptr, nullptr, 0, &x.reg);
+        if (rc != 0)
+            fprintf(stderr, "platform daemon: configuration below %s will not restart processes: %s\n", x.bind,
+                    zerr_strerror(rc));
+    }
     while (!w->stop.load()) {
         event_type *ev = event_block(w->evm);
         if (ev != nullptr)
             zq_event_dispatch(ev);
     }
-    if (reg != UINT32_MAX)
-        nodra_notification_unregister(reg);
-    if (conn != nullptr)
-        nodra_unbind(conn);
+    for (watched_type &x : watched) {
+        if (x.reg != UINT32_MAX)
+            nodra_notification_unregister(x.reg);
+        if (x.conn != nullptr)
+            nodra_unbind(x.conn);
+    }
 }
 
 } // namespace
@@ -113,7 +133,7 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
         nodra_service_set_scope(item_for_client);
     bool wanted = false;
     for (size_t i = 0; chassis != nullptr && i < chassis->processes.size(); ++i)
-        wanted = wanted || chassis->processes[i].restart_on_config;
+        wanted = wanted || chassis->processes[i].restart_on_config || chassis->processes[i].restart_on_global_config;
     if (!wanted || w.evm != nullptr)
         return 0;
     w.evm = event_create_manager(nullptr, nullptr, 0);

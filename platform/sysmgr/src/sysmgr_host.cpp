@@ -55,6 +55,7 @@ struct proc_type {
     uint32_t restarts = 0;
     evm_alarm_type *restart = nullptr;
     bool restart_on_config = false;
+    bool restart_on_global_config = false;
     bool config_pending = false; // to be started again once dead, though it was leaving
 };
 
@@ -395,6 +396,7 @@ zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server)
             p->program = cp.program;
             p->args = cp.args;
             p->restart_on_config = cp.restart_on_config;
+            p->restart_on_global_config = cp.restart_on_global_config;
             p->restart = evm_alarm_new(evm, restart_alarm, p);
             h.procs.push_back(p);
             start(p);
@@ -457,13 +459,15 @@ zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested
     return client_node_locked(h, session, requested, node);
 }
 
-uint32_t sysmgr_host_config_appeared(uint32_t node)
+// Starts again the processes that left by themselves and that the configuration now wants.
+template <typename Wanted>
+uint32_t start_wanted(Wanted wanted)
 {
     host_type &h = host();
     std::lock_guard<std::mutex> g(h.lock);
     uint32_t started = 0;
     for (proc_type *p : h.procs) {
-        if (p->node_id != node || !p->restart_on_config || h.stopping)
+        if (!wanted(*p) || h.stopping)
             continue;
         if (p->state == proc_state::STOPPED) {
             p->restarts++;
@@ -475,6 +479,16 @@ uint32_t sysmgr_host_config_appeared(uint32_t node)
         }
     }
     return started;
+}
+
+uint32_t sysmgr_host_config_appeared(uint32_t node)
+{
+    return start_wanted([node](const proc_type &p) { return p.node_id == node && p.restart_on_config; });
+}
+
+uint32_t sysmgr_host_global_config_appeared(void)
+{
+    return start_wanted([](const proc_type &p) { return p.restart_on_global_config; });
 }
 
 std::string sysmgr_host_node_table(void)

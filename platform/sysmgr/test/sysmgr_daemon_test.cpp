@@ -196,6 +196,22 @@ TEST_F(TwoCards, ConfigurationForANodeStartsItsAgentAgain)
     EXPECT_EQ(row_of(c, "agent", "0/2/CPU0").restarts, 0u);
 }
 
+// A process that leaves with the last global item is started again, on every node, when global
+// configuration appears; interface configuration does not start it.
+TEST_F(TwoCards, GlobalConfigurationStartsAgainWhatLeftWithTheLastGlobalItem)
+{
+    start("args = [\"exit\"]\nrestart_on_global_config = true\n");
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
+        ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "stopped"; })) << node;
+    ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", true), 0u);
+    ASSERT_EQ(commit_item("/cfg/gl/ptp/pi/enable", true), 0u);
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
+        EXPECT_TRUE(wait_for([&] {
+            const proc_row r = row_of(c, "agent", node);
+            return r.restarts == 1 && r.state == "stopped"; // started, and left again
+        })) << node;
+}
+
 // The items of an interface reach the processes of the interface's node only, and its operational
 // items are asked of them; the items of an interface the chassis does not name reach every node's.
 TEST_F(TwoCards, AnInterfacesConfigurationReachesTheProcessesOfItsNode)
