@@ -55,27 +55,29 @@ double now_s()
     return static_cast<double>(plat_clock_mono_ns()) / 1e9;
 }
 
-// One operational item decoded into its native record; nothing when it is absent or unreadable.
-template <typename Record>
-std::optional<Record> read_bag(const std::string &dir, const std::string &name, const bag_descriptor_type *bag)
+// One operational item decoded into its native record and handed to use() while its strings and
+// arrays are still there; false when it is absent or unreadable.
+template <typename Record, typename Use>
+bool read_bag(const std::string &dir, const std::string &name, const bag_descriptor_type *bag, Use use)
 {
     nodra_conn_td *conn = nullptr;
     if (_nodra_bind(&conn, dir.c_str(), 6) != 0)
-        return std::nullopt;
+        return false;
     uint32_t type = NODRA_ITEM_DATATYPE_BAG;
     void *data = nullptr;
     uint32_t length = 0;
-    std::optional<Record> out;
+    bool read = false;
     if (nodra_item_get(conn, name.c_str(), &type, &data, &length, 0) == 0 && type == NODRA_ITEM_DATATYPE_BAG) {
         Record r{};
         if (bag_decode(static_cast<const uint8_t *>(data), length, &r, bag) == 0) {
-            out = r;
+            use(r);
             bag_free_indirections(&r, bag);
+            read = true;
         }
     }
     free(data);
     _nodra_unbind(conn);
-    return out;
+    return read;
 }
 
 std::string clock_id_text(uint64_t id)
@@ -115,10 +117,10 @@ struct watch_type {
 void watch_ports(watch_type &w)
 {
     for (const std::string &name : w.interfaces) {
-        auto info = read_bag<ptp_if_info>("/oper/ptp/interface/if/", name, ptp_if_info_bag_getfn());
-        if (!info)
+        uint32_t state = 0;
+        if (!read_bag<ptp_if_info>("/oper/ptp/interface/if/", name, ptp_if_info_bag_getfn(),
+                                   [&](const ptp_if_info &info) { state = info.PortState; }))
             continue;
-        const uint32_t state = info->PortState;
         auto it = w.ports.find(name);
         if (it == w.ports.end())
             say("port " + name + ": " + ptp_port_state_to_str(state));
@@ -130,12 +132,14 @@ void watch_ports(watch_type &w)
 
 void watch_grandmaster(watch_type &w)
 {
-    auto gm = read_bag<ptp_grandmaster_info>(w.controller, "grandmaster", ptp_grandmaster_info_bag_getfn());
-    char handle[16];
-    snprintf(handle, sizeof handle, "0x%08x", gm ? gm->InterfaceHandle : 0);
-    const std::string text = gm ? "clock " + clock_id_text(gm->ClockProperties.ClockID) + " class " +
-                                      std::to_string(gm->ClockProperties.Class) + ", heard on interface " + handle
-                                : "none (the chassis' own clock)";
+    std::string text = "none (the chassis' own clock)";
+    read_bag<ptp_grandmaster_info>(
+        w.controller, "grandmaster", ptp_grandmaster_info_bag_getfn(), [&](const ptp_grandmaster_info &gm) {
+            char handle[16];
+            snprintf(handle, sizeof handle, "0x%08x", gm.InterfaceHandle);
+            text = "clock " + clock_id_text(gm.ClockProperties.ClockID) + " class " +
+                   std::to_string(gm.ClockProperties.Class) + ", heard on interface " + handle;
+        });
     if (text != w.grandmaster) {
         say("controller's grandmaster: " + text);
         w.grandmaster = text;
@@ -146,15 +150,17 @@ void watch_grandmaster(watch_type &w)
 
 void watch_advertised(watch_type &w)
 {
-    auto adv =
-        read_bag<ptp_advertised_clock_info>(w.controller, "advertised-clock", ptp_advertised_clock_info_bag_getfn());
-    if (!adv)
+    std::string text;
+    if (!read_bag<ptp_advertised_clock_info>(
+            w.controller, "advertised-clock", ptp_advertised_clock_info_bag_getfn(),
+            [&](const ptp_advertised_clock_info &adv) {
+                const ptp_bag_clock &c = adv.ClockProperties;
+                text = "clock " + clock_id_text(c.ClockID) + " class " + std::to_string(c.Class) + ", steps removed " +
+                       std::to_string(c.StepsRemoved) + ", " + ptp_clock_timescale_to_str(c.Timescale) +
+                       " timescale, UTC offset " + std::to_string(c.UTCOffset.CurrentOffset) +
+                       (c.UTCOffset.OffsetValid ? " (valid)" : "");
+            }))
         return;
-    const ptp_bag_clock &c = adv->ClockProperties;
-    const std::string text = "clock " + clock_id_text(c.ClockID) + " class " + std::to_string(c.Class) +
-                             ", steps removed " + std::to_string(c.StepsRemoved) + ", " +
-                             ptp_clock_timescale_to_str(c.Timescale) + " timescale, UTC offset " +
-                             std::to_string(c.UTCOffset.CurrentOffset) + (c.UTCOffset.OffsetValid ? " (valid)" : "");
     if (text != w.advertised) {
         say("advertised: " + text);
         w.advertised = text;
@@ -163,23 +169,29 @@ void watch_advertised(watch_type &w)
 
 void watch_servo(watch_type &w)
 {
-    auto local = read_bag<ptp_local_clock_info>(w.controller, "local-clock", ptp_local_clock_info_bag_getfn());
-    if (!local)
+    uint32_t status = 0;
+    int64_t offset = 0, delay = 0;
+    if (!read_bag<ptp_local_clock_info>(w.controller, "local-clock", ptp_local_clock_info_bag_getfn(),
+                                        [&](const ptp_local_clock_info &local) {
+                                            status = local.ServoStatus;
+                                            offset = local.OffsetFromMaster;
+                                            delay = local.MeanPathDelay;
+                                        }))
         return;
-    if (local->ServoStatus != w.servo) {
-        say(std::string("servo: ") + servo_name(w.servo) + " -> " + servo_name(local->ServoStatus));
-        if (local->ServoStatus == PTP_PLATFORM_SERVO_STATUS_PHASE_ALIGNED && !w.locked_after) {
+    if (status != w.servo) {
+        say(std::string("servo: ") + servo_name(w.servo) + " -> " + servo_name(status));
+        if (status == PTP_PLATFORM_SERVO_STATUS_PHASE_ALIGNED && !w.locked_after) {
             w.locked_after = now_s() - w.grandmaster_since;
             w.offsets_since_lock.clear();
         }
-        w.servo = local->ServoStatus;
+        w.servo = status;
     }
     if (w.servo == PTP_PLATFORM_SERVO_STATUS_ACQUIRING || w.servo == PTP_PLATFORM_SERVO_STATUS_FREQ_LOCKED ||
         w.servo == PTP_PLATFORM_SERVO_STATUS_PHASE_ALIGNED) {
-        say("servo: offset from grandmaster " + std::to_string(local->OffsetFromMaster) + " ns, mean path delay " +
-            std::to_string(local->MeanPathDelay) + " ns");
+        say("servo: offset from grandmaster " + std::to_string(offset) + " ns, mean path delay " +
+            std::to_string(delay) + " ns");
         if (w.locked_after)
-            w.offsets_since_lock.push_back(local->OffsetFromMaster);
+            w.offsets_since_lock.push_back(offset);
     }
 }
 
