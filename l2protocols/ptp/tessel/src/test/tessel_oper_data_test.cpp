@@ -104,11 +104,13 @@ TEST(TesselOperData, CommandLineReadsTheRunningAgentsData)
     // The operator configures the interface; the agent then answers for it.
     const std::string committed = run({"set /cfg/if/act/Gi0/1/0/0/ptp/pi/enable 1", "commit"}, &rc);
     ASSERT_EQ(rc, 0) << committed;
+    // It answers as soon as it has the configuration; the interface manager's attributes (line
+    // state, type) follow a moment later.
     std::string info;
     ASSERT_TRUE(wait_for([&] {
         int got = 1;
         info = run({"get /oper/ptp/interface/if/Gi0/1/0/0"}, &got);
-        return got == 0;
+        return got == 0 && field(info, "LineState") == "3";
     })) << info;
     EXPECT_EQ(field(info, "Name"), "Gi0/1/0/0") << info;
     EXPECT_EQ(field(info, "InterfaceType"), "15") << info;
