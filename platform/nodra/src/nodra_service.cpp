@@ -410,6 +410,7 @@ void put_failures(nodra_wire_writer &w, const std::vector<failure_rec> &list)
 
 void commit_advance();
 void commit_start();
+void commit_batches(commit_rec *c);
 
 status_rec &status_of(uint32_t seq)
 {
@@ -534,6 +535,7 @@ void commit_advance()
             }
             c->phase = phase_type::apply;
             c->next = 0;
+            commit_batches(c);
             continue;
         }
         // Applied everywhere: memory follows the store, then the notifications.
@@ -591,6 +593,15 @@ zerrno commit_prepare(commit_rec *c)
         }
     }
     c->seq = svc->seq + 1;
+    commit_batches(c);
+    return ZERR_OK;
+}
+
+// The commit's batches for the verify registrations there are now: made when it starts, and again
+// when its verification has passed, so that a client that registered meanwhile applies it too.
+void commit_batches(commit_rec *c)
+{
+    c->batches.clear();
     std::vector<const reg_rec *> verifiers;
     for (const auto &[id, reg] : svc->regs)
         if (reg.kind == NODRA_REG_VERIFY)
@@ -610,7 +621,6 @@ zerrno commit_prepare(commit_rec *c)
         if (!b.items.empty())
             c->batches.push_back(std::move(b));
     }
-    return ZERR_OK;
 }
 
 // Starts the next queued commit; each is prepared when it starts, against the store as the
@@ -785,19 +795,32 @@ void handle_register(sockmsg_session_type *s, sockmsg_call_type *call, const uin
     reg.pid = sockmsg_session_peer(s)->pid;
     const reg_rec &stored = svc->regs.emplace(reg.id, std::move(reg)).first->second;
 
-    // The new client learns the configuration it registered for as it stands.
+    // The new client learns the configuration it registered for as it stands. A verifier that
+    // comes while a commit is being applied takes that commit too: it is stored, and its apply
+    // batches were made before this client came (a notification registration hears of it when
+    // the commit's notifications go out).
+    std::map<std::string, const item_rec *> current;
+    for (auto it = svc->items.lower_bound(stored.bind); it != svc->items.end() && it->first.starts_with(stored.bind);
+         ++it)
+        current[it->first] = &it->second;
+    if (stored.kind == NODRA_REG_VERIFY && !svc->commits.empty() && svc->commits.front()->phase == phase_type::apply)
+        for (const change_rec &ch : svc->commits.front()->changes) {
+            if (!ch.path.starts_with(stored.bind))
+                continue;
+            if (ch.event == NODRA_EVENT_DELETE)
+                current.erase(ch.path);
+            else
+                current[ch.path] = &ch.new_item;
+        }
     nodra_wire_writer w;
     w.u32(stored.id);
     w.u32(svc->seq);
     std::vector<nodra_wire_item> replay;
     if (stored.kind != NODRA_REG_EDM)
-        for (auto it = svc->items.lower_bound(stored.bind);
-             it != svc->items.end() && it->first.starts_with(stored.bind); ++it) {
-            const bool mine =
-                stored.kind == NODRA_REG_VERIFY ? verify_owner(stored, it->first) : reg_matches(stored, it->first);
+        for (const auto &[path, item] : current) {
+            const bool mine = stored.kind == NODRA_REG_VERIFY ? verify_owner(stored, path) : reg_matches(stored, path);
             if (mine && (stored.events & NODRA_EVENT_CREATE) != 0)
-                replay.push_back(
-                    wire_item(it->first.substr(stored.bind.size()), NODRA_EVENT_CREATE, nullptr, &it->second));
+                replay.push_back(wire_item(path.substr(stored.bind.size()), NODRA_EVENT_CREATE, nullptr, item));
         }
     w.u32(static_cast<uint32_t>(replay.size()));
     for (const nodra_wire_item &item : replay)

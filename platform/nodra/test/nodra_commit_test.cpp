@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -51,6 +52,8 @@ struct recorder {
 };
 
 recorder rec;
+// Runs once, at the next verification, while the commit waits for it.
+std::function<void()> at_next_verify;
 
 std::string describe(const char *what, const nodra_event_info_td *e)
 {
@@ -69,6 +72,8 @@ std::string describe(const char *what, const nodra_event_info_td *e)
 zerrno on_verify(const nodra_verify_event_info_td *e, char **text, nodra_verify_result_td *result, void *)
 {
     rec.add(describe("verify", e));
+    if (at_next_verify)
+        std::exchange(at_next_verify, nullptr)();
     if (strstr(e->path, "bad") != nullptr) {
         *text = strdup((std::string("Failed to verify ") + e->path).c_str());
         result->result = NODRA_VERIFY_RESULT_FAIL;
@@ -270,6 +275,42 @@ TEST_F(CommitTest, CommitSemantics)
         EXPECT_GT(result.sequence, last_seq);
         last_seq = result.sequence;
     }
+}
+
+// A verifier that registers while a commit is being verified (an agent starting as the operator
+// commits) was too late for its verification and too early for the replay: it applies the commit
+// with the others.
+TEST_F(CommitTest, AVerifierThatComesDuringACommitAppliesIt)
+{
+    evm_thread late;
+    nodra_conn_td *conn = nullptr;
+    uint32_t reg = 0;
+    at_next_verify = [&] {
+        late.run([&] {
+            ASSERT_EQ(_nodra_bind(&conn, "/cfg/if/act/", 0), ZERR_OK);
+            nodra_vrfn_fns_td fns;
+            nodra_vrfn_fns_init(&fns);
+            nodra_vrfn_fns_verify_init(&fns, on_verify);
+            nodra_vrfn_fns_apply_init(&fns, on_apply);
+            const char *all[] = {".*/ptp/pi/"};
+            ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, late.evm, 0, 0, 0x14, &reg), ZERR_OK);
+        });
+    };
+    EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/1/ptp/pi/profile", 7}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
+    EXPECT_EQ(nodra_test_sync(late.evm), ZERR_OK);
+    late.drain();
+    const std::vector<std::string> lines = seen();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [&](const std::string &l) {
+                               return l.starts_with("apply r" + std::to_string(reg) + " ") &&
+                                      l.find("Gi0/0/0/1/ptp/pi/profile") != std::string::npos;
+                           }),
+              lines.end())
+        << ::testing::PrintToString(lines);
+    late.run([&] {
+        EXPECT_EQ(nodra_verification_unregister(reg), ZERR_OK);
+        _nodra_unbind(conn);
+    });
 }
 
 TEST_F(CommitTest, BatchFollowsAnswersTruthfully)
