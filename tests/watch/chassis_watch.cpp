@@ -56,28 +56,36 @@ double now_s()
 }
 
 // One operational item decoded into its native record and handed to use() while its strings and
-// arrays are still there; false when it is absent or unreadable.
+// arrays are still there. 0, or why not: the database's not-found codes when the item is absent,
+// another code when it could not be read this time.
 template <typename Record, typename Use>
-bool read_bag(const std::string &dir, const std::string &name, const bag_descriptor_type *bag, Use use)
+zerrno read_bag(const std::string &dir, const std::string &name, const bag_descriptor_type *bag, Use use)
 {
     nodra_conn_td *conn = nullptr;
-    if (_nodra_bind(&conn, dir.c_str(), 6) != 0)
-        return false;
+    zerrno rc = _nodra_bind(&conn, dir.c_str(), 6);
+    if (rc != 0)
+        return rc;
     uint32_t type = NODRA_ITEM_DATATYPE_BAG;
     void *data = nullptr;
     uint32_t length = 0;
-    bool read = false;
-    if (nodra_item_get(conn, name.c_str(), &type, &data, &length, 0) == 0 && type == NODRA_ITEM_DATATYPE_BAG) {
+    rc = nodra_item_get(conn, name.c_str(), &type, &data, &length, 0);
+    if (rc == 0) {
         Record r{};
-        if (bag_decode(static_cast<const uint8_t *>(data), length, &r, bag) == 0) {
+        rc = type != NODRA_ITEM_DATATYPE_BAG ? NODRA_ERR_INVALID
+                                             : bag_decode(static_cast<const uint8_t *>(data), length, &r, bag);
+        if (rc == 0) {
             use(r);
             bag_free_indirections(&r, bag);
-            read = true;
         }
     }
     free(data);
     _nodra_unbind(conn);
-    return read;
+    return rc;
+}
+
+bool absent(zerrno rc)
+{
+    return rc == NODRA_ERR_NOT_FOUND || rc == NODRA_ERR_EDM_NOT_FOUND;
 }
 
 std::string clock_id_text(uint64_t id)
@@ -118,8 +126,8 @@ void watch_ports(watch_type &w)
 {
     for (const std::string &name : w.interfaces) {
         uint32_t state = 0;
-        if (!read_bag<ptp_if_info>("/oper/ptp/interface/if/", name, ptp_if_info_bag_getfn(),
-                                   [&](const ptp_if_info &info) { state = info.PortState; }))
+        if (0 != read_bag<ptp_if_info>("/oper/ptp/interface/if/", name, ptp_if_info_bag_getfn(),
+                                       [&](const ptp_if_info &info) { state = info.PortState; }))
             continue;
         auto it = w.ports.find(name);
         if (it == w.ports.end())
@@ -133,13 +141,15 @@ void watch_ports(watch_type &w)
 void watch_grandmaster(watch_type &w)
 {
     std::string text = "none (the chassis' own clock)";
-    read_bag<ptp_grandmaster_info>(
+    const zerrno rc = read_bag<ptp_grandmaster_info>(
         w.controller, "grandmaster", ptp_grandmaster_info_bag_getfn(), [&](const ptp_grandmaster_info &gm) {
             char handle[16];
             snprintf(handle, sizeof handle, "0x%08x", gm.InterfaceHandle);
             text = "clock " + clock_id_text(gm.ClockProperties.ClockID) + " class " +
                    std::to_string(gm.ClockProperties.Class) + ", heard on interface " + handle;
         });
+    if (rc != 0 && !absent(rc))
+        return; // not read this time: nothing is known to have changed
     if (text != w.grandmaster) {
         say("controller's grandmaster: " + text);
         w.grandmaster = text;
@@ -151,15 +161,15 @@ void watch_grandmaster(watch_type &w)
 void watch_advertised(watch_type &w)
 {
     std::string text;
-    if (!read_bag<ptp_advertised_clock_info>(
-            w.controller, "advertised-clock", ptp_advertised_clock_info_bag_getfn(),
-            [&](const ptp_advertised_clock_info &adv) {
-                const ptp_bag_clock &c = adv.ClockProperties;
-                text = "clock " + clock_id_text(c.ClockID) + " class " + std::to_string(c.Class) + ", steps removed " +
-                       std::to_string(c.StepsRemoved) + ", " + ptp_clock_timescale_to_str(c.Timescale) +
-                       " timescale, UTC offset " + std::to_string(c.UTCOffset.CurrentOffset) +
-                       (c.UTCOffset.OffsetValid ? " (valid)" : "");
-            }))
+    if (0 != read_bag<ptp_advertised_clock_info>(
+                 w.controller, "advertised-clock", ptp_advertised_clock_info_bag_getfn(),
+                 [&](const ptp_advertised_clock_info &adv) {
+                     const ptp_bag_clock &c = adv.ClockProperties;
+                     text = "clock " + clock_id_text(c.ClockID) + " class " + std::to_string(c.Class) +
+                            ", steps removed " + std::to_string(c.StepsRemoved) + ", " +
+                            ptp_clock_timescale_to_str(c.Timescale) + " timescale, UTC offset " +
+                            std::to_string(c.UTCOffset.CurrentOffset) + (c.UTCOffset.OffsetValid ? " (valid)" : "");
+                 }))
         return;
     if (text != w.advertised) {
         say("advertised: " + text);
@@ -171,12 +181,12 @@ void watch_servo(watch_type &w)
 {
     uint32_t status = 0;
     int64_t offset = 0, delay = 0;
-    if (!read_bag<ptp_local_clock_info>(w.controller, "local-clock", ptp_local_clock_info_bag_getfn(),
-                                        [&](const ptp_local_clock_info &local) {
-                                            status = local.ServoStatus;
-                                            offset = local.OffsetFromMaster;
-                                            delay = local.MeanPathDelay;
-                                        }))
+    if (0 != read_bag<ptp_local_clock_info>(w.controller, "local-clock", ptp_local_clock_info_bag_getfn(),
+                                            [&](const ptp_local_clock_info &local) {
+                                                status = local.ServoStatus;
+                                                offset = local.OffsetFromMaster;
+                                                delay = local.MeanPathDelay;
+                                            }))
         return;
     if (status != w.servo) {
         say(std::string("servo: ") + servo_name(w.servo) + " -> " + servo_name(status));
