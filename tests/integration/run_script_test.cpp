@@ -187,11 +187,34 @@ double number_after(const std::string &text, const std::string &pattern)
     return ::testing::AssertionSuccess();
 }
 
+// The states a port went through as the watch saw them, once a second: a state held for less
+// than that may be missing, none may come out of order. Whether they follow `path` in its order,
+// the last one last.
+::testing::AssertionResult port_went(const std::string &text, const std::string &port,
+                                     const std::vector<std::string> &path)
+{
+    std::vector<std::string> seen;
+    const std::regex line(R"(\[watch\] port )" + port + R"(: (?:\S+ -> )?(\S+))");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it)
+        seen.push_back((*it)[1].str());
+    size_t at = 0;
+    for (const std::string &state : seen) {
+        while (at < path.size() && path[at] != state)
+            ++at;
+        if (at == path.size())
+            return ::testing::AssertionFailure() << port << ": " << state << " out of order";
+    }
+    if (seen.empty() || seen.back() != path.back())
+        return ::testing::AssertionFailure() << port << " did not end " << path.back();
+    return ::testing::AssertionSuccess();
+}
+
 class MainJobTest : public ::testing::TestWithParam<bool> {};
 
 // The G.8275.1-style configuration over Ethernet: line card 0/1's port follows the grandmaster
-// (Listen, Passive, Uncalibrated, Slave), the controller chooses it and its servo locks, the
-// chassis advertises it one step removed, and line card 0/2's port serves the slave as Master.
+// (Listen, Passive, Uncalibrated, Slave, as far as a watch once a second sees them), the
+// controller chooses it and its servo locks, the chassis advertises it one step removed, and
+// line card 0/2's port serves the slave as Master.
 // Bounds allow for software timestamps in a sanitizer build on a busy machine.
 TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
 {
@@ -213,21 +236,16 @@ TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
     std::filesystem::remove_all(run_dir);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.text;
 
-    EXPECT_TRUE(in_order(
-        r.text, {"[watch] port Gi0/1/0/1: Initializing -> Listen", "[watch] port Gi0/1/0/1: Listen -> Passive",
-                 "[watch] port Gi0/1/0/1: Passive -> Uncalibrated", "[watch] port Gi0/1/0/1: Uncalibrated -> Slave"}))
+    EXPECT_TRUE(port_went(r.text, "Gi0/1/0/1", {"Initializing", "Listen", "Passive", "Uncalibrated", "Slave"}))
         << r.text;
-    EXPECT_TRUE(in_order(
-        r.text, {"[watch] port Gi0/2/0/1: Initializing -> Listen", "[watch] port Gi0/2/0/1: Listen -> Master"}))
-        << r.text;
+    EXPECT_NE(r.text.find("[watch] port Gi0/1/0/1: Uncalibrated -> Slave"), std::string::npos) << r.text;
+    EXPECT_TRUE(port_went(r.text, "Gi0/2/0/1", {"Initializing", "Listen", "Master"})) << r.text;
     std::smatch gm;
     ASSERT_TRUE(std::regex_search(
         r.text, gm,
         std::regex(R"(\[watch\] controller's grandmaster: clock (\S+) class 6, heard on interface 0x01000101)")))
         << r.text;
-    EXPECT_TRUE(in_order(
-        r.text, {gm[0].str(), "[watch] servo: Freerun -> Acquiring", "[watch] servo: Acquiring -> PhaseAligned"}))
-        << r.text;
+    EXPECT_TRUE(in_order(r.text, {gm[0].str(), "-> PhaseAligned"})) << r.text;
     EXPECT_NE(r.text.find("[watch] advertised: clock " + gm[1].str() + " class 6, steps removed 1"), std::string::npos)
         << r.text;
 
