@@ -24,3 +24,7 @@ void nodra_service_shutdown();
 // the client's process; path: the item's, absolute. nullptr: no scope. Set before clients come.
 using nodra_service_scope_fn = bool (*)(int32_t pid, std::string_view path);
 void nodra_service_set_scope(nodra_service_scope_fn scope);
+
+// The sequence number of the last commit stored, refused ones included (0 before the first), the
+// number its notifications carry. On the server's event manager.
+uint32_t nodra_service_sequence();

@@ -1290,6 +1290,11 @@ void nodra_service_set_scope(nodra_service_scope_fn scope)
     item_scope.store(scope);
 }
 
+uint32_t nodra_service_sequence()
+{
+    return svc != nullptr ? svc->seq : 0;
+}
+
 void nodra_service_shutdown()
 {
     if (svc == nullptr)

@@ -40,13 +40,19 @@ std::string sysmgr_host_process_table(void);
 // (SYSMGR_ERR_NO_NODE). Daemon's manager thread only.
 zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested, uint32_t *node);
 
-// Configuration for an interface of the node appeared: its processes marked restart_on_config
-// that left by themselves are started again (one still leaving, once it is gone). How many.
-// Any thread.
-uint32_t sysmgr_host_config_appeared(uint32_t node);
-// Global PTP configuration appeared: the processes marked restart_on_global_config that left by
-// themselves are started again, on every node. How many. Any thread.
-uint32_t sysmgr_host_global_config_appeared(void);
+// Configuration for an interface of the node appeared in commit `sequence`: its processes marked
+// restart_on_config that left by themselves are started again (one still leaving, once it is
+// gone). How many. A process is not started for a commit at or before the one that was the
+// configuration's last when it said it was leaving (see sysmgr_host_set_config_sequence): it had
+// seen that configuration and left on it, and the notification only came late. Any thread.
+uint32_t sysmgr_host_config_appeared(uint32_t node, uint32_t sequence);
+// Global PTP configuration appeared in commit `sequence`: the processes marked
+// restart_on_global_config that left by themselves are started again, on every node, as above.
+// How many. Any thread.
+uint32_t sysmgr_host_global_config_appeared(uint32_t sequence);
+// The configuration's last commit, read on the daemon's loop when a process says it is leaving
+// (or the operator stops it); nullptr: 0.
+void sysmgr_host_set_config_sequence(uint32_t (*sequence)(void));
 
 // The daemon's watch on the configuration database (library plat_sysmgr_config): items below
 // "/cfg/if/act/<interface>/ptp/" that are created or set call sysmgr_host_config_appeared for

@@ -78,14 +78,14 @@ zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)
     const chassis_node_type *node =
         chassis == nullptr ? nullptr : node_of_path(chassis, std::string("/cfg/if/act/") + event->path);
     if (node != nullptr)
-        sysmgr_host_config_appeared(node->node_id);
+        sysmgr_host_config_appeared(node->node_id, event->sequence);
     return 0;
 }
 
 zerrno on_global_item(const nodra_notify_event_info_td *event, void *, const void *)
 {
     if ((event->event & (NODRA_EVENT_CREATE | NODRA_EVENT_SET)) != 0)
-        sysmgr_host_global_config_appeared();
+        sysmgr_host_global_config_appeared(event->sequence);
     return 0;
 }
 
@@ -131,6 +131,9 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
     const chassis_desc_type *chassis = sysmgr_chassis();
     if (chassis != nullptr)
         nodra_service_set_scope(item_for_client);
+    // The watch's notifications come on a thread of their own, later than the commits they tell
+    // of; a commit's number tells one a leaving process had seen from one after it left.
+    sysmgr_host_set_config_sequence(nodra_service_sequence);
     bool wanted = false;
     for (size_t i = 0; chassis != nullptr && i < chassis->processes.size(); ++i)
         wanted = wanted || chassis->processes[i].restart_on_config || chassis->processes[i].restart_on_global_config;
@@ -147,6 +150,7 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
 void sysmgr_config_watch_shutdown(void)
 {
     nodra_service_set_scope(nullptr);
+    sysmgr_host_set_config_sequence(nullptr);
     watch_type &w = watch();
     if (w.evm == nullptr)
         return;

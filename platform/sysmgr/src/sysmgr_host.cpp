@@ -57,6 +57,7 @@ struct proc_type {
     bool restart_on_config = false;
     bool restart_on_global_config = false;
     bool config_pending = false; // to be started again once dead, though it was leaving
+    uint32_t left_at = 0;        // the configuration's last commit when it said it was leaving
 };
 
 struct lr_interest_type {
@@ -75,6 +76,7 @@ struct host_type {
     std::vector<std::pair<pid_t, int>> deaths;
     std::thread reaper;
     std::atomic<bool> stopping{false};
+    uint32_t (*config_sequence)(void) = nullptr;
 };
 
 host_type &host()
@@ -182,6 +184,13 @@ proc_type *by_pid(host_type &h, pid_t pid)
     return nullptr;
 }
 
+// The process leaves, on the configuration as it stands. Caller holds the lock.
+void leaving(host_type &h, proc_type *p)
+{
+    p->state = proc_state::EXITING;
+    p->left_at = h.config_sequence != nullptr ? h.config_sequence() : 0;
+}
+
 // The caller is the process the kernel says it is: its pid, never a name it gives.
 void mark(sockmsg_session_type *session, sockmsg_call_type *call, proc_state state)
 {
@@ -192,6 +201,8 @@ void mark(sockmsg_session_type *session, sockmsg_call_type *call, proc_state sta
         proc_type *p = by_pid(h, sockmsg_session_peer(session)->pid);
         if (p == nullptr)
             rc = SYSMGR_ERR_NO_NODE;
+        else if (state == proc_state::EXITING)
+            leaving(h, p);
         else
             p->state = state;
     }
@@ -241,7 +252,7 @@ void on_process(sockmsg_call_type *call, const uint8_t *data, uint32_t length, o
                 kill(p->pid, SIGKILL);
                 // Its death decides: one leaving stays stopped unless a start is pending.
                 if (op == op_type::STOP)
-                    p->state = proc_state::EXITING;
+                    leaving(h, p);
                 p->config_pending = op == op_type::RESTART;
             } else if (op == op_type::RESTART && h.evm != nullptr && !h.stopping) {
                 p->state = proc_state::RESTARTING;
@@ -459,15 +470,17 @@ zerrno sysmgr_host_client_node(sockmsg_session_type *session, uint32_t requested
     return client_node_locked(h, session, requested, node);
 }
 
-// Starts again the processes that left by themselves and that the configuration now wants.
+// Starts again the processes that left by themselves and that the configuration of commit
+// `sequence` wants. A commit a process had seen when it said it was leaving is what it left on:
+// its notification, come late, is no reason to start it.
 template <typename Wanted>
-uint32_t start_wanted(Wanted wanted)
+uint32_t start_wanted(uint32_t sequence, Wanted wanted)
 {
     host_type &h = host();
     std::lock_guard<std::mutex> g(h.lock);
     uint32_t started = 0;
     for (proc_type *p : h.procs) {
-        if (!wanted(*p) || h.stopping)
+        if (!wanted(*p) || h.stopping || sequence <= p->left_at)
             continue;
         if (p->state == proc_state::STOPPED) {
             p->restarts++;
@@ -481,14 +494,22 @@ uint32_t start_wanted(Wanted wanted)
     return started;
 }
 
-uint32_t sysmgr_host_config_appeared(uint32_t node)
+uint32_t sysmgr_host_config_appeared(uint32_t node, uint32_t sequence)
 {
-    return start_wanted([node](const proc_type &p) { return p.node_id == node && p.restart_on_config; });
+    return start_wanted(sequence,
+                        [node](const proc_type &p) { return p.node_id == node && p.restart_on_config; });
 }
 
-uint32_t sysmgr_host_global_config_appeared(void)
+uint32_t sysmgr_host_global_config_appeared(uint32_t sequence)
 {
-    return start_wanted([](const proc_type &p) { return p.restart_on_global_config; });
+    return start_wanted(sequence, [](const proc_type &p) { return p.restart_on_global_config; });
+}
+
+void sysmgr_host_set_config_sequence(uint32_t (*sequence)(void))
+{
+    host_type &h = host();
+    std::lock_guard<std::mutex> g(h.lock);
+    h.config_sequence = sequence;
 }
 
 std::string sysmgr_host_node_table(void)

@@ -1,7 +1,8 @@
 // A program shaped like an agent: it finds its node, joins the "PTP" channel, says it is ready
 // and serves its event loop until killed. With the argument "exit" it says it is leaving and
-// ends instead; with "leave-on-config" it leaves at the first interface item it is told of, and
-// until then answers every operational read below "/oper/if/" with its node id.
+// ends instead ("linger": says so, then waits to be killed); with "leave-on-config" it leaves at
+// the first interface item it is told of, and until then answers every operational read below
+// "/oper/if/" with its node id.
 #include <unistd.h>
 
 #include <cstdio>
@@ -38,6 +39,11 @@ int main(int argc, char **argv)
     if (argc > 1 && strcmp(argv[1], "exit") == 0) {
         sysmgr_proc_exiting();
         return 0;
+    }
+    if (argc > 1 && strcmp(argv[1], "linger") == 0) {
+        sysmgr_proc_exiting();
+        for (;;)
+            pause();
     }
     comms_conn_type *conn = nullptr;
     if (comms_connect(evm, "PTP", 2, &conn) != 0)
