@@ -165,7 +165,9 @@ TEST(TesselCfgProcess, CommitCreatesThePortExitAndRestartWithReplay)
         return r.state == "ready" && r.pid != first;
     })) << row_of(socket, "tessel").state;
     const int second = row_of(socket, "tessel").pid;
-    EXPECT_TRUE(wait_for([&] { return !traces(PORT_CREATED, second).empty(); }));
+    // No commit's answer waits for the replay: the protocol thread creates the port, then the
+    // IPC thread applies the item, and a read between the two would see no item applied.
+    EXPECT_TRUE(wait_for([&] { return !traces(PORT_CREATED, second).empty() && !traces(TTL_POINT, second).empty(); }));
     ttl = traces(TTL_POINT, second);
     ASSERT_FALSE(ttl.empty());
     EXPECT_EQ(ttl.back()[5], 12u);
