@@ -496,8 +496,7 @@ uint32_t start_wanted(uint32_t sequence, Wanted wanted)
 
 uint32_t sysmgr_host_config_appeared(uint32_t node, uint32_t sequence)
 {
-    return start_wanted(sequence,
-                        [node](const proc_type &p) { return p.node_id == node && p.restart_on_config; });
+    return start_wanted(sequence, [node](const proc_type &p) { return p.node_id == node && p.restart_on_config; });
 }
 
 uint32_t sysmgr_host_global_config_appeared(uint32_t sequence)
