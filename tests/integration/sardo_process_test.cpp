@@ -36,10 +36,10 @@ std::string state_of(const std::string &socket, const std::string &name)
     std::string found;
     if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
         std::istringstream in(std::string(reply.begin(), reply.end()));
-        std::string node, proc, state;
+        std::string node, proc, state, last;
         int pid = 0;
         unsigned restarts = 0;
-        while (in >> node >> proc >> pid >> state >> restarts) {
+        while (in >> node >> proc >> pid >> state >> restarts >> last) {
             if (proc == name) {
                 found = state;
             }

@@ -1,6 +1,7 @@
 #include "qor_log.h"
 
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <mutex>
 
 #include "log_internal.h"
+#include "proc_log.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ struct state_type {
     std::string ident;
     bool ident_set = false;
     bool to_syslog = true;
+    int proc_log = -1; // the process manager's log of this process ($PTP_PROC_LOG), or -1
     std::deque<qor_captured_msg> captured;
 };
 
@@ -30,9 +33,19 @@ state_type &state()
         auto *st = new state_type; // never destroyed: messages may be raised from exit paths
         const char *env = std::getenv("PTP_SYSLOG");
         st->to_syslog = !(env != nullptr && std::strcmp(env, "0") == 0);
+        if (const char *log = std::getenv("PTP_PROC_LOG"); log != nullptr && log[0] != '\0')
+            st->proc_log = plat_proc_log_open(log);
         return st;
     }();
     return *s;
+}
+
+// Caller holds the lock.
+const char *ident_locked(const state_type &s)
+{
+    if (s.ident_set && !s.ident.empty())
+        return s.ident.c_str();
+    return program_invocation_short_name != nullptr ? program_invocation_short_name : "process";
 }
 
 const char *or_empty(const char *s)
@@ -56,9 +69,7 @@ const char *zq_log_ident()
 {
     auto &s = state();
     std::lock_guard g(s.lock);
-    if (s.ident_set && !s.ident.empty())
-        return s.ident.c_str();
-    return program_invocation_short_name != nullptr ? program_invocation_short_name : "process";
+    return ident_locked(s);
 }
 
 zerrno qor_verrmsg(const qor_msg_rec_type *msg, int severity, va_list args)
@@ -94,6 +105,9 @@ zerrno qor_verrmsg(const qor_msg_rec_type *msg, int severity, va_list args)
     m.line = "%" + m.category + "-" + m.facility + "-" + std::to_string(severity) + "-" + m.mnemonic + " : " + m.text;
     if (s.to_syslog)
         syslog(severity, "%s", m.line.c_str());
+    // Where no syslog daemon listens, the process's own log still has it.
+    if (s.proc_log >= 0)
+        plat_proc_log_write(s.proc_log, std::string(ident_locked(s)) + "[" + std::to_string(getpid()) + "]: " + m.line);
     if (s.captured.size() == capture_limit)
         s.captured.pop_front();
     s.captured.push_back(std::move(m));

@@ -23,15 +23,27 @@ inline constexpr uint16_t SYSMGR_WIRE_STOP = 8;        // u32 node, name: kill -
 inline constexpr uint16_t SYSMGR_WIRE_RESTART = 9;     // u32 node, name: kill -9 and start again (a stopped one too)
 inline constexpr uint16_t SYSMGR_WIRE_LR_EVENT = 30;   // notice: u32 kind, u32 node
 
-// A dead process is started again after this long.
+// A process that dies without saying it leaves is started again after SYSMGR_RESTART_DELAY_MS.
+// Each further death within SYSMGR_RESTART_STABLE_MS of its start doubles the delay, up to
+// SYSMGR_RESTART_DELAY_MAX_MS; a death once SYSMGR_RESTART_LIMIT such restarts came in a row
+// leaves it failed, not started again until the operator restarts it. One that lived longer
+// starts the count again.
 inline constexpr uint64_t SYSMGR_RESTART_DELAY_MS = 500;
+inline constexpr uint64_t SYSMGR_RESTART_DELAY_MAX_MS = 8000;
+inline constexpr uint64_t SYSMGR_RESTART_STABLE_MS = 10000;
+inline constexpr uint32_t SYSMGR_RESTART_LIMIT = 5;
+// At the daemon's stop, its processes have this long to end after SIGTERM before SIGKILL.
+inline constexpr uint64_t SYSMGR_STOP_GRACE_MS = 2000;
 
 // Starts the processes of the chassis ($PTP_CHASSIS; none without one) and serves the service.
 zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server);
 void sysmgr_host_shutdown(void);
 
-// The process table, one line per process: "node name pid state restarts", state one of
-// "starting", "ready", "exiting", "stopped", "restarting".
+// The process table, one line per process: "node name pid state restarts last", state one of
+// "starting", "ready", "exiting", "stopped", "restarting", "failed"; restarts counts the starts
+// after a death it did not announce and the operator's restarts (not a start on configuration
+// of one that left by design); last is how it last ended: "exit=N", "signal=NAME" ("KILL"), or
+// "-" before its first end.
 std::string sysmgr_host_process_table(void);
 
 // The node a client of the daemon acts for. A process the manager started is on its own node,

@@ -1,13 +1,17 @@
 // The process manager of the platform daemon. Processes are started with their node, the
-// chassis and the daemon's socket in their environment; a thread waits for their deaths and
-// hands each to the daemon's event manager, where the restart is scheduled.
+// chassis and the daemon's socket in their environment, their output in a log of their own; a
+// thread waits for their deaths and hands each to the daemon's event manager, where the restart
+// is scheduled, later each time a process keeps dying soon after its start, until it is given up.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -18,6 +22,7 @@
 
 #include "evm_alarm.h"
 #include "plat_clock.h"
+#include "proc_log.h"
 #include "sysmgr.h"
 #include "sysmgr_chassis.h"
 #include "sysmgr_host.h"
@@ -29,7 +34,8 @@ enum class proc_state {
     READY,
     EXITING,
     STOPPED,
-    RESTARTING
+    RESTARTING,
+    FAILED
 };
 
 const char *state_name(proc_state s)
@@ -40,6 +46,7 @@ const char *state_name(proc_state s)
     case proc_state::EXITING: return "exiting";
     case proc_state::STOPPED: return "stopped";
     case proc_state::RESTARTING: return "restarting";
+    case proc_state::FAILED: return "failed";
     }
     return "?";
 }
@@ -52,12 +59,18 @@ struct proc_type {
     std::vector<std::string> args;
     pid_t pid = -1;
     proc_state state = proc_state::STOPPED;
-    uint32_t restarts = 0;
+    uint32_t restarts = 0;     // starts after a death it did not announce, or by the operator
+    uint32_t quick_deaths = 0; // deaths in a row, each within SYSMGR_RESTART_STABLE_MS of its start
+    uint64_t started_ns = 0;   // platform clock, monotonic
+    int last_status = -1;      // wait status of its last death; -1 before any
     evm_alarm_type *restart = nullptr;
     bool restart_on_config = false;
     bool restart_on_global_config = false;
-    bool config_pending = false; // to be started again once dead, though it was leaving
-    uint32_t left_at = 0;        // the configuration's last commit when it said it was leaving
+    bool config_pending = false;   // to be started again once dead, though it was leaving
+    bool operator_restart = false; // the operator's restart: started again once dead
+    uint32_t left_at = 0;          // the configuration's last commit when it said it was leaving
+    std::string log_path;
+    int log = -1; // its log, kept open for the manager's own lines about it
 };
 
 struct lr_interest_type {
@@ -93,15 +106,77 @@ std::string resolve(const std::string &program)
     return bin != nullptr && bin[0] != '\0' ? std::string(bin) + "/" + program : program;
 }
 
+// "exit=N", "signal=NAME", or "-" before the first death.
+std::string status_text(int status)
+{
+    if (status < 0)
+        return "-";
+    if (WIFEXITED(status))
+        return "exit=" + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) {
+        const char *name = sigabbrev_np(WTERMSIG(status));
+        return "signal=" + (name != nullptr ? std::string(name) : std::to_string(WTERMSIG(status)));
+    }
+    return "status=" + std::to_string(status);
+}
+
+// One line about the process, in its log and on the daemon's standard error (the main job's
+// console).
+void say(const proc_type *p, const std::string &text)
+{
+    const std::string line = "process manager: " + p->node_name + " " + p->name + " " + text;
+    plat_proc_log_write(p->log, line);
+    fprintf(stderr, "%s\n", line.c_str());
+}
+
+void log_stopped(const proc_type *p, int status)
+{
+    plat_proc_log_write(p->log,
+                        "process manager: " + p->node_name + " " + p->name + " stopped (" + status_text(status) + ")");
+}
+
+// In a child before exec: writes head and the child's pid as one line to fd, with nothing that
+// could wait for a lock another thread of the daemon held at the fork.
+void log_started(int fd, const std::string &head)
+{
+    char line[512];
+    size_t n = std::min(head.size(), sizeof line - 16);
+    memcpy(line, head.data(), n);
+    char digits[16];
+    size_t d = 0;
+    for (pid_t pid = getpid(); pid > 0 && d < sizeof digits; pid /= 10)
+        digits[d++] = static_cast<char>('0' + pid % 10);
+    while (d > 0)
+        line[n++] = digits[--d];
+    line[n++] = '\n';
+    if (write(fd, line, n) < 0) {
+        // The log is the child's only record of its start; without it the process still runs.
+    }
+}
+
 // Caller holds the lock.
 void start(proc_type *p)
 {
+    if (p->log < 0)
+        p->log = plat_proc_log_open(p->log_path);
+    p->started_ns = plat_clock_mono_ns();
+    // The child writes its first line, before anything it writes itself.
+    const std::string started =
+        plat_proc_log_line("process manager: " + p->node_name + " " + p->name + " started, pid ");
     const pid_t pid = fork();
     if (pid < 0) {
-        p->state = proc_state::STOPPED;
+        p->state = proc_state::FAILED;
+        say(p, std::string("cannot be started: ") + strerror(errno));
         return;
     }
     if (pid == 0) {
+        // Its output goes to its log; without one it keeps the daemon's.
+        if (p->log >= 0) {
+            log_started(p->log, started);
+            dup2(p->log, STDOUT_FILENO);
+            dup2(p->log, STDERR_FILENO);
+            setenv("PTP_PROC_LOG", p->log_path.c_str(), 1);
+        }
         // The daemon blocks its stop signals for its signal thread; a process gets them back.
         sigset_t none;
         sigemptyset(&none);
@@ -137,7 +212,28 @@ void restart_alarm(evm_alarm_type *, void *context)
     }
 }
 
-// Deaths, on the daemon's loop: a process that did not say it was leaving is started again.
+// A death the process did not announce (or the operator's restart): started again after a
+// delay that doubles with each death soon after its start, and given up after too many.
+void schedule_restart(proc_type *p)
+{
+    const bool quick = plat_clock_mono_ns() - p->started_ns < SYSMGR_RESTART_STABLE_MS * 1000000ull;
+    p->quick_deaths = quick ? p->quick_deaths + 1 : 1;
+    const std::string how = status_text(p->last_status);
+    if (p->quick_deaths > SYSMGR_RESTART_LIMIT) {
+        p->state = proc_state::FAILED;
+        say(p, "failed (" + how + "): " + std::to_string(p->quick_deaths) + " deaths in a row, each within " +
+                   std::to_string(SYSMGR_RESTART_STABLE_MS / 1000) +
+                   " s of its start; not started again until the operator's restart");
+        return;
+    }
+    const uint64_t delay_ms = std::min(SYSMGR_RESTART_DELAY_MS << (p->quick_deaths - 1), SYSMGR_RESTART_DELAY_MAX_MS);
+    p->state = proc_state::RESTARTING;
+    say(p, "died (" + how + "); started again in " + std::to_string(delay_ms) + " ms");
+    evm_alarm_set(p->restart, plat_clock_mono_ns() + delay_ms * 1000000ull);
+}
+
+// Deaths, on the daemon's loop. One that left as it said it would stays stopped, unless
+// configuration wants it again (a start, not a restart); any other is restarted.
 int death_event(const event_async_ctx_type *, int32_t, void *)
 {
     host_type &h = host();
@@ -147,12 +243,18 @@ int death_event(const event_async_ctx_type *, int32_t, void *)
             if (p->pid != pid)
                 continue;
             p->pid = -1;
-            if (h.stopping || (p->state == proc_state::EXITING && !p->config_pending)) {
+            p->last_status = status;
+            const bool left = p->state == proc_state::EXITING;
+            if (h.stopping || (left && !p->config_pending && !p->operator_restart)) {
                 p->state = proc_state::STOPPED;
-            } else {
-                p->state = proc_state::RESTARTING;
+                log_stopped(p, status);
+            } else if (left && !p->operator_restart) {
                 p->config_pending = false;
-                evm_alarm_set(p->restart, fts_get_stamp_fast() + SYSMGR_RESTART_DELAY_MS * 1000000ull);
+                start(p);
+            } else {
+                p->config_pending = false;
+                p->operator_restart = false;
+                schedule_restart(p);
             }
         }
     }
@@ -248,15 +350,18 @@ void on_process(sockmsg_call_type *call, const uint8_t *data, uint32_t length, o
             if (p->node_id != node || p->name != name)
                 continue;
             rc = 0;
+            // The operator's kill is no sign of a process that keeps dying.
+            p->quick_deaths = 0;
             if (p->pid > 0) {
                 kill(p->pid, SIGKILL);
                 // Its death decides: one leaving stays stopped unless a start is pending.
                 if (op == op_type::STOP)
                     leaving(h, p);
-                p->config_pending = op == op_type::RESTART;
+                p->config_pending = false;
+                p->operator_restart = op == op_type::RESTART;
             } else if (op == op_type::RESTART && h.evm != nullptr && !h.stopping) {
                 p->state = proc_state::RESTARTING;
-                evm_alarm_set(p->restart, fts_get_stamp_fast());
+                evm_alarm_set(p->restart, plat_clock_mono_ns());
             }
         }
     }
@@ -408,6 +513,7 @@ zerrno sysmgr_host_init(event_mgr_type *evm, sockmsg_server_type *server)
             p->args = cp.args;
             p->restart_on_config = cp.restart_on_config;
             p->restart_on_global_config = cp.restart_on_global_config;
+            p->log_path = plat_proc_log_path(node.name, cp.name);
             p->restart = evm_alarm_new(evm, restart_alarm, p);
             h.procs.push_back(p);
             start(p);
@@ -433,15 +539,34 @@ void sysmgr_host_shutdown(void)
     if (h.reaper.joinable())
         h.reaper.join();
     std::lock_guard<std::mutex> g(h.lock);
+    // Each has SYSMGR_STOP_GRACE_MS in all to end by itself (deaths the reaper saw are queued);
+    // what is left is killed.
+    const auto grace = std::chrono::steady_clock::now() + std::chrono::milliseconds(SYSMGR_STOP_GRACE_MS);
     for (proc_type *p : h.procs) {
         if (p->pid > 0) {
-            kill(p->pid, SIGKILL);
-            waitpid(p->pid, nullptr, 0);
+            int status = -1;
+            const auto seen = std::find_if(h.deaths.begin(), h.deaths.end(),
+                                           [p](const std::pair<pid_t, int> &d) { return d.first == p->pid; });
+            if (seen != h.deaths.end())
+                status = seen->second;
+            while (status < 0 && waitpid(p->pid, &status, WNOHANG) == 0) {
+                status = -1;
+                if (std::chrono::steady_clock::now() > grace) {
+                    kill(p->pid, SIGKILL);
+                    waitpid(p->pid, &status, 0);
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            log_stopped(p, status);
         }
         evm_alarm_free(p->restart);
+        if (p->log >= 0)
+            close(p->log);
         delete p;
     }
     h.procs.clear();
+    h.deaths.clear();
     if (h.evm != nullptr)
         event_async_attach(h.evm, h.death.code, nullptr, nullptr);
     h.evm = nullptr;
@@ -454,8 +579,8 @@ std::string sysmgr_host_process_table(void)
     std::string out;
     for (const proc_type *p : h.procs) {
         char line[256];
-        snprintf(line, sizeof line, "%s %s %d %s %u\n", p->node_name.c_str(), p->name.c_str(), p->pid,
-                 state_name(p->state), p->restarts);
+        snprintf(line, sizeof line, "%s %s %d %s %u %s\n", p->node_name.c_str(), p->name.c_str(), p->pid,
+                 state_name(p->state), p->restarts, status_text(p->last_status).c_str());
         out += line;
     }
     return out;
@@ -483,7 +608,7 @@ uint32_t start_wanted(uint32_t sequence, Wanted wanted)
         if (!wanted(*p) || h.stopping || sequence <= p->left_at)
             continue;
         if (p->state == proc_state::STOPPED) {
-            p->restarts++;
+            // It left by design: starting it again is no restart.
             start(p);
             started++;
         } else if (p->state == proc_state::EXITING) {

@@ -1,8 +1,8 @@
 // A program shaped like an agent: it finds its node, joins the "PTP" channel, says it is ready
-// and serves its event loop until killed. With the argument "exit" it says it is leaving and
-// ends instead ("linger": says so, then waits to be killed); with "leave-on-config" it leaves at
-// the first interface item it is told of, and until then answers every operational read below
-// "/oper/if/" with its node id.
+// and serves its event loop until killed. With the argument "exit" it says it is leaving (on
+// standard error and in a syslog message too) and ends instead ("linger": says so, then waits to
+// be killed); with "leave-on-config" it leaves at the first interface item it is told of, and
+// until then answers every operational read below "/oper/if/" with its node id.
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "comms.h"
 #include "evm.h"
 #include "nodra.h"
+#include "qor_log.h"
 #include "sysmgr.h"
 
 namespace {
@@ -37,6 +38,10 @@ int main(int argc, char **argv)
     if (evm == nullptr || platform_get_my_nodeid(&node) != 0)
         return 1;
     if (argc > 1 && strcmp(argv[1], "exit") == 0) {
+        static const qor_msg_rec_type leaving = {
+            0, "leaving by itself", nullptr, "SYSMGR", "PLAT", "LEAVING", 6 << 16, {}, 0, 0};
+        fprintf(stderr, "sysmgr_agent: leaving by itself\n");
+        qor_errmsg(&leaving, 6);
         sysmgr_proc_exiting();
         return 0;
     }

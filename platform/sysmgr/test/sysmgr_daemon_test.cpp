@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -27,6 +29,7 @@ struct proc_row {
     std::string node, name, state;
     int pid = 0;
     unsigned restarts = 0;
+    std::string last; // how it last ended
 };
 
 // The row of a process in the daemon's table (empty name when absent), of a node when given.
@@ -38,10 +41,30 @@ proc_row row_of(sockmsg_client_type *c, const std::string &name, const std::stri
         return {};
     std::istringstream in(std::string(reply.begin(), reply.end()));
     proc_row r;
-    while (in >> r.node >> r.name >> r.pid >> r.state >> r.restarts)
+    while (in >> r.node >> r.name >> r.pid >> r.state >> r.restarts >> r.last)
         if (r.name == name && (node.empty() || r.node == node))
             return r;
     return {};
+}
+
+// The log the manager keeps of a process in the run folder, its times as TIME and pids as PID.
+std::string log_of(const std::string &dir, const std::string &file)
+{
+    std::ifstream in(dir + "/" + file);
+    std::stringstream s;
+    s << in.rdbuf();
+    const std::string text = std::regex_replace(s.str(), std::regex("[0-9-]{10} [0-9:.]{15} "), "TIME ");
+    return std::regex_replace(text, std::regex("(pid |\\[)[0-9]+"), "$1PID");
+}
+
+// How many times the manager started the process whose log this is.
+unsigned starts_in(const std::string &dir, const std::string &file)
+{
+    const std::string log = log_of(dir, file);
+    unsigned n = 0;
+    for (size_t at = log.find(" started, pid "); at != std::string::npos; at = log.find(" started, pid ", at + 1))
+        ++n;
+    return n;
 }
 
 template <typename F>
@@ -71,6 +94,7 @@ TEST(SysmgrDaemon, StartsWatchesAndRestartsTheChassisProcesses)
     if (daemon == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("PTP_CHASSIS", chassis.c_str(), 1);
+        setenv("PTP_RUN_DIR", dir.c_str(), 1);
         execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
@@ -85,6 +109,13 @@ TEST(SysmgrDaemon, StartsWatchesAndRestartsTheChassisProcesses)
     ASSERT_GT(agent.pid, 0);
     proc_row leaver;
     ASSERT_TRUE(wait_for([&] { return (leaver = row_of(c, "leaver")).state == "stopped"; })) << leaver.state;
+    EXPECT_EQ(leaver.last, "exit=0");
+    EXPECT_EQ(agent.last, "-");
+    // Its log: the manager's lines, what it wrote on standard error, and its syslog messages.
+    EXPECT_EQ(log_of(dir, "0_1_CPU0.leaver.log"), "TIME process manager: 0/1/CPU0 leaver started, pid PID\n"
+                                                  "sysmgr_agent: leaving by itself\n"
+                                                  "TIME sysmgr_agent[PID]: %PLAT-SYSMGR-6-LEAVING : leaving by itself\n"
+                                                  "TIME process manager: 0/1/CPU0 leaver stopped (exit=0)\n");
 
     kill(agent.pid, SIGKILL);
     proc_row again;
@@ -93,7 +124,9 @@ TEST(SysmgrDaemon, StartsWatchesAndRestartsTheChassisProcesses)
         return again.state == "ready" && again.pid != agent.pid;
     })) << again.state;
     EXPECT_EQ(again.restarts, 1u);
+    EXPECT_EQ(again.last, "signal=KILL");
     EXPECT_EQ(row_of(c, "leaver").restarts, 0u); // it left by itself: not started again
+    EXPECT_EQ(starts_in(dir, "0_1_CPU0.leaver.log"), 1u);
 
     // Killing by name through the daemon restarts it too.
     std::vector<uint8_t> req = {0, 0, 0, 0x10, 'a', 'g', 'e', 'n', 't'};
@@ -107,6 +140,10 @@ TEST(SysmgrDaemon, StartsWatchesAndRestartsTheChassisProcesses)
     int ws = 0;
     ASSERT_EQ(waitpid(daemon, &ws, 0), daemon);
     EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0);
+    // The daemon's stop is the agent's: SIGTERM, which it does not catch.
+    const std::string log = log_of(dir, "0_1_CPU0.agent.log");
+    EXPECT_EQ(log.substr(log.rfind('\n', log.size() - 2) + 1),
+              "TIME process manager: 0/1/CPU0 agent stopped (signal=TERM)\n");
     std::filesystem::remove_all(dir);
 }
 
@@ -147,6 +184,7 @@ protected:
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             setenv("PTP_CHASSIS", chassis.c_str(), 1);
             setenv("PTP_NODRA_DB", (dir + "/nodra.db").c_str(), 1);
+            setenv("PTP_RUN_DIR", dir.c_str(), 1);
             execl(PLATFORMD_PATH, PLATFORMD_PATH, "--socket", socket.c_str(), static_cast<char *>(nullptr));
             _exit(127);
         }
@@ -173,7 +211,8 @@ protected:
 };
 
 // The agent leaves by itself when its node has no PTP interface left; configuration for one of
-// the node's interfaces appearing again starts it again, on that node only.
+// the node's interfaces appearing again starts it again, on that node only. A start of a process
+// that left by design is no restart.
 TEST_F(TwoCards, ConfigurationForANodeStartsItsAgentAgain)
 {
     start("args = [\"exit\"]\nrestart_on_config = true\n");
@@ -181,19 +220,20 @@ TEST_F(TwoCards, ConfigurationForANodeStartsItsAgentAgain)
         ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "stopped"; })) << node;
 
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", true), 0u);
-    ASSERT_TRUE(wait_for([&] {
-        const proc_row r = row_of(c, "agent", "0/1/CPU0");
-        return r.restarts == 1 && r.state == "stopped"; // started, and left again
+    ASSERT_TRUE(wait_for([&] { // started, and left again
+        return starts_in(dir, "0_1_CPU0.agent.log") == 2 && row_of(c, "agent", "0/1/CPU0").state == "stopped";
     }));
     // A change of an item is configuration too; a delete, or an interface no node has, is not.
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", false), 0u);
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/9/0/0/ptp/pi/enable", true), 0u);
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/profile", true), 0u);
     ASSERT_TRUE(wait_for([&] {
-        const proc_row r = row_of(c, "agent", "0/1/CPU0");
-        return r.restarts == 2 && r.state == "stopped";
+        return starts_in(dir, "0_1_CPU0.agent.log") == 3 && row_of(c, "agent", "0/1/CPU0").state == "stopped";
     }));
-    EXPECT_EQ(row_of(c, "agent", "0/2/CPU0").restarts, 0u);
+    EXPECT_EQ(starts_in(dir, "0_2_CPU0.agent.log"), 1u);
+    const proc_row r = row_of(c, "agent", "0/1/CPU0");
+    EXPECT_EQ(r.restarts, 0u);
+    EXPECT_EQ(r.last, "exit=0");
 }
 
 // A process that leaves with the last global item is started again, on every node, when global
@@ -205,11 +245,14 @@ TEST_F(TwoCards, GlobalConfigurationStartsAgainWhatLeftWithTheLastGlobalItem)
         ASSERT_TRUE(wait_for([&] { return row_of(c, "agent", node).state == "stopped"; })) << node;
     ASSERT_EQ(commit_item("/cfg/if/act/Gi0/1/0/0/ptp/pi/enable", true), 0u);
     ASSERT_EQ(commit_item("/cfg/gl/ptp/pi/enable", true), 0u);
-    for (const char *node : {"0/1/CPU0", "0/2/CPU0"})
-        EXPECT_TRUE(wait_for([&] {
-            const proc_row r = row_of(c, "agent", node);
-            return r.restarts == 1 && r.state == "stopped"; // started, and left again
+    for (const char *node : {"0/1/CPU0", "0/2/CPU0"}) {
+        std::string log = std::string(node) + ".agent.log";
+        std::replace(log.begin(), log.end(), '/', '_');
+        EXPECT_TRUE(wait_for([&] { // started, and left again
+            return starts_in(dir, log) == 2 && row_of(c, "agent", node).state == "stopped";
         })) << node;
+        EXPECT_EQ(row_of(c, "agent", node).restarts, 0u) << node;
+    }
 }
 
 // The items of an interface reach the processes of the interface's node only, and its operational

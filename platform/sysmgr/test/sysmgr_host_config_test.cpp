@@ -77,6 +77,7 @@ protected:
                                << "args = [\"linger\"]\nrestart_on_global_config = true\n";
         setenv("PTP_CHASSIS", chassis.c_str(), 1);
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1);
+        setenv("PTP_RUN_DIR", dir.c_str(), 1); // the processes' logs
         evm = event_create_manager(nullptr, nullptr, 0);
         ASSERT_NE(evm, nullptr);
         ASSERT_EQ(sockmsg_server_create(evm, socket.c_str(), &server), 0u);
@@ -101,6 +102,7 @@ protected:
         sysmgr_host_set_config_sequence(nullptr);
         event_manager_destroy(evm);
         unsetenv("PTP_PLATFORM_SOCKET");
+        unsetenv("PTP_RUN_DIR");
         std::filesystem::remove_all(dir);
     }
     std::string dir;

@@ -143,7 +143,7 @@ bool show(session_type &s, const std::vector<std::string> &w, std::string *out, 
     if (w.size() == 2 && w[1] == "processes") {
         if (!call(s, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, {}, &reply, error))
             return false;
-        *out += "node name pid state restarts\n" + text_of(reply);
+        *out += "node name pid state restarts last\n" + text_of(reply);
         return true;
     }
     if (w.size() == 2 && w[1] == "links") {

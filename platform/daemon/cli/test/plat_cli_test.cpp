@@ -31,7 +31,8 @@ protected:
         copy_chassis_without_programs(chassis_sample_path(), out);
         out << "[[process]]\nname = \"agent\"\nprogram = \"" << SYSMGR_AGENT_PATH << "\"\nnodes = \"lc\"\n";
         out.close();
-        daemon = spawn({PLATFORMD_PATH, "--socket", socket}, {{"PTP_CHASSIS", chassis}, {"PTP_NODRA_DB", dir + "/db"}});
+        daemon = spawn({PLATFORMD_PATH, "--socket", socket},
+                       {{"PTP_CHASSIS", chassis}, {"PTP_NODRA_DB", dir + "/db"}, {"PTP_RUN_DIR", dir}});
         ASSERT_TRUE(wait_for_daemon(socket)) << "the daemon did not come up";
         ASSERT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID ready 0"));
     }
@@ -77,16 +78,16 @@ TEST_F(PlatCliTest, ListsNodesAndProcessesAndKillsStopsAndRestartsAProcess)
                                  "0/1/CPU0 0x10 lc active -\n"
                                  "0/2/CPU0 0x20 lc active -\n");
     ASSERT_TRUE(wait_for("show processes", "0/1/CPU0 agent PID ready 0"));
-    EXPECT_EQ(run("show processes"), "node name pid state restarts\n"
-                                     "0/1/CPU0 agent PID ready 0\n"
-                                     "0/2/CPU0 agent PID ready 0\n");
+    EXPECT_EQ(run("show processes"), "node name pid state restarts last\n"
+                                     "0/1/CPU0 agent PID ready 0 -\n"
+                                     "0/2/CPU0 agent PID ready 0 -\n");
 
     EXPECT_EQ(run("process kill 0/1/CPU0 agent"), ""); // the manager starts it again
-    EXPECT_TRUE(wait_for("show processes", "0/1/CPU0 agent PID ready 1"));
+    EXPECT_TRUE(wait_for("show processes", "0/1/CPU0 agent PID ready 1 signal=KILL\n"));
     EXPECT_EQ(run("process stop 0x20 agent"), "");
-    EXPECT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID stopped 0"));
+    EXPECT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID stopped 0 signal=KILL\n"));
     EXPECT_EQ(run("process restart 0/2/CPU0 agent"), "");
-    EXPECT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID ready 1"));
+    EXPECT_TRUE(wait_for("show processes", "0/2/CPU0 agent PID ready 1 signal=KILL\n"));
 }
 
 TEST_F(PlatCliTest, ChangesInterfacesAndFiresPlatformEvents)
