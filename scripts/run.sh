@@ -314,6 +314,7 @@ fi
 write_chassis
 
 start platformd "$PLATFORMD" --socket "$PTP_PLATFORM_SOCKET"
+PLATFORMD_PID=${PIDS[-1]}
 for _ in $(seq 100); do
     ctl show nodes >/dev/null 2>&1 && break
     sleep 0.1
@@ -344,6 +345,16 @@ say "Running. From another terminal: $NODRACTL --socket $PTP_PLATFORM_SOCKET sho
 PHASE=1
 LAST_PROCESSES=""
 while :; do
+    # The chassis' processes die with their daemon (and its databases keep every acknowledged
+    # commit): a run without it has nothing left to watch, so it says so and stops.
+    if ! kill -0 "$PLATFORMD_PID" 2>/dev/null; then
+        wait "$PLATFORMD_PID"
+        status=$?
+        how="exit status $status"
+        [ "$status" -le 128 ] || how="signal $(kill -l $((status - 128)))"
+        say "run.sh: the platform daemon died ($how), and the chassis' processes with it: stopping the run"
+        exit 1
+    fi
     processes=$(ctl show processes 2>/dev/null)
     if [ "$processes" != "$LAST_PROCESSES" ]; then
         printf '%s\n' "$processes" | sed 's/^/[chassis] /'

@@ -167,6 +167,67 @@ TEST_P(RunScriptTest, StopsEverythingItStartedAndLeavesNothingBehind)
     std::filesystem::remove_all(run_dir);
 }
 
+// The platform daemon killed with -9 takes the chassis' processes with it (their parent-death
+// signal): the run says so in one line and stops everything it started, with exit status 1, and
+// the configuration committed before the kill is in the database a new daemon opens.
+TEST(RunScriptDaemonDeathTest, TheRunSaysSoStopsAndLosesNoCommit)
+{
+    char tmpl[] = "/tmp/run_script_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    const std::string nodractl = std::string(BUILD_DIR) + "/platform/nodra/nodractl --socket ";
+    run_type r = start_run(run_dir, true, "60"); // a run that missed the death would end by itself
+    ASSERT_GT(r.pid, 0);
+    const bool running = read_until(r, "Running."); // after the configuration's commit answered
+    const std::string committed = command_output(nodractl + run_dir + "/platform.sock show config");
+    pid_t daemon = -1;
+    for (const pid_t pid : processes_of_run(run_dir)) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "platformd")
+            daemon = pid;
+    }
+    if (daemon > 0)
+        kill(daemon, SIGKILL);
+    read_until(r, "\x01"); // to the end of its output
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    ASSERT_TRUE(running) << r.text;
+    ASSERT_GT(daemon, 0) << r.text;
+    EXPECT_NE(committed.find("/cfg/if/act/Gi0/1/0/1/ptp/"), std::string::npos) << committed;
+
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << r.text;
+    EXPECT_NE(r.text.find("\nrun.sh: the platform daemon died (signal KILL), and the chassis' processes with it: "
+                          "stopping the run\n"),
+              std::string::npos)
+        << r.text;
+    EXPECT_NE(r.text.find("Stopped: no process, namespace or veth of this run is left."), std::string::npos) << r.text;
+    EXPECT_TRUE(processes_of_run(run_dir).empty()) << r.text;
+
+    // A daemon on the run's databases has every item of the commit.
+    const std::string socket = run_dir + "/again.sock";
+    const pid_t again = fork();
+    ASSERT_GE(again, 0);
+    if (again == 0) {
+        unsetenv("PTP_CHASSIS");
+        setenv("PTP_NODRA_DB", (run_dir + "/nodra.db").c_str(), 1);
+        setenv("PTP_CHKPT_DB", (run_dir + "/chkpt.db").c_str(), 1);
+        const std::string platformd = std::string(BUILD_DIR) + "/platform/daemon/platformd";
+        execl(platformd.c_str(), platformd.c_str(), "--socket", socket.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    std::string reopened;
+    for (int i = 0; i < 500 && reopened.empty(); ++i) {
+        usleep(20000); // until it serves
+        reopened = command_output(nodractl + socket + " show config 2>/dev/null");
+    }
+    kill(again, SIGTERM);
+    waitpid(again, nullptr, 0);
+    EXPECT_EQ(reopened, committed);
+    std::filesystem::remove_all(run_dir);
+}
+
 // The number a pattern's first group captures in text, or -1.
 double number_after(const std::string &text, const std::string &pattern)
 {
