@@ -177,6 +177,22 @@ TEST_P(InteropOffload, Ptp4lSlaveOfTheMasterPortReportsOffsets)
     ptp4l.stop();
     cap.stop();
 
+    // The plugin's counts of the master session reach the counters in the directions the plugin
+    // sent and received them.
+    offload_fake.counts.clear();
+    ASSERT_EQ(tessel_offload_get_stats_internal(tc.encap, AGENT_IFH, true, true), 0u);
+    run_for(5000, [&] { return !offload_fake.counts.empty(); });
+    std::set<std::pair<uint32_t, uint32_t>> counted;
+    for (const offload_fake_count_type &c : offload_fake.counts) {
+        counted.insert({c.counter_class, c.direction});
+    }
+    EXPECT_EQ(counted,
+              (std::set<std::pair<uint32_t, uint32_t>>{{TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_SENT},
+                                                       {TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_SENT},
+                                                       {TESSEL_PACKET_COUNTER_FOLLOW_UP, TESSEL_PACKET_SENT},
+                                                       {TESSEL_PACKET_COUNTER_DELAY_REQ, TESSEL_PACKET_RECEIVED},
+                                                       {TESSEL_PACKET_COUNTER_DELAY_RESP, TESSEL_PACKET_SENT}}));
+
     // Every message the plugin sent dissects cleanly, and each kind was sent.
     const std::string filter = "ptp && eth.src == " + std::string(veth_pair::MAC_A);
     const std::string rows =

@@ -71,14 +71,23 @@ constexpr size_t IF_ENTRY_LEN = 44;
 constexpr size_t SESSION_CHUNK_HDR = 24;
 constexpr size_t SESSION_ENTRY_LEN = 64;
 
-// Node drop reasons and packet-counter classes the statistics feed.
-constexpr uint32_t DROP_TOO_SHORT = 2;
-constexpr uint32_t DROP_WRONG_DOMAIN = 1;
-constexpr uint32_t DROP_INVALID_PACKET = 17;
-constexpr uint32_t DROP_WRONG_SEQUENCE_ID = 18;
-constexpr uint32_t DROP_NO_OFFLOAD_SESSION = 19;
-constexpr uint32_t CLASS_SYNC = 1, CLASS_FOLLOW_UP = 2, CLASS_DELAY_REQ = 3, CLASS_DELAY_RESP = 4, CLASS_ANNOUNCE = 0;
-constexpr uint32_t DIR_RX = 0, DIR_TX = 1;
+// The counts of a session entry: where each stands, the packet class and the direction it adds to.
+struct session_count_type {
+    size_t offset;
+    tessel_packet_counter_class_type counter_class;
+    tessel_packet_direction_type direction;
+};
+constexpr session_count_type session_counts[] = {
+    {28, TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_RECEIVED},
+    {32, TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_SENT},
+    {36, TESSEL_PACKET_COUNTER_FOLLOW_UP, TESSEL_PACKET_RECEIVED},
+    {40, TESSEL_PACKET_COUNTER_FOLLOW_UP, TESSEL_PACKET_SENT},
+    {44, TESSEL_PACKET_COUNTER_DELAY_REQ, TESSEL_PACKET_RECEIVED},
+    {48, TESSEL_PACKET_COUNTER_DELAY_REQ, TESSEL_PACKET_SENT},
+    {52, TESSEL_PACKET_COUNTER_DELAY_RESP, TESSEL_PACKET_RECEIVED},
+    {56, TESSEL_PACKET_COUNTER_DELAY_RESP, TESSEL_PACKET_SENT},
+    {60, TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_SENT},
+};
 
 jotlog_handle_type sum()
 {
@@ -178,8 +187,8 @@ zerrno chunk_apply(uint32_t encap, const uint8_t *b, size_t avail, size_t *size)
         if (avail < GLOBAL_CHUNK_LEN) {
             return PTP_ZERR_INVALID_ARG;
         }
-        tessel_stats_increment_packet_drop_reason(DROP_NO_OFFLOAD_SESSION, ptp_wire_get32(b + 16));
-        tessel_stats_increment_packet_drop_reason(DROP_INVALID_PACKET, ptp_wire_get32(b + 20));
+        tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_NO_OFFLOAD_SESSION, ptp_wire_get32(b + 16));
+        tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_INVALID_PACKET, ptp_wire_get32(b + 20));
         *size = GLOBAL_CHUNK_LEN;
         return 0;
     case 2:
@@ -210,14 +219,16 @@ zerrno chunk_apply(uint32_t encap, const uint8_t *b, size_t avail, size_t *size)
                 continue;
             }
             if (kind == 2) {
-                tessel_stats_increment_packet_drop_counter(idb, CLASS_SYNC, ptp_wire_get32(e + 4));
-                tessel_stats_increment_packet_drop_counter(idb, CLASS_FOLLOW_UP, ptp_wire_get32(e + 8));
-                tessel_stats_increment_packet_drop_counter(idb, CLASS_DELAY_REQ, ptp_wire_get32(e + 12));
-                tessel_stats_increment_packet_drop_counter(idb, CLASS_DELAY_RESP, ptp_wire_get32(e + 16));
-                tessel_stats_increment_packet_drop_reason(DROP_TOO_SHORT, ptp_wire_get32(e + 28));
-                tessel_stats_increment_packet_drop_reason(DROP_INVALID_PACKET, ptp_wire_get32(e + 32));
-                tessel_stats_increment_packet_drop_reason(DROP_WRONG_SEQUENCE_ID, ptp_wire_get32(e + 36));
-                tessel_stats_increment_packet_drop_reason(DROP_WRONG_DOMAIN, ptp_wire_get32(e + 40));
+                tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_SYNC, ptp_wire_get32(e + 4));
+                tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_FOLLOW_UP, ptp_wire_get32(e + 8));
+                tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_DELAY_REQ,
+                                                           ptp_wire_get32(e + 12));
+                tessel_stats_increment_packet_drop_counter(idb, TESSEL_PACKET_COUNTER_DELAY_RESP,
+                                                           ptp_wire_get32(e + 16));
+                tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_TOO_SHORT, ptp_wire_get32(e + 28));
+                tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_INVALID_PACKET, ptp_wire_get32(e + 32));
+                tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_WRONG_SEQUENCE_ID, ptp_wire_get32(e + 36));
+                tessel_stats_increment_packet_drop_reason(TESSEL_PACKET_DROP_WRONG_DOMAIN, ptp_wire_get32(e + 40));
                 continue;
             }
             ptp_address_type peer{};
@@ -231,15 +242,9 @@ zerrno chunk_apply(uint32_t encap, const uint8_t *b, size_t avail, size_t *size)
                 rc = PTP_ZERR_INVALID_ARG;
                 continue;
             }
-            const struct {
-                size_t off;
-                uint32_t cls;
-                uint32_t dir;
-            } counts[] = {{28, CLASS_SYNC, DIR_RX},       {32, CLASS_SYNC, DIR_TX},       {36, CLASS_FOLLOW_UP, DIR_RX},
-                          {40, CLASS_FOLLOW_UP, DIR_TX},  {44, CLASS_DELAY_REQ, DIR_RX},  {48, CLASS_DELAY_REQ, DIR_TX},
-                          {52, CLASS_DELAY_RESP, DIR_RX}, {56, CLASS_DELAY_RESP, DIR_TX}, {60, CLASS_ANNOUNCE, DIR_TX}};
-            for (const auto &c : counts) {
-                tessel_stats_increment_packet_counter(idb, &peer, c.cls, c.dir, ptp_wire_get32(e + c.off));
+            for (const session_count_type &c : session_counts) {
+                tessel_stats_increment_packet_counter(idb, &peer, c.counter_class, c.direction,
+                                                      ptp_wire_get32(e + c.offset));
             }
         }
         *size = hdr + static_cast<size_t>(count) * entry_len;

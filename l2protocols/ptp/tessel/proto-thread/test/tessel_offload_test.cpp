@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -518,6 +519,44 @@ TEST_F(OffloadSlaveTest, StatisticsChunksAreCheckedAgainstTheLengthReceived)
     EXPECT_EQ(offload_fake.counts[1].amount, 3u); // Announce sent
     EXPECT_EQ(offload_fake.counts[2].direction, 99u);
     EXPECT_EQ(offload_fake.counts[2].amount, 4u); // Sync drops of the interface
+}
+
+// Each count of a session entry goes to its own class and direction: what the plugin sent as
+// sent, what it received as received.
+TEST_F(OffloadSlaveTest, SessionCountsLandInTheirClassAndDirection)
+{
+    const struct {
+        size_t offset;
+        const char *name;
+        uint32_t counter_class;
+        uint32_t direction;
+    } fields[] = {
+        {28, "Sync received", TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_RECEIVED},
+        {32, "Sync sent", TESSEL_PACKET_COUNTER_SYNC, TESSEL_PACKET_SENT},
+        {36, "Follow-Up received", TESSEL_PACKET_COUNTER_FOLLOW_UP, TESSEL_PACKET_RECEIVED},
+        {40, "Follow-Up sent", TESSEL_PACKET_COUNTER_FOLLOW_UP, TESSEL_PACKET_SENT},
+        {44, "Delay-Req received", TESSEL_PACKET_COUNTER_DELAY_REQ, TESSEL_PACKET_RECEIVED},
+        {48, "Delay-Req sent", TESSEL_PACKET_COUNTER_DELAY_REQ, TESSEL_PACKET_SENT},
+        {52, "Delay-Resp received", TESSEL_PACKET_COUNTER_DELAY_RESP, TESSEL_PACKET_RECEIVED},
+        {56, "Delay-Resp sent", TESSEL_PACKET_COUNTER_DELAY_RESP, TESSEL_PACKET_SENT},
+        {60, "Announce sent", TESSEL_PACKET_COUNTER_ANNOUNCE, TESSEL_PACKET_SENT},
+    };
+    for (size_t i = 0; i < std::size(fields); i++) {
+        SCOPED_TRACE(fields[i].name);
+        std::vector<uint8_t> e(64, 0);
+        put(e, 0, {2, 2, 0, 0, 10, 0, 0, 2});
+        put(e, 24, be(IFH, 4));
+        put(e, fields[i].offset, be(10 + static_cast<uint32_t>(i), 4));
+        const auto n = cat({chunk(3, false, false, false, 1), e});
+        offload_fake.counts.clear();
+        ASSERT_EQ(tessel_offload_notification_process(PTP_ENCAP_IPV4, n.data(), n.size()), 0u);
+        ASSERT_EQ(offload_fake.counts.size(), 1u);
+        const offload_fake_count_type &c = offload_fake.counts[0];
+        EXPECT_EQ(c.counter_class, fields[i].counter_class);
+        EXPECT_EQ(c.direction, fields[i].direction);
+        EXPECT_EQ(c.amount, 10 + i);
+        EXPECT_EQ(c.ifhandle, IFH);
+    }
 }
 
 TEST_F(OffloadSlaveTest, SolicitedAnswersClearTheirFlagsAndResumeTheReader)
