@@ -134,6 +134,12 @@ inline constexpr uint32_t PTP_ZERR_FACILITY2 = 0x1F29;
 PTP_ZERR_ROWS(PTP_ZERR_X_, PTP_ZERR_H_, PTP_ZERR_NONE_)
 PTP_ZERR2_ROWS(PTP_ZERR2_X_, PTP_ZERR2_H_, PTP_ZERR_NONE_)
 
+// The texts of facility 0xFE5's rows, PTP_ZERR_TEXT_<NAME>, for code that hands an error's own
+// text out with its code.
+#define PTP_ZERR_TEXT_(NAME, number, text) inline constexpr const char *PTP_ZERR_TEXT_##NAME = text;
+PTP_ZERR_ROWS(PTP_ZERR_TEXT_, PTP_ZERR_TEXT_, PTP_ZERR_NONE_)
+#undef PTP_ZERR_TEXT_
+
 // Row counts as the tables hold them (repeated rows included): the counts the libraries export.
 #define PTP_ZERR_COUNT_(...) +1
 inline constexpr uint32_t PTP_ZERR_INFO_COUNT = 0 PTP_ZERR_ROWS(PTP_ZERR_COUNT_, PTP_ZERR_COUNT_, PTP_ZERR_COUNT_);

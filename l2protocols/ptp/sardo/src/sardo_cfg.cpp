@@ -760,6 +760,9 @@ zerrno prf_ttl(const event_type_ *event, char **error_text, result_type_ *result
     const bgen_value_td nv = new_value(event);
     uint32_t ttl = 0;
     const zerrno rc = ptp_cfg_profile_check_ttl(event->event, &nv, &ttl, args, nullptr, nullptr);
+    if (const char *name_text = ptp_cfg_profile_name_text(rc); name_text != nullptr) {
+        return refuse(rc, error_text, result, name_text);
+    }
     if (rc != 0) {
         return refuse(rc, error_text, result,
                       std::string("Failed to verify the ") + label + " value. It must be within the specified range");

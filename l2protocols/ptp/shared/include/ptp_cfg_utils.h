@@ -86,6 +86,11 @@ bool ptp_cfg_check_addr_is_multicast(const ptp_address_type *addr);
 // text out (may be null), the item's outputs, key arguments, profile name out (may be null;
 // PTP_PROFILE_NAME_MAX + 1 bytes), is-delete out (may be null). Items with a previous value
 // decode it (prev may be null) on every event but a create; multicast decodes it on every event.
+// A check refused for its profile-name key hands out the name's text, whichever item it checks.
+
+// The text of a refusal of the profile-name key (absent: PTP_ZERR_CFG_ARGUMENT; too short or too
+// long: PTP_ZERR_CFG_PROFILE_NAME); null for any other code.
+const char *ptp_cfg_profile_name_text(zerrno rc);
 
 zerrno ptp_cfg_profile_check_encap(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
                                    uint32_t *encap, const bgen_args_td *args, char *name, bool *is_delete);

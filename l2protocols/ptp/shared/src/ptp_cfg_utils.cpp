@@ -623,6 +623,19 @@ constexpr std::array<prf_item_info, static_cast<size_t>(prf::count)> prf_items{{
      text_args::bounds, 0, 255, "Interop clock class mapping config error message"},
 }};
 
+} // namespace
+
+const char *ptp_cfg_profile_name_text(zerrno rc)
+{
+    if (rc == PTP_ZERR_CFG_ARGUMENT)
+        return PTP_ZERR_TEXT_CFG_ARGUMENT;
+    if (rc == PTP_ZERR_CFG_PROFILE_NAME)
+        return PTP_ZERR_TEXT_CFG_PROFILE_NAME;
+    return nullptr;
+}
+
+namespace {
+
 // The frame every profile check shares: the profile-name key before the item, the verify
 // result and the error text after it.
 struct prf_check {
@@ -633,16 +646,21 @@ struct prf_check {
     bool *is_delete;
     const char *msg_name = nullptr; // message_timeout only
     char name[PTP_PROFILE_NAME_MAX + 1] = {};
+    bool name_refused = false; // the profile-name key, not the item, failed
 
     zerrno begin(uint32_t event, const bgen_args_td *args)
     {
         set_flag(is_delete, deleting(event));
         const bgen_arg_td *key = bgen_args_get(args, PTP_CFG_KEY_NAME, BGEN_ARG_STRING);
-        if (key == nullptr)
+        if (key == nullptr) {
+            name_refused = true;
             return PTP_ZERR_CFG_ARGUMENT;
+        }
         size_t n = strnlen(key->text, PTP_PROFILE_NAME_MAX + 1);
-        if (n < 1 || n > PTP_PROFILE_NAME_MAX)
+        if (n < 1 || n > PTP_PROFILE_NAME_MAX) {
+            name_refused = true;
             return PTP_ZERR_CFG_PROFILE_NAME;
+        }
         memcpy(name, key->text, n);
         name[n] = '\0';
         return ZERR_OK;
@@ -656,8 +674,13 @@ struct prf_check {
             return rc;
         *verify_result = rc == ZERR_OK ? 1 : 0;
         if (rc != ZERR_OK && err_text != nullptr)
-            *err_text = make_text();
+            *err_text = name_refused ? name_text(rc) : make_text();
         return rc;
+    }
+
+    static char *name_text(zerrno rc)
+    {
+        return ptp_strdup(ptp_cfg_profile_name_text(rc), "Profile config error message");
     }
 
     char *make_text() const
@@ -674,14 +697,7 @@ struct prf_check {
             snprintf(buf, sizeof(buf), info.text, msg_name, info.first, info.second);
             text = buf;
         }
-        size_t len = strlen(text);
-        auto *copy = static_cast<char *>(malloc(len + 1));
-        if (copy == nullptr) {
-            ptp_alloc_failure_report(len + 1, info.label);
-            return nullptr;
-        }
-        memcpy(copy, text, len + 1);
-        return copy;
+        return ptp_strdup(text, info.label);
     }
 };
 

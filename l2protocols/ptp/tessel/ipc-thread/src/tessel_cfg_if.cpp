@@ -715,8 +715,7 @@ zerrno tessel_cfg_if_check_profile(const nodra_verify_event_info_td *event, uint
     if (rc != 0) {
         if (verify_result != nullptr) {
             nodra_verify_result_td result{};
-            fail_verify(rc, "Failed to verify the profile name. The string entered is too short or too long",
-                        "Profile config error message", error_text, &result);
+            fail_verify(rc, PTP_ZERR_TEXT_CFG_PROFILE_NAME, "Profile config error message", error_text, &result);
             *verify_result = result.result;
         }
         return rc;
