@@ -56,5 +56,9 @@ void util_retry_handler_reset(util_retry_handler_type *handler);
 // The next expiry is consumed without an attempt.
 void util_retry_handler_skip_next(util_retry_handler_type *handler);
 
+// A long-retry callback for owners that want a lasting failure in the system log: names the
+// handler, its attempts and how long it has been retrying.
+void util_retry_handler_log(util_retry_handler_type *handler);
+
 // Timer callback of the handler's manager: one attempt.
 void util_retry_handler_timer_fired(util_timer_mgr_h_type *mgr, util_timer_h_type *timer, uint64_t context);

@@ -1,9 +1,11 @@
 // Retry handler: an attempt after an interval that doubles with every attempt.
 #include "util_retry_handler_private.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "plat_clock.h"
+#include "ptp_syslog.h"
 #include "util_alloc.h"
 
 util_retry_handler_type *util_retry_handler_create(const util_retry_handler_init_type *init)
@@ -105,4 +107,13 @@ void util_retry_handler_timer_fired(util_timer_mgr_h_type *, util_timer_h_type *
         h->callback(h, h->callback_context);
     }
     h->skip = 0;
+}
+
+void util_retry_handler_log(util_retry_handler_type *h)
+{
+    util_assert(h != nullptr, "retry handler");
+    char detail[96];
+    std::snprintf(detail, sizeof detail, ", still failing after %u attempts over %llu seconds", h->attempts,
+                  static_cast<unsigned long long>((fts_get_stamp_fast() - h->first_start) / 1000000000u));
+    ptp_syslog_comms_retry_failed(h->name != nullptr ? h->name : "retry", detail);
 }

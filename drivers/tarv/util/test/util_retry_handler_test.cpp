@@ -3,6 +3,7 @@
 
 #include "evm_test.h"
 #include "plat_clock_test.h"
+#include "qor_log.h"
 
 #include <gtest/gtest.h>
 
@@ -141,6 +142,30 @@ TEST_F(retry, IntervalsDoubleToTheCapAndLongRetriesAreReported)
     EXPECT_EQ(o.long_retries, 3);
     util_retry_handler_destroy(&o.handler);
     EXPECT_EQ(o.handler, nullptr);
+}
+
+// The logging long-retry callback: one system-log line at each attempt after the first 120 s.
+TEST_F(retry, TheLoggingCallbackNamesTheHandlerItsAttemptsAndTheirTime)
+{
+    qor_errmsg_set_syslog(false);
+    qor_errmsg_capture_clear();
+    retry_owner o;
+    o.t0 = t0;
+    const util_retry_handler_init_type init = {evm,     "FIB_Retry_All_Reg",   retry_owner::attempt, &o,
+                                               nullptr, util_retry_handler_log};
+    o.handler = util_retry_handler_create(&init);
+    util_retry_handler_start(o.handler);
+    ASSERT_EQ(plat_clock_advance_ms(127875 + 64000), ZERR_OK);
+    std::vector<std::string> lines;
+    for (const qor_captured_msg &m : qor_errmsg_captured()) {
+        lines.push_back(m.mnemonic + " " + std::to_string(m.severity) + " " + m.text);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "COMMS_RETRY_FAILED 4 Communications retry failed: FIB_Retry_All_Reg, still failing after 10 "
+                         "attempts over 127 seconds",
+                         "COMMS_RETRY_FAILED 4 Communications retry failed: FIB_Retry_All_Reg, still failing after 11 "
+                         "attempts over 191 seconds"}));
+    util_retry_handler_destroy(&o.handler);
 }
 
 TEST_F(retry, RequestWhileRunningRestartsAtTheShortestInterval)

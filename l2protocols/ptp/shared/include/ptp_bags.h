@@ -43,7 +43,8 @@ static_assert(sizeof(ptp_bag_address) == 24 && offsetof(ptp_bag_address, value) 
 
 // ---- Descriptors ----
 
-// ptp_current_ds_info_bag, ..., and their accessors ptp_current_ds_info_bag_getfn(), ...
+// One descriptor object per bag, named after it (ptp_current_ds_info_bag, ...,
+// ptp_local_clock_info_bag, ...), and its accessor (ptp_current_ds_info_bag_getfn(), ...).
 #define PTP_BAG_DECLARE(bag, root, size, further)                                                                      \
     extern const bag_descriptor_type bag##_bag;                                                                        \
     const bag_descriptor_type *bag##_bag_getfn();

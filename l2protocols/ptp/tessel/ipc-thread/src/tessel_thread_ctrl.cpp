@@ -76,7 +76,7 @@ void *payload_ptr(const tessel_thread_ctrl_msg_rec_type *rec)
     return p;
 }
 
-zerrno handle_init(msg_client_type, const tessel_thread_ctrl_msg_rec_type *, bool *)
+zerrno tessel_thread_ctrl_handle_init(msg_client_type, const tessel_thread_ctrl_msg_rec_type *, bool *)
 {
     tessel_issu_init(proto_evm);
     if (tessel_issu_get_issu_role() == TESSEL_ISSU_ROLE_PRIMARY) {
@@ -202,13 +202,13 @@ zerrno handle_shutdown(msg_client_type, const tessel_thread_ctrl_msg_rec_type *,
     return 0;
 }
 
-zerrno handle_idt(msg_client_type, const tessel_thread_ctrl_msg_rec_type *rec, bool *)
+zerrno tessel_thread_ctrl_handle_idt(msg_client_type, const tessel_thread_ctrl_msg_rec_type *rec, bool *)
 {
     tessel_chkpt_idt_received(payload_u32(rec, 0));
     return 0;
 }
 
-zerrno handle_ndt(msg_client_type, const tessel_thread_ctrl_msg_rec_type *rec, bool *)
+zerrno tessel_thread_ctrl_handle_ndt(msg_client_type, const tessel_thread_ctrl_msg_rec_type *rec, bool *)
 {
     tessel_chkpt_ndt_received(rec->payload);
     return 0;
@@ -218,7 +218,7 @@ constexpr size_t HDR = TESSEL_THREAD_CTRL_MSG_HDR_SIZE;
 
 // Record size and protocol-thread handler; row i is type i (its text: tessel_thread_ctrl_msg_to_string).
 constexpr msg_row msg_table[TESSEL_THREAD_CTRL_MSG_COUNT] = {
-    {HDR, handle_init},
+    {HDR, tessel_thread_ctrl_handle_init},
     {HDR, handle_ptp_enable},
     {HDR, handle_ptp_disable},
     {HDR + 8, handle_clock_profile},
@@ -230,8 +230,8 @@ constexpr msg_row msg_table[TESSEL_THREAD_CTRL_MSG_COUNT] = {
     {HDR + 8, handle_edm_datalist},
     {HDR + 8, handle_edm_set},
     {HDR, handle_shutdown},
-    {HDR + 8, handle_idt},
-    {HDR + TESSEL_THREAD_CTRL_NDT_NOTICE_SIZE, handle_ndt},
+    {HDR + 8, tessel_thread_ctrl_handle_idt},
+    {HDR + TESSEL_THREAD_CTRL_NDT_NOTICE_SIZE, tessel_thread_ctrl_handle_ndt},
 };
 
 // The one entry point of every message on the protocol thread; the row is the context.

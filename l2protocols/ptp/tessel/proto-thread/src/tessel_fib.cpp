@@ -163,9 +163,12 @@ zerrno tessel_fib_init(event_mgr_type *evm)
         return rc;
     }
     fib.pulser = util_pulser_create(evm, tessel_fib_pulser_cb, nullptr);
-    util_retry_handler_init_type all{evm, "FIB_Retry_All_Reg", retry_all_cb, nullptr, nullptr, nullptr};
+    // Each with a timer manager of its own; a failure that lasts goes to the system log.
+    const util_retry_handler_init_type all = {evm,     "FIB_Retry_All_Reg",   retry_all_cb, nullptr,
+                                              nullptr, util_retry_handler_log};
     fib.retry_all = util_retry_handler_create(&all);
-    util_retry_handler_init_type fresh{evm, "FIB_Retry_New_Reg", retry_new_cb, nullptr, nullptr, nullptr};
+    const util_retry_handler_init_type fresh = {evm,     "FIB_Retry_New_Reg",   retry_new_cb, nullptr,
+                                                nullptr, util_retry_handler_log};
     fib.retry_new = util_retry_handler_create(&fresh);
     FIB_DEBUG(0, "%s: Connection to FIB external client library successfully initialized for IPv4 and IPv6");
     tessel_fib_client_cleanup(fib.ipv4, 4);
