@@ -3,7 +3,10 @@
 // with an agent each (selection_node agent), and a third line card whose two interfaces are
 // masters linked to the agents' ports (selection_node master), the one towards the first line
 // card better. The first agent's port becomes the path to the grandmaster; the second agent's port
-// goes Master and, once the servo has synchronised to the grandmaster, advertises its clock.
+// goes Master and, once the servo has synchronised to the grandmaster, advertises its clock. When
+// the grandmaster's feed stops, the chassis advertises its own clock, which holds the
+// grandmaster's time: its timescale and UTC offset stay the grandmaster's, so that a slave of the
+// second port sees no jump.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -96,7 +99,19 @@ std::string hex(uint64_t v)
     return o.str();
 }
 
-TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGrandmaster)
+// What the masters announce: class 13 on the PTP timescale, UTC offset 37, valid.
+const std::string GM_TIME = "PTP 37 valid";
+const std::string GM_ADVERTISED = hex(BETTER_ID) + " 13 " + GM_TIME;
+
+// The time properties of an "advertised <id> <class> <time properties>" line.
+std::string time_of(const std::string &advertised)
+{
+    const size_t id_end = advertised.find(' ', std::string("advertised ").size());
+    const size_t class_end = id_end == std::string::npos ? id_end : advertised.find(' ', id_end + 1);
+    return class_end == std::string::npos ? "" : advertised.substr(class_end + 1);
+}
+
+TEST(QuorrinSelection, TheBetterMastersAgentIsThePathTheOtherAdvertisesTheGrandmasterAndItsTimeOnceLost)
 {
     char tmpl[] = "/tmp/quorrin_selection_test.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -158,7 +173,7 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
             other.read_available();
             return path.last("state ") == "Slave" && other.last("state ") == "Master" &&
                    path.last("gm ") == hex(BETTER_ID) && other.last("gm ") == hex(BETTER_ID) &&
-                   other.last("advertised ") == hex(BETTER_ID) + " 13";
+                   other.last("advertised ") == GM_ADVERTISED;
         },
         60);
     master.read_available();
@@ -169,10 +184,31 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathAndTheOtherAdvertisesTheGra
     // Both agents hold the better master as the system's best master (read with the states above).
     EXPECT_EQ(path.last("gm "), hex(BETTER_ID));
     EXPECT_EQ(other.last("gm "), hex(BETTER_ID));
-    EXPECT_EQ(other.last("advertised "), hex(BETTER_ID) + " 13");
+    EXPECT_EQ(other.last("advertised "), GM_ADVERTISED);
     EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
 
-    for (node_proc *p : {&other, &path, &master}) {
+    // The grandmaster's feed stops: the path's port times out, and the chassis advertises its own
+    // clock with the time properties of the grandmaster's time it holds.
+    stop(master.child);
+    const bool lost = wait_for(
+        [&] {
+            other.read_available();
+            const std::string a = other.last("advertised ");
+            return !a.empty() && a.rfind(hex(BETTER_ID) + " ", 0) != 0;
+        },
+        30);
+    path.read_available();
+    ASSERT_TRUE(lost) << "other agent:\n" << other.all() << "path agent:\n" << path.all();
+    bool since_lock = false;
+    for (const std::string &l : other.lines) {
+        since_lock = since_lock || l == "advertised " + GM_ADVERTISED;
+        if (since_lock && l.rfind("advertised ", 0) == 0) {
+            EXPECT_EQ(time_of(l), GM_TIME) << other.all();
+        }
+    }
+    EXPECT_EQ(state_of(socket, "quorrin"), "ready") << "the controller kept running";
+
+    for (node_proc *p : {&other, &path}) {
         stop(p->child);
     }
     stop(daemon);

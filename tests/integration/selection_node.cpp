@@ -3,9 +3,10 @@
 //     an agent with one port: the real port manager, best-master list, state machine, packet
 //     module and checkpoint code (in the daemon's store), until the agent process takes its
 //     configuration itself; it prints "state <port state>", "gm <system best master id>" and
-//     "advertised <id> <class>" as they change. Once the controller names its port's master the
-//     system's best master, it forwards jitter-free timing records of that master (what the
-//     offload plugin would give) so that the servo can synchronise.
+//     "advertised <id> <class> <timescale> <UTC offset> <valid|not-valid>" as they change. Once
+//     the controller names its port's master the system's best master, it forwards jitter-free
+//     timing records of that master (what the offload plugin would give) so that the servo can
+//     synchronise.
 //   selection_node master <ifhandle> <priority1> <clock id> [<ifhandle> <priority1> <clock id>]...
 //     a master on each interface: an Announce every 250 ms.
 // Test code only; both run on real time until killed.
@@ -175,8 +176,13 @@ int run_agent(const char *ifname, ifhtype ifh)
             gm = gs;
             line("gm " + gs);
         }
+        // The advertised clock's identity and class, and the time properties its Announces carry.
         const ptp_clock_type *a = tessel_port_mgr_get_advertised_clock(nullptr);
-        const std::string as = a != nullptr ? hex(a->clock_id) + " " + std::to_string(a->clock_class) : "none";
+        const std::string as = a != nullptr ? hex(a->clock_id) + " " + std::to_string(a->clock_class) + " " +
+                                                  ptp_clock_timescale_to_str(a->timescale) + " " +
+                                                  std::to_string(a->utc_offset) + " " +
+                                                  (a->utc_offset_valid != 0 ? "valid" : "not-valid")
+                                            : "none";
         if (as != advertised) {
             advertised = as;
             line("advertised " + as);

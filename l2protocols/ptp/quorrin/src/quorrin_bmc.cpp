@@ -149,6 +149,15 @@ struct servo_start_type {
     uint32_t clock_type = 0;
 };
 
+// The time properties of the last grandmaster the servo synchronised to: the node's clock holds
+// that grandmaster's time from then on, through its loss, until the servo follows another.
+struct held_time_type {
+    bool valid = false;
+    uint8_t timescale = PTP_TIMESCALE_PTP;
+    int16_t utc_offset = 0;
+    uint32_t utc_offset_valid = 0;
+};
+
 struct state_type {
     event_mgr_type *evm = nullptr;
     uint32_t local_rack = 0;
@@ -183,6 +192,7 @@ struct state_type {
     bool has_selection_props = false;
     uint8_t leap_seconds = 0;
     quorrin_platform_offset_info_type utc{};
+    held_time_type held;
     vp_type vp;
 };
 
@@ -439,7 +449,29 @@ ptp_clock_type derive_clock(const ptp_platform_clock_props_type &p, bool selecti
     c.leap_seconds = state.leap_seconds;
     c.utc_offset = state.utc.utc_offset;
     c.utc_offset_valid = state.utc.offset_valid;
+    // A clock without a reference of its own that has followed a grandmaster holds that
+    // grandmaster's time, and says so: announcing another timescale would make a slave of it jump
+    // by the UTC offset. On the PTP timescale the UTC offset is the database's, which carries the
+    // last grandmaster's on (with its leap second) unless configuration says otherwise; on the
+    // arbitrary one, which no database follows, it stays the grandmaster's.
+    const bool own_reference = p.primary_ref != 0 || p.primary_ref_type != 0;
+    if (!selection && state.held.valid && !own_reference) {
+        quorrin_cfg_get_timescale(&set, &value);
+        if (!set) {
+            c.timescale = state.held.timescale;
+        }
+        if (c.timescale == PTP_TIMESCALE_ARB && state.held.timescale == PTP_TIMESCALE_ARB) {
+            c.utc_offset = state.held.utc_offset;
+            c.utc_offset_valid = state.held.utc_offset_valid;
+        }
+    }
     return c;
+}
+
+// The servo follows the grandmaster: its time properties are what the clock holds from now on.
+void hold_gm_time()
+{
+    state.held = {true, state.gm_clock.timescale, state.gm_clock.utc_offset, state.gm_clock.utc_offset_valid};
 }
 
 // Re-derives both local clocks; true when the local clock changed.
@@ -903,7 +935,11 @@ void quorrin_bmc_select_gm(uint32_t reason)
             servo_stop();
             servo_start();
         }
-        if (class_overrides_configured()) {
+        if (advertising_gm()) {
+            // The same grandmaster, followed on, announced new time properties.
+            hold_gm_time();
+            rederive();
+        } else if (class_overrides_configured()) {
             rederive();
         }
         quorrin_leap_seconds_timescale_update(timescale_in_force());
@@ -1251,6 +1287,7 @@ void quorrin_bmc_gm_synced(void)
     if (!state.servo_synced) {
         state.servo_synced = true;
         set_flag(state.servo_ever_synced, true);
+        hold_gm_time();
         rederive();
         announce(true);
     }

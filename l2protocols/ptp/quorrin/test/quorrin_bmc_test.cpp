@@ -432,6 +432,100 @@ TEST_F(Bmc, ServoStartsRestartsAndStopsWithTheGrandmaster)
     EXPECT_EQ(quorrin_bmc_get_gm(nullptr), nullptr);
 }
 
+// Once the grandmaster is gone the node's clock holds its time: the clock the agents then
+// advertise keeps the grandmaster's timescale, and the UTC offset that goes with it, so that no
+// slave of the node jumps. What the leap-second database gives is played by the test: the
+// grandmaster's own record while it is followed on the PTP timescale, none on the arbitrary one.
+struct time_properties {
+    uint8_t timescale;
+    int16_t utc_offset;
+    uint32_t utc_offset_valid;
+    bool operator==(const time_properties &) const = default;
+};
+
+void PrintTo(const time_properties &t, std::ostream *os)
+{
+    *os << (t.timescale == PTP_TIMESCALE_PTP ? "PTP" : "ARB") << " UTC offset " << t.utc_offset
+        << (t.utc_offset_valid != 0 ? " valid" : " not valid");
+}
+
+TEST_F(Bmc, TheClockHeldAfterTheGrandmastersLossKeepsItsTimeProperties)
+{
+    const auto of = [](const ptp_clock_type &c) {
+        return time_properties{c.timescale, c.utc_offset, c.utc_offset_valid};
+    };
+    ptp_platform_clock_props_type prtc = free_running();
+    prtc.timescale = PTP_TIMESCALE_PTP;
+    prtc.primary_ref = 1;
+    prtc.primary_ref_type = 3;
+    const struct {
+        const char *name;
+        uint32_t profile;
+        ptp_platform_clock_props_type props;
+        quorrin_fake_cfg_type::item_type configured_timescale;
+        time_properties gm;
+        quorrin_platform_offset_info_type database_after; // the database's answer once it is lost
+        time_properties held;
+    } rows[] = {
+        {"G.8275.1, a grandmaster on the arbitrary timescale",
+         PTP_PROFILE_G8275_1,
+         free_running(),
+         {},
+         {PTP_TIMESCALE_ARB, 37, 0},
+         {37, 0},
+         {PTP_TIMESCALE_ARB, 37, 0}},
+        {"default profile, a grandmaster on the PTP timescale",
+         PTP_PROFILE_DEFAULT,
+         free_running(),
+         {},
+         {PTP_TIMESCALE_PTP, 37, 1},
+         {37, 1},
+         {PTP_TIMESCALE_PTP, 37, 1}},
+        {"a configured timescale holds over the grandmaster's",
+         PTP_PROFILE_G8275_1,
+         free_running(),
+         {true, PTP_TIMESCALE_PTP},
+         {PTP_TIMESCALE_ARB, 37, 0},
+         {37, 0},
+         {PTP_TIMESCALE_PTP, 37, 0}},
+        {"a clock with a reference of its own keeps its own time",
+         PTP_PROFILE_DEFAULT,
+         prtc,
+         {},
+         {PTP_TIMESCALE_ARB, 37, 0},
+         {37, 1},
+         {PTP_TIMESCALE_PTP, 37, 1}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        cfg().profile = row.profile;
+        cfg().clock_type = PTP_TELECOM_CLOCK_T_BC;
+        cfg().timescale = row.configured_timescale;
+        start(row.props);
+        ptp_clock_type gm = master(1);
+        gm.timescale = row.gm.timescale;
+        gm.utc_offset = row.gm.utc_offset;
+        gm.utc_offset_valid = row.gm.utc_offset_valid;
+        report(N1, gm);
+        clock_update(true, row.props);
+        quorrin_bmc_gm_synced();
+        const quorrin_platform_offset_info_type followed =
+            gm.timescale == PTP_TIMESCALE_PTP ? quorrin_platform_offset_info_type{gm.utc_offset, gm.utc_offset_valid}
+                                              : quorrin_platform_offset_info_type{0, 0};
+        quorrin_bmc_leap_second_update(0, &followed);
+        ASSERT_EQ(advertised().clock_id, 1u);
+        EXPECT_EQ(of(advertised()), row.gm);
+
+        withdraw(N1);
+        quorrin_bmc_leap_second_update(0, &row.database_after);
+        EXPECT_EQ(advertised().clock_id, local_clock().clock_id);
+        EXPECT_EQ(of(advertised()), row.held);
+        quorrin_bmc_shutdown();
+        quorrin_fake_reset();
+        cfg().log_bmc_changes = true;
+    }
+}
+
 TEST_F(Bmc, PlatformStopsUsingPtpAndClaimsWithoutAGrandmaster)
 {
     start();
