@@ -87,6 +87,14 @@ int event_send_async(int32_t coid, int32_t code, int32_t value);
 // The connection id on which events are posted to this manager (for event_send_async).
 int32_t event_manager_coid(const event_mgr_type *evm);
 
+// Whether the manager behind coid still exists. A coid is never reused, while a destroyed
+// manager's address may be a new manager's: whoever may outlive a manager keeps its coid.
+bool event_manager_alive(int32_t coid);
+
+// Detach a code from the manager behind coid, when that manager still exists (nothing when it is
+// gone). 0, or -1 with errno ESRCH / ENOENT (code not attached).
+int event_async_detach(int32_t coid, int32_t code);
+
 // ---------------------------------------------------------------------------------------------
 // Messages on named channels
 //

@@ -685,6 +685,27 @@ int32_t event_manager_coid(const event_mgr_type *evm)
     return evm != nullptr ? evm->coid : -1;
 }
 
+bool event_manager_alive(int32_t coid)
+{
+    std::lock_guard guard(g().mu);
+    return manager_locked(coid) != nullptr;
+}
+
+int event_async_detach(int32_t coid, int32_t code)
+{
+    std::lock_guard guard(g().mu);
+    event_mgr_type *m = manager_locked(coid);
+    if (m == nullptr) {
+        errno = ESRCH;
+        return -1;
+    }
+    if (m->async.erase(code) == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return 0;
+}
+
 // ---- messages --------------------------------------------------------------------------------
 
 int event_message_attach(event_mgr_type *evm, uint16_t code, uint16_t facility, event_msg_handler_fn handler,

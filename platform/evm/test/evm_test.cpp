@@ -130,6 +130,40 @@ TEST(EvmAsync, DetachedCodeIsRefusedAndItsQueuedEventsDropped)
     EXPECT_EQ(errno, ESRCH);
 }
 
+// Whoever outlives a manager knows it by its coid: a later manager (perhaps at the same address)
+// is a different one, and a late detach leaves that one's codes alone.
+TEST(EvmAsync, AGoneManagerIsKnownByItsCoidAndALateDetachSparesItsSuccessor)
+{
+    auto handler = [](const event_async_ctx_type *, int32_t, void *ctx) {
+        ++*static_cast<int *>(ctx);
+        return 0;
+    };
+    event_mgr_type *old_evm = event_create_manager(nullptr, nullptr, 0);
+    event_async_ctx_type old_ev{};
+    ASSERT_GE(event_async_attach_event(old_evm, 0, handler, nullptr, &old_ev), 0);
+    EXPECT_TRUE(event_manager_alive(old_ev.coid));
+    ASSERT_EQ(event_manager_destroy(old_evm), 0);
+    EXPECT_FALSE(event_manager_alive(old_ev.coid));
+
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    int calls = 0;
+    event_async_ctx_type ev{};
+    ASSERT_GE(event_async_attach_event(evm, 0, handler, &calls, &ev), 0);
+    EXPECT_NE(ev.coid, old_ev.coid);
+    EXPECT_EQ(ev.code, old_ev.code); // codes count per manager
+    errno = 0;
+    EXPECT_EQ(event_async_detach(old_ev.coid, old_ev.code), -1);
+    EXPECT_EQ(errno, ESRCH);
+    ASSERT_EQ(event_send_async(ev.coid, ev.code, 0), 0);
+    EXPECT_EQ(evm_run_until_idle(evm), 1u);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(event_async_detach(ev.coid, ev.code), 0);
+    errno = 0;
+    EXPECT_EQ(event_async_detach(ev.coid, ev.code), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(event_manager_destroy(evm), 0);
+}
+
 TEST(EvmLoop, WakeupMakesEventBlockFailWithEintr)
 {
     event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);

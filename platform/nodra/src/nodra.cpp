@@ -110,6 +110,11 @@ struct edm_work {
     std::vector<std::tuple<std::string, uint32_t, std::string>> entries;
 };
 
+struct manager_conn {
+    event_mgr_type *evm = nullptr;
+    sockmsg_client_type *conn = nullptr;
+};
+
 struct client_type {
     std::mutex lock;
     std::optional<std::string> library_override;
@@ -118,7 +123,9 @@ struct client_type {
     uint32_t calls = 0;
     uint32_t open_bindings = 0;
     uint32_t open_lists = 0;
-    std::map<event_mgr_type *, sockmsg_client_type *> conns; // null key: no callbacks
+    // By the manager's coid, never reused (a destroyed manager's address may be a new one's); -1:
+    // the connection without callbacks.
+    std::map<int32_t, manager_conn> conns;
     std::map<uint32_t, local_reg> regs;
     std::map<const nodra_event_info_td *, batch_run *> parked;
     std::vector<const batch_run *> notifying; // batches whose notify callbacks run now
@@ -217,14 +224,23 @@ zerrno connection(event_mgr_type *evm, sockmsg_client_type **out)
 {
     client_type &s = client();
     std::lock_guard guard(s.lock);
-    auto it = s.conns.find(evm);
+    // A connection whose manager is gone can run none of its callbacks: closed, the database
+    // drops its registrations instead of waiting for their answers.
+    std::erase_if(s.conns, [](const auto &entry) {
+        if (entry.first < 0 || event_manager_alive(entry.first))
+            return false;
+        sockmsg_client_close(entry.second.conn);
+        return true;
+    });
+    const int32_t key = event_manager_coid(evm);
+    auto it = s.conns.find(key);
     if (it != s.conns.end()) {
-        if (sockmsg_client_is_open(it->second)) {
-            *out = it->second;
+        if (sockmsg_client_is_open(it->second.conn)) {
+            *out = it->second.conn;
             return ZERR_OK;
         }
         // The daemon went away; its registrations went with it.
-        sockmsg_client_close(it->second);
+        sockmsg_client_close(it->second.conn);
         s.conns.erase(it);
     }
     const std::string path = s.socket_override ? *s.socket_override : std::string(plat_socket_path());
@@ -232,7 +248,7 @@ zerrno connection(event_mgr_type *evm, sockmsg_client_type **out)
     const zerrno err = sockmsg_client_connect(path.c_str(), evm, on_notice, nullptr, evm, &c);
     if (err != ZERR_OK)
         return NODRA_ERR_UNREACHABLE | (err & 0x1ff);
-    s.conns[evm] = c;
+    s.conns[key] = manager_conn{evm, c};
     *out = c;
     return ZERR_OK;
 }
@@ -599,10 +615,11 @@ zerrno do_unregister(uint32_t registration)
         auto it = s.regs.find(registration);
         if (it == s.regs.end())
             return NODRA_ERR_NOT_FOUND;
-        evm = static_cast<event_mgr_type *>(it->second.kind == NODRA_REG_EDM ? nullptr : it->second.context);
-        for (auto &[e, c] : s.conns)
-            if (c == it->second.conn)
-                evm = e;
+        // On the connection that made it; when that one is closed (its manager or the daemon
+        // gone), the registration went with it and the database says so.
+        for (auto &[coid, mc] : s.conns)
+            if (mc.conn == it->second.conn && (coid < 0 || event_manager_alive(coid)))
+                evm = mc.evm;
         s.regs.erase(it);
     }
     nodra_wire_writer w;
@@ -1355,8 +1372,8 @@ void nodra_test_use_socket(const char *path)
         s.socket_override.reset();
     else
         s.socket_override = path;
-    for (auto &[evm, c] : s.conns)
-        sockmsg_client_close(c);
+    for (auto &[coid, mc] : s.conns)
+        sockmsg_client_close(mc.conn);
     s.conns.clear();
 }
 

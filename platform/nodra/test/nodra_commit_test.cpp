@@ -277,6 +277,44 @@ TEST_F(CommitTest, CommitSemantics)
     }
 }
 
+// A verifier whose event manager was destroyed without unregistering (a thread of a process that
+// ended) can answer nothing: the commit goes on without it, and a manager made afterwards (in the
+// optimised build often at the freed manager's address) gets its own callbacks.
+TEST_F(CommitTest, AVerifierWhoseManagerIsGoneHoldsNoCommitUp)
+{
+    const char *all[] = {".*/ptp/pi/"};
+    nodra_vrfn_fns_td fns;
+    nodra_vrfn_fns_init(&fns);
+    nodra_vrfn_fns_verify_init(&fns, on_verify);
+    nodra_vrfn_fns_apply_init(&fns, on_apply);
+    nodra_conn_td *conn = nullptr;
+    ASSERT_EQ(_nodra_bind(&conn, "/cfg/if/act/", 0), ZERR_OK);
+    uint32_t gone_reg = 0;
+    {
+        evm_thread gone;
+        gone.run([&] {
+            ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, gone.evm, 0, 1, 0x14, &gone_reg), ZERR_OK);
+        });
+    }
+    evm_thread next;
+    uint32_t next_reg = 0;
+    next.run([&] {
+        ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, next.evm, 0, 2, 0x14, &next_reg), ZERR_OK);
+    });
+    names_.emplace_back("r" + std::to_string(gone_reg), "GONE");
+    names_.emplace_back("r" + std::to_string(next_reg), "NEXT");
+    EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/4/ptp/pi/profile", 2}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
+    EXPECT_EQ(nodra_test_sync(next.evm), ZERR_OK);
+    next.drain();
+    EXPECT_EQ(seen(), (std::vector<std::string>{"verify SUB Gi0/0/0/4/ptp/pi/profile ev1 1/1 ->2",
+                                                "verify NEXT Gi0/0/0/4/ptp/pi/profile ev1 1/1 ->2",
+                                                "apply SUB Gi0/0/0/4/ptp/pi/profile ev1 1/1 ->2",
+                                                "apply NEXT Gi0/0/0/4/ptp/pi/profile ev1 1/1 ->2"}));
+    next.run([&] { EXPECT_EQ(nodra_verification_unregister(next_reg), ZERR_OK); });
+    EXPECT_EQ(nodra_verification_unregister(gone_reg), NODRA_ERR_NOT_FOUND);
+    _nodra_unbind(conn);
+}
+
 // A verifier that registers while a commit is being verified (an agent starting as the operator
 // commits) was too late for its verification and too early for the replay: it applies the commit
 // with the others.

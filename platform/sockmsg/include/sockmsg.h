@@ -136,7 +136,7 @@ zerrno sockmsg_client_send(sockmsg_client_type *client, uint16_t service, uint16
                            uint32_t length);
 bool sockmsg_client_is_open(const sockmsg_client_type *client);
 // Closes and frees; callbacks not yet run are dropped. Call it from the manager's thread (or any
-// thread when the client has no manager).
+// thread when the client has no manager, or once its manager is gone).
 void sockmsg_client_close(sockmsg_client_type *client);
 
 // ---------------------------------------------------------------------------------------------

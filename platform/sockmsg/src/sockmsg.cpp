@@ -698,7 +698,13 @@ void client_post_locked(sockmsg_client_type *c, client_item item)
     if (c->evm == nullptr || c->closing)
         return;
     c->queue.push_back(std::move(item));
-    event_send_async(c->async.coid, c->async.code, 0);
+    if (event_send_async(c->async.coid, c->async.code, 0) != 0 && errno == ESRCH) {
+        // The manager was destroyed with the client still open: nothing of this connection can
+        // run any more, so close it and let the server forget what this client held (a
+        // registration a commit would wait for, say).
+        c->queue.clear();
+        shutdown(c->fd, SHUT_RDWR);
+    }
 }
 
 void client_frame(sockmsg_client_type *c, const sockmsg_header_type &h, const uint8_t *payload)
@@ -920,8 +926,9 @@ void sockmsg_client_close(sockmsg_client_type *client)
     }
     wake(client->wake_fd);
     client->reader.join();
+    // By coid: the manager may be gone, and its address a new manager's.
     if (client->evm != nullptr)
-        event_async_attach(client->evm, client->async.code, nullptr, nullptr);
+        event_async_detach(client->async.coid, client->async.code);
     close(client->fd);
     close(client->wake_fd);
     delete client;

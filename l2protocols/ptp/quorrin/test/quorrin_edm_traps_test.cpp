@@ -368,6 +368,12 @@ protected:
         }
         return out;
     }
+    // The first of them, or "" when there is none (a failed expectation, not a crash).
+    std::string first_line_with(const std::string &part)
+    {
+        const std::vector<std::string> lines = debug_lines_with(part);
+        return lines.empty() ? std::string() : lines.front();
+    }
     std::vector<std::string> syslog(const char *mnemonic)
     {
         std::vector<std::string> out;
@@ -573,9 +579,7 @@ TEST_F(EdmTrapsTest, EachTrapKindFollowsItsEnableItem)
         debug_capture_clear();
         enable(row.item, row.value);
         EXPECT_EQ(received(), row.on_enable);
-        EXPECT_EQ(
-            debug_lines_with(" trap ").front().rfind(std::string("EDM: ") + row.debug_name + " trap Configured", 0),
-            0u);
+        EXPECT_EQ(first_line_with(" trap ").rfind(std::string("EDM: ") + row.debug_name + " trap Configured", 0), 0u);
 
         debug_capture_clear();
         raise(row.event);
@@ -591,9 +595,7 @@ TEST_F(EdmTrapsTest, EachTrapKindFollowsItsEnableItem)
 
         debug_capture_clear();
         disable(row.item);
-        EXPECT_EQ(
-            debug_lines_with(" trap ").front().rfind(std::string("EDM: ") + row.debug_name + " trap Unconfigured", 0),
-            0u);
+        EXPECT_EQ(first_line_with(" trap ").rfind(std::string("EDM: ") + row.debug_name + " trap Unconfigured", 0), 0u);
         received(); // offset threshold: the cleared thresholds go to the platform, nothing published
         raise(row.event);
         EXPECT_TRUE(received().empty()) << "disabled again";
@@ -970,8 +972,7 @@ TEST_F(EdmTrapsTest, ClearActionZeroesTheGlobalCounters)
     for (uint32_t value : b.GlobalEventCounters) {
         EXPECT_EQ(value, 0u);
     }
-    EXPECT_EQ(debug_lines_with("clear").front(),
-              "EDM: Global event counters clear request. Item 'ctrlr-event-counters'");
+    EXPECT_EQ(first_line_with("clear"), "EDM: Global event counters clear request. Item 'ctrlr-event-counters'");
     // The read items take no set, the action no get.
     EXPECT_NE(nodra_item_set(oper, "grandmaster", NODRA_ITEM_DATATYPE_UINT32, &one, sizeof one, 0), 0u);
     uint32_t type = 0;
