@@ -187,9 +187,9 @@ pktio_test_sent_type snapshot(uint32_t kind, uint32_t ifhandle, const ctx_packet
     return s;
 }
 
-zerrno send_one(spio_conn_type *conn, ctx_packet_type *p)
+// asked: when the sender asked for the send, the time an in-memory or relayed frame leaves at.
+zerrno send_one(spio_conn_type *conn, ctx_packet_type *p, int64_t asked)
 {
-    const int64_t asked = plat_clock_wall_ns();
     if (p == nullptr) {
         return PKTIO_ERR_INVALID;
     }
@@ -568,6 +568,9 @@ zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type *
                          uint32_t flags)
 {
     (void)flags;
+    // Read before any lock is waited for: a sender's own stamp of the send (a simulated peer's
+    // origin time) is read just before this call, and the frame must leave at that time.
+    const int64_t asked = plat_clock_wall_ns();
     zerrno rc = 0;
     if (conn == nullptr || (count > 0 && packets == nullptr)) {
         rc = PKTIO_ERR_INVALID;
@@ -579,7 +582,7 @@ zerrno spio_pd_intf_send(spio_conn_type *conn, uint32_t count, ctx_packet_type *
             }
         }
         for (uint32_t i = 0; i < count && rc == 0; i++) {
-            rc = send_one(conn, packets[i]);
+            rc = send_one(conn, packets[i], asked);
         }
     }
     if (consume != 0 && packets != nullptr) {
