@@ -25,8 +25,11 @@ struct gm_config_type {
     uint8_t clock_accuracy = 0x21;
     uint16_t offset_log_variance = 0x4E5D;
     uint8_t time_source = 0x20; // GPS
-    int8_t log_announce_interval = -2;
-    int8_t log_sync_interval = -3;
+    // The G.8275.1 rates, which the chassis' ports use too: a port qualifies a master on two
+    // Announces within five ticks of its own announce interval, so a master that announced at half
+    // its rate would drop out of qualification whenever one Announce came a little late.
+    int8_t log_announce_interval = -3;
+    int8_t log_sync_interval = -4;
     int64_t clock_offset_ns = 0; // this clock against the platform clock's wall time
 };
 

@@ -134,9 +134,9 @@ TEST_F(SimPeerTest, SlaveLosesAMasterThatStopsAnnouncing)
     ASSERT_TRUE(simpeer::slave_status(slave).has_master);
     simpeer::endpoint_stop(gm);
     gm = nullptr;
-    pass_ms(700); // three announce intervals of 250 ms have not passed yet
+    pass_ms(350); // three announce intervals of 125 ms have not passed yet
     EXPECT_TRUE(simpeer::slave_status(slave).has_master);
-    pass_ms(100);
+    pass_ms(50);
     EXPECT_FALSE(simpeer::slave_status(slave).has_master);
     EXPECT_EQ(lines.back(), "slave: master 0x020000fffe000b01 lost (no Announce for 3 announce intervals), state "
                             "LISTENING");

@@ -92,7 +92,7 @@ TEST_F(SimProgramTest, GrandmasterProgramServesASlaveAcrossTheDaemon)
 {
     start_program(SIM_GRANDMASTER_PATH, "-3000000");
     EXPECT_EQ(read_line(program), "grandmaster: clock 0x020000fffe000b01, domain 0, priority1 128, class 6, "
-                                  "announcing every 2^-2 s, two-step Sync every 2^-3 s");
+                                  "announcing every 2^-3 s, two-step Sync every 2^-4 s");
     simpeer::slave_config_type c;
     c.clock_id = LOCAL_ID;
     ASSERT_EQ(simpeer::slave_start(evm, GI1, MAC, c, nullptr, &local), 0u);
