@@ -78,9 +78,12 @@ enum ptp_platform_servo_status_type : uint32_t {
 };
 
 struct ptp_platform_servo_status_info_type {
-    int64_t offset_from_master; // ns
-    int64_t mean_path_delay;    // ns
-    uint32_t status;            // ptp_platform_servo_status_type
+    int64_t offset_from_master;   // ns, the last measured
+    int64_t mean_path_delay;      // ns
+    uint32_t status;              // ptp_platform_servo_status_type
+    int64_t filtered_offset = 0;  // ns, what phase alignment is judged on
+    uint64_t offset_outliers = 0; // Syncs not used since the servo started (ptp_servo.h)
+    uint64_t delay_outliers = 0;  // round trips not used
 };
 
 // An offset from the master that crossed a configured threshold.

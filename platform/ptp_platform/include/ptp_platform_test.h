@@ -44,7 +44,7 @@ void ptp_platform_test_set_scripted(bool scripted);
 
 // ---- Recorded calls ------------------------------------------------------------------------------
 
-// Names of the calls so far, in order.
+// Names of the calls so far, in order (the last 4096).
 std::vector<std::string> ptp_platform_test_calls();
 void ptp_platform_test_calls_clear();
 uint32_t ptp_platform_test_call_count(ptp_platform_test_op op);
@@ -59,7 +59,7 @@ ptp_platform_clock_transparent_clock_update_in_type ptp_platform_test_last_trans
 ptp_platform_clock_settings_update_in_type ptp_platform_test_last_settings_update();
 // The last thresholds passed to the setter: warning, critical.
 void ptp_platform_test_last_thresholds(int64_t *warning, int64_t *critical);
-// Every time entry given to the servo, in order.
+// The time entries given to the servo, in order (the last 4096).
 std::vector<ptp_platform_servo_time_update_in_type> ptp_platform_test_time_updates();
 
 // ---- Scripted replies ------------------------------------------------------------------------------

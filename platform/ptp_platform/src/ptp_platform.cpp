@@ -4,6 +4,7 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "evm.h"
@@ -64,8 +65,21 @@ struct pending_cb_type {
     ptp_platform_offset_threshold_info_type threshold;
 };
 
+// Kept for tests to look at, and bounded: the controller of a running chassis makes a call for every
+// exchange of its slave port, for days.
+constexpr size_t RECORDED_KEPT = 4096;
+
+template <typename T>
+void keep(std::deque<T> *log, T entry)
+{
+    if (log->size() == RECORDED_KEPT) {
+        log->pop_front();
+    }
+    log->push_back(std::move(entry));
+}
+
 struct recorded_type {
-    std::vector<std::string> calls;
+    std::deque<std::string> calls;
     uint32_t counts[static_cast<size_t>(ptp_platform_test_op::COUNT)] = {};
     ptp_platform_capability_init_in_type capability_init{};
     ptp_platform_servo_init_in_type servo_init{};
@@ -77,7 +91,7 @@ struct recorded_type {
     ptp_platform_clock_settings_update_in_type settings_update{};
     int64_t warning = 0;
     int64_t critical = 0;
-    std::vector<ptp_platform_servo_time_update_in_type> time_updates;
+    std::deque<ptp_platform_servo_time_update_in_type> time_updates;
 };
 
 struct script_type {
@@ -125,7 +139,7 @@ library_type lib;
 
 void record(ptp_platform_test_op op)
 {
-    lib.recorded.calls.emplace_back(op_names[static_cast<size_t>(op)]);
+    keep(&lib.recorded.calls, std::string(op_names[static_cast<size_t>(op)]));
     lib.recorded.counts[static_cast<size_t>(op)]++;
 }
 
@@ -307,7 +321,8 @@ void apply_result(const ptp_servo_result_type &result)
     if (result.synced) {
         post({pending_cb_type::SYNC, 0, {}});
     }
-    if (result.offset_updated) {
+    // An outlier is not the clock's offset: it is not a threshold crossing either.
+    if (result.offset_updated && !result.outlier) {
         const int64_t offset = lib.servo.offset_ns;
         const uint64_t magnitude = offset < 0 ? 0 - static_cast<uint64_t>(offset) : static_cast<uint64_t>(offset);
         uint32_t level = 0;
@@ -348,6 +363,9 @@ zerrno servo_status_real(ptp_platform_servo_status_info_type *out)
     out->offset_from_master = lib.servo.have_offset ? lib.servo.offset_ns : 0;
     out->mean_path_delay = lib.servo.have_delay ? static_cast<int64_t>(lib.servo.mean_path_delay_ns) : 0;
     out->status = lib.servo.status;
+    out->filtered_offset = lib.servo.have_offset ? lib.servo.filtered_offset_ns : 0;
+    out->offset_outliers = lib.servo.offset_outliers;
+    out->delay_outliers = lib.servo.delay_outliers;
     return 0;
 }
 
@@ -535,7 +553,7 @@ zerrno ptp_platform_servo_time_update(const ptp_platform_servo_time_update_in_ty
     if (in == nullptr || out == nullptr) {
         return PTP_PLATFORM_ERR_INVALID;
     }
-    lib.recorded.time_updates.push_back(*in);
+    keep(&lib.recorded.time_updates, *in);
     if (const zerrno rc = scripted_result(ptp_platform_test_op::SERVO_TIME_UPDATE); rc != 0) {
         return rc;
     }
@@ -737,7 +755,7 @@ void ptp_platform_test_set_scripted(bool scripted)
 
 std::vector<std::string> ptp_platform_test_calls()
 {
-    return lib.recorded.calls;
+    return {lib.recorded.calls.begin(), lib.recorded.calls.end()};
 }
 
 void ptp_platform_test_calls_clear()
@@ -789,7 +807,7 @@ void ptp_platform_test_last_thresholds(int64_t *warning, int64_t *critical)
 }
 std::vector<ptp_platform_servo_time_update_in_type> ptp_platform_test_time_updates()
 {
-    return lib.recorded.time_updates;
+    return {lib.recorded.time_updates.begin(), lib.recorded.time_updates.end()};
 }
 
 void ptp_platform_test_set_result(ptp_platform_test_op op, zerrno code)

@@ -17,6 +17,55 @@ constexpr double DELAY_WEIGHT = 1.0 / 8;
 // forward them in batches) and are not used: paired with the stepped clock they would step it back.
 constexpr uint64_t STEP_SETTLE_NS = 500'000'000;
 
+uint32_t window_size(const ptp_servo_config_type &config)
+{
+    return std::clamp<uint32_t>(config.filter_samples, 1, PTP_SERVO_WINDOW_MAX);
+}
+
+void window_restart(ptp_servo_window_type *w)
+{
+    w->count = 0;
+    w->next = 0;
+    w->outlier_run = 0;
+}
+
+void window_push(ptp_servo_window_type *w, uint32_t size, int64_t sample)
+{
+    w->samples[w->next] = sample;
+    w->next = (w->next + 1) % size;
+    w->count = std::min(w->count + 1, size);
+}
+
+int64_t window_mean(const ptp_servo_window_type &w)
+{
+    if (w.count == 0) {
+        return 0;
+    }
+    double sum = 0;
+    for (uint32_t i = 0; i < w.count; i++) {
+        sum += static_cast<double>(w.samples[i]);
+    }
+    return static_cast<int64_t>(std::llround(sum / w.count));
+}
+
+// Whether a sample `deviation` away from what its window expects is an outlier. Judged only on a
+// full window (until then the servo has nothing to judge by); the last of a run of outliers is
+// taken, the caller starting its window again from it.
+bool is_outlier(ptp_servo_window_type *w, const ptp_servo_config_type &config, double deviation, double gate,
+                bool *run_taken)
+{
+    *run_taken = false;
+    if (w->count < window_size(config) || std::fabs(deviation) <= gate) {
+        w->outlier_run = 0;
+        return false;
+    }
+    if (++w->outlier_run >= std::max<uint32_t>(config.outlier_run, 1)) {
+        *run_taken = true;
+        return false;
+    }
+    return true;
+}
+
 void set_status(ptp_servo_type *servo, uint32_t status, ptp_servo_result_type *result)
 {
     if (servo->status != status) {
@@ -37,15 +86,14 @@ void set_correction(ptp_servo_type *servo, double ppb, ptp_servo_result_type *re
 // PI step of the frequency correction.
 void steer(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t now_ns, ptp_servo_result_type *result)
 {
-    servo->offset_ns = offset;
-    servo->have_offset = true;
-    result->offset_updated = true;
-
     if (std::llabs(offset) > servo->config.step_threshold_ns) {
         result->step = true;
         result->step_ns = -offset;
         // Local timestamps taken before the step no longer pair with later ones.
         servo->have_sync = false;
+        servo->have_master_to_slave = false;
+        window_restart(&servo->offsets);
+        servo->filtered_offset_ns = 0;
         servo->settle_until_ns = now_ns + STEP_SETTLE_NS;
         servo->locked_samples = 0;
         if (servo->status == PTP_SERVO_PHASE_ALIGNED) {
@@ -63,7 +111,7 @@ void steer(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t no
     servo->drift_ppb = std::clamp(servo->drift_ppb + servo->config.ki * off * interval_s, -bound, bound);
     set_correction(servo, -(servo->config.kp * off + servo->drift_ppb), result);
 
-    if (std::llabs(offset) < servo->config.lock_threshold_ns) {
+    if (std::llabs(servo->filtered_offset_ns) < servo->config.lock_threshold_ns) {
         servo->locked_samples++;
     } else {
         servo->locked_samples = 0;
@@ -74,6 +122,32 @@ void steer(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t no
     } else if (servo->status == PTP_SERVO_HOLDOVER) {
         set_status(servo, PTP_SERVO_ACQUIRING, result);
     }
+}
+
+// One offset measured by a Sync: an outlier is counted and left out; any other joins the window
+// of the filtered offset and steers the clock.
+void offset_measured(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t now_ns,
+                     ptp_servo_result_type *result)
+{
+    servo->offset_ns = offset;
+    servo->have_offset = true;
+    result->offset_updated = true;
+    // While the offset is still large the window trails it; it is gated by at least that much.
+    const double gate = std::max(static_cast<double>(servo->config.outlier_gate_ns),
+                                 static_cast<double>(std::llabs(servo->filtered_offset_ns)));
+    bool run_taken = false;
+    if (is_outlier(&servo->offsets, servo->config, static_cast<double>(offset - servo->filtered_offset_ns), gate,
+                   &run_taken)) {
+        servo->offset_outliers++;
+        result->outlier = true;
+        return;
+    }
+    if (run_taken) {
+        window_restart(&servo->offsets);
+    }
+    window_push(&servo->offsets, window_size(servo->config), offset);
+    servo->filtered_offset_ns = window_mean(servo->offsets);
+    steer(servo, offset, interval_s, now_ns, result);
 }
 
 void sampled(ptp_servo_type *servo, uint64_t now_ns)
@@ -110,8 +184,12 @@ void ptp_servo_start(ptp_servo_type *servo, uint32_t sync_rate, ptp_servo_result
     servo->running = true;
     servo->nominal_interval_s = 1.0 / std::max<uint32_t>(sync_rate, 1);
     servo->have_sync = false;
+    servo->have_master_to_slave = false;
     servo->have_delay = false;
     servo->have_offset = false;
+    servo->filtered_offset_ns = 0;
+    window_restart(&servo->offsets);
+    window_restart(&servo->delays);
     servo->locked_samples = 0;
     set_status(servo, PTP_SERVO_ACQUIRING, result);
 }
@@ -121,6 +199,7 @@ void ptp_servo_stop(ptp_servo_type *servo, ptp_servo_result_type *result)
     *result = ptp_servo_result_type{};
     servo->running = false;
     servo->have_sync = false;
+    servo->have_master_to_slave = false;
     servo->have_offset = false;
     set_status(servo, servo->status == PTP_SERVO_PHASE_ALIGNED ? PTP_SERVO_HOLDOVER : PTP_SERVO_FREERUN, result);
 }
@@ -143,36 +222,57 @@ void ptp_servo_sync(ptp_servo_type *servo, ptp_servo_timestamp_type t1, ptp_serv
     servo->have_sync = true;
     sampled(servo, now_ns);
     if (!servo->have_delay) {
+        servo->master_to_slave_ns = master_to_slave;
+        servo->have_master_to_slave = true;
         return;
     }
     const auto offset =
         static_cast<int64_t>(std::llround(static_cast<double>(master_to_slave) - servo->mean_path_delay_ns));
-    steer(servo, offset, interval_s, now_ns, result);
+    offset_measured(servo, offset, interval_s, now_ns, result);
+    // A Sync left out must not spoil the path delay either.
+    if (!result->outlier && !result->step) {
+        servo->master_to_slave_ns = master_to_slave;
+        servo->have_master_to_slave = true;
+    }
 }
 
 void ptp_servo_delay(ptp_servo_type *servo, ptp_servo_timestamp_type t4, ptp_servo_timestamp_type t3, uint64_t now_ns,
                      ptp_servo_result_type *result)
 {
     *result = ptp_servo_result_type{};
-    int64_t master_to_slave = 0;
     int64_t slave_to_master = 0;
-    if (!servo->running || now_ns < servo->settle_until_ns || !servo->have_sync ||
-        !ptp_servo_timestamp_diff(servo->t2, servo->t1, &master_to_slave) ||
+    if (!servo->running || now_ns < servo->settle_until_ns || !servo->have_master_to_slave ||
         !ptp_servo_timestamp_diff(t4, t3, &slave_to_master)) {
         return;
     }
-    const double delay = (static_cast<double>(master_to_slave) + static_cast<double>(slave_to_master)) / 2;
+    const double delay = (static_cast<double>(servo->master_to_slave_ns) + static_cast<double>(slave_to_master)) / 2;
     sampled(servo, now_ns);
+    const uint32_t size = window_size(servo->config);
     if (!servo->have_delay) {
         servo->mean_path_delay_ns = delay;
         servo->have_delay = true;
+        window_push(&servo->delays, size, std::llround(delay));
         return;
     }
     // A Delay-Req sent before a step pairs a stale local time with a new one.
     if (std::fabs(delay - servo->mean_path_delay_ns) > static_cast<double>(servo->config.step_threshold_ns)) {
         return;
     }
-    servo->mean_path_delay_ns += (delay - servo->mean_path_delay_ns) * DELAY_WEIGHT;
+    bool run_taken = false;
+    if (is_outlier(&servo->delays, servo->config, delay - servo->mean_path_delay_ns,
+                   static_cast<double>(servo->config.outlier_gate_ns), &run_taken)) {
+        servo->delay_outliers++;
+        result->outlier = true;
+        return;
+    }
+    if (run_taken) {
+        // The path has changed: start again from it.
+        window_restart(&servo->delays);
+        servo->mean_path_delay_ns = delay;
+    } else {
+        servo->mean_path_delay_ns += (delay - servo->mean_path_delay_ns) * DELAY_WEIGHT;
+    }
+    window_push(&servo->delays, size, std::llround(delay));
 }
 
 void ptp_servo_check_holdover(ptp_servo_type *servo, uint64_t now_ns, ptp_servo_result_type *result)
