@@ -138,7 +138,8 @@ protected:
         // The address-format code sits above bit 40 of a record's id.
         constexpr uint64_t WITHOUT_ADDRESS_FORMAT = (uint64_t{1} << 40) - 1;
         jotlog_set_run_dir(dir_.c_str());
-        const std::vector<std::string> records = jotlog_test_records(buffer);
+        // Each node keeps its own buffers: the agent's are its line card's.
+        const std::vector<std::string> records = jotlog_test_records(("0_1_CPU0/" + std::string(buffer)).c_str());
         jotlog_set_run_dir(nullptr);
         return std::any_of(records.begin(), records.end(), [&](const std::string &r) {
             const size_t open = r.find('(');

@@ -113,7 +113,8 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
 // Set the run directory (null: back to the default); returns the directory now in use.
 std::string jotlog_set_run_dir(const char *dir);
 std::string jotlog_run_dir();
-// Path of a buffer's file.
+// Path of a buffer's file: <run>/jotlog/<name>, or <run>/jotlog/<node>/<name> in a process of a
+// node ($PTP_NODE, its '/' as '_', e.g. "0_1_CPU0"), read at each call.
 std::string jotlog_file_path(const char *name);
 // Where jotlog_show prints (null: stdout).
 void jotlog_show_set_output(FILE *out);

@@ -169,7 +169,16 @@ std::string jotlog_run_dir()
 
 std::string jotlog_file_path(const char *name)
 {
-    return jotlog_run_dir() + "/jotlog/" + (name != nullptr ? name : "");
+    // Each node keeps its own buffers, as each node of a router has its own disk: the instances
+    // of one program on the nodes of a simulated chassis must not share (and truncate under each
+    // other) one file.
+    std::string node;
+    if (const char *env = getenv("PTP_NODE"); env != nullptr && env[0] != '\0') {
+        node = env;
+        std::replace(node.begin(), node.end(), '/', '_');
+        node += "/";
+    }
+    return jotlog_run_dir() + "/jotlog/" + node + (name != nullptr ? name : "");
 }
 
 void jotlog_show_set_output(FILE *out)

@@ -175,6 +175,42 @@ TEST_F(Jotlog, ReaderSeesWhatAnotherProcessWroteAfterItIsGone)
     EXPECT_EQ(seqs(read_all("ptp/tessel/det")), range(1, 1));
 }
 
+// The instances of one program on two nodes keep a buffer each: one starting with another
+// geometry on another node leaves the first one's file, and its mapping, alone (a shared file
+// was truncated under the first, whose next record then died of SIGBUS).
+TEST_F(Jotlog, EachNodeKeepsItsOwnBuffers)
+{
+    setenv("PTP_NODE", "0/1/CPU0", 1);
+    jotlog_handle_type h = nullptr;
+    ASSERT_EQ(jotlog_init2("ptp/tessel/det", 0, 0, 64, 4096, 0, &h), ZERR_OK);
+    ASSERT_EQ(_jotlog0(h, 1), ZERR_OK);
+    EXPECT_EQ(jotlog_file_path("ptp/tessel/det"), dir + "/jotlog/0_1_CPU0/ptp/tessel/det");
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("PTP_NODE", "0/2/CPU0", 1);
+        jotlog_handle_type other = nullptr;
+        // Not this process's open of the name: the child has its own.
+        jotlog_close(h);
+        if (jotlog_init2("ptp/tessel/det", 0, 0, 4, 256, 0, &other) != ZERR_OK || _jotlog0(other, 2) != ZERR_OK)
+            _exit(1);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    for (uint64_t i = 2; i <= 40; ++i)
+        ASSERT_EQ(_jotlog0(h, i), ZERR_OK);
+    jotlog_close(h);
+    EXPECT_EQ(seqs(read_all("ptp/tessel/det")), range(1, 40));
+    setenv("PTP_NODE", "0/2/CPU0", 1);
+    EXPECT_EQ(seqs(read_all("ptp/tessel/det")), range(1, 1));
+    unsetenv("PTP_NODE");
+    EXPECT_EQ(jotlog_file_path("ptp/tessel/det"), dir + "/jotlog/ptp/tessel/det");
+}
+
 TEST_F(Jotlog, BadNamesArgumentsAndFilesAreRefused)
 {
     jotlog_handle_type h = nullptr;

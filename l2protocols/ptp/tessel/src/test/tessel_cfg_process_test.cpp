@@ -83,7 +83,7 @@ std::vector<std::vector<uint64_t>> traces(uint64_t id, int pid)
 {
     trace_search search{id, pid, {}};
     jotlog_read(
-        "ptp/tessel/det",
+        "0_1_CPU0/ptp/tessel/det", // each node keeps its own buffers: the agent's node's
         [](const jotlog_record_type *r, void *context) {
             auto *s = static_cast<trace_search *>(context);
             if (r->id == s->id && static_cast<int>(r->pid) == s->pid) {
