@@ -122,6 +122,10 @@ TEST_F(HostedManager, OnlyConfigurationCommittedAfterAProcessLeftStartsItAgain)
         {"agent", [](uint32_t sequence) { return sysmgr_host_config_appeared(0x10, sequence); }},
         {"verifier", [](uint32_t sequence) { return sysmgr_host_global_config_appeared(sequence); }},
     };
+    // Both have said they are leaving on commit 7 before the first case moves the configuration
+    // on: one saying so later would have left on commit 8.
+    for (const case_type &c : cases)
+        ASSERT_TRUE(wait_for([&] { return row_of(c.process).state == "exiting"; })) << c.process;
     for (const case_type &c : cases) {
         SCOPED_TRACE(c.process);
         last_commit = 7;
