@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +111,28 @@ protected:
         EXPECT_EQ(row_of("p").restarts, restarts + 1);
     }
 
+    // The operator's request on the process (SYSMGR_WIRE_KILL, _STOP, _RESTART) over the
+    // manager's socket, served here meanwhile; its status.
+    uint32_t operator_request(uint16_t request)
+    {
+        std::atomic<bool> done{false};
+        uint32_t status = UINT32_MAX;
+        std::thread client([&] {
+            sockmsg_client_type *c = nullptr;
+            const uint8_t node_and_name[] = {0, 0, 0, 0x10, 'p'};
+            if (sockmsg_client_connect((dir_ + "/platform.sock").c_str(), nullptr, nullptr, nullptr, nullptr, &c) ==
+                0) {
+                sockmsg_client_call(c, SYSMGR_SERVICE_ID, request, node_and_name, sizeof node_and_name, &status,
+                                    nullptr);
+                sockmsg_client_close(c);
+            }
+            done = true;
+        });
+        EXPECT_TRUE(until([&](const row_type &) { return done.load(); }));
+        client.join();
+        return status;
+    }
+
     // The process's log, its pids as PID.
     std::string log() const
     {
@@ -134,7 +157,7 @@ struct crash_case {
 class CrashLoop : public ProcessManagerRestarts, public ::testing::WithParamInterface<crash_case> {};
 
 // A process that dies at once is started again after 0.5, 1, 2, 4 and 8 s, then given up: failed,
-// with its last exit status or signal, and it stays so.
+// with its last exit status or signal, and it stays so until the operator restarts it.
 TEST_P(CrashLoop, BacksOffThenGivesUp)
 {
     const crash_case c = GetParam();
@@ -148,8 +171,15 @@ TEST_P(CrashLoop, BacksOffThenGivesUp)
     EXPECT_EQ(r.pid, -1);
     EXPECT_EQ(r.restarts, 5u);
     EXPECT_EQ(r.last, c.last);
+    std::string log = this->log();
+
+    // The operator's restart starts it again, with the count started again.
+    EXPECT_EQ(operator_request(SYSMGR_WIRE_RESTART), 0u);
+    ASSERT_TRUE(until([](const row_type &r) { return r.restarts == 6; }));
+    restarted_after(500);
+
     // How it ended, as LAST.
-    const std::string log = std::regex_replace(this->log(), std::regex(std::string("\\(") + c.last + "\\)"), "(LAST)");
+    log = std::regex_replace(log, std::regex(std::string("\\(") + c.last + "\\)"), "(LAST)");
     EXPECT_EQ(log, "2024-01-01 00:00:00.000000 process manager: 0/1/CPU0 p started, pid PID\n"
                    "2024-01-01 00:00:00.000000 process manager: 0/1/CPU0 p died (LAST); started again in 500 ms\n"
                    "2024-01-01 00:00:00.500000 process manager: 0/1/CPU0 p started, pid PID\n"
