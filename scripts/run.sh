@@ -348,7 +348,7 @@ while :; do
     # The chassis' processes die with their daemon (and its databases keep every acknowledged
     # commit): a run without it has nothing left to watch, so it says so and stops.
     if ! kill -0 "$PLATFORMD_PID" 2>/dev/null; then
-        wait "$PLATFORMD_PID"
+        { wait "$PLATFORMD_PID"; } 2>/dev/null # without the shell's own line about the job
         status=$?
         how="exit status $status"
         [ "$status" -le 128 ] || how="signal $(kill -l $((status - 128)))"
@@ -375,6 +375,7 @@ while :; do
     if [ "$SECONDS_TO_RUN" -gt 0 ] && [ "$elapsed" -ge "$SECONDS_TO_RUN" ]; then
         break
     fi
-    sleep 1
+    # The shell's own line about a job that died meanwhile (the daemon) is left out: the loop says it.
+    { sleep 1; } 2>/dev/null
 done
 exit 0
