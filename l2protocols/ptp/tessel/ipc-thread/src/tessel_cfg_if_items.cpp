@@ -93,6 +93,9 @@ zerrno check_rate(uint32_t event, const bgen_value_td *nv, uint32_t, tessel_if_c
 {
     ptp_time_data_type rate{};
     const zerrno rc = CHECK(event, nv, &rate, is_delete);
+    // A refused rate may carry a kind that names no unit: only a valid one has a log2 form.
+    if (rc != ZERR_OK || *is_delete)
+        return rc;
     const int32_t log_interval = ptp_convert_to_log_time(rate);
     memcpy(reinterpret_cast<uint8_t *>(values) + OFFSET, &log_interval, sizeof log_interval);
     return rc;
