@@ -11,6 +11,7 @@
 // used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ static_assert(NODRA_ERR_EDM_NOT_FOUND == 0x40828600u);
 struct nodra_conn_td;     // a binding
 struct nodra_list_td;     // the names of one listing
 struct nodra_datalist_td; // the entries (name and value) of one data listing
+
+// The longest item path the database stores, in bytes: a commit naming a longer one is refused.
+inline constexpr size_t NODRA_ITEM_PATH_MAX = 1024;
 
 // Value types of items.
 inline constexpr uint32_t NODRA_ITEM_DATATYPE_UINT32 = 1; // 4 bytes, host order

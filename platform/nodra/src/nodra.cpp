@@ -7,6 +7,7 @@
 #include <fnmatch.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -377,6 +378,34 @@ void run_verify(batch_run *run)
     delete run;
 }
 
+// What a verifier is replayed was verified when it was committed, unless nobody could verify it
+// then (its verifier had left by itself and is started on that very configuration, or an older
+// verifier took a value this one refuses). Each item is verified again before anything is
+// applied; one that is refused is left out of the apply and reported as a configuration error on
+// the process's standard error, so that no stored value takes effect unverified.
+void replay_verify(batch_run *run, const std::string &bind)
+{
+    if (run->fns.verify == nullptr)
+        return;
+    std::vector<nodra_wire_item> kept;
+    for (const nodra_event_info_td &e : run->infos) {
+        char *text = nullptr;
+        nodra_verify_result_td result{NODRA_VERIFY_RESULT_PASS};
+        const zerrno rc = run->fns.verify(&e, &text, &result, run->context);
+        if (rc == ZERR_OK) {
+            kept.push_back(run->items[e.index - 1]);
+        } else {
+            fprintf(stderr, "configuration error: %s%s: 0x%08x %s: stored, not applied\n", bind.c_str(), e.path, rc,
+                    text != nullptr && text[0] != '\0' ? text : zerr_strerror(rc));
+        }
+        free(text);
+    }
+    if (kept.size() == run->items.size())
+        return;
+    run->items = std::move(kept);
+    run_fill(run);
+}
+
 bool read_items(nodra_wire_reader &r, std::vector<nodra_wire_item> *items)
 {
     const uint32_t n = r.count(NODRA_WIRE_ITEM_MIN);
@@ -601,6 +630,11 @@ zerrno do_register(nodra_conn_td *conn, local_reg reg, event_mgr_type *evm, cons
         run->context = reg.context;
         run->conn = c;
         run_fill(run);
+        replay_verify(run, reg.bind);
+        if (run->items.empty()) {
+            delete run;
+            return ZERR_OK;
+        }
         run_apply(run);
     }
     return ZERR_OK;

@@ -120,18 +120,23 @@ struct item_rec {
 
 struct reg_rec {
     uint32_t id;
-    sockmsg_session_type *session;
+    sockmsg_session_type *session; // null for a verifier that is down
     int32_t pid;
     uint32_t kind;
     std::string bind; // absolute, ends with "/"
     std::vector<pattern_type> patterns;
+    std::vector<std::string> pattern_texts; // as registered: a verifier coming back names the same
     uint32_t events;
     uint32_t options;
     int32_t order;
+    bool scoped = false; // a process of the manager's: it takes its node's items only
+    uint32_t node = 0;
+    std::string name; // the process's, for the texts that name it
 };
 
 struct batch_rec {
     uint32_t reg;
+    std::string verifier;           // its process's name, for the texts
     std::vector<std::string> paths; // absolute, in batch order
     std::vector<nodra_wire_item> items;
 };
@@ -166,6 +171,7 @@ struct commit_rec {
     std::vector<failure_rec> failures;
     std::vector<failure_rec> warnings;
     bool pending = false;
+    std::set<uint32_t> asked; // registrations sent (or found gone before) this commit's verify batch
 };
 
 // A commit's outcome as it stands, kept for the last commits: a parked apply batch keeps it
@@ -227,6 +233,7 @@ struct service_type {
     std::map<uint32_t, edm_wait> edm_waits;
     std::map<uint32_t, status_rec> statuses;                            // by sequence
     std::map<std::pair<uint32_t, uint32_t>, parked_rec> parked_batches; // by sequence and batch
+    std::vector<reg_rec> down; // verifiers the manager started that ended without unregistering
 };
 
 service_type *svc = nullptr;
@@ -328,7 +335,8 @@ void notice(sockmsg_session_type *s, uint16_t type, const nodra_wire_writer &w)
 
 bool item_path_valid(std::string_view path)
 {
-    return path.size() >= 2 && path.front() == '/' && path.back() != '/' && path.find("//") == std::string_view::npos;
+    return path.size() >= 2 && path.size() <= NODRA_ITEM_PATH_MAX && path.front() == '/' && path.back() != '/' &&
+           path.find("//") == std::string_view::npos;
 }
 
 bool dir_path_valid(std::string_view path)
@@ -336,13 +344,14 @@ bool dir_path_valid(std::string_view path)
     return !path.empty() && path.front() == '/' && path.back() == '/' && path.find("//") == std::string_view::npos;
 }
 
-std::atomic<nodra_service_scope_fn> item_scope{nullptr};
+std::atomic<const nodra_service_scope_td *> item_scope{nullptr};
 
 bool reg_matches(const reg_rec &r, std::string_view path)
 {
     if (!path.starts_with(r.bind))
         return false;
-    if (const nodra_service_scope_fn scope = item_scope.load(); scope != nullptr && !scope(r.pid, path))
+    if (const nodra_service_scope_td *scope = item_scope.load();
+        r.scoped && scope != nullptr && !scope->takes(r.node, path))
         return false;
     std::string_view rel = path.substr(r.bind.size());
     for (const pattern_type &p : r.patterns)
@@ -412,6 +421,67 @@ void commit_advance();
 void commit_start();
 void commit_batches(commit_rec *c);
 
+std::string verifier_named(const std::string &name)
+{
+    return name.empty() ? "its verifier" : "its verifier " + name;
+}
+
+// A verify batch that nobody will answer: its items were verified by nobody, so the commit is
+// refused rather than applied unverified. An apply batch goes on without it: what it applies was
+// verified and is stored, and the client's next registration replays it.
+void batch_unanswered(commit_rec *c, const batch_rec &b)
+{
+    if (c->phase != phase_type::verify)
+        return;
+    for (const std::string &path : b.paths)
+        c->failures.push_back({path, NODRA_ERR_UNREACHABLE,
+                               "The item was not verified: " + verifier_named(b.verifier) + " ended before answering"});
+}
+
+// The items nobody can verify now are refused before any verifier is asked: those a verifier that
+// is down would take, and, in a chassis, those that no registration takes at all (a path that no
+// process's schema knows).
+void refuse_unverifiable(commit_rec *c)
+{
+    const bool chassis = item_scope.load() != nullptr;
+    for (const change_rec &ch : c->changes) {
+        if (ch.event == NODRA_EVENT_DELETE)
+            continue;
+        const auto down = std::find_if(svc->down.begin(), svc->down.end(), [&](const reg_rec &r) {
+            return (r.events & ch.event) != 0 && reg_matches(r, ch.path);
+        });
+        if (down != svc->down.end()) {
+            c->failures.push_back(
+                {ch.path, NODRA_ERR_UNREACHABLE,
+                 "The item cannot be verified while " + verifier_named(down->name) + " is not running"});
+            continue;
+        }
+        const bool taken = std::any_of(svc->regs.begin(), svc->regs.end(), [&](const auto &entry) {
+            return entry.second.kind != NODRA_REG_EDM && reg_matches(entry.second, ch.path);
+        });
+        if (chassis && !taken)
+            c->failures.push_back({ch.path, NODRA_ERR_NOT_FOUND, "Unknown configuration item '" + ch.path + "'"});
+    }
+    if (!c->failures.empty())
+        c->batches.clear(); // refused as it stands: no verifier is asked
+}
+
+// In a chassis, an item that no running verifier took is stored unverified: the process that
+// takes it verifies it when it starts (its registration's replay), and the operator is told so.
+void warn_unverified(commit_rec *c)
+{
+    if (item_scope.load() == nullptr)
+        return;
+    std::set<std::string_view> verified;
+    for (const batch_rec &b : c->batches)
+        verified.insert(b.paths.begin(), b.paths.end());
+    for (const change_rec &ch : c->changes)
+        if (ch.event != NODRA_EVENT_DELETE && verified.count(ch.path) == 0)
+            c->warnings.push_back({ch.path, NODRA_ERR_UNREACHABLE,
+                                   "Stored without verification: no process that verifies the item is running; the "
+                                   "one that takes it verifies it when it starts"});
+}
+
 status_rec &status_of(uint32_t seq)
 {
     auto [it, added] = svc->statuses.try_emplace(seq);
@@ -434,7 +504,12 @@ void commit_finish(zerrno status)
     svc->commits.pop_front();
     status_rec &st = status_of(c->seq);
     st.answered = true;
-    st.failures = c->failures;
+    // Verifiers that refuse one item alike (the agents of several nodes, say) are one reason.
+    std::set<std::tuple<std::string_view, uint32_t, std::string_view>> seen;
+    st.failures.clear();
+    for (const failure_rec &f : c->failures)
+        if (seen.emplace(f.path, f.code, f.text).second)
+            st.failures.push_back(f);
     // Warnings of the applies, then of any parked batch already resumed.
     c->warnings.insert(c->warnings.end(), st.warnings.begin(), st.warnings.end());
     st.warnings = c->warnings;
@@ -449,8 +524,13 @@ void commit_finish(zerrno status)
 void batch_send(commit_rec *c)
 {
     const batch_rec &b = c->batches[c->next];
+    if (c->phase == phase_type::verify && !c->asked.insert(b.reg).second) {
+        ++c->next; // verified in an earlier round
+        return;
+    }
     auto it = svc->regs.find(b.reg);
     if (it == svc->regs.end()) { // its client went away: nobody to ask
+        batch_unanswered(c, b);
         ++c->next;
         return;
     }
@@ -528,6 +608,15 @@ void commit_advance()
                 commit_finish(ZERR_OK);
                 return;
             }
+            // A verifier that registered while this commit was verified verifies it too, before
+            // anything is stored: it applies the commit, so it must have seen it.
+            commit_batches(c);
+            if (std::any_of(c->batches.begin(), c->batches.end(),
+                            [c](const batch_rec &b) { return c->asked.count(b.reg) == 0; })) {
+                c->next = 0;
+                continue;
+            }
+            warn_unverified(c);
             if (!commit_store(c)) {
                 c->failures.clear();
                 commit_finish(NODRA_ERR_STORE);
@@ -535,7 +624,6 @@ void commit_advance()
             }
             c->phase = phase_type::apply;
             c->next = 0;
-            commit_batches(c);
             continue;
         }
         // Applied everywhere: memory follows the store, then the notifications.
@@ -594,6 +682,7 @@ zerrno commit_prepare(commit_rec *c)
     }
     c->seq = svc->seq + 1;
     commit_batches(c);
+    refuse_unverifiable(c);
     return ZERR_OK;
 }
 
@@ -609,7 +698,7 @@ void commit_batches(commit_rec *c)
     std::stable_sort(verifiers.begin(), verifiers.end(),
                      [](const reg_rec *a, const reg_rec *b) { return a->order < b->order; });
     for (const reg_rec *reg : verifiers) {
-        batch_rec b{reg->id, {}, {}};
+        batch_rec b{reg->id, reg->name, {}, {}};
         for (const change_rec &ch : c->changes) {
             if ((reg->events & ch.event) == 0 || !verify_owner(*reg, ch.path))
                 continue;
@@ -714,7 +803,7 @@ void handle_apply_resumed(sockmsg_session_type *s, sockmsg_call_type *, const ui
     auto it = svc->parked_batches.find({seq, batch});
     if (!r.ok || it == svc->parked_batches.end() || it->second.session != s)
         return;
-    batch_rec paths{0, std::move(it->second.paths), {}};
+    batch_rec paths{0, {}, std::move(it->second.paths), {}};
     svc->parked_batches.erase(it);
     auto st = svc->statuses.find(seq);
     if (st == svc->statuses.end())
@@ -773,6 +862,12 @@ void handle_batch_follows(sockmsg_session_type *s, sockmsg_call_type *call, cons
 
 // ---- registrations -----------------------------------------------------------------------------
 
+// A verifier coming back: the same process (name and node) registering the same patterns.
+bool same_verifier(const reg_rec &a, const reg_rec &b)
+{
+    return a.node == b.node && a.name == b.name && a.bind == b.bind && a.pattern_texts == b.pattern_texts;
+}
+
 void handle_register(sockmsg_session_type *s, sockmsg_call_type *call, const uint8_t *data, uint32_t len, void *)
 {
     nodra_wire_reader r(data, len);
@@ -780,8 +875,10 @@ void handle_register(sockmsg_session_type *s, sockmsg_call_type *call, const uin
     reg.kind = r.u32();
     reg.bind = r.str();
     const uint32_t n = r.count(4);
-    for (uint32_t i = 0; i < n && r.ok; ++i)
-        reg.patterns.push_back(pattern_parse(r.str()));
+    for (uint32_t i = 0; i < n && r.ok; ++i) {
+        reg.pattern_texts.push_back(r.str());
+        reg.patterns.push_back(pattern_parse(reg.pattern_texts.back()));
+    }
     reg.events = r.u32();
     reg.options = r.u32();
     reg.order = r.i32();
@@ -793,6 +890,10 @@ void handle_register(sockmsg_session_type *s, sockmsg_call_type *call, const uin
     reg.id = svc->next_reg++;
     reg.session = s;
     reg.pid = sockmsg_session_peer(s)->pid;
+    if (const nodra_service_scope_td *scope = item_scope.load(); scope != nullptr && scope->client != nullptr)
+        reg.scoped = scope->client(reg.pid, &reg.node, &reg.name);
+    if (reg.kind == NODRA_REG_VERIFY && reg.scoped)
+        std::erase_if(svc->down, [&](const reg_rec &d) { return same_verifier(d, reg); }); // it is back
     const reg_rec &stored = svc->regs.emplace(reg.id, std::move(reg)).first->second;
 
     // The new client learns the configuration it registered for as it stands. A verifier that
@@ -833,9 +934,11 @@ void registration_drop(uint32_t id)
     svc->regs.erase(id);
     if (svc->commits.empty())
         return;
-    // A commit waiting for an answer from a registration that is gone goes on without it.
+    // A commit waiting for an answer from a registration that is gone goes on without it (a verify
+    // batch's items refused).
     commit_rec *c = svc->commits.front().get();
     if (c->waiting && c->next < c->batches.size() && c->batches[c->next].reg == id) {
+        batch_unanswered(c, c->batches[c->next]);
         c->waiting = false;
         ++c->next;
         commit_advance();
@@ -861,6 +964,16 @@ void disconnect(sockmsg_session_type *s, void *, void *)
     for (const auto &[id, reg] : svc->regs)
         if (reg.session == s)
             mine.push_back(id);
+    // A verifier of the manager's that did not unregister ended unexpectedly: it is started again,
+    // and until it is back nobody verifies its items.
+    for (uint32_t id : mine) {
+        const reg_rec &r = svc->regs.at(id);
+        if (r.kind != NODRA_REG_VERIFY || !r.scoped)
+            continue;
+        std::erase_if(svc->down, [&](const reg_rec &d) { return same_verifier(d, r); });
+        svc->down.push_back(r);
+        svc->down.back().session = nullptr;
+    }
     for (uint32_t id : mine)
         registration_drop(id);
     // Its parked applies never complete: their commits stay pending.
@@ -1285,7 +1398,7 @@ zerrno nodra_service_init_at(event_mgr_type *evm, sockmsg_server_type *server, c
     return err;
 }
 
-void nodra_service_set_scope(nodra_service_scope_fn scope)
+void nodra_service_set_scope(const nodra_service_scope_td *scope)
 {
     item_scope.store(scope);
 }

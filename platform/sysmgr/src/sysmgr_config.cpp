@@ -56,19 +56,26 @@ const chassis_node_type *node_of_path(const chassis_desc_type *chassis, std::str
     return nullptr;
 }
 
+// A client of the manager's: its node, and its name as its checkpoint owner ("tessel@110").
+bool client_of(int32_t pid, uint32_t *node, std::string *name)
+{
+    return sysmgr_host_node_of(pid, node) && sysmgr_host_owner_of(pid, name);
+}
+
 // An interface's items, configuration and operational data, are the business of its node's
 // processes only, as a distributed router hands each line card the configuration of its own
 // interfaces and asks it for their state. Clients the manager did not start (tools, tests, this
 // watch) and paths of interfaces the chassis does not name are not scoped.
-bool item_for_client(int32_t pid, std::string_view path)
+bool item_for_node(uint32_t client_node, std::string_view path)
 {
     const chassis_desc_type *chassis = sysmgr_chassis();
-    uint32_t client_node = 0;
-    if (chassis == nullptr || !sysmgr_host_node_of(pid, &client_node))
+    if (chassis == nullptr)
         return true;
     const chassis_node_type *node = node_of_path(chassis, path);
     return node == nullptr || node->node_id == client_node;
 }
+
+constexpr nodra_service_scope_td chassis_scope{client_of, item_for_node};
 
 zerrno on_item(const nodra_notify_event_info_td *event, void *, const void *)
 {
@@ -130,7 +137,7 @@ zerrno sysmgr_config_watch_init(event_mgr_type *, sockmsg_server_type *)
     watch_type &w = watch();
     const chassis_desc_type *chassis = sysmgr_chassis();
     if (chassis != nullptr)
-        nodra_service_set_scope(item_for_client);
+        nodra_service_set_scope(&chassis_scope);
     // The watch's notifications come on a thread of their own, later than the commits they tell
     // of; a commit's number tells one a leaving process had seen from one after it left.
     sysmgr_host_set_config_sequence(nodra_service_sequence);
