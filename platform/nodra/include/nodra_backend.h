@@ -84,6 +84,9 @@ struct backend_row_td {
     backend_edm_item_fn edm_list = nullptr;
     backend_edm_item_fn edm_datalist = nullptr;
     backend_edm_item_fn edm_set = nullptr;
+    // How the row's value is written, for the text that refuses a value of another kind: a tuple's
+    // fields ("(unit,value)"); null: the kind's own word.
+    const char *value_form = nullptr;
 };
 
 inline constexpr uint32_t BACKEND_SCHEMA_NAME_PREFIX = 1;

@@ -217,6 +217,22 @@ zerrno event_row(const backend_schema_td *schema, const nodra_event_info_td *eve
     return value_fits(**row, event) ? ZERR_OK : NODRA_ERR_INVALID;
 }
 
+// Why an item's path or value does not fit its row: what the value must be, so that an operator
+// who gave a number where a tuple is wanted learns how to write it.
+std::string malformed_text(const backend_row_td *row, const char *path)
+{
+    std::string text = std::string("Malformed configuration item '") + path + "': ";
+    if (row == nullptr)
+        return text + "a key part is not of the item's type";
+    switch (row->kind) {
+    case BACKEND_VALUE_SINGLE: return text + "the value must be a number";
+    case BACKEND_VALUE_NAME: return text + "the value must be a text";
+    case BACKEND_VALUE_TUPLE:
+        return text + "the value must be a tuple " + (row->value_form != nullptr ? row->value_form : "(...)");
+    default: return text + "the value is not of the item's type";
+    }
+}
+
 char *text_dup(const char *fmt, const char *path)
 {
     const int n = snprintf(nullptr, 0, fmt, path);
@@ -304,10 +320,8 @@ zerrno backend_verifyonly(const backend_schema_td *schema, const nodra_verify_ev
         if (result != nullptr)
             result->result = NODRA_VERIFY_RESULT_FAIL;
         if (error_text != nullptr && *error_text == nullptr && event != nullptr && event->path != nullptr)
-            *error_text = text_dup(err == NODRA_ERR_NOT_FOUND ? "Unknown configuration item '%s'"
-                                                              : "Malformed configuration item '%s': a key part or "
-                                                                "the value is not of the item's type",
-                                   event->path);
+            *error_text = err == NODRA_ERR_NOT_FOUND ? text_dup("Unknown configuration item '%s'", event->path)
+                                                     : strdup(malformed_text(row, event->path).c_str());
         return err;
     }
     if (row->verify == nullptr)

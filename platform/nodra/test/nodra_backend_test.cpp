@@ -115,7 +115,7 @@ const backend_row_td if_rows[] = {
     {.kind = BACKEND_VALUE_SINGLE, .bg_ident = 14, .verify = verify, .apply = apply},
     {.kind = BACKEND_VALUE_SINGLE, .bg_ident = 99, .verify = verify, .apply = apply},
     {.kind = BACKEND_VALUE_NONE, .bg_ident = 16},
-    {.kind = BACKEND_VALUE_TUPLE, .bg_ident = 17, .verify = verify, .notify = notify},
+    {.kind = BACKEND_VALUE_TUPLE, .bg_ident = 17, .verify = verify, .notify = notify, .value_form = "(unit,value)"},
 };
 const backend_schema_td if_schema{if_nodes, std::size(if_nodes), if_rows, std::size(if_rows),
                                   BACKEND_SCHEMA_NAME_PREFIX};
@@ -216,8 +216,8 @@ TEST(BackendTest, PathsFindTheirRowWithTheirKeys)
                                                                                   : "Malformed configuration item '") +
                                              c.path +
                                              (c.err == NODRA_ERR_NOT_FOUND ? "'"
-                                                                           : "': a key part or the value is not of "
-                                                                             "the item's type"));
+                                                                           : "': a key part is not of the item's "
+                                                                             "type"));
         }
         free(text);
     }
@@ -281,15 +281,21 @@ TEST(BackendTest, ValuesOfAnotherKindThanTheRowsAreRefused)
         uint32_t type;
         uint32_t length;
         zerrno err;
+        const char *text; // of the verification that refuses it
     } cases[] = {
-        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_UINT32, 4, ZERR_OK},
-        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_UINT32, 2, NODRA_ERR_INVALID},
-        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_STRING, 4, NODRA_ERR_INVALID},
-        {"Gi0/ptp/pi/profile", NODRA_ITEM_DATATYPE_STRING, 3, ZERR_OK},
-        {"Gi0/ptp/pi/profile", NODRA_ITEM_DATATYPE_PACKED, 3, NODRA_ERR_INVALID},
-        {"Gi0/ptp/pi/tuple", NODRA_ITEM_DATATYPE_PACKED, 12, ZERR_OK},
-        {"Gi0/ptp/pi/tuple", NODRA_ITEM_DATATYPE_UINT32, 4, NODRA_ERR_INVALID},
-        {"Gi0/ptp/pi/quiet", NODRA_ITEM_DATATYPE_BAG, 1, ZERR_OK},
+        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_UINT32, 4, ZERR_OK, nullptr},
+        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_UINT32, 2, NODRA_ERR_INVALID,
+         "Malformed configuration item 'Gi0/ptp/pi/enable': the value must be a number"},
+        {"Gi0/ptp/pi/enable", NODRA_ITEM_DATATYPE_STRING, 4, NODRA_ERR_INVALID,
+         "Malformed configuration item 'Gi0/ptp/pi/enable': the value must be a number"},
+        {"Gi0/ptp/pi/profile", NODRA_ITEM_DATATYPE_STRING, 3, ZERR_OK, nullptr},
+        {"Gi0/ptp/pi/profile", NODRA_ITEM_DATATYPE_PACKED, 3, NODRA_ERR_INVALID,
+         "Malformed configuration item 'Gi0/ptp/pi/profile': the value must be a text"},
+        {"Gi0/ptp/pi/tuple", NODRA_ITEM_DATATYPE_PACKED, 12, ZERR_OK, nullptr},
+        // A number where a tuple is wanted: the text says how the tuple is written.
+        {"Gi0/ptp/pi/tuple", NODRA_ITEM_DATATYPE_UINT32, 4, NODRA_ERR_INVALID,
+         "Malformed configuration item 'Gi0/ptp/pi/tuple': the value must be a tuple (unit,value)"},
+        {"Gi0/ptp/pi/quiet", NODRA_ITEM_DATATYPE_BAG, 1, ZERR_OK, nullptr},
     };
     const char bytes[12] = "abc";
     for (const kind_case &c : cases) {
@@ -306,6 +312,15 @@ TEST(BackendTest, ValuesOfAnotherKindThanTheRowsAreRefused)
             // A delete carries no new value to check.
             EXPECT_EQ(backend_apply(&if_schema, &e, &state), event == NODRA_EVENT_DELETE ? ZERR_OK : c.err)
                 << c.path << " type " << c.type << " event " << event;
+            char *text = nullptr;
+            nodra_verify_result_td result{NODRA_VERIFY_RESULT_PASS};
+            const zerrno rc = backend_verifyonly(&if_schema, &e, &text, &result, nullptr);
+            if (event != NODRA_EVENT_DELETE && c.text != nullptr) {
+                EXPECT_EQ(rc, c.err) << c.path;
+                EXPECT_EQ(result.result, NODRA_VERIFY_RESULT_FAIL) << c.path;
+                EXPECT_STREQ(text, c.text) << c.path;
+            }
+            free(text);
         }
     }
 }

@@ -34,7 +34,8 @@ struct sardo_cfg_item_type {
     uint32_t kind;
     uint32_t bg_ident;
     backend_verify_fn verify;
-    backend_verify_fn apply; // called with no error text and no result
+    backend_verify_fn apply;          // called with no error text and no result
+    const char *value_form = nullptr; // a tuple's, for the text that refuses a value of another kind
 };
 // The items in row order (row i of the schema is item i).
 const sardo_cfg_item_type *sardo_cfg_items(uint32_t *count);

@@ -1149,14 +1149,14 @@ const sardo_cfg_item_type items[] = {
     {PROFILE "aza", N, 0, nullptr, nullptr},
     {PROFILE "transport", S, 0, sardo_cfg_verify_prf_encap, nullptr},
     {PROFILE "clock-operation", S, 0, sardo_cfg_verify_prf_clock_operation, nullptr},
-    {PROFILE "announce-interval", T, 0, sardo_cfg_verify_prf_annce_ivl, nullptr},
-    {PROFILE "sync-interval", T, 0, sardo_cfg_verify_prf_sync_ivl, nullptr},
+    {PROFILE "announce-interval", T, 0, sardo_cfg_verify_prf_annce_ivl, nullptr, PTP_CFG_FORM_INTERVAL},
+    {PROFILE "sync-interval", T, 0, sardo_cfg_verify_prf_sync_ivl, nullptr, PTP_CFG_FORM_INTERVAL},
     {PROFILE "announce-timeout", S, 0, sardo_cfg_verify_prf_annce_tout, nullptr},
-    {PROFILE "delay-request-minimum-interval", T, 0, sardo_cfg_verify_prf_dr_min_ivl, nullptr},
-    {PROFILE "multicast", T, 0, sardo_cfg_verify_prf_multicast, nullptr},
+    {PROFILE "delay-request-minimum-interval", T, 0, sardo_cfg_verify_prf_dr_min_ivl, nullptr, PTP_CFG_FORM_INTERVAL},
+    {PROFILE "multicast", T, 0, sardo_cfg_verify_prf_multicast, nullptr, PTP_CFG_FORM_MULTICAST},
     {PROFILE "port-state", S, 0, sardo_cfg_verify_prf_port_state, nullptr},
-    {PROFILE "source-ipv4-address", T, 0, sardo_cfg_verify_prf_source_ip, nullptr},
-    {PROFILE "source-ipv6-address", T, 0, sardo_cfg_verify_prf_source_ipv6, nullptr},
+    {PROFILE "source-ipv4-address", T, 0, sardo_cfg_verify_prf_source_ip, nullptr, PTP_CFG_FORM_SOURCE_IP},
+    {PROFILE "source-ipv6-address", T, 0, sardo_cfg_verify_prf_source_ipv6, nullptr, PTP_CFG_FORM_SOURCE_IP},
     {PROFILE "cos", S, 0, sardo_cfg_verify_prf_cos, nullptr},
     {PROFILE "general-cos", S, 1, sardo_cfg_verify_prf_cos, nullptr},
     {PROFILE "event-cos", S, 2, sardo_cfg_verify_prf_cos, nullptr},
@@ -1172,12 +1172,12 @@ const sardo_cfg_item_type items[] = {
     {PROFILE "delay-response-timeout", S, PTP_MSG_DELAY_RESP, sardo_cfg_verify_prf_message_timeout, nullptr},
     {PROFILE "unicast-grant-invalid-request", S, 0, sardo_cfg_verify_prf_invalid_grant, nullptr},
     {PROFILE "local-priority", S, 0, sardo_cfg_verify_prf_local_priority, nullptr},
-    {PROFILE "delay-asymmetry", T, 0, sardo_cfg_verify_prf_delay_asymmetry, nullptr},
+    {PROFILE "delay-asymmetry", T, 0, sardo_cfg_verify_prf_delay_asymmetry, nullptr, PTP_CFG_FORM_DELAY_ASYMMETRY},
     {MASTER "enable", N, 0, sardo_cfg_verify_prf_master_enable, nullptr},
     {MASTER "priority", S, 0, sardo_cfg_verify_prf_master_priority, nullptr},
     {MASTER "multicast", S, 0, sardo_cfg_verify_prf_master_multicast, nullptr},
     {MASTER "clock-class", S, 0, sardo_cfg_verify_prf_master_clock_class, nullptr},
-    {MASTER "delay-asymmetry", T, 0, sardo_cfg_verify_prf_master_delay_asymmetry, nullptr},
+    {MASTER "delay-asymmetry", T, 0, sardo_cfg_verify_prf_master_delay_asymmetry, nullptr, PTP_CFG_FORM_DELAY_ASYMMETRY},
     {MASTER "non-negotiated", N, 0, sardo_cfg_verify_prf_master_nonnegotiated, nullptr},
     {SLAVE "non-negotiated", N, 0, sardo_cfg_verify_prf_slave_nonnegotiated, nullptr},
     {INTEROP "ord_1/profile", S, 0, sardo_cfg_verify_prf_interop_profile, sardo_cfg_apply_interop},
@@ -1217,6 +1217,7 @@ constexpr std::array<backend_row_td, ITEM_COUNT> make_rows()
         rows[i].bg_ident = items[i].bg_ident;
         rows[i].verify = items[i].verify;
         rows[i].apply_verify_form = items[i].apply;
+        rows[i].value_form = items[i].value_form;
     }
     return rows;
 }

@@ -32,6 +32,13 @@ inline constexpr uint32_t PTP_CFG_KEY_FROM_CLASS = 1; // interop clock-class map
 inline constexpr uint8_t PTP_MULTICAST_MAC_DEFAULT[PTP_MAC_ADDR_LEN] = {0x01, 0x1B, 0x19, 0x00, 0x00, 0x00};
 inline constexpr uint8_t PTP_MULTICAST_MAC_PEER[PTP_MAC_ADDR_LEN] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
 
+// How the tuple items' values are written on the operator's command line: the schema rows' value
+// forms, for the text that refuses a value of another kind (a plain number for an interval, say).
+inline constexpr const char *PTP_CFG_FORM_INTERVAL = "(unit,value)"; // unit 0: 2^value seconds, 1: 2^value per second
+inline constexpr const char *PTP_CFG_FORM_MULTICAST = "(mode,mac-given,mac)";
+inline constexpr const char *PTP_CFG_FORM_SOURCE_IP = "(enable,address)";
+inline constexpr const char *PTP_CFG_FORM_DELAY_ASYMMETRY = "(value,units)";
+
 // ---- Interface-item checks: (event, new value, out value, out is-delete) ----
 // A delete sets is-delete and succeeds without writing the value.
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ptp_cfg_utils.h"
 #include "ptp_syslog.h"
 #include "tessel_alloc.h"
 #include "tessel_assert.h"
@@ -343,6 +344,17 @@ zerrno tessel_cfg_gl_notify(const nodra_notify_event_info_td *event, void *, con
     return 0;
 }
 
+namespace {
+
+// Whether the interface name that begins an item's path is longer than an interface record holds.
+bool name_too_long(const char *path)
+{
+    const char *end = path != nullptr ? strstr(path, "/ptp/") : nullptr;
+    return end != nullptr && static_cast<size_t>(end - path) >= TESSEL_CFG_IFNAME_SIZE;
+}
+
+} // namespace
+
 zerrno tessel_cfg_verify(const nodra_verify_event_info_td *event, char **error_text, nodra_verify_result_td *result,
                          void *context)
 {
@@ -354,6 +366,15 @@ zerrno tessel_cfg_verify(const nodra_verify_event_info_td *event, char **error_t
         tessel_cfg_verify_batch_has_valid_item = false;
     }
     const zerrno rc = backend_verifyonly(&tessel_cfg_if_schema, event, error_text, result, context);
+    if (rc == PTP_ZERR_CFG_INTERFACE_NAME && error_text != nullptr && name_too_long(event->path)) {
+        // A name no interface record can hold is refused whichever item it names: the reason is
+        // the name's own text, not the item's.
+        char *text = strdup(zerr_strerror(rc));
+        if (text != nullptr) {
+            free(*error_text);
+            *error_text = text;
+        }
+    }
     if (rc != 0) {
         TESSEL_IPC_DEBUG_ERR(AREA, "%s: [ERROR] %s: Verify batch item failed: %s", event->path, zerr_strerror(rc));
         ptp_trace<PTP_TRACE_TESSEL_CFG_VERIFY_ITEM_FAILED>({tessel_ipc_det(), tessel_ipc_unq()}, event->path, rc);
@@ -569,20 +590,24 @@ constexpr uint32_t SINGLE = BACKEND_VALUE_SINGLE;
 constexpr uint32_t NAME = BACKEND_VALUE_NAME;
 constexpr uint32_t TUPLE = BACKEND_VALUE_TUPLE;
 
-#define ROW_(kind, arg, item) {kind, arg, tessel_cfg_if_verify_##item, tessel_cfg_if_apply_##item}
+#define ROW_(k, arg, item)                                                                                      \
+    {.kind = k, .bg_ident = arg, .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item}
+#define ROWF_(k, arg, item, form)                                                                               \
+    {.kind = k, .bg_ident = arg, .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item,    \
+     .value_form = form}
 const backend_row_td if_rows[] = {
     ROW_(SINGLE, 0, enable),                          // 0
     ROW_(NAME, 0, profile),                           // 1
     ROW_(SINGLE, 0, transport),                       // 2
     ROW_(SINGLE, 0, clock_operation),                 // 3
-    ROW_(TUPLE, 0, annce_ivl),                        // 4
-    ROW_(TUPLE, 0, sync_ivl),                         // 5
+    ROWF_(TUPLE, 0, annce_ivl, PTP_CFG_FORM_INTERVAL), // 4
+    ROWF_(TUPLE, 0, sync_ivl, PTP_CFG_FORM_INTERVAL), // 5
     ROW_(SINGLE, 0, annce_tout),                      // 6
-    ROW_(TUPLE, 0, dr_min_ivl),                       // 7
-    ROW_(TUPLE, 0, multicast),                        // 8
+    ROWF_(TUPLE, 0, dr_min_ivl, PTP_CFG_FORM_INTERVAL), // 7
+    ROWF_(TUPLE, 0, multicast, PTP_CFG_FORM_MULTICAST), // 8
     ROW_(SINGLE, 0, port_state),                      // 9
-    ROW_(TUPLE, 0, source_ip),                        // 10
-    ROW_(TUPLE, 0, source_ipv6),                      // 11
+    ROWF_(TUPLE, 0, source_ip, PTP_CFG_FORM_SOURCE_IP), // 10
+    ROWF_(TUPLE, 0, source_ipv6, PTP_CFG_FORM_SOURCE_IP), // 11
     ROW_(SINGLE, 0, cos),                             // 12
     ROW_(SINGLE, 1, cos),                             // 13
     ROW_(SINGLE, 2, cos),                             // 14
@@ -598,12 +623,12 @@ const backend_row_td if_rows[] = {
     ROW_(SINGLE, 0x9, message_timeout),               // 24
     ROW_(SINGLE, 0, unicast_grant_invalid_request),   // 25
     ROW_(SINGLE, 0, local_priority),                  // 26
-    ROW_(TUPLE, 0, delay_asymmetry),                  // 27
+    ROWF_(TUPLE, 0, delay_asymmetry, PTP_CFG_FORM_DELAY_ASYMMETRY), // 27
     ROW_(SINGLE, 0, master_enable),                   // 28
     ROW_(SINGLE, 0, master_priority),                 // 29
     ROW_(SINGLE, 0, master_multicast),                 // 30
     ROW_(SINGLE, 0, master_clock_class),              // 31
-    ROW_(TUPLE, 0, master_delay_asymmetry),           // 32
+    ROWF_(TUPLE, 0, master_delay_asymmetry, PTP_CFG_FORM_DELAY_ASYMMETRY), // 32
     ROW_(SINGLE, 0, master_nonnegotiated),            // 33
     ROW_(SINGLE, 0, slave_nonnegotiated),             // 34
     ROW_(SINGLE, 0, interop_profile),                 // 35
@@ -622,6 +647,7 @@ const backend_row_td if_rows[] = {
     ROW_(SINGLE, 11, interop_clock_class_mapping),    // 48
 };
 #undef ROW_
+#undef ROWF_
 // clang-format on
 
 static_assert(std::size(if_nodes) == 68);
