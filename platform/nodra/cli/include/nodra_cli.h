@@ -12,7 +12,9 @@
 //
 // Values: decimal or 0x integers, bare or "quoted" texts, tuples (a,,c) whose empty fields are
 // absent. A bad line prints one "error: <line>: <reason>" line; it and everything after it is
-// not run and what was staged is dropped.
+// not run and what was staged is dropped. Lines must be UTF-8 and item paths at most 1024 bytes;
+// an error echoes at most 200 bytes of its line (and of a word it names), control characters and
+// bytes that are not UTF-8 as \xNN, followed by "... (N bytes)" when it was cut.
 #pragma once
 
 #include <string>

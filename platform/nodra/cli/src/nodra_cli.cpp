@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "bag.h"
 #include "nodra.h"
@@ -16,6 +17,79 @@ struct value_type {
     uint32_t type;
     std::vector<uint8_t> bytes;
 };
+
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is none.
+size_t utf8_length(std::string_view text, size_t i)
+{
+    const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = at(i);
+    if (c < 0x80)
+        return 1;
+    size_t n = 0;
+    uint32_t code = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        code = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        code = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        code = c & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((at(i + k) & 0xC0u) != 0x80)
+            return 0;
+        code = code << 6 | (at(i + k) & 0x3Fu);
+    }
+    // No overlong form, no surrogate, nothing above the last code point.
+    constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[n] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+        return 0;
+    return n;
+}
+
+bool utf8_valid(std::string_view text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const size_t n = utf8_length(text, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// At most this many bytes of the input are echoed in an error line.
+constexpr size_t ECHO_MAX = 200;
+
+// Input as an error line shows it: control characters and bytes that are not UTF-8 as \xNN, and
+// a long input cut, with its length, so that an error never echoes back more than a line.
+std::string echo(std::string_view text)
+{
+    std::string out;
+    char hex[8];
+    size_t i = 0;
+    while (i < text.size() && i < ECHO_MAX) {
+        const size_t n = utf8_length(text, i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (n == 0 || c < 0x20 || c == 0x7F) {
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+            ++i;
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+        }
+    }
+    if (i < text.size())
+        out += "... (" + std::to_string(text.size()) + " bytes)";
+    return out;
+}
 
 // A command's words: blanks separate them, except inside "..." and a (...) tuple.
 bool tokenize(const std::string &line, std::vector<std::string> *words, std::string *error)
@@ -108,7 +182,7 @@ bool parse_scalar(const std::string &text, tuple_field_type *field, std::string 
     if (text.front() == '"') {
         field->kind = 2;
         if (!unquote(text, &field->text)) {
-            *error = "malformed text " + text;
+            *error = "malformed text " + echo(text);
             return false;
         }
         return true;
@@ -116,14 +190,14 @@ bool parse_scalar(const std::string &text, tuple_field_type *field, std::string 
     if (text.front() >= '0' && text.front() <= '9') {
         const std::optional<uint32_t> v = parse_number(text);
         if (!v) {
-            *error = "malformed number " + text;
+            *error = "malformed number " + echo(text);
             return false;
         }
         *field = {1, *v, {}};
         return true;
     }
     if (text.find_first_of("(),\"") != std::string::npos) {
-        *error = "malformed value " + text;
+        *error = "malformed value " + echo(text);
         return false;
     }
     *field = {2, 0, text};
@@ -134,7 +208,7 @@ bool parse_value(const std::string &text, value_type *value, std::string *error)
 {
     if (text.front() == '(') {
         if (text.back() != ')') {
-            *error = "malformed tuple " + text;
+            *error = "malformed tuple " + echo(text);
             return false;
         }
         std::vector<tuple_field_type> fields;
@@ -159,7 +233,7 @@ bool parse_value(const std::string &text, value_type *value, std::string *error)
         }
         value->type = NODRA_ITEM_DATATYPE_PACKED;
         if (tuple_pack_fields(fields, &value->bytes) != ZERR_OK) {
-            *error = "malformed tuple " + text;
+            *error = "malformed tuple " + echo(text);
             return false;
         }
         return true;
@@ -283,7 +357,15 @@ namespace {
 
 void error_line(nodra_cli_type *cli, const std::string &input, const std::string &reason)
 {
-    *cli->out += "error: " + input + ": " + reason + "\n";
+    *cli->out += "error: " + echo(input) + ": " + reason + "\n";
+}
+
+// Why a path cannot name an item; empty when it can.
+std::string item_path_fault(const std::string &path)
+{
+    if (path.size() > NODRA_ITEM_PATH_MAX)
+        return "item path longer than " + std::to_string(NODRA_ITEM_PATH_MAX) + " bytes";
+    return item_path_ok(path) ? std::string() : "not an absolute item path";
 }
 
 bool stage(nodra_cli_type *cli)
@@ -380,6 +462,11 @@ bool run_line(nodra_cli_type *cli, const std::string &line)
 {
     std::vector<std::string> w;
     std::string error;
+    // Item paths and texts are UTF-8: anything else would be stored as bytes no tool can show.
+    if (!utf8_valid(line)) {
+        error_line(cli, line, "bytes that are not UTF-8");
+        return false;
+    }
     if (!tokenize(line, &w, &error)) {
         error_line(cli, line, error);
         return false;
@@ -389,8 +476,8 @@ bool run_line(nodra_cli_type *cli, const std::string &line)
     const std::string &cmd = w[0];
     if (cmd == "set" && w.size() == 3) {
         value_type v;
-        if (!item_path_ok(w[1])) {
-            error_line(cli, line, "not an absolute item path");
+        if (const std::string fault = item_path_fault(w[1]); !fault.empty()) {
+            error_line(cli, line, fault);
             return false;
         }
         if (!parse_value(w[2], &v, &error)) {
@@ -407,7 +494,11 @@ bool run_line(nodra_cli_type *cli, const std::string &line)
         bool staged = false;
         for (const std::string &p : cli->staged_sets)
             staged = staged || p == w[1];
-        if (!item_path_ok(w[1]) || (!staged && !exists(w[1]))) {
+        if (const std::string fault = item_path_fault(w[1]); !fault.empty()) {
+            error_line(cli, line, fault);
+            return false;
+        }
+        if (!staged && !exists(w[1])) {
             error_line(cli, line, "no such item");
             return false;
         }
@@ -435,8 +526,8 @@ bool run_line(nodra_cli_type *cli, const std::string &line)
     if (cmd == "action" && w.size() == 3) {
         value_type v;
         std::string dir, name;
-        if (!item_path_ok(w[1]) || !split_path(w[1], &dir, &name)) {
-            error_line(cli, line, "not an absolute item path");
+        if (const std::string fault = item_path_fault(w[1]); !fault.empty() || !split_path(w[1], &dir, &name)) {
+            error_line(cli, line, fault.empty() ? "not an absolute item path" : fault);
             return false;
         }
         if (!parse_value(w[2], &v, &error)) {

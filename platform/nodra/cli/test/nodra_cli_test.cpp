@@ -213,6 +213,12 @@ TEST_F(CliTest, BadInputGetsOneErrorLineAndChangesNothing)
         {"delete /cfg/gl/absent", "error: delete /cfg/gl/absent: no such item\n"},
         {"frobnicate /cfg/gl/x", "error: frobnicate /cfg/gl/x: unknown command\n"},
         {"set /cfg/gl/x", "error: set /cfg/gl/x: unknown command\n"},
+        // Bytes that are not UTF-8 (a lone continuation byte, an overlong "/", a surrogate) are
+        // refused and echoed escaped, as are control characters.
+        {"set /cfg/gl/x \"\x80\"", "error: set /cfg/gl/x \"\\x80\": bytes that are not UTF-8\n"},
+        {"set /cfg/gl/\xc0\xaf 1", "error: set /cfg/gl/\\xc0\\xaf 1: bytes that are not UTF-8\n"},
+        {"set /cfg/gl/x \"\xed\xa0\x80\"", "error: set /cfg/gl/x \"\\xed\\xa0\\x80\": bytes that are not UTF-8\n"},
+        {"set /cfg/gl/x \"\x01\xc3\xa9", "error: set /cfg/gl/x \"\\x01\xc3\xa9: unterminated text\n"},
     };
     for (const auto &tc : cases) {
         SCOPED_TRACE(tc.line);
@@ -220,6 +226,21 @@ TEST_F(CliTest, BadInputGetsOneErrorLineAndChangesNothing)
         EXPECT_EQ(run({"set /cfg/gl/staged 1", tc.line, "commit"}, 1), tc.output);
         EXPECT_EQ(run({"show config"}), "");
     }
+}
+
+// However long the line, an error echoes its first 200 bytes and its length, and a path longer
+// than the database takes is refused before anything is staged.
+TEST_F(CliTest, ErrorsEchoABoundedPartOfLongInput)
+{
+    const std::string number(100000, '1');
+    EXPECT_EQ(run({"set /cfg/gl/x " + number + "y"}, 1), "error: set /cfg/gl/x " + number.substr(0, 186) +
+                                                             "... (100015 bytes): malformed number " +
+                                                             number.substr(0, 200) + "... (100001 bytes)\n");
+    const std::string path = "/cfg/gl/" + std::string(1017, 'p');
+    EXPECT_EQ(run({"set " + path + " 1"}, 1),
+              "error: set " + path.substr(0, 196) + "... (1031 bytes): item path longer than 1024 bytes\n");
+    run({"set " + path.substr(0, 1024) + " 1", "commit"});
+    EXPECT_EQ(run({"show config"}), path.substr(0, 1024) + " 1\n");
 }
 
 TEST_F(CliTest, OperationalRequestsReachTheProviderWithTheLongestBinding)
