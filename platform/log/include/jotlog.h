@@ -104,7 +104,8 @@ using jotlog_decode_fn = int (*)(const jotlog_record_type *record, uint64_t cont
 //     "<YYYY-mm-dd HH:MM:SS.uuuuuu> <buffer> <pid>: <text>"
 // (undecoded: "id 0x%016lx" then each argument " 0x%lx" or " \"text\""). Reader option, when the
 // tool's option text contains it: -i also prints the trace id after the pid ("[0x%016lx] ").
-// Buffers without a file are skipped. Returns the exit status: 0.
+// Buffers without a file are skipped; a file that is not a whole buffer (damaged or truncated) is
+// reported on stderr and not shown, never read past its end. Returns the exit status: 0.
 int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, jotlog_decode_fn decoder,
                 const char *const *buffers);
 

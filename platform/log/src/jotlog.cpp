@@ -591,9 +591,16 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
     for (size_t i = 0; buffers != nullptr && buffers[i] != nullptr; ++i) {
         names.emplace_back(buffers[i]);
         std::pair<size_t, std::vector<shown_record>> acc{i, {}};
-        if (jotlog_read(buffers[i], collect, &acc) == ZERR_OK)
+        const zerrno rc = jotlog_read(buffers[i], collect, &acc);
+        if (rc == ZERR_OK)
             for (auto &s : acc.second)
                 all.push_back(std::move(s));
+        else if (rc != ENOENT)
+            // A file that is there but cannot be read as a buffer (damaged, truncated, not a
+            // trace buffer) is said so, not passed over as if the process had traced nothing.
+            std::fprintf(stderr, "%s: cannot read trace buffer (%s): %s\n", buffers[i],
+                         jotlog_file_path(buffers[i]).c_str(),
+                         rc == EBADMSG ? "damaged or truncated file" : std::strerror(static_cast<int>(rc)));
     }
     std::stable_sort(all.begin(), all.end(), [](const shown_record &a, const shown_record &b) {
         return a.record.timestamp < b.record.timestamp;

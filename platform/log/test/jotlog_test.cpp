@@ -288,6 +288,45 @@ TEST_F(Jotlog, ShowMergesBuffersInTimeOrderAndDecodes)
     free(text);
 }
 
+// A buffer file cut short or damaged in its header is said so on stderr and its records are not
+// shown; the whole buffers beside it are.
+TEST_F(Jotlog, ShowReportsADamagedOrTruncatedBuffer)
+{
+    plat_clock_use_virtual();
+    for (const char *name : {"p/whole", "p/cut", "p/bad"}) {
+        jotlog_handle_type h = nullptr;
+        ASSERT_EQ(jotlog_init2(name, 0, 0, 8, 64, 0, &h), ZERR_OK);
+        _jotlog1(h, 0x100000ull | 1ull << 32, 0, 5);
+        jotlog_close(h);
+    }
+    plat_clock_use_real();
+    ASSERT_EQ(truncate(jotlog_file_path("p/cut").c_str(), 256 + 64), 0);
+    {
+        std::fstream f(jotlog_file_path("p/bad"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(16); // the slot size
+        f.put(static_cast<char>(0x7f));
+    }
+    char *text = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&text, &len);
+    jotlog_show_set_output(out);
+    const char *buffers[] = {"p/cut", "p/whole", "p/bad", "p/missing", nullptr};
+    char arg0[] = "tool";
+    char *argv[] = {arg0, nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(jotlog_show(1, argv, "", 0, decode, buffers), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    jotlog_show_set_output(nullptr);
+    fclose(out);
+    EXPECT_EQ(std::string(text, len),
+              "2024-01-01 00:00:00.000000 p/whole " + std::to_string(getpid()) + ": [Main] ctx 0: 5 -\n");
+    EXPECT_EQ(err, "p/cut: cannot read trace buffer (" + jotlog_file_path("p/cut") +
+                       "): damaged or truncated file\n"
+                       "p/bad: cannot read trace buffer (" +
+                       jotlog_file_path("p/bad") + "): damaged or truncated file\n");
+    free(text);
+}
+
 // The test-control lines: ids in hexadecimal, numbers unsigned, texts bare or quoted; a buffer
 // without a file reads as no lines.
 TEST_F(Jotlog, TestRecordsAsLines)

@@ -219,6 +219,59 @@ constexpr bool ptp_trace_point_format_ok(const ptp_trace_point_type &point)
     return ptp_trace_format_conversions(point.format) == shown;
 }
 
+// True when conversion k (0-based) of a shown argument of this kind prints a number; the others
+// print a text ("%s").
+constexpr bool ptp_trace_arg_conversion_numeric(ptp_trace_arg_kind kind, uint32_t k)
+{
+    switch (kind) {
+    case PTP_TRACE_ARG_UINT:
+    case PTP_TRACE_ARG_INT:
+    case PTP_TRACE_ARG_CLOCK_ID: return true;
+    case PTP_TRACE_ARG_ENCAP_NAME_NUM: return k == 1;
+    default: return false;
+    }
+}
+
+// True when every placeholder of the point's text is one the display tool applies ("%s", or
+// "d", "i", "u", "x", "X" with flags, width, precision and length) and of the kind of the
+// argument it takes: a text where the argument prints as a text, a number where it prints as
+// one. A lone trailing '%' prints as it stands and takes no argument.
+constexpr bool ptp_trace_point_kinds_ok(const ptp_trace_point_type &point)
+{
+    if (point.format == nullptr)
+        return true;
+    uint32_t arg = ptp_trace_point_lead_args(point);
+    uint32_t k = 0;
+    const uint32_t nargs = ptp_trace_point_nargs(point);
+    for (const char *p = point.format; *p != '\0'; ++p) {
+        if (*p != '%')
+            continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        if (p[1] == '\0')
+            break;
+        const char *q = p + 1;
+        while (*q == '-' || *q == '+' || *q == ' ' || *q == '#' || *q == '0' || (*q >= '1' && *q <= '9') ||
+               *q == '.' || *q == 'l' || *q == 'h' || *q == 'z')
+            ++q;
+        const char conv = *q;
+        const bool numeric = conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'X';
+        if (!numeric && conv != 's')
+            return false;
+        while (arg < nargs && k >= ptp_trace_arg_conversions(point.args[arg])) {
+            ++arg;
+            k = 0;
+        }
+        if (arg >= nargs || numeric != ptp_trace_arg_conversion_numeric(point.args[arg], k))
+            return false;
+        ++k;
+        p = q;
+    }
+    return true;
+}
+
 // The parts of an id, as the display tool reads them.
 constexpr uint32_t ptp_trace_id_class(ptp_trace_id id)
 {

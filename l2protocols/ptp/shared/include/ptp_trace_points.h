@@ -722,6 +722,18 @@ constexpr bool ptp_trace_points_addrs_ok(const Table &table)
             return false;
     return true;
 }
+template <typename Table>
+constexpr bool ptp_trace_points_kinds_ok(const Table &table)
+{
+    for (const ptp_trace_point_type &point : table)
+        if (!ptp_trace_point_kinds_ok(point))
+            return false;
+    return true;
+}
+static_assert(ptp_trace_points_kinds_ok(ptp_trace_points_util), "a shared-library placeholder differs from its argument's kind");
+static_assert(ptp_trace_points_kinds_ok(ptp_trace_points_tessel), "an agent placeholder differs from its argument's kind");
+static_assert(ptp_trace_points_kinds_ok(ptp_trace_points_quorrin), "a controller placeholder differs from its argument's kind");
+static_assert(ptp_trace_points_kinds_ok(ptp_trace_points_sardo), "a global-process placeholder differs from its argument's kind");
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_util), "two shared-library points share a number");
 static_assert(ptp_trace_points_formats_ok(ptp_trace_points_util), "a shared-library point's text and arguments differ");
 static_assert(ptp_trace_points_numbers_unique(ptp_trace_points_tessel), "two agent points share a number");

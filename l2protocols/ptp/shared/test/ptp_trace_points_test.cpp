@@ -136,6 +136,33 @@ TEST(TracePoints, ChecksRefuseATextThatDoesNotFitItsArguments)
     EXPECT_TRUE(ptp_trace_points_formats_ok(ptp_trace_points_tessel));
 }
 
+// Placeholders against the kinds of the arguments they take: a number's placeholder for a text
+// (or the other way round) would show a pointer or read a number as one.
+TEST(TracePoints, PlaceholdersMatchTheirArgumentsKinds)
+{
+    struct kinds_case {
+        ptp_trace_point_type point;
+        bool ok;
+    };
+    constexpr kinds_case cases[] = {
+        {{PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s", {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}}, true},
+        {{PTP_TRACE_CLASS_TESSEL, 2, "Port %s", {PTP_TRACE_ARG_UINT}}, false},
+        {{PTP_TRACE_CLASS_TESSEL, 3, "Error %lu", {PTP_TRACE_ARG_ZERR}}, false},
+        {{PTP_TRACE_CLASS_TESSEL, 4, "Name %#8.8lx", {PTP_TRACE_ARG_TEXT}}, false},
+        {{PTP_TRACE_CLASS_TESSEL, 5, "encap %s (%lu)", {PTP_TRACE_ARG_ENCAP_NAME_NUM}}, true},
+        {{PTP_TRACE_CLASS_TESSEL, 6, "encap %lu (%s)", {PTP_TRACE_ARG_ENCAP_NAME_NUM}}, false},
+        {{PTP_TRACE_CLASS_TESSEL, 7, "Clock 0x%lx of %s", {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN, PTP_TRACE_ARG_TEXT}}, true},
+        {{PTP_TRACE_CLASS_TESSEL, 8, "%n written", {PTP_TRACE_ARG_UINT}}, false},
+        {{PTP_TRACE_CLASS_TESSEL, 9, "100%% of %lu, best is %", {PTP_TRACE_ARG_UINT}}, true},
+    };
+    for (const kinds_case &c : cases) {
+        SCOPED_TRACE(c.point.format);
+        EXPECT_EQ(ptp_trace_point_kinds_ok(c.point), c.ok);
+    }
+    EXPECT_TRUE(ptp_trace_points_kinds_ok(ptp_trace_points_tessel));
+    EXPECT_TRUE(ptp_trace_points_kinds_ok(ptp_trace_points_quorrin));
+}
+
 // Kinds whose word the text prints twice, or not at all, and an interface named by text.
 TEST(TracePoints, KindsThatDoNotPrintOncePerWord)
 {
