@@ -1,0 +1,282 @@
+// The trace display tool: each prefix group and special entry against its golden line, records
+// that carry less than their point, the -A/-B selections, and whole buffers read back.
+#include "ptp_show_jotlog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "jotlog_test.h"
+#include "plat_clock_test.h"
+#include "ptp_trace_points.h"
+#include "zerrno.h"
+
+namespace {
+
+struct arg {
+    uint64_t word;
+    const char *text; // a text argument when not null
+};
+
+// A record as the reader hands it out.
+jotlog_record_type record_of(uint64_t id, std::initializer_list<arg> args)
+{
+    jotlog_record_type r{};
+    r.id = id;
+    for (const arg &a : args) {
+        const uint32_t i = r.nargs++;
+        if (a.text != nullptr) {
+            std::snprintf(r.text[i], sizeof r.text[i], "%s", a.text);
+            r.text_mask = static_cast<uint16_t>(r.text_mask | 1u << i);
+            r.args[i] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(r.text[i]));
+        } else {
+            r.args[i] = a.word;
+        }
+    }
+    return r;
+}
+
+std::string decoded(const jotlog_record_type &r, size_t size = 1024)
+{
+    std::vector<char> buf(size, 'X');
+    if (ptp_show_jotlog_decode(&r, 0, buf.data(), buf.size()) != 0)
+        return "<undecoded>";
+    return buf.data();
+}
+
+uint64_t id_of(const ptp_trace_point_type &p, uint32_t addr_fmt = 0)
+{
+    return ptp_trace_point_id(p) | uint64_t{addr_fmt} << PTP_TRACE_ADDR_FMT_SHIFT;
+}
+
+struct golden_case {
+    const char *what;
+    jotlog_record_type record;
+    const char *line;
+};
+
+TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
+{
+    const uint32_t ipv4_fmt = ptp_jotlog_addr_fmt_get(3, 2);
+    const golden_case cases[] = {
+        {"agent main", record_of(id_of(PTP_TRACE_TESSEL_MAIN_START), {}), "[Main] Tessel is (re)starting."},
+        {"agent 200-399 has no module", record_of(id_of(PTP_TRACE_TESSEL_CAPS_BAD_VERSION), {{7, nullptr}}),
+         "[Unknown] [ERROR] The platform specified an invalid version for the interface capabilities API: 7"},
+        {"agent IM, enum name",
+         record_of(id_of(PTP_TRACE_TESSEL_IM_BULK_NOTIFY), {{3, nullptr}, {20, nullptr}}),
+         "[IM] Received 3 'attributes' IM notifications in bulk"},
+        {"agent error text", record_of(id_of(PTP_TRACE_TESSEL_IM_BIND_FAILED), {{0, nullptr}}),
+         "[IM] Failed to bind to IM: Success"},
+        {"interface lead", record_of(id_of(PTP_TRACE_TESSEL_PM_IF_READY), {{0x40, nullptr}}),
+         "[Port-Mgr] ifh 0x40: Interface is now ready"},
+        {"interface lead, handle 0 prints none", record_of(id_of(PTP_TRACE_TESSEL_PM_IF_READY), {{0, nullptr}}),
+         "[Port-Mgr] Interface is now ready"},
+        {"interface and port state lead",
+         record_of(id_of(PTP_TRACE_TESSEL_FSM_STATE_CHANGE), {{0x40, nullptr}, {1, nullptr}, {9, nullptr}}),
+         "[FSM] ifh 0x40: Listen: Change to state Unknown Port State"},
+        {"clock identities",
+         record_of(id_of(PTP_TRACE_TESSEL_BMC_GLOBAL_RECEIVED),
+                   {{0x00112233, nullptr}, {0x44556677, nullptr}, {0xaabbccdd, nullptr}, {0x1, nullptr}, {0, nullptr}}),
+         "[BMC] Received global best master clock 0x11223344556677 and advertised clock 0xaabbccdd00000001. BMC "
+         "has not changed"},
+        {"packet dump, IPv4 address in two parts",
+         record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP, ipv4_fmt),
+                   {{0x40, nullptr}, {1, nullptr}, {90, nullptr}, {0x0a000001, nullptr}, {0, nullptr}, {2, nullptr}}),
+         "[Packet] ifh 0x40: O len 90 IPv4 10.0.0.1"},
+        {"packet dump, IPv6 address recorded as text",
+         record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP),
+                   {{0x40, nullptr}, {0, nullptr}, {44, nullptr}, {0, "2001:db8::1"}, {0, nullptr}, {3, nullptr}}),
+         "[Packet] ifh 0x40: I len 44 IPv6 2001:db8::1"},
+        {"packet bytes",
+         record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56), {{0x1, nullptr}, {0xdeadbeef, nullptr}, {0, nullptr}, {0x10, nullptr}}),
+         "[Packet] 00000001deadbeef0000000000000010"},
+        {"encapsulation name and number",
+         record_of(id_of(PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP), {{60, nullptr}, {2, nullptr}, {5, nullptr}}),
+         "[Packet] Incoming packet error, len 60, encap IPv4 (2), subtype 5"},
+        {"shared library allocation, text argument",
+         record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}, {0, "grant"}}),
+         "[Utils] [ERROR] Failed to allocate 24 bytes for 'grant'"},
+        {"shared library timer", record_of(id_of(PTP_TRACE_UTIL_TW_UPDATE_FAILED), {{22, nullptr}}),
+         "[Timer] [ERROR] tw_update() returned an error: Invalid argument"},
+        {"shared library upgrade", record_of(id_of(PTP_TRACE_UTIL_ISSU_INIT_DONE), {}),
+         "[ISSU] Module initialization complete"},
+        {"controller main", record_of(id_of(PTP_TRACE_QUORRIN_MAIN_START), {}),
+         "[Main] PTP controller is (re)starting"},
+        {"controller leap seconds", record_of(id_of(PTP_TRACE_QUORRIN_LEAP_INIT), {}),
+         "[Leap Seconds] Initializing the leap seconds module"},
+        {"controller text with a lone trailing percent",
+         record_of(id_of(PTP_TRACE_QUORRIN_PLATFORM_SLAVE_UPDATE_GM),
+                   {{3, nullptr}, {0, "PTP"}, {128, nullptr}, {2, nullptr}, {0x10016, nullptr},
+                    {static_cast<uint64_t>(-250), nullptr}, {0x40, nullptr}, {0, "none"}}),
+         "[Platform] Sending slave update to platform. Grandmaster available: Has freq yes, Has time yes, Timescale "
+         "PTP, Freq Pri 128, ToD Pri 2, QL Opt-I/PRC, Delay Asymmetry -250, Interface handle 0x00000040, APTS none, "
+         "best source is %"},
+        {"global process", record_of(id_of(PTP_TRACE_SARDO_MAIN_INIT_EOI), {}),
+         "[Main] Successfully informed SysMgr about EOI"},
+    };
+    for (const golden_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoded(c.record), c.line);
+    }
+}
+
+// Records another process wrote are not trusted: fewer arguments than the point has read as 0
+// (texts as ""), a word the record does not mark as text is never followed, a record that says
+// it has more than it can hold reads no further, and the text is cut to the buffer.
+TEST(ShowJotlog, RecordsThatCarryLessThanTheirPoint)
+{
+    jotlog_record_type too_many = record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}});
+    too_many.nargs = 500;
+    jotlog_record_type pointer_word = record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}, {0x1000, nullptr}});
+    jotlog_record_type ipv6_as_word = record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP),
+                                                {{0, nullptr}, {1, nullptr}, {44, nullptr}, {0x1000, nullptr},
+                                                 {0, nullptr}, {3, nullptr}});
+    const golden_case cases[] = {
+        {"no arguments at all", record_of(id_of(PTP_TRACE_TESSEL_CAPS), {}),
+         "[Unknown] The platform specified the following interface capabilities API: 0, Flags: 0, Max Sync Rate: 0, "
+         "Log Sync Rate: 0"},
+        {"half the arguments", record_of(id_of(PTP_TRACE_TESSEL_CAPS), {{2, nullptr}, {3, nullptr}}),
+         "[Unknown] The platform specified the following interface capabilities API: 2, Flags: 3, Max Sync Rate: 0, "
+         "Log Sync Rate: 0"},
+        {"missing text", record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}}),
+         "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
+        {"a text point's word not recorded as text", pointer_word, "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
+        {"an IPv6 address not recorded as text", ipv6_as_word, "[Packet] O len 44 IPv6 "},
+        {"a count beyond what a record holds", too_many, "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
+        {"a number of no point", record_of(PTP_TRACE_CLASS_TESSEL | 250, {}), "<undecoded>"},
+        {"a class of no decoder", record_of(0x400000 | 1, {}), "<undecoded>"},
+    };
+    for (const golden_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(decoded(c.record), c.line);
+    }
+    // Cut to the buffer, and still terminated.
+    EXPECT_EQ(decoded(record_of(id_of(PTP_TRACE_TESSEL_MAIN_START), {}), 12), "[Main] Tess");
+}
+
+// The trace tool's own quality-level names and QL options.
+TEST(ShowJotlog, QualityLevels)
+{
+    struct ql_case {
+        uint32_t packed;
+        const char *name;
+    };
+    const ql_case cases[] = {
+        {0x000016, "None"},           {0x040016, "Invalid"},       {0x010000, "Invalid"},
+        {0x010001, "DNU/DUS"},        {0x010002, "Failed"},        {0x020003, "None"},
+        {0x010014, "Opt-I/ePRTC"},    {0x01001c, "Opt-I/ePRC"},    {0x01001d, "Unknown QL"},
+        {0x020028, "Opt-II,1/ePRTC"}, {0x020033, "Opt-II,1/ePRC"}, {0x020034, "Unknown QL"},
+        {0x03003c, "Opt-II,2/ePRTC"}, {0x030049, "Opt-II,2/ePRC"}, {0x03004a, "Unknown QL"},
+        {0x0100ff, "Unknown QL"},     {0x010004, "Unknown QL"},
+    };
+    for (const ql_case &c : cases)
+        EXPECT_STREQ(ptp_show_jotlog_ql_to_str(c.packed), c.name) << std::hex << c.packed;
+    EXPECT_STREQ(ptp_show_jotlog_ql_option_to_str(1), "Opt-1");
+    EXPECT_STREQ(ptp_show_jotlog_ql_option_to_str(2), "Opt-II,1");
+    EXPECT_STREQ(ptp_show_jotlog_ql_option_to_str(3), "Opt-II,2");
+    EXPECT_STREQ(ptp_show_jotlog_ql_option_to_str(0), "Unknown QL option");
+}
+
+// Buffers as the processes write them, read back by the tool with each selection.
+class ShowJotlogTool : public ::testing::Test {
+protected:
+    std::string dir;
+    void SetUp() override
+    {
+        dir = jotlog_test_run_dir_create("ptp-show-jotlog");
+        ASSERT_FALSE(dir.empty());
+        plat_clock_use_virtual(); // 2024-01-01T00:00:00Z
+        jotlog_handle_type det = nullptr, pkt = nullptr, quorrin = nullptr, sardo = nullptr;
+        ASSERT_EQ(jotlog_init2("ptp/tessel/det", 0, 0, 16, 1024, 0, &det), ZERR_OK);
+        ASSERT_EQ(jotlog_init2("ptp/tessel/pkt", 0, 0, 16, 1024, 0, &pkt), ZERR_OK);
+        ASSERT_EQ(jotlog_init2("ptp/quorrin/det", 0, 0, 16, 1024, 0, &quorrin), ZERR_OK);
+        ASSERT_EQ(jotlog_init2("ptp/sardo/det", 0, 0, 16, 1024, 0, &sardo), ZERR_OK);
+        ptp_trace<PTP_TRACE_TESSEL_MAIN_START>({det});
+        plat_clock_advance_ms(1);
+        ptp_trace<PTP_TRACE_SARDO_MAIN_START>({sardo});
+        plat_clock_advance_ms(1);
+        ptp_trace_address<PTP_TRACE_TESSEL_PKT_DUMP>({pkt}, 0x40u, 1u, 90u, uint64_t{0xc0000201}, uint64_t{0}, 2u);
+        plat_clock_advance_ms(1);
+        ptp_trace<PTP_TRACE_UTIL_ALLOC_FAILED>({quorrin}, 24u, "grant");
+        plat_clock_advance_ms(1);
+        ptp_trace<PTP_TRACE_TESSEL_FSM_STATE_CHANGE>({det}, 0x40u, 1u, 2u);
+        for (jotlog_handle_type h : {det, pkt, quorrin, sardo})
+            jotlog_close(h);
+        plat_clock_use_real();
+    }
+    void TearDown() override { jotlog_test_run_dir_remove(dir); }
+
+    // The tool's output, or "" with the error text in *err.
+    std::string run(std::vector<std::string> args, int *status, std::string *err)
+    {
+        args.insert(args.begin(), "ptp_show_jotlog");
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        char *text = nullptr;
+        size_t len = 0;
+        FILE *out = open_memstream(&text, &len);
+        jotlog_show_set_output(out);
+        testing::internal::CaptureStderr();
+        *status = ptp_show_jotlog_main(static_cast<int>(args.size()), argv.data());
+        *err = testing::internal::GetCapturedStderr();
+        jotlog_show_set_output(nullptr);
+        fclose(out);
+        std::string got(text, len);
+        free(text);
+        const std::string pid = " " + std::to_string(getpid()) + ":";
+        for (size_t at; (at = got.find(pid)) != std::string::npos;)
+            got.replace(at, pid.size(), " PID:");
+        return got;
+    }
+};
+
+TEST_F(ShowJotlogTool, SelectionsOfTheBuffers)
+{
+    const std::string main_line = "2024-01-01 00:00:00.000000 ptp/tessel/det PID: [Main] Tessel is (re)starting.\n";
+    const std::string sardo_line = "2024-01-01 00:00:00.001000 ptp/sardo/det PID: [Main] PTP global is (re)starting\n";
+    const std::string pkt_line =
+        "2024-01-01 00:00:00.002000 ptp/tessel/pkt PID: [Packet] ifh 0x40: O len 90 IPv4 192.0.2.1\n";
+    const std::string util_line =
+        "2024-01-01 00:00:00.003000 ptp/quorrin/det PID: [Utils] [ERROR] Failed to allocate 24 bytes for 'grant'\n";
+    const std::string fsm_line =
+        "2024-01-01 00:00:00.004000 ptp/tessel/det PID: [FSM] ifh 0x40: Listen: Change to state Passive\n";
+    struct selection_case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const selection_case cases[] = {
+        {{}, main_line + sardo_line + pkt_line + util_line + fsm_line},
+        {{"-B"}, main_line + sardo_line + util_line + fsm_line},
+        {{"-A"}, pkt_line},
+        {{"-A", "-i"},
+         "2024-01-01 00:00:00.002000 ptp/tessel/pkt PID: [0x000a020600100734] [Packet] ifh 0x40: O len 90 IPv4 "
+         "192.0.2.1\n"},
+    };
+    for (const selection_case &c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+        int status = -1;
+        std::string err;
+        EXPECT_EQ(run(c.args, &status, &err), c.out);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(err, "");
+    }
+}
+
+TEST_F(ShowJotlogTool, PacketOnlyAndNoPacketTogetherAreRefused)
+{
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-A", "-B"}, {"-AB"}, {"-B", "-i", "-A"}}) {
+        int status = -1;
+        std::string err;
+        EXPECT_EQ(run(args, &status, &err), "");
+        EXPECT_EQ(status, 2);
+        EXPECT_EQ(err, "ptp_show_jotlog: -A (packet trace only) and -B (no packet trace) cannot be used together\n");
+    }
+}
+
+} // namespace
