@@ -301,6 +301,8 @@ summary() {
         line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)
         say "  slave against the chassis: ${line:-no summary from the simulated slave}"
     fi
+    say "  traces: each node's trace buffers are under $RUN/jotlog/<node>/ (the node's / as _); to read a node's, merged by time:"
+    say "    PTP_RUN_DIR=$RUN PTP_NODE=0/1/CPU0 $BUILD/l2protocols/ptp/mgmt/ptp_show_jotlog [-A packets only | -B all but packets] [-i ids]"
 }
 
 # ---- The run ----

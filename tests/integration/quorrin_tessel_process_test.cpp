@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "daemon_test_child.h"
 #include "jotlog.h"
@@ -181,6 +183,75 @@ TEST_F(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
         << "the agent's port manager got no local clock from the controller";
     // The agent's comms module traced the announce as coming from the route processor.
     EXPECT_TRUE(agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED, std::to_string(RP_NODE)));
+}
+
+// The trace display tool run as an operator runs it on the agent's node, over the buffers the
+// running agent writes: each line "<buffer>: <text>" without its time and pid.
+std::vector<std::string> show_jotlog(const std::string &dir, const std::string &args, int *status)
+{
+    const std::string cmd = "PTP_RUN_DIR='" + dir + "' PTP_NODE=0/1/CPU0 '" + PTP_SHOW_JOTLOG_PATH + "' " + args +
+                            " 2>&1";
+    std::vector<std::string> lines;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (p == nullptr) {
+        return lines;
+    }
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) {
+        std::string line(buf);
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+        }
+        // "<date> <time> <buffer> <pid>: <text>"
+        std::istringstream in(line);
+        std::string date, time, buffer, pid;
+        in >> date >> time >> buffer >> pid;
+        const size_t text = line.find(pid) + pid.size() + 1;
+        lines.push_back(buffer + ": " + (text <= line.size() ? line.substr(text) : ""));
+    }
+    *status = pclose(p);
+    return lines;
+}
+
+TEST_F(ChassisProcesses, TheTraceToolShowsTheRunningAgentsBuffers)
+{
+    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n");
+    commit("set /cfg/gl/ptp/pi/enable 1\n");
+    EXPECT_TRUE(wait_for([&] { return agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED); }));
+
+    int status = -1;
+    const std::vector<std::string> all = show_jotlog(dir_, "", &status);
+    EXPECT_EQ(status, 0);
+    const std::vector<std::string> no_pkt = show_jotlog(dir_, "-B", &status);
+    EXPECT_EQ(status, 0);
+    const std::vector<std::string> pkt = show_jotlog(dir_, "-A", &status);
+    EXPECT_EQ(status, 0);
+    // Every record of the agent decodes; the selections split the buffers between them.
+    ASSERT_FALSE(no_pkt.empty());
+    EXPECT_EQ(all.size(), no_pkt.size() + pkt.size());
+    for (const std::string &line : all) {
+        EXPECT_EQ(line.find(": id 0x"), std::string::npos) << line;
+        EXPECT_NE(line.find(": ["), std::string::npos) << line;
+    }
+    for (const std::string &line : pkt) {
+        EXPECT_EQ(line.rfind("ptp/tessel/pkt: ", 0), 0u) << line;
+    }
+    for (const std::string &line : no_pkt) {
+        EXPECT_NE(line.rfind("ptp/tessel/pkt: ", 0), 0u) << line;
+    }
+    // The agent's buffer of one-off events, whole.
+    std::vector<std::string> unq;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(unq),
+                 [](const std::string &line) { return line.rfind("ptp/tessel/unq: ", 0) == 0; });
+    EXPECT_EQ(unq, (std::vector<std::string>{
+                       "ptp/tessel/unq: [Main] Tessel is (re)starting.",
+                       "ptp/tessel/unq: [Unknown] The platform specified the following interface capabilities API: 2, "
+                       "Flags: 1023, Max Sync Rate: 128, Log Sync Rate: 7",
+                       "ptp/tessel/unq: [Config] Received global enable config set.",
+                   }));
+
+    show_jotlog(dir_, "-A -B", &status);
+    EXPECT_NE(status, 0);
 }
 
 // A failure is logged with its text, not its bare code: a profile's multicast value that is not
