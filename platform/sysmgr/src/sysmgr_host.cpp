@@ -163,6 +163,34 @@ void start(proc_type *p)
     // The child writes its first line, before anything it writes itself.
     const std::string started =
         plat_proc_log_line("process manager: " + p->node_name + " " + p->name + " started, pid ");
+    // Everything the child needs is made here: between fork and exec the child may only make
+    // async-signal-safe calls, since another thread of the daemon may have held the allocator's
+    // lock at the fork (a setenv there hung the child for good).
+    const std::string path = resolve(p->program);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(path.c_str()));
+    for (const std::string &a : p->args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    char node_id[16];
+    snprintf(node_id, sizeof node_id, "%x", p->node_id);
+    // The database's node-relative paths ("&&") name the node by its id.
+    std::map<std::string, std::string> env_set = {
+        {"PTP_NODE", p->node_name}, {"PTP_NODE_ID", node_id}, {"PTP_PROC_NAME", p->name}};
+    if (p->log >= 0)
+        env_set["PTP_PROC_LOG"] = p->log_path;
+    std::vector<std::string> env_text;
+    for (char **e = environ; *e != nullptr; e++) {
+        const char *eq = strchr(*e, '=');
+        if (eq == nullptr || env_set.count(std::string(*e, static_cast<size_t>(eq - *e))) == 0)
+            env_text.emplace_back(*e);
+    }
+    for (const auto &[name, value] : env_set)
+        env_text.push_back(name + "=" + value);
+    std::vector<char *> envp;
+    for (std::string &e : env_text)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
     const pid_t pid = fork();
     if (pid < 0) {
         p->state = proc_state::FAILED;
@@ -175,26 +203,16 @@ void start(proc_type *p)
             log_started(p->log, started);
             dup2(p->log, STDOUT_FILENO);
             dup2(p->log, STDERR_FILENO);
-            setenv("PTP_PROC_LOG", p->log_path.c_str(), 1);
         }
         // The daemon blocks its stop signals for its signal thread; a process gets them back.
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        setenv("PTP_NODE", p->node_name.c_str(), 1);
-        // The database's node-relative paths ("&&") name the node by its id.
-        char node_id[16];
-        snprintf(node_id, sizeof node_id, "%x", p->node_id);
-        setenv("PTP_NODE_ID", node_id, 1);
-        setenv("PTP_PROC_NAME", p->name.c_str(), 1);
-        std::vector<char *> argv;
-        const std::string path = resolve(p->program);
-        argv.push_back(const_cast<char *>(path.c_str()));
-        for (const std::string &a : p->args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
+        if (strchr(argv[0], '/') != nullptr)
+            execve(argv[0], argv.data(), envp.data());
+        else
+            execvpe(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     p->pid = pid;
