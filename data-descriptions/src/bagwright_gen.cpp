@@ -276,10 +276,11 @@ int main(int argc, char **argv)
             fprintf(out, "    {0x%08xu, %s, %s},\n", bag_description_key(r.name.c_str()), c_string(r.name).c_str(),
                     c_string(r.description).c_str());
         fprintf(out, "};\n");
-        fprintf(out,
-                "EXPORT zerrno bag_fetch_%s%s(const char *name, const bag_description_row *, uint32_t, "
-                "const char **description)\n{\n    return bag_fetch_string(name, bag_rows_%s%s, %zu, description);\n}\n",
-                t.type.c_str(), suffix, t.type.c_str(), suffix, t.rows.size());
+        fprintf(
+            out,
+            "EXPORT zerrno bag_fetch_%s%s(const char *name, const bag_description_row *, uint32_t, "
+            "const char **description)\n{\n    return bag_fetch_string(name, bag_rows_%s%s, %zu, description);\n}\n",
+            t.type.c_str(), suffix, t.type.c_str(), suffix, t.rows.size());
     }
     if (fclose(out) != 0) {
         perror(argv[1]);

@@ -14,7 +14,7 @@ namespace {
 using fetch_fn = zerrno (*)(const char *, const bag_description_row *, uint32_t, const char **);
 
 class Bagwright : public ::testing::Test {
-  protected:
+protected:
     static void SetUpTestSuite()
     {
         lib = dlopen(BAGWRIGHT_LIB, RTLD_NOW | RTLD_LOCAL);
@@ -81,10 +81,11 @@ TEST_F(Bagwright, ExportsTheBagListSchemasAndVersionsOfTheCatalogue)
         EXPECT_EQ(*minor, 6u);
         EXPECT_STREQ(*code, d->schema);
     }
-    EXPECT_STREQ(*sym<const char *const *>("bag_bytecode_ptp_summary_info"),
-                 "$159={PortStateInitCount}D{PortStateListeningCount}D{PortStatePassiveCount}D"
-                 "{PortStatePreMasterCount}D{PortStateMasterCount}D{PortStateSlaveCount}D"
-                 "{PortStateUncalibratedCount}D{PortStateFaultyCount}D{TotalInterfaces}D{TotalInterfacesValidPortNum}D;");
+    EXPECT_STREQ(
+        *sym<const char *const *>("bag_bytecode_ptp_summary_info"),
+        "$159={PortStateInitCount}D{PortStateListeningCount}D{PortStatePassiveCount}D"
+        "{PortStatePreMasterCount}D{PortStateMasterCount}D{PortStateSlaveCount}D"
+        "{PortStateUncalibratedCount}D{PortStateFaultyCount}D{TotalInterfaces}D{TotalInterfacesValidPortNum}D;");
 }
 
 // The processes and the library agree on every bag: the library's schema implies the layout the
@@ -150,9 +151,11 @@ TEST_F(Bagwright, ExampleRowsCountsAndOrder)
     const row_case cases[] = {
         {"ptp_bag_gl_config_errors", "Domain", "Domain not compatible with configured profile"},
         {"ptp_bag_gl_config_errors", "ptp_bag_gl_config_errors", "Global Configuration Errors"},
-        {"ptp_bag_port_state", "%ids%", "0:INITIALIZING;1:LISTEN;2:PASSIVE;3:PRE_MASTER;4:MASTER;5:UNCALIBRATED;6:SLAVE;7:FAULTY;"},
+        {"ptp_bag_port_state", "%ids%",
+         "0:INITIALIZING;1:LISTEN;2:PASSIVE;3:PRE_MASTER;4:MASTER;5:UNCALIBRATED;6:SLAVE;7:FAULTY;"},
         {"ptp_bag_port_state", "PRE_MASTER", "Pre master"},
-        {"ptp_bag_clock_time_source", "%ids%", "0:Unknown;16:Atomic;32:GPS;48:TerrestrialRadio;64:PTP;80:NTP;96:HandSet;144:Other;160:InternalOscillator;"},
+        {"ptp_bag_clock_time_source", "%ids%",
+         "0:Unknown;16:Atomic;32:GPS;48:TerrestrialRadio;64:PTP;80:NTP;96:HandSet;144:Other;160:InternalOscillator;"},
         {"ptp_trap_clock_class_subtypes", "97", "ptp_bag_ipv6_addr_type"},
         {"ptp_trap_clock_class_subtypes", "98", "ptp_bag_mac_addr_type"},
         {"ptp_trap_clock_class_subtypes", "104", "ptp_bag_address"},
@@ -171,9 +174,15 @@ TEST_F(Bagwright, ExampleRowsCountsAndOrder)
         uint32_t count;
     };
     const count_case counts[] = {
-        {"ptp_bag_gl_config_errors", 16}, {"ptp_bag_port_state", 10},  {"ptp_bag_config_errors", 49},
-        {"ptp_bag_ipc_idb", 57},          {"ptp_if_info", 44},         {"ptp_bag_clock_time_source", 11},
-        {"ptp_bag_address", 5},           {"ptp_bag_proto_idb", 1},    {"ptp_if_idb_info_subtypes", 24},
+        {"ptp_bag_gl_config_errors", 16},
+        {"ptp_bag_port_state", 10},
+        {"ptp_bag_config_errors", 49},
+        {"ptp_bag_ipc_idb", 57},
+        {"ptp_if_info", 44},
+        {"ptp_bag_clock_time_source", 11},
+        {"ptp_bag_address", 5},
+        {"ptp_bag_proto_idb", 1},
+        {"ptp_if_idb_info_subtypes", 24},
         {"ptp_trap_clock_class_subtypes", 3},
     };
     for (const count_case &c : counts) {

@@ -100,7 +100,8 @@ void decode_record(const uint8_t *data, size_t size)
     }
     for (size_t out_size : {size_t{1}, size_t{7}, size_t{64}, size_t{4096}}) {
         std::vector<char> buf(out_size);
-        if (ptp_show_jotlog_decode(&r, 0, buf.data(), buf.size()) == 0 && std::memchr(buf.data(), '\0', out_size) == nullptr)
+        if (ptp_show_jotlog_decode(&r, 0, buf.data(), buf.size()) == 0 &&
+            std::memchr(buf.data(), '\0', out_size) == nullptr)
             std::abort(); // a decoded text is always terminated inside its buffer
     }
 }

@@ -189,8 +189,8 @@ TEST_F(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
 // running agent writes: each line "<buffer>: <text>" without its time and pid.
 std::vector<std::string> show_jotlog(const std::string &dir, const std::string &args, int *status)
 {
-    const std::string cmd = "PTP_RUN_DIR='" + dir + "' PTP_NODE=0/1/CPU0 '" + PTP_SHOW_JOTLOG_PATH + "' " + args +
-                            " 2>&1";
+    const std::string cmd =
+        "PTP_RUN_DIR='" + dir + "' PTP_NODE=0/1/CPU0 '" + PTP_SHOW_JOTLOG_PATH + "' " + args + " 2>&1";
     std::vector<std::string> lines;
     FILE *p = popen(cmd.c_str(), "r");
     if (p == nullptr) {

@@ -16,14 +16,20 @@
 #include "zerrno.h"
 
 const char *const ptp_show_jotlog_buffers[] = {
-    "ptp/tessel/det",      "ptp/tessel/sum", "ptp/tessel/unq", "ptp/quorrin/det", "ptp/quorrin/sum",
-    "ptp/quorrin/unq",     "ptp/quorrin_pd/plat", "ptp/sardo/det", "ptp/sardo/sum", "ptp/sardo/unq",
-    "ptp/tessel/pkt",      nullptr};
+    "ptp/tessel/det",      "ptp/tessel/sum", "ptp/tessel/unq", "ptp/quorrin/det", "ptp/quorrin/sum", "ptp/quorrin/unq",
+    "ptp/quorrin_pd/plat", "ptp/sardo/det",  "ptp/sardo/sum",  "ptp/sardo/unq",   "ptp/tessel/pkt",  nullptr};
 const char *const ptp_show_jotlog_buffers_pkt[] = {"ptp/tessel/pkt", nullptr};
-const char *const ptp_show_jotlog_buffers_no_pkt[] = {
-    "ptp/tessel/det",  "ptp/tessel/sum",      "ptp/tessel/unq", "ptp/quorrin/det", "ptp/quorrin/sum",
-    "ptp/quorrin/unq", "ptp/quorrin_pd/plat", "ptp/sardo/det",  "ptp/sardo/sum",   "ptp/sardo/unq",
-    nullptr};
+const char *const ptp_show_jotlog_buffers_no_pkt[] = {"ptp/tessel/det",
+                                                      "ptp/tessel/sum",
+                                                      "ptp/tessel/unq",
+                                                      "ptp/quorrin/det",
+                                                      "ptp/quorrin/sum",
+                                                      "ptp/quorrin/unq",
+                                                      "ptp/quorrin_pd/plat",
+                                                      "ptp/sardo/det",
+                                                      "ptp/sardo/sum",
+                                                      "ptp/sardo/unq",
+                                                      nullptr};
 
 void ptp_show_jotlog_append(char **buf, size_t *size, const char *fmt, ...)
 {
@@ -42,16 +48,16 @@ void ptp_show_jotlog_append(char **buf, size_t *size, const char *fmt, ...)
 
 namespace {
 
-constexpr std::array<const char *, 14> ql_opt1 = {"Opt-I/ePRTC", "Opt-I/PRTC", "Opt-I/PRC",  "Opt-I/SSU-A",
-                                                  "Opt-I/SSU-B", "Opt-I/eEEC", "Opt-I/EEC1", "Opt-I/SEC",
-                                                  "Opt-I/ePRC"};
+constexpr std::array<const char *, 14> ql_opt1 = {"Opt-I/ePRTC", "Opt-I/PRTC",  "Opt-I/PRC",
+                                                  "Opt-I/SSU-A", "Opt-I/SSU-B", "Opt-I/eEEC",
+                                                  "Opt-I/EEC1",  "Opt-I/SEC",   "Opt-I/ePRC"};
 constexpr std::array<const char *, 12> ql_opt2_1 = {
-    "Opt-II,1/ePRTC", "Opt-II,1/PRTC", "Opt-II,1/PRS",  "Opt-II,1/STU", "Opt-II,1/ST2", "Opt-II,1/ST3",
+    "Opt-II,1/ePRTC", "Opt-II,1/PRTC", "Opt-II,1/PRS", "Opt-II,1/STU", "Opt-II,1/ST2", "Opt-II,1/ST3",
     "Opt-II,1/eEEC",  "Opt-II,1/EEC2", "Opt-II,1/SMC", "Opt-II,1/ST4", "Opt-II,1/RES", "Opt-II,1/ePRC"};
-constexpr std::array<const char *, 14> ql_opt2_2 = {
-    "Opt-II,2/ePRTC", "Opt-II,2/PRTC", "Opt-II,2/PRS", "Opt-II,2/STU", "Opt-II,2/ST2",  "Opt-II,2/TNC",
-    "Opt-II,2/ST3E",  "Opt-II,2/ST3",  "Opt-II,2/eEEC", "Opt-II,2/EEC2", "Opt-II,2/SMC", "Opt-II,2/ST4",
-    "Opt-II,2/PROV",  "Opt-II,2/ePRC"};
+constexpr std::array<const char *, 14> ql_opt2_2 = {"Opt-II,2/ePRTC", "Opt-II,2/PRTC", "Opt-II,2/PRS",  "Opt-II,2/STU",
+                                                    "Opt-II,2/ST2",   "Opt-II,2/TNC",  "Opt-II,2/ST3E", "Opt-II,2/ST3",
+                                                    "Opt-II,2/eEEC",  "Opt-II,2/EEC2", "Opt-II,2/SMC",  "Opt-II,2/ST4",
+                                                    "Opt-II,2/PROV",  "Opt-II,2/ePRC"};
 
 } // namespace
 
@@ -360,10 +366,10 @@ int decode_point(const ptp_trace_point_type *point, const char *prefix, const jo
 
 const char *tessel_prefix(uint32_t number)
 {
-    static constexpr const char *names[] = {
-        "[Main] ",   "[Unknown] ", "[Database] ", "[IM] ",    "[Config] ", "[Thread-Ctrl] ", "[Port-Mgr] ",
-        "[BMC] ",    "[FSM] ",     "[Packet] ",   "[Comms] ", "[Offload] ", "[FIB] ",        "[Adj] ",
-        "[ISSU] ",   "[Port Num] ", "[Stats] "};
+    static constexpr const char *names[] = {"[Main] ",        "[Unknown] ",  "[Database] ", "[IM] ",  "[Config] ",
+                                            "[Thread-Ctrl] ", "[Port-Mgr] ", "[BMC] ",      "[FSM] ", "[Packet] ",
+                                            "[Comms] ",       "[Offload] ",  "[FIB] ",      "[Adj] ", "[ISSU] ",
+                                            "[Port Num] ",    "[Stats] "};
     const uint32_t group = number / 200;
     return group < std::size(names) ? names[group] : "[Unknown] ";
 }
@@ -379,7 +385,8 @@ void hundreds_prefix(uint32_t number, const char *const *names, size_t count, ch
 
 int ptp_show_jotlog_decode_tessel(const jotlog_record_type *record, uint32_t number, char *buf, size_t size)
 {
-    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_TESSEL | (number & PTP_TRACE_NUMBER_MASK)), tessel_prefix(number), record, buf, size);
+    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_TESSEL | (number & PTP_TRACE_NUMBER_MASK)),
+                        tessel_prefix(number), record, buf, size);
 }
 
 int ptp_show_jotlog_decode_quorrin(const jotlog_record_type *record, uint32_t number, char *buf, size_t size)
@@ -387,7 +394,8 @@ int ptp_show_jotlog_decode_quorrin(const jotlog_record_type *record, uint32_t nu
     static constexpr const char *names[] = {"Main", "Comms", "Platform", "Config", "BMC", "Port Num", "Leap Seconds"};
     char prefix[32];
     hundreds_prefix(number, names, std::size(names), prefix, sizeof prefix);
-    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_QUORRIN | (number & PTP_TRACE_NUMBER_MASK)), prefix, record, buf, size);
+    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_QUORRIN | (number & PTP_TRACE_NUMBER_MASK)), prefix,
+                        record, buf, size);
 }
 
 int ptp_show_jotlog_decode_util(const jotlog_record_type *record, uint32_t number, char *buf, size_t size)
@@ -395,7 +403,8 @@ int ptp_show_jotlog_decode_util(const jotlog_record_type *record, uint32_t numbe
     static constexpr const char *names[] = {"Utils", "Timer", "ISSU"};
     char prefix[32];
     hundreds_prefix(number, names, std::size(names), prefix, sizeof prefix);
-    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_UTIL | (number & PTP_TRACE_NUMBER_MASK)), prefix, record, buf, size);
+    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_UTIL | (number & PTP_TRACE_NUMBER_MASK)), prefix, record,
+                        buf, size);
 }
 
 int ptp_show_jotlog_decode_sardo(const jotlog_record_type *record, uint32_t number, char *buf, size_t size)
@@ -403,7 +412,8 @@ int ptp_show_jotlog_decode_sardo(const jotlog_record_type *record, uint32_t numb
     static constexpr const char *names[] = {"Main", "Platform", "Config"};
     char prefix[32];
     hundreds_prefix(number, names, std::size(names), prefix, sizeof prefix);
-    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_SARDO | (number & PTP_TRACE_NUMBER_MASK)), prefix, record, buf, size);
+    return decode_point(ptp_trace_point_find(PTP_TRACE_CLASS_SARDO | (number & PTP_TRACE_NUMBER_MASK)), prefix, record,
+                        buf, size);
 }
 
 int ptp_show_jotlog_decode(const jotlog_record_type *record, uint64_t context, char *buf, size_t size)
@@ -437,7 +447,8 @@ int ptp_show_jotlog_main(int argc, char **argv)
             no_pkt = true;
     }
     if (pkt_only && no_pkt) {
-        std::fprintf(stderr, "ptp_show_jotlog: -A (packet trace only) and -B (no packet trace) cannot be used together\n");
+        std::fprintf(stderr,
+                     "ptp_show_jotlog: -A (packet trace only) and -B (no packet trace) cannot be used together\n");
         return 2;
     }
     const char *const *buffers = pkt_only ? ptp_show_jotlog_buffers_pkt

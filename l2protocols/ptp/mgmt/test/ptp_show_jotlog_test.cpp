@@ -66,8 +66,7 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
         {"agent main", record_of(id_of(PTP_TRACE_TESSEL_MAIN_START), {}), "[Main] Tessel is (re)starting."},
         {"agent 200-399 has no module", record_of(id_of(PTP_TRACE_TESSEL_CAPS_BAD_VERSION), {{7, nullptr}}),
          "[Unknown] [ERROR] The platform specified an invalid version for the interface capabilities API: 7"},
-        {"agent IM, enum name",
-         record_of(id_of(PTP_TRACE_TESSEL_IM_BULK_NOTIFY), {{3, nullptr}, {20, nullptr}}),
+        {"agent IM, enum name", record_of(id_of(PTP_TRACE_TESSEL_IM_BULK_NOTIFY), {{3, nullptr}, {20, nullptr}}),
          "[IM] Received 3 'attributes' IM notifications in bulk"},
         {"agent error text", record_of(id_of(PTP_TRACE_TESSEL_IM_BIND_FAILED), {{0, nullptr}}),
          "[IM] Failed to bind to IM: Success"},
@@ -92,7 +91,8 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
                    {{0x40, nullptr}, {0, nullptr}, {44, nullptr}, {0, "2001:db8::1"}, {0, nullptr}, {3, nullptr}}),
          "[Packet] ifh 0x40: I len 44 IPv6 2001:db8::1"},
         {"packet bytes",
-         record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56), {{0x1, nullptr}, {0xdeadbeef, nullptr}, {0, nullptr}, {0x10, nullptr}}),
+         record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56),
+                   {{0x1, nullptr}, {0xdeadbeef, nullptr}, {0, nullptr}, {0x10, nullptr}}),
          "[Packet] 00000001deadbeef0000000000000010"},
         {"encapsulation name and number",
          record_of(id_of(PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP), {{60, nullptr}, {2, nullptr}, {5, nullptr}}),
@@ -109,9 +109,14 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
         {"controller leap seconds", record_of(id_of(PTP_TRACE_QUORRIN_LEAP_INIT), {}),
          "[Leap Seconds] Initializing the leap seconds module"},
         {"controller text with a lone trailing percent",
-         record_of(id_of(PTP_TRACE_QUORRIN_PLATFORM_SLAVE_UPDATE_GM),
-                   {{3, nullptr}, {0, "PTP"}, {128, nullptr}, {2, nullptr}, {0x10016, nullptr},
-                    {static_cast<uint64_t>(-250), nullptr}, {0x40, nullptr}, {0, "none"}}),
+         record_of(id_of(PTP_TRACE_QUORRIN_PLATFORM_SLAVE_UPDATE_GM), {{3, nullptr},
+                                                                       {0, "PTP"},
+                                                                       {128, nullptr},
+                                                                       {2, nullptr},
+                                                                       {0x10016, nullptr},
+                                                                       {static_cast<uint64_t>(-250), nullptr},
+                                                                       {0x40, nullptr},
+                                                                       {0, "none"}}),
          "[Platform] Sending slave update to platform. Grandmaster available: Has freq yes, Has time yes, Timescale "
          "PTP, Freq Pri 128, ToD Pri 2, QL Opt-I/PRC, Delay Asymmetry -250, Interface handle 0x00000040, APTS none, "
          "best source is %"},
@@ -132,9 +137,9 @@ TEST(ShowJotlog, RecordsThatCarryLessThanTheirPoint)
     jotlog_record_type too_many = record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}});
     too_many.nargs = 500;
     jotlog_record_type pointer_word = record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}, {0x1000, nullptr}});
-    jotlog_record_type ipv6_as_word = record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP),
-                                                {{0, nullptr}, {1, nullptr}, {44, nullptr}, {0x1000, nullptr},
-                                                 {0, nullptr}, {3, nullptr}});
+    jotlog_record_type ipv6_as_word =
+        record_of(id_of(PTP_TRACE_TESSEL_PKT_DUMP),
+                  {{0, nullptr}, {1, nullptr}, {44, nullptr}, {0x1000, nullptr}, {0, nullptr}, {3, nullptr}});
     const golden_case cases[] = {
         {"no arguments at all", record_of(id_of(PTP_TRACE_TESSEL_CAPS), {}),
          "[Unknown] The platform specified the following interface capabilities API: 0, Flags: 0, Max Sync Rate: 0, "
@@ -144,7 +149,8 @@ TEST(ShowJotlog, RecordsThatCarryLessThanTheirPoint)
          "Log Sync Rate: 0"},
         {"missing text", record_of(id_of(PTP_TRACE_UTIL_ALLOC_FAILED), {{24, nullptr}}),
          "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
-        {"a text point's word not recorded as text", pointer_word, "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
+        {"a text point's word not recorded as text", pointer_word,
+         "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
         {"an IPv6 address not recorded as text", ipv6_as_word, "[Packet] O len 44 IPv6 "},
         {"a count beyond what a record holds", too_many, "[Utils] [ERROR] Failed to allocate 24 bytes for ''"},
         {"a number of no point", record_of(PTP_TRACE_CLASS_TESSEL | 250, {}), "<undecoded>"},

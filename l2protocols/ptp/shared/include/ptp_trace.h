@@ -253,8 +253,8 @@ constexpr bool ptp_trace_point_kinds_ok(const ptp_trace_point_type &point)
         if (p[1] == '\0')
             break;
         const char *q = p + 1;
-        while (*q == '-' || *q == '+' || *q == ' ' || *q == '#' || *q == '0' || (*q >= '1' && *q <= '9') ||
-               *q == '.' || *q == 'l' || *q == 'h' || *q == 'z')
+        while (*q == '-' || *q == '+' || *q == ' ' || *q == '#' || *q == '0' || (*q >= '1' && *q <= '9') || *q == '.' ||
+               *q == 'l' || *q == 'h' || *q == 'z')
             ++q;
         const char conv = *q;
         const bool numeric = conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'X';

@@ -145,13 +145,18 @@ TEST(TracePoints, PlaceholdersMatchTheirArgumentsKinds)
         bool ok;
     };
     constexpr kinds_case cases[] = {
-        {{PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s", {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}}, true},
+        {{PTP_TRACE_CLASS_TESSEL, 1, "Port %lu of %s", {PTP_TRACE_ARGS_PORT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR}},
+         true},
         {{PTP_TRACE_CLASS_TESSEL, 2, "Port %s", {PTP_TRACE_ARG_UINT}}, false},
         {{PTP_TRACE_CLASS_TESSEL, 3, "Error %lu", {PTP_TRACE_ARG_ZERR}}, false},
         {{PTP_TRACE_CLASS_TESSEL, 4, "Name %#8.8lx", {PTP_TRACE_ARG_TEXT}}, false},
         {{PTP_TRACE_CLASS_TESSEL, 5, "encap %s (%lu)", {PTP_TRACE_ARG_ENCAP_NAME_NUM}}, true},
         {{PTP_TRACE_CLASS_TESSEL, 6, "encap %lu (%s)", {PTP_TRACE_ARG_ENCAP_NAME_NUM}}, false},
-        {{PTP_TRACE_CLASS_TESSEL, 7, "Clock 0x%lx of %s", {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN, PTP_TRACE_ARG_TEXT}}, true},
+        {{PTP_TRACE_CLASS_TESSEL,
+          7,
+          "Clock 0x%lx of %s",
+          {PTP_TRACE_ARGS_CLOCK_ID, PTP_TRACE_ARG_UNSHOWN, PTP_TRACE_ARG_TEXT}},
+         true},
         {{PTP_TRACE_CLASS_TESSEL, 8, "%n written", {PTP_TRACE_ARG_UINT}}, false},
         {{PTP_TRACE_CLASS_TESSEL, 9, "100%% of %lu, best is %", {PTP_TRACE_ARG_UINT}}, true},
     };
