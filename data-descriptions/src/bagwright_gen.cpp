@@ -79,7 +79,9 @@ std::string words_of(const std::string &name)
             if (is_lower(prev) || is_digit(prev))
                 split = true;
             // The last capital of an acronym starts the next word ("PTSFLoss"), except "IPv4".
-            else if (is_upper(prev) && is_lower(next) && !(next == 'v' && i + 2 < name.size() && is_digit(name[i + 2])))
+            // A single capital before a word belongs to it ("PDelay").
+            else if (is_upper(prev) && w.size() > 1 && is_lower(next) &&
+                     !(next == 'v' && i + 2 < name.size() && is_digit(name[i + 2])))
                 split = true;
         }
         if (split) {
@@ -120,19 +122,28 @@ std::string title_of(const std::string &type)
             t = t.substr(strlen(prefix));
             break;
         }
+    // Abbreviations of type names, as operators read them.
+    static const std::map<std::string, std::string> spelt = {
+        {"ds", "DS"},   {"idb", "IDB"}, {"ip", "IP"},   {"ipv4", "IPv4"},    {"ipv6", "IPv6"}, {"utc", "UTC"},
+        {"bmc", "BMC"}, {"mac", "MAC"}, {"fsm", "FSM"}, {"ipc", "IPC"},      {"gl", "Global"}, {"if", "Interface"},
+        {"gm", "GM"},   {"api", "API"}, {"ql", "QL"},   {"addr", "Address"},
+    };
     std::string out;
-    bool start = true;
-    for (char c : t) {
-        if (c == '_') {
-            out += ' ';
-            start = true;
+    for (size_t pos = 0; pos <= t.size();) {
+        size_t end = t.find('_', pos);
+        if (end == std::string::npos)
+            end = t.size();
+        std::string word = t.substr(pos, end - pos);
+        pos = end + 1;
+        if (word.empty())
             continue;
-        }
-        out += start && is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c;
-        start = false;
+        auto it = spelt.find(word);
+        if (it != spelt.end())
+            word = it->second;
+        else if (is_lower(word[0]))
+            word[0] = static_cast<char>(word[0] - 'a' + 'A');
+        out += (out.empty() ? "" : " ") + word;
     }
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
     return out;
 }
 

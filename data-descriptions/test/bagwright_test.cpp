@@ -209,4 +209,65 @@ TEST_F(Bagwright, ExampleRowsCountsAndOrder)
     EXPECT_EQ(bag_description_key("96"), 0x0000078fu);
 }
 
+// The bag facility shows a bag through the library: each field with its help text, enumerations
+// by name (a value the enumeration does not name as its number), internal fields without help.
+TEST_F(Bagwright, TheBagFacilityShowsABagThroughTheLibrary)
+{
+    ASSERT_EQ(bag_library_load(BAGWRIGHT_LIB), ZERR_OK);
+    ASSERT_EQ(bag_register_all_ptp_bags(), ZERR_OK);
+    uint32_t priority = 128;
+    ptp_port_ds_info ds{};
+    ds.profile = PTP_BAG_PROFILE_G82751;
+    ds.InterfaceName = "Gi0/1/0/1";
+    ds.ClockID = 0x0200'5eff'fe10'0001;
+    ds.PortNumber = 1;
+    ds.PortState = PTP_BAG_PORT_STATE_SLAVE;
+    ds.LogMinDelayReqInterval = -4;
+    ds.PeerMeanPathDelay = 0;
+    ds.LogAnnounceInterval = -3;
+    ds.AnnoucneReceiptTimeout = 3;
+    ds.LogSyncInterval = -4;
+    ds.DelayMechanism = static_cast<ptp_bag_delay_mechanism>(7);
+    ds.VersionNumber = 2;
+    ds.LocalPriority = &priority;
+    uint8_t *data = nullptr;
+    uint32_t length = 0;
+    ASSERT_EQ(bag_encode(&ds, ptp_port_ds_info_bag_getfn(), &data, &length), ZERR_OK);
+    // Shown alike whether this process registered the bag or only the library describes it.
+    for (bool registered : {true, false}) {
+        SCOPED_TRACE(registered ? "registered" : "described only");
+        if (!registered)
+            bag_registry_reset();
+        std::string text;
+        ASSERT_EQ(bag_to_text(data, length, &text), ZERR_OK);
+        EXPECT_EQ(text, "ptp_port_ds_info  # Port DS Info\n"
+                        "  profile: G82751 (2)\n"
+                        "  InterfaceName: Gi0/1/0/1  # Interface name\n"
+                        "  ClockID: 144219641647988737  # Clock ID\n"
+                        "  PortNumber: 1  # Port number\n"
+                        "  PortState: SLAVE (6)  # Port state\n"
+                        "  LogMinDelayReqInterval: -4  # Log min delay req interval\n"
+                        "  PeerMeanPathDelay: 0  # Peer mean path delay\n"
+                        "  LogAnnounceInterval: -3  # Log announce interval\n"
+                        "  AnnoucneReceiptTimeout: 3  # Annoucne receipt timeout\n"
+                        "  LogSyncInterval: -4  # Log sync interval\n"
+                        "  DelayMechanism: 7  # Delay mechanism\n"
+                        "  LogMinPDelayReqInterval: 0  # Log min PDelay req interval\n"
+                        "  VersionNumber: 2  # Version number\n"
+                        "  LocalPriority: 128  # Local priority\n"
+                        "  MasterOnly: (absent)  # Master only\n"
+                        "  SignalFail: (absent)  # Signal fail\n");
+    }
+    free(data);
+    bag_library_unload_all();
+}
+
+TEST_F(Bagwright, ALibraryThatCannotBeLoadedOrIsNoneIsRefused)
+{
+    EXPECT_EQ(bag_library_load("/nonexistent/libbagwright.so"), bag_zerr(BAG_ZERR_NO_LIBRARY));
+    EXPECT_EQ(bag_library_load(""), bag_zerr(BAG_ZERR_INVALID_ARG));
+    // A shared library that exports no bag list: libc.
+    EXPECT_EQ(bag_library_load("libc.so.6"), bag_zerr(BAG_ZERR_BAD_LIBRARY));
+}
+
 } // namespace

@@ -327,3 +327,70 @@ TEST_F(OperatorInput, AnAgentStartedOnUnverifiedConfigurationRefusesWhatItWouldH
 }
 
 } // namespace
+
+// An operator reads an agent's item with the command line: the bag as its named fields, with the
+// help texts and enumeration names of the description library (TZ=UTC: nothing in it is a time).
+TEST_F(OperatorInput, AnAgentsItemReadsAsItsNamedFieldsWithHelpTexts)
+{
+    setenv("PTP_BAG_LIB", BAGWRIGHT_LIB, 1);
+    const std::string out = ctl("get /oper/ptp/config-errors/if/Gi0/1/0/1\n");
+    unsetenv("PTP_BAG_LIB");
+    EXPECT_EQ(
+        out,
+        "ptp_if_config_errors_entry  # Interface Config Errors Entry\n"
+        "  InterfaceName: Gi0/1/0/1  # Interface name\n"
+        "  ConfigurationProfileName: (absent)  # Configuration profile name\n"
+        "  ClockProfile: Default (0)  # Clock profile\n"
+        "  TelecomClockType: Boundary (1)  # Telecom clock type\n"
+        "  RestrictPortState: Any (0)  # Restrict port state\n"
+        "  InteropProfile: (absent)  # Interop profile\n"
+        "  ConfigurationErrors:  # Configuration errors\n"
+        "    GlobalPTP: false  # Global PTP\n"
+        "    EthernetTransport: false  # Ethernet transport\n"
+        "    OneStep: false  # One step\n"
+        "    Slave: false  # Slave\n"
+        "    IPv6: false  # IPv6\n"
+        "    Multicast: false  # Multicast\n"
+        "    ProfileNotGlobal: false  # Profile not global\n"
+        "    LocalPriority: false  # Local priority\n"
+        "    ProfileEthernet: false  # Profile ethernet\n"
+        "    ProfileIPv4: false  # Profile IPv4\n"
+        "    ProfileIPv6: false  # Profile IPv6\n"
+        "    ProfileUnicast: false  # Profile unicast\n"
+        "    ProfileMulticast: false  # Profile multicast\n"
+        "    ProfileMixed: false  # Profile mixed\n"
+        "    ProfileMasterUnicast: false  # Profile master unicast\n"
+        "    ProfileMasterMulticast: false  # Profile master multicast\n"
+        "    ProfileMasterMixed: false  # Profile master mixed\n"
+        "    TargetAddressIPv4: false  # Target address IPv4\n"
+        "    TargetAddressIPv6: false  # Target address IPv6\n"
+        "    IPv4TTL: false  # IPv4 TTL\n"
+        "    IPv6HopLimit: false  # IPv6 hop limit\n"
+        "    ProfilePortState: false  # Profile port state\n"
+        "    ProfileAnnounceInterval: false  # Profile announce interval\n"
+        "    ProfileSyncInterval: false  # Profile sync interval\n"
+        "    ProfileDelayReqInterval: false  # Profile delay req interval\n"
+        "    ProfileSyncTimeout: false  # Profile sync timeout\n"
+        "    ProfileDelayRespTimeout: false  # Profile delay resp timeout\n"
+        "    InvalidGrantReduction: false  # Invalid grant reduction\n"
+        "    InvalidInteropDomain: false  # Invalid interop domain\n"
+        "    InvalidInteropIngressClockClassMapFromVals: 0 entries  # Invalid interop ingress clock class map from vals\n"
+        "    InvalidInteropIngressClockClassMapToVals: 0 entries  # Invalid interop ingress clock class map to vals\n"
+        "    InvalidInteropIngressClockClassDefault: false  # Invalid interop ingress clock class default\n"
+        "    InvalidInteropIngressPriority1: false  # Invalid interop ingress priority1\n"
+        "    InvalidInteropIngressClockAccuracy: false  # Invalid interop ingress clock accuracy\n"
+        "    InvalidInteropIngressOSLV: false  # Invalid interop ingress OSLV\n"
+        "    InvalidInteropEgressClockClassMapFromVals: 0 entries  # Invalid interop egress clock class map from vals\n"
+        "    InvalidInteropEgressClockClassMapToVals: 0 entries  # Invalid interop egress clock class map to vals\n"
+        "    InvalidInteropEgressClockClassDefault: false  # Invalid interop egress clock class default\n"
+        "    InvalidInteropEgressPriority1: false  # Invalid interop egress priority1\n"
+        "    InvalidInteropEgressPriority2: false  # Invalid interop egress priority2\n"
+        "    InvalidInteropEgressClockAccuracy: false  # Invalid interop egress clock accuracy\n"
+        "    InvalidInteropEgressOSLV: false  # Invalid interop egress OSLV\n"
+        "    InvalidMasterConfigClockType: false  # Invalid master config clock type\n"
+        "    InvalidSlaveConfigClockType: false  # Invalid slave config clock type\n"
+        "    InvalidMasterConfigPortState: false  # Invalid master config port state\n"
+        "    InvalidSlaveConfigPortState: false  # Invalid slave config port state\n"
+        "    DelayAsymmetryConfigClockType: false  # Delay asymmetry config clock type\n"
+        "    DelayAsymmetryConfigPortState: false  # Delay asymmetry config port state\n");
+}

@@ -62,7 +62,7 @@ bool wait_for(F done)
     return true;
 }
 
-// The bytes of a bag as the command line prints one it cannot describe: "<type 7 0x...>".
+// The bytes of a bag as the command line prints them with --hex: "<type 7 0x...>".
 std::vector<uint8_t> printed_bag(const std::string &out)
 {
     std::vector<uint8_t> bytes;
@@ -121,7 +121,7 @@ protected:
     std::string ctl(const std::string &commands)
     {
         std::ofstream(dir_ + "/commands") << commands;
-        const std::string cmd = std::string(NODRACTL_PATH) + " --socket " + socket_ + " -f " + dir_ + "/commands";
+        const std::string cmd = std::string(NODRACTL_PATH) + " --hex --socket " + socket_ + " -f " + dir_ + "/commands";
         std::string out;
         if (FILE *p = popen(cmd.c_str(), "r")) {
             char buf[512];

@@ -66,6 +66,8 @@ enum bag_zerr_number : uint32_t {
     BAG_ZERR_NO_MEMORY = 12,     // "Out of memory in bag facility"
     BAG_ZERR_NOT_FOUND = 13,     // "Bag description string not found"
     BAG_ZERR_TOO_LARGE = 14,     // "Bag too large to encode"
+    BAG_ZERR_NO_LIBRARY = 15,    // "Bag description library cannot be loaded"
+    BAG_ZERR_BAD_LIBRARY = 16,   // "Bag description library is malformed"
 };
 constexpr zerrno bag_zerr(bag_zerr_number number)
 {
@@ -122,6 +124,31 @@ constexpr uint32_t bag_description_key(const char *name)
 
 // Finds name in a description table and returns its description in *description.
 zerrno bag_fetch_string(const char *name, const bag_description_row *rows, uint32_t count, const char **description);
+
+// A description library's fetch member, bag_fetch_<type>_<major>_<minor>: bag_fetch_string over
+// the type's own table (the rows and count given are replaced).
+using bag_fetch_function = zerrno (*)(const char *name, const bag_description_row *rows, uint32_t count,
+                                      const char **description);
+
+// ---- Description libraries ----
+//
+// A description library exports bag_filename (its family F), bag_F_bag_count, bag_F_bags (the
+// names), per bag bag_bytecode_<bag>, bag_major_version_<bag> and bag_minor_version_<bag>, and
+// the fetch member of every type it describes; it calls bag_fetch_string of the loading process,
+// which must export it. Once loaded, bag_to_text shows its bags (registered in this process or
+// not) with each type's and field's help text and each enumeration's names:
+//   "Name: value  # help", "State: SLAVE (6)  # help".
+
+// $PTP_BAG_LIB when set and not empty, else "/pkg/lib/libbagwright.so".
+const char *bag_description_library_path();
+
+// Loads a description library; loading one again succeeds and does nothing.
+// BAG_ZERR_NO_LIBRARY: it cannot be loaded; BAG_ZERR_BAD_LIBRARY: its exports are incomplete or a
+// schema does not parse.
+zerrno bag_library_load(const char *path);
+
+// Test control: forgets and unloads every description library.
+void bag_library_unload_all();
 
 // ---- Test control and introspection ----
 

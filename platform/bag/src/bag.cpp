@@ -1,6 +1,8 @@
 // The bag facility: registry of described bags, encoding, decoding and description lookup.
 #include "bag.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -36,6 +38,8 @@ constexpr zerr_info_type error_rows[] = {
     {BAG_ZERR_NO_MEMORY, "Out of memory in bag facility"},
     {BAG_ZERR_NOT_FOUND, "Bag description string not found"},
     {BAG_ZERR_TOO_LARGE, "Bag too large to encode"},
+    {BAG_ZERR_NO_LIBRARY, "Bag description library cannot be loaded"},
+    {BAG_ZERR_BAD_LIBRARY, "Bag description library is malformed"},
 };
 constexpr zerr_data_type error_table = {
     2, "bag", BAG_ZERR_FACILITY, sizeof error_rows / sizeof error_rows[0], error_rows, 0, 0,
@@ -71,6 +75,35 @@ registry_type &registry()
 {
     static registry_type r;
     return r;
+}
+
+// ---- Description libraries ----
+
+// A bag a description library describes: its schema and the library that holds its help texts.
+struct library_bag {
+    std::shared_ptr<const entry> e;
+    void *handle = nullptr;
+};
+
+struct libraries_type {
+    std::mutex lock;
+    std::vector<void *> handles;
+    std::map<std::string, std::string> paths; // path -> family, of each library loaded
+    std::map<std::string, std::shared_ptr<const library_bag>> bags;
+};
+
+libraries_type &libraries()
+{
+    static libraries_type l;
+    return l;
+}
+
+std::shared_ptr<const library_bag> library_bag_of(const std::string &name)
+{
+    libraries_type &l = libraries();
+    std::lock_guard guard(l.lock);
+    auto it = l.bags.find(name);
+    return it != l.bags.end() ? it->second : nullptr;
 }
 
 uint32_t fnv1a(std::string_view text)
@@ -685,10 +718,46 @@ zerrno bag_decode(const uint8_t *data, uint32_t length, void *record, const bag_
 
 namespace {
 
-zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out);
+// What a description library tells of one bag while it is shown: each definition's type name,
+// the help text of each type and field, and each enumeration's names.
+struct describer {
+    const library_bag *bag = nullptr;
+    std::map<uint32_t, std::string> type_names; // definition number -> described type
 
+    std::string help(const std::string &type, const std::string &name) const;
+    std::string enumerator(const std::string &type, uint32_t value) const;
+};
+
+struct text_ctx {
+    const describer *d = nullptr; // null: names and numbers only
+    std::string owner;            // the described type whose field is shown
+};
+
+zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out,
+                const describer *desc);
+
+zerrno text_value_body(const schema &s, int32_t index, reader *r, const std::string &indent, const std::string &name,
+                       std::string *out, const text_ctx &c);
+
+// One value and what it holds; a described field's line ends in its help text.
 zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &indent, const std::string &name,
-                  std::string *out)
+                  std::string *out, const text_ctx &c)
+{
+    const size_t start = out->size();
+    zerrno rc = text_value_body(s, index, r, indent, name, out, c);
+    if (rc != ZERR_OK || c.d == nullptr || name.empty() || name[0] == '[')
+        return rc;
+    std::string help = c.d->help(c.owner, name);
+    if (help.empty())
+        return rc;
+    const size_t nl = out->find('\n', start);
+    if (nl != std::string::npos)
+        out->insert(nl, "  # " + help);
+    return rc;
+}
+
+zerrno text_value_body(const schema &s, int32_t index, reader *r, const std::string &indent, const std::string &name,
+                       std::string *out, const text_ctx &c)
 {
     const type_node &t = s.types[static_cast<size_t>(index)];
     const std::string head = indent + (name.empty() ? std::string("-") : name) + ":";
@@ -722,7 +791,8 @@ zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &
             snprintf(buf, sizeof buf, "%d", static_cast<int32_t>(v));
         else
             snprintf(buf, sizeof buf, "%u", v);
-        *out += head + " " + buf + "\n";
+        std::string enumerator = t.k == kind::enumeration && c.d != nullptr ? c.d->enumerator(t.enum_name, v) : "";
+        *out += head + " " + (enumerator.empty() ? std::string(buf) : enumerator + " (" + buf + ")") + "\n";
         return ZERR_OK;
     }
     case kind::boolean: {
@@ -776,7 +846,7 @@ zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &
     }
     case kind::record:
         *out += head + "\n";
-        return text_def(s, s.defs[static_cast<size_t>(t.def)], r, indent + "  ", out);
+        return text_def(s, s.defs[static_cast<size_t>(t.def)], r, indent + "  ", out, c.d);
     case kind::optional: {
         uint8_t present;
         if (!r->u8(&present))
@@ -787,7 +857,7 @@ zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &
             *out += head + " (absent)\n";
             return ZERR_OK;
         }
-        return text_value(s, t.elem, r, indent, name, out);
+        return text_value_body(s, t.elem, r, indent, name, out, c); // its line takes the help once
     }
     case kind::array:
     case kind::inline_array: {
@@ -799,7 +869,8 @@ zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &
             return fail(BAG_ZERR_TRUNCATED);
         *out += head + " " + std::to_string(n) + (n == 1 ? " entry\n" : " entries\n");
         for (uint32_t i = 0; i < n; ++i)
-            if (zerrno rc = text_value(s, t.elem, r, indent + "  ", "[" + std::to_string(i) + "]", out); rc != ZERR_OK)
+            if (zerrno rc = text_value(s, t.elem, r, indent + "  ", "[" + std::to_string(i) + "]", out, c);
+                rc != ZERR_OK)
                 return rc;
         return ZERR_OK;
     }
@@ -809,17 +880,23 @@ zerrno text_value(const schema &s, int32_t index, reader *r, const std::string &
             return fail(BAG_ZERR_TRUNCATED);
         *out += head + " " + std::to_string(disc) + "\n";
         if (const arm *a = find_arm(t, disc))
-            return text_value(s, a->type, r, indent + "  ", a->name, out);
+            return text_value(s, a->type, r, indent + "  ", a->name, out, c);
         return ZERR_OK;
     }
     }
     return ZERR_OK;
 }
 
-zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out)
+zerrno text_def(const schema &s, const definition &d, reader *r, const std::string &indent, std::string *out,
+                const describer *desc)
 {
+    text_ctx c{desc, {}};
+    if (desc != nullptr) {
+        auto it = desc->type_names.find(d.id);
+        c.owner = it != desc->type_names.end() ? it->second : std::string();
+    }
     for (const field &f : d.fields)
-        if (zerrno rc = text_value(s, f.type, r, indent, f.name, out); rc != ZERR_OK)
+        if (zerrno rc = text_value(s, f.type, r, indent, f.name, out, c); rc != ZERR_OK)
             return rc;
     return ZERR_OK;
 }
@@ -849,10 +926,15 @@ zerrno bag_to_text(const uint8_t *data, uint32_t length, std::string *text)
         registry_type &reg = registry();
         std::lock_guard guard(reg.lock);
         auto it = reg.bags.find(std::string(reinterpret_cast<const char *>(b), name_len));
-        if (it == reg.bags.end())
-            return fail(BAG_ZERR_NOT_REGISTERED);
-        e = it->second;
+        if (it != reg.bags.end())
+            e = it->second;
     }
+    // A bag this process does not register is shown through a loaded description library.
+    std::shared_ptr<const library_bag> lib = library_bag_of(std::string(reinterpret_cast<const char *>(b), name_len));
+    if (e == nullptr && lib != nullptr)
+        e = lib->e;
+    if (e == nullptr)
+        return fail(BAG_ZERR_NOT_REGISTERED);
     uint32_t fingerprint, body_len;
     if (major != e->major || minor != e->minor)
         return fail(BAG_ZERR_WRONG_BAG);
@@ -862,13 +944,147 @@ zerrno bag_to_text(const uint8_t *data, uint32_t length, std::string *text)
         return fail(BAG_ZERR_WRONG_BAG);
     if (body_len != r.left)
         return fail(body_len > r.left ? BAG_ZERR_TRUNCATED : BAG_ZERR_INCONSISTENT);
-    std::string out = e->name + "\n";
-    zerrno rc = text_def(e->parsed, e->parsed.defs[0], &r, "  ", &out);
+    describer desc;
+    if (lib != nullptr && lib->e->schema_text == e->schema_text && lib->e->major == e->major &&
+        lib->e->minor == e->minor) {
+        desc.bag = lib.get();
+        desc.type_names[e->parsed.defs[0].id] = e->name;
+        for (size_t i = 1; i < e->parsed.defs.size(); ++i) {
+            const uint32_t id = e->parsed.defs[i].id;
+            std::string type = desc.help(e->name + "_subtypes", std::to_string(id));
+            if (!type.empty())
+                desc.type_names[id] = type;
+        }
+    }
+    const describer *described = desc.bag != nullptr ? &desc : nullptr;
+    std::string out = e->name;
+    if (described != nullptr) {
+        std::string title = desc.help(e->name, e->name);
+        if (!title.empty())
+            out += "  # " + title;
+    }
+    out += "\n";
+    zerrno rc = text_def(e->parsed, e->parsed.defs[0], &r, "  ", &out, described);
     if (rc == ZERR_OK && r.left != 0)
         rc = fail(BAG_ZERR_INCONSISTENT);
     if (rc == ZERR_OK)
         *text = std::move(out);
     return rc;
+}
+
+namespace {
+
+std::string describer::help(const std::string &type, const std::string &name) const
+{
+    if (bag == nullptr || type.empty())
+        return {};
+    const std::string member =
+        "bag_fetch_" + type + "_" + std::to_string(bag->e->major) + "_" + std::to_string(bag->e->minor);
+    auto fetch = reinterpret_cast<bag_fetch_function>(dlsym(bag->handle, member.c_str()));
+    const char *text = nullptr;
+    if (fetch == nullptr || fetch(name.c_str(), nullptr, 0, &text) != ZERR_OK || text == nullptr)
+        return {};
+    return text;
+}
+
+// The enumerator's name from the type's value list ("0:INITIALIZING;1:LISTEN;..."); empty when
+// the list does not name the value.
+std::string describer::enumerator(const std::string &type, uint32_t value) const
+{
+    const std::string ids = help(type, "%ids%");
+    const std::string wanted = std::to_string(value) + ":";
+    for (size_t pos = 0; pos < ids.size();) {
+        size_t end = ids.find(';', pos);
+        if (end == std::string::npos)
+            end = ids.size();
+        if (ids.compare(pos, wanted.size(), wanted) == 0)
+            return ids.substr(pos + wanted.size(), end - pos - wanted.size());
+        pos = end + 1;
+    }
+    return {};
+}
+
+template <typename T>
+const T *library_data(void *handle, const std::string &name)
+{
+    return static_cast<const T *>(dlsym(handle, name.c_str()));
+}
+
+} // namespace
+
+const char *bag_description_library_path()
+{
+    const char *path = getenv("PTP_BAG_LIB");
+    return path != nullptr && path[0] != '\0' ? path : "/pkg/lib/libbagwright.so";
+}
+
+zerrno bag_library_load(const char *path)
+{
+    if (path == nullptr || path[0] == '\0')
+        return fail(BAG_ZERR_INVALID_ARG);
+    libraries_type &l = libraries();
+    {
+        std::lock_guard guard(l.lock);
+        if (l.paths.count(path) != 0)
+            return ZERR_OK;
+    }
+    void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr)
+        return fail(BAG_ZERR_NO_LIBRARY);
+    // A library that is not one, or describes a bag it gives no schema for, is refused whole.
+    std::vector<std::shared_ptr<const library_bag>> bags;
+    const auto *family = library_data<const char *>(handle, "bag_filename");
+    const uint32_t *count = nullptr;
+    const char *const *names = nullptr;
+    if (family != nullptr && *family != nullptr) {
+        count = library_data<uint32_t>(handle, std::string("bag_") + *family + "_bag_count");
+        names = library_data<const char *>(handle, std::string("bag_") + *family + "_bags");
+    }
+    bool ok = count != nullptr && names != nullptr && *count <= 4096;
+    for (uint32_t i = 0; ok && i < *count; ++i) {
+        const char *name = names[i];
+        const char *const *code =
+            name != nullptr ? library_data<const char *>(handle, std::string("bag_bytecode_") + name) : nullptr;
+        const uint32_t *major =
+            name != nullptr ? library_data<uint32_t>(handle, std::string("bag_major_version_") + name) : nullptr;
+        const uint32_t *minor =
+            name != nullptr ? library_data<uint32_t>(handle, std::string("bag_minor_version_") + name) : nullptr;
+        auto e = std::make_shared<entry>();
+        ok = code != nullptr && *code != nullptr && major != nullptr && minor != nullptr && name[0] != '\0' &&
+             strlen(name) <= 0xffff && schema_parse(*code, &e->parsed) == ZERR_OK && schema_defs_are_closure(e->parsed);
+        if (!ok)
+            break;
+        e->name = name;
+        e->schema_text = *code;
+        e->major = *major;
+        e->minor = *minor;
+        e->fingerprint = fnv1a(e->schema_text);
+        auto lb = std::make_shared<library_bag>();
+        lb->e = std::move(e);
+        lb->handle = handle;
+        bags.push_back(std::move(lb));
+    }
+    if (!ok) {
+        dlclose(handle);
+        return fail(BAG_ZERR_BAD_LIBRARY);
+    }
+    std::lock_guard guard(l.lock);
+    l.handles.push_back(handle);
+    l.paths[path] = *family;
+    for (auto &b : bags)
+        l.bags[b->e->name] = std::move(b);
+    return ZERR_OK;
+}
+
+void bag_library_unload_all()
+{
+    libraries_type &l = libraries();
+    std::lock_guard guard(l.lock);
+    l.bags.clear();
+    l.paths.clear();
+    for (void *h : l.handles)
+        dlclose(h);
+    l.handles.clear();
 }
 
 zerrno bag_free_indirections(void *record, const bag_descriptor_type *descriptor)

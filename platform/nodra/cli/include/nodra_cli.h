@@ -24,3 +24,8 @@ struct nodra_cli_type;
 
 // Runs the lines, appending what they print to *out. 0 when every line succeeded, else 1.
 int nodra_cli_run(const std::vector<std::string> &lines, std::string *out);
+
+// get, list and datalist print a bag as its fields, with the help texts and enumeration names of
+// a loaded description library (bag_library_load), or as "<type 7 0x...>" when no description of
+// it is known; with true, always as its bytes.
+void nodra_cli_show_bags_as_hex(bool hex);

@@ -314,11 +314,15 @@ bool item_path_ok(const std::string &path)
     return path.size() >= 2 && path.front() == '/' && path.back() != '/' && path.find("//") == std::string::npos;
 }
 
+// Bags as their bytes instead of their fields (nodra_cli_show_bags_as_hex).
+bool bags_as_hex = false;
+
 // An operational value as text: a bag through its description, anything else as written.
 std::string oper_form(uint32_t type, const void *data, uint32_t length, const std::string &indent)
 {
     std::string text;
-    if (type == NODRA_ITEM_DATATYPE_BAG && bag_to_text(static_cast<const uint8_t *>(data), length, &text) == ZERR_OK) {
+    if (type == NODRA_ITEM_DATATYPE_BAG && !bags_as_hex &&
+        bag_to_text(static_cast<const uint8_t *>(data), length, &text) == ZERR_OK) {
         std::string out;
         size_t start = 0;
         while (start < text.size()) {
@@ -577,4 +581,9 @@ int nodra_cli_run(const std::vector<std::string> &lines, std::string *out)
         ok = do_commit(&cli, "commit");
     nodra_commit_free(cli.staged);
     return ok ? 0 : 1;
+}
+
+void nodra_cli_show_bags_as_hex(bool hex)
+{
+    bags_as_hex = hex;
 }

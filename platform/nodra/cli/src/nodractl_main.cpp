@@ -2,6 +2,8 @@
 //   nodractl [--socket PATH] COMMAND...    one command
 //   nodractl [--socket PATH] -f FILE       the commands of a file ("-" for standard input)
 //   nodractl [--socket PATH]               the commands of standard input
+//   --hex                                  bags as their bytes, not their fields
+// Bags are described by the library at $PTP_BAG_LIB (default /pkg/lib/libbagwright.so).
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bag.h"
 #include "nodra_cli.h"
 #include "nodra_test.h"
 
@@ -20,8 +23,10 @@ int main(int argc, char **argv)
     std::string socket;
     std::string file;
     std::vector<std::string> words;
+    bool hex = false;
     app.add_option("--socket", socket, "the platform daemon's socket");
     app.add_option("-f,--file", file, "read commands from a file (- for standard input)");
+    app.add_flag("--hex", hex, "print bags as their bytes");
     app.add_option("command", words, "one command and its arguments");
     app.allow_extras(false);
     app.prefix_command(false);
@@ -34,6 +39,11 @@ int main(int argc, char **argv)
         nodra_test_use_socket(socket.c_str());
         setenv("PTP_PLATFORM_SOCKET", socket.c_str(), 1); // the chassis' commands
     }
+
+    nodra_cli_show_bags_as_hex(hex);
+    // Without the library a bag is shown as its bytes.
+    if (!hex)
+        (void)bag_library_load(bag_description_library_path());
 
     std::vector<std::string> lines;
     if (!words.empty()) {

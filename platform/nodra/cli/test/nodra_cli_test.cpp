@@ -276,4 +276,28 @@ TEST_F(CliTest, OperationalRequestsReachTheProviderWithTheLongestBinding)
               "error: action /action/ptp/node/2/packet-counters 0: No such item in the database\n");
 }
 
+// A bag as the command line shows its bytes.
+std::string hex_form(const std::string &bag)
+{
+    std::string out = "<type 7 0x";
+    char buf[4];
+    for (unsigned char c : bag) {
+        snprintf(buf, sizeof buf, "%02x", c);
+        out += buf;
+    }
+    return out + ">\n";
+}
+
+// With the option a bag is shown as its bytes, even one the command line can describe.
+TEST_F(CliTest, BagsAreShownAsBytesWithTheOptionOrWhenNotDescribed)
+{
+    const std::string first = hex_form(encode("Gi0/0/0/1", 6)), second = hex_form(encode("Gi0/0/0/2", 1));
+    nodra_cli_show_bags_as_hex(true);
+    EXPECT_EQ(run({"get /oper/ptp/node/1a0/interface/if/Gi0/0/0/1"}), first);
+    EXPECT_EQ(run({"datalist /oper/ptp/node/1a0/interface/if/"}), "Gi0/0/0/1:\n  " + first + "Gi0/0/0/2:\n  " + second);
+    nodra_cli_show_bags_as_hex(false);
+    EXPECT_EQ(run({"get /oper/ptp/node/1a0/interface/if/Gi0/0/0/1"}),
+              "t_info\n  Name: Gi0/0/0/1\n  State: 6\n  Up: true\n");
+}
+
 } // namespace
