@@ -242,7 +242,25 @@ start_ptp4l() {
     SLAVE_PID=${PIDS[-1]}
 }
 
-stop_ptp4l() {
+# The simulated peers of a step: over Ethernet multicast in domain 24, or over UDP/IPv4 unicast in
+# domain 44 from the addresses ptp4l has (the slave asks line card 0/2's Gi0/2/0/1 for grants).
+start_sim() {
+    if [ "$1" = l2 ]; then
+        start gm "$BUILD/tests/simpeer/sim_grandmaster" --peer grandmaster --domain 24 --priority1 100 --offset-ns 2500000
+        GM_PID=${PIDS[-1]}
+        start slave "$BUILD/tests/simpeer/sim_slave" --peer slave --domain 24 --offset-ns -40000000
+    else
+        start gm "$BUILD/tests/simpeer/sim_grandmaster" --peer grandmaster --domain 44 --priority1 100 --offset-ns 2500000 \
+            --ipv4 10.1.9.2
+        GM_PID=${PIDS[-1]}
+        start slave "$BUILD/tests/simpeer/sim_slave" --peer slave --domain 44 --offset-ns -40000000 \
+            --ipv4 10.2.9.2 --master 10.2.9.1
+    fi
+    SLAVE_PID=${PIDS[-1]}
+}
+
+# Ends the peers of a step (their last words, the simulated slave's summary, go to their logs).
+stop_peers() {
     local pid
     for pid in "${HELPERS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
     kill -INT "$GM_PID" "$SLAVE_PID" 2>/dev/null
@@ -271,6 +289,7 @@ write_chassis() {
 # ---- Summary ----
 
 START=$(date +%s)
+PHASE=0 # the configuration steps committed so far
 percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N samples)" of |value|
     sed 's/^-//' | sort -n | awk '{ a[++n] = $1 }
         END {
@@ -283,26 +302,40 @@ percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N sam
 settled() { # values on standard input, one a line: those after the last one of 1 ms or more
     sed 's/^-//' | awk '{ a[++n] = $1; if ($1 >= 1000000) last = n } END { for (i = last + 1; i <= n; i++) print a[i] }'
 }
-summary() {
-    say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
-    if [ -s "$RUN/watch.summary" ]; then
-        sed 's/^/  /' "$RUN/watch.summary"
-    else
-        say "  the chassis clock: not measured (the watch of the chassis did not report)"
-    fi
+# The slave's offsets from the chassis in one step (1 or 2): ptp4l's lines of that step's ptp4l,
+# or that step's simulated slave's own summary.
+slave_summary() {
     if [ "$MODE" = ptp4l ]; then
-        local offsets
+        local offsets lines
         # Once a second "rms N max ..." (a summary), or "master offset N ..." per exchange.
-        offsets=$(sed -n -e 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' \
-            -e 's/.*: master offset *\(-\{0,1\}[0-9][0-9]*\) .*/\1/p' "$RUN/slave.log" 2>/dev/null)
-        say "  slave against the chassis, ptp4l's offset (rms per second, or per exchange) once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
+        if [ "$1" -eq 1 ]; then lines="1,${SLAVE_LINES_STEP1:-\$}p"; else lines="$((SLAVE_LINES_STEP1 + 1)),\$p"; fi
+        offsets=$(sed -n "$lines" "$RUN/slave.log" 2>/dev/null | sed -n -e 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' \
+            -e 's/.*: master offset *\(-\{0,1\}[0-9][0-9]*\) .*/\1/p')
+        say "    slave against the chassis, ptp4l's offset (rms per second, or per exchange) once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
     else
         local line
-        line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | tail -n 1)
-        say "  slave against the chassis: ${line:-no summary from the simulated slave}"
+        line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | sed -n "${1}p")
+        say "    slave against the chassis: ${line:-no summary from the simulated slave}"
+    fi
+}
+summary() {
+    say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
+    if [ ! -s "$RUN/watch.summary" ]; then
+        say "  the chassis clock: not measured (the watch of the chassis did not report)"
+    else
+        local step
+        for step in $(seq "$PHASE"); do
+            awk -v n="$step" '/^step / { s = ($2 == n ":") } s' "$RUN/watch.summary" | sed 's/^/  /'
+            slave_summary "$step"
+        done
     fi
     say "  traces: each node's trace buffers are under $RUN/jotlog/<node>/ (the node's / as _); to read a node's, merged by time:"
     say "    PTP_RUN_DIR=$RUN PTP_NODE=0/1/CPU0 $BUILD/l2protocols/ptp/mgmt/ptp_show_jotlog [-A packets only | -B all but packets] [-i ids]"
+}
+
+# Each step's commit, for the watch: the wall-clock time in nanoseconds and what it is.
+mark_step() {
+    printf '%s %s\n' "$(date +%s%N)" "$1" >>"$RUN/steps"
 }
 
 # ---- The run ----
@@ -328,23 +361,24 @@ ctl show nodes >/dev/null 2>&1 || {
 ctl show nodes | sed 's/^/[chassis] /'
 # The active route processor runs the controller, whose items say the grandmaster and the servo.
 CONTROLLER=$(ctl show nodes | awk '$3 == "rp" && $4 == "active" { sub(/^0x/, "", $2); print $2; exit }')
-rm -f "$RUN/watch.summary"
+rm -f "$RUN/watch.summary" "$RUN/steps"
+: >"$RUN/steps"
 start watch "$BUILD/tests/watch/chassis_watch" --controller-node "${CONTROLLER:-100}" --summary "$RUN/watch.summary" \
-    --interface Gi0/1/0/1 --interface Gi0/2/0/1
+    --steps "$RUN/steps" --interface Gi0/1/0/1 --interface Gi0/2/0/1
 
 if [ "$MODE" = ptp4l ]; then
     start_ptp4l l2
 else
-    start gm "$BUILD/tests/simpeer/sim_grandmaster" --peer grandmaster --domain 24 --priority1 100 --offset-ns 2500000
-    start slave "$BUILD/tests/simpeer/sim_slave" --peer slave --domain 24 --offset-ns -40000000
+    start_sim l2
 fi
 
+PHASE=1
 say "Configuration 1: G.8275.1-style profile over Ethernet multicast (scripts/sample-config/l2-g8275.1.txt)"
+mark_step "G.8275.1-style profile over Ethernet multicast"
 ctl -f "$ROOT/scripts/sample-config/l2-g8275.1.txt" 2>&1 | sed 's/^/[config] /'
 
 say "Running. From another terminal: $NODRACTL --socket $PTP_PLATFORM_SOCKET show processes (or show config, get ...). Ctrl-C stops."
 
-PHASE=1
 LAST_PROCESSES=""
 while :; do
     # The chassis' processes die with their daemon (and its databases keep every acknowledged
@@ -366,12 +400,15 @@ while :; do
     if [ "$PHASE" -eq 1 ] && [ "$elapsed" -ge "$PHASE_SECONDS" ]; then
         PHASE=2
         say "Configuration 2: G.8275.2-style profile over unicast UDP/IPv4 (scripts/sample-config/ipv4-g8275.2.txt)"
+        mark_step "G.8275.2-style profile over unicast UDP/IPv4"
         ctl -f "$ROOT/scripts/sample-config/ipv4-g8275.2.txt" 2>&1 | sed 's/^/[config] /'
+        # The peers start again in unicast mode; what the first step's slave said ends here.
+        stop_peers
+        SLAVE_LINES_STEP1=$(wc -l <"$RUN/slave.log" 2>/dev/null || echo 0)
         if [ "$MODE" = ptp4l ]; then
-            stop_ptp4l
             start_ptp4l ipv4
         else
-            say "[config] the simulated peers speak PTP over Ethernet only: they stay as they are"
+            start_sim ipv4
         fi
     fi
     if [ "$SECONDS_TO_RUN" -gt 0 ] && [ "$elapsed" -ge "$SECONDS_TO_RUN" ]; then

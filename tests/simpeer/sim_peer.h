@@ -1,11 +1,16 @@
 // Small PTP endpoints that stand in for the chassis' neighbours where no independent PTP
 // implementation can run: a grandmaster (Announce, two-step Sync and Follow-Up, Delay-Resp) and
 // a slave (best master by the clock comparison of the common library, Delay-Req, offset and path
-// delay per exchange). Both speak PTP over Ethernet multicast on one packet-I/O interface, with
-// end-to-end delay measurement. Neither touches a host clock: each keeps its own clock as an
-// offset from the platform clock's wall time, and timestamps are the platform's software ones.
+// delay per exchange). Both speak PTP on one packet-I/O interface with end-to-end delay
+// measurement, either over Ethernet multicast or over UDP/IPv4 unicast with negotiation: the
+// slave asks its master for Announce, then Sync and Delay-Resp grants (Signaling with Request
+// TLVs) and renews them; the grandmaster grants what it is asked (up to its longest duration),
+// sends to each slave at its granted intervals, and both answer a Cancel. Neither touches a host
+// clock: each keeps its own clock as an offset from the platform clock's wall time, and
+// timestamps are the platform's software ones.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +20,13 @@
 #include "zerrno.h"
 
 namespace simpeer {
+
+enum class transport_type {
+    ETHERNET, // multicast to the PTP Ethernet address
+    UDP_IPV4, // unicast UDP/IPv4 with negotiated grants
+};
+
+using ipv4_type = std::array<uint8_t, 4>;
 
 struct gm_config_type {
     uint64_t clock_id = 0;
@@ -31,6 +43,9 @@ struct gm_config_type {
     int8_t log_announce_interval = -3;
     int8_t log_sync_interval = -4;
     int64_t clock_offset_ns = 0; // this clock against the platform clock's wall time
+    transport_type transport = transport_type::ETHERNET;
+    ipv4_type ipv4{};                    // UDP/IPv4: this end's address
+    uint32_t max_grant_duration_s = 300; // a longer request is granted this long
 };
 
 struct slave_config_type {
@@ -38,6 +53,23 @@ struct slave_config_type {
     uint8_t domain = 0;
     uint32_t announce_timeout = 3; // announce intervals of the master without one: master lost
     int64_t clock_offset_ns = 0;
+    transport_type transport = transport_type::ETHERNET;
+    ipv4_type ipv4{};        // UDP/IPv4: this end's address
+    ipv4_type master_ipv4{}; // UDP/IPv4: the master it asks for grants
+    // What it asks for: log intervals and the duration of every grant.
+    int8_t log_announce_interval = 1;
+    int8_t log_sync_interval = 0;
+    int8_t log_delay_req_interval = 0;
+    uint32_t grant_duration_s = 300;
+};
+
+// One grant: for the grandmaster, what it granted a slave; for the slave, what its master granted.
+struct grant_type {
+    ipv4_type peer{};
+    uint8_t message_type = 0; // Announce, Sync or Delay-Resp
+    int8_t log_interval = 0;
+    uint32_t duration_s = 0;
+    bool operator==(const grant_type &) const = default;
 };
 
 struct counts_type {
@@ -71,6 +103,8 @@ void endpoint_stop(endpoint_type *endpoint);
 
 counts_type endpoint_counts(const endpoint_type *endpoint);
 slave_status_type slave_status(const endpoint_type *endpoint);
+// The grants in force, by peer and then message type (empty over Ethernet).
+std::vector<grant_type> endpoint_grants(const endpoint_type *endpoint);
 
 // The p-th percentile (0 to 100, nearest rank) of the absolute values; 0 for none.
 int64_t abs_percentile(std::vector<int64_t> values, double p);

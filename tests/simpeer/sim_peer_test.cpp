@@ -1,14 +1,18 @@
 // The simulated grandmaster and slave over an in-memory link on virtual time: the link has no
 // delay, so the slave must measure exactly the difference of the two clocks and a zero path delay.
+// Over UDP/IPv4 they negotiate unicast grants first; what they send is checked on the wire.
 #include "sim_peer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "ctx.h"
 #include "evm_test.h"
+#include "ip_helpers.h"
 #include "pktio_test.h"
 #include "plat_clock_test.h"
 #include "ptp_wire.h"
@@ -20,6 +24,7 @@ constexpr uint32_t GM_IFH = 0x100, SLAVE_IFH = 0x200;
 constexpr uint8_t GM_MAC[6] = {2, 0, 0, 0, 0x0b, 1};
 constexpr uint8_t SLAVE_MAC[6] = {2, 0, 0, 0, 0x0c, 1};
 constexpr uint64_t GM_ID = 0x020000fffe000b01ull, SLAVE_ID = 0x020000fffe000c01ull;
+constexpr simpeer::ipv4_type GM_IP = {10, 0, 0, 1}, SLAVE_IP = {10, 0, 0, 2};
 
 class SimPeerTest : public ::testing::Test {
 protected:
@@ -62,6 +67,46 @@ protected:
                       evm, SLAVE_IFH, SLAVE_MAC, s, [this](const std::string &l) { lines.push_back(l); }, &slave),
                   0u);
     }
+    void start_unicast_gm(int64_t offset = 0)
+    {
+        simpeer::gm_config_type g;
+        g.clock_id = GM_ID;
+        g.clock_offset_ns = offset;
+        g.transport = simpeer::transport_type::UDP_IPV4;
+        g.ipv4 = GM_IP;
+        ASSERT_EQ(simpeer::gm_start(
+                      evm, GM_IFH, GM_MAC, g, [this](const std::string &l) { gm_lines.push_back(l); }, &gm),
+                  0u);
+    }
+    void start_unicast_slave(int64_t offset = 0, uint32_t duration = 300)
+    {
+        simpeer::slave_config_type s;
+        s.clock_id = SLAVE_ID;
+        s.clock_offset_ns = offset;
+        s.transport = simpeer::transport_type::UDP_IPV4;
+        s.ipv4 = SLAVE_IP;
+        s.master_ipv4 = GM_IP;
+        s.grant_duration_s = duration;
+        ASSERT_EQ(simpeer::slave_start(
+                      evm, SLAVE_IFH, SLAVE_MAC, s, [this](const std::string &l) { lines.push_back(l); }, &slave),
+                  0u);
+    }
+    // The Signaling messages sent out of an interface so far: their PTP bytes.
+    static std::vector<std::vector<uint8_t>> signaling_sent(uint32_t ifhandle)
+    {
+        std::vector<std::vector<uint8_t>> out;
+        for (const pktio_test_sent_type &p : pktio_test_sent()) {
+            if (p.ifhandle == ifhandle && p.kind == SPIO_CONN_KIND_IPV4 && p.bytes.size() > 28 &&
+                (p.bytes[28] & 0x0F) == 0xC) {
+                out.emplace_back(p.bytes.begin() + 28, p.bytes.end());
+            }
+        }
+        return out;
+    }
+    bool said(const std::vector<std::string> &of, const std::string &line)
+    {
+        return std::find(of.begin(), of.end(), line) != of.end();
+    }
     void pass_ms(uint64_t ms)
     {
         for (uint64_t t = 0; t < ms; t += 5) {
@@ -97,8 +142,16 @@ protected:
     simpeer::endpoint_type *slave = nullptr;
     spio_conn_type *raw = nullptr;
     ctx_api_type *api = nullptr;
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;    // the slave's
+    std::vector<std::string> gm_lines; // the grandmaster's
 };
+
+// The grants both ends hold after a negotiation with the slave's defaults (the intervals a
+// G.8275.2-style port defaults to), by peer and then kind.
+std::vector<simpeer::grant_type> default_grants(const simpeer::ipv4_type &peer, uint32_t duration = 300)
+{
+    return {{peer, 0xB, 1, duration}, {peer, 0x0, 0, duration}, {peer, 0x9, 0, duration}};
+}
 
 TEST_F(SimPeerTest, SlaveMeasuresExactlyTheDifferenceOfTheClocks)
 {
@@ -184,6 +237,294 @@ TEST_F(SimPeerTest, MalformedAndForeignFramesChangeNothing)
         EXPECT_FALSE(simpeer::slave_status(slave).has_master);
         EXPECT_EQ(simpeer::slave_status(slave).exchanges, 0u);
     }
+}
+
+TEST_F(SimPeerTest, UnicastSlaveIsGrantedItsStreamsAndMeasuresExactlyTheDifferenceOfTheClocks)
+{
+    ASSERT_EQ(pktio_test_link(GM_IFH, SLAVE_IFH), 0u);
+    start_unicast_gm(1500000);
+    start_unicast_slave(-250000);
+    pass_ms(10000);
+    EXPECT_EQ(simpeer::endpoint_grants(slave), default_grants(GM_IP));
+    EXPECT_EQ(simpeer::endpoint_grants(gm), default_grants(SLAVE_IP));
+    const simpeer::slave_status_type s = simpeer::slave_status(slave);
+    EXPECT_EQ(s.master_id, GM_ID);
+    // One Sync a second once Sync and Delay-Resp are granted, just after the first Announce.
+    EXPECT_GE(s.exchanges, 8u);
+    for (int64_t o : s.offsets_ns) {
+        ASSERT_EQ(o, -250000 - 1500000);
+    }
+    EXPECT_EQ(s.last_delay_ns, 0);
+    EXPECT_EQ(simpeer::endpoint_counts(slave).dropped, 0u);
+    EXPECT_EQ(simpeer::endpoint_counts(gm).dropped, 0u);
+    EXPECT_TRUE(said(lines, "slave: granted Announce every 2^1 s for 300 s by 10.0.0.1"));
+    EXPECT_TRUE(said(gm_lines, "grandmaster: granted Delay-Resp every 2^0 s for 300 s to 10.0.0.2"));
+    // What the grandmaster streams it streams to the slave's address, at the granted intervals.
+    size_t announces = 0, syncs = 0;
+    for (const pktio_test_sent_type &p : pktio_test_sent()) {
+        if (p.ifhandle != GM_IFH || p.bytes.size() < 28 + 34)
+            continue;
+        ASSERT_EQ(std::vector<uint8_t>(p.bytes.begin() + 16, p.bytes.begin() + 20),
+                  std::vector<uint8_t>(SLAVE_IP.begin(), SLAVE_IP.end()));
+        announces += (p.bytes[28] & 0x0F) == 0xB;
+        syncs += (p.bytes[28] & 0x0F) == 0x0;
+    }
+    EXPECT_NEAR(static_cast<double>(announces), 5, 1); // every 2 s for 10 s
+    EXPECT_NEAR(static_cast<double>(syncs), 10, 1);
+}
+
+// The slave's first Request, byte for byte as IEEE 1588 has it: the IPv4 and UDP headers (to the
+// general port, checksums right), the Signaling header (unicast flag, control 5, no interval, all
+// ports targeted) and a Request TLV for Announce every 2^1 s for 300 s.
+TEST_F(SimPeerTest, UnicastRequestOnTheWire)
+{
+    start_unicast_slave();
+    evm_run_until_idle(evm);
+    const std::vector<pktio_test_sent_type> sent = pktio_test_sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].app_start, 28);
+    const std::vector<uint8_t> expected = {
+        // IPv4: version 4, 5 words, DSCP 46; 82 bytes; don't fragment; TTL 64, UDP; checksum
+        0x45, 0xb8, 0x00, 0x52, 0x00, 0x00, 0x40, 0x00, 0x40, 0x11, 0x25, 0xe1, 10, 0, 0, 2, 10, 0, 0, 1,
+        // UDP: 320 to 320, 62 bytes, checksum
+        0x01, 0x40, 0x01, 0x40, 0x00, 0x3e, 0x14, 0xff,
+        // Signaling, version 2, 54 bytes, domain 0; unicast flag; no correction
+        0x0c, 0x02, 0x00, 0x36, 0x00, 0x00, 0x04, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        // the slave's port 1, sequence 0, control 5 (other), interval 0x7F
+        0x02, 0x00, 0x00, 0xff, 0xfe, 0x00, 0x0c, 0x01, 0x00, 0x01, 0x00, 0x00, 0x05, 0x7f,
+        // target: every port of every clock
+        0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
+        // REQUEST_UNICAST_TRANSMISSION, 6 bytes: Announce, 2^1 s, 300 s
+        0x00, 0x04, 0x00, 0x06, 0xb0, 0x01, 0x00, 0x00, 0x01, 0x2c};
+    EXPECT_EQ(sent[0].bytes, expected);
+    EXPECT_EQ(ipv4_checksum(sent[0].bytes.data(), IPV4_HDR_LEN), 0);
+}
+
+// Each end ends its grants when it stops, with a Cancel the other acknowledges; the other then
+// sends nothing more (the grandmaster) or asks again (the slave).
+TEST_F(SimPeerTest, UnicastGrantsEndWithACancel)
+{
+    ASSERT_EQ(pktio_test_link(GM_IFH, SLAVE_IFH), 0u);
+    start_unicast_gm();
+    start_unicast_slave();
+    pass_ms(3000);
+    ASSERT_EQ(simpeer::endpoint_grants(gm).size(), 3u);
+    pktio_test_sent_clear();
+    simpeer::endpoint_stop(slave);
+    slave = nullptr;
+    evm_run_until_idle(evm);
+    EXPECT_TRUE(simpeer::endpoint_grants(gm).empty());
+    EXPECT_TRUE(said(gm_lines, "grandmaster: Announce to 10.0.0.2 cancelled by the slave"));
+    // The slave's Cancel of its three grants, and the Acknowledge of each.
+    const auto from_slave = signaling_sent(SLAVE_IFH), from_gm = signaling_sent(GM_IFH);
+    ASSERT_EQ(from_slave.size(), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(from_slave[0].begin() + 44, from_slave[0].end()),
+              (std::vector<uint8_t>{0, 6, 0, 2, 0xb0, 0, 0, 6, 0, 2, 0x00, 0, 0, 6, 0, 2, 0x90, 0}));
+    ASSERT_EQ(from_gm.size(), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(from_gm[0].begin() + 44, from_gm[0].end()),
+              (std::vector<uint8_t>{0, 7, 0, 2, 0xb0, 0, 0, 7, 0, 2, 0x00, 0, 0, 7, 0, 2, 0x90, 0}));
+    pktio_test_sent_clear();
+    pass_ms(3000);
+    EXPECT_TRUE(pktio_test_sent().empty());
+
+    start_unicast_slave();
+    pass_ms(3000);
+    ASSERT_EQ(simpeer::endpoint_grants(slave).size(), 3u);
+    simpeer::endpoint_stop(gm);
+    gm = nullptr;
+    evm_run_until_idle(evm);
+    EXPECT_TRUE(simpeer::endpoint_grants(slave).empty());
+    EXPECT_TRUE(said(lines, "slave: Sync by 10.0.0.1 cancelled by the master"));
+    pktio_test_sent_clear();
+    pass_ms(1000);
+    ASSERT_EQ(signaling_sent(SLAVE_IFH).size(), 1u); // Announce asked for again
+}
+
+// The slave renews each grant before it lapses (three quarters into a short one), so it never
+// lapses; a grandmaster whose slave goes silent lets the grants lapse and stops streaming.
+TEST_F(SimPeerTest, UnicastGrantsAreRenewedAndLapseWithoutRenewal)
+{
+    ASSERT_EQ(pktio_test_link(GM_IFH, SLAVE_IFH), 0u);
+    start_unicast_gm();
+    start_unicast_slave(0, 20);
+    pass_ms(2000);
+    ASSERT_EQ(simpeer::endpoint_grants(gm), default_grants(SLAVE_IP, 20));
+    for (int i = 0; i < 12; ++i) { // 60 s: three renewals
+        pass_ms(5000);
+        ASSERT_EQ(simpeer::endpoint_grants(gm), default_grants(SLAVE_IP, 20)) << i;
+        ASSERT_EQ(simpeer::endpoint_grants(slave), default_grants(GM_IP, 20)) << i;
+    }
+    const uint64_t exchanges = simpeer::slave_status(slave).exchanges;
+    EXPECT_GE(exchanges, 58u);
+    for (const std::string &l : lines)
+        EXPECT_EQ(l.find("expired"), std::string::npos) << l;
+
+    // Cut the link both ways: neither hears the other from now on.
+    ASSERT_EQ(pktio_test_intf_add("void0", 0x300, GM_MAC), 0u);
+    ASSERT_EQ(pktio_test_intf_add("void1", 0x301, SLAVE_MAC), 0u);
+    ASSERT_EQ(pktio_test_link(GM_IFH, 0x300), 0u);
+    ASSERT_EQ(pktio_test_link(SLAVE_IFH, 0x301), 0u);
+    pass_ms(21000);
+    EXPECT_TRUE(simpeer::endpoint_grants(gm).empty());
+    EXPECT_TRUE(said(gm_lines, "grandmaster: grant of Announce to 10.0.0.2 expired"));
+    EXPECT_TRUE(simpeer::endpoint_grants(slave).empty());
+    EXPECT_TRUE(said(lines, "slave: grant of Announce by 10.0.0.1 expired"));
+    pktio_test_sent_clear();
+    pass_ms(3000);
+    for (const pktio_test_sent_type &p : pktio_test_sent())
+        EXPECT_NE(p.ifhandle, GM_IFH);
+}
+
+// A PTP message of the slave's master as the network would carry it: IPv4 and UDP headers with
+// their checksums, from the grandmaster's address to the slave's.
+std::vector<uint8_t> udp_ipv4(const std::vector<uint8_t> &msg, uint16_t port = 320)
+{
+    std::vector<uint8_t> f(28 + msg.size(), 0);
+    f[0] = 0x45;
+    ptp_wire_put16(&f[2], static_cast<uint16_t>(f.size()));
+    f[8] = 64;
+    f[9] = 17;
+    std::memcpy(&f[12], GM_IP.data(), 4);
+    std::memcpy(&f[16], SLAVE_IP.data(), 4);
+    ptp_wire_put16(&f[10], ipv4_checksum(f.data(), 20));
+    ptp_wire_put16(&f[20], port);
+    ptp_wire_put16(&f[22], port);
+    ptp_wire_put16(&f[24], static_cast<uint16_t>(8 + msg.size()));
+    std::memcpy(&f[28], msg.data(), msg.size());
+    ptp_wire_put16(&f[26], ipv4_ulp_checksum(17, &f[12], &f[16], &f[20], 8 + msg.size()));
+    return f;
+}
+
+// A Signaling message of the grandmaster to the slave's port with the given TLV bytes.
+std::vector<uint8_t> signaling(const std::vector<uint8_t> &tlvs, size_t claimed = 0)
+{
+    std::vector<uint8_t> m(44 + tlvs.size(), 0);
+    std::copy(tlvs.begin(), tlvs.end(), m.begin() + 44);
+    m[0] = 0x0c;
+    m[1] = 2;
+    ptp_wire_put16(&m[2], static_cast<uint16_t>(claimed != 0 ? claimed : 44 + tlvs.size()));
+    ptp_wire_put16(&m[6], 0x0400);
+    ptp_wire_put64(&m[20], GM_ID);
+    ptp_wire_put16(&m[28], 1);
+    m[32] = 5;
+    m[33] = 0x7f;
+    ptp_wire_put64(&m[34], SLAVE_ID);
+    ptp_wire_put16(&m[42], 1);
+    return m;
+}
+
+bool inject(uint32_t ifhandle, const std::vector<uint8_t> &bytes)
+{
+    pktio_test_rx_type p{};
+    p.kind = SPIO_CONN_KIND_IPV4;
+    p.ifhandle = ifhandle;
+    p.bytes = bytes;
+    return pktio_test_inject(p);
+}
+
+const std::vector<uint8_t> ANNOUNCE_GRANT = {0, 5, 0, 8, 0xb0, 1, 0, 0, 1, 0x2c, 0, 1};
+
+// What reaches the slave from its master's address is taken only when every length in it holds:
+// a frame that lies about a length, is not for it, or is not a well-formed Signaling message is
+// dropped without being read past its end (the sanitizers watch) and grants nothing; a denial is
+// reported once and asked again a query later.
+TEST_F(SimPeerTest, UnicastSlaveTakesOnlyWellFormedSignaling)
+{
+    start_unicast_slave();
+    evm_run_until_idle(evm);
+    auto mutated = [](std::vector<uint8_t> f, size_t at, uint8_t value) {
+        f[at] = value;
+        return f;
+    };
+    const std::vector<uint8_t> good = udp_ipv4(signaling(ANNOUNCE_GRANT));
+    std::vector<uint8_t> bad_udp_sum = good;
+    bad_udp_sum[27] ^= 1;
+    std::vector<uint8_t> udp_len_beyond = good;
+    ptp_wire_put16(&udp_len_beyond[24], static_cast<uint16_t>(good.size()));
+    ptp_wire_put16(&udp_len_beyond[26], 0); // no checksum: the length alone is wrong
+    std::vector<uint8_t> other_sender = good;
+    other_sender[15] = 9;
+    ptp_wire_put16(&other_sender[10], 0);
+    ptp_wire_put16(&other_sender[10], ipv4_checksum(other_sender.data(), 20));
+    ptp_wire_put16(&other_sender[26], 0);
+    struct case_type {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        uint64_t dropped;
+    };
+    const case_type cases[] = {
+        {"runt", std::vector<uint8_t>(20, 0x45), 1},
+        {"IPv6 version", mutated(good, 0, 0x65), 1},
+        {"header of 4 words", mutated(good, 0, 0x44), 1},
+        {"total length beyond the bytes", mutated(good, 3, static_cast<uint8_t>(good.size() + 1)), 1},
+        {"not UDP", mutated(good, 9, 6), 1},
+        {"for another address", mutated(good, 19, 7), 1},
+        {"bad header checksum", mutated(good, 11, good[11] ^ 1), 1},
+        {"another port", udp_ipv4(signaling(ANNOUNCE_GRANT), 5000), 1},
+        {"UDP length beyond the packet", udp_len_beyond, 1},
+        {"bad UDP checksum", bad_udp_sum, 1},
+        {"from another sender", other_sender, 1},
+        {"Signaling shorter than its header", udp_ipv4(signaling({}, 40)), 1},
+        {"TLV beyond the message", udp_ipv4(signaling({0, 5, 0, 20, 0xb0, 1, 0, 0, 1, 0x2c, 0, 1})), 1},
+        {"TLV header cut short", udp_ipv4(signaling({0, 5})), 1},
+        {"Grant of a wrong length", udp_ipv4(signaling({0, 5, 0, 6, 0xb0, 1, 0, 0, 1, 0x2c})), 1},
+        {"message length beyond the datagram", udp_ipv4(signaling(ANNOUNCE_GRANT, 60)), 1},
+        {"Grant for Management", udp_ipv4(signaling({0, 5, 0, 8, 0xd0, 1, 0, 0, 1, 0x2c, 0, 1})), 0},
+        {"for another port", udp_ipv4(mutated(signaling(ANNOUNCE_GRANT), 43, 2)), 0},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint64_t before = simpeer::endpoint_counts(slave).dropped;
+        ASSERT_TRUE(inject(SLAVE_IFH, c.bytes));
+        evm_run_until_idle(evm);
+        EXPECT_EQ(simpeer::endpoint_counts(slave).dropped, before + c.dropped);
+        EXPECT_TRUE(simpeer::endpoint_grants(slave).empty());
+    }
+    // The well-formed one grants Announce; a denial of Sync is said once however often it comes.
+    ASSERT_TRUE(inject(SLAVE_IFH, good));
+    evm_run_until_idle(evm);
+    EXPECT_EQ(simpeer::endpoint_grants(slave), (std::vector<simpeer::grant_type>{{GM_IP, 0xB, 1, 300}}));
+    const std::vector<uint8_t> sync_denied = udp_ipv4(signaling({0, 5, 0, 8, 0x00, 0, 0, 0, 0, 0, 0, 0}));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(inject(SLAVE_IFH, sync_denied));
+        evm_run_until_idle(evm);
+    }
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "slave: Sync denied by 10.0.0.1, asking again every 1 s"), 1);
+    pktio_test_sent_clear();
+    pass_ms(1000);
+    const auto asked = signaling_sent(SLAVE_IFH);
+    ASSERT_EQ(asked.size(), 1u); // Sync and Delay-Resp again; Announce is held
+    EXPECT_EQ(std::vector<uint8_t>(asked[0].begin() + 44, asked[0].end()),
+              (std::vector<uint8_t>{0, 4, 0, 6, 0x00, 0, 0, 0, 1, 0x2c, 0, 4, 0, 6, 0x90, 0, 0, 0, 1, 0x2c}));
+}
+
+// The grandmaster grants only the three streams it has, and no longer than its longest duration.
+TEST_F(SimPeerTest, UnicastGrandmasterDeniesWhatItCannotGrant)
+{
+    start_unicast_gm();
+    evm_run_until_idle(evm);
+    // Requests from the slave's address to the grandmaster's: Pdelay-Resp, and Announce for 4000 s.
+    std::vector<uint8_t> m = signaling({0, 4, 0, 6, 0x30, 0, 0, 0, 0, 60, 0, 4, 0, 6, 0xb0, 1, 0, 0, 0x0f, 0xa0});
+    ptp_wire_put64(&m[20], SLAVE_ID);
+    ptp_wire_put64(&m[34], ~0ull);
+    ptp_wire_put16(&m[42], 0xffff);
+    std::vector<uint8_t> f = udp_ipv4(m);
+    std::memcpy(&f[12], SLAVE_IP.data(), 4);
+    std::memcpy(&f[16], GM_IP.data(), 4);
+    ptp_wire_put16(&f[10], 0);
+    ptp_wire_put16(&f[10], ipv4_checksum(f.data(), 20));
+    ptp_wire_put16(&f[26], 0);
+    ASSERT_TRUE(inject(GM_IFH, f));
+    evm_run_until_idle(evm);
+    EXPECT_EQ(simpeer::endpoint_grants(gm), (std::vector<simpeer::grant_type>{{SLAVE_IP, 0xB, 1, 300}}));
+    const auto answers = signaling_sent(GM_IFH);
+    ASSERT_EQ(answers.size(), 1u);
+    // Addressed to the slave's port; a denial (duration 0), then the grant, renewal invited.
+    EXPECT_EQ(std::vector<uint8_t>(answers[0].begin() + 34, answers[0].end()),
+              (std::vector<uint8_t>{0x02, 0x00, 0x00, 0xff, 0xfe, 0x00, 0x0c, 0x01, 0x00, 0x01,       //
+                                    0,    5,    0,    8,    0x30, 0,    0,    0,    0,    0,    0, 0, //
+                                    0,    5,    0,    8,    0xb0, 1,    0,    0,    1,    0x2c, 0, 1}));
+    EXPECT_TRUE(said(gm_lines, "grandmaster: denied Pdelay-Resp to 10.0.0.2"));
 }
 
 TEST(SimPeerPercentile, NearestRankOfAbsoluteValues)

@@ -1,14 +1,19 @@
 // The simulated grandmaster and slave as programs: a simulated peer of a chassis interface (its
 // frames relayed by the platform daemon), running until SIGINT or SIGTERM. The slave ends with a
-// summary of its offsets from its master.
+// summary of its offsets from its master. With --ipv4 they speak UDP/IPv4 unicast with
+// negotiation from that address (the slave asks --master for its grants), else Ethernet multicast.
 //   sim_grandmaster --peer NAME [--clock-id ID] [--domain N] [--priority1 N] [--clock-class N]
-//                   [--offset-ns NS] [--mac MAC]
+//                   [--offset-ns NS] [--mac MAC] [--ipv4 ADDR]
 //   sim_slave       --peer NAME [--clock-id ID] [--domain N] [--offset-ns NS] [--mac MAC]
+//                   [--ipv4 ADDR --master ADDR]
 #include "sim_program.h"
+
+#include <arpa/inet.h>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <CLI/CLI.hpp>
 
@@ -62,6 +67,11 @@ bool parse_mac(const std::string &text, uint8_t mac[6])
     return true;
 }
 
+bool parse_ipv4(const std::string &text, ipv4_type *out)
+{
+    return inet_pton(AF_INET, text.c_str(), out->data()) == 1;
+}
+
 // The EUI-64 clock identity of a MAC.
 uint64_t eui64(const uint8_t mac[6])
 {
@@ -82,7 +92,7 @@ int program_main(int argc, char **argv, bool grandmaster)
     const char *who = grandmaster ? "sim_grandmaster" : "sim_slave";
     CLI::App app{grandmaster ? "Simulated PTP grandmaster of a chassis interface"
                              : "Simulated free-running PTP slave of a chassis interface"};
-    std::string peer, mac_text = grandmaster ? "02:00:00:00:0b:01" : "02:00:00:00:0c:01";
+    std::string peer, mac_text = grandmaster ? "02:00:00:00:0b:01" : "02:00:00:00:0c:01", ipv4_text, master_text;
     uint64_t clock_id = 0;
     unsigned domain = 0, priority1 = 128, clock_class = 6;
     int64_t offset_ns = 0;
@@ -91,9 +101,14 @@ int program_main(int argc, char **argv, bool grandmaster)
     app.add_option("--domain", domain, "PTP domain")->check(CLI::Range(0, 255));
     app.add_option("--offset-ns", offset_ns, "this clock's offset from the host's wall clock, in ns");
     app.add_option("--mac", mac_text, "the MAC this end sends from");
+    CLI::Option *ipv4_option =
+        app.add_option("--ipv4", ipv4_text, "speak UDP/IPv4 unicast with negotiation, from this address");
     if (grandmaster) {
         app.add_option("--priority1", priority1, "priority1")->check(CLI::Range(0, 255));
         app.add_option("--clock-class", clock_class, "clock class")->check(CLI::Range(0, 255));
+    } else {
+        app.add_option("--master", master_text, "the master asked for grants (with --ipv4)")->needs(ipv4_option);
+        ipv4_option->needs("--master");
     }
     try {
         app.parse(argc, argv);
@@ -105,6 +120,14 @@ int program_main(int argc, char **argv, bool grandmaster)
         std::fprintf(stderr, "%s: not a MAC address: %s\n", who, mac_text.c_str());
         return 2;
     }
+    ipv4_type ipv4{}, master{};
+    for (const auto &[text, address] : {std::pair{&ipv4_text, &ipv4}, std::pair{&master_text, &master}}) {
+        if (!text->empty() && !parse_ipv4(*text, address)) {
+            std::fprintf(stderr, "%s: not an IPv4 address: %s\n", who, text->c_str());
+            return 2;
+        }
+    }
+    const transport_type transport = ipv4_text.empty() ? transport_type::ETHERNET : transport_type::UDP_IPV4;
     if (clock_id == 0) {
         clock_id = eui64(mac);
     }
@@ -133,12 +156,17 @@ int program_main(int argc, char **argv, bool grandmaster)
         c.priority1 = static_cast<uint8_t>(priority1);
         c.clock_class = static_cast<uint8_t>(clock_class);
         c.clock_offset_ns = offset_ns;
+        c.transport = transport;
+        c.ipv4 = ipv4;
         rc = gm_start(loop.evm, ifhandle, mac, c, say, &endpoint);
     } else {
         slave_config_type c;
         c.clock_id = clock_id;
         c.domain = static_cast<uint8_t>(domain);
         c.clock_offset_ns = offset_ns;
+        c.transport = transport;
+        c.ipv4 = ipv4;
+        c.master_ipv4 = master;
         rc = slave_start(loop.evm, ifhandle, mac, c, say, &endpoint);
     }
     if (rc != 0) {
