@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "chassis.h"
 #include "daemon_test_child.h"
@@ -62,10 +63,11 @@ protected:
         simpeer::endpoint_stop(local);
         stop(program);
     }
-    void start_program(const char *path, const std::string &offset)
+    void start_program(const char *path, const std::string &offset, std::vector<std::string> more = {})
     {
-        program = spawn({path, "--peer", "grandmaster", "--offset-ns", offset},
-                        {{"PTP_PLATFORM_SOCKET", socket}, {"PTP_CHASSIS", chassis}, {"PTP_NODE", ""}});
+        std::vector<std::string> argv = {path, "--peer", "grandmaster", "--offset-ns", offset};
+        argv.insert(argv.end(), more.begin(), more.end());
+        program = spawn(argv, {{"PTP_PLATFORM_SOCKET", socket}, {"PTP_CHASSIS", chassis}, {"PTP_NODE", ""}});
     }
     // SIGINT, then the program's last lines until it exits; its exit status through *status.
     std::vector<std::string> interrupt(int *status)
@@ -105,6 +107,32 @@ TEST_F(SimProgramTest, GrandmasterProgramServesASlaveAcrossTheDaemon)
     ASSERT_FALSE(last.empty());
     EXPECT_EQ(last.back().rfind("grandmaster: stopped; ", 0), 0u) << last.back();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Over UDP/IPv4 the daemon carries the IP packets as it does the frames: the grants are
+// negotiated across it and the streams follow.
+TEST_F(SimProgramTest, GrandmasterProgramGrantsAUnicastSlaveAcrossTheDaemon)
+{
+    start_program(SIM_GRANDMASTER_PATH, "-3000000", {"--ipv4", "10.1.9.2"});
+    EXPECT_EQ(read_line(program), "grandmaster: clock 0x020000fffe000b01, domain 0, priority1 128, class 6, UDP/IPv4 "
+                                  "unicast from 10.1.9.2, granting Announce, two-step Sync and Delay-Resp for up to "
+                                  "300 s");
+    simpeer::slave_config_type c;
+    c.clock_id = LOCAL_ID;
+    c.transport = simpeer::transport_type::UDP_IPV4;
+    c.ipv4 = {10, 1, 9, 1};
+    c.master_ipv4 = {10, 1, 9, 2};
+    ASSERT_EQ(simpeer::slave_start(evm, GI1, MAC, c, nullptr, &local), 0u);
+    ASSERT_TRUE(run_until(evm, [&] { return simpeer::slave_status(local).exchanges >= 3; }));
+    EXPECT_EQ(simpeer::endpoint_grants(local).size(), 3u);
+    EXPECT_LT(std::llabs(median(simpeer::slave_status(local).offsets_ns) - 3000000), OFFSET_BOUND_NS);
+    for (const char *line : {"grandmaster: granted Announce every 2^1 s for 300 s to 10.1.9.1",
+                             "grandmaster: granted Sync every 2^0 s for 300 s to 10.1.9.1",
+                             "grandmaster: granted Delay-Resp every 2^0 s for 300 s to 10.1.9.1"})
+        EXPECT_EQ(read_line(program), line);
+    simpeer::endpoint_stop(local); // its Cancel ends the grants there
+    local = nullptr;
+    EXPECT_EQ(read_line(program), "grandmaster: Announce to 10.1.9.1 cancelled by the slave");
 }
 
 TEST_F(SimProgramTest, SlaveProgramReportsItsOffsetsAndASummary)
