@@ -11,6 +11,8 @@ constexpr double NS_PER_S = 1e9;
 // Bounds of a measured Sync interval, seconds.
 constexpr double MIN_INTERVAL_S = 1.0 / 256;
 constexpr double MAX_INTERVAL_S = 16.0;
+// The Sync interval up to which the gains per second hold (see steer).
+constexpr double MAX_GAIN_INTERVAL_S = 0.5;
 // Weight of a new delay measurement in the smoothed mean path delay.
 constexpr double DELAY_WEIGHT = 1.0 / 8;
 // After a step, samples heard within this time may have been measured before it (the agents
@@ -106,10 +108,15 @@ void steer(ptp_servo_type *servo, int64_t offset, double interval_s, uint64_t no
     // Gains per second, not per sample: the agents forward exchanges in batches, so the servo often
     // hears of several at once, after it last steered; a per-sample gain would correct the same
     // offset once for each of them and swing.
+    // Slower than a Sync every half second (G.8275.2 sends one a second) the gains are those of
+    // that interval per sample: the exchange heard a batch late was measured before the last
+    // correction took effect, and a whole offset corrected once more per sample rang and then ran away.
     const double bound = servo->config.max_correction_ppb;
     const auto off = static_cast<double>(offset);
-    servo->drift_ppb = std::clamp(servo->drift_ppb + servo->config.ki * off * interval_s, -bound, bound);
-    set_correction(servo, -(servo->config.kp * off + servo->drift_ppb), result);
+    const double scale = std::min(1.0, MAX_GAIN_INTERVAL_S / interval_s);
+    servo->drift_ppb =
+        std::clamp(servo->drift_ppb + servo->config.ki * scale * scale * off * interval_s, -bound, bound);
+    set_correction(servo, -(servo->config.kp * scale * off + servo->drift_ppb), result);
 
     if (std::llabs(servo->filtered_offset_ns) < servo->config.lock_threshold_ns) {
         servo->locked_samples++;
