@@ -133,26 +133,7 @@ protected:
 
     std::string run(std::vector<std::string> args, int *status, std::string *err)
     {
-        args.insert(args.begin(), "dgs_trace_show");
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        char *text = nullptr;
-        size_t len = 0;
-        FILE *out = open_memstream(&text, &len);
-        jotlog_show_set_output(out);
-        testing::internal::CaptureStderr();
-        *status = dgs_trace_show_main(static_cast<int>(args.size()), argv.data());
-        *err = testing::internal::GetCapturedStderr();
-        jotlog_show_set_output(nullptr);
-        fclose(out);
-        std::string got(text, len);
-        free(text);
-        const std::string pid = " " + std::to_string(getpid()) + ":";
-        for (size_t at; (at = got.find(pid)) != std::string::npos;)
-            got.replace(at, pid.size(), " PID:");
-        return got;
+        return jotlog_test_run_tool(dgs_trace_show_main, "dgs_trace_show", std::move(args), status, err);
     }
 };
 

@@ -24,3 +24,9 @@ std::string jotlog_test_run_dir_create(const char *prefix);
 // Back to the default run directory, and `dir` (made by jotlog_test_run_dir_create) removed with
 // all it holds; "" does nothing but the first.
 void jotlog_test_run_dir_remove(const std::string &dir);
+
+// Runs a display tool's entry point with args after argv[0] = tool: what it printed through
+// jotlog_show, each " <this process's id>:" shown as " PID:", its exit status in *status and what
+// it wrote on standard error in *err.
+std::string jotlog_test_run_tool(int (*tool_main)(int, char **), const char *tool, std::vector<std::string> args,
+                                 int *status, std::string *err);

@@ -687,3 +687,48 @@ void jotlog_test_run_dir_remove(const std::string &dir)
         std::filesystem::remove_all(dir, ec);
     }
 }
+
+std::string jotlog_test_run_tool(int (*tool_main)(int, char **), const char *tool, std::vector<std::string> args,
+                                 int *status, std::string *err)
+{
+    args.insert(args.begin(), tool);
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char *text = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&text, &len);
+    FILE *errors = tmpfile();
+    if (out == nullptr || errors == nullptr) {
+        if (out != nullptr)
+            fclose(out);
+        if (errors != nullptr)
+            fclose(errors);
+        *status = -1;
+        *err = "cannot capture the tool's output";
+        return "";
+    }
+    jotlog_show_set_output(out);
+    fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(fileno(errors), STDERR_FILENO);
+    *status = tool_main(static_cast<int>(args.size()), argv.data());
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    jotlog_show_set_output(nullptr);
+    fclose(out);
+    std::string got(text, len);
+    free(text);
+    err->clear();
+    rewind(errors);
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, errors)) > 0;)
+        err->append(buf, n);
+    fclose(errors);
+    const std::string pid = " " + std::to_string(getpid()) + ":";
+    for (size_t at; (at = got.find(pid)) != std::string::npos;)
+        got.replace(at, pid.size(), " PID:");
+    return got;
+}
