@@ -37,6 +37,9 @@ inline constexpr zerrno NODRA_ERR_EDM_NOT_FOUND = zerr_make(NODRA_EDM_ZERR_FACIL
 inline constexpr zerrno NODRA_ERR_UNREACHABLE = zerr_make(NODRA_ZERR_FACILITY, 5);
 // The store could not be read or written; nothing of the request was kept.
 inline constexpr zerrno NODRA_ERR_STORE = zerr_make(NODRA_ZERR_FACILITY, 6, 5 /*EIO*/);
+// The daemon did not answer within the platform's time-out (sockmsg_timeout_ms). A commit
+// may still be carried out: nodra_commit_status and the stored configuration tell.
+inline constexpr zerrno NODRA_ERR_TIMEOUT = zerr_make(NODRA_ZERR_FACILITY, 7, 110 /*ETIMEDOUT*/);
 // An apply callback's answer: this item's apply completes later, through nodra_resume_apply.
 inline constexpr zerrno NODRA_ERR_APPLY_PENDING = zerr_make(NODRA_EDM_ZERR_FACILITY, 9);
 // An operational request that carries an option the provider does not take.

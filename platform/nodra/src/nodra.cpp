@@ -141,15 +141,13 @@ client_type &client()
 void register_zerr_tables()
 {
     static const zerr_info_type rows[] = {
-        {1, "Invalid argument to the database"},
-        {2, "Database out of memory"},
-        {3, "No such item in the database"},
-        {4, "Database client library is not available"},
-        {5, "The database cannot be reached"},
-        {6, "The database store failed"},
-        {33, "Database client library is not available"},
+        {1, "Invalid argument to the database"},    {2, "Database out of memory"},
+        {3, "No such item in the database"},        {4, "Database client library is not available"},
+        {5, "The database cannot be reached"},      {6, "The database store failed"},
+        {7, "The database did not answer in time"}, {33, "Database client library is not available"},
     };
-    static const zerr_data_type table{2, "nodra", NODRA_ZERR_FACILITY, 7, rows, 0, 0};
+    static const zerr_data_type table{2, "nodra", NODRA_ZERR_FACILITY, static_cast<uint32_t>(std::size(rows)), rows,
+                                      0, 0};
     static const zerr_info_type edm_rows[] = {
         {2, "Unsupported operational request option"},
         {3, "No such operational item"},
@@ -264,6 +262,8 @@ zerrno call(event_mgr_type *evm, uint16_t type, const nodra_wire_writer &w, std:
     std::vector<uint8_t> scratch;
     zerrno err = sockmsg_client_call(c, NODRA_SERVICE_ID, type, w.out.data(), static_cast<uint32_t>(w.out.size()),
                                      &status, reply != nullptr ? reply : &scratch);
+    if (err == SOCKMSG_ERR_TIMEOUT)
+        return NODRA_ERR_TIMEOUT;
     if (err != ZERR_OK)
         return NODRA_ERR_UNREACHABLE | (err & 0x1ff);
     return status;

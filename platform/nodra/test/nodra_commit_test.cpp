@@ -11,9 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "evm_test.h"
 #include "evm_test_thread.h"
 #include "nodra.h"
 #include "nodra_test.h"
+#include "sockmsg.h"
 
 namespace {
 
@@ -313,6 +315,53 @@ TEST_F(CommitTest, AVerifierWhoseManagerIsGoneHoldsNoCommitUp)
     next.run([&] { EXPECT_EQ(nodra_verification_unregister(next_reg), ZERR_OK); });
     EXPECT_EQ(nodra_verification_unregister(gone_reg), NODRA_ERR_NOT_FOUND);
     _nodra_unbind(conn);
+}
+
+// A verifier that never answers (no thread serves its manager): the committer gets the database's
+// time-out instead of waiting for ever, and the commit goes on when the verifier answers at last.
+TEST_F(CommitTest, ACommitWhoseVerifierDoesNotAnswerTimesOut)
+{
+    event_mgr_type *unserved = event_create_manager(nullptr, nullptr, 0);
+    const char *all[] = {".*/ptp/pi/"};
+    nodra_vrfn_fns_td fns;
+    nodra_vrfn_fns_init(&fns);
+    nodra_vrfn_fns_verify_init(&fns, on_verify);
+    nodra_vrfn_fns_apply_init(&fns, on_apply);
+    nodra_conn_td *conn = nullptr;
+    ASSERT_EQ(_nodra_bind(&conn, "/cfg/if/act/", 0), ZERR_OK);
+    uint32_t reg = 0;
+    ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, unserved, 0, 1, 0x14, &reg), ZERR_OK);
+    names_.emplace_back("r" + std::to_string(reg), "LATE");
+
+    nodra_commit_td *c = nullptr;
+    ASSERT_EQ(nodra_commit_create(&c), ZERR_OK);
+    const uint32_t v = 5;
+    ASSERT_EQ(nodra_commit_set(c, "/cfg/if/act/Gi0/0/0/5/ptp/pi/profile", NODRA_ITEM_DATATYPE_UINT32, &v, 4), ZERR_OK);
+    nodra_commit_result_td result{};
+    sockmsg_set_timeout_ms(100);
+    EXPECT_EQ(nodra_commit_apply(c, &result), NODRA_ERR_TIMEOUT);
+    sockmsg_set_timeout_ms(0);
+    nodra_commit_free(c);
+    EXPECT_STREQ(zerr_strerror(NODRA_ERR_TIMEOUT), "The database did not answer in time");
+
+    // Its verification, then its apply, as the manager is served at last.
+    const auto lines = [] {
+        std::lock_guard guard(rec.lock);
+        return rec.log.size();
+    };
+    for (int i = 0; i < 5000 && lines() < 4; ++i) {
+        evm_run_until_idle(unserved);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(seen(), (std::vector<std::string>{"verify SUB Gi0/0/0/5/ptp/pi/profile ev1 1/1 ->5",
+                                                "verify LATE Gi0/0/0/5/ptp/pi/profile ev1 1/1 ->5",
+                                                "apply SUB Gi0/0/0/5/ptp/pi/profile ev1 1/1 ->5",
+                                                "apply LATE Gi0/0/0/5/ptp/pi/profile ev1 1/1 ->5"}));
+    const std::vector<std::string> items = stored();
+    EXPECT_NE(std::find(items.begin(), items.end(), "/cfg/if/act/Gi0/0/0/5/ptp/pi/profile=5"), items.end());
+    EXPECT_EQ(nodra_verification_unregister(reg), ZERR_OK);
+    _nodra_unbind(conn);
+    event_manager_destroy(unserved);
 }
 
 // A verifier that registers while a commit is being verified (an agent starting as the operator

@@ -32,11 +32,20 @@ inline constexpr zerrno SOCKMSG_ERR_SOCKET = zerr_make(SOCKMSG_ZERR_FACILITY, 6)
 inline constexpr zerrno SOCKMSG_ERR_IN_USE = zerr_make(SOCKMSG_ZERR_FACILITY, 7, 98 /*EADDRINUSE*/);
 // A session of the server is gone (a parked reply to a client that went away).
 inline constexpr zerrno SOCKMSG_ERR_GONE = zerr_make(SOCKMSG_ZERR_FACILITY, 8, 3 /*ESRCH*/);
+// No reply within the time-out (the connection stays; a reply that comes later is dropped), or a
+// request the far end did not take in that time (the connection is closed: its stream was cut
+// inside a frame).
+inline constexpr zerrno SOCKMSG_ERR_TIMEOUT = zerr_make(SOCKMSG_ZERR_FACILITY, 9, 110 /*ETIMEDOUT*/);
 
 inline constexpr uint32_t SOCKMSG_HEADER_SIZE = 20;
 inline constexpr uint32_t SOCKMSG_MAX_PAYLOAD = 64u << 20;
 // A client that lets this much output pile up unread is disconnected.
 inline constexpr uint64_t SOCKMSG_MAX_PENDING_OUTPUT = 512ull << 20;
+
+// How long a client waits for a reply, or for the far end to take a request, unless told
+// otherwise: far beyond a commit verified by every agent of a loaded chassis (tens of
+// milliseconds), and short enough that a daemon that stopped answering is an error, not a hang.
+inline constexpr uint32_t SOCKMSG_TIMEOUT_MS_DEFAULT = 30000;
 
 enum sockmsg_kind : uint8_t {
     SOCKMSG_REQUEST = 1, // client to server, answered by one reply
@@ -48,6 +57,15 @@ enum sockmsg_kind : uint8_t {
 // The daemon's socket path: $PTP_PLATFORM_SOCKET when set and not empty, else
 // "/run/ptp/platform.sock". Every user of the daemon's socket takes the path from here.
 const char *plat_socket_path();
+
+// The clients' time-out: the one given to sockmsg_set_timeout_ms, else $PTP_PLATFORM_TIMEOUT_MS
+// when it is a number above 0, else SOCKMSG_TIMEOUT_MS_DEFAULT. It runs on the host's monotonic
+// clock, not the platform clock: the far end answers in real time even when the caller's
+// protocol runs on virtual time.
+uint32_t sockmsg_timeout_ms();
+// Sets the time-out of every client of the process (0: back to the environment's or the
+// default); calls already waiting keep theirs.
+void sockmsg_set_timeout_ms(uint32_t ms);
 
 // ---------------------------------------------------------------------------------------------
 // Server
@@ -128,10 +146,12 @@ zerrno sockmsg_client_connect(const char *path, event_mgr_type *evm, sockmsg_not
 // when the connection closes first).
 zerrno sockmsg_client_request(sockmsg_client_type *client, uint16_t service, uint16_t type, const void *data,
                               uint32_t length, sockmsg_reply_fn reply, void *context);
-// A request that waits for its reply: the reply's status and payload.
+// A request that waits for its reply: the reply's status and payload. SOCKMSG_ERR_TIMEOUT when
+// none comes within the time-out, SOCKMSG_ERR_CLOSED when the connection closes first.
 zerrno sockmsg_client_call(sockmsg_client_type *client, uint16_t service, uint16_t type, const void *data,
                            uint32_t length, uint32_t *status, std::vector<uint8_t> *reply);
-// A message the server does not answer.
+// A message the server does not answer. Like a request, it waits at most the time-out for the
+// far end to take it.
 zerrno sockmsg_client_send(sockmsg_client_type *client, uint16_t service, uint16_t type, const void *data,
                            uint32_t length);
 bool sockmsg_client_is_open(const sockmsg_client_type *client);

@@ -15,7 +15,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -80,25 +82,37 @@ bool address_make(const char *path, sockaddr_un *addr)
     return true;
 }
 
-// Writes everything, waiting when the socket is full (the client side only).
-bool write_all(int fd, const uint8_t *data, size_t size)
+using steady = std::chrono::steady_clock;
+
+std::atomic<uint32_t> timeout_override{0};
+
+// Writes everything, waiting until the deadline when the socket is full (the client side only).
+// A frame cut short cannot be finished by anyone else: the connection is shut down then.
+zerrno write_all(int fd, const uint8_t *data, size_t size, steady::time_point deadline)
 {
+    bool started = false;
     while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            if (errno == EAGAIN) {
-                pollfd p{fd, POLLOUT, 0};
-                poll(&p, 1, -1);
-                continue;
+            if (errno != EAGAIN)
+                return SOCKMSG_ERR_CLOSED;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady::now()).count();
+            if (left <= 0) {
+                if (started)
+                    shutdown(fd, SHUT_RDWR);
+                return SOCKMSG_ERR_TIMEOUT;
             }
-            return false;
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, static_cast<int>(left));
+            continue;
         }
+        started = true;
         data += n;
         size -= static_cast<size_t>(n);
     }
-    return true;
+    return ZERR_OK;
 }
 
 void wake(int fd)
@@ -188,6 +202,26 @@ const char *plat_socket_path()
 {
     const char *env = getenv("PTP_PLATFORM_SOCKET");
     return env != nullptr && env[0] != '\0' ? env : default_socket_path;
+}
+
+uint32_t sockmsg_timeout_ms()
+{
+    if (const uint32_t ms = timeout_override.load(); ms > 0)
+        return ms;
+    const char *env = getenv("PTP_PLATFORM_TIMEOUT_MS");
+    if (env != nullptr && env[0] != '\0') {
+        char *end = nullptr;
+        errno = 0;
+        const unsigned long ms = strtoul(env, &end, 10);
+        if (errno == 0 && *end == '\0' && ms > 0 && ms <= UINT32_MAX)
+            return static_cast<uint32_t>(ms);
+    }
+    return SOCKMSG_TIMEOUT_MS_DEFAULT;
+}
+
+void sockmsg_set_timeout_ms(uint32_t ms)
+{
+    timeout_override.store(ms);
 }
 
 void sockmsg_header_encode(const sockmsg_header_type &header, uint8_t out[SOCKMSG_HEADER_SIZE])
@@ -794,12 +828,17 @@ int client_event(const event_async_ctx_type *, int32_t, void *context)
 }
 
 zerrno client_write(sockmsg_client_type *c, uint8_t kind, uint16_t service, uint16_t type, const void *data,
-                    uint32_t length, uint32_t id)
+                    uint32_t length, uint32_t id, steady::time_point deadline)
 {
     sockmsg_header_type h{length, kind, service, type, id, 0};
     std::vector<uint8_t> frame = frame_make(h, data);
     std::lock_guard<std::mutex> guard(c->write_lock);
-    return write_all(c->fd, frame.data(), frame.size()) ? ZERR_OK : SOCKMSG_ERR_CLOSED;
+    return write_all(c->fd, frame.data(), frame.size(), deadline);
+}
+
+steady::time_point deadline_from_now()
+{
+    return steady::now() + std::chrono::milliseconds(sockmsg_timeout_ms());
 }
 
 bool payload_ok(const void *data, uint32_t length)
@@ -856,7 +895,7 @@ zerrno sockmsg_client_request(sockmsg_client_type *client, uint16_t service, uin
             id = client->next_id++;
         client->pending[id] = client_pending{reply, context, nullptr};
     }
-    const zerrno err = client_write(client, SOCKMSG_REQUEST, service, type, data, length, id);
+    const zerrno err = client_write(client, SOCKMSG_REQUEST, service, type, data, length, id, deadline_from_now());
     if (err != ZERR_OK) {
         std::lock_guard<std::mutex> guard(client->lock);
         client->pending.erase(id);
@@ -869,6 +908,7 @@ zerrno sockmsg_client_call(sockmsg_client_type *client, uint16_t service, uint16
 {
     if (client == nullptr || status == nullptr || !payload_ok(data, length))
         return SOCKMSG_ERR_INVALID;
+    const steady::time_point deadline = deadline_from_now();
     client_waiter waiter;
     uint32_t id;
     {
@@ -880,13 +920,17 @@ zerrno sockmsg_client_call(sockmsg_client_type *client, uint16_t service, uint16
             id = client->next_id++;
         client->pending[id] = client_pending{nullptr, nullptr, &waiter};
     }
-    zerrno err = client_write(client, SOCKMSG_REQUEST, service, type, data, length, id);
+    zerrno err = client_write(client, SOCKMSG_REQUEST, service, type, data, length, id, deadline);
     std::unique_lock<std::mutex> lock(client->lock);
     if (err != ZERR_OK) {
         client->pending.erase(id);
         return err;
     }
-    client->cv.wait(lock, [&waiter] { return waiter.done; });
+    if (!client->cv.wait_until(lock, deadline, [&waiter] { return waiter.done; })) {
+        // Forgotten here, so that a late reply finds nobody waiting and is dropped.
+        client->pending.erase(id);
+        return SOCKMSG_ERR_TIMEOUT;
+    }
     if (waiter.closed)
         return SOCKMSG_ERR_CLOSED;
     *status = waiter.status;
@@ -905,7 +949,7 @@ zerrno sockmsg_client_send(sockmsg_client_type *client, uint16_t service, uint16
         if (!client->open)
             return SOCKMSG_ERR_CLOSED;
     }
-    return client_write(client, SOCKMSG_SEND, service, type, data, length, 0);
+    return client_write(client, SOCKMSG_SEND, service, type, data, length, 0, deadline_from_now());
 }
 
 bool sockmsg_client_is_open(const sockmsg_client_type *client)

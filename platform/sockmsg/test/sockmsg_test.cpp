@@ -197,6 +197,37 @@ TEST(SockmsgPath, EnvironmentOverridesTheDefault)
     unsetenv("PTP_PLATFORM_SOCKET");
 }
 
+TEST(SockmsgTimeout, OverrideThenEnvironmentThenTheDefault)
+{
+    struct case_type {
+        const char *env; // null: unset
+        uint32_t set;
+        uint32_t want;
+    };
+    const case_type cases[] = {
+        {nullptr, 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"250", 0, 250},
+        {"0", 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"12ms", 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"", 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"-5", 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"99999999999", 0, SOCKMSG_TIMEOUT_MS_DEFAULT},
+        {"250", 40, 40},
+        {nullptr, 40, 40},
+    };
+    for (const case_type &tc : cases) {
+        SCOPED_TRACE(tc.env != nullptr ? tc.env : "unset");
+        if (tc.env != nullptr)
+            setenv("PTP_PLATFORM_TIMEOUT_MS", tc.env, 1);
+        else
+            unsetenv("PTP_PLATFORM_TIMEOUT_MS");
+        sockmsg_set_timeout_ms(tc.set);
+        EXPECT_EQ(sockmsg_timeout_ms(), tc.want);
+    }
+    sockmsg_set_timeout_ms(0);
+    unsetenv("PTP_PLATFORM_TIMEOUT_MS");
+}
+
 TEST_F(SockmsgTest, BlockingCallCarriesPayloadStatusAndPeerCredentials)
 {
     sockmsg_client_type *c = nullptr;
@@ -308,6 +339,55 @@ TEST_F(SockmsgTest, BlockingCallIsReleasedWhenTheServerGoes)
     EXPECT_EQ(sockmsg_client_send(c, echo_service, 1, "x", 1), SOCKMSG_ERR_CLOSED);
     sockmsg_client_close(c);
     EXPECT_EQ(sockmsg_reply(echo()->parked[0], 0, nullptr, 0), SOCKMSG_ERR_GONE);
+}
+
+// A server that takes a request and never answers it: the call fails with the time-out and the
+// connection goes on; the late reply finds nobody waiting, and the next call gets its own.
+TEST_F(SockmsgTest, ACallWithoutReplyTimesOutAndTheConnectionGoesOn)
+{
+    sockmsg_client_type *c = nullptr;
+    ASSERT_EQ(sockmsg_client_connect(path_.c_str(), nullptr, nullptr, nullptr, nullptr, &c), ZERR_OK);
+    sockmsg_set_timeout_ms(50);
+    uint32_t status = 0;
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(sockmsg_client_call(c, echo_service, 2, "late", 4, &status, &reply), SOCKMSG_ERR_TIMEOUT);
+    sockmsg_set_timeout_ms(0);
+    ASSERT_TRUE(eventually([] {
+        std::lock_guard<std::mutex> guard(echo()->lock);
+        return echo()->parked.size() == 1;
+    }));
+    sockmsg_call_type *parked = echo()->parked[0];
+    server_thread_.run([&] { EXPECT_EQ(sockmsg_reply(parked, 9, "stale", 5), ZERR_OK); });
+    ASSERT_EQ(sockmsg_client_call(c, echo_service, 1, "next", 4, &status, &reply), ZERR_OK);
+    EXPECT_EQ(status, 5u);
+    EXPECT_EQ(std::string(reply.begin(), reply.end()), "next");
+    EXPECT_TRUE(sockmsg_client_is_open(c));
+    sockmsg_client_close(c);
+}
+
+// A far end that reads nothing: a request larger than the socket's buffers fails with the
+// time-out, and the connection, cut inside a frame, is closed.
+TEST_F(SockmsgTest, ARequestTheFarEndDoesNotTakeTimesOutAndClosesTheConnection)
+{
+    const std::string silent = root_ + "/silent.sock";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, silent.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0); // never accepted, never read
+    sockmsg_client_type *c = nullptr;
+    ASSERT_EQ(sockmsg_client_connect(silent.c_str(), nullptr, nullptr, nullptr, nullptr, &c), ZERR_OK);
+    sockmsg_set_timeout_ms(50);
+    const std::vector<uint8_t> big(8u << 20);
+    EXPECT_EQ(sockmsg_client_send(c, echo_service, 1, big.data(), static_cast<uint32_t>(big.size())),
+              SOCKMSG_ERR_TIMEOUT);
+    sockmsg_set_timeout_ms(0);
+    EXPECT_TRUE(eventually([c] { return !sockmsg_client_is_open(c); }));
+    uint32_t status = 0;
+    EXPECT_EQ(sockmsg_client_call(c, echo_service, 1, "x", 1, &status, nullptr), SOCKMSG_ERR_CLOSED);
+    sockmsg_client_close(c);
+    close(listener);
 }
 
 TEST_F(SockmsgTest, KilledClientProcessIsDisconnected)

@@ -62,9 +62,11 @@ bool call(session_type &s, uint16_t service, uint16_t type, const std::vector<ui
         return false;
     }
     uint32_t status = 0;
-    if (sockmsg_client_call(s.client, service, type, req.data(), static_cast<uint32_t>(req.size()), &status, reply) !=
-        0) {
-        *error = "the platform daemon went away";
+    const zerrno rc =
+        sockmsg_client_call(s.client, service, type, req.data(), static_cast<uint32_t>(req.size()), &status, reply);
+    if (rc != 0) {
+        *error =
+            rc == SOCKMSG_ERR_TIMEOUT ? "the platform daemon did not answer in time" : "the platform daemon went away";
         return false;
     }
     if (status != 0) {
