@@ -193,6 +193,17 @@ protected:
         return result;
     }
 
+    // One more recording verifier of everything below an interface, called back on evm.
+    zerrno register_verifier(event_mgr_type *evm, int32_t order, uint32_t *reg)
+    {
+        const char *all[] = {".*/ptp/pi/"};
+        nodra_vrfn_fns_td fns;
+        nodra_vrfn_fns_init(&fns);
+        nodra_vrfn_fns_verify_init(&fns, on_verify);
+        nodra_vrfn_fns_apply_init(&fns, on_apply);
+        return nodra_register_verification4(ifc_, all, 1, 7, &fns, evm, 0, order, 0x14, reg);
+    }
+
     static std::vector<std::string> stored()
     {
         std::vector<nodra_config_item_td> items;
@@ -284,25 +295,14 @@ TEST_F(CommitTest, CommitSemantics)
 // optimised build often at the freed manager's address) gets its own callbacks.
 TEST_F(CommitTest, AVerifierWhoseManagerIsGoneHoldsNoCommitUp)
 {
-    const char *all[] = {".*/ptp/pi/"};
-    nodra_vrfn_fns_td fns;
-    nodra_vrfn_fns_init(&fns);
-    nodra_vrfn_fns_verify_init(&fns, on_verify);
-    nodra_vrfn_fns_apply_init(&fns, on_apply);
-    nodra_conn_td *conn = nullptr;
-    ASSERT_EQ(_nodra_bind(&conn, "/cfg/if/act/", 0), ZERR_OK);
     uint32_t gone_reg = 0;
     {
         evm_thread gone;
-        gone.run([&] {
-            ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, gone.evm, 0, 1, 0x14, &gone_reg), ZERR_OK);
-        });
+        gone.run([&] { ASSERT_EQ(register_verifier(gone.evm, 1, &gone_reg), ZERR_OK); });
     }
     evm_thread next;
     uint32_t next_reg = 0;
-    next.run([&] {
-        ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, next.evm, 0, 2, 0x14, &next_reg), ZERR_OK);
-    });
+    next.run([&] { ASSERT_EQ(register_verifier(next.evm, 2, &next_reg), ZERR_OK); });
     names_.emplace_back("r" + std::to_string(gone_reg), "GONE");
     names_.emplace_back("r" + std::to_string(next_reg), "NEXT");
     EXPECT_EQ(commit({{"/cfg/if/act/Gi0/0/0/4/ptp/pi/profile", 2}}).outcome, NODRA_COMMIT_RESULT_APPLIED);
@@ -314,7 +314,6 @@ TEST_F(CommitTest, AVerifierWhoseManagerIsGoneHoldsNoCommitUp)
                                                 "apply NEXT Gi0/0/0/4/ptp/pi/profile ev1 1/1 ->2"}));
     next.run([&] { EXPECT_EQ(nodra_verification_unregister(next_reg), ZERR_OK); });
     EXPECT_EQ(nodra_verification_unregister(gone_reg), NODRA_ERR_NOT_FOUND);
-    _nodra_unbind(conn);
 }
 
 // A verifier that never answers (no thread serves its manager): the committer gets the database's
@@ -322,15 +321,8 @@ TEST_F(CommitTest, AVerifierWhoseManagerIsGoneHoldsNoCommitUp)
 TEST_F(CommitTest, ACommitWhoseVerifierDoesNotAnswerTimesOut)
 {
     event_mgr_type *unserved = event_create_manager(nullptr, nullptr, 0);
-    const char *all[] = {".*/ptp/pi/"};
-    nodra_vrfn_fns_td fns;
-    nodra_vrfn_fns_init(&fns);
-    nodra_vrfn_fns_verify_init(&fns, on_verify);
-    nodra_vrfn_fns_apply_init(&fns, on_apply);
-    nodra_conn_td *conn = nullptr;
-    ASSERT_EQ(_nodra_bind(&conn, "/cfg/if/act/", 0), ZERR_OK);
     uint32_t reg = 0;
-    ASSERT_EQ(nodra_register_verification4(conn, all, 1, 7, &fns, unserved, 0, 1, 0x14, &reg), ZERR_OK);
+    ASSERT_EQ(register_verifier(unserved, 1, &reg), ZERR_OK);
     names_.emplace_back("r" + std::to_string(reg), "LATE");
 
     nodra_commit_td *c = nullptr;
@@ -360,7 +352,6 @@ TEST_F(CommitTest, ACommitWhoseVerifierDoesNotAnswerTimesOut)
     const std::vector<std::string> items = stored();
     EXPECT_NE(std::find(items.begin(), items.end(), "/cfg/if/act/Gi0/0/0/5/ptp/pi/profile=5"), items.end());
     EXPECT_EQ(nodra_verification_unregister(reg), ZERR_OK);
-    _nodra_unbind(conn);
     event_manager_destroy(unserved);
 }
 
