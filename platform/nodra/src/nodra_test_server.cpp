@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,6 +30,17 @@ struct test_server_type {
 std::mutex server_lock;
 test_server_type *running = nullptr;
 
+// A test process seldom stops its server: its directory goes when the process ends (the
+// server's thread may still have the store open, which is harmless once the files are unlinked).
+void remove_left_directory()
+{
+    std::lock_guard guard(server_lock);
+    if (running != nullptr) {
+        std::error_code ignored;
+        std::filesystem::remove_all(running->dir, ignored);
+    }
+}
+
 } // namespace
 
 zerrno nodra_test_server_start()
@@ -43,6 +55,8 @@ zerrno nodra_test_server_start()
         return NODRA_ERR_STORE;
     }
     t->dir = tmpl;
+    static std::once_flag at_exit;
+    std::call_once(at_exit, [] { atexit(remove_left_directory); });
     t->socket = t->dir + "/run/platform.sock";
     t->store = t->dir + "/nodra.db";
     t->evm = event_create_manager(nullptr, nullptr, 0);
