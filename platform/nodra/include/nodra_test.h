@@ -26,6 +26,9 @@ zerrno nodra_test_sync(event_mgr_type *evm);
 // request (0: back to the default, 256); a provider that has more sets the "more" flag and is
 // asked again from its last name on.
 void nodra_test_set_list_page_size(uint32_t entries);
+// How long a listing that several providers serve waits for them (0: back to the default, 3 s);
+// a provider that has not finished its part by then is left out.
+void nodra_test_set_listing_wait_ms(uint32_t ms);
 
 // Forgets every item, the library path override, pending failures and the counters. Bindings and
 // lists still held stay valid (and counted as open).

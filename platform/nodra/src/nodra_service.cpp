@@ -20,8 +20,10 @@
 #include <tuple>
 #include <vector>
 
+#include "evm_alarm.h"
 #include "nodra.h"
 #include "nodra_wire.h"
+#include "plat_clock.h"
 
 namespace {
 
@@ -212,8 +214,25 @@ struct edm_wait {
     bool paging = false;
     std::vector<edm_entry> entries;
     std::set<std::string> names;
-    size_t bytes = 0; // of the answer so far
+    size_t bytes = 0;   // of the answer so far
+    uint32_t group = 0; // one provider's part of a chassis-wide listing (0: the asker's own)
 };
+
+// A listing of a path that several nodes serve (each agent its own interfaces): every provider
+// lists its part, and the asker gets the union in name order. A provider that has not finished
+// when the wait runs out is left out, so that one stuck node does not hold up the view.
+struct edm_group {
+    sockmsg_call_type *call = nullptr;
+    uint32_t op = 0;
+    uint32_t outstanding = 0;
+    std::map<std::string, edm_entry> entries;
+    size_t bytes = 0;
+    zerrno failure = ZERR_OK; // the first answer other than "not found"
+    evm_alarm_type *alarm = nullptr;
+};
+
+constexpr uint32_t edm_group_wait_default_ms = 3000;
+std::atomic<uint32_t> edm_group_wait_ms{edm_group_wait_default_ms};
 
 // A listing that outgrows one answer (a provider that never stops, say) fails instead.
 constexpr size_t edm_listing_bytes_max = SOCKMSG_MAX_PAYLOAD - (1u << 20);
@@ -231,6 +250,8 @@ struct service_type {
     std::deque<std::unique_ptr<commit_rec>> commits; // front is running
     uint32_t next_edm = 1;
     std::map<uint32_t, edm_wait> edm_waits;
+    uint32_t next_group = 1;
+    std::map<uint32_t, edm_group> edm_groups;
     std::map<uint32_t, status_rec> statuses;                            // by sequence
     std::map<std::pair<uint32_t, uint32_t>, parked_rec> parked_batches; // by sequence and batch
     std::vector<reg_rec> down; // verifiers the manager started that ended without unregistering
@@ -958,6 +979,8 @@ void handle_unregister(sockmsg_session_type *s, sockmsg_call_type *call, const u
     reply(call, ZERR_OK);
 }
 
+void edm_finish(edm_wait &wait, zerrno status);
+
 void disconnect(sockmsg_session_type *s, void *, void *)
 {
     std::vector<uint32_t> mine;
@@ -978,14 +1001,19 @@ void disconnect(sockmsg_session_type *s, void *, void *)
         registration_drop(id);
     // Its parked applies never complete: their commits stay pending.
     std::erase_if(svc->parked_batches, [s](const auto &entry) { return entry.second.session == s; });
-    // Requests waiting on this provider are answered as not found.
-    for (auto it = svc->edm_waits.begin(); it != svc->edm_waits.end();) {
-        if (it->second.provider == s) {
-            reply(it->second.call, NODRA_ERR_EDM_NOT_FOUND);
-            it = svc->edm_waits.erase(it);
-        } else {
-            ++it;
-        }
+    // Requests waiting on this provider are answered as not found (its part of a chassis-wide
+    // listing is empty). Finishing one may answer a whole listing and drop its other waits.
+    std::vector<uint32_t> waiting;
+    for (const auto &[id, wait] : svc->edm_waits)
+        if (wait.provider == s)
+            waiting.push_back(id);
+    for (uint32_t id : waiting) {
+        auto it = svc->edm_waits.find(id);
+        if (it == svc->edm_waits.end())
+            continue;
+        edm_wait wait = std::move(it->second);
+        svc->edm_waits.erase(it);
+        edm_finish(wait, NODRA_ERR_EDM_NOT_FOUND);
     }
 }
 
@@ -1000,6 +1028,22 @@ const reg_rec *provider_for(std::string_view path)
             (best == nullptr || reg.bind.size() > best->bind.size()))
             best = &reg;
     return best;
+}
+
+// Every provider of a listing of dir: the registrations with the longest binding that holds dir,
+// one per client (each node's agent serves its own interfaces below one shared binding).
+std::vector<const reg_rec *> listing_providers(const std::string &dir)
+{
+    std::vector<const reg_rec *> found;
+    const reg_rec *best = provider_for(dir + "x");
+    if (best == nullptr || dir.size() < best->bind.size())
+        return found;
+    std::set<sockmsg_session_type *> clients;
+    for (const auto &[id, reg] : svc->regs)
+        if (reg.kind == NODRA_REG_EDM && reg.bind == best->bind && reg_matches(reg, dir + "x") &&
+            clients.insert(reg.session).second)
+            found.push_back(&reg);
+    return found;
 }
 
 void edm_send(edm_wait wait, const std::string *start_key)
@@ -1023,9 +1067,10 @@ void edm_send(edm_wait wait, const std::string *start_key)
 }
 
 void edm_forward(const reg_rec *p, sockmsg_call_type *call, uint32_t op, std::string_view path, uint32_t type,
-                 std::string_view value)
+                 std::string_view value, uint32_t group = 0)
 {
     edm_wait wait;
+    wait.group = group;
     wait.call = call;
     wait.provider = p->session;
     wait.op = op;
@@ -1036,19 +1081,76 @@ void edm_forward(const reg_rec *p, sockmsg_call_type *call, uint32_t op, std::st
     edm_send(std::move(wait), nullptr);
 }
 
-// The listing gathered so far, in the form the asker reads.
-void edm_list_reply(const edm_wait &wait)
+// A listing, in the form the asker reads.
+template <typename Entries>
+void edm_list_reply(sockmsg_call_type *call, uint32_t op, const Entries &entries, auto entry_of)
 {
     nodra_wire_writer w;
-    w.u32(static_cast<uint32_t>(wait.entries.size()));
-    for (const edm_entry &e : wait.entries) {
+    w.u32(static_cast<uint32_t>(entries.size()));
+    for (const auto &item : entries) {
+        const edm_entry &e = entry_of(item);
         w.str(e.name);
-        if (wait.op == NODRA_EDM_OP_DATALIST) {
+        if (op == NODRA_EDM_OP_DATALIST) {
             w.u32(e.type);
             w.str(e.value);
         }
     }
-    reply(wait.call, ZERR_OK, &w);
+    reply(call, ZERR_OK, &w);
+}
+
+bool edm_absent(zerrno status)
+{
+    return status == NODRA_ERR_EDM_NOT_FOUND || status == NODRA_ERR_NOT_FOUND;
+}
+
+// Answers a chassis-wide listing with what its providers gave so far; a provider still listing
+// is left out, its later pages dropped.
+void edm_group_answer(uint32_t id)
+{
+    auto it = svc->edm_groups.find(id);
+    if (it == svc->edm_groups.end())
+        return;
+    edm_group g = std::move(it->second);
+    svc->edm_groups.erase(it);
+    evm_alarm_free(g.alarm);
+    std::erase_if(svc->edm_waits, [id](const auto &entry) { return entry.second.group == id; });
+    if (g.bytes > edm_listing_bytes_max)
+        reply(g.call, NODRA_ERR_NO_MEMORY);
+    else if (!g.entries.empty())
+        edm_list_reply(g.call, g.op, g.entries, [](const auto &item) -> const edm_entry & { return item.second; });
+    else
+        reply(g.call, g.failure != ZERR_OK ? g.failure : NODRA_ERR_EDM_NOT_FOUND);
+}
+
+void edm_group_expired(evm_alarm_type *, void *context)
+{
+    edm_group_answer(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(context)));
+}
+
+// One provider's request is over: status 0 with its (listing's) entries, or why not.
+void edm_finish(edm_wait &wait, zerrno status)
+{
+    if (wait.group == 0) {
+        if (status != ZERR_OK)
+            reply(wait.call, status);
+        else
+            edm_list_reply(wait.call, wait.op, wait.entries, [](const edm_entry &e) -> const edm_entry & { return e; });
+        return;
+    }
+    auto it = svc->edm_groups.find(wait.group);
+    if (it == svc->edm_groups.end())
+        return;
+    edm_group &g = it->second;
+    if (status == ZERR_OK) {
+        for (edm_entry &e : wait.entries) {
+            g.bytes += e.name.size() + e.value.size() + 12;
+            g.entries.emplace(e.name, std::move(e));
+        }
+    } else if (!edm_absent(status) && g.failure == ZERR_OK) {
+        g.failure = status;
+    }
+    if (--g.outstanding == 0)
+        edm_group_answer(wait.group);
 }
 
 void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t *data, uint32_t len, void *)
@@ -1069,10 +1171,7 @@ void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t
     }
     if (status != ZERR_OK) {
         // A later page that finds nothing ends the listing.
-        if (wait.paging && (status == NODRA_ERR_EDM_NOT_FOUND || status == NODRA_ERR_NOT_FOUND))
-            edm_list_reply(wait);
-        else
-            reply(wait.call, status);
+        edm_finish(wait, wait.paging && edm_absent(status) ? ZERR_OK : status);
         return;
     }
     const uint32_t n = r.count(wait.op == NODRA_EDM_OP_DATALIST ? 12 : 4);
@@ -1087,7 +1186,7 @@ void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t
     }
     const bool more = r.u8() != 0;
     if (!r.done()) {
-        reply(wait.call, NODRA_ERR_INVALID);
+        edm_finish(wait, NODRA_ERR_INVALID);
         return;
     }
     // A provider that starts a page at the start key itself repeats it: each name counts once.
@@ -1100,16 +1199,37 @@ void handle_edm_done(sockmsg_session_type *s, sockmsg_call_type *, const uint8_t
         last = &wait.entries.back().name;
     }
     if (wait.bytes > edm_listing_bytes_max) {
-        reply(wait.call, NODRA_ERR_NO_MEMORY);
+        edm_finish(wait, NODRA_ERR_NO_MEMORY);
         return;
     }
     if (!more || last == nullptr) {
-        edm_list_reply(wait);
+        edm_finish(wait, ZERR_OK);
         return;
     }
     wait.paging = true;
     const std::string start = *last;
     edm_send(std::move(wait), &start);
+}
+
+// A list or data list of dir from its providers: one provider's listing as it gives it, several
+// providers' as their union.
+void edm_forward_listing(const std::vector<const reg_rec *> &providers, sockmsg_call_type *call, uint32_t op,
+                         const std::string &dir, const std::string &pattern)
+{
+    if (providers.size() == 1) {
+        edm_forward(providers.front(), call, op, dir, 0, pattern);
+        return;
+    }
+    const uint32_t id = svc->next_group++;
+    edm_group &g = svc->edm_groups[id];
+    g.call = call;
+    g.op = op;
+    g.outstanding = static_cast<uint32_t>(providers.size());
+    g.alarm = evm_alarm_new(svc->evm, edm_group_expired, reinterpret_cast<void *>(static_cast<uintptr_t>(id)));
+    if (g.alarm != nullptr)
+        evm_alarm_set(g.alarm, plat_clock_mono_ns() + uint64_t{edm_group_wait_ms.load()} * 1000000u);
+    for (const reg_rec *p : providers)
+        edm_forward(p, call, op, dir, 0, pattern, id);
 }
 
 // The names directly below dir: stored items, and bindings of providers below it.
@@ -1143,8 +1263,8 @@ void handle_list(sockmsg_session_type *, sockmsg_call_type *call, const uint8_t 
     for (const auto &[id, reg] : svc->regs)
         bound_below =
             bound_below || (reg.kind == NODRA_REG_EDM && reg.bind.size() > dir.size() && reg.bind.starts_with(dir));
-    if (const reg_rec *p = provider_for(dir + "x"); !bound_below && p != nullptr && dir.size() >= p->bind.size()) {
-        edm_forward(p, call, NODRA_EDM_OP_LIST, dir, 0, pattern);
+    if (const std::vector<const reg_rec *> providers = listing_providers(dir); !bound_below && !providers.empty()) {
+        edm_forward_listing(providers, call, NODRA_EDM_OP_LIST, dir, pattern);
         return;
     }
     nodra_wire_writer w;
@@ -1194,8 +1314,8 @@ void handle_datalist(sockmsg_session_type *, sockmsg_call_type *call, const uint
         reply(call, NODRA_ERR_INVALID);
         return;
     }
-    if (const reg_rec *p = provider_for(dir + "x"); p != nullptr && dir.size() >= p->bind.size()) {
-        edm_forward(p, call, NODRA_EDM_OP_DATALIST, dir, 0, pattern);
+    if (const std::vector<const reg_rec *> providers = listing_providers(dir); !providers.empty()) {
+        edm_forward_listing(providers, call, NODRA_EDM_OP_DATALIST, dir, pattern);
         return;
     }
     std::vector<std::pair<std::string, const item_rec *>> entries;
@@ -1373,6 +1493,11 @@ void nodra_test_set_list_page_size(uint32_t entries)
     edm_page_size = entries != 0 ? entries : edm_page_default;
 }
 
+void nodra_test_set_listing_wait_ms(uint32_t ms)
+{
+    edm_group_wait_ms = ms != 0 ? ms : edm_group_wait_default_ms;
+}
+
 const char *nodra_store_path()
 {
     const char *env = getenv("PTP_NODRA_DB");
@@ -1415,7 +1540,12 @@ void nodra_service_shutdown()
     for (auto &c : svc->commits)
         reply(c->call, NODRA_ERR_STORE);
     for (auto &[id, w] : svc->edm_waits)
-        reply(w.call, NODRA_ERR_EDM_NOT_FOUND);
+        if (w.group == 0)
+            reply(w.call, NODRA_ERR_EDM_NOT_FOUND);
+    for (auto &[id, g] : svc->edm_groups) {
+        evm_alarm_free(g.alarm);
+        reply(g.call, NODRA_ERR_EDM_NOT_FOUND);
+    }
     if (svc->db != nullptr)
         sqlite3_close(svc->db);
     delete svc;
