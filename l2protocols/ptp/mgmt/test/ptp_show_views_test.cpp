@@ -1,0 +1,318 @@
+// Each view's whole output for a rich fixture against its golden text, and each tool's options
+// and edge cases.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "nodra_test.h"
+#include "ptp_bags.h"
+#include "ptp_show_fixture.h"
+#include "ptp_show_utils.h"
+#include "sysmgr_test.h"
+
+namespace {
+
+// A clock as the controller reports it; each view's fixture changes what it shows.
+ptp_bag_clock sample_clock()
+{
+    ptp_bag_clock c{};
+    c.ClockID = 0x001122fffe334455ull;
+    c.Priority1 = 100;
+    c.Priority2 = 128;
+    c.Class = 6;
+    c.Accuracy = 0x21;
+    c.OffsetLogVariance = 0x4e5d;
+    c.StepsRemoved = 1;
+    c.TimeSource = PTP_BAG_TIME_SOURCE_GPS;
+    c.UTCOffset = {37, 1};
+    c.FrequencyTraceable = 1;
+    c.TimeTraceable = 1;
+    c.Timescale = PTP_BAG_TIMESCALE_PTP;
+    c.LeapSeconds = PTP_BAG_LEAP_SECONDS_None;
+    c.Receiver = {0x0a0b0cfffe0d0e0full, 0x0101};
+    c.IsReceiverValid = 1;
+    c.Sender = {0x001122fffe334455ull, 0x0001};
+    c.IsSenderValid = 1;
+    return c;
+}
+
+void store_datasets()
+{
+    ptp_current_ds_info current{3, -1250, 48211};
+    ptp_show_store_bag("/oper/ptp/gl/dataset/current-ds", &current, ptp_current_ds_info_bag_getfn());
+    uint32_t local_priority = 90, signal_fail = 1;
+    ptp_default_ds_info def{};
+    def.profile = PTP_BAG_PROFILE_G82752;
+    def.TwoStepFlag = 1;
+    def.ClockID = 0x0a0b0cfffe0d0e0full;
+    def.NumberPorts = 4;
+    def.ClockClass = 165;
+    def.ClockAccuracy = 0xfe;
+    def.OSLV = 0xffff;
+    def.Priority1 = 128;
+    def.Priority2 = 255;
+    def.DomainNumber = 44;
+    def.LocalPriority = &local_priority;
+    def.SignalFail = &signal_fail;
+    ptp_show_store_bag("/oper/ptp/gl/dataset/default-ds", &def, ptp_default_ds_info_bag_getfn());
+    ptp_parent_ds_info parent{
+        0x001122fffe334455ull, 2, 0, 0xffff, 0x7fffffff, 0x001122fffe334455ull, 6, 0x21, 0x4e5d, 100, 128};
+    ptp_show_store_bag("/oper/ptp/gl/dataset/parent-ds", &parent, ptp_parent_ds_info_bag_getfn());
+    ptp_time_properties_ds_info times{-3, 1, 0, 1, 1, 1, 1, static_cast<ptp_bag_clock_time_source>(0x70)};
+    ptp_show_store_bag("/oper/ptp/gl/dataset/time-properties-ds", &times, ptp_time_properties_ds_info_bag_getfn());
+}
+
+TEST(ShowViews, DatasetsPrintEveryGlobalSet)
+{
+    ptp_show_test_reset();
+    store_datasets();
+    ptp_show_expect_golden("datasets.txt", ptp_show_run(ptp_show_datasets_main, {}));
+    // The letters each pick their set, in the fixed order.
+    const std::string all = ptp_show_golden("datasets.txt");
+    const std::string parent_and_current = ptp_show_run(ptp_show_datasets_main, {"-p", "-c"});
+    EXPECT_EQ(parent_and_current,
+              all.substr(0, all.find("defaultDS:")) +
+                  all.substr(all.find("parentDS:"), all.find("timePropertiesDS:") - all.find("parentDS:")));
+}
+
+void store_leap_seconds(bool grandmaster_source)
+{
+    ptp_bag_utc_offset_info gm{37, 1, 0}, configured{37, 1, 1}, previous{36, 1, 0}, hardware{-2, 0, 0};
+    ptp_bag_leap_seconds_entry entries[] = {
+        {36, 1435708800, 1, 1}, // 2015-07-01, applied
+        {1, 4102444800, 1, 0},  // 2100-01-01: to +1, one second
+        {39, 4133980800, 2, 0}, // 2101-01-01: a change of two
+    };
+    ptp_bag_leap_seconds_entry announced{38, 4070908800, 1, 0}; // 2099-01-01
+    ptp_bag_string file = "/etc/leap-seconds.list";
+    uint32_t expiry = 4070908800u;
+    ptp_leap_seconds_info info{};
+    info.CurrentOffsetInfo = {37, 1, 1};
+    info.CurrentGMOffsetInfo = grandmaster_source ? &gm : nullptr;
+    info.ConfiguredOffsetInfo = &configured;
+    info.PreviousGMOffsetInfo = &previous;
+    info.HardwareOffsetInfo = &hardware;
+    info.SourceType = grandmaster_source ? 1 : 2;
+    info.SourceFile = &file;
+    info.SourceExpiryDate = &expiry;
+    info.ConfiguredLeapSecondList = {3, entries};
+    info.GMLeapSecond = grandmaster_source ? &announced : nullptr;
+    ptp_show_store_bag("/oper/ptp/gl/leap-seconds", &info, ptp_leap_seconds_info_bag_getfn());
+}
+
+TEST(ShowViews, LeapSeconds)
+{
+    ptp_show_test_reset();
+    store_leap_seconds(true);
+    ptp_show_expect_golden("leap_seconds.txt", ptp_show_run(ptp_show_leap_seconds_main, {}));
+    ptp_show_expect_golden("leap_seconds_detail.txt", ptp_show_run(ptp_show_leap_seconds_main, {"-d"}));
+    // Without a grandmaster source: the previous grandmaster's counts, none pending from one.
+    store_leap_seconds(false);
+    ptp_show_expect_golden("leap_seconds_no_gm.txt", ptp_show_run(ptp_show_leap_seconds_main, {}));
+}
+
+TEST(ShowViews, LeapSecondsWithoutAFileAndPolled)
+{
+    ptp_show_test_reset();
+    uint32_t poll = 1;
+    ptp_bag_string file = "http://leap.example/list";
+    ptp_leap_seconds_info info{};
+    info.CurrentOffsetInfo = {37, 1, 0};
+    info.SourceType = 7;
+    ptp_show_store_bag("/oper/ptp/gl/leap-seconds", &info, ptp_leap_seconds_info_bag_getfn());
+    const std::string user = ptp_show_run(ptp_show_leap_seconds_main, {});
+    info.SourceFile = &file;
+    info.PollingFrequency = &poll;
+    ptp_show_store_bag("/oper/ptp/gl/leap-seconds", &info, ptp_leap_seconds_info_bag_getfn());
+    ptp_show_expect_golden("leap_seconds_user.txt", user + "\n" + ptp_show_run(ptp_show_leap_seconds_main, {}));
+}
+
+TEST(ShowViews, Summary)
+{
+    ptp_show_test_reset();
+    ptp_summary_info node{1, 2, 3, 4, 5, 6, 7, 8, 36, 30};
+    ptp_summary_info system{0, 0, 0, 0, 1, 1, 0, 0, 2, 2};
+    ptp_show_store_bag("/oper/ptp/node/11/summary", &node, ptp_summary_info_bag_getfn());
+    ptp_show_store_bag("/oper/ptp/gl/summary", &system, ptp_summary_info_bag_getfn());
+    ptp_show_expect_golden("summary.txt", ptp_show_run(ptp_show_summary_main, {"-h", "0x11"}) +
+                                              ptp_show_run(ptp_show_summary_main, {"-a"}));
+    const std::string golden = ptp_show_golden("summary.txt");
+    // -h wins over -a, in either order, and decimal selects the same node.
+    EXPECT_EQ(ptp_show_run(ptp_show_summary_main, {"-a", "-h", "17"}), golden.substr(0, golden.size() / 2));
+}
+
+void store_local_clock(bool grandmaster, uint32_t servo)
+{
+    uint8_t vp_class = 7, vp_p2 = 20, vp_local = 3, vp_accuracy = 0x22;
+    ptp_local_clock_info info{};
+    info.LocalActive = 1;
+    info.Domain = 24;
+    info.Grandmaster = grandmaster ? 1 : 0;
+    info.ClockProperties = sample_clock();
+    info.ClockProperties.UTCOffset = {-2, 0};
+    info.ClockProperties.LeapSeconds = PTP_BAG_LEAP_SECONDS_Leap59;
+    info.ClockProperties.TimeTraceable = 0;
+    info.ClockProperties.TimeSource = PTP_BAG_TIME_SOURCE_InternalOscillator;
+    info.ClockProperties.Timescale = PTP_BAG_TIMESCALE_ARB;
+    info.VirtualPort = {1, 1, nullptr, &vp_p2, &vp_class, &vp_accuracy, nullptr, &vp_local};
+    info.ServoStatus = servo;
+    info.MeanPathDelay = 0;
+    info.OffsetFromMaster = -42;
+    info.AptsEnabled = 1;
+    ptp_show_store_bag("/oper/ptp/gl/local-clock", &info, ptp_local_clock_info_bag_getfn());
+}
+
+TEST(ShowViews, LocalClock)
+{
+    ptp_show_test_reset();
+    std::string out;
+    const uint32_t cases[] = {4, 1, 9};
+    for (uint32_t servo : cases) {
+        store_local_clock(false, servo);
+        out += ptp_show_run(ptp_show_local_clock_main, {}) + "--\n";
+    }
+    store_local_clock(true, 4);
+    out += ptp_show_run(ptp_show_local_clock_main, {});
+    ptp_show_expect_golden("local_clock.txt", out);
+}
+
+TEST(ShowViews, Grandmaster)
+{
+    ptp_show_test_reset();
+    ptp_grandmaster_info gm{};
+    gm.ClockProperties = sample_clock();
+    gm.ClockProperties.LeapSeconds = PTP_BAG_LEAP_SECONDS_Leap61;
+    gm.Active = 1;
+    gm.UsedForTime = 1;
+    gm.UsedForFrequency = 1;
+    gm.KnownForTime = 90061;
+    gm.InterfaceHandle = 0x01000101;
+    gm.Address.Encapsulation = PTP_BAG_ENCAP_Ethernet;
+    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    memcpy(gm.Address.value.MACAddress.macaddr, mac, 6);
+    gm.Domain = 24;
+    ptp_show_store_bag("/oper/ptp/gl/grandmaster", &gm, ptp_grandmaster_info_bag_getfn());
+    std::string out = ptp_show_run(ptp_show_grandmaster_main, {}) + "--\n";
+    gm.UsedForTime = 0;
+    gm.Address.Encapsulation = PTP_BAG_ENCAP_IPv4;
+    gm.Address.value.IPv4Address = htonl(0xc0000201);
+    gm.ClockProperties.FrequencyTraceable = 0;
+    gm.ClockProperties.LeapSeconds = PTP_BAG_LEAP_SECONDS_None;
+    ptp_show_store_bag("/oper/ptp/gl/grandmaster", &gm, ptp_grandmaster_info_bag_getfn());
+    out += ptp_show_run(ptp_show_grandmaster_main, {}) + "--\n";
+    gm.UsedForFrequency = 0;
+    gm.Address.Encapsulation = PTP_BAG_ENCAP_IPv6;
+    const uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    memcpy(gm.Address.value.IPv6Address.IPv6Address, v6, 16);
+    gm.ClockProperties.TimeTraceable = 0;
+    ptp_show_store_bag("/oper/ptp/gl/grandmaster", &gm, ptp_grandmaster_info_bag_getfn());
+    out += ptp_show_run(ptp_show_grandmaster_main, {});
+    ptp_show_expect_golden("grandmaster.txt", out);
+}
+
+TEST(ShowViews, AdvertisedClock)
+{
+    ptp_show_test_reset();
+    ptp_advertised_clock_info adv{};
+    adv.AdvertisedActive = 1;
+    adv.ClockProperties = sample_clock();
+    adv.ClockProperties.Local = 1;
+    adv.ClockProperties.TimeSource = static_cast<ptp_bag_clock_time_source>(0x80);
+    adv.Domain = 24;
+    adv.TimeSourceConfigured = 1;
+    adv.ReceivedTimeSource = PTP_BAG_TIME_SOURCE_GPS;
+    adv.TimescaleConfigured = 1;
+    adv.ReceivedTimescale = PTP_BAG_TIMESCALE_ARB;
+    ptp_show_store_bag("/oper/ptp/gl/advertised-clock", &adv, ptp_advertised_clock_info_bag_getfn());
+    std::string out = ptp_show_run(ptp_show_advertised_clock_main, {}) + "--\n";
+    adv.ClockProperties.Local = 0;
+    adv.TimeSourceConfigured = 0;
+    adv.TimescaleConfigured = 0;
+    adv.ClockProperties.FrequencyTraceable = 0;
+    adv.ClockProperties.LeapSeconds = PTP_BAG_LEAP_SECONDS_Leap59;
+    ptp_show_store_bag("/oper/ptp/gl/advertised-clock", &adv, ptp_advertised_clock_info_bag_getfn());
+    out += ptp_show_run(ptp_show_advertised_clock_main, {});
+    ptp_show_expect_golden("advertised_clock.txt", out);
+}
+
+// Options and failures of the clock tools: each row a run and its whole output.
+TEST(ShowViews, ClockToolOptionsAndFailures)
+{
+    struct case_type {
+        const char *what;
+        int (*entry)(int, char **);
+        std::vector<std::string> args;
+        const char *garbage; // an item that is no bag, or null
+        std::string out;
+    };
+    const case_type cases[] = {
+        {"unknown letter: only its message", ptp_show_datasets_main, {"-x"}, nullptr, "Unknown argument 'x'\n"},
+        {"missing argument: only its message",
+         ptp_show_datasets_main,
+         {"-i"},
+         nullptr,
+         "Option 'i' missing argument\n"},
+        {"nothing configured prints nothing", ptp_show_datasets_main, {}, nullptr, ""},
+        {"unknown interface prints nothing", ptp_show_datasets_main, {"-i", "Gi0/9/9/9"}, nullptr, ""},
+        {"the leap seconds not configured", ptp_show_leap_seconds_main, {}, nullptr, ""},
+        {"an unknown letter goes on", ptp_show_leap_seconds_main, {"-q"}, nullptr, "Unknown argument 'q'\n"},
+        {"summary: -h without a value goes on with the own node",
+         ptp_show_summary_main,
+         {"-h"},
+         nullptr,
+         "Option 'h' missing argument\n"},
+        {"local clock not configured", ptp_show_local_clock_main, {}, nullptr, ""},
+        {"grandmaster not configured", ptp_show_grandmaster_main, {}, nullptr, ""},
+        {"advertised clock not configured", ptp_show_advertised_clock_main, {}, nullptr, ""},
+        {"currentDS no bag",
+         ptp_show_datasets_main,
+         {"-c"},
+         "/oper/ptp/gl/dataset/current-ds",
+         "Failed to decode currentDS bag: "},
+        {"leap seconds no bag",
+         ptp_show_leap_seconds_main,
+         {},
+         "/oper/ptp/gl/leap-seconds",
+         "Failed to decode leap seconds bag: "},
+        {"summary no bag",
+         ptp_show_summary_main,
+         {"-a"},
+         "/oper/ptp/gl/summary",
+         "Failed to decode interface event counter bag: "},
+        {"local clock no bag",
+         ptp_show_local_clock_main,
+         {},
+         "/oper/ptp/gl/local-clock",
+         "Failed to decode local clock bag: "},
+        {"grandmaster no bag",
+         ptp_show_grandmaster_main,
+         {},
+         "/oper/ptp/gl/grandmaster",
+         "Failed to decode grandmaster bag: "},
+        {"advertised clock no bag",
+         ptp_show_advertised_clock_main,
+         {},
+         "/oper/ptp/gl/advertised-clock",
+         "Failed to decode advertised-clock bag: "},
+    };
+    sysmgr_test_set_node(0x11);
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.what);
+        ptp_show_test_reset();
+        std::string want = c.out;
+        if (c.garbage != nullptr) {
+            ptp_show_store_garbage(c.garbage);
+            uint8_t record[4096];
+            const uint8_t bytes[] = {0xde, 0xad};
+            want += std::string(zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()))) + "\n";
+        }
+        EXPECT_EQ(ptp_show_run(c.entry, c.args), want);
+    }
+}
+
+} // namespace
