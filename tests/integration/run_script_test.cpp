@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -374,6 +376,79 @@ TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
         ADD_FAILURE() << r.text;
     else
         std::printf("%s", summary.c_str()); // the measured run's figures
+}
+
+// The show tools against the running simulated chassis, from outside it as an operator runs
+// them: each view names the clocks and states the chassis has once it has locked.
+TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
+{
+    char tmpl[] = "/tmp/show_tools_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    run_type r = start_run(run_dir, true, "120");
+    ASSERT_GT(r.pid, 0);
+    bool locked = false;
+    while (!locked && read_until(r, "[watch] servo: ")) {
+        locked = r.text.find("-> PhaseAligned") != std::string::npos;
+    }
+    // As an operator on line card 0/1, where the grandmaster's interface is: the interface
+    // manager names that node's handles.
+    const std::string env = "PTP_PLATFORM_SOCKET=" + run_dir + "/platform.sock PTP_NODRA_LIB=" + run_dir +
+                            "/libnodra.so PTP_NODE=0x10 TZ=UTC " + BUILD_DIR + "/l2protocols/ptp/mgmt/";
+    const auto tool = [&](const std::string &command) { return command_output(env + command + " 2>&1"); };
+    std::map<std::string, std::string> out;
+    const char *const commands[] = {"ptp_show_grandmaster", "ptp_show_advertised_clock", "ptp_show_local_clock",
+                                    "ptp_show_datasets",    "ptp_show_summary -a",       "ptp_show_leap_seconds",
+                                    "ptp_show_datasets -x"};
+    if (locked) {
+        for (const char *command : commands) {
+            out[command] = tool(command);
+        }
+    }
+    kill(-r.pid, SIGINT);
+    read_until(r, "\x01");
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    std::filesystem::remove_all(run_dir);
+    ASSERT_TRUE(locked) << r.text;
+
+    // The grandmaster is the simulated one on line card 0/1's Gi0/1/0/1, class 6.
+    std::smatch gm;
+    ASSERT_TRUE(std::regex_search(
+        r.text, gm, std::regex(R"(\[watch\] controller's grandmaster: clock (\S+) class 6, heard on interface)")))
+        << r.text;
+    std::string id = gm[1].str(); // "aabbcc.ddee.ff0011"
+    id.erase(std::remove(id.begin(), id.end(), '.'), id.end());
+    while (id.size() > 1 && id[0] == '0') {
+        id.erase(0, 1);
+    }
+    const std::string &grandmaster = out["ptp_show_grandmaster"];
+    EXPECT_TRUE(
+        std::regex_search(grandmaster, std::regex("^Used to set system frequency and time\nEthernet, Address "
+                                                  "[0-9a-f]{4}\\.[0-9a-f]{4}\\.[0-9a-f]{4}\nReceived on interface "
+                                                  "Gi0/1/0/1 \\(port number 0x[0-9a-f]{4}\\)\nClock ID: " +
+                                                  id + "\n")))
+        << grandmaster;
+    EXPECT_NE(grandmaster.find("  Domain: 24, Priority1: 128, Priority2: 128, Class 6\n"), std::string::npos)
+        << grandmaster;
+    // The chassis advertises the grandmaster one step removed, and its servo is locked to it.
+    const std::string &advertised = out["ptp_show_advertised_clock"];
+    EXPECT_EQ(advertised.rfind("Clock ID: " + id + "\nClock properties:\n", 0), 0u) << advertised;
+    EXPECT_NE(advertised.find(", Class: 6\n"), std::string::npos) << advertised;
+    EXPECT_NE(out["ptp_show_local_clock"].find("Servo status: Phase aligned\n"), std::string::npos)
+        << out["ptp_show_local_clock"];
+    const std::string &datasets = out["ptp_show_datasets"];
+    EXPECT_TRUE(in_order(datasets, {"currentDS:\n    stepsRemoved = 1\n", "defaultDS:\n", "parentDS:\n",
+                                    "    grandmasterIdentity = 0x" + id + "\n", "timePropertiesDS:\n"}))
+        << datasets;
+    // One slave port (Gi0/1/0/1) and one master port (Gi0/2/0/1) in the whole chassis.
+    const std::string &summary = out["ptp_show_summary -a"];
+    EXPECT_NE(summary.find("         MASTER 1         \n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("          SLAVE 1         \n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("          Total 2         \n"), std::string::npos) << summary;
+    EXPECT_EQ(out["ptp_show_leap_seconds"].rfind("Current offset: ", 0), 0u) << out["ptp_show_leap_seconds"];
+    EXPECT_EQ(out["ptp_show_datasets -x"], "Unknown argument 'x'\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),

@@ -443,18 +443,19 @@ const char *ptp_show_intf_type_to_str(uint32_t type, char *buffer, size_t size)
     return buffer;
 }
 
-const char *ptp_show_ipv4_addrs_to_str(uint32_t count, const uint32_t *addresses, char *buffer, size_t size)
+namespace {
+
+// Appends each address's text (with its separator) while the buffer has more than reserve
+// characters left, then cuts the last ", ".
+template <typename Piece>
+const char *addrs_to_str(uint32_t count, size_t reserve, char *buffer, size_t size, Piece piece)
 {
     if (size == 0)
         return buffer;
     buffer[0] = '\0';
     size_t used = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (used + 13 >= size)
-            break;
-        char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &addresses[i], text, sizeof text);
-        const int n = snprintf(buffer + used, size - used, "%s%s", text, i == 0 ? " (pri), " : " (sec), ");
+    for (uint32_t i = 0; i < count && used + reserve < size; ++i) {
+        const int n = piece(i, buffer + used, size - used);
         if (n < 0 || used + static_cast<size_t>(n) >= size) {
             used = strlen(buffer);
             break;
@@ -466,27 +467,24 @@ const char *ptp_show_ipv4_addrs_to_str(uint32_t count, const uint32_t *addresses
     return buffer;
 }
 
+} // namespace
+
+const char *ptp_show_ipv4_addrs_to_str(uint32_t count, const uint32_t *addresses, char *buffer, size_t size)
+{
+    return addrs_to_str(count, 13, buffer, size, [addresses](uint32_t i, char *out, size_t left) {
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &addresses[i], text, sizeof text);
+        return snprintf(out, left, "%s%s", text, i == 0 ? " (pri), " : " (sec), ");
+    });
+}
+
 const char *ptp_show_ipv6_addrs_to_str(uint32_t count, const uint8_t (*addresses)[16], char *buffer, size_t size)
 {
-    if (size == 0)
-        return buffer;
-    buffer[0] = '\0';
-    size_t used = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (used + 19 >= size)
-            break;
+    return addrs_to_str(count, 19, buffer, size, [addresses](uint32_t i, char *out, size_t left) {
         char text[INET6_ADDRSTRLEN];
         inet_ntop(AF_INET6, addresses[i], text, sizeof text);
-        const int n = snprintf(buffer + used, size - used, "%s, ", text);
-        if (n < 0 || used + static_cast<size_t>(n) >= size) {
-            used = strlen(buffer);
-            break;
-        }
-        used += static_cast<size_t>(n);
-    }
-    if (used >= 2 && buffer[used - 2] == ',')
-        buffer[used - 2] = '\0';
-    return buffer;
+        return snprintf(out, left, "%s, ", text);
+    });
 }
 
 void ptp_show_print_servo_status(uint32_t status)
