@@ -141,6 +141,12 @@ const char *im_notify_kind_to_str(uint32_t kind)
     }
 }
 
+// The shared library's upgrade helpers know one milestone by name, in their own spelling.
+const char *util_issu_milestone_to_str(uint32_t milestone)
+{
+    return milestone == 2 ? "Sync V1 State via Chkpt" : "<Unknown ISSU milestone>";
+}
+
 struct value_list {
     std::array<shown_value, 2 * PTP_TRACE_MAX_ARGS> v;
     uint32_t n = 0;
@@ -196,7 +202,10 @@ void collect_values(const ptp_trace_point_type &point, const jotlog_record_type 
             break;
         }
         case PTP_TRACE_ARG_ISSU_ROLE: out.text(issul_issu_role_to_string(w32)); break;
-        case PTP_TRACE_ARG_ISSU_MILESTONE: out.text(tessel_issu_milestone_to_string(w32)); break;
+        case PTP_TRACE_ARG_ISSU_MILESTONE:
+            out.text(point.trace_class == PTP_TRACE_CLASS_UTIL ? util_issu_milestone_to_str(w32)
+                                                                : tessel_issu_milestone_to_string(w32));
+            break;
         case PTP_TRACE_ARG_ISSU_READY: {
             // Not known when the word before says so.
             const bool known = i == 0 || point.args[i - 1] != PTP_TRACE_ARG_ISSU_READY_KNOWN || arg_word(r, i - 1) != 0;

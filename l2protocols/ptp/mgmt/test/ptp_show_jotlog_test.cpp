@@ -12,6 +12,7 @@
 
 #include "jotlog_test.h"
 #include "plat_clock_test.h"
+#include "ptp_enums.h"
 #include "ptp_trace_points.h"
 #include "zerrno.h"
 
@@ -68,6 +69,11 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
          "[Unknown] [ERROR] The platform specified an invalid version for the interface capabilities API: 7"},
         {"agent IM, enum name", record_of(id_of(PTP_TRACE_TESSEL_IM_BULK_NOTIFY), {{3, nullptr}, {20, nullptr}}),
          "[IM] Received 3 'attributes' IM notifications in bulk"},
+        {"agent configuration event, its name",
+         record_of(id_of(PTP_TRACE_TESSEL_CFG_IF_ANNOUNCE_INTERVAL),
+                   {{0x40, nullptr}, {PTP_CFG_EVENT_SET, nullptr}, {1, nullptr}, {static_cast<uint64_t>(-3), nullptr},
+                    {1, nullptr}, {static_cast<uint64_t>(-3), nullptr}}),
+         "[Config] ifh 0x40: Announce interval config Set event: 1 -> -3. Applied config: 1 -> -3 (seconds log base 2)"},
         {"agent error text", record_of(id_of(PTP_TRACE_TESSEL_IM_BIND_FAILED), {{0, nullptr}}),
          "[IM] Failed to bind to IM: Success"},
         {"interface lead", record_of(id_of(PTP_TRACE_TESSEL_PM_IF_READY), {{0x40, nullptr}}),
@@ -104,6 +110,16 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
          "[Timer] [ERROR] tw_update() returned an error: Invalid argument"},
         {"shared library upgrade", record_of(id_of(PTP_TRACE_UTIL_ISSU_INIT_DONE), {}),
          "[ISSU] Module initialization complete"},
+        {"shared library milestone, its own name",
+         record_of(id_of(PTP_TRACE_UTIL_ISSU_MILESTONE_MET), {{2, nullptr}, {0, nullptr}}),
+         "[ISSU] Met milestone 'Sync V1 State via Chkpt', ISSU ready: no"},
+        {"shared library milestone the helpers do not know",
+         record_of(id_of(PTP_TRACE_UTIL_ISSU_MILESTONE_STARTED), {{513, nullptr}}),
+         "[ISSU] Started milestone '<Unknown ISSU milestone>'"},
+        {"agent milestone", record_of(id_of(PTP_TRACE_TESSEL_ISSU_MILESTONE_STARTED), {{513, nullptr}}),
+         "[ISSU] Started milestone 'Controller Resync'"},
+        {"shared library error text alone", record_of(id_of(PTP_TRACE_UTIL_ISSU_ERROR), {{12, nullptr}}),
+         "[ISSU] Cannot allocate memory"},
         {"controller main", record_of(id_of(PTP_TRACE_QUORRIN_MAIN_START), {}),
          "[Main] PTP controller is (re)starting"},
         {"controller leap seconds", record_of(id_of(PTP_TRACE_QUORRIN_LEAP_INIT), {}),
@@ -120,8 +136,22 @@ TEST(ShowJotlog, EachPrefixGroupAndSpecialEntry)
          "[Platform] Sending slave update to platform. Grandmaster available: Has freq yes, Has time yes, Timescale "
          "PTP, Freq Pri 128, ToD Pri 2, QL Opt-I/PRC, Delay Asymmetry -250, Interface handle 0x00000040, APTS none, "
          "best source is %"},
+        {"controller comms", record_of(id_of(PTP_TRACE_QUORRIN_COMMS_RETRY_MAX), {}),
+         "[Comms] Max message-send retry count reached, exiting"},
+        {"controller config, a text argument", record_of(id_of(PTP_TRACE_QUORRIN_CFG_GLOBAL_ENABLE_CONFIG_EVENT), {{0, "Create"}}),
+         "[Config] Global Enable config Create event."},
+        {"controller BMC",
+         record_of(id_of(PTP_TRACE_QUORRIN_BMC_REMOVED_CLOCK_0X_NODE),
+                   {{0xaabbccddeeff0011, nullptr}, {0, "GM"}, {0, "0/1/CPU0"}, {0x10, nullptr}}),
+         "[BMC] Removed clock 0xaabbccddeeff0011 (GM) from node 0/1/CPU0(0x10) from BMC list"},
+        {"controller port numbers", record_of(id_of(PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_GSP_DOWN_NOTIFICATION), {}),
+         "[Port Num] Received GSP down notification"},
         {"global process", record_of(id_of(PTP_TRACE_SARDO_MAIN_INIT_EOI), {}),
          "[Main] Successfully informed SysMgr about EOI"},
+        {"global process platform", record_of(id_of(PTP_TRACE_SARDO_PLATFORM_SUCCESSFULLY_INITIALIZED_PLATFORM), {}),
+         "[Platform] Successfully initialized platform"},
+        {"global process, 300 and above", record_of(id_of(PTP_TRACE_SARDO_EDM_NO_CONTROLLER), {}),
+         "[Unknown] Could not determine location of PTP controller; aborting EDM request"},
     };
     for (const golden_case &c : cases) {
         SCOPED_TRACE(c.what);

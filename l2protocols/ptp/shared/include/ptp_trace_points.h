@@ -5,6 +5,7 @@
 // display tool's prefix ranges) and are never reused.
 #pragma once
 
+#include <algorithm>
 #include <array>
 
 #include "ptp_trace.h"
@@ -205,27 +206,22 @@
     X(CFG_SLAVE_TABLE_IGNORED, 861, \
       "Profile slave table config ignored as it is not supported on this interface", \
       PTP_TRACE_ARG_IFHANDLE) \
-    X(CFG_EXIT_CHECK_FAILED, 807, "[ERROR] Could not determine whether to exit: %s", PTP_TRACE_ARG_ZERR) \
-    X(CFG_IF_ENABLE, 818, "Enable config event 0x%lx", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
+    X(CFG_EXIT_CHECK_FAILED, 807, "Could not determine whether to exit: %s", PTP_TRACE_ARG_ZERR) \
+    X(CFG_IF_ENABLE, 818, "Enable config %s event.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT) \
     X(CFG_IF_PROFILE, 819, "Profile config event 0x%lx: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(CFG_IF_ENCAP, 820, "Encap config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_CLOCK_OPERATION, 821, "Clock operation config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_ANNOUNCE_INTERVAL, 822, "Announce interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
-    X(CFG_IF_SYNC_INTERVAL, 823, "Sync interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
-    X(CFG_IF_ANNOUNCE_TIMEOUT, 824, "Announce timeout config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_DELAY_REQ_INTERVAL, 825, "Minimum delay request interval config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_ANNOUNCE_INTERVAL, 822, "Announce interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_SYNC_INTERVAL, 823, "Sync interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(CFG_IF_ANNOUNCE_TIMEOUT, 824, "Announce timeout config %s event: %lu -> %lu. Applied config: %lu -> %lu (seconds)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_DELAY_REQ_INTERVAL, 825, "Minimum delay request interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(CFG_IF_MULTICAST, 826, "Multicast config event 0x%lx: transport change 0x%lx. Applied config: 0x%lx", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_PORT_STATE, 827, "Port state config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_LOCAL_PRIORITY, 828, "Local priority config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_LOCAL_PRIORITY, 828, "Local Priority config %s event: %li -> %li. Applied config: %li -> %li", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(CFG_IF_SOURCE_IP, 829, "Source IP address config event 0x%lx: %s -> %s. Applied config: %s -> %s (%lu)", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_SOURCE_IPV6, 830, "Source IPv6 address config event 0x%lx: %s -> %s. Applied config: %s -> %s", \
@@ -234,10 +230,8 @@
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_DSCP, 832, "DSCP config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu (update type %lu)", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_IPV4_TTL, 833, "IPv4 TTL config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_IPV6_HOP_LIMIT, 834, "IPv6 hop limit config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_IPV4_TTL, 833, "IPv4 TTL config %s event: %lu -> %lu. Applied config: %lu -> %lu.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_IPV6_HOP_LIMIT, 834, "IPv6 hop limit config %s event: %lu -> %lu. Applied config: %lu -> %lu.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_DELAY_ASYMMETRY, 835, "Interface delay asymmetry config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(CFG_IF_GRANT_DURATION, 844, \
@@ -253,9 +247,9 @@
     X(CFG_PRF_PLAT_REJECT, 856, "Profile configuration rejected by the platform on this interface: %s", \
       PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
     X(CFG_VERIFY_BATCH, 848, "Received verify batch of %lu items, sequence number %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_VERIFY_ITEM_FAILED, 849, "[ERROR] %s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
-    X(CFG_APPLY_ITEM_FAILED, 850, "[ERROR] %s: Apply batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
-    X(CFG_NOTIFY_ITEM_FAILED, 851, "[ERROR] %s: Notify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_VERIFY_ITEM_FAILED, 849, "%s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_APPLY_ITEM_FAILED, 850, "%s: Apply batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
+    X(CFG_NOTIFY_ITEM_FAILED, 851, "%s: Notify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(CFG_PLATVERIFY_MISSING, 866, "Platform verification library not found") \
     X(CFG_PLATVERIFY_LOADED, 867, "Platform verification library loaded") \
     X(CFG_INTEROP_PROFILE, 869, "Interop profile config %s event: %s", PTP_TRACE_ARG_IFHANDLE, \
@@ -499,22 +493,22 @@
     X(PKT_RX_ERROR_BYTES_56, 1852, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_INIT_FAILED, 0x898, "Failed to initialize offload module: %s", PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_CREATED, 0x89A, "Created offload session", PTP_TRACE_ARG_IFHANDLE) \
-    X(OFFLOAD_CREATE_FAILED, 0x89E, "[ERROR] Failed to create %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_CREATE_FAILED, 0x89E, "Failed to create %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_SESSION_CREATE_FAILED, 0x89F, "[ERROR] Failed to create session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_DELETED, 0x8A0, "Successfully deleted %lu offload sessions", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_DELETE_FAILED, 0x8A1, "[ERROR] Failed to delete %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_DELETE_FAILED, 0x8A1, "Failed to delete %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_SESSION_DELETE_FAILED, 0x8A2, "[ERROR] Failed to delete session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_STATS_REQUEST_FAILED, 0x8A4, "[ERROR] Failed to request %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_STATS_REQUEST_FAILED, 0x8A4, "Failed to request %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_STATS_TIMEOUT, 0x8A5, "Stats offload request timed out. Ethernet session stats pending %lu. Ethernet IF/GL stats pending %lu. IPv4 session stats pending %lu. IPV4 IF/GL stats pending %lu. IPV6 session stats pending %lu. IPV6 IF/GL stats pending %lu.", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_STATS_CLEARED, 0x8A6, "Cleared %lu offload stats", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_STATS_CLEAR_FAILED, 0x8A7, "[ERROR] Failed to clear %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_TS_UNKNOWN_SESSION, 0x8A8, "[ERROR] Received timestamp for an unknown session") \
-    X(OFFLOAD_TS_NOT_FM, 0x8A9, "[ERROR] Timestamps only expected on foreign-master sessions") \
-    X(OFFLOAD_TS_DELETE_PENDING, 0x8AA, "[ERROR] Received timestamp for a session scheduled to be deleted") \
-    X(OFFLOAD_UNKNOWN_NTFN, 0x8AB, "[ERROR] Unknown notification type %lu received from offload plugin", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_TS_NOT_FM, 0x8A9, "Timestamps only expected on foreign-master sessions") \
+    X(OFFLOAD_TS_DELETE_PENDING, 0x8AA, "Received timestamp for a session scheduled to be deleted") \
+    X(OFFLOAD_UNKNOWN_NTFN, 0x8AB, "Unknown notification type %lu received from offload plugin", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_STATS_NO_IDB, 0x8AC, "[ERROR] Stats update: IDB not found for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_STATS_BAD_ADDR, 0x8AD, "[ERROR] Stats update: unknown address type for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_STATS_UNKNOWN_KIND, 0x8AE, "[ERROR] Dropping stats update: unknown stats session type %lu", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_UNKNOWN_KIND, 0x8AE, "Dropping stats update: unknown stats session type %lu", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_RESULT_NO_SESSION, 0x8AF, "[ERROR] Failed to retreive session data for offload create on interface 0x%8.8lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(OFFLOAD_STATS_CB, 0x8B0, "Received async callback from SPIO following stats request") \
     X(OFFLOAD_NTFN_SHORT, 0x8B1, "[ERROR] Offload notification cut short: %lu bytes", PTP_TRACE_ARG_UINT) \
@@ -527,7 +521,90 @@
     X(FIB_UPDATE_NO_PEER, 1703, "Received next hop for peer %s from FIB, but no matching peer; unregistering this peer from FIB", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
     X(FIB_UNREGISTER, 1704, "Unregister status %s for peer %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR, PTP_TRACE_ARGS_ADDR) \
     X(FIB_UNREGISTER_BAD_TYPE, 1705, "[ERROR] Attempt to unregister peer of incorrect address type %lu from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FIB_RECONNECT, 1706, "Beginning re-connect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT)
+    X(FIB_RECONNECT, 1706, "Beginning re-connect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT) \
+    X(DB_FAILED_INITIALISE_PEER_PACKET, 406, "[ERROR] Failed to initialise a peer packet counter tree") \
+    X(CFG_FAILED_REGISTER_VERIFICATION_INTERFACE, 800, "Failed to register for verification of interface configuration: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_INITIALIZE_NODRA_VERIFICATION, 801, "Failed to initialize Nodra verification functions: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_VERIFICATION_INTERFACE_802, 802, "Failed to register for verification of interface enable item: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_BIND_INTERFACE_NODRA, 803, "Failed to bind to interface Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_NOTIFICATION_GLOBAL, 804, "Failed to register for notification of global profile configuration: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_NOTIFICATION_GLOBAL_805, 805, "Failed to register for notification of global enable configuration: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_ABORT_FUNCTION_CALLED_SEQUENCE, 806, "Abort function called for sequence num %lu, item %lu of %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_FAILED_INITIALISE_PROFILE_DB, 811, "[ERROR] Failed to initialise the Profile DB tree") \
+    X(CFG_RECEIVED_CLOCK_SELECTION_MODE, 814, "Received clock selection mode config %s: %s%s -> %s%s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_RECEIVED_CLOCK_ADVERTISEMENT_MODE, 815, "Received clock advertisement mode config %s: %s%s -> %s%s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_MASTER_ENABLE_CONFIG_EVENT, 836, "Master %s enable config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_MASTER_NONNEGOTIATED_UNICAST_CONFIG, 839, "Master %s non-negotiated unicast config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_MASTER_MULTICAST_CONFIG_EVENT, 840, "Master %s multicast config %s event: %s. Applied config: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_MASTER_DELAY_ASYMMETRY_CONFIG, 841, "Master %s delay asymmetry config %s event.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_EFFECT_DELAY_ASYMMETRY_CONFIG, 842, "Effect of delay asymmetry config event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_SLAVE_NONNEGOTIATED_UNICAST_CONFIG, 843, "Slave %s non-negotiated unicast config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_BIND_GLOBAL_NODRA, 847, "Failed to bind to global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_TRANSPORT_CONFIG_IGNORED, 852, "Profile %s transport config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_ANNOUNCE_INTERVAL_CONFIG, 853, "Profile announce interval config ignored as it is not supported on this interface") \
+    X(CFG_PROFILE_SYNC_INTERVAL_CONFIG, 854, "Profile sync interval config ignored as it is not supported on this interface") \
+    X(CFG_PROFILE_MULTICAST_CONFIG_IGNORED, 857, "Profile multicast config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_PORT_STATE_CONFIG, 858, "Profile port state config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_SOURCE_IP_CONFIG, 863, "Profile source IP config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_SOURCE_IPV6_CONFIG, 864, "Profile source IPv6 config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_CLOCKOPERATION_CONFIG_IGNORED, 865, "Profile %s clock-operation config ignored as it is not supported on this interface", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_TRANSPORT_CONFIG_REJECTED, 868, "Profile %s transport config rejected by platform: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_BIND_GLOBAL_FSYNC, 877, "Failed to bind to global FSync global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_NOTIFICATION_FSYNC, 878, "Failed to register for notification of FSync GL QL option config: %s", PTP_TRACE_ARG_TEXT) \
+    X(PM_0X_ASSIGNED_PORT_NUMBER, 1200, "(0x%8.8lx) Assigned port number 0x%4.4lx to interface", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PM_0X_FAILED_ALLOCATE_PORT, 1201, "(0x%8.8lx) Failed to allocate port number for interface: no available port numbers", PTP_TRACE_ARG_UINT) \
+    X(PM_FREED_PORT_NUMBER_0X, 1202, "Freed port number 0x%4.4lx. Last port num is 0x%4.4lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PM_MARKED_PORT_NUMBER_0X, 1203, "Marked port number 0x%4.4lx as in use", PTP_TRACE_ARG_UINT) \
+    X(PM_FAILED_TRANSLATE_INTERFACE_CHECKPOINT, 1215, "Failed to translate interface checkpoint table, dropping table") \
+    X(PM_FAILED_TRANSLATE_INTERFACE_CHECKPOINT_1216, 1216, "Failed to translate interface checkpoint, dropping object") \
+    X(PM_FAILED_TRANSLATE_GLOBAL_CHECKPOINT, 1217, "Failed to translate global checkpoint, dropping") \
+    X(PM_FAILED_TRANSLATE_UNICAST_GRANT, 1224, "Failed to translate unicast grant checkpoint, dropping") \
+    X(PM_DROPPED_UNICAST_GRANT_NDT, 1253, "Dropped a unicast grant NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
+    X(FSM_FALIED_FIND_IDB_RESTORE, 1677, "Falied to find IDB to restore peer index %lu for peer %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(FSM_FAILED_ALLOCATE_PEER_INDEX, 1678, "Failed to allocate peer index for peer %s, peer indices have been exhausted", PTP_TRACE_ARG_TEXT) \
+    X(PKT_UNABLE_INITIALISE_EPI_CONNECTION, 1802, "[ERROR] Unable to initialise EPI connection: %s", PTP_TRACE_ARG_TEXT) \
+    X(PKT_FAILED_INITIALIZE_SPIO_ATTACH, 1803, "[ERROR] Failed to initialize SPIO attach batches: %s", PTP_TRACE_ARG_TEXT) \
+    X(PKT_UNABLE_INITIALISE_CTX_LIBRARY, 1804, "[ERROR] Unable to initialise ctx library: %s", PTP_TRACE_ARG_TEXT) \
+    X(PKT_IPV6_PACKET_SENT_UDP, 1854, "IPv6 packet sent with UDP checksum: %lx", PTP_TRACE_ARG_UINT) \
+    X(PKT_PRE_SPIO_ATTACH_BATCH, 1859, "Pre SPIO attach batch inits") \
+    X(PKT_PRE_SPIO_INIT_POST, 1860, "Pre SPIO init, post attach batch init") \
+    X(PKT_PRE_CTX_INIT_POST, 1861, "Pre CTX init, post SPIO init") \
+    X(PKT_PRE_EPI_INIT_POST, 1862, "Pre EPI init, post CTX init") \
+    X(OFFLOAD_QUEUED_OFFLOAD_SESSION_OPERATION, 2201, "Queued an offload session %s operation between the source %s and the peer %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(OFFLOAD_CREATING_OFFLOAD_SESSION_BETWEEN, 2203, "Creating %s offload session between source %s and peer %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(OFFLOAD_SESSION_BEING_CREATED_SLAVE, 2204, "Session being created is an %s Slave Offload session with peer: %s and Log Delay Request interval: %ld", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(OFFLOAD_SESSION_BEING_CREATED_MASTER, 2205, "Session being created is an %s Master Offload session with peer: %s, and message intervals: Log Announce interval: %ld, Log Delay Response interval: %ld, Log Sync interval: %ld", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
+    X(OFFLOAD_SPIO_FORCE_RESYNC_FAILED, 2211, "SPIO force resync failed for encap %s: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_FAILED_INITIALIZE_FIB_EXTERNAL, 2400, "Failed to initialize FIB external client library (IPv4): %s", PTP_TRACE_ARG_TEXT) \
+    X(FIB_FAILED_INITIALIZE_FIB_EXTERNAL_2401, 2401, "Failed to initialize FIB external client library (IPv6): %s", PTP_TRACE_ARG_TEXT) \
+    X(FIB_CONNECTION_FIB_EXTERNAL_CLIENT, 2402, "Connection to FIB external client library closed.") \
+    X(FIB_BEGINNING_RECONNECT_FIB_EXTERNAL, 2403, "Beginning reconnect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT) \
+    X(FIB_FIB_EXTERNAL_CLIENT_LIBRARY, 2404, "FIB external client library cleanup for IPv%lu connection failed: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_FIB_EXTERNAL_CLIENT_LIBRARY_2405, 2405, "FIB external client library cleanup for IPv%lu connection successful", PTP_TRACE_ARG_UINT) \
+    X(FIB_UNREGISTER_STATUS_CLIENT_FIB, 2406, "Unregister status %s for client %s from FIB external client library", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_SUCCESSFUL_REGISTRATION_PEER_IPV, 2407, "Successful registration of %lu peer%s on IPv%lu handle with FIB external client library", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(FIB_NO_PEERS_BATCH_REGISTER, 2408, "No peers in batch to register with FIB on IPv%lu handle.", PTP_TRACE_ARG_UINT) \
+    X(FIB_ATTEMPT_REGISTER_PEERS_IPV, 2409, "Attempt to register %lu peers on IPv%lu handle failed with error %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_ATTEMPT_UNREGISTER_PEER_INCORRECT, 2410, "Attempt to unregister peer of incorrect address type %s from FIB external client library", PTP_TRACE_ARG_TEXT) \
+    X(FIB_RECEIVED_NEXT_HOP_ADDRESS, 2411, "Received next hop for %s %s with address %s from FIB external client library", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_RECEIVED_NEXT_HOP_PEER, 2412, "Received next hop for %s peer with address %s from FIB, but no matching peer; unregister this peer from FIB.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_PREPARED_PREFIX_VRF_ID, 2413, "Prepared prefix with VRF ID 0x%8.8lx for peer %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_EXTRACTED_PREFIX_ADDRESS_FIB, 2414, "Extracted prefix with address %s from FIB update", PTP_TRACE_ARG_TEXT) \
+    X(FIB_PRE_FIB_CONNECT_V4, 2415, "PRE FIB connect v4") \
+    X(FIB_PRE_FIB_CONNECT_V6, 2416, "PRE FIB connect v6, post fib connect v4") \
+    X(FIB_PRE_PULSE_POST_FIB, 2417, "PRE pulse, post fib connect v6") \
+    X(FIB_PRE_FIB_FEC_POST, 2418, "PRE FIB fec, post pulse + util timer") \
+    X(ADJ_RECEIVED_ADJACENCY_NOTIFICATION_NOT, 2600, "Received adjacency notification not containing the right information: %s%s%s (proto %lu, len %lu)", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(ADJ_RECEIVED_ADJACENCY_NOTIFICATION_FOREIGN, 2601, "Received adjacency notification for foreign master %s", PTP_TRACE_ARG_TEXT) \
+    X(ADJ_RECEIVED_ADJACENCY_NOTIFICATION_UNICAST, 2602, "Received adjacency notification for unicast peer %s", PTP_TRACE_ARG_TEXT) \
+    X(ADJ_FAILURE_SENDING_BATCHED_ARP, 2603, "Failure sending batched ARP requests: %s", PTP_TRACE_ARG_TEXT) \
+    X(ADJ_SUCESSFULLY_SENT_BATCHED_ARP, 2604, "Sucessfully sent %lu batched ARP requests", PTP_TRACE_ARG_UINT) \
+    X(ADJ_ARP_FAILURE_NOTIFICATION_FAILURES, 2605, "ARP failure notification. %lu failures, of which the first was: IPv4 address %s, interface 0x%8.8lx. Error: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(ADJ_FAILED_INITALISE_ADJACENCY_MODULE, 2606, "Failed to initalise adjacency module: %s", PTP_TRACE_ARG_TEXT) \
+    X(ADJ_ADJACENCY_LOOKUP_RETURNED_MAC, 2607, "Adjacency lookup for %s returned MAC of excess length %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(ADJ_ADJ_INIT_PRE_AIB, 2608, "Adj init pre AIB") \
+    X(ADJ_ADJ_INIT_PRE_ARP, 2609, "Adj init pre ARP, post AIB") \
+    X(ISSU_FAILED_MARK_MILESTONE_MET, 2803, "Failed to mark milestone '%s' as met: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT)
 
 // The controller (quorrin). Rows are added by the controller's modules as they are built.
 // Process entry 0-99, agent link 100-199, platform driver 200-299, leap seconds 600-699.
@@ -614,7 +691,154 @@
     X(LEAP_CHKPT_WRITE_FAILED, 620, "Failed to write grandmaster checkpoint record: %s", PTP_TRACE_ARG_ZERR) \
     X(LEAP_TIMESCALE, 621, "Timescale update: %s", PTP_TRACE_ARG_TEXT) \
     X(LEAP_PROFILE, 622, "Profile update: %s", PTP_TRACE_ARG_PROFILE) \
-    X(LEAP_NDT, 623, "Received leap seconds NDT from checkpoint")
+    X(LEAP_NDT, 623, "Received leap seconds NDT from checkpoint") \
+    X(CFG_COULD_NOT_DETERMINE_WHETHER, 300, "Could not determine whether to exit: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_GLOBAL_ENABLE_CONFIG_EVENT, 301, "Global Enable config %s event.", PTP_TRACE_ARG_TEXT) \
+    X(CFG_GLOBAL_LOG_BMC_CHANGES, 302, "Global log BMC changes config %s event.", PTP_TRACE_ARG_TEXT) \
+    X(CFG_CLOCK_IDENTITY_CONFIG_EVENT, 303, "Clock identity config %s event: %s0x%lx -> %s0x%lx.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_CLOCK_DOMAIN_CONFIG_EVENT, 304, "Clock domain config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_CLOCK_PRIORITY_CONFIG_EVENT, 305, "Clock priority%lu config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_CLOCK_CLASS_CONFIG_EVENT, 306, "Clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_FREQUENCY_PRIORITY_CONFIG_EVENT, 307, "Frequency priority config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_TIMEOFDAY_PRIORITY_CONFIG_EVENT, 308, "Time-of-day priority config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_CLOCK_SELECTION_MODE_CONFIG, 309, "Clock selection mode config %s event: %s%s -> %s%s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_CLOCK_ADVERTISEMENT_MODE_CONFIG, 310, "Clock advertisement mode config %s event: %s%s -> %s%s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_CLOCK_PROFILE_CONFIG_EVENT, 311, "Clock profile config %s event: %s%s -> %s%s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_ENCAP_CONFIG_EVENT, 313, "Profile %s: Encap config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VERIFY_CHECKSUM_EVENT_OCCURRED, 314, "Verify checksum %s event occurred", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_CLOCKOPERATION_CONFIG_EVENT, 315, "Profile %s: Clock-operation config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_ANNOUNCE_INTERVAL_CONFIG_316, 316, "Profile %s: Announce Interval config %s event: %s%li -> %s%li.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(CFG_PROFILE_SYNC_INTERVAL_CONFIG_317, 317, "Profile %s: Sync Interval config %s event: %s%li -> %s%li.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(CFG_PROFILE_ANNOUNCE_TIMEOUT_CONFIG, 318, "Profile %s: Announce timeout config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_DELAYREQUEST_MINUMUM_INTERVAL, 319, "Profile %s: Delay-Request Minumum Interval config %s event: %s%li -> %s%li.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(CFG_PROFILE_MULTICAST_CONFIG_EVENT, 320, "Profile %s: Multicast config %s event: %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_PORT_STATE_CONFIG_321, 321, "Profile %s: Port State config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_LOCAL_PRIORITY_CONFIG, 322, "Profile %s: Local Priority config %s event: %s%li -> %s%li.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
+    X(CFG_PROFILE_SOURCE_IP_CONFIG_323, 323, "Profile %s: Source IP config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_SOURCE_IPV6_CONFIG_324, 324, "Profile %s: Source IPv6 config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_COS_CONFIG_EVENT, 325, "Profile %s: CoS config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_DSCP_CONFIG_EVENT, 326, "Profile %s: DSCP config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_IPV4_TTL_CONFIG, 327, "Profile %s: IPv4 TTL config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_IPV6_HOP_LIMIT, 328, "Profile %s: IPv6 hop limit config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_UNICAST_GRANT_DURATION, 329, "Profile %s: %s unicast grant duration config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_MESSAGE_TIMEOUT_CONFIG, 330, "Profile %s: %s message timeout config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INVALID_GRANT_DENY, 331, "Profile %s: invalid grant deny config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_PERPORT_DELAY_ASYMMETRY, 332, "Profile %s: Per-port delay asymmetry config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_MASTER_ENABLE_CONFIG, 333, "Profile %s: Master %s enable config %s event.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_MASTER_PRIORITY_CONFIG, 334, "Profile %s: Master %s priority config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_MASTER_CLOCK_CLASS, 335, "Profile %s: Master %s clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_MASTER_NONNEGOTIATED_UNICAST, 336, "Profile %s: Master %s non-negotiated unicast config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_MASTER_MULTICAST_CONFIG, 337, "Profile %s: Master %s multicast config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_MASTER_DELAY_ASYMMETRY, 338, "Profile %s: Master %s delay asymmetry config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_SLAVE_NONNEGOTIATED_UNICAST, 339, "Profile %s: Slave %s non-negotiated unicast config %s event: %s -> %s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_ABORT_FUNCTION_CALLED_SEQUENCE_340, 340, "Abort function called for sequence num %lu, item %lu of %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_RECEIVED_VERIFY_BATCH_ITEMS, 341, "Received verify batch of %lu items", PTP_TRACE_ARG_UINT) \
+    X(CFG_VERIFY_BATCH_ITEM_FAILED, 342, "%s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_BIND_GLOBAL_NODRA_344, 344, "Failed to bind to global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_INITIALIZE_NODRA_VERIFICATION_345, 345, "Failed to initialize Nodra verification functions: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_VERIFICATION_GLOBAL, 346, "Failed to register for verification of global enable item: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_VERIFICATION_PROFILE, 347, "Failed to register for verification of profile configuration: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_GET_ROUTERS_MAC, 348, "Failed to get the router's MAC address when attempting to generate the PTP clock ID: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_CLOCK_TIMESCALE_CONFIG_EVENT, 349, "Clock timescale config %s event: %s%s -> %s%s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_CLOCK_TIME_SOURCE_CONFIG, 350, "Clock time source config %s event: %s%s -> %s%s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_MIN_CLOCK_CLASS_CONFIG, 351, "Min clock class config %s event: %lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_LEAP_SECOND_FILE_CONFIG, 352, "Leap second file config %s event: %s %lu -> %s %lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_UNCALIBRATED_CLOCK_CLASS_CONFIG, 354, "Uncalibrated clock class config %s event: %s(%lu,%s) -> %s(%lu,%s).", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_DEPRECATED_UNCALIBRATED_CLOCK_CLASS, 355, "Deprecated uncalibrated clock class config %s event: %s%lu -> %s%lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_FSYNC_QL_OPTION_CONFIG, 356, "Fsync QL option config %s event. New value %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_BIND_GLOBAL_FSYNC_357, 357, "Failed to bind to global FSync global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_FAILED_REGISTER_NOTIFICATION_FSYNC_358, 358, "Failed to register for notification of FSync GL QL option config: %s", PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_INTEROP_PROFILE_CONFIG, 359, "Profile %s: Interop profile config %s event: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PROFILE_INTEROP_DOMAIN_CONFIG, 360, "Profile %s: Interop domain config %s event: %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INTEROP_PRIORITY_CONFIG, 361, "Profile %s: Interop %s priority%lu config %s event: %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INTEROP_CLOCK_ACCURACY, 362, "Profile %s: Interop %s clock accuracy config %s event: %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INTEROP_OSLV_CONFIG, 363, "Profile %s: Interop %s OSLV config %s event: %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INTEROP_DEFAULT_CLOCK, 364, "Profile %s: Interop %s default clock class config %s event: %lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PROFILE_INTEROP_CLOCK_CLASS, 365, "Profile %s: Interop %s clock class mapping config %s event: %lu:%lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_STARTUP_CLOCK_CLASS_CONFIG, 366, "Startup clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_FREERUN_CLASS_CONFIG_EVENT, 367, "Freerun class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_NODRA_ABORT_NOTIFICATION_NO, 368, "Nodra Abort notification with no remaining PTP config. PTP Controller is exiting") \
+    X(CFG_VIRTUAL_PORT_ENABLE_CONFIG, 369, "Virtual Port Enable config %s event.", PTP_TRACE_ARG_TEXT) \
+    X(CFG_VIRTUAL_PORT_PRIORITY_CONFIG, 370, "Virtual Port priority%lu config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VIRTUAL_PORT_CLOCK_CLASS, 371, "Virtual Port clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VIRTUAL_PORT_CLOCK_ACCURACY, 372, "Virtual Port clock accuracy config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VIRTUAL_PORT_CLOCK_OSLV, 373, "Virtual Port clock oslv config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_VIRTUAL_PORT_LOCAL_PRIORITY, 374, "Virtual Port local priority config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_PHYSICAL_LAYER_FREQUENCY_CONFIG, 375, "Physical layer frequency config %s event", PTP_TRACE_ARG_TEXT) \
+    X(CFG_NETWORK_TYPE_CONFIG_EVENT, 376, "Network type config %s event", PTP_TRACE_ARG_TEXT) \
+    X(CFG_SERVO_SLOW_TRACKING_CONFIG, 377, "Servo slow tracking config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_HOLDOVER_CLOCK_CLASS_CONFIG, 378, "Holdover clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_HOLDOVER_DURATION_CONFIG_EVENT, 379, "Holdover duration config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_HOLDOVER_TIMETRACEABLE_OVERRIDE_CONFIG, 380, "Holdover time-traceable override config %s event", PTP_TRACE_ARG_TEXT) \
+    X(CFG_UNCALIBRATED_TIMETRACEABLE_OVERRIDE_CONFIG, 381, "Uncalibrated time-traceable override config %s event", PTP_TRACE_ARG_TEXT) \
+    X(CFG_ASSISTED_PARTIAL_TIMING_SUPPORT, 382, "Assisted partial timing support config %s event", PTP_TRACE_ARG_TEXT) \
+    X(CFG_DOUBLEFAILURE_CLOCK_CLASS_CONFIG, 383, "Double-failure clock class config %s event: %s%lu -> %s%lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(BMC_INSERTED_CLOCK_0X_NODE, 400, "Inserted clock 0x%lx (%s) from node %s(0x%lx) into BMC list at position %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_REMOVED_CLOCK_0X_NODE, 401, "Removed clock 0x%lx (%s) from node %s(0x%lx) from BMC list", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(BMC_FAILED_UPDATE_GLOBAL_CHECKPOINT, 402, "Failed to update global checkpoint record: %s", PTP_TRACE_ARG_TEXT) \
+    X(BMC_FAILED_DELETE_GLOBAL_CHECKPOINT, 403, "Failed to delete global checkpoint record, checkpoint ID 0x%lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_FAILED_UPDATE_CHECKPOINT_RECORD, 404, "Failed to update checkpoint record for clock 0x%lx (%s) from node %s(0x%lx): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_UPDATED_CHECKPOINT_RECORD_CLOCK, 405, "Updated checkpoint record for clock 0x%lx (%s) from node %s(0x%lx): Checkpoint ID 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_CREATED_CHECKPOINT_RECORD_CLOCK, 406, "Created checkpoint record for clock 0x%lx (%s) from node %s(0x%lx): Checkpoint ID 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_FAILED_READ_CHECKPOINT, 407, "Failed to read from checkpoint: %s", PTP_TRACE_ARG_TEXT) \
+    X(BMC_RECOVERED_GLOBAL_CHECKPOINT_RECORD, 408, "Recovered global checkpoint record. Checkpoint ID 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(BMC_RECOVERED_CLOCK_0X_NODE, 409, "Recovered clock 0x%lx (%s) from node %s(0x%lx) from checkpoint. Checkpoint ID 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_DID_NOT_RECOVER_CLOCK, 410, "Did not recover clock 0x%lx (%s) from node %s(0x%lx) from checkpoint. Corrupt or duplicate. Checkpoint ID 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(BMC_FAILED_REGISTER_CHECKPOINT_RETRYING, 411, "Failed to register with checkpoint: (%s). Retrying.", PTP_TRACE_ARG_TEXT) \
+    X(BMC_STARTED_RESYNC_TIMER_NODE, 412, "Started resync timer for node %s(0x%lx), clock 0x%lx (%s)", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_RESYNC_TIMER_EXPIRED_NODE, 413, "Resync timer expired for node %s(0x%lx), clock 0x%lx (%s). Deleting clock", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_PTP_SERVO_SYNCED_GRANDMASTER, 414, "PTP servo synced to grandmaster 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(BMC_PTP_SERVO_LOST_SYNC, 415, "PTP servo lost sync with grandmaster 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(BMC_GRANDMASTER_CLOCK_REMOVED, 416, "Grandmaster clock removed, %s", PTP_TRACE_ARG_TEXT) \
+    X(BMC_GRANDMASTER_LOCAL_CLOCK_UPDATED, 417, "Grandmaster local clock updated") \
+    X(BMC_VIRTUAL_PORT_CONFIGURED, 418, "Virtual Port configured") \
+    X(BMC_VIRTUAL_PORT_UNCONFIGURED, 419, "Virtual Port unconfigured") \
+    X(BMC_VIRTUAL_PORT_CONNECTED, 420, "Virtual Port connected") \
+    X(BMC_VIRTUAL_PORT_DISCONNECTED, 421, "Virtual Port disconnected") \
+    X(BMC_GRANDMASTER_CLOCK_HAS_CHANGED, 422, "Grandmaster clock has changed, new clock ID 0x%lx, %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_RECEIVED_CLOCK_UPDATE_PLATFORM, 423, "Received clock update from the platform. Clock %sactive, %susing PTP for frequency, %susing PTP for time. Current local clock is %sa primary ref, sync state is '%s' and QL is '%s'", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_RECEIVED_CLOCK_UPDATE_PLATFORM_424, 424, "Received clock update from the platform. Selection local clock is %sa primary ref, sync state is '%s' and QL is '%s'", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_RECEIVED_CLOCK_UPDATE_PLATFORM_425, 425, "Received clock update from the platform. No selection clock included") \
+    X(BMC_RECEIVED_BAD_CLOCK_UPDATE, 426, "Received bad clock update from platform using PTP but we currently do not have a GM.") \
+    X(BMC_RECEIVED_UTC_OFFSET_UPDATE, 427, "Received UTC offset update. Leap seconds: %s, UTC offset: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(BMC_FAILED_TRANSLATE_CLOCK_CHECKPOINT, 428, "Failed to translate clock checkpoint, dropping object") \
+    X(BMC_RECEIVED_CHECKPOINT_NDT_GLOBAL, 429, "Received checkpoint NDT for global table") \
+    X(BMC_RECEIVED_CHECKPOINT_NDT_CLOCK, 430, "Received checkpoint NDT for clock table") \
+    X(BMC_FINISHED_WRITING_DATA_CHECKPOINT, 431, "Finished writing data to checkpoint") \
+    X(BMC_FAILED_DECODE_GPB_GLOBAL, 432, "Failed to decode GPB global checkpoint record: %s", PTP_TRACE_ARG_TEXT) \
+    X(BMC_PLATFORM_NOT_UPDATED_GRANDMASTER, 433, "Platform not updated with Grandmaster change on BMC shutdown") \
+    X(BMC_BMC_SERVO_STARTED_BMC, 434, "BMC servo started, BMC servo not synced") \
+    X(BMC_BMC_SERVO_STOPPED_BMC, 435, "BMC servo stopped, BMC servo not synced") \
+    X(BMC_BMC_SERVO_RESTARTED_BMC, 436, "BMC servo restarted, BMC servo not synced") \
+    X(PORT_NUM_RECEIVED_GSP_DOWN_NOTIFICATION, 500, "Received GSP down notification") \
+    X(PORT_NUM_RECEIVED_GSP_UP_NOTIFICATION, 501, "Received GSP up notification") \
+    X(PORT_NUM_RECEIVED_DROPPED_MESSAGE_NOTIFICATION, 502, "Received dropped message notification") \
+    X(PORT_NUM_RECEIVED_MEMBER_DELETE_NOTIFICATION, 503, "Received member delete notification from MA on node 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_0X_FAILED_ALLOCATE_PORT, 504, "%s (0x%8.8lx): Failed to allocate port num, port nums exhausted", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_STARTING_CONTROLLER_RESYNC_SENDING, 505, "Starting controller resync, sending resync request message to all MAs") \
+    X(PORT_NUM_RESYNC_TIMER_EXPIRED_SWEEPING, 506, "Resync timer expired, sweeping unclaimed port numbers") \
+    X(PORT_NUM_RESYNC_TIMER_NODE_0X, 507, "Resync timer for node 0x%lx expired,  sweeping unclaimed port numbers", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_SEND_RESYNC_REQUEST, 508, "Failed to send resync request: %s", PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_FAILED_SAVE_CHECKPOINT_ENTRY, 509, "Failed to save checkpoint entry for interface %s (0x%8.8lx), port num %lu: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_FAILED_DELETE_CHECKPOINT_ENTRY, 510, "Failed to delete checkpoint entry for interface%s (0x%8.8lx), port num %lu: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_FAILED_READ_CHECKPOINT_TABLE, 511, "Failed to read checkpoint table: %s", PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_CANT_SEND_RESYNC_MESSAGE, 512, "Can't send resync message to node 0x%lx, comms handle unknown", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_SUCCESSFULLY_SENT_RESYNC_MESSAGE, 513, "Successfully sent resync message containing %lu ports  to node 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_SEND_RESYNC_MESSAGE, 514, "Failed to send resync message containing %lu ports to node 0x%lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_PORT_NUM_REQUEST_MESSAGE, 515, "Port num request message ignored: resync in progress or pending") \
+    X(PORT_NUM_FAILED_GET_NODE_SENDER, 516, "Failed to get node for sender of port number request message: %s", PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_RECEIVED_PORT_NUMBER_REQUEST, 517, "Received port number request message with %lu ports from node 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_SUCCESSFULLY_SENT_PORT_NUMBER, 518, "Successfully sent port number allocate message with %lu ports to node 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_SEND_PORT_NUMBER, 519, "Failed to send port number allocate message with %lu ports to node 0x%lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_PORT_NUMBER_RELEASE_MESSAGE, 520, "Port number release message ignored: resync in progress or pending") \
+    X(PORT_NUM_FAILED_GET_NODE_PORT, 521, "Failed to get node for port number release message: %s", PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_RECEIVED_PORT_NUMBER_RELEASE, 522, "Received port number release message with %lu ports from node 0x%lx", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_LOOK_UP_NODE, 523, "Failed to look up node information for port number release message from node 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_GET_NODE_TESSEL, 524, "Failed to get node for Tessel resync message: %s", PTP_TRACE_ARG_TEXT) \
+    X(PORT_NUM_TESSEL_RESYNC_MESSAGE_PORT, 525, "Tessel resync message port number allocation conflict for port num %lu: MA's intf %s (0x%8.8lx), Ctrlr's intf %s (0x%8.8lx)", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RECEIVED_TESSEL_RESYNC_MESSAGE, 526, "Received Tessel resync message from node 0x%8.8lx with %lu ports", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_FAILED_DUPLICATE_COMMS_HANDLE, 527, "Failed to duplicate comms handle for node 0x%lx", PTP_TRACE_ARG_UINT) \
+    X(PORT_NUM_RECEIVED_PORT_NUMBER_NDT, 528, "Received an Port Number NDT.")
 
 // The global-configuration process (sardo): main 0-99, platform 100-199, configuration 200-299,
 // operational data 300 and above.
@@ -641,7 +865,11 @@
     X(CFG_REGISTER_ENABLE_FAILED, 212, "Failed to register for verification of global enable item: %s", PTP_TRACE_ARG_ZERR) \
     X(CFG_REGISTER_SUBTREES_FAILED, 213, "Failed to register for verification of profile configuration: %s", PTP_TRACE_ARG_ZERR) \
     X(CFG_BIND_FAILED, 214, "Failed to bind to global Nodra bindpoint: %s", PTP_TRACE_ARG_ZERR) \
-    X(EDM_NO_CONTROLLER, 300, "Could not determine location of PTP controller; aborting EDM request")
+    X(EDM_NO_CONTROLLER, 300, "Could not determine location of PTP controller; aborting EDM request") \
+    X(MAIN_PLATFORM_CAPABILITY_SUCCESSFULLY_INITIALIZED, 5, "Platform capability successfully initialized") \
+    X(PLATFORM_SUCCESSFULLY_INITIALIZED_PLATFORM, 100, "Successfully initialized platform") \
+    X(CFG_ABORT_FUNCTION_CALLED_SEQUENCE_203, 203, "Abort function called for sequence num %lu, item %lu of %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_APPLY_BATCH_ITEM_FAILED, 207, "%s: Apply batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT)
 
 // ---- Generated: one named definition per point, and one table per class --------------------
 
@@ -700,10 +928,15 @@ constexpr const ptp_trace_point_type *ptp_trace_point_find(ptp_trace_id id)
 template <typename Table>
 constexpr bool ptp_trace_points_numbers_unique(const Table &table)
 {
+    // Sorted, so that a table of hundreds of rows stays within the compilers' constant-evaluation
+    // limits (a pairwise check does not).
+    std::array<uint32_t, std::tuple_size_v<Table>> numbers{};
     for (size_t i = 0; i < table.size(); ++i)
-        for (size_t j = i + 1; j < table.size(); ++j)
-            if (table[i].number == table[j].number)
-                return false;
+        numbers[i] = table[i].number;
+    std::sort(numbers.begin(), numbers.end());
+    for (size_t i = 1; i < numbers.size(); ++i)
+        if (numbers[i] == numbers[i - 1])
+            return false;
     return true;
 }
 template <typename Table>
