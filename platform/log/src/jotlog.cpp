@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -487,59 +488,79 @@ zerrno read_file(const std::string &path, std::vector<uint8_t> &data)
 
 } // namespace
 
+namespace {
+
+// One buffer's records, oldest first (start area, then ring), one at a time: the merge of the
+// trace reader holds one decoded record per buffer, not every record of every buffer.
+struct record_cursor {
+    std::vector<uint8_t> data;
+    geometry geo{};
+    uint64_t written = 0, start_pos = 0, ring_pos = 0;
+    uint64_t in_start = 0, next_start = 1; // start-area sequence numbers still to read
+    uint64_t ring_written = 0, next_ring = 0;
+    jotlog_record_type record{};
+};
+
+zerrno cursor_open(const char *name, record_cursor &c)
+{
+    if (!name_ok(name))
+        return EINVAL;
+    if (zerrno rc = read_file(jotlog_file_path(name), c.data); rc != ZERR_OK)
+        return rc;
+    const uint8_t *h = c.data.data();
+    if (!header_ok(h, c.data.size()))
+        return EBADMSG;
+    c.geo = read_geometry(h);
+    c.written = get64(h + H_WRITTEN);
+    c.start_pos = std::min<uint64_t>(get64(h + H_START_TEXT_POS), c.geo.start_text);
+    c.ring_pos = get64(h + H_RING_TEXT_POS);
+    c.in_start = std::min<uint64_t>(c.written, c.geo.start_records);
+    c.next_start = 1;
+    c.ring_written = c.geo.ring_records != 0 && c.written > c.geo.start_records ? c.written - c.geo.start_records : 0;
+    c.next_ring = c.ring_written > c.geo.ring_records ? c.ring_written - c.geo.ring_records : 0;
+    return ZERR_OK;
+}
+
+// The next record that checks out into c.record (its texts pointed at); false at the end.
+bool cursor_next(record_cursor &c)
+{
+    const uint8_t *h = c.data.data();
+    while (c.next_start <= c.in_start) {
+        const uint64_t seq = c.next_start++;
+        const uint8_t *slot = h + c.geo.start_slots_off() + (seq - 1) * slot_size;
+        if (decode_slot(slot, seq, h + c.geo.start_text_off(), c.geo.start_text, c.start_pos, false, c.record)) {
+            point_texts(c.record);
+            return true;
+        }
+    }
+    while (c.next_ring < c.ring_written) {
+        const uint64_t k = c.next_ring++;
+        const uint8_t *slot = h + c.geo.ring_slots_off() + (k % c.geo.ring_records) * slot_size;
+        if (decode_slot(slot, c.geo.start_records + k + 1, h + c.geo.ring_text_off(), c.geo.ring_text, c.ring_pos,
+                        true, c.record)) {
+            point_texts(c.record);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 zerrno jotlog_read(const char *name, jotlog_visit_fn visitor, void *context)
 {
     if (!name_ok(name) || visitor == nullptr)
         return EINVAL;
-    std::vector<uint8_t> data;
-    if (zerrno rc = read_file(jotlog_file_path(name), data); rc != ZERR_OK)
+    record_cursor c;
+    if (zerrno rc = cursor_open(name, c); rc != ZERR_OK)
         return rc;
-    const uint8_t *h = data.data();
-    if (!header_ok(h, data.size()))
-        return EBADMSG;
-    geometry geo = read_geometry(h);
-    uint64_t written = get64(h + H_WRITTEN);
-    uint64_t start_pos = std::min<uint64_t>(get64(h + H_START_TEXT_POS), geo.start_text);
-    uint64_t ring_pos = get64(h + H_RING_TEXT_POS);
-
-    jotlog_record_type r;
-    uint64_t in_start = std::min<uint64_t>(written, geo.start_records);
-    for (uint64_t seq = 1; seq <= in_start; ++seq) {
-        const uint8_t *slot = h + geo.start_slots_off() + (seq - 1) * slot_size;
-        if (!decode_slot(slot, seq, h + geo.start_text_off(), geo.start_text, start_pos, false, r))
-            continue;
-        point_texts(r);
-        if (!visitor(&r, context))
-            return ZERR_OK;
-    }
-    if (geo.ring_records == 0 || written <= geo.start_records)
-        return ZERR_OK;
-    uint64_t ring_written = written - geo.start_records;
-    uint64_t first = ring_written > geo.ring_records ? ring_written - geo.ring_records : 0;
-    for (uint64_t k = first; k < ring_written; ++k) {
-        const uint8_t *slot = h + geo.ring_slots_off() + (k % geo.ring_records) * slot_size;
-        if (!decode_slot(slot, geo.start_records + k + 1, h + geo.ring_text_off(), geo.ring_text, ring_pos, true, r))
-            continue;
-        point_texts(r);
-        if (!visitor(&r, context))
-            return ZERR_OK;
-    }
+    while (cursor_next(c))
+        if (!visitor(&c.record, context))
+            break;
     return ZERR_OK;
 }
 
 namespace {
-
-struct shown_record {
-    size_t buffer;
-    jotlog_record_type record;
-};
-
-bool collect(const jotlog_record_type *r, void *ctx)
-{
-    auto *v = static_cast<std::pair<size_t, std::vector<shown_record>> *>(ctx);
-    v->second.push_back({v->first, *r});
-    return true;
-}
 
 void undecoded(const jotlog_record_type &r, std::string &out)
 {
@@ -586,25 +607,25 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
         }
     }
 
-    std::vector<shown_record> all;
+    // Each buffer is read through a cursor; the merge takes the oldest current record of all.
     std::vector<std::string> names;
+    std::vector<std::unique_ptr<record_cursor>> cursors;
+    std::vector<size_t> live; // buffers with a current record
     for (size_t i = 0; buffers != nullptr && buffers[i] != nullptr; ++i) {
         names.emplace_back(buffers[i]);
-        std::pair<size_t, std::vector<shown_record>> acc{i, {}};
-        const zerrno rc = jotlog_read(buffers[i], collect, &acc);
-        if (rc == ZERR_OK)
-            for (auto &s : acc.second)
-                all.push_back(std::move(s));
-        else if (rc != ENOENT)
+        cursors.push_back(std::make_unique<record_cursor>());
+        const zerrno rc = cursor_open(buffers[i], *cursors.back());
+        if (rc == ZERR_OK) {
+            if (cursor_next(*cursors.back()))
+                live.push_back(i);
+        } else if (rc != ENOENT) {
             // A file that is there but cannot be read as a buffer (damaged, truncated, not a
             // trace buffer) is said so, not passed over as if the process had traced nothing.
             std::fprintf(stderr, "%s: cannot read trace buffer (%s): %s\n", buffers[i],
                          jotlog_file_path(buffers[i]).c_str(),
                          rc == EBADMSG ? "damaged or truncated file" : std::strerror(static_cast<int>(rc)));
+        }
     }
-    std::stable_sort(all.begin(), all.end(), [](const shown_record &a, const shown_record &b) {
-        return a.record.timestamp < b.record.timestamp;
-    });
 
     FILE *out;
     {
@@ -613,23 +634,37 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
         out = g.show_out != nullptr ? g.show_out : stdout;
     }
     std::vector<char> text(4096);
-    for (auto &s : all) {
-        point_texts(s.record);
-        std::string line = log_internal::format_time(s.record.timestamp) + " " + names[s.buffer] + " " +
-                           std::to_string(s.record.pid) + ": ";
+    std::string line;
+    while (!live.empty()) {
+        // Oldest first; on equal times the buffer listed first.
+        size_t pick = 0;
+        for (size_t k = 1; k < live.size(); ++k)
+            if (cursors[live[k]]->record.timestamp < cursors[live[pick]]->record.timestamp)
+                pick = k;
+        const size_t b = live[pick];
+        const jotlog_record_type &r = cursors[b]->record;
+        line = log_internal::format_time(r.timestamp);
+        line += ' ';
+        line += names[b];
+        line += ' ';
+        line += std::to_string(r.pid);
+        line += ": ";
         if (show_ids) {
             char buf[32];
-            snprintf(buf, sizeof buf, "[0x%016lx] ", static_cast<unsigned long>(s.record.id));
+            snprintf(buf, sizeof buf, "[0x%016lx] ", static_cast<unsigned long>(r.id));
             line += buf;
         }
         text[0] = '\0';
-        int rc = decoder != nullptr ? decoder(&s.record, context, text.data(), text.size()) : -1;
+        int rc = decoder != nullptr ? decoder(&r, context, text.data(), text.size()) : -1;
         text.back() = '\0';
         if (rc == 0 && text[0] != '\0')
             line += text.data();
         else
-            undecoded(s.record, line);
-        std::fprintf(out, "%s\n", line.c_str());
+            undecoded(r, line);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+        if (!cursor_next(*cursors[b]))
+            live.erase(live.begin() + static_cast<std::ptrdiff_t>(pick));
     }
     std::fflush(out);
     return 0;
