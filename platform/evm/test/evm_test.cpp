@@ -184,6 +184,7 @@ struct responder {
     msg_client_type parked = 0;
     std::vector<uint32_t> payloads;
     event_async_ctx_type release{};
+    std::atomic<int> handled{0}; // read by the test's thread while the server runs
 
     static int on_msg(msg_client_type client, void *msg, size_t size, void *ctx)
     {
@@ -191,6 +192,7 @@ struct responder {
         EXPECT_EQ(size, sizeof(msg_rec));
         const auto *m = static_cast<const msg_rec *>(msg);
         self->payloads.push_back(m->payload);
+        ++self->handled;
         if (m->code == 0x8007) { // answered later
             self->parked = client;
             return 0;
@@ -245,7 +247,7 @@ TEST(EvmMsg, DeferredReplyFromAnotherCallbackReleasesTheSenderLater)
         returned = true;
     });
     // The handler has run and parked the client; the sender still waits.
-    while (evm_waiting_senders() != 1 || r.payloads.empty())
+    while (evm_waiting_senders() != 1 || r.handled.load() == 0)
         std::this_thread::yield();
     evm_settle_all();
     EXPECT_FALSE(returned.load());
