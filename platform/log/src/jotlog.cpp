@@ -635,6 +635,9 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
     }
     std::vector<char> text(4096);
     std::string line;
+    uint64_t cached_sec = UINT64_MAX;
+    char sec_text[32] = "";
+    size_t sec_len = 0;
     while (!live.empty()) {
         // Oldest first; on equal times the buffer listed first.
         size_t pick = 0;
@@ -643,8 +646,20 @@ int jotlog_show(int argc, char **argv, const char *tool_opts, uint64_t context, 
                 pick = k;
         const size_t b = live[pick];
         const jotlog_record_type &r = cursors[b]->record;
-        line = log_internal::format_time(r.timestamp);
-        line += ' ';
+        // The time as log_internal::format_time gives it, its seconds formatted once a second.
+        const uint64_t sec = r.timestamp / 1000000000u;
+        if (sec != cached_sec) {
+            cached_sec = sec;
+            const time_t t = static_cast<time_t>(sec);
+            tm parts{};
+            gmtime_r(&t, &parts);
+            sec_len = strftime(sec_text, sizeof sec_text, "%Y-%m-%d %H:%M:%S", &parts);
+        }
+        char usec[16];
+        const int usec_len =
+            snprintf(usec, sizeof usec, ".%06u ", static_cast<unsigned>(r.timestamp % 1000000000u / 1000u));
+        line.assign(sec_text, sec_len);
+        line.append(usec, static_cast<size_t>(usec_len));
         line += names[b];
         line += ' ';
         line += std::to_string(r.pid);
