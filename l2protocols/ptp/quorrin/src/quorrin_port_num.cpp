@@ -396,6 +396,12 @@ void quorrin_port_num_start_resync(void)
         node->resync_pending = true;
     }
     state.pending_count = static_cast<uint32_t>(state.nodes.size());
+    // With no node on record there is no answer to wait for: the round is over as soon as it
+    // starts, and an agent that answers is told its list at once. Waiting out the timer instead
+    // held every port of a starting chassis without a number for 15 s.
+    if (state.pending_count == 0) {
+        return;
+    }
     ptp_timer_start(&state.resync_timer, QUORRIN_PORT_NUM_RESYNC_MS, false);
 }
 

@@ -153,10 +153,7 @@ protected:
             send(*agent, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC,
                  entries_msg(it == claims.end() ? std::vector<tessel_port_num_entry_type>{} : it->second));
         }
-        // With no node on record nobody is waited for by name: the timer ends the round.
-        if (quorrin_port_num_is_resync_running()) {
-            ASSERT_EQ(plat_clock_advance_ms(QUORRIN_PORT_NUM_RESYNC_MS), 0u);
-        }
+        // With no node on record there is nobody to wait for: the round ends as it starts.
         EXPECT_FALSE(quorrin_port_num_is_resync_running());
         clear();
     }
@@ -420,6 +417,35 @@ TEST_F(PortNum, AgentResyncClaims)
         EXPECT_EQ(quorrin_port_num_get_active_count(), c.active);
     }
     EXPECT_EQ(qor_errmsg_captured().size(), 0u);
+}
+
+TEST_F(PortNum, AControllerWithNoNodeOnRecordWaitsForNobody)
+{
+    // A first start (empty table): the agents' answers to the resync request are answered at once
+    // with their (empty) lists, and a request that follows gets its number without waiting out
+    // the resync timer.
+    quorrin_port_num_shutdown(false);
+    chkpt_instance_type *fresh = chkpt_test_instance_new(nullptr);
+    chkpt_go_primary(fresh);
+    clear();
+    ASSERT_EQ(quorrin_port_num_init(evm), 0u);
+    quorrin_port_num_restore();
+    plat_clock_settle();
+    EXPECT_FALSE(quorrin_port_num_is_resync_running());
+    ASSERT_EQ(lc1.got.size(), 1u);
+    EXPECT_EQ(lc1.got[0].type, PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST);
+    send(lc1, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC, entries_msg({}));
+    ASSERT_EQ(lc1.got.size(), 2u);
+    EXPECT_EQ(lc1.got[1].type, PTP_COMMS_MSG_PORT_NUM_CTRLR_RESYNC);
+    EXPECT_EQ(lc1.got[1].body, (bytes{0, 0, 0, 0}));
+    request(lc1, {0x1001});
+    ASSERT_EQ(lc1.got.size(), 3u);
+    EXPECT_EQ(lc1.got[2].type, PTP_COMMS_MSG_PORT_NUM_ALLOC);
+    EXPECT_EQ(lc1.got[2].body, (bytes{0, 0, 0, 1, 0, 0, 0x10, 0x01, 0, 1, 0, 0}));
+
+    quorrin_port_num_shutdown(true);
+    chkpt_test_instance_use(nullptr);
+    chkpt_test_instance_free(fresh);
 }
 
 TEST_F(PortNum, ControllerResyncAfterRestartRecoversFromTheCheckpoint)
