@@ -258,6 +258,37 @@ const item_row_type item_rows[] = {
     CFG_ROW(39, 0x10000000, copy_ipv6_list(idb, ipc)),
 };
 
+// What the interface manager's rows set in a port. A report that only repeats what the port
+// already has (a restarted agent's first report, of what the port was rebuilt with from the
+// checkpoint) changes nothing, and must not restart the port as a change of them does.
+struct im_view_type {
+    uint16_t known;
+    uint32_t ether_info_len;
+    uint32_t ipv4_addr;
+    uint32_t ipv4_vrf;
+    uint8_t ipv6_addr[PTP_IPV6_ADDR_LEN];
+    uint8_t ether_info[TESSEL_PROTO_IDB_ETHER_INFO_MAX];
+};
+
+im_view_type im_view(const tessel_proto_idb_type *idb)
+{
+    im_view_type v{};
+    v.known = idb->flags & (TESSEL_PROTO_IDB_ETHER_INFO_KNOWN | TESSEL_PROTO_IDB_VRF_ID_KNOWN);
+    v.ether_info_len = std::min<uint32_t>(idb->ether_info_len, TESSEL_PROTO_IDB_ETHER_INFO_MAX);
+    std::memcpy(v.ether_info, idb->ether_info, v.ether_info_len);
+    v.ipv4_addr = idb->ipv4_addr;
+    v.ipv4_vrf = (idb->flags & TESSEL_PROTO_IDB_VRF_ID_KNOWN) != 0 ? idb->ipv4_vrf : 0;
+    std::memcpy(v.ipv6_addr, idb->ipv6_addr, PTP_IPV6_ADDR_LEN);
+    return v;
+}
+
+bool im_view_equal(const im_view_type &a, const im_view_type &b)
+{
+    return a.known == b.known && a.ether_info_len == b.ether_info_len && a.ipv4_addr == b.ipv4_addr &&
+           a.ipv4_vrf == b.ipv4_vrf && std::memcmp(a.ipv6_addr, b.ipv6_addr, PTP_IPV6_ADDR_LEN) == 0 &&
+           std::memcmp(a.ether_info, b.ether_info, a.ether_info_len) == 0;
+}
+
 // What a creation had set up before it failed.
 struct create_progress_type {
     bool master = false;
@@ -477,8 +508,12 @@ void tessel_port_mgr_if_update(tessel_ipc_idb_type *ipc)
     for (const item_row_type &row : item_rows) {
         if ((ipc->flags & bit(row.ipc_bit)) != 0) {
             ipc->flags &= ~bit(row.ipc_bit);
+            const im_view_type before = im_view(idb);
             row.copy(idb, ipc);
-            change |= row.change_flag;
+            const bool im_row = row.change_flag == 0x2 || row.change_flag == 0x4;
+            if (!im_row || !im_view_equal(before, im_view(idb))) {
+                change |= row.change_flag;
+            }
         }
     }
     if ((ipc->flags & bit(18)) != 0) {
@@ -632,8 +667,17 @@ bool tessel_port_mgr_db_sync_if(tessel_ipc_idb_type *ipc, void *)
     TESSEL_PM_DEBUG(TESSEL_AREA_PORT_MGR, ifh, "%s: DB Sync: Interface %s (0x%8.8x) found in both databases", name,
                     ifh);
     idb->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_PORT_MGR_MARK);
-    idb->if_type = static_cast<uint16_t>(ipc->if_type);
-    idb->im_state = ipc->im_state;
+    // A restarted agent syncs as soon as the interface manager's (empty) first replay is done,
+    // before the manager has answered the registration of the configured interfaces. A port
+    // rebuilt from the checkpoint keeps what the manager had told it (type, line state, Ethernet
+    // information, VRF, addresses) until the IPC record has heard from the manager (it has a type),
+    // or the recovered port would be torn down and start again from Listen. The manager's report
+    // then comes as an interface update.
+    const bool im_reported = ipc->if_type != 0 || idb->chkpt_obj_id == 0;
+    if (im_reported) {
+        idb->if_type = static_cast<uint16_t>(ipc->if_type);
+        idb->im_state = ipc->im_state;
+    }
     uint32_t change = 0;
     bool reattach_needed = false;
     if (idb->header.ifhandle != ifh) {
@@ -664,23 +708,26 @@ bool tessel_port_mgr_db_sync_if(tessel_ipc_idb_type *ipc, void *)
         tessel_slave_db_copy_all(&c.slave_table, &a.slave_table);
         change |= 0x800000;
     }
-    change |= sync_field(idb->ipv4_addr, ipc->applied_ipv4_addr) ? 0x4 : 0;
-    if (std::memcmp(idb->ipv6_addr, ipc->applied_ipv6_addr, PTP_IPV6_ADDR_LEN) != 0) {
-        std::memcpy(idb->ipv6_addr, ipc->applied_ipv6_addr, PTP_IPV6_ADDR_LEN);
-        change |= 0x4;
-    }
     const bool vrf_known = (ipc->flags & TESSEL_IPC_FLAG_VRF_ID_KNOWN) != 0;
-    if (vrf_known != vrf_id_known(idb) || (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
-        copy_vrf(idb, ipc);
-        change |= 0x4;
-    }
     const bool ether_known = (ipc->flags & TESSEL_IPC_FLAG_ETHER_INFO_KNOWN) != 0;
-    if (ether_known != ether_info_known(idb) ||
-        (ether_known && (idb->ether_info_len != ipc->ether_info_len ||
-                         std::memcmp(idb->ether_info, ipc->ether_info,
-                                     std::min<uint32_t>(ipc->ether_info_len, TESSEL_PROTO_IDB_ETHER_INFO_MAX)) != 0))) {
-        copy_ether_info(idb, ipc);
-        change |= 0x2;
+    if (im_reported) {
+        change |= sync_field(idb->ipv4_addr, ipc->applied_ipv4_addr) ? 0x4 : 0;
+        if (std::memcmp(idb->ipv6_addr, ipc->applied_ipv6_addr, PTP_IPV6_ADDR_LEN) != 0) {
+            std::memcpy(idb->ipv6_addr, ipc->applied_ipv6_addr, PTP_IPV6_ADDR_LEN);
+            change |= 0x4;
+        }
+        if (vrf_known != vrf_id_known(idb) || (vrf_known && idb->ipv4_vrf != ipc->ipv4_vrf)) {
+            copy_vrf(idb, ipc);
+            change |= 0x4;
+        }
+        if (ether_known != ether_info_known(idb) ||
+            (ether_known &&
+             (idb->ether_info_len != ipc->ether_info_len ||
+              std::memcmp(idb->ether_info, ipc->ether_info,
+                          std::min<uint32_t>(ipc->ether_info_len, TESSEL_PROTO_IDB_ETHER_INFO_MAX)) != 0))) {
+            copy_ether_info(idb, ipc);
+            change |= 0x2;
+        }
     }
     const bool port_state_changed = sync_field(c.port_state, a.port_state);
     change |= port_state_changed ? 0x200 : 0;
@@ -711,12 +758,12 @@ bool tessel_port_mgr_db_sync_if(tessel_ipc_idb_type *ipc, void *)
         change |= 0x1000000;
     }
     // Copied without a change flag: nothing the state machine acts on changes with them alone.
-    if (!tessel_db_ipv4_addr_list_equal(idb->ipv4_addr_list, idb->ipv4_addr_count, ipc->ipv4_addr_list,
-                                        ipc->ipv4_addr_count)) {
+    if (im_reported && !tessel_db_ipv4_addr_list_equal(idb->ipv4_addr_list, idb->ipv4_addr_count, ipc->ipv4_addr_list,
+                                                       ipc->ipv4_addr_count)) {
         copy_ipv4_list(idb, ipc);
     }
-    if (!tessel_db_ipv6_addr_list_equal(idb->ipv6_addr_list, idb->ipv6_addr_count, ipc->ipv6_addr_list,
-                                        ipc->ipv6_addr_count)) {
+    if (im_reported && !tessel_db_ipv6_addr_list_equal(idb->ipv6_addr_list, idb->ipv6_addr_count, ipc->ipv6_addr_list,
+                                                       ipc->ipv6_addr_count)) {
         copy_ipv6_list(idb, ipc);
     }
     c.local_priority = a.local_priority;

@@ -702,6 +702,109 @@ TEST_F(PortMgrTest, DbSyncThatClearsTheHandleMakesThePortNotReady)
     pm_fake.on_ipc_thread = false;
 }
 
+// A restarted agent syncs its databases before the interface manager has answered for the
+// configured interfaces: the IPC record knows no type or line state yet. A port rebuilt from the
+// checkpoint keeps its own and stays ready (its state machine resumed as it was); a port without
+// a checkpoint record takes the unknown values and is not ready, as before.
+TEST_F(PortMgrTest, DbSyncBeforeTheInterfaceManagerHasAnsweredKeepsARecoveredPortReady)
+{
+    struct case_type {
+        const char *what;
+        uint64_t chkpt_obj_id;
+        bool ready_after;
+        uint32_t if_type_after, im_state_after;
+    };
+    const case_type cases[] = {
+        {"recovered from the checkpoint", 7, true, 1, 3},
+        {"no checkpoint record", 0, false, 0, 0},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.what);
+        globals();
+        tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+        idb->chkpt_obj_id = c.chkpt_obj_id;
+        pm_fake.on_ipc_thread = true;
+        ASSERT_EQ(tessel_ipc_db_init(), 0u);
+        tessel_ipc_idb_type *ipc = nullptr;
+        ASSERT_EQ(tessel_ipc_db_create("Gi0/0/0/0", &ipc), 0u);
+        pm_fake.on_ipc_thread = false;
+        // What the restarted IPC thread has: the configuration and the handle, nothing from the
+        // interface manager yet (no type, line state, Ethernet information, VRF or address).
+        const tessel_ipc_idb_type &created = records.back()->r;
+        ipc->header.ifhandle = 0x101;
+        tessel_master_db_init(&ipc->applied_config.master_table);
+        tessel_slave_db_init(&ipc->applied_config.slave_table);
+        ipc->applied_config.encap = created.applied_config.encap;
+        ipc->applied_config.announce_timeout = created.applied_config.announce_timeout;
+        ipc->applied_ipv4_addr = TESSEL_PROTO_IDB_IPV4_ADDR_NONE;
+        ipc->flags = TESSEL_IPC_FLAG_ENABLED;
+        const uint32_t state_before = idb->fsm.PortState;
+        debug_capture_clear();
+        tessel_port_mgr_db_sync_start(1, 0, 0, PTP_PROFILE_DEFAULT, 0, 0);
+
+        EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY ? true : false, c.ready_after);
+        EXPECT_EQ(idb->if_type, c.if_type_after);
+        EXPECT_EQ(idb->im_state, c.im_state_after);
+        EXPECT_EQ(idb->ipv4_addr, c.ready_after ? created.applied_ipv4_addr : TESSEL_PROTO_IDB_IPV4_ADDR_NONE);
+        EXPECT_EQ((idb->flags & TESSEL_PROTO_IDB_ETHER_INFO_KNOWN) != 0, c.ready_after);
+        const std::vector<std::string> l = lines();
+        const bool went_down =
+            std::find(l.begin(), l.end(), "PORT-MGR: Interface Gi0/0/0/0 (0x00000101) no longer ready") != l.end();
+        EXPECT_EQ(went_down, !c.ready_after);
+        if (c.ready_after) {
+            EXPECT_EQ(idb->fsm.PortState, state_before);
+        }
+        pm_fake.on_ipc_thread = true;
+        tessel_master_db_destroy(&ipc->applied_config.master_table);
+        tessel_slave_db_destroy(&ipc->applied_config.slave_table);
+        tessel_ipc_db_delete(ipc);
+        tessel_ipc_db_destroy();
+        pm_fake.on_ipc_thread = false;
+        idb->chkpt_obj_id = 0;
+        records.back()->r.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
+        tessel_port_mgr_if_update(&records.back()->r);
+        records.clear();
+        tessel_port_mgr_ptp_disable();
+    }
+}
+
+// The interface manager's first report to a restarted agent repeats what its ports were rebuilt
+// with: the port goes on as it is. A report of a new address restarts it (through Initializing).
+TEST_F(PortMgrTest, AnInterfaceManagerReportRestartsAPortOnlyWhenItChangesSomething)
+{
+    struct case_type {
+        const char *what;
+        uint32_t ipv4_addr;
+        bool restarted;
+    };
+    const case_type cases[] = {
+        {"the values the port has", 0x0A000001, false},
+        {"a new IPv4 address", 0x0A000002, true},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.what);
+        globals();
+        tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
+        tessel_ipc_idb_type &ipc = records.back()->r;
+        ipc.applied_ipv4_addr = c.ipv4_addr;
+        ipc.flags |= 1ull << 13 | 1ull << 14 | 1ull << 15 | 1ull << 17 | 1ull << 19;
+        debug_capture_clear();
+        tessel_port_mgr_if_update(&ipc);
+        const std::vector<std::string> all = debug_captured();
+        const bool through_initializing =
+            std::find_if(all.begin(), all.end(), [](const std::string &l) {
+                return l.find("Gi0/0/0/0 (0x00000101): now Initializing") != std::string::npos;
+            }) != all.end();
+        EXPECT_EQ(through_initializing, c.restarted);
+        EXPECT_NE(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
+        EXPECT_EQ(idb->ipv4_addr, c.ipv4_addr);
+        ipc.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
+        tessel_port_mgr_if_update(&ipc);
+        records.clear();
+        tessel_port_mgr_ptp_disable();
+    }
+}
+
 TEST_F(PortMgrTest, InterfaceLifeAndLookupFailuresAreTraced)
 {
     globals();
