@@ -38,8 +38,12 @@ enum class ptp_platform_test_op : uint32_t {
 const char *ptp_platform_test_op_name(ptp_platform_test_op op);
 
 // Back to the real mode with nothing recorded, no results or outputs set, no callbacks, the
-// default servo configuration and the node clock.
+// default servo configuration and the node clock, and no saved servo state.
 void ptp_platform_test_reset();
+// What a restart of the process leaves: nothing of the library in memory (the clock, the servo
+// configuration and the store setting below stay, as a new process would have them), the node's
+// clocks and the saved servo state as they are.
+void ptp_platform_test_restart_process();
 void ptp_platform_test_set_scripted(bool scripted);
 
 // ---- Recorded calls ------------------------------------------------------------------------------
@@ -95,6 +99,9 @@ struct ptp_platform_clock_ops_type {
 };
 // Steer this clock instead of the node clock (null: the node clock again).
 void ptp_platform_test_set_clock_ops(const ptp_platform_clock_ops_type *ops);
+// Keep the servo's state in the node's store even while steering a test's clock (by default only
+// the node clock's servo is kept).
+void ptp_platform_test_set_servo_store(bool keep);
 void ptp_platform_test_set_servo_config(const ptp_servo_config_type &config);
 // The servo's state.
 ptp_servo_type ptp_platform_test_servo();

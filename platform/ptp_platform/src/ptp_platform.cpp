@@ -10,6 +10,7 @@
 #include "evm.h"
 #include "plat_clock.h"
 #include "ptp_platform_node_clock.h"
+#include "ptp_platform_servo_store.h"
 #include "ptp_platform_test.h"
 #include "ptp_servo.h"
 #include "sysmgr.h"
@@ -112,6 +113,7 @@ struct library_type {
     recorded_type recorded;
     script_type script;
     const ptp_platform_clock_ops_type *ops = nullptr; // null: the node clock
+    bool store_in_tests = false;                      // keep the servo's state with a test's clock too
     ptp_servo_config_type servo_config = PTP_SERVO_CONFIG_DEFAULT;
 
     // Callbacks and where they run.
@@ -146,6 +148,20 @@ void record(ptp_platform_test_op op)
 zerrno scripted_result(ptp_platform_test_op op)
 {
     return lib.script.results[static_cast<size_t>(op)];
+}
+
+// The servo's state is kept beside the node clock it steers (a test's own clock has none unless
+// the test asks).
+bool servo_store_used()
+{
+    return !lib.scripted && (lib.ops == nullptr || lib.store_in_tests);
+}
+
+void servo_store_save()
+{
+    if (servo_store_used()) {
+        ptp_platform_servo_store_save(&lib.servo);
+    }
 }
 
 const ptp_platform_clock_ops_type *clock_ops()
@@ -344,6 +360,9 @@ void check_holdover()
     ptp_servo_result_type result{};
     ptp_servo_check_holdover(&lib.servo, plat_clock_mono_ns(), &result);
     apply_result(result);
+    if (result.status_changed) {
+        servo_store_save();
+    }
 }
 
 zerrno servo_status_real(ptp_platform_servo_status_info_type *out)
@@ -493,6 +512,12 @@ zerrno ptp_platform_servo_init(const ptp_platform_servo_init_in_type *in, ptp_pl
         lib.warning = 0;
         lib.critical = 0;
         lib.threshold_level = 0;
+        // A controller restarted after a crash finds the servo as it left it: still started, and
+        // phase-aligned if it was (the first status query puts one without samples for too long
+        // into holdover).
+        if (servo_store_used()) {
+            (void)ptp_platform_servo_store_load(&lib.servo);
+        }
     }
     lib.servo_initialised = true;
     out->servo_started = lib.servo.running ? 1 : 0;
@@ -522,6 +547,7 @@ zerrno ptp_platform_servo_start(const ptp_platform_servo_start_in_type *in, ptp_
     ptp_servo_start(&lib.servo, in->sync_rate, &result);
     lib.threshold_level = 0;
     apply_result(result);
+    servo_store_save();
     return 0;
 }
 
@@ -543,6 +569,7 @@ zerrno ptp_platform_servo_stop(const ptp_platform_servo_stop_in_type *in, ptp_pl
     ptp_servo_result_type result{};
     ptp_servo_stop(&lib.servo, &result);
     apply_result(result);
+    servo_store_save();
     return 0;
 }
 
@@ -579,6 +606,7 @@ zerrno ptp_platform_servo_time_update(const ptp_platform_servo_time_update_in_ty
     default: return PTP_PLATFORM_ERR_INVALID;
     }
     apply_result(result);
+    servo_store_save();
     return 0;
 }
 
@@ -746,6 +774,26 @@ void ptp_platform_test_reset()
     lib = library_type{};
     ptp_servo_init(&lib.servo, lib.servo_config);
     ptp_platform_node_clock_reset();
+    ptp_platform_servo_store_forget();
+}
+
+void ptp_platform_test_restart_process()
+{
+    if (lib.evm != nullptr) {
+        event_async_attach(lib.evm, lib.async_code, nullptr, nullptr);
+    }
+    const library_type before = lib;
+    lib = library_type{};
+    lib.ops = before.ops;
+    lib.store_in_tests = before.store_in_tests;
+    lib.servo_config = before.servo_config;
+    ptp_servo_init(&lib.servo, lib.servo_config);
+    ptp_platform_node_clock_reset();
+}
+
+void ptp_platform_test_set_servo_store(bool keep)
+{
+    lib.store_in_tests = keep;
 }
 
 void ptp_platform_test_set_scripted(bool scripted)

@@ -278,6 +278,91 @@ TEST_F(PlatformLibrary, RealModeReportsTheClocksUseOfPtpAndOffsetThresholdCrossi
     EXPECT_EQ(0, std::memcmp(ts_out.timestamp, expected, sizeof expected));
 }
 
+// A controller killed with its servo phase-aligned finds it so after its restart, and goes on from
+// it; one that stopped its servo before it left finds it stopped; a second restart after the
+// servo has heard nothing for the holdover time finds it in holdover.
+TEST_F(PlatformLibrary, RealModeKeepsTheServoAcrossARestartOfTheProcess)
+{
+    plat_clock_use_virtual();
+    ptp_platform_test_set_clock_ops(&still_ops);
+    ptp_platform_test_set_servo_store(true);
+    ptp_platform_servo_init_info_type out{};
+    ASSERT_EQ(servo_init(&out), 0u);
+    EXPECT_EQ(out.servo_started, 0u);
+    ptp_platform_servo_start_in_type start{};
+    start.sync_rate = 1;
+    ptp_platform_servo_start_info_type start_out{};
+    ASSERT_EQ(ptp_platform_servo_start(&start, &start_out), 0u);
+    // Offsets of 100 ns over a 1000 ns path, one exchange a second, until phase-aligned.
+    uint64_t master = 1'700'000'000ull * 1'000'000'000ull;
+    auto exchange = [&master]() {
+        auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
+            ptp_platform_servo_time_update_in_type in{};
+            std::memcpy(in.entry, &message, sizeof message);
+            for (int i = 0; i < 6; i++) {
+                in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
+                in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
+            }
+            for (int i = 0; i < 4; i++) {
+                in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
+                in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
+            }
+            ptp_platform_servo_time_update_info_type info{};
+            return ptp_platform_servo_time_update(&in, &info);
+        };
+        master += 1'000'000'000;
+        plat_clock_advance_ms(1000);
+        const uint64_t t2 = master + 1000 + 100;
+        ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master, t2), 0u);
+        ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, t2 + 10'000 + 1000 - 100, t2 + 10'000), 0u);
+    };
+    for (int i = 0; i < 40 && ptp_platform_test_servo().status != PTP_SERVO_PHASE_ALIGNED; i++) {
+        exchange();
+    }
+    ASSERT_EQ(ptp_platform_test_servo().status, PTP_SERVO_PHASE_ALIGNED);
+    const ptp_servo_type aligned = ptp_platform_test_servo();
+
+    ptp_platform_test_restart_process();
+    evm_run_until_idle(evm);
+    fired.clear();
+    ASSERT_EQ(servo_init(&out), 0u);
+    EXPECT_EQ(out.servo_started, 1u);
+    EXPECT_EQ(out.servo_synced, 1u);
+    const ptp_servo_type restored = ptp_platform_test_servo();
+    EXPECT_TRUE(restored.running);
+    EXPECT_EQ(restored.drift_ppb, aligned.drift_ppb);
+    EXPECT_EQ(restored.correction_ppb, aligned.correction_ppb);
+    EXPECT_EQ(restored.mean_path_delay_ns, aligned.mean_path_delay_ns);
+    EXPECT_EQ(restored.locked_samples, aligned.locked_samples);
+    ptp_platform_servo_status_info_type status{};
+    ASSERT_EQ(out.status_fn(&status), 0u);
+    EXPECT_EQ(status.status, PTP_SERVO_PHASE_ALIGNED);
+    EXPECT_EQ(status.offset_from_master, aligned.offset_ns);
+    // The next exchange goes on from there: no sync or state change is reported again.
+    exchange();
+    evm_run_until_idle(evm);
+    EXPECT_EQ(ptp_platform_test_servo().status, PTP_SERVO_PHASE_ALIGNED);
+    EXPECT_TRUE(fired.empty()) << fired.front();
+
+    // Silent for longer than the holdover time, then restarted: in holdover at the first query.
+    plat_clock_advance_ms(PTP_SERVO_CONFIG_DEFAULT.holdover_after_ns / 1'000'000 + 1000);
+    ptp_platform_test_restart_process();
+    ASSERT_EQ(servo_init(&out), 0u);
+    EXPECT_EQ(out.servo_started, 1u);
+    ASSERT_EQ(out.status_fn(&status), 0u);
+    EXPECT_EQ(status.status, PTP_SERVO_HOLDOVER);
+
+    // Stopped before the process left: a new one starts from free-run.
+    ptp_platform_servo_stop_in_type stop{};
+    ptp_platform_servo_stop_info_type stop_out{};
+    ASSERT_EQ(ptp_platform_servo_stop(&stop, &stop_out), 0u);
+    ptp_platform_test_restart_process();
+    ASSERT_EQ(servo_init(&out), 0u);
+    EXPECT_EQ(out.servo_started, 0u);
+    EXPECT_EQ(out.servo_synced, 0u);
+    plat_clock_use_real();
+}
+
 std::string text(const ptp_platform_capability_info_type &c)
 {
     return std::to_string(c.flags) + " " + std::to_string(c.o1_value) + " " + std::to_string(c.o2_g1_value) + " " +

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "zerrno.h"
 
@@ -34,6 +35,9 @@ inline constexpr double PTPCLOCK_MAX_FREQ_PPB = 500000.0;
 zerrno ptpclock_open(const char *node, ptpclock_type **out);
 // Unmap the clock from this process; the clock itself stays for the node's other processes.
 void ptpclock_close(ptpclock_type *clk);
+// The shared-memory name of node's clock ("/<prefix><node>", null or "" as for ptpclock_open),
+// for the objects kept beside it.
+std::string ptpclock_object_name(const char *node);
 
 // The clock's time now.
 zerrno ptpclock_gettime(const ptpclock_type *clk, uint64_t *ptp_ns);

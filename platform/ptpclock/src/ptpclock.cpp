@@ -86,6 +86,15 @@ std::string object_name(const char *node)
     return name;
 }
 
+} // namespace
+
+std::string ptpclock_object_name(const char *node)
+{
+    return object_name(node);
+}
+
+namespace {
+
 // Clock time at mono under params; false when it falls outside 0..2^64-1.
 bool params_to_ptp(const clock_params &p, uint64_t mono, uint64_t *out)
 {
