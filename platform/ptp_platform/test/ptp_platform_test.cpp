@@ -19,6 +19,24 @@ namespace {
 
 std::vector<std::string> fired;
 
+// One time entry for the servo: a Sync (a = t1, b = t2) or a Delay-Resp (a = t4, b = t3), each
+// a PTP time in nanoseconds, as the agents send them (48-bit seconds, 32-bit nanoseconds).
+zerrno entry(uint32_t message, uint64_t a, uint64_t b)
+{
+    ptp_platform_servo_time_update_in_type in{};
+    std::memcpy(in.entry, &message, sizeof message);
+    for (int i = 0; i < 6; i++) {
+        in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
+        in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
+    }
+    for (int i = 0; i < 4; i++) {
+        in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
+        in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
+    }
+    ptp_platform_servo_time_update_info_type out{};
+    return ptp_platform_servo_time_update(&in, &out);
+}
+
 class PlatformLibrary : public ::testing::Test {
 protected:
     void SetUp() override
@@ -155,20 +173,6 @@ TEST_F(PlatformLibrary, RealModeSteersTheClockOfEveryNodeOfTheChassisAlike)
     ASSERT_EQ(ptpclock_gettime(rp, &before), 0u);
     // The local clock is 5 ms ahead of the master over a 1000 ns path.
     const uint64_t master = before - 5'000'000 - 1000;
-    auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
-        ptp_platform_servo_time_update_in_type in{};
-        std::memcpy(in.entry, &message, sizeof message);
-        for (int i = 0; i < 6; i++) {
-            in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
-            in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
-        }
-        for (int i = 0; i < 4; i++) {
-            in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
-            in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
-        }
-        ptp_platform_servo_time_update_info_type out{};
-        return ptp_platform_servo_time_update(&in, &out);
-    };
     ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master - 1'000'000'000, before - 1'000'000'000), 0u);
     ASSERT_EQ(
         entry(PTP_PLATFORM_TIME_ENTRY_DELAY_RESP, master - 1'000'000'000 + 12'000, before - 1'000'000'000 + 10'000),
@@ -240,20 +244,6 @@ TEST_F(PlatformLibrary, RealModeReportsTheClocksUseOfPtpAndOffsetThresholdCrossi
     const int64_t offsets[] = {0, 300, 400, 1200, 300, 1100};
     uint64_t master = 1'700'000'000ull * 1'000'000'000ull;
     for (int64_t offset : offsets) {
-        auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
-            ptp_platform_servo_time_update_in_type in{};
-            std::memcpy(in.entry, &message, sizeof message);
-            for (int i = 0; i < 6; i++) {
-                in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
-                in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
-            }
-            for (int i = 0; i < 4; i++) {
-                in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
-                in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
-            }
-            ptp_platform_servo_time_update_info_type out{};
-            return ptp_platform_servo_time_update(&in, &out);
-        };
         master += 1'000'000'000;
         const uint64_t t2 = master + 1000 + static_cast<uint64_t>(offset);
         ASSERT_EQ(entry(PTP_PLATFORM_TIME_ENTRY_SYNC, master, t2), 0u);
@@ -296,20 +286,6 @@ TEST_F(PlatformLibrary, RealModeKeepsTheServoAcrossARestartOfTheProcess)
     // Offsets of 100 ns over a 1000 ns path, one exchange a second, until phase-aligned.
     uint64_t master = 1'700'000'000ull * 1'000'000'000ull;
     auto exchange = [&master]() {
-        auto entry = [](uint32_t message, uint64_t a, uint64_t b) {
-            ptp_platform_servo_time_update_in_type in{};
-            std::memcpy(in.entry, &message, sizeof message);
-            for (int i = 0; i < 6; i++) {
-                in.entry[4 + i] = static_cast<uint8_t>((a / 1'000'000'000) >> (40 - 8 * i));
-                in.entry[14 + i] = static_cast<uint8_t>((b / 1'000'000'000) >> (40 - 8 * i));
-            }
-            for (int i = 0; i < 4; i++) {
-                in.entry[10 + i] = static_cast<uint8_t>((a % 1'000'000'000) >> (24 - 8 * i));
-                in.entry[20 + i] = static_cast<uint8_t>((b % 1'000'000'000) >> (24 - 8 * i));
-            }
-            ptp_platform_servo_time_update_info_type info{};
-            return ptp_platform_servo_time_update(&in, &info);
-        };
         master += 1'000'000'000;
         plat_clock_advance_ms(1000);
         const uint64_t t2 = master + 1000 + 100;

@@ -117,6 +117,29 @@ protected:
         EXPECT_NE(idb->flags & TESSEL_PROTO_IDB_PORT_MGR_READY, 0);
         return idb;
     }
+    // A record of the IPC thread's own database (as a database sync walks it), with empty tables.
+    static tessel_ipc_idb_type *ipc_db_record(const char *name)
+    {
+        pm_fake.on_ipc_thread = true;
+        EXPECT_EQ(tessel_ipc_db_init(), 0u);
+        tessel_ipc_idb_type *ipc = nullptr;
+        EXPECT_EQ(tessel_ipc_db_create(name, &ipc), 0u);
+        pm_fake.on_ipc_thread = false;
+        if (ipc != nullptr) {
+            tessel_master_db_init(&ipc->applied_config.master_table);
+            tessel_slave_db_init(&ipc->applied_config.slave_table);
+        }
+        return ipc;
+    }
+    static void ipc_db_drop(tessel_ipc_idb_type *ipc)
+    {
+        pm_fake.on_ipc_thread = true;
+        tessel_master_db_destroy(&ipc->applied_config.master_table);
+        tessel_slave_db_destroy(&ipc->applied_config.slave_table);
+        tessel_ipc_db_delete(ipc);
+        tessel_ipc_db_destroy();
+        pm_fake.on_ipc_thread = false;
+    }
     event_mgr_type *evm = nullptr;
     zerrno init_rc = 0;
     std::vector<std::unique_ptr<ipc_record>> records;
@@ -666,13 +689,8 @@ TEST_F(PortMgrTest, DbSyncThatClearsTheHandleMakesThePortNotReady)
     globals();
     tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
     ASSERT_NE(idb->packet_counters, nullptr);
-    pm_fake.on_ipc_thread = true;
-    ASSERT_EQ(tessel_ipc_db_init(), 0u);
-    tessel_ipc_idb_type *ipc = nullptr;
-    ASSERT_EQ(tessel_ipc_db_create("Gi0/0/0/0", &ipc), 0u);
-    pm_fake.on_ipc_thread = false;
-    tessel_master_db_init(&ipc->applied_config.master_table);
-    tessel_slave_db_init(&ipc->applied_config.slave_table);
+    tessel_ipc_idb_type *ipc = ipc_db_record("Gi0/0/0/0");
+    ASSERT_NE(ipc, nullptr);
     ipc->if_type = 1;
     ipc->im_state = 3;
     ipc->ether_info_len = 6;
@@ -694,12 +712,7 @@ TEST_F(PortMgrTest, DbSyncThatClearsTheHandleMakesThePortNotReady)
     EXPECT_NE(std::find(l.begin(), l.end(),
                         "PORT-MGR: Interface Gi0/0/0/0 (0x00000000) not ready as interface handle is not known"),
               l.end());
-    pm_fake.on_ipc_thread = true;
-    tessel_master_db_destroy(&ipc->applied_config.master_table);
-    tessel_slave_db_destroy(&ipc->applied_config.slave_table);
-    tessel_ipc_db_delete(ipc);
-    tessel_ipc_db_destroy();
-    pm_fake.on_ipc_thread = false;
+    ipc_db_drop(ipc);
 }
 
 // A restarted agent syncs its databases before the interface manager has answered for the
@@ -723,17 +736,12 @@ TEST_F(PortMgrTest, DbSyncBeforeTheInterfaceManagerHasAnsweredKeepsARecoveredPor
         globals();
         tessel_proto_idb_type *idb = ready_port("Gi0/0/0/0", 0x101);
         idb->chkpt_obj_id = c.chkpt_obj_id;
-        pm_fake.on_ipc_thread = true;
-        ASSERT_EQ(tessel_ipc_db_init(), 0u);
-        tessel_ipc_idb_type *ipc = nullptr;
-        ASSERT_EQ(tessel_ipc_db_create("Gi0/0/0/0", &ipc), 0u);
-        pm_fake.on_ipc_thread = false;
+        tessel_ipc_idb_type *ipc = ipc_db_record("Gi0/0/0/0");
+        ASSERT_NE(ipc, nullptr);
         // What the restarted IPC thread has: the configuration and the handle, nothing from the
         // interface manager yet (no type, line state, Ethernet information, VRF or address).
         const tessel_ipc_idb_type &created = records.back()->r;
         ipc->header.ifhandle = 0x101;
-        tessel_master_db_init(&ipc->applied_config.master_table);
-        tessel_slave_db_init(&ipc->applied_config.slave_table);
         ipc->applied_config.encap = created.applied_config.encap;
         ipc->applied_config.announce_timeout = created.applied_config.announce_timeout;
         ipc->applied_ipv4_addr = TESSEL_PROTO_IDB_IPV4_ADDR_NONE;
@@ -754,12 +762,7 @@ TEST_F(PortMgrTest, DbSyncBeforeTheInterfaceManagerHasAnsweredKeepsARecoveredPor
         if (c.ready_after) {
             EXPECT_EQ(idb->fsm.PortState, state_before);
         }
-        pm_fake.on_ipc_thread = true;
-        tessel_master_db_destroy(&ipc->applied_config.master_table);
-        tessel_slave_db_destroy(&ipc->applied_config.slave_table);
-        tessel_ipc_db_delete(ipc);
-        tessel_ipc_db_destroy();
-        pm_fake.on_ipc_thread = false;
+        ipc_db_drop(ipc);
         idb->chkpt_obj_id = 0;
         records.back()->r.flags |= TESSEL_IPC_FLAG_UPDATE_DELETED;
         tessel_port_mgr_if_update(&records.back()->r);
