@@ -87,9 +87,14 @@ std::string ctl(const recovery_run_type &run, const std::string &args)
 std::vector<std::string> process_pids(const recovery_run_type &run)
 {
     std::vector<std::string> out(recovery_processes.size(), "- -");
+    // One line a process: node, name, pid, state, then columns this does not need.
     std::istringstream table(ctl(run, "show processes"));
-    std::string node, name, pid, state, restarts;
-    while (table >> node >> name >> pid >> state >> restarts) {
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream words(line);
+        std::string node, name, pid, state;
+        if (!(words >> node >> name >> pid >> state)) {
+            continue;
+        }
         for (size_t i = 0; i < recovery_processes.size(); i++) {
             if (recovery_processes[i] == node + " " + name) {
                 out[i] = pid + " " + state;
