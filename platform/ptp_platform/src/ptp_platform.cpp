@@ -774,7 +774,7 @@ void ptp_platform_test_reset()
     lib = library_type{};
     ptp_servo_init(&lib.servo, lib.servo_config);
     ptp_platform_node_clock_reset();
-    ptp_platform_servo_store_forget();
+    ptp_platform_servo_store_forget(false);
 }
 
 void ptp_platform_test_restart_process()
@@ -794,6 +794,10 @@ void ptp_platform_test_restart_process()
 void ptp_platform_test_set_servo_store(bool keep)
 {
     lib.store_in_tests = keep;
+    if (keep) {
+        // A servo an earlier run of the test left there is not this test's.
+        ptp_platform_servo_store_forget(true);
+    }
 }
 
 void ptp_platform_test_set_scripted(bool scripted)

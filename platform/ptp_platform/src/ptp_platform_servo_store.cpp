@@ -162,11 +162,13 @@ void ptp_platform_servo_store_save(const ptp_servo_type *servo)
     seq.store(start + 1, std::memory_order_release);
 }
 
-void ptp_platform_servo_store_forget()
+void ptp_platform_servo_store_forget(bool always)
 {
     if (store.base != nullptr) {
         munmap(store.base, STORE_SIZE);
     }
-    shm_unlink(object_name().c_str());
+    if (always || store.tried) {
+        shm_unlink(object_name().c_str());
+    }
     store = store_type{};
 }

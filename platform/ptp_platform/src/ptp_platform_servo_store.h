@@ -11,5 +11,6 @@
 bool ptp_platform_servo_store_load(ptp_servo_type *servo);
 // Saves the servo's state (a no-op when the object cannot be opened).
 void ptp_platform_servo_store_save(const ptp_servo_type *servo);
-// Forgets the saved state and closes the object (tests).
-void ptp_platform_servo_store_forget();
+// Forgets the saved state and closes the object (tests). Unless `always`, only when this process
+// has used the object (a test process that never did touches no other's).
+void ptp_platform_servo_store_forget(bool always);
