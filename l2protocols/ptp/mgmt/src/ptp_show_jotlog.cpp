@@ -187,6 +187,7 @@ void collect_values(const ptp_trace_point_type &point, const jotlog_record_type 
         case PTP_TRACE_ARG_ISSU_READY_KNOWN: break;
         case PTP_TRACE_ARG_UINT:
         case PTP_TRACE_ARG_INT: out.number(w); break;
+        case PTP_TRACE_ARG_UINT32: out.number(w & 0xffffffffu); break;
         case PTP_TRACE_ARG_TEXT:
         case PTP_TRACE_ARG_IFNAME: out.text(arg_text(r, i)); break;
         case PTP_TRACE_ARG_ZERR: out.text(zerr_strerror(static_cast<zerrno>(w32))); break;

@@ -86,6 +86,7 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_INTEROP_DIRECTION,  // 0 "ingress", 1 "egress" ("%s")
     PTP_TRACE_ARG_FLAG_CREATED,       // a flag: "Created" when set, "Updated" when clear ("%s")
     PTP_TRACE_ARG_FLAG_VIRTUAL,       // a flag: "virtual " when set, "" when clear ("%s")
+    PTP_TRACE_ARG_UINT32,             // the low 32 bits of the word, as it stands ("%08lx": packet bytes)
 };
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).
@@ -225,6 +226,7 @@ constexpr bool ptp_trace_arg_conversion_numeric(ptp_trace_arg_kind kind, uint32_
 {
     switch (kind) {
     case PTP_TRACE_ARG_UINT:
+    case PTP_TRACE_ARG_UINT32:
     case PTP_TRACE_ARG_INT:
     case PTP_TRACE_ARG_CLOCK_ID: return true;
     case PTP_TRACE_ARG_ENCAP_NAME_NUM: return k == 1;
