@@ -399,7 +399,7 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
     std::map<std::string, std::string> out;
     const char *const commands[] = {"ptp_show_grandmaster", "ptp_show_advertised_clock", "ptp_show_local_clock",
                                     "ptp_show_datasets",    "ptp_show_summary -a",       "ptp_show_leap_seconds",
-                                    "ptp_show_datasets -x"};
+                                    "ptp_show_datasets -x", "ptp_show_unicast_peers -a"};
     if (locked) {
         for (const char *command : commands) {
             out[command] = tool(command);
@@ -449,6 +449,11 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
     EXPECT_NE(summary.find("          Total 2         \n"), std::string::npos) << summary;
     EXPECT_EQ(out["ptp_show_leap_seconds"].rfind("Current offset: ", 0), 0u) << out["ptp_show_leap_seconds"];
     EXPECT_EQ(out["ptp_show_datasets -x"], "Unknown argument 'x'\n");
+    // The chassis-wide walk: both line cards' agents, in name order.
+    const std::string &peers = out["ptp_show_unicast_peers -a"];
+    EXPECT_TRUE(in_order(peers, {"Interface Gi0/1/0/1\nDownstream Peers:\n  No known peers\n",
+                                 "Interface Gi0/2/0/1\nDownstream Peers:\n  No known peers\n"}))
+        << peers;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),

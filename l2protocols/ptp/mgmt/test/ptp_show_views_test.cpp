@@ -17,6 +17,14 @@
 
 namespace {
 
+// The text of the decode failure of the fixture's bytes that are no bag.
+std::string decode_error_text()
+{
+    uint8_t record[4096];
+    const uint8_t bytes[] = {0xde, 0xad};
+    return zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()));
+}
+
 // A clock as the controller reports it; each view's fixture changes what it shows.
 ptp_bag_clock sample_clock()
 {
@@ -307,12 +315,75 @@ TEST(ShowViews, ClockToolOptionsAndFailures)
         std::string want = c.out;
         if (c.garbage != nullptr) {
             ptp_show_store_garbage(c.garbage);
-            uint8_t record[4096];
-            const uint8_t bytes[] = {0xde, 0xad};
-            want += std::string(zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()))) + "\n";
+            want += decode_error_text() + "\n";
         }
         EXPECT_EQ(ptp_show_run(c.entry, c.args), want);
     }
+}
+
+} // namespace
+
+namespace {
+
+ptp_bag_unicast_peer peer_at(uint32_t encap, uint32_t last)
+{
+    ptp_bag_unicast_peer p{};
+    p.Address.Encapsulation = static_cast<ptp_bag_encap>(encap);
+    if (encap == PTP_BAG_ENCAP_Ethernet) {
+        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(last)};
+        memcpy(p.Address.value.MACAddress.macaddr, mac, 6);
+    } else if (encap == PTP_BAG_ENCAP_IPv4) {
+        p.Address.value.IPv4Address = htonl(0xc0000200 | last);
+    } else {
+        uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8};
+        v6[15] = static_cast<uint8_t>(last);
+        memcpy(p.Address.value.IPv6Address.IPv6Address, v6, 16);
+    }
+    return p;
+}
+
+// Two line cards' agents: the chassis-wide view lists both, in name order; -i one interface (the
+// daemon sends its get to the interface's node, this process's database to the first agent); -h one
+// node's.
+TEST(ShowViews, UnicastPeers)
+{
+    ptp_show_test_reset();
+    ptp_bag_unicast_grant announce{1, 300}, sync{-4, 300}, delay{-4, 60};
+    ptp_bag_unicast_peer peers[] = {peer_at(PTP_BAG_ENCAP_IPv4, 10), peer_at(PTP_BAG_ENCAP_IPv6, 11)};
+    peers[0].AnnounceGrant = &announce;
+    peers[0].SyncGrant = &sync;
+    peers[0].DelayResponseGrant = &delay;
+    ptp_bag_unicast_peer masters[] = {peer_at(PTP_BAG_ENCAP_IPv4, 1)};
+    masters[0].AnnounceGrant = &announce;
+    ptp_bag_unicast_peer one_peer[] = {peer_at(PTP_BAG_ENCAP_Ethernet, 5)};
+    ptp_if_unicast_peer_info a{"Gi0/1/0/1", 1, {2, peers}, {1, masters}, 1};
+    ptp_if_unicast_peer_info b{"Gi0/2/0/1", 2, {1, one_peer}, {0, nullptr}, 2};
+    ptp_if_unicast_peer_info c{"Gi0/1/0/2", 3, {0, nullptr}, {0, nullptr}, 3};
+    ptp_show_provider lc1("/oper/ptp/unicast-peers/if/"), lc2("/oper/ptp/unicast-peers/if/");
+    lc1.add(a.Name, &a, ptp_if_unicast_peer_info_bag_getfn());
+    lc1.add(c.Name, &c, ptp_if_unicast_peer_info_bag_getfn());
+    lc2.add(b.Name, &b, ptp_if_unicast_peer_info_bag_getfn());
+    ptp_show_provider node("/oper/ptp/node/10/unicast-peers/if/");
+    node.add(c.Name, &c, ptp_if_unicast_peer_info_bag_getfn());
+    ptp_show_expect_golden("unicast_peers.txt", ptp_show_run(ptp_show_unicast_peers_main, {"-a"}) + "--\n" +
+                                                    ptp_show_run(ptp_show_unicast_peers_main, {"-i", "Gi0/1/0/1"}) +
+                                                    "--\n" + ptp_show_run(ptp_show_unicast_peers_main, {"-h", "16"}));
+    struct case_type {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const case_type cases[] = {
+        {{"-i", "Gi0/1/0/1", "-h", "0x10"}, "Only one of interface or location must be specified\n"},
+        {{"-i", "Gi0/9/9/9"}, ""},
+        {{"-h", "0x20"}, ""},
+        {{"-q", "-i"}, "Unknown argument 'q'\nOption 'i' missing argument\n"},
+    };
+    sysmgr_test_set_node(0x30);
+    for (const case_type &k : cases)
+        EXPECT_EQ(ptp_show_run(ptp_show_unicast_peers_main, k.args), k.out) << k.args[0];
+    ptp_show_store_garbage("/oper/ptp/node/30/unicast-peers/if/x");
+    EXPECT_EQ(ptp_show_run(ptp_show_unicast_peers_main, {}),
+              std::string("Failed to decode unicast peers bag: ") + decode_error_text() + "\n");
 }
 
 } // namespace

@@ -1,0 +1,85 @@
+// ptp_show_unicast_peers: each interface's unicast peers and foreign masters, with their grants.
+#include <arpa/inet.h>
+
+#include "ptp_bags.h"
+#include "ptp_show_utils.h"
+
+namespace {
+
+void print_peer(const ptp_bag_unicast_peer &peer)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    switch (peer.Address.Encapsulation) {
+    case PTP_BAG_ENCAP_Ethernet:
+        printf("  MAC-address %s\n", ptp_show_mac_to_str(peer.Address.value.MACAddress.macaddr));
+        break;
+    case PTP_BAG_ENCAP_IPv4:
+        inet_ntop(AF_INET, &peer.Address.value.IPv4Address, text, sizeof text);
+        printf("  IPv4-address %s\n", text);
+        break;
+    default:
+        inet_ntop(AF_INET6, peer.Address.value.IPv6Address.IPv6Address, text, sizeof text);
+        printf("  IPv6-address %s\n", text);
+        break;
+    }
+    const struct {
+        const char *format;
+        const ptp_bag_unicast_grant *grant;
+    } grants[] = {{"    Announce granted:   %s\n", peer.AnnounceGrant},
+                  {"    Sync granted:       %s\n", peer.SyncGrant},
+                  {"    Delay-Resp granted: %s\n", peer.DelayResponseGrant}};
+    bool any = false;
+    for (const auto &g : grants)
+        if (g.grant != nullptr) {
+            printf(g.format, ptp_show_grant_to_str(g.grant->LogGrantInterval, g.grant->GrantDuration));
+            any = true;
+        }
+    if (!any)
+        printf("    No grants\n");
+}
+
+void print_unicast_peers(const void *data, uint32_t length)
+{
+    ptp_show_decode<ptp_if_unicast_peer_info>(
+        data, length, ptp_if_unicast_peer_info_bag_getfn(), "Failed to decode unicast peers bag: %s\n",
+        [](const ptp_if_unicast_peer_info &info) {
+            printf("Interface %s\n", info.Name != nullptr ? info.Name : "");
+            printf("Downstream Peer%s:\n", info.Peers.count == 1 ? "" : "s");
+            for (uint32_t i = 0; i < info.Peers.count; ++i)
+                print_peer(info.Peers.array[i]);
+            if (info.Peers.count == 0)
+                printf("  No known peers\n");
+            printf("Foreign Master%s:\n", info.ForeignMasters.count == 1 ? "" : "s");
+            for (uint32_t i = 0; i < info.ForeignMasters.count; ++i)
+                print_peer(info.ForeignMasters.array[i]);
+            if (info.ForeignMasters.count == 0)
+                printf("  No known foreign masters.\n");
+            printf("\n");
+        });
+}
+
+} // namespace
+
+int ptp_show_unicast_peers_main(int argc, char **argv)
+{
+    ptp_show_parse_options(argc, argv, ":ai:h:");
+    if (ptp_show_options.ifname != nullptr && ptp_show_options.node != PTP_SHOW_NO_NODE) {
+        printf("Only one of interface or location must be specified\n");
+        return 0;
+    }
+    char path[128];
+    if (!ptp_show_build_path("unicast-peers/if/", path, sizeof path))
+        return 0;
+    nodra_conn_td *conn = nullptr;
+    const zerrno rc = ptp_show_bind(&conn, path);
+    if (rc != 0) {
+        printf("Failed to bind to Nodra path '%s': %s\n", path, zerr_strerror(rc));
+        return 0;
+    }
+    if (ptp_show_options.ifname != nullptr)
+        ptp_show_intf_info(conn, ptp_show_options.ifname, nullptr, print_unicast_peers);
+    else
+        ptp_show_all_intfs_info(conn, nullptr, print_unicast_peers);
+    ptp_show_unbind(conn);
+    return 0;
+}
