@@ -536,8 +536,8 @@ bool cursor_next(record_cursor &c)
     while (c.next_ring < c.ring_written) {
         const uint64_t k = c.next_ring++;
         const uint8_t *slot = h + c.geo.ring_slots_off() + (k % c.geo.ring_records) * slot_size;
-        if (decode_slot(slot, c.geo.start_records + k + 1, h + c.geo.ring_text_off(), c.geo.ring_text, c.ring_pos,
-                        true, c.record)) {
+        if (decode_slot(slot, c.geo.start_records + k + 1, h + c.geo.ring_text_off(), c.geo.ring_text, c.ring_pos, true,
+                        c.record)) {
             point_texts(c.record);
             return true;
         }

@@ -205,7 +205,7 @@ void collect_values(const ptp_trace_point_type &point, const jotlog_record_type 
         case PTP_TRACE_ARG_ISSU_ROLE: out.text(issul_issu_role_to_string(w32)); break;
         case PTP_TRACE_ARG_ISSU_MILESTONE:
             out.text(point.trace_class == PTP_TRACE_CLASS_UTIL ? util_issu_milestone_to_str(w32)
-                                                                : tessel_issu_milestone_to_string(w32));
+                                                               : tessel_issu_milestone_to_string(w32));
             break;
         case PTP_TRACE_ARG_ISSU_READY: {
             // Not known when the word before says so.
