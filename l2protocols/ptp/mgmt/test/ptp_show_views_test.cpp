@@ -387,3 +387,30 @@ TEST(ShowViews, UnicastPeers)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ShowViews, InteropTool)
+{
+    ptp_show_test_reset();
+    ptp_bag_profile_interop egress{128, 100, 128, 200, 0x21, 0x22, 6, 7, 0x4e5d, 0xffff};
+    ptp_bag_profile_interop_peer masters[3] = {};
+    masters[0].Address = peer_at(PTP_BAG_ENCAP_Ethernet, 1).Address;
+    masters[0].Interop = {100, 128, 200, 128, 0x22, 0x21, 7, 6, 0xffff, 0x4e5d};
+    masters[1].Address = peer_at(PTP_BAG_ENCAP_IPv6, 2).Address;
+    masters[1].Interop = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    masters[2].Address.Encapsulation = PTP_BAG_ENCAP_Unknown;
+    ptp_if_interop_info both{"Gi0/1/0/1",  24,     44, PTP_BAG_PROFILE_G82751, PTP_BAG_PROFILE_G82752,
+                             {3, masters}, &egress};
+    ptp_if_interop_info neither{"Gi0/1/0/2",  0,      0, PTP_BAG_PROFILE_Default, PTP_BAG_PROFILE_Default,
+                                {0, nullptr}, nullptr};
+    ptp_show_provider agent("/oper/ptp/interop/if/");
+    agent.add(both.Name, &both, ptp_if_interop_info_bag_getfn());
+    agent.add(neither.Name, &neither, ptp_if_interop_info_bag_getfn());
+    ptp_show_expect_golden("interop_tool.txt", ptp_show_run(ptp_show_interop_tool_main, {}) + "--\n" +
+                                                   ptp_show_run(ptp_show_interop_tool_main, {"-i", "Gi0/1/0/2"}));
+    EXPECT_EQ(ptp_show_run(ptp_show_interop_tool_main, {"-i", "Gi0/9/9/9"}), "");
+    EXPECT_EQ(ptp_show_run(ptp_show_interop_tool_main, {"-a"}).substr(0, 23), "Unknown argument 'a'\nIn");
+}
+
+} // namespace

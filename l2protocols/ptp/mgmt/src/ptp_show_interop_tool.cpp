@@ -1,0 +1,87 @@
+// ptp_show_interop_tool: how each interface converts clocks between its profile and the profile
+// it interoperates with, on the way out and from each master heard.
+#include <arpa/inet.h>
+
+#include "ptp_bags.h"
+#include "ptp_show_utils.h"
+#include "ptp_strings.h"
+
+namespace {
+
+void print_conversion(const char *indent, const ptp_bag_profile_interop &c)
+{
+    printf("%sPriority1:               %8u -> %u\n", indent, c.FromPriority1, c.ToPriority1);
+    printf("%sPriority2:               %8u -> %u\n", indent, c.FromPriority2, c.ToPriority2);
+    printf("%sClockClass:              %8u -> %u\n", indent, c.FromClockClass, c.ToClockClass);
+    printf("%sClockAccuracy:           %#8x -> %#2x\n", indent, c.FromAccuracy, c.ToAccuracy);
+    printf("%sOffsetScaledLogVariance: %#8x -> %#2x\n\n", indent, c.FromOffsetLogVariance, c.ToOffsetLogVariance);
+}
+
+// The master's address by its encapsulation; one of no known encapsulation is "Unknown".
+const char *address_text(const ptp_bag_address &a, char *buf, size_t size)
+{
+    switch (a.Encapsulation) {
+    case PTP_BAG_ENCAP_Ethernet: return ptp_show_mac_to_str(a.value.MACAddress.macaddr);
+    case PTP_BAG_ENCAP_IPv4: return inet_ntop(AF_INET, &a.value.IPv4Address, buf, static_cast<socklen_t>(size));
+    case PTP_BAG_ENCAP_IPv6:
+        return inet_ntop(AF_INET6, a.value.IPv6Address.IPv6Address, buf, static_cast<socklen_t>(size));
+    default: return "Unknown";
+    }
+}
+
+void print_interop(const void *data, uint32_t length)
+{
+    ptp_show_decode<ptp_if_interop_info>(
+        data, length, ptp_if_interop_info_bag_getfn(), "Failed to decode interop interface bag: %s\n",
+        [](const ptp_if_interop_info &info) {
+            printf("Interface %s\n", info.Name != nullptr ? info.Name : "");
+            printf("\n");
+            printf("  Egress Conversions:\n");
+            if (info.EgressInterop != nullptr) {
+                printf("    Profile:                 %8s -> %s\n", ptp_profile_to_str(info.LocalProfile),
+                       ptp_profile_to_str(info.InteropProfile));
+                printf("    Domain:                  %8u -> %u\n", info.LocalDomain, info.InteropDomain);
+                print_conversion("    ", *info.EgressInterop);
+            } else {
+                printf("    This port is not sending Announce messages\n");
+                printf("\n");
+            }
+            printf("  Ingress Conversions:\n");
+            if (info.IngressInterop.count != 0) {
+                printf("    Profile:                 %8s -> %s\n", ptp_profile_to_str(info.InteropProfile),
+                       ptp_profile_to_str(info.LocalProfile));
+                printf("    Domain:                  %8u -> %u\n", info.InteropDomain, info.LocalDomain);
+                for (uint32_t i = 0; i < info.IngressInterop.count; ++i) {
+                    const ptp_bag_profile_interop_peer &peer = info.IngressInterop.array[i];
+                    char buf[INET6_ADDRSTRLEN];
+                    printf("\n");
+                    printf("    Master %s:\n", address_text(peer.Address, buf, sizeof buf));
+                    print_conversion("      ", peer.Interop);
+                }
+                printf("\n");
+            } else {
+                printf("    This port is not receiving Announce messages\n");
+            }
+            printf("\n");
+        });
+}
+
+} // namespace
+
+int ptp_show_interop_tool_main(int argc, char **argv)
+{
+    ptp_show_parse_options(argc, argv, ":i:");
+    const char *path = "/oper/ptp/interop/if/";
+    nodra_conn_td *conn = nullptr;
+    const zerrno rc = ptp_show_bind(&conn, path);
+    if (rc != 0) {
+        printf("Failed to bind to Nodra path '%s': %s\n", path, zerr_strerror(rc));
+        return 0;
+    }
+    if (ptp_show_options.ifname != nullptr)
+        ptp_show_intf_info(conn, ptp_show_options.ifname, nullptr, print_interop);
+    else
+        ptp_show_all_intfs_info(conn, nullptr, print_interop);
+    ptp_show_unbind(conn);
+    return 0;
+}
