@@ -414,3 +414,174 @@ TEST(ShowViews, InteropTool)
 }
 
 } // namespace
+
+namespace {
+
+ptp_bag_master_table_entry master_at(uint32_t encap, uint32_t last, uint32_t model)
+{
+    ptp_bag_master_table_entry m{};
+    m.Address = peer_at(encap, last).Address;
+    m.CommunicationModel = static_cast<ptp_bag_communication_model>(model);
+    return m;
+}
+
+// Every capability set or none; each interface then clears what it lacks.
+void set_capabilities(ptp_if_info &i, uint32_t v)
+{
+    i.SupportsUnicast = i.SupportsMaster = i.SupportsOneStep = i.SupportsTwoStep = i.SupportsEthernet = v;
+    i.SupportsMulticast = i.SupportsIPv4 = i.SupportsIPv6 = i.SupportsSlave = i.SupportsSourceIP = v;
+}
+
+// Five interfaces covering the view's branches, served by one agent for the chassis-wide path and
+// one for the own node's (0x30).
+struct interfaces_fixture {
+    const std::string longest = "Gi0/1/0/1." + std::string(53, '9'); // 63 characters, the longest name
+    uint32_t v4[2] = {htonl(0xc0000201), htonl(0x0a000001)};
+    ptp_bag_ipv6_addr v6[2] = {{{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+                               {{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2}}};
+    ptp_bag_ipv6_addr v6_zero[1] = {};
+    ptp_bag_ipv4_addr_list v4_list{{2, v4}};
+    ptp_bag_ipv6_addr_list v6_list{{2, v6}}, v6_unset{{1, v6_zero}};
+    ptp_bag_mac_addr_type mac{{0x00, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}};
+    uint32_t signal_fail = 1, no_signal_fail = 0;
+    uint8_t prio1 = 100, prio2 = 0xaa, accuracy = 0x21, class_default = 248, domain = 44, master_prio = 7;
+    uint16_t oslv = 0x4e5d;
+    ptp_bag_profile_type interop_profile = PTP_BAG_PROFILE_G82751;
+    ptp_bag_clock_class_mapping mapping[2] = {{6, 7}, {7, 135}};
+    ptp_bag_profile_interop_cfg ingress{&prio1, nullptr, &accuracy, &class_default, {2, mapping}, &oslv};
+    ptp_bag_profile_interop_cfg egress{nullptr, &prio2, nullptr, nullptr, {0, nullptr}, nullptr};
+    ptp_bag_master_table_entry masters[3] = {
+        master_at(PTP_BAG_ENCAP_IPv4, 1, PTP_BAG_COMMUNICATION_MODEL_Unicast),
+        master_at(PTP_BAG_ENCAP_Ethernet, 2, PTP_BAG_COMMUNICATION_MODEL_Multicast),
+        master_at(PTP_BAG_ENCAP_IPv6, 3, PTP_BAG_COMMUNICATION_MODEL_MixedMode)};
+    ptp_if_info slave{}, master{}, ether{}, bare{}, v6_if{};
+
+    interfaces_fixture()
+    {
+        masters[0].Priority = &master_prio;
+        masters[0].Known = masters[0].Qualified = masters[0].IsGrandmaster = 1;
+        masters[0].PTSFLossAnnounce = masters[0].PTSFLossSync = 1;
+        masters[1].PTSFLossAnnounce = 1;
+        masters[2].Known = 1;
+
+        // An IPv4 slave of G.8275.2 with every capability, interop both ways and a master table.
+        slave.Name = "Gi0/1/0/1";
+        slave.PortState = PTP_BAG_PORT_STATE_SLAVE;
+        slave.PortNumber = 1;
+        slave.LineState = 3;
+        slave.Encapsulation = PTP_BAG_ENCAP_IPv4;
+        slave.IPv4AddressArray = &v4_list;
+        slave.TwoStep = 1;
+        slave.CommunicationModel = PTP_BAG_COMMUNICATION_MODEL_Unicast;
+        slave.LogSyncInterval = -4;
+        slave.LogAnnounceInterval = 1;
+        slave.AnnounceTimeout = 3;
+        slave.LogMinDelayRequestInterval = -4;
+        slave.MasterTable = {3, masters};
+        slave.ConfiguredPortState = PTP_BAG_RESTRICT_PORT_STATE_SlaveOnly;
+        set_capabilities(slave, 1);
+        slave.MaxSyncRate = 128;
+        slave.GeneralCOS = 6;
+        slave.EventCOS = 7;
+        slave.GeneralDSCP = 46;
+        slave.EventDSCP = 48;
+        slave.UnicastPeers = 1;
+        slave.LocalPriority = 90;
+        slave.SignalFail = &signal_fail;
+        slave.ProfileInterop = 1;
+        slave.InteropDomain = &domain;
+        slave.InteropProfile = &interop_profile;
+        slave.IngressConversion = &ingress;
+        slave.EgressConversion = &egress;
+        slave.clock_profile = PTP_BAG_PROFILE_G82752;
+
+        // The longest name: an IPv6 master-only port without a number or a known address.
+        master.Name = longest.c_str();
+        master.PortState = PTP_BAG_PORT_STATE_MASTER;
+        master.LineState = 2;
+        master.Encapsulation = PTP_BAG_ENCAP_IPv6;
+        master.IPv6AddressArray = &v6_unset;
+        master.CommunicationModel = PTP_BAG_COMMUNICATION_MODEL_Multicast;
+        master.ConfiguredPortState = PTP_BAG_RESTRICT_PORT_STATE_MasterOnly;
+        set_capabilities(master, 1);
+        master.SupportsOneStep = master.SupportsMulticast = master.SupportsSourceIP = 0;
+        master.MaxSyncRate = 64;
+
+        // Ethernet, G.8275.1, a slave with no masters, interop without any conversion.
+        ether.Name = "Gi0/2/0/1";
+        ether.PortState = PTP_BAG_PORT_STATE_LISTEN;
+        ether.PortNumber = 3;
+        ether.LineState = 1;
+        ether.Encapsulation = PTP_BAG_ENCAP_Ethernet;
+        ether.MACAddress = &mac;
+        ether.TwoStep = 1;
+        ether.CommunicationModel = PTP_BAG_COMMUNICATION_MODEL_Multicast;
+        ether.ConfiguredPortState = PTP_BAG_RESTRICT_PORT_STATE_SlaveOnly;
+        ether.SupportsEthernet = ether.SupportsTwoStep = 1;
+        ether.LocalPriority = 128;
+        ether.SignalFail = &no_signal_fail;
+        ether.ProfileInterop = 1;
+        ether.clock_profile = PTP_BAG_PROFILE_G82751;
+        ether.UnicastPeers = 2;
+
+        // IPv4 without addresses and Ethernet without a MAC: "Unknown"; no capabilities at all.
+        bare.Name = "Gi0/1/0/3";
+        bare.PortState = PTP_BAG_PORT_STATE_FAULTY;
+        bare.PortNumber = 65535;
+        bare.Encapsulation = PTP_BAG_ENCAP_IPv4;
+        bare.CommunicationModel = PTP_BAG_COMMUNICATION_MODEL_MixedMode;
+        bare.LogSyncInterval = 2;
+
+        v6_if.Name = "Gi0/1/0/4";
+        v6_if.PortState = PTP_BAG_PORT_STATE_PASSIVE;
+        v6_if.PortNumber = 4;
+        v6_if.LineState = 3;
+        v6_if.Encapsulation = PTP_BAG_ENCAP_IPv6;
+        v6_if.IPv6AddressArray = &v6_list;
+        v6_if.TwoStep = 1;
+        set_capabilities(v6_if, 1);
+        v6_if.SupportsEthernet = 0;
+    }
+};
+
+TEST(ShowViews, Interfaces)
+{
+    ptp_show_test_reset();
+    interfaces_fixture f;
+    ptp_if_info unknown_mac = f.bare;
+    unknown_mac.Name = "Gi0/3/0/1";
+    unknown_mac.Encapsulation = PTP_BAG_ENCAP_Ethernet;
+    ptp_show_provider chassis("/oper/ptp/interface/if/"), own("/oper/ptp/node/30/interface/if/");
+    for (const ptp_if_info *i : {&f.slave, &f.master, &f.ether, &f.bare, &f.v6_if, &unknown_mac})
+        chassis.add(i->Name, i, ptp_if_info_bag_getfn());
+    own.add(f.ether.Name, &f.ether, ptp_if_info_bag_getfn());
+    sysmgr_test_set_node(0x30);
+    ptp_show_expect_golden("interfaces.txt", ptp_show_run(ptp_show_interfaces_main, {"-a"}) + "--\n" +
+                                                 ptp_show_run(ptp_show_interfaces_main, {"-b", "-a"}) + "--\n" +
+                                                 ptp_show_run(ptp_show_interfaces_main, {"-b"}));
+    // The longest name is found whole, and shown whole.
+    const std::string golden = ptp_show_golden("interfaces.txt");
+    const size_t from = golden.find(f.longest + " is in");
+    EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {"-i", f.longest}),
+              golden.substr(from, golden.find("\n\n", from) + 2 - from));
+    struct case_type {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const case_type cases[] = {
+        {{"-i", "Gi0/9/9/9"}, ""},
+        {{"-b", "-i", "Gi0/9/9/9"}, ""},
+        {{"-h", "16"}, "Unknown argument 'h'\n" + ptp_show_run(ptp_show_interfaces_main, {})},
+        {{"-b", "-i"}, "Option 'i' missing argument\n" + ptp_show_run(ptp_show_interfaces_main, {"-b"})},
+    };
+    for (const case_type &k : cases)
+        EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, k.args), k.out) << k.args[0] << k.args.back();
+    // Without an agent on the own node nothing is shown; an item that is no bag says so.
+    sysmgr_test_set_node(0x31);
+    EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {"-b"}), "");
+    ptp_show_store_garbage("/oper/ptp/node/31/interface/if/x");
+    EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {}),
+              std::string("Failed to decode interface bag: ") + decode_error_text() + "\n");
+}
+
+} // namespace
