@@ -119,11 +119,15 @@ protected:
                                                                 {"PTP_NODRA_LIB", library},
                                                                 {"PTP_NODRA_DB", dir_ + "/nodra.db"},
                                                                 {"PTP_DEBUG", "/debug/ptp:port_mgr,protocol,config"}});
-        ASSERT_TRUE(wait_for([&] { return state_of(socket_, "quorrin") == "ready"; })) << state_of(socket_, "quorrin");
+        // Both say they are ready once registered with the database: before that, the database
+        // refuses the agent's interface items as items nobody knows.
+        for (const char *process : {"quorrin", "tessel"}) {
+            ASSERT_TRUE(wait_for([&] { return state_of(socket_, process) == "ready"; }))
+                << process << ": " << state_of(socket_, process);
+        }
     }
 
-    // Commits `commands` (one per line, without the final commit) with the command line; PTP comes
-    // up and the process manager starts the agent.
+    // Commits `commands` (one per line, without the final commit) with the command line.
     void commit(const std::string &commands)
     {
         std::ofstream(dir_ + "/commands") << commands << "commit\n";
@@ -174,9 +178,9 @@ protected:
 
 TEST_F(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
 {
-    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n");
+    ASSERT_NO_FATAL_FAILURE(start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n"));
     // PTP is configured: the controller's platform clock comes up and it announces.
-    commit("set /cfg/gl/ptp/pi/enable 1\n");
+    ASSERT_NO_FATAL_FAILURE(commit("set /cfg/gl/ptp/pi/enable 1\n"));
 
     const std::string local_clock = std::string("Received local clock information. ID ") + CONTROLLER_CLOCK_ID;
     EXPECT_TRUE(wait_for([&] { return !debug_lines(dir_, "tessel", local_clock).empty(); }))
@@ -215,8 +219,8 @@ std::vector<std::string> show_jotlog(const std::string &dir, const std::string &
 
 TEST_F(ChassisProcesses, TheTraceToolShowsTheRunningAgentsBuffers)
 {
-    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n");
-    commit("set /cfg/gl/ptp/pi/enable 1\n");
+    ASSERT_NO_FATAL_FAILURE(start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\n"));
+    ASSERT_NO_FATAL_FAILURE(commit("set /cfg/gl/ptp/pi/enable 1\n"));
     EXPECT_TRUE(wait_for([&] { return agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED); }));
 
     int status = -1;
@@ -258,8 +262,8 @@ TEST_F(ChassisProcesses, TheTraceToolShowsTheRunningAgentsBuffers)
 // the tuple it should be, which the controller ignores.
 TEST_F(ChassisProcesses, FailuresAreLoggedWithTheirText)
 {
-    start("");
-    commit("set /cfg/gl/ptp/pi/enable 1\nset /cfg/gl/ptp/pi/profile/p/multicast (0,)\n");
+    ASSERT_NO_FATAL_FAILURE(start(""));
+    ASSERT_NO_FATAL_FAILURE(commit("set /cfg/gl/ptp/pi/enable 1\nset /cfg/gl/ptp/pi/profile/p/multicast (0,)\n"));
     EXPECT_TRUE(wait_for([&] {
         return !debug_lines(dir_, "quorrin",
                             "'ptp/pi/profile/p/multicast': Failed to unpack the tuple received from Nodra")
@@ -270,15 +274,16 @@ TEST_F(ChassisProcesses, FailuresAreLoggedWithTheirText)
 // A G.8275.2 unicast configuration: the port asks the master of its master table for Announce.
 TEST_F(ChassisProcesses, AUnicastPortRequestsAnnounceFromItsConfiguredMaster)
 {
-    start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\nstate = \"up\"\n"
-          "mac = \"02:00:5e:10:01:00\"\nipv4 = [\"10.1.2.1\"]\n");
-    commit("set /cfg/gl/ptp/pi/enable 1\n"
-           "set /cfg/gl/ptp/pi/clock/profile (3,1)\n"
-           "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/transport 2\n"
-           "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/multicast (0,0,)\n"
-           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/enable 1\n"
-           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/profile ipv4-8275-2\n"
-           "set /cfg/if/act/Gi0/1/0/0/ptp/pi/master-table/2/-/10.1.2.2/enable 1\n");
+    ASSERT_NO_FATAL_FAILURE(
+        start("[[node.interface]]\nname = \"Gi0/1/0/0\"\nhandle = 0x01000100\ntype = 15\nstate = \"up\"\n"
+              "mac = \"02:00:5e:10:01:00\"\nipv4 = [\"10.1.2.1\"]\n"));
+    ASSERT_NO_FATAL_FAILURE(commit("set /cfg/gl/ptp/pi/enable 1\n"
+                                   "set /cfg/gl/ptp/pi/clock/profile (3,1)\n"
+                                   "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/transport 2\n"
+                                   "set /cfg/gl/ptp/pi/profile/ipv4-8275-2/multicast (0,0,)\n"
+                                   "set /cfg/if/act/Gi0/1/0/0/ptp/pi/enable 1\n"
+                                   "set /cfg/if/act/Gi0/1/0/0/ptp/pi/profile ipv4-8275-2\n"
+                                   "set /cfg/if/act/Gi0/1/0/0/ptp/pi/master-table/2/-/10.1.2.2/enable 1\n"));
 
     EXPECT_TRUE(wait_for([&] { return agent_traced("ptp/tessel/pkt", PTP_TRACE_TESSEL_UNICAST_REQUEST_SENT); }))
         << "no Unicast-Request sent to the configured master";
