@@ -14,6 +14,8 @@
 #include "nodra.h"
 #include "zerrno.h"
 
+struct ptp_bag_address;
+
 // ---- Options ----------------------------------------------------------------------------------
 
 inline constexpr uint32_t PTP_SHOW_NO_NODE = 0xFFFFFFFFu;
@@ -24,7 +26,8 @@ struct ptp_show_options_type {
     const char *ifname;
     uint32_t node;
     bool flag[128];
-    bool error; // a missing argument or an unknown letter was reported
+    const char *value[128]; // the argument of each other letter that takes one (-c), or null
+    bool error;             // a missing argument or an unknown letter was reported
 };
 extern ptp_show_options_type ptp_show_options;
 
@@ -104,6 +107,8 @@ const char *ptp_show_timestamp_to_str(uint64_t seconds, const uint32_t *nanoseco
 const char *ptp_show_log_interval_to_str(int32_t log_interval);
 const char *ptp_show_grant_to_str(int8_t log_interval, uint32_t duration);
 const char *ptp_show_mac_to_str(const uint8_t mac[6]);
+// An address by its encapsulation: MAC, IPv4 or IPv6 text; any other encapsulation "Unknown".
+const char *ptp_show_bag_address_to_str(const ptp_bag_address &address);
 const char *ptp_show_bag_delay_mechanism_to_str(uint32_t mechanism);
 const char *ptp_show_ifhandle_to_str(uint32_t ifhandle);
 const char *ptp_show_intf_type_to_str(uint32_t type, char *buffer, size_t size);

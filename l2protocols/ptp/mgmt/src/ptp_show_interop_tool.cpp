@@ -1,7 +1,5 @@
 // ptp_show_interop_tool: how each interface converts clocks between its profile and the profile
 // it interoperates with, on the way out and from each master heard.
-#include <arpa/inet.h>
-
 #include "ptp_bags.h"
 #include "ptp_show_utils.h"
 #include "ptp_strings.h"
@@ -15,18 +13,6 @@ void print_conversion(const char *indent, const ptp_bag_profile_interop &c)
     printf("%sClockClass:              %8u -> %u\n", indent, c.FromClockClass, c.ToClockClass);
     printf("%sClockAccuracy:           %#8x -> %#2x\n", indent, c.FromAccuracy, c.ToAccuracy);
     printf("%sOffsetScaledLogVariance: %#8x -> %#2x\n\n", indent, c.FromOffsetLogVariance, c.ToOffsetLogVariance);
-}
-
-// The master's address by its encapsulation; one of no known encapsulation is "Unknown".
-const char *address_text(const ptp_bag_address &a, char *buf, size_t size)
-{
-    switch (a.Encapsulation) {
-    case PTP_BAG_ENCAP_Ethernet: return ptp_show_mac_to_str(a.value.MACAddress.macaddr);
-    case PTP_BAG_ENCAP_IPv4: return inet_ntop(AF_INET, &a.value.IPv4Address, buf, static_cast<socklen_t>(size));
-    case PTP_BAG_ENCAP_IPv6:
-        return inet_ntop(AF_INET6, a.value.IPv6Address.IPv6Address, buf, static_cast<socklen_t>(size));
-    default: return "Unknown";
-    }
 }
 
 void print_interop(const void *data, uint32_t length)
@@ -53,9 +39,8 @@ void print_interop(const void *data, uint32_t length)
                 printf("    Domain:                  %8u -> %u\n", info.InteropDomain, info.LocalDomain);
                 for (uint32_t i = 0; i < info.IngressInterop.count; ++i) {
                     const ptp_bag_profile_interop_peer &peer = info.IngressInterop.array[i];
-                    char buf[INET6_ADDRSTRLEN];
                     printf("\n");
-                    printf("    Master %s:\n", address_text(peer.Address, buf, sizeof buf));
+                    printf("    Master %s:\n", ptp_show_bag_address_to_str(peer.Address));
                     print_conversion("      ", peer.Interop);
                 }
                 printf("\n");

@@ -13,6 +13,7 @@
 
 #include "evm.h"
 #include "imc.h"
+#include "ptp_bags.h"
 #include "sysmgr.h"
 
 ptp_show_options_type ptp_show_options;
@@ -62,6 +63,9 @@ void ptp_show_parse_options(int argc, char **argv, const char *optstring)
             ptp_show_options.flag['h'] = true;
         } else if (c > 0 && c < 128) {
             ptp_show_options.flag[c] = true;
+            const char *letter = strchr(optstring, c);
+            if (letter != nullptr && letter[1] == ':')
+                ptp_show_options.value[c] = optarg;
         }
     }
 }
@@ -418,6 +422,19 @@ const char *ptp_show_mac_to_str(const uint8_t mac[6])
     char *buf = ptp_show_get_str_buf();
     snprintf(buf, PTP_SHOW_STR_BUF_SIZE, "%02x%02x.%02x%02x.%02x%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return buf;
+}
+
+const char *ptp_show_bag_address_to_str(const ptp_bag_address &address)
+{
+    char *buf = ptp_show_get_str_buf();
+    switch (address.Encapsulation) {
+    case PTP_BAG_ENCAP_Ethernet: return ptp_show_mac_to_str(address.value.MACAddress.macaddr);
+    case PTP_BAG_ENCAP_IPv4: inet_ntop(AF_INET, &address.value.IPv4Address, buf, PTP_SHOW_STR_BUF_SIZE); return buf;
+    case PTP_BAG_ENCAP_IPv6:
+        inet_ntop(AF_INET6, address.value.IPv6Address.IPv6Address, buf, PTP_SHOW_STR_BUF_SIZE);
+        return buf;
+    default: return "Unknown";
+    }
 }
 
 const char *ptp_show_bag_delay_mechanism_to_str(uint32_t mechanism)

@@ -585,3 +585,99 @@ TEST(ShowViews, Interfaces)
 }
 
 } // namespace
+
+namespace {
+
+ptp_bag_foreign_clock foreign_at(uint32_t encap, uint32_t last, uint32_t model)
+{
+    ptp_bag_foreign_clock fc{};
+    fc.ForeignClock = sample_clock();
+    fc.ForeignClock.ClockID = 0x00aabbfffe000000ull | last;
+    fc.ForeignClock.Sender = {fc.ForeignClock.ClockID, static_cast<uint16_t>(last)};
+    fc.Address = peer_at(encap, last).Address;
+    fc.CommunicationModel = static_cast<ptp_bag_communication_model>(model);
+    fc.ForeignDomain = 44;
+    return fc;
+}
+
+// Interfaces of both clock selections over two agents: every branch of the detail and of the
+// brief rows; -c picks one clock identity, heard on two interfaces.
+TEST(ShowViews, ForeignMasters)
+{
+    ptp_show_test_reset();
+    ptp_bag_unicast_grant announce{1, 300}, sync{-4, 300}, delay{-5, 60};
+    uint8_t priority = 10, clock_class = 7;
+    ptp_bag_foreign_clock a[3] = {foreign_at(PTP_BAG_ENCAP_IPv4, 1, PTP_BAG_COMMUNICATION_MODEL_Unicast),
+                                  foreign_at(PTP_BAG_ENCAP_Ethernet, 2, PTP_BAG_COMMUNICATION_MODEL_Multicast),
+                                  foreign_at(PTP_BAG_ENCAP_IPv6, 3, PTP_BAG_COMMUNICATION_MODEL_MixedMode)};
+    a[0].IsKnown = a[0].IsQualified = a[0].IsGrandmaster = 1;
+    a[0].TimeKnownFor = 3661;
+    a[0].ConfiguredPriority = &priority;
+    a[0].ConfiguredClockClass = &clock_class;
+    a[0].DelayAsymmetry = 250;
+    a[0].AnnounceGrant = &announce;
+    a[0].SyncGrant = &sync;
+    a[0].DelayResponseGrant = &delay;
+    a[0].ForeignClock.UTCOffset = {-2, 1}; // below zero: printed signed
+    a[1].IsKnown = 1;
+    a[1].PTSFLossAnnounce = a[1].IsDNU = 1;
+    a[1].AnnounceGrant = &announce;
+    a[1].ForeignClock.FrequencyTraceable = a[1].ForeignClock.TimeTraceable = 0;
+    a[1].ForeignClock.UTCOffset = {37, 0};
+    a[2].PTSFLossSync = 1;
+    ptp_bag_foreign_clock b[2] = {foreign_at(PTP_BAG_ENCAP_Unknown, 4, PTP_BAG_COMMUNICATION_MODEL_Unicast),
+                                  foreign_at(PTP_BAG_ENCAP_IPv4, 1, PTP_BAG_COMMUNICATION_MODEL_Unicast)};
+    b[0].IsKnown = 1;
+    b[0].ForeignClock.FrequencyTraceable = 0;
+    b[0].ForeignClock.TimeSource = static_cast<ptp_bag_clock_time_source>(0x70);
+    b[0].ForeignClock.Timescale = PTP_BAG_TIMESCALE_ARB;
+    b[1].IsKnown = 1;
+    b[1].PTSFLossAnnounce = b[1].PTSFLossSync = 1;
+    b[1].ForeignClock.TimeTraceable = 0;
+    ptp_bag_foreign_clock t[2] = {foreign_at(PTP_BAG_ENCAP_IPv4, 5, PTP_BAG_COMMUNICATION_MODEL_Unicast),
+                                  foreign_at(PTP_BAG_ENCAP_IPv4, 6, PTP_BAG_COMMUNICATION_MODEL_Unicast)};
+    t[0].ConfiguredPriority = &priority;
+    t[0].ConfiguredClockClass = &clock_class;
+    t[0].IsQualified = t[0].IsGrandmaster = 1;
+    t[1].ForeignClock.Class = 165;
+    const std::string longest = "Gi0/2/0/1." + std::string(53, '7');
+    ptp_if_clock_info ifa{1, {3, a}, 1, PTP_BAG_CLOCK_SELECTION_MODE_IEEE_1588, "Gi0/1/0/1"};
+    ptp_if_clock_info ifb{2, {2, b}, 2, PTP_BAG_CLOCK_SELECTION_MODE_IEEE_1588, "Gi0/1/0/2"};
+    ptp_if_clock_info ift{3, {2, t}, 3, PTP_BAG_CLOCK_SELECTION_MODE_Telecom, longest.c_str()};
+    ptp_if_clock_info none{4, {0, nullptr}, 4, PTP_BAG_CLOCK_SELECTION_MODE_IEEE_1588, "Gi0/1/0/3"};
+    ptp_show_provider lc1("/oper/ptp/foreign-masters/if/"), lc2("/oper/ptp/foreign-masters/if/");
+    for (const ptp_if_clock_info *i : {&ifa, &ifb, &none})
+        lc1.add(i->name, i, ptp_if_clock_info_bag_getfn());
+    lc2.add(ift.name, &ift, ptp_if_clock_info_bag_getfn());
+    ptp_show_provider node("/oper/ptp/node/20/foreign-masters/if/");
+    node.add(ift.name, &ift, ptp_if_clock_info_bag_getfn());
+    node.add(ifb.name, &ifb, ptp_if_clock_info_bag_getfn());
+    ptp_show_expect_golden("foreign_masters.txt",
+                           ptp_show_run(ptp_show_foreign_masters_main, {"-a"}) + "--\n" +
+                               ptp_show_run(ptp_show_foreign_masters_main, {"-b", "-a"}) + "--\n" +
+                               ptp_show_run(ptp_show_foreign_masters_main, {"-b", "-h", "0x20"}) + "--\n" +
+                               ptp_show_run(ptp_show_foreign_masters_main, {"-a", "-c", "0x00aabbfffe000001"}) +
+                               "--\n" + ptp_show_run(ptp_show_foreign_masters_main, {"-b", "-i", longest, "-h", "32"}));
+    struct case_type {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const case_type cases[] = {
+        // A clock identity heard nowhere: not even the interfaces' headings.
+        {{"-a", "-c", "0x1234"}, ""},
+        {{"-b", "-a", "-c", "0x1234"}, ""},
+        {{"-i", "Gi0/1/0/3"}, ""},
+        {{"-i", "Gi0/9/9/9"}, ""},
+        {{"-h", "0x21"}, ""},
+        {{"-c"}, "Option 'c' missing argument\n"},
+        {{"-x", "-h", "0x21"}, "Unknown argument 'x'\n"},
+    };
+    sysmgr_test_set_node(0x40);
+    for (const case_type &k : cases)
+        EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, k.args), k.out) << k.args[0] << k.args.back();
+    ptp_show_store_garbage("/oper/ptp/node/40/foreign-masters/if/x");
+    EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, {}),
+              std::string("Failed to decode interface bag: ") + decode_error_text() + "\n");
+}
+
+} // namespace
