@@ -52,8 +52,9 @@ void ptp_show_unbind(nodra_conn_td *conn);
 using ptp_show_item_printer_fn = void (*)(const void *data, uint32_t length);
 using ptp_show_header_printer_fn = void (*)();
 
-// The item at the bound path itself; not found prints "PTP is not configured globally".
-void ptp_show_global_info(nodra_conn_td *conn, ptp_show_item_printer_fn printer);
+// The global item name below the bound path (the database binds folders, so a global record is
+// named in its folder); not found prints "PTP is not configured globally".
+void ptp_show_global_info(nodra_conn_td *conn, const char *name, ptp_show_item_printer_fn printer);
 // The item of one interface; not found prints nothing.
 void ptp_show_intf_info(nodra_conn_td *conn, const char *ifname, ptp_show_header_printer_fn header,
                         ptp_show_item_printer_fn printer);

@@ -131,11 +131,11 @@ zerrno ptp_show_item_get(nodra_conn_td *conn, const char *name, void **data, uin
     return nodra_item_get(conn, name, &format, data, length, 0);
 }
 
-void ptp_show_global_info(nodra_conn_td *conn, ptp_show_item_printer_fn printer)
+void ptp_show_global_info(nodra_conn_td *conn, const char *name, ptp_show_item_printer_fn printer)
 {
     void *data = nullptr;
     uint32_t length = 0;
-    const zerrno rc = ptp_show_item_get(conn, "", &data, &length);
+    const zerrno rc = ptp_show_item_get(conn, name, &data, &length);
     if (rc == 0)
         printer(data, length);
     else if (ptp_show_not_found(rc))

@@ -29,6 +29,13 @@ TEST(ShowFrame, LibraryAbsentIsAFailedBindAndCheckedAgain)
                                                                zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
     EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {"-a"}),
               std::string("Failed to bind to Nodra: ") + zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
+    EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, {"-a"}),
+              std::string("Failed to bind to Nodra path '/oper/ptp/foreign-masters/if/': ") +
+                  zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
+    // The global bind fails first, and the tool stops there.
+    EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {}),
+              std::string("Failed to bind to Nodra path '/oper/ptp/gl/': ") + zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) +
+                  "\n");
     nodra_test_set_client_library_path("/proc/self/exe");
     EXPECT_TRUE(ptp_show_library_present());
     nodra_test_set_client_library_path("/nonexistent/libnodra.so");

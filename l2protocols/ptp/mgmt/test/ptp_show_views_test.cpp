@@ -681,3 +681,120 @@ TEST(ShowViews, ForeignMasters)
 }
 
 } // namespace
+
+namespace {
+
+void set_error(uint32_t &flag)
+{
+    flag = 1;
+}
+void set_error(bag_array<uint8_t> &) {}
+
+// Every error flag of the records set, from the one table of their fields.
+#define PTP_SHOW_TEST_SET_ERROR(S, name, text, type) set_error(S.name);
+ptp_bag_config_errors all_if_errors()
+{
+    ptp_bag_config_errors e{};
+    PTP_BAG_DEF_130(PTP_SHOW_TEST_SET_ERROR, e)
+    return e;
+}
+ptp_bag_gl_config_errors all_global_errors()
+{
+    ptp_bag_gl_config_errors e{};
+    PTP_BAG_DEF_131(PTP_SHOW_TEST_SET_ERROR, e)
+    return e;
+}
+#undef PTP_SHOW_TEST_SET_ERROR
+
+TEST(ShowViews, ConfigErrors)
+{
+    ptp_show_test_reset();
+    uint8_t vp_p2 = 200, vp_class = 13, vp_accuracy = 0xfe;
+    uint16_t vp_oslv = 0xffff;
+    sardo_config_errors_info global{
+        PTP_BAG_PROFILE_G82751, 1, PTP_BAG_TELECOM_CLOCK_Boundary, 4, 255, &vp_p2, &vp_class, &vp_accuracy, &vp_oslv,
+        all_global_errors()};
+    ptp_show_store_bag("/oper/ptp/gl/config-errors", &global, sardo_config_errors_info_bag_getfn());
+    uint8_t from[2] = {6, 7}, to[1] = {135};
+    ptp_bag_string profile_name = "telecom-slave";
+    ptp_bag_profile_type interop = PTP_BAG_PROFILE_G82752;
+    ptp_if_config_errors_entry every{"Gi0/1/0/1",
+                                     &profile_name,
+                                     PTP_BAG_PROFILE_G82751,
+                                     PTP_BAG_TELECOM_CLOCK_Boundary,
+                                     PTP_BAG_RESTRICT_PORT_STATE_SlaveOnly,
+                                     &interop,
+                                     all_if_errors()};
+    every.ConfigurationErrors.InvalidInteropIngressClockClassMapFromVals = {2, from};
+    every.ConfigurationErrors.InvalidInteropIngressClockClassMapToVals = {1, to};
+    every.ConfigurationErrors.InvalidInteropEgressClockClassMapFromVals = {1, to};
+    every.ConfigurationErrors.InvalidInteropEgressClockClassMapToVals = {2, from};
+    // Without a profile name or an interop profile: "Unknown Profile", and the clock profile.
+    ptp_if_config_errors_entry bare{"Gi0/2/0/1",
+                                    nullptr,
+                                    PTP_BAG_PROFILE_G82651,
+                                    PTP_BAG_TELECOM_CLOCK_Slave,
+                                    PTP_BAG_RESTRICT_PORT_STATE_MasterOnly,
+                                    nullptr,
+                                    {}};
+    bare.ConfigurationErrors.EthernetTransport = bare.ConfigurationErrors.ProfileNotGlobal = 1;
+    bare.ConfigurationErrors.LocalPriority = bare.ConfigurationErrors.ProfileIPv4 = 1;
+    bare.ConfigurationErrors.ProfilePortState = bare.ConfigurationErrors.InvalidInteropDomain = 1;
+    bare.ConfigurationErrors.InvalidInteropIngressClockClassMapToVals = {1, to};
+    ptp_if_config_errors_entry clean{
+        "Gi0/1/0/2", nullptr, PTP_BAG_PROFILE_Default, PTP_BAG_TELECOM_CLOCK_Boundary, PTP_BAG_RESTRICT_PORT_STATE_Any,
+        nullptr,     {}};
+    ptp_show_provider lc1("/oper/ptp/config-errors/if/"), lc2("/oper/ptp/config-errors/if/");
+    lc1.add(every.InterfaceName, &every, ptp_if_config_errors_entry_bag_getfn());
+    lc1.add(bare.InterfaceName, &bare, ptp_if_config_errors_entry_bag_getfn());
+    lc2.add(clean.InterfaceName, &clean, ptp_if_config_errors_entry_bag_getfn());
+    std::string out = ptp_show_run(ptp_show_config_errors_main, {}) + "--\n";
+    // -i shows no global errors.
+    out += ptp_show_run(ptp_show_config_errors_main, {"-i", "Gi0/2/0/1"});
+    ptp_show_expect_golden("config_errors.txt", out);
+    struct case_type {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const std::string bare_lines = ptp_show_run(ptp_show_config_errors_main, {"-i", "Gi0/2/0/1"});
+    const case_type cases[] = {
+        {{"-i"}, "Option 'i' missing argument\n"},
+        {{"-a", "-i", "Gi0/2/0/1"}, "Unknown argument 'a'\n" + bare_lines},
+    };
+    for (const case_type &k : cases)
+        EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, k.args).substr(0, k.out.size()), k.out) << k.args[0];
+    EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {"-i", "Gi0/1/0/2"}), "");
+    EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {"-i", "Gi0/9/9/9"}), "");
+}
+
+// The global record alone: an error whose value is absent prints nothing; not configured, or no
+// bag, says so, and the interfaces follow.
+TEST(ShowViews, ConfigErrorsGlobal)
+{
+    ptp_show_test_reset();
+    sardo_config_errors_info global{
+        PTP_BAG_PROFILE_G82651, 1, PTP_BAG_TELECOM_CLOCK_Grandmaster, 0, 7, nullptr, nullptr, nullptr, nullptr,
+        all_global_errors()};
+    ptp_show_store_bag("/oper/ptp/gl/config-errors", &global, sardo_config_errors_info_bag_getfn());
+    ptp_show_expect_golden("config_errors_global.txt", ptp_show_run(ptp_show_config_errors_main, {}));
+    ptp_show_test_reset();
+    ptp_if_config_errors_entry one{
+        "Gi0/1/0/1", nullptr, PTP_BAG_PROFILE_Default, PTP_BAG_TELECOM_CLOCK_Boundary, PTP_BAG_RESTRICT_PORT_STATE_Any,
+        nullptr,     {}};
+    one.ConfigurationErrors.GlobalPTP = 1;
+    const std::string line = "* Interface Gi0/1/0/1: PTP is enabled on the interface, but not globally enabled.\n";
+    {
+        ptp_show_provider agent("/oper/ptp/config-errors/if/");
+        agent.add(one.InterfaceName, &one, ptp_if_config_errors_entry_bag_getfn());
+        EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {}), "PTP is not configured globally\n" + line);
+        EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {"-i", "Gi0/1/0/1"}), line);
+    }
+    ptp_show_store_garbage("/oper/ptp/gl/config-errors");
+    ptp_show_store_garbage("/oper/ptp/config-errors/if/x");
+    const std::string failed = decode_error_text() + "\n";
+    EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {"-i", "x"}), "Failed to decode config error bag: " + failed);
+    EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {}),
+              "Failed to decode global config error bag: " + failed + "Failed to decode config error bag: " + failed);
+}
+
+} // namespace
