@@ -397,9 +397,18 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                             "/libnodra.so PTP_NODE=0x10 TZ=UTC " + BUILD_DIR + "/l2protocols/ptp/mgmt/";
     const auto tool = [&](const std::string &command) { return command_output(env + command + " 2>&1"); };
     std::map<std::string, std::string> out;
-    const char *const commands[] = {"ptp_show_grandmaster", "ptp_show_advertised_clock", "ptp_show_local_clock",
-                                    "ptp_show_datasets",    "ptp_show_summary -a",       "ptp_show_leap_seconds",
-                                    "ptp_show_datasets -x", "ptp_show_unicast_peers -a"};
+    const char *const commands[] = {"ptp_show_grandmaster",
+                                    "ptp_show_advertised_clock",
+                                    "ptp_show_local_clock",
+                                    "ptp_show_datasets",
+                                    "ptp_show_summary -a",
+                                    "ptp_show_leap_seconds",
+                                    "ptp_show_datasets -x",
+                                    "ptp_show_unicast_peers -a",
+                                    "ptp_show_interfaces -b -a",
+                                    "ptp_show_foreign_masters -b -a",
+                                    "ptp_show_interfaces -i Gi0/1/0/1",
+                                    "ptp_show_config_errors"};
     if (locked) {
         for (const char *command : commands) {
             out[command] = tool(command);
@@ -454,6 +463,19 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
     EXPECT_TRUE(in_order(peers, {"Interface Gi0/1/0/1\nDownstream Peers:\n  No known peers\n",
                                  "Interface Gi0/2/0/1\nDownstream Peers:\n  No known peers\n"}))
         << peers;
+    // The interface brief names both line cards' ports with their states; the grandmaster is the
+    // qualified foreign master of the slave port, heard with its class; the configuration is valid.
+    const std::string &brief = out["ptp_show_interfaces -b -a"];
+    EXPECT_TRUE(std::regex_search(brief, std::regex("\nGi0/1/0/1 +[0-9]+ +Slave +Ethernet +up +2-step DRRM\n"
+                                                    "Gi0/2/0/1 +[0-9]+ +Master +Ethernet +up +2-step DRRM\n$")))
+        << brief;
+    EXPECT_EQ(out["ptp_show_interfaces -i Gi0/1/0/1"].rfind("Gi0/1/0/1 is in Slave state\n", 0), 0u)
+        << out["ptp_show_interfaces -i Gi0/1/0/1"];
+    const std::string &foreign = out["ptp_show_foreign_masters -b -a"];
+    EXPECT_TRUE(std::regex_search(foreign, std::regex("\nGi0/1/0/1 +Ethernet +[0-9a-f]{4}\\.[0-9a-f]{4}\\.[0-9a-f]{4} +"
+                                                      "[0-9]+ +6 +M,Q,GM\n$")))
+        << foreign;
+    EXPECT_EQ(out["ptp_show_config_errors"], "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),
