@@ -126,6 +126,11 @@ const char *ptp_show_ql_to_str(uint32_t ql);
 void ptp_show_item(const char *dir, const char *name, const char *bind_text, const char *get_text,
                    ptp_show_item_printer_fn printer);
 
+// The per-interface items below path: binds it (failure: bind_text with the path and the error's
+// text), then with -i that interface's item, else every item, each to printer; unbinds.
+void ptp_show_intfs(const char *path, const char *bind_text, ptp_show_header_printer_fn header,
+                    ptp_show_item_printer_fn printer);
+
 // A clock's traceability line ("Frequency-traceable, Time-traceable", one of them, or "No
 // frequency or time traceability"), its UTC offset line and, when a leap second is pending, the
 // leap line, each after indent.

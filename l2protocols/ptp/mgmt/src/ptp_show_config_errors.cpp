@@ -222,25 +222,14 @@ int ptp_show_config_errors_main(int argc, char **argv)
     ptp_show_parse_options(argc, argv, ":i:");
     const char *global_path = "/oper/ptp/gl/";
     nodra_conn_td *global = nullptr;
-    zerrno rc = ptp_show_bind(&global, global_path);
+    const zerrno rc = ptp_show_bind(&global, global_path);
     if (rc != 0) {
         printf("Failed to bind to Nodra path '%s': %s\n", global_path, zerr_strerror(rc));
         return 0;
     }
     if (ptp_show_options.ifname == nullptr)
         ptp_show_global_info(global, "config-errors", print_global);
-    const char *path = "/oper/ptp/config-errors/if/";
-    nodra_conn_td *conn = nullptr;
-    rc = ptp_show_bind(&conn, path);
-    if (rc != 0) {
-        printf("Failed to bind to Nodra path '%s': %s\n", path, zerr_strerror(rc));
-    } else {
-        if (ptp_show_options.ifname != nullptr)
-            ptp_show_intf_info(conn, ptp_show_options.ifname, nullptr, print_interface);
-        else
-            ptp_show_all_intfs_info(conn, nullptr, print_interface);
-        ptp_show_unbind(conn);
-    }
+    ptp_show_intfs("/oper/ptp/config-errors/if/", "Failed to bind to Nodra path '%s': %s\n", nullptr, print_interface);
     ptp_show_unbind(global);
     return 0;
 }

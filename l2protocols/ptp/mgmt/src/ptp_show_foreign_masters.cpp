@@ -143,16 +143,6 @@ int ptp_show_foreign_masters_main(int argc, char **argv)
     char path[128];
     if (!ptp_show_build_path("foreign-masters/if/", path, sizeof path))
         return 0;
-    nodra_conn_td *conn = nullptr;
-    const zerrno rc = ptp_show_bind(&conn, path);
-    if (rc != 0) {
-        printf("Failed to bind to Nodra path '%s': %s\n", path, zerr_strerror(rc));
-        return 0;
-    }
-    if (ptp_show_options.ifname != nullptr)
-        ptp_show_intf_info(conn, ptp_show_options.ifname, nullptr, print_foreign_masters);
-    else
-        ptp_show_all_intfs_info(conn, nullptr, print_foreign_masters);
-    ptp_show_unbind(conn);
+    ptp_show_intfs(path, "Failed to bind to Nodra path '%s': %s\n", nullptr, print_foreign_masters);
     return 0;
 }

@@ -56,17 +56,6 @@ void print_interop(const void *data, uint32_t length)
 int ptp_show_interop_tool_main(int argc, char **argv)
 {
     ptp_show_parse_options(argc, argv, ":i:");
-    const char *path = "/oper/ptp/interop/if/";
-    nodra_conn_td *conn = nullptr;
-    const zerrno rc = ptp_show_bind(&conn, path);
-    if (rc != 0) {
-        printf("Failed to bind to Nodra path '%s': %s\n", path, zerr_strerror(rc));
-        return 0;
-    }
-    if (ptp_show_options.ifname != nullptr)
-        ptp_show_intf_info(conn, ptp_show_options.ifname, nullptr, print_interop);
-    else
-        ptp_show_all_intfs_info(conn, nullptr, print_interop);
-    ptp_show_unbind(conn);
+    ptp_show_intfs("/oper/ptp/interop/if/", "Failed to bind to Nodra path '%s': %s\n", nullptr, print_interop);
     return 0;
 }

@@ -561,6 +561,22 @@ void ptp_show_item(const char *dir, const char *name, const char *bind_text, con
     ptp_show_unbind(conn);
 }
 
+void ptp_show_intfs(const char *path, const char *bind_text, ptp_show_header_printer_fn header,
+                    ptp_show_item_printer_fn printer)
+{
+    nodra_conn_td *conn = nullptr;
+    const zerrno rc = ptp_show_bind(&conn, path);
+    if (rc != 0) {
+        printf(bind_text, path, zerr_strerror(rc));
+        return;
+    }
+    if (ptp_show_options.ifname != nullptr)
+        ptp_show_intf_info(conn, ptp_show_options.ifname, header, printer);
+    else
+        ptp_show_all_intfs_info(conn, header, printer);
+    ptp_show_unbind(conn);
+}
+
 void ptp_show_print_traceability(const char *indent, uint32_t frequency, uint32_t time)
 {
     if (frequency == 0 && time == 0)
