@@ -372,6 +372,13 @@ else
     start_sim l2
 fi
 
+# A process is past "starting" once it has registered with the database: a commit before that is
+# refused as items nobody knows, or verified by fewer processes than take it.
+for _ in $(seq 300); do
+    ctl show processes 2>/dev/null | awk 'NR > 1 && $4 == "starting" { n++ } END { exit n > 0 }' && break
+    sleep 0.1
+done
+
 PHASE=1
 say "Configuration 1: G.8275.1-style profile over Ethernet multicast (scripts/sample-config/l2-g8275.1.txt)"
 mark_step "G.8275.1-style profile over Ethernet multicast"
