@@ -290,20 +290,20 @@ void apply_format(const char *format, const value_list &values, char **buf, size
             continue;
         }
         const char *q = p + 1;
-        char spec[32] = "%";
+        char conversion[32] = "%";
         size_t s = 1;
         while (*q != '\0' && std::strchr("-+ #0", *q) != nullptr && s < 8)
-            spec[s++] = *q++;
+            conversion[s++] = *q++;
         int width_digits = 0;
         while (*q >= '0' && *q <= '9' && width_digits < 3) {
-            spec[s++] = *q++;
+            conversion[s++] = *q++;
             ++width_digits;
         }
         if (*q == '.') {
-            spec[s++] = *q++;
+            conversion[s++] = *q++;
             int precision_digits = 0;
             while (*q >= '0' && *q <= '9' && precision_digits < 3) {
-                spec[s++] = *q++;
+                conversion[s++] = *q++;
                 ++precision_digits;
             }
         }
@@ -327,20 +327,20 @@ void apply_format(const char *format, const value_list &values, char **buf, size
                 snprintf(number, sizeof number, "%lu", static_cast<unsigned long>(v.number));
                 text = number;
             }
-            spec[s++] = 's';
-            spec[s] = '\0';
+            conversion[s++] = 's';
+            conversion[s] = '\0';
             char piece[512];
-            snprintf(piece, sizeof piece, spec, text);
+            snprintf(piece, sizeof piece, conversion, text);
             ptp_show_jotlog_append(buf, size, "%s", piece);
         } else {
-            spec[s++] = 'l';
-            spec[s++] = conv;
-            spec[s] = '\0';
+            conversion[s++] = 'l';
+            conversion[s++] = conv;
+            conversion[s] = '\0';
             char piece[512];
             if (conv == 'd' || conv == 'i')
-                snprintf(piece, sizeof piece, spec, static_cast<long>(v.number));
+                snprintf(piece, sizeof piece, conversion, static_cast<long>(v.number));
             else
-                snprintf(piece, sizeof piece, spec, static_cast<unsigned long>(v.number));
+                snprintf(piece, sizeof piece, conversion, static_cast<unsigned long>(v.number));
             ptp_show_jotlog_append(buf, size, "%s", piece);
         }
         p = q + 1;
