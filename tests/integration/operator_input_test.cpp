@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "chassis_test_util.h"
 #include "daemon_test_child.h"
 #include "jotlog.h"
 #include "ptp_trace_points.h"
@@ -25,36 +26,6 @@
 #include "sysmgr_host.h"
 
 namespace {
-
-struct proc_row {
-    std::string node, name, state;
-    int pid = 0;
-    unsigned restarts = 0;
-};
-
-std::vector<proc_row> processes(const std::string &socket)
-{
-    std::vector<proc_row> rows;
-    sockmsg_client_type *c = nullptr;
-    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
-        return rows;
-    }
-    uint32_t status = 0;
-    std::vector<uint8_t> reply;
-    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
-        // node, name, pid, state, restarts, then what the table says of its last end
-        std::istringstream in(std::string(reply.begin(), reply.end()));
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream fields(line);
-            proc_row r;
-            if (fields >> r.node >> r.name >> r.pid >> r.state >> r.restarts) {
-                rows.push_back(r);
-            }
-        }
-    }
-    sockmsg_client_close(c);
-    return rows;
-}
 
 std::string table_text(const std::vector<proc_row> &rows)
 {
@@ -64,29 +35,6 @@ std::string table_text(const std::vector<proc_row> &rows)
                "\n";
     }
     return out;
-}
-
-proc_row row_of(const std::string &socket, const std::string &node, const std::string &name)
-{
-    for (const proc_row &r : processes(socket)) {
-        if (r.name == name && (node.empty() || r.node == node)) {
-            return r;
-        }
-    }
-    return {};
-}
-
-template <typename F>
-bool wait_for(F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 // Commit numbers depend on what ran before; the texts do not.

@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "chassis_test_util.h"
 #include "daemon_test_child.h"
 #include "evm_test.h"
 #include "interop_agent_threads.h"
@@ -37,31 +38,6 @@ constexpr uint64_t CONTROLLER_CLOCK_ID = 0x0200'5EFF'FE10'0001;
 
 debug_event_type debug_table[TESSEL_DEBUG_AREA_COUNT];
 
-// The state of a process in the daemon's table ("" when absent).
-std::string state_of(const std::string &socket, const std::string &name)
-{
-    sockmsg_client_type *c = nullptr;
-    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
-        return "";
-    }
-    uint32_t status = 0;
-    std::vector<uint8_t> reply;
-    std::string found;
-    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
-        std::istringstream in(std::string(reply.begin(), reply.end()));
-        std::string node, proc, state, last;
-        int pid = 0;
-        unsigned restarts = 0;
-        while (in >> node >> proc >> pid >> state >> restarts >> last) {
-            if (proc == name) {
-                found = state;
-            }
-        }
-    }
-    sockmsg_client_close(c);
-    return found;
-}
-
 // Runs the operator's command lines through the database's command line; its exit status.
 int nodractl(const std::string &dir, const std::string &socket, const std::string &lines)
 {
@@ -69,19 +45,6 @@ int nodractl(const std::string &dir, const std::string &socket, const std::strin
     std::ofstream(commands) << lines;
     const std::string command = std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + commands;
     return std::system(command.c_str());
-}
-
-template <typename F>
-bool wait_for(F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
 }
 
 TEST(QuorrinProcess, RunsUnderTheProcessManagerAndItsAnnounceFollowsTheCommittedDomainAndPriority)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "chassis_test_util.h"
 #include "daemon_test_child.h"
 #include "sysmgr_host.h"
 
@@ -26,31 +27,6 @@ namespace {
 
 constexpr uint64_t BETTER_ID = 0x020000fffe00aa01ull; // priority1 100, towards 0/1/CPU0
 constexpr uint64_t WORSE_ID = 0x020000fffe00bb02ull;  // priority1 120, towards 0/2/CPU0
-
-// The state of a process in the daemon's table ("" when absent).
-std::string state_of(const std::string &socket, const std::string &name)
-{
-    sockmsg_client_type *c = nullptr;
-    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
-        return "";
-    }
-    uint32_t status = 0;
-    std::vector<uint8_t> reply;
-    std::string found;
-    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
-        std::istringstream in(std::string(reply.begin(), reply.end()));
-        std::string node, proc, state, last;
-        int pid = 0;
-        unsigned restarts = 0;
-        while (in >> node >> proc >> pid >> state >> restarts >> last) {
-            if (proc == name) {
-                found = state;
-            }
-        }
-    }
-    sockmsg_client_close(c);
-    return found;
-}
 
 // A node process's lines, read as they come.
 struct node_proc {
@@ -138,17 +114,8 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathTheOtherAdvertisesTheGrandm
                                                        {"PTP_SYSLOG", "0"},        {"PTP_CLOCK_PREFIX", prefix},
                                                        {"PTP_NODRA_LIB", library}, {"PTP_NODRA_DB", dir + "/nodra.db"}};
     child_type daemon = spawn({PLATFORMD_PATH, "--socket", socket}, common);
-    const auto wait_for = [](auto done, int seconds) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    };
-    ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; }, 20)) << state_of(socket, "quorrin");
+    ASSERT_TRUE(wait_for([&] { return state_of(socket, "quorrin") == "ready"; }, std::chrono::seconds(20)))
+        << state_of(socket, "quorrin");
     // PTP is configured: the controller's platform clock comes up.
     std::ofstream(dir + "/commands") << "set /cfg/gl/ptp/pi/enable 1\ncommit\n";
     const std::string command = std::string(NODRACTL_PATH) + " --socket " + socket + " -f " + dir + "/commands";
@@ -175,7 +142,7 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathTheOtherAdvertisesTheGrandm
                    path.last("gm ") == hex(BETTER_ID) && other.last("gm ") == hex(BETTER_ID) &&
                    other.last("advertised ") == GM_ADVERTISED;
         },
-        60);
+        std::chrono::seconds(60));
     master.read_available();
     EXPECT_TRUE(settled) << "path agent:\n"
                          << path.all() << "other agent:\n"
@@ -196,7 +163,7 @@ TEST(QuorrinSelection, TheBetterMastersAgentIsThePathTheOtherAdvertisesTheGrandm
             const std::string a = other.last("advertised ");
             return !a.empty() && a.rfind(hex(BETTER_ID) + " ", 0) != 0;
         },
-        30);
+        std::chrono::seconds(30));
     path.read_available();
     ASSERT_TRUE(lost) << "other agent:\n" << other.all() << "path agent:\n" << path.all();
     bool since_lock = false;

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "chassis_test_util.h"
 #include "daemon_test_child.h"
 #include "jotlog.h"
 #include "jotlog_test.h"
@@ -32,44 +33,6 @@ namespace {
 // The local clock identity the controller makes of the chassis' MAC address below (an EUI-64).
 constexpr const char *CONTROLLER_CLOCK_ID = "0x2005efffe100001";
 constexpr uint32_t RP_NODE = 0x100;
-
-// The state of a process in the daemon's table ("" when absent).
-std::string state_of(const std::string &socket, const std::string &name)
-{
-    sockmsg_client_type *c = nullptr;
-    if (sockmsg_client_connect(socket.c_str(), nullptr, nullptr, nullptr, nullptr, &c) != 0) {
-        return "";
-    }
-    uint32_t status = 0;
-    std::vector<uint8_t> reply;
-    std::string found;
-    if (sockmsg_client_call(c, SYSMGR_SERVICE_ID, SYSMGR_WIRE_LIST, nullptr, 0, &status, &reply) == 0 && status == 0) {
-        std::istringstream in(std::string(reply.begin(), reply.end()));
-        std::string node, proc, state, last;
-        int pid = 0;
-        unsigned restarts = 0;
-        while (in >> node >> proc >> pid >> state >> restarts >> last) {
-            if (proc == name) {
-                found = state;
-            }
-        }
-    }
-    sockmsg_client_close(c);
-    return found;
-}
-
-template <typename F>
-bool wait_for(F done)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 // Lines of a program's debug logs (one file per process start) that hold `text`.
 std::vector<std::string> debug_lines(const std::string &dir, const std::string &program, const std::string &text)
