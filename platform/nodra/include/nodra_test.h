@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "nodra.h"
 
@@ -61,3 +62,9 @@ uint32_t nodra_test_call_count();
 // Bindings not yet unbound; lists not yet freed.
 uint32_t nodra_test_open_bindings();
 uint32_t nodra_test_open_lists();
+
+// The differences between two schemas, entry by entry (every field of each node, names by their
+// text, and of each row), one line each; empty when they are the same. For tests that hold a
+// schema's layout against the one it must keep.
+struct backend_schema_td;
+std::string backend_schema_differences(const backend_schema_td &got, const backend_schema_td &want);
