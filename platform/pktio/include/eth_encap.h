@@ -24,6 +24,10 @@ zerrno eth_encap_attr_src_mac_get(const uint8_t *ether_info, uint32_t ether_info
 // Fails (nothing written) when the block is short or names more tags than a stack holds.
 zerrno eth_encap_attr_dot1q_tag_stack_from_encap(const uint8_t *ether_info, uint32_t ether_info_len,
                                                  dot1q_rewritten_tag_stack_type *out);
+// The block as text for diagnostics: "source MAC 001b.2c3d.4e5f, untagged" or "..., 802.1Q tags
+// 0x8100:0x0064 0x88a8:0x00c8" (outermost first) in buffer; null when the block is short or
+// names more tags than a stack holds.
+const char *eth_encap_attr_to_str(const uint8_t *ether_info, uint32_t ether_info_len, char *buffer, size_t size);
 // Builds a block (for the interface-manager side and tests); returns its length, 0 when the
 // buffer is too small or there are too many tags.
 uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count, uint8_t *out,

@@ -1,5 +1,6 @@
 // Ethernet encapsulation attribute blocks. Kept in a file of their own: the only calls here are
 // the block readers and the builder.
+#include <cstdio>
 #include <cstring>
 
 #include "ctx.h"
@@ -33,6 +34,23 @@ zerrno eth_encap_attr_dot1q_tag_stack_from_encap(const uint8_t *ether_info, uint
     stack.count = count;
     *out = stack;
     return 0;
+}
+
+const char *eth_encap_attr_to_str(const uint8_t *ether_info, uint32_t ether_info_len, char *buffer, size_t size)
+{
+    uint8_t mac[6];
+    dot1q_rewritten_tag_stack_type stack{};
+    if (buffer == nullptr || size == 0 || eth_encap_attr_src_mac_get(ether_info, ether_info_len, mac) != 0 ||
+        eth_encap_attr_dot1q_tag_stack_from_encap(ether_info, ether_info_len, &stack) != 0) {
+        return nullptr;
+    }
+    int used = snprintf(buffer, size, "source MAC %02x%02x.%02x%02x.%02x%02x, %s", mac[0], mac[1], mac[2], mac[3],
+                        mac[4], mac[5], stack.count == 0 ? "untagged" : "802.1Q tags");
+    for (uint32_t i = 0; i < stack.count && used > 0 && static_cast<size_t>(used) < size; i++) {
+        used += snprintf(buffer + used, size - static_cast<size_t>(used), " 0x%04x:0x%04x", stack.tags[i] >> 16,
+                         stack.tags[i] & 0xffff);
+    }
+    return buffer;
 }
 
 uint32_t eth_encap_attr_build(const uint8_t mac[6], const uint32_t *tags, uint32_t tag_count, uint8_t *out,

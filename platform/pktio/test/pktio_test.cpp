@@ -101,9 +101,16 @@ TEST(EthEncap, BlockRoundTripAndRefusals)
     EXPECT_EQ(st.count, 2u);
     EXPECT_EQ(st.tags[0], tags[0]);
     EXPECT_EQ(st.tags[1], tags[1]);
+    char text[128];
+    EXPECT_STREQ(eth_encap_attr_to_str(blk, len, text, sizeof text),
+                 "source MAC 0200.0000.0009, 802.1Q tags 0x88a8:0x0064 0x8100:0x00c8");
+    const uint32_t untagged = eth_encap_attr_build(mac, nullptr, 0, blk + 16, 16);
+    EXPECT_STREQ(eth_encap_attr_to_str(blk + 16, untagged, text, sizeof text), "source MAC 0200.0000.0009, untagged");
+    EXPECT_EQ(eth_encap_attr_to_str(blk, len - 1, text, sizeof text), nullptr);
     EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len - 1, &st), 0u); // short
     blk[6] = 3;
     EXPECT_NE(eth_encap_attr_dot1q_tag_stack_from_encap(blk, len, &st), 0u); // too many
+    EXPECT_EQ(eth_encap_attr_to_str(blk, len, text, sizeof text), nullptr);
     EXPECT_NE(eth_encap_attr_src_mac_get(blk, 5, got), 0u);
 }
 
