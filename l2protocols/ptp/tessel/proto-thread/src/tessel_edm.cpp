@@ -1182,29 +1182,29 @@ void foreign_master_to_bag(bag_scratch_type &scratch, ptp_fsm_foreign_master_typ
 
 void peer_to_bag(bag_scratch_type &scratch, ptp_fsm_peer_entry_type &p, ptp_bag_idb_unicast_peer_entry *out)
 {
-    const uint64_t now = static_cast<uint64_t>(plat_time(nullptr));
     ptp_address_to_bag(&p.peer_addr, &out->peer_addr);
     out->peer_port_id = {p.peer_port_id.clock_id, p.peer_port_id.port_num};
     out->peer_sequence_id = p.peer_sequence_id;
     out->chkpt_id = static_cast<uint32_t>(p.chkpt_id);
-    // Seconds left of each grant.
-    const auto left = [now](const ptp_fsm_peer_grant_type &g) {
-        return g.expiry > now ? static_cast<int32_t>(std::min<uint64_t>(g.expiry - now, INT32_MAX)) : 0;
+    // Each grant's expiry as the record keeps it, wall-clock seconds (the field holds their low 32
+    // bits), which the interface dump prints as a date.
+    const auto expiry = [](const ptp_fsm_peer_grant_type &g) {
+        return static_cast<int32_t>(static_cast<uint32_t>(g.expiry));
     };
     const auto &a = p.grant[PTP_FSM_PEER_GRANT_ANNOUNCE];
     const auto &s = p.grant[PTP_FSM_PEER_GRANT_SYNC];
     const auto &d = p.grant[PTP_FSM_PEER_GRANT_DELAY_RESP];
-    out->announce_expiry_time = left(a);
+    out->announce_expiry_time = expiry(a);
     out->announce_grant_timer_running = a.grant_timer != nullptr && mgd_timer_leaf_running(a.grant_timer);
     out->announce_grant_duration = a.duration;
     out->log_announce_interval = a.log_interval;
     out->app_log_announce_interval = a.app_log_interval;
-    out->sync_expiry_time = left(s);
+    out->sync_expiry_time = expiry(s);
     out->sync_grant_timer_running = s.grant_timer != nullptr && mgd_timer_leaf_running(s.grant_timer);
     out->sync_grant_duration = s.duration;
     out->log_sync_interval = s.log_interval;
     out->app_log_sync_interval = s.app_log_interval;
-    out->delay_resp_expiry_time = left(d);
+    out->delay_resp_expiry_time = expiry(d);
     out->delay_resp_grant_timer_running = d.grant_timer != nullptr && mgd_timer_leaf_running(d.grant_timer);
     out->delay_resp_grant_duration = d.duration;
     out->log_delay_resp_interval = d.log_interval;

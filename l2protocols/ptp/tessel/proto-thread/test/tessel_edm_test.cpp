@@ -470,6 +470,7 @@ protected:
             p1.is_announce_granted = p1.is_sync_granted = p1.is_delay_resp_granted = 1;
             p1.grant[PTP_FSM_PEER_GRANT_ANNOUNCE].log_interval = 0;
             p1.grant[PTP_FSM_PEER_GRANT_ANNOUNCE].duration = 300;
+            p1.grant[PTP_FSM_PEER_GRANT_ANNOUNCE].expiry = 1700000300; // wall-clock seconds
             p1.grant[PTP_FSM_PEER_GRANT_SYNC].log_interval = -6;
             p1.grant[PTP_FSM_PEER_GRANT_SYNC].duration = 300;
             p1.grant[PTP_FSM_PEER_GRANT_DELAY_RESP].log_interval = -6;
@@ -1222,6 +1223,9 @@ TEST_F(EdmTest, InterfaceDumpOfBothRecords)
     const ptp_bag_idb_unicast_peer_entry &peer = proto.fsm.unicast_peer_table.array[0];
     EXPECT_EQ(peer.peer_addr.value.IPv4Address, ipv4_value(50));
     EXPECT_EQ(peer.delay_resp_grant_duration, 200u);
+    // The expiry as the record keeps it, a date (not the seconds left); none for no grant's.
+    EXPECT_EQ(peer.announce_expiry_time, 1700000300);
+    EXPECT_EQ(peer.sync_expiry_time, 0);
     EXPECT_EQ(peer.log_sync_interval, -6);
     EXPECT_EQ(peer.offload_entry.create_update_pending, 1u);
     EXPECT_EQ(proto.fsm.unicast_peer_count, 1u);
