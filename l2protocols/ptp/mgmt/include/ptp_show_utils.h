@@ -27,6 +27,7 @@ struct ptp_show_options_type {
     uint32_t node;
     bool flag[128];
     const char *value[128]; // the argument of each other letter that takes one (-c), or null
+    uint32_t seen[128];     // where each letter was last given (1 the first option), 0 never
     bool error;             // a missing argument or an unknown letter was reported
 };
 extern ptp_show_options_type ptp_show_options;
@@ -150,3 +151,4 @@ int ptp_show_foreign_masters_main(int argc, char **argv);
 int ptp_show_unicast_peers_main(int argc, char **argv);
 int ptp_show_interop_tool_main(int argc, char **argv);
 int ptp_show_config_errors_main(int argc, char **argv);
+int ptp_show_idb_main(int argc, char **argv);

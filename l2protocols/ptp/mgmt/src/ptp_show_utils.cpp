@@ -48,7 +48,11 @@ void ptp_show_parse_options(int argc, char **argv, const char *optstring)
     optind = 0; // a fresh scan, also when a process parses more than once
     opterr = 0;
     int c;
+    uint32_t position = 0;
     while ((c = getopt(argc, argv, optstring)) != -1) {
+        ++position;
+        if (c > 0 && c < 128)
+            ptp_show_options.seen[c] = position;
         if (c == ':') {
             printf("Option '%c' missing argument\n", optopt);
             ptp_show_options.error = true;
