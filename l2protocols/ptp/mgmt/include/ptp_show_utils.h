@@ -152,3 +152,4 @@ int ptp_show_unicast_peers_main(int argc, char **argv);
 int ptp_show_interop_tool_main(int argc, char **argv);
 int ptp_show_config_errors_main(int argc, char **argv);
 int ptp_show_idb_main(int argc, char **argv);
+int ptp_show_controller_db_main(int argc, char **argv);

@@ -1,6 +1,6 @@
-// The interface dump: a rich interface record whole against its golden text, each section
-// letter's selection (one golden text of the runs, each after its arguments), and the options'
-// messages as a table.
+// The interface and controller database dumps: a rich interface record and a two-node controller
+// database whole against their golden texts, each section letter's selection (one golden text of
+// the runs, each after its arguments), and the options' messages as a table.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -376,6 +376,155 @@ TEST(ShowDumps, InterfaceRecords)
     ptp_show_store_garbage("/oper/ptp/node/31/idb/if/x");
     EXPECT_EQ(ptp_show_run(ptp_show_idb_main, {"-h", "0x31"}),
               "Failed to decode interface bag: " + decode_error_text() + "\n");
+}
+
+// Two nodes' controllers: the first with a grandmaster, a selection local clock, two ranked
+// clocks and a holdover range; the second with none of them.
+struct db_fixture {
+    ptp_bag_clock gm = clock_of(0x001122fffe334455ull, 6);
+    uint8_t vp_class = 7, vp_p2 = 20, vp_local = 3, vp_accuracy = 0x22;
+    uint16_t vp_oslv = 0x4e5d;
+    ptp_local_clock_info selection{};
+    ptp_bag_bmc_clock ranked[2] = {};
+    ptp_global_database_info first{}, second{};
+
+    db_fixture()
+    {
+        first.GrandMasterClock = &gm;
+        first.AdvertisedClock = gm;
+        first.AdvertisedClock.StepsRemoved = 2;
+        first.AdvertisedClock.ConfiguredPriority = 90;
+        ptp_local_clock_info &local = first.LocalClock;
+        local.LocalActive = 1;
+        local.Domain = 24;
+        local.ClockProperties = clock_of(0x0a0b0cfffe0d0e0full, 0);
+        local.ClockProperties.Local = 1;
+        local.ClockProperties.UTCOffset = {1, 0};
+        local.ClockProperties.TimeSource = PTP_BAG_TIME_SOURCE_InternalOscillator;
+        local.ClockProperties.Accuracy = 0xfe;
+        local.VirtualPort = {1, 1, nullptr, &vp_p2, &vp_class, &vp_accuracy, &vp_oslv, &vp_local};
+        selection = local;
+        selection.VirtualPort = {1, 0, nullptr, &vp_p2, nullptr, nullptr, nullptr, nullptr};
+        selection.ClockProperties.ConfiguredClockClass = 248;
+        first.SelectionLocalClock = &selection;
+        ranked[0] = {gm, 0x10, 0, 0x20, 5};
+        ranked[1] = {clock_of(0x00aabbfffe000002ull, 7), 0x20, 0x10, 0, 6};
+        ranked[1].ForeignClock.Timescale = PTP_BAG_TIMESCALE_ARB;
+        first.BestForeignMasterClocks = {2, ranked};
+        ptp_bag_global_bmc_info &b = first.GlobalBestMasterClockInfo;
+        b.node_active = b.servo_started = b.servo_synced = b.gm_used_for_freq = b.gm_used_for_time = 1;
+        b.gm_time_seconds = 1700000000;
+        b.gm_time_nseconds = 123456789;
+        b.advertized_time_seconds = 1700000001;
+        b.advertized_time_nseconds = 5;
+        b.gm_log_sync_rate = -4;
+        b.gm_log_delay_req_rate = -4;
+        b.gm_valid = 1;
+        ptp_bag_global_config_info &c = first.GlobalConfigurationInfo;
+        c.log_bmc_changes_set = 1;
+        c.applied_config_counter = 12;
+        c.is_enabled = c.any_successful_applies = 1;
+        c.profile = PTP_BAG_PROFILE_G82751;
+        c.is_profile_set = 1;
+        c.telecom_clock_type = PTP_BAG_TELECOM_CLOCK_Boundary;
+        c.clock_selection_mode = 1;
+        c.clock_advertisement_mode = 2;
+        c.domain = 24;
+        c.clock_id = 0x0a0b0cfffe0d0e0full;
+        c.clock_priority1 = 128;
+        c.clock_priority2 = 128;
+        c.clock_class = 248;
+        c.freerun_clock_class = 248;
+        c.is_freerun_clock_class_set = 1;
+        c.uncalibrated_clock_class = 255;
+        c.holdover_clock_class = 165;
+        c.is_holdover_clock_class_set = 1;
+        c.double_failure_clock_class = 248;
+        c.holdover_duration = 3661;
+        c.is_holdover_duration_set = 1;
+        c.is_holdover_time_trace_override_set = 1;
+        c.clock_timescale = 1;
+        c.is_clock_timescale_set = 1;
+        c.clock_time_source = 0xa0;
+        c.freq_pri = 254;
+        c.tod_pri = 100;
+        c.servo_slow_tracking = 1000;
+        c.verify_checksum = 1;
+        ptp_bag_platform_info &p = first.PlatformCapabilititesInfo;
+        p.servo_init_info = {1, 1};
+        p.capability_init_info.version = PTP_BAG_PLATFORM_CAPABILITY_API_VersionTwo;
+        p.capabilities.holdover_duration_min = 60;
+        p.capabilities.holdover_duration_max = 86400;
+        p.capabilities.supports_ptp = p.capabilities.supports_slave = p.capabilities.supports_leap_seconds = 1;
+        p.capabilities.supports_profile = p.capabilities.supports_holdover_duration = 1;
+        p.capabilities.int_clock_ql = {27, 49, 74};
+
+        second.AdvertisedClock = clock_of(0x0a0b0cfffe0d0e20ull, 0);
+        second.AdvertisedClock.ConfiguredPriority = 128;
+        second.LocalClock.ClockProperties = second.AdvertisedClock;
+        second.GlobalConfigurationInfo.clock_selection_mode = 7;
+    }
+};
+
+chassis_desc_type two_nodes()
+{
+    chassis_desc_type desc;
+    desc.nodes.resize(2);
+    desc.nodes[0].name = "0/1/CPU0";
+    desc.nodes[0].node_id = 0x10;
+    desc.nodes[1].name = "0/RP0/CPU0";
+    desc.nodes[1].node_id = 0x20;
+    desc.nodes[1].is_rp = true;
+    return desc;
+}
+
+TEST(ShowDumps, ControllerDatabase)
+{
+    ptp_show_test_reset();
+    const chassis_desc_type desc = two_nodes();
+    sysmgr_test_set_chassis(&desc);
+    db_fixture f;
+    ptp_show_store_bag("/oper/ptp/node/10/ctrlr-database", &f.first, ptp_global_database_info_bag_getfn());
+    ptp_show_store_bag("/oper/ptp/node/20/ctrlr-database", &f.second, ptp_global_database_info_bag_getfn());
+    // A node that runs the agent without a controller item shows nothing.
+    ptp_summary_info summary{};
+    ptp_show_store_bag("/oper/ptp/node/30/summary", &summary, ptp_summary_info_bag_getfn());
+    ptp_show_expect_golden("controller_db.txt", ptp_show_run(ptp_show_controller_db_main, {}));
+
+    const std::vector<std::vector<std::string>> selections = {
+        {"-g"}, {"-a"},       {"-l"},       {"-b"},
+        {"-G"}, {"-G", "-B"}, {"-G", "-C"}, {"-b", "-g"}, // the first set section, in the fixed order
+        {"-B"}, // every section, the global information reduced to its BMC part
+    };
+    std::string out;
+    for (const std::vector<std::string> &args : selections) {
+        std::vector<std::string> first_node = args;
+        first_node.insert(first_node.end(), {"-h", "0x10"});
+        out += "==";
+        for (const std::string &a : first_node)
+            out += " " + a;
+        out += "\n" + ptp_show_run(ptp_show_controller_db_main, first_node);
+    }
+    ptp_show_expect_golden("controller_db_sections.txt", out);
+
+    const std::string second = ptp_show_run(ptp_show_controller_db_main, {"-g", "-h", "32"});
+    struct case_type {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const case_type cases[] = {
+        {{"-g", "-h", "0x20"}, second},
+        {{"-h", "0x30"}, ""},
+        {{"-x", "-g", "-h", "0x20"}, "Unknown argument 'x'\n" + second},
+        {{"-g", "-h"}, "Option 'h' missing argument\n" + ptp_show_run(ptp_show_controller_db_main, {"-g"})},
+        {{"-i", "x", "-g", "-h", "0x20"}, "Unknown argument 'i'\n" + second},
+    };
+    for (const case_type &k : cases)
+        EXPECT_EQ(ptp_show_run(ptp_show_controller_db_main, k.args), k.out) << k.args[0] << " " << k.args.back();
+    ptp_show_store_garbage("/oper/ptp/node/20/ctrlr-database");
+    EXPECT_EQ(ptp_show_run(ptp_show_controller_db_main, {"-h", "0x20"}),
+              "Failed to decode global database bag: " + decode_error_text() + "\n");
+    sysmgr_test_reset();
 }
 
 } // namespace
