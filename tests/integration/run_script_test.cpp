@@ -394,7 +394,8 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
     // As an operator on line card 0/1, where the grandmaster's interface is: the interface
     // manager names that node's handles.
     const std::string env = "PTP_PLATFORM_SOCKET=" + run_dir + "/platform.sock PTP_NODRA_LIB=" + run_dir +
-                            "/libnodra.so PTP_NODE=0x10 TZ=UTC " + BUILD_DIR + "/l2protocols/ptp/mgmt/";
+                            "/libnodra.so PTP_NODE=0x10 PTP_CHASSIS=" + run_dir + "/chassis.toml TZ=UTC " + BUILD_DIR +
+                            "/l2protocols/ptp/mgmt/";
     const auto tool = [&](const std::string &command) { return command_output(env + command + " 2>&1"); };
     std::map<std::string, std::string> out;
     const char *const commands[] = {"ptp_show_grandmaster",
@@ -408,7 +409,9 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                                     "ptp_show_interfaces -b -a",
                                     "ptp_show_foreign_masters -b -a",
                                     "ptp_show_interfaces -i Gi0/1/0/1",
-                                    "ptp_show_config_errors"};
+                                    "ptp_show_config_errors",
+                                    "ptp_show_idb -i Gi0/1/0/1",
+                                    "ptp_show_controller_db"};
     if (locked) {
         for (const char *command : commands) {
             out[command] = tool(command);
@@ -476,6 +479,28 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                                                       "[0-9]+ +6 +M,Q,GM\n$")))
         << foreign;
     EXPECT_EQ(out["ptp_show_config_errors"], "");
+    // The dump of the slave port: both threads' records, the port in its real state, slaving to
+    // the grandmaster, which is its best foreign master and heard at its address.
+    std::smatch mac;
+    ASSERT_TRUE(std::regex_search(grandmaster, mac, std::regex("Ethernet, Address (\\S+)\n"))) << grandmaster;
+    const std::string &idb = out["ptp_show_idb -i Gi0/1/0/1"];
+    EXPECT_TRUE(in_order(idb, {"\n------------------------------------------------------------------\nIPC Thread IDB\n",
+                               "    Interface Name = Gi0/1/0/1\n", "Protocol Thread IDB\n", "FSM:\n",
+                               "    Port state = Slave\n", "    Is best master = TRUE\n",
+                               "    Best master MAC-address = " + mac[1].str() + "\n",
+                               "    Slaving master MAC-address = " + mac[1].str() + "\n", "    Master 1 of ",
+                               "        Peer MAC-address = " + mac[1].str() + "\n", "        Clock ID = 0x" + id + "\n",
+                               "        Clock Class = 6\n", "        Is slaving = TRUE\n", "Offload Sessions:\n"}))
+        << idb;
+    // The controller's database of each node names the grandmaster as the one it selected.
+    const std::string &db = out["ptp_show_controller_db"];
+    EXPECT_TRUE(in_order(db, {"Node: 0/RP0/CPU0\n", "    Grandmaster Clock:\n",
+                              "    ------------------------------------------------------------------\n\n"
+                              "    Clock ID = 0x" +
+                                  id + "\n",
+                              "    Class = 6 \n", "    Advertised Clock:\n", "    Best Master Clocks:\n",
+                              "        Clock ID = 0x" + id + "\n", "        PTP servo synced to Grandmaster = TRUE\n"}))
+        << db;
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),
