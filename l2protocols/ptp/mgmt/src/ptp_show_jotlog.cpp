@@ -97,10 +97,12 @@ const char *ptp_show_jotlog_ql_option_to_str(uint32_t option)
 
 namespace {
 
-// One value a conversion of the format takes: a text, or a number printed as it stands.
+// One value a conversion of the format takes: a text, or a number printed as it stands (a
+// floating-point one for "%f").
 struct shown_value {
     const char *text; // null: a number
     uint64_t number;
+    double real = 0;
 };
 
 // The record's argument i: 0 when the record carries fewer.
@@ -152,7 +154,16 @@ struct value_list {
     uint32_t n = 0;
     char scratch[2 * PTP_TRACE_MAX_ARGS][96];
     void number(uint64_t x) { v[n++] = {nullptr, x}; }
+    void real(double x) { v[n++] = {nullptr, 0, x}; }
     void text(const char *t) { v[n++] = {t != nullptr ? t : "", 0}; }
+    // A text of a formatter that keeps it in a buffer of its own, copied so that a second call
+    // in the same line does not overwrite the first.
+    void copy(const char *t)
+    {
+        char *b = buf();
+        snprintf(b, sizeof scratch[0], "%s", t != nullptr ? t : "");
+        text(b);
+    }
     char *buf() { return scratch[n]; }
 };
 
@@ -266,6 +277,24 @@ void collect_values(const ptp_trace_point_type &point, const jotlog_record_type 
         case PTP_TRACE_ARG_INTEROP_DIRECTION: out.text(flag(w, "egress", "ingress")); break;
         case PTP_TRACE_ARG_FLAG_CREATED: out.text(flag(w, "Created", "Updated")); break;
         case PTP_TRACE_ARG_FLAG_VIRTUAL: out.text(flag(w, "virtual ", "")); break;
+        case PTP_TRACE_ARG_CLOCK_OPERATION: out.text(flag(w, "One-step", "Two-step")); break;
+        case PTP_TRACE_ARG_RESTRICT_PORT_STATE: out.text(ptp_restrict_port_state_to_str(w32)); break;
+        case PTP_TRACE_ARG_DELAY_ASYMMETRY: out.copy(ptp_delay_asymmetry_to_str(static_cast<int32_t>(w32))); break;
+        case PTP_TRACE_ARG_REDUCE_DENY: out.text(flag(w, "Deny", "Reduce")); break;
+        case PTP_TRACE_ARG_TRANSPORT_CHANGE: out.copy(ptp_transport_change_to_str(w32 & 0xfu)); break;
+        case PTP_TRACE_ARG_QOS_UPDATE: out.text(tessel_cfg_update_qos_to_string(w32)); break;
+        case PTP_TRACE_ARG_OPT_VALUES4:
+            for (uint32_t k = 0; k < 4; ++k) {
+                out.text(flag(w >> (32 + k) & 1u, "", "Not set "));
+                out.number(w >> (8 * k) & 0xffu);
+            }
+            break;
+        case PTP_TRACE_ARG_LEAP_OFFSET:
+            // As the controller's own debug line prints it ("%u" of the signed offset).
+            out.number(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(w & 0xffffu))));
+            out.real(static_cast<double>(w >> 16 & 0xffffffffffull));
+            out.text(flag(w >> 63, "", " (Not Set)"));
+            break;
         }
     }
 }
@@ -310,7 +339,7 @@ void apply_format(const char *format, const value_list &values, char **buf, size
         while (*q == 'l' || *q == 'h' || *q == 'z')
             ++q;
         const char conv = *q;
-        if (conv == '\0' || std::strchr("diuxXs", conv) == nullptr) {
+        if (conv == '\0' || std::strchr("diuxXsf", conv) == nullptr) {
             // Not a conversion we apply: its text as it stands.
             ptp_show_jotlog_append(buf, size, "%.*s", static_cast<int>(q - p + (conv != '\0')), p);
             p = q + (conv != '\0');
@@ -318,7 +347,13 @@ void apply_format(const char *format, const value_list &values, char **buf, size
         }
         const shown_value v = next < values.n ? values.v[next] : shown_value{nullptr, 0};
         ++next;
-        if (conv == 's' || v.text != nullptr) {
+        if (conv == 'f' && v.text == nullptr) {
+            conversion[s++] = 'f';
+            conversion[s] = '\0';
+            char piece[512];
+            snprintf(piece, sizeof piece, conversion, v.real);
+            ptp_show_jotlog_append(buf, size, "%s", piece);
+        } else if (conv == 's' || v.text != nullptr) {
             // A text conversion always prints a text: a number where the table has a text prints
             // in decimal, so no word is ever read as a pointer.
             char number[24];

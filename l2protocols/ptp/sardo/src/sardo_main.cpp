@@ -60,11 +60,11 @@ zerrno start_up()
     if (rc != 0) {
         return init_failed("Failed to look up local node ID: ", rc);
     }
-    ptp_trace<PTP_TRACE_SARDO_MAIN_INIT_NODE_ID>({sardo_det()});
 
     if ((rc = sardo_platform_capability_init(state.evm)) != 0) {
         return rc;
     }
+    ptp_trace<PTP_TRACE_SARDO_MAIN_PLATFORM_CAPABILITY_SUCCESSFULLY_INITIALIZED>({sardo_det()});
     if ((rc = sardo_cfg_init(state.evm)) != 0) {
         return rc;
     }

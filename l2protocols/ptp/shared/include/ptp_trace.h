@@ -81,13 +81,40 @@ enum ptp_trace_arg_kind : uint8_t {
     PTP_TRACE_ARG_GM_FREQ_TIME,
     PTP_TRACE_ARG_QL,        // a quality level: option in bits 16-23, value in bits 0-7, printed as its name ("%s")
     PTP_TRACE_ARG_CFG_EVENT, // configuration event bits: "Create", "Set" or "Delete" ("%s")
-    PTP_TRACE_ARG_TELECOM_CLOCK_TYPE, // a telecom clock type, printed as its name ("%s")
-    PTP_TRACE_ARG_QL_OPTION,          // a frequency-synchronisation QL option: "Opt-1", ... ("%s")
-    PTP_TRACE_ARG_INTEROP_DIRECTION,  // 0 "ingress", 1 "egress" ("%s")
-    PTP_TRACE_ARG_FLAG_CREATED,       // a flag: "Created" when set, "Updated" when clear ("%s")
-    PTP_TRACE_ARG_FLAG_VIRTUAL,       // a flag: "virtual " when set, "" when clear ("%s")
-    PTP_TRACE_ARG_UINT32,             // the low 32 bits of the word, as it stands ("%08lx": packet bytes)
+    PTP_TRACE_ARG_TELECOM_CLOCK_TYPE,  // a telecom clock type, printed as its name ("%s")
+    PTP_TRACE_ARG_QL_OPTION,           // a frequency-synchronisation QL option: "Opt-1", ... ("%s")
+    PTP_TRACE_ARG_INTEROP_DIRECTION,   // 0 "ingress", 1 "egress" ("%s")
+    PTP_TRACE_ARG_FLAG_CREATED,        // a flag: "Created" when set, "Updated" when clear ("%s")
+    PTP_TRACE_ARG_FLAG_VIRTUAL,        // a flag: "virtual " when set, "" when clear ("%s")
+    PTP_TRACE_ARG_UINT32,              // the low 32 bits of the word, as it stands ("%08lx": packet bytes)
+    PTP_TRACE_ARG_CLOCK_OPERATION,     // a clock operation: "One-step" when set, "Two-step" when clear ("%s")
+    PTP_TRACE_ARG_RESTRICT_PORT_STATE, // a configured port-state restriction, printed as its name ("%s")
+    PTP_TRACE_ARG_DELAY_ASYMMETRY,     // a delay asymmetry in signed nanoseconds, printed with its unit ("%s")
+    PTP_TRACE_ARG_REDUCE_DENY,         // the invalid-grant setting: "Deny" when set, "Reduce" when clear ("%s")
+    PTP_TRACE_ARG_TRANSPORT_CHANGE, // an old and new transport in the four bits of ptp_transport_change_encode ("%s")
+    PTP_TRACE_ARG_QOS_UPDATE,       // a QoS update class (0 plain, 1 general, 2 event), printed as its name ("%s")
+    // Four optional 8-bit values in one word: byte i the value, bit 32 + i set when it is set;
+    // each shown as "Not set " or "" and the value ("%s%lu" four times): a master-table change
+    // carries more values than a record holds words (ptp_trace_opt_value_pack).
+    PTP_TRACE_ARG_OPT_VALUES4,
+    // A UTC offset and its date in one word (ptp_trace_leap_offset_pack): the signed offset in
+    // bits 0-15, the date in seconds since the epoch in bits 16-55, bit 63 set when it is set;
+    // shown as the offset, the date and "" or " (Not Set)" ("%lu(%f)%s").
+    PTP_TRACE_ARG_LEAP_OFFSET,
 };
+
+// Value i (0-3) of a PTP_TRACE_ARG_OPT_VALUES4 word; the word is the four ORed together.
+constexpr uint64_t ptp_trace_opt_value_pack(uint32_t i, uint8_t value, bool set)
+{
+    return static_cast<uint64_t>(value) << (8 * (i & 3)) | static_cast<uint64_t>(set ? 1 : 0) << (32 + (i & 3));
+}
+
+// The word of PTP_TRACE_ARG_LEAP_OFFSET; a date beyond 40 bits keeps its low 40 bits.
+constexpr uint64_t ptp_trace_leap_offset_pack(int16_t offset, uint64_t date, bool set)
+{
+    return static_cast<uint64_t>(static_cast<uint16_t>(offset)) | (date & 0xffffffffffull) << 16 |
+           static_cast<uint64_t>(set ? 1 : 0) << 63;
+}
 
 // The kinds whose word the writer records as a text (bit i of the record's text mask).
 constexpr bool ptp_trace_arg_is_text(ptp_trace_arg_kind kind)
@@ -112,6 +139,8 @@ constexpr uint32_t ptp_trace_arg_conversions(ptp_trace_arg_kind kind)
     case PTP_TRACE_ARG_ENCAP_NAME_NUM:
     case PTP_TRACE_ARG_ADDR_PARTS:
     case PTP_TRACE_ARG_GM_FREQ_TIME: return 2;
+    case PTP_TRACE_ARG_LEAP_OFFSET: return 3;
+    case PTP_TRACE_ARG_OPT_VALUES4: return 8;
     default: return 1;
     }
 }
@@ -230,14 +259,23 @@ constexpr bool ptp_trace_arg_conversion_numeric(ptp_trace_arg_kind kind, uint32_
     case PTP_TRACE_ARG_INT:
     case PTP_TRACE_ARG_CLOCK_ID: return true;
     case PTP_TRACE_ARG_ENCAP_NAME_NUM: return k == 1;
+    case PTP_TRACE_ARG_OPT_VALUES4: return k % 2 == 1;
+    case PTP_TRACE_ARG_LEAP_OFFSET: return k == 0;
     default: return false;
     }
 }
 
+// True when conversion k of a shown argument of this kind prints a floating-point number ("%f").
+constexpr bool ptp_trace_arg_conversion_float(ptp_trace_arg_kind kind, uint32_t k)
+{
+    return kind == PTP_TRACE_ARG_LEAP_OFFSET && k == 1;
+}
+
 // True when every placeholder of the point's text is one the display tool applies ("%s", or
-// "d", "i", "u", "x", "X" with flags, width, precision and length) and of the kind of the
+// "d", "i", "u", "x", "X", "f" with flags, width, precision and length) and of the kind of the
 // argument it takes: a text where the argument prints as a text, a number where it prints as
-// one. A lone trailing '%' prints as it stands and takes no argument.
+// one, a floating-point number where it prints as one. A lone trailing '%' prints as it stands
+// and takes no argument.
 constexpr bool ptp_trace_point_kinds_ok(const ptp_trace_point_type &point)
 {
     if (point.format == nullptr)
@@ -260,13 +298,15 @@ constexpr bool ptp_trace_point_kinds_ok(const ptp_trace_point_type &point)
             ++q;
         const char conv = *q;
         const bool numeric = conv == 'd' || conv == 'i' || conv == 'u' || conv == 'x' || conv == 'X';
-        if (!numeric && conv != 's')
+        const bool floating = conv == 'f';
+        if (!numeric && !floating && conv != 's')
             return false;
         while (arg < nargs && k >= ptp_trace_arg_conversions(point.args[arg])) {
             ++arg;
             k = 0;
         }
-        if (arg >= nargs || numeric != ptp_trace_arg_conversion_numeric(point.args[arg], k))
+        if (arg >= nargs || numeric != ptp_trace_arg_conversion_numeric(point.args[arg], k) ||
+            floating != ptp_trace_arg_conversion_float(point.args[arg], k))
             return false;
         ++k;
         p = q;

@@ -53,7 +53,7 @@
     X(ISSU_MILESTONE_START_FAILED, 211, "Failed to mark milestone '%s' as started: %s", \
       PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ZERR) \
     X(ISSU_MILESTONE_MET, 212, "Met milestone '%s', ISSU ready: %s", \
-      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ISSU_READY) \
+      PTP_TRACE_ARG_ISSU_MILESTONE, PTP_TRACE_ARG_ISSU_READY_KNOWN, PTP_TRACE_ARG_ISSU_READY) \
     X(ISSU_MILESTONE_ALREADY_MET, 213, \
       "Milestone met called for milestone '%s' when it has already been met", \
       PTP_TRACE_ARG_ISSU_MILESTONE) \
@@ -208,50 +208,36 @@
       PTP_TRACE_ARG_IFHANDLE) \
     X(CFG_EXIT_CHECK_FAILED, 807, "Could not determine whether to exit: %s", PTP_TRACE_ARG_ZERR) \
     X(CFG_IF_ENABLE, 818, "Enable config %s event.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT) \
-    X(CFG_IF_PROFILE, 819, "Profile config event 0x%lx: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(CFG_IF_ENCAP, 820, "Encap config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_CLOCK_OPERATION, 821, "Clock operation config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_PROFILE, 819, "Profile config %s event: %s -> %s.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_IF_ENCAP, 820, "Encap config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_ENCAP) \
+    X(CFG_IF_CLOCK_OPERATION, 821, "Clock operation config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_CLOCK_OPERATION, PTP_TRACE_ARG_CLOCK_OPERATION, PTP_TRACE_ARG_CLOCK_OPERATION, PTP_TRACE_ARG_CLOCK_OPERATION) \
     X(CFG_IF_ANNOUNCE_INTERVAL, 822, "Announce interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(CFG_IF_SYNC_INTERVAL, 823, "Sync interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(CFG_IF_ANNOUNCE_TIMEOUT, 824, "Announce timeout config %s event: %lu -> %lu. Applied config: %lu -> %lu (seconds)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_DELAY_REQ_INTERVAL, 825, "Minimum delay request interval config %s event: %li -> %li. Applied config: %li -> %li (seconds log base 2)", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
-    X(CFG_IF_MULTICAST, 826, "Multicast config event 0x%lx: transport change 0x%lx. Applied config: 0x%lx", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_PORT_STATE, 827, "Port state config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_MULTICAST, 826, "Multicast config %s event: %s. Applied config: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_TRANSPORT_CHANGE, PTP_TRACE_ARG_TRANSPORT_CHANGE) \
+    X(CFG_IF_PORT_STATE, 827, "Port State config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_RESTRICT_PORT_STATE, PTP_TRACE_ARG_RESTRICT_PORT_STATE, PTP_TRACE_ARG_RESTRICT_PORT_STATE, PTP_TRACE_ARG_RESTRICT_PORT_STATE) \
     X(CFG_IF_LOCAL_PRIORITY, 828, "Local Priority config %s event: %li -> %li. Applied config: %li -> %li", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
-    X(CFG_IF_SOURCE_IP, 829, "Source IP address config event 0x%lx: %s -> %s. Applied config: %s -> %s (%lu)", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_SOURCE_IPV6, 830, "Source IPv6 address config event 0x%lx: %s -> %s. Applied config: %s -> %s", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(CFG_IF_COS, 831, "CoS config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu (update type %lu)", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_DSCP, 832, "DSCP config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu (update type %lu)", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_SOURCE_IP, 829, "Source IP address config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_IF_SOURCE_IPV6, 830, "Source IPv6 address config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_IF_COS, 831, "CoS config %s event: %lu -> %lu. Applied config: %lu -> %lu (seconds). Update type: %s.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_QOS_UPDATE) \
+    X(CFG_IF_DSCP, 832, "DSCP config %s event: %lu -> %lu. Applied config: %lu -> %lu (seconds). Update type: %s.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_QOS_UPDATE) \
     X(CFG_IF_IPV4_TTL, 833, "IPv4 TTL config %s event: %lu -> %lu. Applied config: %lu -> %lu.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_IF_IPV6_HOP_LIMIT, 834, "IPv6 hop limit config %s event: %lu -> %lu. Applied config: %lu -> %lu.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_DELAY_ASYMMETRY, 835, "Interface delay asymmetry config event 0x%lx: %ld -> %ld. Applied config: %ld -> %ld", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
-    X(CFG_IF_GRANT_DURATION, 844, \
-      "Unicast grant duration config event 0x%lx for %s: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_MESSAGE_TIMEOUT, 845, \
-      "Receive timeout config event 0x%lx for %s: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_IF_INVALID_GRANT, 846, "Invalid grant reduce/deny config event 0x%lx: %lu -> %lu. Applied config: %lu -> %lu", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
-    X(CFG_PRF_IGNORED, 855, "Profile configuration ignored as it is not supported on this interface: %s", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
-    X(CFG_PRF_PLAT_REJECT, 856, "Profile configuration rejected by the platform on this interface: %s", \
-      PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_IF_DELAY_ASYMMETRY, 835, "Interface delay asymmetry config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_DELAY_ASYMMETRY, PTP_TRACE_ARG_DELAY_ASYMMETRY, PTP_TRACE_ARG_DELAY_ASYMMETRY, PTP_TRACE_ARG_DELAY_ASYMMETRY) \
+    X(CFG_MASTER_PRIORITY, 837, "Master %s priority config %s event: %s%lu -> %s%lu. Applied config: %s%lu -> %s%lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_OPT_VALUES4) \
+    X(CFG_MASTER_CLOCK_CLASS, 838, "Master %s clock class config %s event: %s%lu -> %s%luApplied config: %s%lu -> %s%lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_OPT_VALUES4) \
+    X(CFG_IF_GRANT_DURATION, 844, "%s unicast grant duration config %s event: %lu -> %lu. Applied config: %lu -> %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_MESSAGE_TIMEOUT, 845, "%s receive timeout config %s event: %lu -> %lu. Applied config: %lu -> %lu", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_MSG_TYPE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(CFG_IF_INVALID_GRANT, 846, "Invalid grant reduce/deny config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_REDUCE_DENY, PTP_TRACE_ARG_REDUCE_DENY, PTP_TRACE_ARG_REDUCE_DENY, PTP_TRACE_ARG_REDUCE_DENY) \
+    X(CFG_PRF_ANNOUNCE_TIMEOUT_IGNORED, 855, "Profile announce timeout config ignored as it is not supported.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UNSHOWN) \
+    X(CFG_PRF_DELAY_REQ_INTERVAL_IGNORED, 856, "Profile delay request interval config ignored as it is not supported on this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UNSHOWN) \
     X(CFG_VERIFY_BATCH, 848, "Received verify batch of %lu items, sequence number %lu", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
     X(CFG_VERIFY_ITEM_FAILED, 849, "%s: Verify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(CFG_APPLY_ITEM_FAILED, 850, "%s: Apply batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(CFG_NOTIFY_ITEM_FAILED, 851, "%s: Notify batch item failed: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
-    X(CFG_PLATVERIFY_MISSING, 866, "Platform verification library not found") \
-    X(CFG_PLATVERIFY_LOADED, 867, "Platform verification library loaded") \
+    X(CFG_PLATVERIFY_LOADED, 866, "Successfully loaded PD config verification DLL") \
+    X(CFG_PLATVERIFY_MISSING, 867, "PD config verification DLL not found") \
     X(CFG_INTEROP_PROFILE, 869, "Interop profile config %s event: %s", PTP_TRACE_ARG_IFHANDLE, \
       PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_PROFILE) \
     X(CFG_INTEROP_DOMAIN, 870, "Interop domain config %s event: %lu", PTP_TRACE_ARG_IFHANDLE, \
@@ -492,36 +478,28 @@
     X(PKT_RX_ERROR_BYTES_28, 1851, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32) \
     X(PKT_RX_ERROR_BYTES_56, 1852, "%08lx%08lx%08lx%08lx%08lx%08lx%08lx", PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32, PTP_TRACE_ARG_UINT32) \
     X(OFFLOAD_INIT_FAILED, 0x898, "Failed to initialize offload module: %s", PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_CREATED, 0x89A, "Created offload session", PTP_TRACE_ARG_IFHANDLE) \
+    X(OFFLOAD_CREATED, 0x89A, "Successfully created %s offload session between source %s and peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(OFFLOAD_CREATE_FAILED, 0x89E, "Failed to create %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_SESSION_CREATE_FAILED, 0x89F, "[ERROR] Failed to create session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_SESSION_CREATE_FAILED, 0x89F, "[%s] Failed to create/update offload session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_DELETED, 0x8A0, "Successfully deleted %lu offload sessions", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_DELETE_FAILED, 0x8A1, "Failed to delete %lu offload sessions: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_SESSION_DELETE_FAILED, 0x8A2, "[ERROR] Failed to delete session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_SESSION_DELETE_FAILED, 0x8A2, "[%s] Failed to delete offload session: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_ZERR) \
     X(OFFLOAD_STATS_REQUEST_FAILED, 0x8A4, "Failed to request %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_STATS_TIMEOUT, 0x8A5, "Stats offload request timed out. Ethernet session stats pending %lu. Ethernet IF/GL stats pending %lu. IPv4 session stats pending %lu. IPV4 IF/GL stats pending %lu. IPV6 session stats pending %lu. IPV6 IF/GL stats pending %lu.", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_TIMEOUT, 0x8A5, "Stats offload request timed out. Ethernet session stats %spending. Ethernet IF/GL stats %spending. IPv4 session stats %spending. IPv4 IF/GL stats %spending. IPv6 session stats %spending. IPv6 IF/GL stats %spending.", PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT, PTP_TRACE_ARG_FLAG_NOT) \
     X(OFFLOAD_STATS_CLEARED, 0x8A6, "Cleared %lu offload stats", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_STATS_CLEAR_FAILED, 0x8A7, "[ERROR] Failed to clear %lu offload stats: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(OFFLOAD_TS_UNKNOWN_SESSION, 0x8A8, "[ERROR] Received timestamp for an unknown session") \
+    X(OFFLOAD_STATS_CLEAR_FAILED, 0x8A8, nullptr, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
+    X(OFFLOAD_TS_UNKNOWN_SESSION, 0x8A7, "Received timestamp for an unknown session") \
     X(OFFLOAD_TS_NOT_FM, 0x8A9, "Timestamps only expected on foreign-master sessions") \
     X(OFFLOAD_TS_DELETE_PENDING, 0x8AA, "Received timestamp for a session scheduled to be deleted") \
     X(OFFLOAD_UNKNOWN_NTFN, 0x8AB, "Unknown notification type %lu received from offload plugin", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_STATS_NO_IDB, 0x8AC, "[ERROR] Stats update: IDB not found for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_STATS_BAD_ADDR, 0x8AD, "[ERROR] Stats update: unknown address type for if 0x%8.8lx", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_NO_IDB, 0x8AC, "Dropping stats update: interface 0x%8.8lx not found", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_BAD_ADDR, 0x8AD, "Dropping stats update: invalid session key for 0x%8.8lx", PTP_TRACE_ARG_UINT) \
     X(OFFLOAD_STATS_UNKNOWN_KIND, 0x8AE, "Dropping stats update: unknown stats session type %lu", PTP_TRACE_ARG_UINT) \
-    X(OFFLOAD_RESULT_NO_SESSION, 0x8AF, "[ERROR] Failed to retreive session data for offload create on interface 0x%8.8lx: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
+    X(OFFLOAD_RESULT_NO_SESSION, 0x8AF, "Received offload callback for interface 0x%8.8lx with an unknown session: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(OFFLOAD_STATS_CB, 0x8B0, "Received async callback from SPIO following stats request") \
-    X(OFFLOAD_NTFN_SHORT, 0x8B1, "[ERROR] Offload notification cut short: %lu bytes", PTP_TRACE_ARG_UINT) \
+    X(OFFLOAD_STATS_CB_FAILED, 0x8B1, "Received error from SPIO async callback following stats request: %s", PTP_TRACE_ARG_TEXT) \
+    X(OFFLOAD_NTFN_SHORT, 0x8B2, nullptr, PTP_TRACE_ARG_UINT) \
     X(PKT_RX_ERROR_DUMP_READ_FAILED, 1853, "Failed to read bad packet for dump: %s", PTP_TRACE_ARG_ZERR) \
-    X(PEER_INDEX_EXHAUSTED, 1500, "[ERROR] Failed to allocate PTP peer index for peer %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
-    X(PEER_INDEX_RESTORE_NO_IDB, 1501, "[ERROR] Failed to find IDB to restore peer index %lu", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_UINT) \
-    X(FIB_INIT_FAILED, 1700, "[ERROR] Failed to initialize connection to FIB external client library (IPv%lu): %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_ZERR) \
-    X(FIB_PREFIX_EXTRACTED, 1701, "Extracted prefix with address %s from FIB update", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
-    X(FIB_UPDATE, 1702, "Received update for peer %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
-    X(FIB_UPDATE_NO_PEER, 1703, "Received next hop for peer %s from FIB, but no matching peer; unregistering this peer from FIB", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
-    X(FIB_UNREGISTER, 1704, "Unregister status %s for peer %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR, PTP_TRACE_ARGS_ADDR) \
-    X(FIB_UNREGISTER_BAD_TYPE, 1705, "[ERROR] Attempt to unregister peer of incorrect address type %lu from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UINT) \
-    X(FIB_RECONNECT, 1706, "Beginning re-connect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT) \
     X(DB_FAILED_INITIALISE_PEER_PACKET, 406, "[ERROR] Failed to initialise a peer packet counter tree") \
     X(CFG_FAILED_REGISTER_VERIFICATION_INTERFACE, 800, "Failed to register for verification of interface configuration: %s", PTP_TRACE_ARG_TEXT) \
     X(CFG_FAILED_INITIALIZE_NODRA_VERIFICATION, 801, "Failed to initialize Nodra verification functions: %s", PTP_TRACE_ARG_TEXT) \
@@ -540,15 +518,15 @@
     X(CFG_EFFECT_DELAY_ASYMMETRY_CONFIG, 842, "Effect of delay asymmetry config event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(CFG_SLAVE_NONNEGOTIATED_UNICAST_CONFIG, 843, "Slave %s non-negotiated unicast config %s event: %s -> %s. Applied config: %s -> %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(CFG_FAILED_BIND_GLOBAL_NODRA, 847, "Failed to bind to global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_TRANSPORT_CONFIG_IGNORED, 852, "Profile %s transport config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_ANNOUNCE_INTERVAL_CONFIG, 853, "Profile announce interval config ignored as it is not supported on this interface") \
-    X(CFG_PROFILE_SYNC_INTERVAL_CONFIG, 854, "Profile sync interval config ignored as it is not supported on this interface") \
-    X(CFG_PROFILE_MULTICAST_CONFIG_IGNORED, 857, "Profile multicast config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_PORT_STATE_CONFIG, 858, "Profile port state config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_SOURCE_IP_CONFIG, 863, "Profile source IP config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_SOURCE_IPV6_CONFIG, 864, "Profile source IPv6 config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_CLOCKOPERATION_CONFIG_IGNORED, 865, "Profile %s clock-operation config ignored as it is not supported on this interface", PTP_TRACE_ARG_TEXT) \
-    X(CFG_PROFILE_TRANSPORT_CONFIG_REJECTED, 868, "Profile %s transport config rejected by platform: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(CFG_PRF_TRANSPORT_IGNORED, 852, "Profile %s transport config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_ANNOUNCE_INTERVAL_IGNORED, 853, "Profile announce interval config ignored as it is not supported on this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UNSHOWN) \
+    X(CFG_PRF_SYNC_INTERVAL_IGNORED, 854, "Profile sync interval config ignored as it is not supported on this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_UNSHOWN) \
+    X(CFG_PRF_MULTICAST_IGNORED, 857, "Profile multicast config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_PORT_STATE_IGNORED, 858, "Profile port state config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_SOURCE_IP_IGNORED, 863, "Profile source IP config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_SOURCE_IPV6_IGNORED, 864, "Profile source IPv6 config ignored as it is not supported on this interface: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR) \
+    X(CFG_PRF_CLOCK_OPERATION_IGNORED, 865, "Profile %s clock-operation config ignored as it is not supported on this interface", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UNSHOWN) \
+    X(CFG_PRF_TRANSPORT_REJECTED, 868, "Profile %s transport config rejected by platform: %s", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ENCAP, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UNSHOWN) \
     X(CFG_FAILED_BIND_GLOBAL_FSYNC, 877, "Failed to bind to global FSync global Nodra bindpoint: %s", PTP_TRACE_ARG_TEXT) \
     X(CFG_FAILED_REGISTER_NOTIFICATION_FSYNC, 878, "Failed to register for notification of FSync GL QL option config: %s", PTP_TRACE_ARG_TEXT) \
     X(PM_0X_ASSIGNED_PORT_NUMBER, 1200, "(0x%8.8lx) Assigned port number 0x%4.4lx to interface", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT) \
@@ -560,8 +538,8 @@
     X(PM_FAILED_TRANSLATE_GLOBAL_CHECKPOINT, 1217, "Failed to translate global checkpoint, dropping") \
     X(PM_FAILED_TRANSLATE_UNICAST_GRANT, 1224, "Failed to translate unicast grant checkpoint, dropping") \
     X(PM_DROPPED_UNICAST_GRANT_NDT, 1253, "Dropped a unicast grant NDT as not in Secondary role - NDT type is %lu", PTP_TRACE_ARG_UINT) \
-    X(FSM_FALIED_FIND_IDB_RESTORE, 1677, "Falied to find IDB to restore peer index %lu for peer %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(FSM_FAILED_ALLOCATE_PEER_INDEX, 1678, "Failed to allocate peer index for peer %s, peer indices have been exhausted", PTP_TRACE_ARG_TEXT) \
+    X(PEER_INDEX_RESTORE_NO_IDB, 1677, "Falied to find IDB to restore peer index %lu for peer %s", PTP_TRACE_ARG_IFNAME, PTP_TRACE_ARG_UINT, PTP_TRACE_ARGS_ADDR) \
+    X(PEER_INDEX_EXHAUSTED, 1678, "Failed to allocate peer index for peer %s, peer indices have been exhausted", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
     X(PKT_UNABLE_INITIALISE_EPI_CONNECTION, 1802, "[ERROR] Unable to initialise EPI connection: %s", PTP_TRACE_ARG_TEXT) \
     X(PKT_FAILED_INITIALIZE_SPIO_ATTACH, 1803, "[ERROR] Failed to initialize SPIO attach batches: %s", PTP_TRACE_ARG_TEXT) \
     X(PKT_UNABLE_INITIALISE_CTX_LIBRARY, 1804, "[ERROR] Unable to initialise ctx library: %s", PTP_TRACE_ARG_TEXT) \
@@ -575,21 +553,21 @@
     X(OFFLOAD_SESSION_BEING_CREATED_SLAVE, 2204, "Session being created is an %s Slave Offload session with peer: %s and Log Delay Request interval: %ld", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT) \
     X(OFFLOAD_SESSION_BEING_CREATED_MASTER, 2205, "Session being created is an %s Master Offload session with peer: %s, and message intervals: Log Announce interval: %ld, Log Delay Response interval: %ld, Log Sync interval: %ld", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT, PTP_TRACE_ARG_INT) \
     X(OFFLOAD_SPIO_FORCE_RESYNC_FAILED, 2211, "SPIO force resync failed for encap %s: %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(FIB_FAILED_INITIALIZE_FIB_EXTERNAL, 2400, "Failed to initialize FIB external client library (IPv4): %s", PTP_TRACE_ARG_TEXT) \
-    X(FIB_FAILED_INITIALIZE_FIB_EXTERNAL_2401, 2401, "Failed to initialize FIB external client library (IPv6): %s", PTP_TRACE_ARG_TEXT) \
+    X(FIB_INIT_IPV4_FAILED, 2400, "Failed to initialize FIB external client library (IPv4): %s", PTP_TRACE_ARG_ZERR) \
+    X(FIB_INIT_IPV6_FAILED, 2401, "Failed to initialize FIB external client library (IPv6): %s", PTP_TRACE_ARG_ZERR) \
     X(FIB_CONNECTION_FIB_EXTERNAL_CLIENT, 2402, "Connection to FIB external client library closed.") \
-    X(FIB_BEGINNING_RECONNECT_FIB_EXTERNAL, 2403, "Beginning reconnect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT) \
+    X(FIB_RECONNECT, 2403, "Beginning reconnect for FIB external client library for IPv%lu connection", PTP_TRACE_ARG_UINT) \
     X(FIB_FIB_EXTERNAL_CLIENT_LIBRARY, 2404, "FIB external client library cleanup for IPv%lu connection failed: %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(FIB_FIB_EXTERNAL_CLIENT_LIBRARY_2405, 2405, "FIB external client library cleanup for IPv%lu connection successful", PTP_TRACE_ARG_UINT) \
-    X(FIB_UNREGISTER_STATUS_CLIENT_FIB, 2406, "Unregister status %s for client %s from FIB external client library", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_UNREGISTER, 2406, "Unregister status %s for client %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ZERR, PTP_TRACE_ARGS_ADDR) \
     X(FIB_SUCCESSFUL_REGISTRATION_PEER_IPV, 2407, "Successful registration of %lu peer%s on IPv%lu handle with FIB external client library", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
     X(FIB_NO_PEERS_BATCH_REGISTER, 2408, "No peers in batch to register with FIB on IPv%lu handle.", PTP_TRACE_ARG_UINT) \
     X(FIB_ATTEMPT_REGISTER_PEERS_IPV, 2409, "Attempt to register %lu peers on IPv%lu handle failed with error %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(FIB_ATTEMPT_UNREGISTER_PEER_INCORRECT, 2410, "Attempt to unregister peer of incorrect address type %s from FIB external client library", PTP_TRACE_ARG_TEXT) \
-    X(FIB_RECEIVED_NEXT_HOP_ADDRESS, 2411, "Received next hop for %s %s with address %s from FIB external client library", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
-    X(FIB_RECEIVED_NEXT_HOP_PEER, 2412, "Received next hop for %s peer with address %s from FIB, but no matching peer; unregister this peer from FIB.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
+    X(FIB_UNREGISTER_BAD_TYPE, 2410, "Attempt to unregister peer of incorrect address type %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_ENCAP) \
+    X(FIB_UPDATE, 2411, "Received next hop for %s %s with address %s from FIB external client library", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARGS_ADDR) \
+    X(FIB_UPDATE_NO_PEER, 2412, "Received next hop for %s peer with address %s from FIB, but no matching peer; unregister this peer from FIB.", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARGS_ADDR) \
     X(FIB_PREPARED_PREFIX_VRF_ID, 2413, "Prepared prefix with VRF ID 0x%8.8lx for peer %s", PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
-    X(FIB_EXTRACTED_PREFIX_ADDRESS_FIB, 2414, "Extracted prefix with address %s from FIB update", PTP_TRACE_ARG_TEXT) \
+    X(FIB_PREFIX_EXTRACTED, 2414, "Extracted prefix with address %s from FIB update", PTP_TRACE_ARG_IFHANDLE, PTP_TRACE_ARGS_ADDR) \
     X(FIB_PRE_FIB_CONNECT_V4, 2415, "PRE FIB connect v4") \
     X(FIB_PRE_FIB_CONNECT_V6, 2416, "PRE FIB connect v6, post fib connect v4") \
     X(FIB_PRE_PULSE_POST_FIB, 2417, "PRE pulse, post fib connect v6") \
@@ -743,6 +721,7 @@
     X(CFG_CLOCK_TIME_SOURCE_CONFIG, 350, "Clock time source config %s event: %s%s -> %s%s.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
     X(CFG_MIN_CLOCK_CLASS_CONFIG, 351, "Min clock class config %s event: %lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
     X(CFG_LEAP_SECOND_FILE_CONFIG, 352, "Leap second file config %s event: %s %lu -> %s %lu.", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
+    X(CFG_LEAP_SECOND_OFFSET_CONFIG, 353, "Leap second offset config %s event: %lu(%f)%s -> %lu(%f)%s.", PTP_TRACE_ARG_CFG_EVENT, PTP_TRACE_ARG_LEAP_OFFSET, PTP_TRACE_ARG_LEAP_OFFSET) \
     X(CFG_UNCALIBRATED_CLOCK_CLASS_CONFIG, 354, "Uncalibrated clock class config %s event: %s(%lu,%s) -> %s(%lu,%s).", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT) \
     X(CFG_DEPRECATED_UNCALIBRATED_CLOCK_CLASS, 355, "Deprecated uncalibrated clock class config %s event: %s%lu -> %s%lu", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT, PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_UINT) \
     X(CFG_FSYNC_QL_OPTION_CONFIG, 356, "Fsync QL option config %s event. New value %s", PTP_TRACE_ARG_TEXT, PTP_TRACE_ARG_TEXT) \
@@ -846,7 +825,6 @@
     X(MAIN_START, 0, "PTP global is (re)starting") \
     X(MAIN_EXIT, 1, "PTP global is exiting") \
     X(MAIN_GOING_ACTIVE, 2, "Node going active") \
-    X(MAIN_INIT_NODE_ID, 3, "Successfully looked up local node ID") \
     X(MAIN_INIT_EOI, 4, "Successfully informed SysMgr about EOI") \
     X(MAIN_INIT_CFG_BIND, 6, "Successfully bound to global Nodra bindpoint") \
     X(MAIN_INIT_CFG_VRFN, 7, "Successfully registered for vrfn") \

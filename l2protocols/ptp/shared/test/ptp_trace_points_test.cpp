@@ -94,6 +94,25 @@ TEST(TracePoints, AgentIdsAreTheRecordedOnes)
         {PTP_TRACE_TESSEL_PKT_DUMP, 0x600100734},
         {PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP, 0x300100739},
         {PTP_TRACE_TESSEL_PKT_RX_ERROR_DUMP_READ_FAILED, 0x10010073d},
+        // Interface configuration: handle, event and the four values, none of them texts.
+        {PTP_TRACE_TESSEL_CFG_IF_ENCAP, 0x600100334},
+        {PTP_TRACE_TESSEL_CFG_IF_CLOCK_OPERATION, 0x600100335},
+        {PTP_TRACE_TESSEL_CFG_IF_MULTICAST, 0x40010033a},
+        {PTP_TRACE_TESSEL_CFG_IF_PORT_STATE, 0x60010033b},
+        {PTP_TRACE_TESSEL_CFG_IF_SOURCE_IPV6, 0x3c060010033e},
+        {PTP_TRACE_TESSEL_CFG_IF_COS, 0x70010033f},
+        {PTP_TRACE_TESSEL_CFG_IF_DSCP, 0x700100340},
+        {PTP_TRACE_TESSEL_CFG_IF_DELAY_ASYMMETRY, 0x600100343},
+        {PTP_TRACE_TESSEL_CFG_MASTER_PRIORITY, 0x600100345},
+        {PTP_TRACE_TESSEL_CFG_MASTER_CLOCK_CLASS, 0x600100346},
+        {PTP_TRACE_TESSEL_CFG_IF_GRANT_DURATION, 0x70010034c},
+        {PTP_TRACE_TESSEL_CFG_IF_MESSAGE_TIMEOUT, 0x70010034d},
+        {PTP_TRACE_TESSEL_CFG_IF_INVALID_GRANT, 0x60010034e},
+        {PTP_TRACE_TESSEL_CFG_PLATVERIFY_MISSING, 0x100363},
+        {PTP_TRACE_TESSEL_CFG_PLATVERIFY_LOADED, 0x100362},
+        {PTP_TRACE_TESSEL_OFFLOAD_STATS_TIMEOUT, 0x6001008a5},
+        {PTP_TRACE_TESSEL_OFFLOAD_STATS_NO_IDB, 0x1001008ac},
+        {PTP_TRACE_TESSEL_OFFLOAD_RESULT_NO_SESSION, 0x202001008af},
     };
     for (const id_case &c : cases) {
         SCOPED_TRACE(c.point.format != nullptr ? c.point.format : "(no text)");
@@ -182,6 +201,18 @@ TEST(TracePoints, KindsThatDoNotPrintOncePerWord)
     constexpr ptp_trace_point_type cut_group = {
         PTP_TRACE_CLASS_TESSEL, 8, "%s", {PTP_TRACE_ARG_ADDR, PTP_TRACE_ARG_ADDR_WORD2}};
     static_assert(!ptp_trace_point_addr_ok(cut_group));
+    // Four optional values in one word, each a marker and a number; an offset, its date and a
+    // marker in one word, the date a floating-point number.
+    static_assert(ptp_trace_arg_conversions(PTP_TRACE_ARG_OPT_VALUES4) == 8);
+    static_assert(ptp_trace_point_nargs(PTP_TRACE_TESSEL_CFG_MASTER_CLOCK_CLASS) == 6);
+    constexpr ptp_trace_point_type leap = {PTP_TRACE_CLASS_QUORRIN, 9, "%lu(%f)%s", {PTP_TRACE_ARG_LEAP_OFFSET}};
+    constexpr ptp_trace_point_type leap_as_number = {
+        PTP_TRACE_CLASS_QUORRIN, 10, "%lu(%lu)%s", {PTP_TRACE_ARG_LEAP_OFFSET}};
+    constexpr ptp_trace_point_type float_of_a_number = {PTP_TRACE_CLASS_QUORRIN, 11, "%f", {PTP_TRACE_ARG_UINT}};
+    static_assert(ptp_trace_point_kinds_ok(leap));
+    static_assert(!ptp_trace_point_kinds_ok(leap_as_number));
+    static_assert(!ptp_trace_point_kinds_ok(float_of_a_number));
+    static_assert(ptp_trace_point_kinds_ok(PTP_TRACE_QUORRIN_CFG_LEAP_SECOND_OFFSET_CONFIG));
     // The "answered" word only tells whether the ready flag after it is known.
     static_assert(ptp_trace_point_nargs(PTP_TRACE_TESSEL_ISSU_MILESTONE_MET) == 3);
     static_assert(ptp_trace_point_format_ok(PTP_TRACE_TESSEL_ISSU_MILESTONE_MET));

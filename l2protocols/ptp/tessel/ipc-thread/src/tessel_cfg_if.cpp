@@ -41,6 +41,11 @@ uint32_t bit(uint32_t n)
 using platform_rule_fn = zerrno (*)(const tessel_ipc_idb_type *idb, const tessel_if_config_type *prf, const char **text,
                                     char **lib_text);
 
+// The trace records of a refusal, to "ptp/tessel/det" and "ptp/tessel/unq": the item's own point
+// with the interface handle and the refusing code (lib_text: the library's text, when it refused).
+using refusal_trace_fn = void (*)(const tessel_ipc_idb_type *idb, const tessel_if_config_type *prf, zerrno rc,
+                                  const char *lib_text);
+
 struct merge_item_type {
     uint32_t bit;
     size_t offset;
@@ -48,7 +53,32 @@ struct merge_item_type {
     uint64_t update;
     platform_rule_fn rule; // null: never refused
     bool keep_on_refusal;  // a refused value leaves the applied value as it was
+    refusal_trace_fn refusal_trace = nullptr;
 };
+
+template <const ptp_trace_point_type &P>
+void refused(const tessel_ipc_idb_type *idb, const tessel_if_config_type *, zerrno rc, const char *)
+{
+    ptp_trace<P>({tessel_ipc_det(), tessel_ipc_unq()}, idb->header.ifhandle, rc);
+}
+
+void refused_encap(const tessel_ipc_idb_type *idb, const tessel_if_config_type *prf, zerrno rc, const char *lib_text)
+{
+    if (lib_text != nullptr) {
+        ptp_trace<PTP_TRACE_TESSEL_CFG_PRF_TRANSPORT_REJECTED>({tessel_ipc_det(), tessel_ipc_unq()},
+                                                               idb->header.ifhandle, prf->encap, lib_text, rc);
+        return;
+    }
+    ptp_trace<PTP_TRACE_TESSEL_CFG_PRF_TRANSPORT_IGNORED>({tessel_ipc_det(), tessel_ipc_unq()}, idb->header.ifhandle,
+                                                          prf->encap, rc);
+}
+
+void refused_clock_operation(const tessel_ipc_idb_type *idb, const tessel_if_config_type *prf, zerrno rc, const char *)
+{
+    ptp_trace<PTP_TRACE_TESSEL_CFG_PRF_CLOCK_OPERATION_IGNORED>(
+        {tessel_ipc_det(), tessel_ipc_unq()}, idb->header.ifhandle, prf->clock_operation != 0 ? "one-step" : "two-step",
+        rc);
+}
 
 zerrno rule_encap(const tessel_ipc_idb_type *idb, const tessel_if_config_type *prf, const char **text, char **lib_text)
 {
@@ -149,23 +179,62 @@ zerrno rule_source_ipv6(const tessel_ipc_idb_type *, const tessel_if_config_type
 
 #define FIELD_(f) offsetof(tessel_if_config_type, f), sizeof(tessel_if_config_type::f)
 
-const merge_item_type merge_encap{TESSEL_CFG_BIT_ENCAP, FIELD_(encap), TESSEL_IPC_FLAG_UPDATE_ENCAP, rule_encap, false};
-const merge_item_type merge_clock_operation{TESSEL_CFG_BIT_CLOCK_OPERATION, FIELD_(clock_operation),
-                                            TESSEL_IPC_FLAG_UPDATE_CLOCK_OPERATION, rule_clock_operation, true};
-const merge_item_type merge_annce_ivl{TESSEL_CFG_BIT_ANNOUNCE_INTERVAL, FIELD_(announce_interval),
-                                      TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_INTERVAL, rule_annce_ivl, false};
-const merge_item_type merge_sync_ivl{TESSEL_CFG_BIT_SYNC_INTERVAL, FIELD_(sync_interval),
-                                     TESSEL_IPC_FLAG_UPDATE_SYNC_INTERVAL, rule_sync_ivl, false};
-const merge_item_type merge_annce_tout{TESSEL_CFG_BIT_ANNOUNCE_TIMEOUT, FIELD_(announce_timeout),
-                                       TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_TIMEOUT, rule_annce_tout, false};
-const merge_item_type merge_dr_min_ivl{TESSEL_CFG_BIT_DELAY_REQ_INTERVAL, FIELD_(delay_req_interval),
-                                       TESSEL_IPC_FLAG_UPDATE_DELAY_RESP_MIN_INTERVAL, rule_dr_min_ivl, false};
-const merge_item_type merge_transport_mode{TESSEL_CFG_BIT_TRANSPORT, FIELD_(transport),
-                                           TESSEL_IPC_FLAG_UPDATE_TRANSPORT, rule_transport, false};
-const merge_item_type merge_port_state{TESSEL_CFG_BIT_PORT_STATE, FIELD_(port_state), TESSEL_IPC_FLAG_UPDATE_PORT_STATE,
-                                       rule_port_state, false};
-const merge_item_type merge_source_ip{TESSEL_CFG_BIT_SOURCE_IP, FIELD_(source_ip), 0, rule_source_ip, false};
-const merge_item_type merge_source_ipv6{TESSEL_CFG_BIT_SOURCE_IPV6, FIELD_(source_ipv6), 0, rule_source_ipv6, false};
+const merge_item_type merge_encap{TESSEL_CFG_BIT_ENCAP, FIELD_(encap), TESSEL_IPC_FLAG_UPDATE_ENCAP,
+                                  rule_encap,           false,         refused_encap};
+const merge_item_type merge_clock_operation{TESSEL_CFG_BIT_CLOCK_OPERATION,
+                                            FIELD_(clock_operation),
+                                            TESSEL_IPC_FLAG_UPDATE_CLOCK_OPERATION,
+                                            rule_clock_operation,
+                                            true,
+                                            refused_clock_operation};
+const merge_item_type merge_annce_ivl{TESSEL_CFG_BIT_ANNOUNCE_INTERVAL,
+                                      FIELD_(announce_interval),
+                                      TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_INTERVAL,
+                                      rule_annce_ivl,
+                                      false,
+                                      refused<PTP_TRACE_TESSEL_CFG_PRF_ANNOUNCE_INTERVAL_IGNORED>};
+const merge_item_type merge_sync_ivl{TESSEL_CFG_BIT_SYNC_INTERVAL,
+                                     FIELD_(sync_interval),
+                                     TESSEL_IPC_FLAG_UPDATE_SYNC_INTERVAL,
+                                     rule_sync_ivl,
+                                     false,
+                                     refused<PTP_TRACE_TESSEL_CFG_PRF_SYNC_INTERVAL_IGNORED>};
+const merge_item_type merge_annce_tout{TESSEL_CFG_BIT_ANNOUNCE_TIMEOUT,
+                                       FIELD_(announce_timeout),
+                                       TESSEL_IPC_FLAG_UPDATE_ANNOUNCE_TIMEOUT,
+                                       rule_annce_tout,
+                                       false,
+                                       refused<PTP_TRACE_TESSEL_CFG_PRF_ANNOUNCE_TIMEOUT_IGNORED>};
+const merge_item_type merge_dr_min_ivl{TESSEL_CFG_BIT_DELAY_REQ_INTERVAL,
+                                       FIELD_(delay_req_interval),
+                                       TESSEL_IPC_FLAG_UPDATE_DELAY_RESP_MIN_INTERVAL,
+                                       rule_dr_min_ivl,
+                                       false,
+                                       refused<PTP_TRACE_TESSEL_CFG_PRF_DELAY_REQ_INTERVAL_IGNORED>};
+const merge_item_type merge_transport_mode{TESSEL_CFG_BIT_TRANSPORT,
+                                           FIELD_(transport),
+                                           TESSEL_IPC_FLAG_UPDATE_TRANSPORT,
+                                           rule_transport,
+                                           false,
+                                           refused<PTP_TRACE_TESSEL_CFG_PRF_MULTICAST_IGNORED>};
+const merge_item_type merge_port_state{TESSEL_CFG_BIT_PORT_STATE,
+                                       FIELD_(port_state),
+                                       TESSEL_IPC_FLAG_UPDATE_PORT_STATE,
+                                       rule_port_state,
+                                       false,
+                                       refused<PTP_TRACE_TESSEL_CFG_PRF_PORT_STATE_IGNORED>};
+const merge_item_type merge_source_ip{TESSEL_CFG_BIT_SOURCE_IP,
+                                      FIELD_(source_ip),
+                                      0,
+                                      rule_source_ip,
+                                      false,
+                                      refused<PTP_TRACE_TESSEL_CFG_PRF_SOURCE_IP_IGNORED>};
+const merge_item_type merge_source_ipv6{TESSEL_CFG_BIT_SOURCE_IPV6,
+                                        FIELD_(source_ipv6),
+                                        0,
+                                        rule_source_ipv6,
+                                        false,
+                                        refused<PTP_TRACE_TESSEL_CFG_PRF_SOURCE_IPV6_IGNORED>};
 
 // The items without a platform rule, in the full merge's order.
 const merge_item_type merge_plain[] = {
@@ -204,16 +273,18 @@ bool profile_sets(const tessel_ipc_idb_type *idb, uint32_t n)
            (idb->if_config_flags & bit(n)) == 0;
 }
 
-void report_refusal(const tessel_ipc_idb_type *idb, const char *text, zerrno rc, char *lib_text)
+void report_refusal(const tessel_ipc_idb_type *idb, const merge_item_type &item, const tessel_if_config_type *prf,
+                    const char *text, zerrno rc, char *lib_text)
 {
+    if (item.refusal_trace != nullptr) {
+        item.refusal_trace(idb, prf, rc, lib_text);
+    }
     if (lib_text != nullptr) {
         ptp_syslog_prf_cfg_plat_reject(text, idb->header.ifname, lib_text);
-        ptp_trace<PTP_TRACE_TESSEL_CFG_PRF_PLAT_REJECT>({tessel_ipc_det(), tessel_ipc_unq()}, idb->header.ifhandle, rc);
         free(lib_text);
         return;
     }
     ptp_syslog_prf_cfg_ignored(text, idb->header.ifname);
-    ptp_trace<PTP_TRACE_TESSEL_CFG_PRF_IGNORED>({tessel_ipc_det(), tessel_ipc_unq()}, idb->header.ifhandle, rc);
 }
 
 // Which set of values wins for the item: the profile's when it sets the item, the interface
@@ -231,7 +302,7 @@ const tessel_if_config_type *winning_source(const tessel_ipc_idb_type *idb, cons
             *source_flags = idb->profile_db->prf_config_flags;
             return prf;
         }
-        report_refusal(idb, text, refused, lib_text);
+        report_refusal(idb, item, prf, text, refused, lib_text);
         if (item.keep_on_refusal) {
             return nullptr;
         }

@@ -53,7 +53,11 @@ enum class print_kind {
     QOS,
     MSG_TYPE, // grant durations and receive timeouts: the message type leads
 };
-using trace_fn = void (*)(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t values[4]);
+// The four records the values come from (old and new interface, old and new applied), for the
+// values that do not fit a word.
+using config_views = const tessel_if_config_type *const[4];
+using trace_fn = void (*)(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t values[4],
+                          config_views &configs);
 
 struct item_type {
     const char *leaf;
@@ -300,24 +304,25 @@ uint32_t merge_source_ipv6(tessel_ipc_idb_type *idb, uint64_t *)
 // ---- Traces ----
 
 template <const ptp_trace_point_type &P>
-void trace6(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4])
+void trace6(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4], config_views &)
 {
     ptp_trace<P>({tessel_ipc_det()}, ifhandle, event, v[0], v[1], v[2], v[3]);
 }
 
 template <const ptp_trace_point_type &P>
-void trace_qos(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t v[4])
+void trace_qos(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t v[4], config_views &)
 {
     ptp_trace<P>({tessel_ipc_det()}, ifhandle, event, v[0], v[1], v[2], v[3], arg);
 }
 
+// The message type before the event, as the text names them.
 template <const ptp_trace_point_type &P>
-void trace_msg_type(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t v[4])
+void trace_msg_type(ifhtype ifhandle, uint32_t event, uint32_t arg, const uint64_t v[4], config_views &)
 {
-    ptp_trace<P>({tessel_ipc_det()}, ifhandle, event, arg, v[0], v[1], v[2], v[3]);
+    ptp_trace<P>({tessel_ipc_det()}, ifhandle, arg, event, v[0], v[1], v[2], v[3]);
 }
 
-void trace_multicast(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4])
+void trace_multicast(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4], config_views &)
 {
     ptp_trace<PTP_TRACE_TESSEL_CFG_IF_MULTICAST>(
         {tessel_ipc_det()}, ifhandle, event,
@@ -334,15 +339,23 @@ const char *ipv4_text(uint64_t value, char *buffer)
     return inet_ntop(AF_INET, &address, buffer, INET_ADDRSTRLEN);
 }
 
-void trace_source_ip(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4])
+void trace_source_ip(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t v[4], config_views &)
 {
     char text[4][INET_ADDRSTRLEN];
     ptp_trace<PTP_TRACE_TESSEL_CFG_IF_SOURCE_IP>({tessel_ipc_det()}, ifhandle, event, ipv4_text(v[0], text[0]),
                                                  ipv4_text(v[1], text[1]), ipv4_text(v[2], text[2]),
-                                                 ipv4_text(v[3], text[3]), 0u);
+                                                 ipv4_text(v[3], text[3]));
 }
 
-void trace_none(ifhtype, uint32_t, uint32_t, const uint64_t *) {}
+void trace_source_ipv6(ifhtype ifhandle, uint32_t event, uint32_t, const uint64_t *, config_views &configs)
+{
+    char text[4][INET6_ADDRSTRLEN];
+    for (int i = 0; i < 4; i++) {
+        inet_ntop(AF_INET6, configs[i]->source_ipv6.address, text[i], sizeof text[i]);
+    }
+    ptp_trace<PTP_TRACE_TESSEL_CFG_IF_SOURCE_IPV6>({tessel_ipc_det()}, ifhandle, event, text[0], text[1], text[2],
+                                                   text[3]);
+}
 
 #define F_(f) offsetof(tessel_if_config_type, f), sizeof(tessel_if_config_type::f)
 #define NO2_ -1, 0, 0
@@ -429,7 +442,8 @@ const item_type items[] = {
      need_ipv6_and_source_ip, nullptr,
      "Failed to verify the source IPv6 address value. It must be a valid IP IPv6 address.", nullptr,
      "Source IPv6 address config error message", merge_source_ipv6, PT::SOURCE_IPV6,
-     "%s: %s: Source IPv6 address config %s event: %s -> %s. Applied config: %s -> %s", trace_none, CONFIG, 0},
+     "%s: %s: Source IPv6 address config %s event: %s -> %s. Applied config: %s -> %s", trace_source_ipv6, CONFIG,
+     0},
     {"cos", F_(cos), TESSEL_CFG_BIT_COS, NO2_, check_u32<ptp_cfg_check_cos, offsetof(tessel_if_config_type, cos)>,
      nullptr, nullptr, COS_TEXT, nullptr, "CoS config error message",
      merge_qos<tessel_cfg_cos_change_check, 0>, PT::QOS, QOS_FORMAT_COS, trace_qos<PTP_TRACE_TESSEL_CFG_IF_COS>,
@@ -792,7 +806,8 @@ zerrno item_apply(const item_type &item, named_check_fn check, const nodra_verif
         if (ifhandle == 0 && tessel_im_ctrl_ctx() != nullptr) {
             imc_s_interface_find(tessel_im_ctrl_ctx(), idb->header.ifname, &ifhandle);
         }
-        item.trace(ifhandle, event->event, item.arg, words);
+        config_views configs = {&old_if, &idb->if_config, &old_applied, &idb->applied_config};
+        item.trace(ifhandle, event->event, item.arg, words, configs);
     }
     item_debug(item, idb, event->event, words, &old_if, &old_applied);
     if (changed != 0 && (idb->flags & TESSEL_IPC_FLAG_ENABLED) != 0) {

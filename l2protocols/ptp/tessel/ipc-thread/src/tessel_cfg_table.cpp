@@ -215,6 +215,19 @@ const char *not_set_prefix(const master_view_type &v, uint8_t bit)
     return (v.flags & bit) != 0 ? "" : "Not set ";
 }
 
+// The trace record of a master leaf whose four values are each a byte that may be unset.
+template <const ptp_trace_point_type &P>
+void master_trace(const tessel_ipc_idb_type *idb, const ptp_address_type &addr, const nodra_verify_event_info_td *event,
+                  const master_view_type (&v)[4], uint8_t set_bit, uint32_t master_view_type::*field)
+{
+    uint64_t values = 0;
+    for (uint32_t i = 0; i < 4; i++) {
+        values |= ptp_trace_opt_value_pack(i, static_cast<uint8_t>(v[i].*field), (v[i].flags & set_bit) != 0);
+    }
+    ptp_trace_address<P>({tessel_ipc_det()}, idb->header.ifhandle, ptp_address_trace_value(&addr),
+                         ptp_address_trace_mac_low(&addr), ptp_address_encap_get(&addr), event->event, values);
+}
+
 // The debug line of a master leaf, with the interface's entry and the applied entry before and
 // after the change.
 void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, const ptp_address_type &addr,
@@ -233,11 +246,13 @@ void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, 
                      text(v[1]), text(v[2]), text(v[3]));
     } else if (&leaf == &leaf_priority) {
         const uint8_t b = TESSEL_MASTER_DB_PRIORITY_SET;
+        master_trace<PTP_TRACE_TESSEL_CFG_MASTER_PRIORITY>(idb, addr, event, v, b, &master_view_type::priority);
         MASTER_DEBUG("%s: %s: Master %s priority config %s event: %s%u -> %s%u. Applied config: %s%u -> %s%u",
                      not_set_prefix(v[0], b), v[0].priority, not_set_prefix(v[1], b), v[1].priority,
                      not_set_prefix(v[2], b), v[2].priority, not_set_prefix(v[3], b), v[3].priority);
     } else if (&leaf == &leaf_clock_class) {
         const uint8_t b = TESSEL_MASTER_DB_CLOCK_CLASS_SET;
+        master_trace<PTP_TRACE_TESSEL_CFG_MASTER_CLOCK_CLASS>(idb, addr, event, v, b, &master_view_type::clock_class);
         MASTER_DEBUG("%s: %s: Master %s clock class config %s event: %s%u -> %s%u. Applied config: %s%u -> %s%u",
                      not_set_prefix(v[0], b), v[0].clock_class, not_set_prefix(v[1], b), v[1].clock_class,
                      not_set_prefix(v[2], b), v[2].clock_class, not_set_prefix(v[3], b), v[3].clock_class);

@@ -67,7 +67,11 @@ zerrno client_init(event_mgr_type *evm, uint32_t version, fib_ext_client_h *out)
                                    ? "Failed to initialize connection to FIB  external client library (IPv4): "
                                    : "Failed to initialize connection to FIB  external client library (IPv6): ",
                                zerr_strerror(rc));
-        ptp_trace<PTP_TRACE_TESSEL_FIB_INIT_FAILED>({tessel_pm_det(), tessel_pm_unq()}, version, rc);
+        if (version == 4) {
+            ptp_trace<PTP_TRACE_TESSEL_FIB_INIT_IPV4_FAILED>({tessel_pm_det(), tessel_pm_unq()}, rc);
+        } else {
+            ptp_trace<PTP_TRACE_TESSEL_FIB_INIT_IPV6_FAILED>({tessel_pm_det(), tessel_pm_unq()}, rc);
+        }
     }
     return rc;
 }
@@ -351,12 +355,16 @@ void tessel_fib_extract_fec_prefix(const fib_ext_client_prefix_st *prefix, const
         if (fib_ext_client_h handle = handle_of(&addr); handle != nullptr) {
             fib_ext_client_bulk_unreg_notif(handle, &unreg, 1);
         }
-        trace_addr<PTP_TRACE_TESSEL_FIB_UPDATE_NO_PEER>(ifh, &addr);
+        ptp_trace_address<PTP_TRACE_TESSEL_FIB_UPDATE_NO_PEER>(
+            {tessel_pm_det()}, ifh, version, ptp_address_trace_value(&addr), ptp_address_trace_mac_low(&addr),
+            ptp_address_encap_get(&addr));
         return;
     }
     FIB_DEBUG(ifh, "%s: Received update for %s %s with address %s from FIB external client library", version,
               peer_matched ? "unicast peer" : "foreign master", ptp_address_to_str(&addr));
-    trace_addr<PTP_TRACE_TESSEL_FIB_UPDATE>(ifh, &addr);
+    ptp_trace_address<PTP_TRACE_TESSEL_FIB_UPDATE>(
+        {tessel_pm_det()}, ifh, version, peer_matched ? "unicast peer" : "foreign master",
+        ptp_address_trace_value(&addr), ptp_address_trace_mac_low(&addr), ptp_address_encap_get(&addr));
 }
 
 void tessel_fib_unregister_peer(const ptp_address_type *addr, ifhtype ifhandle, tessel_fib_info_type *info)

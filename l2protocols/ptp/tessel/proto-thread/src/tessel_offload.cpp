@@ -756,7 +756,8 @@ void process_deletes(uint32_t encap, bool resync)
         if (err != PTP_ZERR_NOMEM) {
             TESSEL_OFFLOAD_DEBUG_ERR(s->ifhandle, "%s: [%s %s] Failed to delete session: %s", ifname_of(s),
                                      ptp_address_to_str(&s->dest_address), zerr_strerror(err));
-            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_SESSION_DELETE_FAILED>({det(), unq()}, s->ifhandle, err);
+            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_SESSION_DELETE_FAILED>({det(), unq()}, s->ifhandle,
+                                                                      ptp_address_to_str(&s->dest_address), err);
         }
         tessel_offload_resync_timers_start();
     }
@@ -1246,13 +1247,18 @@ void tessel_offload_create_results_cb(uint32_t count, uint32_t *statuses, void *
                     }
                 }
             }
-            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_CREATED>({det()}, s->ifhandle);
+            char source[64];
+            std::snprintf(source, sizeof source, "%s", ptp_address_to_str(&s->source_address));
+            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_CREATED>({det()}, s->ifhandle, class_text(s->data_type),
+                                                        static_cast<const char *>(source),
+                                                        ptp_address_to_str(&s->dest_address));
             continue;
         }
         if (result != PTP_ZERR_NOMEM && result != 0x46AB2400u) {
             TESSEL_OFFLOAD_DEBUG_ERR(s->ifhandle, "%s: [%s %s] Failed to create session: %s", ifname_of(s),
                                      ptp_address_to_str(&s->dest_address), zerr_strerror(result));
-            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_SESSION_CREATE_FAILED>({det(), unq()}, s->ifhandle, result);
+            ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_SESSION_CREATE_FAILED>({det(), unq()}, s->ifhandle,
+                                                                      ptp_address_to_str(&s->dest_address), result);
         }
         tessel_offload_resync_timers_start();
     }

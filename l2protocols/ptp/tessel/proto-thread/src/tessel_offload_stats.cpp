@@ -316,12 +316,14 @@ void tessel_offload_stats_request_cb(zerrno result, bool has_result)
     if (!has_result) {
         TESSEL_OFFLOAD_DEBUG_ERR(0, "%s: Received error from SPIO async callback following stats request: %s",
                                  "No result provided");
+        ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_STATS_CB_FAILED>({sum()}, "No result provided");
     } else if (result == 0) {
         TESSEL_OFFLOAD_DEBUG(0, "%s: Received async callback from SPIO following stats request");
         ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_STATS_CB>({sum()});
     } else {
         TESSEL_OFFLOAD_DEBUG_ERR(0, "%s: Received error from SPIO async callback following stats request: %s",
                                  zerr_strerror(result));
+        ptp_trace<PTP_TRACE_TESSEL_OFFLOAD_STATS_CB_FAILED>({sum()}, zerr_strerror(result));
     }
 }
 

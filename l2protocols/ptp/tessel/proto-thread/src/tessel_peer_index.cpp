@@ -238,7 +238,9 @@ zerrno tessel_peer_index_restore(const char *ifname, const ptp_address_type *add
     if (rc != ZERR_OK) {
         PI_DEBUG_ERR(0, "%s: [ERROR] Failed to find IDB for interface %s to restore peer index %u for peer %s", ifname,
                      index, addr_str(addr));
-        ptp_trace<PTP_TRACE_TESSEL_PEER_INDEX_RESTORE_NO_IDB>({tessel_pm_det()}, ifname, index);
+        ptp_trace_address<PTP_TRACE_TESSEL_PEER_INDEX_RESTORE_NO_IDB>(
+            {tessel_pm_det()}, ifname, index, ptp_address_trace_value(addr), ptp_address_trace_mac_low(addr),
+            ptp_address_encap_get(addr));
         return rc;
     }
     const uint32_t ifh = idb->header.ifhandle;
