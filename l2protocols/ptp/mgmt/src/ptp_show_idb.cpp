@@ -3,9 +3,6 @@
 // unicast peers and offload sessions.
 #include <arpa/inet.h>
 
-#include <cstring>
-#include <iterator>
-
 #include "eth_encap.h"
 #include "imc.h"
 #include "ptp_bags.h"
