@@ -27,6 +27,9 @@ inline constexpr uint32_t PLATFORM_TYPE_SIMULATED = 2;
 
 // ---- Node identity ---------------------------------------------------------------------------
 
+// No node: the id of none.
+inline constexpr uint32_t NODEID_INVALID = 0xFFFFFFFFu;
+
 zerrno platform_get_my_nodeid(uint32_t *nodeid);
 bool platform_am_i_lc(void);
 bool platform_am_i_rp(void);
@@ -41,6 +44,17 @@ zerrno nodeid_extract_fields(uint32_t nodeid, uint32_t *rack, uint32_t *slot, ui
 // Whether this node holds the logical router's designated shelf-controller role.
 zerrno lrd_am_i_kvolm(bool *kvolm);
 zerrno lrd_get_lr_mac_address(uint8_t mac[6]);
+
+// A MAC address from three 16-bit words in host order, first word first, each word's high byte
+// first (0x0011, 0x2233, 0x4455 is 00:11:22:33:44:55).
+inline void macaddr_lwordston(uint16_t first, uint16_t second, uint16_t third, uint8_t mac[6])
+{
+    const uint16_t words[3] = {first, second, third};
+    for (int i = 0; i < 3; ++i) {
+        mac[2 * i] = static_cast<uint8_t>(words[i] >> 8);
+        mac[2 * i + 1] = static_cast<uint8_t>(words[i]);
+    }
+}
 
 // ---- Process manager -------------------------------------------------------------------------
 

@@ -147,12 +147,95 @@ inline constexpr uint32_t TESSEL_NODE_EVENT_COUNT = 26;
 inline constexpr uint32_t TESSEL_STATS_IPC_IDB_EVENT_COUNT = 12;
 inline constexpr uint32_t TESSEL_STATS_PROTO_IDB_EVENT_COUNT = 5;
 
-// Display names of the counters, in index order.
-extern const std::array<const char *, TESSEL_PACKET_COUNTER_CLASS_COUNT> tessel_stats_packet_counter_class_names;
-extern const std::array<const char *, TESSEL_PACKET_DROP_REASON_COUNT> tessel_stats_drop_reason_names;
-extern const std::array<const char *, TESSEL_STATS_PROTO_IDB_EVENT_COUNT> tessel_stats_proto_idb_event_names;
-extern const std::array<const char *, TESSEL_STATS_IPC_IDB_EVENT_COUNT> tessel_stats_ipc_idb_event_names;
-extern const std::array<const char *, TESSEL_NODE_EVENT_COUNT> tessel_stats_node_event_names;
+// Display names of the counters, in index order (the show tools print them too).
+inline constexpr std::array<const char *, TESSEL_PACKET_COUNTER_CLASS_COUNT> tessel_stats_packet_counter_class_names = {
+    "Announce",   "Sync",       "Follow-Up",   "Delay-Req",
+    "Delay-Resp", "Pdelay-Req", "Pdelay-Resp", "Pdelay-Resp-Follow-Up",
+    "Signaling",  "Management", "Other",
+};
+
+inline constexpr std::array<const char *, TESSEL_PACKET_DROP_REASON_COUNT> tessel_stats_drop_reason_names = {
+    "NotReady",
+    "WrongDomain",
+    "TooShort",
+    "LoopedSamePort",
+    "LoopedHigherPort",
+    "LoopedLowerPort",
+    "NoTimestamp",
+    "ZeroTimestamp",
+    "InvalidTLVs",
+    "NotForUs",
+    "NotListening",
+    "WrongMaster",
+    "UnknownMaster",
+    "NotMaster",
+    "NotSlave",
+    "NotGranted",
+    "TooSlow",
+    "InvalidPacket",
+    "WrongSequenceID",
+    "NoOffloadSession",
+    "NotSupported",
+    "MinClockClass",
+    "BadClockClass",
+    "ReservedClockID",
+    "StepsRemoved",
+    "G8265_1Incompatible",
+    "G8275_1Incompatible",
+    "G8275_2Incompatible",
+    "IncorrectAddress",
+    "NonNegotiated",
+    "VerifyChecksumFailed",
+    "IPV4VerifyChecksum",
+};
+
+inline constexpr std::array<const char *, TESSEL_STATS_PROTO_IDB_EVENT_COUNT> tessel_stats_proto_idb_event_names = {
+    "Ready transitions", "Ready updates", "BMC state changes", "Chkpt updates", "Chkpt update fails",
+};
+
+inline constexpr std::array<const char *, TESSEL_STATS_IPC_IDB_EVENT_COUNT> tessel_stats_ipc_idb_event_names = {
+    "Thread updates",
+    "Added to IM Ethernet attribute register batch",
+    "Added to IM UDP attribute register batch",
+    "Added to IM Ethernet attribute unregister batch",
+    "Added to IM UDP attribute unregister batch",
+    "Added to if handle get batch",
+    "Failed to update IPv4 address structure",
+    "Received IM attribute notifications",
+    "Apply called for interface enable",
+    "Verify called for interface enable",
+    "Apply called for interface config",
+    "Verify called for interface config",
+};
+
+inline constexpr std::array<const char *, TESSEL_NODE_EVENT_COUNT> tessel_stats_node_event_names = {
+    "Local clock changes",
+    "Port num allocs",
+    "Port num alloc fails",
+    "Port num frees",
+    "Global chkpt updates",
+    "Global chkpt update fails",
+    "X-thread if update batches",
+    "X-thread EDM requests",
+    "X-thread msg errors",
+    "Unbinded from IM",
+    "Binded to IM",
+    "Failed to bind to IM",
+    "Obtained the IM context from the Conn ID",
+    "Failed to obtain the IM context from the Conn ID",
+    "Registered IM notify callback function",
+    "Failed to register IM notify callback function",
+    "Got a batch of interface handles",
+    "Failed to get a batch of interface handles",
+    "Registered a batch for IM notifications",
+    "Failed to register a batch for IM notifications",
+    "Received a batch of IM notifications",
+    "Received a verify batch",
+    "Received an apply batch",
+    "Received a notify batch",
+    "Node BMC change",
+    "Sent time message",
+};
 
 // A counter block: sent, received and dropped by class (132 bytes, no padding).
 struct tessel_packet_counters_type {
