@@ -153,3 +153,7 @@ int ptp_show_interop_tool_main(int argc, char **argv);
 int ptp_show_config_errors_main(int argc, char **argv);
 int ptp_show_idb_main(int argc, char **argv);
 int ptp_show_controller_db_main(int argc, char **argv);
+int ptp_show_packets_tool_main(int argc, char **argv);
+int ptp_show_events_tool_main(int argc, char **argv);
+int ptp_show_controller_events_main(int argc, char **argv);
+int ptp_clear_counters_main(int argc, char **argv);

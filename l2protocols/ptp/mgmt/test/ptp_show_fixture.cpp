@@ -62,6 +62,13 @@ void ptp_show_store_garbage(const char *path)
     ASSERT_EQ(nodra_test_item_set(path, NODRA_ITEM_DATATYPE_BAG, bytes, sizeof bytes), ZERR_OK);
 }
 
+std::string ptp_show_decode_error_text()
+{
+    uint8_t record[4096];
+    const uint8_t bytes[] = {0xde, 0xad};
+    return zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()));
+}
+
 std::string ptp_show_golden(const char *name)
 {
     std::ifstream in(std::string(PTP_SHOW_GOLDEN_DIR) + "/" + name, std::ios::binary);

@@ -25,6 +25,8 @@ std::string ptp_show_golden(const char *name);
 // Expects out to be name's golden text, byte for byte (PTP_SHOW_GOLDEN_UPDATE=1 writes it instead,
 // to be read over before it is kept).
 void ptp_show_expect_golden(const char *name, const std::string &out);
+// The error text of decoding the bytes ptp_show_store_garbage stores (as any bag).
+std::string ptp_show_decode_error_text();
 // A fresh database with the client library present (a readable file), bags registered.
 void ptp_show_test_reset();
 

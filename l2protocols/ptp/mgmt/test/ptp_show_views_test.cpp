@@ -17,14 +17,6 @@
 
 namespace {
 
-// The text of the decode failure of the fixture's bytes that are no bag.
-std::string decode_error_text()
-{
-    uint8_t record[4096];
-    const uint8_t bytes[] = {0xde, 0xad};
-    return zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()));
-}
-
 // A clock as the controller reports it; each view's fixture changes what it shows.
 ptp_bag_clock sample_clock()
 {
@@ -315,7 +307,7 @@ TEST(ShowViews, ClockToolOptionsAndFailures)
         std::string want = c.out;
         if (c.garbage != nullptr) {
             ptp_show_store_garbage(c.garbage);
-            want += decode_error_text() + "\n";
+            want += ptp_show_decode_error_text() + "\n";
         }
         EXPECT_EQ(ptp_show_run(c.entry, c.args), want);
     }
@@ -383,7 +375,7 @@ TEST(ShowViews, UnicastPeers)
         EXPECT_EQ(ptp_show_run(ptp_show_unicast_peers_main, k.args), k.out) << k.args[0];
     ptp_show_store_garbage("/oper/ptp/node/30/unicast-peers/if/x");
     EXPECT_EQ(ptp_show_run(ptp_show_unicast_peers_main, {}),
-              std::string("Failed to decode unicast peers bag: ") + decode_error_text() + "\n");
+              std::string("Failed to decode unicast peers bag: ") + ptp_show_decode_error_text() + "\n");
 }
 
 } // namespace
@@ -581,7 +573,7 @@ TEST(ShowViews, Interfaces)
     EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {"-b"}), "");
     ptp_show_store_garbage("/oper/ptp/node/31/interface/if/x");
     EXPECT_EQ(ptp_show_run(ptp_show_interfaces_main, {}),
-              std::string("Failed to decode interface bag: ") + decode_error_text() + "\n");
+              std::string("Failed to decode interface bag: ") + ptp_show_decode_error_text() + "\n");
 }
 
 } // namespace
@@ -677,7 +669,7 @@ TEST(ShowViews, ForeignMasters)
         EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, k.args), k.out) << k.args[0] << k.args.back();
     ptp_show_store_garbage("/oper/ptp/node/40/foreign-masters/if/x");
     EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, {}),
-              std::string("Failed to decode interface bag: ") + decode_error_text() + "\n");
+              std::string("Failed to decode interface bag: ") + ptp_show_decode_error_text() + "\n");
 }
 
 } // namespace
@@ -791,7 +783,7 @@ TEST(ShowViews, ConfigErrorsGlobal)
     }
     ptp_show_store_garbage("/oper/ptp/gl/config-errors");
     ptp_show_store_garbage("/oper/ptp/config-errors/if/x");
-    const std::string failed = decode_error_text() + "\n";
+    const std::string failed = ptp_show_decode_error_text() + "\n";
     EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {"-i", "x"}), "Failed to decode config error bag: " + failed);
     EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {}),
               "Failed to decode global config error bag: " + failed + "Failed to decode config error bag: " + failed);
