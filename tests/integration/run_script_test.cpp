@@ -378,25 +378,56 @@ TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
         std::printf("%s", summary.c_str()); // the measured run's figures
 }
 
+// A simulated main job, run until the chassis' servo locks; its show tools run from outside it as
+// an operator on line card 0/1 runs them, where the grandmaster's interface is: the interface
+// manager names that node's handles.
+struct show_run_type {
+    std::string dir;
+    run_type run;
+    bool locked = false;
+
+    std::string tool(const std::string &command) const
+    {
+        return command_output("PTP_PLATFORM_SOCKET=" + dir + "/platform.sock PTP_NODRA_LIB=" + dir +
+                              "/libnodra.so PTP_NODE=0x10 PTP_CHASSIS=" + dir + "/chassis.toml TZ=UTC " + BUILD_DIR +
+                              "/l2protocols/ptp/mgmt/" + command + " 2>&1");
+    }
+};
+
+show_run_type start_show_run(const char *name)
+{
+    show_run_type s;
+    std::string tmpl = std::string("/tmp/") + name + ".XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr)
+        return s;
+    s.dir = tmpl;
+    s.run = start_run(s.dir, true, "120");
+    if (s.run.pid <= 0)
+        return s;
+    while (!s.locked && read_until(s.run, "[watch] servo: "))
+        s.locked = s.run.text.find("-> PhaseAligned") != std::string::npos;
+    return s;
+}
+
+// Stops it as Ctrl-C does, and removes its folder.
+void stop_show_run(show_run_type &s)
+{
+    if (s.run.pid > 0) {
+        kill(-s.run.pid, SIGINT);
+        read_until(s.run, "\x01");
+        waitpid(s.run.pid, nullptr, 0);
+        fclose(s.run.out);
+    }
+    if (!s.dir.empty())
+        std::filesystem::remove_all(s.dir);
+}
+
 // The show tools against the running simulated chassis, from outside it as an operator runs
 // them: each view names the clocks and states the chassis has once it has locked.
 TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
 {
-    char tmpl[] = "/tmp/show_tools_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string run_dir = tmpl;
-    run_type r = start_run(run_dir, true, "120");
-    ASSERT_GT(r.pid, 0);
-    bool locked = false;
-    while (!locked && read_until(r, "[watch] servo: ")) {
-        locked = r.text.find("-> PhaseAligned") != std::string::npos;
-    }
-    // As an operator on line card 0/1, where the grandmaster's interface is: the interface
-    // manager names that node's handles.
-    const std::string env = "PTP_PLATFORM_SOCKET=" + run_dir + "/platform.sock PTP_NODRA_LIB=" + run_dir +
-                            "/libnodra.so PTP_NODE=0x10 PTP_CHASSIS=" + run_dir + "/chassis.toml TZ=UTC " + BUILD_DIR +
-                            "/l2protocols/ptp/mgmt/";
-    const auto tool = [&](const std::string &command) { return command_output(env + command + " 2>&1"); };
+    show_run_type run = start_show_run("show_tools_test");
+    const auto tool = [&](const std::string &command) { return run.tool(command); };
     std::map<std::string, std::string> out;
     const char *const commands[] = {"ptp_show_grandmaster",
                                     "ptp_show_advertised_clock",
@@ -412,24 +443,19 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                                     "ptp_show_config_errors",
                                     "ptp_show_idb -i Gi0/1/0/1",
                                     "ptp_show_controller_db"};
-    if (locked) {
+    if (run.locked) {
         for (const char *command : commands) {
             out[command] = tool(command);
         }
     }
-    kill(-r.pid, SIGINT);
-    read_until(r, "\x01");
-    int status = -1;
-    waitpid(r.pid, &status, 0);
-    fclose(r.out);
-    std::filesystem::remove_all(run_dir);
-    ASSERT_TRUE(locked) << r.text;
+    stop_show_run(run);
+    ASSERT_TRUE(run.locked) << run.run.text;
 
     // The grandmaster is the simulated one on line card 0/1's Gi0/1/0/1, class 6.
     std::smatch gm;
     ASSERT_TRUE(std::regex_search(
-        r.text, gm, std::regex(R"(\[watch\] controller's grandmaster: clock (\S+) class 6, heard on interface)")))
-        << r.text;
+        run.run.text, gm, std::regex(R"(\[watch\] controller's grandmaster: clock (\S+) class 6, heard on interface)")))
+        << run.run.text;
     std::string id = gm[1].str(); // "aabbcc.ddee.ff0011"
     id.erase(std::remove(id.begin(), id.end(), '.'), id.end());
     while (id.size() > 1 && id[0] == '0') {
@@ -501,6 +527,100 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                               "    Class = 6 \n", "    Advertised Clock:\n", "    Best Master Clocks:\n",
                               "        Clock ID = 0x" + id + "\n", "        PTP servo synced to Grandmaster = TRUE\n"}))
         << db;
+}
+
+// The counts of a counter table, by row name: the first number after the name, or the one in
+// `column` (0 the first); a name seen twice (the packet and drop-reason TOTALs) keeps its first.
+std::map<std::string, uint64_t> counts_of(const std::string &table, size_t column = 0)
+{
+    std::map<std::string, uint64_t> counts;
+    const std::regex row(R"(^  (\S.*?\S)((?: +[0-9]+)+)$)");
+    std::istringstream in(table);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, row))
+            continue;
+        std::istringstream numbers(m[2].str());
+        std::vector<uint64_t> values;
+        for (uint64_t v; numbers >> v;)
+            values.push_back(v);
+        if (column < values.size())
+            counts.emplace(m[1].str(), values[column]);
+    }
+    return counts;
+}
+
+// The counter tools against the running simulated chassis: the slave port's packet counters rise
+// while it runs; a clear resets what the next read shows, and only the group and scope asked for.
+TEST(MainJobShowToolsTest, CountersRiseAndAClearResetsOnlyItsGroup)
+{
+    // The own node is line card 0/1; the controller runs on the route processor (0x100).
+    show_run_type run = start_show_run("show_counters_test");
+    const auto tool = [&](const std::string &command) { return run.tool(command); };
+    const std::string port = "ptp_show_packets_tool -i Gi0/1/0/1", node = "ptp_show_packets_tool -h 0x10",
+                      controller = "ptp_show_controller_events -h 0x100", node_events = "ptp_show_events_tool",
+                      port_events = "ptp_show_events_tool -i Gi0/1/0/1";
+    std::map<std::string, std::string> before, after;
+    std::string risen, cleared_port, cleared_controller, cleared_node_events, all_controllers;
+    if (run.locked) {
+        before[port] = tool(port);
+        const uint64_t first = counts_of(before[port], 1)["TOTAL"];
+        for (int i = 0; i < 100 && counts_of(risen, 1)["TOTAL"] <= first; ++i) {
+            usleep(100000);
+            risen = tool(port);
+        }
+        for (const std::string &command : {node, controller, node_events, port_events})
+            before[command] = tool(command);
+        all_controllers = tool("ptp_show_controller_events");
+        cleared_port = tool("ptp_clear_counters -p -i Gi0/1/0/1");
+        after[port] = tool(port);
+        after[node] = tool(node);
+        cleared_controller = tool("ptp_clear_counters -g -h 0x100");
+        after[controller] = tool(controller);
+        cleared_node_events = tool("ptp_clear_counters -e -h 0x10");
+        after[node_events] = tool(node_events);
+        after[port_events] = tool(port_events);
+    }
+    stop_show_run(run);
+    ASSERT_TRUE(run.locked) << run.run.text;
+
+    // The slave port hears the grandmaster's Announce, Sync and Follow-Up, and answers with
+    // Delay-Req: the counts rise from one read to the next.
+    const auto port_received = counts_of(risen, 1);
+    EXPECT_GT(port_received.at("TOTAL"), counts_of(before[port], 1).at("TOTAL")) << before[port] << risen;
+    for (const char *kind : {"Announce", "Sync", "Follow-Up", "Delay-Resp"})
+        EXPECT_GT(port_received.at(kind), 0u) << kind << "\n" << risen;
+    EXPECT_GT(counts_of(risen, 0).at("Delay-Req"), 0u) << risen;
+    const auto drops = counts_of(before[node]);
+    EXPECT_TRUE(drops.count("Not ready for packets") == 1 && drops.count("Packet IPv4 checksum check failed") == 1)
+        << before[node];
+
+    // Every clear prints nothing. The port's counts start again from zero: the next read shows
+    // only what came since, fewer than the run had counted; the node's are not cleared with them.
+    EXPECT_EQ(cleared_port + cleared_controller + cleared_node_events, "");
+    EXPECT_LT(counts_of(after[port], 1).at("TOTAL"), counts_of(risen, 1).at("TOTAL")) << after[port];
+    EXPECT_GE(counts_of(after[node], 1).at("TOTAL"), counts_of(before[node], 1).at("TOTAL")) << after[node];
+
+    // The controller's counters on the route processor: the configuration bind, counted once at
+    // start, is gone after the clear; time messages count again from zero.
+    const auto ctrl = counts_of(before[controller]), ctrl_after = counts_of(after[controller]);
+    EXPECT_EQ(ctrl.at("Binded with Nodra for global config"), 1u) << before[controller];
+    EXPECT_EQ(ctrl_after.at("Binded with Nodra for global config"), 0u) << after[controller];
+    EXPECT_GT(ctrl.at("Time messages received"), 0u) << before[controller];
+    EXPECT_LT(ctrl_after.at("Time messages received"), ctrl.at("Time messages received")) << after[controller];
+    // Walking every node that runs the agent finds the controller's one table, without a heading.
+    EXPECT_EQ(all_controllers.rfind("  Event ", 0), 0u) << all_controllers;
+    EXPECT_EQ(all_controllers.find("  Event ", 1), std::string::npos) << all_controllers;
+    EXPECT_EQ(counts_of(all_controllers).size(), 16u) << all_controllers;
+
+    // The own node's agent events (the configuration applied at start) are cleared; the port's own
+    // event records are not.
+    EXPECT_GT(counts_of(before[node_events]).at("Received an apply batch"), 0u) << before[node_events];
+    EXPECT_EQ(counts_of(after[node_events]).at("Received an apply batch"), 0u) << after[node_events];
+    EXPECT_GT(counts_of(before[port_events]).at("Apply called for interface config"), 0u) << before[port_events];
+    EXPECT_EQ(counts_of(after[port_events]).at("Apply called for interface config"),
+              counts_of(before[port_events]).at("Apply called for interface config"))
+        << after[port_events];
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),
