@@ -18,13 +18,6 @@
 
 namespace {
 
-std::string decode_error_text()
-{
-    uint8_t record[4096];
-    const uint8_t bytes[] = {0xde, 0xad};
-    return zerr_strerror(bag_decode(bytes, 2, record, ptp_summary_info_bag_getfn()));
-}
-
 ptp_bag_address address_of(uint32_t encap, uint32_t last)
 {
     ptp_bag_address a{};
@@ -375,7 +368,7 @@ TEST(ShowDumps, InterfaceRecords)
         EXPECT_EQ(ptp_show_run(ptp_show_idb_main, k.args), k.out) << k.args[0] << " " << k.args.back();
     ptp_show_store_garbage("/oper/ptp/node/31/idb/if/x");
     EXPECT_EQ(ptp_show_run(ptp_show_idb_main, {"-h", "0x31"}),
-              "Failed to decode interface bag: " + decode_error_text() + "\n");
+              "Failed to decode interface bag: " + ptp_show_decode_error_text() + "\n");
 }
 
 // Two nodes' controllers: the first with a grandmaster, a selection local clock, two ranked
@@ -523,7 +516,7 @@ TEST(ShowDumps, ControllerDatabase)
         EXPECT_EQ(ptp_show_run(ptp_show_controller_db_main, k.args), k.out) << k.args[0] << " " << k.args.back();
     ptp_show_store_garbage("/oper/ptp/node/20/ctrlr-database");
     EXPECT_EQ(ptp_show_run(ptp_show_controller_db_main, {"-h", "0x20"}),
-              "Failed to decode global database bag: " + decode_error_text() + "\n");
+              "Failed to decode global database bag: " + ptp_show_decode_error_text() + "\n");
     sysmgr_test_reset();
 }
 
