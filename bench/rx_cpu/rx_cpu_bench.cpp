@@ -1,11 +1,12 @@
 // CPU of the agent per received PTP message over veth, against ptp4l's in the same run. A sender
 // in a namespace of its own sends one stream of Announce messages at a fixed rate into two veth
-// pairs: one ends at the agent process (the packet module on the Linux-device backend, one port
-// listening, its receive dispatch, foreign-master set and best-master list, its manager served by
-// one thread as the agent's protocol thread serves it), the other at ptp4l as a slave-only port
-// that never adjusts the host's clock. Each process's CPU time (all its threads) over a window is
-// divided by the messages it received in that window, at each rate; the ratio is the agent's
-// figure over ptp4l's (the goal: at most a third).
+// pairs: one ends at a line card of a running chassis (the platform daemon with its route
+// processor's controller and global verifier and the line card's agent `tessel`, the line card's
+// interface bound to the veth in a namespace of the chassis, PTP committed on it by the operator
+// as a slave-only port), the other at ptp4l as a slave-only port that never adjusts the host's
+// clock. The agent process's CPU time (all its threads) over a window is divided by the messages
+// its interface counted in that window, ptp4l's by its own count, at each rate; the ratio is the
+// agent's figure over ptp4l's (the goal: at most a tenth).
 //
 //   rx_cpu_bench [--seconds N] [--rates R,R,...] [--pin AGENT_CPU,PTP4L_CPU]
 //
@@ -35,17 +36,9 @@
 #include <thread>
 #include <vector>
 
-#include "interop_agent.h"
-#include "interop_agent_threads.h"
+#include "bench_chassis.h"
 #include "interop_env.h"
-#include "tessel_bmc.h"
-#include "tessel_fsm_announce.h"
-#include "tessel_fsm_proto.h"
-#include "tessel_fsm_rx_test_fake.h"
-#include "tessel_fsm_services.h"
-#include "tessel_fsm_unicast.h"
-#include "tessel_mgd_timer.h"
-#include "tessel_stats.h"
+#include "ptp_types.h"
 
 namespace {
 
@@ -62,14 +55,6 @@ void on_signal(int)
 {
     interrupted = true;
 }
-
-// What the agent process shares with the runner.
-struct agent_shared {
-    std::atomic<uint64_t> received{0};
-    std::atomic<int> ready{0}; // 1 up, -1 failed
-    char error[256];
-};
-agent_shared *shared = nullptr;
 
 // The run's names: three namespaces (sender, agent, ptp4l) and two veth pairs from the sender.
 struct names {
@@ -137,80 +122,51 @@ bool setup(const names &n)
     return ok;
 }
 
-// ---- The agent process ----
+// ---- The chassis ----
 
-void count_packet(tessel_proto_idb_type *, const ptp_address_type *, uint32_t, uint32_t direction, uint32_t amount)
+constexpr const char *AGENT_NODE = "0/1/CPU0";
+constexpr const char *AGENT_INTF = "Gi0/1/0/1";
+constexpr uint8_t DOMAIN = 24;
+
+// A route processor and one line card whose interface is the agent's end of its veth pair.
+std::string chassis_toml(const names &n)
 {
-    if (direction == TESSEL_PACKET_RECEIVED) {
-        shared->received.fetch_add(amount, std::memory_order_relaxed);
-    }
+    return "[chassis]\nlr_mac = \"02:00:5e:10:00:01\"\n\n"
+           "[[node]]\nname = \"0/RP0/CPU0\"\nid = 0x100\nrole = \"rp\"\nkvolm = true\n\n"
+           "[[node]]\nname = \"0/1/CPU0\"\nid = 0x010\nrole = \"lc\"\n\n"
+           "[[node.interface]]\nname = \"" +
+           std::string(AGENT_INTF) +
+           "\"\nhandle = 0x01000101\ntype = 15\nmac = \"02:00:5e:10:01:01\"\n"
+           "device = \"" +
+           n.agt + "\"\nnetns = \"" + n.ns_a +
+           "\"\n\n"
+           "[[process]]\nname = \"tessel\"\nprogram = \"tessel\"\nrestart_on_config = true\n\n"
+           "[[process]]\nname = \"quorrin\"\nprogram = \"quorrin\"\nnodes = \"rp\"\n\n"
+           "[[process]]\nname = \"sardo\"\nprogram = \"sardo\"\nnodes = \"rp\"\nrestart_on_global_config = true\n";
 }
 
-int announce_tick(const event_async_ctx_type *, int32_t, void *context)
+// The operator's configuration: a G.8275.1-style profile over Ethernet multicast, the line card's
+// interface slave only.
+std::string chassis_config()
 {
-    ptp_fsm_announce_timer_tick(static_cast<tessel_proto_idb_type *>(context));
-    return 0;
+    const std::string intf = std::string("/cfg/if/act/") + AGENT_INTF + "/ptp/pi/";
+    return "set /cfg/gl/ptp/pi/enable 1\n"
+           "set /cfg/gl/ptp/pi/clock/profile (2,1)\n"
+           "set /cfg/gl/ptp/pi/clock/domain " +
+           std::to_string(DOMAIN) +
+           "\n"
+           "set /cfg/gl/ptp/pi/profile/l2-8275-1/transport 1\n"
+           "set /cfg/gl/ptp/pi/profile/l2-8275-1/multicast (2,0,)\n"
+           "set " +
+           intf + "enable 1\nset " + intf + "profile l2-8275-1\nset " + intf + "port-state 1\ncommit\n";
 }
 
-[[noreturn]] void agent_fail(const std::string &why)
+// The agent's count of PTP messages received on its interface; -1 when it cannot be read.
+int64_t agent_received()
 {
-    std::snprintf(shared->error, sizeof shared->error, "%s", why.c_str());
-    shared->ready = -1;
-    _exit(1);
-}
-
-[[noreturn]] void agent_main(const names &n, int cpu)
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (cpu >= 0) {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        CPU_SET(cpu, &set);
-        sched_setaffinity(0, sizeof set, &set); // every thread made from here on inherits it
-    }
-    if (interop::intf_caps_start(true) != 0) { // the kernel resolves neighbours on this backend
-        agent_fail("the interface capabilities");
-    }
-    rx_fake_reset();
-    rx_fake.local_clock = {interop::AGENT_CLOCK_ID, 0};
-    {
-        ptp_fsm_services_type s = ptp_fsm_svc();
-        s.bmc_if_update = tessel_bmc_if_update; // the node's best-master list is the real one
-        s.count_packet = count_packet;
-        ptp_fsm_services_set(&s);
-    }
-    auto *agent = new interop::agent_port; // lives until the process is killed
-    if (!agent->open(n.agt, n.ns_a, PTP_ENCAP_ETHERNET)) {
-        agent_fail(agent->error);
-    }
-    tessel_proto_idb_type *port = agent->port;
-    port->config.announce_timeout = 3;
-    port->config.transport = PTP_TRANSPORT_MULTICAST;
-    port->flags |= TESSEL_PROTO_IDB_PORT_MGR_READY;
-    port->fsm.PortState = PTP_PORT_STATE_LISTEN;
-    port->fsm.is_listening = 1;
-    if (tessel_mgd_timer_init(agent->evm) != 0 || ptp_fsm_proto_module_init() != 0 ||
-        !ptp_fsm_proto_foreign_master_tree_init(port)) {
-        agent_fail("the state machine's timers and foreign-master set");
-    }
-    // The port's announce timer ticks on its manager four times a second.
-    event_async_ctx_type tick{};
-    if (event_async_attach_event(agent->evm, 0, announce_tick, port, &tick) < 0) {
-        agent_fail("the announce timer's event");
-    }
-    std::thread([tick] {
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(250));
-            event_send_async(tick.coid, tick.code, 0);
-        }
-    }).detach();
-    shared->ready = 1;
-    for (;;) {
-        event_type *e = event_block(agent->evm);
-        if (e != nullptr) {
-            zq_event_dispatch(e);
-        }
-    }
+    uint64_t received = 0;
+    uint64_t sent = 0;
+    return bench_chassis_packet_counters(AGENT_INTF, &received, &sent) ? static_cast<int64_t>(received) : -1;
 }
 
 // ---- ptp4l ----
@@ -221,15 +177,16 @@ void write_ptp4l_conf(const names &n)
     // Slave only, and its servo never touches the host's clock: it hands offsets to a
     // shared-memory segment (in an IPC namespace of its own) and never steps; no Sync comes anyway.
     f << "[global]\nslaveOnly 1\nclock_servo ntpshm\nstep_threshold 0.0\nfirst_step_threshold 0.0\n"
-         "domainNumber 0\nlogAnnounceInterval 0\n"
+         "domainNumber "
+      << int{DOMAIN} << "\nlogAnnounceInterval 0\n"
       << "uds_address " << n.uds << "\n";
 }
 
 // ptp4l's own count of the Announce messages it received; -1 when pmc cannot tell.
 int64_t ptp4l_announce_count(const names &n)
 {
-    const std::string out =
-        capture_output("ip netns exec " + n.ns_p + " pmc -u -b 0 -s " + n.uds + " 'GET PORT_STATS_NP' 2>/dev/null");
+    const std::string out = capture_output("ip netns exec " + n.ns_p + " pmc -u -b 0 -d " + std::to_string(DOMAIN) +
+                                           " -s " + n.uds + " 'GET PORT_STATS_NP' 2>/dev/null");
     const size_t at = out.find("rx_Announce");
     if (at == std::string::npos) {
         return -1;
@@ -249,17 +206,6 @@ bool is_ptp4l(pid_t pid)
 
 // ---- Measuring ----
 
-// CPU time of a whole process (every thread), in nanoseconds; -1 when it is gone.
-int64_t process_cpu_ns(pid_t pid)
-{
-    clockid_t clock{};
-    timespec ts{};
-    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &ts) != 0) {
-        return -1;
-    }
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 std::vector<uint8_t> announce_frame()
 {
     std::vector<uint8_t> f(14 + 64, 0);
@@ -271,6 +217,7 @@ std::vector<uint8_t> announce_frame()
     m[0] = PTP_MSG_ANNOUNCE;
     m[1] = 2;
     m[3] = 64;
+    m[4] = DOMAIN;
     for (int i = 0; i < 8; i++) {
         m[20 + i] = static_cast<uint8_t>(SENDER_CLOCK_ID >> (56 - 8 * i));
         m[53 + i] = static_cast<uint8_t>(SENDER_CLOCK_ID >> (56 - 8 * i));
@@ -374,8 +321,8 @@ struct sender {
 
 struct snapshot {
     int64_t agent_cpu, ptp4l_cpu;
-    uint64_t agent_rx, sent; // sent: the smaller of the two streams
-    int64_t ptp4l_rx;
+    int64_t agent_rx, ptp4l_rx;
+    uint64_t sent; // the smaller of the two streams
 };
 
 // Sleeps for ms unless interrupted; false when interrupted.
@@ -448,43 +395,40 @@ int main(int argc, char **argv)
     sweep_stale();
     teardown(n);
     int rc = 1;
+    bench_chassis_type chassis;
     [&] {
         if (!setup(n)) {
             std::printf("rx_cpu_bench: could not create the namespaces and veth pairs\n");
             return;
         }
-        shared = static_cast<agent_shared *>(
-            mmap(nullptr, sizeof(agent_shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-        if (shared == MAP_FAILED) {
+        if (!bench_chassis_start(chassis_toml(n), &chassis, &why)) {
+            std::printf("rx_cpu_bench: %s\n", why.c_str());
             return;
         }
-        new (shared) agent_shared;
-        const pid_t agent = fork();
-        if (agent == 0) {
-            agent_main(n, opt.agent_cpu);
+        const std::string committed = bench_chassis_ctl(chassis, "-f -", chassis_config());
+        pid_t agent = -1;
+        for (int i = 0; i < 100 && !interrupted; i++) {
+            agent = bench_chassis_pid(chassis, AGENT_NODE, "tessel");
+            if (agent > 0 && agent_received() >= 0) {
+                break;
+            }
+            agent = -1;
+            nap(100);
         }
         if (agent < 0) {
-            std::printf("rx_cpu_bench: could not start the agent process\n");
+            std::printf("rx_cpu_bench: the line card's agent does not serve its interface; the commit said:\n%s\n",
+                        committed.c_str());
             return;
+        }
+        if (opt.agent_cpu >= 0) {
+            run("taskset -a -p -c " + std::to_string(opt.agent_cpu) + " " + std::to_string(agent));
         }
         write_ptp4l_conf(n);
         const std::string pin = opt.ptp4l_cpu >= 0 ? "taskset -c " + std::to_string(opt.ptp4l_cpu) + " " : "";
         interop::ns_process ptp4l(n.ns_p, "unshare --ipc " + pin + "ptp4l -i " + n.p4l + " -2 -S -f " + n.conf, n.log);
         sender snd;
-        struct reap {
-            pid_t pid;
-            ~reap()
-            {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        } reap_agent{agent};
-        for (int i = 0; i < 50 && (shared->ready == 0 || !is_ptp4l(ptp4l.pid) || ptp4l_announce_count(n) < 0); i++) {
+        for (int i = 0; i < 50 && (!is_ptp4l(ptp4l.pid) || ptp4l_announce_count(n) < 0); i++) {
             nap(100);
-        }
-        if (shared->ready != 1) {
-            std::printf("rx_cpu_bench: the agent did not start: %s\n", shared->ready < 0 ? shared->error : "no answer");
-            return;
         }
         if (!is_ptp4l(ptp4l.pid) || ptp4l_announce_count(n) < 0) {
             std::printf("rx_cpu_bench: ptp4l did not start or does not answer pmc; it said:\n%s\n",
@@ -498,10 +442,10 @@ int main(int argc, char **argv)
         // Taken while the sender is still, so that both counts and the CPU cover the same messages.
         auto take = [&] {
             snapshot s{};
-            s.agent_cpu = process_cpu_ns(agent);
-            s.ptp4l_cpu = process_cpu_ns(ptp4l.pid);
+            s.agent_rx = agent_received();
             s.ptp4l_rx = ptp4l_announce_count(n);
-            s.agent_rx = shared->received.load();
+            s.agent_cpu = bench_process_cpu_ns(agent);
+            s.ptp4l_cpu = bench_process_cpu_ns(ptp4l.pid);
             s.sent = std::min(snd.sent[0].load(), snd.sent[1].load());
             return s;
         };
@@ -515,15 +459,13 @@ int main(int argc, char **argv)
             return ok && nap(200);
         };
 
-        std::ifstream loadavg("/proc/loadavg");
-        std::string load;
-        std::getline(loadavg, load);
-        std::printf("Announce over veth, %d s per rate; %u CPUs, load average %s; agent pinned: %s, ptp4l "
-                    "pinned: %s\n",
-                    opt.seconds, std::thread::hardware_concurrency(), load.c_str(),
+        std::printf("Announce over veth to the line card's agent (tessel, pid %d, under the platform daemon) and to "
+                    "ptp4l, %d s per rate; %u CPUs, load average %s; agent pinned: %s, ptp4l pinned: %s\n",
+                    static_cast<int>(agent), opt.seconds, std::thread::hardware_concurrency(), bench_loadavg().c_str(),
                     opt.agent_cpu >= 0 ? std::to_string(opt.agent_cpu).c_str() : "no",
                     opt.ptp4l_cpu >= 0 ? std::to_string(opt.ptp4l_cpu).c_str() : "no");
-        // Idle: what each spends with nothing to receive.
+        std::fflush(stdout); // the pid, for a profiler
+        // Idle: what each spends with nothing to receive (the agent's port listening, its timers).
         {
             const snapshot a = take();
             if (!nap(opt.seconds * 1000)) {
@@ -547,25 +489,29 @@ int main(int argc, char **argv)
                 return;
             }
             const snapshot b = take();
-            if (b.agent_cpu < 0 || b.ptp4l_cpu < 0) {
-                std::printf("rx_cpu_bench: the %s process ended\n", b.agent_cpu < 0 ? "agent" : "ptp4l");
+            if (b.agent_cpu < 0 || b.ptp4l_cpu < 0 || a.agent_rx < 0 || b.agent_rx < 0) {
+                std::printf("rx_cpu_bench: the %s process ended\n", b.ptp4l_cpu < 0 ? "ptp4l" : "agent");
                 return;
             }
-            const uint64_t agent_rx = b.agent_rx - a.agent_rx;
+            const int64_t agent_rx = b.agent_rx - a.agent_rx;
             const int64_t ptp4l_rx = b.ptp4l_rx - a.ptp4l_rx;
             const double agent_us =
-                agent_rx > 0 ? static_cast<double>(b.agent_cpu - a.agent_cpu) / 1000.0 / agent_rx : 0;
+                agent_rx > 0 ? static_cast<double>(b.agent_cpu - a.agent_cpu) / 1000.0 / static_cast<double>(agent_rx)
+                             : 0;
             const double ptp4l_us =
                 ptp4l_rx > 0 ? static_cast<double>(b.ptp4l_cpu - a.ptp4l_cpu) / 1000.0 / static_cast<double>(ptp4l_rx)
                              : 0;
-            std::printf("%9u %9" PRIu64 " %10" PRIu64 " %10" PRId64 " %13.2f %13.2f %7.2f\n", rate,
+            std::printf("%9u %9" PRIu64 " %10" PRId64 " %10" PRId64 " %13.2f %13.2f %7.3f\n", rate,
                         static_cast<uint64_t>(static_cast<double>(b.sent - a.sent) / sending), agent_rx, ptp4l_rx,
                         agent_us, ptp4l_us, ptp4l_us > 0 ? agent_us / ptp4l_us : 0.0);
             std::fflush(stdout);
         }
-        std::printf("goal: ratio at most 0.33 (the agent's CPU per message at most a third of ptp4l's)\n");
+        std::printf("goal: ratio at most 0.10 (the agent's CPU per message at most a tenth of ptp4l's); load average "
+                    "at the end %s\n",
+                    bench_loadavg().c_str());
         rc = 0;
     }();
+    bench_chassis_stop(&chassis);
     teardown(n);
     if (interrupted) {
         std::printf("rx_cpu_bench: interrupted\n");

@@ -4,10 +4,14 @@
 
 #include "evm.h"
 #include "evm_alarm.h"
+#include "evm_fd.h"
 #include "evm_test.h"
 #include "plat_clock.h"
 
 #include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -45,7 +49,8 @@ enum class ev_kind {
     message,
     alarm,
     conn_notify,
-    conn_open
+    conn_open,
+    fd_ready
 };
 
 using alarm_key = std::pair<uint64_t, uint64_t>; // deadline, sequence
@@ -63,6 +68,7 @@ struct event_type {
     evm_alarm_type *alarm = nullptr;
     event_conn_type *conn = nullptr;
     uint32_t conn_event = 0;
+    uint64_t fd_id = 0;
     bool cancelled = false;
 };
 
@@ -106,6 +112,18 @@ struct msg_handler_rec {
     void *context;
 };
 
+// A descriptor the manager waits on. Known to epoll by its id, never by its address: the owner
+// waits without the lock, and a descriptor detached meanwhile must not be reached.
+struct fd_rec {
+    int fd;
+    evm_fd_fn handler;
+    void *context;
+    event_type *queued = nullptr; // its readiness, queued once until dispatched
+};
+
+// The epoll id of the manager's own wake-up descriptor; descriptors are numbered from 1.
+constexpr uint64_t WAKE_ID = 0;
+
 } // namespace
 
 struct event_mgr_type {
@@ -123,6 +141,12 @@ struct event_mgr_type {
     std::map<alarm_key, evm_alarm_type *> armed;
     std::unordered_set<evm_alarm_type *> alarms;
     std::unordered_set<event_conn_type *> conns;
+    // Descriptors: with any attached, the owner waits in epoll (woken through wake_fd) instead of
+    // on the condition variable, so that a ready descriptor costs its thread one wake-up.
+    int epoll_fd = -1;
+    int wake_fd = -1;
+    bool in_epoll = false;
+    std::unordered_map<uint64_t, fd_rec> fds; // by id
 };
 
 namespace {
@@ -153,6 +177,7 @@ struct globals {
     int32_t next_chan = 1;
     msg_client_type next_client = 1;
     uint64_t alarm_seq = 0;
+    uint64_t next_fd_id = WAKE_ID + 1;
 };
 
 globals &g()
@@ -207,10 +232,54 @@ bool alive_locked(const event_mgr_type *m)
     return m != nullptr && g().live.count(m) != 0;
 }
 
+// Wakes the thread waiting on the manager, on its condition variable or in epoll.
+void wake_locked(event_mgr_type *m)
+{
+    m->cv.notify_all();
+    if (m->in_epoll) {
+        const uint64_t one = 1;
+        ssize_t w = write(m->wake_fd, &one, sizeof one);
+        (void)w;             // a full counter already wakes it
+        m->in_epoll = false; // one write per wait is enough
+    }
+}
+
 void push_locked(event_mgr_type *m, event_type *ev)
 {
     m->queue.push_back(ev);
-    m->cv.notify_all();
+    wake_locked(m);
+}
+
+// Queues the readiness of every ready descriptor of the manager that is not queued already.
+void fd_queue_ready_locked(event_mgr_type *m, const epoll_event *events, int n)
+{
+    for (int i = 0; i < n; i++) {
+        if (events[i].data.u64 == WAKE_ID) {
+            uint64_t count = 0;
+            ssize_t r = read(m->wake_fd, &count, sizeof count);
+            (void)r;
+            continue;
+        }
+        auto it = m->fds.find(events[i].data.u64);
+        if (it == m->fds.end() || it->second.queued != nullptr)
+            continue; // detached while the owner waited, or not yet served
+        auto *ev = new event_type{ev_kind::fd_ready, m};
+        ev->fd_id = it->first;
+        it->second.queued = ev;
+        m->queue.push_back(ev);
+    }
+}
+
+// Without waiting: queues what the manager's descriptors have ready (for the callers that run a
+// manager without blocking in event_block).
+void fd_poll_locked(event_mgr_type *m)
+{
+    if (m->fds.empty())
+        return;
+    epoll_event events[64];
+    const int n = epoll_wait(m->epoll_fd, events, 64, 0);
+    if (n > 0)
+        fd_queue_ready_locked(m, events, n);
 }
 
 void alarm_disarm_locked(evm_alarm_type *a)
@@ -302,7 +371,7 @@ void conn_attempt(event_conn_type *conn)
             a->deadline = plat_clock_mono_ns() + EVM_CONN_RETRY_MS * 1000000ull;
             a->key = {a->deadline, ++g().alarm_seq};
             a->evm->armed.emplace(a->key, a);
-            a->evm->cv.notify_all();
+            wake_locked(a->evm);
         }
     }
 }
@@ -335,6 +404,8 @@ void settle_all()
         const uint64_t now = plat_clock_mono_ns();
         event_type *ev = nullptr;
         for (auto &[coid, m] : g().managers) {
+            if (runnable_here_locked(m, self))
+                fd_poll_locked(m);
             if (runnable_here_locked(m, self) && has_work_locked(m, now)) {
                 ev = take_locked(m);
                 if (ev != nullptr)
@@ -355,7 +426,7 @@ void settle_all()
             thr_rec *o = m->owner;
             if (o != nullptr && o != self && o->state == thr_state::waiting && o->waiting_on == m &&
                 has_work_locked(m, now)) {
-                m->cv.notify_all();
+                wake_locked(m);
                 busy = true;
             }
         }
@@ -398,6 +469,37 @@ void register_zerr_table()
 } // namespace
 
 // ---- managers and the loop ---------------------------------------------------------------------
+
+namespace {
+
+// The wait of event_block on a manager with descriptors: epoll on them and on the manager's
+// wake-up descriptor, until the earliest alarm (virtual time: until woken). Lock held on entry
+// and return, not while waiting.
+void wait_in_epoll(event_mgr_type *evm, std::unique_lock<std::mutex> &lock)
+{
+    timespec timeout{};
+    const timespec *wait_for = nullptr; // forever
+    if (!plat_clock_is_virtual() && !evm->armed.empty()) {
+        const uint64_t now = plat_clock_mono_ns();
+        const uint64_t due = evm->armed.begin()->first.first;
+        const uint64_t left = due > now ? due - now : 0;
+        timeout.tv_sec = static_cast<time_t>(left / 1000000000u);
+        timeout.tv_nsec = static_cast<long>(left % 1000000000u);
+        wait_for = &timeout;
+    }
+    const int epoll_fd = evm->epoll_fd;
+    evm->in_epoll = true;
+    lock.unlock();
+    epoll_event events[64];
+    const int n = epoll_pwait2(epoll_fd, events, 64, wait_for, nullptr);
+    lock.lock();
+    // The manager outlives the wait: it is destroyed only once no thread blocks in it.
+    evm->in_epoll = false;
+    if (n > 0)
+        fd_queue_ready_locked(evm, events, n);
+}
+
+} // namespace
 
 event_mgr_type *event_create_manager(event_mgr_type *, const char *name, uint32_t flags)
 {
@@ -470,6 +572,9 @@ int event_manager_destroy(event_mgr_type *evm)
     }
     for (event_conn_type *c : evm->conns)
         c->evm = nullptr;
+    for (int fd : {evm->epoll_fd, evm->wake_fd})
+        if (fd >= 0)
+            close(fd);
     g().settle_cv.notify_all();
     delete evm;
     return 0;
@@ -501,6 +606,10 @@ event_type *event_block(event_mgr_type *evm)
         self->state = thr_state::waiting;
         self->waiting_on = evm;
         g().settle_cv.notify_all();
+        if (!evm->fds.empty()) {
+            wait_in_epoll(evm, lock);
+            continue;
+        }
         if (plat_clock_is_virtual() || evm->armed.empty()) {
             evm->cv.wait(lock);
         } else {
@@ -581,6 +690,18 @@ int zq_event_dispatch(event_type *ev)
         conn_attempt(conn);
         return 0;
     }
+    case ev_kind::fd_ready: {
+        auto it = m->fds.find(ev->fd_id);
+        if (it == m->fds.end())
+            return 0; // detached since it became ready
+        it->second.queued = nullptr;
+        const int fd = it->second.fd;
+        evm_fd_fn handler = it->second.handler;
+        void *context = it->second.context;
+        lock.unlock();
+        handler(fd, context);
+        return 0;
+    }
     }
     return 0;
 }
@@ -593,7 +714,7 @@ int event_manager_wakeup(event_mgr_type *evm)
         return -1;
     }
     ++evm->wakeups;
-    evm->cv.notify_all();
+    wake_locked(evm);
     return 0;
 }
 
@@ -982,7 +1103,7 @@ void evm_alarm_set(evm_alarm_type *alarm, uint64_t deadline_ns)
     alarm->key = {deadline_ns, ++g().alarm_seq};
     m->armed.emplace(alarm->key, alarm);
     if (earliest)
-        m->cv.notify_all(); // a timed wait must wake earlier
+        wake_locked(m); // a timed wait must wake earlier
 }
 
 uint64_t evm_alarm_deadline(const evm_alarm_type *alarm)
@@ -1016,6 +1137,76 @@ event_mgr_type *evm_alarm_manager(const evm_alarm_type *alarm)
     return alarm->evm;
 }
 
+// ---- descriptors -----------------------------------------------------------------------------
+
+int evm_fd_attach(event_mgr_type *evm, int fd, evm_fd_fn handler, void *context)
+{
+    if (fd < 0 || handler == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (auto &[id, rec] : evm->fds) {
+        if (rec.fd == fd) {
+            errno = EEXIST;
+            return -1;
+        }
+    }
+    if (evm->epoll_fd < 0) {
+        const int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+        const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = WAKE_ID;
+        if (epoll_fd < 0 || wake_fd < 0 || epoll_ctl(epoll_fd, EPOLL_CTL_ADD, wake_fd, &ev) != 0) {
+            const int err = errno;
+            for (int d : {epoll_fd, wake_fd})
+                if (d >= 0)
+                    close(d);
+            errno = err;
+            return -1;
+        }
+        evm->epoll_fd = epoll_fd;
+        evm->wake_fd = wake_fd;
+    }
+    const uint64_t id = g().next_fd_id++;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = id;
+    if (epoll_ctl(evm->epoll_fd, EPOLL_CTL_ADD, fd, &ev) != 0)
+        return -1;
+    evm->fds.emplace(id, fd_rec{fd, handler, context});
+    // A thread already waiting on the condition variable waits in epoll from now on.
+    wake_locked(evm);
+    return 0;
+}
+
+int evm_fd_detach(event_mgr_type *evm, int fd)
+{
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (auto it = evm->fds.begin(); it != evm->fds.end(); ++it) {
+        if (it->second.fd != fd)
+            continue;
+        if (it->second.queued != nullptr)
+            it->second.queued->cancelled = true;
+        epoll_ctl(evm->epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
+        evm->fds.erase(it);
+        // A waiting owner goes back to the condition variable once the last is gone.
+        wake_locked(evm);
+        return 0;
+    }
+    errno = ENOENT;
+    return -1;
+}
+
 // ---- test control ----------------------------------------------------------------------------
 
 size_t evm_run_until_idle(event_mgr_type *evm)
@@ -1027,6 +1218,7 @@ size_t evm_run_until_idle(event_mgr_type *evm)
             std::lock_guard guard(g().mu);
             if (!alive_locked(evm))
                 return count;
+            fd_poll_locked(evm);
             ev = take_locked(evm);
         }
         if (ev == nullptr)

@@ -1,9 +1,11 @@
 #include "evm_test.h"
 #include "evm.h"
 #include "evm_alarm.h"
+#include "evm_fd.h"
 #include "plat_clock_test.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -173,6 +175,134 @@ TEST(EvmLoop, WakeupMakesEventBlockFailWithEintr)
     EXPECT_EQ(errno, EINTR);
     waker.join();
     event_manager_destroy(evm);
+}
+
+// ---- descriptors -------------------------------------------------------------------------------
+
+namespace {
+
+// What the handler of a pipe's read end saw: the bytes read and the threads it ran on.
+struct pipe_reader {
+    std::mutex mu;
+    std::string read;
+    std::vector<std::thread::id> threads;
+    std::atomic<int> alarms{0};
+    std::atomic<int> posts{0};
+
+    static void on_ready(int fd, void *ctx)
+    {
+        auto *self = static_cast<pipe_reader *>(ctx);
+        char buf[64];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        std::lock_guard guard(self->mu);
+        self->read.append(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        self->threads.push_back(std::this_thread::get_id());
+    }
+    std::string seen()
+    {
+        std::lock_guard guard(mu);
+        return read;
+    }
+    // Waits (at most 2 s) for the handler to have read `want`.
+    bool wait_for(const std::string &want)
+    {
+        for (int i = 0; i < 200 && seen() != want; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return seen() == want;
+    }
+};
+
+} // namespace
+
+// The serving thread waits on the descriptor itself: what the pipe holds is read on that thread,
+// while its alarms and posted events still reach it; once detached, the descriptor is left alone.
+TEST(EvmFd, ADescriptorIsServedOnTheManagersThreadBesideItsOtherEvents)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    served_manager m(nullptr);
+    pipe_reader r;
+    ASSERT_EQ(evm_fd_attach(m.evm, p[0], pipe_reader::on_ready, &r), 0);
+    errno = 0;
+    EXPECT_EQ(evm_fd_attach(m.evm, p[0], pipe_reader::on_ready, &r), -1);
+    EXPECT_EQ(errno, EEXIST);
+    m.start();
+    evm_wait_until_served(m.evm);
+
+    ASSERT_EQ(write(p[1], "abc", 3), 3);
+    ASSERT_TRUE(r.wait_for("abc"));
+    // An alarm comes due while the thread waits on the descriptor, and a post wakes it.
+    evm_alarm_type *alarm = evm_alarm_new(
+        m.evm, [](evm_alarm_type *, void *ctx) { ++static_cast<pipe_reader *>(ctx)->alarms; }, &r);
+    evm_alarm_set(alarm, plat_clock_mono_ns() + 20 * 1000000ull);
+    event_async_ctx_type post{};
+    ASSERT_GE(event_async_attach_event(
+                  m.evm, 0,
+                  [](const event_async_ctx_type *, int32_t, void *ctx) {
+                      ++static_cast<pipe_reader *>(ctx)->posts;
+                      return 0;
+                  },
+                  &r, &post),
+              0);
+    ASSERT_EQ(event_send_async(post.coid, post.code, 0), 0);
+    for (int i = 0; i < 200 && (r.alarms == 0 || r.posts == 0); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(r.alarms, 1);
+    EXPECT_EQ(r.posts, 1);
+    ASSERT_EQ(write(p[1], "de", 2), 2);
+    ASSERT_TRUE(r.wait_for("abcde"));
+
+    ASSERT_EQ(evm_fd_detach(m.evm, p[0]), 0);
+    errno = 0;
+    EXPECT_EQ(evm_fd_detach(m.evm, p[0]), -1);
+    EXPECT_EQ(errno, ENOENT);
+    ASSERT_EQ(write(p[1], "f", 1), 1);
+    ASSERT_EQ(event_send_async(post.coid, post.code, 0), 0); // served on the condition variable again
+    for (int i = 0; i < 200 && r.posts < 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(r.posts, 2);
+    EXPECT_EQ(r.seen(), "abcde");
+    {
+        std::lock_guard guard(r.mu);
+        for (std::thread::id t : r.threads)
+            EXPECT_EQ(t, m.thread.get_id());
+    }
+    evm_alarm_free(alarm);
+    m.stop();
+    close(p[0]);
+    close(p[1]);
+}
+
+// A manager run without blocking (evm_run_until_idle, the settling of virtual time) finds its
+// ready descriptors too, and a detached one no more.
+TEST(EvmFd, ManagersRunWithoutBlockingServeTheirReadyDescriptors)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    pipe_reader r;
+    errno = 0;
+    EXPECT_EQ(evm_fd_attach(evm, -1, pipe_reader::on_ready, &r), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(evm_fd_attach(nullptr, p[0], pipe_reader::on_ready, &r), -1);
+    ASSERT_EQ(evm_fd_attach(evm, p[0], pipe_reader::on_ready, &r), 0);
+    EXPECT_EQ(evm_run_until_idle(evm), 0u);
+    ASSERT_EQ(write(p[1], "xy", 2), 2);
+    EXPECT_EQ(evm_run_until_idle(evm), 1u);
+    EXPECT_EQ(r.seen(), "xy");
+
+    ASSERT_EQ(write(p[1], "z", 1), 1);
+    plat_clock_use_virtual();
+    evm_settle_all();
+    EXPECT_EQ(r.seen(), "xyz"); // the creating thread runs an unowned manager
+    ASSERT_EQ(write(p[1], "w", 1), 1);
+    ASSERT_EQ(evm_fd_detach(evm, p[0]), 0);
+    EXPECT_EQ(evm_run_until_idle(evm), 0u);
+    EXPECT_EQ(r.seen(), "xyz");
+    plat_clock_use_real();
+    event_manager_destroy(evm);
+    close(p[0]);
+    close(p[1]);
 }
 
 // ---- messages ----------------------------------------------------------------------------------

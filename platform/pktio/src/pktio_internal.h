@@ -73,6 +73,12 @@ zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], 
                      bool is_linux);
 void intf_unregister(uint32_t ifhandle);
 
+// The event manager that waits on the Linux devices' rings: the first open connection's (null
+// when none is open).
+event_mgr_type *rx_manager();
+// Linux backend: the connections changed; the rings follow rx_manager().
+zerrno linux_rx_manager_changed();
+
 // Linux backend: sends the wire bytes of a packet (an Ethernet frame, or an IPv4/IPv6 packet)
 // out of the device bound to ifhandle.
 // With tx_wall_ns, asks the kernel for the software transmit stamp (0 when none came).

@@ -367,6 +367,12 @@ bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet)
     return true;
 }
 
+event_mgr_type *rx_manager()
+{
+    std::lock_guard<std::mutex> lock(st().mu);
+    return st().conns.empty() ? nullptr : st().conns.front()->evm;
+}
+
 void deliver_batch(const std::vector<rx_item_type> &items)
 {
     std::vector<rx_item_type> host;
@@ -476,8 +482,16 @@ zerrno spio_init(const spio_init_params_type *params, spio_conn_type **out)
         delete conn;
         return PKTIO_ERR_IO;
     }
-    std::lock_guard<std::mutex> lock(st().mu);
-    st().conns.push_back(conn);
+    {
+        std::lock_guard<std::mutex> lock(st().mu);
+        st().conns.push_back(conn);
+    }
+    // The first connection's manager waits on the Linux devices' rings from now on.
+    const zerrno rc = pktio::linux_rx_manager_changed();
+    if (rc != 0) {
+        spio_close(conn);
+        return rc;
+    }
     *out = conn;
     return 0;
 }
@@ -503,6 +517,7 @@ void spio_close(spio_conn_type *conn)
         }
         conn->rx_queue.clear();
     }
+    pktio::linux_rx_manager_changed(); // fails only for a manager gone already
     for (int32_t c : {conn->rx_code, conn->resync_code, conn->offload_code}) {
         event_async_attach(conn->evm, c, nullptr, nullptr);
     }

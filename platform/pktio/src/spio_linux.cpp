@@ -3,9 +3,10 @@
 // ports (and the multicast memberships) so that the kernel neither rejects nor filters PTP.
 //
 // Receive: each device's packet socket fills a memory-mapped ring of blocks that the kernel hands
-// over when full or after RING_BLOCK_TIMEOUT_MS, receive timestamps taken as the frames came. One
-// reader thread per process waits on every device's ring (epoll) and hands what it read to the
-// connections in one batch, so that neither it nor a connection's manager is woken per packet.
+// over when full or after RING_BLOCK_TIMEOUT_MS, receive timestamps taken as the frames came. The
+// event manager of the first open connection waits on every device's ring itself and hands what
+// it read to the connections in one batch: a batch costs that thread one wake-up, and no thread
+// stands between the kernel and the manager.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/errqueue.h>
@@ -16,8 +17,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
+#include <stdint.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -29,9 +29,9 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "evm_fd.h"
 #include "ip_helpers.h"
 #include "pktio_internal.h"
 #include "pktio_linux.h"
@@ -102,20 +102,18 @@ std::map<uint32_t, std::unique_ptr<linux_intf_type>> &linux_intfs()
     return *m;
 }
 
-// The reader thread and the devices it waits on. It runs while a device is bound: the first
-// binding starts it, removing the last stops it.
-struct reader_type {
-    std::mutex mu; // held by the thread while it reads rings; removal waits for it
+// The devices' rings and the event manager that waits on them: the manager of the process's first
+// open packet connection (the agent's protocol thread), so that the thread that takes a batch is
+// the one that serves it. None while no connection is open: what comes meanwhile waits in the ring.
+struct readers_type {
+    std::mutex life_mu; // serialises binding, removal and a change of manager
+    std::mutex rx_mu;   // held while a ring is read; removal waits for it
     std::map<uint32_t, linux_intf_type *> polled;
-    int epoll_fd = -1;
-    int stop_fd = -1;
-    bool stopping = false;
-    std::thread thread;
+    event_mgr_type *evm = nullptr;
 };
-std::mutex reader_life_mu; // serialises binding and removal, so that a start never meets a stop
-reader_type &reader()
+readers_type &readers()
 {
-    static auto *r = new reader_type;
+    static auto *r = new readers_type;
     return *r;
 }
 
@@ -275,114 +273,93 @@ void ring_read(linux_intf_type *intf, std::vector<uint8_t> &frame_buf, std::vect
     }
 }
 
-void reader_loop()
+// A device's ring is ready: its blocks go to the connections as one batch (one event on each
+// connection's manager, none when it is this thread's own and already queued).
+void ring_ready(int, void *context)
 {
-    reader_type &r = reader();
-    std::vector<uint8_t> frame_buf(RING_BLOCK_SIZE + 4);
-    std::vector<pktio::rx_item_type> batch;
-    epoll_event events[64];
-    for (;;) {
-        const int n = epoll_wait(r.epoll_fd, events, 64, -1);
-        if (n < 0 && errno != EINTR) {
+    readers_type &r = readers();
+    static thread_local std::vector<uint8_t> frame_buf(RING_BLOCK_SIZE + 4);
+    static thread_local std::vector<pktio::rx_item_type> batch;
+    {
+        std::lock_guard<std::mutex> lock(r.rx_mu);
+        // A device removed since it became ready is no longer in the map.
+        auto it = r.polled.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(context)));
+        if (it != r.polled.end()) {
+            ring_read(it->second, frame_buf, &batch);
+        }
+    }
+    if (!batch.empty()) {
+        pktio::deliver_batch(batch);
+        batch.clear();
+    }
+}
+
+// Gives back, unread, what a ring holds (frames that came while nobody waited on it).
+void ring_drop(linux_intf_type *intf)
+{
+    for (uint32_t taken = 0; taken < RING_BLOCKS; taken++) {
+        auto *block = reinterpret_cast<tpacket_block_desc *>(intf->ring +
+                                                             static_cast<size_t>(intf->next_block) * RING_BLOCK_SIZE);
+        if ((__atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER) == 0) {
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(r.mu);
-            if (r.stopping) {
-                return;
-            }
-            for (int i = 0; i < n; i++) {
-                // A device removed since the wait is no longer in the map.
-                auto it = r.polled.find(events[i].data.u32);
-                if (it != r.polled.end()) {
-                    ring_read(it->second, frame_buf, &batch);
-                }
-            }
-        }
-        if (!batch.empty()) {
-            pktio::deliver_batch(batch);
-            batch.clear();
-        }
+        __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        intf->next_block = (intf->next_block + 1) % RING_BLOCKS;
     }
 }
 
-// Stops the reader thread; reader_life_mu held, no device polled.
-void reader_stop()
+void *ring_context(const linux_intf_type *intf)
 {
-    reader_type &r = reader();
-    {
-        std::lock_guard<std::mutex> lock(r.mu);
-        r.stopping = true;
-    }
-    uint64_t one = 1;
-    ssize_t w = write(r.stop_fd, &one, sizeof one);
-    (void)w;
-    r.thread.join();
-    close(r.epoll_fd);
-    close(r.stop_fd);
-    r.epoll_fd = r.stop_fd = -1;
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(intf->ifhandle));
 }
 
-// Starts waiting on a device's ring, with the reader thread when it is the first.
+// Moves every ring to the manager that should wait on them now; life_mu held.
+zerrno readers_follow_locked()
+{
+    readers_type &r = readers();
+    event_mgr_type *want = pktio::rx_manager();
+    if (want == r.evm) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(r.rx_mu);
+    zerrno rc = 0;
+    for (auto &[ifhandle, intf] : r.polled) {
+        if (r.evm != nullptr) {
+            evm_fd_detach(r.evm, intf->pkt_fd); // fails only for a manager already gone
+        }
+        if (want == nullptr) {
+            continue;
+        }
+        ring_drop(intf);
+        if (evm_fd_attach(want, intf->pkt_fd, ring_ready, ring_context(intf)) != 0 && rc == 0) {
+            rc = io_error(errno);
+        }
+    }
+    r.evm = want;
+    return rc;
+}
+
+// Starts waiting on a device's ring (on the current manager, if any).
 zerrno reader_add(linux_intf_type *intf)
 {
-    reader_type &r = reader();
-    std::lock_guard<std::mutex> life(reader_life_mu);
-    if (!r.thread.joinable()) {
-        r.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-        r.stop_fd = eventfd(0, EFD_CLOEXEC);
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.u32 = 0; // no device has handle 0
-        if (r.epoll_fd < 0 || r.stop_fd < 0 || epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, r.stop_fd, &ev) != 0) {
-            const int err = errno;
-            for (int *fd : {&r.epoll_fd, &r.stop_fd}) {
-                if (*fd >= 0) {
-                    close(*fd);
-                    *fd = -1;
-                }
-            }
-            return io_error(err);
-        }
-        r.stopping = false;
-        r.thread = std::thread(reader_loop);
+    readers_type &r = readers();
+    std::lock_guard<std::mutex> life(r.life_mu);
+    std::lock_guard<std::mutex> lock(r.rx_mu);
+    if (r.evm != nullptr && evm_fd_attach(r.evm, intf->pkt_fd, ring_ready, ring_context(intf)) != 0) {
+        return io_error(errno);
     }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u32 = intf->ifhandle;
-    bool none = false;
-    {
-        std::lock_guard<std::mutex> lock(r.mu);
-        if (epoll_ctl(r.epoll_fd, EPOLL_CTL_ADD, intf->pkt_fd, &ev) == 0) {
-            r.polled[intf->ifhandle] = intf;
-            return 0;
-        }
-        none = r.polled.empty();
-    }
-    const int err = errno;
-    if (none) {
-        reader_stop();
-    }
-    return io_error(err);
+    r.polled[intf->ifhandle] = intf;
+    return 0;
 }
 
-// Stops waiting on a device's ring (the reader no longer touches it on return), and stops the
-// reader thread when it was the last.
+// Stops waiting on a device's ring: nothing reads it once this returns.
 void reader_remove(linux_intf_type *intf)
 {
-    reader_type &r = reader();
-    std::lock_guard<std::mutex> life(reader_life_mu);
-    bool last = false;
-    {
-        std::lock_guard<std::mutex> lock(r.mu);
-        if (r.polled.erase(intf->ifhandle) == 0) {
-            return;
-        }
-        epoll_ctl(r.epoll_fd, EPOLL_CTL_DEL, intf->pkt_fd, nullptr);
-        last = r.polled.empty();
-    }
-    if (last) {
-        reader_stop();
+    readers_type &r = readers();
+    std::lock_guard<std::mutex> life(r.life_mu);
+    std::lock_guard<std::mutex> lock(r.rx_mu);
+    if (r.polled.erase(intf->ifhandle) != 0 && r.evm != nullptr) {
+        evm_fd_detach(r.evm, intf->pkt_fd);
     }
 }
 
@@ -696,6 +673,16 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         return io_error(static_cast<uint32_t>(errno));
     }
     return static_cast<size_t>(n) == len ? 0 : PKTIO_ERR_IO;
+}
+
+} // namespace pktio
+
+namespace pktio {
+
+zerrno linux_rx_manager_changed()
+{
+    std::lock_guard<std::mutex> life(readers().life_mu);
+    return readers_follow_locked();
 }
 
 } // namespace pktio

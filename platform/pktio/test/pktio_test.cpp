@@ -12,9 +12,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <string>
 #include <thread>
@@ -675,6 +677,87 @@ TEST(SpioLinux, FramesArriveWholeInOrderWithTagsAndStamps)
         }
     }
     pktio_linux_intf_remove(0x31);
+    spio_close(eth);
+    event_manager_destroy(evm);
+    pktio_test_reset();
+}
+
+size_t thread_count()
+{
+    size_t n = 0;
+    if (DIR *d = opendir("/proc/self/task")) {
+        while (dirent *e = readdir(d)) {
+            n += e->d_name[0] != '.' ? 1 : 0;
+        }
+        closedir(d);
+    }
+    return n;
+}
+
+std::atomic<std::thread::id> rx_thread;
+std::atomic<size_t> rx_count{0};
+void rx_thread_cb(uint32_t count, ctx_packet_type **packets)
+{
+    rx_thread = std::this_thread::get_id();
+    rx_count += count;
+    ctx_free(packets, count);
+}
+
+// The connection's own thread, blocked in its manager, reads the device: binding one starts no
+// thread, and what arrives is handed over on that thread. Frames that came while no connection
+// was open are not handed over late.
+TEST(SpioLinux, TheConnectionsManagerWaitsOnTheDeviceItself)
+{
+    veth_ns env;
+    if (!env.ok) {
+        GTEST_SKIP() << "needs root and 'ip netns'";
+    }
+    pktio_test_reset();
+    rx_count = 0;
+    const std::vector<uint8_t> frame = {
+        0x01, 0x1b, 0x19, 0, 0, 0, 0x02, 0, 0, 0, 0x0b, 0x0b, 0x88, 0xf7, 0x0b, 2, 0, 44, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0,    0,    0,    0, 0, 0, 0,    0, 0, 0, 0,    0,    0,    0,    0,    0, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const size_t threads_before = thread_count();
+    ASSERT_EQ(pktio_linux_intf_add(env.dev_a.c_str(), 0x32, env.ns_a.c_str()), 0u);
+    EXPECT_EQ(thread_count(), threads_before);
+    ASSERT_TRUE(env.send_frames_from_b({frame, frame})); // nobody waits on the ring yet
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    spio_conn_type *eth = nullptr;
+    spio_init_params_type p{SPIO_PARAMS_VERSION, rx_thread_cb, resync_cb, SPIO_CONN_KIND_ETHERNET, evm};
+    ASSERT_EQ(spio_init(&p, &eth), 0u);
+    uint32_t h = 0x32, dir = 1, st = 99;
+    ASSERT_EQ(spio_attach2(eth, 0, 1, &h, &dir, &st), 0u);
+    event_async_ctx_type stop{};
+    std::atomic<bool> stopping{false};
+    ASSERT_GE(event_async_attach_event(
+                  evm, 0,
+                  [](const event_async_ctx_type *, int32_t, void *ctx) {
+                      *static_cast<std::atomic<bool> *>(ctx) = true;
+                      return 0;
+                  },
+                  &stopping, &stop),
+              0);
+    std::thread server([evm, &stopping] {
+        while (!stopping) {
+            if (event_type *e = event_block(evm)) {
+                zq_event_dispatch(e);
+            }
+        }
+    });
+    evm_wait_until_served(evm);
+    ASSERT_TRUE(env.send_frames_from_b({frame, frame, frame}));
+    for (int waited = 0; rx_count < 3 && waited < 3000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // anything further would be late
+    EXPECT_EQ(rx_count, 3u);
+    EXPECT_EQ(rx_thread.load(), server.get_id());
+    EXPECT_EQ(thread_count(), threads_before + 1);
+    event_send_async(stop.coid, stop.code, 0);
+    server.join();
+    pktio_linux_intf_remove(0x32);
     spio_close(eth);
     event_manager_destroy(evm);
     pktio_test_reset();
