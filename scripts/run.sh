@@ -5,12 +5,14 @@
 # ptp4l in network namespaces where this machine allows it (root, 'ip netns', ptp4l), else the
 # simulated grandmaster and slave over links that the daemon carries.
 #
-#   scripts/run.sh [--simulated] [--seconds N] [--phase-seconds N] [--build-dir DIR]
+#   scripts/run.sh [--simulated] [--seconds N] [--phase-seconds N] [--build-dir DIR] [--snmp-agentx SOCKET]
 #
 #   --simulated        the simulated peers even where ptp4l could run
 #   --seconds N        stop by itself after N seconds (default: at Ctrl-C only)
 #   --phase-seconds N  commit the second configuration (unicast UDP/IPv4) after N seconds (60)
 #   --build-dir DIR    use the programs of an existing build tree instead of building
+#   --snmp-agentx SOCKET  the route processor also runs ptp_mib_agentx, the MIB plug-ins' AgentX
+#                      subagent of the SNMP agent whose master listens on SOCKET
 #
 # Ctrl-C (or SIGTERM) stops everything it started and removes its namespaces and veths.
 # $PTP_RUN_DIR (default /tmp/ptp) holds the daemon's socket, the databases and the logs.
@@ -21,13 +23,15 @@ SIMULATED=0
 SECONDS_TO_RUN=0
 PHASE_SECONDS=60
 BUILD=""
+SNMP_AGENTX=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --simulated) SIMULATED=1 ;;
     --seconds) SECONDS_TO_RUN=${2:?--seconds needs a number}; shift ;;
     --phase-seconds) PHASE_SECONDS=${2:?--phase-seconds needs a number}; shift ;;
     --build-dir) BUILD=${2:?--build-dir needs a folder}; shift ;;
-    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --snmp-agentx) SNMP_AGENTX=${2:?--snmp-agentx needs a socket path}; shift ;;
+    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -99,6 +103,20 @@ for program in tessel quorrin sardo; do
     fi
 done
 [ -z "$NOT_BUILT" ] || say "Not built yet:$NOT_BUILT (the chassis runs without them; see the README's \"What it does not do\")."
+# The MIB plug-ins' subagent on the route processor, when an SNMP agent's master is named.
+AGENTX_PROCESS=""
+if [ -n "$SNMP_AGENTX" ]; then
+    agentx=$BUILD/platform/snmp/ptp_mib_agentx
+    if [ -x "$agentx" ]; then
+        ln -sf "$agentx" "$RUN/bin/ptp_mib_agentx"
+        export PTP_AGENTX_SOCKET=$SNMP_AGENTX
+        export PTP_MIB_DIR=$BUILD/l2protocols/ptp/mib
+        AGENTX_PROCESS=$'\n[[process]]\nname = "ptp_mib_agentx"\nprogram = "ptp_mib_agentx"\nnodes = "rp"\n'
+        say "SNMP: ptp_mib_agentx on the route processor, subagent of the master at $SNMP_AGENTX."
+    else
+        say "SNMP: ptp_mib_agentx is not built; the chassis runs without it."
+    fi
+fi
 
 # ---- Clean-up: whatever happens, nothing is left behind ----
 
@@ -284,6 +302,7 @@ write_chassis() {
         { print }
         END { flush() }
     ' "$ROOT/platform/chassis/sample/chassis.toml" >"$PTP_CHASSIS"
+    [ -z "$AGENTX_PROCESS" ] || printf '%s' "$AGENTX_PROCESS" >>"$PTP_CHASSIS"
 }
 
 # ---- Summary ----

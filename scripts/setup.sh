@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sqlite3 libsqlite3-dev libcurl4-openssl-dev libcli11-dev libtoml11-dev libnl-route-3-dev
   # interop tests: a real PTP peer, a dissector, an SNMP manager and agent, namespaces
-  linuxptp tshark snmpd snmp libsnmp-dev iproute2
+  linuxptp tshark snmpd snmp snmptrapd libsnmp-dev iproute2
 )
 
 missing=()

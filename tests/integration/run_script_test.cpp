@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "interop_env.h"
@@ -69,7 +72,7 @@ struct run_type {
 };
 
 run_type start_run(const std::string &run_dir, bool simulated, const char *seconds = "600",
-                   const char *phase_seconds = "600")
+                   const char *phase_seconds = "600", const std::vector<std::string> &more = {})
 {
     int fds[2];
     if (pipe(fds) != 0) {
@@ -87,6 +90,9 @@ run_type start_run(const std::string &run_dir, bool simulated, const char *secon
                                           "--seconds", seconds,    "--phase-seconds", phase_seconds};
         if (simulated) {
             argv.push_back("--simulated");
+        }
+        for (const std::string &arg : more) {
+            argv.push_back(arg.c_str());
         }
         argv.push_back(nullptr);
         execv(argv[0], const_cast<char **>(argv.data()));
@@ -635,3 +641,88 @@ INSTANTIATE_TEST_SUITE_P(Runs, RunScriptTest,
                          [](const ::testing::TestParamInfo<case_type> &i) { return std::string(i.param.name); });
 
 } // namespace
+
+// The MIB plug-ins through a real SNMP agent: the run's route processor runs ptp_mib_agentx as a
+// subagent of snmpd; snmpwalk lists both modules of the locked chassis, and a clock-class
+// notification enabled by the operator reaches snmptrapd.
+TEST(MainJobSnmpTest, BothModulesAreWalkedThroughSnmpdAndANotificationReachesTheReceiver)
+{
+    for (const char *tool : {"snmpd", "snmpwalk", "snmptrapd"}) {
+        if (command_output(std::string("command -v ") + tool).empty()) {
+            GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+    char tmpl[] = "/tmp/snmp_main_job_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    const std::string snmp_dir = run_dir + "/snmp";
+    std::filesystem::create_directories(snmp_dir);
+    const int agent_port = 20000 + static_cast<int>(getpid() % 20000);
+    const int trap_port = agent_port + 1;
+    const std::string agent = "127.0.0.1:" + std::to_string(agent_port);
+    const std::string socket = snmp_dir + "/agentx.sock";
+    std::ofstream(snmp_dir + "/snmpd.conf")
+        << "master agentx\nagentXSocket " << socket << "\nagentXPerms 0700 0700\nrocommunity public 127.0.0.1\n"
+        << "trap2sink 127.0.0.1:" << trap_port << " public\n";
+    std::ofstream(snmp_dir + "/snmptrapd.conf") << "disableAuthorization yes\n";
+    const std::string traps = snmp_dir + "/traps.log";
+    command_output("snmpd -Lf " + snmp_dir + "/snmpd.log -C -c " + snmp_dir + "/snmpd.conf -p " + snmp_dir +
+                   "/snmpd.pid udp:" + agent);
+    command_output("snmptrapd -m '' -On -Lf " + traps + " -C -c " + snmp_dir + "/snmptrapd.conf -p " + snmp_dir +
+                   "/snmptrapd.pid udp:127.0.0.1:" + std::to_string(trap_port));
+
+    run_type r = start_run(run_dir, true, "150", "600", {"--snmp-agentx", socket});
+    ASSERT_GT(r.pid, 0);
+    bool locked = false;
+    while (!locked && read_until(r, "[watch] servo: ")) {
+        locked = r.text.find("-> PhaseAligned") != std::string::npos;
+    }
+    const std::string walk = "snmpwalk -v2c -c public -On " + agent + " ";
+    std::string v1;
+    std::string v2;
+    std::string raised;
+    if (locked) {
+        // The port table is built from both line cards' agents: wait for the second one's port.
+        for (int i = 0; i < 40 && v1.find("\"Gi0/2/0/1\"") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            v1 = command_output(walk + "1.3.6.1.4.1.47071.9.760 2>&1");
+        }
+        v2 = command_output(walk + "1.3.6.1.4.1.47071.9.1052 2>&1");
+        // Two commits: whichever of the enable item and the controller's record comes first, the
+        // class differs from the configured one once both are there.
+        const std::string config = snmp_dir + "/traps.cfg";
+        std::ofstream(config) << "set /cfg/gl/snmp/enable/traps/ptp/clock-class 255\ncommit\n"
+                              << "set /cfg/gl/snmp/enable/traps/ptp/clock-class 254\ncommit\n";
+        const std::string ctl = std::string(BUILD_DIR) + "/platform/nodra/nodractl --socket " + run_dir +
+                                "/platform.sock -f " + config + " 2>&1";
+        for (const std::string &line : {command_output(ctl)}) {
+            std::cout << "[config] " << line;
+        }
+        for (int i = 0; i < 40 && raised.find(".1.3.6.1.4.1.47071.9.1052.0.1") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            raised = command_output("cat " + traps);
+        }
+    }
+    kill(-r.pid, SIGINT);
+    read_until(r, "\x01");
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    command_output("kill $(cat " + snmp_dir + "/snmpd.pid) $(cat " + snmp_dir + "/snmptrapd.pid)");
+    std::cout << "snmpwalk of zelvoPtpMIB:\n" << v1 << "snmpwalk of zelvoPtpMIBv2:\n" << v2 << "snmptrapd:\n" << raised;
+    std::filesystem::remove_all(run_dir);
+    ASSERT_TRUE(locked) << r.text;
+
+    // Both line cards' ports in domain 24, the grandmaster of class 6, the clock phase-aligned.
+    const std::string root = ".1.3.6.1.4.1.47071.9.760.";
+    EXPECT_TRUE(in_order(v1, {root + "1.1.2.1.2.2 = Gauge32: 1", root + "1.1.4.0 = INTEGER: 3",
+                              root + "1.2.2.1.11.24.2.0 = Gauge32: 6", root + "1.2.4.1.4.24.2.0 = INTEGER: 5",
+                              "\"Gi0/1/0/1\"", "\"Gi0/2/0/1\""}))
+        << v1;
+    EXPECT_NE(v2.find(".1.3.6.1.4.1.47071.9.1052.1.2.2.1.11.24.2.0 = Gauge32: 6"), std::string::npos) << v2;
+    // The clock-class notification of each module, with the grandmaster's class.
+    EXPECT_TRUE(in_order(raised, {".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.47071.9.760.0.1",
+                                  ".1.3.6.1.4.1.47071.9.760.1.2.2.1.11 = INTEGER: 6"}))
+        << raised;
+    EXPECT_NE(raised.find(".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.47071.9.1052.0.1"), std::string::npos) << raised;
+}
