@@ -400,14 +400,14 @@ struct show_run_type {
     }
 };
 
-show_run_type start_show_run(const char *name)
+show_run_type start_show_run(const char *name, const std::vector<std::string> &more = {})
 {
     show_run_type s;
     std::string tmpl = std::string("/tmp/") + name + ".XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr)
         return s;
     s.dir = tmpl;
-    s.run = start_run(s.dir, true, "120");
+    s.run = start_run(s.dir, true, "120", "600", more);
     if (s.run.pid <= 0)
         return s;
     while (!s.locked && read_until(s.run, "[watch] servo: "))
@@ -654,9 +654,7 @@ TEST(MainJobSnmpTest, BothModulesAreWalkedThroughSnmpdAndANotificationReachesThe
     }
     char tmpl[] = "/tmp/snmp_main_job_test.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string run_dir = tmpl;
-    const std::string snmp_dir = run_dir + "/snmp";
-    std::filesystem::create_directories(snmp_dir);
+    const std::string snmp_dir = tmpl;
     const int agent_port = 20000 + static_cast<int>(getpid() % 20000);
     const int trap_port = agent_port + 1;
     const std::string agent = "127.0.0.1:" + std::to_string(agent_port);
@@ -671,17 +669,12 @@ TEST(MainJobSnmpTest, BothModulesAreWalkedThroughSnmpdAndANotificationReachesThe
     command_output("snmptrapd -m '' -On -Lf " + traps + " -C -c " + snmp_dir + "/snmptrapd.conf -p " + snmp_dir +
                    "/snmptrapd.pid udp:127.0.0.1:" + std::to_string(trap_port));
 
-    run_type r = start_run(run_dir, true, "150", "600", {"--snmp-agentx", socket});
-    ASSERT_GT(r.pid, 0);
-    bool locked = false;
-    while (!locked && read_until(r, "[watch] servo: ")) {
-        locked = r.text.find("-> PhaseAligned") != std::string::npos;
-    }
+    show_run_type s = start_show_run("snmp_main_job_test", {"--snmp-agentx", socket});
     const std::string walk = "snmpwalk -v2c -c public -On " + agent + " ";
     std::string v1;
     std::string v2;
     std::string raised;
-    if (locked) {
+    if (s.locked) {
         // The port table is built from both line cards' agents: wait for the second one's port.
         for (int i = 0; i < 40 && v1.find("\"Gi0/2/0/1\"") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -693,25 +686,20 @@ TEST(MainJobSnmpTest, BothModulesAreWalkedThroughSnmpdAndANotificationReachesThe
         const std::string config = snmp_dir + "/traps.cfg";
         std::ofstream(config) << "set /cfg/gl/snmp/enable/traps/ptp/clock-class 255\ncommit\n"
                               << "set /cfg/gl/snmp/enable/traps/ptp/clock-class 254\ncommit\n";
-        const std::string ctl = std::string(BUILD_DIR) + "/platform/nodra/nodractl --socket " + run_dir +
-                                "/platform.sock -f " + config + " 2>&1";
-        for (const std::string &line : {command_output(ctl)}) {
-            std::cout << "[config] " << line;
-        }
+        std::cout << command_output(std::string(BUILD_DIR) + "/platform/nodra/nodractl --socket " + s.dir +
+                                    "/platform.sock -f " + config + " 2>&1");
         for (int i = 0; i < 40 && raised.find(".1.3.6.1.4.1.47071.9.1052.0.1") == std::string::npos; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
             raised = command_output("cat " + traps);
         }
     }
-    kill(-r.pid, SIGINT);
-    read_until(r, "\x01");
-    int status = -1;
-    waitpid(r.pid, &status, 0);
-    fclose(r.out);
+    const bool locked = s.locked;
+    const std::string text = s.run.text;
+    stop_show_run(s);
     command_output("kill $(cat " + snmp_dir + "/snmpd.pid) $(cat " + snmp_dir + "/snmptrapd.pid)");
+    std::filesystem::remove_all(snmp_dir);
     std::cout << "snmpwalk of zelvoPtpMIB:\n" << v1 << "snmpwalk of zelvoPtpMIBv2:\n" << v2 << "snmptrapd:\n" << raised;
-    std::filesystem::remove_all(run_dir);
-    ASSERT_TRUE(locked) << r.text;
+    ASSERT_TRUE(locked) << text;
 
     // Both line cards' ports in domain 24, the grandmaster of class 6, the clock phase-aligned.
     const std::string root = ".1.3.6.1.4.1.47071.9.760.";
