@@ -6,6 +6,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "dgs_trace.h"
+
 namespace {
 
 struct trace_text {
@@ -14,23 +16,23 @@ struct trace_text {
 };
 
 constexpr trace_text record_texts[] = {
-    {0x10100000000, "dgs_bind: %s"},
-    {0x10500000001, "dgs_bind: %s created hdl 0x%lx:0x%lx Lo-port %ld Hi-port %ld"},
-    {0x10400000002, "dgs_destroy: %s remote hdl 0x%lx:0x%lx refcnt %ld"},
-    {0x10400000003, "dgs_unbind: %s local hdl 0x%lx:0x%lx refcnt %ld"},
-    {0x200000004, "dgs_input_handler: calling recv fd %ld cnt %ld "},
-    {0x10700000005, "dgs_endp_to_hdl: created %s node %ld owner hdl 0x%lx:0x%lx hdl 0x%lx:0x%lx refcnt %ld"},
-    {0x200000006, "dgs_input_handler: done calling recv fd %ld cnt %ld"},
+    {DGS_TRACE_BIND, "dgs_bind: %s"},
+    {DGS_TRACE_BIND_CREATED, "dgs_bind: %s created hdl 0x%lx:0x%lx Lo-port %ld Hi-port %ld"},
+    {DGS_TRACE_DESTROY, "dgs_destroy: %s remote hdl 0x%lx:0x%lx refcnt %ld"},
+    {DGS_TRACE_UNBIND, "dgs_unbind: %s local hdl 0x%lx:0x%lx refcnt %ld"},
+    {DGS_TRACE_INPUT_RECV, "dgs_input_handler: calling recv fd %ld cnt %ld "},
+    {DGS_TRACE_ENDP_TO_HDL, "dgs_endp_to_hdl: created %s node %ld owner hdl 0x%lx:0x%lx hdl 0x%lx:0x%lx refcnt %ld"},
+    {DGS_TRACE_INPUT_DONE, "dgs_input_handler: done calling recv fd %ld cnt %ld"},
 };
 
 constexpr trace_text error_texts[] = {
-    {0x10300000000, "dgs_bind: %s hdl 0x%lx:0x%lx conflicting info"},
-    {0x10400000001, "dgs_bind: %s hdl 0x%lx: 0x%lx already exist refcnt %ld"},
-    {0x200000002, "dgs_destroy: hdl 0x%lx:0x%lx does not exist"},
-    {0x100000003, "dgs_endp_to_hdl: can't decode endp 0x%lx:0x%lx"},
-    {4, "dgs_endp_to_hdl: missing args in endp"},
-    {0x10400000005, "dgs_endp_to_hdl: %s node %ld owner hdl 0x%lx:0x%lx miss ports"},
-    {0x10300000006, "dgs_error: %s line  %ld error %ld"},
+    {DGS_TRACE_ERR_BIND_CONFLICT, "dgs_bind: %s hdl 0x%lx:0x%lx conflicting info"},
+    {DGS_TRACE_ERR_BIND_EXISTS, "dgs_bind: %s hdl 0x%lx: 0x%lx already exist refcnt %ld"},
+    {DGS_TRACE_ERR_DESTROY_MISSING, "dgs_destroy: hdl 0x%lx:0x%lx does not exist"},
+    {DGS_TRACE_ERR_ENDP_UNDECODED, "dgs_endp_to_hdl: can't decode endp 0x%lx:0x%lx"},
+    {DGS_TRACE_ERR_ENDP_MISSING_ARGS, "dgs_endp_to_hdl: missing args in endp"},
+    {DGS_TRACE_ERR_ENDP_MISS_PORTS, "dgs_endp_to_hdl: %s node %ld owner hdl 0x%lx:0x%lx miss ports"},
+    {DGS_TRACE_ERR_ERROR, "dgs_error: %s line  %ld error %ld"},
 };
 
 // Appends to the text being built; what does not fit is cut, the text stays terminated.

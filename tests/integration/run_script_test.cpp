@@ -629,6 +629,52 @@ TEST(MainJobShowToolsTest, CountersRiseAndAClearResetsOnlyItsGroup)
         << after[port_events];
 }
 
+// The group-services tools against the running simulated chassis, from outside it: a show request
+// to the daemon's own end point, which prints the directory in the daemon's output, and the trace
+// records the request left, read back by the trace tool.
+TEST(MainJobGroupServicesToolsTest, BothToolsAgainstTheRunningChassis)
+{
+    char tmpl[] = "/tmp/dgs_tools_run.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string run_dir = tmpl;
+    run_type r = start_run(run_dir, true, "60");
+    ASSERT_GT(r.pid, 0);
+    const bool running = read_until(r, "Running.");
+    const std::string env = "PTP_PLATFORM_SOCKET=" + run_dir + "/platform.sock PTP_RUN_DIR=" + run_dir + " TZ=UTC " +
+                            BUILD_DIR + "/group-services-tools/";
+    const std::string show =
+        running ? command_output(env + "dgs_endpoint_show -d -s -e platformd 2>&1; echo status $?") : "";
+    const bool printed = running && read_until(r, "[platformd] group services: ");
+    const std::string traces = running ? command_output(env + "dgs_trace_show 2>&1") : "";
+    const std::string errors = running ? command_output(env + "dgs_trace_show -E 2>&1") : "";
+    kill(-r.pid, SIGINT);
+    read_until(r, "\x01");
+    int status = -1;
+    waitpid(r.pid, &status, 0);
+    fclose(r.out);
+    std::filesystem::remove_all(run_dir);
+    ASSERT_TRUE(running) << r.text;
+
+    EXPECT_EQ(show, "status 0\n");
+    EXPECT_TRUE(printed) << r.text;
+    EXPECT_TRUE(in_order(r.text, {"[platformd] platformd: show request 0x203 from '" + std::string(BUILD_DIR) +
+                                      "/group-services-tools/dgs_endpoint_show'\n",
+                                  "[platformd] group services: 1 end points, 2 binds\n",
+                                  "[platformd]   end point 1 'platformd': pid "}))
+        << r.text;
+    const std::string lines =
+        std::regex_replace(traces, std::regex(R"(^\S+ \S+ dgs [0-9]+: )", std::regex::multiline), "");
+    EXPECT_TRUE(
+        std::regex_match(lines, std::regex("dgs_bind: platformd\n"
+                                           "dgs_bind: platformd created hdl 0x0:0x([0-9a-f]+) Lo-port 0 Hi-port 0\n"
+                                           "dgs_endp_to_hdl: created platformd node 0 owner hdl 0x0:0x\\1 hdl "
+                                           "0x0:0x1 refcnt 1\n"
+                                           "dgs_destroy: platformd remote hdl 0x0:0x1 refcnt 0\n"
+                                           "dgs_unbind: platformd local hdl 0x0:0x\\1 refcnt 0\n")))
+        << traces;
+    EXPECT_EQ(errors, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Runs, MainJobTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool> &i) {
                              return std::string(i.param ? "Simulated" : "Ptp4l");

@@ -1,6 +1,7 @@
 // The services the platform daemon hosts, in start order.
 #include "chkpt_host.h"
 #include "comms_host.h"
+#include "dgs_host.h"
 #include "imc_host.h"
 #include "nodra_service.h"
 #include "pktio_relay.h"
@@ -10,6 +11,7 @@
 const plat_daemon_service_row plat_daemon_services[] = {
     {"configuration database", nodra_service_init, nodra_service_shutdown},
     {"comms", comms_host_init, comms_host_shutdown},
+    {"group services", dgs_host_init, dgs_host_shutdown},
     {"chkpt", chkpt_host_init, chkpt_host_shutdown},
     {"sysmgr", sysmgr_host_init, sysmgr_host_shutdown},
     {"agent restarts on configuration", sysmgr_config_watch_init, sysmgr_config_watch_shutdown},
