@@ -47,16 +47,24 @@ struct backend_schema_options_td {
 
 // The item declared by a shared subtree, mounted below prefix with a schema's own handlers: the
 // value kind, the identifier and the value's written form come from the declaration. A schema may
-// ask for a stricter value kind than the declaration's (handlers.kind other than 0). The written
-// form goes only with a verify handler, the one that hands back the text that names it.
+// ask for a stricter value kind than the declaration's (handlers.kind other than 0). row_index: as
+// for any item.
 constexpr backend_item_td backend_item_mount(const char *prefix, const backend_item_td &declared,
-                                             backend_row_td handlers)
+                                             backend_row_td handlers, int32_t row_index = -1)
 {
     backend_row_td row = handlers;
     row.kind = handlers.kind != BACKEND_VALUE_NONE ? handlers.kind : declared.row.kind;
     row.bg_ident = declared.row.bg_ident;
-    row.value_form = handlers.verify != nullptr ? declared.row.value_form : nullptr;
-    return backend_item_td{declared.path, row, prefix};
+    row.value_form = declared.row.value_form;
+    return backend_item_td{declared.path, row, prefix, row_index};
+}
+// The same for a schema whose rows only notify: no written form, which only a verify's refusal
+// shows.
+constexpr backend_item_td backend_item_mount_notify(const char *prefix, const backend_item_td &declared,
+                                                    backend_notify_fn notify, int32_t row_index = -1)
+{
+    const backend_row_td row{.kind = declared.row.kind, .bg_ident = declared.row.bg_ident, .notify = notify};
+    return backend_item_td{declared.path, row, prefix, row_index};
 }
 
 namespace backend_schema_detail {

@@ -31,7 +31,7 @@ constexpr auto items = std::to_array<backend_item_td>({
     backend_item_mount("a/profile/<s>/", shared_items[0], {.kind = BACKEND_VALUE_SINGLE, .verify = verify_a}),
     backend_item_mount("a/profile/<s>/", shared_items[1], {.verify = verify_b}),
     {"a/map/<u>", {.kind = BACKEND_VALUE_SINGLE}, nullptr, 1}, // swapped with a/clock/profile
-    {"b/x", {.notify = notify_a}},
+    backend_item_mount_notify("b/", shared_items[1], notify_a),
 });
 using built = backend_schema_of<items>;
 using built_rooted = backend_schema_of<items, backend_schema_options_td{.root = true, .leaf_key_container = 2}>;
@@ -59,7 +59,11 @@ const backend_node_td want_nodes[] = {
     {"map", 0, NAMED, 15, NONE, NONE, 0, 1},            // 14
     {nullptr, 0, BGEN_ARG_UINT, NONE, NONE, 1, 1, 1},   // 15
     {"b", 0, NAMED, 17, NONE, NONE, 0, 1},              // 16
-    {"x", 0, NAMED, NONE, NONE, 6, 0, 0},               // 17
+    {"table", 0, NAMED, 18, NONE, NONE, 0, 1},          // 17
+    {nullptr, 0, BGEN_ARG_UINT, 19, NONE, NONE, 1, 2},  // 18
+    {nullptr, 0, BGEN_ARG_STRING, 20, NONE, NONE, 1, 2},// 19
+    {nullptr, 0, BGEN_ARG_IPADDR, 21, NONE, NONE, 1, 1},// 20
+    {"delay", 0, NAMED, NONE, NONE, 6, 0, 0},           // 21
 };
 const backend_row_td want_rows[] = {
     {.kind = BACKEND_VALUE_SINGLE, .verify = verify_a},                // 0 a/enable
@@ -68,7 +72,7 @@ const backend_row_td want_rows[] = {
     {.kind = BACKEND_VALUE_SINGLE, .bg_ident = 7, .verify = verify_a}, // 3 the stricter kind asked for
     {.kind = BACKEND_VALUE_TUPLE, .verify = verify_b, .value_form = "(unit,value)"}, // 4
     {.kind = BACKEND_VALUE_TUPLE},                                     // 5 a/clock/profile, numbered 5
-    {.notify = notify_a},                                              // 6 no verify: no written form
+    {.kind = BACKEND_VALUE_TUPLE, .notify = notify_a},                 // 6 notify: no written form
 };
 // clang-format on
 
@@ -90,7 +94,7 @@ TEST(NodraSchema, DerivesTheTreeKeyPartsAndRowsFromTheItemTable)
     EXPECT_EQ(rooted.nodes[12].container, 1u);
 
     EXPECT_STREQ(built::paths[3], "a/profile/<s>/table/<u>/<s>/<ip>/enable");
-    EXPECT_STREQ(built::paths[6], "b/x");
+    EXPECT_STREQ(built::paths[6], "b/table/<u>/<s>/<ip>/delay");
 }
 
 TEST(NodraSchema, EveryItemPathLeadsToItsRowWithItsKeys)
@@ -106,7 +110,7 @@ TEST(NodraSchema, EveryItemPathLeadsToItsRowWithItsKeys)
         {"a/profile/p1/table/2/-/10.0.0.1/enable", 3, 4},
         {"a/profile/p1/table/3/-/2001:db8::1/delay", 4, 4},
         {"a/map/6", 1, 1},
-        {"b/x", 6, 0},
+        {"b/table/1/0.0.0/-/delay", 6, 3},
     };
     for (const backend_schema_td *schema : {&built::schema, &built_rooted::schema}) {
         for (const case_type &c : cases) {

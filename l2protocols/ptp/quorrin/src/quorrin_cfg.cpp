@@ -8,13 +8,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <new>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "ptp_alloc.h"
+#include "ptp_cfg_schema.h"
 #include "ptp_cfg_utils.h"
 #include "ptp_strings.h"
 #include "ptp_syslog.h"
@@ -368,197 +367,108 @@ void vp_update(const nodra_notify_event_info_td *event, quorrin_bmc_vp_field_typ
 
 // ---- The schema ------------------------------------------------------------------------------------
 
-// One row per item, by its path relative to the binding: "<s>" a text key, "<u>" a number key,
-// "<ip>" an IP-address key. The node tree is derived from these paths once.
-struct item_row_type {
-    const char *path;
-    uint32_t kind;
-    uint32_t ident;
-    backend_notify_fn notify;
-};
-
-#define PROFILE "ptp/pi/profile/<s>/"
-#define MASTER PROFILE "master-table/<u>/<s>/<ip>/"
-#define SLAVE PROFILE "slave-table/<u>/<s>/<ip>/"
-#define INTEROP PROFILE "interop/"
+// One row per item, by its path relative to the binding; the profile's items as the agents and the
+// verifier declare them.
+constexpr const char *PRF = PTP_CFG_PROFILE_PREFIX;
+#define PRF_(item, fn) backend_item_mount_notify(PRF, item, quorrin_cfg_notify_##fn)
 constexpr uint32_t S = BACKEND_VALUE_SINGLE;
 constexpr uint32_t T = BACKEND_VALUE_TUPLE;
 constexpr uint32_t N = BACKEND_VALUE_NONE;
-
 // clang-format off
-const item_row_type item_rows[] = {
-    {"ptp/pi/enable", N, 0, quorrin_cfg_notify_enable},
-    {"ptp/log/pi/bmc/changes", N, 0, quorrin_cfg_notify_log_bmc_changes},
-    {"ptp/pi/clock/identity", T, 0, quorrin_cfg_notify_clock_identity},
-    {"ptp/pi/clock/domain", S, 0, quorrin_cfg_notify_clock_domain},
-    {"ptp/pi/clock/priority1", S, 0, quorrin_cfg_notify_clock_priority},
-    {"ptp/pi/clock/priority2", S, 1, quorrin_cfg_notify_clock_priority},
-    {"ptp/pi/clock/clock-class", S, 0, quorrin_cfg_notify_clock_class},
-    {"ptp/pi/clock/timescale", S, 0, quorrin_cfg_notify_clock_timescale},
-    {"ptp/pi/clock/timesource", S, 0, quorrin_cfg_notify_clock_time_source},
-    {"ptp/pi/frequencypriority", S, 0, quorrin_cfg_notify_freq_priority},
-    {"ptp/pi/timeofdaypriority", S, 0, quorrin_cfg_notify_tod_priority},
-    {"ptp/pi/clock/profile", T, 0, quorrin_cfg_notify_clock_profile},
-    {"ptp/pi/min-clock-class", S, 0, quorrin_cfg_notify_min_clock_class},
-    {"ptp/pi/leap-second/source-file", T, 0, quorrin_cfg_notify_leap_second_file},
-    {"ptp/pi/leap-second/offset", S, 0, quorrin_cfg_notify_leap_second_offset},
-    {"ptp/pi/leap-second/scheduled-offset/<s>", S, 0, quorrin_cfg_notify_leap_second_offset},
-    {"ptp/pi/virtual-port/enable", N, 0, quorrin_cfg_notify_virtual_port},
-    {"ptp/pi/virtual-port/priority1", S, 0, quorrin_cfg_notify_virtual_port_priority},
-    {"ptp/pi/virtual-port/priority2", S, 1, quorrin_cfg_notify_virtual_port_priority},
-    {"ptp/pi/virtual-port/clock-class", S, 0, quorrin_cfg_notify_virtual_port_clock_class},
-    {"ptp/pi/virtual-port/clock-accuracy", S, 0, quorrin_cfg_notify_virtual_port_clock_accuracy},
-    {"ptp/pi/virtual-port/oslv", S, 0, quorrin_cfg_notify_virtual_port_clock_oslv},
-    {"ptp/pi/virtual-port/local-priority", S, 0, quorrin_cfg_notify_virtual_port_local_priority},
-    {"ptp/pi/uncalibrated-clock-class", T, 0, quorrin_cfg_notify_uncalibrated_clock_class},
-    {"ptp/pi/uncal-clock-class-deprecated", S, 0, quorrin_cfg_notify_deprecated_uncalibrated_clock_class},
-    {"ptp/pi/uncal-time-traceable-override", N, 0, quorrin_cfg_notify_uncalibrated_time_traceable_override},
-    {"ptp/pi/startup-clock-class", S, 0, quorrin_cfg_notify_startup_clock_class},
-    {"ptp/pi/freerun-clock-class", S, 0, quorrin_cfg_notify_freerun_clock_class},
-    {"ptp/pi/double-failure-clock-class", S, 0, quorrin_cfg_notify_double_failure_clock_class},
-    {"ptp/pi/holdover-clock-class", S, 0, quorrin_cfg_notify_holdover_clock_class},
-    {"ptp/pi/holdover-duration", S, 0, quorrin_cfg_notify_holdover_duration},
-    {"ptp/pi/holdover-time-traceable-override", N, 0, quorrin_cfg_notify_time_traceable_override},
-    {"ptp/pi/physical-layer-freq", S, 0, quorrin_cfg_notify_physical_layer_frequency},
-    {"ptp/pi/network-type", S, 0, quorrin_cfg_notify_network_type},
-    {"ptp/pi/servo-slow-tracking", S, 0, quorrin_cfg_notify_servo_slow_tracking},
-    {"ptp/pi/verify-checksum", N, 0, quorrin_cfg_notify_verify_checksum},
-    {"ptp/pi/transparent-clock/domain/<s>", N, 0, quorrin_cfg_notify_transparent_clock},
-    {"ptp/pi/apts", N, 0, quorrin_cfg_notify_apts},
-    {QL_OPTION_ITEM, N, 0, quorrin_cfg_notify_fsync_ql_option},
-    {PROFILE "aza", N, 0, nullptr},
-    {PROFILE "transport", S, 0, quorrin_cfg_notify_encap},
-    {PROFILE "clock-operation", S, 0, quorrin_cfg_notify_clock_operation},
-    {PROFILE "announce-interval", T, 0, quorrin_cfg_notify_annce_ivl},
-    {PROFILE "sync-interval", T, 0, quorrin_cfg_notify_sync_ivl},
-    {PROFILE "announce-timeout", S, 0, quorrin_cfg_notify_annce_tout},
-    {PROFILE "delay-request-minimum-interval", T, 0, quorrin_cfg_notify_dr_min_ivl},
-    {PROFILE "multicast", T, 0, quorrin_cfg_notify_multicast},
-    {PROFILE "port-state", S, 0, quorrin_cfg_notify_port_state},
-    {PROFILE "local-priority", S, 0, quorrin_cfg_notify_local_priority},
-    {PROFILE "source-ipv4-address", T, 0, quorrin_cfg_notify_source_ip},
-    {PROFILE "source-ipv6-address", T, 0, quorrin_cfg_notify_source_ipv6},
-    {PROFILE "cos", S, 0, quorrin_cfg_notify_cos},
-    {PROFILE "general-cos", S, 1, quorrin_cfg_notify_cos},
-    {PROFILE "event-cos", S, 2, quorrin_cfg_notify_cos},
-    {PROFILE "dscp", S, 0, quorrin_cfg_notify_dscp},
-    {PROFILE "general-dscp", S, 1, quorrin_cfg_notify_dscp},
-    {PROFILE "event-dscp", S, 2, quorrin_cfg_notify_dscp},
-    {PROFILE "ipv4-ttl", S, 0, quorrin_cfg_notify_ttl},
-    {PROFILE "ipv6-hop-limit", S, 0, quorrin_cfg_notify_hop_limit},
-    {PROFILE "announce-grant-duration", S, PTP_MSG_ANNOUNCE, quorrin_cfg_notify_unicast_grant_duration},
-    {PROFILE "sync-grant-duration", S, PTP_MSG_SYNC, quorrin_cfg_notify_unicast_grant_duration},
-    {PROFILE "delay-response-grant-duration", S, PTP_MSG_DELAY_RESP, quorrin_cfg_notify_unicast_grant_duration},
-    {PROFILE "sync-timeout", S, PTP_MSG_SYNC, quorrin_cfg_notify_message_timeout},
-    {PROFILE "delay-response-timeout", S, PTP_MSG_DELAY_RESP, quorrin_cfg_notify_message_timeout},
-    {PROFILE "unicast-grant-invalid-request", S, 0, quorrin_cfg_notify_invalid_grant_deny},
-    {PROFILE "delay-asymmetry", T, 0, quorrin_cfg_notify_delay_asymmetry},
-    {MASTER "enable", N, 0, quorrin_cfg_notify_master_enable},
-    {MASTER "priority", S, 0, quorrin_cfg_notify_master_priority},
-    {MASTER "clock-class", S, 0, quorrin_cfg_notify_master_clock_class},
-    {MASTER "non-negotiated", N, 0, quorrin_cfg_notify_master_nonnegotiated},
-    {MASTER "multicast", S, 0, quorrin_cfg_notify_master_multicast},
-    {MASTER "delay-asymmetry", T, 0, quorrin_cfg_notify_master_delay_asymmetry},
-    {SLAVE "non-negotiated", N, 0, quorrin_cfg_notify_slave_nonnegotiated},
-    {INTEROP "ord_1/profile", S, 0, quorrin_cfg_notify_interop_profile},
-    {INTEROP "ord_2/domain", S, 0, quorrin_cfg_notify_interop_domain},
-    {INTEROP "ord_3/ingress/priority1", S, 0, quorrin_cfg_notify_interop_priority},
-    {INTEROP "ord_3/ingress/priority2", S, 1, quorrin_cfg_notify_interop_priority},
-    {INTEROP "ord_3/ingress/clock-accuracy", S, 2, quorrin_cfg_notify_interop_clock_accuracy},
-    {INTEROP "ord_3/ingress/oslv", S, 3, quorrin_cfg_notify_interop_oslv},
-    {INTEROP "ord_3/ingress/clock-class", S, 4, quorrin_cfg_notify_interop_clock_class_default},
-    {INTEROP "ord_3/ingress/clock-class-mapping-table/<u>", S, 5, quorrin_cfg_notify_interop_clock_class_mapping},
-    {INTEROP "ord_3/egress/priority1", S, 6, quorrin_cfg_notify_interop_priority},
-    {INTEROP "ord_3/egress/priority2", S, 7, quorrin_cfg_notify_interop_priority},
-    {INTEROP "ord_3/egress/clock-accuracy", S, 8, quorrin_cfg_notify_interop_clock_accuracy},
-    {INTEROP "ord_3/egress/oslv", S, 9, quorrin_cfg_notify_interop_oslv},
-    {INTEROP "ord_3/egress/clock-class", S, 10, quorrin_cfg_notify_interop_clock_class_default},
-    {INTEROP "ord_3/egress/clock-class-mapping-table/<u>", S, 11, quorrin_cfg_notify_interop_clock_class_mapping},
-};
+constexpr auto items = std::to_array<backend_item_td>({
+    {"ptp/pi/enable", {.kind = N, .notify = quorrin_cfg_notify_enable}},
+    {"ptp/log/pi/bmc/changes", {.kind = N, .notify = quorrin_cfg_notify_log_bmc_changes}},
+    {"ptp/pi/clock/identity", {.kind = T, .notify = quorrin_cfg_notify_clock_identity}},
+    {"ptp/pi/clock/domain", {.kind = S, .notify = quorrin_cfg_notify_clock_domain}},
+    {"ptp/pi/clock/priority1", {.kind = S, .notify = quorrin_cfg_notify_clock_priority}},
+    {"ptp/pi/clock/priority2", {.kind = S, .bg_ident = 1, .notify = quorrin_cfg_notify_clock_priority}},
+    {"ptp/pi/clock/clock-class", {.kind = S, .notify = quorrin_cfg_notify_clock_class}},
+    {"ptp/pi/clock/timescale", {.kind = S, .notify = quorrin_cfg_notify_clock_timescale}},
+    {"ptp/pi/clock/timesource", {.kind = S, .notify = quorrin_cfg_notify_clock_time_source}},
+    {"ptp/pi/frequencypriority", {.kind = S, .notify = quorrin_cfg_notify_freq_priority}},
+    {"ptp/pi/timeofdaypriority", {.kind = S, .notify = quorrin_cfg_notify_tod_priority}},
+    {"ptp/pi/clock/profile", {.kind = T, .notify = quorrin_cfg_notify_clock_profile}},
+    {"ptp/pi/min-clock-class", {.kind = S, .notify = quorrin_cfg_notify_min_clock_class}},
+    {"ptp/pi/leap-second/source-file", {.kind = T, .notify = quorrin_cfg_notify_leap_second_file}},
+    {"ptp/pi/leap-second/offset", {.kind = S, .notify = quorrin_cfg_notify_leap_second_offset}},
+    {"ptp/pi/leap-second/scheduled-offset/<s>", {.kind = S, .notify = quorrin_cfg_notify_leap_second_offset}},
+    {"ptp/pi/virtual-port/enable", {.kind = N, .notify = quorrin_cfg_notify_virtual_port}},
+    {"ptp/pi/virtual-port/priority1", {.kind = S, .notify = quorrin_cfg_notify_virtual_port_priority}},
+    {"ptp/pi/virtual-port/priority2", {.kind = S, .bg_ident = 1, .notify = quorrin_cfg_notify_virtual_port_priority}},
+    {"ptp/pi/virtual-port/clock-class", {.kind = S, .notify = quorrin_cfg_notify_virtual_port_clock_class}},
+    {"ptp/pi/virtual-port/clock-accuracy", {.kind = S, .notify = quorrin_cfg_notify_virtual_port_clock_accuracy}},
+    {"ptp/pi/virtual-port/oslv", {.kind = S, .notify = quorrin_cfg_notify_virtual_port_clock_oslv}},
+    {"ptp/pi/virtual-port/local-priority", {.kind = S, .notify = quorrin_cfg_notify_virtual_port_local_priority}},
+    {"ptp/pi/uncalibrated-clock-class", {.kind = T, .notify = quorrin_cfg_notify_uncalibrated_clock_class}},
+    {"ptp/pi/uncal-clock-class-deprecated", {.kind = S, .notify = quorrin_cfg_notify_deprecated_uncalibrated_clock_class}},
+    {"ptp/pi/uncal-time-traceable-override", {.kind = N, .notify = quorrin_cfg_notify_uncalibrated_time_traceable_override}},
+    {"ptp/pi/startup-clock-class", {.kind = S, .notify = quorrin_cfg_notify_startup_clock_class}},
+    {"ptp/pi/freerun-clock-class", {.kind = S, .notify = quorrin_cfg_notify_freerun_clock_class}},
+    {"ptp/pi/double-failure-clock-class", {.kind = S, .notify = quorrin_cfg_notify_double_failure_clock_class}},
+    {"ptp/pi/holdover-clock-class", {.kind = S, .notify = quorrin_cfg_notify_holdover_clock_class}},
+    {"ptp/pi/holdover-duration", {.kind = S, .notify = quorrin_cfg_notify_holdover_duration}},
+    {"ptp/pi/holdover-time-traceable-override", {.kind = N, .notify = quorrin_cfg_notify_time_traceable_override}},
+    {"ptp/pi/physical-layer-freq", {.kind = S, .notify = quorrin_cfg_notify_physical_layer_frequency}},
+    {"ptp/pi/network-type", {.kind = S, .notify = quorrin_cfg_notify_network_type}},
+    {"ptp/pi/servo-slow-tracking", {.kind = S, .notify = quorrin_cfg_notify_servo_slow_tracking}},
+    {"ptp/pi/verify-checksum", {.kind = N, .notify = quorrin_cfg_notify_verify_checksum}},
+    {"ptp/pi/transparent-clock/domain/<s>", {.kind = N, .notify = quorrin_cfg_notify_transparent_clock}},
+    {"ptp/pi/apts", {.kind = N, .notify = quorrin_cfg_notify_apts}},
+    {QL_OPTION_ITEM, {.kind = N, .notify = quorrin_cfg_notify_fsync_ql_option}},
+    backend_item_mount_notify(PRF, PTP_CFG_PRF_AZA, nullptr),
+    PRF_(PTP_CFG_PRF_TRANSPORT, encap),
+    PRF_(PTP_CFG_PRF_CLOCK_OPERATION, clock_operation),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_INTERVAL, annce_ivl),
+    PRF_(PTP_CFG_PRF_SYNC_INTERVAL, sync_ivl),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_TIMEOUT, annce_tout),
+    PRF_(PTP_CFG_PRF_DELAY_REQ_INTERVAL, dr_min_ivl),
+    PRF_(PTP_CFG_PRF_MULTICAST, multicast),
+    PRF_(PTP_CFG_PRF_PORT_STATE, port_state),
+    PRF_(PTP_CFG_PRF_LOCAL_PRIORITY, local_priority),
+    PRF_(PTP_CFG_PRF_SOURCE_IPV4, source_ip),
+    PRF_(PTP_CFG_PRF_SOURCE_IPV6, source_ipv6),
+    PRF_(PTP_CFG_PRF_COS, cos),
+    PRF_(PTP_CFG_PRF_GENERAL_COS, cos),
+    PRF_(PTP_CFG_PRF_EVENT_COS, cos),
+    PRF_(PTP_CFG_PRF_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_GENERAL_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_EVENT_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_IPV4_TTL, ttl),
+    PRF_(PTP_CFG_PRF_IPV6_HOP_LIMIT, hop_limit),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_SYNC_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_DELAY_RESP_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_SYNC_TIMEOUT, message_timeout),
+    PRF_(PTP_CFG_PRF_DELAY_RESP_TIMEOUT, message_timeout),
+    PRF_(PTP_CFG_PRF_INVALID_GRANT, invalid_grant_deny),
+    PRF_(PTP_CFG_PRF_DELAY_ASYMMETRY, delay_asymmetry),
+    PRF_(PTP_CFG_MASTER_ENABLE, master_enable),
+    PRF_(PTP_CFG_MASTER_PRIORITY, master_priority),
+    PRF_(PTP_CFG_MASTER_CLOCK_CLASS, master_clock_class),
+    PRF_(PTP_CFG_MASTER_NONNEGOTIATED, master_nonnegotiated),
+    PRF_(PTP_CFG_MASTER_MULTICAST, master_multicast),
+    PRF_(PTP_CFG_MASTER_DELAY_ASYMMETRY, master_delay_asymmetry),
+    PRF_(PTP_CFG_SLAVE_NONNEGOTIATED, slave_nonnegotiated),
+    PRF_(PTP_CFG_INTEROP_PROFILE, interop_profile),
+    PRF_(PTP_CFG_INTEROP_DOMAIN, interop_domain),
+    PRF_(PTP_CFG_INGRESS_PRIORITY1, interop_priority),
+    PRF_(PTP_CFG_INGRESS_PRIORITY2, interop_priority),
+    PRF_(PTP_CFG_INGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
+    PRF_(PTP_CFG_INGRESS_OSLV, interop_oslv),
+    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS, interop_clock_class_default),
+    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
+    PRF_(PTP_CFG_EGRESS_PRIORITY1, interop_priority),
+    PRF_(PTP_CFG_EGRESS_PRIORITY2, interop_priority),
+    PRF_(PTP_CFG_EGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
+    PRF_(PTP_CFG_EGRESS_OSLV, interop_oslv),
+    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS, interop_clock_class_default),
+    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
+});
 // clang-format on
-#undef PROFILE
-#undef MASTER
-#undef SLAVE
-#undef INTEROP
+#undef PRF_
 
-constexpr uint32_t ITEM_ROW_COUNT = sizeof(item_rows) / sizeof(item_rows[0]);
-static_assert(ITEM_ROW_COUNT == 87);
-
-struct schema_type {
-    std::deque<std::string> names; // stable addresses for the nodes' names
-    std::vector<backend_node_td> nodes;
-    std::vector<backend_row_td> rows;
-    backend_schema_td schema{};
-};
-
-uint32_t element_kind(std::string_view element)
-{
-    if (element == "<s>") {
-        return BGEN_ARG_STRING;
-    }
-    if (element == "<u>") {
-        return BGEN_ARG_UINT;
-    }
-    if (element == "<ip>") {
-        return BGEN_ARG_IPADDR;
-    }
-    return BACKEND_NODE_NAMED;
-}
-
-// The child of `parent` for one path element, made when missing.
-int32_t child_of(schema_type *s, int32_t parent, std::string_view element)
-{
-    const uint32_t kind = element_kind(element);
-    int32_t last = -1;
-    for (int32_t c = s->nodes[parent].first_child; c >= 0; c = s->nodes[c].next_sibling) {
-        const backend_node_td &n = s->nodes[c];
-        if (n.kind == kind && (kind != BACKEND_NODE_NAMED || element == n.name)) {
-            return c;
-        }
-        last = c;
-    }
-    backend_node_td node{};
-    node.kind = kind;
-    node.first_child = -1;
-    node.next_sibling = -1;
-    node.row = -1;
-    if (kind == BACKEND_NODE_NAMED) {
-        node.name = s->names.emplace_back(element).c_str();
-        node.container = 1;
-    } else {
-        node.key = 1;
-        node.container = 2;
-    }
-    const auto index = static_cast<int32_t>(s->nodes.size());
-    s->nodes.push_back(node);
-    if (last < 0) {
-        s->nodes[parent].first_child = index;
-    } else {
-        s->nodes[last].next_sibling = index;
-    }
-    return index;
-}
-
-schema_type *build_schema()
-{
-    auto *s = new schema_type;
-    s->nodes.push_back({nullptr, 0, BACKEND_NODE_ROOT, -1, -1, -1, 0, 1});
-    for (uint32_t r = 0; r < ITEM_ROW_COUNT; r++) {
-        const item_row_type &item = item_rows[r];
-        int32_t node = 0;
-        std::string_view rest = item.path;
-        while (!rest.empty()) {
-            const size_t slash = rest.find('/');
-            node = child_of(s, node, rest.substr(0, slash));
-            rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
-        }
-        s->nodes[node].row = static_cast<int32_t>(r);
-        s->rows.push_back({.kind = item.kind, .bg_ident = item.ident, .notify = item.notify});
-    }
-    s->schema = {s->nodes.data(), static_cast<uint32_t>(s->nodes.size()), s->rows.data(),
-                 static_cast<uint32_t>(s->rows.size()), 0};
-    return s;
-}
+using schema = backend_schema_of<items, backend_schema_options_td{.root = true}>;
+static_assert(schema::rows.size() == 87);
 
 // ---- The batch -------------------------------------------------------------------------------------
 
@@ -586,8 +496,7 @@ void dispatch(const nodra_notify_event_info_td *item)
 
 const backend_schema_td *quorrin_cfg_schema(void)
 {
-    static const schema_type *schema = build_schema();
-    return &schema->schema;
+    return &schema::schema;
 }
 
 uint64_t quorrin_cfg_generate_clock_id(const ptp_clock_id_type *data)

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "nodra_backend.h"
+#include "nodra_schema.h"
 #include "plat_clock.h"
 #include "ptp_alloc.h"
 #include "ptp_clock.h"
@@ -204,26 +205,16 @@ bool trap_cfg_set(trap_kind kind, const nodra_notify_event_info_td *event)
 }
 
 // "ptp/<kind>" below the trap-enable binding, a row per kind in the order of trap_kinds.
-const backend_node_td trap_cfg_nodes[] = {
-    {"ptp", 0, BACKEND_NODE_NAMED, 1, -1, -1, 0, 1},
-    {trap_kinds[0].enable_item, 0, BACKEND_NODE_NAMED, -1, 2, 0, 0, 0},
-    {trap_kinds[1].enable_item, 0, BACKEND_NODE_NAMED, -1, 3, 1, 0, 0},
-    {trap_kinds[2].enable_item, 0, BACKEND_NODE_NAMED, -1, 4, 2, 0, 0},
-    {trap_kinds[3].enable_item, 0, BACKEND_NODE_NAMED, -1, 5, 3, 0, 0},
-    {trap_kinds[4].enable_item, 0, BACKEND_NODE_NAMED, -1, 6, 4, 0, 0},
-    {trap_kinds[5].enable_item, 0, BACKEND_NODE_NAMED, -1, -1, 5, 0, 0},
-};
-const backend_row_td trap_cfg_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_clock_class},
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_clock_state},
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_time_source},
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_utc_offset},
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_offset_from_master},
-    {.kind = BACKEND_VALUE_NONE, .notify = quorrin_edm_trap_cfg_master_lost},
-};
-static_assert(std::size(trap_cfg_rows) == TRAP_KIND_COUNT && std::size(trap_cfg_nodes) == TRAP_KIND_COUNT + 1);
-const backend_schema_td trap_cfg_schema{trap_cfg_nodes, std::size(trap_cfg_nodes), trap_cfg_rows,
-                                        std::size(trap_cfg_rows), 0};
+constexpr auto trap_cfg_items = std::to_array<backend_item_td>({
+    {trap_kinds[0].enable_item, {.notify = quorrin_edm_trap_cfg_clock_class}, "ptp/"},
+    {trap_kinds[1].enable_item, {.notify = quorrin_edm_trap_cfg_clock_state}, "ptp/"},
+    {trap_kinds[2].enable_item, {.notify = quorrin_edm_trap_cfg_time_source}, "ptp/"},
+    {trap_kinds[3].enable_item, {.notify = quorrin_edm_trap_cfg_utc_offset}, "ptp/"},
+    {trap_kinds[4].enable_item, {.notify = quorrin_edm_trap_cfg_offset_from_master}, "ptp/"},
+    {trap_kinds[5].enable_item, {.notify = quorrin_edm_trap_cfg_master_lost}, "ptp/"},
+});
+static_assert(trap_cfg_items.size() == TRAP_KIND_COUNT);
+constexpr const backend_schema_td &trap_cfg_schema = backend_schema_of<trap_cfg_items>::schema;
 
 } // namespace
 
@@ -447,55 +438,27 @@ struct edm_state_type {
 };
 edm_state_type edm;
 
-// The operational items, in registration order; item i is row i of the schema below.
-constexpr std::array<const char *, 11> oper_items = {
-    "config-errors",      "leap-seconds",         "dataset/current-ds",
-    "dataset/default-ds", "dataset/parent-ds",    "dataset/time-properties-ds",
-    "grandmaster",        "advertised-clock",     "local-clock",
-    "ctrlr-database",     "ctrlr-event-counters",
-};
+// The operational items, in registration order; item i is row i of their schema.
+constexpr auto oper_items = std::to_array<backend_item_td>({
+    {"config-errors", {.edm_get = quorrin_edm_get_config_errors}},
+    {"leap-seconds", {.edm_get = quorrin_edm_get_leap_seconds}},
+    {"dataset/current-ds", {.edm_get = quorrin_edm_get_current_ds}},
+    {"dataset/default-ds", {.edm_get = quorrin_edm_get_default_ds}},
+    {"dataset/parent-ds", {.edm_get = quorrin_edm_get_parent_ds}},
+    {"dataset/time-properties-ds", {.edm_get = quorrin_edm_get_time_properties_ds}},
+    {"grandmaster", {.edm_get = quorrin_edm_get_grandmaster}},
+    {"advertised-clock", {.edm_get = quorrin_edm_get_advertised_clock}},
+    {"local-clock", {.edm_get = quorrin_edm_get_local_clock}},
+    {"ctrlr-database", {.edm_get = quorrin_edm_get_ctrlr_database}},
+    {"ctrlr-event-counters", {.edm_get = quorrin_edm_get_ctrlr_event_counters}},
+});
 static_assert(oper_items.size() == std::tuple_size_v<decltype(edm_state_type::registrations)>);
-constexpr const char *ACTION_ITEM = "ctrlr-event-counters";
-
-const backend_node_td oper_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},                  // 0
-    {"config-errors", 0, BACKEND_NODE_NAMED, -1, 2, 0, 0, 0},          // 1
-    {"leap-seconds", 0, BACKEND_NODE_NAMED, -1, 3, 1, 0, 0},           // 2
-    {"dataset", 0, BACKEND_NODE_NAMED, 4, 8, -1, 0, 1},                // 3
-    {"current-ds", 0, BACKEND_NODE_NAMED, -1, 5, 2, 0, 0},             // 4
-    {"default-ds", 0, BACKEND_NODE_NAMED, -1, 6, 3, 0, 0},             // 5
-    {"parent-ds", 0, BACKEND_NODE_NAMED, -1, 7, 4, 0, 0},              // 6
-    {"time-properties-ds", 0, BACKEND_NODE_NAMED, -1, -1, 5, 0, 0},    // 7
-    {"grandmaster", 0, BACKEND_NODE_NAMED, -1, 9, 6, 0, 0},            // 8
-    {"advertised-clock", 0, BACKEND_NODE_NAMED, -1, 10, 7, 0, 0},      // 9
-    {"local-clock", 0, BACKEND_NODE_NAMED, -1, 11, 8, 0, 0},           // 10
-    {"ctrlr-database", 0, BACKEND_NODE_NAMED, -1, 12, 9, 0, 0},        // 11
-    {"ctrlr-event-counters", 0, BACKEND_NODE_NAMED, -1, -1, 10, 0, 0}, // 12
-};
-const backend_row_td oper_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_config_errors},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_leap_seconds},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_current_ds},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_default_ds},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_parent_ds},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_time_properties_ds},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_grandmaster},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_advertised_clock},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_local_clock},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_ctrlr_database},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = quorrin_edm_get_ctrlr_event_counters},
-};
-static_assert(std::size(oper_rows) == oper_items.size());
-const backend_schema_td oper_schema{oper_nodes, std::size(oper_nodes), oper_rows, std::size(oper_rows), 0};
-
-const backend_node_td action_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},
-    {ACTION_ITEM, 0, BACKEND_NODE_NAMED, -1, -1, 0, 0, 0},
-};
-const backend_row_td action_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .edm_set = quorrin_edm_clear_ctrlr_event_counters},
-};
-const backend_schema_td action_schema{action_nodes, std::size(action_nodes), action_rows, std::size(action_rows), 0};
+constexpr auto action_items = std::to_array<backend_item_td>({
+    {"ctrlr-event-counters", {.edm_set = quorrin_edm_clear_ctrlr_event_counters}},
+});
+constexpr backend_schema_options_td ROOTED{.root = true};
+constexpr const backend_schema_td &oper_schema = backend_schema_of<oper_items, ROOTED>::schema;
+constexpr const backend_schema_td &action_schema = backend_schema_of<action_items, ROOTED>::schema;
 
 // Encodes the record and makes it the request's answer; failure: the item's debug error.
 zerrno reply_bag(nodra_edm_request_td *request, const void *record, const bag_descriptor_type *descriptor,
@@ -1105,7 +1068,7 @@ zerrno quorrin_edm_init(event_mgr_type *evm)
         if (rc != 0) {
             return init_failed(FNS_FAILED, rc);
         }
-        rc = nodra_register_edm2(edm.oper_bind, oper_items[i], &fns, evm, &oper_schema, 0, &edm.registrations[i]);
+        rc = nodra_register_edm2(edm.oper_bind, oper_items[i].path, &fns, evm, &oper_schema, 0, &edm.registrations[i]);
         if (rc != 0) {
             edm.registrations[i] = NOT_REGISTERED;
             return init_failed("Failed to register with Nodra for oper EDM: ", rc);
@@ -1123,7 +1086,8 @@ zerrno quorrin_edm_init(event_mgr_type *evm)
     if (rc != 0) {
         return init_failed(FNS_FAILED, rc);
     }
-    rc = nodra_register_edm2(edm.action_bind, ACTION_ITEM, &fns, evm, &action_schema, 0, &edm.action_registration);
+    rc = nodra_register_edm2(edm.action_bind, action_items[0].path, &fns, evm, &action_schema, 0,
+                             &edm.action_registration);
     if (rc != 0) {
         edm.action_registration = NOT_REGISTERED;
         return init_failed("Failed to register with Nodra for global action EDM: ", rc);

@@ -27,8 +27,9 @@ bool sardo_cfg_exit_check(uint32_t sequence);
 // item's state is tracked here).
 const backend_schema_td *sardo_cfg_schema(void);
 
-// One item of the tree: its path below "/cfg/gl/" ("<s>" a text key, "<u>" a number key, "<ip>" an
-// IP-address key), its value kind, the handler-row constant and the handlers.
+// One item of the tree as its schema holds it: its whole path below "/cfg/gl/" ("<s>" a text key,
+// "<u>" a number key, "<ip>" an IP-address key), its value kind, the handler-row constant and the
+// handlers.
 struct sardo_cfg_item_type {
     const char *path;
     uint32_t kind;
@@ -37,5 +38,5 @@ struct sardo_cfg_item_type {
     backend_verify_fn apply;          // called with no error text and no result
     const char *value_form = nullptr; // a tuple's, for the text that refuses a value of another kind
 };
-// The items in row order (row i of the schema is item i).
+// The items in row order (row i of the schema is item i), derived from the schema's item table.
 const sardo_cfg_item_type *sardo_cfg_items(uint32_t *count);

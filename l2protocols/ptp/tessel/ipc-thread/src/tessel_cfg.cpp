@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ptp_cfg_schema.h"
 #include "ptp_cfg_utils.h"
 #include "ptp_syslog.h"
 #include "tessel_alloc.h"
@@ -506,154 +507,81 @@ void tessel_cfg_interop_merge(tessel_interop_config_type *target, const tessel_i
 
 namespace {
 
-// Node kinds and flags as the schema tables write them.
-constexpr uint32_t ROOT = BACKEND_NODE_ROOT;
-constexpr uint32_t NAMED = BACKEND_NODE_NAMED;
-constexpr uint32_t K_UINT = BGEN_ARG_UINT;
-constexpr uint32_t K_STR = BGEN_ARG_STRING;
-constexpr uint32_t K_IP = BGEN_ARG_IPADDR;
-
-// clang-format off
-const backend_node_td if_nodes[] = {
-    // name, 0, kind, first child, next sibling, row, key, container
-    {nullptr, 0, ROOT, 1, -1, -1, 0, 1},                                  // 0
-    {"ptp", 0, NAMED, 2, -1, -1, 0, 1},                                   // 1
-    {"pi", 0, NAMED, 3, -1, -1, 0, 1},                                    // 2
-    {"enable", 0, NAMED, -1, 4, 0, 0, 0},                                 // 3
-    {"profile", 0, NAMED, -1, 5, 1, 0, 0},                                // 4
-    {"transport", 0, NAMED, -1, 6, 2, 0, 0},                              // 5
-    {"clock-operation", 0, NAMED, -1, 7, 3, 0, 0},                        // 6
-    {"announce-interval", 0, NAMED, -1, 8, 4, 0, 0},                      // 7
-    {"sync-interval", 0, NAMED, -1, 9, 5, 0, 0},                          // 8
-    {"announce-timeout", 0, NAMED, -1, 10, 6, 0, 0},                      // 9
-    {"delay-request-minimum-interval", 0, NAMED, -1, 11, 7, 0, 0},        // 10
-    {"multicast", 0, NAMED, -1, 12, 8, 0, 0},                             // 11
-    {"port-state", 0, NAMED, -1, 13, 9, 0, 0},                            // 12
-    {"source-ipv4-address", 0, NAMED, -1, 14, 10, 0, 0},                  // 13
-    {"source-ipv6-address", 0, NAMED, -1, 15, 11, 0, 0},                  // 14
-    {"cos", 0, NAMED, -1, 16, 12, 0, 0},                                  // 15
-    {"general-cos", 0, NAMED, -1, 17, 13, 0, 0},                          // 16
-    {"event-cos", 0, NAMED, -1, 18, 14, 0, 0},                            // 17
-    {"dscp", 0, NAMED, -1, 19, 15, 0, 0},                                 // 18
-    {"general-dscp", 0, NAMED, -1, 20, 16, 0, 0},                         // 19
-    {"event-dscp", 0, NAMED, -1, 21, 17, 0, 0},                           // 20
-    {"ipv4-ttl", 0, NAMED, -1, 22, 18, 0, 0},                             // 21
-    {"ipv6-hop-limit", 0, NAMED, -1, 23, 19, 0, 0},                       // 22
-    {"announce-grant-duration", 0, NAMED, -1, 24, 20, 0, 0},              // 23
-    {"sync-grant-duration", 0, NAMED, -1, 25, 21, 0, 0},                  // 24
-    {"delay-response-grant-duration", 0, NAMED, -1, 26, 22, 0, 0},        // 25
-    {"sync-timeout", 0, NAMED, -1, 27, 23, 0, 0},                         // 26
-    {"delay-response-timeout", 0, NAMED, -1, 28, 24, 0, 0},               // 27
-    {"unicast-grant-invalid-request", 0, NAMED, -1, 29, 25, 0, 0},        // 28
-    {"local-priority", 0, NAMED, -1, 30, 26, 0, 0},                       // 29
-    {"delay-asymmetry", 0, NAMED, -1, 31, 27, 0, 0},                      // 30
-    {"master-table", 0, NAMED, 32, 41, -1, 0, 1},                         // 31
-    {nullptr, 0, K_UINT, 33, -1, -1, 1, 2},                               // 32 address kind
-    {nullptr, 0, K_STR, 34, -1, -1, 1, 2},                                // 33 MAC text
-    {nullptr, 0, K_IP, 35, -1, -1, 1, 1},                                 // 34 IP address
-    {"enable", 0, NAMED, -1, 36, 28, 0, 0},                               // 35
-    {"priority", 0, NAMED, -1, 37, 29, 0, 0},                             // 36
-    {"multicast", 0, NAMED, -1, 38, 30, 0, 0},                            // 37
-    {"clock-class", 0, NAMED, -1, 39, 31, 0, 0},                          // 38
-    {"delay-asymmetry", 0, NAMED, -1, 40, 32, 0, 0},                      // 39
-    {"non-negotiated", 0, NAMED, -1, -1, 33, 0, 0},                       // 40
-    {"slave-table", 0, NAMED, 42, 46, -1, 0, 1},                          // 41
-    {nullptr, 0, K_UINT, 43, -1, -1, 1, 2},                               // 42
-    {nullptr, 0, K_STR, 44, -1, -1, 1, 2},                                // 43
-    {nullptr, 0, K_IP, 45, -1, -1, 1, 1},                                 // 44
-    {"non-negotiated", 0, NAMED, -1, -1, 34, 0, 0},                       // 45
-    {"interop", 0, NAMED, 47, -1, -1, 0, 1},                              // 46
-    {"ord_1", 0, NAMED, 48, 49, -1, 0, 1},                                // 47
-    {"profile", 0, NAMED, -1, -1, 35, 0, 0},                              // 48
-    {"ord_2", 0, NAMED, 50, 51, -1, 0, 1},                                // 49
-    {"domain", 0, NAMED, -1, -1, 36, 0, 0},                               // 50
-    {"ord_3", 0, NAMED, 52, -1, -1, 0, 1},                                // 51
-    {"ingress", 0, NAMED, 53, 60, -1, 0, 1},                              // 52
-    {"priority1", 0, NAMED, -1, 54, 37, 0, 0},                            // 53
-    {"priority2", 0, NAMED, -1, 55, 38, 0, 0},                            // 54
-    {"clock-accuracy", 0, NAMED, -1, 56, 39, 0, 0},                       // 55
-    {"oslv", 0, NAMED, -1, 57, 40, 0, 0},                                 // 56
-    {"clock-class", 0, NAMED, -1, 58, 41, 0, 0},                          // 57
-    {"clock-class-mapping-table", 0, NAMED, 59, -1, -1, 0, 1},            // 58
-    {nullptr, 0, K_UINT, -1, -1, 42, 1, 1},                               // 59 class to map
-    {"egress", 0, NAMED, 61, -1, -1, 0, 1},                               // 60
-    {"priority1", 0, NAMED, -1, 62, 43, 0, 0},                            // 61
-    {"priority2", 0, NAMED, -1, 63, 44, 0, 0},                            // 62
-    {"clock-accuracy", 0, NAMED, -1, 64, 45, 0, 0},                       // 63
-    {"oslv", 0, NAMED, -1, 65, 46, 0, 0},                                 // 64
-    {"clock-class", 0, NAMED, -1, 66, 47, 0, 0},                          // 65
-    {"clock-class-mapping-table", 0, NAMED, 67, -1, -1, 0, 1},            // 66
-    {nullptr, 0, K_UINT, -1, -1, 48, 1, 1},                               // 67
-};
-
+// An interface's items below its "ptp/pi/": its own enable and profile, then the items it shares
+// with a profile; a row's verify and apply functions are the item's.
+constexpr const char *IF = "ptp/pi/";
 constexpr uint32_t SINGLE = BACKEND_VALUE_SINGLE;
 constexpr uint32_t NAME = BACKEND_VALUE_NAME;
-constexpr uint32_t TUPLE = BACKEND_VALUE_TUPLE;
-
-#define ROW_(k, arg, item)                                                                                      \
-    {.kind = k, .bg_ident = arg, .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item}
-#define ROWF_(k, arg, item, form)                                                                               \
-    {.kind = k, .bg_ident = arg, .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item,    \
-     .value_form = form}
-const backend_row_td if_rows[] = {
-    ROW_(SINGLE, 0, enable),                          // 0
-    ROW_(NAME, 0, profile),                           // 1
-    ROW_(SINGLE, 0, transport),                       // 2
-    ROW_(SINGLE, 0, clock_operation),                 // 3
-    ROWF_(TUPLE, 0, annce_ivl, PTP_CFG_FORM_INTERVAL), // 4
-    ROWF_(TUPLE, 0, sync_ivl, PTP_CFG_FORM_INTERVAL), // 5
-    ROW_(SINGLE, 0, annce_tout),                      // 6
-    ROWF_(TUPLE, 0, dr_min_ivl, PTP_CFG_FORM_INTERVAL), // 7
-    ROWF_(TUPLE, 0, multicast, PTP_CFG_FORM_MULTICAST), // 8
-    ROW_(SINGLE, 0, port_state),                      // 9
-    ROWF_(TUPLE, 0, source_ip, PTP_CFG_FORM_SOURCE_IP), // 10
-    ROWF_(TUPLE, 0, source_ipv6, PTP_CFG_FORM_SOURCE_IP), // 11
-    ROW_(SINGLE, 0, cos),                             // 12
-    ROW_(SINGLE, 1, cos),                             // 13
-    ROW_(SINGLE, 2, cos),                             // 14
-    ROW_(SINGLE, 0, dscp),                            // 15
-    ROW_(SINGLE, 1, dscp),                            // 16
-    ROW_(SINGLE, 2, dscp),                            // 17
-    ROW_(SINGLE, 0, ipv4_ttl),                        // 18
-    ROW_(SINGLE, 0, ipv6_hop_limit),                  // 19
-    ROW_(SINGLE, 0xB, unicast_grant_duration),        // 20
-    ROW_(SINGLE, 0x0, unicast_grant_duration),        // 21
-    ROW_(SINGLE, 0x9, unicast_grant_duration),        // 22
-    ROW_(SINGLE, 0x0, message_timeout),               // 23
-    ROW_(SINGLE, 0x9, message_timeout),               // 24
-    ROW_(SINGLE, 0, unicast_grant_invalid_request),   // 25
-    ROW_(SINGLE, 0, local_priority),                  // 26
-    ROWF_(TUPLE, 0, delay_asymmetry, PTP_CFG_FORM_DELAY_ASYMMETRY), // 27
-    ROW_(SINGLE, 0, master_enable),                   // 28
-    ROW_(SINGLE, 0, master_priority),                 // 29
-    ROW_(SINGLE, 0, master_multicast),                 // 30
-    ROW_(SINGLE, 0, master_clock_class),              // 31
-    ROWF_(TUPLE, 0, master_delay_asymmetry, PTP_CFG_FORM_DELAY_ASYMMETRY), // 32
-    ROW_(SINGLE, 0, master_nonnegotiated),            // 33
-    ROW_(SINGLE, 0, slave_nonnegotiated),             // 34
-    ROW_(SINGLE, 0, interop_profile),                 // 35
-    ROW_(SINGLE, 0, interop_domain),                  // 36
-    ROW_(SINGLE, 0, interop_priority),                // 37
-    ROW_(SINGLE, 1, interop_priority),                // 38
-    ROW_(SINGLE, 2, interop_clock_accuracy),          // 39
-    ROW_(SINGLE, 3, interop_oslv),                    // 40
-    ROW_(SINGLE, 4, interop_clock_class_default),     // 41
-    ROW_(SINGLE, 5, interop_clock_class_mapping),     // 42
-    ROW_(SINGLE, 6, interop_priority),                // 43
-    ROW_(SINGLE, 7, interop_priority),                // 44
-    ROW_(SINGLE, 8, interop_clock_accuracy),          // 45
-    ROW_(SINGLE, 9, interop_oslv),                    // 46
-    ROW_(SINGLE, 10, interop_clock_class_default),    // 47
-    ROW_(SINGLE, 11, interop_clock_class_mapping),    // 48
-};
-#undef ROW_
-#undef ROWF_
+#define IF_ROW_(item)                                                                                                  \
+    {                                                                                                                  \
+        .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item                                     \
+    }
+// The tables' presence items carry a number here: the agent reads their value.
+#define IF_ROW_SINGLE_(item)                                                                                           \
+    {                                                                                                                  \
+        .kind = SINGLE, .verify = tessel_cfg_if_verify_##item, .apply = tessel_cfg_if_apply_##item                     \
+    }
+// clang-format off
+constexpr auto if_items = std::to_array<backend_item_td>({
+    {"ptp/pi/enable", {.kind = SINGLE, .verify = tessel_cfg_if_verify_enable, .apply = tessel_cfg_if_apply_enable}},
+    {"ptp/pi/profile", {.kind = NAME, .verify = tessel_cfg_if_verify_profile, .apply = tessel_cfg_if_apply_profile}},
+    backend_item_mount(IF, PTP_CFG_PRF_TRANSPORT, IF_ROW_(transport)),
+    backend_item_mount(IF, PTP_CFG_PRF_CLOCK_OPERATION, IF_ROW_(clock_operation)),
+    backend_item_mount(IF, PTP_CFG_PRF_ANNOUNCE_INTERVAL, IF_ROW_(annce_ivl)),
+    backend_item_mount(IF, PTP_CFG_PRF_SYNC_INTERVAL, IF_ROW_(sync_ivl)),
+    backend_item_mount(IF, PTP_CFG_PRF_ANNOUNCE_TIMEOUT, IF_ROW_(annce_tout)),
+    backend_item_mount(IF, PTP_CFG_PRF_DELAY_REQ_INTERVAL, IF_ROW_(dr_min_ivl)),
+    backend_item_mount(IF, PTP_CFG_PRF_MULTICAST, IF_ROW_(multicast)),
+    backend_item_mount(IF, PTP_CFG_PRF_PORT_STATE, IF_ROW_(port_state)),
+    backend_item_mount(IF, PTP_CFG_PRF_SOURCE_IPV4, IF_ROW_(source_ip)),
+    backend_item_mount(IF, PTP_CFG_PRF_SOURCE_IPV6, IF_ROW_(source_ipv6)),
+    backend_item_mount(IF, PTP_CFG_PRF_COS, IF_ROW_(cos)),
+    backend_item_mount(IF, PTP_CFG_PRF_GENERAL_COS, IF_ROW_(cos)),
+    backend_item_mount(IF, PTP_CFG_PRF_EVENT_COS, IF_ROW_(cos)),
+    backend_item_mount(IF, PTP_CFG_PRF_DSCP, IF_ROW_(dscp)),
+    backend_item_mount(IF, PTP_CFG_PRF_GENERAL_DSCP, IF_ROW_(dscp)),
+    backend_item_mount(IF, PTP_CFG_PRF_EVENT_DSCP, IF_ROW_(dscp)),
+    backend_item_mount(IF, PTP_CFG_PRF_IPV4_TTL, IF_ROW_(ipv4_ttl)),
+    backend_item_mount(IF, PTP_CFG_PRF_IPV6_HOP_LIMIT, IF_ROW_(ipv6_hop_limit)),
+    backend_item_mount(IF, PTP_CFG_PRF_ANNOUNCE_GRANT, IF_ROW_(unicast_grant_duration)),
+    backend_item_mount(IF, PTP_CFG_PRF_SYNC_GRANT, IF_ROW_(unicast_grant_duration)),
+    backend_item_mount(IF, PTP_CFG_PRF_DELAY_RESP_GRANT, IF_ROW_(unicast_grant_duration)),
+    backend_item_mount(IF, PTP_CFG_PRF_SYNC_TIMEOUT, IF_ROW_(message_timeout)),
+    backend_item_mount(IF, PTP_CFG_PRF_DELAY_RESP_TIMEOUT, IF_ROW_(message_timeout)),
+    backend_item_mount(IF, PTP_CFG_PRF_INVALID_GRANT, IF_ROW_(unicast_grant_invalid_request)),
+    backend_item_mount(IF, PTP_CFG_PRF_LOCAL_PRIORITY, IF_ROW_(local_priority)),
+    backend_item_mount(IF, PTP_CFG_PRF_DELAY_ASYMMETRY, IF_ROW_(delay_asymmetry)),
+    backend_item_mount(IF, PTP_CFG_MASTER_ENABLE, IF_ROW_SINGLE_(master_enable)),
+    backend_item_mount(IF, PTP_CFG_MASTER_PRIORITY, IF_ROW_(master_priority)),
+    backend_item_mount(IF, PTP_CFG_MASTER_MULTICAST, IF_ROW_(master_multicast)),
+    backend_item_mount(IF, PTP_CFG_MASTER_CLOCK_CLASS, IF_ROW_(master_clock_class)),
+    backend_item_mount(IF, PTP_CFG_MASTER_DELAY_ASYMMETRY, IF_ROW_(master_delay_asymmetry)),
+    backend_item_mount(IF, PTP_CFG_MASTER_NONNEGOTIATED, IF_ROW_SINGLE_(master_nonnegotiated)),
+    backend_item_mount(IF, PTP_CFG_SLAVE_NONNEGOTIATED, IF_ROW_SINGLE_(slave_nonnegotiated)),
+    backend_item_mount(IF, PTP_CFG_INTEROP_PROFILE, IF_ROW_(interop_profile)),
+    backend_item_mount(IF, PTP_CFG_INTEROP_DOMAIN, IF_ROW_(interop_domain)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_PRIORITY1, IF_ROW_(interop_priority)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_PRIORITY2, IF_ROW_(interop_priority)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_CLOCK_ACCURACY, IF_ROW_(interop_clock_accuracy)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_OSLV, IF_ROW_(interop_oslv)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_CLOCK_CLASS, IF_ROW_(interop_clock_class_default)),
+    backend_item_mount(IF, PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, IF_ROW_(interop_clock_class_mapping)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_PRIORITY1, IF_ROW_(interop_priority)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_PRIORITY2, IF_ROW_(interop_priority)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_CLOCK_ACCURACY, IF_ROW_(interop_clock_accuracy)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_OSLV, IF_ROW_(interop_oslv)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_CLOCK_CLASS, IF_ROW_(interop_clock_class_default)),
+    backend_item_mount(IF, PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, IF_ROW_(interop_clock_class_mapping)),
+});
 // clang-format on
+#undef IF_ROW_
+#undef IF_ROW_SINGLE_
 
-static_assert(std::size(if_nodes) == 68);
-static_assert(std::size(if_rows) == 49);
+// Below an unnamed root, as the interface's name comes first in the path.
+using if_schema =
+    backend_schema_of<if_items, backend_schema_options_td{.root = true, .flags = BACKEND_SCHEMA_NAME_PREFIX}>;
+static_assert(if_schema::nodes.size() == 68 && if_schema::rows.size() == 49);
 
 } // namespace
 
-const backend_schema_td tessel_cfg_if_schema{if_nodes, std::size(if_nodes), if_rows, std::size(if_rows),
-                                             BACKEND_SCHEMA_NAME_PREFIX};
+const backend_schema_td tessel_cfg_if_schema = if_schema::schema;

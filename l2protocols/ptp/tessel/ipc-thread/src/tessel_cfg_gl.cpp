@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "nodra_backend.h"
+#include "nodra_schema.h"
+#include "ptp_cfg_schema.h"
 #include "ptp_strings.h"
 #include "tessel_assert.h"
 #include "tessel_cfg_private.h"
@@ -13,8 +14,6 @@
 #include "tessel_port_mgr.h"
 #include "tessel_thread_ctrl.h"
 #include "tuple.h"
-
-#include <iterator>
 
 namespace {
 
@@ -209,160 +208,77 @@ void tessel_cfg_gl_notify_fsync_ql_option(const nodra_notify_event_info_td *even
 
 // ---- The global schema ---------------------------------------------------------------------------
 // Paths below "/cfg/gl/" ("ptp/pi/...") and below "/cfg/gl/freqsync/" ("g/f/ql-option"); a profile's
-// items are the interface's, below the profile's name; table keys are kind, MAC text, IP address.
+// items are the interface's, below the profile's name.
 
 namespace {
 
-constexpr uint32_t NAMED = BACKEND_NODE_NAMED;
-constexpr uint32_t K_UINT = BGEN_ARG_UINT;
-constexpr uint32_t K_STR = BGEN_ARG_STRING;
-constexpr uint32_t K_IP = BGEN_ARG_IPADDR;
-
-// clang-format off
-const backend_node_td gl_nodes[] = {
-    // name, 0, kind, first child, next sibling, row, key, container
-    {"ptp", 0, NAMED, 1, 72, -1, 0, 1},                                   // 0
-    {"pi", 0, NAMED, 2, -1, -1, 0, 1},                                    // 1
-    {"enable", 0, NAMED, -1, 3, 0, 0, 0},                                 // 2
-    {"clock", 0, NAMED, 4, 5, -1, 0, 1},                                  // 3
-    {"profile", 0, NAMED, -1, -1, 1, 0, 0},                               // 4
-    {"min-clock-class", 0, NAMED, -1, 6, 2, 0, 0},                        // 5
-    {"verify-checksum", 0, NAMED, -1, 7, 4, 0, 0},                        // 6
-    {"profile", 0, NAMED, 8, -1, -1, 0, 1},                               // 7
-    {nullptr, 0, K_STR, 9, -1, -1, 1, 1},                                 // 8 profile name
-    {"transport", 0, NAMED, -1, 10, 3, 0, 0},                             // 9
-    {"clock-operation", 0, NAMED, -1, 11, 5, 0, 0},                       // 10
-    {"announce-interval", 0, NAMED, -1, 12, 6, 0, 0},                     // 11
-    {"sync-interval", 0, NAMED, -1, 13, 7, 0, 0},                         // 12
-    {"announce-timeout", 0, NAMED, -1, 14, 8, 0, 0},                      // 13
-    {"delay-request-minimum-interval", 0, NAMED, -1, 15, 9, 0, 0},        // 14
-    {"multicast", 0, NAMED, -1, 16, 10, 0, 0},                            // 15
-    {"port-state", 0, NAMED, -1, 17, 11, 0, 0},                           // 16
-    {"source-ipv4-address", 0, NAMED, -1, 18, 12, 0, 0},                  // 17
-    {"source-ipv6-address", 0, NAMED, -1, 19, 13, 0, 0},                  // 18
-    {"cos", 0, NAMED, -1, 20, 14, 0, 0},                                  // 19
-    {"general-cos", 0, NAMED, -1, 21, 15, 0, 0},                          // 20
-    {"event-cos", 0, NAMED, -1, 22, 16, 0, 0},                            // 21
-    {"dscp", 0, NAMED, -1, 23, 17, 0, 0},                                 // 22
-    {"general-dscp", 0, NAMED, -1, 24, 18, 0, 0},                         // 23
-    {"event-dscp", 0, NAMED, -1, 25, 19, 0, 0},                           // 24
-    {"ipv4-ttl", 0, NAMED, -1, 26, 20, 0, 0},                             // 25
-    {"ipv6-hop-limit", 0, NAMED, -1, 27, 21, 0, 0},                       // 26
-    {"announce-grant-duration", 0, NAMED, -1, 28, 22, 0, 0},              // 27
-    {"sync-grant-duration", 0, NAMED, -1, 29, 23, 0, 0},                  // 28
-    {"delay-response-grant-duration", 0, NAMED, -1, 30, 24, 0, 0},        // 29
-    {"sync-timeout", 0, NAMED, -1, 31, 25, 0, 0},                         // 30
-    {"delay-response-timeout", 0, NAMED, -1, 32, 26, 0, 0},               // 31
-    {"unicast-grant-invalid-request", 0, NAMED, -1, 33, 27, 0, 0},        // 32
-    {"local-priority", 0, NAMED, -1, 34, 28, 0, 0},                       // 33
-    {"delay-asymmetry", 0, NAMED, -1, 35, 29, 0, 0},                      // 34
-    {"master-table", 0, NAMED, 36, 45, -1, 0, 1},                         // 35
-    {nullptr, 0, K_UINT, 37, -1, -1, 1, 2},                               // 36 address kind
-    {nullptr, 0, K_STR, 38, -1, -1, 1, 2},                                // 37 MAC text
-    {nullptr, 0, K_IP, 39, -1, -1, 1, 1},                                 // 38 IP address
-    {"enable", 0, NAMED, -1, 40, 30, 0, 0},                               // 39
-    {"priority", 0, NAMED, -1, 41, 31, 0, 0},                             // 40
-    {"multicast", 0, NAMED, -1, 42, 32, 0, 0},                            // 41
-    {"clock-class", 0, NAMED, -1, 43, 33, 0, 0},                          // 42
-    {"delay-asymmetry", 0, NAMED, -1, 44, 34, 0, 0},                      // 43
-    {"non-negotiated", 0, NAMED, -1, -1, 35, 0, 0},                       // 44
-    {"slave-table", 0, NAMED, 46, 50, -1, 0, 1},                          // 45
-    {nullptr, 0, K_UINT, 47, -1, -1, 1, 2},                               // 46
-    {nullptr, 0, K_STR, 48, -1, -1, 1, 2},                                // 47
-    {nullptr, 0, K_IP, 49, -1, -1, 1, 1},                                 // 48
-    {"non-negotiated", 0, NAMED, -1, -1, 36, 0, 0},                       // 49
-    {"interop", 0, NAMED, 51, -1, -1, 0, 1},                              // 50
-    {"ord_1", 0, NAMED, 52, 53, -1, 0, 1},                                // 51
-    {"profile", 0, NAMED, -1, -1, 37, 0, 0},                              // 52
-    {"ord_2", 0, NAMED, 54, 55, -1, 0, 1},                                // 53
-    {"domain", 0, NAMED, -1, -1, 38, 0, 0},                               // 54
-    {"ord_3", 0, NAMED, 56, -1, -1, 0, 1},                                // 55
-    {"ingress", 0, NAMED, 57, 64, -1, 0, 1},                              // 56
-    {"priority1", 0, NAMED, -1, 58, 39, 0, 0},                            // 57
-    {"priority2", 0, NAMED, -1, 59, 40, 0, 0},                            // 58
-    {"clock-accuracy", 0, NAMED, -1, 60, 41, 0, 0},                       // 59
-    {"oslv", 0, NAMED, -1, 61, 42, 0, 0},                                 // 60
-    {"clock-class", 0, NAMED, -1, 62, 43, 0, 0},                          // 61
-    {"clock-class-mapping-table", 0, NAMED, 63, -1, -1, 0, 1},            // 62
-    {nullptr, 0, K_UINT, -1, -1, 44, 1, 1},                               // 63 class to map
-    {"egress", 0, NAMED, 65, -1, -1, 0, 1},                               // 64
-    {"priority1", 0, NAMED, -1, 66, 45, 0, 0},                            // 65
-    {"priority2", 0, NAMED, -1, 67, 46, 0, 0},                            // 66
-    {"clock-accuracy", 0, NAMED, -1, 68, 47, 0, 0},                       // 67
-    {"oslv", 0, NAMED, -1, 69, 48, 0, 0},                                 // 68
-    {"clock-class", 0, NAMED, -1, 70, 49, 0, 0},                          // 69
-    {"clock-class-mapping-table", 0, NAMED, 71, -1, -1, 0, 1},            // 70
-    {nullptr, 0, K_UINT, -1, -1, 50, 1, 1},                               // 71
-    {"g", 0, NAMED, 73, -1, -1, 0, 1},                                    // 72
-    {"f", 0, NAMED, 74, -1, -1, 0, 1},                                    // 73
-    {"ql-option", 0, NAMED, -1, -1, 51, 0, 0},                            // 74
-};
-
-constexpr uint32_t ANY = BACKEND_VALUE_NONE;
+constexpr const char *PRF = PTP_CFG_PROFILE_PREFIX;
 constexpr uint32_t SINGLE = BACKEND_VALUE_SINGLE;
 constexpr uint32_t TUPLE = BACKEND_VALUE_TUPLE;
-
-#define GL_ROW_(value_kind, arg, fn) {.kind = value_kind, .bg_ident = arg, .notify = fn}
-const backend_row_td gl_rows[] = {
-    GL_ROW_(ANY, 0, tessel_cfg_gl_notify_enable),                                    // 0
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_notify_clock_profile),                           // 1
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_notify_min_clock_class),                        // 2
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_transport),                          // 3
-    GL_ROW_(ANY, 0, tessel_cfg_gl_notify_verify_checksum),                           // 4
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_clock_operation),                    // 5
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_annce_ivl),                           // 6
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_sync_ivl),                            // 7
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_annce_tout),                         // 8
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_dr_min_ivl),                          // 9
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_multicast),                           // 10
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_port_state),                         // 11
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_source_ip),                           // 12
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_source_ipv6),                         // 13
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_cos),                                // 14
-    GL_ROW_(SINGLE, 1, tessel_cfg_gl_prf_notify_cos),                                // 15
-    GL_ROW_(SINGLE, 2, tessel_cfg_gl_prf_notify_cos),                                // 16
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_dscp),                               // 17
-    GL_ROW_(SINGLE, 1, tessel_cfg_gl_prf_notify_dscp),                               // 18
-    GL_ROW_(SINGLE, 2, tessel_cfg_gl_prf_notify_dscp),                               // 19
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_ipv4_ttl),                           // 20
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_ipv6_hop_limit),                     // 21
-    GL_ROW_(SINGLE, 0xB, tessel_cfg_gl_prf_notify_unicast_grant_duration),           // 22
-    GL_ROW_(SINGLE, 0x0, tessel_cfg_gl_prf_notify_unicast_grant_duration),           // 23
-    GL_ROW_(SINGLE, 0x9, tessel_cfg_gl_prf_notify_unicast_grant_duration),           // 24
-    GL_ROW_(SINGLE, 0x0, tessel_cfg_gl_prf_notify_message_timeout),                  // 25
-    GL_ROW_(SINGLE, 0x9, tessel_cfg_gl_prf_notify_message_timeout),                  // 26
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_unicast_grant_invalid_request),      // 27
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_local_priority),                     // 28
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_delay_asymmetry),                     // 29
-    GL_ROW_(ANY, 0, tessel_cfg_gl_prf_notify_master_enable),                         // 30
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_master_priority),                    // 31
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_master_multicast),                   // 32
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_master_clock_class),                 // 33
-    GL_ROW_(TUPLE, 0, tessel_cfg_gl_prf_notify_master_delay_asymmetry),              // 34
-    GL_ROW_(ANY, 0, tessel_cfg_gl_prf_notify_master_nonnegotiated),                  // 35
-    GL_ROW_(ANY, 0, tessel_cfg_gl_prf_notify_slave_nonnegotiated),                   // 36
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_interop_profile),                    // 37
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_interop_domain),                     // 38
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_prf_notify_interop_priority),                   // 39
-    GL_ROW_(SINGLE, 1, tessel_cfg_gl_prf_notify_interop_priority),                   // 40
-    GL_ROW_(SINGLE, 2, tessel_cfg_gl_prf_notify_interop_clock_accuracy),             // 41
-    GL_ROW_(SINGLE, 3, tessel_cfg_gl_prf_notify_interop_oslv),                       // 42
-    GL_ROW_(SINGLE, 4, tessel_cfg_gl_prf_notify_interop_clock_class_default),        // 43
-    GL_ROW_(SINGLE, 5, tessel_cfg_gl_prf_notify_interop_clock_class_mapping),        // 44
-    GL_ROW_(SINGLE, 6, tessel_cfg_gl_prf_notify_interop_priority),                   // 45
-    GL_ROW_(SINGLE, 7, tessel_cfg_gl_prf_notify_interop_priority),                   // 46
-    GL_ROW_(SINGLE, 8, tessel_cfg_gl_prf_notify_interop_clock_accuracy),             // 47
-    GL_ROW_(SINGLE, 9, tessel_cfg_gl_prf_notify_interop_oslv),                       // 48
-    GL_ROW_(SINGLE, 10, tessel_cfg_gl_prf_notify_interop_clock_class_default),       // 49
-    GL_ROW_(SINGLE, 11, tessel_cfg_gl_prf_notify_interop_clock_class_mapping),       // 50
-    GL_ROW_(SINGLE, 0, tessel_cfg_gl_notify_fsync_ql_option),                        // 51
-};
-#undef GL_ROW_
+constexpr uint32_t ANY = BACKEND_VALUE_NONE;
+#define PRF_(item, fn) backend_item_mount_notify(PRF, item, tessel_cfg_gl_prf_notify_##fn)
+// clang-format off
+constexpr auto gl_items = std::to_array<backend_item_td>({
+    {"ptp/pi/enable", {.kind = ANY, .notify = tessel_cfg_gl_notify_enable}},
+    {"ptp/pi/clock/profile", {.kind = TUPLE, .notify = tessel_cfg_gl_notify_clock_profile}},
+    {"ptp/pi/min-clock-class", {.kind = SINGLE, .notify = tessel_cfg_gl_notify_min_clock_class}},
+    // The agents number verify-checksum after the profile's first item.
+    {"ptp/pi/verify-checksum", {.kind = ANY, .notify = tessel_cfg_gl_notify_verify_checksum}, nullptr, 4},
+    backend_item_mount_notify(PRF, PTP_CFG_PRF_TRANSPORT, tessel_cfg_gl_prf_notify_transport, 3),
+    PRF_(PTP_CFG_PRF_CLOCK_OPERATION, clock_operation),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_INTERVAL, annce_ivl),
+    PRF_(PTP_CFG_PRF_SYNC_INTERVAL, sync_ivl),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_TIMEOUT, annce_tout),
+    PRF_(PTP_CFG_PRF_DELAY_REQ_INTERVAL, dr_min_ivl),
+    PRF_(PTP_CFG_PRF_MULTICAST, multicast),
+    PRF_(PTP_CFG_PRF_PORT_STATE, port_state),
+    PRF_(PTP_CFG_PRF_SOURCE_IPV4, source_ip),
+    PRF_(PTP_CFG_PRF_SOURCE_IPV6, source_ipv6),
+    PRF_(PTP_CFG_PRF_COS, cos),
+    PRF_(PTP_CFG_PRF_GENERAL_COS, cos),
+    PRF_(PTP_CFG_PRF_EVENT_COS, cos),
+    PRF_(PTP_CFG_PRF_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_GENERAL_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_EVENT_DSCP, dscp),
+    PRF_(PTP_CFG_PRF_IPV4_TTL, ipv4_ttl),
+    PRF_(PTP_CFG_PRF_IPV6_HOP_LIMIT, ipv6_hop_limit),
+    PRF_(PTP_CFG_PRF_ANNOUNCE_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_SYNC_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_DELAY_RESP_GRANT, unicast_grant_duration),
+    PRF_(PTP_CFG_PRF_SYNC_TIMEOUT, message_timeout),
+    PRF_(PTP_CFG_PRF_DELAY_RESP_TIMEOUT, message_timeout),
+    PRF_(PTP_CFG_PRF_INVALID_GRANT, unicast_grant_invalid_request),
+    PRF_(PTP_CFG_PRF_LOCAL_PRIORITY, local_priority),
+    PRF_(PTP_CFG_PRF_DELAY_ASYMMETRY, delay_asymmetry),
+    PRF_(PTP_CFG_MASTER_ENABLE, master_enable),
+    PRF_(PTP_CFG_MASTER_PRIORITY, master_priority),
+    PRF_(PTP_CFG_MASTER_MULTICAST, master_multicast),
+    PRF_(PTP_CFG_MASTER_CLOCK_CLASS, master_clock_class),
+    PRF_(PTP_CFG_MASTER_DELAY_ASYMMETRY, master_delay_asymmetry),
+    PRF_(PTP_CFG_MASTER_NONNEGOTIATED, master_nonnegotiated),
+    PRF_(PTP_CFG_SLAVE_NONNEGOTIATED, slave_nonnegotiated),
+    PRF_(PTP_CFG_INTEROP_PROFILE, interop_profile),
+    PRF_(PTP_CFG_INTEROP_DOMAIN, interop_domain),
+    PRF_(PTP_CFG_INGRESS_PRIORITY1, interop_priority),
+    PRF_(PTP_CFG_INGRESS_PRIORITY2, interop_priority),
+    PRF_(PTP_CFG_INGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
+    PRF_(PTP_CFG_INGRESS_OSLV, interop_oslv),
+    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS, interop_clock_class_default),
+    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
+    PRF_(PTP_CFG_EGRESS_PRIORITY1, interop_priority),
+    PRF_(PTP_CFG_EGRESS_PRIORITY2, interop_priority),
+    PRF_(PTP_CFG_EGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
+    PRF_(PTP_CFG_EGRESS_OSLV, interop_oslv),
+    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS, interop_clock_class_default),
+    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
+    {"g/f/ql-option", {.kind = SINGLE, .notify = tessel_cfg_gl_notify_fsync_ql_option}},
+});
 // clang-format on
+#undef PRF_
 
-static_assert(std::size(gl_nodes) == 75);
-static_assert(std::size(gl_rows) == 52);
+using gl_schema = backend_schema_of<gl_items>;
+static_assert(gl_schema::nodes.size() == 75 && gl_schema::rows.size() == 52);
 
 } // namespace
 
-const backend_schema_td tessel_cfg_gl_schema{gl_nodes, std::size(gl_nodes), gl_rows, std::size(gl_rows), 0};
+const backend_schema_td tessel_cfg_gl_schema = gl_schema::schema;

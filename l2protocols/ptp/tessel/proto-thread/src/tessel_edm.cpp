@@ -14,6 +14,7 @@
 #include "eth_encap.h"
 #include "mgd_timer.h"
 #include "nodra.h"
+#include "nodra_schema.h"
 #include "plat_clock.h"
 #include "ptp_alloc.h"
 #include "ptp_bags.h"
@@ -1702,92 +1703,54 @@ zerrno tessel_edm_node_event_counters_clear(nodra_edm_request_td *request, const
 
 // ---- Item tables -------------------------------------------------------------------------------
 
-// One per-interface path: the interface name is the whole path below the binding.
-const backend_node_td if_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 0, 1, 1},
-};
+// A per-interface path: the interface name is the whole path below the binding; one schema per
+// registered path, its row telling the handlers which of the interface's items it is.
+constexpr backend_row_td read_row(uint32_t ident)
+{
+    return {.kind = BACKEND_VALUE_NONE,
+            .bg_ident = ident,
+            .edm_get = tessel_edm_if_get,
+            .edm_list = tessel_edm_if_list,
+            .edm_datalist = tessel_edm_if_datalist};
+}
+template <uint32_t Ident>
+constexpr auto if_read_items = std::to_array<backend_item_td>({{"<s>", read_row(Ident)}});
+constexpr auto if_packet_clear_items = std::to_array<backend_item_td>({
+    {"<s>", {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_if_packet_counters_clear}},
+});
+constexpr auto if_event_clear_items = std::to_array<backend_item_td>({
+    {"<s>", {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_if_event_counters_clear}},
+});
+constexpr backend_schema_options_td ROOTED{.root = true};
+template <const auto &Items>
+constexpr const backend_schema_td *if_schema = &backend_schema_of<Items, ROOTED>::schema;
 
-#define TESSEL_EDM_READ_ROW(ident)                                                                                     \
-    backend_row_td                                                                                                     \
-    {                                                                                                                  \
-        .kind = BACKEND_VALUE_NONE, .bg_ident = (ident), .edm_get = tessel_edm_if_get, .edm_list = tessel_edm_if_list, \
-        .edm_datalist = tessel_edm_if_datalist                                                                         \
-    }
-const backend_row_td if_rows[9][1] = {
-    {TESSEL_EDM_READ_ROW(0)}, {TESSEL_EDM_READ_ROW(1)}, {TESSEL_EDM_READ_ROW(2)},
-    {TESSEL_EDM_READ_ROW(3)}, {TESSEL_EDM_READ_ROW(4)}, {TESSEL_EDM_READ_ROW(5)},
-    {TESSEL_EDM_READ_ROW(6)}, {TESSEL_EDM_READ_ROW(7)}, {TESSEL_EDM_READ_ROW(8)},
-};
-const backend_row_td if_packet_clear_row[] = {
-    {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_if_packet_counters_clear},
-};
-const backend_row_td if_event_clear_row[] = {
-    {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_if_event_counters_clear},
-};
-
-const backend_schema_td if_schemas[TESSEL_EDM_IF_PATH_COUNT] = {
-    {if_nodes, 2, if_rows[0], 1, 0},          {if_nodes, 2, if_rows[1], 1, 0},         {if_nodes, 2, if_rows[2], 1, 0},
-    {if_nodes, 2, if_rows[3], 1, 0},          {if_nodes, 2, if_rows[4], 1, 0},         {if_nodes, 2, if_rows[5], 1, 0},
-    {if_nodes, 2, if_rows[6], 1, 0},          {if_nodes, 2, if_rows[7], 1, 0},         {if_nodes, 2, if_rows[8], 1, 0},
-    {if_nodes, 2, if_packet_clear_row, 1, 0}, {if_nodes, 2, if_event_clear_row, 1, 0},
-};
-
-// "interface/if/<name>", "foreign-masters/if/", "idb/if/", "unicast-peers/if/",
-// "config-errors/if/", "packet-counters", "ma-event-counters", "summary".
-const backend_node_td node_oper_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},             // 0
-    {"interface", 0, BACKEND_NODE_NAMED, 9, 2, -1, 0, 1},         // 1
-    {"foreign-masters", 0, BACKEND_NODE_NAMED, 11, 3, -1, 0, 1},  // 2
-    {"idb", 0, BACKEND_NODE_NAMED, 13, 4, -1, 0, 1},              // 3
-    {"unicast-peers", 0, BACKEND_NODE_NAMED, 15, 5, -1, 0, 1},    // 4
-    {"config-errors", 0, BACKEND_NODE_NAMED, 17, 6, -1, 0, 1},    // 5
-    {"packet-counters", 0, BACKEND_NODE_NAMED, -1, 7, 5, 0, 0},   // 6
-    {"ma-event-counters", 0, BACKEND_NODE_NAMED, -1, 8, 6, 0, 0}, // 7
-    {"summary", 0, BACKEND_NODE_NAMED, -1, -1, 7, 0, 0},          // 8
-    {"if", 0, BACKEND_NODE_NAMED, 10, -1, -1, 0, 1},              // 9
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 0, 1, 1},               // 10
-    {"if", 0, BACKEND_NODE_NAMED, 12, -1, -1, 0, 1},              // 11
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 1, 1, 1},               // 12
-    {"if", 0, BACKEND_NODE_NAMED, 14, -1, -1, 0, 1},              // 13
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 2, 1, 1},               // 14
-    {"if", 0, BACKEND_NODE_NAMED, 16, -1, -1, 0, 1},              // 15
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 3, 1, 1},               // 16
-    {"if", 0, BACKEND_NODE_NAMED, 18, -1, -1, 0, 1},              // 17
-    {nullptr, 0, BGEN_ARG_STRING, -1, -1, 4, 1, 1},               // 18
-};
-const backend_row_td node_oper_rows[] = {
-    TESSEL_EDM_READ_ROW(0),
-    TESSEL_EDM_READ_ROW(1),
-    TESSEL_EDM_READ_ROW(3),
-    TESSEL_EDM_READ_ROW(5),
-    TESSEL_EDM_READ_ROW(7),
-    {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_packet_counters_get},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_event_counters_get},
-    {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_summary_get},
-};
-#undef TESSEL_EDM_READ_ROW
-
-const backend_node_td node_action_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},
-    {"packet-counters", 0, BACKEND_NODE_NAMED, -1, 2, 0, 0, 0},
-    {"ma-event-counters", 0, BACKEND_NODE_NAMED, -1, -1, 1, 0, 0},
-};
-const backend_row_td node_action_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_node_packet_counters_clear},
-    {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_node_event_counters_clear},
-};
+// Below the node's binding; the interface tables are keyed by the interface name.
+constexpr auto node_oper_items = std::to_array<backend_item_td>({
+    {"interface/if/<s>", read_row(0)},
+    {"foreign-masters/if/<s>", read_row(1)},
+    {"idb/if/<s>", read_row(3)},
+    {"unicast-peers/if/<s>", read_row(5)},
+    {"config-errors/if/<s>", read_row(7)},
+    {"packet-counters", {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_packet_counters_get}},
+    {"ma-event-counters", {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_event_counters_get}},
+    {"summary", {.kind = BACKEND_VALUE_NONE, .edm_get = tessel_edm_node_summary_get}},
+});
+constexpr auto node_action_items = std::to_array<backend_item_td>({
+    {"packet-counters", {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_node_packet_counters_clear}},
+    {"ma-event-counters", {.kind = BACKEND_VALUE_NONE, .edm_set = tessel_edm_node_event_counters_clear}},
+});
 
 } // namespace
 
 const backend_schema_td *const tessel_edm_if_schemas[TESSEL_EDM_IF_PATH_COUNT] = {
-    &if_schemas[0], &if_schemas[1], &if_schemas[2], &if_schemas[3], &if_schemas[4],  &if_schemas[5],
-    &if_schemas[6], &if_schemas[7], &if_schemas[8], &if_schemas[9], &if_schemas[10],
+    if_schema<if_read_items<0>>,      if_schema<if_read_items<1>>,     if_schema<if_read_items<2>>,
+    if_schema<if_read_items<3>>,      if_schema<if_read_items<4>>,     if_schema<if_read_items<5>>,
+    if_schema<if_read_items<6>>,      if_schema<if_read_items<7>>,     if_schema<if_read_items<8>>,
+    if_schema<if_packet_clear_items>, if_schema<if_event_clear_items>,
 };
-const backend_schema_td tessel_edm_node_oper_schema{node_oper_nodes, std::size(node_oper_nodes), node_oper_rows,
-                                                    std::size(node_oper_rows), 0};
-const backend_schema_td tessel_edm_node_action_schema{node_action_nodes, std::size(node_action_nodes), node_action_rows,
-                                                      std::size(node_action_rows), 0};
+const backend_schema_td tessel_edm_node_oper_schema = backend_schema_of<node_oper_items, ROOTED>::schema;
+const backend_schema_td tessel_edm_node_action_schema = backend_schema_of<node_action_items, ROOTED>::schema;
 
 // ---- Entry points ------------------------------------------------------------------------------
 

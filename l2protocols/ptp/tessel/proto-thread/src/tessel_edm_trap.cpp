@@ -7,6 +7,7 @@
 
 #include "nodra.h"
 #include "nodra_backend.h"
+#include "nodra_schema.h"
 #include "ptp_bags.h"
 #include "ptp_strings.h"
 #include "ptp_syslog.h"
@@ -50,17 +51,12 @@ void tessel_proto_edm_trap_all_slaves_lost_cfg(const nodra_notify_event_info_td 
                     all_slaves_lost_enabled ? "Configured" : "Unconfigured");
 }
 
-// "ptp/slave-lost" and "ptp/all-slaves-lost" below the trap-enable binding.
-const backend_node_td trap_cfg_nodes[] = {
-    {"ptp", 0, BACKEND_NODE_NAMED, 1, -1, -1, 0, 1},
-    {"slave-lost", 0, BACKEND_NODE_NAMED, -1, 2, 0, 0, 0},
-    {"all-slaves-lost", 0, BACKEND_NODE_NAMED, -1, -1, 1, 0, 0},
-};
-const backend_row_td trap_cfg_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .notify = tessel_proto_edm_trap_slave_lost_cfg},
-    {.kind = BACKEND_VALUE_NONE, .notify = tessel_proto_edm_trap_all_slaves_lost_cfg},
-};
-const backend_schema_td trap_cfg_schema{trap_cfg_nodes, 3, trap_cfg_rows, 2, 0};
+// Below the trap-enable binding.
+constexpr auto trap_cfg_items = std::to_array<backend_item_td>({
+    {"ptp/slave-lost", {.notify = tessel_proto_edm_trap_slave_lost_cfg}},
+    {"ptp/all-slaves-lost", {.notify = tessel_proto_edm_trap_all_slaves_lost_cfg}},
+});
+constexpr const backend_schema_td &trap_cfg_schema = backend_schema_of<trap_cfg_items>::schema;
 
 } // namespace
 
