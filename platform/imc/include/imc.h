@@ -67,6 +67,15 @@ zerrno imc_s_interface_name(void *ctx, uint32_t ifhandle, char *buffer, size_t s
 zerrno imc_s_interface_get_type(void *ctx, uint32_t ifhandle, uint32_t *type);
 // The name of an interface for display, or "<unknown>" (a buffer of the caller's).
 const char *imc_display_namestring(uint32_t ifhandle, char *buffer, size_t size);
+// The interface-name map of a display tool: the name of each interface handle for the time of a
+// record, looked up through a binding. This interface manager never gives a handle to another
+// interface while the chassis runs, so one name per handle answers for every time; each is asked
+// once. Building again starts a new map; lookups without a map find nothing.
+zerrno im_build_name_timestamp_map(imc_ctx_type *ctx);
+void im_cleanup_name_timestamp_map(void);
+// The name of ifhandle at timestamp (platform clock, ns) in the caller's buffer, or null when the
+// map does not know it.
+const char *im_name_from_timestamp(uint32_t ifhandle, uint64_t timestamp, char *buffer, size_t size);
 // A hash of a handle into key_bits bits.
 uint32_t imc_ifhandle_to_hash(uint32_t ifhandle, uint32_t key_bits);
 

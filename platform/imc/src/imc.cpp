@@ -1428,3 +1428,58 @@ std::string imc_host_table(uint32_t node)
     }
     return out;
 }
+
+// ---- The display tools' name map ----
+
+namespace {
+
+struct name_map_type {
+    std::mutex lock;
+    imc_ctx_type *ctx = nullptr;
+    std::map<uint32_t, std::string> names; // an empty name: not known
+};
+
+name_map_type &name_map()
+{
+    static name_map_type m;
+    return m;
+}
+
+} // namespace
+
+zerrno im_build_name_timestamp_map(imc_ctx_type *ctx)
+{
+    if (ctx == nullptr)
+        return IMC_ERR_INVALID;
+    name_map_type &m = name_map();
+    std::lock_guard<std::mutex> g(m.lock);
+    m.ctx = ctx;
+    m.names.clear();
+    return 0;
+}
+
+void im_cleanup_name_timestamp_map(void)
+{
+    name_map_type &m = name_map();
+    std::lock_guard<std::mutex> g(m.lock);
+    m.ctx = nullptr;
+    m.names.clear();
+}
+
+const char *im_name_from_timestamp(uint32_t ifhandle, uint64_t, char *buffer, size_t size)
+{
+    name_map_type &m = name_map();
+    std::lock_guard<std::mutex> g(m.lock);
+    if (buffer == nullptr || size == 0 || m.ctx == nullptr)
+        return nullptr;
+    auto it = m.names.find(ifhandle);
+    if (it == m.names.end()) {
+        char name[IMC_NAME_SIZE];
+        const bool found = imc_s_interface_name(m.ctx, ifhandle, name, sizeof name) == 0;
+        it = m.names.emplace(ifhandle, found ? name : "").first;
+    }
+    if (it->second.empty())
+        return nullptr;
+    snprintf(buffer, size, "%s", it->second.c_str());
+    return buffer;
+}

@@ -136,6 +136,24 @@ TEST_F(ImcTest, InterfacesAreFoundByNameInTheNodesTable)
     EXPECT_STREQ(imc_display_namestring(0x999, name, sizeof name), "<unknown>");
 }
 
+// A display tool's name map: the names of its node's handles while it is built, nothing before
+// or after.
+TEST_F(ImcTest, TheNameMapNamesTheNodesHandlesWhileItIsBuilt)
+{
+    char name[IMC_NAME_SIZE];
+    EXPECT_EQ(im_name_from_timestamp(GI1, 0, name, sizeof name), nullptr);
+    EXPECT_EQ(im_build_name_timestamp_map(nullptr), IMC_ERR_INVALID);
+    ASSERT_EQ(im_build_name_timestamp_map(ctx), 0u);
+    ASSERT_NE(im_name_from_timestamp(GI1, 123, name, sizeof name), nullptr);
+    EXPECT_STREQ(name, "Gi0/1/0/1");
+    EXPECT_EQ(im_name_from_timestamp(0x999, 123, name, sizeof name), nullptr);
+    char small[4];
+    ASSERT_NE(im_name_from_timestamp(GI0, 0, small, sizeof small), nullptr);
+    EXPECT_STREQ(small, "Gi0");
+    im_cleanup_name_timestamp_map();
+    EXPECT_EQ(im_name_from_timestamp(GI1, 123, name, sizeof name), nullptr);
+}
+
 TEST_F(ImcTest, RegistrationReplaysThenStateAndAddressChangesAreNotified)
 {
     received_type got;

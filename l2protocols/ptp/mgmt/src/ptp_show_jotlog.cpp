@@ -119,9 +119,12 @@ const char *arg_text(const jotlog_record_type *r, uint32_t i)
     return t != nullptr ? t : "";
 }
 
-// The interface's display name, or its handle when the name map does not know it.
-const char *ifhandle_name(uint32_t ifhandle, char *buf, size_t size)
+// The interface's name when the record was written (the tool's name map), else its display
+// name, else its handle.
+const char *ifhandle_name(uint32_t ifhandle, const jotlog_record_type *r, char *buf, size_t size)
 {
+    if (const char *at_time = im_name_from_timestamp(ifhandle, r->timestamp, buf, size); at_time != nullptr)
+        return at_time;
     const char *name = imc_display_namestring(ifhandle, buf, size);
     if (std::strcmp(name, "<unknown>") != 0)
         return name;
@@ -204,7 +207,7 @@ void collect_values(const ptp_trace_point_type &point, const jotlog_record_type 
         case PTP_TRACE_ARG_ZERR: out.text(zerr_strerror(static_cast<zerrno>(w32))); break;
         case PTP_TRACE_ARG_IFHANDLE: {
             char *b = out.buf();
-            out.text(ifhandle_name(w32, b, sizeof out.scratch[0]));
+            out.text(ifhandle_name(w32, r, b, sizeof out.scratch[0]));
             break;
         }
         case PTP_TRACE_ARG_NODE_ID: {
@@ -398,7 +401,7 @@ int decode_point(const ptp_trace_point_type *point, const char *prefix, const jo
             ptp_show_jotlog_append(&pos, &left, "%s: ", arg_text(r, 0));
         } else if (const uint32_t ifh = static_cast<uint32_t>(arg_word(r, 0)); ifh != 0) {
             char name[96];
-            ptp_show_jotlog_append(&pos, &left, "%s: ", ifhandle_name(ifh, name, sizeof name));
+            ptp_show_jotlog_append(&pos, &left, "%s: ", ifhandle_name(ifh, r, name, sizeof name));
         }
     }
     if (lead >= 2)
@@ -499,5 +502,15 @@ int ptp_show_jotlog_main(int argc, char **argv)
     const char *const *buffers = pkt_only ? ptp_show_jotlog_buffers_pkt
                                  : no_pkt ? ptp_show_jotlog_buffers_no_pkt
                                           : ptp_show_jotlog_buffers;
-    return jotlog_show(argc, argv, "ABi", 0, ptp_show_jotlog_decode, buffers);
+    // Interface handles in the records shown by the names they had: without the interface
+    // manager they show as handles.
+    const imc_bind_params_type params = {9, 1};
+    imc_ctx_type *ctx = nullptr;
+    if (imc_control_server_bind(&params, 1, &ctx) == 0)
+        im_build_name_timestamp_map(ctx);
+    const int status = jotlog_show(argc, argv, "ABi", 0, ptp_show_jotlog_decode, buffers);
+    im_cleanup_name_timestamp_map();
+    if (ctx != nullptr)
+        imc_control_server_unbind(ctx);
+    return status;
 }
