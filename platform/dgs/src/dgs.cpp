@@ -12,6 +12,7 @@
 
 #include "dgs_host.h"
 #include "dgs_trace.h"
+#include "dgs_wire.h"
 #include "jotlog.h"
 #include "qsm.h"
 #include "sockmsg.h"
@@ -34,24 +35,10 @@ struct dgs_bind_type {
 
 namespace {
 
-void put32(std::vector<uint8_t> &b, uint32_t v)
-{
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(static_cast<uint8_t>(v >> s));
-}
-void put64(std::vector<uint8_t> &b, uint64_t v)
-{
-    put32(b, static_cast<uint32_t>(v >> 32));
-    put32(b, static_cast<uint32_t>(v));
-}
-uint32_t get32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint64_t get64(const uint8_t *p)
-{
-    return uint64_t{get32(p)} << 32 | get32(p + 4);
-}
+using dgs_wire::get32;
+using dgs_wire::get64;
+using dgs_wire::put32;
+using dgs_wire::put64;
 
 // The trace buffers, opened at the first record; a process that cannot open them traces nothing.
 struct traces_type {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dgs.h"
+#include "dgs_wire.h"
 
 namespace {
 
@@ -30,29 +31,16 @@ struct host_type {
 
 host_type host;
 
-void put32(std::vector<uint8_t> &b, uint32_t v)
-{
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(static_cast<uint8_t>(v >> s));
-}
-void put64(std::vector<uint8_t> &b, uint64_t v)
-{
-    put32(b, static_cast<uint32_t>(v >> 32));
-    put32(b, static_cast<uint32_t>(v));
-}
+using dgs_wire::get32;
+using dgs_wire::get64;
+using dgs_wire::put32;
+using dgs_wire::put64;
+
 void put_text(std::vector<uint8_t> &b, const std::string &s)
 {
     const size_t n = s.size() < 255 ? s.size() : 255;
     b.push_back(static_cast<uint8_t>(n));
     b.insert(b.end(), s.begin(), s.begin() + static_cast<long>(n));
-}
-uint32_t get32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-uint64_t get64(const uint8_t *p)
-{
-    return uint64_t{get32(p)} << 32 | get32(p + 4);
 }
 
 std::vector<uint8_t> address_of(const endpoint_type &e)
