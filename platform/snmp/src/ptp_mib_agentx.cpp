@@ -8,9 +8,10 @@
 // plug-ins: DIR/NAME.so for each module (default zelvoPtpmib and zelvoPtpmibv2), DIR from
 // --mib-dir, else $PTP_MIB_DIR, else /pkg/lib/mib.
 //
-// The SNMP library is not thread-safe, the plug-ins' event manager wants a thread that serves
-// it: requests go from the SNMP thread to the event manager's thread and wait for the answer;
-// notifications come back through a pipe that the SNMP thread watches.
+// One thread serves both: the SNMP library's loop, which is not thread-safe, and the plug-ins'
+// event manager, run from an alarm of that loop every 20 ms (its timers, its database
+// notifications), so that a request is answered on the thread it came in on, without a hand-off.
+// Notifications raised meanwhile go out through a pipe the loop watches.
 // The SNMP library's configuration comes before its other headers.
 // clang-format off
 #include <net-snmp/net-snmp-config.h>
@@ -24,18 +25,16 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "evm.h"
+#include "evm_test.h"
 #include "snmp_host.h"
 #include "sysmgr.h"
 
@@ -45,81 +44,14 @@ constexpr const char *AGENT_NAME = "ptp_mib_agentx";
 
 std::atomic<bool> stopping{false};
 
-// ---- the event manager's thread ----
+// ---- the event manager, served from the SNMP loop ----
 
-struct evm_worker {
-    event_mgr_type *evm = nullptr;
-    event_async_ctx_type task_event{};
-    std::mutex lock;
-    std::deque<std::function<void()>> tasks;
-    std::atomic<bool> stop_flag{false};
-    std::thread thread;
+event_mgr_type *evm = nullptr;
 
-    bool start()
-    {
-        evm = event_create_manager(nullptr, nullptr, 0);
-        if (evm == nullptr || event_async_attach_event(
-                                  evm, 0,
-                                  [](const event_async_ctx_type *, int32_t, void *context) {
-                                      auto *self = static_cast<evm_worker *>(context);
-                                      std::function<void()> task;
-                                      {
-                                          std::lock_guard<std::mutex> g(self->lock);
-                                          if (self->tasks.empty()) {
-                                              return 0;
-                                          }
-                                          task = std::move(self->tasks.front());
-                                          self->tasks.pop_front();
-                                      }
-                                      task();
-                                      return 0;
-                                  },
-                                  this, &task_event) < 0) {
-            return false;
-        }
-        thread = std::thread([this] {
-            while (!stop_flag.load()) {
-                if (event_type *ev = event_block(evm)) {
-                    zq_event_dispatch(ev);
-                }
-            }
-        });
-        return true;
-    }
-
-    // Runs fn on the event manager's thread and waits for it.
-    void run(const std::function<void()> &fn)
-    {
-        std::mutex done_lock;
-        std::condition_variable done_cv;
-        bool done = false;
-        {
-            std::lock_guard<std::mutex> g(lock);
-            tasks.emplace_back([&] {
-                fn();
-                std::lock_guard<std::mutex> d(done_lock);
-                done = true;
-                done_cv.notify_one();
-            });
-        }
-        event_send_async(task_event.coid, task_event.code, 0);
-        std::unique_lock<std::mutex> d(done_lock);
-        done_cv.wait(d, [&] { return done; });
-    }
-
-    void stop()
-    {
-        stop_flag = true;
-        if (evm != nullptr) {
-            event_manager_wakeup(evm);
-        }
-        if (thread.joinable()) {
-            thread.join();
-        }
-    }
-};
-
-evm_worker worker;
+void serve_evm(unsigned int, void *)
+{
+    evm_run_until_idle(evm);
+}
 
 // ---- notifications, from the plug-ins to the SNMP thread ----
 
@@ -226,7 +158,7 @@ int handle_request(netsnmp_mib_handler *, netsnmp_handler_registration *reg, net
         int status = SNMP_NO_ERROR;
         switch (reqinfo->mode) {
         case MODE_GET:
-            worker.run([&] { status = snmp_host_get(name, &b); });
+            status = snmp_host_get(name, &b);
             if (status == SNMP_NO_ERROR) {
                 set_value(var, b.value);
             } else {
@@ -235,7 +167,7 @@ int handle_request(netsnmp_mib_handler *, netsnmp_handler_registration *reg, net
             }
             break;
         case MODE_GETNEXT:
-            worker.run([&] { status = snmp_host_getnext(name, &b); });
+            status = snmp_host_getnext(name, &b);
             // Past this root the master asks whoever serves what follows.
             if (status == SNMP_NO_ERROR && within(b.name, reg)) {
                 const std::vector<oid> next = oid_of(b.name);
@@ -251,7 +183,7 @@ int handle_request(netsnmp_mib_handler *, netsnmp_handler_registration *reg, net
             } else if (var->type == ASN_OCTET_STR && var->val.string != nullptr) {
                 v.bytes.assign(reinterpret_cast<const char *>(var->val.string), var->val_len);
             }
-            worker.run([&] { status = snmp_host_set(name, v); });
+            status = snmp_host_set(name, v);
             if (status != SNMP_NO_ERROR) {
                 netsnmp_set_request_error(reqinfo, r, status);
             }
@@ -297,14 +229,14 @@ int main(int argc, char **argv)
     sa.sa_handler = on_signal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
-    if (pipe2(trap_pipe, O_NONBLOCK | O_CLOEXEC) != 0 || !worker.start()) {
+    evm = event_create_manager(nullptr, nullptr, 0);
+    if (pipe2(trap_pipe, O_NONBLOCK | O_CLOEXEC) != 0 || evm == nullptr) {
         fprintf(stderr, "%s: cannot start: %s\n", AGENT_NAME, strerror(errno));
         return 1;
     }
 
-    zerrno rc = 0;
-    worker.run([&] {
-        rc = snmp_host_init(worker.evm);
+    zerrno rc = snmp_host_init(evm);
+    {
         if (rc == 0) {
             snmp_host_set_trap_sink(trap_sink);
             rc = snmp_host_follow_trap_config();
@@ -318,7 +250,7 @@ int main(int argc, char **argv)
                 fprintf(stderr, "%s: cannot load %s\n", AGENT_NAME, path.c_str());
             }
         }
-    });
+    }
 
     netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
     if (socket_path != nullptr && socket_path[0] != 0) {
@@ -329,8 +261,7 @@ int main(int argc, char **argv)
     snmp_disable_log();
     snmp_enable_stderrlog();
     init_agent(AGENT_NAME);
-    std::vector<snmp_oid_arcs> roots;
-    worker.run([&] { roots = snmp_host_roots(); });
+    const std::vector<snmp_oid_arcs> roots = snmp_host_roots();
     for (const snmp_oid_arcs &root : roots) {
         const std::vector<oid> o = oid_of(root);
         netsnmp_handler_registration *reg =
@@ -341,6 +272,8 @@ int main(int argc, char **argv)
     }
     init_snmp(AGENT_NAME);
     register_readfd(trap_pipe[0], send_pending_traps, nullptr);
+    struct timeval every = {0, 20000};
+    snmp_alarm_register_hr(every, SA_REPEAT, serve_evm, nullptr);
     (void)sysmgr_proc_ready();
 
     while (!stopping.load()) {
@@ -348,7 +281,8 @@ int main(int argc, char **argv)
     }
 
     snmp_shutdown(AGENT_NAME);
-    worker.run([] { snmp_host_shutdown(); });
-    worker.stop();
+    snmp_host_shutdown();
+    evm_run_until_idle(evm);
+    event_manager_destroy(evm);
     return 0;
 }
