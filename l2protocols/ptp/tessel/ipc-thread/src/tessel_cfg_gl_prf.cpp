@@ -304,85 +304,142 @@ bool tessel_cfg_prf_slave_entry_remove_walker(tessel_slave_db_type *entry, void 
 
 // ---- Profile items -------------------------------------------------------------------------------
 
-void tessel_cfg_gl_prf_notify_transport(const nodra_notify_event_info_td *event, void *context,
-                                        const bgen_args_td *args)
+namespace {
+
+// A profile item whose value is one field of the profile's record: the check that reads it (and
+// the profile name and the delete flag from the item), the item's configured bit, the field.
+template <typename V>
+struct prf_field_type {
+    zerrno (*check)(uint32_t event, const bgen_value_td *value, V *out, const bgen_args_td *args, char *name,
+                    bool *is_delete);
+    uint32_t bit;
+    V tessel_if_config_type::*field;
+};
+
+template <typename V>
+void prf_field_notify(const prf_field_type<V> &item, const nodra_notify_event_info_td *event, void *context,
+                      const bgen_args_td *args)
 {
     TESSEL_ASSERT(context != nullptr);
     const bgen_value_td nv = new_value(event);
     char name[PTP_PROFILE_NAME_MAX + 1] = {};
     bool is_delete = false;
-    uint32_t encap = 0;
-    const zerrno rc = ptp_cfg_profile_check_encap(event->event, &nv, nullptr, nullptr, &encap, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_ENCAP, [&](tessel_if_config_type &c) { c.encap = encap; });
+    V value{};
+    const zerrno rc = item.check(event->event, &nv, &value, args, name, &is_delete);
+    prf_scalar(context, rc, name, is_delete, item.bit, [&](tessel_if_config_type &c) { c.*item.field = value; });
+}
+
+// The checks, in the one form the table takes: no result record and no error text (the items were
+// verified before commit), no old value.
+#define PRF_CHECK_(check)                                                                                              \
+    [](uint32_t ev, const bgen_value_td *nv, auto *out, const bgen_args_td *args, char *name, bool *del) {             \
+        return check(ev, nv, nullptr, nullptr, out, args, name, del);                                                  \
+    }
+#define PRF_CHECK_PREV_(check)                                                                                         \
+    [](uint32_t ev, const bgen_value_td *nv, auto *out, const bgen_args_td *args, char *name, bool *del) {             \
+        return check(ev, nv, nullptr, nullptr, out, nullptr, nullptr, args, name, del);                                \
+    }
+#define PRF_CHECK_MSG_(check)                                                                                          \
+    [](uint32_t ev, const bgen_value_td *nv, uint32_t *out, const bgen_args_td *args, char *name, bool *del) {         \
+        return check(args->bg_ident, ev, nv, nullptr, nullptr, out, args, name, del);                                  \
+    }
+constexpr auto ttl_check = [](uint32_t ev, const bgen_value_td *nv, uint32_t *out, const bgen_args_td *args, char *name,
+                              bool *del) { return ptp_cfg_profile_check_ttl(ev, nv, out, args, name, del); };
+
+using u32_field = prf_field_type<uint32_t>;
+using ivl_field = prf_field_type<int32_t>;
+using TC = tessel_if_config_type;
+
+// clang-format off
+constexpr u32_field TRANSPORT{PRF_CHECK_(ptp_cfg_profile_check_encap), TESSEL_CFG_MASK_ENCAP, &TC::encap};
+constexpr u32_field CLOCK_OPERATION{PRF_CHECK_PREV_(ptp_cfg_profile_check_clock_operation), TESSEL_CFG_MASK_CLOCK_OPERATION, &TC::clock_operation};
+constexpr ivl_field ANNOUNCE_INTERVAL{PRF_CHECK_PREV_(ptp_cfg_profile_check_annce_ivl), TESSEL_CFG_MASK_ANNOUNCE_INTERVAL, &TC::announce_interval};
+constexpr ivl_field SYNC_INTERVAL{PRF_CHECK_PREV_(ptp_cfg_profile_check_sync_ivl), TESSEL_CFG_MASK_SYNC_INTERVAL, &TC::sync_interval};
+constexpr u32_field ANNOUNCE_TIMEOUT{PRF_CHECK_(ptp_cfg_profile_check_annce_tout), TESSEL_CFG_MASK_ANNOUNCE_TIMEOUT, &TC::announce_timeout};
+constexpr ivl_field DELAY_REQ_INTERVAL{PRF_CHECK_PREV_(ptp_cfg_profile_check_dr_min_ivl), TESSEL_CFG_MASK_DELAY_REQ_INTERVAL, &TC::delay_req_interval};
+constexpr u32_field PORT_STATE{PRF_CHECK_(ptp_cfg_profile_check_port_state), TESSEL_CFG_MASK_PORT_STATE, &TC::port_state};
+// By the row identifier: both classes, general, event.
+constexpr u32_field COS[] = {
+    {PRF_CHECK_(ptp_cfg_profile_check_cos), TESSEL_CFG_MASK_COS, &TC::cos},
+    {PRF_CHECK_(ptp_cfg_profile_check_cos), TESSEL_CFG_MASK_GENERAL_COS, &TC::general_cos},
+    {PRF_CHECK_(ptp_cfg_profile_check_cos), TESSEL_CFG_MASK_EVENT_COS, &TC::event_cos},
+};
+constexpr u32_field DSCP[] = {
+    {PRF_CHECK_(ptp_cfg_profile_check_dscp), TESSEL_CFG_MASK_DSCP, &TC::dscp},
+    {PRF_CHECK_(ptp_cfg_profile_check_dscp), TESSEL_CFG_MASK_GENERAL_DSCP, &TC::general_dscp},
+    {PRF_CHECK_(ptp_cfg_profile_check_dscp), TESSEL_CFG_MASK_EVENT_DSCP, &TC::event_dscp},
+};
+constexpr u32_field IPV4_TTL{ttl_check, TESSEL_CFG_MASK_IPV4_TTL, &TC::ipv4_ttl};
+constexpr u32_field IPV6_HOP_LIMIT{ttl_check, TESSEL_CFG_MASK_IPV6_HOP_LIMIT, &TC::ipv6_hop_limit};
+constexpr u32_field ANNOUNCE_GRANT{PRF_CHECK_MSG_(ptp_cfg_profile_check_unicast_grant_duration), TESSEL_CFG_MASK_ANNOUNCE_GRANT_DURATION, &TC::announce_grant_duration};
+constexpr u32_field SYNC_GRANT{PRF_CHECK_MSG_(ptp_cfg_profile_check_unicast_grant_duration), TESSEL_CFG_MASK_SYNC_GRANT_DURATION, &TC::sync_grant_duration};
+constexpr u32_field DELAY_RESP_GRANT{PRF_CHECK_MSG_(ptp_cfg_profile_check_unicast_grant_duration), TESSEL_CFG_MASK_DELAY_RESP_GRANT_DURATION, &TC::delay_resp_grant_duration};
+constexpr u32_field SYNC_TIMEOUT{PRF_CHECK_MSG_(ptp_cfg_profile_check_message_timeout), TESSEL_CFG_MASK_SYNC_TIMEOUT, &TC::sync_timeout};
+constexpr u32_field DELAY_RESP_TIMEOUT{PRF_CHECK_MSG_(ptp_cfg_profile_check_message_timeout), TESSEL_CFG_MASK_DELAY_RESP_TIMEOUT, &TC::delay_resp_timeout};
+constexpr u32_field INVALID_GRANT{PRF_CHECK_(ptp_cfg_profile_check_unicast_grant_invalid_request), TESSEL_CFG_MASK_DENY_INVALID_GRANTS, &TC::deny_invalid_grants};
+constexpr u32_field LOCAL_PRIORITY{PRF_CHECK_(ptp_cfg_profile_check_local_priority), TESSEL_CFG_MASK_LOCAL_PRIORITY, &TC::local_priority};
+constexpr prf_field_type<ptp_delay_asymmetry_type> DELAY_ASYMMETRY{PRF_CHECK_PREV_(ptp_cfg_profile_check_delay_asymmetry), TESSEL_CFG_MASK_DELAY_ASYMMETRY, &TC::delay_asymmetry};
+// clang-format on
+#undef PRF_CHECK_
+#undef PRF_CHECK_PREV_
+#undef PRF_CHECK_MSG_
+
+// The item of a handler that serves one per row identifier.
+const u32_field &by_class(const u32_field (&items)[3], const bgen_args_td *args)
+{
+    TESSEL_ASSERT(args->bg_ident < 3);
+    return items[args->bg_ident];
+}
+
+const u32_field &by_message(const bgen_args_td *args, const u32_field *announce, const u32_field *sync,
+                            const u32_field *delay_resp)
+{
+    const u32_field *item = nullptr;
+    switch (args->bg_ident) {
+    case PTP_MSG_ANNOUNCE: item = announce; break;
+    case PTP_MSG_SYNC: item = sync; break;
+    case PTP_MSG_DELAY_RESP: item = delay_resp; break;
+    default: break;
+    }
+    TESSEL_ASSERT(item != nullptr && "Unknown config item");
+    return *item;
+}
+
+} // namespace
+
+void tessel_cfg_gl_prf_notify_transport(const nodra_notify_event_info_td *event, void *context,
+                                        const bgen_args_td *args)
+{
+    prf_field_notify(TRANSPORT, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_clock_operation(const nodra_notify_event_info_td *event, void *context,
                                               const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t one_step = 0;
-    const zerrno rc = ptp_cfg_profile_check_clock_operation(event->event, &nv, nullptr, nullptr, &one_step, nullptr,
-                                                            nullptr, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_CLOCK_OPERATION,
-               [&](tessel_if_config_type &c) { c.clock_operation = one_step; });
+    prf_field_notify(CLOCK_OPERATION, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_annce_ivl(const nodra_notify_event_info_td *event, void *context,
                                         const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    int log_ivl = 0;
-    const zerrno rc = ptp_cfg_profile_check_annce_ivl(event->event, &nv, nullptr, nullptr, &log_ivl, nullptr, nullptr,
-                                                      args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_ANNOUNCE_INTERVAL,
-               [&](tessel_if_config_type &c) { c.announce_interval = log_ivl; });
+    prf_field_notify(ANNOUNCE_INTERVAL, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_sync_ivl(const nodra_notify_event_info_td *event, void *context, const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    int log_ivl = 0;
-    const zerrno rc = ptp_cfg_profile_check_sync_ivl(event->event, &nv, nullptr, nullptr, &log_ivl, nullptr, nullptr,
-                                                     args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_SYNC_INTERVAL,
-               [&](tessel_if_config_type &c) { c.sync_interval = log_ivl; });
+    prf_field_notify(SYNC_INTERVAL, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_annce_tout(const nodra_notify_event_info_td *event, void *context,
                                          const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t timeout = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_annce_tout(event->event, &nv, nullptr, nullptr, &timeout, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_ANNOUNCE_TIMEOUT,
-               [&](tessel_if_config_type &c) { c.announce_timeout = timeout; });
+    prf_field_notify(ANNOUNCE_TIMEOUT, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_dr_min_ivl(const nodra_notify_event_info_td *event, void *context,
                                          const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    int log_ivl = 0;
-    const zerrno rc = ptp_cfg_profile_check_dr_min_ivl(event->event, &nv, nullptr, nullptr, &log_ivl, nullptr, nullptr,
-                                                       args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_DELAY_REQ_INTERVAL,
-               [&](tessel_if_config_type &c) { c.delay_req_interval = log_ivl; });
+    prf_field_notify(DELAY_REQ_INTERVAL, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_multicast(const nodra_notify_event_info_td *event, void *context,
@@ -419,15 +476,7 @@ void tessel_cfg_gl_prf_notify_multicast(const nodra_notify_event_info_td *event,
 void tessel_cfg_gl_prf_notify_port_state(const nodra_notify_event_info_td *event, void *context,
                                          const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t state = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_port_state(event->event, &nv, nullptr, nullptr, &state, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_PORT_STATE,
-               [&](tessel_if_config_type &c) { c.port_state = state; });
+    prf_field_notify(PORT_STATE, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_source_ip(const nodra_notify_event_info_td *event, void *context,
@@ -465,162 +514,97 @@ void tessel_cfg_gl_prf_notify_source_ipv6(const nodra_notify_event_info_td *even
 
 void tessel_cfg_gl_prf_notify_cos(const nodra_notify_event_info_td *event, void *context, const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t cos = 0;
-    const zerrno rc = ptp_cfg_profile_check_cos(event->event, &nv, nullptr, nullptr, &cos, args, name, &is_delete);
-    static constexpr uint32_t tessel_if_config_type::*fields[] = {
-        &tessel_if_config_type::cos, &tessel_if_config_type::general_cos, &tessel_if_config_type::event_cos};
-    static constexpr uint32_t bits[] = {TESSEL_CFG_MASK_COS, TESSEL_CFG_MASK_GENERAL_COS, TESSEL_CFG_MASK_EVENT_COS};
-    const uint32_t which = args->bg_ident;
-    TESSEL_ASSERT(which < 3);
-    prf_scalar(context, rc, name, is_delete, bits[which], [&](tessel_if_config_type &c) { c.*fields[which] = cos; });
+    prf_field_notify(by_class(COS, args), event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_dscp(const nodra_notify_event_info_td *event, void *context, const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t dscp = 0;
-    const zerrno rc = ptp_cfg_profile_check_dscp(event->event, &nv, nullptr, nullptr, &dscp, args, name, &is_delete);
-    static constexpr uint32_t tessel_if_config_type::*fields[] = {
-        &tessel_if_config_type::dscp, &tessel_if_config_type::general_dscp, &tessel_if_config_type::event_dscp};
-    static constexpr uint32_t bits[] = {TESSEL_CFG_MASK_DSCP, TESSEL_CFG_MASK_GENERAL_DSCP, TESSEL_CFG_MASK_EVENT_DSCP};
-    const uint32_t which = args->bg_ident;
-    TESSEL_ASSERT(which < 3);
-    prf_scalar(context, rc, name, is_delete, bits[which], [&](tessel_if_config_type &c) { c.*fields[which] = dscp; });
+    prf_field_notify(by_class(DSCP, args), event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_ipv4_ttl(const nodra_notify_event_info_td *event, void *context, const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t ttl = 0;
-    const zerrno rc = ptp_cfg_profile_check_ttl(event->event, &nv, &ttl, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_IPV4_TTL,
-               [&](tessel_if_config_type &c) { c.ipv4_ttl = ttl; });
+    prf_field_notify(IPV4_TTL, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_ipv6_hop_limit(const nodra_notify_event_info_td *event, void *context,
                                              const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t hops = 0;
-    const zerrno rc = ptp_cfg_profile_check_ttl(event->event, &nv, &hops, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_IPV6_HOP_LIMIT,
-               [&](tessel_if_config_type &c) { c.ipv6_hop_limit = hops; });
+    prf_field_notify(IPV6_HOP_LIMIT, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_unicast_grant_duration(const nodra_notify_event_info_td *event, void *context,
                                                      const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t seconds = 0;
-    const uint32_t msg_type = args->bg_ident;
-    uint32_t tessel_if_config_type::*field = nullptr;
-    uint32_t bit = 0;
-    switch (msg_type) {
-    case PTP_MSG_ANNOUNCE:
-        field = &tessel_if_config_type::announce_grant_duration;
-        bit = TESSEL_CFG_MASK_ANNOUNCE_GRANT_DURATION;
-        break;
-    case PTP_MSG_SYNC:
-        field = &tessel_if_config_type::sync_grant_duration;
-        bit = TESSEL_CFG_MASK_SYNC_GRANT_DURATION;
-        break;
-    case PTP_MSG_DELAY_RESP:
-        field = &tessel_if_config_type::delay_resp_grant_duration;
-        bit = TESSEL_CFG_MASK_DELAY_RESP_GRANT_DURATION;
-        break;
-    default: TESSEL_ASSERT(false && "Unknown config item");
-    }
-    const zerrno rc = ptp_cfg_profile_check_unicast_grant_duration(msg_type, event->event, &nv, nullptr, nullptr,
-                                                                   &seconds, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, bit, [&](tessel_if_config_type &c) { c.*field = seconds; });
+    prf_field_notify(by_message(args, &ANNOUNCE_GRANT, &SYNC_GRANT, &DELAY_RESP_GRANT), event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_message_timeout(const nodra_notify_event_info_td *event, void *context,
                                               const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t msecs = 0;
-    const uint32_t msg_type = args->bg_ident;
-    uint32_t tessel_if_config_type::*field = nullptr;
-    uint32_t bit = 0;
-    switch (msg_type) {
-    case PTP_MSG_SYNC:
-        field = &tessel_if_config_type::sync_timeout;
-        bit = TESSEL_CFG_MASK_SYNC_TIMEOUT;
-        break;
-    case PTP_MSG_DELAY_RESP:
-        field = &tessel_if_config_type::delay_resp_timeout;
-        bit = TESSEL_CFG_MASK_DELAY_RESP_TIMEOUT;
-        break;
-    default: TESSEL_ASSERT(false && "Unknown config item");
-    }
-    const zerrno rc = ptp_cfg_profile_check_message_timeout(msg_type, event->event, &nv, nullptr, nullptr, &msecs, args,
-                                                            name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, bit, [&](tessel_if_config_type &c) { c.*field = msecs; });
+    prf_field_notify(by_message(args, nullptr, &SYNC_TIMEOUT, &DELAY_RESP_TIMEOUT), event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_unicast_grant_invalid_request(const nodra_notify_event_info_td *event, void *context,
                                                             const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t deny = 0;
-    const zerrno rc = ptp_cfg_profile_check_unicast_grant_invalid_request(event->event, &nv, nullptr, nullptr, &deny,
-                                                                          args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_DENY_INVALID_GRANTS,
-               [&](tessel_if_config_type &c) { c.deny_invalid_grants = deny; });
+    prf_field_notify(INVALID_GRANT, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_local_priority(const nodra_notify_event_info_td *event, void *context,
                                              const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t priority = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_local_priority(event->event, &nv, nullptr, nullptr, &priority, args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_LOCAL_PRIORITY,
-               [&](tessel_if_config_type &c) { c.local_priority = priority; });
+    prf_field_notify(LOCAL_PRIORITY, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_delay_asymmetry(const nodra_notify_event_info_td *event, void *context,
                                               const bgen_args_td *args)
 {
+    prf_field_notify(DELAY_ASYMMETRY, event, context, args);
+}
+
+// ---- Profile master and slave tables ---------------------------------------------------------------
+
+namespace {
+
+// A master-table item whose value is one field of the entry: the check, the field's presence bit
+// (set by the item, cleared by its delete, which also zeroes the field) and the field.
+template <typename V>
+struct master_field_type {
+    zerrno (*check)(uint32_t event, const bgen_value_td *value, V *out, ptp_address_type *addr,
+                    const bgen_args_td *args, char *name, bool *is_delete);
+    uint8_t bit;
+    V tessel_master_db_type::*field;
+};
+
+template <typename V>
+void prf_master_field_notify(const master_field_type<V> &item, const nodra_notify_event_info_td *event, void *context,
+                             const bgen_args_td *args)
+{
     TESSEL_ASSERT(context != nullptr);
     const bgen_value_td nv = new_value(event);
     char name[PTP_PROFILE_NAME_MAX + 1] = {};
     bool is_delete = false;
-    ptp_delay_asymmetry_type ns = 0;
-    const zerrno rc = ptp_cfg_profile_check_delay_asymmetry(event->event, &nv, nullptr, nullptr, &ns, nullptr, nullptr,
-                                                            args, name, &is_delete);
-    prf_scalar(context, rc, name, is_delete, TESSEL_CFG_MASK_DELAY_ASYMMETRY,
-               [&](tessel_if_config_type &c) { c.delay_asymmetry = ns; });
+    ptp_address_type addr{};
+    V value{};
+    const zerrno rc = item.check(event->event, &nv, &value, &addr, args, name, &is_delete);
+    prf_master(context, rc, name, is_delete, addr, item.bit, item.bit,
+               [&](tessel_master_db_type *e, bool deleting) { e->*item.field = deleting ? V{} : value; });
 }
 
-// ---- Profile master and slave tables ---------------------------------------------------------------
+#define MASTER_CHECK_(check)                                                                                           \
+    [](uint32_t ev, const bgen_value_td *nv, auto *out, ptp_address_type *addr, const bgen_args_td *args, char *name,  \
+       bool *del) { return check(ev, nv, nullptr, nullptr, out, addr, args, name, del); }
+using TM = tessel_master_db_type;
+// clang-format off
+constexpr master_field_type<uint32_t> MASTER_PRIORITY{MASTER_CHECK_(ptp_cfg_profile_check_master_priority), TESSEL_MASTER_DB_PRIORITY_SET, &TM::priority};
+constexpr master_field_type<uint32_t> MASTER_MULTICAST{MASTER_CHECK_(ptp_cfg_profile_check_master_multicast), TESSEL_MASTER_DB_MULTICAST_SET, &TM::multicast};
+constexpr master_field_type<uint32_t> MASTER_CLOCK_CLASS{MASTER_CHECK_(ptp_cfg_profile_check_master_clock_class), TESSEL_MASTER_DB_CLOCK_CLASS_SET, &TM::clock_class};
+constexpr master_field_type<ptp_delay_asymmetry_type> MASTER_DELAY_ASYMMETRY{MASTER_CHECK_(ptp_cfg_profile_check_master_delay_asymmetry), TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET, &TM::delay_asymmetry};
+// clang-format on
+#undef MASTER_CHECK_
+
+} // namespace
 
 void tessel_cfg_gl_prf_notify_master_enable(const nodra_notify_event_info_td *event, void *context,
                                             const bgen_args_td *args)
@@ -639,62 +623,25 @@ void tessel_cfg_gl_prf_notify_master_enable(const nodra_notify_event_info_td *ev
 void tessel_cfg_gl_prf_notify_master_priority(const nodra_notify_event_info_td *event, void *context,
                                               const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    ptp_address_type addr{};
-    uint32_t priority = 0;
-    const zerrno rc = ptp_cfg_profile_check_master_priority(event->event, &nv, nullptr, nullptr, &priority, &addr, args,
-                                                            name, &is_delete);
-    prf_master(context, rc, name, is_delete, addr, TESSEL_MASTER_DB_PRIORITY_SET, TESSEL_MASTER_DB_PRIORITY_SET,
-               [&](tessel_master_db_type *e, bool deleting) { e->priority = deleting ? 0 : priority; });
+    prf_master_field_notify(MASTER_PRIORITY, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_master_multicast(const nodra_notify_event_info_td *event, void *context,
                                                const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    ptp_address_type addr{};
-    uint32_t mode = 0;
-    const zerrno rc = ptp_cfg_profile_check_master_multicast(event->event, &nv, nullptr, nullptr, &mode, &addr, args,
-                                                             name, &is_delete);
-    prf_master(context, rc, name, is_delete, addr, TESSEL_MASTER_DB_MULTICAST_SET, TESSEL_MASTER_DB_MULTICAST_SET,
-               [&](tessel_master_db_type *e, bool deleting) { e->multicast = deleting ? 0 : mode; });
+    prf_master_field_notify(MASTER_MULTICAST, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_master_clock_class(const nodra_notify_event_info_td *event, void *context,
                                                  const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    ptp_address_type addr{};
-    uint32_t clock_class = 0;
-    const zerrno rc = ptp_cfg_profile_check_master_clock_class(event->event, &nv, nullptr, nullptr, &clock_class, &addr,
-                                                               args, name, &is_delete);
-    prf_master(context, rc, name, is_delete, addr, TESSEL_MASTER_DB_CLOCK_CLASS_SET, TESSEL_MASTER_DB_CLOCK_CLASS_SET,
-               [&](tessel_master_db_type *e, bool deleting) { e->clock_class = deleting ? 0 : clock_class; });
+    prf_master_field_notify(MASTER_CLOCK_CLASS, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_master_delay_asymmetry(const nodra_notify_event_info_td *event, void *context,
                                                      const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    ptp_address_type addr{};
-    ptp_delay_asymmetry_type ns = 0;
-    const zerrno rc = ptp_cfg_profile_check_master_delay_asymmetry(event->event, &nv, nullptr, nullptr, &ns, &addr,
-                                                                   args, name, &is_delete);
-    prf_master(context, rc, name, is_delete, addr, TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET,
-               TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET,
-               [&](tessel_master_db_type *e, bool deleting) { e->delay_asymmetry = deleting ? 0 : ns; });
+    prf_master_field_notify(MASTER_DELAY_ASYMMETRY, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_master_nonnegotiated(const nodra_notify_event_info_td *event, void *context,
@@ -756,32 +703,51 @@ void tessel_cfg_gl_prf_notify_slave_nonnegotiated(const nodra_notify_event_info_
 
 // ---- Profile interoperation items -----------------------------------------------------------------
 
-void tessel_cfg_gl_prf_notify_interop_profile(const nodra_notify_event_info_td *event, void *context,
-                                              const bgen_args_td *args)
+namespace {
+
+using interop_check_fn = zerrno (*)(uint32_t event, const bgen_value_td *nv, uint32_t *verify_result, char **err_text,
+                                    uint32_t *value, const bgen_args_td *args, char *name, bool *is_delete);
+
+// An interoperation item of one value, ingress or egress (first: the ingress item's number).
+void prf_interop_value_notify(interop_check_fn check, uint32_t first, const nodra_notify_event_info_td *event,
+                              void *context, const bgen_args_td *args)
+{
+    TESSEL_ASSERT(context != nullptr);
+    const uint32_t item = interop_item(args, first);
+    const bgen_value_td nv = new_value(event);
+    char name[PTP_PROFILE_NAME_MAX + 1] = {};
+    bool is_delete = false;
+    uint32_t value = 0;
+    const zerrno rc = check(event->event, &nv, nullptr, nullptr, &value, args, name, &is_delete);
+    prf_interop(context, rc, name, is_delete,
+                [&](tessel_interop_config_type *cfg) { tessel_cfg_interop_set_value(cfg, item, is_delete, value, 0); });
+}
+
+// An interoperation item that names the peer's side, set into the record by set.
+void prf_interop_set_notify(interop_check_fn check, void (*set)(tessel_interop_config_type *, bool, uint32_t),
+                            const nodra_notify_event_info_td *event, void *context, const bgen_args_td *args)
 {
     TESSEL_ASSERT(context != nullptr);
     const bgen_value_td nv = new_value(event);
     char name[PTP_PROFILE_NAME_MAX + 1] = {};
     bool is_delete = false;
-    uint32_t profile = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_interop_profile(event->event, &nv, nullptr, nullptr, &profile, args, name, &is_delete);
-    prf_interop(context, rc, name, is_delete,
-                [&](tessel_interop_config_type *cfg) { tessel_cfg_interop_set_profile(cfg, is_delete, profile); });
+    uint32_t value = 0;
+    const zerrno rc = check(event->event, &nv, nullptr, nullptr, &value, args, name, &is_delete);
+    prf_interop(context, rc, name, is_delete, [&](tessel_interop_config_type *cfg) { set(cfg, is_delete, value); });
+}
+
+} // namespace
+
+void tessel_cfg_gl_prf_notify_interop_profile(const nodra_notify_event_info_td *event, void *context,
+                                              const bgen_args_td *args)
+{
+    prf_interop_set_notify(ptp_cfg_profile_check_interop_profile, tessel_cfg_interop_set_profile, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_interop_domain(const nodra_notify_event_info_td *event, void *context,
                                              const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t domain = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_interop_domain(event->event, &nv, nullptr, nullptr, &domain, args, name, &is_delete);
-    prf_interop(context, rc, name, is_delete,
-                [&](tessel_interop_config_type *cfg) { tessel_cfg_interop_set_domain(cfg, is_delete, domain); });
+    prf_interop_set_notify(ptp_cfg_profile_check_interop_domain, tessel_cfg_interop_set_domain, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_interop_priority(const nodra_notify_event_info_td *event, void *context,
@@ -806,48 +772,21 @@ void tessel_cfg_gl_prf_notify_interop_priority(const nodra_notify_event_info_td 
 void tessel_cfg_gl_prf_notify_interop_clock_accuracy(const nodra_notify_event_info_td *event, void *context,
                                                      const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const uint32_t item = interop_item(args, TESSEL_CFG_INTEROP_CLOCK_ACCURACY);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t accuracy = 0;
-    const zerrno rc = ptp_cfg_profile_check_interop_clock_accuracy(event->event, &nv, nullptr, nullptr, &accuracy, args,
-                                                                   name, &is_delete);
-    prf_interop(context, rc, name, is_delete, [&](tessel_interop_config_type *cfg) {
-        tessel_cfg_interop_set_value(cfg, item, is_delete, accuracy, 0);
-    });
+    prf_interop_value_notify(ptp_cfg_profile_check_interop_clock_accuracy, TESSEL_CFG_INTEROP_CLOCK_ACCURACY, event,
+                             context, args);
 }
 
 void tessel_cfg_gl_prf_notify_interop_oslv(const nodra_notify_event_info_td *event, void *context,
                                            const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const uint32_t item = interop_item(args, TESSEL_CFG_INTEROP_OSLV);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t oslv = 0;
-    const zerrno rc =
-        ptp_cfg_profile_check_interop_oslv(event->event, &nv, nullptr, nullptr, &oslv, args, name, &is_delete);
-    prf_interop(context, rc, name, is_delete,
-                [&](tessel_interop_config_type *cfg) { tessel_cfg_interop_set_value(cfg, item, is_delete, oslv, 0); });
+    prf_interop_value_notify(ptp_cfg_profile_check_interop_oslv, TESSEL_CFG_INTEROP_OSLV, event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_interop_clock_class_default(const nodra_notify_event_info_td *event, void *context,
                                                           const bgen_args_td *args)
 {
-    TESSEL_ASSERT(context != nullptr);
-    const uint32_t item = interop_item(args, TESSEL_CFG_INTEROP_CLOCK_CLASS_DEFAULT);
-    const bgen_value_td nv = new_value(event);
-    char name[PTP_PROFILE_NAME_MAX + 1] = {};
-    bool is_delete = false;
-    uint32_t clock_class = 0;
-    const zerrno rc = ptp_cfg_profile_check_interop_clock_class_default(event->event, &nv, nullptr, nullptr,
-                                                                        &clock_class, args, name, &is_delete);
-    prf_interop(context, rc, name, is_delete, [&](tessel_interop_config_type *cfg) {
-        tessel_cfg_interop_set_value(cfg, item, is_delete, clock_class, 0);
-    });
+    prf_interop_value_notify(ptp_cfg_profile_check_interop_clock_class_default, TESSEL_CFG_INTEROP_CLOCK_CLASS_DEFAULT,
+                             event, context, args);
 }
 
 void tessel_cfg_gl_prf_notify_interop_clock_class_mapping(const nodra_notify_event_info_td *event, void *context,
