@@ -2,6 +2,7 @@
 // master's), or of a node with the reasons its packets were dropped.
 #include <arpa/inet.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -155,10 +156,24 @@ void print_node_counters(const void *data, uint32_t length)
         });
 }
 
-uint32_t number_of(char letter)
+// A master's word: the whole argument a number (any base) of at most bits bits, or 0 when the
+// letter was not given. Anything else is refused with the reason: cut down to fit, or read up to
+// a typo, it would select another master.
+bool master_word(char letter, uint32_t bits, uint32_t *word)
 {
+    *word = 0;
     const char *text = ptp_show_options.value[static_cast<unsigned char>(letter)];
-    return text != nullptr ? static_cast<uint32_t>(strtoul(text, nullptr, 0)) : 0;
+    if (text == nullptr)
+        return true;
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long value = strtoull(text, &end, 0);
+    if (end == text || *end != '\0' || errno != 0 || strchr(text, '-') != nullptr || value >> bits != 0) {
+        printf("Option '%c' value '%s' is not a number of at most %u bits\n", letter, text, bits);
+        return false;
+    }
+    *word = static_cast<uint32_t>(value);
+    return true;
 }
 
 } // namespace
@@ -171,10 +186,13 @@ int ptp_show_packets_tool_main(int argc, char **argv)
     args.location = ptp_show_options.node != PTP_SHOW_NO_NODE ? ptp_show_options.node : NODEID_INVALID;
     args.detail = ptp_show_flag('d');
     args.ipv4_master = ptp_show_flag('u');
-    args.ipv4_address = number_of('u');
     args.ether_master = ptp_show_flag('e') || ptp_show_flag('f') || ptp_show_flag('g');
-    macaddr_lwordston(static_cast<uint16_t>(number_of('e')), static_cast<uint16_t>(number_of('f')),
-                      static_cast<uint16_t>(number_of('g')), args.mac);
+    uint32_t words[3];
+    if (!master_word('u', 32, &args.ipv4_address) || !master_word('e', 16, &words[0]) ||
+        !master_word('f', 16, &words[1]) || !master_word('g', 16, &words[2]))
+        return 0;
+    macaddr_lwordston(static_cast<uint16_t>(words[0]), static_cast<uint16_t>(words[1]), static_cast<uint16_t>(words[2]),
+                      args.mac);
 
     const bool master = args.ipv4_master || args.ether_master;
     if ((master || args.detail) && args.ifname == nullptr) {

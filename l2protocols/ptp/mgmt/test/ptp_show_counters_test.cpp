@@ -118,6 +118,23 @@ TEST(ShowCounters, PacketOptionsAndFailures)
         {{"-i", "Gi0/9/9/9"}, ""},
         {{"-h", "0x30"}, ""},
         {{"-u"}, "Option 'u' missing argument\n" + node},
+        // A master's word that does not fit, or is no number, is refused, not cut down to another
+        // master's; the largest that fits is taken.
+        {{"-i", "Gi0/1/0/1", "-u", "0x100000001"},
+         "Option 'u' value '0x100000001' is not a number of at most 32 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-u", "-1"}, "Option 'u' value '-1' is not a number of at most 32 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-u", "10.0.0.1"}, "Option 'u' value '10.0.0.1' is not a number of at most 32 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-u", "0xFFFFFFFF"}, ""},
+        {{"-i", "Gi0/1/0/1", "-e", "0x10011", "-f", "0x2233", "-g", "0x4455"},
+         "Option 'e' value '0x10011' is not a number of at most 16 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-e", "0x0011", "-f", "74565", "-g", "0x4455"},
+         "Option 'f' value '74565' is not a number of at most 16 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-e", "0x0011", "-f", "0x2233", "-g", "0x4455x"},
+         "Option 'g' value '0x4455x' is not a number of at most 16 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-g", ""}, "Option 'g' value '' is not a number of at most 16 bits\n"},
+        {{"-i", "Gi0/1/0/1", "-e", "0xFFFF"}, ""},
+        // The value is refused before the rules of the options' combinations.
+        {{"-e", "0x10000"}, "Option 'e' value '0x10000' is not a number of at most 16 bits\n"},
         {{"-x", "-h", "16"}, "Unknown argument 'x'\n" + node},
     };
     for (const case_type &c : cases)
