@@ -126,6 +126,9 @@ const char *ptp_show_ql_to_str(uint32_t ql);
 // error's text.
 void ptp_show_item(const char *dir, const char *name, const char *bind_text, const char *get_text,
                    ptp_show_item_printer_fn printer);
+// The same for an item a tool names by its whole path ("/oper/ptp/node/10/ctrlr-database"): its
+// folder is bound and the item got there, and a failed bind names the whole path.
+void ptp_show_item_at(const char *path, const char *bind_text, const char *get_text, ptp_show_item_printer_fn printer);
 
 // The per-interface items below path: binds it (failure: bind_text with the path and the error's
 // text), then with -i that interface's item, else every item, each to printer; unbinds.

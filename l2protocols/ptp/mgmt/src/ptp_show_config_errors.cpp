@@ -220,11 +220,12 @@ void print_interface(const void *data, uint32_t length)
 int ptp_show_config_errors_main(int argc, char **argv)
 {
     ptp_show_parse_options(argc, argv, ":i:");
-    const char *global_path = "/oper/ptp/gl/";
+    // The database binds folders: the global record is named in its own, and a failed bind names
+    // the record's path.
     nodra_conn_td *global = nullptr;
-    const zerrno rc = ptp_show_bind(&global, global_path);
+    const zerrno rc = ptp_show_bind(&global, "/oper/ptp/gl/");
     if (rc != 0) {
-        printf("Failed to bind to Nodra path '%s': %s\n", global_path, zerr_strerror(rc));
+        printf("Failed to bind to Nodra path '%s': %s\n", "/oper/ptp/gl/config-errors", zerr_strerror(rc));
         return 0;
     }
     if (ptp_show_options.ifname == nullptr)

@@ -319,11 +319,10 @@ void print_database(const void *data, uint32_t length)
 void print_node(uint32_t node)
 {
     current_node = node;
-    char dir[128];
-    snprintf(dir, sizeof dir, "/oper/ptp/node/%x/", node);
-    // The database binds folders: the item is named in the node's folder.
-    ptp_show_item(dir, "ctrlr-database", "Failed to bind to Nodra on path '%s': %s\n",
-                  "Failed to get controller database item: %s\n", print_database);
+    char path[128];
+    snprintf(path, sizeof path, "/oper/ptp/node/%x/ctrlr-database", node);
+    ptp_show_item_at(path, "Failed to bind to Nodra on path '%s': %s\n", "Failed to get controller database item: %s\n",
+                     print_database);
 }
 
 } // namespace

@@ -68,9 +68,9 @@ void print_controller_events(const void *data, uint32_t length)
 void show_controller_events(uint32_t node)
 {
     char path[128];
-    snprintf(path, sizeof path, "/oper/ptp/node/%x/", node);
-    ptp_show_item(path, "ctrlr-event-counters", "Failed to bind to Nodra on path '%s': %s\n",
-                  "Failed to get controller events item: %s\n", print_controller_events);
+    snprintf(path, sizeof path, "/oper/ptp/node/%x/ctrlr-event-counters", node);
+    ptp_show_item_at(path, "Failed to bind to Nodra on path '%s': %s\n", "Failed to get controller events item: %s\n",
+                     print_controller_events);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <string>
 
 #include "evm.h"
 #include "imc.h"
@@ -545,13 +546,16 @@ const char *ptp_show_ql_to_str(uint32_t ql)
 
 // ---- Shared pieces of the views ---------------------------------------------------------------
 
-void ptp_show_item(const char *dir, const char *name, const char *bind_text, const char *get_text,
-                   ptp_show_item_printer_fn printer)
+namespace {
+
+// The item name below dir; a failed bind prints bind_text with shown, the path the tool names.
+void show_item(const char *dir, const char *name, const char *shown, const char *bind_text, const char *get_text,
+               ptp_show_item_printer_fn printer)
 {
     nodra_conn_td *conn = nullptr;
     zerrno rc = ptp_show_bind(&conn, dir);
     if (rc != 0) {
-        printf(bind_text, dir, zerr_strerror(rc));
+        printf(bind_text, shown, zerr_strerror(rc));
         return;
     }
     void *data = nullptr;
@@ -563,6 +567,22 @@ void ptp_show_item(const char *dir, const char *name, const char *bind_text, con
         printf(get_text, zerr_strerror(rc));
     free(data);
     ptp_show_unbind(conn);
+}
+
+} // namespace
+
+void ptp_show_item(const char *dir, const char *name, const char *bind_text, const char *get_text,
+                   ptp_show_item_printer_fn printer)
+{
+    show_item(dir, name, dir, bind_text, get_text, printer);
+}
+
+void ptp_show_item_at(const char *path, const char *bind_text, const char *get_text, ptp_show_item_printer_fn printer)
+{
+    // The database binds folders, so the item is named in its own.
+    const char *name = strrchr(path, '/');
+    const std::string dir(path, name != nullptr ? static_cast<size_t>(name + 1 - path) : 0);
+    show_item(dir.c_str(), name != nullptr ? name + 1 : path, path, bind_text, get_text, printer);
 }
 
 void ptp_show_intfs(const char *path, const char *bind_text, ptp_show_header_printer_fn header,

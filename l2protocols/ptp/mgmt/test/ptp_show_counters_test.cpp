@@ -219,8 +219,8 @@ TEST(ShowCounters, EventOptionsAndFailures)
         EXPECT_EQ(ptp_show_run(c.entry, c.args), c.out) << (c.args.empty() ? "" : c.args[0]);
     nodra_test_fail(nodra_test_op::bind, PTP_ZERR_NOMEM, 1);
     EXPECT_EQ(ptp_show_run(ptp_show_controller_events_main, {"-h", "0x10"}),
-              std::string("Failed to bind to Nodra on path '/oper/ptp/node/10/': ") + zerr_strerror(PTP_ZERR_NOMEM) +
-                  "\n");
+              std::string("Failed to bind to Nodra on path '/oper/ptp/node/10/ctrlr-event-counters': ") +
+                  zerr_strerror(PTP_ZERR_NOMEM) + "\n");
 }
 
 // Every action item below "/action/ptp/", as the agents and the controller serve them: each set

@@ -32,10 +32,14 @@ TEST(ShowFrame, LibraryAbsentIsAFailedBindAndCheckedAgain)
     EXPECT_EQ(ptp_show_run(ptp_show_foreign_masters_main, {"-a"}),
               std::string("Failed to bind to Nodra path '/oper/ptp/foreign-masters/if/': ") +
                   zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
-    // The global bind fails first, and the tool stops there.
+    // The global bind fails first, and the tool stops there. A record named by its whole path is
+    // named so, though its folder is what is bound.
     EXPECT_EQ(ptp_show_run(ptp_show_config_errors_main, {}),
-              std::string("Failed to bind to Nodra path '/oper/ptp/gl/': ") + zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) +
-                  "\n");
+              std::string("Failed to bind to Nodra path '/oper/ptp/gl/config-errors': ") +
+                  zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
+    EXPECT_EQ(ptp_show_run(ptp_show_controller_db_main, {"-h", "0x10"}),
+              std::string("Failed to bind to Nodra on path '/oper/ptp/node/10/ctrlr-database': ") +
+                  zerr_strerror(NODRA_ERR_BIND_NO_LIBRARY) + "\n");
     nodra_test_set_client_library_path("/proc/self/exe");
     EXPECT_TRUE(ptp_show_library_present());
     nodra_test_set_client_library_path("/nonexistent/libnodra.so");
