@@ -13,12 +13,14 @@ const char *source_name(uint32_t type)
     return type < std::size(names) ? names[type] : "Unknown";
 }
 
-// "  From <date> offset will be +37 seconds", and the remark on a change of more than a second.
-void print_leap_second(const ptp_bag_leap_seconds_entry &e)
+// "  From <date> offset will be +37 seconds" ("was" for a configured one already applied: the
+// grandmaster's announced one is always to come), and the remark on a change of more than a
+// second.
+void print_leap_second(const ptp_bag_leap_seconds_entry &e, bool applied)
 {
     const int32_t magnitude = std::abs(e.Offset);
     printf("  From %s offset %s %+d second%s", ptp_date_to_str(static_cast<int64_t>(e.OffsetStartDate), nullptr),
-           e.OffsetApplied != 0 ? "was" : "will be", e.Offset, magnitude == 1 ? "" : "s");
+           applied ? "was" : "will be", e.Offset, magnitude == 1 ? "" : "s");
     if (std::abs(e.OffsetChange) <= 1)
         printf("\n");
     else
@@ -61,7 +63,7 @@ void print_leap_seconds(const void *data, uint32_t length)
             const char *which = detail ? "Known" : "Pending";
             printf("%s leap seconds from grandmaster:\n", which);
             if (info.GMLeapSecond != nullptr)
-                print_leap_second(*info.GMLeapSecond);
+                print_leap_second(*info.GMLeapSecond, false);
             else
                 printf("  None\n");
             printf("\n");
@@ -72,7 +74,7 @@ void print_leap_seconds(const void *data, uint32_t length)
                 const ptp_bag_leap_seconds_entry &e = info.ConfiguredLeapSecondList.array[i];
                 if (e.OffsetApplied != 0 && !detail)
                     continue;
-                print_leap_second(e);
+                print_leap_second(e, e.OffsetApplied != 0);
                 printed = true;
             }
             if (!printed)

@@ -88,7 +88,8 @@ void store_leap_seconds(bool grandmaster_source)
         {1, 4102444800, 1, 0},  // 2100-01-01: to +1, one second
         {39, 4133980800, 2, 0}, // 2101-01-01: a change of two
     };
-    ptp_bag_leap_seconds_entry announced{38, 4070908800, 1, 0}; // 2099-01-01
+    // 2099-01-01; marked applied, which an announced leap second never says: it is still to come.
+    ptp_bag_leap_seconds_entry announced{38, 4070908800, 1, 1};
     ptp_bag_string file = "/etc/leap-seconds.list";
     uint32_t expiry = 4070908800u;
     ptp_leap_seconds_info info{};
