@@ -80,6 +80,47 @@ TEST(ShowViews, DatasetsPrintEveryGlobalSet)
                   all.substr(all.find("parentDS:"), all.find("timePropertiesDS:") - all.find("parentDS:")));
 }
 
+// The portDS of an interface of each profile: the optional lines only for the profiles that have
+// them, after whichever global sets were asked for.
+TEST(ShowViews, DatasetsPortDS)
+{
+    ptp_show_test_reset();
+    store_datasets();
+    uint32_t local_priority = 90, master_only = 1, signal_fail = 0;
+    ptp_port_ds_info g82752{PTP_BAG_PROFILE_G82752,
+                            "Gi0/1/0/1",
+                            0x0a0b0cfffe0d0e0full,
+                            1,
+                            PTP_BAG_PORT_STATE_SLAVE,
+                            -4,
+                            -48211,
+                            1,
+                            3,
+                            -4,
+                            PTP_BAG_DELAY_MECHANISM_E2E,
+                            0,
+                            2,
+                            &local_priority,
+                            &master_only,
+                            &signal_fail};
+    ptp_port_ds_info g82651 = g82752;
+    g82651.profile = PTP_BAG_PROFILE_G82651;
+    g82651.InterfaceName = "Gi0/1/0/2";
+    g82651.PortNumber = 2;
+    g82651.PortState = PTP_BAG_PORT_STATE_MASTER;
+    g82651.DelayMechanism = PTP_BAG_DELAY_MECHANISM_P2P;
+    ptp_port_ds_info fallback = g82752;
+    fallback.profile = PTP_BAG_PROFILE_Default;
+    fallback.InterfaceName = "Gi0/2/0/1";
+    fallback.PortNumber = 3;
+    fallback.PortState = PTP_BAG_PORT_STATE_LISTEN;
+    ptp_show_provider agent("/oper/ptp/gl/dataset/port-ds/if/");
+    for (const ptp_port_ds_info *ds : {&g82752, &g82651, &fallback})
+        agent.add(ds->InterfaceName, ds, ptp_port_ds_info_bag_getfn());
+    ptp_show_expect_golden("datasets_port.txt", ptp_show_run(ptp_show_datasets_main, {"-a"}) + "--\n" +
+                                                    ptp_show_run(ptp_show_datasets_main, {"-c", "-i", "Gi0/1/0/2"}));
+}
+
 void store_leap_seconds(bool grandmaster_source)
 {
     ptp_bag_utc_offset_info gm{37, 1, 0}, configured{37, 1, 1}, previous{36, 1, 0}, hardware{-2, 0, 0};
