@@ -13,6 +13,7 @@
 #include "nodra_test.h"
 #include "plat_clock_test.h"
 #include "ptp_pd_mib.h"
+#include "qor_log.h"
 #include "zelvoPtpmib_fixture.h"
 
 namespace {
@@ -59,6 +60,43 @@ TEST_F(MibFrameTest, TwoLoadsRegisterOnceAndAnUnloadRemovesEveryRegistration)
     EXPECT_EQ(snmp_host_trap_enable_registrations(), 0u);
     EXPECT_FALSE(ptp_pd_mib_test_initialised());
     EXPECT_EQ(nodra_test_open_bindings(), 1u);
+}
+
+// A load step that fails is reported and the load goes on: without the database library there is
+// no binding (only the constant rows answer), without a supported platform library no table that
+// it feeds.
+TEST_F(MibFrameTest, AFailedLoadStepIsReportedAndTheOthersStillRun)
+{
+    struct failure_case {
+        const char *library;
+        zerrno pd_rc;
+        uint32_t pd_result;
+        std::string text;
+    };
+    const std::vector<failure_case> cases = {
+        {"/nonexistent/libnodra.so", 0, 0, "PTP MIB DLL error: Failed to bind to nodra: "},
+        {nullptr, 0x47f28400, 0, "PTP MIB DLL error: Failed to initialize PD MIB DLL: "},
+        {nullptr, 0, 2, "PTP MIB DLL error: Unsupported PT MIB DLL Version"},
+    };
+    for (const failure_case &c : cases) {
+        if (c.library != nullptr) {
+            nodra_test_set_client_library_path(c.library);
+        }
+        ptp_pd_mib_test_set_init(c.pd_rc, c.pd_result);
+        qor_errmsg_capture_clear();
+        load(MIB_V1);
+        std::vector<std::string> texts;
+        for (const qor_captured_msg &m : qor_errmsg_captured()) {
+            texts.push_back(m.text);
+        }
+        ASSERT_EQ(texts.size(), 1u) << c.text;
+        EXPECT_EQ(texts[0].substr(0, c.text.size()), c.text);
+        EXPECT_EQ(snmp_host_root_registrations(), 1u) << c.text;
+        EXPECT_EQ(snmp_host_debug_registrations(), 1u) << c.text;
+        unload(MIB_V1);
+        nodra_test_set_client_library_path("/proc/self/exe");
+        ptp_pd_mib_test_reset();
+    }
 }
 
 TEST_F(MibFrameTest, BothPlugInsLoadIntoOneHostAndExportOnlyTheirDocumentedNames)
