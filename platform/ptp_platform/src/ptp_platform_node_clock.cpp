@@ -34,20 +34,14 @@ bool open_clocks()
     if (chassis == nullptr || me == nullptr) {
         return true;
     }
-    double ppb = 0;
-    const bool has_freq = ptpclock_get_freq(clocks.own, &ppb) == 0;
     for (const chassis_node_type &node : chassis->nodes) {
         ptpclock_type *clock = nullptr;
         if (node.name == me->name || ptpclock_open(node.name.c_str(), &clock) != 0) {
             continue;
         }
-        // This node's time as it is now, not as it was before the opening: a line card set to an
-        // older time would stay behind by it for good.
-        uint64_t now = 0;
-        if (has_freq && ptpclock_gettime(clocks.own, &now) == 0) {
-            ptpclock_settime(clock, now);
-            ptpclock_set_freq(clock, ppb);
-        }
+        // This node's time and frequency taken over as one: a line card set to a time read before
+        // the setting (a thread held up between the two under load) stays behind by it for good.
+        ptpclock_follow(clock, clocks.own);
         clocks.others.push_back(clock);
     }
     return true;

@@ -51,6 +51,9 @@ zerrno ptpclock_wall_to_ptp(const ptpclock_type *clk, int64_t wall_ns, uint64_t 
 zerrno ptpclock_step(ptpclock_type *clk, int64_t delta_ns);
 // Set the clock's time.
 zerrno ptpclock_settime(ptpclock_type *clk, uint64_t ptp_ns);
+// Make the clock read what `from` reads, now and from now on until either is steered: its time
+// and frequency are taken over as one, so no time passes between reading one and setting the other.
+zerrno ptpclock_follow(ptpclock_type *clk, const ptpclock_type *from);
 // Set the frequency offset (positive runs faster than the monotonic clock), from now on.
 // PTPCLOCK_ERR_RANGE beyond +-PTPCLOCK_MAX_FREQ_PPB (nothing changes).
 zerrno ptpclock_set_freq(ptpclock_type *clk, double ppb);

@@ -336,6 +336,18 @@ zerrno ptpclock_settime(ptpclock_type *clk, uint64_t ptp_ns)
     });
 }
 
+zerrno ptpclock_follow(ptpclock_type *clk, const ptpclock_type *from)
+{
+    if (from == nullptr) {
+        return PTPCLOCK_ERR_INVALID;
+    }
+    // Both clocks run over the one monotonic clock: the same settings are the same time.
+    return modify(clk, [from](clock_params &p) {
+        p = read_params(from);
+        return ZERR_OK;
+    });
+}
+
 zerrno ptpclock_set_freq(ptpclock_type *clk, double ppb)
 {
     int64_t freq = 0;

@@ -114,6 +114,39 @@ TEST_F(ptp_clock, StepSetAndStampMapping)
     EXPECT_EQ(ptpclock_mono_to_ptp(clk, plat_clock_mono_ns() - 6 * NS, &t), PTPCLOCK_ERR_RANGE);
 }
 
+// A clock that follows another reads what it reads at every instant after, stamps taken before
+// the following included, until one of them is steered.
+TEST_F(ptp_clock, AFollowingClockTakesOverTimeAndFrequencyAsOne)
+{
+    ptpclock_type *other = nullptr;
+    ptpclock_test_unlink("0/2/CPU0");
+    ASSERT_EQ(ptpclock_open("0/2/CPU0", &other), ZERR_OK);
+    ASSERT_EQ(ptpclock_settime(clk, 42 * NS + 123), ZERR_OK);
+    ASSERT_EQ(ptpclock_set_freq(clk, -3000.5), ZERR_OK);
+    const uint64_t mono_before = plat_clock_mono_ns();
+    ASSERT_EQ(plat_clock_advance_ms(250), ZERR_OK);
+
+    ASSERT_EQ(ptpclock_follow(other, clk), ZERR_OK);
+    for (const uint64_t mono : {mono_before, plat_clock_mono_ns(), plat_clock_mono_ns() + 7 * NS + 1}) {
+        uint64_t mine = 0, its = 0;
+        ASSERT_EQ(ptpclock_mono_to_ptp(clk, mono, &mine), ZERR_OK);
+        ASSERT_EQ(ptpclock_mono_to_ptp(other, mono, &its), ZERR_OK);
+        EXPECT_EQ(its, mine) << "at " << mono;
+    }
+    double ppb = 0;
+    ASSERT_EQ(ptpclock_get_freq(other, &ppb), ZERR_OK);
+    EXPECT_EQ(ppb, -3000.5);
+    ASSERT_EQ(plat_clock_advance_s(3), ZERR_OK);
+    uint64_t t = 0;
+    ASSERT_EQ(ptpclock_gettime(other, &t), ZERR_OK);
+    EXPECT_EQ(t, now());
+    EXPECT_EQ(ptpclock_follow(other, nullptr), PTPCLOCK_ERR_INVALID);
+    EXPECT_EQ(ptpclock_follow(nullptr, clk), PTPCLOCK_ERR_INVALID);
+
+    ptpclock_close(other);
+    ptpclock_test_unlink("0/2/CPU0");
+}
+
 TEST_F(ptp_clock, EveryProcessAndHandleOfTheNodeSharesOneClockOtherNodesHaveTheirOwn)
 {
     ptpclock_type *same = nullptr, *other = nullptr;
