@@ -467,6 +467,18 @@ const char *ptp_show_intf_type_to_str(uint32_t type, char *buffer, size_t size)
 
 namespace {
 
+// The platform's reentrant address texts: the dotted IPv4 text of an address in network order,
+// and the IPv6 text, into the caller's buffer.
+const char *inet_ntoa_r(uint32_t address, char *buffer, socklen_t size)
+{
+    return inet_ntop(AF_INET, &address, buffer, size);
+}
+
+const char *inet6_ntoa_r(const uint8_t address[16], char *buffer, socklen_t size)
+{
+    return inet_ntop(AF_INET6, address, buffer, size);
+}
+
 // Appends each address's text (with its separator) while the buffer has more than reserve
 // characters left, then cuts the last ", ".
 template <typename Piece>
@@ -495,8 +507,8 @@ const char *ptp_show_ipv4_addrs_to_str(uint32_t count, const uint32_t *addresses
 {
     return addrs_to_str(count, 13, buffer, size, [addresses](uint32_t i, char *out, size_t left) {
         char text[INET_ADDRSTRLEN];
-        inet_ntop(AF_INET, &addresses[i], text, sizeof text);
-        return snprintf(out, left, "%s%s", text, i == 0 ? " (pri), " : " (sec), ");
+        return snprintf(out, left, "%s%s", inet_ntoa_r(addresses[i], text, sizeof text),
+                        i == 0 ? " (pri), " : " (sec), ");
     });
 }
 
@@ -504,8 +516,7 @@ const char *ptp_show_ipv6_addrs_to_str(uint32_t count, const uint8_t (*addresses
 {
     return addrs_to_str(count, 19, buffer, size, [addresses](uint32_t i, char *out, size_t left) {
         char text[INET6_ADDRSTRLEN];
-        inet_ntop(AF_INET6, addresses[i], text, sizeof text);
-        return snprintf(out, left, "%s, ", text);
+        return snprintf(out, left, "%s, ", inet6_ntoa_r(addresses[i], text, sizeof text));
     });
 }
 
