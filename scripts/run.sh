@@ -65,7 +65,7 @@ export SHMWIN_PREFIX=shmwin.run$$.
 # The agent binds to the database only when the client library is present; the daemon serves the
 # database here, so the run names a file of its own for the check.
 export PTP_NODRA_LIB=$RUN/libnodra.so
-rm -f "$PTP_NODRA_DB"* "$PTP_CHKPT_DB"* "$RUN"/*.log "$RUN"/bin/*
+rm -f "$PTP_NODRA_DB"* "$PTP_CHKPT_DB"* "$RUN"/*.log "$RUN"/bin/* "$RUN"/views.step*
 : >"$PTP_NODRA_LIB"
 
 NODRACTL=$BUILD/platform/nodra/nodractl
@@ -337,6 +337,34 @@ slave_summary() {
         say "    slave against the chassis: ${line:-no summary from the simulated slave}"
     fi
 }
+
+# The chassis as an operator sees it once a step has locked: the show tools' interface brief,
+# grandmaster and data sets, each as the tool prints it, taken then (the chassis is gone by the
+# summary). As on line card 0/1, whose interface manager names the grandmaster's interface
+# (Gi0/1/0/1 is its).
+VIEWS=("ptp_show_interfaces -b -a" "ptp_show_grandmaster" "ptp_show_datasets")
+take_views() {
+    local command out=$RUN/views.step$1
+    : >"$out.part"
+    for command in "${VIEWS[@]}"; do
+        printf '$ %s\n' "$command" >>"$out.part"
+        PTP_NODE=0x10 "$BUILD/l2protocols/ptp/mgmt/"$command >>"$out.part" 2>&1 # the command's words
+    done
+    mv "$out.part" "$out"
+}
+# Whether the watch saw the servo lock since step $1 began.
+locked_in_step() {
+    awk -v n="$1" '/^step [0-9]+: / { s = ($2 == n ":") } s && /^servo: .* -> PhaseAligned$/ { found = 1 }
+        END { exit !found }' "$RUN/watch.log" 2>/dev/null
+}
+views_summary() {
+    if [ -s "$RUN/views.step$1" ]; then
+        say "    the chassis once locked, as its show tools printed it:"
+        sed 's/^./      &/' "$RUN/views.step$1"
+    else
+        say "    views of the show tools: none taken (the step ended before the run saw the chassis lock)"
+    fi
+}
 summary() {
     say "Summary after $(($(date +%s) - START)) s ($MODE peers):"
     if [ ! -s "$RUN/watch.summary" ]; then
@@ -346,6 +374,7 @@ summary() {
         for step in $(seq "$PHASE"); do
             awk -v n="$step" '/^step / { s = ($2 == n ":") } s' "$RUN/watch.summary" | sed 's/^/  /'
             slave_summary "$step"
+            views_summary "$step"
         done
     fi
     say "  traces: each node's trace buffers are under $RUN/jotlog/<node>/ (the node's / as _); to read a node's, merged by time:"
@@ -421,6 +450,10 @@ while :; do
     if [ "$processes" != "$LAST_PROCESSES" ]; then
         printf '%s\n' "$processes" | sed 's/^/[chassis] /'
         LAST_PROCESSES=$processes
+    fi
+    if [ ! -e "$RUN/views.step$PHASE" ] && locked_in_step "$PHASE"; then
+        take_views "$PHASE"
+        say "Locked (step $PHASE): the summary will show the interface brief, the grandmaster and the data sets as the show tools print them now."
     fi
     elapsed=$(($(date +%s) - START))
     if [ "$PHASE" -eq 1 ] && [ "$elapsed" -ge "$PHASE_SECONDS" ]; then

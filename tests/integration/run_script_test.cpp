@@ -293,6 +293,61 @@ std::string between(const std::string &text, const std::string &from, const std:
     return text.substr(begin, end == std::string::npos ? std::string::npos : end + 1 - begin);
 }
 
+// The show tools the run's summary shows of each step once it locked, as the run takes them.
+const std::vector<std::string> step_views = {"ptp_show_interfaces -b -a", "ptp_show_grandmaster", "ptp_show_datasets"};
+
+// A show tool's output against the running chassis of the run in run_dir, as an operator on line
+// card 0/1 runs it (the grandmaster's interface is its, and its interface manager names it).
+std::string show_tool(const std::string &run_dir, const std::string &command)
+{
+    return command_output("PTP_PLATFORM_SOCKET=" + run_dir + "/platform.sock PTP_NODRA_LIB=" + run_dir +
+                          "/libnodra.so PTP_NODE=0x10 PTP_CHASSIS=" + run_dir + "/chassis.toml TZ=UTC " + BUILD_DIR +
+                          "/l2protocols/ptp/mgmt/" + command + " 2>&1");
+}
+
+// Each tool's text in a step's summary ("      $ COMMAND" and its output, indented by six blanks).
+std::map<std::string, std::string> summary_views(const std::string &step_summary)
+{
+    std::map<std::string, std::string> views;
+    const std::string heading = "    the chassis once locked, as its show tools printed it:\n";
+    const size_t at = step_summary.find(heading);
+    if (at == std::string::npos)
+        return views;
+    std::istringstream in(step_summary.substr(at + heading.size()));
+    std::string *view = nullptr;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("      $ ", 0) == 0)
+            view = &views[line.substr(8)];
+        else if (view != nullptr && line.empty())
+            *view += "\n";
+        else if (view != nullptr && line.rfind("      ", 0) == 0)
+            *view += line.substr(6) + "\n";
+        else
+            break;
+    }
+    return views;
+}
+
+// A view without what moves from one second to the next: the time since the grandmaster changed,
+// and the offset and delay it is measured at.
+std::string steady(const std::string &view)
+{
+    static const std::regex moving(
+        R"(((?:Time since last grandmaster change: |offsetFromMaster = |meanPathDelay = )).*)");
+    return std::regex_replace(view, moving, "$1...");
+}
+
+// The interface brief of the chassis: the grandmaster's port a slave, the slave's a master, over
+// encapsulation encap.
+std::regex chassis_brief(const std::string &encap)
+{
+    return std::regex("^Intf              Port         Port                  Line\n"
+                      "Name              Number       State        Encap    State         Mechanism\n"
+                      "-{80}\n"
+                      "Gi0/1/0/1 +[0-9]+ +Slave +" +
+                      encap + " +up +2-step DRRM\nGi0/2/0/1 +[0-9]+ +Master +" + encap + " +up +2-step DRRM\n$");
+}
+
 // One step of the job as the watch saw it (line card 0/1's port follows the grandmaster, Listen,
 // Passive, Uncalibrated, Slave as far as a watch once a second sees them; the controller chooses it
 // and its servo locks; the chassis advertises it one step removed; line card 0/2's port serves the
@@ -335,6 +390,21 @@ void expect_step(const std::string &watch, const std::string &summary, bool simu
     }
 }
 
+// A step's summary shows the chassis' interface brief, grandmaster and data sets whole, as the
+// tools print them for it (`now`: the same tools run when the run took its views), the ports in
+// their states over encapsulation encap.
+void expect_views(const std::string &summary, const std::map<std::string, std::string> &now, const std::string &encap)
+{
+    const std::map<std::string, std::string> views = summary_views(summary);
+    for (const std::string &command : step_views) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(views.count(command), 1u) << summary;
+        ASSERT_EQ(now.count(command), 1u) << "the run did not say it had taken its views";
+        EXPECT_EQ(steady(views.at(command)), steady(now.at(command)));
+    }
+    EXPECT_TRUE(std::regex_search(views.at(step_views[0]), chassis_brief(encap))) << views.at(step_views[0]);
+}
+
 class MainJobTest : public ::testing::TestWithParam<bool> {};
 
 // The job's two steps: the G.8275.1-style configuration over Ethernet multicast, then the
@@ -354,6 +424,14 @@ TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
     const std::string run_dir = tmpl;
     run_type r = start_run(run_dir, simulated, "140", "75");
     ASSERT_GT(r.pid, 0);
+    // Each step's views as the tools print them when the run took its own, once locked.
+    std::map<std::string, std::string> now[2];
+    for (int step = 1; step <= 2; ++step) {
+        if (read_until(r, "Locked (step " + std::to_string(step) + "): ")) {
+            for (const std::string &command : step_views)
+                now[step - 1][command] = show_tool(run_dir, command);
+        }
+    }
     read_until(r, "\x01"); // to the end of its output
     int status = -1;
     waitpid(r.pid, &status, 0);
@@ -364,14 +442,16 @@ TEST_P(MainJobTest, TheChassisLocksToTheGrandmasterAndServesTheSlave)
     const std::string summary = between(r.text, "Summary after ", "");
     {
         SCOPED_TRACE("step 1");
-        expect_step(between(r.text, "", "Configuration 2: "), between(summary, "  step 1: ", "  step 2: "), simulated,
-                    true);
+        const std::string summary1 = between(summary, "  step 1: ", "  step 2: ");
+        expect_step(between(r.text, "", "Configuration 2: "), summary1, simulated, true);
+        expect_views(summary1, now[0], "Ethernet");
     }
     {
         SCOPED_TRACE("step 2");
         const std::string step2 = between(r.text, "Configuration 2: ", "Summary after ");
         const std::string summary2 = between(summary, "  step 2: ", "");
         expect_step(step2, summary2, simulated, false);
+        expect_views(summary2, now[1], "IPv4");
         EXPECT_TRUE(
             in_order(summary2, {"    unicast grants of Gi0/1/0/1: from 10.1.9.2: Announce every 2^1 s for 300 s, "
                                 "Sync every 2^0 s for 300 s, Delay-Resp every 2^0 s for 300 s\n",
@@ -392,12 +472,7 @@ struct show_run_type {
     run_type run;
     bool locked = false;
 
-    std::string tool(const std::string &command) const
-    {
-        return command_output("PTP_PLATFORM_SOCKET=" + dir + "/platform.sock PTP_NODRA_LIB=" + dir +
-                              "/libnodra.so PTP_NODE=0x10 PTP_CHASSIS=" + dir + "/chassis.toml TZ=UTC " + BUILD_DIR +
-                              "/l2protocols/ptp/mgmt/" + command + " 2>&1");
-    }
+    std::string tool(const std::string &command) const { return show_tool(dir, command); }
 };
 
 show_run_type start_show_run(const char *name, const std::vector<std::string> &more = {})
@@ -448,7 +523,9 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                                     "ptp_show_interfaces -i Gi0/1/0/1",
                                     "ptp_show_config_errors",
                                     "ptp_show_idb -i Gi0/1/0/1",
-                                    "ptp_show_controller_db"};
+                                    "ptp_show_controller_db",
+                                    "ptp_show_interop_tool",
+                                    "ptp_show_datasets -a"};
     if (run.locked) {
         for (const char *command : commands) {
             out[command] = tool(command);
@@ -501,9 +578,7 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
     // The interface brief names both line cards' ports with their states; the grandmaster is the
     // qualified foreign master of the slave port, heard with its class; the configuration is valid.
     const std::string &brief = out["ptp_show_interfaces -b -a"];
-    EXPECT_TRUE(std::regex_search(brief, std::regex("\nGi0/1/0/1 +[0-9]+ +Slave +Ethernet +up +2-step DRRM\n"
-                                                    "Gi0/2/0/1 +[0-9]+ +Master +Ethernet +up +2-step DRRM\n$")))
-        << brief;
+    EXPECT_TRUE(std::regex_search(brief, chassis_brief("Ethernet"))) << brief;
     EXPECT_EQ(out["ptp_show_interfaces -i Gi0/1/0/1"].rfind("Gi0/1/0/1 is in Slave state\n", 0), 0u)
         << out["ptp_show_interfaces -i Gi0/1/0/1"];
     const std::string &foreign = out["ptp_show_foreign_masters -b -a"];
@@ -533,6 +608,15 @@ TEST(MainJobShowToolsTest, TheViewsShowTheRunningChassis)
                               "    Class = 6 \n", "    Advertised Clock:\n", "    Best Master Clocks:\n",
                               "        Clock ID = 0x" + id + "\n", "        PTP servo synced to Grandmaster = TRUE\n"}))
         << db;
+    // No interface of the configuration interoperates with another profile.
+    EXPECT_EQ(out["ptp_show_interop_tool"], "");
+    // Each port's data set, both line cards' in name order, only the ports' (-a alone).
+    EXPECT_TRUE(
+        in_order(out["ptp_show_datasets -a"],
+                 {"portDS[Gi0/1/0/1]:\n    portIdentity:\n", "    portState = Slave\n", "    masterOnly = FALSE\n",
+                  "portDS[Gi0/2/0/1]:\n    portIdentity:\n", "    portState = Master\n", "    masterOnly = TRUE\n"}))
+        << out["ptp_show_datasets -a"];
+    EXPECT_EQ(out["ptp_show_datasets -a"].rfind("portDS[Gi0/1/0/1]:\n", 0), 0u) << out["ptp_show_datasets -a"];
 }
 
 // The counts of a counter table, by row name: the first number after the name, or the one in
