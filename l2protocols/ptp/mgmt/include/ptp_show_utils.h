@@ -34,7 +34,13 @@ extern ptp_show_options_type ptp_show_options;
 
 // Resets the options to their defaults and reads argv with the tool's option text (which begins
 // with ':'), reporting "Option '%c' missing argument" and "Unknown argument '%c'" and going on.
-void ptp_show_parse_options(int argc, char **argv, const char *optstring);
+// False when a -h value was refused (reported by ptp_show_number): the tool then ends.
+[[nodiscard]] bool ptp_show_parse_options(int argc, char **argv, const char *optstring);
+
+// The number an option's whole argument gives (any base), of at most `bits` bits. Anything else
+// is reported as "Option '%c' value '%s' is not a number of at most %u bits" and refused: cut
+// down to fit, or read up to a typo, it would name another node or master.
+bool ptp_show_number(char letter, const char *text, uint32_t bits, uint32_t *value);
 bool ptp_show_flag(char letter);
 
 // The database path of a per-interface tool for item (such as "foreign-masters/if/"): with -h

@@ -72,7 +72,8 @@ void clear_everywhere(nodra_conn_td *conn)
 
 int ptp_clear_counters_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":i:h:apeg");
+    if (!ptp_show_parse_options(argc, argv, ":i:h:apeg"))
+        return 0;
     nodra_conn_td *conn = nullptr;
     const zerrno rc = ptp_show_bind(&conn, "/action/ptp/");
     if (rc != 0) {

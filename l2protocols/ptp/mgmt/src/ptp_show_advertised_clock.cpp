@@ -38,7 +38,8 @@ void print_advertised(const void *data, uint32_t length)
 
 int ptp_show_advertised_clock_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":");
+    if (!ptp_show_parse_options(argc, argv, ":"))
+        return 0;
     ptp_show_item("/oper/ptp/gl/", "advertised-clock", "Failed to bind to Nodra path '%s': %s\n",
                   "Failed to get PTP advertised clock information: %s\n", print_advertised);
     return 0;

@@ -219,7 +219,8 @@ void print_interface(const void *data, uint32_t length)
 
 int ptp_show_config_errors_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":i:");
+    if (!ptp_show_parse_options(argc, argv, ":i:"))
+        return 0;
     // The database binds folders: the global record is named in its own, and a failed bind names
     // the record's path.
     nodra_conn_td *global = nullptr;

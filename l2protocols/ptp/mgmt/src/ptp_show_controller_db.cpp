@@ -329,7 +329,8 @@ void print_node(uint32_t node)
 
 int ptp_show_controller_db_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":h:algbGBC");
+    if (!ptp_show_parse_options(argc, argv, ":h:algbGBC"))
+        return 0;
     select_from_options();
     if (ptp_show_options.node != PTP_SHOW_NO_NODE) {
         print_node(ptp_show_options.node);

@@ -190,7 +190,8 @@ constexpr global_set_type global_sets[] = {
 
 int ptp_show_datasets_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":cdpti:a");
+    if (!ptp_show_parse_options(argc, argv, ":cdpti:a"))
+        return 0;
     if (ptp_show_options.error)
         return 0;
     const bool port = ptp_show_flag('a') || ptp_show_options.ifname != nullptr;

@@ -77,7 +77,8 @@ void show_controller_events(uint32_t node)
 
 int ptp_show_events_tool_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":i:h:");
+    if (!ptp_show_parse_options(argc, argv, ":i:h:"))
+        return 0;
     args = {ptp_show_options.ifname,
             ptp_show_options.node != PTP_SHOW_NO_NODE ? ptp_show_options.node : NODEID_INVALID};
     if (args.ifname != nullptr && args.location != NODEID_INVALID) {
@@ -99,7 +100,8 @@ int ptp_show_events_tool_main(int argc, char **argv)
 
 int ptp_show_controller_events_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":h:");
+    if (!ptp_show_parse_options(argc, argv, ":h:"))
+        return 0;
     if (ptp_show_options.node != PTP_SHOW_NO_NODE) {
         show_controller_events(ptp_show_options.node);
         return 0;

@@ -138,7 +138,8 @@ void print_foreign_masters(const void *data, uint32_t length)
 
 int ptp_show_foreign_masters_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":abc:i:h:");
+    if (!ptp_show_parse_options(argc, argv, ":abc:i:h:"))
+        return 0;
     brief_header_printed = false;
     char path[128];
     if (!ptp_show_build_path("foreign-masters/if/", path, sizeof path))

@@ -61,7 +61,8 @@ void print_grandmaster(const void *data, uint32_t length)
 
 int ptp_show_grandmaster_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":");
+    if (!ptp_show_parse_options(argc, argv, ":"))
+        return 0;
     if (ptp_show_event_mgr_init() == 0)
         ptp_show_item("/oper/ptp/gl/", "grandmaster", "Failed to bind to Nodra path %s: %s\n",
                       "Failed to get PTP grandmaster information: %s\n", print_grandmaster);

@@ -739,7 +739,8 @@ void print_idb(const void *data, uint32_t length)
 
 int ptp_show_idb_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":ai:h:cAPIMpCFOmuftUqd");
+    if (!ptp_show_parse_options(argc, argv, ":ai:h:cAPIMpCFOmuftUqd"))
+        return 0;
     if (ptp_show_options.ifname != nullptr && ptp_show_options.node != PTP_SHOW_NO_NODE) {
         printf("Only one of interface or location must be specified\n");
         return 0;

@@ -230,7 +230,8 @@ void print_interface(const void *data, uint32_t length)
 
 int ptp_show_interfaces_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":abi:");
+    if (!ptp_show_parse_options(argc, argv, ":abi:"))
+        return 0;
     char path[128];
     if (!ptp_show_build_path("interface/if/", path, sizeof path))
         return 0;

@@ -55,7 +55,8 @@ void print_interop(const void *data, uint32_t length)
 
 int ptp_show_interop_tool_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":i:");
+    if (!ptp_show_parse_options(argc, argv, ":i:"))
+        return 0;
     ptp_show_intfs("/oper/ptp/interop/if/", "Failed to bind to Nodra path '%s': %s\n", nullptr, print_interop);
     return 0;
 }

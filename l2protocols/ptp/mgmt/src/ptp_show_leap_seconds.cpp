@@ -100,7 +100,8 @@ void print_leap_seconds(const void *data, uint32_t length)
 
 int ptp_show_leap_seconds_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":d");
+    if (!ptp_show_parse_options(argc, argv, ":d"))
+        return 0;
     ptp_show_item("/oper/ptp/gl/", "leap-seconds", "Failed to bind to Nodra path '%s': %s\n",
                   "Failed to get PTP leap second information: %s\n", print_leap_seconds);
     return 0;

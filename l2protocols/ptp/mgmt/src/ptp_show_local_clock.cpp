@@ -80,7 +80,8 @@ void print_local_clock(const void *data, uint32_t length)
 
 int ptp_show_local_clock_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":");
+    if (!ptp_show_parse_options(argc, argv, ":"))
+        return 0;
     ptp_show_item("/oper/ptp/gl/", "local-clock", "Failed to bind to Nodra path %s: %s\n",
                   "Failed to get PTP local clock information: %s\n", print_local_clock);
     return 0;

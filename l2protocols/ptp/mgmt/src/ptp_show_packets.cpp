@@ -156,31 +156,20 @@ void print_node_counters(const void *data, uint32_t length)
         });
 }
 
-// A master's word: the whole argument a number (any base) of at most bits bits, or 0 when the
-// letter was not given. Anything else is refused with the reason: cut down to fit, or read up to
-// a typo, it would select another master.
+// A master's word: the number its letter gives, or 0 when the letter was not given.
 bool master_word(char letter, uint32_t bits, uint32_t *word)
 {
     *word = 0;
     const char *text = ptp_show_options.value[static_cast<unsigned char>(letter)];
-    if (text == nullptr)
-        return true;
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long long value = strtoull(text, &end, 0);
-    if (end == text || *end != '\0' || errno != 0 || strchr(text, '-') != nullptr || value >> bits != 0) {
-        printf("Option '%c' value '%s' is not a number of at most %u bits\n", letter, text, bits);
-        return false;
-    }
-    *word = static_cast<uint32_t>(value);
-    return true;
+    return text == nullptr || ptp_show_number(letter, text, bits, word);
 }
 
 } // namespace
 
 int ptp_show_packets_tool_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":i:h:du:e:f:g:");
+    if (!ptp_show_parse_options(argc, argv, ":i:h:du:e:f:g:"))
+        return 0;
     args = {};
     args.ifname = ptp_show_options.ifname;
     args.location = ptp_show_options.node != PTP_SHOW_NO_NODE ? ptp_show_options.node : NODEID_INVALID;

@@ -29,7 +29,8 @@ void print_summary(const void *data, uint32_t length)
 
 int ptp_show_summary_main(int argc, char **argv)
 {
-    ptp_show_parse_options(argc, argv, ":ah:");
+    if (!ptp_show_parse_options(argc, argv, ":ah:"))
+        return 0;
     char path[128];
     if (ptp_show_options.node != PTP_SHOW_NO_NODE || !ptp_show_flag('a')) {
         if (!ptp_show_build_path("", path, sizeof path))

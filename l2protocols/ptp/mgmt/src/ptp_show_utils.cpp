@@ -42,8 +42,22 @@ constexpr size_t name_size = 64;
 
 // ---- Options ----------------------------------------------------------------------------------
 
-void ptp_show_parse_options(int argc, char **argv, const char *optstring)
+bool ptp_show_number(char letter, const char *text, uint32_t bits, uint32_t *value)
 {
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long long number = strtoull(text, &end, 0);
+    if (end == text || *end != '\0' || errno != 0 || strchr(text, '-') != nullptr || number >> bits != 0) {
+        printf("Option '%c' value '%s' is not a number of at most %u bits\n", letter, text, bits);
+        return false;
+    }
+    *value = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool ptp_show_parse_options(int argc, char **argv, const char *optstring)
+{
+    bool accepted = true;
     ptp_show_options = {};
     ptp_show_options.node = PTP_SHOW_NO_NODE;
     optind = 0; // a fresh scan, also when a process parses more than once
@@ -64,7 +78,7 @@ void ptp_show_parse_options(int argc, char **argv, const char *optstring)
             ptp_show_options.ifname = optarg;
             ptp_show_options.flag['i'] = true;
         } else if (c == 'h') {
-            ptp_show_options.node = static_cast<uint32_t>(strtoul(optarg, nullptr, 0));
+            accepted = ptp_show_number('h', optarg, 32, &ptp_show_options.node) && accepted;
             ptp_show_options.flag['h'] = true;
         } else if (c > 0 && c < 128) {
             ptp_show_options.flag[c] = true;
@@ -73,6 +87,7 @@ void ptp_show_parse_options(int argc, char **argv, const char *optstring)
                 ptp_show_options.value[c] = optarg;
         }
     }
+    return accepted;
 }
 
 bool ptp_show_flag(char letter)

@@ -211,6 +211,13 @@ TEST(ShowCounters, EventOptionsAndFailures)
         {ptp_show_events_tool_main, {"-d", "-h", "16"}, "Unknown argument 'd'\n" + node},
         {ptp_show_controller_events_main, {"-h", "0x10"}, "Failed to decode global events bag: " + failed},
         {ptp_show_controller_events_main, {"-h", "0x20"}, ""},
+        // A node number that does not fit is refused, never cut down to another node's.
+        {ptp_show_events_tool_main,
+         {"-h", "0x100000010"},
+         "Option 'h' value '0x100000010' is not a number of at most 32 bits\n"},
+        {ptp_show_controller_events_main,
+         {"-h", "0x10 "},
+         "Option 'h' value '0x10 ' is not a number of at most 32 bits\n"},
         {ptp_show_controller_events_main,
          {"-i"},
          "Unknown argument 'i'\nFailed to decode global events bag: " + failed},

@@ -199,7 +199,7 @@ TEST(ShowFrame, OptionsAndPaths)
     struct case_type {
         std::vector<std::string> args;
         const char *out;
-        const char *path; // of "foreign-masters/if/", null: no path
+        const char *path; // of "foreign-masters/if/", null: the options are refused
     };
     sysmgr_test_set_node(0x120);
     const case_type cases[] = {
@@ -211,6 +211,13 @@ TEST(ShowFrame, OptionsAndPaths)
         {{"-h"}, "Option 'h' missing argument\n", "/oper/ptp/node/120/foreign-masters/if/"},
         {{"-b"}, "", "/oper/ptp/node/120/foreign-masters/if/"},
         {{"-z", "-a"}, "Unknown argument 'z'\n", "/oper/ptp/foreign-masters/if/"},
+        {{"-h", "0xFFFFFFFE"}, "", "/oper/ptp/node/fffffffe/foreign-masters/if/"},
+        // A node number cut down to fit, or read up to a typo, would name another node.
+        {{"-h", "0x100000010"}, "Option 'h' value '0x100000010' is not a number of at most 32 bits\n", nullptr},
+        {{"-h", "16x"}, "Option 'h' value '16x' is not a number of at most 32 bits\n", nullptr},
+        {{"-h", "-16"}, "Option 'h' value '-16' is not a number of at most 32 bits\n", nullptr},
+        {{"-h", ""}, "Option 'h' value '' is not a number of at most 32 bits\n", nullptr},
+        {{"-h", "x", "-z"}, "Option 'h' value 'x' is not a number of at most 32 bits\nUnknown argument 'z'\n", nullptr},
     };
     for (const case_type &c : cases) {
         std::vector<std::string> args = c.args;
@@ -221,12 +228,14 @@ TEST(ShowFrame, OptionsAndPaths)
         argv.push_back(nullptr);
         char path[128] = "";
         bool built = false;
+        bool accepted = false;
         const std::string out = ptp_show_capture([&] {
-            ptp_show_parse_options(static_cast<int>(args.size()), argv.data(), ":abc:i:h:");
+            accepted = ptp_show_parse_options(static_cast<int>(args.size()), argv.data(), ":abc:i:h:");
             if (c.path != nullptr)
                 built = ptp_show_build_path("foreign-masters/if/", path, sizeof path);
         });
         EXPECT_EQ(out, c.out) << args[1];
+        EXPECT_EQ(accepted, c.path != nullptr) << args[1];
         if (c.path != nullptr) {
             EXPECT_TRUE(built);
             EXPECT_STREQ(path, c.path);
