@@ -1479,10 +1479,14 @@ zelvoPtpmib_row_type *k_zPtpClockPortEntry_get(int serialNum, ContextInfo *, int
     ZPTP_DEBUG(ZPTP_TEXT("ClockPort") " table request: serial num %u, nominator %u, search type %s, domain %u, clock "
                                       "type %u, instance %u, port num %u",
                serialNum, nominator, search_text(searchType), domain, clock_type, instance, port_number);
-    // The local clock is read with the rows, once per build: read on every request, it would ask
-    // the database twice for each instance of a walk.
+    // The port table reads the local clock on every request: no active clock, no ports, however
+    // fresh its cache.
+    decoded<ptp_local_clock_info> clock(ptp_local_clock_info_bag_getfn());
+    if (zelvoPtpmib_local_clock_get(&clock.r) != 0) {
+        return nullptr;
+    }
     tree_cache_type *c = &zPtpClockPortEntry_cache;
-    if (tree_cache_ensure(c) != 0) {
+    if (!c->cache.valid && tree_cache_build(c, &clock.r) != 0) {
         return nullptr;
     }
     return tree_lookup(c, searchType, domain, clock_type, instance, port_number, 0);

@@ -306,6 +306,24 @@ TEST_F(MibTableTest, RowsAreServedFromTheCachesForFiveSecondsThenReadAgain)
     EXPECT_EQ(get_of(port1), snmp_oid_text(port1) + " = STRING: \"GigabitEthernet0/0/0/1.100\"");
 }
 
+// The port table asks for the local clock on every request, the other port tables only when
+// they build: once no clock is active, its cached ports are no longer answered.
+TEST_F(MibTableTest, ThePortTableAnswersNothingOnceNoClockIsActiveThoughItsCacheHoldsThePorts)
+{
+    mib_store_chassis(this);
+    load(MIB_V1);
+    const snmp_oid_arcs port1 = at(PORT_NAME, {24, 2, 0, 1});
+    const snmp_oid_arcs ds_port1 = at(under(MIB_V1_ROOT, {1, 2, 8, 1, 6}), {24, 2, 0, 1}); // port identity
+    EXPECT_EQ(get_of(port1), snmp_oid_text(port1) + " = STRING: \"GigabitEthernet0/0/0/1\"");
+    const std::string ds = get_of(ds_port1);
+    ASSERT_NE(ds, "none");
+
+    ptp_local_clock_info idle = mib_local_clock(24, false);
+    ptp_show_store_bag("/oper/ptp/node/1a0/local-clock", &idle, ptp_local_clock_info_bag_getfn());
+    EXPECT_EQ(get_of(port1), "none");
+    EXPECT_EQ(get_of(ds_port1), ds);
+}
+
 TEST_F(MibTableTest, TheFirstActiveClockInNodeOrderWinsAndWithoutOneOnlyTheConstantRowsAnswer)
 {
     load(MIB_V1);
