@@ -366,3 +366,12 @@ constexpr std::array<backend_item_td, (N + ...)> backend_items_join(const std::a
      ...);
     return out;
 }
+
+// items with item `at` numbered `row` (a layout numbered otherwise than in table order).
+template <size_t N>
+constexpr std::array<backend_item_td, N> backend_items_renumber(std::array<backend_item_td, N> items, size_t at,
+                                                                int32_t row)
+{
+    items[at].row_index = row;
+    return items;
+}

@@ -375,7 +375,7 @@ constexpr uint32_t S = BACKEND_VALUE_SINGLE;
 constexpr uint32_t T = BACKEND_VALUE_TUPLE;
 constexpr uint32_t N = BACKEND_VALUE_NONE;
 // clang-format off
-constexpr auto items = std::to_array<backend_item_td>({
+constexpr auto own_items = std::to_array<backend_item_td>({
     {"ptp/pi/enable", {.kind = N, .notify = quorrin_cfg_notify_enable}},
     {"ptp/log/pi/bmc/changes", {.kind = N, .notify = quorrin_cfg_notify_log_bmc_changes}},
     {"ptp/pi/clock/identity", {.kind = T, .notify = quorrin_cfg_notify_clock_identity}},
@@ -449,21 +449,19 @@ constexpr auto items = std::to_array<backend_item_td>({
     PRF_(PTP_CFG_MASTER_MULTICAST, master_multicast),
     PRF_(PTP_CFG_MASTER_DELAY_ASYMMETRY, master_delay_asymmetry),
     PRF_(PTP_CFG_SLAVE_NONNEGOTIATED, slave_nonnegotiated),
-    PRF_(PTP_CFG_INTEROP_PROFILE, interop_profile),
-    PRF_(PTP_CFG_INTEROP_DOMAIN, interop_domain),
-    PRF_(PTP_CFG_INGRESS_PRIORITY1, interop_priority),
-    PRF_(PTP_CFG_INGRESS_PRIORITY2, interop_priority),
-    PRF_(PTP_CFG_INGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
-    PRF_(PTP_CFG_INGRESS_OSLV, interop_oslv),
-    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS, interop_clock_class_default),
-    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
-    PRF_(PTP_CFG_EGRESS_PRIORITY1, interop_priority),
-    PRF_(PTP_CFG_EGRESS_PRIORITY2, interop_priority),
-    PRF_(PTP_CFG_EGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
-    PRF_(PTP_CFG_EGRESS_OSLV, interop_oslv),
-    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS, interop_clock_class_default),
-    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
 });
+constexpr ptp_cfg_interop_rows_td interop_rows{
+    .profile = {.notify = quorrin_cfg_notify_interop_profile},
+    .domain = {.notify = quorrin_cfg_notify_interop_domain},
+    .priority = {.notify = quorrin_cfg_notify_interop_priority},
+    .clock_accuracy = {.notify = quorrin_cfg_notify_interop_clock_accuracy},
+    .oslv = {.notify = quorrin_cfg_notify_interop_oslv},
+    .clock_class_default = {.notify = quorrin_cfg_notify_interop_clock_class_default},
+    .clock_class_mapping = {.notify = quorrin_cfg_notify_interop_clock_class_mapping},
+};
+constexpr auto items = backend_items_join(
+    own_items,
+    ptp_cfg_interop_items(PRF, interop_rows));
 // clang-format on
 #undef PRF_
 

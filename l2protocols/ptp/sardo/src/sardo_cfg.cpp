@@ -1103,9 +1103,11 @@ zerrno sardo_cfg_apply_interop(const event_type_ *, char **, result_type_ *, voi
 namespace {
 
 constexpr const char *PRF = PTP_CFG_PROFILE_PREFIX;
-#define PRF_(item, fn) backend_item_mount(PRF, item, {.verify = sardo_cfg_verify_prf_##fn})
-#define INTEROP_(item, check)                                                                                          \
-    backend_item_mount(PRF, item, {.verify = check, .apply_verify_form = sardo_cfg_apply_interop})
+// The interoperation rows give the apply too, which has nothing to track.
+#define INTEROP_ROW_(item)                                                                                             \
+    {                                                                                                                  \
+        .verify = sardo_cfg_verify_prf_interop_##item, .apply_verify_form = sardo_cfg_apply_interop                    \
+    }
 
 constexpr uint32_t S = BACKEND_VALUE_SINGLE;
 constexpr uint32_t T = BACKEND_VALUE_TUPLE;
@@ -1113,7 +1115,7 @@ constexpr uint32_t N = BACKEND_VALUE_NONE;
 // The items in schema row order. The value kinds are the controller's, which applies the same
 // items: a value one accepts the other must read.
 // clang-format off
-constexpr auto items = std::to_array<backend_item_td>({
+constexpr auto items_own = std::to_array<backend_item_td>({
     {"ptp/pi/enable", {.kind = N, .verify = sardo_cfg_verify_enable, .apply_verify_form = sardo_cfg_apply_enable}},
     {"ptp/pi/clock/identity", {.kind = T, .verify = sardo_cfg_verify_clock_identity}},
     {"ptp/pi/clock/domain", {.kind = S, .verify = sardo_cfg_verify_value}},
@@ -1149,61 +1151,60 @@ constexpr auto items = std::to_array<backend_item_td>({
     {"ptp/pi/network-type", {.kind = S, .verify = sardo_cfg_verify_value}},
     {"ptp/pi/servo-slow-tracking", {.kind = S, .verify = sardo_cfg_verify_servo_slow_tracking}},
     backend_item_mount(PRF, PTP_CFG_PRF_AZA, {}),
-    PRF_(PTP_CFG_PRF_TRANSPORT, encap),
-    PRF_(PTP_CFG_PRF_CLOCK_OPERATION, clock_operation),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_INTERVAL, annce_ivl),
-    PRF_(PTP_CFG_PRF_SYNC_INTERVAL, sync_ivl),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_TIMEOUT, annce_tout),
-    PRF_(PTP_CFG_PRF_DELAY_REQ_INTERVAL, dr_min_ivl),
-    PRF_(PTP_CFG_PRF_MULTICAST, multicast),
-    PRF_(PTP_CFG_PRF_PORT_STATE, port_state),
-    PRF_(PTP_CFG_PRF_SOURCE_IPV4, source_ip),
-    PRF_(PTP_CFG_PRF_SOURCE_IPV6, source_ipv6),
-    PRF_(PTP_CFG_PRF_COS, cos),
-    PRF_(PTP_CFG_PRF_GENERAL_COS, cos),
-    PRF_(PTP_CFG_PRF_EVENT_COS, cos),
-    PRF_(PTP_CFG_PRF_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_GENERAL_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_EVENT_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_IPV4_TTL, ipv4_ttl),
-    PRF_(PTP_CFG_PRF_IPV6_HOP_LIMIT, ipv6_hop_limit),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_SYNC_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_DELAY_RESP_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_SYNC_TIMEOUT, message_timeout),
-    PRF_(PTP_CFG_PRF_DELAY_RESP_TIMEOUT, message_timeout),
-    PRF_(PTP_CFG_PRF_INVALID_GRANT, invalid_grant),
-    PRF_(PTP_CFG_PRF_LOCAL_PRIORITY, local_priority),
-    PRF_(PTP_CFG_PRF_DELAY_ASYMMETRY, delay_asymmetry),
-    PRF_(PTP_CFG_MASTER_ENABLE, master_enable),
-    PRF_(PTP_CFG_MASTER_PRIORITY, master_priority),
-    PRF_(PTP_CFG_MASTER_MULTICAST, master_multicast),
-    PRF_(PTP_CFG_MASTER_CLOCK_CLASS, master_clock_class),
-    PRF_(PTP_CFG_MASTER_DELAY_ASYMMETRY, master_delay_asymmetry),
-    PRF_(PTP_CFG_MASTER_NONNEGOTIATED, master_nonnegotiated),
-    PRF_(PTP_CFG_SLAVE_NONNEGOTIATED, slave_nonnegotiated),
-    INTEROP_(PTP_CFG_INTEROP_PROFILE, sardo_cfg_verify_prf_interop_profile),
-    INTEROP_(PTP_CFG_INTEROP_DOMAIN, sardo_cfg_verify_prf_interop_domain),
-    INTEROP_(PTP_CFG_INGRESS_PRIORITY1, sardo_cfg_verify_prf_interop_priority),
-    INTEROP_(PTP_CFG_INGRESS_PRIORITY2, sardo_cfg_verify_prf_interop_priority),
-    INTEROP_(PTP_CFG_INGRESS_CLOCK_ACCURACY, sardo_cfg_verify_prf_interop_clock_accuracy),
-    INTEROP_(PTP_CFG_INGRESS_OSLV, sardo_cfg_verify_prf_interop_oslv),
-    INTEROP_(PTP_CFG_INGRESS_CLOCK_CLASS, sardo_cfg_verify_prf_interop_clock_class_default),
-    INTEROP_(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, sardo_cfg_verify_prf_interop_clock_class_mapping),
-    INTEROP_(PTP_CFG_EGRESS_PRIORITY1, sardo_cfg_verify_prf_interop_priority),
-    INTEROP_(PTP_CFG_EGRESS_PRIORITY2, sardo_cfg_verify_prf_interop_priority),
-    INTEROP_(PTP_CFG_EGRESS_CLOCK_ACCURACY, sardo_cfg_verify_prf_interop_clock_accuracy),
-    INTEROP_(PTP_CFG_EGRESS_OSLV, sardo_cfg_verify_prf_interop_oslv),
-    INTEROP_(PTP_CFG_EGRESS_CLOCK_CLASS, sardo_cfg_verify_prf_interop_clock_class_default),
-    INTEROP_(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, sardo_cfg_verify_prf_interop_clock_class_mapping),
+});
+constexpr auto items_last = std::to_array<backend_item_td>({
     {"ptp/pi/verify-checksum", {.kind = N}},
     {"ptp/pi/transparent-clock/domain/<s>", {.kind = N, .verify = sardo_cfg_verify_transparent_clock}},
     {"ptp/pi/apts", {.kind = N, .verify = sardo_cfg_verify_apts}},
     {"ptp/log/pi/bmc/changes", {.kind = N, .verify = sardo_cfg_verify_log_bmc_changes}},
 });
+constexpr ptp_cfg_profile_rows_td profile_rows{
+    .transport = {.verify = sardo_cfg_verify_prf_encap},
+    .clock_operation = {.verify = sardo_cfg_verify_prf_clock_operation},
+    .annce_ivl = {.verify = sardo_cfg_verify_prf_annce_ivl},
+    .sync_ivl = {.verify = sardo_cfg_verify_prf_sync_ivl},
+    .annce_tout = {.verify = sardo_cfg_verify_prf_annce_tout},
+    .dr_min_ivl = {.verify = sardo_cfg_verify_prf_dr_min_ivl},
+    .multicast = {.verify = sardo_cfg_verify_prf_multicast},
+    .port_state = {.verify = sardo_cfg_verify_prf_port_state},
+    .source_ip = {.verify = sardo_cfg_verify_prf_source_ip},
+    .source_ipv6 = {.verify = sardo_cfg_verify_prf_source_ipv6},
+    .cos = {.verify = sardo_cfg_verify_prf_cos},
+    .dscp = {.verify = sardo_cfg_verify_prf_dscp},
+    .ipv4_ttl = {.verify = sardo_cfg_verify_prf_ipv4_ttl},
+    .ipv6_hop_limit = {.verify = sardo_cfg_verify_prf_ipv6_hop_limit},
+    .unicast_grant_duration = {.verify = sardo_cfg_verify_prf_unicast_grant_duration},
+    .message_timeout = {.verify = sardo_cfg_verify_prf_message_timeout},
+    .unicast_grant_invalid_request = {.verify = sardo_cfg_verify_prf_invalid_grant},
+    .local_priority = {.verify = sardo_cfg_verify_prf_local_priority},
+    .delay_asymmetry = {.verify = sardo_cfg_verify_prf_delay_asymmetry},
+};
+constexpr ptp_cfg_table_rows_td table_rows{
+    .master_enable = {.verify = sardo_cfg_verify_prf_master_enable},
+    .master_priority = {.verify = sardo_cfg_verify_prf_master_priority},
+    .master_multicast = {.verify = sardo_cfg_verify_prf_master_multicast},
+    .master_clock_class = {.verify = sardo_cfg_verify_prf_master_clock_class},
+    .master_delay_asymmetry = {.verify = sardo_cfg_verify_prf_master_delay_asymmetry},
+    .master_nonnegotiated = {.verify = sardo_cfg_verify_prf_master_nonnegotiated},
+    .slave_nonnegotiated = {.verify = sardo_cfg_verify_prf_slave_nonnegotiated},
+};
+constexpr ptp_cfg_interop_rows_td interop_rows{
+    .profile = INTEROP_ROW_(profile),
+    .domain = INTEROP_ROW_(domain),
+    .priority = INTEROP_ROW_(priority),
+    .clock_accuracy = INTEROP_ROW_(clock_accuracy),
+    .oslv = INTEROP_ROW_(oslv),
+    .clock_class_default = INTEROP_ROW_(clock_class_default),
+    .clock_class_mapping = INTEROP_ROW_(clock_class_mapping),
+};
+constexpr auto items = backend_items_join(
+    items_own,
+    ptp_cfg_profile_items(PRF, profile_rows, false),
+    ptp_cfg_table_items(PRF, table_rows, false),
+    ptp_cfg_interop_items(PRF, interop_rows),
+    items_last);
 // clang-format on
-#undef PRF_
-#undef INTEROP_
+#undef INTEROP_ROW_
 
 // A key level that ends a path is a table of entries.
 using schema = backend_schema_of<items, backend_schema_options_td{.leaf_key_container = 2}>;

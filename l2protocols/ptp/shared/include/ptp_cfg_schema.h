@@ -6,6 +6,8 @@
 // below its prefix with its own handlers (backend_item_mount).
 #pragma once
 
+#include <array>
+
 #include "nodra_schema.h"
 #include "ptp_cfg_utils.h"
 #include "ptp_types.h"
@@ -101,3 +103,95 @@ PTP_CFG_ITEM_ PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING = PTP_CFG_D_ single(PTP_CFG_EGR
 #undef PTP_CFG_INGRESS_
 #undef PTP_CFG_EGRESS_
 // clang-format on
+
+// A schema's handlers for the profile's own items: one serves the three classes of CoS and of
+// DSCP, and the messages of the grant durations and of the timeouts, which the identifier tells
+// apart.
+struct ptp_cfg_profile_rows_td {
+    backend_row_td transport, clock_operation, annce_ivl, sync_ivl, annce_tout, dr_min_ivl, multicast, port_state,
+        source_ip, source_ipv6, cos, dscp, ipv4_ttl, ipv6_hop_limit, unicast_grant_duration, message_timeout,
+        unicast_grant_invalid_request, local_priority, delay_asymmetry;
+};
+// The profile's own items below prefix, in their order; notify: rows that only notify (no written
+// form).
+constexpr std::array<backend_item_td, 26> ptp_cfg_profile_items(const char *prefix, const ptp_cfg_profile_rows_td &rows,
+                                                                bool notify)
+{
+    const auto mount = [&](const backend_item_td &item, const backend_row_td &row) {
+        return notify ? backend_item_mount_notify(prefix, item, row.notify) : backend_item_mount(prefix, item, row);
+    };
+    return {mount(PTP_CFG_PRF_TRANSPORT, rows.transport),
+            mount(PTP_CFG_PRF_CLOCK_OPERATION, rows.clock_operation),
+            mount(PTP_CFG_PRF_ANNOUNCE_INTERVAL, rows.annce_ivl),
+            mount(PTP_CFG_PRF_SYNC_INTERVAL, rows.sync_ivl),
+            mount(PTP_CFG_PRF_ANNOUNCE_TIMEOUT, rows.annce_tout),
+            mount(PTP_CFG_PRF_DELAY_REQ_INTERVAL, rows.dr_min_ivl),
+            mount(PTP_CFG_PRF_MULTICAST, rows.multicast),
+            mount(PTP_CFG_PRF_PORT_STATE, rows.port_state),
+            mount(PTP_CFG_PRF_SOURCE_IPV4, rows.source_ip),
+            mount(PTP_CFG_PRF_SOURCE_IPV6, rows.source_ipv6),
+            mount(PTP_CFG_PRF_COS, rows.cos),
+            mount(PTP_CFG_PRF_GENERAL_COS, rows.cos),
+            mount(PTP_CFG_PRF_EVENT_COS, rows.cos),
+            mount(PTP_CFG_PRF_DSCP, rows.dscp),
+            mount(PTP_CFG_PRF_GENERAL_DSCP, rows.dscp),
+            mount(PTP_CFG_PRF_EVENT_DSCP, rows.dscp),
+            mount(PTP_CFG_PRF_IPV4_TTL, rows.ipv4_ttl),
+            mount(PTP_CFG_PRF_IPV6_HOP_LIMIT, rows.ipv6_hop_limit),
+            mount(PTP_CFG_PRF_ANNOUNCE_GRANT, rows.unicast_grant_duration),
+            mount(PTP_CFG_PRF_SYNC_GRANT, rows.unicast_grant_duration),
+            mount(PTP_CFG_PRF_DELAY_RESP_GRANT, rows.unicast_grant_duration),
+            mount(PTP_CFG_PRF_SYNC_TIMEOUT, rows.message_timeout),
+            mount(PTP_CFG_PRF_DELAY_RESP_TIMEOUT, rows.message_timeout),
+            mount(PTP_CFG_PRF_INVALID_GRANT, rows.unicast_grant_invalid_request),
+            mount(PTP_CFG_PRF_LOCAL_PRIORITY, rows.local_priority),
+            mount(PTP_CFG_PRF_DELAY_ASYMMETRY, rows.delay_asymmetry)};
+}
+
+// A schema's handlers for the master and slave tables, one row per item.
+struct ptp_cfg_table_rows_td {
+    backend_row_td master_enable, master_priority, master_multicast, master_clock_class, master_delay_asymmetry,
+        master_nonnegotiated, slave_nonnegotiated;
+};
+// The tables' items below prefix, in their order; notify: rows that only notify (no written form).
+constexpr std::array<backend_item_td, 7> ptp_cfg_table_items(const char *prefix, const ptp_cfg_table_rows_td &rows,
+                                                             bool notify)
+{
+    const auto mount = [&](const backend_item_td &item, const backend_row_td &row) {
+        return notify ? backend_item_mount_notify(prefix, item, row.notify) : backend_item_mount(prefix, item, row);
+    };
+    return {mount(PTP_CFG_MASTER_ENABLE, rows.master_enable),
+            mount(PTP_CFG_MASTER_PRIORITY, rows.master_priority),
+            mount(PTP_CFG_MASTER_MULTICAST, rows.master_multicast),
+            mount(PTP_CFG_MASTER_CLOCK_CLASS, rows.master_clock_class),
+            mount(PTP_CFG_MASTER_DELAY_ASYMMETRY, rows.master_delay_asymmetry),
+            mount(PTP_CFG_MASTER_NONNEGOTIATED, rows.master_nonnegotiated),
+            mount(PTP_CFG_SLAVE_NONNEGOTIATED, rows.slave_nonnegotiated)};
+}
+
+// A schema's handlers for the interoperation items: one serves the ingress and the egress item of
+// its kind, which the identifier tells apart.
+struct ptp_cfg_interop_rows_td {
+    backend_row_td profile, domain, priority, clock_accuracy, oslv, clock_class_default, clock_class_mapping;
+};
+// The interoperation items below prefix, in their order (none has a written form).
+constexpr std::array<backend_item_td, 14> ptp_cfg_interop_items(const char *prefix, const ptp_cfg_interop_rows_td &rows)
+{
+    const auto mount = [&](const backend_item_td &item, const backend_row_td &row) {
+        return backend_item_mount(prefix, item, row);
+    };
+    return {mount(PTP_CFG_INTEROP_PROFILE, rows.profile),
+            mount(PTP_CFG_INTEROP_DOMAIN, rows.domain),
+            mount(PTP_CFG_INGRESS_PRIORITY1, rows.priority),
+            mount(PTP_CFG_INGRESS_PRIORITY2, rows.priority),
+            mount(PTP_CFG_INGRESS_CLOCK_ACCURACY, rows.clock_accuracy),
+            mount(PTP_CFG_INGRESS_OSLV, rows.oslv),
+            mount(PTP_CFG_INGRESS_CLOCK_CLASS, rows.clock_class_default),
+            mount(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, rows.clock_class_mapping),
+            mount(PTP_CFG_EGRESS_PRIORITY1, rows.priority),
+            mount(PTP_CFG_EGRESS_PRIORITY2, rows.priority),
+            mount(PTP_CFG_EGRESS_CLOCK_ACCURACY, rows.clock_accuracy),
+            mount(PTP_CFG_EGRESS_OSLV, rows.oslv),
+            mount(PTP_CFG_EGRESS_CLOCK_CLASS, rows.clock_class_default),
+            mount(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, rows.clock_class_mapping)};
+}

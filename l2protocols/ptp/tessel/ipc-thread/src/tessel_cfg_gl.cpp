@@ -216,65 +216,64 @@ constexpr const char *PRF = PTP_CFG_PROFILE_PREFIX;
 constexpr uint32_t SINGLE = BACKEND_VALUE_SINGLE;
 constexpr uint32_t TUPLE = BACKEND_VALUE_TUPLE;
 constexpr uint32_t ANY = BACKEND_VALUE_NONE;
-#define PRF_(item, fn) backend_item_mount_notify(PRF, item, tessel_cfg_gl_prf_notify_##fn)
 // clang-format off
-constexpr auto gl_items = std::to_array<backend_item_td>({
+constexpr auto gl_items_own = std::to_array<backend_item_td>({
     {"ptp/pi/enable", {.kind = ANY, .notify = tessel_cfg_gl_notify_enable}},
     {"ptp/pi/clock/profile", {.kind = TUPLE, .notify = tessel_cfg_gl_notify_clock_profile}},
     {"ptp/pi/min-clock-class", {.kind = SINGLE, .notify = tessel_cfg_gl_notify_min_clock_class}},
     // The agents number verify-checksum after the profile's first item.
     {"ptp/pi/verify-checksum", {.kind = ANY, .notify = tessel_cfg_gl_notify_verify_checksum}, nullptr, 4},
-    backend_item_mount_notify(PRF, PTP_CFG_PRF_TRANSPORT, tessel_cfg_gl_prf_notify_transport, 3),
-    PRF_(PTP_CFG_PRF_CLOCK_OPERATION, clock_operation),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_INTERVAL, annce_ivl),
-    PRF_(PTP_CFG_PRF_SYNC_INTERVAL, sync_ivl),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_TIMEOUT, annce_tout),
-    PRF_(PTP_CFG_PRF_DELAY_REQ_INTERVAL, dr_min_ivl),
-    PRF_(PTP_CFG_PRF_MULTICAST, multicast),
-    PRF_(PTP_CFG_PRF_PORT_STATE, port_state),
-    PRF_(PTP_CFG_PRF_SOURCE_IPV4, source_ip),
-    PRF_(PTP_CFG_PRF_SOURCE_IPV6, source_ipv6),
-    PRF_(PTP_CFG_PRF_COS, cos),
-    PRF_(PTP_CFG_PRF_GENERAL_COS, cos),
-    PRF_(PTP_CFG_PRF_EVENT_COS, cos),
-    PRF_(PTP_CFG_PRF_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_GENERAL_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_EVENT_DSCP, dscp),
-    PRF_(PTP_CFG_PRF_IPV4_TTL, ipv4_ttl),
-    PRF_(PTP_CFG_PRF_IPV6_HOP_LIMIT, ipv6_hop_limit),
-    PRF_(PTP_CFG_PRF_ANNOUNCE_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_SYNC_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_DELAY_RESP_GRANT, unicast_grant_duration),
-    PRF_(PTP_CFG_PRF_SYNC_TIMEOUT, message_timeout),
-    PRF_(PTP_CFG_PRF_DELAY_RESP_TIMEOUT, message_timeout),
-    PRF_(PTP_CFG_PRF_INVALID_GRANT, unicast_grant_invalid_request),
-    PRF_(PTP_CFG_PRF_LOCAL_PRIORITY, local_priority),
-    PRF_(PTP_CFG_PRF_DELAY_ASYMMETRY, delay_asymmetry),
-    PRF_(PTP_CFG_MASTER_ENABLE, master_enable),
-    PRF_(PTP_CFG_MASTER_PRIORITY, master_priority),
-    PRF_(PTP_CFG_MASTER_MULTICAST, master_multicast),
-    PRF_(PTP_CFG_MASTER_CLOCK_CLASS, master_clock_class),
-    PRF_(PTP_CFG_MASTER_DELAY_ASYMMETRY, master_delay_asymmetry),
-    PRF_(PTP_CFG_MASTER_NONNEGOTIATED, master_nonnegotiated),
-    PRF_(PTP_CFG_SLAVE_NONNEGOTIATED, slave_nonnegotiated),
-    PRF_(PTP_CFG_INTEROP_PROFILE, interop_profile),
-    PRF_(PTP_CFG_INTEROP_DOMAIN, interop_domain),
-    PRF_(PTP_CFG_INGRESS_PRIORITY1, interop_priority),
-    PRF_(PTP_CFG_INGRESS_PRIORITY2, interop_priority),
-    PRF_(PTP_CFG_INGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
-    PRF_(PTP_CFG_INGRESS_OSLV, interop_oslv),
-    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS, interop_clock_class_default),
-    PRF_(PTP_CFG_INGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
-    PRF_(PTP_CFG_EGRESS_PRIORITY1, interop_priority),
-    PRF_(PTP_CFG_EGRESS_PRIORITY2, interop_priority),
-    PRF_(PTP_CFG_EGRESS_CLOCK_ACCURACY, interop_clock_accuracy),
-    PRF_(PTP_CFG_EGRESS_OSLV, interop_oslv),
-    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS, interop_clock_class_default),
-    PRF_(PTP_CFG_EGRESS_CLOCK_CLASS_MAPPING, interop_clock_class_mapping),
+});
+constexpr auto gl_items_last = std::to_array<backend_item_td>({
     {"g/f/ql-option", {.kind = SINGLE, .notify = tessel_cfg_gl_notify_fsync_ql_option}},
 });
+constexpr ptp_cfg_profile_rows_td gl_profile_rows{
+    .transport = {.notify = tessel_cfg_gl_prf_notify_transport},
+    .clock_operation = {.notify = tessel_cfg_gl_prf_notify_clock_operation},
+    .annce_ivl = {.notify = tessel_cfg_gl_prf_notify_annce_ivl},
+    .sync_ivl = {.notify = tessel_cfg_gl_prf_notify_sync_ivl},
+    .annce_tout = {.notify = tessel_cfg_gl_prf_notify_annce_tout},
+    .dr_min_ivl = {.notify = tessel_cfg_gl_prf_notify_dr_min_ivl},
+    .multicast = {.notify = tessel_cfg_gl_prf_notify_multicast},
+    .port_state = {.notify = tessel_cfg_gl_prf_notify_port_state},
+    .source_ip = {.notify = tessel_cfg_gl_prf_notify_source_ip},
+    .source_ipv6 = {.notify = tessel_cfg_gl_prf_notify_source_ipv6},
+    .cos = {.notify = tessel_cfg_gl_prf_notify_cos},
+    .dscp = {.notify = tessel_cfg_gl_prf_notify_dscp},
+    .ipv4_ttl = {.notify = tessel_cfg_gl_prf_notify_ipv4_ttl},
+    .ipv6_hop_limit = {.notify = tessel_cfg_gl_prf_notify_ipv6_hop_limit},
+    .unicast_grant_duration = {.notify = tessel_cfg_gl_prf_notify_unicast_grant_duration},
+    .message_timeout = {.notify = tessel_cfg_gl_prf_notify_message_timeout},
+    .unicast_grant_invalid_request = {.notify = tessel_cfg_gl_prf_notify_unicast_grant_invalid_request},
+    .local_priority = {.notify = tessel_cfg_gl_prf_notify_local_priority},
+    .delay_asymmetry = {.notify = tessel_cfg_gl_prf_notify_delay_asymmetry},
+};
+constexpr ptp_cfg_table_rows_td gl_table_rows{
+    .master_enable = {.notify = tessel_cfg_gl_prf_notify_master_enable},
+    .master_priority = {.notify = tessel_cfg_gl_prf_notify_master_priority},
+    .master_multicast = {.notify = tessel_cfg_gl_prf_notify_master_multicast},
+    .master_clock_class = {.notify = tessel_cfg_gl_prf_notify_master_clock_class},
+    .master_delay_asymmetry = {.notify = tessel_cfg_gl_prf_notify_master_delay_asymmetry},
+    .master_nonnegotiated = {.notify = tessel_cfg_gl_prf_notify_master_nonnegotiated},
+    .slave_nonnegotiated = {.notify = tessel_cfg_gl_prf_notify_slave_nonnegotiated},
+};
+constexpr ptp_cfg_interop_rows_td gl_interop_rows{
+    .profile = {.notify = tessel_cfg_gl_prf_notify_interop_profile},
+    .domain = {.notify = tessel_cfg_gl_prf_notify_interop_domain},
+    .priority = {.notify = tessel_cfg_gl_prf_notify_interop_priority},
+    .clock_accuracy = {.notify = tessel_cfg_gl_prf_notify_interop_clock_accuracy},
+    .oslv = {.notify = tessel_cfg_gl_prf_notify_interop_oslv},
+    .clock_class_default = {.notify = tessel_cfg_gl_prf_notify_interop_clock_class_default},
+    .clock_class_mapping = {.notify = tessel_cfg_gl_prf_notify_interop_clock_class_mapping},
+};
+// The profile's first item is row 3, before verify-checksum.
+constexpr auto gl_items = backend_items_join(
+    gl_items_own,
+    backend_items_renumber(ptp_cfg_profile_items(PRF, gl_profile_rows, true), 0, 3),
+    ptp_cfg_table_items(PRF, gl_table_rows, true),
+    ptp_cfg_interop_items(PRF, gl_interop_rows),
+    gl_items_last);
 // clang-format on
-#undef PRF_
 
 using gl_schema = backend_schema_of<gl_items>;
 static_assert(gl_schema::nodes.size() == 75 && gl_schema::rows.size() == 52);
