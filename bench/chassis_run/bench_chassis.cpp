@@ -114,8 +114,9 @@ bool bench_chassis_start(const std::string &chassis_toml, bench_chassis_type *ch
         *why = "the platform daemon did not come up (see " + dir + "/platformd.log)";
         return false;
     }
-    // A commit before a process registered with the database is refused as unknown items.
-    for (int i = 0; i < 300; i++) {
+    // A commit before a process registered with the database is refused as unknown items. An
+    // agent binding thousands of devices takes a while.
+    for (int i = 0; i < 1200; i++) {
         const std::string table = bench_chassis_ctl(*chassis, "show processes");
         if (table.find(" tessel ") != std::string::npos && table.find(" starting") == std::string::npos) {
             return bag_register_all_ptp_bags() == 0 || (*why = "the PTP bags could not be registered", false);
@@ -152,7 +153,7 @@ void bench_chassis_stop(bench_chassis_type *chassis)
             }
         }
     }
-    if (!chassis->run_dir.empty() && getenv("BENCH_KEEP") == nullptr) {
+    if (!chassis->run_dir.empty() && getenv("PTP_BENCH_KEEP") == nullptr) {
         std::error_code ec;
         std::filesystem::remove_all(chassis->run_dir, ec);
     }

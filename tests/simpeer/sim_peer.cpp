@@ -128,6 +128,7 @@ struct endpoint_type {
     int64_t t3 = 0;                 // Delay-Req sent, our clock
     uint64_t delay_req_sent_ns = 0; // monotonic
     slave_status_type status;
+    uint64_t last_followed_mono_ns = 0; // the stream it follows (counts_type)
 };
 
 namespace {
@@ -665,6 +666,21 @@ void gm_grants_due(evm_alarm_type *, void *ctx)
     gm_grants_schedule(e);
 }
 
+// One more message of the stream the endpoint follows, expected every interval.
+void follow(endpoint_type *e, uint64_t interval)
+{
+    const uint64_t now = plat_clock_mono_ns();
+    counts_type &c = e->counts;
+    if (c.followed++ == 0) {
+        c.first_followed_mono_ns = now;
+    } else {
+        const auto gap = static_cast<int64_t>(now - e->last_followed_mono_ns);
+        c.worst_gap_ns = std::max(c.worst_gap_ns, gap);
+        c.late += static_cast<uint64_t>(gap) > interval + interval / 2 ? 1 : 0;
+    }
+    e->last_followed_mono_ns = now;
+}
+
 void gm_in(endpoint_type *e, const uint8_t *m, const ptp_msg_hdr_fields_type &h, int64_t rx_ns, const ipv4_type &from)
 {
     if (h.message_type == PTP_MSG_SIGNALING && unicast(e)) {
@@ -687,6 +703,7 @@ void gm_in(endpoint_type *e, const uint8_t *m, const ptp_msg_hdr_fields_type &h,
         }
         log_interval = it->second.grants[KIND_DELAY_RESP].log_interval;
     }
+    follow(e, interval_ns(log_interval));
     uint8_t r[DELAY_RESP_LEN] = {};
     put_header(e, r, PTP_MSG_DELAY_RESP, sizeof r, PTP_FLAG_PTP_TIMESCALE, h.sequence_id, 3, log_interval);
     std::memcpy(r + PTP_HDR_OFF_CORRECTION, m + PTP_HDR_OFF_CORRECTION, 8);
@@ -710,6 +727,7 @@ void slave_master_lost(evm_alarm_type *, void *ctx)
     e->sync_pending = false;
     e->delay_pending = false;
     e->status.has_master = false;
+    e->counts.master_losses++;
 }
 
 // Asks the master for what the slave lacks: Announce first, then Sync and Delay-Resp; a grant
@@ -828,6 +846,7 @@ void slave_in(endpoint_type *e, const uint8_t *m, const ptp_msg_hdr_fields_type 
     case PTP_MSG_ANNOUNCE: slave_announce(e, m, h); return;
     case PTP_MSG_SYNC:
         if (from_master(e, h)) {
+            follow(e, interval_ns(static_cast<int8_t>(m[PTP_HDR_OFF_LOG_INTERVAL])));
             e->sync_pending = (h.flags & FLAG_TWO_STEP) != 0;
             e->sync_seq_seen = h.sequence_id;
             e->t2 = rx_ns;
@@ -1084,6 +1103,14 @@ void endpoint_stop(endpoint_type *e)
 counts_type endpoint_counts(const endpoint_type *e)
 {
     return e != nullptr ? e->counts : counts_type{};
+}
+
+void endpoint_gaps_reset(endpoint_type *e)
+{
+    if (e != nullptr) {
+        e->counts.worst_gap_ns = 0;
+        e->counts.late = 0;
+    }
 }
 
 slave_status_type slave_status(const endpoint_type *e)

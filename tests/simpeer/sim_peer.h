@@ -76,6 +76,14 @@ struct counts_type {
     uint64_t sent = 0;
     uint64_t received = 0; // PTP messages taken in
     uint64_t dropped = 0;  // short, malformed, another domain, or not meant for this endpoint
+    // The stream the endpoint follows: a slave its master's Syncs, a grandmaster its slaves'
+    // Delay-Reqs. Gaps since the last endpoint_gaps_reset; late: gaps of more than one and a
+    // half of the stream's interval (an interval missed).
+    uint64_t followed = 0;
+    uint64_t first_followed_mono_ns = 0; // 0 before the first
+    int64_t worst_gap_ns = 0;
+    uint64_t late = 0;
+    uint64_t master_losses = 0; // slave: announce timeouts of its master
 };
 
 struct slave_status_type {
@@ -102,6 +110,9 @@ zerrno slave_start(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6],
 void endpoint_stop(endpoint_type *endpoint);
 
 counts_type endpoint_counts(const endpoint_type *endpoint);
+// Forgets the worst gap and the late count (on the endpoint's thread), so that they cover what
+// comes from now on.
+void endpoint_gaps_reset(endpoint_type *endpoint);
 slave_status_type slave_status(const endpoint_type *endpoint);
 // The grants in force, by peer and then message type (empty over Ethernet).
 std::vector<grant_type> endpoint_grants(const endpoint_type *endpoint);

@@ -193,6 +193,28 @@ TEST_F(SimPeerTest, SlaveLosesAMasterThatStopsAnnouncing)
     EXPECT_FALSE(simpeer::slave_status(slave).has_master);
     EXPECT_EQ(lines.back(), "slave: master 0x020000fffe000b01 lost (no Announce for 3 announce intervals), state "
                             "LISTENING");
+    EXPECT_EQ(simpeer::endpoint_counts(slave).master_losses, 1u);
+}
+
+// Each end follows the other's stream: the slave its master's Syncs, the grandmaster the
+// slave's Delay-Reqs, with the worst gap between two and none late while both keep their rates;
+// the gaps start again from a reset.
+TEST_F(SimPeerTest, EachEndFollowsTheOthersStreamAndItsGaps)
+{
+    start(0, 0);
+    pass_ms(2000);
+    const simpeer::counts_type s = simpeer::endpoint_counts(slave);
+    const simpeer::counts_type g = simpeer::endpoint_counts(gm);
+    EXPECT_GE(s.followed, 30u);
+    EXPECT_EQ(g.followed, simpeer::slave_status(slave).exchanges);
+    EXPECT_NE(s.first_followed_mono_ns, 0u);
+    for (const simpeer::counts_type &c : {s, g}) {
+        EXPECT_EQ(c.worst_gap_ns, 62500000); // the Sync interval (16 a second), on virtual time
+        EXPECT_EQ(c.late, 0u);
+    }
+    simpeer::endpoint_gaps_reset(slave);
+    EXPECT_EQ(simpeer::endpoint_counts(slave).worst_gap_ns, 0);
+    EXPECT_EQ(simpeer::endpoint_counts(slave).followed, s.followed);
 }
 
 // A frame whose lengths lie, or that is not for this slave, is dropped or ignored without being read

@@ -396,7 +396,10 @@ zerrno open_sockets(linux_intf_type *intf)
     if (intf->ifindex == 0) {
         return PKTIO_ERR_NOT_FOUND;
     }
-    intf->pkt_fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    // No protocol until the bind: a packet socket that already receives must be taken off the
+    // receive path again for its ring and its binding, each time after a wait for every reader of
+    // the path (tens of milliseconds a device, minutes for thousands).
+    intf->pkt_fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
     if (intf->pkt_fd < 0) {
         return io_error(errno);
     }
@@ -404,7 +407,7 @@ zerrno open_sockets(linux_intf_type *intf)
     // the reader skips it).
     const int ignore = 1;
     setsockopt(intf->pkt_fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
-    // The ring before the binding, so that every frame received goes to it.
+    // The ring before the binding, which starts the receipt, so that every frame goes to it.
     const int version = TPACKET_V3;
     tpacket_req3 req{};
     req.tp_block_size = RING_BLOCK_SIZE;
