@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "imc.h"
 #include "ptp_alloc.h"
@@ -229,9 +230,9 @@ void master_trace(const tessel_ipc_idb_type *idb, const ptp_address_type &addr, 
 }
 
 // The debug line of a master leaf, with the interface's entry and the applied entry before and
-// after the change.
+// after the change; the first item of a batch also writes its trace record.
 void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, const ptp_address_type &addr,
-                  const nodra_verify_event_info_td *event, const master_view_type (&v)[4])
+                  const nodra_verify_event_info_td *event, const master_view_type (&v)[4], bool first)
 {
     const char *address = ptp_address_to_str(&addr);
     const char *ev = ptp_cfg_event_to_str(event->event);
@@ -242,17 +243,26 @@ void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, 
         const auto text = [](const master_view_type &x) {
             return (x.flags & TESSEL_MASTER_DB_ENABLE_SET) != 0 ? "Enabled" : "Disabled";
         };
+        if (first) {
+            ptp_trace<PTP_TRACE_TESSEL_CFG_MASTER_ENABLE_CONFIG_EVENT>({tessel_ipc_det()}, address, ev, text(v[0]),
+                                                                       text(v[1]), text(v[2]), text(v[3]));
+        }
         MASTER_DEBUG("%s: %s: Master %s enable config %s event: %s -> %s. Applied config: %s -> %s", text(v[0]),
                      text(v[1]), text(v[2]), text(v[3]));
     } else if (&leaf == &leaf_priority) {
         const uint8_t b = TESSEL_MASTER_DB_PRIORITY_SET;
-        master_trace<PTP_TRACE_TESSEL_CFG_MASTER_PRIORITY>(idb, addr, event, v, b, &master_view_type::priority);
+        if (first) {
+            master_trace<PTP_TRACE_TESSEL_CFG_MASTER_PRIORITY>(idb, addr, event, v, b, &master_view_type::priority);
+        }
         MASTER_DEBUG("%s: %s: Master %s priority config %s event: %s%u -> %s%u. Applied config: %s%u -> %s%u",
                      not_set_prefix(v[0], b), v[0].priority, not_set_prefix(v[1], b), v[1].priority,
                      not_set_prefix(v[2], b), v[2].priority, not_set_prefix(v[3], b), v[3].priority);
     } else if (&leaf == &leaf_clock_class) {
         const uint8_t b = TESSEL_MASTER_DB_CLOCK_CLASS_SET;
-        master_trace<PTP_TRACE_TESSEL_CFG_MASTER_CLOCK_CLASS>(idb, addr, event, v, b, &master_view_type::clock_class);
+        if (first) {
+            master_trace<PTP_TRACE_TESSEL_CFG_MASTER_CLOCK_CLASS>(idb, addr, event, v, b,
+                                                                  &master_view_type::clock_class);
+        }
         MASTER_DEBUG("%s: %s: Master %s clock class config %s event: %s%u -> %s%u. Applied config: %s%u -> %s%u",
                      not_set_prefix(v[0], b), v[0].clock_class, not_set_prefix(v[1], b), v[1].clock_class,
                      not_set_prefix(v[2], b), v[2].clock_class, not_set_prefix(v[3], b), v[3].clock_class);
@@ -260,6 +270,12 @@ void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, 
         const auto text = [](const master_view_type &x) {
             return (x.flags & TESSEL_MASTER_DB_MULTICAST_SET) != 0 ? ptp_transport_to_str(x.multicast) : "Not set ";
         };
+        if (first) {
+            const std::string own = std::string(text(v[0])) + " -> " + text(v[1]);
+            const std::string applied = std::string(text(v[2])) + " -> " + text(v[3]);
+            ptp_trace<PTP_TRACE_TESSEL_CFG_MASTER_MULTICAST_CONFIG_EVENT>({tessel_ipc_det()}, address, ev, own.c_str(),
+                                                                          applied.c_str());
+        }
         MASTER_DEBUG("%s: %s: Master %s multicast config %s event: %s -> %s. Applied config: %s -> %s", text(v[0]),
                      text(v[1]), text(v[2]), text(v[3]));
     } else if (&leaf == &leaf_delay_asymmetry) {
@@ -267,6 +283,9 @@ void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, 
             return (x.flags & TESSEL_MASTER_DB_DELAY_ASYMMETRY_SET) != 0 ? ptp_delay_asymmetry_to_str(x.asymmetry)
                                                                          : "Not set";
         };
+        if (first) {
+            ptp_trace<PTP_TRACE_TESSEL_CFG_MASTER_DELAY_ASYMMETRY_CONFIG>({tessel_ipc_det()}, address, ev);
+        }
         MASTER_DEBUG("%s: %s: Master %s delay asymmetry config %s event: %s -> %s. Applied config: %s -> %s",
                      text(v[0]), text(v[1]), text(v[2]), text(v[3]));
     } else {
@@ -275,6 +294,10 @@ void master_debug(const master_leaf_type &leaf, const tessel_ipc_idb_type *idb, 
                        ? ptp_negotiation_to_str(x.flags & TESSEL_MASTER_DB_NON_NEGOTIATED)
                        : "[Not set]";
         };
+        if (first) {
+            ptp_trace<PTP_TRACE_TESSEL_CFG_MASTER_NONNEGOTIATED_UNICAST_CONFIG>(
+                {tessel_ipc_det()}, address, ev, text(v[0]), text(v[1]), text(v[2]), text(v[3]));
+        }
         MASTER_DEBUG("%s: %s: Master %s non-negotiated unicast config %s event: %s -> %s. Applied config: %s -> %s",
                      text(v[0]), text(v[1]), text(v[2]), text(v[3]));
     }
@@ -438,8 +461,7 @@ zerrno apply_master_leaf(const master_leaf_type &leaf, master_value_check_fn val
     if (item.is_delete) {
         tessel_cfg_if_empty_check(idb);
     }
-    master_debug(leaf, idb, item.addr, event, views);
-    (void)tessel_cfg_apply_batch_first(context);
+    master_debug(leaf, idb, item.addr, event, views, tessel_cfg_apply_batch_first(context));
     if (changed && (idb->flags & TESSEL_IPC_FLAG_ENABLED) != 0) {
         tessel_ipc_if_update_add(idb);
     }
@@ -738,12 +760,18 @@ zerrno tessel_cfg_if_apply_slave_nonnegotiated(const nodra_verify_event_info_td 
         tessel_cfg_if_empty_check(idb);
     }
     const auto text = [](uint8_t flags) { return ptp_negotiation_to_str((flags & set_flags) == set_flags ? 1 : 0); };
+    const uint8_t new_own = own != nullptr ? own->flags : 0;
+    const uint8_t new_applied = applied != nullptr ? applied->flags : 0;
+    if (tessel_cfg_apply_batch_first(context)) {
+        ptp_trace<PTP_TRACE_TESSEL_CFG_SLAVE_NONNEGOTIATED_UNICAST_CONFIG>(
+            {tessel_ipc_det()}, ptp_address_to_str(&addr), ptp_cfg_event_to_str(event->event), text(old_own),
+            text(new_own), text(old_applied), text(new_applied));
+    }
     TESSEL_IPC_DEBUG_LEVEL(
         AREA, PTP_DEBUG_LEVEL_INTERNAL, idb->header.ifhandle,
         "%s: %s: Slave %s non-negotiated unicast config %s event: %s -> %s. Applied config: %s -> %s",
-        idb->header.ifname, ptp_address_to_str(&addr), ptp_cfg_event_to_str(event->event), text(old_own),
-        text(own != nullptr ? own->flags : 0), text(old_applied), text(applied != nullptr ? applied->flags : 0));
-    (void)tessel_cfg_apply_batch_first(context);
+        idb->header.ifname, ptp_address_to_str(&addr), ptp_cfg_event_to_str(event->event), text(old_own), text(new_own),
+        text(old_applied), text(new_applied));
     if (changed && (idb->flags & TESSEL_IPC_FLAG_ENABLED) != 0) {
         tessel_ipc_if_update_add(idb);
     }

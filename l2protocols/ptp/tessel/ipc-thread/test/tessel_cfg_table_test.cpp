@@ -2,12 +2,17 @@
 // texts, the interface's own entries against its profile's, and the profile merges.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "jotlog_test.h"
+#include "ptp_debug.h"
 #include "ptp_strings.h"
+#include "ptp_trace_points.h"
 #include "qor_log.h"
 #include "tessel_alloc.h"
 #include "tessel_cfg_gl.h"
@@ -223,6 +228,76 @@ TEST_F(CfgTableTest, OwnEntryLivesWhileAnyOfItsLeavesIsSet)
     ASSERT_EQ(run_apply(tessel_cfg_if_apply_master_clock_class, cfg_event_delete(), key), 0u);
     EXPECT_EQ(tessel_master_db_count(&idb->if_config.master_table), 0u);
     EXPECT_EQ(tessel_master_db_count(&idb->applied_config.master_table), 0u);
+}
+
+// ---- Trace records ----
+
+// The first item of a batch writes the record its point's text reads: the address, the event and
+// the interface entry's and the applied entry's values before and after, as the debug line
+// shows them; the batch's later items write none.
+TEST_F(CfgTableTest, TheFirstItemOfABatchTracesItsLeaf)
+{
+    const std::string run_dir = jotlog_test_run_dir_create("tessel-cfg-table-test");
+    ptp_jotlog_buffer_type buffers[] = {{"ptp/tessel/det", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/tessel/sum", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/tessel/unq", {0, 0, 64, 256}, nullptr}};
+    ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
+    ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+    cfg_idb(IF);
+    struct trace_case {
+        apply_fn fn;
+        std::function<cfg_event_type()> event;
+        const char *address;
+        const ptp_trace_point_type &point;
+        const char *args; // after the address and the event
+    };
+    const trace_case cases[] = {
+        {tessel_cfg_if_apply_master_enable, [] { return cfg_event_u32(CREATE, 0); }, "10.0.0.1",
+         PTP_TRACE_TESSEL_CFG_MASTER_ENABLE_CONFIG_EVENT, ",'Disabled','Enabled','Disabled','Enabled'"},
+        {tessel_cfg_if_apply_master_nonnegotiated, [] { return cfg_event_u32(CREATE, 1); }, "10.0.0.1",
+         PTP_TRACE_TESSEL_CFG_MASTER_NONNEGOTIATED_UNICAST_CONFIG,
+         ",'[Not set]','Non-negotiated','[Not set]','Non-negotiated'"},
+        {tessel_cfg_if_apply_master_multicast, [] { return cfg_event_u32(CREATE, PTP_TRANSPORT_MIXED); }, "10.0.0.1",
+         PTP_TRACE_TESSEL_CFG_MASTER_MULTICAST_CONFIG_EVENT, ",'Not set  -> Mixed-mode','Not set  -> Mixed-mode'"},
+        {tessel_cfg_if_apply_master_delay_asymmetry,
+         [] {
+             return cfg_event_tuple(CREATE, {{1, 1500, ""}, {1, 0, ""}});
+         },
+         "10.0.0.1", PTP_TRACE_TESSEL_CFG_MASTER_DELAY_ASYMMETRY_CONFIG, ""},
+        {tessel_cfg_if_apply_slave_nonnegotiated, [] { return cfg_event_u32(CREATE, 1); }, "10.0.0.2",
+         PTP_TRACE_TESSEL_CFG_SLAVE_NONNEGOTIATED_UNICAST_CONFIG,
+         ",'Negotiated','Non-negotiated','Negotiated','Non-negotiated'"},
+    };
+    // The records of one point (the key check traces that the interface manager does not know it).
+    auto records_of = [](const ptp_trace_point_type &point) {
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(ptp_trace_point_id(point)));
+        std::vector<std::string> out;
+        for (const std::string &r : jotlog_test_records("ptp/tessel/det", "'")) {
+            if (r.rfind(id, 0) == 0) {
+                out.push_back(r.substr(std::strlen(id)));
+            }
+        }
+        return out;
+    };
+    for (const trace_case &c : cases) {
+        SCOPED_TRACE(c.point.number);
+        ASSERT_EQ(run_apply(c.fn, c.event(), cfg_args_addr(IF, 2, c.address)), 0u);
+        EXPECT_EQ(records_of(c.point),
+                  std::vector<std::string>{std::string("'IPv4 ") + c.address + "','Create'" + c.args + ")"});
+    }
+    // One batch: its first item alone writes a record.
+    uint32_t batch_state = 0;
+    bgen_args_td key = cfg_args_addr(IF, 2, "10.0.0.3");
+    cfg_event_type first = cfg_event_u32(CREATE, 0);
+    cfg_event_type second = cfg_event_u32(CREATE, 7);
+    ASSERT_EQ(tessel_cfg_if_apply_master_enable(cfg_event_info(first), &batch_state, &key), 0u);
+    ASSERT_EQ(tessel_cfg_if_apply_master_priority(cfg_event_info(second), &batch_state, &key), 0u);
+    EXPECT_EQ(records_of(PTP_TRACE_TESSEL_CFG_MASTER_ENABLE_CONFIG_EVENT).size(), 2u);
+    EXPECT_TRUE(records_of(PTP_TRACE_TESSEL_CFG_MASTER_PRIORITY).empty());
+    ptp_jotlog_ctx_set({}, {}, {});
+    ptp_jotlog_close(buffers, 3);
+    jotlog_test_run_dir_remove(run_dir);
 }
 
 TEST_F(CfgTableTest, DeletingTheLastItemOfAnUnusedRecordAsksForTheSweep)
