@@ -158,10 +158,13 @@ zerrno guarded_register(nodra_conn_td *conn, const char *pattern, nodra_notify_f
                                         quorrin_cfg_schema(), 0, registration);
 }
 
+// A failed bind or registration: syslog, debug print and trace point P with the error's text.
+template <const ptp_trace_point_type &P>
 zerrno init_failed(const char *text, zerrno rc)
 {
     ptp_syslog_init_failed(text, zerr_strerror(rc));
     QUORRIN_DEBUG_ERR(AREA, "%s: [ERROR] %s%s", text, zerr_strerror(rc));
+    ptp_trace<P>({quorrin_det(), quorrin_unq()}, zerr_strerror(rc));
     return rc;
 }
 
@@ -288,6 +291,24 @@ bool apply_flag(const nodra_notify_event_info_td *event, bool *stored, void (*fo
 void finished()
 {
     quorrin_cfg_set_any_successful_applies();
+}
+
+// A handler's trace record: only the first handler of a batch writes it (the flag is cleared as
+// each batch starts); the items that always write theirs call ptp_trace themselves.
+template <const ptp_trace_point_type &P, typename... A>
+void first_trace(jotlog_handle_type buffer, A... args)
+{
+    if (st.any_successful_applies == 0) {
+        ptp_trace<P>({buffer}, args...);
+    }
+}
+
+// The record of a single-value item: event, then each value with its "(Not Set) " mark.
+template <const ptp_trace_point_type &P>
+void single_trace(const nodra_notify_event_info_td *event, const single_type &v, const char *(*mark)(bool) = not_set)
+{
+    first_trace<P>(quorrin_det(), event_text(event), mark(v.old_present), v.old_value, mark(v.new_present),
+                   v.new_value);
 }
 
 bool clock_class_ok(uint32_t v)
@@ -508,6 +529,7 @@ uint64_t quorrin_cfg_generate_clock_id(const ptp_clock_id_type *data)
                               "%s: [ERROR] Failed to get the router's MAC address when attempting to generate the "
                               "PTP clock ID: %s",
                               zerr_strerror(rc));
+            ptp_trace<PTP_TRACE_QUORRIN_CFG_FAILED_GET_ROUTERS_MAC>({quorrin_det(), quorrin_sum()}, zerr_strerror(rc));
             return 0;
         }
         return mac_to_eui64(mac);
@@ -528,7 +550,8 @@ zerrno quorrin_cfg_init(event_mgr_type *evm)
         st.gl_conn = nullptr;
         quorrin_stats_increment_event_counter(QUORRIN_GL_EVENT_BIND_GLOBAL_FAILED);
         st.is_scanning = false;
-        return init_failed("Failed to bind to global Nodra bindpoint: ", rc);
+        return init_failed<PTP_TRACE_QUORRIN_CFG_FAILED_BIND_GLOBAL_NODRA_344>(
+            "Failed to bind to global Nodra bindpoint: ", rc);
     }
     quorrin_stats_increment_event_counter(QUORRIN_GL_EVENT_BIND_GLOBAL);
     ptp_trace<PTP_TRACE_QUORRIN_MAIN_INIT_CFG_BIND>({quorrin_det()});
@@ -540,7 +563,9 @@ zerrno quorrin_cfg_init(event_mgr_type *evm)
                                                       ? QUORRIN_GL_EVENT_REG_ENABLE_VRFN_FAILED
                                                       : QUORRIN_GL_EVENT_REG_GLOBAL_VRFN_FAILED);
             st.is_scanning = false;
-            return init_failed(r.failure_text, rc);
+            return r.counter_ok == QUORRIN_GL_EVENT_REG_ENABLE_VRFN
+                       ? init_failed<PTP_TRACE_QUORRIN_CFG_FAILED_REGISTER_VERIFICATION_GLOBAL>(r.failure_text, rc)
+                       : init_failed<PTP_TRACE_QUORRIN_CFG_FAILED_REGISTER_VERIFICATION_PROFILE>(r.failure_text, rc);
         }
         *r.registered = true;
         quorrin_stats_increment_event_counter(r.counter_ok);
@@ -550,7 +575,8 @@ zerrno quorrin_cfg_init(event_mgr_type *evm)
     if (rc != 0) {
         st.fsync_conn = nullptr;
         st.is_scanning = false;
-        return init_failed("Failed to bind to FSync global Nodra bindpoint: ", rc);
+        return init_failed<PTP_TRACE_QUORRIN_CFG_FAILED_BIND_GLOBAL_FSYNC_357>(
+            "Failed to bind to FSync global Nodra bindpoint: ", rc);
     }
     ptp_trace<PTP_TRACE_QUORRIN_MAIN_INIT_CFG_FSYNC_BIND>({quorrin_det()});
     if (!nodra_library_present()) {
@@ -561,7 +587,8 @@ zerrno quorrin_cfg_init(event_mgr_type *evm)
     }
     if (rc != 0) {
         st.is_scanning = false;
-        return init_failed("Failed to register for notification of FSync GL QL option config: ", rc);
+        return init_failed<PTP_TRACE_QUORRIN_CFG_FAILED_REGISTER_NOTIFICATION_FSYNC_358>(
+            "Failed to register for notification of FSync GL QL option config: ", rc);
     }
     st.registered_ql = true;
     ptp_trace<PTP_TRACE_QUORRIN_MAIN_INIT_CFG_FSYNC_BIND>({quorrin_det()});
@@ -719,6 +746,7 @@ void quorrin_cfg_notify_enable(const nodra_notify_event_info_td *event, void *, 
     }
     count_event(event);
     QUORRIN_DEBUG(AREA, "%s: Global Enable config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_GLOBAL_ENABLE_CONFIG_EVENT>(quorrin_sum(), event_text(event));
     finished();
 }
 
@@ -726,6 +754,7 @@ void quorrin_cfg_notify_log_bmc_changes(const nodra_notify_event_info_td *event,
 {
     apply_flag(event, &st.log_bmc_changes, nullptr);
     QUORRIN_DEBUG(AREA, "%s: Global log BMC changes config %s event.", event_text(event));
+    ptp_trace<PTP_TRACE_QUORRIN_CFG_GLOBAL_LOG_BMC_CHANGES>({quorrin_sum()}, event_text(event));
     finished();
 }
 
@@ -763,6 +792,9 @@ void quorrin_cfg_notify_clock_identity(const nodra_notify_event_info_td *event, 
     QUORRIN_DEBUG(AREA, "%s: Clock identity config %s event: %s%lx -> %s%lx.", event_text(event), not_set(old_present),
                   static_cast<unsigned long>(old_id), not_set(!deleting(event)),
                   static_cast<unsigned long>(deleting(event) ? 0 : new_id));
+    first_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_IDENTITY_CONFIG_EVENT>(
+        quorrin_det(), event_text(event), not_set(old_present), old_id, not_set(!deleting(event)),
+        deleting(event) ? uint64_t{0} : new_id);
     finished();
 }
 
@@ -774,6 +806,7 @@ void quorrin_cfg_notify_clock_domain(const nodra_notify_event_info_td *event, vo
     }
     QUORRIN_DEBUG(AREA, "%s: Clock domain config %s event: %s%u -> %s%u.", event_text(event), not_set(v.old_present),
                   v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_DOMAIN_CONFIG_EVENT>(event, v);
     finished();
 }
 
@@ -787,6 +820,9 @@ void quorrin_cfg_notify_clock_priority(const nodra_notify_event_info_td *event, 
     }
     QUORRIN_DEBUG(AREA, "%s: Clock priority%u config %s event: %s%u -> %s%u.", second ? 2u : 1u, event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    first_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_PRIORITY_CONFIG_EVENT>(quorrin_det(), second ? 2u : 1u, event_text(event),
+                                                                   not_set(v.old_present), v.old_value,
+                                                                   not_set(v.new_present), v.new_value);
     finished();
 }
 
@@ -798,6 +834,7 @@ void quorrin_cfg_notify_clock_class(const nodra_notify_event_info_td *event, voi
     }
     QUORRIN_DEBUG(AREA, "%s: Clock class config %s event: %s%u -> %s%u.", event_text(event), not_set(v.old_present),
                   v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_CLASS_CONFIG_EVENT>(event, v);
     finished();
 }
 
@@ -811,6 +848,10 @@ void quorrin_cfg_notify_clock_timescale(const nodra_notify_event_info_td *event,
     QUORRIN_DEBUG(AREA, "%s: Clock timescale config %s event: %s%s -> %s%s.", event_text(event), not_set(v.old_present),
                   v.old_present ? ptp_clock_timescale_to_str(v.old_value) : "", not_set(v.new_present),
                   v.new_present ? ptp_clock_timescale_to_str(v.new_value) : "");
+    first_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_TIMESCALE_CONFIG_EVENT>(
+        quorrin_det(), event_text(event), not_set(v.old_present),
+        v.old_present ? ptp_clock_timescale_to_str(v.old_value) : "", not_set(v.new_present),
+        v.new_present ? ptp_clock_timescale_to_str(v.new_value) : "");
     finished();
 }
 
@@ -824,6 +865,9 @@ void quorrin_cfg_notify_clock_time_source(const nodra_notify_event_info_td *even
     QUORRIN_DEBUG(AREA, "%s: Clock time source config %s event: %s%s -> %s%s.", event_text(event),
                   not_set(v.old_present), time_source_name(v.old_value, v.old_present), not_set(v.new_present),
                   time_source_name(v.new_value, v.new_present));
+    first_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_TIME_SOURCE_CONFIG>(
+        quorrin_det(), event_text(event), not_set(v.old_present), time_source_name(v.old_value, v.old_present),
+        not_set(v.new_present), time_source_name(v.new_value, v.new_present));
     finished();
 }
 
@@ -839,6 +883,7 @@ void quorrin_cfg_notify_freq_priority(const nodra_notify_event_info_td *event, v
     st.freq_priority.value &= 0xFF;
     QUORRIN_DEBUG(AREA, "%s: Frequency priority config %s event: %s%u -> %s%u.", event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_FREQUENCY_PRIORITY_CONFIG_EVENT>(event, v);
     finished();
 }
 
@@ -850,6 +895,7 @@ void quorrin_cfg_notify_tod_priority(const nodra_notify_event_info_td *event, vo
     }
     QUORRIN_DEBUG(AREA, "%s: Time-of-day priority config %s event: %s%u -> %s%u.", event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_TIMEOFDAY_PRIORITY_CONFIG_EVENT>(event, v);
     finished();
 }
 
@@ -917,6 +963,9 @@ void quorrin_cfg_notify_clock_profile(const nodra_notify_event_info_td *event, v
     std::string old_text = old_present ? ptp_profile_clock_type_to_str(old_profile, old_type) : "Not Set";
     QUORRIN_DEBUG(AREA, "%s: Clock profile config %s event: %s%s -> %s%s.", event_text(event), "", old_text.c_str(), "",
                   deleting(event) ? "Not Set" : ptp_profile_clock_type_to_str(profile, type));
+    first_trace<PTP_TRACE_QUORRIN_CFG_CLOCK_PROFILE_CONFIG_EVENT>(
+        quorrin_det(), event_text(event), "", old_text.c_str(), "",
+        deleting(event) ? "Not Set" : ptp_profile_clock_type_to_str(profile, type));
     finished();
 }
 
@@ -929,6 +978,7 @@ void quorrin_cfg_notify_min_clock_class(const nodra_notify_event_info_td *event,
     }
     count_event(event);
     QUORRIN_DEBUG(AREA, "%s: Min clock class config %s event: %u", event_text(event), v.new_value);
+    ptp_trace<PTP_TRACE_QUORRIN_CFG_MIN_CLOCK_CLASS_CONFIG>({quorrin_det()}, event_text(event), v.new_value);
 }
 
 void quorrin_cfg_notify_leap_second_file(const nodra_notify_event_info_td *event, void *, const bgen_args_td *)
@@ -965,6 +1015,9 @@ void quorrin_cfg_notify_leap_second_file(const nodra_notify_event_info_td *event
     }
     QUORRIN_DEBUG(AREA, "%s: Leap second file config %s event: %s %u -> %s %u.", event_text(event),
                   old_present ? old_url : "(Not Set)", old_days, url != nullptr ? url : "(Not Set)", days);
+    first_trace<PTP_TRACE_QUORRIN_CFG_LEAP_SECOND_FILE_CONFIG>(quorrin_det(), event_text(event),
+                                                               old_present ? old_url : "(Not Set)", old_days,
+                                                               url != nullptr ? url : "(Not Set)", days);
     finished();
 }
 
@@ -1001,6 +1054,10 @@ void quorrin_cfg_notify_leap_second_offset(const nodra_notify_event_info_td *eve
     QUORRIN_DEBUG(AREA, "%s: Leap second offset config %s event: %u(%f)%s -> %u(%f)%s", event_text(event), v.old_value,
                   static_cast<double>(start), v.old_present ? "" : " (Not Set)", v.new_value,
                   static_cast<double>(start), v.new_present ? "" : " (Not Set)");
+    first_trace<PTP_TRACE_QUORRIN_CFG_LEAP_SECOND_OFFSET_CONFIG>(
+        quorrin_det(), event->event,
+        ptp_trace_leap_offset_pack(static_cast<int16_t>(v.old_value), static_cast<uint64_t>(start), v.old_present),
+        ptp_trace_leap_offset_pack(static_cast<int16_t>(v.new_value), static_cast<uint64_t>(start), v.new_present));
     finished();
 }
 
@@ -1018,6 +1075,7 @@ void quorrin_cfg_notify_virtual_port(const nodra_notify_event_info_td *event, vo
             quorrin_bmc_virtual_port_configured(true);
         }
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_ENABLE_CONFIG>(quorrin_sum(), event_text(event));
     finished();
 }
 
@@ -1033,12 +1091,16 @@ void quorrin_cfg_notify_virtual_port_priority(const nodra_notify_event_info_td *
     vp_update(event, second ? QUORRIN_BMC_VP_PRIORITY2 : QUORRIN_BMC_VP_PRIORITY1, before, *stored);
     QUORRIN_DEBUG(AREA, "%s: Virtual Port priority%u config %s event: %s%u -> %s%u.", second ? 2u : 1u,
                   event_text(event), not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    first_trace<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_PRIORITY_CONFIG>(quorrin_det(), second ? 2u : 1u, event_text(event),
+                                                                    not_set(v.old_present), v.old_value,
+                                                                    not_set(v.new_present), v.new_value);
     finished();
 }
 
 namespace {
 
 // The four single-valued virtual-port fields.
+template <const ptp_trace_point_type &P>
 void vp_field(const nodra_notify_event_info_td *event, bool (*check)(uint32_t), value_type *stored,
               quorrin_bmc_vp_field_type field, const char *name)
 {
@@ -1050,6 +1112,7 @@ void vp_field(const nodra_notify_event_info_td *event, bool (*check)(uint32_t), 
     vp_update(event, field, before, *stored);
     QUORRIN_DEBUG(AREA, "%s: Virtual Port %s config %s event: %s%u -> %s%u.", name, event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<P>(event, v);
     finished();
 }
 
@@ -1063,24 +1126,28 @@ void class_item(const nodra_notify_event_info_td *event, value_type *stored, sin
 
 void quorrin_cfg_notify_virtual_port_clock_class(const nodra_notify_event_info_td *event, void *, const bgen_args_td *)
 {
-    vp_field(event, clock_class_ok, &st.vp_clock_class, QUORRIN_BMC_VP_CLOCK_CLASS, "clock class");
+    vp_field<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_CLASS>(event, clock_class_ok, &st.vp_clock_class,
+                                                             QUORRIN_BMC_VP_CLOCK_CLASS, "clock class");
 }
 
 void quorrin_cfg_notify_virtual_port_clock_accuracy(const nodra_notify_event_info_td *event, void *,
                                                     const bgen_args_td *)
 {
-    vp_field(event, ptp_clock_accuracy_is_ok, &st.vp_clock_accuracy, QUORRIN_BMC_VP_CLOCK_ACCURACY, "clock accuracy");
+    vp_field<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_ACCURACY>(event, ptp_clock_accuracy_is_ok, &st.vp_clock_accuracy,
+                                                                QUORRIN_BMC_VP_CLOCK_ACCURACY, "clock accuracy");
 }
 
 void quorrin_cfg_notify_virtual_port_clock_oslv(const nodra_notify_event_info_td *event, void *, const bgen_args_td *)
 {
-    vp_field(event, ptp_clock_oslv_is_ok, &st.vp_oslv, QUORRIN_BMC_VP_OSLV, "oslv");
+    vp_field<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_OSLV>(event, ptp_clock_oslv_is_ok, &st.vp_oslv,
+                                                            QUORRIN_BMC_VP_OSLV, "oslv");
 }
 
 void quorrin_cfg_notify_virtual_port_local_priority(const nodra_notify_event_info_td *event, void *,
                                                     const bgen_args_td *)
 {
-    vp_field(event, ptp_local_priority_is_ok, &st.vp_local_priority, QUORRIN_BMC_VP_LOCAL_PRIORITY, "local priority");
+    vp_field<PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_LOCAL_PRIORITY>(event, ptp_local_priority_is_ok, &st.vp_local_priority,
+                                                                QUORRIN_BMC_VP_LOCAL_PRIORITY, "local priority");
 }
 
 void quorrin_cfg_notify_uncalibrated_clock_class(const nodra_notify_event_info_td *event, void *, const bgen_args_td *)
@@ -1117,6 +1184,9 @@ void quorrin_cfg_notify_uncalibrated_clock_class(const nodra_notify_event_info_t
     QUORRIN_DEBUG(AREA, "%s: Uncalibrated clock class config %s event: %s(%u,%s) -> %s(%u,%s).", event_text(event),
                   not_set_lower(old_present), old_cls, old_flag != 0 ? "TRUE" : "FALSE",
                   not_set_lower(!deleting(event)), cls, flag != 0 ? "TRUE" : "FALSE");
+    first_trace<PTP_TRACE_QUORRIN_CFG_UNCALIBRATED_CLOCK_CLASS_CONFIG>(
+        quorrin_det(), event_text(event), not_set_lower(old_present), old_cls, old_flag != 0 ? "TRUE" : "FALSE",
+        not_set_lower(!deleting(event)), cls, flag != 0 ? "TRUE" : "FALSE");
     finished();
 }
 
@@ -1131,6 +1201,7 @@ void quorrin_cfg_notify_deprecated_uncalibrated_clock_class(const nodra_notify_e
     }
     QUORRIN_DEBUG(AREA, "%s: Deprecated uncalibrated clock class config %s event: %s%u -> %s%u", event_text(event),
                   not_set_lower(v.old_present), v.old_value, not_set_lower(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_DEPRECATED_UNCALIBRATED_CLOCK_CLASS>(event, v, not_set_lower);
     finished();
 }
 
@@ -1139,6 +1210,7 @@ void quorrin_cfg_notify_uncalibrated_time_traceable_override(const nodra_notify_
 {
     apply_flag(event, &st.uncal_time_traceable_override, quorrin_bmc_time_traceable_update);
     QUORRIN_DEBUG(AREA, "%s: Uncalibrated time-traceable override config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_UNCALIBRATED_TIMETRACEABLE_OVERRIDE_CONFIG>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1150,6 +1222,7 @@ void quorrin_cfg_notify_startup_clock_class(const nodra_notify_event_info_td *ev
     if (ok) {
         QUORRIN_DEBUG(AREA, "%s: Startup clock class config %s event: %s%u -> %s%u.", event_text(event),
                       not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+        single_trace<PTP_TRACE_QUORRIN_CFG_STARTUP_CLOCK_CLASS_CONFIG>(event, v);
         finished();
     }
 }
@@ -1162,6 +1235,7 @@ void quorrin_cfg_notify_freerun_clock_class(const nodra_notify_event_info_td *ev
     if (ok) {
         QUORRIN_DEBUG(AREA, "%s: Freerun clock class config %s event: %s%u -> %s%u.", event_text(event),
                       not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+        single_trace<PTP_TRACE_QUORRIN_CFG_FREERUN_CLASS_CONFIG_EVENT>(event, v);
         finished();
     }
 }
@@ -1175,6 +1249,7 @@ void quorrin_cfg_notify_double_failure_clock_class(const nodra_notify_event_info
     if (ok) {
         QUORRIN_DEBUG(AREA, "%s: Double failure clock class config %s event: %s%u -> %s%u.", event_text(event),
                       not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+        single_trace<PTP_TRACE_QUORRIN_CFG_DOUBLEFAILURE_CLOCK_CLASS_CONFIG>(event, v);
         finished();
     }
 }
@@ -1187,6 +1262,7 @@ void quorrin_cfg_notify_holdover_clock_class(const nodra_notify_event_info_td *e
     if (ok) {
         QUORRIN_DEBUG(AREA, "%s: Holdover clock class config %s event: %s%u -> %s%u.", event_text(event),
                       not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+        single_trace<PTP_TRACE_QUORRIN_CFG_HOLDOVER_CLOCK_CLASS_CONFIG>(event, v);
         finished();
     }
 }
@@ -1206,6 +1282,7 @@ void quorrin_cfg_notify_holdover_duration(const nodra_notify_event_info_td *even
     }
     QUORRIN_DEBUG(AREA, "%s: Holdover duration config %s event: %s%u -> %s%u.", event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_HOLDOVER_DURATION_CONFIG_EVENT>(event, v);
     finished();
 }
 
@@ -1213,6 +1290,7 @@ void quorrin_cfg_notify_time_traceable_override(const nodra_notify_event_info_td
 {
     apply_flag(event, &st.holdover_time_traceable_override, quorrin_bmc_time_traceable_update);
     QUORRIN_DEBUG(AREA, "%s: Holdover time-traceable override config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_HOLDOVER_TIMETRACEABLE_OVERRIDE_CONFIG>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1228,6 +1306,7 @@ void quorrin_cfg_notify_physical_layer_frequency(const nodra_notify_event_info_t
         quorrin_platform_settings_update();
     }
     QUORRIN_DEBUG(AREA, "%s: Physical layer frequency config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_PHYSICAL_LAYER_FREQUENCY_CONFIG>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1242,6 +1321,7 @@ void quorrin_cfg_notify_network_type(const nodra_notify_event_info_td *event, vo
         quorrin_platform_settings_update();
     }
     QUORRIN_DEBUG(AREA, "%s: Network type config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_NETWORK_TYPE_CONFIG_EVENT>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1259,6 +1339,7 @@ void quorrin_cfg_notify_servo_slow_tracking(const nodra_notify_event_info_td *ev
     }
     QUORRIN_DEBUG(AREA, "%s: Servo slow tracking config %s event: %s%u -> %s%u.", event_text(event),
                   not_set(v.old_present), v.old_value, not_set(v.new_present), v.new_value);
+    single_trace<PTP_TRACE_QUORRIN_CFG_SERVO_SLOW_TRACKING_CONFIG>(event, v);
     finished();
 }
 
@@ -1266,6 +1347,7 @@ void quorrin_cfg_notify_verify_checksum(const nodra_notify_event_info_td *event,
 {
     apply_flag(event, &st.verify_checksum, nullptr);
     QUORRIN_DEBUG(AREA, "%s: Verify checksum config %s event occurred", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_VERIFY_CHECKSUM_EVENT_OCCURRED>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1294,6 +1376,7 @@ void quorrin_cfg_notify_apts(const nodra_notify_event_info_td *event, void *, co
 {
     apply_flag(event, &st.apts, quorrin_bmc_apts_update);
     QUORRIN_DEBUG(AREA, "%s: Assisted partial timing support config %s event.", event_text(event));
+    first_trace<PTP_TRACE_QUORRIN_CFG_ASSISTED_PARTIAL_TIMING_SUPPORT>(quorrin_det(), event_text(event));
     finished();
 }
 
@@ -1317,6 +1400,8 @@ void quorrin_cfg_notify_fsync_ql_option(const nodra_notify_event_info_td *event,
     }
     QUORRIN_DEBUG(AREA, "%s: FSync QL option config %s event. New value %s", event_text(event),
                   ql_option_to_str(option));
+    ptp_trace<PTP_TRACE_QUORRIN_CFG_FSYNC_QL_OPTION_CONFIG>({quorrin_det()}, event_text(event),
+                                                            ql_option_to_str(option));
 }
 
 // ---- Getters -------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <string>
 
 #include "ptp_cfg_utils.h"
 #include "ptp_strings.h"
@@ -60,6 +61,15 @@ void finish()
     quorrin_cfg_set_any_successful_applies();
 }
 
+// The item's trace record, written by the first handler of a batch only.
+template <const ptp_trace_point_type &P, typename... A>
+void first_trace(A... args)
+{
+    if (quorrin_cfg_get_any_successful_applies() == 0) {
+        ptp_trace<P>({quorrin_det()}, args...);
+    }
+}
+
 const char *not_set(bool present)
 {
     return present ? "" : "(Not Set) ";
@@ -71,7 +81,7 @@ const char *one_step_text(uint32_t one_step, bool present)
 }
 
 // A plain number item: "<what> config %s event: %s%u -> %s%u."
-#define QUORRIN_CFG_PROFILE_NUMBER(fn, check, text)                                                                    \
+#define QUORRIN_CFG_PROFILE_NUMBER(fn, check, text, point)                                                             \
     void fn(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)                                 \
     {                                                                                                                  \
         item_type item(event);                                                                                         \
@@ -80,6 +90,8 @@ const char *one_step_text(uint32_t one_step, bool present)
                    check(event->event, &item.nv, nullptr, nullptr, &value, args, item.name, &item.is_delete))) {       \
             return;                                                                                                    \
         }                                                                                                              \
+        first_trace<point>(item.name, item.event_text(), not_set(item.old_present), item.old_value,                    \
+                           not_set(item.new_present()), item.is_delete ? 0u : value);                                  \
         QUORRIN_DEBUG(AREA, "%s: [Profile %s]: " text " config %s event: %s%u -> %s%u.", item.name, item.event_text(), \
                       not_set(item.old_present), item.old_value, not_set(item.new_present()),                          \
                       item.is_delete ? 0u : value);                                                                    \
@@ -87,7 +99,7 @@ const char *one_step_text(uint32_t one_step, bool present)
     }
 
 // Interval items: log2 intervals.
-#define QUORRIN_CFG_PROFILE_INTERVAL(fn, check, text)                                                                  \
+#define QUORRIN_CFG_PROFILE_INTERVAL(fn, check, text, point)                                                           \
     void fn(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)                                 \
     {                                                                                                                  \
         item_type item(event);                                                                                         \
@@ -97,6 +109,8 @@ const char *one_step_text(uint32_t one_step, bool present)
             return;                                                                                                    \
         }                                                                                                              \
         const bool had = item.prev.data != nullptr && (event->event & NODRA_EVENT_CREATE) == 0;                        \
+        first_trace<point>(item.name, item.event_text(), not_set(had), had ? prev : 0, not_set(item.new_present()),    \
+                           item.is_delete ? 0 : value);                                                                \
         QUORRIN_DEBUG(AREA, "%s: [Profile %s]: " text " config %s event: %s%i -> %s%i.", item.name, item.event_text(), \
                       not_set(had), had ? prev : 0, not_set(item.new_present()), item.is_delete ? 0 : value);          \
         finish();                                                                                                      \
@@ -104,14 +118,21 @@ const char *one_step_text(uint32_t one_step, bool present)
 
 } // namespace
 
-QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_encap, ptp_cfg_profile_check_encap, "Encap")
-QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_annce_tout, ptp_cfg_profile_check_annce_tout, "Announce timeout")
-QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_cos, ptp_cfg_profile_check_cos, "CoS")
-QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_dscp, ptp_cfg_profile_check_dscp, "DSCP")
-QUORRIN_CFG_PROFILE_INTERVAL(quorrin_cfg_notify_annce_ivl, ptp_cfg_profile_check_annce_ivl, "Announce Interval")
-QUORRIN_CFG_PROFILE_INTERVAL(quorrin_cfg_notify_sync_ivl, ptp_cfg_profile_check_sync_ivl, "Sync Interval")
+QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_encap, ptp_cfg_profile_check_encap, "Encap",
+                           PTP_TRACE_QUORRIN_CFG_PROFILE_ENCAP_CONFIG_EVENT)
+QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_annce_tout, ptp_cfg_profile_check_annce_tout, "Announce timeout",
+                           PTP_TRACE_QUORRIN_CFG_PROFILE_ANNOUNCE_TIMEOUT_CONFIG)
+QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_cos, ptp_cfg_profile_check_cos, "CoS",
+                           PTP_TRACE_QUORRIN_CFG_PROFILE_COS_CONFIG_EVENT)
+QUORRIN_CFG_PROFILE_NUMBER(quorrin_cfg_notify_dscp, ptp_cfg_profile_check_dscp, "DSCP",
+                           PTP_TRACE_QUORRIN_CFG_PROFILE_DSCP_CONFIG_EVENT)
+QUORRIN_CFG_PROFILE_INTERVAL(quorrin_cfg_notify_annce_ivl, ptp_cfg_profile_check_annce_ivl, "Announce Interval",
+                             PTP_TRACE_QUORRIN_CFG_PROFILE_ANNOUNCE_INTERVAL_CONFIG_316)
+QUORRIN_CFG_PROFILE_INTERVAL(quorrin_cfg_notify_sync_ivl, ptp_cfg_profile_check_sync_ivl, "Sync Interval",
+                             PTP_TRACE_QUORRIN_CFG_PROFILE_SYNC_INTERVAL_CONFIG_317)
 QUORRIN_CFG_PROFILE_INTERVAL(quorrin_cfg_notify_dr_min_ivl, ptp_cfg_profile_check_dr_min_ivl,
-                             "Delay-Request Minumum Interval")
+                             "Delay-Request Minumum Interval",
+                             PTP_TRACE_QUORRIN_CFG_PROFILE_DELAYREQUEST_MINUMUM_INTERVAL)
 
 void quorrin_cfg_notify_clock_operation(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)
 {
@@ -121,6 +142,9 @@ void quorrin_cfg_notify_clock_operation(const nodra_notify_event_info_td *event,
                                                             item.prev_or_null(), args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_CLOCKOPERATION_CONFIG_EVENT>(item.name, item.event_text(),
+                                                                           one_step_text(prev, item.old_present),
+                                                                           one_step_text(one_step, item.new_present()));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Clock-operation config %s event: %s -> %s.", item.name, item.event_text(),
                   one_step_text(prev, item.old_present), one_step_text(one_step, item.new_present()));
     finish();
@@ -145,6 +169,10 @@ void quorrin_cfg_notify_multicast(const nodra_notify_event_info_td *event, void 
     if (item.new_present()) {
         std::snprintf(new_addr, sizeof new_addr, "%s", ptp_address_to_str(&addr));
     }
+    const std::string change = std::string(had ? ptp_multicast_to_str(prev_mode) : "(Not Set)") + (had ? " " : "") +
+                               old_addr + " -> " + (item.new_present() ? ptp_multicast_to_str(mode) : "(Not Set)") +
+                               (item.new_present() ? " " : "") + new_addr;
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MULTICAST_CONFIG_EVENT>(item.name, item.event_text(), change.c_str());
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Multicast config %s event.:  %s%s%s -> %s%s%s. ", item.name,
                   item.event_text(), had ? ptp_multicast_to_str(prev_mode) : "(Not Set)", had ? " " : "", old_addr,
                   item.new_present() ? ptp_multicast_to_str(mode) : "(Not Set)", item.new_present() ? " " : "",
@@ -164,6 +192,8 @@ void quorrin_cfg_notify_port_state(const nodra_notify_event_info_td *event, void
                                                        item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_PORT_STATE_CONFIG_321>(
+        item.name, item.event_text(), name_of(item.old_value, item.old_present), name_of(state, item.new_present()));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Port State config %s event: %s -> %s.", item.name, item.event_text(),
                   name_of(item.old_value, item.old_present), name_of(state, item.new_present()));
     finish();
@@ -177,6 +207,9 @@ void quorrin_cfg_notify_local_priority(const nodra_notify_event_info_td *event, 
                                                            item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_LOCAL_PRIORITY_CONFIG>(
+        item.name, item.event_text(), item.old_present ? "" : "Not Set ", static_cast<int64_t>(item.old_value),
+        item.new_present() ? "" : "Not Set ", static_cast<int64_t>(item.is_delete ? 0u : priority));
     QUORRIN_DEBUG(AREA, "%s: Local priority config %s event: %s%u -> %s%u.", item.event_text(),
                   item.old_present ? "" : "Not Set ", item.old_value, item.new_present() ? "" : "Not Set ",
                   item.is_delete ? 0u : priority);
@@ -195,6 +228,8 @@ void quorrin_cfg_notify_source_ip(const nodra_notify_event_info_td *event, void 
     if (item.new_present() && source.enable != 0) {
         inet_ntop(AF_INET, source.ip_address, text, sizeof text);
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_SOURCE_IP_CONFIG_323>(
+        item.name, item.event_text(), item.prev.data != nullptr ? "Set" : "Not Set", static_cast<const char *>(text));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Source IP address config %s event: %s -> %s.", item.name, item.event_text(),
                   item.prev.data != nullptr ? "Set" : "Not Set", text);
     finish();
@@ -212,6 +247,8 @@ void quorrin_cfg_notify_source_ipv6(const nodra_notify_event_info_td *event, voi
     if (item.new_present() && source.enable != 0) {
         inet_ntop(AF_INET6, source.ip_address, text, sizeof text);
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_SOURCE_IPV6_CONFIG_324>(
+        item.name, item.event_text(), item.prev.data != nullptr ? "Set" : "Not Set", static_cast<const char *>(text));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Source IPv6 address config %s event: %s -> %s.", item.name,
                   item.event_text(), item.prev.data != nullptr ? "Set" : "Not Set", text);
     finish();
@@ -230,9 +267,13 @@ void ttl_item(const nodra_notify_event_info_td *event, const bgen_args_td *args,
     const char *new_prefix = item.new_present() ? "" : "(Not set) ";
     const uint32_t value = item.is_delete ? 0u : ttl;
     if (ipv6) {
+        first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_IPV6_HOP_LIMIT>(item.name, item.event_text(), old_prefix,
+                                                                  item.old_value, new_prefix, value);
         QUORRIN_DEBUG(AREA, "%s: [Profile %s]: IPv6 hop limit config %s event: %s%u -> %s%u.", item.name,
                       item.event_text(), old_prefix, item.old_value, new_prefix, value);
     } else {
+        first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_IPV4_TTL_CONFIG>(item.name, item.event_text(), old_prefix,
+                                                                   item.old_value, new_prefix, value);
         QUORRIN_DEBUG(AREA, "%s: [Profile %s]: IPv4 TTL config %s event: %s%u -> %s%u.", item.name, item.event_text(),
                       old_prefix, item.old_value, new_prefix, value);
     }
@@ -265,6 +306,9 @@ void quorrin_cfg_notify_unicast_grant_duration(const nodra_notify_event_info_td 
                                                                    &seconds, args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_UNICAST_GRANT_DURATION>(
+        item.name, ptp_msg_type_to_str(msg_type), item.event_text(), not_set(item.old_present), item.old_value,
+        not_set(item.new_present()), item.is_delete ? 0u : seconds);
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: %s unicast grant duration config %s event: %s%u -> %s%u.", item.name,
                   ptp_msg_type_to_str(msg_type), item.event_text(), not_set(item.old_present), item.old_value,
                   not_set(item.new_present()), item.is_delete ? 0u : seconds);
@@ -284,6 +328,9 @@ void quorrin_cfg_notify_message_timeout(const nodra_notify_event_info_td *event,
                                                             args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MESSAGE_TIMEOUT_CONFIG>(
+        item.name, ptp_msg_type_to_str(msg_type), item.event_text(), not_set(item.old_present), item.old_value,
+        not_set(item.new_present()), item.is_delete ? 0u : msecs);
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: %s message timeout config %s event: %s%u -> %s%u.", item.name,
                   ptp_msg_type_to_str(msg_type), item.event_text(), not_set(item.old_present), item.old_value,
                   not_set(item.new_present()), item.is_delete ? 0u : msecs);
@@ -299,6 +346,8 @@ void quorrin_cfg_notify_invalid_grant_deny(const nodra_notify_event_info_td *eve
                                                                           &deny, args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_INVALID_GRANT_DENY>(
+        item.name, item.event_text(), text(item.old_value, item.old_present), text(deny, item.new_present()));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Invalid grant deny config %s event: %s -> %s.", item.name, item.event_text(),
                   text(item.old_value, item.old_present), text(deny, item.new_present()));
     finish();
@@ -317,6 +366,9 @@ void quorrin_cfg_notify_delay_asymmetry(const nodra_notify_event_info_td *event,
     if (had) {
         std::snprintf(old_text, sizeof old_text, "%s", ptp_delay_asymmetry_to_str(prev));
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_PERPORT_DELAY_ASYMMETRY>(
+        item.name, item.event_text(), static_cast<const char *>(old_text),
+        item.new_present() ? ptp_delay_asymmetry_to_str(value) : "(Not Set)");
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Per-port delay asymmetry config %s event: %s -> %s.", item.name,
                   item.event_text(), old_text, item.new_present() ? ptp_delay_asymmetry_to_str(value) : "(Not Set)");
     finish();
@@ -332,6 +384,8 @@ void quorrin_cfg_notify_master_enable(const nodra_notify_event_info_td *event, v
                                                           item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_ENABLE_CONFIG>(item.name, ptp_address_to_str(&addr),
+                                                                    item.event_text());
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Master %s enable config %s event.", item.name, ptp_address_to_str(&addr),
                   item.event_text());
     finish();
@@ -343,6 +397,7 @@ namespace {
 using master_number_check = zerrno (*)(uint32_t, const bgen_value_td *, uint32_t *, char **, uint32_t *,
                                        ptp_address_type *, const bgen_args_td *, char *, bool *);
 
+template <const ptp_trace_point_type &P>
 void master_number(const nodra_notify_event_info_td *event, const bgen_args_td *args, master_number_check check,
                    const char *what)
 {
@@ -353,6 +408,8 @@ void master_number(const nodra_notify_event_info_td *event, const bgen_args_td *
                check(event->event, &item.nv, nullptr, nullptr, &value, &addr, args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<P>(item.name, ptp_address_to_str(&addr), item.event_text(), item.old_present ? "" : "(Not Set)",
+                   item.old_value, item.new_present() ? "" : "(Not Set)", item.is_delete ? 0u : value);
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Master %s %s config %s event: %s%u -> %s%u.", item.name,
                   ptp_address_to_str(&addr), what, item.event_text(), item.old_present ? "" : "(Not Set)",
                   item.old_value, item.new_present() ? "" : "(Not Set)", item.is_delete ? 0u : value);
@@ -368,12 +425,14 @@ const char *negotiated_text(bool nonnegotiated, bool present)
 
 void quorrin_cfg_notify_master_priority(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)
 {
-    master_number(event, args, ptp_cfg_profile_check_master_priority, "priority");
+    master_number<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_PRIORITY_CONFIG>(
+        event, args, ptp_cfg_profile_check_master_priority, "priority");
 }
 
 void quorrin_cfg_notify_master_clock_class(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)
 {
-    master_number(event, args, ptp_cfg_profile_check_master_clock_class, "clock class");
+    master_number<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_CLOCK_CLASS>(
+        event, args, ptp_cfg_profile_check_master_clock_class, "clock class");
 }
 
 void quorrin_cfg_notify_master_nonnegotiated(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)
@@ -385,6 +444,10 @@ void quorrin_cfg_notify_master_nonnegotiated(const nodra_notify_event_info_td *e
                                                                  args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_NONNEGOTIATED_UNICAST>(
+        item.name, ptp_address_to_str(&addr), item.event_text(),
+        negotiated_text(true, (event->event & NODRA_EVENT_CREATE) == 0),
+        negotiated_text(flag != 0, item.new_present()));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Master %s non-negotiated unicast config %s event: %s -> %s.", item.name,
                   ptp_address_to_str(&addr), item.event_text(),
                   negotiated_text(true, (event->event & NODRA_EVENT_CREATE) == 0),
@@ -401,6 +464,10 @@ void quorrin_cfg_notify_master_multicast(const nodra_notify_event_info_td *event
                                                              args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_MULTICAST_CONFIG>(
+        item.name, ptp_address_to_str(&addr), item.event_text(),
+        item.old_present ? ptp_transport_to_str(item.old_value) : "(Not Set)",
+        item.new_present() ? ptp_transport_to_str(mode) : "(Not Set)");
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Master %s multicast config %s event: %s -> %s.", item.name,
                   ptp_address_to_str(&addr), item.event_text(),
                   item.old_present ? ptp_transport_to_str(item.old_value) : "(Not Set)",
@@ -420,6 +487,10 @@ void quorrin_cfg_notify_master_delay_asymmetry(const nodra_notify_event_info_td 
     }
     char addr_text[64];
     std::snprintf(addr_text, sizeof addr_text, "%s", ptp_address_to_str(&addr));
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_DELAY_ASYMMETRY>(
+        item.name, static_cast<const char *>(addr_text), item.event_text(),
+        (event->event & NODRA_EVENT_CREATE) != 0 ? "(Not Set)" : "Set",
+        item.new_present() ? ptp_delay_asymmetry_to_str(value) : "(Not Set)");
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Master %s delay asymmetry config %s event: %s -> %s.", item.name, addr_text,
                   item.event_text(), (event->event & NODRA_EVENT_CREATE) != 0 ? "(Not Set)" : "Set",
                   item.new_present() ? ptp_delay_asymmetry_to_str(value) : "(Not Set)");
@@ -435,6 +506,10 @@ void quorrin_cfg_notify_slave_nonnegotiated(const nodra_notify_event_info_td *ev
                                                                 args, item.name, &item.is_delete))) {
         return;
     }
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_SLAVE_NONNEGOTIATED_UNICAST>(
+        item.name, ptp_address_to_str(&addr), item.event_text(),
+        negotiated_text(true, (event->event & NODRA_EVENT_CREATE) == 0),
+        negotiated_text(flag != 0, item.new_present()));
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Slave %s non-negotiated unicast config %s event: %s -> %s.", item.name,
                   ptp_address_to_str(&addr), item.event_text(),
                   negotiated_text(true, (event->event & NODRA_EVENT_CREATE) == 0),
@@ -466,6 +541,7 @@ const char *direction_text(bool ingress)
 using interop_check = zerrno (*)(uint32_t, const bgen_value_td *, uint32_t *, char **, uint32_t *, const bgen_args_td *,
                                  char *, bool *);
 
+template <const ptp_trace_point_type &P>
 void interop_number(const nodra_notify_event_info_td *event, const bgen_args_td *args, interop_check check,
                     const char *what)
 {
@@ -481,6 +557,7 @@ void interop_number(const nodra_notify_event_info_td *event, const bgen_args_td 
     }
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Interop %s %s config %s event: %u", item.name, direction_text(ingress), what,
                   item.event_text(), item.is_delete ? 0u : value);
+    first_trace<P>(item.name, direction_text(ingress), item.event_text(), item.is_delete ? 0u : value);
     finish();
 }
 
@@ -496,6 +573,8 @@ void quorrin_cfg_notify_interop_profile(const nodra_notify_event_info_td *event,
     }
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Interop profile config %s event: %s", item.name, item.event_text(),
                   item.is_delete ? "Not Set" : ptp_profile_to_str(profile));
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_PROFILE_CONFIG>(
+        item.name, item.event_text(), item.is_delete ? "Not Set" : ptp_profile_to_str(profile));
     finish();
 }
 
@@ -509,6 +588,8 @@ void quorrin_cfg_notify_interop_domain(const nodra_notify_event_info_td *event, 
     }
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Interop domain config %s event: %u", item.name, item.event_text(),
                   item.is_delete ? 0u : domain);
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_DOMAIN_CONFIG>(item.name, item.event_text(),
+                                                                     item.is_delete ? 0u : domain);
     finish();
 }
 
@@ -527,24 +608,29 @@ void quorrin_cfg_notify_interop_priority(const nodra_notify_event_info_td *event
     }
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Interop %s priority%u config %s event: %u", item.name,
                   direction_text(ingress), index + 1, item.event_text(), item.is_delete ? 0u : priority);
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_PRIORITY_CONFIG>(
+        item.name, direction_text(ingress), index + 1, item.event_text(), item.is_delete ? 0u : priority);
     finish();
 }
 
 void quorrin_cfg_notify_interop_clock_accuracy(const nodra_notify_event_info_td *event, void *,
                                                const bgen_args_td *args)
 {
-    interop_number(event, args, ptp_cfg_profile_check_interop_clock_accuracy, "clock accuracy");
+    interop_number<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_CLOCK_ACCURACY>(
+        event, args, ptp_cfg_profile_check_interop_clock_accuracy, "clock accuracy");
 }
 
 void quorrin_cfg_notify_interop_oslv(const nodra_notify_event_info_td *event, void *, const bgen_args_td *args)
 {
-    interop_number(event, args, ptp_cfg_profile_check_interop_oslv, "OSLV");
+    interop_number<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_OSLV_CONFIG>(event, args, ptp_cfg_profile_check_interop_oslv,
+                                                                      "OSLV");
 }
 
 void quorrin_cfg_notify_interop_clock_class_default(const nodra_notify_event_info_td *event, void *,
                                                     const bgen_args_td *args)
 {
-    interop_number(event, args, ptp_cfg_profile_check_interop_clock_class_default, "default clock class");
+    interop_number<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_DEFAULT_CLOCK>(
+        event, args, ptp_cfg_profile_check_interop_clock_class_default, "default clock class");
 }
 
 void quorrin_cfg_notify_interop_clock_class_mapping(const nodra_notify_event_info_td *event, void *,
@@ -563,5 +649,7 @@ void quorrin_cfg_notify_interop_clock_class_mapping(const nodra_notify_event_inf
     }
     QUORRIN_DEBUG(AREA, "%s: [Profile %s]: Interop %s clock class mapping config %s event: %u->%u", item.name,
                   direction_text(ingress), item.event_text(), from, item.is_delete ? 0u : to);
+    first_trace<PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_CLOCK_CLASS>(item.name, direction_text(ingress),
+                                                                   item.event_text(), from, item.is_delete ? 0u : to);
     finish();
 }

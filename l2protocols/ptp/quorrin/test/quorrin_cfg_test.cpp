@@ -14,6 +14,7 @@
 
 #include "evm.h"
 #include "evm_test.h"
+#include "jotlog_test.h"
 #include "nodra_test.h"
 #include "plat_debug.h"
 #include "ptp_debug.h"
@@ -497,6 +498,261 @@ TEST_F(Config, EveryProfileItemIsCheckedCountedAndLoggedButNothingElse)
     }
     EXPECT_EQ(quorrin_cfg_get_applied_config_counter(), 0u);
     EXPECT_EQ(quorrin_fake_calls(), (std::vector<std::string>{"quorrin_platform_enable", "quorrin_platform_disable"}));
+}
+
+// ---- Trace records ------------------------------------------------------------------------------------
+
+// The controller's three trace buffers in a run directory of the test's own.
+class ConfigTrace : public Config {
+protected:
+    void SetUp() override
+    {
+        Config::SetUp();
+        run_dir = jotlog_test_run_dir_create("quorrin-cfg-test");
+        ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
+        ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+    }
+    void TearDown() override
+    {
+        ptp_jotlog_ctx_set({}, {}, {});
+        ptp_jotlog_close(buffers, 3);
+        jotlog_test_run_dir_remove(run_dir);
+        Config::TearDown();
+    }
+    std::string run_dir;
+    ptp_jotlog_buffer_type buffers[3] = {{"ptp/quorrin/det", {1024, 8192, 0, 0}, nullptr},
+                                         {"ptp/quorrin/sum", {1024, 8192, 0, 0}, nullptr},
+                                         {"ptp/quorrin/unq", {0, 0, 64, 256}, nullptr}};
+};
+
+// A record as jotlog_test_records shows it: the point's id and its arguments, texts in quotes.
+std::string record(const ptp_trace_point_type &point, const std::string &args)
+{
+    char id[32];
+    std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(ptp_trace_point_id(point)));
+    return id + args + ")";
+}
+
+// Each handler writes the record its point's text reads (the values of its debug line) to the
+// buffer its item names.
+TEST_F(ConfigTrace, EachItemWritesTheRecordItsTextReads)
+{
+    struct case_type {
+        const char *path;
+        cfg_value_type value;
+        const char *buffer;
+        std::string line;
+    };
+    const char *det = "ptp/quorrin/det";
+    const char *sum = "ptp/quorrin/sum";
+    const std::string unset_then = "'Create','(Not Set) ',0,'',";
+    const case_type cases[] = {
+        {"ptp/pi/enable", cfg_number(1), sum, record(PTP_TRACE_QUORRIN_CFG_GLOBAL_ENABLE_CONFIG_EVENT, "'Create'")},
+        {"ptp/log/pi/bmc/changes", cfg_none(), sum, record(PTP_TRACE_QUORRIN_CFG_GLOBAL_LOG_BMC_CHANGES, "'Create'")},
+        {"ptp/pi/clock/identity", cfg_tuple("%d%d%d%d%S", 0x11, 2, 0, 0, 0, "0011223344556677"), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_IDENTITY_CONFIG_EVENT, unset_then + "4822678189205111")},
+        {"ptp/pi/clock/domain", cfg_number(24), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_DOMAIN_CONFIG_EVENT, unset_then + "24")},
+        {"ptp/pi/clock/priority2", cfg_number(20), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_PRIORITY_CONFIG_EVENT, "2," + unset_then + "20")},
+        {"ptp/pi/clock/clock-class", cfg_number(6), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_CLASS_CONFIG_EVENT, unset_then + "6")},
+        {"ptp/pi/clock/timescale", cfg_number(PTP_TIMESCALE_PTP), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_TIMESCALE_CONFIG_EVENT, "'Create','(Not Set) ','','','PTP'")},
+        {"ptp/pi/clock/timesource", cfg_number(0x20), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_TIME_SOURCE_CONFIG, "'Create','(Not Set) ','','','GPS'")},
+        {"ptp/pi/frequencypriority", cfg_number(7), det,
+         record(PTP_TRACE_QUORRIN_CFG_FREQUENCY_PRIORITY_CONFIG_EVENT, unset_then + "7")},
+        {"ptp/pi/timeofdaypriority", cfg_number(9), det,
+         record(PTP_TRACE_QUORRIN_CFG_TIMEOFDAY_PRIORITY_CONFIG_EVENT, unset_then + "9")},
+        {"ptp/pi/clock/profile", cfg_tuple("%d%d", 3, PTP_PROFILE_G8275_1, PTP_TELECOM_CLOCK_T_GM), det,
+         record(PTP_TRACE_QUORRIN_CFG_CLOCK_PROFILE_CONFIG_EVENT, "'Create','','Not Set','','G.8275.1 (T-GM)'")},
+        {"ptp/pi/min-clock-class", cfg_number(6), det,
+         record(PTP_TRACE_QUORRIN_CFG_MIN_CLOCK_CLASS_CONFIG, "'Create',6")},
+        {"ptp/pi/leap-second/source-file", cfg_tuple("%S%d", 3, "http://leap.example/list", 7), det,
+         record(PTP_TRACE_QUORRIN_CFG_LEAP_SECOND_FILE_CONFIG, "'Create','(Not Set)',0,'http://leap.example/list',7")},
+        {"ptp/pi/leap-second/scheduled-offset/2027-01-01", cfg_number(38), det,
+         record(PTP_TRACE_QUORRIN_CFG_LEAP_SECOND_OFFSET_CONFIG,
+                std::to_string(NODRA_EVENT_CREATE) + "," +
+                    std::to_string(ptp_trace_leap_offset_pack(0, 1798761600, false)) + "," +
+                    std::to_string(ptp_trace_leap_offset_pack(38, 1798761600, true)))},
+        {"ptp/pi/virtual-port/enable", cfg_none(), sum,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_ENABLE_CONFIG, "'Create'")},
+        {"ptp/pi/virtual-port/priority1", cfg_number(5), det,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_PRIORITY_CONFIG, "1," + unset_then + "5")},
+        {"ptp/pi/virtual-port/clock-class", cfg_number(7), det,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_CLASS, unset_then + "7")},
+        {"ptp/pi/virtual-port/clock-accuracy", cfg_number(0x21), det,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_ACCURACY, unset_then + "33")},
+        {"ptp/pi/virtual-port/oslv", cfg_number(0x4E5D), det,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_CLOCK_OSLV, unset_then + "20061")},
+        {"ptp/pi/virtual-port/local-priority", cfg_number(3), det,
+         record(PTP_TRACE_QUORRIN_CFG_VIRTUAL_PORT_LOCAL_PRIORITY, unset_then + "3")},
+        {"ptp/pi/uncalibrated-clock-class", cfg_tuple("%d%d", 3, 52, 1), det,
+         record(PTP_TRACE_QUORRIN_CFG_UNCALIBRATED_CLOCK_CLASS_CONFIG, "'Create','(Not set) ',0,'FALSE','',52,'TRUE'")},
+        {"ptp/pi/uncal-clock-class-deprecated", cfg_number(58), det,
+         record(PTP_TRACE_QUORRIN_CFG_DEPRECATED_UNCALIBRATED_CLOCK_CLASS, "'Create','(Not set) ',0,'',58")},
+        {"ptp/pi/uncal-time-traceable-override", cfg_none(), det,
+         record(PTP_TRACE_QUORRIN_CFG_UNCALIBRATED_TIMETRACEABLE_OVERRIDE_CONFIG, "'Create'")},
+        {"ptp/pi/startup-clock-class", cfg_number(248), det,
+         record(PTP_TRACE_QUORRIN_CFG_STARTUP_CLOCK_CLASS_CONFIG, unset_then + "248")},
+        {"ptp/pi/freerun-clock-class", cfg_number(187), det,
+         record(PTP_TRACE_QUORRIN_CFG_FREERUN_CLASS_CONFIG_EVENT, unset_then + "187")},
+        {"ptp/pi/double-failure-clock-class", cfg_number(165), det,
+         record(PTP_TRACE_QUORRIN_CFG_DOUBLEFAILURE_CLOCK_CLASS_CONFIG, unset_then + "165")},
+        {"ptp/pi/holdover-clock-class", cfg_number(7), det,
+         record(PTP_TRACE_QUORRIN_CFG_HOLDOVER_CLOCK_CLASS_CONFIG, unset_then + "7")},
+        {"ptp/pi/holdover-duration", cfg_number(900), det,
+         record(PTP_TRACE_QUORRIN_CFG_HOLDOVER_DURATION_CONFIG_EVENT, unset_then + "900")},
+        {"ptp/pi/holdover-time-traceable-override", cfg_none(), det,
+         record(PTP_TRACE_QUORRIN_CFG_HOLDOVER_TIMETRACEABLE_OVERRIDE_CONFIG, "'Create'")},
+        {"ptp/pi/physical-layer-freq", cfg_number(1), det,
+         record(PTP_TRACE_QUORRIN_CFG_PHYSICAL_LAYER_FREQUENCY_CONFIG, "'Create'")},
+        {"ptp/pi/network-type", cfg_number(1), det,
+         record(PTP_TRACE_QUORRIN_CFG_NETWORK_TYPE_CONFIG_EVENT, "'Create'")},
+        {"ptp/pi/servo-slow-tracking", cfg_number(16), det,
+         record(PTP_TRACE_QUORRIN_CFG_SERVO_SLOW_TRACKING_CONFIG, unset_then + "16")},
+        {"ptp/pi/verify-checksum", cfg_none(), det,
+         record(PTP_TRACE_QUORRIN_CFG_VERIFY_CHECKSUM_EVENT_OCCURRED, "'Create'")},
+        {"ptp/pi/apts", cfg_none(), det, record(PTP_TRACE_QUORRIN_CFG_ASSISTED_PARTIAL_TIMING_SUPPORT, "'Create'")},
+        {"g/f/ql-option", cfg_number(QUORRIN_CFG_QL_OPTION_2_1), det,
+         record(PTP_TRACE_QUORRIN_CFG_FSYNC_QL_OPTION_CONFIG, "'Create','Opt-II,1'")},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.path);
+        quorrin_cfg_shutdown(); // a new batch: its first handler writes the record
+        quorrin_fake_reset();
+        const size_t before = jotlog_test_records(c.buffer).size();
+        cfg_create(c.path, c.value);
+        const std::vector<std::string> records = jotlog_test_records(c.buffer, "'");
+        ASSERT_EQ(records.size(), before + 1);
+        EXPECT_EQ(records.back(), c.line);
+    }
+}
+
+// Each per-profile handler writes its record to the detail buffer, the profile's name first.
+TEST_F(ConfigTrace, EachProfileItemWritesTheRecordItsTextReads)
+{
+    struct case_type {
+        std::string path;
+        cfg_value_type value;
+        std::string line;
+    };
+    const std::string master = "ptp/pi/profile/p1/master-table/2/-/192.0.2.9/";
+    const case_type cases[] = {
+        {"ptp/pi/profile/p1/transport", cfg_number(2),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_ENCAP_CONFIG_EVENT, "'p1','Create','(Not Set) ',0,'',2")},
+        {"ptp/pi/profile/p1/clock-operation", cfg_number(1),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_CLOCKOPERATION_CONFIG_EVENT, "'p1','Create','Not Set','One-Step'")},
+        {"ptp/pi/profile/p1/announce-interval", cfg_tuple("%d%d", 3, 0, 2),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_ANNOUNCE_INTERVAL_CONFIG_316, "'p1','Create','(Not Set) ',0,'',2")},
+        {"ptp/pi/profile/p1/sync-interval", cfg_tuple("%d%d", 3, 0, 0),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_SYNC_INTERVAL_CONFIG_317, "'p1','Create','(Not Set) ',0,'',0")},
+        {"ptp/pi/profile/p1/announce-timeout", cfg_number(3),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_ANNOUNCE_TIMEOUT_CONFIG, "'p1','Create','(Not Set) ',0,'',3")},
+        {"ptp/pi/profile/p1/delay-request-minimum-interval", cfg_tuple("%d%d", 3, 0, 1),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_DELAYREQUEST_MINUMUM_INTERVAL, "'p1','Create','(Not Set) ',0,'',1")},
+        {"ptp/pi/profile/p1/multicast", cfg_tuple("%d%d%s", 1, PTP_TRANSPORT_MIXED, 0, ""),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MULTICAST_CONFIG_EVENT,
+                "'p1','Create','(Not Set) -> Multicast Enabled Ethernet 011b.1900.0000'")},
+        {"ptp/pi/profile/p1/port-state", cfg_number(1),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_PORT_STATE_CONFIG_321, "'p1','Create','Not Set','Slave only'")},
+        {"ptp/pi/profile/p1/local-priority", cfg_number(100),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_LOCAL_PRIORITY_CONFIG, "'p1','Create','Not Set ',0,'',100")},
+        {"ptp/pi/profile/p1/source-ipv4-address", cfg_tuple("%d%s", 3, 1, "192.0.2.1"),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_SOURCE_IP_CONFIG_323, "'p1','Create','Not Set','192.0.2.1'")},
+        {"ptp/pi/profile/p1/source-ipv6-address", cfg_tuple("%d%s", 3, 1, "2001:db8::1"),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_SOURCE_IPV6_CONFIG_324, "'p1','Create','Not Set','2001:db8::1'")},
+        {"ptp/pi/profile/p1/event-cos", cfg_number(7),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_COS_CONFIG_EVENT, "'p1','Create','(Not Set) ',0,'',7")},
+        {"ptp/pi/profile/p1/dscp", cfg_number(46),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_DSCP_CONFIG_EVENT, "'p1','Create','(Not Set) ',0,'',46")},
+        {"ptp/pi/profile/p1/ipv4-ttl", cfg_number(64),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_IPV4_TTL_CONFIG, "'p1','Create','(Not set) ',0,'',64")},
+        {"ptp/pi/profile/p1/ipv6-hop-limit", cfg_number(32),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_IPV6_HOP_LIMIT, "'p1','Create','(Not set) ',0,'',32")},
+        {"ptp/pi/profile/p1/announce-grant-duration", cfg_number(300),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_UNICAST_GRANT_DURATION,
+                "'p1','Announce','Create','(Not Set) ',0,'',300")},
+        {"ptp/pi/profile/p1/delay-response-timeout", cfg_number(1000),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MESSAGE_TIMEOUT_CONFIG,
+                "'p1','Delay-Resp','Create','(Not Set) ',0,'',1000")},
+        {"ptp/pi/profile/p1/unicast-grant-invalid-request", cfg_number(1),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INVALID_GRANT_DENY, "'p1','Create','Not Set','Deny'")},
+        {"ptp/pi/profile/p1/delay-asymmetry", cfg_tuple("%d%d", 3, 1500, 0),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_PERPORT_DELAY_ASYMMETRY, "'p1','Create','(Not Set)','1500 nanoseconds'")},
+        {(master + "enable"), cfg_none(),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_ENABLE_CONFIG, "'p1','IPv4 192.0.2.9','Create'")},
+        {(master + "priority"), cfg_number(3),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_PRIORITY_CONFIG,
+                "'p1','IPv4 192.0.2.9','Create','(Not Set)',0,'',3")},
+        {(master + "clock-class"), cfg_number(6),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_CLOCK_CLASS, "'p1','IPv4 192.0.2.9','Create','(Not Set)',0,'',6")},
+        {(master + "non-negotiated"), cfg_none(),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_NONNEGOTIATED_UNICAST,
+                "'p1','IPv4 192.0.2.9','Create','(Not Set)','Non-negotiated'")},
+        {(master + "multicast"), cfg_number(PTP_TRANSPORT_MIXED),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_MULTICAST_CONFIG,
+                "'p1','IPv4 192.0.2.9','Create','(Not Set)','Mixed-mode'")},
+        {(master + "delay-asymmetry"), cfg_tuple("%d%d", 3, 2000000, 0),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_MASTER_DELAY_ASYMMETRY,
+                "'p1','IPv4 192.0.2.9','Create','(Not Set)','2 milliseconds'")},
+        {"ptp/pi/profile/p1/slave-table/1/1.2.3/-/non-negotiated", cfg_none(),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_SLAVE_NONNEGOTIATED_UNICAST,
+                "'p1','Ethernet 0001.0002.0003','Create','(Not Set)','Non-negotiated'")},
+        {"ptp/pi/profile/p1/interop/ord_1/profile", cfg_number(PTP_PROFILE_G8275_1),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_PROFILE_CONFIG, "'p1','Create','G.8275.1'")},
+        {"ptp/pi/profile/p1/interop/ord_2/domain", cfg_number(24),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_DOMAIN_CONFIG, "'p1','Create',24")},
+        {"ptp/pi/profile/p1/interop/ord_3/egress/priority2", cfg_number(128),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_PRIORITY_CONFIG, "'p1','egress',2,'Create',128")},
+        {"ptp/pi/profile/p1/interop/ord_3/ingress/clock-accuracy", cfg_number(0x21),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_CLOCK_ACCURACY, "'p1','ingress','Create',33")},
+        {"ptp/pi/profile/p1/interop/ord_3/egress/oslv", cfg_number(0x4E5D),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_OSLV_CONFIG, "'p1','egress','Create',20061")},
+        {"ptp/pi/profile/p1/interop/ord_3/ingress/clock-class", cfg_number(6),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_DEFAULT_CLOCK, "'p1','ingress','Create',6")},
+        {"ptp/pi/profile/p1/interop/ord_3/egress/clock-class-mapping-table/6", cfg_number(7),
+         record(PTP_TRACE_QUORRIN_CFG_PROFILE_INTEROP_CLOCK_CLASS, "'p1','egress','Create',6,7")},
+    };
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.path);
+        quorrin_cfg_shutdown();
+        const size_t before = jotlog_test_records("ptp/quorrin/det").size();
+        cfg_create(c.path.c_str(), c.value);
+        const std::vector<std::string> records = jotlog_test_records("ptp/quorrin/det", "'");
+        ASSERT_EQ(records.size(), before + 1);
+        EXPECT_EQ(records.back(), c.line);
+    }
+}
+
+// Only the batch's first handler writes its record, but for the items that always write theirs.
+TEST_F(ConfigTrace, LaterItemsOfABatchWriteNoRecordButTheAlwaysTracedOnes)
+{
+    struct case_type {
+        const char *path;
+        cfg_value_type value;
+        bool traced;
+    };
+    const case_type cases[] = {
+        {"ptp/pi/clock/domain", cfg_number(24), true},
+        {"ptp/pi/clock/clock-class", cfg_number(6), false},
+        {"ptp/pi/min-clock-class", cfg_number(6), true},
+        {"g/f/ql-option", cfg_number(QUORRIN_CFG_QL_OPTION_1), true},
+        {"ptp/pi/profile/p1/cos", cfg_number(5), false},
+        {"ptp/pi/profile/p1/interop/ord_2/domain", cfg_number(24), false},
+    };
+    quorrin_cfg_shutdown();
+    for (const case_type &c : cases) {
+        SCOPED_TRACE(c.path);
+        const size_t before = jotlog_test_records("ptp/quorrin/det").size();
+        cfg_create(c.path, c.value);
+        EXPECT_EQ(jotlog_test_records("ptp/quorrin/det").size(), before + (c.traced ? 1 : 0));
+    }
+    // The log-BMC-changes item always writes to the summary buffer.
+    cfg_create("ptp/log/pi/bmc/changes", cfg_none());
+    EXPECT_EQ(jotlog_test_records("ptp/quorrin/sum", "'"),
+              std::vector<std::string>{record(PTP_TRACE_QUORRIN_CFG_GLOBAL_LOG_BMC_CHANGES, "'Create'")});
 }
 
 // ---- Against the database: start-up scan, batches, overlapping registrations ---------------------------
