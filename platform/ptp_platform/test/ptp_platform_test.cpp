@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "chassis.h"
 #include "evm.h"
@@ -142,19 +144,46 @@ TEST_F(PlatformLibrary, ScriptedModeRecordsEveryCallAnswersAsSetAndFiresCallback
                                         "clock_slave_update", "clock_init"}));
 }
 
+// The sample chassis as this process's, seen from its route processor, with clocks of the test's
+// own that no earlier run left.
+class ChassisClocks {
+public:
+    static constexpr const char *nodes[] = {"0/RP0/CPU0", "0/1/CPU0", "0/2/CPU0"};
+    ChassisClocks()
+    {
+        ptpclock_test_set_prefix(("quorrin-platform-test." + std::to_string(getpid()) + ".").c_str());
+        std::string error;
+        EXPECT_EQ(chassis_load(chassis_sample_path(), &chassis, &error), 0u) << error;
+        sysmgr_test_set_chassis(chassis);
+        sysmgr_test_set_node(0x100);
+        unlink();
+    }
+    ~ChassisClocks()
+    {
+        ptp_platform_servo_shutdown();
+        ptp_platform_test_reset();
+        unlink();
+        sysmgr_test_reset();
+        chassis_free(chassis);
+    }
+    ChassisClocks(const ChassisClocks &) = delete;
+    ChassisClocks &operator=(const ChassisClocks &) = delete;
+
+private:
+    static void unlink()
+    {
+        for (const char *node : nodes) {
+            ptpclock_test_unlink(node);
+        }
+    }
+    chassis_desc_type *chassis = nullptr;
+};
+
 TEST_F(PlatformLibrary, RealModeSteersTheClockOfEveryNodeOfTheChassisAlike)
 {
     plat_clock_use_virtual();
-    ptpclock_test_set_prefix(("quorrin-platform-test." + std::to_string(getpid()) + ".").c_str());
-    chassis_desc_type *chassis = nullptr;
-    std::string error;
-    ASSERT_EQ(chassis_load(chassis_sample_path(), &chassis, &error), 0u) << error;
-    sysmgr_test_set_chassis(chassis);
-    sysmgr_test_set_node(0x100);
-    const char *nodes[] = {"0/RP0/CPU0", "0/1/CPU0", "0/2/CPU0"};
-    for (const char *node : nodes) {
-        ptpclock_test_unlink(node);
-    }
+    ChassisClocks chassis;
+    const auto &nodes = ChassisClocks::nodes;
     // A line card whose clock is off before the servo first opens the chassis' clocks.
     ptpclock_type *line_card = nullptr;
     ASSERT_EQ(ptpclock_open("0/1/CPU0", &line_card), 0u);
@@ -189,14 +218,43 @@ TEST_F(PlatformLibrary, RealModeSteersTheClockOfEveryNodeOfTheChassisAlike)
     }
     ptpclock_close(rp);
     ptpclock_close(line_card);
-    ptp_platform_servo_shutdown();
-    ptp_platform_test_reset();
-    for (const char *node : nodes) {
-        ptpclock_test_unlink(node);
-    }
-    sysmgr_test_reset();
-    chassis_free(chassis);
     plat_clock_use_real();
+}
+
+// On the real clocks, where time passes while the line cards' clocks are set: each is at this
+// node's time to the nanosecond at one instant, not behind by the time its setting took.
+TEST_F(PlatformLibrary, RealModeSetsEveryNodesClockToThisNodesTimeAtOneInstant)
+{
+    ChassisClocks chassis;
+    ptpclock_type *clocks[std::size(ChassisClocks::nodes)] = {};
+    for (size_t i = 0; i < std::size(clocks); i++) {
+        ASSERT_EQ(ptpclock_open(ChassisClocks::nodes[i], &clocks[i]), 0u);
+    }
+    // The route processor's clock off in time and frequency; the line cards' each otherwise.
+    ASSERT_EQ(ptpclock_step(clocks[0], 5'000'000), 0u);
+    ASSERT_EQ(ptpclock_set_freq(clocks[0], 250), 0u);
+    ASSERT_EQ(ptpclock_step(clocks[1], -123'456'789), 0u);
+    ASSERT_EQ(ptpclock_set_freq(clocks[2], -4000), 0u);
+
+    ptp_platform_servo_init_info_type servo_out{};
+    ASSERT_EQ(servo_init(&servo_out), 0u);
+    ptp_platform_servo_start_in_type start{};
+    start.sync_rate = 16;
+    ptp_platform_servo_start_info_type start_out{};
+    ASSERT_EQ(ptp_platform_servo_start(&start, &start_out), 0u);
+
+    const uint64_t mono = plat_clock_mono_ns();
+    uint64_t rp = 0;
+    ASSERT_EQ(ptpclock_mono_to_ptp(clocks[0], mono, &rp), 0u);
+    for (size_t i = 0; i < std::size(clocks); i++) {
+        uint64_t ns = 0;
+        double ppb = 0;
+        ASSERT_EQ(ptpclock_mono_to_ptp(clocks[i], mono, &ns), 0u);
+        ASSERT_EQ(ptpclock_get_freq(clocks[i], &ppb), 0u);
+        EXPECT_LE(std::llabs(static_cast<int64_t>(ns - rp)), 1) << ChassisClocks::nodes[i];
+        EXPECT_EQ(ppb, 250) << ChassisClocks::nodes[i];
+        ptpclock_close(clocks[i]);
+    }
 }
 
 // A clock that stands still: enough for the callbacks the library reports.
