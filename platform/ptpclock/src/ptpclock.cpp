@@ -3,7 +3,8 @@
 // Layout of the object (PTPCLOCK_OBJECT_SIZE bytes, 8-byte words in host byte order at fixed
 // offsets, because every user runs on this host):
 //   0  magic          8  version          16 active slot (0 or 1)
-//   64 slot 0: sequence, base monotonic ns, base PTP ns, frequency (2^-16 ppb, signed)
+//   64 slot 0: sequence, base monotonic ns, base PTP ns, frequency (2^-16 ppb, signed), and the
+//              base PTP time's part below a nanosecond (signed, in 2^-16 x 10^-9 ns)
 //   128 slot 1: the same
 // A writer fills the inactive slot under its sequence (odd while writing) and then makes it the
 // active one, so a reader never waits for a writer and a writer that dies part-way leaves the
@@ -41,6 +42,7 @@ constexpr size_t SLOT_SEQ = 0;
 constexpr size_t SLOT_BASE_MONO = 8;
 constexpr size_t SLOT_BASE_PTP = 16;
 constexpr size_t SLOT_FREQ = 24;
+constexpr size_t SLOT_BASE_REM = 32;
 constexpr double FREQ_SCALE = 65536.0; // frequency units per ppb
 constexpr int64_t NS_PER_S = 1000000000;
 
@@ -48,6 +50,10 @@ struct clock_params {
     uint64_t base_mono;
     uint64_t base_ptp;
     int64_t freq; // 2^-16 ppb
+    // The base time's part below a nanosecond, over FREQ_SCALE * NS_PER_S: a rebase keeps the
+    // time exactly as it was, so the many rebases of a steered clock do not add up to a drift of
+    // their roundings (two line cards steered alike would walk apart).
+    int64_t base_rem = 0;
 };
 
 constexpr zerr_info_type error_rows[] = {
@@ -95,20 +101,25 @@ std::string ptpclock_object_name(const char *node)
 
 namespace {
 
-// Clock time at mono under params; false when it falls outside 0..2^64-1.
-bool params_to_ptp(const clock_params &p, uint64_t mono, uint64_t *out)
+constexpr __int128 REM_DEN = static_cast<__int128>(FREQ_SCALE) * NS_PER_S;
+
+// Clock time at mono under params, and what it holds below the nanosecond (over REM_DEN); false
+// when it falls outside 0..2^64-1.
+bool params_to_ptp(const clock_params &p, uint64_t mono, uint64_t *out, int64_t *rem = nullptr)
 {
     const __int128 elapsed = static_cast<__int128>(mono) - static_cast<__int128>(p.base_mono);
     // Rounded to the nearest nanosecond, halves away from zero, so that a positive and a
     // negative frequency of one size move the clock alike.
-    const __int128 scaled = elapsed * p.freq;
-    const __int128 den = static_cast<__int128>(FREQ_SCALE) * NS_PER_S;
-    const __int128 corr = scaled >= 0 ? (scaled + den / 2) / den : -((-scaled + den / 2) / den);
+    const __int128 scaled = elapsed * p.freq + p.base_rem;
+    const __int128 corr = scaled >= 0 ? (scaled + REM_DEN / 2) / REM_DEN : -((-scaled + REM_DEN / 2) / REM_DEN);
     const __int128 t = static_cast<__int128>(p.base_ptp) + elapsed + corr;
     if (t < 0 || t > static_cast<__int128>(UINT64_MAX)) {
         return false;
     }
     *out = static_cast<uint64_t>(t);
+    if (rem != nullptr) {
+        *rem = static_cast<int64_t>(scaled - corr * REM_DEN);
+    }
     return true;
 }
 
@@ -140,6 +151,7 @@ clock_params read_params(const ptpclock_type *clk)
         p.base_mono = clk->word(slot + SLOT_BASE_MONO).load(std::memory_order_relaxed);
         p.base_ptp = clk->word(slot + SLOT_BASE_PTP).load(std::memory_order_relaxed);
         p.freq = static_cast<int64_t>(clk->word(slot + SLOT_FREQ).load(std::memory_order_relaxed));
+        p.base_rem = static_cast<int64_t>(clk->word(slot + SLOT_BASE_REM).load(std::memory_order_relaxed));
         std::atomic_thread_fence(std::memory_order_acquire);
         if (clk->word(slot + SLOT_SEQ).load(std::memory_order_relaxed) == s1) {
             return p;
@@ -159,6 +171,7 @@ void write_params(ptpclock_type *clk, const clock_params &p)
     clk->word(slot + SLOT_BASE_MONO).store(p.base_mono, std::memory_order_relaxed);
     clk->word(slot + SLOT_BASE_PTP).store(p.base_ptp, std::memory_order_relaxed);
     clk->word(slot + SLOT_FREQ).store(static_cast<uint64_t>(p.freq), std::memory_order_relaxed);
+    clk->word(slot + SLOT_BASE_REM).store(static_cast<uint64_t>(p.base_rem), std::memory_order_relaxed);
     clk->word(slot + SLOT_SEQ).store(writing + 1, std::memory_order_release);
     clk->word(OFF_ACTIVE).store(active ^ 1, std::memory_order_release);
 }
@@ -167,7 +180,7 @@ void set_up(ptpclock_type *clk)
 {
     std::memset(clk->base, 0, PTPCLOCK_OBJECT_SIZE);
     const int64_t wall = plat_clock_wall_ns() + PTPCLOCK_INITIAL_UTC_OFFSET_S * NS_PER_S;
-    clock_params p{plat_clock_mono_ns(), static_cast<uint64_t>(wall > 0 ? wall : 0), 0};
+    clock_params p{plat_clock_mono_ns(), static_cast<uint64_t>(wall > 0 ? wall : 0), 0, 0};
     write_params(clk, p);
     clk->word(OFF_VERSION).store(PTPCLOCK_VERSION, std::memory_order_relaxed);
     clk->word(OFF_MAGIC).store(PTPCLOCK_MAGIC, std::memory_order_release);
@@ -187,10 +200,11 @@ zerrno modify(ptpclock_type *clk, F change)
     const uint64_t now = plat_clock_mono_ns();
     clock_params p = read_params(clk);
     uint64_t ptp_now = 0;
-    zerrno rc = params_to_ptp(p, now, &ptp_now) ? ZERR_OK : PTPCLOCK_ERR_RANGE;
+    int64_t rem = 0;
+    zerrno rc = params_to_ptp(p, now, &ptp_now, &rem) ? ZERR_OK : PTPCLOCK_ERR_RANGE;
     if (rc == ZERR_OK) {
         // Rebase at now, so the new settings apply from now on only.
-        clock_params next{now, ptp_now, p.freq};
+        clock_params next{now, ptp_now, p.freq, rem};
         rc = change(next);
         if (rc == ZERR_OK) {
             write_params(clk, next);
@@ -332,6 +346,7 @@ zerrno ptpclock_settime(ptpclock_type *clk, uint64_t ptp_ns)
 {
     return modify(clk, [ptp_ns](clock_params &p) {
         p.base_ptp = ptp_ns;
+        p.base_rem = 0;
         return ZERR_OK;
     });
 }

@@ -73,6 +73,28 @@ TEST_F(ptp_clock, FrequencyAppliesFromWhenItIsSet)
     }
 }
 
+// A steered clock is rebased at every change of its frequency; what each rebase leaves below the
+// nanosecond is kept, so a clock rebased a thousand times is where one never rebased is.
+TEST_F(ptp_clock, RebasesLoseNothingBelowTheNanosecond)
+{
+    ptpclock_test_unlink("0/2/CPU0");
+    ptpclock_type *other = nullptr;
+    ASSERT_EQ(ptpclock_open("0/2/CPU0", &other), ZERR_OK);
+    for (ptpclock_type *c : {clk, other}) {
+        ASSERT_EQ(ptpclock_set_freq(c, 123.456789), ZERR_OK);
+    }
+    for (int i = 0; i < 1000; i++) {
+        ASSERT_EQ(plat_clock_advance_ms(7), ZERR_OK); // 0.864 ns of correction each time
+        ASSERT_EQ(ptpclock_set_freq(clk, 123.456789), ZERR_OK);
+    }
+    uint64_t rebased = 0, never = 0;
+    ASSERT_EQ(ptpclock_mono_to_ptp(clk, plat_clock_mono_ns(), &rebased), ZERR_OK);
+    ASSERT_EQ(ptpclock_mono_to_ptp(other, plat_clock_mono_ns(), &never), ZERR_OK);
+    EXPECT_EQ(rebased, never);
+    ptpclock_close(other);
+    ptpclock_test_unlink("0/2/CPU0");
+}
+
 TEST_F(ptp_clock, OutOfRangeChangesAreRefusedAndChangeNothing)
 {
     ASSERT_EQ(ptpclock_set_freq(clk, 1000.0), ZERR_OK);
