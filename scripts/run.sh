@@ -5,9 +5,12 @@
 # ptp4l in network namespaces where this machine allows it (root, 'ip netns', ptp4l), else the
 # simulated grandmaster and slave over links that the daemon carries.
 #
-#   scripts/run.sh [--simulated] [--seconds N] [--phase-seconds N] [--build-dir DIR] [--snmp-agentx SOCKET]
+#   scripts/run.sh [--simulated] [--direct-slave] [--seconds N] [--phase-seconds N] [--build-dir DIR]
+#                  [--snmp-agentx SOCKET]
 #
 #   --simulated        the simulated peers even where ptp4l could run
+#   --direct-slave     with ptp4l, a second ptp4l slave straight on the grandmaster (a port of its
+#                      own, over a veth of its own), to compare with the slave behind the chassis
 #   --seconds N        stop by itself after N seconds (default: at Ctrl-C only)
 #   --phase-seconds N  commit the second configuration (unicast UDP/IPv4) after N seconds (60)
 #   --build-dir DIR    use the programs of an existing build tree instead of building
@@ -20,6 +23,7 @@ set -uo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SIMULATED=0
+DIRECT_SLAVE=0
 SECONDS_TO_RUN=0
 PHASE_SECONDS=60
 BUILD=""
@@ -27,11 +31,12 @@ SNMP_AGENTX=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --simulated) SIMULATED=1 ;;
+    --direct-slave) DIRECT_SLAVE=1 ;;
     --seconds) SECONDS_TO_RUN=${2:?--seconds needs a number}; shift ;;
     --phase-seconds) PHASE_SECONDS=${2:?--phase-seconds needs a number}; shift ;;
     --build-dir) BUILD=${2:?--build-dir needs a folder}; shift ;;
     --snmp-agentx) SNMP_AGENTX=${2:?--snmp-agentx needs a socket path}; shift ;;
-    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument '$1' (see --help)" >&2; exit 2 ;;
     esac
     shift
@@ -88,6 +93,12 @@ elif [ -n "$MISSING" ]; then
     say "Peers: ptp4l needs${MISSING%,}; running against the simulated grandmaster and slave instead."
 else
     say "Peers: ptp4l in network namespaces (grandmaster on line card 0/1, free-running slave on line card 0/2)."
+fi
+if [ "$DIRECT_SLAVE" -eq 1 ] && [ "$MODE" != ptp4l ]; then
+    DIRECT_SLAVE=0
+    say "The direct slave needs ptp4l; this run has none."
+elif [ "$DIRECT_SLAVE" -eq 1 ]; then
+    say "Direct slave: a ptp4l slave straight on the grandmaster's second port, beside the one behind the chassis."
 fi
 
 # The chassis' programs that this build has; the others are left out of the run's chassis.
@@ -169,9 +180,11 @@ SUFFIX=$(($$ % 100000))
 NS_CHASSIS=ptprun$SUFFIX-chassis
 NS_GM=ptprun$SUFFIX-gm
 NS_SLAVE=ptprun$SUFFIX-slave
+NS_DIRECT=ptprun$SUFFIX-direct
 # Chassis side / peer side of each veth (at most 15 characters).
 GM_A=prg${SUFFIX}a GM_B=prg${SUFFIX}b
 SL_A=prs${SUFFIX}a SL_B=prs${SUFFIX}b
+DS_A=prd${SUFFIX}a DS_B=prd${SUFFIX}b # the grandmaster's second port / the direct slave's
 
 setup_netns() {
     NETNS+=("$NS_CHASSIS" "$NS_GM" "$NS_SLAVE")
@@ -187,7 +200,21 @@ setup_netns() {
         ip -n "$NS_SLAVE" addr add 10.2.9.2/24 dev "$SL_B" &&
         for ns in "$NS_CHASSIS" "$NS_GM" "$NS_SLAVE"; do ip -n "$ns" link set lo up || exit 1; done &&
         ip -n "$NS_CHASSIS" link set "$GM_A" up && ip -n "$NS_CHASSIS" link set "$SL_A" up &&
-        ip -n "$NS_GM" link set "$GM_B" up && ip -n "$NS_SLAVE" link set "$SL_B" up
+        ip -n "$NS_GM" link set "$GM_B" up && ip -n "$NS_SLAVE" link set "$SL_B" up &&
+        { [ "$DIRECT_SLAVE" -eq 0 ] || setup_direct; }
+}
+
+# The direct slave's namespace and its veth to the grandmaster's namespace.
+setup_direct() {
+    NETNS+=("$NS_DIRECT")
+    VETHS+=("$DS_A")
+    ip netns add "$NS_DIRECT" &&
+        ip link add "$DS_A" type veth peer name "$DS_B" &&
+        ip link set "$DS_A" netns "$NS_GM" && ip link set "$DS_B" netns "$NS_DIRECT" &&
+        ip -n "$NS_GM" addr add 10.3.9.1/24 dev "$DS_A" &&
+        ip -n "$NS_DIRECT" addr add 10.3.9.2/24 dev "$DS_B" &&
+        ip -n "$NS_DIRECT" link set lo up &&
+        ip -n "$NS_GM" link set "$DS_A" up && ip -n "$NS_DIRECT" link set "$DS_B" up
 }
 
 # ptp4l's configurations: the grandmaster (clock class 6, priority1 100) and the slave, which must
@@ -207,25 +234,33 @@ ptp4l_conf() {
         echo "logSyncInterval -4"
         echo "uds_address $RUN/ptp4l-gm.sock"
         [ "$transport" = l2 ] || echo "unicast_listen 1"
+        # The direct slave asks for delays as often as the chassis' master lets its slave (16 a
+        # second), so that the two slaves' figures compare like with like.
+        [ "$DIRECT_SLAVE" -eq 0 ] || printf '[%s]\nlogMinDelayReqInterval -4\n' "$DS_A"
     } >"$RUN/ptp4l-gm.conf"
+    ptp4l_slave_conf "$transport" "$domain" slave 10.2.9.1 "$SL_B"
+    [ "$DIRECT_SLAVE" -eq 0 ] || ptp4l_slave_conf "$transport" "$domain" direct 10.3.9.1 "$DS_B"
+}
+# A slave's: $1 transport, $2 domain, $3 its name, $4 its unicast master's address, $5 its device.
+ptp4l_slave_conf() {
     {
         echo "[global]"
         echo "slaveOnly 1"
         echo "clock_servo ntpshm"
         echo "step_threshold 0.0"
         echo "first_step_threshold 0.0"
-        echo "domainNumber $domain"
+        echo "domainNumber $2"
         echo "summary_interval 0"
-        echo "uds_address $RUN/ptp4l-slave.sock"
-        if [ "$transport" != l2 ]; then
+        echo "uds_address $RUN/ptp4l-$3.sock"
+        if [ "$1" != l2 ]; then
             echo "[unicast_master_table]"
             echo "table_id 1"
             echo "logQueryInterval 2"
-            echo "UDPv4 10.2.9.1"
-            echo "[$SL_B]"
+            echo "UDPv4 $4"
+            echo "[$5]"
             echo "unicast_master_table 1"
         fi
-    } >"$RUN/ptp4l-slave.conf"
+    } >"$RUN/ptp4l-$3.conf"
 }
 
 # The grandmaster stands for one locked to a primary reference: its time and frequency are
@@ -251,14 +286,22 @@ start_ptp4l() {
     local flag=-2 domain=24
     [ "$1" = l2 ] || { flag=-4; domain=44; }
     ptp4l_conf "$1"
-    start gm ip netns exec "$NS_GM" ptp4l -i "$GM_B" -S "$flag" -m -q -f "$RUN/ptp4l-gm.conf"
+    local ports=(-i "$GM_B")
+    [ "$DIRECT_SLAVE" -eq 0 ] || ports+=(-i "$DS_A")
+    start gm ip netns exec "$NS_GM" ptp4l "${ports[@]}" -S "$flag" -m -q -f "$RUN/ptp4l-gm.conf"
     GM_PID=${PIDS[-1]}
     gm_traceable "$domain" &
     PIDS+=($!)
     HELPERS+=($!)
     start slave ip netns exec "$NS_SLAVE" unshare --ipc ptp4l -i "$SL_B" -S "$flag" -m -q -f "$RUN/ptp4l-slave.conf"
     SLAVE_PID=${PIDS[-1]}
+    if [ "$DIRECT_SLAVE" -eq 1 ]; then
+        start direct ip netns exec "$NS_DIRECT" unshare --ipc ptp4l -i "$DS_B" -S "$flag" -m -q -f "$RUN/ptp4l-direct.conf"
+        DIRECT_PID=${PIDS[-1]}
+    fi
 }
+
+DIRECT_PID=""
 
 # The simulated peers of a step: over Ethernet multicast in domain 24, or over UDP/IPv4 unicast in
 # domain 44 from the addresses ptp4l has (the slave asks line card 0/2's Gi0/2/0/1 for grants).
@@ -281,8 +324,8 @@ start_sim() {
 stop_peers() {
     local pid
     for pid in "${HELPERS[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    kill -INT "$GM_PID" "$SLAVE_PID" 2>/dev/null
-    wait "$GM_PID" "$SLAVE_PID" 2>/dev/null
+    kill -INT "$GM_PID" "$SLAVE_PID" $DIRECT_PID 2>/dev/null
+    wait "$GM_PID" "$SLAVE_PID" $DIRECT_PID 2>/dev/null
 }
 
 # ---- The chassis description of the run ----
@@ -321,16 +364,22 @@ percentiles() { # values on standard input: "p50 X ns, p90 Y ns, p99 Z ns (N sam
 settled() { # values on standard input, one a line: those after the last one of 1 ms or more
     sed 's/^-//' | awk '{ a[++n] = $1; if ($1 >= 1000000) last = n } END { for (i = last + 1; i <= n; i++) print a[i] }'
 }
+# ptp4l's offsets in one step (1 or 2) from its log ($2, with $3 lines of the first step):
+# once a second "rms N max ..." (a summary), or "master offset N ..." per exchange.
+ptp4l_offsets() {
+    local lines
+    if [ "$1" -eq 1 ]; then lines="1,${3:-\$}p"; else lines="$(($3 + 1)),\$p"; fi
+    sed -n "$lines" "$2" 2>/dev/null | sed -n -e 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' \
+        -e 's/.*: master offset *\(-\{0,1\}[0-9][0-9]*\) .*/\1/p' | sed '/^$/d'
+}
 # The slave's offsets from the chassis in one step (1 or 2): ptp4l's lines of that step's ptp4l,
-# or that step's simulated slave's own summary.
+# or that step's simulated slave's own summary; and the direct slave's from the grandmaster.
 slave_summary() {
     if [ "$MODE" = ptp4l ]; then
-        local offsets lines
-        # Once a second "rms N max ..." (a summary), or "master offset N ..." per exchange.
-        if [ "$1" -eq 1 ]; then lines="1,${SLAVE_LINES_STEP1:-\$}p"; else lines="$((SLAVE_LINES_STEP1 + 1)),\$p"; fi
-        offsets=$(sed -n "$lines" "$RUN/slave.log" 2>/dev/null | sed -n -e 's/.*: rms *\([0-9][0-9]*\) max.*/\1/p' \
-            -e 's/.*: master offset *\(-\{0,1\}[0-9][0-9]*\) .*/\1/p')
-        say "    slave against the chassis, ptp4l's offset (rms per second, or per exchange) once settled (after its last of 1 ms or more): $(printf '%s\n' "$offsets" | sed '/^$/d' | settled | percentiles)"
+        local settled_rule="once settled (after its last of 1 ms or more)"
+        say "    slave against the chassis, ptp4l's offset (rms per second, or per exchange) $settled_rule: $(ptp4l_offsets "$1" "$RUN/slave.log" "${SLAVE_LINES_STEP1:-}" | settled | percentiles)"
+        [ "$DIRECT_SLAVE" -eq 0 ] ||
+            say "    direct slave against the grandmaster, the same $settled_rule: $(ptp4l_offsets "$1" "$RUN/direct.log" "${DIRECT_LINES_STEP1:-}" | settled | percentiles)"
     else
         local line
         line=$(grep -h 'slave: summary' "$RUN/slave.log" 2>/dev/null | sed -n "${1}p")
@@ -464,6 +513,7 @@ while :; do
         # The peers start again in unicast mode; what the first step's slave said ends here.
         stop_peers
         SLAVE_LINES_STEP1=$(wc -l <"$RUN/slave.log" 2>/dev/null || echo 0)
+        DIRECT_LINES_STEP1=$(wc -l <"$RUN/direct.log" 2>/dev/null || echo 0)
         if [ "$MODE" = ptp4l ]; then
             start_ptp4l ipv4
         else
