@@ -752,6 +752,54 @@ zerrno prf_verify(const event_type_ *event, char **error_text, result_type_ *res
                  result != nullptr ? error_text : nullptr);
 }
 
+// The profile checks in one form: (event flags, new value, verify word or null, error text or
+// null, key arguments) -> code; the value read is not kept.
+using prf_check_fn = zerrno (*)(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text,
+                                const bgen_args_td *args);
+
+zerrno prf_verify(const event_type_ *event, char **error_text, result_type_ *result, const bgen_args_td *args,
+                  const char *label, prf_check_fn check)
+{
+    return prf_verify(
+        event, error_text, result, label,
+        [&](uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text) { return check(ev, nv, vr, text, args); });
+}
+
+// The shapes of the profile checks' value arguments: one value; a value and the previous one; the
+// message type first; a value and the table entry's address; the address alone.
+template <typename V, auto Check>
+zerrno plain(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text, const bgen_args_td *args)
+{
+    V value{};
+    return Check(ev, nv, vr, text, &value, args, nullptr, nullptr);
+}
+template <typename V, auto Check>
+zerrno with_prev(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text, const bgen_args_td *args)
+{
+    V value{};
+    V prev{};
+    return Check(ev, nv, vr, text, &value, &prev, nullptr, args, nullptr, nullptr);
+}
+template <auto Check>
+zerrno by_message(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text, const bgen_args_td *args)
+{
+    uint32_t value = 0;
+    return Check(args->bg_ident, ev, nv, vr, text, &value, args, nullptr, nullptr);
+}
+template <typename V, auto Check>
+zerrno with_addr(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text, const bgen_args_td *args)
+{
+    V value{};
+    ptp_address_type addr{};
+    return Check(ev, nv, vr, text, &value, &addr, args, nullptr, nullptr);
+}
+template <auto Check>
+zerrno addr_only(uint32_t ev, const bgen_value_td *nv, uint32_t *vr, char **text, const bgen_args_td *args)
+{
+    ptp_address_type addr{};
+    return Check(ev, nv, vr, text, &addr, args, nullptr, nullptr);
+}
+
 // The hop-limit items' check hands out no text; this one names the item.
 zerrno prf_ttl(const event_type_ *event, char **error_text, result_type_ *result, const bgen_args_td *args,
                const char *label)
@@ -780,61 +828,36 @@ zerrno prf_ttl(const event_type_ *event, char **error_text, result_type_ *result
 
 zerrno sardo_cfg_verify_prf_encap(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "encap", SARDO_PRF_CHECK {
-            uint32_t encap = 0;
-            return ptp_cfg_profile_check_encap(ev, nv, vr, text, &encap, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "encap", plain<uint32_t, ptp_cfg_profile_check_encap>);
 }
 
 zerrno sardo_cfg_verify_prf_clock_operation(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "clock-operation", SARDO_PRF_CHECK {
-            uint32_t one_step = 0;
-            uint32_t prev = 0;
-            return ptp_cfg_profile_check_clock_operation(ev, nv, vr, text, &one_step, &prev, nullptr, args, nullptr,
-                                                         nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "clock-operation",
+                      with_prev<uint32_t, ptp_cfg_profile_check_clock_operation>);
 }
 
 zerrno sardo_cfg_verify_prf_annce_ivl(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "announce interval", SARDO_PRF_CHECK {
-            int ivl = 0;
-            int prev = 0;
-            return ptp_cfg_profile_check_annce_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "announce interval",
+                      with_prev<int, ptp_cfg_profile_check_annce_ivl>);
 }
 
 zerrno sardo_cfg_verify_prf_sync_ivl(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "sync interval", SARDO_PRF_CHECK {
-            int ivl = 0;
-            int prev = 0;
-            return ptp_cfg_profile_check_sync_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "sync interval", with_prev<int, ptp_cfg_profile_check_sync_ivl>);
 }
 
 zerrno sardo_cfg_verify_prf_annce_tout(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "announce timeout", SARDO_PRF_CHECK {
-            uint32_t timeout = 0;
-            return ptp_cfg_profile_check_annce_tout(ev, nv, vr, text, &timeout, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "announce timeout",
+                      plain<uint32_t, ptp_cfg_profile_check_annce_tout>);
 }
 
 zerrno sardo_cfg_verify_prf_dr_min_ivl(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "delay-request minimum interval", SARDO_PRF_CHECK {
-            int ivl = 0;
-            int prev = 0;
-            return ptp_cfg_profile_check_dr_min_ivl(ev, nv, vr, text, &ivl, &prev, nullptr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "delay-request minimum interval",
+                      with_prev<int, ptp_cfg_profile_check_dr_min_ivl>);
 }
 
 zerrno sardo_cfg_verify_prf_multicast(SARDO_PRF_ARGS)
@@ -852,47 +875,29 @@ zerrno sardo_cfg_verify_prf_multicast(SARDO_PRF_ARGS)
 
 zerrno sardo_cfg_verify_prf_port_state(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "port state", SARDO_PRF_CHECK {
-            uint32_t state = 0;
-            return ptp_cfg_profile_check_port_state(ev, nv, vr, text, &state, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "port state", plain<uint32_t, ptp_cfg_profile_check_port_state>);
 }
 
 zerrno sardo_cfg_verify_prf_source_ip(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "source IP address", SARDO_PRF_CHECK {
-            ptp_source_ip_data_type source{};
-            return ptp_cfg_profile_check_source_ip(ev, nv, vr, text, &source, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "source IP address",
+                      plain<ptp_source_ip_data_type, ptp_cfg_profile_check_source_ip>);
 }
 
 zerrno sardo_cfg_verify_prf_source_ipv6(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "source IPv6 address", SARDO_PRF_CHECK {
-            ptp_source_ipv6_data_type source{};
-            return ptp_cfg_profile_check_source_ipv6(ev, nv, vr, text, &source, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "source IPv6 address",
+                      plain<ptp_source_ipv6_data_type, ptp_cfg_profile_check_source_ipv6>);
 }
 
 zerrno sardo_cfg_verify_prf_cos(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "CoS", SARDO_PRF_CHECK {
-            uint32_t cos = 0;
-            return ptp_cfg_profile_check_cos(ev, nv, vr, text, &cos, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "CoS", plain<uint32_t, ptp_cfg_profile_check_cos>);
 }
 
 zerrno sardo_cfg_verify_prf_dscp(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "DSCP", SARDO_PRF_CHECK {
-            uint32_t dscp = 0;
-            return ptp_cfg_profile_check_dscp(ev, nv, vr, text, &dscp, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "DSCP", plain<uint32_t, ptp_cfg_profile_check_dscp>);
 }
 
 zerrno sardo_cfg_verify_prf_ipv4_ttl(SARDO_PRF_ARGS)
@@ -907,175 +912,109 @@ zerrno sardo_cfg_verify_prf_ipv6_hop_limit(SARDO_PRF_ARGS)
 
 zerrno sardo_cfg_verify_prf_unicast_grant_duration(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "Unicast Grant Duration", SARDO_PRF_CHECK {
-            uint32_t seconds = 0;
-            return ptp_cfg_profile_check_unicast_grant_duration(args->bg_ident, ev, nv, vr, text, &seconds, args,
-                                                                nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "Unicast Grant Duration",
+                      by_message<ptp_cfg_profile_check_unicast_grant_duration>);
 }
 
 zerrno sardo_cfg_verify_prf_message_timeout(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "Message Timeout", SARDO_PRF_CHECK {
-            uint32_t msecs = 0;
-            return ptp_cfg_profile_check_message_timeout(args->bg_ident, ev, nv, vr, text, &msecs, args, nullptr,
-                                                         nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "Message Timeout",
+                      by_message<ptp_cfg_profile_check_message_timeout>);
 }
 
 zerrno sardo_cfg_verify_prf_invalid_grant(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "invalid grant deny", SARDO_PRF_CHECK {
-            uint32_t deny = 0;
-            return ptp_cfg_profile_check_unicast_grant_invalid_request(ev, nv, vr, text, &deny, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "invalid grant deny",
+                      plain<uint32_t, ptp_cfg_profile_check_unicast_grant_invalid_request>);
 }
 
 zerrno sardo_cfg_verify_prf_local_priority(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "local priority", SARDO_PRF_CHECK {
-            uint32_t priority = 0;
-            return ptp_cfg_profile_check_local_priority(ev, nv, vr, text, &priority, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "local priority",
+                      plain<uint32_t, ptp_cfg_profile_check_local_priority>);
 }
 
 zerrno sardo_cfg_verify_prf_delay_asymmetry(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interface delay asymmetry", SARDO_PRF_CHECK {
-            ptp_delay_asymmetry_type ns = 0;
-            ptp_delay_asymmetry_type prev = 0;
-            return ptp_cfg_profile_check_delay_asymmetry(ev, nv, vr, text, &ns, &prev, nullptr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interface delay asymmetry",
+                      with_prev<ptp_delay_asymmetry_type, ptp_cfg_profile_check_delay_asymmetry>);
 }
 
 zerrno sardo_cfg_verify_prf_master_enable(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master enable", SARDO_PRF_CHECK {
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_enable(ev, nv, vr, text, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master enable", addr_only<ptp_cfg_profile_check_master_enable>);
 }
 
 zerrno sardo_cfg_verify_prf_master_priority(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master priority", SARDO_PRF_CHECK {
-            uint32_t priority = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_priority(ev, nv, vr, text, &priority, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master priority",
+                      with_addr<uint32_t, ptp_cfg_profile_check_master_priority>);
 }
 
 zerrno sardo_cfg_verify_prf_master_multicast(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master multicast", SARDO_PRF_CHECK {
-            uint32_t mode = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_multicast(ev, nv, vr, text, &mode, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master multicast",
+                      with_addr<uint32_t, ptp_cfg_profile_check_master_multicast>);
 }
 
 zerrno sardo_cfg_verify_prf_master_clock_class(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master clock class", SARDO_PRF_CHECK {
-            uint32_t clock_class = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_clock_class(ev, nv, vr, text, &clock_class, &addr, args, nullptr,
-                                                            nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master clock class",
+                      with_addr<uint32_t, ptp_cfg_profile_check_master_clock_class>);
 }
 
 zerrno sardo_cfg_verify_prf_master_delay_asymmetry(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master delay asymmetry", SARDO_PRF_CHECK {
-            ptp_delay_asymmetry_type ns = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_delay_asymmetry(ev, nv, vr, text, &ns, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master delay asymmetry",
+                      with_addr<ptp_delay_asymmetry_type, ptp_cfg_profile_check_master_delay_asymmetry>);
 }
 
 zerrno sardo_cfg_verify_prf_master_nonnegotiated(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "master non-negotiated unicast", SARDO_PRF_CHECK {
-            uint32_t flag = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_master_nonnegotiated(ev, nv, vr, text, &flag, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "master non-negotiated unicast",
+                      with_addr<uint32_t, ptp_cfg_profile_check_master_nonnegotiated>);
 }
 
 zerrno sardo_cfg_verify_prf_slave_nonnegotiated(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "slave non-negotiated unicast", SARDO_PRF_CHECK {
-            uint32_t flag = 0;
-            ptp_address_type addr{};
-            return ptp_cfg_profile_check_slave_nonnegotiated(ev, nv, vr, text, &flag, &addr, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "slave non-negotiated unicast",
+                      with_addr<uint32_t, ptp_cfg_profile_check_slave_nonnegotiated>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_profile(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop profile", SARDO_PRF_CHECK {
-            uint32_t profile = 0;
-            return ptp_cfg_profile_check_interop_profile(ev, nv, vr, text, &profile, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop profile",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_profile>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_domain(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop domain", SARDO_PRF_CHECK {
-            uint32_t domain = 0;
-            return ptp_cfg_profile_check_interop_domain(ev, nv, vr, text, &domain, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop domain",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_domain>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_priority(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop priority", SARDO_PRF_CHECK {
-            uint32_t priority = 0;
-            return ptp_cfg_profile_check_interop_priority(ev, nv, vr, text, &priority, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop priority",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_priority>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_clock_accuracy(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop clock accuracy", SARDO_PRF_CHECK {
-            uint32_t accuracy = 0;
-            return ptp_cfg_profile_check_interop_clock_accuracy(ev, nv, vr, text, &accuracy, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop clock accuracy",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_clock_accuracy>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_oslv(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop OSLV", SARDO_PRF_CHECK {
-            uint32_t oslv = 0;
-            return ptp_cfg_profile_check_interop_oslv(ev, nv, vr, text, &oslv, args, nullptr, nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop OSLV",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_oslv>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_clock_class_default(SARDO_PRF_ARGS)
 {
-    return prf_verify(
-        event, error_text, result, "interop default clock class", SARDO_PRF_CHECK {
-            uint32_t clock_class = 0;
-            return ptp_cfg_profile_check_interop_clock_class_default(ev, nv, vr, text, &clock_class, args, nullptr,
-                                                                     nullptr);
-        });
+    return prf_verify(event, error_text, result, args, "interop default clock class",
+                      plain<uint32_t, ptp_cfg_profile_check_interop_clock_class_default>);
 }
 
 zerrno sardo_cfg_verify_prf_interop_clock_class_mapping(SARDO_PRF_ARGS)
