@@ -222,6 +222,7 @@ void node_store_member(quorrin_port_num_node_info_type *node, const comms_member
     if (comms_member_dup(sender, &node->member) != 0) {
         node->member = nullptr;
         QUORRIN_DEBUG_ERR(AREA, "%s: [ERROR] Failed to duplicate comms handle for node 0x%x", node->node_id);
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_DUPLICATE_COMMS_HANDLE>({quorrin_det()}, node->node_id);
     }
 }
 
@@ -344,6 +345,7 @@ void quorrin_port_num_send_resync_msg(quorrin_port_num_node_info_type *node)
 {
     if (node->member == nullptr) {
         QUORRIN_DEBUG(AREA, "%s: Can't send resync message to node 0x%x, comms handle unknown", node->node_id);
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_CANT_SEND_RESYNC_MESSAGE>({quorrin_det()}, node->node_id);
         return;
     }
     std::vector<tessel_port_num_entry_type> entries;
@@ -357,10 +359,13 @@ void quorrin_port_num_send_resync_msg(quorrin_port_num_node_info_type *node)
     if (rc != 0) {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to send resync message containing %u ports to node 0x%x: %s", count,
                           node->node_id, zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_SEND_RESYNC_MESSAGE>({quorrin_det()}, count, node->node_id,
+                                                                         zerr_strerror(rc));
         queue_resync();
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Successfully send resync message containing %u ports to node 0x%x", count, node->node_id);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_SUCCESSFULLY_SENT_RESYNC_MESSAGE>({quorrin_det()}, count, node->node_id);
 }
 
 void quorrin_port_num_sweep_alloc_info(uint32_t node_id)
@@ -379,6 +384,7 @@ void quorrin_port_num_sweep_alloc_info(uint32_t node_id)
 void quorrin_port_num_start_resync(void)
 {
     QUORRIN_DEBUG(AREA, "%s: Starting controller resync, sending resync request message to all MAs");
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_STARTING_CONTROLLER_RESYNC_SENDING>({quorrin_det()});
     if (state.link_down) {
         return;
     }
@@ -386,6 +392,7 @@ void quorrin_port_num_start_resync(void)
                                      PTP_COMMS_MSG_PORT_NUM_VERSION, nullptr, 0, 0);
     if (rc != 0) {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to send resync request: %s", zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_SEND_RESYNC_REQUEST>({quorrin_det()}, zerr_strerror(rc));
         queue_resync();
         return;
     }
@@ -441,6 +448,7 @@ int resync_queue_timer_cb(ptp_timer_type *, void *, int *)
 int resync_timer_cb(ptp_timer_type *, void *, int *)
 {
     QUORRIN_DEBUG(AREA, "%s: Resync timer expired, sweeping unclaimed port numbers");
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RESYNC_TIMER_EXPIRED_SWEEPING>({quorrin_det()});
     quorrin_port_num_sweep_alloc_info(QUORRIN_PORT_NUM_ALL_NODES);
     state.pending_count = 0;
     send_resync_msg_to_all();
@@ -451,6 +459,7 @@ int node_timer_cb(ptp_timer_type *, void *context, int *)
 {
     auto *node = static_cast<quorrin_port_num_node_info_type *>(context);
     QUORRIN_DEBUG(AREA, "%s: Resync timer for node 0x%x expired, sweeping unclaimed port numbers", node->node_id);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RESYNC_TIMER_NODE_0X>({quorrin_det()}, node->node_id);
     quorrin_port_num_sweep_alloc_info(node->node_id);
     if (node->alloc_count == 0) {
         node_delete(node);
@@ -476,6 +485,7 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
     }
     if (resync_in_progress_or_pending()) {
         QUORRIN_DEBUG(AREA, "%s: Port num request message ignored: resync in progress or pending");
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_PORT_NUM_REQUEST_MESSAGE>({quorrin_det()});
         return;
     }
     if (request.count == 0) {
@@ -485,10 +495,12 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
     if (const zerrno rc = comms_member_get_nodeid(sender, &node_id); rc != 0) {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to get node for sender of port number request message: %s",
                           zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_GET_NODE_SENDER>({quorrin_det()}, zerr_strerror(rc));
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received port number request message with %u ports from node 0x%x", request.count,
                   node_id);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_PORT_NUMBER_REQUEST>({quorrin_det()}, request.count, node_id);
     quorrin_port_num_node_info_type *node = find_or_create_node(node_id);
     if (node == nullptr) {
         return;
@@ -535,10 +547,13 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
         if (rc != 0) {
             QUORRIN_DEBUG_ERR(AREA, "%s: Failed to send port number allocate message with %u ports to node 0x%x: %s",
                               count, node_id, zerr_strerror(rc));
+            ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_SEND_PORT_NUMBER>({quorrin_det()}, count, node_id,
+                                                                          zerr_strerror(rc));
             queue_resync();
         } else {
             QUORRIN_DEBUG(AREA, "%s: Successfully sent port number allocate message with %u ports to node 0x%x", count,
                           node_id);
+            ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_SUCCESSFULLY_SENT_PORT_NUMBER>({quorrin_det()}, count, node_id);
         }
     }
     if (node->alloc_count == 0) {
@@ -560,6 +575,7 @@ void quorrin_port_num_release_msg_cb(comms_conn_type *, void *, const comms_memb
     }
     if (resync_in_progress_or_pending()) {
         QUORRIN_DEBUG(AREA, "%s: Port number release message ignored: resync in progress or pending");
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_PORT_NUMBER_RELEASE_MESSAGE>({quorrin_det()});
         return;
     }
     if (release.count == 0) {
@@ -568,15 +584,18 @@ void quorrin_port_num_release_msg_cb(comms_conn_type *, void *, const comms_memb
     uint32_t node_id = 0;
     if (const zerrno rc = comms_member_get_nodeid(sender, &node_id); rc != 0) {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to get node for port number release message: %s", zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_GET_NODE_PORT>({quorrin_det()}, zerr_strerror(rc));
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received port number release message with %u ports from node 0x%x", release.count,
                   node_id);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_PORT_NUMBER_RELEASE>({quorrin_det()}, release.count, node_id);
     if (quorrin_port_num_node_info_type *node = find_node(node_id)) {
         node_store_member(node, sender);
     } else {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to look up node information for port number release message from node 0x%x",
                           node_id);
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_LOOK_UP_NODE>({quorrin_det()}, node_id);
     }
     for (uint32_t i = 0; i < release.count; i++) {
         // Counted off the node that owns the allocation, which need not be the sender.
@@ -601,9 +620,11 @@ void quorrin_port_num_ma_resync_msg_cb(comms_conn_type *, void *, const comms_me
     uint32_t node_id = 0;
     if (const zerrno rc = comms_member_get_nodeid(sender, &node_id); rc != 0) {
         QUORRIN_DEBUG_ERR(AREA, "%s: Failed to get node for Tessel resync message: %s", zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_GET_NODE_TESSEL>({quorrin_det()}, zerr_strerror(rc));
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received Tessel resync message from node 0x%8.8x with %u ports", node_id, resync.count);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_TESSEL_RESYNC_MESSAGE>({quorrin_det()}, node_id, resync.count);
     quorrin_port_num_node_info_type *node = find_or_create_node(node_id);
     if (node == nullptr) {
         return;
@@ -698,6 +719,7 @@ void quorrin_port_num_gsp_down_cb(comms_conn_type *, void *, const comms_notific
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received GSP down notification");
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_GSP_DOWN_NOTIFICATION>({quorrin_det()});
     ptp_timer_stop(&state.resync_queue_timer);
     ptp_timer_stop(&state.resync_timer);
     state.pending_count = 0;
@@ -722,6 +744,7 @@ void quorrin_port_num_gsp_up_cb(comms_conn_type *, void *, const comms_notificat
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received GSP up notification");
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_GSP_UP_NOTIFICATION>({quorrin_det()});
     quorrin_port_num_start_resync();
 }
 
@@ -731,6 +754,7 @@ void quorrin_port_num_dropped_msg_cb(comms_conn_type *, void *, const comms_noti
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received dropped message notification");
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_DROPPED_MESSAGE_NOTIFICATION>({quorrin_det()});
     quorrin_port_num_start_resync();
 }
 
@@ -744,6 +768,7 @@ void quorrin_port_num_member_del_cb(comms_conn_type *, void *, const comms_notif
         return;
     }
     QUORRIN_DEBUG(AREA, "%s: Received member delete notification from MA on node 0x%x", node->node_id);
+    ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_MEMBER_DELETE_NOTIFICATION>({quorrin_det()}, node->node_id);
     comms_member_free(node->member);
     node->member = nullptr;
     if (node->alloc_count == 0) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 #include "comms.h"
 #include "comms_test.h"
 #include "evm.h"
+#include "jotlog_test.h"
 #include "plat_clock_test.h"
 #include "plat_debug.h"
 #include "ptp_comms_msg.h"
@@ -275,6 +279,73 @@ TEST_F(PortNum, AllocationAndReleaseOverSeveralNodes)
     ASSERT_EQ(lc1.got.size(), 1u);
     EXPECT_EQ(lc1.got[0].type, PTP_COMMS_MSG_PORT_NUM_CTRLR_RESYNC);
     EXPECT_EQ(lc1.got[0].body, (bytes{0, 0, 0, 1, 0, 0, 0x10, 0x02, 0, 2, 0, 0}));
+}
+
+// Each step writes the records of its debug lines into the detail buffer, with their values.
+TEST_F(PortNum, StepsTraceWhatTheyPrint)
+{
+    const std::string run_dir = jotlog_test_run_dir_create("quorrin-port-num-test");
+    ptp_jotlog_buffer_type buffers[] = {{"ptp/quorrin/det", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/quorrin/sum", {1024, 8192, 0, 0}, nullptr},
+                                        {"ptp/quorrin/unq", {0, 0, 64, 256}, nullptr}};
+    ASSERT_EQ(ptp_jotlog_init(buffers, 3), 0u);
+    ptp_jotlog_ctx_set(buffers[0], buffers[1], buffers[2]);
+    auto rec = [](const ptp_trace_point_type &point, const std::string &args) {
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%llx(", static_cast<unsigned long long>(ptp_trace_point_id(point)));
+        return id + args + ")";
+    };
+    // The port-number module's records (points 500-599 of the controller) written since `from`.
+    auto port_num_records = [](size_t from) {
+        std::vector<std::string> out;
+        const std::vector<std::string> all = jotlog_test_records("ptp/quorrin/det", "'");
+        for (size_t i = from; i < all.size(); i++) {
+            const uint64_t id = std::strtoull(all[i].c_str(), nullptr, 16);
+            if (ptp_trace_id_class(id) == PTP_TRACE_CLASS_QUORRIN && ptp_trace_id_number(id) / 100 == 5) {
+                out.push_back(all[i]);
+            }
+        }
+        return out;
+    };
+    const std::string node = std::to_string(LC1);
+    struct step_case {
+        const char *what;
+        std::function<void()> act;
+        std::vector<std::string> records;
+    };
+    const step_case steps[] = {
+        {"a request answered",
+         [&] {
+             request(lc1, {0x1001, 0x1002});
+         },
+         {rec(PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_PORT_NUMBER_REQUEST, "2," + node),
+          rec(PTP_TRACE_QUORRIN_PORT_NUM_SUCCESSFULLY_SENT_PORT_NUMBER, "2," + node)}},
+        {"a release",
+         [&] { release(lc1, {0x1001}); },
+         {rec(PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_PORT_NUMBER_RELEASE, "1," + node)}},
+        {"a lost message starts a resync",
+         [&] {
+             comms_test_possible_lost(PTP_COMMS_PORT_NUM_CHANNEL);
+             plat_clock_settle();
+         },
+         {rec(PTP_TRACE_QUORRIN_PORT_NUM_RECEIVED_DROPPED_MESSAGE_NOTIFICATION, ""),
+          rec(PTP_TRACE_QUORRIN_PORT_NUM_STARTING_CONTROLLER_RESYNC_SENDING, "")}},
+        {"a request during the resync",
+         [&] { request(lc1, {0x1003}); },
+         {rec(PTP_TRACE_QUORRIN_PORT_NUM_PORT_NUM_REQUEST_MESSAGE, "")}},
+        {"a release during the resync",
+         [&] { release(lc1, {0x1002}); },
+         {rec(PTP_TRACE_QUORRIN_PORT_NUM_PORT_NUMBER_RELEASE_MESSAGE, "")}},
+    };
+    for (const step_case &step : steps) {
+        SCOPED_TRACE(step.what);
+        const size_t before = jotlog_test_records("ptp/quorrin/det").size();
+        step.act();
+        EXPECT_EQ(port_num_records(before), step.records);
+    }
+    ptp_jotlog_ctx_set({}, {}, {});
+    ptp_jotlog_close(buffers, 3);
+    jotlog_test_run_dir_remove(run_dir);
 }
 
 TEST_F(PortNum, RequestsAreIgnoredWhileInactiveOrResynchronising)
