@@ -402,9 +402,16 @@ take_views() {
     mv "$out.part" "$out"
 }
 # Whether the watch saw the servo lock since step $1 began.
+# The chassis is locked in step n once its servo aligned in that step and no port is still on its
+# way to a state (a master-only port may leave Listen after the servo has locked).
 locked_in_step() {
     awk -v n="$1" '/^step [0-9]+: / { s = ($2 == n ":") } s && /^servo: .* -> PhaseAligned$/ { found = 1 }
-        END { exit !found }' "$RUN/watch.log" 2>/dev/null
+        /^port [^ ]+: / { state[$2] = $NF }
+        END {
+            for (p in state)
+                if (state[p] == "Initializing" || state[p] == "Listen" || state[p] == "Uncalibrated") exit 1
+            exit !found
+        }' "$RUN/watch.log" 2>/dev/null
 }
 views_summary() {
     if [ -s "$RUN/views.step$1" ]; then
