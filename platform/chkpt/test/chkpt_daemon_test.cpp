@@ -110,8 +110,10 @@ TEST_F(ChkptDaemonTest, EachLineCardsInstanceOfAProgramKeepsRecordsOfItsOwn)
                "\"\nargs = [\"write\", \"1\"]\n";
     start_daemon(chassis);
     for (const char *owner : {"writer", "writer@10", "writer@20"}) {
+        // The daemon starts the writers itself: wait for each, with a limit on failure only.
         std::string seen;
-        for (int i = 0; i < 200 && seen != "count 1 last record 0"; ++i) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (seen != "count 1 last record 0" && std::chrono::steady_clock::now() < end) {
             child_type reader =
                 spawn({CHKPT_CLIENT_PATH, "read"},
                       {{"PTP_NODE", "0x100"}, {"PTP_PROC_NAME", owner}, {"PTP_PLATFORM_SOCKET", socket}});
