@@ -9,6 +9,7 @@
 
 #include "bag.h"
 #include "nodra_backend.h"
+#include "nodra_schema.h"
 #include "ptp_bags.h"
 #include "tuple.h"
 #include "zelvoPtpmib.h"
@@ -712,38 +713,24 @@ tuple_type *ptp_mib_traps_create_default_offset_from_master_tuple()
 }
 
 // "gl/snmp-traps/<kind>" of the controller.
-const backend_node_td controller_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},
-    {"gl", 0, BACKEND_NODE_NAMED, 2, -1, -1, 0, 1},
-    {"snmp-traps", 0, BACKEND_NODE_NAMED, 3, -1, -1, 0, 1},
-    {"clock-class", 0, BACKEND_NODE_NAMED, -1, 4, 0, 0, 0},
-    {"clock-state", 0, BACKEND_NODE_NAMED, -1, 5, 1, 0, 0},
-    {"time-source", 0, BACKEND_NODE_NAMED, -1, 6, 2, 0, 0},
-    {"utc-offset-change", 0, BACKEND_NODE_NAMED, -1, 7, 3, 0, 0},
-    {"offset-threshold-breach", 0, BACKEND_NODE_NAMED, -1, 8, 4, 0, 0},
-    {"master-lost", 0, BACKEND_NODE_NAMED, -1, -1, 5, 0, 0},
-};
-const backend_row_td controller_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_clock_class_msg},
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_clock_state_msg},
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_time_source_msg},
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_utc_offset_msg},
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_offset_from_master_msg},
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_master_lost_msg},
-};
-const backend_schema_td controller_schema{controller_nodes, std::size(controller_nodes), controller_rows,
-                                          std::size(controller_rows), 0};
+constexpr backend_schema_options_td ROOTED{.root = true};
+
+constexpr auto controller_items = std::to_array<backend_item_td>({
+    {"gl/snmp-traps/clock-class", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_clock_class_msg}},
+    {"gl/snmp-traps/clock-state", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_clock_state_msg}},
+    {"gl/snmp-traps/time-source", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_time_source_msg}},
+    {"gl/snmp-traps/utc-offset-change", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_utc_offset_msg}},
+    {"gl/snmp-traps/offset-threshold-breach",
+     {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_offset_from_master_msg}},
+    {"gl/snmp-traps/master-lost", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_master_lost_msg}},
+});
+constexpr const backend_schema_td &controller_schema = backend_schema_of<controller_items, ROOTED>::schema;
 
 // "node/<node>/snmp-traps/slave-lost" of every agent.
-const backend_node_td agent_nodes[] = {
-    {nullptr, 0, BACKEND_NODE_ROOT, 1, -1, -1, 0, 1},       {"node", 0, BACKEND_NODE_NAMED, 2, -1, -1, 0, 1},
-    {nullptr, 0, BGEN_ARG_STRING, 3, -1, -1, 1, 1},         {"snmp-traps", 0, BACKEND_NODE_NAMED, 4, -1, -1, 0, 1},
-    {"slave-lost", 0, BACKEND_NODE_NAMED, -1, -1, 0, 0, 0},
-};
-const backend_row_td agent_rows[] = {
-    {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_slave_lost_msg},
-};
-const backend_schema_td agent_schema{agent_nodes, std::size(agent_nodes), agent_rows, std::size(agent_rows), 0};
+constexpr auto agent_items = std::to_array<backend_item_td>({
+    {"node/<s>/snmp-traps/slave-lost", {.kind = BACKEND_VALUE_NONE, .notify = ptp_mib_traps_slave_lost_msg}},
+});
+constexpr const backend_schema_td &agent_schema = backend_schema_of<agent_items, ROOTED>::schema;
 
 bool library_present()
 {
