@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "nodra.h"
+#include "oper_item_read.h"
 #include "ptp_bags.h"
 #include "ptp_strings.h"
 
@@ -35,31 +36,6 @@ std::string command_output(const std::string &command)
         pclose(p);
     }
     return out;
-}
-
-// One item of an agent decoded into its record and handed to use(); false when unread.
-template <typename Record, typename Use>
-bool read_bag(const char *dir, const std::string &name, const bag_descriptor_type *bag, Use use)
-{
-    nodra_conn_td *conn = nullptr;
-    if (_nodra_bind(&conn, dir, 6) != 0) {
-        return false;
-    }
-    uint32_t type = NODRA_ITEM_DATATYPE_BAG;
-    void *data = nullptr;
-    uint32_t length = 0;
-    bool ok = false;
-    if (nodra_item_get(conn, name.c_str(), &type, &data, &length, 0) == 0 && type == NODRA_ITEM_DATATYPE_BAG) {
-        Record r{};
-        if (bag_decode(static_cast<const uint8_t *>(data), length, &r, bag) == 0) {
-            use(r);
-            bag_free_indirections(&r, bag);
-            ok = true;
-        }
-    }
-    free(data);
-    _nodra_unbind(conn);
-    return ok;
 }
 
 } // namespace

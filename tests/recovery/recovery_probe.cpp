@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "nodra.h"
+#include "oper_item_read.h"
 #include "ptp_bags.h"
 #include "ptp_platform.h"
 #include "ptp_strings.h"
@@ -37,31 +38,6 @@ const char *servo_name(uint32_t status)
 double now_s()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// One item decoded into its record and handed to use(); false when it could not be read.
-template <typename Record, typename Use>
-bool read_bag(const std::string &dir, const std::string &name, const bag_descriptor_type *bag, Use use)
-{
-    nodra_conn_td *conn = nullptr;
-    if (_nodra_bind(&conn, dir.c_str(), 6) != 0) {
-        return false;
-    }
-    uint32_t type = NODRA_ITEM_DATATYPE_BAG;
-    void *data = nullptr;
-    uint32_t length = 0;
-    bool ok = false;
-    if (nodra_item_get(conn, name.c_str(), &type, &data, &length, 0) == 0 && type == NODRA_ITEM_DATATYPE_BAG) {
-        Record r{};
-        if (bag_decode(static_cast<const uint8_t *>(data), length, &r, bag) == 0) {
-            use(r);
-            bag_free_indirections(&r, bag);
-            ok = true;
-        }
-    }
-    free(data);
-    _nodra_unbind(conn);
-    return ok;
 }
 
 std::string command_output(const std::string &command)
