@@ -43,6 +43,10 @@ extern ptp_show_options_type ptp_show_options;
 bool ptp_show_number(char letter, const char *text, uint32_t bits, uint32_t *value);
 bool ptp_show_flag(char letter);
 
+// The tools that show one interface or one node: false, after "Only one of interface or location
+// must be specified", when both -i and -h were given (the tool then ends).
+bool ptp_show_check_interface_or_location();
+
 // The database path of a per-interface tool for item (such as "foreign-masters/if/"): with -h
 // the node's, with -a or -i the system-wide one, else the own node's. False (having printed
 // "Unable to obtain current node ID: %s\n\n") when the own node is not known.

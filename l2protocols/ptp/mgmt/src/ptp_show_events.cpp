@@ -81,10 +81,8 @@ int ptp_show_events_tool_main(int argc, char **argv)
         return 0;
     args = {ptp_show_options.ifname,
             ptp_show_options.node != PTP_SHOW_NO_NODE ? ptp_show_options.node : NODEID_INVALID};
-    if (args.ifname != nullptr && args.location != NODEID_INVALID) {
-        printf("Only one of interface or location must be specified\n");
+    if (!ptp_show_check_interface_or_location())
         return 0;
-    }
     if (args.ifname != nullptr) {
         ptp_show_item("/oper/ptp/event-counters/if/", args.ifname, "Failed to bind to Nodra path %s: %s\n",
                       "Failed to get event counter information: %s\n", print_interface_events);

@@ -741,10 +741,8 @@ int ptp_show_idb_main(int argc, char **argv)
 {
     if (!ptp_show_parse_options(argc, argv, ":ai:h:cAPIMpCFOmuftUqd"))
         return 0;
-    if (ptp_show_options.ifname != nullptr && ptp_show_options.node != PTP_SHOW_NO_NODE) {
-        printf("Only one of interface or location must be specified\n");
+    if (!ptp_show_check_interface_or_location())
         return 0;
-    }
     select_from_options();
     char path[128];
     if (!ptp_show_build_path("idb/if/", path, sizeof path))

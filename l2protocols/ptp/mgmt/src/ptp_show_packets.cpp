@@ -196,10 +196,8 @@ int ptp_show_packets_tool_main(int argc, char **argv)
         printf("Only one of the detail and master options can be set\n");
         return 0;
     }
-    if (args.ifname != nullptr && args.location != NODEID_INVALID) {
-        printf("Only one of interface or location must be specified\n");
+    if (!ptp_show_check_interface_or_location())
         return 0;
-    }
     if (args.ifname != nullptr) {
         ptp_show_item("/oper/ptp/packet-counters/if/", args.ifname, "Failed to bind to Nodra path %s: %s\n",
                       "Failed to get packet counter information: %s\n", print_interface_counters);

@@ -95,6 +95,15 @@ bool ptp_show_flag(char letter)
     return letter > 0 && ptp_show_options.flag[static_cast<unsigned char>(letter)];
 }
 
+bool ptp_show_check_interface_or_location()
+{
+    if (ptp_show_options.ifname != nullptr && ptp_show_options.node != PTP_SHOW_NO_NODE) {
+        printf("Only one of interface or location must be specified\n");
+        return false;
+    }
+    return true;
+}
+
 bool ptp_show_build_path(const char *item, char *path, size_t size)
 {
     if (ptp_show_options.node != PTP_SHOW_NO_NODE) {
