@@ -104,18 +104,29 @@ protected:
     // an address it carries) with the arguments `args` ("" takes any).
     bool agent_traced(const char *buffer, const ptp_trace_point_type &point, const std::string &args = "") const
     {
+        return !agent_trace_positions(buffer, point, args).empty();
+    }
+    // Where in the buffer, oldest first, such records are.
+    std::vector<size_t> agent_trace_positions(const char *buffer, const ptp_trace_point_type &point,
+                                              const std::string &args = "") const
+    {
         // The address-format code sits above bit 40 of a record's id.
         constexpr uint64_t WITHOUT_ADDRESS_FORMAT = (uint64_t{1} << 40) - 1;
         jotlog_set_run_dir(dir_.c_str());
         // Each node keeps its own buffers: the agent's are its line card's.
         const std::vector<std::string> records = jotlog_test_records(("0_1_CPU0/" + std::string(buffer)).c_str());
         jotlog_set_run_dir(nullptr);
-        return std::any_of(records.begin(), records.end(), [&](const std::string &r) {
+        std::vector<size_t> out;
+        for (size_t i = 0; i < records.size(); i++) {
+            const std::string &r = records[i];
             const size_t open = r.find('(');
             const uint64_t id = std::stoull(r.substr(0, open), nullptr, 16);
-            return (id & WITHOUT_ADDRESS_FORMAT) == (ptp_trace_point_id(point) & WITHOUT_ADDRESS_FORMAT) &&
-                   (args.empty() || r.substr(open) == "(" + args + ")");
-        });
+            if ((id & WITHOUT_ADDRESS_FORMAT) == (ptp_trace_point_id(point) & WITHOUT_ADDRESS_FORMAT) &&
+                (args.empty() || r.substr(open) == "(" + args + ")")) {
+                out.push_back(i);
+            }
+        }
+        return out;
     }
 
     void TearDown() override
@@ -150,6 +161,33 @@ TEST_F(ChassisProcesses, TheControllersAnnounceReachesTheAgentsPortManager)
         << "the agent's port manager got no local clock from the controller";
     // The agent's comms module traced the announce as coming from the route processor.
     EXPECT_TRUE(agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_COMMS_ANNOUNCE_RECEIVED, std::to_string(RP_NODE)));
+}
+
+// Interfaces configured in the same commit as the global enable: their requests for numbers are
+// on the way when the enable comes, and the numbers the controller grants them are kept (the
+// enable sends no list that would not name them).
+TEST_F(ChassisProcesses, NumbersRequestedBeforeTheEnableAreKept)
+{
+    std::string interfaces, commands = "set /cfg/gl/ptp/pi/enable 1\n";
+    constexpr int COUNT = 16;
+    for (int i = 0; i < COUNT; i++) {
+        interfaces += "[[node.interface]]\nname = \"Gi0/1/0/" + std::to_string(i) + "\"\nhandle = " +
+                      std::to_string(0x01000100 + i) + "\ntype = 15\n";
+        commands += "set /cfg/if/act/Gi0/1/0/" + std::to_string(i) + "/ptp/pi/enable 1\n";
+    }
+    ASSERT_NO_FATAL_FAILURE(start(interfaces));
+    ASSERT_NO_FATAL_FAILURE(commit(commands));
+    ASSERT_TRUE(wait_for([&] {
+        return agent_traced("ptp/tessel/sum", PTP_TRACE_TESSEL_PORT_NUM_ALLOC_RECEIVED, std::to_string(COUNT));
+    })) << "the agent got no numbers";
+    // The agent sent its lists at its start and when the controller asked, never after its request.
+    const std::vector<size_t> requests =
+        agent_trace_positions("ptp/tessel/sum", PTP_TRACE_TESSEL_PORT_NUM_REQUEST_SENT);
+    const std::vector<size_t> lists = agent_trace_positions("ptp/tessel/sum", PTP_TRACE_TESSEL_PORT_NUM_RESYNC_SENT);
+    ASSERT_FALSE(requests.empty());
+    ASSERT_FALSE(lists.empty());
+    EXPECT_LT(lists.back(), requests.front());
+    EXPECT_FALSE(agent_traced("ptp/tessel/det", PTP_TRACE_TESSEL_PORT_NUM_MISSING));
 }
 
 // The trace display tool run as an operator runs it on the agent's node, over the buffers the

@@ -7,6 +7,7 @@
 // record counts the allocations its node owns and keeps the agent's member handle.
 #include "quorrin_port_num.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -43,6 +44,9 @@ struct quorrin_port_num_alloc_info_type {
     uint32_t node_id = 0;
     chkpt_objid chkpt_id = 0;
     bool unclaimed = false;
+    // Sent to the agent in an allocate message after the last list it gave when asked: a list
+    // it sends of its own accord may have crossed that message.
+    bool unconfirmed = false;
 };
 
 struct quorrin_port_num_node_info_type {
@@ -327,6 +331,20 @@ void alloc_destroy(quorrin_port_num_alloc_info_type *alloc)
 
 void queue_resync();
 
+// The resync request to every agent or one; a failed send queues a resynchronisation.
+bool send_resync_request(const comms_member_type *to)
+{
+    const zerrno rc = comms_msg_send(state.conn, to, PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST,
+                                     PTP_COMMS_MSG_PORT_NUM_VERSION, nullptr, 0, 0);
+    if (rc != 0) {
+        QUORRIN_DEBUG_ERR(AREA, "%s: Failed to send resync request: %s", zerr_strerror(rc));
+        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_SEND_RESYNC_REQUEST>({quorrin_det()}, zerr_strerror(rc));
+        queue_resync();
+        return false;
+    }
+    return true;
+}
+
 // The allocation list of one node, walked in interface order and sized by what was walked.
 zerrno send_entries(const comms_member_type *to, uint32_t type, const std::vector<tessel_port_num_entry_type> &entries)
 {
@@ -388,16 +406,12 @@ void quorrin_port_num_start_resync(void)
     if (state.link_down) {
         return;
     }
-    const zerrno rc = comms_msg_send(state.conn, state.group, PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST,
-                                     PTP_COMMS_MSG_PORT_NUM_VERSION, nullptr, 0, 0);
-    if (rc != 0) {
-        QUORRIN_DEBUG_ERR(AREA, "%s: Failed to send resync request: %s", zerr_strerror(rc));
-        ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_FAILED_SEND_RESYNC_REQUEST>({quorrin_det()}, zerr_strerror(rc));
-        queue_resync();
+    if (!send_resync_request(state.group)) {
         return;
     }
     for (quorrin_port_num_alloc_info_type *alloc : state.by_ifh) {
         alloc->unclaimed = true;
+        alloc->unconfirmed = false; // the agents' answers follow the question
     }
     for (auto &[id, node] : state.nodes) {
         node->resync_pending = true;
@@ -436,6 +450,33 @@ void send_resync_msg_to_all()
     }
     for (quorrin_port_num_node_info_type *node : nodes) {
         quorrin_port_num_send_resync_msg(node);
+    }
+}
+
+bool unlisted_grant(uint32_t node_id)
+{
+    return std::any_of(state.by_ifh.begin(), state.by_ifh.end(), [node_id](const quorrin_port_num_alloc_info_type *a) {
+        return a->node_id == node_id && a->unclaimed && a->unconfirmed;
+    });
+}
+
+// Asks one agent for its list (the resync request, to it alone); its answer is taken as an answer
+// to a controller resync. The node's unclaimed numbers wait for it.
+void ask_node(quorrin_port_num_node_info_type *node)
+{
+    QUORRIN_DEBUG(AREA, "%s: Tessel resync message from node 0x%x may predate numbers granted to it, asking again",
+                  node->node_id);
+    if (!send_resync_request(node->member)) {
+        return;
+    }
+    for (quorrin_port_num_alloc_info_type *alloc : state.by_ifh) {
+        if (alloc->node_id == node->node_id) {
+            alloc->unconfirmed = false;
+        }
+    }
+    node->resync_pending = true;
+    if (ptp_timer_is_running(&state.resync_timer)) {
+        state.pending_count++;
     }
 }
 
@@ -517,6 +558,7 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
             QUORRIN_DEBUG(AREA, "%s: 0x%8.8x: Received port num allocate request, already allocated port num %u",
                           ifhandle, static_cast<unsigned>(alloc->port_num));
             chkpt_save_alloc(alloc);
+            alloc->unconfirmed = true;
             answered.push_back({ifhandle, alloc->port_num});
             continue;
         }
@@ -535,6 +577,7 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
         }
         QUORRIN_DEBUG(AREA, "%s: 0x%8.8x: Assigned port number %u", ifhandle, static_cast<unsigned>(port_num));
         alloc->port_num = port_num;
+        alloc->unconfirmed = true;
         state.by_port_num.insert(alloc);
         chkpt_save_alloc(alloc);
         node->alloc_count++;
@@ -658,6 +701,7 @@ void quorrin_port_num_ma_resync_msg_cb(comms_conn_type *, void *, const comms_me
                 continue;
             }
             held->unclaimed = false;
+            held->unconfirmed = false;
             if (held->node_id != node_id) {
                 const uint32_t old_node_id = held->node_id;
                 node_count_off(old_node_id);
@@ -686,6 +730,14 @@ void quorrin_port_num_ma_resync_msg_cb(comms_conn_type *, void *, const comms_me
         state.active_count++;
         state.by_port_num.insert(alloc);
         node->alloc_count++;
+    }
+
+    // A list the agent sent of its own accord may have crossed an allocate message on its way:
+    // what it does not list of that message is asked for again rather than swept, and the
+    // agent's answer, sent after it took every number granted before the question, settles it.
+    if (!node->resync_pending && node->member != nullptr && unlisted_grant(node_id)) {
+        ask_node(node);
+        return;
     }
 
     if (!ptp_timer_is_running(&state.resync_timer)) {

@@ -490,6 +490,69 @@ TEST_F(PortNum, AgentResyncClaims)
     EXPECT_EQ(qor_errmsg_captured().size(), 0u);
 }
 
+TEST_F(PortNum, AnAgentListThatCrossedItsNumbersIsAskedAgainNotSwept)
+{
+    // The agent asked for two numbers and, before the answer reached it, sent its list of its own
+    // accord (naming none yet). The controller keeps the numbers and asks that agent alone again;
+    // the agent's answer, sent after it took the allocate message, settles the list.
+    request(lc1, {0x1001, 0x1002}); // 1, 2
+    request(lc2, {0x2001});         // 3
+    clear();
+    send(lc1, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC, entries_msg({}));
+    ASSERT_EQ(lc1.got.size(), 1u);
+    EXPECT_EQ(lc1.got[0].type, PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST);
+    EXPECT_TRUE(lc2.got.empty() && lc3.got.empty());
+    EXPECT_EQ(quorrin_port_num_lookup(0x1001, nullptr), 1);
+    EXPECT_EQ(quorrin_port_num_lookup(0x1002, nullptr), 2);
+    // Nothing waits on a timer: a request meanwhile is answered.
+    request(lc2, {0x2002}); // 4
+    ASSERT_EQ(lc2.got.size(), 1u);
+    EXPECT_EQ(lc2.got[0].type, PTP_COMMS_MSG_PORT_NUM_ALLOC);
+
+    struct answer_case {
+        const char *what;
+        std::vector<tessel_port_num_entry_type> answer;
+        bytes ctrlr_resync;
+        uint32_t lc1_count;
+    };
+    const answer_case cases[] = {
+        {"the answer names both: both stay",
+         {{0x1001, 1}, {0x1002, 2}},
+         {0, 0, 0, 2, 0, 0, 0x10, 0x01, 0, 1, 0, 0, 0, 0, 0x10, 0x02, 0, 2, 0, 0},
+         2},
+        // Asked once, and now every grant is one the agent has seen: a list of its own accord
+        // that omits a number gives it up, as before.
+        {"a later list of its own accord that omits one sweeps it",
+         {{0x1002, 2}},
+         {0, 0, 0, 1, 0, 0, 0x10, 0x02, 0, 2, 0, 0},
+         1},
+    };
+    for (const answer_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clear();
+        send(lc1, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC, entries_msg(c.answer));
+        ASSERT_EQ(lc1.got.size(), 1u);
+        EXPECT_EQ(lc1.got[0].type, PTP_COMMS_MSG_PORT_NUM_CTRLR_RESYNC);
+        EXPECT_EQ(lc1.got[0].body, c.ctrlr_resync);
+        EXPECT_EQ(node_count(LC1), c.lc1_count);
+    }
+    EXPECT_EQ(node_count(LC2), 2u);
+    EXPECT_EQ(quorrin_port_num_get_active_count(), 3u);
+    EXPECT_TRUE(lc2.got.empty() && lc3.got.empty());
+
+    // An answer that still does not name a number it was granted before the question gives it up.
+    request(lc3, {0x3001}); // 1
+    clear();
+    send(lc3, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC, entries_msg({}));
+    ASSERT_EQ(lc3.got.size(), 1u);
+    EXPECT_EQ(lc3.got[0].type, PTP_COMMS_MSG_PORT_NUM_RESYNC_REQUEST);
+    send(lc3, PTP_COMMS_MSG_PORT_NUM_MA_RESYNC, entries_msg({}));
+    ASSERT_EQ(lc3.got.size(), 2u);
+    EXPECT_EQ(lc3.got[1].type, PTP_COMMS_MSG_PORT_NUM_CTRLR_RESYNC);
+    EXPECT_EQ(lc3.got[1].body, (bytes{0, 0, 0, 0}));
+    EXPECT_EQ(quorrin_port_num_lookup(0x3001, nullptr), 0);
+}
+
 TEST_F(PortNum, AControllerWithNoNodeOnRecordWaitsForNobody)
 {
     // A first start (empty table): the agents' answers to the resync request are answered at once
