@@ -152,6 +152,43 @@ zerrno stats_start(event_mgr_type *)
     return 0;
 }
 
+int chkpt_writes_flush(ptp_timer_type *, void *, int *)
+{
+    std::vector<uint32_t> pending;
+    pending.swap(pm.chkpt_pending);
+    for (const uint32_t ifhandle : pending) {
+        tessel_proto_idb_type *idb = nullptr;
+        // A record deleted meanwhile is not found, and one created anew with its handle is not
+        // marked.
+        if (tessel_proto_db_get_by_ifhandle(ifhandle, &idb) != 0 || idb == nullptr ||
+            (idb->flags & TESSEL_PROTO_IDB_CHKPT_PENDING) == 0) {
+            continue;
+        }
+        idb->flags &= static_cast<uint16_t>(~TESSEL_PROTO_IDB_CHKPT_PENDING);
+        // One that stopped being ready meanwhile had its record deleted then.
+        if (port_mgr_ready(idb)) {
+            tessel_chkpt_if_update(idb);
+        }
+    }
+    return 0;
+}
+
+zerrno chkpt_writes_start(event_mgr_type *)
+{
+    const zerrno rc = ptp_timer_create(&pm.chkpt_timer, chkpt_writes_flush, nullptr);
+    pm.chkpt_timer_created = rc == 0;
+    return rc;
+}
+
+void chkpt_writes_stop(void)
+{
+    if (pm.chkpt_timer_created) {
+        ptp_timer_destroy(&pm.chkpt_timer);
+        pm.chkpt_timer_created = false;
+    }
+    pm.chkpt_pending.clear();
+}
+
 const start_step_type start_steps[] = {
     {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_DB>, [](event_mgr_type *) { return tessel_proto_db_init(); },
      tessel_proto_db_cleanup},
@@ -162,6 +199,7 @@ const start_step_type start_steps[] = {
      },
      ptp_timer_shutdown},
     {mark<PTP_TRACE_TESSEL_PM_INIT_PRE_MGD_TIMER>, tessel_mgd_timer_init, tessel_mgd_timer_shutdown},
+    {nullptr, chkpt_writes_start, chkpt_writes_stop},
     {nullptr,
      [](event_mgr_type *) {
          tessel_bmc_register_callbacks(&bmc_callbacks);
@@ -218,7 +256,7 @@ zerrno tessel_port_mgr_init(event_mgr_type *evm)
         }
         pm.steps_started++;
     }
-    static_assert(START_STEP_COUNT == 12);
+    static_assert(START_STEP_COUNT == 13);
     // Go-active leaves the manager active even when it reports a failure (the port-number
     // client is started all the same); the shutdown undoes it.
     switch (tessel_issu_get_issu_role()) {
@@ -246,6 +284,21 @@ void tessel_port_mgr_shutdown(void)
 }
 
 // ---- Global events ----
+
+void tessel_port_mgr_chkpt_if_update(tessel_proto_idb_type *idb)
+{
+    if (!pm.chkpt_timer_created) {
+        tessel_chkpt_if_update(idb);
+        return;
+    }
+    if ((idb->flags & TESSEL_PROTO_IDB_CHKPT_PENDING) == 0) {
+        idb->flags |= TESSEL_PROTO_IDB_CHKPT_PENDING;
+        pm.chkpt_pending.push_back(idb->header.ifhandle);
+    }
+    if (!ptp_timer_is_running(&pm.chkpt_timer) && ptp_timer_start(&pm.chkpt_timer, 0, false) != 0) {
+        chkpt_writes_flush(nullptr, nullptr, nullptr);
+    }
+}
 
 void tessel_port_mgr_ptp_enable(void)
 {
@@ -418,7 +471,7 @@ void tessel_port_mgr_foreign_master_change(tessel_proto_idb_type *idb)
                     static_cast<unsigned long>(fm != nullptr ? fm->master_clock.clock_id : 0));
     tessel_bmc_if_update(idb);
     if (port_mgr_ready(idb)) {
-        tessel_chkpt_if_update(idb);
+        tessel_port_mgr_chkpt_if_update(idb);
     }
 }
 
@@ -433,7 +486,7 @@ void tessel_port_mgr_fsm_state_change(tessel_proto_idb_type *idb)
                     "%s: Port state change on interface %s (0x%8.8x): now %s", idb->header.ifname, idb->header.ifhandle,
                     ptp_port_state_to_str(idb->fsm.PortState));
     if (port_mgr_ready(idb)) {
-        tessel_chkpt_if_update(idb);
+        tessel_port_mgr_chkpt_if_update(idb);
     }
 }
 

@@ -429,7 +429,7 @@ void tessel_port_mgr_readiness_check(tessel_proto_idb_type *idb, uint32_t change
             }
             idb->flags |= TESSEL_PROTO_IDB_PORT_MGR_READY;
         }
-        tessel_chkpt_if_update(idb);
+        tessel_port_mgr_chkpt_if_update(idb);
         return;
     }
     // Only the line-state text has a fourth argument; the others ignore it.
