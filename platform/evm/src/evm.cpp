@@ -147,6 +147,10 @@ struct event_mgr_type {
     int wake_fd = -1;
     bool in_epoll = false;
     std::unordered_map<uint64_t, fd_rec> fds; // by id
+    // Events handed out since the descriptors were last looked at: a manager whose timers are
+    // always due (a line card's thousand master sessions) never runs out of queued work, and
+    // its descriptors must still get their turn.
+    uint32_t taken_since_fd_poll = 0;
 };
 
 namespace {
@@ -269,6 +273,8 @@ void fd_queue_ready_locked(event_mgr_type *m, const epoll_event *events, int n)
         m->queue.push_back(ev);
     }
 }
+
+constexpr uint32_t FD_POLL_EVERY = 64;
 
 // Without waiting: queues what the manager's descriptors have ready (for the callers that run a
 // manager without blocking in event_block).
@@ -495,6 +501,7 @@ void wait_in_epoll(event_mgr_type *evm, std::unique_lock<std::mutex> &lock)
     lock.lock();
     // The manager outlives the wait: it is destroyed only once no thread blocks in it.
     evm->in_epoll = false;
+    evm->taken_since_fd_poll = 0;
     if (n > 0)
         fd_queue_ready_locked(evm, events, n);
 }
@@ -597,6 +604,11 @@ event_type *event_block(event_mgr_type *evm)
             self->waiting_on = nullptr;
             errno = EINTR;
             return nullptr;
+        }
+        // Ready descriptors queue behind the work queued before them, every so many events.
+        if (!evm->fds.empty() && ++evm->taken_since_fd_poll >= FD_POLL_EVERY) {
+            evm->taken_since_fd_poll = 0;
+            fd_poll_locked(evm);
         }
         if (event_type *ev = take_locked(evm)) {
             self->state = thr_state::running;

@@ -305,6 +305,40 @@ TEST(EvmFd, ManagersRunWithoutBlockingServeTheirReadyDescriptors)
     close(p[1]);
 }
 
+// A manager that never runs out of queued work (an event that posts itself again, as a thousand
+// master sessions' timers that are always due) still serves a descriptor that became ready.
+TEST(EvmFd, AManagerAlwaysBusyStillServesItsReadyDescriptors)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    pipe_reader r;
+    ASSERT_EQ(evm_fd_attach(evm, p[0], pipe_reader::on_ready, &r), 0);
+    event_async_ctx_type again{};
+    ASSERT_GE(event_async_attach_event(
+                  evm, 0,
+                  [](const event_async_ctx_type *self, int32_t, void *ctx) {
+                      ++static_cast<pipe_reader *>(ctx)->posts;
+                      return event_send_async(self->coid, self->code, 0);
+                  },
+                  &r, &again),
+              0);
+    ASSERT_EQ(event_send_async(again.coid, again.code, 0), 0);
+    ASSERT_EQ(write(p[1], "x", 1), 1);
+    for (int i = 0; i < 1000 && r.seen().empty(); i++) {
+        if (event_type *ev = event_block(evm)) {
+            zq_event_dispatch(ev);
+        }
+    }
+    EXPECT_EQ(r.seen(), "x");
+    EXPECT_GT(r.posts, 0);
+    event_async_detach(again.coid, again.code);
+    ASSERT_EQ(evm_fd_detach(evm, p[0]), 0);
+    event_manager_destroy(evm);
+    close(p[0]);
+    close(p[1]);
+}
+
 // ---- messages ----------------------------------------------------------------------------------
 
 namespace {
