@@ -552,12 +552,18 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
     // the table ran out.
     std::vector<tessel_port_num_entry_type> answered;
     answered.reserve(request.count);
+    // Written once the answer is on its way: each write is a blocking round trip to the store
+    // (two for a new entry, a second for 2000 numbers), and the agent's ports wait for the
+    // answer. A controller that ends before it wrote them gets them back from the agent's list
+    // in the resynchronisation that starts it, as numbers it had not assigned.
+    std::vector<quorrin_port_num_alloc_info_type *> to_save;
+    to_save.reserve(request.count);
     for (uint32_t i = 0; i < request.count; i++) {
         const ifhtype ifhandle = ptp_comms_msg_port_num_handle(&request, i);
         if (quorrin_port_num_alloc_info_type *alloc = find_by_ifh(ifhandle)) {
             QUORRIN_DEBUG(AREA, "%s: 0x%8.8x: Received port num allocate request, already allocated port num %u",
                           ifhandle, static_cast<unsigned>(alloc->port_num));
-            chkpt_save_alloc(alloc);
+            to_save.push_back(alloc);
             alloc->unconfirmed = true;
             answered.push_back({ifhandle, alloc->port_num});
             continue;
@@ -579,7 +585,7 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
         alloc->port_num = port_num;
         alloc->unconfirmed = true;
         state.by_port_num.insert(alloc);
-        chkpt_save_alloc(alloc);
+        to_save.push_back(alloc);
         node->alloc_count++;
         answered.push_back({ifhandle, port_num});
     }
@@ -598,6 +604,9 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
                           node_id);
             ptp_trace<PTP_TRACE_QUORRIN_PORT_NUM_SUCCESSFULLY_SENT_PORT_NUMBER>({quorrin_det()}, count, node_id);
         }
+    }
+    for (quorrin_port_num_alloc_info_type *alloc : to_save) {
+        chkpt_save_alloc(alloc);
     }
     if (node->alloc_count == 0) {
         node_delete(node);

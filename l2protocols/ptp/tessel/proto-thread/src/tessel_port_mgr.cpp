@@ -152,10 +152,21 @@ zerrno stats_start(event_mgr_type *)
     return 0;
 }
 
+// Records written per turn of the event loop: a line card's 2000 take a second of round trips,
+// during which its ports' timers and received messages would otherwise wait.
+constexpr size_t CHKPT_WRITES_PER_TURN = 64;
+
 int chkpt_writes_flush(ptp_timer_type *, void *, int *)
 {
     std::vector<uint32_t> pending;
-    pending.swap(pm.chkpt_pending);
+    if (pm.chkpt_pending.size() <= CHKPT_WRITES_PER_TURN) {
+        pending.swap(pm.chkpt_pending);
+    } else {
+        const auto turn = pm.chkpt_pending.begin() + CHKPT_WRITES_PER_TURN;
+        pending.assign(pm.chkpt_pending.begin(), turn);
+        pm.chkpt_pending.erase(pm.chkpt_pending.begin(), turn);
+        ptp_timer_start(&pm.chkpt_timer, 0, false);
+    }
     for (const uint32_t ifhandle : pending) {
         tessel_proto_idb_type *idb = nullptr;
         // A record deleted meanwhile is not found, and one created anew with its handle is not

@@ -421,6 +421,26 @@ TEST_F(PortMgrTest, EnableTellsTheControllerOnlyOfNumbersADisableDropped)
     EXPECT_EQ(idb->port_num, 0u);
 }
 
+TEST_F(PortMgrTest, CheckpointRecordsAreWrittenOnceEachWhenTheEventIsHandled)
+{
+    // More ports than one turn of the event loop writes, and one that stops being ready (its
+    // record is deleted then, and not written again).
+    globals();
+    std::vector<tessel_proto_idb_type *> ports;
+    for (int i = 0; i < 150; i++) {
+        ports.push_back(ready_port(("Gi0/0/0/" + std::to_string(i)).c_str(), static_cast<ifhtype>(0x200 + i)));
+    }
+    pm_fake.calls.clear();
+    global_update(1, 0); // every port is looked at again
+    tessel_port_mgr_port_num_change(ports[0], 0);
+    EXPECT_EQ(pm_count("chkpt_if_update"), 0);
+    plat_clock_settle();
+    EXPECT_EQ(pm_count("chkpt_if_update"), 149);
+    for (const tessel_proto_idb_type *idb : ports) {
+        EXPECT_EQ(idb->flags & TESSEL_PROTO_IDB_CHKPT_PENDING, 0);
+    }
+}
+
 TEST_F(PortMgrTest, CreationConsumesEveryUpdateFlagSoNoneComesBackLater)
 {
     globals();
