@@ -171,8 +171,8 @@ TEST_F(ChassisProcesses, NumbersRequestedBeforeTheEnableAreKept)
     std::string interfaces, commands = "set /cfg/gl/ptp/pi/enable 1\n";
     constexpr int COUNT = 16;
     for (int i = 0; i < COUNT; i++) {
-        interfaces += "[[node.interface]]\nname = \"Gi0/1/0/" + std::to_string(i) + "\"\nhandle = " +
-                      std::to_string(0x01000100 + i) + "\ntype = 15\n";
+        interfaces += "[[node.interface]]\nname = \"Gi0/1/0/" + std::to_string(i) +
+                      "\"\nhandle = " + std::to_string(0x01000100 + i) + "\ntype = 15\n";
         commands += "set /cfg/if/act/Gi0/1/0/" + std::to_string(i) + "/ptp/pi/enable 1\n";
     }
     ASSERT_NO_FATAL_FAILURE(start(interfaces));

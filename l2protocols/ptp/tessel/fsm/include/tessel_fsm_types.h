@@ -63,7 +63,8 @@ inline constexpr uint16_t TESSEL_PROTO_IDB_PORT_MGR_READY = 0x0002; // ready; it
 inline constexpr uint16_t TESSEL_PROTO_IDB_ETHER_INFO_KNOWN = 0x0004;
 inline constexpr uint16_t TESSEL_PROTO_IDB_VRF_ID_KNOWN = 0x0008;
 // 0x0010 is the port-number client's resync mark.
-inline constexpr uint16_t TESSEL_PROTO_IDB_CHKPT_PENDING = 0x0020; // its checkpoint record is written at the event's end
+inline constexpr uint16_t TESSEL_PROTO_IDB_CHKPT_PENDING =
+    0x0020; // its checkpoint record is written at the event's end
 
 inline constexpr uint32_t TESSEL_PROTO_IDB_ETHER_INFO_MAX = 300;
 inline constexpr uint32_t TESSEL_PROTO_IDB_IPV4_ADDR_NONE = 0xFFFFFFFFu;
