@@ -62,9 +62,9 @@ inline constexpr uint16_t TESSEL_PROTO_IDB_PORT_MGR_MARK = 0x0001;  // rebuilt f
 inline constexpr uint16_t TESSEL_PROTO_IDB_PORT_MGR_READY = 0x0002; // ready; its state machine runs
 inline constexpr uint16_t TESSEL_PROTO_IDB_ETHER_INFO_KNOWN = 0x0004;
 inline constexpr uint16_t TESSEL_PROTO_IDB_VRF_ID_KNOWN = 0x0008;
-// 0x0010 is the port-number client's resync mark.
-inline constexpr uint16_t TESSEL_PROTO_IDB_CHKPT_PENDING =
-    0x0020; // its checkpoint record is written at the event's end
+// 0x0010 is the port-number client's resync mark. CHKPT_PENDING: the port's checkpoint record is
+// written once the current event is handled.
+inline constexpr uint16_t TESSEL_PROTO_IDB_CHKPT_PENDING = 0x0020;
 
 inline constexpr uint32_t TESSEL_PROTO_IDB_ETHER_INFO_MAX = 300;
 inline constexpr uint32_t TESSEL_PROTO_IDB_IPV4_ADDR_NONE = 0xFFFFFFFFu;
