@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <unistd.h>
@@ -99,6 +100,11 @@ struct port_num_state_type {
     uint32_t pending_count = 0;
     ptp_timer_type resync_queue_timer{};
     ptp_timer_type resync_timer{};
+    // Allocations (by interface) whose checkpoint entry is written a few a turn of the event
+    // loop after their answer went out, so that the controller's other work is served between.
+    std::deque<uint32_t> to_save;
+    ptp_timer_type save_timer{};
+    bool save_timer_created = false;
     bool timers_created = false;
     comms_conn_type *conn = nullptr;
     const comms_member_type *group = nullptr;
@@ -296,6 +302,36 @@ void chkpt_delete_alloc(quorrin_port_num_alloc_info_type *alloc)
     alloc->chkpt_id = 0;
     QUORRIN_DEBUG(AREA, "%s: 0x%8.8x: Deleted checkpoint entry for port num %u", alloc->ifhandle,
                   static_cast<unsigned>(alloc->port_num));
+}
+
+// Entries written a turn: the rest wait for the next turn of the event loop.
+constexpr size_t SAVES_PER_TURN = 64;
+
+int save_timer_cb(ptp_timer_type *, void *, int *)
+{
+    for (size_t i = 0; i < SAVES_PER_TURN && !state.to_save.empty(); i++) {
+        // An allocation released or swept meanwhile is not found; one made anew is saved as it is.
+        if (quorrin_port_num_alloc_info_type *alloc = find_by_ifh(state.to_save.front())) {
+            chkpt_save_alloc(alloc);
+        }
+        state.to_save.pop_front();
+    }
+    if (!state.to_save.empty()) {
+        ptp_timer_start(&state.save_timer, 0, false);
+    }
+    return 0;
+}
+
+void save_soon(quorrin_port_num_alloc_info_type *alloc)
+{
+    if (!state.save_timer_created) {
+        chkpt_save_alloc(alloc);
+        return;
+    }
+    state.to_save.push_back(alloc->ifhandle);
+    if (!ptp_timer_is_running(&state.save_timer)) {
+        ptp_timer_start(&state.save_timer, 0, false);
+    }
 }
 
 // ---- Allocation records ----
@@ -553,9 +589,9 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
     std::vector<tessel_port_num_entry_type> answered;
     answered.reserve(request.count);
     // Written once the answer is on its way: each write is a blocking round trip to the store
-    // (two for a new entry, a second for 2000 numbers), and the agent's ports wait for the
-    // answer. A controller that ends before it wrote them gets them back from the agent's list
-    // in the resynchronisation that starts it, as numbers it had not assigned.
+    // (two for a new entry, a second or more for 2000 numbers), and the agent's ports wait for
+    // the answer. A controller that ends before it wrote them gets them back from the agent's
+    // list in the resynchronisation that starts it, as numbers it had not assigned.
     std::vector<quorrin_port_num_alloc_info_type *> to_save;
     to_save.reserve(request.count);
     for (uint32_t i = 0; i < request.count; i++) {
@@ -606,7 +642,7 @@ void quorrin_port_num_request_msg_cb(comms_conn_type *, void *, const comms_memb
         }
     }
     for (quorrin_port_num_alloc_info_type *alloc : to_save) {
-        chkpt_save_alloc(alloc);
+        save_soon(alloc);
     }
     if (node->alloc_count == 0) {
         node_delete(node);
@@ -911,6 +947,8 @@ zerrno quorrin_port_num_init(event_mgr_type *evm)
         return init_failed("Failed to create resync timer: ", rc);
     }
     state.timers_created = true;
+    // Without it every entry is written at once, as the answer goes out.
+    state.save_timer_created = ptp_timer_create(&state.save_timer, save_timer_cb, nullptr) == 0;
     if ((rc = comms_connect(evm, PTP_COMMS_PORT_NUM_CHANNEL, 0, &state.conn)) != 0) {
         state.conn = nullptr;
         return init_failed("Failed to connect to port number comms channel: ", rc);
@@ -1037,6 +1075,16 @@ void quorrin_port_num_shutdown(bool delete_entries)
         ptp_timer_stop(&state.resync_timer);
         ptp_timer_destroy(&state.resync_queue_timer);
         ptp_timer_destroy(&state.resync_timer);
+    }
+    if (state.save_timer_created) {
+        // What is still to be written goes now, unless the entries go anyway.
+        if (!delete_entries) {
+            while (!state.to_save.empty()) {
+                save_timer_cb(nullptr, nullptr, nullptr);
+            }
+        }
+        ptp_timer_stop(&state.save_timer);
+        ptp_timer_destroy(&state.save_timer);
     }
     while (!state.nodes.empty()) {
         node_delete(state.nodes.begin()->second);

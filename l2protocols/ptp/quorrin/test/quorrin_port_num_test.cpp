@@ -737,6 +737,23 @@ TEST_F(PortNum, LinkLossAndFailedSendsRestartTheResync)
     EXPECT_EQ(lc1.got[1].body, (bytes{0, 0, 0, 1, 0, 0, 0x10, 0x01, 0, 1, 0, 0}));
 }
 
+TEST_F(PortNum, EveryAllocationOfALargeRequestIsWrittenAfterTheAnswer)
+{
+    // More entries than one turn of the event loop writes.
+    std::vector<uint32_t> handles;
+    for (uint32_t i = 0; i < 150; i++) {
+        handles.push_back(0x1000 + i);
+    }
+    request(lc1, handles);
+    ASSERT_EQ(lc1.got.size(), 1u);
+    EXPECT_EQ(lc1.got[0].type, PTP_COMMS_MSG_PORT_NUM_ALLOC);
+    EXPECT_EQ(chkpt_test_record_count(QUORRIN_PORT_NUM_TABLE_ID), 150u);
+    // A released number takes its entry with it.
+    request(lc2, {0x2001, 0x2002});
+    release(lc2, {0x2001});
+    EXPECT_EQ(chkpt_test_record_count(QUORRIN_PORT_NUM_TABLE_ID), 151u);
+}
+
 TEST_F(PortNum, OnlyThePrimaryWritesTheCheckpoint)
 {
     quorrin_fake_ha_role() = 2;
