@@ -644,8 +644,10 @@ result_type run_steps(agent_node &node, clock_type &clock, const master_type &ma
     after();
 
     // 6. The protocol thread's loop sends the attach batch; the packet-I/O service's answer
-    // reaches the port manager, whose readiness check makes the port ready.
+    // reaches the port manager, whose readiness check makes the port ready; the loop's next turn
+    // writes the port's checkpoint record.
     tessel_packet_process_attach();
+    evm_run_until_idle(node.evm);
     r.ready = (port->flags & TESSEL_PROTO_IDB_PORT_MGR_READY) != 0 && port->fsm.PortState == PTP_PORT_STATE_LISTEN;
     const size_t if_records = chkpt_test_record_count(TESSEL_CHKPT_TABLE_IF);
     pr.begin(std::string("Attach batch sent, packet I/O attached: ") + (r.ready ? "ready, " : "not ready, ") +
