@@ -59,7 +59,6 @@ bool reevaluate_one(tessel_proto_idb_type *idb, void *context)
 
 bool clear_port_num(tessel_proto_idb_type *idb, void *)
 {
-    pm.port_nums_dropped |= idb->port_num != 0 ? 1u : 0u;
     idb->port_num = 0;
     return true;
 }
@@ -287,7 +286,6 @@ zerrno tessel_port_mgr_init(event_mgr_type *evm)
 void tessel_port_mgr_shutdown(void)
 {
     pm.active = 0;
-    pm.port_nums_dropped = 0; // the port-number client's next start resynchronises in full
     tessel_port_num_cleanup();
     tessel_chkpt_shutdown();
     start_steps_undo();
@@ -320,12 +318,7 @@ void tessel_port_mgr_ptp_enable(void)
     }
     pm.ptp_enabled = 1;
     tessel_port_mgr_reevaluate_all(0);
-    // Without numbers dropped there is nothing to reconcile, and a list sent while a request is
-    // on its way would not name the numbers that request is about to bring.
-    if (pm.port_nums_dropped != 0) {
-        pm.port_nums_dropped = 0;
-        tessel_port_num_send_ma_resync_msg();
-    }
+    tessel_port_num_send_ma_resync_msg();
 }
 
 void tessel_port_mgr_ptp_disable(void)

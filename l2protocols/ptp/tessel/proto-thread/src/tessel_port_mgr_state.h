@@ -17,9 +17,6 @@ struct tessel_port_mgr_state_type {
     uint32_t telecom_clock_type = 0;
     uint8_t min_clock_class = 0;
     uint32_t active = 0;
-    // A disable dropped port numbers that the controller still holds for this node; the next
-    // enable tells it so (the agent's resync).
-    uint32_t port_nums_dropped = 0;
     uint32_t steps_started = 0; // services of the start sequence that are running
     // Interfaces whose checkpoint record is written once the current event is handled.
     std::vector<uint32_t> chkpt_pending;
