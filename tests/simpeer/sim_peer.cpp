@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "ctx.h"
@@ -133,10 +135,35 @@ struct endpoint_type {
 
 namespace {
 
-std::map<uint32_t, endpoint_type *> &endpoints()
+// Packet I/O gives an interface to one connection of a kind, and several UDP/IPv4 endpoints may
+// share an interface (each at an address of its own): the endpoints of one event manager and
+// transport share one connection, and a received frame goes to the endpoint of its interface and,
+// over UDP/IPv4, of its destination address. Endpoints on several threads of a process register
+// here, hence the lock.
+struct shared_conn_type {
+    spio_conn_type *conn = nullptr;
+    ctx_api_type *api = nullptr;
+    size_t users = 0;
+    std::map<uint32_t, size_t> attached; // interface: its endpoints
+};
+
+using endpoint_key_type = std::pair<uint32_t, uint32_t>; // interface, IPv4 address (0 over Ethernet)
+
+struct registry_type {
+    std::mutex mu;
+    std::map<std::pair<event_mgr_type *, uint32_t>, shared_conn_type> conns; // by manager and kind
+    std::map<endpoint_key_type, endpoint_type *> endpoints;
+};
+
+registry_type &registry()
 {
-    static std::map<uint32_t, endpoint_type *> m;
-    return m;
+    static registry_type r;
+    return r;
+}
+
+uint32_t ipv4_key(const uint8_t *a)
+{
+    return ptp_wire_get32(a);
 }
 
 int64_t now_ns(const endpoint_type *e)
@@ -925,40 +952,125 @@ void endpoint_in(endpoint_type *e, ctx_packet_type *p)
     }
 }
 
-void on_rx(uint32_t count, ctx_packet_type **packets)
+// The endpoint a frame is for: of its interface and, over UDP/IPv4, of its destination address;
+// a datagram to no endpoint's address goes to one of the interface's, which counts it dropped.
+endpoint_type *endpoint_for(uint32_t ifhandle, uint32_t address)
+{
+    std::lock_guard<std::mutex> lock(registry().mu);
+    const auto &m = registry().endpoints;
+    auto it = m.find({ifhandle, address});
+    if (it == m.end()) {
+        it = m.lower_bound({ifhandle, 0});
+    }
+    return it != m.end() && it->first.first == ifhandle ? it->second : nullptr;
+}
+
+void on_rx_ethernet(uint32_t count, ctx_packet_type **packets)
 {
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t in = 0;
         ctx_get_u32(packets[i], CTX_OPT_IN_IFHANDLE, &in);
-        const auto it = endpoints().find(in);
-        if (it != endpoints().end()) {
-            endpoint_in(it->second, packets[i]);
+        if (endpoint_type *e = endpoint_for(in, 0)) {
+            endpoint_in(e, packets[i]);
         }
     }
     ctx_free(packets, count);
 }
 
+void on_rx_ipv4(uint32_t count, ctx_packet_type **packets)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t in = 0;
+        std::array<uint8_t, IPV4_HDR_LEN> ip{};
+        size_t n = 0;
+        ctx_get_u32(packets[i], CTX_OPT_IN_IFHANDLE, &in);
+        const bool whole = ctx_read(packets[i], CTX_LAYER_FRAME, 0, ip.data(), ip.size(), &n) == 0 && n == ip.size();
+        if (endpoint_type *e = endpoint_for(in, whole ? ipv4_key(&ip[16]) : 0)) {
+            endpoint_in(e, packets[i]);
+        }
+    }
+    ctx_free(packets, count);
+}
+
+// Takes the shared connection of the endpoint's manager and transport (opened for the first),
+// attaches its interface (for its first endpoint) and registers it.
 zerrno open(endpoint_type *e)
 {
-    spio_init_params_type params{SPIO_PARAMS_VERSION, on_rx, nullptr, e->transport->conn_kind, e->evm};
-    uint32_t direction = 1, status = 0;
-    zerrno rc = ctx_api_init(&e->api);
-    if (rc == 0) {
-        rc = spio_init(&params, &e->conn);
+    const uint32_t kind = e->transport->conn_kind;
+    const endpoint_key_type key{e->ifhandle, unicast(e) ? ipv4_key(e->ipv4.data()) : 0};
+    std::lock_guard<std::mutex> lock(registry().mu);
+    if (registry().endpoints.count(key) != 0) {
+        return PKTIO_ERR_EXISTS;
     }
-    if (rc == 0) {
-        rc = spio_attach2(e->conn, 0, 1, &e->ifhandle, &direction, &status);
+    shared_conn_type &c = registry().conns[{e->evm, kind}];
+    zerrno rc = 0;
+    if (c.conn == nullptr) {
+        spio_init_params_type params{SPIO_PARAMS_VERSION, kind == SPIO_CONN_KIND_ETHERNET ? on_rx_ethernet : on_rx_ipv4,
+                                     nullptr, kind, e->evm};
+        rc = ctx_api_init(&c.api);
+        if (rc == 0) {
+            rc = spio_init(&params, &c.conn);
+        }
+        if (rc != 0) {
+            if (c.api != nullptr) {
+                ctx_api_cleanup(c.api);
+            }
+            registry().conns.erase({e->evm, kind});
+            return rc;
+        }
     }
-    if (rc == 0) {
-        rc = status;
+    if (c.attached[e->ifhandle] == 0) {
+        uint32_t direction = 1, status = 0;
+        rc = spio_attach2(c.conn, 0, 1, &e->ifhandle, &direction, &status);
+        if (rc == 0) {
+            rc = status;
+        }
     }
-    if (rc == 0 && endpoints().count(e->ifhandle) != 0) {
-        rc = PKTIO_ERR_EXISTS;
+    if (rc != 0) {
+        if (c.attached[e->ifhandle] == 0) {
+            c.attached.erase(e->ifhandle);
+        }
+        if (c.users == 0) {
+            spio_close(c.conn);
+            ctx_api_cleanup(c.api);
+            registry().conns.erase({e->evm, kind});
+        }
+        return rc;
     }
-    if (rc == 0) {
-        endpoints()[e->ifhandle] = e;
+    c.attached[e->ifhandle]++;
+    c.users++;
+    e->conn = c.conn;
+    e->api = c.api;
+    registry().endpoints[key] = e;
+    return 0;
+}
+
+// Gives the endpoint's place in its shared connection back: its interface is detached with its
+// last endpoint, the connection closed with its last.
+void release(endpoint_type *e)
+{
+    const uint32_t kind = e->transport->conn_kind;
+    std::lock_guard<std::mutex> lock(registry().mu);
+    const auto it = registry().endpoints.find({e->ifhandle, unicast(e) ? ipv4_key(e->ipv4.data()) : 0});
+    if (it != registry().endpoints.end() && it->second == e) {
+        registry().endpoints.erase(it);
     }
-    return rc;
+    const auto c = registry().conns.find({e->evm, kind});
+    if (e->conn == nullptr || c == registry().conns.end()) {
+        return;
+    }
+    if (--c->second.attached[e->ifhandle] == 0) {
+        uint32_t direction = 0, status = 0;
+        spio_attach2(c->second.conn, 0, 1, &e->ifhandle, &direction, &status);
+        c->second.attached.erase(e->ifhandle);
+    }
+    if (--c->second.users == 0) {
+        spio_close(c->second.conn);
+        ctx_api_cleanup(c->second.api);
+        registry().conns.erase(c);
+    }
+    e->conn = nullptr;
+    e->api = nullptr;
 }
 
 endpoint_type *make(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6], transport_type transport,
@@ -1087,16 +1199,7 @@ void endpoint_stop(endpoint_type *e)
             evm_alarm_free(a);
         }
     }
-    const auto it = endpoints().find(e->ifhandle);
-    if (it != endpoints().end() && it->second == e) {
-        endpoints().erase(it);
-    }
-    if (e->conn != nullptr) {
-        spio_close(e->conn);
-    }
-    if (e->api != nullptr) {
-        ctx_api_cleanup(e->api);
-    }
+    release(e);
     delete e;
 }
 

@@ -100,8 +100,10 @@ struct endpoint_type;
 // Each line the endpoint has to say (state changes, offsets), as it happens.
 using report_fn = std::function<void(const std::string &line)>;
 
-// Opens a packet-I/O connection on evm, attaches ifhandle (an interface of this process, whose
-// MAC is mac) and starts. The endpoint runs on evm's thread.
+// Attaches ifhandle (an interface of this process, whose MAC is mac) to the packet-I/O connection
+// of evm and the transport (opened with the first endpoint there) and starts. Several UDP/IPv4
+// endpoints may share an interface, each at an address of its own; over Ethernet an interface has
+// one. The endpoint runs on evm's thread.
 zerrno gm_start(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6], const gm_config_type &config,
                 report_fn report, endpoint_type **out);
 zerrno slave_start(event_mgr_type *evm, uint32_t ifhandle, const uint8_t mac[6], const slave_config_type &config,

@@ -295,6 +295,43 @@ TEST_F(SimPeerTest, UnicastSlaveIsGrantedItsStreamsAndMeasuresExactlyTheDifferen
     EXPECT_NEAR(static_cast<double>(syncs), 10, 1);
 }
 
+// Several unicast slaves on one interface, each at an address of its own: each is granted its
+// streams and measures its own offset; one that stops takes only its own grants with it.
+TEST_F(SimPeerTest, UnicastSlavesShareAnInterface)
+{
+    ASSERT_EQ(pktio_test_link(GM_IFH, SLAVE_IFH), 0u);
+    start_unicast_gm();
+    start_unicast_slave(100000);
+    simpeer::endpoint_type *second = nullptr;
+    simpeer::slave_config_type s;
+    s.clock_id = SLAVE_ID + 1;
+    s.clock_offset_ns = -300000;
+    s.transport = simpeer::transport_type::UDP_IPV4;
+    s.ipv4 = {10, 0, 0, 3};
+    s.master_ipv4 = GM_IP;
+    ASSERT_EQ(simpeer::slave_start(evm, SLAVE_IFH, SLAVE_MAC, s, nullptr, &second), 0u);
+    simpeer::endpoint_type *again = nullptr;
+    EXPECT_NE(simpeer::slave_start(evm, SLAVE_IFH, SLAVE_MAC, s, nullptr, &again), 0u); // its address is taken
+    pass_ms(5000);
+    std::vector<simpeer::grant_type> both = default_grants(SLAVE_IP);
+    for (const simpeer::grant_type &g : default_grants(s.ipv4)) {
+        both.push_back(g);
+    }
+    EXPECT_EQ(simpeer::endpoint_grants(gm), both);
+    EXPECT_EQ(simpeer::endpoint_grants(second), default_grants(GM_IP));
+    for (const auto &[end, offset] : {std::pair{slave, int64_t{100000}}, std::pair{second, int64_t{-300000}}}) {
+        const simpeer::slave_status_type st = simpeer::slave_status(end);
+        EXPECT_GE(st.exchanges, 3u);
+        EXPECT_EQ(st.last_offset_ns, offset);
+        EXPECT_EQ(simpeer::endpoint_counts(end).dropped, 0u);
+    }
+    simpeer::endpoint_stop(second);
+    const uint64_t before = simpeer::slave_status(slave).exchanges;
+    pass_ms(3000);
+    EXPECT_EQ(simpeer::endpoint_grants(gm), default_grants(SLAVE_IP));
+    EXPECT_GE(simpeer::slave_status(slave).exchanges, before + 2); // its interface still attached
+}
+
 // The slave's first Request, byte for byte as IEEE 1588 has it: the IPv4 and UDP headers (to the
 // general port, checksums right), the Signaling header (unicast flag, control 5, no interval, all
 // ports targeted) and a Request TLV for Announce every 2^1 s for 300 s.
