@@ -21,9 +21,10 @@
 //   linecard_bench [--ports N] [--seconds S] [--unicast-peers U] [--unicast-per-port K]
 //                  [--peer-processes P] [--ptp4l-ports K,K,...] [--ptp4l-cpu C]
 //
-//   --ports N             Ethernet interfaces (2000), half slave only, half master only
+//   --ports N             interfaces (2000): half slave only, the rest master only, the last U/K
+//                         of those over UDP/IPv4
 //   --seconds S           the measured window (20 s; ptp4l's at most 10 s each)
-//   --unicast-peers U     unicast slaves (2500), on U/K more interfaces of the line card
+//   --unicast-peers U     unicast slaves (2500), K on each of U/K interfaces
 //   --unicast-per-port K  unicast slaves per interface (10)
 //   --peer-processes P    worker processes of the simulated peers (6)
 //   --ptp4l-ports K,...   ptp4l's port counts (100,200,400,800; 0 for none)
@@ -892,11 +893,14 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, on_signal);
 
     layout_type l;
-    l.ports = opt.ports;
+    // The agent takes at most 2000 PTP interfaces, so the unicast interfaces are of the N: the last
+    // of the master-only half.
     l.slaves = opt.ports / 2; // the line card's slave ports: their peers are masters
-    l.unicast_peers = opt.unicast_peers;
     l.unicast_per_port = opt.unicast_per_port;
-    l.unicast_ports = (opt.unicast_peers + opt.unicast_per_port - 1) / opt.unicast_per_port;
+    l.unicast_ports =
+        std::min((opt.unicast_peers + opt.unicast_per_port - 1) / opt.unicast_per_port, opt.ports - l.slaves);
+    l.unicast_peers = std::min(opt.unicast_peers, l.unicast_ports * l.unicast_per_port);
+    l.ports = opt.ports - l.unicast_ports;
     const int ports = l.interfaces();
     const std::string id = std::to_string(getpid() % 10000);
     const std::string prefix = "l" + id;
