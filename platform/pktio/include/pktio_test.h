@@ -117,7 +117,8 @@ struct pktio_test_offload_sent_type {
 };
 std::vector<pktio_test_offload_sent_type> pktio_test_offload_sent();
 void pktio_test_offload_sent_clear();
-// Whether the plugin keeps the frames it sends (on by default; clears the log).
+// Whether the plugin keeps the frames it sends (off until a test turns it on, and again after a
+// reset; clears the log).
 void pktio_test_offload_log(bool on);
 void pktio_test_offload_stats_split(uint32_t entries_per_chunk, uint32_t chunks_per_notification);
 void pktio_test_offload_stats_hold(bool hold);

@@ -7,7 +7,8 @@
 // onto it.
 //
 // Work runs on the event manager of the connection that created a session (one alarm per
-// connection); received event messages are taken on the receiving thread. Nothing is sent or
+// connection, its sessions kept in the order they are due, so that a firing touches only the due
+// ones); received event messages are taken on the receiving thread. Nothing is sent or
 // delivered while the plugin's lock is held, since a send on an in-memory link comes straight
 // back into the receive hook.
 #include <algorithm>
@@ -19,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "evm_alarm.h"
@@ -152,7 +155,8 @@ uint64_t interval_ns(int8_t log)
 struct encap_type {
     uint8_t dst_mac[6] = {};
     uint8_t src_mac[6] = {};
-    std::vector<uint8_t> tags; // wire bytes, outermost first
+    uint8_t tags[8] = {}; // wire bytes, outermost first
+    uint8_t tag_len = 0;
     uint8_t dst_ip[16] = {};
     uint8_t src_ip[16] = {};
     uint8_t event_dscp = 0;
@@ -211,12 +215,17 @@ struct session_type {
     uint64_t next_sync = UINT64_MAX;
     uint64_t next_delay_req = UINT64_MAX;
     std::array<uint32_t, SESSION_COUNTS> counts{};
+    // Its place in its connection's due order: the time it is queued at (UINT64_MAX: not queued)
+    // and its creation number, which orders sessions due at the same time.
+    uint64_t queued = UINT64_MAX;
+    uint64_t ordinal = 0;
 };
 
 struct conn_state_type {
     spio_conn_type *conn = nullptr;
     uint32_t kind = 0;
     evm_alarm_type *alarm = nullptr;
+    std::set<std::tuple<uint64_t, uint64_t, session_type *>> due; // (due time, ordinal, session)
 };
 
 struct skey_type {
@@ -238,16 +247,24 @@ struct skey_type {
     }
 };
 
-// One frame to hand to the link once the lock is released.
+// The largest frame the plugin sends: an Announce in IPv6 and UDP (an Ethernet one with two tags
+// is shorter).
+constexpr size_t FRAME_MAX = IPV6_HDR_LEN + UDP_HDR_LEN + ANNOUNCE_LEN;
+static_assert(14 + 8 + ANNOUNCE_LEN <= FRAME_MAX && ANNOUNCE_LEN >= DELAY_RESP_LEN);
+
+// One frame to hand to the link once the lock is released; built in place, so that a firing's
+// frames cost no allocation once its list has grown.
 struct out_frame_type {
-    uint32_t kind;
-    uint32_t ifhandle;
-    std::vector<uint8_t> bytes;
+    uint32_t kind = 0;
+    uint32_t ifhandle = 0;
+    std::array<uint8_t, FRAME_MAX> bytes;
+    size_t len = 0;
     // Timed as it leaves: a two-step Sync, whose Follow-Up (its message here, wrapped once the
     // Sync has left) carries that time, or a Delay-Req (its session and sequence number), whose
     // send time completes the exchange.
     bool timed = false;
-    std::vector<uint8_t> follow_up;
+    bool has_follow_up = false;
+    std::array<uint8_t, FOLLOW_UP_LEN> follow_up;
     encap_type encap;
     skey_type session{};
     uint16_t seq = 0;
@@ -272,7 +289,8 @@ struct plugin_type {
     bool hold = false;
     std::vector<out_ntfn_type> held;
     std::deque<pktio_test_offload_sent_type> sent; // the last SENT_LOG_MAX frames
-    bool log_sent = true;
+    bool log_sent = false;                         // a test's to turn on
+    uint64_t sessions_made = 0;
 };
 
 plugin_type &pl()
@@ -410,7 +428,8 @@ bool session_parse(session_type *s, const uint8_t *key, size_t key_len, const ui
                 return false;
             }
             std::memcpy(e.src_mac, d + 52, 6);
-            e.tags.assign(d + 58, d + 58 + tag_bytes);
+            std::memcpy(e.tags, d + 58, tag_bytes);
+            e.tag_len = static_cast<uint8_t>(tag_bytes);
             return true;
         }
         std::memcpy(e.src_ip, d + 48, al);
@@ -430,7 +449,8 @@ bool session_parse(session_type *s, const uint8_t *key, size_t key_len, const ui
         }
         std::memcpy(e.dst_mac, d + 24, 6);
         std::memcpy(e.src_mac, d + 36, 6);
-        e.tags.assign(d + 42, d + 42 + tag_bytes);
+        std::memcpy(e.tags, d + 42, tag_bytes);
+        e.tag_len = static_cast<uint8_t>(tag_bytes);
         return true;
     }
     if (len < (v6 ? 72u : 48u)) {
@@ -461,28 +481,30 @@ void header(const session_type *s, uint8_t *b, uint8_t type, size_t len, uint8_t
 
 // Wraps a PTP message for the session's encapsulation: a frame for Ethernet, an IP packet (with
 // its UDP header) for IPv4 and IPv6. Event messages go to port 319 with the event DSCP.
-std::vector<uint8_t> wrap(uint32_t kind, const encap_type &e, const uint8_t *msg, size_t len, bool event)
+// Into f (len at most ANNOUNCE_LEN).
+void wrap(uint32_t kind, const encap_type &e, const uint8_t *msg, size_t len, bool event, out_frame_type *f)
 {
     static std::atomic<uint16_t> ip_id{0};
-    std::vector<uint8_t> out;
+    uint8_t *out = f->bytes.data();
     const uint16_t port = event ? PORT_EVENT : PORT_GENERAL;
     const uint8_t tos = static_cast<uint8_t>((event ? e.event_dscp : e.general_dscp) << 2);
     if (kind == SPIO_CONN_KIND_ETHERNET) {
-        out.resize(14 + e.tags.size() + len);
-        std::memcpy(out.data(), e.dst_mac, 6);
-        std::memcpy(out.data() + 6, e.src_mac, 6);
-        std::copy(e.tags.begin(), e.tags.end(), out.begin() + 12);
-        put16(out.data() + 12 + e.tags.size(), ET_PTP);
-        std::memcpy(out.data() + 14 + e.tags.size(), msg, len);
-        return out;
+        f->len = 14 + e.tag_len + len;
+        std::memcpy(out, e.dst_mac, 6);
+        std::memcpy(out + 6, e.src_mac, 6);
+        std::memcpy(out + 12, e.tags, e.tag_len);
+        put16(out + 12 + e.tag_len, ET_PTP);
+        std::memcpy(out + 14 + e.tag_len, msg, len);
+        return;
     }
     const size_t udp_len = UDP_HDR_LEN + len;
     if (kind == SPIO_CONN_KIND_IPV4) {
-        out.assign(IPV4_HDR_LEN + udp_len, 0);
-        uint8_t *ip = out.data();
+        f->len = IPV4_HDR_LEN + udp_len;
+        std::memset(out, 0, f->len);
+        uint8_t *ip = out;
         ip[0] = 0x45;
         ip[1] = tos;
-        put16(ip + 2, static_cast<uint16_t>(out.size()));
+        put16(ip + 2, static_cast<uint16_t>(f->len));
         put16(ip + 4, ++ip_id);
         ip[8] = e.ttl;
         ip[9] = IP_PROTO_UDP;
@@ -495,10 +517,11 @@ std::vector<uint8_t> wrap(uint32_t kind, const encap_type &e, const uint8_t *msg
         put16(udp + 4, static_cast<uint16_t>(udp_len));
         std::memcpy(udp + UDP_HDR_LEN, msg, len);
         put16(udp + 6, ipv4_ulp_checksum(IP_PROTO_UDP, ip + 12, ip + 16, udp, udp_len));
-        return out;
+        return;
     }
-    out.assign(IPV6_HDR_LEN + udp_len, 0);
-    uint8_t *ip = out.data();
+    f->len = IPV6_HDR_LEN + udp_len;
+    std::memset(out, 0, f->len);
+    uint8_t *ip = out;
     ipv6_init_header(ip, tos, 0, static_cast<uint16_t>(udp_len), IP_PROTO_UDP, e.ttl, e.src_ip, e.dst_ip);
     uint8_t *udp = ip + IPV6_HDR_LEN;
     put16(udp, port);
@@ -506,7 +529,6 @@ std::vector<uint8_t> wrap(uint32_t kind, const encap_type &e, const uint8_t *msg
     put16(udp + 4, static_cast<uint16_t>(udp_len));
     std::memcpy(udp + UDP_HDR_LEN, msg, len);
     put16(udp + 6, ipv6_ulp_checksum_heap(IP_PROTO_UDP, e.src_ip, e.dst_ip, udp, udp_len));
-    return out;
 }
 
 out_frame_type &emit(session_type *s, std::vector<out_frame_type> *out, const uint8_t *msg, size_t len, bool event)
@@ -514,7 +536,7 @@ out_frame_type &emit(session_type *s, std::vector<out_frame_type> *out, const ui
     out_frame_type &f = out->emplace_back();
     f.kind = s->kind;
     f.ifhandle = s->ifhandle;
-    f.bytes = wrap(s->kind, s->encap, msg, len, event);
+    wrap(s->kind, s->encap, msg, len, event, &f);
     return f;
 }
 
@@ -544,7 +566,8 @@ void send_sync(session_type *s, std::vector<out_frame_type> *out)
     if (two_step) {
         // The time now stands for the transmit time when the link gives none.
         frame.timed = true;
-        frame.follow_up.assign(FOLLOW_UP_LEN, 0);
+        frame.has_follow_up = true;
+        frame.follow_up.fill(0);
         uint8_t *f = frame.follow_up.data();
         header(s, f, MSG_FOLLOW_UP, FOLLOW_UP_LEN, static_cast<uint8_t>(s->m.sync_flag0 & FLAG0_UNICAST), seq, 2,
                s->m.log_sync);
@@ -571,16 +594,32 @@ void send_delay_req(session_type *s, std::vector<out_frame_type> *out)
     s->s.t3 = t3;
 }
 
+// The session's time in its connection's due order: its earliest periodic message.
+uint64_t session_due(const session_type *s)
+{
+    return std::min({s->next_announce, s->next_sync, s->next_delay_req});
+}
+
+void queue_remove(session_type *s)
+{
+    if (s->queued != UINT64_MAX) {
+        s->owner->due.erase({s->queued, s->ordinal, s});
+        s->queued = UINT64_MAX;
+    }
+}
+
+void queue_add(session_type *s)
+{
+    s->queued = session_due(s);
+    if (s->queued != UINT64_MAX) {
+        s->owner->due.emplace(s->queued, s->ordinal, s);
+    }
+}
+
 // (Re)arms the connection's alarm at the earliest due message of its sessions.
 void conn_arm(conn_state_type *c)
 {
-    uint64_t next = EVM_ALARM_NEVER;
-    for (auto &[k, s] : pl().sessions) {
-        if (s->owner == c) {
-            next = std::min({next, s->next_announce, s->next_sync, s->next_delay_req});
-        }
-    }
-    evm_alarm_set(c->alarm, next);
+    evm_alarm_set(c->alarm, c->due.empty() ? EVM_ALARM_NEVER : std::get<0>(*c->due.begin()));
 }
 
 // Next due time of a periodic message: one interval on from the last, but never a burst to
@@ -593,16 +632,24 @@ uint64_t next_due(uint64_t due, uint64_t interval, uint64_t now)
 
 // Keeps what was sent for the test control, bounded so that a long run does not grow.
 constexpr size_t SENT_LOG_MAX = 65536;
+void sent_log_one(const out_frame_type &f)
+{
+    if (!pl().log_sent) {
+        return;
+    }
+    if (pl().sent.size() == SENT_LOG_MAX) {
+        pl().sent.pop_front();
+    }
+    pl().sent.push_back({f.kind, f.ifhandle, {f.bytes.begin(), f.bytes.begin() + static_cast<std::ptrdiff_t>(f.len)}});
+}
+
 void sent_log(const std::vector<out_frame_type> &frames)
 {
     if (!pl().log_sent) {
         return;
     }
     for (const auto &f : frames) {
-        if (pl().sent.size() == SENT_LOG_MAX) {
-            pl().sent.pop_front();
-        }
-        pl().sent.push_back({f.kind, f.ifhandle, f.bytes});
+        sent_log_one(f);
     }
 }
 
@@ -621,36 +668,34 @@ void set_delay_req_sent(const out_frame_type &f, uint64_t t3)
 void send_frames(std::vector<out_frame_type> &frames)
 {
     for (auto &f : frames) {
-        if (f.timed && f.follow_up.empty()) {
+        if (f.timed && !f.has_follow_up) {
             // The answer to a Delay-Req can come back before the send returns: its send time stands
             // as it leaves now, refined below by the link's stamp when it gives one.
             std::lock_guard<std::mutex> lock(pl().mu);
             set_delay_req_sent(f, ptp_of_wall(plat_clock_wall_ns()));
         }
         int64_t tx_wall = 0;
-        (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.bytes.size(), f.timed ? &tx_wall : nullptr);
+        (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.len, f.timed ? &tx_wall : nullptr);
         if (!f.timed) {
             continue;
         }
-        std::vector<out_frame_type> follow_up;
         {
             std::lock_guard<std::mutex> lock(pl().mu);
             const uint64_t tx = tx_wall != 0 ? ptp_of_wall(tx_wall) : 0;
-            if (!f.follow_up.empty()) {
+            if (f.has_follow_up) {
                 if (tx != 0) {
                     put_ts(f.follow_up.data() + 34, tx);
                 }
-                out_frame_type &fu = follow_up.emplace_back();
-                fu.kind = f.kind;
-                fu.ifhandle = f.ifhandle;
-                fu.bytes = wrap(f.kind, f.encap, f.follow_up.data(), f.follow_up.size(), false);
-                sent_log(follow_up);
+                // The Sync has left: its frame becomes the Follow-Up's.
+                wrap(f.kind, f.encap, f.follow_up.data(), f.follow_up.size(), false, &f);
+                f.timed = false;
+                sent_log_one(f);
             } else if (tx != 0) {
                 set_delay_req_sent(f, tx);
             }
         }
-        for (auto &fu : follow_up) {
-            (void)pktio::wire_send(fu.kind, fu.ifhandle, fu.bytes.data(), fu.bytes.size());
+        if (f.has_follow_up) {
+            (void)pktio::wire_send(f.kind, f.ifhandle, f.bytes.data(), f.len);
         }
     }
 }
@@ -658,15 +703,17 @@ void send_frames(std::vector<out_frame_type> &frames)
 void alarm_fired(evm_alarm_type *, void *context)
 {
     auto *c = static_cast<conn_state_type *>(context);
-    std::vector<out_frame_type> frames;
+    // The thread's list from the last firing, for its capacity (a nested firing makes its own).
+    thread_local std::vector<out_frame_type> spare;
+    std::vector<out_frame_type> frames = std::move(spare);
+    frames.clear();
     {
         std::lock_guard<std::mutex> lock(pl().mu);
         const uint64_t now = plat_clock_mono_ns();
-        for (auto &[k, sp] : pl().sessions) {
-            session_type *s = sp.get();
-            if (s->owner != c) {
-                continue;
-            }
+        auto &due = c->due;
+        while (!due.empty() && std::get<0>(*due.begin()) <= now) {
+            auto node = due.extract(due.begin());
+            session_type *s = std::get<2>(node.value());
             if (s->next_announce <= now) {
                 send_announce(s, &frames);
                 s->next_announce = next_due(s->next_announce, interval_ns(s->m.log_announce), now);
@@ -679,11 +726,19 @@ void alarm_fired(evm_alarm_type *, void *context)
                 send_delay_req(s, &frames);
                 s->next_delay_req = next_due(s->next_delay_req, interval_ns(s->s.log_delay_req), now);
             }
+            // Each due message moved past now: the session goes back later in the order.
+            s->queued = session_due(s);
+            if (s->queued != UINT64_MAX) {
+                std::get<0>(node.value()) = s->queued;
+                due.insert(std::move(node));
+            }
         }
         sent_log(frames);
         conn_arm(c);
     }
     send_frames(frames);
+    frames.clear();
+    spare = std::move(frames);
 }
 
 // Sets the periodic work of a session from its data: a message that starts is due now, one that
@@ -1123,6 +1178,7 @@ zerrno offload_session_set(spio_conn_type *conn, event_mgr_type *evm, uint32_t k
     }
     s->owner = cs.get();
     auto &slot = pl().sessions[{kind, ifhandle, s->key}];
+    s->ordinal = pl().sessions_made++;
     if (slot != nullptr) {
         // An update keeps the sequence numbers, the phase and the counts of the session.
         session_type *old = slot.get();
@@ -1139,11 +1195,14 @@ zerrno offload_session_set(spio_conn_type *conn, event_mgr_type *evm, uint32_t k
         s->s.sync_correction = old->s.sync_correction;
         s->s.delay_req_pending = old->s.delay_req_pending;
         s->s.t3 = old->s.t3;
+        s->ordinal = old->ordinal;
+        queue_remove(old);
         if (old->owner != s->owner) {
             conn_arm(old->owner);
         }
     }
     session_schedule(s.get(), plat_clock_mono_ns());
+    queue_add(s.get());
     slot = std::move(s);
     conn_arm(cs.get());
     return 0;
@@ -1157,6 +1216,7 @@ bool offload_session_delete(uint32_t kind, uint32_t ifhandle, const uint8_t *key
         return false;
     }
     conn_state_type *c = it->second->owner;
+    queue_remove(it->second.get());
     pl().sessions.erase(it);
     conn_arm(c);
     return true;
@@ -1168,6 +1228,7 @@ void offload_intf_detached(uint32_t kind, uint32_t ifhandle)
     for (auto s = pl().sessions.begin(); s != pl().sessions.end();) {
         if (s->second->kind == kind && s->second->ifhandle == ifhandle) {
             conn_state_type *owner = s->second->owner;
+            queue_remove(s->second.get());
             s = pl().sessions.erase(s);
             conn_arm(owner);
         } else {
@@ -1258,7 +1319,7 @@ void offload_reset()
     pl().hold = false;
     pl().held.clear();
     pl().sent.clear();
-    pl().log_sent = true;
+    pl().log_sent = false;
 }
 
 } // namespace pktio

@@ -534,6 +534,61 @@ TEST_P(OffloadPlugin, UnicastPeerSessionSendsToThePeerOnly)
     EXPECT_TRUE(at_peer(0x8).empty());
 }
 
+// Sessions of one connection due at different times: each keeps its own interval and phase
+// through the others' firings, an update that shortens its interval, and the deletion of another,
+// which sends nothing after it.
+TEST_P(OffloadPlugin, SessionsKeepTheirOwnPhasesThroughUpdatesAndDeletions)
+{
+    const auto mkey = key_of(1, kind(), mcast()), ukey = key_of(1, kind(), peer_addr());
+    auto sync_only = [this](int8_t log_sync) {
+        auto d = master_data(kind(), 0, 0x02);
+        d[30] = static_cast<uint8_t>(log_sync);
+        return d;
+    };
+    // The Follow-Ups' times (ms since the start) of the sessions to the multicast and the unicast
+    // address, in order.
+    auto times = [this](const uint8_t *dst) {
+        const size_t at = kind() == SPIO_CONN_KIND_ETHERNET ? 0 : kind() == SPIO_CONN_KIND_IPV4 ? 16 : 24;
+        const size_t n = kind() == SPIO_CONN_KIND_ETHERNET ? 6 : kind() == SPIO_CONN_KIND_IPV4 ? 4 : 16;
+        std::vector<uint64_t> out;
+        for (const auto &m : at_peer(0x8)) {
+            if (std::memcmp(&m.frame[at], dst, n) == 0) {
+                out.push_back((rd_ts(m.msg() + 34) - PTP_BASE) / 1000000ull);
+            }
+        }
+        return out;
+    };
+    ASSERT_EQ(create(mkey, sync_only(-2)), 0u); // 250 ms from 0
+    ASSERT_EQ(plat_clock_advance_ms(100), 0u);
+    evm_run_until_idle(evm);
+    ASSERT_EQ(create(ukey, sync_only(-3)), 0u); // 125 ms from 100
+    ASSERT_EQ(plat_clock_advance_ms(400), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_EQ(times(mcast()), (std::vector<uint64_t>{0, 250, 500}));
+    EXPECT_EQ(times(peer_addr()), (std::vector<uint64_t>{100, 225, 350, 475}));
+
+    // Shortened: the next is one new interval from now (at 500 + 125 rather than 750).
+    ASSERT_EQ(create(mkey, sync_only(-3)), 0u);
+    received.clear();
+    ASSERT_EQ(plat_clock_advance_ms(250), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_EQ(times(mcast()), (std::vector<uint64_t>{625, 750}));
+    EXPECT_EQ(times(peer_addr()), (std::vector<uint64_t>{600, 725}));
+
+    const uint32_t ifh = IFH, pv = 0;
+    const void *k = ukey.data();
+    const auto kl = static_cast<uint16_t>(ukey.size());
+    spio_offload_delete_request_type del{0, 1, &ifh, &pv, &k, &kl};
+    uint32_t status = 99;
+    ASSERT_EQ(spio_offload_delete(agent, &del, &status), 0u);
+    ASSERT_EQ(status, 0u);
+    received.clear();
+    ASSERT_EQ(plat_clock_advance_ms(250), 0u);
+    evm_run_until_idle(evm);
+    EXPECT_EQ(times(mcast()), (std::vector<uint64_t>{875, 1000}));
+    EXPECT_TRUE(times(peer_addr()).empty());
+}
+
 TEST_P(OffloadPlugin, VlanTagsStandBetweenTheAddressesAndTheEtherType)
 {
     if (kind() != SPIO_CONN_KIND_ETHERNET) {
