@@ -28,6 +28,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,11 @@ struct linux_intf_type {
     std::vector<int> udp_fds;
     uint8_t *ring = nullptr; // RING_BLOCKS blocks of RING_BLOCK_SIZE
     uint32_t next_block = 0;
+    // Sends: one at a time on the device, so that a transmit stamp is its sender's. A timed send
+    // whose stamp did not come in time leaves it owed: its socket's error queue is emptied before
+    // the next timed send, and only then.
+    std::mutex tx_mu;
+    bool stamp_owed[3] = {}; // tx_fd, raw4_fd, raw6_fd
 
     ~linux_intf_type()
     {
@@ -95,7 +101,9 @@ struct linux_intf_type {
     }
 };
 
-std::mutex linux_mu;
+// The devices by handle. Sends hold it shared (each device's own lock serialises its sends), so
+// that devices send in parallel; binding and removal hold it alone, and wait for the sends.
+std::shared_mutex linux_mu;
 std::map<uint32_t, std::unique_ptr<linux_intf_type>> &linux_intfs()
 {
     static auto *m = new std::map<uint32_t, std::unique_ptr<linux_intf_type>>;
@@ -514,10 +522,11 @@ zerrno open_sockets(linux_intf_type *intf)
     return 0;
 }
 
-// Reads what the socket's error queue holds; the last software transmit stamp into *tx (wall ns).
-void errqueue_read(int fd, int64_t *tx)
+// Reads what the socket's error queue holds (one message when once); the last software transmit
+// stamp into *tx (wall ns).
+void errqueue_read(int fd, int64_t *tx, bool once = false)
 {
-    for (;;) {
+    for (bool more = true; more; more = !once) {
         alignas(cmsghdr) uint8_t control[256];
         msghdr msg{};
         msg.msg_control = control;
@@ -538,13 +547,19 @@ void errqueue_read(int fd, int64_t *tx)
 }
 
 // One send; with tx, asks the kernel to stamp it as it leaves and waits briefly for the stamp.
-ssize_t send_one(int fd, const uint8_t *bytes, size_t len, sockaddr *dst, socklen_t dst_len, int64_t *tx)
+// Only timed sends make stamps, and on a device whose driver stamps as it transmits (a veth) the
+// stamp is queued before the send returns: a timed send costs the send and one read.
+ssize_t send_one(int fd, const uint8_t *bytes, size_t len, sockaddr *dst, socklen_t dst_len, int64_t *tx,
+                 bool *stamp_owed)
 {
     if (tx == nullptr) {
         return sendto(fd, bytes, len, 0, dst, dst_len);
     }
     *tx = 0;
-    errqueue_read(fd, nullptr); // stamps nobody waited for
+    if (*stamp_owed) {
+        errqueue_read(fd, nullptr); // stamps nobody waits for any more
+        *stamp_owed = false;
+    }
     iovec iov{const_cast<uint8_t *>(bytes), len};
     alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(uint32_t))] = {};
     msghdr msg{};
@@ -566,8 +581,9 @@ ssize_t send_one(int fd, const uint8_t *bytes, size_t len, sockaddr *dst, sockle
         if (wait_ms > 0 && poll(&p, 1, 1) <= 0) {
             continue;
         }
-        errqueue_read(fd, tx);
+        errqueue_read(fd, tx, true);
     }
+    *stamp_owed = n >= 0 && *tx == 0;
     return n;
 }
 
@@ -599,7 +615,7 @@ zerrno pktio_linux_intf_add(const char *devname, uint32_t ifhandle, const char *
         pktio::intf_unregister(ifhandle);
         return rc;
     }
-    std::lock_guard<std::mutex> lock(linux_mu);
+    std::lock_guard<std::shared_mutex> lock(linux_mu);
     linux_intfs()[ifhandle] = std::move(intf);
     return 0;
 }
@@ -608,7 +624,7 @@ void pktio_linux_intf_remove(uint32_t ifhandle)
 {
     std::unique_ptr<linux_intf_type> gone;
     {
-        std::lock_guard<std::mutex> lock(linux_mu);
+        std::lock_guard<std::shared_mutex> lock(linux_mu);
         auto it = linux_intfs().find(ifhandle);
         if (it == linux_intfs().end()) {
             return;
@@ -623,7 +639,7 @@ void pktio_linux_intf_remove(uint32_t ifhandle)
 
 zerrno pktio_linux_intf_mac(uint32_t ifhandle, uint8_t mac[6])
 {
-    std::lock_guard<std::mutex> lock(linux_mu);
+    std::shared_lock<std::shared_mutex> lock(linux_mu);
     auto it = linux_intfs().find(ifhandle);
     if (it == linux_intfs().end()) {
         return PKTIO_ERR_NOT_FOUND;
@@ -636,12 +652,13 @@ namespace pktio {
 
 zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len, int64_t *tx_wall_ns)
 {
-    std::lock_guard<std::mutex> lock(linux_mu);
+    std::shared_lock<std::shared_mutex> lock(linux_mu);
     auto it = linux_intfs().find(ifhandle);
     if (it == linux_intfs().end()) {
         return PKTIO_ERR_NOT_FOUND;
     }
     linux_intf_type *intf = it->second.get();
+    std::lock_guard<std::mutex> tx_lock(intf->tx_mu);
     ssize_t n = -1;
     if (kind == SPIO_CONN_KIND_ETHERNET) {
         sockaddr_ll sll{};
@@ -651,7 +668,8 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         if (len >= 6) {
             std::memcpy(sll.sll_addr, bytes, 6);
         }
-        n = send_one(intf->tx_fd, bytes, len, reinterpret_cast<sockaddr *>(&sll), sizeof sll, tx_wall_ns);
+        n = send_one(intf->tx_fd, bytes, len, reinterpret_cast<sockaddr *>(&sll), sizeof sll, tx_wall_ns,
+                     &intf->stamp_owed[0]);
     } else if (kind == SPIO_CONN_KIND_IPV4) {
         if (len < 20) {
             return PKTIO_ERR_INVALID;
@@ -659,7 +677,8 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         sockaddr_in dst{};
         dst.sin_family = AF_INET;
         std::memcpy(&dst.sin_addr, bytes + 16, 4);
-        n = send_one(intf->raw4_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns);
+        n = send_one(intf->raw4_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns,
+                     &intf->stamp_owed[1]);
     } else if (kind == SPIO_CONN_KIND_IPV6) {
         if (len < 40) {
             return PKTIO_ERR_INVALID;
@@ -668,7 +687,8 @@ zerrno linux_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t
         dst.sin6_family = AF_INET6;
         std::memcpy(&dst.sin6_addr, bytes + 24, 16);
         dst.sin6_scope_id = static_cast<uint32_t>(intf->ifindex);
-        n = send_one(intf->raw6_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns);
+        n = send_one(intf->raw6_fd, bytes, len, reinterpret_cast<sockaddr *>(&dst), sizeof dst, tx_wall_ns,
+                     &intf->stamp_owed[2]);
     } else {
         return PKTIO_ERR_INVALID;
     }
