@@ -56,7 +56,10 @@ zerrno tw_untimeout(tw_wheel_type *wheel, tw_handle_type timer);
 // 0 when the timer is armed, 1 when it is allocated and not armed, -1 for an invalid handle.
 int tw_sleeping_2(tw_wheel_type *wheel, tw_handle_type timer);
 // Expire the earliest due timer, if any: disarm it and call its callback. *more tells whether
-// another timer is due. 0, or TW_ERR_INVALID for null arguments.
+// another timer is due in this pass. A pass runs from the first call to the one that gives
+// *more false and takes only the timers due at its start and armed before it: one armed or
+// re-armed meanwhile, even for 0 ms, waits for the next pass. 0, or TW_ERR_INVALID for null
+// arguments.
 zerrno tw_process_next_expired_timer(tw_wheel_type *wheel, bool *more);
 
 // Test control and diagnostics.

@@ -62,6 +62,11 @@ struct tw_wheel_type {
     uint32_t granularity = 0;
     evm_alarm_type *alarm = nullptr;
     uint64_t alarm_deadline = EVM_ALARM_NEVER;
+    // The expiry pass in progress takes only the timers due at its start and armed before it, so
+    // that a timer re-armed for 0 ms from its callback waits for the next turn of the event loop.
+    bool in_pass = false;
+    uint64_t pass_now = 0;
+    uint64_t pass_seq = 0;
 
     bool before(uint32_t a, uint32_t b) const
     {
@@ -140,6 +145,14 @@ struct tw_wheel_type {
             alarm_deadline = next;
             evm_alarm_set(alarm, next);
         }
+    }
+
+    bool due_in_pass() const
+    {
+        if (heap.empty())
+            return false;
+        const tw_entry &e = entries[heap[0]];
+        return e.deadline != pass_now ? e.deadline < pass_now : e.seq <= pass_seq;
     }
 
     tw_entry *lookup(tw_handle_type handle, uint32_t *index)
@@ -318,15 +331,24 @@ zerrno tw_process_next_expired_timer(tw_wheel_type *wheel, bool *more)
     if (wheel == nullptr || more == nullptr)
         return TW_ERR_INVALID;
     *more = false;
-    if (wheel->heap.empty() || wheel->entries[wheel->heap[0]].deadline > plat_clock_mono_ns())
+    if (!wheel->in_pass) {
+        wheel->in_pass = true;
+        wheel->pass_now = plat_clock_mono_ns();
+        wheel->pass_seq = wheel->seq;
+    }
+    if (!wheel->due_in_pass()) {
+        wheel->in_pass = false;
         return ZERR_OK;
+    }
     const uint32_t idx = wheel->heap[0];
     wheel->heap_remove(idx);
     tw_entry &e = wheel->entries[idx];
     const tw_handle_type handle = static_cast<uint64_t>(e.generation) << 32 | (idx + 1);
     // The callback may re-arm, stop or free its own timer, or others: read nothing of it after.
     e.callback(wheel, handle, e.context);
-    *more = !wheel->heap.empty() && wheel->entries[wheel->heap[0]].deadline <= plat_clock_mono_ns();
+    *more = wheel->due_in_pass();
+    if (!*more)
+        wheel->in_pass = false;
     wheel->sync_alarm();
     return ZERR_OK;
 }

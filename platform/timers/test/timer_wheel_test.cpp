@@ -1,5 +1,6 @@
 #include "timer_wheel.h"
 
+#include "evm_alarm.h"
 #include "evm_test.h"
 #include "plat_clock_test.h"
 
@@ -29,8 +30,9 @@ struct wheel_fixture : ::testing::Test {
         wheel_fixture *fx;
         int id;
         tw_handle_type handle = 0;
-        uint32_t rearm_ms = 0; // periodic when non-zero
-        int stop_after = -1;   // stop itself at this many firings
+        uint32_t rearm_ms = 0;  // periodic when non-zero
+        bool rearm_now = false; // re-armed for 0 ms at each firing
+        int stop_after = -1;    // stop itself at this many firings
         bool free_itself = false;
         int count = 0;
     };
@@ -63,7 +65,7 @@ struct wheel_fixture : ::testing::Test {
             EXPECT_EQ(tw_untimeout(w, handle), ZERR_OK);
             return 0;
         }
-        if (t->rearm_ms != 0) {
+        if (t->rearm_ms != 0 || t->rearm_now) {
             EXPECT_EQ(tw_update(w, handle, t->rearm_ms, 0), ZERR_OK);
         }
         if (t->count == t->stop_after) {
@@ -175,6 +177,67 @@ TEST_F(wheel_fixture, DetachedWheelDoesNotFireAndExpiryCallbackDrivesProcessing)
     EXPECT_EQ(t.count, 1);
     ASSERT_EQ(tw_evm_attach(wheel, evm), ZERR_OK);
     EXPECT_EQ(tw_evm_attach(wheel, evm), TW_ERR_ATTACHED);
+}
+
+// A timer re-armed for 0 ms from its callback, or one armed there, is due at once but belongs to
+// the next pass: a pass that took it again would never end while it keeps re-arming, and would
+// starve the rest of the event loop.
+TEST_F(wheel_fixture, TimerArmedDuringAnExpiryPassWaitsForTheNextPass)
+{
+    ASSERT_EQ(tw_evm_detach(wheel), ZERR_OK);
+    timer_rec again{this, 1};
+    again.rearm_now = true;
+    again.stop_after = 3;
+    timer_rec plain{this, 2};
+    timer_rec late{this, 3};
+    arm(again, 10);
+    arm(plain, 10);
+    ASSERT_EQ(plat_clock_advance_ms(10), ZERR_OK);
+    // Each pass: the calls up to the one that says no more is due.
+    auto pass = [this] {
+        std::vector<int> ids;
+        const size_t before = fired.size();
+        bool more = true;
+        for (int calls = 0; more && calls < 10; ++calls)
+            EXPECT_EQ(tw_process_next_expired_timer(wheel, &more), ZERR_OK);
+        EXPECT_FALSE(more);
+        for (size_t i = before; i < fired.size(); ++i)
+            ids.push_back(fired[i].id);
+        return ids;
+    };
+    EXPECT_EQ(pass(), (std::vector<int>{1, 2}));
+    // Armed between passes for 0 ms: due in the next one, after the timer armed before it.
+    arm(late, 0);
+    EXPECT_EQ(pass(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(pass(), (std::vector<int>{1}));
+    EXPECT_EQ(pass(), (std::vector<int>{}));
+    EXPECT_EQ(tw_armed_count(wheel), 0u);
+}
+
+// Between two passes the manager serves what was queued meanwhile: here another alarm due at the
+// same time fires after the first run of a timer that keeps re-arming for 0 ms, not after all of
+// them.
+TEST_F(wheel_fixture, OtherEventsRunBetweenPassesOfATimerReArmedForNoTime)
+{
+    timer_rec again{this, 1};
+    again.rearm_now = true;
+    again.stop_after = 3;
+    arm(again, 10);
+    evm_alarm_type *other = evm_alarm_new(
+        evm,
+        [](evm_alarm_type *, void *c) {
+            auto *fx = static_cast<wheel_fixture *>(c);
+            fx->fired.push_back({9, fx->now_ms()});
+        },
+        this);
+    ASSERT_NE(other, nullptr);
+    evm_alarm_set(other, t0 + 10000000ull);
+    ASSERT_EQ(plat_clock_advance_ms(10), ZERR_OK);
+    std::vector<int> ids;
+    for (const auto &f : fired)
+        ids.push_back(f.id);
+    EXPECT_EQ(ids, (std::vector<int>{1, 9, 1, 1}));
+    evm_alarm_free(other);
 }
 
 TEST(TimerWheel, WheelsOnTwoThreadsFireInTimeOrderEachOnItsOwnThread)
