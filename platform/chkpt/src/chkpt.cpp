@@ -10,12 +10,14 @@
 
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chkpt_host.h"
@@ -996,14 +998,6 @@ void reply(sockmsg_call_type *call, zerrno status, const std::vector<uint8_t> &d
         sockmsg_reply(call, status, data.empty() ? nullptr : data.data(), static_cast<uint32_t>(data.size()));
 }
 
-// Runs a call of chkpt.h as the session's instance. Caller holds the lock.
-chkpt_instance_type *as_session(sockmsg_session_type *session)
-{
-    auto *inst = static_cast<chkpt_instance_type *>(sockmsg_session_state(session, CHKPT_SERVICE_ID));
-    current_instance = inst;
-    return inst;
-}
-
 chkpt_tbl_type *session_table(chkpt_instance_type *inst, const uint8_t *data)
 {
     const auto it = inst->tables.find(rd32(data));
@@ -1041,12 +1035,13 @@ void host_init(sockmsg_session_type *session, sockmsg_call_type *call, const uin
     reply(call, 0);
 }
 
-void host_request(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
+// Runs a call of chkpt.h as the client's instance.
+void host_request(chkpt_instance_type *inst, sockmsg_call_type *call, const uint8_t *data, uint32_t length,
                   uint16_t type)
 {
     service_type &s = service();
     std::lock_guard<std::recursive_mutex> g(s.lock);
-    chkpt_instance_type *inst = as_session(session);
+    current_instance = inst;
     zerrno rc = 0;
     std::vector<uint8_t> out;
     if (inst == nullptr) {
@@ -1115,16 +1110,76 @@ void host_request(sockmsg_session_type *session, sockmsg_call_type *call, const 
     reply(call, rc, out);
 }
 
+// The store's work runs on a thread of its own, in the order the requests came, so that a burst
+// of checkpoint writes does not hold the daemon's event loop (and with it the configuration
+// commits and the group messages the chassis waits for). A client's instance is freed there too,
+// after its last request.
+struct host_job {
+    chkpt_instance_type *inst;
+    sockmsg_call_type *call; // null: free the instance
+    uint16_t type;
+    std::vector<uint8_t> data;
+};
+
+struct host_worker_type {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::deque<host_job> jobs;
+    bool stopping = false;
+    std::thread thread;
+};
+
+host_worker_type *worker = nullptr; // set and cleared on the daemon's thread
+
+void worker_run(host_worker_type *w)
+{
+    set_thread_name("chkpt-store");
+    std::unique_lock<std::mutex> g(w->lock);
+    for (;;) {
+        w->wake.wait(g, [w] { return w->stopping || !w->jobs.empty(); });
+        if (w->jobs.empty())
+            return; // stopping, and every job done
+        host_job job = std::move(w->jobs.front());
+        w->jobs.pop_front();
+        g.unlock();
+        if (job.call == nullptr)
+            chkpt_test_instance_free(job.inst);
+        else
+            host_request(job.inst, job.call, job.data.data(), static_cast<uint32_t>(job.data.size()), job.type);
+        g.lock();
+    }
+}
+
+void worker_push(host_job job)
+{
+    {
+        std::lock_guard<std::mutex> g(worker->lock);
+        worker->jobs.push_back(std::move(job));
+    }
+    worker->wake.notify_one();
+}
+
 template <uint16_t TYPE>
 void host_handler(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
 {
-    host_request(session, call, data, length, TYPE);
+    auto *inst = static_cast<chkpt_instance_type *>(sockmsg_session_state(session, CHKPT_SERVICE_ID));
+    if (call == nullptr)
+        return; // every message of the service is a request
+    if (inst == nullptr)
+        return reply(call, CHKPT_ERR_NOT_INIT);
+    if (worker == nullptr)
+        return host_request(inst, call, data, length, TYPE);
+    worker_push({inst, call, TYPE, std::vector<uint8_t>(data, data + length)});
 }
 
 void host_disconnect(sockmsg_session_type *, void *state, void *)
 {
-    if (state != nullptr)
-        chkpt_test_instance_free(static_cast<chkpt_instance_type *>(state));
+    if (state == nullptr)
+        return;
+    auto *inst = static_cast<chkpt_instance_type *>(state);
+    if (worker == nullptr)
+        return chkpt_test_instance_free(inst);
+    worker_push({inst, nullptr, 0, {}});
 }
 
 const sockmsg_handler_row host_rows[] = {
@@ -1156,11 +1211,26 @@ zerrno chkpt_host_init(event_mgr_type *evm, sockmsg_server_type *server)
         if (const zerrno rc = store_open(s); rc != 0)
             return rc;
     }
+    if (worker == nullptr) {
+        worker = new host_worker_type;
+        worker->thread = std::thread(worker_run, worker);
+    }
     return sockmsg_server_register(server, &host_service);
 }
 
 void chkpt_host_shutdown(void)
 {
+    // The requests taken before the server stopped are answered, and every instance freed.
+    if (worker != nullptr) {
+        {
+            std::lock_guard<std::mutex> g(worker->lock);
+            worker->stopping = true;
+        }
+        worker->wake.notify_one();
+        worker->thread.join();
+        delete worker;
+        worker = nullptr;
+    }
     service_type &s = service();
     std::lock_guard<std::recursive_mutex> g(s.lock);
     s.hosting = false;
