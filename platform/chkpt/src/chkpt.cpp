@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "chkpt_host.h"
@@ -81,6 +82,9 @@ struct service_type {
     std::array<zerrno, OP_COUNT> fail{};
     std::array<uint32_t, OP_COUNT> fail_count{};
     bool hosting = false;
+    // Prepared statements by their text, kept for the life of the store's connection: preparing
+    // one again for each of a burst of writes was a good part of what a write cost.
+    std::map<const char *, sqlite3_stmt *> stmts;
 };
 
 service_type &service()
@@ -169,15 +173,41 @@ zerrno store_open(service_type &s)
     return 0;
 }
 
-// One prepared statement, finalised on scope exit.
+// One prepared statement, reset on scope exit and kept for the next use of the same text; one
+// whose kept statement is in use (a nested use) is prepared for the scope alone.
 struct stmt_type {
     sqlite3_stmt *st = nullptr;
+    const char *kept = nullptr; // the text it is kept under
     stmt_type(sqlite3 *db, const char *sql)
     {
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+        auto &stmts = service().stmts;
+        const auto it = stmts.find(sql);
+        if (it != stmts.end() && it->second != nullptr) {
+            st = std::exchange(it->second, nullptr); // null while in use
+            kept = sql;
+            return;
+        }
+        const bool keep = it == stmts.end();
+        if (sqlite3_prepare_v3(db, sql, -1, keep ? SQLITE_PREPARE_PERSISTENT : 0, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
             st = nullptr;
+            return;
+        }
+        if (keep) {
+            stmts.emplace(sql, nullptr);
+            kept = sql;
+        }
     }
-    ~stmt_type() { sqlite3_finalize(st); }
+    ~stmt_type()
+    {
+        if (kept == nullptr) {
+            sqlite3_finalize(st);
+            return;
+        }
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        service().stmts[kept] = st;
+    }
     stmt_type(const stmt_type &) = delete;
     stmt_type &operator=(const stmt_type &) = delete;
     bool ok() const { return st != nullptr; }
@@ -185,6 +215,17 @@ struct stmt_type {
     void integer(int i, uint64_t v) { sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(v)); }
     int step() { return sqlite3_step(st); }
 };
+
+// Closes the store's connection and the statements kept on it.
+void store_close(service_type &s)
+{
+    for (auto &[text, st] : s.stmts)
+        sqlite3_finalize(st);
+    s.stmts.clear();
+    if (s.db != nullptr)
+        sqlite3_close(s.db);
+    s.db = nullptr;
+}
 
 zerrno store_exec(service_type &s, const char *sql)
 {
@@ -919,9 +960,7 @@ void chkpt_test_reset(const char *path)
     s.instances.clear();
     s.own = nullptr;
     current_instance = nullptr;
-    if (s.db != nullptr)
-        sqlite3_close(s.db);
-    s.db = nullptr;
+    store_close(s);
     s.path = path == nullptr ? "" : path;
     s.fail = {};
     s.fail_count = {};
