@@ -1155,7 +1155,8 @@ void host_request(chkpt_instance_type *inst, sockmsg_call_type *call, const uint
 // after its last request.
 struct host_job {
     chkpt_instance_type *inst;
-    sockmsg_call_type *call; // null: free the instance
+    bool free_instance;
+    sockmsg_call_type *call; // null for a send: nothing is answered
     uint16_t type;
     std::vector<uint8_t> data;
 };
@@ -1181,7 +1182,7 @@ void worker_run(host_worker_type *w)
         host_job job = std::move(w->jobs.front());
         w->jobs.pop_front();
         g.unlock();
-        if (job.call == nullptr)
+        if (job.free_instance)
             chkpt_test_instance_free(job.inst);
         else
             host_request(job.inst, job.call, job.data.data(), static_cast<uint32_t>(job.data.size()), job.type);
@@ -1202,13 +1203,9 @@ template <uint16_t TYPE>
 void host_handler(sockmsg_session_type *session, sockmsg_call_type *call, const uint8_t *data, uint32_t length, void *)
 {
     auto *inst = static_cast<chkpt_instance_type *>(sockmsg_session_state(session, CHKPT_SERVICE_ID));
-    if (call == nullptr)
-        return; // every message of the service is a request
-    if (inst == nullptr)
-        return reply(call, CHKPT_ERR_NOT_INIT);
-    if (worker == nullptr)
+    if (inst == nullptr || worker == nullptr)
         return host_request(inst, call, data, length, TYPE);
-    worker_push({inst, call, TYPE, std::vector<uint8_t>(data, data + length)});
+    worker_push({inst, false, call, TYPE, std::vector<uint8_t>(data, data + length)});
 }
 
 void host_disconnect(sockmsg_session_type *, void *state, void *)
@@ -1218,7 +1215,7 @@ void host_disconnect(sockmsg_session_type *, void *state, void *)
     auto *inst = static_cast<chkpt_instance_type *>(state);
     if (worker == nullptr)
         return chkpt_test_instance_free(inst);
-    worker_push({inst, nullptr, 0, {}});
+    worker_push({inst, true, nullptr, 0, {}});
 }
 
 const sockmsg_handler_row host_rows[] = {
