@@ -22,6 +22,7 @@ struct ctx_packet_type {
     std::vector<uint8_t> timestamp;
     bool has_timestamp = false;
     std::vector<uint8_t> fib;
+    ctx_packet_type *next_free = nullptr; // in the thread's cache of contexts (ctx.cpp)
 };
 
 namespace pktio {
@@ -67,6 +68,13 @@ ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t 
 
 // The 10-byte timestamp form of a time in nanoseconds since the epoch.
 std::vector<uint8_t> timestamp_bytes(int64_t ns);
+// The same into out (its buffer reused).
+void timestamp_fill(int64_t ns, std::vector<uint8_t> &out);
+
+// A context as new (null when out of memory), from the thread's cache when it holds one; and its
+// end, into that cache (null accepted). Every context ends here, not with delete.
+ctx_packet_type *ctx_packet_new();
+void ctx_packet_delete(ctx_packet_type *packet);
 
 // The interface registry shared by both backends.
 zerrno intf_register(const char *name, uint32_t ifhandle, const uint8_t mac[6], bool is_l2, bool is_bundle,

@@ -292,22 +292,28 @@ uint32_t kind_index(uint32_t kind)
 
 std::vector<uint8_t> timestamp_bytes(int64_t ns)
 {
+    std::vector<uint8_t> b;
+    timestamp_fill(ns, b);
+    return b;
+}
+
+void timestamp_fill(int64_t ns, std::vector<uint8_t> &b)
+{
     const uint64_t sec = ns > 0 ? static_cast<uint64_t>(ns) / 1000000000u : 0;
     const uint32_t nsec = ns > 0 ? static_cast<uint32_t>(static_cast<uint64_t>(ns) % 1000000000u) : 0;
-    std::vector<uint8_t> b(CTX_TIMESTAMP_LEN);
+    b.resize(CTX_TIMESTAMP_LEN);
     for (int i = 0; i < 6; i++) {
         b[static_cast<size_t>(i)] = static_cast<uint8_t>(sec >> (8 * (5 - i)));
     }
     for (int i = 0; i < 4; i++) {
         b[static_cast<size_t>(6 + i)] = static_cast<uint8_t>(nsec >> (8 * (3 - i)));
     }
-    return b;
 }
 
 ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t len,
                                 const std::vector<uint8_t> &ts, bool with_ts)
 {
-    auto *p = new (std::nothrow) ctx_packet_type;
+    ctx_packet_type *p = ctx_packet_new();
     if (p == nullptr) {
         return nullptr;
     }
@@ -331,7 +337,11 @@ ctx_packet_type *rx_packet_make(uint32_t kind, uint32_t ifhandle, const uint8_t 
         set(CTX_OPT_APP_START, std::min(len, hdr + UDP_HDR_LEN));
     }
     if (with_ts) {
-        p->timestamp = ts.empty() ? timestamp_bytes(plat_clock_wall_ns()) : ts;
+        if (ts.empty()) {
+            timestamp_fill(plat_clock_wall_ns(), p->timestamp);
+        } else {
+            p->timestamp.assign(ts.begin(), ts.end());
+        }
         p->has_timestamp = true;
     }
     return p;
@@ -359,7 +369,7 @@ bool deliver(uint32_t kind, uint32_t ifhandle, ctx_packet_type *packet)
     }
     if (conn == nullptr) {
         st().unclaimed++;
-        delete packet;
+        ctx_packet_delete(packet);
         return false;
     }
     conn->rx_queue.push_back(packet);
@@ -396,7 +406,7 @@ void deliver_batch(const std::vector<rx_item_type> &items)
         }
         if (conn == nullptr) {
             st().unclaimed++;
-            delete i.packet;
+            ctx_packet_delete(i.packet);
             continue;
         }
         // A queue that held packets already has its event on the way.
@@ -513,7 +523,7 @@ void spio_close(spio_conn_type *conn)
             it = it->second == conn ? att.erase(it) : std::next(it);
         }
         for (auto *p : conn->rx_queue) {
-            delete p;
+            pktio::ctx_packet_delete(p);
         }
         conn->rx_queue.clear();
     }

@@ -245,7 +245,8 @@ void ring_frame(linux_intf_type *intf, const tpacket3_hdr *h, std::vector<uint8_
         frame[15] = static_cast<uint8_t>(h->hv1.tp_vlan_tci);
         len += 4;
     }
-    const std::vector<uint8_t> ts = pktio::timestamp_bytes(static_cast<int64_t>(h->tp_sec) * 1000000000 + h->tp_nsec);
+    static thread_local std::vector<uint8_t> ts;
+    pktio::timestamp_fill(static_cast<int64_t>(h->tp_sec) * 1000000000 + h->tp_nsec, ts);
     const bool csum_sound = (h->tp_status & (TP_STATUS_CSUMNOTREADY | TP_STATUS_CSUM_VALID)) != 0;
     classify(intf->ifhandle, frame, len, ts, csum_sound, batch);
 }

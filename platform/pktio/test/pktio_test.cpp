@@ -147,6 +147,55 @@ TEST(Ctx, LayersOptionsAndBounds)
     EXPECT_EQ(ctx_api_cleanup(api), 0u);
 }
 
+// Ended contexts serve later ones: whatever an ended context carried (bytes, options, stamp, FIB
+// data, a network layer) is gone from the next one, which holds the zeros of its asked size.
+TEST(Ctx, AReusedContextStartsAsNew)
+{
+    ctx_api_type *api = nullptr;
+    ASSERT_EQ(ctx_api_init(&api), 0u);
+    const uint8_t bytes[64] = {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
+    const uint8_t stamp[CTX_TIMESTAMP_LEN] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    for (size_t size : {size_t{64}, size_t{16}, size_t{5000}, size_t{0}}) {
+        ctx_packet_type *used = ctx_alloc(api, 64);
+        ASSERT_NE(used, nullptr);
+        size_t n = 0;
+        ASSERT_EQ(ctx_write(used, CTX_LAYER_FRAME, 0, bytes, sizeof bytes, &n), 0u);
+        ASSERT_EQ(ctx_write(used, CTX_LAYER_FIB, 0, bytes, 8, &n), 0u);
+        ASSERT_EQ(ctx_set_varlength(used, CTX_OPT_TIMESTAMP, stamp, sizeof stamp), 0u);
+        for (uint32_t o = 0; o < CTX_OPT_COUNT; o++) {
+            if (o != CTX_OPT_TIMESTAMP) {
+                ASSERT_EQ(ctx_set_u32(used, o, 3), 0u) << o;
+            }
+        }
+        ctx_free(&used, 1);
+
+        ctx_packet_type *p = ctx_alloc(api, size);
+        ASSERT_NE(p, nullptr) << size;
+        uint8_t out[64] = {};
+        ASSERT_EQ(ctx_read(p, CTX_LAYER_CONTEXT, 0, out, sizeof out, &n), 0u) << size;
+        EXPECT_EQ(n, 0u) << size; // nothing written or delivered yet
+        for (uint32_t o = 0; o < CTX_OPT_COUNT; o++) {
+            uint32_t v = 7;
+            if (o != CTX_OPT_TIMESTAMP) {
+                ASSERT_EQ(ctx_get_u32(p, o, &v), 0u) << o;
+                EXPECT_EQ(v, 0u) << size << " option " << o;
+            }
+        }
+        EXPECT_NE(ctx_get_varlength(p, CTX_OPT_TIMESTAMP, out, sizeof out, &n), 0u) << size;
+        EXPECT_NE(ctx_read(p, CTX_LAYER_NETWORK, 0, out, 1, &n), 0u) << size;
+        ASSERT_EQ(ctx_read(p, CTX_LAYER_FIB, 0, out, sizeof out, &n), 0u) << size;
+        EXPECT_EQ(n, 0u) << size;
+        // The asked size, in zeros: a write of it all is taken whole and reads back as written.
+        std::vector<uint8_t> big(size + 8, 0);
+        ASSERT_EQ(ctx_write(p, CTX_LAYER_FRAME, 0, big.data(), big.size(), &n), 0u);
+        EXPECT_EQ(n, size);
+        ASSERT_EQ(ctx_read(p, CTX_LAYER_FRAME, 0, big.data(), big.size(), &n), 0u);
+        EXPECT_EQ(n, size);
+        ctx_free(&p, 1);
+    }
+    EXPECT_EQ(ctx_api_cleanup(api), 0u);
+}
+
 // Callers print the service's codes with zerr_strerror: every way into the service registers its
 // texts, even after the registry was reset, and a code carrying another errno keeps its row's text.
 TEST(PktioErrors, CodesPrintTheServiceTexts)
