@@ -43,6 +43,18 @@ void jotlog_close(jotlog_handle_type handle);
 // at or above the count are ignored). Thread-safe per handle. Returns 0; EINVAL for a null handle
 // or args null with nargs > 0; ENOSPC when the buffer has only a start area and it is full.
 zerrno _jotlog(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t nargs);
+// One record of a group (jotlog_write_group): as _jotlog's arguments, args[i] for i < nargs.
+struct jotlog_entry_type {
+    uint64_t id;
+    uint32_t text_mask;
+    uint32_t nargs;
+    uint64_t args[JOTLOG_MAX_ARGS];
+};
+// Write the records of one event (a message and its bytes, say) one after the other as _jotlog
+// writes each, with one lock and one time for all: nothing comes between them and they share
+// their timestamp. Returns 0, EINVAL as _jotlog (nothing written), or ENOSPC when the start area
+// filled on the way (the records before it are written, the rest counted as dropped).
+zerrno jotlog_write_group(jotlog_handle_type handle, const jotlog_entry_type *entries, uint32_t count);
 // Argument-count variants.
 zerrno _jotlog0(jotlog_handle_type handle, uint64_t id);
 zerrno _jotlog1(jotlog_handle_type handle, uint64_t id, uint32_t text_mask, uint64_t a1);

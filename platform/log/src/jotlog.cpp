@@ -292,15 +292,14 @@ void jotlog_close(jotlog_handle_type handle)
     delete handle;
 }
 
-zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t nargs)
+namespace {
+
+// One record into the buffer; its lock held. The header's positions are the caller's to publish.
+zerrno write_locked(jotlog_buffer *b, uint64_t now, uint64_t id, uint32_t text_mask, const uint64_t *args,
+                    uint32_t nargs)
 {
-    if (b == nullptr || (args == nullptr && nargs != 0))
-        return EINVAL;
     uint32_t n = std::min(nargs, JOTLOG_MAX_ARGS);
     text_mask &= (1u << n) - 1u;
-    uint64_t now = log_internal::wall_ns();
-
-    std::lock_guard l(b->lock);
     const geometry &geo = b->geo;
     uint64_t seq = b->written + 1;
     bool in_start = b->written < geo.start_records;
@@ -354,10 +353,51 @@ zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint
     put64(slot + S_SEQ, seq);
     put64(slot + S_CHECK, seq);
     b->written = seq;
+    return ZERR_OK;
+}
+
+// The positions a reader starts from, once the records behind them are whole.
+void publish_locked(jotlog_buffer *b)
+{
     put64(b->map + H_START_TEXT_POS, b->start_text_pos);
     put64(b->map + H_RING_TEXT_POS, b->ring_text_pos);
     put64(b->map + H_WRITTEN, b->written);
-    return ZERR_OK;
+}
+
+} // namespace
+
+zerrno _jotlog(jotlog_handle_type b, uint64_t id, uint32_t text_mask, const uint64_t *args, uint32_t nargs)
+{
+    if (b == nullptr || (args == nullptr && nargs != 0))
+        return EINVAL;
+    uint64_t now = log_internal::wall_ns();
+
+    std::lock_guard l(b->lock);
+    zerrno rc = write_locked(b, now, id, text_mask, args, nargs);
+    if (rc == ZERR_OK)
+        publish_locked(b);
+    return rc;
+}
+
+zerrno jotlog_write_group(jotlog_handle_type b, const jotlog_entry_type *entries, uint32_t count)
+{
+    if (b == nullptr || (entries == nullptr && count != 0))
+        return EINVAL;
+    if (count == 0)
+        return ZERR_OK;
+    uint64_t now = log_internal::wall_ns();
+
+    std::lock_guard l(b->lock);
+    zerrno rc = ZERR_OK;
+    uint32_t done = 0;
+    for (; done < count && rc == ZERR_OK; ++done)
+        rc = write_locked(b, now, entries[done].id, entries[done].text_mask, entries[done].args, entries[done].nargs);
+    // The records a full start area refused are counted as dropped, as single writes count them.
+    for (; done < count; ++done)
+        ++b->dropped;
+    put64(b->map + H_DROPPED, b->dropped);
+    publish_locked(b);
+    return rc;
 }
 
 zerrno _jotlog0(jotlog_handle_type h, uint64_t id)

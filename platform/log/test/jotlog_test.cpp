@@ -142,6 +142,75 @@ TEST_F(Jotlog, TextArgumentsAreCopiedAndOverwrittenTextsReadAsLost)
     jotlog_close(h);
 }
 
+// A group's records read back as single writes of the same records would, in order and with their
+// texts, under the one stamp of the group; a start area that fills takes the records that fit.
+TEST_F(Jotlog, GroupsAreWrittenWholeInOrderUnderOneStamp)
+{
+    struct case_type {
+        uint32_t start, ring;
+        std::vector<uint32_t> groups; // sizes, written one after the other
+        std::vector<uint64_t> expect;
+        zerrno last_rc;
+    } cases[] = {
+        {0, 16, {4, 1, 3}, range(1, 8), ZERR_OK},
+        {0, 4, {3, 3}, range(3, 6), ZERR_OK},
+        {2, 4, {4, 4}, {1, 2, 5, 6, 7, 8}, ZERR_OK},
+        {5, 0, {4, 4}, range(1, 5), static_cast<zerrno>(ENOSPC)},
+        {0, 4, {0}, {}, ZERR_OK},
+    };
+    struct stamped {
+        uint64_t seq, time, id, arg0;
+        std::string text;
+    };
+    int n = 0;
+    plat_clock_use_virtual();
+    for (const case_type &c : cases) {
+        const std::string name = "t/group" + std::to_string(n++);
+        jotlog_handle_type h = nullptr;
+        ASSERT_EQ(jotlog_init2(name.c_str(), c.start, 256, c.ring, 256, 0, &h), ZERR_OK);
+        zerrno rc = ZERR_OK;
+        uint64_t written = 0;
+        const uint64_t t0 = static_cast<uint64_t>(plat_clock_wall_ns());
+        for (uint32_t size : c.groups) {
+            std::vector<jotlog_entry_type> group(size);
+            for (jotlog_entry_type &e : group) {
+                ++written;
+                e = {0x300 + written, 0b10, 2, {written, jotlog_text_arg(written % 2 != 0 ? "odd" : "even")}};
+            }
+            rc = jotlog_write_group(h, group.data(), size);
+            ASSERT_EQ(plat_clock_advance_ms(1), ZERR_OK);
+        }
+        EXPECT_EQ(rc, c.last_rc) << name;
+        jotlog_close(h);
+        std::vector<stamped> got;
+        ASSERT_EQ(jotlog_read(
+                      name.c_str(),
+                      [](const jotlog_record_type *r, void *ctx) {
+                          const char *t = jotlog_record_text(r, 1);
+                          static_cast<std::vector<stamped> *>(ctx)->push_back(
+                              {r->seq, r->timestamp, r->id, r->args[0], t != nullptr ? t : "?"});
+                          return true;
+                      },
+                      &got),
+                  ZERR_OK);
+        std::vector<uint64_t> seen;
+        for (const stamped &r : got) {
+            seen.push_back(r.seq);
+            EXPECT_EQ(r.id, 0x300 + r.seq) << name;
+            EXPECT_EQ(r.arg0, r.seq) << name;
+            EXPECT_EQ(r.text, r.seq % 2 != 0 ? "odd" : "even") << name;
+            // Its group's stamp: the clock moved 1 ms after each group.
+            uint64_t group = 0;
+            for (uint64_t before = c.groups[0]; before < r.seq; before += c.groups[++group]) {
+            }
+            EXPECT_EQ(r.time, t0 + 1000000 * group) << name << " seq " << r.seq;
+        }
+        EXPECT_EQ(seen, c.expect) << name;
+    }
+    plat_clock_use_real();
+    EXPECT_EQ(jotlog_write_group(nullptr, nullptr, 0), static_cast<zerrno>(EINVAL));
+}
+
 TEST_F(Jotlog, ReaderSeesWhatAnotherProcessWroteAfterItIsGone)
 {
     pid_t child = fork();

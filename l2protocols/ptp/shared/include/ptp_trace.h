@@ -426,19 +426,51 @@ inline void ptp_trace_addr(std::initializer_list<jotlog_handle_type> handles, ui
 // the address-format word of its position and encapsulation goes into the id, and the value word
 // of an IPv6 address, which is its text, is recorded as text since the reader is another process.
 template <const ptp_trace_point_type &P, typename... A>
+inline jotlog_entry_type ptp_trace_address_entry(A... args);
+
+template <const ptp_trace_point_type &P, typename... A>
 inline void ptp_trace_address(std::initializer_list<jotlog_handle_type> handles, A... args)
 {
-    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
-    constexpr uint32_t pos = ptp_trace_point_addr_pos(P);
-    static_assert(pos != PTP_TRACE_MAX_ARGS && ptp_trace_point_addr_ok(P), "the trace point carries no address");
-    const uint64_t words[sizeof...(A) + 1] = {ptp_trace_detail::word(args)..., 0};
-    const uint32_t encap = static_cast<uint32_t>(words[pos + 2]);
-    uint32_t text_mask = ptp_trace_point_text_mask(P);
-    if (encap == PTP_TRACE_ADDR_ENCAP_IPV6 && words[pos] != 0)
-        text_mask |= 1u << pos;
-    const ptp_trace_id id = ptp_trace_point_id(P) | static_cast<uint64_t>(ptp_jotlog_addr_fmt_get(pos, encap))
-                                                        << PTP_TRACE_ADDR_FMT_SHIFT;
+    const jotlog_entry_type e = ptp_trace_address_entry<P>(args...);
     for (jotlog_handle_type handle : handles)
         if (handle != nullptr)
-            _jotlog(handle, id, text_mask, words, sizeof...(A));
+            _jotlog(handle, e.id, e.text_mask, e.args, e.nargs);
+}
+
+// The records of one event (a message and its bytes) as a group: each built as ptp_trace or
+// ptp_trace_address would write it (checked the same way), then written together into one buffer
+// (null: nothing) by ptp_trace_group, one lock and one timestamp for all.
+template <const ptp_trace_point_type &P, typename... A>
+inline jotlog_entry_type ptp_trace_entry(A... args)
+{
+    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
+    static_assert(sizeof...(A) <= JOTLOG_MAX_ARGS);
+    return {ptp_trace_point_id(P),
+            ptp_trace_point_text_mask(P),
+            static_cast<uint32_t>(sizeof...(A)),
+            {ptp_trace_detail::word(args)...}};
+}
+
+template <const ptp_trace_point_type &P, typename... A>
+inline jotlog_entry_type ptp_trace_address_entry(A... args)
+{
+    static_assert(ptp_trace_detail::args_ok<P, A...>(), "trace arguments differ from the trace point's definition");
+    static_assert(sizeof...(A) <= JOTLOG_MAX_ARGS);
+    constexpr uint32_t pos = ptp_trace_point_addr_pos(P);
+    static_assert(pos != PTP_TRACE_MAX_ARGS && ptp_trace_point_addr_ok(P), "the trace point carries no address");
+    jotlog_entry_type e{ptp_trace_point_id(P),
+                        ptp_trace_point_text_mask(P),
+                        static_cast<uint32_t>(sizeof...(A)),
+                        {ptp_trace_detail::word(args)...}};
+    const uint32_t encap = static_cast<uint32_t>(e.args[pos + 2]);
+    if (encap == PTP_TRACE_ADDR_ENCAP_IPV6 && e.args[pos] != 0)
+        e.text_mask |= 1u << pos;
+    e.id |= static_cast<uint64_t>(ptp_jotlog_addr_fmt_get(pos, encap)) << PTP_TRACE_ADDR_FMT_SHIFT;
+    return e;
+}
+
+inline void ptp_trace_group(jotlog_handle_type handle, const jotlog_entry_type *entries, uint32_t count)
+{
+    if (handle != nullptr)
+        jotlog_write_group(handle, entries, count);
 }

@@ -576,21 +576,28 @@ void tessel_packet_dump(tessel_proto_idb_type *idb, int direction, const uint8_t
     uint8_t b[72] = {};
     std::memcpy(b, msg, msg_len < sizeof b ? msg_len : sizeof b);
     jotlog_handle_type buf = pkt_buffer();
-    ptp_trace_address<PTP_TRACE_TESSEL_PKT_DUMP>({buf}, ifh, static_cast<uint32_t>(direction), msg_len,
-                                                 ptp_address_trace_value(peer), ptp_address_trace_mac_low(peer),
-                                                 ptp_address_encap_get(peer));
-    ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>({buf}, ptp_wire_get32(b), ptp_wire_get32(b + 4), ptp_wire_get32(b + 8),
-                                                 ptp_wire_get32(b + 12), ptp_wire_get32(b + 16), ptp_wire_get32(b + 20),
-                                                 ptp_wire_get32(b + 24));
+    if (buf == nullptr) {
+        return;
+    }
+    // The message's records go in together: one lock and one clock reading for the lot.
+    jotlog_entry_type group[4];
+    uint32_t n = 0;
+    group[n++] = ptp_trace_address_entry<PTP_TRACE_TESSEL_PKT_DUMP>(
+        ifh, static_cast<uint32_t>(direction), msg_len, ptp_address_trace_value(peer), ptp_address_trace_mac_low(peer),
+        ptp_address_encap_get(peer));
+    group[n++] = ptp_trace_entry<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_0>(
+        ptp_wire_get32(b), ptp_wire_get32(b + 4), ptp_wire_get32(b + 8), ptp_wire_get32(b + 12), ptp_wire_get32(b + 16),
+        ptp_wire_get32(b + 20), ptp_wire_get32(b + 24));
     if (msg_len >= 29) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>(
-            {buf}, ptp_wire_get32(b + 28), ptp_wire_get32(b + 32), ptp_wire_get32(b + 36), ptp_wire_get32(b + 40),
+        group[n++] = ptp_trace_entry<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_28>(
+            ptp_wire_get32(b + 28), ptp_wire_get32(b + 32), ptp_wire_get32(b + 36), ptp_wire_get32(b + 40),
             ptp_wire_get32(b + 44), ptp_wire_get32(b + 48), ptp_wire_get32(b + 52));
     }
     if (msg_len >= 57) {
-        ptp_trace<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>({buf}, ptp_wire_get32(b + 56), ptp_wire_get32(b + 60),
-                                                      ptp_wire_get32(b + 64), ptp_wire_get32(b + 68));
+        group[n++] = ptp_trace_entry<PTP_TRACE_TESSEL_PKT_DUMP_BYTES_56>(
+            ptp_wire_get32(b + 56), ptp_wire_get32(b + 60), ptp_wire_get32(b + 64), ptp_wire_get32(b + 68));
     }
+    ptp_trace_group(buf, group, n);
 }
 
 zerrno tessel_io_vlan_tags_build(tessel_proto_idb_type *idb, dot1q_rewritten_tag_stack_type *tags)
