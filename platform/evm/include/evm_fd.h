@@ -20,3 +20,12 @@ int evm_fd_attach(event_mgr_type *evm, int fd, evm_fd_fn handler, void *context)
 // unless it is running on the manager's thread at that moment. 0, or -1 with errno EINVAL
 // (manager gone) / ENOENT (not attached).
 int evm_fd_detach(event_mgr_type *evm, int fd);
+// From a descriptor's handler, on the manager's thread: fd is not waited on for up to
+// patience_ns. Its handler runs again when the thread is awake anyway (woken for anything else,
+// or looking at its descriptors between events) or when the patience is over, whichever comes
+// first, and fd is waited on again from then on. For a source whose data may as well be read a
+// little later with the thread's next wake-up (frames stamped as they came): at a low rate its
+// batches then cost no wake-ups of their own. In virtual time the patience ends at the thread's
+// next wait. 0 (also when fd is parked already: the earlier end stands), or -1 with errno EINVAL
+// (manager gone), ENOENT (not attached), or epoll's.
+int evm_fd_park(event_mgr_type *evm, int fd, uint64_t patience_ns);

@@ -119,6 +119,7 @@ struct fd_rec {
     evm_fd_fn handler;
     void *context;
     event_type *queued = nullptr; // its readiness, queued once until dispatched
+    uint64_t parked_until = 0;    // parked (evm_fd_park): not waited on until then, monotonic ns
 };
 
 // The epoll id of the manager's own wake-up descriptor; descriptors are numbered from 1.
@@ -151,6 +152,7 @@ struct event_mgr_type {
     // always due (a line card's thousand master sessions) never runs out of queued work, and
     // its descriptors must still get their turn.
     uint32_t taken_since_fd_poll = 0;
+    uint32_t parked = 0; // descriptors parked by their handlers
 };
 
 namespace {
@@ -254,6 +256,48 @@ void push_locked(event_mgr_type *m, event_type *ev)
     wake_locked(m);
 }
 
+// Queues the readiness of a descriptor unless it is queued already.
+void fd_queue_locked(event_mgr_type *m, uint64_t id, fd_rec &rec)
+{
+    if (rec.queued != nullptr)
+        return;
+    auto *ev = new event_type{ev_kind::fd_ready, m};
+    ev->fd_id = id;
+    rec.queued = ev;
+    m->queue.push_back(ev);
+}
+
+// Parked descriptors are waited on again and their handlers run: all of them when the thread is
+// awake anyway (all), else those whose patience is over by now.
+void fd_unpark_locked(event_mgr_type *m, bool all, uint64_t now)
+{
+    if (m->parked == 0)
+        return;
+    for (auto &[id, rec] : m->fds) {
+        if (rec.parked_until == 0 || (!all && rec.parked_until > now))
+            continue;
+        rec.parked_until = 0;
+        --m->parked;
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.u64 = id;
+        epoll_ctl(m->epoll_fd, EPOLL_CTL_MOD, rec.fd, &ev); // fails only for a descriptor closed under it
+        fd_queue_locked(m, id, rec);
+    }
+}
+
+// The earliest end of a parked descriptor's patience (0: none parked).
+uint64_t fd_parked_deadline_locked(const event_mgr_type *m)
+{
+    uint64_t best = 0;
+    if (m->parked == 0)
+        return best;
+    for (auto &[id, rec] : m->fds)
+        if (rec.parked_until != 0 && (best == 0 || rec.parked_until < best))
+            best = rec.parked_until;
+    return best;
+}
+
 // Queues the readiness of every ready descriptor of the manager that is not queued already.
 void fd_queue_ready_locked(event_mgr_type *m, const epoll_event *events, int n)
 {
@@ -265,12 +309,9 @@ void fd_queue_ready_locked(event_mgr_type *m, const epoll_event *events, int n)
             continue;
         }
         auto it = m->fds.find(events[i].data.u64);
-        if (it == m->fds.end() || it->second.queued != nullptr)
-            continue; // detached while the owner waited, or not yet served
-        auto *ev = new event_type{ev_kind::fd_ready, m};
-        ev->fd_id = it->first;
-        it->second.queued = ev;
-        m->queue.push_back(ev);
+        if (it == m->fds.end())
+            continue; // detached while the owner waited
+        fd_queue_locked(m, it->first, it->second);
     }
 }
 
@@ -282,6 +323,7 @@ void fd_poll_locked(event_mgr_type *m)
 {
     if (m->fds.empty())
         return;
+    fd_unpark_locked(m, true, 0);
     epoll_event events[64];
     const int n = epoll_wait(m->epoll_fd, events, 64, 0);
     if (n > 0)
@@ -485,9 +527,18 @@ void wait_in_epoll(event_mgr_type *evm, std::unique_lock<std::mutex> &lock)
 {
     timespec timeout{};
     const timespec *wait_for = nullptr; // forever
-    if (!plat_clock_is_virtual() && !evm->armed.empty()) {
+    // A parked descriptor's patience ends the wait as an alarm would (in virtual time a parked
+    // descriptor is waited on again at once: no time passes while the thread waits).
+    const uint64_t parked_due = fd_parked_deadline_locked(evm);
+    if (plat_clock_is_virtual() && parked_due != 0) {
+        fd_unpark_locked(evm, true, 0);
+        return;
+    }
+    if (!plat_clock_is_virtual() && (!evm->armed.empty() || parked_due != 0)) {
         const uint64_t now = plat_clock_mono_ns();
-        const uint64_t due = evm->armed.begin()->first.first;
+        uint64_t due = evm->armed.empty() ? parked_due : evm->armed.begin()->first.first;
+        if (parked_due != 0 && parked_due < due)
+            due = parked_due;
         const uint64_t left = due > now ? due - now : 0;
         timeout.tv_sec = static_cast<time_t>(left / 1000000000u);
         timeout.tv_nsec = static_cast<long>(left % 1000000000u);
@@ -504,6 +555,8 @@ void wait_in_epoll(event_mgr_type *evm, std::unique_lock<std::mutex> &lock)
     evm->taken_since_fd_poll = 0;
     if (n > 0)
         fd_queue_ready_locked(evm, events, n);
+    // Awake anyway (or at the end of a patience): the parked descriptors are read now.
+    fd_unpark_locked(evm, true, 0);
 }
 
 } // namespace
@@ -610,6 +663,8 @@ event_type *event_block(event_mgr_type *evm)
             evm->taken_since_fd_poll = 0;
             fd_poll_locked(evm);
         }
+        if (evm->parked != 0 && !plat_clock_is_virtual())
+            fd_unpark_locked(evm, false, plat_clock_mono_ns()); // a thread that never waits
         if (event_type *ev = take_locked(evm)) {
             self->state = thr_state::running;
             self->waiting_on = nullptr;
@@ -707,6 +762,8 @@ int zq_event_dispatch(event_type *ev)
         if (it == m->fds.end())
             return 0; // detached since it became ready
         it->second.queued = nullptr;
+        if (it->second.parked_until != 0)
+            return 0; // parked since it was queued: its handler runs when it is unparked
         const int fd = it->second.fd;
         evm_fd_fn handler = it->second.handler;
         void *context = it->second.context;
@@ -1209,10 +1266,40 @@ int evm_fd_detach(event_mgr_type *evm, int fd)
             continue;
         if (it->second.queued != nullptr)
             it->second.queued->cancelled = true;
+        if (it->second.parked_until != 0)
+            --evm->parked;
         epoll_ctl(evm->epoll_fd, EPOLL_CTL_DEL, fd, nullptr);
         evm->fds.erase(it);
         // A waiting owner goes back to the condition variable once the last is gone.
         wake_locked(evm);
+        return 0;
+    }
+    errno = ENOENT;
+    return -1;
+}
+
+int evm_fd_park(event_mgr_type *evm, int fd, uint64_t patience_ns)
+{
+    std::lock_guard guard(g().mu);
+    if (!alive_locked(evm)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (auto &[id, rec] : evm->fds) {
+        if (rec.fd != fd)
+            continue;
+        if (rec.parked_until != 0)
+            return 0; // parked already: its earlier end stands
+        epoll_event ev{};
+        ev.events = 0; // not waited on (errors and hang-ups still end the wait: read then)
+        ev.data.u64 = id;
+        if (epoll_ctl(evm->epoll_fd, EPOLL_CTL_MOD, fd, &ev) != 0)
+            return -1;
+        const uint64_t now = plat_clock_mono_ns();
+        rec.parked_until = patience_ns < UINT64_MAX - now ? now + patience_ns : UINT64_MAX;
+        if (rec.parked_until == 0)
+            rec.parked_until = 1;
+        ++evm->parked;
         return 0;
     }
     errno = ENOENT;

@@ -4,6 +4,7 @@
 #include "evm_fd.h"
 #include "plat_clock_test.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -334,6 +335,81 @@ TEST(EvmFd, AManagerAlwaysBusyStillServesItsReadyDescriptors)
     EXPECT_GT(r.posts, 0);
     event_async_detach(again.coid, again.code);
     ASSERT_EQ(evm_fd_detach(evm, p[0]), 0);
+    event_manager_destroy(evm);
+    close(p[0]);
+    close(p[1]);
+}
+
+// A handler that parks its descriptor: what comes meanwhile waits for the thread's next wake-up
+// for anything else (here an alarm), or for the end of the patience when nothing else wakes it;
+// a post handled without a wait does not read it. Parking asks for a live manager and a
+// descriptor of its own.
+TEST(EvmFd, AParkedDescriptorIsReadWithTheThreadsNextWakeUp)
+{
+    int p[2];
+    ASSERT_EQ(pipe2(p, O_NONBLOCK), 0); // a handler run for nothing finds it empty
+    event_mgr_type *evm = event_create_manager(nullptr, nullptr, 0);
+    struct parking_reader {
+        pipe_reader r;
+        event_mgr_type *evm;
+        uint64_t patience_ns;
+        static void on_ready(int fd, void *ctx)
+        {
+            auto *self = static_cast<parking_reader *>(ctx);
+            pipe_reader::on_ready(fd, &self->r);
+            EXPECT_EQ(evm_fd_park(self->evm, fd, self->patience_ns), 0);
+        }
+    } pr{{}, evm, 3600 * 1000000000ull};
+    ASSERT_EQ(evm_fd_attach(evm, p[0], parking_reader::on_ready, &pr), 0);
+    auto turn = [evm] {
+        event_type *ev = event_block(evm);
+        ASSERT_NE(ev, nullptr);
+        zq_event_dispatch(ev);
+    };
+
+    ASSERT_EQ(write(p[1], "a", 1), 1);
+    turn();
+    EXPECT_EQ(pr.r.seen(), "a");
+    ASSERT_EQ(write(p[1], "b", 1), 1);
+    event_async_ctx_type post{};
+    ASSERT_GE(event_async_attach_event(
+                  evm, 0,
+                  [](const event_async_ctx_type *, int32_t, void *ctx) {
+                      ++static_cast<pipe_reader *>(ctx)->posts;
+                      return 0;
+                  },
+                  &pr.r, &post),
+              0);
+    ASSERT_EQ(event_send_async(post.coid, post.code, 0), 0);
+    turn();
+    EXPECT_EQ(pr.r.posts, 1);
+    EXPECT_EQ(pr.r.seen(), "a"); // parked, and the thread has not waited since
+    evm_alarm_type *alarm = evm_alarm_new(
+        evm, [](evm_alarm_type *, void *ctx) { ++static_cast<pipe_reader *>(ctx)->alarms; }, &pr.r);
+    evm_alarm_set(alarm, plat_clock_mono_ns() + 1000000ull);
+    pr.patience_ns = 1; // from its next run on
+    turn();
+    EXPECT_EQ(pr.r.seen(), "ab"); // read first with the wake-up the alarm cost
+    for (int i = 0; i < 4 && pr.r.alarms == 0; i++)
+        turn();
+    EXPECT_EQ(pr.r.alarms, 1);
+
+    // Nothing else wakes the thread: the patience's end does.
+    ASSERT_EQ(write(p[1], "c", 1), 1);
+    turn();
+    EXPECT_EQ(pr.r.seen(), "abc");
+    ASSERT_EQ(write(p[1], "d", 1), 1);
+    turn();
+    EXPECT_EQ(pr.r.seen(), "abcd");
+
+    errno = 0;
+    EXPECT_EQ(evm_fd_park(evm, p[1], 1), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(evm_fd_park(nullptr, p[0], 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+    ASSERT_EQ(evm_fd_detach(evm, p[0]), 0); // parked: detached all the same
+    evm_alarm_free(alarm);
+    event_async_detach(post.coid, post.code);
     event_manager_destroy(evm);
     close(p[0]);
     close(p[1]);
