@@ -1,5 +1,5 @@
 // Trace buffers: a file per buffer, mapped by the writer, read with plain reads by the reader.
-// Every field in the file is big-endian and written byte by byte (layout in README.md).
+// Every field in the file is big-endian, at any alignment (layout in README.md).
 #include "jotlog.h"
 #include "jotlog_test.h"
 
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -39,36 +40,56 @@ constexpr size_t H_MAGIC = 0, H_VERSION = 8, H_HSIZE = 12, H_SLOT = 16, H_START_
 constexpr size_t S_SEQ = 0, S_TIME = 8, S_ID = 16, S_NARGS = 24, S_MASK = 26, S_PID = 28, S_ARGS = 32, S_TLEN = 96,
                  S_CHECK = 112;
 
+// Big-endian whatever the host: one swap and one store or load per field, not a loop of bytes.
+template <typename T>
+T to_big(T v)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (sizeof(T) == 2)
+            return static_cast<T>(__builtin_bswap16(v));
+        else if constexpr (sizeof(T) == 4)
+            return static_cast<T>(__builtin_bswap32(v));
+        else
+            return static_cast<T>(__builtin_bswap64(v));
+    }
+    return v;
+}
+template <typename T>
+void put_big(uint8_t *p, T v)
+{
+    v = to_big(v);
+    std::memcpy(p, &v, sizeof v);
+}
+template <typename T>
+T get_big(const uint8_t *p)
+{
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return to_big(v);
+}
 void put16(uint8_t *p, uint16_t v)
 {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
+    put_big(p, v);
 }
 void put32(uint8_t *p, uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    put_big(p, v);
 }
 void put64(uint8_t *p, uint64_t v)
 {
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
+    put_big(p, v);
 }
 uint16_t get16(const uint8_t *p)
 {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+    return get_big<uint16_t>(p);
 }
 uint32_t get32(const uint8_t *p)
 {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-           p[3];
+    return get_big<uint32_t>(p);
 }
 uint64_t get64(const uint8_t *p)
 {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v = v << 8 | p[i];
-    return v;
+    return get_big<uint64_t>(p);
 }
 
 struct geometry {
