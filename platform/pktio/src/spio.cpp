@@ -2,6 +2,7 @@
 // backend and the offload plugin's calls (handed to the plugin and recorded), with the test control
 // beside them.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <list>
@@ -67,6 +68,9 @@ struct state_type {
     std::array<std::map<uint32_t, spio_conn_type *>, 4> attached;
     std::deque<pktio_test_sent_type> sent; // the last SENT_KEPT packets
     std::map<pktio_test_op, std::deque<pktio::failure_type>> failures;
+    // The failures' entries: a call with none to take asks without the lock (every context call
+    // of every received frame asks).
+    std::atomic<uint32_t> failures_pending{0};
     std::array<pktio_test_calls_type, 4> calls{};
     std::array<std::map<session_key_type, std::vector<uint8_t>>, 4> sessions;
     std::array<std::vector<spio_offload_stats_request_type>, 4> stats_requests;
@@ -262,6 +266,9 @@ zerrno wire_send(uint32_t kind, uint32_t ifhandle, const uint8_t *bytes, size_t 
 
 bool fail_take(pktio_test_op op, uint32_t option, zerrno *code)
 {
+    if (st().failures_pending.load(std::memory_order_acquire) == 0) {
+        return false;
+    }
     std::lock_guard<std::mutex> lock(st().mu);
     auto it = st().failures.find(op);
     if (it == st().failures.end()) {
@@ -274,6 +281,7 @@ bool fail_take(pktio_test_op op, uint32_t option, zerrno *code)
         *code = f->code;
         if (--f->count == 0) {
             it->second.erase(f);
+            st().failures_pending.fetch_sub(1, std::memory_order_release);
         }
         return true;
     }
@@ -859,6 +867,7 @@ void pktio_test_reset()
     }
     st().sent.clear();
     st().failures.clear();
+    st().failures_pending.store(0, std::memory_order_release);
     st().calls = {};
     for (auto &s : st().sessions) {
         s.clear();
@@ -911,6 +920,7 @@ void pktio_test_fail(pktio_test_op op, zerrno code, uint32_t count, uint32_t opt
     }
     std::lock_guard<std::mutex> lock(st().mu);
     st().failures[op].push_back({code, count, option});
+    st().failures_pending.fetch_add(1, std::memory_order_release);
 }
 
 std::vector<uint32_t> pktio_test_attached(uint32_t kind)
