@@ -118,6 +118,8 @@ ctx_packet_type *ctx_packet_new()
     cache_head = p->next_free;
     cache_count--;
     p->next_free = nullptr;
+    // The next one's link is read at the next frame of the batch: on its way meanwhile.
+    __builtin_prefetch(cache_head);
     return p;
 }
 

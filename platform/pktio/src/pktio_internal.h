@@ -12,7 +12,8 @@
 #include "spio.h"
 
 struct ctx_packet_type {
-    std::vector<uint8_t> data; // capacity bytes
+    ctx_packet_type *next_free = nullptr; // in the thread's cache of contexts (ctx.cpp)
+    std::vector<uint8_t> data;            // capacity bytes
     size_t used = 0;           // end of the bytes written or delivered
     size_t contiguous = SIZE_MAX;
     size_t net_off = 0;
@@ -22,7 +23,6 @@ struct ctx_packet_type {
     std::vector<uint8_t> timestamp;
     bool has_timestamp = false;
     std::vector<uint8_t> fib;
-    ctx_packet_type *next_free = nullptr; // in the thread's cache of contexts (ctx.cpp)
 };
 
 namespace pktio {
