@@ -70,6 +70,10 @@ constexpr uint32_t RING_BLOCK_TIMEOUT_MS = 16;
 // of their own. A frame waits at most the two together; eight blocks hold what comes meanwhile
 // below some 20,000 frames a second, and a faster stream fills its blocks and is not parked.
 constexpr uint64_t RING_PATIENCE_NS = 32 * 1000000ull;
+// Rings are parked only while the thread reads this few: with many, one or another wakes it all
+// the time, so a park would only add its two system calls a batch (and the thread's look at every
+// parked ring at each wake-up).
+constexpr size_t RING_PARK_RINGS_MAX = 16;
 
 struct linux_intf_type {
     uint32_t ifhandle = 0;
@@ -304,7 +308,8 @@ void ring_ready(int, void *context)
         std::lock_guard<std::mutex> lock(r.rx_mu);
         // A device removed since it became ready is no longer in the map.
         auto it = r.polled.find(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(context)));
-        if (it != r.polled.end() && ring_read(it->second, frame_buf, &batch) && r.evm != nullptr) {
+        if (it != r.polled.end() && ring_read(it->second, frame_buf, &batch) && r.evm != nullptr &&
+            r.polled.size() <= RING_PARK_RINGS_MAX) {
             evm_fd_park(r.evm, it->second->pkt_fd, RING_PATIENCE_NS); // else waited on as before
         }
     }
