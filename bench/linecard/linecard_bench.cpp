@@ -131,6 +131,30 @@ bool make_veths(const std::string &prefix, const std::string &ns_c, const std::s
     return ok;
 }
 
+// The kernel's neighbour table is one for every namespace, and its default hard limit (1024 entries)
+// is below the unicast slaves' addresses the line card resolves: past it the kernel drops what it
+// sends to an unresolved one. The run raises the limits and puts them back after.
+struct neigh_limits_type {
+    static constexpr const char *DIR = "/proc/sys/net/ipv4/neigh/default/gc_thresh";
+    std::string saved[3];
+    void raise(int entries)
+    {
+        for (int i = 0; i < 3; i++) {
+            const std::string path = DIR + std::to_string(i + 1);
+            std::ifstream(path) >> saved[i];
+            std::ofstream(path) << entries * (1 << i);
+        }
+    }
+    ~neigh_limits_type()
+    {
+        for (int i = 2; i >= 0; i--) {
+            if (!saved[i].empty()) {
+                std::ofstream(DIR + std::to_string(i + 1)) << saved[i];
+            }
+        }
+    }
+};
+
 bool make_ns(const std::string &ns)
 {
     return sh("ip netns add " + ns) == 0 &&
@@ -626,9 +650,19 @@ std::string chassis_config(const layout_type &l)
 // Passive. *slave: the port that is Slave.
 int ports_out_of_state(const layout_type &l, std::string *first, std::string *slave)
 {
+    // A sweep of an agent that answers slowly is cut short: the ports it did not read count as out.
+    constexpr double SWEEP_LIMIT_S = 30;
+    const double t_end = now_s() + SWEEP_LIMIT_S;
     int out = 0;
     int slave_ports = 0;
     for (int i = 0; i < l.interfaces() && !interrupted; i++) {
+        if (now_s() > t_end) {
+            if (out == 0) {
+                *first = intf_name(i) + " not read within " + std::to_string(static_cast<int>(SWEEP_LIMIT_S)) + " s";
+            }
+            out += l.interfaces() - i;
+            break;
+        }
         const std::string state = bench_chassis_port_state(intf_name(i));
         const bool in_state = i < l.slaves ? state == "Slave" || state == "Passive" : state == "Master";
         if (state == "Slave") {
@@ -902,6 +936,8 @@ int main(int argc, char **argv)
     l.unicast_peers = std::min(opt.unicast_peers, l.unicast_ports * l.unicast_per_port);
     l.ports = opt.ports - l.unicast_ports;
     const int ports = l.interfaces();
+    neigh_limits_type neigh_limits;
+    neigh_limits.raise(std::max(1024, 2 * (l.unicast_peers + ports)));
     const std::string id = std::to_string(getpid() % 10000);
     const std::string prefix = "l" + id;
     const std::string ns_c = "lcbC" + id, ns_p = "lcbP" + id;
