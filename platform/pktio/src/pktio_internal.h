@@ -14,7 +14,7 @@
 struct ctx_packet_type {
     ctx_packet_type *next_free = nullptr; // in the thread's cache of contexts (ctx.cpp)
     std::vector<uint8_t> data;            // capacity bytes
-    size_t used = 0;           // end of the bytes written or delivered
+    size_t used = 0;                      // end of the bytes written or delivered
     size_t contiguous = SIZE_MAX;
     size_t net_off = 0;
     bool has_net = false;
