@@ -171,7 +171,7 @@ bool make_ns(const std::string &ns)
 // speaks to each over a socket pair: a batch of peers to start, a snapshot of their counts, a stop.
 
 // One peer as the benchmark hands it to a worker.
-struct peer_spec_type {
+struct peer_desc_type {
     uint32_t index = 0; // in the benchmark's list of every peer
     uint32_t handle = 0;
     char dev[16] = {};
@@ -192,7 +192,7 @@ struct peer_counts_type {
 };
 
 enum command_type : uint32_t {
-    CMD_START,    // peer_spec_type[]: reply 0 or an error text
+    CMD_START,    // peer_desc_type[]: reply 0 or an error text
     CMD_SNAPSHOT, // uint32 reset: reply peer_counts_type[]
     CMD_STOP,     // stops every peer and unbinds its devices: reply empty
 };
@@ -262,7 +262,7 @@ struct worker_side_type {
     event_async_ctx_type call{};
     event_async_ctx_type quit{};
     bool stopping = false;
-    std::vector<std::pair<peer_spec_type, simpeer::endpoint_type *>> peers;
+    std::vector<std::pair<peer_desc_type, simpeer::endpoint_type *>> peers;
     std::vector<uint32_t> bound; // handles
     std::mutex mu;
     std::condition_variable cv;
@@ -293,15 +293,15 @@ void on_worker_thread(std::function<void()> job)
     worker_side.cv.wait(lock, [] { return !worker_side.job; });
 }
 
-// Binds the devices of the specs not bound yet (by several threads at once, as the agent binds its
+// Binds the devices of the peers not bound yet (by several threads at once, as the agent binds its
 // own: each binding waits for the kernel, and overlapping waits are one) and starts their peers.
-std::string worker_start(const std::vector<peer_spec_type> &specs)
+std::string worker_start(const std::vector<peer_desc_type> &descs)
 {
-    std::vector<const peer_spec_type *> devices;
-    for (const peer_spec_type &s : specs) {
+    std::vector<const peer_desc_type *> devices;
+    for (const peer_desc_type &s : descs) {
         if (std::find(worker_side.bound.begin(), worker_side.bound.end(), s.handle) == worker_side.bound.end() &&
             std::none_of(devices.begin(), devices.end(),
-                         [&](const peer_spec_type *d) { return d->handle == s.handle; })) {
+                         [&](const peer_desc_type *d) { return d->handle == s.handle; })) {
             devices.push_back(&s);
         }
     }
@@ -327,7 +327,7 @@ std::string worker_start(const std::vector<peer_spec_type> &specs)
     std::string why;
     on_worker_thread([&] {
         auto quiet = [](const std::string &) {};
-        for (const peer_spec_type &s : specs) {
+        for (const peer_desc_type &s : descs) {
             uint8_t mac[6] = {};
             zerrno r = pktio_linux_intf_mac(s.handle, mac);
             simpeer::endpoint_type *e = nullptr;
@@ -366,12 +366,12 @@ std::vector<peer_counts_type> worker_snapshot(bool reset)
 {
     std::vector<peer_counts_type> out;
     on_worker_thread([&] {
-        for (const auto &[spec, e] : worker_side.peers) {
+        for (const auto &[desc, e] : worker_side.peers) {
             if (reset) {
                 simpeer::endpoint_gaps_reset(e);
             }
             out.push_back(
-                {spec.index, static_cast<uint32_t>(simpeer::endpoint_grants(e).size()), simpeer::endpoint_counts(e)});
+                {desc.index, static_cast<uint32_t>(simpeer::endpoint_grants(e).size()), simpeer::endpoint_counts(e)});
         }
     });
     return out;
@@ -380,7 +380,7 @@ std::vector<peer_counts_type> worker_snapshot(bool reset)
 void worker_stop()
 {
     on_worker_thread([] {
-        for (auto &[spec, e] : worker_side.peers) {
+        for (auto &[desc, e] : worker_side.peers) {
             simpeer::endpoint_stop(e);
         }
         worker_side.peers.clear();
@@ -411,7 +411,7 @@ void worker_stop()
     while (receive_message(fd, &code, &data)) {
         bool ok = true;
         if (code == CMD_START) {
-            const std::string why = worker_start(records_of<peer_spec_type>(data));
+            const std::string why = worker_start(records_of<peer_desc_type>(data));
             ok = send_message(fd, code, why.data(), why.size());
         } else if (code == CMD_SNAPSHOT) {
             const std::vector<peer_counts_type> c = worker_snapshot(!data.empty() && data[0] != 0);
@@ -535,10 +535,10 @@ void stop_peers()
 }
 
 // Starts the peers (their index set here), each device's peers in one worker.
-bool start_peers(std::vector<peer_spec_type> specs, std::string *why)
+bool start_peers(std::vector<peer_desc_type> descs, std::string *why)
 {
     std::vector<std::vector<uint8_t>> each(peers.workers.size());
-    for (peer_spec_type &s : specs) {
+    for (peer_desc_type &s : descs) {
         s.index = static_cast<uint32_t>(peers.all.size());
         peers.all.push_back({s.master != 0, s.unicast != 0});
         std::vector<uint8_t> &d = each[s.handle % peers.workers.size()];
@@ -559,14 +559,14 @@ bool start_peers(std::vector<peer_spec_type> specs, std::string *why)
     return true;
 }
 
-// The specs of the Ethernet peers on the far ends "<prefix>p<i>" of the namespace, i in [first,
+// The Ethernet peers on the far ends "<prefix>p<i>" of the namespace, i in [first,
 // first + count): masters below `masters`, slaves from there.
-std::vector<peer_spec_type> ethernet_specs(const std::string &prefix, const std::string &ns, int first, int count,
+std::vector<peer_desc_type> ethernet_peers(const std::string &prefix, const std::string &ns, int first, int count,
                                            int masters, uint32_t handle_base, uint64_t id_base)
 {
-    std::vector<peer_spec_type> out;
+    std::vector<peer_desc_type> out;
     for (int i = first; i < first + count; i++) {
-        peer_spec_type s;
+        peer_desc_type s;
         std::snprintf(s.dev, sizeof s.dev, "%sp%d", prefix.c_str(), i);
         std::snprintf(s.ns, sizeof s.ns, "%s", ns.c_str());
         s.handle = handle_base + static_cast<uint32_t>(i);
@@ -719,7 +719,7 @@ bool ptp4l_run(int count, int cpu, double seconds, uint32_t handle_base, ptp4l_r
             _exit(127);
         }
         const size_t first = peers.all.size();
-        ok = pid > 0 && start_peers(ethernet_specs(prefix, ns_q, 0, count, 0, handle_base, 0x020000fffe400000ull), why);
+        ok = pid > 0 && start_peers(ethernet_peers(prefix, ns_q, 0, count, 0, handle_base, 0x020000fffe400000ull), why);
         for (size_t i = first; i < peers.all.size(); i++) {
             mine.push_back(i);
         }
@@ -847,12 +847,12 @@ bool add_unicast_addresses(const layout_type &l, const std::string &prefix, cons
     return ok;
 }
 
-std::vector<peer_spec_type> unicast_specs(const layout_type &l, const std::string &prefix, const std::string &ns)
+std::vector<peer_desc_type> unicast_peers_of(const layout_type &l, const std::string &prefix, const std::string &ns)
 {
-    std::vector<peer_spec_type> out;
+    std::vector<peer_desc_type> out;
     for (int k = 0; k < l.unicast_peers; k++) {
         const int j = k / l.unicast_per_port, i = l.ports + j;
-        peer_spec_type s;
+        peer_desc_type s;
         std::snprintf(s.dev, sizeof s.dev, "%sp%d", prefix.c_str(), i);
         std::snprintf(s.ns, sizeof s.ns, "%s", ns.c_str());
         s.handle = 0x100 + static_cast<uint32_t>(i);
@@ -968,12 +968,12 @@ int main(int argc, char **argv)
             std::printf("linecard_bench: the line card's agent is not running\n");
             return;
         }
-        std::vector<peer_spec_type> specs =
-            ethernet_specs(prefix, ns_p, 0, l.ports, l.slaves, 0x100, 0x020000fffe300000ull);
-        for (const peer_spec_type &s : unicast_specs(l, prefix, ns_p)) {
-            specs.push_back(s);
+        std::vector<peer_desc_type> descs =
+            ethernet_peers(prefix, ns_p, 0, l.ports, l.slaves, 0x100, 0x020000fffe300000ull);
+        for (const peer_desc_type &s : unicast_peers_of(l, prefix, ns_p)) {
+            descs.push_back(s);
         }
-        if (!start_peers(specs, &why)) {
+        if (!start_peers(descs, &why)) {
             std::printf("linecard_bench: %s\n", why.c_str());
             return;
         }
